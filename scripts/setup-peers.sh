@@ -1,0 +1,34 @@
+#!/bin/sh
+# Prepares this machine for the tests that talk to real SSH peers: the
+# servers and tools they start, the run-time folder sshd needs, and the
+# local test user the peers log in as. Safe to run any number of times.
+set -eu
+
+TEST_USER=fdxtest
+TEST_PASSWORD=fdx-test-pw
+
+if [ "$(id -u)" -ne 0 ]; then
+    echo "setup-peers: not running as root; run these commands as root:" >&2
+    echo "  apt-get install -y openssh-server python3-paramiko lshw dropbear-bin" >&2
+    echo "  id -u $TEST_USER >/dev/null 2>&1 || useradd -m $TEST_USER" >&2
+    echo "  echo '$TEST_USER:$TEST_PASSWORD' | chpasswd" >&2
+    echo "  mkdir -p /run/sshd" >&2
+    exit 1
+fi
+
+missing=""
+[ -x /usr/sbin/sshd ] || missing="$missing openssh-server"
+[ -x /usr/bin/ssh ] || missing="$missing openssh-client"
+/usr/bin/python3 -c 'import paramiko' 2>/dev/null || missing="$missing python3-paramiko"
+command -v lshw >/dev/null 2>&1 || missing="$missing lshw"
+command -v dropbear >/dev/null 2>&1 || [ -x /usr/sbin/dropbear ] || missing="$missing dropbear-bin"
+if [ -n "$missing" ]; then
+    export DEBIAN_FRONTEND=noninteractive
+    apt-get install -y $missing || { apt-get update && apt-get install -y $missing; }
+fi
+
+id -u "$TEST_USER" >/dev/null 2>&1 || useradd -m -s /bin/sh "$TEST_USER"
+echo "$TEST_USER:$TEST_PASSWORD" | chpasswd
+mkdir -p /run/sshd
+chmod 0755 /run/sshd
+echo "setup-peers: ready (user $TEST_USER)"

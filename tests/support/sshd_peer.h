@@ -1,0 +1,53 @@
+// A private OpenSSH server for tests: its own folder, configuration and host
+// key, listening on a free port of 127.0.0.1 for as long as the object lives.
+#pragma once
+
+#include <string>
+#include <sys/types.h>
+#include <vector>
+
+struct SshdOptions {
+    // Lines appended to the generated sshd_config (later lines win for
+    // options that take a list with "+", earlier ones for plain options).
+    std::vector<std::string> extraConfig;
+    // Enables the older algorithms our engines offer: group1 key exchange,
+    // ssh-rsa and ssh-dss host keys, the CBC ciphers, hmac-sha1 and hmac-md5.
+    bool legacyAlgorithms = true;
+    bool sftpSubsystem = true;
+    std::string hostKeyType = "rsa";  // "rsa", "dsa", "ed25519"
+};
+
+class SshdPeer {
+public:
+    explicit SshdPeer(SshdOptions o = {});
+    ~SshdPeer();
+    SshdPeer(const SshdPeer&) = delete;
+    SshdPeer& operator=(const SshdPeer&) = delete;
+
+    // True once the server accepts connections on port().
+    bool running() const;
+    int port() const;
+    // The private host key file; its public half is hostKeyPath() + ".pub".
+    std::string hostKeyPath() const;
+    // What the server wrote to its log so far (also the reason when it did
+    // not start).
+    std::string logText() const;
+    // The folder that holds the server's files, removed by the destructor.
+    std::string folder() const;
+
+    static const char* User();
+    static const char* Password();
+    // Whether the peers can run here at all: the test user exists (made by
+    // scripts/setup-peers.sh) and sshd is installed. When not, `why` says so.
+    static bool Available(std::string* why = nullptr);
+
+private:
+    bool Start(const SshdOptions& o);
+    void Stop();
+
+    std::string m_folder;
+    std::string m_startError;
+    int m_nPort = 0;
+    pid_t m_pid = -1;
+    bool m_bRunning = false;
+};
