@@ -1,0 +1,12 @@
+# Common compile options for every target of the project.
+add_library(fdx_options INTERFACE)
+target_compile_options(fdx_options INTERFACE
+  -Wall -Wextra -Wshadow=local -Wnon-virtual-dtor -Wno-unused-parameter)
+if(FDX_WERROR)
+  target_compile_options(fdx_options INTERFACE -Werror)
+endif()
+if(FDX_SANITIZE)
+  target_compile_options(fdx_options INTERFACE
+    -fsanitize=address,undefined -fno-sanitize-recover=undefined -fno-omit-frame-pointer)
+  target_link_options(fdx_options INTERFACE -fsanitize=address,undefined)
+endif()

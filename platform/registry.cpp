@@ -1,0 +1,483 @@
+#include "platform/registry.h"
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <map>
+#include <mutex>
+#include <unordered_map>
+
+#include "platform/text.h"
+
+struct RegistryKey {
+    int hive;             // 0 classes root, 1 current user, 2 local machine
+    std::u16string path;  // below the hive, "" for the hive itself
+    bool predefined;
+};
+
+namespace {
+
+RegistryKey g_classesRoot{0, u"", true};
+RegistryKey g_currentUser{1, u"", true};
+RegistryKey g_localMachine{2, u"", true};
+
+const char16_t* const kHiveNames[] = {u"HKEY_CLASSES_ROOT", u"HKEY_CURRENT_USER", u"HKEY_LOCAL_MACHINE"};
+
+std::u16string Lower(std::u16string_view text)
+{
+    std::u16string out(text);
+    for (auto& c : out)
+        if (c >= u'A' && c <= u'Z') c = static_cast<char16_t>(c - u'A' + u'a');
+    return out;
+}
+
+bool EqualNoCase(std::u16string_view a, std::u16string_view b) { return Lower(a) == Lower(b); }
+
+// Joins and normalises a key path: no empty pieces, "\" between names.
+bool JoinPath(std::u16string_view parent, std::u16string_view sub, std::u16string& out)
+{
+    out.assign(parent);
+    std::size_t start = 0;
+    while (start <= sub.size()) {
+        std::size_t end = sub.find(u'\\', start);
+        if (end == std::u16string_view::npos) end = sub.size();
+        const std::u16string_view piece = sub.substr(start, end - start);
+        if (!piece.empty()) {
+            if (!out.empty()) out += u'\\';
+            out += piece;
+        }
+        start = end + 1;
+    }
+    return out.size() <= 1024;
+}
+
+// One hive held in memory while an operation runs.
+class Hive {
+public:
+    using Keys = std::vector<RegistryKeyRecord>;
+
+    RegistryKeyRecord* Find(std::u16string_view path)
+    {
+        const std::u16string key = Lower(path);
+        for (auto& record : m_keys)
+            if (Lower(record.path) == key) return &record;
+        return nullptr;
+    }
+
+    RegistryKeyRecord& Create(std::u16string_view path)
+    {
+        // Ancestors first, so that every key on the way exists.
+        std::size_t pos = 0;
+        while ((pos = path.find(u'\\', pos)) != std::u16string_view::npos) {
+            EnsureOne(path.substr(0, pos));
+            ++pos;
+        }
+        return EnsureOne(path);
+    }
+
+    bool HasSubkeys(std::u16string_view path) const
+    {
+        const std::u16string prefix = Lower(path) + u"\\";
+        for (const auto& record : m_keys)
+            if (path.empty() ? !record.path.empty() : Lower(record.path).starts_with(prefix)) return true;
+        return false;
+    }
+
+    std::vector<std::u16string> Subkeys(std::u16string_view path) const
+    {
+        std::vector<std::u16string> names;
+        const std::u16string prefix = path.empty() ? u"" : Lower(path) + u"\\";
+        for (const auto& record : m_keys) {
+            const std::u16string lower = Lower(record.path);
+            if (record.path.empty() || !lower.starts_with(prefix)) continue;
+            const std::u16string rest = record.path.substr(prefix.size());
+            const std::u16string name = rest.substr(0, rest.find(u'\\'));
+            if (std::none_of(names.begin(), names.end(), [&](const auto& n) { return EqualNoCase(n, name); }))
+                names.push_back(name);
+        }
+        return names;
+    }
+
+    void Erase(std::u16string_view path)
+    {
+        const std::u16string key = Lower(path);
+        std::erase_if(m_keys, [&](const RegistryKeyRecord& r) { return Lower(r.path) == key; });
+    }
+
+    Keys& keys() { return m_keys; }
+
+private:
+    RegistryKeyRecord& EnsureOne(std::u16string_view path)
+    {
+        if (auto* found = Find(path)) return *found;
+        m_keys.push_back(RegistryKeyRecord{std::u16string(path), {}});
+        return m_keys.back();
+    }
+
+    Keys m_keys;
+};
+
+std::string HiveFile(int hive)
+{
+    return RegistryFolder() + "/" + WideToAnsi(kHiveNames[hive]) + ".reg";
+}
+
+// Holds the registry folder's advisory lock for one operation.
+class FolderLock {
+public:
+    explicit FolderLock(bool exclusive)
+    {
+        const std::string folder = RegistryFolder();
+        std::error_code ec;
+        std::filesystem::create_directories(folder, ec);
+        ::chmod(folder.c_str(), 0700);
+        m_fd = ::open((folder + "/.lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+        if (m_fd >= 0) {
+            while (::flock(m_fd, exclusive ? LOCK_EX : LOCK_SH) != 0 && errno == EINTR) {}
+        }
+    }
+    ~FolderLock()
+    {
+        if (m_fd >= 0) ::close(m_fd);
+    }
+    FolderLock(const FolderLock&) = delete;
+    FolderLock& operator=(const FolderLock&) = delete;
+
+private:
+    int m_fd = -1;
+};
+
+bool ReadFileText(const std::string& path, std::string& out)
+{
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return errno == ENOENT;
+    out.clear();
+    char buffer[65536];
+    ssize_t n;
+    while ((n = ::read(fd, buffer, sizeof buffer)) > 0) out.append(buffer, static_cast<std::size_t>(n));
+    ::close(fd);
+    return n == 0;
+}
+
+bool LoadHive(int hive, Hive& out)
+{
+    std::string text;
+    if (!ReadFileText(HiveFile(hive), text)) return false;
+    std::vector<RegistryKeyRecord> records;
+    ParseRegistryText(text, records);
+    const std::u16string prefix = kHiveNames[hive];
+    for (auto& record : records) {
+        // Only keys of this hive; paths are kept below the hive name.
+        if (!EqualNoCase(record.path.substr(0, prefix.size()), prefix)) continue;
+        std::u16string below = record.path.substr(prefix.size());
+        if (!below.empty() && below[0] != u'\\') continue;
+        std::u16string path;
+        JoinPath(u"", below, path);
+        auto& key = out.Create(path);
+        for (auto& value : record.values) {
+            std::erase_if(key.values, [&](const RegistryValue& v) { return EqualNoCase(v.name, value.name); });
+            key.values.push_back(std::move(value));
+        }
+    }
+    return true;
+}
+
+bool StoreHive(int hive, Hive& data)
+{
+    std::vector<RegistryKeyRecord> records = data.keys();
+    std::sort(records.begin(), records.end(),
+              [](const RegistryKeyRecord& a, const RegistryKeyRecord& b) { return Lower(a.path) < Lower(b.path); });
+    for (auto& record : records)
+        record.path = record.path.empty() ? std::u16string(kHiveNames[hive])
+                                          : std::u16string(kHiveNames[hive]) + u"\\" + record.path;
+    const std::string text = FormatRegistryText(records, kHiveNames[hive]);
+    const std::string path = HiveFile(hive);
+    const std::string temp = path + ".tmp." + std::to_string(::getpid());
+    const int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+    if (fd < 0) return false;
+    std::size_t done = 0;
+    while (done < text.size()) {
+        const ssize_t n = ::write(fd, text.data() + done, text.size() - done);
+        if (n <= 0) {
+            if (n < 0 && errno == EINTR) continue;
+            ::close(fd);
+            ::unlink(temp.c_str());
+            return false;
+        }
+        done += static_cast<std::size_t>(n);
+    }
+    const bool synced = ::fsync(fd) == 0;
+    if (::close(fd) != 0 || !synced || ::rename(temp.c_str(), path.c_str()) != 0) {
+        ::unlink(temp.c_str());
+        return false;
+    }
+    return true;
+}
+
+// Open key handles, owned here until RegCloseKey.
+class HandleTable {
+public:
+    HKEY Open(int hive, std::u16string path)
+    {
+        auto key = std::make_unique<RegistryKey>(RegistryKey{hive, std::move(path), false});
+        HKEY handle = key.get();
+        std::lock_guard lock(m_mutex);
+        m_keys.emplace(handle, std::move(key));
+        return handle;
+    }
+    bool Close(HKEY key)
+    {
+        std::lock_guard lock(m_mutex);
+        return m_keys.erase(key) != 0;
+    }
+    bool Contains(HKEY key)
+    {
+        std::lock_guard lock(m_mutex);
+        return m_keys.count(key) != 0;
+    }
+
+private:
+    std::mutex m_mutex;
+    std::unordered_map<HKEY, std::unique_ptr<RegistryKey>> m_keys;
+};
+
+HandleTable& Handles()
+{
+    static HandleTable table;
+    return table;
+}
+
+bool ValidKey(HKEY key)
+{
+    return key == &g_classesRoot || key == &g_currentUser || key == &g_localMachine || Handles().Contains(key);
+}
+
+// Runs a change of one hive under the exclusive lock.
+template <typename F>
+LONG ChangeHive(int hive, F&& change)
+{
+    FolderLock lock(true);
+    Hive data;
+    if (!LoadHive(hive, data)) return ERROR_REGISTRY_IO_FAILED;
+    bool modified = false;
+    const LONG rc = change(data, modified);
+    if (rc == ERROR_SUCCESS && modified && !StoreHive(hive, data)) return ERROR_REGISTRY_IO_FAILED;
+    return rc;
+}
+
+template <typename F>
+LONG ReadHive(int hive, F&& read)
+{
+    FolderLock lock(false);
+    Hive data;
+    if (!LoadHive(hive, data)) return ERROR_REGISTRY_IO_FAILED;
+    return read(data);
+}
+
+}  // namespace
+
+const HKEY HKEY_CLASSES_ROOT = &g_classesRoot;
+const HKEY HKEY_CURRENT_USER = &g_currentUser;
+const HKEY HKEY_LOCAL_MACHINE = &g_localMachine;
+
+std::string RegistryFolder()
+{
+    if (const char* dir = std::getenv("FERRODEX_REGISTRY"); dir != nullptr && *dir != '\0') return dir;
+    if (const char* data = std::getenv("XDG_DATA_HOME"); data != nullptr && *data == '/')
+        return std::string(data) + "/ferrodex/registry";
+    const char* home = std::getenv("HOME");
+    return std::string(home != nullptr ? home : "/tmp") + "/.local/share/ferrodex/registry";
+}
+
+LONG RegCreateKeyEx(HKEY parent, std::u16string_view subKey, DWORD access, HKEY* result)
+{
+    if (result == nullptr) return ERROR_INVALID_PARAMETER;
+    *result = nullptr;
+    if (!ValidKey(parent)) return ERROR_INVALID_HANDLE;
+    std::u16string path;
+    if (!JoinPath(parent->path, subKey, path)) return ERROR_INVALID_PARAMETER;
+    const LONG rc = ChangeHive(parent->hive, [&](Hive& data, bool& modified) {
+        if (data.Find(path) == nullptr && !path.empty()) {
+            data.Create(path);
+            modified = true;
+        }
+        return ERROR_SUCCESS;
+    });
+    if (rc != ERROR_SUCCESS) return rc;
+    *result = Handles().Open(parent->hive, path);
+    return ERROR_SUCCESS;
+}
+
+LONG RegOpenKeyEx(HKEY parent, std::u16string_view subKey, DWORD access, HKEY* result)
+{
+    if (result == nullptr) return ERROR_INVALID_PARAMETER;
+    *result = nullptr;
+    if (!ValidKey(parent)) return ERROR_INVALID_HANDLE;
+    std::u16string path;
+    if (!JoinPath(parent->path, subKey, path)) return ERROR_INVALID_PARAMETER;
+    const LONG rc = ReadHive(parent->hive, [&](Hive& data) {
+        return path.empty() || data.Find(path) != nullptr ? ERROR_SUCCESS : ERROR_FILE_NOT_FOUND;
+    });
+    if (rc != ERROR_SUCCESS) return rc;
+    *result = Handles().Open(parent->hive, path);
+    return ERROR_SUCCESS;
+}
+
+LONG RegCloseKey(HKEY key)
+{
+    if (key == nullptr) return ERROR_INVALID_HANDLE;
+    if (key == &g_classesRoot || key == &g_currentUser || key == &g_localMachine) return ERROR_SUCCESS;
+    return Handles().Close(key) ? ERROR_SUCCESS : ERROR_INVALID_HANDLE;
+}
+
+LONG RegSetValueEx(HKEY key, std::u16string_view name, DWORD type, const void* data, DWORD size)
+{
+    if (!ValidKey(key)) return ERROR_INVALID_HANDLE;
+    if (data == nullptr && size != 0) return ERROR_INVALID_PARAMETER;
+    const auto* bytes = static_cast<const std::uint8_t*>(data);
+    return ChangeHive(key->hive, [&](Hive& hive, bool& modified) {
+        auto& record = hive.Create(key->path);
+        std::erase_if(record.values, [&](const RegistryValue& v) { return EqualNoCase(v.name, name); });
+        record.values.push_back(RegistryValue{std::u16string(name), type, std::vector<std::uint8_t>(bytes, bytes + size)});
+        modified = true;
+        return ERROR_SUCCESS;
+    });
+}
+
+LONG RegQueryValueEx(HKEY key, std::u16string_view name, DWORD* type, void* data, DWORD* size)
+{
+    if (!ValidKey(key)) return ERROR_INVALID_HANDLE;
+    if (data != nullptr && size == nullptr) return ERROR_INVALID_PARAMETER;
+    return ReadHive(key->hive, [&](Hive& hive) {
+        const auto* record = hive.Find(key->path);
+        if (record == nullptr) return ERROR_FILE_NOT_FOUND;
+        for (const auto& value : record->values) {
+            if (!EqualNoCase(value.name, name)) continue;
+            if (type) *type = value.type;
+            const DWORD needed = static_cast<DWORD>(value.data.size());
+            if (size == nullptr) return ERROR_SUCCESS;
+            if (data != nullptr && *size < needed) {
+                *size = needed;
+                return ERROR_MORE_DATA;
+            }
+            if (data != nullptr && needed != 0) std::memcpy(data, value.data.data(), needed);
+            *size = needed;
+            return ERROR_SUCCESS;
+        }
+        return ERROR_FILE_NOT_FOUND;
+    });
+}
+
+LONG RegDeleteValue(HKEY key, std::u16string_view name)
+{
+    if (!ValidKey(key)) return ERROR_INVALID_HANDLE;
+    return ChangeHive(key->hive, [&](Hive& hive, bool& modified) {
+        auto* record = hive.Find(key->path);
+        if (record == nullptr) return ERROR_FILE_NOT_FOUND;
+        const auto removed =
+            std::erase_if(record->values, [&](const RegistryValue& v) { return EqualNoCase(v.name, name); });
+        modified = removed != 0;
+        return removed != 0 ? ERROR_SUCCESS : ERROR_FILE_NOT_FOUND;
+    });
+}
+
+LONG RegDeleteKey(HKEY parent, std::u16string_view subKey)
+{
+    if (!ValidKey(parent)) return ERROR_INVALID_HANDLE;
+    std::u16string path;
+    if (!JoinPath(parent->path, subKey, path) || path.empty()) return ERROR_INVALID_PARAMETER;
+    return ChangeHive(parent->hive, [&](Hive& hive, bool& modified) {
+        if (hive.Find(path) == nullptr) return ERROR_FILE_NOT_FOUND;
+        if (hive.HasSubkeys(path)) return ERROR_ACCESS_DENIED;
+        hive.Erase(path);
+        modified = true;
+        return ERROR_SUCCESS;
+    });
+}
+
+LONG RegEnumKey(HKEY key, DWORD index, std::u16string* name)
+{
+    if (!ValidKey(key)) return ERROR_INVALID_HANDLE;
+    if (name == nullptr) return ERROR_INVALID_PARAMETER;
+    return ReadHive(key->hive, [&](Hive& hive) {
+        if (!key->path.empty() && hive.Find(key->path) == nullptr) return ERROR_FILE_NOT_FOUND;
+        const auto names = hive.Subkeys(key->path);
+        if (index >= names.size()) return ERROR_NO_MORE_ITEMS;
+        *name = names[index];
+        return ERROR_SUCCESS;
+    });
+}
+
+bool RegReadBinary(HKEY root, std::u16string_view subKey, std::u16string_view name, std::vector<std::uint8_t>& out)
+{
+    HKEY raw = nullptr;
+    if (RegOpenKeyEx(root, subKey, KEY_READ, &raw) != ERROR_SUCCESS) return false;
+    RegKeyPtr key(raw);
+    DWORD size = 0;
+    DWORD type = REG_NONE;
+    if (RegQueryValueEx(key.get(), name, &type, nullptr, &size) != ERROR_SUCCESS) return false;
+    out.resize(size);
+    if (RegQueryValueEx(key.get(), name, &type, out.data(), &size) != ERROR_SUCCESS) return false;
+    out.resize(size);
+    return true;
+}
+
+bool RegReadString(HKEY root, std::u16string_view subKey, std::u16string_view name, std::u16string& out)
+{
+    std::vector<std::uint8_t> bytes;
+    if (!RegReadBinary(root, subKey, name, bytes)) return false;
+    out.clear();
+    for (std::size_t i = 0; i + 1 < bytes.size(); i += 2) {
+        const char16_t c = static_cast<char16_t>(bytes[i] | (bytes[i + 1] << 8));
+        if (c == 0) break;
+        out += c;
+    }
+    return true;
+}
+
+bool RegReadDword(HKEY root, std::u16string_view subKey, std::u16string_view name, DWORD& out)
+{
+    std::vector<std::uint8_t> bytes;
+    if (!RegReadBinary(root, subKey, name, bytes) || bytes.size() != 4) return false;
+    out = bytes[0] | (bytes[1] << 8) | (bytes[2] << 16) | (static_cast<DWORD>(bytes[3]) << 24);
+    return true;
+}
+
+LONG RegWriteBinary(HKEY root, std::u16string_view subKey, std::u16string_view name, const void* data, std::size_t size)
+{
+    HKEY raw = nullptr;
+    if (const LONG rc = RegCreateKeyEx(root, subKey, KEY_ALL_ACCESS, &raw); rc != ERROR_SUCCESS) return rc;
+    RegKeyPtr key(raw);
+    return RegSetValueEx(key.get(), name, REG_BINARY, data, static_cast<DWORD>(size));
+}
+
+LONG RegWriteString(HKEY root, std::u16string_view subKey, std::u16string_view name, std::u16string_view value)
+{
+    HKEY raw = nullptr;
+    if (const LONG rc = RegCreateKeyEx(root, subKey, KEY_ALL_ACCESS, &raw); rc != ERROR_SUCCESS) return rc;
+    RegKeyPtr key(raw);
+    std::vector<std::uint8_t> bytes;
+    for (char16_t c : value) {
+        bytes.push_back(static_cast<std::uint8_t>(c));
+        bytes.push_back(static_cast<std::uint8_t>(c >> 8));
+    }
+    bytes.push_back(0);
+    bytes.push_back(0);
+    return RegSetValueEx(key.get(), name, REG_SZ, bytes.data(), static_cast<DWORD>(bytes.size()));
+}
+
+LONG RegWriteDword(HKEY root, std::u16string_view subKey, std::u16string_view name, DWORD value)
+{
+    HKEY raw = nullptr;
+    if (const LONG rc = RegCreateKeyEx(root, subKey, KEY_ALL_ACCESS, &raw); rc != ERROR_SUCCESS) return rc;
+    RegKeyPtr key(raw);
+    const std::uint8_t bytes[4] = {static_cast<std::uint8_t>(value), static_cast<std::uint8_t>(value >> 8),
+                                   static_cast<std::uint8_t>(value >> 16), static_cast<std::uint8_t>(value >> 24)};
+    return RegSetValueEx(key.get(), name, REG_DWORD, bytes, 4);
+}

@@ -1,0 +1,88 @@
+// The registry: three hives of keys holding string, number and binary values.
+//
+// Each hive lives in a text file in the registry export format under one
+// folder: $FERRODEX_REGISTRY when set, else $XDG_DATA_HOME/ferrodex/registry
+// (~/.local/share/ferrodex/registry). Every change re-reads the hive under an
+// advisory lock and replaces the file atomically, so concurrent processes
+// never lose each other's updates.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "platform/com.h"
+
+struct RegistryKey;
+using HKEY = RegistryKey*;
+
+extern const HKEY HKEY_CLASSES_ROOT;
+extern const HKEY HKEY_CURRENT_USER;
+extern const HKEY HKEY_LOCAL_MACHINE;
+
+constexpr LONG ERROR_SUCCESS = 0;
+constexpr LONG ERROR_FILE_NOT_FOUND = 2;
+constexpr LONG ERROR_ACCESS_DENIED = 5;
+constexpr LONG ERROR_INVALID_HANDLE = 6;
+constexpr LONG ERROR_OUTOFMEMORY = 14;
+constexpr LONG ERROR_INVALID_PARAMETER = 87;
+constexpr LONG ERROR_MORE_DATA = 234;
+constexpr LONG ERROR_NO_MORE_ITEMS = 259;
+constexpr LONG ERROR_REGISTRY_IO_FAILED = 1016;
+
+constexpr DWORD REG_NONE = 0;
+constexpr DWORD REG_SZ = 1;
+constexpr DWORD REG_BINARY = 3;
+constexpr DWORD REG_DWORD = 4;
+
+constexpr DWORD KEY_READ = 0x20019;
+constexpr DWORD KEY_WRITE = 0x20006;
+constexpr DWORD KEY_ALL_ACCESS = 0xF003F;
+
+// Key paths use "\" between names, case-insensitively as the registry does.
+LONG RegCreateKeyEx(HKEY parent, std::u16string_view subKey, DWORD access, HKEY* result);
+LONG RegOpenKeyEx(HKEY parent, std::u16string_view subKey, DWORD access, HKEY* result);
+LONG RegCloseKey(HKEY key);
+// An empty name is the key's default value. REG_SZ data is UTF-16 text with
+// its terminator, as the registry keeps it.
+LONG RegSetValueEx(HKEY key, std::u16string_view name, DWORD type, const void* data, DWORD size);
+// Copies at most *size bytes; ERROR_MORE_DATA (with *size set to the full
+// size) when the buffer is too small; data may be null to ask the size.
+LONG RegQueryValueEx(HKEY key, std::u16string_view name, DWORD* type, void* data, DWORD* size);
+LONG RegDeleteValue(HKEY key, std::u16string_view name);
+// Deletes a key that has no subkeys.
+LONG RegDeleteKey(HKEY parent, std::u16string_view subKey);
+// Names the index-th subkey; ERROR_NO_MORE_ITEMS past the last.
+LONG RegEnumKey(HKEY key, DWORD index, std::u16string* name);
+
+// Closes a key when it goes out of scope.
+struct RegKeyCloser {
+    void operator()(RegistryKey* key) const { RegCloseKey(key); }
+};
+using RegKeyPtr = std::unique_ptr<RegistryKey, RegKeyCloser>;
+
+// Convenience reads and writes of single values.
+bool RegReadString(HKEY root, std::u16string_view subKey, std::u16string_view name, std::u16string& out);
+bool RegReadDword(HKEY root, std::u16string_view subKey, std::u16string_view name, DWORD& out);
+bool RegReadBinary(HKEY root, std::u16string_view subKey, std::u16string_view name, std::vector<std::uint8_t>& out);
+LONG RegWriteString(HKEY root, std::u16string_view subKey, std::u16string_view name, std::u16string_view value);
+LONG RegWriteDword(HKEY root, std::u16string_view subKey, std::u16string_view name, DWORD value);
+LONG RegWriteBinary(HKEY root, std::u16string_view subKey, std::u16string_view name, const void* data, std::size_t size);
+
+// The folder that holds the hive files.
+std::string RegistryFolder();
+
+// Parses and prints the export format; used by the hive files and by tests.
+struct RegistryValue {
+    std::u16string name;
+    DWORD type = REG_NONE;
+    std::vector<std::uint8_t> data;
+};
+struct RegistryKeyRecord {
+    std::u16string path;  // full path below the hive, "" for the hive's top
+    std::vector<RegistryValue> values;
+};
+// Fails cleanly (false) on malformed text, leaving what was read before it.
+bool ParseRegistryText(std::string_view text, std::vector<RegistryKeyRecord>& keys, std::string* error = nullptr);
+std::string FormatRegistryText(const std::vector<RegistryKeyRecord>& keys, std::u16string_view hiveName);

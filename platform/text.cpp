@@ -1,0 +1,117 @@
+#include "platform/text.h"
+
+#include <cstring>
+
+std::string WideToAnsi(std::u16string_view text)
+{
+    std::string out;
+    out.reserve(text.size());
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        char32_t c = text[i];
+        if (c >= 0xD800 && c <= 0xDBFF && i + 1 < text.size() && text[i + 1] >= 0xDC00 && text[i + 1] <= 0xDFFF) {
+            c = 0x10000 + ((c - 0xD800) << 10) + (text[i + 1] - 0xDC00);
+            ++i;
+        } else if (c >= 0xD800 && c <= 0xDFFF) {
+            c = 0xFFFD;
+        }
+        if (c < 0x80) {
+            out += static_cast<char>(c);
+        } else if (c < 0x800) {
+            out += static_cast<char>(0xC0 | (c >> 6));
+            out += static_cast<char>(0x80 | (c & 0x3F));
+        } else if (c < 0x10000) {
+            out += static_cast<char>(0xE0 | (c >> 12));
+            out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+            out += static_cast<char>(0x80 | (c & 0x3F));
+        } else {
+            out += static_cast<char>(0xF0 | (c >> 18));
+            out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
+            out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+            out += static_cast<char>(0x80 | (c & 0x3F));
+        }
+    }
+    return out;
+}
+
+std::u16string AnsiToWide(std::string_view text)
+{
+    std::u16string out;
+    out.reserve(text.size());
+    const auto* s = reinterpret_cast<const unsigned char*>(text.data());
+    const std::size_t n = text.size();
+    std::size_t i = 0;
+    while (i < n) {
+        const unsigned char b = s[i];
+        char32_t c = 0xFFFD;
+        std::size_t len = 1;
+        if (b < 0x80) {
+            c = b;
+        } else {
+            std::size_t need = b >= 0xF0 && b <= 0xF4 ? 4 : b >= 0xE0 ? 3 : b >= 0xC2 && b < 0xE0 ? 2 : 0;
+            if (need != 0 && n - i >= need) {
+                char32_t v = b & (0xFF >> (need + 1));
+                bool ok = true;
+                for (std::size_t k = 1; k < need; ++k) {
+                    if ((s[i + k] & 0xC0) != 0x80) { ok = false; break; }
+                    v = (v << 6) | (s[i + k] & 0x3F);
+                }
+                const char32_t min = need == 2 ? 0x80 : need == 3 ? 0x800 : 0x10000;
+                if (ok && v >= min && v <= 0x10FFFF && !(v >= 0xD800 && v <= 0xDFFF)) {
+                    c = v;
+                    len = need;
+                }
+            }
+        }
+        if (c >= 0x10000) {
+            c -= 0x10000;
+            out += static_cast<char16_t>(0xD800 + (c >> 10));
+            out += static_cast<char16_t>(0xDC00 + (c & 0x3FF));
+        } else {
+            out += static_cast<char16_t>(c);
+        }
+        i += len;
+    }
+    return out;
+}
+
+void SecureZeroMemory(void* data, std::size_t size)
+{
+    if (data == nullptr || size == 0) return;
+    volatile unsigned char* p = static_cast<volatile unsigned char*>(data);
+    while (size--) *p++ = 0;
+}
+
+void WipeString(std::string& text)
+{
+    SecureZeroMemory(text.data(), text.capacity());
+    text.clear();
+}
+
+void WipeString(std::u16string& text)
+{
+    SecureZeroMemory(text.data(), text.capacity() * sizeof(char16_t));
+    text.clear();
+}
+
+void WipeBytes(std::vector<unsigned char>& bytes)
+{
+    SecureZeroMemory(bytes.data(), bytes.capacity());
+    bytes.clear();
+}
+
+int DecimalToInt(std::u16string_view text)
+{
+    std::size_t i = 0;
+    while (i < text.size() && (text[i] == u' ' || (text[i] >= u'\t' && text[i] <= u'\r'))) ++i;
+    bool negative = false;
+    if (i < text.size() && (text[i] == u'+' || text[i] == u'-')) negative = text[i++] == u'-';
+    unsigned int value = 0;
+    for (; i < text.size() && text[i] >= u'0' && text[i] <= u'9'; ++i) value = value * 10u + unsigned(text[i] - u'0');
+    return static_cast<int>(negative ? 0u - value : value);
+}
+
+std::u16string IntToDecimal(long long value)
+{
+    const std::string digits = std::to_string(value);
+    return std::u16string(digits.begin(), digits.end());
+}

@@ -1,0 +1,45 @@
+// Text conversion and the wiping of secrets.
+//
+// Wide text is UTF-16. The "ANSI code page of the current thread" that the
+// system converts to before handing text to its 8-bit libraries is UTF-8 on
+// this platform.
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <string_view>
+#include <vector>
+
+// UTF-16 to the thread's 8-bit code page. Unpaired surrogates become U+FFFD.
+std::string WideToAnsi(std::u16string_view text);
+// The thread's 8-bit code page to UTF-16. Malformed sequences become U+FFFD.
+std::u16string AnsiToWide(std::string_view text);
+
+// Overwrites memory in a way the compiler cannot drop.
+void SecureZeroMemory(void* data, std::size_t size);
+
+// Wipes a string's whole buffer (not only its current length) and empties it.
+void WipeString(std::string& text);
+void WipeString(std::u16string& text);
+void WipeBytes(std::vector<unsigned char>& bytes);
+
+// Parses a decimal number the way the dialogs do: optional white space and
+// sign, then leading digits only; no digits give 0. Wraps like a 32-bit int.
+int DecimalToInt(std::u16string_view text);
+std::u16string IntToDecimal(long long value);
+
+// A string that wipes itself when it goes away.
+template <typename String>
+class Wiped {
+public:
+    Wiped() = default;
+    explicit Wiped(String value) : m_value(std::move(value)) {}
+    Wiped(const Wiped&) = delete;
+    Wiped& operator=(const Wiped&) = delete;
+    ~Wiped() { WipeString(m_value); }
+    String& get() { return m_value; }
+    const String& get() const { return m_value; }
+
+private:
+    String m_value;
+};

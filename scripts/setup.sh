@@ -1,0 +1,25 @@
+#!/usr/bin/env bash
+# Installs the Debian packages that building Ferrodex needs. As root it runs
+# apt-get; otherwise it prints the exact command to run and fails.
+set -euo pipefail
+
+packages=(build-essential cmake ninja-build pkg-config
+          libssl-dev zlib1g-dev libpugixml-dev libncurses-dev
+          libgtest-dev libgmock-dev libbenchmark-dev
+          lshw)
+
+missing=()
+for p in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+done
+[ ${#missing[@]} -eq 0 ] && exit 0
+
+if [ "$(id -u)" -eq 0 ]; then
+  export DEBIAN_FRONTEND=noninteractive
+  apt-get update -qq
+  apt-get install -y -qq --no-install-recommends "${missing[@]}"
+else
+  echo "Ferrodex needs these packages. Run:" >&2
+  echo "  sudo apt-get install -y ${missing[*]}" >&2
+  exit 1
+fi
