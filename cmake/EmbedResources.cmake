@@ -1,5 +1,6 @@
-# Script mode: writes OUTPUT, a C++ source holding every entry of ENTRIES
-# ("TYPE|id|name|path") as bytes, and the table SYMBOL that lists them.
+# Script mode: writes OUTPUT, a C++ source holding every entry listed in
+# LIST_FILE (lines "TYPE|id|name|path", "-" for no name) as bytes, and the table SYMBOL that lists them.
+file(STRINGS ${LIST_FILE} ENTRIES)
 set(body "// Generated from the files of res/; do not edit.\n#include \"platform/resources.h\"\n\nnamespace {\n")
 set(table "")
 set(index 0)
@@ -8,6 +9,9 @@ foreach(entry ${ENTRIES})
   list(GET parts 0 type)
   list(GET parts 1 id)
   list(GET parts 2 name)
+  if(name STREQUAL "-")
+    set(name "")
+  endif()
   list(GET parts 3 path)
   file(READ ${path} hex HEX)
   string(LENGTH "${hex}" hexlength)

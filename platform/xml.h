@@ -1,0 +1,62 @@
+// The XML document service: a DOM over one parsed document, offering what
+// the hardware tree reads. Comments are nodes named "#comment"; text made
+// only of white space is dropped; a failing step raises ComError.
+#pragma once
+
+#include <string>
+
+#include "platform/com.h"
+
+class IXMLDOMNode : public IUnknown {
+public:
+    // "#comment" for a comment, "#text" for text, "#cdata-section", else the
+    // element name.
+    virtual HRESULT get_nodeName(std::u16string* name) = 0;
+    // The concatenated text of the node and all its descendants.
+    virtual HRESULT get_text(std::u16string* text) = 0;
+    // S_FALSE and null when there is none.
+    virtual HRESULT get_firstChild(IXMLDOMNode** child) = 0;
+    virtual HRESULT get_nextSibling(IXMLDOMNode** sibling) = 0;
+    // S_FALSE and an empty text when the attribute is missing.
+    virtual HRESULT getAttribute(std::u16string_view name, std::u16string* value) = 0;
+    // S_FALSE and null when the path selects nothing. Paths are absolute
+    // element paths such as "/node".
+    virtual HRESULT selectSingleNode(std::u16string_view path, IXMLDOMNode** node) = 0;
+
+protected:
+    ~IXMLDOMNode() = default;
+};
+FDX_DECLARE_IID(IXMLDOMNode, "2933BF80-7B36-11D2-B20E-00C04F983E60");
+
+class IXMLDOMDocument : public IXMLDOMNode {
+public:
+    virtual HRESULT put_async(BOOL async) = 0;
+    // Parses text; *success is false (and the document empty) when it is
+    // not well-formed. The result code is S_OK either way.
+    virtual HRESULT loadXML(std::u16string_view text, BOOL* success) = 0;
+    // The document serialised as XML text.
+    virtual HRESULT get_xml(std::u16string* text) = 0;
+
+protected:
+    ~IXMLDOMDocument() = default;
+};
+FDX_DECLARE_IID(IXMLDOMDocument, "2933BF81-7B36-11D2-B20E-00C04F983E60");
+
+// The document class of the XML service.
+inline constexpr CLSID CLSID_DOMDocument = MakeGuid("F6D90F11-9C73-11D3-B32E-00C04F990BB4");
+
+// Creates a new, empty document (the service's class object).
+HRESULT CreateXmlDocument(REFCLSID clsid, IXMLDOMDocument** document);
+
+// Calls that raise ComError on failure, and E_POINTER on a null node, as
+// the smart wrappers of the XML service do.
+namespace xml {
+std::u16string NodeName(const com_ptr<IXMLDOMNode>& node);
+std::u16string Text(const com_ptr<IXMLDOMNode>& node);
+com_ptr<IXMLDOMNode> FirstChild(const com_ptr<IXMLDOMNode>& node);
+com_ptr<IXMLDOMNode> NextSibling(const com_ptr<IXMLDOMNode>& node);
+// The attribute's text; raises E_POINTER when it is missing, as a lookup in
+// the attribute map that finds nothing gives a null node.
+std::u16string Attribute(const com_ptr<IXMLDOMNode>& node, std::u16string_view name);
+com_ptr<IXMLDOMNode> SelectSingleNode(const com_ptr<IXMLDOMNode>& node, std::u16string_view path);
+}  // namespace xml
