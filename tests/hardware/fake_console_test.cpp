@@ -1,0 +1,142 @@
+// The recording console and the scripted user interface that the node tests
+// rely on: what they record, and that they hold no reference or window
+// beyond their use.
+#include <gtest/gtest.h>
+
+#include "tests/support/fake_console.h"
+#include "tests/support/scripted_ui.h"
+
+namespace {
+
+TEST(FakeConsoleTest, CountsReferencesThroughEveryInterface)
+{
+    const long before = CFakeConsole::LiveCount();
+    {
+        auto console = CFakeConsole::Create();
+        EXPECT_EQ(console->RefCount(), 1u);
+        {
+            com_ptr<IConsole> unknown(static_cast<IConsole*>(console.get()));
+            auto nameSpace = unknown.query<IConsoleNameSpace2>();
+            auto header = unknown.query<IHeaderCtrl>();
+            auto result = unknown.query<IResultData>();
+            auto menu = unknown.query<IContextMenuCallback>();
+            com_ptr<IImageList> scopeImages;
+            ASSERT_EQ(console->QueryScopeImageList(scopeImages.put()), S_OK);
+            auto back = scopeImages.query<IConsole>();
+            ASSERT_TRUE(nameSpace && header && result && menu && back);
+            EXPECT_EQ(console->RefCount(), 8u);
+        }
+        EXPECT_EQ(console->RefCount(), 1u);
+        EXPECT_EQ(CFakeConsole::LiveCount(), before + 1);
+    }
+    EXPECT_EQ(CFakeConsole::LiveCount(), before);
+}
+
+TEST(FakeConsoleTest, FailedQueryLeavesNullAndNoReference)
+{
+    auto console = CFakeConsole::Create();
+    console->FailQueryInterface(IID_IHeaderCtrl);
+    void* out = reinterpret_cast<void*>(1);
+    EXPECT_EQ(console->QueryInterface(IID_IHeaderCtrl, &out), E_NOINTERFACE);
+    EXPECT_EQ(out, nullptr);
+    EXPECT_EQ(console->RefCount(), 1u);
+}
+
+TEST(FakeConsoleTest, ScopeTreeKeepsParentsAndDeletesSubtrees)
+{
+    auto console = CFakeConsole::Create();
+    SCOPEDATAITEM item{};
+    item.mask = SDI_STR | SDI_PARAM | SDI_CHILDREN;
+    item.displayname = MMC_CALLBACK;
+    item.relativeID = console->RootItem();
+    item.lParam = 11;
+    item.cChildren = 1;
+    ASSERT_EQ(console->InsertItem(&item), S_OK);
+    const HSCOPEITEM group = item.ID;
+    item.relativeID = group;
+    item.lParam = 12;
+    ASSERT_EQ(console->InsertItem(&item), S_OK);
+    const HSCOPEITEM host = item.ID;
+    item.relativeID = host;
+    item.lParam = 13;
+    ASSERT_EQ(console->InsertItem(&item), S_OK);
+    item.relativeID = 0x7777;  // no such item
+    EXPECT_EQ(console->InsertItem(&item), E_INVALIDARG);
+
+    ASSERT_EQ(console->ScopeChildren(group).size(), 1u);
+    EXPECT_TRUE(console->ScopeChildren(group)[0].textByCallback);
+    HSCOPEITEM parent = 0;
+    MMC_COOKIE cookie = 0;
+    EXPECT_EQ(console->GetParentItem(host, &parent, &cookie), S_OK);
+    EXPECT_EQ(parent, group);
+    EXPECT_EQ(cookie, 11);
+
+    EXPECT_EQ(console->DeleteItem(host, 0L), S_OK);  // children only
+    EXPECT_TRUE(console->HasScopeItem(host));
+    EXPECT_EQ(console->ScopeItemCount(), 2u);
+    EXPECT_EQ(console->DeleteItem(group, 1L), S_OK);
+    EXPECT_EQ(console->ScopeItemCount(), 0u);
+    ASSERT_EQ(console->ScopeDeletions().size(), 2u);
+    EXPECT_FALSE(console->ScopeDeletions()[0].itemToo);
+    EXPECT_EQ(console->ScopeDeletions()[0].removed, 1u);
+    EXPECT_EQ(console->ScopeDeletions()[1].removed, 2u);
+}
+
+TEST(FakeConsoleTest, InjectedFailuresHitOnlyTheChosenCall)
+{
+    auto console = CFakeConsole::Create();
+    console->FailMenuAddAt(1);
+    CONTEXTMENUITEM menu{};
+    EXPECT_EQ(console->AddItem(&menu), S_OK);
+    EXPECT_EQ(console->AddItem(&menu), E_FAIL);
+    EXPECT_EQ(console->AddItem(&menu), S_OK);
+    EXPECT_EQ(console->MenuItems().size(), 2u);
+
+    console->FailResultInsertAt(0);
+    RESULTDATAITEM line{};
+    EXPECT_EQ(console->InsertItem(&line), E_FAIL);
+    EXPECT_EQ(console->InsertItem(&line), S_OK);
+    EXPECT_EQ(console->ResultItems().size(), 1u);
+    EXPECT_EQ(console->DeleteAllRsltItems(), S_OK);
+    EXPECT_TRUE(console->ResultItems().empty());
+}
+
+TEST(ScriptedUiTest, AnswersFromQueuesAndRecords)
+{
+    CScopedScriptedUi ui;
+    CScriptedUserInterface::DialogAnswer answer;
+    answer.texts[1002] = u"Servers";
+    ui.AnswerDialog(answer);
+    DialogState state;
+    state.tmpl.id = 104;
+    state.texts[1002] = u"";
+    EXPECT_EQ(GetUserInterface()->DoModal(nullptr, state), IDOK);
+    EXPECT_EQ(state.texts[1002], u"Servers");
+    ASSERT_EQ(ui.Dialogs().size(), 1u);
+    EXPECT_EQ(ui.Dialogs()[0].texts.at(1002), u"");
+
+    EXPECT_EQ(MessageBox(nullptr, u"question", u"Warning", MB_YESNO), IDNO);
+    ui.AnswerMessage(IDYES);
+    EXPECT_EQ(MessageBox(nullptr, u"question", u"Warning", MB_YESNO), IDYES);
+    EXPECT_EQ(MessageBox(nullptr, u"oops", u"Error", MB_OK | MB_ICONERROR), IDOK);
+    ASSERT_EQ(ui.Messages().size(), 3u);
+    EXPECT_EQ(ui.Messages()[2].caption, u"Error");
+
+    HWND progress = ui.CreateProgress(nullptr, DialogState{});
+    ui.SetProgressText(progress, 1013, u"Scanning");
+    EXPECT_EQ(ui.ProgressOpen(), 1u);
+    ui.DestroyProgress(progress);
+    EXPECT_EQ(ui.ProgressOpen(), 0u);
+}
+
+TEST(ScriptedUiTest, InstallerRestoresThePreviousInterface)
+{
+    IUserInterface* before = GetUserInterface();
+    {
+        CScopedScriptedUi ui;
+        EXPECT_EQ(GetUserInterface(), &ui);
+    }
+    EXPECT_EQ(GetUserInterface(), before);
+}
+
+}  // namespace
