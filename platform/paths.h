@@ -1,0 +1,13 @@
+// Per-user folders and private files.
+#pragma once
+
+#include <string>
+
+// The user's state folder for this product, created (owner-only) when
+// missing: $XDG_STATE_HOME/ferrodex, else ~/.local/state/ferrodex. Empty
+// when it cannot be made.
+std::string UserStateFolder();
+
+// Creates the file if needed and empties it, readable and writable by its
+// owner only (an existing file's permissions are narrowed as well).
+bool PrepareOwnerOnlyFile(const std::string& path);

@@ -1,0 +1,87 @@
+#include "platform/text.h"
+#include "platform/ui.h"
+#include "ssh2/messages.h"
+#include "ssh2/random.h"
+#include "ssh2/ssh2.h"
+
+namespace {
+constexpr int kStagePasswordSent = 4;
+}
+
+void CSSH2::SendPasswordRequest()
+{
+    CSshPacketBuilder& out = m_transport.Start(SSH_MSG_USERAUTH_REQUEST);
+    out.PutString(m_strUser);
+    out.PutString(std::string_view("ssh-connection"));
+    out.PutString(std::string_view("password"));
+    out.PutBool(false);
+    out.PutString(m_strPassword);
+    m_transport.Defer();
+    sshcrypto::Cleanse(out.Data().data(), out.Data().size());
+
+    // An IGNORE of random bytes in the same write hides the password's
+    // length: together they fill a size that does not depend on it.
+    if (CSshCipher* cipher = m_transport.OutCipher()) {
+        const long bs = static_cast<long>(cipher->BlockSize());
+        const long x = bs - static_cast<long>(m_transport.DeferredSize()) + 255;
+        long n = x - x % bs;
+        if (CSshCompressor* compressor = m_transport.OutCompressor())
+            n -= static_cast<long>(compressor->DisableCompression());
+        std::vector<std::uint8_t> noise(n > 0 ? static_cast<std::size_t>(n) : 0);
+        CRandomPool::Instance().RandomBytes(noise.data(), noise.size());
+        m_transport.Start(SSH_MSG_IGNORE).PutString(ByteView(noise));
+        m_transport.Defer();
+    }
+    m_transport.FlushDeferred();
+}
+
+void CSSH2::Authenticate()
+{
+    m_transport.Start(SSH_MSG_SERVICE_REQUEST).PutString(std::string_view("ssh-userauth"));
+    m_transport.Send();
+    if (m_transport.ReadPacket() != SSH_MSG_SERVICE_ACCEPT) throw SSH_UNEXPECTED_PACKET;
+
+    int rejected = 0;
+    bool canPassword = false;
+    for (;;) {
+        // Ask with "none" to learn the methods the server accepts.
+        CSshPacketBuilder& none = m_transport.Start(SSH_MSG_USERAUTH_REQUEST);
+        none.PutString(m_strUser);
+        none.PutString(std::string_view("ssh-connection"));
+        none.PutString(std::string_view("none"));
+        m_transport.Send();
+        int stage = 0;
+
+        for (;;) {
+            std::uint8_t type = m_transport.ReadPacket();
+            if (type == SSH_MSG_USERAUTH_BANNER) type = m_transport.ReadPacket();
+            if (type == SSH_MSG_USERAUTH_SUCCESS) return;
+            if (type != SSH_MSG_USERAUTH_FAILURE && type != SSH_MSG_USERAUTH_PASSWD_CHANGEREQ)
+                throw SSH_UNEXPECTED_PACKET;
+            bool retry = false;
+            if (type == SSH_MSG_USERAUTH_FAILURE) {
+                SUserauthFailure failure;
+                if (!ParseUserauthFailure(m_transport.Payload(), failure)) throw SSH_UNEXPECTED_PACKET;
+                if (!failure.partialSuccess && stage == kStagePasswordSent)
+                    retry = true;
+                else
+                    canPassword = NameListContains(failure.methods, "password");
+            }
+            if (retry || type == SSH_MSG_USERAUTH_PASSWD_CHANGEREQ) {
+                if (stage == kStagePasswordSent && ++rejected >= kMaxPasswordAttempts) {
+                    m_transport.SendDisconnect(SSH_DISCONNECT_BY_APPLICATION, "Too many authentication failures");
+                    throw SSH_AUTH_FAILED;
+                }
+                if (retry) break;
+            }
+            if (!canPassword) {
+                m_transport.SendDisconnect(SSH_DISCONNECT_BY_APPLICATION,
+                                           "No supported authentication methods available");
+                MessageBoxA(nullptr, "ssh_closing", "", MB_OK);
+                throw SSH_AUTH_FAILED;
+            }
+            SendPasswordRequest();
+            stage = kStagePasswordSent;
+        }
+    }
+}

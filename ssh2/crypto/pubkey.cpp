@@ -1,0 +1,103 @@
+#include "ssh2/crypto/pubkey.h"
+
+#include <openssl/bn.h>
+#include <openssl/core_names.h>
+#include <openssl/dsa.h>
+#include <openssl/evp.h>
+#include <openssl/param_build.h>
+
+#include <memory>
+#include <vector>
+
+namespace sshcrypto {
+namespace {
+
+struct PkeyFree {
+    void operator()(EVP_PKEY* key) const { EVP_PKEY_free(key); }
+};
+struct PkeyCtxFree {
+    void operator()(EVP_PKEY_CTX* ctx) const { EVP_PKEY_CTX_free(ctx); }
+};
+struct ParamBldFree {
+    void operator()(OSSL_PARAM_BLD* bld) const { OSSL_PARAM_BLD_free(bld); }
+};
+struct ParamFree {
+    void operator()(OSSL_PARAM* params) const { OSSL_PARAM_free(params); }
+};
+struct MdCtxFree {
+    void operator()(EVP_MD_CTX* ctx) const { EVP_MD_CTX_free(ctx); }
+};
+struct DsaSigFree {
+    void operator()(DSA_SIG* sig) const { DSA_SIG_free(sig); }
+};
+using PkeyPtr = std::unique_ptr<EVP_PKEY, PkeyFree>;
+
+struct Field {
+    const char* name;
+    const CBigNum* value;
+};
+
+PkeyPtr MakePublicKey(const char* type, std::initializer_list<Field> fields)
+{
+    std::unique_ptr<OSSL_PARAM_BLD, ParamBldFree> bld(OSSL_PARAM_BLD_new());
+    if (!bld) return nullptr;
+    for (const auto& f : fields) {
+        if (f.value->IsNegative()) return nullptr;
+        if (OSSL_PARAM_BLD_push_BN(bld.get(), f.name, f.value->get()) != 1) return nullptr;
+    }
+    std::unique_ptr<OSSL_PARAM, ParamFree> params(OSSL_PARAM_BLD_to_param(bld.get()));
+    std::unique_ptr<EVP_PKEY_CTX, PkeyCtxFree> ctx(EVP_PKEY_CTX_new_from_name(nullptr, type, nullptr));
+    if (!params || !ctx || EVP_PKEY_fromdata_init(ctx.get()) != 1) return nullptr;
+    EVP_PKEY* key = nullptr;
+    if (EVP_PKEY_fromdata(ctx.get(), &key, EVP_PKEY_PUBLIC_KEY, params.get()) != 1) return nullptr;
+    return PkeyPtr(key);
+}
+
+bool VerifyWith(EVP_PKEY* key, std::span<const std::uint8_t> signature, std::span<const std::uint8_t> data)
+{
+    std::unique_ptr<EVP_MD_CTX, MdCtxFree> ctx(EVP_MD_CTX_new());
+    if (!ctx || EVP_DigestVerifyInit_ex(ctx.get(), nullptr, "SHA1", nullptr, nullptr, key, nullptr) != 1) return false;
+    return EVP_DigestVerify(ctx.get(), signature.data(), signature.size(), data.data(), data.size()) == 1;
+}
+
+}  // namespace
+
+bool RsaVerifySha1(const CBigNum& e, const CBigNum& n, std::span<const std::uint8_t> signature,
+                   std::span<const std::uint8_t> data)
+{
+    PkeyPtr key = MakePublicKey("RSA", {{OSSL_PKEY_PARAM_RSA_N, &n}, {OSSL_PKEY_PARAM_RSA_E, &e}});
+    if (!key) return false;
+    // Some signers drop leading zero bytes; restore the modulus length.
+    const std::size_t width = static_cast<std::size_t>((n.Bits() + 7) / 8);
+    if (signature.size() > width) return false;
+    std::vector<std::uint8_t> padded(width - signature.size(), 0);
+    padded.insert(padded.end(), signature.begin(), signature.end());
+    return VerifyWith(key.get(), padded, data);
+}
+
+bool DsaVerifySha1(const CBigNum& p, const CBigNum& q, const CBigNum& g, const CBigNum& y,
+                   std::span<const std::uint8_t> r, std::span<const std::uint8_t> s,
+                   std::span<const std::uint8_t> data)
+{
+    PkeyPtr key = MakePublicKey("DSA", {{OSSL_PKEY_PARAM_FFC_P, &p},
+                                        {OSSL_PKEY_PARAM_FFC_Q, &q},
+                                        {OSSL_PKEY_PARAM_FFC_G, &g},
+                                        {OSSL_PKEY_PARAM_PUB_KEY, &y}});
+    if (!key) return false;
+    std::unique_ptr<DSA_SIG, DsaSigFree> sig(DSA_SIG_new());
+    BIGNUM* br = BN_bin2bn(r.data(), static_cast<int>(r.size()), nullptr);
+    BIGNUM* bs = BN_bin2bn(s.data(), static_cast<int>(s.size()), nullptr);
+    if (!sig || !br || !bs || DSA_SIG_set0(sig.get(), br, bs) != 1) {
+        BN_free(br);
+        BN_free(bs);
+        return false;
+    }
+    unsigned char* der = nullptr;
+    const int length = i2d_DSA_SIG(sig.get(), &der);
+    if (length <= 0) return false;
+    const bool ok = VerifyWith(key.get(), std::span<const std::uint8_t>(der, static_cast<std::size_t>(length)), data);
+    OPENSSL_free(der);
+    return ok;
+}
+
+}  // namespace sshcrypto

@@ -1,0 +1,26 @@
+// Signature checks of server host keys: RSA (PKCS #1 v1.5 with SHA-1) and
+// DSA with SHA-1, over OpenSSL's EVP interface.
+#pragma once
+
+#include <cstdint>
+#include <span>
+
+#include "ssh2/crypto/bignum.h"
+
+namespace sshcrypto {
+
+// signature: the RSA signature value (big-endian, as long as the modulus or
+// shorter); data: the signed message, hashed with SHA-1 here.
+bool RsaVerifySha1(const CBigNum& e, const CBigNum& n, std::span<const std::uint8_t> signature,
+                   std::span<const std::uint8_t> data);
+
+// r and s: the two halves of the signature as unsigned big-endian numbers.
+bool DsaVerifySha1(const CBigNum& p, const CBigNum& q, const CBigNum& g, const CBigNum& y,
+                   std::span<const std::uint8_t> r, std::span<const std::uint8_t> s,
+                   std::span<const std::uint8_t> data);
+
+// The SHA-1 compression function: runs one 64-byte block through the
+// chaining state, given and returned as 20 big-endian bytes (five words).
+void Sha1Compress(std::uint8_t state[20], const std::uint8_t block[64]);
+
+}  // namespace sshcrypto

@@ -1,0 +1,78 @@
+// Parsers of the messages the client reads from a server. Each takes the
+// whole payload (type byte first), checks every length against what is
+// there, and returns false on any malformed or truncated field.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <string>
+
+#include "ssh2/crypto/bignum.h"
+#include "ssh2/packet.h"
+
+// Longest name-list, text or host key/signature blob accepted from a server.
+constexpr std::size_t kMaxNameList = 8192;
+constexpr std::size_t kMaxBlob = 8192;
+// Largest DH modulus accepted (bytes of its mpint): 8,192 bits.
+constexpr std::size_t kMaxDhBytes = 1025;
+
+enum EKexList {
+    KEX_ALGORITHMS, KEX_HOST_KEYS, KEX_CIPHERS_CS, KEX_CIPHERS_SC, KEX_MACS_CS, KEX_MACS_SC,
+    KEX_COMPRESSION_CS, KEX_COMPRESSION_SC, KEX_LANGUAGES_CS, KEX_LANGUAGES_SC, KEX_LIST_COUNT
+};
+
+struct SKexInit {
+    std::array<std::string, KEX_LIST_COUNT> lists;
+    bool firstKexPacketFollows = false;
+};
+bool ParseKexInit(ByteView payload, SKexInit& out);
+
+struct SDhGroup {
+    sshcrypto::CBigNum p, g;
+};
+bool ParseDhGroup(ByteView payload, SDhGroup& out);
+
+// KEXDH_REPLY and KEX_DH_GEX_REPLY.
+struct SKexDhReply {
+    ByteView hostKey;
+    sshcrypto::CBigNum f;
+    ByteView signature;
+};
+bool ParseKexDhReply(ByteView payload, SKexDhReply& out);
+
+struct SUserauthFailure {
+    std::string methods;
+    bool partialSuccess = false;
+};
+bool ParseUserauthFailure(ByteView payload, SUserauthFailure& out);
+
+struct SChannelOpenConfirmation {
+    std::uint32_t recipient = 0, sender = 0, window = 0, maxPacket = 0;
+};
+bool ParseChannelOpenConfirmation(ByteView payload, SChannelOpenConfirmation& out);
+
+// CHANNEL_DATA (dataType 0) and CHANNEL_EXTENDED_DATA.
+struct SChannelData {
+    std::uint32_t recipient = 0;
+    std::uint32_t dataType = 0;
+    ByteView data;
+};
+bool ParseChannelData(ByteView payload, SChannelData& out);
+
+struct SChannelRequest {
+    std::uint32_t recipient = 0;
+    std::string name;
+    bool wantReply = false;
+    bool hasExitStatus = false;
+    std::uint32_t exitStatus = 0;
+};
+bool ParseChannelRequest(ByteView payload, SChannelRequest& out);
+
+// Messages that carry only a recipient channel (EOF, CLOSE, SUCCESS, ...).
+bool ParseChannelRecipient(ByteView payload, std::uint32_t& recipient);
+
+struct SDisconnect {
+    std::uint32_t reason = 0;
+    std::string description;
+};
+bool ParseDisconnect(ByteView payload, SDisconnect& out);

@@ -1,0 +1,140 @@
+#include "ssh2/packetlog.h"
+
+#include <cstdio>
+#include <vector>
+
+#include "platform/paths.h"
+#include "ssh2/packet.h"
+
+namespace {
+
+constexpr std::uint8_t kUserauthRequest = 50;
+
+// Positions (within the packet) of the password strings of a password
+// request: the password, and the new password of a change request.
+void MaskPasswords(std::vector<std::uint8_t>& packet)
+{
+    if (packet.size() < 6) return;
+    CSshReader reader(ByteView(packet).subspan(0), 6);
+    reader.GetString();  // user
+    reader.GetString();  // service
+    if (AsText(reader.GetString()) != "password" || reader.Failed()) return;
+    const bool change = reader.GetBool();
+    for (int i = 0; i < (change ? 2 : 1) && reader.Ok(); ++i) {
+        const std::size_t before = reader.Position();
+        const ByteView secret = reader.GetString();
+        if (reader.Failed()) {
+            // A truncated field: hide everything after its start.
+            for (std::size_t j = before; j < packet.size(); ++j) packet[j] = '*';
+            return;
+        }
+        for (std::size_t j = before + 4; j < before + 4 + secret.size(); ++j) packet[j] = '*';
+    }
+}
+
+}  // namespace
+
+CSshPacketLog::CSshPacketLog(const std::string& path)
+{
+    if (path.empty() || !PrepareOwnerOnlyFile(path)) return;
+    m_file.open(path, std::ios::out | std::ios::trunc | std::ios::binary);
+}
+
+std::string CSshPacketLog::DefaultPath()
+{
+    const std::string folder = UserStateFolder();
+    return folder.empty() ? std::string() : folder + "/ssh2.log";
+}
+
+const char* CSshPacketLog::TypeName(unsigned type)
+{
+    switch (type) {
+    case 1: return "SSH2_MSG_DISCONNECT";
+    case 2: return "SSH2_MSG_IGNORE";
+    case 3: return "SSH2_MSG_UNIMPLEMENTED";
+    case 4: return "SSH2_MSG_DEBUG";
+    case 5: return "SSH2_MSG_SERVICE_REQUEST";
+    case 6: return "SSH2_MSG_SERVICE_ACCEPT";
+    case 20: return "SSH2_MSG_KEXINIT";
+    case 21: return "SSH2_MSG_NEWKEYS";
+    case 30: return "SSH2_MSG_KEXDH_INIT || SSH2_MSG_KEX_DH_GEX_REQUEST";
+    case 31: return "SSH2_MSG_KEXDH_REPLY || SSH2_MSG_KEX_DH_GEX_GROUP";
+    case 32: return "SSH2_MSG_KEX_DH_GEX_INIT";
+    case 33: return "SSH2_MSG_KEX_DH_GEX_REPLY";
+    case 50: return "SSH2_MSG_USERAUTH_REQUEST";
+    case 51: return "SSH2_MSG_USERAUTH_FAILURE";
+    case 52: return "SSH2_MSG_USERAUTH_SUCCESS";
+    case 53: return "SSH2_MSG_USERAUTH_BANNER";
+    case 60: return "SSH2_MSG_USERAUTH_PK_OK || SSH2_MSG_USERAUTH_PASSWD_CHANGEREQ || SSH2_MSG_USERAUTH_INFO_REQUEST";
+    case 61: return "SSH2_MSG_USERAUTH_INFO_RESPONSE";
+    case 80: return "SSH2_MSG_GLOBAL_REQUEST";
+    case 81: return "SSH2_MSG_REQUEST_SUCCESS";
+    case 82: return "SSH2_MSG_REQUEST_FAILURE";
+    case 90: return "SSH2_MSG_CHANNEL_OPEN";
+    case 91: return "SSH2_MSG_CHANNEL_OPEN_CONFIRMATION";
+    case 92: return "SSH2_MSG_CHANNEL_OPEN_FAILURE";
+    case 93: return "SSH2_MSG_CHANNEL_WINDOW_ADJUST";
+    case 94: return "SSH2_MSG_CHANNEL_DATA";
+    case 95: return "SSH2_MSG_CHANNEL_EXTENDED_DATA";
+    case 96: return "SSH2_MSG_CHANNEL_EOF";
+    case 97: return "SSH2_MSG_CHANNEL_CLOSE";
+    case 98: return "SSH2_MSG_CHANNEL_REQUEST";
+    case 99: return "SSH2_MSG_CHANNEL_SUCCESS";
+    case 100: return "SSH2_MSG_CHANNEL_FAILURE";
+    default: return "Unknown packet";
+    }
+}
+
+std::string CSshPacketLog::Format(bool incoming, const std::uint8_t* packet, std::size_t length)
+{
+    if (length < 6) return {};
+    const unsigned type = packet[5];
+    std::string text = "\n";
+    text += incoming ? "Incoming packet: " : "Outgoing packet: ";
+    char head[64];
+    std::snprintf(head, sizeof head, "Type: %u / 0x%x (", type, type);
+    text += head;
+    text += TypeName(type);
+    text += ")\n";
+    if (length < 7) return text;
+
+    std::vector<std::uint8_t> shown(packet, packet + length);
+    if (!incoming && type == kUserauthRequest) MaskPasswords(shown);
+    const std::uint8_t* data = shown.data() + 6;
+    const std::size_t size = length - 6;
+    for (std::size_t row = 0; row < size; row += 16) {
+        char cell[16];
+        std::snprintf(cell, sizeof cell, "  %08X:  ", static_cast<unsigned>(row));
+        text += cell;
+        for (std::size_t i = 0; i < 16; ++i) {
+            if (row + i < size) {
+                std::snprintf(cell, sizeof cell, "%02X ", data[row + i]);
+                text += cell;
+            } else {
+                text += "   ";
+            }
+            if (i == 7) text += "| ";
+        }
+        for (std::size_t i = 0; i < 16 && row + i < size; ++i) {
+            const std::uint8_t c = data[row + i];
+            text += (c >= 0x20 && c < 0x7F) ? static_cast<char>(c) : '.';
+        }
+        text += "\n";
+    }
+    return text;
+}
+
+void CSshPacketLog::Log(bool incoming, const std::uint8_t* packet, std::size_t length)
+{
+    if (!m_file.is_open()) return;
+    const std::string text = Format(incoming, packet, length);
+    // Flushed line by line, so that a crash leaves a readable log.
+    std::size_t start = 0;
+    while (start < text.size()) {
+        std::size_t end = text.find('\n', start);
+        end = end == std::string::npos ? text.size() : end + 1;
+        m_file.write(text.data() + start, static_cast<std::streamsize>(end - start));
+        m_file.flush();
+        start = end;
+    }
+}

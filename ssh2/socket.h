@@ -1,0 +1,53 @@
+// The client's one TCP connection: blocking connect, whole-buffer writes and
+// reads that wait for data with a time-out. Failures raise ESSHErrors.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "platform/winsock.h"
+
+// What the transport reads from and writes to.
+class ISshStream {
+public:
+    virtual ~ISshStream() = default;
+    // Waits for data and reads once: returns 1 to capacity bytes, or raises
+    // (time-out 17, closed connection 16, other socket errors).
+    virtual std::size_t ReceiveSome(std::uint8_t* buffer, std::size_t capacity) = 0;
+    virtual void SendAll(const std::uint8_t* data, std::size_t size) = 0;
+};
+
+class CSshSocket final : public ISshStream {
+public:
+    CSshSocket() = default;
+    ~CSshSocket() override;
+    CSshSocket(const CSshSocket&) = delete;
+    CSshSocket& operator=(const CSshSocket&) = delete;
+
+    // Starts WinSock when needed, creates the socket and binds it to port 0.
+    void Create(int family, int type, int protocol);
+    void SetOption(int name, const void* value, int length, int level);
+    // host: dotted address or a name to look up.
+    void Connect(const char* host, unsigned port);
+    void SendAll(const std::uint8_t* data, std::size_t size) override;
+    std::size_t ReceiveSome(std::uint8_t* buffer, std::size_t capacity) override;
+    // Reads only when count is 0 (the caller holds no unparsed bytes).
+    void Receive(std::uint8_t* buffer, std::size_t capacity, std::size_t& count);
+    void Close();
+
+    int TimeoutSeconds() const { return m_nTimeoutSeconds; }
+    void SetTimeoutSeconds(int seconds) { m_nTimeoutSeconds = seconds; }
+    bool IsOpen() const { return m_handle != winsock::INVALID_SOCKET; }
+
+    // The ESSHErrors value for a WinSock error number.
+    static int MapError(int wsaError);
+
+private:
+    [[noreturn]] static void RaiseLastError();
+    void Startup();
+
+    winsock::SOCKET m_handle = winsock::INVALID_SOCKET;
+    int m_nTimeoutSeconds = 10;
+    winsock::WSADATA m_startupData{};
+    int m_nStartupResult = winsock::WSAEFAULT;
+};

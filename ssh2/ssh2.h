@@ -1,0 +1,136 @@
+// The SSH-2 client: one process-wide current session, reached through six
+// facade operations (Connect, Login, Exec, GetExitStatus, GetOutput,
+// Disconnect). Every operation but the two getters returns an ESSHErrors
+// code (0 = success).
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "ssh2/crypto/digest.h"
+#include "ssh2/errors.h"
+#include "ssh2/packetlog.h"
+#include "ssh2/socket.h"
+#include "ssh2/transport.h"
+
+// Asked when a server's host key is not in the cache (absent 1) or differs
+// from the cached one (absent 0). Returns non-zero to store the key; either
+// answer continues the login.
+typedef int (*HostKeyCallback)(int reserved, const char* host, const char* fingerprint, int absent, void* data);
+
+enum HostKeyPolicy : std::uint32_t {
+    HKP_KEEP_UNSTORED = 1,
+    HKP_STORE = 2,
+    HKP_ASK = 3,
+};
+
+enum SessionState : std::uint32_t {
+    SS_IDLE = 0,
+    SS_CONNECTED = 1,
+    SS_LOGGED_IN = 2,
+};
+
+class CSSH2 {
+public:
+    // Raised by the identification check; reaches callers as 2.
+    enum SSH2_ERROR { SSH2_ERROR_PROTOCOL_VERSION = 2 };
+
+    static constexpr const char* kClientVersion = "SSH-2.0-Tessaro";
+    static constexpr std::uint32_t kLocalChannel = 256;
+    static constexpr std::uint32_t kLocalWindow = 16384;
+    static constexpr std::uint32_t kMaxPacket = 16384;
+    static constexpr std::size_t kMaxOutput = 64u * 1024 * 1024;
+    static constexpr int kMaxPasswordAttempts = 6;
+
+    // ---- the facade
+    static int Connect(const char* host, unsigned port, int timeoutSeconds, HostKeyCallback callback,
+                       void* callbackData);
+    static int Login(const char* user, const char* password, unsigned char compress, std::uint32_t absentKeyPolicy,
+                     std::uint32_t changedKeyPolicy);
+    static int Exec(const char* command);
+    static std::uint32_t GetExitStatus();
+    static std::string GetOutput();
+    static int Disconnect();
+    // The current session, null when there is none.
+    static CSSH2* Current();
+
+    CSSH2();
+    ~CSSH2();
+    CSSH2(const CSSH2&) = delete;
+    CSSH2& operator=(const CSSH2&) = delete;
+
+    // ---- the instance steps behind the facade
+    int ConnectStep(const char* host, unsigned port, int timeoutSeconds);
+    int LoginStep(const char* user, const char* password);
+    int ExecStep(const char* command);
+    int DisconnectStep();
+
+    std::uint32_t State() const { return m_nState; }
+    const std::string& ServerVersion() const { return m_strServerVersion; }
+    const std::string& Output() const { return m_strOutput; }
+    std::uint32_t ExitStatus() const { return m_nExitStatus; }
+    // Names agreed by the key exchange, for diagnostics and tests:
+    // kex, host key, cipher cs/sc, MAC cs/sc, compression cs/sc.
+    const std::vector<std::string>& Agreed() const { return m_agreed; }
+    const std::vector<std::uint8_t>& SessionId() const { return m_sessionId; }
+    CSshSocket& Socket() { return m_socket; }
+
+    // The value name of a host in the host-key cache: type@port:host.
+    static std::string HostKeyValueName(const char* cacheType, std::uint32_t port, const std::string& host);
+    // The offers this client makes, in preference order.
+    static std::vector<std::string> KexOffer();
+    static std::vector<std::string> CipherOffer();
+    static std::vector<std::string> MacOffer();
+    static std::vector<std::string> CompressionOffer(bool preferZlib);
+
+private:
+    template <typename Step>
+    int RunStep(Step step);
+
+    // Key exchange (kex.cpp).
+    void KeyExchange();
+    void CheckHostKey(const std::string& keyString, const std::string& fingerprint);
+    void StoreHostKey(const std::string& keyString);
+    // User authentication (auth.cpp).
+    void Authenticate();
+    void SendPasswordRequest();
+    // Session channel (channel.cpp).
+    void OpenSessionChannel();
+    void RunCommand();
+    void AppendOutput(ByteView data);
+
+    std::unique_ptr<CSshPacketLog> m_pLog;
+    std::string m_strUser;
+    std::string m_strPassword;
+    std::string m_strCommand;
+    std::string m_strOutput;
+    std::uint32_t m_nExitStatus = 0;
+    std::string m_strHost;
+    std::uint32_t m_nPort = 22;
+    std::uint32_t m_nChangedKeyPolicy = 0;
+    std::uint32_t m_nAbsentKeyPolicy = HKP_STORE;
+    bool m_bCompressOut = false;
+    bool m_bCompressIn = false;
+    std::uint32_t m_nState = SS_IDLE;
+
+    int m_nKexIndex = -1;
+    std::unique_ptr<CSshHostKey> m_pHostKey;
+    sshcrypto::CDigest m_exchangeHash{sshcrypto::EDigest::Sha1};
+    std::vector<std::uint8_t> m_sessionId;
+    std::vector<std::string> m_agreed;
+
+    CSshSocket m_socket;
+    CSshTransport m_transport;
+
+    std::uint32_t m_nRemoteId = 0;
+    std::uint32_t m_nLocalId = kLocalChannel;
+    std::uint32_t m_nLocalWindow = kLocalWindow;
+
+    std::string m_strServerVersion;
+    HostKeyCallback m_pCallback = nullptr;
+    void* m_pCallbackData = nullptr;
+
+    friend struct CSSH2TestAccess;
+};

@@ -1,0 +1,296 @@
+#include "ssh2/transport.h"
+
+#include <cstring>
+
+#include "ssh2/errors.h"
+#include "ssh2/packetlog.h"
+#include "ssh2/random.h"
+
+namespace {
+
+bool HandedToCaller(std::uint8_t type)
+{
+    switch (type) {
+    case 6: case 20: case 21: case 30: case 31: case 32: case 33:
+    case 50: case 51: case 52: case 53: case 60:
+    case 91: case 93: case 94: case 95: case 96: case 97: case 98: case 99: case 100:
+        return true;
+    default:
+        return false;
+    }
+}
+
+const char* const kReasonNames[] = {
+    "SSH_DISCONNECT_HOST_NOT_ALLOWED_TO_CONNECT",
+    "SSH_DISCONNECT_PROTOCOL_ERROR",
+    "SSH_DISCONNECT_KEY_EXCHANGE_FAILED",
+    "SSH_DISCONNECT_HOST_AUTHENTICATION_FAILED",
+    "SSH_DISCONNECT_MAC_ERROR",
+    "SSH_DISCONNECT_COMPRESSION_ERROR",
+    "SSH_DISCONNECT_SERVICE_NOT_AVAILABLE",
+    "SSH_DISCONNECT_PROTOCOL_VERSION_NOT_SUPPORTED",
+    "SSH_DISCONNECT_HOST_KEY_NOT_VERIFIABLE",
+    "SSH_DISCONNECT_CONNECTION_LOST",
+    "SSH_DISCONNECT_DISCONNECT_BY_APPLICATION",
+    "SSH_DISCONNECT_TOO_MANY_CONNECTIONS",
+    "SSH_DISCONNECT_AUTH_CANCELLED_BY_USER",
+    "SSH_DISCONNECT_NO_MORE_AUTH_METHODS_AVAILABLE",
+    "SSH_DISCONNECT_ILLEGAL_USER_NAME",
+};
+
+std::size_t BlockSizeOf(const CSshCipher* cipher)
+{
+    const std::size_t bs = cipher ? cipher->BlockSize() : 8;
+    return bs < 8 ? 8 : bs;
+}
+
+}  // namespace
+
+std::string DescribeDisconnect(std::uint32_t reason, std::string_view description)
+{
+    std::string text = "Received disconnect message:\nType: ";
+    if (reason >= 1 && reason <= 15)
+        text += kReasonNames[reason - 1];
+    else
+        text += "unknown (" + std::to_string(reason) + ")";
+    text += "\nMessage text: ";
+    text += description;
+    text += "\n";
+    return text;
+}
+
+CSshTransport::CSshTransport(ISshStream& stream, CRandomPool& pool, CSshPacketLog* log)
+    : m_stream(stream), m_pool(pool), m_pLog(log), m_buffer(kReceiveBufferSize)
+{
+}
+
+CSshTransport::~CSshTransport() = default;
+
+void CSshTransport::Reset()
+{
+    m_nOffset = m_nCount = 0;
+    m_nInSequence = m_nOutSequence = 0;
+    m_nInLength = 0;
+    m_nInType = 0;
+    m_deferred.clear();
+    ReleaseAlgorithms();
+}
+
+void CSshTransport::Fill(std::size_t needed)
+{
+    if (needed > m_buffer.size()) throw SSH_RECEIVE_ERROR;
+    while (m_nCount < needed) {
+        if (m_buffer.size() - m_nOffset < needed) {
+            std::memmove(m_buffer.data(), m_buffer.data() + m_nOffset, m_nCount);
+            m_nOffset = 0;
+        }
+        const std::size_t end = m_nOffset + m_nCount;
+        m_nCount += m_stream.ReceiveSome(m_buffer.data() + end, m_buffer.size() - end);
+    }
+}
+
+std::string CSshTransport::ReadIdentification()
+{
+    std::size_t skipped = 0;
+    for (;;) {
+        const std::uint8_t* start = m_buffer.data() + m_nOffset;
+        const void* lf = m_nCount ? std::memchr(start, '\n', m_nCount) : nullptr;
+        if (lf == nullptr) {
+            if (skipped + m_nCount >= kMaxIdentificationBytes) throw SSH_INTERNAL_ERROR;
+            Fill(m_nCount + 1);
+            continue;
+        }
+        const std::size_t lineLength = static_cast<std::size_t>(static_cast<const std::uint8_t*>(lf) - start);
+        std::string line(reinterpret_cast<const char*>(start), lineLength);
+        m_nOffset += lineLength + 1;
+        m_nCount -= lineLength + 1;
+        if (m_nCount == 0) m_nOffset = 0;
+        skipped += lineLength + 1;
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        if (line.rfind("SSH-", 0) != 0) {
+            if (skipped >= kMaxIdentificationBytes) throw SSH_INTERNAL_ERROR;
+            continue;
+        }
+        const std::size_t dash = line.find('-', 4);
+        const std::string version = line.substr(4, dash == std::string::npos ? std::string::npos : dash - 4);
+        if (version < "1.99") throw SSH_INTERNAL_ERROR;
+        return line;
+    }
+}
+
+void CSshTransport::SendIdentification(const std::string& line)
+{
+    const std::string text = line + "\n";
+    m_stream.SendAll(reinterpret_cast<const std::uint8_t*>(text.data()), text.size());
+}
+
+CSshPacketBuilder& CSshTransport::Start(std::uint8_t type)
+{
+    m_out.Start(type);
+    return m_out;
+}
+
+void CSshTransport::Finish(std::vector<std::uint8_t>& target)
+{
+    std::vector<std::uint8_t>& data = m_out.Data();
+    if (m_pLog) m_pLog->Log(false, data.data(), data.size());
+    if (m_pCsCompressor && m_pCsCompressor->Compress(m_out.Payload(), m_scratch)) {
+        data.resize(CSshPacketBuilder::kHeader);
+        data.insert(data.end(), m_scratch.begin(), m_scratch.end());
+    }
+    const std::size_t bs = BlockSizeOf(m_pCsCipher.get());
+    const std::size_t length = data.size();
+    const std::size_t padding = 4 + ((bs - (length + 4) % bs) % bs);
+    data.resize(length + padding);
+    m_pool.RandomBytes(data.data() + length, padding);
+    data[4] = static_cast<std::uint8_t>(padding);
+    StoreUint32(data.data(), static_cast<std::uint32_t>(length + padding - 4));
+    const std::size_t macLength = m_pCsMac ? m_pCsMac->Length() : 0;
+    if (m_pCsMac) {
+        data.resize(length + padding + macLength);
+        m_pCsMac->Generate(data.data(), length + padding, m_nOutSequence);
+    }
+    ++m_nOutSequence;
+    if (m_pCsCipher) m_pCsCipher->Encrypt(data.data(), length + padding);
+    target.insert(target.end(), data.begin(), data.end());
+}
+
+void CSshTransport::Send()
+{
+    m_wire.clear();
+    Finish(m_wire);
+    m_stream.SendAll(m_wire.data(), m_wire.size());
+}
+
+void CSshTransport::Defer() { Finish(m_deferred); }
+
+void CSshTransport::FlushDeferred()
+{
+    m_stream.SendAll(m_deferred.data(), m_deferred.size());
+    sshcrypto::Cleanse(m_deferred.data(), m_deferred.size());
+    m_deferred.clear();
+}
+
+void CSshTransport::SendDisconnect(std::uint32_t reason, std::string_view description)
+{
+    CSshPacketBuilder& out = Start(SSH_MSG_DISCONNECT);
+    out.PutUint32(reason);
+    out.PutString(description);
+    out.PutString(std::string_view("en"));
+    Send();
+}
+
+void CSshTransport::ReadOnePacket()
+{
+    m_nInType = 0;
+    m_nInLength = 0;
+    const std::size_t bs = BlockSizeOf(m_pScCipher.get());
+    Fill(bs);
+    m_in.resize(bs);
+    std::memcpy(m_in.data(), m_buffer.data() + m_nOffset, bs);
+    if (m_pScCipher) m_pScCipher->Decrypt(m_in.data(), bs);
+
+    const std::uint32_t length = LoadUint32(m_in.data());
+    const std::uint32_t padding = m_in[4];
+    if (length > kMaxPacketLength || padding >= length || length - padding - 1 < 1) throw SSH_RECEIVE_ERROR;
+    const std::size_t total = std::size_t{length} + 4;
+    if (total < bs || (m_pScCipher && total % bs != 0)) throw SSH_RECEIVE_ERROR;
+    const std::size_t macLength = m_pScMac ? m_pScMac->Length() : 0;
+    if (m_buffer.size() - macLength < total) throw SSH_RECEIVE_ERROR;
+
+    Fill(total + macLength);
+    m_in.resize(total + macLength);
+    std::memcpy(m_in.data() + bs, m_buffer.data() + m_nOffset + bs, total + macLength - bs);
+    m_nOffset += total + macLength;
+    m_nCount -= total + macLength;
+    if (m_nCount == 0) m_nOffset = 0;
+
+    if (m_pScCipher) m_pScCipher->Decrypt(m_in.data() + bs, total - bs);
+    if (m_pScMac && !m_pScMac->Verify(m_in.data(), total, m_nInSequence)) throw SSH_RECEIVE_ERROR;
+    ++m_nInSequence;
+
+    const std::size_t payload = length - padding - 1;
+    m_nInLength = payload + 5;
+    if (m_pScCompressor && m_pScCompressor->Decompress(ByteView(m_in).subspan(5, payload), m_scratch)) {
+        if (m_scratch.empty()) throw SSH_RECEIVE_ERROR;
+        m_in.resize(5);
+        m_in.insert(m_in.end(), m_scratch.begin(), m_scratch.end());
+        m_nInLength = m_in.size();
+    }
+    m_nInType = m_in[5];
+    if (m_pLog) m_pLog->Log(true, m_in.data(), m_nInLength);
+}
+
+ByteView CSshTransport::Payload() const
+{
+    if (m_nInLength < 6) return {};
+    return ByteView(m_in).subspan(5, m_nInLength - 5);
+}
+
+bool CSshTransport::HandleTransportMessage()
+{
+    CSshReader reader = Reader();
+    switch (m_nInType) {
+    case SSH_MSG_DISCONNECT: {
+        const std::uint32_t reason = reader.GetUint32();
+        const std::string description = reader.GetText(CSshTransport::kMaxPacketLength);
+        m_strDisconnect = DescribeDisconnect(reason, description);
+        throw SSH_SERVER_DISCONNECT;
+    }
+    case SSH_MSG_IGNORE:
+        return true;
+    case SSH_MSG_GLOBAL_REQUEST: {
+        reader.GetString();
+        const bool wantReply = reader.GetBool();
+        if (wantReply) {
+            Start(SSH_MSG_REQUEST_FAILURE);
+            Send();
+        }
+        return true;
+    }
+    default:
+        return false;
+    }
+}
+
+std::uint8_t CSshTransport::ReadPacket()
+{
+    for (;;) {
+        ReadOnePacket();
+        if (HandleTransportMessage()) continue;
+        if (!HandedToCaller(m_nInType)) {
+            const std::uint32_t number = m_nInSequence - 1;
+            Start(SSH_MSG_UNIMPLEMENTED).PutUint32(number);
+            Send();
+        }
+        return m_nInType;
+    }
+}
+
+void CSshTransport::SetOutgoing(std::unique_ptr<CSshCipher> cipher, std::unique_ptr<CSshMac> mac,
+                                std::unique_ptr<CSshCompressor> compressor)
+{
+    m_pCsCipher = std::move(cipher);
+    m_pCsMac = std::move(mac);
+    m_pCsCompressor = std::move(compressor);
+}
+
+void CSshTransport::SetIncoming(std::unique_ptr<CSshCipher> cipher, std::unique_ptr<CSshMac> mac,
+                                std::unique_ptr<CSshCompressor> compressor)
+{
+    m_pScCipher = std::move(cipher);
+    m_pScMac = std::move(mac);
+    m_pScCompressor = std::move(compressor);
+}
+
+void CSshTransport::ReleaseAlgorithms()
+{
+    if (m_pCsCompressor) m_pCsCompressor->ReleaseTables();
+    if (m_pScCompressor) m_pScCompressor->ReleaseTables();
+    m_pCsCipher.reset();
+    m_pScCipher.reset();
+    m_pCsMac.reset();
+    m_pScMac.reset();
+    m_pCsCompressor.reset();
+    m_pScCompressor.reset();
+}

@@ -1,0 +1,60 @@
+// Surroundings every SSH-2 client test needs: a private registry, a private
+// state folder for the packet log, and a scripted user interface.
+#pragma once
+
+#include <cstdlib>
+#include <string>
+
+#include "ssh2/ssh2.h"
+#include "tests/support/scripted_ui.h"
+#include "tests/support/temp_dir.h"
+
+// The payload bytes of every packet in a packet log, decoded from the hex
+// columns of its dump rows and joined.
+inline std::string LoggedBytes(const std::string& log)
+{
+    std::string bytes;
+    std::size_t start = 0;
+    while (start < log.size()) {
+        std::size_t end = log.find('\n', start);
+        if (end == std::string::npos) end = log.size();
+        const std::string line = log.substr(start, end - start);
+        start = end + 1;
+        if (line.size() < 13 || line.compare(0, 2, "  ") != 0 || line[10] != ':') continue;
+        std::size_t pos = 13;
+        for (int i = 0; i < 16 && pos + 2 <= line.size(); ++i) {
+            if (i == 8) pos += 2;
+            if (line[pos] == ' ') break;
+            bytes += static_cast<char>(std::stoi(line.substr(pos, 2), nullptr, 16));
+            pos += 3;
+        }
+    }
+    return bytes;
+}
+
+class CSessionEnvironment {
+public:
+    CSessionEnvironment()
+    {
+        if (const char* previous = std::getenv("XDG_STATE_HOME")) m_previousState = previous, m_hadState = true;
+        ::setenv("XDG_STATE_HOME", m_state.path().c_str(), 1);
+    }
+    ~CSessionEnvironment()
+    {
+        CSSH2::Disconnect();
+        if (m_hadState)
+            ::setenv("XDG_STATE_HOME", m_previousState.c_str(), 1);
+        else
+            ::unsetenv("XDG_STATE_HOME");
+    }
+    std::string LogPath() const { return m_state.path() + "/ferrodex/ssh2.log"; }
+    std::string LogText() const { return ReadWholeFile(LogPath()); }
+
+    TempRegistry registry;
+    CScopedScriptedUi ui;
+
+private:
+    TempDir m_state;
+    std::string m_previousState;
+    bool m_hadState = false;
+};
