@@ -2,6 +2,10 @@
 add_library(fdx_options INTERFACE)
 target_compile_options(fdx_options INTERFACE
   -Wall -Wextra -Wshadow=local -Wnon-virtual-dtor -Wno-unused-parameter)
+# GCC 12 reports false -Wrestrict overlaps inside std::string at -O2.
+if(CMAKE_CXX_COMPILER_ID STREQUAL "GNU" AND CMAKE_CXX_COMPILER_VERSION VERSION_LESS 13)
+  target_compile_options(fdx_options INTERFACE -Wno-restrict)
+endif()
 if(FDX_WERROR)
   target_compile_options(fdx_options INTERFACE -Werror)
 endif()
