@@ -1,0 +1,312 @@
+// The XML document service over pugixml. A document owns the parsed tree;
+// every node object it hands out keeps the document alive, so a node stays
+// usable for as long as somebody holds it.
+#include "platform/xml.h"
+
+#include <atomic>
+#include <memory>
+#include <sstream>
+#include <string>
+#include <string_view>
+
+#include <pugixml.hpp>
+
+#include "platform/text.h"
+
+namespace {
+
+// What the parse keeps: elements, text, CDATA and comments. Text made only
+// of white space is dropped (pugixml keeps it only with parse_ws_pcdata).
+constexpr unsigned kParseOptions = pugi::parse_default | pugi::parse_comments;
+
+// The parsed tree, shared by the document object and its node objects.
+struct CXmlTree {
+    pugi::xml_document document;
+};
+
+HRESULT CopyOut(std::u16string* out, std::u16string value)
+{
+    if (out == nullptr) return E_POINTER;
+    *out = std::move(value);
+    return S_OK;
+}
+
+std::u16string NameOf(const pugi::xml_node& node)
+{
+    switch (node.type()) {
+    case pugi::node_element:
+    case pugi::node_pi: return AnsiToWide(node.name());
+    case pugi::node_pcdata: return u"#text";
+    case pugi::node_cdata: return u"#cdata-section";
+    case pugi::node_comment: return u"#comment";
+    case pugi::node_document: return u"#document";
+    case pugi::node_declaration: return u"xml";
+    case pugi::node_doctype: return u"#doctype";
+    default: return std::u16string();
+    }
+}
+
+// The text of a node: its own value for text, CDATA and comments, and for
+// an element or the document the text of every text or CDATA descendant in
+// document order. The walk is iterative, so any depth is safe.
+std::u16string TextOf(const pugi::xml_node& node)
+{
+    const pugi::xml_node_type type = node.type();
+    if (type != pugi::node_element && type != pugi::node_document) return AnsiToWide(node.value());
+
+    std::string text;
+    pugi::xml_node current = node.first_child();
+    while (current) {
+        const pugi::xml_node_type t = current.type();
+        if (t == pugi::node_pcdata || t == pugi::node_cdata) text += current.value();
+        if (t == pugi::node_element && current.first_child()) {
+            current = current.first_child();
+            continue;
+        }
+        while (current && current != node && !current.next_sibling()) current = current.parent();
+        if (!current || current == node) break;
+        current = current.next_sibling();
+    }
+    return AnsiToWide(text);
+}
+
+// "/a/b" from the document, "a/b" from the node: each step takes the first
+// child element of that name. Empty when nothing matches.
+pugi::xml_node SelectElement(const pugi::xml_node& from, std::string_view path, HRESULT& hr)
+{
+    hr = S_OK;
+    pugi::xml_node current = from;
+    if (!path.empty() && path.front() == '/') {
+        current = from.root();
+        path.remove_prefix(1);
+    }
+    if (path.empty()) {
+        hr = E_INVALIDARG;
+        return {};
+    }
+    while (!path.empty()) {
+        const std::size_t slash = path.find('/');
+        const std::string step(path.substr(0, slash));
+        if (step.empty()) {
+            hr = E_INVALIDARG;
+            return {};
+        }
+        current = current.child(step.c_str());
+        if (!current) return {};
+        path = slash == std::string_view::npos ? std::string_view() : path.substr(slash + 1);
+    }
+    return current;
+}
+
+// A well-formed document has exactly one top element (pugixml would also
+// take a fragment of several).
+bool HasOneTopElement(const pugi::xml_document& document)
+{
+    int elements = 0;
+    for (pugi::xml_node child = document.first_child(); child; child = child.next_sibling())
+        if (child.type() == pugi::node_element) ++elements;
+    return elements == 1;
+}
+
+class CXmlNode;
+
+// The operations every node object shares, over one pugixml node.
+template <typename Interface>
+class CXmlNodeBase : public Interface {
+public:
+    HRESULT QueryInterface(REFIID riid, void** ppv) override
+    {
+        if (ppv == nullptr) return E_POINTER;
+        *ppv = nullptr;
+        if (riid == IID_IUnknown || riid == IID_IXMLDOMNode || riid == IID_OF<Interface>()) {
+            *ppv = static_cast<Interface*>(this);
+            this->AddRef();
+            return S_OK;
+        }
+        return E_NOINTERFACE;
+    }
+    ULONG AddRef() override { return ++m_nRefs; }
+    ULONG Release() override
+    {
+        const ULONG left = --m_nRefs;
+        if (left == 0) delete this;
+        return left;
+    }
+
+    HRESULT get_nodeName(std::u16string* name) override
+    {
+        return ComBoundary([&] { return CopyOut(name, NameOf(Node())); });
+    }
+    HRESULT get_text(std::u16string* text) override
+    {
+        return ComBoundary([&] { return CopyOut(text, TextOf(Node())); });
+    }
+    HRESULT get_firstChild(IXMLDOMNode** child) override { return Hand(Node().first_child(), child); }
+    HRESULT get_nextSibling(IXMLDOMNode** sibling) override { return Hand(Node().next_sibling(), sibling); }
+    HRESULT getAttribute(std::u16string_view name, std::u16string* value) override
+    {
+        return ComBoundary([&] {
+            if (value == nullptr) return E_POINTER;
+            value->clear();
+            const pugi::xml_attribute attribute = Node().attribute(WideToAnsi(name).c_str());
+            if (!attribute) return S_FALSE;
+            *value = AnsiToWide(attribute.value());
+            return S_OK;
+        });
+    }
+    HRESULT selectSingleNode(std::u16string_view path, IXMLDOMNode** node) override
+    {
+        if (node == nullptr) return E_POINTER;
+        *node = nullptr;
+        return ComBoundary([&] {
+            HRESULT hr = S_OK;
+            const pugi::xml_node found = SelectElement(Node(), WideToAnsi(path), hr);
+            if (FAILED(hr)) return hr;
+            return Hand(found, node);
+        });
+    }
+
+protected:
+    explicit CXmlNodeBase(std::shared_ptr<CXmlTree> tree) : m_tree(std::move(tree)) {}
+    virtual ~CXmlNodeBase() = default;
+    virtual pugi::xml_node Node() const = 0;
+
+    // Hands out a new node object for `node`, or null and S_FALSE.
+    HRESULT Hand(const pugi::xml_node& node, IXMLDOMNode** out) const;
+
+    std::shared_ptr<CXmlTree> m_tree;
+
+private:
+    std::atomic<ULONG> m_nRefs{1};
+};
+
+class CXmlNode final : public CXmlNodeBase<IXMLDOMNode> {
+public:
+    CXmlNode(std::shared_ptr<CXmlTree> tree, pugi::xml_node node) : CXmlNodeBase(std::move(tree)), m_node(node) {}
+
+protected:
+    pugi::xml_node Node() const override { return m_node; }
+
+private:
+    pugi::xml_node m_node;
+};
+
+template <typename Interface>
+HRESULT CXmlNodeBase<Interface>::Hand(const pugi::xml_node& node, IXMLDOMNode** out) const
+{
+    if (out == nullptr) return E_POINTER;
+    *out = nullptr;
+    if (!node) return S_FALSE;
+    return ComBoundary([&] {
+        *out = new CXmlNode(m_tree, node);
+        return S_OK;
+    });
+}
+
+class CXmlDocument final : public CXmlNodeBase<IXMLDOMDocument> {
+public:
+    CXmlDocument() : CXmlNodeBase(std::make_shared<CXmlTree>()) {}
+
+    HRESULT put_async(BOOL async) override { return S_OK; }
+
+    HRESULT loadXML(std::u16string_view text, BOOL* success) override
+    {
+        if (success != nullptr) *success = FALSE;
+        return ComBoundary([&] {
+            // Nodes handed out earlier keep the tree they came from.
+            auto tree = std::make_shared<CXmlTree>();
+            const std::string bytes = WideToAnsi(text);
+            const bool parsed =
+                tree->document.load_buffer(bytes.data(), bytes.size(), kParseOptions, pugi::encoding_utf8) &&
+                HasOneTopElement(tree->document);
+            if (!parsed) tree->document.reset();
+            m_tree = std::move(tree);
+            if (success != nullptr) *success = parsed ? TRUE : FALSE;
+            return S_OK;
+        });
+    }
+
+    HRESULT get_xml(std::u16string* text) override
+    {
+        return ComBoundary([&] {
+            std::ostringstream out;
+            m_tree->document.save(out, "\t", pugi::format_raw | pugi::format_no_declaration, pugi::encoding_utf8);
+            return CopyOut(text, AnsiToWide(out.str()));
+        });
+    }
+
+protected:
+    pugi::xml_node Node() const override { return m_tree->document; }
+};
+
+void RequireNode(const com_ptr<IXMLDOMNode>& node)
+{
+    if (!node) throw ComError(E_POINTER);
+}
+
+}  // namespace
+
+HRESULT CreateXmlDocument(REFCLSID clsid, IXMLDOMDocument** document)
+{
+    if (document == nullptr) return E_POINTER;
+    *document = nullptr;
+    if (!(clsid == CLSID_DOMDocument)) return CLASS_E_CLASSNOTAVAILABLE;
+    return ComBoundary([&] {
+        *document = new CXmlDocument();
+        return S_OK;
+    });
+}
+
+namespace xml {
+
+std::u16string NodeName(const com_ptr<IXMLDOMNode>& node)
+{
+    RequireNode(node);
+    std::u16string name;
+    ThrowIfFailed(node->get_nodeName(&name));
+    return name;
+}
+
+std::u16string Text(const com_ptr<IXMLDOMNode>& node)
+{
+    RequireNode(node);
+    std::u16string text;
+    ThrowIfFailed(node->get_text(&text));
+    return text;
+}
+
+com_ptr<IXMLDOMNode> FirstChild(const com_ptr<IXMLDOMNode>& node)
+{
+    RequireNode(node);
+    com_ptr<IXMLDOMNode> child;
+    ThrowIfFailed(node->get_firstChild(child.put()));
+    return child;
+}
+
+com_ptr<IXMLDOMNode> NextSibling(const com_ptr<IXMLDOMNode>& node)
+{
+    RequireNode(node);
+    com_ptr<IXMLDOMNode> sibling;
+    ThrowIfFailed(node->get_nextSibling(sibling.put()));
+    return sibling;
+}
+
+std::u16string Attribute(const com_ptr<IXMLDOMNode>& node, std::u16string_view name)
+{
+    RequireNode(node);
+    std::u16string value;
+    const HRESULT hr = node->getAttribute(name, &value);
+    ThrowIfFailed(hr);
+    if (hr == S_FALSE) throw ComError(E_POINTER);
+    return value;
+}
+
+com_ptr<IXMLDOMNode> SelectSingleNode(const com_ptr<IXMLDOMNode>& node, std::u16string_view path)
+{
+    RequireNode(node);
+    com_ptr<IXMLDOMNode> found;
+    ThrowIfFailed(node->selectSingleNode(path, found.put()));
+    return found;
+}
+
+}  // namespace xml
