@@ -1,0 +1,195 @@
+// The client against a scriptable server that shows the protocol's corner
+// cases on demand.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "platform/text.h"
+#include "ssh2/ssh2.h"
+#include "tests/ssh2/scripted_peer.h"
+#include "tests/ssh2/session_env.h"
+
+namespace {
+
+constexpr const char* kUser = "tester";
+constexpr const char* kPassword = "secret-pw";
+
+std::size_t Count(const std::string& text, const std::string& what)
+{
+    std::size_t n = 0;
+    for (std::size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
+    return n;
+}
+
+std::string Outgoing(int type)
+{
+    return "Outgoing packet: Type: " + std::to_string(type) + " /";
+}
+
+class ScriptedServerTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        if (!ScriptedPeer::Available()) GTEST_SKIP() << "python3 with paramiko is missing (scripts/setup-peers.sh)";
+    }
+    // Starts the server and logs in; returns Login's result.
+    int Start(std::vector<std::string> args, unsigned char compress = 1, int timeout = 10)
+    {
+        m_peer = std::make_unique<ScriptedPeer>(std::move(args));
+        if (m_peer->port() == 0) return -1;
+        const int rc = CSSH2::Connect("127.0.0.1", static_cast<unsigned>(m_peer->port()), timeout, nullptr, nullptr);
+        if (rc != 0) return rc;
+        return CSSH2::Login(kUser, kPassword, compress, HKP_STORE, HKP_ASK);
+    }
+
+    CSessionEnvironment env;
+    std::unique_ptr<ScriptedPeer> m_peer;
+};
+
+TEST_F(ScriptedServerTest, GroupExchangeWithZlibBothWays)
+{
+    ASSERT_EQ(Start({"paramiko", "--gex", "--compress", "--commands", "2", "--extra", "40000", "--status", "4"}), 0)
+        << CSSH2::GetOutput();
+    const auto& agreed = CSSH2::Current()->Agreed();
+    EXPECT_EQ(agreed[0], "diffie-hellman-group-exchange-sha1");
+    EXPECT_EQ(agreed[6], "zlib");
+    EXPECT_EQ(agreed[7], "zlib");
+    for (const char* command : {"first", "second"}) {
+        ASSERT_EQ(CSSH2::Exec(command), 0);
+        EXPECT_EQ(CSSH2::GetOutput(), "hello\nwarn\n" + std::string(40000, 'x'));
+        EXPECT_EQ(CSSH2::GetExitStatus(), 4u);
+    }
+    CSSH2::Disconnect();
+    const std::string results = m_peer->Results();
+    EXPECT_NE(results.find("command first\ncommand second\n"), std::string::npos) << results;
+    EXPECT_NE(results.find("zlib zlib"), std::string::npos) << results;
+    // The old form of the group request: AES-256 caps at 160 bits, so 2048.
+    EXPECT_NE(env.LogText().find("Outgoing packet: Type: 30 / 0x1e (SSH2_MSG_KEXDH_INIT || "
+                                 "SSH2_MSG_KEX_DH_GEX_REQUEST)\n  00000000:  00 00 08 00"),
+              std::string::npos);
+}
+
+TEST_F(ScriptedServerTest, WithoutCompressionRequestedNoneIsPreferred)
+{
+    ASSERT_EQ(Start({"paramiko", "--compress", "--ignore"}, 0), 0) << CSSH2::GetOutput();
+    EXPECT_EQ(CSSH2::Current()->Agreed()[0], "diffie-hellman-group1-sha1");
+    EXPECT_EQ(CSSH2::Current()->Agreed()[6], "none");
+    ASSERT_EQ(CSSH2::Exec("cmd"), 0);
+    EXPECT_EQ(CSSH2::GetOutput(), "hello\nwarn\n");
+}
+
+TEST_F(ScriptedServerTest, BannerBeforeTheMethodListIsSkipped)
+{
+    ASSERT_EQ(Start({"paramiko", "--banner", "Authorised users only"}), 0) << CSSH2::GetOutput();
+    EXPECT_NE(env.LogText().find("Incoming packet: Type: 53 /"), std::string::npos);
+}
+
+TEST_F(ScriptedServerTest, PublickeyOnlyServerIsLeftWithAMessage)
+{
+    EXPECT_EQ(Start({"paramiko", "--auths", "publickey"}), SSH_AUTH_FAILED);
+    ASSERT_EQ(env.ui.Messages().size(), 1u);
+    EXPECT_EQ(env.ui.Messages()[0].text, u"ssh_closing");
+    const std::string bytes = LoggedBytes(env.LogText());
+    EXPECT_NE(bytes.find("No supported authentication methods available"), std::string::npos);
+    EXPECT_EQ(CSSH2::Current()->State(), SS_CONNECTED);
+}
+
+TEST_F(ScriptedServerTest, PasswordAttemptsAreBounded)
+{
+    EXPECT_EQ(Start({"paramiko", "--never-accept"}), SSH_AUTH_FAILED);
+    const std::string log = env.LogText();
+    EXPECT_EQ(Count(log, Outgoing(2)), 6u);  // one IGNORE after each password
+    const std::string bytes = LoggedBytes(log);
+    EXPECT_NE(bytes.find("Too many authentication failures"), std::string::npos);
+    EXPECT_EQ(bytes.find(kPassword), std::string::npos);
+    EXPECT_TRUE(env.ui.Messages().empty());
+}
+
+class ExitStatusReplyTest : public ScriptedServerTest, public ::testing::WithParamInterface<bool> {};
+
+TEST_P(ExitStatusReplyTest, RepliesOnlyWhenAsked)
+{
+    std::vector<std::string> args{"paramiko", "--status", "7"};
+    if (GetParam()) args.push_back("--exit-want-reply");
+    ASSERT_EQ(Start(args), 0) << CSSH2::GetOutput();
+    ASSERT_EQ(CSSH2::Exec("status"), 0);
+    EXPECT_EQ(CSSH2::GetExitStatus(), 7u);
+    EXPECT_EQ(Count(env.LogText(), Outgoing(99)), GetParam() ? 1u : 0u);
+}
+INSTANTIATE_TEST_SUITE_P(WantReply, ExitStatusReplyTest, ::testing::Bool());
+
+TEST_F(ScriptedServerTest, OtherChannelRequestsAreRefused)
+{
+    ASSERT_EQ(Start({"paramiko", "--other-request"}), 0);
+    ASSERT_EQ(CSSH2::Exec("other"), 0);
+    EXPECT_EQ(Count(env.LogText(), Outgoing(100)), 1u);
+}
+
+TEST_F(ScriptedServerTest, OpenFailureGives13)
+{
+    ASSERT_EQ(Start({"paramiko", "--open-fail"}), 0);
+    EXPECT_EQ(CSSH2::Exec("anything"), SSH_WRONG_CHANNEL);
+}
+
+TEST_F(ScriptedServerTest, RefusedExecGives2)
+{
+    ASSERT_EQ(Start({"paramiko", "--refuse-exec"}), 0);
+    EXPECT_EQ(CSSH2::Exec("anything"), SSH_INTERNAL_ERROR);
+    EXPECT_EQ(CSSH2::Current()->State(), SS_LOGGED_IN);
+}
+
+TEST_F(ScriptedServerTest, DebugDuringACommandIsAnsweredUnimplemented)
+{
+    ASSERT_EQ(Start({"paramiko", "--debug"}), 0);
+    EXPECT_EQ(CSSH2::Exec("debug"), SSH_UNSUPPORTED_CHANNEL);
+    EXPECT_EQ(Count(env.LogText(), Outgoing(3)), 1u);
+}
+
+TEST_F(ScriptedServerTest, IgnoreAndKexinitInOneReadAfterAnEarlierLine)
+{
+    EXPECT_EQ(Start({"raw-ignore-kexinit"}), SSH_SERVER_DISCONNECT);
+    EXPECT_EQ(CSSH2::Current()->ServerVersion(), "SSH-2.0-Scripted_1.0");
+    EXPECT_EQ(CSSH2::GetOutput(), "Received disconnect message:\nType: SSH_DISCONNECT_PROTOCOL_ERROR\nMessage text: bye\n");
+    CSSH2::Disconnect();
+    // The server saw our KEXINIT and then the group1 DH init.
+    EXPECT_EQ(m_peer->Results(), "20,30\n");
+}
+
+TEST_F(ScriptedServerTest, DebugBeforeKexinitIsAnsweredAndFails)
+{
+    EXPECT_EQ(Start({"raw-debug"}), SSH_UNEXPECTED_PACKET);
+    CSSH2::Disconnect();
+    // UNIMPLEMENTED carrying the DEBUG packet's number, 0.
+    EXPECT_EQ(m_peer->Results(), "0300000000\n");
+}
+
+struct DisconnectCase {
+    int reason;
+    const char* name;
+};
+class DisconnectReasonTest : public ScriptedServerTest, public ::testing::WithParamInterface<DisconnectCase> {};
+
+TEST_P(DisconnectReasonTest, OutputDescribesTheDisconnect)
+{
+    EXPECT_EQ(Start({"raw-disconnect", "--reason", std::to_string(GetParam().reason), "--text", "go away"}),
+              SSH_SERVER_DISCONNECT);
+    EXPECT_EQ(CSSH2::GetOutput(),
+              std::string("Received disconnect message:\nType: ") + GetParam().name + "\nMessage text: go away\n");
+}
+INSTANTIATE_TEST_SUITE_P(Reasons, DisconnectReasonTest,
+                         ::testing::Values(DisconnectCase{1, "SSH_DISCONNECT_HOST_NOT_ALLOWED_TO_CONNECT"},
+                                           DisconnectCase{15, "SSH_DISCONNECT_ILLEGAL_USER_NAME"},
+                                           DisconnectCase{0, "unknown (0)"}, DisconnectCase{99, "unknown (99)"}));
+
+TEST_F(ScriptedServerTest, SilentServerTimesOut)
+{
+    EXPECT_EQ(Start({"raw-silent"}, 1, 1), SSH_TIMEOUT);
+}
+
+TEST_F(ScriptedServerTest, OldProtocolVersionIsRefused)
+{
+    EXPECT_EQ(Start({"raw-old-version"}), SSH_INTERNAL_ERROR);
+}
+
+}  // namespace
