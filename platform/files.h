@@ -1,0 +1,65 @@
+// Local files in the Windows manner: attributes, directory searches with the
+// "*" and "?" wildcards, files opened for reading, sizes and times.
+#pragma once
+
+#include <cstdint>
+
+#include "platform/com.h"
+
+using HANDLE = void*;
+inline HANDLE const INVALID_HANDLE_VALUE = reinterpret_cast<HANDLE>(static_cast<std::intptr_t>(-1));
+
+constexpr DWORD INVALID_FILE_ATTRIBUTES = 0xFFFFFFFFu;
+constexpr DWORD FILE_ATTRIBUTE_READONLY = 0x01;
+constexpr DWORD FILE_ATTRIBUTE_DIRECTORY = 0x10;
+constexpr DWORD FILE_ATTRIBUTE_NORMAL = 0x80;
+
+constexpr DWORD GENERIC_READ = 0x80000000u;
+constexpr DWORD FILE_SHARE_READ = 0x01;
+constexpr DWORD OPEN_EXISTING = 3;
+
+constexpr DWORD ERROR_PATH_NOT_FOUND = 3;
+constexpr DWORD ERROR_NO_MORE_FILES = 18;
+constexpr DWORD ERROR_SHARING_VIOLATION = 32;
+
+constexpr int MAX_PATH = 260;
+
+// 100-nanosecond intervals since 1601-01-01 UTC.
+struct FILETIME {
+    DWORD dwLowDateTime;
+    DWORD dwHighDateTime;
+};
+
+struct WIN32_FIND_DATAA {
+    DWORD dwFileAttributes;
+    FILETIME ftCreationTime;
+    FILETIME ftLastAccessTime;
+    FILETIME ftLastWriteTime;
+    DWORD nFileSizeHigh;
+    DWORD nFileSizeLow;
+    char cFileName[MAX_PATH];
+};
+
+DWORD GetFileAttributesA(const char* path);
+// The pattern's last component may hold "*" and "?"; "." and ".." are
+// reported like any other entry. INVALID_HANDLE_VALUE when nothing matches.
+HANDLE FindFirstFileA(const char* pattern, WIN32_FIND_DATAA* data);
+BOOL FindNextFileA(HANDLE search, WIN32_FIND_DATAA* data);
+BOOL FindClose(HANDLE search);
+
+// Opens an existing file for reading; INVALID_HANDLE_VALUE on failure.
+HANDLE CreateFileA(const char* path, DWORD access, DWORD share, DWORD creation);
+BOOL ReadFile(HANDLE file, void* buffer, DWORD toRead, DWORD* read);
+// Low 32 bits of the size; the high part in *high when given.
+DWORD GetFileSize(HANDLE file, DWORD* high);
+BOOL GetFileTime(HANDLE file, FILETIME* creation, FILETIME* lastAccess, FILETIME* lastWrite);
+BOOL CloseHandle(HANDLE file);
+// The error of the last failing call of this file.
+DWORD GetLastFileError();
+
+// Whole seconds since 1970-01-01 UTC.
+std::uint32_t FileTimeToUnixSeconds(const FILETIME& time);
+// Matches a name against "*" (any run) and "?" (any one character).
+bool MatchWildcard(const char* pattern, const char* name);
+// Wall-clock seconds since 1970-01-01 UTC.
+std::uint32_t CurrentUnixSeconds();

@@ -1,0 +1,95 @@
+// The upload library: copies a local file, directory tree or wildcard match
+// to a remote host over an SSH-2 session of its own, over SFTP when the
+// server grants the subsystem and through the remote scp program otherwise.
+//
+// Procedural interface: every call returns 0 or an ESCPErrors code. Only one
+// ScpUploadFile may run at a time in a process.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+enum ESCPErrors {
+    SCP_OK = 0,
+    SCP_E_WINSOCK_INIT = 1,
+    SCP_E_WINSOCK_VERSION = 2,
+    SCP_E_EMPTY_HOST = 3,
+    SCP_E_NO_SUCH_FILE = 4,
+    SCP_E_NOT_A_DIRECTORY = 5,
+    SCP_E_MULTI_LEVEL_WILDCARD = 6,
+    SCP_E_WILDCARD_NO_MATCH = 7,
+    SCP_E_OPEN_FILE = 8,
+    SCP_E_OPEN_DIRECTORY = 9,
+    SCP_E_CREATE_DIRECTORY = 10,
+    SCP_E_CREATE_FILE = 11,
+    SCP_E_WRITE = 12,
+    SCP_E_READ = 13,
+    SCP_E_NO_FILE_TYPE = 14,
+    SCP_E_SEND = 15,
+    SCP_E_RECEIVE = 16,
+    SCP_E_INTERNAL = 17,
+    SCP_E_OUT_OF_MEMORY = 18,
+    SCP_E_NETWORK_DOWN = 19,
+    SCP_E_HOST_DOES_NOT_EXIST = 20,
+    SCP_E_HOST_NOT_FOUND = 21,
+    SCP_E_CONNECT = 22,
+    SCP_E_PROTOCOL_VERSION = 23,
+    SCP_E_AUTHENTICATE = 24,
+    SCP_E_PERMISSION_DENIED = 25,
+    SCP_E_NETWORK = 26,
+    SCP_E_PROTOCOL = 27,
+    SCP_E_TIMED_OUT = 28,
+    SCP_E_DISCONNECTED = 29,
+    SCP_E_LOST_CONNECTION = 30,
+    SCP_E_UNSUPPORTED = 31,
+    SCP_E_CANCELLED = 32,
+    SCP_E_ABANDONED = 33,
+};
+
+// What to do with a host key that is not in the store, or that differs from
+// the stored one.
+enum {
+    HOSTKEY_REJECT = 0,
+    HOSTKEY_ACCEPT_ONCE = 1,
+    HOSTKEY_ACCEPT_AND_STORE = 2,
+    HOSTKEY_ASK = 3,
+};
+
+enum {
+    SCP_EVENT_ERROR = 0,
+    SCP_EVENT_CONNECTED = 1,
+    SCP_EVENT_AUTHENTICATED = 2,
+    SCP_EVENT_FINISHED = 3,
+    SCP_EVENT_PROGRESS = 4,
+    SCP_EVENT_HOSTKEY = 5,
+    SCP_EVENT_STAGE = 6,
+};
+
+enum {
+    SCP_STAGE_STARTING = 1,
+    SCP_STAGE_NEGOTIATING = 2,
+    SCP_STAGE_UPLOADING = 3,
+    SCP_STAGE_CLOSING = 5,
+};
+
+struct ScpJobOptions {
+    std::uint32_t user_data = 0;
+    std::int16_t new_host_key_policy = HOSTKEY_ACCEPT_AND_STORE;
+    std::int16_t changed_host_key_policy = HOSTKEY_REJECT;
+    const char* key_file = "";
+    std::uint32_t compression = 1;
+    std::int16_t timeout_seconds = 300;
+    volatile std::uint32_t cancel_requested = 0;
+};
+
+// event, text, detail, value, user_data; only SCP_EVENT_HOSTKEY reads the
+// answer (nonzero = store the key).
+using ScpEventCallback = std::int32_t (*)(int event, const char* text, const char* detail,
+                                          std::int32_t value, std::uint32_t user_data);
+
+int ScpUploadFile(const char* host, int port, const char* user, const char* password,
+                  const char* local_path, const char* remote_path, ScpEventCallback callback,
+                  ScpJobOptions* options);
+
+// Copies the text of a code into buffer (cut to size - 1, always terminated).
+void scp_format_error(int code, char* buffer, std::size_t size);

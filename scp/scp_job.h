@@ -1,0 +1,92 @@
+// The per-call job record of ScpUploadFile and the routines the SSH engine
+// calls back into: channel data delivery, events and the socket table.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "platform/files.h"
+#include "platform/winsock.h"
+#include "scp/scp.h"
+#include "scp/scp_mem.h"
+#include "scp/scp_store.h"
+
+struct ScpSession;
+
+constexpr int kScpInitialFileSlots = 100;
+constexpr int kScpMaxSockets = 4;
+
+struct JobInfo {
+    std::uint32_t user_data;
+    ScpJobOptions* options;
+
+    // The open-local-files table.
+    HANDLE* files;
+    int fileCount;
+    int fileCapacity;
+
+    // The session and its sockets.
+    winsock::SOCKET socket;
+    ScpSession* session;
+    winsock::SOCKET sockets[kScpMaxSockets];
+    bool winsockStarted;
+
+    bool using_sftp;
+
+    // Receive state of the channel data stream.
+    std::uint8_t* recvBuffer;
+    std::size_t recvWanted;
+    std::size_t recvGot;
+    ScpBuf pending;
+
+    ScpRandomPool pool;
+    bool poolSeeded;
+
+    // SFTP state.
+    std::uint32_t* sftp_requests;  // outstanding identifiers, unordered
+    std::size_t sftpRequestCount;
+    std::size_t sftpRequestCapacity;
+    char* target;
+    char* savedTarget;
+    bool targetIsDirectory;
+    bool timesPending;
+    std::uint32_t mtime;
+    std::uint32_t atime;
+    ScpBuf handle;
+    bool handleOpen;
+    std::uint64_t writeOffset;
+};
+
+// Process-wide transfer flags.
+struct ScpTransferFlags {
+    bool recursive;
+    bool preserveTimes;
+    bool targetMustBeDirectory;
+};
+extern ScpTransferFlags g_scpFlags;
+
+// Raises an event through the process-wide callback; 0 without one.
+std::int32_t scp_job_event(JobInfo* job, int event, const char* text, const char* detail, std::int32_t value);
+bool scp_job_has_callback();
+// Channel data from the session (extended data goes to standard error).
+int scp_job_receive(JobInfo* job, const std::uint8_t* data, std::size_t len, bool extended);
+void scp_job_register_socket(JobInfo* job, winsock::SOCKET s);
+// Closes every socket of the session and clears the job's socket.
+void scp_job_close_sockets(JobInfo* job);
+
+// Record helpers, exposed for tests.
+int scp_job_create(JobInfo** out, ScpJobOptions* options);
+void scp_job_destroy(JobInfo* job);
+int scp_files_record(JobInfo* job, HANDLE file);
+void scp_files_close(JobInfo* job, HANDLE file);
+void scp_files_close_all(JobInfo* job);
+
+// The receive routines and one round of the event loop.
+int pump_once(JobInfo* job);
+// Reads exactly len bytes; *got < len means end of stream.
+int recv_exact(JobInfo* job, std::uint8_t* buffer, std::size_t len, std::size_t* got);
+int read_ack(JobInfo* job);
+void abandon_session(JobInfo* job);
+
+// Classification of the local path: 0 nothing, 1 exists, 2 pattern with matches.
+int classify_local_path(const char* path);
