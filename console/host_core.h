@@ -1,0 +1,174 @@
+// The console host core: it loads snap-ins by class identifier, keeps the
+// scope tree and the result pane they fill, routes notifications, context
+// menus and commands to them exactly as a management console does, and
+// keeps the console file. The faces (terminal and scripted commands) drive
+// it through CConsoleHost and learn of changes through an observer; they
+// supply the platform's user interface (dialogs, message boxes, progress
+// window) themselves.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "platform/console.h"
+
+// The outcome of a host operation; `message` says what went wrong.
+struct HostStatus {
+    bool ok = true;
+    std::string message;
+
+    static HostStatus Ok() { return {}; }
+    static HostStatus Fail(std::string text) { return {false, std::move(text)}; }
+    explicit operator bool() const { return ok; }
+};
+
+// One scope item as a face shows it.
+struct ScopeItemView {
+    HSCOPEITEM handle = 0;
+    HSCOPEITEM parent = 0;  // 0 for the static node of a snap-in instance
+    std::u16string name;
+    int image = -1;      // index into the snap-in's node images; -1 for a static node
+    int openImage = -1;
+    bool expandable = false;  // shows an expand mark (unknown children, or some)
+    bool expanded = false;    // its children are shown
+    bool isStatic = false;    // the snap-in's own top node
+};
+
+struct ResultColumnView {
+    std::u16string title;
+    int width = 0;
+    int format = 0;
+};
+
+struct ResultRowView {
+    std::vector<std::u16string> cells;  // one text per column (at least one)
+    int image = -1;
+};
+
+enum class ResultKind {
+    None,  // nothing selected
+    List,  // the default list view (columns may be empty when nothing was shown)
+    Page,  // a web page of the module
+};
+
+// What the result pane shows for the selected scope item.
+struct ResultView {
+    ResultKind kind = ResultKind::None;
+    std::vector<ResultColumnView> columns;
+    std::vector<ResultRowView> rows;
+    std::u16string url;    // Page: the view string the snap-in gave
+    std::string pageName;  // Page: the last part of the URL, e.g. "ci.html"
+    std::string pageText;  // Page: the page rendered as readable UTF-8 text
+};
+
+// One entry of a scope item's context menu.
+struct MenuItemView {
+    long commandId = 0;
+    std::u16string name;
+    std::u16string statusText;
+    bool separator = false;
+    bool checked = false;
+    bool grayed = false;
+};
+
+// Told about every change of the tree and the result pane, after it happened.
+class IConsoleHostObserver {
+public:
+    virtual ~IConsoleHostObserver() = default;
+    virtual void OnScopeItemInserted(HSCOPEITEM item) {}
+    // The item (and its subtree) is gone; the handle is no longer valid.
+    virtual void OnScopeItemDeleted(HSCOPEITEM item) {}
+    // Name, images or expand state changed.
+    virtual void OnScopeItemChanged(HSCOPEITEM item) {}
+    virtual void OnSelectionChanged(HSCOPEITEM item) {}
+    virtual void OnResultViewChanged() {}
+};
+
+class CConsoleHost {
+public:
+    CConsoleHost();
+    // Destroys the components and component data and unloads the modules.
+    ~CConsoleHost();
+    CConsoleHost(const CConsoleHost&) = delete;
+    CConsoleHost& operator=(const CConsoleHost&) = delete;
+
+    // --- Console file -----------------------------------------------------
+    // Opens a console file. A missing file gives a new console holding one
+    // Ferrodex instance, saved to `path` later. A damaged or foreign file is
+    // refused with a message naming the file, and is never written to.
+    // A console can be opened once per host object.
+    HostStatus Open(const std::string& path);
+    // Opens a console from the bytes of a console file, tied to no file.
+    HostStatus OpenImage(std::span<const std::uint8_t> bytes);
+    // A new console with one Ferrodex instance, tied to no file.
+    HostStatus OpenNew();
+    // Saves every instance to the opened file, atomically (the previous file
+    // stays intact on any failure).
+    HostStatus Save();
+    HostStatus SaveAs(const std::string& path);
+    // The bytes of the console file as it would be saved now.
+    HostStatus SaveImage(std::vector<std::uint8_t>& bytes);
+    // Some snap-in instance reports unsaved changes.
+    bool IsDirty();
+    const std::string& FilePath() const;
+
+    // --- Scope tree ---------------------------------------------------------
+    // The static nodes, one per snap-in instance.
+    std::vector<HSCOPEITEM> StaticItems() const;
+    // The first static node ("My Linux Servers"), 0 when none.
+    HSCOPEITEM RootItem() const;
+    bool Exists(HSCOPEITEM item) const;
+    // Children in the order the snap-in inserted them.
+    std::vector<HSCOPEITEM> Children(HSCOPEITEM item) const;
+    HSCOPEITEM Parent(HSCOPEITEM item) const;
+    ScopeItemView Item(HSCOPEITEM item) const;
+    std::u16string DisplayName(HSCOPEITEM item) const;
+    // Shows the item's children. The first time, the snap-in is notified
+    // (it inserts the children; a host node may scan its server). Returns
+    // the snap-in's result (S_FALSE when it could not expand the node).
+    HRESULT Expand(HSCOPEITEM item);
+    // Hides the children again; the snap-in is not told.
+    void Collapse(HSCOPEITEM item);
+    // The snap-in has been notified of this item's expansion.
+    bool WasExpanded(HSCOPEITEM item) const;
+
+    // --- Selection and result pane ------------------------------------------
+    // Selects a scope item and fills the result pane for it.
+    HRESULT Select(HSCOPEITEM item);
+    HSCOPEITEM Selected() const;
+    const ResultView& Result() const;
+
+    // --- Context menu, commands, rename -------------------------------------
+    // The item's context menu as the snap-in fills it.
+    std::vector<MenuItemView> MenuItems(HSCOPEITEM item);
+    // Runs a menu command of the item. The item may be gone afterwards; the
+    // selection then moves to its parent.
+    HRESULT InvokeCommand(HSCOPEITEM item, long commandId);
+    // The snap-in allows renaming the item (asked while it is selected; this
+    // selects it).
+    bool CanRename(HSCOPEITEM item);
+    // Renames the item through the snap-in; S_FALSE when it refused.
+    HRESULT Rename(HSCOPEITEM item, std::u16string_view text);
+
+    // Not owned; null removes it.
+    void SetObserver(IConsoleHostObserver* observer);
+
+    struct Impl;
+
+private:
+    std::unique_ptr<Impl> m_impl;
+};
+
+// The default console file: $XDG_DATA_HOME/ferrodex/console.fdx (else
+// ~/.local/share/ferrodex/console.fdx); its folder is created owner-only.
+// Empty when no folder can be made.
+std::string DefaultConsoleFile();
+
+// Registers the snap-in module found beside this program (in the build tree
+// or the installed library folder) with the registry.
+HostStatus RegisterSnapin();
+// Removes the snap-in's registration.
+HostStatus UnregisterSnapin();
