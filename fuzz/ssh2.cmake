@@ -1,0 +1,6 @@
+# Fuzz targets of the SSH-2 client: the transport's packet reader and the
+# parsers of the messages it reads from servers.
+if(TARGET fdx_ssh2)
+  fdx_add_fuzzer(NAME ssh2_packet_fuzz SOURCE ssh2_packet_fuzz.cpp LIBS fdx_ssh2 CORPUS corpus/ssh2_packet_fuzz)
+  fdx_add_fuzzer(NAME ssh2_messages_fuzz SOURCE ssh2_messages_fuzz.cpp LIBS fdx_ssh2 CORPUS corpus/ssh2_messages_fuzz)
+endif()

@@ -1,0 +1,46 @@
+// Feeds arbitrary payloads to every parser of the messages the client reads.
+// The first byte picks the message type put in front of the rest.
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+#include "ssh2/algorithms.h"
+#include "ssh2/messages.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
+{
+    if (size < 1) return 0;
+    static const std::uint8_t kTypes[] = {1, 20, 31, 33, 51, 91, 94, 95, 96, 97, 98};
+    std::vector<std::uint8_t> payload(data, data + size);
+    payload[0] = kTypes[data[0] % sizeof kTypes];
+    const ByteView view(payload);
+
+    SKexInit kexinit;
+    ParseKexInit(view, kexinit);
+    SDhGroup group;
+    ParseDhGroup(view, group);
+    SKexDhReply reply;
+    if (ParseKexDhReply(view, reply)) {
+        for (const char* name : {"ssh-rsa", "ssh-dss"}) {
+            auto key = CSshHostKey::Create(name);
+            if (key->SetKey(reply.hostKey)) {
+                key->KeyString();
+                key->Fingerprint();
+                key->Verify(reply.signature, reply.hostKey);
+            }
+        }
+    }
+    SUserauthFailure failure;
+    ParseUserauthFailure(view, failure);
+    SChannelOpenConfirmation confirmation;
+    ParseChannelOpenConfirmation(view, confirmation);
+    SChannelData channelData;
+    ParseChannelData(view, channelData);
+    SChannelRequest request;
+    ParseChannelRequest(view, request);
+    std::uint32_t recipient;
+    ParseChannelRecipient(view, recipient);
+    SDisconnect disconnect;
+    ParseDisconnect(view, disconnect);
+    return 0;
+}

@@ -1,0 +1,380 @@
+// The transport over an in-memory stream: identification lines, packet
+// framing in both directions, and the messages the transport answers itself.
+#include <gtest/gtest.h>
+
+#include <tuple>
+#include <zlib.h>
+
+#include "ssh2/errors.h"
+#include "ssh2/random.h"
+#include "ssh2/transport.h"
+#include "tests/ssh2/memory_stream.h"
+
+namespace {
+
+std::vector<std::uint8_t> Key(std::size_t n, std::uint8_t seed)
+{
+    std::vector<std::uint8_t> k(n);
+    for (std::size_t i = 0; i < n; ++i) k[i] = static_cast<std::uint8_t>(seed + 31 * i);
+    return k;
+}
+
+int Raised(const std::function<void()>& f)
+{
+    try {
+        f();
+    } catch (ESSHErrors e) {
+        return e;
+    }
+    return 0;
+}
+
+// A clear packet with the given payload and padding.
+std::vector<std::uint8_t> ClearPacket(const std::vector<std::uint8_t>& payload, std::uint8_t padding)
+{
+    std::vector<std::uint8_t> p(4);
+    StoreUint32(p.data(), static_cast<std::uint32_t>(payload.size() + padding + 1));
+    p.push_back(padding);
+    p.insert(p.end(), payload.begin(), payload.end());
+    p.insert(p.end(), padding, 0);
+    return p;
+}
+
+class TransportPair {
+public:
+    TransportPair() : sender(out, CRandomPool::Instance(), nullptr), receiver(in, CRandomPool::Instance(), nullptr) {}
+    void Install(const std::string& cipher, const std::string& mac, const std::string& compression)
+    {
+        auto make = [&](bool outgoing) {
+            auto c = CSshCipher::Create(cipher);
+            c->SetKey(Key(32, 1));
+            c->SetIV(Key(16, 2));
+            auto m = CSshMac::Create(mac);
+            m->SetKey(Key(20, 3));
+            auto z = CSshCompressor::Create(compression);
+            if (outgoing)
+                sender.SetOutgoing(std::move(c), std::move(m), std::move(z));
+            else
+                receiver.SetIncoming(std::move(c), std::move(m), std::move(z));
+        };
+        make(true);
+        make(false);
+    }
+    void Carry()
+    {
+        in.Feed(out.output);
+        out.output.clear();
+    }
+    CMemoryStream out, in;
+    CSshTransport sender, receiver;
+};
+
+TEST(TransportTest, PaddingFillsWholeBlocks)
+{
+    for (std::size_t bs : {8u, 16u}) {
+        for (std::size_t payload = 1; payload < 60; ++payload) {
+            TransportPair t;
+            if (bs == 16) t.Install("aes128-cbc", "none", "none");
+            t.sender.Start(SSH_MSG_IGNORE).PutRaw(std::vector<std::uint8_t>(payload - 1, 0xAB));
+            t.sender.Send();
+            const std::size_t total = t.out.output.size();
+            EXPECT_EQ(total % bs, 0u);
+            const std::size_t padding = total - 5 - payload;
+            EXPECT_GE(padding, 4u);
+            EXPECT_LE(padding, bs + 3);
+        }
+    }
+    // 12 bytes of payload with 8-byte blocks: 17 + 7 = 24.
+    TransportPair t;
+    t.sender.Start(SSH_MSG_IGNORE).PutRaw(std::vector<std::uint8_t>(11, 0));
+    t.sender.Send();
+    EXPECT_EQ(t.out.output.size(), 24u);
+    EXPECT_EQ(t.out.output[4], 7);
+    EXPECT_EQ(LoadUint32(t.out.output.data()), 20u);
+}
+
+using Algorithms = std::tuple<std::string, std::string, std::string>;
+class RoundTripTest : public ::testing::TestWithParam<Algorithms> {};
+
+std::vector<std::string> CipherNames()
+{
+    std::vector<std::string> names;
+    for (const auto& c : CSshCipher::Table()) names.push_back(c->Name());
+    return names;
+}
+
+TEST_P(RoundTripTest, PacketsSurviveTheWireInOrder)
+{
+    const auto& [cipher, mac, compression] = GetParam();
+    TransportPair t;
+    t.Install(cipher, mac, compression);
+    for (int i = 0; i < 20; ++i) {
+        t.sender.Start(SSH_MSG_CHANNEL_DATA).PutString(std::string(static_cast<std::size_t>(i * 301), 'a' + i % 26));
+        if (i % 3 == 2) {
+            t.sender.FlushDeferred();
+            t.sender.Send();
+        } else {
+            t.sender.Defer();
+        }
+    }
+    t.sender.FlushDeferred();
+    t.Carry();
+    t.in.chunk = 777;  // packets split over reads and several per read
+    for (int i = 0; i < 20; ++i) {
+        ASSERT_EQ(t.receiver.ReadPacket(), SSH_MSG_CHANNEL_DATA);
+        EXPECT_EQ(t.receiver.Reader().GetText(), std::string(static_cast<std::size_t>(i * 301), 'a' + i % 26));
+    }
+    EXPECT_EQ(t.receiver.InSequence(), 20u);
+    EXPECT_EQ(t.sender.OutSequence(), 20u);
+    EXPECT_EQ(t.receiver.UnparsedBytes(), 0u);
+}
+
+INSTANTIATE_TEST_SUITE_P(Table, RoundTripTest,
+                         ::testing::Combine(::testing::ValuesIn(CipherNames()),
+                                            ::testing::Values("hmac-sha1", "hmac-md5", "none"),
+                                            ::testing::Values("none", "zlib")),
+                         [](const ::testing::TestParamInfo<Algorithms>& param) {
+                             std::string name = std::get<0>(param.param) + "_" + std::get<1>(param.param) + "_" +
+                                                std::get<2>(param.param);
+                             for (char& c : name)
+                                 if (!isalnum(static_cast<unsigned char>(c))) c = '_';
+                             return name;
+                         });
+
+TEST(TransportTest, EveryFlippedByteOfAProtectedPacketIsRefused)
+{
+    TransportPair reference;
+    reference.Install("aes128-cbc", "hmac-sha1", "none");
+    reference.sender.Start(SSH_MSG_CHANNEL_DATA).PutString(std::string(40, 'q'));
+    reference.sender.Send();
+    const std::vector<std::uint8_t> wire = reference.out.output;
+    for (std::size_t i = 0; i < wire.size(); ++i) {
+        TransportPair t;
+        t.Install("aes128-cbc", "hmac-sha1", "none");
+        std::vector<std::uint8_t> bad = wire;
+        bad[i] ^= 0x01;
+        t.in.Feed(bad);
+        const int rc = Raised([&] { t.receiver.ReadPacket(); });
+        // A damaged length may also leave the reader waiting for more bytes
+        // than the peer sends (16, the closed stream).
+        EXPECT_TRUE(rc == SSH_RECEIVE_ERROR || rc == SSH_SOCKET_ERROR) << i << " gave " << rc;
+    }
+}
+
+TEST(TransportTest, MalformedFramesGive8)
+{
+    struct Case {
+        std::uint32_t length;
+        std::uint8_t padding;
+    };
+    for (const Case c : {Case{35001, 4}, Case{0x80000000u, 4}, Case{0xFFFFFFFFu, 4}, Case{12, 12}, Case{12, 200},
+                         Case{5, 4}, Case{0, 0}}) {
+        TransportPair t;
+        std::vector<std::uint8_t> frame(64, 0);
+        StoreUint32(frame.data(), c.length);
+        frame[4] = c.padding;
+        frame[5] = SSH_MSG_IGNORE;
+        t.in.Feed(frame);
+        EXPECT_EQ(Raised([&] { t.receiver.ReadPacket(); }), SSH_RECEIVE_ERROR) << c.length << "/" << int(c.padding);
+    }
+    // With a cipher, a length that is not a whole number of blocks.
+    TransportPair t;
+    t.Install("aes128-cbc", "none", "none");
+    auto enc = CSshCipher::Create("aes128-cbc");
+    enc->SetKey(Key(32, 1));
+    enc->SetIV(Key(16, 2));
+    std::vector<std::uint8_t> frame = ClearPacket({SSH_MSG_IGNORE, 0, 0, 0, 0}, 6);  // 16 bytes
+    StoreUint32(frame.data(), 20);  // claims 24 bytes in all
+    frame.resize(32, 0);
+    enc->Encrypt(frame.data(), frame.size());
+    t.in.Feed(frame);
+    EXPECT_EQ(Raised([&] { t.receiver.ReadPacket(); }), SSH_RECEIVE_ERROR);
+}
+
+TEST(TransportTest, PacketsArrivingByteByByteAreJoined)
+{
+    TransportPair t;
+    t.Install("3des-cbc", "hmac-md5", "zlib");
+    for (int i = 0; i < 3; ++i) {
+        t.sender.Start(SSH_MSG_CHANNEL_EOF).PutUint32(static_cast<std::uint32_t>(i));
+        t.sender.Send();
+    }
+    t.Carry();
+    t.in.chunk = 1;
+    for (std::uint32_t i = 0; i < 3; ++i) {
+        ASSERT_EQ(t.receiver.ReadPacket(), SSH_MSG_CHANNEL_EOF);
+        EXPECT_EQ(t.receiver.Reader().GetUint32(), i);
+    }
+}
+
+TEST(TransportTest, IgnoreAndGlobalRequestsNeverReachTheCaller)
+{
+    TransportPair t;
+    t.sender.Start(SSH_MSG_IGNORE).PutString(std::string_view("x"));
+    t.sender.Send();
+    CSshPacketBuilder& g = t.sender.Start(SSH_MSG_GLOBAL_REQUEST);
+    g.PutString(std::string_view("hostkeys-00@openssh.com"));
+    g.PutBool(false);
+    t.sender.Send();
+    CSshPacketBuilder& g2 = t.sender.Start(SSH_MSG_GLOBAL_REQUEST);
+    g2.PutString(std::string_view("keepalive@openssh.com"));
+    g2.PutBool(true);
+    t.sender.Send();
+    t.sender.Start(SSH_MSG_DEBUG).PutBool(false);
+    t.sender.Send();
+    t.Carry();
+    // DEBUG is answered with UNIMPLEMENTED and still handed over.
+    EXPECT_EQ(t.receiver.ReadPacket(), SSH_MSG_DEBUG);
+    EXPECT_EQ(t.in.reads, 1);
+    // The reply to the one request that wanted one, then UNIMPLEMENTED (3).
+    CMemoryStream replies;
+    replies.Feed(t.in.output);
+    CSshTransport reader(replies, CRandomPool::Instance(), nullptr);
+    EXPECT_EQ(reader.ReadPacket(), SSH_MSG_REQUEST_FAILURE);
+    EXPECT_EQ(reader.ReadPacket(), SSH_MSG_UNIMPLEMENTED);
+    EXPECT_EQ(reader.Reader().GetUint32(), 3u);  // the DEBUG packet's number
+}
+
+TEST(TransportTest, DisconnectRaises15WithItsDescription)
+{
+    TransportPair t;
+    CSshPacketBuilder& d = t.sender.Start(SSH_MSG_DISCONNECT);
+    d.PutUint32(2);
+    d.PutString(std::string_view("bye"));
+    d.PutString(std::string_view("en"));
+    t.sender.Send();
+    t.Carry();
+    EXPECT_EQ(Raised([&] { t.receiver.ReadPacket(); }), SSH_SERVER_DISCONNECT);
+    EXPECT_EQ(t.receiver.DisconnectText(),
+              "Received disconnect message:\nType: SSH_DISCONNECT_PROTOCOL_ERROR\nMessage text: bye\n");
+    EXPECT_EQ(DescribeDisconnect(99, "x"), "Received disconnect message:\nType: unknown (99)\nMessage text: x\n");
+}
+
+struct IdentCase {
+    std::string wire;
+    std::size_t chunk;
+    int result;  // 0 or the error raised
+    std::string version;
+};
+class IdentificationTest : public ::testing::TestWithParam<IdentCase> {};
+
+TEST_P(IdentificationTest, ReadsTheServersLine)
+{
+    CMemoryStream s;
+    s.Feed(GetParam().wire);
+    s.chunk = GetParam().chunk;
+    CSshTransport t(s, CRandomPool::Instance(), nullptr);
+    std::string version;
+    EXPECT_EQ(Raised([&] { version = t.ReadIdentification(); }), GetParam().result);
+    EXPECT_EQ(version, GetParam().version);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Lines, IdentificationTest,
+    ::testing::Values(IdentCase{"SSH-2.0-OpenSSH_9.2\r\n", SIZE_MAX, 0, "SSH-2.0-OpenSSH_9.2"},
+                      IdentCase{"SSH-1.99-Old\n", SIZE_MAX, 0, "SSH-1.99-Old"},
+                      IdentCase{"SSH-2.0-Split-Over-Reads\r\n", 3, 0, "SSH-2.0-Split-Over-Reads"},
+                      IdentCase{"hello\r\nworld\nSSH-2.0-After\r\n", 5, 0, "SSH-2.0-After"},
+                      IdentCase{"SSH-1.5-Ancient\n", SIZE_MAX, SSH_INTERNAL_ERROR, ""},
+                      IdentCase{"SSH-2.0-NoEnd", SIZE_MAX, SSH_SOCKET_ERROR, ""},
+                      IdentCase{std::string(20000, 'x'), SIZE_MAX, SSH_INTERNAL_ERROR, ""}));
+
+TEST(IdentificationTest, BytesAfterTheLineStartThePacketStream)
+{
+    CMemoryStream s;
+    std::string wire = "SSH-2.0-Eager\r\n";
+    const auto kexinit = ClearPacket({SSH_MSG_KEXINIT, 1, 2, 3}, 8);
+    wire.append(kexinit.begin(), kexinit.end());
+    s.Feed(wire);
+    CSshTransport t(s, CRandomPool::Instance(), nullptr);
+    EXPECT_EQ(t.ReadIdentification(), "SSH-2.0-Eager");
+    EXPECT_EQ(t.ReadPacket(), SSH_MSG_KEXINIT);
+    EXPECT_EQ(s.reads, 1);
+}
+
+// ----------------------------------------------------------- compression
+
+std::string Inflate(const std::vector<std::uint8_t>& stream)
+{
+    z_stream z{};
+    inflateInit(&z);
+    std::string out(1 << 20, '\0');
+    z.next_in = const_cast<Bytef*>(stream.data());
+    z.avail_in = static_cast<uInt>(stream.size());
+    z.next_out = reinterpret_cast<Bytef*>(out.data());
+    z.avail_out = static_cast<uInt>(out.size());
+    inflate(&z, Z_SYNC_FLUSH);
+    out.resize(out.size() - z.avail_out);
+    inflateEnd(&z);
+    return out;
+}
+
+TEST(CompressorTest, OneStreamAcrossPacketsAndStoredPackets)
+{
+    CSshCompressor c(true);
+    std::vector<std::uint8_t> stream, out;
+    std::string expected;
+    for (int i = 0; i < 10; ++i) {
+        const std::string text = std::string(100 + i, 'a') + std::to_string(i) + std::string(50, 'z');
+        std::size_t growth = 0;
+        if (i == 0 || i == 5) growth = c.DisableCompression();
+        ASSERT_TRUE(c.Compress(AsBytes(text), out));
+        if (i == 0) {
+            EXPECT_EQ(growth, 7u);
+        }
+        if (i == 5) {
+            // Stored, not compressed: the packet grows by at most `growth`.
+            EXPECT_GE(out.size(), text.size());
+            EXPECT_LE(out.size(), text.size() + growth);
+        } else if (i > 0) {
+            EXPECT_LT(out.size(), text.size() / 2);
+        }
+        stream.insert(stream.end(), out.begin(), out.end());
+        expected += text;
+        // Each packet's output completes everything sent so far.
+        EXPECT_EQ(Inflate(stream), expected);
+    }
+    // Our own inflater reads the same stream packet by packet.
+    CSshCompressor d(true);
+    std::vector<std::uint8_t> plain;
+    ASSERT_TRUE(d.Decompress(stream, plain));
+    EXPECT_EQ(std::string(plain.begin(), plain.end()), expected);
+    CSshCompressor none(false);
+    EXPECT_FALSE(none.Compress(AsBytes("x"), out));
+    EXPECT_EQ(none.DisableCompression(), 0u);
+}
+
+TEST(CompressorTest, CorruptOrExplosiveInputGives8)
+{
+    CSshCompressor d(true);
+    std::vector<std::uint8_t> out;
+    EXPECT_EQ(Raised([&] { d.Decompress(std::vector<std::uint8_t>{0x12, 0x34, 0x56}, out); }), SSH_RECEIVE_ERROR);
+
+    CSshCompressor c(true), d2(true);
+    std::vector<std::uint8_t> bomb;
+    ASSERT_TRUE(c.Compress(std::vector<std::uint8_t>(CSshCompressor::kMaxInflated + 1, 0), bomb));
+    EXPECT_LT(bomb.size(), 2000u);
+    EXPECT_EQ(Raised([&] { d2.Decompress(bomb, out); }), SSH_RECEIVE_ERROR);
+}
+
+// ---------------------------------------------------------- random pool
+
+TEST(RandomPoolTest, StirRewritesThePoolAndRestartsAt20)
+{
+    CRandomPool& pool = CRandomPool::Instance();
+    pool.Reset();
+    std::vector<std::uint8_t> before(pool.PoolBytes(), pool.PoolBytes() + CRandomPool::kPoolSize);
+    pool.Stir();
+    EXPECT_EQ(pool.ReadPosition(), 20u);
+    std::size_t same = 0;
+    for (std::size_t i = 0; i < CRandomPool::kPoolSize; ++i) same += pool.PoolBytes()[i] == before[i];
+    EXPECT_LT(same, 30u);
+    // Reading past the end stirs again.
+    for (std::size_t i = 20; i < CRandomPool::kPoolSize; ++i) pool.RandomByte();
+    const std::uint8_t* p = pool.PoolBytes();
+    const std::vector<std::uint8_t> full(p, p + CRandomPool::kPoolSize);
+    pool.RandomByte();
+    EXPECT_EQ(pool.ReadPosition(), 21u);
+    EXPECT_NE(std::vector<std::uint8_t>(p, p + CRandomPool::kPoolSize), full);
+}
+}  // namespace
