@@ -6,12 +6,15 @@ set -eu
 
 TEST_USER=fdxtest
 TEST_PASSWORD=fdx-test-pw
+DEPLOY_USER=fdxdeploy
 
 if [ "$(id -u)" -ne 0 ]; then
     echo "setup-peers: not running as root; run these commands as root:" >&2
     echo "  apt-get install -y openssh-server python3-paramiko lshw dropbear-bin" >&2
     echo "  id -u $TEST_USER >/dev/null 2>&1 || useradd -m $TEST_USER" >&2
     echo "  echo '$TEST_USER:$TEST_PASSWORD' | chpasswd" >&2
+    echo "  id -u $DEPLOY_USER >/dev/null 2>&1 || useradd -m -s /bin/bash $DEPLOY_USER" >&2
+    echo "  echo '$DEPLOY_USER:$TEST_PASSWORD' | chpasswd" >&2
     echo "  mkdir -p /run/sshd" >&2
     exit 1
 fi
@@ -21,6 +24,8 @@ missing=""
 [ -x /usr/bin/ssh ] || missing="$missing openssh-client"
 /usr/bin/python3 -c 'import paramiko' 2>/dev/null || missing="$missing python3-paramiko"
 command -v lshw >/dev/null 2>&1 || missing="$missing lshw"
+command -v make >/dev/null 2>&1 || missing="$missing make"
+command -v g++ >/dev/null 2>&1 || missing="$missing g++"
 command -v dropbear >/dev/null 2>&1 || [ -x /usr/sbin/dropbear ] || missing="$missing dropbear-bin"
 if [ -n "$missing" ]; then
     export DEBIAN_FRONTEND=noninteractive
@@ -29,6 +34,10 @@ fi
 
 id -u "$TEST_USER" >/dev/null 2>&1 || useradd -m -s /bin/sh "$TEST_USER"
 echo "$TEST_USER:$TEST_PASSWORD" | chpasswd
+# A second user with bash and Debian's stock ~/.bashrc, on whose account the
+# engine package is deployed (it puts lshw into ~/.local/bin).
+id -u "$DEPLOY_USER" >/dev/null 2>&1 || useradd -m -s /bin/bash "$DEPLOY_USER"
+echo "$DEPLOY_USER:$TEST_PASSWORD" | chpasswd
 mkdir -p /run/sshd
 chmod 0755 /run/sshd
 echo "setup-peers: ready (user $TEST_USER)"

@@ -4,6 +4,8 @@
 #include <netinet/in.h>
 #include <pwd.h>
 #include <signal.h>
+#include <sched.h>
+#include <sys/mount.h>
 #include <sys/prctl.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -190,6 +192,12 @@ bool SshdPeer::Start(const SshdOptions& o)
         if (::getppid() != parent) ::_exit(1);
         std::freopen("/dev/null", "r", stdin);
         std::freopen("/dev/null", "w", stdout);
+        if (!o.bindMounts.empty()) {
+            if (::unshare(CLONE_NEWNS) != 0 || ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0)
+                ::_exit(126);
+            for (const auto& [source, target] : o.bindMounts)
+                if (::mount(source.c_str(), target.c_str(), nullptr, MS_BIND, nullptr) != 0) ::_exit(126);
+        }
         ::execl(kSshd, kSshd, "-f", config.c_str(), "-D", "-E", log.c_str(), static_cast<char*>(nullptr));
         ::_exit(127);
     }

@@ -15,6 +15,10 @@ struct SshdOptions {
     bool legacyAlgorithms = true;
     bool sftpSubsystem = true;
     std::string hostKeyType = "rsa";  // "rsa", "dsa", "ed25519"
+    // Files laid over others for this server and its sessions only, in a
+    // mount namespace of their own: {source, target}. Laying /dev/null over
+    // /usr/bin/lshw, say, makes a host where `which lshw` finds nothing.
+    std::vector<std::pair<std::string, std::string>> bindMounts;
 };
 
 class SshdPeer {

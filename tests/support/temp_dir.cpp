@@ -49,3 +49,9 @@ std::string SourceDir()
     if (const char* dir = std::getenv("FDX_SOURCE_DIR")) return dir;
     return FDX_SOURCE_DIR_FALLBACK;
 }
+
+std::string BinaryDir()
+{
+    if (const char* dir = std::getenv("FDX_BINARY_DIR")) return dir;
+    return FDX_BINARY_DIR_FALLBACK;
+}

@@ -38,3 +38,5 @@ private:
 std::string ReadWholeFile(const std::string& path);
 // The folder of the source tree (test data lives below it).
 std::string SourceDir();
+// The build tree the tests belong to.
+std::string BinaryDir();

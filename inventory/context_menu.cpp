@@ -1,0 +1,28 @@
+#include "inventory/context_menu.h"
+
+HRESULT AddMenuItemList(IContextMenuCallback* callback, const std::vector<std::u16string>& texts,
+                        const std::vector<MenuItemSpec>& items)
+{
+    if (callback == nullptr) return E_POINTER;
+    HRESULT hr = S_OK;
+    for (const MenuItemSpec& spec : items) {
+        std::u16string name;
+        std::u16string status;
+        CONTEXTMENUITEM item{};
+        item.lCommandID = spec.commandId;
+        item.lInsertionPointID = CCM_INSERTIONPOINTID_PRIMARY_TOP;
+        item.fFlags = spec.flags;
+        if (spec.pairIndex < 0) {
+            item.fSpecialFlags = CCM_SPECIAL_SEPARATOR;
+        } else {
+            const std::size_t at = static_cast<std::size_t>(spec.pairIndex) * 2;
+            if (at < texts.size()) name = texts[at];
+            if (at + 1 < texts.size()) status = texts[at + 1];
+            item.strName = name.data();
+            item.strStatusBarText = status.data();
+        }
+        hr = callback->AddItem(&item);
+        if (FAILED(hr)) break;
+    }
+    return hr;
+}

@@ -1,0 +1,88 @@
+#include "inventory/dialogs.h"
+
+#include <vector>
+
+#include "inventory/module_state.h"
+#include "platform/ui.h"
+
+namespace {
+
+constexpr std::size_t kMaxGroupName = 255;
+constexpr std::size_t kMaxMainPassword = 255;
+
+std::u16string Cut(std::u16string text, std::size_t limit)
+{
+    if (text.size() > limit) text.resize(limit);
+    return text;
+}
+
+// Wipes every text a dialog held once the dialog is done with.
+void WipeDialog(DialogState& dialog)
+{
+    for (auto& [id, text] : dialog.texts) WipeString(text);
+}
+
+}  // namespace
+
+int CGroupDialog::DoModal()
+{
+    DialogState dialog;
+    dialog.texts[IDC_GROUP_NAME] = u"";
+    const int result = DialogBoxParam(g_hInstance, IDD_GROUP, GetActiveWindow(), dialog);
+    if (result == IDOK) m_bstrName = Cut(dialog.texts[IDC_GROUP_NAME], kMaxGroupName);
+    return result == IDOK ? IDOK : IDCANCEL;
+}
+
+CHostDialog::CHostDialog(HostDialogMode mode, std::u16string_view host, int port, std::u16string_view login)
+    : m_mode(mode), m_bstrHost(host), m_bstrPort(IntToDecimal(port)), m_bstrLogin(login)
+{
+}
+
+CHostDialog::~CHostDialog() { WipeString(m_bstrPassword); }
+
+int CHostDialog::DoModal()
+{
+    std::vector<std::u16string> titles;
+    LoadStringList(107, titles);
+    DialogState dialog;
+    if (static_cast<std::size_t>(m_mode) < titles.size()) dialog.title = titles[m_mode];
+    dialog.texts[IDC_HOST] = m_bstrHost;
+    dialog.texts[IDC_PORT] = m_bstrPort;
+    dialog.texts[IDC_LOGIN] = m_bstrLogin;
+    dialog.texts[IDC_PASSWORD] = u"";
+    const int result = DialogBoxParam(g_hInstance, IDD_HOST, GetActiveWindow(), dialog);
+    if (result == IDOK) {
+        m_bstrHost = dialog.texts[IDC_HOST];
+        m_bstrPort = dialog.texts[IDC_PORT];
+        m_bstrLogin = dialog.texts[IDC_LOGIN];
+        WipeString(m_bstrPassword);
+        m_bstrPassword = dialog.texts[IDC_PASSWORD];
+    }
+    WipeDialog(dialog);
+    return result == IDOK ? IDOK : IDCANCEL;
+}
+
+CPasswordDialog::~CPasswordDialog() { WipeString(m_bstrPassword); }
+
+int CPasswordDialog::DoModal()
+{
+    std::vector<std::u16string> texts;
+    LoadStringList(135, texts);
+    DialogState dialog;
+    if (static_cast<std::size_t>(m_mode) < texts.size()) dialog.texts[IDC_PASSWORD_TEXT] = texts[m_mode];
+    dialog.texts[IDC_MAIN_PASSWORD] = u"";
+    const int result = DialogBoxParam(g_hInstance, IDD_PASSWORD, GetActiveWindow(), dialog);
+    if (result == IDOK) {
+        WipeString(m_bstrPassword);
+        m_bstrPassword = Cut(dialog.texts[IDC_MAIN_PASSWORD], kMaxMainPassword);
+    }
+    WipeDialog(dialog);
+    return result == IDOK ? IDOK : IDCANCEL;
+}
+
+int CAboutDialog::DoModal()
+{
+    DialogState dialog;
+    DialogBoxParam(g_hInstance, IDD_ABOUT, GetActiveWindow(), dialog);
+    return IDOK;
+}

@@ -1,0 +1,64 @@
+// The inventory's modal dialogs. Each runs through the platform's user
+// interface, owned by the console's active window, and returns IDOK or
+// IDCANCEL.
+#pragma once
+
+#include <string>
+
+#include "platform/text.h"
+#include "platform/ui.h"
+
+// "Add a new group": one name of at most 255 characters.
+class CGroupDialog {
+public:
+    int DoModal();
+    std::u16string m_bstrName;
+};
+
+enum HostDialogMode { HOSTDLG_ADD = 0, HOSTDLG_EDIT = 1, HOSTDLG_LOGIN = 2 };
+
+// Host, port, login and password of one host; the password starts empty.
+class CHostDialog {
+public:
+    CHostDialog(HostDialogMode mode, std::u16string_view host, int port, std::u16string_view login);
+    ~CHostDialog();
+    int DoModal();
+
+    HostDialogMode m_mode;
+    std::u16string m_bstrHost;
+    std::u16string m_bstrPort;
+    std::u16string m_bstrLogin;
+    std::u16string m_bstrPassword;
+};
+
+enum PasswordDialogMode { PASSWORDDLG_SET = 0, PASSWORDDLG_PROMPT = 1 };
+
+// The main password, in its set mode (Save Passwords) or its prompt mode
+// (opening a console whose credentials are encrypted).
+class CPasswordDialog {
+public:
+    explicit CPasswordDialog(PasswordDialogMode mode) : m_mode(mode) {}
+    ~CPasswordDialog();
+    int DoModal();
+
+    PasswordDialogMode m_mode;
+    std::u16string m_bstrPassword;
+};
+
+class CAboutDialog {
+public:
+    int DoModal();
+};
+
+// Dialog template and control identifiers.
+constexpr int IDD_GROUP = 104;
+constexpr int IDD_HOST = 115;
+constexpr int IDD_PASSWORD = 118;
+constexpr int IDD_ABOUT = 123;
+constexpr int IDC_GROUP_NAME = 1002;
+constexpr int IDC_HOST = 1003;
+constexpr int IDC_PORT = 1004;
+constexpr int IDC_LOGIN = 1005;
+constexpr int IDC_PASSWORD = 1006;
+constexpr int IDC_PASSWORD_TEXT = 1019;
+constexpr int IDC_MAIN_PASSWORD = 1021;

@@ -1,0 +1,97 @@
+#include "inventory/group_node.h"
+
+#include "inventory/context_menu.h"
+#include "inventory/dialogs.h"
+#include "inventory/host_node.h"
+#include "inventory/module_state.h"
+#include "inventory/node_types.h"
+#include "inventory/root_node.h"
+
+namespace {
+
+const std::vector<std::u16string>& GroupMenuTexts()
+{
+    static const std::vector<std::u16string> texts = [] {
+        std::vector<std::u16string> list;
+        LoadStringList(110, list);
+        return list;
+    }();
+    return texts;
+}
+
+}  // namespace
+
+std::u16string CGroupNode::GetDisplayText(int) { return m_szName; }
+
+const GUID& CGroupNode::GetNodeType() { return kGroupNodeType; }
+
+int CGroupNode::GetImageIndex() { return kImageGroup; }
+
+HRESULT CGroupNode::OnSelect(IConsole* console, BOOL, BOOL)
+{
+    if (console == nullptr) return E_POINTER;
+    com_ptr<IConsoleVerb> verb;
+    RETURN_IF_FAILED(console->QueryConsoleVerb(verb.put()));
+    if (!verb) return E_POINTER;
+    verb->SetVerbState(MMC_VERB_RENAME, ENABLED, TRUE);
+    verb->SetVerbState(MMC_VERB_RENAME, HIDDEN, FALSE);
+    return S_OK;
+}
+
+HRESULT CGroupNode::OnRename(LPOLESTR newName)
+{
+    // Without a text the console only asks whether renaming is allowed.
+    if (newName == nullptr) return S_OK;
+    SetName(newName);
+    g_bDirty = true;
+    return S_OK;
+}
+
+HRESULT CGroupNode::GetResultViewType(LPOLESTR* viewType, long* viewOptions, bool)
+{
+    if (viewType == nullptr || viewOptions == nullptr) return E_POINTER;
+    *viewOptions = MMC_VIEW_OPTIONS_NONE;
+    *viewType = BuildResourceUrl(u"group.html");
+    return *viewType != nullptr ? S_OK : E_OUTOFMEMORY;
+}
+
+HRESULT CGroupNode::InsertChildren(IConsoleNameSpace2* nameSpace) { return InsertChildNodes(*this, nameSpace, m_bInsertAll); }
+
+HRESULT CGroupNode::OnExpand(IConsoleNameSpace2* nameSpace, IConsole* console, HSCOPEITEM item)
+{
+    CConsoleNode::OnExpand(nameSpace, console, item);
+    return InsertChildren(nameSpace);
+}
+
+HRESULT CGroupNode::AddMenuItems(IContextMenuCallback* callback, long insertionAllowed)
+{
+    if (!MenuAllowed(m_bExpanded, insertionAllowed)) return S_OK;
+    return AddMenuItemList(callback, GroupMenuTexts(), {{0, IDM_ADD_HOST, 0}, {1, IDM_DELETE_GROUP, 0}});
+}
+
+HRESULT CGroupNode::Command(IConsole*, IConsoleNameSpace2* nameSpace, long commandId, IDataObject*)
+{
+    switch (commandId) {
+    case IDM_ADD_HOST: {
+        CHostDialog dialog(HOSTDLG_ADD, u"", 22, u"root");
+        if (dialog.DoModal() != IDOK) return S_FALSE;
+        m_bInsertAll = false;
+        auto host = std::make_unique<CHostNode>(this);
+        host->SetName(dialog.m_bstrHost);
+        host->SetFromDialog(dialog.m_bstrHost, dialog.m_bstrPort, dialog.m_bstrLogin, dialog.m_bstrPassword);
+        AppendChild(std::move(host));
+        InsertChildren(nameSpace);
+        g_bDirty = true;
+        return S_OK;
+    }
+    case IDM_DELETE_GROUP: {
+        if (nameSpace != nullptr && m_hScopeItem != 0) nameSpace->DeleteItem(m_hScopeItem, TRUE);
+        CRootNode* root = m_pRoot;
+        root->DeleteChild(this);  // deletes this group: touch no member after it
+        g_bDirty = true;
+        return S_OK;
+    }
+    default:
+        return S_FALSE;
+    }
+}

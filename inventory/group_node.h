@@ -1,0 +1,27 @@
+// A group of hosts under the root.
+#pragma once
+
+#include "inventory/console_node.h"
+
+class CRootNode;
+
+class CGroupNode : public CConsoleNode {
+public:
+    explicit CGroupNode(CRootNode* root) : m_pRoot(root) {}
+
+    std::u16string GetDisplayText(int column) override;
+    const GUID& GetNodeType() override;
+    int GetImageIndex() override;
+    HRESULT OnSelect(IConsole* console, BOOL scope, BOOL select) override;
+    HRESULT OnRename(LPOLESTR newName) override;
+    HRESULT GetResultViewType(LPOLESTR* viewType, long* viewOptions, bool viewFlag) override;
+    HRESULT InsertChildren(IConsoleNameSpace2* nameSpace) override;
+    HRESULT Save(IStream* stream, bool encrypt) override;
+    int Load(IStream* stream, bool* encrypt) override;
+    HRESULT OnExpand(IConsoleNameSpace2* nameSpace, IConsole* console, HSCOPEITEM item) override;
+    HRESULT AddMenuItems(IContextMenuCallback* callback, long insertionAllowed) override;
+    HRESULT Command(IConsole* console, IConsoleNameSpace2* nameSpace, long commandId, IDataObject* data) override;
+
+    CRootNode* m_pRoot;
+    bool m_bInsertAll = false;
+};

@@ -1,0 +1,121 @@
+#include "inventory/host_node.h"
+
+#include "hardware/general_node.h"
+#include "inventory/context_menu.h"
+#include "inventory/dialogs.h"
+#include "inventory/group_node.h"
+#include "inventory/module_state.h"
+#include "inventory/node_types.h"
+#include "scan/scan_host.h"
+
+namespace {
+
+const std::vector<std::u16string>& HostMenuTexts()
+{
+    static const std::vector<std::u16string> texts = [] {
+        std::vector<std::u16string> list;
+        LoadStringList(139, list);
+        return list;
+    }();
+    return texts;
+}
+
+}  // namespace
+
+CHostNode::CHostNode(CGroupNode* group) : m_pGroup(group) {}
+
+CHostNode::~CHostNode()
+{
+    // Children hold elements of the document: drop them before it goes.
+    ClearHardware();
+    WipeString(m_bstrLogin);
+    WipeString(m_bstrPassword);
+}
+
+std::u16string CHostNode::GetDisplayText(int) { return m_szName; }
+
+const GUID& CHostNode::GetNodeType() { return kHostNodeType; }
+
+int CHostNode::GetImageIndex() { return kImageServer; }
+
+HRESULT CHostNode::GetResultViewType(LPOLESTR* viewType, long* viewOptions, bool viewFlag)
+{
+    if (m_bExpanded && m_children.empty()) {
+        if (viewType == nullptr || viewOptions == nullptr) return E_POINTER;
+        *viewOptions = MMC_VIEW_OPTIONS_NONE;
+        *viewType = BuildResourceUrl(u"ci.html");
+        return *viewType != nullptr ? S_OK : E_OUTOFMEMORY;
+    }
+    return CConsoleNode::GetResultViewType(viewType, viewOptions, viewFlag);
+}
+
+HRESULT CHostNode::OnExpand(IConsoleNameSpace2* nameSpace, IConsole* console, HSCOPEITEM item)
+{
+    CConsoleNode::OnExpand(nameSpace, console, item);
+    return ScanHost(*this, nameSpace) == 1 ? S_FALSE : S_OK;
+}
+
+HRESULT CHostNode::AddMenuItems(IContextMenuCallback* callback, long insertionAllowed)
+{
+    if (MenuAllowed(m_bExpanded, insertionAllowed))
+        AddMenuItemList(callback, HostMenuTexts(),
+                        {{0, IDM_EDIT_HOST, 0}, {1, IDM_REFRESH_HOST, 0}, {2, IDM_REMOVE_HOST, 0}});
+    return S_FALSE;
+}
+
+HRESULT CHostNode::Command(IConsole*, IConsoleNameSpace2* nameSpace, long commandId, IDataObject*)
+{
+    switch (commandId) {
+    case IDM_REMOVE_HOST: {
+        if (nameSpace != nullptr && m_hScopeItem != 0) nameSpace->DeleteItem(m_hScopeItem, TRUE);
+        CGroupNode* group = m_pGroup;
+        group->DeleteChild(this);  // deletes this host: touch no member after it
+        g_bDirty = true;
+        return S_OK;
+    }
+    case IDM_EDIT_HOST: {
+        CHostDialog dialog(HOSTDLG_EDIT, m_bstrHost, m_nPort, m_bstrLogin);
+        if (dialog.DoModal() != IDOK) return S_FALSE;
+        SetName(dialog.m_bstrHost);
+        SetFromDialog(dialog.m_bstrHost, dialog.m_bstrPort, dialog.m_bstrLogin, dialog.m_bstrPassword);
+        g_bDirty = true;
+        return S_OK;
+    }
+    case IDM_REFRESH_HOST: {
+        if (nameSpace != nullptr && m_hScopeItem != 0) nameSpace->DeleteItem(m_hScopeItem, FALSE);
+        ClearHardware();
+        m_bstrXml.clear();
+        if (m_bstrHost.empty() || m_bstrLogin.empty() || m_bstrPassword.empty()) {
+            CHostDialog dialog(HOSTDLG_LOGIN, m_bstrHost, m_nPort, u"root");
+            if (dialog.DoModal() != IDOK) return S_FALSE;
+            SetName(dialog.m_bstrHost);
+            SetFromDialog(dialog.m_bstrHost, dialog.m_bstrPort, dialog.m_bstrLogin, dialog.m_bstrPassword);
+        }
+        return ScanHost(*this, nameSpace) == 1 ? S_FALSE : S_OK;
+    }
+    default:
+        return S_FALSE;
+    }
+}
+
+HRESULT CHostNode::OnShow(bool, IConsole*, BOOL, HSCOPEITEM) { return S_OK; }
+
+void CHostNode::ClearHardware()
+{
+    m_children.clear();
+    m_pGeneral.reset();
+    m_generalNames.clear();
+    m_generalValues.clear();
+    m_spXmlCursor = nullptr;
+    m_spXmlRoot = nullptr;
+}
+
+void CHostNode::SetFromDialog(std::u16string_view host, std::u16string_view port, std::u16string_view login,
+                              std::u16string_view password)
+{
+    m_bstrHost.assign(host);
+    m_nPort = DecimalToInt(port);
+    m_bstrLogin.assign(login);
+    WipeString(m_bstrPassword);
+    m_bstrPassword.assign(password);
+}

@@ -1,0 +1,53 @@
+// A host of the inventory: where to connect, how to log in, and the hardware
+// its last scan found.
+#pragma once
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "inventory/console_node.h"
+#include "platform/xml.h"
+
+class CGroupNode;
+class CGeneralNode;
+
+class CHostNode : public CConsoleNode {
+public:
+    explicit CHostNode(CGroupNode* group);
+    ~CHostNode() override;
+
+    std::u16string GetDisplayText(int column) override;
+    const GUID& GetNodeType() override;
+    int GetImageIndex() override;
+    HRESULT GetResultViewType(LPOLESTR* viewType, long* viewOptions, bool viewFlag) override;
+    HRESULT Save(IStream* stream, bool encrypt) override;
+    int Load(IStream* stream, bool* encrypt) override;
+    HRESULT OnExpand(IConsoleNameSpace2* nameSpace, IConsole* console, HSCOPEITEM item) override;
+    HRESULT AddMenuItems(IContextMenuCallback* callback, long insertionAllowed) override;
+    HRESULT Command(IConsole* console, IConsoleNameSpace2* nameSpace, long commandId, IDataObject* data) override;
+    HRESULT OnShow(bool viewFlag, IConsole* console, BOOL show, HSCOPEITEM item) override;
+
+    // Drops the hardware tree: children, "general" node and the top rows.
+    void ClearHardware();
+    // Sets host, port, login and password from the host dialog's texts.
+    void SetFromDialog(std::u16string_view host, std::u16string_view port, std::u16string_view login,
+                       std::u16string_view password);
+
+    // The host record.
+    std::u16string m_bstrHost;
+    int m_nPort = 22;
+    std::u16string m_bstrLogin;
+    std::u16string m_bstrPassword;
+    std::u16string m_bstrXml;
+    CGroupNode* m_pGroup;
+
+    // Working state of the hardware tree.
+    HRESULT m_hrXml = S_OK;
+    com_ptr<IXMLDOMDocument> m_spXmlDoc;
+    com_ptr<IXMLDOMNode> m_spXmlRoot;
+    com_ptr<IXMLDOMNode> m_spXmlCursor;
+    std::unique_ptr<CGeneralNode> m_pGeneral;
+    std::vector<std::u16string> m_generalNames;
+    std::vector<std::u16string> m_generalValues;
+};

@@ -1,0 +1,11 @@
+#include "inventory/node_images.h"
+
+#include "inventory/module_state.h"
+#include "inventory/node_types.h"
+
+const NodeImageStrips& GetNodeImageStrips()
+{
+    static const NodeImageStrips strips{LoadBitmap(g_hInstance, kSmallStripBitmap),
+                                        LoadBitmap(g_hInstance, kLargeStripBitmap)};
+    return strips;
+}

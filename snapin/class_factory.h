@@ -1,0 +1,24 @@
+// The class object that builds the snap-in and its about information.
+#pragma once
+
+#include "platform/com.h"
+#include "snapin/com_object.h"
+#include "snapin/module.h"
+
+class CClassFactory final : public IClassFactory, private CRefCounted<CClassFactory>, private CModuleObject {
+    friend class CRefCounted<CClassFactory>;
+
+public:
+    enum Kind { kComponentData = 0, kAbout = 1 };
+    explicit CClassFactory(Kind kind) : m_kind(kind) {}
+
+    HRESULT QueryInterface(REFIID riid, void** ppv) override;
+    ULONG AddRef() override { return AddRefImpl(); }
+    ULONG Release() override { return ReleaseImpl(); }
+    HRESULT CreateInstance(IUnknown* outer, REFIID riid, void** ppv) override;
+    HRESULT LockServer(BOOL lock) override;
+
+private:
+    ~CClassFactory() = default;
+    Kind m_kind;
+};

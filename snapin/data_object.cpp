@@ -1,0 +1,138 @@
+#include "snapin/data_object.h"
+
+#include <mutex>
+#include <unordered_set>
+
+#include "snapin/guids.h"
+
+namespace {
+
+// Data objects of this module that are alive: the private format hands out
+// an address, and only addresses found here are trusted.
+class LiveObjects {
+public:
+    void Add(const CNodeDataObject* object)
+    {
+        std::lock_guard lock(m_mutex);
+        m_objects.insert(object);
+    }
+    void Remove(const CNodeDataObject* object)
+    {
+        std::lock_guard lock(m_mutex);
+        m_objects.erase(object);
+    }
+    bool Contains(const void* object)
+    {
+        std::lock_guard lock(m_mutex);
+        return m_objects.count(static_cast<const CNodeDataObject*>(object)) != 0;
+    }
+
+private:
+    std::mutex m_mutex;
+    std::unordered_set<const CNodeDataObject*> m_objects;
+};
+
+LiveObjects& Live()
+{
+    static LiveObjects objects;
+    return objects;
+}
+
+HRESULT WriteBytes(IStream* stream, const void* data, std::size_t size)
+{
+    ULONG written = 0;
+    const HRESULT hr = stream->Write(data, static_cast<ULONG>(size), &written);
+    return FAILED(hr) ? hr : written == size ? S_OK : STG_E_WRITEFAULT;
+}
+
+HRESULT WriteText(IStream* stream, std::u16string_view text)
+{
+    std::u16string terminated(text);
+    terminated += u'\0';
+    return WriteBytes(stream, terminated.data(), terminated.size() * sizeof(char16_t));
+}
+
+}  // namespace
+
+const ClipboardFormats& GetClipboardFormats()
+{
+    static const ClipboardFormats formats{
+        RegisterClipboardFormat(u"CCF_DISPLAY_NAME"), RegisterClipboardFormat(u"CCF_NODETYPE"),
+        RegisterClipboardFormat(u"CCF_SZNODETYPE"), RegisterClipboardFormat(u"CCF_SNAPIN_CLASSID"),
+        RegisterClipboardFormat(u"{7752A6C8-4E06-4b65-8449-793E9C0C5259}")};
+    return formats;
+}
+
+// The formats are registered as the module loads, before any object exists.
+namespace {
+[[maybe_unused]] const ClipboardFormats& g_registeredFormats = GetClipboardFormats();
+}
+
+CNodeDataObject::CNodeDataObject(CConsoleNode* node, DATA_OBJECT_TYPES type) : m_pNode(node), m_type(type)
+{
+    Live().Add(this);
+}
+
+CNodeDataObject::~CNodeDataObject() { Live().Remove(this); }
+
+com_ptr<IDataObject> CNodeDataObject::Create(CConsoleNode* node, DATA_OBJECT_TYPES type)
+{
+    return com_ptr<IDataObject>(new CNodeDataObject(node, type));
+}
+
+HRESULT CNodeDataObject::QueryInterface(REFIID riid, void** ppv)
+{
+    if (ppv == nullptr) return E_FAIL;
+    *ppv = nullptr;
+    if (riid == IID_IUnknown || riid == IID_IDataObject) return HandOut(static_cast<IDataObject*>(this), ppv);
+    return E_NOINTERFACE;
+}
+
+HRESULT CNodeDataObject::GetDataHere(FORMATETC* format, STGMEDIUM* medium)
+{
+    return ComBoundary([&]() -> HRESULT {
+        if (format == nullptr || medium == nullptr) return E_POINTER;
+        const ClipboardFormats& formats = GetClipboardFormats();
+        const UINT cf = format->cfFormat;
+        if (cf != formats.displayName && cf != formats.nodeType && cf != formats.szNodeType &&
+            cf != formats.snapinClassId && cf != formats.privateObject)
+            return DV_E_FORMATETC;
+        com_ptr<IStream> stream;
+        RETURN_IF_FAILED(CreateStreamOnHGlobal(medium->hGlobal, FALSE, stream.put()));
+        if (cf == formats.displayName) return WriteText(stream.get(), m_pNode->GetDisplayText(0));
+        if (cf == formats.nodeType) return WriteBytes(stream.get(), &m_pNode->GetNodeType(), sizeof(GUID));
+        if (cf == formats.szNodeType) return WriteText(stream.get(), GuidToString(m_pNode->GetNodeType()));
+        if (cf == formats.snapinClassId) return WriteBytes(stream.get(), &CLSID_Ferrodex, sizeof(GUID));
+        const CNodeDataObject* self = this;
+        return WriteBytes(stream.get(), &self, sizeof self);
+    });
+}
+
+HRESULT CNodeDataObject::GetData(FORMATETC*, STGMEDIUM*) { return E_NOTIMPL; }
+HRESULT CNodeDataObject::QueryGetData(FORMATETC*) { return E_NOTIMPL; }
+HRESULT CNodeDataObject::GetCanonicalFormatEtc(FORMATETC*, FORMATETC*) { return E_NOTIMPL; }
+HRESULT CNodeDataObject::SetData(FORMATETC*, STGMEDIUM*, BOOL) { return E_NOTIMPL; }
+HRESULT CNodeDataObject::EnumFormatEtc(DWORD, IUnknown**) { return E_NOTIMPL; }
+HRESULT CNodeDataObject::DAdvise(FORMATETC*, DWORD, IUnknown*, DWORD*) { return E_NOTIMPL; }
+HRESULT CNodeDataObject::DUnadvise(DWORD) { return E_NOTIMPL; }
+HRESULT CNodeDataObject::EnumDAdvise(IUnknown**) { return E_NOTIMPL; }
+
+CConsoleNode* GetDataClass(IDataObject* data)
+{
+    const auto value = reinterpret_cast<std::intptr_t>(data);
+    if (value >= -10 && value <= 0) return nullptr;
+    HGLOBAL block = GlobalAlloc(GMEM_SHARE | GMEM_MOVEABLE, sizeof(void*));
+    if (block == nullptr) return nullptr;
+    FORMATETC format{static_cast<CLIPFORMAT>(GetClipboardFormats().privateObject), nullptr, DVASPECT_CONTENT, -1,
+                     TYMED_HGLOBAL};
+    STGMEDIUM medium{TYMED_HGLOBAL, block, nullptr};
+    CConsoleNode* node = nullptr;
+    if (SUCCEEDED(data->GetDataHere(&format, &medium)) && GlobalSize(block) >= sizeof(void*)) {
+        void* address = nullptr;
+        std::memcpy(&address, GlobalLock(block), sizeof address);
+        GlobalUnlock(block);
+        if (Live().Contains(address)) node = static_cast<CNodeDataObject*>(address)->Node();
+    }
+    GlobalFree(block);
+    return node;
+}

@@ -1,0 +1,52 @@
+// The data object that names one node to the console, and the way back
+// from any data object to the node it names.
+#pragma once
+
+#include "inventory/console_node.h"
+#include "platform/dataobject.h"
+#include "snapin/com_object.h"
+
+// The five clipboard formats, registered when the module loads.
+struct ClipboardFormats {
+    UINT displayName;
+    UINT nodeType;
+    UINT szNodeType;
+    UINT snapinClassId;
+    UINT privateObject;
+};
+const ClipboardFormats& GetClipboardFormats();
+
+class CNodeDataObject final : public IDataObject, private CRefCounted<CNodeDataObject> {
+    friend class CRefCounted<CNodeDataObject>;
+
+public:
+    static com_ptr<IDataObject> Create(CConsoleNode* node, DATA_OBJECT_TYPES type);
+
+    HRESULT QueryInterface(REFIID riid, void** ppv) override;
+    ULONG AddRef() override { return AddRefImpl(); }
+    ULONG Release() override { return ReleaseImpl(); }
+
+    HRESULT GetData(FORMATETC* format, STGMEDIUM* medium) override;
+    HRESULT GetDataHere(FORMATETC* format, STGMEDIUM* medium) override;
+    HRESULT QueryGetData(FORMATETC* format) override;
+    HRESULT GetCanonicalFormatEtc(FORMATETC* in, FORMATETC* out) override;
+    HRESULT SetData(FORMATETC* format, STGMEDIUM* medium, BOOL release) override;
+    HRESULT EnumFormatEtc(DWORD direction, IUnknown** enumerator) override;
+    HRESULT DAdvise(FORMATETC* format, DWORD advf, IUnknown* sink, DWORD* connection) override;
+    HRESULT DUnadvise(DWORD connection) override;
+    HRESULT EnumDAdvise(IUnknown** enumerator) override;
+
+    CConsoleNode* Node() const { return m_pNode; }
+    DATA_OBJECT_TYPES Type() const { return m_type; }
+
+private:
+    CNodeDataObject(CConsoleNode* node, DATA_OBJECT_TYPES type);
+    ~CNodeDataObject();
+
+    CConsoleNode* m_pNode;
+    DATA_OBJECT_TYPES m_type;
+};
+
+// The node a data object names; null for the console's special data
+// objects (-10 to 0) and for data objects that are not the snap-in's.
+CConsoleNode* GetDataClass(IDataObject* data);

@@ -1,0 +1,364 @@
+#include <gtest/gtest.h>
+
+#include "hardware/general_node.h"
+#include "inventory/group_node.h"
+#include "inventory/host_node.h"
+#include "inventory/module_state.h"
+#include "inventory/node_types.h"
+#include "inventory/root_node.h"
+#include "platform/text.h"
+#include "scan/scan_host.h"
+#include "tests/support/fake_console.h"
+#include "tests/support/scripted_ui.h"
+#include "tests/support/temp_dir.h"
+
+namespace {
+
+constexpr int kHostDialog = 115;
+constexpr int kGroupDialog = 104;
+
+CScriptedUserInterface::DialogAnswer GroupAnswer(std::u16string name)
+{
+    return {IDOK, {{1002, std::move(name)}}, {}};
+}
+
+CScriptedUserInterface::DialogAnswer HostAnswer(std::u16string host, std::u16string port, std::u16string login,
+                                                std::u16string password)
+{
+    return {IDOK, {{1003, std::move(host)}, {1004, std::move(port)}, {1005, std::move(login)}, {1006, std::move(password)}}, {}};
+}
+
+std::u16string ViewOf(CConsoleNode& node)
+{
+    LPOLESTR view = nullptr;
+    long options = -1;
+    EXPECT_EQ(node.GetResultViewType(&view, &options, false), S_OK);
+    EXPECT_EQ(options, 0);
+    std::u16string text = view ? std::u16string(view) : u"";
+    CoTaskMemFree(view);
+    return text;
+}
+
+const char kSmallXml[] =
+    "<?xml version=\"1.0\"?><node id=\"box\"><description>Computer</description>"
+    "<node id=\"core\"><node id=\"cpu:0\"><product>Chip</product></node></node>"
+    "<node id=\"disk\"><size>1073741824</size></node></node>";
+
+// An inventory on a recording console: a root expanded under the
+// console's static item, ready for commands.
+class InventoryTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        g_bDirty = false;
+        m_previousJob = SetScanJob([this](CHostNode& host) {
+            ++m_scans;
+            if (m_scanXml.empty()) return 1;
+            host.m_bstrXml = m_scanXml;
+            return 0;
+        });
+    }
+    void TearDown() override
+    {
+        SetScanJob(m_previousJob);
+        EXPECT_EQ(ui.UnansweredDialogs(), 0u);
+        EXPECT_EQ(ui.PendingDialogAnswers(), 0u);
+    }
+
+    void ExpandRoot()
+    {
+        const HSCOPEITEM item = console->AddStaticItem(reinterpret_cast<LPARAM>(&root));
+        ASSERT_EQ(root.OnExpand(console.get(), console.get(), item), S_OK);
+    }
+
+    CGroupNode& AddGroup(std::u16string name)
+    {
+        ui.AnswerDialog(GroupAnswer(std::move(name)));
+        EXPECT_EQ(root.Command(console.get(), console.get(), IDM_ADD_GROUP, nullptr), S_OK);
+        return static_cast<CGroupNode&>(*root.GetChildren().back());
+    }
+
+    CHostNode& AddHost(CGroupNode& group, std::u16string host, std::u16string port = u"22")
+    {
+        ui.AnswerDialog(HostAnswer(std::move(host), std::move(port), u"root", u"pw"));
+        EXPECT_EQ(group.Command(console.get(), console.get(), IDM_ADD_HOST, nullptr), S_OK);
+        return static_cast<CHostNode&>(*group.GetChildren().back());
+    }
+
+    void Expand(CConsoleNode& node, HRESULT expected = S_OK)
+    {
+        EXPECT_EQ(node.OnExpand(console.get(), console.get(), node.GetScopeItem()), expected);
+    }
+
+    CScopedScriptedUi ui;
+    com_ptr<CFakeConsole> console = CFakeConsole::Create();
+    CRootNode root;
+    std::u16string m_scanXml;
+    int m_scans = 0;
+    ScanJobFunction m_previousJob;
+};
+
+TEST_F(InventoryTest, MenusAreOfferedOnlyAfterExpansionAndInOrder)
+{
+    EXPECT_EQ(root.AddMenuItems(console.get(), CCM_INSERTIONALLOWED_TOP), S_OK);
+    EXPECT_TRUE(console->MenuItems().empty());
+    ExpandRoot();
+    EXPECT_EQ(root.AddMenuItems(console.get(), CCM_INSERTIONALLOWED_NEW), S_OK);
+    EXPECT_TRUE(console->MenuItems().empty());
+
+    ASSERT_EQ(root.AddMenuItems(console.get(), CCM_INSERTIONALLOWED_TOP | CCM_INSERTIONALLOWED_NEW), S_OK);
+    const auto& items = console->MenuItems();
+    ASSERT_EQ(items.size(), 5u);
+    EXPECT_EQ(items[0].name, u"Add Group");
+    EXPECT_EQ(items[0].commandId, IDM_ADD_GROUP);
+    EXPECT_EQ(items[1].flags, MF_SEPARATOR);
+    EXPECT_EQ(items[1].specialFlags, CCM_SPECIAL_SEPARATOR);
+    EXPECT_EQ(items[2].name, u"Save Passwords");
+    EXPECT_EQ(items[2].flags, 0);
+    EXPECT_EQ(items[4].name, u"About Ferrodex");
+    EXPECT_EQ(items[4].statusText, u"Displays About dialog");
+    for (const auto& item : items) EXPECT_EQ(item.insertionPoint, CCM_INSERTIONPOINTID_PRIMARY_TOP);
+
+    // A failing add ends the adding and its result is handed back.
+    console->ClearMenu();
+    console->FailMenuAddAt(1);
+    EXPECT_EQ(root.AddMenuItems(console.get(), CCM_INSERTIONALLOWED_TOP), E_FAIL);
+    EXPECT_EQ(console->MenuItems().size(), 1u);
+}
+
+TEST_F(InventoryTest, AddGroupInsertsExactlyTheNewGroupEachTime)
+{
+    ExpandRoot();
+    AddGroup(u"Lab");
+    AddGroup(u"");  // an empty name is accepted
+    ui.AnswerDialog(IDCANCEL);
+    g_bDirty = false;
+    EXPECT_EQ(root.Command(console.get(), console.get(), IDM_ADD_GROUP, nullptr), S_OK);
+    EXPECT_FALSE(g_bDirty);
+
+    ASSERT_EQ(root.GetChildren().size(), 2u);
+    EXPECT_EQ(console->ScopeInsertions().size(), 2u);
+    const auto children = console->ScopeChildren(root.GetScopeItem());
+    ASSERT_EQ(children.size(), 2u);
+    EXPECT_EQ(children[0].lParam, reinterpret_cast<LPARAM>(root.GetChildren()[0].get()));
+    EXPECT_TRUE(children[0].textByCallback);
+    EXPECT_EQ(children[0].nImage, kImageGroup);
+    EXPECT_EQ(children[0].nOpenImage, kImageGroup + 1);
+    EXPECT_EQ(children[0].cChildren, 1);
+    EXPECT_EQ(root.GetChildren()[1]->GetDisplayText(0), u"");
+    EXPECT_EQ(root.GetChildren()[0]->GetScopeItem(), children[0].handle);
+}
+
+TEST_F(InventoryTest, RestoredGroupInsertsAllHostsOnceThenOnlyNewOnes)
+{
+    auto& group = static_cast<CGroupNode&>(root.AppendChild(std::make_unique<CGroupNode>(&root)));
+    for (const char16_t* name : {u"a", u"b", u"c"}) {
+        auto host = std::make_unique<CHostNode>(&group);
+        host->SetName(name);
+        group.AppendChild(std::move(host));
+    }
+    root.m_bInsertAll = true;
+    group.m_bInsertAll = true;
+    ExpandRoot();
+    Expand(group);
+    EXPECT_EQ(console->ScopeChildren(group.GetScopeItem()).size(), 3u);
+
+    AddHost(group, u"d");
+    const auto hosts = console->ScopeChildren(group.GetScopeItem());
+    ASSERT_EQ(hosts.size(), 4u);
+    EXPECT_EQ(hosts[3].lParam, reinterpret_cast<LPARAM>(group.GetChildren()[3].get()));
+    EXPECT_FALSE(group.m_bInsertAll);
+}
+
+TEST_F(InventoryTest, AddHostTakesTheDialogTextsAndCancelChangesNothing)
+{
+    ExpandRoot();
+    CGroupNode& group = AddGroup(u"Lab");
+    Expand(group);
+    g_bDirty = false;
+    ui.AnswerDialog(IDCANCEL);
+    EXPECT_EQ(group.Command(console.get(), console.get(), IDM_ADD_HOST, nullptr), S_FALSE);
+    EXPECT_TRUE(group.GetChildren().empty());
+    EXPECT_FALSE(g_bDirty);
+    ASSERT_EQ(ui.Dialogs().size(), 2u);
+    EXPECT_EQ(ui.Dialogs()[1].templateId, kHostDialog);
+    EXPECT_EQ(ui.Dialogs()[1].title, u"Add a New Host");
+    EXPECT_EQ(ui.Dialogs()[1].texts.at(1004), u"22");
+    EXPECT_EQ(ui.Dialogs()[1].texts.at(1005), u"root");
+
+    CHostNode& host = AddHost(group, u"srv.example", u"0022");
+    EXPECT_TRUE(g_bDirty);
+    EXPECT_EQ(host.m_nPort, 22);
+    EXPECT_EQ(host.m_bstrHost, u"srv.example");
+    EXPECT_EQ(host.GetDisplayText(0), u"srv.example");
+    EXPECT_EQ(host.m_bstrLogin, u"root");
+    EXPECT_EQ(host.m_bstrPassword, u"pw");
+
+    // A host text longer than a name is cut for display, kept whole to connect.
+    CHostNode& longHost = AddHost(group, std::u16string(300, u'h'));
+    EXPECT_EQ(longHost.GetDisplayText(0).size(), 256u);
+    EXPECT_EQ(longHost.m_bstrHost.size(), 300u);
+}
+
+TEST_F(InventoryTest, ExpandingAHostScansAndShowsItsHardware)
+{
+    ExpandRoot();
+    CGroupNode& group = AddGroup(u"Lab");
+    Expand(group);
+    CHostNode& host = AddHost(group, u"srv");
+    // No XML from the scan: the host shows the failure page.
+    Expand(host, S_FALSE);
+    EXPECT_EQ(m_scans, 1);
+    EXPECT_TRUE(host.GetChildren().empty());
+    EXPECT_NE(ViewOf(host).find(u"/ci.html"), std::u16string::npos);
+
+    m_scanXml = AnsiToWide(kSmallXml);
+    g_bDirty = false;
+    ui.Clear();
+    EXPECT_EQ(host.Command(console.get(), console.get(), IDM_REFRESH_HOST, nullptr), S_OK);
+    EXPECT_TRUE(g_bDirty);
+    EXPECT_EQ(ViewOf(host), u"");  // the default list of its children
+    const auto items = console->ScopeChildren(host.GetScopeItem());
+    ASSERT_EQ(items.size(), 3u);  // general, core, disk
+    EXPECT_EQ(items[0].lParam, reinterpret_cast<LPARAM>(host.m_pGeneral.get()));
+    EXPECT_EQ(items[0].cChildren, 0);
+    EXPECT_EQ(items[1].cChildren, 1);  // core has cpu:0
+    EXPECT_EQ(items[2].cChildren, 0);
+
+    // Refresh drops the old hardware first, from the tree and from memory.
+    m_scanXml.clear();
+    EXPECT_EQ(host.Command(console.get(), console.get(), IDM_REFRESH_HOST, nullptr), S_FALSE);
+    EXPECT_TRUE(host.GetChildren().empty());
+    EXPECT_EQ(host.m_pGeneral, nullptr);
+    EXPECT_TRUE(host.m_bstrXml.empty());
+    EXPECT_TRUE(console->ScopeChildren(host.GetScopeItem()).empty());
+    EXPECT_TRUE(console->HasScopeItem(host.GetScopeItem()));
+}
+
+TEST_F(InventoryTest, EditWithAnEmptyPasswordMakesRefreshAskForLogin)
+{
+    ExpandRoot();
+    CGroupNode& group = AddGroup(u"Lab");
+    Expand(group);
+    CHostNode& host = AddHost(group, u"srv");
+    m_scanXml = AnsiToWide(kSmallXml);
+    Expand(host);
+
+    ui.AnswerDialog(HostAnswer(u"srv2", u"2222", u"admin", u""));
+    EXPECT_EQ(host.Command(console.get(), console.get(), IDM_EDIT_HOST, nullptr), S_OK);
+    EXPECT_EQ(ui.Dialogs().back().title, u"Edit Host");
+    EXPECT_EQ(ui.Dialogs().back().texts.at(1006), u"");  // never shows the password
+    EXPECT_EQ(host.m_bstrPassword, u"");
+    EXPECT_EQ(host.m_nPort, 2222);
+    EXPECT_EQ(host.GetDisplayText(0), u"srv2");
+    EXPECT_EQ(host.GetChildren().size(), 2u);  // hardware stays until the next refresh
+
+    ui.AnswerDialog(IDCANCEL);
+    EXPECT_EQ(host.Command(console.get(), console.get(), IDM_REFRESH_HOST, nullptr), S_FALSE);
+    EXPECT_EQ(ui.Dialogs().back().title, u"Enter Host Login Details");
+    EXPECT_EQ(ui.Dialogs().back().texts.at(1005), u"root");
+    EXPECT_EQ(ui.Dialogs().back().texts.at(1004), u"2222");
+}
+
+TEST_F(InventoryTest, DeleteGroupRemovesItsHostsAndHardware)
+{
+    ExpandRoot();
+    CGroupNode& keep = AddGroup(u"Keep");
+    CGroupNode& doomed = AddGroup(u"Doomed");
+    Expand(doomed);
+    CHostNode& host = AddHost(doomed, u"srv");
+    m_scanXml = AnsiToWide(kSmallXml);
+    Expand(host);
+    ASSERT_GT(console->ScopeItemCount(), 4u);
+    const HSCOPEITEM doomedItem = doomed.GetScopeItem();
+
+    g_bDirty = false;
+    EXPECT_EQ(doomed.Command(console.get(), console.get(), IDM_DELETE_GROUP, nullptr), S_OK);
+    EXPECT_TRUE(g_bDirty);
+    ASSERT_EQ(root.GetChildren().size(), 1u);
+    EXPECT_EQ(root.GetChildren()[0].get(), &keep);
+    EXPECT_FALSE(console->HasScopeItem(doomedItem));
+    EXPECT_EQ(console->ScopeItemCount(), 2u);  // the root and "Keep"
+    EXPECT_TRUE(console->ScopeDeletions().back().itemToo);
+}
+
+TEST_F(InventoryTest, RemoveHostLeavesItsSiblings)
+{
+    ExpandRoot();
+    CGroupNode& group = AddGroup(u"Lab");
+    Expand(group);
+    AddHost(group, u"a");
+    CHostNode& b = AddHost(group, u"b");
+    Expand(b, S_FALSE);  // gives b its menu; the scan finds nothing
+    EXPECT_EQ(b.AddMenuItems(console.get(), CCM_INSERTIONALLOWED_TOP), S_FALSE);
+    ASSERT_EQ(console->MenuItems().size(), 3u);
+    EXPECT_EQ(console->MenuItems()[1].name, u"Refresh Information");
+    EXPECT_EQ(console->MenuItems()[1].commandId, IDM_REFRESH_HOST);
+    EXPECT_EQ(b.Command(console.get(), console.get(), IDM_REMOVE_HOST, nullptr), S_OK);
+    ASSERT_EQ(group.GetChildren().size(), 1u);
+    EXPECT_EQ(group.GetChildren()[0]->GetDisplayText(0), u"a");
+}
+
+TEST_F(InventoryTest, OnlyGroupsRename)
+{
+    ExpandRoot();
+    CGroupNode& group = AddGroup(u"Lab");
+    EXPECT_EQ(group.OnSelect(console.get(), TRUE, TRUE), S_OK);
+    EXPECT_TRUE(console->VerbState(MMC_VERB_RENAME, ENABLED));
+    EXPECT_TRUE(console->WasVerbSet(MMC_VERB_RENAME, HIDDEN));
+    EXPECT_FALSE(console->VerbState(MMC_VERB_RENAME, HIDDEN));
+
+    g_bDirty = false;
+    EXPECT_EQ(group.OnRename(nullptr), S_OK);  // only a question
+    EXPECT_EQ(group.GetDisplayText(0), u"Lab");
+    EXPECT_FALSE(g_bDirty);
+    std::u16string name(400, u'n');
+    EXPECT_EQ(group.OnRename(name.data()), S_OK);
+    EXPECT_EQ(group.GetDisplayText(0), name.substr(0, 256));
+    EXPECT_TRUE(g_bDirty);
+
+    std::u16string other = u"x";
+    CHostNode host(&group);
+    EXPECT_EQ(root.OnRename(other.data()), S_FALSE);
+    EXPECT_EQ(host.OnRename(other.data()), S_FALSE);
+}
+
+TEST_F(InventoryTest, PagesOfTheResultPane)
+{
+    EXPECT_TRUE(ViewOf(root).starts_with(u"res://"));
+    EXPECT_TRUE(ViewOf(root).ends_with(u"/mycomputers.html"));
+    CGroupNode group(&root);
+    EXPECT_TRUE(ViewOf(group).ends_with(u"/group.html"));
+    CHostNode host(&group);
+    EXPECT_EQ(ViewOf(host), u"");  // not yet expanded
+    EXPECT_EQ(root.GetDisplayText(0), u"My Linux Servers");
+    EXPECT_EQ(root.GetImageIndex(), 2);
+    EXPECT_EQ(host.GetImageIndex(), 2);
+}
+
+TEST_F(InventoryTest, SavePasswordsAsksForTheMainPasswordAndCancelKeepsItOff)
+{
+    ExpandRoot();
+    ui.AnswerDialog(IDCANCEL);
+    EXPECT_EQ(root.Command(console.get(), console.get(), IDM_SAVE_PASSWORDS, nullptr), S_OK);
+    EXPECT_FALSE(root.m_bSavePasswords);
+    EXPECT_FALSE(g_bDirty);
+    EXPECT_EQ(ui.Dialogs().back().texts.at(1019),
+              u"If you set this password all host information will be safely encrypted.");
+
+    ui.AnswerDialog({IDOK, {{1021, u"main"}}, {}});
+    root.Command(console.get(), console.get(), IDM_SAVE_PASSWORDS, nullptr);
+    EXPECT_TRUE(root.m_bSavePasswords);
+    EXPECT_EQ(g_bstrMainPassword, u"main");
+    EXPECT_TRUE(g_bDirty);
+    root.AddMenuItems(console.get(), CCM_INSERTIONALLOWED_TOP);
+    EXPECT_EQ(console->MenuItems()[2].flags, MF_CHECKED);
+
+    g_bDirty = false;
+    root.Command(console.get(), console.get(), IDM_SAVE_PASSWORDS, nullptr);
+    EXPECT_FALSE(root.m_bSavePasswords);
+    EXPECT_TRUE(g_bstrMainPassword.empty());
+    EXPECT_TRUE(g_bDirty);
+}
+
+}  // namespace

@@ -1,0 +1,309 @@
+#include <gtest/gtest.h>
+
+#include "inventory/group_node.h"
+#include "inventory/host_node.h"
+#include "inventory/module_state.h"
+#include "inventory/persistence.h"
+#include "inventory/root_node.h"
+#include "platform/text.h"
+#include "tests/support/scripted_ui.h"
+
+namespace {
+
+using Bytes = std::vector<std::uint8_t>;
+
+Bytes Save(CRootNode& root)
+{
+    com_ptr<IStream> stream = CreateMemoryStream();
+    EXPECT_EQ(SaveInventory(root, stream.get()), S_OK);
+    return MemoryStreamBytes(stream.get());
+}
+
+HRESULT Load(CRootNode& root, const Bytes& bytes)
+{
+    com_ptr<IStream> stream = CreateMemoryStream(bytes);
+    return LoadInventory(root, stream.get());
+}
+
+CGroupNode& AddGroup(CRootNode& root, std::u16string_view name)
+{
+    auto& group = static_cast<CGroupNode&>(root.AppendChild(std::make_unique<CGroupNode>(&root)));
+    group.SetName(name);
+    return group;
+}
+
+CHostNode& AddHost(CGroupNode& group, std::u16string_view host, int port, std::u16string_view login = u"",
+                   std::u16string_view password = u"", std::u16string_view xml = u"")
+{
+    auto& node = static_cast<CHostNode&>(group.AppendChild(std::make_unique<CHostNode>(&group)));
+    node.SetName(host);
+    node.m_bstrHost = host;
+    node.m_nPort = port;
+    node.m_bstrLogin = login;
+    node.m_bstrPassword = password;
+    node.m_bstrXml = xml;
+    return node;
+}
+
+CHostNode& HostAt(CRootNode& root, std::size_t group, std::size_t host)
+{
+    return static_cast<CHostNode&>(*root.GetChildren().at(group)->GetChildren().at(host));
+}
+
+class PersistenceTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        g_bDirty = false;
+        WipeString(g_bstrMainPassword);
+    }
+    CScopedScriptedUi ui;
+};
+
+TEST_F(PersistenceTest, EmptyInventoryIsTwelveBytes)
+{
+    CRootNode root;
+    EXPECT_EQ(Save(root), (Bytes{4, 0, 0, 0, 0x31, 0, 0, 0, 0, 0, 0, 0}));
+    CRootNode back;
+    EXPECT_EQ(Load(back, Save(root)), S_OK);
+    EXPECT_TRUE(back.GetChildren().empty());
+    EXPECT_TRUE(back.m_bInsertAll);
+    EXPECT_FALSE(back.m_bSavePasswords);
+}
+
+TEST_F(PersistenceTest, PlainRecordsAreByteExactAndReload)
+{
+    CRootNode root;
+    CGroupNode& lab = AddGroup(root, u"Lab");
+    AddHost(lab, u"srv", 22, u"root", u"secret");
+    const Bytes expected{4, 0, 0, 0, 0x31, 0, 0, 0, 1, 0, 0, 0,                     // marker, one group
+                         4, 0, 0, 0, 0x4C, 0, 0x61, 0, 0x62, 0, 0, 0, 1, 0, 0, 0,   // "Lab", one host
+                         0, 0, 0, 0, 3, 0, 0, 0, 0x73, 0, 0x72, 0, 0x76, 0,         // plain, "srv"
+                         2, 0, 0, 0, 0x32, 0, 0x32, 0, 0, 0, 0, 0};                 // "22", no XML
+    EXPECT_EQ(Save(root), expected);
+    EXPECT_FALSE(g_bDirty);
+
+    CRootNode back;
+    g_bDirty = true;
+    ASSERT_EQ(Load(back, expected), S_OK);
+    EXPECT_FALSE(g_bDirty);
+    auto& group = static_cast<CGroupNode&>(*back.GetChildren().at(0));
+    EXPECT_EQ(group.GetDisplayText(0), u"Lab");
+    EXPECT_TRUE(group.m_bInsertAll);
+    CHostNode& host = HostAt(back, 0, 0);
+    EXPECT_EQ(host.m_bstrHost, u"srv");
+    EXPECT_EQ(host.GetDisplayText(0), u"srv");
+    EXPECT_EQ(host.m_nPort, 22);
+    EXPECT_EQ(host.m_bstrLogin, u"");  // never stored in the plain form
+    EXPECT_EQ(host.m_bstrPassword, u"");
+    EXPECT_EQ(host.m_pGroup, &group);
+}
+
+TEST_F(PersistenceTest, EncryptedRecordsHideCredentialsAndAskOnceForThePassword)
+{
+    CRootNode root;
+    root.m_bSavePasswords = true;
+    g_bstrMainPassword = u"main";
+    CGroupNode& lab = AddGroup(root, u"Lab");
+    AddHost(lab, u"srv", 2222, u"", u"p\u00e4ss", u"<node/>");
+    AddHost(lab, u"", 22, u"admin", u"x");
+    const Bytes bytes = Save(root);
+    const std::string text(bytes.begin(), bytes.end());
+    EXPECT_EQ(text.find("admin"), std::string::npos);
+    EXPECT_EQ(text.find("srv"), std::string::npos);
+    // Form 1, the check text's 4 bytes, then the host's encrypted 3 bytes.
+    const std::size_t host = 28;
+    EXPECT_EQ(Bytes(bytes.begin() + host, bytes.begin() + host + 8), (Bytes{1, 0, 0, 0, 4, 0, 0, 0}));
+    EXPECT_EQ(Bytes(bytes.begin() + host + 12, bytes.begin() + host + 16), (Bytes{3, 0, 0, 0}));
+
+    // A wrong password is asked again; the right one opens every record.
+    WipeString(g_bstrMainPassword);
+    ui.AnswerDialog({IDOK, {{1021, u"wrong"}}, {}});
+    ui.AnswerDialog({IDOK, {{1021, u"main"}}, {}});
+    CRootNode back;
+    ASSERT_EQ(Load(back, bytes), S_OK);
+    ASSERT_EQ(ui.Dialogs().size(), 2u);
+    EXPECT_EQ(ui.Dialogs()[0].texts.at(1019), u"Please input the password");
+    EXPECT_TRUE(back.m_bSavePasswords);
+    CHostNode& first = HostAt(back, 0, 0);
+    EXPECT_EQ(first.m_bstrHost, u"srv");
+    EXPECT_EQ(first.m_nPort, 2222);
+    EXPECT_EQ(first.m_bstrLogin, u"");
+    EXPECT_EQ(first.m_bstrPassword, u"p\u00e4ss");
+    EXPECT_EQ(first.m_bstrXml, u"");  // the encrypted form keeps no XML
+    CHostNode& second = HostAt(back, 0, 1);
+    EXPECT_EQ(second.m_bstrHost, u"");
+    EXPECT_EQ(second.m_bstrLogin, u"admin");
+}
+
+TEST_F(PersistenceTest, EncryptedHostWithEmptyLoginStoresALengthOfZero)
+{
+    CRootNode root;
+    root.m_bSavePasswords = true;
+    g_bstrMainPassword = u"";  // an empty main password is a password too
+    AddHost(AddGroup(root, u"G"), u"h", 22, u"", u"pw");
+    const Bytes bytes = Save(root);
+    // form, check, host (1 byte), port (2 bytes), login length 0, password.
+    const std::size_t login = 24 + 4 + 8 + 5 + 6;
+    EXPECT_EQ(Bytes(bytes.begin() + login, bytes.begin() + login + 4), (Bytes{0, 0, 0, 0}));
+    ui.AnswerDialog({IDOK, {{1021, u""}}, {}});
+    CRootNode back;
+    ASSERT_EQ(Load(back, bytes), S_OK);
+    EXPECT_EQ(HostAt(back, 0, 0).m_bstrPassword, u"pw");
+}
+
+TEST_F(PersistenceTest, LargeInventoriesRoundTripInBothForms)
+{
+    for (bool encrypted : {false, true}) {
+        CRootNode root;
+        root.m_bSavePasswords = encrypted;
+        g_bstrMainPassword = u"k";
+        const std::u16string xml = u"<node id=\"x\">" + std::u16string(5000, u'y') + u"</node>";
+        for (int g = 0; g < 120; ++g) {
+            CGroupNode& group = AddGroup(root, u"group " + IntToDecimal(g));
+            for (int h = 0; h < g % 7; ++h)
+                AddHost(group, u"host-" + IntToDecimal(h), 1000 + h, u"user" + IntToDecimal(h), u"pw" + IntToDecimal(g), xml);
+        }
+        const Bytes bytes = Save(root);
+        CRootNode back;
+        g_bstrMainPassword = u"k";  // a new root forgets it
+        ASSERT_EQ(Load(back, bytes), S_OK);
+        EXPECT_EQ(Save(back), bytes) << "encrypted=" << encrypted;
+        ASSERT_EQ(back.GetChildren().size(), 120u);
+        CHostNode& host = HostAt(back, 13, 5);
+        EXPECT_EQ(host.m_nPort, 1005);
+        EXPECT_EQ(host.m_bstrXml, encrypted ? u"" : xml);
+        EXPECT_EQ(host.m_bstrPassword, encrypted ? u"pw13" : u"");
+        EXPECT_EQ(back.m_bSavePasswords, encrypted);
+    }
+    EXPECT_EQ(ui.Dialogs().size(), 0u);  // the main password was known
+}
+
+TEST_F(PersistenceTest, GroupsWithoutHostsReloadWithSavePasswordsOff)
+{
+    CRootNode root;
+    root.m_bSavePasswords = true;
+    AddGroup(root, u"empty");
+    CRootNode back;
+    back.m_bSavePasswords = true;
+    ASSERT_EQ(Load(back, Save(root)), S_OK);
+    EXPECT_FALSE(back.m_bSavePasswords);
+}
+
+TEST_F(PersistenceTest, DamagedStreamsKeepWhatWasCompleteAndReportAnError)
+{
+    CRootNode root;
+    for (int g = 0; g < 3; ++g) {
+        CGroupNode& group = AddGroup(root, u"G" + IntToDecimal(g));
+        AddHost(group, u"a", 22, u"", u"", u"<node/>");
+        AddHost(group, u"b", 23);
+    }
+    const Bytes whole = Save(root);
+    std::size_t previousHosts = 0;
+    for (std::size_t cut = 0; cut < whole.size(); ++cut) {
+        CRootNode back;
+        EXPECT_EQ(Load(back, Bytes(whole.begin(), whole.begin() + cut)), HRESULT_INVALID_DATA) << cut;
+        std::size_t hosts = 0;
+        for (auto& group : back.GetChildren()) hosts += group->GetChildren().size();
+        EXPECT_GE(hosts, previousHosts) << "a longer prefix never keeps less";
+        previousHosts = hosts;
+    }
+    EXPECT_EQ(previousHosts, 5u);
+
+    // Counts and lengths far beyond the data.
+    Bytes huge = whole;
+    huge[8] = 0xFF, huge[9] = 0xFF, huge[10] = 0xFF, huge[11] = 0x7F;  // group count
+    CRootNode back;
+    EXPECT_EQ(Load(back, huge), HRESULT_INVALID_DATA);
+    EXPECT_EQ(back.GetChildren().size(), 3u);
+    Bytes longName = whole;
+    longName[12] = 0x02, longName[13] = 0x01;  // 258 code units
+    CRootNode none;
+    EXPECT_EQ(Load(none, longName), HRESULT_INVALID_DATA);
+    EXPECT_TRUE(none.GetChildren().empty());
+}
+
+TEST_F(PersistenceTest, OversizedEncryptedFieldIsRefusedOnLoad)
+{
+    Bytes bytes{4, 0, 0, 0, 0x31, 0, 0, 0, 1, 0, 0, 0, 2, 0, 0, 0, 0x47, 0, 0, 0, 1, 0, 0, 0,
+                1, 0, 0, 0, 0x01, 0x02, 0, 0};  // form 1 with a check of 513 bytes
+    bytes.resize(bytes.size() + 600, 0xAB);
+    CRootNode back;
+    EXPECT_EQ(Load(back, bytes), HRESULT_INVALID_DATA);
+    ASSERT_EQ(back.GetChildren().size(), 1u);
+    EXPECT_TRUE(back.GetChildren()[0]->GetChildren().empty());
+    EXPECT_TRUE(ui.Dialogs().empty());
+}
+
+TEST_F(PersistenceTest, FailedWritesAreReportedAndKeepTheInventoryDirty)
+{
+    CRootNode root;
+    AddHost(AddGroup(root, u"Lab"), u"srv", 22, u"", u"", std::u16string(1000, u'x'));
+    for (std::size_t limit : {0u, 11u, 30u, 1500u}) {
+        com_ptr<IStream> stream = CreateLimitedStream(limit);
+        g_bDirty = true;
+        EXPECT_EQ(SaveInventory(root, stream.get()), STG_E_MEDIUMFULL) << limit;
+        EXPECT_TRUE(g_bDirty);
+    }
+}
+
+TEST_F(PersistenceTest, TooLongCredentialsAreRefusedNotCut)
+{
+    CRootNode root;
+    root.m_bSavePasswords = true;
+    g_bstrMainPassword = u"m";
+    AddHost(AddGroup(root, u"Lab"), u"srv", 22, u"root", std::u16string(300, u'\u00e9'));  // 600 bytes
+    com_ptr<IStream> stream = CreateMemoryStream();
+    g_bDirty = true;
+    EXPECT_EQ(SaveInventory(root, stream.get()), E_CREDENTIAL_TOO_LONG);
+    EXPECT_TRUE(g_bDirty);
+    HostAt(root, 0, 0).m_bstrPassword = std::u16string(256, u'\u00e9');  // exactly 512 bytes
+    com_ptr<IStream> fits = CreateMemoryStream();
+    EXPECT_EQ(SaveInventory(root, fits.get()), S_OK);
+}
+
+TEST_F(PersistenceTest, TwoInstancesShareOneMainPassword)
+{
+    CRootNode first;
+    first.m_bSavePasswords = true;
+    g_bstrMainPassword = u"one";
+    AddHost(AddGroup(first, u"A"), u"a", 22, u"u", u"p");
+    const Bytes one = Save(first);
+    CRootNode second;  // a new root forgets the main password
+    EXPECT_TRUE(g_bstrMainPassword.empty());
+    second.m_bSavePasswords = true;
+    g_bstrMainPassword = u"two";
+    AddHost(AddGroup(second, u"B"), u"b", 22, u"u", u"q");
+    const Bytes two = Save(second);
+
+    WipeString(g_bstrMainPassword);
+    ui.AnswerDialog({IDOK, {{1021, u"one"}}, {}});
+    CRootNode loadedOne;
+    ASSERT_EQ(Load(loadedOne, one), S_OK);
+    ui.AnswerDialog({IDOK, {{1021, u"two"}}, {}});
+    CRootNode loadedTwo;  // empties the main password again: the second load asks
+    ASSERT_EQ(Load(loadedTwo, two), S_OK);
+    EXPECT_EQ(ui.Dialogs().size(), 2u);
+    EXPECT_EQ(HostAt(loadedTwo, 0, 0).m_bstrPassword, u"q");
+}
+
+using PersistenceDeathTest = PersistenceTest;
+
+TEST_F(PersistenceDeathTest, CancellingThePromptEndsTheProcessWithCodeOne)
+{
+    CRootNode root;
+    root.m_bSavePasswords = true;
+    g_bstrMainPassword = u"m";
+    AddHost(AddGroup(root, u"A"), u"a", 22, u"u", u"p");
+    const Bytes bytes = Save(root);
+    WipeString(g_bstrMainPassword);
+    EXPECT_EXIT(
+        {
+            ui.AnswerDialog(IDCANCEL);
+            CRootNode back;
+            Load(back, bytes);
+        },
+        ::testing::ExitedWithCode(1), "");
+}
+
+}  // namespace

@@ -1,0 +1,158 @@
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <fstream>
+
+#include "inventory/module_state.h"
+#include "platform/registry.h"
+#include "platform/text.h"
+#include "scan/engine_deployment.h"
+#include "scan/engine_signature.h"
+#include "scan/scan_job.h"
+#include "tests/scan/scan_fixture.h"
+#include "tests/support/scripted_ui.h"
+#include "tests/support/temp_dir.h"
+
+namespace {
+
+TEST(FileDigestHex, LengthsPerAlgorithmAndErrors)
+{
+    TempDir dir;
+    const std::string file = dir.file("data");
+    std::ofstream(file) << "abc";
+    EXPECT_EQ(FileDigestHex(file, 0), "a9993e364706816aba3e25717850c26c9cd0d89d");
+    EXPECT_EQ(FileDigestHex(file, 1), "900150983cd24fb0d6963f7d28e17f72");
+    EXPECT_EQ(FileDigestHex(file, 2), "8eb208f7e05d987a9b044a8e98c6b087f15a0bfc");
+    EXPECT_EQ(FileDigestHex("", 0), "");
+    EXPECT_THROW(FileDigestHex(file, 3), std::invalid_argument);
+    try {
+        FileDigestHex(dir.file("missing"), 0);
+        FAIL() << "a missing file must raise";
+    } catch (int error) {
+        EXPECT_EQ(error, ENOENT);
+    }
+}
+
+TEST(EngineSignature, AcceptsOnlyTheBuildKeysSignatureOfTheSameText)
+{
+    const std::string digest = "915c9b0a477286695def105e1ee0d3880ccfd6de";
+    const std::string signature = SignWithBuildKey(digest);
+    ASSERT_EQ(signature.size(), 128u);
+    EXPECT_TRUE(VerifyEngineSignature(digest, signature));
+    EXPECT_FALSE(VerifyEngineSignature("015c9b0a477286695def105e1ee0d3880ccfd6de", signature));
+    std::string flipped = signature;
+    flipped[5] = flipped[5] == '0' ? '1' : '0';
+    EXPECT_FALSE(VerifyEngineSignature(digest, flipped));
+    EXPECT_FALSE(VerifyEngineSignature(digest, signature.substr(2)));
+    EXPECT_FALSE(VerifyEngineSignature(digest, std::string(128, 'z')));
+    // A signature made with another key.
+    TempDir dir;
+    const std::string otherKey = MakeSigningKey(dir.path());
+    EXPECT_FALSE(VerifyEngineSignature(digest, SignWithKeyFile(otherKey, digest)));
+}
+
+TEST(CutBeforeXml, DropsWhatComesBeforeTheFirstTag)
+{
+    EXPECT_EQ(CutBeforeXml(u"Welcome!\n<?xml?><node/>"), u"<?xml?><node/>");
+    EXPECT_EQ(CutBeforeXml(u"<node/>"), u"<node/>");
+    EXPECT_EQ(CutBeforeXml(u"no xml here"), u"");
+    EXPECT_EQ(CutBeforeXml(u""), u"");
+}
+
+TEST(HostKeyQuestion, AsksOnlyForTheRealCallerAndComposesTheText)
+{
+    CScopedScriptedUi ui;
+    EXPECT_EQ(HostKeyQuestion(1, "srv", "ssh-rsa 2048 aa:bb", 1, nullptr), 0);
+    EXPECT_TRUE(ui.Messages().empty());
+    ui.AnswerMessage(IDYES);
+    EXPECT_EQ(HostKeyQuestion(0, "srv", "ssh-rsa 2048 aa:bb", 0, nullptr), 1);
+    ASSERT_EQ(ui.Messages().size(), 1u);
+    EXPECT_EQ(ui.Messages()[0].text,
+              u" Host key is different with key in cashe. Cashe it ?\nHost: srv\nKey: ssh-rsa 2048 aa:bb");
+    EXPECT_EQ(ui.Messages()[0].caption, u"Warning");
+    EXPECT_EQ(ui.Messages()[0].type, MB_YESNO | MB_ICONQUESTION);
+    ui.AnswerMessage(IDNO);
+    EXPECT_EQ(HostKeyQuestion(0, "srv", "k", 1, nullptr), 0);
+    EXPECT_TRUE(ui.Messages()[1].text.starts_with(u"Host key is absent in cashe. Cashe it ?\n"));
+}
+
+TEST(ErrorReports, ShowTheirTextsInAnErrorBox)
+{
+    CScopedScriptedUi ui;
+    ReportSshError(7);
+    ReportSshError(99);
+    ReportScpError(24);
+    ASSERT_EQ(ui.Messages().size(), 3u);
+    EXPECT_EQ(ui.Messages()[0].text, u"Unable to authenticate");
+    EXPECT_EQ(ui.Messages()[0].caption, u"Error");
+    EXPECT_EQ(ui.Messages()[0].type, MB_OK | MB_ICONERROR);
+    EXPECT_EQ(ui.Messages()[1].text, u"Unknown ssh error");
+    EXPECT_EQ(ui.Messages()[2].text, u"Unable to authenticate");
+}
+
+class ConfirmTest : public ::testing::Test {
+protected:
+    void SetUp() override { ResetEnginePackage(); }
+    void TearDown() override { ResetEnginePackage(); }
+
+    // A package file described in the registry with a signature that fits
+    // no key.
+    void DescribePackage(const std::string& folder, const std::string& signature = std::string(128, 'a'))
+    {
+        std::ofstream(dir.file("pkg.tar.gz")) << "not really a package";
+        RegWriteString(HKEY_LOCAL_MACHINE, kProductKey, u"LSHWPath", AnsiToWide(folder));
+        RegWriteString(HKEY_LOCAL_MACHINE, kProductKey, u"LSHWName", u"pkg.tar.gz");
+        RegWriteString(HKEY_LOCAL_MACHINE, kProductKey, u"LSHWVersion", u"1.0");
+        RegWriteString(HKEY_LOCAL_MACHINE, kProductKey, u"LSHWCRC", AnsiToWide(signature));
+    }
+
+    TempRegistry registry;
+    TempDir dir;
+    CScopedScriptedUi ui;
+};
+
+TEST_F(ConfirmTest, StoredRefusalStopsWithoutAQuestion)
+{
+    RegWriteDword(HKEY_CURRENT_USER, kProductKey, u"LSHWAbsentChb", 2);
+    EXPECT_EQ(ConfirmEngineDeployment(), 1);
+    EXPECT_TRUE(ui.Dialogs().empty());
+    EXPECT_TRUE(ui.Messages().empty());
+}
+
+TEST_F(ConfirmTest, DecliningTheFirstQuestionStops)
+{
+    ui.AnswerDialog(IDCANCEL);
+    EXPECT_EQ(ConfirmEngineDeployment(), 1);
+    ASSERT_EQ(ui.Dialogs().size(), 1u);
+    EXPECT_EQ(ui.Dialogs()[0].templateId, 140);
+    EXPECT_EQ(ui.Dialogs()[0].title, u"Vorbex not found.");
+    EXPECT_EQ(ui.Dialogs()[0].checks.at(1205), 0);
+}
+
+TEST_F(ConfirmTest, NoPackageDescribedStopsSilently)
+{
+    ui.AnswerDialog(IDOK);
+    EXPECT_EQ(ConfirmEngineDeployment(), 1);
+    EXPECT_TRUE(ui.Messages().empty());
+}
+
+TEST_F(ConfirmTest, CorruptedPackageIsReportedAtEveryScan)
+{
+    DescribePackage(dir.path() + "/");
+    RegWriteDword(HKEY_CURRENT_USER, kProductKey, u"LSHWAbsentChb", 1);  // skips the first question
+    for (int scan = 0; scan < 2; ++scan) {
+        EXPECT_EQ(ConfirmEngineDeployment(), 1);
+        ASSERT_EQ(ui.Messages().size(), static_cast<std::size_t>(scan + 1));
+        EXPECT_EQ(ui.Messages().back().text, u"Vorbex is corrupted or not found at your workstation.");
+    }
+    EXPECT_TRUE(ui.Dialogs().empty());
+}
+
+TEST_F(ConfirmTest, FolderWithoutSeparatorCannotBeOpened)
+{
+    DescribePackage(dir.path());  // no trailing "/": the path runs into the name
+    RegWriteDword(HKEY_CURRENT_USER, kProductKey, u"LSHWAbsentChb", 1);
+    EXPECT_THROW(ConfirmEngineDeployment(), int);
+}
+
+}  // namespace

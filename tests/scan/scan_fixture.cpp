@@ -1,0 +1,112 @@
+#include "tests/scan/scan_fixture.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+
+#include "inventory/module_state.h"
+#include "inventory/node_types.h"
+#include "platform/registry.h"
+#include "platform/text.h"
+#include "scan/engine_deployment.h"
+
+namespace {
+
+std::string Run(const std::string& command)
+{
+    std::string output;
+    if (std::FILE* pipe = ::popen(command.c_str(), "r")) {
+        char buffer[4096];
+        std::size_t n;
+        while ((n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) output.append(buffer, n);
+        ::pclose(pipe);
+    }
+    return output;
+}
+
+}  // namespace
+
+std::string BuildSigningKeyPath()
+{
+    return BinaryDir() + "/engine-signing-key.pem";
+}
+
+std::string MakeSigningKey(const std::string& folder)
+{
+    const std::string path = folder + "/other-key.pem";
+    Run("openssl genpkey -algorithm ed25519 -out '" + path + "' 2>/dev/null");
+    return path;
+}
+
+std::string SignWithKeyFile(const std::string& keyPath, const std::string& message)
+{
+    TempDir dir;
+    std::ofstream(dir.file("message"), std::ios::binary) << message;
+    std::string hex = Run("openssl pkeyutl -sign -rawin -inkey '" + keyPath + "' -in '" + dir.file("message") +
+                          "' | od -An -v -tx1 | tr -d ' \\n'");
+    return hex;
+}
+
+std::string SignWithBuildKey(const std::string& message) { return SignWithKeyFile(BuildSigningKeyPath(), message); }
+
+void DescribeEnginePackage(const std::string& packagePath, const std::string& version)
+{
+    const std::filesystem::path path(packagePath);
+    const std::string digest = FileDigestHex(packagePath, 0);
+    RegWriteString(HKEY_LOCAL_MACHINE, kProductKey, u"LSHWPath", AnsiToWide(path.parent_path().string() + "/"));
+    RegWriteString(HKEY_LOCAL_MACHINE, kProductKey, u"LSHWName", AnsiToWide(path.filename().string()));
+    RegWriteString(HKEY_LOCAL_MACHINE, kProductKey, u"LSHWVersion", AnsiToWide(version));
+    RegWriteString(HKEY_LOCAL_MACHINE, kProductKey, u"LSHWCRC", AnsiToWide(SignWithBuildKey(digest)));
+}
+
+void MakeScriptPackage(const std::string& path, const std::string& version, const std::string& installScript)
+{
+    TempDir stage;
+    const std::string folder = stage.file("lshw-" + version);
+    std::filesystem::create_directories(folder);
+    std::ofstream(folder + "/install") << installScript;
+    std::filesystem::permissions(folder + "/install", std::filesystem::perms(0755));
+    Run("tar -C '" + stage.path() + "' -czf '" + path + "' 'lshw-" + version + "'");
+}
+
+ScanFixture::ScanFixture()
+{
+    ResetEnginePackage();
+    g_bDirty = false;
+    auto& node = root.AppendChild(std::make_unique<CGroupNode>(&root));
+    group = static_cast<CGroupNode*>(&node);
+    group->SetName(u"Lab");
+    const HSCOPEITEM rootItem = console->AddStaticItem(reinterpret_cast<LPARAM>(&root));
+    root.OnExpand(console.get(), console.get(), rootItem);
+    group->OnExpand(console.get(), console.get(), group->GetScopeItem());
+}
+
+ScanFixture::~ScanFixture() { ResetEnginePackage(); }
+
+CHostNode& ScanFixture::SetHost(const std::string& address, int port, const std::string& login,
+                                const std::string& password)
+{
+    auto child = std::make_unique<CHostNode>(group);
+    child->SetName(AnsiToWide(address));
+    child->m_bstrHost = AnsiToWide(address);
+    child->m_nPort = port;
+    child->m_bstrLogin = AnsiToWide(login);
+    child->m_bstrPassword = AnsiToWide(password);
+    host = static_cast<CHostNode*>(&group->AppendChild(std::move(child)));
+    group->InsertChildren(console.get());
+    return *host;
+}
+
+HRESULT ScanFixture::Expand() { return host->OnExpand(console.get(), console.get(), host->GetScopeItem()); }
+
+HRESULT ScanFixture::Refresh() { return host->Command(console.get(), console.get(), IDM_REFRESH_HOST, nullptr); }
+
+std::vector<std::u16string> ScanFixture::Messages() const
+{
+    std::vector<std::u16string> texts;
+    for (const auto& m : ui.Messages()) texts.push_back(m.text);
+    return texts;
+}

@@ -1,0 +1,172 @@
+// Scans against a real OpenSSH server on 127.0.0.1.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+
+#include "hardware/hardware_tree.h"
+#include "inventory/module_state.h"
+#include "platform/registry.h"
+#include "platform/text.h"
+#include "scan/engine_deployment.h"
+#include "scan/scan_job.h"
+#include "ssh2/ssh2.h"
+#include "tests/scan/scan_fixture.h"
+#include "tests/support/sshd_peer.h"
+
+namespace {
+
+constexpr const char16_t* kHostKeys = u"Software\\Quillon\\Corvel\\SshHostKeys";
+
+std::u16string HostKeyName(int port) { return u"rsa2@" + IntToDecimal(port) + u":127.0.0.1"; }
+
+class ScanPeerTest : public ::testing::Test, public ScanFixture {
+protected:
+    void SetUp() override
+    {
+        std::string why;
+        if (!SshdPeer::Available(&why)) GTEST_SKIP() << why;
+    }
+    void TearDown() override { EXPECT_EQ(CSSH2::Current(), nullptr) << "a scan must never leave a session open"; }
+};
+
+TEST_F(ScanPeerTest, ScanFetchesTheHostsXmlAndCachesItsKeyWithoutAsking)
+{
+    SshdPeer peer;
+    ASSERT_TRUE(peer.running()) << peer.logText();
+    SetHost("127.0.0.1", peer.port(), SshdPeer::User(), SshdPeer::Password());
+    ASSERT_EQ(Expand(), S_OK) << (Messages().empty() ? "" : WideToAnsi(Messages()[0]));
+    EXPECT_TRUE(Messages().empty());
+    EXPECT_TRUE(g_bDirty);
+    EXPECT_EQ(ui.ProgressOpen(), 0u);
+    ASSERT_GE(ui.ProgressTexts().size(), 3u);
+    EXPECT_EQ(ui.ProgressTexts().front().text, u"Connecting and logining to the remote host...");
+    EXPECT_EQ(ui.ProgressTexts().back().text, u" Receiving information from the remote host...");
+
+    // What was fetched is what lshw wrote on the host, from its first "<".
+    const std::string home = "/home/" + std::string(SshdPeer::User());
+    std::ifstream in(home + "/lshw.xml");
+    const std::string written((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    EXPECT_EQ(host->m_bstrXml, CutBeforeXml(AnsiToWide(written)));
+    EXPECT_FALSE(host->GetChildren().empty());
+    ASSERT_NE(host->m_pGeneral, nullptr);
+    EXPECT_EQ(console->ScopeChildren(host->GetScopeItem()).size(), host->GetChildren().size() + 1);
+
+    std::u16string key;
+    EXPECT_TRUE(RegReadString(HKEY_CURRENT_USER, kHostKeys, HostKeyName(peer.port()), key));
+    EXPECT_FALSE(key.empty());
+}
+
+TEST_F(ScanPeerTest, AChangedHostKeyIsAskedAboutAndNoKeepsTheOldOne)
+{
+    SshdPeer peer;
+    ASSERT_TRUE(peer.running()) << peer.logText();
+    RegWriteString(HKEY_CURRENT_USER, kHostKeys, HostKeyName(peer.port()), u"0x23,0x1234");
+    SetHost("127.0.0.1", peer.port(), SshdPeer::User(), SshdPeer::Password());
+    ui.AnswerMessage(IDNO);
+    ASSERT_EQ(Expand(), S_OK);
+    ASSERT_EQ(ui.Messages().size(), 1u);
+    EXPECT_EQ(ui.Messages()[0].caption, u"Warning");
+    EXPECT_TRUE(ui.Messages()[0].text.starts_with(u" Host key is different with key in cashe. Cashe it ?\nHost: 127.0.0.1\n"));
+    std::u16string key;
+    ASSERT_TRUE(RegReadString(HKEY_CURRENT_USER, kHostKeys, HostKeyName(peer.port()), key));
+    EXPECT_EQ(key, u"0x23,0x1234");
+}
+
+TEST_F(ScanPeerTest, ConnectionFailuresShowTheirTextAndLeaveTheFailurePage)
+{
+    struct Case {
+        std::string address;
+        bool closedPort;
+        std::string password;
+        std::u16string message;
+    };
+    SshdPeer peer;
+    ASSERT_TRUE(peer.running()) << peer.logText();
+    int closedPort = 0;
+    {
+        SshdPeer gone;  // a port that was free a moment ago and is closed now
+        closedPort = gone.port();
+    }
+    // OpenSSH ends a run of wrong passwords itself: its disconnect text is
+    // what the user sees.
+    for (const Case& c : {Case{"127.0.0.1", false, "wrong password",
+                               u"Received disconnect message:\nType: SSH_DISCONNECT_PROTOCOL_ERROR\n"
+                               u"Message text: Too many authentication failures\n"},
+                          Case{"127.0.0.1", true, SshdPeer::Password(), u"Socket error"},
+                          Case{"no-such-host.invalid", false, SshdPeer::Password(), u"Socket error"}}) {
+        ui.Clear();
+        SetHost(c.address, c.closedPort ? closedPort : peer.port(), SshdPeer::User(), c.password);
+        EXPECT_EQ(Expand(), S_FALSE) << c.address;
+        EXPECT_EQ(Messages(), std::vector<std::u16string>{c.message}) << c.address;
+        EXPECT_TRUE(host->GetChildren().empty());
+        EXPECT_EQ(ui.ProgressOpen(), 0u);
+        LPOLESTR view = nullptr;
+        long options = 0;
+        host->GetResultViewType(&view, &options, false);
+        ASSERT_NE(view, nullptr);
+        EXPECT_TRUE(std::u16string(view).ends_with(u"/ci.html"));
+        CoTaskMemFree(view);
+    }
+}
+
+// A host whose lshw prints something of our choosing.
+class FakeLshwTest : public ScanPeerTest {
+protected:
+    std::unique_ptr<SshdPeer> StartWithLshw(const std::string& script)
+    {
+        const std::string path = dir.file("lshw");
+        std::ofstream(path) << "#!/bin/sh\n" << script;
+        std::filesystem::permissions(path, std::filesystem::perms(0755));
+        SshdOptions options;
+        options.bindMounts = {{path, "/usr/bin/lshw"}};
+        auto peer = std::make_unique<SshdPeer>(options);
+        SetHost("127.0.0.1", peer->port(), SshdPeer::User(), SshdPeer::Password());
+        return peer;
+    }
+    TempDir dir;
+};
+
+TEST_F(FakeLshwTest, OutputWithoutAnyTagEndsWithTheMissingFileBox)
+{
+    auto peer = StartWithLshw("echo 'lshw is not allowed here'\n");
+    ASSERT_TRUE(peer->running()) << peer->logText();
+    EXPECT_EQ(Expand(), S_FALSE);
+    EXPECT_EQ(Messages(), std::vector<std::u16string>{u"Can't find file: "});
+    EXPECT_TRUE(host->m_bstrXml.empty());
+}
+
+TEST_F(FakeLshwTest, ABannerBeforeTheXmlIsCut)
+{
+    auto peer = StartWithLshw(
+        "echo 'Welcome to the lab!'\necho '<?xml version=\"1.0\"?><node id=\"box\"><node id=\"cpu\"><vendor>V</vendor>"
+        "</node></node>'\n");
+    ASSERT_TRUE(peer->running()) << peer->logText();
+    ASSERT_EQ(Expand(), S_OK);
+    EXPECT_TRUE(host->m_bstrXml.starts_with(u"<?xml"));
+    ASSERT_EQ(host->GetChildren().size(), 1u);
+    EXPECT_EQ(host->GetChildren()[0]->GetDisplayText(0), u"cpu");
+}
+
+TEST_F(FakeLshwTest, ADeclinedDeploymentFailsSilently)
+{
+    SshdOptions options;
+    options.bindMounts = {{"/dev/null", "/usr/bin/lshw"}};
+    SshdPeer peer(options);
+    ASSERT_TRUE(peer.running()) << peer.logText();
+    SetHost("127.0.0.1", peer.port(), SshdPeer::User(), SshdPeer::Password());
+    ui.AnswerDialog(IDCANCEL);
+    EXPECT_EQ(Expand(), S_FALSE);
+    EXPECT_TRUE(Messages().empty());
+    ASSERT_EQ(ui.Dialogs().size(), 1u);
+    EXPECT_EQ(ui.Dialogs()[0].templateId, 140);
+
+    // The stored answer 2 stops it without a question.
+    ui.Clear();
+    RegWriteDword(HKEY_CURRENT_USER, kProductKey, u"LSHWAbsentChb", 2);
+    EXPECT_EQ(Refresh(), S_FALSE);
+    EXPECT_TRUE(ui.Dialogs().empty());
+    EXPECT_TRUE(Messages().empty());
+}
+
+}  // namespace

@@ -1,0 +1,110 @@
+// Signs an engine package and describes it in the registry, where the scan
+// looks for it:
+//   fdx-engine-register --package FILE --version VERSION --key SIGNING_KEY
+//   fdx-engine-register --installed      (exit 0 when a package is described)
+#include <openssl/evp.h>
+#include <openssl/pem.h>
+
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <memory>
+#include <string>
+
+#include "platform/registry.h"
+#include "platform/text.h"
+#include "scan/engine_deployment.h"
+
+namespace {
+
+struct KeyFree {
+    void operator()(EVP_PKEY* key) const { EVP_PKEY_free(key); }
+};
+struct ContextFree {
+    void operator()(EVP_MD_CTX* context) const { EVP_MD_CTX_free(context); }
+};
+struct FileClose {
+    void operator()(std::FILE* file) const { std::fclose(file); }
+};
+
+bool Sign(const std::string& keyPath, const std::string& message, std::string& signatureHex)
+{
+    std::unique_ptr<std::FILE, FileClose> file(std::fopen(keyPath.c_str(), "rb"));
+    if (!file) return false;
+    std::unique_ptr<EVP_PKEY, KeyFree> key(PEM_read_PrivateKey(file.get(), nullptr, nullptr, nullptr));
+    std::unique_ptr<EVP_MD_CTX, ContextFree> context(EVP_MD_CTX_new());
+    unsigned char signature[64];
+    std::size_t length = sizeof signature;
+    if (!key || !context || EVP_DigestSignInit(context.get(), nullptr, nullptr, nullptr, key.get()) != 1 ||
+        EVP_DigestSign(context.get(), signature, &length, reinterpret_cast<const unsigned char*>(message.data()),
+                       message.size()) != 1)
+        return false;
+    static const char kHex[] = "0123456789abcdef";
+    signatureHex.clear();
+    for (std::size_t i = 0; i < length; ++i) {
+        signatureHex += kHex[signature[i] >> 4];
+        signatureHex += kHex[signature[i] & 15];
+    }
+    return true;
+}
+
+int Usage()
+{
+    std::fprintf(stderr,
+                 "usage: fdx-engine-register --package FILE --version VERSION --key SIGNING_KEY\n"
+                 "       fdx-engine-register --installed\n");
+    return 2;
+}
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    std::string package, version, keyPath;
+    bool checkInstalled = false;
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        if (arg == "--installed") {
+            checkInstalled = true;
+        } else if (i + 1 < argc && arg == "--package") {
+            package = argv[++i];
+        } else if (i + 1 < argc && arg == "--version") {
+            version = argv[++i];
+        } else if (i + 1 < argc && arg == "--key") {
+            keyPath = argv[++i];
+        } else {
+            return Usage();
+        }
+    }
+    if (checkInstalled) {
+        std::u16string folder, name;
+        const bool described = RegReadString(HKEY_LOCAL_MACHINE, kProductKey, u"LSHWPath", folder) &&
+                               RegReadString(HKEY_LOCAL_MACHINE, kProductKey, u"LSHWName", name);
+        return described && std::filesystem::exists(WideToAnsi(folder + name)) ? 0 : 1;
+    }
+    if (package.empty() || version.empty() || keyPath.empty()) return Usage();
+
+    const std::filesystem::path path = std::filesystem::absolute(package);
+    std::string digest;
+    try {
+        digest = FileDigestHex(path.string(), 0);
+    } catch (...) {
+        std::fprintf(stderr, "fdx-engine-register: cannot read %s\n", path.c_str());
+        return 1;
+    }
+    std::string signature;
+    if (!Sign(keyPath, digest, signature)) {
+        std::fprintf(stderr, "fdx-engine-register: cannot sign with %s\n", keyPath.c_str());
+        return 1;
+    }
+    const std::string folder = path.parent_path().string() + "/";
+    if (RegWriteString(HKEY_LOCAL_MACHINE, kProductKey, u"LSHWPath", AnsiToWide(folder)) != ERROR_SUCCESS ||
+        RegWriteString(HKEY_LOCAL_MACHINE, kProductKey, u"LSHWName", AnsiToWide(path.filename().string())) != ERROR_SUCCESS ||
+        RegWriteString(HKEY_LOCAL_MACHINE, kProductKey, u"LSHWVersion", AnsiToWide(version)) != ERROR_SUCCESS ||
+        RegWriteString(HKEY_LOCAL_MACHINE, kProductKey, u"LSHWCRC", AnsiToWide(signature)) != ERROR_SUCCESS) {
+        std::fprintf(stderr, "fdx-engine-register: cannot write the registry in %s\n", RegistryFolder().c_str());
+        return 1;
+    }
+    std::printf("registered %s (lshw %s), SHA-1 %s\n", path.c_str(), version.c_str(), digest.c_str());
+    return 0;
+}
