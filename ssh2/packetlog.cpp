@@ -102,24 +102,38 @@ std::string CSshPacketLog::Format(bool incoming, const std::uint8_t* packet, std
     if (!incoming && type == kUserauthRequest) MaskPasswords(shown);
     const std::uint8_t* data = shown.data() + 6;
     const std::size_t size = length - 6;
+    static const char kHex[] = "0123456789ABCDEF";
+    // Each row: 13 + 16 * 3 + 2 + 16 + 1 characters.
+    text.reserve(text.size() + (size / 16 + 1) * 80);
     for (std::size_t row = 0; row < size; row += 16) {
-        char cell[16];
-        std::snprintf(cell, sizeof cell, "  %08X:  ", static_cast<unsigned>(row));
-        text += cell;
+        char line[96];
+        std::size_t n = 0;
+        line[n++] = ' ';
+        line[n++] = ' ';
+        for (int shift = 28; shift >= 0; shift -= 4) line[n++] = kHex[(row >> shift) & 15];
+        line[n++] = ':';
+        line[n++] = ' ';
+        line[n++] = ' ';
         for (std::size_t i = 0; i < 16; ++i) {
             if (row + i < size) {
-                std::snprintf(cell, sizeof cell, "%02X ", data[row + i]);
-                text += cell;
+                line[n++] = kHex[data[row + i] >> 4];
+                line[n++] = kHex[data[row + i] & 15];
             } else {
-                text += "   ";
+                line[n++] = ' ';
+                line[n++] = ' ';
             }
-            if (i == 7) text += "| ";
+            line[n++] = ' ';
+            if (i == 7) {
+                line[n++] = '|';
+                line[n++] = ' ';
+            }
         }
         for (std::size_t i = 0; i < 16 && row + i < size; ++i) {
             const std::uint8_t c = data[row + i];
-            text += (c >= 0x20 && c < 0x7F) ? static_cast<char>(c) : '.';
+            line[n++] = (c >= 0x20 && c < 0x7F) ? static_cast<char>(c) : '.';
         }
-        text += "\n";
+        line[n++] = '\n';
+        text.append(line, n);
     }
     return text;
 }
@@ -127,14 +141,9 @@ std::string CSshPacketLog::Format(bool incoming, const std::uint8_t* packet, std
 void CSshPacketLog::Log(bool incoming, const std::uint8_t* packet, std::size_t length)
 {
     if (!m_file.is_open()) return;
+    // One write and one flush per packet, so that a crash leaves every
+    // packet logged so far readable.
     const std::string text = Format(incoming, packet, length);
-    // Flushed line by line, so that a crash leaves a readable log.
-    std::size_t start = 0;
-    while (start < text.size()) {
-        std::size_t end = text.find('\n', start);
-        end = end == std::string::npos ? text.size() : end + 1;
-        m_file.write(text.data() + start, static_cast<std::streamsize>(end - start));
-        m_file.flush();
-        start = end;
-    }
+    m_file.write(text.data(), static_cast<std::streamsize>(text.size()));
+    m_file.flush();
 }

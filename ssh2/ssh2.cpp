@@ -116,6 +116,8 @@ int CSSH2::ConnectStep(const char* host, unsigned port, int timeoutSeconds)
         m_socket.Create(winsock::AF_INET, winsock::SOCK_STREAM, 0);
         const std::uint32_t one = 1;
         m_socket.SetOption(winsock::SO_OOBINLINE, &one, sizeof one, winsock::SOL_SOCKET);
+        // Window adjustments are small writes that the server waits for.
+        m_socket.SetOption(winsock::TCP_NODELAY, &one, sizeof one, winsock::IPPROTO_TCP);
         m_socket.Connect(m_strHost.c_str(), m_nPort);
         m_transport.Reset();
         m_nState = SS_CONNECTED;

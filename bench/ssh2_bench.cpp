@@ -1,0 +1,158 @@
+// Connect + Login + Exec "cat FILE" + Disconnect with our client, beside the
+// stock OpenSSH client doing the same against the same server in the same
+// run (group1, ssh-rsa, aes128-cbc, hmac-sha1, password on both sides).
+//
+//   ssh2_bench [rounds-small] [rounds-large]
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "ssh2/ssh2.h"
+#include "tests/support/sshd_peer.h"
+
+extern char** environ;
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+double Median(std::vector<double> v)
+{
+    std::sort(v.begin(), v.end());
+    return v[v.size() / 2];
+}
+
+double OurRun(int port, const std::string& file, std::size_t expected)
+{
+    const auto start = Clock::now();
+    int rc = CSSH2::Connect("127.0.0.1", static_cast<unsigned>(port), 30, nullptr, nullptr);
+    if (rc == 0) rc = CSSH2::Login(SshdPeer::User(), SshdPeer::Password(), 0, HKP_STORE, HKP_ASK);
+    if (rc == 0) rc = CSSH2::Exec(("cat " + file).c_str());
+    const std::size_t got = rc == 0 ? CSSH2::GetOutput().size() : 0;
+    CSSH2::Disconnect();
+    const double ms = std::chrono::duration<double, std::milli>(Clock::now() - start).count();
+    if (rc != 0 || got != expected) {
+        std::fprintf(stderr, "our client failed: code %d, %zu of %zu bytes\n", rc, got, expected);
+        std::exit(1);
+    }
+    return ms;
+}
+
+double StockRun(int port, const std::string& file, const std::string& askpass)
+{
+    const std::string portText = std::to_string(port);
+    std::vector<std::string> args = {"/usr/bin/setsid", "-w", "/usr/bin/ssh", "-q", "-p", portText,
+                                     "-o", "StrictHostKeyChecking=no", "-o", "UserKnownHostsFile=/dev/null",
+                                     "-o", "KexAlgorithms=diffie-hellman-group1-sha1",
+                                     "-o", "HostKeyAlgorithms=ssh-rsa", "-o", "Ciphers=aes128-cbc",
+                                     "-o", "MACs=hmac-sha1", "-o", "Compression=no",
+                                     "-o", "PubkeyAuthentication=no", "-o", "PreferredAuthentications=password",
+                                     std::string(SshdPeer::User()) + "@127.0.0.1", "cat " + file};
+    std::vector<char*> argv;
+    for (auto& a : args) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    std::vector<std::string> env = {"SSH_ASKPASS=" + askpass, "SSH_ASKPASS_REQUIRE=force", "DISPLAY=none",
+                                    "HOME=" + std::string(std::getenv("HOME") ? std::getenv("HOME") : "/root"),
+                                    "PATH=/usr/bin:/bin"};
+    std::vector<char*> envp;
+    for (auto& e : env) envp.push_back(e.data());
+    envp.push_back(nullptr);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+    const auto start = Clock::now();
+    pid_t pid = 0;
+    if (posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), envp.data()) != 0) {
+        std::perror("posix_spawn");
+        std::exit(1);
+    }
+    int status = 0;
+    waitpid(pid, &status, 0);
+    const double ms = std::chrono::duration<double, std::milli>(Clock::now() - start).count();
+    posix_spawn_file_actions_destroy(&actions);
+    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
+        std::fprintf(stderr, "stock ssh failed with status %d\n", status);
+        std::exit(1);
+    }
+    return ms;
+}
+
+void Compare(const char* label, int rounds, int port, const std::string& file, std::size_t size,
+             const std::string& askpass)
+{
+    std::vector<double> ours, theirs;
+    // Alternate, so that both see the same machine load.
+    for (int i = 0; i < rounds; ++i) {
+        ours.push_back(OurRun(port, file, size));
+        theirs.push_back(StockRun(port, file, askpass));
+    }
+    const double a = Median(ours), b = Median(theirs);
+    std::printf("%-8s ours %8.1f ms   ssh %8.1f ms   ratio %.2f   (medians of %d; best %.1f / %.1f)\n", label, a, b,
+                a / b, rounds, *std::min_element(ours.begin(), ours.end()),
+                *std::min_element(theirs.begin(), theirs.end()));
+}
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    const int smallRounds = argc > 1 ? std::atoi(argv[1]) : 15;
+    const int largeRounds = argc > 2 ? std::atoi(argv[2]) : 5;
+    std::string why;
+    if (!SshdPeer::Available(&why)) {
+        std::fprintf(stderr, "cannot run: %s\n", why.c_str());
+        return 1;
+    }
+    char pattern[] = "/tmp/fdx-bench-XXXXXX";
+    if (!mkdtemp(pattern)) return 1;
+    const std::string dir = pattern;
+    std::filesystem::permissions(dir, std::filesystem::perms::owner_all | std::filesystem::perms::group_read |
+                                          std::filesystem::perms::group_exec | std::filesystem::perms::others_read |
+                                          std::filesystem::perms::others_exec);
+    setenv("FERRODEX_REGISTRY", (dir + "/registry").c_str(), 1);
+    setenv("XDG_STATE_HOME", (dir + "/state").c_str(), 1);
+
+    const std::string small = dir + "/small.xml", large = dir + "/large.bin", askpass = dir + "/askpass.sh";
+    {
+        std::ofstream s(small, std::ios::binary);
+        std::string line = "<node id=\"cpu\" class=\"processor\"><product>Example CPU</product></node>\n";
+        for (std::size_t n = 0; n < 200 * 1024; n += line.size()) s << line;
+        std::ofstream l(large, std::ios::binary);
+        std::vector<char> block(1 << 20);
+        for (std::size_t i = 0; i < block.size(); ++i) block[i] = static_cast<char>((i * 7919) >> 3);
+        for (int i = 0; i < 32; ++i) l.write(block.data(), static_cast<std::streamsize>(block.size()));
+        std::ofstream a(askpass);
+        a << "#!/bin/sh\necho '" << SshdPeer::Password() << "'\n";
+    }
+    std::filesystem::permissions(askpass, std::filesystem::perms::owner_all);
+    const std::size_t smallSize = std::filesystem::file_size(small), largeSize = std::filesystem::file_size(large);
+
+    SshdOptions options;
+    options.legacyAlgorithms = false;
+    options.extraConfig = {"KexAlgorithms diffie-hellman-group1-sha1", "HostKeyAlgorithms ssh-rsa",
+                           "Ciphers aes128-cbc", "MACs hmac-sha1"};
+    SshdPeer peer(options);
+    if (!peer.running()) {
+        std::fprintf(stderr, "sshd did not start:\n%s\n", peer.logText().c_str());
+        return 1;
+    }
+    // Warm up both (host key cache, page cache).
+    OurRun(peer.port(), small, smallSize);
+    StockRun(peer.port(), small, askpass);
+
+    Compare("200 KB", smallRounds, peer.port(), small, smallSize, askpass);
+    Compare("32 MiB", largeRounds, peer.port(), large, largeSize, askpass);
+    std::filesystem::remove_all(dir);
+    return 0;
+}
