@@ -24,6 +24,19 @@ struct CXmlTree {
     pugi::xml_document document;
 };
 
+// UTF-8 from the parse to UTF-16; names and values are nearly always
+// plain ASCII, which is widened directly.
+std::u16string Widen(std::string_view text)
+{
+    std::u16string out(text.size(), u'\0');
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const auto c = static_cast<unsigned char>(text[i]);
+        if (c >= 0x80) return AnsiToWide(text);
+        out[i] = c;
+    }
+    return out;
+}
+
 HRESULT CopyOut(std::u16string* out, std::u16string value)
 {
     if (out == nullptr) return E_POINTER;
@@ -35,7 +48,7 @@ std::u16string NameOf(const pugi::xml_node& node)
 {
     switch (node.type()) {
     case pugi::node_element:
-    case pugi::node_pi: return AnsiToWide(node.name());
+    case pugi::node_pi: return Widen(node.name());
     case pugi::node_pcdata: return u"#text";
     case pugi::node_cdata: return u"#cdata-section";
     case pugi::node_comment: return u"#comment";
@@ -52,7 +65,12 @@ std::u16string NameOf(const pugi::xml_node& node)
 std::u16string TextOf(const pugi::xml_node& node)
 {
     const pugi::xml_node_type type = node.type();
-    if (type != pugi::node_element && type != pugi::node_document) return AnsiToWide(node.value());
+    if (type != pugi::node_element && type != pugi::node_document) return Widen(node.value());
+
+    // The usual element: one text child.
+    const pugi::xml_node only = node.first_child();
+    if (only && !only.next_sibling() && (only.type() == pugi::node_pcdata || only.type() == pugi::node_cdata))
+        return Widen(only.value());
 
     std::string text;
     pugi::xml_node current = node.first_child();
@@ -67,7 +85,7 @@ std::u16string TextOf(const pugi::xml_node& node)
         if (!current || current == node) break;
         current = current.next_sibling();
     }
-    return AnsiToWide(text);
+    return Widen(text);
 }
 
 // "/a/b" from the document, "a/b" from the node: each step takes the first
@@ -150,7 +168,7 @@ public:
             value->clear();
             const pugi::xml_attribute attribute = Node().attribute(WideToAnsi(name).c_str());
             if (!attribute) return S_FALSE;
-            *value = AnsiToWide(attribute.value());
+            *value = Widen(attribute.value());
             return S_OK;
         });
     }
@@ -215,9 +233,10 @@ public:
         return ComBoundary([&] {
             // Nodes handed out earlier keep the tree they came from.
             auto tree = std::make_shared<CXmlTree>();
-            const std::string bytes = WideToAnsi(text);
-            const bool parsed =
-                tree->document.load_buffer(bytes.data(), bytes.size(), kParseOptions, pugi::encoding_utf8) &&
+            // pugixml reads the UTF-16 text itself; a lone surrogate
+            // becomes an error, never a read out of bounds.
+            const bool parsed = tree->document.load_buffer(text.data(), text.size() * sizeof(char16_t), kParseOptions,
+                                                           pugi::encoding_utf16) &&
                 HasOneTopElement(tree->document);
             if (!parsed) tree->document.reset();
             m_tree = std::move(tree);

@@ -68,6 +68,21 @@ TEST(XmlTest, KeepsNonAsciiText)
     EXPECT_EQ(xml::Text(xml::FirstChild(top)), u"\u65e5\u672c \U0001F600 & <");
 }
 
+TEST(XmlTest, LoneSurrogatesNeverBreakTheParse)
+{
+    std::u16string text = u"<node id='x'><v>a?b</v></node>";
+    for (char16_t unit : {char16_t(0xD800), char16_t(0xDFFF)}) {
+        text[17] = unit;
+        BOOL ok = FALSE;
+        auto document = Load(text, &ok);
+        if (ok) {
+            EXPECT_EQ(xml::NodeName(xml::FirstChild(Top(document))), u"v");
+        }
+    }
+    BOOL ok = TRUE;
+    Load(u"<node id='\xD800'/>" + std::u16string(1, char16_t(0xDBFF)), &ok);  // lone lead at the very end
+}
+
 TEST(XmlTest, MissingThingsGiveNullsAndPointerErrors)
 {
     auto document = Load(u"<node><leaf/></node>");
