@@ -126,6 +126,8 @@ public:
     HSCOPEITEM Parent(HSCOPEITEM item) const;
     ScopeItemView Item(HSCOPEITEM item) const;
     std::u16string DisplayName(HSCOPEITEM item) const;
+    // The node type the snap-in gives for the item; GUID_NULL when none.
+    GUID NodeType(HSCOPEITEM item) const;
     // Shows the item's children. The first time, the snap-in is notified
     // (it inserts the children; a host node may scan its server). Returns
     // the snap-in's result (S_FALSE when it could not expand the node).

@@ -19,18 +19,17 @@ std::string HomeFolder()
     return entry && entry->pw_dir ? entry->pw_dir : "";
 }
 
-}  // namespace
-
-std::string UserStateFolder()
+// $variable/ferrodex, else ~/fallback/ferrodex, created owner-only.
+std::string ProductFolder(const char* variable, const char* fallback)
 {
     std::string base;
-    const char* state = std::getenv("XDG_STATE_HOME");
-    if (state && *state == '/') {
-        base = state;
+    const char* value = std::getenv(variable);
+    if (value && *value == '/') {
+        base = value;
     } else {
         const std::string home = HomeFolder();
         if (home.empty()) return {};
-        base = home + "/.local/state";
+        base = home + fallback;
     }
     const std::string folder = base + "/ferrodex";
     std::error_code error;
@@ -39,6 +38,12 @@ std::string UserStateFolder()
     ::chmod(folder.c_str(), 0700);
     return folder;
 }
+
+}  // namespace
+
+std::string UserStateFolder() { return ProductFolder("XDG_STATE_HOME", "/.local/state"); }
+
+std::string UserDataFolder() { return ProductFolder("XDG_DATA_HOME", "/.local/share"); }
 
 bool PrepareOwnerOnlyFile(const std::string& path)
 {

@@ -1,0 +1,485 @@
+#include "console/commands.h"
+
+#include <cstdio>
+#include <functional>
+
+#include "console/host_core.h"
+#include "console/inventory_image.h"
+#include "console/json_writer.h"
+#include "console/node_path.h"
+#include "console/script_ui.h"
+#include "platform/atomic_file.h"
+#include "platform/text.h"
+
+namespace {
+
+// The host node's type: a host is expanded (and so perhaps scanned) only
+// when a path names it or a node below it.
+constexpr GUID kHostNodeType = MakeGuid("C4FBF6AC-2761-4DF4-A117-648CA6594B48");
+
+// Command identifiers that the host's menu carries. A host offers its menu
+// only once it has been expanded, which scans it; the commands that must
+// never contact the server send these directly.
+constexpr long kRemoveHostCommand = 2;
+constexpr long kRefreshHostCommand = 3;
+constexpr long kEditHostCommand = 4;
+
+constexpr std::size_t kMaxXmlFile = 32u << 20;
+
+std::u16string Wide(const std::string& text) { return AnsiToWide(text); }
+std::string Narrow(std::u16string_view text) { return WideToAnsi(text); }
+
+ScriptAnswers AnswersFrom(const HostOptions& options)
+{
+    ScriptAnswers answers;
+    if (options.host) answers.host = Wide(*options.host);
+    if (options.port) answers.port = IntToDecimal(*options.port);
+    if (options.login) answers.login = Wide(*options.login);
+    answers.hostPasswordFromInput = options.passwordFromInput;
+    answers.yes = options.yes;
+    return answers;
+}
+
+// One command's console: the user interface installed for its duration, the
+// host with its console file open.
+class CCommandSession {
+public:
+    explicit CCommandSession(ScriptAnswers answers) : m_ui(std::move(answers)) { m_previous = SetUserInterface(&m_ui); }
+    ~CCommandSession()
+    {
+        m_host.reset();  // the snap-in goes while the interface is still there
+        SetUserInterface(m_previous);
+    }
+    CCommandSession(const CCommandSession&) = delete;
+    CCommandSession& operator=(const CCommandSession&) = delete;
+
+    CScriptUserInterface& Ui() { return m_ui; }
+    CConsoleHost& Host() { return *m_host; }
+
+    bool Open(const CommandContext& context)
+    {
+        std::string path = context.consoleFile;
+        if (path.empty()) path = DefaultConsoleFile();
+        if (path.empty()) return Fail("no folder for the console file can be made; name one with --console");
+        if (HostStatus status = m_host->Open(path); !status) return Fail(status.message);
+        return OpenedRoot();
+    }
+
+    bool OpenImage(const std::vector<std::uint8_t>& image)
+    {
+        if (HostStatus status = m_host->OpenImage(image); !status) return Fail(status.message);
+        return OpenedRoot();
+    }
+
+    bool Fail(const std::string& message)
+    {
+        m_ui.Error(message);
+        return false;
+    }
+
+    HSCOPEITEM Root() const { return m_root; }
+
+    // Saves when the snap-in reports changes; the exit status of the command.
+    int Finish(bool saveChanges = true)
+    {
+        if (saveChanges && !m_host->FilePath().empty() && m_host->IsDirty()) {
+            if (HostStatus status = m_host->Save(); !status) m_ui.Error(status.message);
+        }
+        return m_ui.Failed() ? 1 : 0;
+    }
+
+    // The child of `parent` named `name`; 0 (with an error shown) when there
+    // is none or more than one.
+    HSCOPEITEM Child(HSCOPEITEM parent, const std::u16string& name)
+    {
+        HSCOPEITEM found = 0;
+        int count = 0;
+        for (HSCOPEITEM child : m_host->Children(parent)) {
+            if (m_host->DisplayName(child) == name) {
+                found = child;
+                ++count;
+            }
+        }
+        const std::string where = Narrow(m_host->DisplayName(parent));
+        if (count == 0) {
+            Fail("\"" + where + "\" has no node named \"" + Narrow(name) + "\"");
+            return 0;
+        }
+        if (count > 1) {
+            Fail("\"" + Narrow(name) + "\" names " + std::to_string(count) + " nodes under \"" + where + "\"");
+            return 0;
+        }
+        return found;
+    }
+
+    bool HasChild(HSCOPEITEM parent, const std::u16string& name)
+    {
+        for (HSCOPEITEM child : m_host->Children(parent))
+            if (m_host->DisplayName(child) == name) return true;
+        return false;
+    }
+
+    // Expands a node as the user would before using it.
+    void ExpandOnce(HSCOPEITEM item)
+    {
+        if (!m_host->WasExpanded(item) && m_host->Item(item).expandable) m_host->Expand(item);
+    }
+
+    // Walks a path from the root, expanding every node on the way, and the
+    // node named by the path too when `expandTarget`.
+    HSCOPEITEM Resolve(const std::vector<std::u16string>& names, bool expandTarget)
+    {
+        HSCOPEITEM item = m_root;
+        for (std::size_t i = 0; i < names.size(); ++i) {
+            item = Child(item, names[i]);
+            if (item == 0) return 0;
+            if (i + 1 < names.size() || expandTarget) ExpandOnce(item);
+        }
+        return item;
+    }
+
+    // The host at GROUP/HOST, without expanding the host.
+    HSCOPEITEM ResolveHost(const std::string& path)
+    {
+        const std::vector<std::u16string> names = ParseNodePath(Wide(path));
+        if (names.size() != 2) {
+            Fail("\"" + path + "\" does not name a host: write GROUP/HOST");
+            return 0;
+        }
+        const HSCOPEITEM group = Child(m_root, names[0]);
+        if (group == 0) return 0;
+        ExpandOnce(group);
+        return Child(group, names[1]);
+    }
+
+    // The id of a menu item by its text; -1 (with an error) when the menu
+    // does not offer it.
+    long MenuCommand(HSCOPEITEM item, std::u16string_view text, bool* checked = nullptr)
+    {
+        for (const MenuItemView& entry : m_host->MenuItems(item)) {
+            if (!entry.separator && entry.name == text) {
+                if (checked != nullptr) *checked = entry.checked;
+                return entry.commandId;
+            }
+        }
+        Fail("the menu of \"" + Narrow(m_host->DisplayName(item)) + "\" offers no \"" + Narrow(text) + "\"");
+        return -1;
+    }
+
+    HRESULT Invoke(HSCOPEITEM item, std::u16string_view text)
+    {
+        const long id = MenuCommand(item, text);
+        if (id < 0) return E_FAIL;
+        return m_host->InvokeCommand(item, id);
+    }
+
+    // Expands a subtree for listing: everything but hosts below it.
+    void ExpandForListing(HSCOPEITEM item)
+    {
+        for (HSCOPEITEM child : m_host->Children(item)) {
+            if (m_host->NodeType(child) == kHostNodeType) continue;
+            ExpandOnce(child);
+            if (m_host->Exists(child)) ExpandForListing(child);
+        }
+    }
+
+    // The Name/Value rows the result pane shows for the item; false for a
+    // page, or a list without columns.
+    bool Rows(HSCOPEITEM item, std::vector<std::pair<std::u16string, std::u16string>>& rows, std::string& page)
+    {
+        rows.clear();
+        page.clear();
+        m_host->Select(item);
+        const ResultView& view = m_host->Result();
+        if (view.kind == ResultKind::Page) {
+            page = view.pageName;
+            return false;
+        }
+        if (view.kind != ResultKind::List || view.columns.empty()) return false;
+        for (const ResultRowView& row : view.rows)
+            rows.emplace_back(row.cells.empty() ? u"" : row.cells[0], row.cells.size() > 1 ? row.cells[1] : u"");
+        return true;
+    }
+
+    void WriteNodeJson(CJsonWriter& json, HSCOPEITEM item)
+    {
+        json.BeginObject();
+        json.Key("name");
+        json.String(m_host->DisplayName(item));
+        const std::vector<HSCOPEITEM> children = m_host->Children(item);
+        if (!children.empty()) {
+            json.Key("children");
+            json.BeginArray();
+            for (HSCOPEITEM child : children) WriteNodeJson(json, child);
+            json.EndArray();
+        }
+        std::vector<std::pair<std::u16string, std::u16string>> rows;
+        std::string page;
+        if (Rows(item, rows, page)) {
+            json.Key("rows");
+            WriteRowsJson(json, rows);
+        }
+        json.EndObject();
+    }
+
+    static void WriteRowsJson(CJsonWriter& json, const std::vector<std::pair<std::u16string, std::u16string>>& rows)
+    {
+        json.BeginArray();
+        for (const auto& [name, value] : rows) {
+            json.BeginArray();
+            json.String(name);
+            json.String(value);
+            json.EndArray();
+        }
+        json.EndArray();
+    }
+
+    void PrintTree(HSCOPEITEM item, int depth, bool withRows)
+    {
+        const std::string indent(static_cast<std::size_t>(depth) * 2, ' ');
+        std::printf("%s%s\n", indent.c_str(), Narrow(m_host->DisplayName(item)).c_str());
+        if (withRows) {
+            std::vector<std::pair<std::u16string, std::u16string>> rows;
+            std::string page;
+            if (Rows(item, rows, page)) {
+                for (const auto& [name, value] : rows)
+                    std::printf("%s  - %s: %s\n", indent.c_str(), Narrow(name).c_str(), Narrow(value).c_str());
+            }
+        }
+        for (HSCOPEITEM child : m_host->Children(item)) PrintTree(child, depth + 1, withRows);
+    }
+
+private:
+    bool OpenedRoot()
+    {
+        m_root = m_host->RootItem();
+        if (m_root == 0) return Fail("the console holds no Ferrodex inventory");
+        m_host->Expand(m_root);
+        return true;
+    }
+
+    CScriptUserInterface m_ui;
+    IUserInterface* m_previous = nullptr;
+    std::unique_ptr<CConsoleHost> m_host = std::make_unique<CConsoleHost>();
+    HSCOPEITEM m_root = 0;
+};
+
+void PrintJson(const CJsonWriter& json) { std::printf("%s\n", json.Text().c_str()); }
+
+}  // namespace
+
+int CommandGroupAdd(const CommandContext& context, const std::string& name)
+{
+    ScriptAnswers answers;
+    answers.groupName = Wide(name);
+    CCommandSession session(std::move(answers));
+    if (!session.Open(context)) return session.Finish(false);
+    if (session.HasChild(session.Root(), Wide(name))) {
+        session.Fail("a group named \"" + name + "\" exists already");
+        return session.Finish(false);
+    }
+    session.Invoke(session.Root(), u"Add Group");
+    return session.Finish();
+}
+
+int CommandGroupRename(const CommandContext& context, const std::string& name, const std::string& newName)
+{
+    CCommandSession session({});
+    if (!session.Open(context)) return session.Finish(false);
+    const HSCOPEITEM group = session.Child(session.Root(), Wide(name));
+    if (group == 0) return session.Finish(false);
+    if (name != newName && session.HasChild(session.Root(), Wide(newName))) {
+        session.Fail("a group named \"" + newName + "\" exists already");
+        return session.Finish(false);
+    }
+    if (session.Host().Rename(group, Wide(newName)) != S_OK) session.Fail("\"" + name + "\" cannot be renamed");
+    return session.Finish();
+}
+
+int CommandGroupDelete(const CommandContext& context, const std::string& name)
+{
+    CCommandSession session({});
+    if (!session.Open(context)) return session.Finish(false);
+    const HSCOPEITEM group = session.Child(session.Root(), Wide(name));
+    if (group == 0) return session.Finish(false);
+    session.ExpandOnce(group);
+    session.Invoke(group, u"Delete Group");
+    return session.Finish();
+}
+
+int CommandHostAdd(const CommandContext& context, const std::string& groupName, const std::string& hostName,
+                   const HostOptions& options)
+{
+    ScriptAnswers answers = AnswersFrom(options);
+    answers.answerHostDialog = true;
+    answers.host = Wide(hostName);
+    CCommandSession session(std::move(answers));
+    if (!session.Open(context)) return session.Finish(false);
+    const HSCOPEITEM group = session.Child(session.Root(), Wide(groupName));
+    if (group == 0) return session.Finish(false);
+    session.ExpandOnce(group);
+    if (session.HasChild(group, Wide(hostName))) {
+        session.Fail("\"" + groupName + "\" holds a host named \"" + hostName + "\" already");
+        return session.Finish(false);
+    }
+    if (session.Invoke(group, u"Add Host") == S_FALSE) session.Fail("adding the host was cancelled");
+    return session.Finish();
+}
+
+int CommandHostEdit(const CommandContext& context, const std::string& path, const HostOptions& options)
+{
+    ScriptAnswers answers = AnswersFrom(options);
+    answers.answerHostDialog = true;
+    CCommandSession session(std::move(answers));
+    if (!session.Open(context)) return session.Finish(false);
+    const HSCOPEITEM host = session.ResolveHost(path);
+    if (host == 0) return session.Finish(false);
+    if (session.Host().InvokeCommand(host, kEditHostCommand) != S_OK) session.Fail("editing the host was cancelled");
+    return session.Finish();
+}
+
+int CommandHostRemove(const CommandContext& context, const std::string& path)
+{
+    CCommandSession session({});
+    if (!session.Open(context)) return session.Finish(false);
+    const HSCOPEITEM host = session.ResolveHost(path);
+    if (host == 0) return session.Finish(false);
+    session.Host().InvokeCommand(host, kRemoveHostCommand);
+    return session.Finish();
+}
+
+int CommandHostRefresh(const CommandContext& context, const std::string& path, const HostOptions& options)
+{
+    CCommandSession session(AnswersFrom(options));
+    if (!session.Open(context)) return session.Finish(false);
+    const HSCOPEITEM host = session.ResolveHost(path);
+    if (host == 0) return session.Finish(false);
+    if (session.Host().InvokeCommand(host, kRefreshHostCommand) != S_OK && !session.Ui().Failed())
+        session.Fail("the hardware of \"" + path + "\" could not be retrieved");
+    return session.Finish();
+}
+
+int CommandTree(const CommandContext& context, const std::string& path, bool json, const HostOptions& options)
+{
+    CCommandSession session(AnswersFrom(options));
+    if (!session.Open(context)) return session.Finish(false);
+    const HSCOPEITEM item = session.Resolve(ParseNodePath(Wide(path)), true);
+    if (item == 0) return session.Finish(false);
+    session.ExpandForListing(item);
+    if (json) {
+        CJsonWriter writer;
+        session.WriteNodeJson(writer, item);
+        PrintJson(writer);
+    } else {
+        session.PrintTree(item, 0, false);
+    }
+    std::fflush(stdout);
+    return session.Finish();
+}
+
+int CommandShow(const CommandContext& context, const std::string& path, bool json)
+{
+    CCommandSession session({});
+    if (!session.Open(context)) return session.Finish(false);
+    const HSCOPEITEM item = session.Resolve(ParseNodePath(Wide(path)), true);
+    if (item == 0) return session.Finish(false);
+    std::vector<std::pair<std::u16string, std::u16string>> rows;
+    std::string page;
+    session.Rows(item, rows, page);
+    if (json) {
+        CJsonWriter writer;
+        writer.BeginObject();
+        if (!page.empty()) {
+            writer.Key("page");
+            writer.String(page);
+        } else {
+            writer.Key("rows");
+            CCommandSession::WriteRowsJson(writer, rows);
+        }
+        writer.EndObject();
+        PrintJson(writer);
+    } else if (!page.empty()) {
+        std::printf("%s\n", page.c_str());
+    } else {
+        std::size_t width = 0;
+        for (const auto& row : rows) width = std::max(width, Narrow(row.first).size());
+        width = std::min<std::size_t>(width, 40);
+        for (const auto& [name, value] : rows)
+            std::printf("%-*s  %s\n", static_cast<int>(width), Narrow(name).c_str(), Narrow(value).c_str());
+    }
+    std::fflush(stdout);
+    return session.Finish();
+}
+
+int CommandPasswords(const CommandContext& context, bool on)
+{
+    CCommandSession session({});
+    if (!session.Open(context)) return session.Finish(false);
+    bool checked = false;
+    const long id = session.MenuCommand(session.Root(), u"Save Passwords", &checked);
+    if (id < 0) return session.Finish(false);
+    if (checked != on) {
+        session.Host().InvokeCommand(session.Root(), id);
+        session.MenuCommand(session.Root(), u"Save Passwords", &checked);
+        if (checked != on) session.Fail("Save Passwords stays off: no main password was given");
+    }
+    return session.Finish();
+}
+
+int CommandViewXml(const std::string& file, bool json)
+{
+    ScriptAnswers answers;
+    // The host holds its XML: its login question is answered with any login,
+    // and no connection is made.
+    answers.login = u"root";
+    CCommandSession session(std::move(answers));
+    std::vector<std::uint8_t> bytes;
+    std::string reason;
+    if (ReadFileLimited(file, kMaxXmlFile, bytes, reason) != FileReadResult::Ok) {
+        session.Fail("cannot read " + file + ": " + reason);
+        return session.Finish(false);
+    }
+    if (bytes.empty()) {
+        session.Fail(file + " is empty");
+        return session.Finish(false);
+    }
+    const std::u16string xml = AnsiToWide(std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()));
+    if (!session.OpenImage(InventoryImageWithXml(u"view-xml", u"xml", xml))) return session.Finish(false);
+    const HSCOPEITEM host = session.Resolve({u"view-xml", u"xml"}, true);
+    if (host == 0) return session.Finish(false);
+    const std::vector<HSCOPEITEM> nodes = session.Host().Children(host);
+    if (nodes.empty()) {
+        session.Fail(file + " holds no lshw hardware tree");
+        return session.Finish(false);
+    }
+    session.ExpandForListing(host);
+    if (json) {
+        CJsonWriter writer;
+        writer.BeginArray();
+        for (HSCOPEITEM node : session.Host().Children(host)) session.WriteNodeJson(writer, node);
+        writer.EndArray();
+        PrintJson(writer);
+    } else {
+        for (HSCOPEITEM node : session.Host().Children(host)) session.PrintTree(node, 0, true);
+    }
+    std::fflush(stdout);
+    return session.Finish(false);
+}
+
+int CommandRegister()
+{
+    if (HostStatus status = RegisterSnapin(); !status) {
+        std::fprintf(stderr, "Error: %s\n", status.message.c_str());
+        return 1;
+    }
+    return 0;
+}
+
+int CommandUnregister()
+{
+    if (HostStatus status = UnregisterSnapin(); !status) {
+        std::fprintf(stderr, "Error: %s\n", status.message.c_str());
+        return 1;
+    }
+    return 0;
+}

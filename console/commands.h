@@ -1,0 +1,36 @@
+// The scriptable commands of `ferrodex`: each opens the console file, walks
+// the same menus, commands and notifications as the terminal console, and
+// saves the file when the snap-in reports unsaved changes. Each returns the
+// process exit status.
+#pragma once
+
+#include <optional>
+#include <string>
+
+struct CommandContext {
+    std::string consoleFile;  // empty: the default console file
+};
+
+int CommandGroupAdd(const CommandContext& context, const std::string& name);
+int CommandGroupRename(const CommandContext& context, const std::string& name, const std::string& newName);
+int CommandGroupDelete(const CommandContext& context, const std::string& name);
+
+struct HostOptions {
+    std::optional<std::string> host;
+    std::optional<int> port;
+    std::optional<std::string> login;
+    bool passwordFromInput = false;
+    bool yes = false;
+};
+int CommandHostAdd(const CommandContext& context, const std::string& group, const std::string& host,
+                   const HostOptions& options);
+int CommandHostEdit(const CommandContext& context, const std::string& path, const HostOptions& options);
+int CommandHostRemove(const CommandContext& context, const std::string& path);
+int CommandHostRefresh(const CommandContext& context, const std::string& path, const HostOptions& options);
+
+int CommandTree(const CommandContext& context, const std::string& path, bool json, const HostOptions& options);
+int CommandShow(const CommandContext& context, const std::string& path, bool json);
+int CommandPasswords(const CommandContext& context, bool on);
+int CommandViewXml(const std::string& file, bool json);
+int CommandRegister();
+int CommandUnregister();

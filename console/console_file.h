@@ -1,0 +1,55 @@
+// The console file: a small versioned container of snap-in instances, each
+// a class identifier and the bytes of its saved stream.
+//
+//   magic      8 bytes  89 'F' 'D' 'X' 'C' 'O' 'N' 0A
+//   version    u32      1
+//   count      u32      instances that follow (at most kMaxInstances)
+//   instance   16 bytes class identifier (Data1, Data2, Data3 little-endian,
+//                       then Data4), u32 stream length, stream bytes
+//   checksum   u32      CRC-32 of every byte before it
+//
+// All integers are little-endian. Nothing may follow the checksum.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "platform/com.h"
+
+struct ConsoleFileInstance {
+    CLSID clsid = GUID_NULL;
+    std::vector<std::uint8_t> stream;
+};
+
+constexpr std::uint32_t kConsoleFileVersion = 1;
+constexpr std::size_t kMaxInstances = 64;
+constexpr std::size_t kMaxInstanceStream = 64u << 20;
+constexpr std::size_t kMaxConsoleFile = 256u << 20;
+
+enum class ConsoleFileError {
+    None,
+    Foreign,  // not a console file of this program
+    Newer,    // a later format version
+    Damaged,  // truncated, inconsistent, or a checksum mismatch
+};
+
+struct ConsoleFileParse {
+    ConsoleFileError error = ConsoleFileError::None;
+    std::string reason;  // what exactly is wrong, for the message
+};
+
+// Parses console file bytes. On any error `instances` is left empty.
+ConsoleFileParse ParseConsoleFile(std::span<const std::uint8_t> bytes, std::vector<ConsoleFileInstance>& instances);
+std::vector<std::uint8_t> FormatConsoleFile(const std::vector<ConsoleFileInstance>& instances);
+
+// Reads and parses a console file. `missing` tells a file that does not
+// exist apart from one that cannot be used; `error` is a message for the
+// user naming the file.
+bool ReadConsoleFile(const std::string& path, std::vector<ConsoleFileInstance>& instances, bool& missing,
+                     std::string& error);
+// Writes a console file atomically with owner-only permissions.
+bool WriteConsoleFile(const std::string& path, const std::vector<ConsoleFileInstance>& instances,
+                      std::string& error);

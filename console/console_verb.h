@@ -1,0 +1,33 @@
+// The console's verbs (rename, delete, refresh, ...) with their button
+// states, as the snap-in sets them for the selected item.
+#pragma once
+
+#include <map>
+
+#include "console/console_com.h"
+#include "platform/console.h"
+
+class CConsoleVerb final : public IConsoleVerb, private CConsoleRefCounted<CConsoleVerb> {
+public:
+    CConsoleVerb() = default;
+
+    // A new selection starts with every verb off.
+    void Reset();
+    bool State(MMC_CONSOLE_VERB verb, MMC_BUTTON_STATE state) const;
+
+    HRESULT QueryInterface(REFIID riid, void** ppv) override;
+    ULONG AddRef() override { return AddRefImpl(); }
+    ULONG Release() override { return ReleaseImpl(); }
+
+    HRESULT GetVerbState(MMC_CONSOLE_VERB eCmdID, MMC_BUTTON_STATE nState, BOOL* pState) override;
+    HRESULT SetVerbState(MMC_CONSOLE_VERB eCmdID, MMC_BUTTON_STATE nState, BOOL bState) override;
+    HRESULT SetDefaultVerb(MMC_CONSOLE_VERB eCmdID) override;
+    HRESULT GetDefaultVerb(MMC_CONSOLE_VERB* peCmdID) override;
+
+private:
+    friend class CConsoleRefCounted<CConsoleVerb>;
+    ~CConsoleVerb() = default;
+
+    std::map<MMC_CONSOLE_VERB, DWORD> m_states;
+    MMC_CONSOLE_VERB m_defaultVerb = MMC_VERB_NONE;
+};

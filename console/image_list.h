@@ -1,0 +1,30 @@
+// An image list of the console: the snap-in sets its node image strips into
+// it; the faces show node images by index, so the list keeps how many
+// images each strip brought and where they start.
+#pragma once
+
+#include "console/console_com.h"
+#include "platform/console.h"
+
+class CImageList final : public IImageList, private CConsoleRefCounted<CImageList> {
+public:
+    CImageList() = default;
+
+    // Images known from index 0 up (the widest strip set so far).
+    long Count() const { return m_nCount; }
+    long StripsSet() const { return m_nStrips; }
+
+    HRESULT QueryInterface(REFIID riid, void** ppv) override;
+    ULONG AddRef() override { return AddRefImpl(); }
+    ULONG Release() override { return ReleaseImpl(); }
+
+    HRESULT ImageListSetIcon(LONG_PTR* pIcon, long nLoc) override;
+    HRESULT ImageListSetStrip(LONG_PTR* pBMapSm, LONG_PTR* pBMapLg, long nStartLoc, COLORREF cMask) override;
+
+private:
+    friend class CConsoleRefCounted<CImageList>;
+    ~CImageList() = default;
+
+    long m_nCount = 0;
+    long m_nStrips = 0;
+};

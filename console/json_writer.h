@@ -1,0 +1,34 @@
+// A small JSON writer for the commands' machine-readable output: objects,
+// arrays, strings with proper escaping, numbers and booleans.
+#pragma once
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+class CJsonWriter {
+public:
+    void BeginObject();
+    void EndObject();
+    void BeginArray();
+    void EndArray();
+    // The key of the next value inside an object.
+    void Key(std::string_view key);
+    // UTF-8 text; invalid sequences are written as U+FFFD.
+    void String(std::string_view text);
+    void String(std::u16string_view text);
+    void Number(long long value);
+    void Bool(bool value);
+    // The document so far.
+    const std::string& Text() const { return m_out; }
+
+private:
+    void BeforeValue();
+
+    std::string m_out;
+    std::vector<bool> m_first;  // per open container: no element written yet
+    bool m_afterKey = false;
+};
+
+// `text` as a JSON string literal, quotes included.
+std::string JsonQuote(std::string_view text);

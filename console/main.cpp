@@ -1,0 +1,134 @@
+// ferrodex: the console host of the Ferrodex snap-in. Plain `ferrodex` opens
+// the console; the subcommands drive the same console from scripts.
+#include <CLI/CLI.hpp>
+
+#include <cstdio>
+#include <string>
+
+#include "console/commands.h"
+
+namespace {
+
+// Until the terminal console is part of the build, plain `ferrodex` lists
+// the inventory.
+int RunDefault(const CommandContext& context)
+{
+    const int status = CommandTree(context, "", false, HostOptions{});
+    std::fprintf(stderr, "ferrodex: the terminal console is not part of this build; "
+                         "see `ferrodex --help` for the commands.\n");
+    return status;
+}
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    CLI::App app{"ferrodex: the hardware inventory of your Linux servers, in a console.\n"
+                 "Without a command it opens the console on the console file.",
+                 "ferrodex"};
+    app.set_help_all_flag("--help-all", "Print the help of every command");
+    app.require_subcommand(0, 1);
+    app.fallthrough();
+
+    CommandContext context;
+    app.add_option("--console", context.consoleFile, "The console file (default: $XDG_DATA_HOME/ferrodex/console.fdx)")
+        ->type_name("FILE");
+
+    int status = 0;
+    std::string name;
+    std::string newName;
+    std::string path;
+    std::string file;
+    bool json = false;
+    HostOptions hostOptions;
+    std::string port;
+
+    auto addHostOptions = [&](CLI::App* command, bool withHost, bool withPort) {
+        if (withHost) command->add_option("--host", hostOptions.host, "New host name or address")->type_name("H");
+        if (withPort)
+            command->add_option("--port", hostOptions.port, "SSH port")->type_name("N")->check(CLI::Range(0, 65535));
+        command->add_option("--login", hostOptions.login, "Login name")->type_name("L");
+        command->add_flag("--password-stdin", hostOptions.passwordFromInput,
+                          "Read the host password from standard input (a terminal asks without echo)");
+    };
+
+    // group
+    CLI::App* group = app.add_subcommand("group", "Add, rename or delete a group of hosts");
+    group->require_subcommand(1);
+    CLI::App* groupAdd = group->add_subcommand("add", "Add a group");
+    groupAdd->add_option("NAME", name, "Name of the new group")->required();
+    groupAdd->callback([&] { status = CommandGroupAdd(context, name); });
+    CLI::App* groupRename = group->add_subcommand("rename", "Rename a group");
+    groupRename->add_option("NAME", name, "The group")->required();
+    groupRename->add_option("NEW", newName, "Its new name")->required();
+    groupRename->callback([&] { status = CommandGroupRename(context, name, newName); });
+    CLI::App* groupDelete = group->add_subcommand("delete", "Delete a group with all its hosts");
+    groupDelete->add_option("NAME", name, "The group")->required();
+    groupDelete->callback([&] { status = CommandGroupDelete(context, name); });
+
+    // host
+    CLI::App* host = app.add_subcommand("host", "Add, edit, remove or refresh a host");
+    host->require_subcommand(1);
+    CLI::App* hostAdd = host->add_subcommand("add", "Add a host to a group");
+    hostAdd->add_option("GROUP", name, "The group")->required();
+    hostAdd->add_option("HOST", newName, "Host name or address")->required();
+    addHostOptions(hostAdd, false, true);
+    hostAdd->callback([&] { status = CommandHostAdd(context, name, newName, hostOptions); });
+    CLI::App* hostEdit = host->add_subcommand("edit", "Change a host's name, port, login or password");
+    hostEdit->add_option("PATH", path, "GROUP/HOST")->required();
+    addHostOptions(hostEdit, true, true);
+    hostEdit->callback([&] { status = CommandHostEdit(context, path, hostOptions); });
+    CLI::App* hostRemove = host->add_subcommand("remove", "Remove a host");
+    hostRemove->add_option("PATH", path, "GROUP/HOST")->required();
+    hostRemove->callback([&] { status = CommandHostRemove(context, path); });
+    CLI::App* hostRefresh = host->add_subcommand("refresh", "Scan a host's hardware again (contacts the host)");
+    hostRefresh->add_option("PATH", path, "GROUP/HOST")->required();
+    addHostOptions(hostRefresh, false, false);
+    hostRefresh->add_flag("--yes", hostOptions.yes, "Answer yes to the questions of the scan");
+    hostRefresh->callback([&] { status = CommandHostRefresh(context, path, hostOptions); });
+
+    // tree, show
+    CLI::App* tree = app.add_subcommand(
+        "tree", "Print the console tree below PATH (hosts are expanded, and so perhaps scanned, only when PATH "
+                "names one or a node below it)");
+    tree->add_option("PATH", path, "Names joined with \"/\" below \"My Linux Servers\" (\"\\/\" for a \"/\")");
+    tree->add_flag("--json", json, "Print JSON");
+    addHostOptions(tree, false, false);
+    tree->callback([&] { status = CommandTree(context, path, json, hostOptions); });
+    CLI::App* show = app.add_subcommand("show", "Print what the result pane shows for a node");
+    show->add_option("PATH", path, "Names joined with \"/\" below \"My Linux Servers\"")->required();
+    show->add_flag("--json", json, "Print JSON");
+    show->callback([&] { status = CommandShow(context, path, json); });
+
+    // passwords
+    CLI::App* passwords = app.add_subcommand("passwords", "Turn Save Passwords on (asks for a main password) or off");
+    std::string state;
+    passwords->add_option("STATE", state, "on or off")->required()->check(CLI::IsMember({"on", "off"}));
+    bool mainPasswordInput = false;
+    passwords->add_flag("--main-password-stdin", mainPasswordInput,
+                        "Read the main password from standard input (a terminal asks without echo)");
+    passwords->callback([&] { status = CommandPasswords(context, state == "on"); });
+
+    // view-xml, register, unregister
+    CLI::App* viewXml = app.add_subcommand("view-xml", "Show the hardware tree and rows of an lshw XML file");
+    viewXml->add_option("FILE", file, "Output of lshw -xml")->required();
+    viewXml->add_flag("--json", json, "Print JSON");
+    viewXml->callback([&] { status = CommandViewXml(file, json); });
+    app.add_subcommand("register", "Register the snap-in module")->callback([&] { status = CommandRegister(); });
+    app.add_subcommand("unregister", "Remove the snap-in's registration")->callback([&] {
+        status = CommandUnregister();
+    });
+
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::CallForHelp& e) {
+        return app.exit(e);
+    } catch (const CLI::CallForAllHelp& e) {
+        return app.exit(e);
+    } catch (const CLI::ParseError& e) {
+        app.exit(e);
+        return 2;
+    }
+    if (app.get_subcommands().empty()) return RunDefault(context);
+    return status;
+}

@@ -1,0 +1,34 @@
+#include "console/menu_collector.h"
+
+namespace {
+// A menu of more items than this is not a menu a person can use.
+constexpr std::size_t kMaxMenuItems = 256;
+}
+
+HRESULT CMenuCollector::QueryInterface(REFIID riid, void** ppv)
+{
+    if (ppv == nullptr) return E_POINTER;
+    *ppv = nullptr;
+    if (riid == IID_IUnknown || riid == IID_IContextMenuCallback)
+        return ConsoleHandOut(static_cast<IContextMenuCallback*>(this), ppv);
+    return E_NOINTERFACE;
+}
+
+HRESULT CMenuCollector::AddItem(CONTEXTMENUITEM* item)
+{
+    if (item == nullptr) return E_POINTER;
+    return ComBoundary([&]() -> HRESULT {
+        if (m_items.size() >= kMaxMenuItems) return E_FAIL;
+        MenuItemView view;
+        view.commandId = item->lCommandID;
+        view.separator = (item->fFlags & MF_SEPARATOR) != 0 || (item->fSpecialFlags & CCM_SPECIAL_SEPARATOR) != 0;
+        view.checked = (item->fFlags & MF_CHECKED) != 0;
+        view.grayed = (item->fFlags & MF_GRAYED) != 0;
+        if (!view.separator) {
+            if (item->strName != nullptr) view.name = item->strName;
+            if (item->strStatusBarText != nullptr) view.statusText = item->strStatusBarText;
+        }
+        m_items.push_back(std::move(view));
+        return S_OK;
+    });
+}

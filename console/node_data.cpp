@@ -1,0 +1,79 @@
+#include "console/node_data.h"
+
+#include <algorithm>
+#include <cstring>
+#include <memory>
+
+namespace {
+
+// Longest display name read back, in UTF-16 code units.
+constexpr std::size_t kMaxDisplayName = 4096;
+
+struct GlobalFreer {
+    void operator()(GlobalBlock* block) const { GlobalFree(block); }
+};
+using GlobalPtr = std::unique_ptr<GlobalBlock, GlobalFreer>;
+
+// Unlocks a global block when it goes out of scope.
+class GlobalLockGuard {
+public:
+    explicit GlobalLockGuard(HGLOBAL block) : m_block(block), m_data(GlobalLock(block)) {}
+    ~GlobalLockGuard()
+    {
+        if (m_data != nullptr) GlobalUnlock(m_block);
+    }
+    GlobalLockGuard(const GlobalLockGuard&) = delete;
+    GlobalLockGuard& operator=(const GlobalLockGuard&) = delete;
+    const void* data() const { return m_data; }
+
+private:
+    HGLOBAL m_block;
+    void* m_data;
+};
+
+// Asks the data object for one format into a fresh global block; null when
+// it does not give it.
+GlobalPtr GetFormat(IDataObject* data, const char16_t* formatName)
+{
+    if (data == nullptr) return nullptr;
+    const CLIPFORMAT format = static_cast<CLIPFORMAT>(RegisterClipboardFormat(formatName));
+    GlobalPtr block(GlobalAlloc(GMEM_MOVEABLE | GMEM_SHARE, 0));
+    if (!block) return nullptr;
+    FORMATETC request{format, nullptr, DVASPECT_CONTENT, -1, TYMED_HGLOBAL};
+    STGMEDIUM medium{TYMED_HGLOBAL, block.get(), nullptr};
+    if (FAILED(data->GetDataHere(&request, &medium))) return nullptr;
+    return block;
+}
+
+}  // namespace
+
+std::optional<std::u16string> ReadDisplayName(IDataObject* data)
+{
+    GlobalPtr block = GetFormat(data, u"CCF_DISPLAY_NAME");
+    if (!block) return std::nullopt;
+    const std::size_t size = GlobalSize(block.get());
+    if (size == 0) return std::u16string();
+    GlobalLockGuard lock(block.get());
+    if (lock.data() == nullptr) return std::nullopt;
+    const std::size_t units = std::min(size / sizeof(char16_t), kMaxDisplayName);
+    // The block need not be aligned for char16_t: copy unit by unit.
+    const auto* bytes = static_cast<const unsigned char*>(lock.data());
+    std::u16string text;
+    for (std::size_t i = 0; i < units; ++i) {
+        const char16_t unit = static_cast<char16_t>(bytes[2 * i] | (bytes[2 * i + 1] << 8));
+        if (unit == u'\0') break;
+        text.push_back(unit);
+    }
+    return text;
+}
+
+std::optional<GUID> ReadNodeType(IDataObject* data)
+{
+    GlobalPtr block = GetFormat(data, u"CCF_NODETYPE");
+    if (!block || GlobalSize(block.get()) < sizeof(GUID)) return std::nullopt;
+    GlobalLockGuard lock(block.get());
+    if (lock.data() == nullptr) return std::nullopt;
+    GUID type{};
+    std::memcpy(&type, lock.data(), sizeof type);
+    return type;
+}

@@ -1,0 +1,184 @@
+#include "console/script_ui.h"
+
+#include <cstdint>
+#include <cstdio>
+
+#include "platform/terminal.h"
+#include "platform/text.h"
+
+namespace {
+
+// The dialog templates and controls the commands know how to answer.
+constexpr int kGroupDialog = 104;
+constexpr int kGroupName = 1002;
+constexpr int kHostDialog = 115;
+constexpr int kHostField = 1003;
+constexpr int kPortField = 1004;
+constexpr int kLoginField = 1005;
+constexpr int kPasswordField = 1006;
+constexpr int kPasswordDialog = 118;
+constexpr int kMainPasswordText = 1019;
+constexpr int kMainPasswordField = 1021;
+constexpr int kAboutDialog = 123;
+constexpr int kMaxHostDialogs = 4;
+
+WindowObject* const kCommandWindow = reinterpret_cast<WindowObject*>(std::uintptr_t{0x10});
+WindowObject* const kProgressWindow = reinterpret_cast<WindowObject*>(std::uintptr_t{0x11});
+
+void PrintError(std::string_view text)
+{
+    std::fprintf(stderr, "Error: %.*s\n", static_cast<int>(text.size()), text.data());
+    std::fflush(stderr);
+}
+
+bool IsQuestion(UINT type)
+{
+    const UINT buttons = type & MB_TYPEMASK;
+    return buttons == MB_OKCANCEL || buttons == MB_YESNO || buttons == MB_YESNOCANCEL;
+}
+
+// Reads a secret into a dialog field, wiping every copy on the way.
+bool ReadSecretInto(const std::string& prompt, std::u16string& field)
+{
+    Wiped<std::string> line;
+    if (!ReadSecretLine(prompt, line.get())) return false;
+    Wiped<std::u16string> wide(AnsiToWide(line.get()));
+    WipeString(field);
+    field = wide.get();
+    return true;
+}
+
+}  // namespace
+
+void CScriptUserInterface::Error(const std::string& text)
+{
+    PrintError(text);
+    m_bFailed = true;
+}
+
+int CScriptUserInterface::DoModal(HWND, DialogState& dialog)
+{
+    switch (dialog.tmpl.id) {
+    case kGroupDialog:
+        if (!m_answers.groupName) return Unanswered(dialog);
+        dialog.texts[kGroupName] = *m_answers.groupName;
+        return IDOK;
+    case kHostDialog:
+        return AnswerHostDialog(dialog);
+    case kPasswordDialog:
+        return AnswerPasswordDialog(dialog);
+    case kAboutDialog:
+        return IDOK;
+    default:
+        // Confirmation dialogs (OK / Cancel, no fields) are answered by --yes.
+        if (m_answers.yes) return IDOK;
+        return Unanswered(dialog);
+    }
+}
+
+int CScriptUserInterface::AnswerHostDialog(DialogState& dialog)
+{
+    // The add and edit modes are answered by the command that opened them;
+    // the login question by --login or --password-stdin.
+    const bool answered = m_answers.answerHostDialog || m_answers.login || m_answers.hostPasswordFromInput;
+    // A dialog that keeps coming back did not get what it needs.
+    if (!answered || ++m_nHostDialogs > kMaxHostDialogs) return Unanswered(dialog);
+    if (m_answers.host) dialog.texts[kHostField] = *m_answers.host;
+    if (m_answers.port) dialog.texts[kPortField] = *m_answers.port;
+    if (m_answers.login) dialog.texts[kLoginField] = *m_answers.login;
+    if (m_answers.hostPasswordFromInput) {
+        const std::string host = WideToAnsi(dialog.texts[kHostField]);
+        if (!ReadSecretInto("Password for " + host + ": ", dialog.texts[kPasswordField])) return IDCANCEL;
+    }
+    return IDOK;
+}
+
+int CScriptUserInterface::AnswerPasswordDialog(DialogState& dialog)
+{
+    const std::string question = WideToAnsi(dialog.texts[kMainPasswordText]);
+    std::u16string& field = dialog.texts[kMainPasswordField];
+    if (!ReadSecretInto(question + ": ", field)) return IDCANCEL;
+    return IDOK;
+}
+
+int CScriptUserInterface::Unanswered(DialogState& dialog)
+{
+    if (StdinIsTerminal()) return PromptForm(dialog);
+    const std::u16string& title = dialog.title.empty() ? dialog.tmpl.title : dialog.title;
+    Error("the dialog \"" + WideToAnsi(title) + "\" needs an answer that none of the options gives");
+    return IDCANCEL;
+}
+
+int CScriptUserInterface::PromptForm(DialogState& dialog)
+{
+    std::fprintf(stderr, "%s\n", WideToAnsi(dialog.title.empty() ? dialog.tmpl.title : dialog.title).c_str());
+    std::u16string label;
+    bool anyField = false;
+    for (const auto& control : dialog.tmpl.controls) {
+        if (!control.visible) continue;
+        if (control.kind == "static") {
+            label = dialog.texts.count(control.id) ? dialog.texts[control.id] : control.text;
+            continue;
+        }
+        if (control.kind != "edit" && control.kind != "digits" && control.kind != "password") continue;
+        anyField = true;
+        std::u16string& field = dialog.texts[control.id];
+        const std::string name = WideToAnsi(label.empty() ? u"Value:" : label);
+        if (control.kind == "password") {
+            if (!ReadSecretInto(name + " ", field)) return IDCANCEL;
+            continue;
+        }
+        std::fprintf(stderr, "%s [%s] ", name.c_str(), WideToAnsi(field).c_str());
+        std::fflush(stderr);
+        std::string line;
+        if (!ReadInputLine(line)) return IDCANCEL;
+        if (!line.empty()) field = AnsiToWide(line);
+    }
+    if (!anyField) {
+        std::fprintf(stderr, "Proceed? [y/N] ");
+        std::fflush(stderr);
+        std::string line;
+        if (!ReadInputLine(line) || (line != "y" && line != "Y" && line != "yes")) return IDCANCEL;
+    }
+    return IDOK;
+}
+
+int CScriptUserInterface::ShowMessage(HWND, std::u16string_view text, std::u16string_view caption, UINT type)
+{
+    const std::string message = WideToAnsi(text);
+    if (!IsQuestion(type)) {
+        Error(message);
+        return IDOK;
+    }
+    const UINT buttons = type & MB_TYPEMASK;
+    const int yes = buttons == MB_OKCANCEL ? IDOK : IDYES;
+    const int no = buttons == MB_OKCANCEL ? IDCANCEL : buttons == MB_YESNOCANCEL ? IDCANCEL : IDNO;
+    if (m_answers.yes) return yes;
+    if (StdinIsTerminal()) {
+        std::fprintf(stderr, "%s: %s [y/N] ", WideToAnsi(caption).c_str(), message.c_str());
+        std::fflush(stderr);
+        std::string line;
+        if (ReadInputLine(line) && (line == "y" || line == "Y" || line == "yes")) return yes;
+        return no;
+    }
+    std::fprintf(stderr, "%s: %s (answered no; --yes answers yes)\n", WideToAnsi(caption).c_str(), message.c_str());
+    return no;
+}
+
+HWND CScriptUserInterface::CreateProgress(HWND, const DialogState& dialog)
+{
+    if (StderrIsTerminal()) {
+        for (const auto& [id, text] : dialog.texts)
+            if (!text.empty()) std::fprintf(stderr, "%s\n", WideToAnsi(text).c_str());
+    }
+    return kProgressWindow;
+}
+
+void CScriptUserInterface::SetProgressText(HWND, int, std::u16string_view text)
+{
+    if (StderrIsTerminal() && !text.empty()) std::fprintf(stderr, "%s\n", WideToAnsi(text).c_str());
+}
+
+void CScriptUserInterface::DestroyProgress(HWND) {}
+
+HWND CScriptUserInterface::ActiveWindow() { return kCommandWindow; }

@@ -1,0 +1,59 @@
+// The user interface of the scriptable commands: dialogs are answered from
+// the command's options, secrets come from standard input (one line per
+// question) or from the terminal without echo, message boxes go to standard
+// error as "Error: <text>", and the progress window's texts go to standard
+// error when it is a terminal.
+#pragma once
+
+#include <optional>
+#include <string>
+
+#include "platform/ui.h"
+
+struct ScriptAnswers {
+    // "Add a new group": the new group's name.
+    std::optional<std::u16string> groupName;
+    // The host dialog in its add or edit mode: answered by the command.
+    bool answerHostDialog = false;
+    // The host dialog's fields; a field without a value keeps the text the
+    // dialog came with.
+    std::optional<std::u16string> host;
+    std::optional<std::u16string> port;
+    std::optional<std::u16string> login;
+    // The host password is read as a secret (standard input or terminal).
+    bool hostPasswordFromInput = false;
+    // Questions (message boxes and confirmation dialogs) are answered yes.
+    bool yes = false;
+};
+
+class CScriptUserInterface final : public IUserInterface {
+public:
+    explicit CScriptUserInterface(ScriptAnswers answers) : m_answers(std::move(answers)) {}
+    ~CScriptUserInterface() override = default;
+    CScriptUserInterface(const CScriptUserInterface&) = delete;
+    CScriptUserInterface& operator=(const CScriptUserInterface&) = delete;
+
+    ScriptAnswers& Answers() { return m_answers; }
+    // An error was shown, or a dialog could not be answered.
+    bool Failed() const { return m_bFailed; }
+    // Reports an error of the command itself the same way.
+    void Error(const std::string& text);
+
+    int DoModal(HWND owner, DialogState& dialog) override;
+    int ShowMessage(HWND owner, std::u16string_view text, std::u16string_view caption, UINT type) override;
+    HWND CreateProgress(HWND parent, const DialogState& dialog) override;
+    void SetProgressText(HWND window, int controlId, std::u16string_view text) override;
+    void DestroyProgress(HWND window) override;
+    HWND ActiveWindow() override;
+
+private:
+    int AnswerHostDialog(DialogState& dialog);
+    int AnswerPasswordDialog(DialogState& dialog);
+    // A dialog no option answers: a form on the terminal, else a failure.
+    int Unanswered(DialogState& dialog);
+    int PromptForm(DialogState& dialog);
+
+    ScriptAnswers m_answers;
+    bool m_bFailed = false;
+    int m_nHostDialogs = 0;
+};

@@ -1,0 +1,65 @@
+#include "platform/terminal.h"
+
+#include <termios.h>
+#include <unistd.h>
+
+#include <cstdio>
+
+#include "platform/text.h"
+
+namespace {
+
+// Turns terminal echo off for its lifetime.
+class EchoOff {
+public:
+    explicit EchoOff(int fd) : m_fd(fd)
+    {
+        if (::tcgetattr(m_fd, &m_saved) != 0) return;
+        termios quiet = m_saved;
+        quiet.c_lflag &= ~static_cast<tcflag_t>(ECHO);
+        quiet.c_lflag |= ECHONL;
+        m_active = ::tcsetattr(m_fd, TCSAFLUSH, &quiet) == 0;
+    }
+    ~EchoOff()
+    {
+        if (m_active) ::tcsetattr(m_fd, TCSAFLUSH, &m_saved);
+    }
+    EchoOff(const EchoOff&) = delete;
+    EchoOff& operator=(const EchoOff&) = delete;
+
+private:
+    int m_fd;
+    termios m_saved{};
+    bool m_active = false;
+};
+
+}  // namespace
+
+bool StdinIsTerminal() { return ::isatty(STDIN_FILENO) == 1; }
+bool StdoutIsTerminal() { return ::isatty(STDOUT_FILENO) == 1; }
+bool StderrIsTerminal() { return ::isatty(STDERR_FILENO) == 1; }
+
+bool ReadInputLine(std::string& line)
+{
+    WipeString(line);
+    line.reserve(1024);  // a secret rarely outgrows it, so no stray copies are left
+    bool any = false;
+    for (;;) {
+        const int c = std::fgetc(stdin);
+        if (c == EOF) return any;
+        any = true;
+        if (c == '\n') break;
+        line.push_back(static_cast<char>(c));
+    }
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    return true;
+}
+
+bool ReadSecretLine(const std::string& prompt, std::string& secret)
+{
+    if (!StdinIsTerminal()) return ReadInputLine(secret);
+    std::fputs(prompt.c_str(), stderr);
+    std::fflush(stderr);
+    EchoOff quiet(STDIN_FILENO);
+    return ReadInputLine(secret);
+}

@@ -1,0 +1,18 @@
+// The process's standard streams as a terminal or as plain files: whether a
+// stream is a terminal, line input, and secrets typed without echo.
+#pragma once
+
+#include <string>
+
+bool StdinIsTerminal();
+bool StdoutIsTerminal();
+bool StderrIsTerminal();
+
+// Reads one line from standard input without its line end; false at the end
+// of input (or on an error) before any character.
+bool ReadInputLine(std::string& line);
+
+// Reads one secret line. On a terminal: shows `prompt` on the terminal and
+// reads with echo off. Otherwise: one line of standard input, no prompt.
+// False at the end of input. The caller wipes `secret` after use.
+bool ReadSecretLine(const std::string& prompt, std::string& secret);
