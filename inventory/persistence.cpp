@@ -199,15 +199,45 @@ int CHostNode::Load(IStream* stream, bool* encrypt)
     return 0;
 }
 
+namespace {
+
+// The bytes the inventory takes in its plain form, so that the stream can
+// make room once instead of growing under every host's XML.
+std::uint64_t PlainInventorySize(CRootNode& root)
+{
+    std::uint64_t size = 12;  // marker and group count
+    for (auto& group : root.GetChildren()) {
+        size += 8 + 2 * (group->Name().size() + 1);
+        for (auto& child : group->GetChildren()) {
+            const auto& host = static_cast<CHostNode&>(*child);
+            size += 16 + 2 * (host.m_bstrHost.size() + IntToDecimal(host.m_nPort).size() + host.m_bstrXml.size());
+        }
+    }
+    return size;
+}
+
+}  // namespace
+
 HRESULT SaveInventory(CRootNode& root, IStream* stream)
 {
     if (stream == nullptr) return E_POINTER;
     g_bDirty = false;
+    if (!root.m_bSavePasswords) {
+        // A hint only: a stream that cannot make room is written all the same.
+        std::uint64_t position = 0;
+        if (SUCCEEDED(stream->Seek(0, STREAM_SEEK_CUR, &position)))
+            stream->SetSize(position + PlainInventorySize(root));
+    }
     CStreamWriter writer(stream);
     writer.WriteU32(4);
     writer.WriteWide(std::u16string_view(u"1\0", 2));
     HRESULT hr = writer.Result();
     if (SUCCEEDED(hr)) hr = root.Save(stream, root.m_bSavePasswords);
+    if (SUCCEEDED(hr) && !root.m_bSavePasswords) {
+        // The room made above ends exactly where the inventory does.
+        std::uint64_t end = 0;
+        if (SUCCEEDED(stream->Seek(0, STREAM_SEEK_CUR, &end))) stream->SetSize(end);
+    }
     if (FAILED(hr)) {
         g_bDirty = true;
         return hr;

@@ -1,6 +1,8 @@
 #include "inventory/stream_io.h"
 
 #include <algorithm>
+#include <bit>
+#include <cstring>
 
 namespace {
 constexpr std::uint32_t kChunk = 64 * 1024;
@@ -45,12 +47,23 @@ bool CStreamReader::ReadWide(std::uint32_t count, std::u16string& out)
         m_failed = true;
         return false;
     }
-    std::string bytes;
-    if (!ReadBytes(count * 2, bytes)) return false;
-    out.resize(count);
-    for (std::uint32_t i = 0; i < count; ++i)
-        out[i] = static_cast<char16_t>(static_cast<std::uint8_t>(bytes[2 * i]) |
-                                       (static_cast<std::uint8_t>(bytes[2 * i + 1]) << 8));
+    if (m_failed) return false;
+    // Grows chunk by chunk like ReadBytes, so a damaged count costs no more
+    // than the data really there.
+    while (out.size() < count) {
+        const std::size_t want = std::min<std::size_t>(kChunk / 2, count - out.size());
+        const std::size_t at = out.size();
+        out.resize(at + want);
+        ULONG read = 0;
+        const ULONG bytes = static_cast<ULONG>(want * 2);
+        if (FAILED(m_stream->Read(out.data() + at, bytes, &read)) || read != bytes) {
+            out.clear();
+            m_failed = true;
+            return false;
+        }
+    }
+    if constexpr (std::endian::native == std::endian::big)
+        for (auto& c : out) c = static_cast<char16_t>((c >> 8) | (c << 8));
     return true;
 }
 
@@ -86,10 +99,14 @@ void CStreamWriter::WriteBytes(const void* data, std::size_t size)
 
 void CStreamWriter::WriteWide(std::u16string_view text)
 {
-    std::string bytes(text.size() * 2, '\0');
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        bytes[2 * i] = static_cast<char>(text[i] & 0xFF);
-        bytes[2 * i + 1] = static_cast<char>(text[i] >> 8);
+    if constexpr (std::endian::native == std::endian::little) {
+        WriteBytes(text.data(), text.size() * sizeof(char16_t));
+    } else {
+        std::string bytes(text.size() * 2, '\0');
+        for (std::size_t i = 0; i < text.size(); ++i) {
+            bytes[2 * i] = static_cast<char>(text[i] & 0xFF);
+            bytes[2 * i + 1] = static_cast<char>(text[i] >> 8);
+        }
+        WriteBytes(bytes.data(), bytes.size());
     }
-    WriteBytes(bytes.data(), bytes.size());
 }

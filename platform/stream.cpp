@@ -97,12 +97,17 @@ public:
         }
         if (n != cb) result = STG_E_MEDIUMFULL;
         auto& bytes = m_block->bytes;
+        const auto* source = static_cast<const std::uint8_t*>(pv);
         try {
-            if (bytes.size() < m_position + n) bytes.resize(m_position + n);
+            if (m_position == bytes.size()) {
+                bytes.insert(bytes.end(), source, source + n);  // appending: no zero fill first
+            } else {
+                if (bytes.size() < m_position + n) bytes.resize(m_position + n);
+                if (n != 0) std::memcpy(bytes.data() + m_position, source, n);
+            }
         } catch (const std::bad_alloc&) {
             return E_OUTOFMEMORY;
         }
-        if (n != 0) std::memcpy(bytes.data() + m_position, pv, n);
         m_position += n;
         if (pcbWritten) *pcbWritten = static_cast<ULONG>(n);
         return result;

@@ -1,18 +1,28 @@
 #!/usr/bin/env bash
 # Builds Ferrodex and runs the whole test suite: once in a normal build with
 # warnings as errors, once under AddressSanitizer and UndefinedBehaviorSanitizer.
+# The normal run also deploys the real engine package to a local test host.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 ./scripts/setup.sh
-if [ -x scripts/setup-peers.sh ]; then
-  ./scripts/setup-peers.sh
-fi
+./scripts/setup-peers.sh
 
 jobs=$(nproc)
 for preset in ci asan; do
   echo "== $preset build =="
   cmake --preset "$preset" >/dev/null
   cmake --build --preset "$preset" -j "$jobs"
+  if [ "$preset" = ci ]; then
+    # The engine package, made and signed with this build tree's key in a
+    # registry of its own, for the deployment test.
+    engine_dir=build/ci/engine
+    FERRODEX_REGISTRY=$(mktemp -d) tools/engine-package.sh build/ci "$engine_dir" >/dev/null
+    FDX_ENGINE_PACKAGE=$(ls "$PWD/$engine_dir"/lshw-*.tar.gz | head -n 1)
+    FDX_ENGINE_VERSION=$(basename "$FDX_ENGINE_PACKAGE" .tar.gz)
+    export FDX_ENGINE_PACKAGE FDX_ENGINE_VERSION=${FDX_ENGINE_VERSION#lshw-}
+  else
+    unset FDX_ENGINE_PACKAGE FDX_ENGINE_VERSION
+  fi
   echo "== $preset tests =="
-  ctest --preset "$preset" -j "$jobs" --timeout 600
+  ctest --preset "$preset" -j "$jobs" --timeout 900
 done
