@@ -1,0 +1,52 @@
+// One `node` element of a host's lshw XML, with its rows and, nested as the
+// elements are, the hardware nodes of its child `node` elements.
+#pragma once
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "hardware/general_node.h"
+#include "hardware/row_list.h"
+#include "inventory/console_node.h"
+#include "platform/xml.h"
+
+// {87B61023-10E1-48E6-953D-1EBDB46E44C9}
+inline constexpr GUID kHardwareNodeType = MakeGuid("87B61023-10E1-48E6-953D-1EBDB46E44C9");
+
+class CHardwareNode : public CConsoleNode {
+public:
+    // Deepest nesting of `node` elements that is built; deeper ones are
+    // left out so that no input can exhaust the stack.
+    static constexpr int kMaxDepth = 64;
+
+    // Builds the node and its whole subtree from `element`. Never fails as
+    // a whole: an error inside leaves the node with what was read so far.
+    CHardwareNode(com_ptr<IXMLDOMNode> element, CConsoleNode* parent, int depth = 1);
+    ~CHardwareNode() override;
+
+    std::u16string GetDisplayText(int column) override;
+    const GUID& GetNodeType() override;
+    int GetImageIndex() override;
+    // Inserts "general" and the hardware children under the node, once.
+    HRESULT OnExpand(IConsoleNameSpace2* nameSpace, IConsole* console, HSCOPEITEM item) override;
+    // Shows the node's rows unless it was expanded into "general" and its
+    // children.
+    HRESULT OnShow(bool viewFlag, IConsole* console, BOOL show, HSCOPEITEM item) override;
+
+    com_ptr<IXMLDOMNode> m_spElement;
+    com_ptr<IXMLDOMNode> m_spXmlCursor;
+    CConsoleNode* m_pParent;  // not owned
+    std::unique_ptr<CGeneralNode> m_pGeneral;
+    RowList m_values;
+    RowList m_names;
+    // The CPropertyItems of the last show, kept apart from the hardware
+    // children in m_children.
+    Children m_items;
+
+private:
+    void ReadChildren(int depth);
+    void AddRow(std::u16string name, std::u16string value);
+    void ReadCapabilities(const com_ptr<IXMLDOMNode>& container);
+    void ReadPairs(const com_ptr<IXMLDOMNode>& container, std::u16string_view nameAttribute);
+};

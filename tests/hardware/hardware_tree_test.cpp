@@ -1,0 +1,316 @@
+// Hardware trees built from real lshw outputs and from small documents for
+// each corner of the format, and every way the build can fail.
+#include <gtest/gtest.h>
+
+#include <functional>
+
+#include "hardware/hardware_tree.h"
+#include "tests/hardware/hardware_test_util.h"
+#include "tests/support/scripted_ui.h"
+
+namespace {
+
+using namespace hwtest;
+
+// Every node of a tree, depth first.
+void Walk(const CConsoleNode& node, const std::function<void(const CHardwareNode&, int)>& visit, int depth = 1)
+{
+    for (const auto& child : node.GetChildren()) {
+        const auto& hardware = dynamic_cast<const CHardwareNode&>(*child);
+        visit(hardware, depth);
+        Walk(hardware, visit, depth + 1);
+    }
+}
+
+// --- Real outputs --------------------------------------------------------
+
+class RealOutputTest : public ::testing::TestWithParam<const char*> {};
+
+TEST_P(RealOutputTest, BuildsTheWholeMachine)
+{
+    CScopedScriptedUi ui;
+    auto host = HostWithXml(LshwFile(GetParam()));
+    ASSERT_FALSE(host->m_bstrXml.empty());
+    EXPECT_EQ(BuildHardwareTree(*host), 0);
+    EXPECT_EQ(host->m_hrXml, S_OK);
+    EXPECT_TRUE(ui.Messages().empty());
+
+    // The top element's rows: capabilities one per row, text then id.
+    const Rows top = GeneralRows(*host);
+    ASSERT_GE(top.size(), 4u);
+    EXPECT_EQ(top[0], Row(u"description", u"Computer"));
+    EXPECT_EQ(top[1], Row(u"width", u"64"));
+    EXPECT_EQ(top[2], Row(u"Symmetric Multi-Processing", u"smp"));
+
+    EXPECT_EQ(ChildIds(*host), std::vector<std::u16string>{u"core"});
+    const CHardwareNode* core = Find(*host, {u"core"});
+    ASSERT_NE(core, nullptr);
+    EXPECT_EQ(ChildIds(*core), (std::vector<std::u16string>{u"memory", u"cpu", u"pci", u"pnp00:00", u"pnp00:01"}));
+
+    const CHardwareNode* memory = Find(*host, {u"core", u"memory"});
+    ASSERT_NE(memory, nullptr);
+    EXPECT_EQ(Value(*memory, u"size"), u"24 Gb");
+    EXPECT_EQ(Value(*memory, u"hints"), u"");  // not a container: one row with its (empty) text
+
+    const CHardwareNode* cpu = Find(*host, {u"core", u"cpu"});
+    ASSERT_NE(cpu, nullptr);
+    EXPECT_EQ(Value(*cpu, u"mathematical co-processor"), u"fpu");
+    // Undescribed capabilities are joined in document order.
+    EXPECT_EQ(Value(*cpu, u"capabilities").substr(0, 25), u"wp, clflush, constant_tsc");
+
+    const CHardwareNode* balloon = Find(*host, {u"core", u"pci", u"generic:0"});
+    ASSERT_NE(balloon, nullptr);
+    EXPECT_EQ(Value(*balloon, u"clock"), u"33 MHz");
+    EXPECT_EQ(Value(*balloon, u"driver"), u"virtio-pci");
+    EXPECT_EQ(Value(*balloon, u"memory"), u"4000000000-400007ffff");
+    EXPECT_EQ(ChildIds(*balloon), std::vector<std::u16string>{u"virtio0"});
+
+    const CHardwareNode* disk = Find(*host, {u"core", u"pci", u"storage", u"virtio1"});
+    ASSERT_NE(disk, nullptr);
+    EXPECT_EQ(NodeRows(*disk)[3], Row(u"logicalname", u"/dev/vda"));
+    EXPECT_EQ(NodeRows(*disk)[4], Row(u"logicalname", u"/"));
+    EXPECT_EQ(Value(*disk, u"mount.fstype"), u"ext4");
+
+    int nodes = 0;
+    Walk(*host, [&](const CHardwareNode& node, int) {
+        ++nodes;
+        EXPECT_EQ(node.m_names.size(), node.m_values.size()) << WideToAnsi(node.Name());
+        EXPECT_FALSE(node.Name().empty());
+        EXPECT_FALSE(node.m_spXmlCursor);
+    });
+    EXPECT_EQ(nodes, 16);  // every `node` element but the top one
+    EXPECT_FALSE(host->m_spXmlCursor);
+}
+
+INSTANTIATE_TEST_SUITE_P(Lshw, RealOutputTest, ::testing::Values("root.xml", "user.xml", "list_wrapped.xml"));
+
+// Rows of a whole tree, for comparing two builds.
+std::vector<std::pair<std::u16string, Rows>> Flatten(const CHostNode& host)
+{
+    std::vector<std::pair<std::u16string, Rows>> all{{u"(top)", GeneralRows(host)}};
+    Walk(host, [&](const CHardwareNode& node, int depth) {
+        all.emplace_back(std::u16string(depth, u' ') + std::u16string(node.Name()), NodeRows(node));
+    });
+    return all;
+}
+
+TEST(HardwareTreeTest, ListWrapperGivesTheSameTreeAsATopNode)
+{
+    auto plain = HostWithXml(LshwFile("root.xml"));
+    auto wrapped = HostWithXml(LshwFile("list_wrapped.xml"));
+    ASSERT_EQ(BuildHardwareTree(*plain), 0);
+    ASSERT_EQ(BuildHardwareTree(*wrapped), 0);
+    EXPECT_EQ(Flatten(*plain), Flatten(*wrapped));
+}
+
+TEST(HardwareTreeTest, AnOrdinaryUserSeesFewerCapabilities)
+{
+    auto root = HostWithXml(LshwFile("root.xml"));
+    auto user = HostWithXml(LshwFile("user.xml"));
+    ASSERT_EQ(BuildHardwareTree(*root), 0);
+    ASSERT_EQ(BuildHardwareTree(*user), 0);
+    const CHardwareNode* network = Find(*root, {u"core", u"pci", u"network"});
+    const CHardwareNode* networkAsUser = Find(*user, {u"core", u"pci", u"network"});
+    ASSERT_TRUE(network && networkAsUser);
+    EXPECT_EQ(Value(*network, u"MSI-X"), u"msix");
+    EXPECT_EQ(Value(*networkAsUser, u"MSI-X"), u"<none>");
+    EXPECT_EQ(network->m_names.size(), networkAsUser->m_names.size() + 1);
+}
+
+TEST(HardwareTreeTest, ListOfOneClassReadsItsFirstNodeAsTheTop)
+{
+    // `lshw -class processor`: the processor is the top element; it has
+    // no hardware children, so a scan of it would fail, but its rows are
+    // read like any top element's (undescribed capabilities give rows
+    // with an empty name).
+    auto host = HostWithXml(LshwFile("list_processor.xml"));
+    EXPECT_EQ(BuildHardwareTree(*host), 0);
+    EXPECT_TRUE(host->GetChildren().empty());
+    const Rows top = GeneralRows(*host);
+    ASSERT_GE(top.size(), 5u);
+    EXPECT_EQ(top[0], Row(u"product", u"AMD EPYC"));
+    EXPECT_NE(std::find(top.begin(), top.end(), Row(u"", u"wp")), top.end());
+    EXPECT_NE(std::find(top.begin(), top.end(), Row(u"mathematical co-processor", u"fpu")), top.end());
+}
+
+// --- Small documents -------------------------------------------------------
+
+std::unique_ptr<CHostNode> Build(std::u16string xmlText, int expected = 0)
+{
+    auto host = HostWithXml(std::move(xmlText));
+    EXPECT_EQ(BuildHardwareTree(*host), expected);
+    return host;
+}
+
+TEST(HardwareTreeTest, CapabilitiesAtNodeLevelPutDescribedOnesFirst)
+{
+    auto host = Build(
+        u"<node id='pc'><node id='cpu'><capabilities>"
+        u"<capability id='wp'/><capability id='fpu'>mathematical co-processor</capability><capability id='vme'></capability>"
+        u"</capabilities><product>X</product></node></node>");
+    const CHardwareNode* cpu = Find(*host, {u"cpu"});
+    ASSERT_NE(cpu, nullptr);
+    EXPECT_EQ(NodeRows(*cpu), (Rows{{u"mathematical co-processor", u"fpu"}, {u"capabilities", u"wp, vme"}, {u"product", u"X"}}));
+}
+
+TEST(HardwareTreeTest, CapabilitiesAtHostLevelGiveOneRowEach)
+{
+    auto host = Build(
+        u"<node id='pc'><capabilities><capability id='fpu'>mathematical co-processor</capability>"
+        u"<capability id='wp'/><capability id='vme'/></capabilities><node id='cpu'/></node>");
+    EXPECT_EQ(GeneralRows(*host), (Rows{{u"mathematical co-processor", u"fpu"}, {u"", u"wp"}, {u"", u"vme"}}));
+}
+
+TEST(HardwareTreeTest, ContainersAndQuantitiesAreExpandedOnlyBelowTheTop)
+{
+    auto host = Build(
+        u"<node id='pc'><size>1024</size><configuration><setting id='boot' value='normal'/></configuration>"
+        u"<node id='nic'>"
+        u"<configuration><setting id='driver' value='e1000'/><setting id='duplex'/></configuration>"
+        u"<resources><resource type='irq' value='11'/><resource type='ioport'/></resources>"
+        u"<size units='bit/s'>100000000</size><capacity units='bytes'>536870912</capacity>"
+        u"<clock units='Hz'>0</clock><clock/><clock units='MHz'>2400000000</clock>"
+        u"</node></node>");
+    EXPECT_EQ(GeneralRows(*host), (Rows{{u"size", u"1024"}, {u"configuration", u""}}));
+    const CHardwareNode* nic = Find(*host, {u"nic"});
+    ASSERT_NE(nic, nullptr);
+    EXPECT_EQ(NodeRows(*nic), (Rows{{u"driver", u"e1000"},
+                                    {u"duplex", u""},
+                                    {u"irq", u"11"},
+                                    {u"ioport", u""},
+                                    {u"size", u"100000000"},
+                                    {u"capacity", u"512 Mb"},
+                                    {u"clock", u"0"},
+                                    {u"clock", u""},
+                                    {u"clock", u"2400 MHz"}}));
+}
+
+TEST(HardwareTreeTest, CommentsAndStrayTextBecomeRows)
+{
+    auto host = Build(u"<node id='pc'><!-- top note --><node id='a'>loose<!--inner--><vendor>V<!--x-->W</vendor></node></node>");
+    EXPECT_EQ(GeneralRows(*host), (Rows{{u"#comment", u" top note "}}));
+    const CHardwareNode* a = Find(*host, {u"a"});
+    ASSERT_NE(a, nullptr);
+    EXPECT_EQ(NodeRows(*a), (Rows{{u"#text", u"loose"}, {u"#comment", u"inner"}, {u"vendor", u"VW"}}));
+}
+
+TEST(HardwareTreeTest, AnErrorInsideOneNodeStopsOnlyThatNode)
+{
+    // A node without "id" and a setting without "id" both end their own
+    // node's construction; what was read before stays, siblings go on.
+    auto host = Build(
+        u"<node id='pc'><node><vendor>lost</vendor><node id='lost-child'/></node>"
+        u"<node id='half'><vendor>kept</vendor><configuration><setting value='x'/></configuration>"
+        u"<product>lost</product><node id='lost-too'/></node>"
+        u"<node id='after'><vendor>fine</vendor></node></node>");
+    EXPECT_EQ(ChildIds(*host), (std::vector<std::u16string>{u"", u"half", u"after"}));
+    const auto& nameless = AsHardware(host->GetChildren()[0]);
+    EXPECT_TRUE(nameless.m_names.empty());
+    EXPECT_TRUE(nameless.GetChildren().empty());
+    const CHardwareNode* half = Find(*host, {u"half"});
+    ASSERT_NE(half, nullptr);
+    EXPECT_EQ(NodeRows(*half), (Rows{{u"vendor", u"kept"}}));
+    EXPECT_TRUE(half->GetChildren().empty());
+    EXPECT_EQ(NodeRows(*Find(*host, {u"after"})), (Rows{{u"vendor", u"fine"}}));
+}
+
+TEST(HardwareTreeTest, NestsFourLevelsDeep)
+{
+    auto host = Build(
+        u"<node id='l0'><node id='l1'><node id='l2'><node id='l3'><node id='l4'><serial>42</serial></node>"
+        u"</node><node id='l3b'/></node></node></node>");
+    const CHardwareNode* deepest = Find(*host, {u"l1", u"l2", u"l3", u"l4"});
+    ASSERT_NE(deepest, nullptr);
+    EXPECT_EQ(NodeRows(*deepest), (Rows{{u"serial", u"42"}}));
+    EXPECT_EQ(deepest->m_pParent, Find(*host, {u"l1", u"l2", u"l3"}));
+    EXPECT_EQ(ChildIds(*Find(*host, {u"l1", u"l2"})), (std::vector<std::u16string>{u"l3", u"l3b"}));
+}
+
+TEST(HardwareTreeTest, LongIdsAreCutAt256)
+{
+    const std::u16string id(300, u'x');
+    auto host = Build(u"<node id='pc'><node id='" + id + u"'/></node>");
+    ASSERT_EQ(host->GetChildren().size(), 1u);
+    EXPECT_EQ(host->GetChildren()[0]->Name(), id.substr(0, 256));
+}
+
+TEST(HardwareTreeTest, NestingBeyondTheLimitIsLeftOut)
+{
+    std::u16string text;
+    const int depth = 5000;
+    for (int i = 0; i < depth; ++i) text += u"<node id='n'><vendor>v</vendor>";
+    for (int i = 0; i < depth; ++i) text += u"</node>";
+    auto host = Build(text);
+    int deepest = 0;
+    Walk(*host, [&](const CHardwareNode& node, int level) {
+        deepest = std::max(deepest, level);
+        EXPECT_EQ(NodeRows(node), (Rows{{u"vendor", u"v"}}));
+    });
+    EXPECT_EQ(deepest, CHardwareNode::kMaxDepth);
+}
+
+// --- Failures ----------------------------------------------------------------
+
+HRESULT NoXmlService(REFCLSID, IXMLDOMDocument** document)
+{
+    *document = nullptr;
+    return CLASS_E_CLASSNOTAVAILABLE;
+}
+
+TEST(HardwareTreeTest, WithoutAnXmlServiceTheBuildFailsQuietly)
+{
+    CScopedScriptedUi ui;
+    const XmlDocumentFactory previous = SetXmlDocumentFactory(&NoXmlService);
+    auto host = HostWithXml(u"<node id='pc'><node id='a'/></node>");
+    EXPECT_EQ(BuildHardwareTree(*host), 1);
+    SetXmlDocumentFactory(previous);
+    EXPECT_EQ(host->m_hrXml, CLASS_E_CLASSNOTAVAILABLE);
+    EXPECT_TRUE(host->GetChildren().empty());
+    EXPECT_TRUE(ui.Messages().empty());
+}
+
+TEST(HardwareTreeTest, UnreadableDocumentsFailWithoutAMessage)
+{
+    CScopedScriptedUi ui;
+    for (std::u16string text : {u"<node id='pc'><node id='a'></node>", u"Permission denied", u"<other><node id='a'/></other>",
+                                u"<list><other/></list>", u"<list/>", u"<node id='a'/><node id='b'/>"}) {
+        auto host = HostWithXml(text);
+        EXPECT_EQ(BuildHardwareTree(*host), 1) << WideToAnsi(text);
+        EXPECT_TRUE(host->GetChildren().empty());
+        EXPECT_TRUE(host->m_generalNames.empty());
+    }
+    EXPECT_TRUE(ui.Messages().empty());
+}
+
+TEST(HardwareTreeTest, EmptyTextShowsTheMissingFileBox)
+{
+    CScopedScriptedUi ui;
+    auto host = HostWithXml(u"");
+    EXPECT_EQ(BuildHardwareTree(*host), 1);
+    ASSERT_EQ(ui.Messages().size(), 1u);
+    EXPECT_EQ(ui.Messages()[0].text, u"Can't find file: ");
+    EXPECT_EQ(ui.Messages()[0].caption, u"Error");
+    EXPECT_EQ(ui.Messages()[0].type & MB_ICONMASK, MB_ICONERROR);
+    EXPECT_EQ(ui.Messages()[0].type & MB_TYPEMASK, MB_OK);
+}
+
+TEST(HardwareTreeTest, TopWithoutNodesReadsItsRowsButHasNoChildren)
+{
+    auto host = Build(u"<node id='pc'><description>Computer</description></node>");
+    EXPECT_TRUE(host->GetChildren().empty());
+    EXPECT_EQ(GeneralRows(*host), (Rows{{u"description", u"Computer"}}));
+}
+
+TEST(HardwareTreeTest, EveryTruncationOfARealOutputEndsCleanly)
+{
+    const std::u16string text = LshwFile("root.xml");
+    ASSERT_GT(text.size(), 1000u);
+    for (std::size_t n = 0; n < text.size(); n += 97) {
+        auto host = HostWithXml(text.substr(0, n));
+        CScopedScriptedUi ui;  // the empty prefix shows its box
+        EXPECT_EQ(BuildHardwareTree(*host), 1) << n;
+        EXPECT_TRUE(host->GetChildren().empty());
+    }
+}
+
+}  // namespace
