@@ -29,6 +29,9 @@ const ScpCipherInfo kCiphers[] = {
 };
 
 int g_legacyState = -1;  // -1 unknown, 0 missing, 1 loaded
+// Kept for the life of the process (the providers stay loaded).
+OSSL_PROVIDER* g_defaultProvider = nullptr;
+OSSL_PROVIDER* g_legacyProvider = nullptr;
 
 void* scp_zalloc(void*, unsigned items, unsigned size)
 {
@@ -85,8 +88,9 @@ bool scp_crypto_legacy_available()
 {
     if (g_legacyState < 0) {
         // Loading "legacy" replaces the implicit default provider; load both.
-        OSSL_PROVIDER_load(nullptr, "default");
-        g_legacyState = OSSL_PROVIDER_load(nullptr, "legacy") ? 1 : 0;
+        g_defaultProvider = OSSL_PROVIDER_load(nullptr, "default");
+        g_legacyProvider = OSSL_PROVIDER_load(nullptr, "legacy");
+        g_legacyState = g_legacyProvider ? 1 : 0;
         if (g_legacyState) {
             EVP_CIPHER* bf = EVP_CIPHER_fetch(nullptr, "BF-CBC", nullptr);
             g_legacyState = bf ? 1 : 0;

@@ -1,0 +1,395 @@
+// Unit tests of the upload library's pieces that need no network: pattern
+// matcher, quirk detection, host-key store, error texts, allocation table,
+// bounded reader, SFTP codec, acknowledgements and the open-files table.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "platform/registry.h"
+#include "platform/text.h"
+#include "scp/scp.h"
+#include "scp/scp_job.h"
+#include "scp/scp_match.h"
+#include "scp/scp_mem.h"
+#include "scp/scp_sftp.h"
+#include "scp/scp_ssh.h"
+#include "scp/scp_store.h"
+#include "tests/support/temp_dir.h"
+
+namespace {
+
+TEST(ScpMatch, PatternsOfTheQuirkTable)
+{
+    struct Case {
+        const char* pattern;
+        const char* text;
+        bool match;
+    };
+    const Case cases[] = {
+        {"* VShell", "2.0.12 VShell", true},
+        {"* VShell", "2.0.12 VShell extra", false},
+        {"2.1.0*", "2.1.0 SSH Secure Shell", true},
+        {"2.1.0*", "2.1.1", false},
+        {"2.1 *", "2.1 x", true},
+        {"2.1 *", "2.1.0 x", false},
+        {"OpenSSH_2.[5-9]*", "OpenSSH_2.5.2", true},
+        {"OpenSSH_2.[5-9]*", "OpenSSH_2.4.9", false},
+        {"OpenSSH_3.[0-2]*", "OpenSSH_3.2.3p1", true},
+        {"OpenSSH_3.[0-2]*", "OpenSSH_3.3", false},
+        {"[^a-c]x", "dx", true},
+        {"[^a-c]x", "bx", false},
+        {"[]]", "]", true},
+        {"\\*", "*", true},
+        {"\\*", "a", false},
+        {"a?c", "abc", true},
+        {"a?c", "ac", false},
+        {"*", "", true},
+        {"**a**", "bab", true},
+        {"[abc", "a", false},  // a set without its end matches nothing
+        {"", "", true},
+        {"", "a", false},
+    };
+    for (const Case& c : cases) EXPECT_EQ(scp_match_pattern(c.pattern, c.text), c.match) << c.pattern << " / " << c.text;
+}
+
+TEST(ScpMatch, QuirksDetectedFromServerVersions)
+{
+    int detect[SCP_QUIRK_COUNT];
+    for (int& q : detect) q = SCP_QUIRK_DETECT;
+    const unsigned shortHmac = 1u << SCP_QUIRK_SHORT_HMAC, noSecret = 1u << SCP_QUIRK_KDF_NO_SECRET,
+                   rsaPad = 1u << SCP_QUIRK_RSA_SIG_PAD, pkId = 1u << SCP_QUIRK_PK_SESSION_ID;
+    struct Case {
+        const char* version;
+        unsigned quirks;
+    };
+    const Case cases[] = {
+        {"2.1.0 SSH Secure Shell", shortHmac},
+        {"2.0.0 SSH Secure Shell", shortHmac | noSecret},
+        {"2.0.10 F-Secure", shortHmac | noSecret},
+        {"2.0.12 VShell", 0},
+        {"2.3.0 x", shortHmac},
+        {"OpenSSH_2.5.2", rsaPad},
+        {"OpenSSH_2.1.1", pkId},
+        {"OpenSSH_3.1p1", rsaPad},
+        {"OpenSSH_9.2p1 Debian-2+deb12u3", 0},
+        {"paramiko_2.12.0", 0},
+    };
+    for (const Case& c : cases) EXPECT_EQ(scp_detect_quirks(c.version, detect), c.quirks) << c.version;
+
+    int forced[SCP_QUIRK_COUNT];
+    for (int& q : forced) q = SCP_QUIRK_OFF;
+    EXPECT_EQ(scp_detect_quirks("2.0.0 SSH Secure Shell", forced), 0u);
+    forced[SCP_QUIRK_NO_GEX] = SCP_QUIRK_ON;
+    EXPECT_EQ(scp_detect_quirks("OpenSSH_9.2p1", forced), 1u << SCP_QUIRK_NO_GEX);
+}
+
+TEST(ScpHostKeyStore, ValueNamesEscapeTheSpecialCharacters)
+{
+    char name[128];
+    ASSERT_TRUE(scp_hostkey_value_name("rsa2", 22, ".host name", name, sizeof name));
+    EXPECT_STREQ(name, "rsa2@22:%2Ehost%20name");
+    ASSERT_TRUE(scp_hostkey_value_name("dss", 2222, "a.b\\c*d?e%f\x01g\x7f", name, sizeof name));
+    EXPECT_STREQ(name, "dss@2222:a.b%5Cc%2Ad%3Fe%25f%01g%7F");
+    ASSERT_TRUE(scp_hostkey_value_name("rsa2", 22, "", name, sizeof name));
+    EXPECT_STREQ(name, "rsa2@22:");
+    // Too small: refused, never cut.
+    EXPECT_FALSE(scp_hostkey_value_name("rsa2", 22, ".host", name, 15));
+    EXPECT_TRUE(scp_hostkey_value_name("rsa2", 22, ".host", name, 16));
+}
+
+TEST(ScpHostKeyStore, LookupTellsMatchUnknownAndChanged)
+{
+    TempRegistry registry;
+    EXPECT_EQ(scp_hostkey_lookup("rsa2", 22, "h", "0x23,0xabc"), SCP_HOSTKEY_UNKNOWN);
+    ASSERT_EQ(scp_hostkey_remember("rsa2", 22, "h", "0x23,0xabc"), 0);
+    EXPECT_EQ(scp_hostkey_lookup("rsa2", 22, "h", "0x23,0xabc"), SCP_HOSTKEY_MATCH);
+    EXPECT_EQ(scp_hostkey_lookup("rsa2", 22, "h", "0x23,0xabd"), SCP_HOSTKEY_CHANGED);
+    EXPECT_EQ(scp_hostkey_lookup("rsa2", 22, "h", "0x23,0xab"), SCP_HOSTKEY_CHANGED);   // stored is longer
+    EXPECT_EQ(scp_hostkey_lookup("rsa2", 22, "h", "0x23,0xabcd"), SCP_HOSTKEY_CHANGED); // stored is shorter
+    EXPECT_EQ(scp_hostkey_lookup("rsa2", 23, "h", "0x23,0xabc"), SCP_HOSTKEY_UNKNOWN);
+    EXPECT_EQ(scp_hostkey_lookup("dss", 22, "h", "0x23,0xabc"), SCP_HOSTKEY_UNKNOWN);
+    // A value that is not a string counts as absent.
+    RegWriteDword(HKEY_CURRENT_USER, u"Software\\Quillon\\Corvel\\SshHostKeys", u"rsa2@22:n", 5);
+    EXPECT_EQ(scp_hostkey_lookup("rsa2", 22, "n", "0x1"), SCP_HOSTKEY_UNKNOWN);
+    // The stored text carries its terminator, as a registry string does.
+    std::u16string stored;
+    ASSERT_TRUE(RegReadString(HKEY_CURRENT_USER, u"Software\\Quillon\\Corvel\\SshHostKeys", u"rsa2@22:h", stored));
+    EXPECT_EQ(WideToAnsi(stored), "0x23,0xabc");
+}
+
+TEST(ScpErrors, TextsAreCutAndTerminated)
+{
+    char text[128];
+    scp_format_error(0, text, sizeof text);
+    EXPECT_STREQ(text, "No errors");
+    scp_format_error(18, text, sizeof text);
+    EXPECT_STREQ(text, "Fatal error: Out of memory");
+    scp_format_error(33, text, sizeof text);
+    EXPECT_STREQ(text, "Connection abandoned");
+    for (int code : {-1, 34, 1000}) {
+        scp_format_error(code, text, sizeof text);
+        EXPECT_STREQ(text, "Unknown error");
+    }
+    char small[5];
+    std::memset(small, 'x', sizeof small);
+    scp_format_error(0, small, sizeof small);
+    EXPECT_STREQ(small, "No e");
+    char one[1] = {'x'};
+    scp_format_error(5, one, 1);
+    EXPECT_EQ(one[0], '\0');
+}
+
+TEST(ScpAllocator, SweepFreesWhatIsLeftAndFullTableStillWorks)
+{
+    scp_alloc_reset();
+    void* a = scp_alloc(10);
+    void* b = scp_alloc(20);
+    ASSERT_TRUE(a && b);
+    EXPECT_EQ(scp_alloc_count(), 2);
+    b = scp_realloc(b, 100000);
+    ASSERT_TRUE(b);
+    EXPECT_EQ(scp_alloc_count(), 2);
+    scp_free(a);
+    EXPECT_EQ(scp_alloc_count(), 1);
+    scp_alloc_sweep();  // frees b (the leak checker would report it otherwise)
+    EXPECT_EQ(scp_alloc_count(), 0);
+
+    std::vector<void*> blocks;
+    for (int i = 0; i < kScpAllocSlots; ++i) blocks.push_back(scp_alloc(8));
+    EXPECT_EQ(scp_alloc_count(), kScpAllocSlots);
+    void* untracked = scp_alloc(8);
+    ASSERT_NE(untracked, nullptr);
+    EXPECT_EQ(scp_alloc_count(), kScpAllocSlots);
+    scp_free(untracked);  // not in the table, freed all the same
+    scp_alloc_sweep();
+    EXPECT_EQ(scp_alloc_count(), 0);
+}
+
+TEST(ScpReader, AccessorsRefuseTruncatedAndOversizedInput)
+{
+    const std::uint8_t bytes[] = {0, 0, 0, 3, 'a', 'b', 'c', 0xff, 0xff, 0xff, 0xff, 1};
+    ScpReader r = scp_reader(bytes, sizeof bytes);
+    const std::uint8_t* p = nullptr;
+    std::size_t n = 0;
+    EXPECT_FALSE(scp_get_string(&r, &p, &n, 2));  // over the limit
+    EXPECT_EQ(r.off, 0u);
+    ASSERT_TRUE(scp_get_string(&r, &p, &n, 3));
+    EXPECT_EQ(std::string(reinterpret_cast<const char*>(p), n), "abc");
+    ScpReader giant = r;
+    EXPECT_FALSE(scp_get_string(&giant, &p, &n, SIZE_MAX));  // length 4 GiB - 1, 1 byte left
+    EXPECT_EQ(giant.off, r.off);
+    std::uint64_t v64 = 0;
+    EXPECT_FALSE(scp_get_u64(&r, &v64));
+    std::uint32_t v = 0;
+    ASSERT_TRUE(scp_get_u32(&r, &v));
+    EXPECT_EQ(v, 0xffffffffu);
+    bool flag = false;
+    ASSERT_TRUE(scp_get_bool(&r, &flag));
+    EXPECT_TRUE(flag);
+    EXPECT_FALSE(scp_get_byte(&r, reinterpret_cast<std::uint8_t*>(&v)));
+    EXPECT_EQ(scp_remaining(&r), 0u);
+}
+
+std::vector<std::uint8_t> Body(std::initializer_list<int> bytes)
+{
+    std::vector<std::uint8_t> out;
+    for (int b : bytes) out.push_back(static_cast<std::uint8_t>(b));
+    return out;
+}
+
+TEST(ScpSftp, RequestsAreFramedWithLengthTypeAndId)
+{
+    scp_alloc_reset();
+    ScpBuf buf{};
+    ASSERT_EQ(scp_sftp_begin(&buf, SSH_FXP_INIT, 0), 0);
+    ASSERT_EQ(scp_buf_put_u32(&buf, 3), 0);
+    scp_sftp_end(&buf, 0);
+    EXPECT_EQ(std::vector<std::uint8_t>(buf.data, buf.data + buf.len), Body({0, 0, 0, 5, 1, 0, 0, 0, 3}));
+    buf.len = 0;
+    ASSERT_EQ(scp_sftp_begin(&buf, SSH_FXP_STAT, 256), 0);
+    ASSERT_EQ(scp_buf_put_cstring(&buf, "/t"), 0);
+    scp_sftp_end(&buf, 0);
+    EXPECT_EQ(std::vector<std::uint8_t>(buf.data, buf.data + buf.len),
+              Body({0, 0, 0, 11, 17, 0, 0, 1, 0, 0, 0, 0, 2, '/', 't'}));
+    scp_buf_free(&buf);
+    EXPECT_EQ(scp_alloc_count(), 0);
+}
+
+TEST(ScpSftp, RepliesParseAndEveryTruncationFails)
+{
+    struct Case {
+        std::vector<std::uint8_t> body;
+        std::uint8_t type;
+    };
+    const Case cases[] = {
+        // STATUS with message and language, id 256, code 3
+        {Body({101, 0, 0, 1, 0, 0, 0, 0, 3, 0, 0, 0, 2, 'n', 'o', 0, 0, 0, 0}), SSH_FXP_STATUS},
+        // HANDLE "h1"
+        {Body({102, 0, 0, 1, 0, 0, 0, 0, 2, 'h', '1'}), SSH_FXP_HANDLE},
+        // ATTRS with size, uid/gid, permissions 040755, times and one extension
+        {Body({105, 0, 0, 1, 0, 0x80, 0, 0, 0x0f, 0, 0, 0, 0, 0, 0, 0, 9, 0, 0, 0, 1, 0, 0, 0, 2, 0, 0, 0x41, 0xed,
+               0, 0, 0, 5, 0, 0, 0, 6, 0, 0, 0, 1, 0, 0, 0, 1, 'k', 0, 0, 0, 1, 'v'}),
+         SSH_FXP_ATTRS},
+    };
+    for (const Case& c : cases) {
+        ScpSftpReply reply{};
+        ASSERT_EQ(scp_sftp_parse_reply(c.body.data(), c.body.size(), &reply), 0);
+        EXPECT_EQ(reply.type, c.type);
+        EXPECT_EQ(reply.id, 256u);
+        for (std::size_t cut = 0; cut < c.body.size(); ++cut) {
+            // A STATUS may end right after its code.
+            if (c.type == SSH_FXP_STATUS && cut >= 9) continue;
+            EXPECT_EQ(scp_sftp_parse_reply(c.body.data(), cut, &reply), 16) << "cut at " << cut;
+        }
+    }
+    ScpSftpReply attrs{};
+    ASSERT_EQ(scp_sftp_parse_reply(cases[2].body.data(), cases[2].body.size(), &attrs), 0);
+    EXPECT_EQ(attrs.attrs.size, 9u);
+    EXPECT_EQ(attrs.attrs.permissions, 040755u);
+    EXPECT_EQ(attrs.attrs.atime, 5u);
+    EXPECT_EQ(attrs.attrs.mtime, 6u);
+    ScpSftpReply handle{};
+    ASSERT_EQ(scp_sftp_parse_reply(cases[1].body.data(), cases[1].body.size(), &handle), 0);
+    EXPECT_EQ(std::string(reinterpret_cast<const char*>(handle.handle), handle.handleLen), "h1");
+    // A handle longer than 256 bytes is refused.
+    std::vector<std::uint8_t> big = Body({102, 0, 0, 1, 0, 0, 0, 1, 1});
+    big.resize(big.size() + 257, 'x');
+    EXPECT_EQ(scp_sftp_parse_reply(big.data(), big.size(), &handle), 16);
+}
+
+TEST(ScpSftp, StatusCodesMapToLibraryCodes)
+{
+    const int expected[] = {17, 17, 4, 25, 17, 17, 26, 26, 31, 17, 17};
+    for (std::uint32_t status = 0; status < 11; ++status)
+        EXPECT_EQ(scp_sftp_status_code(status), expected[status]) << status;
+    EXPECT_EQ(scp_sftp_status_code(0xffffffffu), 17);
+}
+
+// A job without a session: its reads end at the pending bytes.
+class DetachedJob : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        scp_alloc_reset();
+        ASSERT_EQ(scp_job_create(&m_job, &m_options), 0);
+    }
+    void TearDown() override
+    {
+        scp_job_destroy(m_job);
+        EXPECT_EQ(scp_alloc_count(), 0);
+        scp_alloc_sweep();
+    }
+    void Pending(const std::string& bytes)
+    {
+        m_job->pending.len = 0;
+        ASSERT_EQ(scp_buf_put(&m_job->pending, bytes.data(), bytes.size()), 0);
+    }
+    ScpJobOptions m_options{};
+    JobInfo* m_job = nullptr;
+};
+
+TEST_F(DetachedJob, ReadAckCodes)
+{
+    struct Case {
+        std::string bytes;
+        int code;
+        std::size_t left;
+    };
+    const Case cases[] = {
+        {std::string(1, '\0') + "rest", 0, 4},
+        {"\x01scp: warning\nnext", 16, 4},
+        {"\x02scp: fatal\n", 17, 0},
+        {"\x07odd", 17, 0},
+        {"", 30, 0},
+        {"\x01no line end", 16, 0},
+        {"\x01" + std::string(3000, 'x'), 16, 3000 - 2048},
+    };
+    for (const Case& c : cases) {
+        Pending(c.bytes);
+        EXPECT_EQ(read_ack(m_job), c.code) << c.bytes.substr(0, 20);
+        EXPECT_EQ(m_job->pending.len, c.left);
+    }
+}
+
+TEST_F(DetachedJob, ChannelDataFillsTheWaitingReadThenThePendingBuffer)
+{
+    std::uint8_t buffer[8] = {};
+    Pending("ab");
+    m_job->recvBuffer = buffer + 2;
+    m_job->recvWanted = 3;
+    m_job->recvGot = 0;
+    ASSERT_EQ(scp_job_receive(m_job, reinterpret_cast<const std::uint8_t*>("cdefg"), 5, false), 0);
+    EXPECT_EQ(std::string(reinterpret_cast<char*>(buffer + 2), 3), "cde");
+    EXPECT_EQ(m_job->recvWanted, 0u);
+    EXPECT_EQ(std::string(reinterpret_cast<char*>(m_job->pending.data), m_job->pending.len), "abfg");
+    // Extended data never reaches the stream.
+    ASSERT_EQ(scp_job_receive(m_job, reinterpret_cast<const std::uint8_t*>(""), 0, true), 0);
+    std::size_t got = 0;
+    ASSERT_EQ(recv_exact(m_job, buffer, 4, &got), 0);
+    EXPECT_EQ(got, 4u);
+    EXPECT_EQ(std::string(reinterpret_cast<char*>(buffer), 4), "abfg");
+    ASSERT_EQ(recv_exact(m_job, buffer, 1, &got), 0);
+    EXPECT_EQ(got, 0u);  // end of stream
+}
+
+TEST_F(DetachedJob, OpenFilesTableGrowsAndClosesEverything)
+{
+    TempDir dir;
+    const std::string path = dir.file("f");
+    FILE* f = std::fopen(path.c_str(), "w");
+    ASSERT_TRUE(f);
+    std::fclose(f);
+    std::vector<HANDLE> handles;
+    for (int i = 0; i < 250; ++i) {
+        HANDLE h = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING);
+        ASSERT_NE(h, INVALID_HANDLE_VALUE);
+        ASSERT_EQ(scp_files_record(m_job, h), 0);
+        handles.push_back(h);
+    }
+    EXPECT_EQ(m_job->fileCapacity, 400);
+    EXPECT_EQ(m_job->fileCount, 250);
+    scp_files_close(m_job, handles[3]);
+    EXPECT_EQ(m_job->fileCount, 249);
+    EXPECT_EQ(m_job->files[3], INVALID_HANDLE_VALUE);
+    // The rest are closed by the job's end (the leak checker watches).
+}
+
+TEST(ScpLocalPaths, ClassificationAndWildcards)
+{
+    TempDir dir;
+    FILE* f = std::fopen(dir.file("a1.txt").c_str(), "w");
+    ASSERT_TRUE(f);
+    std::fclose(f);
+    EXPECT_EQ(classify_local_path(dir.file("a1.txt").c_str()), 1);
+    EXPECT_EQ(classify_local_path(dir.path().c_str()), 1);
+    EXPECT_EQ(classify_local_path(dir.file("a?.txt").c_str()), 2);
+    EXPECT_EQ(classify_local_path(dir.file("*.txt").c_str()), 2);
+    EXPECT_EQ(classify_local_path(dir.file("b*").c_str()), 0);
+    EXPECT_EQ(classify_local_path(dir.file("none").c_str()), 0);
+    EXPECT_EQ(classify_local_path(""), 0);
+    EXPECT_TRUE(MatchWildcard("*", "."));
+    EXPECT_TRUE(MatchWildcard("a*b?c", "aXXbYc"));
+    EXPECT_FALSE(MatchWildcard("a*b?c", "aXXbc"));
+    EXPECT_TRUE(MatchWildcard("**", ""));
+    EXPECT_FALSE(MatchWildcard("?", ""));
+}
+
+TEST(ScpUpload, RefusesBeforeConnecting)
+{
+    TempRegistry registry;
+    ScpJobOptions options{};
+    options.cancel_requested = 1;  // cleared by the call
+    EXPECT_EQ(ScpUploadFile("127.0.0.1", 22, "u", "p", "/nonexistent/file", "/tmp", nullptr, &options), 4);
+    EXPECT_EQ(options.cancel_requested, 0u);
+    TempDir dir;
+    FILE* f = std::fopen(dir.file("x").c_str(), "w");
+    ASSERT_TRUE(f);
+    std::fclose(f);
+    EXPECT_EQ(ScpUploadFile("", 22, "u", "p", dir.file("x").c_str(), "/tmp", nullptr, &options), 3);
+    EXPECT_EQ(ScpUploadFile(nullptr, 22, "u", "p", dir.file("x").c_str(), "/tmp", nullptr, &options), 3);
+    EXPECT_EQ(scp_alloc_count(), 0);
+}
+
+}  // namespace

@@ -1,0 +1,223 @@
+#!/usr/bin/python3
+"""A scriptable SSH server for the upload library's tests (paramiko).
+
+Serves connections on a free loopback port, printed as "PORT <n>" on
+standard output, until it is stopped. Each connection behaves as the scenario
+named on the command line asks, or as the one named by the login user when
+that is a scenario name:
+
+  sftp-ok            an SFTP subsystem that accepts every request
+  sftp-status:OP:N   as sftp-ok, but answers request OP (open, write,
+                     fsetstat, mkdir-stat) with status N
+  sftp-badid         answers OPEN with an identifier that was never sent
+  sftp-version4      answers INIT with version 4
+  sftp-silent        grants the subsystem and then says nothing
+  ack:B              refuses the subsystem; the scp command answers with
+                     acknowledgement byte B and a message line
+  refuse             refuses the subsystem and the command
+  mute               accepts the TCP connection and never speaks
+
+--version TEXT sets the software version of the identification line.
+"""
+import argparse
+import logging
+import socket
+import struct
+import sys
+import threading
+import time
+
+import paramiko
+
+PASSWORD = "fdx-test-pw"
+LAST_KEX = ["?"]
+
+
+class KexNote(logging.Handler):
+    """Keeps the key exchange method paramiko reports agreeing."""
+
+    def emit(self, record):
+        text = record.getMessage().strip()
+        if text.startswith("Kex:") or text.startswith("Kex agreed:"):
+            LAST_KEX[0] = text.split(":", 1)[1].strip()
+
+
+def log(text):
+    print("RESULT " + text, flush=True)
+
+
+class Sftp:
+    """Just enough of an SFTP version 3 server, on a raw channel."""
+
+    def __init__(self, channel, scenario):
+        self.channel = channel
+        self.scenario = scenario
+        self.files = {}
+
+    def read_exact(self, n):
+        data = b""
+        while len(data) < n:
+            chunk = self.channel.recv(n - len(data))
+            if not chunk:
+                raise EOFError()
+            data += chunk
+        return data
+
+    def send(self, type_, body):
+        self.channel.sendall(struct.pack(">IB", len(body) + 1, type_) + body)
+
+    def status(self, rid, code):
+        msg = b"scripted"
+        self.send(101, struct.pack(">II", rid, code) + struct.pack(">I", len(msg)) + msg + struct.pack(">I", 0))
+
+    def forced(self, op):
+        if self.scenario.startswith("sftp-status:"):
+            _, name, code = self.scenario.split(":")
+            if name == op:
+                return int(code)
+        return None
+
+    def run(self):
+        try:
+            while True:
+                (length,) = struct.unpack(">I", self.read_exact(4))
+                packet = self.read_exact(length)
+                self.handle(packet[0], packet[1:])
+        except EOFError:
+            pass
+        except Exception as e:  # report and stop
+            log("sftp error %r" % (e,))
+        # Like a real sftp-server: exit when the client is done.
+        self.channel.send_exit_status(0)
+        self.channel.close()
+
+    def handle(self, type_, body):
+        if type_ == 1:  # INIT
+            log("init version %d" % struct.unpack(">I", body[:4]))
+            self.send(2, struct.pack(">I", 4 if self.scenario == "sftp-version4" else 3))
+            return
+        (rid,) = struct.unpack(">I", body[:4])
+        rest = body[4:]
+        if type_ == 17:  # STAT
+            (n,) = struct.unpack(">I", rest[:4])
+            path = rest[4:4 + n].decode()
+            log("stat " + path)
+            forced = self.forced("mkdir-stat") if path.endswith("/tree") else None
+            if forced is not None:
+                self.status(rid, forced)
+            elif path.endswith(".txt"):
+                self.status(rid, 2)
+            else:
+                self.send(105, struct.pack(">III", rid, 4, 0o40755))
+        elif type_ == 3:  # OPEN
+            (n,) = struct.unpack(">I", rest[:4])
+            log("open " + rest[4:4 + n].decode())
+            forced = self.forced("open")
+            if forced is not None:
+                self.status(rid, forced)
+            else:
+                self.send(102, struct.pack(">I", rid + (1000 if self.scenario == "sftp-badid" else 0)) +
+                          struct.pack(">I", 2) + b"h1")
+        elif type_ == 6:  # WRITE
+            forced = self.forced("write")
+            self.status(rid, forced if forced is not None else 0)
+        elif type_ == 10:  # FSETSTAT
+            forced = self.forced("fsetstat")
+            self.status(rid, forced if forced is not None else 0)
+        elif type_ in (4, 14):  # CLOSE, MKDIR
+            self.status(rid, 0)
+        else:
+            self.status(rid, 8)
+
+
+SCENARIOS = ("sftp-", "ack:", "refuse")
+
+
+class Server(paramiko.ServerInterface):
+    def __init__(self, scenario):
+        self.scenario = scenario
+
+    def get_allowed_auths(self, username):
+        return "password"
+
+    def check_auth_password(self, username, password):
+        if username.startswith(SCENARIOS):
+            self.scenario = username
+        return paramiko.AUTH_SUCCESSFUL if password == PASSWORD else paramiko.AUTH_FAILED
+
+    def check_channel_request(self, kind, chanid):
+        return paramiko.OPEN_SUCCEEDED if kind == "session" else paramiko.OPEN_FAILED_ADMINISTRATIVELY_PROHIBITED
+
+    def check_channel_subsystem_request(self, channel, name):
+        log("subsystem " + name)
+        if not self.scenario.startswith("sftp-") or name != "sftp":
+            return False
+        if self.scenario != "sftp-silent":
+            threading.Thread(target=Sftp(channel, self.scenario).run, daemon=True).start()
+        return True
+
+    def check_channel_exec_request(self, channel, command):
+        log("exec " + command.decode())
+        if not self.scenario.startswith("ack:"):
+            return False
+        byte = int(self.scenario.split(":")[1])
+
+        def sink():
+            channel.sendall(bytes([byte]) + b"scp: scripted answer\n")
+            time.sleep(0.5)
+            channel.send_exit_status(1)
+            channel.close()
+
+        threading.Thread(target=sink, daemon=True).start()
+        return True
+
+
+def serve(conn, args, key):
+    if args.scenario == "mute":
+        time.sleep(10)
+        conn.close()
+        return
+    transport = paramiko.Transport(conn)
+    transport.local_version = "SSH-2.0-" + args.version
+    transport.load_server_moduli()
+    transport.use_compression(not args.no_compression)
+    transport.add_server_key(key)
+    try:
+        transport.start_server(server=Server(args.scenario))
+    except Exception as e:
+        log("negotiation failed %r" % (e,))
+        return
+    while transport.is_active():
+        time.sleep(0.02)
+    log("agreed %s %s %s %s" % (LAST_KEX[0], transport.remote_cipher,
+                                transport.remote_mac, transport.remote_compression))
+    log("done")
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument("scenario")
+    parser.add_argument("--version", default="paramiko_scripted")
+    parser.add_argument("--no-compression", action="store_true")
+    args = parser.parse_args()
+
+    paramiko_log = logging.getLogger("paramiko")
+    paramiko_log.setLevel(logging.DEBUG)
+    paramiko_log.addHandler(KexNote())
+    key = paramiko.RSAKey.generate(1024)
+    listener = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
+    listener.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
+    listener.bind(("127.0.0.1", 0))
+    listener.listen(8)
+    print("PORT %d" % listener.getsockname()[1], flush=True)
+    listener.settimeout(120)
+    while True:
+        try:
+            conn, _ = listener.accept()
+        except socket.timeout:
+            return
+        threading.Thread(target=serve, args=(conn, args, key), daemon=True).start()
+
+
+if __name__ == "__main__":
+    sys.exit(main())
