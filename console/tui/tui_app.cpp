@@ -1,0 +1,582 @@
+#include "console/tui/tui_app.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <exception>
+#include <memory>
+#include <optional>
+
+#include "console/tui/tui_curses.h"
+#include "console/tui/tui_list.h"
+#include "console/tui/tui_text.h"
+#include "console/tui/tui_tree.h"
+#include "console/tui/tui_ui.h"
+#include "platform/paths.h"
+#include "platform/screen_guard.h"
+#include "platform/text.h"
+
+namespace fdx::tui {
+
+namespace {
+
+constexpr int kRenameLimit = 256;
+constexpr int kRenameControl = 1;
+constexpr int kSideStep = 8;
+
+enum class Pane { Tree, Result };
+
+// The host core as a tree source.
+class CHostTreeSource : public ITreeSource {
+public:
+    explicit CHostTreeSource(const CConsoleHost& host) : m_host(host) {}
+    std::vector<HSCOPEITEM> TopItems() const override { return m_host.StaticItems(); }
+    std::vector<HSCOPEITEM> ChildItems(HSCOPEITEM item) const override { return m_host.Children(item); }
+    ScopeItemView ItemView(HSCOPEITEM item) const override { return m_host.Item(item); }
+
+private:
+    const CConsoleHost& m_host;
+};
+
+// Installs the terminal's user interface for the life of the face.
+class CInstalledUserInterface {
+public:
+    explicit CInstalledUserInterface(IUserInterface& ui) : m_pPrevious(SetUserInterface(&ui)) {}
+    ~CInstalledUserInterface() { SetUserInterface(m_pPrevious); }
+    CInstalledUserInterface(const CInstalledUserInterface&) = delete;
+    CInstalledUserInterface& operator=(const CInstalledUserInterface&) = delete;
+
+private:
+    IUserInterface* m_pPrevious;
+};
+
+class CTuiApp : public IConsoleHostObserver {
+public:
+    CTuiApp(CConsoleHost& host, CTuiUserInterface& ui, CScreen& screen)
+        : m_host(host), m_ui(ui), m_screen(screen), m_source(host)
+    {
+        m_host.SetObserver(this);
+        m_ui.SetBackground([this] { Paint(); });
+    }
+    ~CTuiApp() override
+    {
+        m_ui.SetBackground(nullptr);
+        m_host.SetObserver(nullptr);
+    }
+    CTuiApp(const CTuiApp&) = delete;
+    CTuiApp& operator=(const CTuiApp&) = delete;
+
+    void Run();
+
+    void OnScopeItemInserted(HSCOPEITEM) override { m_bTreeChanged = true; }
+    void OnScopeItemDeleted(HSCOPEITEM) override { m_bTreeChanged = true; }
+    void OnScopeItemChanged(HSCOPEITEM) override { m_bTreeChanged = true; }
+    void OnSelectionChanged(HSCOPEITEM) override
+    {
+        m_bTreeChanged = true;
+        m_nResultTop = 0;
+        m_nResultScroll = 0;
+    }
+    void OnResultViewChanged() override {}
+
+private:
+    void Rebuild();
+    void Paint();
+    void PaintTree(const ScreenLayout& layout);
+    void PaintResult(const ScreenLayout& layout);
+    bool Do(Action action);  // false: quit
+    void MoveSelection(int index);
+    void Expand();
+    void CollapseOrParent();
+    void OpenMenu();
+    void StartRename();
+    void RenameKey(const Key& key);
+    void Help();
+    void Save();
+    bool ConfirmQuit();
+    void Mouse();
+    HSCOPEITEM Selected() const
+    {
+        return m_nSelected >= 0 && m_nSelected < static_cast<int>(m_lines.size())
+                   ? m_lines[static_cast<std::size_t>(m_nSelected)].handle
+                   : 0;
+    }
+    void Status(std::wstring text) { m_status = std::move(text); }
+    void ShowError(const std::string& text)
+    {
+        m_ui.ShowMessage(nullptr, AnsiToWide(text), u"Error", MB_OK | MB_ICONERROR);
+    }
+    std::vector<std::wstring> ResultLines(int columns, std::wstring& header) const;
+
+    CConsoleHost& m_host;
+    CTuiUserInterface& m_ui;
+    CScreen& m_screen;
+    CHostTreeSource m_source;
+    std::vector<TreeLine> m_lines;
+    int m_nSelected = -1;
+    int m_nTreeTop = 0;
+    int m_nResultTop = 0;
+    int m_nResultScroll = 0;
+    Pane m_focus = Pane::Tree;
+    bool m_bTreeChanged = true;
+    std::wstring m_status;
+    std::unique_ptr<CForm> m_rename;
+    int m_nCursorRow = -1;
+    int m_nCursorColumn = -1;
+};
+
+void CTuiApp::Rebuild()
+{
+    for (int guard = 0; m_bTreeChanged && guard < 8; ++guard) {
+        m_bTreeChanged = false;
+        m_lines = LayoutTree(m_source);
+        const HSCOPEITEM current = m_host.Selected();
+        std::vector<HSCOPEITEM> ancestors;
+        if (current != 0 && m_host.Exists(current))
+            for (HSCOPEITEM p = m_host.Parent(current); p != 0 && ancestors.size() < 64; p = m_host.Parent(p))
+                ancestors.push_back(p);
+        m_nSelected = FollowSelection(m_lines, current, ancestors, m_nSelected);
+        // The console's selection follows the line the face shows selected.
+        if (m_nSelected >= 0 && Selected() != current) m_host.Select(Selected());
+    }
+}
+
+std::vector<std::wstring> CTuiApp::ResultLines(int columns, std::wstring& header) const
+{
+    const ResultView& view = m_host.Result();
+    std::vector<std::wstring> lines;
+    header.clear();
+    if (view.kind == ResultKind::List) {
+        std::vector<ResultRowView> rows = view.rows;
+        // Each line starts with its image, as a list view shows it.
+        for (ResultRowView& row : rows) {
+            if (row.cells.empty()) row.cells.emplace_back();
+            if (row.image >= 0)
+                row.cells[0] = FromTerminal(ImageGlyph(row.image, m_screen.Ascii())) + u" " + row.cells[0];
+        }
+        std::vector<ResultColumnView> columnViews = view.columns;
+        if (!columnViews.empty() && std::any_of(rows.begin(), rows.end(), [](const ResultRowView& r) { return r.image >= 0; }))
+            columnViews[0].title = u"  " + columnViews[0].title;
+        const ListLayout layout = LayoutColumns(columnViews, rows, columns);
+        if (!columnViews.empty())
+            header = FormatListHeader(columnViews, layout, m_nResultScroll, columns, m_screen.Ascii());
+        for (const ResultRowView& row : rows)
+            lines.push_back(FormatListLine(row.cells, layout, m_nResultScroll, columns, m_screen.Ascii()));
+        if (rows.empty()) lines.push_back(L"(nothing to show)");
+    } else if (view.kind == ResultKind::Page) {
+        header = Utf8ToTerminal(view.pageName);
+        const std::wstring text = Utf8ToTerminal(view.pageText);
+        lines = WrapIndented(text.empty() ? L"(this page has no text)" : text, std::max(columns - 1, 8));
+    }
+    return lines;
+}
+
+void CTuiApp::Paint()
+{
+    const int rows = m_screen.Rows();
+    const int columns = m_screen.Columns();
+    const ScreenLayout layout = LayoutScreen(rows, columns);
+    werase(stdscr);
+    // Title row.
+    std::wstring title = L" Ferrodex  " + Utf8ToTerminal(m_host.FilePath());
+    if (m_host.IsDirty()) title += L"  [modified]";
+    PutText(stdscr, 0, 0, PadColumns(title, columns, true, m_screen.Ascii()), A_REVERSE);
+    m_nCursorRow = -1;
+    PaintTree(layout);
+    // The separator between the panes.
+    for (int r = 0; r < layout.bodyRows; ++r)
+        PutText(stdscr, layout.bodyTop + r, layout.treeColumns, m_screen.Ascii() ? L"|" : L"\u2502");
+    PaintResult(layout);
+    // Status row.
+    std::wstring status = m_status;
+    if (status.empty()) status = L"F1 help  m menu  r rename  Tab pane  s save  q quit";
+    PutText(stdscr, layout.statusRow, 0, PadColumns(L" " + status, columns, true, m_screen.Ascii()), A_REVERSE);
+    // The rename editor's cursor.
+    if (m_rename && m_nCursorRow >= 0) {
+        wmove(stdscr, m_nCursorRow, m_nCursorColumn);
+        curs_set(1);
+    } else {
+        curs_set(0);
+    }
+}
+
+void CTuiApp::PaintTree(const ScreenLayout& layout)
+{
+    m_nTreeTop = ScrollToShow(m_nSelected, m_nTreeTop, layout.bodyRows, static_cast<int>(m_lines.size()));
+    for (int r = 0; r < layout.bodyRows; ++r) {
+        const int index = m_nTreeTop + r;
+        if (index >= static_cast<int>(m_lines.size())) break;
+        const TreeLine& line = m_lines[static_cast<std::size_t>(index)];
+        const bool selected = index == m_nSelected;
+        if (selected && m_rename) {
+            // The name becomes an editor; the rest of the line stays.
+            TreeLine prefix = line;
+            prefix.name.clear();
+            const std::wstring head = FormatTreeLine(prefix, m_screen.Ascii());
+            const int headColumns = TextColumns(head);
+            PutText(stdscr, layout.bodyTop + r, 0, head, A_NORMAL, layout.treeColumns);
+            const FormField& field = m_rename->Fields().front();
+            const int room = std::max(layout.treeColumns - headColumns - 1, 1);
+            const std::size_t cursor = std::min(field.cursor, field.text.size());
+            // Scroll the text sideways so that the cursor shows.
+            std::size_t start = std::min(static_cast<std::size_t>(std::max(field.scroll, 0)), cursor);
+            while (start < cursor && TextColumns(std::wstring_view(field.text).substr(start, cursor - start)) >= room)
+                ++start;
+            field.scroll = static_cast<int>(start);
+            const std::wstring shown = FitColumns(std::wstring_view(field.text).substr(start), room, false);
+            PutText(stdscr, layout.bodyTop + r, headColumns, PadColumns(shown, room, false), A_UNDERLINE, room);
+            m_nCursorRow = layout.bodyTop + r;
+            m_nCursorColumn = headColumns + TextColumns(std::wstring_view(field.text).substr(start, cursor - start));
+            continue;
+        }
+        attr_t attributes = A_NORMAL;
+        if (selected) attributes = m_focus == Pane::Tree ? A_REVERSE : A_BOLD | A_UNDERLINE;
+        std::wstring text = FormatTreeLine(line, m_screen.Ascii());
+        if (selected) text = PadColumns(text, layout.treeColumns, true, m_screen.Ascii());
+        PutText(stdscr, layout.bodyTop + r, 0, FitColumns(text, layout.treeColumns, true, m_screen.Ascii()), attributes,
+                layout.treeColumns);
+    }
+}
+
+void CTuiApp::PaintResult(const ScreenLayout& layout)
+{
+    const int columns = std::max(layout.resultColumns - 1, 1);
+    std::wstring header;
+    const std::vector<std::wstring> lines = ResultLines(columns, header);
+    int row = layout.bodyTop;
+    int rowsLeft = layout.bodyRows;
+    if (!header.empty() && rowsLeft > 0) {
+        PutText(stdscr, row++, layout.resultLeft + 1, header, A_BOLD | A_UNDERLINE, columns);
+        --rowsLeft;
+    }
+    const int maxTop = std::max(0, static_cast<int>(lines.size()) - rowsLeft);
+    m_nResultTop = std::clamp(m_nResultTop, 0, maxTop);
+    for (int r = 0; r < rowsLeft && m_nResultTop + r < static_cast<int>(lines.size()); ++r) {
+        const std::wstring& text = lines[static_cast<std::size_t>(m_nResultTop + r)];
+        PutText(stdscr, row + r, layout.resultLeft + 1, text, A_NORMAL, columns);
+    }
+    if (m_focus == Pane::Result && layout.resultColumns > 0)
+        PutText(stdscr, layout.statusRow - 1 >= layout.bodyTop ? layout.bodyTop : 0, layout.treeColumns,
+                m_screen.Ascii() ? L">" : L"\u25B6");
+}
+
+void CTuiApp::MoveSelection(int index)
+{
+    if (m_lines.empty()) return;
+    index = std::clamp(index, 0, static_cast<int>(m_lines.size()) - 1);
+    if (index == m_nSelected && m_host.Selected() == Selected()) return;
+    m_nSelected = index;
+    m_host.Select(Selected());
+    Status({});
+}
+
+void CTuiApp::Expand()
+{
+    if (m_nSelected < 0) return;
+    const TreeLine line = m_lines[static_cast<std::size_t>(m_nSelected)];
+    if (line.mark == ExpandMark::Expanded) {
+        MoveSelection(m_nSelected + 1);  // to the first child
+        return;
+    }
+    if (line.mark != ExpandMark::Collapsed) return;
+    Status(L"Expanding " + ToTerminal(line.name) + L"...");
+    m_ui.Repaint();
+    const HRESULT hr = m_host.Expand(line.handle);
+    Status(hr == S_OK ? std::wstring() : L"Could not expand " + ToTerminal(line.name));
+    // What the node shows may depend on its expansion (a host whose scan
+    // failed shows a page): ask again, as selecting it would.
+    if (m_host.Exists(line.handle) && m_host.Selected() == line.handle) m_host.Select(line.handle);
+    m_bTreeChanged = true;
+}
+
+void CTuiApp::CollapseOrParent()
+{
+    if (m_nSelected < 0) return;
+    const TreeLine& line = m_lines[static_cast<std::size_t>(m_nSelected)];
+    if (line.mark == ExpandMark::Expanded) {
+        m_host.Collapse(line.handle);
+        m_bTreeChanged = true;
+        return;
+    }
+    if (const int parent = ParentLine(m_lines, m_nSelected); parent >= 0) MoveSelection(parent);
+}
+
+void CTuiApp::OpenMenu()
+{
+    const HSCOPEITEM item = Selected();
+    if (item == 0) return;
+    const std::vector<MenuItemView> items = m_host.MenuItems(item);
+    if (std::none_of(items.begin(), items.end(), [](const MenuItemView& i) { return !i.separator; })) {
+        Status(L"No menu for this node (expand it first)");
+        return;
+    }
+    const ScreenLayout layout = LayoutScreen(m_screen.Rows(), m_screen.Columns());
+    const TreeLine& line = m_lines[static_cast<std::size_t>(m_nSelected)];
+    const int row = layout.bodyTop + m_nSelected - m_nTreeTop + 1;
+    const int column = std::min(MarkColumn(line) + 4, std::max(layout.treeColumns - 8, 0));
+    const std::wstring saved = m_status;
+    const int chosen = m_ui.RunMenu(items, row, column, [this](const MenuItemView* highlighted) {
+        // Paint has already drawn the status row: draw the status text over it.
+        if (highlighted == nullptr) return;
+        const int columns = m_screen.Columns();
+        const ScreenLayout l = LayoutScreen(m_screen.Rows(), columns);
+        PutText(stdscr, l.statusRow, 0, PadColumns(L" " + ToTerminal(highlighted->statusText), columns), A_REVERSE);
+        wnoutrefresh(stdscr);
+    });
+    Status(saved);
+    if (chosen < 0) return;
+    const MenuItemView& command = items[static_cast<std::size_t>(chosen)];
+    Status(ToTerminal(command.name) + L"...");
+    m_ui.Repaint();
+    m_host.InvokeCommand(item, command.commandId);
+    Status({});
+    if (m_host.Exists(item) && m_host.Selected() == item) m_host.Select(item);
+    m_bTreeChanged = true;
+}
+
+void CTuiApp::StartRename()
+{
+    const HSCOPEITEM item = Selected();
+    if (item == 0) return;
+    if (!m_host.CanRename(item)) {
+        Status(L"This node cannot be renamed");
+        return;
+    }
+    DialogState editor;
+    DialogControlTemplate control;
+    control.id = kRenameControl;
+    control.kind = "edit";
+    control.limit = kRenameLimit;
+    control.focus = true;
+    editor.tmpl.controls.push_back(control);
+    editor.texts[kRenameControl] = m_host.DisplayName(item);
+    m_rename = std::make_unique<CForm>(editor);
+    Status(L"Rename: type the new name, Enter to keep it, Esc to cancel");
+}
+
+void CTuiApp::RenameKey(const Key& key)
+{
+    if (key.function && key.code == KEY_RESIZE) return;
+    const int result = m_rename->Apply(MapFormKey(key));
+    if (result == 0) return;
+    std::unique_ptr<CForm> editor = std::move(m_rename);
+    Status({});
+    if (result != IDOK) return;
+    DialogState out;
+    editor->Store(out);
+    const HSCOPEITEM item = Selected();
+    const HRESULT hr = m_host.Rename(item, out.texts[kRenameControl]);
+    if (hr != S_OK) Status(L"The new name was not accepted");
+    m_bTreeChanged = true;
+}
+
+void CTuiApp::Help()
+{
+    std::vector<std::wstring> lines;
+    int width = 0;
+    for (const HelpLine& h : KeyHelp()) width = std::max(width, TextColumns(h.keys));
+    for (const HelpLine& h : KeyHelp()) lines.push_back(PadColumns(h.keys, width) + L"  " + h.action);
+    lines.emplace_back();
+    const bool ascii = m_screen.Ascii();
+    lines.push_back(ImageGlyph(0, ascii) + L" group  " + ImageGlyph(1, ascii) + L" open group  " + ImageGlyph(2, ascii) +
+                    L" server  " + ImageGlyph(3, ascii) + L" open server  " + ImageGlyph(4, ascii) + L" hardware");
+    lines.push_back(L"+ has hidden children   - children shown");
+    m_ui.ShowText(L"Keys", lines);
+}
+
+void CTuiApp::Save()
+{
+    Status(L"Saving...");
+    m_ui.Repaint();
+    const HostStatus status = m_host.Save();
+    if (!status) {
+        Status({});
+        ShowError(status.message);
+        return;
+    }
+    Status(L"Saved to " + Utf8ToTerminal(m_host.FilePath()));
+}
+
+bool CTuiApp::ConfirmQuit()
+{
+    if (!m_host.IsDirty()) return true;
+    const std::u16string question =
+        u"The console has unsaved changes.\nSave them to " + AnsiToWide(m_host.FilePath()) + u" before quitting?";
+    const int answer = m_ui.ShowMessage(nullptr, question, u"Ferrodex", MB_YESNOCANCEL | MB_ICONQUESTION);
+    if (answer == IDNO) return true;
+    if (answer != IDYES) return false;
+    const HostStatus status = m_host.Save();
+    if (!status) {
+        ShowError(status.message);
+        return false;
+    }
+    return true;
+}
+
+void CTuiApp::Mouse()
+{
+    MEVENT event{};
+    if (!CScreen::ReadMouse(event)) return;
+    const ScreenLayout layout = LayoutScreen(m_screen.Rows(), m_screen.Columns());
+    const bool inBody = event.y >= layout.bodyTop && event.y < layout.bodyTop + layout.bodyRows;
+    const bool inTree = inBody && event.x < layout.treeColumns;
+    if (event.bstate & (BUTTON4_PRESSED | BUTTON5_PRESSED)) {
+        const int step = (event.bstate & BUTTON4_PRESSED) ? -3 : 3;
+        if (inTree) MoveSelection(m_nSelected + step);
+        else m_nResultTop = std::max(0, m_nResultTop + step);
+        return;
+    }
+    if (!inBody) return;
+    if (!inTree) {
+        m_focus = Pane::Result;
+        return;
+    }
+    m_focus = Pane::Tree;
+    const int index = m_nTreeTop + event.y - layout.bodyTop;
+    if (index < 0 || index >= static_cast<int>(m_lines.size())) return;
+    MoveSelection(index);
+    const TreeLine& line = m_lines[static_cast<std::size_t>(index)];
+    const bool onMark = event.x == MarkColumn(line);
+    if (event.bstate & (BUTTON3_CLICKED | BUTTON3_PRESSED)) {
+        OpenMenu();
+    } else if ((event.bstate & BUTTON1_DOUBLE_CLICKED) || (onMark && (event.bstate & BUTTON1_CLICKED))) {
+        if (line.mark == ExpandMark::Expanded) CollapseOrParent();
+        else Expand();
+    }
+}
+
+bool CTuiApp::Do(Action action)
+{
+    const ScreenLayout layout = LayoutScreen(m_screen.Rows(), m_screen.Columns());
+    const int page = std::max(layout.bodyRows - 1, 1);
+    if (m_focus == Pane::Result) {
+        switch (action) {
+        case Action::Up: m_nResultTop = std::max(0, m_nResultTop - 1); return true;
+        case Action::Down: ++m_nResultTop; return true;  // clamped when painted
+        case Action::PageUp: m_nResultTop = std::max(0, m_nResultTop - page); return true;
+        case Action::PageDown: m_nResultTop += page; return true;
+        case Action::Home: m_nResultTop = 0; m_nResultScroll = 0; return true;
+        case Action::End: m_nResultTop = 1 << 20; return true;
+        case Action::Left: m_nResultScroll = std::max(0, m_nResultScroll - kSideStep); return true;
+        case Action::Right: {
+            std::wstring header;
+            const ResultView& view = m_host.Result();
+            const int columns = std::max(layout.resultColumns - 1, 1);
+            const int limit = view.kind == ResultKind::List ? MaxListScroll(LayoutColumns(view.columns, view.rows, columns), columns) + 4 : 0;
+            m_nResultScroll = std::min(m_nResultScroll + kSideStep, limit);
+            return true;
+        }
+        case Action::Enter:
+        case Action::SwitchPane: m_focus = Pane::Tree; return true;
+        default: break;
+        }
+    }
+    switch (action) {
+    case Action::Up: MoveSelection(m_nSelected - 1); break;
+    case Action::Down: MoveSelection(m_nSelected + 1); break;
+    case Action::PageUp: MoveSelection(m_nSelected - page); break;
+    case Action::PageDown: MoveSelection(m_nSelected + page); break;
+    case Action::Home: MoveSelection(0); break;
+    case Action::End: MoveSelection(static_cast<int>(m_lines.size()) - 1); break;
+    case Action::Right: Expand(); break;
+    case Action::Left: CollapseOrParent(); break;
+    case Action::Enter:
+        if (m_nSelected >= 0 && m_lines[static_cast<std::size_t>(m_nSelected)].mark == ExpandMark::Expanded)
+            CollapseOrParent();
+        else
+            Expand();
+        break;
+    case Action::SwitchPane: m_focus = m_focus == Pane::Tree ? Pane::Result : Pane::Tree; break;
+    case Action::Menu: OpenMenu(); break;
+    case Action::Rename: StartRename(); break;
+    case Action::Help: Help(); break;
+    case Action::Save: Save(); break;
+    case Action::Refresh:
+        if (Selected() != 0) m_host.Select(Selected());
+        break;
+    case Action::Quit: return !ConfirmQuit();
+    case Action::Redraw: clearok(curscr, TRUE); break;
+    case Action::Mouse: Mouse(); break;
+    case Action::Resize:
+    case Action::None: break;
+    }
+    return true;
+}
+
+void CTuiApp::Run()
+{
+    Rebuild();
+    if (m_host.Selected() == 0 && !m_lines.empty()) {
+        m_nSelected = 0;
+        m_host.Select(Selected());
+        m_bTreeChanged = true;
+    }
+    for (;;) {
+        Rebuild();
+        m_ui.Repaint();
+        const Key key = m_screen.ReadKey();
+        if (m_rename) {
+            RenameKey(key);
+            continue;
+        }
+        if (!Do(MapMainKey(key))) return;
+    }
+}
+
+std::string LogFilePath()
+{
+    const std::string folder = UserStateFolder();
+    return folder.empty() ? std::string() : folder + "/ferrodex.log";
+}
+
+int RunFace(const TerminalFaceOptions& options, std::string& failure)
+{
+    std::optional<CStderrToFile> log;
+    if (const std::string path = LogFilePath(); !path.empty()) log.emplace(path);
+    CScreen screen(options.ascii, options.mouse);
+    CTerminalRestoreHook restore(&CScreen::RestoreTerminal);
+    CTuiUserInterface ui(screen);
+    CInstalledUserInterface installed(ui);
+    ui.Repaint();
+    const std::string file = options.consoleFile.empty() ? DefaultConsoleFile() : options.consoleFile;
+    if (file.empty()) {
+        failure = "no console file: the user's data folder cannot be made";
+        return 1;
+    }
+    // Declared after the user interface, so it goes first.
+    CConsoleHost host;
+    if (const HostStatus opened = host.Open(file); !opened) {
+        ui.ShowMessage(nullptr, AnsiToWide(opened.message), u"Error", MB_OK | MB_ICONERROR);
+        failure = opened.message;
+        return 1;
+    }
+    CTuiApp app(host, ui, screen);
+    app.Run();
+    return 0;
+}
+
+}  // namespace
+
+int RunTerminalFace(const TerminalFaceOptions& options)
+{
+    if (!StdioIsTerminal()) {
+        std::fprintf(stderr,
+                     "ferrodex: the terminal console needs a terminal; scripts use the commands (ferrodex --help)\n");
+        return 2;
+    }
+    std::string failure;
+    int code = 1;
+    try {
+        code = RunFace(options, failure);
+    } catch (const std::exception& e) {
+        failure = e.what();
+        code = 1;
+    } catch (...) {
+        failure = "unexpected failure";
+        code = 1;
+    }
+    // The screen and the log are back to normal here.
+    if (!failure.empty()) std::fprintf(stderr, "ferrodex: %s\n", failure.c_str());
+    return code;
+}
+
+}  // namespace fdx::tui

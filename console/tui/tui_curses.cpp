@@ -1,0 +1,107 @@
+#include "console/tui/tui_curses.h"
+
+#include <algorithm>
+#include <atomic>
+#include <stdexcept>
+#include <string>
+
+#include "console/tui/tui_text.h"
+#include "platform/screen_guard.h"
+
+namespace fdx::tui {
+
+namespace {
+
+std::atomic<bool> g_sessionOpen{false};
+
+}  // namespace
+
+CScreen::CScreen(bool ascii, bool mouse) : m_bAscii(ascii || !UseUserLocaleIsUtf8())
+{
+    // Keys that start with Escape arrive quickly, so a lone Escape answers fast.
+    set_escdelay(40);
+    m_pScreen = newterm(nullptr, stdout, stdin);
+    if (m_pScreen == nullptr) throw std::runtime_error("this terminal cannot be used (check TERM)");
+    set_term(m_pScreen);
+    g_sessionOpen = true;
+    raw();
+    noecho();
+    nonl();
+    keypad(stdscr, TRUE);
+    curs_set(0);
+    if (mouse) {
+        mousemask(BUTTON1_CLICKED | BUTTON1_DOUBLE_CLICKED | BUTTON3_CLICKED | BUTTON3_PRESSED | BUTTON4_PRESSED |
+                      BUTTON5_PRESSED,
+                  nullptr);
+        mouseinterval(200);
+    }
+}
+
+CScreen::~CScreen()
+{
+    RestoreTerminal();
+    delscreen(m_pScreen);
+}
+
+void CScreen::RestoreTerminal()
+{
+    if (g_sessionOpen.exchange(false)) {
+        curs_set(1);
+        endwin();
+    }
+}
+
+int CScreen::Rows() const { return getmaxy(stdscr); }
+int CScreen::Columns() const { return getmaxx(stdscr); }
+
+Key CScreen::ReadKey(WINDOW* window)
+{
+    for (int failures = 0;; ++failures) {
+        wint_t code = 0;
+        const int kind = wget_wch(window, &code);
+        if (kind == ERR) {  // an interrupted read, or a terminal that went away
+            if (failures > 1000) throw std::runtime_error("the terminal does not answer any more");
+            continue;
+        }
+        return Key{kind == KEY_CODE_YES, code};
+    }
+}
+
+bool CScreen::ReadMouse(MEVENT& event) { return getmouse(&event) == OK; }
+
+WindowPtr CScreen::CentredWindow(int height, int width) const
+{
+    height = std::clamp(height, 1, std::max(Rows(), 1));
+    width = std::clamp(width, 1, std::max(Columns(), 1));
+    WindowPtr window(newwin(height, width, std::max(0, (Rows() - height) / 2), std::max(0, (Columns() - width) / 2)));
+    if (window) keypad(window.get(), TRUE);
+    return window;
+}
+
+void PutText(WINDOW* window, int row, int column, std::wstring_view text, attr_t attributes, int columns)
+{
+    if (window == nullptr || row < 0 || column < 0 || row >= getmaxy(window) || column >= getmaxx(window)) return;
+    const int room = getmaxx(window) - column;
+    const int width = columns < 0 ? room : std::min(columns, room);
+    const std::wstring fitted = FitColumns(text, width, false);
+    wattr_set(window, attributes, 0, nullptr);
+    mvwaddnwstr(window, row, column, fitted.c_str(), static_cast<int>(fitted.size()));
+    wattr_set(window, A_NORMAL, 0, nullptr);
+}
+
+void DrawFrame(WINDOW* window, std::wstring_view title, bool ascii)
+{
+    if (ascii) {
+        wborder(window, '|', '|', '-', '-', '+', '+', '+', '+');
+    } else {
+        box(window, 0, 0);
+    }
+    if (!title.empty()) {
+        const std::wstring text = L" " + std::wstring(title) + L" ";
+        const int width = getmaxx(window);
+        const int shown = std::min(TextColumns(text), std::max(width - 4, 0));
+        PutText(window, 0, std::max(2, (width - shown) / 2), text, A_BOLD, shown);
+    }
+}
+
+}  // namespace fdx::tui

@@ -1,0 +1,345 @@
+// Dialog forms: fields from templates, editing, focus, results, layout.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+#include "console/tui/tui_form.h"
+#include "console/tui/tui_text.h"
+
+using namespace fdx::tui;
+
+namespace {
+
+DialogControlTemplate Control(int id, const char* kind, std::u16string text = u"", int limit = 0, bool visible = true,
+                              bool focus = false)
+{
+    DialogControlTemplate c;
+    c.id = id;
+    c.kind = kind;
+    c.text = std::move(text);
+    c.limit = limit;
+    c.visible = visible;
+    c.focus = focus;
+    return c;
+}
+
+// The host dialog, as the module's resources describe it.
+DialogState HostDialog()
+{
+    DialogState d;
+    d.tmpl.id = 115;
+    d.tmpl.title = u"Add new computer";
+    d.tmpl.controls = {
+        Control(1007, "static", u"Host:"),     Control(1003, "edit", u"", 0, true, true),
+        Control(1008, "static", u"Port:"),     Control(1004, "digits"),
+        Control(1009, "static", u"Login:"),    Control(1005, "edit"),
+        Control(1010, "static", u"Password:"), Control(1006, "password"),
+        Control(1011, "frame", u"Security"),
+        Control(1012, "static",
+                u"To gather as much system information as possible please provide root login details.\n"
+                u"Passwords are never stored in clear form!"),
+        Control(1, "button", u"OK"),           Control(2, "button", u"Cancel"),
+    };
+    d.title = u"Add a New Host";
+    for (const auto& c : d.tmpl.controls) d.texts[c.id] = c.text;
+    d.texts[1004] = u"22";
+    d.texts[1005] = u"root";
+    return d;
+}
+
+DialogState GroupDialog()
+{
+    DialogState d;
+    d.tmpl.title = u"Add a new group";
+    d.tmpl.controls = {Control(1001, "static", u"New group:"), Control(1002, "edit", u"", 255, true, true),
+                       Control(1, "button", u"OK"), Control(2, "button", u"Cancel")};
+    return d;
+}
+
+DialogState ReadyDialog()
+{
+    DialogState d;
+    d.tmpl.title = u"Ready to install";
+    d.tmpl.controls = {Control(1017, "static", u"Ferrodex is ready to deploy Vorbex."),
+                       Control(1205, "check", u"Do not show this dialog again.", 0, false),
+                       Control(1, "button", u"OK"), Control(2, "button", u"Cancel")};
+    d.checks[1205] = 1;
+    return d;
+}
+
+void Type(CForm& form, std::wstring_view text)
+{
+    for (wchar_t c : text) form.Apply(FormInput{FormInput::Char, c});
+}
+
+int Press(CForm& form, FormInput::Kind kind) { return form.Apply(FormInput{kind, 0}); }
+
+int FieldIndex(const CForm& form, int id)
+{
+    const auto& f = form.Fields();
+    for (std::size_t i = 0; i < f.size(); ++i)
+        if (f[i].id == id) return static_cast<int>(i);
+    return -1;
+}
+
+}  // namespace
+
+TEST(TuiForm, FieldsComeFromTheVisibleControlsWithTheirTexts)
+{
+    const CForm host(HostDialog());
+    EXPECT_EQ(host.Title(), L"Add a New Host");
+    EXPECT_EQ(host.Fields().size(), 12u);
+    EXPECT_EQ(host.Fields()[static_cast<std::size_t>(FieldIndex(host, 1004))].text, L"22");
+    EXPECT_EQ(host.Fields()[static_cast<std::size_t>(FieldIndex(host, 1004))].kind, FieldKind::Digits);
+    EXPECT_EQ(host.Focus(), FieldIndex(host, 1003));
+
+    const CForm ready(ReadyDialog());
+    EXPECT_EQ(FieldIndex(ready, 1205), -1) << "a hidden control is not shown";
+    EXPECT_EQ(ready.Focus(), FieldIndex(ready, 1)) << "without a focus field the first button takes it";
+}
+
+TEST(TuiForm, TabVisitsOnlyFieldsThatTakeInputAndWraps)
+{
+    CForm form(HostDialog());
+    std::vector<int> visited;
+    for (int i = 0; i < 7; ++i) {
+        visited.push_back(form.Fields()[static_cast<std::size_t>(form.Focus())].id);
+        Press(form, FormInput::Next);
+    }
+    EXPECT_EQ(visited, (std::vector<int>{1003, 1004, 1005, 1006, 1, 2, 1003}));
+    Press(form, FormInput::Previous);
+    Press(form, FormInput::Previous);
+    EXPECT_EQ(form.Fields()[static_cast<std::size_t>(form.Focus())].id, 2);
+}
+
+TEST(TuiForm, TypingEditsTheFocusedFieldAtTheCursor)
+{
+    CForm form(GroupDialog());
+    Type(form, L"Lbb");
+    Press(form, FormInput::Backspace);
+    Press(form, FormInput::Home);
+    Press(form, FormInput::Right);
+    Type(form, L"a");
+    Press(form, FormInput::End);
+    Type(form, L"\u00E9");
+    Press(form, FormInput::Home);
+    Press(form, FormInput::Delete);
+    const FormField& f = form.Fields()[static_cast<std::size_t>(form.Focus())];
+    EXPECT_EQ(f.text, L"ab\u00E9");
+    Press(form, FormInput::KillLine);
+    EXPECT_EQ(f.text, L"");
+    EXPECT_EQ(f.cursor, 0u);
+    // Cursor moves stop at the ends.
+    Press(form, FormInput::Left);
+    Press(form, FormInput::Backspace);
+    EXPECT_EQ(f.cursor, 0u);
+}
+
+TEST(TuiForm, PortTakesDigitsOnlyAndEditsKeepTheirLimit)
+{
+    CForm form(HostDialog());
+    Press(form, FormInput::Next);  // to the port
+    Press(form, FormInput::KillLine);
+    Type(form, L"0x2-2 2");
+    EXPECT_EQ(form.Fields()[static_cast<std::size_t>(form.Focus())].text, L"0222");
+
+    CForm group(GroupDialog());
+    Type(group, std::wstring(300, L'g'));
+    EXPECT_EQ(group.Fields()[static_cast<std::size_t>(group.Focus())].text.size(), 255u);
+    // Control characters never enter a field.
+    CForm other(GroupDialog());
+    other.Apply(FormInput{FormInput::Char, L'\x1B'});
+    EXPECT_EQ(other.Fields()[static_cast<std::size_t>(other.Focus())].text, L"");
+}
+
+TEST(TuiForm, AnInitialTextLongerThanTheLimitIsCut)
+{
+    DialogState d = GroupDialog();
+    d.texts[1002] = std::u16string(400, u'n');
+    const CForm form(d);
+    EXPECT_EQ(form.Fields()[static_cast<std::size_t>(FieldIndex(form, 1002))].text.size(), 255u);
+}
+
+TEST(TuiForm, EnterIsOkEscapeIsCancelAndButtonsGiveTheirOwnResult)
+{
+    CForm a(GroupDialog());
+    EXPECT_EQ(Press(a, FormInput::Enter), IDOK);
+    CForm b(GroupDialog());
+    EXPECT_EQ(Press(b, FormInput::Escape), IDCANCEL);
+    CForm c(GroupDialog());
+    Press(c, FormInput::Next);
+    Press(c, FormInput::Next);  // Cancel
+    EXPECT_EQ(Press(c, FormInput::Enter), IDCANCEL);
+    CForm d(GroupDialog());
+    Press(d, FormInput::Next);  // OK
+    EXPECT_EQ(d.Apply(FormInput{FormInput::Char, L' '}), IDOK);
+    // Typing never ends a form.
+    CForm e(GroupDialog());
+    for (wchar_t ch : std::wstring(L"oc y")) EXPECT_EQ(e.Apply(FormInput{FormInput::Char, ch}), 0);
+}
+
+TEST(TuiForm, StoreWritesTheEditsAndChecksBack)
+{
+    DialogState d = HostDialog();
+    CForm form(d);
+    Type(form, L"srv1");
+    Press(form, FormInput::Next);
+    Press(form, FormInput::Next);
+    Press(form, FormInput::KillLine);
+    Type(form, L"admin");
+    Press(form, FormInput::Next);
+    Type(form, L"s3cret");
+    form.Store(d);
+    EXPECT_EQ(d.texts[1003], u"srv1");
+    EXPECT_EQ(d.texts[1004], u"22");
+    EXPECT_EQ(d.texts[1005], u"admin");
+    EXPECT_EQ(d.texts[1006], u"s3cret");
+    EXPECT_EQ(d.texts[1012].substr(0, 9), u"To gather");  // statics stay as they were
+
+    DialogState r = ReadyDialog();
+    CForm ready(r);
+    ready.Store(r);
+    EXPECT_EQ(r.checks[1205], 1) << "a hidden check keeps its state";
+}
+
+TEST(TuiForm, ChecksToggleWithSpace)
+{
+    DialogState d = ReadyDialog();
+    d.tmpl.controls[1].visible = true;
+    d.checks[1205] = 0;
+    CForm form(d);
+    form.SetFocus(FieldIndex(form, 1205));
+    form.Apply(FormInput{FormInput::Char, L' '});
+    form.Store(d);
+    EXPECT_EQ(d.checks[1205], 1);
+}
+
+TEST(TuiForm, MessageBoxesOfferTheButtonsOfTheirType)
+{
+    struct Case {
+        UINT type;
+        std::vector<int> buttons;
+        int escape;
+        int enter;
+    } cases[] = {
+        {MB_OK | MB_ICONERROR, {IDOK}, IDOK, IDOK},
+        {MB_OKCANCEL, {IDOK, IDCANCEL}, IDCANCEL, IDOK},
+        {MB_YESNO | MB_ICONQUESTION, {IDYES, IDNO}, IDNO, IDYES},
+        {MB_YESNOCANCEL, {IDYES, IDNO, IDCANCEL}, IDCANCEL, IDYES},
+    };
+    for (const Case& c : cases) {
+        CForm box = CForm::MessageBox(u"Save changes?", u"Ferrodex", c.type);
+        EXPECT_EQ(box.Title(), L"Ferrodex");
+        std::vector<int> buttons;
+        for (const auto& f : box.Fields())
+            if (f.kind == FieldKind::Button) buttons.push_back(f.id);
+        EXPECT_EQ(buttons, c.buttons) << c.type;
+        EXPECT_EQ(box.EscapeResult(), c.escape);
+        EXPECT_EQ(Press(box, FormInput::Enter), c.enter);
+    }
+    CForm yesNo = CForm::MessageBox(u"Quit?", u"Ferrodex", MB_YESNOCANCEL);
+    EXPECT_EQ(yesNo.Apply(FormInput{FormInput::Char, L'n'}), IDNO);
+    EXPECT_EQ(yesNo.Apply(FormInput{FormInput::Char, L'Y'}), IDYES);
+    EXPECT_EQ(yesNo.Apply(FormInput{FormInput::Char, L'c'}), IDCANCEL);
+    EXPECT_EQ(yesNo.Apply(FormInput{FormInput::Char, L'z'}), 0);
+}
+
+TEST(TuiForm, LayoutKeepsItemsInsideTheBoxWithoutOverlaps)
+{
+    for (int screen : {20, 40, 80, 200}) {
+        CForm form(HostDialog());
+        const FormLayout layout = LayoutForm(form, screen, false);
+        EXPECT_LE(layout.width + 4, std::max(screen, 16)) << screen;
+        for (std::size_t i = 0; i < layout.items.size(); ++i) {
+            const FormItem& a = layout.items[i];
+            EXPECT_GE(a.column, 0);
+            EXPECT_LE(a.column + TextColumns(a.text), layout.width) << screen << ": " << a.field;
+            EXPECT_LT(a.row, layout.height);
+            for (std::size_t j = i + 1; j < layout.items.size(); ++j) {
+                const FormItem& b = layout.items[j];
+                if (a.row != b.row) continue;
+                const bool apart = a.column + TextColumns(a.text) <= b.column || b.column + TextColumns(b.text) <= a.column;
+                EXPECT_TRUE(apart) << screen << ": fields " << a.field << " and " << b.field;
+            }
+        }
+    }
+}
+
+TEST(TuiForm, LabelsShareTheRowOfTheirEditAndEditsLineUp)
+{
+    CForm form(HostDialog());
+    const FormLayout layout = LayoutForm(form, 80, false);
+    std::vector<int> editColumns;
+    for (int id : {1003, 1004, 1005, 1006}) {
+        const int field = FieldIndex(form, id);
+        const auto edit = std::find_if(layout.items.begin(), layout.items.end(), [&](const FormItem& i) { return i.field == field; });
+        const auto label = std::find_if(layout.items.begin(), layout.items.end(), [&](const FormItem& i) { return i.field == field - 1; });
+        ASSERT_NE(edit, layout.items.end());
+        ASSERT_NE(label, layout.items.end());
+        EXPECT_EQ(edit->row, label->row);
+        editColumns.push_back(edit->column);
+    }
+    EXPECT_EQ(std::count(editColumns.begin(), editColumns.end(), editColumns[0]), 4);
+    // The long security text wraps instead of becoming a label.
+    const int security = FieldIndex(form, 1012);
+    EXPECT_GE(std::count_if(layout.items.begin(), layout.items.end(), [&](const FormItem& i) { return i.field == security; }), 2);
+    // The buttons share the last row.
+    const auto ok = std::find_if(layout.items.begin(), layout.items.end(), [&](const FormItem& i) { return i.text == L"[ OK ]"; });
+    const auto cancel = std::find_if(layout.items.begin(), layout.items.end(), [&](const FormItem& i) { return i.text == L"[ Cancel ]"; });
+    ASSERT_NE(ok, layout.items.end());
+    ASSERT_NE(cancel, layout.items.end());
+    EXPECT_EQ(ok->row, layout.height - 1);
+    EXPECT_EQ(cancel->row, ok->row);
+}
+
+TEST(TuiForm, PasswordsNeverShowTheirText)
+{
+    CForm form(HostDialog());
+    form.SetFocus(FieldIndex(form, 1006));
+    Type(form, L"hunter2");
+    const FormLayout layout = LayoutForm(form, 80, false);
+    const int field = FieldIndex(form, 1006);
+    bool seen = false;
+    for (const FormItem& item : layout.items) {
+        EXPECT_EQ(item.text.find(L"hunter"), std::wstring::npos);
+        if (item.field == field) {
+            seen = true;
+            EXPECT_NE(item.text.find(L"*******"), std::wstring::npos);
+            EXPECT_EQ(item.style, FormItemStyle::InputFocused);
+            EXPECT_EQ(layout.cursorRow, item.row);
+            EXPECT_EQ(layout.cursorColumn, item.column + 1 + 7);
+        }
+    }
+    EXPECT_TRUE(seen);
+}
+
+TEST(TuiForm, ALongEditScrollsSoThatTheCursorShows)
+{
+    CForm form(GroupDialog());
+    Type(form, std::wstring(200, L'a') + L"END");
+    const FormLayout layout = LayoutForm(form, 60, false);
+    const int field = form.Focus();
+    const auto edit = std::find_if(layout.items.begin(), layout.items.end(), [&](const FormItem& i) { return i.field == field; });
+    ASSERT_NE(edit, layout.items.end());
+    EXPECT_NE(edit->text.find(L"END"), std::wstring::npos);
+    EXPECT_GT(layout.cursorColumn, edit->column);
+    EXPECT_LT(layout.cursorColumn, edit->column + TextColumns(edit->text));
+    Press(form, FormInput::Home);
+    const FormLayout home = LayoutForm(form, 60, false);
+    EXPECT_EQ(home.cursorColumn, edit->column + 1);
+}
+
+TEST(TuiForm, IconsAndFramesAreDrawnAsText)
+{
+    DialogState d;
+    d.tmpl.title = u"Enter the password";
+    d.tmpl.controls = {Control(1020, "icon", u"132"), Control(1019, "static", u"Please input the password"),
+                       Control(1021, "password", u"", 255, true, true), Control(1, "button", u"OK"),
+                       Control(2, "button", u"Cancel")};
+    CForm form(d);
+    const FormLayout layout = LayoutForm(form, 80, true);
+    ASSERT_FALSE(layout.items.empty());
+    EXPECT_EQ(layout.items[0].text.substr(0, 4), L"(!) ");
+    EXPECT_NE(layout.items[0].text.find(L"Please input"), std::wstring::npos);
+    EXPECT_EQ(form.Fields()[static_cast<std::size_t>(form.Focus())].id, 1021);
+}

@@ -1,0 +1,83 @@
+// The result pane's list view: column widths, alignment, sideways scroll.
+#include <gtest/gtest.h>
+
+#include "console/tui/tui_list.h"
+#include "console/tui/tui_text.h"
+
+using namespace fdx::tui;
+
+namespace {
+
+std::vector<ResultColumnView> NameValue() { return {{u"Name", 150, 0}, {u"Value", 150, 0}}; }
+
+ResultRowView Row(std::u16string name, std::u16string value) { return ResultRowView{{std::move(name), std::move(value)}, 3}; }
+
+}  // namespace
+
+TEST(TuiList, ColumnsAreAsWideAsTheirLongestTextAndTheLastFillsTheRest)
+{
+    const std::vector<ResultRowView> rows = {Row(u"product", u"QEMU Virtual CPU"), Row(u"size", u"2 GHz")};
+    const ListLayout layout = LayoutColumns(NameValue(), rows, 60);
+    ASSERT_EQ(layout.widths.size(), 2u);
+    EXPECT_EQ(layout.widths[0], 7);  // "product"
+    EXPECT_EQ(layout.widths[0] + kColumnGap + layout.widths[1], 60);
+    EXPECT_EQ(layout.total, 60);
+}
+
+TEST(TuiList, TooWideListsKeepTheirNaturalWidthAndScroll)
+{
+    const std::u16string longValue(150, u'x');
+    const std::vector<ResultRowView> rows = {Row(u"description", longValue)};
+    const ListLayout layout = LayoutColumns(NameValue(), rows, 40);
+    EXPECT_EQ(layout.widths[0], 11);
+    EXPECT_EQ(layout.widths[1], kMaxColumnWidth);
+    EXPECT_EQ(MaxListScroll(layout, 40), layout.total - 40);
+    EXPECT_EQ(MaxListScroll(LayoutColumns(NameValue(), {}, 40), 40), 0);
+}
+
+TEST(TuiList, EveryLineIsExactlyThePaneWideAtEveryScroll)
+{
+    const std::vector<ResultRowView> rows = {Row(u"vendor", u"Intel Corp."), Row(u"\u4E2D\u6587", u"wide"),
+                                             ResultRowView{{u"only a name"}, -1}};
+    for (int width : {1, 10, 25, 80})
+        for (int scroll = 0; scroll < 40; scroll += 3) {
+            const ListLayout layout = LayoutColumns(NameValue(), rows, width);
+            EXPECT_EQ(TextColumns(FormatListHeader(NameValue(), layout, scroll, width, false)), width);
+            for (const auto& row : rows)
+                EXPECT_EQ(TextColumns(FormatListLine(row.cells, layout, scroll, width, false)), width)
+                    << width << "/" << scroll;
+        }
+}
+
+TEST(TuiList, ValuesLineUpUnderTheirTitle)
+{
+    const std::vector<ResultRowView> rows = {Row(u"id", u"cpu"), Row(u"capacity", u"4 GHz")};
+    const ListLayout layout = LayoutColumns(NameValue(), rows, 50);
+    const std::wstring header = FormatListHeader(NameValue(), layout, 0, 50, false);
+    const std::size_t column = header.find(L"Value");
+    ASSERT_NE(column, std::wstring::npos);
+    EXPECT_EQ(FormatListLine(rows[0].cells, layout, 0, 50, false).find(L"cpu"), column);
+    EXPECT_EQ(FormatListLine(rows[1].cells, layout, 0, 50, false).find(L"4 GHz"), column);
+    // Scrolled sideways, the value column starts further left by the scroll.
+    EXPECT_EQ(FormatListLine(rows[1].cells, layout, 4, 50, false).find(L"4 GHz"), column - 4);
+}
+
+TEST(TuiList, OverlongCellsAreCutWithAnEllipsis)
+{
+    const std::vector<ResultRowView> rows = {Row(u"serial", std::u16string(200, u'7'))};
+    const ListLayout layout = LayoutColumns(NameValue(), rows, 80);
+    const std::wstring line = FormatListLine(rows[0].cells, layout, MaxListScroll(layout, 80), 80, false);
+    EXPECT_EQ(line.back(), L'\u2026');
+    EXPECT_EQ(FormatListLine(rows[0].cells, layout, MaxListScroll(layout, 80), 80, true).back(), L'~');
+    // With room to spare the last column shows its whole text.
+    const ListLayout wide = LayoutColumns(NameValue(), rows, 400);
+    EXPECT_EQ(FormatListLine(rows[0].cells, wide, 0, 400, false).find(L'\u2026'), std::wstring::npos);
+}
+
+TEST(TuiList, AListWithoutColumnsStillShowsItsRows)
+{
+    const std::vector<ResultRowView> rows = {ResultRowView{{u"general"}, 3}};
+    const ListLayout layout = LayoutColumns({}, rows, 30);
+    ASSERT_EQ(layout.widths.size(), 1u);
+    EXPECT_EQ(FormatListLine(rows[0].cells, layout, 0, 30, false).substr(0, 7), L"general");
+}

@@ -1,0 +1,25 @@
+# Tests of the terminal face: its pure logic without a terminal, and the
+# whole face driven through tmux.
+if(TARGET fdx_console_tui_logic)
+  fdx_add_test(NAME tui_tests
+    SOURCES tui_text_test.cpp tui_tree_test.cpp tui_list_test.cpp tui_form_test.cpp tui_keys_test.cpp
+    LIBS fdx_console_tui_logic)
+endif()
+
+# The end-to-end run needs a `ferrodex` that starts the terminal face.
+if(TARGET ferrodex)
+  set(_fdx_face_linked FALSE)
+  foreach(_fdx_target ferrodex fdx_console_commands)
+    if(TARGET ${_fdx_target})
+      get_target_property(_fdx_links ${_fdx_target} LINK_LIBRARIES)
+      if(_fdx_links AND "fdx_console_tui" IN_LIST _fdx_links)
+        set(_fdx_face_linked TRUE)
+      endif()
+    endif()
+  endforeach()
+  if(_fdx_face_linked)
+    add_test(NAME tui_tmux_test
+      COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/tui_tmux_test.sh $<TARGET_FILE:ferrodex>)
+    set_tests_properties(tui_tmux_test PROPERTIES TIMEOUT 60 SKIP_RETURN_CODE 77 LABELS console)
+  endif()
+endif()

@@ -1,0 +1,136 @@
+#!/usr/bin/env bash
+# The terminal console end to end, driven through tmux like a user at a
+# terminal: expand the root, add a group and a host through the menus and
+# dialogs, rename the group in place, quit answering the save question, then
+# open the console again and find everything there.
+#   tui_tmux_test.sh FERRODEX
+# Exit 77 (skipped) when tmux is missing.
+set -u
+
+ferrodex=${1:?usage: tui_tmux_test.sh FERRODEX}
+command -v tmux >/dev/null 2>&1 || { echo "tmux is missing: test skipped"; exit 77; }
+
+work=$(mktemp -d)
+socket="fdx-tui-$$"
+tmx() { tmux -L "$socket" -f /dev/null "$@"; }
+cleanup() {
+    tmx kill-server >/dev/null 2>&1
+    rm -rf "$work"
+}
+trap cleanup EXIT
+
+console="$work/inventory.fdx"
+screen_file="$work/screen.txt"
+step_timeout=15
+
+fail() {
+    echo "FAIL: $*"
+    echo "--- screen ---"
+    tmx capture-pane -p -t face 2>/dev/null
+    echo "--- log ---"
+    cat "$work"/state/ferrodex/*.log 2>/dev/null | tail -20
+    exit 1
+}
+
+# Waits until the screen shows TEXT.
+wait_for() {
+    local text=$1 deadline=$((SECONDS + step_timeout))
+    while ((SECONDS < deadline)); do
+        tmx capture-pane -p -t face >"$screen_file" 2>/dev/null
+        grep -qF -- "$text" "$screen_file" && return 0
+        sleep 0.1
+    done
+    fail "the screen never showed \"$text\""
+}
+
+# Waits until the screen no longer shows TEXT.
+wait_gone() {
+    local text=$1 deadline=$((SECONDS + step_timeout))
+    while ((SECONDS < deadline)); do
+        tmx capture-pane -p -t face >"$screen_file" 2>/dev/null
+        grep -qF -- "$text" "$screen_file" || return 0
+        sleep 0.1
+    done
+    fail "the screen kept showing \"$text\""
+}
+
+keys() { tmx send-keys -t face "$@"; }
+# Literal text, typed key by key.
+type_text() { tmx send-keys -t face -l -- "$1"; }
+
+start_face() {
+    tmx kill-session -t face >/dev/null 2>&1
+    tmx new-session -d -s face -x 110 -y 32 \
+        "env FERRODEX_REGISTRY='$work/registry' XDG_DATA_HOME='$work/data' XDG_STATE_HOME='$work/state' \
+             LANG=C.UTF-8 LC_ALL=C.UTF-8 TERM=screen '$ferrodex' --console '$console'; echo FDX-EXIT=\$?; sleep 120" ||
+        fail "tmux could not start"
+    wait_for "My Linux Servers"
+}
+
+mkdir -p "$work/registry"
+
+# --- First session: build the inventory -------------------------------------
+start_face
+keys Right                      # expand the root: its menu is offered only now
+sleep 0.3
+keys m
+wait_for "Add Group"
+wait_for "About Ferrodex"
+keys Enter
+wait_for "Add a new group"
+type_text "Rack-Q7"
+keys Enter
+wait_gone "Add a new group"
+wait_for "Rack-Q7"
+wait_for "[modified]"
+
+keys Down Right                 # select and expand the group
+sleep 0.3
+keys m
+wait_for "Delete Group"
+keys Enter                      # "Add Host" comes first
+wait_for "Add a New Host"
+wait_for "[22"                  # the port starts at 22, the login at root
+wait_for "[root"
+type_text "node-x9.example"
+keys Tab Tab Tab
+type_text "pw-Secret-1"
+sleep 0.3
+tmx capture-pane -p -t face >"$screen_file"
+grep -qF "pw-Secret-1" "$screen_file" && fail "the password shows in clear"
+grep -qF "***********" "$screen_file" || fail "the password field shows no mask"
+keys Enter
+wait_gone "Add a New Host"
+wait_for "node-x9.example"
+
+keys r                          # rename the group in place
+wait_for "Rename:"
+keys C-u
+type_text "Rack-Z3"
+keys Enter
+wait_for "Rack-Z3"
+wait_gone "Rack-Q7"
+
+keys F1                         # the key help opens and closes
+wait_for "context menu of the selected node"
+keys Escape
+wait_gone "context menu of the selected node"
+
+keys q
+wait_for "unsaved changes"
+keys y
+wait_for "FDX-EXIT=0"
+[ -s "$console" ] || fail "no console file was written"
+
+# --- Second session: everything is still there ------------------------------
+start_face
+keys Right
+wait_for "Rack-Z3"
+keys Down Right
+wait_for "node-x9.example"
+keys q
+# Expanding is no change: the console quits without asking.
+wait_for "FDX-EXIT=0"
+grep -qF "unsaved changes" "$screen_file" && fail "quitting an unchanged console asked to save"
+
+echo "PASS"
