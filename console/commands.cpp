@@ -377,9 +377,9 @@ int CommandTree(const CommandContext& context, const std::string& path, bool jso
     return session.Finish();
 }
 
-int CommandShow(const CommandContext& context, const std::string& path, bool json)
+int CommandShow(const CommandContext& context, const std::string& path, bool json, const HostOptions& options)
 {
-    CCommandSession session({});
+    CCommandSession session(AnswersFrom(options));
     if (!session.Open(context)) return session.Finish(false);
     const HSCOPEITEM item = session.Resolve(ParseNodePath(Wide(path)), true);
     if (item == 0) return session.Finish(false);

@@ -29,7 +29,7 @@ int CommandHostRemove(const CommandContext& context, const std::string& path);
 int CommandHostRefresh(const CommandContext& context, const std::string& path, const HostOptions& options);
 
 int CommandTree(const CommandContext& context, const std::string& path, bool json, const HostOptions& options);
-int CommandShow(const CommandContext& context, const std::string& path, bool json);
+int CommandShow(const CommandContext& context, const std::string& path, bool json, const HostOptions& options);
 int CommandPasswords(const CommandContext& context, bool on);
 int CommandViewXml(const std::string& file, bool json);
 int CommandRegister();

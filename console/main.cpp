@@ -98,7 +98,8 @@ int main(int argc, char** argv)
     CLI::App* show = app.add_subcommand("show", "Print what the result pane shows for a node");
     show->add_option("PATH", path, "Names joined with \"/\" below \"My Linux Servers\"")->required();
     show->add_flag("--json", json, "Print JSON");
-    show->callback([&] { status = CommandShow(context, path, json); });
+    addHostOptions(show, false, false);
+    show->callback([&] { status = CommandShow(context, path, json, hostOptions); });
 
     // passwords
     CLI::App* passwords = app.add_subcommand("passwords", "Turn Save Passwords on (asks for a main password) or off");

@@ -1,0 +1,207 @@
+// The host core driving the real snap-in module, loaded by its class as the
+// program loads it, with a scripted user interface.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <fstream>
+
+#include "console/host_core.h"
+#include "console/inventory_image.h"
+#include "console/snapin_module.h"
+#include "platform/text.h"
+#include "tests/support/scripted_ui.h"
+#include "tests/support/temp_dir.h"
+
+namespace {
+
+class CRecorder : public IConsoleHostObserver {
+public:
+    void OnScopeItemInserted(HSCOPEITEM item) override { inserted.push_back(item); }
+    void OnScopeItemDeleted(HSCOPEITEM item) override { deleted.push_back(item); }
+    void OnSelectionChanged(HSCOPEITEM item) override { selections.push_back(item); }
+    std::vector<HSCOPEITEM> inserted, deleted, selections;
+};
+
+class HostCoreTest : public ::testing::Test {
+protected:
+    HostCoreTest()
+    {
+        const char* dir = std::getenv("FDX_BINARY_DIR");
+        const std::string path = std::string(dir != nullptr ? dir : FDX_BINARY_DIR_FALLBACK) + "/snapin/libferrodex-snapin.so";
+        std::string error;
+        std::unique_ptr<CSnapinModule> module = CSnapinModule::Load(path, error);
+        EXPECT_TRUE(module) << error;
+        if (module) {
+            EXPECT_EQ(module->Register(), S_OK);
+        }
+    }
+
+    long Command(CConsoleHost& host, HSCOPEITEM item, std::u16string_view name)
+    {
+        for (const MenuItemView& entry : host.MenuItems(item))
+            if (entry.name == name) return entry.commandId;
+        ADD_FAILURE() << "no menu item " << WideToAnsi(name);
+        return -1;
+    }
+
+    HSCOPEITEM Child(CConsoleHost& host, HSCOPEITEM parent, std::u16string_view name)
+    {
+        for (HSCOPEITEM child : host.Children(parent))
+            if (host.DisplayName(child) == name) return child;
+        ADD_FAILURE() << "no child " << WideToAnsi(name);
+        return 0;
+    }
+
+    TempRegistry m_registry;
+    CScopedScriptedUi m_ui;
+};
+
+TEST_F(HostCoreTest, MenusCommandsAndRenameChangeTheTreeAsTheConsoleShowsIt)
+{
+    CRecorder recorder;
+    CConsoleHost host;
+    host.SetObserver(&recorder);
+    ASSERT_TRUE(host.OpenNew());
+    const HSCOPEITEM root = host.RootItem();
+    EXPECT_EQ(host.DisplayName(root), u"My Linux Servers");
+    EXPECT_TRUE(host.Item(root).isStatic);
+    EXPECT_TRUE(host.Item(root).expandable);
+    EXPECT_TRUE(host.MenuItems(root).empty());  // offered after the first expansion only
+
+    EXPECT_EQ(host.Expand(root), S_OK);
+    const std::vector<MenuItemView> menu = host.MenuItems(root);
+    ASSERT_EQ(menu.size(), 5u);
+    EXPECT_EQ(menu[0].name, u"Add Group");
+    EXPECT_TRUE(menu[1].separator);
+    EXPECT_EQ(menu[2].name, u"Save Passwords");
+    EXPECT_FALSE(menu[2].checked);
+    EXPECT_FALSE(host.Item(root).expandable);  // expanded and still empty
+
+    for (const char16_t* name : {u"Lab", u"Prod"}) {
+        m_ui.AnswerDialog({IDOK, {{1002, name}}, {}});
+        EXPECT_EQ(host.InvokeCommand(root, Command(host, root, u"Add Group")), S_OK);
+    }
+    const std::vector<HSCOPEITEM> groups = host.Children(root);
+    ASSERT_EQ(groups.size(), 2u);  // each add inserts exactly the new group
+    EXPECT_EQ(host.DisplayName(groups[0]), u"Lab");
+    EXPECT_EQ(host.Parent(groups[1]), root);
+    EXPECT_TRUE(host.Item(groups[0]).expandable);
+    EXPECT_EQ(host.Item(groups[0]).image, 0);
+    EXPECT_EQ(recorder.inserted.size(), 3u);  // the static node and two groups
+    EXPECT_TRUE(host.IsDirty());
+
+    EXPECT_FALSE(host.CanRename(root));
+    EXPECT_EQ(host.Rename(root, u"x"), S_FALSE);
+    EXPECT_EQ(host.DisplayName(root), u"My Linux Servers");
+    EXPECT_TRUE(host.CanRename(groups[0]));
+    EXPECT_EQ(host.Rename(groups[0], u"Lab 2"), S_OK);
+    EXPECT_EQ(host.DisplayName(groups[0]), u"Lab 2");
+
+    ASSERT_EQ(host.Select(groups[0]), S_OK);
+    EXPECT_EQ(host.Result().kind, ResultKind::Page);
+    EXPECT_EQ(host.Result().pageName, "group.html");
+    EXPECT_NE(host.Result().pageText.find("Add Host"), std::string::npos);
+
+    // Deleting the selected group moves the selection to its parent.
+    host.Expand(groups[0]);
+    EXPECT_EQ(host.InvokeCommand(groups[0], Command(host, groups[0], u"Delete Group")), S_OK);
+    EXPECT_FALSE(host.Exists(groups[0]));
+    EXPECT_EQ(recorder.deleted, std::vector<HSCOPEITEM>{groups[0]});
+    EXPECT_EQ(host.Selected(), root);
+    EXPECT_EQ(host.Result().pageName, "mycomputers.html");
+    EXPECT_EQ(host.Children(root), std::vector<HSCOPEITEM>{groups[1]});
+    host.SetObserver(nullptr);
+}
+
+TEST_F(HostCoreTest, HardwareRowsComeThroughTheListAndSurviveTheHostsRemoval)
+{
+    const std::string xml = ReadWholeFile(SourceDir() + "/tests/data/lshw/root.xml");
+    CConsoleHost host;
+    ASSERT_TRUE(host.OpenImage(InventoryImageWithXml(u"Lab", u"srv", AnsiToWide(xml))));
+    const HSCOPEITEM root = host.RootItem();
+    host.Expand(root);
+    const HSCOPEITEM lab = Child(host, root, u"Lab");
+    host.Expand(lab);
+    const HSCOPEITEM srv = Child(host, lab, u"srv");
+    EXPECT_TRUE(host.Children(srv).empty());
+
+    // A restored host asks for its login, then builds its tree from the XML.
+    m_ui.AnswerDialog({IDOK, {{1005, u"root"}}, {}});
+    ASSERT_EQ(host.Expand(srv), S_OK);
+    ASSERT_EQ(m_ui.Dialogs().size(), 1u);
+    const std::vector<HSCOPEITEM> hardware = host.Children(srv);
+    ASSERT_GE(hardware.size(), 2u);
+    EXPECT_EQ(host.DisplayName(hardware[0]), u"general");
+
+    host.Select(hardware[0]);
+    const ResultView& general = host.Result();
+    ASSERT_EQ(general.kind, ResultKind::List);
+    ASSERT_EQ(general.columns.size(), 2u);
+    EXPECT_EQ(general.columns[0].title, u"Name");
+    EXPECT_EQ(general.columns[1].title, u"Value");
+    ASSERT_FALSE(general.rows.empty());
+    EXPECT_EQ(general.rows[0].cells, (std::vector<std::u16string>{u"description", u"Computer"}));
+
+    const HSCOPEITEM core = Child(host, srv, u"core");
+    host.Select(core);  // not yet expanded: it lists its own rows
+    const std::size_t unexpandedRows = host.Result().rows.size();
+    EXPECT_GT(unexpandedRows, 0u);
+    host.Expand(core);
+    host.Select(core);  // expanded: its rows moved to its "general" child
+    EXPECT_TRUE(host.Result().rows.empty());
+    EXPECT_EQ(host.DisplayName(host.Children(core)[0]), u"general");
+
+    const HSCOPEITEM cpu = Child(host, core, u"cpu");
+    host.Select(cpu);
+    const auto& rows = host.Result().rows;
+    EXPECT_TRUE(std::any_of(rows.begin(), rows.end(), [](const ResultRowView& row) {
+        return row.cells[0] == u"product" && row.cells[1] == u"AMD EPYC";
+    }));
+
+    // Removing the host takes the selected hardware node with it.
+    host.Select(cpu);
+    EXPECT_EQ(host.InvokeCommand(srv, 2), S_OK);
+    EXPECT_FALSE(host.Exists(srv));
+    EXPECT_FALSE(host.Exists(cpu));
+    EXPECT_EQ(host.Selected(), lab);
+    EXPECT_EQ(host.Result().pageName, "group.html");
+}
+
+TEST_F(HostCoreTest, SavedConsolesReloadAndAFailedSaveStaysUnsaved)
+{
+    TempDir dir;
+    const std::string path = dir.file("console.fdx");
+    {
+        CConsoleHost host;
+        ASSERT_TRUE(host.Open(path));  // missing: a new console for that file
+        EXPECT_FALSE(host.IsDirty());
+        host.Expand(host.RootItem());
+        m_ui.AnswerDialog({IDOK, {{1002, u"Lab"}}, {}});
+        host.InvokeCommand(host.RootItem(), Command(host, host.RootItem(), u"Add Group"));
+        ASSERT_TRUE(host.Save());
+        EXPECT_FALSE(host.IsDirty());
+
+        m_ui.AnswerDialog({IDOK, {{1002, u"Prod"}}, {}});
+        host.InvokeCommand(host.RootItem(), Command(host, host.RootItem(), u"Add Group"));
+        EXPECT_FALSE(host.SaveAs(dir.file("no/such/folder/console.fdx")));
+        EXPECT_TRUE(host.IsDirty());  // the snap-in was saved, the file was not
+        EXPECT_EQ(host.FilePath(), path);
+    }
+    CConsoleHost reopened;
+    ASSERT_TRUE(reopened.Open(path));
+    EXPECT_FALSE(reopened.IsDirty());
+    reopened.Expand(reopened.RootItem());
+    ASSERT_EQ(reopened.Children(reopened.RootItem()).size(), 1u);
+    EXPECT_EQ(reopened.DisplayName(reopened.Children(reopened.RootItem())[0]), u"Lab");
+    EXPECT_FALSE(reopened.Open(path));  // one console per host
+
+    std::ofstream(dir.file("foreign.fdx")) << "not a console";
+    CConsoleHost refused;
+    const HostStatus status = refused.Open(dir.file("foreign.fdx"));
+    EXPECT_FALSE(status);
+    EXPECT_NE(status.message.find(dir.file("foreign.fdx")), std::string::npos);
+    EXPECT_FALSE(refused.Save());
+}
+
+}  // namespace

@@ -1,0 +1,121 @@
+#include "tests/console/run_ferrodex.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <stdexcept>
+
+namespace {
+
+class Pipe {
+public:
+    Pipe()
+    {
+        if (::pipe2(m_fds, O_CLOEXEC) != 0) throw std::runtime_error("pipe");
+    }
+    ~Pipe()
+    {
+        CloseRead();
+        CloseWrite();
+    }
+    Pipe(const Pipe&) = delete;
+    Pipe& operator=(const Pipe&) = delete;
+    int Read() const { return m_fds[0]; }
+    int Write() const { return m_fds[1]; }
+    void CloseRead() { Close(m_fds[0]); }
+    void CloseWrite() { Close(m_fds[1]); }
+
+private:
+    static void Close(int& fd)
+    {
+        if (fd >= 0) ::close(fd);
+        fd = -1;
+    }
+    int m_fds[2] = {-1, -1};
+};
+
+}  // namespace
+
+std::string FerrodexBinary()
+{
+    const char* dir = std::getenv("FDX_BINARY_DIR");
+    return std::string(dir != nullptr ? dir : FDX_BINARY_DIR_FALLBACK) + "/console/ferrodex";
+}
+
+RunResult RunFerrodex(const RunEnvironment& environment, const std::vector<std::string>& args, const std::string& input)
+{
+    ::signal(SIGPIPE, SIG_IGN);  // the child may leave before reading all its input
+    Pipe in, out, err;
+    const std::string binary = FerrodexBinary();
+    std::vector<std::string> argv{binary};
+    argv.insert(argv.end(), args.begin(), args.end());
+    std::vector<char*> rawArgs;
+    for (std::string& arg : argv) rawArgs.push_back(arg.data());
+    rawArgs.push_back(nullptr);
+    const std::string stateHome = environment.dataHome + "-state";
+
+    const pid_t child = ::fork();
+    if (child < 0) throw std::runtime_error("fork");
+    if (child == 0) {
+        ::dup2(in.Read(), STDIN_FILENO);
+        ::dup2(out.Write(), STDOUT_FILENO);
+        ::dup2(err.Write(), STDERR_FILENO);
+        ::setenv("FERRODEX_REGISTRY", environment.registry.c_str(), 1);
+        ::setenv("XDG_DATA_HOME", environment.dataHome.c_str(), 1);
+        ::setenv("XDG_STATE_HOME", stateHome.c_str(), 1);
+        if (environment.fileSizeLimit != 0) {
+            ::signal(SIGXFSZ, SIG_IGN);  // a write past the limit then fails with EFBIG
+            const rlimit limit{environment.fileSizeLimit, environment.fileSizeLimit};
+            ::setrlimit(RLIMIT_FSIZE, &limit);
+        }
+        ::execv(binary.c_str(), rawArgs.data());
+        ::_exit(127);
+    }
+    in.CloseRead();
+    out.CloseWrite();
+    err.CloseWrite();
+
+    RunResult result;
+    std::size_t written = 0;
+    if (input.empty()) in.CloseWrite();
+    std::string* sinks[2] = {&result.out, &result.err};
+    int open = 2;
+    while (open > 0 || in.Write() >= 0) {
+        pollfd fds[3];
+        nfds_t count = 0;
+        const int readers[2] = {out.Read(), err.Read()};
+        for (int fd : readers)
+            if (fd >= 0) fds[count++] = pollfd{fd, POLLIN, 0};
+        if (in.Write() >= 0) fds[count++] = pollfd{in.Write(), POLLOUT, 0};
+        if (::poll(fds, count, 60000) <= 0) break;
+        for (nfds_t i = 0; i < count; ++i) {
+            if (fds[i].revents == 0) continue;
+            if (fds[i].fd == in.Write()) {
+                const ssize_t n = ::write(in.Write(), input.data() + written, input.size() - written);
+                if (n > 0) written += static_cast<std::size_t>(n);
+                if (n < 0 || written == input.size()) in.CloseWrite();
+                continue;
+            }
+            char buffer[4096];
+            const ssize_t n = ::read(fds[i].fd, buffer, sizeof buffer);
+            const int which = fds[i].fd == out.Read() ? 0 : 1;
+            if (n > 0) {
+                sinks[which]->append(buffer, static_cast<std::size_t>(n));
+            } else {
+                if (which == 0) out.CloseRead();
+                else err.CloseRead();
+                --open;
+            }
+        }
+    }
+    int status = 0;
+    while (::waitpid(child, &status, 0) < 0 && errno == EINTR) {}
+    result.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    return result;
+}
