@@ -17,7 +17,6 @@ void CSSH2::SendPasswordRequest()
     out.PutBool(false);
     out.PutString(m_strPassword);
     m_transport.Defer();
-    sshcrypto::Cleanse(out.Data().data(), out.Data().size());
 
     // An IGNORE of random bytes in the same write hides the password's
     // length: together they fill a size that does not depend on it.
@@ -33,6 +32,7 @@ void CSSH2::SendPasswordRequest()
         m_transport.Defer();
     }
     m_transport.FlushDeferred();
+    m_transport.WipeOutgoing();
 }
 
 void CSSH2::Authenticate()

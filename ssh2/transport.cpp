@@ -171,6 +171,23 @@ void CSshTransport::FlushDeferred()
     m_deferred.clear();
 }
 
+namespace {
+void WipeVector(std::vector<std::uint8_t>& v)
+{
+    v.resize(v.capacity());
+    sshcrypto::Cleanse(v.data(), v.size());
+    v.clear();
+}
+}  // namespace
+
+void CSshTransport::WipeOutgoing()
+{
+    WipeVector(m_out.Data());
+    WipeVector(m_scratch);
+    WipeVector(m_wire);
+    WipeVector(m_deferred);
+}
+
 void CSshTransport::SendDisconnect(std::uint32_t reason, std::string_view description)
 {
     CSshPacketBuilder& out = Start(SSH_MSG_DISCONNECT);

@@ -84,6 +84,9 @@ public:
     void FlushDeferred();
     std::size_t DeferredSize() const { return m_deferred.size(); }
     void SendDisconnect(std::uint32_t reason, std::string_view description);
+    // Overwrites the whole of every outgoing work buffer (a secret may have
+    // passed through them).
+    void WipeOutgoing();
 
     // Reads the next packet that the caller must see and returns its type.
     // DISCONNECT raises 15 (its description kept for DisconnectText());

@@ -4,7 +4,6 @@
 #include <openssl/provider.h>
 
 #include <climits>
-#include <mutex>
 #include <stdexcept>
 
 namespace sshcrypto {
@@ -20,16 +19,32 @@ const CipherInfo kCiphers[] = {
 };
 
 // Loading any provider by hand stops OpenSSL from loading the default one
-// on its own, so both are loaded together, once per process.
+// on its own, so both are loaded together, once per process, and unloaded
+// when the process ends.
+class CProviders {
+public:
+    CProviders() : m_pDefault(OSSL_PROVIDER_load(nullptr, "default"))
+    {
+        if (m_pDefault) m_pLegacy = OSSL_PROVIDER_load(nullptr, "legacy");
+    }
+    ~CProviders()
+    {
+        if (m_pLegacy) OSSL_PROVIDER_unload(m_pLegacy);
+        if (m_pDefault) OSSL_PROVIDER_unload(m_pDefault);
+    }
+    CProviders(const CProviders&) = delete;
+    CProviders& operator=(const CProviders&) = delete;
+    bool LegacyLoaded() const { return m_pLegacy != nullptr; }
+
+private:
+    OSSL_PROVIDER* m_pDefault = nullptr;
+    OSSL_PROVIDER* m_pLegacy = nullptr;
+};
+
 bool LoadLegacyProvider()
 {
-    static std::once_flag once;
-    static bool loaded = false;
-    std::call_once(once, [] {
-        if (OSSL_PROVIDER_load(nullptr, "default") == nullptr) return;
-        loaded = OSSL_PROVIDER_load(nullptr, "legacy") != nullptr;
-    });
-    return loaded;
+    static const CProviders providers;
+    return providers.LegacyLoaded();
 }
 
 struct CipherFree {
