@@ -6,15 +6,24 @@
 #include <string>
 
 #include "console/commands.h"
+#include "console/tui/tui_app.h"
+#include "platform/terminal.h"
 
 namespace {
 
-// Until the terminal console is part of the build, plain `ferrodex` lists
-// the inventory.
-int RunDefault(const CommandContext& context)
+// Plain `ferrodex` opens the terminal console; without a terminal it lists
+// the inventory instead.
+int RunDefault(const CommandContext& context, bool ascii, bool noMouse)
 {
+    if (StdinIsTerminal() && StdoutIsTerminal()) {
+        fdx::tui::TerminalFaceOptions options;
+        options.consoleFile = context.consoleFile;
+        options.ascii = ascii;
+        options.mouse = !noMouse;
+        return fdx::tui::RunTerminalFace(options);
+    }
     const int status = CommandTree(context, "", false, HostOptions{});
-    std::fprintf(stderr, "ferrodex: the terminal console is not part of this build; "
+    std::fprintf(stderr, "ferrodex: not a terminal, so the inventory is listed; "
                          "see `ferrodex --help` for the commands.\n");
     return status;
 }
@@ -33,6 +42,10 @@ int main(int argc, char** argv)
     CommandContext context;
     app.add_option("--console", context.consoleFile, "The console file (default: $XDG_DATA_HOME/ferrodex/console.fdx)")
         ->type_name("FILE");
+    bool ascii = false;
+    bool noMouse = false;
+    app.add_flag("--ascii", ascii, "Terminal console: ASCII lines and glyphs only");
+    app.add_flag("--no-mouse", noMouse, "Terminal console: leave the mouse to the terminal");
 
     int status = 0;
     std::string name;
@@ -130,6 +143,6 @@ int main(int argc, char** argv)
         app.exit(e);
         return 2;
     }
-    if (app.get_subcommands().empty()) return RunDefault(context);
+    if (app.get_subcommands().empty()) return RunDefault(context, ascii, noMouse);
     return status;
 }
