@@ -25,6 +25,7 @@ missing=""
 /usr/bin/python3 -c 'import paramiko' 2>/dev/null || missing="$missing python3-paramiko"
 command -v lshw >/dev/null 2>&1 || missing="$missing lshw"
 command -v make >/dev/null 2>&1 || missing="$missing make"
+command -v sshpass >/dev/null 2>&1 || missing="$missing sshpass"
 command -v g++ >/dev/null 2>&1 || missing="$missing g++"
 command -v dropbear >/dev/null 2>&1 || [ -x /usr/sbin/dropbear ] || missing="$missing dropbear-bin"
 if [ -n "$missing" ]; then
