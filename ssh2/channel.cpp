@@ -21,8 +21,8 @@ void CSSH2::OpenSessionChannel()
 
 void CSSH2::AppendOutput(ByteView data)
 {
-    if (kMaxOutput - m_strOutput.size() < data.size()) {
-        m_strOutput += "\n[output stopped: the command wrote more than 64 MiB]\n";
+    if (m_nMaxOutput - m_strOutput.size() < data.size()) {
+        m_strOutput += "\n[output stopped: the command wrote more than " + std::to_string(m_nMaxOutput) + " bytes]\n";
         throw SSH_RECEIVE_ERROR;
     }
     m_strOutput.append(AsText(data));

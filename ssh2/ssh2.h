@@ -124,6 +124,7 @@ private:
     CSshSocket m_socket;
     CSshTransport m_transport;
 
+    std::size_t m_nMaxOutput = kMaxOutput;
     std::uint32_t m_nRemoteId = 0;
     std::uint32_t m_nLocalId = kLocalChannel;
     std::uint32_t m_nLocalWindow = kLocalWindow;

@@ -10,6 +10,10 @@
 #include "tests/ssh2/scripted_peer.h"
 #include "tests/ssh2/session_env.h"
 
+struct CSSH2TestAccess {
+    static void LimitOutput(CSSH2& session, std::size_t limit) { session.m_nMaxOutput = limit; }
+};
+
 namespace {
 
 constexpr const char* kUser = "tester";
@@ -186,6 +190,32 @@ TEST_F(ScriptedServerTest, SilentServerTimesOut)
 {
     EXPECT_EQ(Start({"raw-silent"}, 1, 1), SSH_TIMEOUT);
 }
+
+TEST_F(ScriptedServerTest, OutputBeyondTheLimitStopsWith8)
+{
+    ASSERT_EQ(Start({"paramiko", "--extra", "50000"}), 0);
+    CSSH2TestAccess::LimitOutput(*CSSH2::Current(), 20000);
+    EXPECT_EQ(CSSH2::Exec("big"), SSH_RECEIVE_ERROR);
+    const std::string output = CSSH2::GetOutput();
+    EXPECT_LE(output.size(), 20100u);
+    EXPECT_NE(output.find("[output stopped: the command wrote more than 20000 bytes]"), std::string::npos);
+}
+
+// A DH reply whose f is outside 1 < f < p - 1, or whose host key does not
+// sign the exchange, ends the login with 10.
+class KexReplyTest : public ScriptedServerTest, public ::testing::WithParamInterface<const char*> {};
+
+TEST_P(KexReplyTest, IsRefusedWith10)
+{
+    EXPECT_EQ(Start({"raw-kexreply", "--f", GetParam()}), SSH_HOSTKEY_MISMATCH);
+    CSSH2::Disconnect();
+}
+INSTANTIATE_TEST_SUITE_P(Values, KexReplyTest,
+                         ::testing::Values("0", "1",
+                                           "FFFFFFFFFFFFFFFFC90FDAA22168C234C4C6628B80DC1CD129024E088A67CC74020BBEA63B139B22514A08798E3404DD"
+                                           "EF9519B3CD3A431B302B0A6DF25F14374FE1356D6D51C245E485B576625E7EC6F44C42E9A637ED6B0BFF5CB6F406B7ED"
+                                           "EE386BFB5A899FA5AE9F24117C4B1FE649286651ECE65381FFFFFFFFFFFFFFFE",
+                                           "2"));
 
 TEST_F(ScriptedServerTest, OldProtocolVersionIsRefused)
 {

@@ -104,6 +104,15 @@ def raw_mode(args):
         conn.sendall(b"SSH-2.0-Scripted_1.0\r\n" + packet(bytes([4, 1]) + ssh_string("debugging") + ssh_string("")))
         got = read_packets(conn, 1)
         say("RESULT " + " ".join(p.hex() for p in got))
+    elif args.mode == "raw-kexreply":
+        # A DH reply with the f and host key the test asks for.
+        conn.sendall(b"SSH-2.0-Scripted_1.0\r\n" + packet(kexinit()))
+        read_packets(conn, 2)
+        f = int(args.f, 16)
+        fbytes = f.to_bytes((f.bit_length() + 8) // 8, "big")
+        key = ssh_string("ssh-rsa") + ssh_string(b"\x01\x00\x01") + ssh_string(b"\x00" + b"\xc3" * 128)
+        reply = bytes([31]) + ssh_string(key) + ssh_string(fbytes) + ssh_string(ssh_string("ssh-rsa") + ssh_string(b"\x01" * 128))
+        conn.sendall(packet(reply))
     elif args.mode == "raw-old-version":
         conn.sendall(b"SSH-1.5-Ancient\r\n")
     try:
@@ -217,6 +226,7 @@ def main():
     parser.add_argument("mode")
     parser.add_argument("--reason", type=int, default=2)
     parser.add_argument("--text", default="bye")
+    parser.add_argument("--f", default="2")
     parser.add_argument("--auths", default="password")
     parser.add_argument("--banner", default="")
     parser.add_argument("--key", default="rsa")
