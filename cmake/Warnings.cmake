@@ -1,7 +1,8 @@
 # Common compile options for every target of the project.
 add_library(fdx_options INTERFACE)
 target_compile_options(fdx_options INTERFACE
-  -Wall -Wextra -Wshadow=local -Wnon-virtual-dtor -Wno-unused-parameter)
+  -Wall -Wextra -Wnon-virtual-dtor -Wno-unused-parameter
+  $<$<CXX_COMPILER_ID:GNU>:-Wshadow=local>)
 # GCC 12 reports false -Wrestrict overlaps inside std::string at -O2.
 if(CMAKE_CXX_COMPILER_ID STREQUAL "GNU" AND CMAKE_CXX_COMPILER_VERSION VERSION_LESS 13)
   target_compile_options(fdx_options INTERFACE -Wno-restrict)
