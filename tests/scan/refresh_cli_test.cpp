@@ -1,0 +1,119 @@
+// A whole refresh through `ferrodex host refresh` against a real sshd, seen
+// from outside: what the console file then holds, and what a reload shows.
+#include <gtest/gtest.h>
+
+#include <sys/wait.h>
+
+#include <cstdio>
+#include <fstream>
+#include <iterator>
+
+#include "platform/registry.h"
+#include "platform/text.h"
+#include "tests/support/sshd_peer.h"
+#include "tests/support/temp_dir.h"
+
+namespace {
+
+struct Result {
+    int status = -1;
+    std::string out;
+    std::string err;
+};
+
+// Runs ferrodex with `args`, feeding `input`.
+Result Ferrodex(const std::string& args, const std::string& input = "")
+{
+    TempDir io;
+    std::ofstream(io.file("in")) << input;
+    const std::string command = BinaryDir() + "/console/ferrodex " + args + " <" + io.file("in") + " >" +
+                                io.file("out") + " 2>" + io.file("err");
+    const int status = std::system(command.c_str());
+    return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, ReadWholeFile(io.file("out")), ReadWholeFile(io.file("err"))};
+}
+
+class RefreshCliTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        std::string why;
+        if (!SshdPeer::Available(&why)) GTEST_SKIP() << why;
+        console = "--console " + dir.file("inventory.fdx");
+    }
+    TempRegistry registry;
+    TempDir dir;
+    std::string console;
+};
+
+TEST_F(RefreshCliTest, RefreshStoresTheXmlAndAReloadShowsItWithoutTheServer)
+{
+    const std::string password = std::string(SshdPeer::Password()) + "\n";
+    std::string expectedTree;
+    std::u16string keyName;
+    {
+        SshdPeer peer;
+        ASSERT_TRUE(peer.running()) << peer.logText();
+        keyName = u"rsa2@" + IntToDecimal(peer.port()) + u":127.0.0.1";
+        ASSERT_EQ(Ferrodex(console + " group add Lab").status, 0);
+        const Result add = Ferrodex(console + " host add Lab 127.0.0.1 --port " + std::to_string(peer.port()) +
+                                    " --login " + SshdPeer::User() + " --password-stdin", password);
+        ASSERT_EQ(add.status, 0) << add.err;
+        const Result refresh = Ferrodex(console + " host refresh Lab/127.0.0.1 --login " +
+                                            std::string(SshdPeer::User()) + " --password-stdin",
+                                        password);
+        ASSERT_EQ(refresh.status, 0) << refresh.err;
+        EXPECT_EQ(refresh.err.find("Warning"), std::string::npos) << "a first key is stored without a question";
+
+        // The fetched text, shown on its own, gives the same tree and rows.
+        const std::string xml = ReadWholeFile("/home/" + std::string(SshdPeer::User()) + "/lshw.xml");
+        std::ofstream(dir.file("fetched.xml")) << xml.substr(xml.find('<'));
+        const Result view = Ferrodex("view-xml " + dir.file("fetched.xml") + " --json");
+        ASSERT_EQ(view.status, 0) << view.err;
+        expectedTree = view.out;
+    }
+    std::u16string key;
+    EXPECT_TRUE(RegReadString(HKEY_CURRENT_USER, u"Software\\Quillon\\Corvel\\SshHostKeys", keyName, key));
+
+    // No server now: the host still shows its hardware, from the console file.
+    const Result tree = Ferrodex(console + " tree Lab/127.0.0.1 --json --login root", "");
+    ASSERT_EQ(tree.status, 0) << tree.err;
+    // The host's children are what view-xml prints for the same text.
+    const std::size_t children = tree.out.find("\"children\"");
+    ASSERT_NE(children, std::string::npos) << tree.out;
+    std::string hostChildren = tree.out.substr(tree.out.find('[', children));
+    hostChildren = hostChildren.substr(0, hostChildren.rfind(']') + 1);
+    auto strip = [](std::string text) {
+        std::erase_if(text, [](char c) { return c == ' ' || c == '\n'; });
+        return text;
+    };
+    EXPECT_EQ(strip(hostChildren), strip(expectedTree));
+}
+
+TEST_F(RefreshCliTest, AChangedHostKeyIsRefusedUnlessAccepted)
+{
+    SshdPeer peer;
+    ASSERT_TRUE(peer.running()) << peer.logText();
+    const std::u16string keyName = u"rsa2@" + IntToDecimal(peer.port()) + u":127.0.0.1";
+    RegWriteString(HKEY_CURRENT_USER, u"Software\\Quillon\\Corvel\\SshHostKeys", keyName, u"0x23,0x99");
+    const std::string password = std::string(SshdPeer::Password()) + "\n";
+    ASSERT_EQ(Ferrodex(console + " group add Lab").status, 0);
+    ASSERT_EQ(Ferrodex(console + " host add Lab 127.0.0.1 --port " + std::to_string(peer.port()) + " --login " +
+                           SshdPeer::User() + " --password-stdin",
+                       password)
+                  .status,
+              0);
+    const std::string refresh =
+        console + " host refresh Lab/127.0.0.1 --login " + std::string(SshdPeer::User()) + " --password-stdin";
+    const Result asked = Ferrodex(refresh, password);
+    EXPECT_NE(asked.err.find("Host key is different"), std::string::npos) << asked.err;
+    std::u16string key;
+    RegReadString(HKEY_CURRENT_USER, u"Software\\Quillon\\Corvel\\SshHostKeys", keyName, key);
+    EXPECT_EQ(key, u"0x23,0x99");
+
+    const Result accepted = Ferrodex(refresh + " --accept-changed-host-key", password);
+    EXPECT_EQ(accepted.status, 0) << accepted.err;
+    RegReadString(HKEY_CURRENT_USER, u"Software\\Quillon\\Corvel\\SshHostKeys", keyName, key);
+    EXPECT_NE(key, u"0x23,0x99");
+}
+
+}  // namespace
