@@ -1,0 +1,218 @@
+// Uploads a 64 MiB file with ScpUploadFile over SFTP and over the scp sink,
+// beside the stock OpenSSH sftp and "scp -O" clients sending the same file
+// to the same private sshd in the same run (group1, ssh-rsa, aes256-cbc,
+// hmac-sha1, no compression, password on every side). Prints the median
+// MiB/s of each, the ratios, and where our time goes.
+//
+//   scp_bench [rounds] [MiB]
+#include <fcntl.h>
+#include <pwd.h>
+#include <spawn.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "scp/scp.h"
+#include "tests/support/sshd_peer.h"
+
+extern char** environ;
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+struct Phases {
+    double connected = 0;      // TCP open (event 1)
+    double authenticated = 0;  // event 2
+    double uploading = 0;      // channel ready, target prepared (event 6/3)
+    double total = 0;
+};
+
+Clock::time_point g_start;
+Phases g_phases;
+
+double Since() { return std::chrono::duration<double, std::milli>(Clock::now() - g_start).count(); }
+
+std::int32_t Note(int event, const char*, const char*, std::int32_t value, std::uint32_t)
+{
+    if (event == SCP_EVENT_CONNECTED) g_phases.connected = Since();
+    if (event == SCP_EVENT_AUTHENTICATED) g_phases.authenticated = Since();
+    if (event == SCP_EVENT_STAGE && value == SCP_STAGE_UPLOADING) g_phases.uploading = Since();
+    return 0;
+}
+
+double Median(std::vector<double> v)
+{
+    std::sort(v.begin(), v.end());
+    return v[v.size() / 2];
+}
+
+Phases OurRun(int port, const std::string& local, const std::string& remote)
+{
+    ScpJobOptions options;
+    options.timeout_seconds = 60;
+    g_phases = Phases{};
+    g_start = Clock::now();
+    const int rc = ScpUploadFile("127.0.0.1", port, SshdPeer::User(), SshdPeer::Password(), local.c_str(),
+                                 remote.c_str(), Note, &options);
+    g_phases.total = Since();
+    if (rc != 0) {
+        char text[128];
+        scp_format_error(rc, text, sizeof text);
+        std::fprintf(stderr, "ScpUploadFile failed: %d %s\n", rc, text);
+        std::exit(1);
+    }
+    return g_phases;
+}
+
+double Spawn(std::vector<std::string> args, const std::string& askpass, const char* stdinFile)
+{
+    std::vector<std::string> env = {"SSH_ASKPASS=" + askpass, "SSH_ASKPASS_REQUIRE=force", "DISPLAY=none",
+                                    "HOME=" + std::string(std::getenv("HOME") ? std::getenv("HOME") : "/root"),
+                                    "PATH=/usr/bin:/bin"};
+    std::vector<char*> argv, envp;
+    for (auto& a : args) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    for (auto& e : env) envp.push_back(e.data());
+    envp.push_back(nullptr);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 0, stdinFile ? stdinFile : "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+    const auto start = Clock::now();
+    pid_t pid = 0;
+    if (posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), envp.data()) != 0) {
+        std::perror("posix_spawn");
+        std::exit(1);
+    }
+    int status = 0;
+    waitpid(pid, &status, 0);
+    posix_spawn_file_actions_destroy(&actions);
+    const double ms = std::chrono::duration<double, std::milli>(Clock::now() - start).count();
+    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
+        std::fprintf(stderr, "%s failed (status %d)\n", args[2].c_str(), status);
+        std::exit(1);
+    }
+    return ms;
+}
+
+std::vector<std::string> CommonOptions()
+{
+    return {"-o", "StrictHostKeyChecking=no", "-o", "UserKnownHostsFile=/dev/null",
+            "-o", "KexAlgorithms=diffie-hellman-group1-sha1", "-o", "HostKeyAlgorithms=ssh-rsa",
+            "-o", "Ciphers=aes256-cbc", "-o", "MACs=hmac-sha1", "-o", "Compression=no",
+            "-o", "PubkeyAuthentication=no", "-o", "PreferredAuthentications=password"};
+}
+
+double StockScp(int port, const std::string& local, const std::string& remote, const std::string& askpass)
+{
+    std::vector<std::string> args = {"/usr/bin/setsid", "-w", "/usr/bin/scp", "-q", "-O", "-P", std::to_string(port)};
+    for (auto& o : CommonOptions()) args.push_back(o);
+    args.push_back(local);
+    args.push_back(std::string(SshdPeer::User()) + "@127.0.0.1:" + remote);
+    return Spawn(args, askpass, nullptr);
+}
+
+double StockSftp(int port, const std::string& batch, const std::string& askpass)
+{
+    std::vector<std::string> args = {"/usr/bin/setsid", "-w", "/usr/bin/sftp", "-q", "-P", std::to_string(port)};
+    for (auto& o : CommonOptions()) args.push_back(o);
+    args.push_back(std::string(SshdPeer::User()) + "@127.0.0.1");
+    return Spawn(args, askpass, batch.c_str());  // commands from standard input
+}
+
+std::string MakeRemoteDir()
+{
+    std::string pattern = "/tmp/fdx-scp-bench-XXXXXX";
+    if (!::mkdtemp(pattern.data())) return "";
+    if (const passwd* pw = ::getpwnam(SshdPeer::User())) {
+        if (::chown(pattern.c_str(), pw->pw_uid, pw->pw_gid) != 0) return "";
+    }
+    return pattern;
+}
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    const int rounds = argc > 1 ? std::max(1, std::atoi(argv[1])) : 3;
+    const std::size_t mib = argc > 2 ? static_cast<std::size_t>(std::max(1, std::atoi(argv[2]))) : 64;
+    std::string why;
+    if (!SshdPeer::Available(&why)) {
+        std::fprintf(stderr, "scp_bench: %s\n", why.c_str());
+        return 1;
+    }
+    char dirTemplate[] = "/tmp/fdx-scp-bench-local-XXXXXX";
+    const std::string dir = ::mkdtemp(dirTemplate);
+    setenv("FERRODEX_REGISTRY", (dir + "/registry").c_str(), 1);
+    const std::string local = dir + "/payload.bin", askpass = dir + "/askpass.sh", batch = dir + "/batch";
+    {
+        std::ofstream out(local, std::ios::binary);
+        std::vector<char> block(1 << 20);
+        std::uint32_t x = 12345;
+        for (std::size_t i = 0; i < mib; ++i) {
+            for (auto& c : block) {
+                x = x * 1103515245u + 12345u;
+                c = static_cast<char>(x >> 24);
+            }
+            out.write(block.data(), static_cast<std::streamsize>(block.size()));
+        }
+        std::ofstream a(askpass);
+        a << "#!/bin/sh\necho '" << SshdPeer::Password() << "'\n";
+    }
+    std::filesystem::permissions(askpass, std::filesystem::perms::owner_all);
+    const std::string remote = MakeRemoteDir();
+    {
+        std::ofstream b(batch);
+        b << "put " << local << " " << remote << "/stock-sftp.bin\n";
+    }
+
+    SshdPeer withSftp;  // our library uses SFTP here
+    SshdOptions noSubsystem;
+    noSubsystem.sftpSubsystem = false;
+    SshdPeer withoutSftp(noSubsystem);  // and the scp sink here
+    if (!withSftp.running() || !withoutSftp.running() || remote.empty()) {
+        std::fprintf(stderr, "scp_bench: sshd did not start: %s\n", withSftp.logText().c_str());
+        return 1;
+    }
+    // Warm-up: host keys stored, caches filled.
+    OurRun(withSftp.port(), local, remote + "/ours-sftp.bin");
+    OurRun(withoutSftp.port(), local, remote + "/ours-scp.bin");
+
+    std::vector<double> ourSftp, ourScp, stockSftp, stockScp, setup, prepare;
+    for (int i = 0; i < rounds; ++i) {
+        Phases p = OurRun(withSftp.port(), local, remote + "/ours-sftp.bin");
+        ourSftp.push_back(p.total);
+        setup.push_back(p.authenticated);
+        prepare.push_back(p.uploading - p.authenticated);
+        ourScp.push_back(OurRun(withoutSftp.port(), local, remote + "/ours-scp.bin").total);
+        stockSftp.push_back(StockSftp(withSftp.port(), batch, askpass));
+        stockScp.push_back(StockScp(withSftp.port(), local, remote + "/stock-scp.bin", askpass));
+    }
+    const double size = static_cast<double>(mib);
+    auto rate = [size](double ms) { return size / (ms / 1000.0); };
+    const double a = Median(ourSftp), b = Median(stockSftp), c = Median(ourScp), d = Median(stockScp);
+    std::printf("upload of %zu MiB to sshd on 127.0.0.1, median of %d rounds\n", mib, rounds);
+    std::printf("  %-28s %9.0f ms %8.1f MiB/s\n", "ScpUploadFile over SFTP", a, rate(a));
+    std::printf("  %-28s %9.0f ms %8.1f MiB/s\n", "stock sftp", b, rate(b));
+    std::printf("  %-28s %9.0f ms %8.1f MiB/s\n", "ScpUploadFile over scp sink", c, rate(c));
+    std::printf("  %-28s %9.0f ms %8.1f MiB/s\n", "stock scp -O", d, rate(d));
+    std::printf("ratios (ours / stock throughput): SFTP %.2f, SCP %.2f\n", b / a, d / c);
+    const double writes = size * 1024 * 1024 / 4096;
+    std::printf("our SFTP upload: %.0f ms to log in, %.0f ms to open the channel and prepare the target, "
+                "%.0f ms of data = %.1f us per 4096-byte write (one request in flight)\n",
+                Median(setup), Median(prepare), a - Median(setup) - Median(prepare),
+                (a - Median(setup) - Median(prepare)) * 1000.0 / writes);
+    std::filesystem::remove_all(dir);
+    std::filesystem::remove_all(remote);
+    return 0;
+}
