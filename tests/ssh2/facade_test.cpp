@@ -22,6 +22,17 @@ TEST(FacadeTest, OperationsOutOfOrder)
     EXPECT_EQ(session.Socket().TimeoutSeconds(), 10);
 }
 
+TEST(FacadeTest, TimeoutOfZeroKeepsTheDefault)
+{
+    CSessionEnvironment env;
+    for (const auto& [given, kept] : {std::pair{0, 10}, std::pair{-5, 10}, std::pair{1, 1}, std::pair{300, 300}}) {
+        CSSH2 session;
+        session.ConnectStep("127.0.0.1", 1, given);  // nobody listens on port 1
+        EXPECT_EQ(session.Socket().TimeoutSeconds(), kept) << given;
+        EXPECT_EQ(session.State(), SS_IDLE);
+    }
+}
+
 TEST(FacadeTest, SocketErrorMapping)
 {
     EXPECT_EQ(CSshSocket::MapError(11001), SSH_HOST_NOT_EXIST);

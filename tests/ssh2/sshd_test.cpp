@@ -191,6 +191,11 @@ TEST_P(SshdAlgorithmTest, LogsInAndRuns)
     ASSERT_EQ(CSSH2::Exec("seq 1 3000"), 0);
     EXPECT_EQ(CSSH2::GetOutput().size(), 13893u);
     EXPECT_EQ(CSSH2::Disconnect(), 0);
+    // First contact stored the key under its cache type, port and host.
+    std::u16string stored;
+    const std::string name = std::string(keyType == "rsa" ? "rsa2" : "dss") + "@" + std::to_string(peer.port()) +
+                             ":127.0.0.1";
+    EXPECT_TRUE(RegReadString(HKEY_CURRENT_USER, kHostKeys, AnsiToWide(name), stored)) << name;
 }
 
 INSTANTIATE_TEST_SUITE_P(Matrix, SshdAlgorithmTest,
