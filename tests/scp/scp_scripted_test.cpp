@@ -101,6 +101,7 @@ protected:
         run.remotePath = remote;
         run.options.timeout_seconds = io ? io->options.timeout_seconds : 10;
         run.cancelOnEvent = io ? io->cancelOnEvent : -1;
+        if (io && !io->password.empty()) run.password = io->password;
         const int code = run.Run();
         std::string text = m_server->Results();
         if (results) *results = text;
@@ -178,6 +179,15 @@ TEST_F(Scripted, AcknowledgementBytesAndRefusals)
     EXPECT_NE(results.find("RESULT subsystem sftp\nRESULT exec scp -r -p -t /up"), std::string::npos) << results;
     EXPECT_EQ(Run("ack:2", m_local.file("data.bin"), "/up"), 17);
     EXPECT_EQ(Run("refuse", m_local.file("data.bin"), "/up"), 17);
+}
+
+TEST_F(Scripted, PasswordAttemptsAreBounded)
+{
+    // This server sets no limit of its own.
+    UploadRun run;
+    run.password = "wrong";
+    run.options.timeout_seconds = 10;
+    EXPECT_EQ(Run("sftp-nolimit", m_local.file("data.bin"), "/up", nullptr, &run), 24);
 }
 
 TEST_F(Scripted, SilenceTimesOut)

@@ -6,6 +6,7 @@
 #include <memory>
 #include <regex>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include "platform/registry.h"
 #include "platform/text.h"
@@ -55,8 +56,11 @@ protected:
         UploadRun run = NewRun(m_local.file(name), m_remote.path());
         ASSERT_EQ(run.Run(), 0) << m_peer->logText();
         const std::string copy = m_remote.path() + "/" + name;
+        struct stat times{};
+        ASSERT_EQ(::stat(copy.c_str(), &times), 0);  // before reading touches the access time
+        EXPECT_EQ(times.st_mtime, 1000000000);
+        EXPECT_EQ(times.st_atime, 1000000100);
         EXPECT_EQ(ReadWholeFile(copy), bytes);
-        EXPECT_EQ(FileMtime(copy), 1000000000);
         EXPECT_EQ(run.Count(SCP_EVENT_FINISHED), 1);
         EXPECT_EQ(run.Count(SCP_EVENT_ERROR), 0);
         EXPECT_EQ(run.Count(SCP_EVENT_AUTHENTICATED), 1);
@@ -294,22 +298,84 @@ TEST_F(SshdSession, ConnectionFailuresHaveTheirCodes)
     EXPECT_EQ(missing.Count(SCP_EVENT_CONNECTED), 0);
 }
 
-TEST_F(SshdSession, PublicKeyFromEitherFileFormat)
+TEST_F(SshdSession, PublicKeyFromEitherFileFormatAndType)
 {
-    for (const char* format : {"PEM", "RFC4716"}) {
-        SCOPED_TRACE(format);
-        const std::string key = m_local.file(std::string("id_") + format);
-        const std::string command = std::string("ssh-keygen -q -t rsa -b 2048 -N '' -m ") + format + " -f " + key;
+    struct Case {
+        const char* type;
+        const char* format;
+        const char* passphrase;
+        bool keyUsed;
+    };
+    const Case cases[] = {
+        {"rsa", "PEM", "", true},
+        {"rsa", "RFC4716", "", true},  // the OpenSSH format
+        {"dsa", "PEM", "", true},
+        {"dsa", "RFC4716", "", true},
+        {"rsa", "PEM", "fdx-test-pw", true},       // protected: the password opens it
+        {"rsa", "RFC4716", "fdx-test-pw", false},  // bcrypt-protected: password login instead
+    };
+    int n = 0;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(::testing::Message() << c.type << " " << c.format << " '" << c.passphrase << "'");
+        const std::string key = m_local.file("id" + std::to_string(n++));
+        const std::string command = std::string("ssh-keygen -q -t ") + c.type + " -N '" + c.passphrase + "' -m " +
+                                    c.format + " -f " + key;
         ASSERT_EQ(std::system(command.c_str()), 0);
         ASSERT_EQ(std::system(("cp " + key + ".pub " + m_peer->folder() + "/authorized_keys && chmod 644 " +
                                m_peer->folder() + "/authorized_keys")
                                   .c_str()),
                   0);
+        const std::size_t logBefore = m_peer->logText().size();
         UploadRun run = NewRun();
-        run.password = "wrong";  // only the key can succeed
+        if (!*c.passphrase) run.password = "wrong";  // only the key can succeed
         run.options.key_file = key.c_str();
         EXPECT_EQ(run.Run(), 0) << m_peer->logText();
+        const std::string log = m_peer->logText().substr(logBefore);
+        EXPECT_EQ(log.find("Accepted publickey") != std::string::npos, c.keyUsed) << log;
     }
+}
+
+TEST_F(SshdSession, FilesOf4GiBOrMoreAreRefused)
+{
+    const std::string big = m_local.file("big.bin");
+    {
+        FILE* f = std::fopen(big.c_str(), "w");
+        ASSERT_TRUE(f);
+        std::fclose(f);
+    }
+    ASSERT_EQ(::truncate(big.c_str(), 4LL * 1024 * 1024 * 1024), 0);  // sparse
+    UploadRun run = NewRun();
+    run.localPath = big;
+    EXPECT_EQ(run.Run(), 13);
+    EXPECT_FALSE(Exists(m_remote.path() + "/big.bin"));
+}
+
+TEST(SshdDsaHostKey, StoredUnderItsOwnType)
+{
+    std::string why;
+    if (!SshdPeer::Available(&why)) GTEST_SKIP() << why;
+    SshdOptions options;
+    options.hostKeyType = "dsa";
+    options.extraConfig = {"HostKeyAlgorithms ssh-dss"};
+    SshdPeer peer(options);
+    ASSERT_TRUE(peer.running()) << peer.logText();
+    TempRegistry registry;
+    TempDir local;
+    RemoteDir remote;
+    WriteFileBytes(local.file("d.txt"), "dsa");
+    UploadRun run;
+    run.port = peer.port();
+    run.user = SshdPeer::User();
+    run.password = SshdPeer::Password();
+    run.localPath = local.file("d.txt");
+    run.remotePath = remote.path();
+    run.options.timeout_seconds = 20;
+    ASSERT_EQ(run.Run(), 0) << peer.logText();
+    EXPECT_EQ(ReadWholeFile(remote.path() + "/d.txt"), "dsa");
+    std::u16string text;
+    ASSERT_TRUE(RegReadString(HKEY_CURRENT_USER, u"Software\\Quillon\\Corvel\\SshHostKeys",
+                              AnsiToWide("dss@" + std::to_string(peer.port()) + ":127.0.0.1"), text));
+    EXPECT_TRUE(std::regex_match(WideToAnsi(text), std::regex("0x[0-9a-f]+,0x[0-9a-f]+,0x[0-9a-f]+,0x[0-9a-f]+")));
 }
 
 }  // namespace

@@ -7,6 +7,7 @@ named on the command line asks, or as the one named by the login user when
 that is a scenario name:
 
   sftp-ok            an SFTP subsystem that accepts every request
+  sftp-nolimit       as sftp-ok, with no limit on failed logins
   sftp-status:OP:N   as sftp-ok, but answers request OP (open, write,
                      fsetstat, mkdir-stat) with status N
   sftp-badid         answers OPEN with an identifier that was never sent
@@ -139,6 +140,13 @@ class Server(paramiko.ServerInterface):
 
     def get_allowed_auths(self, username):
         return "password"
+
+    def check_auth_none(self, username):
+        # "sftp-nolimit": failed "none" requests do not count towards
+        # paramiko's own limit of ten failures.
+        if username == "sftp-nolimit":
+            return paramiko.AUTH_PARTIALLY_SUCCESSFUL
+        return paramiko.AUTH_FAILED
 
     def check_auth_password(self, username, password):
         if username.startswith(SCENARIOS):
