@@ -17,7 +17,9 @@ constexpr const char* kPython = "/usr/bin/python3";
 
 bool ScriptedPeer::Available()
 {
-    return ::access(kPython, X_OK) == 0 && std::system("/usr/bin/python3 -c 'import paramiko' 2>/dev/null") == 0;
+    static const bool available =
+        ::access(kPython, X_OK) == 0 && std::system("/usr/bin/python3 -c 'import paramiko' 2>/dev/null") == 0;
+    return available;
 }
 
 ScriptedPeer::ScriptedPeer(std::vector<std::string> args)
