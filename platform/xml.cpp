@@ -116,6 +116,27 @@ pugi::xml_node SelectElement(const pugi::xml_node& from, std::string_view path, 
     return current;
 }
 
+// Parses wide text. Plain ASCII text (what lshw prints) is narrowed in one
+// pass into a buffer that the document then owns and parses in place; any
+// other text is read by pugixml's own UTF-16 reader, where a lone surrogate
+// ends in an error, never in a read out of bounds.
+bool Parse(pugi::xml_document& document, std::u16string_view text)
+{
+    const std::size_t size = text.size();
+    auto* buffer = static_cast<char*>(pugi::get_memory_allocation_function()(size != 0 ? size : 1));
+    if (buffer == nullptr) throw std::bad_alloc();
+    char16_t high = 0;
+    for (std::size_t i = 0; i < size; ++i) {
+        high |= text[i];
+        buffer[i] = static_cast<char>(text[i]);
+    }
+    if (high < 0x80)  // the document owns the buffer from here on, whatever the outcome
+        return static_cast<bool>(document.load_buffer_inplace_own(buffer, size, kParseOptions, pugi::encoding_utf8));
+    pugi::get_memory_deallocation_function()(buffer);
+    return static_cast<bool>(
+        document.load_buffer(text.data(), size * sizeof(char16_t), kParseOptions, pugi::encoding_utf16));
+}
+
 // A well-formed document has exactly one top element (pugixml would also
 // take a fragment of several).
 bool HasOneTopElement(const pugi::xml_document& document)
@@ -233,11 +254,7 @@ public:
         return ComBoundary([&] {
             // Nodes handed out earlier keep the tree they came from.
             auto tree = std::make_shared<CXmlTree>();
-            // pugixml reads the UTF-16 text itself; a lone surrogate
-            // becomes an error, never a read out of bounds.
-            const bool parsed = tree->document.load_buffer(text.data(), text.size() * sizeof(char16_t), kParseOptions,
-                                                           pugi::encoding_utf16) &&
-                HasOneTopElement(tree->document);
+            const bool parsed = Parse(tree->document, text) && HasOneTopElement(tree->document);
             if (!parsed) tree->document.reset();
             m_tree = std::move(tree);
             if (success != nullptr) *success = parsed ? TRUE : FALSE;
