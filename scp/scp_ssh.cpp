@@ -55,6 +55,7 @@ constexpr std::uint32_t kLocalMaxPacket = 16384;
 constexpr std::uint32_t kFirstChannelId = 256;
 constexpr int kMaxPasswordAttempts = 6;
 constexpr std::size_t kMaxVersionLine = 255;
+constexpr std::size_t kSocketQueueFlush = 16384;
 
 enum ScpAuthWait { AUTH_WAIT_NONE, AUTH_WAIT_PK_QUERY, AUTH_WAIT_PK_SIGNED, AUTH_WAIT_PASSWORD };
 enum ScpChosen { CH_KEX, CH_HOSTKEY, CH_CIPHER_OUT, CH_CIPHER_IN, CH_MAC_OUT, CH_MAC_IN, CH_COMP_OUT, CH_COMP_IN, CH_COUNT };
@@ -82,6 +83,7 @@ struct ScpSession {
     unsigned quirks;
 
     ScpBuf inbuf;
+    ScpBuf sockOut;  // the socket's send queue
     ScpPacketIn pin;
     ScpPacketOut pout;
     ScpBuf wire;
@@ -152,6 +154,32 @@ bool scp_list_contains(const std::uint8_t* list, std::size_t len, const char* na
     return false;
 }
 
+// Writes the socket's send queue out.
+int scp_socket_flush(ScpSession* s)
+{
+    if (s->sockOut.len == 0) return 0;
+    if (s->sock == winsock::INVALID_SOCKET) {
+        s->sockOut.len = 0;
+        return 15;
+    }
+    std::size_t off = 0;
+    int rc = 0;
+    while (off < s->sockOut.len) {
+        const std::size_t left = s->sockOut.len - off;
+        const int n = winsock::send(s->sock, s->sockOut.data + off, static_cast<int>(left > 0x40000000 ? 0x40000000 : left), 0);
+        if (n <= 0) {
+            rc = winsock::WSAGetLastError() == winsock::WSAETIMEDOUT ? 28 : 26;
+            break;
+        }
+        off += static_cast<std::size_t>(n);
+    }
+    s->sockOut.len = 0;
+    scp_random_add_tick(s->pool);
+    return rc;
+}
+
+// Queues bytes for the socket; the queue goes out once it holds a full
+// channel window's worth, and before every wait for input.
 int scp_session_write_raw(ScpSession* s, const std::uint8_t* data, std::size_t len)
 {
     if (s->capture) {
@@ -159,15 +187,8 @@ int scp_session_write_raw(ScpSession* s, const std::uint8_t* data, std::size_t l
     }
     if (s->detached) return 0;
     if (s->sock == winsock::INVALID_SOCKET) return 15;
-    std::size_t off = 0;
-    while (off < len) {
-        const std::size_t chunk = len - off > 0x40000000 ? 0x40000000 : len - off;
-        const int n = winsock::send(s->sock, data + off, static_cast<int>(chunk), 0);
-        if (n <= 0) return winsock::WSAGetLastError() == winsock::WSAETIMEDOUT ? 28 : 26;
-        off += static_cast<std::size_t>(n);
-    }
-    scp_random_add_tick(s->pool);
-    return 0;
+    if (const int rc = scp_buf_put(&s->sockOut, data, len)) return rc;
+    return s->sockOut.len >= kSocketQueueFlush ? scp_socket_flush(s) : 0;
 }
 
 // Sends the message held in s->msg as one packet (or holds it back). A
@@ -198,8 +219,12 @@ int scp_msg_start(ScpSession* s, std::uint8_t type)
     return scp_buf_put_byte(&s->msg, type);
 }
 
+int scp_socket_flush(ScpSession* s);
+
 void scp_session_close_quietly(ScpSession* s)
 {
+    if (s->sock != winsock::INVALID_SOCKET) scp_socket_flush(s);  // best effort
+    s->sockOut.len = 0;
     if (s->job) scp_job_close_sockets(s->job);
     s->sock = winsock::INVALID_SOCKET;
     s->state = SCP_SS_CLOSED;
@@ -555,6 +580,7 @@ int scp_send_password(ScpSession* s)
     s->holding = false;
     if (!rc) rc = scp_session_write_raw(s, s->held.data, s->held.len);
     if (s->held.data) OPENSSL_cleanse(s->held.data, s->held.cap);
+    if (s->pout.scratch.data) OPENSSL_cleanse(s->pout.scratch.data, s->pout.scratch.cap);
     s->held.len = 0;
     s->authWait = AUTH_WAIT_PASSWORD;
     return rc;
@@ -1016,6 +1042,7 @@ int scp_session_process(ScpSession* s)
 void scp_session_free(ScpSession* s)
 {
     scp_buf_free(&s->inbuf);
+    scp_buf_wipe(&s->sockOut);
     scp_packet_in_free(&s->pin);
     scp_packet_out_free(&s->pout);
     scp_buf_free(&s->wire);
@@ -1120,7 +1147,7 @@ int scp_backend_send(ScpSession* s, const std::uint8_t* data, std::size_t len, s
     return rc;
 }
 
-std::size_t scp_backend_queued(ScpSession* s) { return s ? s->channelOut.len : 0; }
+std::size_t scp_backend_queued(ScpSession* s) { return s ? s->channelOut.len + s->sockOut.len : 0; }
 
 void scp_backend_set_size(ScpSession*, int, int) {}
 
@@ -1188,6 +1215,13 @@ void scp_session_config_defaults(SessionConfig* cfg)
 }
 
 bool scp_session_fallback_used(ScpSession* s) { return s && s->fallbackUsed; }
+
+int scp_session_flush(ScpSession* s)
+{
+    if (!s || s->detached || s->sock == winsock::INVALID_SOCKET) return 0;
+    const int rc = scp_socket_flush(s);
+    return rc ? scp_session_fail(s, rc) : 0;
+}
 
 int scp_session_read_input(ScpSession* s)
 {

@@ -76,6 +76,9 @@ constexpr int kScpSpecialEof = 12;
 extern const SessionBackend scp_ssh_backend;
 
 bool scp_session_fallback_used(ScpSession* session);
+// Writes out what waits in the socket's send queue; called before every wait
+// for input. 0 or a code (the session is then closed).
+int scp_session_flush(ScpSession* session);
 // One receive of up to 20480 bytes from the socket, fed through the state
 // machines. Returns 0 or a code; end of input closes the socket quietly.
 int scp_session_read_input(ScpSession* session);

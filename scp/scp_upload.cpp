@@ -698,6 +698,7 @@ int pump_once(JobInfo* job)
     if (!scp_has_socket(job)) return -1;
     const winsock::SOCKET sock = g_scpBackend->get_socket(job->session);
     const long timeout = job->options ? job->options->timeout_seconds : 300;
+    if (const int rc = scp_session_flush(job->session)) return rc;
     const int ready = winsock::select_readable(sock, timeout, 0);
     if (ready == 0) return 28;
     if (ready < 0) return -1;
