@@ -38,8 +38,19 @@ ListLayout LayoutColumns(const std::vector<ResultColumnView>& columns, const std
         for (std::size_t i = 0; i < count && i < row.cells.size(); ++i)
             layout.widths[i] = std::max(layout.widths[i], TextColumns(ToTerminal(row.cells[i])));
     for (int& w : layout.widths) w = std::min(w, kMaxColumnWidth);
-    layout.total = kColumnGap * static_cast<int>(count - 1);
-    for (int w : layout.widths) layout.total += w;
+    const int gaps = kColumnGap * static_cast<int>(count - 1);
+    auto sum = [&layout, gaps] {
+        int total = gaps;
+        for (int w : layout.widths) total += w;
+        return total;
+    };
+    // Too wide: the leading columns (names) give way first, so that the last
+    // one (the values) starts on screen; sideways scrolling shows the rest.
+    if (count > 1 && sum() > available) {
+        const int cap = std::max(kMinLeadingWidth, (available - gaps) * 2 / 5 / static_cast<int>(count - 1));
+        for (std::size_t i = 0; i + 1 < count; ++i) layout.widths[i] = std::min(layout.widths[i], cap);
+    }
+    layout.total = sum();
     if (layout.total < available) {
         layout.widths.back() += available - layout.total;
         layout.total = available;

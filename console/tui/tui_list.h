@@ -11,6 +11,7 @@ namespace fdx::tui {
 
 constexpr int kColumnGap = 2;     // spaces between two columns
 constexpr int kMaxColumnWidth = 96;  // longer texts are cut with an ellipsis
+constexpr int kMinLeadingWidth = 10; // a leading column never gives way below this
 
 struct ListLayout {
     std::vector<int> widths;  // one per column
@@ -19,7 +20,9 @@ struct ListLayout {
 
 // Each column is as wide as its title or its longest text (at least 3, at
 // most kMaxColumnWidth). When everything fits in `available`, the last
-// column takes the rest of the width. A list without columns shows its
+// column takes the rest of the width; when not, the leading columns shrink
+// to two fifths of it (never below kMinLeadingWidth) so that the last one
+// starts on screen. A list without columns shows its
 // rows' first texts in one untitled column.
 ListLayout LayoutColumns(const std::vector<ResultColumnView>& columns, const std::vector<ResultRowView>& rows,
                          int available);

@@ -124,7 +124,7 @@ int CTuiUserInterface::DoModal(HWND owner, DialogState& dialog)
     const int result = RunForm(form);
     if (result != IDCANCEL) form.Store(dialog);
     Repaint();
-    return result == IDCANCEL ? IDCANCEL : (result == IDOK ? IDOK : result);
+    return result;
 }
 
 int CTuiUserInterface::ShowMessage(HWND owner, std::u16string_view text, std::u16string_view caption, UINT type)
@@ -190,8 +190,13 @@ int CTuiUserInterface::RunMenu(const std::vector<MenuItemView>& items, int row, 
             const MenuItemView& item = items[i];
             const int y = static_cast<int>(i) + 1;
             if (item.separator) {
-                std::wstring rule(static_cast<std::size_t>(std::max(width - 2, 0)), ascii ? L'-' : L'\u2500');
-                PutText(w, y, 1, rule);
+                if (ascii) {
+                    PutText(w, y, 1, std::wstring(static_cast<std::size_t>(std::max(width - 2, 0)), L'-'));
+                } else {
+                    mvwaddch(w, y, 0, ACS_LTEE);
+                    mvwhline(w, y, 1, ACS_HLINE, std::max(width - 2, 0));
+                    mvwaddch(w, y, width - 1, ACS_RTEE);
+                }
                 continue;
             }
             std::wstring text = item.checked ? (ascii ? L"x " : L"\u2713 ") : L"  ";

@@ -35,6 +35,20 @@ TEST(TuiList, TooWideListsKeepTheirNaturalWidthAndScroll)
     EXPECT_EQ(MaxListScroll(LayoutColumns(NameValue(), {}, 40), 40), 0);
 }
 
+TEST(TuiList, LongNamesGiveWaySoThatValuesStartOnScreen)
+{
+    const std::vector<ResultRowView> rows = {Row(u"mathematical co-processor with a very long capability name", u"fpu"),
+                                             Row(u"vendor", u"Advanced Micro Devices [AMD]")};
+    for (int width : {30, 60, 80}) {
+        const ListLayout layout = LayoutColumns(NameValue(), rows, width);
+        EXPECT_LE(layout.widths[0] + kColumnGap, width * 2 / 5 + kColumnGap + kMinLeadingWidth) << width;
+        EXPECT_LT(layout.widths[0] + kColumnGap, width) << "the value column starts on screen";
+        const std::wstring line = FormatListLine(rows[0].cells, layout, 0, width, false);
+        EXPECT_NE(line.find(L"fpu"), std::wstring::npos) << width;
+        EXPECT_NE(line.find(L'\u2026'), std::wstring::npos) << "the cut name is marked";
+    }
+}
+
 TEST(TuiList, EveryLineIsExactlyThePaneWideAtEveryScroll)
 {
     const std::vector<ResultRowView> rows = {Row(u"vendor", u"Intel Corp."), Row(u"\u4E2D\u6587", u"wide"),

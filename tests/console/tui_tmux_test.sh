@@ -2,7 +2,8 @@
 # The terminal console end to end, driven through tmux like a user at a
 # terminal: expand the root, add a group and a host through the menus and
 # dialogs, rename the group in place, quit answering the save question, then
-# open the console again and find everything there.
+# open the console again and find everything there; a signal that ends the
+# face leaves the terminal as it found it.
 #   tui_tmux_test.sh FERRODEX
 # Exit 77 (skipped) when tmux is missing.
 set -u
@@ -132,5 +133,20 @@ keys q
 # Expanding is no change: the console quits without asking.
 wait_for "FDX-EXIT=0"
 grep -qF "unsaved changes" "$screen_file" && fail "quitting an unchanged console asked to save"
+
+# --- Third session: a signal ends the face and the terminal comes back ------
+start_face
+pane=$(tmx display-message -p -t face '#{pane_pid}')
+face_pid=""
+for _ in $(seq 50); do
+    face_pid=$(pgrep -P "$pane" | head -n1)
+    [ -n "$face_pid" ] && break
+    sleep 0.1
+done
+[ -n "$face_pid" ] || fail "the face's process was not found"
+kill -TERM "$face_pid"
+wait_for "FDX-EXIT=143"
+# Back on the normal screen: nothing of the face is left on it.
+wait_gone "My Linux Servers"
 
 echo "PASS"
