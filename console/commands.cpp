@@ -9,6 +9,7 @@
 #include "console/node_path.h"
 #include "console/script_ui.h"
 #include "platform/atomic_file.h"
+#include "platform/file_lock.h"
 #include "platform/text.h"
 
 namespace {
@@ -24,7 +25,9 @@ constexpr long kRemoveHostCommand = 2;
 constexpr long kRefreshHostCommand = 3;
 constexpr long kEditHostCommand = 4;
 
-constexpr std::size_t kMaxXmlFile = 32u << 20;
+constexpr std::size_t kMaxXmlFile = 16u << 20;
+// How long a command waits for another one working on the same console file.
+constexpr int kLockTimeoutMs = 30000;
 
 std::u16string Wide(const std::string& text) { return AnsiToWide(text); }
 std::string Narrow(std::u16string_view text) { return WideToAnsi(text); }
@@ -61,6 +64,10 @@ public:
         std::string path = context.consoleFile;
         if (path.empty()) path = DefaultConsoleFile();
         if (path.empty()) return Fail("no folder for the console file can be made; name one with --console");
+        // Commands on one console file run one after the other, so that none
+        // saves over another's changes.
+        if (!m_lock.Acquire(path, kLockTimeoutMs))
+            return Fail("console file " + path + " is in use by another ferrodex, or its lock file cannot be made");
         if (HostStatus status = m_host->Open(path); !status) return Fail(status.message);
         return OpenedRoot();
     }
@@ -258,6 +265,7 @@ private:
         return true;
     }
 
+    CFileLock m_lock;  // released last, after the host has saved and gone
     CScriptUserInterface m_ui;
     IUserInterface* m_previous = nullptr;
     std::unique_ptr<CConsoleHost> m_host = std::make_unique<CConsoleHost>();

@@ -5,6 +5,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <thread>
 
 #include "console/console_file.h"
 #include "console/inventory_image.h"
@@ -231,6 +232,22 @@ TEST_F(CommandTest, HostHoldingXmlShowsItsHardwareOnlyWhenNamed)
     EXPECT_EQ(canonical(viewed), canonical(hostChildren));
 }
 
+TEST_F(CommandTest, RefreshAsksForMissingCredentialsFromTheOptionsOnly)
+{
+    WriteConsoleWithXml("root.xml");
+    // A restored host has no login: the question needs --login or
+    // --password-stdin, and nothing else answers it.
+    const RunResult unanswered = Run({"host", "refresh", "Lab/srv"});
+    EXPECT_EQ(unanswered.status, 1);
+    EXPECT_NE(unanswered.err.find("Error: the dialog \"Enter Host Login Details\""), std::string::npos)
+        << unanswered.err;
+    // End of input at the password question answers Cancel.
+    const RunResult cancelled = Run({"host", "refresh", "Lab/srv", "--login", "root", "--password-stdin"});
+    EXPECT_EQ(cancelled.status, 1);
+    EXPECT_NE(cancelled.err.find("Error: "), std::string::npos);
+    EXPECT_NE(Run({"host", "refresh", "Lab/nothing", "--login", "root"}).status, 0);
+}
+
 TEST_F(CommandTest, ViewXmlRefusesWhatIsNoHardwareTree)
 {
     const std::string notXml = m_dir.file("notes.txt");
@@ -280,6 +297,18 @@ TEST_F(CommandTest, AFailedWriteKeepsThePreviousFile)
     for (const auto& entry : std::filesystem::directory_iterator(m_dir.path()))
         EXPECT_EQ(entry.path().filename().string().find(".tmp-"), std::string::npos) << entry.path();
     EXPECT_EQ(Names(Json({"tree", "--json"})), (std::vector<std::string>{"Lab", "Prod"}));
+}
+
+TEST_F(CommandTest, ConcurrentCommandsOnOneFileLoseNothing)
+{
+    Ok({"group", "add", "Lab"});
+    std::vector<std::thread> threads;
+    std::vector<RunResult> results(8);
+    for (std::size_t i = 0; i < results.size(); ++i)
+        threads.emplace_back([&, i] { results[i] = Run({"host", "add", "Lab", "h" + std::to_string(i)}); });
+    for (std::thread& thread : threads) thread.join();
+    for (const RunResult& result : results) EXPECT_EQ(result.status, 0) << result.err;
+    EXPECT_EQ(Names(Child(Json({"tree", "--json"}), "Lab")).size(), results.size());
 }
 
 TEST_F(CommandTest, RegistersAtFirstStartAndOnRequest)

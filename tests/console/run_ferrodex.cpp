@@ -58,7 +58,23 @@ RunResult RunFerrodex(const RunEnvironment& environment, const std::vector<std::
     std::vector<char*> rawArgs;
     for (std::string& arg : argv) rawArgs.push_back(arg.data());
     rawArgs.push_back(nullptr);
-    const std::string stateHome = environment.dataHome + "-state";
+    // Everything the child needs is made before the fork: the child of a
+    // process with threads may only call async-signal-safe functions.
+    std::vector<std::string> variables;
+    const auto replaced = [](const std::string& variable) {
+        for (const char* name : {"FERRODEX_REGISTRY=", "XDG_DATA_HOME=", "XDG_STATE_HOME="})
+            if (variable.rfind(name, 0) == 0) return true;
+        return false;
+    };
+    for (char** entry = environ; *entry != nullptr; ++entry)
+        if (!replaced(*entry)) variables.emplace_back(*entry);
+    variables.push_back("FERRODEX_REGISTRY=" + environment.registry);
+    variables.push_back("XDG_DATA_HOME=" + environment.dataHome);
+    variables.push_back("XDG_STATE_HOME=" + environment.dataHome + "-state");
+    std::vector<char*> rawVariables;
+    for (std::string& variable : variables) rawVariables.push_back(variable.data());
+    rawVariables.push_back(nullptr);
+    const rlimit limit{environment.fileSizeLimit, environment.fileSizeLimit};
 
     const pid_t child = ::fork();
     if (child < 0) throw std::runtime_error("fork");
@@ -66,15 +82,11 @@ RunResult RunFerrodex(const RunEnvironment& environment, const std::vector<std::
         ::dup2(in.Read(), STDIN_FILENO);
         ::dup2(out.Write(), STDOUT_FILENO);
         ::dup2(err.Write(), STDERR_FILENO);
-        ::setenv("FERRODEX_REGISTRY", environment.registry.c_str(), 1);
-        ::setenv("XDG_DATA_HOME", environment.dataHome.c_str(), 1);
-        ::setenv("XDG_STATE_HOME", stateHome.c_str(), 1);
         if (environment.fileSizeLimit != 0) {
             ::signal(SIGXFSZ, SIG_IGN);  // a write past the limit then fails with EFBIG
-            const rlimit limit{environment.fileSizeLimit, environment.fileSizeLimit};
             ::setrlimit(RLIMIT_FSIZE, &limit);
         }
-        ::execv(binary.c_str(), rawArgs.data());
+        ::execve(binary.c_str(), rawArgs.data(), rawVariables.data());
         ::_exit(127);
     }
     in.CloseRead();
