@@ -16,11 +16,12 @@ std::atomic<bool> g_sessionOpen{false};
 
 }  // namespace
 
-CScreen::CScreen(bool ascii, bool mouse) : m_bAscii(ascii || !UseUserLocaleIsUtf8())
+CScreen::CScreen(bool ascii, bool mouse, const char* terminalType, FILE* out, FILE* in)
+    : m_bAscii(!UseUserLocaleIsUtf8() || ascii)
 {
     // Keys that start with Escape arrive quickly, so a lone Escape answers fast.
     set_escdelay(40);
-    m_pScreen = newterm(nullptr, stdout, stdin);
+    m_pScreen = newterm(terminalType, out, in);
     if (m_pScreen == nullptr) throw std::runtime_error("this terminal cannot be used (check TERM)");
     set_term(m_pScreen);
     g_sessionOpen = true;

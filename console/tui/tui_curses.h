@@ -3,6 +3,7 @@
 // owning window handles, key reading and text drawing.
 #pragma once
 
+#include <cstdio>
 #include <memory>
 #include <string_view>
 
@@ -25,8 +26,10 @@ using WindowPtr = std::unique_ptr<WINDOW, WindowDeleter>;
 // One full-screen session on the process's terminal.
 class CScreen {
 public:
-    // `ascii` forces the ASCII glyphs even in a UTF-8 locale.
-    CScreen(bool ascii, bool mouse);
+    // `ascii` forces the ASCII glyphs even in a UTF-8 locale. The session
+    // runs on the process's terminal, or on the given streams and terminal
+    // type (tests read what it drew back from curses itself).
+    CScreen(bool ascii, bool mouse, const char* terminalType = nullptr, FILE* out = stdout, FILE* in = stdin);
     ~CScreen();
     CScreen(const CScreen&) = delete;
     CScreen& operator=(const CScreen&) = delete;

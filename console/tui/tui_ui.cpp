@@ -43,6 +43,8 @@ void CTuiUserInterface::PaintBackground()
     } else {
         werase(stdscr);
     }
+    // What a closed pop-up covered must be drawn again, changed or not.
+    touchwin(stdscr);
     wnoutrefresh(stdscr);
     for (auto& p : m_progress) DrawForm(p->form, p->window, false);
 }

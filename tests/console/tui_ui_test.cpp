@@ -1,0 +1,233 @@
+// The terminal's user interface on a real curses screen: keys go in through
+// a pipe, and what was drawn is read back from curses' own copy of the
+// screen.
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "console/tui/tui_ui.h"
+
+using namespace fdx::tui;
+
+namespace {
+
+DialogControlTemplate Control(int id, const char* kind, std::u16string text = u"", int limit = 0, bool visible = true,
+                              bool focus = false)
+{
+    DialogControlTemplate c;
+    c.id = id;
+    c.kind = kind;
+    c.text = std::move(text);
+    c.limit = limit;
+    c.visible = visible;
+    c.focus = focus;
+    return c;
+}
+
+DialogState GroupDialog()
+{
+    DialogState d;
+    d.tmpl.id = 104;
+    d.title = u"Add a new group";
+    d.tmpl.controls = {Control(1001, "static", u"New group:"), Control(1002, "edit", u"", 255, true, true),
+                       Control(1, "button", u"OK"), Control(2, "button", u"Cancel")};
+    return d;
+}
+
+DialogState HostDialog()
+{
+    DialogState d;
+    d.tmpl.id = 115;
+    d.title = u"Add a New Host";
+    d.tmpl.controls = {Control(1007, "static", u"Host:"),     Control(1003, "edit", u"", 0, true, true),
+                       Control(1008, "static", u"Port:"),     Control(1004, "digits"),
+                       Control(1009, "static", u"Login:"),    Control(1005, "edit"),
+                       Control(1010, "static", u"Password:"), Control(1006, "password"),
+                       Control(1, "button", u"OK"),           Control(2, "button", u"Cancel")};
+    d.texts[1004] = u"22";
+    d.texts[1005] = u"root";
+    return d;
+}
+
+DialogState ProgressDialog()
+{
+    DialogState d;
+    d.tmpl.id = 1204;
+    d.tmpl.controls = {Control(1013, "static"), Control(1022, "animation", u"", 0, false)};
+    return d;
+}
+
+class TuiUserInterface : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        int fds[2];
+        ASSERT_EQ(::pipe(fds), 0);
+        m_in = ::fdopen(fds[0], "r");
+        m_feed = fds[1];
+        m_out = std::fopen("/dev/null", "w");
+        ASSERT_NE(m_in, nullptr);
+        ASSERT_NE(m_out, nullptr);
+        ::setenv("LINES", "24", 1);
+        ::setenv("COLUMNS", "80", 1);
+        m_screen = std::make_unique<CScreen>(true, false, "xterm", m_out, m_in);
+        m_ui = std::make_unique<CTuiUserInterface>(*m_screen);
+    }
+
+    void TearDown() override
+    {
+        m_ui.reset();
+        m_screen.reset();
+        ::close(m_feed);
+        std::fclose(m_in);
+        std::fclose(m_out);
+    }
+
+    void Feed(const std::string& keys) { ASSERT_EQ(::write(m_feed, keys.data(), keys.size()), static_cast<ssize_t>(keys.size())); }
+
+    // The screen as curses last showed it.
+    static std::string Screen()
+    {
+        std::string all;
+        std::vector<char> row(static_cast<std::size_t>(COLS) + 1);
+        for (int r = 0; r < LINES; ++r) {
+            mvwinnstr(curscr, r, 0, row.data(), COLS);
+            all += row.data();
+            all += '\n';
+        }
+        return all;
+    }
+
+    // Records the screen each time a dialog repaints what lies behind it:
+    // from the second time on it shows the dialog as it was drawn.
+    void RecordScreens()
+    {
+        m_ui->SetBackground([this] { m_screens.push_back(Screen()); });
+    }
+    bool AnyScreenHas(const std::string& text) const
+    {
+        for (const auto& s : m_screens)
+            if (s.find(text) != std::string::npos) return true;
+        return false;
+    }
+
+    FILE* m_in = nullptr;
+    FILE* m_out = nullptr;
+    int m_feed = -1;
+    std::unique_ptr<CScreen> m_screen;
+    std::unique_ptr<CTuiUserInterface> m_ui;
+    std::vector<std::string> m_screens;
+};
+
+}  // namespace
+
+TEST_F(TuiUserInterface, ADialogReturnsWhatWasTypedOnOk)
+{
+    RecordScreens();
+    DialogState d = GroupDialog();
+    Feed("Rack-7\r");
+    EXPECT_EQ(m_ui->DoModal(nullptr, d), IDOK);
+    EXPECT_EQ(d.texts[1002], u"Rack-7");
+    EXPECT_TRUE(AnyScreenHas("Add a new group"));
+    EXPECT_TRUE(AnyScreenHas("New group: [Rack-"));
+    EXPECT_TRUE(AnyScreenHas("[ OK ]  [ Cancel ]"));
+    // Once closed, the dialog is gone from the screen.
+    EXPECT_EQ(Screen().find("Add a new group"), std::string::npos);
+}
+
+TEST_F(TuiUserInterface, EscapeCancelsAndKeepsWhatWasTyped)
+{
+    DialogState d = HostDialog();
+    Feed("srv\t\t\tsecret\x1b");
+    EXPECT_EQ(m_ui->DoModal(nullptr, d), IDCANCEL);
+    EXPECT_EQ(d.texts[1003], u"");
+    EXPECT_NE(d.texts[1006], u"secret");
+    EXPECT_EQ(d.texts[1005], u"root");
+}
+
+TEST_F(TuiUserInterface, TheHostDialogTakesDigitsForThePortAndMasksThePassword)
+{
+    RecordScreens();
+    DialogState d = HostDialog();
+    Feed("srv1\t\x15" "8a0b8\tadm\x08\x08" "dmin\tTopSecret\r");
+    EXPECT_EQ(m_ui->DoModal(nullptr, d), IDOK);
+    EXPECT_EQ(d.texts[1003], u"srv1");
+    EXPECT_EQ(d.texts[1004], u"808");
+    EXPECT_EQ(d.texts[1005], u"rootadmin");
+    EXPECT_EQ(d.texts[1006], u"TopSecret");
+    EXPECT_FALSE(AnyScreenHas("TopSecret"));
+    EXPECT_FALSE(AnyScreenHas("TopSec"));
+    EXPECT_TRUE(AnyScreenHas("[********"));
+}
+
+TEST_F(TuiUserInterface, MessageBoxesAnswerWithTheirButtons)
+{
+    Feed("n");
+    EXPECT_EQ(m_ui->ShowMessage(nullptr, u"Proceed?", u"Question", MB_YESNO | MB_ICONQUESTION), IDNO);
+    Feed("\r");
+    EXPECT_EQ(m_ui->ShowMessage(nullptr, u"Socket error", u"Error", MB_OK | MB_ICONERROR), IDOK);
+    Feed("\t\t\r");  // Yes -> No -> Cancel
+    EXPECT_EQ(m_ui->ShowMessage(nullptr, u"Save?", u"Ferrodex", MB_YESNOCANCEL), IDCANCEL);
+    Feed("\x1b");
+    EXPECT_EQ(m_ui->ShowMessage(nullptr, u"Save?", u"Ferrodex", MB_YESNOCANCEL), IDCANCEL);
+    RecordScreens();
+    Feed("y");
+    EXPECT_EQ(m_ui->ShowMessage(nullptr, u"Really?", u"Ferrodex", MB_YESNO), IDYES);
+}
+
+TEST_F(TuiUserInterface, TheProgressWindowShowsEachTextAtOnce)
+{
+    const HWND window = m_ui->CreateProgress(nullptr, ProgressDialog());
+    ASSERT_NE(window, nullptr);
+    // No key is read: the caller blocks on the network right after.
+    m_ui->SetProgressText(window, 1013, u"Connecting and logining to the remote host...");
+    EXPECT_NE(Screen().find("Connecting and logining"), std::string::npos);
+    m_ui->SetProgressText(window, 1013, u"Scanning hardware ...");
+    EXPECT_NE(Screen().find("Scanning hardware"), std::string::npos);
+    EXPECT_EQ(Screen().find("Connecting"), std::string::npos);
+    // A dialog opened meanwhile leaves the progress window in place.
+    DialogState d = GroupDialog();
+    Feed("\x1b");
+    EXPECT_EQ(m_ui->DoModal(nullptr, d), IDCANCEL);
+    EXPECT_NE(Screen().find("Scanning hardware"), std::string::npos);
+    m_ui->DestroyProgress(window);
+    EXPECT_EQ(Screen().find("Scanning hardware"), std::string::npos);
+    // Unknown windows are ignored.
+    m_ui->SetProgressText(window, 1013, u"late");
+    m_ui->DestroyProgress(window);
+    EXPECT_EQ(Screen().find("late"), std::string::npos);
+}
+
+TEST_F(TuiUserInterface, MenusReturnTheChosenItemAndSkipSeparators)
+{
+    const std::vector<MenuItemView> items = {
+        MenuItemView{0, u"Add Group", u"Add Group", false, false, false},
+        MenuItemView{1, u"", u"", true, false, false},
+        MenuItemView{1, u"Save Passwords", u"Save Passwords", false, true, false},
+        MenuItemView{1, u"", u"", true, false, false},
+        MenuItemView{2, u"About Ferrodex", u"Displays About dialog", false, false, false},
+    };
+    std::vector<long> highlighted;
+    auto record = [&highlighted](const MenuItemView* item) { highlighted.push_back(item ? item->commandId : -1); };
+    Feed("\x0e");  // a key without meaning is ignored
+    Feed("j\r");
+    EXPECT_EQ(m_ui->RunMenu(items, 2, 2, record), 2);
+    EXPECT_EQ(highlighted.front(), 0);
+    EXPECT_EQ(highlighted.back(), 1);
+    Feed("a");
+    EXPECT_EQ(m_ui->RunMenu(items, 2, 2, nullptr), 4);
+    Feed("q");
+    EXPECT_EQ(m_ui->RunMenu(items, 2, 2, nullptr), -1);
+    EXPECT_EQ(m_ui->RunMenu({}, 0, 0, nullptr), -1);
+}
+
+TEST_F(TuiUserInterface, TheActiveWindowIsAWindow)
+{
+    EXPECT_NE(m_ui->ActiveWindow(), nullptr);
+}
