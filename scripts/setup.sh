@@ -6,7 +6,7 @@ set -euo pipefail
 packages=(build-essential cmake ninja-build pkg-config
           libssl-dev zlib1g-dev libpugixml-dev libncurses-dev libcli11-dev
           libgtest-dev libgmock-dev libbenchmark-dev
-          lshw)
+          lshw tmux)
 
 missing=()
 for p in "${packages[@]}"; do

@@ -7,6 +7,7 @@
 #   tui_tmux_test.sh FERRODEX
 # Exit 77 (skipped) when tmux is missing.
 set -u
+export LC_ALL=C.UTF-8  # character-wise string slices below
 
 ferrodex=${1:?usage: tui_tmux_test.sh FERRODEX}
 command -v tmux >/dev/null 2>&1 || { echo "tmux is missing: test skipped"; exit 77; }
@@ -59,13 +60,21 @@ keys() { tmx send-keys -t face "$@"; }
 # Literal text, typed key by key.
 type_text() { tmx send-keys -t face -l -- "$1"; }
 
+# Starts the face and waits for its first screen (TEXT, else the root).
 start_face() {
+    local first=${1:-My Linux Servers}
     tmx kill-session -t face >/dev/null 2>&1
     tmx new-session -d -s face -x 110 -y 32 \
         "env FERRODEX_REGISTRY='$work/registry' XDG_DATA_HOME='$work/data' XDG_STATE_HOME='$work/state' \
              LANG=C.UTF-8 LC_ALL=C.UTF-8 TERM=screen '$ferrodex' --console '$console'; echo FDX-EXIT=\$?; sleep 120" ||
         fail "tmux could not start"
-    wait_for "My Linux Servers"
+    wait_for "$first"
+}
+
+# The scriptable commands of the same program, on the same console file.
+command_line() {
+    env FERRODEX_REGISTRY="$work/registry" XDG_DATA_HOME="$work/data" XDG_STATE_HOME="$work/state" \
+        "$ferrodex" --console "$console" "$@" >/dev/null 2>&1
 }
 
 mkdir -p "$work/registry"
@@ -129,6 +138,20 @@ keys Right
 wait_for "Rack-Z3"
 keys Down Right
 wait_for "node-x9.example"
+# A smaller terminal: the panes follow its new size.
+tmx resize-window -t face -x 64 -y 20
+deadline=$((SECONDS + step_timeout))
+while :; do
+    tmx capture-pane -p -t face >"$screen_file"
+    rows=$(wc -l <"$screen_file")
+    second=$(sed -n 2p "$screen_file")
+    last=$(sed -n 20p "$screen_file")
+    [ "$rows" -eq 20 ] && [ "${second:24:1}" = "│" ] && [[ "$last" == *"F1 help"* ]] && break
+    ((SECONDS < deadline)) || fail "the face did not follow the new size"
+    sleep 0.1
+done
+grep -qF "node-x9.example" "$screen_file" || fail "the tree lost its lines after the resize"
+
 keys q
 # Expanding is no change: the console quits without asking.
 wait_for "FDX-EXIT=0"
@@ -148,5 +171,25 @@ kill -TERM "$face_pid"
 wait_for "FDX-EXIT=143"
 # Back on the normal screen: nothing of the face is left on it.
 wait_gone "My Linux Servers"
+
+# --- Saved passwords: the main password is asked for in the face ----------
+command_line host add Rack-Z3 node-k2 --login root --password-stdin <<<"host-pw" || fail "host add failed"
+command_line passwords on --main-password-stdin <<<"main-pw-4" || fail "passwords on failed"
+start_face "Please input the password"
+type_text "wrong"
+keys Enter
+wait_gone "*****"                     # asked again, with an empty field
+wait_for "Please input the password"
+keys Escape                           # Cancel ends the console with exit code 1
+wait_for "FDX-EXIT=1"
+wait_gone "Please input the password"
+start_face "Please input the password"
+type_text "main-pw-4"
+keys Enter
+wait_for "My Linux Servers"
+keys Right
+wait_for "Rack-Z3"
+keys q
+wait_for "FDX-EXIT=0"
 
 echo "PASS"
