@@ -680,26 +680,3 @@ std::string DefaultConsoleFile()
     const std::string folder = UserDataFolder();
     return folder.empty() ? std::string() : folder + "/console.fdx";
 }
-
-HostStatus RegisterSnapin()
-{
-    const std::string path = BundledModulePath();
-    if (path.empty()) return HostStatus::Fail("the snap-in module was not found beside " + ExecutablePath());
-    std::string error;
-    std::unique_ptr<CSnapinModule> module = CSnapinModule::Load(path, error);
-    if (!module) return HostStatus::Fail(error);
-    if (FAILED(module->Register())) return HostStatus::Fail("the snap-in module " + path + " could not register itself");
-    return HostStatus::Ok();
-}
-
-HostStatus UnregisterSnapin()
-{
-    std::string path = RegisteredModulePath(kFerrodexSnapinClass);
-    if (path.empty()) path = BundledModulePath();
-    if (path.empty()) return HostStatus::Fail("the snap-in is not registered and its module was not found");
-    std::string error;
-    std::unique_ptr<CSnapinModule> module = CSnapinModule::Load(path, error);
-    if (!module) return HostStatus::Fail(error);
-    if (FAILED(module->Unregister())) return HostStatus::Fail("the snap-in module " + path + " could not unregister itself");
-    return HostStatus::Ok();
-}

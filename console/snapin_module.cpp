@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <system_error>
 
+#include "console/host_core.h"
 #include "platform/registry.h"
 #include "platform/text.h"
 
@@ -114,4 +115,27 @@ std::unique_ptr<CSnapinModule> LoadModuleForClass(const CLSID& clsid, std::strin
         return nullptr;
     }
     return module;
+}
+
+HostStatus RegisterSnapin()
+{
+    const std::string path = BundledModulePath();
+    if (path.empty()) return HostStatus::Fail("the snap-in module was not found beside " + ExecutablePath());
+    std::string error;
+    std::unique_ptr<CSnapinModule> module = CSnapinModule::Load(path, error);
+    if (!module) return HostStatus::Fail(error);
+    if (FAILED(module->Register())) return HostStatus::Fail("the snap-in module " + path + " could not register itself");
+    return HostStatus::Ok();
+}
+
+HostStatus UnregisterSnapin()
+{
+    std::string path = RegisteredModulePath(kFerrodexSnapinClass);
+    if (!IsRegularFile(path)) path = BundledModulePath();
+    if (path.empty()) return HostStatus::Fail("the snap-in is not registered and its module was not found");
+    std::string error;
+    std::unique_ptr<CSnapinModule> module = CSnapinModule::Load(path, error);
+    if (!module) return HostStatus::Fail(error);
+    if (FAILED(module->Unregister())) return HostStatus::Fail("the snap-in module " + path + " could not unregister itself");
+    return HostStatus::Ok();
 }
