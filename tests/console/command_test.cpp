@@ -82,6 +82,7 @@ TEST_F(CommandTest, GroupsAreAddedRenamedDeletedAndSurviveReload)
     Ok({"group", "add", "Lab"});
     Ok({"group", "add", "Prod"});
     Ok({"group", "add", "a/b"});
+    Ok({"group", "add", "L\xC3\xA4" "b \"x\"\\y"});  // non-ASCII, a quote and a backslash
     const RunResult duplicate = Run({"group", "add", "Lab"});
     EXPECT_NE(duplicate.status, 0);
     EXPECT_NE(duplicate.err.find("Error: "), std::string::npos);
@@ -94,7 +95,7 @@ TEST_F(CommandTest, GroupsAreAddedRenamedDeletedAndSurviveReload)
 
     const JsonValue root = Json({"tree", "--json"});
     EXPECT_EQ(root["name"].text, "My Linux Servers");
-    EXPECT_EQ(Names(root), (std::vector<std::string>{"Lab 2", "a/b"}));
+    EXPECT_EQ(Names(root), (std::vector<std::string>{"Lab 2", "a/b", "L\xC3\xA4" "b \"x\"\\y"}));
     EXPECT_FALSE(Child(root, "Lab 2").Has("children"));  // an empty group is a leaf
     // A "/" inside a name is written "\/" in a path.
     EXPECT_EQ(Json({"show", "a\\/b", "--json"})["page"].text, "group.html");
