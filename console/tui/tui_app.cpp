@@ -106,6 +106,9 @@ private:
         m_ui.ShowMessage(nullptr, AnsiToWide(text), u"Error", MB_OK | MB_ICONERROR);
     }
     std::vector<std::wstring> ResultLines(int columns, std::wstring& header) const;
+    // The list as drawn: rows with their image glyphs, titles to match.
+    ListLayout PrepareList(const ResultView& view, int columns, std::vector<ResultRowView>& rows,
+                           std::vector<ResultColumnView>& columnViews) const;
 
     CConsoleHost& m_host;
     CTuiUserInterface& m_ui;
@@ -140,23 +143,32 @@ void CTuiApp::Rebuild()
     }
 }
 
+ListLayout CTuiApp::PrepareList(const ResultView& view, int columns, std::vector<ResultRowView>& rows,
+                                std::vector<ResultColumnView>& columnViews) const
+{
+    rows = view.rows;
+    columnViews = view.columns;
+    // Each line starts with its image, as a list view shows it.
+    bool images = false;
+    for (ResultRowView& row : rows) {
+        if (row.cells.empty()) row.cells.emplace_back();
+        if (row.image < 0) continue;
+        row.cells[0] = FromTerminal(ImageGlyph(row.image, m_screen.Ascii())) + u" " + row.cells[0];
+        images = true;
+    }
+    if (images && !columnViews.empty()) columnViews[0].title = u"  " + columnViews[0].title;
+    return LayoutColumns(columnViews, rows, columns);
+}
+
 std::vector<std::wstring> CTuiApp::ResultLines(int columns, std::wstring& header) const
 {
     const ResultView& view = m_host.Result();
     std::vector<std::wstring> lines;
     header.clear();
     if (view.kind == ResultKind::List) {
-        std::vector<ResultRowView> rows = view.rows;
-        // Each line starts with its image, as a list view shows it.
-        for (ResultRowView& row : rows) {
-            if (row.cells.empty()) row.cells.emplace_back();
-            if (row.image >= 0)
-                row.cells[0] = FromTerminal(ImageGlyph(row.image, m_screen.Ascii())) + u" " + row.cells[0];
-        }
-        std::vector<ResultColumnView> columnViews = view.columns;
-        if (!columnViews.empty() && std::any_of(rows.begin(), rows.end(), [](const ResultRowView& r) { return r.image >= 0; }))
-            columnViews[0].title = u"  " + columnViews[0].title;
-        const ListLayout layout = LayoutColumns(columnViews, rows, columns);
+        std::vector<ResultRowView> rows;
+        std::vector<ResultColumnView> columnViews;
+        const ListLayout layout = PrepareList(view, columns, rows, columnViews);
         if (!columnViews.empty())
             header = FormatListHeader(columnViews, layout, m_nResultScroll, columns, m_screen.Ascii());
         for (const ResultRowView& row : rows)
@@ -458,10 +470,14 @@ bool CTuiApp::Do(Action action)
         case Action::End: m_nResultTop = 1 << 20; return true;
         case Action::Left: m_nResultScroll = std::max(0, m_nResultScroll - kSideStep); return true;
         case Action::Right: {
-            std::wstring header;
             const ResultView& view = m_host.Result();
             const int columns = std::max(layout.resultColumns - 1, 1);
-            const int limit = view.kind == ResultKind::List ? MaxListScroll(LayoutColumns(view.columns, view.rows, columns), columns) + 4 : 0;
+            int limit = 0;
+            if (view.kind == ResultKind::List) {
+                std::vector<ResultRowView> rows;
+                std::vector<ResultColumnView> titles;
+                limit = MaxListScroll(PrepareList(view, columns, rows, titles), columns);
+            }
             m_nResultScroll = std::min(m_nResultScroll + kSideStep, limit);
             return true;
         }
