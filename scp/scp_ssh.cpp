@@ -56,6 +56,9 @@ constexpr std::uint32_t kFirstChannelId = 256;
 constexpr int kMaxPasswordAttempts = 6;
 constexpr std::size_t kMaxVersionLine = 255;
 constexpr std::size_t kSocketQueueFlush = 16384;
+// Channel data is sent in pieces of up to this size; smaller amounts wait
+// for more data or for the next wait for input.
+constexpr std::size_t kChannelPiece = 16384;
 
 enum ScpAuthWait { AUTH_WAIT_NONE, AUTH_WAIT_PK_QUERY, AUTH_WAIT_PK_SIGNED, AUTH_WAIT_PASSWORD };
 enum ScpChosen { CH_KEX, CH_HOSTKEY, CH_CIPHER_OUT, CH_CIPHER_IN, CH_MAC_OUT, CH_MAC_IN, CH_COMP_OUT, CH_COMP_IN, CH_COUNT };
@@ -715,6 +718,19 @@ int scp_send_request(ScpSession* s, const char* command, bool subsystem)
     return rc;
 }
 
+int scp_send_eof(ScpSession* s)
+{
+    if (s->eofSent || !s->channelOpen) return 0;
+    int rc = scp_msg_start(s, MSG_CHANNEL_EOF);
+    if (!rc) rc = scp_buf_put_u32(&s->msg, s->remoteId);
+    if (!rc) rc = scp_send_msg(s);
+    s->eofSent = true;
+    s->eofPending = false;
+    return rc;
+}
+
+// Sends what the remote window allows of the data waiting in the channel,
+// then a pending end-of-file once nothing is left.
 int scp_flush_channel(ScpSession* s)
 {
     int rc = 0;
@@ -722,7 +738,7 @@ int scp_flush_channel(ScpSession* s)
         std::size_t n = s->channelOut.len;
         if (n > s->remoteWindow) n = s->remoteWindow;
         if (n > s->remoteMaxPacket) n = s->remoteMaxPacket;
-        if (n > 32768) n = 32768;
+        if (n > kChannelPiece) n = kChannelPiece;
         rc = scp_msg_start(s, MSG_CHANNEL_DATA);
         if (!rc) rc = scp_buf_put_u32(&s->msg, s->remoteId);
         if (!rc) rc = scp_buf_put_string(&s->msg, s->channelOut.data, n);
@@ -732,17 +748,7 @@ int scp_flush_channel(ScpSession* s)
             s->remoteWindow -= static_cast<std::uint32_t>(n);
         }
     }
-    return rc;
-}
-
-int scp_send_eof(ScpSession* s)
-{
-    if (s->eofSent || !s->channelOpen) return 0;
-    int rc = scp_msg_start(s, MSG_CHANNEL_EOF);
-    if (!rc) rc = scp_buf_put_u32(&s->msg, s->remoteId);
-    if (!rc) rc = scp_send_msg(s);
-    s->eofSent = true;
-    s->eofPending = false;
+    if (!rc && s->ready && s->eofPending && s->channelOut.len == 0) rc = scp_send_eof(s);
     return rc;
 }
 
@@ -938,9 +944,7 @@ int scp_handle_packet(ScpSession* s, const std::uint8_t* payload, std::size_t le
             }
             s->ready = true;
             s->state = SCP_SS_READY;
-            if (s->eofPending) rc = scp_send_eof(s);
-            if (!rc) rc = scp_flush_channel(s);
-            return rc;
+            return scp_flush_channel(s);  // data first, then a pending end-of-file
         }
         if (type >= MSG_CHANNEL_OPEN_CONFIRMATION && type <= MSG_CHANNEL_REQUEST)
             return scp_handle_channel(s, type, payload, len);
@@ -1141,7 +1145,7 @@ int scp_backend_send(ScpSession* s, const std::uint8_t* data, std::size_t len, s
     if (queued) *queued = 0;
     if (!s || s->closed || (!s->detached && s->sock == winsock::INVALID_SOCKET)) return 15;
     int rc = scp_buf_put(&s->channelOut, data, len);
-    if (!rc) rc = scp_flush_channel(s);
+    if (!rc && s->channelOut.len >= kChannelPiece) rc = scp_flush_channel(s);
     if (rc) rc = scp_session_fail(s, rc);
     if (queued) *queued = s->channelOut.len;
     return rc;
@@ -1153,10 +1157,10 @@ void scp_backend_set_size(ScpSession*, int, int) {}
 
 int scp_backend_special(ScpSession* s, int code)
 {
-    if (!s || code != kScpSpecialEof) return 0;
-    if (s->ready) return scp_send_eof(s);
+    if (!s || code != kScpSpecialEof || s->closed) return 0;
+    // Sent after the data still waiting in the channel.
     s->eofPending = true;
-    return 0;
+    return s->ready ? scp_flush_channel(s) : 0;
 }
 
 const char* const* scp_backend_specials(ScpSession*, int* count)
@@ -1218,8 +1222,9 @@ bool scp_session_fallback_used(ScpSession* s) { return s && s->fallbackUsed; }
 
 int scp_session_flush(ScpSession* s)
 {
-    if (!s || s->detached || s->sock == winsock::INVALID_SOCKET) return 0;
-    const int rc = scp_socket_flush(s);
+    if (!s || s->closed) return 0;
+    int rc = scp_flush_channel(s);
+    if (!rc && !s->detached && s->sock != winsock::INVALID_SOCKET) rc = scp_socket_flush(s);
     return rc ? scp_session_fail(s, rc) : 0;
 }
 

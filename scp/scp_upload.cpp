@@ -306,6 +306,9 @@ int step_send_block(JobInfo* job, const std::uint8_t* data, std::size_t len)
     if (!job->using_sftp) {
         int rc = scp_send(job, data, len);
         while (!rc && job->session && g_scpBackend->queued_bytes(job->session) > kSendQueueLimit) {
+            // What the window allows goes out first; wait only for the rest.
+            rc = scp_session_flush(job->session);
+            if (rc || g_scpBackend->queued_bytes(job->session) <= kSendQueueLimit) break;
             const int round = pump_once(job);
             if (round < 0) return 26;
             rc = round;

@@ -4,6 +4,7 @@
 // agrees group exchange and zlib compression, which sshd does not.
 #include <gtest/gtest.h>
 
+#include <poll.h>
 #include <signal.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -43,8 +44,11 @@ public:
         }
         ::close(fds[1]);
         m_out = ::fdopen(fds[0], "r");
-        char line[256];
-        if (m_out && std::fgets(line, sizeof line, m_out)) std::sscanf(line, "PORT %d", &m_port);
+        // The port line, read byte by byte so nothing after it is buffered.
+        std::string line;
+        char c = 0;
+        while (::read(fds[0], &c, 1) == 1 && c != '\n') line.push_back(c);
+        std::sscanf(line.c_str(), "PORT %d", &m_port);
     }
 
     ~ScriptedServer()
@@ -58,14 +62,28 @@ public:
 
     int port() const { return m_port; }
 
-    // The server's report lines up to the end of the current connection.
+    // The server's report lines up to the end of the current connection
+    // (at most 20 seconds of waiting).
     std::string Results()
     {
         std::string text;
-        char line[512];
-        while (m_out && std::fgets(line, sizeof line, m_out)) {
-            if (std::string(line) == "RESULT done\n") break;
-            text += line;
+        if (!m_out) return text;
+        const int fd = ::fileno(m_out);
+        for (;;) {
+            const std::size_t end = m_pending.find('\n');
+            if (end != std::string::npos) {
+                const std::string line = m_pending.substr(0, end + 1);
+                m_pending.erase(0, end + 1);
+                if (line == "RESULT done\n") break;
+                text += line;
+                continue;
+            }
+            pollfd p{fd, POLLIN, 0};
+            char chunk[512];
+            if (::poll(&p, 1, 20000) <= 0) break;
+            const ssize_t n = ::read(fd, chunk, sizeof chunk);
+            if (n <= 0) break;
+            m_pending.append(chunk, static_cast<std::size_t>(n));
         }
         return text;
     }
@@ -75,6 +93,7 @@ public:
 private:
     pid_t m_pid = -1;
     FILE* m_out = nullptr;
+    std::string m_pending;
     int m_port = 0;
 };
 
@@ -188,6 +207,24 @@ TEST_F(Scripted, PasswordAttemptsAreBounded)
     run.password = "wrong";
     run.options.timeout_seconds = 10;
     EXPECT_EQ(Run("sftp-nolimit", m_local.file("data.bin"), "/up", nullptr, &run), 24);
+}
+
+TEST_F(Scripted, SinkWithASmallWindowGetsEveryByte)
+{
+    // A window of a few packets makes the sender stop and resume constantly.
+    WriteFileBytes(m_local.file("big.bin"), PatternBytes(1024 * 1024 + 7, 9));
+    std::string results;
+    ScriptedServer server({"sink", "--window", "20000"});
+    UploadRun run;
+    run.port = server.port();
+    run.user = "sink";
+    run.password = "fdx-test-pw";
+    run.localPath = m_local.file("big.bin");
+    run.remotePath = "/up";
+    run.options.timeout_seconds = 10;
+    EXPECT_EQ(run.Run(), 0);
+    results = server.Results();
+    EXPECT_NE(results.find("RESULT sink received 1048583"), std::string::npos) << results;
 }
 
 TEST_F(Scripted, SilenceTimesOut)

@@ -13,12 +13,15 @@ that is a scenario name:
   sftp-badid         answers OPEN with an identifier that was never sent
   sftp-version4      answers INIT with version 4
   sftp-silent        grants the subsystem and then says nothing
+  sink               refuses the subsystem; the scp command is a sink that
+                     acknowledges every line and reports the bytes it got
   ack:B              refuses the subsystem; the scp command answers with
                      acknowledgement byte B and a message line
   refuse             refuses the subsystem and the command
   mute               accepts the TCP connection and never speaks
 
---version TEXT sets the software version of the identification line.
+--version TEXT sets the software version of the identification line;
+--window N the channel window the server grants.
 """
 import argparse
 import logging
@@ -131,7 +134,37 @@ class Sftp:
             self.status(rid, 8)
 
 
-SCENARIOS = ("sftp-", "ack:", "refuse")
+SCENARIOS = ("sftp-", "ack:", "refuse", "sink")
+
+
+def scp_sink(channel):
+    """A minimal scp -t: acknowledges T, C, D and E lines and file data."""
+    f = channel.makefile("rb")
+    channel.sendall(b"\0")
+    total = 0
+    try:
+        while True:
+            line = f.readline()
+            if not line:
+                break
+            if line[:1] == b"C":
+                size = int(line.split(b" ")[1])
+                channel.sendall(b"\0")
+                left = size
+                while left:
+                    chunk = f.read(min(left, 65536))
+                    if not chunk:
+                        raise EOFError()
+                    left -= len(chunk)
+                total += size
+                if f.read(1) != b"\0":
+                    raise ValueError("no end of file byte")
+            channel.sendall(b"\0")
+    except Exception as e:
+        log("sink error %r" % (e,))
+    log("sink received %d" % total)
+    channel.send_exit_status(0)
+    channel.close()
 
 
 class Server(paramiko.ServerInterface):
@@ -166,6 +199,9 @@ class Server(paramiko.ServerInterface):
 
     def check_channel_exec_request(self, channel, command):
         log("exec " + command.decode())
+        if self.scenario == "sink":
+            threading.Thread(target=scp_sink, args=(channel,), daemon=True).start()
+            return True
         if not self.scenario.startswith("ack:"):
             return False
         byte = int(self.scenario.split(":")[1])
@@ -185,21 +221,21 @@ def serve(conn, args, key):
         time.sleep(10)
         conn.close()
         return
-    transport = paramiko.Transport(conn)
+    transport = paramiko.Transport(conn, default_window_size=args.window)
     transport.local_version = "SSH-2.0-" + args.version
     transport.load_server_moduli()
     transport.use_compression(not args.no_compression)
     transport.add_server_key(key)
     try:
         transport.start_server(server=Server(args.scenario))
+        while transport.is_active():
+            time.sleep(0.02)
+        log("agreed %s %s %s %s" % (LAST_KEX[0], transport.remote_cipher,
+                                    transport.remote_mac, transport.remote_compression))
     except Exception as e:
         log("negotiation failed %r" % (e,))
-        return
-    while transport.is_active():
-        time.sleep(0.02)
-    log("agreed %s %s %s %s" % (LAST_KEX[0], transport.remote_cipher,
-                                transport.remote_mac, transport.remote_compression))
-    log("done")
+    finally:
+        log("done")
 
 
 def main():
@@ -207,6 +243,7 @@ def main():
     parser.add_argument("scenario")
     parser.add_argument("--version", default="paramiko_scripted")
     parser.add_argument("--no-compression", action="store_true")
+    parser.add_argument("--window", type=int, default=2097152)
     args = parser.parse_args()
 
     paramiko_log = logging.getLogger("paramiko")
