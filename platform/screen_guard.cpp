@@ -58,7 +58,9 @@ bool StdioIsTerminal() { return ::isatty(STDIN_FILENO) == 1 && ::isatty(STDOUT_F
 
 bool UseUserLocaleIsUtf8()
 {
-    std::setlocale(LC_ALL, "");
+    // Only the character type: numbers and messages stay as the program
+    // formats them.
+    std::setlocale(LC_CTYPE, "");
     const char* codeset = ::nl_langinfo(CODESET);
     return codeset != nullptr && (std::strcmp(codeset, "UTF-8") == 0 || std::strcmp(codeset, "utf8") == 0);
 }

@@ -23,8 +23,8 @@ private:
 // Standard input and standard output are both terminals.
 bool StdioIsTerminal();
 
-// Sets the program's locale from the environment; true when its character
-// set is UTF-8.
+// Sets the program's character type (only) from the user's locale; true
+// when its character set is UTF-8.
 bool UseUserLocaleIsUtf8();
 
 // While installed, `restore` runs once when a terminating or fatal signal

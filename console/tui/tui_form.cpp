@@ -29,11 +29,6 @@ void Reserve(std::wstring& s, std::size_t n)
     s.swap(bigger);
 }
 
-int ButtonResult(int id)
-{
-    return id;  // buttons 1 and 2 are OK and Cancel; message box buttons carry their result as id
-}
-
 std::wstring ButtonText(const FormField& f) { return L"[ " + f.text + L" ]"; }
 
 }  // namespace
@@ -56,7 +51,6 @@ CForm::CForm(const DialogState& dialog)
 {
     m_title = ToTerminal(dialog.title.empty() ? dialog.tmpl.title : dialog.title);
     int wanted = -1;
-    bool hasCancel = false;
     for (const DialogControlTemplate& c : dialog.tmpl.controls) {
         if (!c.visible) continue;
         FormField f;
@@ -75,12 +69,10 @@ CForm::CForm(const DialogState& dialog)
             f.text = ToTerminal(source);
         }
         if (auto check = dialog.checks.find(c.id); check != dialog.checks.end()) f.checked = check->second != 0;
-        if (f.kind == FieldKind::Button && f.id == IDCANCEL) hasCancel = true;
         if (c.focus && f.Focusable() && wanted < 0) wanted = static_cast<int>(m_fields.size());
         m_fields.push_back(std::move(f));
     }
-    m_nEscape = IDCANCEL;
-    (void)hasCancel;  // Escape cancels even a dialog without a Cancel button
+    m_nEscape = IDCANCEL;  // even a dialog without a Cancel button
     if (wanted >= 0) {
         m_nFocus = wanted;
     } else {
@@ -166,7 +158,7 @@ int CForm::DefaultResult() const
     for (const FormField& f : m_fields)
         if (f.kind == FieldKind::Button && (f.id == IDOK || f.id == IDYES)) return f.id;
     for (const FormField& f : m_fields)
-        if (f.kind == FieldKind::Button) return ButtonResult(f.id);
+        if (f.kind == FieldKind::Button) return f.id;
     return IDOK;
 }
 
@@ -197,7 +189,7 @@ int CForm::Apply(const FormInput& input)
     switch (input.kind) {
     case FormInput::Escape: return m_nEscape;
     case FormInput::Enter:
-        if (focused != nullptr && focused->kind == FieldKind::Button) return ButtonResult(focused->id);
+        if (focused != nullptr && focused->kind == FieldKind::Button) return focused->id;
         return DefaultResult();
     case FormInput::Next: MoveFocus(1); return 0;
     case FormInput::Previous: MoveFocus(-1); return 0;
@@ -249,7 +241,7 @@ int CForm::Apply(const FormInput& input)
             focused->checked = !focused->checked;
             return 0;
         }
-        if (focused->kind == FieldKind::Button) return ButtonResult(focused->id);
+        if (focused->kind == FieldKind::Button) return focused->id;
         return 0;
     }
     const wchar_t lower = static_cast<wchar_t>(input.ch >= L'A' && input.ch <= L'Z' ? input.ch - L'A' + L'a' : input.ch);
@@ -257,7 +249,7 @@ int CForm::Apply(const FormInput& input)
         if (f.kind != FieldKind::Button || f.text.empty()) continue;
         wchar_t first = f.text[0];
         if (first >= L'A' && first <= L'Z') first = static_cast<wchar_t>(first - L'A' + L'a');
-        if (first == lower) return ButtonResult(f.id);
+        if (first == lower) return f.id;
     }
     return 0;
 }
