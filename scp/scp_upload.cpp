@@ -247,6 +247,8 @@ int step_send_error(JobInfo* job, const char* message)
     const std::uint8_t one = 1;
     int rc = scp_send(job, &one, 1);
     if (!rc) rc = scp_send_text(job, message);
+    // The job usually ends right after this: the message must not stay queued.
+    if (!rc && job->session) rc = scp_session_flush(job->session);
     return rc;
 }
 

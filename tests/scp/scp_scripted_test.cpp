@@ -227,6 +227,25 @@ TEST_F(Scripted, SinkWithASmallWindowGetsEveryByte)
     EXPECT_NE(results.find("RESULT sink received 1048583"), std::string::npos) << results;
 }
 
+TEST_F(Scripted, SourceErrorsReachTheSink)
+{
+    // A directory entry that names nothing: the sink hears why the upload stops.
+    ASSERT_EQ(::symlink("/nonexistent/target", m_local.file("tree/dangling").c_str()), 0);
+    ScriptedServer server({"sink"});
+    UploadRun run;
+    run.port = server.port();
+    run.user = "sink";
+    run.password = "fdx-test-pw";
+    run.localPath = m_local.file("tree");
+    run.remotePath = "/up";
+    run.options.timeout_seconds = 10;
+    EXPECT_EQ(run.Run(), 4);
+    const std::string results = server.Results();
+    EXPECT_NE(results.find("RESULT sink message scp: " + m_local.file("tree/dangling") + ": No such file or directory"),
+              std::string::npos)
+        << results;
+}
+
 TEST_F(Scripted, SilenceTimesOut)
 {
     UploadRun run;

@@ -147,6 +147,10 @@ def scp_sink(channel):
             line = f.readline()
             if not line:
                 break
+            if line[:1] in (b"\x01", b"\x02"):
+                # An error from the source: reported, not acknowledged.
+                log("sink message " + line[1:].decode(errors="replace").strip())
+                continue
             if line[:1] == b"C":
                 size = int(line.split(b" ")[1])
                 channel.sendall(b"\0")
