@@ -57,6 +57,13 @@ wait_gone() {
 }
 
 keys() { tmx send-keys -t face "$@"; }
+# A mouse click at COLUMN ROW (from 0), as an X10 report: press, then release.
+click() {
+    local x=$(($1 + 33)) y=$(($2 + 33)) button=32
+    [ "${3:-left}" = right ] && button=34
+    tmx send-keys -t face -H 1b 5b 4d "$(printf %x $button)" "$(printf %x $x)" "$(printf %x $y)" \
+        1b 5b 4d 23 "$(printf %x $x)" "$(printf %x $y)"
+}
 # Literal text, typed key by key.
 type_text() { tmx send-keys -t face -l -- "$1"; }
 
@@ -134,9 +141,14 @@ wait_for "FDX-EXIT=0"
 
 # --- Second session: everything is still there ------------------------------
 start_face
-keys Right
+click 0 1                       # the root's "+" (the mouse as TERM=screen reports it)
 wait_for "Rack-Z3"
-keys Down Right
+click 4 1 right                 # a right click on the root opens its menu
+wait_for "About Ferrodex"
+keys Escape
+wait_gone "About Ferrodex"
+click 6 2                       # a click selects the group
+keys Right
 wait_for "node-x9.example"
 # A smaller terminal: the panes follow its new size.
 tmx resize-window -t face -x 64 -y 20
