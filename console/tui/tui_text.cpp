@@ -69,7 +69,9 @@ std::wstring ToTerminal(std::u16string_view text)
 std::u16string FromTerminal(std::wstring_view text)
 {
     std::u16string out;
-    out.reserve(text.size());
+    // Room for a surrogate pair each: the buffer never moves, so no copy of
+    // a typed secret is left behind in freed memory.
+    out.reserve(2 * text.size());
     for (wchar_t wc : text) {
         auto c = static_cast<char32_t>(wc);
         if (c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF)) c = kReplacement;
