@@ -40,6 +40,7 @@ ScriptAnswers AnswersFrom(const HostOptions& options)
     if (options.login) answers.login = Wide(*options.login);
     answers.hostPasswordFromInput = options.passwordFromInput;
     answers.yes = options.yes;
+    answers.acceptQuestions = options.acceptChangedHostKey;
     return answers;
 }
 

@@ -20,7 +20,10 @@ struct HostOptions {
     std::optional<int> port;
     std::optional<std::string> login;
     bool passwordFromInput = false;
+    // Allows the engine's deployment (its two questions).
     bool yes = false;
+    // Stores a host key that differs from the cached one (otherwise No).
+    bool acceptChangedHostKey = false;
 };
 int CommandHostAdd(const CommandContext& context, const std::string& group, const std::string& host,
                    const HostOptions& options);

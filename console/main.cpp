@@ -97,7 +97,9 @@ int main(int argc, char** argv)
     CLI::App* hostRefresh = host->add_subcommand("refresh", "Scan a host's hardware again (contacts the host)");
     hostRefresh->add_option("PATH", path, "GROUP/HOST")->required();
     addHostOptions(hostRefresh, false, false);
-    hostRefresh->add_flag("--yes", hostOptions.yes, "Answer yes to the questions of the scan");
+    hostRefresh->add_flag("--yes", hostOptions.yes, "Allow the deployment of lshw to a host that lacks it");
+    hostRefresh->add_flag("--accept-changed-host-key", hostOptions.acceptChangedHostKey,
+                          "Store the host's key when it differs from the one cached (otherwise it is not stored)");
     hostRefresh->callback([&] { status = CommandHostRefresh(context, path, hostOptions); });
 
     // tree, show

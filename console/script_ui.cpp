@@ -20,6 +20,8 @@ constexpr int kPasswordDialog = 118;
 constexpr int kMainPasswordText = 1019;
 constexpr int kMainPasswordField = 1021;
 constexpr int kAboutDialog = 123;
+constexpr int kReadyToInstallDialog = 134;
+constexpr int kEngineAbsentDialog = 140;
 constexpr int kMaxHostDialogs = 4;
 
 WindowObject* const kCommandWindow = reinterpret_cast<WindowObject*>(std::uintptr_t{0x10});
@@ -69,8 +71,14 @@ int CScriptUserInterface::DoModal(HWND, DialogState& dialog)
         return AnswerPasswordDialog(dialog);
     case kAboutDialog:
         return IDOK;
+    case kEngineAbsentDialog:
+    case kReadyToInstallDialog:
+        if (m_answers.yes) return IDOK;
+        if (StdinIsTerminal()) return PromptForm(dialog);
+        Error("the host has no lshw; allow Ferrodex to deploy and build it there with --yes");
+        return IDCANCEL;
     default:
-        // Confirmation dialogs (OK / Cancel, no fields) are answered by --yes.
+        // Other confirmation dialogs (OK / Cancel, no fields): --yes too.
         if (m_answers.yes) return IDOK;
         return Unanswered(dialog);
     }
@@ -153,7 +161,7 @@ int CScriptUserInterface::ShowMessage(HWND, std::u16string_view text, std::u16st
     const UINT buttons = type & MB_TYPEMASK;
     const int yes = buttons == MB_OKCANCEL ? IDOK : IDYES;
     const int no = buttons == MB_OKCANCEL ? IDCANCEL : buttons == MB_YESNOCANCEL ? IDCANCEL : IDNO;
-    if (m_answers.yes) return yes;
+    if (m_answers.acceptQuestions) return yes;
     if (StdinIsTerminal()) {
         std::fprintf(stderr, "%s: %s [y/N] ", WideToAnsi(caption).c_str(), message.c_str());
         std::fflush(stderr);
@@ -161,7 +169,8 @@ int CScriptUserInterface::ShowMessage(HWND, std::u16string_view text, std::u16st
         if (ReadInputLine(line) && (line == "y" || line == "Y" || line == "yes")) return yes;
         return no;
     }
-    std::fprintf(stderr, "%s: %s (answered no; --yes answers yes)\n", WideToAnsi(caption).c_str(), message.c_str());
+    std::fprintf(stderr, "%s: %s (answered no; --accept-changed-host-key answers yes)\n", WideToAnsi(caption).c_str(),
+                 message.c_str());
     return no;
 }
 

@@ -22,8 +22,10 @@ struct ScriptAnswers {
     std::optional<std::u16string> login;
     // The host password is read as a secret (standard input or terminal).
     bool hostPasswordFromInput = false;
-    // Questions (message boxes and confirmation dialogs) are answered yes.
+    // Confirmation dialogs (the engine deployment's) are answered OK.
     bool yes = false;
+    // Yes/no message boxes (the changed-host-key question) are answered yes.
+    bool acceptQuestions = false;
 };
 
 class CScriptUserInterface final : public IUserInterface {
