@@ -7,6 +7,10 @@ target_compile_options(fdx_options INTERFACE
 if(CMAKE_CXX_COMPILER_ID STREQUAL "GNU" AND CMAKE_CXX_COMPILER_VERSION VERSION_LESS 13)
   target_compile_options(fdx_options INTERFACE -Wno-restrict)
 endif()
+# Fuzz builds instrument every library for coverage, not only the targets.
+if(FDX_FUZZ)
+  target_compile_options(fdx_options INTERFACE -fsanitize=fuzzer-no-link)
+endif()
 if(FDX_WERROR)
   target_compile_options(fdx_options INTERFACE -Werror)
 endif()

@@ -116,4 +116,23 @@ TEST_F(RefreshCliTest, AChangedHostKeyIsRefusedUnlessAccepted)
     EXPECT_NE(key, u"0x23,0x99");
 }
 
+TEST_F(RefreshCliTest, AHostWithoutLshwNeedsYesToDeploy)
+{
+    SshdOptions options;
+    options.bindMounts = {{"/dev/null", "/usr/bin/lshw"}};
+    SshdPeer peer(options);
+    ASSERT_TRUE(peer.running()) << peer.logText();
+    const std::string password = std::string(SshdPeer::Password()) + "\n";
+    ASSERT_EQ(Ferrodex(console + " group add Lab").status, 0);
+    ASSERT_EQ(Ferrodex(console + " host add Lab 127.0.0.1 --port " + std::to_string(peer.port()) + " --login " +
+                           SshdPeer::User() + " --password-stdin",
+                       password)
+                  .status,
+              0);
+    const Result refused = Ferrodex(
+        console + " host refresh Lab/127.0.0.1 --login " + std::string(SshdPeer::User()) + " --password-stdin", password);
+    EXPECT_NE(refused.status, 0);
+    EXPECT_NE(refused.err.find("--yes"), std::string::npos) << refused.err;
+}
+
 }  // namespace
