@@ -11,11 +11,11 @@ HRESULT CConsoleObject::QueryInterface(REFIID riid, void** ppv)
 {
     if (ppv == nullptr) return E_POINTER;
     *ppv = nullptr;
-    if (riid == IID_IUnknown || riid == IID_IConsole) return ConsoleHandOut(static_cast<IConsole*>(this), ppv);
+    if (riid == IID_IUnknown || riid == IID_IConsole) return HandOut(static_cast<IConsole*>(this), ppv);
     if (riid == IID_IConsoleNameSpace || riid == IID_IConsoleNameSpace2)
-        return ConsoleHandOut(static_cast<IConsoleNameSpace2*>(this), ppv);
-    if (riid == IID_IHeaderCtrl) return ConsoleHandOut(static_cast<IHeaderCtrl*>(this), ppv);
-    if (riid == IID_IResultData) return ConsoleHandOut(static_cast<IResultData*>(this), ppv);
+        return HandOut(static_cast<IConsoleNameSpace2*>(this), ppv);
+    if (riid == IID_IHeaderCtrl) return HandOut(static_cast<IHeaderCtrl*>(this), ppv);
+    if (riid == IID_IResultData) return HandOut(static_cast<IResultData*>(this), ppv);
     return E_NOINTERFACE;
 }
 

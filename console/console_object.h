@@ -4,7 +4,7 @@
 // object answers E_UNEXPECTED.
 #pragma once
 
-#include "console/console_com.h"
+#include "platform/com_object.h"
 #include "console/console_site.h"
 #include "platform/console.h"
 
@@ -12,7 +12,7 @@ class CConsoleObject final : public IConsole,
                              public IConsoleNameSpace2,
                              public IHeaderCtrl,
                              public IResultData,
-                             private CConsoleRefCounted<CConsoleObject> {
+                             private CRefCounted<CConsoleObject> {
 public:
     explicit CConsoleObject(IConsoleSite* site) : m_pSite(site) {}
     void Detach() { m_pSite = nullptr; }
@@ -72,7 +72,7 @@ public:
     HRESULT SetItemCount(int nItemCount, DWORD dwOptions) override;
 
 private:
-    friend class CConsoleRefCounted<CConsoleObject>;
+    friend class CRefCounted<CConsoleObject>;
     ~CConsoleObject() = default;
 
     IConsoleSite* m_pSite;

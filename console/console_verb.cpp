@@ -16,7 +16,7 @@ HRESULT CConsoleVerb::QueryInterface(REFIID riid, void** ppv)
 {
     if (ppv == nullptr) return E_POINTER;
     *ppv = nullptr;
-    if (riid == IID_IUnknown || riid == IID_IConsoleVerb) return ConsoleHandOut(static_cast<IConsoleVerb*>(this), ppv);
+    if (riid == IID_IUnknown || riid == IID_IConsoleVerb) return HandOut(static_cast<IConsoleVerb*>(this), ppv);
     return E_NOINTERFACE;
 }
 

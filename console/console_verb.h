@@ -4,10 +4,10 @@
 
 #include <map>
 
-#include "console/console_com.h"
+#include "platform/com_object.h"
 #include "platform/console.h"
 
-class CConsoleVerb final : public IConsoleVerb, private CConsoleRefCounted<CConsoleVerb> {
+class CConsoleVerb final : public IConsoleVerb, private CRefCounted<CConsoleVerb> {
 public:
     CConsoleVerb() = default;
 
@@ -25,7 +25,7 @@ public:
     HRESULT GetDefaultVerb(MMC_CONSOLE_VERB* peCmdID) override;
 
 private:
-    friend class CConsoleRefCounted<CConsoleVerb>;
+    friend class CRefCounted<CConsoleVerb>;
     ~CConsoleVerb() = default;
 
     std::map<MMC_CONSOLE_VERB, DWORD> m_states;

@@ -49,9 +49,9 @@ struct CConsoleHost::Impl final : IConsoleSite {
 
     CScopeTree tree;
     CResultPane pane;
-    com_ptr<CImageList> scopeImages = MakeConsoleObject<CImageList>();
-    com_ptr<CImageList> resultImages = MakeConsoleObject<CImageList>();
-    com_ptr<CConsoleVerb> verb = MakeConsoleObject<CConsoleVerb>();
+    com_ptr<CImageList> scopeImages = MakeComObject<CImageList>();
+    com_ptr<CImageList> resultImages = MakeComObject<CImageList>();
+    com_ptr<CConsoleVerb> verb = MakeComObject<CConsoleVerb>();
     std::vector<SnapinInstance> instances;
 
     HSCOPEITEM selected = 0;
@@ -123,7 +123,7 @@ struct CConsoleHost::Impl final : IConsoleSite {
         if (FAILED(factory->CreateInstance(nullptr, IID_IComponentData, instance.data.put_void())) || !instance.data)
             return HostStatus::Fail("the snap-in " + name + " could not be created");
         instance.menu = instance.data.query<IExtendContextMenu>();
-        instance.console = MakeConsoleObject<CConsoleObject>(this);
+        instance.console = MakeComObject<CConsoleObject>(this);
         const std::size_t index = instances.size();
         instance.staticItem = tree.AddStatic(index);
         instances.push_back(std::move(instance));
@@ -350,7 +350,7 @@ struct CConsoleHost::Impl final : IConsoleSite {
         SnapinInstance* instance = InstanceOf(item);
         if (instance == nullptr || !instance->menu) return {};
         com_ptr<IDataObject> data = DataObject(item);
-        com_ptr<CMenuCollector> collector = MakeConsoleObject<CMenuCollector>();
+        com_ptr<CMenuCollector> collector = MakeComObject<CMenuCollector>();
         long allowed = CCM_INSERTIONALLOWED_TOP | CCM_INSERTIONALLOWED_NEW | CCM_INSERTIONALLOWED_TASK |
                        CCM_INSERTIONALLOWED_VIEW;
         instance->menu->AddMenuItems(data.get(), static_cast<IContextMenuCallback*>(collector.get()), &allowed);

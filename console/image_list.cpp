@@ -12,7 +12,7 @@ HRESULT CImageList::QueryInterface(REFIID riid, void** ppv)
 {
     if (ppv == nullptr) return E_POINTER;
     *ppv = nullptr;
-    if (riid == IID_IUnknown || riid == IID_IImageList) return ConsoleHandOut(static_cast<IImageList*>(this), ppv);
+    if (riid == IID_IUnknown || riid == IID_IImageList) return HandOut(static_cast<IImageList*>(this), ppv);
     return E_NOINTERFACE;
 }
 

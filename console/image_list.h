@@ -3,10 +3,10 @@
 // images each strip brought and where they start.
 #pragma once
 
-#include "console/console_com.h"
+#include "platform/com_object.h"
 #include "platform/console.h"
 
-class CImageList final : public IImageList, private CConsoleRefCounted<CImageList> {
+class CImageList final : public IImageList, private CRefCounted<CImageList> {
 public:
     CImageList() = default;
 
@@ -22,7 +22,7 @@ public:
     HRESULT ImageListSetStrip(LONG_PTR* pBMapSm, LONG_PTR* pBMapLg, long nStartLoc, COLORREF cMask) override;
 
 private:
-    friend class CConsoleRefCounted<CImageList>;
+    friend class CRefCounted<CImageList>;
     ~CImageList() = default;
 
     long m_nCount = 0;

@@ -10,7 +10,7 @@ HRESULT CMenuCollector::QueryInterface(REFIID riid, void** ppv)
     if (ppv == nullptr) return E_POINTER;
     *ppv = nullptr;
     if (riid == IID_IUnknown || riid == IID_IContextMenuCallback)
-        return ConsoleHandOut(static_cast<IContextMenuCallback*>(this), ppv);
+        return HandOut(static_cast<IContextMenuCallback*>(this), ppv);
     return E_NOINTERFACE;
 }
 

@@ -3,11 +3,11 @@
 
 #include <vector>
 
-#include "console/console_com.h"
+#include "platform/com_object.h"
 #include "console/host_core.h"
 #include "platform/console.h"
 
-class CMenuCollector final : public IContextMenuCallback, private CConsoleRefCounted<CMenuCollector> {
+class CMenuCollector final : public IContextMenuCallback, private CRefCounted<CMenuCollector> {
 public:
     CMenuCollector() = default;
 
@@ -20,7 +20,7 @@ public:
     HRESULT AddItem(CONTEXTMENUITEM* item) override;
 
 private:
-    friend class CConsoleRefCounted<CMenuCollector>;
+    friend class CRefCounted<CMenuCollector>;
     ~CMenuCollector() = default;
 
     std::vector<MenuItemView> m_items;

@@ -3,7 +3,7 @@
 #pragma once
 
 #include "platform/console.h"
-#include "snapin/com_object.h"
+#include "platform/com_object.h"
 #include "snapin/module.h"
 
 class CFerrodexAbout final : public ISnapinAbout, private CRefCounted<CFerrodexAbout>, private CModuleObject {

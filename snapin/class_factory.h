@@ -2,7 +2,7 @@
 #pragma once
 
 #include "platform/com.h"
-#include "snapin/com_object.h"
+#include "platform/com_object.h"
 #include "snapin/module.h"
 
 class CClassFactory final : public IClassFactory, private CRefCounted<CClassFactory>, private CModuleObject {

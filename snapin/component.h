@@ -2,7 +2,7 @@
 #pragma once
 
 #include "platform/console.h"
-#include "snapin/com_object.h"
+#include "platform/com_object.h"
 #include "snapin/module.h"
 
 class CFerrodexData;

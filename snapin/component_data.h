@@ -7,7 +7,7 @@
 
 #include "inventory/root_node.h"
 #include "platform/console.h"
-#include "snapin/com_object.h"
+#include "platform/com_object.h"
 #include "snapin/module.h"
 
 class CFerrodexData final : public IComponentData,

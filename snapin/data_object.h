@@ -4,7 +4,7 @@
 
 #include "inventory/console_node.h"
 #include "platform/dataobject.h"
-#include "snapin/com_object.h"
+#include "platform/com_object.h"
 
 // The five clipboard formats, registered when the module loads.
 struct ClipboardFormats {
