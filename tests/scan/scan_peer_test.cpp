@@ -12,6 +12,7 @@
 #include "scan/scan_job.h"
 #include "ssh2/ssh2.h"
 #include "tests/scan/scan_fixture.h"
+#include "tests/ssh2/scripted_peer.h"
 #include "tests/support/sshd_peer.h"
 
 namespace {
@@ -108,6 +109,18 @@ TEST_F(ScanPeerTest, ConnectionFailuresShowTheirTextAndLeaveTheFailurePage)
         EXPECT_TRUE(std::u16string(view).ends_with(u"/ci.html"));
         CoTaskMemFree(view);
     }
+}
+
+TEST_F(ScanPeerTest, AServerThatDisconnectsDuringACommandShowsItsDescription)
+{
+    if (!ScriptedPeer::Available()) GTEST_SKIP() << "no python3 with paramiko";
+    ScriptedPeer peer({"paramiko", "--disconnect-on-exec", "--reason", "11", "--text", "going down for maintenance"});
+    ASSERT_NE(peer.port(), 0);
+    SetHost("127.0.0.1", peer.port(), "tester", "secret-pw");
+    EXPECT_EQ(Expand(), S_FALSE);
+    EXPECT_EQ(Messages(), std::vector<std::u16string>{u"Received disconnect message:\nType: SSH_DISCONNECT_DISCONNECT_BY_APPLICATION\n"
+                                                      u"Message text: going down for maintenance\n"});
+    EXPECT_EQ(ui.ProgressOpen(), 0u);
 }
 
 // A host whose lshw prints something of our choosing.

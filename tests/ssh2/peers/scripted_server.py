@@ -9,6 +9,7 @@ enough of the protocol by hand to misbehave on purpose.
 import argparse
 import socket
 import struct
+import time
 import sys
 import threading
 
@@ -181,6 +182,16 @@ def paramiko_mode(args):
         if args.refuse_exec:
             continue
         say("RESULT command " + server.command.decode())
+        if args.disconnect_on_exec:
+            # Ends the connection in the middle of the command.
+            m = paramiko.Message()
+            m.add_byte(bytes([1]))
+            m.add_int(args.reason)
+            m.add_string(args.text)
+            m.add_string("en")
+            transport._send_user_message(m)
+            time.sleep(0.5)
+            break
         if args.debug:
             m = paramiko.Message()
             m.add_byte(bytes([4]))
@@ -242,6 +253,7 @@ def main():
     parser.add_argument("--status", type=int, default=0)
     parser.add_argument("--extra", type=int, default=0)
     parser.add_argument("--commands", type=int, default=1)
+    parser.add_argument("--disconnect-on-exec", action="store_true")
     args = parser.parse_args()
     if args.mode.startswith("raw-"):
         raw_mode(args)
