@@ -25,6 +25,6 @@ if(TARGET ferrodex)
   if(_fdx_face_linked)
     add_test(NAME tui_tmux_test
       COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/tui_tmux_test.sh $<TARGET_FILE:ferrodex>)
-    set_tests_properties(tui_tmux_test PROPERTIES TIMEOUT 60 SKIP_RETURN_CODE 77 LABELS console)
+    set_tests_properties(tui_tmux_test PROPERTIES TIMEOUT 60 SKIP_RETURN_CODE 77 LABELS console RUN_SERIAL TRUE)
   endif()
 endif()

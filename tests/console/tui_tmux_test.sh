@@ -71,10 +71,17 @@ type_text() { tmx send-keys -t face -l -- "$1"; }
 start_face() {
     local first=${1:-My Linux Servers}
     tmx kill-session -t face >/dev/null 2>&1
-    tmx new-session -d -s face -x 110 -y 32 \
-        "env FERRODEX_REGISTRY='$work/registry' XDG_DATA_HOME='$work/data' XDG_STATE_HOME='$work/state' \
-             LANG=C.UTF-8 LC_ALL=C.UTF-8 TERM=screen '$ferrodex' --console '$console'; echo FDX-EXIT=\$?; sleep 120" ||
-        fail "tmux could not start"
+    # A tmux server that is still going away after the last session refuses
+    # a new one for a moment ("server exited unexpectedly"): try again.
+    local attempt
+    for attempt in 1 2 3 4 5 6; do
+        tmx new-session -d -s face -x 110 -y 32 \
+            "env FERRODEX_REGISTRY='$work/registry' XDG_DATA_HOME='$work/data' XDG_STATE_HOME='$work/state' \
+                 LANG=C.UTF-8 LC_ALL=C.UTF-8 TERM=screen '$ferrodex' --console '$console'; echo FDX-EXIT=\$?; sleep 120" &&
+            break
+        [ "$attempt" = 6 ] && fail "tmux could not start"
+        sleep 0.5
+    done
     wait_for "$first"
 }
 

@@ -275,7 +275,9 @@ TEST_F(Scripted, OldServerVersionsGetTheirQuirks)
     // quirk cannot agree MACs with them.
     for (const char* version : {"2.1.0 SSH Secure Shell", "2.0.0 SSH Secure Shell"}) {
         const int code = Upload({"sftp-ok", "--version", version}, m_local.file("data.bin"), "/up");
-        EXPECT_TRUE(code == 16 || code == 26 || code == 30) << version << ": " << code;
+        // The server cannot verify our MACs: it drops the connection, or
+        // (seen on a slow, sanitised build) stops answering until the time-out.
+        EXPECT_TRUE(code == 16 || code == 26 || code == 28 || code == 30) << version << ": " << code;
     }
     // VShell is exempt, and OpenSSH's quirks concern only public-key signatures.
     for (const char* version : {"2.0.12 VShell", "OpenSSH_2.5.2"})
