@@ -2,9 +2,9 @@
 
 #include <cstring>
 
-std::string WideToAnsi(std::u16string_view text)
+std::u32string Utf16ToCodePoints(std::u16string_view text)
 {
-    std::string out;
+    std::u32string out;
     out.reserve(text.size());
     for (std::size_t i = 0; i < text.size(); ++i) {
         char32_t c = text[i];
@@ -14,6 +14,16 @@ std::string WideToAnsi(std::u16string_view text)
         } else if (c >= 0xD800 && c <= 0xDFFF) {
             c = 0xFFFD;
         }
+        out.push_back(c);
+    }
+    return out;
+}
+
+std::string WideToAnsi(std::u16string_view text)
+{
+    std::string out;
+    out.reserve(text.size());
+    for (const char32_t c : Utf16ToCodePoints(text)) {
         if (c < 0x80) {
             out += static_cast<char>(c);
         } else if (c < 0x800) {

@@ -10,6 +10,8 @@
 #include <string_view>
 #include <vector>
 
+// UTF-16 to code points; unpaired surrogates become U+FFFD.
+std::u32string Utf16ToCodePoints(std::u16string_view text);
 // UTF-16 to the thread's 8-bit code page. Unpaired surrogates become U+FFFD.
 std::string WideToAnsi(std::u16string_view text);
 // The thread's 8-bit code page to UTF-16. Malformed sequences become U+FFFD.

@@ -441,6 +441,8 @@ int prepare_target(JobInfo* job, const char* remote_path)
 
 // ---------------------------------------------------------------- upload
 
+int upload_matches(JobInfo* job, const char* pattern);
+
 int upload_directory(JobInfo* job, const char* path)
 {
     const char* name = scp_last_component(path);
@@ -454,18 +456,7 @@ int upload_directory(JobInfo* job, const char* path)
     int rc = step_create_directory(job, name, 0755);
     if (!rc) {
         char* pattern = scp_join(path, "/", "*");
-        WIN32_FIND_DATAA entry{};
-        HANDLE search = pattern ? FindFirstFileA(pattern, &entry) : INVALID_HANDLE_VALUE;
-        if (!pattern) rc = 18;
-        if (search != INVALID_HANDLE_VALUE) {
-            do {
-                if (std::strcmp(entry.cFileName, ".") == 0 || std::strcmp(entry.cFileName, "..") == 0) continue;
-                char* child = scp_join(path, "/", entry.cFileName);
-                rc = child ? upload_path(job, child) : 18;
-                scp_free(child);
-            } while (!rc && FindNextFileA(search, &entry));
-            FindClose(search);
-        }
+        rc = pattern ? upload_matches(job, pattern) : 18;
         scp_free(pattern);
         const int leave = rc ? 0 : step_leave_directory(job);
         if (!rc) rc = leave;

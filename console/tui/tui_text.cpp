@@ -36,19 +36,8 @@ bool IsSpace(wchar_t c) { return c == L' ' || c == L'\t'; }
 
 std::wstring DecodeUtf16(std::u16string_view text)
 {
-    std::wstring out;
-    out.reserve(text.size());
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        char32_t c = text[i];
-        if (c >= 0xD800 && c <= 0xDBFF && i + 1 < text.size() && text[i + 1] >= 0xDC00 && text[i + 1] <= 0xDFFF) {
-            c = 0x10000 + ((c - 0xD800) << 10) + (text[i + 1] - 0xDC00);
-            ++i;
-        } else if (c >= 0xD800 && c <= 0xDFFF) {
-            c = kReplacement;
-        }
-        out.push_back(static_cast<wchar_t>(c));
-    }
-    return out;
+    const std::u32string points = Utf16ToCodePoints(text);
+    return std::wstring(points.begin(), points.end());
 }
 
 std::wstring ToTerminal(std::u16string_view text)
