@@ -2,23 +2,27 @@
 // key, listening on a free port of 127.0.0.1 for as long as the object lives.
 #pragma once
 
+#include <memory>
 #include <string>
-#include <sys/types.h>
 #include <vector>
 
+#include "tests/support/peer_process.h"
+
 struct SshdOptions {
-    // Lines appended to the generated sshd_config (later lines win for
-    // options that take a list with "+", earlier ones for plain options).
+    // Lines written into the generated sshd_config before everything else
+    // but the listening address and keys. sshd keeps the first value of a
+    // keyword, so these override the algorithm lists below.
     std::vector<std::string> extraConfig;
-    // Enables the older algorithms our engines offer: group1 key exchange,
-    // ssh-rsa and ssh-dss host keys, the CBC ciphers, hmac-sha1 and hmac-md5.
+    // The server of an older installation: it offers only group1 key
+    // exchange, ssh-rsa and ssh-dss host keys, the CBC ciphers, hmac-sha1
+    // and hmac-md5. Off: Debian's stock sshd with its default algorithms.
     bool legacyAlgorithms = true;
     bool sftpSubsystem = true;
-    std::string hostKeyType = "rsa";  // "rsa", "dsa", "ed25519"
+    std::string hostKeyType = "rsa";  // "rsa", "dsa", "ecdsa", "ed25519"
     // Files laid over others for this server and its sessions only, in a
     // mount namespace of their own: {source, target}. Laying /dev/null over
     // /usr/bin/lshw, say, makes a host where `which lshw` finds nothing.
-    std::vector<std::pair<std::string, std::string>> bindMounts;
+    peer::BindMounts bindMounts;
 };
 
 class SshdPeer {
@@ -47,11 +51,10 @@ public:
 
 private:
     bool Start(const SshdOptions& o);
-    void Stop();
 
-    std::string m_folder;
+    std::unique_ptr<peer::CTempFolder> m_pFolder;
+    peer::CServerProcess m_process;
     std::string m_startError;
     int m_nPort = 0;
-    pid_t m_pid = -1;
     bool m_bRunning = false;
 };
