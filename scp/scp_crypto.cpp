@@ -2,12 +2,14 @@
 
 #include <cstdio>
 #include <cstring>
+#include <memory>
 
 #include <openssl/bio.h>
 #include <openssl/bn.h>
 #include <openssl/core_names.h>
 #include <openssl/crypto.h>
 #include <openssl/dsa.h>
+#include <openssl/ec.h>
 #include <openssl/evp.h>
 #include <openssl/param_build.h>
 #include <openssl/pem.h>
@@ -16,16 +18,22 @@
 
 namespace {
 const ScpCipherInfo kCiphers[] = {
-    {"aes256-cbc", "AES-256-CBC", SCP_CIPHER_AES, 32, 16, 256},
-    {"rijndael256-cbc", "AES-256-CBC", SCP_CIPHER_AES, 32, 16, 256},
-    {"rijndael-cbc@lysator.liu.se", "AES-256-CBC", SCP_CIPHER_AES, 32, 16, 256},
-    {"aes192-cbc", "AES-192-CBC", SCP_CIPHER_AES, 24, 16, 192},
-    {"rijndael192-cbc", "AES-192-CBC", SCP_CIPHER_AES, 24, 16, 192},
-    {"aes128-cbc", "AES-128-CBC", SCP_CIPHER_AES, 16, 16, 128},
-    {"rijndael128-cbc", "AES-128-CBC", SCP_CIPHER_AES, 16, 16, 128},
-    {"blowfish-cbc", "BF-CBC", SCP_CIPHER_BLOWFISH, 16, 8, 128},
-    {"3des-cbc", "DES-EDE3-CBC", SCP_CIPHER_3DES, 24, 8, 168},
-    {"des-cbc", "DES-CBC", SCP_CIPHER_DES, 8, 8, 56},
+    {"aes256-gcm@openssh.com", "AES-256-GCM", SCP_CIPHER_AES, 32, 16, 256, SCP_MODE_GCM, 12},
+    {"aes128-gcm@openssh.com", "AES-128-GCM", SCP_CIPHER_AES, 16, 16, 128, SCP_MODE_GCM, 12},
+    {"chacha20-poly1305@openssh.com", "ChaCha20", SCP_CIPHER_AES, 64, 8, 256, SCP_MODE_CHACHA, 0},
+    {"aes256-ctr", "AES-256-CTR", SCP_CIPHER_AES, 32, 16, 256, SCP_MODE_CTR, 16},
+    {"aes192-ctr", "AES-192-CTR", SCP_CIPHER_AES, 24, 16, 192, SCP_MODE_CTR, 16},
+    {"aes128-ctr", "AES-128-CTR", SCP_CIPHER_AES, 16, 16, 128, SCP_MODE_CTR, 16},
+    {"aes256-cbc", "AES-256-CBC", SCP_CIPHER_AES, 32, 16, 256, SCP_MODE_CBC, 16},
+    {"rijndael256-cbc", "AES-256-CBC", SCP_CIPHER_AES, 32, 16, 256, SCP_MODE_CBC, 16},
+    {"rijndael-cbc@lysator.liu.se", "AES-256-CBC", SCP_CIPHER_AES, 32, 16, 256, SCP_MODE_CBC, 16},
+    {"aes192-cbc", "AES-192-CBC", SCP_CIPHER_AES, 24, 16, 192, SCP_MODE_CBC, 16},
+    {"rijndael192-cbc", "AES-192-CBC", SCP_CIPHER_AES, 24, 16, 192, SCP_MODE_CBC, 16},
+    {"aes128-cbc", "AES-128-CBC", SCP_CIPHER_AES, 16, 16, 128, SCP_MODE_CBC, 16},
+    {"rijndael128-cbc", "AES-128-CBC", SCP_CIPHER_AES, 16, 16, 128, SCP_MODE_CBC, 16},
+    {"blowfish-cbc", "BF-CBC", SCP_CIPHER_BLOWFISH, 16, 8, 128, SCP_MODE_CBC, 8},
+    {"3des-cbc", "DES-EDE3-CBC", SCP_CIPHER_3DES, 24, 8, 168, SCP_MODE_CBC, 8},
+    {"des-cbc", "DES-CBC", SCP_CIPHER_DES, 8, 8, 56, SCP_MODE_CBC, 8},
 };
 
 int g_legacyState = -1;  // -1 unknown, 0 missing, 1 loaded
@@ -113,22 +121,123 @@ const ScpCipherInfo* scp_cipher_by_name(const char* name, std::size_t len)
     return nullptr;
 }
 
+namespace {
+// Owners of OpenSSL objects that live only inside one call.
+struct ScpOsslFree {
+    void operator()(EVP_MD_CTX* p) const { EVP_MD_CTX_free(p); }
+    void operator()(EVP_PKEY* p) const { EVP_PKEY_free(p); }
+    void operator()(EVP_PKEY_CTX* p) const { EVP_PKEY_CTX_free(p); }
+    void operator()(EVP_CIPHER* p) const { EVP_CIPHER_free(p); }
+    void operator()(EVP_MAC* p) const { EVP_MAC_free(p); }
+    void operator()(BIGNUM* p) const { BN_clear_free(p); }
+    void operator()(OSSL_PARAM_BLD* p) const { OSSL_PARAM_BLD_free(p); }
+    void operator()(ECDSA_SIG* p) const { ECDSA_SIG_free(p); }
+    void operator()(unsigned char* p) const { OPENSSL_free(p); }
+};
+template <typename T>
+using ScpOssl = std::unique_ptr<T, ScpOsslFree>;
+
+EVP_CIPHER_CTX* scp_new_cipher_ctx(const char* evpName, const std::uint8_t* key, int keyBytes, const std::uint8_t* iv,
+                                   bool encrypt)
+{
+    ScpOssl<EVP_CIPHER> evp(EVP_CIPHER_fetch(nullptr, evpName, nullptr));
+    if (!evp) return nullptr;
+    EVP_CIPHER_CTX* ctx = EVP_CIPHER_CTX_new();
+    int ok = ctx != nullptr;
+    // Blowfish takes a variable key length: set it before the key.
+    ok = ok && EVP_CipherInit_ex(ctx, evp.get(), nullptr, nullptr, nullptr, encrypt ? 1 : 0) == 1;
+    ok = ok && EVP_CIPHER_CTX_set_key_length(ctx, keyBytes) == 1;
+    ok = ok && EVP_CipherInit_ex(ctx, nullptr, nullptr, key, iv, encrypt ? 1 : 0) == 1;
+    ok = ok && EVP_CIPHER_CTX_set_padding(ctx, 0) == 1;
+    if (!ok) {
+        EVP_CIPHER_CTX_free(ctx);
+        return nullptr;
+    }
+    return ctx;
+}
+
+// chacha20 of the original form: the 16-byte IV is the block counter
+// (64 bits, little-endian) followed by the nonce, here the packet sequence
+// number as a 64-bit big-endian number.
+int scp_chacha_run(EVP_CIPHER_CTX* ctx, std::uint32_t seq, std::uint64_t counter, const std::uint8_t* in,
+                   std::uint8_t* out, std::size_t len)
+{
+    std::uint8_t iv[16] = {};
+    for (int i = 0; i < 8; ++i) iv[i] = static_cast<std::uint8_t>(counter >> (8 * i));
+    scp_store_u32(iv + 12, seq);
+    int n = 0;
+    if (len > 0x7fffffff) return 17;
+    if (EVP_CipherInit_ex(ctx, nullptr, nullptr, nullptr, iv, -1) != 1) return 17;
+    if (len && EVP_CipherUpdate(ctx, out, &n, in, static_cast<int>(len)) != 1) return 17;
+    return n == static_cast<int>(len) ? 0 : 17;
+}
+
+// The Poly1305 tag of a chacha20-poly1305 packet (encrypted bytes).
+int scp_chacha_tag(ScpCipher* c, std::uint32_t seq, const std::uint8_t* data, std::size_t len, std::uint8_t tag[16])
+{
+    static const std::uint8_t kZero[32] = {};
+    std::uint8_t polyKey[32];
+    int rc = scp_chacha_run(c->ctx, seq, 0, kZero, polyKey, sizeof polyKey);
+    std::size_t outLen = 0;
+    if (!rc && (EVP_MAC_init(c->poly, polyKey, sizeof polyKey, nullptr) != 1 || EVP_MAC_update(c->poly, data, len) != 1 ||
+                EVP_MAC_final(c->poly, tag, &outLen, 16) != 1 || outLen != 16))
+        rc = 17;
+    OPENSSL_cleanse(polyKey, sizeof polyKey);
+    return rc;
+}
+
+// GCM: one packet with the current IV; the invocation counter (the last
+// eight IV bytes, big-endian) moves on afterwards.
+int scp_gcm_packet(ScpCipher* c, std::uint8_t* packet, std::size_t total, std::uint8_t* tag, bool seal)
+{
+    if (total < 4 || total > 0x7fffffff) return 16;
+    int n = 0;
+    const int len = static_cast<int>(total - 4);
+    std::uint8_t final[16];
+    int ok = EVP_CipherInit_ex(c->ctx, nullptr, nullptr, nullptr, c->iv, seal ? 1 : 0) == 1;
+    ok = ok && EVP_CipherUpdate(c->ctx, nullptr, &n, packet, 4) == 1;
+    if (!seal) ok = ok && EVP_CIPHER_CTX_ctrl(c->ctx, EVP_CTRL_GCM_SET_TAG, 16, const_cast<std::uint8_t*>(tag)) == 1;
+    if (!ok) return 17;
+    ok = EVP_CipherUpdate(c->ctx, packet + 4, &n, packet + 4, len) == 1 && n == len;
+    ok = ok && EVP_CipherFinal_ex(c->ctx, final, &n) == 1;
+    if (!ok) {
+        OPENSSL_cleanse(packet + 4, static_cast<std::size_t>(len));
+        return seal ? 17 : 16;
+    }
+    if (seal && EVP_CIPHER_CTX_ctrl(c->ctx, EVP_CTRL_GCM_GET_TAG, 16, tag) != 1) return 17;
+    for (int i = 11; i >= 4; --i)
+        if (++c->iv[i] != 0) break;
+    return 0;
+}
+}  // namespace
+
 int scp_cipher_start(ScpCipher* cipher, const ScpCipherInfo* info, const std::uint8_t* key, const std::uint8_t* iv,
                      bool encrypt)
 {
     scp_cipher_end(cipher);
     if (info->family == SCP_CIPHER_BLOWFISH || info->family == SCP_CIPHER_DES) scp_crypto_legacy_available();
-    EVP_CIPHER* evp = EVP_CIPHER_fetch(nullptr, info->evpName, nullptr);
-    if (!evp) return 17;
-    cipher->ctx = EVP_CIPHER_CTX_new();
-    int ok = cipher->ctx != nullptr;
-    // Blowfish takes a variable key length: set it before the key.
-    ok = ok && EVP_CipherInit_ex(cipher->ctx, evp, nullptr, nullptr, nullptr, encrypt ? 1 : 0) == 1;
-    ok = ok && EVP_CIPHER_CTX_set_key_length(cipher->ctx, info->keyBytes) == 1;
-    ok = ok && EVP_CipherInit_ex(cipher->ctx, nullptr, nullptr, key, iv, encrypt ? 1 : 0) == 1;
-    ok = ok && EVP_CIPHER_CTX_set_padding(cipher->ctx, 0) == 1;
-    EVP_CIPHER_free(evp);
-    if (!ok) {
+    cipher->encrypt = encrypt;
+    switch (info->mode) {
+    case SCP_MODE_GCM:
+        cipher->ctx = scp_new_cipher_ctx(info->evpName, key, info->keyBytes, nullptr, encrypt);
+        std::memcpy(cipher->iv, iv, sizeof cipher->iv);
+        break;
+    case SCP_MODE_CHACHA: {
+        // 64 key bytes: the payload key K_2 first, then the length key K_1.
+        static const std::uint8_t kZeroIv[16] = {};
+        cipher->ctx = scp_new_cipher_ctx(info->evpName, key, 32, kZeroIv, encrypt);
+        cipher->lenCtx = scp_new_cipher_ctx(info->evpName, key + 32, 32, kZeroIv, encrypt);
+        ScpOssl<EVP_MAC> poly(EVP_MAC_fetch(nullptr, "POLY1305", nullptr));
+        cipher->poly = poly ? EVP_MAC_CTX_new(poly.get()) : nullptr;
+        if (!cipher->lenCtx || !cipher->poly) {
+            scp_cipher_end(cipher);
+            return 17;
+        }
+        break;
+    }
+    default: cipher->ctx = scp_new_cipher_ctx(info->evpName, key, info->keyBytes, iv, encrypt); break;
+    }
+    if (!cipher->ctx) {
         scp_cipher_end(cipher);
         return 17;
     }
@@ -139,18 +248,79 @@ int scp_cipher_start(ScpCipher* cipher, const ScpCipherInfo* info, const std::ui
 int scp_cipher_run(ScpCipher* cipher, std::uint8_t* data, std::size_t len)
 {
     if (!cipher->ctx || len == 0) return 0;
+    if (cipher->info->mode == SCP_MODE_GCM || cipher->info->mode == SCP_MODE_CHACHA) return 17;
     if (len % static_cast<std::size_t>(cipher->info->blockSize) != 0 || len > 0x7fffffff) return 16;
     int outLen = 0;
     if (EVP_CipherUpdate(cipher->ctx, data, &outLen, data, static_cast<int>(len)) != 1) return 17;
     return outLen == static_cast<int>(len) ? 0 : 17;
 }
 
+std::size_t scp_cipher_tag_len(const ScpCipher* cipher)
+{
+    if (!cipher->info) return 0;
+    return cipher->info->mode == SCP_MODE_GCM || cipher->info->mode == SCP_MODE_CHACHA ? 16 : 0;
+}
+
+int scp_cipher_peek_length(ScpCipher* cipher, std::uint32_t seq, const std::uint8_t in[4], std::uint32_t* length)
+{
+    std::uint8_t clear[4];
+    if (cipher->info && cipher->info->mode == SCP_MODE_CHACHA) {
+        if (const int rc = scp_chacha_run(cipher->lenCtx, seq, 0, in, clear, 4)) return rc;
+    } else {
+        std::memcpy(clear, in, 4);
+    }
+    *length = scp_load_u32(clear);
+    return 0;
+}
+
+int scp_cipher_seal(ScpCipher* cipher, std::uint32_t seq, std::uint8_t* packet, std::size_t total, std::uint8_t* tag)
+{
+    if (!cipher->info || total < 4) return 17;
+    if (cipher->info->mode == SCP_MODE_GCM) return scp_gcm_packet(cipher, packet, total, tag, true);
+    if (cipher->info->mode != SCP_MODE_CHACHA) return 17;
+    int rc = scp_chacha_run(cipher->lenCtx, seq, 0, packet, packet, 4);
+    if (!rc) rc = scp_chacha_run(cipher->ctx, seq, 1, packet + 4, packet + 4, total - 4);
+    if (!rc) rc = scp_chacha_tag(cipher, seq, packet, total, tag);
+    return rc;
+}
+
+int scp_cipher_open(ScpCipher* cipher, std::uint32_t seq, std::uint8_t* packet, std::size_t total,
+                    const std::uint8_t* tag)
+{
+    if (!cipher->info || total < 4) return 17;
+    if (cipher->info->mode == SCP_MODE_GCM) return scp_gcm_packet(cipher, packet, total, const_cast<std::uint8_t*>(tag), false);
+    if (cipher->info->mode != SCP_MODE_CHACHA) return 17;
+    std::uint8_t expected[16];
+    int rc = scp_chacha_tag(cipher, seq, packet, total, expected);
+    if (!rc && CRYPTO_memcmp(expected, tag, 16) != 0) rc = 16;
+    if (!rc) rc = scp_chacha_run(cipher->lenCtx, seq, 0, packet, packet, 4);
+    if (!rc) rc = scp_chacha_run(cipher->ctx, seq, 1, packet + 4, packet + 4, total - 4);
+    return rc;
+}
+
 void scp_cipher_end(ScpCipher* cipher)
 {
     EVP_CIPHER_CTX_free(cipher->ctx);
-    cipher->ctx = nullptr;
-    cipher->info = nullptr;
+    EVP_CIPHER_CTX_free(cipher->lenCtx);
+    EVP_MAC_CTX_free(cipher->poly);
+    OPENSSL_cleanse(cipher, sizeof *cipher);
+    *cipher = ScpCipher{};
 }
+
+std::size_t scp_mac_key_len(int kind)
+{
+    switch (kind) {
+    case SCP_MAC_SHA1: return 20;
+    case SCP_MAC_MD5: return 16;
+    case SCP_MAC_SHA256:
+    case SCP_MAC_SHA256_ETM: return 32;
+    case SCP_MAC_SHA512:
+    case SCP_MAC_SHA512_ETM: return 64;
+    default: return 0;
+    }
+}
+
+bool scp_mac_is_etm(int kind) { return kind == SCP_MAC_SHA256_ETM || kind == SCP_MAC_SHA512_ETM; }
 
 int scp_mac_start(ScpMac* mac, int kind, const std::uint8_t* key, std::size_t keyLen)
 {
@@ -164,14 +334,19 @@ int scp_mac_start(ScpMac* mac, int kind, const std::uint8_t* key, std::size_t ke
     EVP_MAC_free(evp);
     if (!mac->ctx) return 18;
     char digest[8];
-    std::snprintf(digest, sizeof digest, "%s", kind == SCP_MAC_SHA1 ? "SHA1" : "MD5");
+    const char* digestName = "MD5";
+    if (kind == SCP_MAC_SHA1) digestName = "SHA1";
+    else if (kind == SCP_MAC_SHA256 || kind == SCP_MAC_SHA256_ETM) digestName = "SHA256";
+    else if (kind == SCP_MAC_SHA512 || kind == SCP_MAC_SHA512_ETM) digestName = "SHA512";
+    std::snprintf(digest, sizeof digest, "%s", digestName);
     OSSL_PARAM params[] = {OSSL_PARAM_construct_utf8_string(OSSL_MAC_PARAM_DIGEST, digest, 0), OSSL_PARAM_construct_end()};
     if (EVP_MAC_init(mac->ctx, key, keyLen, params) != 1) {
         scp_mac_end(mac);
         return 17;
     }
-    mac->len = kind == SCP_MAC_SHA1 ? 20 : 16;
+    mac->len = scp_mac_key_len(kind);
     mac->kind = kind;
+    mac->etm = scp_mac_is_etm(kind);
     return 0;
 }
 
@@ -194,6 +369,7 @@ void scp_mac_end(ScpMac* mac)
     mac->ctx = nullptr;
     mac->len = 0;
     mac->kind = SCP_MAC_NONE;
+    mac->etm = false;
 }
 
 int scp_sha1(const ScpPiece* pieces, std::size_t count, std::uint8_t out[20])
@@ -205,6 +381,39 @@ int scp_sha1(const ScpPiece* pieces, std::size_t count, std::uint8_t out[20])
     ok = ok && EVP_DigestFinal_ex(ctx, out, &outLen) == 1;
     EVP_MD_CTX_free(ctx);
     return ok ? 0 : 17;
+}
+
+std::size_t scp_hash_len(int alg) { return alg == SCP_HASH_SHA512 ? 64 : alg == SCP_HASH_SHA256 ? 32 : 20; }
+
+int scp_hash(int alg, const ScpPiece* pieces, std::size_t count, std::uint8_t* out)
+{
+    const EVP_MD* md = alg == SCP_HASH_SHA512 ? EVP_sha512() : alg == SCP_HASH_SHA256 ? EVP_sha256() : EVP_sha1();
+    ScpOssl<EVP_MD_CTX> ctx(EVP_MD_CTX_new());
+    int ok = ctx && EVP_DigestInit_ex(ctx.get(), md, nullptr) == 1;
+    for (std::size_t i = 0; ok && i < count; ++i) ok = EVP_DigestUpdate(ctx.get(), pieces[i].data, pieces[i].len) == 1;
+    unsigned int outLen = 0;
+    ok = ok && EVP_DigestFinal_ex(ctx.get(), out, &outLen) == 1 && outLen == scp_hash_len(alg);
+    return ok ? 0 : 17;
+}
+
+int scp_kex_derive(int hashAlg, const std::uint8_t* kMpint, std::size_t kLen, const std::uint8_t* h, std::size_t hLen,
+                   char letter, const std::uint8_t* sessionId, std::size_t sessionIdLen, std::uint8_t* out,
+                   std::size_t outLen)
+{
+    const std::size_t step = scp_hash_len(hashAlg);
+    std::uint8_t acc[4 * kScpMaxHash];
+    if (outLen > sizeof acc - step) return 17;
+    const ScpPiece first[] = {{kMpint, kLen}, {h, hLen}, {&letter, 1}, {sessionId, sessionIdLen}};
+    int rc = scp_hash(hashAlg, first, 4, acc);
+    std::size_t have = step;
+    while (!rc && have < outLen) {
+        const ScpPiece more[] = {{kMpint, kLen}, {h, hLen}, {acc, have}};
+        rc = scp_hash(hashAlg, more, 3, acc + have);
+        have += step;
+    }
+    if (!rc) std::memcpy(out, acc, outLen);
+    OPENSSL_cleanse(acc, sizeof acc);
+    return rc;
 }
 
 int scp_md5(const void* data, std::size_t len, std::uint8_t out[16])
@@ -254,6 +463,179 @@ bool scp_get_mpint(ScpReader* r, BIGNUM** out)
 
 void scp_bn_free(BIGNUM* n) { BN_clear_free(n); }
 
+int scp_ecdh_start(ScpEcdh* ecdh, int kind, const std::uint8_t* priv, ScpBuf* pub)
+{
+    scp_ecdh_end(ecdh);
+    ecdh->kind = kind;
+    if (kind == SCP_ECDH_X25519) {
+        ecdh->key = priv ? EVP_PKEY_new_raw_private_key(EVP_PKEY_X25519, nullptr, priv, 32)
+                         : EVP_PKEY_Q_keygen(nullptr, nullptr, "X25519");
+        std::uint8_t raw[32];
+        std::size_t rawLen = sizeof raw;
+        if (!ecdh->key || EVP_PKEY_get_raw_public_key(ecdh->key, raw, &rawLen) != 1 || rawLen != 32) {
+            scp_ecdh_end(ecdh);
+            return 17;
+        }
+        return scp_buf_put(pub, raw, rawLen);
+    }
+    if (kind != SCP_ECDH_P256 || priv) return 17;
+    ecdh->key = EVP_PKEY_Q_keygen(nullptr, nullptr, "EC", "P-256");
+    std::uint8_t point[65];
+    std::size_t pointLen = 0;
+    if (!ecdh->key ||
+        EVP_PKEY_get_octet_string_param(ecdh->key, OSSL_PKEY_PARAM_ENCODED_PUBLIC_KEY, point, sizeof point, &pointLen) != 1 ||
+        pointLen != 65 || point[0] != 4) {
+        scp_ecdh_end(ecdh);
+        return 17;
+    }
+    return scp_buf_put(pub, point, pointLen);
+}
+
+namespace {
+// A P-256 public key from an uncompressed point, checked to lie on the curve.
+EVP_PKEY* scp_p256_public(const std::uint8_t* point, std::size_t len)
+{
+    if (len != 65 || point[0] != 4) return nullptr;
+    ScpOssl<OSSL_PARAM_BLD> bld(OSSL_PARAM_BLD_new());
+    if (!bld || OSSL_PARAM_BLD_push_utf8_string(bld.get(), OSSL_PKEY_PARAM_GROUP_NAME, "prime256v1", 0) != 1 ||
+        OSSL_PARAM_BLD_push_octet_string(bld.get(), OSSL_PKEY_PARAM_PUB_KEY, point, len) != 1)
+        return nullptr;
+    ScpOssl<EVP_PKEY> key(scp_pkey_from_params("EC", bld.get(), EVP_PKEY_PUBLIC_KEY));
+    if (!key) return nullptr;
+    ScpOssl<EVP_PKEY_CTX> check(EVP_PKEY_CTX_new_from_pkey(nullptr, key.get(), nullptr));
+    if (!check || EVP_PKEY_public_check(check.get()) != 1) return nullptr;
+    return key.release();
+}
+}  // namespace
+
+int scp_ecdh_finish(ScpEcdh* ecdh, const std::uint8_t* peer, std::size_t peerLen, ScpBuf* k)
+{
+    if (!ecdh->key) return 17;
+    ScpOssl<EVP_PKEY> peerKey;
+    if (ecdh->kind == SCP_ECDH_X25519) {
+        if (peerLen != 32) return 24;
+        peerKey.reset(EVP_PKEY_new_raw_public_key(EVP_PKEY_X25519, nullptr, peer, peerLen));
+    } else {
+        peerKey.reset(scp_p256_public(peer, peerLen));
+    }
+    if (!peerKey) return 24;
+    ScpOssl<EVP_PKEY_CTX> ctx(EVP_PKEY_CTX_new_from_pkey(nullptr, ecdh->key, nullptr));
+    std::uint8_t secret[32];
+    std::size_t secretLen = sizeof secret;
+    int rc = 0;
+    if (!ctx || EVP_PKEY_derive_init(ctx.get()) != 1 || EVP_PKEY_derive_set_peer(ctx.get(), peerKey.get()) != 1 ||
+        EVP_PKEY_derive(ctx.get(), secret, &secretLen) != 1 || secretLen != sizeof secret)
+        rc = 24;
+    // An all-zero secret comes from a point of small order.
+    std::uint8_t any = 0;
+    for (std::size_t i = 0; !rc && i < secretLen; ++i) any |= secret[i];
+    if (!rc && !any) rc = 24;
+    if (!rc) {
+        ScpOssl<BIGNUM> n(BN_bin2bn(secret, static_cast<int>(secretLen), nullptr));
+        rc = n ? scp_buf_put_mpint(k, n.get()) : 18;
+    }
+    OPENSSL_cleanse(secret, sizeof secret);
+    return rc;
+}
+
+void scp_ecdh_end(ScpEcdh* ecdh)
+{
+    EVP_PKEY_free(ecdh->key);
+    *ecdh = ScpEcdh{};
+}
+
+int scp_hostkey_alg_type(const char* alg)
+{
+    if (std::strcmp(alg, "ssh-rsa") == 0 || std::strcmp(alg, "rsa-sha2-256") == 0 || std::strcmp(alg, "rsa-sha2-512") == 0)
+        return SCP_KEY_RSA;
+    if (std::strcmp(alg, "ssh-dss") == 0) return SCP_KEY_DSS;
+    if (std::strcmp(alg, "ssh-ed25519") == 0) return SCP_KEY_ED25519;
+    if (std::strcmp(alg, "ecdsa-sha2-nistp256") == 0) return SCP_KEY_ECDSA_P256;
+    return -1;
+}
+
+namespace {
+bool scp_name_is(const std::uint8_t* name, std::size_t len, const char* expected)
+{
+    return len == std::strlen(expected) && std::memcmp(name, expected, len) == 0;
+}
+
+int scp_put_hex(ScpBuf* text, const char* prefix, const BIGNUM* n)
+{
+    char* hex = scp_bn_hex(n);
+    if (!hex) return 18;
+    int rc = scp_buf_put(text, prefix, std::strlen(prefix));
+    if (!rc) rc = scp_buf_put(text, hex, std::strlen(hex));
+    scp_free(hex);
+    return rc;
+}
+
+// RSA and DSA: the numbers of the blob, the key and its text.
+int scp_hostkey_parse_numbers(ScpReader* r, bool dss, ScpHostKey* key, ScpBuf* text)
+{
+    const int count = dss ? 4 : 2;  // p, q, g, y or e, n
+    ScpOssl<BIGNUM> nums[4];
+    for (int i = 0; i < count; ++i) {
+        BIGNUM* n = nullptr;
+        if (!scp_get_mpint(r, &n)) return 24;
+        nums[i].reset(n);
+    }
+    ScpOssl<OSSL_PARAM_BLD> bld(OSSL_PARAM_BLD_new());
+    if (!bld) return 18;
+    if (!dss) {
+        OSSL_PARAM_BLD_push_BN(bld.get(), OSSL_PKEY_PARAM_RSA_N, nums[1].get());
+        OSSL_PARAM_BLD_push_BN(bld.get(), OSSL_PKEY_PARAM_RSA_E, nums[0].get());
+        key->pkey = scp_pkey_from_params("RSA", bld.get(), EVP_PKEY_PUBLIC_KEY);
+        key->bits = BN_num_bits(nums[1].get());
+    } else {
+        OSSL_PARAM_BLD_push_BN(bld.get(), OSSL_PKEY_PARAM_FFC_P, nums[0].get());
+        OSSL_PARAM_BLD_push_BN(bld.get(), OSSL_PKEY_PARAM_FFC_Q, nums[1].get());
+        OSSL_PARAM_BLD_push_BN(bld.get(), OSSL_PKEY_PARAM_FFC_G, nums[2].get());
+        OSSL_PARAM_BLD_push_BN(bld.get(), OSSL_PKEY_PARAM_PUB_KEY, nums[3].get());
+        key->pkey = scp_pkey_from_params("DSA", bld.get(), EVP_PKEY_PUBLIC_KEY);
+        key->bits = BN_num_bits(nums[0].get());
+    }
+    if (!key->pkey) return 24;
+    int rc = 0;
+    for (int i = 0; i < count && !rc; ++i) rc = scp_put_hex(text, i ? ",0x" : "0x", nums[i].get());
+    return rc;
+}
+
+int scp_hostkey_parse_ed25519(ScpReader* r, ScpHostKey* key, ScpBuf* text)
+{
+    const std::uint8_t* pk = nullptr;
+    std::size_t pkLen = 0;
+    if (!scp_get_string(r, &pk, &pkLen, 64) || pkLen != 32) return 24;
+    key->pkey = EVP_PKEY_new_raw_public_key(EVP_PKEY_ED25519, nullptr, pk, pkLen);
+    if (!key->pkey) return 24;
+    key->bits = 255;
+    // Every byte in wire order, leading zero digits kept.
+    char hex[65];
+    for (std::size_t i = 0; i < 32; ++i) std::snprintf(hex + 2 * i, 3, "%02x", pk[i]);
+    int rc = scp_buf_put(text, "0x", 2);
+    if (!rc) rc = scp_buf_put(text, hex, 64);
+    return rc;
+}
+
+int scp_hostkey_parse_ecdsa(ScpReader* r, ScpHostKey* key, ScpBuf* text)
+{
+    const std::uint8_t *curve = nullptr, *q = nullptr;
+    std::size_t curveLen = 0, qLen = 0;
+    if (!scp_get_string(r, &curve, &curveLen, 64) || !scp_name_is(curve, curveLen, "nistp256") ||
+        !scp_get_string(r, &q, &qLen, 256))
+        return 24;
+    key->pkey = scp_p256_public(q, qLen);
+    if (!key->pkey) return 24;
+    key->bits = 256;
+    ScpOssl<BIGNUM> x(BN_bin2bn(q + 1, 32, nullptr)), y(BN_bin2bn(q + 33, 32, nullptr));
+    if (!x || !y) return 18;
+    int rc = scp_buf_put(text, "nistp256", 8);
+    if (!rc) rc = scp_put_hex(text, ",0x", x.get());
+    if (!rc) rc = scp_put_hex(text, ",0x", y.get());
+    return rc;
+}
+}  // namespace
+
 int scp_hostkey_parse(const std::uint8_t* blob, std::size_t len, ScpHostKey* key)
 {
     *key = ScpHostKey{};
@@ -261,59 +643,42 @@ int scp_hostkey_parse(const std::uint8_t* blob, std::size_t len, ScpHostKey* key
     const std::uint8_t* type = nullptr;
     std::size_t typeLen = 0;
     if (!scp_get_string(&r, &type, &typeLen, 64)) return 24;
-    BIGNUM* nums[4] = {};
-    int count = 0;
-    if (typeLen == 7 && std::memcmp(type, "ssh-rsa", 7) == 0) count = 2;  // e, n
-    else if (typeLen == 7 && std::memcmp(type, "ssh-dss", 7) == 0) count = 4;  // p, q, g, y
-    else return 24;
+    const char* typeName = nullptr;
+    ScpBuf text{};
     int rc = 0;
-    for (int i = 0; i < count && !rc; ++i)
-        if (!scp_get_mpint(&r, &nums[i])) rc = 24;
-    OSSL_PARAM_BLD* bld = rc ? nullptr : OSSL_PARAM_BLD_new();
-    if (!rc && !bld) rc = 18;
-    if (!rc) {
-        key->isDss = count == 4;
-        if (!key->isDss) {
-            OSSL_PARAM_BLD_push_BN(bld, OSSL_PKEY_PARAM_RSA_N, nums[1]);
-            OSSL_PARAM_BLD_push_BN(bld, OSSL_PKEY_PARAM_RSA_E, nums[0]);
-            key->pkey = scp_pkey_from_params("RSA", bld, EVP_PKEY_PUBLIC_KEY);
-            key->bits = BN_num_bits(nums[1]);
-        } else {
-            OSSL_PARAM_BLD_push_BN(bld, OSSL_PKEY_PARAM_FFC_P, nums[0]);
-            OSSL_PARAM_BLD_push_BN(bld, OSSL_PKEY_PARAM_FFC_Q, nums[1]);
-            OSSL_PARAM_BLD_push_BN(bld, OSSL_PKEY_PARAM_FFC_G, nums[2]);
-            OSSL_PARAM_BLD_push_BN(bld, OSSL_PKEY_PARAM_PUB_KEY, nums[3]);
-            key->pkey = scp_pkey_from_params("DSA", bld, EVP_PKEY_PUBLIC_KEY);
-            key->bits = BN_num_bits(nums[0]);
-        }
-        if (!key->pkey) rc = 24;
+    if (scp_name_is(type, typeLen, "ssh-rsa")) {
+        key->type = SCP_KEY_RSA;
+        key->cacheType = "rsa2";
+        typeName = "ssh-rsa";
+        rc = scp_hostkey_parse_numbers(&r, false, key, &text);
+    } else if (scp_name_is(type, typeLen, "ssh-dss")) {
+        key->type = SCP_KEY_DSS;
+        key->isDss = 1;
+        key->cacheType = "dss";
+        typeName = "ssh-dss";
+        rc = scp_hostkey_parse_numbers(&r, true, key, &text);
+    } else if (scp_name_is(type, typeLen, "ssh-ed25519")) {
+        key->type = SCP_KEY_ED25519;
+        key->cacheType = typeName = "ssh-ed25519";
+        rc = scp_hostkey_parse_ed25519(&r, key, &text);
+    } else if (scp_name_is(type, typeLen, "ecdsa-sha2-nistp256")) {
+        key->type = SCP_KEY_ECDSA_P256;
+        key->cacheType = typeName = "ecdsa-sha2-nistp256";
+        rc = scp_hostkey_parse_ecdsa(&r, key, &text);
+    } else {
+        return 24;
     }
-    OSSL_PARAM_BLD_free(bld);
-    // Text form for the store.
-    if (!rc) {
-        ScpBuf text{};
-        for (int i = 0; i < count && !rc; ++i) {
-            char* hex = scp_bn_hex(nums[i]);
-            if (!hex) {
-                rc = 18;
-                break;
-            }
-            rc = scp_buf_put(&text, i ? ",0x" : "0x", i ? 3 : 2);
-            if (!rc) rc = scp_buf_put(&text, hex, std::strlen(hex));
-            scp_free(hex);
-        }
-        if (!rc) rc = scp_buf_put_byte(&text, 0);
-        if (rc) scp_buf_free(&text);
-        else key->text = reinterpret_cast<char*>(text.data);
-    }
+    if (!rc) rc = scp_buf_put_byte(&text, 0);
+    if (rc) scp_buf_free(&text);
+    else key->text = reinterpret_cast<char*>(text.data);
     if (!rc) {
         std::uint8_t digest[16];
         rc = scp_md5(blob, len, digest);
-        char prefix[32];
-        std::snprintf(prefix, sizeof prefix, "%s %d ", key->isDss ? "ssh-dss" : "ssh-rsa", key->bits);
+        char prefix[48];
+        std::snprintf(prefix, sizeof prefix, "%s %d ", typeName, key->bits);
         const std::size_t prefixLen = std::strlen(prefix);
-        key->fingerprint = static_cast<char*>(scp_alloc(prefixLen + 48 + 1));
-        if (!key->fingerprint) rc = 18;
+        key->fingerprint = rc ? nullptr : static_cast<char*>(scp_alloc(prefixLen + 48 + 1));
+        if (!rc && !key->fingerprint) rc = 18;
         if (!rc) {
             std::memcpy(key->fingerprint, prefix, prefixLen);
             char* p = key->fingerprint + prefixLen;
@@ -323,7 +688,6 @@ int scp_hostkey_parse(const std::uint8_t* blob, std::size_t len, ScpHostKey* key
             }
         }
     }
-    for (auto* n : nums) BN_free(n);
     if (rc) scp_hostkey_free(key);
     return rc;
 }
@@ -331,20 +695,31 @@ int scp_hostkey_parse(const std::uint8_t* blob, std::size_t len, ScpHostKey* key
 int scp_hostkey_verify(const ScpHostKey* key, const std::uint8_t* sig, std::size_t sigLen, const std::uint8_t* data,
                        std::size_t dataLen)
 {
+    static const char* const kPlain[] = {"ssh-rsa", "ssh-dss", "ssh-ed25519", "ecdsa-sha2-nistp256"};
+    if (key->type < 0 || key->type > SCP_KEY_ECDSA_P256) return 24;
+    return scp_hostkey_verify_alg(key, kPlain[key->type], sig, sigLen, data, dataLen);
+}
+
+int scp_hostkey_verify_alg(const ScpHostKey* key, const char* alg, const std::uint8_t* sig, std::size_t sigLen,
+                           const std::uint8_t* data, std::size_t dataLen)
+{
+    if (!key->pkey || scp_hostkey_alg_type(alg) != key->type) return 24;
     ScpReader r = scp_reader(sig, sigLen);
     const std::uint8_t* type = nullptr;
     const std::uint8_t* raw = nullptr;
     std::size_t typeLen = 0, rawLen = 0;
     if (!scp_get_string(&r, &type, &typeLen, 64) || !scp_get_string(&r, &raw, &rawLen, 2048)) return 24;
-    const char* expected = key->isDss ? "ssh-dss" : "ssh-rsa";
-    if (typeLen != 7 || std::memcmp(type, expected, 7) != 0) return 24;
+    if (!scp_name_is(type, typeLen, alg)) return 24;
 
     std::uint8_t padded[1024];
     const std::uint8_t* sigBytes = raw;
     std::size_t sigBytesLen = rawLen;
-    std::uint8_t* der = nullptr;
-    int derLen = 0;
-    if (!key->isDss) {
+    ScpOssl<unsigned char> der;
+    const EVP_MD* md = EVP_sha1();
+    switch (key->type) {
+    case SCP_KEY_RSA: {
+        if (std::strcmp(alg, "rsa-sha2-256") == 0) md = EVP_sha256();
+        else if (std::strcmp(alg, "rsa-sha2-512") == 0) md = EVP_sha512();
         // Some servers drop leading zero bytes of the signature.
         const std::size_t modLen = static_cast<std::size_t>(EVP_PKEY_get_size(key->pkey));
         if (rawLen > modLen || modLen > sizeof padded) return 24;
@@ -352,7 +727,9 @@ int scp_hostkey_verify(const ScpHostKey* key, const std::uint8_t* sig, std::size
         std::memcpy(padded + (modLen - rawLen), raw, rawLen);
         sigBytes = padded;
         sigBytesLen = modLen;
-    } else {
+        break;
+    }
+    case SCP_KEY_DSS: {
         if (rawLen != 40) return 24;
         DSA_SIG* dsaSig = DSA_SIG_new();
         BIGNUM* rn = BN_bin2bn(raw, 20, nullptr);
@@ -363,17 +740,46 @@ int scp_hostkey_verify(const ScpHostKey* key, const std::uint8_t* sig, std::size
             DSA_SIG_free(dsaSig);
             return 18;
         }
-        derLen = i2d_DSA_SIG(dsaSig, &der);
+        unsigned char* out = nullptr;
+        const int derLen = i2d_DSA_SIG(dsaSig, &out);
         DSA_SIG_free(dsaSig);
+        der.reset(out);
         if (derLen <= 0) return 18;
-        sigBytes = der;
+        sigBytes = der.get();
         sigBytesLen = static_cast<std::size_t>(derLen);
+        break;
     }
-    EVP_MD_CTX* ctx = EVP_MD_CTX_new();
-    int ok = ctx && EVP_DigestVerifyInit(ctx, nullptr, EVP_sha1(), nullptr, key->pkey) == 1;
-    ok = ok && EVP_DigestVerify(ctx, sigBytes, sigBytesLen, data, dataLen) == 1;
-    EVP_MD_CTX_free(ctx);
-    OPENSSL_free(der);
+    case SCP_KEY_ED25519:
+        if (rawLen != 64) return 24;
+        md = nullptr;  // pure Ed25519 over the data
+        break;
+    case SCP_KEY_ECDSA_P256: {
+        // string (mpint r, mpint s), as DER for OpenSSL.
+        ScpReader inner = scp_reader(raw, rawLen);
+        BIGNUM *rn = nullptr, *sn = nullptr;
+        if (!scp_get_mpint(&inner, &rn)) return 24;
+        ScpOssl<BIGNUM> rOwner(rn);
+        if (!scp_get_mpint(&inner, &sn)) return 24;
+        ScpOssl<BIGNUM> sOwner(sn);
+        if (BN_num_bits(rn) > 256 || BN_num_bits(sn) > 256) return 24;
+        ScpOssl<ECDSA_SIG> ecSig(ECDSA_SIG_new());
+        if (!ecSig || ECDSA_SIG_set0(ecSig.get(), rn, sn) != 1) return 18;
+        rOwner.release();
+        sOwner.release();
+        unsigned char* out = nullptr;
+        const int derLen = i2d_ECDSA_SIG(ecSig.get(), &out);
+        der.reset(out);
+        if (derLen <= 0) return 18;
+        sigBytes = der.get();
+        sigBytesLen = static_cast<std::size_t>(derLen);
+        md = EVP_sha256();
+        break;
+    }
+    default: return 24;
+    }
+    ScpOssl<EVP_MD_CTX> ctx(EVP_MD_CTX_new());
+    int ok = ctx && EVP_DigestVerifyInit(ctx.get(), nullptr, md, nullptr, key->pkey) == 1;
+    ok = ok && EVP_DigestVerify(ctx.get(), sigBytes, sigBytesLen, data, dataLen) == 1;
     return ok ? 0 : 24;
 }
 

@@ -20,33 +20,70 @@ bool scp_crypto_legacy_available();
 // Cipher families of the preference list.
 enum ScpCipherFamily { SCP_CIPHER_AES, SCP_CIPHER_BLOWFISH, SCP_CIPHER_3DES, SCP_CIPHER_WARN, SCP_CIPHER_DES };
 
+// How a cipher frames packets: CBC and CTR encrypt whole packets and take a
+// MAC; GCM and chacha20-poly1305 authenticate the packet themselves.
+enum ScpCipherMode { SCP_MODE_CBC, SCP_MODE_CTR, SCP_MODE_GCM, SCP_MODE_CHACHA };
+
 struct ScpCipherInfo {
     const char* name;     // wire name
     const char* evpName;  // OpenSSL name
     int family;
     int keyBytes;
-    int blockSize;
-    int keyBits;  // strength used to size the key exchange
+    int blockSize;  // the multiple the padding makes up
+    int keyBits;    // strength used to size the key exchange
+    int mode;
+    int ivBytes;  // derived IV bytes the cipher takes
 };
 // The table of cipher names in offer order within each family.
 const ScpCipherInfo* scp_cipher_table(std::size_t* count);
 const ScpCipherInfo* scp_cipher_by_name(const char* name, std::size_t len);
 
+typedef struct evp_mac_st EVP_MAC;
+
 struct ScpCipher {
     const ScpCipherInfo* info;
-    EVP_CIPHER_CTX* ctx;
+    EVP_CIPHER_CTX* ctx;     // the cipher (chacha20: the payload key K_2)
+    EVP_CIPHER_CTX* lenCtx;  // chacha20: the length key K_1
+    EVP_MAC_CTX* poly;       // chacha20: Poly1305
+    std::uint8_t iv[12];     // GCM: fixed part and invocation counter
+    bool encrypt;
 };
+// key holds info->keyBytes bytes, iv info->ivBytes.
 int scp_cipher_start(ScpCipher* cipher, const ScpCipherInfo* info, const std::uint8_t* key,
                      const std::uint8_t* iv, bool encrypt);
-// In place; len is a multiple of the block size.
+// CBC and CTR: in place; len is a multiple of the block size.
 int scp_cipher_run(ScpCipher* cipher, std::uint8_t* data, std::size_t len);
+// Tag length of an authenticated cipher (GCM, chacha20-poly1305), else 0.
+std::size_t scp_cipher_tag_len(const ScpCipher* cipher);
+// Authenticated ciphers: the packet length from the first four bytes as
+// received (chacha20 decrypts a copy of them).
+int scp_cipher_peek_length(ScpCipher* cipher, std::uint32_t seq, const std::uint8_t in[4], std::uint32_t* length);
+// Authenticated ciphers over a whole packet (4 length bytes and the rest):
+// seal encrypts in place and writes the tag; open checks the tag first and
+// then decrypts in place (16 when the tag does not match). After open the
+// first four bytes hold the length in clear.
+int scp_cipher_seal(ScpCipher* cipher, std::uint32_t seq, std::uint8_t* packet, std::size_t total, std::uint8_t* tag);
+int scp_cipher_open(ScpCipher* cipher, std::uint32_t seq, std::uint8_t* packet, std::size_t total,
+                    const std::uint8_t* tag);
 void scp_cipher_end(ScpCipher* cipher);
 
-enum ScpMacKind { SCP_MAC_NONE, SCP_MAC_SHA1, SCP_MAC_MD5 };
+enum ScpMacKind {
+    SCP_MAC_NONE,
+    SCP_MAC_SHA1,
+    SCP_MAC_MD5,
+    SCP_MAC_SHA256,
+    SCP_MAC_SHA512,
+    SCP_MAC_SHA256_ETM,
+    SCP_MAC_SHA512_ETM
+};
+// The key length a MAC kind takes (its output length).
+std::size_t scp_mac_key_len(int kind);
+bool scp_mac_is_etm(int kind);
 struct ScpMac {
     int kind;
     std::size_t len;
     EVP_MAC_CTX* ctx;
+    bool etm;  // encrypt-then-MAC: over the clear length and the ciphertext
 };
 int scp_mac_start(ScpMac* mac, int kind, const std::uint8_t* key, std::size_t keyLen);
 // MAC over the sequence number and the packet.
@@ -59,6 +96,11 @@ struct ScpPiece {
     std::size_t len;
 };
 int scp_sha1(const ScpPiece* pieces, std::size_t count, std::uint8_t out[20]);
+// The exchange hash of a key-exchange method.
+enum ScpHashAlg { SCP_HASH_SHA1, SCP_HASH_SHA256, SCP_HASH_SHA512 };
+constexpr std::size_t kScpMaxHash = 64;
+std::size_t scp_hash_len(int alg);
+int scp_hash(int alg, const ScpPiece* pieces, std::size_t count, std::uint8_t* out);
 int scp_md5(const void* data, std::size_t len, std::uint8_t out[16]);
 
 // SSH "mpint" encoding of a number.
@@ -66,10 +108,39 @@ int scp_buf_put_mpint(ScpBuf* buf, const BIGNUM* n);
 bool scp_get_mpint(ScpReader* r, BIGNUM** out);
 void scp_bn_free(BIGNUM* n);
 
+// Elliptic-curve Diffie-Hellman: curve25519 and NIST P-256.
+enum ScpEcdhKind { SCP_ECDH_X25519, SCP_ECDH_P256 };
+struct ScpEcdh {
+    int kind;
+    EVP_PKEY* key;
+};
+// Makes a key pair and appends its public value (32 bytes, or the 65-byte
+// uncompressed point) to pub. priv (X25519 only, 32 bytes) fixes the private
+// key, for known-answer tests; otherwise a fresh one is made.
+int scp_ecdh_start(ScpEcdh* ecdh, int kind, const std::uint8_t* priv, ScpBuf* pub);
+// Checks the server's public value and appends the shared secret K as an
+// mpint (with its length) to k. 24 for a value refused.
+int scp_ecdh_finish(ScpEcdh* ecdh, const std::uint8_t* peer, std::size_t peerLen, ScpBuf* k);
+void scp_ecdh_end(ScpEcdh* ecdh);
+
+// Key derivation: outLen bytes of HASH(K || H || letter || session_id),
+// extended by HASH(K || H || K1 .. Kn). kMpint is K as an mpint with its
+// length; without it (an old server's quirk) K is left out.
+int scp_kex_derive(int hashAlg, const std::uint8_t* kMpint, std::size_t kLen, const std::uint8_t* h,
+                   std::size_t hLen, char letter, const std::uint8_t* sessionId, std::size_t sessionIdLen,
+                   std::uint8_t* out, std::size_t outLen);
+
+// Host-key types.
+enum ScpKeyType { SCP_KEY_RSA, SCP_KEY_DSS, SCP_KEY_ED25519, SCP_KEY_ECDSA_P256 };
+// The key type a host-key algorithm name stands for, or -1.
+int scp_hostkey_alg_type(const char* alg);
+
 // A server host key: its type, text form for the store, fingerprint and the
 // check of a signature over the exchange hash.
 struct ScpHostKey {
     int isDss;
+    int type;               // ScpKeyType
+    const char* cacheType;  // store type: "rsa2", "dss", "ssh-ed25519", "ecdsa-sha2-nistp256"
     EVP_PKEY* pkey;
     int bits;
     char* text;         // "0x..,0x.." form
@@ -77,9 +148,12 @@ struct ScpHostKey {
 };
 // 0, 24 (unsupported or malformed key) or 18.
 int scp_hostkey_parse(const std::uint8_t* blob, std::size_t len, ScpHostKey* key);
-// 0 or 24.
+// 0 or 24; the signature of the key's plain type ("ssh-rsa", "ssh-dss", ...).
 int scp_hostkey_verify(const ScpHostKey* key, const std::uint8_t* sig, std::size_t sigLen,
                        const std::uint8_t* data, std::size_t dataLen);
+// 0 or 24; the signature made with host-key algorithm alg (rsa-sha2-256 etc.).
+int scp_hostkey_verify_alg(const ScpHostKey* key, const char* alg, const std::uint8_t* sig, std::size_t sigLen,
+                           const std::uint8_t* data, std::size_t dataLen);
 void scp_hostkey_free(ScpHostKey* key);
 
 // A private key for public-key authentication.

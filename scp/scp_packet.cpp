@@ -12,10 +12,74 @@ std::size_t scp_block_size(const ScpCipher* cipher)
 }
 }  // namespace
 
+namespace {
+// After the packet (its length in clear in the first four bytes) has been
+// decrypted and checked: the payload, decompressed when a stream is on.
+int scp_packet_finish(ScpPacketIn* pin, bool* got)
+{
+    const std::uint8_t padding = pin->packet.data[4];
+    const std::size_t length = pin->total - 4;
+    if (static_cast<std::size_t>(padding) + 1 >= length) return 16;  // leaves no payload
+    const std::uint8_t* body = pin->packet.data + 5;
+    const std::size_t bodyLen = length - 1 - padding;
+    pin->payload.len = 0;
+    int rc = 0;
+    if (pin->zlib.stream) rc = scp_zlib_run(&pin->zlib, body, bodyLen, &pin->payload, kScpMaxPayload);
+    else rc = scp_buf_put(&pin->payload, body, bodyLen);
+    if (rc) return rc;
+    if (pin->payload.len == 0) return 16;
+    pin->payloadSeq = pin->seq++;
+    pin->total = 0;
+    *got = true;
+    return 0;
+}
+
+// The packet length of the forms that send it apart from the encryption
+// (encrypt-then-MAC, GCM, chacha20-poly1305): checked before anything is
+// allocated; the rest of the packet must make up whole blocks.
+int scp_packet_check_length(std::uint32_t length, std::size_t block)
+{
+    if (length < 8 || length > kScpMaxPacket) return 16;
+    return length % block == 0 ? 0 : 16;
+}
+
+// Encrypt-then-MAC and the authenticated ciphers: the whole packet and its
+// MAC or tag are waited for, then checked before anything is decrypted.
+int scp_packet_take_whole(ScpPacketIn* pin, ScpBuf* in, std::size_t block, bool* got)
+{
+    const std::size_t tagLen = scp_cipher_tag_len(&pin->cipher);
+    int rc = 0;
+    if (pin->total == 0) {
+        if (in->len < 4) return 0;
+        std::uint32_t length = 0;
+        if ((rc = scp_cipher_peek_length(&pin->cipher, pin->seq, in->data, &length)) != 0) return rc;
+        if ((rc = scp_packet_check_length(length, block)) != 0) return rc;
+        pin->total = 4 + static_cast<std::size_t>(length);
+    }
+    const std::size_t check = tagLen ? tagLen : pin->mac.len;
+    if (in->len < pin->total + check) return 0;
+    pin->packet.len = 0;
+    if ((rc = scp_buf_put(&pin->packet, in->data, pin->total)) != 0) return rc;
+    const std::uint8_t* tag = in->data + pin->total;
+    if (tagLen) {
+        rc = scp_cipher_open(&pin->cipher, pin->seq, pin->packet.data, pin->total, tag);
+    } else {
+        std::uint8_t expected[64];
+        rc = scp_mac_compute(&pin->mac, pin->seq, pin->packet.data, pin->total, expected);
+        if (!rc && CRYPTO_memcmp(expected, tag, check) != 0) rc = 16;
+        if (!rc) rc = scp_cipher_run(&pin->cipher, pin->packet.data + 4, pin->total - 4);
+    }
+    if (rc) return rc;
+    scp_buf_consume(in, pin->total + check);
+    return scp_packet_finish(pin, got);
+}
+}  // namespace
+
 int scp_packet_take(ScpPacketIn* pin, ScpBuf* in, bool* got)
 {
     *got = false;
     const std::size_t block = scp_block_size(&pin->cipher);
+    if (scp_cipher_tag_len(&pin->cipher) || pin->mac.etm) return scp_packet_take_whole(pin, in, block, got);
     int rc = 0;
     if (pin->total == 0) {
         if (in->len < block) return 0;
@@ -41,20 +105,28 @@ int scp_packet_take(ScpPacketIn* pin, ScpBuf* in, bool* got)
         if (CRYPTO_memcmp(expected, in->data + rest, macLen) != 0) return 16;
     }
     scp_buf_consume(in, rest + macLen);
-    const std::uint8_t padding = pin->packet.data[4];
-    const std::size_t length = pin->total - 4;
-    if (static_cast<std::size_t>(padding) + 1 >= length) return 16;  // leaves no payload
-    const std::uint8_t* body = pin->packet.data + 5;
-    const std::size_t bodyLen = length - 1 - padding;
-    pin->payload.len = 0;
-    if (pin->zlib.stream) rc = scp_zlib_run(&pin->zlib, body, bodyLen, &pin->payload, kScpMaxPayload);
-    else rc = scp_buf_put(&pin->payload, body, bodyLen);
-    if (rc) return rc;
-    if (pin->payload.len == 0) return 16;
-    pin->payloadSeq = pin->seq++;
-    pin->total = 0;
-    *got = true;
-    return 0;
+    return scp_packet_finish(pin, got);
+}
+
+namespace {
+std::size_t scp_padding_len(const ScpPacketOut* pout, std::size_t bodyLen)
+{
+    const std::size_t block = scp_block_size(&pout->cipher);
+    // Forms that send the length apart leave it out of the block multiple.
+    const bool lengthApart = scp_cipher_tag_len(&pout->cipher) || pout->mac.etm;
+    const std::size_t counted = lengthApart ? 1 + bodyLen : 5 + bodyLen;
+    // Fewest bytes of padding, at least 4, that make the packet a multiple
+    // of the block size.
+    std::size_t padding = block - (counted % block);
+    if (padding < 4) padding += block;
+    return padding;
+}
+}  // namespace
+
+std::size_t scp_packet_wire_len(const ScpPacketOut* pout, std::size_t len)
+{
+    const std::size_t tagLen = scp_cipher_tag_len(&pout->cipher);
+    return 5 + len + scp_padding_len(pout, len) + (tagLen ? tagLen : pout->mac.len);
 }
 
 int scp_packet_build(ScpPacketOut* pout, ScpRandomPool* pool, const std::uint8_t* payload, std::size_t len,
@@ -73,22 +145,28 @@ int scp_packet_build(ScpPacketOut* pout, ScpRandomPool* pool, const std::uint8_t
         body = pout->scratch.data;
         bodyLen = pout->scratch.len;
     }
-    const std::size_t block = scp_block_size(&pout->cipher);
-    // Fewest bytes of padding, at least 4, that make the packet a multiple
-    // of the block size.
-    std::size_t padding = block - ((5 + bodyLen) % block);
-    if (padding < 4) padding += block;
+    const std::size_t tagLen = scp_cipher_tag_len(&pout->cipher);
+    const std::size_t padding = scp_padding_len(pout, bodyLen);
     const std::size_t total = 5 + bodyLen + padding;
     if (total > 0x7fffffff) return 17;
-    if ((rc = scp_buf_reserve(wire, total + pout->mac.len)) != 0) return rc;
+    const std::size_t check = tagLen ? tagLen : pout->mac.len;
+    if ((rc = scp_buf_reserve(wire, total + check)) != 0) return rc;
     std::uint8_t* p = wire->data + wire->len;
     scp_store_u32(p, static_cast<std::uint32_t>(total - 4));
     p[4] = static_cast<std::uint8_t>(padding);
     std::memcpy(p + 5, body, bodyLen);
     scp_random_bytes(pool, p + 5 + bodyLen, padding);
-    if (pout->mac.len && (rc = scp_mac_compute(&pout->mac, pout->seq, p, total, p + total)) != 0) return rc;
-    if ((rc = scp_cipher_run(&pout->cipher, p, total)) != 0) return rc;
-    wire->len += total + pout->mac.len;
+    if (tagLen) {
+        rc = scp_cipher_seal(&pout->cipher, pout->seq, p, total, p + total);
+    } else if (pout->mac.etm) {
+        rc = scp_cipher_run(&pout->cipher, p + 4, total - 4);
+        if (!rc) rc = scp_mac_compute(&pout->mac, pout->seq, p, total, p + total);
+    } else {
+        if (pout->mac.len) rc = scp_mac_compute(&pout->mac, pout->seq, p, total, p + total);
+        if (!rc) rc = scp_cipher_run(&pout->cipher, p, total);
+    }
+    if (rc) return rc;
+    wire->len += total + check;
     ++pout->seq;
     return 0;
 }

@@ -42,5 +42,8 @@ int scp_packet_take(ScpPacketIn* pin, ScpBuf* in, bool* got);
 // Appends the wire form of payload to wire.
 int scp_packet_build(ScpPacketOut* pout, ScpRandomPool* pool, const std::uint8_t* payload, std::size_t len,
                      ScpBuf* wire);
+// The wire length scp_packet_build gives a payload of len bytes while no
+// compression is on.
+std::size_t scp_packet_wire_len(const ScpPacketOut* pout, std::size_t len);
 void scp_packet_in_free(ScpPacketIn* pin);
 void scp_packet_out_free(ScpPacketOut* pout);

@@ -29,6 +29,9 @@ enum : std::uint8_t {
     MSG_KEX_DH_GEX_GROUP = 31,
     MSG_KEX_DH_GEX_INIT = 32,
     MSG_KEX_DH_GEX_REPLY = 33,
+    MSG_KEX_DH_GEX_REQUEST = 34,
+    MSG_KEX_ECDH_INIT = 30,
+    MSG_KEX_ECDH_REPLY = 31,
     MSG_USERAUTH_REQUEST = 50,
     MSG_USERAUTH_FAILURE = 51,
     MSG_USERAUTH_SUCCESS = 52,
@@ -59,6 +62,30 @@ constexpr std::size_t kSocketQueueFlush = 16384;
 // Channel data is sent in pieces of up to this size; smaller amounts wait
 // for more data or for the next wait for input.
 constexpr std::size_t kChannelPiece = 16384;
+
+// The key-exchange methods, in the order offered.
+enum ScpKexKind { KEX_DH_FIXED, KEX_GEX_OLD, KEX_GEX, KEX_ECDH };
+struct ScpKexMethod {
+    const char* name;
+    int kind;
+    int hash;
+    int group;  // KEX_DH_FIXED: the MODP group number; KEX_ECDH: ScpEcdhKind
+};
+const ScpKexMethod kKexMethods[] = {
+    {"curve25519-sha256", KEX_ECDH, SCP_HASH_SHA256, SCP_ECDH_X25519},
+    {"curve25519-sha256@libssh.org", KEX_ECDH, SCP_HASH_SHA256, SCP_ECDH_X25519},
+    {"ecdh-sha2-nistp256", KEX_ECDH, SCP_HASH_SHA256, SCP_ECDH_P256},
+    {"diffie-hellman-group14-sha256", KEX_DH_FIXED, SCP_HASH_SHA256, 14},
+    {"diffie-hellman-group16-sha512", KEX_DH_FIXED, SCP_HASH_SHA512, 16},
+    {"diffie-hellman-group-exchange-sha256", KEX_GEX, SCP_HASH_SHA256, 0},
+    {"diffie-hellman-group-exchange-sha1", KEX_GEX_OLD, SCP_HASH_SHA1, 0},
+    {"diffie-hellman-group1-sha1", KEX_DH_FIXED, SCP_HASH_SHA1, 1},
+};
+constexpr char kStrictClient[] = "kex-strict-c-v00@openssh.com";
+constexpr char kStrictServer[] = "kex-strict-s-v00@openssh.com";
+// The group sizes asked for in the current group exchange request.
+constexpr std::uint32_t kGexMin = 2048;
+constexpr std::uint32_t kGexMax = 8192;
 
 enum ScpAuthWait { AUTH_WAIT_NONE, AUTH_WAIT_PK_QUERY, AUTH_WAIT_PK_SIGNED, AUTH_WAIT_PASSWORD };
 enum ScpChosen { CH_KEX, CH_HOSTKEY, CH_CIPHER_OUT, CH_CIPHER_IN, CH_MAC_OUT, CH_MAC_IN, CH_COMP_OUT, CH_COMP_IN, CH_COUNT };
@@ -101,6 +128,7 @@ struct ScpSession {
     int cipherOut;
     int cipherIn;
     bool gex;
+    const ScpKexMethod* kex;
     bool skipGuess;
     int keyBits;
     std::uint32_t gexBits;
@@ -109,10 +137,17 @@ struct ScpSession {
     BIGNUM* x;
     BIGNUM* e;
     BIGNUM* k;
-    std::uint8_t h[20];
-    std::uint8_t sessionId[20];
+    ScpEcdh ecdh;
+    ScpBuf qc;  // our ECDH public value
+    std::uint8_t h[kScpMaxHash];
+    std::size_t hLen;
+    std::uint8_t sessionId[kScpMaxHash];
+    std::size_t sessionIdLen;
     bool haveSessionId;
     ScpBuf kMpint;
+    bool strict;        // the server takes part in strict key exchange
+    bool firstKexDone;  // the server's first NEWKEYS has been read
+    bool authenticated;
 
     // Authentication.
     int authWait;
@@ -254,7 +289,16 @@ int scp_send_disconnect(ScpSession* s, std::uint32_t reason, const char* text)
 
 // ---------------------------------------------------------------- key exchange
 
-const char* const kMacNames[] = {"hmac-sha1", "hmac-md5", "none"};
+const char* const kMacNames[] = {"hmac-sha2-256-etm@openssh.com",
+                                 "hmac-sha2-512-etm@openssh.com",
+                                 "hmac-sha2-256",
+                                 "hmac-sha2-512",
+                                 "hmac-sha1",
+                                 "hmac-md5",
+                                 "none"};
+constexpr std::size_t kMacCount = sizeof kMacNames / sizeof kMacNames[0];
+
+bool scp_kex_usable(const ScpKexMethod& m, bool noGex) { return !noGex || (m.kind != KEX_GEX && m.kind != KEX_GEX_OLD); }
 
 int scp_build_kexinit(ScpSession* s)
 {
@@ -264,15 +308,25 @@ int scp_build_kexinit(ScpSession* s)
     scp_random_bytes(s->pool, cookie, sizeof cookie);
     if (!rc) rc = scp_buf_put(m, cookie, sizeof cookie);
     const bool noGex = (s->quirks >> SCP_QUIRK_NO_GEX) & 1;
-    if (!rc) rc = scp_buf_put_cstring(m, noGex ? "diffie-hellman-group1-sha1"
-                                               : "diffie-hellman-group-exchange-sha1,diffie-hellman-group1-sha1");
-    if (!rc) rc = scp_buf_put_cstring(m, "ssh-rsa,ssh-dss");
+    ScpBuf kex{};
+    for (const ScpKexMethod& method : kKexMethods) {
+        if (rc || !scp_kex_usable(method, noGex)) continue;
+        if (kex.len) rc = scp_buf_put_byte(&kex, ',');
+        if (!rc) rc = scp_buf_put(&kex, method.name, std::strlen(method.name));
+    }
+    if (!rc) rc = scp_buf_put_byte(&kex, ',');
+    if (!rc) rc = scp_buf_put(&kex, kStrictClient, sizeof kStrictClient - 1);
+    if (!rc) rc = scp_buf_put_string(m, kex.data, kex.len);
+    scp_buf_free(&kex);
+    if (!rc) rc = scp_buf_put_cstring(m, "ssh-ed25519,ecdsa-sha2-nistp256,rsa-sha2-512,rsa-sha2-256,ssh-rsa,ssh-dss");
     ScpBuf ciphers{};
     if (!rc) rc = scp_cipher_offer(s->cfg.cipherPrefs, s->cfg.allowSingleDes != 0, &ciphers);
     for (int i = 0; i < 2 && !rc; ++i) rc = scp_buf_put_string(m, ciphers.data, ciphers.len);
     scp_buf_free(&ciphers);
-    for (int i = 0; i < 2 && !rc; ++i) rc = scp_buf_put_cstring(m, "hmac-sha1,hmac-md5,none");
-    const char* comp = s->cfg.compression ? "zlib,zlib,none" : "none,zlib,none";
+    for (int i = 0; i < 2 && !rc; ++i)
+        rc = scp_buf_put_cstring(m, "hmac-sha2-256-etm@openssh.com,hmac-sha2-512-etm@openssh.com,hmac-sha2-256,"
+                                    "hmac-sha2-512,hmac-sha1,hmac-md5,none");
+    const char* comp = s->cfg.compression ? "zlib,zlib@openssh.com,zlib,none" : "none,zlib@openssh.com,zlib,none";
     for (int i = 0; i < 2 && !rc; ++i) rc = scp_buf_put_cstring(m, comp);
     for (int i = 0; i < 2 && !rc; ++i) rc = scp_buf_put_cstring(m, "");
     if (!rc) rc = scp_buf_put_byte(m, 0);
@@ -285,10 +339,10 @@ int scp_build_kexinit(ScpSession* s)
     return rc;
 }
 
-const char* const kKexNames[] = {"diffie-hellman-group-exchange-sha1", "diffie-hellman-group1-sha1"};
-const char* const kHostKeyNames[] = {"ssh-rsa", "ssh-dss"};
-const char* const kCompressionOn[] = {"zlib", "zlib", "none"};
-const char* const kCompressionOff[] = {"none", "zlib", "none"};
+const char* const kHostKeyNames[] = {"ssh-ed25519", "ecdsa-sha2-nistp256", "rsa-sha2-512", "rsa-sha2-256",
+                                     "ssh-rsa",     "ssh-dss"};
+const char* const kCompressionOn[] = {"zlib", "zlib@openssh.com", "zlib", "none"};
+const char* const kCompressionOff[] = {"none", "zlib@openssh.com", "zlib", "none"};
 
 // Picks the first of our names that the server lists.
 const char* scp_choose_name(const char* const* ours, std::size_t count, const std::uint8_t* theirs, std::size_t theirsLen)
@@ -317,14 +371,16 @@ int scp_start_dh(ScpSession* s)
     ok = ok && BN_mod_exp(s->e, s->g, s->x, s->p, ctx);
     BN_CTX_free(ctx);
     if (!ok) return 18;
-    int rc = scp_msg_start(s, s->gex ? MSG_KEX_DH_GEX_INIT : MSG_KEXDH_INIT);
+    int rc = scp_msg_start(s, s->kex->kind == KEX_DH_FIXED ? MSG_KEXDH_INIT : MSG_KEX_DH_GEX_INIT);
     if (!rc) rc = scp_buf_put_mpint(&s->msg, s->e);
     if (!rc) rc = scp_send_msg(s);
     if (!rc) s->state = SCP_SS_KEX_REPLY;
     return rc;
 }
 
-int scp_handle_kexinit(ScpSession* s, const std::uint8_t* payload, std::size_t len)
+bool scp_is_aead(const ScpCipherInfo& info) { return info.mode == SCP_MODE_GCM || info.mode == SCP_MODE_CHACHA; }
+
+int scp_handle_kexinit(ScpSession* s, const std::uint8_t* payload, std::size_t len, std::uint32_t seq)
 {
     int rc = scp_buf_put(&s->kexinitServer, payload, len);
     if (rc) return rc;
@@ -339,9 +395,17 @@ int scp_handle_kexinit(ScpSession* s, const std::uint8_t* payload, std::size_t l
     bool follows = false;
     if (!scp_get_bool(&r, &follows)) return 16;
 
+    // Strict key exchange: the server's KEXINIT must have been its first packet.
+    if (!s->haveSessionId && scp_list_contains(lists[0], lens[0], kStrictServer)) {
+        if (seq != 0) return 24;
+        s->strict = true;
+    }
     const bool noGex = (s->quirks >> SCP_QUIRK_NO_GEX) & 1;
-    s->chosen[CH_KEX] = scp_choose_name(kKexNames + (noGex ? 1 : 0), noGex ? 1 : 2, lists[0], lens[0]);
-    s->chosen[CH_HOSTKEY] = scp_choose_name(kHostKeyNames, 2, lists[1], lens[1]);
+    s->kex = nullptr;
+    for (const ScpKexMethod& method : kKexMethods)
+        if (!s->kex && scp_kex_usable(method, noGex) && scp_list_contains(lists[0], lens[0], method.name)) s->kex = &method;
+    s->chosen[CH_KEX] = s->kex ? s->kex->name : nullptr;
+    s->chosen[CH_HOSTKEY] = scp_choose_name(kHostKeyNames, sizeof kHostKeyNames / sizeof kHostKeyNames[0], lists[1], lens[1]);
     if (!s->chosen[CH_KEX] || !s->chosen[CH_HOSTKEY]) return 24;
     s->cipherOut = scp_cipher_choose(s->cfg.cipherPrefs, s->cfg.allowSingleDes != 0,
                                      reinterpret_cast<const char*>(lists[2]), lens[2]);
@@ -352,11 +416,14 @@ int scp_handle_kexinit(ScpSession* s, const std::uint8_t* payload, std::size_t l
     const ScpCipherInfo* table = scp_cipher_table(&count);
     s->chosen[CH_CIPHER_OUT] = table[s->cipherOut].name;
     s->chosen[CH_CIPHER_IN] = table[s->cipherIn].name;
-    s->chosen[CH_MAC_OUT] = scp_choose_name(kMacNames, 3, lists[4], lens[4]);
-    s->chosen[CH_MAC_IN] = scp_choose_name(kMacNames, 3, lists[5], lens[5]);
+    s->chosen[CH_MAC_OUT] = scp_choose_name(kMacNames, kMacCount, lists[4], lens[4]);
+    s->chosen[CH_MAC_IN] = scp_choose_name(kMacNames, kMacCount, lists[5], lens[5]);
+    // An authenticated cipher needs no MAC of its own.
+    if (!s->chosen[CH_MAC_OUT] && scp_is_aead(table[s->cipherOut])) s->chosen[CH_MAC_OUT] = "none";
+    if (!s->chosen[CH_MAC_IN] && scp_is_aead(table[s->cipherIn])) s->chosen[CH_MAC_IN] = "none";
     const char* const* comp = s->cfg.compression ? kCompressionOn : kCompressionOff;
-    s->chosen[CH_COMP_OUT] = scp_choose_name(comp, 3, lists[6], lens[6]);
-    s->chosen[CH_COMP_IN] = scp_choose_name(comp, 3, lists[7], lens[7]);
+    s->chosen[CH_COMP_OUT] = scp_choose_name(comp, 4, lists[6], lens[6]);
+    s->chosen[CH_COMP_IN] = scp_choose_name(comp, 4, lists[7], lens[7]);
     if (!s->chosen[CH_MAC_OUT] || !s->chosen[CH_MAC_IN] || !s->chosen[CH_COMP_OUT] || !s->chosen[CH_COMP_IN])
         return 24;
     // A guessed packet that follows is dropped unless the guess was ours.
@@ -367,12 +434,24 @@ int scp_handle_kexinit(ScpSession* s, const std::uint8_t* payload, std::size_t l
                            (lens[0] == n || firstKex[n] == ',');
         s->skipGuess = !right;
     }
+    // n: the longer key of the two ciphers.
     int bits = table[s->cipherOut].keyBits;
     if (table[s->cipherIn].keyBits > bits) bits = table[s->cipherIn].keyBits;
-    if (bits > 160) bits = 160;
+    const int kind = s->kex->kind;
+    // The older methods keep their 160-bit cap (the exponent's size too).
+    if (kind == KEX_GEX_OLD || (kind == KEX_DH_FIXED && s->kex->group == 1)) bits = bits > 160 ? 160 : bits;
     s->keyBits = bits;
-    s->gex = std::strcmp(s->chosen[CH_KEX], "diffie-hellman-group-exchange-sha1") == 0;
-    if (s->gex) {
+    s->gex = kind == KEX_GEX_OLD || kind == KEX_GEX;
+    if (kind == KEX_ECDH) {
+        s->qc.len = 0;
+        rc = scp_ecdh_start(&s->ecdh, s->kex->group, nullptr, &s->qc);
+        if (!rc) rc = scp_msg_start(s, MSG_KEX_ECDH_INIT);
+        if (!rc) rc = scp_buf_put_string(&s->msg, s->qc.data, s->qc.len);
+        if (!rc) rc = scp_send_msg(s);
+        if (!rc) s->state = SCP_SS_KEX_REPLY;
+        return rc;
+    }
+    if (kind == KEX_GEX_OLD) {
         s->gexBits = 512u << ((static_cast<unsigned>(bits) - 1) / 64);
         rc = scp_msg_start(s, MSG_KEX_DH_GEX_REQUEST_OLD);
         if (!rc) rc = scp_buf_put_u32(&s->msg, s->gexBits);
@@ -380,9 +459,23 @@ int scp_handle_kexinit(ScpSession* s, const std::uint8_t* payload, std::size_t l
         if (!rc) s->state = SCP_SS_KEX_GROUP;
         return rc;
     }
+    if (kind == KEX_GEX) {
+        // Our choice: a group as strong as the cipher key, no stronger
+        // (a longer group costs time and buys nothing).
+        s->gexBits = bits <= 128 ? 3072 : bits <= 192 ? 7680 : 8192;
+        rc = scp_msg_start(s, MSG_KEX_DH_GEX_REQUEST);
+        if (!rc) rc = scp_buf_put_u32(&s->msg, kGexMin);
+        if (!rc) rc = scp_buf_put_u32(&s->msg, s->gexBits);
+        if (!rc) rc = scp_buf_put_u32(&s->msg, kGexMax);
+        if (!rc) rc = scp_send_msg(s);
+        if (!rc) s->state = SCP_SS_KEX_GROUP;
+        return rc;
+    }
     BN_free(s->p);
     BN_free(s->g);
-    s->p = BN_get_rfc2409_prime_1024(nullptr);
+    const int group = s->kex->group;
+    s->p = group == 16 ? BN_get_rfc3526_prime_4096(nullptr)
+                       : group == 14 ? BN_get_rfc3526_prime_2048(nullptr) : BN_get_rfc2409_prime_1024(nullptr);
     s->g = BN_new();
     if (!s->p || !s->g || !BN_set_word(s->g, 2)) return 18;
     return scp_start_dh(s);
@@ -398,27 +491,44 @@ int scp_handle_group(ScpSession* s, const std::uint8_t* payload, std::size_t len
     s->p = s->g = nullptr;
     if (!scp_get_mpint(&r, &s->p) || !scp_get_mpint(&r, &s->g)) return 17;
     if (BN_num_bits(s->p) < 512 || BN_num_bits(s->p) > 8192 || BN_is_zero(s->g) || BN_is_one(s->g)) return 17;
+    if (s->kex->kind == KEX_GEX) {
+        // The group asked for: 2048 to 8192 bits, 1 < g < p - 1.
+        if (BN_num_bits(s->p) < static_cast<int>(kGexMin) || !BN_is_odd(s->p)) return 17;
+        BIGNUM* pm1 = BN_dup(s->p);
+        const bool ok = pm1 && BN_sub_word(pm1, 1) && BN_cmp(s->g, pm1) < 0;
+        BN_free(pm1);
+        if (!ok) return 17;
+    }
     return scp_start_dh(s);
 }
 
 int scp_hash_key(ScpSession* s, char letter, std::uint8_t* out, std::size_t outLen)
 {
     const bool noSecret = (s->quirks >> SCP_QUIRK_KDF_NO_SECRET) & 1;
-    std::uint8_t key[40];
-    ScpPiece first[] = {{s->kMpint.data, s->kMpint.len}, {s->h, 20}, {&letter, 1}, {s->sessionId, 20}};
-    int rc = noSecret ? scp_sha1(first + 1, 3, key) : scp_sha1(first, 4, key);
-    ScpPiece second[] = {{s->kMpint.data, s->kMpint.len}, {s->h, 20}, {key, 20}};
-    if (!rc) rc = noSecret ? scp_sha1(second + 1, 2, key + 20) : scp_sha1(second, 3, key + 20);
-    std::memcpy(out, key, outLen > 40 ? 40 : outLen);
-    OPENSSL_cleanse(key, sizeof key);
-    return rc;
+    return scp_kex_derive(s->kex->hash, noSecret ? nullptr : s->kMpint.data, noSecret ? 0 : s->kMpint.len, s->h, s->hLen,
+                          letter, s->sessionId, s->sessionIdLen, out, outLen);
 }
 
 int scp_mac_kind(const char* name)
 {
     if (std::strcmp(name, "hmac-sha1") == 0) return SCP_MAC_SHA1;
     if (std::strcmp(name, "hmac-md5") == 0) return SCP_MAC_MD5;
+    if (std::strcmp(name, "hmac-sha2-256") == 0) return SCP_MAC_SHA256;
+    if (std::strcmp(name, "hmac-sha2-512") == 0) return SCP_MAC_SHA512;
+    if (std::strcmp(name, "hmac-sha2-256-etm@openssh.com") == 0) return SCP_MAC_SHA256_ETM;
+    if (std::strcmp(name, "hmac-sha2-512-etm@openssh.com") == 0) return SCP_MAC_SHA512_ETM;
     return SCP_MAC_NONE;
+}
+
+// Starts a direction's compression: "zlib" with the new keys,
+// "zlib@openssh.com" once the user is authenticated.
+int scp_start_compression(ScpSession* s, bool outgoing)
+{
+    ScpZlib* zlib = outgoing ? &s->pout.zlib : &s->pin.zlib;
+    const char* name = s->chosen[outgoing ? CH_COMP_OUT : CH_COMP_IN];
+    if (zlib->stream || !name) return 0;
+    const bool now = std::strcmp(name, "zlib") == 0 || (s->authenticated && std::strcmp(name, "zlib@openssh.com") == 0);
+    return now ? scp_zlib_start(zlib, outgoing) : 0;
 }
 
 int scp_install_keys(ScpSession* s, bool outgoing)
@@ -426,20 +536,20 @@ int scp_install_keys(ScpSession* s, bool outgoing)
     std::size_t count = 0;
     const ScpCipherInfo* table = scp_cipher_table(&count);
     const ScpCipherInfo* info = &table[outgoing ? s->cipherOut : s->cipherIn];
-    std::uint8_t iv[40], key[40], mackey[40];
-    int rc = scp_hash_key(s, outgoing ? 'A' : 'B', iv, 40);
-    if (!rc) rc = scp_hash_key(s, outgoing ? 'C' : 'D', key, 40);
-    if (!rc) rc = scp_hash_key(s, outgoing ? 'E' : 'F', mackey, 40);
+    // An authenticated cipher uses no MAC: no MAC key is derived.
+    const int kind = scp_is_aead(*info) ? SCP_MAC_NONE : scp_mac_kind(s->chosen[outgoing ? CH_MAC_OUT : CH_MAC_IN]);
+    std::size_t macKeyLen = scp_mac_key_len(kind);
+    if (kind == SCP_MAC_SHA1 && ((s->quirks >> SCP_QUIRK_SHORT_HMAC) & 1)) macKeyLen = 16;
+    std::uint8_t iv[64], key[64], mackey[64];
+    int rc = 0;
+    if (info->ivBytes) rc = scp_hash_key(s, outgoing ? 'A' : 'B', iv, static_cast<std::size_t>(info->ivBytes));
+    if (!rc) rc = scp_hash_key(s, outgoing ? 'C' : 'D', key, static_cast<std::size_t>(info->keyBytes));
+    if (!rc && macKeyLen) rc = scp_hash_key(s, outgoing ? 'E' : 'F', mackey, macKeyLen);
     ScpCipher* cipher = outgoing ? &s->pout.cipher : &s->pin.cipher;
     ScpMac* mac = outgoing ? &s->pout.mac : &s->pin.mac;
-    ScpZlib* zlib = outgoing ? &s->pout.zlib : &s->pin.zlib;
     if (!rc) rc = scp_cipher_start(cipher, info, key, iv, outgoing);
-    const int kind = scp_mac_kind(s->chosen[outgoing ? CH_MAC_OUT : CH_MAC_IN]);
-    std::size_t macKeyLen = kind == SCP_MAC_SHA1 ? 20 : 16;
-    if (kind == SCP_MAC_SHA1 && ((s->quirks >> SCP_QUIRK_SHORT_HMAC) & 1)) macKeyLen = 16;
     if (!rc) rc = scp_mac_start(mac, kind, mackey, macKeyLen);
-    if (!rc && std::strcmp(s->chosen[outgoing ? CH_COMP_OUT : CH_COMP_IN], "zlib") == 0 && !zlib->stream)
-        rc = scp_zlib_start(zlib, outgoing);
+    if (!rc) rc = scp_start_compression(s, outgoing);
     OPENSSL_cleanse(iv, sizeof iv);
     OPENSSL_cleanse(key, sizeof key);
     OPENSSL_cleanse(mackey, sizeof mackey);
@@ -448,7 +558,7 @@ int scp_install_keys(ScpSession* s, bool outgoing)
 
 int scp_check_host_key(ScpSession* s, const ScpHostKey* key)
 {
-    const char* type = key->isDss ? "dss" : "rsa2";
+    const char* type = key->cacheType;
     const int port = s->cfg.port < 0 ? 22 : s->cfg.port;
     const int found = scp_hostkey_lookup(type, port, s->cfg.host, key->text);
     if (found == SCP_HOSTKEY_MATCH) return 0;
@@ -465,34 +575,46 @@ int scp_check_host_key(ScpSession* s, const ScpHostKey* key)
     }
 }
 
+// The server's reply, both forms: string K_S, then mpint f (Diffie-Hellman)
+// or string Q_S (ECDH), then the signature over the exchange hash H.
 int scp_handle_kex_reply(ScpSession* s, const std::uint8_t* payload, std::size_t len)
 {
     ScpReader r = scp_reader(payload, len);
     std::uint8_t type = 0;
-    const std::uint8_t *blob = nullptr, *sig = nullptr;
-    std::size_t blobLen = 0, sigLen = 0;
+    const std::uint8_t *blob = nullptr, *sig = nullptr, *qs = nullptr;
+    std::size_t blobLen = 0, sigLen = 0, qsLen = 0;
     BIGNUM* f = nullptr;
+    const bool ecdh = s->kex->kind == KEX_ECDH;
     scp_get_byte(&r, &type);
-    if (!scp_get_string(&r, &blob, &blobLen, 8192) || !scp_get_mpint(&r, &f)) return 16;
+    if (!scp_get_string(&r, &blob, &blobLen, 8192)) return 16;
+    if (ecdh ? !scp_get_string(&r, &qs, &qsLen, 256) : !scp_get_mpint(&r, &f)) return 16;
     if (!scp_get_string(&r, &sig, &sigLen, 8192)) {
         BN_free(f);
         return 16;
     }
-    // 1 < f < p - 1
-    BIGNUM* pm1 = BN_dup(s->p);
-    BN_CTX* ctx = BN_CTX_new();
-    int rc = (pm1 && ctx && BN_sub_word(pm1, 1)) ? 0 : 18;
-    if (!rc && (BN_cmp(f, BN_value_one()) <= 0 || BN_cmp(f, pm1) >= 0)) rc = 24;
-    BN_clear_free(s->k);
-    s->k = rc ? nullptr : BN_new();
-    if (!rc && (!s->k || !BN_mod_exp(s->k, f, s->x, s->p, ctx))) rc = 18;
-    BN_free(pm1);
-    BN_CTX_free(ctx);
+    int rc = 0;
+    s->kMpint.len = 0;
+    if (ecdh) {
+        rc = scp_ecdh_finish(&s->ecdh, qs, qsLen, &s->kMpint);
+        scp_ecdh_end(&s->ecdh);
+    } else {
+        // 1 < f < p - 1
+        BIGNUM* pm1 = BN_dup(s->p);
+        BN_CTX* ctx = BN_CTX_new();
+        rc = (pm1 && ctx && BN_sub_word(pm1, 1)) ? 0 : 18;
+        if (!rc && (BN_cmp(f, BN_value_one()) <= 0 || BN_cmp(f, pm1) >= 0)) rc = 24;
+        BN_clear_free(s->k);
+        s->k = rc ? nullptr : BN_new();
+        if (!rc && (!s->k || !BN_mod_exp(s->k, f, s->x, s->p, ctx))) rc = 18;
+        BN_free(pm1);
+        BN_CTX_free(ctx);
+        if (!rc) rc = scp_buf_put_mpint(&s->kMpint, s->k);
+    }
     ScpHostKey key{};
     if (!rc) rc = scp_hostkey_parse(blob, blobLen, &key);
-    if (!rc && (key.isDss != 0) != (std::strcmp(s->chosen[CH_HOSTKEY], "ssh-dss") == 0)) rc = 24;
-    // H = SHA-1 of the identification lines, both KEXINITs, the host key,
-    // the group request and group (group exchange), e, f and K.
+    if (!rc && key.type != scp_hostkey_alg_type(s->chosen[CH_HOSTKEY])) rc = 24;
+    // H: the identification lines, both KEXINITs, the host key, the group
+    // request and group (group exchange), e and f or Q_C and Q_S, and K.
     ScpBuf hashed{};
     if (!rc) rc = scp_buf_put_cstring(&hashed, kClientVersion);
     if (!rc) rc = scp_buf_put_cstring(&hashed, s->serverLine);
@@ -500,29 +622,38 @@ int scp_handle_kex_reply(ScpSession* s, const std::uint8_t* payload, std::size_t
     if (!rc) rc = scp_buf_put_string(&hashed, s->kexinitServer.data, s->kexinitServer.len);
     if (!rc) rc = scp_buf_put_string(&hashed, blob, blobLen);
     if (!rc && s->gex) {
-        rc = scp_buf_put_u32(&hashed, s->gexBits);
+        if (s->kex->kind == KEX_GEX) rc = scp_buf_put_u32(&hashed, kGexMin);
+        if (!rc) rc = scp_buf_put_u32(&hashed, s->gexBits);
+        if (!rc && s->kex->kind == KEX_GEX) rc = scp_buf_put_u32(&hashed, kGexMax);
         if (!rc) rc = scp_buf_put_mpint(&hashed, s->p);
         if (!rc) rc = scp_buf_put_mpint(&hashed, s->g);
     }
-    if (!rc) rc = scp_buf_put_mpint(&hashed, s->e);
-    if (!rc) rc = scp_buf_put_mpint(&hashed, f);
-    s->kMpint.len = 0;
-    if (!rc) rc = scp_buf_put_mpint(&s->kMpint, s->k);
+    if (ecdh) {
+        if (!rc) rc = scp_buf_put_string(&hashed, s->qc.data, s->qc.len);
+        if (!rc) rc = scp_buf_put_string(&hashed, qs, qsLen);
+    } else {
+        if (!rc) rc = scp_buf_put_mpint(&hashed, s->e);
+        if (!rc) rc = scp_buf_put_mpint(&hashed, f);
+    }
     if (!rc) rc = scp_buf_put(&hashed, s->kMpint.data, s->kMpint.len);
     const ScpPiece piece = {hashed.data, hashed.len};
-    if (!rc) rc = scp_sha1(&piece, 1, s->h);
+    s->hLen = scp_hash_len(s->kex->hash);
+    if (!rc) rc = scp_hash(s->kex->hash, &piece, 1, s->h);
     scp_buf_wipe(&hashed);
     BN_free(f);
-    if (!rc) rc = scp_hostkey_verify(&key, sig, sigLen, s->h, 20);
+    if (!rc) rc = scp_hostkey_verify_alg(&key, s->chosen[CH_HOSTKEY], sig, sigLen, s->h, s->hLen);
     if (!rc) rc = scp_check_host_key(s, &key);
     scp_hostkey_free(&key);
     if (rc) return rc;
     if (!s->haveSessionId) {
-        std::memcpy(s->sessionId, s->h, 20);
+        std::memcpy(s->sessionId, s->h, s->hLen);
+        s->sessionIdLen = s->hLen;
         s->haveSessionId = true;
     }
     rc = scp_msg_start(s, MSG_NEWKEYS);
     if (!rc) rc = scp_send_msg(s);
+    // Strict key exchange: our sequence numbers start again after NEWKEYS.
+    if (!rc && s->strict) s->pout.seq = 0;
     if (!rc) rc = scp_install_keys(s, true);
     if (!rc) s->state = SCP_SS_NEWKEYS;
     return rc;
@@ -547,6 +678,23 @@ int scp_send_auth_none(ScpSession* s)
     return rc;
 }
 
+// The IGNORE message that pads the write of a password packet of the given
+// wire length, so that the password's length does not show.
+int scp_send_password_padding(ScpSession* s, std::size_t passwordWire, std::size_t switchBytes)
+{
+    const long b = s->pout.cipher.info->blockSize;
+    long l = (b - static_cast<long>(passwordWire) + 255);
+    l = l > 0 ? (l / b) * b : 0;
+    l -= static_cast<long>(switchBytes);
+    if (l < 0) l = 0;
+    std::uint8_t noise[512];
+    scp_random_bytes(s->pool, noise, static_cast<std::size_t>(l));
+    int rc = scp_msg_start(s, MSG_IGNORE);
+    if (!rc) rc = scp_buf_put_string(&s->msg, noise, static_cast<std::size_t>(l));
+    if (!rc) rc = scp_send_msg(s);
+    return rc;
+}
+
 int scp_send_password(ScpSession* s)
 {
     int rc = 0;
@@ -560,26 +708,27 @@ int scp_send_password(ScpSession* s)
         switchBytes = s->pout.carry.len - before;
         if (switchBytes == 0) switchBytes = s->pout.zlib.totalIn == 0 ? 7 : 4;
     }
+    // With delayed compression the server compresses what follows the
+    // password once it accepts it: the padding goes out first instead.
+    const char* comp = s->chosen[CH_COMP_OUT];
+    const bool paddingFirst = cipherActive && !s->pout.zlib.stream && comp && std::strcmp(comp, "zlib@openssh.com") == 0;
     s->holding = true;
     s->held.len = 0;
     if (!rc) rc = scp_put_auth_head(s, "password");
     if (!rc) rc = scp_buf_put_byte(&s->msg, 0);
     if (!rc) rc = scp_buf_put_cstring(&s->msg, s->cfg.password);
+    ScpBuf password{};
+    if (!rc && paddingFirst) {
+        rc = scp_buf_put(&password, s->msg.data, s->msg.len);
+        if (!rc) rc = scp_send_password_padding(s, scp_packet_wire_len(&s->pout, password.len), 0);
+        s->msg.len = 0;
+        if (!rc) rc = scp_buf_put(&s->msg, password.data, password.len);
+    }
+    scp_buf_wipe(&password);
     if (!rc) rc = scp_send_msg(s);
     // Wipe the copy of the password in the message buffer.
     if (s->msg.data) OPENSSL_cleanse(s->msg.data, s->msg.cap);
-    if (!rc && cipherActive) {
-        const long b = s->pout.cipher.info->blockSize;
-        long l = (b - static_cast<long>(s->held.len) + 255);
-        l = l > 0 ? (l / b) * b : 0;
-        l -= static_cast<long>(switchBytes);
-        if (l < 0) l = 0;
-        std::uint8_t noise[512];
-        scp_random_bytes(s->pool, noise, static_cast<std::size_t>(l));
-        rc = scp_msg_start(s, MSG_IGNORE);
-        if (!rc) rc = scp_buf_put_string(&s->msg, noise, static_cast<std::size_t>(l));
-        if (!rc) rc = scp_send_msg(s);
-    }
+    if (!rc && cipherActive && !paddingFirst) rc = scp_send_password_padding(s, s->held.len, switchBytes);
     s->holding = false;
     if (!rc) rc = scp_session_write_raw(s, s->held.data, s->held.len);
     if (s->held.data) OPENSSL_cleanse(s->held.data, s->held.cap);
@@ -624,8 +773,8 @@ int scp_send_pk_signed(ScpSession* s)
     if (!rc) rc = scp_buf_put_cstring(&s->msg, scp_privkey_algorithm(&key));
     if (!rc) rc = scp_buf_put_string(&s->msg, blob.data, blob.len);
     if (!rc) {
-        if ((s->quirks >> SCP_QUIRK_PK_SESSION_ID) & 1) rc = scp_buf_put(&signedData, s->sessionId, 20);
-        else rc = scp_buf_put_string(&signedData, s->sessionId, 20);
+        if ((s->quirks >> SCP_QUIRK_PK_SESSION_ID) & 1) rc = scp_buf_put(&signedData, s->sessionId, s->sessionIdLen);
+        else rc = scp_buf_put_string(&signedData, s->sessionId, s->sessionIdLen);
     }
     if (!rc) rc = scp_buf_put(&signedData, s->msg.data, s->msg.len);
     if (!rc) rc = scp_privkey_sign(&key, signedData.data, signedData.len, &sig);
@@ -677,9 +826,14 @@ int scp_handle_auth(ScpSession* s, std::uint8_t type, const std::uint8_t* payloa
     ScpReader r = scp_reader(payload + 1, len - 1);
     switch (type) {
     case MSG_USERAUTH_BANNER: return 0;
-    case MSG_USERAUTH_SUCCESS:
+    case MSG_USERAUTH_SUCCESS: {
         scp_job_event(s->job, 2, nullptr, nullptr, 0);
-        return scp_open_channel(s);
+        // Delayed compression starts now, both ways.
+        s->authenticated = true;
+        int rc = scp_start_compression(s, false);
+        if (!rc) rc = scp_start_compression(s, true);
+        return rc ? rc : scp_open_channel(s);
+    }
     case MSG_USERAUTH_PK_OK:
         if (s->authWait != AUTH_WAIT_PK_QUERY) return 16;
         return scp_send_pk_signed(s);
@@ -851,6 +1005,14 @@ int scp_handle_packet(ScpSession* s, const std::uint8_t* payload, std::size_t le
 {
     const std::uint8_t type = payload[0];
     int rc = 0;
+    // Strict key exchange: until the server's first NEWKEYS only the next
+    // key-exchange message may come, nothing else.
+    if (s->strict && !s->firstKexDone) {
+        std::uint8_t expected = MSG_NEWKEYS;
+        if (s->state == SCP_SS_KEX_GROUP) expected = MSG_KEX_DH_GEX_GROUP;
+        else if (s->state == SCP_SS_KEX_REPLY) expected = s->gex ? MSG_KEX_DH_GEX_REPLY : MSG_KEXDH_REPLY;
+        if (type != expected || s->skipGuess) return 24;
+    }
     // Messages handled the same way in every state.
     switch (type) {
     case MSG_DISCONNECT: {
@@ -890,7 +1052,7 @@ int scp_handle_packet(ScpSession* s, const std::uint8_t* payload, std::size_t le
     switch (s->state) {
     case SCP_SS_KEXINIT:
         if (type != MSG_KEXINIT) return 24;
-        return scp_handle_kexinit(s, payload, len);
+        return scp_handle_kexinit(s, payload, len, seq);
     case SCP_SS_KEX_GROUP:
         if (s->skipGuess) {
             s->skipGuess = false;
@@ -903,10 +1065,13 @@ int scp_handle_packet(ScpSession* s, const std::uint8_t* payload, std::size_t le
             s->skipGuess = false;
             return 0;
         }
-        if (type != (s->gex ? MSG_KEX_DH_GEX_REPLY : MSG_KEXDH_REPLY)) return 24;
+        if (type != (s->gex ? MSG_KEX_DH_GEX_REPLY : MSG_KEX_ECDH_REPLY)) return 24;
         return scp_handle_kex_reply(s, payload, len);
     case SCP_SS_NEWKEYS:
         if (type != MSG_NEWKEYS) return 16;
+        // Strict key exchange: the server's sequence numbers start again.
+        if (s->strict) s->pin.seq = 0;
+        s->firstKexDone = true;
         rc = scp_install_keys(s, false);
         if (!rc) rc = scp_msg_start(s, MSG_SERVICE_REQUEST);
         if (!rc) rc = scp_buf_put_cstring(&s->msg, "ssh-userauth");
@@ -1055,6 +1220,8 @@ void scp_session_free(ScpSession* s)
     scp_buf_free(&s->kexinitClient);
     scp_buf_free(&s->kexinitServer);
     scp_buf_wipe(&s->kMpint);
+    scp_buf_free(&s->qc);
+    scp_ecdh_end(&s->ecdh);
     scp_buf_free(&s->channelOut);
     BN_free(s->p);
     BN_free(s->g);

@@ -3,6 +3,7 @@
 // are fed their input split at every byte offset.
 #include <gtest/gtest.h>
 
+#include <cctype>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -179,20 +180,31 @@ TEST_F(DetachedSession, OfferListsFollowTheSettings)
         ASSERT_EQ(sent.size(), 1u);
         const auto lists = NameLists(sent[0]);
         ASSERT_EQ(lists.size(), 10u);
-        EXPECT_EQ(lists[0], "diffie-hellman-group-exchange-sha1,diffie-hellman-group1-sha1");
-        EXPECT_EQ(lists[1], "ssh-rsa,ssh-dss");
+        EXPECT_EQ(lists[0], "curve25519-sha256,curve25519-sha256@libssh.org,ecdh-sha2-nistp256,"
+                            "diffie-hellman-group14-sha256,diffie-hellman-group16-sha512,"
+                            "diffie-hellman-group-exchange-sha256,diffie-hellman-group-exchange-sha1,"
+                            "diffie-hellman-group1-sha1,kex-strict-c-v00@openssh.com");
+        EXPECT_EQ(lists[1], "ssh-ed25519,ecdsa-sha2-nistp256,rsa-sha2-512,rsa-sha2-256,ssh-rsa,ssh-dss");
         EXPECT_EQ(lists[2], lists[3]);
-        EXPECT_EQ(lists[2].rfind("aes256-cbc,rijndael256-cbc,rijndael-cbc@lysator.liu.se,aes192-cbc,", 0), 0u);
+        EXPECT_EQ(lists[2].rfind("aes256-gcm@openssh.com,aes128-gcm@openssh.com,chacha20-poly1305@openssh.com,"
+                                 "aes256-ctr,aes192-ctr,aes128-ctr,"
+                                 "aes256-cbc,rijndael256-cbc,rijndael-cbc@lysator.liu.se,aes192-cbc,",
+                                 0),
+                  0u);
         EXPECT_EQ(lists[2].find("des-cbc,"), std::string::npos);  // single DES is off by default
-        EXPECT_EQ(lists[4], "hmac-sha1,hmac-md5,none");
-        EXPECT_EQ(lists[6], compression ? "zlib,zlib,none" : "none,zlib,none");
+        EXPECT_EQ(lists[4], "hmac-sha2-256-etm@openssh.com,hmac-sha2-512-etm@openssh.com,hmac-sha2-256,"
+                            "hmac-sha2-512,hmac-sha1,hmac-md5,none");
+        EXPECT_EQ(lists[6], compression ? "zlib,zlib@openssh.com,zlib,none" : "none,zlib@openssh.com,zlib,none");
         EXPECT_EQ(lists[8], "");
     }
     m_cfg.quirks[SCP_QUIRK_NO_GEX] = SCP_QUIRK_ON;
     ASSERT_EQ(Open(), 0);
     const std::string text = "SSH-2.0-x\n";
     ASSERT_EQ(Feed(Bytes(text.begin(), text.end())), 0);
-    EXPECT_EQ(NameLists(SentPackets(Capture(), nullptr)[0])[0], "diffie-hellman-group1-sha1");
+    // Neither group exchange is offered.
+    EXPECT_EQ(NameLists(SentPackets(Capture(), nullptr)[0])[0],
+              "curve25519-sha256,curve25519-sha256@libssh.org,ecdh-sha2-nistp256,diffie-hellman-group14-sha256,"
+              "diffie-hellman-group16-sha512,diffie-hellman-group1-sha1,kex-strict-c-v00@openssh.com");
 }
 
 TEST_F(DetachedSession, GroupRequestSizeFollowsTheStrongerCipher)
@@ -243,7 +255,7 @@ TEST_F(DetachedSession, MalformedOrHostileInputEndsTheSession)
     EXPECT_EQ(run(Plain({Bytes{6, 0, 0, 0, 0}})), 24);
     // No common cipher.
     KexLists none;
-    none.ciphers = "chacha20-poly1305@openssh.com";
+    none.ciphers = "serpent256-cbc";
     EXPECT_EQ(run(Plain({KexinitPayload(none)})), 24);
     // A truncated KEXINIT.
     Bytes cut = KexinitPayload(KexLists{});
@@ -279,8 +291,12 @@ TEST(ScpCipherNegotiation, PreferenceOrderAndWarnMarker)
         return i < 0 ? std::string("refused") : std::string(table[i].name);
     };
     EXPECT_EQ(choose(defaults, false, "aes128-cbc,aes256-cbc"), "aes256-cbc");  // our order decides
-    EXPECT_EQ(choose(defaults, false, "3des-cbc,aes128-ctr"), "3des-cbc");
-    EXPECT_EQ(choose(defaults, false, "aes128-ctr"), "refused");
+    EXPECT_EQ(choose(defaults, false, "3des-cbc,aes128-cbc"), "aes128-cbc");
+    EXPECT_EQ(choose(defaults, false, "3des-cbc,twofish-cbc"), "3des-cbc");
+    // The AES entry holds the current modes ahead of CBC.
+    EXPECT_EQ(choose(defaults, false, "aes128-cbc,aes128-ctr"), "aes128-ctr");
+    EXPECT_EQ(choose(defaults, false, "aes128-ctr,chacha20-poly1305@openssh.com"), "chacha20-poly1305@openssh.com");
+    EXPECT_EQ(choose(defaults, false, "twofish-cbc"), "refused");
     // DES is offered (when allowed) but refused after the warn marker...
     EXPECT_EQ(choose(defaults, true, "des-cbc"), "refused");
     // ...unless the marker stands last, where it does not count.
@@ -296,7 +312,9 @@ TEST(ScpCipherNegotiation, PreferenceOrderAndWarnMarker)
     ASSERT_EQ(scp_cipher_offer(defaults, true, &offer), 0);
     const std::string text(reinterpret_cast<char*>(offer.data), offer.len);
     scp_buf_free(&offer);
-    const std::string aes = "aes256-cbc,rijndael256-cbc,rijndael-cbc@lysator.liu.se,aes192-cbc,rijndael192-cbc,"
+    const std::string aes = "aes256-gcm@openssh.com,aes128-gcm@openssh.com,chacha20-poly1305@openssh.com,"
+                            "aes256-ctr,aes192-ctr,aes128-ctr,"
+                            "aes256-cbc,rijndael256-cbc,rijndael-cbc@lysator.liu.se,aes192-cbc,rijndael192-cbc,"
                             "aes128-cbc,rijndael128-cbc";
     EXPECT_EQ(text, scp_crypto_legacy_available() ? aes + ",blowfish-cbc,3des-cbc,des-cbc" : aes + ",3des-cbc");
 }
@@ -328,8 +346,8 @@ protected:
 
     void Start(ScpCipher* cipher, ScpMac* mac, ScpZlib* zlib, bool encrypt)
     {
-        std::uint8_t key[40], iv[40], mackey[40];
-        for (int i = 0; i < 40; ++i) {
+        std::uint8_t key[64], iv[64], mackey[64];
+        for (int i = 0; i < 64; ++i) {
             key[i] = static_cast<std::uint8_t>(i);
             iv[i] = static_cast<std::uint8_t>(100 + i);
             mackey[i] = static_cast<std::uint8_t>(200 + i);
@@ -337,7 +355,9 @@ protected:
         if (m_info) {
             ASSERT_EQ(scp_cipher_start(cipher, m_info, key, iv, encrypt), 0);
         }
-        ASSERT_EQ(scp_mac_start(mac, GetParam().mac, mackey, GetParam().mac == SCP_MAC_SHA1 ? 20 : 16), 0);
+        // An authenticated cipher takes no MAC.
+        const int kind = Aead() ? SCP_MAC_NONE : GetParam().mac;
+        ASSERT_EQ(scp_mac_start(mac, kind, mackey, scp_mac_key_len(kind)), 0);
         if (GetParam().zlib) {
             ASSERT_EQ(scp_zlib_start(zlib, encrypt), 0);
         }
@@ -363,6 +383,10 @@ protected:
         return rc;
     }
 
+    bool Aead() const { return m_info && (m_info->mode == SCP_MODE_GCM || m_info->mode == SCP_MODE_CHACHA); }
+    // The forms whose every byte is covered by a tag or an encrypt-then-MAC.
+    bool Sealed() const { return Aead() || scp_mac_is_etm(GetParam().mac); }
+
     const ScpCipherInfo* m_info = nullptr;
     ScpPacketOut m_out{};
     ScpRandomPool m_pool;
@@ -380,15 +404,33 @@ TEST_P(PacketLayer, RoundTripAtEverySplitAndFlippedBytesFail)
         ASSERT_EQ(Receive(bytes, split, &got), 0) << split;
         ASSERT_EQ(got, payloads) << split;
     }
-    if (GetParam().mac == SCP_MAC_NONE) return;
-    // With a MAC, no flipped byte of the first packet gets through.
-    const std::size_t first = bytes.size() / 3;
+    if (GetParam().mac == SCP_MAC_NONE && !Aead()) return;
+    // With a MAC, no flipped byte of the first packet gets through; a tag or
+    // an encrypt-then-MAC refuses every one of them (length, payload,
+    // padding, tag) with 16.
+    std::vector<Bytes> firstOnly;
+    ScpPacketOut one{};
+    Start(&one.cipher, &one.mac, &one.zlib, true);
+    ScpBuf oneWire{};
+    ASSERT_EQ(scp_packet_build(&one, &m_pool, payloads[0].data(), payloads[0].size(), &oneWire), 0);
+    const std::size_t first = oneWire.len;
+    scp_buf_free(&oneWire);
+    scp_packet_out_free(&one);
     for (std::size_t i = 0; i < first; ++i) {
-        Bytes bad = bytes;
-        bad[i] ^= 0x01;
-        std::vector<Bytes> got;
-        const int rc = Receive(bad, bad.size(), &got);
-        EXPECT_TRUE(rc != 0 || got.empty() || got[0] != payloads[0]) << i;
+        for (std::uint8_t flip : {std::uint8_t{0x01}, std::uint8_t{0x80}}) {
+            Bytes bad = bytes;
+            bad[i] ^= flip;
+            // Enough bytes after it that a length made larger is filled.
+            if (Sealed()) bad.resize(bad.size() + kScpMaxPacket + 64, 0);
+            std::vector<Bytes> got;
+            const int rc = Receive(bad, bad.size(), &got);
+            if (Sealed()) {
+                EXPECT_EQ(rc, 16) << i;
+                EXPECT_TRUE(got.empty()) << i;
+            } else {
+                EXPECT_TRUE(rc != 0 || got.empty() || got[0] != payloads[0]) << i;
+            }
+        }
     }
 }
 
@@ -398,7 +440,9 @@ std::vector<PacketCase> AllPacketCases()
     std::size_t count = 0;
     scp_cipher_table(&count);
     for (int c = -1; c < static_cast<int>(count); ++c)
-        for (int mac : {SCP_MAC_NONE, SCP_MAC_SHA1, SCP_MAC_MD5}) cases.push_back({c, mac, c % 3 == 0});
+        for (int mac : {SCP_MAC_NONE, SCP_MAC_SHA1, SCP_MAC_MD5, SCP_MAC_SHA256, SCP_MAC_SHA512, SCP_MAC_SHA256_ETM,
+                        SCP_MAC_SHA512_ETM})
+            cases.push_back({c, mac, c % 3 == 0});
     cases.push_back({1, SCP_MAC_SHA1, true});
     cases.push_back({-1, SCP_MAC_NONE, true});
     return cases;
@@ -406,8 +450,11 @@ std::vector<PacketCase> AllPacketCases()
 
 INSTANTIATE_TEST_SUITE_P(All, PacketLayer, ::testing::ValuesIn(AllPacketCases()),
                          [](const ::testing::TestParamInfo<PacketCase>& p) {
-                             std::string name = p.param.cipher < 0 ? std::string("plain")
-                                                                   : "c" + std::to_string(p.param.cipher);
+                             std::size_t count = 0;
+                             const ScpCipherInfo* table = scp_cipher_table(&count);
+                             std::string name = p.param.cipher < 0 ? std::string("plain") : table[p.param.cipher].name;
+                             for (char& c : name)
+                                 if (!std::isalnum(static_cast<unsigned char>(c))) c = '_';
                              name += "_mac" + std::to_string(p.param.mac);
                              return name + (p.param.zlib ? "_zlib" : "");
                          });

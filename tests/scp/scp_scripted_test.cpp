@@ -285,3 +285,30 @@ TEST_F(Scripted, OldServerVersionsGetTheirQuirks)
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(Scripted, StrictKeyExchangeRefusesAnIgnoreDuringTheExchange)
+{
+    // The server lists strict key exchange, then sends IGNORE before its
+    // reply: a key-exchange error.
+    std::string results;
+    EXPECT_EQ(Upload({"raw-strict"}, m_local.file("data.bin"), "/up", nullptr, &results), 24) << results;
+    EXPECT_NE(results.find("RESULT raw client offers strict True"), std::string::npos) << results;
+    // Without strict mode the IGNORE is passed over and the DISCONNECT that
+    // follows ends the upload.
+    EXPECT_EQ(Upload({"raw-plain"}, m_local.file("data.bin"), "/up", nullptr, &results), 29) << results;
+}
+
+TEST_F(Scripted, ModernParamikoAgreesTheCurrentAlgorithms)
+{
+    std::string results;
+    EXPECT_EQ(Upload({"sftp-ok", "--modern"}, m_local.file("data.bin"), "/up", nullptr, &results), 0) << results;
+    // paramiko 2.12 knows curve25519 only under its libssh.org name, and no
+    // GCM or chacha20; plain zlib, our first compression name, it knows.
+    EXPECT_NE(results.find("RESULT agreed curve25519-sha256@libssh.org aes256-ctr hmac-sha2-256-etm@openssh.com zlib\n"),
+              std::string::npos)
+        << results;
+}
+
+}  // namespace

@@ -19,9 +19,16 @@ that is a scenario name:
                      acknowledgement byte B and a message line
   refuse             refuses the subsystem and the command
   mute               accepts the TCP connection and never speaks
+  raw-strict         no paramiko: a raw socket that sends its identification,
+                     a KEXINIT offering strict key exchange and at once an
+                     IGNORE message, then DISCONNECT
+  raw-plain          the same without strict key exchange
 
 --version TEXT sets the software version of the identification line;
---window N the channel window the server grants.
+--window N the channel window the server grants; --modern lets paramiko
+offer its whole algorithm set (otherwise only an older installation's:
+group exchange and group1 with SHA-1, ssh-rsa, CBC ciphers, hmac-sha1 and
+hmac-md5, plain zlib); --delayed-compression offers only zlib@openssh.com.
 """
 import argparse
 import logging
@@ -220,15 +227,76 @@ class Server(paramiko.ServerInterface):
         return True
 
 
+def name_list(names):
+    data = ",".join(names).encode()
+    return struct.pack(">I", len(data)) + data
+
+
+def plain_packet(payload):
+    """A packet before any keys: padding to a multiple of 8, at least 4."""
+    padding = 8 - (5 + len(payload)) % 8
+    if padding < 4:
+        padding += 8
+    return struct.pack(">IB", 1 + len(payload) + padding, padding) + payload + b"\0" * padding
+
+
+def raw_exchange(conn, strict):
+    """Identification and KEXINIT by hand, then an IGNORE before anything
+    else of the key exchange, then DISCONNECT."""
+    conn.sendall(b"SSH-2.0-raw_scripted\r\n")
+    kex = ["curve25519-sha256"] + (["kex-strict-s-v00@openssh.com"] if strict else [])
+    kexinit = (bytes([20]) + b"\x11" * 16 + name_list(kex) + name_list(["ssh-ed25519"]) +
+               name_list(["aes128-ctr"]) * 2 + name_list(["hmac-sha2-256"]) * 2 +
+               name_list(["none"]) * 2 + name_list([]) * 2 + b"\0" + struct.pack(">I", 0))
+    ignore = bytes([2]) + struct.pack(">I", 3) + b"abc"
+    disconnect = bytes([1]) + struct.pack(">I", 11) + struct.pack(">I", 3) + b"bye" + struct.pack(">I", 0)
+    conn.sendall(plain_packet(kexinit) + plain_packet(ignore))
+    time.sleep(0.3)
+    received = b""
+    conn.settimeout(2)
+    try:
+        conn.sendall(plain_packet(disconnect))
+        while True:
+            chunk = conn.recv(65536)
+            if not chunk:
+                break
+            received += chunk
+    except OSError:
+        pass
+    log("raw client offers strict %s" % (b"kex-strict-c-v00@openssh.com" in received))
+    conn.close()
+
+
+def legacy_only(transport, compression):
+    """The algorithm set of an older installation."""
+    options = transport.get_security_options()
+    options.kex = ("diffie-hellman-group-exchange-sha1", "diffie-hellman-group1-sha1")
+    options.ciphers = ("aes128-cbc", "aes192-cbc", "aes256-cbc", "3des-cbc")
+    options.digests = ("hmac-sha1", "hmac-md5")
+    options.key_types = ("ssh-rsa",)
+    if compression:
+        options.compression = ("zlib", "none")
+
+
 def serve(conn, args, key):
     if args.scenario == "mute":
         time.sleep(10)
         conn.close()
         return
+    if args.scenario.startswith("raw-"):
+        try:
+            raw_exchange(conn, args.scenario == "raw-strict")
+        finally:
+            log("done")
+        return
     transport = paramiko.Transport(conn, default_window_size=args.window)
     transport.local_version = "SSH-2.0-" + args.version
     transport.load_server_moduli()
     transport.use_compression(not args.no_compression)
+    if not args.modern:
+        legacy_only(transport, not args.no_compression)
+    if args.delayed_compression:
+        transport.get_security_options().compression = ("zlib@openssh.com", "none")
     transport.add_server_key(key)
     try:
         transport.start_server(server=Server(args.scenario))
@@ -247,6 +315,8 @@ def main():
     parser.add_argument("scenario")
     parser.add_argument("--version", default="paramiko_scripted")
     parser.add_argument("--no-compression", action="store_true")
+    parser.add_argument("--modern", action="store_true")
+    parser.add_argument("--delayed-compression", action="store_true")
     parser.add_argument("--window", type=int, default=2097152)
     args = parser.parse_args()
 
