@@ -18,6 +18,11 @@ CSshCipher::CSshCipher(const char* sshName, const char* displayName, ECipher kin
 {
 }
 
+CSshCipher::CSshCipher(const char* sshName, const char* displayName, EMode mode, std::size_t keyBytes)
+    : m_strName(sshName), m_strDisplay(displayName), m_kind(ECipher::Aes128Ctr), m_mode(mode), m_nAeadKeyBytes(keyBytes)
+{
+}
+
 CSshCipher::~CSshCipher()
 {
     sshcrypto::Cleanse(m_key.data(), m_key.size());
@@ -33,6 +38,9 @@ const std::vector<std::unique_ptr<CSshCipher>>& CSshCipher::Table()
             ECipher kind;
         };
         static const Entry kEntries[] = {
+            {"aes256-ctr", "AES-256", ECipher::Aes256Ctr},
+            {"aes192-ctr", "AES-192", ECipher::Aes192Ctr},
+            {"aes128-ctr", "AES-128", ECipher::Aes128Ctr},
             {"aes256-cbc", "AES-256", ECipher::Aes256Cbc},
             {"rijndael256-cbc", "AES-256", ECipher::Aes256Cbc},
             {"rijndael-cbc@lysator.liu.se", "AES-256", ECipher::Aes256Cbc},
@@ -44,6 +52,10 @@ const std::vector<std::unique_ptr<CSshCipher>>& CSshCipher::Table()
             {"3des-cbc", "triple-DES", ECipher::TripleDesCbc},
         };
         std::vector<std::unique_ptr<CSshCipher>> list;
+        list.push_back(std::make_unique<CSshCipher>("aes256-gcm@openssh.com", "AES-256-GCM", MODE_GCM, 32));
+        list.push_back(std::make_unique<CSshCipher>("aes128-gcm@openssh.com", "AES-128-GCM", MODE_GCM, 16));
+        list.push_back(std::make_unique<CSshCipher>("chacha20-poly1305@openssh.com", "ChaCha20-Poly1305", MODE_CHACHA,
+                                                    sshcrypto::CChaChaPoly::kKeySize));
         for (const auto& e : kEntries)
             if (sshcrypto::CipherAvailable(e.kind)) list.push_back(std::make_unique<CSshCipher>(e.name, e.display, e.kind));
         return list;
@@ -60,35 +72,65 @@ std::unique_ptr<CSshCipher> CSshCipher::Create(std::string_view sshName)
 
 std::unique_ptr<CSshCipher> CSshCipher::Clone() const
 {
+    if (IsAead()) return std::make_unique<CSshCipher>(m_strName.c_str(), m_strDisplay.c_str(), m_mode, m_nAeadKeyBytes);
     return std::make_unique<CSshCipher>(m_strName.c_str(), m_strDisplay.c_str(), m_kind);
 }
 
-std::size_t CSshCipher::BlockSize() const { return sshcrypto::GetCipherInfo(m_kind).blockSize; }
+std::size_t CSshCipher::BlockSize() const
+{
+    switch (m_mode) {
+    case MODE_GCM: return 16;
+    case MODE_CHACHA: return 8;
+    default: return sshcrypto::GetCipherInfo(m_kind).blockSize;
+    }
+}
 
 std::size_t CSshCipher::KeyBits() const
 {
+    if (m_mode == MODE_CHACHA) return 256;
+    if (m_mode == MODE_GCM) return m_nAeadKeyBytes * 8;
     // Triple DES carries 168 key bits in its 24 key bytes.
     return m_kind == ECipher::TripleDesCbc ? 168 : sshcrypto::GetCipherInfo(m_kind).keySize * 8;
 }
 
+std::size_t CSshCipher::KeyBytes() const
+{
+    return IsAead() ? m_nAeadKeyBytes : sshcrypto::GetCipherInfo(m_kind).keySize;
+}
+
+std::size_t CSshCipher::IvBytes() const
+{
+    switch (m_mode) {
+    case MODE_GCM: return sshcrypto::CAesGcm::kIvSize;
+    case MODE_CHACHA: return 0;
+    default: return BlockSize();
+    }
+}
+
 void CSshCipher::SetIV(ByteView iv)
 {
-    const std::size_t n = BlockSize();
+    const std::size_t n = IvBytes();
     if (iv.size() < n) throw SSH_INTERNAL_ERROR;
+    sshcrypto::Cleanse(m_iv.data(), m_iv.size());
     m_iv.assign(iv.begin(), iv.begin() + static_cast<std::ptrdiff_t>(n));
     m_pContext.reset();
+    m_pGcm.reset();
 }
 
 void CSshCipher::SetKey(ByteView key)
 {
-    const std::size_t n = sshcrypto::GetCipherInfo(m_kind).keySize;
+    const std::size_t n = KeyBytes();
     if (key.size() < n) throw SSH_INTERNAL_ERROR;
+    sshcrypto::Cleanse(m_key.data(), m_key.size());
     m_key.assign(key.begin(), key.begin() + static_cast<std::ptrdiff_t>(n));
     m_pContext.reset();
+    m_pGcm.reset();
+    m_pChaCha.reset();
 }
 
 void CSshCipher::Begin(bool encrypt)
 {
+    if (IsAead()) throw SSH_INTERNAL_ERROR;
     if (m_pContext && m_bEncrypting == encrypt) return;
     m_pContext = std::make_unique<sshcrypto::CBlockCipher>(m_kind, encrypt, m_key, m_iv);
     m_bEncrypting = encrypt;
@@ -106,15 +148,58 @@ void CSshCipher::Decrypt(std::uint8_t* data, std::size_t size)
     m_pContext->Process(data, size);
 }
 
+void CSshCipher::BeginAead()
+{
+    if (m_mode == MODE_GCM && !m_pGcm) {
+        if (m_key.size() != m_nAeadKeyBytes || m_iv.size() != IvBytes()) throw SSH_INTERNAL_ERROR;
+        m_pGcm = std::make_unique<sshcrypto::CAesGcm>(m_key, m_iv);
+    } else if (m_mode == MODE_CHACHA && !m_pChaCha) {
+        if (m_key.size() != m_nAeadKeyBytes) throw SSH_INTERNAL_ERROR;
+        m_pChaCha = std::make_unique<sshcrypto::CChaChaPoly>(m_key);
+    } else if (m_mode == MODE_BLOCK) {
+        throw SSH_INTERNAL_ERROR;
+    }
+}
+
+std::uint32_t CSshCipher::PacketLength(const std::uint8_t* wire, std::uint32_t sequence)
+{
+    BeginAead();
+    return m_mode == MODE_CHACHA ? m_pChaCha->DecryptLength(sequence, wire) : LoadUint32(wire);
+}
+
+void CSshCipher::Seal(std::uint8_t* packet, std::size_t size, std::uint32_t sequence)
+{
+    BeginAead();
+    if (size < 4) throw SSH_INTERNAL_ERROR;
+    if (m_mode == MODE_CHACHA)
+        m_pChaCha->Seal(sequence, packet, size, packet + size);
+    else
+        m_pGcm->Seal(ByteView(packet, 4), packet + 4, size - 4, packet + size);
+}
+
+bool CSshCipher::Open(std::uint8_t* packet, std::size_t size, std::uint32_t sequence)
+{
+    BeginAead();
+    if (size < 4) return false;
+    if (m_mode == MODE_CHACHA) return m_pChaCha->Open(sequence, packet, size, packet + size);
+    return m_pGcm->Open(ByteView(packet, 4), packet + 4, size - 4, packet + size);
+}
+
 // ------------------------------------------------------------------- MACs
 
-CSshMac::CSshMac(const char* name, std::optional<EDigest> kind) : m_strName(name), m_kind(kind) {}
+CSshMac::CSshMac(const char* name, std::optional<EDigest> kind, bool etm) : m_strName(name), m_kind(kind), m_bEtm(etm)
+{
+}
 CSshMac::~CSshMac() = default;
 
 const std::vector<std::unique_ptr<CSshMac>>& CSshMac::Table()
 {
     static const std::vector<std::unique_ptr<CSshMac>> table = [] {
         std::vector<std::unique_ptr<CSshMac>> list;
+        list.push_back(std::make_unique<CSshMac>("hmac-sha2-256-etm@openssh.com", EDigest::Sha256, true));
+        list.push_back(std::make_unique<CSshMac>("hmac-sha2-512-etm@openssh.com", EDigest::Sha512, true));
+        list.push_back(std::make_unique<CSshMac>("hmac-sha2-256", EDigest::Sha256));
+        list.push_back(std::make_unique<CSshMac>("hmac-sha2-512", EDigest::Sha512));
         list.push_back(std::make_unique<CSshMac>("hmac-sha1", EDigest::Sha1));
         list.push_back(std::make_unique<CSshMac>("hmac-md5", EDigest::Md5));
         list.push_back(std::make_unique<CSshMac>("none", std::nullopt));
@@ -130,7 +215,10 @@ std::unique_ptr<CSshMac> CSshMac::Create(std::string_view name)
     return nullptr;
 }
 
-std::unique_ptr<CSshMac> CSshMac::Clone() const { return std::make_unique<CSshMac>(m_strName.c_str(), m_kind); }
+std::unique_ptr<CSshMac> CSshMac::Clone() const
+{
+    return std::make_unique<CSshMac>(m_strName.c_str(), m_kind, m_bEtm);
+}
 
 std::size_t CSshMac::KeyLength() const { return m_kind ? sshcrypto::DigestSize(*m_kind) : 0; }
 std::size_t CSshMac::Length() const { return m_kind ? sshcrypto::DigestSize(*m_kind) : 0; }
@@ -159,7 +247,8 @@ void CSshMac::Generate(std::uint8_t* packet, std::size_t length, std::uint32_t s
 bool CSshMac::Verify(const std::uint8_t* packet, std::size_t length, std::uint32_t sequence)
 {
     if (!m_kind) return true;
-    std::uint8_t expected[32];
+    std::uint8_t expected[64];
+    if (Length() > sizeof expected) throw SSH_INTERNAL_ERROR;
     Compute(packet, length, sequence, expected);
     return sshcrypto::ConstantTimeEqual(expected, packet + length, Length());
 }
@@ -185,21 +274,28 @@ struct CSshCompressor::Stream {
     Stream& operator=(const Stream&) = delete;
 };
 
-CSshCompressor::CSshCompressor(bool zlib) : m_bZlib(zlib) {}
+CSshCompressor::CSshCompressor(bool zlib, bool delayed)
+    : m_bZlib(zlib), m_bDelayed(zlib && delayed), m_bActive(!m_bDelayed)
+{
+}
 CSshCompressor::~CSshCompressor() = default;
 
 std::unique_ptr<CSshCompressor> CSshCompressor::Create(std::string_view name)
 {
     if (name == "zlib") return std::make_unique<CSshCompressor>(true);
+    if (name == "zlib@openssh.com") return std::make_unique<CSshCompressor>(true, true);
     if (name == "none") return std::make_unique<CSshCompressor>(false);
     return nullptr;
 }
 
-std::unique_ptr<CSshCompressor> CSshCompressor::Clone() const { return std::make_unique<CSshCompressor>(m_bZlib); }
+std::unique_ptr<CSshCompressor> CSshCompressor::Clone() const
+{
+    return std::make_unique<CSshCompressor>(m_bZlib, m_bDelayed);
+}
 
 bool CSshCompressor::Compress(ByteView data, std::vector<std::uint8_t>& out)
 {
-    if (!m_bZlib) return false;
+    if (!Active()) return false;
     if (!m_pDeflate) m_pDeflate = std::make_unique<Stream>(true);
     z_stream& z = m_pDeflate->z;
     const bool store = m_bStoreNext;
@@ -223,7 +319,7 @@ bool CSshCompressor::Compress(ByteView data, std::vector<std::uint8_t>& out)
 
 bool CSshCompressor::Decompress(ByteView data, std::vector<std::uint8_t>& out)
 {
-    if (!m_bZlib) return false;
+    if (!Active()) return false;
     if (!m_pInflate) m_pInflate = std::make_unique<Stream>(false);
     z_stream& z = m_pInflate->z;
     out.clear();
@@ -251,7 +347,7 @@ void CSshCompressor::ReleaseTables()
 
 std::size_t CSshCompressor::DisableCompression()
 {
-    if (!m_bZlib) return 0;
+    if (!Active()) return 0;
     m_bStoreNext = true;
     if (!m_bStarted || !m_pDeflate) return 7;
     unsigned pending = 0;
@@ -268,10 +364,14 @@ namespace {
 
 constexpr std::size_t kMaxKeyBytes = 2048;  // 16,384-bit numbers
 
+// One class for the three RSA algorithms: the key blob is the same
+// "ssh-rsa" blob, the signature's name and hash differ.
 class CRsaHostKey final : public CSshHostKey {
 public:
+    CRsaHostKey(const char* name, EDigest hash) : m_szName(name), m_hash(hash) {}
     std::unique_ptr<CSshHostKey> Clone() const override { return std::make_unique<CRsaHostKey>(*this); }
-    const char* Name() const override { return "ssh-rsa"; }
+    const char* Name() const override { return m_szName; }
+    const char* KeyType() const override { return "ssh-rsa"; }
     const char* CacheType() const override { return "rsa2"; }
 
     bool SetKey(ByteView blob) override
@@ -290,10 +390,10 @@ public:
     bool Verify(ByteView signature, ByteView data) const override
     {
         CSshReader r(signature);
-        if (AsText(r.GetString(64)) != "ssh-rsa") return false;
+        if (AsText(r.GetString(64)) != m_szName) return false;
         const ByteView s = r.GetString(kMaxKeyBytes);
         if (r.Failed()) return false;
-        return sshcrypto::RsaVerifySha1(m_e, m_n, s, data);
+        return sshcrypto::RsaVerify(m_hash, m_e, m_n, s, data);
     }
 
     std::string KeyString() const override { return "0x" + m_e.ToHex() + ",0x" + m_n.ToHex(); }
@@ -302,7 +402,96 @@ protected:
     int Bits() const override { return m_n.Bits(); }
 
 private:
+    const char* m_szName;
+    EDigest m_hash;
     CBigNum m_e, m_n;
+};
+
+class CEd25519HostKey final : public CSshHostKey {
+public:
+    std::unique_ptr<CSshHostKey> Clone() const override { return std::make_unique<CEd25519HostKey>(*this); }
+    const char* Name() const override { return "ssh-ed25519"; }
+    const char* CacheType() const override { return "ssh-ed25519"; }
+
+    bool SetKey(ByteView blob) override
+    {
+        CSshReader r(blob);
+        if (AsText(r.GetString(64)) != "ssh-ed25519") return false;
+        const ByteView key = r.GetString(32);
+        if (r.Failed() || key.size() != 32) return false;
+        m_key.assign(key.begin(), key.end());
+        m_blob.assign(blob.begin(), blob.end());
+        return true;
+    }
+
+    bool Verify(ByteView signature, ByteView data) const override
+    {
+        CSshReader r(signature);
+        if (AsText(r.GetString(64)) != "ssh-ed25519") return false;
+        const ByteView s = r.GetString(64);
+        if (r.Failed() || s.size() != 64) return false;
+        return sshcrypto::Ed25519Verify(m_key, s, data);
+    }
+
+    // Every byte as two digits, leading zeros kept.
+    std::string KeyString() const override
+    {
+        std::string text = "0x";
+        char hex[3];
+        for (std::uint8_t b : m_key) {
+            std::snprintf(hex, sizeof hex, "%02x", b);
+            text += hex;
+        }
+        return text;
+    }
+
+protected:
+    int Bits() const override { return 255; }
+
+private:
+    std::vector<std::uint8_t> m_key;
+};
+
+class CEcdsaHostKey final : public CSshHostKey {
+public:
+    std::unique_ptr<CSshHostKey> Clone() const override { return std::make_unique<CEcdsaHostKey>(*this); }
+    const char* Name() const override { return "ecdsa-sha2-nistp256"; }
+    const char* CacheType() const override { return "ecdsa-sha2-nistp256"; }
+
+    bool SetKey(ByteView blob) override
+    {
+        CSshReader r(blob);
+        if (AsText(r.GetString(64)) != "ecdsa-sha2-nistp256" || AsText(r.GetString(64)) != "nistp256") return false;
+        const ByteView point = r.GetString(65);
+        if (r.Failed() || point.size() != 65 || point[0] != 0x04) return false;
+        m_point.assign(point.begin(), point.end());
+        m_blob.assign(blob.begin(), blob.end());
+        return true;
+    }
+
+    bool Verify(ByteView signature, ByteView data) const override
+    {
+        CSshReader r(signature);
+        if (AsText(r.GetString(64)) != "ecdsa-sha2-nistp256") return false;
+        CSshReader rs(r.GetString(128));
+        const CBigNum sr = rs.GetMpint(33);
+        const CBigNum ss = rs.GetMpint(33);
+        if (r.Failed() || rs.Failed() || sr.IsNegative() || ss.IsNegative()) return false;
+        return sshcrypto::EcdsaP256VerifySha256(m_point, sr.ToBytes(), ss.ToBytes(), data);
+    }
+
+    std::string KeyString() const override
+    {
+        const ByteView point(m_point);
+        return "nistp256,0x" + CBigNum::FromBytes(point.subspan(1, 32)).ToHex() + ",0x" +
+               CBigNum::FromBytes(point.subspan(33, 32)).ToHex();
+    }
+
+protected:
+    int Bits() const override { return 256; }
+
+private:
+    std::vector<std::uint8_t> m_point;
 };
 
 class CDssHostKey final : public CSshHostKey {
@@ -356,18 +545,25 @@ private:
 
 }  // namespace
 
-std::vector<std::string> CSshHostKey::Names() { return {"ssh-rsa", "ssh-dss"}; }
+std::vector<std::string> CSshHostKey::Names()
+{
+    return {"ssh-ed25519", "ecdsa-sha2-nistp256", "rsa-sha2-512", "rsa-sha2-256", "ssh-rsa", "ssh-dss"};
+}
 
 std::unique_ptr<CSshHostKey> CSshHostKey::Create(std::string_view name)
 {
-    if (name == "ssh-rsa") return std::make_unique<CRsaHostKey>();
+    if (name == "ssh-ed25519") return std::make_unique<CEd25519HostKey>();
+    if (name == "ecdsa-sha2-nistp256") return std::make_unique<CEcdsaHostKey>();
+    if (name == "rsa-sha2-512") return std::make_unique<CRsaHostKey>("rsa-sha2-512", EDigest::Sha512);
+    if (name == "rsa-sha2-256") return std::make_unique<CRsaHostKey>("rsa-sha2-256", EDigest::Sha256);
+    if (name == "ssh-rsa") return std::make_unique<CRsaHostKey>("ssh-rsa", EDigest::Sha1);
     if (name == "ssh-dss") return std::make_unique<CDssHostKey>();
     return nullptr;
 }
 
 std::string CSshHostKey::Fingerprint() const
 {
-    std::string text = std::string(Name()) + " " + std::to_string(Bits()) + " ";
+    std::string text = std::string(KeyType()) + " " + std::to_string(Bits()) + " ";
     const auto digest = sshcrypto::Md5(m_blob);
     char hex[4];
     for (std::size_t i = 0; i < digest.size(); ++i) {

@@ -10,26 +10,47 @@ constexpr int kStagePasswordSent = 4;
 
 void CSSH2::SendPasswordRequest()
 {
-    CSshPacketBuilder& out = m_transport.Start(SSH_MSG_USERAUTH_REQUEST);
-    out.PutString(m_strUser);
-    out.PutString(std::string_view("ssh-connection"));
-    out.PutString(std::string_view("password"));
-    out.PutBool(false);
-    out.PutString(m_strPassword);
-    m_transport.Defer();
-
+    auto buildPassword = [this] {
+        CSshPacketBuilder& out = m_transport.Start(SSH_MSG_USERAUTH_REQUEST);
+        out.PutString(m_strUser);
+        out.PutString(std::string_view("ssh-connection"));
+        out.PutString(std::string_view("password"));
+        out.PutBool(false);
+        out.PutString(m_strPassword);
+    };
     // An IGNORE of random bytes in the same write hides the password's
     // length: together they fill a size that does not depend on it.
-    if (CSshCipher* cipher = m_transport.OutCipher()) {
+    auto buildIgnore = [this](std::size_t passwordBytes) {
+        CSshCipher* cipher = m_transport.OutCipher();
         const long bs = static_cast<long>(cipher->BlockSize());
-        const long x = bs - static_cast<long>(m_transport.DeferredSize()) + 255;
+        const long x = bs - static_cast<long>(passwordBytes) + 255;
         long n = x - x % bs;
         if (CSshCompressor* compressor = m_transport.OutCompressor())
             n -= static_cast<long>(compressor->DisableCompression());
         std::vector<std::uint8_t> noise(n > 0 ? static_cast<std::size_t>(n) : 0);
         CRandomPool::Instance().RandomBytes(noise.data(), noise.size());
         m_transport.Start(SSH_MSG_IGNORE).PutString(ByteView(noise));
+    };
+
+    CSshCompressor* compressor = m_transport.OutCompressor();
+    if (m_transport.OutCipher() && compressor && compressor->Name() == "zlib@openssh.com" && !compressor->Active()) {
+        // Delayed compression: a server that accepts the password compresses
+        // (and expects compressed packets) from then on, so nothing may
+        // follow the password in this write. The IGNORE goes first, sized
+        // from what the password packet will take.
+        buildPassword();
+        const std::size_t passwordBytes = m_transport.WireSize(m_transport.Out().Payload().size());
+        buildIgnore(passwordBytes);
         m_transport.Defer();
+        buildPassword();
+        m_transport.Defer();
+    } else {
+        buildPassword();
+        m_transport.Defer();
+        if (m_transport.OutCipher()) {
+            buildIgnore(m_transport.DeferredSize());
+            m_transport.Defer();
+        }
     }
     m_transport.FlushDeferred();
     m_transport.WipeOutgoing();
@@ -55,7 +76,11 @@ void CSSH2::Authenticate()
         for (;;) {
             std::uint8_t type = m_transport.ReadPacket();
             if (type == SSH_MSG_USERAUTH_BANNER) type = m_transport.ReadPacket();
-            if (type == SSH_MSG_USERAUTH_SUCCESS) return;
+            if (type == SSH_MSG_USERAUTH_SUCCESS) {
+                // "zlib@openssh.com" starts here, in both directions.
+                m_transport.ActivateCompression();
+                return;
+            }
             if (type != SSH_MSG_USERAUTH_FAILURE && type != SSH_MSG_USERAUTH_PASSWD_CHANGEREQ)
                 throw SSH_UNEXPECTED_PACKET;
             bool retry = false;

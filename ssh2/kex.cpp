@@ -1,7 +1,10 @@
 #include "ssh2/kex.h"
 
+#include <algorithm>
+
 #include "platform/registry.h"
 #include "platform/text.h"
+#include "ssh2/crypto/ecdh.h"
 #include "ssh2/errors.h"
 #include "ssh2/messages.h"
 #include "ssh2/random.h"
@@ -40,37 +43,57 @@ void HashMpint(CDigest& hash, const CBigNum& value)
 
 std::vector<std::uint8_t> ExchangeHash(const SExchangeHashInput& in)
 {
-    CDigest hash(sshcrypto::EDigest::Sha1);
+    CDigest hash(in.hash);
     HashString(hash, AsBytes(in.clientVersion));
     HashString(hash, AsBytes(in.serverVersion));
     HashString(hash, in.clientKexInit);
     HashString(hash, in.serverKexInit);
     HashString(hash, in.hostKey);
     if (in.groupExchange) {
-        HashUint32(hash, in.pbits);
+        if (in.groupRange) {
+            HashUint32(hash, in.minBits);
+            HashUint32(hash, in.pbits);
+            HashUint32(hash, in.maxBits);
+        } else {
+            HashUint32(hash, in.pbits);
+        }
         HashMpint(hash, in.p);
         HashMpint(hash, in.g);
     }
-    HashMpint(hash, in.e);
-    HashMpint(hash, in.f);
+    if (in.ecdh) {
+        HashString(hash, in.clientPublic);
+        HashString(hash, in.serverPublic);
+    } else {
+        HashMpint(hash, in.e);
+        HashMpint(hash, in.f);
+    }
     HashMpint(hash, in.k);
     return hash.Final();
 }
 
 std::vector<std::uint8_t> DeriveKey(const CBigNum& k, ByteView h, char letter, ByteView sessionId)
 {
-    CDigest hash(sshcrypto::EDigest::Sha1);
+    return DeriveKey(sshcrypto::EDigest::Sha1, k, h, letter, sessionId, 40);
+}
+
+std::vector<std::uint8_t> DeriveKey(sshcrypto::EDigest kind, const CBigNum& k, ByteView h, char letter,
+                                    ByteView sessionId, std::size_t length)
+{
+    CDigest hash(kind);
     HashMpint(hash, k);
     hash.Update(h);
     const std::uint8_t letterByte = static_cast<std::uint8_t>(letter);
     hash.Update(&letterByte, 1);
     hash.Update(sessionId);
     std::vector<std::uint8_t> key = hash.Final();
-    HashMpint(hash, k);
-    hash.Update(h);
-    hash.Update(key);
-    const std::vector<std::uint8_t> second = hash.Final();
-    key.insert(key.end(), second.begin(), second.end());
+    while (key.size() < length) {
+        HashMpint(hash, k);
+        hash.Update(h);
+        hash.Update(key);
+        std::vector<std::uint8_t> next = hash.Final();
+        key.insert(key.end(), next.begin(), next.end());
+        sshcrypto::Cleanse(next.data(), next.size());
+    }
     return key;
 }
 
@@ -80,11 +103,58 @@ std::uint32_t GroupExchangeBits(std::size_t cipherKeyBits)
     return 512u << ((nbits - 1) / 64);
 }
 
+std::uint32_t GroupExchangeRequestBits(std::size_t cipherKeyBits)
+{
+    if (cipherKeyBits <= 128) return 3072;
+    if (cipherKeyBits <= 192) return 7680;
+    return 8192;
+}
+
 // ---------------------------------------------------------------- offers
+
+namespace {
+
+// The key-exchange methods in preference order; the strict-exchange marker
+// follows them in the offer but is never chosen.
+enum EKexMethod {
+    KEX_CURVE25519, KEX_CURVE25519_LIBSSH, KEX_ECDH_P256, KEX_GROUP14_SHA256, KEX_GROUP16_SHA512, KEX_GEX_SHA256,
+    KEX_GEX_SHA1, KEX_GROUP1_SHA1, KEX_METHOD_COUNT
+};
+const char* const kKexMethods[KEX_METHOD_COUNT] = {
+    "curve25519-sha256",
+    "curve25519-sha256@libssh.org",
+    "ecdh-sha2-nistp256",
+    "diffie-hellman-group14-sha256",
+    "diffie-hellman-group16-sha512",
+    "diffie-hellman-group-exchange-sha256",
+    "diffie-hellman-group-exchange-sha1",
+    "diffie-hellman-group1-sha1",
+};
+constexpr char kStrictClient[] = "kex-strict-c-v00@openssh.com";
+constexpr char kStrictServer[] = "kex-strict-s-v00@openssh.com";
+constexpr std::uint32_t kGexMinBits = 2048;
+constexpr std::uint32_t kGexMaxBits = 8192;
+
+sshcrypto::EDigest KexHash(int method)
+{
+    switch (method) {
+    case KEX_GEX_SHA1:
+    case KEX_GROUP1_SHA1:
+        return sshcrypto::EDigest::Sha1;
+    case KEX_GROUP16_SHA512:
+        return sshcrypto::EDigest::Sha512;
+    default:
+        return sshcrypto::EDigest::Sha256;
+    }
+}
+
+}  // namespace
 
 std::vector<std::string> CSSH2::KexOffer()
 {
-    return {"diffie-hellman-group-exchange-sha1", "diffie-hellman-group1-sha1"};
+    std::vector<std::string> names(kKexMethods, kKexMethods + KEX_METHOD_COUNT);
+    names.push_back(kStrictClient);
+    return names;
 }
 
 std::vector<std::string> CSSH2::CipherOffer()
@@ -103,7 +173,7 @@ std::vector<std::string> CSSH2::MacOffer()
 
 std::vector<std::string> CSSH2::CompressionOffer(bool preferZlib)
 {
-    return {preferZlib ? "zlib" : "none", "zlib", "none"};
+    return {preferZlib ? "zlib" : "none", "zlib@openssh.com", "zlib", "none"};
 }
 
 std::string CSSH2::HostKeyValueName(const char* cacheType, std::uint32_t port, const std::string& host)
@@ -120,11 +190,23 @@ void CSSH2::KeyExchange()
 
     // The server's offer, read by the login step.
     if (m_transport.Type() != SSH_MSG_KEXINIT) throw SSH_UNEXPECTED_PACKET;
-    const std::vector<std::uint8_t> serverKexInit(m_transport.Payload().begin(), m_transport.Payload().end());
+    SExchangeHashInput hashInput;
+    hashInput.clientVersion = kClientVersion;
+    hashInput.serverVersion = m_strServerVersion;
+    hashInput.serverKexInit.assign(m_transport.Payload().begin(), m_transport.Payload().end());
     SKexInit server;
-    if (!ParseKexInit(serverKexInit, server)) throw SSH_UNEXPECTED_PACKET;
+    if (!ParseKexInit(hashInput.serverKexInit, server)) throw SSH_UNEXPECTED_PACKET;
+
+    // Strict key exchange: the server's KEXINIT must have been its very
+    // first packet, and until its NEWKEYS nothing else may come in between.
+    const bool strict = NameListContains(server.lists[KEX_ALGORITHMS], kStrictServer);
+    if (strict) {
+        if (m_transport.InSequence() != 1) throw SSH_UNEXPECTED_PACKET;
+        m_transport.SetStrictKex(true);
+    }
 
     const std::vector<std::string> kexOffer = KexOffer();
+    const std::vector<std::string> kexMethods(kexOffer.begin(), kexOffer.begin() + KEX_METHOD_COUNT);
     const std::vector<std::string> hostKeyOffer = CSshHostKey::Names();
     const std::vector<std::string> cipherOffer = CipherOffer();
     const std::vector<std::string> macOffer = MacOffer();
@@ -145,13 +227,13 @@ void CSSH2::KeyExchange()
     out.PutString(std::string_view());
     out.PutBool(false);
     out.PutUint32(0);
-    const std::vector<std::uint8_t> clientKexInit(out.Payload().begin(), out.Payload().end());
-    HashString(m_exchangeHash, clientKexInit);
+    hashInput.clientKexInit.assign(out.Payload().begin(), out.Payload().end());
     m_transport.Send();
-    HashString(m_exchangeHash, serverKexInit);
 
-    // Negotiation: the first of our names that the server lists.
-    m_nKexIndex = ChooseFirstCommon(kexOffer, server.lists[KEX_ALGORITHMS]);
+    // Negotiation: the first of our names that the server lists. A server
+    // that lists none of our methods gets the oldest one, as it always did.
+    m_nKexIndex = ChooseFirstCommon(kexMethods, server.lists[KEX_ALGORITHMS]);
+    const int method = m_nKexIndex < 0 ? KEX_GROUP1_SHA1 : m_nKexIndex;
     const int hostKeyIndex = ChooseFirstCommon(hostKeyOffer, server.lists[KEX_HOST_KEYS]);
     const int csCipher = ChooseFirstCommon(cipherOffer, server.lists[KEX_CIPHERS_CS]);
     const int scCipher = ChooseFirstCommon(cipherOffer, server.lists[KEX_CIPHERS_SC]);
@@ -168,28 +250,127 @@ void CSSH2::KeyExchange()
     auto scMacObj = scMac >= 0 ? CSshMac::Create(macOffer[static_cast<std::size_t>(scMac)]) : nullptr;
     auto csCompObj = csComp >= 0 ? CSshCompressor::Create(compressOut[static_cast<std::size_t>(csComp)]) : nullptr;
     auto scCompObj = scComp >= 0 ? CSshCompressor::Create(compressIn[static_cast<std::size_t>(scComp)]) : nullptr;
-    const bool groupExchange = m_nKexIndex == 0;
-    m_agreed = {groupExchange ? kexOffer[0] : kexOffer[1], m_pHostKey->Name(), csCipherObj->Name(),
+    m_agreed = {kKexMethods[method], m_pHostKey->Name(), csCipherObj->Name(),
                 scCipherObj->Name(), csMacObj ? csMacObj->Name() : "none", scMacObj ? scMacObj->Name() : "none",
                 csCompObj ? csCompObj->Name() : "none", scCompObj ? scCompObj->Name() : "none"};
+    // An authenticated cipher protects its packets itself: no MAC in that
+    // direction, whatever name was agreed.
+    if (csCipherObj->IsAead()) csMacObj.reset();
+    if (scCipherObj->IsAead()) scMacObj.reset();
 
-    // Diffie-Hellman.
-    const std::size_t nbits = csCipherObj->KeyBits() > 160 ? 160 : csCipherObj->KeyBits();
-    std::uint32_t pbits = 0;
-    CDiffieHellman dh = CDiffieHellman::Group1();
+    hashInput.hash = KexHash(method);
+    if (method == KEX_CURVE25519 || method == KEX_CURVE25519_LIBSSH || method == KEX_ECDH_P256)
+        EllipticExchange(method == KEX_ECDH_P256, hashInput);
+    else
+        DiffieHellmanExchange(method, std::max(csCipherObj->KeyBits(), scCipherObj->KeyBits()),
+                              csCipherObj->KeyBits(), hashInput);
+
+    const std::vector<std::uint8_t> h = ExchangeHash(hashInput);
+    m_sessionId = h;
+    if (!m_pHostKey->SetKey(hashInput.hostKey) || !m_pHostKey->Verify(m_signature, h)) throw SSH_HOSTKEY_MISMATCH;
+    CheckHostKey(m_pHostKey->KeyString(), m_pHostKey->Fingerprint());
+
+    m_transport.Start(SSH_MSG_NEWKEYS);
+    m_transport.Send();
+    if (strict) m_transport.ResetOutSequence();
+    if (m_transport.ReadPacket() != SSH_MSG_NEWKEYS) throw SSH_UNEXPECTED_PACKET;
+    if (strict) {
+        m_transport.ResetInSequence();
+        m_transport.SetStrictKex(false);
+    }
+
+    const CBigNum& k = hashInput.k;
+    auto key = [&](char letter, std::size_t length) {
+        return DeriveKey(hashInput.hash, k, h, letter, m_sessionId, length);
+    };
+    std::vector<std::uint8_t> material = key('C', csCipherObj->KeyBytes());
+    csCipherObj->SetKey(material);
+    sshcrypto::Cleanse(material.data(), material.size());
+    material = key('D', scCipherObj->KeyBytes());
+    scCipherObj->SetKey(material);
+    sshcrypto::Cleanse(material.data(), material.size());
+    if (csCipherObj->IvBytes()) {
+        material = key('A', csCipherObj->IvBytes());
+        csCipherObj->SetIV(material);
+        sshcrypto::Cleanse(material.data(), material.size());
+    }
+    if (scCipherObj->IvBytes()) {
+        material = key('B', scCipherObj->IvBytes());
+        scCipherObj->SetIV(material);
+        sshcrypto::Cleanse(material.data(), material.size());
+    }
+    if (csMacObj) {
+        material = key('E', csMacObj->KeyLength());
+        csMacObj->SetKey(material);
+        sshcrypto::Cleanse(material.data(), material.size());
+    }
+    if (scMacObj) {
+        material = key('F', scMacObj->KeyLength());
+        scMacObj->SetKey(material);
+        sshcrypto::Cleanse(material.data(), material.size());
+    }
+    hashInput.k = CBigNum();
+    m_transport.SetOutgoing(std::move(csCipherObj), std::move(csMacObj), std::move(csCompObj));
+    m_transport.SetIncoming(std::move(scCipherObj), std::move(scMacObj), std::move(scCompObj));
+}
+
+void CSSH2::EllipticExchange(bool p256, SExchangeHashInput& hashInput)
+{
+    sshcrypto::CEcdh ecdh(p256 ? sshcrypto::ECurve::P256 : sshcrypto::ECurve::X25519);
+    m_transport.Start(SSH_MSG_KEX_ECDH_INIT).PutString(ByteView(ecdh.Public()));
+    m_transport.Send();
+    if (m_transport.ReadPacket() != SSH_MSG_KEX_ECDH_REPLY) throw SSH_UNEXPECTED_PACKET;
+    SKexEcdhReply reply;
+    if (!ParseKexEcdhReply(m_transport.Payload(), reply)) throw SSH_UNEXPECTED_PACKET;
+    std::vector<std::uint8_t> secret;
+    if (!ecdh.Derive(reply.serverPublic, secret)) throw SSH_HOSTKEY_MISMATCH;
+    hashInput.ecdh = true;
+    hashInput.clientPublic = ecdh.Public();
+    hashInput.serverPublic.assign(reply.serverPublic.begin(), reply.serverPublic.end());
+    hashInput.hostKey.assign(reply.hostKey.begin(), reply.hostKey.end());
+    m_signature.assign(reply.signature.begin(), reply.signature.end());
+    hashInput.k = CBigNum::FromBytes(secret);
+    sshcrypto::Cleanse(secret.data(), secret.size());
+}
+
+void CSSH2::DiffieHellmanExchange(int method, std::size_t cipherKeyBits, std::size_t oldCipherKeyBits,
+                                  SExchangeHashInput& hashInput)
+{
+    CRandomPool& pool = CRandomPool::Instance();
+    std::size_t nbits = cipherKeyBits;
+    CDiffieHellman dh = method == KEX_GROUP14_SHA256   ? CDiffieHellman::Group14()
+                        : method == KEX_GROUP16_SHA512 ? CDiffieHellman::Group16()
+                                                       : CDiffieHellman::Group1();
     std::uint8_t initType = SSH_MSG_KEXDH_INIT, replyType = SSH_MSG_KEXDH_REPLY;
-    if (groupExchange) {
-        pbits = GroupExchangeBits(nbits);
-        m_transport.Start(SSH_MSG_KEX_DH_GEX_REQUEST_OLD).PutUint32(pbits);
+    if (method == KEX_GEX_SHA1 || method == KEX_GROUP1_SHA1) nbits = oldCipherKeyBits > 160 ? 160 : oldCipherKeyBits;
+    if (method == KEX_GEX_SHA1 || method == KEX_GEX_SHA256) {
+        const bool current = method == KEX_GEX_SHA256;
+        hashInput.groupExchange = true;
+        hashInput.groupRange = current;
+        if (current) {
+            hashInput.minBits = kGexMinBits;
+            hashInput.pbits = GroupExchangeRequestBits(cipherKeyBits);
+            hashInput.maxBits = kGexMaxBits;
+            CSshPacketBuilder& request = m_transport.Start(SSH_MSG_KEX_DH_GEX_REQUEST);
+            request.PutUint32(hashInput.minBits);
+            request.PutUint32(hashInput.pbits);
+            request.PutUint32(hashInput.maxBits);
+        } else {
+            hashInput.pbits = GroupExchangeBits(nbits);
+            m_transport.Start(SSH_MSG_KEX_DH_GEX_REQUEST_OLD).PutUint32(hashInput.pbits);
+        }
         m_transport.Send();
         if (m_transport.ReadPacket() != SSH_MSG_KEX_DH_GEX_GROUP) throw SSH_UNEXPECTED_PACKET;
         SDhGroup group;
         if (!ParseDhGroup(m_transport.Payload(), group)) throw SSH_UNEXPECTED_PACKET;
         const CBigNum one(1);
-        if (group.p.IsNegative() || group.p.Bits() < kMinGroupBits || group.p.Bits() > kMaxGroupBits ||
+        const int minBits = current ? static_cast<int>(kGexMinBits) : kMinGroupBits;
+        if (group.p.IsNegative() || group.p.Bits() < minBits || group.p.Bits() > kMaxGroupBits ||
             group.g.Compare(one) <= 0 || group.g.Compare(group.p.Minus(1)) >= 0)
             throw SSH_HOSTKEY_MISMATCH;
         dh = CDiffieHellman(std::move(group.p), std::move(group.g));
+        hashInput.p = dh.P();
+        hashInput.g = dh.G();
         initType = SSH_MSG_KEX_DH_GEX_INIT;
         replyType = SSH_MSG_KEX_DH_GEX_REPLY;
     }
@@ -200,50 +381,11 @@ void CSSH2::KeyExchange()
     SKexDhReply reply;
     if (!ParseKexDhReply(m_transport.Payload(), reply)) throw SSH_UNEXPECTED_PACKET;
     if (!dh.InRange(reply.f)) throw SSH_HOSTKEY_MISMATCH;
-    const CBigNum k = dh.Shared(reply.f);
-
-    // H continues the running hash of versions and offers.
-    CDigest hash(m_exchangeHash);
-    HashString(hash, reply.hostKey);
-    if (groupExchange) {
-        HashUint32(hash, pbits);
-        HashMpint(hash, dh.P());
-        HashMpint(hash, dh.G());
-    }
-    HashMpint(hash, dh.Public());
-    HashMpint(hash, reply.f);
-    HashMpint(hash, k);
-    const std::vector<std::uint8_t> h = hash.Final();
-    m_sessionId = h;
-
-    if (!m_pHostKey->SetKey(reply.hostKey) || !m_pHostKey->Verify(reply.signature, h)) throw SSH_HOSTKEY_MISMATCH;
-    CheckHostKey(m_pHostKey->KeyString(), m_pHostKey->Fingerprint());
-
-    m_transport.Start(SSH_MSG_NEWKEYS);
-    m_transport.Send();
-    if (m_transport.ReadPacket() != SSH_MSG_NEWKEYS) throw SSH_UNEXPECTED_PACKET;
-
-    auto key = [&](char letter) { return DeriveKey(k, h, letter, m_sessionId); };
-    std::vector<std::uint8_t> material = key('C');
-    csCipherObj->SetKey(material);
-    sshcrypto::Cleanse(material.data(), material.size());
-    material = key('D');
-    scCipherObj->SetKey(material);
-    sshcrypto::Cleanse(material.data(), material.size());
-    csCipherObj->SetIV(key('A'));
-    scCipherObj->SetIV(key('B'));
-    if (csMacObj) {
-        material = key('E');
-        csMacObj->SetKey(material);
-        sshcrypto::Cleanse(material.data(), material.size());
-    }
-    if (scMacObj) {
-        material = key('F');
-        scMacObj->SetKey(material);
-        sshcrypto::Cleanse(material.data(), material.size());
-    }
-    m_transport.SetOutgoing(std::move(csCipherObj), std::move(csMacObj), std::move(csCompObj));
-    m_transport.SetIncoming(std::move(scCipherObj), std::move(scMacObj), std::move(scCompObj));
+    hashInput.hostKey.assign(reply.hostKey.begin(), reply.hostKey.end());
+    m_signature.assign(reply.signature.begin(), reply.signature.end());
+    hashInput.e = dh.Public();
+    hashInput.f = reply.f;
+    hashInput.k = dh.Shared(reply.f);
 }
 
 // ------------------------------------------------------- host-key cache

@@ -42,6 +42,17 @@ bool ParseKexDhReply(ByteView payload, SKexDhReply& out)
     return r.Ok();
 }
 
+bool ParseKexEcdhReply(ByteView payload, SKexEcdhReply& out)
+{
+    bool ok;
+    CSshReader r = After(payload, 31, ok);
+    if (!ok) return false;
+    out.hostKey = r.GetString(kMaxBlob);
+    out.serverPublic = r.GetString(kMaxEcdhPublic);
+    out.signature = r.GetString(kMaxBlob);
+    return r.Ok();
+}
+
 bool ParseUserauthFailure(ByteView payload, SUserauthFailure& out)
 {
     bool ok;

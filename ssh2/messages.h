@@ -40,6 +40,16 @@ struct SKexDhReply {
 };
 bool ParseKexDhReply(ByteView payload, SKexDhReply& out);
 
+// KEX_ECDH_REPLY (curve25519 and ECDH): the server's ephemeral public value
+// as a string.
+constexpr std::size_t kMaxEcdhPublic = 256;
+struct SKexEcdhReply {
+    ByteView hostKey;
+    ByteView serverPublic;
+    ByteView signature;
+};
+bool ParseKexEcdhReply(ByteView payload, SKexEcdhReply& out);
+
 struct SUserauthFailure {
     std::string methods;
     bool partialSuccess = false;

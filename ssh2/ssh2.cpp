@@ -133,9 +133,6 @@ int CSSH2::LoginStep(const char* user, const char* password)
         if (m_nState != SS_CONNECTED) throw SSH_NOT_CONNECTED;
         m_transport.SendIdentification(kClientVersion);
         m_strServerVersion = m_transport.ReadIdentification();
-        m_exchangeHash.Reset();
-        HashString(m_exchangeHash, AsBytes(kClientVersion));
-        HashString(m_exchangeHash, AsBytes(m_strServerVersion));
         m_transport.ReadPacket();
         KeyExchange();
         Authenticate();

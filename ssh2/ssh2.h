@@ -11,6 +11,7 @@
 
 #include "ssh2/crypto/digest.h"
 #include "ssh2/errors.h"
+#include "ssh2/kex.h"
 #include "ssh2/packetlog.h"
 #include "ssh2/socket.h"
 #include "ssh2/transport.h"
@@ -91,6 +92,9 @@ private:
 
     // Key exchange (kex.cpp).
     void KeyExchange();
+    void EllipticExchange(bool p256, SExchangeHashInput& hashInput);
+    void DiffieHellmanExchange(int method, std::size_t cipherKeyBits, std::size_t oldCipherKeyBits,
+                               SExchangeHashInput& hashInput);
     void CheckHostKey(const std::string& keyString, const std::string& fingerprint);
     void StoreHostKey(const std::string& keyString);
     // User authentication (auth.cpp).
@@ -117,7 +121,7 @@ private:
 
     int m_nKexIndex = -1;
     std::unique_ptr<CSshHostKey> m_pHostKey;
-    sshcrypto::CDigest m_exchangeHash{sshcrypto::EDigest::Sha1};
+    std::vector<std::uint8_t> m_signature;  // the server's exchange-hash signature
     std::vector<std::uint8_t> m_sessionId;
     std::vector<std::string> m_agreed;
 

@@ -72,6 +72,7 @@ void CSshTransport::Reset()
     m_nInSequence = m_nOutSequence = 0;
     m_nInLength = 0;
     m_nInType = 0;
+    m_bStrictKex = false;
     m_deferred.clear();
     ReleaseAlgorithms();
 }
@@ -130,6 +131,26 @@ CSshPacketBuilder& CSshTransport::Start(std::uint8_t type)
     return m_out;
 }
 
+std::size_t CSshTransport::Padding(std::size_t length) const
+{
+    const std::size_t bs = BlockSizeOf(m_pCsCipher.get());
+    const bool aead = m_pCsCipher && m_pCsCipher->IsAead();
+    const bool etm = !aead && m_pCsMac && m_pCsMac->IsEtm();
+    // With an authenticated cipher or encrypt-then-MAC the length field is
+    // sent apart from the blocks, so the padding leaves it out.
+    const std::size_t counted = aead || etm ? length - 4 : length;
+    return 4 + ((bs - (counted + 4) % bs) % bs);
+}
+
+std::size_t CSshTransport::WireSize(std::size_t payloadSize) const
+{
+    const std::size_t length = CSshPacketBuilder::kHeader + payloadSize;
+    const std::size_t trailer = m_pCsCipher && m_pCsCipher->IsAead() ? m_pCsCipher->TagLength()
+                                : m_pCsMac                          ? m_pCsMac->Length()
+                                                                    : 0;
+    return length + Padding(length) + trailer;
+}
+
 void CSshTransport::Finish(std::vector<std::uint8_t>& target)
 {
     std::vector<std::uint8_t>& data = m_out.Data();
@@ -138,20 +159,30 @@ void CSshTransport::Finish(std::vector<std::uint8_t>& target)
         data.resize(CSshPacketBuilder::kHeader);
         data.insert(data.end(), m_scratch.begin(), m_scratch.end());
     }
-    const std::size_t bs = BlockSizeOf(m_pCsCipher.get());
     const std::size_t length = data.size();
-    const std::size_t padding = 4 + ((bs - (length + 4) % bs) % bs);
+    const bool aead = m_pCsCipher && m_pCsCipher->IsAead();
+    const bool etm = !aead && m_pCsMac && m_pCsMac->IsEtm();
+    const std::size_t padding = Padding(length);
     data.resize(length + padding);
     m_pool.RandomBytes(data.data() + length, padding);
     data[4] = static_cast<std::uint8_t>(padding);
     StoreUint32(data.data(), static_cast<std::uint32_t>(length + padding - 4));
-    const std::size_t macLength = m_pCsMac ? m_pCsMac->Length() : 0;
-    if (m_pCsMac) {
-        data.resize(length + padding + macLength);
+    if (aead) {
+        data.resize(length + padding + m_pCsCipher->TagLength());
+        m_pCsCipher->Seal(data.data(), length + padding, m_nOutSequence);
+    } else if (etm) {
+        if (m_pCsCipher) m_pCsCipher->Encrypt(data.data() + 4, length + padding - 4);
+        data.resize(length + padding + m_pCsMac->Length());
         m_pCsMac->Generate(data.data(), length + padding, m_nOutSequence);
+    } else {
+        const std::size_t macLength = m_pCsMac ? m_pCsMac->Length() : 0;
+        if (m_pCsMac) {
+            data.resize(length + padding + macLength);
+            m_pCsMac->Generate(data.data(), length + padding, m_nOutSequence);
+        }
+        if (m_pCsCipher) m_pCsCipher->Encrypt(data.data(), length + padding);
     }
     ++m_nOutSequence;
-    if (m_pCsCipher) m_pCsCipher->Encrypt(data.data(), length + padding);
     target.insert(target.end(), data.begin(), data.end());
 }
 
@@ -201,6 +232,8 @@ void CSshTransport::ReadOnePacket()
 {
     m_nInType = 0;
     m_nInLength = 0;
+    if (m_pScCipher && m_pScCipher->IsAead()) return ReadAeadPacket();
+    if (m_pScMac && m_pScMac->IsEtm()) return ReadEtmPacket();
     const std::size_t bs = BlockSizeOf(m_pScCipher.get());
     Fill(bs);
     m_in.resize(bs);
@@ -224,8 +257,60 @@ void CSshTransport::ReadOnePacket()
 
     if (m_pScCipher) m_pScCipher->Decrypt(m_in.data() + bs, total - bs);
     if (m_pScMac && !m_pScMac->Verify(m_in.data(), total, m_nInSequence)) throw SSH_RECEIVE_ERROR;
-    ++m_nInSequence;
+    FinishPayload(length, padding);
+}
 
+// AES-GCM and ChaCha20-Poly1305: the length comes first (in clear or
+// decrypted on its own), the tag is checked over the whole packet before
+// any of the rest is used.
+void CSshTransport::ReadAeadPacket()
+{
+    const std::size_t bs = BlockSizeOf(m_pScCipher.get());
+    const std::size_t tagLength = m_pScCipher->TagLength();
+    Fill(4);
+    const std::uint32_t length = m_pScCipher->PacketLength(m_buffer.data() + m_nOffset, m_nInSequence);
+    if (length > kMaxPacketLength || length < bs || length % bs != 0) throw SSH_RECEIVE_ERROR;
+    const std::size_t total = std::size_t{length} + 4;
+    if (m_buffer.size() - tagLength < total) throw SSH_RECEIVE_ERROR;
+    Fill(total + tagLength);
+    m_in.resize(total + tagLength);
+    std::memcpy(m_in.data(), m_buffer.data() + m_nOffset, total + tagLength);
+    m_nOffset += total + tagLength;
+    m_nCount -= total + tagLength;
+    if (m_nCount == 0) m_nOffset = 0;
+    if (!m_pScCipher->Open(m_in.data(), total, m_nInSequence)) throw SSH_RECEIVE_ERROR;
+    const std::uint32_t padding = m_in[4];
+    if (LoadUint32(m_in.data()) != length || padding >= length || length - padding - 1 < 1) throw SSH_RECEIVE_ERROR;
+    FinishPayload(length, padding);
+}
+
+// Encrypt-then-MAC: the length is in clear, the MAC over the encrypted
+// packet is checked before anything is decrypted.
+void CSshTransport::ReadEtmPacket()
+{
+    const std::size_t bs = BlockSizeOf(m_pScCipher.get());
+    const std::size_t macLength = m_pScMac->Length();
+    Fill(4);
+    const std::uint32_t length = LoadUint32(m_buffer.data() + m_nOffset);
+    if (length > kMaxPacketLength || length < bs || (m_pScCipher && length % bs != 0)) throw SSH_RECEIVE_ERROR;
+    const std::size_t total = std::size_t{length} + 4;
+    if (m_buffer.size() - macLength < total) throw SSH_RECEIVE_ERROR;
+    Fill(total + macLength);
+    m_in.resize(total + macLength);
+    std::memcpy(m_in.data(), m_buffer.data() + m_nOffset, total + macLength);
+    m_nOffset += total + macLength;
+    m_nCount -= total + macLength;
+    if (m_nCount == 0) m_nOffset = 0;
+    if (!m_pScMac->Verify(m_in.data(), total, m_nInSequence)) throw SSH_RECEIVE_ERROR;
+    if (m_pScCipher) m_pScCipher->Decrypt(m_in.data() + 4, length);
+    const std::uint32_t padding = m_in[4];
+    if (padding >= length || length - padding - 1 < 1) throw SSH_RECEIVE_ERROR;
+    FinishPayload(length, padding);
+}
+
+void CSshTransport::FinishPayload(std::uint32_t length, std::uint32_t padding)
+{
+    ++m_nInSequence;
     const std::size_t payload = length - padding - 1;
     m_nInLength = payload + 5;
     if (m_pScCompressor && m_pScCompressor->Decompress(ByteView(m_in).subspan(5, payload), m_scratch)) {
@@ -274,6 +359,10 @@ std::uint8_t CSshTransport::ReadPacket()
 {
     for (;;) {
         ReadOnePacket();
+        if (m_bStrictKex) {
+            if (m_nInType == SSH_MSG_DISCONNECT) HandleTransportMessage();
+            return m_nInType;
+        }
         if (HandleTransportMessage()) continue;
         if (!HandedToCaller(m_nInType)) {
             const std::uint32_t number = m_nInSequence - 1;
@@ -298,6 +387,12 @@ void CSshTransport::SetIncoming(std::unique_ptr<CSshCipher> cipher, std::unique_
     m_pScCipher = std::move(cipher);
     m_pScMac = std::move(mac);
     m_pScCompressor = std::move(compressor);
+}
+
+void CSshTransport::ActivateCompression()
+{
+    if (m_pCsCompressor) m_pCsCompressor->Activate();
+    if (m_pScCompressor) m_pScCompressor->Activate();
 }
 
 void CSshTransport::ReleaseAlgorithms()

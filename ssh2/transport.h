@@ -31,6 +31,9 @@ enum ESshMessage : std::uint8_t {
     SSH_MSG_KEX_DH_GEX_GROUP = 31,
     SSH_MSG_KEX_DH_GEX_INIT = 32,
     SSH_MSG_KEX_DH_GEX_REPLY = 33,
+    SSH_MSG_KEX_DH_GEX_REQUEST = 34,
+    SSH_MSG_KEX_ECDH_INIT = 30,
+    SSH_MSG_KEX_ECDH_REPLY = 31,
     SSH_MSG_USERAUTH_REQUEST = 50,
     SSH_MSG_USERAUTH_FAILURE = 51,
     SSH_MSG_USERAUTH_SUCCESS = 52,
@@ -59,7 +62,7 @@ std::string DescribeDisconnect(std::uint32_t reason, std::string_view descriptio
 class CSshTransport {
 public:
     // Receive buffer: room for the largest packet accepted (35,000 bytes of
-    // packet length, its length field and a MAC).
+    // packet length, its length field and a MAC or tag of up to 64 bytes).
     static constexpr std::size_t kMaxPacketLength = 35000;
     static constexpr std::size_t kReceiveBufferSize = 36 * 1024;
     static constexpr std::size_t kMaxIdentificationBytes = 16 * 1024;
@@ -83,6 +86,9 @@ public:
     void Defer();
     void FlushDeferred();
     std::size_t DeferredSize() const { return m_deferred.size(); }
+    // The bytes an uncompressed packet with this much payload takes on the
+    // wire now.
+    std::size_t WireSize(std::size_t payloadSize) const;
     void SendDisconnect(std::uint32_t reason, std::string_view description);
     // Overwrites the whole of every outgoing work buffer (a secret may have
     // passed through them).
@@ -92,6 +98,8 @@ public:
     // DISCONNECT raises 15 (its description kept for DisconnectText());
     // IGNORE and GLOBAL_REQUEST are handled here; other types this client
     // does not expect are answered with UNIMPLEMENTED and still returned.
+    // In a strict key exchange every packet but DISCONNECT is returned as it
+    // is, for the key exchange to refuse what it does not expect.
     std::uint8_t ReadPacket();
     std::uint8_t Type() const { return m_nInType; }
     // The current packet's payload (type byte first).
@@ -106,6 +114,14 @@ public:
     void SetIncoming(std::unique_ptr<CSshCipher> cipher, std::unique_ptr<CSshMac> mac,
                      std::unique_ptr<CSshCompressor> compressor);
     void ReleaseAlgorithms();
+    // Starts delayed compressors ("zlib@openssh.com") in both directions.
+    void ActivateCompression();
+    // Strict key exchange: while on, ReadPacket handles no message itself.
+    void SetStrictKex(bool strict) { m_bStrictKex = strict; }
+    bool StrictKex() const { return m_bStrictKex; }
+    // Sequence numbers start again at 0 after NEWKEYS in a strict exchange.
+    void ResetOutSequence() { m_nOutSequence = 0; }
+    void ResetInSequence() { m_nInSequence = 0; }
     CSshCipher* OutCipher() const { return m_pCsCipher.get(); }
     CSshCompressor* OutCompressor() const { return m_pCsCompressor.get(); }
 
@@ -115,8 +131,12 @@ public:
 
 private:
     void Finish(std::vector<std::uint8_t>& target);
+    std::size_t Padding(std::size_t length) const;
     void Fill(std::size_t needed);
     void ReadOnePacket();
+    void ReadAeadPacket();
+    void ReadEtmPacket();
+    void FinishPayload(std::uint32_t length, std::uint32_t padding);
     bool HandleTransportMessage();
 
     ISshStream& m_stream;
@@ -138,6 +158,7 @@ private:
 
     std::uint32_t m_nInSequence = 0;
     std::uint32_t m_nOutSequence = 0;
+    bool m_bStrictKex = false;
     std::string m_strDisconnect;
 
     std::unique_ptr<CSshCipher> m_pCsCipher, m_pScCipher;

@@ -148,6 +148,36 @@ CDiffieHellman CDiffieHellman::Group1()
     return CDiffieHellman(CBigNum::FromHex(kGroup1Prime), CBigNum(2));
 }
 
+namespace {
+
+CBigNum Rfc3526Prime(BIGNUM* (*get)(BIGNUM*))
+{
+    std::unique_ptr<BIGNUM, void (*)(BIGNUM*)> prime(Check(get(nullptr)), BN_free);
+    char* hex = BN_bn2hex(prime.get());
+    if (!hex) throw std::bad_alloc();
+    CBigNum result;
+    try {
+        result = CBigNum::FromHex(hex);
+    } catch (...) {
+        OPENSSL_free(hex);
+        throw;
+    }
+    OPENSSL_free(hex);
+    return result;
+}
+
+}  // namespace
+
+CDiffieHellman CDiffieHellman::Group14()
+{
+    return CDiffieHellman(Rfc3526Prime(BN_get_rfc3526_prime_2048), CBigNum(2));
+}
+
+CDiffieHellman CDiffieHellman::Group16()
+{
+    return CDiffieHellman(Rfc3526Prime(BN_get_rfc3526_prime_4096), CBigNum(2));
+}
+
 void CDiffieHellman::GeneratePrivate(int bits, const std::function<std::uint8_t()>& randomByte)
 {
     const CBigNum q = m_p.Minus(1).ShiftRight(1);

@@ -64,6 +64,9 @@ public:
     CDiffieHellman(CBigNum p, CBigNum g);
     // The 1024-bit MODP group of RFC 2409 (Oakley group 2), generator 2.
     static CDiffieHellman Group1();
+    // The 2048-bit and 4096-bit MODP groups of RFC 3526, generator 2.
+    static CDiffieHellman Group14();
+    static CDiffieHellman Group16();
 
     const CBigNum& P() const { return m_p; }
     const CBigNum& G() const { return m_g; }

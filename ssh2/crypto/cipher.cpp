@@ -16,6 +16,9 @@ const CipherInfo kCiphers[] = {
     {"BF-CBC", 8, 16, true},
     {"DES-EDE3-CBC", 8, 24, false},
     {"DES-CBC", 8, 8, true},
+    {"AES-128-CTR", 16, 16, false},
+    {"AES-192-CTR", 16, 24, false},
+    {"AES-256-CTR", 16, 32, false},
 };
 
 // Loading any provider by hand stops OpenSSL from loading the default one

@@ -1,6 +1,6 @@
-// Block ciphers in CBC mode over OpenSSL's EVP interface. The chaining value
-// is carried from one call to the next, so consecutive calls process one
-// continuous stream.
+// Block ciphers in CBC and CTR mode over OpenSSL's EVP interface. The
+// chaining value (or counter) is carried from one call to the next, so
+// consecutive calls process one continuous stream.
 #pragma once
 
 #include <cstddef>
@@ -12,7 +12,7 @@ typedef struct evp_cipher_ctx_st EVP_CIPHER_CTX;
 
 namespace sshcrypto {
 
-enum class ECipher { Aes128Cbc, Aes192Cbc, Aes256Cbc, BlowfishCbc, TripleDesCbc, DesCbc };
+enum class ECipher { Aes128Cbc, Aes192Cbc, Aes256Cbc, BlowfishCbc, TripleDesCbc, DesCbc, Aes128Ctr, Aes192Ctr, Aes256Ctr };
 
 struct CipherInfo {
     const char* evpName;   // OpenSSL's name

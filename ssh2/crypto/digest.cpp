@@ -12,12 +12,24 @@ namespace {
 
 const EVP_MD* Md(EDigest kind)
 {
-    return kind == EDigest::Sha1 ? EVP_sha1() : EVP_md5();
+    switch (kind) {
+    case EDigest::Sha1: return EVP_sha1();
+    case EDigest::Md5: return EVP_md5();
+    case EDigest::Sha256: return EVP_sha256();
+    case EDigest::Sha512: return EVP_sha512();
+    }
+    return nullptr;
 }
 
 const char* MdName(EDigest kind)
 {
-    return kind == EDigest::Sha1 ? "SHA1" : "MD5";
+    switch (kind) {
+    case EDigest::Sha1: return "SHA1";
+    case EDigest::Md5: return "MD5";
+    case EDigest::Sha256: return "SHA256";
+    case EDigest::Sha512: return "SHA512";
+    }
+    return "";
 }
 
 [[noreturn]] void Fail(const char* what)
@@ -29,7 +41,13 @@ const char* MdName(EDigest kind)
 
 std::size_t DigestSize(EDigest kind)
 {
-    return kind == EDigest::Sha1 ? 20 : 16;
+    switch (kind) {
+    case EDigest::Sha1: return 20;
+    case EDigest::Md5: return 16;
+    case EDigest::Sha256: return 32;
+    case EDigest::Sha512: return 64;
+    }
+    return 0;
 }
 
 void CDigest::Free::operator()(EVP_MD_CTX* ctx) const { EVP_MD_CTX_free(ctx); }
@@ -90,6 +108,13 @@ Bytes Sha1(ByteView data)
 Bytes Md5(ByteView data)
 {
     CDigest digest(EDigest::Md5);
+    digest.Update(data);
+    return digest.Final();
+}
+
+Bytes Sha256(ByteView data)
+{
+    CDigest digest(EDigest::Sha256);
     digest.Update(data);
     return digest.Final();
 }

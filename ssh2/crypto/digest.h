@@ -1,4 +1,4 @@
-// Message digests (SHA-1, MD5) and HMAC over OpenSSL's EVP interface.
+// Message digests (SHA-1, MD5, SHA-256, SHA-512) and HMAC over OpenSSL's EVP interface.
 #pragma once
 
 #include <array>
@@ -16,9 +16,10 @@ namespace sshcrypto {
 using Bytes = std::vector<std::uint8_t>;
 using ByteView = std::span<const std::uint8_t>;
 
-enum class EDigest { Sha1, Md5 };
+enum class EDigest { Sha1, Md5, Sha256, Sha512 };
 
-// Output size in bytes: 20 for SHA-1, 16 for MD5.
+// Output size in bytes: 20 for SHA-1, 16 for MD5, 32 for SHA-256, 64 for
+// SHA-512.
 std::size_t DigestSize(EDigest kind);
 
 // A running digest. Copies continue independently from the same state.
@@ -50,6 +51,7 @@ private:
 
 Bytes Sha1(ByteView data);
 Bytes Md5(ByteView data);
+Bytes Sha256(ByteView data);
 
 // HMAC with a fixed key; each Compute starts afresh from that key.
 class CHmac {

@@ -3,6 +3,7 @@
 #include <openssl/bn.h>
 #include <openssl/core_names.h>
 #include <openssl/dsa.h>
+#include <openssl/ec.h>
 #include <openssl/evp.h>
 #include <openssl/param_build.h>
 
@@ -53,10 +54,16 @@ PkeyPtr MakePublicKey(const char* type, std::initializer_list<Field> fields)
     return PkeyPtr(key);
 }
 
-bool VerifyWith(EVP_PKEY* key, std::span<const std::uint8_t> signature, std::span<const std::uint8_t> data)
+struct EcdsaSigFree {
+    void operator()(ECDSA_SIG* sig) const { ECDSA_SIG_free(sig); }
+};
+
+// mdName null: the key type signs the data itself (Ed25519).
+bool VerifyWith(EVP_PKEY* key, std::span<const std::uint8_t> signature, std::span<const std::uint8_t> data,
+                const char* mdName = "SHA1")
 {
     std::unique_ptr<EVP_MD_CTX, MdCtxFree> ctx(EVP_MD_CTX_new());
-    if (!ctx || EVP_DigestVerifyInit_ex(ctx.get(), nullptr, "SHA1", nullptr, nullptr, key, nullptr) != 1) return false;
+    if (!ctx || EVP_DigestVerifyInit_ex(ctx.get(), nullptr, mdName, nullptr, nullptr, key, nullptr) != 1) return false;
     return EVP_DigestVerify(ctx.get(), signature.data(), signature.size(), data.data(), data.size()) == 1;
 }
 
@@ -65,6 +72,13 @@ bool VerifyWith(EVP_PKEY* key, std::span<const std::uint8_t> signature, std::spa
 bool RsaVerifySha1(const CBigNum& e, const CBigNum& n, std::span<const std::uint8_t> signature,
                    std::span<const std::uint8_t> data)
 {
+    return RsaVerify(EDigest::Sha1, e, n, signature, data);
+}
+
+bool RsaVerify(EDigest hash, const CBigNum& e, const CBigNum& n, std::span<const std::uint8_t> signature,
+               std::span<const std::uint8_t> data)
+{
+    const char* mdName = hash == EDigest::Sha256 ? "SHA256" : hash == EDigest::Sha512 ? "SHA512" : "SHA1";
     PkeyPtr key = MakePublicKey("RSA", {{OSSL_PKEY_PARAM_RSA_N, &n}, {OSSL_PKEY_PARAM_RSA_E, &e}});
     if (!key) return false;
     // Some signers drop leading zero bytes; restore the modulus length.
@@ -72,7 +86,7 @@ bool RsaVerifySha1(const CBigNum& e, const CBigNum& n, std::span<const std::uint
     if (signature.size() > width) return false;
     std::vector<std::uint8_t> padded(width - signature.size(), 0);
     padded.insert(padded.end(), signature.begin(), signature.end());
-    return VerifyWith(key.get(), padded, data);
+    return VerifyWith(key.get(), padded, data, mdName);
 }
 
 bool DsaVerifySha1(const CBigNum& p, const CBigNum& q, const CBigNum& g, const CBigNum& y,
@@ -96,6 +110,48 @@ bool DsaVerifySha1(const CBigNum& p, const CBigNum& q, const CBigNum& g, const C
     const int length = i2d_DSA_SIG(sig.get(), &der);
     if (length <= 0) return false;
     const bool ok = VerifyWith(key.get(), std::span<const std::uint8_t>(der, static_cast<std::size_t>(length)), data);
+    OPENSSL_free(der);
+    return ok;
+}
+
+bool Ed25519Verify(std::span<const std::uint8_t> publicKey, std::span<const std::uint8_t> signature,
+                   std::span<const std::uint8_t> data)
+{
+    if (publicKey.size() != 32 || signature.size() != 64) return false;
+    PkeyPtr key(EVP_PKEY_new_raw_public_key_ex(nullptr, "ED25519", nullptr, publicKey.data(), publicKey.size()));
+    return key && VerifyWith(key.get(), signature, data, nullptr);
+}
+
+bool EcdsaP256VerifySha256(std::span<const std::uint8_t> point, std::span<const std::uint8_t> r,
+                           std::span<const std::uint8_t> s, std::span<const std::uint8_t> data)
+{
+    if (point.size() != 65 || point[0] != 0x04 || r.size() > 33 || s.size() > 33) return false;
+    static char group[] = "prime256v1";
+    OSSL_PARAM params[] = {
+        OSSL_PARAM_construct_utf8_string(OSSL_PKEY_PARAM_GROUP_NAME, group, 0),
+        OSSL_PARAM_construct_octet_string(OSSL_PKEY_PARAM_PUB_KEY, const_cast<std::uint8_t*>(point.data()),
+                                          point.size()),
+        OSSL_PARAM_construct_end(),
+    };
+    std::unique_ptr<EVP_PKEY_CTX, PkeyCtxFree> ctx(EVP_PKEY_CTX_new_from_name(nullptr, "EC", nullptr));
+    EVP_PKEY* raw = nullptr;
+    if (!ctx || EVP_PKEY_fromdata_init(ctx.get()) != 1 ||
+        EVP_PKEY_fromdata(ctx.get(), &raw, EVP_PKEY_PUBLIC_KEY, params) != 1)
+        return false;
+    PkeyPtr key(raw);
+    std::unique_ptr<ECDSA_SIG, EcdsaSigFree> sig(ECDSA_SIG_new());
+    BIGNUM* br = BN_bin2bn(r.data(), static_cast<int>(r.size()), nullptr);
+    BIGNUM* bs = BN_bin2bn(s.data(), static_cast<int>(s.size()), nullptr);
+    if (!sig || !br || !bs || ECDSA_SIG_set0(sig.get(), br, bs) != 1) {
+        BN_free(br);
+        BN_free(bs);
+        return false;
+    }
+    unsigned char* der = nullptr;
+    const int length = i2d_ECDSA_SIG(sig.get(), &der);
+    if (length <= 0) return false;
+    const bool ok =
+        VerifyWith(key.get(), std::span<const std::uint8_t>(der, static_cast<std::size_t>(length)), data, "SHA256");
     OPENSSL_free(der);
     return ok;
 }

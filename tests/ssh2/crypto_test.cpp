@@ -89,11 +89,26 @@ TEST(OfferTest, EveryOfferedNameExistsAndOrderIsKept)
     for (const auto& name : CSSH2::CipherOffer()) ASSERT_NE(CSshCipher::Create(name), nullptr) << name;
     for (const auto& name : CSSH2::MacOffer()) ASSERT_NE(CSshMac::Create(name), nullptr) << name;
     for (const auto& name : CSshHostKey::Names()) ASSERT_NE(CSshHostKey::Create(name), nullptr) << name;
+    // The current algorithms come first; the older ones keep their order
+    // after them.
     const auto ciphers = CSSH2::CipherOffer();
-    EXPECT_EQ(ciphers.front(), "aes256-cbc");
+    EXPECT_EQ(std::vector<std::string>(ciphers.begin(), ciphers.begin() + 7),
+              (std::vector<std::string>{"aes256-gcm@openssh.com", "aes128-gcm@openssh.com",
+                                        "chacha20-poly1305@openssh.com", "aes256-ctr", "aes192-ctr", "aes128-ctr",
+                                        "aes256-cbc"}));
     EXPECT_EQ(ciphers.back(), "3des-cbc");
-    EXPECT_EQ(CSSH2::CompressionOffer(true), (std::vector<std::string>{"zlib", "zlib", "none"}));
-    EXPECT_EQ(CSSH2::CompressionOffer(false), (std::vector<std::string>{"none", "zlib", "none"}));
+    EXPECT_EQ(CSSH2::MacOffer(),
+              (std::vector<std::string>{"hmac-sha2-256-etm@openssh.com", "hmac-sha2-512-etm@openssh.com",
+                                        "hmac-sha2-256", "hmac-sha2-512", "hmac-sha1", "hmac-md5", "none"}));
+    EXPECT_EQ(CSSH2::KexOffer(),
+              (std::vector<std::string>{"curve25519-sha256", "curve25519-sha256@libssh.org", "ecdh-sha2-nistp256",
+                                        "diffie-hellman-group14-sha256", "diffie-hellman-group16-sha512",
+                                        "diffie-hellman-group-exchange-sha256", "diffie-hellman-group-exchange-sha1",
+                                        "diffie-hellman-group1-sha1", "kex-strict-c-v00@openssh.com"}));
+    EXPECT_EQ(CSshHostKey::Names(), (std::vector<std::string>{"ssh-ed25519", "ecdsa-sha2-nistp256", "rsa-sha2-512",
+                                                              "rsa-sha2-256", "ssh-rsa", "ssh-dss"}));
+    EXPECT_EQ(CSSH2::CompressionOffer(true), (std::vector<std::string>{"zlib", "zlib@openssh.com", "zlib", "none"}));
+    EXPECT_EQ(CSSH2::CompressionOffer(false), (std::vector<std::string>{"none", "zlib@openssh.com", "zlib", "none"}));
     for (const auto& c : CSshCipher::Table()) {
         EXPECT_EQ(c->Clone()->Name(), c->Name());
         EXPECT_TRUE(c->BlockSize() == 8 || c->BlockSize() == 16);
@@ -290,6 +305,7 @@ TEST(CryptoTest, DigestsHmacAndCompressionFunction)
 TEST(CryptoTest, CbcChainingCarriesAcrossCalls)
 {
     for (const auto& entry : CSshCipher::Table()) {
+        if (entry->IsAead()) continue;  // whole packets only, see transport_test
         SCOPED_TRACE(entry->Name());
         std::vector<std::uint8_t> key(32, 9), iv(16, 3), data(96);
         for (std::size_t i = 0; i < data.size(); ++i) data[i] = static_cast<std::uint8_t>(i);

@@ -74,6 +74,22 @@ TEST_F(ScriptedServerTest, GroupExchangeWithZlibBothWays)
               std::string::npos);
 }
 
+TEST_F(ScriptedServerTest, CurrentParamikoWithDelayedCompression)
+{
+    ASSERT_EQ(Start({"paramiko", "--modern", "--compress", "--commands", "2", "--extra", "40000"}), 0)
+        << CSSH2::GetOutput();
+    const auto& agreed = CSSH2::Current()->Agreed();
+    EXPECT_EQ(agreed[0], "curve25519-sha256@libssh.org");
+    EXPECT_EQ(agreed[6], "zlib@openssh.com");
+    for (const char* command : {"first", "second"}) {
+        ASSERT_EQ(CSSH2::Exec(command), 0);
+        EXPECT_EQ(CSSH2::GetOutput(), "hello\nwarn\n" + std::string(40000, 'x'));
+    }
+    CSSH2::Disconnect();
+    const std::string results = m_peer->Results();
+    EXPECT_NE(results.find("zlib@openssh.com zlib@openssh.com"), std::string::npos) << results;
+}
+
 TEST_F(ScriptedServerTest, WithoutCompressionRequestedNoneIsPreferred)
 {
     ASSERT_EQ(Start({"paramiko", "--compress", "--ignore"}, 0), 0) << CSSH2::GetOutput();
@@ -216,6 +232,67 @@ INSTANTIATE_TEST_SUITE_P(Values, KexReplyTest,
                                            "EF9519B3CD3A431B302B0A6DF25F14374FE1356D6D51C245E485B576625E7EC6F44C42E9A637ED6B0BFF5CB6F406B7ED"
                                            "EE386BFB5A899FA5AE9F24117C4B1FE649286651ECE65381FFFFFFFFFFFFFFFE",
                                            "2"));
+
+TEST_F(ScriptedServerTest, NoCommonHostKeyTypeGives9)
+{
+    EXPECT_EQ(Start({"raw-kexreply", "--hostkeys", "x509v3-sign-rsa,ssh-xmss@openssh.com"}), SSH_CIPHER_ERROR);
+    CSSH2::Disconnect();
+}
+
+// ------------------------------------------------- strict key exchange
+
+// The same script with and without the strict marker: an IGNORE amid the
+// exchange ends a strict exchange (11) and is passed over otherwise, where
+// the server's DISCONNECT then ends the login (15).
+class StrictIgnoreTest : public ScriptedServerTest, public ::testing::WithParamInterface<bool> {};
+
+TEST_P(StrictIgnoreTest, IgnoreAmidTheExchange)
+{
+    const bool strict = GetParam();
+    std::vector<std::string> args{"raw-strict-ignore"};
+    if (strict) args.push_back("--strict");
+    const int rc = Start(args);
+    if (strict) {
+        EXPECT_EQ(rc, SSH_UNEXPECTED_PACKET);
+    } else {
+        EXPECT_EQ(rc, SSH_SERVER_DISCONNECT);
+        EXPECT_EQ(CSSH2::GetOutput(),
+                  "Received disconnect message:\nType: SSH_DISCONNECT_PROTOCOL_ERROR\nMessage text: not strict\n");
+    }
+    // Our KEXINIT offered the client marker, and the curve25519 init was sent.
+    EXPECT_NE(LoggedBytes(env.LogText()).find("kex-strict-c-v00@openssh.com"), std::string::npos);
+    CSSH2::Disconnect();
+    EXPECT_EQ(m_peer->Results(), "20,30\n");
+}
+INSTANTIATE_TEST_SUITE_P(Strict, StrictIgnoreTest, ::testing::Bool());
+
+TEST_F(ScriptedServerTest, StrictExchangeRefusesAPacketBeforeTheServersKexinit)
+{
+    EXPECT_EQ(Start({"raw-ignore-kexinit", "--strict"}), SSH_UNEXPECTED_PACKET);
+}
+
+// A whole key exchange done by the script: after NEWKEYS both directions
+// count from 0 in strict mode and go on counting otherwise. The script
+// checks the MAC of our first protected packet under both numbers and
+// protects its DISCONNECT under its own count, which we must read.
+class StrictSequenceTest : public ScriptedServerTest, public ::testing::WithParamInterface<bool> {};
+
+TEST_P(StrictSequenceTest, NumbersRestartAfterNewkeysOnlyWhenStrict)
+{
+    const bool strict = GetParam();
+    std::vector<std::string> args{"raw-strict-exchange"};
+    if (strict) args.push_back("--strict");
+    EXPECT_EQ(Start(args), SSH_SERVER_DISCONNECT);
+    EXPECT_EQ(CSSH2::GetOutput(),
+              "Received disconnect message:\nType: SSH_DISCONNECT_DISCONNECT_BY_APPLICATION\nMessage text: counted\n");
+    const auto& agreed = CSSH2::Current()->Agreed();
+    EXPECT_EQ(agreed[0], "curve25519-sha256");
+    EXPECT_EQ(agreed[1], "ssh-ed25519");
+    CSSH2::Disconnect();
+    EXPECT_EQ(m_peer->Results(),
+              std::string("newkeys 21\nclient sequence ") + (strict ? "0" : "3") + " type 5\n");
+}
+INSTANTIATE_TEST_SUITE_P(Strict, StrictSequenceTest, ::testing::Bool());
 
 TEST_F(ScriptedServerTest, OldProtocolVersionIsRefused)
 {

@@ -1,6 +1,8 @@
-// The client against a real OpenSSH server configured with the older
-// algorithms this client speaks.
+// The client against a real OpenSSH server: configured with the older
+// algorithms this client speaks, stock, and forced to each current one.
 #include <gtest/gtest.h>
+
+#include <openssl/evp.h>
 
 #include <memory>
 #include <string>
@@ -10,7 +12,9 @@
 #include "platform/text.h"
 #include "ssh2/ssh2.h"
 #include "tests/ssh2/session_env.h"
+#include "tests/support/dropbear_peer.h"
 #include "tests/support/sshd_peer.h"
+#include "tests/support/temp_dir.h"
 
 namespace {
 
@@ -210,15 +214,220 @@ INSTANTIATE_TEST_SUITE_P(Matrix, SshdAlgorithmTest,
                              return name;
                          });
 
-TEST(SshdHostKeyTest, NoCommonHostKeyTypeFails)
+// ------------------------------------------------- current algorithms
+
+std::string CacheTypeOf(const std::string& keyType)
+{
+    if (keyType == "ed25519") return "ssh-ed25519";
+    if (keyType == "ecdsa") return "ecdsa-sha2-nistp256";
+    return keyType == "rsa" ? "rsa2" : "dss";
+}
+
+// The first word and the bit count of the fingerprint for each key type.
+std::string FingerprintStart(const std::string& keyType)
+{
+    if (keyType == "ed25519") return "ssh-ed25519 255 ";
+    if (keyType == "ecdsa") return "ecdsa-sha2-nistp256 256 ";
+    return "ssh-rsa ";
+}
+
+// The key as the cache stores it, built from the server's public key file.
+std::string ExpectedKeyString(const std::string& pubPath)
+{
+    const std::string text = ReadWholeFile(pubPath);
+    const std::size_t space = text.find(' ');
+    const std::string b64 = text.substr(space + 1, text.find(' ', space + 1) - space - 1);
+    std::vector<std::uint8_t> blob((b64.size() / 4) * 3 + 3);
+    const int n = EVP_DecodeBlock(blob.data(), reinterpret_cast<const unsigned char*>(b64.data()),
+                                  static_cast<int>(b64.size()));
+    if (n <= 0) return "";
+    std::size_t size = static_cast<std::size_t>(n);
+    for (std::size_t i = b64.size(); i > 0 && b64[i - 1] == '='; --i) --size;
+    blob.resize(size);
+    auto read = [&](std::size_t& at) {
+        const std::uint32_t len = LoadUint32(blob.data() + at);
+        std::vector<std::uint8_t> v(blob.begin() + static_cast<std::ptrdiff_t>(at + 4),
+                                    blob.begin() + static_cast<std::ptrdiff_t>(at + 4 + len));
+        at += 4 + len;
+        return v;
+    };
+    std::size_t at = 0;
+    const auto type = read(at);
+    auto hex = [](const std::vector<std::uint8_t>& v, bool trim) {
+        static const char d[] = "0123456789abcdef";
+        std::string s;
+        for (auto b : v) s += {d[b >> 4], d[b & 15]};
+        if (trim) {
+            const std::size_t nz = s.find_first_not_of('0');
+            s = nz == std::string::npos ? "0" : s.substr(nz);
+        }
+        return s;
+    };
+    const std::string name(type.begin(), type.end());
+    if (name == "ssh-ed25519") return "0x" + hex(read(at), false);
+    if (name == "ecdsa-sha2-nistp256") {
+        read(at);
+        const auto q = read(at);
+        return "nistp256,0x" + hex({q.begin() + 1, q.begin() + 33}, true) + ",0x" + hex({q.begin() + 33, q.end()}, true);
+    }
+    const auto e = read(at);
+    const auto nn = read(at);
+    return "0x" + hex(e, true) + ",0x" + hex(nn, true);
+}
+
+// A stock Debian sshd with each kind of host key: what a current server
+// agrees on with this client, real commands, and the key kept in the cache.
+class SshdStockTest : public ::testing::TestWithParam<std::string> {};
+
+TEST_P(SshdStockTest, AgreesOnCurrentAlgorithmsAndRuns)
 {
     SKIP_WITHOUT_PEERS();
     SshdOptions options;
-    options.hostKeyType = "ed25519";
+    options.legacyAlgorithms = false;
+    options.hostKeyType = GetParam();
     SshdPeer peer(options);
     ASSERT_TRUE(peer.running()) << peer.logText();
     CSessionEnvironment env;
-    EXPECT_EQ(ConnectAndLogin(peer.port()), SSH_CIPHER_ERROR);
+    CallbackLog callback;
+    callback.answer = 1;
+    ASSERT_EQ(CSSH2::Connect("127.0.0.1", static_cast<unsigned>(peer.port()), 20, RecordingCallback, &callback), 0);
+    ASSERT_EQ(CSSH2::Login(SshdPeer::User(), SshdPeer::Password(), 0, HKP_ASK, HKP_ASK), 0)
+        << CSSH2::GetOutput() << peer.logText();
+    const auto& agreed = CSSH2::Current()->Agreed();
+    EXPECT_EQ(agreed[0], "curve25519-sha256");
+    const std::string hostKey = GetParam() == "ed25519" ? "ssh-ed25519"
+                                : GetParam() == "ecdsa" ? "ecdsa-sha2-nistp256"
+                                                        : "rsa-sha2-512";
+    EXPECT_EQ(agreed[1], hostKey);
+    EXPECT_EQ(agreed[2], "aes256-gcm@openssh.com");
+    EXPECT_EQ(agreed[3], "aes256-gcm@openssh.com");
+    EXPECT_EQ(agreed[6], "none");
+    EXPECT_EQ(callback.calls, 1);
+    EXPECT_EQ(callback.lastFingerprint.rfind(FingerprintStart(GetParam()), 0), 0u) << callback.lastFingerprint;
+
+    ASSERT_EQ(CSSH2::Exec("echo hello; echo oops >&2; id -un; exit 5"), 0);
+    EXPECT_EQ(CSSH2::GetOutput(), std::string("hello\noops\n") + SshdPeer::User() + "\n");
+    EXPECT_EQ(CSSH2::GetExitStatus(), 5u);
+    ASSERT_EQ(CSSH2::Exec("seq 1 20000 | tail -n 1"), 0);
+    EXPECT_EQ(CSSH2::GetOutput(), "20000\n");
+    EXPECT_EQ(CSSH2::Disconnect(), 0);
+
+    std::u16string stored;
+    const std::string name = CacheTypeOf(GetParam()) + "@" + std::to_string(peer.port()) + ":127.0.0.1";
+    ASSERT_TRUE(RegReadString(HKEY_CURRENT_USER, kHostKeys, AnsiToWide(name), stored)) << name;
+    EXPECT_EQ(WideToAnsi(stored), ExpectedKeyString(peer.hostKeyPath() + ".pub"));
+
+    // The second contact finds the stored key and asks nothing.
+    ASSERT_EQ(CSSH2::Connect("127.0.0.1", static_cast<unsigned>(peer.port()), 20, RecordingCallback, &callback), 0);
+    ASSERT_EQ(CSSH2::Login(SshdPeer::User(), SshdPeer::Password(), 0, HKP_ASK, HKP_ASK), 0);
+    EXPECT_EQ(callback.calls, 1);
+    EXPECT_EQ(CSSH2::Disconnect(), 0);
 }
+
+// A stock Dropbear: the other server a current installation may run.
+TEST(DropbearTest, StockServerAgreesAndRuns)
+{
+    std::string why;
+    if (!DropbearPeer::Available(&why)) GTEST_SKIP() << why;
+    DropbearPeer peer;
+    ASSERT_TRUE(peer.running()) << peer.logText();
+    CSessionEnvironment env;
+    ASSERT_EQ(CSSH2::Connect("127.0.0.1", static_cast<unsigned>(peer.port()), 20, nullptr, nullptr), 0);
+    ASSERT_EQ(CSSH2::Login(SshdPeer::User(), SshdPeer::Password(), 1, HKP_STORE, HKP_ASK), 0)
+        << CSSH2::GetOutput() << peer.logText();
+    EXPECT_EQ(CSSH2::Current()->ServerVersion().rfind("SSH-2.0-dropbear", 0), 0u);
+    const auto& agreed = CSSH2::Current()->Agreed();
+    EXPECT_EQ(agreed[0], "curve25519-sha256");
+    EXPECT_EQ(agreed[1], "ssh-ed25519");
+    EXPECT_EQ(agreed[2], agreed[3]);
+    EXPECT_TRUE(agreed[2] == "aes256-gcm@openssh.com" || agreed[2] == "chacha20-poly1305@openssh.com" ||
+                agreed[2] == "aes256-ctr")
+        << agreed[2];
+    ASSERT_EQ(CSSH2::Exec("echo hello; echo oops >&2; exit 4"), 0);
+    EXPECT_EQ(CSSH2::GetOutput(), "hello\noops\n");
+    EXPECT_EQ(CSSH2::GetExitStatus(), 4u);
+    ASSERT_EQ(CSSH2::Exec("seq 1 50000 | tail -n 2"), 0);
+    EXPECT_EQ(CSSH2::GetOutput(), "49999\n50000\n");
+    EXPECT_EQ(CSSH2::GetExitStatus(), 0u);
+    EXPECT_EQ(CSSH2::Disconnect(), 0);
+    std::u16string stored;
+    const std::string name = "ssh-ed25519@" + std::to_string(peer.port()) + ":127.0.0.1";
+    ASSERT_TRUE(RegReadString(HKEY_CURRENT_USER, kHostKeys, AnsiToWide(name), stored)) << name;
+    EXPECT_EQ(WideToAnsi(stored).size(), 66u);
+}
+
+INSTANTIATE_TEST_SUITE_P(HostKeys, SshdStockTest, ::testing::Values("rsa", "ecdsa", "ed25519"));
+
+// Each current algorithm alone: the server is forced to it.
+struct SForced {
+    std::string label;
+    std::vector<std::string> config;
+    std::string hostKeyType;
+    std::size_t agreedIndex;
+    std::string agreed;
+};
+
+class SshdForcedAlgorithmTest : public ::testing::TestWithParam<SForced> {};
+
+TEST_P(SshdForcedAlgorithmTest, NegotiatesItAndRuns)
+{
+    SKIP_WITHOUT_PEERS();
+    const SForced& forced = GetParam();
+    SshdOptions options;
+    options.legacyAlgorithms = false;
+    options.hostKeyType = forced.hostKeyType;
+    options.extraConfig = forced.config;
+    SshdPeer peer(options);
+    ASSERT_TRUE(peer.running()) << peer.logText();
+    CSessionEnvironment env;
+    const bool compress = forced.agreedIndex == 6;
+    ASSERT_EQ(CSSH2::Connect("127.0.0.1", static_cast<unsigned>(peer.port()), 30, nullptr, nullptr), 0);
+    ASSERT_EQ(CSSH2::Login(SshdPeer::User(), SshdPeer::Password(), compress ? 1 : 0, HKP_STORE, HKP_ASK), 0)
+        << CSSH2::GetOutput() << peer.logText();
+    const auto& agreed = CSSH2::Current()->Agreed();
+    EXPECT_EQ(agreed[forced.agreedIndex], forced.agreed);
+    if (forced.agreedIndex == 2 || forced.agreedIndex == 4 || compress) {
+        EXPECT_EQ(agreed[forced.agreedIndex + 1], forced.agreed);
+    }
+    ASSERT_EQ(CSSH2::Exec("seq 1 200000"), 0);
+    const std::string output = CSSH2::GetOutput();
+    EXPECT_EQ(output.size(), 1288895u);
+    EXPECT_EQ(output.substr(0, 4), "1\n2\n");
+    EXPECT_EQ(output.substr(output.size() - 14), "199999\n200000\n");
+    EXPECT_EQ(CSSH2::GetExitStatus(), 0u);
+    ASSERT_EQ(CSSH2::Exec("echo second; exit 2"), 0);
+    EXPECT_EQ(CSSH2::GetOutput(), "second\n");
+    EXPECT_EQ(CSSH2::GetExitStatus(), 2u);
+    EXPECT_EQ(CSSH2::Disconnect(), 0);
+}
+
+std::vector<SForced> ForcedCases()
+{
+    std::vector<SForced> cases;
+    for (const char* kex : {"curve25519-sha256", "curve25519-sha256@libssh.org", "ecdh-sha2-nistp256",
+                            "diffie-hellman-group14-sha256", "diffie-hellman-group16-sha512",
+                            "diffie-hellman-group-exchange-sha256"})
+        cases.push_back({std::string("kex_") + kex, {std::string("KexAlgorithms ") + kex}, "rsa", 0, kex});
+    for (const auto& [name, type] : std::vector<std::pair<std::string, std::string>>{
+             {"ssh-ed25519", "ed25519"}, {"ecdsa-sha2-nistp256", "ecdsa"}, {"rsa-sha2-512", "rsa"},
+             {"rsa-sha2-256", "rsa"}})
+        cases.push_back({"hostkey_" + name, {"HostKeyAlgorithms " + name}, type, 1, name});
+    for (const char* cipher : {"aes256-gcm@openssh.com", "aes128-gcm@openssh.com", "chacha20-poly1305@openssh.com",
+                               "aes256-ctr", "aes192-ctr", "aes128-ctr"})
+        cases.push_back({std::string("cipher_") + cipher, {std::string("Ciphers ") + cipher}, "rsa", 2, cipher});
+    for (const char* mac : {"hmac-sha2-256-etm@openssh.com", "hmac-sha2-512-etm@openssh.com", "hmac-sha2-256",
+                            "hmac-sha2-512"})
+        cases.push_back({std::string("mac_") + mac, {"Ciphers aes128-ctr", std::string("MACs ") + mac}, "rsa", 4, mac});
+    cases.push_back({"compression_zlib_openssh", {}, "ed25519", 6, "zlib@openssh.com"});
+    return cases;
+}
+
+INSTANTIATE_TEST_SUITE_P(Current, SshdForcedAlgorithmTest, ::testing::ValuesIn(ForcedCases()),
+                         [](const ::testing::TestParamInfo<SForced>& param) {
+                             std::string name = param.param.label;
+                             for (char& c : name)
+                                 if (!isalnum(static_cast<unsigned char>(c))) c = '_';
+                             return name;
+                         });
 
 }  // namespace

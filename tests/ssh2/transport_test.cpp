@@ -47,10 +47,10 @@ public:
     {
         auto make = [&](bool outgoing) {
             auto c = CSshCipher::Create(cipher);
-            c->SetKey(Key(32, 1));
+            c->SetKey(Key(64, 1));
             c->SetIV(Key(16, 2));
             auto m = CSshMac::Create(mac);
-            m->SetKey(Key(20, 3));
+            m->SetKey(Key(64, 3));
             auto z = CSshCompressor::Create(compression);
             if (outgoing)
                 sender.SetOutgoing(std::move(c), std::move(m), std::move(z));

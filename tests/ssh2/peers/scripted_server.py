@@ -13,6 +13,11 @@ import time
 import sys
 import threading
 
+OLD_KEX = ("diffie-hellman-group-exchange-sha1", "diffie-hellman-group1-sha1")
+OLD_KEYS = ("ssh-rsa", "ssh-dss")
+OLD_CIPHERS = ("aes128-cbc", "aes192-cbc", "aes256-cbc", "3des-cbc")
+OLD_MACS = ("hmac-sha1", "hmac-md5")
+
 USER = "tester"
 PASSWORD = "secret-pw"
 
@@ -49,9 +54,8 @@ def packet(payload):
     return struct.pack(">I", len(body)) + body
 
 
-def kexinit():
-    lists = ["diffie-hellman-group1-sha1", "ssh-rsa", "aes128-cbc", "aes128-cbc",
-             "hmac-sha1", "hmac-sha1", "none", "none", "", ""]
+def kexinit(kex="diffie-hellman-group1-sha1", hostkeys="ssh-rsa", cipher="aes128-cbc", mac="hmac-sha1"):
+    lists = [kex, hostkeys, cipher, cipher, mac, mac, "none", "none", "", ""]
     payload = bytes([20]) + b"\x11" * 16
     for item in lists:
         payload += ssh_string(item)
@@ -81,6 +85,111 @@ def read_packets(conn, count):
     return found
 
 
+def mpint(n):
+    return ssh_string(n.to_bytes((n.bit_length() + 8) // 8, "big") if n else b"")
+
+
+class Wire:
+    """The server's side of a connection whose first key exchange this script
+    does by hand: curve25519-sha256, ssh-ed25519, aes128-ctr, hmac-sha2-256."""
+
+    def __init__(self, conn):
+        self.conn = conn
+        self.data = b""
+        self.keys = None
+
+    def more(self):
+        chunk = self.conn.recv(65536)
+        if not chunk:
+            raise EOFError()
+        self.data += chunk
+
+    def line(self):
+        while b"\n" not in self.data:
+            self.more()
+        line, self.data = self.data.split(b"\n", 1)
+        return line.rstrip(b"\r")
+
+    def take(self, n):
+        while len(self.data) < n:
+            self.more()
+        out, self.data = self.data[:n], self.data[n:]
+        return out
+
+    def clear_packet(self):
+        length = struct.unpack(">I", self.take(4))[0]
+        body = self.take(length)
+        return body[1:len(body) - body[0]]
+
+    def protected_packet(self, candidates):
+        """Reads a protected packet; returns the sequence number among
+        `candidates` whose MAC matches, and the payload."""
+        from cryptography.hazmat.primitives.ciphers import Cipher, algorithms, modes
+        import hmac
+        import hashlib
+        if not hasattr(self, "dec"):
+            self.dec = Cipher(algorithms.AES(self.keys["C"]), modes.CTR(self.keys["A"])).decryptor()
+        first = self.dec.update(self.take(16))
+        length = struct.unpack(">I", first[:4])[0]
+        rest = self.dec.update(self.take(length + 4 - 16))
+        clear = first + rest
+        mac = self.take(32)
+        for seq in candidates:
+            if hmac.compare_digest(hmac.new(self.keys["E"], struct.pack(">I", seq) + clear, hashlib.sha256).digest(), mac):
+                return seq, clear[5:len(clear) - clear[4]]
+        return None, clear[5:len(clear) - clear[4]]
+
+    def send_protected(self, payload, seq):
+        from cryptography.hazmat.primitives.ciphers import Cipher, algorithms, modes
+        import hmac
+        import hashlib
+        if not hasattr(self, "enc"):
+            self.enc = Cipher(algorithms.AES(self.keys["D"]), modes.CTR(self.keys["B"])).encryptor()
+        padding = 4 + (16 - (len(payload) + 9) % 16) % 16
+        clear = struct.pack(">I", len(payload) + padding + 1) + bytes([padding]) + payload + b"\0" * padding
+        mac = hmac.new(self.keys["F"], struct.pack(">I", seq) + clear, hashlib.sha256).digest()
+        self.conn.sendall(self.enc.update(clear) + mac)
+
+
+def strict_exchange(args, conn):
+    """A complete key exchange by hand, with or without the strict marker;
+    reports the sequence number the client's first protected packet used and
+    answers with a DISCONNECT protected under the number the server counts."""
+    import hashlib
+    from cryptography.hazmat.primitives.asymmetric import ed25519, x25519
+    from cryptography.hazmat.primitives import serialization
+    raw = serialization.Encoding.Raw, serialization.PublicFormat.Raw
+    wire = Wire(conn)
+    kex = "curve25519-sha256" + (",kex-strict-s-v00@openssh.com" if args.strict else "")
+    server_kexinit = kexinit(kex, "ssh-ed25519", "aes128-ctr", "hmac-sha2-256")
+    version = b"SSH-2.0-Scripted_1.0"
+    conn.sendall(version + b"\r\n" + packet(server_kexinit))
+    client_version = wire.line()
+    client_kexinit = wire.clear_packet()
+    init = wire.clear_packet()
+    q_c = init[5:5 + struct.unpack(">I", init[1:5])[0]]
+    host = ed25519.Ed25519PrivateKey.generate()
+    k_s = ssh_string("ssh-ed25519") + ssh_string(host.public_key().public_bytes(*raw))
+    eph = x25519.X25519PrivateKey.generate()
+    q_s = eph.public_key().public_bytes(*raw)
+    k = int.from_bytes(eph.exchange(x25519.X25519PublicKey.from_public_bytes(q_c)), "big")
+    h = hashlib.sha256(ssh_string(client_version) + ssh_string(version) + ssh_string(client_kexinit) +
+                       ssh_string(server_kexinit) + ssh_string(k_s) + ssh_string(q_c) + ssh_string(q_s) +
+                       mpint(k)).digest()
+    signature = ssh_string("ssh-ed25519") + ssh_string(host.sign(h))
+    conn.sendall(packet(bytes([31]) + ssh_string(k_s) + ssh_string(q_s) + ssh_string(signature)) + packet(bytes([21])))
+    newkeys = wire.clear_packet()
+    say("RESULT newkeys %d" % newkeys[0])
+    sizes = {"A": 16, "B": 16, "C": 16, "D": 16, "E": 32, "F": 32}
+    wire.keys = {letter: hashlib.sha256(mpint(k) + h + letter.encode() + h).digest()[:size]
+                 for letter, size in sizes.items()}
+    # Client: KEXINIT 0, ECDH_INIT 1, NEWKEYS 2; server: KEXINIT, REPLY, NEWKEYS.
+    seq, payload = wire.protected_packet([0, 3])
+    say("RESULT client sequence %s type %d" % (seq, payload[0]))
+    wire.send_protected(bytes([1]) + struct.pack(">I", 11) + ssh_string("counted") + ssh_string(""),
+                        0 if args.strict else 3)
+
+
 def raw_mode(args):
     conn = listen()
     conn.settimeout(5)
@@ -92,9 +201,22 @@ def raw_mode(args):
         except OSError:
             pass
         return
-    if args.mode == "raw-ignore-kexinit":
+    if args.mode == "raw-strict-exchange":
+        strict_exchange(args, conn)
+    elif args.mode == "raw-strict-ignore":
+        # KEXINIT (with the strict marker if asked), then an IGNORE amid the
+        # exchange, then a DISCONNECT once the client's init has come.
+        kex = "curve25519-sha256" + (",kex-strict-s-v00@openssh.com" if args.strict else "")
+        ignore = bytes([2]) + ssh_string(b"amid the exchange")
+        conn.sendall(b"SSH-2.0-Scripted_1.0\r\n" + packet(kexinit(kex, "ssh-ed25519", "aes128-ctr", "hmac-sha2-256")) +
+                     packet(ignore))
+        got = read_packets(conn, 2)
+        say("RESULT " + ",".join(str(p[0]) for p in got))
+        conn.sendall(packet(bytes([1]) + struct.pack(">I", 2) + ssh_string("not strict") + ssh_string("en")))
+    elif args.mode == "raw-ignore-kexinit":
         ignore = bytes([2]) + ssh_string(b"noise")
-        conn.sendall(b"Some banner line\r\nSSH-2.0-Scripted_1.0\r\n" + packet(ignore) + packet(kexinit()))
+        kex = "diffie-hellman-group1-sha1" + (",kex-strict-s-v00@openssh.com" if args.strict else "")
+        conn.sendall(b"Some banner line\r\nSSH-2.0-Scripted_1.0\r\n" + packet(ignore) + packet(kexinit(kex)))
         got = read_packets(conn, 2)
         say("RESULT " + ",".join(str(p[0]) for p in got))
         conn.sendall(packet(bytes([1]) + struct.pack(">I", 2) + ssh_string("bye") + ssh_string("en")))
@@ -107,7 +229,7 @@ def raw_mode(args):
         say("RESULT " + " ".join(p.hex() for p in got))
     elif args.mode == "raw-kexreply":
         # A DH reply with the f and host key the test asks for.
-        conn.sendall(b"SSH-2.0-Scripted_1.0\r\n" + packet(kexinit()))
+        conn.sendall(b"SSH-2.0-Scripted_1.0\r\n" + packet(kexinit(hostkeys=args.hostkeys)))
         read_packets(conn, 2)
         f = int(args.f, 16)
         fbytes = f.to_bytes((f.bit_length() + 8) // 8, "big")
@@ -163,10 +285,20 @@ def paramiko_mode(args):
     transport = paramiko.Transport(conn)
     if args.compress:
         transport.use_compression(True)
+        if args.modern:
+            # The delayed form only: the client prefers plain zlib otherwise.
+            transport.get_security_options().compression = ("zlib@openssh.com", "none")
+    # The server of an older installation unless --modern: only the
+    # algorithms the client spoke before its current ones.
+    options = transport.get_security_options()
+    if not args.modern:
+        options.kex = [k for k in options.kex if k in OLD_KEX]
+        options.key_types = [k for k in options.key_types if k in OLD_KEYS]
+        options.ciphers = [c for c in options.ciphers if c in OLD_CIPHERS]
+        options.digests = [d for d in options.digests if d in OLD_MACS]
     if args.gex:
         transport.load_server_moduli()
     else:
-        options = transport.get_security_options()
         options.kex = [k for k in options.kex if "group-exchange" not in k]
     key = paramiko.RSAKey.generate(1024) if args.key == "rsa" else paramiko.DSSKey.generate(1024)
     transport.add_server_key(key)
@@ -243,6 +375,9 @@ def main():
     parser.add_argument("--key", default="rsa")
     parser.add_argument("--compress", action="store_true")
     parser.add_argument("--gex", action="store_true")
+    parser.add_argument("--modern", action="store_true")
+    parser.add_argument("--strict", action="store_true")
+    parser.add_argument("--hostkeys", default="ssh-rsa")
     parser.add_argument("--never-accept", action="store_true")
     parser.add_argument("--open-fail", action="store_true")
     parser.add_argument("--refuse-exec", action="store_true")
