@@ -80,6 +80,8 @@ struct ScpJobOptions {
     std::uint32_t compression = 1;
     std::int16_t timeout_seconds = 300;
     volatile std::uint32_t cancel_requested = 0;
+    // Nonzero: copy through the remote scp program without asking for SFTP.
+    std::uint32_t use_scp = 0;
 };
 
 // event, text, detail, value, user_data; only SCP_EVENT_HOSTKEY reads the

@@ -92,6 +92,12 @@ enum ScpChosen { CH_KEX, CH_HOSTKEY, CH_CIPHER_OUT, CH_CIPHER_IN, CH_MAC_OUT, CH
 
 }  // namespace
 
+namespace {
+// The names of the latest key exchange (all point to static text).
+const char* g_lastChosen[CH_COUNT];
+bool g_lastStrict;
+}  // namespace
+
 struct ScpSession {
     SessionConfig cfg;
     JobInfo* job;
@@ -645,6 +651,8 @@ int scp_handle_kex_reply(ScpSession* s, const std::uint8_t* payload, std::size_t
     if (!rc) rc = scp_check_host_key(s, &key);
     scp_hostkey_free(&key);
     if (rc) return rc;
+    for (int i = 0; i < CH_COUNT; ++i) g_lastChosen[i] = s->chosen[i];
+    g_lastStrict = s->strict;
     if (!s->haveSessionId) {
         std::memcpy(s->sessionId, s->h, s->hLen);
         s->sessionIdLen = s->hLen;
@@ -1430,6 +1438,9 @@ int scp_session_create_detached(ScpSession** out, const SessionConfig* cfg, ScpB
 int scp_session_state(const ScpSession* s) { return s->state; }
 unsigned scp_session_quirks(const ScpSession* s) { return s->quirks; }
 const char* scp_session_server_version(const ScpSession* s) { return s->serverLine; }
+const char* scp_session_last_chosen(int which) { return which >= 0 && which < CH_COUNT ? g_lastChosen[which] : nullptr; }
+bool scp_session_last_strict() { return g_lastStrict; }
+
 const char* scp_session_chosen(const ScpSession* s, int which)
 {
     return which >= 0 && which < CH_COUNT ? s->chosen[which] : nullptr;

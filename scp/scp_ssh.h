@@ -108,6 +108,12 @@ const char* scp_session_server_version(const ScpSession* session);
 // The names negotiated: kex, host key, cipher out/in, mac out/in, compression out/in.
 const char* scp_session_chosen(const ScpSession* session, int which);
 
+// The names negotiated by the latest key exchange in this process (the same
+// order), kept after the session is gone; for tests and diagnostics.
+const char* scp_session_last_chosen(int which);
+// Whether that key exchange was strict.
+bool scp_session_last_strict();
+
 // Quirk flags (bit per ScpQuirk) detected from a software version under the
 // given settings.
 unsigned scp_detect_quirks(const char* softwareVersion, const int settings[SCP_QUIRK_COUNT]);

@@ -834,10 +834,11 @@ int scp_transfer(JobInfo* job, const char* host, int port, const char* user, con
     scp_session_config_defaults(cfg);
     std::snprintf(cfg->host, sizeof cfg->host, "%s", host);
     cfg->port = port < 0 ? 22 : port;
-    std::snprintf(cfg->remoteCommand, sizeof cfg->remoteCommand, "%s", "sftp");
+    const bool scpOnly = job->options && job->options->use_scp;
+    std::snprintf(cfg->remoteCommand, sizeof cfg->remoteCommand, "%s", scpOnly ? command : "sftp");
     cfg->remoteCommandPtr = cfg->remoteCommand;
-    cfg->remoteCommandIsSubsystem = 1;
-    cfg->fallbackCommand = command;
+    cfg->remoteCommandIsSubsystem = scpOnly ? 0 : 1;
+    cfg->fallbackCommand = scpOnly ? nullptr : command;
     cfg->fallbackIsSubsystem = 0;
     if (user) std::snprintf(cfg->user, sizeof cfg->user, "%s", user);
     if (password) std::snprintf(cfg->password, sizeof cfg->password, "%s", password);
@@ -863,7 +864,7 @@ int scp_transfer(JobInfo* job, const char* host, int port, const char* user, con
         if (round > 0) return round;
         if (round < 0) break;
     }
-    job->using_sftp = !scp_session_fallback_used(job->session);
+    job->using_sftp = !scpOnly && !scp_session_fallback_used(job->session);
     if (!g_scpBackend->ready_to_send(job->session)) {
         // The server closed the connection before the channel was ready.
         abandon_session(job);
