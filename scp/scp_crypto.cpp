@@ -396,6 +396,35 @@ int scp_hash(int alg, const ScpPiece* pieces, std::size_t count, std::uint8_t* o
     return ok ? 0 : 17;
 }
 
+int scp_exchange_hash(int hashAlg, const ScpExchangeParts* x, std::uint8_t* out)
+{
+    ScpBuf hashed{};
+    int rc = scp_buf_put_cstring(&hashed, x->clientVersion);
+    if (!rc) rc = scp_buf_put_cstring(&hashed, x->serverVersion);
+    if (!rc) rc = scp_buf_put_string(&hashed, x->kexinitClient, x->kexinitClientLen);
+    if (!rc) rc = scp_buf_put_string(&hashed, x->kexinitServer, x->kexinitServerLen);
+    if (!rc) rc = scp_buf_put_string(&hashed, x->hostKey, x->hostKeyLen);
+    if (!rc && x->gex != SCP_GEX_NONE) {
+        if (x->gex == SCP_GEX_RANGE) rc = scp_buf_put_u32(&hashed, x->gexMin);
+        if (!rc) rc = scp_buf_put_u32(&hashed, x->gexBits);
+        if (!rc && x->gex == SCP_GEX_RANGE) rc = scp_buf_put_u32(&hashed, x->gexMax);
+        if (!rc) rc = scp_buf_put_mpint(&hashed, x->p);
+        if (!rc) rc = scp_buf_put_mpint(&hashed, x->g);
+    }
+    if (x->e) {
+        if (!rc) rc = scp_buf_put_mpint(&hashed, x->e);
+        if (!rc) rc = scp_buf_put_mpint(&hashed, x->f);
+    } else {
+        if (!rc) rc = scp_buf_put_string(&hashed, x->qc, x->qcLen);
+        if (!rc) rc = scp_buf_put_string(&hashed, x->qs, x->qsLen);
+    }
+    if (!rc) rc = scp_buf_put(&hashed, x->kMpint, x->kLen);
+    const ScpPiece piece = {hashed.data, hashed.len};
+    if (!rc) rc = scp_hash(hashAlg, &piece, 1, out);
+    scp_buf_wipe(&hashed);
+    return rc;
+}
+
 int scp_kex_derive(int hashAlg, const std::uint8_t* kMpint, std::size_t kLen, const std::uint8_t* h, std::size_t hLen,
                    char letter, const std::uint8_t* sessionId, std::size_t sessionIdLen, std::uint8_t* out,
                    std::size_t outLen)

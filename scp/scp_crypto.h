@@ -123,6 +123,37 @@ int scp_ecdh_start(ScpEcdh* ecdh, int kind, const std::uint8_t* priv, ScpBuf* pu
 int scp_ecdh_finish(ScpEcdh* ecdh, const std::uint8_t* peer, std::size_t peerLen, ScpBuf* k);
 void scp_ecdh_end(ScpEcdh* ecdh);
 
+// What the exchange hash H covers, in order: the identification lines,
+// both KEXINIT payloads, the host key blob, for group exchange the request
+// (n alone for the old request, else min, n, max) and the group, then e and
+// f as mpints (Diffie-Hellman) or Q_C and Q_S as strings (ECDH, when e is
+// null), and K as an mpint with its length.
+enum ScpGexRequest { SCP_GEX_NONE, SCP_GEX_OLD, SCP_GEX_RANGE };
+struct ScpExchangeParts {
+    const char* clientVersion;
+    const char* serverVersion;
+    const std::uint8_t* kexinitClient;
+    std::size_t kexinitClientLen;
+    const std::uint8_t* kexinitServer;
+    std::size_t kexinitServerLen;
+    const std::uint8_t* hostKey;
+    std::size_t hostKeyLen;
+    int gex;  // ScpGexRequest
+    std::uint32_t gexMin, gexBits, gexMax;
+    const BIGNUM* p;
+    const BIGNUM* g;
+    const BIGNUM* e;
+    const BIGNUM* f;
+    const std::uint8_t* qc;
+    std::size_t qcLen;
+    const std::uint8_t* qs;
+    std::size_t qsLen;
+    const std::uint8_t* kMpint;
+    std::size_t kLen;
+};
+// H with the method's hash into out (scp_hash_len(hashAlg) bytes).
+int scp_exchange_hash(int hashAlg, const ScpExchangeParts* parts, std::uint8_t* out);
+
 // Key derivation: outLen bytes of HASH(K || H || letter || session_id),
 // extended by HASH(K || H || K1 .. Kn). kMpint is K as an mpint with its
 // length; without it (an old server's quirk) K is left out.

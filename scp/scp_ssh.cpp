@@ -619,33 +619,31 @@ int scp_handle_kex_reply(ScpSession* s, const std::uint8_t* payload, std::size_t
     ScpHostKey key{};
     if (!rc) rc = scp_hostkey_parse(blob, blobLen, &key);
     if (!rc && key.type != scp_hostkey_alg_type(s->chosen[CH_HOSTKEY])) rc = 24;
-    // H: the identification lines, both KEXINITs, the host key, the group
-    // request and group (group exchange), e and f or Q_C and Q_S, and K.
-    ScpBuf hashed{};
-    if (!rc) rc = scp_buf_put_cstring(&hashed, kClientVersion);
-    if (!rc) rc = scp_buf_put_cstring(&hashed, s->serverLine);
-    if (!rc) rc = scp_buf_put_string(&hashed, s->kexinitClient.data, s->kexinitClient.len);
-    if (!rc) rc = scp_buf_put_string(&hashed, s->kexinitServer.data, s->kexinitServer.len);
-    if (!rc) rc = scp_buf_put_string(&hashed, blob, blobLen);
-    if (!rc && s->gex) {
-        if (s->kex->kind == KEX_GEX) rc = scp_buf_put_u32(&hashed, kGexMin);
-        if (!rc) rc = scp_buf_put_u32(&hashed, s->gexBits);
-        if (!rc && s->kex->kind == KEX_GEX) rc = scp_buf_put_u32(&hashed, kGexMax);
-        if (!rc) rc = scp_buf_put_mpint(&hashed, s->p);
-        if (!rc) rc = scp_buf_put_mpint(&hashed, s->g);
-    }
-    if (ecdh) {
-        if (!rc) rc = scp_buf_put_string(&hashed, s->qc.data, s->qc.len);
-        if (!rc) rc = scp_buf_put_string(&hashed, qs, qsLen);
-    } else {
-        if (!rc) rc = scp_buf_put_mpint(&hashed, s->e);
-        if (!rc) rc = scp_buf_put_mpint(&hashed, f);
-    }
-    if (!rc) rc = scp_buf_put(&hashed, s->kMpint.data, s->kMpint.len);
-    const ScpPiece piece = {hashed.data, hashed.len};
+    ScpExchangeParts parts{};
+    parts.clientVersion = kClientVersion;
+    parts.serverVersion = s->serverLine;
+    parts.kexinitClient = s->kexinitClient.data;
+    parts.kexinitClientLen = s->kexinitClient.len;
+    parts.kexinitServer = s->kexinitServer.data;
+    parts.kexinitServerLen = s->kexinitServer.len;
+    parts.hostKey = blob;
+    parts.hostKeyLen = blobLen;
+    parts.gex = s->kex->kind == KEX_GEX ? SCP_GEX_RANGE : s->kex->kind == KEX_GEX_OLD ? SCP_GEX_OLD : SCP_GEX_NONE;
+    parts.gexMin = kGexMin;
+    parts.gexBits = s->gexBits;
+    parts.gexMax = kGexMax;
+    parts.p = s->p;
+    parts.g = s->g;
+    parts.e = ecdh ? nullptr : s->e;
+    parts.f = f;
+    parts.qc = s->qc.data;
+    parts.qcLen = s->qc.len;
+    parts.qs = qs;
+    parts.qsLen = qsLen;
+    parts.kMpint = s->kMpint.data;
+    parts.kLen = s->kMpint.len;
     s->hLen = scp_hash_len(s->kex->hash);
-    if (!rc) rc = scp_hash(s->kex->hash, &piece, 1, s->h);
-    scp_buf_wipe(&hashed);
+    if (!rc) rc = scp_exchange_hash(s->kex->hash, &parts, s->h);
     BN_free(f);
     if (!rc) rc = scp_hostkey_verify_alg(&key, s->chosen[CH_HOSTKEY], sig, sigLen, s->h, s->hLen);
     if (!rc) rc = scp_check_host_key(s, &key);
