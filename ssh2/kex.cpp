@@ -94,6 +94,8 @@ std::vector<std::uint8_t> DeriveKey(sshcrypto::EDigest kind, const CBigNum& k, B
         key.insert(key.end(), next.begin(), next.end());
         sshcrypto::Cleanse(next.data(), next.size());
     }
+    sshcrypto::Cleanse(key.data() + length, key.size() - length);
+    key.resize(length);
     return key;
 }
 

@@ -4,6 +4,7 @@
 
 #include <openssl/core_names.h>
 #include <openssl/dsa.h>
+#include <openssl/ec.h>
 #include <openssl/evp.h>
 
 #include <cstdio>
@@ -12,6 +13,7 @@
 #include "platform/registry.h"
 #include "ssh2/algorithms.h"
 #include "ssh2/crypto/digest.h"
+#include "ssh2/crypto/ecdh.h"
 #include "ssh2/crypto/pubkey.h"
 #include "ssh2/kex.h"
 #include "ssh2/random.h"
@@ -59,6 +61,185 @@ TEST(KexTest, ExchangeHashAndKeyDerivationMatchVectors)
               "b5bbf5f89fa6ea867ff92bd85b093020782b9732ca8357ea215cd48ea69eb7628cc432f03765b2dd");
     EXPECT_EQ(Hex(DeriveKey(in.k, group1, 'E', gex)),
               "4c9627362a40a4907817f38d0bf68aa2c8ecf70904b59765e66502035e07399a269006279a9333e1");
+}
+
+std::vector<std::uint8_t> Pattern(std::size_t n, std::uint8_t seed)
+{
+    std::vector<std::uint8_t> v(n);
+    for (std::size_t i = 0; i < n; ++i) v[i] = static_cast<std::uint8_t>(seed + 31 * i);
+    return v;
+}
+
+std::vector<std::uint8_t> FromHex(std::string_view hex)
+{
+    std::vector<std::uint8_t> v;
+    for (std::size_t i = 0; i + 1 < hex.size(); i += 2)
+        v.push_back(static_cast<std::uint8_t>(std::stoi(std::string(hex.substr(i, 2)), nullptr, 16)));
+    return v;
+}
+
+// The vectors of the current methods were printed by
+// tests/ssh2/data/make_vectors.py, which computes them with Python's hashlib
+// and the cryptography package from the same inputs.
+TEST(KexTest, CurrentExchangeHashesAndLongerKeysMatchVectors)
+{
+    SExchangeHashInput in;
+    in.clientVersion = "SSH-2.0-Tessaro";
+    in.serverVersion = "SSH-2.0-Test";
+    in.clientKexInit = Bytes("\x14" "aaaaaaaaaa");
+    in.serverKexInit = Bytes("\x14" "bbbbbbbbbbbb");
+    in.hostKey = Bytes(std::string_view("\0\0\0\x0bssh-ed25519", 15));
+
+    SExchangeHashInput ecdh = in;
+    ecdh.hash = sshcrypto::EDigest::Sha256;
+    ecdh.ecdh = true;
+    ecdh.clientPublic = Pattern(32, 1);
+    ecdh.serverPublic = Pattern(32, 2);
+    ecdh.k = CBigNum::FromBytes(Pattern(32, 0x80));
+    const auto hEcdh = ExchangeHash(ecdh);
+    EXPECT_EQ(Hex(hEcdh), "f72aa3bf3c53cfe4affc4e5c3d270abca1784a6955fcb4c0f4f00844ca8a416d");
+
+    SExchangeHashInput gex = in;
+    gex.hash = sshcrypto::EDigest::Sha256;
+    gex.groupExchange = gex.groupRange = true;
+    gex.minBits = 2048;
+    gex.pbits = 3072;
+    gex.maxBits = 8192;
+    gex.p = CBigNum::FromHex("f7");
+    gex.g = CBigNum(2);
+    gex.e = CBigNum::FromHex("1234567890abcdef");
+    gex.f = CBigNum::FromHex("80ff");
+    gex.k = CBigNum::FromHex("fedcba9876543210ff");
+    const auto hGex = ExchangeHash(gex);
+    EXPECT_EQ(Hex(hGex), "5ae2b5e5076f34a88ddb4b008cbe4c9f196736c334e7f5501d5c98d8cca625f9");
+
+    SExchangeHashInput dh = in;
+    dh.hash = sshcrypto::EDigest::Sha512;
+    dh.e = gex.e;
+    dh.f = gex.f;
+    dh.k = gex.k;
+    const auto h512 = ExchangeHash(dh);
+    EXPECT_EQ(Hex(h512),
+              "04fdad4788be4bca3c67e29afce59d7129c14c1e23070b4e8aa2efc5ad24c229eb59a3f747025d2d0087496c0c79ff5347abd3b92"
+              "f9dc3109cb47a00520b935e");
+
+    // Two and three rounds of the hash: more than one output is needed.
+    EXPECT_EQ(Hex(DeriveKey(sshcrypto::EDigest::Sha256, ecdh.k, hEcdh, 'C', hGex, 64)),
+              "df2762cb5162578ed4089ae4e96d5c5e527b6b8b74e7fc52f57d4d9aee1560a8868f3ec13d24ef9e2ec5397898c5222ba0c941c0"
+              "e9a5f23250124bcd75a56beb");
+    EXPECT_EQ(Hex(DeriveKey(sshcrypto::EDigest::Sha512, dh.k, h512, 'E', h512, 130)),
+              "cfe9b062ca349bf758c34788f451bbf53c3a62de15762eec42b3dbd3ea3795ee5f496afdf214734014f0c2e21beacf0b79e927c9"
+              "0bf3f0f8790de58e30c4064e0b2d8e3b67ce60ac31821b5197c60d2aa4773e9cdcf98d558038f8698a854ed41f72011fe12737f3"
+              "5edb0c98d80b10ec16e6f00f098e76c3b9256e16b1b7af661ca8");
+    // The old form is the SHA-1 one cut at 40 bytes.
+    EXPECT_EQ(DeriveKey(gex.k, hGex, 'A', hEcdh),
+              DeriveKey(sshcrypto::EDigest::Sha1, gex.k, hGex, 'A', hEcdh, 40));
+}
+
+TEST(KexTest, CurrentGroupRequestFollowsTheCipherKey)
+{
+    EXPECT_EQ(GroupExchangeRequestBits(128), 3072u);
+    EXPECT_EQ(GroupExchangeRequestBits(168), 7680u);
+    EXPECT_EQ(GroupExchangeRequestBits(192), 7680u);
+    EXPECT_EQ(GroupExchangeRequestBits(256), 8192u);
+    EXPECT_EQ(sshcrypto::CDiffieHellman::Group14().P().Bits(), 2048);
+    EXPECT_EQ(sshcrypto::CDiffieHellman::Group16().P().Bits(), 4096);
+    // Both RFC 3526 primes end in 64 one bits, as group 1's does.
+    EXPECT_EQ(sshcrypto::CDiffieHellman::Group14().P().ToHex().substr(496), std::string(16, 'f'));
+}
+
+// RFC 7748, section 6.1.
+TEST(EcdhTest, X25519MatchesTheRfcVectorAndRefusesBadValues)
+{
+    auto alice = sshcrypto::CEcdh::FromX25519Private(
+        FromHex("77076d0a7318a57d3c16c17251b26645df4c2f87ebc0992ab177fba51db92c2a"));
+    auto bob = sshcrypto::CEcdh::FromX25519Private(
+        FromHex("5dab087e624a8a4b79e17f8b83800ee66f3bb1292618b6fd1c2f8b27ff88e0eb"));
+    EXPECT_EQ(Hex(alice.Public()), "8520f0098930a754748b7ddcb43ef75a0dbf3a0d26381af4eba4a98eaa9b4e6a");
+    EXPECT_EQ(Hex(bob.Public()), "de9edb7d7b7dc1b4d35b61c2ece435373f8343c85b78674dadfc7e146f882b4f");
+    std::vector<std::uint8_t> a, b;
+    ASSERT_TRUE(alice.Derive(bob.Public(), a));
+    ASSERT_TRUE(bob.Derive(alice.Public(), b));
+    EXPECT_EQ(Hex(a), "4a5d9d5ba4ce2de1728e3bf480350f25e07e21c947d19e3376f09b3c1e161742");
+    EXPECT_EQ(a, b);
+
+    sshcrypto::CEcdh fresh(sshcrypto::ECurve::X25519);
+    std::vector<std::uint8_t> secret;
+    EXPECT_FALSE(fresh.Derive(std::vector<std::uint8_t>(32, 0), secret));  // all-zero secret
+    EXPECT_FALSE(fresh.Derive(std::vector<std::uint8_t>(31, 9), secret));
+    EXPECT_FALSE(fresh.Derive(std::vector<std::uint8_t>(33, 9), secret));
+    EXPECT_TRUE(secret.empty());
+}
+
+TEST(EcdhTest, P256AgreesOnTheXCoordinateAndRefusesPointsOffTheCurve)
+{
+    sshcrypto::CEcdh a(sshcrypto::ECurve::P256), b(sshcrypto::ECurve::P256);
+    ASSERT_EQ(a.Public().size(), 65u);
+    EXPECT_EQ(a.Public()[0], 0x04);
+    std::vector<std::uint8_t> sa, sb;
+    ASSERT_TRUE(a.Derive(b.Public(), sa));
+    ASSERT_TRUE(b.Derive(a.Public(), sb));
+    EXPECT_EQ(sa.size(), 32u);
+    EXPECT_EQ(sa, sb);
+
+    std::vector<std::uint8_t> off = b.Public();
+    off[64] ^= 1;  // y no longer belongs to x
+    std::vector<std::uint8_t> secret;
+    EXPECT_FALSE(a.Derive(off, secret));
+    std::vector<std::uint8_t> compressed(b.Public().begin(), b.Public().begin() + 33);
+    compressed[0] = 0x02;
+    EXPECT_FALSE(a.Derive(compressed, secret));
+    EXPECT_FALSE(a.Derive(std::vector<std::uint8_t>(65, 0), secret));
+}
+
+// Packets sealed by the authenticated ciphers, against the same vectors
+// script (the cryptography package's AES-GCM, ChaCha20 and Poly1305).
+TEST(AeadTest, SealedPacketsMatchVectorsAndOpenAgain)
+{
+    const std::string payload = "\x05hello world!!!!!";
+    std::vector<std::uint8_t> clear = {0, 0, 0, 28, 10};
+    clear.insert(clear.end(), payload.begin(), payload.end());
+    clear.resize(32, 0);
+
+    auto gcm = CSshCipher::Create("aes128-gcm@openssh.com");
+    ASSERT_TRUE(gcm);
+    gcm->SetKey(Pattern(16, 5));
+    gcm->SetIV(Pattern(12, 6));
+    auto gcmIn = gcm->Clone();
+    gcmIn->SetKey(Pattern(16, 5));
+    gcmIn->SetIV(Pattern(12, 6));
+    const char* const kGcm[] = {
+        "0000001ca391a51982ac9dc8d6e4bdf6dbf0763947afd2191c792c30d33a2f9e92d5102543545f45a6f919bd7ad03a32",
+        "0000001c53718b555b9230ab1cf1b9e2d412b3e3630c405cfe868b239ba4c21d9b03e66335882adcf49d78e8a0280434",
+    };
+    for (const char* expected : kGcm) {
+        std::vector<std::uint8_t> packet = clear;
+        packet.resize(48);
+        gcm->Seal(packet.data(), 32, 0);
+        EXPECT_EQ(Hex(packet), expected);
+        EXPECT_EQ(gcmIn->PacketLength(packet.data(), 0), 28u);
+        ASSERT_TRUE(gcmIn->Open(packet.data(), 32, 0));
+        EXPECT_EQ(std::vector<std::uint8_t>(packet.begin(), packet.begin() + 32), clear);
+    }
+
+    auto chacha = CSshCipher::Create("chacha20-poly1305@openssh.com");
+    ASSERT_TRUE(chacha);
+    EXPECT_EQ(chacha->KeyBytes(), 64u);
+    EXPECT_EQ(chacha->IvBytes(), 0u);
+    EXPECT_EQ(chacha->BlockSize(), 8u);
+    chacha->SetKey(Pattern(64, 9));
+    std::vector<std::uint8_t> packet = clear;
+    packet.resize(48);
+    chacha->Seal(packet.data(), 32, 7);
+    EXPECT_EQ(Hex(packet),
+              "ed39398a212300654ec50f1e98e1720c11e685f0d31e469fa371d802332125e096e36be858fdc17df6117dbccf92b31d");
+    EXPECT_EQ(chacha->PacketLength(packet.data(), 7), 28u);
+    EXPECT_NE(chacha->PacketLength(packet.data(), 8), 28u);  // the nonce is the sequence number
+    auto wrong = packet;
+    EXPECT_FALSE(chacha->Open(wrong.data(), 32, 8));
+    EXPECT_EQ(wrong, packet);  // nothing decrypted when the tag fails
+    ASSERT_TRUE(chacha->Open(packet.data(), 32, 7));
+    EXPECT_EQ(std::vector<std::uint8_t>(packet.begin(), packet.begin() + 32), clear);
 }
 
 TEST(KexTest, GroupSizeFollowsTheCipherKey)
@@ -226,6 +407,149 @@ TEST(HostKeyTest, RsaKeyStringFingerprintAndSignature)
     // A DSA blob is not an RSA key; nor is a truncated one.
     EXPECT_FALSE(CSshHostKey::Create("ssh-rsa")->SetKey(Blob({"ssh-dss"}, {e, n})));
     EXPECT_FALSE(CSshHostKey::Create("ssh-rsa")->SetKey(ByteView(blob).first(blob.size() - 1)));
+}
+
+std::vector<std::uint8_t> SignWith(EVP_PKEY* key, const EVP_MD* md, ByteView data)
+{
+    EVP_MD_CTX* ctx = EVP_MD_CTX_new();
+    EVP_DigestSignInit(ctx, nullptr, md, nullptr, key);
+    std::size_t size = 0;
+    EVP_DigestSign(ctx, nullptr, &size, data.data(), data.size());
+    std::vector<std::uint8_t> sig(size);
+    EVP_DigestSign(ctx, sig.data(), &size, data.data(), data.size());
+    sig.resize(size);
+    EVP_MD_CTX_free(ctx);
+    return sig;
+}
+
+TEST(HostKeyTest, RsaSha2SignaturesNameTheirHashAndShareTheKey)
+{
+    PkeyPtr key(EVP_PKEY_Q_keygen(nullptr, nullptr, "RSA", static_cast<std::size_t>(2048)));
+    ASSERT_TRUE(key);
+    const CBigNum e = Param(key.get(), OSSL_PKEY_PARAM_RSA_E), n = Param(key.get(), OSSL_PKEY_PARAM_RSA_N);
+    const auto blob = Blob({"ssh-rsa"}, {e, n});
+    const auto h = Bytes("thirty-two bytes of exchange has");
+    const auto sig256 = SignWith(key.get(), EVP_sha256(), h), sig512 = SignWith(key.get(), EVP_sha512(), h);
+    auto k256 = CSshHostKey::Create("rsa-sha2-256"), k512 = CSshHostKey::Create("rsa-sha2-512");
+    ASSERT_TRUE(k256->SetKey(blob));
+    ASSERT_TRUE(k512->SetKey(blob));
+    EXPECT_TRUE(k256->Verify(Blob({"rsa-sha2-256", AsText(sig256)}, {}), h));
+    EXPECT_TRUE(k512->Verify(Blob({"rsa-sha2-512", AsText(sig512)}, {}), h));
+    // The name must be the negotiated one, and the hash the named one.
+    EXPECT_FALSE(k256->Verify(Blob({"rsa-sha2-512", AsText(sig512)}, {}), h));
+    EXPECT_FALSE(k512->Verify(Blob({"rsa-sha2-512", AsText(sig256)}, {}), h));
+    EXPECT_FALSE(k256->Verify(Blob({"ssh-rsa", AsText(sig256)}, {}), h));
+    EXPECT_FALSE(CSshHostKey::Create("ssh-rsa")->Verify(Blob({"ssh-rsa", AsText(sig256)}, {}), h));
+    // One cache entry and one fingerprint for the key, whatever the hash.
+    auto plain = CSshHostKey::Create("ssh-rsa");
+    ASSERT_TRUE(plain->SetKey(blob));
+    for (const auto* k : {k256.get(), k512.get()}) {
+        EXPECT_STREQ(k->CacheType(), "rsa2");
+        EXPECT_EQ(k->KeyString(), plain->KeyString());
+        EXPECT_EQ(k->Fingerprint(), plain->Fingerprint());
+    }
+    EXPECT_EQ(k512->Fingerprint().rfind("ssh-rsa 2048 ", 0), 0u);
+    EXPECT_STREQ(k512->Name(), "rsa-sha2-512");
+}
+
+TEST(HostKeyTest, Ed25519KeyStringFingerprintAndSignature)
+{
+    PkeyPtr key(EVP_PKEY_Q_keygen(nullptr, nullptr, "ED25519"));
+    ASSERT_TRUE(key);
+    std::vector<std::uint8_t> pub(32);
+    std::size_t size = pub.size();
+    ASSERT_EQ(EVP_PKEY_get_raw_public_key(key.get(), pub.data(), &size), 1);
+    const auto blob = Blob({"ssh-ed25519", AsText(pub)}, {});
+    auto hostKey = CSshHostKey::Create("ssh-ed25519");
+    ASSERT_TRUE(hostKey->SetKey(blob));
+    EXPECT_STREQ(hostKey->CacheType(), "ssh-ed25519");
+    EXPECT_EQ(hostKey->KeyString(), "0x" + Hex(pub));
+    const std::string fp = hostKey->Fingerprint();
+    ASSERT_EQ(fp.rfind("ssh-ed25519 255 ", 0), 0u) << fp;
+    const std::string keygen = KeygenFingerprint("ssh-ed25519", blob);
+    if (!keygen.empty()) {
+        EXPECT_EQ(keygen.substr(0, 4 + 4 + 47), "256 MD5:" + fp.substr(16)) << keygen;
+    }
+
+    const auto h = Bytes("thirty-two bytes of exchange has");
+    const auto sig = SignWith(key.get(), nullptr, h);
+    ASSERT_EQ(sig.size(), 64u);
+    EXPECT_TRUE(hostKey->Verify(Blob({"ssh-ed25519", AsText(sig)}, {}), h));
+    auto bad = sig;
+    bad[5] ^= 0x10;
+    EXPECT_FALSE(hostKey->Verify(Blob({"ssh-ed25519", AsText(bad)}, {}), h));
+    EXPECT_FALSE(hostKey->Verify(Blob({"ssh-ed25519", AsText(ByteView(sig).first(63))}, {}), h));
+    EXPECT_FALSE(hostKey->Verify(Blob({"ssh-rsa", AsText(sig)}, {}), h));
+    EXPECT_FALSE(hostKey->Verify(Blob({"ssh-ed25519", AsText(sig)}, {}), Bytes("other bytes")));
+    EXPECT_FALSE(CSshHostKey::Create("ssh-ed25519")->SetKey(Blob({"ssh-ed25519", AsText(ByteView(pub).first(31))}, {})));
+    EXPECT_FALSE(CSshHostKey::Create("ssh-ed25519")->SetKey(Blob({"ssh-rsa", AsText(pub)}, {})));
+    // Leading zero bytes of the key keep their digits.
+    std::vector<std::uint8_t> low(32, 0);
+    low[31] = 1;
+    auto lowKey = CSshHostKey::Create("ssh-ed25519");
+    ASSERT_TRUE(lowKey->SetKey(Blob({"ssh-ed25519", AsText(low)}, {})));
+    EXPECT_EQ(lowKey->KeyString(), "0x" + std::string(62, '0') + "01");
+}
+
+TEST(HostKeyTest, EcdsaKeyStringFingerprintAndSignature)
+{
+    PkeyPtr key(EVP_PKEY_Q_keygen(nullptr, nullptr, "EC", "P-256"));
+    ASSERT_TRUE(key);
+    std::vector<std::uint8_t> point(65);
+    std::size_t size = 0;
+    ASSERT_EQ(EVP_PKEY_get_octet_string_param(key.get(), OSSL_PKEY_PARAM_PUB_KEY, point.data(), point.size(), &size),
+              1);
+    const auto blob = Blob({"ecdsa-sha2-nistp256", "nistp256", AsText(point)}, {});
+    auto hostKey = CSshHostKey::Create("ecdsa-sha2-nistp256");
+    ASSERT_TRUE(hostKey->SetKey(blob));
+    EXPECT_STREQ(hostKey->CacheType(), "ecdsa-sha2-nistp256");
+    EXPECT_EQ(hostKey->KeyString(), "nistp256,0x" + CBigNum::FromBytes(ByteView(point).subspan(1, 32)).ToHex() +
+                                        ",0x" + CBigNum::FromBytes(ByteView(point).subspan(33, 32)).ToHex());
+    const std::string fp = hostKey->Fingerprint();
+    ASSERT_EQ(fp.rfind("ecdsa-sha2-nistp256 256 ", 0), 0u) << fp;
+    const std::string keygen = KeygenFingerprint("ecdsa-sha2-nistp256", blob);
+    if (!keygen.empty()) {
+        EXPECT_EQ(keygen.substr(0, 4 + 4 + 47), "256 MD5:" + fp.substr(24)) << keygen;
+    }
+
+    const auto h = Bytes("thirty-two bytes of exchange has");
+    const auto der = SignWith(key.get(), EVP_sha256(), h);
+    const unsigned char* cursor = der.data();
+    ECDSA_SIG* sig = d2i_ECDSA_SIG(nullptr, &cursor, static_cast<long>(der.size()));
+    ASSERT_NE(sig, nullptr);
+    const BIGNUM *r = nullptr, *s = nullptr;
+    ECDSA_SIG_get0(sig, &r, &s);
+    auto number = [](const BIGNUM* bn) {
+        std::vector<std::uint8_t> bytes(static_cast<std::size_t>(BN_num_bytes(bn)));
+        BN_bn2bin(bn, bytes.data());
+        return CBigNum::FromBytes(bytes);
+    };
+    const CBigNum cr = number(r), cs = number(s);
+    ECDSA_SIG_free(sig);
+    const auto rs = Blob({}, {cr, cs});
+    EXPECT_TRUE(hostKey->Verify(Blob({"ecdsa-sha2-nistp256", AsText(rs)}, {}), h));
+    EXPECT_FALSE(hostKey->Verify(Blob({"ecdsa-sha2-nistp256", AsText(Blob({}, {cs, cr}))}, {}), h));
+    EXPECT_FALSE(hostKey->Verify(Blob({"ecdsa-sha2-nistp256", AsText(Blob({}, {cr}))}, {}), h));
+    EXPECT_FALSE(hostKey->Verify(Blob({"ssh-ed25519", AsText(rs)}, {}), h));
+    EXPECT_FALSE(hostKey->Verify(Blob({"ecdsa-sha2-nistp256", AsText(rs)}, {}), Bytes("other bytes")));
+    // Another curve's name, a compressed point, a short point.
+    EXPECT_FALSE(CSshHostKey::Create("ecdsa-sha2-nistp256")
+                     ->SetKey(Blob({"ecdsa-sha2-nistp256", "nistp384", AsText(point)}, {})));
+    auto compressed = point;
+    compressed[0] = 0x02;
+    EXPECT_FALSE(CSshHostKey::Create("ecdsa-sha2-nistp256")
+                     ->SetKey(Blob({"ecdsa-sha2-nistp256", "nistp256", AsText(ByteView(compressed).first(33))}, {})));
+    EXPECT_FALSE(CSshHostKey::Create("ecdsa-sha2-nistp256")
+                     ->SetKey(Blob({"ecdsa-sha2-nistp256", "nistp256", AsText(ByteView(point).first(64))}, {})));
+}
+
+TEST(HostKeyCacheTest, CurrentTypesUseTheirOwnCacheNames)
+{
+    EXPECT_EQ(CSSH2::HostKeyValueName(CSshHostKey::Create("ssh-ed25519")->CacheType(), 22, "h"), "ssh-ed25519@22:h");
+    EXPECT_EQ(CSSH2::HostKeyValueName(CSshHostKey::Create("ecdsa-sha2-nistp256")->CacheType(), 2222, "h"),
+              "ecdsa-sha2-nistp256@2222:h");
+    for (const char* rsa : {"ssh-rsa", "rsa-sha2-256", "rsa-sha2-512"})
+        EXPECT_STREQ(CSshHostKey::Create(rsa)->CacheType(), "rsa2");
 }
 
 TEST(HostKeyTest, DssKeyStringAndBothSignatureForms)

@@ -239,6 +239,60 @@ TEST_F(ScriptedServerTest, NoCommonHostKeyTypeGives9)
     CSSH2::Disconnect();
 }
 
+// A server's elliptic-curve value that is not one: the wrong size, the
+// all-zero X25519 point (an all-zero secret) or a point off the curve.
+struct SEcdhCase {
+    const char* kex;
+    std::string q;
+};
+class EcdhReplyTest : public ScriptedServerTest, public ::testing::WithParamInterface<SEcdhCase> {};
+
+TEST_P(EcdhReplyTest, IsRefusedWith10)
+{
+    EXPECT_EQ(Start({"raw-ecdh-reply", "--kex", GetParam().kex, "--q", GetParam().q}), SSH_HOSTKEY_MISMATCH);
+    CSSH2::Disconnect();
+    EXPECT_EQ(m_peer->Results(), "20,30\n");
+}
+INSTANTIATE_TEST_SUITE_P(
+    Values, EcdhReplyTest,
+    ::testing::Values(SEcdhCase{"curve25519-sha256", std::string(62, '9')}, SEcdhCase{"curve25519-sha256", std::string(66, '9')},
+                      SEcdhCase{"curve25519-sha256", std::string(64, '0')},
+                      SEcdhCase{"ecdh-sha2-nistp256", "04" + std::string(128, '1')},
+                      SEcdhCase{"ecdh-sha2-nistp256", "02" + std::string(64, '1')},
+                      SEcdhCase{"ecdh-sha2-nistp256", std::string(130, '0')}));
+
+// The current group request (min, n, max), and the groups it refuses: too
+// small, too large, or with a generator outside 1 < g < p - 1.
+struct SGexCase {
+    std::vector<std::string> args;
+    std::string request;
+};
+class GroupExchangeTest : public ScriptedServerTest, public ::testing::WithParamInterface<SGexCase> {};
+
+TEST_P(GroupExchangeTest, RefusesABadGroupWith10)
+{
+    std::vector<std::string> args{"raw-gex-group"};
+    args.insert(args.end(), GetParam().args.begin(), GetParam().args.end());
+    EXPECT_EQ(Start(args), SSH_HOSTKEY_MISMATCH);
+    CSSH2::Disconnect();
+    EXPECT_EQ(m_peer->Results(), "request " + GetParam().request + "\n");
+}
+
+TEST_F(ScriptedServerTest, AGroupInRangeIsTakenAndAnsweredWithTheInit)
+{
+    // The server then closes instead of replying: 16.
+    EXPECT_EQ(Start({"raw-gex-group", "--bits", "2048"}), SSH_SOCKET_ERROR);
+    CSSH2::Disconnect();
+    EXPECT_EQ(m_peer->Results(), "request 2048,3072,8192\ninit\n");
+}
+INSTANTIATE_TEST_SUITE_P(
+    Groups, GroupExchangeTest,
+    ::testing::Values(SGexCase{{"--bits", "2047"}, "2048,3072,8192"},
+                      SGexCase{{"--bits", "8193", "--cipher", "aes256-ctr"}, "2048,8192,8192"},
+                      SGexCase{{"--bits", "1024", "--cipher", "aes192-ctr"}, "2048,7680,8192"},
+                      SGexCase{{"--bits", "3072", "--g", "1"}, "2048,3072,8192"},
+                      SGexCase{{"--bits", "3072", "--g", "0"}, "2048,3072,8192"}));
+
 // ------------------------------------------------- strict key exchange
 
 // The same script with and without the strict marker: an IGNORE amid the

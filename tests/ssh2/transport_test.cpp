@@ -141,6 +141,151 @@ INSTANTIATE_TEST_SUITE_P(Table, RoundTripTest,
                              return name;
                          });
 
+// The current MACs (plain and encrypt-then-MAC) with every cipher; with
+// GCM and ChaCha20-Poly1305 the MAC is not used at all.
+INSTANTIATE_TEST_SUITE_P(CurrentMacs, RoundTripTest,
+                         ::testing::Combine(::testing::ValuesIn(CipherNames()),
+                                            ::testing::Values("hmac-sha2-256-etm@openssh.com",
+                                                              "hmac-sha2-512-etm@openssh.com", "hmac-sha2-256",
+                                                              "hmac-sha2-512"),
+                                            ::testing::Values("none", "zlib")),
+                         [](const ::testing::TestParamInfo<Algorithms>& param) {
+                             std::string name = std::get<0>(param.param) + "_" + std::get<1>(param.param) + "_" +
+                                                std::get<2>(param.param);
+                             for (char& c : name)
+                                 if (!isalnum(static_cast<unsigned char>(c))) c = '_';
+                             return name;
+                         });
+
+// The packet a mode puts on the wire for a 40-byte string: clear length
+// or not, padding block, and what follows the packet.
+struct SWireCase {
+    const char* cipher;
+    const char* mac;
+    bool clearLength;
+    std::size_t block, trailer;
+};
+class WireFormTest : public ::testing::TestWithParam<SWireCase> {};
+
+TEST_P(WireFormTest, LengthPaddingAndTrailer)
+{
+    const SWireCase& c = GetParam();
+    for (std::size_t extra = 0; extra < 40; ++extra) {
+        TransportPair t;
+        t.Install(c.cipher, c.mac, "none");
+        t.sender.Start(SSH_MSG_CHANNEL_DATA).PutRaw(std::vector<std::uint8_t>(extra, 0x5a));
+        t.sender.Send();
+        const std::vector<std::uint8_t>& wire = t.out.output;
+        ASSERT_GT(wire.size(), c.trailer + 4);
+        const std::size_t packet = wire.size() - c.trailer;
+        // Padding counts the length field only when it is encrypted with
+        // the rest.
+        EXPECT_EQ((c.clearLength ? packet - 4 : packet) % c.block, 0u) << extra;
+        const std::size_t padding = packet - 4 - 1 - 1 - extra;
+        EXPECT_GE(padding, 4u);
+        EXPECT_LE(padding, c.block + 3);
+        if (c.clearLength && std::string(c.cipher) != "chacha20-poly1305@openssh.com") {
+            EXPECT_EQ(LoadUint32(wire.data()), packet - 4);
+        }
+        EXPECT_EQ(t.sender.WireSize(1 + extra), wire.size());
+        t.Carry();
+        ASSERT_EQ(t.receiver.ReadPacket(), SSH_MSG_CHANNEL_DATA);
+        EXPECT_EQ(t.receiver.Payload().size(), 1 + extra);
+    }
+}
+INSTANTIATE_TEST_SUITE_P(
+    Modes, WireFormTest,
+    ::testing::Values(SWireCase{"aes256-gcm@openssh.com", "hmac-sha1", true, 16, 16},
+                      SWireCase{"aes128-gcm@openssh.com", "none", true, 16, 16},
+                      SWireCase{"chacha20-poly1305@openssh.com", "hmac-sha2-512", true, 8, 16},
+                      SWireCase{"aes128-ctr", "hmac-sha2-256-etm@openssh.com", true, 16, 32},
+                      SWireCase{"aes256-ctr", "hmac-sha2-512-etm@openssh.com", true, 16, 64},
+                      SWireCase{"aes192-ctr", "hmac-sha2-512", false, 16, 64},
+                      SWireCase{"3des-cbc", "hmac-sha2-256-etm@openssh.com", true, 8, 32}));
+
+// A flipped bit anywhere in a packet of an authenticated mode -- length
+// field, padding, payload, tag or MAC -- is refused with 8 and nothing of it
+// reaches the caller. Bytes after the packet let a damaged length be read in
+// full instead of waiting for more.
+class FlippedByteTest : public ::testing::TestWithParam<std::pair<const char*, const char*>> {};
+
+TEST_P(FlippedByteTest, IsRefusedWith8)
+{
+    const auto& [cipher, mac] = GetParam();
+    TransportPair reference;
+    reference.Install(cipher, mac, "none");
+    reference.sender.Start(SSH_MSG_CHANNEL_DATA).PutString(std::string(40, 'q'));
+    reference.sender.Send();
+    const std::vector<std::uint8_t> wire = reference.out.output;
+    for (std::size_t i = 0; i < wire.size(); ++i) {
+        for (std::uint8_t bit : {0x01, 0x80}) {
+            TransportPair t;
+            t.Install(cipher, mac, "none");
+            std::vector<std::uint8_t> bad = wire;
+            bad[i] ^= bit;
+            bad.resize(bad.size() + CSshTransport::kReceiveBufferSize, 0x33);
+            t.in.Feed(bad);
+            EXPECT_EQ(Raised([&] { t.receiver.ReadPacket(); }), SSH_RECEIVE_ERROR) << i << "/" << int(bit);
+            EXPECT_EQ(t.receiver.Type(), 0);
+            EXPECT_TRUE(t.receiver.Payload().empty());
+            EXPECT_EQ(t.receiver.InSequence(), 0u);
+        }
+    }
+    // The undamaged packet passes.
+    TransportPair t;
+    t.Install(cipher, mac, "none");
+    t.in.Feed(wire);
+    EXPECT_EQ(t.receiver.ReadPacket(), SSH_MSG_CHANNEL_DATA);
+}
+INSTANTIATE_TEST_SUITE_P(Modes, FlippedByteTest,
+                         ::testing::Values(std::make_pair("aes256-gcm@openssh.com", "none"),
+                                           std::make_pair("aes128-gcm@openssh.com", "hmac-sha1"),
+                                           std::make_pair("chacha20-poly1305@openssh.com", "none"),
+                                           std::make_pair("aes128-ctr", "hmac-sha2-256-etm@openssh.com"),
+                                           std::make_pair("aes256-cbc", "hmac-sha2-512-etm@openssh.com")));
+
+TEST(TransportTest, AeadPacketsAreBoundToTheirSequenceNumber)
+{
+    // A packet replayed in place of the next one fails its tag (GCM: the
+    // invocation counter; ChaCha20-Poly1305: the nonce).
+    for (const char* cipher : {"aes128-gcm@openssh.com", "chacha20-poly1305@openssh.com"}) {
+        SCOPED_TRACE(cipher);
+        TransportPair t;
+        t.Install(cipher, "none", "none");
+        t.sender.Start(SSH_MSG_CHANNEL_EOF).PutUint32(1);
+        t.sender.Send();
+        std::vector<std::uint8_t> twice = t.out.output;
+        twice.insert(twice.end(), t.out.output.begin(), t.out.output.end());
+        twice.resize(twice.size() + CSshTransport::kReceiveBufferSize, 0);
+        t.in.Feed(twice);
+        EXPECT_EQ(t.receiver.ReadPacket(), SSH_MSG_CHANNEL_EOF);
+        EXPECT_EQ(Raised([&] { t.receiver.ReadPacket(); }), SSH_RECEIVE_ERROR);
+    }
+}
+
+TEST(TransportTest, DeclaredLengthsBeyondTheCapAreRefusedBeforeReading)
+{
+    // Only the 4 length bytes are there: a length over the cap (or not a
+    // whole number of blocks) is refused without waiting for the rest.
+    for (const char* cipher : {"aes128-gcm@openssh.com", "chacha20-poly1305@openssh.com"}) {
+        TransportPair t;
+        t.Install(cipher, "none", "none");
+        t.sender.Start(SSH_MSG_IGNORE).PutRaw(std::vector<std::uint8_t>(35100, 1));
+        t.sender.Send();
+        t.out.output.resize(4);
+        t.Carry();
+        EXPECT_EQ(Raised([&] { t.receiver.ReadPacket(); }), SSH_RECEIVE_ERROR) << cipher;
+    }
+    for (std::uint32_t length : {35008u, 0xFFFFFFF0u, 33u, 8u}) {
+        TransportPair t;
+        t.Install("aes128-ctr", "hmac-sha2-256-etm@openssh.com", "none");
+        std::vector<std::uint8_t> frame(4);
+        StoreUint32(frame.data(), length);
+        t.in.Feed(frame);
+        EXPECT_EQ(Raised([&] { t.receiver.ReadPacket(); }), SSH_RECEIVE_ERROR) << length;
+    }
+}
+
 TEST(TransportTest, EveryFlippedByteOfAProtectedPacketIsRefused)
 {
     TransportPair reference;
@@ -342,6 +487,36 @@ TEST(CompressorTest, OneStreamAcrossPacketsAndStoredPackets)
     CSshCompressor none(false);
     EXPECT_FALSE(none.Compress(AsBytes("x"), out));
     EXPECT_EQ(none.DisableCompression(), 0u);
+}
+
+TEST(CompressorTest, DelayedZlibWaitsForActivation)
+{
+    auto c = CSshCompressor::Create("zlib@openssh.com");
+    ASSERT_TRUE(c);
+    EXPECT_EQ(c->Name(), "zlib@openssh.com");
+    EXPECT_EQ(c->Clone()->Name(), "zlib@openssh.com");
+    std::vector<std::uint8_t> out;
+    EXPECT_FALSE(c->Compress(AsBytes("before"), out));
+    EXPECT_FALSE(c->Decompress(AsBytes("before"), out));
+    EXPECT_EQ(c->DisableCompression(), 0u);  // nothing to store while idle
+    c->Activate();
+    ASSERT_TRUE(c->Compress(AsBytes("after the login"), out));
+    EXPECT_EQ(Inflate(out), "after the login");  // a fresh stream, header first
+
+    // Through the transport: clear until both ends switch on.
+    TransportPair t;
+    t.Install("aes128-ctr", "hmac-sha2-256", "zlib@openssh.com");
+    t.sender.Start(SSH_MSG_USERAUTH_SUCCESS);
+    t.sender.Send();
+    t.sender.ActivateCompression();
+    t.sender.Start(SSH_MSG_CHANNEL_DATA).PutString(std::string(5000, 'z'));
+    t.sender.Send();
+    EXPECT_LT(t.out.output.size(), 200u);
+    t.Carry();
+    ASSERT_EQ(t.receiver.ReadPacket(), SSH_MSG_USERAUTH_SUCCESS);
+    t.receiver.ActivateCompression();
+    ASSERT_EQ(t.receiver.ReadPacket(), SSH_MSG_CHANNEL_DATA);
+    EXPECT_EQ(t.receiver.Reader().GetText(), std::string(5000, 'z'));
 }
 
 TEST(CompressorTest, CorruptOrExplosiveInputGives8)

@@ -236,6 +236,33 @@ def raw_mode(args):
         key = ssh_string("ssh-rsa") + ssh_string(b"\x01\x00\x01") + ssh_string(b"\x00" + b"\xc3" * 128)
         reply = bytes([31]) + ssh_string(key) + ssh_string(fbytes) + ssh_string(ssh_string("ssh-rsa") + ssh_string(b"\x01" * 128))
         conn.sendall(packet(reply))
+    elif args.mode == "raw-ecdh-reply":
+        # An ECDH reply whose server value is the one the test gives.
+        conn.sendall(b"SSH-2.0-Scripted_1.0\r\n" + packet(kexinit(args.kex, "ssh-ed25519", "aes128-ctr", "hmac-sha2-256")))
+        got = read_packets(conn, 2)
+        say("RESULT " + ",".join(str(p[0]) for p in got))
+        key = ssh_string("ssh-ed25519") + ssh_string(b"\x07" * 32)
+        reply = bytes([31]) + ssh_string(key) + ssh_string(bytes.fromhex(args.q)) + \
+            ssh_string(ssh_string("ssh-ed25519") + ssh_string(b"\x01" * 64))
+        conn.sendall(packet(reply))
+    elif args.mode == "raw-gex-group":
+        # The current group request, answered with the group the test gives.
+        conn.sendall(b"SSH-2.0-Scripted_1.0\r\n" + packet(kexinit("diffie-hellman-group-exchange-sha256", "ssh-ed25519",
+                                                                    args.cipher, "hmac-sha2-256")))
+        got = read_packets(conn, 2)
+        if len(got) == 2 and got[1][0] == 34:
+            say("RESULT request " + ",".join(str(v) for v in struct.unpack(">III", got[1][1:13])))
+        p = (1 << (args.bits - 1)) | 0xff if args.bits else int(args.f, 16)
+        conn.sendall(packet(bytes([31]) + mpint(p) + mpint(args.g)))
+        # A group the client takes is followed by its init (32); a refused
+        # one by the end of the connection.
+        try:
+            if conn.recv(4096):
+                say("RESULT init")
+        except OSError:
+            pass
+        conn.close()
+        return
     elif args.mode == "raw-old-version":
         conn.sendall(b"SSH-1.5-Ancient\r\n")
     try:
@@ -378,6 +405,11 @@ def main():
     parser.add_argument("--modern", action="store_true")
     parser.add_argument("--strict", action="store_true")
     parser.add_argument("--hostkeys", default="ssh-rsa")
+    parser.add_argument("--kex", default="curve25519-sha256")
+    parser.add_argument("--cipher", default="aes128-ctr")
+    parser.add_argument("--q", default="")
+    parser.add_argument("--bits", type=int, default=0)
+    parser.add_argument("--g", type=int, default=2)
     parser.add_argument("--never-accept", action="store_true")
     parser.add_argument("--open-fail", action="store_true")
     parser.add_argument("--refuse-exec", action="store_true")
