@@ -1,7 +1,9 @@
 # Fuzz targets of the upload library: its SSH-2 packet stream (version line,
-# packets and messages), SFTP replies and scp-sink acknowledgements.
+# packets and messages), server host keys and signatures, SFTP replies and
+# scp-sink acknowledgements.
 if(TARGET fdx_scp)
   fdx_add_fuzzer(NAME scp_packet_fuzz SOURCE scp_packet_fuzz.cpp LIBS fdx_scp CORPUS corpus/scp_packet_fuzz)
+  fdx_add_fuzzer(NAME scp_hostkey_fuzz SOURCE scp_hostkey_fuzz.cpp LIBS fdx_scp CORPUS corpus/scp_hostkey_fuzz)
   fdx_add_fuzzer(NAME scp_sftp_fuzz SOURCE scp_sftp_fuzz.cpp LIBS fdx_scp CORPUS corpus/scp_sftp_fuzz)
   fdx_add_fuzzer(NAME scp_ack_fuzz SOURCE scp_ack_fuzz.cpp LIBS fdx_scp CORPUS corpus/scp_ack_fuzz)
 endif()
