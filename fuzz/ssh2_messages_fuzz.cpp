@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "ssh2/algorithms.h"
+#include "ssh2/crypto/ecdh.h"
 #include "ssh2/messages.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
@@ -19,16 +20,27 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     ParseKexInit(view, kexinit);
     SDhGroup group;
     ParseDhGroup(view, group);
-    SKexDhReply reply;
-    if (ParseKexDhReply(view, reply)) {
-        for (const char* name : {"ssh-rsa", "ssh-dss"}) {
+    auto hostKeys = [](ByteView blob, ByteView signature) {
+        for (const auto& name : CSshHostKey::Names()) {
             auto key = CSshHostKey::Create(name);
-            if (key->SetKey(reply.hostKey)) {
+            if (key->SetKey(blob)) {
                 key->KeyString();
                 key->Fingerprint();
-                key->Verify(reply.signature, reply.hostKey);
+                key->Verify(signature, blob);
             }
         }
+    };
+    SKexDhReply reply;
+    if (ParseKexDhReply(view, reply)) hostKeys(reply.hostKey, reply.signature);
+    SKexEcdhReply ecdhReply;
+    if (ParseKexEcdhReply(view, ecdhReply)) {
+        hostKeys(ecdhReply.hostKey, ecdhReply.signature);
+        // The server's public value against both curves.
+        static const sshcrypto::CEcdh x25519(sshcrypto::ECurve::X25519);
+        static const sshcrypto::CEcdh p256(sshcrypto::ECurve::P256);
+        std::vector<std::uint8_t> secret;
+        x25519.Derive(ecdhReply.serverPublic, secret);
+        p256.Derive(ecdhReply.serverPublic, secret);
     }
     SUserauthFailure failure;
     ParseUserauthFailure(view, failure);
