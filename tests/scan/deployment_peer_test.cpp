@@ -12,6 +12,7 @@
 #include "ssh2/ssh2.h"
 #include "tests/scan/scan_fixture.h"
 #include "tests/support/sshd_peer.h"
+#include "tests/support/test_server.h"
 
 namespace {
 
@@ -31,19 +32,16 @@ protected:
 
     // A server on which `which lshw` finds nothing until the deployment
     // puts one into the user's ~/.local/bin.
-    std::unique_ptr<SshdPeer> BareHost(bool sftp = true)
+    std::unique_ptr<CTestServer> BareHost(EServerKind kind = EServerKind::OlderSshd, bool sftp = true)
     {
         const std::string home = std::string("/home/") + kDeployUser;
         std::error_code ignored;
         std::filesystem::remove(home + "/.local/bin/lshw", ignored);
         std::filesystem::copy_file("/etc/skel/.bashrc", home + "/.bashrc",
                                    std::filesystem::copy_options::overwrite_existing, ignored);
-        SshdOptions options;
-        options.sftpSubsystem = sftp;
-        options.bindMounts = {{"/dev/null", "/usr/bin/lshw"}};
-        auto peer = std::make_unique<SshdPeer>(options);
-        SetHost("127.0.0.1", peer->port(), kDeployUser, SshdPeer::Password());
-        return peer;
+        auto server = StartServer({kind, sftp, {{"/dev/null", "/usr/bin/lshw"}}});
+        SetHost("127.0.0.1", server->port(), kDeployUser, SshdPeer::Password());
+        return server;
     }
     TempDir dir;
 };
@@ -65,28 +63,40 @@ TEST_F(DeploymentPeerTest, AFailingInstallShowsItsOutputAndKeepsTheFolder)
 }
 
 // The real package, built from Debian's lshw source by tools/engine-package.sh;
-// its path comes from $FDX_ENGINE_PACKAGE (the test script makes it).
-TEST_F(DeploymentPeerTest, TheRealPackageIsUploadedBuiltAndScanned)
+// its path comes from $FDX_ENGINE_PACKAGE (the test script makes it). An
+// older installation's sshd over SFTP and, with the subsystem removed, over
+// the scp sink; today's stock sshd and Dropbear as they come.
+using Deployment = std::tuple<EServerKind, bool>;
+class RealPackageTest : public DeploymentPeerTest, public ::testing::WithParamInterface<Deployment> {};
+
+TEST_P(RealPackageTest, IsUploadedBuiltAndScanned)
 {
     const char* package = std::getenv("FDX_ENGINE_PACKAGE");
     if (package == nullptr || !std::filesystem::exists(package)) GTEST_SKIP() << "FDX_ENGINE_PACKAGE is not set";
     const char* version = std::getenv("FDX_ENGINE_VERSION");
     ASSERT_NE(version, nullptr);
-    // Over SFTP first, then with the subsystem removed (the scp fallback).
-    for (bool sftp : {true, false}) {
-        ui.Clear();
-        ResetEnginePackage();
-        auto peer = BareHost(sftp);
-        ASSERT_TRUE(peer->running()) << peer->logText();
-        DescribeEnginePackage(package, version);
-        ASSERT_EQ(Expand(), S_OK) << (Messages().empty() ? "" : WideToAnsi(Messages()[0]));
-        EXPECT_FALSE(host->GetChildren().empty());
-        bool sawInstall = false;
-        for (const auto& p : ui.ProgressTexts()) sawInstall |= p.text == u"Installing Vorbex...";
-        EXPECT_TRUE(sawInstall);
-        std::error_code ignored;
-        std::filesystem::remove("/tmp/" + std::filesystem::path(package).filename().string(), ignored);
-    }
+    const auto [kind, sftp] = GetParam();
+    if (const std::string why = ServerUnavailable(kind); !why.empty()) GTEST_SKIP() << why;
+    auto server = BareHost(kind, sftp);
+    ASSERT_TRUE(server->running()) << server->logText();
+    DescribeEnginePackage(package, version);
+    ASSERT_EQ(Expand(), S_OK) << (Messages().empty() ? "" : WideToAnsi(Messages()[0])) << server->logText();
+    EXPECT_FALSE(host->GetChildren().empty());
+    bool sawInstall = false;
+    for (const auto& p : ui.ProgressTexts()) sawInstall |= p.text == u"Installing Vorbex...";
+    EXPECT_TRUE(sawInstall);
+    std::error_code ignored;
+    std::filesystem::remove("/tmp/" + std::filesystem::path(package).filename().string(), ignored);
 }
+
+INSTANTIATE_TEST_SUITE_P(Servers, RealPackageTest,
+                         ::testing::Values(Deployment{EServerKind::OlderSshd, true},
+                                           Deployment{EServerKind::OlderSshd, false},
+                                           Deployment{EServerKind::StockSshd, true},
+                                           Deployment{EServerKind::StockDropbear, true}),
+                         [](const ::testing::TestParamInfo<Deployment>& param) {
+                             return std::string(ServerKindName(std::get<0>(param.param))) +
+                                    (std::get<1>(param.param) ? "Sftp" : "ScpSink");
+                         });
 
 }  // namespace

@@ -12,6 +12,7 @@
 #include "platform/text.h"
 #include "tests/support/sshd_peer.h"
 #include "tests/support/temp_dir.h"
+#include "tests/support/test_server.h"
 
 namespace {
 
@@ -45,23 +46,28 @@ protected:
     std::string console;
 };
 
-TEST_F(RefreshCliTest, RefreshStoresTheXmlAndAReloadShowsItWithoutTheServer)
+// An older installation's sshd, and today's stock sshd and Dropbear, each
+// with its packaged defaults.
+class RefreshServersTest : public RefreshCliTest, public ::testing::WithParamInterface<EServerKind> {};
+
+TEST_P(RefreshServersTest, RefreshStoresTheXmlAndAReloadShowsItWithoutTheServer)
 {
+    if (const std::string why = ServerUnavailable(GetParam()); !why.empty()) GTEST_SKIP() << why;
     const std::string password = std::string(SshdPeer::Password()) + "\n";
     std::string expectedTree;
     std::u16string keyName;
     {
-        SshdPeer peer;
-        ASSERT_TRUE(peer.running()) << peer.logText();
-        keyName = u"rsa2@" + IntToDecimal(peer.port()) + u":127.0.0.1";
+        const auto server = StartServer({GetParam(), true, {}});
+        ASSERT_TRUE(server->running()) << server->logText();
+        keyName = AnsiToWide(server->cacheValueName());
         ASSERT_EQ(Ferrodex(console + " group add Lab").status, 0);
-        const Result add = Ferrodex(console + " host add Lab 127.0.0.1 --port " + std::to_string(peer.port()) +
+        const Result add = Ferrodex(console + " host add Lab 127.0.0.1 --port " + std::to_string(server->port()) +
                                     " --login " + SshdPeer::User() + " --password-stdin", password);
         ASSERT_EQ(add.status, 0) << add.err;
         const Result refresh = Ferrodex(console + " host refresh Lab/127.0.0.1 --login " +
                                             std::string(SshdPeer::User()) + " --password-stdin",
                                         password);
-        ASSERT_EQ(refresh.status, 0) << refresh.err;
+        ASSERT_EQ(refresh.status, 0) << refresh.err << server->logText();
         EXPECT_EQ(refresh.err.find("Warning"), std::string::npos) << "a first key is stored without a question";
 
         // The fetched text, shown on its own, gives the same tree and rows.
@@ -72,7 +78,8 @@ TEST_F(RefreshCliTest, RefreshStoresTheXmlAndAReloadShowsItWithoutTheServer)
         expectedTree = view.out;
     }
     std::u16string key;
-    EXPECT_TRUE(RegReadString(HKEY_CURRENT_USER, u"Software\\Quillon\\Corvel\\SshHostKeys", keyName, key));
+    EXPECT_TRUE(RegReadString(HKEY_CURRENT_USER, u"Software\\Quillon\\Corvel\\SshHostKeys", keyName, key))
+        << WideToAnsi(keyName);
 
     // No server now: the host still shows its hardware, from the console file.
     const Result tree = Ferrodex(console + " tree Lab/127.0.0.1 --json --login root", "");
@@ -88,6 +95,10 @@ TEST_F(RefreshCliTest, RefreshStoresTheXmlAndAReloadShowsItWithoutTheServer)
     };
     EXPECT_EQ(strip(hostChildren), strip(expectedTree));
 }
+
+INSTANTIATE_TEST_SUITE_P(Servers, RefreshServersTest,
+                         ::testing::Values(EServerKind::OlderSshd, EServerKind::StockSshd, EServerKind::StockDropbear),
+                         [](const ::testing::TestParamInfo<EServerKind>& param) { return ServerKindName(param.param); });
 
 TEST_F(RefreshCliTest, AChangedHostKeyIsRefusedUnlessAccepted)
 {
