@@ -59,9 +59,11 @@ std::size_t scp_cipher_tag_len(const ScpCipher* cipher);
 // received (chacha20 decrypts a copy of them).
 int scp_cipher_peek_length(ScpCipher* cipher, std::uint32_t seq, const std::uint8_t in[4], std::uint32_t* length);
 // Authenticated ciphers over a whole packet (4 length bytes and the rest):
-// seal encrypts in place and writes the tag; open checks the tag first and
-// then decrypts in place (16 when the tag does not match). After open the
-// first four bytes hold the length in clear.
+// seal encrypts in place and writes the tag; open decrypts in place and
+// returns 16 when the tag does not match (chacha20-poly1305 checks the tag
+// before it decrypts anything; GCM checks it as it finishes and then wipes
+// what it decrypted). After open the first four bytes hold the length in
+// clear.
 int scp_cipher_seal(ScpCipher* cipher, std::uint32_t seq, std::uint8_t* packet, std::size_t total, std::uint8_t* tag);
 int scp_cipher_open(ScpCipher* cipher, std::uint32_t seq, std::uint8_t* packet, std::size_t total,
                     const std::uint8_t* tag);
