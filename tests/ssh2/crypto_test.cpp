@@ -543,15 +543,6 @@ TEST(HostKeyTest, EcdsaKeyStringFingerprintAndSignature)
                      ->SetKey(Blob({"ecdsa-sha2-nistp256", "nistp256", AsText(ByteView(point).first(64))}, {})));
 }
 
-TEST(HostKeyCacheTest, CurrentTypesUseTheirOwnCacheNames)
-{
-    EXPECT_EQ(CSSH2::HostKeyValueName(CSshHostKey::Create("ssh-ed25519")->CacheType(), 22, "h"), "ssh-ed25519@22:h");
-    EXPECT_EQ(CSSH2::HostKeyValueName(CSshHostKey::Create("ecdsa-sha2-nistp256")->CacheType(), 2222, "h"),
-              "ecdsa-sha2-nistp256@2222:h");
-    for (const char* rsa : {"ssh-rsa", "rsa-sha2-256", "rsa-sha2-512"})
-        EXPECT_STREQ(CSshHostKey::Create(rsa)->CacheType(), "rsa2");
-}
-
 TEST(HostKeyTest, DssKeyStringAndBothSignatureForms)
 {
     PkeyPtr key = MakeDsaKey();
