@@ -43,6 +43,14 @@ bool Accepts(int port)
     return ok;
 }
 
+// In a forked child: points a descriptor at /dev/null without touching the
+// stdio buffers it shares with the parent (freopen would flush them twice).
+void ToDevNull(int fd, int flags)
+{
+    const int null = ::open("/dev/null", flags | O_CLOEXEC);
+    if (null >= 0) ::dup2(null, fd);
+}
+
 bool WaitForExit(pid_t pid, int* status)
 {
     return ::waitpid(pid, status, WNOHANG) == pid;
@@ -72,8 +80,8 @@ bool RunQuietly(const std::vector<std::string>& args)
         std::vector<char*> argv;
         for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
         argv.push_back(nullptr);
-        std::freopen("/dev/null", "w", stdout);
-        std::freopen("/dev/null", "w", stderr);
+        ToDevNull(1, O_WRONLY);
+        ToDevNull(2, O_WRONLY);
         ::execv(argv[0], argv.data());
         ::_exit(127);
     }
@@ -121,8 +129,8 @@ bool CServerProcess::Start(const std::vector<std::string>& argv, const std::stri
         // The server goes with the test process, however that ends.
         ::prctl(PR_SET_PDEATHSIG, SIGTERM);
         if (::getppid() != parent) ::_exit(1);
-        std::freopen("/dev/null", "r", stdin);
-        std::freopen("/dev/null", "w", stdout);
+        ToDevNull(0, O_RDONLY);
+        ToDevNull(1, O_WRONLY);
         const int err = ::open(errorPath.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0600);
         if (err >= 0) ::dup2(err, 2);
         if (!mounts.empty()) {
