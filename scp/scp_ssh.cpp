@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <memory>
 
 #include <openssl/bn.h>
 #include <openssl/crypto.h>
@@ -304,6 +305,11 @@ const char* const kMacNames[] = {"hmac-sha2-256-etm@openssh.com",
                                  "none"};
 constexpr std::size_t kMacCount = sizeof kMacNames / sizeof kMacNames[0];
 
+struct ScpBnFree {
+    void operator()(BIGNUM* n) const { BN_clear_free(n); }
+};
+using ScpBn = std::unique_ptr<BIGNUM, ScpBnFree>;
+
 bool scp_kex_usable(const ScpKexMethod& m, bool noGex) { return !noGex || (m.kind != KEX_GEX && m.kind != KEX_GEX_OLD); }
 
 int scp_build_kexinit(ScpSession* s)
@@ -500,10 +506,9 @@ int scp_handle_group(ScpSession* s, const std::uint8_t* payload, std::size_t len
     if (s->kex->kind == KEX_GEX) {
         // The group asked for: 2048 to 8192 bits, 1 < g < p - 1.
         if (BN_num_bits(s->p) < static_cast<int>(kGexMin) || !BN_is_odd(s->p)) return 17;
-        BIGNUM* pm1 = BN_dup(s->p);
-        const bool ok = pm1 && BN_sub_word(pm1, 1) && BN_cmp(s->g, pm1) < 0;
-        BN_free(pm1);
-        if (!ok) return 17;
+        const ScpBn pm1(BN_dup(s->p));
+        if (!pm1) return 18;
+        if (!BN_sub_word(pm1.get(), 1) || BN_cmp(s->g, pm1.get()) >= 0) return 17;
     }
     return scp_start_dh(s);
 }
@@ -605,15 +610,13 @@ int scp_handle_kex_reply(ScpSession* s, const std::uint8_t* payload, std::size_t
         scp_ecdh_end(&s->ecdh);
     } else {
         // 1 < f < p - 1
-        BIGNUM* pm1 = BN_dup(s->p);
-        BN_CTX* ctx = BN_CTX_new();
-        rc = (pm1 && ctx && BN_sub_word(pm1, 1)) ? 0 : 18;
-        if (!rc && (BN_cmp(f, BN_value_one()) <= 0 || BN_cmp(f, pm1) >= 0)) rc = 24;
+        const ScpBn pm1(BN_dup(s->p));
+        const std::unique_ptr<BN_CTX, decltype(&BN_CTX_free)> ctx(BN_CTX_new(), BN_CTX_free);
+        rc = (pm1 && ctx && BN_sub_word(pm1.get(), 1)) ? 0 : 18;
+        if (!rc && (BN_cmp(f, BN_value_one()) <= 0 || BN_cmp(f, pm1.get()) >= 0)) rc = 24;
         BN_clear_free(s->k);
         s->k = rc ? nullptr : BN_new();
-        if (!rc && (!s->k || !BN_mod_exp(s->k, f, s->x, s->p, ctx))) rc = 18;
-        BN_free(pm1);
-        BN_CTX_free(ctx);
+        if (!rc && (!s->k || !BN_mod_exp(s->k, f, s->x, s->p, ctx.get()))) rc = 18;
         if (!rc) rc = scp_buf_put_mpint(&s->kMpint, s->k);
     }
     ScpHostKey key{};
