@@ -92,6 +92,12 @@ private:
 
     // Key exchange (kex.cpp).
     void KeyExchange();
+    // The exchange of the chosen method: init, reply and its checks. Each
+    // fills in what the exchange hash needs (host key, public values, K) and
+    // keeps the server's signature in m_signature. cipherKeyBits: the larger
+    // key of the two ciphers (sizes the current groups and exponents);
+    // oldCipherKeyBits: the client-to-server cipher's (sizes them for the
+    // older methods, as before).
     void EllipticExchange(bool p256, SExchangeHashInput& hashInput);
     void DiffieHellmanExchange(int method, std::size_t cipherKeyBits, std::size_t oldCipherKeyBits,
                                SExchangeHashInput& hashInput);
