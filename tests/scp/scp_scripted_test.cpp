@@ -309,6 +309,13 @@ TEST_F(Scripted, ModernParamikoAgreesTheCurrentAlgorithms)
     EXPECT_NE(results.find("RESULT agreed curve25519-sha256@libssh.org aes256-ctr hmac-sha2-256-etm@openssh.com zlib\n"),
               std::string::npos)
         << results;
+    // Delayed compression: the server decompresses from the first packet
+    // after it accepts the password, so nothing of ours may follow that
+    // packet uncompressed (the padding message goes before it).
+    EXPECT_EQ(Upload({"sftp-ok", "--modern", "--delayed-compression"}, m_local.file("data.bin"), "/up", nullptr, &results),
+              0)
+        << results;
+    EXPECT_NE(results.find(" zlib@openssh.com\n"), std::string::npos) << results;
 }
 
 }  // namespace
