@@ -243,6 +243,41 @@ INSTANTIATE_TEST_SUITE_P(Peers, StockServer,
                                            PeerCase{Server::Dropbear, "rsa", true}),
                          PeerCaseName);
 
+TEST(OlderServer, StillGetsWhatItGotBefore)
+{
+    // A server of an older installation offers only the older algorithms:
+    // the first of our older names it lists is taken, as before.
+    std::string why;
+    if (!SshdPeer::Available(&why)) GTEST_SKIP() << why;
+    for (const char* hostKeyType : {"rsa", "dsa"}) {
+        SshdOptions o;
+        o.hostKeyType = hostKeyType;
+        SshdPeer peer(o);
+        ASSERT_TRUE(peer.running()) << peer.logText();
+        TempRegistry registry;
+        TempDir local;
+        RemoteDir remote;
+        WriteFileBytes(local.file("old.bin"), "older\n");
+        UploadRun run;
+        run.port = peer.port();
+        run.user = SshdPeer::User();
+        run.password = SshdPeer::Password();
+        run.localPath = local.file("old.bin");
+        run.remotePath = remote.path();
+        run.options.timeout_seconds = 20;
+        run.options.compression = 0;
+        ASSERT_EQ(run.Run(), 0) << peer.logText();
+        EXPECT_EQ(Chosen(kKex), "diffie-hellman-group1-sha1");
+        EXPECT_EQ(Chosen(kHostKey), std::string(hostKeyType) == "rsa" ? "ssh-rsa" : "ssh-dss");
+        EXPECT_EQ(Chosen(kCipherOut), "aes256-cbc");
+        EXPECT_EQ(Chosen(kMacOut), "hmac-sha1");
+        EXPECT_EQ(Chosen(kCompOut), "none");
+        // Debian's sshd 9.2 has strict key exchange; it is used with the
+        // older algorithms too.
+        EXPECT_TRUE(scp_session_last_strict());
+    }
+}
+
 // ---------------------------------------------------------------- one algorithm at a time
 
 struct AlgorithmCase {
