@@ -790,7 +790,7 @@ int scp_hostkey_verify_alg(const ScpHostKey* key, const char* alg, const std::ui
         ScpOssl<BIGNUM> rOwner(rn);
         if (!scp_get_mpint(&inner, &sn)) return 24;
         ScpOssl<BIGNUM> sOwner(sn);
-        if (BN_num_bits(rn) > 256 || BN_num_bits(sn) > 256) return 24;
+        if (scp_remaining(&inner) != 0 || BN_num_bits(rn) > 256 || BN_num_bits(sn) > 256) return 24;
         ScpOssl<ECDSA_SIG> ecSig(ECDSA_SIG_new());
         if (!ecSig || ECDSA_SIG_set0(ecSig.get(), rn, sn) != 1) return 18;
         rOwner.release();
