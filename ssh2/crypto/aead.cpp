@@ -8,6 +8,8 @@
 #include <climits>
 #include <stdexcept>
 
+#include "ssh2/crypto/handles.h"
+
 namespace sshcrypto {
 namespace {
 
@@ -15,16 +17,6 @@ namespace {
 {
     throw std::runtime_error(what);
 }
-
-struct MacFree {
-    void operator()(EVP_MAC* mac) const { EVP_MAC_free(mac); }
-};
-struct MacCtxFree {
-    void operator()(EVP_MAC_CTX* ctx) const { EVP_MAC_CTX_free(ctx); }
-};
-struct CipherCtxFree {
-    void operator()(EVP_CIPHER_CTX* ctx) const { EVP_CIPHER_CTX_free(ctx); }
-};
 
 int IntSize(std::size_t size)
 {
@@ -129,7 +121,7 @@ void CChaChaPoly::Crypt(const std::uint8_t* key, std::uint32_t sequence, std::ui
     iv[13] = static_cast<std::uint8_t>(sequence >> 16);
     iv[14] = static_cast<std::uint8_t>(sequence >> 8);
     iv[15] = static_cast<std::uint8_t>(sequence);
-    std::unique_ptr<EVP_CIPHER_CTX, CipherCtxFree> ctx(EVP_CIPHER_CTX_new());
+    CipherCtxPtr ctx(EVP_CIPHER_CTX_new());
     int n = 0;
     if (!ctx || EVP_CipherInit_ex2(ctx.get(), m_chacha.get(), key, iv, 1, nullptr) != 1 ||
         EVP_CipherUpdate(ctx.get(), data, &n, data, IntSize(size)) != 1)
@@ -140,8 +132,8 @@ void CChaChaPoly::Tag(std::uint32_t sequence, const std::uint8_t* packet, std::s
 {
     std::uint8_t polyKey[32] = {};
     Crypt(m_mainKey, sequence, 0, polyKey, sizeof polyKey);
-    std::unique_ptr<EVP_MAC, MacFree> mac(EVP_MAC_fetch(nullptr, "POLY1305", nullptr));
-    std::unique_ptr<EVP_MAC_CTX, MacCtxFree> ctx(mac ? EVP_MAC_CTX_new(mac.get()) : nullptr);
+    MacPtr mac(EVP_MAC_fetch(nullptr, "POLY1305", nullptr));
+    MacCtxPtr ctx(mac ? EVP_MAC_CTX_new(mac.get()) : nullptr);
     std::size_t length = 0;
     const bool ok = ctx && EVP_MAC_init(ctx.get(), polyKey, sizeof polyKey, nullptr) == 1 &&
                     EVP_MAC_update(ctx.get(), packet, size) == 1 &&

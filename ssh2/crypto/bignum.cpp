@@ -5,6 +5,8 @@
 
 #include <stdexcept>
 
+#include "ssh2/crypto/handles.h"
+
 namespace sshcrypto {
 namespace {
 
@@ -13,10 +15,6 @@ BIGNUM* Check(BIGNUM* bn)
     if (!bn) throw std::bad_alloc();
     return bn;
 }
-
-struct CtxFree {
-    void operator()(BN_CTX* ctx) const { BN_CTX_free(ctx); }
-};
 
 const char kGroup1Prime[] =
     "FFFFFFFFFFFFFFFFC90FDAA22168C234C4C6628B80DC1CD1"
@@ -127,7 +125,7 @@ CBigNum CBigNum::ShiftRight(int bits) const
 
 CBigNum CBigNum::ModExp(const CBigNum& exponent, const CBigNum& modulus) const
 {
-    std::unique_ptr<BN_CTX, CtxFree> ctx(BN_CTX_new());
+    BnCtxPtr ctx(BN_CTX_new());
     if (!ctx) throw std::bad_alloc();
     if (BN_is_zero(modulus.m_bn.get()) || BN_is_negative(modulus.m_bn.get()))
         throw std::invalid_argument("bad modulus");

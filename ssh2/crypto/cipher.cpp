@@ -6,6 +6,8 @@
 #include <climits>
 #include <stdexcept>
 
+#include "ssh2/crypto/handles.h"
+
 namespace sshcrypto {
 namespace {
 
@@ -49,11 +51,6 @@ bool LoadLegacyProvider()
     static const CProviders providers;
     return providers.LegacyLoaded();
 }
-
-struct CipherFree {
-    void operator()(EVP_CIPHER* cipher) const { EVP_CIPHER_free(cipher); }
-};
-using CipherPtr = std::unique_ptr<EVP_CIPHER, CipherFree>;
 
 CipherPtr Fetch(ECipher kind)
 {

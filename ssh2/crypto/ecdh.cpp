@@ -7,17 +7,10 @@
 
 #include <stdexcept>
 
+#include "ssh2/crypto/handles.h"
+
 namespace sshcrypto {
 namespace {
-
-struct PkeyCtxFree {
-    void operator()(EVP_PKEY_CTX* ctx) const { EVP_PKEY_CTX_free(ctx); }
-};
-struct PkeyFree {
-    void operator()(EVP_PKEY* key) const { EVP_PKEY_free(key); }
-};
-using PkeyCtxPtr = std::unique_ptr<EVP_PKEY_CTX, PkeyCtxFree>;
-using PkeyPtr = std::unique_ptr<EVP_PKEY, PkeyFree>;
 
 constexpr std::size_t kX25519Size = 32;
 constexpr std::size_t kP256PointSize = 65;

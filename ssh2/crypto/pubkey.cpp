@@ -1,37 +1,14 @@
 #include "ssh2/crypto/pubkey.h"
 
-#include <openssl/bn.h>
 #include <openssl/core_names.h>
-#include <openssl/dsa.h>
-#include <openssl/ec.h>
-#include <openssl/evp.h>
-#include <openssl/param_build.h>
 
 #include <memory>
 #include <vector>
 
+#include "ssh2/crypto/handles.h"
+
 namespace sshcrypto {
 namespace {
-
-struct PkeyFree {
-    void operator()(EVP_PKEY* key) const { EVP_PKEY_free(key); }
-};
-struct PkeyCtxFree {
-    void operator()(EVP_PKEY_CTX* ctx) const { EVP_PKEY_CTX_free(ctx); }
-};
-struct ParamBldFree {
-    void operator()(OSSL_PARAM_BLD* bld) const { OSSL_PARAM_BLD_free(bld); }
-};
-struct ParamFree {
-    void operator()(OSSL_PARAM* params) const { OSSL_PARAM_free(params); }
-};
-struct MdCtxFree {
-    void operator()(EVP_MD_CTX* ctx) const { EVP_MD_CTX_free(ctx); }
-};
-struct DsaSigFree {
-    void operator()(DSA_SIG* sig) const { DSA_SIG_free(sig); }
-};
-using PkeyPtr = std::unique_ptr<EVP_PKEY, PkeyFree>;
 
 struct Field {
     const char* name;
@@ -40,29 +17,25 @@ struct Field {
 
 PkeyPtr MakePublicKey(const char* type, std::initializer_list<Field> fields)
 {
-    std::unique_ptr<OSSL_PARAM_BLD, ParamBldFree> bld(OSSL_PARAM_BLD_new());
+    ParamBldPtr bld(OSSL_PARAM_BLD_new());
     if (!bld) return nullptr;
     for (const auto& f : fields) {
         if (f.value->IsNegative()) return nullptr;
         if (OSSL_PARAM_BLD_push_BN(bld.get(), f.name, f.value->get()) != 1) return nullptr;
     }
-    std::unique_ptr<OSSL_PARAM, ParamFree> params(OSSL_PARAM_BLD_to_param(bld.get()));
-    std::unique_ptr<EVP_PKEY_CTX, PkeyCtxFree> ctx(EVP_PKEY_CTX_new_from_name(nullptr, type, nullptr));
+    ParamPtr params(OSSL_PARAM_BLD_to_param(bld.get()));
+    PkeyCtxPtr ctx(EVP_PKEY_CTX_new_from_name(nullptr, type, nullptr));
     if (!params || !ctx || EVP_PKEY_fromdata_init(ctx.get()) != 1) return nullptr;
     EVP_PKEY* key = nullptr;
     if (EVP_PKEY_fromdata(ctx.get(), &key, EVP_PKEY_PUBLIC_KEY, params.get()) != 1) return nullptr;
     return PkeyPtr(key);
 }
 
-struct EcdsaSigFree {
-    void operator()(ECDSA_SIG* sig) const { ECDSA_SIG_free(sig); }
-};
-
 // mdName null: the key type signs the data itself (Ed25519).
 bool VerifyWith(EVP_PKEY* key, std::span<const std::uint8_t> signature, std::span<const std::uint8_t> data,
                 const char* mdName = "SHA1")
 {
-    std::unique_ptr<EVP_MD_CTX, MdCtxFree> ctx(EVP_MD_CTX_new());
+    MdCtxPtr ctx(EVP_MD_CTX_new());
     if (!ctx || EVP_DigestVerifyInit_ex(ctx.get(), nullptr, mdName, nullptr, nullptr, key, nullptr) != 1) return false;
     return EVP_DigestVerify(ctx.get(), signature.data(), signature.size(), data.data(), data.size()) == 1;
 }
@@ -98,7 +71,7 @@ bool DsaVerifySha1(const CBigNum& p, const CBigNum& q, const CBigNum& g, const C
                                         {OSSL_PKEY_PARAM_FFC_G, &g},
                                         {OSSL_PKEY_PARAM_PUB_KEY, &y}});
     if (!key) return false;
-    std::unique_ptr<DSA_SIG, DsaSigFree> sig(DSA_SIG_new());
+    DsaSigPtr sig(DSA_SIG_new());
     BIGNUM* br = BN_bin2bn(r.data(), static_cast<int>(r.size()), nullptr);
     BIGNUM* bs = BN_bin2bn(s.data(), static_cast<int>(s.size()), nullptr);
     if (!sig || !br || !bs || DSA_SIG_set0(sig.get(), br, bs) != 1) {
@@ -133,13 +106,13 @@ bool EcdsaP256VerifySha256(std::span<const std::uint8_t> point, std::span<const 
                                           point.size()),
         OSSL_PARAM_construct_end(),
     };
-    std::unique_ptr<EVP_PKEY_CTX, PkeyCtxFree> ctx(EVP_PKEY_CTX_new_from_name(nullptr, "EC", nullptr));
+    PkeyCtxPtr ctx(EVP_PKEY_CTX_new_from_name(nullptr, "EC", nullptr));
     EVP_PKEY* raw = nullptr;
     if (!ctx || EVP_PKEY_fromdata_init(ctx.get()) != 1 ||
         EVP_PKEY_fromdata(ctx.get(), &raw, EVP_PKEY_PUBLIC_KEY, params) != 1)
         return false;
     PkeyPtr key(raw);
-    std::unique_ptr<ECDSA_SIG, EcdsaSigFree> sig(ECDSA_SIG_new());
+    EcdsaSigPtr sig(ECDSA_SIG_new());
     BIGNUM* br = BN_bin2bn(r.data(), static_cast<int>(r.size()), nullptr);
     BIGNUM* bs = BN_bin2bn(s.data(), static_cast<int>(s.size()), nullptr);
     if (!sig || !br || !bs || ECDSA_SIG_set0(sig.get(), br, bs) != 1) {
