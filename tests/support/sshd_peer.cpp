@@ -10,6 +10,7 @@ namespace {
 
 constexpr const char* kSshd = "/usr/sbin/sshd";
 constexpr const char* kKeygen = "/usr/bin/ssh-keygen";
+constexpr const char* kPackagedConfig = "/etc/ssh/sshd_config";
 
 }  // namespace
 
@@ -69,6 +70,18 @@ bool SshdPeer::Start(const SshdOptions& o)
         m_startError = "no free port";
         return false;
     }
+    const std::string log = folder() + "/sshd.log";
+    std::filesystem::remove(log);
+    if (o.packagedConfig) {
+        // Debian's own file, untouched; only where to listen, the key and
+        // the pid file are given on the command line (which wins).
+        const std::vector<std::string> argv{kSshd, "-f", kPackagedConfig, "-D", "-E", log,
+                                            "-o", "Port=" + std::to_string(m_nPort),
+                                            "-o", "ListenAddress=127.0.0.1",
+                                            "-o", "HostKey=" + key,
+                                            "-o", "PidFile=" + folder() + "/sshd.pid"};
+        return m_process.Start(argv, log, o.bindMounts, m_nPort, log, &m_startError);
+    }
     const std::string config = folder() + "/sshd_config";
     {
         std::ofstream out(config, std::ios::trunc);
@@ -97,8 +110,6 @@ bool SshdPeer::Start(const SshdOptions& o)
             return false;
         }
     }
-    const std::string log = folder() + "/sshd.log";
-    std::filesystem::remove(log);
     return m_process.Start({kSshd, "-f", config, "-D", "-E", log}, log, o.bindMounts, m_nPort, log, &m_startError);
 }
 

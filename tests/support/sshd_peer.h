@@ -17,6 +17,10 @@ struct SshdOptions {
     // exchange, ssh-rsa and ssh-dss host keys, the CBC ciphers, hmac-sha1
     // and hmac-md5. Off: Debian's stock sshd with its default algorithms.
     bool legacyAlgorithms = true;
+    // Runs on Debian's packaged /etc/ssh/sshd_config as it stands (password
+    // logins through PAM, its sftp-server), overriding only the port, the
+    // host key and the pid file; the options above are then not used.
+    bool packagedConfig = false;
     bool sftpSubsystem = true;
     std::string hostKeyType = "rsa";  // "rsa", "dsa", "ecdsa", "ed25519"
     // Files laid over others for this server and its sessions only, in a

@@ -34,6 +34,7 @@ std::unique_ptr<CTestServer> StartServer(const ServerSetup& setup)
     case EServerKind::StockSshd: {
         SshdOptions options;
         options.legacyAlgorithms = setup.kind == EServerKind::OlderSshd;
+        options.packagedConfig = setup.kind == EServerKind::StockSshd;
         options.sftpSubsystem = setup.sftp;
         options.bindMounts = setup.bindMounts;
         // A current installation has an Ed25519 key; an older one RSA.

@@ -1,6 +1,6 @@
 // The kinds of real SSH server the end-to-end tests run against, behind one
 // face: an older installation's sshd (only the older algorithms), Debian's
-// stock sshd, and Debian's stock Dropbear.
+// stock sshd on its packaged configuration file, and Debian's stock Dropbear.
 #pragma once
 
 #include <memory>
@@ -12,7 +12,8 @@ enum class EServerKind { OlderSshd, StockSshd, StockDropbear };
 
 struct ServerSetup {
     EServerKind kind = EServerKind::StockSshd;
-    // Off: no SFTP subsystem (sshd only), so uploads take the scp sink.
+    // Off: no SFTP subsystem (the older sshd only), so uploads take the scp
+    // sink.
     bool sftp = true;
     peer::BindMounts bindMounts;
 };
