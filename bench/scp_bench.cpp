@@ -7,11 +7,8 @@
 // where our time goes.
 //
 //   scp_bench [rounds] [MiB]
-#include <fcntl.h>
 #include <pwd.h>
-#include <spawn.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -23,10 +20,9 @@
 #include <string>
 #include <vector>
 
+#include "bench/stock_client.h"
 #include "scp/scp.h"
 #include "tests/support/sshd_peer.h"
-
-extern char** environ;
 
 namespace {
 
@@ -76,37 +72,6 @@ Phases OurRun(int port, const std::string& local, const std::string& remote)
     return g_phases;
 }
 
-double Spawn(std::vector<std::string> args, const std::string& askpass, const char* stdinFile)
-{
-    std::vector<std::string> env = {"SSH_ASKPASS=" + askpass, "SSH_ASKPASS_REQUIRE=force", "DISPLAY=none",
-                                    "HOME=" + std::string(std::getenv("HOME") ? std::getenv("HOME") : "/root"),
-                                    "PATH=/usr/bin:/bin"};
-    std::vector<char*> argv, envp;
-    for (auto& a : args) argv.push_back(a.data());
-    argv.push_back(nullptr);
-    for (auto& e : env) envp.push_back(e.data());
-    envp.push_back(nullptr);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 0, stdinFile ? stdinFile : "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-    const auto start = Clock::now();
-    pid_t pid = 0;
-    if (posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), envp.data()) != 0) {
-        std::perror("posix_spawn");
-        std::exit(1);
-    }
-    int status = 0;
-    waitpid(pid, &status, 0);
-    posix_spawn_file_actions_destroy(&actions);
-    const double ms = std::chrono::duration<double, std::milli>(Clock::now() - start).count();
-    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
-        std::fprintf(stderr, "%s failed (status %d)\n", args[2].c_str(), status);
-        std::exit(1);
-    }
-    return ms;
-}
-
 std::vector<std::string> CommonOptions(bool older)
 {
     std::vector<std::string> options = {"-o", "StrictHostKeyChecking=no", "-o", "UserKnownHostsFile=/dev/null",
@@ -120,19 +85,19 @@ std::vector<std::string> CommonOptions(bool older)
 
 double StockScp(int port, const std::string& local, const std::string& remote, const std::string& askpass, bool older)
 {
-    std::vector<std::string> args = {"/usr/bin/setsid", "-w", "/usr/bin/scp", "-q", "-O", "-P", std::to_string(port)};
+    std::vector<std::string> args = {"/usr/bin/scp", "-q", "-O", "-P", std::to_string(port)};
     for (auto& o : CommonOptions(older)) args.push_back(o);
     args.push_back(local);
     args.push_back(std::string(SshdPeer::User()) + "@127.0.0.1:" + remote);
-    return Spawn(args, askpass, nullptr);
+    return RunStockClient(std::move(args), askpass);
 }
 
 double StockSftp(int port, const std::string& batch, const std::string& askpass, bool older)
 {
-    std::vector<std::string> args = {"/usr/bin/setsid", "-w", "/usr/bin/sftp", "-q", "-P", std::to_string(port)};
+    std::vector<std::string> args = {"/usr/bin/sftp", "-q", "-P", std::to_string(port)};
     for (auto& o : CommonOptions(older)) args.push_back(o);
     args.push_back(std::string(SshdPeer::User()) + "@127.0.0.1");
-    return Spawn(args, askpass, batch.c_str());  // commands from standard input
+    return RunStockClient(std::move(args), askpass, batch.c_str());  // commands from standard input
 }
 
 std::string MakeRemoteDir()

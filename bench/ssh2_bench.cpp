@@ -7,9 +7,6 @@
 //   ssh2_bench [rounds-small] [rounds-large] [--no-log]
 // --no-log points the state folder somewhere unusable, so that the packet
 // log stays closed: it shows what the log costs.
-#include <fcntl.h>
-#include <spawn.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -21,10 +18,9 @@
 #include <string>
 #include <vector>
 
+#include "bench/stock_client.h"
 #include "ssh2/ssh2.h"
 #include "tests/support/sshd_peer.h"
-
-extern char** environ;
 
 namespace {
 
@@ -54,43 +50,15 @@ double OurRun(int port, const std::string& file, std::size_t expected)
 
 double StockRun(int port, const std::string& file, const std::string& askpass, bool older)
 {
-    const std::string portText = std::to_string(port);
-    std::vector<std::string> args = {"/usr/bin/setsid", "-w", "/usr/bin/ssh", "-q", "-p", portText,
-                                     "-o", "StrictHostKeyChecking=no", "-o", "UserKnownHostsFile=/dev/null"};
+    std::vector<std::string> args = {"/usr/bin/ssh", "-q", "-p", std::to_string(port), "-o",
+                                     "StrictHostKeyChecking=no", "-o", "UserKnownHostsFile=/dev/null"};
     if (older)
         args.insert(args.end(), {"-o", "KexAlgorithms=diffie-hellman-group1-sha1", "-o", "HostKeyAlgorithms=ssh-rsa",
                                  "-o", "Ciphers=aes128-cbc", "-o", "MACs=hmac-sha1"});
     args.insert(args.end(), {"-o", "Compression=no", "-o", "PubkeyAuthentication=no", "-o",
                              "PreferredAuthentications=password", std::string(SshdPeer::User()) + "@127.0.0.1",
                              "cat " + file});
-    std::vector<char*> argv;
-    for (auto& a : args) argv.push_back(a.data());
-    argv.push_back(nullptr);
-    std::vector<std::string> env = {"SSH_ASKPASS=" + askpass, "SSH_ASKPASS_REQUIRE=force", "DISPLAY=none",
-                                    "HOME=" + std::string(std::getenv("HOME") ? std::getenv("HOME") : "/root"),
-                                    "PATH=/usr/bin:/bin"};
-    std::vector<char*> envp;
-    for (auto& e : env) envp.push_back(e.data());
-    envp.push_back(nullptr);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-    const auto start = Clock::now();
-    pid_t pid = 0;
-    if (posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), envp.data()) != 0) {
-        std::perror("posix_spawn");
-        std::exit(1);
-    }
-    int status = 0;
-    waitpid(pid, &status, 0);
-    const double ms = std::chrono::duration<double, std::milli>(Clock::now() - start).count();
-    posix_spawn_file_actions_destroy(&actions);
-    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
-        std::fprintf(stderr, "stock ssh failed with status %d\n", status);
-        std::exit(1);
-    }
-    return ms;
+    return RunStockClient(std::move(args), askpass);
 }
 
 void Compare(const char* label, int rounds, int port, const std::string& file, std::size_t size,
