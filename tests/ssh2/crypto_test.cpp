@@ -18,34 +18,40 @@
 #include "ssh2/kex.h"
 #include "ssh2/random.h"
 #include "ssh2/ssh2.h"
+#include "tests/ssh2/test_util.h"
 #include "tests/support/temp_dir.h"
 
 using sshcrypto::CBigNum;
 
 namespace {
 
-std::string Hex(ByteView bytes)
-{
-    static const char d[] = "0123456789abcdef";
-    std::string s;
-    for (auto b : bytes) s += {d[b >> 4], d[b & 15]};
-    return s;
-}
-
 std::vector<std::uint8_t> Bytes(std::string_view text) { return {text.begin(), text.end()}; }
 
-// Vectors computed with Python's hashlib from the same inputs.
-TEST(KexTest, ExchangeHashAndKeyDerivationMatchVectors)
+// The inputs every exchange-hash vector was computed from.
+SExchangeHashInput HashInput(std::string_view hostKey)
 {
     SExchangeHashInput in;
     in.clientVersion = "SSH-2.0-Tessaro";
     in.serverVersion = "SSH-2.0-Test";
     in.clientKexInit = Bytes("\x14" "aaaaaaaaaa");
     in.serverKexInit = Bytes("\x14" "bbbbbbbbbbbb");
-    in.hostKey = Bytes(std::string_view("\0\0\0\7ssh-rsa", 11));
+    in.hostKey = Bytes(hostKey);
+    return in;
+}
+
+// The same e, f and K for every Diffie-Hellman vector.
+SExchangeHashInput WithDhValues(SExchangeHashInput in)
+{
     in.e = CBigNum::FromHex("1234567890abcdef");
     in.f = CBigNum::FromHex("80ff");
     in.k = CBigNum::FromHex("fedcba9876543210ff");
+    return in;
+}
+
+// Vectors computed with Python's hashlib from the same inputs.
+TEST(KexTest, ExchangeHashAndKeyDerivationMatchVectors)
+{
+    SExchangeHashInput in = WithDhValues(HashInput(std::string_view("\0\0\0\7ssh-rsa", 11)));
     const auto group1 = ExchangeHash(in);
     EXPECT_EQ(Hex(group1), "a1091fff1bf9d01af0e12928d954d634cb6693ae");
     in.groupExchange = true;
@@ -55,19 +61,11 @@ TEST(KexTest, ExchangeHashAndKeyDerivationMatchVectors)
     const auto gex = ExchangeHash(in);
     EXPECT_EQ(Hex(gex), "5955c945376e67391133993733baf65e3108fbb6");
 
-    EXPECT_EQ(Hex(DeriveKey(in.k, group1, 'A', gex)),
-              "9bb9857dee8dc697e472170e68905ccc0f7c872af2194dc6ae58ef8510b4bbdc7e5737063d1ca8c3");
-    EXPECT_EQ(Hex(DeriveKey(in.k, group1, 'C', gex)),
-              "b5bbf5f89fa6ea867ff92bd85b093020782b9732ca8357ea215cd48ea69eb7628cc432f03765b2dd");
-    EXPECT_EQ(Hex(DeriveKey(in.k, group1, 'E', gex)),
-              "4c9627362a40a4907817f38d0bf68aa2c8ecf70904b59765e66502035e07399a269006279a9333e1");
-}
-
-std::vector<std::uint8_t> Pattern(std::size_t n, std::uint8_t seed)
-{
-    std::vector<std::uint8_t> v(n);
-    for (std::size_t i = 0; i < n; ++i) v[i] = static_cast<std::uint8_t>(seed + 31 * i);
-    return v;
+    for (const auto& [letter, expected] :
+         {std::pair{'A', "9bb9857dee8dc697e472170e68905ccc0f7c872af2194dc6ae58ef8510b4bbdc7e5737063d1ca8c3"},
+          std::pair{'C', "b5bbf5f89fa6ea867ff92bd85b093020782b9732ca8357ea215cd48ea69eb7628cc432f03765b2dd"},
+          std::pair{'E', "4c9627362a40a4907817f38d0bf68aa2c8ecf70904b59765e66502035e07399a269006279a9333e1"}})
+        EXPECT_EQ(Hex(DeriveKey(in.k, group1, letter, gex)), expected) << letter;
 }
 
 std::vector<std::uint8_t> FromHex(std::string_view hex)
@@ -83,12 +81,7 @@ std::vector<std::uint8_t> FromHex(std::string_view hex)
 // and the cryptography package from the same inputs.
 TEST(KexTest, CurrentExchangeHashesAndLongerKeysMatchVectors)
 {
-    SExchangeHashInput in;
-    in.clientVersion = "SSH-2.0-Tessaro";
-    in.serverVersion = "SSH-2.0-Test";
-    in.clientKexInit = Bytes("\x14" "aaaaaaaaaa");
-    in.serverKexInit = Bytes("\x14" "bbbbbbbbbbbb");
-    in.hostKey = Bytes(std::string_view("\0\0\0\x0bssh-ed25519", 15));
+    const SExchangeHashInput in = HashInput(std::string_view("\0\0\0\x0bssh-ed25519", 15));
 
     SExchangeHashInput ecdh = in;
     ecdh.hash = sshcrypto::EDigest::Sha256;
@@ -99,7 +92,7 @@ TEST(KexTest, CurrentExchangeHashesAndLongerKeysMatchVectors)
     const auto hEcdh = ExchangeHash(ecdh);
     EXPECT_EQ(Hex(hEcdh), "f72aa3bf3c53cfe4affc4e5c3d270abca1784a6955fcb4c0f4f00844ca8a416d");
 
-    SExchangeHashInput gex = in;
+    SExchangeHashInput gex = WithDhValues(in);
     gex.hash = sshcrypto::EDigest::Sha256;
     gex.groupExchange = gex.groupRange = true;
     gex.minBits = 2048;
@@ -107,17 +100,11 @@ TEST(KexTest, CurrentExchangeHashesAndLongerKeysMatchVectors)
     gex.maxBits = 8192;
     gex.p = CBigNum::FromHex("f7");
     gex.g = CBigNum(2);
-    gex.e = CBigNum::FromHex("1234567890abcdef");
-    gex.f = CBigNum::FromHex("80ff");
-    gex.k = CBigNum::FromHex("fedcba9876543210ff");
     const auto hGex = ExchangeHash(gex);
     EXPECT_EQ(Hex(hGex), "5ae2b5e5076f34a88ddb4b008cbe4c9f196736c334e7f5501d5c98d8cca625f9");
 
-    SExchangeHashInput dh = in;
+    SExchangeHashInput dh = WithDhValues(in);
     dh.hash = sshcrypto::EDigest::Sha512;
-    dh.e = gex.e;
-    dh.f = gex.f;
-    dh.k = gex.k;
     const auto h512 = ExchangeHash(dh);
     EXPECT_EQ(Hex(h512),
               "04fdad4788be4bca3c67e29afce59d7129c14c1e23070b4e8aa2efc5ad24c229eb59a3f747025d2d0087496c0c79ff5347abd3b92"
@@ -327,20 +314,26 @@ PkeyPtr MakeDsaKey()
     return PkeyPtr(key);
 }
 
+CBigNum FromBn(const BIGNUM* bn)
+{
+    std::vector<std::uint8_t> bytes(static_cast<std::size_t>(BN_num_bytes(bn)));
+    BN_bn2bin(bn, bytes.data());
+    return CBigNum::FromBytes(bytes);
+}
+
 CBigNum Param(EVP_PKEY* key, const char* name)
 {
     BIGNUM* bn = nullptr;
     EVP_PKEY_get_bn_param(key, name, &bn);
-    std::vector<std::uint8_t> bytes(static_cast<std::size_t>(BN_num_bytes(bn)));
-    BN_bn2bin(bn, bytes.data());
+    const CBigNum n = FromBn(bn);
     BN_free(bn);
-    return CBigNum::FromBytes(bytes);
+    return n;
 }
 
-std::vector<std::uint8_t> Sign(EVP_PKEY* key, ByteView data)
+std::vector<std::uint8_t> SignWith(EVP_PKEY* key, const EVP_MD* md, ByteView data)
 {
     EVP_MD_CTX* ctx = EVP_MD_CTX_new();
-    EVP_DigestSignInit(ctx, nullptr, EVP_sha1(), nullptr, key);
+    EVP_DigestSignInit(ctx, nullptr, md, nullptr, key);
     std::size_t size = 0;
     EVP_DigestSign(ctx, nullptr, &size, data.data(), data.size());
     std::vector<std::uint8_t> sig(size);
@@ -358,6 +351,11 @@ std::vector<std::uint8_t> Blob(std::initializer_list<std::string_view> strings, 
     for (const auto& n : numbers) b.PutMpint(n);
     return {b.Payload().begin() + 1, b.Payload().end()};
 }
+
+// A name, then one string of bytes: a signature blob, or an Ed25519 key.
+std::vector<std::uint8_t> NamedBlob(std::string_view name, ByteView bytes) { return Blob({name, AsText(bytes)}, {}); }
+
+bool Accepts(std::string_view name, ByteView blob) { return CSshHostKey::Create(name)->SetKey(blob); }
 
 // The MD5 fingerprint ssh-keygen prints for a public key blob.
 std::string KeygenFingerprint(const std::string& type, ByteView blob)
@@ -378,48 +376,52 @@ std::string KeygenFingerprint(const std::string& type, ByteView blob)
     return got ? line : "";
 }
 
+// The host key `name` set from `blob`, or null after a failure. Its
+// fingerprint starts with `fpStart`, and its MD5 digits are those ssh-keygen
+// (when installed) prints after `keygenBits`.
+std::unique_ptr<CSshHostKey> LoadKey(std::string_view name, ByteView blob, const std::string& fpStart,
+                                     const std::string& keygenBits)
+{
+    auto hostKey = CSshHostKey::Create(name);
+    if (!hostKey->SetKey(blob)) {
+        ADD_FAILURE() << name << " refused its own blob";
+        return nullptr;
+    }
+    const std::string fp = hostKey->Fingerprint();
+    if (fp.rfind(fpStart, 0) != 0) {
+        ADD_FAILURE() << fp << " does not start with " << fpStart;
+        return nullptr;
+    }
+    const std::string keygen = KeygenFingerprint(std::string(name), blob);
+    if (!keygen.empty()) {
+        EXPECT_EQ(keygen.substr(0, keygenBits.size() + 5 + 47), keygenBits + " MD5:" + fp.substr(fpStart.size()))
+            << keygen;
+    }
+    return hostKey;
+}
+
 TEST(HostKeyTest, RsaKeyStringFingerprintAndSignature)
 {
     PkeyPtr key(EVP_PKEY_Q_keygen(nullptr, nullptr, "RSA", static_cast<std::size_t>(1024)));
     ASSERT_TRUE(key);
     const CBigNum e = Param(key.get(), OSSL_PKEY_PARAM_RSA_E), n = Param(key.get(), OSSL_PKEY_PARAM_RSA_N);
     const auto blob = Blob({"ssh-rsa"}, {e, n});
-    auto hostKey = CSshHostKey::Create("ssh-rsa");
-    ASSERT_TRUE(hostKey->SetKey(blob));
+    auto hostKey = LoadKey("ssh-rsa", blob, "ssh-rsa 1024 ", "1024");
+    ASSERT_TRUE(hostKey);
     EXPECT_EQ(hostKey->KeyString(), "0x10001,0x" + n.ToHex());
     EXPECT_EQ(std::string(hostKey->CacheType()), "rsa2");
 
-    const std::string fp = hostKey->Fingerprint();
-    ASSERT_EQ(fp.rfind("ssh-rsa 1024 ", 0), 0u) << fp;
-    const std::string keygen = KeygenFingerprint("ssh-rsa", blob);
-    if (!keygen.empty()) {
-        EXPECT_EQ(keygen.substr(0, 5 + 4 + 47), "1024 MD5:" + fp.substr(13)) << keygen;
-    }
-
     const auto h = Bytes("twenty bytes of hash");
-    const auto sig = Sign(key.get(), h);
-    EXPECT_TRUE(hostKey->Verify(Blob({"ssh-rsa", AsText(sig)}, {}), h));
+    const auto sig = SignWith(key.get(), EVP_sha1(), h);
+    EXPECT_TRUE(hostKey->Verify(NamedBlob("ssh-rsa", sig), h));
     auto bad = sig;
     bad[10] ^= 4;
-    EXPECT_FALSE(hostKey->Verify(Blob({"ssh-rsa", AsText(bad)}, {}), h));
-    EXPECT_FALSE(hostKey->Verify(Blob({"ssh-dss", AsText(sig)}, {}), h));
-    EXPECT_FALSE(hostKey->Verify(Blob({"ssh-rsa", AsText(sig)}, {}), Bytes("other bytes of hash!")));
+    EXPECT_FALSE(hostKey->Verify(NamedBlob("ssh-rsa", bad), h));
+    EXPECT_FALSE(hostKey->Verify(NamedBlob("ssh-dss", sig), h));
+    EXPECT_FALSE(hostKey->Verify(NamedBlob("ssh-rsa", sig), Bytes("other bytes of hash!")));
     // A DSA blob is not an RSA key; nor is a truncated one.
-    EXPECT_FALSE(CSshHostKey::Create("ssh-rsa")->SetKey(Blob({"ssh-dss"}, {e, n})));
-    EXPECT_FALSE(CSshHostKey::Create("ssh-rsa")->SetKey(ByteView(blob).first(blob.size() - 1)));
-}
-
-std::vector<std::uint8_t> SignWith(EVP_PKEY* key, const EVP_MD* md, ByteView data)
-{
-    EVP_MD_CTX* ctx = EVP_MD_CTX_new();
-    EVP_DigestSignInit(ctx, nullptr, md, nullptr, key);
-    std::size_t size = 0;
-    EVP_DigestSign(ctx, nullptr, &size, data.data(), data.size());
-    std::vector<std::uint8_t> sig(size);
-    EVP_DigestSign(ctx, sig.data(), &size, data.data(), data.size());
-    sig.resize(size);
-    EVP_MD_CTX_free(ctx);
-    return sig;
+    EXPECT_FALSE(Accepts("ssh-rsa", Blob({"ssh-dss"}, {e, n})));
+    EXPECT_FALSE(Accepts("ssh-rsa", ByteView(blob).first(blob.size() - 1)));
 }
 
 TEST(HostKeyTest, RsaSha2SignaturesNameTheirHashAndShareTheKey)
@@ -433,13 +435,13 @@ TEST(HostKeyTest, RsaSha2SignaturesNameTheirHashAndShareTheKey)
     auto k256 = CSshHostKey::Create("rsa-sha2-256"), k512 = CSshHostKey::Create("rsa-sha2-512");
     ASSERT_TRUE(k256->SetKey(blob));
     ASSERT_TRUE(k512->SetKey(blob));
-    EXPECT_TRUE(k256->Verify(Blob({"rsa-sha2-256", AsText(sig256)}, {}), h));
-    EXPECT_TRUE(k512->Verify(Blob({"rsa-sha2-512", AsText(sig512)}, {}), h));
+    EXPECT_TRUE(k256->Verify(NamedBlob("rsa-sha2-256", sig256), h));
+    EXPECT_TRUE(k512->Verify(NamedBlob("rsa-sha2-512", sig512), h));
     // The name must be the negotiated one, and the hash the named one.
-    EXPECT_FALSE(k256->Verify(Blob({"rsa-sha2-512", AsText(sig512)}, {}), h));
-    EXPECT_FALSE(k512->Verify(Blob({"rsa-sha2-512", AsText(sig256)}, {}), h));
-    EXPECT_FALSE(k256->Verify(Blob({"ssh-rsa", AsText(sig256)}, {}), h));
-    EXPECT_FALSE(CSshHostKey::Create("ssh-rsa")->Verify(Blob({"ssh-rsa", AsText(sig256)}, {}), h));
+    EXPECT_FALSE(k256->Verify(NamedBlob("rsa-sha2-512", sig512), h));
+    EXPECT_FALSE(k512->Verify(NamedBlob("rsa-sha2-512", sig256), h));
+    EXPECT_FALSE(k256->Verify(NamedBlob("ssh-rsa", sig256), h));
+    EXPECT_FALSE(CSshHostKey::Create("ssh-rsa")->Verify(NamedBlob("ssh-rsa", sig256), h));
     // One cache entry and one fingerprint for the key, whatever the hash.
     auto plain = CSshHostKey::Create("ssh-rsa");
     ASSERT_TRUE(plain->SetKey(blob));
@@ -459,35 +461,28 @@ TEST(HostKeyTest, Ed25519KeyStringFingerprintAndSignature)
     std::vector<std::uint8_t> pub(32);
     std::size_t size = pub.size();
     ASSERT_EQ(EVP_PKEY_get_raw_public_key(key.get(), pub.data(), &size), 1);
-    const auto blob = Blob({"ssh-ed25519", AsText(pub)}, {});
-    auto hostKey = CSshHostKey::Create("ssh-ed25519");
-    ASSERT_TRUE(hostKey->SetKey(blob));
+    auto hostKey = LoadKey("ssh-ed25519", NamedBlob("ssh-ed25519", pub), "ssh-ed25519 255 ", "256");
+    ASSERT_TRUE(hostKey);
     EXPECT_STREQ(hostKey->CacheType(), "ssh-ed25519");
     EXPECT_EQ(hostKey->KeyString(), "0x" + Hex(pub));
-    const std::string fp = hostKey->Fingerprint();
-    ASSERT_EQ(fp.rfind("ssh-ed25519 255 ", 0), 0u) << fp;
-    const std::string keygen = KeygenFingerprint("ssh-ed25519", blob);
-    if (!keygen.empty()) {
-        EXPECT_EQ(keygen.substr(0, 4 + 4 + 47), "256 MD5:" + fp.substr(16)) << keygen;
-    }
 
     const auto h = Bytes("thirty-two bytes of exchange has");
     const auto sig = SignWith(key.get(), nullptr, h);
     ASSERT_EQ(sig.size(), 64u);
-    EXPECT_TRUE(hostKey->Verify(Blob({"ssh-ed25519", AsText(sig)}, {}), h));
+    EXPECT_TRUE(hostKey->Verify(NamedBlob("ssh-ed25519", sig), h));
     auto bad = sig;
     bad[5] ^= 0x10;
-    EXPECT_FALSE(hostKey->Verify(Blob({"ssh-ed25519", AsText(bad)}, {}), h));
-    EXPECT_FALSE(hostKey->Verify(Blob({"ssh-ed25519", AsText(ByteView(sig).first(63))}, {}), h));
-    EXPECT_FALSE(hostKey->Verify(Blob({"ssh-rsa", AsText(sig)}, {}), h));
-    EXPECT_FALSE(hostKey->Verify(Blob({"ssh-ed25519", AsText(sig)}, {}), Bytes("other bytes")));
-    EXPECT_FALSE(CSshHostKey::Create("ssh-ed25519")->SetKey(Blob({"ssh-ed25519", AsText(ByteView(pub).first(31))}, {})));
-    EXPECT_FALSE(CSshHostKey::Create("ssh-ed25519")->SetKey(Blob({"ssh-rsa", AsText(pub)}, {})));
+    EXPECT_FALSE(hostKey->Verify(NamedBlob("ssh-ed25519", bad), h));
+    EXPECT_FALSE(hostKey->Verify(NamedBlob("ssh-ed25519", ByteView(sig).first(63)), h));
+    EXPECT_FALSE(hostKey->Verify(NamedBlob("ssh-rsa", sig), h));
+    EXPECT_FALSE(hostKey->Verify(NamedBlob("ssh-ed25519", sig), Bytes("other bytes")));
+    EXPECT_FALSE(Accepts("ssh-ed25519", NamedBlob("ssh-ed25519", ByteView(pub).first(31))));
+    EXPECT_FALSE(Accepts("ssh-ed25519", NamedBlob("ssh-rsa", pub)));
     // Leading zero bytes of the key keep their digits.
     std::vector<std::uint8_t> low(32, 0);
     low[31] = 1;
     auto lowKey = CSshHostKey::Create("ssh-ed25519");
-    ASSERT_TRUE(lowKey->SetKey(Blob({"ssh-ed25519", AsText(low)}, {})));
+    ASSERT_TRUE(lowKey->SetKey(NamedBlob("ssh-ed25519", low)));
     EXPECT_EQ(lowKey->KeyString(), "0x" + std::string(62, '0') + "01");
 }
 
@@ -499,48 +494,34 @@ TEST(HostKeyTest, EcdsaKeyStringFingerprintAndSignature)
     std::size_t size = 0;
     ASSERT_EQ(EVP_PKEY_get_octet_string_param(key.get(), OSSL_PKEY_PARAM_PUB_KEY, point.data(), point.size(), &size),
               1);
-    const auto blob = Blob({"ecdsa-sha2-nistp256", "nistp256", AsText(point)}, {});
-    auto hostKey = CSshHostKey::Create("ecdsa-sha2-nistp256");
-    ASSERT_TRUE(hostKey->SetKey(blob));
+    const auto blobOf = [](std::string_view curve, ByteView q) {
+        return Blob({"ecdsa-sha2-nistp256", curve, AsText(q)}, {});
+    };
+    auto hostKey = LoadKey("ecdsa-sha2-nistp256", blobOf("nistp256", point), "ecdsa-sha2-nistp256 256 ", "256");
+    ASSERT_TRUE(hostKey);
     EXPECT_STREQ(hostKey->CacheType(), "ecdsa-sha2-nistp256");
     EXPECT_EQ(hostKey->KeyString(), "nistp256,0x" + CBigNum::FromBytes(ByteView(point).subspan(1, 32)).ToHex() +
                                         ",0x" + CBigNum::FromBytes(ByteView(point).subspan(33, 32)).ToHex());
-    const std::string fp = hostKey->Fingerprint();
-    ASSERT_EQ(fp.rfind("ecdsa-sha2-nistp256 256 ", 0), 0u) << fp;
-    const std::string keygen = KeygenFingerprint("ecdsa-sha2-nistp256", blob);
-    if (!keygen.empty()) {
-        EXPECT_EQ(keygen.substr(0, 4 + 4 + 47), "256 MD5:" + fp.substr(24)) << keygen;
-    }
 
     const auto h = Bytes("thirty-two bytes of exchange has");
     const auto der = SignWith(key.get(), EVP_sha256(), h);
     const unsigned char* cursor = der.data();
     ECDSA_SIG* sig = d2i_ECDSA_SIG(nullptr, &cursor, static_cast<long>(der.size()));
     ASSERT_NE(sig, nullptr);
-    const BIGNUM *r = nullptr, *s = nullptr;
-    ECDSA_SIG_get0(sig, &r, &s);
-    auto number = [](const BIGNUM* bn) {
-        std::vector<std::uint8_t> bytes(static_cast<std::size_t>(BN_num_bytes(bn)));
-        BN_bn2bin(bn, bytes.data());
-        return CBigNum::FromBytes(bytes);
-    };
-    const CBigNum cr = number(r), cs = number(s);
+    const CBigNum cr = FromBn(ECDSA_SIG_get0_r(sig)), cs = FromBn(ECDSA_SIG_get0_s(sig));
     ECDSA_SIG_free(sig);
     const auto rs = Blob({}, {cr, cs});
-    EXPECT_TRUE(hostKey->Verify(Blob({"ecdsa-sha2-nistp256", AsText(rs)}, {}), h));
-    EXPECT_FALSE(hostKey->Verify(Blob({"ecdsa-sha2-nistp256", AsText(Blob({}, {cs, cr}))}, {}), h));
-    EXPECT_FALSE(hostKey->Verify(Blob({"ecdsa-sha2-nistp256", AsText(Blob({}, {cr}))}, {}), h));
-    EXPECT_FALSE(hostKey->Verify(Blob({"ssh-ed25519", AsText(rs)}, {}), h));
-    EXPECT_FALSE(hostKey->Verify(Blob({"ecdsa-sha2-nistp256", AsText(rs)}, {}), Bytes("other bytes")));
+    EXPECT_TRUE(hostKey->Verify(NamedBlob("ecdsa-sha2-nistp256", rs), h));
+    EXPECT_FALSE(hostKey->Verify(NamedBlob("ecdsa-sha2-nistp256", Blob({}, {cs, cr})), h));
+    EXPECT_FALSE(hostKey->Verify(NamedBlob("ecdsa-sha2-nistp256", Blob({}, {cr})), h));
+    EXPECT_FALSE(hostKey->Verify(NamedBlob("ssh-ed25519", rs), h));
+    EXPECT_FALSE(hostKey->Verify(NamedBlob("ecdsa-sha2-nistp256", rs), Bytes("other bytes")));
     // Another curve's name, a compressed point, a short point.
-    EXPECT_FALSE(CSshHostKey::Create("ecdsa-sha2-nistp256")
-                     ->SetKey(Blob({"ecdsa-sha2-nistp256", "nistp384", AsText(point)}, {})));
+    EXPECT_FALSE(Accepts("ecdsa-sha2-nistp256", blobOf("nistp384", point)));
     auto compressed = point;
     compressed[0] = 0x02;
-    EXPECT_FALSE(CSshHostKey::Create("ecdsa-sha2-nistp256")
-                     ->SetKey(Blob({"ecdsa-sha2-nistp256", "nistp256", AsText(ByteView(compressed).first(33))}, {})));
-    EXPECT_FALSE(CSshHostKey::Create("ecdsa-sha2-nistp256")
-                     ->SetKey(Blob({"ecdsa-sha2-nistp256", "nistp256", AsText(ByteView(point).first(64))}, {})));
+    EXPECT_FALSE(Accepts("ecdsa-sha2-nistp256", blobOf("nistp256", ByteView(compressed).first(33))));
+    EXPECT_FALSE(Accepts("ecdsa-sha2-nistp256", blobOf("nistp256", ByteView(point).first(64))));
 }
 
 TEST(HostKeyTest, DssKeyStringAndBothSignatureForms)
@@ -549,31 +530,25 @@ TEST(HostKeyTest, DssKeyStringAndBothSignatureForms)
     ASSERT_TRUE(key);
     const CBigNum p = Param(key.get(), OSSL_PKEY_PARAM_FFC_P), q = Param(key.get(), OSSL_PKEY_PARAM_FFC_Q),
                   g = Param(key.get(), OSSL_PKEY_PARAM_FFC_G), y = Param(key.get(), OSSL_PKEY_PARAM_PUB_KEY);
-    const auto blob = Blob({"ssh-dss"}, {p, q, g, y});
-    auto hostKey = CSshHostKey::Create("ssh-dss");
-    ASSERT_TRUE(hostKey->SetKey(blob));
+    auto hostKey = LoadKey("ssh-dss", Blob({"ssh-dss"}, {p, q, g, y}), "ssh-dss 1024 ", "1024");
+    ASSERT_TRUE(hostKey);
     EXPECT_EQ(hostKey->KeyString(), "0x" + p.ToHex() + ",0x" + q.ToHex() + ",0x" + g.ToHex() + ",0x" + y.ToHex());
-    const std::string fp = hostKey->Fingerprint();
-    const std::string keygen = KeygenFingerprint("ssh-dss", blob);
-    if (!keygen.empty()) {
-        EXPECT_EQ(keygen.substr(0, 5 + 4 + 47), "1024 MD5:" + fp.substr(13)) << keygen;
-    }
 
     const auto h = Bytes("twenty bytes of hash");
-    const auto der = Sign(key.get(), h);
+    const auto der = SignWith(key.get(), EVP_sha1(), h);
     const unsigned char* cursor = der.data();
     DSA_SIG* sig = d2i_DSA_SIG(nullptr, &cursor, static_cast<long>(der.size()));
+    std::vector<std::uint8_t> raw(40);
     const BIGNUM *r = nullptr, *s = nullptr;
     DSA_SIG_get0(sig, &r, &s);
-    std::vector<std::uint8_t> raw(40);
     BN_bn2binpad(r, raw.data(), 20);
     BN_bn2binpad(s, raw.data() + 20, 20);
     DSA_SIG_free(sig);
     EXPECT_TRUE(hostKey->Verify(raw, h));
-    EXPECT_TRUE(hostKey->Verify(Blob({"ssh-dss", AsText(raw)}, {}), h));
+    EXPECT_TRUE(hostKey->Verify(NamedBlob("ssh-dss", raw), h));
     raw[39] ^= 1;
     EXPECT_FALSE(hostKey->Verify(raw, h));
-    EXPECT_FALSE(hostKey->Verify(Blob({"ssh-dss", AsText(ByteView(raw).first(39))}, {}), h));
+    EXPECT_FALSE(hostKey->Verify(NamedBlob("ssh-dss", ByteView(raw).first(39)), h));
 }
 
 // ------------------------------------------------------ the random seed

@@ -9,15 +9,9 @@
 #include "ssh2/random.h"
 #include "ssh2/transport.h"
 #include "tests/ssh2/memory_stream.h"
+#include "tests/ssh2/test_util.h"
 
 namespace {
-
-std::vector<std::uint8_t> Key(std::size_t n, std::uint8_t seed)
-{
-    std::vector<std::uint8_t> k(n);
-    for (std::size_t i = 0; i < n; ++i) k[i] = static_cast<std::uint8_t>(seed + 31 * i);
-    return k;
-}
 
 int Raised(const std::function<void()>& f)
 {
@@ -43,14 +37,19 @@ std::vector<std::uint8_t> ClearPacket(const std::vector<std::uint8_t>& payload, 
 class TransportPair {
 public:
     TransportPair() : sender(out, CRandomPool::Instance(), nullptr), receiver(in, CRandomPool::Instance(), nullptr) {}
+    TransportPair(const std::string& cipher, const std::string& mac, const std::string& compression = "none")
+        : TransportPair()
+    {
+        Install(cipher, mac, compression);
+    }
     void Install(const std::string& cipher, const std::string& mac, const std::string& compression)
     {
         auto make = [&](bool outgoing) {
             auto c = CSshCipher::Create(cipher);
-            c->SetKey(Key(64, 1));
-            c->SetIV(Key(16, 2));
+            c->SetKey(Pattern(64, 1));
+            c->SetIV(Pattern(16, 2));
             auto m = CSshMac::Create(mac);
-            m->SetKey(Key(64, 3));
+            m->SetKey(Pattern(64, 3));
             auto z = CSshCompressor::Create(compression);
             if (outgoing)
                 sender.SetOutgoing(std::move(c), std::move(m), std::move(z));
@@ -106,8 +105,7 @@ std::vector<std::string> CipherNames()
 TEST_P(RoundTripTest, PacketsSurviveTheWireInOrder)
 {
     const auto& [cipher, mac, compression] = GetParam();
-    TransportPair t;
-    t.Install(cipher, mac, compression);
+    TransportPair t(cipher, mac, compression);
     for (int i = 0; i < 20; ++i) {
         t.sender.Start(SSH_MSG_CHANNEL_DATA).PutString(std::string(static_cast<std::size_t>(i * 301), 'a' + i % 26));
         if (i % 3 == 2) {
@@ -132,14 +130,7 @@ TEST_P(RoundTripTest, PacketsSurviveTheWireInOrder)
 INSTANTIATE_TEST_SUITE_P(Table, RoundTripTest,
                          ::testing::Combine(::testing::ValuesIn(CipherNames()),
                                             ::testing::Values("hmac-sha1", "hmac-md5", "none"),
-                                            ::testing::Values("none", "zlib")),
-                         [](const ::testing::TestParamInfo<Algorithms>& param) {
-                             std::string name = std::get<0>(param.param) + "_" + std::get<1>(param.param) + "_" +
-                                                std::get<2>(param.param);
-                             for (char& c : name)
-                                 if (!isalnum(static_cast<unsigned char>(c))) c = '_';
-                             return name;
-                         });
+                                            ::testing::Values("none", "zlib")), AlgorithmsName());
 
 // The current MACs (plain and encrypt-then-MAC) with every cipher; with
 // GCM and ChaCha20-Poly1305 the MAC is not used at all.
@@ -148,14 +139,7 @@ INSTANTIATE_TEST_SUITE_P(CurrentMacs, RoundTripTest,
                                             ::testing::Values("hmac-sha2-256-etm@openssh.com",
                                                               "hmac-sha2-512-etm@openssh.com", "hmac-sha2-256",
                                                               "hmac-sha2-512"),
-                                            ::testing::Values("none", "zlib")),
-                         [](const ::testing::TestParamInfo<Algorithms>& param) {
-                             std::string name = std::get<0>(param.param) + "_" + std::get<1>(param.param) + "_" +
-                                                std::get<2>(param.param);
-                             for (char& c : name)
-                                 if (!isalnum(static_cast<unsigned char>(c))) c = '_';
-                             return name;
-                         });
+                                            ::testing::Values("none", "zlib")), AlgorithmsName());
 
 // The packet a mode puts on the wire for a 40-byte string: clear length
 // or not, padding block, and what follows the packet.
@@ -171,8 +155,7 @@ TEST_P(WireFormTest, LengthPaddingAndTrailer)
 {
     const SWireCase& c = GetParam();
     for (std::size_t extra = 0; extra < 40; ++extra) {
-        TransportPair t;
-        t.Install(c.cipher, c.mac, "none");
+        TransportPair t(c.cipher, c.mac);
         t.sender.Start(SSH_MSG_CHANNEL_DATA).PutRaw(std::vector<std::uint8_t>(extra, 0x5a));
         t.sender.Send();
         const std::vector<std::uint8_t>& wire = t.out.output;
@@ -207,20 +190,24 @@ INSTANTIATE_TEST_SUITE_P(
 // field, padding, payload, tag or MAC -- is refused with 8 and nothing of it
 // reaches the caller. Bytes after the packet let a damaged length be read in
 // full instead of waiting for more.
+// The wire form of one CHANNEL_DATA packet of 40 bytes of text.
+std::vector<std::uint8_t> SealedPacket(const char* cipher, const char* mac)
+{
+    TransportPair reference(cipher, mac);
+    reference.sender.Start(SSH_MSG_CHANNEL_DATA).PutString(std::string(40, 'q'));
+    reference.sender.Send();
+    return reference.out.output;
+}
+
 class FlippedByteTest : public ::testing::TestWithParam<std::pair<const char*, const char*>> {};
 
 TEST_P(FlippedByteTest, IsRefusedWith8)
 {
     const auto& [cipher, mac] = GetParam();
-    TransportPair reference;
-    reference.Install(cipher, mac, "none");
-    reference.sender.Start(SSH_MSG_CHANNEL_DATA).PutString(std::string(40, 'q'));
-    reference.sender.Send();
-    const std::vector<std::uint8_t> wire = reference.out.output;
+    const std::vector<std::uint8_t> wire = SealedPacket(cipher, mac);
     for (std::size_t i = 0; i < wire.size(); ++i) {
         for (std::uint8_t bit : {0x01, 0x80}) {
-            TransportPair t;
-            t.Install(cipher, mac, "none");
+            TransportPair t(cipher, mac);
             std::vector<std::uint8_t> bad = wire;
             bad[i] ^= bit;
             bad.resize(bad.size() + CSshTransport::kReceiveBufferSize, 0x33);
@@ -232,8 +219,7 @@ TEST_P(FlippedByteTest, IsRefusedWith8)
         }
     }
     // The undamaged packet passes.
-    TransportPair t;
-    t.Install(cipher, mac, "none");
+    TransportPair t(cipher, mac);
     t.in.Feed(wire);
     EXPECT_EQ(t.receiver.ReadPacket(), SSH_MSG_CHANNEL_DATA);
 }
@@ -250,8 +236,7 @@ TEST(TransportTest, AeadPacketsAreBoundToTheirSequenceNumber)
     // invocation counter; ChaCha20-Poly1305: the nonce).
     for (const char* cipher : {"aes128-gcm@openssh.com", "chacha20-poly1305@openssh.com"}) {
         SCOPED_TRACE(cipher);
-        TransportPair t;
-        t.Install(cipher, "none", "none");
+        TransportPair t(cipher, "none");
         t.sender.Start(SSH_MSG_CHANNEL_EOF).PutUint32(1);
         t.sender.Send();
         std::vector<std::uint8_t> twice = t.out.output;
@@ -268,8 +253,7 @@ TEST(TransportTest, DeclaredLengthsBeyondTheCapAreRefusedBeforeReading)
     // Only the 4 length bytes are there: a length over the cap (or not a
     // whole number of blocks) is refused without waiting for the rest.
     for (const char* cipher : {"aes128-gcm@openssh.com", "chacha20-poly1305@openssh.com"}) {
-        TransportPair t;
-        t.Install(cipher, "none", "none");
+        TransportPair t(cipher, "none");
         t.sender.Start(SSH_MSG_IGNORE).PutRaw(std::vector<std::uint8_t>(35100, 1));
         t.sender.Send();
         t.out.output.resize(4);
@@ -277,8 +261,7 @@ TEST(TransportTest, DeclaredLengthsBeyondTheCapAreRefusedBeforeReading)
         EXPECT_EQ(Raised([&] { t.receiver.ReadPacket(); }), SSH_RECEIVE_ERROR) << cipher;
     }
     for (std::uint32_t length : {35008u, 0xFFFFFFF0u, 33u, 8u}) {
-        TransportPair t;
-        t.Install("aes128-ctr", "hmac-sha2-256-etm@openssh.com", "none");
+        TransportPair t("aes128-ctr", "hmac-sha2-256-etm@openssh.com");
         std::vector<std::uint8_t> frame(4);
         StoreUint32(frame.data(), length);
         t.in.Feed(frame);
@@ -288,14 +271,9 @@ TEST(TransportTest, DeclaredLengthsBeyondTheCapAreRefusedBeforeReading)
 
 TEST(TransportTest, EveryFlippedByteOfAProtectedPacketIsRefused)
 {
-    TransportPair reference;
-    reference.Install("aes128-cbc", "hmac-sha1", "none");
-    reference.sender.Start(SSH_MSG_CHANNEL_DATA).PutString(std::string(40, 'q'));
-    reference.sender.Send();
-    const std::vector<std::uint8_t> wire = reference.out.output;
+    const std::vector<std::uint8_t> wire = SealedPacket("aes128-cbc", "hmac-sha1");
     for (std::size_t i = 0; i < wire.size(); ++i) {
-        TransportPair t;
-        t.Install("aes128-cbc", "hmac-sha1", "none");
+        TransportPair t("aes128-cbc", "hmac-sha1");
         std::vector<std::uint8_t> bad = wire;
         bad[i] ^= 0x01;
         t.in.Feed(bad);
@@ -323,11 +301,10 @@ TEST(TransportTest, MalformedFramesGive8)
         EXPECT_EQ(Raised([&] { t.receiver.ReadPacket(); }), SSH_RECEIVE_ERROR) << c.length << "/" << int(c.padding);
     }
     // With a cipher, a length that is not a whole number of blocks.
-    TransportPair t;
-    t.Install("aes128-cbc", "none", "none");
+    TransportPair t("aes128-cbc", "none");
     auto enc = CSshCipher::Create("aes128-cbc");
-    enc->SetKey(Key(32, 1));
-    enc->SetIV(Key(16, 2));
+    enc->SetKey(Pattern(32, 1));
+    enc->SetIV(Pattern(16, 2));
     std::vector<std::uint8_t> frame = ClearPacket({SSH_MSG_IGNORE, 0, 0, 0, 0}, 6);  // 16 bytes
     StoreUint32(frame.data(), 20);  // claims 24 bytes in all
     frame.resize(32, 0);
@@ -338,8 +315,7 @@ TEST(TransportTest, MalformedFramesGive8)
 
 TEST(TransportTest, PacketsArrivingByteByByteAreJoined)
 {
-    TransportPair t;
-    t.Install("3des-cbc", "hmac-md5", "zlib");
+    TransportPair t("3des-cbc", "hmac-md5", "zlib");
     for (int i = 0; i < 3; ++i) {
         t.sender.Start(SSH_MSG_CHANNEL_EOF).PutUint32(static_cast<std::uint32_t>(i));
         t.sender.Send();
@@ -504,8 +480,7 @@ TEST(CompressorTest, DelayedZlibWaitsForActivation)
     EXPECT_EQ(Inflate(out), "after the login");  // a fresh stream, header first
 
     // Through the transport: clear until both ends switch on.
-    TransportPair t;
-    t.Install("aes128-ctr", "hmac-sha2-256", "zlib@openssh.com");
+    TransportPair t("aes128-ctr", "hmac-sha2-256", "zlib@openssh.com");
     t.sender.Start(SSH_MSG_USERAUTH_SUCCESS);
     t.sender.Send();
     t.sender.ActivateCompression();
