@@ -13,8 +13,6 @@
 
 #include <openssl/evp.h>
 
-#include "platform/registry.h"
-#include "platform/text.h"
 #include "scp/scp_ssh.h"
 #include "tests/scp/scp_test_util.h"
 #include "tests/support/dropbear_peer.h"
@@ -109,14 +107,6 @@ void ExpectedStoreEntry(const std::string& blob, int port, std::string* name, st
     }
 }
 
-std::string StoredHostKey(const std::string& valueName)
-{
-    std::u16string text;
-    if (!RegReadString(HKEY_CURRENT_USER, u"Software\\Quillon\\Corvel\\SshHostKeys", AnsiToWide(valueName), text))
-        return "(missing)";
-    return WideToAnsi(text);
-}
-
 std::string CommandOutput(const std::string& command)
 {
     std::string out;
@@ -186,18 +176,9 @@ protected:
 TEST_P(StockServer, UploadsWithCurrentAlgorithmsAndStoresTheHostKey)
 {
     const PeerCase& c = GetParam();
-    const std::string bytes = PatternBytes(300 * 1024 + 5, 11);
-    WriteFileBytes(m_local.file("modern.bin"), bytes);
-    UploadRun run;
-    run.port = m_port;
-    run.user = SshdPeer::User();
-    run.password = SshdPeer::Password();
-    run.localPath = m_local.file("modern.bin");
-    run.remotePath = m_remote.path();
-    run.options.timeout_seconds = 30;
+    UploadRun run = PeerRun(m_port, m_local.file("modern.bin"), m_remote.path(), 30);
     run.options.use_scp = c.scpForm ? 1 : 0;
-    ASSERT_EQ(run.Run(), 0) << Log();
-    EXPECT_EQ(ReadWholeFile(m_remote.path() + "/modern.bin"), bytes);
+    ASSERT_TRUE(UploadsIntact(run, PatternBytes(300 * 1024 + 5, 11))) << Log();
 
     // What both stock servers agree with us: the first of our lists.
     EXPECT_EQ(Chosen(kKex), "curve25519-sha256");
@@ -257,16 +238,9 @@ TEST(OlderServer, StillGetsWhatItGotBefore)
         TempRegistry registry;
         TempDir local;
         RemoteDir remote;
-        WriteFileBytes(local.file("old.bin"), "older\n");
-        UploadRun run;
-        run.port = peer.port();
-        run.user = SshdPeer::User();
-        run.password = SshdPeer::Password();
-        run.localPath = local.file("old.bin");
-        run.remotePath = remote.path();
-        run.options.timeout_seconds = 20;
+        UploadRun run = PeerRun(peer.port(), local.file("old.bin"), remote.path());
         run.options.compression = 0;
-        ASSERT_EQ(run.Run(), 0) << peer.logText();
+        ASSERT_TRUE(UploadsIntact(run, "older\n")) << peer.logText();
         EXPECT_EQ(Chosen(kKex), "diffie-hellman-group1-sha1");
         EXPECT_EQ(Chosen(kHostKey), std::string(hostKeyType) == "rsa" ? "ssh-rsa" : "ssh-dss");
         EXPECT_EQ(Chosen(kCipherOut), "aes256-cbc");
@@ -334,17 +308,9 @@ TEST_P(AlgorithmAlone, IsNegotiatedAndCarriesAnUpload)
     } else {
         bytes = PatternBytes(70000, 5);
     }
-    WriteFileBytes(local.file("alone.bin"), bytes);
-    UploadRun run;
-    run.port = peer.port();
-    run.user = SshdPeer::User();
-    run.password = SshdPeer::Password();
-    run.localPath = local.file("alone.bin");
-    run.remotePath = remote.path();
-    run.options.timeout_seconds = 60;
+    UploadRun run = PeerRun(peer.port(), local.file("alone.bin"), remote.path(), 60);
     run.options.compression = zlib ? 1 : 0;
-    ASSERT_EQ(run.Run(), 0) << peer.logText();
-    EXPECT_EQ(ReadWholeFile(remote.path() + "/alone.bin"), bytes);
+    ASSERT_TRUE(UploadsIntact(run, bytes)) << peer.logText();
     EXPECT_EQ(Chosen(c.which), c.name);
     // Both directions agree.
     if (c.which == kCipherOut || c.which == kMacOut || c.which == kCompOut) {

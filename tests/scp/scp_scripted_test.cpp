@@ -108,24 +108,29 @@ protected:
         m_server = std::make_unique<ScriptedServer>(std::vector<std::string>{"sftp-ok"});
     }
 
-    // One upload to the shared server, in the scenario named by the user.
-    int Run(const std::string& scenario, const std::string& local, const std::string& remote,
-            std::string* results = nullptr, UploadRun* io = nullptr)
+    // One upload to server as user (which names the scenario); io, when
+    // given, brings the password, time-out and cancel event and takes the
+    // finished run. The server's report goes to results when asked for.
+    static int UploadTo(ScriptedServer& server, const std::string& user, const std::string& local,
+                        const std::string& remote, std::string* results, UploadRun* io)
     {
-        UploadRun run;
-        run.port = m_server->port();
-        run.user = scenario;
-        run.password = "fdx-test-pw";
-        run.localPath = local;
-        run.remotePath = remote;
-        run.options.timeout_seconds = io ? io->options.timeout_seconds : 10;
+        UploadRun run = PeerRun(server.port(), local, remote, io ? io->options.timeout_seconds : 10);
+        run.user = user;
         run.cancelOnEvent = io ? io->cancelOnEvent : -1;
         if (io && !io->password.empty()) run.password = io->password;
         const int code = run.Run();
-        std::string text = m_server->Results();
-        if (results) *results = text;
+        if (results) *results = server.Results();
         if (io) *io = run;
         return code;
+    }
+
+    // One upload to the shared server, whose report is always read to the
+    // end of the connection.
+    int Run(const std::string& scenario, const std::string& local, const std::string& remote,
+            std::string* results = nullptr, UploadRun* io = nullptr)
+    {
+        std::string report;
+        return UploadTo(*m_server, scenario, local, remote, results ? results : &report, io);
     }
 
     // One upload against a fresh server; returns the code.
@@ -134,21 +139,7 @@ protected:
     {
         ScriptedServer server(args);
         EXPECT_NE(server.port(), 0);
-        UploadRun run;
-        run.port = server.port();
-        run.user = "fdxtest";
-        run.password = "fdx-test-pw";
-        run.localPath = local;
-        run.remotePath = remote;
-        run.options.timeout_seconds = 10;
-        if (out) {
-            run.cancelOnEvent = out->cancelOnEvent;
-            run.options.timeout_seconds = out->options.timeout_seconds;
-        }
-        const int code = run.Run();
-        if (results) *results = server.Results();
-        if (out) *out = run;
-        return code;
+        return UploadTo(server, "fdxtest", local, remote, results, out);
     }
 
     TempRegistry m_registry;
@@ -215,15 +206,7 @@ TEST_F(Scripted, SinkWithASmallWindowGetsEveryByte)
     WriteFileBytes(m_local.file("big.bin"), PatternBytes(1024 * 1024 + 7, 9));
     std::string results;
     ScriptedServer server({"sink", "--window", "20000"});
-    UploadRun run;
-    run.port = server.port();
-    run.user = "sink";
-    run.password = "fdx-test-pw";
-    run.localPath = m_local.file("big.bin");
-    run.remotePath = "/up";
-    run.options.timeout_seconds = 10;
-    EXPECT_EQ(run.Run(), 0);
-    results = server.Results();
+    EXPECT_EQ(UploadTo(server, "sink", m_local.file("big.bin"), "/up", &results, nullptr), 0);
     EXPECT_NE(results.find("RESULT sink received 1048583"), std::string::npos) << results;
 }
 
@@ -232,15 +215,8 @@ TEST_F(Scripted, SourceErrorsReachTheSink)
     // A directory entry that names nothing: the sink hears why the upload stops.
     ASSERT_EQ(::symlink("/nonexistent/target", m_local.file("tree/dangling").c_str()), 0);
     ScriptedServer server({"sink"});
-    UploadRun run;
-    run.port = server.port();
-    run.user = "sink";
-    run.password = "fdx-test-pw";
-    run.localPath = m_local.file("tree");
-    run.remotePath = "/up";
-    run.options.timeout_seconds = 10;
-    EXPECT_EQ(run.Run(), 4);
-    const std::string results = server.Results();
+    std::string results;
+    EXPECT_EQ(UploadTo(server, "sink", m_local.file("tree"), "/up", &results, nullptr), 4);
     EXPECT_NE(results.find("RESULT sink message scp: " + m_local.file("tree/dangling") + ": No such file or directory"),
               std::string::npos)
         << results;
@@ -283,10 +259,6 @@ TEST_F(Scripted, OldServerVersionsGetTheirQuirks)
     for (const char* version : {"2.0.12 VShell", "OpenSSH_2.5.2"})
         EXPECT_EQ(Upload({"sftp-ok", "--version", version}, m_local.file("data.bin"), "/up"), 0) << version;
 }
-
-}  // namespace
-
-namespace {
 
 TEST_F(Scripted, StrictKeyExchangeRefusesAnIgnoreDuringTheExchange)
 {

@@ -20,31 +20,33 @@ enum class Form { Sftp, Scp };
 
 std::string FormName(Form f) { return f == Form::Sftp ? "Sftp" : "Scp"; }
 
-class SshdUpload : public ::testing::TestWithParam<Form> {
+// An sshd that also takes the older public-key types, with a local and a
+// remote folder for the files.
+class SshdFixture : public ::testing::Test {
 protected:
-    void SetUp() override
+    void StartPeer(bool sftpSubsystem)
     {
         std::string why;
         if (!SshdPeer::Available(&why)) GTEST_SKIP() << why;
         SshdOptions options;
-        options.sftpSubsystem = GetParam() == Form::Sftp;
+        options.sftpSubsystem = sftpSubsystem;
         options.extraConfig = {"PubkeyAcceptedAlgorithms +ssh-rsa,ssh-dss"};
         m_peer = std::make_unique<SshdPeer>(options);
         ASSERT_TRUE(m_peer->running()) << m_peer->logText();
         ASSERT_FALSE(m_remote.path().empty());
     }
 
-    UploadRun NewRun(const std::string& local, const std::string& remote)
-    {
-        UploadRun run;
-        run.port = m_peer->port();
-        run.user = SshdPeer::User();
-        run.password = SshdPeer::Password();
-        run.localPath = local;
-        run.remotePath = remote;
-        run.options.timeout_seconds = 20;
-        return run;
-    }
+    UploadRun NewRun(const std::string& local, const std::string& remote) { return PeerRun(m_peer->port(), local, remote); }
+
+    TempRegistry m_registry;
+    TempDir m_local;
+    RemoteDir m_remote;
+    std::unique_ptr<SshdPeer> m_peer;
+};
+
+class SshdUpload : public SshdFixture, public ::testing::WithParamInterface<Form> {
+protected:
+    void SetUp() override { StartPeer(GetParam() == Form::Sftp); }
 
     // Uploads one file of the given size and checks the copy.
     void UploadAndCompare(std::size_t size)
@@ -75,11 +77,6 @@ protected:
         ASSERT_EQ(::stat(copy.c_str(), &st), 0);
         EXPECT_EQ(st.st_mode & 0777, 0644u);
     }
-
-    TempRegistry m_registry;
-    TempDir m_local;
-    RemoteDir m_remote;
-    std::unique_ptr<SshdPeer> m_peer;
 };
 
 TEST_P(SshdUpload, CopiesSmallFilesByteForByteWithTimes)
@@ -170,51 +167,25 @@ INSTANTIATE_TEST_SUITE_P(Forms, SshdUpload, ::testing::Values(Form::Sftp, Form::
                          [](const ::testing::TestParamInfo<Form>& p) { return FormName(p.param); });
 
 // Connection failures and the host-key policies, over SFTP only.
-class SshdSession : public ::testing::Test {
+class SshdSession : public SshdFixture {
 protected:
     void SetUp() override
     {
-        std::string why;
-        if (!SshdPeer::Available(&why)) GTEST_SKIP() << why;
-        SshdOptions options;
-        options.extraConfig = {"PubkeyAcceptedAlgorithms +ssh-rsa,ssh-dss"};
-        m_peer = std::make_unique<SshdPeer>(options);
-        ASSERT_TRUE(m_peer->running()) << m_peer->logText();
+        StartPeer(true);
         WriteFileBytes(m_local.file("k.txt"), "key");
     }
 
-    UploadRun NewRun()
-    {
-        UploadRun run;
-        run.port = m_peer->port();
-        run.user = SshdPeer::User();
-        run.password = SshdPeer::Password();
-        run.localPath = m_local.file("k.txt");
-        run.remotePath = m_remote.path();
-        run.options.timeout_seconds = 20;
-        return run;
-    }
+    UploadRun NewRun() { return SshdFixture::NewRun(m_local.file("k.txt"), m_remote.path()); }
 
     std::string ValueName() const { return "rsa2@" + std::to_string(m_peer->port()) + ":127.0.0.1"; }
 
-    std::string Stored() const
-    {
-        std::u16string text;
-        if (!RegReadString(HKEY_CURRENT_USER, u"Software\\Quillon\\Corvel\\SshHostKeys", AnsiToWide(ValueName()), text))
-            return "";
-        return WideToAnsi(text);
-    }
+    std::string Stored() const { return StoredHostKey(ValueName()); }
 
     void Store(const std::string& text) const
     {
         RegWriteString(HKEY_CURRENT_USER, u"Software\\Quillon\\Corvel\\SshHostKeys", AnsiToWide(ValueName()),
                        AnsiToWide(text));
     }
-
-    TempRegistry m_registry;
-    TempDir m_local;
-    RemoteDir m_remote;
-    std::unique_ptr<SshdPeer> m_peer;
 };
 
 TEST_F(SshdSession, NewHostKeyIsStoredAndThenMatches)
@@ -363,20 +334,10 @@ TEST(SshdDsaHostKey, StoredUnderItsOwnType)
     TempRegistry registry;
     TempDir local;
     RemoteDir remote;
-    WriteFileBytes(local.file("d.txt"), "dsa");
-    UploadRun run;
-    run.port = peer.port();
-    run.user = SshdPeer::User();
-    run.password = SshdPeer::Password();
-    run.localPath = local.file("d.txt");
-    run.remotePath = remote.path();
-    run.options.timeout_seconds = 20;
-    ASSERT_EQ(run.Run(), 0) << peer.logText();
-    EXPECT_EQ(ReadWholeFile(remote.path() + "/d.txt"), "dsa");
-    std::u16string text;
-    ASSERT_TRUE(RegReadString(HKEY_CURRENT_USER, u"Software\\Quillon\\Corvel\\SshHostKeys",
-                              AnsiToWide("dss@" + std::to_string(peer.port()) + ":127.0.0.1"), text));
-    EXPECT_TRUE(std::regex_match(WideToAnsi(text), std::regex("0x[0-9a-f]+,0x[0-9a-f]+,0x[0-9a-f]+,0x[0-9a-f]+")));
+    UploadRun run = PeerRun(peer.port(), local.file("d.txt"), remote.path());
+    ASSERT_TRUE(UploadsIntact(run, "dsa")) << peer.logText();
+    const std::string stored = StoredHostKey("dss@" + std::to_string(peer.port()) + ":127.0.0.1");
+    EXPECT_TRUE(std::regex_match(stored, std::regex("0x[0-9a-f]+,0x[0-9a-f]+,0x[0-9a-f]+,0x[0-9a-f]+"))) << stored;
 }
 
 }  // namespace

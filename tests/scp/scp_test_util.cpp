@@ -9,6 +9,11 @@
 #include <filesystem>
 #include <fstream>
 
+#include "platform/registry.h"
+#include "platform/text.h"
+#include "tests/support/sshd_peer.h"
+#include "tests/support/temp_dir.h"
+
 namespace {
 UploadRun* g_current = nullptr;
 
@@ -37,6 +42,37 @@ int UploadRun::Count(int event) const
     for (const auto& e : events)
         if (e.event == event) ++n;
     return n;
+}
+
+UploadRun PeerRun(int port, const std::string& localPath, const std::string& remotePath, int timeoutSeconds)
+{
+    UploadRun run;
+    run.port = port;
+    run.user = SshdPeer::User();
+    run.password = SshdPeer::Password();
+    run.localPath = localPath;
+    run.remotePath = remotePath;
+    run.options.timeout_seconds = timeoutSeconds;
+    return run;
+}
+
+::testing::AssertionResult UploadsIntact(UploadRun& run, const std::string& bytes)
+{
+    WriteFileBytes(run.localPath, bytes);
+    if (const int code = run.Run()) return ::testing::AssertionFailure() << "upload ended with " << code;
+    const std::string copy = run.remotePath + "/" + std::filesystem::path(run.localPath).filename().string();
+    const std::string got = ReadWholeFile(copy);
+    if (got != bytes)
+        return ::testing::AssertionFailure() << copy << " holds " << got.size() << " bytes, not the " << bytes.size() << " sent";
+    return ::testing::AssertionSuccess();
+}
+
+std::string StoredHostKey(const std::string& valueName)
+{
+    std::u16string text;
+    if (!RegReadString(HKEY_CURRENT_USER, u"Software\\Quillon\\Corvel\\SshHostKeys", AnsiToWide(valueName), text))
+        return "(missing)";
+    return WideToAnsi(text);
 }
 
 RemoteDir::RemoteDir()

@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include <gtest/gtest.h>
+
 #include "scp/scp.h"
 
 struct RecordedEvent {
@@ -33,6 +35,16 @@ struct UploadRun {
     int Run();
     int Count(int event) const;
 };
+
+// An upload as the test user, with the test password, to a peer on this host.
+UploadRun PeerRun(int port, const std::string& localPath, const std::string& remotePath, int timeoutSeconds = 20);
+
+// Writes bytes to run.localPath, uploads it into the folder run.remotePath
+// and compares the copy there with them.
+::testing::AssertionResult UploadsIntact(UploadRun& run, const std::string& bytes);
+
+// The host-key store's text under a value name, "(missing)" when absent.
+std::string StoredHostKey(const std::string& valueName);
 
 // A folder owned by the test user (uploads land there), removed afterwards.
 class RemoteDir {
