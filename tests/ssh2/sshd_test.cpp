@@ -5,6 +5,7 @@
 #include <openssl/evp.h>
 
 #include <memory>
+#include <optional>
 #include <string>
 #include <tuple>
 
@@ -12,6 +13,7 @@
 #include "platform/text.h"
 #include "ssh2/ssh2.h"
 #include "tests/ssh2/session_env.h"
+#include "tests/ssh2/test_util.h"
 #include "tests/support/dropbear_peer.h"
 #include "tests/support/sshd_peer.h"
 #include "tests/support/temp_dir.h"
@@ -43,13 +45,42 @@ int RecordingCallback(int reserved, const char* host, const char* fingerprint, i
     return log->answer;
 }
 
-int ConnectAndLogin(int port, const char* password = SshdPeer::Password(), CallbackLog* callback = nullptr,
-                    std::uint32_t changedPolicy = HKP_ASK)
+struct SLogin {
+    const char* password = SshdPeer::Password();
+    CallbackLog* callback = nullptr;
+    std::uint32_t newPolicy = HKP_STORE, changedPolicy = HKP_ASK;
+    unsigned char compress = 1;
+    int timeout = 20;
+};
+
+// Connect's result when it fails, else Login's.
+int ConnectAndLogin(int port, const SLogin& how = {})
 {
-    int rc = CSSH2::Connect("127.0.0.1", static_cast<unsigned>(port), 20, callback ? RecordingCallback : nullptr,
-                            callback);
+    int rc = CSSH2::Connect("127.0.0.1", static_cast<unsigned>(port), how.timeout,
+                            how.callback ? RecordingCallback : nullptr, how.callback);
     if (rc != 0) return rc;
-    return CSSH2::Login(SshdPeer::User(), password, 1, HKP_STORE, changedPolicy);
+    return CSSH2::Login(SshdPeer::User(), how.password, how.compress, how.newPolicy, how.changedPolicy);
+}
+
+std::u16string CacheEntry(const std::string& cacheType, int port)
+{
+    return AnsiToWide(cacheType + "@" + std::to_string(port) + ":127.0.0.1");
+}
+
+// The cached key of 127.0.0.1 on `port`, if there is one.
+std::optional<std::string> StoredKey(const std::string& cacheType, int port)
+{
+    std::u16string stored;
+    if (!RegReadString(HKEY_CURRENT_USER, kHostKeys, CacheEntry(cacheType, port), stored)) return std::nullopt;
+    return WideToAnsi(stored);
+}
+
+// Runs `command`; checks everything it wrote and its exit status.
+void ExpectRun(const char* command, const std::string& output, std::uint32_t status)
+{
+    ASSERT_EQ(CSSH2::Exec(command), 0) << command;
+    EXPECT_EQ(CSSH2::GetOutput(), output) << command;
+    EXPECT_EQ(CSSH2::GetExitStatus(), status) << command;
 }
 
 class SshdSessionTest : public ::testing::Test {
@@ -77,21 +108,15 @@ TEST_F(SshdSessionTest, RunsSeveralCommandsInOneSession)
     EXPECT_EQ(CSSH2::Current()->Agreed()[0], "diffie-hellman-group1-sha1");
     EXPECT_EQ(CSSH2::Current()->ServerVersion().rfind("SSH-2.0-OpenSSH", 0), 0u);
 
-    ASSERT_EQ(CSSH2::Exec("(which nosuchprogram 2>/dev/null || (echo no; false))"), 0);
-    EXPECT_EQ(CSSH2::GetOutput(), "no\n");
-    EXPECT_EQ(CSSH2::GetExitStatus(), 1u);
+    ASSERT_NO_FATAL_FAILURE(ExpectRun("(which nosuchprogram 2>/dev/null || (echo no; false))", "no\n", 1));
 
-    ASSERT_EQ(CSSH2::Exec("echo out1; sleep 0.05; echo err1 >&2; sleep 0.05; echo out2"), 0);
-    EXPECT_EQ(CSSH2::GetOutput(), "out1\nerr1\nout2\n");
-    EXPECT_EQ(CSSH2::GetExitStatus(), 0u);
+    ASSERT_NO_FATAL_FAILURE(
+        ExpectRun("echo out1; sleep 0.05; echo err1 >&2; sleep 0.05; echo out2", "out1\nerr1\nout2\n", 0));
 
-    ASSERT_EQ(CSSH2::Exec("true"), 0);
-    EXPECT_EQ(CSSH2::GetOutput(), "");
+    ASSERT_NO_FATAL_FAILURE(ExpectRun("true", "", 0));
 
     // More than one window of output.
-    ASSERT_EQ(CSSH2::Exec("head -c 100000 /dev/zero | tr '\\0' x; exit 3"), 0);
-    EXPECT_EQ(CSSH2::GetOutput(), std::string(100000, 'x'));
-    EXPECT_EQ(CSSH2::GetExitStatus(), 3u);
+    ASSERT_NO_FATAL_FAILURE(ExpectRun("head -c 100000 /dev/zero | tr '\\0' x; exit 3", std::string(100000, 'x'), 3));
 
     EXPECT_EQ(CSSH2::Disconnect(), 0);
     EXPECT_EQ(CSSH2::Current(), nullptr);
@@ -101,10 +126,9 @@ TEST_F(SshdSessionTest, StoresTheHostKeyOnFirstContactAndLogsNoPassword)
 {
     ASSERT_EQ(ConnectAndLogin(s_peer->port()), 0) << CSSH2::GetOutput();
     ASSERT_EQ(CSSH2::Disconnect(), 0);
-    std::u16string stored;
-    const std::string name = "rsa2@" + std::to_string(s_peer->port()) + ":127.0.0.1";
-    ASSERT_TRUE(RegReadString(HKEY_CURRENT_USER, kHostKeys, AnsiToWide(name), stored));
-    EXPECT_EQ(WideToAnsi(stored).rfind("0x10001,0x", 0), 0u);
+    const auto stored = StoredKey("rsa2", s_peer->port());
+    ASSERT_TRUE(stored);
+    EXPECT_EQ(stored->rfind("0x10001,0x", 0), 0u);
 
     const std::string log = env.LogText();
     EXPECT_NE(log.find("Outgoing packet: Type: 50 / 0x32 (SSH2_MSG_USERAUTH_REQUEST)"), std::string::npos);
@@ -118,7 +142,7 @@ TEST_F(SshdSessionTest, StoresTheHostKeyOnFirstContactAndLogsNoPassword)
 
 TEST_F(SshdSessionTest, WrongPasswordEndsWithTheServersDisconnect)
 {
-    EXPECT_EQ(ConnectAndLogin(s_peer->port(), "not-the-password"), SSH_SERVER_DISCONNECT);
+    EXPECT_EQ(ConnectAndLogin(s_peer->port(), {.password = "not-the-password"}), SSH_SERVER_DISCONNECT);
     const std::string output = CSSH2::GetOutput();
     EXPECT_EQ(output.rfind("Received disconnect message:\nType: SSH_DISCONNECT_", 0), 0u) << output;
     EXPECT_NE(output.find("Message text: Too many authentication failures"), std::string::npos) << output;
@@ -128,34 +152,30 @@ TEST_F(SshdSessionTest, WrongPasswordEndsWithTheServersDisconnect)
 
 TEST_F(SshdSessionTest, ChangedHostKeyAsksAndFollowsTheAnswer)
 {
-    const std::string name = "rsa2@" + std::to_string(s_peer->port()) + ":127.0.0.1";
+    const std::u16string name = CacheEntry("rsa2", s_peer->port());
     for (int answer : {0, 1}) {
         SCOPED_TRACE(answer);
-        RegWriteString(HKEY_CURRENT_USER, kHostKeys, AnsiToWide(name), u"0x3,0x1234");
+        RegWriteString(HKEY_CURRENT_USER, kHostKeys, name, u"0x3,0x1234");
         CallbackLog callback;
         callback.answer = answer;
-        ASSERT_EQ(ConnectAndLogin(s_peer->port(), SshdPeer::Password(), &callback), 0);
+        ASSERT_EQ(ConnectAndLogin(s_peer->port(), {.callback = &callback}), 0);
         EXPECT_EQ(callback.calls, 1);
         EXPECT_EQ(callback.lastAbsent, 0);
         EXPECT_EQ(callback.lastHost, "127.0.0.1");
         EXPECT_EQ(callback.lastFingerprint.rfind("ssh-rsa 2048 ", 0), 0u) << callback.lastFingerprint;
         EXPECT_EQ(callback.lastFingerprint.size(), std::string("ssh-rsa 2048 ").size() + 47);
-        ASSERT_EQ(CSSH2::Exec("echo ok"), 0);
-        EXPECT_EQ(CSSH2::GetOutput(), "ok\n");
+        ASSERT_NO_FATAL_FAILURE(ExpectRun("echo ok", "ok\n", 0));
         CSSH2::Disconnect();
-        std::u16string stored;
-        ASSERT_TRUE(RegReadString(HKEY_CURRENT_USER, kHostKeys, AnsiToWide(name), stored));
-        if (answer)
-            EXPECT_NE(stored, u"0x3,0x1234");
-        else
-            EXPECT_EQ(stored, u"0x3,0x1234");
+        const auto stored = StoredKey("rsa2", s_peer->port());
+        ASSERT_TRUE(stored);
+        EXPECT_EQ(*stored == "0x3,0x1234", answer == 0) << *stored;
     }
     // Without a callback the question cannot be asked: the login is abandoned.
-    RegWriteString(HKEY_CURRENT_USER, kHostKeys, AnsiToWide(name), u"0x3,0x1234");
+    RegWriteString(HKEY_CURRENT_USER, kHostKeys, name, u"0x3,0x1234");
     EXPECT_EQ(ConnectAndLogin(s_peer->port()), SSH_ABANDONED);
     // Keeping the key unstored continues.
     CSSH2::Disconnect();
-    EXPECT_EQ(ConnectAndLogin(s_peer->port(), SshdPeer::Password(), nullptr, HKP_KEEP_UNSTORED), 0);
+    EXPECT_EQ(ConnectAndLogin(s_peer->port(), {.changedPolicy = HKP_KEEP_UNSTORED}), 0);
 }
 
 TEST(SshdConnectTest, ClosedPortAndFacadeStates)
@@ -170,23 +190,51 @@ TEST(SshdConnectTest, ClosedPortAndFacadeStates)
     EXPECT_EQ(CSSH2::Disconnect(), SSH_NOT_CONNECTED);
 }
 
+// Each kind of host key: its cache type, the start of its fingerprint, and
+// the algorithm a stock server signs with.
+struct SKeyNames {
+    std::string cacheType, fingerprintStart, stockAlgorithm;
+};
+
+SKeyNames NamesOf(const std::string& keyType)
+{
+    if (keyType == "ed25519") return {"ssh-ed25519", "ssh-ed25519 255 ", "ssh-ed25519"};
+    if (keyType == "ecdsa") return {"ecdsa-sha2-nistp256", "ecdsa-sha2-nistp256 256 ", "ecdsa-sha2-nistp256"};
+    if (keyType == "rsa") return {"rsa2", "ssh-rsa ", "rsa-sha2-512"};
+    return {"dss", "ssh-dss ", "ssh-dss"};
+}
+
+// A server of its own for each case, without the older algorithms unless
+// the configuration lines name them.
+template <class Param>
+class SshdPeerTest : public ::testing::TestWithParam<Param> {
+protected:
+    void SetUp() override { SKIP_WITHOUT_PEERS(); }
+    void StartPeer(const std::string& hostKeyType, std::vector<std::string> config = {})
+    {
+        SshdOptions options;
+        options.legacyAlgorithms = false;
+        options.hostKeyType = hostKeyType;
+        options.extraConfig = std::move(config);
+        peer = std::make_unique<SshdPeer>(options);
+        ASSERT_TRUE(peer->running()) << peer->logText();
+    }
+
+    std::unique_ptr<SshdPeer> peer;
+    CSessionEnvironment env;  // declared last: disconnects before the server stops
+};
+
 // Every cipher and MAC OpenSSH can still enable, with both older host keys.
 using Combination = std::tuple<std::string, std::string, std::string>;
-class SshdAlgorithmTest : public ::testing::TestWithParam<Combination> {};
+class SshdAlgorithmTest : public SshdPeerTest<Combination> {};
 
 TEST_P(SshdAlgorithmTest, LogsInAndRuns)
 {
-    SKIP_WITHOUT_PEERS();
     const auto& [cipher, mac, keyType] = GetParam();
-    SshdOptions options;
-    options.legacyAlgorithms = false;
-    options.hostKeyType = keyType;
-    options.extraConfig = {"KexAlgorithms diffie-hellman-group1-sha1", "HostKeyAlgorithms ssh-rsa,ssh-dss",
-                           "Ciphers " + cipher, "MACs " + mac};
-    SshdPeer peer(options);
-    ASSERT_TRUE(peer.running()) << peer.logText();
-    CSessionEnvironment env;
-    ASSERT_EQ(ConnectAndLogin(peer.port()), 0) << CSSH2::GetOutput() << peer.logText();
+    ASSERT_NO_FATAL_FAILURE(StartPeer(keyType, {"KexAlgorithms diffie-hellman-group1-sha1",
+                                                "HostKeyAlgorithms ssh-rsa,ssh-dss", "Ciphers " + cipher,
+                                                "MACs " + mac}));
+    ASSERT_EQ(ConnectAndLogin(peer->port()), 0) << CSSH2::GetOutput() << peer->logText();
     const auto& agreed = CSSH2::Current()->Agreed();
     EXPECT_EQ(agreed[1], keyType == "rsa" ? "ssh-rsa" : "ssh-dss");
     EXPECT_EQ(agreed[2], cipher);
@@ -196,40 +244,16 @@ TEST_P(SshdAlgorithmTest, LogsInAndRuns)
     EXPECT_EQ(CSSH2::GetOutput().size(), 13893u);
     EXPECT_EQ(CSSH2::Disconnect(), 0);
     // First contact stored the key under its cache type, port and host.
-    std::u16string stored;
-    const std::string name = std::string(keyType == "rsa" ? "rsa2" : "dss") + "@" + std::to_string(peer.port()) +
-                             ":127.0.0.1";
-    EXPECT_TRUE(RegReadString(HKEY_CURRENT_USER, kHostKeys, AnsiToWide(name), stored)) << name;
+    EXPECT_TRUE(StoredKey(NamesOf(keyType).cacheType, peer->port())) << keyType;
 }
 
 INSTANTIATE_TEST_SUITE_P(Matrix, SshdAlgorithmTest,
                          ::testing::Combine(::testing::Values("aes128-cbc", "aes192-cbc", "aes256-cbc", "3des-cbc"),
                                             ::testing::Values("hmac-sha1", "hmac-md5"),
                                             ::testing::Values("rsa", "dsa")),
-                         [](const ::testing::TestParamInfo<Combination>& param) {
-                             std::string name = std::get<0>(param.param) + "_" + std::get<1>(param.param) + "_" +
-                                                std::get<2>(param.param);
-                             for (char& c : name)
-                                 if (c == '-') c = '_';
-                             return name;
-                         });
+                         AlgorithmsName());
 
 // ------------------------------------------------- current algorithms
-
-std::string CacheTypeOf(const std::string& keyType)
-{
-    if (keyType == "ed25519") return "ssh-ed25519";
-    if (keyType == "ecdsa") return "ecdsa-sha2-nistp256";
-    return keyType == "rsa" ? "rsa2" : "dss";
-}
-
-// The first word and the bit count of the fingerprint for each key type.
-std::string FingerprintStart(const std::string& keyType)
-{
-    if (keyType == "ed25519") return "ssh-ed25519 255 ";
-    if (keyType == "ecdsa") return "ecdsa-sha2-nistp256 256 ";
-    return "ssh-rsa ";
-}
 
 // The key as the cache stores it, built from the server's public key file.
 std::string ExpectedKeyString(const std::string& pubPath)
@@ -254,9 +278,7 @@ std::string ExpectedKeyString(const std::string& pubPath)
     std::size_t at = 0;
     const auto type = read(at);
     auto hex = [](const std::vector<std::uint8_t>& v, bool trim) {
-        static const char d[] = "0123456789abcdef";
-        std::string s;
-        for (auto b : v) s += {d[b >> 4], d[b & 15]};
+        std::string s = Hex(v);
         if (trim) {
             const std::size_t nz = s.find_first_not_of('0');
             s = nz == std::string::npos ? "0" : s.substr(nz);
@@ -277,49 +299,36 @@ std::string ExpectedKeyString(const std::string& pubPath)
 
 // A stock Debian sshd with each kind of host key: what a current server
 // agrees on with this client, real commands, and the key kept in the cache.
-class SshdStockTest : public ::testing::TestWithParam<std::string> {};
+class SshdStockTest : public SshdPeerTest<std::string> {};
 
 TEST_P(SshdStockTest, AgreesOnCurrentAlgorithmsAndRuns)
 {
-    SKIP_WITHOUT_PEERS();
-    SshdOptions options;
-    options.legacyAlgorithms = false;
-    options.hostKeyType = GetParam();
-    SshdPeer peer(options);
-    ASSERT_TRUE(peer.running()) << peer.logText();
-    CSessionEnvironment env;
+    ASSERT_NO_FATAL_FAILURE(StartPeer(GetParam()));
     CallbackLog callback;
     callback.answer = 1;
-    ASSERT_EQ(CSSH2::Connect("127.0.0.1", static_cast<unsigned>(peer.port()), 20, RecordingCallback, &callback), 0);
-    ASSERT_EQ(CSSH2::Login(SshdPeer::User(), SshdPeer::Password(), 0, HKP_ASK, HKP_ASK), 0)
-        << CSSH2::GetOutput() << peer.logText();
+    const SLogin asking{.callback = &callback, .newPolicy = HKP_ASK, .compress = 0};
+    ASSERT_EQ(ConnectAndLogin(peer->port(), asking), 0) << CSSH2::GetOutput() << peer->logText();
     const auto& agreed = CSSH2::Current()->Agreed();
     EXPECT_EQ(agreed[0], "curve25519-sha256");
-    const std::string hostKey = GetParam() == "ed25519" ? "ssh-ed25519"
-                                : GetParam() == "ecdsa" ? "ecdsa-sha2-nistp256"
-                                                        : "rsa-sha2-512";
-    EXPECT_EQ(agreed[1], hostKey);
+    const SKeyNames names = NamesOf(GetParam());
+    EXPECT_EQ(agreed[1], names.stockAlgorithm);
     EXPECT_EQ(agreed[2], "aes256-gcm@openssh.com");
     EXPECT_EQ(agreed[3], "aes256-gcm@openssh.com");
     EXPECT_EQ(agreed[6], "none");
     EXPECT_EQ(callback.calls, 1);
-    EXPECT_EQ(callback.lastFingerprint.rfind(FingerprintStart(GetParam()), 0), 0u) << callback.lastFingerprint;
+    EXPECT_EQ(callback.lastFingerprint.rfind(names.fingerprintStart, 0), 0u) << callback.lastFingerprint;
 
-    ASSERT_EQ(CSSH2::Exec("echo hello; echo oops >&2; id -un; exit 5"), 0);
-    EXPECT_EQ(CSSH2::GetOutput(), std::string("hello\noops\n") + SshdPeer::User() + "\n");
-    EXPECT_EQ(CSSH2::GetExitStatus(), 5u);
-    ASSERT_EQ(CSSH2::Exec("seq 1 20000 | tail -n 1"), 0);
-    EXPECT_EQ(CSSH2::GetOutput(), "20000\n");
+    ASSERT_NO_FATAL_FAILURE(ExpectRun("echo hello; echo oops >&2; id -un; exit 5",
+                                      std::string("hello\noops\n") + SshdPeer::User() + "\n", 5));
+    ASSERT_NO_FATAL_FAILURE(ExpectRun("seq 1 20000 | tail -n 1", "20000\n", 0));
     EXPECT_EQ(CSSH2::Disconnect(), 0);
 
-    std::u16string stored;
-    const std::string name = CacheTypeOf(GetParam()) + "@" + std::to_string(peer.port()) + ":127.0.0.1";
-    ASSERT_TRUE(RegReadString(HKEY_CURRENT_USER, kHostKeys, AnsiToWide(name), stored)) << name;
-    EXPECT_EQ(WideToAnsi(stored), ExpectedKeyString(peer.hostKeyPath() + ".pub"));
+    const auto stored = StoredKey(names.cacheType, peer->port());
+    ASSERT_TRUE(stored) << names.cacheType;
+    EXPECT_EQ(*stored, ExpectedKeyString(peer->hostKeyPath() + ".pub"));
 
     // The second contact finds the stored key and asks nothing.
-    ASSERT_EQ(CSSH2::Connect("127.0.0.1", static_cast<unsigned>(peer.port()), 20, RecordingCallback, &callback), 0);
-    ASSERT_EQ(CSSH2::Login(SshdPeer::User(), SshdPeer::Password(), 0, HKP_ASK, HKP_ASK), 0);
+    ASSERT_EQ(ConnectAndLogin(peer->port(), asking), 0);
     EXPECT_EQ(callback.calls, 1);
     EXPECT_EQ(CSSH2::Disconnect(), 0);
 }
@@ -332,9 +341,7 @@ TEST(DropbearTest, StockServerAgreesAndRuns)
     DropbearPeer peer;
     ASSERT_TRUE(peer.running()) << peer.logText();
     CSessionEnvironment env;
-    ASSERT_EQ(CSSH2::Connect("127.0.0.1", static_cast<unsigned>(peer.port()), 20, nullptr, nullptr), 0);
-    ASSERT_EQ(CSSH2::Login(SshdPeer::User(), SshdPeer::Password(), 1, HKP_STORE, HKP_ASK), 0)
-        << CSSH2::GetOutput() << peer.logText();
+    ASSERT_EQ(ConnectAndLogin(peer.port()), 0) << CSSH2::GetOutput() << peer.logText();
     EXPECT_EQ(CSSH2::Current()->ServerVersion().rfind("SSH-2.0-dropbear", 0), 0u);
     const auto& agreed = CSSH2::Current()->Agreed();
     EXPECT_EQ(agreed[0], "curve25519-sha256");
@@ -345,17 +352,12 @@ TEST(DropbearTest, StockServerAgreesAndRuns)
     EXPECT_EQ(agreed[3], "chacha20-poly1305@openssh.com");
     EXPECT_EQ(agreed[6], "zlib@openssh.com");
     EXPECT_EQ(agreed[7], "zlib@openssh.com");
-    ASSERT_EQ(CSSH2::Exec("echo hello; echo oops >&2; exit 4"), 0);
-    EXPECT_EQ(CSSH2::GetOutput(), "hello\noops\n");
-    EXPECT_EQ(CSSH2::GetExitStatus(), 4u);
-    ASSERT_EQ(CSSH2::Exec("seq 1 50000 | tail -n 2"), 0);
-    EXPECT_EQ(CSSH2::GetOutput(), "49999\n50000\n");
-    EXPECT_EQ(CSSH2::GetExitStatus(), 0u);
+    ASSERT_NO_FATAL_FAILURE(ExpectRun("echo hello; echo oops >&2; exit 4", "hello\noops\n", 4));
+    ASSERT_NO_FATAL_FAILURE(ExpectRun("seq 1 50000 | tail -n 2", "49999\n50000\n", 0));
     EXPECT_EQ(CSSH2::Disconnect(), 0);
-    std::u16string stored;
-    const std::string name = "ssh-ed25519@" + std::to_string(peer.port()) + ":127.0.0.1";
-    ASSERT_TRUE(RegReadString(HKEY_CURRENT_USER, kHostKeys, AnsiToWide(name), stored)) << name;
-    EXPECT_EQ(WideToAnsi(stored).size(), 66u);
+    const auto stored = StoredKey("ssh-ed25519", peer.port());
+    ASSERT_TRUE(stored);
+    EXPECT_EQ(stored->size(), 66u);
 }
 
 INSTANTIATE_TEST_SUITE_P(HostKeys, SshdStockTest, ::testing::Values("rsa", "ecdsa", "ed25519"));
@@ -369,23 +371,15 @@ struct SForced {
     std::string agreed;
 };
 
-class SshdForcedAlgorithmTest : public ::testing::TestWithParam<SForced> {};
+class SshdForcedAlgorithmTest : public SshdPeerTest<SForced> {};
 
 TEST_P(SshdForcedAlgorithmTest, NegotiatesItAndRuns)
 {
-    SKIP_WITHOUT_PEERS();
     const SForced& forced = GetParam();
-    SshdOptions options;
-    options.legacyAlgorithms = false;
-    options.hostKeyType = forced.hostKeyType;
-    options.extraConfig = forced.config;
-    SshdPeer peer(options);
-    ASSERT_TRUE(peer.running()) << peer.logText();
-    CSessionEnvironment env;
+    ASSERT_NO_FATAL_FAILURE(StartPeer(forced.hostKeyType, forced.config));
     const bool compress = forced.agreedIndex == 6;
-    ASSERT_EQ(CSSH2::Connect("127.0.0.1", static_cast<unsigned>(peer.port()), 30, nullptr, nullptr), 0);
-    ASSERT_EQ(CSSH2::Login(SshdPeer::User(), SshdPeer::Password(), compress ? 1 : 0, HKP_STORE, HKP_ASK), 0)
-        << CSSH2::GetOutput() << peer.logText();
+    ASSERT_EQ(ConnectAndLogin(peer->port(), {.compress = compress, .timeout = 30}), 0)
+        << CSSH2::GetOutput() << peer->logText();
     const auto& agreed = CSSH2::Current()->Agreed();
     EXPECT_EQ(agreed[forced.agreedIndex], forced.agreed);
     if (forced.agreedIndex == 2 || forced.agreedIndex == 4 || compress) {
@@ -397,9 +391,7 @@ TEST_P(SshdForcedAlgorithmTest, NegotiatesItAndRuns)
     EXPECT_EQ(output.substr(0, 4), "1\n2\n");
     EXPECT_EQ(output.substr(output.size() - 14), "199999\n200000\n");
     EXPECT_EQ(CSSH2::GetExitStatus(), 0u);
-    ASSERT_EQ(CSSH2::Exec("echo second; exit 2"), 0);
-    EXPECT_EQ(CSSH2::GetOutput(), "second\n");
-    EXPECT_EQ(CSSH2::GetExitStatus(), 2u);
+    ASSERT_NO_FATAL_FAILURE(ExpectRun("echo second; exit 2", "second\n", 2));
     EXPECT_EQ(CSSH2::Disconnect(), 0);
 }
 
