@@ -7,6 +7,8 @@ real server whose behaviour the options bend; the raw modes speak just
 enough of the protocol by hand to misbehave on purpose.
 """
 import argparse
+import hashlib
+import hmac
 import socket
 import struct
 import time
@@ -18,6 +20,7 @@ OLD_KEYS = ("ssh-rsa", "ssh-dss")
 OLD_CIPHERS = ("aes128-cbc", "aes192-cbc", "aes256-cbc", "3des-cbc")
 OLD_MACS = ("hmac-sha1", "hmac-md5")
 
+VERSION = b"SSH-2.0-Scripted_1.0"
 USER = "tester"
 PASSWORD = "secret-pw"
 
@@ -47,9 +50,9 @@ def ssh_string(data):
     return struct.pack(">I", len(data)) + data
 
 
-def packet(payload):
-    """An unencrypted packet with padding to a multiple of 8."""
-    padding = 4 + (8 - (len(payload) + 5 + 4) % 8) % 8
+def packet(payload, block=8):
+    """A packet before encryption, padded to a multiple of `block`."""
+    padding = 4 + (block - (len(payload) + 5 + 4) % block) % block
     body = bytes([padding]) + payload + b"\0" * padding
     return struct.pack(">I", len(body)) + body
 
@@ -62,27 +65,36 @@ def kexinit(kex="diffie-hellman-group1-sha1", hostkeys="ssh-rsa", cipher="aes128
     return payload + b"\0" + b"\0\0\0\0"
 
 
+def modern_kexinit(kex, cipher="aes128-ctr"):
+    return kexinit(kex, "ssh-ed25519", cipher, "hmac-sha2-256")
+
+
+def with_strict(kex, args):
+    """The server's strict marker follows `kex` when the test asks for it."""
+    return kex + (",kex-strict-s-v00@openssh.com" if args.strict else "")
+
+
+def disconnect(reason, text, language=""):
+    return bytes([1]) + struct.pack(">I", reason) + ssh_string(text) + ssh_string(language)
+
+
 def read_packets(conn, count):
-    """Reads the client's identification line and `count` clear packets."""
-    data = b""
-    while b"\n" not in data:
-        chunk = conn.recv(4096)
-        if not chunk:
-            return []
-        data += chunk
-    data = data[data.index(b"\n") + 1:]
+    """Reads the client's identification line and up to `count` clear
+    packets, fewer when the client closes first."""
+    wire = Wire(conn)
     found = []
-    while len(found) < count:
-        while len(data) < 4 or len(data) < 4 + struct.unpack(">I", data[:4])[0]:
-            chunk = conn.recv(4096)
-            if not chunk:
-                return found
-            data += chunk
-        length = struct.unpack(">I", data[:4])[0]
-        body = data[4:4 + length]
-        data = data[4 + length:]
-        found.append(body[1:len(body) - body[0]])
+    try:
+        wire.line()
+        while len(found) < count:
+            found.append(wire.clear_packet())
+    except EOFError:
+        pass
     return found
+
+
+def report_types(conn, count):
+    """Reports the message numbers of the client's first `count` packets."""
+    say("RESULT " + ",".join(str(p[0]) for p in read_packets(conn, count)))
 
 
 def mpint(n):
@@ -96,7 +108,15 @@ class Wire:
     def __init__(self, conn):
         self.conn = conn
         self.data = b""
-        self.keys = None
+
+    def set_keys(self, keys):
+        from cryptography.hazmat.primitives.ciphers import Cipher, algorithms, modes
+        self.keys = keys
+        self.dec = Cipher(algorithms.AES(keys["C"]), modes.CTR(keys["A"])).decryptor()
+        self.enc = Cipher(algorithms.AES(keys["D"]), modes.CTR(keys["B"])).encryptor()
+
+    def mac(self, letter, seq, clear):
+        return hmac.new(self.keys[letter], struct.pack(">I", seq) + clear, hashlib.sha256).digest()
 
     def more(self):
         chunk = self.conn.recv(65536)
@@ -124,46 +144,31 @@ class Wire:
     def protected_packet(self, candidates):
         """Reads a protected packet; returns the sequence number among
         `candidates` whose MAC matches, and the payload."""
-        from cryptography.hazmat.primitives.ciphers import Cipher, algorithms, modes
-        import hmac
-        import hashlib
-        if not hasattr(self, "dec"):
-            self.dec = Cipher(algorithms.AES(self.keys["C"]), modes.CTR(self.keys["A"])).decryptor()
         first = self.dec.update(self.take(16))
         length = struct.unpack(">I", first[:4])[0]
         rest = self.dec.update(self.take(length + 4 - 16))
         clear = first + rest
         mac = self.take(32)
         for seq in candidates:
-            if hmac.compare_digest(hmac.new(self.keys["E"], struct.pack(">I", seq) + clear, hashlib.sha256).digest(), mac):
+            if hmac.compare_digest(self.mac("E", seq, clear), mac):
                 return seq, clear[5:len(clear) - clear[4]]
         return None, clear[5:len(clear) - clear[4]]
 
     def send_protected(self, payload, seq):
-        from cryptography.hazmat.primitives.ciphers import Cipher, algorithms, modes
-        import hmac
-        import hashlib
-        if not hasattr(self, "enc"):
-            self.enc = Cipher(algorithms.AES(self.keys["D"]), modes.CTR(self.keys["B"])).encryptor()
-        padding = 4 + (16 - (len(payload) + 9) % 16) % 16
-        clear = struct.pack(">I", len(payload) + padding + 1) + bytes([padding]) + payload + b"\0" * padding
-        mac = hmac.new(self.keys["F"], struct.pack(">I", seq) + clear, hashlib.sha256).digest()
-        self.conn.sendall(self.enc.update(clear) + mac)
+        clear = packet(payload, 16)
+        self.conn.sendall(self.enc.update(clear) + self.mac("F", seq, clear))
 
 
 def strict_exchange(args, conn):
     """A complete key exchange by hand, with or without the strict marker;
     reports the sequence number the client's first protected packet used and
     answers with a DISCONNECT protected under the number the server counts."""
-    import hashlib
     from cryptography.hazmat.primitives.asymmetric import ed25519, x25519
     from cryptography.hazmat.primitives import serialization
     raw = serialization.Encoding.Raw, serialization.PublicFormat.Raw
     wire = Wire(conn)
-    kex = "curve25519-sha256" + (",kex-strict-s-v00@openssh.com" if args.strict else "")
-    server_kexinit = kexinit(kex, "ssh-ed25519", "aes128-ctr", "hmac-sha2-256")
-    version = b"SSH-2.0-Scripted_1.0"
-    conn.sendall(version + b"\r\n" + packet(server_kexinit))
+    server_kexinit = modern_kexinit(with_strict("curve25519-sha256", args))
+    conn.sendall(VERSION + b"\r\n" + packet(server_kexinit))
     client_version = wire.line()
     client_kexinit = wire.clear_packet()
     init = wire.clear_packet()
@@ -173,7 +178,7 @@ def strict_exchange(args, conn):
     eph = x25519.X25519PrivateKey.generate()
     q_s = eph.public_key().public_bytes(*raw)
     k = int.from_bytes(eph.exchange(x25519.X25519PublicKey.from_public_bytes(q_c)), "big")
-    h = hashlib.sha256(ssh_string(client_version) + ssh_string(version) + ssh_string(client_kexinit) +
+    h = hashlib.sha256(ssh_string(client_version) + ssh_string(VERSION) + ssh_string(client_kexinit) +
                        ssh_string(server_kexinit) + ssh_string(k_s) + ssh_string(q_c) + ssh_string(q_s) +
                        mpint(k)).digest()
     signature = ssh_string("ssh-ed25519") + ssh_string(host.sign(h))
@@ -181,13 +186,12 @@ def strict_exchange(args, conn):
     newkeys = wire.clear_packet()
     say("RESULT newkeys %d" % newkeys[0])
     sizes = {"A": 16, "B": 16, "C": 16, "D": 16, "E": 32, "F": 32}
-    wire.keys = {letter: hashlib.sha256(mpint(k) + h + letter.encode() + h).digest()[:size]
-                 for letter, size in sizes.items()}
+    wire.set_keys({letter: hashlib.sha256(mpint(k) + h + letter.encode() + h).digest()[:size]
+                   for letter, size in sizes.items()})
     # Client: KEXINIT 0, ECDH_INIT 1, NEWKEYS 2; server: KEXINIT, REPLY, NEWKEYS.
     seq, payload = wire.protected_packet([0, 3])
     say("RESULT client sequence %s type %d" % (seq, payload[0]))
-    wire.send_protected(bytes([1]) + struct.pack(">I", 11) + ssh_string("counted") + ssh_string(""),
-                        0 if args.strict else 3)
+    wire.send_protected(disconnect(11, "counted"), 0 if args.strict else 3)
 
 
 def raw_mode(args):
@@ -206,30 +210,27 @@ def raw_mode(args):
     elif args.mode == "raw-strict-ignore":
         # KEXINIT (with the strict marker if asked), then an IGNORE amid the
         # exchange, then a DISCONNECT once the client's init has come.
-        kex = "curve25519-sha256" + (",kex-strict-s-v00@openssh.com" if args.strict else "")
         ignore = bytes([2]) + ssh_string(b"amid the exchange")
-        conn.sendall(b"SSH-2.0-Scripted_1.0\r\n" + packet(kexinit(kex, "ssh-ed25519", "aes128-ctr", "hmac-sha2-256")) +
+        conn.sendall(VERSION + b"\r\n" + packet(modern_kexinit(with_strict("curve25519-sha256", args))) +
                      packet(ignore))
-        got = read_packets(conn, 2)
-        say("RESULT " + ",".join(str(p[0]) for p in got))
-        conn.sendall(packet(bytes([1]) + struct.pack(">I", 2) + ssh_string("not strict") + ssh_string("en")))
+        report_types(conn, 2)
+        conn.sendall(packet(disconnect(2, "not strict", "en")))
     elif args.mode == "raw-ignore-kexinit":
         ignore = bytes([2]) + ssh_string(b"noise")
-        kex = "diffie-hellman-group1-sha1" + (",kex-strict-s-v00@openssh.com" if args.strict else "")
-        conn.sendall(b"Some banner line\r\nSSH-2.0-Scripted_1.0\r\n" + packet(ignore) + packet(kexinit(kex)))
-        got = read_packets(conn, 2)
-        say("RESULT " + ",".join(str(p[0]) for p in got))
-        conn.sendall(packet(bytes([1]) + struct.pack(">I", 2) + ssh_string("bye") + ssh_string("en")))
+        kex = with_strict("diffie-hellman-group1-sha1", args)
+        conn.sendall(b"Some banner line\r\n" + VERSION + b"\r\n" + packet(ignore) + packet(kexinit(kex)))
+        report_types(conn, 2)
+        conn.sendall(packet(disconnect(2, "bye", "en")))
     elif args.mode == "raw-disconnect":
-        conn.sendall(b"SSH-2.0-Scripted_1.0\r\n")
-        conn.sendall(packet(bytes([1]) + struct.pack(">I", args.reason) + ssh_string(args.text) + ssh_string("")))
+        conn.sendall(VERSION + b"\r\n")
+        conn.sendall(packet(disconnect(args.reason, args.text)))
     elif args.mode == "raw-debug":
-        conn.sendall(b"SSH-2.0-Scripted_1.0\r\n" + packet(bytes([4, 1]) + ssh_string("debugging") + ssh_string("")))
+        conn.sendall(VERSION + b"\r\n" + packet(bytes([4, 1]) + ssh_string("debugging") + ssh_string("")))
         got = read_packets(conn, 1)
         say("RESULT " + " ".join(p.hex() for p in got))
     elif args.mode == "raw-kexreply":
         # A DH reply with the f and host key the test asks for.
-        conn.sendall(b"SSH-2.0-Scripted_1.0\r\n" + packet(kexinit(hostkeys=args.hostkeys)))
+        conn.sendall(VERSION + b"\r\n" + packet(kexinit(hostkeys=args.hostkeys)))
         read_packets(conn, 2)
         f = int(args.f, 16)
         fbytes = f.to_bytes((f.bit_length() + 8) // 8, "big")
@@ -238,17 +239,16 @@ def raw_mode(args):
         conn.sendall(packet(reply))
     elif args.mode == "raw-ecdh-reply":
         # An ECDH reply whose server value is the one the test gives.
-        conn.sendall(b"SSH-2.0-Scripted_1.0\r\n" + packet(kexinit(args.kex, "ssh-ed25519", "aes128-ctr", "hmac-sha2-256")))
-        got = read_packets(conn, 2)
-        say("RESULT " + ",".join(str(p[0]) for p in got))
+        conn.sendall(VERSION + b"\r\n" + packet(modern_kexinit(args.kex)))
+        report_types(conn, 2)
         key = ssh_string("ssh-ed25519") + ssh_string(b"\x07" * 32)
         reply = bytes([31]) + ssh_string(key) + ssh_string(bytes.fromhex(args.q)) + \
             ssh_string(ssh_string("ssh-ed25519") + ssh_string(b"\x01" * 64))
         conn.sendall(packet(reply))
     elif args.mode == "raw-gex-group":
         # The current group request, answered with the group the test gives.
-        conn.sendall(b"SSH-2.0-Scripted_1.0\r\n" + packet(kexinit("diffie-hellman-group-exchange-sha256", "ssh-ed25519",
-                                                                    args.cipher, "hmac-sha2-256")))
+        conn.sendall(VERSION + b"\r\n" + packet(modern_kexinit("diffie-hellman-group-exchange-sha256",
+                                                               args.cipher)))
         got = read_packets(conn, 2)
         if len(got) == 2 and got[1][0] == 34:
             say("RESULT request " + ",".join(str(v) for v in struct.unpack(">III", got[1][1:13])))
@@ -308,6 +308,19 @@ def paramiko_mode(args):
             self.exec_event.set()
             return not args.refuse_exec
 
+    def send(kind, *fields):
+        """Sends a message paramiko has no call for, of ints, booleans and strings."""
+        m = paramiko.Message()
+        m.add_byte(bytes([kind]))
+        for field in fields:
+            if isinstance(field, bool):
+                m.add_boolean(field)
+            elif isinstance(field, int):
+                m.add_int(field)
+            else:
+                m.add_string(field)
+        transport._send_user_message(m)
+
     conn = listen()
     transport = paramiko.Transport(conn)
     if args.compress:
@@ -343,41 +356,20 @@ def paramiko_mode(args):
         say("RESULT command " + server.command.decode())
         if args.disconnect_on_exec:
             # Ends the connection in the middle of the command.
-            m = paramiko.Message()
-            m.add_byte(bytes([1]))
-            m.add_int(args.reason)
-            m.add_string(args.text)
-            m.add_string("en")
-            transport._send_user_message(m)
+            send(1, args.reason, args.text, "en")
             time.sleep(0.5)
             break
         if args.debug:
-            m = paramiko.Message()
-            m.add_byte(bytes([4]))
-            m.add_boolean(True)
-            m.add_string("debugging")
-            m.add_string("")
-            transport._send_user_message(m)
+            send(4, True, "debugging", "")
         if args.ignore:
             transport.send_ignore(50)
         channel.sendall(b"hello\n")
         channel.sendall_stderr(b"warn\n")
         channel.sendall(b"x" * args.extra)
         if args.other_request:
-            m = paramiko.Message()
-            m.add_byte(bytes([98]))
-            m.add_int(channel.remote_chanid)
-            m.add_string("keepalive@example.com")
-            m.add_boolean(True)
-            transport._send_user_message(m)
+            send(98, channel.remote_chanid, "keepalive@example.com", True)
         if args.exit_want_reply:
-            m = paramiko.Message()
-            m.add_byte(bytes([98]))
-            m.add_int(channel.remote_chanid)
-            m.add_string("exit-status")
-            m.add_boolean(True)
-            m.add_int(args.status)
-            transport._send_user_message(m)
+            send(98, channel.remote_chanid, "exit-status", True, args.status)
         else:
             channel.send_exit_status(args.status)
         channel.close()
@@ -400,27 +392,18 @@ def main():
     parser.add_argument("--auths", default="password")
     parser.add_argument("--banner", default="")
     parser.add_argument("--key", default="rsa")
-    parser.add_argument("--compress", action="store_true")
-    parser.add_argument("--gex", action="store_true")
-    parser.add_argument("--modern", action="store_true")
-    parser.add_argument("--strict", action="store_true")
     parser.add_argument("--hostkeys", default="ssh-rsa")
     parser.add_argument("--kex", default="curve25519-sha256")
     parser.add_argument("--cipher", default="aes128-ctr")
     parser.add_argument("--q", default="")
     parser.add_argument("--bits", type=int, default=0)
     parser.add_argument("--g", type=int, default=2)
-    parser.add_argument("--never-accept", action="store_true")
-    parser.add_argument("--open-fail", action="store_true")
-    parser.add_argument("--refuse-exec", action="store_true")
-    parser.add_argument("--exit-want-reply", action="store_true")
-    parser.add_argument("--other-request", action="store_true")
-    parser.add_argument("--debug", action="store_true")
-    parser.add_argument("--ignore", action="store_true")
     parser.add_argument("--status", type=int, default=0)
     parser.add_argument("--extra", type=int, default=0)
     parser.add_argument("--commands", type=int, default=1)
-    parser.add_argument("--disconnect-on-exec", action="store_true")
+    for flag in ("compress", "gex", "modern", "strict", "never-accept", "open-fail", "refuse-exec", "exit-want-reply",
+                 "other-request", "debug", "ignore", "disconnect-on-exec"):
+        parser.add_argument("--" + flag, action="store_true")
     args = parser.parse_args()
     if args.mode.startswith("raw-"):
         raw_mode(args)
