@@ -31,6 +31,11 @@ std::string Outgoing(int type)
     return "Outgoing packet: Type: " + std::to_string(type) + " /";
 }
 
+std::string Disconnected(const std::string& type, const std::string& text)
+{
+    return "Received disconnect message:\nType: " + type + "\nMessage text: " + text + "\n";
+}
+
 class ScriptedServerTest : public ::testing::Test {
 protected:
     void SetUp() override
@@ -45,6 +50,12 @@ protected:
         const int rc = CSSH2::Connect("127.0.0.1", static_cast<unsigned>(m_peer->port()), timeout, nullptr, nullptr);
         if (rc != 0) return rc;
         return CSSH2::Login(kUser, kPassword, compress, HKP_STORE, HKP_ASK);
+    }
+    // What the server reported, once the connection is closed.
+    std::string Results()
+    {
+        CSSH2::Disconnect();
+        return m_peer->Results();
     }
 
     CSessionEnvironment env;
@@ -64,8 +75,7 @@ TEST_F(ScriptedServerTest, GroupExchangeWithZlibBothWays)
         EXPECT_EQ(CSSH2::GetOutput(), "hello\nwarn\n" + std::string(40000, 'x'));
         EXPECT_EQ(CSSH2::GetExitStatus(), 4u);
     }
-    CSSH2::Disconnect();
-    const std::string results = m_peer->Results();
+    const std::string results = Results();
     EXPECT_NE(results.find("command first\ncommand second\n"), std::string::npos) << results;
     EXPECT_NE(results.find("zlib zlib"), std::string::npos) << results;
     // The old form of the group request: AES-256 caps at 160 bits, so 2048.
@@ -85,8 +95,7 @@ TEST_F(ScriptedServerTest, CurrentParamikoWithDelayedCompression)
         ASSERT_EQ(CSSH2::Exec(command), 0);
         EXPECT_EQ(CSSH2::GetOutput(), "hello\nwarn\n" + std::string(40000, 'x'));
     }
-    CSSH2::Disconnect();
-    const std::string results = m_peer->Results();
+    const std::string results = Results();
     EXPECT_NE(results.find("zlib@openssh.com zlib@openssh.com"), std::string::npos) << results;
 }
 
@@ -170,18 +179,16 @@ TEST_F(ScriptedServerTest, IgnoreAndKexinitInOneReadAfterAnEarlierLine)
 {
     EXPECT_EQ(Start({"raw-ignore-kexinit"}), SSH_SERVER_DISCONNECT);
     EXPECT_EQ(CSSH2::Current()->ServerVersion(), "SSH-2.0-Scripted_1.0");
-    EXPECT_EQ(CSSH2::GetOutput(), "Received disconnect message:\nType: SSH_DISCONNECT_PROTOCOL_ERROR\nMessage text: bye\n");
-    CSSH2::Disconnect();
+    EXPECT_EQ(CSSH2::GetOutput(), Disconnected("SSH_DISCONNECT_PROTOCOL_ERROR", "bye"));
     // The server saw our KEXINIT and then the group1 DH init.
-    EXPECT_EQ(m_peer->Results(), "20,30\n");
+    EXPECT_EQ(Results(), "20,30\n");
 }
 
 TEST_F(ScriptedServerTest, DebugBeforeKexinitIsAnsweredAndFails)
 {
     EXPECT_EQ(Start({"raw-debug"}), SSH_UNEXPECTED_PACKET);
-    CSSH2::Disconnect();
     // UNIMPLEMENTED carrying the DEBUG packet's number, 0.
-    EXPECT_EQ(m_peer->Results(), "0300000000\n");
+    EXPECT_EQ(Results(), "0300000000\n");
 }
 
 struct DisconnectCase {
@@ -194,18 +201,12 @@ TEST_P(DisconnectReasonTest, OutputDescribesTheDisconnect)
 {
     EXPECT_EQ(Start({"raw-disconnect", "--reason", std::to_string(GetParam().reason), "--text", "go away"}),
               SSH_SERVER_DISCONNECT);
-    EXPECT_EQ(CSSH2::GetOutput(),
-              std::string("Received disconnect message:\nType: ") + GetParam().name + "\nMessage text: go away\n");
+    EXPECT_EQ(CSSH2::GetOutput(), Disconnected(GetParam().name, "go away"));
 }
 INSTANTIATE_TEST_SUITE_P(Reasons, DisconnectReasonTest,
                          ::testing::Values(DisconnectCase{1, "SSH_DISCONNECT_HOST_NOT_ALLOWED_TO_CONNECT"},
                                            DisconnectCase{15, "SSH_DISCONNECT_ILLEGAL_USER_NAME"},
                                            DisconnectCase{0, "unknown (0)"}, DisconnectCase{99, "unknown (99)"}));
-
-TEST_F(ScriptedServerTest, SilentServerTimesOut)
-{
-    EXPECT_EQ(Start({"raw-silent"}, 1, 1), SSH_TIMEOUT);
-}
 
 TEST_F(ScriptedServerTest, OutputBeyondTheLimitStopsWith8)
 {
@@ -217,27 +218,42 @@ TEST_F(ScriptedServerTest, OutputBeyondTheLimitStopsWith8)
     EXPECT_NE(output.find("[output stopped: the command wrote more than 20000 bytes]"), std::string::npos);
 }
 
-// A DH reply whose f is outside 1 < f < p - 1, or whose host key does not
-// sign the exchange, ends the login with 10.
-class KexReplyTest : public ScriptedServerTest, public ::testing::WithParamInterface<const char*> {};
+// Servers that end the login before it starts, and the error each gives.
+struct SRefusalCase {
+    const char* label;
+    std::vector<std::string> args;
+    int result;
+    int timeout = 10;
+};
+class RefusedLoginTest : public ScriptedServerTest, public ::testing::WithParamInterface<SRefusalCase> {};
 
-TEST_P(KexReplyTest, IsRefusedWith10)
+TEST_P(RefusedLoginTest, GivesItsError)
 {
-    EXPECT_EQ(Start({"raw-kexreply", "--f", GetParam()}), SSH_HOSTKEY_MISMATCH);
+    EXPECT_EQ(Start(GetParam().args, 1, GetParam().timeout), GetParam().result);
     CSSH2::Disconnect();
 }
-INSTANTIATE_TEST_SUITE_P(Values, KexReplyTest,
-                         ::testing::Values("0", "1",
-                                           "FFFFFFFFFFFFFFFFC90FDAA22168C234C4C6628B80DC1CD129024E088A67CC74020BBEA63B139B22514A08798E3404DD"
-                                           "EF9519B3CD3A431B302B0A6DF25F14374FE1356D6D51C245E485B576625E7EC6F44C42E9A637ED6B0BFF5CB6F406B7ED"
-                                           "EE386BFB5A899FA5AE9F24117C4B1FE649286651ECE65381FFFFFFFFFFFFFFFE",
-                                           "2"));
-
-TEST_F(ScriptedServerTest, NoCommonHostKeyTypeGives9)
-{
-    EXPECT_EQ(Start({"raw-kexreply", "--hostkeys", "x509v3-sign-rsa,ssh-xmss@openssh.com"}), SSH_CIPHER_ERROR);
-    CSSH2::Disconnect();
-}
+INSTANTIATE_TEST_SUITE_P(
+    Servers, RefusedLoginTest,
+    ::testing::Values(
+        SRefusalCase{"SilentServerTimesOut", {"raw-silent"}, SSH_TIMEOUT, 1},
+        SRefusalCase{"OldProtocolVersion", {"raw-old-version"}, SSH_INTERNAL_ERROR},
+        // A strict exchange refuses a packet before the server's KEXINIT.
+        SRefusalCase{"StrictPacketBeforeKexinit", {"raw-ignore-kexinit", "--strict"}, SSH_UNEXPECTED_PACKET},
+        SRefusalCase{"NoCommonHostKeyType",
+                     {"raw-kexreply", "--hostkeys", "x509v3-sign-rsa,ssh-xmss@openssh.com"},
+                     SSH_CIPHER_ERROR},
+        // A DH reply whose f is outside 1 < f < p - 1, or whose host key
+        // does not sign the exchange.
+        SRefusalCase{"KexReplyFIs0", {"raw-kexreply", "--f", "0"}, SSH_HOSTKEY_MISMATCH},
+        SRefusalCase{"KexReplyFIs1", {"raw-kexreply", "--f", "1"}, SSH_HOSTKEY_MISMATCH},
+        SRefusalCase{"KexReplyFIsPMinus1",
+                     {"raw-kexreply", "--f",
+                      "FFFFFFFFFFFFFFFFC90FDAA22168C234C4C6628B80DC1CD129024E088A67CC74020BBEA63B139B22514A08798E3404DD"
+                      "EF9519B3CD3A431B302B0A6DF25F14374FE1356D6D51C245E485B576625E7EC6F44C42E9A637ED6B0BFF5CB6F406B7ED"
+                      "EE386BFB5A899FA5AE9F24117C4B1FE649286651ECE65381FFFFFFFFFFFFFFFE"},
+                     SSH_HOSTKEY_MISMATCH},
+        SRefusalCase{"KexReplyNotSigned", {"raw-kexreply", "--f", "2"}, SSH_HOSTKEY_MISMATCH}),
+    [](const ::testing::TestParamInfo<SRefusalCase>& param) { return std::string(param.param.label); });
 
 // A server's elliptic-curve value that is not one: the wrong size, the
 // all-zero X25519 point (an all-zero secret) or a point off the curve.
@@ -250,8 +266,7 @@ class EcdhReplyTest : public ScriptedServerTest, public ::testing::WithParamInte
 TEST_P(EcdhReplyTest, IsRefusedWith10)
 {
     EXPECT_EQ(Start({"raw-ecdh-reply", "--kex", GetParam().kex, "--q", GetParam().q}), SSH_HOSTKEY_MISMATCH);
-    CSSH2::Disconnect();
-    EXPECT_EQ(m_peer->Results(), "20,30\n");
+    EXPECT_EQ(Results(), "20,30\n");
 }
 INSTANTIATE_TEST_SUITE_P(
     Values, EcdhReplyTest,
@@ -274,16 +289,14 @@ TEST_P(GroupExchangeTest, RefusesABadGroupWith10)
     std::vector<std::string> args{"raw-gex-group"};
     args.insert(args.end(), GetParam().args.begin(), GetParam().args.end());
     EXPECT_EQ(Start(args), SSH_HOSTKEY_MISMATCH);
-    CSSH2::Disconnect();
-    EXPECT_EQ(m_peer->Results(), "request " + GetParam().request + "\n");
+    EXPECT_EQ(Results(), "request " + GetParam().request + "\n");
 }
 
 TEST_F(ScriptedServerTest, AGroupInRangeIsTakenAndAnsweredWithTheInit)
 {
     // The server then closes instead of replying: 16.
     EXPECT_EQ(Start({"raw-gex-group", "--bits", "2048"}), SSH_SOCKET_ERROR);
-    CSSH2::Disconnect();
-    EXPECT_EQ(m_peer->Results(), "request 2048,3072,8192\ninit\n");
+    EXPECT_EQ(Results(), "request 2048,3072,8192\ninit\n");
 }
 INSTANTIATE_TEST_SUITE_P(
     Groups, GroupExchangeTest,
@@ -310,20 +323,13 @@ TEST_P(StrictIgnoreTest, IgnoreAmidTheExchange)
         EXPECT_EQ(rc, SSH_UNEXPECTED_PACKET);
     } else {
         EXPECT_EQ(rc, SSH_SERVER_DISCONNECT);
-        EXPECT_EQ(CSSH2::GetOutput(),
-                  "Received disconnect message:\nType: SSH_DISCONNECT_PROTOCOL_ERROR\nMessage text: not strict\n");
+        EXPECT_EQ(CSSH2::GetOutput(), Disconnected("SSH_DISCONNECT_PROTOCOL_ERROR", "not strict"));
     }
     // Our KEXINIT offered the client marker, and the curve25519 init was sent.
     EXPECT_NE(LoggedBytes(env.LogText()).find("kex-strict-c-v00@openssh.com"), std::string::npos);
-    CSSH2::Disconnect();
-    EXPECT_EQ(m_peer->Results(), "20,30\n");
+    EXPECT_EQ(Results(), "20,30\n");
 }
 INSTANTIATE_TEST_SUITE_P(Strict, StrictIgnoreTest, ::testing::Bool());
-
-TEST_F(ScriptedServerTest, StrictExchangeRefusesAPacketBeforeTheServersKexinit)
-{
-    EXPECT_EQ(Start({"raw-ignore-kexinit", "--strict"}), SSH_UNEXPECTED_PACKET);
-}
 
 // A whole key exchange done by the script: after NEWKEYS both directions
 // count from 0 in strict mode and go on counting otherwise. The script
@@ -337,20 +343,12 @@ TEST_P(StrictSequenceTest, NumbersRestartAfterNewkeysOnlyWhenStrict)
     std::vector<std::string> args{"raw-strict-exchange"};
     if (strict) args.push_back("--strict");
     EXPECT_EQ(Start(args), SSH_SERVER_DISCONNECT);
-    EXPECT_EQ(CSSH2::GetOutput(),
-              "Received disconnect message:\nType: SSH_DISCONNECT_DISCONNECT_BY_APPLICATION\nMessage text: counted\n");
+    EXPECT_EQ(CSSH2::GetOutput(), Disconnected("SSH_DISCONNECT_DISCONNECT_BY_APPLICATION", "counted"));
     const auto& agreed = CSSH2::Current()->Agreed();
     EXPECT_EQ(agreed[0], "curve25519-sha256");
     EXPECT_EQ(agreed[1], "ssh-ed25519");
-    CSSH2::Disconnect();
-    EXPECT_EQ(m_peer->Results(),
-              std::string("newkeys 21\nclient sequence ") + (strict ? "0" : "3") + " type 5\n");
+    EXPECT_EQ(Results(), std::string("newkeys 21\nclient sequence ") + (strict ? "0" : "3") + " type 5\n");
 }
 INSTANTIATE_TEST_SUITE_P(Strict, StrictSequenceTest, ::testing::Bool());
-
-TEST_F(ScriptedServerTest, OldProtocolVersionIsRefused)
-{
-    EXPECT_EQ(Start({"raw-old-version"}), SSH_INTERNAL_ERROR);
-}
 
 }  // namespace
