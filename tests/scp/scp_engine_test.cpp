@@ -13,23 +13,9 @@
 #include "scp/scp_packet.h"
 #include "scp/scp_ssh.h"
 #include "scp/scp_store.h"
+#include "tests/scp/scp_bytes.h"
 
 namespace {
-
-using Bytes = std::vector<std::uint8_t>;
-
-Bytes ToBytes(const ScpBuf& b) { return Bytes(b.data, b.data + b.len); }
-
-void PutString(Bytes& out, const std::string& s)
-{
-    for (int i = 3; i >= 0; --i) out.push_back(static_cast<std::uint8_t>(s.size() >> (8 * i)));
-    out.insert(out.end(), s.begin(), s.end());
-}
-
-void PutU32(Bytes& out, std::uint32_t v)
-{
-    for (int i = 3; i >= 0; --i) out.push_back(static_cast<std::uint8_t>(v >> (8 * i)));
-}
 
 struct KexLists {
     std::string kex = "diffie-hellman-group1-sha1";
@@ -64,21 +50,11 @@ Bytes Plain(const std::vector<Bytes>& payloads)
     return bytes;
 }
 
-// The payloads of the plain packets a detached session sent after its
-// identification line.
-std::vector<Bytes> SentPackets(const Bytes& capture, std::string* line)
+// The server's text followed by plain packets of the payloads.
+Bytes Stream(const std::string& text, const std::vector<Bytes>& payloads = {})
 {
-    std::vector<Bytes> out;
-    std::size_t off = 0;
-    while (off < capture.size() && capture[off] != '\n') ++off;
-    if (line) *line = std::string(capture.begin(), capture.begin() + static_cast<long>(std::min(off + 1, capture.size())));
-    ++off;
-    while (capture.size() > off && capture.size() - off >= 5) {
-        const std::uint32_t len = scp_load_u32(&capture[off]);
-        const std::uint8_t pad = capture[off + 4];
-        out.emplace_back(capture.begin() + static_cast<long>(off + 5), capture.begin() + static_cast<long>(off + 4 + len - pad));
-        off += 4 + len;
-    }
+    Bytes out = ToBytes(text);
+    Append(out, Plain(payloads));
     return out;
 }
 
@@ -110,6 +86,11 @@ protected:
         return scp_session_create_detached(&m_session, &m_cfg, &m_capture);
     }
     int Feed(const Bytes& bytes) { return scp_session_feed(m_session, bytes.data(), bytes.size()); }
+    int OpenAndFeed(const Bytes& bytes)
+    {
+        const int rc = Open();
+        return rc ? rc : Feed(bytes);
+    }
     void Release()
     {
         if (m_session) scp_ssh_backend.release(m_session);
@@ -125,11 +106,8 @@ protected:
 
 TEST_F(DetachedSession, VersionAndKeyExchangeStartAtEverySplit)
 {
-    const std::string banner = "a greeting line\r\nSSH-2.0-OpenSSH_2.5.2 extra\r\n";
-    Bytes stream(banner.begin(), banner.end());
-    const Bytes packets = Plain({Bytes{2, 0, 0, 0, 1, 'x'}, Bytes{4, 1, 0, 0, 0, 1, 'd', 0, 0, 0, 0},
-                                 KexinitPayload(KexLists{})});
-    stream.insert(stream.end(), packets.begin(), packets.end());
+    const Bytes stream = Stream("a greeting line\r\nSSH-2.0-OpenSSH_2.5.2 extra\r\n",
+                                {Bytes{2, 0, 0, 0, 1, 'x'}, Bytes{4, 1, 0, 0, 0, 1, 'd', 0, 0, 0, 0}, KexinitPayload(KexLists{})});
     for (std::size_t split = 0; split <= stream.size(); ++split) {
         SCOPED_TRACE(split);
         ASSERT_EQ(Open(), 0);
@@ -158,9 +136,7 @@ TEST_F(DetachedSession, ProtocolVersionBelow199IsRefusedBeforeOurLine)
     } cases[] = {{"SSH-1.5-old\n", 23}, {"SSH-1.99-both\n", 0}, {"SSH-2.0-x\r\n", 0}, {"SSH-0.9-\n", 23},
                  {"SSH-10.0-future\n", 0}};
     for (const auto& c : cases) {
-        ASSERT_EQ(Open(), 0);
-        const std::string text = c.line;
-        EXPECT_EQ(Feed(Bytes(text.begin(), text.end())), c.code) << c.line;
+        EXPECT_EQ(OpenAndFeed(Stream(c.line)), c.code) << c.line;
         if (c.code) {
             EXPECT_EQ(m_capture.len, 0u);
         } else {
@@ -173,10 +149,8 @@ TEST_F(DetachedSession, OfferListsFollowTheSettings)
 {
     for (int compression : {0, 1}) {
         m_cfg.compression = compression;
-        ASSERT_EQ(Open(), 0);
-        const std::string text = "SSH-2.0-x\n";
-        ASSERT_EQ(Feed(Bytes(text.begin(), text.end())), 0);
-        const auto sent = SentPackets(Capture(), nullptr);
+        ASSERT_EQ(OpenAndFeed(Stream("SSH-2.0-x\n")), 0);
+        const auto sent = SentPackets(Capture());
         ASSERT_EQ(sent.size(), 1u);
         const auto lists = NameLists(sent[0]);
         ASSERT_EQ(lists.size(), 10u);
@@ -198,11 +172,9 @@ TEST_F(DetachedSession, OfferListsFollowTheSettings)
         EXPECT_EQ(lists[8], "");
     }
     m_cfg.quirks[SCP_QUIRK_NO_GEX] = SCP_QUIRK_ON;
-    ASSERT_EQ(Open(), 0);
-    const std::string text = "SSH-2.0-x\n";
-    ASSERT_EQ(Feed(Bytes(text.begin(), text.end())), 0);
+    ASSERT_EQ(OpenAndFeed(Stream("SSH-2.0-x\n")), 0);
     // Neither group exchange is offered.
-    EXPECT_EQ(NameLists(SentPackets(Capture(), nullptr)[0])[0],
+    EXPECT_EQ(NameLists(SentPackets(Capture())[0])[0],
               "curve25519-sha256,curve25519-sha256@libssh.org,ecdh-sha2-nistp256,diffie-hellman-group14-sha256,"
               "diffie-hellman-group16-sha512,diffie-hellman-group1-sha1,kex-strict-c-v00@openssh.com");
 }
@@ -214,17 +186,10 @@ TEST_F(DetachedSession, GroupRequestSizeFollowsTheStrongerCipher)
         std::uint32_t bits;
     } cases[] = {{"aes256-cbc", 2048}, {"aes128-cbc", 1024}, {"3des-cbc", 2048}, {"aes192-cbc,aes128-cbc", 2048}};
     for (const auto& c : cases) {
-        ASSERT_EQ(Open(), 0);
-        KexLists lists;
-        lists.kex = "diffie-hellman-group-exchange-sha1";
-        lists.ciphers = c.ciphers;
-        std::string text = "SSH-2.0-x\n";
-        Bytes stream(text.begin(), text.end());
-        const Bytes packet = Plain({KexinitPayload(lists)});
-        stream.insert(stream.end(), packet.begin(), packet.end());
-        ASSERT_EQ(Feed(stream), 0);
+        const KexLists lists{.kex = "diffie-hellman-group-exchange-sha1", .ciphers = c.ciphers};
+        ASSERT_EQ(OpenAndFeed(Stream("SSH-2.0-x\n", {KexinitPayload(lists)})), 0);
         EXPECT_EQ(scp_session_state(m_session), SCP_SS_KEX_GROUP);
-        const auto sent = SentPackets(Capture(), nullptr);
+        const auto sent = SentPackets(Capture());
         ASSERT_EQ(sent.size(), 2u);
         EXPECT_EQ(sent[1], (Bytes{30, 0, 0, static_cast<std::uint8_t>(c.bits >> 8), 0})) << c.ciphers;
     }
@@ -232,13 +197,10 @@ TEST_F(DetachedSession, GroupRequestSizeFollowsTheStrongerCipher)
 
 TEST_F(DetachedSession, MalformedOrHostileInputEndsTheSession)
 {
-    const std::string text = "SSH-2.0-x\n";
-    const Bytes version(text.begin(), text.end());
     auto run = [&](const Bytes& tail) {
-        EXPECT_EQ(Open(), 0);
-        Bytes stream = version;
-        stream.insert(stream.end(), tail.begin(), tail.end());
-        return Feed(stream);
+        Bytes stream = Stream("SSH-2.0-x\n");
+        Append(stream, tail);
+        return OpenAndFeed(stream);
     };
     // A length above the cap is refused before anything is allocated.
     EXPECT_EQ(run(Bytes{0, 0, 0x88, 0xb9, 4, 0, 0, 0}), 16);  // 35001
@@ -254,9 +216,7 @@ TEST_F(DetachedSession, MalformedOrHostileInputEndsTheSession)
     // Something other than KEXINIT where it is expected.
     EXPECT_EQ(run(Plain({Bytes{6, 0, 0, 0, 0}})), 24);
     // No common cipher.
-    KexLists none;
-    none.ciphers = "serpent256-cbc";
-    EXPECT_EQ(run(Plain({KexinitPayload(none)})), 24);
+    EXPECT_EQ(run(Plain({KexinitPayload({.ciphers = "serpent256-cbc"})})), 24);
     // A truncated KEXINIT.
     Bytes cut = KexinitPayload(KexLists{});
     cut.resize(40);
@@ -265,16 +225,11 @@ TEST_F(DetachedSession, MalformedOrHostileInputEndsTheSession)
 
 TEST_F(DetachedSession, UnknownMessagesAreAnsweredAndGlobalRequestsRefused)
 {
-    const std::string text = "SSH-2.0-x\n";
-    Bytes stream(text.begin(), text.end());
     Bytes global{80};
     PutString(global, "keepalive@openssh.com");
     global.push_back(1);
-    const Bytes packets = Plain({Bytes{2, 0, 0, 0, 0}, Bytes{200, 1, 2}, global});
-    stream.insert(stream.end(), packets.begin(), packets.end());
-    ASSERT_EQ(Open(), 0);
-    ASSERT_EQ(Feed(stream), 0);
-    const auto sent = SentPackets(Capture(), nullptr);
+    ASSERT_EQ(OpenAndFeed(Stream("SSH-2.0-x\n", {Bytes{2, 0, 0, 0, 0}, Bytes{200, 1, 2}, global})), 0);
+    const auto sent = SentPackets(Capture());
     ASSERT_EQ(sent.size(), 3u);
     EXPECT_EQ(sent[1], (Bytes{3, 0, 0, 0, 1}));  // UNIMPLEMENTED for sequence number 1
     EXPECT_EQ(sent[2], (Bytes{82}));             // REQUEST_FAILURE

@@ -21,11 +21,10 @@
 #include "scp/scp_mem.h"
 #include "scp/scp_packet.h"
 #include "scp/scp_ssh.h"
+#include "tests/scp/scp_bytes.h"
 #include "tests/support/temp_dir.h"
 
 namespace {
-
-using Bytes = std::vector<std::uint8_t>;
 
 Bytes FromHex(const std::string& hex)
 {
@@ -33,17 +32,6 @@ Bytes FromHex(const std::string& hex)
     for (std::size_t i = 0; i + 1 < hex.size(); i += 2) out.push_back(static_cast<std::uint8_t>(std::stoi(hex.substr(i, 2), nullptr, 16)));
     return out;
 }
-
-Bytes ToBytes(const ScpBuf& b) { return Bytes(b.data, b.data + b.len); }
-Bytes ToBytes(const std::string& s) { return Bytes(s.begin(), s.end()); }
-
-void PutString(Bytes& out, const Bytes& s)
-{
-    for (int i = 3; i >= 0; --i) out.push_back(static_cast<std::uint8_t>(s.size() >> (8 * i)));
-    out.insert(out.end(), s.begin(), s.end());
-}
-void PutString(Bytes& out, const std::string& s) { PutString(out, ToBytes(s)); }
-void Append(Bytes& out, const Bytes& more) { out.insert(out.end(), more.begin(), more.end()); }
 
 Bytes Derive(int alg, const Bytes& k, const Bytes& h, char letter, const Bytes& sid, std::size_t n)
 {
@@ -63,21 +51,18 @@ void SetPoints(ScpExchangeParts& parts, const Bytes& qc, const Bytes& qs, const 
     parts.kLen = k.size();
 }
 
-struct BnFree {
-    void operator()(BIGNUM* n) const { BN_free(n); }
+template <auto Free>
+struct Deleter {
+    void operator()(auto* p) const { Free(p); }
 };
-using Bn = std::unique_ptr<BIGNUM, BnFree>;
+using Bn = std::unique_ptr<BIGNUM, Deleter<BN_free>>;
+using Pkey = std::unique_ptr<EVP_PKEY, Deleter<EVP_PKEY_free>>;
 Bn BnHex(const std::string& hex)
 {
     BIGNUM* n = nullptr;
     BN_hex2bn(&n, hex.c_str());
     return Bn(n);
 }
-
-struct PkeyFree {
-    void operator()(EVP_PKEY* k) const { EVP_PKEY_free(k); }
-};
-using Pkey = std::unique_ptr<EVP_PKEY, PkeyFree>;
 
 std::map<std::string, std::string> Vectors()
 {
@@ -208,16 +193,17 @@ TEST(ScpEcdh, BadServerValuesAreRefused)
         scp_buf_free(&k);
         return rc;
     };
-    Bytes base(32, 0);  // the base point, u = 9
-    base[0] = 9;
-    EXPECT_EQ(finish(SCP_ECDH_X25519, base), 0);
+    // A copy of value with one byte changed.
+    auto with = [](Bytes value, std::size_t at, std::uint8_t byte) {
+        value[at] = byte;
+        return value;
+    };
+    EXPECT_EQ(finish(SCP_ECDH_X25519, with(Bytes(32, 0), 0, 9)), 0);  // the base point, u = 9
     EXPECT_EQ(finish(SCP_ECDH_X25519, Bytes(31, 9)), 24);
     EXPECT_EQ(finish(SCP_ECDH_X25519, Bytes(33, 9)), 24);
     // u = 0 and u = 1 are of small order: the secret comes out all zero.
     EXPECT_EQ(finish(SCP_ECDH_X25519, Bytes(32, 0)), 24);
-    Bytes one(32, 0);
-    one[0] = 1;
-    EXPECT_EQ(finish(SCP_ECDH_X25519, one), 24);
+    EXPECT_EQ(finish(SCP_ECDH_X25519, with(Bytes(32, 0), 0, 1)), 24);
 
     // P-256: a point of the curve is taken; one off it, a compressed one, a
     // short one and the wrong prefix are not.
@@ -229,12 +215,8 @@ TEST(ScpEcdh, BadServerValuesAreRefused)
     scp_buf_free(&point);
     ASSERT_EQ(q.size(), 65u);
     EXPECT_EQ(finish(SCP_ECDH_P256, q), 0);
-    Bytes off = q;
-    off[64] ^= 1;
-    EXPECT_EQ(finish(SCP_ECDH_P256, off), 24);
-    Bytes prefix = q;
-    prefix[0] = 5;
-    EXPECT_EQ(finish(SCP_ECDH_P256, prefix), 24);
+    EXPECT_EQ(finish(SCP_ECDH_P256, with(q, 64, q[64] ^ 1)), 24);
+    EXPECT_EQ(finish(SCP_ECDH_P256, with(q, 0, 5)), 24);
     EXPECT_EQ(finish(SCP_ECDH_P256, Bytes(q.begin(), q.begin() + 33)), 24);
     EXPECT_EQ(finish(SCP_ECDH_P256, Bytes(q.begin(), q.end() - 1)), 24);
 }
@@ -286,12 +268,10 @@ TestHostKey MakeHostKey(const std::string& type)
         BIGNUM *e = nullptr, *n = nullptr;
         EVP_PKEY_get_bn_param(k.key.get(), OSSL_PKEY_PARAM_RSA_E, &e);
         EVP_PKEY_get_bn_param(k.key.get(), OSSL_PKEY_PARAM_RSA_N, &n);
+        const Bn owners[] = {Bn(e), Bn(n)};
         PutString(k.blob, std::string("ssh-rsa"));
-        const Bytes me = Mpint(e), mn = Mpint(n);
-        k.blob.insert(k.blob.end(), me.begin(), me.end());
-        k.blob.insert(k.blob.end(), mn.begin(), mn.end());
-        BN_free(e);
-        BN_free(n);
+        Append(k.blob, Mpint(e));
+        Append(k.blob, Mpint(n));
     }
     return k;
 }
@@ -319,8 +299,7 @@ Bytes Sign(EVP_PKEY* key, const std::string& alg, const Bytes& data)
         const BIGNUM *r = nullptr, *s = nullptr;
         ECDSA_SIG_get0(ec, &r, &s);
         inner = Mpint(r);
-        const Bytes ms = Mpint(s);
-        inner.insert(inner.end(), ms.begin(), ms.end());
+        Append(inner, Mpint(s));
         ECDSA_SIG_free(ec);
     }
     Bytes out;
@@ -433,8 +412,7 @@ Bytes Plain(const Bytes& payload)
     std::size_t padding = 8 - (5 + payload.size()) % 8;
     if (padding < 4) padding += 8;
     Bytes out;
-    const std::size_t length = 1 + payload.size() + padding;
-    for (int i = 3; i >= 0; --i) out.push_back(static_cast<std::uint8_t>(length >> (8 * i)));
+    PutU32(out, static_cast<std::uint32_t>(1 + payload.size() + padding));
     out.push_back(static_cast<std::uint8_t>(padding));
     Append(out, payload);
     out.insert(out.end(), padding, 0);
@@ -468,22 +446,6 @@ Bytes Stream(const std::string& text, std::initializer_list<Bytes> payloads)
     return out;
 }
 
-// The payloads of the plain packets in the capture after the version line.
-std::vector<Bytes> PlainPackets(const Bytes& capture)
-{
-    std::vector<Bytes> out;
-    std::size_t off = 0;
-    while (off < capture.size() && capture[off] != '\n') ++off;
-    ++off;
-    for (int i = 0; i < 3 && off + 5 <= capture.size(); ++i) {
-        const std::uint32_t len = scp_load_u32(&capture[off]);
-        const std::uint8_t pad = capture[off + 4];
-        out.emplace_back(capture.begin() + static_cast<long>(off + 5), capture.begin() + static_cast<long>(off + 4 + len - pad));
-        off += 4 + len;
-    }
-    return out;
-}
-
 // A session without a network, with the default settings; what it sends
 // goes to capture.
 struct Detached {
@@ -513,7 +475,7 @@ TEST(ScpStrictKex, SequenceNumbersRestartAfterNewkeysOnlyInStrictMode)
         ASSERT_EQ(client.Open(), 0);
         const Bytes serverKexinit = ServerKexinit(strict);
         ASSERT_EQ(client.Feed(Stream("SSH-2.0-kex_test\r\n", {serverKexinit})), 0);
-        auto sent = PlainPackets(ToBytes(client.capture));
+        auto sent = SentPackets(ToBytes(client.capture));
         ASSERT_EQ(sent.size(), 2u);
         ASSERT_EQ(sent[1][0], 30);  // ECDH init with Q_C
         const Bytes qc(sent[1].begin() + 5, sent[1].end());
@@ -652,7 +614,7 @@ TEST(ScpGroupExchange, CurrentRequestCarriesTheRangeAndSizeFollowsTheCipher)
                                             "ssh-rsa", c.cipher, "hmac-sha1")});
         ASSERT_EQ(client.Feed(stream), 0);
         EXPECT_EQ(scp_session_state(client.session), SCP_SS_KEX_GROUP);
-        const auto sent = PlainPackets(ToBytes(client.capture));
+        const auto sent = SentPackets(ToBytes(client.capture));
         ASSERT_EQ(sent.size(), 2u);
         Bytes expected{34, 0, 0, 0x08, 0};
         for (int i = 3; i >= 0; --i) expected.push_back(static_cast<std::uint8_t>(c.n >> (8 * i)));

@@ -73,10 +73,8 @@ std::vector<std::string> Strings(const std::string& blob)
     std::vector<std::string> out;
     std::size_t off = 0;
     while (off + 4 <= blob.size()) {
-        const std::size_t n = (static_cast<std::size_t>(static_cast<unsigned char>(blob[off])) << 24) |
-                              (static_cast<std::size_t>(static_cast<unsigned char>(blob[off + 1])) << 16) |
-                              (static_cast<std::size_t>(static_cast<unsigned char>(blob[off + 2])) << 8) |
-                              static_cast<unsigned char>(blob[off + 3]);
+        std::size_t n = 0;
+        for (std::size_t i = 0; i < 4; ++i) n = n << 8 | static_cast<unsigned char>(blob[off + i]);
         if (off + 4 + n > blob.size()) break;
         out.push_back(blob.substr(off + 4, n));
         off += 4 + n;
