@@ -295,6 +295,14 @@ std::string RegistryFolder()
     return std::string(home != nullptr ? home : "/tmp") + "/.local/share/ferrodex/registry";
 }
 
+std::string RegDamagedHiveCopy(HKEY root)
+{
+    if (root == nullptr) return {};
+    const std::string copy = HiveFile(root->hive) + ".damaged";
+    struct stat info {};
+    return ::lstat(copy.c_str(), &info) == 0 ? copy : std::string();
+}
+
 LONG RegCreateKeyEx(HKEY parent, std::u16string_view subKey, DWORD access, HKEY* result)
 {
     if (result == nullptr) return ERROR_INVALID_PARAMETER;

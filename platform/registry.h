@@ -73,6 +73,13 @@ LONG RegWriteBinary(HKEY root, std::u16string_view subKey, std::u16string_view n
 // The folder that holds the hive files.
 std::string RegistryFolder();
 
+// Where a damaged file of this hive was kept aside (it could not be read
+// whole, so it was never written back); empty when there is none. Values
+// that were in the damaged file may be missing from the hive now, so callers
+// that trust a remembered value (host keys) must not treat "missing" as
+// "never seen" while such a copy exists.
+std::string RegDamagedHiveCopy(HKEY root);
+
 // Parses and prints the export format; used by the hive files and by tests.
 struct RegistryValue {
     std::u16string name;
