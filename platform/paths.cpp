@@ -5,19 +5,14 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdlib>
-#include <filesystem>
-#include <system_error>
+#include <cstring>
+#include <mutex>
+#include <set>
+#include <vector>
 
 namespace {
-
-std::string HomeFolder()
-{
-    const char* home = std::getenv("HOME");
-    if (home && *home) return home;
-    const passwd* entry = ::getpwuid(::getuid());
-    return entry && entry->pw_dir ? entry->pw_dir : "";
-}
 
 // $variable/ferrodex, else ~/fallback/ferrodex, created owner-only.
 std::string ProductFolder(const char* variable, const char* fallback)
@@ -27,29 +22,115 @@ std::string ProductFolder(const char* variable, const char* fallback)
     if (value && *value == '/') {
         base = value;
     } else {
-        const std::string home = HomeFolder();
+        const std::string home = UserHomeFolder();
         if (home.empty()) return {};
         base = home + fallback;
     }
     const std::string folder = base + "/ferrodex";
-    std::error_code error;
-    std::filesystem::create_directories(folder, error);
-    if (!std::filesystem::is_directory(folder, error)) return {};
-    ::chmod(folder.c_str(), 0700);
-    return folder;
+    return EnsurePrivateFolderOrSay(folder) ? folder : std::string();
+}
+
+// Makes every missing folder on the way to `folder`, each with mode 700.
+bool MakeFolders(const std::string& folder)
+{
+    std::vector<std::string> missing;
+    std::string path = folder;
+    while (path.size() > 1 && path.back() == '/') path.pop_back();
+    for (;;) {
+        struct stat info {};
+        if (::lstat(path.c_str(), &info) == 0) break;
+        if (errno != ENOENT) return false;
+        missing.push_back(path);
+        const std::size_t slash = path.rfind('/');
+        if (slash == std::string::npos || slash == 0) break;
+        path.resize(slash);
+    }
+    for (auto it = missing.rbegin(); it != missing.rend(); ++it)
+        if (::mkdir(it->c_str(), 0700) != 0 && errno != EEXIST) return false;
+    return true;
 }
 
 }  // namespace
+
+std::string UserHomeFolder()
+{
+    const char* home = std::getenv("HOME");
+    if (home != nullptr && *home == '/') return home;
+    const long size = ::sysconf(_SC_GETPW_R_SIZE_MAX);
+    std::vector<char> buffer(size > 0 && size < 65536 ? static_cast<std::size_t>(size) : 16384);
+    passwd entry {};
+    passwd* found = nullptr;
+    if (::getpwuid_r(::geteuid(), &entry, buffer.data(), buffer.size(), &found) != 0 || found == nullptr) return {};
+    if (found->pw_dir == nullptr || found->pw_dir[0] != '/') return {};
+    return found->pw_dir;
+}
 
 std::string UserStateFolder() { return ProductFolder("XDG_STATE_HOME", "/.local/state"); }
 
 std::string UserDataFolder() { return ProductFolder("XDG_DATA_HOME", "/.local/share"); }
 
-bool PrepareOwnerOnlyFile(const std::string& path)
+bool EnsurePrivateFolder(const std::string& folder, std::string& why)
 {
-    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0600);
-    if (fd < 0) return false;
-    const bool ok = ::fchmod(fd, 0600) == 0;
-    ::close(fd);
-    return ok;
+    why.clear();
+    if (folder.empty() || folder[0] != '/') {
+        why = "it is not an absolute path";
+        return false;
+    }
+    if (!MakeFolders(folder)) {
+        why = std::string("it cannot be made: ") + std::strerror(errno);
+        return false;
+    }
+    struct stat info {};
+    // A symbolic link is judged by the folder it leads to: that folder's
+    // owner and mode decide who could change what is in it.
+    if (::stat(folder.c_str(), &info) != 0) {
+        why = std::string("it cannot be examined: ") + std::strerror(errno);
+        return false;
+    }
+    if (!S_ISDIR(info.st_mode)) {
+        why = "it is not a folder";
+        return false;
+    }
+    if (info.st_uid != ::geteuid()) {
+        why = "it belongs to user id " + std::to_string(info.st_uid) + ", not to this user (" +
+              std::to_string(::geteuid()) + ")";
+        return false;
+    }
+    if ((info.st_mode & (S_IWGRP | S_IWOTH)) != 0) {
+        why = "group or others may write to it";
+        return false;
+    }
+    // Readable by others is narrowed rather than refused: nobody else could
+    // have changed what is in it.
+    if ((info.st_mode & 0077) != 0) ::chmod(folder.c_str(), 0700);
+    return true;
+}
+
+bool EnsurePrivateFolderOrSay(const std::string& folder)
+{
+    std::string why;
+    if (EnsurePrivateFolder(folder, why)) return true;
+    static std::mutex s_mutex;
+    static std::set<std::string> s_told;
+    std::lock_guard lock(s_mutex);
+    if (s_told.insert(folder).second)
+        std::fprintf(stderr, "ferrodex: the folder %s is not used: %s\n", folder.c_str(), why.c_str());
+    return false;
+}
+
+bool PrepareOwnerOnlyFile(const std::string& path) { return OpenOwnerOnlyFile(path) != nullptr; }
+
+FilePtr OpenOwnerOnlyFile(const std::string& path)
+{
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
+    if (fd < 0) return nullptr;
+    struct stat info {};
+    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode) || info.st_uid != ::geteuid() || ::fchmod(fd, 0600) != 0 ||
+        ::ftruncate(fd, 0) != 0) {
+        ::close(fd);
+        return nullptr;
+    }
+    std::FILE* file = ::fdopen(fd, "wb");
+    if (file == nullptr) ::close(fd);
+    return FilePtr(file);
 }

@@ -1,18 +1,47 @@
 // Per-user folders and private files.
+//
+// Every folder here belongs to the user running the process: the home folder
+// is $HOME when it names an absolute path, else the password database's
+// entry for the user (never a shared folder such as /tmp). A product folder
+// that exists already is only used when it is a real folder owned by this
+// user and not writable by group or others; anything else is refused, with
+// one line on standard error naming the folder and why.
 #pragma once
 
+#include <cstdio>
+#include <memory>
 #include <string>
+
+// The user's home folder: $HOME when absolute, else the password database's
+// entry. Empty when neither names one.
+std::string UserHomeFolder();
 
 // The user's state folder for this product, created (owner-only) when
 // missing: $XDG_STATE_HOME/ferrodex, else ~/.local/state/ferrodex. Empty
-// when it cannot be made.
+// when it cannot be made or is refused.
 std::string UserStateFolder();
 
 // The user's data folder for this product, created (owner-only) when
 // missing: $XDG_DATA_HOME/ferrodex, else ~/.local/share/ferrodex. Empty when
-// it cannot be made.
+// it cannot be made or is refused.
 std::string UserDataFolder();
+
+// Makes `folder` (and any missing folder above it) with mode 700 and checks
+// that it is private: a folder owned by this user, not writable by group or
+// others (read access for others is taken away). On refusal `why` says what is wrong.
+bool EnsurePrivateFolder(const std::string& folder, std::string& why);
+// The same, telling standard error once per folder and process when the
+// folder is refused.
+bool EnsurePrivateFolderOrSay(const std::string& folder);
 
 // Creates the file if needed and empties it, readable and writable by its
 // owner only (an existing file's permissions are narrowed as well).
 bool PrepareOwnerOnlyFile(const std::string& path);
+
+// Opens `path` for writing, emptied, owner-only before the first byte and
+// never through a symbolic link. Null when it cannot be opened.
+struct FileCloser {
+    void operator()(std::FILE* file) const { std::fclose(file); }
+};
+using FilePtr = std::unique_ptr<std::FILE, FileCloser>;
+FilePtr OpenOwnerOnlyFile(const std::string& path);

@@ -2,17 +2,24 @@
 
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/random.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <map>
 #include <mutex>
+#include <set>
+#include <thread>
 #include <unordered_map>
 
+#include "platform/paths.h"
 #include "platform/text.h"
 
 struct RegistryKey {
@@ -35,6 +42,15 @@ std::u16string Lower(std::u16string_view text)
     for (auto& c : out)
         if (c >= u'A' && c <= u'Z') c = static_cast<char16_t>(c - u'A' + u'a');
     return out;
+}
+
+// Says `text` on standard error once per process for each `subject`.
+void TellOnce(const std::string& subject, const std::string& text)
+{
+    static std::mutex s_mutex;
+    static std::set<std::string> s_told;
+    std::lock_guard lock(s_mutex);
+    if (s_told.insert(subject).second) std::fprintf(stderr, "%s\n", text.c_str());
 }
 
 bool EqualNoCase(std::u16string_view a, std::u16string_view b) { return Lower(a) == Lower(b); }
@@ -123,24 +139,38 @@ private:
     Keys m_keys;
 };
 
-std::string HiveFile(int hive)
-{
-    return RegistryFolder() + "/" + WideToAnsi(kHiveNames[hive]) + ".reg";
-}
+std::string HiveName(int hive) { return WideToAnsi(kHiveNames[hive]); }
 
-// Holds the registry folder's advisory lock for one operation.
+std::string HiveFile(int hive) { return RegistryFolder() + "/" + HiveName(hive) + ".reg"; }
+
+constexpr auto kLockWait = std::chrono::seconds(10);
+
+// Holds the registry folder's advisory lock for one operation. The folder is
+// made (owner-only) when missing and refused when it is not private.
 class FolderLock {
 public:
     explicit FolderLock(bool exclusive)
     {
         const std::string folder = RegistryFolder();
-        std::error_code ec;
-        std::filesystem::create_directories(folder, ec);
-        ::chmod(folder.c_str(), 0700);
-        m_fd = ::open((folder + "/.lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
-        if (m_fd >= 0) {
-            while (::flock(m_fd, exclusive ? LOCK_EX : LOCK_SH) != 0 && errno == EINTR) {}
+        if (folder.empty() || !EnsurePrivateFolderOrSay(folder)) {
+            m_error = ERROR_ACCESS_DENIED;
+            return;
         }
+        const int fd = ::open((folder + "/.lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
+        if (fd < 0) return;
+        const auto deadline = std::chrono::steady_clock::now() + kLockWait;
+        for (;;) {
+            if (::flock(fd, (exclusive ? LOCK_EX : LOCK_SH) | LOCK_NB) == 0) {
+                m_fd = fd;
+                m_error = ERROR_SUCCESS;
+                return;
+            }
+            if ((errno != EWOULDBLOCK && errno != EINTR) || std::chrono::steady_clock::now() >= deadline) break;
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+        ::close(fd);
+        TellOnce(folder + "/.lock", "ferrodex: the registry lock " + folder +
+                                         "/.lock could not be taken within 10 seconds; the registry was not used");
     }
     ~FolderLock()
     {
@@ -149,28 +179,52 @@ public:
     FolderLock(const FolderLock&) = delete;
     FolderLock& operator=(const FolderLock&) = delete;
 
+    // ERROR_SUCCESS while the lock is held.
+    LONG Error() const { return m_error; }
+
 private:
     int m_fd = -1;
+    LONG m_error = ERROR_REGISTRY_IO_FAILED;
 };
 
-bool ReadFileText(const std::string& path, std::string& out)
+// What a hive file held: all of it, what could be read of a damaged file, or
+// nothing because it could not be read at all.
+enum ELoadResult { LOAD_WHOLE, LOAD_DAMAGED, LOAD_FAILED };
+
+// Reads at most kRegMaxHiveSize + 1 bytes of a hive file, never through a
+// symbolic link. A missing file reads as empty.
+bool ReadHiveFile(const std::string& path, std::string& out)
 {
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) return errno == ENOENT;
     out.clear();
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
+    if (fd < 0) {
+        if (errno == ELOOP)
+            TellOnce(path, "ferrodex: the registry file " + path + " is a symbolic link; it is neither read nor written");
+        return errno == ENOENT;
+    }
+    struct stat info {};
+    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+        ::close(fd);
+        return false;
+    }
     char buffer[65536];
-    ssize_t n;
-    while ((n = ::read(fd, buffer, sizeof buffer)) > 0) out.append(buffer, static_cast<std::size_t>(n));
+    ssize_t n = 0;
+    while (out.size() <= kRegMaxHiveSize) {
+        n = ::read(fd, buffer, std::min(sizeof buffer, kRegMaxHiveSize + 1 - out.size()));
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) break;
+        out.append(buffer, static_cast<std::size_t>(n));
+    }
     ::close(fd);
-    return n == 0;
+    return n >= 0;
 }
 
-bool LoadHive(int hive, Hive& out)
+ELoadResult LoadHive(int hive, Hive& out)
 {
     std::string text;
-    if (!ReadFileText(HiveFile(hive), text)) return false;
+    if (!ReadHiveFile(HiveFile(hive), text)) return LOAD_FAILED;
     std::vector<RegistryKeyRecord> records;
-    ParseRegistryText(text, records);
+    const bool whole = ParseRegistryText(text, records);
     const std::u16string prefix = kHiveNames[hive];
     for (auto& record : records) {
         // Only keys of this hive; paths are kept below the hive name.
@@ -185,9 +239,71 @@ bool LoadHive(int hive, Hive& out)
             key.values.push_back(std::move(value));
         }
     }
+    return whole ? LOAD_WHOLE : LOAD_DAMAGED;
+}
+
+std::string& NextTemporaryName()
+{
+    static std::string s_name;
+    return s_name;
+}
+
+std::string RandomHex(std::size_t bytes)
+{
+    std::vector<unsigned char> noise(bytes);
+    std::size_t done = 0;
+    while (done < bytes) {
+        const ssize_t n = ::getrandom(noise.data() + done, bytes - done, 0);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) break;
+        done += static_cast<std::size_t>(n);
+    }
+    if (done < bytes) {
+        // No kernel randomness: the name is still made unique by O_EXCL and
+        // the retries below.
+        const auto tick = std::chrono::steady_clock::now().time_since_epoch().count();
+        for (std::size_t i = 0; i < bytes; ++i)
+            noise[i] ^= static_cast<unsigned char>((tick >> (8 * (i % 8))) ^ (::getpid() >> (i % 3)));
+    }
+    static const char kHex[] = "0123456789abcdef";
+    std::string out;
+    for (unsigned char c : noise) {
+        out += kHex[c >> 4];
+        out += kHex[c & 15];
+    }
+    return out;
+}
+
+// Creates a new owner-only temporary file in `folder`, exclusively and never
+// through a symbolic link; -1 when none could be made.
+int CreateTemporaryFile(const std::string& folder, const std::string& stem, std::string& path)
+{
+    for (int attempt = 0; attempt < 16; ++attempt) {
+        std::string name;
+        std::swap(name, NextTemporaryName());
+        if (name.empty()) name = "." + stem + "." + RandomHex(8) + ".tmp";
+        path = folder + "/" + name;
+        const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+        if (fd >= 0) return fd;
+        if (errno != EEXIST && errno != ELOOP) return -1;
+    }
+    return -1;
+}
+
+bool WriteAll(int fd, std::string_view text)
+{
+    std::size_t done = 0;
+    while (done < text.size()) {
+        const ssize_t n = ::write(fd, text.data() + done, text.size() - done);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return false;
+        done += static_cast<std::size_t>(n);
+    }
     return true;
 }
 
+// Replaces the hive file: a new temporary file beside it, flushed, then
+// renamed over it (a symbolic link in its place is replaced, never followed).
 bool StoreHive(int hive, Hive& data)
 {
     std::vector<RegistryKeyRecord> records = data.keys();
@@ -197,27 +313,82 @@ bool StoreHive(int hive, Hive& data)
         record.path = record.path.empty() ? std::u16string(kHiveNames[hive])
                                           : std::u16string(kHiveNames[hive]) + u"\\" + record.path;
     const std::string text = FormatRegistryText(records, kHiveNames[hive]);
-    const std::string path = HiveFile(hive);
-    const std::string temp = path + ".tmp." + std::to_string(::getpid());
-    const int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+    if (text.size() > kRegMaxHiveSize) return false;
+    const std::string folder = RegistryFolder();
+    std::string temp;
+    const int fd = CreateTemporaryFile(folder, HiveName(hive) + ".reg", temp);
     if (fd < 0) return false;
-    std::size_t done = 0;
-    while (done < text.size()) {
-        const ssize_t n = ::write(fd, text.data() + done, text.size() - done);
-        if (n <= 0) {
-            if (n < 0 && errno == EINTR) continue;
-            ::close(fd);
-            ::unlink(temp.c_str());
-            return false;
-        }
-        done += static_cast<std::size_t>(n);
-    }
-    const bool synced = ::fsync(fd) == 0;
-    if (::close(fd) != 0 || !synced || ::rename(temp.c_str(), path.c_str()) != 0) {
+    const bool written = WriteAll(fd, text) && ::fsync(fd) == 0;
+    if (::close(fd) != 0 || !written || ::rename(temp.c_str(), HiveFile(hive).c_str()) != 0) {
         ::unlink(temp.c_str());
         return false;
     }
+    if (const int dir = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC); dir >= 0) {
+        ::fsync(dir);
+        ::close(dir);
+    }
     return true;
+}
+
+// The number of a kept-aside copy: 1 for "<hive file>.damaged", N for
+// "<hive file>.damaged.N"; 0 for any other name.
+unsigned DamagedCopyNumber(const std::string& name, const std::string& base)
+{
+    if (name == base) return 1;
+    if (name.size() <= base.size() + 1 || name.compare(0, base.size() + 1, base + ".") != 0) return 0;
+    unsigned number = 0;
+    for (std::size_t i = base.size() + 1; i < name.size(); ++i) {
+        if (name[i] < '0' || name[i] > '9' || number > 100000) return 0;
+        number = number * 10 + static_cast<unsigned>(name[i] - '0');
+    }
+    return number >= 2 ? number : 0;
+}
+
+// The highest-numbered kept-aside copy of a hive; 0 when there is none.
+unsigned LatestDamagedCopy(int hive)
+{
+    const std::string base = HiveName(hive) + ".reg.damaged";
+    unsigned latest = 0;
+    std::error_code ec;
+    for (const auto& entry : std::filesystem::directory_iterator(RegistryFolder(), ec))
+        latest = std::max(latest, DamagedCopyNumber(entry.path().filename().string(), base));
+    return latest;
+}
+
+std::string DamagedCopyPath(int hive, unsigned number)
+{
+    const std::string base = HiveFile(hive) + ".damaged";
+    return number <= 1 ? base : base + "." + std::to_string(number);
+}
+
+// Keeps a damaged hive file aside under a new name and writes the values that
+// could be read as the hive. Runs under the exclusive lock.
+bool SetDamagedHiveAside(int hive, Hive& readable)
+{
+    const std::string file = HiveFile(hive);
+    std::string copy;
+    for (unsigned number = LatestDamagedCopy(hive) + 1, tries = 0; tries < 16; ++number, ++tries) {
+        copy = DamagedCopyPath(hive, number);
+        if (::link(file.c_str(), copy.c_str()) == 0) break;
+        if (errno != EEXIST) {
+            // No hard links here: move the file instead (the folder is
+            // private and locked, so the name stays free meanwhile).
+            struct stat info {};
+            if (::lstat(copy.c_str(), &info) == 0 || ::rename(file.c_str(), copy.c_str()) != 0) copy.clear();
+            break;
+        }
+        copy.clear();
+    }
+    if (copy.empty()) {
+        TellOnce(file, "ferrodex: the registry file " + file +
+                           " could not be read whole and could not be kept aside; it is not changed");
+        return false;
+    }
+    const bool stored = StoreHive(hive, readable);
+    std::fprintf(stderr, "ferrodex: the registry file %s could not be read whole; it was kept as %s%s\n",
+                 file.c_str(), copy.c_str(),
+                 stored ? " and the values that could be read were kept" : "");
+    return stored;
 }
 
 // Open key handles, owned here until RegCloseKey.
@@ -258,13 +429,17 @@ bool ValidKey(HKEY key)
     return key == &g_classesRoot || key == &g_currentUser || key == &g_localMachine || Handles().Contains(key);
 }
 
-// Runs a change of one hive under the exclusive lock.
+// Runs a change of one hive under the exclusive lock. A damaged hive is kept
+// aside first, and the change applies to the values that could be read.
 template <typename F>
 LONG ChangeHive(int hive, F&& change)
 {
     FolderLock lock(true);
+    if (lock.Error() != ERROR_SUCCESS) return lock.Error();
     Hive data;
-    if (!LoadHive(hive, data)) return ERROR_REGISTRY_IO_FAILED;
+    const ELoadResult loaded = LoadHive(hive, data);
+    if (loaded == LOAD_FAILED) return ERROR_REGISTRY_IO_FAILED;
+    if (loaded == LOAD_DAMAGED && !SetDamagedHiveAside(hive, data)) return ERROR_REGISTRY_IO_FAILED;
     bool modified = false;
     const LONG rc = change(data, modified);
     if (rc == ERROR_SUCCESS && modified && !StoreHive(hive, data)) return ERROR_REGISTRY_IO_FAILED;
@@ -274,9 +449,22 @@ LONG ChangeHive(int hive, F&& change)
 template <typename F>
 LONG ReadHive(int hive, F&& read)
 {
-    FolderLock lock(false);
+    {
+        FolderLock lock(false);
+        if (lock.Error() != ERROR_SUCCESS) return lock.Error();
+        Hive data;
+        const ELoadResult loaded = LoadHive(hive, data);
+        if (loaded == LOAD_FAILED) return ERROR_REGISTRY_IO_FAILED;
+        if (loaded == LOAD_WHOLE) return read(data);
+    }
+    // Damaged: kept aside under the exclusive lock; the read is answered from
+    // what could be read even when that fails.
+    FolderLock lock(true);
+    if (lock.Error() != ERROR_SUCCESS) return lock.Error();
     Hive data;
-    if (!LoadHive(hive, data)) return ERROR_REGISTRY_IO_FAILED;
+    const ELoadResult loaded = LoadHive(hive, data);
+    if (loaded == LOAD_FAILED) return ERROR_REGISTRY_IO_FAILED;
+    if (loaded == LOAD_DAMAGED) SetDamagedHiveAside(hive, data);
     return read(data);
 }
 
@@ -291,17 +479,18 @@ std::string RegistryFolder()
     if (const char* dir = std::getenv("FERRODEX_REGISTRY"); dir != nullptr && *dir != '\0') return dir;
     if (const char* data = std::getenv("XDG_DATA_HOME"); data != nullptr && *data == '/')
         return std::string(data) + "/ferrodex/registry";
-    const char* home = std::getenv("HOME");
-    return std::string(home != nullptr ? home : "/tmp") + "/.local/share/ferrodex/registry";
+    const std::string home = UserHomeFolder();
+    return home.empty() ? std::string() : home + "/.local/share/ferrodex/registry";
 }
 
 std::string RegDamagedHiveCopy(HKEY root)
 {
     if (root == nullptr) return {};
-    const std::string copy = HiveFile(root->hive) + ".damaged";
-    struct stat info {};
-    return ::lstat(copy.c_str(), &info) == 0 ? copy : std::string();
+    const unsigned latest = LatestDamagedCopy(root->hive);
+    return latest == 0 ? std::string() : DamagedCopyPath(root->hive, latest);
 }
+
+void RegTryTemporaryNameOnce(std::string name) { NextTemporaryName() = std::move(name); }
 
 LONG RegCreateKeyEx(HKEY parent, std::u16string_view subKey, DWORD access, HKEY* result)
 {
@@ -348,6 +537,8 @@ LONG RegSetValueEx(HKEY key, std::u16string_view name, DWORD type, const void* d
 {
     if (!ValidKey(key)) return ERROR_INVALID_HANDLE;
     if (data == nullptr && size != 0) return ERROR_INVALID_PARAMETER;
+    // Nothing is stored that the hive reader would refuse.
+    if (size > kRegMaxValueSize || name.size() > kRegMaxNameLength) return ERROR_INVALID_PARAMETER;
     const auto* bytes = static_cast<const std::uint8_t*>(data);
     return ChangeHive(key->hive, [&](Hive& hive, bool& modified) {
         auto& record = hive.Create(key->path);

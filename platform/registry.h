@@ -70,11 +70,19 @@ LONG RegWriteString(HKEY root, std::u16string_view subKey, std::u16string_view n
 LONG RegWriteDword(HKEY root, std::u16string_view subKey, std::u16string_view name, DWORD value);
 LONG RegWriteBinary(HKEY root, std::u16string_view subKey, std::u16string_view name, const void* data, std::size_t size);
 
-// The folder that holds the hive files.
+// The folder that holds the hive files: $FERRODEX_REGISTRY, else
+// $XDG_DATA_HOME/ferrodex/registry, else <home>/.local/share/ferrodex/registry
+// with the home folder of paths.h (never a shared folder). The folder must be
+// private to this user (see EnsurePrivateFolder); when it is not, every
+// operation fails with ERROR_ACCESS_DENIED and standard error says why once.
 std::string RegistryFolder();
 
-// Where a damaged file of this hive was kept aside (it could not be read
-// whole, so it was never written back); empty when there is none. Values
+// Where the latest damaged file of this hive was kept aside (it could not be
+// read whole, so it was never written back): "<hive file>.damaged" for the
+// first, "<hive file>.damaged.N" with N = 2, 3, ... for later ones; always a
+// file that exists, empty when there is none. When a hive is found damaged,
+// its readable values are kept, the file is kept aside, standard error says
+// so in one line naming the copy, and the hive is written anew. Values
 // that were in the damaged file may be missing from the hive now, so callers
 // that trust a remembered value (host keys) must not treat "missing" as
 // "never seen" while such a copy exists.
@@ -90,6 +98,22 @@ struct RegistryKeyRecord {
     std::u16string path;  // full path below the hive, "" for the hive's top
     std::vector<RegistryValue> values;
 };
-// Fails cleanly (false) on malformed text, leaving what was read before it.
+
+// Bounds of what a hive file may hold; the writer keeps within them, the
+// reader refuses what lies beyond them.
+constexpr std::size_t kRegMaxHiveSize = 16u << 20;     // bytes of a hive file
+constexpr std::size_t kRegMaxLineLength = 1u << 20;    // bytes of one logical line
+constexpr std::size_t kRegMaxValueSize = 256u << 10;   // bytes of one value's data
+constexpr std::size_t kRegMaxNameLength = 16u << 10;   // UTF-16 units of a value name
+
+// Reads every line that can be read: a line that cannot (malformed, too
+// long, a value beyond the bounds, values under a malformed key line) is
+// skipped and reading goes on after it. Returns false when any line was
+// skipped or the text is larger than kRegMaxHiveSize (only that much is
+// read); `error` then names the first line that was skipped.
 bool ParseRegistryText(std::string_view text, std::vector<RegistryKeyRecord>& keys, std::string* error = nullptr);
 std::string FormatRegistryText(const std::vector<RegistryKeyRecord>& keys, std::u16string_view hiveName);
+
+// Tests only: the next temporary file of a hive is tried under this name
+// (inside the registry folder) before a random one.
+void RegTryTemporaryNameOnce(std::string name);

@@ -91,6 +91,7 @@ bool ReadHexBytes(std::string_view text, std::vector<std::uint8_t>& out)
         const int hi = HexValue(text[i]);
         const int lo = HexValue(text[i + 1]);
         if (hi < 0 || lo < 0) return false;
+        if (out.size() >= kRegMaxValueSize) return false;
         out.push_back(static_cast<std::uint8_t>(hi * 16 + lo));
         i += 2;
     }
@@ -111,7 +112,7 @@ bool ReadValue(std::string_view data, RegistryValue& value)
         }
         value.data.push_back(0);
         value.data.push_back(0);
-        return true;
+        return value.data.size() <= kRegMaxValueSize;
     }
     if (data.starts_with("dword:")) {
         const std::string_view digits = data.substr(6);
@@ -150,16 +151,25 @@ bool ReadValue(std::string_view data, RegistryValue& value)
 
 bool ParseRegistryText(std::string_view text, std::vector<RegistryKeyRecord>& keys, std::string* error)
 {
-    auto fail = [&](std::size_t line, const char* what) {
-        if (error) *error = "line " + std::to_string(line) + ": " + what;
-        return false;
+    bool whole = true;
+    auto skip = [&](std::size_t line, const std::string& what) {
+        if (whole && error) *error = "line " + std::to_string(line) + ": " + what;
+        whole = false;
     };
+    if (text.size() > kRegMaxHiveSize) {
+        skip(0, "the file is larger than " + std::to_string(kRegMaxHiveSize) + " bytes");
+        text = text.substr(0, kRegMaxHiveSize);
+    }
     std::size_t pos = 0;
     std::size_t lineNumber = 0;
-    RegistryKeyRecord* current = nullptr;
+    // Index of the key that values belong to; none after a malformed key
+    // line, so that its values are never filed under another key.
+    constexpr std::size_t kNoKey = ~std::size_t{0};
+    std::size_t current = kNoKey;
     while (pos < text.size()) {
         // Gather one logical line: a trailing "\" continues a hex list.
         std::string line;
+        bool tooLong = false;
         const std::size_t firstLine = ++lineNumber;
         while (pos < text.size()) {
             std::size_t end = text.find('\n', pos);
@@ -170,26 +180,39 @@ bool ParseRegistryText(std::string_view text, std::vector<RegistryKeyRecord>& ke
             if (!line.empty()) {
                 while (!piece.empty() && (piece.front() == ' ' || piece.front() == '\t')) piece.remove_prefix(1);
             }
-            if (!piece.empty() && piece.back() == '\\') {
-                line.append(piece.substr(0, piece.size() - 1));
-                ++lineNumber;
-                continue;
+            const bool continued = !piece.empty() && piece.back() == '\\';
+            if (continued) piece.remove_suffix(1);
+            if (!tooLong && kRegMaxLineLength - line.size() < piece.size()) {
+                tooLong = true;
+                line.clear();
             }
-            line.append(piece);
-            break;
+            if (!tooLong) line.append(piece);
+            if (!continued) break;
+            ++lineNumber;
+        }
+        if (tooLong) {
+            skip(firstLine, "line longer than " + std::to_string(kRegMaxLineLength) + " bytes");
+            continue;
         }
         if (line.empty() || line[0] == ';') continue;
         if (firstLine == 1 || line == kHeader) {
-            if (line != kHeader) return fail(firstLine, "missing header");
-            continue;
+            if (line == kHeader) continue;
+            skip(firstLine, "missing header");
         }
         if (line[0] == '[') {
-            if (line.back() != ']' || line.size() < 3) return fail(firstLine, "malformed key line");
+            if (line.back() != ']' || line.size() < 3) {
+                skip(firstLine, "malformed key line");
+                current = kNoKey;
+                continue;
+            }
             keys.push_back(RegistryKeyRecord{AnsiToWide(std::string_view(line).substr(1, line.size() - 2)), {}});
-            current = &keys.back();
+            current = keys.size() - 1;
             continue;
         }
-        if (current == nullptr) return fail(firstLine, "value outside a key");
+        if (current == kNoKey) {
+            skip(firstLine, "value outside a key");
+            continue;
+        }
         RegistryValue value;
         std::size_t at = 0;
         if (line[0] == '@') {
@@ -197,16 +220,30 @@ bool ParseRegistryText(std::string_view text, std::vector<RegistryKeyRecord>& ke
         } else if (line[0] == '"') {
             at = 1;
             std::string name;
-            if (!ReadQuoted(line, at, name)) return fail(firstLine, "unterminated value name");
+            if (!ReadQuoted(line, at, name)) {
+                skip(firstLine, "unterminated value name");
+                continue;
+            }
             value.name = AnsiToWide(name);
+            if (value.name.size() > kRegMaxNameLength) {
+                skip(firstLine, "value name too long");
+                continue;
+            }
         } else {
-            return fail(firstLine, "unexpected text");
+            skip(firstLine, "unexpected text");
+            continue;
         }
-        if (at >= line.size() || line[at] != '=') return fail(firstLine, "missing '='");
-        if (!ReadValue(std::string_view(line).substr(at + 1), value)) return fail(firstLine, "malformed value");
-        current->values.push_back(std::move(value));
+        if (at >= line.size() || line[at] != '=') {
+            skip(firstLine, "missing '='");
+            continue;
+        }
+        if (!ReadValue(std::string_view(line).substr(at + 1), value)) {
+            skip(firstLine, "malformed value");
+            continue;
+        }
+        keys[current].values.push_back(std::move(value));
     }
-    return true;
+    return whole;
 }
 
 std::string FormatRegistryText(const std::vector<RegistryKeyRecord>& keys, std::u16string_view hiveName)
