@@ -1,6 +1,8 @@
 #include "ssh2/packetlog.h"
 
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <vector>
 
 #include "platform/paths.h"
@@ -8,7 +10,17 @@
 
 namespace {
 
+constexpr std::uint8_t kIgnore = 2;
 constexpr std::uint8_t kUserauthRequest = 50;
+constexpr std::uint8_t kUserauthInfoResponse = 61;
+
+// Outgoing packets whose size follows the length of a login name or a
+// password: a login request, the answers to a keyboard question, and the
+// padding sent beside a password (sized from it).
+bool SizeTellsSecrets(bool incoming, unsigned type)
+{
+    return !incoming && (type == kUserauthRequest || type == kUserauthInfoResponse || type == kIgnore);
+}
 
 // Positions (within the packet) of the password strings of a password
 // request: the password, and the new password of a change request.
@@ -34,10 +46,19 @@ void MaskPasswords(std::vector<std::uint8_t>& packet)
 
 }  // namespace
 
-CSshPacketLog::CSshPacketLog(const std::string& path)
+CSshPacketLog::CSshPacketLog(const std::string& path, EPacketLogLevel level) : m_level(level)
 {
-    if (path.empty() || !PrepareOwnerOnlyFile(path)) return;
-    m_file.open(path, std::ios::out | std::ios::trunc | std::ios::binary);
+    if (path.empty() || level == PACKETLOG_OFF) return;
+    m_file = OpenOwnerOnlyFile(path);
+}
+
+EPacketLogLevel CSshPacketLog::LevelFromEnvironment()
+{
+    const char* value = std::getenv("FERRODEX_PACKET_LOG");
+    if (value == nullptr) return PACKETLOG_TYPES;
+    if (std::strcmp(value, "full") == 0) return PACKETLOG_FULL;
+    if (std::strcmp(value, "off") == 0) return PACKETLOG_OFF;
+    return PACKETLOG_TYPES;
 }
 
 std::string CSshPacketLog::DefaultPath()
@@ -85,9 +106,10 @@ const char* CSshPacketLog::TypeName(unsigned type)
     }
 }
 
-std::string CSshPacketLog::Format(bool incoming, const std::uint8_t* packet, std::size_t length)
+std::string CSshPacketLog::Format(bool incoming, const std::uint8_t* packet, std::size_t length,
+                                  EPacketLogLevel level)
 {
-    if (length < 6) return {};
+    if (length < 6 || level == PACKETLOG_OFF) return {};
     const unsigned type = packet[5];
     std::string text = "\n";
     text += incoming ? "Incoming packet: " : "Outgoing packet: ";
@@ -95,7 +117,12 @@ std::string CSshPacketLog::Format(bool incoming, const std::uint8_t* packet, std
     std::snprintf(head, sizeof head, "Type: %u / 0x%x (", type, type);
     text += head;
     text += TypeName(type);
-    text += ")\n";
+    text += ")";
+    if (level == PACKETLOG_TYPES) {
+        if (!SizeTellsSecrets(incoming, type)) text += " Length: " + std::to_string(length - 6);
+        return text + "\n";
+    }
+    text += "\n";
     if (length < 7) return text;
 
     std::vector<std::uint8_t> shown(packet, packet + length);
@@ -140,10 +167,10 @@ std::string CSshPacketLog::Format(bool incoming, const std::uint8_t* packet, std
 
 void CSshPacketLog::Log(bool incoming, const std::uint8_t* packet, std::size_t length)
 {
-    if (!m_file.is_open()) return;
+    if (!m_file) return;
     // One write and one flush per packet, so that a crash leaves every
     // packet logged so far readable.
-    const std::string text = Format(incoming, packet, length);
-    m_file.write(text.data(), static_cast<std::streamsize>(text.size()));
-    m_file.flush();
+    const std::string text = Format(incoming, packet, length, m_level);
+    std::fwrite(text.data(), 1, text.size(), m_file.get());
+    std::fflush(m_file.get());
 }

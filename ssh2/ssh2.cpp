@@ -78,8 +78,10 @@ namespace {
 
 std::unique_ptr<CSshPacketLog> OpenPacketLog()
 {
+    const EPacketLogLevel level = CSshPacketLog::LevelFromEnvironment();
+    if (level == PACKETLOG_OFF) return nullptr;
     const std::string path = CSshPacketLog::DefaultPath();
-    return path.empty() ? nullptr : std::make_unique<CSshPacketLog>(path);
+    return path.empty() ? nullptr : std::make_unique<CSshPacketLog>(path, level);
 }
 
 }  // namespace

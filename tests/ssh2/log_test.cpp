@@ -1,7 +1,11 @@
-// The packet log's text, and that passwords never reach it.
+// The packet log's text at each level, that passwords never reach it, and
+// its file.
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include <filesystem>
+#include <fstream>
 
 #include "ssh2/packet.h"
 #include "ssh2/packetlog.h"
@@ -11,7 +15,24 @@ namespace {
 
 std::string Format(bool incoming, const CSshPacketBuilder& b)
 {
-    return CSshPacketLog::Format(incoming, b.Data().data(), b.Data().size());
+    return CSshPacketLog::Format(incoming, b.Data().data(), b.Data().size(), PACKETLOG_FULL);
+}
+
+std::string Brief(bool incoming, const CSshPacketBuilder& b)
+{
+    return CSshPacketLog::Format(incoming, b.Data().data(), b.Data().size(), PACKETLOG_TYPES);
+}
+
+CSshPacketBuilder PasswordRequest(const char* user, const char* password)
+{
+    CSshPacketBuilder b;
+    b.Start(50);
+    b.PutString(std::string_view(user));
+    b.PutString(std::string_view("ssh-connection"));
+    b.PutString(std::string_view("password"));
+    b.PutBool(false);
+    b.PutString(std::string_view(password));
+    return b;
 }
 
 TEST(PacketLogTest, HeaderOnlyForAnEmptyPayload)
@@ -52,8 +73,45 @@ TEST(PacketLogTest, PasswordsBecomeAsterisks)
         EXPECT_NE(bytes.find("***********"), std::string::npos);
         EXPECT_EQ(bytes.size(), b.Data().size() - 6);
         // A truncated password field hides everything after its start.
-        const std::string cut = CSshPacketLog::Format(false, b.Data().data(), b.Data().size() - 3);
+        const std::string cut = CSshPacketLog::Format(false, b.Data().data(), b.Data().size() - 3, PACKETLOG_FULL);
         EXPECT_EQ(LoggedBytes(cut).find("s3cr"), std::string::npos);
+    }
+}
+
+TEST(PacketLogTest, DefaultLevelKeepsTypesAndSizesOnly)
+{
+    CSshPacketBuilder data;
+    data.Start(94);
+    data.PutUint32(0);
+    data.PutString(std::string_view("uptime: secret-output"));
+    EXPECT_EQ(Brief(true, data), "\nIncoming packet: Type: 94 / 0x5e (SSH2_MSG_CHANNEL_DATA) Length: 29\n");
+
+    // The size of a login request follows the lengths of the login name and
+    // the password; so does the padding sent beside it. Neither is given.
+    const auto shortOne = PasswordRequest("al", "pw");
+    const auto longOne = PasswordRequest("alice-the-admin", "a-much-longer-password");
+    EXPECT_EQ(Brief(false, shortOne), Brief(false, longOne));
+    EXPECT_EQ(Brief(false, longOne), "\nOutgoing packet: Type: 50 / 0x32 (SSH2_MSG_USERAUTH_REQUEST)\n");
+    for (unsigned type : {2u, 61u}) {
+        CSshPacketBuilder b;
+        b.Start(type);
+        b.PutString(std::string_view("noise of a password's length"));
+        EXPECT_EQ(Brief(false, b).find("Length"), std::string::npos) << type;
+        EXPECT_NE(Brief(true, b).find("Length: 32"), std::string::npos) << type;
+    }
+    EXPECT_EQ(CSshPacketLog::Format(true, data.Data().data(), data.Data().size(), PACKETLOG_OFF), "");
+}
+
+TEST(PacketLogTest, LevelComesFromTheEnvironment)
+{
+    const struct {
+        const char* value;
+        EPacketLogLevel level;
+    } cases[] = {{nullptr, PACKETLOG_TYPES}, {"full", PACKETLOG_FULL}, {"off", PACKETLOG_OFF},
+                 {"types", PACKETLOG_TYPES}, {"FULL ", PACKETLOG_TYPES}, {"", PACKETLOG_TYPES}};
+    for (const auto& c : cases) {
+        CSessionEnvironment env(c.value);
+        EXPECT_EQ(CSshPacketLog::LevelFromEnvironment(), c.level) << (c.value ? c.value : "(unset)");
     }
 }
 
@@ -63,17 +121,35 @@ TEST(PacketLogTest, FileIsTruncatedAndOwnerOnly)
     const std::string path = CSshPacketLog::DefaultPath();
     EXPECT_EQ(path, env.LogPath());
     {
-        CSshPacketLog log(path);
+        CSshPacketLog log(path, PACKETLOG_FULL);
         CSshPacketBuilder b;
         b.Start(2);
         log.Log(false, b.Data().data(), b.Data().size());
     }
-    CSshPacketLog again(path);
+    std::filesystem::permissions(path, std::filesystem::perms::owner_read | std::filesystem::perms::owner_write |
+                                           std::filesystem::perms::group_read | std::filesystem::perms::others_read);
+    CSshPacketLog again(path, PACKETLOG_TYPES);
     EXPECT_TRUE(again.IsOpen());
     EXPECT_EQ(env.LogText(), "");
     const auto perms = std::filesystem::status(path).permissions();
     EXPECT_EQ(perms & (std::filesystem::perms::group_all | std::filesystem::perms::others_all),
               std::filesystem::perms::none);
+}
+
+TEST(PacketLogTest, NeverWritesThroughASymbolicLink)
+{
+    CSessionEnvironment env;
+    TempDir elsewhere;
+    const std::string victim = elsewhere.file("victim");
+    std::ofstream(victim) << "keep me";
+    ASSERT_EQ(CSshPacketLog::DefaultPath(), env.LogPath());  // makes the folder
+    ASSERT_EQ(::symlink(victim.c_str(), env.LogPath().c_str()), 0);
+    CSshPacketLog log(env.LogPath(), PACKETLOG_FULL);
+    EXPECT_FALSE(log.IsOpen());
+    CSshPacketBuilder b;
+    b.Start(2);
+    log.Log(false, b.Data().data(), b.Data().size());
+    EXPECT_EQ(ReadWholeFile(victim), "keep me");
 }
 
 }  // namespace

@@ -1,5 +1,7 @@
 // Surroundings every SSH-2 client test needs: a private registry, a private
-// state folder for the packet log, and a scripted user interface.
+// state folder for the packet log, and a scripted user interface. The packet
+// log is kept at the full level unless the test asks for another one, as
+// most tests look into the payloads.
 #pragma once
 
 #include <cstdlib>
@@ -34,10 +36,16 @@ inline std::string LoggedBytes(const std::string& log)
 
 class CSessionEnvironment {
 public:
-    CSessionEnvironment()
+    // packetLog: the value of FERRODEX_PACKET_LOG; null leaves it unset.
+    explicit CSessionEnvironment(const char* packetLog = "full")
     {
         if (const char* previous = std::getenv("XDG_STATE_HOME")) m_previousState = previous, m_hadState = true;
         ::setenv("XDG_STATE_HOME", m_state.path().c_str(), 1);
+        if (const char* previous = std::getenv("FERRODEX_PACKET_LOG")) m_previousLevel = previous, m_hadLevel = true;
+        if (packetLog != nullptr)
+            ::setenv("FERRODEX_PACKET_LOG", packetLog, 1);
+        else
+            ::unsetenv("FERRODEX_PACKET_LOG");
     }
     ~CSessionEnvironment()
     {
@@ -46,6 +54,10 @@ public:
             ::setenv("XDG_STATE_HOME", m_previousState.c_str(), 1);
         else
             ::unsetenv("XDG_STATE_HOME");
+        if (m_hadLevel)
+            ::setenv("FERRODEX_PACKET_LOG", m_previousLevel.c_str(), 1);
+        else
+            ::unsetenv("FERRODEX_PACKET_LOG");
     }
     std::string LogPath() const { return m_state.path() + "/ferrodex/ssh2.log"; }
     std::string LogText() const { return ReadWholeFile(LogPath()); }
@@ -57,4 +69,6 @@ private:
     TempDir m_state;
     std::string m_previousState;
     bool m_hadState = false;
+    std::string m_previousLevel;
+    bool m_hadLevel = false;
 };
