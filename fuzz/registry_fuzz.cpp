@@ -1,5 +1,6 @@
-// Arbitrary bytes as a hive file: the parse must end cleanly, and whatever
-// it read must come back unchanged from its own printed form.
+// Arbitrary bytes as a hive file: the parse must end cleanly, keeping only
+// values within the reader's bounds, and whatever it read (of a damaged file
+// too) must come back unchanged and whole from its own printed form.
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -31,7 +32,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::string_view text(reinterpret_cast<const char*>(data), size);
     std::vector<RegistryKeyRecord> keys;
     std::string error;
-    if (!ParseRegistryText(text, keys, &error)) return 0;
+    const bool whole = ParseRegistryText(text, keys, &error);
+    if (whole != error.empty()) std::abort();
+    for (const auto& key : keys)
+        for (const auto& value : key.values)
+            if (value.data.size() > kRegMaxValueSize || value.name.size() > kRegMaxNameLength) std::abort();
     std::vector<RegistryKeyRecord> again;
     if (!ParseRegistryText(FormatRegistryText(keys, u"HKEY_CURRENT_USER"), again)) std::abort();
     if (!SameKeys(keys, again)) std::abort();
