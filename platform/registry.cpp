@@ -367,6 +367,7 @@ bool SetDamagedHiveAside(int hive, Hive& readable)
 {
     const std::string file = HiveFile(hive);
     std::string copy;
+    bool moved = false;
     for (unsigned number = LatestDamagedCopy(hive) + 1, tries = 0; tries < 16; ++number, ++tries) {
         copy = DamagedCopyPath(hive, number);
         if (::link(file.c_str(), copy.c_str()) == 0) break;
@@ -374,7 +375,8 @@ bool SetDamagedHiveAside(int hive, Hive& readable)
             // No hard links here: move the file instead (the folder is
             // private and locked, so the name stays free meanwhile).
             struct stat info {};
-            if (::lstat(copy.c_str(), &info) == 0 || ::rename(file.c_str(), copy.c_str()) != 0) copy.clear();
+            moved = ::lstat(copy.c_str(), &info) != 0 && ::rename(file.c_str(), copy.c_str()) == 0;
+            if (!moved) copy.clear();
             break;
         }
         copy.clear();
@@ -384,11 +386,21 @@ bool SetDamagedHiveAside(int hive, Hive& readable)
                            " could not be read whole and could not be kept aside; it is not changed");
         return false;
     }
-    const bool stored = StoreHive(hive, readable);
-    std::fprintf(stderr, "ferrodex: the registry file %s could not be read whole; it was kept as %s%s\n",
-                 file.c_str(), copy.c_str(),
-                 stored ? " and the values that could be read were kept" : "");
-    return stored;
+    if (!StoreHive(hive, readable)) {
+        // The damaged file is still the hive: no second copy of it is kept.
+        if (moved)
+            ::rename(copy.c_str(), file.c_str());
+        else
+            ::unlink(copy.c_str());
+        TellOnce(file, "ferrodex: the registry file " + file +
+                           " could not be read whole and could not be written anew; it is not changed");
+        return false;
+    }
+    std::fprintf(stderr,
+                 "ferrodex: the registry file %s could not be read whole; it was kept as %s and the values that "
+                 "could be read were kept\n",
+                 file.c_str(), copy.c_str());
+    return true;
 }
 
 // Open key handles, owned here until RegCloseKey.
