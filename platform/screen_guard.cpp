@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <langinfo.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -35,8 +36,15 @@ void OnSignal(int signal)
 
 CStderrToFile::CStderrToFile(const std::string& path)
 {
-    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0600);
+    // What the libraries say may name hosts and logins: owner-only, and
+    // never written through a symbolic link.
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC | O_NOFOLLOW, 0600);
     if (fd < 0) return;
+    struct stat info {};
+    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode) || info.st_uid != ::geteuid() || ::fchmod(fd, 0600) != 0) {
+        ::close(fd);
+        return;
+    }
     std::fflush(stderr);
     m_saved = ::fcntl(STDERR_FILENO, F_DUPFD_CLOEXEC, 3);
     if (m_saved < 0 || ::dup2(fd, STDERR_FILENO) < 0) {

@@ -6,7 +6,8 @@
 
 #include <string>
 
-// Appends the process's standard error to `path` (created owner-only) for
+// Appends the process's standard error to `path` (created owner-only, an
+// existing file narrowed to owner-only, never through a symbolic link) for
 // its lifetime; the previous standard error comes back afterwards.
 class CStderrToFile {
 public:

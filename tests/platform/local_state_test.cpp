@@ -18,6 +18,7 @@
 
 #include "platform/paths.h"
 #include "platform/registry.h"
+#include "platform/screen_guard.h"
 #include "tests/support/temp_dir.h"
 
 namespace {
@@ -233,6 +234,28 @@ TEST(LocalState, HiveWritesNeverFollowALink)
     ASSERT_EQ(::symlink(victim.c_str(), lock.c_str()), 0);
     EXPECT_NE(RegWriteDword(HKEY_CURRENT_USER, kKey, u"Fourth", 4), ERROR_SUCCESS);
     EXPECT_EQ(ReadWholeFile(victim), planted);
+}
+
+TEST(LocalState, TheStandardErrorLogIsOwnerOnlyAndNeverALink)
+{
+    TempDir folder;
+    const std::string log = folder.file("ferrodex.log");
+    WriteFile(log, "before\n");
+    ASSERT_EQ(::chmod(log.c_str(), 0644), 0);
+    {
+        CStderrToFile redirect(log);
+        ASSERT_TRUE(redirect.Active());
+        std::fputs("logged\n", stderr);
+    }
+    EXPECT_EQ(ReadWholeFile(log), "before\nlogged\n");
+    EXPECT_EQ(Mode(log), 0600u);
+
+    const std::string victim = folder.file("victim");
+    WriteFile(victim, "keep me");
+    ASSERT_EQ(::symlink(victim.c_str(), folder.file("link.log").c_str()), 0);
+    CStderrToFile redirect(folder.file("link.log"));
+    EXPECT_FALSE(redirect.Active());
+    EXPECT_EQ(ReadWholeFile(victim), "keep me");
 }
 
 // A hive with values in two keys and one line that cannot be read between
