@@ -44,6 +44,37 @@ std::u16string Lower(std::u16string_view text)
     return out;
 }
 
+// Owns one file descriptor.
+class CFileHandle {
+public:
+    explicit CFileHandle(int fd = -1) : m_fd(fd) {}
+    ~CFileHandle() { Close(); }
+    CFileHandle(const CFileHandle&) = delete;
+    CFileHandle& operator=(const CFileHandle&) = delete;
+    CFileHandle(CFileHandle&& other) noexcept : m_fd(other.m_fd) { other.m_fd = -1; }
+    CFileHandle& operator=(CFileHandle&& other) noexcept
+    {
+        if (this != &other) {
+            Close();
+            std::swap(m_fd, other.m_fd);
+        }
+        return *this;
+    }
+    int Get() const { return m_fd; }
+    bool Valid() const { return m_fd >= 0; }
+    // Closes now, reporting whether the close succeeded.
+    bool Close()
+    {
+        if (m_fd < 0) return true;
+        const int fd = m_fd;
+        m_fd = -1;
+        return ::close(fd) == 0;
+    }
+
+private:
+    int m_fd;
+};
+
 // Says `text` on standard error once per process for each `subject`.
 void TellOnce(const std::string& subject, const std::string& text)
 {
@@ -156,25 +187,20 @@ public:
             m_error = ERROR_ACCESS_DENIED;
             return;
         }
-        const int fd = ::open((folder + "/.lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
-        if (fd < 0) return;
+        CFileHandle file(::open((folder + "/.lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600));
+        if (!file.Valid()) return;
         const auto deadline = std::chrono::steady_clock::now() + kLockWait;
         for (;;) {
-            if (::flock(fd, (exclusive ? LOCK_EX : LOCK_SH) | LOCK_NB) == 0) {
-                m_fd = fd;
+            if (::flock(file.Get(), (exclusive ? LOCK_EX : LOCK_SH) | LOCK_NB) == 0) {
+                m_file = std::move(file);
                 m_error = ERROR_SUCCESS;
                 return;
             }
             if ((errno != EWOULDBLOCK && errno != EINTR) || std::chrono::steady_clock::now() >= deadline) break;
             std::this_thread::sleep_for(std::chrono::milliseconds(10));
         }
-        ::close(fd);
         TellOnce(folder + "/.lock", "ferrodex: the registry lock " + folder +
                                          "/.lock could not be taken within 10 seconds; the registry was not used");
-    }
-    ~FolderLock()
-    {
-        if (m_fd >= 0) ::close(m_fd);
     }
     FolderLock(const FolderLock&) = delete;
     FolderLock& operator=(const FolderLock&) = delete;
@@ -183,7 +209,7 @@ public:
     LONG Error() const { return m_error; }
 
 private:
-    int m_fd = -1;
+    CFileHandle m_file;  // closing it lets go of the lock
     LONG m_error = ERROR_REGISTRY_IO_FAILED;
 };
 
@@ -196,26 +222,23 @@ enum ELoadResult { LOAD_WHOLE, LOAD_DAMAGED, LOAD_FAILED };
 bool ReadHiveFile(const std::string& path, std::string& out)
 {
     out.clear();
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
-    if (fd < 0) {
-        if (errno == ELOOP)
+    const CFileHandle file(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW));
+    if (!file.Valid()) {
+        const int error = errno;
+        if (error == ELOOP)
             TellOnce(path, "ferrodex: the registry file " + path + " is a symbolic link; it is neither read nor written");
-        return errno == ENOENT;
+        return error == ENOENT;
     }
     struct stat info {};
-    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
-        ::close(fd);
-        return false;
-    }
+    if (::fstat(file.Get(), &info) != 0 || !S_ISREG(info.st_mode)) return false;
     char buffer[65536];
     ssize_t n = 0;
     while (out.size() <= kRegMaxHiveSize) {
-        n = ::read(fd, buffer, std::min(sizeof buffer, kRegMaxHiveSize + 1 - out.size()));
+        n = ::read(file.Get(), buffer, std::min(sizeof buffer, kRegMaxHiveSize + 1 - out.size()));
         if (n < 0 && errno == EINTR) continue;
         if (n <= 0) break;
         out.append(buffer, static_cast<std::size_t>(n));
     }
-    ::close(fd);
     return n >= 0;
 }
 
@@ -275,19 +298,18 @@ std::string RandomHex(std::size_t bytes)
 }
 
 // Creates a new owner-only temporary file in `folder`, exclusively and never
-// through a symbolic link; -1 when none could be made.
-int CreateTemporaryFile(const std::string& folder, const std::string& stem, std::string& path)
+// through a symbolic link; not valid when none could be made.
+CFileHandle CreateTemporaryFile(const std::string& folder, const std::string& stem, std::string& path)
 {
     for (int attempt = 0; attempt < 16; ++attempt) {
         std::string name;
         std::swap(name, NextTemporaryName());
         if (name.empty()) name = "." + stem + "." + RandomHex(8) + ".tmp";
         path = folder + "/" + name;
-        const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
-        if (fd >= 0) return fd;
-        if (errno != EEXIST && errno != ELOOP) return -1;
+        CFileHandle file(::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
+        if (file.Valid() || (errno != EEXIST && errno != ELOOP)) return file;
     }
-    return -1;
+    return CFileHandle();
 }
 
 bool WriteAll(int fd, std::string_view text)
@@ -316,17 +338,16 @@ bool StoreHive(int hive, Hive& data)
     if (text.size() > kRegMaxHiveSize) return false;
     const std::string folder = RegistryFolder();
     std::string temp;
-    const int fd = CreateTemporaryFile(folder, HiveName(hive) + ".reg", temp);
-    if (fd < 0) return false;
-    const bool written = WriteAll(fd, text) && ::fsync(fd) == 0;
-    if (::close(fd) != 0 || !written || ::rename(temp.c_str(), HiveFile(hive).c_str()) != 0) {
+    CFileHandle file = CreateTemporaryFile(folder, HiveName(hive) + ".reg", temp);
+    if (!file.Valid()) return false;
+    const bool written = WriteAll(file.Get(), text) && ::fsync(file.Get()) == 0;
+    if (!file.Close() || !written || ::rename(temp.c_str(), HiveFile(hive).c_str()) != 0) {
         ::unlink(temp.c_str());
         return false;
     }
-    if (const int dir = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC); dir >= 0) {
-        ::fsync(dir);
-        ::close(dir);
-    }
+    // The rename itself survives a crash once the folder is flushed.
+    if (const CFileHandle dir(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)); dir.Valid())
+        ::fsync(dir.Get());
     return true;
 }
 
