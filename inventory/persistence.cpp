@@ -125,7 +125,7 @@ bool CheckLegacyPassword(const std::string& check)
         Wiped<std::string> plain;
         if (CryptCredential(check, plain.get(), password.get(), 0) == kCryptOk && plain.get() == kCheckText) return true;
         WipeString(g_bstrMainPassword);
-        Tell(IDS_MAIN_PASSWORD_WRONG, MB_ICONERROR);
+        Tell(IDS_MAIN_PASSWORD_WRONG, MB_ICONWARNING);
     }
 }
 
@@ -167,7 +167,7 @@ HRESULT OpenVault(SVaultSession& session, const SVaultHeader& header, const std:
         }
         // The check does not open: another password (an empty one never opens).
         WipeString(g_bstrMainPassword);
-        Tell(IDS_MAIN_PASSWORD_WRONG, MB_ICONERROR);
+        Tell(IDS_MAIN_PASSWORD_WRONG, MB_ICONWARNING);
     }
 }
 
