@@ -129,7 +129,8 @@ int CScriptUserInterface::AnswerPasswordDialog(DialogState& dialog)
     }
     // After an error (a wrong password) a script gets no second try.
     if (!terminal && m_bFailed) return IDCANCEL;
-    if (!ReadSecretInto(question + (question.empty() || question.back() == ':' ? " " : ": "), field)) {
+    const bool ended = !question.empty() && (question.back() == ':' || question.back() == '.');
+    if (!ReadSecretInto(question + (ended ? " " : ": "), field)) {
         if (!terminal) Error("the main password is missing: give it as the first line of standard input");
         return IDCANCEL;
     }
