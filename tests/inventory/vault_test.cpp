@@ -414,6 +414,23 @@ TEST_F(VaultTest, OlderFormsInsideAVaultAreRefused)
     }
 }
 
+TEST_F(VaultTest, AStreamWrittenByAnotherImplementationOfTheLayoutOpens)
+{
+    // Written from the documented layout with Python's scrypt and AES-GCM.
+    constexpr SVaultKdfParams kSeedKdf{4, 1, 1};
+    SetVaultTestParameters(&kSeedKdf);
+    const std::string seed = ReadWholeFile(SourceDir() + "/fuzz/corpus/vault/two_groups");
+    CRootNode root;
+    g_bstrMainPassword = u"fuzz";
+    ASSERT_EQ(Load(root, Bytes(seed.begin(), seed.end())), S_OK);
+    ASSERT_EQ(root.GetChildren().size(), 2u);
+    EXPECT_EQ(HostAt(root, 0, 0).m_bstrHost, u"srv-database-01.example.com");
+    EXPECT_EQ(HostAt(root, 0, 0).m_bstrLogin, u"root");
+    EXPECT_EQ(HostAt(root, 0, 1).m_nPort, 2222);
+    EXPECT_EQ(HostAt(root, 0, 1).m_bstrPassword, u"pw2");
+    EXPECT_TRUE(root.GetChildren()[1]->GetChildren().empty());
+}
+
 TEST(VaultKeyTest, SealAndOpenBindThePlaceAndRefuseWhatIsShortOrLong)
 {
     SetVaultTestParameters(&kCheapKdf);
