@@ -125,6 +125,7 @@ int CScriptUserInterface::AnswerPasswordDialog(DialogState& dialog)
         // A script gives a new main password once: the line read before.
         WipeString(field);
         field = m_lastMainPassword.get();
+        WipeString(m_lastMainPassword.get());
         return IDOK;
     }
     // After an error (a wrong password) a script gets no second try.
