@@ -9,6 +9,7 @@
 
 #include "console/console_file.h"
 #include "console/inventory_image.h"
+#include "console/snapin_module.h"
 #include "platform/text.h"
 #include "tests/console/json_value.h"
 #include "tests/console/run_ferrodex.h"
@@ -178,6 +179,29 @@ TEST_F(CommandTest, SavePasswordsAsksForTheMainPasswordAtLoad)
     EXPECT_NE(empty.status, 0);
     EXPECT_NE(empty.err.find("An empty main password is not allowed"), std::string::npos) << empty.err;
     EXPECT_EQ(ConsoleBytes(), plain);
+}
+
+TEST_F(CommandTest, AnOlderReleasesEncryptedFileOpensAndIsReencryptedOnce)
+{
+    const std::string legacy = ReadWholeFile(SourceDir() + "/tests/data/crypt/version1_encrypted.stream");
+    ASSERT_FALSE(legacy.empty());
+    const auto image =
+        FormatConsoleFile({ConsoleFileInstance{kFerrodexSnapinClass, std::vector<std::uint8_t>(legacy.begin(), legacy.end())}});
+    std::ofstream(m_console, std::ios::binary).write(reinterpret_cast<const char*>(image.data()),
+                                                     static_cast<std::streamsize>(image.size()));
+    // Reading alone changes nothing.
+    EXPECT_EQ(Names(Child(Json({"tree", "--json"}, "fixture-main\n"), "Lab")),
+              (std::vector<std::string>{"srv-database-01.example.com", "srv-backup-02.example.com"}));
+    EXPECT_EQ(ConsoleBytes(), std::string(image.begin(), image.end()));
+    // The first save writes the new form and says so, without failing.
+    const RunResult first = Ok({"group", "add", "Prod"}, "fixture-main\n");
+    EXPECT_NE(first.err.find("Note: The logins and passwords of this console file were re-encrypted"), std::string::npos)
+        << first.err;
+    const std::string saved = ConsoleBytes();
+    EXPECT_NE(saved.find(std::string("2\0\0\0\6\0\0\0scrypt", 14)), std::string::npos);
+    EXPECT_EQ(saved.find("srv-database"), std::string::npos);
+    const RunResult second = Ok({"group", "add", "Test"}, "fixture-main\n");
+    EXPECT_EQ(second.err.find("re-encrypted"), std::string::npos) << second.err;
 }
 
 TEST_F(CommandTest, HostHoldingXmlShowsItsHardwareOnlyWhenNamed)
