@@ -87,7 +87,8 @@ int main(int argc, char** argv)
     double derivation = 0;
     const double vault = VaultGuessRate(5, derivation);
     std::printf("key derivation: scrypt N=2^%u r=%u p=%u, %llu MiB\n", kVaultDefaultKdf.log2N, kVaultDefaultKdf.r,
-                kVaultDefaultKdf.p, static_cast<unsigned long long>((128ull * kVaultDefaultKdf.r << kVaultDefaultKdf.log2N) >> 20));
+                kVaultDefaultKdf.p,
+                static_cast<unsigned long long>((128ull * kVaultDefaultKdf.r << kVaultDefaultKdf.log2N) >> 20));
     std::printf("guesses per second on one core: version 1 %.0f, version 2 %.2f (%.0f times fewer)\n", legacy, vault,
                 legacy / vault);
     std::printf("one derivation: %.3f s of processor time\n", derivation);

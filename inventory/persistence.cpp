@@ -123,7 +123,8 @@ bool CheckLegacyPassword(const std::string& check)
         if (g_bstrMainPassword.empty() && !AskMainPassword()) return false;
         Wiped<std::string> password(WideToAnsi(g_bstrMainPassword));
         Wiped<std::string> plain;
-        if (CryptCredential(check, plain.get(), password.get(), 0) == kCryptOk && plain.get() == kCheckText) return true;
+        if (CryptCredential(check, plain.get(), password.get(), 0) == kCryptOk && plain.get() == kCheckText)
+            return true;
         WipeString(g_bstrMainPassword);
         Tell(IDS_MAIN_PASSWORD_WRONG, MB_ICONWARNING);
     }

@@ -185,8 +185,8 @@ TEST_F(CommandTest, AnOlderReleasesEncryptedFileOpensAndIsReencryptedOnce)
 {
     const std::string legacy = ReadWholeFile(SourceDir() + "/tests/data/crypt/version1_encrypted.stream");
     ASSERT_FALSE(legacy.empty());
-    const auto image =
-        FormatConsoleFile({ConsoleFileInstance{kFerrodexSnapinClass, std::vector<std::uint8_t>(legacy.begin(), legacy.end())}});
+    const auto image = FormatConsoleFile(
+        {ConsoleFileInstance{kFerrodexSnapinClass, std::vector<std::uint8_t>(legacy.begin(), legacy.end())}});
     std::ofstream(m_console, std::ios::binary).write(reinterpret_cast<const char*>(image.data()),
                                                      static_cast<std::streamsize>(image.size()));
     // Reading alone changes nothing.
@@ -195,7 +195,8 @@ TEST_F(CommandTest, AnOlderReleasesEncryptedFileOpensAndIsReencryptedOnce)
     EXPECT_EQ(ConsoleBytes(), std::string(image.begin(), image.end()));
     // The first save writes the new form and says so, without failing.
     const RunResult first = Ok({"group", "add", "Prod"}, "fixture-main\n");
-    EXPECT_NE(first.err.find("Note: The logins and passwords of this console file were re-encrypted"), std::string::npos)
+    EXPECT_NE(first.err.find("Note: The logins and passwords of this console file were re-encrypted"),
+              std::string::npos)
         << first.err;
     const std::string saved = ConsoleBytes();
     EXPECT_NE(saved.find(std::string("2\0\0\0\6\0\0\0scrypt", 14)), std::string::npos);
