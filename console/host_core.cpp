@@ -18,6 +18,10 @@
 
 namespace {
 
+// What a snap-in's Load gives when the user cancelled a question it needed
+// (the main password of an encrypted inventory): ERROR_CANCELLED.
+constexpr HRESULT kLoadCancelled = static_cast<HRESULT>(0x800704C7);
+
 // Takes over a task-memory string from the snap-in and frees it.
 std::u16string TakeTaskString(LPOLESTR text)
 {
@@ -135,8 +139,10 @@ struct CConsoleHost::Impl final : IConsoleSite {
             com_ptr<IPersistStream> persist = added.data.query<IPersistStream>();
             if (!persist) return HostStatus::Fail("the snap-in " + name + " cannot read its saved state");
             com_ptr<IStream> memory = CreateMemoryStream(*stream);
-            if (FAILED(persist->Load(memory.get())))
-                return HostStatus::Fail("the snap-in " + name + " could not read its saved state");
+            const HRESULT loaded = persist->Load(memory.get());
+            if (loaded == kLoadCancelled)
+                return HostStatus::Fail("the console file was not opened: its main password was not given");
+            if (FAILED(loaded)) return HostStatus::Fail("the snap-in " + name + " could not read its saved state");
         }
         if (FAILED(added.data->CreateComponent(added.component.put())) || !added.component)
             return HostStatus::Fail("the snap-in " + name + " has no view");

@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <cstdio>
 
+#include "platform/process_guard.h"
 #include "platform/terminal.h"
 #include "platform/text.h"
 
@@ -19,6 +20,7 @@ constexpr int kPasswordField = 1006;
 constexpr int kPasswordDialog = 118;
 constexpr int kMainPasswordText = 1019;
 constexpr int kMainPasswordField = 1021;
+constexpr int kMainPasswordConfirm = 1022;
 constexpr int kAboutDialog = 123;
 constexpr int kReadyToInstallDialog = 134;
 constexpr int kEngineAbsentDialog = 140;
@@ -42,6 +44,7 @@ bool IsQuestion(UINT type)
 // Reads a secret into a dialog field, wiping every copy on the way.
 bool ReadSecretInto(const std::string& prompt, std::u16string& field)
 {
+    HoldSecretsInProcess();
     Wiped<std::string> line;
     if (!ReadSecretLine(prompt, line.get())) return false;
     Wiped<std::u16string> wide(AnsiToWide(line.get()));
@@ -58,7 +61,18 @@ void CScriptUserInterface::Error(const std::string& text)
     m_bFailed = true;
 }
 
-int CScriptUserInterface::DoModal(HWND, DialogState& dialog)
+int CScriptUserInterface::DoModal(HWND owner, DialogState& dialog)
+{
+    const int result = Answer(owner, dialog);
+    // A cancelled question ends the command with a failure.
+    if (result != IDOK && !m_bFailed) {
+        const std::u16string& title = dialog.title.empty() ? dialog.tmpl.title : dialog.title;
+        Error("the question \"" + WideToAnsi(title) + "\" was cancelled");
+    }
+    return result;
+}
+
+int CScriptUserInterface::Answer(HWND, DialogState& dialog)
 {
     switch (dialog.tmpl.id) {
     case kGroupDialog:
@@ -105,7 +119,24 @@ int CScriptUserInterface::AnswerPasswordDialog(DialogState& dialog)
 {
     const std::string question = WideToAnsi(dialog.texts[kMainPasswordText]);
     std::u16string& field = dialog.texts[kMainPasswordField];
-    if (!ReadSecretInto(question + ": ", field)) return IDCANCEL;
+    const bool confirm = !dialog.texts[kMainPasswordConfirm].empty();
+    const bool terminal = StdinIsTerminal();
+    if (confirm && !terminal) {
+        // A script gives a new main password once: the line read before.
+        WipeString(field);
+        field = m_lastMainPassword.get();
+        WipeString(m_lastMainPassword.get());
+        return IDOK;
+    }
+    // After an error (a wrong password) a script gets no second try.
+    if (!terminal && m_bFailed) return IDCANCEL;
+    const bool ended = !question.empty() && (question.back() == ':' || question.back() == '.');
+    if (!ReadSecretInto(question + (ended ? " " : ": "), field)) {
+        if (!terminal) Error("the main password is missing: give it as the first line of standard input");
+        return IDCANCEL;
+    }
+    WipeString(m_lastMainPassword.get());
+    m_lastMainPassword.get() = field;
     return IDOK;
 }
 
@@ -155,7 +186,15 @@ int CScriptUserInterface::ShowMessage(HWND, std::u16string_view text, std::u16st
 {
     const std::string message = WideToAnsi(text);
     if (!IsQuestion(type)) {
-        Error(message);
+        const UINT icon = type & MB_ICONMASK;
+        // Notes never fail a command; warnings (a question follows) fail it
+        // only where no one can answer again.
+        if (icon == MB_ICONINFORMATION || (icon == MB_ICONWARNING && StdinIsTerminal())) {
+            std::fprintf(stderr, "%s: %s\n", icon == MB_ICONINFORMATION ? "Note" : "Warning", message.c_str());
+            std::fflush(stderr);
+        } else {
+            Error(message);
+        }
         return IDOK;
     }
     const UINT buttons = type & MB_TYPEMASK;

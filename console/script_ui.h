@@ -8,6 +8,7 @@
 #include <optional>
 #include <string>
 
+#include "platform/text.h"
 #include "platform/ui.h"
 
 struct ScriptAnswers {
@@ -49,6 +50,7 @@ public:
     HWND ActiveWindow() override;
 
 private:
+    int Answer(HWND owner, DialogState& dialog);
     int AnswerHostDialog(DialogState& dialog);
     int AnswerPasswordDialog(DialogState& dialog);
     // A dialog no option answers: a form on the terminal, else a failure.
@@ -58,4 +60,7 @@ private:
     ScriptAnswers m_answers;
     bool m_bFailed = false;
     int m_nHostDialogs = 0;
+    // The last main password read, to answer the set mode's second question
+    // when standard input is not a terminal.
+    Wiped<std::u16string> m_lastMainPassword;
 };

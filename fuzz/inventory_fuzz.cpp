@@ -7,6 +7,7 @@
 #include "inventory/module_state.h"
 #include "inventory/persistence.h"
 #include "inventory/root_node.h"
+#include "inventory/vault.h"
 #include "platform/ui.h"
 
 namespace {
@@ -37,6 +38,9 @@ private:
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {
+    // Cheap key derivation, so that vault seeds open.
+    constexpr SVaultKdfParams kFuzzKdf{4, 1, 1};
+    SetVaultTestParameters(&kFuzzKdf);
     FuzzUserInterface ui;
     IUserInterface* previous = SetUserInterface(&ui);
     try {
@@ -48,5 +52,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     } catch (const PromptRefused&) {
     }
     SetUserInterface(previous);
+    SetVaultTestParameters(nullptr);
     return 0;
 }

@@ -1,6 +1,10 @@
-// Encryption of stored logins and passwords under the main password:
+// Version 1 of the encrypted console file, KEPT FOR READING OLD FILES ONLY:
 // AES-128 in CFB mode, key and IV derived from the password with MD5 (one
-// round, no salt). The output has the length of the input.
+// round, no salt). Every field starts the same keystream, so one known
+// field reveals the start of all others: never write new data with it (the
+// vault of vault.h does that). The encrypting direction stays for the
+// known-answer tests and the benchmark's guess rate. The output has the
+// length of the input.
 #pragma once
 
 #include <string>

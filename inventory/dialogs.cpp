@@ -3,6 +3,9 @@
 #include <vector>
 
 #include "inventory/module_state.h"
+#include "platform/process_guard.h"
+#include "platform/resources.h"
+#include "platform/text.h"
 #include "platform/ui.h"
 
 namespace {
@@ -42,6 +45,7 @@ CHostDialog::~CHostDialog() { WipeString(m_bstrPassword); }
 
 int CHostDialog::DoModal()
 {
+    HoldSecretsInProcess();
     std::vector<std::u16string> titles;
     LoadStringList(107, titles);
     DialogState dialog;
@@ -64,20 +68,56 @@ int CHostDialog::DoModal()
 
 CPasswordDialog::~CPasswordDialog() { WipeString(m_bstrPassword); }
 
+namespace {
+
+constexpr UINT IDS_MAIN_PASSWORD_EMPTY = 223;
+constexpr UINT IDS_PASSWORDS_DIFFER = 224;
+constexpr UINT IDS_PASSWORD_AGAIN = 225;
+
+// Shows the password dialog once with `question`; `confirm` marks the
+// dialog as the second question of the set mode. The text is in `password`.
+int AskPassword(std::u16string_view question, bool confirm, std::u16string& password)
+{
+    HoldSecretsInProcess();
+    DialogState dialog;
+    dialog.texts[IDC_PASSWORD_TEXT] = std::u16string(question);
+    dialog.texts[IDC_MAIN_PASSWORD] = u"";
+    if (confirm) dialog.texts[IDC_PASSWORD_CONFIRM] = u"1";
+    const int result = DialogBoxParam(g_hInstance, IDD_PASSWORD, GetActiveWindow(), dialog);
+    WipeString(password);
+    if (result == IDOK) password = Cut(dialog.texts[IDC_MAIN_PASSWORD], kMaxMainPassword);
+    WipeDialog(dialog);
+    return result == IDOK ? IDOK : IDCANCEL;
+}
+
+void Warn(UINT id)
+{
+    MessageBox(GetActiveWindow(), LoadString(g_hInstance, id), LoadString(g_hInstance, 101), MB_OK | MB_ICONWARNING);
+}
+
+}  // namespace
+
 int CPasswordDialog::DoModal()
 {
     std::vector<std::u16string> texts;
     LoadStringList(135, texts);
-    DialogState dialog;
-    if (static_cast<std::size_t>(m_mode) < texts.size()) dialog.texts[IDC_PASSWORD_TEXT] = texts[m_mode];
-    dialog.texts[IDC_MAIN_PASSWORD] = u"";
-    const int result = DialogBoxParam(g_hInstance, IDD_PASSWORD, GetActiveWindow(), dialog);
-    if (result == IDOK) {
-        WipeString(m_bstrPassword);
-        m_bstrPassword = Cut(dialog.texts[IDC_MAIN_PASSWORD], kMaxMainPassword);
+    const std::u16string question = static_cast<std::size_t>(m_mode) < texts.size() ? texts[m_mode] : u"";
+    if (m_mode == PASSWORDDLG_PROMPT) return AskPassword(question, false, m_bstrPassword);
+    // A new main password: never empty, and typed twice alike.
+    for (;;) {
+        if (AskPassword(question, false, m_bstrPassword) != IDOK) return IDCANCEL;
+        if (m_bstrPassword.empty()) {
+            Warn(IDS_MAIN_PASSWORD_EMPTY);
+            continue;
+        }
+        Wiped<std::u16string> again;
+        if (AskPassword(LoadString(g_hInstance, IDS_PASSWORD_AGAIN), true, again.get()) != IDOK) {
+            WipeString(m_bstrPassword);
+            return IDCANCEL;
+        }
+        if (again.get() == m_bstrPassword) return IDOK;
+        Warn(IDS_PASSWORDS_DIFFER);
     }
-    WipeDialog(dialog);
-    return result == IDOK ? IDOK : IDCANCEL;
 }
 
 int CAboutDialog::DoModal()

@@ -62,3 +62,5 @@ constexpr int IDC_LOGIN = 1005;
 constexpr int IDC_PASSWORD = 1006;
 constexpr int IDC_PASSWORD_TEXT = 1019;
 constexpr int IDC_MAIN_PASSWORD = 1021;
+// Hidden; "1" while the dialog asks for a new main password the second time.
+constexpr int IDC_PASSWORD_CONFIRM = 1022;

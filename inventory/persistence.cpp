@@ -1,7 +1,5 @@
 #include "inventory/persistence.h"
 
-#include <cstdlib>
-
 #include "inventory/credential_crypt.h"
 #include "inventory/dialogs.h"
 #include "inventory/group_node.h"
@@ -9,36 +7,87 @@
 #include "inventory/module_state.h"
 #include "inventory/root_node.h"
 #include "inventory/stream_io.h"
+#include "inventory/vault.h"
+#include "platform/process_guard.h"
+#include "platform/resources.h"
+#include "platform/ui.h"
 
 namespace {
 
+// Host record forms: plain, version 1's encrypted fields (read only) and
+// version 2's sealed record.
 constexpr std::uint32_t kPlainForm = 0;
-constexpr std::uint32_t kEncryptedForm = 1;
+constexpr std::uint32_t kLegacyEncryptedForm = 1;
+constexpr std::uint32_t kSealedForm = 2;
+constexpr std::uint32_t kVaultVersion = 2;
+constexpr std::u16string_view kMarkerPlain(u"1\0", 2);
+constexpr std::u16string_view kMarkerVault(u"2\0", 2);
 constexpr std::string_view kCheckText = "wvej";
+constexpr std::string_view kCheckPlace = "ferrodex vault check";
+constexpr std::string_view kHostPlace = "ferrodex vault host";
 // A name holds at most 256 code units and its terminator.
 constexpr std::uint32_t kMaxNameUnits = CConsoleNode::kMaxName + 1;
 
-// Writes one encrypted field: its byte count, then its bytes; an empty text
-// is the count 0 alone.
-void WriteEncrypted(CStreamWriter& writer, std::u16string_view text, std::string_view password)
+constexpr UINT IDS_MAIN_PASSWORD_WRONG = 220;
+constexpr UINT IDS_VAULT_DAMAGED = 221;
+constexpr UINT IDS_VAULT_REENCRYPTED = 222;
+constexpr UINT IDS_MAIN_PASSWORD_EMPTY = 223;
+constexpr UINT IDS_VAULT_PARAMETERS = 226;
+
+// The vault of the version 2 stream being read or written, with the place
+// of the record at hand. Set only inside SaveInventory and LoadInventory.
+struct SVaultSession {
+    CVaultKey key;
+    std::uint32_t group = 0;
+    std::uint32_t host = 0;
+    std::string groupName;
+    std::uint32_t hostsDone = 0;
+};
+SVaultSession* g_pVault = nullptr;
+// Set when a main-password question of the load at hand was cancelled.
+bool g_bPromptCancelled = false;
+
+class CVaultScope {
+public:
+    explicit CVaultScope(SVaultSession& session) { g_pVault = &session; }
+    ~CVaultScope() { g_pVault = nullptr; }
+    CVaultScope(const CVaultScope&) = delete;
+    CVaultScope& operator=(const CVaultScope&) = delete;
+};
+
+void Tell(UINT id, UINT icon, std::u16string_view detail = {})
 {
-    Wiped<std::string> plain(WideToAnsi(text));
-    if (plain.get().empty()) {
-        writer.WriteU32(0);
-        return;
-    }
-    Wiped<std::string> cipher;
-    const int rc = CryptCredential(plain.get(), cipher.get(), password, 1);
-    if (rc != kCryptOk) {
-        writer.Fail(rc == kCryptTooLong ? E_CREDENTIAL_TOO_LONG : E_FAIL);
-        return;
-    }
-    writer.WriteU32(static_cast<std::uint32_t>(cipher.get().size()));
-    writer.WriteBytes(cipher.get().data(), cipher.get().size());
+    std::u16string text = LoadString(g_hInstance, id);
+    if (!detail.empty()) text += detail;
+    MessageBox(GetActiveWindow(), text, LoadString(g_hInstance, 101), MB_OK | icon);
 }
 
+// The associated data of a host record: its group's index and name, its
+// index in the group and the stream version, so a record moved to another
+// place, group or file version does not open.
+std::string HostPlace(const SVaultSession& session)
+{
+    std::string place(kHostPlace);
+    AppendU32(place, kVaultVersion);
+    AppendU32(place, session.group);
+    AppendU32(place, session.host);
+    AppendText(place, session.groupName);
+    return place;
+}
+
+std::string CheckPlace()
+{
+    std::string place(kCheckPlace);
+    AppendU32(place, kVaultVersion);
+    return place;
+}
+
+// --- Version 1, read only ---------------------------------------------------
+// Version 1 encrypted every field with one keystream (see credential_crypt.h);
+// it is read so that old files open, and never written.
+
 // Reads one encrypted field and decrypts it with the main password.
-bool ReadEncrypted(CStreamReader& reader, std::u16string& out)
+bool ReadLegacyField(CStreamReader& reader, std::u16string& out)
 {
     WipeString(out);
     std::uint32_t length = 0;
@@ -52,24 +101,125 @@ bool ReadEncrypted(CStreamReader& reader, std::u16string& out)
     return true;
 }
 
-// Asks for the main password until it opens `check`; Cancel ends the
-// process, as the console cannot go on without the credentials.
-void CheckMainPassword(const std::string& check)
+// Asks for the main password. False when the question was cancelled.
+bool AskMainPassword()
+{
+    HoldSecretsInProcess();
+    CPasswordDialog dialog(PASSWORDDLG_PROMPT);
+    if (dialog.DoModal() != IDOK) {
+        g_bPromptCancelled = true;
+        return false;
+    }
+    WipeString(g_bstrMainPassword);
+    g_bstrMainPassword = dialog.m_bstrPassword;
+    return true;
+}
+
+// Asks for the main password until it opens version 1's `check`. False
+// when the question was cancelled.
+bool CheckLegacyPassword(const std::string& check)
 {
     for (;;) {
-        if (g_bstrMainPassword.empty()) {
-            CPasswordDialog dialog(PASSWORDDLG_PROMPT);
-            if (dialog.DoModal() != IDOK) {
-                WipeString(g_bstrMainPassword);
-                std::exit(1);
-            }
-            g_bstrMainPassword = dialog.m_bstrPassword;
-        }
+        if (g_bstrMainPassword.empty() && !AskMainPassword()) return false;
         Wiped<std::string> password(WideToAnsi(g_bstrMainPassword));
         Wiped<std::string> plain;
-        if (CryptCredential(check, plain.get(), password.get(), 0) == kCryptOk && plain.get() == kCheckText) return;
+        if (CryptCredential(check, plain.get(), password.get(), 0) == kCryptOk && plain.get() == kCheckText)
+            return true;
         WipeString(g_bstrMainPassword);
+        Tell(IDS_MAIN_PASSWORD_WRONG, MB_ICONWARNING);
     }
+}
+
+// --- Version 2 ----------------------------------------------------------------
+
+// The check record: the check text and the counts of groups and hosts, so
+// that a record dropped from the stream is noticed.
+void CountInventory(CRootNode& root, std::uint32_t& groups, std::uint32_t& hosts)
+{
+    groups = static_cast<std::uint32_t>(root.GetChildren().size());
+    hosts = 0;
+    for (auto& group : root.GetChildren()) hosts += static_cast<std::uint32_t>(group->GetChildren().size());
+}
+
+// Derives the key from the main password until the check record opens.
+// Gives S_OK, the cancel code, or HRESULT_INVALID_DATA.
+HRESULT OpenVault(SVaultSession& session, const SVaultHeader& header, const std::string& check,
+                  std::uint32_t& groups, std::uint32_t& hosts)
+{
+    HoldSecretsInProcess();
+    for (;;) {
+        if (g_bstrMainPassword.empty() && !AskMainPassword()) return E_MAIN_PASSWORD_CANCELLED;
+        Wiped<std::string> password(WideToAnsi(g_bstrMainPassword));
+        const EVaultError derived = session.key.Derive(password.get(), header.params, header.salt);
+        if (derived == VAULT_OK) {
+            Wiped<std::string> plain;
+            if (session.key.Open(check, CheckPlace(), plain.get()) == VAULT_OK) {
+                CPlainReader reader(plain.get());
+                std::string text;
+                if (!reader.ReadText(kCheckText.size(), text) || text != kCheckText || !reader.ReadU32(groups) ||
+                    !reader.ReadU32(hosts) || !reader.AtEnd()) {
+                    Tell(IDS_VAULT_DAMAGED, MB_ICONERROR, u"the check record");
+                    return HRESULT_INVALID_DATA;
+                }
+                return S_OK;
+            }
+        } else if (derived != VAULT_EMPTY_PASSWORD) {
+            return E_FAIL;
+        }
+        // The check does not open: another password (an empty one never opens).
+        WipeString(g_bstrMainPassword);
+        Tell(IDS_MAIN_PASSWORD_WRONG, MB_ICONWARNING);
+    }
+}
+
+HRESULT SaveSealedHost(CStreamWriter& writer, const CHostNode& host, const std::u16string& port)
+{
+    Wiped<std::string> plain;
+    {
+        Wiped<std::string> address(WideToAnsi(host.m_bstrHost));
+        Wiped<std::string> portText(WideToAnsi(port));
+        Wiped<std::string> login(WideToAnsi(host.m_bstrLogin));
+        Wiped<std::string> password(WideToAnsi(host.m_bstrPassword));
+        for (const Wiped<std::string>* field : {&address, &login, &password})
+            if (field->get().size() > kMaxCredentialBytes) return E_CREDENTIAL_TOO_LONG;
+        // Room for all of it at once, so no copy is left behind by a growth.
+        plain.get().reserve(16 + address.get().size() + portText.get().size() + login.get().size() +
+                            password.get().size());
+        AppendText(plain.get(), address.get());
+        AppendText(plain.get(), portText.get());
+        AppendText(plain.get(), login.get());
+        AppendText(plain.get(), password.get());
+    }
+    std::string sealed;
+    if (g_pVault->key.Seal(plain.get(), HostPlace(*g_pVault), sealed) != VAULT_OK) return E_FAIL;
+    writer.WriteU32(kSealedForm);
+    WriteSealed(writer, sealed);
+    return writer.Result();
+}
+
+bool LoadSealedHost(CStreamReader& reader, CHostNode& host)
+{
+    std::string sealed;
+    if (!ReadSealed(reader, sealed)) return false;
+    Wiped<std::string> plain;
+    if (g_pVault->key.Open(sealed, HostPlace(*g_pVault), plain.get()) != VAULT_OK) {
+        Tell(IDS_VAULT_DAMAGED, MB_ICONERROR,
+             u"host " + IntToDecimal(static_cast<int>(g_pVault->host) + 1) + u" of the group \"" +
+                 AnsiToWide(g_pVault->groupName) + u"\"");
+        return false;
+    }
+    CPlainReader fields(plain.get());
+    Wiped<std::string> address, port, login, password;
+    if (!fields.ReadText(kMaxCredentialBytes, address.get()) || !fields.ReadText(16, port.get()) ||
+        !fields.ReadText(kMaxCredentialBytes, login.get()) || !fields.ReadText(kMaxCredentialBytes, password.get()) ||
+        !fields.AtEnd())
+        return false;
+    host.m_bstrHost = AnsiToWide(address.get());
+    host.m_nPort = DecimalToInt(AnsiToWide(port.get()));
+    host.m_bstrLogin = AnsiToWide(login.get());
+    WipeString(host.m_bstrPassword);
+    host.m_bstrPassword = AnsiToWide(password.get());
+    return true;
 }
 
 }  // namespace
@@ -78,8 +228,10 @@ HRESULT CRootNode::Save(IStream* stream, bool)
 {
     CStreamWriter writer(stream);
     writer.WriteU32(static_cast<std::uint32_t>(m_children.size()));
+    std::uint32_t index = 0;
     for (auto& group : m_children) {
         if (FAILED(writer.Result())) break;
+        if (g_pVault) g_pVault->group = index++;
         const HRESULT hr = group->Save(stream, m_bSavePasswords);
         if (FAILED(hr)) return hr;
     }
@@ -93,6 +245,7 @@ int CRootNode::Load(IStream* stream, bool*)
     std::uint32_t count = 0;
     if (!reader.ReadU32(count)) return 1;
     for (std::uint32_t i = 0; i < count; ++i) {
+        if (g_pVault) g_pVault->group = i;
         auto group = std::make_unique<CGroupNode>(this);
         const int failed = group->Load(stream, &m_bSavePasswords);
         // A group whose name was read keeps the complete hosts read before a
@@ -111,8 +264,11 @@ HRESULT CGroupNode::Save(IStream* stream, bool encrypt)
     writer.WriteWide(name);
     writer.WriteWide(std::u16string_view(u"\0", 1));
     writer.WriteU32(static_cast<std::uint32_t>(m_children.size()));
+    if (g_pVault) g_pVault->groupName = WideToAnsi(name);
+    std::uint32_t index = 0;
     for (auto& host : m_children) {
         if (FAILED(writer.Result())) break;
+        if (g_pVault) g_pVault->host = index++;
         const HRESULT hr = host->Save(stream, encrypt);
         if (FAILED(hr)) return hr;
     }
@@ -127,13 +283,16 @@ int CGroupNode::Load(IStream* stream, bool* encrypt)
     if (!reader.ReadU32(length) || length > kMaxNameUnits || !reader.ReadWide(length, name)) return 1;
     // The stored name ends at its terminator.
     SetName(std::u16string_view(name).substr(0, name.find(u'\0')));
+    if (g_pVault) g_pVault->groupName = WideToAnsi(Name());
     m_bInsertAll = true;
     std::uint32_t count = 0;
     if (!reader.ReadU32(count)) return 1;
     for (std::uint32_t i = 0; i < count; ++i) {
+        if (g_pVault) g_pVault->host = i;
         auto host = std::make_unique<CHostNode>(this);
         if (host->Load(stream, encrypt) != 0) return 1;
         AppendChild(std::move(host));
+        if (g_pVault) ++g_pVault->hostsDone;
     }
     return 0;
 }
@@ -152,23 +311,9 @@ HRESULT CHostNode::Save(IStream* stream, bool encrypt)
         writer.WriteWide(m_bstrXml);
         return writer.Result();
     }
-    // Refuse a value the encrypted form cannot hold before writing anything
-    // of this host.
-    for (const std::u16string* text : {&m_bstrHost, &m_bstrLogin, &m_bstrPassword}) {
-        Wiped<std::string> ansi(WideToAnsi(*text));
-        if (ansi.get().size() > kMaxCredentialBytes) return E_CREDENTIAL_TOO_LONG;
-    }
-    Wiped<std::string> password(WideToAnsi(g_bstrMainPassword));
-    Wiped<std::string> check;
-    if (CryptCredential(kCheckText, check.get(), password.get(), 1) != kCryptOk) return E_FAIL;
-    writer.WriteU32(kEncryptedForm);
-    writer.WriteU32(static_cast<std::uint32_t>(check.get().size()));
-    writer.WriteBytes(check.get().data(), check.get().size());
-    WriteEncrypted(writer, m_bstrHost, password.get());
-    WriteEncrypted(writer, port, password.get());
-    WriteEncrypted(writer, m_bstrLogin, password.get());
-    WriteEncrypted(writer, m_bstrPassword, password.get());
-    return writer.Result();
+    // Credentials are only ever written sealed in a vault.
+    if (!g_pVault) return E_UNEXPECTED;
+    return SaveSealedHost(writer, *this, port);
 }
 
 int CHostNode::Load(IStream* stream, bool* encrypt)
@@ -177,23 +322,30 @@ int CHostNode::Load(IStream* stream, bool* encrypt)
     std::uint32_t form = 0;
     if (!reader.ReadU32(form)) return 1;
     std::uint32_t length = 0;
-    if (form == kPlainForm) {
+    if (g_pVault) {
+        // A vault holds sealed records only: an older form in it would
+        // bypass the seal.
+        if (form != kSealedForm || !LoadSealedHost(reader, *this)) return 1;
+        SetName(m_bstrHost);
+    } else if (form == kPlainForm) {
         std::u16string port;
         if (!reader.ReadU32(length) || !reader.ReadWide(length, m_bstrHost)) return 1;
         if (!reader.ReadU32(length) || !reader.ReadWide(length, port)) return 1;
         if (!reader.ReadU32(length) || !reader.ReadWide(length, m_bstrXml)) return 1;
         SetName(m_bstrHost);
         m_nPort = DecimalToInt(port);
-    } else {
+    } else if (form == kLegacyEncryptedForm) {
         std::string check;
         if (!reader.ReadU32(length) || length > kMaxCredentialBytes || !reader.ReadBytes(length, check)) return 1;
-        CheckMainPassword(check);
+        if (!CheckLegacyPassword(check)) return 1;
         std::u16string port;
-        if (!ReadEncrypted(reader, m_bstrHost) || !ReadEncrypted(reader, port) || !ReadEncrypted(reader, m_bstrLogin) ||
-            !ReadEncrypted(reader, m_bstrPassword))
+        if (!ReadLegacyField(reader, m_bstrHost) || !ReadLegacyField(reader, port) ||
+            !ReadLegacyField(reader, m_bstrLogin) || !ReadLegacyField(reader, m_bstrPassword))
             return 1;
         SetName(m_bstrHost);
         m_nPort = DecimalToInt(port);
+    } else {
+        return 1;
     }
     if (encrypt) *encrypt = form != kPlainForm;
     return 0;
@@ -216,28 +368,96 @@ std::uint64_t PlainInventorySize(CRootNode& root)
     return size;
 }
 
+HRESULT SavePlain(CRootNode& root, IStream* stream)
+{
+    // A hint only: a stream that cannot make room is written all the same.
+    std::uint64_t position = 0;
+    if (SUCCEEDED(stream->Seek(0, STREAM_SEEK_CUR, &position))) stream->SetSize(position + PlainInventorySize(root));
+    CStreamWriter writer(stream);
+    writer.WriteU32(static_cast<std::uint32_t>(kMarkerPlain.size() * 2));
+    writer.WriteWide(kMarkerPlain);
+    HRESULT hr = writer.Result();
+    if (SUCCEEDED(hr)) hr = root.Save(stream, false);
+    if (SUCCEEDED(hr)) {
+        // The room made above ends exactly where the inventory does.
+        std::uint64_t end = 0;
+        if (SUCCEEDED(stream->Seek(0, STREAM_SEEK_CUR, &end))) stream->SetSize(end);
+    }
+    return hr;
+}
+
+HRESULT SaveVault(CRootNode& root, IStream* stream)
+{
+    HoldSecretsInProcess();
+    SVaultSession session;
+    {
+        Wiped<std::string> password(WideToAnsi(g_bstrMainPassword));
+        const EVaultError created = session.key.Create(password.get());
+        if (created == VAULT_EMPTY_PASSWORD) {
+            Tell(IDS_MAIN_PASSWORD_EMPTY, MB_ICONERROR);
+            return E_MAIN_PASSWORD_EMPTY;
+        }
+        if (created != VAULT_OK) return E_FAIL;
+    }
+    std::uint32_t groups = 0;
+    std::uint32_t hosts = 0;
+    CountInventory(root, groups, hosts);
+    std::string check;
+    AppendText(check, kCheckText);
+    AppendU32(check, groups);
+    AppendU32(check, hosts);
+    std::string sealedCheck;
+    if (session.key.Seal(check, CheckPlace(), sealedCheck) != VAULT_OK) return E_FAIL;
+
+    CVaultScope scope(session);
+    CStreamWriter writer(stream);
+    writer.WriteU32(static_cast<std::uint32_t>(kMarkerVault.size() * 2));
+    writer.WriteWide(kMarkerVault);
+    WriteVaultHeader(writer, session.key);
+    WriteSealed(writer, sealedCheck);
+    HRESULT hr = writer.Result();
+    if (SUCCEEDED(hr)) hr = root.Save(stream, true);
+    if (SUCCEEDED(hr) && root.m_bReencrypt) {
+        root.m_bReencrypt = false;
+        Tell(IDS_VAULT_REENCRYPTED, MB_ICONINFORMATION);
+    }
+    return hr;
+}
+
+HRESULT LoadVault(CRootNode& root, IStream* stream)
+{
+    CStreamReader reader(stream);
+    SVaultHeader header;
+    std::string check;
+    if (!ReadVaultHeader(reader, header) || !ReadSealed(reader, check)) return HRESULT_INVALID_DATA;
+    if (!VaultParamsAcceptable(header.params)) {
+        Tell(IDS_VAULT_PARAMETERS, MB_ICONERROR);
+        return HRESULT_INVALID_DATA;
+    }
+    SVaultSession session;
+    std::uint32_t groups = 0;
+    std::uint32_t hosts = 0;
+    const HRESULT opened = OpenVault(session, header, check, groups, hosts);
+    if (FAILED(opened)) return opened;
+    CVaultScope scope(session);
+    root.m_bSavePasswords = true;
+    if (root.Load(stream, &root.m_bSavePasswords) != 0) return HRESULT_INVALID_DATA;
+    root.m_bSavePasswords = true;
+    // Every record opened, but some may have been cut off or dropped.
+    if (root.GetChildren().size() != groups || session.hostsDone != hosts) {
+        Tell(IDS_VAULT_DAMAGED, MB_ICONERROR, u"records are missing");
+        return HRESULT_INVALID_DATA;
+    }
+    return S_OK;
+}
+
 }  // namespace
 
 HRESULT SaveInventory(CRootNode& root, IStream* stream)
 {
     if (stream == nullptr) return E_POINTER;
     g_bDirty = false;
-    if (!root.m_bSavePasswords) {
-        // A hint only: a stream that cannot make room is written all the same.
-        std::uint64_t position = 0;
-        if (SUCCEEDED(stream->Seek(0, STREAM_SEEK_CUR, &position)))
-            stream->SetSize(position + PlainInventorySize(root));
-    }
-    CStreamWriter writer(stream);
-    writer.WriteU32(4);
-    writer.WriteWide(std::u16string_view(u"1\0", 2));
-    HRESULT hr = writer.Result();
-    if (SUCCEEDED(hr)) hr = root.Save(stream, root.m_bSavePasswords);
-    if (SUCCEEDED(hr) && !root.m_bSavePasswords) {
-        // The room made above ends exactly where the inventory does.
-        std::uint64_t end = 0;
-        if (SUCCEEDED(stream->Seek(0, STREAM_SEEK_CUR, &end))) stream->SetSize(end);
-    }
+    const HRESULT hr = root.m_bSavePasswords ? SaveVault(root, stream) : SavePlain(root, stream);
     if (FAILED(hr)) {
         g_bDirty = true;
         return hr;
@@ -251,7 +471,21 @@ HRESULT LoadInventory(CRootNode& root, IStream* stream)
     g_bDirty = false;
     CStreamReader reader(stream);
     std::uint32_t markerLength = 0;
-    if (!reader.ReadU32(markerLength) || !reader.Skip(markerLength)) return HRESULT_INVALID_DATA;
+    if (!reader.ReadU32(markerLength)) return HRESULT_INVALID_DATA;
     root.m_bSavePasswords = false;
-    return root.Load(stream, &root.m_bSavePasswords) == 0 ? S_OK : HRESULT_INVALID_DATA;
+    root.m_bReencrypt = false;
+    g_bPromptCancelled = false;
+    if (markerLength == kMarkerVault.size() * 2) {
+        std::u16string marker;
+        if (!reader.ReadWide(static_cast<std::uint32_t>(kMarkerVault.size()), marker)) return HRESULT_INVALID_DATA;
+        if (marker == kMarkerVault) return LoadVault(root, stream);
+    } else if (!reader.Skip(markerLength)) {
+        return HRESULT_INVALID_DATA;
+    }
+    // Version 1: the marker's content was never compared.
+    const int failed = root.Load(stream, &root.m_bSavePasswords);
+    // Encrypted records of version 1 are written again in a vault.
+    root.m_bReencrypt = root.m_bSavePasswords;
+    if (g_bPromptCancelled) return E_MAIN_PASSWORD_CANCELLED;
+    return failed == 0 ? S_OK : HRESULT_INVALID_DATA;
 }

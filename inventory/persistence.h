@@ -1,6 +1,9 @@
 // The inventory inside the console file: a marker, then the groups with
-// their hosts, each host in a plain form (host, port, last XML) or, while
-// Save Passwords is on, an encrypted form (host, port, login, password).
+// their hosts. Without Save Passwords, version 1: each host in a plain form
+// (host, port, last XML). With it, version 2: a vault header (see vault.h)
+// and each host's address, port, login and password in one sealed record.
+// Version 1 files with encrypted records still load; the next save writes
+// them as version 2. docs/console-file.md describes both layouts.
 #pragma once
 
 #include "platform/stream.h"
@@ -9,11 +12,18 @@ class CRootNode;
 
 // HRESULT of a value too long for the encrypted form.
 constexpr HRESULT E_CREDENTIAL_TOO_LONG = static_cast<HRESULT>(0x8007006F);
+// The main-password question was cancelled while loading.
+constexpr HRESULT E_MAIN_PASSWORD_CANCELLED = static_cast<HRESULT>(0x800704C7);  // ERROR_CANCELLED
+// Save Passwords is on but the main password is empty: nothing is written.
+constexpr HRESULT E_MAIN_PASSWORD_EMPTY = static_cast<HRESULT>(0x80070056);  // ERROR_INVALID_PASSWORD
 
 // Writes the marker and the whole inventory. On success g_bDirty is
 // cleared; on a failed write it is left set and the stream's error returned.
 HRESULT SaveInventory(CRootNode& root, IStream* stream);
 // Reads the marker and the inventory into an empty root. A damaged stream
 // stops at its first bad field, keeps what was complete before it and
-// gives HRESULT_INVALID_DATA. g_bDirty is cleared.
+// gives HRESULT_INVALID_DATA. An encrypted stream asks for the main password
+// until it is right or the question is cancelled (E_MAIN_PASSWORD_CANCELLED);
+// a wrong password and a damaged record are told apart in the messages.
+// g_bDirty is cleared.
 HRESULT LoadInventory(CRootNode& root, IStream* stream);

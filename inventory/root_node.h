@@ -22,6 +22,9 @@ public:
     void ToggleSavePasswords();
 
     bool m_bSavePasswords = false;
+    // Loaded from version 1's encrypted records: the next save re-encrypts
+    // them in a vault and says so once.
+    bool m_bReencrypt = false;
     bool m_bInsertAll = false;
 };
 

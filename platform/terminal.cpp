@@ -58,8 +58,10 @@ bool ReadInputLine(std::string& line)
 bool ReadSecretLine(const std::string& prompt, std::string& secret)
 {
     if (!StdinIsTerminal()) return ReadInputLine(secret);
+    // Echo goes off (flushing pending input) before the prompt shows, so
+    // that nothing typed after the prompt is discarded.
+    EchoOff quiet(STDIN_FILENO);
     std::fputs(prompt.c_str(), stderr);
     std::fflush(stderr);
-    EchoOff quiet(STDIN_FILENO);
     return ReadInputLine(secret);
 }

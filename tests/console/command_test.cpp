@@ -9,6 +9,7 @@
 
 #include "console/console_file.h"
 #include "console/inventory_image.h"
+#include "console/snapin_module.h"
 #include "platform/text.h"
 #include "tests/console/json_value.h"
 #include "tests/console/run_ferrodex.h"
@@ -148,16 +149,19 @@ TEST_F(CommandTest, SavePasswordsAsksForTheMainPasswordAtLoad)
     EXPECT_EQ(encrypted.find("main-secret"), std::string::npos);
     EXPECT_EQ(encrypted.find(std::string("s\0r\0v\0", 6)), std::string::npos);  // the host name is encrypted too
 
-    // Loading asks once; a wrong password is asked again.
+    // Loading asks once. A script gets no second try: a wrong password
+    // fails the command with the reason, and so does a missing one.
     EXPECT_EQ(Names(Child(Json({"tree", "--json"}, "main-secret\n"), "Lab")), (std::vector<std::string>{"srv"}));
-    Ok({"tree"}, "wrong\nmain-secret\n");
+    const RunResult wrong = Run({"tree"}, "wrong\nmain-secret\n");
+    EXPECT_NE(wrong.status, 0);
+    EXPECT_NE(wrong.err.find("Error: The main password is wrong."), std::string::npos) << wrong.err;
+    EXPECT_EQ(wrong.out, "");
     // The load-time prompt comes before the host's password question.
     Ok({"host", "add", "Lab", "srv3", "--password-stdin"}, "main-secret\nother\n");
-
-    // Cancel (end of input) at the load-time prompt ends the process with 1.
-    const RunResult cancelled = Run({"tree"});
-    EXPECT_EQ(cancelled.status, 1);
-    EXPECT_EQ(cancelled.out, "");
+    const RunResult missing = Run({"tree"});
+    EXPECT_NE(missing.status, 0);
+    EXPECT_NE(missing.err.find("the main password is missing"), std::string::npos) << missing.err;
+    EXPECT_EQ(missing.out, "");
     EXPECT_EQ(ConsoleBytes().size() > 0, true);
 
     Ok({"passwords", "off"}, "main-secret\n");
@@ -167,10 +171,38 @@ TEST_F(CommandTest, SavePasswordsAsksForTheMainPasswordAtLoad)
     Ok({"tree"});  // no prompt any more
     Ok({"passwords", "off"});  // already off: nothing to do
 
-    // Turning it on without a main password (end of input) leaves it off.
+    // Turning it on without a main password (end of input), or with an
+    // empty one, leaves it off.
     const RunResult refused = Run({"passwords", "on"});
     EXPECT_NE(refused.status, 0);
+    const RunResult empty = Run({"passwords", "on", "--main-password-stdin"}, "\n");
+    EXPECT_NE(empty.status, 0);
+    EXPECT_NE(empty.err.find("An empty main password is not allowed"), std::string::npos) << empty.err;
     EXPECT_EQ(ConsoleBytes(), plain);
+}
+
+TEST_F(CommandTest, AnOlderReleasesEncryptedFileOpensAndIsReencryptedOnce)
+{
+    const std::string legacy = ReadWholeFile(SourceDir() + "/tests/data/crypt/version1_encrypted.stream");
+    ASSERT_FALSE(legacy.empty());
+    const auto image = FormatConsoleFile(
+        {ConsoleFileInstance{kFerrodexSnapinClass, std::vector<std::uint8_t>(legacy.begin(), legacy.end())}});
+    std::ofstream(m_console, std::ios::binary).write(reinterpret_cast<const char*>(image.data()),
+                                                     static_cast<std::streamsize>(image.size()));
+    // Reading alone changes nothing.
+    EXPECT_EQ(Names(Child(Json({"tree", "--json"}, "fixture-main\n"), "Lab")),
+              (std::vector<std::string>{"srv-database-01.example.com", "srv-backup-02.example.com"}));
+    EXPECT_EQ(ConsoleBytes(), std::string(image.begin(), image.end()));
+    // The first save writes the new form and says so, without failing.
+    const RunResult first = Ok({"group", "add", "Prod"}, "fixture-main\n");
+    EXPECT_NE(first.err.find("Note: The logins and passwords of this console file were re-encrypted"),
+              std::string::npos)
+        << first.err;
+    const std::string saved = ConsoleBytes();
+    EXPECT_NE(saved.find(std::string("2\0\0\0\6\0\0\0scrypt", 14)), std::string::npos);
+    EXPECT_EQ(saved.find("srv-database"), std::string::npos);
+    const RunResult second = Ok({"group", "add", "Test"}, "fixture-main\n");
+    EXPECT_EQ(second.err.find("re-encrypted"), std::string::npos) << second.err;
 }
 
 TEST_F(CommandTest, HostHoldingXmlShowsItsHardwareOnlyWhenNamed)
@@ -247,6 +279,10 @@ TEST_F(CommandTest, RefreshAsksForMissingCredentialsFromTheOptionsOnly)
     EXPECT_EQ(cancelled.status, 1);
     EXPECT_NE(cancelled.err.find("Error: "), std::string::npos);
     EXPECT_NE(Run({"host", "refresh", "Lab/nothing", "--login", "root"}).status, 0);
+    // Expanding the host asks for its login too: cancelled, the command fails.
+    const RunResult expand = Run({"tree", "Lab/srv", "--login", "root", "--password-stdin"});
+    EXPECT_NE(expand.status, 0);
+    EXPECT_NE(expand.err.find("Error: "), std::string::npos);
 }
 
 TEST_F(CommandTest, ViewXmlRefusesWhatIsNoHardwareTree)

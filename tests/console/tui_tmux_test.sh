@@ -85,6 +85,31 @@ start_face() {
     wait_for "$first"
 }
 
+# Waits until the screen shows TEXT at least COUNT times.
+wait_count() {
+    local text=$1 count=$2 deadline=$((SECONDS + step_timeout))
+    while ((SECONDS < deadline)); do
+        tmx capture-pane -p -t face >"$screen_file" 2>/dev/null
+        (($(grep -cF -- "$text" "$screen_file") >= count)) && return 0
+        sleep 0.1
+    done
+    fail "the screen never showed \"$text\" $count times"
+}
+
+# A scriptable command at a terminal: its questions are typed in the pane.
+start_command() {
+    tmx kill-session -t face >/dev/null 2>&1
+    local attempt
+    for attempt in 1 2 3 4 5 6; do
+        tmx new-session -d -s face -x 110 -y 32 \
+            "env FERRODEX_REGISTRY='$work/registry' XDG_DATA_HOME='$work/data' XDG_STATE_HOME='$work/state' \
+                 LANG=C.UTF-8 LC_ALL=C.UTF-8 TERM=screen '$ferrodex' --console '$console' $*; echo FDX-EXIT=\$?; sleep 120" &&
+            break
+        [ "$attempt" = 6 ] && fail "tmux could not start"
+        sleep 0.5
+    done
+}
+
 # The scriptable commands of the same program, on the same console file.
 command_line() {
     env FERRODEX_REGISTRY="$work/registry" XDG_DATA_HOME="$work/data" XDG_STATE_HOME="$work/state" \
@@ -197,9 +222,13 @@ command_line passwords on --main-password-stdin <<<"main-pw-4" || fail "password
 start_face "Please input the password"
 type_text "wrong"
 keys Enter
+wait_for "The main password is wrong."
+keys Enter
 wait_gone "*****"                     # asked again, with an empty field
 wait_for "Please input the password"
-keys Escape                           # Cancel ends the console with exit code 1
+keys Escape                           # Cancel: the console is not opened, exit code 1
+wait_for "main password was not given"
+keys Enter
 wait_for "FDX-EXIT=1"
 wait_gone "Please input the password"
 start_face "Please input the password"
@@ -210,5 +239,25 @@ keys Right
 wait_for "Rack-Z3"
 keys q
 wait_for "FDX-EXIT=0"
+
+# --- A new main password at a terminal is typed twice -----------------------
+command_line passwords off <<<"main-pw-4" || fail "passwords off failed"
+start_command passwords on
+wait_for "safely encrypted."
+type_text "first-pw"
+keys Enter
+wait_for "Type the password again:"
+type_text "frist-pw"
+keys Enter
+wait_for "The two passwords do not match"
+wait_count "safely encrypted." 2
+type_text "second-pw"
+keys Enter
+wait_count "Type the password again:" 2
+type_text "second-pw"
+keys Enter
+wait_for "FDX-EXIT=0"
+command_line tree <<<"second-pw" || fail "the main password typed twice does not open the file"
+command_line tree <<<"first-pw" && fail "a mistyped main password was kept"
 
 echo "PASS"

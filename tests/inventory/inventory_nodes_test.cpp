@@ -347,6 +347,7 @@ TEST_F(InventoryTest, SavePasswordsAsksForTheMainPasswordAndCancelKeepsItOff)
               u"If you set this password all host information will be safely encrypted.");
 
     ui.AnswerDialog({IDOK, {{1021, u"main"}}, {}});
+    ui.AnswerDialog({IDOK, {{1021, u"main"}}, {}});  // typed twice
     root.Command(console.get(), console.get(), IDM_SAVE_PASSWORDS, nullptr);
     EXPECT_TRUE(root.m_bSavePasswords);
     EXPECT_EQ(g_bstrMainPassword, u"main");

@@ -1,0 +1,249 @@
+#include "inventory/vault.h"
+
+#include <openssl/core_names.h>
+#include <openssl/crypto.h>
+#include <openssl/evp.h>
+#include <openssl/kdf.h>
+#include <openssl/params.h>
+#include <openssl/rand.h>
+
+#include <memory>
+#include <optional>
+
+#include "platform/text.h"
+
+namespace {
+
+constexpr std::string_view kKdfName = "scrypt";
+constexpr std::string_view kCipherName = "aes-256-gcm";
+constexpr std::uint32_t kMaxNameBytes = 32;
+
+// The least a file may ask for: 64 MiB of memory and the default's work.
+// The most: 1 GiB and 64 times the default's work.
+constexpr std::uint64_t kFloorMemory = 64ull << 20;
+constexpr std::uint64_t kFloorWork = 1ull << 19;  // N * r * p
+constexpr std::uint64_t kCeilingMemory = 1ull << 30;
+constexpr std::uint64_t kCeilingWork = 1ull << 25;
+constexpr std::uint32_t kMaxLog2N = 24;
+constexpr std::uint32_t kMaxR = 64;
+constexpr std::uint32_t kMaxP = 16;
+
+std::optional<SVaultKdfParams> g_testParams;
+
+std::uint64_t Memory(const SVaultKdfParams& p) { return 128ull * p.r << p.log2N; }
+std::uint64_t Work(const SVaultKdfParams& p) { return (static_cast<std::uint64_t>(p.r) * p.p) << p.log2N; }
+
+struct KdfFree {
+    void operator()(EVP_KDF* kdf) const { EVP_KDF_free(kdf); }
+};
+struct KdfContextFree {
+    void operator()(EVP_KDF_CTX* context) const { EVP_KDF_CTX_free(context); }
+};
+struct CipherContextFree {
+    void operator()(EVP_CIPHER_CTX* context) const { EVP_CIPHER_CTX_free(context); }
+};
+using CipherContext = std::unique_ptr<EVP_CIPHER_CTX, CipherContextFree>;
+
+const unsigned char* Bytes(std::string_view text) { return reinterpret_cast<const unsigned char*>(text.data()); }
+
+}  // namespace
+
+bool VaultParamsAcceptable(const SVaultKdfParams& params)
+{
+    if (params.log2N < 1 || params.log2N > kMaxLog2N || params.r < 1 || params.r > kMaxR || params.p < 1 ||
+        params.p > kMaxP)
+        return false;
+    if (Memory(params) > kCeilingMemory || Work(params) > kCeilingWork) return false;
+    if (g_testParams)
+        return Memory(params) >= Memory(*g_testParams) && Work(params) >= Work(*g_testParams);
+    return Memory(params) >= kFloorMemory && Work(params) >= kFloorWork;
+}
+
+void SetVaultTestParameters(const SVaultKdfParams* params)
+{
+    if (params)
+        g_testParams = *params;
+    else
+        g_testParams.reset();
+}
+
+CVaultKey::~CVaultKey() { SecureZeroMemory(m_key.data(), m_key.size()); }
+
+EVaultError CVaultKey::Create(std::string_view password)
+{
+    std::array<unsigned char, kVaultSaltBytes> salt{};
+    if (RAND_bytes(salt.data(), static_cast<int>(salt.size())) != 1) return VAULT_FAILED;
+    return Derive(password, g_testParams ? *g_testParams : kVaultDefaultKdf, salt);
+}
+
+EVaultError CVaultKey::Derive(std::string_view password, const SVaultKdfParams& params,
+                              const std::array<unsigned char, kVaultSaltBytes>& salt)
+{
+    m_bReady = false;
+    SecureZeroMemory(m_key.data(), m_key.size());
+    if (password.empty()) return VAULT_EMPTY_PASSWORD;
+    if (!VaultParamsAcceptable(params)) return VAULT_WEAK_PARAMS;
+    std::unique_ptr<EVP_KDF, KdfFree> kdf(EVP_KDF_fetch(nullptr, "SCRYPT", nullptr));
+    if (!kdf) return VAULT_FAILED;
+    std::unique_ptr<EVP_KDF_CTX, KdfContextFree> context(EVP_KDF_CTX_new(kdf.get()));
+    if (!context) return VAULT_FAILED;
+    std::uint64_t n = 1ull << params.log2N;
+    std::uint32_t r = params.r;
+    std::uint32_t p = params.p;
+    // Room for the work area and the p blocks beside it.
+    std::uint64_t maxMemory = Memory(params) + 128ull * r * p + (1u << 20);
+    const OSSL_PARAM request[] = {
+        OSSL_PARAM_construct_octet_string(OSSL_KDF_PARAM_PASSWORD, const_cast<char*>(password.data()),
+                                          password.size()),
+        OSSL_PARAM_construct_octet_string(OSSL_KDF_PARAM_SALT, const_cast<unsigned char*>(salt.data()), salt.size()),
+        OSSL_PARAM_construct_uint64(OSSL_KDF_PARAM_SCRYPT_N, &n),
+        OSSL_PARAM_construct_uint32(OSSL_KDF_PARAM_SCRYPT_R, &r),
+        OSSL_PARAM_construct_uint32(OSSL_KDF_PARAM_SCRYPT_P, &p),
+        OSSL_PARAM_construct_uint64(OSSL_KDF_PARAM_SCRYPT_MAXMEM, &maxMemory),
+        OSSL_PARAM_construct_end(),
+    };
+    if (EVP_KDF_derive(context.get(), m_key.data(), m_key.size(), request) != 1) {
+        SecureZeroMemory(m_key.data(), m_key.size());
+        return VAULT_FAILED;
+    }
+    m_salt = salt;
+    m_params = params;
+    m_bReady = true;
+    return VAULT_OK;
+}
+
+EVaultError CVaultKey::Seal(std::string_view plain, std::string_view associated, std::string& sealed) const
+{
+    sealed.clear();
+    if (!m_bReady) return VAULT_FAILED;
+    if (plain.size() > kVaultMaxPlainBytes) return VAULT_DAMAGED;
+    std::string out(kVaultNonceBytes + plain.size() + kVaultTagBytes, '\0');
+    auto* nonce = reinterpret_cast<unsigned char*>(out.data());
+    if (RAND_bytes(nonce, static_cast<int>(kVaultNonceBytes)) != 1) return VAULT_FAILED;
+    CipherContext context(EVP_CIPHER_CTX_new());
+    int produced = 0;
+    int finished = 0;
+    const bool ok =
+        context && EVP_EncryptInit_ex(context.get(), EVP_aes_256_gcm(), nullptr, nullptr, nullptr) == 1 &&
+        EVP_CIPHER_CTX_ctrl(context.get(), EVP_CTRL_GCM_SET_IVLEN, static_cast<int>(kVaultNonceBytes), nullptr) == 1 &&
+        EVP_EncryptInit_ex(context.get(), nullptr, nullptr, m_key.data(), nonce) == 1 &&
+        EVP_EncryptUpdate(context.get(), nullptr, &produced, Bytes(associated), static_cast<int>(associated.size())) ==
+            1 &&
+        EVP_EncryptUpdate(context.get(), nonce + kVaultNonceBytes, &produced, Bytes(plain),
+                          static_cast<int>(plain.size())) == 1 &&
+        EVP_EncryptFinal_ex(context.get(), nonce + kVaultNonceBytes + produced, &finished) == 1 &&
+        static_cast<std::size_t>(produced + finished) == plain.size() &&
+        EVP_CIPHER_CTX_ctrl(context.get(), EVP_CTRL_GCM_GET_TAG, static_cast<int>(kVaultTagBytes),
+                            nonce + kVaultNonceBytes + plain.size()) == 1;
+    if (!ok) return VAULT_FAILED;
+    sealed = std::move(out);
+    return VAULT_OK;
+}
+
+EVaultError CVaultKey::Open(std::string_view sealed, std::string_view associated, std::string& plain) const
+{
+    WipeString(plain);
+    if (!m_bReady) return VAULT_FAILED;
+    if (sealed.size() < kVaultNonceBytes + kVaultTagBytes ||
+        sealed.size() - kVaultNonceBytes - kVaultTagBytes > kVaultMaxPlainBytes)
+        return VAULT_DAMAGED;
+    const std::size_t length = sealed.size() - kVaultNonceBytes - kVaultTagBytes;
+    const unsigned char* nonce = Bytes(sealed);
+    const unsigned char* cipher = nonce + kVaultNonceBytes;
+    std::array<unsigned char, kVaultTagBytes> tag{};
+    std::copy(cipher + length, cipher + length + kVaultTagBytes, tag.begin());
+    Wiped<std::string> out(std::string(length, '\0'));
+    auto* target = reinterpret_cast<unsigned char*>(out.get().data());
+    CipherContext context(EVP_CIPHER_CTX_new());
+    if (!context) return VAULT_FAILED;
+    int produced = 0;
+    int finished = 0;
+    const bool setUp =
+        EVP_DecryptInit_ex(context.get(), EVP_aes_256_gcm(), nullptr, nullptr, nullptr) == 1 &&
+        EVP_CIPHER_CTX_ctrl(context.get(), EVP_CTRL_GCM_SET_IVLEN, static_cast<int>(kVaultNonceBytes), nullptr) == 1 &&
+        EVP_DecryptInit_ex(context.get(), nullptr, nullptr, m_key.data(), nonce) == 1 &&
+        EVP_DecryptUpdate(context.get(), nullptr, &produced, Bytes(associated), static_cast<int>(associated.size())) ==
+            1 &&
+        EVP_DecryptUpdate(context.get(), target, &produced, cipher, static_cast<int>(length)) == 1 &&
+        EVP_CIPHER_CTX_ctrl(context.get(), EVP_CTRL_GCM_SET_TAG, static_cast<int>(kVaultTagBytes), tag.data()) == 1;
+    if (!setUp) return VAULT_FAILED;
+    // The tag is checked here: anything changed in the record, its nonce or
+    // its place fails.
+    if (EVP_DecryptFinal_ex(context.get(), target + produced, &finished) != 1) return VAULT_DAMAGED;
+    plain = out.get();
+    return VAULT_OK;
+}
+
+void WriteVaultHeader(CStreamWriter& writer, const CVaultKey& key)
+{
+    writer.WriteU32(static_cast<std::uint32_t>(kKdfName.size()));
+    writer.WriteBytes(kKdfName.data(), kKdfName.size());
+    writer.WriteU32(key.Params().log2N);
+    writer.WriteU32(key.Params().r);
+    writer.WriteU32(key.Params().p);
+    writer.WriteU32(static_cast<std::uint32_t>(kVaultSaltBytes));
+    writer.WriteBytes(key.Salt().data(), key.Salt().size());
+    writer.WriteU32(static_cast<std::uint32_t>(kCipherName.size()));
+    writer.WriteBytes(kCipherName.data(), kCipherName.size());
+}
+
+bool ReadVaultHeader(CStreamReader& reader, SVaultHeader& header)
+{
+    std::uint32_t length = 0;
+    std::string text;
+    if (!reader.ReadU32(length) || length > kMaxNameBytes || !reader.ReadBytes(length, text) || text != kKdfName)
+        return false;
+    if (!reader.ReadU32(header.params.log2N) || !reader.ReadU32(header.params.r) || !reader.ReadU32(header.params.p))
+        return false;
+    if (!reader.ReadU32(length) || length != kVaultSaltBytes || !reader.ReadBytes(length, text)) return false;
+    std::copy(text.begin(), text.end(), header.salt.begin());
+    return reader.ReadU32(length) && length <= kMaxNameBytes && reader.ReadBytes(length, text) && text == kCipherName;
+}
+
+void WriteSealed(CStreamWriter& writer, std::string_view sealed)
+{
+    writer.WriteU32(static_cast<std::uint32_t>(sealed.size()));
+    writer.WriteBytes(sealed.data(), sealed.size());
+}
+
+bool ReadSealed(CStreamReader& reader, std::string& sealed)
+{
+    std::uint32_t length = 0;
+    return reader.ReadU32(length) && length >= kVaultNonceBytes + kVaultTagBytes &&
+           length - kVaultNonceBytes - kVaultTagBytes <= kVaultMaxPlainBytes && reader.ReadBytes(length, sealed);
+}
+
+bool CPlainReader::ReadU32(std::uint32_t& value)
+{
+    if (m_bytes.size() - m_offset < 4) return false;
+    const auto* p = Bytes(m_bytes.substr(m_offset, 4));
+    value = static_cast<std::uint32_t>(p[0]) | static_cast<std::uint32_t>(p[1]) << 8 |
+            static_cast<std::uint32_t>(p[2]) << 16 | static_cast<std::uint32_t>(p[3]) << 24;
+    m_offset += 4;
+    return true;
+}
+
+bool CPlainReader::ReadText(std::size_t maxBytes, std::string& out)
+{
+    WipeString(out);
+    const std::size_t start = m_offset;
+    std::uint32_t length = 0;
+    if (!ReadU32(length) || length > maxBytes || m_bytes.size() - m_offset < length) {
+        m_offset = start;
+        return false;
+    }
+    out.assign(m_bytes.substr(m_offset, length));
+    m_offset += length;
+    return true;
+}
+
+void AppendU32(std::string& out, std::uint32_t value)
+{
+    for (int shift = 0; shift < 32; shift += 8) out.push_back(static_cast<char>((value >> shift) & 0xFF));
+}
+
+void AppendText(std::string& out, std::string_view text)
+{
+    AppendU32(out, static_cast<std::uint32_t>(text.size()));
+    out.append(text);
+}

@@ -1,0 +1,478 @@
+// The vault of encrypted console files, attacked as someone holding a copy
+// of the file would: known host names, flipped and moved bytes, weakened
+// headers; and version 1 files read and written back in the new form.
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+#include "inventory/credential_crypt.h"
+#include "inventory/group_node.h"
+#include "inventory/host_node.h"
+#include "inventory/module_state.h"
+#include "inventory/persistence.h"
+#include "inventory/root_node.h"
+#include "inventory/vault.h"
+#include "platform/process_guard.h"
+#include "platform/text.h"
+#include "tests/support/scripted_ui.h"
+#include "tests/support/temp_dir.h"
+
+namespace {
+
+using Bytes = std::vector<std::uint8_t>;
+
+constexpr SVaultKdfParams kCheapKdf{10, 8, 1};
+const std::u16string kWrongPassword = u"The main password is wrong.";
+// The known 100-character host name of the attacks.
+const std::u16string kKnownHost = u"srv-database-01.example.com." + std::u16string(72, u'x');
+
+Bytes Save(CRootNode& root)
+{
+    com_ptr<IStream> stream = CreateMemoryStream();
+    EXPECT_EQ(SaveInventory(root, stream.get()), S_OK);
+    return MemoryStreamBytes(stream.get());
+}
+
+HRESULT Load(CRootNode& root, const Bytes& bytes)
+{
+    com_ptr<IStream> stream = CreateMemoryStream(bytes);
+    return LoadInventory(root, stream.get());
+}
+
+CGroupNode& AddGroup(CRootNode& root, std::u16string_view name)
+{
+    auto& group = static_cast<CGroupNode&>(root.AppendChild(std::make_unique<CGroupNode>(&root)));
+    group.SetName(name);
+    return group;
+}
+
+void AddHost(CGroupNode& group, std::u16string_view host, int port, std::u16string_view login,
+             std::u16string_view password)
+{
+    auto& node = static_cast<CHostNode&>(group.AppendChild(std::make_unique<CHostNode>(&group)));
+    node.SetName(host);
+    node.m_bstrHost = host;
+    node.m_nPort = port;
+    node.m_bstrLogin = login;
+    node.m_bstrPassword = password;
+}
+
+CHostNode& HostAt(CRootNode& root, std::size_t group, std::size_t host)
+{
+    return static_cast<CHostNode&>(*root.GetChildren().at(group)->GetChildren().at(host));
+}
+
+std::uint32_t U32At(const Bytes& bytes, std::size_t at)
+{
+    std::uint32_t value = 0;
+    std::memcpy(&value, bytes.data() + at, 4);
+    return value;
+}
+
+// Where things are in a version 2 stream: the header's cost fields and each
+// host's sealed record (offset of its bytes and their count).
+struct VaultLayout {
+    std::size_t log2N = 0;
+    std::size_t checkRecord = 0;
+    std::vector<std::pair<std::size_t, std::size_t>> hosts;
+};
+
+VaultLayout Layout(const Bytes& bytes)
+{
+    VaultLayout layout;
+    std::size_t at = 8;             // marker
+    at += 4 + U32At(bytes, at);     // KDF name
+    layout.log2N = at;
+    at += 12;                       // N, r, p
+    at += 4 + U32At(bytes, at);     // salt
+    at += 4 + U32At(bytes, at);     // cipher name
+    layout.checkRecord = at + 4;
+    at += 4 + U32At(bytes, at);     // check record
+    const std::uint32_t groups = U32At(bytes, at);
+    at += 4;
+    for (std::uint32_t g = 0; g < groups; ++g) {
+        at += 4 + 2 * U32At(bytes, at);  // name
+        const std::uint32_t hosts = U32At(bytes, at);
+        at += 4;
+        for (std::uint32_t h = 0; h < hosts; ++h) {
+            EXPECT_EQ(U32At(bytes, at), 2u);  // the sealed form
+            const std::uint32_t length = U32At(bytes, at + 4);
+            layout.hosts.emplace_back(at + 8, length);
+            at += 8 + length;
+        }
+    }
+    EXPECT_EQ(at, bytes.size());
+    return layout;
+}
+
+// A record's plain bytes as the vault seals them.
+std::string HostPlain(std::string_view host, std::string_view port, std::string_view login, std::string_view password)
+{
+    std::string plain;
+    for (std::string_view field : {host, port, login, password}) AppendText(plain, field);
+    return plain;
+}
+
+// The attack that works on version 1: the bytes of a known plain text
+// XORed with its cipher text give the keystream, which XORed with another
+// field's cipher text gives that field.
+std::string XorRecover(std::string_view knownPlain, std::string_view knownCipher, std::string_view otherCipher)
+{
+    std::string out;
+    for (std::size_t i = 0; i < knownPlain.size() && i < knownCipher.size() && i < otherCipher.size(); ++i)
+        out.push_back(static_cast<char>(knownPlain[i] ^ knownCipher[i] ^ otherCipher[i]));
+    return out;
+}
+
+class VaultTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        g_bDirty = false;
+        WipeString(g_bstrMainPassword);
+        SetVaultTestParameters(&kCheapKdf);
+    }
+    void TearDown() override
+    {
+        SetVaultTestParameters(nullptr);
+        WipeString(g_bstrMainPassword);
+    }
+
+    // Two hosts with one password, the first with a known long name.
+    Bytes TwoHostVault()
+    {
+        CRootNode root;
+        root.m_bSavePasswords = true;
+        g_bstrMainPassword = u"main password";
+        CGroupNode& lab = AddGroup(root, u"Lab");
+        AddHost(lab, kKnownHost, 22, u"dbadmin", u"Tr0ub4dor&3-xyz");
+        AddHost(lab, u"db", 22, u"backup", u"Tr0ub4dor&3-xyz");
+        return Save(root);
+    }
+
+    int Told(const std::u16string& start) const
+    {
+        int count = 0;
+        for (const auto& message : ui.Messages()) count += message.text.rfind(start, 0) == 0 ? 1 : 0;
+        return count;
+    }
+
+    CScopedScriptedUi ui;
+};
+
+TEST_F(VaultTest, VersionOneGivesUpPasswordsToAKnownHostNameAndVersionTwoDoesNot)
+{
+    // Version 1 (the file of the tests' data): host 1's name is known, so
+    // host 2's password is read without the main password.
+    const std::string legacy = ReadWholeFile(SourceDir() + "/tests/data/crypt/version1_encrypted.stream");
+    ASSERT_FALSE(legacy.empty());
+    const std::string knownName = "srv-database-01.example.com";
+    const std::size_t host1 = 28 + 12;  // marker, group "Lab", form and check: then the host's length and bytes
+    const std::string host1Cipher = legacy.substr(host1 + 4, knownName.size());
+    std::size_t at = host1 + 4 + knownName.size();
+    at += 4 + 2 + 4 + 7;  // port "22", login "dbadmin"
+    const std::string password1Cipher = legacy.substr(at + 4, U32At(Bytes(legacy.begin(), legacy.end()), at));
+    EXPECT_EQ(XorRecover(knownName, host1Cipher, password1Cipher), "Tr0ub4dor&3-xyz");
+
+    // Version 2: the same attack over a known name of 100 characters, which
+    // covers all of the other record, recovers none of it.
+    const Bytes vault = TwoHostVault();
+    const VaultLayout layout = Layout(vault);
+    ASSERT_EQ(layout.hosts.size(), 2u);
+    auto cipher = [&](std::size_t host) {
+        const auto [offset, length] = layout.hosts[host];
+        return std::string(vault.begin() + static_cast<long>(offset + kVaultNonceBytes),
+                           vault.begin() + static_cast<long>(offset + length - kVaultTagBytes));
+    };
+    const std::string known = HostPlain(WideToAnsi(kKnownHost), "22", "dbadmin", "Tr0ub4dor&3-xyz");
+    const std::string target = HostPlain("db", "22", "backup", "Tr0ub4dor&3-xyz");
+    const std::string recovered = XorRecover(known, cipher(0), cipher(1));
+    ASSERT_EQ(recovered.size(), target.size());
+    EXPECT_NE(recovered, target);
+    EXPECT_EQ(recovered.find("Tr0ub"), std::string::npos);
+    EXPECT_EQ(recovered.find("backup"), std::string::npos);
+    // The two sealed records differ wherever they could: nonces and the
+    // bytes of the one password.
+    EXPECT_NE(cipher(0).substr(target.size() - 15), cipher(1).substr(target.size() - 15));
+    const std::string text(vault.begin(), vault.end());
+    EXPECT_EQ(text.find("Tr0ub4dor"), std::string::npos);
+    EXPECT_EQ(text.find("srv-database"), std::string::npos);
+}
+
+TEST_F(VaultTest, SamePlainRecordsSealToDifferentBytes)
+{
+    // Two identical hosts (one group, names differ only by their place).
+    CRootNode root;
+    root.m_bSavePasswords = true;
+    g_bstrMainPassword = u"m";
+    CGroupNode& group = AddGroup(root, u"G");
+    AddHost(group, u"h", 22, u"root", u"same");
+    AddHost(group, u"h", 22, u"root", u"same");
+    const Bytes first = Save(root);
+    const Bytes second = Save(root);
+    const VaultLayout a = Layout(first);
+    const VaultLayout b = Layout(second);
+    auto record = [](const Bytes& bytes, const std::pair<std::size_t, std::size_t>& where) {
+        return Bytes(bytes.begin() + static_cast<long>(where.first),
+                     bytes.begin() + static_cast<long>(where.first + where.second));
+    };
+    EXPECT_NE(record(first, a.hosts[0]), record(first, a.hosts[1]));
+    EXPECT_NE(record(first, a.hosts[0]), record(second, b.hosts[0]));  // a new salt and nonce per save
+    EXPECT_NE(Bytes(first.begin() + 34, first.begin() + 50), Bytes(second.begin() + 34, second.begin() + 50));  // salts
+}
+
+TEST_F(VaultTest, AWrongPasswordAndADamagedRecordAreToldApart)
+{
+    const Bytes vault = TwoHostVault();
+    const VaultLayout layout = Layout(vault);
+
+    // A wrong password: told as such, asked again, never called damage.
+    WipeString(g_bstrMainPassword);
+    ui.AnswerDialog({IDOK, {{1021, u"main passwore"}}, {}});
+    ui.AnswerDialog({IDOK, {{1021, u"main password"}}, {}});
+    CRootNode opened;
+    ASSERT_EQ(Load(opened, vault), S_OK);
+    EXPECT_EQ(Told(kWrongPassword), 1);
+    EXPECT_EQ(HostAt(opened, 0, 1).m_bstrLogin, u"backup");
+    EXPECT_EQ(HostAt(opened, 0, 0).m_bstrHost, kKnownHost);
+
+    // Every byte of a sealed host record, flipped: damage, not a wrong password.
+    const auto [offset, length] = layout.hosts[1];
+    for (std::size_t i = 0; i < length; ++i) {
+        Bytes damaged = vault;
+        damaged[offset + i] ^= 0x01;
+        ui.Clear();
+        CRootNode back;  // a new root forgets the main password
+        g_bstrMainPassword = u"main password";
+        EXPECT_EQ(Load(back, damaged), HRESULT_INVALID_DATA) << i;
+        EXPECT_EQ(Told(kWrongPassword), 0) << i;
+        EXPECT_EQ(Told(u"The encrypted inventory in the console file is damaged"), 1) << i;
+        // What came before the damaged record is kept.
+        ASSERT_EQ(back.GetChildren().size(), 1u);
+        EXPECT_EQ(back.GetChildren()[0]->GetChildren().size(), 1u);
+    }
+}
+
+TEST_F(VaultTest, RecordsMovedDroppedOrRenamedAreDamage)
+{
+    CRootNode root;
+    root.m_bSavePasswords = true;
+    g_bstrMainPassword = u"m";
+    AddHost(AddGroup(root, u"Web"), u"web1", 22, u"www", u"w-pw");
+    CGroupNode& db = AddGroup(root, u"Db");
+    AddHost(db, u"db1", 22, u"root", u"d1-pw");
+    AddHost(db, u"db2", 22, u"root", u"d2-pw");
+    const Bytes vault = Save(root);
+    const VaultLayout layout = Layout(vault);
+    ASSERT_EQ(layout.hosts.size(), 3u);
+    auto slice = [&](std::size_t host) {
+        return Bytes(vault.begin() + static_cast<long>(layout.hosts[host].first),
+                     vault.begin() + static_cast<long>(layout.hosts[host].first + layout.hosts[host].second));
+    };
+    auto put = [&](Bytes& bytes, std::size_t host, const Bytes& record) {
+        std::copy(record.begin(), record.end(), bytes.begin() + static_cast<long>(layout.hosts[host].first));
+    };
+    auto expectDamage = [&](const Bytes& bytes, const char* what) {
+        ui.Clear();
+        CRootNode back;  // a new root forgets the main password
+        g_bstrMainPassword = u"m";
+        EXPECT_EQ(Load(back, bytes), HRESULT_INVALID_DATA) << what;
+        EXPECT_EQ(Told(kWrongPassword), 0) << what;
+        EXPECT_EQ(Told(u"The encrypted inventory in the console file is damaged"), 1) << what;
+    };
+    ASSERT_EQ(slice(1).size(), slice(2).size());
+    // db1's and db2's records swapped: a password pointed at the other host.
+    Bytes swapped = vault;
+    put(swapped, 1, slice(2));
+    put(swapped, 2, slice(1));
+    expectDamage(swapped, "swapped in one group");
+    // The last record dropped, with the host count to match.
+    Bytes dropped(vault.begin(), vault.begin() + static_cast<long>(layout.hosts[2].first - 8));
+    dropped[layout.hosts[1].first - 12] = 1;  // Db's host count was 2
+    expectDamage(dropped, "dropped");
+    // The group renamed in the file ("Db" → "Dc"): its records no longer open.
+    Bytes renamed = vault;
+    renamed[layout.hosts[1].first - 16] += 1;
+    expectDamage(renamed, "renamed");
+    // Unchanged, it opens.
+    CRootNode back;  // a new root forgets the main password
+    g_bstrMainPassword = u"m";
+    ASSERT_EQ(Load(back, vault), S_OK);
+    EXPECT_EQ(HostAt(back, 1, 1).m_bstrPassword, u"d2-pw");
+    EXPECT_EQ(HostAt(back, 1, 1).m_bstrHost, u"db2");
+}
+
+TEST_F(VaultTest, HeaderCostsOutsideTheirBoundsAreDamageAndNeverDerived)
+{
+    const Bytes vault = TwoHostVault();
+    const VaultLayout layout = Layout(vault);
+    struct Case {
+        std::uint32_t log2N, r, p;
+    };
+    // Below the tests' floor, zero, and above the ceilings of memory, work
+    // and each parameter.
+    for (const Case c : {Case{9, 8, 1}, Case{10, 4, 1}, Case{0, 8, 1}, Case{10, 0, 1}, Case{10, 8, 0},
+                         Case{24, 8, 1}, Case{40, 8, 1}, Case{10, 8, 17}, Case{20, 64, 16}, Case{10, 0xFFFFFFFF, 1}}) {
+        Bytes edited = vault;
+        std::memcpy(edited.data() + layout.log2N, &c.log2N, 4);
+        std::memcpy(edited.data() + layout.log2N + 4, &c.r, 4);
+        std::memcpy(edited.data() + layout.log2N + 8, &c.p, 4);
+        ui.Clear();
+        WipeString(g_bstrMainPassword);
+        CRootNode back;
+        EXPECT_EQ(Load(back, edited), HRESULT_INVALID_DATA) << c.log2N << "/" << c.r << "/" << c.p;
+        EXPECT_TRUE(ui.Dialogs().empty()) << "no password is asked for a header refused";
+        EXPECT_TRUE(back.GetChildren().empty());
+    }
+    // The production floor refuses what the tests' cheap parameters wrote.
+    SetVaultTestParameters(nullptr);
+    EXPECT_FALSE(VaultParamsAcceptable(kCheapKdf));
+    EXPECT_TRUE(VaultParamsAcceptable(kVaultDefaultKdf));
+    CRootNode back;
+    EXPECT_EQ(Load(back, vault), HRESULT_INVALID_DATA);
+    EXPECT_TRUE(ui.Dialogs().empty());
+}
+
+TEST_F(VaultTest, EmptyMainPasswordIsRefused)
+{
+    CRootNode root;
+    root.m_bSavePasswords = true;
+    AddHost(AddGroup(root, u"G"), u"h", 22, u"", u"pw");
+    com_ptr<IStream> stream = CreateMemoryStream();
+    EXPECT_EQ(SaveInventory(root, stream.get()), E_MAIN_PASSWORD_EMPTY);
+    EXPECT_TRUE(MemoryStreamBytes(stream.get()).empty());
+    EXPECT_TRUE(g_bDirty);
+    EXPECT_EQ(Told(u"An empty main password is not allowed"), 1);
+
+    // Setting one: an empty answer and a mismatch are asked again, the
+    // second question is marked as the confirmation.
+    CRootNode fresh;
+    ui.Clear();
+    ui.AnswerDialog({IDOK, {{1021, u""}}, {}});
+    ui.AnswerDialog({IDOK, {{1021, u"first"}}, {}});
+    ui.AnswerDialog({IDOK, {{1021, u"frist"}}, {}});
+    ui.AnswerDialog({IDOK, {{1021, u"second"}}, {}});
+    ui.AnswerDialog({IDOK, {{1021, u"second"}}, {}});
+    fresh.ToggleSavePasswords();
+    EXPECT_TRUE(fresh.m_bSavePasswords);
+    EXPECT_EQ(g_bstrMainPassword, u"second");
+    ASSERT_EQ(ui.Dialogs().size(), 5u);
+    EXPECT_EQ(ui.Dialogs()[1].texts.at(1022), u"");
+    EXPECT_EQ(ui.Dialogs()[2].texts.at(1022), u"1");
+    EXPECT_EQ(Told(u"An empty main password is not allowed"), 1);
+    EXPECT_EQ(Told(u"The two passwords do not match"), 1);
+    // Cancel at the confirmation leaves the option off.
+    CRootNode cancelled;
+    ui.AnswerDialog({IDOK, {{1021, u"third"}}, {}});
+    ui.AnswerDialog(IDCANCEL);
+    cancelled.ToggleSavePasswords();
+    EXPECT_FALSE(cancelled.m_bSavePasswords);
+}
+
+TEST_F(VaultTest, VersionOneFileOpensAndIsWrittenBackAsVersionTwoOnce)
+{
+    const std::string legacy = ReadWholeFile(SourceDir() + "/tests/data/crypt/version1_encrypted.stream");
+    ui.AnswerDialog({IDOK, {{1021, u"wrong"}}, {}});
+    ui.AnswerDialog({IDOK, {{1021, u"fixture-main"}}, {}});
+    CRootNode root;
+    ASSERT_EQ(Load(root, Bytes(legacy.begin(), legacy.end())), S_OK);
+    EXPECT_EQ(Told(kWrongPassword), 1);
+    EXPECT_TRUE(SecretsHeldInProcess());
+    EXPECT_TRUE(root.m_bSavePasswords);
+    EXPECT_EQ(HostAt(root, 0, 1).m_bstrHost, u"srv-backup-02.example.com");
+    EXPECT_EQ(HostAt(root, 0, 1).m_nPort, 2222);
+    EXPECT_EQ(HostAt(root, 0, 1).m_bstrLogin, u"backup");
+    EXPECT_EQ(HostAt(root, 0, 0).m_bstrPassword, u"Tr0ub4dor&3-xyz");
+
+    const Bytes saved = Save(root);
+    EXPECT_EQ(Bytes(saved.begin(), saved.begin() + 8), (Bytes{4, 0, 0, 0, 0x32, 0, 0, 0}));
+    EXPECT_EQ(Told(u"The logins and passwords of this console file were re-encrypted"), 1);
+    Save(root);
+    EXPECT_EQ(Told(u"The logins and passwords of this console file were re-encrypted"), 1) << "said once";
+
+    CRootNode back;
+    g_bstrMainPassword = u"fixture-main";  // a new root forgets it
+    ASSERT_EQ(Load(back, saved), S_OK);
+    EXPECT_FALSE(back.m_bReencrypt);
+    EXPECT_EQ(HostAt(back, 0, 1).m_bstrPassword, u"Tr0ub4dor&3-xyz");
+    EXPECT_EQ(HostAt(back, 0, 1).m_nPort, 2222);
+    EXPECT_EQ(HostAt(back, 0, 0).m_bstrLogin, u"dbadmin");
+}
+
+TEST_F(VaultTest, OlderFormsInsideAVaultAreRefused)
+{
+    // A version 1 record pasted into a vault would skip the seal.
+    const Bytes vault = TwoHostVault();
+    const VaultLayout layout = Layout(vault);
+    for (std::uint32_t form : {0u, 1u, 3u}) {
+        Bytes edited = vault;
+        std::memcpy(edited.data() + layout.hosts[0].first - 8, &form, 4);
+        CRootNode back;  // a new root forgets the main password
+        g_bstrMainPassword = u"main password";
+        EXPECT_EQ(Load(back, edited), HRESULT_INVALID_DATA) << form;
+        EXPECT_TRUE(back.GetChildren().at(0)->GetChildren().empty());
+    }
+}
+
+TEST_F(VaultTest, AStreamWrittenByAnotherImplementationOfTheLayoutOpens)
+{
+    // Written from the documented layout with Python's scrypt and AES-GCM.
+    constexpr SVaultKdfParams kSeedKdf{4, 1, 1};
+    SetVaultTestParameters(&kSeedKdf);
+    const std::string seed = ReadWholeFile(SourceDir() + "/fuzz/corpus/vault/two_groups");
+    CRootNode root;
+    g_bstrMainPassword = u"fuzz";
+    ASSERT_EQ(Load(root, Bytes(seed.begin(), seed.end())), S_OK);
+    ASSERT_EQ(root.GetChildren().size(), 2u);
+    EXPECT_EQ(HostAt(root, 0, 0).m_bstrHost, u"srv-database-01.example.com");
+    EXPECT_EQ(HostAt(root, 0, 0).m_bstrLogin, u"root");
+    EXPECT_EQ(HostAt(root, 0, 1).m_nPort, 2222);
+    EXPECT_EQ(HostAt(root, 0, 1).m_bstrPassword, u"pw2");
+    EXPECT_TRUE(root.GetChildren()[1]->GetChildren().empty());
+}
+
+TEST(VaultKeyTest, SealAndOpenBindThePlaceAndRefuseWhatIsShortOrLong)
+{
+    SetVaultTestParameters(&kCheapKdf);
+    CVaultKey key;
+    EXPECT_EQ(key.Create(""), VAULT_EMPTY_PASSWORD);
+    std::string sealed;
+    EXPECT_EQ(key.Seal("x", "p", sealed), VAULT_FAILED) << "no key yet";
+    ASSERT_EQ(key.Create("pw"), VAULT_OK);
+    ASSERT_EQ(key.Seal("secret", "place 1", sealed), VAULT_OK);
+    EXPECT_EQ(sealed.size(), kVaultNonceBytes + 6 + kVaultTagBytes);
+    std::string plain;
+    EXPECT_EQ(key.Open(sealed, "place 2", plain), VAULT_DAMAGED);
+    EXPECT_TRUE(plain.empty());
+    EXPECT_EQ(key.Open(sealed, "place 1", plain), VAULT_OK);
+    EXPECT_EQ(plain, "secret");
+    EXPECT_EQ(key.Open(sealed.substr(0, kVaultNonceBytes + kVaultTagBytes - 1), "place 1", plain), VAULT_DAMAGED);
+    EXPECT_EQ(key.Seal(std::string(kVaultMaxPlainBytes + 1, 'a'), "p", sealed), VAULT_DAMAGED);
+
+    // The same password and salt give the same key; another salt does not.
+    CVaultKey same;
+    ASSERT_EQ(same.Derive("pw", key.Params(), key.Salt()), VAULT_OK);
+    ASSERT_EQ(key.Seal("secret", "p", sealed), VAULT_OK);
+    EXPECT_EQ(same.Open(sealed, "p", plain), VAULT_OK);
+    auto salt = key.Salt();
+    salt[0] ^= 1;
+    ASSERT_EQ(same.Derive("pw", key.Params(), salt), VAULT_OK);
+    EXPECT_EQ(same.Open(sealed, "p", plain), VAULT_DAMAGED);
+
+    // The bounded reader of opened records.
+    std::string fields;
+    AppendText(fields, "abc");
+    CPlainReader reader(fields);
+    std::string text;
+    EXPECT_FALSE(reader.ReadText(2, text));  // over its limit
+    EXPECT_TRUE(reader.ReadText(3, text));
+    EXPECT_EQ(text, "abc");
+    EXPECT_TRUE(reader.AtEnd());
+    std::uint32_t value = 0;
+    EXPECT_FALSE(reader.ReadU32(value));
+    CPlainReader truncated(std::string_view(fields).substr(0, 5));
+    EXPECT_FALSE(truncated.ReadText(10, text));
+    SetVaultTestParameters(nullptr);
+}
+
+}  // namespace
