@@ -43,7 +43,9 @@ int RunScan()
 
 std::string ScanCommand()
 {
-    return BuildRemoteCommand({"command -v lshw >/dev/null 2>&1 || exit 127;"
+    // An lshw that is not an executable file (say, hidden by an empty one) is
+    // a missing lshw.
+    return BuildRemoteCommand({"p=$(command -v lshw 2>/dev/null) && [ -f \"$p\" ] && [ -x \"$p\" ] || exit 127;"
                                " f=$(mktemp) || exit 1; trap 'rm -f \"$f\"' EXIT; trap 'exit 129' HUP INT TERM PIPE;"
                                " lshw -xml 2>&1 >\"$f\"; s=$?; [ \"$s\" -ne 0 ] || cat \"$f\" || s=1; exit \"$s\""});
 }
