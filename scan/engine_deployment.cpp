@@ -9,11 +9,10 @@
 #include <stdexcept>
 #include <vector>
 
-#include "platform/atomic_file.h"
-#include "platform/private_temp_file.h"
-
 #include "inventory/host_node.h"
 #include "inventory/module_state.h"
+#include "platform/atomic_file.h"
+#include "platform/private_temp_file.h"
 #include "platform/registry.h"
 #include "platform/text.h"
 #include "platform/ui.h"
@@ -35,7 +34,12 @@ constexpr int kEngineAbsentDialog = 140;
 constexpr int kReadyToInstallDialog = 134;
 constexpr int kDoNotShowAgain = 1205;
 constexpr int kCorruptedPackage = 138;
+constexpr int kPackageNotCopied = 240;
+constexpr int kNoHostFolder = 241;
 constexpr DWORD kAsk = 0xFFFFFFFFu;  // -1: no stored answer
+constexpr std::size_t kMaxVersionLength = 64;
+constexpr std::size_t kMaxNameLength = 128;
+constexpr std::size_t kMaxFolderLength = 1024;
 
 // The two deployment questions. Their "do not show again" box starts from
 // the stored answer and is never read back.
@@ -69,13 +73,10 @@ bool ReadPackageValue(HKEY key, const char16_t* name, std::size_t bufferBytes, s
     return true;
 }
 
-constexpr int kPackageNotCopied = 240;
-constexpr int kNoHostFolder = 241;
-constexpr std::size_t kMaxVersionLength = 64;
-constexpr std::size_t kMaxNameLength = 128;
-constexpr std::size_t kMaxFolderLength = 1024;
-
-bool IsAlphanumeric(char16_t c) { return (c >= u'0' && c <= u'9') || (c >= u'A' && c <= u'Z') || (c >= u'a' && c <= u'z'); }
+bool IsAlphanumeric(char16_t c)
+{
+    return (c >= u'0' && c <= u'9') || (c >= u'A' && c <= u'Z') || (c >= u'a' && c <= u'z');
+}
 
 bool IsVersionCharacter(char16_t c)
 {
@@ -126,10 +127,10 @@ int ConfirmEngineDeployment()
 bool LocateEnginePackage(std::string& version)
 {
     version.clear();
+    std::u16string text;
     HKEY raw = nullptr;
     if (RegOpenKeyEx(HKEY_LOCAL_MACHINE, kProductKey, KEY_READ, &raw) == ERROR_SUCCESS) {
         RegKeyPtr key(raw);
-        std::u16string text;
         if (ReadPackageValue(key.get(), u"LSHWPath", 260, g_bstrEnginePath) &&
             ReadPackageValue(key.get(), u"LSHWName", 1024, g_bstrEngineName) &&
             ReadPackageValue(key.get(), u"LSHWVersion", 1024, text)) {
@@ -143,7 +144,7 @@ bool LocateEnginePackage(std::string& version)
     }
     // The name and version reach the host's shell and file system: only what
     // the package tools write is taken.
-    if (!IsValidEnginePackageName(g_bstrEngineName) || !IsValidEnginePackageVersion(AnsiToWide(version)) ||
+    if (!IsValidEnginePackageName(g_bstrEngineName) || !IsValidEnginePackageVersion(text) ||
         !VerifyEnginePackage(g_bstrEnginePath + g_bstrEngineName, g_bstrEngineSignature)) {
         MessageBox(nullptr, LoadString(g_hInstance, kCorruptedPackage), u"Error", MB_OK | MB_ICONERROR);
         g_bstrEngineName.clear();

@@ -47,7 +47,7 @@ std::string ScanCommand()
     // a missing lshw.
     return BuildRemoteCommand({"p=$(command -v lshw 2>/dev/null) && [ -f \"$p\" ] && [ -x \"$p\" ] || exit 127;"
                                " f=$(mktemp) || exit 1; trap 'rm -f \"$f\"' EXIT; trap 'exit 129' HUP INT TERM PIPE;"
-                               " lshw -xml 2>&1 >\"$f\"; s=$?; [ \"$s\" -ne 0 ] || cat \"$f\" || s=1; exit \"$s\""});
+                               " \"$p\" -xml 2>&1 >\"$f\"; s=$?; [ \"$s\" -ne 0 ] || cat \"$f\" || s=1; exit \"$s\""});
 }
 
 void CheckSshResult(int code)
