@@ -6,30 +6,11 @@
 #include <cstdlib>
 #include <filesystem>
 
+#include "tests/support/scoped_env.h"
 #include "tests/support/temp_dir.h"
 
 namespace {
 
-// Points $TMPDIR at a folder of the test's own while it lives.
-class ScopedTmpDir {
-public:
-    explicit ScopedTmpDir(const std::string& path)
-    {
-        if (const char* old = std::getenv("TMPDIR")) m_previous = old, m_hadPrevious = true;
-        ::setenv("TMPDIR", path.c_str(), 1);
-    }
-    ~ScopedTmpDir()
-    {
-        if (m_hadPrevious)
-            ::setenv("TMPDIR", m_previous.c_str(), 1);
-        else
-            ::unsetenv("TMPDIR");
-    }
-
-private:
-    std::string m_previous;
-    bool m_hadPrevious = false;
-};
 
 mode_t ModeOf(const std::string& path)
 {
@@ -40,7 +21,7 @@ mode_t ModeOf(const std::string& path)
 TEST(PrivateTempFile, HoldsTheBytesOwnerOnlyAndGoesWithTheObject)
 {
     TempDir dir;
-    ScopedTmpDir tmp(dir.path());
+    CScopedEnv tmp("TMPDIR", dir.path());
     const std::vector<std::uint8_t> bytes{'a', 0, 'b', 0xff};
     std::string path;
     {
@@ -65,7 +46,7 @@ TEST(PrivateTempFile, HoldsTheBytesOwnerOnlyAndGoesWithTheObject)
 TEST(PrivateTempFile, RefusesNamesThatAreNotOneComponentAndLeavesNothing)
 {
     TempDir dir;
-    ScopedTmpDir tmp(dir.path());
+    CScopedEnv tmp("TMPDIR", dir.path());
     for (const std::string& name : std::vector<std::string>{"", ".", "..", "a/b", "../x", std::string("a\0b", 3)}) {
         CPrivateTempFile file;
         std::string error;
@@ -78,7 +59,7 @@ TEST(PrivateTempFile, RefusesNamesThatAreNotOneComponentAndLeavesNothing)
 
 TEST(PrivateTempFile, ReportsAFolderThatCannotBeMade)
 {
-    ScopedTmpDir tmp("/nonexistent-ferrodex-folder");
+    CScopedEnv tmp("TMPDIR", "/nonexistent-ferrodex-folder");
     CPrivateTempFile file;
     std::string error;
     EXPECT_FALSE(file.Create("x", {}, error));

@@ -14,6 +14,7 @@
 #include "scp/scp.h"
 #include "ssh2/ssh2.h"
 #include "tests/scan/scan_fixture.h"
+#include "tests/support/scoped_env.h"
 #include "tests/support/sshd_peer.h"
 #include "tests/support/test_server.h"
 
@@ -64,26 +65,6 @@ std::string ReportedFolder(const std::u16string& message, std::string* modeAndOw
     return text.substr(at + 7, end - at - 7);
 }
 
-// Points $TMPDIR at a folder of the test's own while it lives.
-class ScopedTmpDir {
-public:
-    explicit ScopedTmpDir(const std::string& path)
-    {
-        if (const char* old = std::getenv("TMPDIR")) m_previous = old, m_hadPrevious = true;
-        ::setenv("TMPDIR", path.c_str(), 1);
-    }
-    ~ScopedTmpDir()
-    {
-        if (m_hadPrevious)
-            ::setenv("TMPDIR", m_previous.c_str(), 1);
-        else
-            ::unsetenv("TMPDIR");
-    }
-
-private:
-    std::string m_previous;
-    bool m_hadPrevious = false;
-};
 
 TEST_F(DeploymentPeerTest, AFailingInstallShowsItsOutputAndItsPrivateFolderIsRemoved)
 {
@@ -99,7 +80,7 @@ TEST_F(DeploymentPeerTest, AFailingInstallShowsItsOutputAndItsPrivateFolderIsRem
         DescribeEnginePackage(package, "9.9");
         TempDir localTmp;
         {
-            ScopedTmpDir tmp(localTmp.path());
+            CScopedEnv tmp("TMPDIR", localTmp.path());
             EXPECT_EQ(Expand(), S_FALSE);
         }
         ASSERT_EQ(Messages().size(), 1u);
