@@ -32,17 +32,27 @@ protected:
         RegWriteDword(HKEY_CURRENT_USER, kProductKey, u"LSHWAbsentChb", 1);
         RegWriteDword(HKEY_CURRENT_USER, kProductKey, u"InfoOkChb", 1);
     }
-    void TearDown() override { EXPECT_EQ(CSSH2::Current(), nullptr); }
+    void TearDown() override
+    {
+        EXPECT_EQ(CSSH2::Current(), nullptr);
+        ResetDeployUser();
+    }
 
-    // A server on which `which lshw` finds nothing until the deployment
-    // puts one into the user's ~/.local/bin.
-    std::unique_ptr<CTestServer> BareHost(EServerKind kind = EServerKind::OlderSshd, bool sftp = true)
+    // No lshw in the user's home, and Debian's stock ~/.bashrc.
+    static void ResetDeployUser()
     {
         const std::string home = std::string("/home/") + kDeployUser;
         std::error_code ignored;
         std::filesystem::remove(home + "/.local/bin/lshw", ignored);
         std::filesystem::copy_file("/etc/skel/.bashrc", home + "/.bashrc",
                                    std::filesystem::copy_options::overwrite_existing, ignored);
+    }
+
+    // A server on which `which lshw` finds nothing until the deployment
+    // puts one into the user's ~/.local/bin.
+    std::unique_ptr<CTestServer> BareHost(EServerKind kind = EServerKind::OlderSshd, bool sftp = true)
+    {
+        ResetDeployUser();
         auto server = StartServer({kind, sftp, {{"/dev/null", "/usr/bin/lshw"}}});
         SetHost("127.0.0.1", server->port(), kDeployUser, SshdPeer::Password());
         return server;
