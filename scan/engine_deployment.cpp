@@ -2,6 +2,7 @@
 
 #include <openssl/evp.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <fstream>
 #include <memory>
@@ -10,10 +11,13 @@
 
 #include "inventory/host_node.h"
 #include "inventory/module_state.h"
+#include "platform/atomic_file.h"
+#include "platform/private_temp_file.h"
 #include "platform/registry.h"
 #include "platform/text.h"
 #include "platform/ui.h"
 #include "scan/engine_signature.h"
+#include "scan/remote_command.h"
 #include "scan/scan_job.h"
 #include "scp/scp.h"
 #include "ssh2/ssh2.h"
@@ -30,7 +34,12 @@ constexpr int kEngineAbsentDialog = 140;
 constexpr int kReadyToInstallDialog = 134;
 constexpr int kDoNotShowAgain = 1205;
 constexpr int kCorruptedPackage = 138;
+constexpr int kPackageNotCopied = 240;
+constexpr int kNoHostFolder = 241;
 constexpr DWORD kAsk = 0xFFFFFFFFu;  // -1: no stored answer
+constexpr std::size_t kMaxVersionLength = 64;
+constexpr std::size_t kMaxNameLength = 128;
+constexpr std::size_t kMaxFolderLength = 1024;
 
 // The two deployment questions. Their "do not show again" box starts from
 // the stored answer and is never read back.
@@ -64,11 +73,38 @@ bool ReadPackageValue(HKEY key, const char16_t* name, std::size_t bufferBytes, s
     return true;
 }
 
-void RunBuildCommand(const std::u16string& command)
+bool IsAlphanumeric(char16_t c)
 {
-    const std::string text = WideToAnsi(command);
-    CheckSshResult(CSSH2::Exec(text.c_str()));
-    CheckCommandStatus();
+    return (c >= u'0' && c <= u'9') || (c >= u'A' && c <= u'Z') || (c >= u'a' && c <= u'z');
+}
+
+bool IsVersionCharacter(char16_t c)
+{
+    return IsAlphanumeric(c) || c == u'.' || c == u'+' || c == u'~' || c == u'_' || c == u'-';
+}
+
+[[noreturn]] void RaiseText(int stringId, std::string_view detail = {})
+{
+    throw CommandError{LoadString(g_hInstance, stringId) + AnsiToWide(detail)};
+}
+
+// Runs one step; a non-zero exit status raises the step's output and leaves
+// the session open.
+void RunStep(const std::string& command)
+{
+    CheckSshResult(CSSH2::Exec(command.c_str()));
+    if (CSSH2::GetExitStatus() != 0) throw CommandError{AnsiToWide(CSSH2::GetOutput())};
+}
+
+std::string HexText(const unsigned char* bytes, std::size_t length)
+{
+    static const char kHex[] = "0123456789abcdef";
+    std::string text;
+    for (std::size_t i = 0; i < length; ++i) {
+        text += kHex[bytes[i] >> 4];
+        text += kHex[bytes[i] & 15];
+    }
+    return text;
 }
 
 }  // namespace
@@ -91,10 +127,10 @@ int ConfirmEngineDeployment()
 bool LocateEnginePackage(std::string& version)
 {
     version.clear();
+    std::u16string text;
     HKEY raw = nullptr;
     if (RegOpenKeyEx(HKEY_LOCAL_MACHINE, kProductKey, KEY_READ, &raw) == ERROR_SUCCESS) {
         RegKeyPtr key(raw);
-        std::u16string text;
         if (ReadPackageValue(key.get(), u"LSHWPath", 260, g_bstrEnginePath) &&
             ReadPackageValue(key.get(), u"LSHWName", 1024, g_bstrEngineName) &&
             ReadPackageValue(key.get(), u"LSHWVersion", 1024, text)) {
@@ -106,7 +142,10 @@ bool LocateEnginePackage(std::string& version)
         version.clear();
         return true;
     }
-    if (!VerifyEnginePackage(g_bstrEnginePath + g_bstrEngineName, g_bstrEngineSignature)) {
+    // The name and version reach the host's shell and file system: only what
+    // the package tools write is taken.
+    if (!IsValidEnginePackageName(g_bstrEngineName) || !IsValidEnginePackageVersion(text) ||
+        !VerifyEnginePackage(g_bstrEnginePath + g_bstrEngineName, g_bstrEngineSignature)) {
         MessageBox(nullptr, LoadString(g_hInstance, kCorruptedPackage), u"Error", MB_OK | MB_ICONERROR);
         g_bstrEngineName.clear();
         version.clear();
@@ -121,13 +160,91 @@ bool VerifyEnginePackage(const std::u16string& packagePath, const std::u16string
     return VerifyEngineSignature(digest, WideToAnsi(signature));
 }
 
-void UploadEnginePackage(CHostNode& host)
+bool IsValidEnginePackageVersion(std::u16string_view version)
 {
+    if (version.empty() || version.size() > kMaxVersionLength || !IsAlphanumeric(version.front())) return false;
+    for (const char16_t c : version)
+        if (!IsVersionCharacter(c)) return false;
+    return true;
+}
+
+bool IsValidEnginePackageName(std::u16string_view name)
+{
+    constexpr std::u16string_view kPrefix = u"lshw-";
+    constexpr std::u16string_view kSuffix = u".tar.gz";
+    if (name.size() > kMaxNameLength || name.size() <= kPrefix.size() + kSuffix.size() || !name.starts_with(kPrefix) ||
+        !name.ends_with(kSuffix))
+        return false;
+    const std::u16string_view middle = name.substr(kPrefix.size(), name.size() - kPrefix.size() - kSuffix.size());
+    for (const char16_t c : middle)
+        if (!IsVersionCharacter(c)) return false;
+    return true;
+}
+
+std::vector<std::uint8_t> ReadVerifiedEnginePackage()
+{
+    std::vector<std::uint8_t> bytes;
+    std::string error;
+    const bool read = IsValidEnginePackageName(g_bstrEngineName) && IsValidEnginePackageVersion(g_bstrEngineVersion) &&
+                      ReadFileLimited(WideToAnsi(g_bstrEnginePath + g_bstrEngineName), kMaxEnginePackageBytes, bytes,
+                                      error) == FileReadResult::Ok;
+    if (!read || !VerifyEngineSignature(BytesDigestHex(bytes), WideToAnsi(g_bstrEngineSignature))) {
+        ResetEnginePackage();
+        RaiseText(kCorruptedPackage);
+    }
+    return bytes;
+}
+
+bool ParseHostFolder(std::string_view output, std::string& folder)
+{
+    folder.clear();
+    while (!output.empty() && (output.back() == '\n' || output.back() == '\r')) output.remove_suffix(1);
+    const std::size_t lineStart = output.find_last_of("\r\n");
+    const std::string_view line = lineStart == std::string_view::npos ? output : output.substr(lineStart + 1);
+    if (line.size() < 2 || line.size() > kMaxFolderLength || line.front() != '/' || line.back() == '/') return false;
+    for (const char c : line)
+        if (c < 0x20 || c > 0x7E) return false;
+    for (std::size_t at = 1; at <= line.size();) {
+        const std::size_t next = std::min(line.find('/', at), line.size());
+        const std::string_view part = line.substr(at, next - at);
+        if (part.empty() || part == "." || part == "..") return false;
+        at = next + 1;
+    }
+    folder.assign(line);
+    return true;
+}
+
+CHostFolder::CHostFolder()
+{
+    const std::string command = BuildRemoteCommand({"mktemp -d"});
+    RunStep(command);
+    if (!ParseHostFolder(CSSH2::GetOutput(), m_strPath)) RaiseText(kNoHostFolder, CSSH2::GetOutput());
+}
+
+CHostFolder::~CHostFolder()
+{
+    CSSH2* session = CSSH2::Current();
+    if (session == nullptr || session->State() != SS_LOGGED_IN) return;
+    try {
+        const std::string command = BuildRemoteCommand({"rm -rf", CShellWord::Value(m_strPath)});
+        CSSH2::Exec(command.c_str());
+    } catch (...) {
+        // A folder that could not be removed stays private to the login.
+    }
+}
+
+void UploadEnginePackage(CHostNode& host, std::span<const std::uint8_t> package, const std::string& folder)
+{
+    const std::string name = WideToAnsi(g_bstrEngineName);
+    // The upload library reads a file: it gets a private copy of the
+    // verified bytes, never the package file itself.
+    CPrivateTempFile copy;
+    std::string error;
+    if (!copy.Create(name, package, error)) RaiseText(kPackageNotCopied, error);
     const std::string address = WideToAnsi(host.m_bstrHost);
     Wiped<std::string> login(WideToAnsi(host.m_bstrLogin));
     Wiped<std::string> password(WideToAnsi(host.m_bstrPassword));
-    const std::string local = WideToAnsi(g_bstrEnginePath + g_bstrEngineName);
-    const std::string remote = WideToAnsi(u"/tmp/" + g_bstrEngineName);
+    const std::string remote = folder + "/" + name;
     ScpJobOptions options;
     options.user_data = 0;
     options.new_host_key_policy = HOSTKEY_ACCEPT_AND_STORE;
@@ -137,18 +254,28 @@ void UploadEnginePackage(CHostNode& host)
     options.timeout_seconds = 300;
     options.cancel_requested = 0;
     const int result = ScpUploadFile(address.c_str(), host.m_nPort, login.get().c_str(), password.get().c_str(),
-                                     local.c_str(), remote.c_str(), nullptr, &options);
-    if (result != 0) {
-        CSSH2::Disconnect();
-        throw static_cast<ESCPErrors>(result);
-    }
+                                     copy.Path().c_str(), remote.c_str(), nullptr, &options);
+    if (result != 0) throw static_cast<ESCPErrors>(result);
 }
 
-void BuildEngineOnHost(CHostNode&)
+void BuildEngineOnHost(const std::string& folder)
 {
-    const std::u16string folder = u"lshw-" + g_bstrEngineVersion;
-    RunBuildCommand(u"cd /tmp ;ls " + folder + u" >/dev/null 2>&1 && rm -r " + folder + u"; tar xvzf " + g_bstrEngineName);
-    RunBuildCommand(u"cd /tmp/" + folder + u" && ./install > make.log && cd .. && rm -r " + folder);
+    const std::string name = WideToAnsi(g_bstrEngineName);
+    const std::string sources = folder + "/lshw-" + g_strEngineVersion;
+    RunStep(BuildRemoteCommand({"cd", CShellWord::Value(folder), "&& tar -xzf", CShellWord::Value(name)}));
+    // The build's own output stays in make.log; when it fails, its last
+    // lines follow the install script's message, as the folder goes.
+    RunStep(BuildRemoteCommand({"cd", CShellWord::Value(sources),
+                                "&& ./install >make.log || { s=$?; tail -n 20 make.log >&2; exit \"$s\"; }"}));
+}
+
+std::string BytesDigestHex(std::span<const std::uint8_t> bytes)
+{
+    unsigned char digest[EVP_MAX_MD_SIZE];
+    unsigned int length = 0;
+    if (EVP_Digest(bytes.data(), bytes.size(), digest, &length, EVP_sha1(), nullptr) != 1)
+        throw std::runtime_error("digest unavailable");
+    return HexText(digest, length);
 }
 
 std::string FileDigestHex(const std::string& path, int algorithm)
@@ -169,13 +296,7 @@ std::string FileDigestHex(const std::string& path, int algorithm)
     unsigned char digest[EVP_MAX_MD_SIZE];
     unsigned int length = 0;
     EVP_DigestFinal_ex(context.get(), digest, &length);
-    static const char kHex[] = "0123456789abcdef";
-    std::string text;
-    for (unsigned int i = 0; i < length; ++i) {
-        text += kHex[digest[i] >> 4];
-        text += kHex[digest[i] & 15];
-    }
-    return text;
+    return HexText(digest, length);
 }
 
 void ResetEnginePackage()

@@ -8,6 +8,7 @@
 #include "platform/ui.h"
 #include "scan/engine_deployment.h"
 #include "scan/progress_window.h"
+#include "scan/remote_command.h"
 #include "scan/scan_host.h"
 #include "scp/scp.h"
 #include "ssh2/errors.h"
@@ -16,6 +17,7 @@
 namespace {
 
 constexpr int kConnectTimeoutSeconds = 300;
+constexpr int kStillMissing = 242;
 
 std::vector<std::u16string> List(UINT id)
 {
@@ -31,13 +33,22 @@ std::u16string Entry(const std::vector<std::u16string>& list, std::size_t index)
 
 void ShowError(std::u16string_view text) { MessageBox(nullptr, text, u"Error", MB_OK | MB_ICONERROR); }
 
-int RunCommand(const char16_t* command)
+int RunScan()
 {
-    const std::string text = WideToAnsi(command);
-    return CSSH2::Exec(text.c_str());
+    const std::string command = ScanCommand();
+    return CSSH2::Exec(command.c_str());
 }
 
 }  // namespace
+
+std::string ScanCommand()
+{
+    // An lshw that is not an executable file (say, hidden by an empty one) is
+    // a missing lshw.
+    return BuildRemoteCommand({"p=$(command -v lshw 2>/dev/null) && [ -f \"$p\" ] && [ -x \"$p\" ] || exit 127;"
+                               " f=$(mktemp) || exit 1; trap 'rm -f \"$f\"' EXIT; trap 'exit 129' HUP INT TERM PIPE;"
+                               " \"$p\" -xml 2>&1 >\"$f\"; s=$?; [ \"$s\" -ne 0 ] || cat \"$f\" || s=1; exit \"$s\""});
+}
 
 void CheckSshResult(int code)
 {
@@ -110,24 +121,26 @@ int RunScanJob(CHostNode& host)
             CheckSshResult(CSSH2::Login(login.get().c_str(), password.get().c_str(), 1, HKP_STORE, HKP_ASK));
         }
         progress.SetText(Entry(steps, 1));
-        CheckSshResult(RunCommand(kScanCommand));
-        const bool missing = CSSH2::GetExitStatus() != 0 || CSSH2::GetOutput().starts_with("no");
-        if (missing) {
+        CheckSshResult(RunScan());
+        if (CSSH2::GetExitStatus() == kLshwMissingStatus) {
             if (ConfirmEngineDeployment() == 1) {
                 CSSH2::Disconnect();
                 return 1;
             }
-            progress.SetText(Entry(steps, 2));
-            UploadEnginePackage(host);
-            progress.SetText(Entry(steps, 3));
-            BuildEngineOnHost(host);
+            const std::vector<std::uint8_t> package = ReadVerifiedEnginePackage();
+            {
+                const CHostFolder folder;
+                progress.SetText(Entry(steps, 2));
+                UploadEnginePackage(host, package, folder.Path());
+                progress.SetText(Entry(steps, 3));
+                BuildEngineOnHost(folder.Path());
+            }
             progress.SetText(Entry(steps, 1));
-            CheckSshResult(RunCommand(kScanCommand));
-            CheckCommandStatus();
+            CheckSshResult(RunScan());
+            if (CSSH2::GetExitStatus() == kLshwMissingStatus) throw CommandError{LoadString(g_hInstance, kStillMissing)};
         }
-        progress.SetText(Entry(steps, 4));
-        CheckSshResult(RunCommand(kFetchCommand));
         CheckCommandStatus();
+        progress.SetText(Entry(steps, 4));
         host.m_bstrXml = AnsiToWide(CSSH2::GetOutput());
         CSSH2::Disconnect();
         host.m_bstrXml = CutBeforeXml(std::move(host.m_bstrXml));

@@ -7,9 +7,13 @@
 
 class CHostNode;
 
-// The commands sent to a host.
-inline constexpr const char16_t* kScanCommand = u"(which lshw 2>/dev/null || (echo no; false)) && lshw -xml > lshw.xml";
-inline constexpr const char16_t* kFetchCommand = u"cat lshw.xml";
+// The scan as sent to a host. Its output is lshw's own messages, then the
+// XML, which lshw writes into a private temporary file (mktemp) that is
+// removed at once: nothing is left in the login's home, and two scans of
+// one host never share a file. Exits with kLshwMissingStatus when there is
+// no lshw, with lshw's status when it fails.
+std::string ScanCommand();
+inline constexpr std::uint32_t kLshwMissingStatus = 127;
 
 // A command's output or a disconnect description, raised as the error.
 struct CommandError {

@@ -811,6 +811,24 @@ int upload_matches(JobInfo* job, const char* pattern)
     return rc;
 }
 
+// Writes `value` as one word for the POSIX shell: single-quoted, each "'"
+// as "'\\''". `out` holds at least 4 * strlen(value) + 3 bytes.
+void scp_quote_for_shell(const char* value, char* out, std::size_t size)
+{
+    std::size_t at = 0;
+    out[at++] = '\'';
+    for (; *value != '\0' && at + 5 < size; ++value) {
+        if (*value == '\'') {
+            std::memcpy(out + at, "'\\''", 4);
+            at += 4;
+        } else {
+            out[at++] = *value;
+        }
+    }
+    out[at++] = '\'';
+    out[at] = '\0';
+}
+
 int scp_transfer(JobInfo* job, const char* host, int port, const char* user, const char* password,
                  const char* local_path, const char* remote_path)
 {
@@ -823,11 +841,15 @@ int scp_transfer(JobInfo* job, const char* host, int port, const char* user, con
     if (!host || !*host) return 3;
 
     const char* remote = remote_path ? remote_path : "";
-    const std::size_t commandSize = std::strlen(remote) + 32;
+    // The path reaches the remote shell as one single-quoted word.
+    const std::size_t commandSize = 4 * std::strlen(remote) + 32;
     char* command = static_cast<char*>(scp_alloc(commandSize));
     if (!command) return 18;
-    std::snprintf(command, commandSize, "scp%s%s%s -t %s", g_scpFlags.recursive ? " -r" : "",
-                  g_scpFlags.preserveTimes ? " -p" : "", g_scpFlags.targetMustBeDirectory ? " -d" : "", remote);
+    const int flagsLength = std::snprintf(command, commandSize, "scp%s%s%s -t ", g_scpFlags.recursive ? " -r" : "",
+                                          g_scpFlags.preserveTimes ? " -p" : "",
+                                          g_scpFlags.targetMustBeDirectory ? " -d" : "");
+    scp_quote_for_shell(remote, command + flagsLength, commandSize - static_cast<std::size_t>(flagsLength));
+    if (job->options && job->options->use_scp && std::strlen(command) >= sizeof(SessionConfig::remoteCommand)) return 17;
 
     auto* cfg = static_cast<SessionConfig*>(scp_alloc(sizeof(SessionConfig)));
     if (!cfg) return 18;

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <pwd.h>
+#include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
@@ -9,8 +10,11 @@
 #include "platform/registry.h"
 #include "platform/text.h"
 #include "scan/engine_deployment.h"
+#include "scan/remote_command.h"
+#include "scp/scp.h"
 #include "ssh2/ssh2.h"
 #include "tests/scan/scan_fixture.h"
+#include "tests/support/scoped_env.h"
 #include "tests/support/sshd_peer.h"
 #include "tests/support/test_server.h"
 
@@ -28,17 +32,27 @@ protected:
         RegWriteDword(HKEY_CURRENT_USER, kProductKey, u"LSHWAbsentChb", 1);
         RegWriteDword(HKEY_CURRENT_USER, kProductKey, u"InfoOkChb", 1);
     }
-    void TearDown() override { EXPECT_EQ(CSSH2::Current(), nullptr); }
+    void TearDown() override
+    {
+        EXPECT_EQ(CSSH2::Current(), nullptr);
+        ResetDeployUser();
+    }
 
-    // A server on which `which lshw` finds nothing until the deployment
-    // puts one into the user's ~/.local/bin.
-    std::unique_ptr<CTestServer> BareHost(EServerKind kind = EServerKind::OlderSshd, bool sftp = true)
+    // No lshw in the user's home, and Debian's stock ~/.bashrc.
+    static void ResetDeployUser()
     {
         const std::string home = std::string("/home/") + kDeployUser;
         std::error_code ignored;
         std::filesystem::remove(home + "/.local/bin/lshw", ignored);
         std::filesystem::copy_file("/etc/skel/.bashrc", home + "/.bashrc",
                                    std::filesystem::copy_options::overwrite_existing, ignored);
+    }
+
+    // A server on which `which lshw` finds nothing until the deployment
+    // puts one into the user's ~/.local/bin.
+    std::unique_ptr<CTestServer> BareHost(EServerKind kind = EServerKind::OlderSshd, bool sftp = true)
+    {
+        ResetDeployUser();
         auto server = StartServer({kind, sftp, {{"/dev/null", "/usr/bin/lshw"}}});
         SetHost("127.0.0.1", server->port(), kDeployUser, SshdPeer::Password());
         return server;
@@ -46,20 +60,199 @@ protected:
     TempDir dir;
 };
 
-TEST_F(DeploymentPeerTest, AFailingInstallShowsItsOutputAndKeepsTheFolder)
+// An install script that says where it runs and how that folder is set.
+constexpr const char* kReportFolder = "cd .. && echo \"folder $(pwd) $(stat -c '%a %U' .)\" >&2 && cd - >/dev/null\n";
+
+// The folder an install script reported in `message`, and its mode and owner.
+std::string ReportedFolder(const std::u16string& message, std::string* modeAndOwner = nullptr)
+{
+    const std::string text = WideToAnsi(message);
+    const std::size_t at = text.find("folder ");
+    if (at == std::string::npos) return {};
+    const std::size_t end = text.find(' ', at + 7);
+    const std::size_t lineEnd = text.find('\n', at);
+    if (modeAndOwner != nullptr) *modeAndOwner = text.substr(end + 1, lineEnd - end - 1);
+    return text.substr(at + 7, end - at - 7);
+}
+
+
+TEST_F(DeploymentPeerTest, AFailingInstallShowsItsOutputAndItsPrivateFolderIsRemoved)
+{
+    const std::string package = dir.file("lshw-9.9.tar.gz");
+    MakeScriptPackage(package, "9.9",
+                      std::string("#!/bin/sh\n") + kReportFolder + "echo 'Vorbex install: no compiler here' >&2\nexit 1\n");
+    // Over SFTP, and over the scp sink, whose command carries the folder.
+    for (const bool sftp : {true, false}) {
+        ResetEnginePackage();
+        ui.Clear();
+        auto peer = BareHost(EServerKind::OlderSshd, sftp);
+        ASSERT_TRUE(peer->running()) << peer->logText();
+        DescribeEnginePackage(package, "9.9");
+        TempDir localTmp;
+        {
+            CScopedEnv tmp("TMPDIR", localTmp.path());
+            EXPECT_EQ(Expand(), S_FALSE);
+        }
+        ASSERT_EQ(Messages().size(), 1u);
+        const std::string message = WideToAnsi(Messages()[0]);
+        std::string modeAndOwner;
+        const std::string folder = ReportedFolder(Messages()[0], &modeAndOwner);
+        EXPECT_TRUE(message.ends_with("\nVorbex install: no compiler here\n")) << message;
+        ASSERT_FALSE(folder.empty()) << message;
+        EXPECT_NE(folder, "/tmp") << "the package is unpacked in a folder of its own";
+        EXPECT_EQ(modeAndOwner, std::string("700 ") + kDeployUser);
+        EXPECT_FALSE(std::filesystem::exists(folder)) << "the folder goes after a failed build too";
+        EXPECT_FALSE(std::filesystem::exists("/tmp/lshw-9.9"));
+        EXPECT_TRUE(std::filesystem::is_empty(localTmp.path())) << "the upload's private copy is removed";
+    }
+}
+
+// The upload library's scp sink gets its target path as one word.
+TEST_F(DeploymentPeerTest, TheScpSinkTakesAHostilePathAsOneWord)
+{
+    SshdOptions noSftp;
+    noSftp.sftpSubsystem = false;
+    SshdPeer peer(noSftp);
+    ASSERT_TRUE(peer.running()) << peer.logText();
+    const passwd* user = ::getpwnam(SshdPeer::User());
+    ASSERT_NE(user, nullptr);
+    char pattern[] = "/tmp/fdx-sink-XXXXXX";
+    ASSERT_NE(::mkdtemp(pattern), nullptr);
+    const std::string folder = pattern;
+    ASSERT_EQ(::chown(folder.c_str(), user->pw_uid, user->pw_gid), 0);
+    // Run in the login's home, these would leave the marker there.
+    const std::string marker = std::string(user->pw_dir) + "/fdx-sink-injected";
+    const std::string target = folder + "/a b; touch fdx-sink-injected; #it's $(id) `id`.bin";
+    std::ofstream(dir.file("payload")) << "payload bytes";
+    ScpJobOptions options;
+    options.use_scp = 1;
+    options.timeout_seconds = 30;
+    const int result = ScpUploadFile("127.0.0.1", peer.port(), SshdPeer::User(), SshdPeer::Password(),
+                                     dir.file("payload").c_str(), target.c_str(), nullptr, &options);
+    EXPECT_EQ(result, 0) << peer.logText();
+    EXPECT_EQ(ReadWholeFile(target), "payload bytes");
+    EXPECT_FALSE(std::filesystem::exists(marker));
+    std::error_code ignored;
+    std::filesystem::remove_all(folder, ignored);
+}
+
+TEST_F(DeploymentPeerTest, ABuiltEngineIsScannedAndNothingButItsInstallStaysOnTheHost)
 {
     auto peer = BareHost();
     ASSERT_TRUE(peer->running()) << peer->logText();
-    const std::string package = dir.file("broken.tar.gz");
-    MakeScriptPackage(package, "9.9", "#!/bin/sh\necho 'Vorbex install: no compiler here' >&2\nexit 1\n");
-    DescribeEnginePackage(package, "9.9");
-    EXPECT_EQ(Expand(), S_FALSE);
-    EXPECT_EQ(Messages(), std::vector<std::u16string>{u"Vorbex install: no compiler here\n"});
-    EXPECT_TRUE(std::filesystem::exists("/tmp/lshw-9.9/install"));
-    EXPECT_TRUE(std::filesystem::exists("/tmp/broken.tar.gz"));
+    const std::string home = std::string("/home/") + kDeployUser;
+    const std::set<std::string> before = FilesBelow(home);
+    // Installs an lshw whose output names the folder it was built in.
+    const std::string install = R"(#!/bin/sh
+folder=$(cd .. && pwd)
+mkdir -p "$HOME/.local/bin" || exit 1
+cat > "$HOME/.local/bin/lshw" <<EOF
+#!/bin/sh
+echo '<?xml version="1.0"?><node id="box"><node id="cpu"><product>$folder</product></node></node>'
+EOF
+chmod 755 "$HOME/.local/bin/lshw"
+{ echo 'PATH="$HOME/.local/bin:$PATH"'; cat "$HOME/.bashrc"; } > "$HOME/.bashrc.new" && mv "$HOME/.bashrc.new" "$HOME/.bashrc"
+)";
+    const std::string package = dir.file("lshw-1.2.tar.gz");
+    MakeScriptPackage(package, "1.2", install);
+    DescribeEnginePackage(package, "1.2");
+    ASSERT_EQ(Expand(), S_OK) << (Messages().empty() ? "" : WideToAnsi(Messages()[0])) << peer->logText();
+    const std::string xml = WideToAnsi(host->m_bstrXml);
+    const std::size_t at = xml.find("<product>");
+    ASSERT_NE(at, std::string::npos) << xml;
+    const std::string folder = xml.substr(at + 9, xml.find("</product>") - at - 9);
+    EXPECT_TRUE(folder.starts_with("/") && folder != "/tmp") << folder;
+    EXPECT_FALSE(std::filesystem::exists(folder));
+
+    // Only what the install puts there is new in the home; a later scan adds
+    // nothing.
+    std::set<std::string> expected = before;
+    expected.insert({home + "/.local", home + "/.local/bin", home + "/.local/bin/lshw"});
+    EXPECT_EQ(FilesBelow(home), expected);
+    ASSERT_EQ(Refresh(), S_OK);
+    EXPECT_EQ(FilesBelow(home), expected);
+}
+
+// Each hostile value would run `touch` on the marker if it reached a shell
+// as program text.
+TEST_F(DeploymentPeerTest, HostileRegistryValuesAreRefusedAndNothingRunsOnTheHost)
+{
+    auto peer = BareHost();
+    ASSERT_TRUE(peer->running()) << peer->logText();
+    const std::string marker = "/tmp/fdx-injected-" + std::to_string(::getpid());
+    const std::string homeMarker = std::string("/home/") + kDeployUser + "/fdx-injected";
+    struct Case {
+        std::string name;
+        std::string version;
+    };
+    const Case cases[] = {
+        {"lshw-1.0.tar.gz", "x; touch " + marker + "; #"},
+        {"lshw-1.0.tar.gz", "1.0 && touch " + marker},
+        {"lshw-1.0.tar.gz", "$(touch " + marker + ")"},
+        {"lshw-1.0.tar.gz", "`touch " + marker + "`"},
+        {"lshw-1.0.tar.gz", "1.0\ntouch " + marker},
+        {"x;touch fdx-injected;#.tar.gz", "1.0"},
+        {"lshw-1.0.tar.gz';touch fdx-injected;'", "1.0"},
+    };
+    for (const Case& c : cases) {
+        ResetEnginePackage();
+        ui.Clear();
+        const std::string package = dir.file("signed.tar.gz");
+        MakeScriptPackage(package, "1.0", "#!/bin/sh\ntouch " + marker + "\nexit 1\n");
+        DescribeEnginePackage(package, c.version);
+        RegWriteString(HKEY_LOCAL_MACHINE, kProductKey, u"LSHWName", AnsiToWide(c.name));
+        if (c.name.find('/') == std::string::npos) std::filesystem::copy_file(package, dir.file(c.name),
+                                                                             std::filesystem::copy_options::overwrite_existing);
+        EXPECT_EQ(Expand(), S_FALSE) << c.name << " " << c.version;
+        EXPECT_EQ(Messages(), std::vector<std::u16string>{u"Vorbex is corrupted or not found at your workstation."});
+        EXPECT_FALSE(std::filesystem::exists(marker)) << c.name << " " << c.version;
+        EXPECT_FALSE(std::filesystem::exists(homeMarker)) << c.name << " " << c.version;
+        EXPECT_FALSE(std::filesystem::exists("/tmp/fdx-injected"));
+    }
     std::error_code ignored;
-    std::filesystem::remove_all("/tmp/lshw-9.9", ignored);
-    std::filesystem::remove("/tmp/broken.tar.gz", ignored);
+    std::filesystem::remove(marker, ignored);
+}
+
+TEST_F(DeploymentPeerTest, APackageSwappedAfterItsFirstCheckIsNeitherUploadedNorRun)
+{
+    auto peer = BareHost();
+    ASSERT_TRUE(peer->running()) << peer->logText();
+    const std::string marker = "/tmp/fdx-swapped-" + std::to_string(::getpid());
+    const std::string package = dir.file("lshw-2.0.tar.gz");
+    MakeScriptPackage(package, "2.0", "#!/bin/sh\nexit 1\n");
+    DescribeEnginePackage(package, "2.0");
+    ASSERT_FALSE(LocateEnginePackage(g_strEngineVersion)) << "the first check passes";
+    MakeScriptPackage(package, "2.0", "#!/bin/sh\ntouch " + marker + "\nexit 1\n");
+    EXPECT_EQ(Expand(), S_FALSE);
+    EXPECT_EQ(Messages(), std::vector<std::u16string>{u"Vorbex is corrupted or not found at your workstation."});
+    EXPECT_FALSE(std::filesystem::exists(marker));
+    std::error_code ignored;
+    std::filesystem::remove(marker, ignored);
+}
+
+// Values in commands run by the logins' own shells through a real sshd:
+// bash for one user, dash for the other.
+TEST_F(DeploymentPeerTest, ValuesReachTheLoginsShellAsPlainWords)
+{
+    SshdPeer peer;
+    ASSERT_TRUE(peer.running()) << peer.logText();
+    const std::string marker = "/tmp/fdx-word-" + std::to_string(::getpid());
+    const std::vector<std::string> values = {"", "two words", "it's", "x; touch " + marker + "; #",
+                                             "$(touch " + marker + ")", "`touch " + marker + "`",
+                                             "a\ntouch " + marker, "\xc3\xa9t\xc3\xa9", "$HOME ~ *"};
+    for (const char* user : {kDeployUser, SshdPeer::User()}) {
+        ASSERT_EQ(CSSH2::Connect("127.0.0.1", static_cast<unsigned>(peer.port()), 30,
+                                 [](int, const char*, const char*, int, void*) { return 1; }, nullptr), 0);
+        ASSERT_EQ(CSSH2::Login(user, SshdPeer::Password(), 0, HKP_STORE, HKP_STORE), 0) << user;
+        for (const std::string& value : values) {
+            const std::string command =
+                BuildRemoteCommand({"set --", CShellWord::Value(value), "&& echo $# && printf '[%s]' \"$1\""});
+            ASSERT_EQ(CSSH2::Exec(command.c_str()), 0);
+            EXPECT_EQ(CSSH2::GetOutput(), "1\n[" + value + "]") << user << ": " << value;
+        }
+        CSSH2::Disconnect();
+    }
+    EXPECT_FALSE(std::filesystem::exists(marker));
 }
 
 // The real package, built from Debian's lshw source by tools/engine-package.sh;
@@ -85,8 +278,6 @@ TEST_P(RealPackageTest, IsUploadedBuiltAndScanned)
     bool sawInstall = false;
     for (const auto& p : ui.ProgressTexts()) sawInstall |= p.text == u"Installing Vorbex...";
     EXPECT_TRUE(sawInstall);
-    std::error_code ignored;
-    std::filesystem::remove("/tmp/" + std::filesystem::path(package).filename().string(), ignored);
 }
 
 INSTANTIATE_TEST_SUITE_P(Servers, RealPackageTest,

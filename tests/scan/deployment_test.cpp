@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#include <filesystem>
 #include <fstream>
 
 #include "inventory/module_state.h"
@@ -31,6 +32,13 @@ TEST(FileDigestHex, LengthsPerAlgorithmAndErrors)
     } catch (int error) {
         EXPECT_EQ(error, ENOENT);
     }
+}
+
+TEST(BytesDigestHex, IsTheSha1TheSignatureCovers)
+{
+    const std::vector<std::uint8_t> abc{'a', 'b', 'c'};
+    EXPECT_EQ(BytesDigestHex(abc), "a9993e364706816aba3e25717850c26c9cd0d89d");
+    EXPECT_EQ(BytesDigestHex({}), "da39a3ee5e6b4b0d3255bfef95601890afd80709");
 }
 
 TEST(EngineSignature, AcceptsOnlyTheBuildKeysSignatureOfTheSameText)
@@ -99,9 +107,9 @@ protected:
     // no key.
     void DescribePackage(const std::string& folder, const std::string& signature = std::string(128, 'a'))
     {
-        std::ofstream(dir.file("pkg.tar.gz")) << "not really a package";
+        std::ofstream(dir.file("lshw-1.0.tar.gz")) << "not really a package";
         RegWriteString(HKEY_LOCAL_MACHINE, kProductKey, u"LSHWPath", AnsiToWide(folder));
-        RegWriteString(HKEY_LOCAL_MACHINE, kProductKey, u"LSHWName", u"pkg.tar.gz");
+        RegWriteString(HKEY_LOCAL_MACHINE, kProductKey, u"LSHWName", u"lshw-1.0.tar.gz");
         RegWriteString(HKEY_LOCAL_MACHINE, kProductKey, u"LSHWVersion", u"1.0");
         RegWriteString(HKEY_LOCAL_MACHINE, kProductKey, u"LSHWCRC", AnsiToWide(signature));
     }
@@ -153,6 +161,74 @@ TEST_F(ConfirmTest, FolderWithoutSeparatorCannotBeOpened)
     DescribePackage(dir.path());  // no trailing "/": the path runs into the name
     RegWriteDword(HKEY_CURRENT_USER, kProductKey, u"LSHWAbsentChb", 1);
     EXPECT_THROW(ConfirmEngineDeployment(), int);
+}
+
+TEST_F(ConfirmTest, HostileNamesAndVersionsAreRefusedAsACorruptedPackage)
+{
+    RegWriteDword(HKEY_CURRENT_USER, kProductKey, u"LSHWAbsentChb", 1);
+    const std::string folder = dir.path() + "/";
+    struct Case {
+        std::u16string name;
+        std::u16string version;
+    };
+    const Case cases[] = {
+        {u"lshw-1.0.tar.gz", u"x; touch /tmp/fdx-injected; #"},
+        {u"lshw-1.0.tar.gz", u"$(touch /tmp/fdx-injected)"},
+        {u"lshw-1.0.tar.gz", u"1.0\ntouch /tmp/fdx-injected"},
+        {u"lshw-1.0.tar.gz", u"../../etc"},
+        {u"x;touch fdx-injected;#.tar.gz", u"1.0"},
+        {u"lshw-`id`.tar.gz", u"1.0"},
+        {u"lshw-1.0.tar.gz'", u"1.0"},
+    };
+    for (const Case& c : cases) {
+        ResetEnginePackage();
+        ui.Clear();
+        // Signed properly: only the values around the file are hostile.
+        const std::string file = folder + WideToAnsi(c.name);
+        std::ofstream(file) << "package bytes";
+        RegWriteString(HKEY_LOCAL_MACHINE, kProductKey, u"LSHWPath", AnsiToWide(folder));
+        RegWriteString(HKEY_LOCAL_MACHINE, kProductKey, u"LSHWName", c.name);
+        RegWriteString(HKEY_LOCAL_MACHINE, kProductKey, u"LSHWVersion", c.version);
+        RegWriteString(HKEY_LOCAL_MACHINE, kProductKey, u"LSHWCRC", AnsiToWide(SignWithBuildKey(FileDigestHex(file, 0))));
+        EXPECT_EQ(ConfirmEngineDeployment(), 1) << WideToAnsi(c.name) << " " << WideToAnsi(c.version);
+        ASSERT_EQ(ui.Messages().size(), 1u);
+        EXPECT_EQ(ui.Messages()[0].text, u"Vorbex is corrupted or not found at your workstation.");
+        EXPECT_TRUE(g_bstrEngineName.empty());
+        EXPECT_THROW(ReadVerifiedEnginePackage(), CommandError) << "a refused record is never read for upload";
+    }
+}
+
+TEST_F(ConfirmTest, TheUploadReadsThePackageOnceAndRefusesOneSwappedAfterTheFirstCheck)
+{
+    RegWriteDword(HKEY_CURRENT_USER, kProductKey, u"LSHWAbsentChb", 1);
+    RegWriteDword(HKEY_CURRENT_USER, kProductKey, u"InfoOkChb", 1);
+    const std::string file = dir.file("lshw-1.0.tar.gz");
+    std::ofstream(file) << "the signed package";
+    DescribeEnginePackage(file, "1.0");
+    ASSERT_EQ(ConfirmEngineDeployment(), 0);
+    const std::vector<std::uint8_t> bytes = ReadVerifiedEnginePackage();
+    EXPECT_EQ(std::string(bytes.begin(), bytes.end()), "the signed package");
+
+    std::ofstream(file) << "another package of the same size";
+    try {
+        ReadVerifiedEnginePackage();
+        FAIL() << "a swapped package must be refused";
+    } catch (const CommandError& error) {
+        EXPECT_EQ(error.text, u"Vorbex is corrupted or not found at your workstation.");
+    }
+    EXPECT_TRUE(g_strEngineVersion.empty()) << "the next scan looks for the package again";
+}
+
+TEST_F(ConfirmTest, APackageOverTheSizeLimitIsRefused)
+{
+    const std::string file = dir.file("lshw-1.0.tar.gz");
+    std::filesystem::resize_file((std::ofstream(file), file), kMaxEnginePackageBytes + 1);
+    g_bstrEnginePath = AnsiToWide(dir.path() + "/");
+    g_bstrEngineName = u"lshw-1.0.tar.gz";
+    g_strEngineVersion = "1.0";
+    g_bstrEngineVersion = u"1.0";
+    g_bstrEngineSignature = AnsiToWide(SignWithBuildKey(FileDigestHex(file, 0)));
+    EXPECT_THROW(ReadVerifiedEnginePackage(), CommandError);
 }
 
 }  // namespace

@@ -72,6 +72,23 @@ void MakeScriptPackage(const std::string& path, const std::string& version, cons
     Run("tar -C '" + stage.path() + "' -czf '" + path + "' 'lshw-" + version + "'");
 }
 
+void WriteFakeLshw(const std::string& path, const std::string& xml, const std::string& warning)
+{
+    std::ofstream out(path);
+    out << "#!/bin/sh\n";
+    if (!warning.empty()) out << "cat >&2 <<'FDX_WARNING_END'\n" << warning << "\nFDX_WARNING_END\n";
+    out << "cat <<'FDX_XML_END'\n" << xml << (xml.ends_with('\n') ? "" : "\n") << "FDX_XML_END\n";
+    out.close();
+    std::filesystem::permissions(path, std::filesystem::perms(0755));
+}
+
+std::set<std::string> FilesBelow(const std::string& folder)
+{
+    std::set<std::string> files;
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(folder)) files.insert(entry.path().string());
+    return files;
+}
+
 ScanFixture::ScanFixture()
 {
     ResetEnginePackage();

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <memory>
+#include <set>
 #include <string>
 
 #include "inventory/group_node.h"
@@ -25,6 +26,12 @@ void DescribeEnginePackage(const std::string& packagePath, const std::string& ve
 // Writes a gzip-compressed tar at `path` holding lshw-<version>/install
 // with the given script text.
 void MakeScriptPackage(const std::string& path, const std::string& version, const std::string& installScript);
+
+// Writes an executable stand-in for lshw at `path`: it prints `warning` on
+// standard error, then `xml` on standard output, and exits 0.
+void WriteFakeLshw(const std::string& path, const std::string& xml, const std::string& warning = "");
+// Every path below `folder`, to compare a home before and after a scan.
+std::set<std::string> FilesBelow(const std::string& folder);
 
 // One group with one host, on a recording console and a scripted user
 // interface, in a registry of its own.

@@ -36,7 +36,10 @@ TEST_F(ScanPeerTest, ScanFetchesTheHostsXmlAndCachesItsKeyWithoutAsking)
     SshdPeer peer;
     ASSERT_TRUE(peer.running()) << peer.logText();
     SetHost("127.0.0.1", peer.port(), SshdPeer::User(), SshdPeer::Password());
+    const std::string home = "/home/" + std::string(SshdPeer::User());
+    const std::set<std::string> before = FilesBelow(home);
     ASSERT_EQ(Expand(), S_OK) << (Messages().empty() ? "" : WideToAnsi(Messages()[0]));
+    EXPECT_EQ(FilesBelow(home), before) << "a scan leaves nothing in the login's home";
     EXPECT_TRUE(Messages().empty());
     EXPECT_TRUE(g_bDirty);
     EXPECT_EQ(ui.ProgressOpen(), 0u);
@@ -44,11 +47,7 @@ TEST_F(ScanPeerTest, ScanFetchesTheHostsXmlAndCachesItsKeyWithoutAsking)
     EXPECT_EQ(ui.ProgressTexts().front().text, u"Connecting and logining to the remote host...");
     EXPECT_EQ(ui.ProgressTexts().back().text, u" Receiving information from the remote host...");
 
-    // What was fetched is what lshw wrote on the host, from its first "<".
-    const std::string home = "/home/" + std::string(SshdPeer::User());
-    std::ifstream in(home + "/lshw.xml");
-    const std::string written((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    EXPECT_EQ(host->m_bstrXml, CutBeforeXml(AnsiToWide(written)));
+    EXPECT_TRUE(host->m_bstrXml.starts_with(u"<?xml")) << WideToAnsi(host->m_bstrXml.substr(0, 200));
     EXPECT_FALSE(host->GetChildren().empty());
     ASSERT_NE(host->m_pGeneral, nullptr);
     EXPECT_EQ(console->ScopeChildren(host->GetScopeItem()).size(), host->GetChildren().size() + 1);
@@ -159,6 +158,34 @@ TEST_F(FakeLshwTest, ABannerBeforeTheXmlIsCut)
     EXPECT_TRUE(host->m_bstrXml.starts_with(u"<?xml"));
     ASSERT_EQ(host->GetChildren().size(), 1u);
     EXPECT_EQ(host->GetChildren()[0]->GetDisplayText(0), u"cpu");
+}
+
+TEST_F(FakeLshwTest, TheXmlIsLshwsOutputWholeAfterItsWarningsAndNothingStays)
+{
+    const std::string xml = ReadWholeFile(SourceDir() + "/tests/data/lshw/user.xml");
+    ASSERT_FALSE(xml.empty());
+    const std::string path = dir.file("lshw");
+    WriteFakeLshw(path, xml, "WARNING: you should run this program as super-user.");
+    SshdOptions options;
+    options.bindMounts = {{path, "/usr/bin/lshw"}};
+    SshdPeer peer(options);
+    ASSERT_TRUE(peer.running()) << peer.logText();
+    SetHost("127.0.0.1", peer.port(), SshdPeer::User(), SshdPeer::Password());
+    const std::string home = "/home/" + std::string(SshdPeer::User());
+    const std::set<std::string> before = FilesBelow(home);
+    ASSERT_EQ(Expand(), S_OK) << (Messages().empty() ? "" : WideToAnsi(Messages()[0]));
+    EXPECT_EQ(host->m_bstrXml, AnsiToWide(xml));
+    EXPECT_EQ(FilesBelow(home), before);
+}
+
+TEST_F(FakeLshwTest, AFailingLshwShowsItsMessageAndOffersNoDeployment)
+{
+    auto peer = StartWithLshw("echo '<partial'\necho 'lshw: cannot read /proc/cpuinfo' >&2\nexit 2\n");
+    ASSERT_TRUE(peer->running()) << peer->logText();
+    EXPECT_EQ(Expand(), S_FALSE);
+    EXPECT_EQ(Messages(), std::vector<std::u16string>{u"lshw: cannot read /proc/cpuinfo\n"});
+    EXPECT_TRUE(ui.Dialogs().empty()) << "lshw that fails is not a missing lshw";
+    EXPECT_TRUE(host->m_bstrXml.empty());
 }
 
 TEST_F(FakeLshwTest, ADeclinedDeploymentFailsSilently)

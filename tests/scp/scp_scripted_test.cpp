@@ -186,7 +186,7 @@ TEST_F(Scripted, AcknowledgementBytesAndRefusals)
     std::string results;
     EXPECT_EQ(Run("ack:1", m_local.file("data.bin"), "/up", &results), 16);
     // The fallback command went out on the same channel after the refusal.
-    EXPECT_NE(results.find("RESULT subsystem sftp\nRESULT exec scp -r -p -t /up"), std::string::npos) << results;
+    EXPECT_NE(results.find("RESULT subsystem sftp\nRESULT exec scp -r -p -t '/up'"), std::string::npos) << results;
     EXPECT_EQ(Run("ack:2", m_local.file("data.bin"), "/up"), 17);
     EXPECT_EQ(Run("refuse", m_local.file("data.bin"), "/up"), 17);
 }
