@@ -5,6 +5,7 @@
 
 #include <cstdio>
 
+#include "platform/terminal_text.h"
 #include "platform/text.h"
 
 namespace {
@@ -58,7 +59,7 @@ bool ReadInputLine(std::string& line)
 bool ReadSecretLine(const std::string& prompt, std::string& secret)
 {
     if (!StdinIsTerminal()) return ReadInputLine(secret);
-    std::fputs(prompt.c_str(), stderr);
+    std::fputs(TerminalText(prompt).c_str(), stderr);
     std::fflush(stderr);
     EchoOff quiet(STDIN_FILENO);
     return ReadInputLine(secret);

@@ -66,7 +66,7 @@ CForm::CForm(const DialogState& dialog)
                 f.text.resize(static_cast<std::size_t>(f.limit));
             f.cursor = f.text.size();
         } else {
-            f.text = ToTerminal(source);
+            f.text = ToTerminal(source, ELineFeeds::Kept);
         }
         if (auto check = dialog.checks.find(c.id); check != dialog.checks.end()) f.checked = check->second != 0;
         if (c.focus && f.Focusable() && wanted < 0) wanted = static_cast<int>(m_fields.size());
@@ -86,7 +86,7 @@ CForm CForm::MessageBox(std::u16string_view text, std::u16string_view caption, U
     form.m_title = ToTerminal(caption);
     FormField body;
     body.kind = FieldKind::Static;
-    body.text = ToTerminal(text);
+    body.text = ToTerminal(text, ELineFeeds::Kept);
     form.m_fields.push_back(std::move(body));
     auto button = [&form](int result, const wchar_t* label) {
         FormField b;

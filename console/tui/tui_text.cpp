@@ -40,18 +40,21 @@ std::wstring DecodeUtf16(std::u16string_view text)
     return std::wstring(points.begin(), points.end());
 }
 
-std::wstring ToTerminal(std::u16string_view text)
+std::wstring ToTerminal(std::u16string_view text, ELineFeeds lineFeeds)
 {
-    std::wstring out = DecodeUtf16(text);
-    for (wchar_t& wc : out) {
-        const auto c = static_cast<char32_t>(wc);
-        if (c == U'\n') continue;
-        if (c == U'\t') {
-            wc = L' ';
-        } else if (c < 0x20 || (c >= 0x7F && c < 0xA0)) {
-            wc = L'?';
-        }
-    }
+    const std::u32string points = TerminalCodePoints(Utf16ToCodePoints(text), lineFeeds);
+    std::wstring out(points.begin(), points.end());
+    for (wchar_t& c : out)
+        if (c == L'\t') c = L' ';
+    return out;
+}
+
+std::wstring OneTerminalLine(std::wstring_view text)
+{
+    const std::u32string points = TerminalCodePoints(std::u32string(text.begin(), text.end()), ELineFeeds::Shown);
+    std::wstring out(points.begin(), points.end());
+    for (wchar_t& c : out)
+        if (c == L'\t') c = L' ';
     return out;
 }
 
@@ -233,6 +236,6 @@ std::vector<std::wstring> WrapIndented(std::wstring_view text, int columns)
     return out;
 }
 
-std::wstring Utf8ToTerminal(std::string_view text) { return ToTerminal(AnsiToWide(text)); }
+std::wstring Utf8ToTerminal(std::string_view text, ELineFeeds lineFeeds) { return ToTerminal(AnsiToWide(text), lineFeeds); }
 
 }  // namespace fdx::tui
