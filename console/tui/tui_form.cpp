@@ -356,7 +356,10 @@ FormLayout LayoutForm(const CForm& form, int screenColumns, bool ascii)
                 const int count = std::max(0, static_cast<int>(f.text.size()) - f.scroll);
                 shown.assign(static_cast<std::size_t>(std::min(count, window)), L'*');
             } else {
-                shown = FitColumns(std::wstring_view(f.text).substr(static_cast<std::size_t>(f.scroll)), window, false);
+                // Filtered before it is fitted: a control character shown
+                // visibly takes more than one column.
+                shown = FitColumns(OneTerminalLine(std::wstring_view(f.text).substr(static_cast<std::size_t>(f.scroll))),
+                                   window, false);
             }
             std::wstring text = L"[" + PadColumns(shown, window, false) + L"]";
             layout.items.push_back(
