@@ -57,7 +57,6 @@ for attempt in 1 2 3 4 5 6; do
     [ "$attempt" = 6 ] && fail "tmux could not start"
     sleep 0.5
 done
-tmx set-option -t face set-titles off >/dev/null 2>&1
 title_before=$(tmx display-message -p -t face '#{pane_title}')
 wait_for "My Linux Servers"
 
