@@ -32,6 +32,16 @@ constexpr std::pair<char32_t, char32_t> kWide[] = {
 
 bool IsSpace(wchar_t c) { return c == L' ' || c == L'\t'; }
 
+// The platform's terminal filter; a tab, which would jump, becomes a space.
+std::wstring FilteredForTerminal(std::u32string_view points, ELineFeeds lineFeeds)
+{
+    const std::u32string shown = TerminalCodePoints(points, lineFeeds);
+    std::wstring out(shown.begin(), shown.end());
+    for (wchar_t& c : out)
+        if (c == L'\t') c = L' ';
+    return out;
+}
+
 }  // namespace
 
 std::wstring DecodeUtf16(std::u16string_view text)
@@ -42,20 +52,12 @@ std::wstring DecodeUtf16(std::u16string_view text)
 
 std::wstring ToTerminal(std::u16string_view text, ELineFeeds lineFeeds)
 {
-    const std::u32string points = TerminalCodePoints(Utf16ToCodePoints(text), lineFeeds);
-    std::wstring out(points.begin(), points.end());
-    for (wchar_t& c : out)
-        if (c == L'\t') c = L' ';
-    return out;
+    return FilteredForTerminal(Utf16ToCodePoints(text), lineFeeds);
 }
 
 std::wstring OneTerminalLine(std::wstring_view text)
 {
-    const std::u32string points = TerminalCodePoints(std::u32string(text.begin(), text.end()), ELineFeeds::Shown);
-    std::wstring out(points.begin(), points.end());
-    for (wchar_t& c : out)
-        if (c == L'\t') c = L' ';
-    return out;
+    return FilteredForTerminal(std::u32string(text.begin(), text.end()), ELineFeeds::Shown);
 }
 
 std::u16string FromTerminal(std::wstring_view text)
