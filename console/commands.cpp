@@ -10,6 +10,7 @@
 #include "console/script_ui.h"
 #include "platform/atomic_file.h"
 #include "platform/file_lock.h"
+#include "platform/terminal_text.h"
 #include "platform/text.h"
 
 namespace {
@@ -245,13 +246,14 @@ public:
     void PrintTree(HSCOPEITEM item, int depth, bool withRows)
     {
         const std::string indent(static_cast<std::size_t>(depth) * 2, ' ');
-        std::printf("%s%s\n", indent.c_str(), Narrow(m_host->DisplayName(item)).c_str());
+        std::printf("%s%s\n", indent.c_str(), TerminalText(m_host->DisplayName(item)).c_str());
         if (withRows) {
             std::vector<std::pair<std::u16string, std::u16string>> rows;
             std::string page;
             if (Rows(item, rows, page)) {
                 for (const auto& [name, value] : rows)
-                    std::printf("%s  - %s: %s\n", indent.c_str(), Narrow(name).c_str(), Narrow(value).c_str());
+                    std::printf("%s  - %s: %s\n", indent.c_str(), TerminalText(name).c_str(),
+                                TerminalText(value).c_str());
             }
         }
         for (HSCOPEITEM child : m_host->Children(item)) PrintTree(child, depth + 1, withRows);
@@ -408,13 +410,17 @@ int CommandShow(const CommandContext& context, const std::string& path, bool jso
         writer.EndObject();
         PrintJson(writer);
     } else if (!page.empty()) {
-        std::printf("%s\n", page.c_str());
+        std::printf("%s\n", TerminalText(page).c_str());
     } else {
+        std::vector<std::pair<std::string, std::string>> shown;
         std::size_t width = 0;
-        for (const auto& row : rows) width = std::max(width, Narrow(row.first).size());
+        for (const auto& [name, value] : rows) {
+            shown.emplace_back(TerminalText(name), TerminalText(value));
+            width = std::max(width, shown.back().first.size());
+        }
         width = std::min<std::size_t>(width, 40);
-        for (const auto& [name, value] : rows)
-            std::printf("%-*s  %s\n", static_cast<int>(width), Narrow(name).c_str(), Narrow(value).c_str());
+        for (const auto& [name, value] : shown)
+            std::printf("%-*s  %s\n", static_cast<int>(width), name.c_str(), value.c_str());
     }
     std::fflush(stdout);
     return session.Finish();
@@ -478,7 +484,7 @@ int CommandViewXml(const std::string& file, bool json)
 int CommandRegister()
 {
     if (HostStatus status = RegisterSnapin(); !status) {
-        std::fprintf(stderr, "Error: %s\n", status.message.c_str());
+        std::fprintf(stderr, "Error: %s\n", TerminalText(status.message, ELineFeeds::Kept).c_str());
         return 1;
     }
     return 0;
@@ -487,7 +493,7 @@ int CommandRegister()
 int CommandUnregister()
 {
     if (HostStatus status = UnregisterSnapin(); !status) {
-        std::fprintf(stderr, "Error: %s\n", status.message.c_str());
+        std::fprintf(stderr, "Error: %s\n", TerminalText(status.message, ELineFeeds::Kept).c_str());
         return 1;
     }
     return 0;

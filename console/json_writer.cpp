@@ -30,6 +30,16 @@ std::size_t Utf8Sequence(std::string_view text, std::size_t pos)
     return length;
 }
 
+// The code point of the valid sequence of `length` bytes at text[pos].
+char32_t CodePoint(std::string_view text, std::size_t pos, std::size_t length)
+{
+    const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(text[i]); };
+    if (length == 1) return byte(pos);
+    char32_t code = byte(pos) & (0xFF >> (length + 1));
+    for (std::size_t i = 1; i < length; ++i) code = (code << 6) | (byte(pos + i) & 0x3F);
+    return code;
+}
+
 }  // namespace
 
 std::string JsonQuote(std::string_view text)
@@ -60,7 +70,18 @@ std::string JsonQuote(std::string_view text)
             ++pos;
             continue;
         }
-        out.append(text.substr(pos, length));
+        // C1 controls, the bidirectional overrides and isolates and the two
+        // line separators are escaped too: the same text, but nothing that a
+        // terminal or an editor acts on when the output is looked at.
+        const char32_t point = CodePoint(text, pos, length);
+        if ((point >= 0x80 && point <= 0x9F) || (point >= 0x2028 && point <= 0x202E) ||
+            (point >= 0x2066 && point <= 0x2069)) {
+            char escaped[8];
+            std::snprintf(escaped, sizeof escaped, "\\u%04x", static_cast<unsigned>(point));
+            out += escaped;
+        } else {
+            out.append(text.substr(pos, length));
+        }
         pos += length;
     }
     out += '"';

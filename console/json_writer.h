@@ -30,5 +30,7 @@ private:
     bool m_afterKey = false;
 };
 
-// `text` as a JSON string literal, quotes included.
+// `text` as a JSON string literal, quotes included. Every control character
+// (C0, DEL, C1), the bidirectional overrides and isolates and U+2028/U+2029
+// are written as escapes, so the text stays exact yet inert on a terminal.
 std::string JsonQuote(std::string_view text);

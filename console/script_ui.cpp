@@ -5,6 +5,7 @@
 
 #include "platform/process_guard.h"
 #include "platform/terminal.h"
+#include "platform/terminal_text.h"
 #include "platform/text.h"
 
 namespace {
@@ -29,9 +30,26 @@ constexpr int kMaxHostDialogs = 4;
 WindowObject* const kCommandWindow = reinterpret_cast<WindowObject*>(std::uintptr_t{0x10});
 WindowObject* const kProgressWindow = reinterpret_cast<WindowObject*>(std::uintptr_t{0x11});
 
+// A multi-line text (a message, or what a server said) filtered for the
+// terminal, its later lines indented so that none of them can pass for a
+// line of its own ("Error: ..."), without trailing line feeds.
+std::string ShownLines(std::string_view text)
+{
+    std::string shown = TerminalText(text, ELineFeeds::Kept);
+    while (!shown.empty() && shown.back() == '\n') shown.pop_back();
+    std::string out;
+    out.reserve(shown.size());
+    for (char c : shown) {
+        out += c;
+        if (c == '\n') out += "  ";
+    }
+    return out;
+}
+std::string ShownLines(std::u16string_view text) { return ShownLines(WideToAnsi(text)); }
+
 void PrintError(std::string_view text)
 {
-    std::fprintf(stderr, "Error: %.*s\n", static_cast<int>(text.size()), text.data());
+    std::fprintf(stderr, "Error: %s\n", ShownLines(text).c_str());
     std::fflush(stderr);
 }
 
@@ -150,7 +168,7 @@ int CScriptUserInterface::Unanswered(DialogState& dialog)
 
 int CScriptUserInterface::PromptForm(DialogState& dialog)
 {
-    std::fprintf(stderr, "%s\n", WideToAnsi(dialog.title.empty() ? dialog.tmpl.title : dialog.title).c_str());
+    std::fprintf(stderr, "%s\n", TerminalText(dialog.title.empty() ? dialog.tmpl.title : dialog.title).c_str());
     std::u16string label;
     bool anyField = false;
     for (const auto& control : dialog.tmpl.controls) {
@@ -167,7 +185,7 @@ int CScriptUserInterface::PromptForm(DialogState& dialog)
             if (!ReadSecretInto(name + " ", field)) return IDCANCEL;
             continue;
         }
-        std::fprintf(stderr, "%s [%s] ", name.c_str(), WideToAnsi(field).c_str());
+        std::fprintf(stderr, "%s [%s] ", TerminalText(name).c_str(), TerminalText(field).c_str());
         std::fflush(stderr);
         std::string line;
         if (!ReadInputLine(line)) return IDCANCEL;
@@ -202,14 +220,14 @@ int CScriptUserInterface::ShowMessage(HWND, std::u16string_view text, std::u16st
     const int no = buttons == MB_OKCANCEL ? IDCANCEL : buttons == MB_YESNOCANCEL ? IDCANCEL : IDNO;
     if (m_answers.acceptQuestions) return yes;
     if (StdinIsTerminal()) {
-        std::fprintf(stderr, "%s: %s [y/N] ", WideToAnsi(caption).c_str(), message.c_str());
+        std::fprintf(stderr, "%s: %s [y/N] ", TerminalText(caption).c_str(), ShownLines(message).c_str());
         std::fflush(stderr);
         std::string line;
         if (ReadInputLine(line) && (line == "y" || line == "Y" || line == "yes")) return yes;
         return no;
     }
-    std::fprintf(stderr, "%s: %s (answered no; --accept-changed-host-key answers yes)\n", WideToAnsi(caption).c_str(),
-                 message.c_str());
+    std::fprintf(stderr, "%s: %s (answered no; --accept-changed-host-key answers yes)\n", TerminalText(caption).c_str(),
+                 ShownLines(message).c_str());
     return no;
 }
 
@@ -217,14 +235,14 @@ HWND CScriptUserInterface::CreateProgress(HWND, const DialogState& dialog)
 {
     if (StderrIsTerminal()) {
         for (const auto& [id, text] : dialog.texts)
-            if (!text.empty()) std::fprintf(stderr, "%s\n", WideToAnsi(text).c_str());
+            if (!text.empty()) std::fprintf(stderr, "%s\n", ShownLines(text).c_str());
     }
     return kProgressWindow;
 }
 
 void CScriptUserInterface::SetProgressText(HWND, int, std::u16string_view text)
 {
-    if (StderrIsTerminal() && !text.empty()) std::fprintf(stderr, "%s\n", WideToAnsi(text).c_str());
+    if (StderrIsTerminal() && !text.empty()) std::fprintf(stderr, "%s\n", ShownLines(text).c_str());
 }
 
 void CScriptUserInterface::DestroyProgress(HWND) {}

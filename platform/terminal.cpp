@@ -5,6 +5,7 @@
 
 #include <cstdio>
 
+#include "platform/terminal_text.h"
 #include "platform/text.h"
 
 namespace {
@@ -61,7 +62,7 @@ bool ReadSecretLine(const std::string& prompt, std::string& secret)
     // Echo goes off (flushing pending input) before the prompt shows, so
     // that nothing typed after the prompt is discarded.
     EchoOff quiet(STDIN_FILENO);
-    std::fputs(prompt.c_str(), stderr);
+    std::fputs(TerminalText(prompt).c_str(), stderr);
     std::fflush(stderr);
     return ReadInputLine(secret);
 }

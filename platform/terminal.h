@@ -12,7 +12,8 @@ bool StderrIsTerminal();
 // of input (or on an error) before any character.
 bool ReadInputLine(std::string& line);
 
-// Reads one secret line. On a terminal: shows `prompt` on the terminal and
-// reads with echo off. Otherwise: one line of standard input, no prompt.
+// Reads one secret line. On a terminal: shows `prompt` (filtered, as it may
+// name a host) and reads with echo off. Otherwise: one line of standard
+// input, no prompt.
 // False at the end of input. The caller wipes `secret` after use.
 bool ReadSecretLine(const std::string& prompt, std::string& secret);

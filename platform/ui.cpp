@@ -3,6 +3,7 @@
 #include <atomic>
 #include <cstdio>
 
+#include "platform/terminal_text.h"
 #include "platform/text.h"
 
 namespace {
@@ -21,7 +22,7 @@ IUserInterface* GetUserInterface() { return g_ui.load(); }
 int MessageBox(HWND owner, std::u16string_view text, std::u16string_view caption, UINT type)
 {
     if (IUserInterface* ui = g_ui.load()) return ui->ShowMessage(owner, text, caption, type);
-    std::fprintf(stderr, "%s: %s\n", WideToAnsi(caption).c_str(), WideToAnsi(text).c_str());
+    std::fprintf(stderr, "%s: %s\n", TerminalText(caption).c_str(), TerminalText(text, ELineFeeds::Kept).c_str());
     switch (type & MB_TYPEMASK) {
     case MB_YESNO: return IDNO;
     case MB_OKCANCEL:

@@ -7,6 +7,7 @@
 #include <openssl/bn.h>
 #include <openssl/crypto.h>
 
+#include "platform/terminal_text.h"
 #include "scp/scp_crypto.h"
 #include "scp/scp_job.h"
 #include "scp/scp_match.h"
@@ -1030,7 +1031,8 @@ int scp_handle_packet(ScpSession* s, const std::uint8_t* payload, std::size_t le
         const std::uint8_t* text = nullptr;
         std::size_t textLen = 0;
         if (scp_get_u32(&r, &reason) && scp_get_string(&r, &text, &textLen, 1024))
-            std::fprintf(stderr, "Server sent disconnect message: %.*s\n", static_cast<int>(textLen), text);
+            std::fprintf(stderr, "Server sent disconnect message: %s\n",
+                         TerminalText(std::string_view(reinterpret_cast<const char*>(text), textLen)).c_str());
         return 29;
     }
     case MSG_IGNORE:

@@ -6,6 +6,7 @@
 #include <openssl/crypto.h>
 
 #include "platform/files.h"
+#include "platform/terminal_text.h"
 #include "platform/winsock.h"
 #include "scp/scp.h"
 #include "scp/scp_job.h"
@@ -557,7 +558,9 @@ bool scp_job_has_callback() { return g_scpCallback != nullptr; }
 int scp_job_receive(JobInfo* job, const std::uint8_t* data, std::size_t len, bool extended)
 {
     if (extended) {
-        std::fwrite(data, 1, len, stderr);
+        // The remote side's error text, filtered: it goes to a terminal or the log.
+        const std::string shown = TerminalText(std::string_view(reinterpret_cast<const char*>(data), len), ELineFeeds::Kept);
+        std::fwrite(shown.data(), 1, shown.size(), stderr);
         return 0;
     }
     std::size_t take = 0;

@@ -2,6 +2,8 @@
 # Builds Ferrodex and runs the whole test suite: once in a normal build with
 # warnings as errors, once under AddressSanitizer and UndefinedBehaviorSanitizer.
 # The normal run also deploys the real engine package to a local test host.
+# Then every fuzz target is built with clang and fuzzed for a bounded time
+# from its seed corpus ($FDX_FUZZ_SECONDS each, 20 by default).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 ./scripts/setup.sh
@@ -29,3 +31,9 @@ for preset in ci asan; do
   echo "== $preset tests =="
   ctest --preset "$preset" -j "$jobs" --timeout 900
 done
+
+echo "== fuzz build =="
+cmake --preset fuzz >/dev/null
+cmake --build --preset fuzz -j "$jobs"
+echo "== fuzzing =="
+./scripts/fuzz.sh build/fuzz "${FDX_FUZZ_SECONDS:-20}"

@@ -13,6 +13,7 @@
 #include "console/tui/tui_ui.h"
 #include "platform/paths.h"
 #include "platform/screen_guard.h"
+#include "platform/terminal_text.h"
 #include "platform/text.h"
 
 namespace fdx::tui {
@@ -176,7 +177,7 @@ std::vector<std::wstring> CTuiApp::ResultLines(int columns, std::wstring& header
         if (rows.empty()) lines.push_back(L"(nothing to show)");
     } else if (view.kind == ResultKind::Page) {
         header = Utf8ToTerminal(view.pageName);
-        const std::wstring text = Utf8ToTerminal(view.pageText);
+        const std::wstring text = Utf8ToTerminal(view.pageText, ELineFeeds::Kept);
         lines = WrapIndented(text.empty() ? L"(this page has no text)" : text, std::max(columns - 1, 8));
     }
     return lines;
@@ -591,7 +592,7 @@ int RunTerminalFace(const TerminalFaceOptions& options)
         code = 1;
     }
     // The screen and the log are back to normal here.
-    if (!failure.empty()) std::fprintf(stderr, "ferrodex: %s\n", failure.c_str());
+    if (!failure.empty()) std::fprintf(stderr, "ferrodex: %s\n", TerminalText(failure, ELineFeeds::Kept).c_str());
     return code;
 }
 

@@ -84,7 +84,7 @@ void PutText(WINDOW* window, int row, int column, std::wstring_view text, attr_t
     if (window == nullptr || row < 0 || column < 0 || row >= getmaxy(window) || column >= getmaxx(window)) return;
     const int room = getmaxx(window) - column;
     const int width = columns < 0 ? room : std::min(columns, room);
-    const std::wstring fitted = FitColumns(text, width, false);
+    const std::wstring fitted = FitColumns(OneTerminalLine(text), width, false);
     wattr_set(window, attributes, 0, nullptr);
     mvwaddnwstr(window, row, column, fitted.c_str(), static_cast<int>(fitted.size()));
     wattr_set(window, A_NORMAL, 0, nullptr);

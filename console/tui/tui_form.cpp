@@ -66,7 +66,7 @@ CForm::CForm(const DialogState& dialog)
                 f.text.resize(static_cast<std::size_t>(f.limit));
             f.cursor = f.text.size();
         } else {
-            f.text = ToTerminal(source);
+            f.text = ToTerminal(source, ELineFeeds::Kept);
         }
         if (auto check = dialog.checks.find(c.id); check != dialog.checks.end()) f.checked = check->second != 0;
         if (c.focus && f.Focusable() && wanted < 0) wanted = static_cast<int>(m_fields.size());
@@ -86,7 +86,7 @@ CForm CForm::MessageBox(std::u16string_view text, std::u16string_view caption, U
     form.m_title = ToTerminal(caption);
     FormField body;
     body.kind = FieldKind::Static;
-    body.text = ToTerminal(text);
+    body.text = ToTerminal(text, ELineFeeds::Kept);
     form.m_fields.push_back(std::move(body));
     auto button = [&form](int result, const wchar_t* label) {
         FormField b;
@@ -356,7 +356,10 @@ FormLayout LayoutForm(const CForm& form, int screenColumns, bool ascii)
                 const int count = std::max(0, static_cast<int>(f.text.size()) - f.scroll);
                 shown.assign(static_cast<std::size_t>(std::min(count, window)), L'*');
             } else {
-                shown = FitColumns(std::wstring_view(f.text).substr(static_cast<std::size_t>(f.scroll)), window, false);
+                // Filtered before it is fitted: a control character shown
+                // visibly takes more than one column.
+                shown = FitColumns(OneTerminalLine(std::wstring_view(f.text).substr(static_cast<std::size_t>(f.scroll))),
+                                   window, false);
             }
             std::wstring text = L"[" + PadColumns(shown, window, false) + L"]";
             layout.items.push_back(

@@ -32,6 +32,16 @@ constexpr std::pair<char32_t, char32_t> kWide[] = {
 
 bool IsSpace(wchar_t c) { return c == L' ' || c == L'\t'; }
 
+// The platform's terminal filter; a tab, which would jump, becomes a space.
+std::wstring FilteredForTerminal(std::u32string_view points, ELineFeeds lineFeeds)
+{
+    const std::u32string shown = TerminalCodePoints(points, lineFeeds);
+    std::wstring out(shown.begin(), shown.end());
+    for (wchar_t& c : out)
+        if (c == L'\t') c = L' ';
+    return out;
+}
+
 }  // namespace
 
 std::wstring DecodeUtf16(std::u16string_view text)
@@ -40,19 +50,14 @@ std::wstring DecodeUtf16(std::u16string_view text)
     return std::wstring(points.begin(), points.end());
 }
 
-std::wstring ToTerminal(std::u16string_view text)
+std::wstring ToTerminal(std::u16string_view text, ELineFeeds lineFeeds)
 {
-    std::wstring out = DecodeUtf16(text);
-    for (wchar_t& wc : out) {
-        const auto c = static_cast<char32_t>(wc);
-        if (c == U'\n') continue;
-        if (c == U'\t') {
-            wc = L' ';
-        } else if (c < 0x20 || (c >= 0x7F && c < 0xA0)) {
-            wc = L'?';
-        }
-    }
-    return out;
+    return FilteredForTerminal(Utf16ToCodePoints(text), lineFeeds);
+}
+
+std::wstring OneTerminalLine(std::wstring_view text)
+{
+    return FilteredForTerminal(std::u32string(text.begin(), text.end()), ELineFeeds::Shown);
 }
 
 std::u16string FromTerminal(std::wstring_view text)
@@ -233,6 +238,6 @@ std::vector<std::wstring> WrapIndented(std::wstring_view text, int columns)
     return out;
 }
 
-std::wstring Utf8ToTerminal(std::string_view text) { return ToTerminal(AnsiToWide(text)); }
+std::wstring Utf8ToTerminal(std::string_view text, ELineFeeds lineFeeds) { return ToTerminal(AnsiToWide(text), lineFeeds); }
 
 }  // namespace fdx::tui

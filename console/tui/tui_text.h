@@ -7,14 +7,17 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/terminal_text.h"
+
 namespace fdx::tui {
 
 // UTF-16 to UTF-32 (wchar_t is 32 bits on Linux); unpaired surrogates
 // become U+FFFD, everything else is kept as it is.
 std::wstring DecodeUtf16(std::u16string_view text);
-// The same, made safe to print: a tab becomes a space, other control
-// characters (except "\n") become "?".
-std::wstring ToTerminal(std::u16string_view text);
+// The same, made safe to print through the platform's terminal filter
+// (control characters and bidirectional overrides written out visibly, a line
+// feed kept only for multi-line text); a tab becomes a space.
+std::wstring ToTerminal(std::u16string_view text, ELineFeeds lineFeeds = ELineFeeds::Shown);
 // UTF-32 back to UTF-16 (for text the user typed).
 std::u16string FromTerminal(std::wstring_view text);
 
@@ -42,7 +45,10 @@ std::vector<std::wstring> WrapText(std::wstring_view text, int columns);
 // "12. ") hangs: its text lines up after the marker.
 std::vector<std::wstring> WrapIndented(std::wstring_view text, int columns);
 
-// UTF-8 to terminal characters (malformed bytes become U+FFFD).
-std::wstring Utf8ToTerminal(std::string_view text);
+// UTF-8 to terminal characters the same way (malformed bytes become U+FFFD).
+std::wstring Utf8ToTerminal(std::string_view text, ELineFeeds lineFeeds = ELineFeeds::Shown);
+// Text already in terminal characters filtered once more (line feeds shown):
+// what is drawn on one line never holds a character the terminal acts on.
+std::wstring OneTerminalLine(std::wstring_view text);
 
 }  // namespace fdx::tui

@@ -150,7 +150,7 @@ void CTuiUserInterface::SetProgressText(HWND window, int controlId, std::u16stri
 {
     for (auto& p : m_progress)
         if (p->handle == window) {
-            p->form.SetText(controlId, ToTerminal(text));
+            p->form.SetText(controlId, ToTerminal(text, ELineFeeds::Kept));
             // The caller blocks on the network next: show the text now.
             Repaint();
             return;

@@ -5,6 +5,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <thread>
 
 #include "console/console_file.h"
@@ -13,6 +14,7 @@
 #include "platform/text.h"
 #include "tests/console/json_value.h"
 #include "tests/console/run_ferrodex.h"
+#include "tests/support/raw_controls.h"
 #include "tests/support/temp_dir.h"
 
 namespace {
@@ -302,6 +304,62 @@ TEST_F(CommandTest, ViewXmlRefusesWhatIsNoHardwareTree)
     EXPECT_EQ(text.status, 0) << text.err;
     EXPECT_EQ(text.out.rfind("general\n", 0), 0u);
     EXPECT_NE(text.out.find("\ncore\n  general\n"), std::string::npos);
+}
+
+TEST_F(CommandTest, HostileHostTextReachesNoTerminalRaw)
+{
+    // Escape sequences, C1 controls, bidirectional overrides, line feeds and
+    // carriage returns in hardware values, node names, group and host names.
+    const std::string xml = ReadWholeFile(SourceDir() + "/tests/data/lshw/hostile.xml");
+    ASSERT_FALSE(xml.empty());
+    const auto image = InventoryImageWithXml(u"Lab\x1b[2J", u"srv\u202e", AnsiToWide(xml));
+    std::ofstream(m_console, std::ios::binary).write(reinterpret_cast<const char*>(image.data()),
+                                                     static_cast<std::streamsize>(image.size()));
+    const std::string host = "Lab\x1b[2J/srv\u202e";
+    const std::string hostileFile = SourceDir() + "/tests/data/lshw/hostile.xml";
+
+    const RunResult viewed = RunFerrodex(m_env, {"view-xml", hostileFile});
+    const RunResult tree = Ok({"tree", "--login", "root"});
+    const RunResult hostTree = Ok({"tree", host, "--login", "root"});
+    const RunResult shown = Ok({"show", host + "/general", "--login", "root"});
+    ASSERT_EQ(viewed.status, 0) << viewed.err;
+    for (const RunResult* text : {&viewed, &tree, &hostTree, &shown}) {
+        EXPECT_EQ(FirstRawControl(text->out), "") << text->out;
+        EXPECT_EQ(FirstRawControl(text->err), "") << text->err;
+        // A line feed in a value forges no line of its own.
+        EXPECT_EQ(text->out.find("\nError: forged"), std::string::npos) << text->out;
+    }
+    for (const char* visible : {"\\x1b]0;owned title\\x07", "Box\\u009b31mred\\u0085next",
+                                "abc\\u202egpj.exe\\u2066isolated\\u2069", "line one\\x0aError: forged\\x0dover",
+                                "EPYC\\x1b[1A\\x1b[2K\\x7f", "cpu\\u202d"})
+        EXPECT_NE(viewed.out.find(visible), std::string::npos) << visible << "\n" << viewed.out;
+    EXPECT_NE(tree.out.find("Lab\\x1b[2J\n"), std::string::npos) << tree.out;
+    EXPECT_NE(tree.out.find("srv\\u202e\n"), std::string::npos) << tree.out;
+    EXPECT_NE(hostTree.out.find("cpu\\u202d"), std::string::npos) << hostTree.out;
+    EXPECT_NE(shown.out.find("Computer\\x1b]0;owned title\\x07"), std::string::npos) << shown.out;
+
+    // A path that names nothing is quoted in the error, filtered as well.
+    const RunResult missing = Run({"show", host + "/\x1b]0;x\x07", "--login", "root"});
+    EXPECT_NE(missing.status, 0);
+    EXPECT_EQ(FirstRawControl(missing.err), "") << missing.err;
+    EXPECT_NE(missing.err.find("\\x1b]0;x\\x07"), std::string::npos) << missing.err;
+
+    // JSON keeps the exact text, escaped.
+    const RunResult json = RunFerrodex(m_env, {"view-xml", hostileFile, "--json"});
+    ASSERT_EQ(json.status, 0) << json.err;
+    EXPECT_EQ(FirstRawControl(json.out), "") << json.out;
+    JsonValue value;
+    ASSERT_TRUE(ParseJson(json.out, value));
+    const JsonValue& general = value[0];
+    ASSERT_EQ(general["name"].text, "general");
+    std::map<std::string, std::string> rows;
+    for (const JsonValue& row : general["rows"].items) rows[row[0].text] = row[1].text;
+    EXPECT_EQ(rows["description"], "Computer\x1b]0;owned title\x07");
+    EXPECT_EQ(rows["product"], "Box\u009b31mred\u0085next");
+    EXPECT_EQ(rows["vendor"], "abc\u202egpj.exe\u2066isolated\u2069");
+    EXPECT_EQ(rows["serial"], "line one\nError: forged\rover");
+    const JsonValue inventory = Json({"tree", "--json"});
+    EXPECT_EQ(Child(Child(inventory, "Lab\x1b[2J"), "srv\u202e")["name"].text, "srv\u202e");
 }
 
 TEST_F(CommandTest, DamagedOrForeignConsoleFilesAreRefusedAndLeftAlone)

@@ -85,8 +85,17 @@ private:
                 if (m_text.size() - m_pos < 4) return Fail("short \\u escape");
                 const unsigned code = static_cast<unsigned>(std::stoul(m_text.substr(m_pos, 4), nullptr, 16));
                 m_pos += 4;
-                if (code >= 0x80) return Fail("test reader takes \\u escapes below 0x80 only");
-                out.push_back(static_cast<char>(code));
+                if (code >= 0xD800 && code <= 0xDFFF) return Fail("test reader takes no surrogate escapes");
+                if (code < 0x80) {
+                    out.push_back(static_cast<char>(code));
+                } else if (code < 0x800) {
+                    out.push_back(static_cast<char>(0xC0 | (code >> 6)));
+                    out.push_back(static_cast<char>(0x80 | (code & 0x3F)));
+                } else {
+                    out.push_back(static_cast<char>(0xE0 | (code >> 12)));
+                    out.push_back(static_cast<char>(0x80 | ((code >> 6) & 0x3F)));
+                    out.push_back(static_cast<char>(0x80 | (code & 0x3F)));
+                }
                 break;
             }
             default: return Fail("bad escape");
@@ -142,6 +151,13 @@ private:
 };
 
 }  // namespace
+
+JsonValue::JsonValue() = default;
+JsonValue::JsonValue(const JsonValue&) = default;
+JsonValue::JsonValue(JsonValue&&) noexcept = default;
+JsonValue& JsonValue::operator=(const JsonValue&) = default;
+JsonValue& JsonValue::operator=(JsonValue&&) noexcept = default;
+JsonValue::~JsonValue() = default;
 
 const JsonValue* JsonValue::Find(const std::string& key) const
 {

@@ -15,6 +15,14 @@ struct JsonValue {
     std::vector<JsonValue> items;
     std::vector<std::pair<std::string, JsonValue>> members;  // in document order
 
+    // Out of line: a pair holding the type itself is complete only there.
+    JsonValue();
+    JsonValue(const JsonValue&);
+    JsonValue(JsonValue&&) noexcept;
+    JsonValue& operator=(const JsonValue&);
+    JsonValue& operator=(JsonValue&&) noexcept;
+    ~JsonValue();
+
     const JsonValue* Find(const std::string& key) const;
     bool Has(const std::string& key) const { return Find(key) != nullptr; }
     const JsonValue& operator[](const std::string& key) const;

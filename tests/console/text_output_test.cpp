@@ -69,6 +69,27 @@ TEST(JsonWriter, EscapesEverythingAStrictReaderRefuses)
     EXPECT_EQ(value["list"][3].kind, JsonValue::Kind::Object);
 }
 
+TEST(JsonWriter, KeepsHostileTextExactButInert)
+{
+    // Every C0 control and DEL, the C1 controls and the bidirectional
+    // overrides: escaped on the way out, the same text once read back.
+    std::string hostile;
+    for (int c = 0; c < 0x20; ++c) hostile += static_cast<char>(c);
+    hostile += "\x7f" "\xC2\x80\xC2\x85\xC2\x9B\xC2\x9F" "\xE2\x80\xA8\xE2\x80\xAE\xE2\x81\xA6\xE2\x81\xA9";
+    hostile += "\xC2\xA0\xE2\x80\xAF";  // printable neighbours stay as they are
+    const std::string quoted = JsonQuote(hostile);
+    for (unsigned char b : quoted) EXPECT_FALSE(b < 0x20 || b == 0x7F) << int(b);
+    for (const char* raw : {"\xC2\x85", "\xC2\x9B", "\xE2\x80\xAE", "\xE2\x81\xA6"})
+        EXPECT_EQ(quoted.find(raw), std::string::npos) << quoted;
+    EXPECT_NE(quoted.find("\\u001f\\u007f\\u0080\\u0085\\u009b\\u009f\\u2028\\u202e\\u2066\\u2069\xC2\xA0\xE2\x80\xAF"),
+              std::string::npos)
+        << quoted;
+    JsonValue value;
+    std::string error;
+    ASSERT_TRUE(ParseJson(quoted, value, &error)) << error << "\n" << quoted;
+    EXPECT_EQ(value.text, hostile);
+}
+
 TEST(NodePath, EscapedSlashesAndBackslashesRoundTrip)
 {
     EXPECT_TRUE(ParseNodePath(u"").empty());

@@ -26,5 +26,13 @@ if(TARGET ferrodex)
     add_test(NAME tui_tmux_test
       COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/tui_tmux_test.sh $<TARGET_FILE:ferrodex>)
     set_tests_properties(tui_tmux_test PROPERTIES TIMEOUT 60 SKIP_RETURN_CODE 77 LABELS console RUN_SERIAL TRUE)
+
+    # What a hostile host stored in the inventory shows on the screen.
+    add_executable(console_image_tool console_image_tool.cpp)
+    target_link_libraries(console_image_tool PRIVATE fdx_console_commands fdx_options)
+    add_test(NAME tui_hostile_text_test
+      COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/tui_hostile_text_test.sh $<TARGET_FILE:ferrodex>
+              $<TARGET_FILE:console_image_tool> ${CMAKE_SOURCE_DIR}/tests/data/lshw/hostile.xml)
+    set_tests_properties(tui_hostile_text_test PROPERTIES TIMEOUT 60 SKIP_RETURN_CODE 77 LABELS console RUN_SERIAL TRUE)
   endif()
 endif()

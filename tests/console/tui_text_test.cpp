@@ -32,8 +32,12 @@ TEST(TuiText, UnpairedSurrogatesAndControlsAreMadeSafe)
     const std::u16string broken{u'a', char16_t(0xD800), u'b', char16_t(0xDC00)};
     EXPECT_EQ(DecodeUtf16(broken), (std::wstring{L'a', L'\uFFFD', L'b', L'\uFFFD'}));
     // Escape sequences from a name must never reach the terminal.
-    EXPECT_EQ(ToTerminal(u"x\x1B[2Jy\tz\u0085"), L"x?[2Jy z?");
-    EXPECT_EQ(ToTerminal(u"a\nb"), L"a\nb");
+    EXPECT_EQ(ToTerminal(u"x\x1B[2Jy\tz\u0085\u202E"), L"x\\x1b[2Jy z\\u0085\\u202e");
+    EXPECT_EQ(ToTerminal(u"a\nb"), L"a\\x0ab");
+    EXPECT_EQ(ToTerminal(u"a\nb", ELineFeeds::Kept), L"a\nb");
+    // Drawn text is filtered once more, and filtering filtered text changes nothing.
+    EXPECT_EQ(OneTerminalLine(L"a\nb\x9B"), L"a\\x0ab\\u009b");
+    EXPECT_EQ(OneTerminalLine(ToTerminal(u"\x1B]0;t\x07")), ToTerminal(u"\x1B]0;t\x07"));
 }
 
 TEST(TuiText, ColumnsOfNarrowWideAndCombiningCharacters)

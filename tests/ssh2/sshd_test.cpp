@@ -8,6 +8,7 @@
 #include <optional>
 #include <string>
 #include <tuple>
+#include <vector>
 
 #include "platform/registry.h"
 #include "platform/text.h"
@@ -83,6 +84,52 @@ void ExpectRun(const char* command, const std::string& output, std::uint32_t sta
     EXPECT_EQ(CSSH2::GetExitStatus(), status) << command;
 }
 
+// True when `merged` holds all of `out` and all of `err`, each in its own
+// order, interleaved in any way: the server sends the two streams apart and
+// nothing promises which of them arrives first.
+bool IsMergeOf(const std::string& merged, const std::string& out, const std::string& err)
+{
+    if (merged.size() != out.size() + err.size()) return false;
+    // reachable[j]: merged's first i + j bytes can be the first i of `out`
+    // and the first j of `err`.
+    std::vector<bool> reachable(err.size() + 1, false);
+    for (std::size_t i = 0; i <= out.size(); ++i) {
+        for (std::size_t j = 0; j <= err.size(); ++j) {
+            if (i == 0 && j == 0) {
+                reachable[0] = true;
+                continue;
+            }
+            const char c = merged[i + j - 1];
+            const bool fromOut = i > 0 && reachable[j] && out[i - 1] == c;
+            const bool fromErr = j > 0 && reachable[j - 1] && err[j - 1] == c;
+            reachable[j] = fromOut || fromErr;
+        }
+    }
+    return reachable[err.size()];
+}
+
+// Runs `command`, which writes `out` to its standard output and `err` to its
+// standard error; checks both streams' content, not how they interleave.
+void ExpectRunWithStreams(const char* command, const std::string& out, const std::string& err, std::uint32_t status)
+{
+    ASSERT_EQ(CSSH2::Exec(command), 0) << command;
+    const std::string merged = CSSH2::GetOutput();
+    EXPECT_TRUE(IsMergeOf(merged, out, err)) << command << "\n" << merged;
+    EXPECT_EQ(CSSH2::GetExitStatus(), status) << command;
+}
+
+TEST(StreamMerge, TellsEveryInterleavingFromWrongContent)
+{
+    EXPECT_TRUE(IsMergeOf("hello\noops\nme\n", "hello\nme\n", "oops\n"));
+    EXPECT_TRUE(IsMergeOf("hello\nme\noops\n", "hello\nme\n", "oops\n"));
+    EXPECT_TRUE(IsMergeOf("oops\nhello\nme\n", "hello\nme\n", "oops\n"));
+    EXPECT_TRUE(IsMergeOf("heoollops\n\nme\n", "hello\nme\n", "oops\n"));  // split inside lines
+    EXPECT_FALSE(IsMergeOf("me\nhello\noops\n", "hello\nme\n", "oops\n"));  // stdout out of order
+    EXPECT_FALSE(IsMergeOf("hello\noops\n", "hello\nme\n", "oops\n"));       // a line missing
+    EXPECT_FALSE(IsMergeOf("hello\nme\noops\noops\n", "hello\nme\n", "oops\n"));
+    EXPECT_FALSE(IsMergeOf("hello\nme\nOOPS\n", "hello\nme\n", "oops\n"));
+}
+
 class SshdSessionTest : public ::testing::Test {
 protected:
     static void SetUpTestSuite()
@@ -111,7 +158,7 @@ TEST_F(SshdSessionTest, RunsSeveralCommandsInOneSession)
     ASSERT_NO_FATAL_FAILURE(ExpectRun("(which nosuchprogram 2>/dev/null || (echo no; false))", "no\n", 1));
 
     ASSERT_NO_FATAL_FAILURE(
-        ExpectRun("echo out1; sleep 0.05; echo err1 >&2; sleep 0.05; echo out2", "out1\nerr1\nout2\n", 0));
+        ExpectRunWithStreams("echo out1; echo err1 >&2; echo out2", "out1\nout2\n", "err1\n", 0));
 
     ASSERT_NO_FATAL_FAILURE(ExpectRun("true", "", 0));
 
@@ -318,8 +365,8 @@ TEST_P(SshdStockTest, AgreesOnCurrentAlgorithmsAndRuns)
     EXPECT_EQ(callback.calls, 1);
     EXPECT_EQ(callback.lastFingerprint.rfind(names.fingerprintStart, 0), 0u) << callback.lastFingerprint;
 
-    ASSERT_NO_FATAL_FAILURE(ExpectRun("echo hello; echo oops >&2; id -un; exit 5",
-                                      std::string("hello\noops\n") + SshdPeer::User() + "\n", 5));
+    ASSERT_NO_FATAL_FAILURE(ExpectRunWithStreams("echo hello; echo oops >&2; id -un; exit 5",
+                                                 std::string("hello\n") + SshdPeer::User() + "\n", "oops\n", 5));
     ASSERT_NO_FATAL_FAILURE(ExpectRun("seq 1 20000 | tail -n 1", "20000\n", 0));
     EXPECT_EQ(CSSH2::Disconnect(), 0);
 
@@ -352,7 +399,7 @@ TEST(DropbearTest, StockServerAgreesAndRuns)
     EXPECT_EQ(agreed[3], "chacha20-poly1305@openssh.com");
     EXPECT_EQ(agreed[6], "zlib@openssh.com");
     EXPECT_EQ(agreed[7], "zlib@openssh.com");
-    ASSERT_NO_FATAL_FAILURE(ExpectRun("echo hello; echo oops >&2; exit 4", "hello\noops\n", 4));
+    ASSERT_NO_FATAL_FAILURE(ExpectRunWithStreams("echo hello; echo oops >&2; exit 4", "hello\n", "oops\n", 4));
     ASSERT_NO_FATAL_FAILURE(ExpectRun("seq 1 50000 | tail -n 2", "49999\n50000\n", 0));
     EXPECT_EQ(CSSH2::Disconnect(), 0);
     const auto stored = StoredKey("ssh-ed25519", peer.port());
