@@ -20,9 +20,6 @@ public:
     // The picture went (a new address): nothing is known any more.
     void Forget();
 
-    const std::optional<Clock::time_point>& ScanTime() const { return m_scanned; }
-    const std::optional<Clock::time_point>& FailedTime() const { return m_refreshFailed; }
-
     // Appends "last scan" (when this session scanned) and "last refresh"
     // (when a refresh failed after the picture was taken) rows.
     void AppendRows(std::vector<std::u16string>& names, std::vector<std::u16string>& values) const;
