@@ -353,20 +353,3 @@ TEST(HardwareTreeTest, SizesAndCapacitiesFollowTheirUnits)
     ASSERT_NE(vmMemory, nullptr);
     EXPECT_EQ(Value(*vmMemory, u"size"), u"24 Gb");
 }
-
-// A unit never turns an element into another: sizes without a unit are byte
-// counts, a unit lshw does not use is shown as written, top-level rows stay
-// unformatted.
-TEST(HardwareTreeTest, UnitsOfHandWrittenSizes)
-{
-    CScopedScriptedUi ui;
-    auto host = HostWithXml(
-        u"<node id=\"top\"><capacity units=\"Hz\">4000000000</capacity>"
-        u"<node id=\"a\"><size>2048</size><capacity units=\"hz\">3000</capacity>"
-        u"<size units=\"Hz\"></size><capacity units=\"V\">12</capacity></node></node>");
-    ASSERT_EQ(BuildHardwareTree(*host), 0);
-    EXPECT_EQ(GeneralRows(*host), (Rows{{u"capacity", u"4000000000"}}));
-    const CHardwareNode* a = Find(*host, {u"a"});
-    ASSERT_NE(a, nullptr);
-    EXPECT_EQ(NodeRows(*a), (Rows{{u"size", u"2 Kb"}, {u"capacity", u"3000 hz"}, {u"size", u""}, {u"capacity", u"12 V"}}));
-}

@@ -6,6 +6,7 @@
 #include "inventory/module_state.h"
 #include "inventory/node_types.h"
 #include "inventory/root_node.h"
+#include "inventory/scan_status.h"
 #include "platform/text.h"
 #include "scan/scan_host.h"
 #include "tests/support/fake_console.h"
@@ -359,6 +360,16 @@ TEST_F(InventoryTest, AFailedRefreshKeepsTheLastGoodPicture)
     EXPECT_EQ(stored.Command(console.get(), console.get(), IDM_REFRESH_HOST, nullptr), S_FALSE);
     EXPECT_EQ(stored.m_bstrXml, AnsiToWide(kSmallXml));
     EXPECT_NE(GeneralValue(stored, u"last refresh").find(u"the scan stored in the console file"), std::u16string::npos);
+}
+
+TEST(ScanStatusTest, TimesAreWrittenInUtcWithTheirCalendarDate)
+{
+    using namespace std::chrono;
+    EXPECT_EQ(FormatUtcTime(CScanStatus::Clock::time_point{}), u"1970-01-01 00:00:00 UTC");
+    EXPECT_EQ(FormatUtcTime(sys_days{year{2024} / February / 29} + hours{23} + minutes{59} + seconds{59} + milliseconds{999}),
+              u"2024-02-29 23:59:59 UTC");
+    EXPECT_EQ(FormatUtcTime(sys_days{year{2026} / December / 7} + hours{1} + minutes{2} + seconds{3}),
+              u"2026-12-07 01:02:03 UTC");
 }
 
 TEST_F(InventoryTest, NamesAndPortsOutsideTheirLimitsAreRefusedWithTheReason)
