@@ -40,6 +40,7 @@ ScriptAnswers AnswersFrom(const HostOptions& options)
     if (options.port) answers.port = IntToDecimal(*options.port);
     if (options.login) answers.login = Wide(*options.login);
     answers.hostPasswordFromInput = options.passwordFromInput;
+    answers.clearPassword = options.clearPassword;
     answers.yes = options.yes;
     answers.acceptQuestions = options.acceptChangedHostKey;
     return answers;
@@ -303,7 +304,7 @@ int CommandGroupRename(const CommandContext& context, const std::string& name, c
         session.Fail("a group named \"" + newName + "\" exists already");
         return session.Finish(false);
     }
-    if (session.Host().Rename(group, Wide(newName)) != S_OK) session.Fail("\"" + name + "\" cannot be renamed");
+    if (session.Host().Rename(group, Wide(newName)) != S_OK && !session.Ui().Failed()) session.Fail("\"" + name + "\" cannot be renamed");
     return session.Finish();
 }
 
@@ -333,7 +334,8 @@ int CommandHostAdd(const CommandContext& context, const std::string& groupName, 
         session.Fail("\"" + groupName + "\" holds a host named \"" + hostName + "\" already");
         return session.Finish(false);
     }
-    if (session.Invoke(group, u"Add Host") == S_FALSE) session.Fail("adding the host was cancelled");
+    if (session.Invoke(group, u"Add Host") == S_FALSE && !session.Ui().Failed())
+        session.Fail("adding the host was cancelled");
     return session.Finish();
 }
 
@@ -345,7 +347,8 @@ int CommandHostEdit(const CommandContext& context, const std::string& path, cons
     if (!session.Open(context)) return session.Finish(false);
     const HSCOPEITEM host = session.ResolveHost(path);
     if (host == 0) return session.Finish(false);
-    if (session.Host().InvokeCommand(host, kEditHostCommand) != S_OK) session.Fail("editing the host was cancelled");
+    if (session.Host().InvokeCommand(host, kEditHostCommand) != S_OK && !session.Ui().Failed())
+        session.Fail("editing the host was cancelled");
     return session.Finish();
 }
 

@@ -20,6 +20,8 @@ struct HostOptions {
     std::optional<int> port;
     std::optional<std::string> login;
     bool passwordFromInput = false;
+    // Edit: forget the stored password (an empty one keeps it).
+    bool clearPassword = false;
     // Allows the engine's deployment (its two questions).
     bool yes = false;
     // Stores a host key that differs from the cached one (otherwise No).

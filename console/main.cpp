@@ -59,7 +59,7 @@ int main(int argc, char** argv)
     auto addHostOptions = [&](CLI::App* command, bool withHost, bool withPort) {
         if (withHost) command->add_option("--host", hostOptions.host, "New host name or address")->type_name("H");
         if (withPort)
-            command->add_option("--port", hostOptions.port, "SSH port")->type_name("N")->check(CLI::Range(0, 65535));
+            command->add_option("--port", hostOptions.port, "SSH port")->type_name("N")->check(CLI::Range(1, 65535));
         command->add_option("--login", hostOptions.login, "Login name")->type_name("L");
         command->add_flag("--password-stdin", hostOptions.passwordFromInput,
                           "Read the host password from standard input (a terminal asks without echo)");
@@ -90,6 +90,8 @@ int main(int argc, char** argv)
     CLI::App* hostEdit = host->add_subcommand("edit", "Change a host's name, port, login or password");
     hostEdit->add_option("PATH", path, "GROUP/HOST")->required();
     addHostOptions(hostEdit, true, true);
+    hostEdit->add_flag("--clear-password", hostOptions.clearPassword,
+                       "Forget the stored password (without it, a password is changed only when one is given)");
     hostEdit->callback([&] { status = CommandHostEdit(context, path, hostOptions); });
     CLI::App* hostRemove = host->add_subcommand("remove", "Remove a host");
     hostRemove->add_option("PATH", path, "GROUP/HOST")->required();

@@ -18,6 +18,7 @@ constexpr int kHostField = 1003;
 constexpr int kPortField = 1004;
 constexpr int kLoginField = 1005;
 constexpr int kPasswordField = 1006;
+constexpr int kClearPasswordCheck = 1340;
 constexpr int kPasswordDialog = 118;
 constexpr int kMainPasswordText = 1019;
 constexpr int kMainPasswordField = 1021;
@@ -94,6 +95,9 @@ int CScriptUserInterface::Answer(HWND, DialogState& dialog)
 {
     switch (dialog.tmpl.id) {
     case kGroupDialog:
+        // A dialog that comes back after an error refused its answer, which
+        // the options would only give again.
+        if (m_bFailed) return IDCANCEL;
         if (!m_answers.groupName) return Unanswered(dialog);
         dialog.texts[kGroupName] = *m_answers.groupName;
         return IDOK;
@@ -123,6 +127,8 @@ int CScriptUserInterface::AnswerHostDialog(DialogState& dialog)
     const bool answered = m_answers.answerHostDialog || m_answers.login || m_answers.hostPasswordFromInput;
     // A dialog that keeps coming back did not get what it needs.
     if (!answered || ++m_nHostDialogs > kMaxHostDialogs) return Unanswered(dialog);
+    if (m_bFailed) return IDCANCEL;  // refused after an error: the same answer would follow
+    if (m_answers.clearPassword) dialog.checks[kClearPasswordCheck] = 1;
     if (m_answers.host) dialog.texts[kHostField] = *m_answers.host;
     if (m_answers.port) dialog.texts[kPortField] = *m_answers.port;
     if (m_answers.login) dialog.texts[kLoginField] = *m_answers.login;

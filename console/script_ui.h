@@ -23,6 +23,8 @@ struct ScriptAnswers {
     std::optional<std::u16string> login;
     // The host password is read as a secret (standard input or terminal).
     bool hostPasswordFromInput = false;
+    // The edit mode's "Clear the stored password" is checked.
+    bool clearPassword = false;
     // Confirmation dialogs (the engine deployment's) are answered OK.
     bool yes = false;
     // Yes/no message boxes (the changed-host-key question) are answered yes.

@@ -51,3 +51,14 @@ std::u16string FormatQuantity(std::u16string_view text, bool isFrequency)
     }
     return std::u16string(text);
 }
+
+std::u16string FormatMeasure(std::u16string_view text, std::u16string_view units)
+{
+    if (units == u"Hz") return FormatQuantity(text, true);
+    if (units.empty() || units == u"bytes") return FormatQuantity(text, false);
+    if (text.empty()) return {};
+    std::u16string shown(text);
+    shown += u' ';
+    shown += units;
+    return shown;
+}

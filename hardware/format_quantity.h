@@ -1,4 +1,5 @@
-// Byte counts and clock frequencies as the hardware views show them.
+// Byte counts, frequencies and other measures as the hardware views show
+// them.
 #pragma once
 
 #include <string>
@@ -11,3 +12,9 @@
 // quotient with the unit of that step ("Gb", "Mb", "Kb" or "GHz", "MHz",
 // "kHz"). Any other value gives `text` back unchanged.
 std::u16string FormatQuantity(std::u16string_view text, bool isFrequency);
+
+// A `size` or `capacity` value with the unit lshw gave it in its `units`
+// attribute: "Hz" is formatted as a frequency, "bytes" or no unit as a byte
+// count (both by FormatQuantity); any other unit follows the number as
+// lshw wrote it ("10000000 bit/s"). An empty value stays empty.
+std::u16string FormatMeasure(std::u16string_view text, std::u16string_view units);

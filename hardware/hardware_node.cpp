@@ -40,7 +40,8 @@ void CHardwareNode::ReadChildren(int depth)
         } else if (name == u"clock") {
             AddRow(std::move(name), FormatQuantity(xml::Text(m_spXmlCursor), true));
         } else if (name == u"size" || name == u"capacity") {
-            AddRow(std::move(name), FormatQuantity(xml::Text(m_spXmlCursor), false));
+            AddRow(std::move(name),
+                   FormatMeasure(xml::Text(m_spXmlCursor), AttributeOrEmpty(m_spXmlCursor, u"units")));
         } else {
             AddRow(std::move(name), xml::Text(m_spXmlCursor));
         }

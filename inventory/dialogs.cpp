@@ -3,6 +3,7 @@
 #include <vector>
 
 #include "inventory/module_state.h"
+#include "inventory/value_checks.h"
 #include "platform/process_guard.h"
 #include "platform/resources.h"
 #include "platform/text.h"
@@ -10,7 +11,6 @@
 
 namespace {
 
-constexpr std::size_t kMaxGroupName = 255;
 constexpr std::size_t kMaxMainPassword = 255;
 
 std::u16string Cut(std::u16string text, std::size_t limit)
@@ -25,19 +25,30 @@ void WipeDialog(DialogState& dialog)
     for (auto& [id, text] : dialog.texts) WipeString(text);
 }
 
+// Tells why a value was refused; the dialog then comes back.
+void ShowRefusal(const DialogState& dialog, std::u16string_view reason)
+{
+    MessageBox(GetActiveWindow(), reason, dialog.title, MB_OK | MB_ICONWARNING);
+}
+
 }  // namespace
 
 int CGroupDialog::DoModal()
 {
     DialogState dialog;
     dialog.texts[IDC_GROUP_NAME] = u"";
-    const int result = DialogBoxParam(g_hInstance, IDD_GROUP, GetActiveWindow(), dialog);
-    if (result == IDOK) m_bstrName = Cut(dialog.texts[IDC_GROUP_NAME], kMaxGroupName);
-    return result == IDOK ? IDOK : IDCANCEL;
+    for (;;) {
+        if (DialogBoxParam(g_hInstance, IDD_GROUP, GetActiveWindow(), dialog) != IDOK) return IDCANCEL;
+        const std::u16string refusal = CheckNodeName(dialog.texts[IDC_GROUP_NAME]);
+        if (refusal.empty()) break;
+        ShowRefusal(dialog, refusal);
+    }
+    m_bstrName = dialog.texts[IDC_GROUP_NAME];
+    return IDOK;
 }
 
 CHostDialog::CHostDialog(HostDialogMode mode, std::u16string_view host, int port, std::u16string_view login)
-    : m_mode(mode), m_bstrHost(host), m_bstrPort(IntToDecimal(port)), m_bstrLogin(login)
+    : m_mode(mode), m_bstrHost(host), m_bstrPort(IntToDecimal(port)), m_bstrLogin(login), m_nPort(port)
 {
 }
 
@@ -54,13 +65,24 @@ int CHostDialog::DoModal()
     dialog.texts[IDC_PORT] = m_bstrPort;
     dialog.texts[IDC_LOGIN] = m_bstrLogin;
     dialog.texts[IDC_PASSWORD] = u"";
-    const int result = DialogBoxParam(g_hInstance, IDD_HOST, GetActiveWindow(), dialog);
+    dialog.checks[IDC_CLEAR_PASSWORD] = 0;
+    dialog.shown[IDC_CLEAR_PASSWORD] = m_mode == HOSTDLG_EDIT;
+    int result = IDCANCEL;
+    for (;;) {
+        result = DialogBoxParam(g_hInstance, IDD_HOST, GetActiveWindow(), dialog);
+        if (result != IDOK) break;
+        std::u16string refusal = CheckNodeName(dialog.texts[IDC_HOST]);
+        if (refusal.empty()) refusal = CheckPort(dialog.texts[IDC_PORT], m_nPort);
+        if (refusal.empty()) break;
+        ShowRefusal(dialog, refusal);
+    }
     if (result == IDOK) {
         m_bstrHost = dialog.texts[IDC_HOST];
         m_bstrPort = dialog.texts[IDC_PORT];
         m_bstrLogin = dialog.texts[IDC_LOGIN];
         WipeString(m_bstrPassword);
         m_bstrPassword = dialog.texts[IDC_PASSWORD];
+        m_bClearPassword = m_mode == HOSTDLG_EDIT && dialog.checks[IDC_CLEAR_PASSWORD] != 0;
     }
     WipeDialog(dialog);
     return result == IDOK ? IDOK : IDCANCEL;

@@ -8,7 +8,8 @@
 #include "platform/text.h"
 #include "platform/ui.h"
 
-// "Add a new group": one name of at most 255 characters.
+// "Add a new group": one name, checked as CheckNodeName says; a refused
+// name is explained and the dialog shown again with it.
 class CGroupDialog {
 public:
     int DoModal();
@@ -18,6 +19,10 @@ public:
 enum HostDialogMode { HOSTDLG_ADD = 0, HOSTDLG_EDIT = 1, HOSTDLG_LOGIN = 2 };
 
 // Host, port, login and password of one host; the password starts empty.
+// The host text is checked as a node name and the port as CheckPort says;
+// a refused value is explained and the dialog shown again with the texts
+// as they were left. In its edit mode the dialog also offers to clear the
+// stored password.
 class CHostDialog {
 public:
     CHostDialog(HostDialogMode mode, std::u16string_view host, int port, std::u16string_view login);
@@ -29,6 +34,8 @@ public:
     std::u16string m_bstrPort;
     std::u16string m_bstrLogin;
     std::u16string m_bstrPassword;
+    int m_nPort = 22;                // the port text's number once accepted
+    bool m_bClearPassword = false;   // edit mode: "Clear the stored password"
 };
 
 enum PasswordDialogMode { PASSWORDDLG_SET = 0, PASSWORDDLG_PROMPT = 1 };
@@ -60,6 +67,7 @@ constexpr int IDC_HOST = 1003;
 constexpr int IDC_PORT = 1004;
 constexpr int IDC_LOGIN = 1005;
 constexpr int IDC_PASSWORD = 1006;
+constexpr int IDC_CLEAR_PASSWORD = 1340;
 constexpr int IDC_PASSWORD_TEXT = 1019;
 constexpr int IDC_MAIN_PASSWORD = 1021;
 // Hidden; "1" while the dialog asks for a new main password the second time.

@@ -6,6 +6,8 @@
 #include "inventory/module_state.h"
 #include "inventory/node_types.h"
 #include "inventory/root_node.h"
+#include "inventory/value_checks.h"
+#include "platform/ui.h"
 
 namespace {
 
@@ -42,6 +44,10 @@ HRESULT CGroupNode::OnRename(LPOLESTR newName)
 {
     // Without a text the console only asks whether renaming is allowed.
     if (newName == nullptr) return S_OK;
+    if (const std::u16string refusal = CheckNodeName(newName); !refusal.empty()) {
+        MessageBox(GetActiveWindow(), refusal, LoadString(g_hInstance, 101), MB_OK | MB_ICONWARNING);
+        return S_FALSE;
+    }
     SetName(newName);
     g_bDirty = true;
     return S_OK;

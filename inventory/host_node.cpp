@@ -76,22 +76,18 @@ HRESULT CHostNode::Command(IConsole*, IConsoleNameSpace2* nameSpace, long comman
     case IDM_EDIT_HOST: {
         CHostDialog dialog(HOSTDLG_EDIT, m_bstrHost, m_nPort, m_bstrLogin);
         if (dialog.DoModal() != IDOK) return S_FALSE;
-        SetName(dialog.m_bstrHost);
-        SetFromDialog(dialog.m_bstrHost, dialog.m_bstrPort, dialog.m_bstrLogin, dialog.m_bstrPassword);
+        TakeDialog(dialog, nameSpace);
         g_bDirty = true;
         return S_OK;
     }
     case IDM_REFRESH_HOST: {
-        if (nameSpace != nullptr && m_hScopeItem != 0) nameSpace->DeleteItem(m_hScopeItem, FALSE);
-        ClearHardware();
-        m_bstrXml.clear();
+        // The hardware shown stays until a scan brings a new picture.
         if (m_bstrHost.empty() || m_bstrLogin.empty() || m_bstrPassword.empty()) {
             CHostDialog dialog(HOSTDLG_LOGIN, m_bstrHost, m_nPort, u"root");
             if (dialog.DoModal() != IDOK) return S_FALSE;
-            SetName(dialog.m_bstrHost);
-            SetFromDialog(dialog.m_bstrHost, dialog.m_bstrPort, dialog.m_bstrLogin, dialog.m_bstrPassword);
+            if (TakeDialog(dialog, nameSpace)) g_bDirty = true;
         }
-        return ScanHost(*this, nameSpace) == 1 ? S_FALSE : S_OK;
+        return RefreshHost(*this, nameSpace) == 1 ? S_FALSE : S_OK;
     }
     default:
         return S_FALSE;
@@ -110,12 +106,47 @@ void CHostNode::ClearHardware()
     m_spXmlRoot = nullptr;
 }
 
+void CHostNode::DropHardware(IConsoleNameSpace2* nameSpace)
+{
+    if (nameSpace != nullptr && m_hScopeItem != 0) nameSpace->DeleteItem(m_hScopeItem, FALSE);
+    ClearHardware();
+    m_spXmlDoc = nullptr;
+    m_bstrXml.clear();
+    m_scanStatus.Forget();
+}
+
 void CHostNode::SetFromDialog(std::u16string_view host, std::u16string_view port, std::u16string_view login,
                               std::u16string_view password)
 {
     m_bstrHost.assign(host);
     m_nPort = DecimalToInt(port);
     m_bstrLogin.assign(login);
+    if (password.empty()) return;
     WipeString(m_bstrPassword);
     m_bstrPassword.assign(password);
+}
+
+bool CHostNode::TakeDialog(const CHostDialog& dialog, IConsoleNameSpace2* nameSpace)
+{
+    // The picture belongs to the address and port it was taken from.
+    const bool moved = dialog.m_bstrHost != m_bstrHost || dialog.m_nPort != m_nPort;
+    SetName(dialog.m_bstrHost);
+    SetFromDialog(dialog.m_bstrHost, dialog.m_bstrPort, dialog.m_bstrLogin, dialog.m_bstrPassword);
+    m_nPort = dialog.m_nPort;
+    if (dialog.m_bClearPassword) WipeString(m_bstrPassword);
+    if (moved && (!m_children.empty() || !m_bstrXml.empty())) {
+        DropHardware(nameSpace);
+        return true;
+    }
+    return false;
+}
+
+void CHostNode::ShowScanStatus()
+{
+    if (!m_pGeneral) return;
+    RowList names = m_generalNames;
+    RowList values = m_generalValues;
+    m_scanStatus.AppendRows(names, values);
+    m_pGeneral->m_names = std::move(names);
+    m_pGeneral->m_values = std::move(values);
 }

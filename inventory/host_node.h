@@ -7,10 +7,12 @@
 #include <vector>
 
 #include "inventory/console_node.h"
+#include "inventory/scan_status.h"
 #include "platform/xml.h"
 
 class CGroupNode;
 class CGeneralNode;
+class CHostDialog;
 
 class CHostNode : public CConsoleNode {
 public:
@@ -30,9 +32,19 @@ public:
 
     // Drops the hardware tree: children, "general" node and the top rows.
     void ClearHardware();
-    // Sets host, port, login and password from the host dialog's texts.
+    // Drops the picture of the host: the hardware's scope items and nodes,
+    // the XML and the scan status (the host was given a new address).
+    void DropHardware(IConsoleNameSpace2* nameSpace);
+    // Sets host, port, login and password from the host dialog's texts. An
+    // empty password keeps the stored one (the dialog never shows it).
     void SetFromDialog(std::u16string_view host, std::u16string_view port, std::u16string_view login,
                        std::u16string_view password);
+    // Takes an accepted host dialog: the name and the four texts as above,
+    // the password cleared when the dialog says so, and the hardware
+    // dropped when the host or port changed. True when it was dropped.
+    bool TakeDialog(const CHostDialog& dialog, IConsoleNameSpace2* nameSpace);
+    // Shows the scan status in the "general" node, after its own rows.
+    void ShowScanStatus();
 
     // The host record.
     std::u16string m_bstrHost;
@@ -50,4 +62,7 @@ public:
     std::unique_ptr<CGeneralNode> m_pGeneral;
     std::vector<std::u16string> m_generalNames;
     std::vector<std::u16string> m_generalValues;
+
+    // When the shown hardware was scanned; whether a refresh failed since.
+    CScanStatus m_scanStatus;
 };

@@ -39,6 +39,8 @@ int MessageBoxA(HWND owner, const char* text, const char* caption, UINT type)
 int DialogBoxParam(HINSTANCE module, int templateId, HWND owner, DialogState& dialog)
 {
     if (!LoadDialogTemplate(module, templateId, dialog.tmpl)) return IDCANCEL;
+    for (auto& control : dialog.tmpl.controls)
+        if (auto shown = dialog.shown.find(control.id); shown != dialog.shown.end()) control.visible = shown->second;
     if (dialog.title.empty()) dialog.title = dialog.tmpl.title;
     for (const auto& control : dialog.tmpl.controls) dialog.texts.try_emplace(control.id, control.text);
     IUserInterface* ui = g_ui.load();

@@ -33,6 +33,9 @@ struct DialogState {
     std::u16string title;
     std::map<int, std::u16string> texts;
     std::map<int, int> checks;
+    // Controls shown or hidden against what the template says, by control id
+    // (a dialog that shows a control only in one of its modes).
+    std::map<int, bool> shown;
 };
 
 class IUserInterface {

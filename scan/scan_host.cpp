@@ -17,20 +17,77 @@ ScanJobFunction& ScanJobOverride()
 
 ScanJobFunction SetScanJob(ScanJobFunction job) { return std::exchange(ScanJobOverride(), std::move(job)); }
 
-int ScanHost(CHostNode& host, IConsoleNameSpace2* nameSpace)
+namespace {
+
+// Asks for what a connection needs until the host has a name and a login.
+bool AskLoginDetails(CHostNode& host, IConsoleNameSpace2* nameSpace)
 {
     while (host.m_bstrLogin.empty() || host.m_bstrHost.empty()) {
         CHostDialog dialog(HOSTDLG_LOGIN, host.m_bstrHost, host.m_nPort, host.m_bstrLogin);
-        if (dialog.DoModal() != IDOK) return 1;
-        host.SetFromDialog(dialog.m_bstrHost, dialog.m_bstrPort, dialog.m_bstrLogin, dialog.m_bstrPassword);
+        if (dialog.DoModal() != IDOK) return false;
+        host.TakeDialog(dialog, nameSpace);
     }
-    if (host.m_bstrXml.empty()) {
-        const ScanJobFunction& job = ScanJobOverride();
-        if ((job ? job(host) : RunScanJob(host)) == 1) return 1;
-    }
+    return true;
+}
+
+int RunJob(CHostNode& host)
+{
+    const ScanJobFunction& job = ScanJobOverride();
+    return job ? job(host) : RunScanJob(host);
+}
+
+// Whether an XML text gives hardware nodes, tried on a scratch host so that
+// the host keeps its picture when it does not.
+bool HoldsHardware(const CHostNode& host, const std::u16string& xml)
+{
+    CHostNode scratch(host.m_pGroup);
+    scratch.m_bstrXml = xml;
+    BuildHardwareTree(scratch);
+    return !scratch.GetChildren().empty();
+}
+
+void ShowNewPicture(CHostNode& host, IConsoleNameSpace2* nameSpace)
+{
+    InsertHostHardware(host, nameSpace);
+    host.m_scanStatus.Scanned(CScanStatus::Clock::now());
+    host.ShowScanStatus();
+}
+
+}  // namespace
+
+int ScanHost(CHostNode& host, IConsoleNameSpace2* nameSpace)
+{
+    if (!AskLoginDetails(host, nameSpace)) return 1;
+    const bool fetched = host.m_bstrXml.empty();
+    if (fetched && RunJob(host) == 1) return 1;
     BuildHardwareTree(host);
     if (host.GetChildren().empty()) return 1;
-    InsertHostHardware(host, nameSpace);
+    if (fetched) {
+        ShowNewPicture(host, nameSpace);
+    } else {
+        InsertHostHardware(host, nameSpace);
+    }
+    g_bDirty = true;
+    return 0;
+}
+
+int RefreshHost(CHostNode& host, IConsoleNameSpace2* nameSpace)
+{
+    if (!AskLoginDetails(host, nameSpace)) return 1;
+    std::u16string kept = std::move(host.m_bstrXml);
+    host.m_bstrXml.clear();
+    if (RunJob(host) == 1 || !HoldsHardware(host, host.m_bstrXml)) {
+        host.m_bstrXml = std::move(kept);
+        if (!host.GetChildren().empty()) {
+            host.m_scanStatus.RefreshFailed(CScanStatus::Clock::now());
+            host.ShowScanStatus();
+        }
+        return 1;
+    }
+    if (nameSpace != nullptr && host.GetScopeItem() != 0) nameSpace->DeleteItem(host.GetScopeItem(), FALSE);
+    host.ClearHardware();
+    BuildHardwareTree(host);
+    ShowNewPicture(host, nameSpace);
     g_bDirty = true;
     return 0;
 }

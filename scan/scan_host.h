@@ -12,6 +12,12 @@ class CHostNode;
 // Returns 0 on success, 1 on failure.
 int ScanHost(CHostNode& host, IConsoleNameSpace2* nameSpace);
 
+// Scans the host again, keeping what it shows until a new picture arrives:
+// the hardware and XML are replaced only when the scan fetched an XML that
+// holds hardware; otherwise they stay, with the failure's time in the
+// host's scan status. Returns 0 on success, 1 on failure.
+int RefreshHost(CHostNode& host, IConsoleNameSpace2* nameSpace);
+
 // The network part of a scan: fills the host's XML. 0 success, 1 failure.
 int RunScanJob(CHostNode& host);
 

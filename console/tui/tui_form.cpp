@@ -74,7 +74,7 @@ CForm::CForm(const DialogState& dialog)
     }
     m_nEscape = IDCANCEL;  // even a dialog without a Cancel button
     if (wanted >= 0) {
-        m_nFocus = wanted;
+        Focus(wanted);
     } else {
         MoveFocus(1);
     }
@@ -136,7 +136,18 @@ CForm::~CForm()
 void CForm::SetFocus(int index)
 {
     if (index >= 0 && index < static_cast<int>(m_fields.size()) && m_fields[static_cast<std::size_t>(index)].Focusable())
-        m_nFocus = index;
+        Focus(index);
+}
+
+void CForm::Focus(int index)
+{
+    for (FormField& f : m_fields) f.selected = false;
+    m_nFocus = index;
+    FormField& f = m_fields[static_cast<std::size_t>(index)];
+    if (f.Editable()) {
+        f.cursor = f.text.size();
+        f.selected = !f.text.empty();
+    }
 }
 
 void CForm::MoveFocus(int step)
@@ -147,7 +158,7 @@ void CForm::MoveFocus(int step)
     for (int tries = 0; tries < n; ++tries) {
         i = ((i < 0 ? (step > 0 ? -1 : 0) : i) + step + n) % n;
         if (m_fields[static_cast<std::size_t>(i)].Focusable()) {
-            m_nFocus = i;
+            Focus(i);
             return;
         }
     }
@@ -176,6 +187,12 @@ void CForm::Insert(FormField& field, wchar_t c)
 {
     if (c < 0x20 || c == 0x7F) return;
     if (field.kind == FieldKind::Digits && (c < L'0' || c > L'9')) return;
+    if (field.selected) {  // the character replaces the selected text
+        SecureZeroMemory(field.text.data(), field.text.size() * sizeof(wchar_t));
+        field.text.clear();
+        field.cursor = 0;
+        field.selected = false;
+    }
     if (field.limit > 0 && field.text.size() >= static_cast<std::size_t>(field.limit)) return;
     Reserve(field.text, field.text.size() + 1);
     field.cursor = std::min(field.cursor, field.text.size());
@@ -200,6 +217,17 @@ int CForm::Apply(const FormInput& input)
     if (focused->Editable()) {
         FormField& f = *focused;
         f.cursor = std::min(f.cursor, f.text.size());
+        if (f.selected && input.kind != FormInput::Char) {
+            // Any key but a character ends the selection; the deleting ones
+            // take the selected text with them.
+            f.selected = false;
+            if (input.kind == FormInput::Backspace || input.kind == FormInput::Delete) {
+                SecureZeroMemory(f.text.data(), f.text.size() * sizeof(wchar_t));
+                f.text.clear();
+                f.cursor = 0;
+                return 0;
+            }
+        }
         switch (input.kind) {
         case FormInput::Char: Insert(f, input.ch); break;
         case FormInput::Backspace:
@@ -362,8 +390,10 @@ FormLayout LayoutForm(const CForm& form, int screenColumns, bool ascii)
                                    window, false);
             }
             std::wstring text = L"[" + PadColumns(shown, window, false) + L"]";
-            layout.items.push_back(
-                FormItem{row, column, std::move(text), focused ? FormItemStyle::InputFocused : FormItemStyle::Input, index});
+            const FormItemStyle style = !focused   ? FormItemStyle::Input
+                                        : f.selected ? FormItemStyle::InputSelected
+                                                     : FormItemStyle::InputFocused;
+            layout.items.push_back(FormItem{row, column, std::move(text), style, index});
             if (focused) {
                 layout.cursorRow = row;
                 const std::wstring before = f.text.substr(static_cast<std::size_t>(f.scroll),

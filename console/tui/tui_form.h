@@ -22,6 +22,7 @@ struct FormField {
     int limit = 0;      // most characters of an edit, 0 for no limit
     bool checked = false;
     std::size_t cursor = 0;  // edits: insertion point, in characters
+    bool selected = false;   // edits: the whole text is selected, so typing replaces it
     mutable int scroll = 0;  // edits: first character shown (kept by the layout)
 
     bool Editable() const { return kind == FieldKind::Edit || kind == FieldKind::Password || kind == FieldKind::Digits; }
@@ -39,7 +40,9 @@ class CForm {
 public:
     // The visible controls of a dialog, with the texts and checks it came in
     // with. A field gets the focus the template asks for, else the first
-    // focusable one.
+    // focusable one. An edit that gets the focus has its whole text
+    // selected: a character typed replaces it, Backspace or Delete empties
+    // it, a cursor key keeps it and ends the selection.
     explicit CForm(const DialogState& dialog);
     // A message box: its text, and buttons by type (OK, OK/Cancel, Yes/No,
     // Yes/No/Cancel) with the results IDOK, IDCANCEL, IDYES and IDNO.
@@ -72,6 +75,8 @@ private:
     CForm() = default;
     void Insert(FormField& field, wchar_t c);
     void MoveFocus(int step);
+    // Gives the focus to field `index` and selects its text.
+    void Focus(int index);
 
     std::wstring m_title;
     std::vector<FormField> m_fields;
@@ -81,7 +86,7 @@ private:
 
 // --- Layout --------------------------------------------------------------
 
-enum class FormItemStyle { Text, Frame, Input, InputFocused, Check, CheckFocused, Button, ButtonFocused };
+enum class FormItemStyle { Text, Frame, Input, InputFocused, InputSelected, Check, CheckFocused, Button, ButtonFocused };
 
 struct FormItem {
     int row = 0;     // inside the box's inner area

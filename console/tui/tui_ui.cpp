@@ -18,6 +18,7 @@ attr_t StyleAttributes(FormItemStyle style)
     case FormItemStyle::Frame: return A_BOLD;
     case FormItemStyle::Input: return A_UNDERLINE;
     case FormItemStyle::InputFocused: return A_REVERSE;
+    case FormItemStyle::InputSelected: return A_REVERSE | A_BOLD;
     case FormItemStyle::CheckFocused:
     case FormItemStyle::ButtonFocused: return A_REVERSE | A_BOLD;
     default: return A_NORMAL;

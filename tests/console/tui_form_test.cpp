@@ -343,3 +343,52 @@ TEST(TuiForm, IconsAndFramesAreDrawnAsText)
     EXPECT_NE(layout.items[0].text.find(L"Please input"), std::wstring::npos);
     EXPECT_EQ(form.Fields()[static_cast<std::size_t>(form.Focus())].id, 1021);
 }
+
+TEST(TuiForm, AFocusedEditHasItsTextSelectedSoTypingReplacesIt)
+{
+    CForm form(HostDialog());
+    const int port = FieldIndex(form, 1004);
+    const auto field = [&form](int index) -> const FormField& { return form.Fields()[static_cast<std::size_t>(index)]; };
+    Press(form, FormInput::Next);
+    ASSERT_EQ(form.Focus(), port);
+    EXPECT_TRUE(field(port).selected);
+    for (const FormItem& item : LayoutForm(form, 80, false).items)
+        if (item.field == port) {
+            EXPECT_EQ(item.style, FormItemStyle::InputSelected);
+        }
+    Type(form, L"2222");
+    EXPECT_EQ(field(port).text, L"2222");
+    EXPECT_FALSE(field(port).selected);
+
+    // Back to the field: selected again. A cursor key keeps the text and
+    // ends the selection, so typing then inserts.
+    Press(form, FormInput::Next);
+    Press(form, FormInput::Previous);
+    EXPECT_TRUE(field(port).selected);
+    Press(form, FormInput::End);
+    Type(form, L"1");
+    EXPECT_EQ(field(port).text, L"22221");
+
+    // A character the field refuses leaves the selection and the text.
+    Press(form, FormInput::Next);
+    Press(form, FormInput::Previous);
+    Type(form, L"x");
+    EXPECT_EQ(field(port).text, L"22221");
+    EXPECT_TRUE(field(port).selected);
+    // Backspace takes the whole selection.
+    Press(form, FormInput::Backspace);
+    EXPECT_EQ(field(port).text, L"");
+    Type(form, L"8");
+    EXPECT_EQ(field(port).text, L"8");
+
+    // The field that has the focus when the form opens is selected too: a
+    // dialog shown again after a refusal gets a new name typed over the old.
+    DialogState again = HostDialog();
+    again.texts[1003] = u"bad/name";
+    CForm shownAgain(again);
+    Type(shownAgain, L"srv");
+    EXPECT_EQ(shownAgain.Fields()[static_cast<std::size_t>(FieldIndex(shownAgain, 1003))].text, L"srv");
+    // An empty edit has nothing to select.
+    CForm group(GroupDialog());
+    EXPECT_FALSE(group.Fields()[static_cast<std::size_t>(group.Focus())].selected);
+}

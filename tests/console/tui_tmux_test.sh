@@ -142,7 +142,11 @@ wait_for "Add a New Host"
 wait_for "[22"                  # the port starts at 22, the login at root
 wait_for "[root"
 type_text "node-x9.example"
-keys Tab Tab Tab
+keys Tab                        # the port's "22" is selected: what is typed replaces it
+type_text "2202"
+wait_for "[2202 "
+grep -qF "[222202" "$screen_file" && fail "the port field appended to its 22"
+keys Tab Tab
 type_text "pw-Secret-1"
 sleep 0.3
 tmx capture-pane -p -t face >"$screen_file"

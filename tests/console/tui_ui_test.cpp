@@ -159,7 +159,7 @@ TEST_F(TuiUserInterface, TheHostDialogTakesDigitsForThePortAndMasksThePassword)
     EXPECT_EQ(m_ui->DoModal(nullptr, d), IDOK);
     EXPECT_EQ(d.texts[1003], u"srv1");
     EXPECT_EQ(d.texts[1004], u"808");
-    EXPECT_EQ(d.texts[1005], u"rootadmin");
+    EXPECT_EQ(d.texts[1005], u"admin");  // "root" was selected: typing replaced it
     EXPECT_EQ(d.texts[1006], u"TopSecret");
     EXPECT_FALSE(AnyScreenHas("TopSecret"));
     EXPECT_FALSE(AnyScreenHas("TopSec"));

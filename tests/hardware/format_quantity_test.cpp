@@ -79,4 +79,37 @@ TEST(FormatQuantityTest, HugeAndOverflowingNumbersStaySafe)
     EXPECT_EQ(FormatQuantity(u"18446744073709551616", false), u"18446744073709551616");  // 2^64 wraps to 0
 }
 
+TEST(FormatQuantityTest, MeasuresFollowTheUnitLshwGave)
+{
+    struct MeasureCase {
+        std::u16string text;
+        std::u16string units;
+        std::u16string expected;
+    };
+    const MeasureCase cases[] = {
+        // Hz: the rule of a clock.
+        {u"4000000000", u"Hz", u"4 GHz"},
+        {u"2600000000", u"Hz", u"2600 MHz"},
+        {u"2600000001", u"Hz", u"2600000001"},
+        {u"1024", u"Hz", u"1024"},
+        // bytes, or no unit at all: a byte count.
+        {u"25769803776", u"bytes", u"24 Gb"},
+        {u"25769803776", u"", u"24 Gb"},
+        {u"1000", u"bytes", u"1000"},
+        // Any other unit: the number as written, one space, the unit.
+        {u"10000000", u"bit/s", u"10000000 bit/s"},
+        {u"1000000000", u"bit/s", u"1000000000 bit/s"},
+        {u"44400", u"mWh", u"44400 mWh"},
+        {u"2048", u"kB", u"2048 kB"},
+        // Units are matched exactly: a differently spelt one is only shown.
+        {u"4000000000", u"hz", u"4000000000 hz"},
+        {u"2048", u"Bytes", u"2048 Bytes"},
+        // Nothing to measure: nothing shown.
+        {u"", u"bit/s", u""},
+        {u"", u"Hz", u""},
+    };
+    for (const MeasureCase& c : cases)
+        EXPECT_EQ(FormatMeasure(c.text, c.units), c.expected) << WideToAnsi(c.text) << " " << WideToAnsi(c.units);
+}
+
 }  // namespace

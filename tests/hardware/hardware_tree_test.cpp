@@ -178,7 +178,7 @@ TEST(HardwareTreeTest, ContainersAndQuantitiesAreExpandedOnlyBelowTheTop)
                                     {u"duplex", u""},
                                     {u"irq", u"11"},
                                     {u"ioport", u""},
-                                    {u"size", u"100000000"},
+                                    {u"size", u"100000000 bit/s"},
                                     {u"capacity", u"512 Mb"},
                                     {u"clock", u"0"},
                                     {u"clock", u""},
@@ -314,3 +314,42 @@ TEST(HardwareTreeTest, EveryTruncationOfARealOutputEndsCleanly)
 }
 
 }  // namespace
+
+// Sizes and capacities read with the unit lshw gave them: Hz as a frequency,
+// bytes as a byte count, any other unit written after the number.
+TEST(HardwareTreeTest, SizesAndCapacitiesFollowTheirUnits)
+{
+    CScopedScriptedUi ui;
+    auto host = HostWithXml(LshwFile("laptop.xml"));
+    ASSERT_EQ(BuildHardwareTree(*host), 0);
+
+    const CHardwareNode* cpu = Find(*host, {u"core", u"cpu"});
+    ASSERT_NE(cpu, nullptr);
+    EXPECT_EQ(Value(*cpu, u"size"), u"2600 MHz");
+    EXPECT_EQ(Value(*cpu, u"capacity"), u"4 GHz");
+    EXPECT_EQ(Value(*cpu, u"clock"), u"100 MHz");
+    EXPECT_EQ(Value(*cpu, u"width"), u"64");  // widths are not quantities
+
+    const CHardwareNode* memory = Find(*host, {u"core", u"memory"});
+    ASSERT_NE(memory, nullptr);
+    EXPECT_EQ(Value(*memory, u"size"), u"16 Gb");
+    const CHardwareNode* disk = Find(*host, {u"core", u"pci", u"nvme", u"namespace"});
+    ASSERT_NE(disk, nullptr);
+    EXPECT_EQ(Value(*disk, u"size"), u"500107608 Kb");
+
+    const CHardwareNode* network = Find(*host, {u"core", u"pci", u"network"});
+    ASSERT_NE(network, nullptr);
+    EXPECT_EQ(Value(*network, u"size"), u"10000000 bit/s");
+    EXPECT_EQ(Value(*network, u"capacity"), u"1000000000 bit/s");
+
+    const CHardwareNode* battery = Find(*host, {u"battery"});
+    ASSERT_NE(battery, nullptr);
+    EXPECT_EQ(Value(*battery, u"capacity"), u"44400 mWh");
+
+    // The virtual machine's memory is in bytes, as before.
+    auto vm = HostWithXml(LshwFile("root.xml"));
+    ASSERT_EQ(BuildHardwareTree(*vm), 0);
+    const CHardwareNode* vmMemory = Find(*vm, {u"core", u"memory"});
+    ASSERT_NE(vmMemory, nullptr);
+    EXPECT_EQ(Value(*vmMemory, u"size"), u"24 Gb");
+}

@@ -6,6 +6,7 @@
 #include "inventory/module_state.h"
 #include "inventory/node_types.h"
 #include "inventory/root_node.h"
+#include "inventory/scan_status.h"
 #include "platform/text.h"
 #include "scan/scan_host.h"
 #include "tests/support/fake_console.h"
@@ -37,6 +38,18 @@ std::u16string ViewOf(CConsoleNode& node)
     std::u16string text = view ? std::u16string(view) : u"";
     CoTaskMemFree(view);
     return text;
+}
+
+constexpr int kClearPassword = 1340;
+
+// A row of the host's "general" node; empty when it has none by that name.
+std::u16string GeneralValue(const CHostNode& host, std::u16string_view name)
+{
+    if (!host.m_pGeneral) return {};
+    const RowList& names = host.m_pGeneral->m_names;
+    for (std::size_t i = 0; i < names.size(); ++i)
+        if (names[i] == name) return host.m_pGeneral->m_values[i];
+    return {};
 }
 
 const char kSmallXml[] =
@@ -194,10 +207,10 @@ TEST_F(InventoryTest, AddHostTakesTheDialogTextsAndCancelChangesNothing)
     EXPECT_EQ(host.m_bstrLogin, u"root");
     EXPECT_EQ(host.m_bstrPassword, u"pw");
 
-    // A host text longer than a name is cut for display, kept whole to connect.
-    CHostNode& longHost = AddHost(group, std::u16string(300, u'h'));
-    EXPECT_EQ(longHost.GetDisplayText(0).size(), 256u);
-    EXPECT_EQ(longHost.m_bstrHost.size(), 300u);
+    // A host text of the longest name is taken whole.
+    CHostNode& longHost = AddHost(group, std::u16string(255, u'h'));
+    EXPECT_EQ(longHost.GetDisplayText(0).size(), 255u);
+    EXPECT_EQ(longHost.m_bstrHost.size(), 255u);
 }
 
 TEST_F(InventoryTest, ExpandingAHostScansAndShowsItsHardware)
@@ -225,17 +238,17 @@ TEST_F(InventoryTest, ExpandingAHostScansAndShowsItsHardware)
     EXPECT_EQ(items[1].cChildren, 1);  // core has cpu:0
     EXPECT_EQ(items[2].cChildren, 0);
 
-    // Refresh drops the old hardware first, from the tree and from memory.
-    m_scanXml.clear();
-    EXPECT_EQ(host.Command(console.get(), console.get(), IDM_REFRESH_HOST, nullptr), S_FALSE);
-    EXPECT_TRUE(host.GetChildren().empty());
-    EXPECT_EQ(host.m_pGeneral, nullptr);
-    EXPECT_TRUE(host.m_bstrXml.empty());
-    EXPECT_TRUE(console->ScopeChildren(host.GetScopeItem()).empty());
+    // A good refresh replaces the picture, in the tree and in memory.
+    m_scanXml = u"<node id=\"box\"><node id=\"fan\"/></node>";
+    EXPECT_EQ(host.Command(console.get(), console.get(), IDM_REFRESH_HOST, nullptr), S_OK);
+    ASSERT_EQ(host.GetChildren().size(), 1u);
+    EXPECT_EQ(host.GetChildren()[0]->GetDisplayText(0), u"fan");
+    EXPECT_EQ(host.m_bstrXml, m_scanXml);
+    EXPECT_EQ(console->ScopeChildren(host.GetScopeItem()).size(), 2u);
     EXPECT_TRUE(console->HasScopeItem(host.GetScopeItem()));
 }
 
-TEST_F(InventoryTest, EditWithAnEmptyPasswordMakesRefreshAskForLogin)
+TEST_F(InventoryTest, EditKeepsThePasswordUnlessClearedAndANewAddressDropsTheHardware)
 {
     ExpandRoot();
     CGroupNode& group = AddGroup(u"Lab");
@@ -243,21 +256,189 @@ TEST_F(InventoryTest, EditWithAnEmptyPasswordMakesRefreshAskForLogin)
     CHostNode& host = AddHost(group, u"srv");
     m_scanXml = AnsiToWide(kSmallXml);
     Expand(host);
+    const std::size_t items = console->ScopeChildren(host.GetScopeItem()).size();
 
-    ui.AnswerDialog(HostAnswer(u"srv2", u"2222", u"admin", u""));
+    // Same address, empty password field: the stored password stays, and
+    // so does the hardware. The check that clears it shows only here.
+    ui.AnswerDialog(HostAnswer(u"srv", u"22", u"admin", u""));
     EXPECT_EQ(host.Command(console.get(), console.get(), IDM_EDIT_HOST, nullptr), S_OK);
     EXPECT_EQ(ui.Dialogs().back().title, u"Edit Host");
     EXPECT_EQ(ui.Dialogs().back().texts.at(1006), u"");  // never shows the password
-    EXPECT_EQ(host.m_bstrPassword, u"");
-    EXPECT_EQ(host.m_nPort, 2222);
-    EXPECT_EQ(host.GetDisplayText(0), u"srv2");
-    EXPECT_EQ(host.GetChildren().size(), 2u);  // hardware stays until the next refresh
+    EXPECT_EQ(ui.Dialogs().back().checks.at(kClearPassword), 0);
+    EXPECT_EQ(host.m_bstrPassword, u"pw");
+    EXPECT_EQ(host.m_bstrLogin, u"admin");
+    EXPECT_EQ(host.GetChildren().size(), 2u);
+    EXPECT_EQ(console->ScopeChildren(host.GetScopeItem()).size(), items);
 
+    // A password typed replaces the stored one.
+    ui.AnswerDialog(HostAnswer(u"srv", u"22", u"admin", u"new-pw"));
+    EXPECT_EQ(host.Command(console.get(), console.get(), IDM_EDIT_HOST, nullptr), S_OK);
+    EXPECT_EQ(host.m_bstrPassword, u"new-pw");
+
+    // The clear choice forgets it, whatever the field holds.
+    CScriptedUserInterface::DialogAnswer clear = HostAnswer(u"srv", u"22", u"admin", u"typed");
+    clear.checks[kClearPassword] = 1;
+    ui.AnswerDialog(clear);
+    EXPECT_EQ(host.Command(console.get(), console.get(), IDM_EDIT_HOST, nullptr), S_OK);
+    EXPECT_EQ(host.m_bstrPassword, u"");
+    EXPECT_EQ(host.GetChildren().size(), 2u);
+
+    // A new port is a new address: the old one's hardware and XML go.
+    g_bDirty = false;
+    ui.AnswerDialog(HostAnswer(u"srv", u"2222", u"admin", u""));
+    EXPECT_EQ(host.Command(console.get(), console.get(), IDM_EDIT_HOST, nullptr), S_OK);
+    EXPECT_TRUE(g_bDirty);
+    EXPECT_EQ(host.m_nPort, 2222);
+    EXPECT_TRUE(host.GetChildren().empty());
+    EXPECT_EQ(host.m_pGeneral, nullptr);
+    EXPECT_TRUE(host.m_bstrXml.empty());
+    EXPECT_TRUE(console->ScopeChildren(host.GetScopeItem()).empty());
+    EXPECT_TRUE(console->HasScopeItem(host.GetScopeItem()));
+
+    // So is a new host name; without a password, Refresh asks for login
+    // details first.
+    Expand(host, S_OK);
+    ASSERT_FALSE(host.GetChildren().empty());
+    ui.AnswerDialog(HostAnswer(u"srv2", u"2222", u"admin", u""));
+    EXPECT_EQ(host.Command(console.get(), console.get(), IDM_EDIT_HOST, nullptr), S_OK);
+    EXPECT_EQ(host.GetDisplayText(0), u"srv2");
+    EXPECT_TRUE(host.GetChildren().empty());
     ui.AnswerDialog(IDCANCEL);
     EXPECT_EQ(host.Command(console.get(), console.get(), IDM_REFRESH_HOST, nullptr), S_FALSE);
     EXPECT_EQ(ui.Dialogs().back().title, u"Enter Host Login Details");
     EXPECT_EQ(ui.Dialogs().back().texts.at(1005), u"root");
     EXPECT_EQ(ui.Dialogs().back().texts.at(1004), u"2222");
+    EXPECT_FALSE(ui.Dialogs().back().checks.count(kClearPassword) && ui.Dialogs().back().checks.at(kClearPassword));
+}
+
+TEST_F(InventoryTest, AFailedRefreshKeepsTheLastGoodPicture)
+{
+    ExpandRoot();
+    CGroupNode& group = AddGroup(u"Lab");
+    Expand(group);
+    CHostNode& host = AddHost(group, u"srv");
+    m_scanXml = AnsiToWide(kSmallXml);
+    Expand(host);
+    const std::u16string xml = host.m_bstrXml;
+    const CConsoleNode* core = host.GetChildren()[0].get();
+    ASSERT_NE(host.m_pGeneral, nullptr);
+    EXPECT_TRUE(GeneralValue(host, u"last scan").ends_with(u" UTC"));
+    EXPECT_EQ(GeneralValue(host, u"last refresh"), u"");
+
+    // No answer from the host, then an answer without hardware: both fail
+    // and leave the picture, the XML and the console tree as they were.
+    for (const std::u16string& answer : {std::u16string(), std::u16string(u"<node id=\"bare\"/>"),
+                                         std::u16string(u"<node id=\"cut")}) {
+        m_scanXml = answer;
+        g_bDirty = false;
+        EXPECT_EQ(host.Command(console.get(), console.get(), IDM_REFRESH_HOST, nullptr), S_FALSE);
+        EXPECT_FALSE(g_bDirty);
+        EXPECT_EQ(host.m_bstrXml, xml);
+        ASSERT_EQ(host.GetChildren().size(), 2u);
+        EXPECT_EQ(host.GetChildren()[0].get(), core);
+        EXPECT_EQ(console->ScopeChildren(host.GetScopeItem()).size(), 3u);
+        EXPECT_EQ(ViewOf(host), u"");  // its hardware, not the failure page
+    }
+    // The "general" node says when the refresh failed and which scan shows.
+    const std::u16string failed = GeneralValue(host, u"last refresh");
+    EXPECT_TRUE(failed.starts_with(u"failed at ")) << WideToAnsi(failed);
+    EXPECT_NE(failed.find(GeneralValue(host, u"last scan")), std::u16string::npos) << WideToAnsi(failed);
+
+    // A good scan replaces everything and the failure is forgotten.
+    m_scanXml = u"<node id=\"box\"><node id=\"fan\"/></node>";
+    EXPECT_EQ(host.Command(console.get(), console.get(), IDM_REFRESH_HOST, nullptr), S_OK);
+    EXPECT_EQ(host.m_bstrXml, m_scanXml);
+    ASSERT_EQ(host.GetChildren().size(), 1u);
+    EXPECT_EQ(GeneralValue(host, u"last refresh"), u"");
+
+    // A picture read from the console file has no scan time of its own.
+    CHostNode& stored = AddHost(group, u"stored");
+    stored.m_bstrXml = AnsiToWide(kSmallXml);
+    Expand(stored);
+    EXPECT_EQ(GeneralValue(stored, u"last scan"), u"");
+    m_scanXml.clear();
+    EXPECT_EQ(stored.Command(console.get(), console.get(), IDM_REFRESH_HOST, nullptr), S_FALSE);
+    EXPECT_EQ(stored.m_bstrXml, AnsiToWide(kSmallXml));
+    EXPECT_NE(GeneralValue(stored, u"last refresh").find(u"the scan stored in the console file"), std::u16string::npos);
+}
+
+TEST(ScanStatusTest, TimesAreWrittenInUtcWithTheirCalendarDate)
+{
+    using namespace std::chrono;
+    EXPECT_EQ(FormatUtcTime(CScanStatus::Clock::time_point{}), u"1970-01-01 00:00:00 UTC");
+    EXPECT_EQ(FormatUtcTime(sys_days{year{2024} / February / 29} + hours{23} + minutes{59} + seconds{59} + milliseconds{999}),
+              u"2024-02-29 23:59:59 UTC");
+    EXPECT_EQ(FormatUtcTime(sys_days{year{2026} / December / 7} + hours{1} + minutes{2} + seconds{3}),
+              u"2026-12-07 01:02:03 UTC");
+}
+
+TEST_F(InventoryTest, NamesAndPortsOutsideTheirLimitsAreRefusedWithTheReason)
+{
+    ExpandRoot();
+    // A group name over the limit: the message gives it, the dialog comes
+    // back with the text as it was left, and Cancel then adds nothing.
+    ui.AnswerDialog(GroupAnswer(std::u16string(300, u'g')));
+    ui.AnswerDialog(IDCANCEL);
+    EXPECT_EQ(root.Command(console.get(), console.get(), IDM_ADD_GROUP, nullptr), S_OK);
+    EXPECT_TRUE(root.GetChildren().empty());
+    ASSERT_EQ(ui.Messages().size(), 1u);
+    EXPECT_EQ(ui.Messages()[0].text, u"A name can have at most 255 characters; this one has 300.");
+    ASSERT_EQ(ui.Dialogs().size(), 2u);
+    EXPECT_EQ(ui.Dialogs()[1].texts.at(1002), std::u16string(300, u'g'));
+
+    // "/" and control characters (C0, DEL, C1) are refused; the next good
+    // answer is taken.
+    for (const std::u16string bad : {u"a/b", u"tab\there", u"esc\x1B[2J", u"del\x7F", u"csi\x9B"}) {
+        ui.Clear();
+        ui.AnswerDialog(GroupAnswer(bad));
+        ui.AnswerDialog(GroupAnswer(u"Lab"));
+        EXPECT_EQ(root.Command(console.get(), console.get(), IDM_ADD_GROUP, nullptr), S_OK);
+        ASSERT_EQ(ui.Messages().size(), 1u) << WideToAnsi(bad);
+        EXPECT_EQ(ui.Messages()[0].text, u"A name cannot contain \"/\" or control characters.");
+        EXPECT_EQ(root.GetChildren().back()->GetDisplayText(0), u"Lab");
+    }
+    CGroupNode& group = static_cast<CGroupNode&>(*root.GetChildren().back());
+    Expand(group);
+
+    // Ports: 1 to 65535, digits only; the host name as a group's.
+    const std::pair<std::u16string, std::u16string> refused[] = {
+        {u"0", u"The port must be a number from 1 to 65535."},
+        {u"65536", u"The port must be a number from 1 to 65535."},
+        {u"222204", u"The port must be a number from 1 to 65535."},
+        {u"99999999999999999999", u"The port must be a number from 1 to 65535."},
+        {u"", u"The port must be a number from 1 to 65535."},
+        {u"22a", u"The port must be a number from 1 to 65535."},
+        {u"-22", u"The port must be a number from 1 to 65535."},
+    };
+    for (const auto& [port, message] : refused) {
+        ui.Clear();
+        ui.AnswerDialog(HostAnswer(u"srv", port, u"root", u"pw"));
+        ui.AnswerDialog(IDCANCEL);
+        EXPECT_EQ(group.Command(console.get(), console.get(), IDM_ADD_HOST, nullptr), S_FALSE);
+        ASSERT_EQ(ui.Messages().size(), 1u) << WideToAnsi(port);
+        EXPECT_EQ(ui.Messages()[0].text, message);
+        EXPECT_EQ(ui.Dialogs().back().texts.at(1004), port);  // shown again as it was left
+    }
+    EXPECT_TRUE(group.GetChildren().empty());
+    ui.Clear();
+    ui.AnswerDialog(HostAnswer(std::u16string(256, u'h'), u"22", u"root", u"pw"));
+    ui.AnswerDialog(IDCANCEL);
+    EXPECT_EQ(group.Command(console.get(), console.get(), IDM_ADD_HOST, nullptr), S_FALSE);
+    ASSERT_EQ(ui.Messages().size(), 1u);
+    EXPECT_EQ(ui.Messages()[0].text, u"A name can have at most 255 characters; this one has 256.");
+    EXPECT_EQ(AddHost(group, u"srv", u"65535").m_nPort, 65535);
+    EXPECT_EQ(AddHost(group, u"srv1", u"00001").m_nPort, 1);
+
+    // Edit refuses the same and changes nothing.
+    CHostNode& host = static_cast<CHostNode&>(*group.GetChildren().front());
+    ui.Clear();
+    ui.AnswerDialog(HostAnswer(u"srv/x", u"22", u"root", u""));
+    ui.AnswerDialog(HostAnswer(u"srv", u"0", u"root", u""));
+    ui.AnswerDialog(IDCANCEL);
+    EXPECT_EQ(host.Command(console.get(), console.get(), IDM_EDIT_HOST, nullptr), S_FALSE);
+    EXPECT_EQ(ui.Messages().size(), 2u);
+    EXPECT_EQ(host.GetDisplayText(0), u"srv");
+    EXPECT_EQ(host.m_nPort, 65535);
 }
 
 TEST_F(InventoryTest, DeleteGroupRemovesItsHostsAndHardware)
@@ -312,9 +493,18 @@ TEST_F(InventoryTest, OnlyGroupsRename)
     EXPECT_EQ(group.OnRename(nullptr), S_OK);  // only a question
     EXPECT_EQ(group.GetDisplayText(0), u"Lab");
     EXPECT_FALSE(g_bDirty);
-    std::u16string name(400, u'n');
+    // Names over the limit, or with "/" or a control character, are
+    // refused with the reason; the name stays.
+    for (std::u16string bad : {std::u16string(256, u'n'), std::u16string(u"Lab/2"), std::u16string(u"L\nab")}) {
+        ui.Clear();
+        EXPECT_EQ(group.OnRename(bad.data()), S_FALSE);
+        EXPECT_EQ(ui.Messages().size(), 1u);
+        EXPECT_EQ(group.GetDisplayText(0), u"Lab");
+        EXPECT_FALSE(g_bDirty);
+    }
+    std::u16string name(255, u'n');
     EXPECT_EQ(group.OnRename(name.data()), S_OK);
-    EXPECT_EQ(group.GetDisplayText(0), name.substr(0, 256));
+    EXPECT_EQ(group.GetDisplayText(0), name);
     EXPECT_TRUE(g_bDirty);
 
     std::u16string other = u"x";

@@ -85,7 +85,13 @@ TEST_P(RefreshServersTest, RefreshStoresTheXmlAndAReloadShowsItWithoutTheServer)
     EXPECT_TRUE(RegReadString(HKEY_CURRENT_USER, u"Software\\Quillon\\Corvel\\SshHostKeys", keyName, key))
         << WideToAnsi(keyName);
 
-    // No server now: the host still shows its hardware, from the console file.
+    // No server now: a refresh fails and keeps the hardware in the console
+    // file, so the host still shows it.
+    const Result failed = Ferrodex(console + " host refresh Lab/127.0.0.1 --login " + std::string(SshdPeer::User()) +
+                                       " --password-stdin",
+                                   password);
+    EXPECT_NE(failed.status, 0);
+    EXPECT_NE(failed.err.find("Error: "), std::string::npos) << failed.err;
     const Result tree = Ferrodex(console + " tree Lab/127.0.0.1 --json --login root", "");
     ASSERT_EQ(tree.status, 0) << tree.err;
     // The host's children are what view-xml prints for the same text.

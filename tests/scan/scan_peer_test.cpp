@@ -1,9 +1,11 @@
 // Scans against a real OpenSSH server on 127.0.0.1.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 
+#include "hardware/general_node.h"
 #include "hardware/hardware_tree.h"
 #include "inventory/module_state.h"
 #include "platform/registry.h"
@@ -55,6 +57,38 @@ TEST_F(ScanPeerTest, ScanFetchesTheHostsXmlAndCachesItsKeyWithoutAsking)
     std::u16string key;
     EXPECT_TRUE(RegReadString(HKEY_CURRENT_USER, kHostKeys, HostKeyName(peer.port()), key));
     EXPECT_FALSE(key.empty());
+}
+
+// The server goes away between two scans: the refresh fails with the
+// connection's message and the host keeps showing what the first scan found.
+TEST_F(ScanPeerTest, ARefreshWhileTheServerIsDownKeepsTheLastGoodPicture)
+{
+    std::u16string xml;
+    {
+        SshdPeer peer;
+        ASSERT_TRUE(peer.running()) << peer.logText();
+        SetHost("127.0.0.1", peer.port(), SshdPeer::User(), SshdPeer::Password());
+        ASSERT_EQ(Expand(), S_OK) << (Messages().empty() ? "" : WideToAnsi(Messages()[0]));
+        xml = host->m_bstrXml;
+    }  // the server stops here
+    ASSERT_FALSE(xml.empty());
+    const std::size_t children = host->GetChildren().size();
+    const CConsoleNode* first = host->GetChildren().front().get();
+    const std::size_t items = console->ScopeChildren(host->GetScopeItem()).size();
+    g_bDirty = false;
+
+    EXPECT_EQ(Refresh(), S_FALSE);
+    ASSERT_EQ(Messages().size(), 1u) << "the failed connection says so";
+    EXPECT_EQ(host->m_bstrXml, xml);
+    EXPECT_EQ(host->GetChildren().size(), children);
+    EXPECT_EQ(host->GetChildren().front().get(), first);
+    EXPECT_EQ(console->ScopeChildren(host->GetScopeItem()).size(), items);
+    EXPECT_FALSE(g_bDirty) << "nothing that the console file holds changed";
+    ASSERT_NE(host->m_pGeneral, nullptr);
+    const RowList& names = host->m_pGeneral->m_names;
+    const auto failed = std::find(names.begin(), names.end(), u"last refresh");
+    ASSERT_NE(failed, names.end());
+    EXPECT_TRUE(host->m_pGeneral->m_values[static_cast<std::size_t>(failed - names.begin())].starts_with(u"failed at "));
 }
 
 TEST_F(ScanPeerTest, AChangedHostKeyIsAskedAboutAndNoKeepsTheOldOne)

@@ -1,0 +1,65 @@
+#include "inventory/scan_status.h"
+
+#include <cstdio>
+
+#include "inventory/module_state.h"
+#include "platform/resources.h"
+#include "platform/text.h"
+
+namespace {
+
+constexpr UINT kRowNames = 343;     // "last scan|last refresh"
+constexpr UINT kFailedText = 344;   // "failed at %1; ... (%2)"
+constexpr UINT kStoredScan = 345;   // a picture read from the console file
+
+std::u16string Replace(std::u16string text, std::u16string_view marker, std::u16string_view value)
+{
+    if (const std::size_t at = text.find(marker); at != std::u16string::npos) text.replace(at, marker.size(), value);
+    return text;
+}
+
+}  // namespace
+
+void CScanStatus::Scanned(Clock::time_point when)
+{
+    m_scanned = when;
+    m_refreshFailed.reset();
+}
+
+void CScanStatus::Forget()
+{
+    m_scanned.reset();
+    m_refreshFailed.reset();
+}
+
+void CScanStatus::AppendRows(std::vector<std::u16string>& names, std::vector<std::u16string>& values) const
+{
+    std::vector<std::u16string> rowNames;
+    LoadStringList(kRowNames, rowNames);
+    if (rowNames.size() < 2) return;
+    const std::u16string scanned = m_scanned ? FormatUtcTime(*m_scanned) : LoadString(g_hInstance, kStoredScan);
+    if (m_scanned) {
+        names.push_back(rowNames[0]);
+        values.push_back(scanned);
+    }
+    if (m_refreshFailed) {
+        names.push_back(rowNames[1]);
+        values.push_back(Replace(Replace(LoadString(g_hInstance, kFailedText), u"%1", FormatUtcTime(*m_refreshFailed)),
+                                 u"%2", scanned));
+    }
+}
+
+std::u16string FormatUtcTime(CScanStatus::Clock::time_point when)
+{
+    using namespace std::chrono;
+    const auto seconds = floor<std::chrono::seconds>(when);
+    const auto day = floor<days>(seconds);
+    const year_month_day date{day};
+    const hh_mm_ss<std::chrono::seconds> time{seconds - day};
+    char text[64];
+    std::snprintf(text, sizeof text, "%04d-%02u-%02u %02d:%02d:%02d UTC", static_cast<int>(date.year()),
+                  static_cast<unsigned>(date.month()), static_cast<unsigned>(date.day()),
+                  static_cast<int>(time.hours().count()), static_cast<int>(time.minutes().count()),
+                  static_cast<int>(time.seconds().count()));
+    return AnsiToWide(text);
+}

@@ -1,0 +1,23 @@
+// What the inventory accepts from the user for a node: names that fit the
+// node's name and keep node paths and terminals intact, and SSH ports.
+// Each check gives the message that says why a value is refused (the text a
+// dialog shows), or an empty text when the value is accepted.
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <string_view>
+
+// The most characters of a group or host name (UTF-16 units): the node's
+// name buffer holds 256, the group dialog has always stopped at 255.
+inline constexpr std::size_t kMaxNodeName = 255;
+
+// A group or host name: at most kMaxNodeName characters, no "/" (it
+// separates the names of a node path) and no control character (C0, DEL or
+// C1: a terminal would act on them). An empty name is accepted.
+std::u16string CheckNodeName(std::u16string_view name);
+
+// A port text: decimal digits only (leading zeros allowed, as "0022" for
+// 22) naming a port from 1 to 65535; on success `port` holds it, otherwise
+// it is left alone.
+std::u16string CheckPort(std::u16string_view text, int& port);
