@@ -26,5 +26,10 @@ if(TARGET ferrodex)
     add_test(NAME tui_tmux_test
       COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/tui_tmux_test.sh $<TARGET_FILE:ferrodex>)
     set_tests_properties(tui_tmux_test PROPERTIES TIMEOUT 60 SKIP_RETURN_CODE 77 LABELS console RUN_SERIAL TRUE)
+    # The host-key dialog against a real sshd whose key changed.
+    add_test(NAME hostkey_tmux_test
+      COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/hostkey_tmux_test.sh $<TARGET_FILE:ferrodex>)
+    set_tests_properties(hostkey_tmux_test PROPERTIES TIMEOUT 300 SKIP_RETURN_CODE 77 LABELS "console;peers"
+                                                      RUN_SERIAL TRUE)
   endif()
 endif()
