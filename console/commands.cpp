@@ -11,6 +11,7 @@
 #include "platform/atomic_file.h"
 #include "platform/file_lock.h"
 #include "platform/terminal_text.h"
+#include "platform/settings.h"
 #include "platform/text.h"
 
 namespace {
@@ -33,8 +34,14 @@ constexpr int kLockTimeoutMs = 30000;
 std::u16string Wide(const std::string& text) { return AnsiToWide(text); }
 std::string Narrow(std::u16string_view text) { return WideToAnsi(text); }
 
+// The snap-in's setting that makes a first contact with a host a question.
+constexpr char16_t kProductKey[] = u"Software\\Quillon\\Ferrodex";
+constexpr char16_t kStrictHostKeysSetting[] = u"StrictHostKeys";
+
 ScriptAnswers AnswersFrom(const HostOptions& options)
 {
+    // For this process only; the stored setting stays as it is.
+    if (options.strictHostKeys) OverrideSettingDword(kProductKey, kStrictHostKeysSetting, 1);
     ScriptAnswers answers;
     if (options.host) answers.host = Wide(*options.host);
     if (options.port) answers.port = IntToDecimal(*options.port);

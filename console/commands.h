@@ -24,8 +24,14 @@ struct HostOptions {
     bool clearPassword = false;
     // Allows the engine's deployment (its two questions).
     bool yes = false;
-    // Stores a host key that differs from the cached one (otherwise No).
+    // Trusts and stores a host key that the user would be asked about: a
+    // changed key, a key of a new type for a known host, a key never seen
+    // while the cache is damaged, a first contact in strict mode (otherwise
+    // No, which stops the connection).
     bool acceptChangedHostKey = false;
+    // A first contact is asked about (and so refused without the option
+    // above) instead of stored, as the registry setting StrictHostKeys does.
+    bool strictHostKeys = false;
 };
 int CommandHostAdd(const CommandContext& context, const std::string& group, const std::string& host,
                    const HostOptions& options);

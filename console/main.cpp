@@ -100,8 +100,16 @@ int main(int argc, char** argv)
     hostRefresh->add_option("PATH", path, "GROUP/HOST")->required();
     addHostOptions(hostRefresh, false, false);
     hostRefresh->add_flag("--yes", hostOptions.yes, "Allow the deployment of lshw to a host that lacks it");
-    hostRefresh->add_flag("--accept-changed-host-key", hostOptions.acceptChangedHostKey,
-                          "Store the host's key when it differs from the one cached (otherwise it is not stored)");
+    auto addHostKeyOptions = [&](CLI::App* command) {
+        command->add_flag("--accept-changed-host-key", hostOptions.acceptChangedHostKey,
+                          "Trust and store a host key that would be asked about: changed, of a new type for the "
+                          "host, unverifiable after cache damage, or new in strict mode (otherwise the connection "
+                          "stops before logging in)");
+        command->add_flag("--strict-host-keys", hostOptions.strictHostKeys,
+                          "Refuse a host never contacted before instead of storing its key (like the setting "
+                          "StrictHostKeys)");
+    };
+    addHostKeyOptions(hostRefresh);
     hostRefresh->callback([&] { status = CommandHostRefresh(context, path, hostOptions); });
 
     // tree, show
@@ -111,11 +119,13 @@ int main(int argc, char** argv)
     tree->add_option("PATH", path, "Names joined with \"/\" below \"My Linux Servers\" (\"\\/\" for a \"/\")");
     tree->add_flag("--json", json, "Print JSON");
     addHostOptions(tree, false, false);
+    addHostKeyOptions(tree);
     tree->callback([&] { status = CommandTree(context, path, json, hostOptions); });
     CLI::App* show = app.add_subcommand("show", "Print what the result pane shows for a node");
     show->add_option("PATH", path, "Names joined with \"/\" below \"My Linux Servers\"")->required();
     show->add_flag("--json", json, "Print JSON");
     addHostOptions(show, false, false);
+    addHostKeyOptions(show);
     show->callback([&] { status = CommandShow(context, path, json, hostOptions); });
 
     // passwords

@@ -20,6 +20,9 @@ constexpr UINT MB_ICONWARNING = 0x30;
 constexpr UINT MB_ICONINFORMATION = 0x40;
 constexpr UINT MB_TYPEMASK = 0xF;
 constexpr UINT MB_ICONMASK = 0xF0;
+// The second button (No of Yes/No) has the focus first.
+constexpr UINT MB_DEFBUTTON2 = 0x100;
+constexpr UINT MB_DEFMASK = 0xF00;
 
 constexpr int IDOK = 1;
 constexpr int IDCANCEL = 2;

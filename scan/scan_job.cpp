@@ -1,9 +1,11 @@
 #include "scan/scan_job.h"
 
+#include <cstdio>
 #include <vector>
 
 #include "inventory/host_node.h"
 #include "inventory/module_state.h"
+#include "platform/settings.h"
 #include "platform/text.h"
 #include "platform/ui.h"
 #include "scan/engine_deployment.h"
@@ -18,6 +20,11 @@ namespace {
 
 constexpr int kConnectTimeoutSeconds = 300;
 constexpr int kStillMissing = 242;
+// Entries of the host-key texts (list 200).
+enum {
+    HK_CHANGED, HK_NEW_TYPE, HK_DAMAGED_BEFORE, HK_DAMAGED_AFTER, HK_STRICT, HK_QUESTION, HK_HOST, HK_PRESENTED,
+    HK_STORED, HK_CAPTION
+};
 
 std::vector<std::u16string> List(UINT id)
 {
@@ -72,6 +79,10 @@ void CheckCommandStatus()
 
 void ReportSshError(int code)
 {
+    if (code >= SSH_HOSTKEY_SIGNATURE && code <= SSH_HOSTKEY_TOO_SMALL) {
+        ShowError(Entry(List(202), static_cast<std::size_t>(code - SSH_HOSTKEY_SIGNATURE)));
+        return;
+    }
     const auto texts = List(125);
     const std::size_t index = code >= 0 && code <= 20 ? static_cast<std::size_t>(code) : texts.size() - 1;
     ShowError(Entry(texts, index));
@@ -84,14 +95,48 @@ void ReportScpError(int code)
     ShowError(AnsiToWide(text));
 }
 
+bool StrictHostKeys()
+{
+    DWORD value = 0;
+    return ReadSettingDword(kProductKey, kStrictHostKeysSetting, value) && value != 0;
+}
+
 int HostKeyQuestion(int reserved, const char* host, const char* fingerprint, int absent, void*)
 {
     if (reserved != 0) return 0;
-    static const std::vector<std::u16string> texts = List(105);
-    const std::u16string message = Entry(texts, absent != 0 ? 0 : 1) + u"\n" + Entry(texts, 2) + u": " +
-                                   AnsiToWide(host ? host : "") + u"\n" + Entry(texts, 3) + u": " +
-                                   AnsiToWide(fingerprint ? fingerprint : "");
-    return MessageBox(nullptr, message, Entry(texts, 4), MB_YESNO | MB_ICONQUESTION) == IDYES ? 1 : 0;
+    const std::u16string hostText = AnsiToWide(host ? host : "");
+    const std::u16string presented = AnsiToWide(fingerprint ? fingerprint : "");
+    if (absent == HKE_STORED) {
+        // Told, not asked: on standard error (the terminal console's log).
+        const auto notice = List(201);
+        std::string line = WideToAnsi(Entry(notice, 0) + u" " + hostText + u" " + Entry(notice, 1) + u" " + presented);
+        for (char& c : line)
+            if (static_cast<unsigned char>(c) < 32 || c == 127) c = '?';
+        std::fprintf(stderr, "%s\n", line.c_str());
+        std::fflush(stderr);
+        return 0;
+    }
+    const auto texts = List(200);
+    const CSSH2* session = CSSH2::Current();
+    std::u16string message;
+    switch (absent) {
+    case HKE_CHANGED: message = Entry(texts, HK_CHANGED); break;
+    case HKE_NEW_TYPE: message = Entry(texts, HK_NEW_TYPE); break;
+    case HKE_UNVERIFIABLE:
+        message = Entry(texts, HK_DAMAGED_BEFORE) + u" " +
+                  AnsiToWide(session ? session->HostKeyReport().damagedCopy : std::string()) + u", " +
+                  Entry(texts, HK_DAMAGED_AFTER);
+        break;
+    default: message = Entry(texts, HK_STRICT); break;
+    }
+    message += u"\n" + Entry(texts, HK_HOST) + u": " + hostText;
+    message += u"\n" + Entry(texts, HK_PRESENTED) + u": " + presented;
+    if (session)
+        for (const std::string& known : session->HostKeyReport().knownFingerprints)
+            message += u"\n" + Entry(texts, HK_STORED) + u": " + AnsiToWide(known);
+    message += u"\n" + Entry(texts, HK_QUESTION);
+    const UINT type = MB_YESNO | MB_ICONWARNING | MB_DEFBUTTON2;
+    return MessageBox(nullptr, message, Entry(texts, HK_CAPTION), type) == IDYES ? 1 : 0;
 }
 
 std::u16string CutBeforeXml(std::u16string text)
@@ -118,7 +163,10 @@ int RunScanJob(CHostNode& host)
         {
             Wiped<std::string> login(WideToAnsi(host.m_bstrLogin));
             Wiped<std::string> password(WideToAnsi(host.m_bstrPassword));
-            CheckSshResult(CSSH2::Login(login.get().c_str(), password.get().c_str(), 1, HKP_STORE, HKP_ASK));
+            // A first contact is stored and told, or asked about when strict;
+            // anything else that is not a match is asked about.
+            const std::uint32_t absentPolicy = StrictHostKeys() ? HKP_ASK : HKP_STORE_AND_TELL;
+            CheckSshResult(CSSH2::Login(login.get().c_str(), password.get().c_str(), 1, absentPolicy, HKP_ASK));
         }
         progress.SetText(Entry(steps, 1));
         CheckSshResult(RunScan());

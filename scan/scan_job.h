@@ -28,8 +28,17 @@ void CheckCommandStatus();
 void ReportSshError(int code);
 void ReportScpError(int code);
 
-// Asked by the SSH client about a host key: 1 stores it, 0 does not.
+// Asked by the SSH client about a host key (absent: a HostKeyEvent): a
+// Yes/No box, No the default, that says what happened, with the host, the
+// presented key's fingerprints and those of the stored keys; 1 trusts and
+// stores the key, 0 stops. A first contact that was stored (HKE_STORED) is
+// only told on standard error with the key's fingerprints.
 int HostKeyQuestion(int reserved, const char* host, const char* fingerprint, int absent, void* data);
+
+// The setting (a DWORD under kProductKey) that makes a first contact a
+// question instead of storing the key: nonzero asks.
+inline constexpr const char16_t* kStrictHostKeysSetting = u"StrictHostKeys";
+bool StrictHostKeys();
 
 // Keeps text from its first "<" on: a login banner before the XML goes,
 // and a text without any "<" becomes empty.

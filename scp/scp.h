@@ -44,10 +44,21 @@ enum ESCPErrors {
     SCP_E_UNSUPPORTED = 31,
     SCP_E_CANCELLED = 32,
     SCP_E_ABANDONED = 33,
+    // The host-key checks: the signature over the exchange does not verify;
+    // an RSA key shorter than the least we accept; a key that is not trusted
+    // (changed, of a new type for a known host, or never seen while the
+    // store is damaged) and no yes for it.
+    SCP_E_HOSTKEY_SIGNATURE = 34,
+    SCP_E_HOSTKEY_TOO_SMALL = 35,
+    SCP_E_HOSTKEY_REFUSED = 36,
 };
 
-// What to do with a host key that is not in the store, or that differs from
-// the stored one.
+// What to do with a host key that is not in the store (new_host_key_policy),
+// or that is not to be trusted without a yes (changed_host_key_policy: a
+// changed key, a key of a new type for a known host, a key never seen while
+// the store is damaged). For the latter only HOSTKEY_ACCEPT_AND_STORE or a
+// nonzero answer to HOSTKEY_ASK goes on; anything else stops the session
+// before authentication with SCP_E_HOSTKEY_REFUSED.
 enum {
     HOSTKEY_REJECT = 0,
     HOSTKEY_ACCEPT_ONCE = 1,
@@ -63,6 +74,13 @@ enum {
     SCP_EVENT_PROGRESS = 4,
     SCP_EVENT_HOSTKEY = 5,
     SCP_EVENT_STAGE = 6,
+};
+
+enum {
+    SCP_HOSTKEY_CHANGED = 0,       // another key of this type is stored
+    SCP_HOSTKEY_ABSENT = 1,        // nothing stored for the host
+    SCP_HOSTKEY_NEW_TYPE = 2,      // a key of another type is stored
+    SCP_HOSTKEY_UNVERIFIABLE = 3,  // nothing stored, but the store was damaged
 };
 
 enum {
@@ -85,7 +103,9 @@ struct ScpJobOptions {
 };
 
 // event, text, detail, value, user_data; only SCP_EVENT_HOSTKEY reads the
-// answer (nonzero = store the key).
+// answer (nonzero = trust and store the key). SCP_EVENT_HOSTKEY: text the
+// host, detail the key's fingerprints ("ssh-rsa 2048 aa:bb:.. SHA256:..."),
+// value one of SCP_HOSTKEY_*.
 using ScpEventCallback = std::int32_t (*)(int event, const char* text, const char* detail,
                                           std::int32_t value, std::uint32_t user_data);
 

@@ -16,6 +16,9 @@
 #include <openssl/provider.h>
 #include <zlib.h>
 
+#include "scp/scp.h"
+#include "ssh2/crypto/hostkey_trust.h"
+
 namespace {
 const ScpCipherInfo kCiphers[] = {
     {"aes256-gcm@openssh.com", "AES-256-GCM", SCP_CIPHER_AES, 32, 16, 256, SCP_MODE_GCM, 12},
@@ -614,8 +617,9 @@ int scp_hostkey_parse_numbers(ScpReader* r, bool dss, ScpHostKey* key, ScpBuf* t
     if (!dss) {
         OSSL_PARAM_BLD_push_BN(bld.get(), OSSL_PKEY_PARAM_RSA_N, nums[1].get());
         OSSL_PARAM_BLD_push_BN(bld.get(), OSSL_PKEY_PARAM_RSA_E, nums[0].get());
-        key->pkey = scp_pkey_from_params("RSA", bld.get(), EVP_PKEY_PUBLIC_KEY);
         key->bits = BN_num_bits(nums[1].get());
+        if (key->bits < sshcrypto::kMinRsaHostKeyBits) return SCP_E_HOSTKEY_TOO_SMALL;
+        key->pkey = scp_pkey_from_params("RSA", bld.get(), EVP_PKEY_PUBLIC_KEY);
     } else {
         OSSL_PARAM_BLD_push_BN(bld.get(), OSSL_PKEY_PARAM_FFC_P, nums[0].get());
         OSSL_PARAM_BLD_push_BN(bld.get(), OSSL_PKEY_PARAM_FFC_Q, nums[1].get());

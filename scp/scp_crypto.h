@@ -179,7 +179,7 @@ struct ScpHostKey {
     char* text;         // "0x..,0x.." form
     char* fingerprint;  // "ssh-rsa 2048 aa:bb:..."
 };
-// 0, 24 (unsupported or malformed key) or 18.
+// 0, 24 (unsupported or malformed key), 35 (an RSA key below 1024 bits) or 18.
 int scp_hostkey_parse(const std::uint8_t* blob, std::size_t len, ScpHostKey* key);
 // 0 or 24; the signature of the key's plain type ("ssh-rsa", "ssh-dss", ...).
 int scp_hostkey_verify(const ScpHostKey* key, const std::uint8_t* sig, std::size_t sigLen,

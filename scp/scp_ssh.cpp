@@ -3,6 +3,8 @@
 #include <cstdio>
 #include <cstring>
 #include <memory>
+#include <string>
+#include <vector>
 
 #include <openssl/bn.h>
 #include <openssl/crypto.h>
@@ -13,6 +15,7 @@
 #include "scp/scp_match.h"
 #include "scp/scp_packet.h"
 #include "scp/scp_store.h"
+#include "ssh2/crypto/hostkey_trust.h"
 
 namespace {
 
@@ -313,6 +316,18 @@ using ScpBn = std::unique_ptr<BIGNUM, ScpBnFree>;
 
 bool scp_kex_usable(const ScpKexMethod& m, bool noGex) { return !noGex || (m.kind != KEX_GEX && m.kind != KEX_GEX_OLD); }
 
+const char* const kHostKeyNames[] = {"ssh-ed25519", "ecdsa-sha2-nistp256", "rsa-sha2-512", "rsa-sha2-256",
+                                     "ssh-rsa",     "ssh-dss"};
+
+int scp_session_port(const ScpSession* s) { return s->cfg.port < 0 ? 22 : s->cfg.port; }
+
+std::vector<std::string> scp_hostkey_offer(const ScpSession* s)
+{
+    const std::vector<std::string> names(kHostKeyNames, kHostKeyNames + sizeof kHostKeyNames / sizeof kHostKeyNames[0]);
+    return sshcrypto::OrderHostKeyOffer(
+        names, sshcrypto::ReadKnownHostKeys(static_cast<std::uint32_t>(scp_session_port(s)), s->cfg.host));
+}
+
 int scp_build_kexinit(ScpSession* s)
 {
     ScpBuf* m = &s->msg;
@@ -331,7 +346,11 @@ int scp_build_kexinit(ScpSession* s)
     if (!rc) rc = scp_buf_put(&kex, kStrictClient, sizeof kStrictClient - 1);
     if (!rc) rc = scp_buf_put_string(m, kex.data, kex.len);
     scp_buf_free(&kex);
-    if (!rc) rc = scp_buf_put_cstring(m, "ssh-ed25519,ecdsa-sha2-nistp256,rsa-sha2-512,rsa-sha2-256,ssh-rsa,ssh-dss");
+    // The algorithms of the keys already stored for the host come first, so
+    // that a server that still has its old key presents it.
+    std::string hostKeys;
+    for (const std::string& name : scp_hostkey_offer(s)) hostKeys += (hostKeys.empty() ? "" : ",") + name;
+    if (!rc) rc = scp_buf_put_cstring(m, hostKeys.c_str());
     ScpBuf ciphers{};
     if (!rc) rc = scp_cipher_offer(s->cfg.cipherPrefs, s->cfg.allowSingleDes != 0, &ciphers);
     for (int i = 0; i < 2 && !rc; ++i) rc = scp_buf_put_string(m, ciphers.data, ciphers.len);
@@ -352,8 +371,6 @@ int scp_build_kexinit(ScpSession* s)
     return rc;
 }
 
-const char* const kHostKeyNames[] = {"ssh-ed25519", "ecdsa-sha2-nistp256", "rsa-sha2-512", "rsa-sha2-256",
-                                     "ssh-rsa",     "ssh-dss"};
 const char* const kCompressionOn[] = {"zlib", "zlib@openssh.com", "zlib", "none"};
 const char* const kCompressionOff[] = {"none", "zlib@openssh.com", "zlib", "none"};
 
@@ -418,7 +435,14 @@ int scp_handle_kexinit(ScpSession* s, const std::uint8_t* payload, std::size_t l
     for (const ScpKexMethod& method : kKexMethods)
         if (!s->kex && scp_kex_usable(method, noGex) && scp_list_contains(lists[0], lens[0], method.name)) s->kex = &method;
     s->chosen[CH_KEX] = s->kex ? s->kex->name : nullptr;
-    s->chosen[CH_HOSTKEY] = scp_choose_name(kHostKeyNames, sizeof kHostKeyNames / sizeof kHostKeyNames[0], lists[1], lens[1]);
+    {
+        // Chosen from the same order as offered.
+        s->chosen[CH_HOSTKEY] = nullptr;
+        const std::vector<std::string> offer = scp_hostkey_offer(s);
+        for (std::size_t i = 0; i < offer.size() && !s->chosen[CH_HOSTKEY]; ++i)
+            for (const char* name : kHostKeyNames)
+                if (offer[i] == name && scp_list_contains(lists[1], lens[1], name)) s->chosen[CH_HOSTKEY] = name;
+    }
     if (!s->chosen[CH_KEX] || !s->chosen[CH_HOSTKEY]) return 24;
     s->cipherOut = scp_cipher_choose(s->cfg.cipherPrefs, s->cfg.allowSingleDes != 0,
                                      reinterpret_cast<const char*>(lists[2]), lens[2]);
@@ -568,23 +592,46 @@ int scp_install_keys(ScpSession* s, bool outgoing)
     return rc;
 }
 
-int scp_check_host_key(ScpSession* s, const ScpHostKey* key)
+int scp_check_host_key(ScpSession* s, const ScpHostKey* key, const std::uint8_t* blob, std::size_t blobLen)
 {
-    const char* type = key->cacheType;
-    const int port = s->cfg.port < 0 ? 22 : s->cfg.port;
-    const int found = scp_hostkey_lookup(type, port, s->cfg.host, key->text);
-    if (found == SCP_HOSTKEY_MATCH) return 0;
-    const int policy = found == SCP_HOSTKEY_UNKNOWN ? s->cfg.newHostKeyPolicy : s->cfg.changedHostKeyPolicy;
-    switch (policy) {
-    case 1: return 0;
-    case 2: scp_hostkey_remember(type, port, s->cfg.host, key->text); return 0;
-    case 3:
-        if (!scp_job_has_callback()) return 33;
-        if (scp_job_event(s->job, 5, s->cfg.host, key->fingerprint, found == SCP_HOSTKEY_UNKNOWN ? 1 : 0))
-            scp_hostkey_remember(type, port, s->cfg.host, key->text);
+    const std::uint32_t port = static_cast<std::uint32_t>(scp_session_port(s));
+    const sshcrypto::SHostKeyCheck check = sshcrypto::CheckHostKeyTrust(key->cacheType, key->text, port, s->cfg.host);
+    auto remember = [&] { return sshcrypto::StoreHostKey(key->cacheType, port, s->cfg.host, key->text); };
+    auto ask = [&](int what) {
+        if (!scp_job_has_callback()) return false;
+        const std::string detail =
+            std::string(key->fingerprint) + " " + sshcrypto::Sha256Fingerprint(std::span(blob, blobLen));
+        return scp_job_event(s->job, SCP_EVENT_HOSTKEY, s->cfg.host, detail.c_str(), what) != 0;
+    };
+    switch (check.trust) {
+    case sshcrypto::EHostKeyTrust::Match:
         return 0;
-    default: return 33;
+    case sshcrypto::EHostKeyTrust::FirstContact:
+        switch (s->cfg.newHostKeyPolicy) {
+        case HOSTKEY_ACCEPT_ONCE: return 0;
+        case HOSTKEY_ACCEPT_AND_STORE: remember(); return 0;
+        case HOSTKEY_ASK:
+            if (!ask(SCP_HOSTKEY_ABSENT)) return SCP_E_HOSTKEY_REFUSED;
+            remember();
+            return 0;
+        default: return SCP_E_HOSTKEY_REFUSED;
+        }
+    case sshcrypto::EHostKeyTrust::Changed:
+    case sshcrypto::EHostKeyTrust::NewType:
+    case sshcrypto::EHostKeyTrust::Unverifiable: {
+        const int what = check.trust == sshcrypto::EHostKeyTrust::Changed   ? SCP_HOSTKEY_CHANGED
+                         : check.trust == sshcrypto::EHostKeyTrust::NewType ? SCP_HOSTKEY_NEW_TYPE
+                                                                            : SCP_HOSTKEY_UNVERIFIABLE;
+        // Nothing but the caller's own yes or the user's goes on.
+        if (s->cfg.changedHostKeyPolicy == HOSTKEY_ACCEPT_AND_STORE ||
+            (s->cfg.changedHostKeyPolicy == HOSTKEY_ASK && ask(what))) {
+            remember();
+            return 0;
+        }
+        return SCP_E_HOSTKEY_REFUSED;
     }
+    }
+    return SCP_E_HOSTKEY_REFUSED;
 }
 
 // The server's reply, both forms: string K_S, then mpint f (Diffie-Hellman)
@@ -649,8 +696,9 @@ int scp_handle_kex_reply(ScpSession* s, const std::uint8_t* payload, std::size_t
     s->hLen = scp_hash_len(s->kex->hash);
     if (!rc) rc = scp_exchange_hash(s->kex->hash, &parts, s->h);
     BN_free(f);
-    if (!rc) rc = scp_hostkey_verify_alg(&key, s->chosen[CH_HOSTKEY], sig, sigLen, s->h, s->hLen);
-    if (!rc) rc = scp_check_host_key(s, &key);
+    if (!rc && scp_hostkey_verify_alg(&key, s->chosen[CH_HOSTKEY], sig, sigLen, s->h, s->hLen) != 0)
+        rc = SCP_E_HOSTKEY_SIGNATURE;
+    if (!rc) rc = scp_check_host_key(s, &key, blob, blobLen);
     scp_hostkey_free(&key);
     if (rc) return rc;
     for (int i = 0; i < CH_COUNT; ++i) g_lastChosen[i] = s->chosen[i];

@@ -14,7 +14,6 @@
 
 namespace {
 constexpr char16_t kCorvelKey[] = u"Software\\Quillon\\Corvel";
-constexpr char16_t kHostKeysKey[] = u"Software\\Quillon\\Corvel\\SshHostKeys";
 constexpr char16_t kSeedValue[] = u"RandomSeed";
 
 void scp_random_add_vector(ScpRandomPool* pool, const std::vector<std::uint8_t>& bytes)
@@ -127,39 +126,4 @@ bool scp_hostkey_value_name(const char* keyType, int port, const char* host, cha
     }
     out[pos] = '\0';
     return true;
-}
-
-int scp_hostkey_lookup(const char* keyType, int port, const char* host, const char* text)
-{
-    char name[1100];
-    if (!scp_hostkey_value_name(keyType, port, host, name, sizeof name)) return SCP_HOSTKEY_UNKNOWN;
-    HKEY key = nullptr;
-    if (RegOpenKeyEx(HKEY_CURRENT_USER, kHostKeysKey, KEY_READ, &key) != ERROR_SUCCESS) return SCP_HOSTKEY_UNKNOWN;
-    RegKeyPtr closer(key);
-    const std::u16string wideName = AnsiToWide(name);
-    const std::u16string wideText = AnsiToWide(text);
-    // Room for the new key's text and one more character: a longer stored
-    // value reports more data.
-    std::u16string stored(wideText.size() + 2, u'\0');
-    DWORD type = REG_NONE;
-    DWORD size = static_cast<DWORD>(stored.size() * sizeof(char16_t));
-    const LONG rc = RegQueryValueEx(key, wideName, &type, stored.data(), &size);
-    if (rc == ERROR_MORE_DATA) return type == REG_SZ ? SCP_HOSTKEY_CHANGED : SCP_HOSTKEY_UNKNOWN;
-    if (rc != ERROR_SUCCESS || type != REG_SZ) return SCP_HOSTKEY_UNKNOWN;
-    stored.resize(size / sizeof(char16_t));
-    while (!stored.empty() && stored.back() == u'\0') stored.pop_back();
-    return stored == wideText ? SCP_HOSTKEY_MATCH : SCP_HOSTKEY_CHANGED;
-}
-
-int scp_hostkey_remember(const char* keyType, int port, const char* host, const char* text)
-{
-    char name[1100];
-    if (!scp_hostkey_value_name(keyType, port, host, name, sizeof name)) return 17;
-    HKEY key = nullptr;
-    if (RegCreateKeyEx(HKEY_CURRENT_USER, kHostKeysKey, KEY_ALL_ACCESS, &key) != ERROR_SUCCESS) return 17;
-    RegKeyPtr closer(key);
-    const std::u16string wideText = AnsiToWide(text);
-    const LONG rc = RegSetValueEx(key, AnsiToWide(name), REG_SZ, wideText.c_str(),
-                                  static_cast<DWORD>((wideText.size() + 1) * sizeof(char16_t)));
-    return rc == ERROR_SUCCESS ? 0 : 17;
 }

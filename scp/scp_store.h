@@ -35,9 +35,5 @@ void scp_random_save_seed(ScpRandomPool* pool);
 // Value name: type "@" port ":" host, with space, '\', '*', '?', '%', bytes
 // below 32, 127 and a leading '.' written as %XX. False when out is too small.
 bool scp_hostkey_value_name(const char* keyType, int port, const char* host, char* out, std::size_t outSize);
-
-enum { SCP_HOSTKEY_MATCH = 0, SCP_HOSTKEY_UNKNOWN = 1, SCP_HOSTKEY_CHANGED = 2 };
-// keyType is "rsa2" or "dss"; text the key's text form.
-int scp_hostkey_lookup(const char* keyType, int port, const char* host, const char* text);
-// 0 or nonzero when the store could not be written.
-int scp_hostkey_remember(const char* keyType, int port, const char* host, const char* text);
+// Reading, deciding and storing go through the trust rule both engines share
+// (ssh2/crypto/hostkey_trust.h).

@@ -56,6 +56,9 @@ const char* const kErrorTexts[] = {
     "Operation unsupported",
     "Connection reset by user",
     "Connection abandoned",
+    "the server's host key signature does not verify: the connection was stopped",
+    "the server's RSA host key is shorter than 1024 bits: the connection was stopped",
+    "the server's host key is not trusted: the connection was stopped before logging in",
 };
 
 constexpr std::size_t kBlockSize = 4096;
@@ -920,7 +923,7 @@ int scp_transfer(JobInfo* job, const char* host, int port, const char* user, con
 void scp_format_error(int code, char* buffer, std::size_t size)
 {
     if (!buffer || size == 0) return;
-    const char* text = code >= 0 && code <= 33 ? kErrorTexts[code] : "Unknown error";
+    const char* text = code >= 0 && code <= SCP_E_HOSTKEY_REFUSED ? kErrorTexts[code] : "Unknown error";
     std::snprintf(buffer, size, "%s", text);
 }
 

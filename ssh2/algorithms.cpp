@@ -4,6 +4,7 @@
 
 #include <cstdio>
 
+#include "ssh2/crypto/hostkey_trust.h"
 #include "ssh2/crypto/pubkey.h"
 #include "ssh2/errors.h"
 
@@ -380,7 +381,9 @@ public:
         if (AsText(r.GetString(64)) != "ssh-rsa") return false;
         CBigNum e = r.GetMpint(kMaxKeyBytes + 1);
         CBigNum n = r.GetMpint(kMaxKeyBytes + 1);
-        if (r.Failed() || e.IsNegative() || n.IsNegative() || e.Bits() < 2 || n.Bits() < 512) return false;
+        // A short modulus is taken here and refused by the key exchange,
+        // which says why.
+        if (r.Failed() || e.IsNegative() || n.IsNegative() || e.Bits() < 2 || n.Bits() < 2) return false;
         m_e = std::move(e);
         m_n = std::move(n);
         m_blob.assign(blob.begin(), blob.end());
@@ -398,7 +401,6 @@ public:
 
     std::string KeyString() const override { return "0x" + m_e.ToHex() + ",0x" + m_n.ToHex(); }
 
-protected:
     int Bits() const override { return m_n.Bits(); }
 
 private:
@@ -445,7 +447,6 @@ public:
         return text;
     }
 
-protected:
     int Bits() const override { return 255; }
 
 private:
@@ -487,7 +488,6 @@ public:
                CBigNum::FromBytes(point.subspan(33, 32)).ToHex();
     }
 
-protected:
     int Bits() const override { return 256; }
 
 private:
@@ -536,7 +536,6 @@ public:
         return "0x" + m_p.ToHex() + ",0x" + m_q.ToHex() + ",0x" + m_g.ToHex() + ",0x" + m_y.ToHex();
     }
 
-protected:
     int Bits() const override { return m_p.Bits(); }
 
 private:
@@ -572,3 +571,5 @@ std::string CSshHostKey::Fingerprint() const
     }
     return text;
 }
+
+std::string CSshHostKey::Sha256Fingerprint() const { return sshcrypto::Sha256Fingerprint(m_blob); }

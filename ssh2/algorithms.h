@@ -172,8 +172,11 @@ public:
     virtual std::string KeyString() const = 0;
     // "<key type> <bits> <md5 of the blob as xx:xx:...>".
     std::string Fingerprint() const;
+    // "SHA256:<unpadded base64 of the blob's SHA-256>", as ssh-keygen -l.
+    std::string Sha256Fingerprint() const;
+    // The key's size: the modulus (RSA), p (DSS) or the curve's bits.
+    virtual int Bits() const = 0;
 
 protected:
-    virtual int Bits() const = 0;
     std::vector<std::uint8_t> m_blob;
 };

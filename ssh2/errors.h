@@ -25,4 +25,10 @@ enum ESSHErrors {
     SSH_HOST_NOT_EXIST = 19,     // "Host not exist"
     SSH_HOST_NOT_FOUND = 20,     // "Host not found"
     SSH_UNKNOWN_ERROR = 21,      // "Unknown ssh error"
+    // The host-key checks: the signature over the exchange does not verify,
+    // the key was not trusted (changed, of a new type, or unverifiable, and
+    // no explicit yes), an RSA key shorter than the least we accept.
+    SSH_HOSTKEY_SIGNATURE = 22,
+    SSH_HOSTKEY_REFUSED = 23,
+    SSH_HOSTKEY_TOO_SMALL = 24,
 };

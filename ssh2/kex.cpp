@@ -5,6 +5,7 @@
 #include "platform/registry.h"
 #include "platform/text.h"
 #include "ssh2/crypto/ecdh.h"
+#include "ssh2/crypto/hostkey_trust.h"
 #include "ssh2/errors.h"
 #include "ssh2/messages.h"
 #include "ssh2/random.h"
@@ -16,7 +17,6 @@ using sshcrypto::CDiffieHellman;
 
 namespace {
 
-constexpr char16_t kHostKeysKey[] = u"Software\\Quillon\\Corvel\\SshHostKeys";
 constexpr int kMinGroupBits = 1024;
 constexpr int kMaxGroupBits = 8192;
 
@@ -180,7 +180,7 @@ std::vector<std::string> CSSH2::CompressionOffer(bool preferZlib)
 
 std::string CSSH2::HostKeyValueName(const char* cacheType, std::uint32_t port, const std::string& host)
 {
-    return std::string(cacheType) + "@" + std::to_string(port) + ":" + host;
+    return sshcrypto::HostKeyValueName(cacheType, port, host);
 }
 
 // ---------------------------------------------------------- key exchange
@@ -209,7 +209,10 @@ void CSSH2::KeyExchange()
 
     const std::vector<std::string> kexOffer = KexOffer();
     const std::vector<std::string> kexMethods(kexOffer.begin(), kexOffer.begin() + KEX_METHOD_COUNT);
-    const std::vector<std::string> hostKeyOffer = CSshHostKey::Names();
+    // The algorithms of the keys already known for the host come first, so
+    // that a server that still has its old key presents it.
+    const std::vector<std::string> hostKeyOffer =
+        sshcrypto::OrderHostKeyOffer(CSshHostKey::Names(), sshcrypto::ReadKnownHostKeys(m_nPort, m_strHost));
     const std::vector<std::string> cipherOffer = CipherOffer();
     const std::vector<std::string> macOffer = MacOffer();
     const std::vector<std::string> compressOut = CompressionOffer(m_bCompressOut);
@@ -269,8 +272,11 @@ void CSSH2::KeyExchange()
 
     const std::vector<std::uint8_t> h = ExchangeHash(hashInput);
     m_sessionId = h;
-    if (!m_pHostKey->SetKey(hashInput.hostKey) || !m_pHostKey->Verify(m_signature, h)) throw SSH_HOSTKEY_MISMATCH;
-    CheckHostKey(m_pHostKey->KeyString(), m_pHostKey->Fingerprint());
+    if (!m_pHostKey->SetKey(hashInput.hostKey)) throw SSH_HOSTKEY_MISMATCH;
+    if (std::string_view(m_pHostKey->KeyType()) == "ssh-rsa" && m_pHostKey->Bits() < sshcrypto::kMinRsaHostKeyBits)
+        throw SSH_HOSTKEY_TOO_SMALL;
+    if (!m_pHostKey->Verify(m_signature, h)) throw SSH_HOSTKEY_SIGNATURE;
+    CheckHostKey();
 
     m_transport.Start(SSH_MSG_NEWKEYS);
     m_transport.Send();
@@ -392,33 +398,68 @@ void CSSH2::DiffieHellmanExchange(int method, std::size_t cipherKeyBits, std::si
 
 // ------------------------------------------------------- host-key cache
 
-void CSSH2::CheckHostKey(const std::string& keyString, const std::string& fingerprint)
+void CSSH2::CheckHostKey()
 {
-    const std::u16string name = AnsiToWide(HostKeyValueName(m_pHostKey->CacheType(), m_nPort, m_strHost));
-    std::u16string stored;
-    const bool present = RegReadString(HKEY_CURRENT_USER, kHostKeysKey, name, stored);
-    if (present && WideToAnsi(stored) == keyString) return;
-    const int absent = present ? 0 : 1;
-    switch (present ? m_nChangedKeyPolicy : m_nAbsentKeyPolicy) {
-    case HKP_KEEP_UNSTORED:
+    const std::string cacheType = m_pHostKey->CacheType();
+    const std::string keyString = m_pHostKey->KeyString();
+    const sshcrypto::SHostKeyCheck check = sshcrypto::CheckHostKeyTrust(cacheType, keyString, m_nPort, m_strHost);
+
+    m_hostKeyReport = SHostKeyReport();
+    m_hostKeyReport.keyType = m_pHostKey->KeyType();
+    m_hostKeyReport.fingerprint = m_pHostKey->Fingerprint();
+    m_hostKeyReport.sha256 = m_pHostKey->Sha256Fingerprint();
+    m_hostKeyReport.damagedCopy = check.damagedCopy;
+    for (const sshcrypto::SKnownHostKey& known : check.known) {
+        const std::vector<std::uint8_t> blob = sshcrypto::HostKeyBlobFromCache(known.cacheType, known.keyString);
+        m_hostKeyReport.knownFingerprints.push_back(
+            known.cacheType + " " + (blob.empty() ? std::string("(unreadable)") : sshcrypto::Sha256Fingerprint(blob)));
+    }
+
+    auto store = [&] { sshcrypto::StoreHostKey(cacheType, m_nPort, m_strHost, keyString); };
+    switch (check.trust) {
+    case sshcrypto::EHostKeyTrust::Match:
+        m_hostKeyReport.matched = true;
         return;
-    case HKP_STORE:
-        StoreHostKey(keyString);
-        return;
-    case HKP_ASK:
-        if (m_pCallback) {
-            if (m_pCallback(0, m_strHost.c_str(), fingerprint.c_str(), absent, m_pCallbackData) != 0)
-                StoreHostKey(keyString);
+    case sshcrypto::EHostKeyTrust::FirstContact:
+        m_hostKeyReport.event = HKE_ABSENT;
+        switch (m_nAbsentKeyPolicy) {
+        case HKP_KEEP_UNSTORED:
+            return;
+        case HKP_STORE:
+            store();
+            return;
+        case HKP_STORE_AND_TELL:
+            store();
+            m_hostKeyReport.event = HKE_STORED;
+            AskAboutHostKey(HKE_STORED);
+            return;
+        case HKP_ASK:
+            if (!AskAboutHostKey(HKE_ABSENT)) throw SSH_HOSTKEY_REFUSED;
+            store();
+            return;
+        default:
+            throw SSH_ABANDONED;
+        }
+    case sshcrypto::EHostKeyTrust::Changed:
+    case sshcrypto::EHostKeyTrust::NewType:
+    case sshcrypto::EHostKeyTrust::Unverifiable:
+        m_hostKeyReport.event = check.trust == sshcrypto::EHostKeyTrust::Changed   ? HKE_CHANGED
+                                : check.trust == sshcrypto::EHostKeyTrust::NewType ? HKE_NEW_TYPE
+                                                                                   : HKE_UNVERIFIABLE;
+        // Nothing but the caller's own yes or the user's goes on.
+        if (m_nChangedKeyPolicy == HKP_STORE ||
+            (m_nChangedKeyPolicy == HKP_ASK && AskAboutHostKey(m_hostKeyReport.event))) {
+            store();
             return;
         }
-        throw SSH_ABANDONED;
-    default:
-        throw SSH_ABANDONED;
+        throw SSH_HOSTKEY_REFUSED;
     }
+    throw SSH_HOSTKEY_REFUSED;
 }
 
-void CSSH2::StoreHostKey(const std::string& keyString)
+bool CSSH2::AskAboutHostKey(int event)
 {
-    const std::u16string name = AnsiToWide(HostKeyValueName(m_pHostKey->CacheType(), m_nPort, m_strHost));
-    RegWriteString(HKEY_CURRENT_USER, kHostKeysKey, name, AnsiToWide(keyString));
+    if (!m_pCallback) return false;
+    const std::string fingerprint = m_hostKeyReport.fingerprint + " " + m_hostKeyReport.sha256;
+    return m_pCallback(0, m_strHost.c_str(), fingerprint.c_str(), event, m_pCallbackData) != 0;
 }

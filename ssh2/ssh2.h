@@ -16,15 +16,45 @@
 #include "ssh2/socket.h"
 #include "ssh2/transport.h"
 
-// Asked when a server's host key is not in the cache (absent 1) or differs
-// from the cached one (absent 0). Returns non-zero to store the key; either
-// answer continues the login.
+// Asked about a server's host key; `absent` says what the cache holds (a
+// HostKeyEvent) and `fingerprint` is the presented key's, in today's form and
+// as SHA256 ("ssh-rsa 2048 aa:bb:.. SHA256:..."). CSSH2::Current()->
+// HostKeyReport() has the rest (the keys known before, a damaged cache).
+// Returns non-zero to trust and store the key; zero stops the connection
+// before any authentication (a first contact under HKP_STORE_AND_TELL is
+// only told, and its answer is ignored).
 typedef int (*HostKeyCallback)(int reserved, const char* host, const char* fingerprint, int absent, void* data);
 
+enum HostKeyEvent : int {
+    HKE_CHANGED = 0,       // another key of this type is cached for the host
+    HKE_ABSENT = 1,        // nothing is cached for the host
+    HKE_NEW_TYPE = 2,      // no key of this type, but one of another type
+    HKE_UNVERIFIABLE = 3,  // nothing cached, but the cache was found damaged
+    HKE_STORED = 4,        // first contact: the key was stored
+};
+
+// What a session does with a key: absentKeyPolicy for a first contact,
+// changedKeyPolicy for a changed key, a key of a new type for a known host,
+// and a key never seen while the cache is damaged. For the latter three only
+// HKP_STORE (the caller's own yes) or a yes to HKP_ASK goes on; every other
+// policy, a missing callback or a no stops before authentication.
 enum HostKeyPolicy : std::uint32_t {
     HKP_KEEP_UNSTORED = 1,
     HKP_STORE = 2,
     HKP_ASK = 3,
+    HKP_STORE_AND_TELL = 4,  // store, then tell the callback (HKE_STORED)
+};
+
+// The last host-key check of a session.
+struct SHostKeyReport {
+    int event = HKE_ABSENT;       // HostKeyEvent; HKE_ABSENT also for a match
+    bool matched = false;
+    std::string keyType;          // "ssh-rsa", "ssh-ed25519", ...
+    std::string fingerprint;      // today's form
+    std::string sha256;           // "SHA256:..."
+    // The keys the cache held for the host: "<cache type> SHA256:..." each.
+    std::vector<std::string> knownFingerprints;
+    std::string damagedCopy;      // where a damaged cache file was kept, or ""
 };
 
 enum SessionState : std::uint32_t {
@@ -77,6 +107,7 @@ public:
     const std::vector<std::string>& Agreed() const { return m_agreed; }
     const std::vector<std::uint8_t>& SessionId() const { return m_sessionId; }
     CSshSocket& Socket() { return m_socket; }
+    const SHostKeyReport& HostKeyReport() const { return m_hostKeyReport; }
 
     // The value name of a host in the host-key cache: type@port:host.
     static std::string HostKeyValueName(const char* cacheType, std::uint32_t port, const std::string& host);
@@ -101,8 +132,9 @@ private:
     void EllipticExchange(bool p256, SExchangeHashInput& hashInput);
     void DiffieHellmanExchange(int method, std::size_t cipherKeyBits, std::size_t oldCipherKeyBits,
                                SExchangeHashInput& hashInput);
-    void CheckHostKey(const std::string& keyString, const std::string& fingerprint);
-    void StoreHostKey(const std::string& keyString);
+    void CheckHostKey();
+    // Asks the callback; true only for an explicit yes.
+    bool AskAboutHostKey(int event);
     // User authentication (auth.cpp).
     void Authenticate();
     void SendPasswordRequest();
@@ -130,6 +162,7 @@ private:
     std::vector<std::uint8_t> m_signature;  // the server's exchange-hash signature
     std::vector<std::uint8_t> m_sessionId;
     std::vector<std::string> m_agreed;
+    SHostKeyReport m_hostKeyReport;
 
     CSshSocket m_socket;
     CSshTransport m_transport;

@@ -117,7 +117,8 @@ CForm CForm::MessageBox(std::u16string_view text, std::u16string_view caption, U
         form.m_nEscape = IDOK;
         break;
     }
-    form.m_nFocus = 1;
+    // Field 0 is the text; the buttons follow it.
+    form.m_nFocus = (type & MB_DEFMASK) == MB_DEFBUTTON2 && form.m_fields.size() > 2 ? 2 : 1;
     return form;
 }
 

@@ -226,6 +226,9 @@ TEST(TuiForm, MessageBoxesOfferTheButtonsOfTheirType)
         {MB_OKCANCEL, {IDOK, IDCANCEL}, IDCANCEL, IDOK},
         {MB_YESNO | MB_ICONQUESTION, {IDYES, IDNO}, IDNO, IDYES},
         {MB_YESNOCANCEL, {IDYES, IDNO, IDCANCEL}, IDCANCEL, IDYES},
+        // A question whose safe answer is No starts there.
+        {MB_YESNO | MB_ICONWARNING | MB_DEFBUTTON2, {IDYES, IDNO}, IDNO, IDNO},
+        {MB_OK | MB_DEFBUTTON2, {IDOK}, IDOK, IDOK},
     };
     for (const Case& c : cases) {
         CForm box = CForm::MessageBox(u"Save changes?", u"Ferrodex", c.type);

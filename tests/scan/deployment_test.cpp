@@ -10,6 +10,8 @@
 #include "scan/engine_deployment.h"
 #include "scan/engine_signature.h"
 #include "scan/scan_job.h"
+#include "ssh2/errors.h"
+#include "ssh2/ssh2.h"
 #include "tests/scan/scan_fixture.h"
 #include "tests/support/scripted_ui.h"
 #include "tests/support/temp_dir.h"
@@ -67,21 +69,51 @@ TEST(CutBeforeXml, DropsWhatComesBeforeTheFirstTag)
     EXPECT_EQ(CutBeforeXml(u""), u"");
 }
 
-TEST(HostKeyQuestion, AsksOnlyForTheRealCallerAndComposesTheText)
+TEST(HostKeyQuestion, AsksOnlyForTheRealCallerWithNoFirstAndTellsFirstContacts)
 {
     CScopedScriptedUi ui;
-    EXPECT_EQ(HostKeyQuestion(1, "srv", "ssh-rsa 2048 aa:bb", 1, nullptr), 0);
+    EXPECT_EQ(HostKeyQuestion(1, "srv", "ssh-rsa 2048 aa:bb", HKE_CHANGED, nullptr), 0);
     EXPECT_TRUE(ui.Messages().empty());
     ui.AnswerMessage(IDYES);
-    EXPECT_EQ(HostKeyQuestion(0, "srv", "ssh-rsa 2048 aa:bb", 0, nullptr), 1);
+    EXPECT_EQ(HostKeyQuestion(0, "srv", "ssh-rsa 2048 aa:bb SHA256:xyz", HKE_CHANGED, nullptr), 1);
     ASSERT_EQ(ui.Messages().size(), 1u);
-    EXPECT_EQ(ui.Messages()[0].text,
-              u" Host key is different with key in cashe. Cashe it ?\nHost: srv\nKey: ssh-rsa 2048 aa:bb");
-    EXPECT_EQ(ui.Messages()[0].caption, u"Warning");
-    EXPECT_EQ(ui.Messages()[0].type, MB_YESNO | MB_ICONQUESTION);
-    ui.AnswerMessage(IDNO);
-    EXPECT_EQ(HostKeyQuestion(0, "srv", "k", 1, nullptr), 0);
-    EXPECT_TRUE(ui.Messages()[1].text.starts_with(u"Host key is absent in cashe. Cashe it ?\n"));
+    const std::u16string& text = ui.Messages()[0].text;
+    EXPECT_TRUE(text.starts_with(u"The server's host key has CHANGED since it was stored.")) << WideToAnsi(text);
+    EXPECT_NE(text.find(u"\nHost: srv\nPresented key: ssh-rsa 2048 aa:bb SHA256:xyz\n"), std::u16string::npos);
+    EXPECT_TRUE(text.ends_with(u"\nTrust the presented key, store it and log in? No stops before logging in."));
+    EXPECT_EQ(ui.Messages()[0].caption, u"Host key warning");
+    // No is the button a careless Enter presses.
+    EXPECT_EQ(ui.Messages()[0].type, MB_YESNO | MB_ICONWARNING | MB_DEFBUTTON2);
+
+    // Each situation says what happened; the answer decides.
+    const struct {
+        int event;
+        const char16_t* start;
+    } cases[] = {{HKE_NEW_TYPE, u"The server now presents a host key of a type never stored for it"},
+                 {HKE_UNVERIFIABLE, u"The host-key cache was found damaged and kept aside at"},
+                 {HKE_ABSENT, u"This server is not known yet, and strict host-key checking is on."}};
+    for (const auto& c : cases) {
+        ui.AnswerMessage(IDNO);
+        EXPECT_EQ(HostKeyQuestion(0, "srv", "k", c.event, nullptr), 0);
+        EXPECT_TRUE(ui.Messages().back().text.starts_with(c.start)) << WideToAnsi(ui.Messages().back().text);
+    }
+    // A stored first contact is told on standard error, never asked.
+    const std::size_t asked = ui.Messages().size();
+    EXPECT_EQ(HostKeyQuestion(0, "srv", "k", HKE_STORED, nullptr), 0);
+    EXPECT_EQ(ui.Messages().size(), asked);
+}
+
+TEST(ErrorReports, HostKeyStopsHaveTheirOwnTexts)
+{
+    CScopedScriptedUi ui;
+    ReportSshError(SSH_HOSTKEY_SIGNATURE);
+    ReportSshError(SSH_HOSTKEY_REFUSED);
+    ReportSshError(SSH_HOSTKEY_TOO_SMALL);
+    ASSERT_EQ(ui.Messages().size(), 3u);
+    EXPECT_EQ(ui.Messages()[0].text, u"the server's host key signature does not verify: the connection was stopped");
+    EXPECT_EQ(ui.Messages()[1].text,
+              u"the server's host key was not trusted: the connection was stopped before logging in");
+    EXPECT_EQ(ui.Messages()[2].text, u"the server's RSA host key is shorter than 1024 bits: the connection was stopped");
 }
 
 TEST(ErrorReports, ShowTheirTextsInAnErrorBox)

@@ -126,7 +126,8 @@ TEST_F(RefreshCliTest, AChangedHostKeyIsRefusedUnlessAccepted)
     const std::string refresh =
         console + " host refresh Lab/127.0.0.1 --login " + std::string(SshdPeer::User()) + " --password-stdin";
     const Result asked = Ferrodex(refresh, password);
-    EXPECT_NE(asked.err.find("Host key is different"), std::string::npos) << asked.err;
+    EXPECT_NE(asked.err.find("host key has CHANGED"), std::string::npos) << asked.err;
+    EXPECT_NE(asked.status, 0);
     std::u16string key;
     RegReadString(HKEY_CURRENT_USER, u"Software\\Quillon\\Corvel\\SshHostKeys", keyName, key);
     EXPECT_EQ(key, u"0x23,0x99");

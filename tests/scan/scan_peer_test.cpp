@@ -92,16 +92,21 @@ TEST_F(ScanPeerTest, ARefreshWhileTheServerIsDownKeepsTheLastGoodPicture)
 }
 
 TEST_F(ScanPeerTest, AChangedHostKeyIsAskedAboutAndNoKeepsTheOldOne)
+TEST_F(ScanPeerTest, AChangedHostKeyIsAskedAboutAndNoStopsAndKeepsTheOldOne)
 {
     SshdPeer peer;
     ASSERT_TRUE(peer.running()) << peer.logText();
     RegWriteString(HKEY_CURRENT_USER, kHostKeys, HostKeyName(peer.port()), u"0x23,0x1234");
     SetHost("127.0.0.1", peer.port(), SshdPeer::User(), SshdPeer::Password());
     ui.AnswerMessage(IDNO);
-    ASSERT_EQ(Expand(), S_OK);
-    ASSERT_EQ(ui.Messages().size(), 1u);
-    EXPECT_EQ(ui.Messages()[0].caption, u"Warning");
-    EXPECT_TRUE(ui.Messages()[0].text.starts_with(u" Host key is different with key in cashe. Cashe it ?\nHost: 127.0.0.1\n"));
+    Expand();
+    ASSERT_EQ(ui.Messages().size(), 2u);
+    EXPECT_EQ(ui.Messages()[0].caption, u"Host key warning");
+    EXPECT_NE(ui.Messages()[0].text.find(u"\nHost: 127.0.0.1\n"), std::u16string::npos);
+    EXPECT_EQ(ui.Messages()[1].text,
+              u"the server's host key was not trusted: the connection was stopped before logging in");
+    EXPECT_EQ(peer.logText().find("Accepted"), std::string::npos);
+    EXPECT_TRUE(host->GetChildren().empty());
     std::u16string key;
     ASSERT_TRUE(RegReadString(HKEY_CURRENT_USER, kHostKeys, HostKeyName(peer.port()), key));
     EXPECT_EQ(key, u"0x23,0x1234");

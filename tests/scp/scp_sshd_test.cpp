@@ -203,7 +203,7 @@ TEST_F(SshdSession, NewHostKeyIsStoredAndThenMatches)
     EXPECT_EQ(second.Run(), 0);
 }
 
-TEST_F(SshdSession, ChangedHostKeyFollowsEachPolicy)
+TEST_F(SshdSession, ChangedHostKeyGoesOnOnlyWithAYes)
 {
     const std::string old = "0x23,0xbeef";
     struct Case {
@@ -214,10 +214,14 @@ TEST_F(SshdSession, ChangedHostKeyFollowsEachPolicy)
         bool replaced;
     };
     const Case cases[] = {
-        {HOSTKEY_REJECT, true, 0, 33, false},      {HOSTKEY_ACCEPT_ONCE, true, 0, 0, false},
-        {HOSTKEY_ACCEPT_AND_STORE, true, 0, 0, true}, {HOSTKEY_ASK, true, 0, 0, false},
-        {HOSTKEY_ASK, true, 1, 0, true},           {HOSTKEY_ASK, false, 1, 33, false},
-        {7, true, 1, 33, false},
+        // Only the caller's own yes (accept and store) or the user's goes on.
+        {HOSTKEY_REJECT, true, 0, SCP_E_HOSTKEY_REFUSED, false},
+        {HOSTKEY_ACCEPT_ONCE, true, 0, SCP_E_HOSTKEY_REFUSED, false},
+        {HOSTKEY_ACCEPT_AND_STORE, true, 0, 0, true},
+        {HOSTKEY_ASK, true, 0, SCP_E_HOSTKEY_REFUSED, false},
+        {HOSTKEY_ASK, true, 1, 0, true},
+        {HOSTKEY_ASK, false, 1, SCP_E_HOSTKEY_REFUSED, false},
+        {7, true, 1, SCP_E_HOSTKEY_REFUSED, false},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(::testing::Message() << "policy " << c.policy << " callback " << c.callback << " answer " << c.answer);
@@ -234,7 +238,7 @@ TEST_F(SshdSession, ChangedHostKeyFollowsEachPolicy)
                 if (e.event != SCP_EVENT_HOSTKEY) continue;
                 EXPECT_EQ(e.text, "127.0.0.1");
                 EXPECT_EQ(e.value, 0);  // changed, not new
-                EXPECT_TRUE(std::regex_match(e.detail, std::regex("ssh-rsa 2048 ([0-9a-f]{2}:){15}[0-9a-f]{2}")))
+                EXPECT_TRUE(std::regex_match(e.detail, std::regex("ssh-rsa 2048 ([0-9a-f]{2}:){15}[0-9a-f]{2} SHA256:[A-Za-z0-9+/]{43}")))
                     << e.detail;
             }
         }

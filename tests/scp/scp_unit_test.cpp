@@ -16,6 +16,7 @@
 #include "scp/scp_sftp.h"
 #include "scp/scp_ssh.h"
 #include "scp/scp_store.h"
+#include "ssh2/crypto/hostkey_trust.h"
 #include "tests/support/temp_dir.h"
 
 namespace {
@@ -99,24 +100,13 @@ TEST(ScpHostKeyStore, ValueNamesEscapeTheSpecialCharacters)
     EXPECT_TRUE(scp_hostkey_value_name("rsa2", 22, ".host", name, 16));
 }
 
-TEST(ScpHostKeyStore, LookupTellsMatchUnknownAndChanged)
+TEST(ScpHostKeyStore, ValueNamesAreTheSharedCacheNames)
 {
-    TempRegistry registry;
-    EXPECT_EQ(scp_hostkey_lookup("rsa2", 22, "h", "0x23,0xabc"), SCP_HOSTKEY_UNKNOWN);
-    ASSERT_EQ(scp_hostkey_remember("rsa2", 22, "h", "0x23,0xabc"), 0);
-    EXPECT_EQ(scp_hostkey_lookup("rsa2", 22, "h", "0x23,0xabc"), SCP_HOSTKEY_MATCH);
-    EXPECT_EQ(scp_hostkey_lookup("rsa2", 22, "h", "0x23,0xabd"), SCP_HOSTKEY_CHANGED);
-    EXPECT_EQ(scp_hostkey_lookup("rsa2", 22, "h", "0x23,0xab"), SCP_HOSTKEY_CHANGED);   // stored is longer
-    EXPECT_EQ(scp_hostkey_lookup("rsa2", 22, "h", "0x23,0xabcd"), SCP_HOSTKEY_CHANGED); // stored is shorter
-    EXPECT_EQ(scp_hostkey_lookup("rsa2", 23, "h", "0x23,0xabc"), SCP_HOSTKEY_UNKNOWN);
-    EXPECT_EQ(scp_hostkey_lookup("dss", 22, "h", "0x23,0xabc"), SCP_HOSTKEY_UNKNOWN);
-    // A value that is not a string counts as absent.
-    RegWriteDword(HKEY_CURRENT_USER, u"Software\\Quillon\\Corvel\\SshHostKeys", u"rsa2@22:n", 5);
-    EXPECT_EQ(scp_hostkey_lookup("rsa2", 22, "n", "0x1"), SCP_HOSTKEY_UNKNOWN);
-    // The stored text carries its terminator, as a registry string does.
-    std::u16string stored;
-    ASSERT_TRUE(RegReadString(HKEY_CURRENT_USER, u"Software\\Quillon\\Corvel\\SshHostKeys", u"rsa2@22:h", stored));
-    EXPECT_EQ(WideToAnsi(stored), "0x23,0xabc");
+    char name[128];
+    for (const char* host : {"h", ".host name", "a.b\\c*d?e%f\x01g\x7f", "fe80::1%eth0"}) {
+        ASSERT_TRUE(scp_hostkey_value_name("rsa2", 2222, host, name, sizeof name));
+        EXPECT_EQ(std::string(name), sshcrypto::HostKeyValueName("rsa2", 2222, host));
+    }
 }
 
 TEST(ScpErrors, TextsAreCutAndTerminated)
@@ -128,7 +118,9 @@ TEST(ScpErrors, TextsAreCutAndTerminated)
     EXPECT_STREQ(text, "Fatal error: Out of memory");
     scp_format_error(33, text, sizeof text);
     EXPECT_STREQ(text, "Connection abandoned");
-    for (int code : {-1, 34, 1000}) {
+    scp_format_error(SCP_E_HOSTKEY_SIGNATURE, text, sizeof text);
+    EXPECT_STREQ(text, "the server's host key signature does not verify: the connection was stopped");
+    for (int code : {-1, SCP_E_HOSTKEY_REFUSED + 1, 1000}) {
         scp_format_error(code, text, sizeof text);
         EXPECT_STREQ(text, "Unknown error");
     }

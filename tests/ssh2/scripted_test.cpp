@@ -252,7 +252,10 @@ INSTANTIATE_TEST_SUITE_P(
                       "EF9519B3CD3A431B302B0A6DF25F14374FE1356D6D51C245E485B576625E7EC6F44C42E9A637ED6B0BFF5CB6F406B7ED"
                       "EE386BFB5A899FA5AE9F24117C4B1FE649286651ECE65381FFFFFFFFFFFFFFFE"},
                      SSH_HOSTKEY_MISMATCH},
-        SRefusalCase{"KexReplyNotSigned", {"raw-kexreply", "--f", "2"}, SSH_HOSTKEY_MISMATCH}),
+        SRefusalCase{"KexReplyNotSigned", {"raw-kexreply", "--f", "2"}, SSH_HOSTKEY_SIGNATURE},
+        // An RSA host key below 1024 bits, refused before its signature.
+        SRefusalCase{"KexReplyRsa768", {"raw-kexreply", "--f", "2", "--modulus-bytes", "96"}, SSH_HOSTKEY_TOO_SMALL},
+        SRefusalCase{"KexReplyRsa1016", {"raw-kexreply", "--f", "2", "--modulus-bytes", "127"}, SSH_HOSTKEY_TOO_SMALL}),
     [](const ::testing::TestParamInfo<SRefusalCase>& param) { return std::string(param.param.label); });
 
 // A server's elliptic-curve value that is not one: the wrong size, the

@@ -197,7 +197,7 @@ TEST_F(SshdSessionTest, WrongPasswordEndsWithTheServersDisconnect)
     EXPECT_EQ(CSSH2::Disconnect(), 0);
 }
 
-TEST_F(SshdSessionTest, ChangedHostKeyAsksAndFollowsTheAnswer)
+TEST_F(SshdSessionTest, ChangedHostKeyAsksAndOnlyYesGoesOn)
 {
     const std::u16string name = CacheEntry("rsa2", s_peer->port());
     for (int answer : {0, 1}) {
@@ -205,24 +205,35 @@ TEST_F(SshdSessionTest, ChangedHostKeyAsksAndFollowsTheAnswer)
         RegWriteString(HKEY_CURRENT_USER, kHostKeys, name, u"0x3,0x1234");
         CallbackLog callback;
         callback.answer = answer;
-        ASSERT_EQ(ConnectAndLogin(s_peer->port(), {.callback = &callback}), 0);
+        const int rc = ConnectAndLogin(s_peer->port(), {.callback = &callback});
+        EXPECT_EQ(rc, answer ? 0 : SSH_HOSTKEY_REFUSED);
         EXPECT_EQ(callback.calls, 1);
-        EXPECT_EQ(callback.lastAbsent, 0);
+        EXPECT_EQ(callback.lastAbsent, HKE_CHANGED);
         EXPECT_EQ(callback.lastHost, "127.0.0.1");
+        // Today's form, then SHA256 as ssh-keygen -l prints it.
         EXPECT_EQ(callback.lastFingerprint.rfind("ssh-rsa 2048 ", 0), 0u) << callback.lastFingerprint;
-        EXPECT_EQ(callback.lastFingerprint.size(), std::string("ssh-rsa 2048 ").size() + 47);
-        ASSERT_NO_FATAL_FAILURE(ExpectRun("echo ok", "ok\n", 0));
+        EXPECT_EQ(callback.lastFingerprint.substr(std::string("ssh-rsa 2048 ").size() + 47, 8), " SHA256:");
+        if (answer) {
+            ASSERT_NO_FATAL_FAILURE(ExpectRun("echo ok", "ok\n", 0));
+        }
         CSSH2::Disconnect();
         const auto stored = StoredKey("rsa2", s_peer->port());
         ASSERT_TRUE(stored);
         EXPECT_EQ(*stored == "0x3,0x1234", answer == 0) << *stored;
     }
-    // Without a callback the question cannot be asked: the login is abandoned.
-    RegWriteString(HKEY_CURRENT_USER, kHostKeys, name, u"0x3,0x1234");
-    EXPECT_EQ(ConnectAndLogin(s_peer->port()), SSH_ABANDONED);
-    // Keeping the key unstored continues.
+    // No callback, or a policy that only keeps the key unstored: no one said
+    // yes, so the login stops.
+    for (std::uint32_t policy : {std::uint32_t{HKP_ASK}, std::uint32_t{HKP_KEEP_UNSTORED}, std::uint32_t{0}}) {
+        SCOPED_TRACE(policy);
+        RegWriteString(HKEY_CURRENT_USER, kHostKeys, name, u"0x3,0x1234");
+        EXPECT_EQ(ConnectAndLogin(s_peer->port(), {.changedPolicy = policy}), SSH_HOSTKEY_REFUSED);
+        CSSH2::Disconnect();
+        EXPECT_EQ(StoredKey("rsa2", s_peer->port()), "0x3,0x1234");
+    }
+    // The caller's own yes.
+    EXPECT_EQ(ConnectAndLogin(s_peer->port(), {.changedPolicy = HKP_STORE}), 0);
     CSSH2::Disconnect();
-    EXPECT_EQ(ConnectAndLogin(s_peer->port(), {.changedPolicy = HKP_KEEP_UNSTORED}), 0);
+    EXPECT_NE(StoredKey("rsa2", s_peer->port()), "0x3,0x1234");
 }
 
 TEST(SshdConnectTest, ClosedPortAndFacadeStates)

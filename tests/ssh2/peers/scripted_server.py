@@ -234,7 +234,7 @@ def raw_mode(args):
         read_packets(conn, 2)
         f = int(args.f, 16)
         fbytes = f.to_bytes((f.bit_length() + 8) // 8, "big")
-        key = ssh_string("ssh-rsa") + ssh_string(b"\x01\x00\x01") + ssh_string(b"\x00" + b"\xc3" * 128)
+        key = ssh_string("ssh-rsa") + ssh_string(b"\x01\x00\x01") + ssh_string(b"\x00" + b"\xc3" * args.modulus_bytes)
         reply = bytes([31]) + ssh_string(key) + ssh_string(fbytes) + ssh_string(ssh_string("ssh-rsa") + ssh_string(b"\x01" * 128))
         conn.sendall(packet(reply))
     elif args.mode == "raw-ecdh-reply":
@@ -397,6 +397,7 @@ def main():
     parser.add_argument("--cipher", default="aes128-ctr")
     parser.add_argument("--q", default="")
     parser.add_argument("--bits", type=int, default=0)
+    parser.add_argument("--modulus-bytes", type=int, default=128)
     parser.add_argument("--g", type=int, default=2)
     parser.add_argument("--status", type=int, default=0)
     parser.add_argument("--extra", type=int, default=0)

@@ -1,0 +1,51 @@
+#include "platform/settings.h"
+
+#include <map>
+#include <mutex>
+#include <string>
+#include <utility>
+
+#include "platform/registry.h"
+
+namespace {
+
+struct Overrides {
+    std::mutex lock;
+    std::map<std::pair<std::u16string, std::u16string>, DWORD> values;
+};
+
+Overrides& TheOverrides()
+{
+    static Overrides overrides;
+    return overrides;
+}
+
+}  // namespace
+
+void OverrideSettingDword(std::u16string_view subKey, std::u16string_view name, DWORD value)
+{
+    Overrides& o = TheOverrides();
+    const std::lock_guard guard(o.lock);
+    o.values[{std::u16string(subKey), std::u16string(name)}] = value;
+}
+
+void ClearSettingOverrides()
+{
+    Overrides& o = TheOverrides();
+    const std::lock_guard guard(o.lock);
+    o.values.clear();
+}
+
+bool ReadSettingDword(std::u16string_view subKey, std::u16string_view name, DWORD& value)
+{
+    {
+        Overrides& o = TheOverrides();
+        const std::lock_guard guard(o.lock);
+        const auto found = o.values.find({std::u16string(subKey), std::u16string(name)});
+        if (found != o.values.end()) {
+            value = found->second;
+            return true;
+        }
+    }
+    return RegReadDword(HKEY_CURRENT_USER, subKey, name, value);
+}

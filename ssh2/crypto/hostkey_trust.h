@@ -1,0 +1,85 @@
+// Whether a server's host key is trusted: the one rule both SSH engines
+// follow, over the host-key cache they share in the registry
+// (HKEY_CURRENT_USER\Software\Quillon\Corvel\SshHostKeys, one string value
+// "type@port:host" per key type and host). Each engine keeps its own
+// messages and error codes; the decision and the cache live here.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace sshcrypto {
+
+// What the cache says about the key a server presented.
+enum class EHostKeyTrust {
+    Match,         // the cache holds this very key for the host
+    FirstContact,  // the cache holds no key of any type for the host
+    Changed,       // the cache holds another key of this type
+    NewType,       // no key of this type, but a key of another type is known
+    Unverifiable,  // nothing known, but the cache was damaged: it may have been
+};
+
+// A key remembered for a host: its cache type ("rsa2", "dss",
+// "ssh-ed25519", "ecdsa-sha2-nistp256") and its text form.
+struct SKnownHostKey {
+    std::string cacheType;
+    std::string keyString;
+};
+
+// The pure decision. known: every key the cache holds for the host and port.
+EHostKeyTrust DecideHostKeyTrust(std::string_view cacheType, std::string_view keyString,
+                                 const std::vector<SKnownHostKey>& known, bool cacheDamaged);
+
+// Only a match and a first contact with an intact cache may go on without an
+// explicit yes from the user.
+bool NeedsExplicitYes(EHostKeyTrust trust);
+
+// The cache types in the order both engines offer their algorithms.
+const std::vector<std::string>& HostKeyCacheTypes();
+// The cache type of a host-key algorithm ("rsa-sha2-512" -> "rsa2"), or ""
+// for a name neither engine knows.
+std::string HostKeyCacheType(std::string_view algorithm);
+
+// The value name of a host's key: type, "@", port, ":", then the host with
+// space, '\', '*', '?', '%', control bytes, byte 127 and a leading '.'
+// written as "%XX".
+std::string HostKeyValueName(std::string_view cacheType, std::uint32_t port, std::string_view host);
+
+// One look at the cache for a presented key.
+struct SHostKeyCheck {
+    EHostKeyTrust trust = EHostKeyTrust::FirstContact;
+    std::vector<SKnownHostKey> known;  // what the cache holds for the host
+    std::string damagedCopy;           // where a damaged cache file was kept, or ""
+};
+
+// Reads the cache (a missing key or value counts as unknown) and decides.
+SHostKeyCheck CheckHostKeyTrust(std::string_view cacheType, std::string_view keyString, std::uint32_t port,
+                                std::string_view host);
+// Every key the cache holds for host and port, in HostKeyCacheTypes() order.
+std::vector<SKnownHostKey> ReadKnownHostKeys(std::uint32_t port, std::string_view host);
+// Stores (or replaces) the key of its type for host and port; false when the
+// registry could not be written.
+bool StoreHostKey(std::string_view cacheType, std::uint32_t port, std::string_view host, std::string_view keyString);
+
+// A host-key algorithm offer with the algorithms of the key types already
+// known for the host first (in their offered order), then the others, so
+// that a server that still has its old key presents it.
+std::vector<std::string> OrderHostKeyOffer(const std::vector<std::string>& offer,
+                                           const std::vector<SKnownHostKey>& known);
+
+// Fingerprints of a public key blob: "SHA256:" and the unpadded base64 of
+// its SHA-256 digest, as ssh-keygen -l prints it.
+std::string Sha256Fingerprint(std::span<const std::uint8_t> blob);
+
+// The public key blob of a key in its cache text form; empty when the text
+// is not a well-formed key of that type.
+std::vector<std::uint8_t> HostKeyBlobFromCache(std::string_view cacheType, std::string_view keyString);
+
+// RSA host keys shorter than this are refused, as the stock client does.
+inline constexpr int kMinRsaHostKeyBits = 1024;
+
+}  // namespace sshcrypto

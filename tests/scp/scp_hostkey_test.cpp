@@ -1,0 +1,150 @@
+// The upload engine's host-key checks without a network: the offer puts the
+// types stored for the host first, a short RSA key and a signature that does
+// not verify end the session with their own codes.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "platform/registry.h"
+#include "scp/scp.h"
+#include "scp/scp_crypto.h"
+#include "scp/scp_mem.h"
+#include "scp/scp_packet.h"
+#include "scp/scp_ssh.h"
+#include "scp/scp_store.h"
+#include "ssh2/crypto/hostkey_trust.h"
+#include "tests/scp/scp_bytes.h"
+#include "tests/support/temp_dir.h"
+
+namespace {
+
+Bytes Kexinit()
+{
+    Bytes p{20};
+    p.insert(p.end(), 16, 0x5a);
+    for (const char* s : {"diffie-hellman-group1-sha1", "ssh-rsa", "aes128-cbc", "aes128-cbc", "hmac-md5", "hmac-md5",
+                          "none", "none", "", ""})
+        PutString(p, std::string(s));
+    p.push_back(0);
+    PutU32(p, 0);
+    return p;
+}
+
+Bytes Plain(const Bytes& payload)
+{
+    ScpPacketOut out{};
+    ScpRandomPool pool;
+    scp_random_init(&pool);
+    ScpBuf wire{};
+    EXPECT_EQ(scp_packet_build(&out, &pool, payload.data(), payload.size(), &wire), 0);
+    Bytes bytes = ToBytes(wire);
+    scp_buf_free(&wire);
+    scp_packet_out_free(&out);
+    return bytes;
+}
+
+// An ssh-rsa blob with a modulus of `bytes` bytes, top bit set.
+Bytes RsaBlob(std::size_t bytes)
+{
+    Bytes blob;
+    PutString(blob, std::string("ssh-rsa"));
+    PutString(blob, Bytes{1, 0, 1});
+    Bytes modulus(bytes + 1, 0xc3);
+    modulus[0] = 0;
+    PutString(blob, modulus);
+    return blob;
+}
+
+// A group1 reply: the host key blob, f = 2 and a signature of zeros.
+Bytes KexReply(const Bytes& blob)
+{
+    Bytes reply{31};
+    PutString(reply, blob);
+    PutString(reply, Bytes{2});
+    Bytes sig;
+    PutString(sig, std::string("ssh-rsa"));
+    PutString(sig, Bytes(blob.size() > 140 ? 128 : 96, 0));
+    PutString(reply, sig);
+    return reply;
+}
+
+class ScpHostKeyTrust : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        scp_alloc_reset();
+        scp_session_config_defaults(&m_cfg);
+        std::strcpy(m_cfg.host, "127.0.0.1");
+        m_cfg.port = 2022;
+    }
+    void TearDown() override
+    {
+        if (m_session) scp_ssh_backend.release(m_session);
+        scp_buf_free(&m_capture);
+    }
+    int Run(const Bytes& tail)
+    {
+        if (int rc = scp_session_create_detached(&m_session, &m_cfg, &m_capture)) return rc;
+        Bytes stream = ToBytes(std::string("SSH-2.0-x\n"));
+        Append(stream, Plain(Kexinit()));
+        Append(stream, tail);
+        return scp_session_feed(m_session, stream.data(), stream.size());
+    }
+    std::string OfferedHostKeys()
+    {
+        const auto sent = SentPackets(ToBytes(m_capture));
+        if (sent.empty()) return "";
+        ScpReader r = scp_reader(sent[0].data() + 17, sent[0].size() - 17);
+        const std::uint8_t* p = nullptr;
+        std::size_t n = 0;
+        for (int i = 0; i < 2; ++i)
+            if (!scp_get_string(&r, &p, &n, 4096)) return "";
+        return std::string(reinterpret_cast<const char*>(p), n);
+    }
+
+    TempRegistry m_registry;
+    SessionConfig m_cfg{};
+    ScpSession* m_session = nullptr;
+    ScpBuf m_capture{};
+};
+
+TEST_F(ScpHostKeyTrust, TheStoredTypesAreOfferedFirst)
+{
+    ASSERT_EQ(Run({}), 0);
+    EXPECT_EQ(OfferedHostKeys(), "ssh-ed25519,ecdsa-sha2-nistp256,rsa-sha2-512,rsa-sha2-256,ssh-rsa,ssh-dss");
+    scp_ssh_backend.release(m_session);
+    m_session = nullptr;
+    scp_buf_free(&m_capture);
+
+    ASSERT_TRUE(sshcrypto::StoreHostKey("dss", 2022, "127.0.0.1", "0x1,0x2,0x3,0x4"));
+    ASSERT_TRUE(sshcrypto::StoreHostKey("rsa2", 2022, "127.0.0.1", "0x3,0x5"));
+    ASSERT_EQ(Run({}), 0);
+    EXPECT_EQ(OfferedHostKeys(), "rsa-sha2-512,rsa-sha2-256,ssh-rsa,ssh-dss,ssh-ed25519,ecdsa-sha2-nistp256");
+}
+
+TEST_F(ScpHostKeyTrust, AShortRsaKeyAndABadSignatureHaveTheirOwnCodes)
+{
+    EXPECT_EQ(Run(Plain(KexReply(RsaBlob(96)))), SCP_E_HOSTKEY_TOO_SMALL);  // 768 bits
+    scp_ssh_backend.release(m_session);
+    m_session = nullptr;
+    scp_buf_free(&m_capture);
+    EXPECT_EQ(Run(Plain(KexReply(RsaBlob(128)))), SCP_E_HOSTKEY_SIGNATURE);  // 1024 bits, not signed
+    // Nothing was stored for a key that did not prove itself.
+    EXPECT_TRUE(sshcrypto::ReadKnownHostKeys(2022, "127.0.0.1").empty());
+
+    ScpHostKey key{};
+    const Bytes small = RsaBlob(127);  // 1016 bits
+    EXPECT_EQ(scp_hostkey_parse(small.data(), small.size(), &key), SCP_E_HOSTKEY_TOO_SMALL);
+    const Bytes enough = RsaBlob(128);
+    ASSERT_EQ(scp_hostkey_parse(enough.data(), enough.size(), &key), 0);
+    EXPECT_EQ(key.bits, 1024);
+    scp_hostkey_free(&key);
+
+    char text[128];
+    scp_format_error(SCP_E_HOSTKEY_TOO_SMALL, text, sizeof text);
+    EXPECT_STREQ(text, "the server's RSA host key is shorter than 1024 bits: the connection was stopped");
+}
+
+}  // namespace
