@@ -91,7 +91,6 @@ TEST_F(ScanPeerTest, ARefreshWhileTheServerIsDownKeepsTheLastGoodPicture)
     EXPECT_TRUE(host->m_pGeneral->m_values[static_cast<std::size_t>(failed - names.begin())].starts_with(u"failed at "));
 }
 
-TEST_F(ScanPeerTest, AChangedHostKeyIsAskedAboutAndNoKeepsTheOldOne)
 TEST_F(ScanPeerTest, AChangedHostKeyIsAskedAboutAndNoStopsAndKeepsTheOldOne)
 {
     SshdPeer peer;
