@@ -314,7 +314,7 @@ TEST_F(CommandTest, ConcurrentCommandsOnOneFileLoseNothing)
 
 TEST_F(CommandTest, RegistersAtFirstStartAndOnRequest)
 {
-    Ok({"tree"});
+    Ok({"group", "add", "Lab"});
     const std::string classes = m_env.registry + "/HKEY_CLASSES_ROOT.reg";
     EXPECT_NE(ReadWholeFile(classes).find("D89C902C-BBEF-4E6D-BD92-E71764806F79"), std::string::npos);
     EXPECT_EQ(RunFerrodex(m_env, {"unregister"}).status, 0);
