@@ -61,7 +61,7 @@ struct CConsoleHost::Impl final : IConsoleSite {
 
     std::string path;
     bool opened = false;
-    bool saveFailed = false;
+    bool saveFailed = false;  // no file holds the snap-ins' state (a failed save, a recovery)
     IConsoleHostObserver* observer = nullptr;
 
     ~Impl() { Shutdown(); }
@@ -559,6 +559,15 @@ HostStatus CConsoleHost::OpenImage(std::span<const std::uint8_t> bytes)
     const ConsoleFileParse parse = ParseConsoleFile(bytes, saved);
     if (parse.error != ConsoleFileError::None) return HostStatus::Fail("the console is refused: " + parse.reason);
     return m_impl->LoadInstances(saved);
+}
+
+HostStatus CConsoleHost::OpenRecovered(const std::string& path, std::span<const std::uint8_t> bytes)
+{
+    if (HostStatus status = OpenImage(bytes); !status) return status;
+    m_impl->path = path;
+    // No file holds what the snap-ins hold now.
+    m_impl->saveFailed = true;
+    return HostStatus::Ok();
 }
 
 HostStatus CConsoleHost::OpenNew()

@@ -103,6 +103,10 @@ public:
     HostStatus Open(const std::string& path);
     // Opens a console from the bytes of a console file, tied to no file.
     HostStatus OpenImage(std::span<const std::uint8_t> bytes);
+    // Opens a console from the bytes of a console file kept elsewhere (a
+    // recovery file) as unsaved changes of the console file at `path`: it
+    // is saved there.
+    HostStatus OpenRecovered(const std::string& path, std::span<const std::uint8_t> bytes);
     // A new console with one Ferrodex instance, tied to no file.
     HostStatus OpenNew();
     // Saves every instance to the opened file, atomically (the previous file

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 #include <arpa/inet.h>
 #include <netinet/in.h>
+#include <poll.h>
 #include <pwd.h>
 #include <sys/file.h>
 #include <sys/mount.h>
@@ -215,31 +216,47 @@ TEST_F(ConsoleFileFaultTest, SaveRemovesOnlyItsOwnStaleTemporaryFiles)
     EXPECT_EQ(Groups(console), (std::vector<std::string>{"Lab", "Prod"}));
 }
 
-// A TCP listener that accepts connections and never says a word.
+// A TCP listener that takes a connection and never says a word, until it
+// hangs up.
 class CSilentListener {
 public:
     CSilentListener()
     {
-        m_fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        m_listening = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
         sockaddr_in address{};
         address.sin_family = AF_INET;
         address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
         socklen_t length = sizeof address;
-        if (m_fd < 0 || ::bind(m_fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
-            ::listen(m_fd, 8) != 0 || ::getsockname(m_fd, reinterpret_cast<sockaddr*>(&address), &length) != 0)
+        if (m_listening < 0 || ::bind(m_listening, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+            ::listen(m_listening, 8) != 0 ||
+            ::getsockname(m_listening, reinterpret_cast<sockaddr*>(&address), &length) != 0)
             return;
         m_port = ntohs(address.sin_port);
     }
-    ~CSilentListener()
-    {
-        if (m_fd >= 0) ::close(m_fd);
-    }
+    ~CSilentListener() { HangUp(); }
     CSilentListener(const CSilentListener&) = delete;
     CSilentListener& operator=(const CSilentListener&) = delete;
     int Port() const { return m_port; }
 
+    // Waits up to `seconds` for a client to connect.
+    bool Accept(int seconds)
+    {
+        pollfd ready{m_listening, POLLIN, 0};
+        if (::poll(&ready, 1, seconds * 1000) != 1) return false;
+        m_connection = ::accept4(m_listening, nullptr, nullptr, SOCK_CLOEXEC);
+        return m_connection >= 0;
+    }
+    void HangUp()
+    {
+        for (int* fd : {&m_connection, &m_listening}) {
+            if (*fd >= 0) ::close(*fd);
+            *fd = -1;
+        }
+    }
+
 private:
-    int m_fd = -1;
+    int m_listening = -1;
+    int m_connection = -1;
     int m_port = 0;
 };
 
@@ -256,13 +273,14 @@ TEST_F(ConsoleFileFaultTest, HangingRefreshLetsOthersWorkAndKeepsTheirSaves)
     std::future<RunResult> refresh = std::async(std::launch::async, [&] {
         return Run(console, {"host", "refresh", "Lab/127.0.0.1", "--login", "root", "--password-stdin"}, "pw\n");
     });
-    // The connection waits in the listener's queue: the refresh now waits on
-    // the network. The other commands neither wait for it nor fail.
-    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    // Once connected, the refresh waits on the network for the server's
+    // first words. The other commands neither wait for it nor fail.
+    ASSERT_TRUE(listener.Accept(60)) << "the refresh never connected";
     EXPECT_EQ(Groups(console), (std::vector<std::string>{"Lab"}));
     Ok(console, {"group", "add", "Prod"});
     EXPECT_EQ(refresh.wait_for(std::chrono::seconds(0)), std::future_status::timeout)
         << "the refresh ended before the others ran; nothing was tested";
+    listener.HangUp();
 
     const RunResult refreshed = refresh.get();
     EXPECT_NE(refreshed.status, 0);
