@@ -240,6 +240,14 @@ public:
         json.BeginObject();
         json.Key("name");
         json.String(m_host->DisplayName(item));
+        std::u16string address;
+        int port = 0;
+        if (m_host->HostAddress(item, address, port)) {
+            json.Key("address");
+            json.String(address);
+            json.Key("port");
+            json.Number(port);
+        }
         const std::vector<HSCOPEITEM> children = m_host->Children(item);
         if (!children.empty()) {
             json.Key("children");
@@ -513,6 +521,24 @@ int CommandViewXml(const std::string& file, bool json)
         PrintJson(writer);
     } else {
         for (HSCOPEITEM node : session.Host().Children(host)) session.PrintTree(node, 0, true);
+    }
+    std::fflush(stdout);
+    return session.Finish(false);
+}
+
+int CommandCompletePaths(const CommandContext& context)
+{
+    // Standard input gives no answer: a console that asks (an encrypted one)
+    // completes nothing rather than waiting.
+    ScriptAnswers answers;
+    CCommandSession session(std::move(answers));
+    if (!session.Open(context, EAccess::Read)) return 1;
+    for (HSCOPEITEM group : session.Host().Children(session.Root())) {
+        const std::u16string groupName = session.Host().DisplayName(group);
+        std::printf("%s\n", Narrow(FormatNodePath({groupName})).c_str());
+        session.ExpandOnce(group);  // a group's hosts; hosts are never expanded
+        for (HSCOPEITEM host : session.Host().Children(group))
+            std::printf("%s\n", Narrow(FormatNodePath({groupName, session.Host().DisplayName(host)})).c_str());
     }
     std::fflush(stdout);
     return session.Finish(false);

@@ -648,6 +648,16 @@ GUID CConsoleHost::NodeType(HSCOPEITEM item) const
     return ReadNodeType(data.get()).value_or(GUID_NULL);
 }
 
+bool CConsoleHost::HostAddress(HSCOPEITEM item, std::u16string& address, int& port) const
+{
+    com_ptr<IDataObject> data = m_impl->DataObject(item);
+    const std::optional<HostEndpoint> endpoint = ReadHostEndpoint(data.get());
+    if (!endpoint) return false;
+    address = endpoint->address;
+    port = endpoint->port;
+    return true;
+}
+
 HRESULT CConsoleHost::Expand(HSCOPEITEM item) { return m_impl->Expand(item); }
 
 void CConsoleHost::Collapse(HSCOPEITEM item)

@@ -338,3 +338,20 @@ TEST_F(CommandTest, EveryCommandHasHelpAndBadUsageFails)
 }
 
 }  // namespace
+
+TEST_F(CommandTest, TreeJsonGivesHostsAddressAndPortButNoSecret)
+{
+    Ok({"group", "add", "Lab"});
+    Ok({"host", "add", "Lab", "srv1.example", "--port", "2222", "--login", "admin-x", "--password-stdin"},
+       "pw-Secret-9\n");
+    const RunResult listed = Ok({"tree", "--json"});
+    JsonValue root;
+    ASSERT_TRUE(ParseJson(listed.out, root, nullptr)) << listed.out;
+    const JsonValue& host = Child(Child(root, "Lab"), "srv1.example");
+    EXPECT_EQ(host["address"].text, "srv1.example");
+    EXPECT_EQ(host["port"].number, 2222);
+    // Groups carry no address.
+    EXPECT_EQ(Child(root, "Lab").Find("address"), nullptr);
+    EXPECT_EQ(listed.out.find("admin-x"), std::string::npos);
+    EXPECT_EQ(listed.out.find("pw-Secret-9"), std::string::npos);
+}
