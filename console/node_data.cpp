@@ -77,16 +77,21 @@ std::optional<HostEndpoint> ReadHostEndpoint(IDataObject* data)
     GlobalPtr block = GetFormat(data, u"FERRODEX_HOST_ENDPOINT");
     if (!block) return std::nullopt;
     const std::size_t size = GlobalSize(block.get());
-    if (size < 4) return std::nullopt;
+    if (size == 0) return std::nullopt;
     GlobalLockGuard lock(block.get());
     if (lock.data() == nullptr) return std::nullopt;
-    const auto* bytes = static_cast<const unsigned char*>(lock.data());
+    return ParseHostEndpoint(std::span(static_cast<const std::uint8_t*>(lock.data()), size));
+}
+
+std::optional<HostEndpoint> ParseHostEndpoint(std::span<const std::uint8_t> bytes)
+{
+    if (bytes.size() < 4) return std::nullopt;
     const std::uint32_t port = static_cast<std::uint32_t>(bytes[0]) | static_cast<std::uint32_t>(bytes[1]) << 8 |
                                static_cast<std::uint32_t>(bytes[2]) << 16 | static_cast<std::uint32_t>(bytes[3]) << 24;
     if (port > 65535) return std::nullopt;
     HostEndpoint endpoint;
     endpoint.port = static_cast<int>(port);
-    endpoint.address = TextFrom(bytes + 4, size - 4);
+    endpoint.address = TextFrom(bytes.data() + 4, bytes.size() - 4);
     return endpoint;
 }
 

@@ -2,7 +2,9 @@
 // clipboard formats.
 #pragma once
 
+#include <cstdint>
 #include <optional>
+#include <span>
 #include <string>
 
 #include "platform/dataobject.h"
@@ -22,3 +24,6 @@ struct HostEndpoint {
 };
 // Nothing when the node is no host, or the data is malformed.
 std::optional<HostEndpoint> ReadHostEndpoint(IDataObject* data);
+// The format's bytes as the snap-in wrote them; nothing when they are too
+// short or the port is out of range.
+std::optional<HostEndpoint> ParseHostEndpoint(std::span<const std::uint8_t> bytes);
