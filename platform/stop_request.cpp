@@ -10,7 +10,30 @@ constexpr int kSignals[] = {SIGINT, SIGTERM, SIGHUP};
 volatile std::sig_atomic_t g_pending = 0;
 struct sigaction g_previous[std::size(kSignals)];
 
-void OnStopSignal(int signal) { g_pending = signal; }
+// A second SIGTERM or SIGHUP while one waits (the main loop may be stuck,
+// say on the network) takes the course it had before: the program ends.
+void OnStopSignal(int signal)
+{
+    const bool ending = g_pending == SIGTERM || g_pending == SIGHUP;
+    if (!ending || signal == SIGINT) {
+        if (!ending) g_pending = signal;
+        return;
+    }
+    for (std::size_t i = 0; i < std::size(kSignals); ++i) {
+        if (kSignals[i] != signal) continue;
+        const struct sigaction& previous = g_previous[i];
+        if ((previous.sa_flags & SA_SIGINFO) == 0 && previous.sa_handler != SIG_DFL &&
+            previous.sa_handler != SIG_IGN) {
+            previous.sa_handler(signal);
+            return;
+        }
+    }
+    struct sigaction fallback {};
+    fallback.sa_handler = SIG_DFL;
+    sigemptyset(&fallback.sa_mask);
+    ::sigaction(signal, &fallback, nullptr);
+    ::raise(signal);
+}
 
 EStopRequest RequestOf(int signal)
 {

@@ -12,7 +12,10 @@ enum class EStopRequest {
 };
 
 // While installed, the three signals set the pending request instead of
-// ending the process; the previous handlers come back on destruction.
+// ending the process; a second SIGTERM or SIGHUP while one is pending is
+// passed to the previous handler (or ends the process), for a program that
+// cannot get back to its loop. The previous handlers come back on
+// destruction.
 class CStopRequestCatcher {
 public:
     CStopRequestCatcher();

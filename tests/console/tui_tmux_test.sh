@@ -294,4 +294,32 @@ keys n
 wait_for "FDX-EXIT=0"
 [ -e "$recovery" ] && fail "quitting left a recovery file"
 
+# --- Stuck on the network: a second SIGTERM still ends the face ------------
+# A server that takes the connection and never answers.
+port_file="$work/port"
+python3 -c '
+import socket, sys, time
+s = socket.socket(); s.bind(("127.0.0.1", 0)); s.listen(4)
+open(sys.argv[1], "w").write(str(s.getsockname()[1]))
+conn, _ = s.accept(); time.sleep(120)' "$port_file" &
+listener=$!
+trap 'kill "$listener" 2>/dev/null; cleanup' EXIT
+for _ in $(seq 50); do [ -s "$port_file" ] && break; sleep 0.1; done
+[ -s "$port_file" ] || fail "the silent server did not start"
+command_line group add Zz-Hang <<<"main-pw-4" || fail "group add failed"
+command_line host add Zz-Hang 127.0.0.1 --port "$(cat "$port_file")" --login root --password-stdin \
+    <<<$'main-pw-4\nhost-pw' || fail "host add failed"
+start_unlocked
+keys End Right                  # the last group, expanded
+wait_for "127.0.0.1"
+keys Down Right                 # its host: the scan waits on the server
+sleep 1
+pid=$(face_pid)
+kill -TERM "$pid"
+sleep 0.5
+tmx capture-pane -p -t face >"$screen_file"
+grep -qF "FDX-EXIT=" "$screen_file" && fail "the first SIGTERM did not wait for the scan"
+kill -TERM "$pid"
+wait_for "FDX-EXIT=143"
+
 echo "PASS"
