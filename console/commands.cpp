@@ -53,6 +53,10 @@ ScriptAnswers AnswersFrom(const HostOptions& options)
     return answers;
 }
 
+// Whether a command changes the inventory, or only reads it (a read may
+// still scan a host, and then saves what the scan found).
+enum class EAccess { Change, Read };
+
 // One command's console: the user interface installed for its duration, the
 // host with its console file open.
 class CCommandSession {
@@ -69,15 +73,27 @@ public:
     CScriptUserInterface& Ui() { return m_ui; }
     CConsoleHost& Host() { return *m_host; }
 
-    bool Open(const CommandContext& context)
+    // Opens the console file. A session that changes the inventory holds
+    // the file's lock from here to its end, so that commands on one file run
+    // one after the other; one that only reads (and may scan) takes no lock
+    // while it works and takes it only to save (see Finish). Reading needs
+    // an existing file when the user named one.
+    bool Open(const CommandContext& context, EAccess access = EAccess::Change)
     {
         std::string path = context.consoleFile;
         if (path.empty()) path = DefaultConsoleFile();
         if (path.empty()) return Fail("no folder for the console file can be made; name one with --console");
-        // Commands on one console file run one after the other, so that none
-        // saves over another's changes.
-        if (!m_lock.Acquire(path, kLockTimeoutMs))
-            return Fail("console file " + path + " is in use by another ferrodex, or its lock file cannot be made");
+        m_access = access;
+        m_lockPath = ResolveFileLinks(path);
+        if (access == EAccess::Change) {
+            if (!Lock(path)) return false;
+        } else {
+            // Taken before the file is read: a save by another command after
+            // this moment shows as a different stamp.
+            m_stamp = StampOfFile(path);
+            if (!m_stamp.exists && !context.consoleFile.empty())
+                return Fail("console file " + path + " does not exist");
+        }
         if (HostStatus status = m_host->Open(path); !status) return Fail(status.message);
         return OpenedRoot();
     }
@@ -97,10 +113,20 @@ public:
     HSCOPEITEM Root() const { return m_root; }
 
     // Saves when the snap-in reports changes; the exit status of the command.
+    // A reading session takes the lock only now, and saves only when nobody
+    // saved the file since it was read: it never writes over another
+    // command's changes.
     int Finish(bool saveChanges = true)
     {
         if (saveChanges && !m_host->FilePath().empty() && m_host->IsDirty()) {
-            if (HostStatus status = m_host->Save(); !status) m_ui.Error(status.message);
+            const std::string& path = m_host->FilePath();
+            if (m_access == EAccess::Read && (!Lock(path) || StampOfFile(path) != m_stamp)) {
+                if (m_lock.Held())
+                    Fail("console file " + path + " was changed by another ferrodex while this command ran; "
+                         "its changes are kept and this command's are not saved: run it again");
+            } else if (HostStatus status = m_host->Save(); !status) {
+                m_ui.Error(status.message);
+            }
         }
         return m_ui.Failed() ? 1 : 0;
     }
@@ -223,6 +249,14 @@ public:
         json.BeginObject();
         json.Key("name");
         json.String(m_host->DisplayName(item));
+        std::u16string address;
+        int port = 0;
+        if (m_host->HostAddress(item, address, port)) {
+            json.Key("address");
+            json.String(address);
+            json.Key("port");
+            json.Number(port);
+        }
         const std::vector<HSCOPEITEM> children = m_host->Children(item);
         if (!children.empty()) {
             json.Key("children");
@@ -268,6 +302,20 @@ public:
     }
 
 private:
+    bool Lock(const std::string& path)
+    {
+        std::string reason;
+        switch (m_lock.Acquire(m_lockPath, kLockTimeoutMs, reason)) {
+        case ELockResult::Held:
+            return true;
+        case ELockResult::Busy:
+            return Fail("console file " + path + " is in use by another ferrodex");
+        case ELockResult::Unusable:
+            break;
+        }
+        return Fail("console file " + path + " cannot be locked for a change: " + reason);
+    }
+
     bool OpenedRoot()
     {
         m_root = m_host->RootItem();
@@ -277,6 +325,9 @@ private:
     }
 
     CFileLock m_lock;  // released last, after the host has saved and gone
+    EAccess m_access = EAccess::Change;
+    std::string m_lockPath;  // the lock sits beside the file a link names
+    FileStamp m_stamp;       // the file as a reading session found it
     CScriptUserInterface m_ui;
     IUserInterface* m_previous = nullptr;
     std::unique_ptr<CConsoleHost> m_host = std::make_unique<CConsoleHost>();
@@ -372,7 +423,7 @@ int CommandHostRemove(const CommandContext& context, const std::string& path)
 int CommandHostRefresh(const CommandContext& context, const std::string& path, const HostOptions& options)
 {
     CCommandSession session(AnswersFrom(options));
-    if (!session.Open(context)) return session.Finish(false);
+    if (!session.Open(context, EAccess::Read)) return session.Finish(false);
     const HSCOPEITEM host = session.ResolveHost(path);
     if (host == 0) return session.Finish(false);
     if (session.Host().InvokeCommand(host, kRefreshHostCommand) != S_OK && !session.Ui().Failed())
@@ -383,7 +434,7 @@ int CommandHostRefresh(const CommandContext& context, const std::string& path, c
 int CommandTree(const CommandContext& context, const std::string& path, bool json, const HostOptions& options)
 {
     CCommandSession session(AnswersFrom(options));
-    if (!session.Open(context)) return session.Finish(false);
+    if (!session.Open(context, EAccess::Read)) return session.Finish(false);
     const HSCOPEITEM item = session.Resolve(ParseNodePath(Wide(path)), true);
     if (item == 0) return session.Finish(false);
     session.ExpandForListing(item);
@@ -401,7 +452,7 @@ int CommandTree(const CommandContext& context, const std::string& path, bool jso
 int CommandShow(const CommandContext& context, const std::string& path, bool json, const HostOptions& options)
 {
     CCommandSession session(AnswersFrom(options));
-    if (!session.Open(context)) return session.Finish(false);
+    if (!session.Open(context, EAccess::Read)) return session.Finish(false);
     const HSCOPEITEM item = session.Resolve(ParseNodePath(Wide(path)), true);
     if (item == 0) return session.Finish(false);
     std::vector<std::pair<std::u16string, std::u16string>> rows;
@@ -486,6 +537,24 @@ int CommandViewXml(const std::string& file, bool json)
         PrintJson(writer);
     } else {
         for (HSCOPEITEM node : session.Host().Children(host)) session.PrintTree(node, 0, true);
+    }
+    std::fflush(stdout);
+    return session.Finish(false);
+}
+
+int CommandCompletePaths(const CommandContext& context)
+{
+    // Standard input gives no answer: a console that asks (an encrypted one)
+    // completes nothing rather than waiting.
+    ScriptAnswers answers;
+    CCommandSession session(std::move(answers));
+    if (!session.Open(context, EAccess::Read)) return 1;
+    for (HSCOPEITEM group : session.Host().Children(session.Root())) {
+        const std::u16string groupName = session.Host().DisplayName(group);
+        std::printf("%s\n", Narrow(FormatNodePath({groupName})).c_str());
+        session.ExpandOnce(group);  // a group's hosts; hosts are never expanded
+        for (HSCOPEITEM host : session.Host().Children(group))
+            std::printf("%s\n", Narrow(FormatNodePath({groupName, session.Host().DisplayName(host)})).c_str());
     }
     std::fflush(stdout);
     return session.Finish(false);

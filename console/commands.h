@@ -43,5 +43,8 @@ int CommandTree(const CommandContext& context, const std::string& path, bool jso
 int CommandShow(const CommandContext& context, const std::string& path, bool json, const HostOptions& options);
 int CommandPasswords(const CommandContext& context, bool on);
 int CommandViewXml(const std::string& file, bool json);
+// Prints the paths of the groups and hosts, one a line, for shell
+// completion; never contacts a host, takes no lock, asks nothing.
+int CommandCompletePaths(const CommandContext& context);
 int CommandRegister();
 int CommandUnregister();

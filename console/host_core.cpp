@@ -65,7 +65,7 @@ struct CConsoleHost::Impl final : IConsoleSite {
 
     std::string path;
     bool opened = false;
-    bool saveFailed = false;
+    bool saveFailed = false;  // no file holds the snap-ins' state (a failed save, a recovery)
     IConsoleHostObserver* observer = nullptr;
 
     ~Impl() { Shutdown(); }
@@ -567,6 +567,15 @@ HostStatus CConsoleHost::OpenImage(std::span<const std::uint8_t> bytes)
     return m_impl->LoadInstances(saved);
 }
 
+HostStatus CConsoleHost::OpenRecovered(const std::string& path, std::span<const std::uint8_t> bytes)
+{
+    if (HostStatus status = OpenImage(bytes); !status) return status;
+    m_impl->path = path;
+    // No file holds what the snap-ins hold now.
+    m_impl->saveFailed = true;
+    return HostStatus::Ok();
+}
+
 HostStatus CConsoleHost::OpenNew()
 {
     if (m_impl->opened) return HostStatus::Fail("a console is already open");
@@ -643,6 +652,16 @@ GUID CConsoleHost::NodeType(HSCOPEITEM item) const
 {
     com_ptr<IDataObject> data = m_impl->DataObject(item);
     return ReadNodeType(data.get()).value_or(GUID_NULL);
+}
+
+bool CConsoleHost::HostAddress(HSCOPEITEM item, std::u16string& address, int& port) const
+{
+    com_ptr<IDataObject> data = m_impl->DataObject(item);
+    const std::optional<HostEndpoint> endpoint = ReadHostEndpoint(data.get());
+    if (!endpoint) return false;
+    address = endpoint->address;
+    port = endpoint->port;
+    return true;
 }
 
 HRESULT CConsoleHost::Expand(HSCOPEITEM item) { return m_impl->Expand(item); }

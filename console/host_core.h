@@ -103,6 +103,10 @@ public:
     HostStatus Open(const std::string& path);
     // Opens a console from the bytes of a console file, tied to no file.
     HostStatus OpenImage(std::span<const std::uint8_t> bytes);
+    // Opens a console from the bytes of a console file kept elsewhere (a
+    // recovery file) as unsaved changes of the console file at `path`: it
+    // is saved there.
+    HostStatus OpenRecovered(const std::string& path, std::span<const std::uint8_t> bytes);
     // A new console with one Ferrodex instance, tied to no file.
     HostStatus OpenNew();
     // Saves every instance to the opened file, atomically (the previous file
@@ -128,6 +132,8 @@ public:
     std::u16string DisplayName(HSCOPEITEM item) const;
     // The node type the snap-in gives for the item; GUID_NULL when none.
     GUID NodeType(HSCOPEITEM item) const;
+    // A host node's server, when the snap-in tells it: false for other nodes.
+    bool HostAddress(HSCOPEITEM item, std::u16string& address, int& port) const;
     // Shows the item's children. The first time, the snap-in is notified
     // (it inserts the children; a host node may scan its server). Returns
     // the snap-in's result (S_FALSE when it could not expand the node).

@@ -36,6 +36,7 @@ int main(int argc, char** argv)
                  "Without a command it opens the console on the console file.",
                  "ferrodex"};
     app.set_help_all_flag("--help-all", "Print the help of every command");
+    app.set_version_flag("--version", std::string("ferrodex ") + FDX_VERSION, "Print the version and exit");
     app.require_subcommand(0, 1);
     app.fallthrough();
 
@@ -142,6 +143,10 @@ int main(int argc, char** argv)
     viewXml->add_option("FILE", file, "Output of lshw -xml")->required();
     viewXml->add_flag("--json", json, "Print JSON");
     viewXml->callback([&] { status = CommandViewXml(file, json); });
+    // For the shell's completion (an empty group hides it from the help).
+    app.add_subcommand("complete-paths", "Print the node paths of the console file")
+        ->group("")
+        ->callback([&] { status = CommandCompletePaths(context); });
     app.add_subcommand("register", "Register the snap-in module")->callback([&] { status = CommandRegister(); });
     app.add_subcommand("unregister", "Remove the snap-in's registration")->callback([&] {
         status = CommandUnregister();
@@ -152,6 +157,8 @@ int main(int argc, char** argv)
     } catch (const CLI::CallForHelp& e) {
         return app.exit(e);
     } catch (const CLI::CallForAllHelp& e) {
+        return app.exit(e);
+    } catch (const CLI::CallForVersion& e) {
         return app.exit(e);
     } catch (const CLI::ParseError& e) {
         app.exit(e);

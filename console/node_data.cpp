@@ -45,6 +45,20 @@ GlobalPtr GetFormat(IDataObject* data, const char16_t* formatName)
     return block;
 }
 
+// UTF-16LE text up to its zero unit or the end of the bytes, at most
+// kMaxDisplayName units. The bytes need not be aligned for char16_t.
+std::u16string TextFrom(const unsigned char* bytes, std::size_t size)
+{
+    const std::size_t units = std::min(size / sizeof(char16_t), kMaxDisplayName);
+    std::u16string text;
+    for (std::size_t i = 0; i < units; ++i) {
+        const char16_t unit = static_cast<char16_t>(bytes[2 * i] | (bytes[2 * i + 1] << 8));
+        if (unit == u'\0') break;
+        text.push_back(unit);
+    }
+    return text;
+}
+
 }  // namespace
 
 std::optional<std::u16string> ReadDisplayName(IDataObject* data)
@@ -55,16 +69,30 @@ std::optional<std::u16string> ReadDisplayName(IDataObject* data)
     if (size == 0) return std::u16string();
     GlobalLockGuard lock(block.get());
     if (lock.data() == nullptr) return std::nullopt;
-    const std::size_t units = std::min(size / sizeof(char16_t), kMaxDisplayName);
-    // The block need not be aligned for char16_t: copy unit by unit.
-    const auto* bytes = static_cast<const unsigned char*>(lock.data());
-    std::u16string text;
-    for (std::size_t i = 0; i < units; ++i) {
-        const char16_t unit = static_cast<char16_t>(bytes[2 * i] | (bytes[2 * i + 1] << 8));
-        if (unit == u'\0') break;
-        text.push_back(unit);
-    }
-    return text;
+    return TextFrom(static_cast<const unsigned char*>(lock.data()), size);
+}
+
+std::optional<HostEndpoint> ReadHostEndpoint(IDataObject* data)
+{
+    GlobalPtr block = GetFormat(data, u"FERRODEX_HOST_ENDPOINT");
+    if (!block) return std::nullopt;
+    const std::size_t size = GlobalSize(block.get());
+    if (size == 0) return std::nullopt;
+    GlobalLockGuard lock(block.get());
+    if (lock.data() == nullptr) return std::nullopt;
+    return ParseHostEndpoint(std::span(static_cast<const std::uint8_t*>(lock.data()), size));
+}
+
+std::optional<HostEndpoint> ParseHostEndpoint(std::span<const std::uint8_t> bytes)
+{
+    if (bytes.size() < 4) return std::nullopt;
+    const std::uint32_t port = static_cast<std::uint32_t>(bytes[0]) | static_cast<std::uint32_t>(bytes[1]) << 8 |
+                               static_cast<std::uint32_t>(bytes[2]) << 16 | static_cast<std::uint32_t>(bytes[3]) << 24;
+    if (port > 65535) return std::nullopt;
+    HostEndpoint endpoint;
+    endpoint.port = static_cast<int>(port);
+    endpoint.address = TextFrom(bytes.data() + 4, bytes.size() - 4);
+    return endpoint;
 }
 
 std::optional<GUID> ReadNodeType(IDataObject* data)

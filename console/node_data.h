@@ -2,7 +2,9 @@
 // clipboard formats.
 #pragma once
 
+#include <cstdint>
 #include <optional>
+#include <span>
 #include <string>
 
 #include "platform/dataobject.h"
@@ -13,3 +15,15 @@ std::optional<std::u16string> ReadDisplayName(IDataObject* data);
 
 // "CCF_NODETYPE": the node's type identifier; nothing when not given.
 std::optional<GUID> ReadNodeType(IDataObject* data);
+
+// Where a host node's server is: "FERRODEX_HOST_ENDPOINT", the port (32-bit
+// little-endian) then the name or address (UTF-16LE, ended by a zero unit).
+struct HostEndpoint {
+    std::u16string address;
+    int port = 0;
+};
+// Nothing when the node is no host, or the data is malformed.
+std::optional<HostEndpoint> ReadHostEndpoint(IDataObject* data);
+// The format's bytes as the snap-in wrote them; nothing when they are too
+// short or the port is out of range.
+std::optional<HostEndpoint> ParseHostEndpoint(std::span<const std::uint8_t> bytes);

@@ -5,6 +5,12 @@
 
 #include <string>
 
+enum class ELockResult {
+    Held,      // the lock is ours
+    Busy,      // another process held it until the deadline
+    Unusable,  // the lock file cannot be made or locked (see the reason)
+};
+
 class CFileLock {
 public:
     CFileLock() = default;
@@ -13,10 +19,12 @@ public:
     CFileLock& operator=(const CFileLock&) = delete;
 
     // Takes the exclusive lock for `path`, waiting at most `timeoutMs`
-    // milliseconds for another holder to let go. False on timeout or when
-    // the lock file cannot be made.
-    bool Acquire(const std::string& path, int timeoutMs);
+    // milliseconds for another holder to let go. On Unusable, `reason` says
+    // why the lock file could not be used (the system's words, and the
+    // folder when it is missing).
+    ELockResult Acquire(const std::string& path, int timeoutMs, std::string& reason);
     bool Held() const { return m_fd >= 0; }
+    void Release();
 
 private:
     int m_fd = -1;

@@ -6,13 +6,17 @@
 #include "platform/dataobject.h"
 #include "platform/com_object.h"
 
-// The five clipboard formats, registered when the module loads.
+// The clipboard formats, registered when the module loads. A host's data
+// object also gives "FERRODEX_HOST_ENDPOINT": the port as a 32-bit
+// little-endian number, then the host's name or address in UTF-16LE, ended
+// by a zero unit (never a login or a password).
 struct ClipboardFormats {
     UINT displayName;
     UINT nodeType;
     UINT szNodeType;
     UINT snapinClassId;
     UINT privateObject;
+    UINT hostEndpoint;
 };
 const ClipboardFormats& GetClipboardFormats();
 

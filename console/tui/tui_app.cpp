@@ -11,9 +11,11 @@
 #include "console/tui/tui_text.h"
 #include "console/tui/tui_tree.h"
 #include "console/tui/tui_ui.h"
+#include "console/recovery_file.h"
 #include "platform/paths.h"
 #include "platform/screen_guard.h"
 #include "platform/terminal_text.h"
+#include "platform/stop_request.h"
 #include "platform/text.h"
 
 namespace fdx::tui {
@@ -66,7 +68,12 @@ public:
     CTuiApp(const CTuiApp&) = delete;
     CTuiApp& operator=(const CTuiApp&) = delete;
 
-    void Run();
+    // Runs until the user quits (None) or a signal ends the face (what it
+    // asked for; the unsaved changes are then in the recovery file).
+    EStopRequest Run();
+    // The console was opened from its recovery file: the file goes once the
+    // console is saved or the user has quit.
+    void SetRecovered() { m_bRecovered = true; }
 
     void OnScopeItemInserted(HSCOPEITEM) override { m_bTreeChanged = true; }
     void OnScopeItemDeleted(HSCOPEITEM) override { m_bTreeChanged = true; }
@@ -94,6 +101,9 @@ private:
     void Help();
     void Save();
     bool ConfirmQuit();
+    // Acts on a pending stop request; true when the face must end.
+    bool ActOnStopRequest(EStopRequest& ended);
+    void KeepForRecovery();
     void Mouse();
     HSCOPEITEM Selected() const
     {
@@ -111,6 +121,7 @@ private:
     ListLayout PrepareList(const ResultView& view, int columns, std::vector<ResultRowView>& rows,
                            std::vector<ResultColumnView>& columnViews) const;
 
+    bool m_bRecovered = false;
     CConsoleHost& m_host;
     CTuiUserInterface& m_ui;
     CScreen& m_screen;
@@ -407,6 +418,38 @@ void CTuiApp::Save()
         return;
     }
     Status(L"Saved to " + Utf8ToTerminal(m_host.FilePath()));
+    if (m_bRecovered) RemoveRecoveryFile(m_host.FilePath());
+    m_bRecovered = false;
+}
+
+void CTuiApp::KeepForRecovery()
+{
+    if (!m_host.IsDirty()) return;
+    std::string error;
+    // Standard error is the log file here.
+    if (WriteRecoveryFile(m_host, error))
+        std::fprintf(stderr, "ferrodex: unsaved changes kept in %s\n", RecoveryFileOf(m_host.FilePath()).c_str());
+    else
+        std::fprintf(stderr, "ferrodex: unsaved changes are lost: %s\n", error.c_str());
+}
+
+bool CTuiApp::ActOnStopRequest(EStopRequest& ended)
+{
+    switch (PendingStopRequest()) {
+    case EStopRequest::None:
+        return false;
+    case EStopRequest::Interrupt:
+        TakeStopRequest();
+        return ConfirmQuit();
+    case EStopRequest::Terminate:
+    case EStopRequest::HangUp:
+        // The request stays pending: a question the snap-in might ask while
+        // it saves is answered with Escape at once.
+        ended = PendingStopRequest();
+        KeepForRecovery();
+        return true;
+    }
+    return false;
 }
 
 bool CTuiApp::ConfirmQuit()
@@ -519,8 +562,9 @@ bool CTuiApp::Do(Action action)
     return true;
 }
 
-void CTuiApp::Run()
+EStopRequest CTuiApp::Run()
 {
+    EStopRequest ended = EStopRequest::None;
     Rebuild();
     if (m_host.Selected() == 0 && !m_lines.empty()) {
         m_nSelected = 0;
@@ -528,15 +572,21 @@ void CTuiApp::Run()
         m_bTreeChanged = true;
     }
     for (;;) {
+        if (ActOnStopRequest(ended)) break;
         Rebuild();
         m_ui.Repaint();
         const Key key = m_screen.ReadKey();
+        if (PendingStopRequest() != EStopRequest::None) continue;  // no key of the user's
         if (m_rename) {
             RenameKey(key);
             continue;
         }
-        if (!Do(MapMainKey(key))) return;
+        if (!Do(MapMainKey(key))) break;
     }
+    // Quitting answered the save question: the recovered changes are saved
+    // or given up.
+    if (ended == EStopRequest::None && m_bRecovered) RemoveRecoveryFile(m_host.FilePath());
+    return ended;
 }
 
 std::string LogFilePath()
@@ -545,12 +595,41 @@ std::string LogFilePath()
     return folder.empty() ? std::string() : folder + "/ferrodex.log";
 }
 
-int RunFace(const TerminalFaceOptions& options, std::string& failure)
+// Opens the console file, or its recovery file when one is there and the
+// user takes it.
+HostStatus OpenConsole(CConsoleHost& host, CTuiUserInterface& ui, const std::string& file, bool& recovered)
+{
+    recovered = false;
+    std::vector<std::uint8_t> bytes;
+    std::string error;
+    if (ReadRecoveryFile(file, bytes, error)) {
+        const std::u16string question =
+            u"Ferrodex was ended with unsaved changes, which were kept in\n" + AnsiToWide(RecoveryFileOf(file)) +
+            u".\n\nYes: open them (save to keep them in " + AnsiToWide(file) +
+            u").\nNo: discard them.\nCancel: open the console file and decide next time.";
+        const int answer =
+            ui.ShowMessage(nullptr, question, u"Unsaved changes", MB_YESNOCANCEL | MB_ICONQUESTION);
+        if (answer == IDYES) {
+            HostStatus status = host.OpenRecovered(file, bytes);
+            if (!status) return HostStatus::Fail("the recovery file " + RecoveryFileOf(file) + ": " + status.message);
+            recovered = true;
+            return status;
+        }
+        if (answer == IDNO) RemoveRecoveryFile(file);
+    } else if (!error.empty()) {
+        ui.ShowMessage(nullptr, AnsiToWide(error), u"Error", MB_OK | MB_ICONERROR);
+    }
+    return host.Open(file);
+}
+
+int RunFace(const TerminalFaceOptions& options, std::string& failure, EStopRequest& ended)
 {
     std::optional<CStderrToFile> log;
     if (const std::string path = LogFilePath(); !path.empty()) log.emplace(path);
     CScreen screen(options.ascii, options.mouse);
     CTerminalRestoreHook restore(&CScreen::RestoreTerminal);
+    // After the restore hook: these three signals become requests.
+    CStopRequestCatcher stopRequests;
     CTuiUserInterface ui(screen);
     CInstalledUserInterface installed(ui);
     ui.Repaint();
@@ -561,13 +640,18 @@ int RunFace(const TerminalFaceOptions& options, std::string& failure)
     }
     // Declared after the user interface, so it goes first.
     CConsoleHost host;
-    if (const HostStatus opened = host.Open(file); !opened) {
+    bool recovered = false;
+    if (const HostStatus opened = OpenConsole(host, ui, file, recovered); !opened) {
+        ended = TakeStopRequest();
+        if (ended == EStopRequest::Interrupt) ended = EStopRequest::None;
+        if (ended != EStopRequest::None) return 1;
         ui.ShowMessage(nullptr, AnsiToWide(opened.message), u"Error", MB_OK | MB_ICONERROR);
         failure = opened.message;
         return 1;
     }
     CTuiApp app(host, ui, screen);
-    app.Run();
+    if (recovered) app.SetRecovered();
+    ended = app.Run();
     return 0;
 }
 
@@ -582,8 +666,9 @@ int RunTerminalFace(const TerminalFaceOptions& options)
     }
     std::string failure;
     int code = 1;
+    EStopRequest ended = EStopRequest::None;
     try {
-        code = RunFace(options, failure);
+        code = RunFace(options, failure, ended);
     } catch (const std::exception& e) {
         failure = e.what();
         code = 1;
@@ -593,6 +678,8 @@ int RunTerminalFace(const TerminalFaceOptions& options)
     }
     // The screen and the log are back to normal here.
     if (!failure.empty()) std::fprintf(stderr, "ferrodex: %s\n", TerminalText(failure, ELineFeeds::Kept).c_str());
+    // A signal that ended the face ends the process as it would have.
+    EndAsRequested(ended);
     return code;
 }
 

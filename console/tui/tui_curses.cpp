@@ -7,6 +7,7 @@
 
 #include "console/tui/tui_text.h"
 #include "platform/screen_guard.h"
+#include "platform/stop_request.h"
 
 namespace fdx::tui {
 
@@ -58,6 +59,9 @@ int CScreen::Columns() const { return getmaxx(stdscr); }
 Key CScreen::ReadKey(WINDOW* window)
 {
     for (int failures = 0;; ++failures) {
+        // A request to stop (a signal) answers every open dialog with
+        // Escape, so that the main loop gets to act on it.
+        if (PendingStopRequest() != EStopRequest::None) return Key{false, 0x1B};
         wint_t code = 0;
         const int kind = wget_wch(window, &code);
         if (kind == ERR) {  // an interrupted read, or a terminal that went away

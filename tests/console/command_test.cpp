@@ -490,7 +490,7 @@ TEST_F(CommandTest, ConcurrentCommandsOnOneFileLoseNothing)
 
 TEST_F(CommandTest, RegistersAtFirstStartAndOnRequest)
 {
-    Ok({"tree"});
+    Ok({"group", "add", "Lab"});
     const std::string classes = m_env.registry + "/HKEY_CLASSES_ROOT.reg";
     EXPECT_NE(ReadWholeFile(classes).find("D89C902C-BBEF-4E6D-BD92-E71764806F79"), std::string::npos);
     EXPECT_EQ(RunFerrodex(m_env, {"unregister"}).status, 0);
@@ -514,3 +514,20 @@ TEST_F(CommandTest, EveryCommandHasHelpAndBadUsageFails)
 }
 
 }  // namespace
+
+TEST_F(CommandTest, TreeJsonGivesHostsAddressAndPortButNoSecret)
+{
+    Ok({"group", "add", "Lab"});
+    Ok({"host", "add", "Lab", "srv1.example", "--port", "2222", "--login", "admin-x", "--password-stdin"},
+       "pw-Secret-9\n");
+    const RunResult listed = Ok({"tree", "--json"});
+    JsonValue root;
+    ASSERT_TRUE(ParseJson(listed.out, root, nullptr)) << listed.out;
+    const JsonValue& host = Child(Child(root, "Lab"), "srv1.example");
+    EXPECT_EQ(host["address"].text, "srv1.example");
+    EXPECT_EQ(host["port"].number, 2222);
+    // Groups carry no address.
+    EXPECT_EQ(Child(root, "Lab").Find("address"), nullptr);
+    EXPECT_EQ(listed.out.find("admin-x"), std::string::npos);
+    EXPECT_EQ(listed.out.find("pw-Secret-9"), std::string::npos);
+}

@@ -151,6 +151,29 @@ TEST(AtomicFile, AKillBeforeTheRenameLeavesThePreviousFile)
     EXPECT_TRUE(read.empty());
 }
 
+TEST(AtomicFile, LinksAreFollowedToTheFileTheyNameAndStay)
+{
+    TempDir dir;
+    std::string error;
+    std::filesystem::create_directory(dir.file("deep"));
+    // A chain: an absolute link to a relative one to a file not made yet.
+    std::filesystem::create_symlink("target", dir.file("deep/middle"));
+    std::filesystem::create_symlink(dir.file("deep/middle"), dir.file("first"));
+    EXPECT_EQ(ResolveFileLinks(dir.file("first")), dir.file("deep/target"));
+    const std::vector<std::uint8_t> bytes{7, 8};
+    ASSERT_TRUE(WriteFileAtomically(dir.file("first"), bytes, error)) << error;
+    EXPECT_TRUE(std::filesystem::is_symlink(dir.file("first")));
+    EXPECT_TRUE(std::filesystem::is_symlink(dir.file("deep/middle")));
+    EXPECT_EQ(ReadWholeFile(dir.file("deep/target")), std::string("\7\10"));
+    // A new file is owner-only.
+    EXPECT_EQ(std::filesystem::status(dir.file("deep/target")).permissions() & std::filesystem::perms::all,
+              std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
+    // A loop is no file: it is replaced rather than followed for ever.
+    std::filesystem::create_symlink("loop-b", dir.file("loop-a"));
+    std::filesystem::create_symlink("loop-a", dir.file("loop-b"));
+    EXPECT_TRUE(WriteFileAtomically(dir.file("loop-a"), bytes, error)) << error;
+}
+
 TEST(AtomicFile, FailuresLeaveNoTemporaryFileAndKeepTheOldOne)
 {
     TempDir dir;

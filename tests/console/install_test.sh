@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs the build into a temporary prefix and runs the installed program:
-# it must find and register the module from the installed library folder.
+# it must find and register the module from the installed library folder,
+# tell its version, and complete its commands and node paths in bash.
 #   install_test.sh BUILD_DIR
 set -eu
 build=${1:?usage: install_test.sh BUILD_DIR}
@@ -15,4 +16,50 @@ test -f "$work/prefix/share/man/man1/ferrodex.1"
 "$program" group add Lab
 "$program" tree | grep -qx '  Lab'
 grep -q "@=\"$work/prefix/lib/ferrodex/libferrodex-snapin.so\"" "$FERRODEX_REGISTRY/HKEY_CLASSES_ROOT.reg"
+"$program" --version | grep -qx 'ferrodex [0-9][0-9.]*'
+printf 'pw\n' | "$program" host add Lab 'srv 1' --login root --password-stdin
+"$program" group add 'Big Rack'
+
+completion="$work/prefix/share/bash-completion/completions/ferrodex"
+test -f "$completion"
+# Completes as bash would: COMP_WORDS holds the words, the last one being
+# completed; prints the candidates one a line.
+complete_line() {
+    PATH="$work/prefix/bin:$PATH" bash -c '
+        source "$1"; shift
+        complete -p ferrodex >/dev/null || exit 1
+        COMP_WORDS=("$@"); COMP_CWORD=$((${#COMP_WORDS[@]} - 1))
+        _ferrodex
+        printf "%s\n" "${COMPREPLY[@]}"' complete_line "$completion" "$@"
+}
+expect() {  # expect LINE... -- CANDIDATE: CANDIDATE is offered for LINE
+    local args=() want
+    while [ "$1" != -- ]; do args+=("$1"); shift; done
+    want=$2
+    complete_line "${args[@]}" | grep -qxF -- "$want" || {
+        echo "completing '${args[*]}' does not offer '$want':"; complete_line "${args[@]}"; exit 1; }
+}
+refuse() {  # refuse LINE... -- CANDIDATE: CANDIDATE is not offered for LINE
+    local args=() unwanted
+    while [ "$1" != -- ]; do args+=("$1"); shift; done
+    unwanted=$2
+    if complete_line "${args[@]}" | grep -qxF -- "$unwanted"; then
+        echo "completing '${args[*]}' offers '$unwanted'"; exit 1
+    fi
+}
+expect ferrodex tr -- tree
+expect ferrodex host re -- refresh
+expect ferrodex host refresh --y -- --yes
+expect ferrodex host refresh '' -- 'Lab/srv\ 1'
+refuse ferrodex host refresh '' -- Lab
+expect ferrodex group delete B -- 'Big\ Rack'
+refuse ferrodex group delete '' -- 'Lab/srv\ 1'
+expect ferrodex show L -- Lab
+# The console file on the line is the one completed from.
+"$program" --console "$work/other.fdx" group add Elsewhere
+expect ferrodex --console "$work/other.fdx" tree '' -- Elsewhere
+refuse ferrodex tree '' -- Elsewhere
+# The helper asks nothing of a console it cannot open without a question.
+printf 'main-pw\n' | "$program" passwords on --main-password-stdin
+refuse ferrodex tree '' -- Lab
 echo "installed ferrodex works"

@@ -108,6 +108,48 @@ start_command() {
         [ "$attempt" = 6 ] && fail "tmux could not start"
         sleep 0.5
     done
+# The process id of the face running in the tmux pane.
+face_pid() {
+    local pane pid=""
+    pane=$(tmx display-message -p -t face '#{pane_pid}')
+    for _ in $(seq 50); do
+        pid=$(pgrep -P "$pane" | head -n1)
+        [ -n "$pid" ] && break
+        sleep 0.1
+    done
+    [ -n "$pid" ] || fail "the face's process was not found"
+    echo "$pid"
+}
+
+# Prints what a command of the same program prints on standard output.
+command_line_out() {
+    env FERRODEX_REGISTRY="$work/registry" XDG_DATA_HOME="$work/data" XDG_STATE_HOME="$work/state" \
+        "$ferrodex" --console "$console" "$@" 2>/dev/null
+}
+
+# Adds a group through the root's menu (the root selected and expanded).
+add_group() {
+    keys m
+    wait_for "Add Group"
+    wait_for "About Ferrodex"
+    keys Enter
+    wait_for "Add a new group"
+    type_text "$1"
+    keys Enter
+    wait_gone "Add a new group"
+    wait_for "$1"
+    wait_for "[modified]"
+}
+
+# Opens the face on the encrypted console and expands its root.
+start_unlocked() {
+    start_face "${1:-Please input the password}"
+    [ -n "${2:-}" ] && { keys "$2"; wait_for "Please input the password"; }
+    type_text "main-pw-4"
+    keys Enter
+    wait_for "My Linux Servers"
+    keys Right
+    wait_for "Rack-Z3"
 }
 
 # The scriptable commands of the same program, on the same console file.
@@ -207,15 +249,7 @@ grep -qF "unsaved changes" "$screen_file" && fail "quitting an unchanged console
 
 # --- Third session: a signal ends the face and the terminal comes back ------
 start_face
-pane=$(tmx display-message -p -t face '#{pane_pid}')
-face_pid=""
-for _ in $(seq 50); do
-    face_pid=$(pgrep -P "$pane" | head -n1)
-    [ -n "$face_pid" ] && break
-    sleep 0.1
-done
-[ -n "$face_pid" ] || fail "the face's process was not found"
-kill -TERM "$face_pid"
+kill -TERM "$(face_pid)"
 wait_for "FDX-EXIT=143"
 # Back on the normal screen: nothing of the face is left on it.
 wait_gone "My Linux Servers"
@@ -263,5 +297,79 @@ keys Enter
 wait_for "FDX-EXIT=0"
 command_line tree <<<"second-pw" || fail "the main password typed twice does not open the file"
 command_line tree <<<"first-pw" && fail "a mistyped main password was kept"
+# --- Ended by SIGTERM with unsaved changes: kept, then offered and used -----
+recovery="$console.recovery"
+start_unlocked
+add_group "Shelf-T1"
+kill -TERM "$(face_pid)"
+wait_for "FDX-EXIT=143"
+[ -f "$recovery" ] || fail "SIGTERM left no recovery file"
+[ "$(stat -c %a "$recovery")" = 600 ] || fail "the recovery file is not owner-only"
+grep -qF "main-pw-4" "$recovery" && fail "the recovery file holds the main password"
+command_line_out tree <<<"main-pw-4" | grep -qF "Shelf-T1" &&
+    fail "the console file changed without a save"
+start_unlocked "were kept in" y
+wait_for "Shelf-T1"
+wait_for "[modified]"
+keys q
+wait_for "unsaved changes"
+keys y
+wait_for "FDX-EXIT=0"
+[ -e "$recovery" ] && fail "the recovery file stayed after its changes were saved"
+command_line_out tree <<<"main-pw-4" | grep -qF "Shelf-T1" || fail "the recovered group was not saved"
+
+# --- Ended by SIGHUP: kept, then offered and discarded ----------------------
+start_unlocked
+add_group "Bin-H4"
+kill -HUP "$(face_pid)"
+wait_for "FDX-EXIT=129"
+[ -f "$recovery" ] || fail "SIGHUP left no recovery file"
+start_unlocked "were kept in" n
+grep -qF "Bin-H4" "$screen_file" && fail "discarded changes came back"
+[ -e "$recovery" ] && fail "the discarded recovery file stayed"
+keys q
+wait_for "FDX-EXIT=0"
+
+# --- SIGINT asks as quitting does --------------------------------------------
+start_unlocked
+add_group "Tray-I5"
+kill -INT "$(face_pid)"
+wait_for "unsaved changes"
+keys Escape                     # Cancel: the console goes on
+wait_gone "unsaved changes"
+wait_for "Tray-I5"
+keys q
+wait_for "unsaved changes"
+keys n
+wait_for "FDX-EXIT=0"
+[ -e "$recovery" ] && fail "quitting left a recovery file"
+
+# --- Stuck on the network: a second SIGTERM still ends the face ------------
+# A server that takes the connection and never answers.
+port_file="$work/port"
+python3 -c '
+import socket, sys, time
+s = socket.socket(); s.bind(("127.0.0.1", 0)); s.listen(4)
+open(sys.argv[1], "w").write(str(s.getsockname()[1]))
+conn, _ = s.accept(); time.sleep(120)' "$port_file" &
+listener=$!
+trap 'kill "$listener" 2>/dev/null; cleanup' EXIT
+for _ in $(seq 50); do [ -s "$port_file" ] && break; sleep 0.1; done
+[ -s "$port_file" ] || fail "the silent server did not start"
+command_line group add Zz-Hang <<<"main-pw-4" || fail "group add failed"
+command_line host add Zz-Hang 127.0.0.1 --port "$(cat "$port_file")" --login root --password-stdin \
+    <<<$'main-pw-4\nhost-pw' || fail "host add failed"
+start_unlocked
+keys End Right                  # the last group, expanded
+wait_for "127.0.0.1"
+keys Down Right                 # its host: the scan waits on the server
+sleep 1
+pid=$(face_pid)
+kill -TERM "$pid"
+sleep 0.5
+tmx capture-pane -p -t face >"$screen_file"
+grep -qF "FDX-EXIT=" "$screen_file" && fail "the first SIGTERM did not wait for the scan"
+kill -TERM "$pid"
+wait_for "FDX-EXIT=143"
 
 echo "PASS"

@@ -1,0 +1,19 @@
+// Fuzz target: a host node's endpoint as its data object gives it. Any input
+// is refused or gives a port of 0-65535 and an address no longer than the
+// bytes allow.
+#include <cstdint>
+#include <cstdlib>
+#include <span>
+
+#include "console/node_data.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
+{
+    const std::optional<HostEndpoint> endpoint = ParseHostEndpoint(std::span(data, size));
+    if (!endpoint) return 0;
+    if (size < 4 || endpoint->port < 0 || endpoint->port > 65535) std::abort();
+    if (endpoint->address.size() > (size - 4) / 2) std::abort();
+    for (char16_t unit : endpoint->address)
+        if (unit == u'\0') std::abort();
+    return 0;
+}

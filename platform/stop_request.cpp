@@ -1,0 +1,88 @@
+#include "platform/stop_request.h"
+
+#include <csignal>
+#include <iterator>
+
+namespace {
+
+constexpr int kSignals[] = {SIGINT, SIGTERM, SIGHUP};
+
+volatile std::sig_atomic_t g_pending = 0;
+struct sigaction g_previous[std::size(kSignals)];
+
+// A second SIGTERM or SIGHUP while one waits (the main loop may be stuck,
+// say on the network) takes the course it had before: the program ends.
+void OnStopSignal(int signal)
+{
+    const bool ending = g_pending == SIGTERM || g_pending == SIGHUP;
+    if (!ending || signal == SIGINT) {
+        if (!ending) g_pending = signal;
+        return;
+    }
+    for (std::size_t i = 0; i < std::size(kSignals); ++i) {
+        if (kSignals[i] != signal) continue;
+        const struct sigaction& previous = g_previous[i];
+        if ((previous.sa_flags & SA_SIGINFO) == 0 && previous.sa_handler != SIG_DFL &&
+            previous.sa_handler != SIG_IGN) {
+            previous.sa_handler(signal);
+            return;
+        }
+    }
+    struct sigaction fallback {};
+    fallback.sa_handler = SIG_DFL;
+    sigemptyset(&fallback.sa_mask);
+    ::sigaction(signal, &fallback, nullptr);
+    ::raise(signal);
+}
+
+EStopRequest RequestOf(int signal)
+{
+    switch (signal) {
+    case SIGINT: return EStopRequest::Interrupt;
+    case SIGTERM: return EStopRequest::Terminate;
+    case SIGHUP: return EStopRequest::HangUp;
+    default: return EStopRequest::None;
+    }
+}
+
+}  // namespace
+
+CStopRequestCatcher::CStopRequestCatcher()
+{
+    g_pending = 0;
+    struct sigaction action {};
+    action.sa_handler = OnStopSignal;
+    sigemptyset(&action.sa_mask);
+    // No SA_RESTART: a blocking read returns, so the loop sees the request.
+    action.sa_flags = 0;
+    for (std::size_t i = 0; i < std::size(kSignals); ++i) ::sigaction(kSignals[i], &action, &g_previous[i]);
+}
+
+CStopRequestCatcher::~CStopRequestCatcher()
+{
+    for (std::size_t i = 0; i < std::size(kSignals); ++i) ::sigaction(kSignals[i], &g_previous[i], nullptr);
+}
+
+EStopRequest PendingStopRequest() { return RequestOf(g_pending); }
+
+EStopRequest TakeStopRequest()
+{
+    const EStopRequest request = RequestOf(g_pending);
+    g_pending = 0;
+    return request;
+}
+
+void EndAsRequested(EStopRequest request)
+{
+    const int signal = request == EStopRequest::Terminate ? SIGTERM : request == EStopRequest::HangUp ? SIGHUP : 0;
+    if (signal == 0) return;
+    struct sigaction action {};
+    action.sa_handler = SIG_DFL;
+    sigemptyset(&action.sa_mask);
+    ::sigaction(signal, &action, nullptr);
+    sigset_t set;
+    sigemptyset(&set);
+    sigaddset(&set, signal);
+    ::sigprocmask(SIG_UNBLOCK, &set, nullptr);
+    ::raise(signal);
+}
