@@ -10,6 +10,7 @@
 #include "console/script_ui.h"
 #include "platform/atomic_file.h"
 #include "platform/file_lock.h"
+#include "platform/settings.h"
 #include "platform/text.h"
 
 namespace {
@@ -359,6 +360,9 @@ int CommandHostRemove(const CommandContext& context, const std::string& path)
 
 int CommandHostRefresh(const CommandContext& context, const std::string& path, const HostOptions& options)
 {
+    // The snap-in reads the setting under this name; the value holds for
+    // this process only.
+    if (options.commandTimeout) SetProcessSetting(u"CommandTimeoutSeconds", static_cast<DWORD>(*options.commandTimeout));
     CCommandSession session(AnswersFrom(options));
     if (!session.Open(context)) return session.Finish(false);
     const HSCOPEITEM host = session.ResolveHost(path);

@@ -24,6 +24,9 @@ struct HostOptions {
     bool yes = false;
     // Stores a host key that differs from the cached one (otherwise No).
     bool acceptChangedHostKey = false;
+    // How long a command on the host (lshw) may run, in seconds, for this
+    // run only; otherwise the stored setting or its default.
+    std::optional<int> commandTimeout;
 };
 int CommandHostAdd(const CommandContext& context, const std::string& group, const std::string& host,
                    const HostOptions& options);

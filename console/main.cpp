@@ -100,6 +100,12 @@ int main(int argc, char** argv)
     hostRefresh->add_flag("--yes", hostOptions.yes, "Allow the deployment of lshw to a host that lacks it");
     hostRefresh->add_flag("--accept-changed-host-key", hostOptions.acceptChangedHostKey,
                           "Store the host's key when it differs from the one cached (otherwise it is not stored)");
+    hostRefresh
+        ->add_option("--timeout", hostOptions.commandTimeout,
+                     "Stop when lshw has not finished after this many seconds (default: the setting "
+                     "CommandTimeoutSeconds, else 600)")
+        ->type_name("SECONDS")
+        ->check(CLI::Range(1, 86400));
     hostRefresh->callback([&] { status = CommandHostRefresh(context, path, hostOptions); });
 
     // tree, show
