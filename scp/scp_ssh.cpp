@@ -1307,8 +1307,8 @@ int scp_backend_open(ScpSession** out, const SessionConfig* cfg, bool noDelay)
             rc = error == winsock::WSAETIMEDOUT ? 28 : 26;
             const std::string cause = winsock::error_text(error);
             if (error == winsock::WSAETIMEDOUT)
-                std::snprintf(text, sizeof text, "connect to host %s port %d: %s after %d seconds", cfg->host, port,
-                              cause.c_str(), seconds);
+                std::snprintf(text, sizeof text, "connect to host %s port %d: %s after %d second%s", cfg->host, port,
+                              cause.c_str(), seconds, seconds == 1 ? "" : "s");
             else
                 std::snprintf(text, sizeof text, "connect to host %s port %d: %s", cfg->host, port, cause.c_str());
             scp_job_error_detail(text);

@@ -753,9 +753,11 @@ int pump_once(JobInfo* job)
     if (ready == 0) {
         char text[sizeof g_scpStep.what + 40];
         if (g_scpStep.deadline.IsSet() && g_scpStep.deadline.Passed())
-            std::snprintf(text, sizeof text, "%s within %d seconds", g_scpStep.what, g_scpStep.seconds);
+            std::snprintf(text, sizeof text, "%s within %d second%s", g_scpStep.what, g_scpStep.seconds,
+                          g_scpStep.seconds == 1 ? "" : "s");
         else
-            std::snprintf(text, sizeof text, "the server sent nothing for %ld seconds", timeout);
+            std::snprintf(text, sizeof text, "the server sent nothing for %ld second%s", timeout,
+                          timeout == 1 ? "" : "s");
         scp_job_error_detail(text);
         scp_job_close_sockets(job);  // nothing more is awaited from this server
         return 28;

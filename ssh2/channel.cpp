@@ -49,8 +49,13 @@ void CSSH2::AppendOutput(ByteView data)
     }
     const std::size_t needed = m_strOutput.size() + data.size();
     if (needed > m_strOutput.capacity()) {
+        // A fresh buffer of the size chosen here (reserve on the string
+        // itself may double past the limit).
         const std::size_t doubled = m_strOutput.capacity() > limit / 2 ? limit : 2 * m_strOutput.capacity();
-        m_strOutput.reserve(needed > doubled ? needed : doubled);
+        std::string grown;
+        grown.reserve(needed > doubled ? needed : doubled);
+        grown.append(m_strOutput);
+        m_strOutput.swap(grown);
     }
     m_strOutput.append(AsText(data));
 }
