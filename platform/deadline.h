@@ -30,6 +30,9 @@ public:
         if (!b.m_bSet) return a;
         return a.m_at <= b.m_at ? a : b;
     }
+    // The same deadline moved later by `span` (time spent waiting for
+    // something else than the peer, such as the user's answer).
+    CDeadline Later(std::chrono::milliseconds span) const { return m_bSet ? CDeadline(m_at + span) : *this; }
     bool operator==(const CDeadline& other) const { return m_bSet == other.m_bSet && (!m_bSet || m_at == other.m_at); }
 
     static constexpr std::int64_t kNone = INT64_C(0x7FFFFFFFFFFFFFFF);

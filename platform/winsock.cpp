@@ -341,7 +341,9 @@ bool gethostbyname(const char* name, std::uint32_t* address)
     const int rc = ::getaddrinfo(name, nullptr, &hints, &result);
     if (rc != 0 || result == nullptr) {
         t_lastError = rc == EAI_AGAIN ? WSATRY_AGAIN : rc == EAI_FAIL ? WSANO_RECOVERY : WSAHOST_NOT_FOUND;
-        t_resolverError = rc == 0 ? "no IPv4 address" : rc == EAI_SYSTEM ? error_text(FromErrno(errno)) : ::gai_strerror(rc);
+        t_resolverError = rc == 0            ? "no IPv4 address"
+                          : rc == EAI_SYSTEM ? error_text(FromErrno(errno))
+                                             : ::gai_strerror(rc);
         if (result) ::freeaddrinfo(result);
         return false;
     }

@@ -40,7 +40,8 @@ void ShowError(std::u16string_view text) { MessageBox(nullptr, text, u"Error", M
 std::u16string LimitText(int which, std::u16string_view first, std::u16string_view second = {})
 {
     std::u16string text = Entry(List(kLimitTexts[which]), 0);
-    for (const auto& [mark, value] : {std::pair{std::u16string_view(u"%1"), first}, std::pair{std::u16string_view(u"%2"), second}}) {
+    const std::pair<std::u16string_view, std::u16string_view> marks[] = {{u"%1", first}, {u"%2", second}};
+    for (const auto& [mark, value] : marks) {
         if (const std::size_t at = text.find(mark); at != std::u16string::npos) text.replace(at, mark.size(), value);
     }
     return text;

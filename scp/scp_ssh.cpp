@@ -1385,6 +1385,9 @@ void scp_backend_unthrottle(ScpSession* s, int buffered)
     if (!s || !s->channelOpen || s->closed) return;
     const std::uint32_t target = buffered >= static_cast<int>(kLocalWindow) ? 0 : kLocalWindow - static_cast<std::uint32_t>(buffered);
     if (target <= s->localWindow + s->adjustOwed) return;
+    // While unread data remains, the window is given back in halves, not
+    // byte by byte as the reads take it.
+    if (buffered > 0 && target - s->localWindow - s->adjustOwed < kLocalWindow / 2) return;
     // This adjustment brings the window to its target; nothing else is owed.
     const std::uint32_t add = target - s->localWindow;
     s->adjustOwed = 0;

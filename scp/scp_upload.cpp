@@ -584,7 +584,12 @@ int upload_path(JobInfo* job, const char* path)
 std::int32_t scp_job_event(JobInfo* job, int event, const char* text, const char* detail, std::int32_t value)
 {
     if (!g_scpCallback) return 0;
-    return g_scpCallback(event, text, detail, value, job ? job->user_data : 0);
+    // The time the user takes to answer is not the server's.
+    const auto asked = CDeadline::Clock::now();
+    const std::int32_t answer = g_scpCallback(event, text, detail, value, job ? job->user_data : 0);
+    g_scpStep.deadline =
+        g_scpStep.deadline.Later(std::chrono::duration_cast<std::chrono::milliseconds>(CDeadline::Clock::now() - asked));
+    return answer;
 }
 
 bool scp_job_has_callback() { return g_scpCallback != nullptr; }

@@ -92,8 +92,8 @@ void CSSH2::RunCommand()
             if (size > m_nLocalWindow) {
                 m_socket.Close();
                 Fail(SSH_RECEIVE_ERROR, SL_NONE, 0,
-                     "the server sent more data than the channel's window allows (" + std::to_string(size) + " bytes, " +
-                         std::to_string(m_nLocalWindow) + " allowed)");
+                     "the server sent more data than the channel's window allows (" + std::to_string(size) +
+                         " bytes, " + std::to_string(m_nLocalWindow) + " allowed)");
             }
             m_nLocalWindow -= size;
             // Extended data other than standard error is taken and dropped.

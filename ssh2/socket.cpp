@@ -56,6 +56,8 @@ void CSshSocket::ClearDeadline()
     m_strDeadlineMessage.clear();
 }
 
+void CSshSocket::PostponeDeadline(std::chrono::milliseconds span) { m_deadline = m_deadline.Later(span); }
+
 void CSshSocket::ClearFailure()
 {
     m_strFailure.clear();

@@ -44,6 +44,9 @@ public:
     // raises 17 and Failure() becomes `message`.
     void SetDeadline(const CDeadline& deadline, std::string message);
     void ClearDeadline();
+    // Moves the step's deadline later by the time the client spent on
+    // something other than the server (a question to the user).
+    void PostponeDeadline(std::chrono::milliseconds span);
     bool DeadlinePassed() const { return m_bDeadlinePassed; }
     // What the last raised failure was, in words ("connect to host X port
     // 22: Connection refused"); empty when nothing failed.

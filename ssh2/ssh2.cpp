@@ -35,8 +35,12 @@ int CSSH2::Connect(const char* host, unsigned port, int timeoutSeconds, HostKeyC
         current.reset();
         return SSH_INTERNAL_ERROR;
     }
-    current->m_pCallback = callback;
-    current->m_pCallbackData = callbackData;
+    current->m_pUserCallback = callback;
+    current->m_pUserCallbackData = callbackData;
+    if (callback != nullptr) {
+        current->m_pCallback = TimedHostKeyQuestion;
+        current->m_pCallbackData = current.get();
+    }
     const int result = current->ConnectStep(host, port, timeoutSeconds);
     if (result != SSH_NO_ERRORS) current.reset();
     return result;
@@ -146,6 +150,17 @@ int CSSH2::RunStep(Step step)
     EndStep();
     if (result != SSH_NO_ERRORS) g_lastFailure = m_failure;
     return result;
+}
+
+int CSSH2::TimedHostKeyQuestion(int reserved, const char* host, const char* fingerprint, int absent, void* data)
+{
+    auto* session = static_cast<CSSH2*>(data);
+    const auto asked = CDeadline::Clock::now();
+    const int answer =
+        session->m_pUserCallback(reserved, host, fingerprint, absent, session->m_pUserCallbackData);
+    session->m_socket.PostponeDeadline(
+        std::chrono::duration_cast<std::chrono::milliseconds>(CDeadline::Clock::now() - asked));
+    return answer;
 }
 
 void CSSH2::StartStep(ESshLimit limit, int seconds, const std::string& message)

@@ -125,6 +125,9 @@ public:
 private:
     template <typename Step>
     int RunStep(Step step);
+    // Stands between the key exchange and the caller's host-key callback:
+    // the time the user takes to answer is not the server's.
+    static int TimedHostKeyQuestion(int reserved, const char* host, const char* fingerprint, int absent, void* data);
     // Begins a step that must end within `seconds`; the message says so
     // when it does not.
     void StartStep(ESshLimit limit, int seconds, const std::string& message);
@@ -189,6 +192,8 @@ private:
     std::string m_strServerVersion;
     HostKeyCallback m_pCallback = nullptr;
     void* m_pCallbackData = nullptr;
+    HostKeyCallback m_pUserCallback = nullptr;  // the caller's, behind TimedHostKeyQuestion
+    void* m_pUserCallbackData = nullptr;
 
     friend struct CSSH2TestAccess;
 };

@@ -3,7 +3,9 @@
 // no server makes the client keep more than its output limit.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "ssh2/ssh2.h"
@@ -65,6 +67,28 @@ TEST_F(LimitsTest, AKeyExchangeThatStopsHalfWayEndsAtTheLoginsLimit)
     EXPECT_EQ(failure.limit, SL_LOGIN);
     EXPECT_EQ(failure.text, "the key exchange and login with " + Peer() + " did not finish within 2 seconds");
     EXPECT_EQ(m_peer->Results(), "20,30\n") << "the server saw our KEXINIT and key exchange init";
+}
+
+// The user's time to answer a host-key question does not count against the
+// server: a login whose question takes longer than the login's limit still
+// succeeds.
+TEST_F(LimitsTest, TheUsersAnswerIsNotTheServersTime)
+{
+    CSSH2::SetLimits({.loginSeconds = 3});
+    struct SAnswer {
+        static int Slowly(int, const char*, const char*, int, void* data)
+        {
+            ++*static_cast<int*>(data);
+            std::this_thread::sleep_for(std::chrono::milliseconds(4000));
+            return 1;
+        }
+    };
+    int asked = 0;
+    m_peer = std::make_unique<ScriptedPeer>(std::vector<std::string>{"paramiko"});
+    ASSERT_NE(m_peer->port(), 0);
+    ASSERT_EQ(CSSH2::Connect("127.0.0.1", static_cast<unsigned>(m_peer->port()), 30, SAnswer::Slowly, &asked), 0);
+    EXPECT_EQ(CSSH2::Login(kUser, kPassword, 1, HKP_ASK, HKP_ASK), 0) << CSSH2::LastFailure().text;
+    EXPECT_EQ(asked, 1);
 }
 
 TEST_F(LimitsTest, ACommandThatNeverEndsEndsAtTheCommandsLimit)
@@ -140,7 +164,8 @@ TEST(ConnectionErrorTest, NamesHostPortAndCause)
     const int port = RefusedPort();
     ASSERT_NE(port, 0);
     EXPECT_EQ(CSSH2::Connect("127.0.0.1", static_cast<unsigned>(port), 10, nullptr, nullptr), SSH_SOCKET_ERROR);
-    EXPECT_EQ(CSSH2::LastFailure().text, "connect to host 127.0.0.1 port " + std::to_string(port) + ": Connection refused");
+    EXPECT_EQ(CSSH2::LastFailure().text,
+              "connect to host 127.0.0.1 port " + std::to_string(port) + ": Connection refused");
     EXPECT_EQ(CSSH2::Current(), nullptr);
 
     EXPECT_EQ(CSSH2::Connect("no-such-host.invalid", 22, 10, nullptr, nullptr), SSH_SOCKET_ERROR);
