@@ -123,6 +123,20 @@ TEST_F(LimitsTest, EachCommandEndsWithItsOwnStatusSignalOrNone)
     }
 }
 
+// Under AddressSanitizer freed blocks stay resident for a while (its
+// quarantine), so the process's size says nothing of what the client keeps.
+#if defined(__SANITIZE_ADDRESS__)
+constexpr bool kResidentSizeMeansSomething = false;
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+constexpr bool kResidentSizeMeansSomething = false;
+#else
+constexpr bool kResidentSizeMeansSomething = true;
+#endif
+#else
+constexpr bool kResidentSizeMeansSomething = true;
+#endif
+
 long MaxRssKiB()
 {
     rusage usage{};
@@ -141,7 +155,9 @@ TEST_F(LimitsTest, OutputPastTheLimitEndsTheCommandAndMemoryStaysBounded)
     EXPECT_EQ(failure.amount, 16u << 20);
     EXPECT_EQ(failure.text, "the command's output is larger than 16 MiB");
     EXPECT_LE(CSSH2::Current()->Output().capacity(), std::size_t{16} << 20);
-    EXPECT_LT(grown, 64 * 1024) << "KiB";
+    if (kResidentSizeMeansSomething) {
+        EXPECT_LT(grown, 64 * 1024) << "KiB";
+    }
 }
 
 // A port that nothing listens on: bound once to learn a free one, then let go.
