@@ -226,6 +226,7 @@ def scp_sink(channel):
 class Server(paramiko.ServerInterface):
     def __init__(self, scenario):
         self.scenario = scenario
+        self.workers = []  # threads whose report must come before "done"
 
     def get_allowed_auths(self, username):
         return "password"
@@ -259,7 +260,9 @@ class Server(paramiko.ServerInterface):
             threading.Thread(target=scp_sink, args=(channel,), daemon=True).start()
             return True
         if self.scenario == "flood":
-            threading.Thread(target=scp_flood, args=(channel,), daemon=True).start()
+            worker = threading.Thread(target=scp_flood, args=(channel,), daemon=True)
+            self.workers.append(worker)
+            worker.start()
             return True
         if not self.scenario.startswith("ack:"):
             return False
@@ -356,9 +359,12 @@ def serve(conn, args, key):
         transport.get_security_options().compression = ("zlib@openssh.com", "none")
     transport.add_server_key(key)
     try:
-        transport.start_server(server=Server(args.scenario))
+        server = Server(args.scenario)
+        transport.start_server(server=server)
         while transport.is_active():
             time.sleep(0.02)
+        for worker in server.workers:
+            worker.join(10)
         log("agreed %s %s %s %s" % (LAST_KEX[0], transport.remote_cipher,
                                     transport.remote_mac, transport.remote_compression))
     except Exception as e:
