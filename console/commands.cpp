@@ -422,6 +422,9 @@ int CommandHostRemove(const CommandContext& context, const std::string& path)
 
 int CommandHostRefresh(const CommandContext& context, const std::string& path, const HostOptions& options)
 {
+    // The snap-in reads the setting under this name; the value holds for
+    // this process only.
+    if (options.commandTimeout) OverrideSettingDword(kProductKey, u"CommandTimeoutSeconds", static_cast<DWORD>(*options.commandTimeout));
     CCommandSession session(AnswersFrom(options));
     if (!session.Open(context, EAccess::Read)) return session.Finish(false);
     const HSCOPEITEM host = session.ResolveHost(path);

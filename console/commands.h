@@ -32,6 +32,9 @@ struct HostOptions {
     // A first contact is asked about (and so refused without the option
     // above) instead of stored, as the registry setting StrictHostKeys does.
     bool strictHostKeys = false;
+    // How long a command on the host (lshw) may run, in seconds, for this
+    // run only; otherwise the stored setting or its default.
+    std::optional<int> commandTimeout;
 };
 int CommandHostAdd(const CommandContext& context, const std::string& group, const std::string& host,
                    const HostOptions& options);

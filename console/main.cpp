@@ -111,6 +111,12 @@ int main(int argc, char** argv)
                           "StrictHostKeys)");
     };
     addHostKeyOptions(hostRefresh);
+    hostRefresh
+        ->add_option("--timeout", hostOptions.commandTimeout,
+                     "Stop when lshw has not finished after this many seconds (default: the setting "
+                     "CommandTimeoutSeconds, else 600)")
+        ->type_name("SECONDS")
+        ->check(CLI::Range(1, 86400));
     hostRefresh->callback([&] { status = CommandHostRefresh(context, path, hostOptions); });
 
     // tree, show

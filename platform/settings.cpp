@@ -29,6 +29,13 @@ void OverrideSettingDword(std::u16string_view subKey, std::u16string_view name, 
     o.values[{std::u16string(subKey), std::u16string(name)}] = value;
 }
 
+void ForgetSettingOverride(std::u16string_view subKey, std::u16string_view name)
+{
+    Overrides& o = TheOverrides();
+    const std::lock_guard guard(o.lock);
+    o.values.erase({std::u16string(subKey), std::u16string(name)});
+}
+
 void ClearSettingOverrides()
 {
     Overrides& o = TheOverrides();

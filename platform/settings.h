@@ -9,6 +9,8 @@
 
 // Every later read of (subKey, name) gives value, whatever the registry holds.
 void OverrideSettingDword(std::u16string_view subKey, std::u16string_view name, DWORD value);
+// Forgets the override of one setting.
+void ForgetSettingOverride(std::u16string_view subKey, std::u16string_view name);
 // Forgets every override.
 void ClearSettingOverrides();
 // The override when there is one, else the DWORD value under

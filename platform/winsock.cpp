@@ -12,6 +12,7 @@
 
 #include <cstdint>
 #include <cstring>
+#include <string>
 
 namespace native {
 constexpr int kAfInet = AF_INET;
@@ -47,6 +48,30 @@ namespace winsock {
 namespace {
 
 thread_local int t_lastError = 0;
+thread_local std::string t_resolverError;
+
+int Fail();
+
+// Poll until the deadline, in slices that fit poll's millisecond count.
+int PollUntil(SOCKET s, short events, const CDeadline& until)
+{
+    for (;;) {
+        ::pollfd pfd{static_cast<int>(s), events, 0};
+        const std::int64_t left = until.RemainingMs();
+        const int slice = left > 0x7FFFFFFF ? 0x7FFFFFFF : static_cast<int>(left);
+        const int rc = ::poll(&pfd, 1, slice);
+        if (rc < 0 && errno == EINTR) continue;
+        if (rc < 0) return Fail();
+        if (rc > 0) {
+            if (pfd.revents & POLLNVAL) {
+                t_lastError = WSAENOTSOCK;
+                return SOCKET_ERROR;
+            }
+            return 1;
+        }
+        if (until.Passed()) return 0;
+    }
+}
 
 int FromErrno(int e)
 {
@@ -218,6 +243,83 @@ int select_readable(SOCKET s, long seconds, long microseconds)
     return rc > 0 ? 1 : 0;
 }
 
+int wait_readable(SOCKET s, const CDeadline& until) { return PollUntil(s, POLLIN, until); }
+int wait_writable(SOCKET s, const CDeadline& until) { return PollUntil(s, POLLOUT, until); }
+
+int connect_until(SOCKET s, const sockaddr_in* address, const CDeadline& until)
+{
+    const int fd = static_cast<int>(s);
+    const int flags = ::fcntl(fd, F_GETFL);
+    if (flags < 0 || ::fcntl(fd, F_SETFL, flags | O_NONBLOCK) < 0) return Fail();
+    const ::sockaddr_in target = ToNative(address);
+    int rc = ::connect(fd, reinterpret_cast<const ::sockaddr*>(&target), sizeof(target));
+    int error = rc == 0 ? 0 : errno;
+    if (rc != 0 && (error == EINPROGRESS || error == EINTR)) {
+        const int ready = PollUntil(s, POLLOUT, until);
+        if (ready < 0) {
+            ::fcntl(fd, F_SETFL, flags);
+            return SOCKET_ERROR;
+        }
+        if (ready == 0) {
+            ::fcntl(fd, F_SETFL, flags);
+            t_lastError = WSAETIMEDOUT;
+            return SOCKET_ERROR;
+        }
+        socklen_t length = sizeof error;
+        if (::getsockopt(fd, native::kSolSocket, SO_ERROR, &error, &length) != 0) error = errno;
+    }
+    ::fcntl(fd, F_SETFL, flags);
+    if (error != 0) {
+        t_lastError = FromErrno(error);
+        return SOCKET_ERROR;
+    }
+    return 0;
+}
+
+int send_until(SOCKET s, const void* buffer, int length, const CDeadline& until)
+{
+    if (length < 0) {
+        t_lastError = WSAEINVAL;
+        return SOCKET_ERROR;
+    }
+    for (;;) {
+        const ssize_t n = ::send(static_cast<int>(s), buffer, static_cast<std::size_t>(length),
+                                 MSG_NOSIGNAL | MSG_DONTWAIT);
+        if (n >= 0) return static_cast<int>(n);
+        if (errno == EINTR) continue;
+        if (errno != EAGAIN && errno != EWOULDBLOCK) return Fail();
+        const int ready = PollUntil(s, POLLOUT, until);
+        if (ready < 0) return SOCKET_ERROR;
+        if (ready == 0) {
+            t_lastError = WSAETIMEDOUT;
+            return SOCKET_ERROR;
+        }
+    }
+}
+
+std::string error_text(int wsaError)
+{
+    switch (wsaError) {
+    case WSAECONNREFUSED: return "Connection refused";
+    case WSAETIMEDOUT: return "Connection timed out";
+    case WSAENETUNREACH: return "Network is unreachable";
+    case WSAEHOSTUNREACH: return "No route to host";
+    case WSAENETDOWN: return "Network is down";
+    case WSAECONNRESET: return "Connection reset by peer";
+    case WSAECONNABORTED: return "Software caused connection abort";
+    case WSAENOTCONN: return "Connection closed by remote host";
+    case WSAEADDRINUSE: return "Address already in use";
+    case WSAEINVAL: return "Invalid argument";
+    case WSAENOTSOCK: return "Bad socket";
+    case WSAHOST_NOT_FOUND: return "Name or service not known";
+    case WSATRY_AGAIN: return "Temporary failure in name resolution";
+    case WSANO_RECOVERY: return "Non-recoverable failure in name resolution";
+    default: return "socket error " + std::to_string(wsaError);
+    }
+}
+
+std::string resolver_error_text() { return t_resolverError; }
+
 std::uint32_t inet_addr(const char* text)
 {
     if (text == nullptr) return INADDR_NONE;
@@ -239,6 +341,9 @@ bool gethostbyname(const char* name, std::uint32_t* address)
     const int rc = ::getaddrinfo(name, nullptr, &hints, &result);
     if (rc != 0 || result == nullptr) {
         t_lastError = rc == EAI_AGAIN ? WSATRY_AGAIN : rc == EAI_FAIL ? WSANO_RECOVERY : WSAHOST_NOT_FOUND;
+        t_resolverError = rc == 0            ? "no IPv4 address"
+                          : rc == EAI_SYSTEM ? error_text(FromErrno(errno))
+                                             : ::gai_strerror(rc);
         if (result) ::freeaddrinfo(result);
         return false;
     }

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "platform/com.h"
+#include "platform/deadline.h"
 
 namespace winsock {
 
@@ -73,6 +74,24 @@ int recv(SOCKET s, void* buffer, int length, int flags);
 int closesocket(SOCKET s);
 // Waits for one socket to become readable: 1 ready, 0 time-out, -1 error.
 int select_readable(SOCKET s, long seconds, long microseconds);
+
+// Waits until the socket is readable (writable) or the deadline passes: 1
+// ready, 0 deadline passed, -1 error. Without a deadline it waits for ever:
+// callers always give one.
+int wait_readable(SOCKET s, const CDeadline& until);
+int wait_writable(SOCKET s, const CDeadline& until);
+// connect that gives up when the deadline passes (WSAETIMEDOUT); the socket
+// is left blocking, as it was.
+int connect_until(SOCKET s, const sockaddr_in* address, const CDeadline& until);
+// send that waits for room only until the deadline (WSAETIMEDOUT); returns
+// the bytes written, at least 1, or SOCKET_ERROR.
+int send_until(SOCKET s, const void* buffer, int length, const CDeadline& until);
+
+// The text the stock tools show for a WinSock error ("Connection refused").
+std::string error_text(int wsaError);
+// The resolver's own text for the last failed gethostbyname on this thread
+// ("Name or service not known").
+std::string resolver_error_text();
 
 // Dotted IPv4 text to an address in network byte order; INADDR_NONE when the
 // text is not a dotted address.

@@ -17,7 +17,14 @@ namespace {
 
 // What the parse keeps: elements, text, CDATA and comments. Text made only
 // of white space is dropped (pugixml keeps it only with parse_ws_pcdata).
-constexpr unsigned kParseOptions = pugi::parse_default | pugi::parse_comments;
+// A document type declaration is kept as a node only so that the document
+// can be refused for it: no DTD, and so no entity beyond the five
+// predefined ones and no external resource, ever takes part.
+constexpr unsigned kParseOptions = pugi::parse_default | pugi::parse_comments | pugi::parse_doctype;
+
+// The longest document taken, in UTF-16 units: above every output a host
+// may send to a scan.
+constexpr std::size_t kMaxDocumentLength = std::size_t{64} << 20;
 
 // The parsed tree, shared by the document object and its node objects.
 struct CXmlTree {
@@ -138,12 +145,14 @@ bool Parse(pugi::xml_document& document, std::u16string_view text)
 }
 
 // A well-formed document has exactly one top element (pugixml would also
-// take a fragment of several).
+// take a fragment of several), and no document type declaration.
 bool HasOneTopElement(const pugi::xml_document& document)
 {
     int elements = 0;
-    for (pugi::xml_node child = document.first_child(); child; child = child.next_sibling())
+    for (pugi::xml_node child = document.first_child(); child; child = child.next_sibling()) {
+        if (child.type() == pugi::node_doctype) return false;
         if (child.type() == pugi::node_element) ++elements;
+    }
     return elements == 1;
 }
 
@@ -254,7 +263,8 @@ public:
         return ComBoundary([&] {
             // Nodes handed out earlier keep the tree they came from.
             auto tree = std::make_shared<CXmlTree>();
-            const bool parsed = Parse(tree->document, text) && HasOneTopElement(tree->document);
+            const bool parsed =
+                text.size() <= kMaxDocumentLength && Parse(tree->document, text) && HasOneTopElement(tree->document);
             if (!parsed) tree->document.reset();
             m_tree = std::move(tree);
             if (success != nullptr) *success = parsed ? TRUE : FALSE;

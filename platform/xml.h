@@ -32,7 +32,9 @@ class IXMLDOMDocument : public IXMLDOMNode {
 public:
     virtual HRESULT put_async(BOOL async) = 0;
     // Parses text; *success is false (and the document empty) when it is
-    // not well-formed. The result code is S_OK either way.
+    // not well-formed, holds a document type declaration (no DTD, so no
+    // entity beyond the five predefined ones and no external resource), or
+    // is longer than 64 Mi UTF-16 units. The result code is S_OK either way.
     virtual HRESULT loadXML(std::u16string_view text, BOOL* success) = 0;
     // The document serialised as XML text.
     virtual HRESULT get_xml(std::u16string* text) = 0;

@@ -21,10 +21,19 @@ struct CommandError {
 };
 
 // 0 passes; 15 raises the server's disconnect description; any other code
-// closes the session and raises the code.
+// closes the session and raises the code. With the command's name, a limit
+// that the command passed raises a text that names the command and the
+// limit ("lshw did not finish within 20 seconds").
 void CheckSshResult(int code);
-// A non-zero exit status closes the session and raises the output.
+void CheckSshResult(int code, const char16_t* command);
+// A command that a signal ended, or that ended without an exit status,
+// closes the session and raises a text that says so (shellSignals: also an
+// exit status of 128 + a signal's number, as a shell reports it).
+void CheckCommandEnded(const char16_t* command, bool shellSignals = false);
+// As CheckCommandEnded; then a non-zero exit status closes the session and
+// raises the output. Without a name the command is "the command".
 void CheckCommandStatus();
+void CheckCommandStatus(const char16_t* command);
 void ReportSshError(int code);
 void ReportScpError(int code);
 

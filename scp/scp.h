@@ -96,7 +96,13 @@ struct ScpJobOptions {
     std::int16_t changed_host_key_policy = HOSTKEY_REJECT;
     const char* key_file = "";
     std::uint32_t compression = 1;
+    // The longest wait for the server at any one time once the channel is
+    // ready.
     std::int16_t timeout_seconds = 300;
+    // Limits of the steps before it: the TCP connection and the server's
+    // version line; the key exchange, login and the channel's request.
+    std::int16_t connect_timeout_seconds = 30;
+    std::int16_t login_timeout_seconds = 60;
     volatile std::uint32_t cancel_requested = 0;
     // Nonzero: copy through the remote scp program without asking for SFTP.
     std::uint32_t use_scp = 0;
@@ -115,3 +121,6 @@ int ScpUploadFile(const char* host, int port, const char* user, const char* pass
 
 // Copies the text of a code into buffer (cut to size - 1, always terminated).
 void scp_format_error(int code, char* buffer, std::size_t size);
+// What the last failed ScpUploadFile ran into, in words ("connect to host X
+// port 22: Connection refused"), or "" when it said no more than its code.
+void scp_last_error_detail(char* buffer, std::size_t size);

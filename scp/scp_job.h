@@ -65,6 +65,16 @@ struct ScpTransferFlags {
 };
 extern ScpTransferFlags g_scpFlags;
 
+// The largest amount of channel data kept that no read asked for yet; the
+// channel's window keeps the server below it.
+constexpr std::size_t kScpMaxPending = 64 * 1024;
+
+// Records what a failure ran into, in words, for scp_last_error_detail; the
+// first record of a job stays.
+void scp_job_error_detail(const char* text);
+// Bytes of channel data kept that no read asked for yet.
+std::size_t scp_job_buffered(const JobInfo* job);
+
 // Raises an event through the process-wide callback; 0 without one.
 std::int32_t scp_job_event(JobInfo* job, int event, const char* text, const char* detail, std::int32_t value);
 bool scp_job_has_callback();

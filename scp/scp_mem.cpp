@@ -8,6 +8,14 @@
 namespace {
 void* g_allocPointers[kScpAllocSlots];
 std::size_t g_allocSizes[kScpAllocSlots];
+std::size_t g_allocBytes;  // bytes in recorded blocks
+std::size_t g_allocPeak;   // the most g_allocBytes has been since the last reset of the peak
+
+void scp_alloc_count_bytes(std::size_t removed, std::size_t added)
+{
+    g_allocBytes = g_allocBytes - removed + added;
+    if (g_allocBytes > g_allocPeak) g_allocPeak = g_allocBytes;
+}
 
 int scp_alloc_find(const void* block)
 {
@@ -29,6 +37,7 @@ void scp_alloc_record(void* block, std::size_t size)
     if (slot < 0) return;  // table full: the block works but is not tracked
     g_allocPointers[slot] = block;
     g_allocSizes[slot] = size;
+    scp_alloc_count_bytes(0, size);
 }
 }  // namespace
 
@@ -46,6 +55,7 @@ void* scp_realloc(void* block, std::size_t size)
     void* moved = std::realloc(block, size ? size : 1);
     if (!moved) return nullptr;
     if (slot >= 0) {
+        scp_alloc_count_bytes(g_allocSizes[slot], size);
         g_allocPointers[slot] = moved;
         g_allocSizes[slot] = size;
     }
@@ -57,6 +67,7 @@ void scp_free(void* block)
     if (!block) return;
     const int slot = scp_alloc_find(block);
     if (slot >= 0) {
+        scp_alloc_count_bytes(g_allocSizes[slot], 0);
         g_allocPointers[slot] = nullptr;
         g_allocSizes[slot] = 0;
     }
@@ -67,7 +78,11 @@ void scp_alloc_reset()
 {
     std::memset(g_allocPointers, 0, sizeof g_allocPointers);
     std::memset(g_allocSizes, 0, sizeof g_allocSizes);
+    g_allocBytes = 0;
 }
+
+std::size_t scp_alloc_peak_bytes() { return g_allocPeak; }
+void scp_alloc_reset_peak() { g_allocPeak = g_allocBytes; }
 
 void scp_alloc_sweep()
 {

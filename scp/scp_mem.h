@@ -18,6 +18,10 @@ void scp_alloc_reset();
 void scp_alloc_sweep();
 // Number of blocks currently recorded (for tests).
 int scp_alloc_count();
+// The most bytes the recorded blocks held at one time since the last
+// scp_alloc_reset_peak (for tests and measurements).
+std::size_t scp_alloc_peak_bytes();
+void scp_alloc_reset_peak();
 char* scp_strdup(const char* text);
 
 // A growable buffer in tracked memory. Zero-initialised means empty.

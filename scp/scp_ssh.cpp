@@ -997,24 +997,30 @@ int scp_handle_channel(ScpSession* s, std::uint8_t type, const std::uint8_t* pay
         const std::uint8_t* data = nullptr;
         std::size_t n = 0;
         if (!scp_get_string(&r, &data, &n, kScpMaxPacket)) return 16;
-        if (!ours || code != 1) return 0;
-        if (s->job && n) rc = scp_job_receive(s->job, data, n, type == MSG_CHANNEL_EXTENDED_DATA);
+        if (!ours) return 0;
+        // The server may send no more than the window it was given.
+        if (n > s->localWindow) {
+            scp_job_error_detail("the server sent more channel data than the window allows");
+            return 16;
+        }
+        s->localWindow -= static_cast<std::uint32_t>(n);
+        if (s->job && n && code == 1) rc = scp_job_receive(s->job, data, n, type == MSG_CHANNEL_EXTENDED_DATA);
         if (rc) return scp_session_fail(s, rc);
         if (n && !s->closed && s->channelOpen) {
-            // Restore the local window to its full size: with the next packet
-            // we send, or at once when half of it is used up.
-            const std::uint32_t used = static_cast<std::uint32_t>(n) > s->localWindow ? s->localWindow
-                                                                                      : static_cast<std::uint32_t>(n);
-            s->localWindow -= used;
-            s->adjustOwed = kLocalWindow - s->localWindow;
-            if (s->localWindow < kLocalWindow / 2) {
+            // Give back the window, less what is kept unread: with the next
+            // packet we send, or at once when half of it is used up.
+            const std::size_t buffered = scp_job_buffered(s->job);
+            const std::uint32_t target =
+                buffered >= kLocalWindow ? 0 : kLocalWindow - static_cast<std::uint32_t>(buffered);
+            s->adjustOwed = target > s->localWindow ? target - s->localWindow : 0;
+            if (s->adjustOwed && s->localWindow < kLocalWindow / 2) {
                 const std::uint32_t owed = s->adjustOwed;
                 s->adjustOwed = 0;
                 rc = scp_msg_start(s, MSG_CHANNEL_WINDOW_ADJUST);
                 if (!rc) rc = scp_buf_put_u32(&s->msg, s->remoteId);
                 if (!rc) rc = scp_buf_put_u32(&s->msg, owed);
                 if (!rc) rc = scp_send_msg(s);
-                s->localWindow = kLocalWindow;
+                s->localWindow += owed;
             }
         }
         return rc;
@@ -1315,9 +1321,14 @@ int scp_session_new(ScpSession** out, const SessionConfig* cfg)
 int scp_backend_open(ScpSession** out, const SessionConfig* cfg, bool noDelay)
 {
     *out = nullptr;
+    const int port = cfg->port < 0 ? 22 : cfg->port;
+    char text[900];
     std::uint32_t address = winsock::inet_addr(cfg->host);
     if (address == winsock::INADDR_NONE) {
         if (!winsock::gethostbyname(cfg->host, &address)) {
+            std::snprintf(text, sizeof text, "Could not resolve hostname %s: %s", cfg->host,
+                          winsock::resolver_error_text().c_str());
+            scp_job_error_detail(text);
             switch (winsock::WSAGetLastError()) {
             case winsock::WSAENETDOWN: return 19;
             case winsock::WSAHOST_NOT_FOUND: return 20;
@@ -1337,10 +1348,20 @@ int scp_backend_open(ScpSession** out, const SessionConfig* cfg, bool noDelay)
         winsock::setsockopt(sock, winsock::SOL_SOCKET, winsock::SO_OOBINLINE, &on, sizeof on);
         if (noDelay) winsock::setsockopt(sock, winsock::IPPROTO_TCP, winsock::TCP_NODELAY, &on, sizeof on);
         winsock::sockaddr_in local{winsock::AF_INET, 0, winsock::INADDR_ANY};
-        winsock::sockaddr_in remote{winsock::AF_INET,
-                                    winsock::htons(static_cast<std::uint16_t>(cfg->port < 0 ? 22 : cfg->port)), address};
-        if (winsock::bind(sock, &local) != 0 || winsock::connect(sock, &remote) != 0)
-            rc = winsock::WSAGetLastError() == winsock::WSAETIMEDOUT ? 28 : 26;
+        winsock::sockaddr_in remote{winsock::AF_INET, winsock::htons(static_cast<std::uint16_t>(port)), address};
+        const int seconds = s->job && s->job->options ? s->job->options->connect_timeout_seconds : 30;
+        const CDeadline limit = CDeadline::InSeconds(seconds > 0 ? seconds : 1);
+        if (winsock::bind(sock, &local) != 0 || winsock::connect_until(sock, &remote, limit) != 0) {
+            const int error = winsock::WSAGetLastError();
+            rc = error == winsock::WSAETIMEDOUT ? 28 : 26;
+            const std::string cause = winsock::error_text(error);
+            if (error == winsock::WSAETIMEDOUT)
+                std::snprintf(text, sizeof text, "connect to host %s port %d: %s after %d second%s", cfg->host, port,
+                              cause.c_str(), seconds, seconds == 1 ? "" : "s");
+            else
+                std::snprintf(text, sizeof text, "connect to host %s port %d: %s", cfg->host, port, cause.c_str());
+            scp_job_error_detail(text);
+        }
         if (!s->job && rc) winsock::closesocket(sock);
     }
     if (rc) {
@@ -1412,9 +1433,15 @@ void scp_backend_unthrottle(ScpSession* s, int buffered)
 {
     if (!s || !s->channelOpen || s->closed) return;
     const std::uint32_t target = buffered >= static_cast<int>(kLocalWindow) ? 0 : kLocalWindow - static_cast<std::uint32_t>(buffered);
-    if (target <= s->localWindow) return;
+    if (target <= s->localWindow + s->adjustOwed) return;
+    // While unread data remains, the window is given back in halves, not
+    // byte by byte as the reads take it.
+    if (buffered > 0 && target - s->localWindow - s->adjustOwed < kLocalWindow / 2) return;
+    // This adjustment brings the window to its target; nothing else is owed.
+    const std::uint32_t add = target - s->localWindow;
+    s->adjustOwed = 0;
     if (scp_msg_start(s, MSG_CHANNEL_WINDOW_ADJUST) == 0 && scp_buf_put_u32(&s->msg, s->remoteId) == 0 &&
-        scp_buf_put_u32(&s->msg, target - s->localWindow) == 0)
+        scp_buf_put_u32(&s->msg, add) == 0)
         scp_send_msg(s);
     s->localWindow = target;
 }

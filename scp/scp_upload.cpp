@@ -5,6 +5,7 @@
 
 #include <openssl/crypto.h>
 
+#include "platform/deadline.h"
 #include "platform/files.h"
 #include "platform/terminal_text.h"
 #include "platform/winsock.h"
@@ -20,6 +21,40 @@ int upload_path(JobInfo* job, const char* path);
 namespace {
 ScpEventCallback g_scpCallback = nullptr;
 const SessionBackend* g_scpBackend = &scp_ssh_backend;
+
+// What the last job's failure ran into (one job runs at a time).
+char g_scpErrorDetail[512];
+
+// The limit of the step under way before the channel is ready: the
+// connection and version line, then the key exchange and login. Unset
+// afterwards, when each wait has the job's time-out alone.
+enum { SCP_STEP_NONE, SCP_STEP_CONNECT, SCP_STEP_LOGIN };
+struct ScpStepLimit {
+    int step;
+    CDeadline deadline;
+    int seconds;
+    char peer[560];  // "host X port P"
+    char what[640];
+};
+ScpStepLimit g_scpStep;
+
+void scp_step_begin(int step, int seconds)
+{
+    g_scpStep.step = step;
+    g_scpStep.seconds = seconds > 0 ? seconds : 1;
+    g_scpStep.deadline = CDeadline::InSeconds(g_scpStep.seconds);
+    if (step == SCP_STEP_CONNECT)
+        std::snprintf(g_scpStep.what, sizeof g_scpStep.what, "%s sent no version line", g_scpStep.peer);
+    else
+        std::snprintf(g_scpStep.what, sizeof g_scpStep.what, "the key exchange and login with %s did not finish",
+                      g_scpStep.peer);
+}
+
+void scp_step_end()
+{
+    g_scpStep.step = SCP_STEP_NONE;
+    g_scpStep.deadline = CDeadline();
+}
 
 const char* const kErrorTexts[] = {
     "No errors",
@@ -553,7 +588,12 @@ int upload_path(JobInfo* job, const char* path)
 std::int32_t scp_job_event(JobInfo* job, int event, const char* text, const char* detail, std::int32_t value)
 {
     if (!g_scpCallback) return 0;
-    return g_scpCallback(event, text, detail, value, job ? job->user_data : 0);
+    // The time the user takes to answer is not the server's.
+    const auto asked = CDeadline::Clock::now();
+    const std::int32_t answer = g_scpCallback(event, text, detail, value, job ? job->user_data : 0);
+    g_scpStep.deadline =
+        g_scpStep.deadline.Later(std::chrono::duration_cast<std::chrono::milliseconds>(CDeadline::Clock::now() - asked));
+    return answer;
 }
 
 bool scp_job_has_callback() { return g_scpCallback != nullptr; }
@@ -575,6 +615,13 @@ int scp_job_receive(JobInfo* job, const std::uint8_t* data, std::size_t len, boo
     }
     if (take < len) {
         const std::size_t extra = len - take;
+        if (job->pending.len > kScpMaxPending || kScpMaxPending - job->pending.len < extra) {
+            char text[160];
+            std::snprintf(text, sizeof text, "the server sent more than %zu bytes that were not asked for",
+                          kScpMaxPending);
+            scp_job_error_detail(text);
+            return 16;
+        }
         if (job->pending.cap - job->pending.len < extra) {
             const std::size_t cap = job->pending.len + extra + 4096;
             auto* grown = static_cast<std::uint8_t*>(scp_realloc(job->pending.data, cap));
@@ -586,6 +633,13 @@ int scp_job_receive(JobInfo* job, const std::uint8_t* data, std::size_t len, boo
         job->pending.len += extra;
     }
     return 0;
+}
+
+std::size_t scp_job_buffered(const JobInfo* job) { return job ? job->pending.len : 0; }
+
+void scp_job_error_detail(const char* text)
+{
+    if (g_scpErrorDetail[0] == '\0' && text) std::snprintf(g_scpErrorDetail, sizeof g_scpErrorDetail, "%s", text);
 }
 
 void scp_job_register_socket(JobInfo* job, winsock::SOCKET s)
@@ -701,8 +755,24 @@ int pump_once(JobInfo* job)
     const winsock::SOCKET sock = g_scpBackend->get_socket(job->session);
     const long timeout = job->options ? job->options->timeout_seconds : 300;
     if (const int rc = scp_session_flush(job->session)) return rc;
-    const int ready = winsock::select_readable(sock, timeout, 0);
-    if (ready == 0) return 28;
+    // The version line has come: the key exchange and login have a limit of
+    // their own.
+    if (g_scpStep.step == SCP_STEP_CONNECT && scp_session_state(job->session) != SCP_SS_VERSION)
+        scp_step_begin(SCP_STEP_LOGIN, job->options ? job->options->login_timeout_seconds : 60);
+    const CDeadline limit = CDeadline::Earlier(g_scpStep.deadline, CDeadline::InSeconds(timeout));
+    const int ready = winsock::wait_readable(sock, limit);
+    if (ready == 0) {
+        char text[sizeof g_scpStep.what + 40];
+        if (g_scpStep.deadline.IsSet() && g_scpStep.deadline.Passed())
+            std::snprintf(text, sizeof text, "%s within %d second%s", g_scpStep.what, g_scpStep.seconds,
+                          g_scpStep.seconds == 1 ? "" : "s");
+        else
+            std::snprintf(text, sizeof text, "the server sent nothing for %ld second%s", timeout,
+                          timeout == 1 ? "" : "s");
+        scp_job_error_detail(text);
+        scp_job_close_sockets(job);  // nothing more is awaited from this server
+        return 28;
+    }
     if (ready < 0) return -1;
     const int rc = scp_session_read_input(job->session);
     if (rc > 0) return rc;
@@ -722,6 +792,8 @@ int recv_exact(JobInfo* job, std::uint8_t* buffer, std::size_t len, std::size_t*
     if (have) {
         std::memcpy(buffer, job->pending.data, have);
         scp_buf_consume(&job->pending, have);
+        // Room again for what the server may send.
+        if (job->session) g_scpBackend->unthrottle(job->session, static_cast<int>(job->pending.len));
     }
     job->recvBuffer = buffer;
     job->recvGot = have;
@@ -877,10 +949,13 @@ int scp_transfer(JobInfo* job, const char* host, int port, const char* user, con
     cfg->changedHostKeyPolicy = job->options ? job->options->changed_host_key_policy : 0;
     cfg->userData = job->user_data;
     cfg->job = job;
+    std::snprintf(g_scpStep.peer, sizeof g_scpStep.peer, "host %s port %d", cfg->host, cfg->port);
+    scp_step_begin(SCP_STEP_CONNECT, job->options ? job->options->connect_timeout_seconds : 30);
     int rc = g_scpBackend->open(&job->session, cfg, false);
     OPENSSL_cleanse(cfg->password, sizeof cfg->password);
     scp_free(cfg);
     if (rc) {
+        scp_step_end();
         abandon_session(job);
         return rc;
     }
@@ -889,9 +964,13 @@ int scp_transfer(JobInfo* job, const char* host, int port, const char* user, con
 
     while (!g_scpBackend->ready_to_send(job->session)) {
         const int round = pump_once(job);
-        if (round > 0) return round;
+        if (round > 0) {
+            scp_step_end();
+            return round;
+        }
         if (round < 0) break;
     }
+    scp_step_end();
     job->using_sftp = !scpOnly && !scp_session_fallback_used(job->session);
     if (!g_scpBackend->ready_to_send(job->session)) {
         // The server closed the connection before the channel was ready.
@@ -920,6 +999,12 @@ int scp_transfer(JobInfo* job, const char* host, int port, const char* user, con
 
 }  // namespace
 
+void scp_last_error_detail(char* buffer, std::size_t size)
+{
+    if (!buffer || size == 0) return;
+    std::snprintf(buffer, size, "%s", g_scpErrorDetail);
+}
+
 void scp_format_error(int code, char* buffer, std::size_t size)
 {
     if (!buffer || size == 0) return;
@@ -931,6 +1016,8 @@ int ScpUploadFile(const char* host, int port, const char* user, const char* pass
                   const char* remote_path, ScpEventCallback callback, ScpJobOptions* options)
 {
     scp_alloc_reset();
+    g_scpErrorDetail[0] = '\0';
+    scp_step_end();
     JobInfo* job = nullptr;
     int rc = scp_job_create(&job, options);
     if (rc) return rc;

@@ -1,6 +1,22 @@
 #include "ssh2/messages.h"
 #include "ssh2/ssh2.h"
 
+namespace {
+
+// The signal's name as shown: letters, digits and a few marks, no more.
+std::string SignalName(std::string_view name)
+{
+    std::string shown;
+    for (const char c : name) {
+        const bool plain = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '_' ||
+                           c == '-' || c == '.' || c == '@' || c == '+';
+        shown += plain ? c : '?';
+    }
+    return shown.empty() ? std::string("?") : shown;
+}
+
+}  // namespace
+
 void CSSH2::OpenSessionChannel()
 {
     m_nLocalId = kLocalChannel;
@@ -19,11 +35,27 @@ void CSSH2::OpenSessionChannel()
     m_nRemoteId = confirmation.sender;
 }
 
+// The output grows up to its limit and no further: its buffer is never
+// larger than the limit either.
 void CSSH2::AppendOutput(ByteView data)
 {
-    if (m_nMaxOutput - m_strOutput.size() < data.size()) {
-        m_strOutput += "\n[output stopped: the command wrote more than " + std::to_string(m_nMaxOutput) + " bytes]\n";
-        throw SSH_RECEIVE_ERROR;
+    const std::size_t limit = m_limits.maxOutput;
+    if (m_strOutput.size() > limit || limit - m_strOutput.size() < data.size()) {
+        m_socket.Close();
+        const std::size_t mib = limit >> 20;
+        Fail(SSH_RECEIVE_ERROR, SL_OUTPUT, limit,
+             "the command's output is larger than " +
+                 (mib > 0 && (limit & 0xFFFFF) == 0 ? std::to_string(mib) + " MiB" : std::to_string(limit) + " bytes"));
+    }
+    const std::size_t needed = m_strOutput.size() + data.size();
+    if (needed > m_strOutput.capacity()) {
+        // A fresh buffer of the size chosen here (reserve on the string
+        // itself may double past the limit).
+        const std::size_t doubled = m_strOutput.capacity() > limit / 2 ? limit : 2 * m_strOutput.capacity();
+        std::string grown;
+        grown.reserve(needed > doubled ? needed : doubled);
+        grown.append(m_strOutput);
+        m_strOutput.swap(grown);
     }
     m_strOutput.append(AsText(data));
 }
@@ -44,6 +76,10 @@ void CSSH2::RunCommand()
     if (type != SSH_MSG_CHANNEL_SUCCESS) throw SSH_INTERNAL_ERROR;
 
     m_strOutput.clear();
+    m_strOutput.shrink_to_fit();
+    // The server may send as much as the window it was given, which is
+    // given back only for what has been taken.
+    m_nLocalWindow = kLocalWindow;
     for (;;) {
         type = m_transport.ReadPacket();
         switch (type) {
@@ -51,12 +87,23 @@ void CSSH2::RunCommand()
         case SSH_MSG_CHANNEL_EXTENDED_DATA: {
             SChannelData data;
             if (!ParseChannelData(m_transport.Payload(), data)) throw SSH_RECEIVE_ERROR;
-            if (data.recipient != m_nLocalId || (type == SSH_MSG_CHANNEL_EXTENDED_DATA && data.dataType != 1)) break;
-            AppendOutput(data.data);
+            if (data.recipient != m_nLocalId) break;
+            const std::uint32_t size = static_cast<std::uint32_t>(data.data.size());
+            if (size > m_nLocalWindow) {
+                m_socket.Close();
+                Fail(SSH_RECEIVE_ERROR, SL_NONE, 0,
+                     "the server sent more data than the channel's window allows (" + std::to_string(size) +
+                         " bytes, " + std::to_string(m_nLocalWindow) + " allowed)");
+            }
+            m_nLocalWindow -= size;
+            // Extended data other than standard error is taken and dropped.
+            if (type == SSH_MSG_CHANNEL_DATA || data.dataType == 1) AppendOutput(data.data);
+            if (size == 0) break;
             CSshPacketBuilder& adjust = m_transport.Start(SSH_MSG_CHANNEL_WINDOW_ADJUST);
             adjust.PutUint32(m_nRemoteId);
-            adjust.PutUint32(m_nLocalWindow);
+            adjust.PutUint32(size);
             m_transport.Send();
+            m_nLocalWindow += size;
             break;
         }
         case SSH_MSG_CHANNEL_REQUEST: {
@@ -68,8 +115,9 @@ void CSSH2::RunCommand()
                                                std::to_string(req.recipient) + "\n");
                 throw SSH_WRONG_CHANNEL;
             }
-            if (req.name == "exit-status") {
+            if (req.name == "exit-status" || req.name == "exit-signal") {
                 if (req.hasExitStatus) m_nExitStatus = req.exitStatus;
+                if (req.hasExitSignal) m_strExitSignal = SignalName(req.exitSignal);
                 if (req.wantReply) {
                     m_transport.Start(SSH_MSG_CHANNEL_SUCCESS).PutUint32(m_nRemoteId);
                     m_transport.Send();

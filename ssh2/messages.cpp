@@ -94,9 +94,16 @@ bool ParseChannelRequest(ByteView payload, SChannelRequest& out)
     out.name = r.GetText(kMaxNameList);
     out.wantReply = r.GetBool();
     out.hasExitStatus = false;
+    out.hasExitSignal = false;
+    out.exitSignal.clear();
     if (r.Ok() && out.name == "exit-status") {
         out.exitStatus = r.GetUint32();
         out.hasExitStatus = r.Ok();
+    } else if (r.Ok() && out.name == "exit-signal") {
+        // The name, then core-dumped, message and language, which are not
+        // used; a name is all the request must carry.
+        out.exitSignal = r.GetText(kMaxSignalName);
+        out.hasExitSignal = r.Ok();
     }
     return r.Ok();
 }

@@ -13,6 +13,8 @@
 // Longest name-list, text or host key/signature blob accepted from a server.
 constexpr std::size_t kMaxNameList = 8192;
 constexpr std::size_t kMaxBlob = 8192;
+// The longest signal name taken from an "exit-signal" request.
+constexpr std::size_t kMaxSignalName = 64;
 // Largest DH modulus accepted (bytes of its mpint): 8,192 bits.
 constexpr std::size_t kMaxDhBytes = 1025;
 
@@ -75,6 +77,9 @@ struct SChannelRequest {
     bool wantReply = false;
     bool hasExitStatus = false;
     std::uint32_t exitStatus = 0;
+    // "exit-signal": the signal's name without "SIG" ("KILL").
+    bool hasExitSignal = false;
+    std::string exitSignal;
 };
 bool ParseChannelRequest(ByteView payload, SChannelRequest& out);
 

@@ -1,6 +1,8 @@
 #include "ssh2/socket.h"
 
+#include <chrono>
 #include <climits>
+#include <string>
 
 #include "ssh2/errors.h"
 
@@ -26,6 +28,45 @@ int CSshSocket::MapError(int wsaError)
 void CSshSocket::RaiseLastError()
 {
     throw static_cast<ESSHErrors>(MapError(WSAGetLastError()));
+}
+
+void CSshSocket::Raise(int wsaError, std::string failure)
+{
+    m_strFailure = std::move(failure);
+    throw static_cast<ESSHErrors>(MapError(wsaError));
+}
+
+void CSshSocket::RaiseDeadline()
+{
+    m_bDeadlinePassed = true;
+    m_strFailure = m_strDeadlineMessage;
+    Close();
+    throw SSH_TIMEOUT;
+}
+
+void CSshSocket::SetDeadline(const CDeadline& deadline, std::string message)
+{
+    m_deadline = deadline;
+    m_strDeadlineMessage = std::move(message);
+}
+
+void CSshSocket::ClearDeadline()
+{
+    m_deadline = CDeadline();
+    m_strDeadlineMessage.clear();
+}
+
+void CSshSocket::PostponeDeadline(std::chrono::milliseconds span) { m_deadline = m_deadline.Later(span); }
+
+void CSshSocket::ClearFailure()
+{
+    m_strFailure.clear();
+    m_bDeadlinePassed = false;
+}
+
+CDeadline CSshSocket::WaitLimit() const
+{
+    return CDeadline::Earlier(m_deadline, CDeadline::InSeconds(m_nTimeoutSeconds));
 }
 
 void CSshSocket::Startup()
@@ -59,26 +100,48 @@ void CSshSocket::SetOption(int name, const void* value, int length, int level)
 
 void CSshSocket::Connect(const char* host, unsigned port)
 {
+    const std::string name = host ? host : "";
+    m_strPeer = "host " + name + " port " + std::to_string(port);
     sockaddr_in remote{};
     remote.sin_family = static_cast<std::int16_t>(AF_INET);
     remote.sin_port = htons(static_cast<std::uint16_t>(port));
-    std::uint32_t address = inet_addr(host);
+    std::uint32_t address = inet_addr(name.c_str());
     if (address == INADDR_NONE) {
-        if (!gethostbyname(host, &address)) {
-            WSASetLastError(WSAEINVAL);
-            RaiseLastError();
+        if (!gethostbyname(name.c_str(), &address)) {
+            // The lookup's own error is not mapped: every failed lookup is 16.
+            Raise(WSAEINVAL, "Could not resolve hostname " + name + ": " + resolver_error_text());
         }
     }
     remote.sin_addr = address;
-    if (connect(m_handle, &remote) == SOCKET_ERROR) RaiseLastError();
+    const auto started = CDeadline::Clock::now();
+    const CDeadline limit = m_deadline.IsSet() ? m_deadline : CDeadline::InSeconds(m_nTimeoutSeconds);
+    if (connect_until(m_handle, &remote, limit) == SOCKET_ERROR) {
+        const int error = WSAGetLastError();
+        std::string text = "connect to " + m_strPeer + ": " + error_text(error);
+        if (error == WSAETIMEDOUT) {
+            m_bDeadlinePassed = m_deadline.IsSet() && m_deadline.Passed();
+            const auto waited =
+                std::chrono::duration_cast<std::chrono::seconds>(CDeadline::Clock::now() - started).count();
+            text += " after " + std::to_string(waited) + (waited == 1 ? " second" : " seconds");
+        }
+        Raise(error, std::move(text));
+    }
 }
 
 void CSshSocket::SendAll(const std::uint8_t* data, std::size_t size)
 {
+    if (size > 0 && m_handle == INVALID_SOCKET) Raise(WSAENOTCONN, "the connection to " + m_strPeer + " is closed");
     while (size > 0) {
+        const CDeadline limit = WaitLimit();
         const int chunk = size > static_cast<std::size_t>(INT_MAX) ? INT_MAX : static_cast<int>(size);
-        const int sent = send(m_handle, data, chunk, 0);
-        if (sent == SOCKET_ERROR || sent <= 0) RaiseLastError();
+        const int sent = send_until(m_handle, data, chunk, limit);
+        if (sent == SOCKET_ERROR || sent <= 0) {
+            const int error = WSAGetLastError();
+            if (error == WSAETIMEDOUT && m_deadline.IsSet() && m_deadline.Passed()) RaiseDeadline();
+            if (error == WSAETIMEDOUT)
+                Raise(error, m_strPeer + " took no data for " + std::to_string(m_nTimeoutSeconds) + " seconds");
+            Raise(error, "sending to " + m_strPeer + ": " + error_text(error));
+        }
         data += sent;
         size -= static_cast<std::size_t>(sent);
     }
@@ -86,19 +149,23 @@ void CSshSocket::SendAll(const std::uint8_t* data, std::size_t size)
 
 std::size_t CSshSocket::ReceiveSome(std::uint8_t* buffer, std::size_t capacity)
 {
-    const int ready = select_readable(m_handle, m_nTimeoutSeconds, 0);
+    if (m_handle == INVALID_SOCKET) Raise(WSAENOTCONN, "the connection to " + m_strPeer + " is closed");
+    const int ready = wait_readable(m_handle, WaitLimit());
     if (ready == 0) {
-        WSASetLastError(WSAETIMEDOUT);
-        RaiseLastError();
+        if (m_deadline.IsSet() && m_deadline.Passed()) RaiseDeadline();
+        Raise(WSAETIMEDOUT, m_strPeer + " sent nothing for " + std::to_string(m_nTimeoutSeconds) + " seconds");
     }
-    if (ready < 0) RaiseLastError();
+    if (ready < 0) {
+        const int error = WSAGetLastError();
+        Raise(error, "waiting for " + m_strPeer + ": " + error_text(error));
+    }
     const int chunk = capacity > static_cast<std::size_t>(INT_MAX) ? INT_MAX : static_cast<int>(capacity);
     const int got = recv(m_handle, buffer, chunk, 0);
-    if (got == 0) {
-        WSASetLastError(WSAENOTCONN);
-        RaiseLastError();
+    if (got == 0) Raise(WSAENOTCONN, "Connection closed by " + m_strPeer);
+    if (got < 0) {
+        const int error = WSAGetLastError();
+        Raise(error, "reading from " + m_strPeer + ": " + error_text(error));
     }
-    if (got < 0) RaiseLastError();
     return static_cast<std::size_t>(got);
 }
 

@@ -12,6 +12,15 @@ std::unique_ptr<CSSH2>& CurrentSession()
     return session;
 }
 
+// Process-wide, as the current session is: one thread uses the facade.
+SSshLimits g_limits;
+SSshFailure g_lastFailure;
+
+std::string Plural(long long count, const char* unit)
+{
+    return std::to_string(count) + " " + unit + (count == 1 ? "" : "s");
+}
+
 }  // namespace
 
 // ------------------------------------------------------------- the facade
@@ -19,14 +28,19 @@ std::unique_ptr<CSSH2>& CurrentSession()
 int CSSH2::Connect(const char* host, unsigned port, int timeoutSeconds, HostKeyCallback callback, void* callbackData)
 {
     auto& current = CurrentSession();
+    g_lastFailure = {};
     try {
         current = std::make_unique<CSSH2>();
     } catch (...) {
         current.reset();
         return SSH_INTERNAL_ERROR;
     }
-    current->m_pCallback = callback;
-    current->m_pCallbackData = callbackData;
+    current->m_pUserCallback = callback;
+    current->m_pUserCallbackData = callbackData;
+    if (callback != nullptr) {
+        current->m_pCallback = TimedHostKeyQuestion;
+        current->m_pCallbackData = current.get();
+    }
     const int result = current->ConnectStep(host, port, timeoutSeconds);
     if (result != SSH_NO_ERRORS) current.reset();
     return result;
@@ -36,6 +50,7 @@ int CSSH2::Login(const char* user, const char* password, unsigned char compress,
                  std::uint32_t changedKeyPolicy)
 {
     CSSH2* session = Current();
+    g_lastFailure = {};
     if (!session) return SSH_NOT_CONNECTED;
     session->m_bCompressOut = session->m_bCompressIn = compress != 0;
     session->m_nAbsentKeyPolicy = absentKeyPolicy;
@@ -46,6 +61,7 @@ int CSSH2::Login(const char* user, const char* password, unsigned char compress,
 int CSSH2::Exec(const char* command)
 {
     CSSH2* session = Current();
+    g_lastFailure = {};
     return session ? session->ExecStep(command) : SSH_NOT_LOGINED;
 }
 
@@ -54,6 +70,22 @@ std::uint32_t CSSH2::GetExitStatus()
     CSSH2* session = Current();
     return session ? session->m_nExitStatus : 0;
 }
+
+std::string CSSH2::GetExitSignal()
+{
+    CSSH2* session = Current();
+    return session ? session->m_strExitSignal : std::string();
+}
+
+SSshFailure CSSH2::LastFailure() { return g_lastFailure; }
+
+void CSSH2::SetLimits(const SSshLimits& limits)
+{
+    g_limits = limits;
+    if (CSSH2* session = Current()) session->m_limits = limits;
+}
+
+SSshLimits CSSH2::Limits() { return g_limits; }
 
 std::string CSSH2::GetOutput()
 {
@@ -86,7 +118,10 @@ std::unique_ptr<CSshPacketLog> OpenPacketLog()
 
 }  // namespace
 
-CSSH2::CSSH2() : m_pLog(OpenPacketLog()), m_transport(m_socket, CRandomPool::Instance(), m_pLog.get()) {}
+CSSH2::CSSH2()
+    : m_pLog(OpenPacketLog()), m_transport(m_socket, CRandomPool::Instance(), m_pLog.get()), m_limits(g_limits)
+{
+}
 
 CSSH2::~CSSH2()
 {
@@ -96,15 +131,65 @@ CSSH2::~CSSH2()
 template <typename Step>
 int CSSH2::RunStep(Step step)
 {
+    m_failure = {};
+    m_socket.ClearFailure();
+    int result = SSH_NO_ERRORS;
     try {
         step();
-        return SSH_NO_ERRORS;
     } catch (ESSHErrors error) {
         if (error == SSH_SERVER_DISCONNECT) m_strOutput = m_transport.DisconnectText();
-        return error;
+        result = error;
     } catch (...) {
-        return SSH_INTERNAL_ERROR;
+        result = SSH_INTERNAL_ERROR;
     }
+    if (result != SSH_NO_ERRORS && m_failure.text.empty()) {
+        m_failure.text = m_socket.Failure();
+        if (m_socket.DeadlinePassed()) {
+            m_failure.limit = m_nStep;
+            m_failure.amount = static_cast<std::uint64_t>(m_nStepSeconds);
+        }
+    }
+    EndStep();
+    if (result != SSH_NO_ERRORS) g_lastFailure = m_failure;
+    return result;
+}
+
+int CSSH2::TimedHostKeyQuestion(int reserved, const char* host, const char* fingerprint, int absent, void* data)
+{
+    auto* session = static_cast<CSSH2*>(data);
+    const auto asked = CDeadline::Clock::now();
+    const int answer =
+        session->m_pUserCallback(reserved, host, fingerprint, absent, session->m_pUserCallbackData);
+    session->m_socket.PostponeDeadline(
+        std::chrono::duration_cast<std::chrono::milliseconds>(CDeadline::Clock::now() - asked));
+    return answer;
+}
+
+void CSSH2::StartStep(ESshLimit limit, int seconds, const std::string& message)
+{
+    StartStep(limit, seconds, CDeadline::InSeconds(seconds), message);
+}
+
+void CSSH2::StartStep(ESshLimit limit, int seconds, const CDeadline& deadline, const std::string& message)
+{
+    m_nStep = limit;
+    m_nStepSeconds = seconds;
+    m_socket.SetDeadline(deadline, message + " within " + Plural(seconds, "second"));
+}
+
+void CSSH2::EndStep()
+{
+    m_nStep = SL_NONE;
+    m_nStepSeconds = 0;
+    m_socket.ClearDeadline();
+}
+
+void CSSH2::Fail(ESSHErrors code, ESshLimit limit, std::uint64_t amount, std::string text)
+{
+    m_failure.limit = limit;
+    m_failure.amount = amount;
+    m_failure.text = std::move(text);
+    throw code;
 }
 
 int CSSH2::ConnectStep(const char* host, unsigned port, int timeoutSeconds)
@@ -115,6 +200,10 @@ int CSSH2::ConnectStep(const char* host, unsigned port, int timeoutSeconds)
         m_nPort = port;
         if (m_strHost.empty()) throw SSH_EMPTY_HOST;
         if (timeoutSeconds >= 1) m_socket.SetTimeoutSeconds(timeoutSeconds);
+        // One limit for the connection and the version line that follows.
+        m_connectDeadline = CDeadline::InSeconds(m_limits.connectSeconds);
+        StartStep(SL_CONNECT, m_limits.connectSeconds, m_connectDeadline,
+                  "connect to host " + m_strHost + " port " + std::to_string(m_nPort) + ": no connection");
         m_socket.Create(winsock::AF_INET, winsock::SOCK_STREAM, 0);
         const std::uint32_t one = 1;
         m_socket.SetOption(winsock::SO_OOBINLINE, &one, sizeof one, winsock::SOL_SOCKET);
@@ -133,8 +222,11 @@ int CSSH2::LoginStep(const char* user, const char* password)
     m_strPassword = password ? password : "";
     const int result = RunStep([&] {
         if (m_nState != SS_CONNECTED) throw SSH_NOT_CONNECTED;
+        const std::string peer = "host " + m_strHost + " port " + std::to_string(m_nPort);
+        StartStep(SL_CONNECT, m_limits.connectSeconds, m_connectDeadline, peer + " sent no version line");
         m_transport.SendIdentification(kClientVersion);
         m_strServerVersion = m_transport.ReadIdentification();
+        StartStep(SL_LOGIN, m_limits.loginSeconds, "the key exchange and login with " + peer + " did not finish");
         m_transport.ReadPacket();
         KeyExchange();
         Authenticate();
@@ -149,6 +241,10 @@ int CSSH2::ExecStep(const char* command)
     m_strCommand = command ? command : "";
     return RunStep([&] {
         if (m_nState != SS_LOGGED_IN) throw SSH_NOT_LOGINED;
+        // Nothing of an earlier command's end stays.
+        m_nExitStatus = kNoExitStatus;
+        m_strExitSignal.clear();
+        StartStep(SL_COMMAND, m_limits.commandSeconds, "the command did not finish");
         OpenSessionChannel();
         RunCommand();
     });

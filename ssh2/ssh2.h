@@ -57,6 +57,30 @@ struct SHostKeyReport {
     std::string damagedCopy;      // where a damaged cache file was kept, or ""
 };
 
+// The time and memory a session may take; every step ends by its limit.
+struct SSshLimits {
+    int connectSeconds = 30;   // the TCP connection and the server's version line
+    int loginSeconds = 60;     // key exchange and authentication
+    int commandSeconds = 600;  // one command, from its request to its end
+    std::size_t maxOutput = 16u << 20;  // a command's output, in bytes
+};
+
+// Which limit ended the last failing step.
+enum ESshLimit : std::uint32_t {
+    SL_NONE = 0,
+    SL_CONNECT = 1,
+    SL_LOGIN = 2,
+    SL_COMMAND = 3,
+    SL_OUTPUT = 4,
+};
+
+// What the last failing facade call ran into, in words.
+struct SSshFailure {
+    std::string text;  // "connect to host X port 22: Connection refused"
+    ESshLimit limit = SL_NONE;
+    std::uint64_t amount = 0;  // the limit passed: seconds, or bytes of output
+};
+
 enum SessionState : std::uint32_t {
     SS_IDLE = 0,
     SS_CONNECTED = 1,
@@ -72,7 +96,9 @@ public:
     static constexpr std::uint32_t kLocalChannel = 256;
     static constexpr std::uint32_t kLocalWindow = 16384;
     static constexpr std::uint32_t kMaxPacket = 16384;
-    static constexpr std::size_t kMaxOutput = 64u * 1024 * 1024;
+    // GetExitStatus when the command ended without an exit status (by a
+    // signal, or with none at all).
+    static constexpr std::uint32_t kNoExitStatus = 0xFFFFFFFFu;
     static constexpr int kMaxPasswordAttempts = 6;
 
     // ---- the facade
@@ -81,9 +107,18 @@ public:
     static int Login(const char* user, const char* password, unsigned char compress, std::uint32_t absentKeyPolicy,
                      std::uint32_t changedKeyPolicy);
     static int Exec(const char* command);
+    // The last command's exit status; kNoExitStatus when it sent none.
     static std::uint32_t GetExitStatus();
+    // The signal that ended the last command ("KILL"); empty when none did.
+    static std::string GetExitSignal();
     static std::string GetOutput();
     static int Disconnect();
+    // What the last failing facade call ran into; Connect, Login and Exec
+    // clear it as they start, so it stays readable after a Disconnect.
+    static SSshFailure LastFailure();
+    // The limits of the sessions to come (and of the current one).
+    static void SetLimits(const SSshLimits& limits);
+    static SSshLimits Limits();
     // The current session, null when there is none.
     static CSSH2* Current();
 
@@ -102,6 +137,7 @@ public:
     const std::string& ServerVersion() const { return m_strServerVersion; }
     const std::string& Output() const { return m_strOutput; }
     std::uint32_t ExitStatus() const { return m_nExitStatus; }
+    const std::string& ExitSignal() const { return m_strExitSignal; }
     // Names agreed by the key exchange, for diagnostics and tests:
     // kex, host key, cipher cs/sc, MAC cs/sc, compression cs/sc.
     const std::vector<std::string>& Agreed() const { return m_agreed; }
@@ -120,6 +156,15 @@ public:
 private:
     template <typename Step>
     int RunStep(Step step);
+    // Stands between the key exchange and the caller's host-key callback:
+    // the time the user takes to answer is not the server's.
+    static int TimedHostKeyQuestion(int reserved, const char* host, const char* fingerprint, int absent, void* data);
+    // Begins a step that must end within `seconds`; the message says so
+    // when it does not.
+    void StartStep(ESshLimit limit, int seconds, const std::string& message);
+    void StartStep(ESshLimit limit, int seconds, const CDeadline& deadline, const std::string& message);
+    void EndStep();
+    [[noreturn]] void Fail(ESSHErrors code, ESshLimit limit, std::uint64_t amount, std::string text);
 
     // Key exchange (kex.cpp).
     void KeyExchange();
@@ -149,6 +194,7 @@ private:
     std::string m_strCommand;
     std::string m_strOutput;
     std::uint32_t m_nExitStatus = 0;
+    std::string m_strExitSignal;
     std::string m_strHost;
     std::uint32_t m_nPort = 22;
     std::uint32_t m_nChangedKeyPolicy = 0;
@@ -167,7 +213,11 @@ private:
     CSshSocket m_socket;
     CSshTransport m_transport;
 
-    std::size_t m_nMaxOutput = kMaxOutput;
+    SSshLimits m_limits;
+    ESshLimit m_nStep = SL_NONE;
+    int m_nStepSeconds = 0;
+    CDeadline m_connectDeadline;  // the connection and the version line
+    SSshFailure m_failure;
     std::uint32_t m_nRemoteId = 0;
     std::uint32_t m_nLocalId = kLocalChannel;
     std::uint32_t m_nLocalWindow = kLocalWindow;
@@ -175,6 +225,8 @@ private:
     std::string m_strServerVersion;
     HostKeyCallback m_pCallback = nullptr;
     void* m_pCallbackData = nullptr;
+    HostKeyCallback m_pUserCallback = nullptr;  // the caller's, behind TimedHostKeyQuestion
+    void* m_pUserCallbackData = nullptr;
 
     friend struct CSSH2TestAccess;
 };

@@ -185,4 +185,54 @@ TEST(XmlTest, SerialisesTheDocument)
     EXPECT_EQ(text, u"<node id=\"a\"><v>1 &amp; 2</v></node>");
 }
 
+// What a document may hold of XML's means to reach outside itself or to
+// grow: no DTD at all, so no entity but the five predefined ones and
+// character references, and no external resource.
+TEST(XmlTest, ADocumentTypeDeclarationIsRefusedWhateverItHolds)
+{
+    const std::u16string doctypes[] = {
+        u"<!DOCTYPE node>",
+        u"<!DOCTYPE node [<!ENTITY e \"expanded\">]>",
+        u"<!DOCTYPE node SYSTEM \"/etc/hostname\">",
+        u"<!DOCTYPE node [<!ENTITY e SYSTEM \"file:///etc/hostname\">]>",
+        u"<!DOCTYPE node [<!ENTITY a \"aaaaaaaaaa\"><!ENTITY b \"&a;&a;&a;&a;&a;&a;&a;&a;&a;&a;\">]>",
+    };
+    for (const std::u16string& doctype : doctypes) {
+        for (const std::u16string& body : {std::u16string(u"<node>&e;</node>"), std::u16string(u"<node>x</node>")}) {
+            BOOL ok = TRUE;
+            auto document = Load(u"<?xml version=\"1.0\"?>" + doctype + body, &ok);
+            EXPECT_FALSE(ok);
+            EXPECT_FALSE(Top(document));
+        }
+    }
+}
+
+TEST(XmlTest, OnlyThePredefinedEntitiesAndCharacterReferencesAreExpanded)
+{
+    BOOL ok = FALSE;
+    auto document = Load(u"<node a=\"&lt;&gt;&amp;&apos;&quot;\">&lt;&gt;&amp;&apos;&quot;&#65;&#x42;</node>", &ok);
+    ASSERT_TRUE(ok);
+    EXPECT_EQ(xml::Attribute(Top(document), u"a"), u"<>&'\"");
+    EXPECT_EQ(xml::Text(Top(document)), u"<>&'\"AB");
+    // Any other reference is never replaced by anything: the document is
+    // refused, or the reference stays as written.
+    document = Load(u"<node>&e;&nbsp;</node>", &ok);
+    if (ok) {
+        EXPECT_EQ(xml::Text(Top(document)), u"&e;&nbsp;");
+    }
+}
+
+TEST(XmlTest, ADocumentOverTheSizeLimitIsRefused)
+{
+    std::u16string text = u"<node>";
+    text.append((std::size_t{64} << 20) - text.size() - 7 + 1, u'x');
+    text += u"</node>";
+    BOOL ok = TRUE;
+    Load(text, &ok);
+    EXPECT_FALSE(ok);
+    text.erase(6, 1);  // exactly at the limit
+    Load(text, &ok);
+    EXPECT_TRUE(ok);
+}
+
 }  // namespace

@@ -2,6 +2,7 @@
 // from outside: what the console file then holds, and what a reload shows.
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
 #include <sys/wait.h>
 
 #include <cstdio>
@@ -14,6 +15,11 @@
 #include "tests/support/sshd_peer.h"
 #include "tests/support/temp_dir.h"
 #include "tests/support/test_server.h"
+
+// After the project's headers: the system's define some WinSock names as macros.
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 namespace {
 
@@ -155,6 +161,106 @@ TEST_F(RefreshCliTest, AHostWithoutLshwNeedsYesToDeploy)
         console + " host refresh Lab/127.0.0.1 --login " + std::string(SshdPeer::User()) + " --password-stdin", password);
     EXPECT_NE(refused.status, 0);
     EXPECT_NE(refused.err.find("--yes"), std::string::npos) << refused.err;
+}
+
+// A host whose lshw is a script of the test's, laid over the real one.
+class RefreshLimitsTest : public RefreshCliTest {
+protected:
+    // Adds the host (lshw replaced by `script` when given) and returns the
+    // refresh command line.
+    std::string AddHost(int port)
+    {
+        EXPECT_EQ(Ferrodex(console + " group add Lab").status, 0);
+        EXPECT_EQ(Ferrodex(console + " host add Lab 127.0.0.1 --port " + std::to_string(port) + " --login " +
+                               SshdPeer::User() + " --password-stdin",
+                           Password())
+                      .status,
+                  0);
+        return console + " host refresh Lab/127.0.0.1 --login " + std::string(SshdPeer::User()) + " --password-stdin";
+    }
+    std::string Lshw(const std::string& body)
+    {
+        const std::string path = dir.file("lshw");
+        std::ofstream(path) << "#!/bin/sh\n" << body << "\n";
+        ::chmod(path.c_str(), 0755);
+        return path;
+    }
+    static std::string Password() { return std::string(SshdPeer::Password()) + "\n"; }
+    std::string ConsoleBytes() const { return ReadWholeFile(dir.file("inventory.fdx")); }
+};
+
+TEST_F(RefreshLimitsTest, AnLshwThatNeverEndsStopsAtTheTimeoutAndNothingIsSaved)
+{
+    SshdOptions options;
+    options.bindMounts = {{Lshw("sleep 60"), "/usr/bin/lshw"}};
+    SshdPeer peer(options);
+    ASSERT_TRUE(peer.running()) << peer.logText();
+    const std::string refresh = AddHost(peer.port());
+    const std::string before = ConsoleBytes();
+    ASSERT_FALSE(before.empty());
+    const Result result = Ferrodex(refresh + " --timeout 3", Password());
+    EXPECT_NE(result.status, 0);
+    EXPECT_NE(result.err.find("lshw did not finish within 3 seconds"), std::string::npos) << result.err;
+    EXPECT_EQ(ConsoleBytes(), before);
+    // The option holds for that run only: nothing of it was stored.
+    DWORD stored = 0;
+    EXPECT_FALSE(RegReadDword(HKEY_CURRENT_USER, u"Software\\Quillon\\Ferrodex", u"CommandTimeoutSeconds", stored));
+}
+
+TEST_F(RefreshLimitsTest, AnLshwEndedByASignalIsAFailureThatNamesIt)
+{
+    SshdOptions options;
+    options.bindMounts = {{Lshw("kill -KILL $$"), "/usr/bin/lshw"}};
+    SshdPeer peer(options);
+    ASSERT_TRUE(peer.running()) << peer.logText();
+    const std::string refresh = AddHost(peer.port());
+    const Result result = Ferrodex(refresh + " --yes", Password());
+    EXPECT_NE(result.status, 0);
+    EXPECT_NE(result.err.find("lshw was ended by signal KILL"), std::string::npos) << result.err;
+}
+
+TEST_F(RefreshLimitsTest, AServerThatNeverSpeaksStopsAtTheConnectionSetting)
+{
+    // A listener that the kernel accepts for, and that never says a word.
+    const int listener = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ASSERT_EQ(::bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    ASSERT_EQ(::listen(listener, 4), 0);
+    socklen_t length = sizeof address;
+    ::getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length);
+    const int port = ntohs(address.sin_port);
+    RegWriteDword(HKEY_CURRENT_USER, u"Software\\Quillon\\Ferrodex", u"ConnectTimeoutSeconds", 2);
+    const std::string refresh = AddHost(port);
+    const std::string before = ConsoleBytes();
+    const Result result = Ferrodex(refresh, Password());
+    ::close(listener);
+    EXPECT_NE(result.status, 0);
+    EXPECT_NE(result.err.find("host 127.0.0.1 port " + std::to_string(port) + " sent no version line within 2 seconds"),
+              std::string::npos)
+        << result.err;
+    EXPECT_EQ(ConsoleBytes(), before);
+}
+
+TEST_F(RefreshLimitsTest, ConnectionErrorsNameHostPortAndCause)
+{
+    const int port = peer::FreeLoopbackPort();
+    const Result refused = Ferrodex(AddHost(port), Password());
+    EXPECT_NE(refused.status, 0);
+    EXPECT_NE(refused.err.find("connect to host 127.0.0.1 port " + std::to_string(port) + ": Connection refused"),
+              std::string::npos)
+        << refused.err;
+
+    ASSERT_EQ(Ferrodex(console + " host add Lab no-such-host.invalid --login " + SshdPeer::User() + " --password-stdin",
+                       Password())
+                  .status,
+              0);
+    const Result unknown = Ferrodex(console + " host refresh Lab/no-such-host.invalid --login " +
+                                        std::string(SshdPeer::User()) + " --password-stdin",
+                                    Password());
+    EXPECT_NE(unknown.status, 0);
+    EXPECT_NE(unknown.err.find("Could not resolve hostname no-such-host.invalid: "), std::string::npos) << unknown.err;
 }
 
 }  // namespace

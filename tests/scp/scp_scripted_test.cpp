@@ -4,8 +4,11 @@
 // agrees group exchange and zlib compression, which sshd does not.
 #include <gtest/gtest.h>
 
+#include <netinet/in.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/resource.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -16,6 +19,7 @@
 #include <string>
 #include <vector>
 
+#include "scp/scp_mem.h"
 #include "tests/scp/scp_test_util.h"
 #include "tests/support/temp_dir.h"
 
@@ -288,6 +292,101 @@ TEST_F(Scripted, ModernParamikoAgreesTheCurrentAlgorithms)
               0)
         << results;
     EXPECT_NE(results.find(" zlib@openssh.com\n"), std::string::npos) << results;
+}
+
+std::string LastDetail()
+{
+    char detail[512];
+    scp_last_error_detail(detail, sizeof detail);
+    return detail;
+}
+
+long MaxRssKiB()
+{
+    rusage usage{};
+    ::getrusage(RUSAGE_SELF, &usage);
+    return usage.ru_maxrss;
+}
+
+// Each step before the channel is ready ends at its own limit, and says
+// which one it was.
+TEST_F(Scripted, EachStepEndsAtItsOwnLimit)
+{
+    {
+        ScriptedServer server({"mute"});
+        UploadRun run = PeerRun(server.port(), m_local.file("data.bin"), "/up", 60);
+        run.options.connect_timeout_seconds = 2;
+        EXPECT_EQ(run.Run(), 28);
+        EXPECT_EQ(LastDetail(),
+                  "host 127.0.0.1 port " + std::to_string(server.port()) + " sent no version line within 2 seconds");
+    }
+    {
+        // The key exchange stops after the server's KEXINIT.
+        ScriptedServer server({"raw-stall"});
+        UploadRun run = PeerRun(server.port(), m_local.file("data.bin"), "/up", 60);
+        run.options.login_timeout_seconds = 2;
+        EXPECT_EQ(run.Run(), 28);
+        EXPECT_EQ(LastDetail(), "the key exchange and login with host 127.0.0.1 port " + std::to_string(server.port()) +
+                                    " did not finish within 2 seconds");
+    }
+    // A limit passed before the channel was ready does not stay for the
+    // next upload, which has the whole of its own.
+    EXPECT_EQ(Run("sftp-ok", m_local.file("data.bin"), "/up"), 0);
+    EXPECT_EQ(LastDetail(), "");
+}
+
+// A remote scp that answers an upload with an endless stream: what nobody
+// asked for is held back by the channel's window, not kept.
+TEST_F(Scripted, AFloodingServerIsHeldBackByTheWindow)
+{
+    WriteFileBytes(m_local.file("big.bin"), PatternBytes(8 * 1024 * 1024, 5));
+    scp_alloc_reset_peak();
+    const long rssBefore = MaxRssKiB();
+    std::string results;
+    UploadRun run = PeerRun(m_server->port(), m_local.file("big.bin"), "/up", 20);
+    run.user = "flood";
+    const int code = run.Run();
+    results = m_server->Results();
+    // The stream is no acknowledgement: the upload fails.
+    EXPECT_NE(code, 0);
+    EXPECT_LT(scp_alloc_peak_bytes(), 1024u * 1024) << "the library's own blocks";
+    EXPECT_LT(MaxRssKiB() - rssBefore, 64 * 1024) << "the process";
+    // The server could send no more than a few windows' worth.
+    unsigned long sent = 0;
+    const std::size_t at = results.find("RESULT flood sent ");
+    ASSERT_NE(at, std::string::npos) << results;
+    sent = std::stoul(results.substr(at + 18));
+    EXPECT_LT(sent, 256u * 1024) << results;
+}
+
+// Connection errors name the host, the port and the cause.
+TEST(ScpConnectionErrors, NameHostPortAndCause)
+{
+    TempRegistry registry;
+    TempDir local;
+    WriteFileBytes(local.file("data.bin"), "data");
+    // A port that was free a moment ago: nothing listens there.
+    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ASSERT_EQ(::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    socklen_t length = sizeof address;
+    ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
+    const int port = ntohs(address.sin_port);
+    ::close(fd);
+
+    UploadRun refused = PeerRun(port, local.file("data.bin"), "/up", 10);
+    EXPECT_EQ(refused.Run(), 26);
+    EXPECT_EQ(LastDetail(), "connect to host 127.0.0.1 port " + std::to_string(port) + ": Connection refused");
+
+    UploadRun unknown = PeerRun(22, local.file("data.bin"), "/up", 10);
+    unknown.host = "no-such-host.invalid";
+    const int code = unknown.Run();
+    EXPECT_TRUE(code == 20 || code == 21) << code;
+    const std::string detail = LastDetail();
+    EXPECT_EQ(detail.rfind("Could not resolve hostname no-such-host.invalid: ", 0), 0u) << detail;
+    EXPECT_GT(detail.size(), std::string("Could not resolve hostname no-such-host.invalid: ").size()) << detail;
 }
 
 }  // namespace

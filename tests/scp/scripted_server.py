@@ -19,6 +19,12 @@ that is a scenario name:
                      acknowledgement byte B and a message line
   refuse             refuses the subsystem and the command
   mute               accepts the TCP connection and never speaks
+  flood              refuses the subsystem; the scp command acknowledges the
+                     lines up to the first file's and then, while that
+                     file's bytes come, sends data nobody asked for
+                     (64 MiB at most) while it takes what the client sends
+  raw-stall          no paramiko: sends its identification and a KEXINIT,
+                     then nothing more (the key exchange stops half-way)
   raw-strict         no paramiko: a raw socket that sends its identification,
                      a KEXINIT offering strict key exchange and at once an
                      IGNORE message, then DISCONNECT
@@ -141,7 +147,46 @@ class Sftp:
             self.status(rid, 8)
 
 
-SCENARIOS = ("sftp-", "ack:", "refuse", "sink")
+SCENARIOS = ("sftp-", "ack:", "refuse", "sink", "flood")
+
+
+def scp_flood(channel):
+    """Acknowledges the start and the first line, then floods the client
+    while draining what it sends."""
+    f = channel.makefile("rb")
+    channel.sendall(b"\0")
+    while True:
+        line = f.readline()
+        channel.sendall(b"\0")
+        if not line or line[:1] == b"C":
+            break
+    received = [0]
+
+    def drain():
+        try:
+            while True:
+                chunk = f.read(4096)
+                if not chunk:
+                    break
+                received[0] += len(chunk)
+        except Exception:
+            pass
+
+    reader = threading.Thread(target=drain, daemon=True)
+    reader.start()
+    sent = 0
+    try:
+        chunk = b"x" * 65536
+        while sent < 64 * 1024 * 1024 and not channel.closed:
+            sent += channel.send(chunk)
+    except Exception:
+        pass
+    reader.join(5)
+    log("flood sent %d received %d" % (sent, received[0]))
+    try:
+        channel.close()
+    except Exception:
+        pass
 
 
 def scp_sink(channel):
@@ -181,6 +226,7 @@ def scp_sink(channel):
 class Server(paramiko.ServerInterface):
     def __init__(self, scenario):
         self.scenario = scenario
+        self.workers = []  # threads whose report must come before "done"
 
     def get_allowed_auths(self, username):
         return "password"
@@ -212,6 +258,11 @@ class Server(paramiko.ServerInterface):
         log("exec " + command.decode())
         if self.scenario == "sink":
             threading.Thread(target=scp_sink, args=(channel,), daemon=True).start()
+            return True
+        if self.scenario == "flood":
+            worker = threading.Thread(target=scp_flood, args=(channel,), daemon=True)
+            self.workers.append(worker)
+            worker.start()
             return True
         if not self.scenario.startswith("ack:"):
             return False
@@ -283,6 +334,15 @@ def serve(conn, args, key):
         time.sleep(10)
         conn.close()
         return
+    if args.scenario == "raw-stall":
+        kexinit = (bytes([20]) + b"\x11" * 16 + name_list(["curve25519-sha256"]) + name_list(["ssh-ed25519"]) +
+                   name_list(["aes128-ctr"]) * 2 + name_list(["hmac-sha2-256"]) * 2 +
+                   name_list(["none"]) * 2 + name_list([]) * 2 + b"\0" + struct.pack(">I", 0))
+        conn.sendall(b"SSH-2.0-raw_scripted\r\n" + plain_packet(kexinit))
+        time.sleep(10)
+        conn.close()
+        log("done")
+        return
     if args.scenario.startswith("raw-"):
         try:
             raw_exchange(conn, args.scenario == "raw-strict")
@@ -299,9 +359,12 @@ def serve(conn, args, key):
         transport.get_security_options().compression = ("zlib@openssh.com", "none")
     transport.add_server_key(key)
     try:
-        transport.start_server(server=Server(args.scenario))
+        server = Server(args.scenario)
+        transport.start_server(server=server)
         while transport.is_active():
             time.sleep(0.02)
+        for worker in server.workers:
+            worker.join(10)
         log("agreed %s %s %s %s" % (LAST_KEX[0], transport.remote_cipher,
                                     transport.remote_mac, transport.remote_compression))
     except Exception as e:

@@ -188,6 +188,32 @@ TEST(MessageParsersTest, ChannelMessages)
     EXPECT_TRUE(req.hasExitStatus);
     EXPECT_EQ(req.exitStatus, 3u);
     EXPECT_FALSE(ParseChannelRequest(b.Payload().first(b.Payload().size() - 1), req));
+
+    // "exit-signal": the name is what counts; a later request leaves nothing
+    // of an earlier one behind.
+    auto signal = [&](std::string_view name) {
+        b.Start(98);
+        b.PutUint32(256);
+        b.PutString(std::string_view("exit-signal"));
+        b.PutBool(false);
+        b.PutString(name);
+        return b.Payload();
+    };
+    ASSERT_TRUE(ParseChannelRequest(signal("KILL"), req));
+    EXPECT_TRUE(req.hasExitSignal);
+    EXPECT_FALSE(req.hasExitStatus);
+    EXPECT_EQ(req.exitSignal, "KILL");
+    const ByteView truncated = signal("KILL");
+    EXPECT_FALSE(ParseChannelRequest(truncated.first(truncated.size() - 1), req));
+    EXPECT_FALSE(ParseChannelRequest(signal(std::string(kMaxSignalName + 1, 'S')), req));
+    ASSERT_TRUE(ParseChannelRequest(signal(std::string(kMaxSignalName, 'S')), req));
+    b.Start(98);
+    b.PutUint32(256);
+    b.PutString(std::string_view("keepalive@openssh.com"));
+    b.PutBool(true);
+    ASSERT_TRUE(ParseChannelRequest(b.Payload(), req));
+    EXPECT_FALSE(req.hasExitSignal);
+    EXPECT_EQ(req.exitSignal, "");
 }
 
 }  // namespace

@@ -10,10 +10,6 @@
 #include "tests/ssh2/scripted_peer.h"
 #include "tests/ssh2/session_env.h"
 
-struct CSSH2TestAccess {
-    static void LimitOutput(CSSH2& session, std::size_t limit) { session.m_nMaxOutput = limit; }
-};
-
 namespace {
 
 constexpr const char* kUser = "tester";
@@ -208,14 +204,17 @@ INSTANTIATE_TEST_SUITE_P(Reasons, DisconnectReasonTest,
                                            DisconnectCase{15, "SSH_DISCONNECT_ILLEGAL_USER_NAME"},
                                            DisconnectCase{0, "unknown (0)"}, DisconnectCase{99, "unknown (99)"}));
 
-TEST_F(ScriptedServerTest, OutputBeyondTheLimitStopsWith8)
+TEST_F(ScriptedServerTest, OutputBeyondTheLimitStopsWith8AndNamesTheLimit)
 {
     ASSERT_EQ(Start({"paramiko", "--extra", "50000"}), 0);
-    CSSH2TestAccess::LimitOutput(*CSSH2::Current(), 20000);
+    CSSH2::SetLimits({.maxOutput = 20000});
     EXPECT_EQ(CSSH2::Exec("big"), SSH_RECEIVE_ERROR);
-    const std::string output = CSSH2::GetOutput();
-    EXPECT_LE(output.size(), 20100u);
-    EXPECT_NE(output.find("[output stopped: the command wrote more than 20000 bytes]"), std::string::npos);
+    EXPECT_LE(CSSH2::GetOutput().size(), 20000u);
+    const SSshFailure failure = CSSH2::LastFailure();
+    EXPECT_EQ(failure.limit, SL_OUTPUT);
+    EXPECT_EQ(failure.amount, 20000u);
+    EXPECT_EQ(failure.text, "the command's output is larger than 20000 bytes");
+    CSSH2::SetLimits({});
 }
 
 // Servers that end the login before it starts, and the error each gives.

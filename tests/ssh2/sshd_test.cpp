@@ -169,6 +169,22 @@ TEST_F(SshdSessionTest, RunsSeveralCommandsInOneSession)
     EXPECT_EQ(CSSH2::Current(), nullptr);
 }
 
+// Each command's end is its own: a status, or the signal that ended it,
+// never what an earlier command left.
+TEST_F(SshdSessionTest, EachCommandEndsWithItsOwnStatusOrSignal)
+{
+    ASSERT_EQ(ConnectAndLogin(s_peer->port()), 0) << CSSH2::GetOutput() << s_peer->logText();
+    ASSERT_NO_FATAL_FAILURE(ExpectRun("true", "", 0));
+    ASSERT_NO_FATAL_FAILURE(ExpectRun("exit 3", "", 3));
+    // The shell that runs the command kills itself: sshd reports the signal.
+    ASSERT_EQ(CSSH2::Exec("kill -KILL $$"), 0);
+    EXPECT_EQ(CSSH2::GetExitSignal(), "KILL");
+    EXPECT_EQ(CSSH2::GetExitStatus(), CSSH2::kNoExitStatus);
+    ASSERT_NO_FATAL_FAILURE(ExpectRun("true", "", 0));
+    EXPECT_EQ(CSSH2::GetExitSignal(), "");
+    EXPECT_EQ(CSSH2::Disconnect(), 0);
+}
+
 TEST_F(SshdSessionTest, StoresTheHostKeyOnFirstContactAndLogsNoPassword)
 {
     ASSERT_EQ(ConnectAndLogin(s_peer->port()), 0) << CSSH2::GetOutput();

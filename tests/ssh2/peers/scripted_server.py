@@ -263,6 +263,11 @@ def raw_mode(args):
             pass
         conn.close()
         return
+    elif args.mode == "raw-stall":
+        # The key exchange stops half-way: KEXINIT, then nothing more.
+        conn.sendall(VERSION + b"\r\n" + packet(modern_kexinit("curve25519-sha256")))
+        report_types(conn, 2)
+        time.sleep(args.hold)
     elif args.mode == "raw-old-version":
         conn.sendall(b"SSH-1.5-Ancient\r\n")
     try:
@@ -344,7 +349,8 @@ def paramiko_mode(args):
     transport.add_server_key(key)
     server = Server()
     transport.start_server(server=server)
-    for _ in range(args.commands):
+    endings = args.endings.split(",") if args.endings else []
+    for index in range(args.commands):
         channel = transport.accept(20)
         if channel is None:
             break
@@ -363,9 +369,25 @@ def paramiko_mode(args):
             send(4, True, "debugging", "")
         if args.ignore:
             transport.send_ignore(50)
+        if args.hang:
+            # The command never ends.
+            time.sleep(args.hold)
+            break
         channel.sendall(b"hello\n")
         channel.sendall_stderr(b"warn\n")
-        channel.sendall(b"x" * args.extra)
+        try:
+            channel.sendall(b"x" * args.extra)
+        except Exception:
+            pass  # the client stopped reading
+        ending = endings[index] if index < len(endings) else None
+        if ending is not None:
+            # One command's end: a status, a signal, or nothing at all.
+            if ending.isdigit():
+                channel.send_exit_status(int(ending))
+            elif ending != "none":
+                send(98, channel.remote_chanid, "exit-signal", False, ending, False, "killed", "")
+            channel.close()
+            continue
         if args.other_request:
             send(98, channel.remote_chanid, "keepalive@example.com", True)
         if args.exit_want_reply:
@@ -402,8 +424,10 @@ def main():
     parser.add_argument("--status", type=int, default=0)
     parser.add_argument("--extra", type=int, default=0)
     parser.add_argument("--commands", type=int, default=1)
+    parser.add_argument("--endings", default="")
+    parser.add_argument("--hold", type=float, default=10)
     for flag in ("compress", "gex", "modern", "strict", "never-accept", "open-fail", "refuse-exec", "exit-want-reply",
-                 "other-request", "debug", "ignore", "disconnect-on-exec"):
+                 "other-request", "debug", "ignore", "disconnect-on-exec", "hang"):
         parser.add_argument("--" + flag, action="store_true")
     args = parser.parse_args()
     if args.mode.startswith("raw-"):
