@@ -108,6 +108,8 @@ start_command() {
         [ "$attempt" = 6 ] && fail "tmux could not start"
         sleep 0.5
     done
+}
+
 # The process id of the face running in the tmux pane.
 face_pid() {
     local pane pid=""
@@ -297,6 +299,9 @@ keys Enter
 wait_for "FDX-EXIT=0"
 command_line tree <<<"second-pw" || fail "the main password typed twice does not open the file"
 command_line tree <<<"first-pw" && fail "a mistyped main password was kept"
+# Back to the main password the sections below open the file with.
+command_line passwords off <<<"second-pw" || fail "passwords off failed"
+command_line passwords on --main-password-stdin <<<"main-pw-4" || fail "passwords on failed"
 # --- Ended by SIGTERM with unsaved changes: kept, then offered and used -----
 recovery="$console.recovery"
 start_unlocked
