@@ -17,30 +17,6 @@ void AppendVisible(std::u32string& out, char32_t c)
     for (int i = 0; i < length; ++i) out.push_back(static_cast<unsigned char>(text[i]));
 }
 
-std::string EncodeUtf8(std::u32string_view points)
-{
-    std::string out;
-    out.reserve(points.size());
-    for (const char32_t c : points) {
-        if (c < 0x80) {
-            out += static_cast<char>(c);
-        } else if (c < 0x800) {
-            out += static_cast<char>(0xC0 | (c >> 6));
-            out += static_cast<char>(0x80 | (c & 0x3F));
-        } else if (c < 0x10000) {
-            out += static_cast<char>(0xE0 | (c >> 12));
-            out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-            out += static_cast<char>(0x80 | (c & 0x3F));
-        } else {
-            out += static_cast<char>(0xF0 | (c >> 18));
-            out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-            out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-            out += static_cast<char>(0x80 | (c & 0x3F));
-        }
-    }
-    return out;
-}
-
 }  // namespace
 
 bool IsShownVisibly(char32_t c, ELineFeeds lineFeeds)
@@ -67,7 +43,7 @@ std::u32string TerminalCodePoints(std::u32string_view text, ELineFeeds lineFeeds
 
 std::string TerminalText(std::u16string_view text, ELineFeeds lineFeeds)
 {
-    return EncodeUtf8(TerminalCodePoints(Utf16ToCodePoints(text), lineFeeds));
+    return CodePointsToUtf8(TerminalCodePoints(Utf16ToCodePoints(text), lineFeeds));
 }
 
 std::string TerminalText(std::string_view text, ELineFeeds lineFeeds) { return TerminalText(AnsiToWide(text), lineFeeds); }

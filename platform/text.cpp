@@ -19,11 +19,11 @@ std::u32string Utf16ToCodePoints(std::u16string_view text)
     return out;
 }
 
-std::string WideToAnsi(std::u16string_view text)
+std::string CodePointsToUtf8(std::u32string_view points)
 {
     std::string out;
-    out.reserve(text.size());
-    for (const char32_t c : Utf16ToCodePoints(text)) {
+    out.reserve(points.size());
+    for (const char32_t c : points) {
         if (c < 0x80) {
             out += static_cast<char>(c);
         } else if (c < 0x800) {
@@ -42,6 +42,8 @@ std::string WideToAnsi(std::u16string_view text)
     }
     return out;
 }
+
+std::string WideToAnsi(std::u16string_view text) { return CodePointsToUtf8(Utf16ToCodePoints(text)); }
 
 std::u16string AnsiToWide(std::string_view text)
 {

@@ -12,6 +12,8 @@
 
 // UTF-16 to code points; unpaired surrogates become U+FFFD.
 std::u32string Utf16ToCodePoints(std::u16string_view text);
+// Code points as UTF-8 (each assumed valid: callers replace what is not).
+std::string CodePointsToUtf8(std::u32string_view points);
 // UTF-16 to the thread's 8-bit code page. Unpaired surrogates become U+FFFD.
 std::string WideToAnsi(std::u16string_view text);
 // The thread's 8-bit code page to UTF-16. Malformed sequences become U+FFFD.
