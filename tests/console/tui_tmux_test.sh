@@ -108,6 +108,8 @@ start_command() {
         [ "$attempt" = 6 ] && fail "tmux could not start"
         sleep 0.5
     done
+}
+
 # The process id of the face running in the tmux pane.
 face_pid() {
     local pane pid=""
@@ -162,7 +164,7 @@ mkdir -p "$work/registry"
 
 # --- First session: build the inventory -------------------------------------
 start_face
-keys Right                      # expand the root: its menu is offered only now
+keys Right                      # expand the root
 sleep 0.3
 keys m
 wait_for "Add Group"
@@ -297,6 +299,10 @@ keys Enter
 wait_for "FDX-EXIT=0"
 command_line tree <<<"second-pw" || fail "the main password typed twice does not open the file"
 command_line tree <<<"first-pw" && fail "a mistyped main password was kept"
+# The sections below open the console with the first main password again.
+command_line passwords off <<<"second-pw" || fail "passwords off failed"
+command_line passwords on --main-password-stdin <<<"main-pw-4" || fail "passwords on failed"
+
 # --- Ended by SIGTERM with unsaved changes: kept, then offered and used -----
 recovery="$console.recovery"
 start_unlocked
