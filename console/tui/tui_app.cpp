@@ -537,8 +537,11 @@ bool CTuiApp::ConfirmQuit()
     const int answer = m_ui.ShowMessage(nullptr, question, u"Ferrodex", MB_YESNOCANCEL | MB_ICONQUESTION);
     if (answer == IDNO) return true;
     if (answer != IDYES) return false;
-    // Reloading ends this face too; a new one shows the file.
-    return SaveToFile() != ESaveOutcome::NotSaved;
+    // Giving up this console's changes for the file as saved ends it as
+    // No would: there is nothing to reload when quitting.
+    const ESaveOutcome outcome = SaveToFile();
+    m_bReload = false;
+    return outcome != ESaveOutcome::NotSaved;
 }
 
 void CTuiApp::Mouse()

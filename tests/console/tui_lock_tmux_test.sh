@@ -173,6 +173,15 @@ keys s
 wait_for "Saved to"
 saved_has Mine-E || fail "the save after the lock was let go did not save"
 
+# --- Quitting with a save that meets another's: Yes gives ours up and quits
+add_group "Mine-F"
+command_line group add Other-Z || fail "the command was refused: $(cat "$work/command.err")"
 keys q
+wait_for "unsaved changes"
+keys y
+wait_for "Console file changed"
+keys y
 wait_for "FDX-EXIT=0"
+saved_has Other-Z || fail "quitting lost the other command's group"
+saved_has Mine-F && fail "quitting saved the given-up group"
 echo "PASS"
