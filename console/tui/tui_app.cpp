@@ -475,8 +475,9 @@ ESaveOutcome CTuiApp::SaveToFile()
             u"Yes: reload the file; the changes made here are lost.\n"
             u"No: overwrite the file; the other changes are lost.\n"
             u"Cancel: save nothing now; the changes made here stay unsaved.";
-        const int answer =
-            m_ui.ShowMessage(nullptr, question, u"Console file changed", MB_YESNOCANCEL | MB_ICONWARNING | MB_DEFBUTTON3);
+        // Cancel is the default: neither side's changes are lost.
+        const UINT type = MB_YESNOCANCEL | MB_ICONWARNING | MB_DEFBUTTON3;
+        const int answer = m_ui.ShowMessage(nullptr, question, u"Console file changed", type);
         if (answer == IDYES) {
             m_bReload = true;
             return ESaveOutcome::Reload;
