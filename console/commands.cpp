@@ -5,20 +5,17 @@
 
 #include "console/host_core.h"
 #include "console/inventory_image.h"
+#include "console/file_guard.h"
 #include "console/json_writer.h"
 #include "console/node_path.h"
 #include "console/script_ui.h"
+#include "console/snapin_nodes.h"
 #include "platform/atomic_file.h"
-#include "platform/file_lock.h"
 #include "platform/terminal_text.h"
 #include "platform/settings.h"
 #include "platform/text.h"
 
 namespace {
-
-// The host node's type: a host is expanded (and so perhaps scanned) only
-// when a path names it or a node below it.
-constexpr GUID kHostNodeType = MakeGuid("C4FBF6AC-2761-4DF4-A117-648CA6594B48");
 
 // Command identifiers that the host's menu carries. A host offers its menu
 // only once it has been expanded, which scans it; the commands that must
@@ -84,15 +81,13 @@ public:
         if (path.empty()) path = DefaultConsoleFile();
         if (path.empty()) return Fail("no folder for the console file can be made; name one with --console");
         m_access = access;
-        m_lockPath = ResolveFileLinks(path);
+        // Noted before the file is read: a save by another command after
+        // this moment shows as a change.
+        m_guard.NoteRead(path);
         if (access == EAccess::Change) {
-            if (!Lock(path)) return false;
-        } else {
-            // Taken before the file is read: a save by another command after
-            // this moment shows as a different stamp.
-            m_stamp = StampOfFile(path);
-            if (!m_stamp.exists && !context.consoleFile.empty())
-                return Fail("console file " + path + " does not exist");
+            if (!Lock()) return false;
+        } else if (!m_guard.Existed() && !context.consoleFile.empty()) {
+            return Fail("console file " + path + " does not exist");
         }
         if (HostStatus status = m_host->Open(path); !status) return Fail(status.message);
         return OpenedRoot();
@@ -120,8 +115,8 @@ public:
     {
         if (saveChanges && !m_host->FilePath().empty() && m_host->IsDirty()) {
             const std::string& path = m_host->FilePath();
-            if (m_access == EAccess::Read && (!Lock(path) || StampOfFile(path) != m_stamp)) {
-                if (m_lock.Held())
+            if (m_access == EAccess::Read && (!Lock() || m_guard.ChangedSinceRead())) {
+                if (m_guard.Held())
                     Fail("console file " + path + " was changed by another ferrodex while this command ran; "
                          "its changes are kept and this command's are not saved: run it again");
             } else if (HostStatus status = m_host->Save(); !status) {
@@ -302,18 +297,10 @@ public:
     }
 
 private:
-    bool Lock(const std::string& path)
+    bool Lock()
     {
-        std::string reason;
-        switch (m_lock.Acquire(m_lockPath, kLockTimeoutMs, reason)) {
-        case ELockResult::Held:
-            return true;
-        case ELockResult::Busy:
-            return Fail("console file " + path + " is in use by another ferrodex");
-        case ELockResult::Unusable:
-            break;
-        }
-        return Fail("console file " + path + " cannot be locked for a change: " + reason);
+        std::string message;
+        return m_guard.Lock(kLockTimeoutMs, message) || Fail(message);
     }
 
     bool OpenedRoot()
@@ -324,10 +311,8 @@ private:
         return true;
     }
 
-    CFileLock m_lock;  // released last, after the host has saved and gone
+    CConsoleFileGuard m_guard;  // its lock is released last, after the host has saved and gone
     EAccess m_access = EAccess::Change;
-    std::string m_lockPath;  // the lock sits beside the file a link names
-    FileStamp m_stamp;       // the file as a reading session found it
     CScriptUserInterface m_ui;
     IUserInterface* m_previous = nullptr;
     std::unique_ptr<CConsoleHost> m_host = std::make_unique<CConsoleHost>();

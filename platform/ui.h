@@ -22,6 +22,8 @@ constexpr UINT MB_TYPEMASK = 0xF;
 constexpr UINT MB_ICONMASK = 0xF0;
 // The second button (No of Yes/No) has the focus first.
 constexpr UINT MB_DEFBUTTON2 = 0x100;
+// The third button (Cancel of Yes/No/Cancel) has the focus first.
+constexpr UINT MB_DEFBUTTON3 = 0x200;
 constexpr UINT MB_DEFMASK = 0xF00;
 
 constexpr int IDOK = 1;

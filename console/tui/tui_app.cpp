@@ -11,7 +11,9 @@
 #include "console/tui/tui_text.h"
 #include "console/tui/tui_tree.h"
 #include "console/tui/tui_ui.h"
+#include "console/file_guard.h"
 #include "console/recovery_file.h"
+#include "console/snapin_nodes.h"
 #include "platform/paths.h"
 #include "platform/screen_guard.h"
 #include "platform/terminal_text.h"
@@ -25,8 +27,29 @@ namespace {
 constexpr int kRenameLimit = 256;
 constexpr int kRenameControl = 1;
 constexpr int kSideStep = 8;
+// How long a save waits for another ferrodex that holds the file's lock (a
+// command runs for a moment; the user is told while the face waits).
+constexpr int kSaveLockWaitMs = 5000;
 
 enum class Pane { Tree, Result };
+
+enum class ESaveOutcome {
+    Saved,
+    NotSaved,  // failed or cancelled; the changes stay unsaved
+    Reload,    // the user gave up this console's changes for the file as saved
+};
+
+// Lets go of the guard's lock when the scope ends.
+class CLockScope {
+public:
+    explicit CLockScope(CConsoleFileGuard& guard) : m_guard(guard) {}
+    ~CLockScope() { m_guard.Release(); }
+    CLockScope(const CLockScope&) = delete;
+    CLockScope& operator=(const CLockScope&) = delete;
+
+private:
+    CConsoleFileGuard& m_guard;
+};
 
 // The host core as a tree source.
 class CHostTreeSource : public ITreeSource {
@@ -54,8 +77,8 @@ private:
 
 class CTuiApp : public IConsoleHostObserver {
 public:
-    CTuiApp(CConsoleHost& host, CTuiUserInterface& ui, CScreen& screen)
-        : m_host(host), m_ui(ui), m_screen(screen), m_source(host)
+    CTuiApp(CConsoleHost& host, CConsoleFileGuard& guard, CTuiUserInterface& ui, CScreen& screen)
+        : m_host(host), m_guard(guard), m_ui(ui), m_screen(screen), m_source(host)
     {
         m_host.SetObserver(this);
         m_ui.SetBackground([this] { Paint(); });
@@ -74,6 +97,8 @@ public:
     // The console was opened from its recovery file: the file goes once the
     // console is saved or the user has quit.
     void SetRecovered() { m_bRecovered = true; }
+    // The face ended because the user chose to reload the console file.
+    bool ReloadWanted() const { return m_bReload; }
 
     void OnScopeItemInserted(HSCOPEITEM) override { m_bTreeChanged = true; }
     void OnScopeItemDeleted(HSCOPEITEM) override { m_bTreeChanged = true; }
@@ -99,7 +124,9 @@ private:
     void StartRename();
     void RenameKey(const Key& key);
     void Help();
-    void Save();
+    // Saves under the file's lock; asks first when another ferrodex saved
+    // the file since this console read it.
+    ESaveOutcome SaveToFile();
     bool ConfirmQuit();
     // Acts on a pending stop request; true when the face must end.
     bool ActOnStopRequest(EStopRequest& ended);
@@ -122,7 +149,9 @@ private:
                            std::vector<ResultColumnView>& columnViews) const;
 
     bool m_bRecovered = false;
+    bool m_bReload = false;
     CConsoleHost& m_host;
+    CConsoleFileGuard& m_guard;
     CTuiUserInterface& m_ui;
     CScreen& m_screen;
     CHostTreeSource m_source;
@@ -328,8 +357,21 @@ void CTuiApp::OpenMenu()
 {
     const HSCOPEITEM item = Selected();
     if (item == 0) return;
-    const std::vector<MenuItemView> items = m_host.MenuItems(item);
-    if (std::none_of(items.begin(), items.end(), [](const MenuItemView& i) { return !i.separator; })) {
+    const auto noCommands = [](const std::vector<MenuItemView>& menu) {
+        return std::none_of(menu.begin(), menu.end(), [](const MenuItemView& i) { return !i.separator; });
+    };
+    std::vector<MenuItemView> items = m_host.MenuItems(item);
+    if (noCommands(items) && !m_host.WasExpanded(item) && m_host.NodeType(item) != kHostNodeType) {
+        // The snap-in offers a node's menu once the node has been expanded.
+        // Expanding the root or a group contacts no host: do it quietly and
+        // leave the tree as the user sees it.
+        const bool shown = m_host.Item(item).expanded;
+        m_host.Expand(item);
+        if (!m_host.Exists(item)) return;
+        if (!shown) m_host.Collapse(item);
+        items = m_host.MenuItems(item);
+    }
+    if (noCommands(items)) {
         Status(L"No menu for this node (expand it first)");
         return;
     }
@@ -407,19 +449,55 @@ void CTuiApp::Help()
     m_ui.ShowText(L"Keys", lines);
 }
 
-void CTuiApp::Save()
+ESaveOutcome CTuiApp::SaveToFile()
 {
+    const std::string& file = m_host.FilePath();
     Status(L"Saving...");
     m_ui.Repaint();
+    // The lock is held from the check to the end of the save, and while the
+    // question is asked: no other ferrodex saves in between (one that waits
+    // too long is refused and tells its user so).
+    std::string message;
+    if (!m_guard.Lock(0, message)) {
+        Status(L"Waiting for another ferrodex to finish with " + Utf8ToTerminal(file) + L"...");
+        m_ui.Repaint();
+        if (!m_guard.Lock(kSaveLockWaitMs, message)) {
+            Status({});
+            ShowError(message + "; nothing was saved: try again once it is done");
+            return ESaveOutcome::NotSaved;
+        }
+    }
+    CLockScope locked(m_guard);
+    if (m_guard.ChangedSinceRead()) {
+        const std::u16string question =
+            u"The console file " + AnsiToWide(file) +
+            u" was changed by another ferrodex (a command or a second console) after this console read it.\n\n"
+            u"Yes: reload the file; the changes made here are lost.\n"
+            u"No: overwrite the file; the other changes are lost.\n"
+            u"Cancel: save nothing now; the changes made here stay unsaved.";
+        // Cancel is the default: neither side's changes are lost.
+        const UINT type = MB_YESNOCANCEL | MB_ICONWARNING | MB_DEFBUTTON3;
+        const int answer = m_ui.ShowMessage(nullptr, question, u"Console file changed", type);
+        if (answer == IDYES) {
+            m_bReload = true;
+            return ESaveOutcome::Reload;
+        }
+        if (answer != IDNO) {
+            Status(L"Not saved");
+            return ESaveOutcome::NotSaved;
+        }
+    }
     const HostStatus status = m_host.Save();
     if (!status) {
         Status({});
         ShowError(status.message);
-        return;
+        return ESaveOutcome::NotSaved;
     }
-    Status(L"Saved to " + Utf8ToTerminal(m_host.FilePath()));
-    if (m_bRecovered) RemoveRecoveryFile(m_host.FilePath());
+    m_guard.NoteSaved();
+    Status(L"Saved to " + Utf8ToTerminal(file));
+    if (m_bRecovered) RemoveRecoveryFile(file);
     m_bRecovered = false;
+    return ESaveOutcome::Saved;
 }
 
 void CTuiApp::KeepForRecovery()
@@ -460,12 +538,11 @@ bool CTuiApp::ConfirmQuit()
     const int answer = m_ui.ShowMessage(nullptr, question, u"Ferrodex", MB_YESNOCANCEL | MB_ICONQUESTION);
     if (answer == IDNO) return true;
     if (answer != IDYES) return false;
-    const HostStatus status = m_host.Save();
-    if (!status) {
-        ShowError(status.message);
-        return false;
-    }
-    return true;
+    // Giving up this console's changes for the file as saved ends it as
+    // No would: there is nothing to reload when quitting.
+    const ESaveOutcome outcome = SaveToFile();
+    m_bReload = false;
+    return outcome != ESaveOutcome::NotSaved;
 }
 
 void CTuiApp::Mouse()
@@ -549,7 +626,9 @@ bool CTuiApp::Do(Action action)
     case Action::Menu: OpenMenu(); break;
     case Action::Rename: StartRename(); break;
     case Action::Help: Help(); break;
-    case Action::Save: Save(); break;
+    case Action::Save:
+        if (SaveToFile() == ESaveOutcome::Reload) return false;  // a new face shows the file
+        break;
     case Action::Refresh:
         if (Selected() != 0) m_host.Select(Selected());
         break;
@@ -638,21 +717,28 @@ int RunFace(const TerminalFaceOptions& options, std::string& failure, EStopReque
         failure = "no console file: the user's data folder cannot be made";
         return 1;
     }
-    // Declared after the user interface, so it goes first.
-    CConsoleHost host;
-    bool recovered = false;
-    if (const HostStatus opened = OpenConsole(host, ui, file, recovered); !opened) {
-        ended = TakeStopRequest();
-        if (ended == EStopRequest::Interrupt) ended = EStopRequest::None;
-        if (ended != EStopRequest::None) return 1;
-        ui.ShowMessage(nullptr, AnsiToWide(opened.message), u"Error", MB_OK | MB_ICONERROR);
-        failure = opened.message;
-        return 1;
+    // A reload opens the file afresh in a new host and face.
+    for (bool reload = false;;) {
+        CConsoleFileGuard guard;
+        // Declared after the user interface, so it goes first.
+        CConsoleHost host;
+        guard.NoteRead(file);  // before the file is read
+        bool recovered = false;
+        const HostStatus opened = reload ? host.Open(file) : OpenConsole(host, ui, file, recovered);
+        if (!opened) {
+            ended = TakeStopRequest();
+            if (ended == EStopRequest::Interrupt) ended = EStopRequest::None;
+            if (ended != EStopRequest::None) return 1;
+            ui.ShowMessage(nullptr, AnsiToWide(opened.message), u"Error", MB_OK | MB_ICONERROR);
+            failure = opened.message;
+            return 1;
+        }
+        CTuiApp app(host, guard, ui, screen);
+        if (recovered) app.SetRecovered();
+        ended = app.Run();
+        reload = ended == EStopRequest::None && app.ReloadWanted();
+        if (!reload) return 0;
     }
-    CTuiApp app(host, ui, screen);
-    if (recovered) app.SetRecovered();
-    ended = app.Run();
-    return 0;
 }
 
 }  // namespace

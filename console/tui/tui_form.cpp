@@ -118,7 +118,8 @@ CForm CForm::MessageBox(std::u16string_view text, std::u16string_view caption, U
         break;
     }
     // Field 0 is the text; the buttons follow it.
-    form.m_nFocus = (type & MB_DEFMASK) == MB_DEFBUTTON2 && form.m_fields.size() > 2 ? 2 : 1;
+    const std::size_t first = (type & MB_DEFMASK) == MB_DEFBUTTON3 ? 3 : (type & MB_DEFMASK) == MB_DEFBUTTON2 ? 2 : 1;
+    form.m_nFocus = first < form.m_fields.size() ? static_cast<int>(first) : 1;
     return form;
 }
 

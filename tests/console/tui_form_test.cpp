@@ -229,6 +229,10 @@ TEST(TuiForm, MessageBoxesOfferTheButtonsOfTheirType)
         // A question whose safe answer is No starts there.
         {MB_YESNO | MB_ICONWARNING | MB_DEFBUTTON2, {IDYES, IDNO}, IDNO, IDNO},
         {MB_OK | MB_DEFBUTTON2, {IDOK}, IDOK, IDOK},
+        // A question whose safe answer is Cancel starts there; a box with
+        // fewer buttons falls back to its first.
+        {MB_YESNOCANCEL | MB_ICONWARNING | MB_DEFBUTTON3, {IDYES, IDNO, IDCANCEL}, IDCANCEL, IDCANCEL},
+        {MB_YESNO | MB_DEFBUTTON3, {IDYES, IDNO}, IDNO, IDYES},
     };
     for (const Case& c : cases) {
         CForm box = CForm::MessageBox(u"Save changes?", u"Ferrodex", c.type);

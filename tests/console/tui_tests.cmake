@@ -26,6 +26,10 @@ if(TARGET ferrodex)
     add_test(NAME tui_tmux_test
       COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/tui_tmux_test.sh $<TARGET_FILE:ferrodex>)
     set_tests_properties(tui_tmux_test PROPERTIES TIMEOUT 60 SKIP_RETURN_CODE 77 LABELS console RUN_SERIAL TRUE)
+    # A second ferrodex on the same file while the face has unsaved changes.
+    add_test(NAME tui_lock_tmux_test
+      COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/tui_lock_tmux_test.sh $<TARGET_FILE:ferrodex>)
+    set_tests_properties(tui_lock_tmux_test PROPERTIES TIMEOUT 90 SKIP_RETURN_CODE 77 LABELS console RUN_SERIAL TRUE)
 
     # What a hostile host stored in the inventory shows on the screen.
     add_executable(console_image_tool console_image_tool.cpp)

@@ -164,7 +164,7 @@ mkdir -p "$work/registry"
 
 # --- First session: build the inventory -------------------------------------
 start_face
-keys Right                      # expand the root: its menu is offered only now
+keys Right                      # expand the root
 sleep 0.3
 keys m
 wait_for "Add Group"
@@ -299,9 +299,10 @@ keys Enter
 wait_for "FDX-EXIT=0"
 command_line tree <<<"second-pw" || fail "the main password typed twice does not open the file"
 command_line tree <<<"first-pw" && fail "a mistyped main password was kept"
-# Back to the main password the sections below open the file with.
+# The sections below open the console with the first main password again.
 command_line passwords off <<<"second-pw" || fail "passwords off failed"
 command_line passwords on --main-password-stdin <<<"main-pw-4" || fail "passwords on failed"
+
 # --- Ended by SIGTERM with unsaved changes: kept, then offered and used -----
 recovery="$console.recovery"
 start_unlocked

@@ -1,0 +1,36 @@
+// Guards a console file against lost updates between processes: it notes
+// the file as it was when read, takes the file's lock to save, and tells
+// whether anyone saved the file in between. Both faces save through it, so
+// that neither ever writes over another ferrodex's changes unasked.
+#pragma once
+
+#include <string>
+
+#include "platform/atomic_file.h"
+#include "platform/file_lock.h"
+
+class CConsoleFileGuard {
+public:
+    // Notes `path` as it is now; call it before the file is read, so that a
+    // save by another process after this moment shows as a change.
+    void NoteRead(const std::string& path);
+    // Takes the file's lock (on the file its links name), waiting at most
+    // `timeoutMs`; on failure `message` names the file and the reason.
+    bool Lock(int timeoutMs, std::string& message);
+    bool Held() const { return m_lock.Held(); }
+    void Release() { m_lock.Release(); }
+    // Another process saved (or created, or removed) the file since it was
+    // noted.
+    bool ChangedSinceRead() const;
+    // This process saved the file: the saved version is the one now known.
+    void NoteSaved();
+    // The file existed when it was noted.
+    bool Existed() const { return m_stamp.exists; }
+    const std::string& Path() const { return m_path; }
+
+private:
+    std::string m_path;
+    std::string m_lockPath;  // the lock sits beside the file a link names
+    FileStamp m_stamp;
+    CFileLock m_lock;
+};
