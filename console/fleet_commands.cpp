@@ -19,6 +19,7 @@ bool Collect(CConsoleHost& console, HSCOPEITEM root, const std::vector<std::stri
     std::string error;
     const bool ok = CollectFleet(console, root, paths, fleet, error,
                                  [&](std::size_t done, std::size_t total, const std::u16string& path) {
+                                     ui.NextHost();
                                      progress.Show(u"Reading host " + AnsiToWide(std::to_string(done + 1)) + u" of " +
                                                    AnsiToWide(std::to_string(total)) + u": " + path);
                                  });

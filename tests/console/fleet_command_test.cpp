@@ -152,6 +152,19 @@ TEST_F(FleetCommandTest, FindComparesQuantitiesInTheirUnitsAcrossHosts)
     EXPECT_EQ(ReadWholeFile(m_console), before);
 }
 
+TEST_F(FleetCommandTest, EveryHostOfALargeFleetIsReadWithoutItsLogin)
+{
+    // Hosts stored without a login are asked for one before they expand;
+    // the question comes once a host, however many hosts there are.
+    std::vector<InventoryImageHost> hosts;
+    for (int i = 0; i < 12; ++i)
+        hosts.push_back({u"Many", u"h" + AnsiToWide(std::to_string(i)), AnsiToWide(LshwData("laptop.xml"))});
+    const auto image = InventoryImageWithHosts(hosts);
+    std::ofstream(m_console, std::ios::binary | std::ios::trunc)
+        .write(reinterpret_cast<const char*>(image.data()), static_cast<std::streamsize>(image.size()));
+    EXPECT_EQ(Found("class=cpu").size(), 12u);
+}
+
 TEST_F(FleetCommandTest, FindRefusesMalformedQueriesWithTheirPosition)
 {
     for (const auto& [query, reason] : std::vector<std::pair<std::string, std::string>>{
