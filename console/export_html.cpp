@@ -93,8 +93,15 @@ constexpr std::string_view kScript = R"(<script>
     cell.addEventListener('click', function () { sortBy(index, cell); });
   });
   box.addEventListener('input', applyFilter);
-  var match = /^#filter=(.*)$/.exec(location.hash);
-  if (match) { box.value = decodeURIComponent(match[1]); applyFilter(); }
+  // "#filter=TEXT&sort=N" in the address: a filter and a column to sort by.
+  location.hash.replace(/^#/, '').split('&').forEach(function (part) {
+    var at = part.indexOf('=');
+    if (at < 0) return;
+    var name = part.slice(0, at), value = decodeURIComponent(part.slice(at + 1));
+    var heading = table.tHead.rows[0].cells[Number(value)];
+    if (name === 'filter') { box.value = value; applyFilter(); }
+    if (name === 'sort' && /^[0-9]+$/.test(value) && heading) sortBy(Number(value), heading);
+  });
   window.addEventListener('beforeprint', function () {
     Array.prototype.forEach.call(document.querySelectorAll('details'), function (d) { d.open = true; });
   });

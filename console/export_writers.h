@@ -29,7 +29,8 @@ struct ExportChanges {
 
 // One HTML file that needs nothing else (no fetches, inline style and
 // script): a summary table that sorts (click a heading) and filters (the
-// box above it, or "#filter=TEXT" in the address), then each host's tree
+// box above it; or "#filter=TEXT&sort=COLUMN" in the address, the column
+// counted from 0), then each host's tree
 // as nested collapsible sections with their rows; a print style opens them
 // all. Every text from a host is escaped.
 std::string ExportFleetHtml(const std::vector<FleetHost>& fleet, const ExportChanges& changes = {});

@@ -301,6 +301,18 @@ TEST_F(FleetCommandTest, HtmlReportSortsFiltersAndShowsHostileTextAsTextInChromi
     EXPECT_EQ(Count(filtered, "\" hidden=\"\"><td>"), 4u) << "the others are hidden";
     EXPECT_NE(filtered.find("<section class=\"host\" id=\"host-0\" hidden"), std::string::npos);
 
+    // Sorted by memory: the unscanned host (no memory) first, then 16, 16
+    // (in their order), 24 and 64 GiB.
+    ASSERT_EQ(RunChromium(m_dir.file("profile4"), {"--dump-dom", "file://" + report + "#sort=8"}, dom, err), 0)
+        << ReadWholeFile(err);
+    const std::string sorted = ReadWholeFile(dom);
+    std::vector<std::size_t> order;
+    for (std::size_t at = sorted.find("<tr data-section=\"host-"); at != std::string::npos;
+         at = sorted.find("<tr data-section=\"host-", at + 1))
+        order.push_back(static_cast<std::size_t>(sorted[at + 23] - '0'));
+    EXPECT_EQ(order, (std::vector<std::size_t>{4, 1, 3, 0, 2}));
+    EXPECT_NE(sorted.find("aria-sort=\"ascending\">Memory</th>"), std::string::npos);
+
     // Unfiltered: the hostile text is there as text, and nothing of it ran.
     ASSERT_EQ(RunChromium(m_dir.file("profile2"), {"--dump-dom", "file://" + report}, dom, err), 0)
         << ReadWholeFile(err);
