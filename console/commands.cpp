@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <functional>
 
+#include "console/fleet_commands.h"
 #include "console/host_core.h"
 #include "console/inventory_image.h"
 #include "console/file_guard.h"
@@ -473,6 +474,23 @@ int CommandShow(const CommandContext& context, const std::string& path, bool jso
     }
     std::fflush(stdout);
     return session.Finish();
+}
+
+int CommandFind(const CommandContext& context, const std::string& query, bool json)
+{
+    CCommandSession session(FleetReadAnswers());
+    if (!session.Open(context, EAccess::Read)) return session.Finish(false);
+    RunFind(session.Host(), session.Root(), query, json, session.Ui());
+    return session.Finish(false);
+}
+
+int CommandExport(const CommandContext& context, const std::vector<std::string>& paths, const std::string& format,
+                  const std::string& file)
+{
+    CCommandSession session(FleetReadAnswers());
+    if (!session.Open(context, EAccess::Read)) return session.Finish(false);
+    RunExport(session.Host(), session.Root(), paths, format, file, session.Ui());
+    return session.Finish(false);
 }
 
 int CommandPasswords(const CommandContext& context, bool on)

@@ -6,6 +6,7 @@
 
 #include <optional>
 #include <string>
+#include <vector>
 
 struct CommandContext {
     std::string consoleFile;  // empty: the default console file
@@ -44,6 +45,12 @@ int CommandHostRefresh(const CommandContext& context, const std::string& path, c
 
 int CommandTree(const CommandContext& context, const std::string& path, bool json, const HostOptions& options);
 int CommandShow(const CommandContext& context, const std::string& path, bool json, const HostOptions& options);
+// Searches the stored pictures of every host (never contacts one).
+int CommandFind(const CommandContext& context, const std::string& query, bool json);
+// Writes the stored pictures of the hosts the paths name (all when none) as
+// json, csv or html to `file` (standard output when empty).
+int CommandExport(const CommandContext& context, const std::vector<std::string>& paths, const std::string& format,
+                  const std::string& file);
 int CommandPasswords(const CommandContext& context, bool on);
 int CommandViewXml(const std::string& file, bool json);
 // Prints the paths of the groups and hosts, one a line, for shell

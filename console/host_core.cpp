@@ -664,6 +664,12 @@ bool CConsoleHost::HostAddress(HSCOPEITEM item, std::u16string& address, int& po
     return true;
 }
 
+bool CConsoleHost::HostHoldsPicture(HSCOPEITEM item) const
+{
+    com_ptr<IDataObject> data = m_impl->DataObject(item);
+    return ReadHostHoldsPicture(data.get()).value_or(false);
+}
+
 HRESULT CConsoleHost::Expand(HSCOPEITEM item) { return m_impl->Expand(item); }
 
 void CConsoleHost::Collapse(HSCOPEITEM item)

@@ -134,6 +134,9 @@ public:
     GUID NodeType(HSCOPEITEM item) const;
     // A host node's server, when the snap-in tells it: false for other nodes.
     bool HostAddress(HSCOPEITEM item, std::u16string& address, int& port) const;
+    // A host node holds a picture of its hardware (expanding it contacts no
+    // server); false for other nodes and hosts without one.
+    bool HostHoldsPicture(HSCOPEITEM item) const;
     // Shows the item's children. The first time, the snap-in is notified
     // (it inserts the children; a host node may scan its server). Returns
     // the snap-in's result (S_FALSE when it could not expand the node).

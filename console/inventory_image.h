@@ -10,3 +10,13 @@
 
 std::vector<std::uint8_t> InventoryImageWithXml(std::u16string_view group, std::u16string_view host,
                                                 std::u16string_view xml);
+
+// The same with several groups and hosts, in the order given; hosts of one
+// group name it alike and follow each other. An empty XML gives a host
+// without a stored picture.
+struct InventoryImageHost {
+    std::u16string group;
+    std::u16string host;
+    std::u16string xml;
+};
+std::vector<std::uint8_t> InventoryImageWithHosts(const std::vector<InventoryImageHost>& hosts);

@@ -135,6 +135,23 @@ int main(int argc, char** argv)
     addHostKeyOptions(show);
     show->callback([&] { status = CommandShow(context, path, json, hostOptions); });
 
+    // find, export
+    CLI::App* find = app.add_subcommand("find", "Search the stored hardware of every host (contacts no host)");
+    std::string query;
+    find->add_option("QUERY", query, "Terms a node must all meet, e.g. 'class=memory size<32GiB' or 'product~Xeon'")
+        ->required();
+    find->add_flag("--json", json, "Print JSON");
+    find->callback([&] { status = CommandFind(context, query, json); });
+    CLI::App* exportCommand = app.add_subcommand("export", "Write the stored hardware of hosts as JSON, CSV or HTML");
+    std::vector<std::string> exportPaths;
+    std::string exportFormat;
+    exportCommand->add_option("PATH", exportPaths, "GROUP or GROUP/HOST (default: every host)");
+    exportCommand->add_option("--format", exportFormat, "json, csv or html")
+        ->required()
+        ->check(CLI::IsMember({"json", "csv", "html"}));
+    exportCommand->add_option("-o,--output", file, "The file to write (default: standard output)")->type_name("FILE");
+    exportCommand->callback([&] { status = CommandExport(context, exportPaths, exportFormat, file); });
+
     // passwords
     CLI::App* passwords = app.add_subcommand("passwords", "Turn Save Passwords on (asks for a main password) or off");
     std::string state;

@@ -105,3 +105,13 @@ std::optional<GUID> ReadNodeType(IDataObject* data)
     std::memcpy(&type, lock.data(), sizeof type);
     return type;
 }
+
+std::optional<bool> ReadHostHoldsPicture(IDataObject* data)
+{
+    GlobalPtr block = GetFormat(data, u"FERRODEX_HOST_PICTURE");
+    if (!block || GlobalSize(block.get()) < 4) return std::nullopt;
+    GlobalLockGuard lock(block.get());
+    if (lock.data() == nullptr) return std::nullopt;
+    const auto* bytes = static_cast<const unsigned char*>(lock.data());
+    return (bytes[0] | bytes[1] | bytes[2] | bytes[3]) != 0;
+}

@@ -27,3 +27,8 @@ std::optional<HostEndpoint> ReadHostEndpoint(IDataObject* data);
 // The format's bytes as the snap-in wrote them; nothing when they are too
 // short or the port is out of range.
 std::optional<HostEndpoint> ParseHostEndpoint(std::span<const std::uint8_t> bytes);
+
+// "FERRODEX_HOST_PICTURE": whether a host node holds a picture of its
+// hardware, so that expanding it contacts no server; nothing when the node is
+// no host or the snap-in does not say.
+std::optional<bool> ReadHostHoldsPicture(IDataObject* data);

@@ -43,6 +43,9 @@ public:
     bool Failed() const { return m_bFailed; }
     // Reports an error of the command itself the same way.
     void Error(const std::string& text);
+    // A command that works through many hosts starts on the next one: the
+    // host dialog's repeat count starts again.
+    void NextHost() { m_nHostDialogs = 0; }
 
     int DoModal(HWND owner, DialogState& dialog) override;
     int ShowMessage(HWND owner, std::u16string_view text, std::u16string_view caption, UINT type) override;

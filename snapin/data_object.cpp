@@ -62,7 +62,7 @@ const ClipboardFormats& GetClipboardFormats()
         RegisterClipboardFormat(u"CCF_DISPLAY_NAME"), RegisterClipboardFormat(u"CCF_NODETYPE"),
         RegisterClipboardFormat(u"CCF_SZNODETYPE"), RegisterClipboardFormat(u"CCF_SNAPIN_CLASSID"),
         RegisterClipboardFormat(u"{7752A6C8-4E06-4b65-8449-793E9C0C5259}"),
-        RegisterClipboardFormat(u"FERRODEX_HOST_ENDPOINT")};
+        RegisterClipboardFormat(u"FERRODEX_HOST_ENDPOINT"), RegisterClipboardFormat(u"FERRODEX_HOST_PICTURE")};
     return formats;
 }
 
@@ -98,16 +98,22 @@ HRESULT CNodeDataObject::GetDataHere(FORMATETC* format, STGMEDIUM* medium)
         const ClipboardFormats& formats = GetClipboardFormats();
         const UINT cf = format->cfFormat;
         if (cf != formats.displayName && cf != formats.nodeType && cf != formats.szNodeType &&
-            cf != formats.snapinClassId && cf != formats.privateObject && cf != formats.hostEndpoint)
+            cf != formats.snapinClassId && cf != formats.privateObject && cf != formats.hostEndpoint && cf != formats.hostPicture)
             return DV_E_FORMATETC;
-        const auto* host = cf == formats.hostEndpoint ? dynamic_cast<const CHostNode*>(m_pNode) : nullptr;
-        if (cf == formats.hostEndpoint && host == nullptr) return DV_E_FORMATETC;
+        const bool hostFormat = cf == formats.hostEndpoint || cf == formats.hostPicture;
+        const auto* host = hostFormat ? dynamic_cast<const CHostNode*>(m_pNode) : nullptr;
+        if (hostFormat && host == nullptr) return DV_E_FORMATETC;
         com_ptr<IStream> stream;
         RETURN_IF_FAILED(CreateStreamOnHGlobal(medium->hGlobal, FALSE, stream.put()));
         if (cf == formats.displayName) return WriteText(stream.get(), m_pNode->GetDisplayText(0));
         if (cf == formats.nodeType) return WriteBytes(stream.get(), &m_pNode->GetNodeType(), sizeof(GUID));
         if (cf == formats.szNodeType) return WriteText(stream.get(), GuidToString(m_pNode->GetNodeType()));
         if (cf == formats.snapinClassId) return WriteBytes(stream.get(), &CLSID_Ferrodex, sizeof(GUID));
+        if (host != nullptr && cf == formats.hostPicture) {
+            const std::uint8_t held = !host->m_bstrXml.empty() || !host->GetChildren().empty() ? 1 : 0;
+            const std::uint8_t bytes[4] = {held, 0, 0, 0};
+            return WriteBytes(stream.get(), bytes, sizeof bytes);
+        }
         if (host != nullptr) {
             const auto port = static_cast<std::uint32_t>(host->m_nPort);
             const std::uint8_t bytes[4] = {static_cast<std::uint8_t>(port), static_cast<std::uint8_t>(port >> 8),

@@ -9,7 +9,10 @@
 // The clipboard formats, registered when the module loads. A host's data
 // object also gives "FERRODEX_HOST_ENDPOINT": the port as a 32-bit
 // little-endian number, then the host's name or address in UTF-16LE, ended
-// by a zero unit (never a login or a password).
+// by a zero unit (never a login or a password); and "FERRODEX_HOST_PICTURE":
+// a 32-bit little-endian 1 when the host holds a picture of its hardware
+// (read from the console file or scanned), so that expanding it needs no
+// connection, else 0.
 struct ClipboardFormats {
     UINT displayName;
     UINT nodeType;
@@ -17,6 +20,7 @@ struct ClipboardFormats {
     UINT snapinClassId;
     UINT privateObject;
     UINT hostEndpoint;
+    UINT hostPicture;
 };
 const ClipboardFormats& GetClipboardFormats();
 

@@ -112,6 +112,24 @@ TEST_F(DispatchTest, ClipboardFormatsAreByteExact)
     EXPECT_EQ(Format(root.get(), f.privateObject).size(), sizeof(void*));
 }
 
+TEST_F(DispatchTest, AHostTellsWhetherItHoldsAPictureAndOtherNodesDoNot)
+{
+    const ClipboardFormats& f = GetClipboardFormats();
+    CGroupNode group(&Root());
+    CHostNode host(&group);
+    com_ptr<IDataObject> hostObject = Query(host.GetCookie());
+    const std::vector<std::uint8_t> none{0, 0, 0, 0};
+    const std::vector<std::uint8_t> held{1, 0, 0, 0};
+    EXPECT_EQ(Format(hostObject.get(), f.hostPicture), none);
+    host.m_bstrXml = u"<node/>";  // read from the console file, not yet expanded
+    EXPECT_EQ(Format(hostObject.get(), f.hostPicture), held);
+
+    HRESULT hr = S_OK;
+    com_ptr<IDataObject> groupObject = Query(group.GetCookie());
+    Format(groupObject.get(), f.hostPicture, &hr);
+    EXPECT_EQ(hr, DV_E_FORMATETC);
+}
+
 TEST_F(DispatchTest, ForeignAndSpecialDataObjectsNameNoNode)
 {
     CForeignDataObject foreign;

@@ -1,0 +1,210 @@
+#include "console/export_summary.h"
+#include "console/export_writers.h"
+#include "console/node_path.h"
+#include "platform/text.h"
+
+namespace {
+
+// Text for an element or a quoted attribute: the markup characters as
+// references, controls other than tab and line feed as U+FFFD.
+std::string Escape(std::string_view text)
+{
+    std::string out;
+    out.reserve(text.size());
+    for (char c : text) {
+        switch (c) {
+        case '&': out += "&amp;"; break;
+        case '<': out += "&lt;"; break;
+        case '>': out += "&gt;"; break;
+        case '"': out += "&quot;"; break;
+        case '\'': out += "&#39;"; break;
+        default:
+            if ((static_cast<unsigned char>(c) < 0x20 && c != '\t' && c != '\n') || c == 0x7f)
+                out += "\xEF\xBF\xBD";
+            else
+                out += c;
+        }
+    }
+    return out;
+}
+std::string Escape(std::u16string_view text) { return Escape(WideToAnsi(text)); }
+
+constexpr std::string_view kHead = R"(<!DOCTYPE html>
+<html lang="en">
+<head>
+<meta charset="utf-8">
+<meta http-equiv="Content-Security-Policy" content="default-src 'none'; style-src 'unsafe-inline'; script-src 'unsafe-inline'">
+<meta name="viewport" content="width=device-width, initial-scale=1">
+<title>Ferrodex hardware report</title>
+<style>
+body { font: 14px/1.4 sans-serif; margin: 1.5em; color: #1b1b1b; }
+h1 { font-size: 1.5em; margin: 0 0 .5em; }
+h2 { font-size: 1.15em; margin: 1.5em 0 .3em; border-bottom: 1px solid #999; }
+table { border-collapse: collapse; margin: .3em 0; }
+th, td { border: 1px solid #bbb; padding: .2em .5em; text-align: left; vertical-align: top; white-space: pre-wrap; }
+#summary th { background: #e8edf3; cursor: pointer; user-select: none; }
+#summary th[aria-sort="ascending"]::after { content: " \25B2"; }
+#summary th[aria-sort="descending"]::after { content: " \25BC"; }
+#filter { font: inherit; padding: .2em .4em; width: 20em; margin: .3em 0; }
+details { margin: .1em 0 .1em 1.2em; }
+summary { cursor: pointer; font-weight: 600; }
+.rows td:first-child { color: #444; }
+.noscan { color: #8a4b00; }
+/* What changed since the previous scan, once a history marks it. */
+.changed, details.changed > summary { background: #fff2b3; }
+@media print {
+  #filter, .noprint { display: none; }
+  #summary th { cursor: auto; }
+  details > summary { list-style: none; }
+  section.host { break-inside: avoid-page; }
+  body { margin: 0; font-size: 10pt; }
+}
+</style>
+</head>
+<body>
+<h1>Ferrodex hardware report</h1>
+)";
+
+constexpr std::string_view kScript = R"(<script>
+(function () {
+  var table = document.getElementById('summary');
+  var box = document.getElementById('filter');
+  var rows = function () { return Array.prototype.slice.call(table.tBodies[0].rows); };
+  function applyFilter() {
+    var text = box.value.toLowerCase();
+    rows().forEach(function (row) {
+      var shown = text === '' || row.textContent.toLowerCase().indexOf(text) >= 0;
+      row.hidden = !shown;
+      var section = document.getElementById(row.getAttribute('data-section'));
+      if (section) section.hidden = !shown;
+    });
+  }
+  function sortBy(index, heading) {
+    var ascending = heading.getAttribute('aria-sort') !== 'ascending';
+    Array.prototype.forEach.call(table.tHead.rows[0].cells, function (cell) { cell.removeAttribute('aria-sort'); });
+    heading.setAttribute('aria-sort', ascending ? 'ascending' : 'descending');
+    var sorted = rows().sort(function (a, b) {
+      var order = a.cells[index].textContent.localeCompare(b.cells[index].textContent, undefined, { numeric: true });
+      return ascending ? order : -order;
+    });
+    sorted.forEach(function (row) { table.tBodies[0].appendChild(row); });
+  }
+  Array.prototype.forEach.call(table.tHead.rows[0].cells, function (cell, index) {
+    cell.addEventListener('click', function () { sortBy(index, cell); });
+  });
+  box.addEventListener('input', applyFilter);
+  // "#filter=TEXT&sort=N" in the address: a filter and a column to sort by.
+  location.hash.replace(/^#/, '').split('&').forEach(function (part) {
+    var at = part.indexOf('=');
+    if (at < 0) return;
+    var name = part.slice(0, at), value = decodeURIComponent(part.slice(at + 1));
+    var heading = table.tHead.rows[0].cells[Number(value)];
+    if (name === 'filter') { box.value = value; applyFilter(); }
+    if (name === 'sort' && /^[0-9]+$/.test(value) && heading) sortBy(Number(value), heading);
+  });
+  window.addEventListener('beforeprint', function () {
+    Array.prototype.forEach.call(document.querySelectorAll('details'), function (d) { d.open = true; });
+  });
+})();
+</script>
+)";
+
+class CHtmlReport {
+public:
+    CHtmlReport(const std::vector<FleetHost>& fleet, const ExportChanges& changes) : m_fleet(fleet), m_changes(changes)
+    {
+    }
+
+    std::string Build()
+    {
+        m_out += kHead;
+        m_out += "<p>" + std::to_string(m_fleet.size()) + " hosts.</p>\n";
+        Summary();
+        for (std::size_t i = 0; i < m_fleet.size(); ++i) Host(i);
+        m_out += kScript;
+        m_out += "</body>\n</html>\n";
+        return std::move(m_out);
+    }
+
+private:
+    void Summary()
+    {
+        m_out += "<input id=\"filter\" type=\"search\" placeholder=\"Filter hosts\" aria-label=\"Filter hosts\">\n"
+                 "<table id=\"summary\">\n<thead><tr><th>Host</th><th>Group</th><th>Address</th><th>Vendor</th>"
+                 "<th>Product</th><th>Serial</th><th>CPU</th><th>CPUs</th><th>Memory</th><th>Disks</th>"
+                 "<th>Network</th></tr></thead>\n<tbody>\n";
+        for (std::size_t i = 0; i < m_fleet.size(); ++i) {
+            const FleetHost& host = m_fleet[i];
+            const HostSummary summary = SummarizeHost(host);
+            m_out += "<tr data-section=\"host-" + std::to_string(i) + "\"><td><a href=\"#host-" + std::to_string(i) +
+                     "\">" + Escape(host.name) + "</a></td>";
+            Cell(WideToAnsi(host.group));
+            Cell(WideToAnsi(host.address) + ":" + std::to_string(host.port));
+            Cell(summary.vendor);
+            Cell(summary.product);
+            Cell(summary.serial);
+            Cell(summary.cpuModel);
+            Cell(host.scanned ? std::to_string(summary.cpuCount) : std::string());
+            Cell(summary.memoryTotal);
+            Cell(Lines(summary.disks));
+            Cell(Lines(summary.nics));
+            m_out += "</tr>\n";
+        }
+        m_out += "</tbody>\n</table>\n";
+    }
+
+    void Cell(const std::string& text) { m_out += "<td>" + Escape(text) + "</td>"; }
+
+    static std::string Lines(const std::vector<std::string>& items)
+    {
+        std::string text;
+        for (const std::string& item : items) text += (text.empty() ? "" : "\n") + item;
+        return text;
+    }
+
+    void Host(std::size_t index)
+    {
+        const FleetHost& host = m_fleet[index];
+        m_out += "<section class=\"host\" id=\"host-" + std::to_string(index) + "\">\n<h2>" +
+                 Escape(FleetHostPath(host)) + "</h2>\n<p>" + Escape(host.address) + " port " +
+                 std::to_string(host.port);
+        if (host.scanTime) m_out += ", scanned " + Escape(*host.scanTime);
+        m_out += "</p>\n";
+        if (!host.scanned) m_out += "<p class=\"noscan\">No stored scan.</p>\n";
+        std::vector<std::u16string> path;
+        for (const FleetNode& node : host.nodes) Node(host, node, path);
+        m_out += "</section>\n";
+    }
+
+    void Node(const FleetHost& host, const FleetNode& node, std::vector<std::u16string>& path)
+    {
+        path.push_back(node.name);
+        const std::u16string nodePath = FormatNodePath(path);
+        const bool changed = m_changes.nodeChanged && m_changes.nodeChanged(host, nodePath);
+        m_out += changed ? "<details class=\"changed\"" : "<details";
+        m_out += " data-path=\"" + Escape(nodePath) + "\"><summary>" + Escape(node.name) + "</summary>\n";
+        if (!node.rows.empty()) {
+            m_out += "<table class=\"rows\">\n";
+            for (const auto& [name, value] : node.rows) {
+                const bool rowChanged = m_changes.rowChanged && m_changes.rowChanged(host, nodePath, name);
+                m_out += rowChanged ? "<tr class=\"changed\">" : "<tr>";
+                m_out += "<td>" + Escape(name) + "</td><td>" + Escape(value) + "</td></tr>\n";
+            }
+            m_out += "</table>\n";
+        }
+        for (const FleetNode& child : node.children) Node(host, child, path);
+        m_out += "</details>\n";
+        path.pop_back();
+    }
+
+    const std::vector<FleetHost>& m_fleet;
+    const ExportChanges& m_changes;
+    std::string m_out;
+};
+
+}  // namespace
+
+std::string ExportFleetHtml(const std::vector<FleetHost>& fleet, const ExportChanges& changes)
+{
+    return CHtmlReport(fleet, changes).Build();
+}

@@ -1,0 +1,68 @@
+#include "console/export_writers.h"
+#include "console/json_writer.h"
+
+namespace {
+
+constexpr int kExportVersion = 1;
+
+void WriteNode(CJsonWriter& json, const FleetNode& node)
+{
+    json.BeginObject();
+    json.Key("name");
+    json.String(node.name);
+    json.Key("rows");
+    json.BeginArray();
+    for (const auto& [name, value] : node.rows) {
+        json.BeginArray();
+        json.String(name);
+        json.String(value);
+        json.EndArray();
+    }
+    json.EndArray();
+    if (!node.children.empty()) {
+        json.Key("children");
+        json.BeginArray();
+        for (const FleetNode& child : node.children) WriteNode(json, child);
+        json.EndArray();
+    }
+    json.EndObject();
+}
+
+}  // namespace
+
+std::string ExportFleetJson(const std::vector<FleetHost>& fleet)
+{
+    CJsonWriter json;
+    json.BeginObject();
+    json.Key("format");
+    json.String(std::string_view("ferrodex-export"));
+    json.Key("version");
+    json.Number(kExportVersion);
+    json.Key("hosts");
+    json.BeginArray();
+    for (const FleetHost& host : fleet) {
+        json.BeginObject();
+        json.Key("group");
+        json.String(host.group);
+        json.Key("name");
+        json.String(host.name);
+        json.Key("address");
+        json.String(host.address);
+        json.Key("port");
+        json.Number(host.port);
+        json.Key("scanned");
+        json.Bool(host.scanned);
+        if (host.scanTime) {
+            json.Key("scanTime");
+            json.String(*host.scanTime);
+        }
+        json.Key("nodes");
+        json.BeginArray();
+        for (const FleetNode& node : host.nodes) WriteNode(json, node);
+        json.EndArray();
+        json.EndObject();
+    }
+    json.EndArray();
+    json.EndObject();
+    return json.Text() + "\n";
+}

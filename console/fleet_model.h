@@ -1,0 +1,43 @@
+// The fleet as the console file holds it: every host's last picture of its
+// hardware (the tree of nodes with their Name/Value rows, as the views show
+// them). Searches and exports work on this model, never on a live host.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+using FleetRow = std::pair<std::u16string, std::u16string>;
+
+struct FleetNode {
+    std::u16string name;
+    std::vector<FleetRow> rows;
+    std::vector<FleetNode> children;
+};
+
+struct FleetHost {
+    std::u16string group;
+    std::u16string name;
+    std::u16string address;
+    int port = 0;
+    // The host holds a picture of its hardware; without one, `nodes` is empty.
+    bool scanned = false;
+    // When the picture was taken, as the host's rows tell it; the console
+    // file keeps no time, so only a scan in this session gives one.
+    std::optional<std::u16string> scanTime;
+    std::vector<FleetNode> nodes;
+};
+
+// "GROUP/HOST", escaped as the commands take paths.
+std::u16string FleetHostPath(const FleetHost& host);
+
+// A node's class: its name without a trailing ":N" ("cpu:1" is a "cpu").
+std::u16string FleetNodeClass(const std::u16string& name);
+// A node's rows: its own, then those of its "general" child, which holds
+// them for a node with children.
+std::vector<const FleetRow*> FleetNodeRows(const FleetNode& node);
+// The first value of the named row among `rows`; empty when there is none.
+std::u16string FleetRowValue(const std::vector<const FleetRow*>& rows, std::u16string_view name);
+// Whether a node is the "general" child that holds its parent's rows.
+bool IsFleetGeneralNode(const FleetNode& node);

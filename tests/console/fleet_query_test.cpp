@@ -1,0 +1,126 @@
+// Fleet queries in process: quantities as the views and users write them,
+// the query grammar's edges, and the fleet walk's treatment of the
+// "general" nodes that hold their parent's rows.
+#include <gtest/gtest.h>
+
+#include "console/export_summary.h"
+#include "console/export_writers.h"
+#include "console/fleet_search.h"
+
+namespace {
+
+double Bytes(std::string_view text)
+{
+    const std::optional<Quantity> quantity = ParseQuantity(text);
+    EXPECT_TRUE(quantity && quantity->kind == EQuantityKind::Bytes) << text;
+    return quantity ? quantity->value : -1;
+}
+
+TEST(FleetQueryTest, QuantitiesReadTheViewsUnitsAndRefuseAnythingElse)
+{
+    EXPECT_EQ(Bytes("24 Gb"), 24.0 * 1024 * 1024 * 1024);  // the views' Gb is binary
+    EXPECT_EQ(Bytes("32GiB"), Bytes("32 Gb"));
+    EXPECT_EQ(Bytes("2GB"), 2e9);
+    EXPECT_EQ(Bytes("500107608 Kb"), 500107608.0 * 1024);
+    EXPECT_EQ(ParseQuantity("2.5GHz")->value, 2.5e9);
+    EXPECT_EQ(ParseQuantity("10Mbit/s")->kind, EQuantityKind::BitsPerSecond);
+    EXPECT_EQ(ParseQuantity("44400 mWh")->kind, EQuantityKind::WattHours);
+    EXPECT_EQ(ParseQuantity(" 64 ")->kind, EQuantityKind::Number);
+    for (std::string_view refused : {"", "Gb", ".5GB", "5.GB", "1.2.3", "1e9", "-4GiB", "0x10", "12 parsecs",
+                                     "12 gb", "inf", "nan", "1 2 GB"})
+        EXPECT_FALSE(ParseQuantity(refused)) << refused;
+    EXPECT_FALSE(ParseQuantity(std::string(41, '9')));
+    EXPECT_TRUE(ParseQuantity(std::string(40, '9')));
+}
+
+TEST(FleetQueryTest, TermsCompareWithinOneKindOnly)
+{
+    std::vector<QueryTerm> terms;
+    std::string error;
+    ASSERT_TRUE(ParseQuery("size<32GiB size>=2GHz serial=abc \"bus mastering\"~MAST width!=32", terms, error))
+        << error;
+    ASSERT_EQ(terms.size(), 5u);
+    EXPECT_EQ(terms[3].key, "bus mastering");
+    EXPECT_TRUE(TermMatches(terms[0], "24 Gb"));
+    EXPECT_FALSE(TermMatches(terms[0], "32 Gb"));  // strictly below
+    EXPECT_FALSE(TermMatches(terms[0], "2600 MHz"));  // another kind
+    EXPECT_FALSE(TermMatches(terms[0], "24"));        // a bare number is no size
+    EXPECT_TRUE(TermMatches(terms[1], "2000 MHz"));
+    EXPECT_TRUE(TermMatches(terms[2], " ABC "));
+    EXPECT_FALSE(TermMatches(terms[2], "ABC1"));
+    EXPECT_TRUE(TermMatches(terms[3], "bus_master"));
+    EXPECT_TRUE(TermMatches(terms[4], "64"));
+    EXPECT_FALSE(TermMatches(terms[4], "32"));
+    // A failed parse leaves nothing behind.
+    EXPECT_FALSE(ParseQuery("a=1 b", terms, error));
+    EXPECT_TRUE(terms.empty());
+    EXPECT_NE(error.find("character 6"), std::string::npos) << error;
+    EXPECT_FALSE(ParseQuery("a=\"x\"y", terms, error));
+    EXPECT_FALSE(ParseQuery("a=\"x\\", terms, error));
+}
+
+FleetHost Host(std::u16string name)
+{
+    FleetHost host;
+    host.group = u"G";
+    host.name = std::move(name);
+    host.scanned = true;
+    FleetNode network{u"network", {}, {}};
+    network.children.push_back(FleetNode{u"general", {{u"description", u"Ethernet"}, {u"serial", u"aa:bb"}}, {}});
+    network.children.push_back(FleetNode{u"eth:0", {{u"logicalname", u"eth0"}}, {}});
+    FleetNode core{u"core", {}, {}};
+    core.children.push_back(std::move(network));
+    core.children.push_back(FleetNode{u"memory:1", {{u"description", u"System memory"}, {u"size", u"8 Gb"}}, {}});
+    core.children.push_back(FleetNode{u"memory:2", {{u"description", u"System memory"}, {u"size", u"512 Mb"}}, {}});
+    host.nodes.push_back(std::move(core));
+    return host;
+}
+
+TEST(FleetQueryTest, GeneralChildrenLendTheirRowsAndAreNoMatchesOfTheirOwn)
+{
+    const std::vector<FleetHost> fleet{Host(u"a/b"), Host(u"c")};
+    std::vector<QueryTerm> terms;
+    std::string error;
+    ASSERT_TRUE(ParseQuery("serial=AA:BB", terms, error));
+    const std::vector<FleetMatch> found = SearchFleet(fleet, terms);
+    ASSERT_EQ(found.size(), 2u);
+    EXPECT_EQ(found[0].path, u"core/network");
+    EXPECT_EQ(FleetMatchesText(fleet, found).substr(0, 33), "G/a\\/b  core/network  serial: aa:");
+    ASSERT_TRUE(ParseQuery("class=memory host=c", terms, error));
+    EXPECT_EQ(SearchFleet(fleet, terms).size(), 2u);  // memory:1 and memory:2
+
+    const HostSummary summary = SummarizeHost(fleet[0]);
+    EXPECT_EQ(summary.memoryTotal, "8.5 GiB");
+    EXPECT_EQ(summary.nics, std::vector<std::string>{"eth0 aa:bb"});
+    EXPECT_EQ(FormatBytes(1023), "1023 B");
+    EXPECT_EQ(FormatBytes(1536.0 * 1024 * 1024 * 1024 * 1024), "1.5 PiB");
+}
+
+TEST(FleetQueryTest, CsvQuotesAndDefusesEveryField)
+{
+    FleetHost host = Host(u"-x");
+    host.group = u"=1+1";
+    host.address = u"a,\"b\"\r\nc";
+    const std::string csv = ExportFleetCsv({host});
+    const std::string line = csv.substr(csv.find("\r\n") + 2);
+    EXPECT_EQ(line.rfind("'-x,'=1+1,\"a,\"\"b\"\"\r\nc\",0,yes,,", 0), 0u) << line;
+}
+
+TEST(FleetQueryTest, HtmlEscapesAndMarksOnlyWhatTheChangeHookNames)
+{
+    FleetHost host = Host(u"<b>&\"'");
+    host.nodes[0].children[1].rows[1].second = u"<script>x</script>\x01";
+    ExportChanges changes;
+    changes.rowChanged = [](const FleetHost&, const std::u16string& path, const std::u16string& row) {
+        return path == u"core/memory:1" && row == u"size";
+    };
+    const std::string html = ExportFleetHtml({host}, changes);
+    EXPECT_NE(html.find("&lt;b&gt;&amp;&quot;&#39;"), std::string::npos);
+    EXPECT_EQ(html.find("<b>"), std::string::npos);
+    EXPECT_NE(html.find("<tr class=\"changed\"><td>size</td><td>&lt;script&gt;x&lt;/script&gt;\xEF\xBF\xBD</td>"),
+              std::string::npos);
+    EXPECT_EQ(html.find("class=\"changed\"", html.find("class=\"changed\"><td>size") + 1), std::string::npos);
+    EXPECT_EQ(ExportFleetHtml({host}).find("<tr class=\"changed\">"), std::string::npos);
+}
+
+}  // namespace
