@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <functional>
 
+#include "console/history_recorder.h"
 #include "console/host_core.h"
 #include "console/inventory_image.h"
 #include "console/json_writer.h"
@@ -64,6 +65,7 @@ public:
     explicit CCommandSession(ScriptAnswers answers) : m_ui(std::move(answers)) { m_previous = SetUserInterface(&m_ui); }
     ~CCommandSession()
     {
+        m_recorder.reset();
         m_host.reset();  // the snap-in goes while the interface is still there
         SetUserInterface(m_previous);
     }
@@ -95,6 +97,13 @@ public:
                 return Fail("console file " + path + " does not exist");
         }
         if (HostStatus status = m_host->Open(path); !status) return Fail(status.message);
+        // Scans are kept in the history; one that cannot be written there
+        // is still shown and saved, with a warning.
+        m_recorder = std::make_unique<CHistoryRecorder>(
+            *m_host, HistoryFileFor(path), context.historyKeep, [](const std::string& text) {
+                std::fprintf(stderr, "Warning: %s\n", TerminalText(text).c_str());
+                std::fflush(stderr);
+            });
         return OpenedRoot();
     }
 
@@ -331,6 +340,7 @@ private:
     CScriptUserInterface m_ui;
     IUserInterface* m_previous = nullptr;
     std::unique_ptr<CConsoleHost> m_host = std::make_unique<CConsoleHost>();
+    std::unique_ptr<CHistoryRecorder> m_recorder;
     HSCOPEITEM m_root = 0;
 };
 

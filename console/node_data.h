@@ -27,3 +27,16 @@ std::optional<HostEndpoint> ReadHostEndpoint(IDataObject* data);
 // The format's bytes as the snap-in wrote them; nothing when they are too
 // short or the port is out of range.
 std::optional<HostEndpoint> ParseHostEndpoint(std::span<const std::uint8_t> bytes);
+
+// What a host scanned in this session gives in "FERRODEX_HOST_SCAN": the
+// scan's time (seconds since 1970, 64-bit little-endian), then the login and
+// the lshw XML (UTF-16LE, each ended by a zero unit).
+struct HostScan {
+    std::int64_t when = 0;
+    std::u16string login;
+    std::u16string xml;
+};
+// Nothing when the node is no host scanned in this session, or the data is
+// malformed (too short, a text without its zero unit, an empty XML).
+std::optional<HostScan> ReadHostScan(IDataObject* data);
+std::optional<HostScan> ParseHostScan(std::span<const std::uint8_t> bytes);
