@@ -98,12 +98,15 @@ bool CHistoryStore::Exec(const char* sql, std::string& error)
 // scans(id, host, address, port, login, scanned_at, xml).
 bool CHistoryStore::Migrate(std::string& error)
 {
-    CSqlStatement read(m_db.get(), "PRAGMA user_version");
-    if (!read.Step()) {
-        error = LastError();
-        return false;
+    std::int64_t version = 0;
+    {
+        CSqlStatement read(m_db.get(), "PRAGMA user_version");
+        if (!read.Step()) {
+            error = LastError();
+            return false;
+        }
+        version = read.Integer(0);
     }
-    const std::int64_t version = read.Integer(0);
     if (version == kSchemaVersion) return true;
     if (version > kSchemaVersion || version < 0) {
         error = "the history was written by a newer Ferrodex (schema " + std::to_string(version) + ")";
@@ -118,27 +121,30 @@ bool CHistoryStore::Migrate(std::string& error)
         if (!Exec(kCreateSchema, error)) return false;
     } else {
         if (!Exec("ALTER TABLE scans RENAME TO scans_v1", error) || !Exec(kCreateSchema, error)) return false;
-        CSqlStatement rows(m_db.get(),
-                           "SELECT host, address, port, login, scanned_at, xml FROM scans_v1 ORDER BY id");
-        while (rows.Step()) {
-            const std::string xml = rows.Text(5);
-            CSqlStatement fold(m_db.get(),
-                               "UPDATE scans SET last_seen = ?2 WHERE id = (SELECT max(id) FROM scans WHERE host = "
-                               "?1) AND hash = ?3");
-            fold.Bind(1, rows.Text(0)).Bind(2, rows.Integer(4)).Bind(3, ContentHash(xml));
-            if (!fold.Run()) break;
-            if (sqlite3_changes(m_db.get()) > 0) continue;
-            CSqlStatement add(m_db.get(),
-                              "INSERT INTO scans(host, address, port, login, first_seen, last_seen, hash, xml) "
-                              "VALUES(?1, ?2, ?3, ?4, ?5, ?5, ?6, ?7)");
-            add.Bind(1, rows.Text(0)).Bind(2, rows.Text(1)).Bind(3, rows.Integer(2)).Bind(4, rows.Text(3));
-            add.Bind(5, rows.Integer(4)).Bind(6, ContentHash(xml)).BindBlob(7, xml);
-            if (!add.Run()) break;
-        }
-        if (rows.Failed()) {
-            error = LastError();
-            return false;
-        }
+        {
+            CSqlStatement rows(m_db.get(),
+                               "SELECT host, address, port, login, scanned_at, xml FROM scans_v1 ORDER BY id");
+            bool copied = true;
+            while (copied && rows.Step()) {
+                const std::string xml = rows.Text(5);
+                CSqlStatement fold(m_db.get(),
+                                   "UPDATE scans SET last_seen = ?2 WHERE id = (SELECT max(id) FROM scans WHERE host = "
+                                   "?1) AND hash = ?3");
+                fold.Bind(1, rows.Text(0)).Bind(2, rows.Integer(4)).Bind(3, ContentHash(xml));
+                copied = fold.Run();
+                if (!copied || sqlite3_changes(m_db.get()) > 0) continue;
+                CSqlStatement add(m_db.get(),
+                                  "INSERT INTO scans(host, address, port, login, first_seen, last_seen, hash, xml) "
+                                  "VALUES(?1, ?2, ?3, ?4, ?5, ?5, ?6, ?7)");
+                add.Bind(1, rows.Text(0)).Bind(2, rows.Text(1)).Bind(3, rows.Integer(2)).Bind(4, rows.Text(3));
+                add.Bind(5, rows.Integer(4)).Bind(6, ContentHash(xml)).BindBlob(7, xml);
+                copied = add.Run();
+            }
+            if (!copied || rows.Failed()) {
+                error = LastError();
+                return false;
+            }
+        }  // the reading statement ends before the table goes
         if (!Exec("DROP TABLE scans_v1", error)) return false;
     }
     if (!Exec("PRAGMA user_version = 2", error)) return false;

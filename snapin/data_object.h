@@ -9,7 +9,10 @@
 // The clipboard formats, registered when the module loads. A host's data
 // object also gives "FERRODEX_HOST_ENDPOINT": the port as a 32-bit
 // little-endian number, then the host's name or address in UTF-16LE, ended
-// by a zero unit (never a login or a password).
+// by a zero unit (never a login or a password). A host scanned in this
+// session also gives "FERRODEX_HOST_SCAN": the scan's time in seconds since
+// 1970 as a 64-bit little-endian number, then the login and the lshw XML,
+// each UTF-16LE ended by a zero unit (never a password).
 struct ClipboardFormats {
     UINT displayName;
     UINT nodeType;
@@ -17,6 +20,7 @@ struct ClipboardFormats {
     UINT snapinClassId;
     UINT privateObject;
     UINT hostEndpoint;
+    UINT hostScan;
 };
 const ClipboardFormats& GetClipboardFormats();
 
