@@ -176,10 +176,11 @@ int CommandHistory(const CommandContext& context, const std::string& path, bool 
         writer.EndArray();
         std::printf("%s\n", writer.Text().c_str());
     } else {
+        if (!entries.empty())
+            std::printf("%6s  %-23s  %-23s  %s\n", "SCAN", "FIRST SEEN", "LAST SEEN", "LOGIN@ADDRESS:PORT  SIZE");
         for (const ScanEntry& entry : entries) {
-            std::string seen = FormatTime(entry.firstSeen);
-            if (entry.lastSeen != entry.firstSeen) seen += " to " + FormatTime(entry.lastSeen);
-            std::printf("%6lld  %s  %s@%s:%d  %lld bytes\n", static_cast<long long>(entry.id), seen.c_str(),
+            std::printf("%6lld  %s  %s  %s@%s:%d  %lld bytes\n", static_cast<long long>(entry.id),
+                        FormatTime(entry.firstSeen).c_str(), FormatTime(entry.lastSeen).c_str(),
                         TerminalText(entry.login).c_str(), TerminalText(entry.address).c_str(), entry.port,
                         static_cast<long long>(entry.size));
         }
