@@ -21,6 +21,7 @@ int RunDefault(const CommandContext& context, bool ascii, bool noMouse)
         options.consoleFile = context.consoleFile;
         options.ascii = ascii;
         options.mouse = !noMouse;
+        options.historyKeep = context.historyKeep;
         return fdx::tui::RunTerminalFace(options);
     }
     const int status = CommandTree(context, "", false, HostOptions{});

@@ -1,3 +1,6 @@
+#include "console/history_recorder.h"
+#include "console/host_diff.h"
+#include "console/node_path.h"
 #include "console/tui/tui_app.h"
 
 #include <algorithm>
@@ -25,6 +28,9 @@ namespace {
 constexpr int kRenameLimit = 256;
 constexpr int kRenameControl = 1;
 constexpr int kSideStep = 8;
+// The console's own menu command on a host, apart from the snap-in's ids
+// (which are never negative).
+constexpr long kChangesCommand = -400;
 
 enum class Pane { Tree, Result };
 
@@ -74,12 +80,15 @@ public:
     // The console was opened from its recovery file: the file goes once the
     // console is saved or the user has quit.
     void SetRecovered() { m_bRecovered = true; }
+    // Where the scans of this console are kept, for "Changes Since Last Scan".
+    void SetHistoryFile(std::string file) { m_historyFile = std::move(file); }
 
     void OnScopeItemInserted(HSCOPEITEM) override { m_bTreeChanged = true; }
     void OnScopeItemDeleted(HSCOPEITEM) override { m_bTreeChanged = true; }
     void OnScopeItemChanged(HSCOPEITEM) override { m_bTreeChanged = true; }
     void OnSelectionChanged(HSCOPEITEM) override
     {
+        m_changes.reset();
         m_bTreeChanged = true;
         m_nResultTop = 0;
         m_nResultScroll = 0;
@@ -96,6 +105,10 @@ private:
     void Expand();
     void CollapseOrParent();
     void OpenMenu();
+    void ShowChanges(HSCOPEITEM host);
+    // The result pane's content: the changes list while it is shown, else
+    // what the snap-in shows.
+    const ResultView& ShownResult() const { return m_changes ? *m_changes : m_host.Result(); }
     void StartRename();
     void RenameKey(const Key& key);
     void Help();
@@ -122,6 +135,9 @@ private:
                            std::vector<ResultColumnView>& columnViews) const;
 
     bool m_bRecovered = false;
+    std::string m_historyFile;
+    // "Changes Since Last Scan" of the selected host, until the selection moves.
+    std::optional<ResultView> m_changes;
     CConsoleHost& m_host;
     CTuiUserInterface& m_ui;
     CScreen& m_screen;
@@ -174,7 +190,7 @@ ListLayout CTuiApp::PrepareList(const ResultView& view, int columns, std::vector
 
 std::vector<std::wstring> CTuiApp::ResultLines(int columns, std::wstring& header) const
 {
-    const ResultView& view = m_host.Result();
+    const ResultView& view = ShownResult();
     std::vector<std::wstring> lines;
     header.clear();
     if (view.kind == ResultKind::List) {
@@ -328,7 +344,16 @@ void CTuiApp::OpenMenu()
 {
     const HSCOPEITEM item = Selected();
     if (item == 0) return;
-    const std::vector<MenuItemView> items = m_host.MenuItems(item);
+    std::vector<MenuItemView> items = m_host.MenuItems(item);
+    // The console's own item on a host: the history belongs to the console
+    // file, which only the console knows.
+    std::u16string address;
+    int port = 0;
+    if (m_host.HostAddress(item, address, port)) {
+        if (!items.empty()) items.push_back(MenuItemView{0, {}, {}, true});
+        items.push_back(MenuItemView{kChangesCommand, u"Changes Since Last Scan",
+                                     u"Lists what changed in the hardware between the host's last two scans"});
+    }
     if (std::none_of(items.begin(), items.end(), [](const MenuItemView& i) { return !i.separator; })) {
         Status(L"No menu for this node (expand it first)");
         return;
@@ -349,11 +374,37 @@ void CTuiApp::OpenMenu()
     Status(saved);
     if (chosen < 0) return;
     const MenuItemView& command = items[static_cast<std::size_t>(chosen)];
+    if (command.commandId == kChangesCommand) {
+        ShowChanges(item);
+        return;
+    }
     Status(ToTerminal(command.name) + L"...");
     m_ui.Repaint();
     m_host.InvokeCommand(item, command.commandId);
     Status({});
     if (m_host.Exists(item) && m_host.Selected() == item) m_host.Select(item);
+    m_bTreeChanged = true;
+}
+
+void CTuiApp::ShowChanges(HSCOPEITEM item)
+{
+    const std::string host =
+        WideToAnsi(FormatNodePath({m_host.DisplayName(m_host.Parent(item)), m_host.DisplayName(item)}));
+    Status(L"Comparing the last two scans...");
+    m_ui.Repaint();
+    HostDiff diff;
+    std::string error;
+    if (!DiffHostScans(m_historyFile, host, {}, {}, diff, error)) {
+        Status({});
+        m_ui.ShowMessage(nullptr, AnsiToWide(error), u"Changes Since Last Scan", MB_OK | MB_ICONINFORMATION);
+        return;
+    }
+    m_host.Select(item);
+    m_changes = ChangesView(diff);
+    Status(Utf8ToTerminal("Changes of " + host + ": scan " + std::to_string(diff.from.id) + " (" +
+                          FormatScanTime(diff.from.firstSeen) + ") to scan " + std::to_string(diff.to.id) + " (" +
+                          FormatScanTime(diff.to.firstSeen) + "), " + std::to_string(diff.changes.size()) +
+                          " change(s)"));
     m_bTreeChanged = true;
 }
 
@@ -514,7 +565,7 @@ bool CTuiApp::Do(Action action)
         case Action::End: m_nResultTop = 1 << 20; return true;
         case Action::Left: m_nResultScroll = std::max(0, m_nResultScroll - kSideStep); return true;
         case Action::Right: {
-            const ResultView& view = m_host.Result();
+            const ResultView& view = ShownResult();
             const int columns = std::max(layout.resultColumns - 1, 1);
             int limit = 0;
             if (view.kind == ResultKind::List) {
@@ -649,7 +700,11 @@ int RunFace(const TerminalFaceOptions& options, std::string& failure, EStopReque
         failure = opened.message;
         return 1;
     }
+    // Scans go to the history beside the console file; before the face, so
+    // that it goes after it.
+    CHistoryRecorder recorder(host, HistoryFileFor(file), options.historyKeep);
     CTuiApp app(host, ui, screen);
+    app.SetHistoryFile(HistoryFileFor(file));
     if (recovered) app.SetRecovered();
     ended = app.Run();
     return 0;
