@@ -112,6 +112,8 @@ TEST_F(HistoryStoreTest, KeepsScansFoldsIdenticalConsecutiveOnesAndDropsTheOldes
     struct stat info {};
     ASSERT_EQ(stat(path.c_str(), &info), 0);
     EXPECT_EQ(info.st_mode & 0777, 0600u);
+    ASSERT_EQ(stat((path + "-wal").c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 0777, 0600u) << "the log holds the same data";
     CRawDb raw(path);
     EXPECT_EQ(raw.Integer("PRAGMA user_version"), CHistoryStore::kSchemaVersion);
     EXPECT_EQ(raw.Text("PRAGMA journal_mode"), "wal");
