@@ -100,7 +100,7 @@ public:
         // Scans are kept in the history; one that cannot be written there
         // is still shown and saved, with a warning.
         m_recorder = std::make_unique<CHistoryRecorder>(
-            *m_host, HistoryFileFor(path), context.historyKeep, [](const std::string& text) {
+            *m_host, HistoryFileFor(context.consoleFile), context.historyKeep, [](const std::string& text) {
                 std::fprintf(stderr, "Warning: %s\n", TerminalText(text).c_str());
                 std::fflush(stderr);
             });

@@ -1,8 +1,6 @@
 #include "console/history_commands.h"
 
-#include <chrono>
 #include <cstdio>
-#include <optional>
 
 #include "console/history_recorder.h"
 #include "console/json_writer.h"

@@ -7,7 +7,7 @@
 
 std::string HistoryFileFor(const std::string& consoleFile)
 {
-    if (consoleFile.empty() || consoleFile == DefaultConsoleFile()) {
+    if (consoleFile.empty()) {
         const std::string fallback = DefaultConsoleFile();
         if (fallback.empty()) return {};
         return fallback.substr(0, fallback.rfind('/') + 1) + "history.db";

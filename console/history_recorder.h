@@ -10,9 +10,10 @@
 
 #include "console/host_core.h"
 
-// The history file of a console file: `history.db` beside the default
-// console file, else the console file's name with its extension replaced by
-// ".history.db" (lab.fdx gives lab.history.db), in the same folder.
+// The history file of a console file named with --console: its name with
+// the extension replaced by ".history.db" (lab.fdx gives lab.history.db), in
+// the same folder. An empty name is the default console file, whose history
+// is `history.db` beside it. Empty when no folder can be made.
 std::string HistoryFileFor(const std::string& consoleFile);
 
 class CHistoryRecorder final : public IScanSink {

@@ -1,6 +1,7 @@
 #include "history/scan_diff.h"
 
 #include <map>
+#include <tuple>
 
 namespace {
 
@@ -28,9 +29,10 @@ struct Keyed {
     const SnapshotNode* node;
     std::string label;
 };
-using KeyMap = std::map<std::tuple<std::string, std::string, std::size_t>, Keyed>;
+using Key = std::tuple<std::string, std::string, std::size_t>;
+using KeyMap = std::map<Key, Keyed>;
 
-KeyMap KeySiblings(const std::vector<SnapshotNode>& nodes, std::vector<std::tuple<std::string, std::string, std::size_t>>& order)
+KeyMap KeySiblings(const std::vector<SnapshotNode>& nodes, std::vector<Key>& order)
 {
     std::map<std::string, std::size_t> idCount;
     for (const SnapshotNode& node : nodes) ++idCount[node.id];
@@ -80,8 +82,8 @@ void DiffLevel(const std::vector<SnapshotNode>& before, const std::vector<Snapsh
                const std::string& path, int depth, std::vector<ScanChange>& changes)
 {
     if (depth > kMaxDepth) return;
-    std::vector<std::tuple<std::string, std::string, std::size_t>> oldOrder;
-    std::vector<std::tuple<std::string, std::string, std::size_t>> newOrder;
+    std::vector<Key> oldOrder;
+    std::vector<Key> newOrder;
     const KeyMap oldNodes = KeySiblings(before, oldOrder);
     const KeyMap newNodes = KeySiblings(after, newOrder);
     for (const auto& key : oldOrder) {

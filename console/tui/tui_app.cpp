@@ -702,9 +702,10 @@ int RunFace(const TerminalFaceOptions& options, std::string& failure, EStopReque
     }
     // Scans go to the history beside the console file; before the face, so
     // that it goes after it.
-    CHistoryRecorder recorder(host, HistoryFileFor(file), options.historyKeep);
+    const std::string historyFile = HistoryFileFor(options.consoleFile);
+    CHistoryRecorder recorder(host, historyFile, options.historyKeep);
     CTuiApp app(host, ui, screen);
-    app.SetHistoryFile(HistoryFileFor(file));
+    app.SetHistoryFile(historyFile);
     if (recovered) app.SetRecovered();
     ended = app.Run();
     return 0;

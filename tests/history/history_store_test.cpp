@@ -8,7 +8,9 @@
 
 #include <fstream>
 
+#include "console/history_recorder.h"
 #include "history/history_store.h"
+#include "tests/support/scoped_env.h"
 #include "tests/support/temp_dir.h"
 
 namespace {
@@ -25,7 +27,10 @@ public:
     ~CRawDb() { sqlite3_close(m_db); }
     CRawDb(const CRawDb&) = delete;
     CRawDb& operator=(const CRawDb&) = delete;
-    bool Exec(const std::string& sql) { return sqlite3_exec(m_db, sql.c_str(), nullptr, nullptr, nullptr) == SQLITE_OK; }
+    bool Exec(const std::string& sql)
+    {
+        return sqlite3_exec(m_db, sql.c_str(), nullptr, nullptr, nullptr) == SQLITE_OK;
+    }
     std::int64_t Integer(const std::string& sql)
     {
         sqlite3_stmt* statement = nullptr;
@@ -188,6 +193,23 @@ TEST(HistoryHashTest, ContentHashIsSha256InHex)
 {
     EXPECT_EQ(ContentHash("abc"), "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad");
     EXPECT_NE(ContentHash("<a/>"), ContentHash("<a/> "));
+}
+
+}  // namespace
+
+namespace {
+
+TEST(HistoryFileTest, IsNamedAfterTheConsoleFileInItsFolder)
+{
+    EXPECT_EQ(HistoryFileFor("/srv/lab.fdx"), "/srv/lab.history.db");
+    EXPECT_EQ(HistoryFileFor("lab.fdx"), "lab.history.db");
+    EXPECT_EQ(HistoryFileFor("/srv/v1.2/lab"), "/srv/v1.2/lab.history.db") << "a dot in a folder is no extension";
+    EXPECT_EQ(HistoryFileFor("/srv/.lab"), "/srv/.lab.history.db");
+    EXPECT_EQ(HistoryFileFor("/srv/a.b.fdx"), "/srv/a.b.history.db");
+    TempDir home;
+    CScopedEnv data("XDG_DATA_HOME", home.path());
+    const std::string fallback = HistoryFileFor("");
+    EXPECT_TRUE(fallback.ends_with("/ferrodex/history.db")) << fallback;
 }
 
 }  // namespace
