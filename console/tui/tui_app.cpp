@@ -125,6 +125,9 @@ private:
                    : 0;
     }
     void Status(std::wstring text) { m_status = std::move(text); }
+    // Unsaved changes: the snap-in's, or ones it forgot while a scan was
+    // read for "Changes Since Last Scan".
+    bool Dirty() { return m_bDirtyKept || m_host.IsDirty(); }
     void ShowError(const std::string& text)
     {
         m_ui.ShowMessage(nullptr, AnsiToWide(text), u"Error", MB_OK | MB_ICONERROR);
@@ -138,6 +141,7 @@ private:
     std::string m_historyFile;
     // "Changes Since Last Scan" of the selected host, until the selection moves.
     std::optional<ResultView> m_changes;
+    bool m_bDirtyKept = false;
     CConsoleHost& m_host;
     CTuiUserInterface& m_ui;
     CScreen& m_screen;
@@ -218,7 +222,7 @@ void CTuiApp::Paint()
     werase(stdscr);
     // Title row.
     std::wstring title = L" Ferrodex  " + Utf8ToTerminal(m_host.FilePath());
-    if (m_host.IsDirty()) title += L"  [modified]";
+    if (Dirty()) title += L"  [modified]";
     PutText(stdscr, 0, 0, PadColumns(title, columns, true, m_screen.Ascii()), A_REVERSE);
     m_nCursorRow = -1;
     PaintTree(layout);
@@ -394,7 +398,19 @@ void CTuiApp::ShowChanges(HSCOPEITEM item)
     m_ui.Repaint();
     HostDiff diff;
     std::string error;
-    if (!DiffHostScans(m_historyFile, host, {}, {}, diff, error)) {
+    // Reading a scan opens it in a console of its own, through the same
+    // module, whose "unsaved changes" state is one for the process: the
+    // console's own state is put back afterwards.
+    const bool wasDirty = Dirty();
+    const bool compared = DiffHostScans(m_historyFile, host, {}, {}, diff, error);
+    if (wasDirty) {
+        m_bDirtyKept = true;
+    } else if (m_host.IsDirty()) {
+        std::vector<std::uint8_t> image;  // saving clears the state; the bytes go unused
+        m_host.SaveImage(image);
+        std::fill(image.begin(), image.end(), std::uint8_t{0});
+    }
+    if (!compared) {
         Status({});
         m_ui.ShowMessage(nullptr, AnsiToWide(error), u"Changes Since Last Scan", MB_OK | MB_ICONINFORMATION);
         return;
@@ -468,6 +484,7 @@ void CTuiApp::Save()
         ShowError(status.message);
         return;
     }
+    m_bDirtyKept = false;
     Status(L"Saved to " + Utf8ToTerminal(m_host.FilePath()));
     if (m_bRecovered) RemoveRecoveryFile(m_host.FilePath());
     m_bRecovered = false;
@@ -475,7 +492,7 @@ void CTuiApp::Save()
 
 void CTuiApp::KeepForRecovery()
 {
-    if (!m_host.IsDirty()) return;
+    if (!Dirty()) return;
     std::string error;
     // Standard error is the log file here.
     if (WriteRecoveryFile(m_host, error))
@@ -505,7 +522,7 @@ bool CTuiApp::ActOnStopRequest(EStopRequest& ended)
 
 bool CTuiApp::ConfirmQuit()
 {
-    if (!m_host.IsDirty()) return true;
+    if (!Dirty()) return true;
     const std::u16string question =
         u"The console has unsaved changes.\nSave them to " + AnsiToWide(m_host.FilePath()) + u" before quitting?";
     const int answer = m_ui.ShowMessage(nullptr, question, u"Ferrodex", MB_YESNOCANCEL | MB_ICONQUESTION);
