@@ -4,6 +4,7 @@
 #include <functional>
 
 #include "console/fleet_commands.h"
+#include "console/history_recorder.h"
 #include "console/host_core.h"
 #include "console/inventory_image.h"
 #include "console/file_guard.h"
@@ -62,6 +63,7 @@ public:
     explicit CCommandSession(ScriptAnswers answers) : m_ui(std::move(answers)) { m_previous = SetUserInterface(&m_ui); }
     ~CCommandSession()
     {
+        m_recorder.reset();
         m_host.reset();  // the snap-in goes while the interface is still there
         SetUserInterface(m_previous);
     }
@@ -91,6 +93,13 @@ public:
             return Fail("console file " + path + " does not exist");
         }
         if (HostStatus status = m_host->Open(path); !status) return Fail(status.message);
+        // Scans are kept in the history; one that cannot be written there
+        // is still shown and saved, with a warning.
+        m_recorder = std::make_unique<CHistoryRecorder>(
+            *m_host, HistoryFileFor(context.consoleFile), context.historyKeep, [](const std::string& text) {
+                std::fprintf(stderr, "Warning: %s\n", TerminalText(text).c_str());
+                std::fflush(stderr);
+            });
         return OpenedRoot();
     }
 
@@ -317,6 +326,7 @@ private:
     CScriptUserInterface m_ui;
     IUserInterface* m_previous = nullptr;
     std::unique_ptr<CConsoleHost> m_host = std::make_unique<CConsoleHost>();
+    std::unique_ptr<CHistoryRecorder> m_recorder;
     HSCOPEITEM m_root = 0;
 };
 

@@ -10,6 +10,7 @@
 
 struct CommandContext {
     std::string consoleFile;  // empty: the default console file
+    int historyKeep = 50;     // scans kept per host in the history
 };
 
 int CommandGroupAdd(const CommandContext& context, const std::string& name);

@@ -670,7 +670,25 @@ bool CConsoleHost::HostHoldsPicture(HSCOPEITEM item) const
     return ReadHostHoldsPicture(data.get()).value_or(false);
 }
 
-HRESULT CConsoleHost::Expand(HSCOPEITEM item) { return m_impl->Expand(item); }
+bool CConsoleHost::HostScan(HSCOPEITEM item, HostScanView& scan) const
+{
+    com_ptr<IDataObject> data = m_impl->DataObject(item);
+    std::optional<::HostScan> found = ReadHostScan(data.get());
+    if (!found) return false;
+    scan.when = found->when;
+    scan.login = std::move(found->login);
+    scan.xml = std::move(found->xml);
+    return true;
+}
+
+void CConsoleHost::SetScanSink(IScanSink* sink) { m_scanSink = sink; }
+
+HRESULT CConsoleHost::Expand(HSCOPEITEM item)
+{
+    const HRESULT hr = m_impl->Expand(item);
+    if (m_scanSink != nullptr && Exists(item)) m_scanSink->OnHostsMayHaveScanned(item);
+    return hr;
+}
 
 void CConsoleHost::Collapse(HSCOPEITEM item)
 {
@@ -698,7 +716,12 @@ const ResultView& CConsoleHost::Result() const
 
 std::vector<MenuItemView> CConsoleHost::MenuItems(HSCOPEITEM item) { return m_impl->MenuItems(item); }
 
-HRESULT CConsoleHost::InvokeCommand(HSCOPEITEM item, long commandId) { return m_impl->InvokeCommand(item, commandId); }
+HRESULT CConsoleHost::InvokeCommand(HSCOPEITEM item, long commandId)
+{
+    const HRESULT hr = m_impl->InvokeCommand(item, commandId);
+    if (m_scanSink != nullptr && Exists(item)) m_scanSink->OnHostsMayHaveScanned(item);
+    return hr;
+}
 
 bool CConsoleHost::CanRename(HSCOPEITEM item) { return m_impl->CanRename(item); }
 

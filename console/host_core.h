@@ -87,6 +87,20 @@ public:
     virtual void OnResultViewChanged() {}
 };
 
+// Told after an expansion or a menu command, which may have scanned hosts.
+class IScanSink {
+public:
+    virtual ~IScanSink() = default;
+    virtual void OnHostsMayHaveScanned(HSCOPEITEM item) = 0;
+};
+
+// A scan of a host node done in this session, as the snap-in tells it.
+struct HostScanView {
+    std::int64_t when = 0;  // seconds since 1970
+    std::u16string login;
+    std::u16string xml;
+};
+
 class CConsoleHost {
 public:
     CConsoleHost();
@@ -137,6 +151,9 @@ public:
     // A host node holds a picture of its hardware (expanding it contacts no
     // server); false for other nodes and hosts without one.
     bool HostHoldsPicture(HSCOPEITEM item) const;
+    // A host node's last scan in this session: false for other nodes and
+    // for a host whose picture came from the console file.
+    bool HostScan(HSCOPEITEM item, HostScanView& scan) const;
     // Shows the item's children. The first time, the snap-in is notified
     // (it inserts the children; a host node may scan its server). Returns
     // the snap-in's result (S_FALSE when it could not expand the node).
@@ -166,11 +183,14 @@ public:
 
     // Not owned; null removes it.
     void SetObserver(IConsoleHostObserver* observer);
+    // Not owned; null removes it. Told after Expand and InvokeCommand.
+    void SetScanSink(IScanSink* sink);
 
     struct Impl;
 
 private:
     std::unique_ptr<Impl> m_impl;
+    IScanSink* m_scanSink = nullptr;
 };
 
 // The default console file: $XDG_DATA_HOME/ferrodex/console.fdx (else

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "console/commands.h"
+#include "console/history_commands.h"
 #include "console/tui/tui_app.h"
 #include "platform/terminal.h"
 
@@ -20,6 +21,7 @@ int RunDefault(const CommandContext& context, bool ascii, bool noMouse)
         options.consoleFile = context.consoleFile;
         options.ascii = ascii;
         options.mouse = !noMouse;
+        options.historyKeep = context.historyKeep;
         return fdx::tui::RunTerminalFace(options);
     }
     const int status = CommandTree(context, "", false, HostOptions{});
@@ -43,6 +45,9 @@ int main(int argc, char** argv)
     CommandContext context;
     app.add_option("--console", context.consoleFile, "The console file (default: $XDG_DATA_HOME/ferrodex/console.fdx)")
         ->type_name("FILE");
+    app.add_option("--keep", context.historyKeep, "Scans kept per host in the history (default 50)")
+        ->type_name("N")
+        ->check(CLI::Range(1, 100000));
     bool ascii = false;
     bool noMouse = false;
     app.add_flag("--ascii", ascii, "Terminal console: ASCII lines and glyphs only");
@@ -166,6 +171,25 @@ int main(int argc, char** argv)
     viewXml->add_option("FILE", file, "Output of lshw -xml")->required();
     viewXml->add_flag("--json", json, "Print JSON");
     viewXml->callback([&] { status = CommandViewXml(file, json); });
+    // history, diff
+    CLI::App* history = app.add_subcommand("history", "List the scans of a host kept in the history");
+    history->add_option("PATH", path, "GROUP/HOST");
+    history->add_flag("--json", json, "Print JSON");
+    history->callback([&] {
+        if (history->get_subcommands().empty()) status = CommandHistory(context, path, json);
+    });
+    std::string prunePath;
+    CLI::App* prune = history->add_subcommand("prune", "Keep only the --keep newest scans of every host (or of one)");
+    prune->add_option("PATH", prunePath, "GROUP/HOST");
+    prune->callback([&] { status = CommandHistoryPrune(context, prunePath); });
+    DiffOptions diffOptions;
+    CLI::App* diff = app.add_subcommand("diff", "Show what changed in a host's hardware between two scans");
+    diff->add_option("PATH", path, "GROUP/HOST")->required();
+    diff->add_option("--from", diffOptions.from, "A scan id or an ISO time (default: the scan before --to)")
+        ->type_name("WHEN");
+    diff->add_option("--to", diffOptions.to, "A scan id or an ISO time (default: the last scan)")->type_name("WHEN");
+    diff->add_flag("--json", diffOptions.json, "Print JSON");
+    diff->callback([&] { status = CommandDiff(context, path, diffOptions); });
     // For the shell's completion (an empty group hides it from the help).
     app.add_subcommand("complete-paths", "Print the node paths of the console file")
         ->group("")

@@ -59,7 +59,50 @@ std::u16string TextFrom(const unsigned char* bytes, std::size_t size)
     return text;
 }
 
+// Longest scan XML read back, in UTF-16 code units (as the scan's own cap).
+constexpr std::size_t kMaxScanXml = 64u << 20;
+
+// UTF-16LE text from `offset` to its zero unit, at most `maxUnits` units;
+// `offset` moves past the zero unit. False when there is none in reach.
+bool TerminatedText(std::span<const std::uint8_t> bytes, std::size_t& offset, std::size_t maxUnits,
+                    std::u16string& text)
+{
+    text.clear();
+    while (bytes.size() - offset >= 2) {
+        const char16_t unit = static_cast<char16_t>(bytes[offset] | (bytes[offset + 1] << 8));
+        offset += 2;
+        if (unit == u'\0') return true;
+        if (text.size() == maxUnits) return false;
+        text.push_back(unit);
+    }
+    return false;
+}
+
 }  // namespace
+
+std::optional<HostScan> ReadHostScan(IDataObject* data)
+{
+    GlobalPtr block = GetFormat(data, u"FERRODEX_HOST_SCAN");
+    if (!block) return std::nullopt;
+    const std::size_t size = GlobalSize(block.get());
+    if (size == 0) return std::nullopt;
+    GlobalLockGuard lock(block.get());
+    if (lock.data() == nullptr) return std::nullopt;
+    return ParseHostScan(std::span(static_cast<const std::uint8_t*>(lock.data()), size));
+}
+
+std::optional<HostScan> ParseHostScan(std::span<const std::uint8_t> bytes)
+{
+    if (bytes.size() < 8) return std::nullopt;
+    std::uint64_t seconds = 0;
+    for (int i = 7; i >= 0; --i) seconds = seconds << 8 | bytes[static_cast<std::size_t>(i)];
+    HostScan scan;
+    scan.when = static_cast<std::int64_t>(seconds);
+    std::size_t offset = 8;
+    if (!TerminatedText(bytes, offset, kMaxDisplayName, scan.login)) return std::nullopt;
+    if (!TerminatedText(bytes, offset, kMaxScanXml, scan.xml) || scan.xml.empty()) return std::nullopt;
+    return scan;
+}
 
 std::optional<std::u16string> ReadDisplayName(IDataObject* data)
 {

@@ -32,3 +32,15 @@ std::optional<HostEndpoint> ParseHostEndpoint(std::span<const std::uint8_t> byte
 // hardware, so that expanding it contacts no server; nothing when the node is
 // no host or the snap-in does not say.
 std::optional<bool> ReadHostHoldsPicture(IDataObject* data);
+// What a host scanned in this session gives in "FERRODEX_HOST_SCAN": the
+// scan's time (seconds since 1970, 64-bit little-endian), then the login and
+// the lshw XML (UTF-16LE, each ended by a zero unit).
+struct HostScan {
+    std::int64_t when = 0;
+    std::u16string login;
+    std::u16string xml;
+};
+// Nothing when the node is no host scanned in this session, or the data is
+// malformed (too short, a text without its zero unit, an empty XML).
+std::optional<HostScan> ReadHostScan(IDataObject* data);
+std::optional<HostScan> ParseHostScan(std::span<const std::uint8_t> bytes);

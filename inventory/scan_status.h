@@ -19,6 +19,9 @@ public:
     void RefreshFailed(Clock::time_point when) { m_refreshFailed = when; }
     // The picture went (a new address): nothing is known any more.
     void Forget();
+    // When this session's last scan brought the picture; nothing for a
+    // picture read from the console file.
+    std::optional<Clock::time_point> ScannedAt() const { return m_scanned; }
 
     // Appends "last scan" (when this session scanned) and "last refresh"
     // (when a refresh failed after the picture was taken) rows.

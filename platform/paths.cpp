@@ -120,6 +120,17 @@ bool EnsurePrivateFolderOrSay(const std::string& folder)
 
 bool PrepareOwnerOnlyFile(const std::string& path) { return OpenOwnerOnlyFile(path) != nullptr; }
 
+bool CreateOwnerOnlyFile(const std::string& path)
+{
+    const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
+    if (fd < 0) return false;
+    struct stat info {};
+    const bool ok =
+        ::fstat(fd, &info) == 0 && S_ISREG(info.st_mode) && info.st_uid == ::geteuid() && ::fchmod(fd, 0600) == 0;
+    ::close(fd);
+    return ok;
+}
+
 FilePtr OpenOwnerOnlyFile(const std::string& path)
 {
     const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);

@@ -37,6 +37,9 @@ bool EnsurePrivateFolderOrSay(const std::string& folder);
 // Creates the file if needed and empties it, readable and writable by its
 // owner only (an existing file's permissions are narrowed as well).
 bool PrepareOwnerOnlyFile(const std::string& path);
+// Creates the file if needed, keeping what it holds, and narrows it to its
+// owner; false when it is no regular file of this user or cannot be made.
+bool CreateOwnerOnlyFile(const std::string& path);
 
 // Opens `path` for writing, emptied, owner-only before the first byte and
 // never through a symbolic link. Null when it cannot be opened.

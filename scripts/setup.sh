@@ -4,7 +4,7 @@
 set -euo pipefail
 
 packages=(build-essential cmake ninja-build pkg-config
-          libssl-dev zlib1g-dev libpugixml-dev libncurses-dev libcli11-dev
+          libssl-dev zlib1g-dev libpugixml-dev libsqlite3-dev libncurses-dev libcli11-dev
           libgtest-dev libgmock-dev libbenchmark-dev
           lshw tmux
           clang libclang-rt-14-dev)  # the fuzz build: clang with libFuzzer and the sanitizers

@@ -1,5 +1,6 @@
 #include "snapin/data_object.h"
 
+#include <chrono>
 #include <cstdint>
 #include <mutex>
 #include <unordered_set>
@@ -62,7 +63,8 @@ const ClipboardFormats& GetClipboardFormats()
         RegisterClipboardFormat(u"CCF_DISPLAY_NAME"), RegisterClipboardFormat(u"CCF_NODETYPE"),
         RegisterClipboardFormat(u"CCF_SZNODETYPE"), RegisterClipboardFormat(u"CCF_SNAPIN_CLASSID"),
         RegisterClipboardFormat(u"{7752A6C8-4E06-4b65-8449-793E9C0C5259}"),
-        RegisterClipboardFormat(u"FERRODEX_HOST_ENDPOINT"), RegisterClipboardFormat(u"FERRODEX_HOST_PICTURE")};
+        RegisterClipboardFormat(u"FERRODEX_HOST_ENDPOINT"), RegisterClipboardFormat(u"FERRODEX_HOST_PICTURE"),
+        RegisterClipboardFormat(u"FERRODEX_HOST_SCAN")};
     return formats;
 }
 
@@ -98,11 +100,14 @@ HRESULT CNodeDataObject::GetDataHere(FORMATETC* format, STGMEDIUM* medium)
         const ClipboardFormats& formats = GetClipboardFormats();
         const UINT cf = format->cfFormat;
         if (cf != formats.displayName && cf != formats.nodeType && cf != formats.szNodeType &&
-            cf != formats.snapinClassId && cf != formats.privateObject && cf != formats.hostEndpoint && cf != formats.hostPicture)
+            cf != formats.snapinClassId && cf != formats.privateObject && cf != formats.hostEndpoint &&
+            cf != formats.hostPicture && cf != formats.hostScan)
             return DV_E_FORMATETC;
-        const bool hostFormat = cf == formats.hostEndpoint || cf == formats.hostPicture;
+        const bool hostFormat = cf == formats.hostEndpoint || cf == formats.hostPicture || cf == formats.hostScan;
         const auto* host = hostFormat ? dynamic_cast<const CHostNode*>(m_pNode) : nullptr;
         if (hostFormat && host == nullptr) return DV_E_FORMATETC;
+        const auto scanned = host != nullptr ? host->m_scanStatus.ScannedAt() : std::nullopt;
+        if (cf == formats.hostScan && (!scanned || host->m_bstrXml.empty())) return DV_E_FORMATETC;
         com_ptr<IStream> stream;
         RETURN_IF_FAILED(CreateStreamOnHGlobal(medium->hGlobal, FALSE, stream.put()));
         if (cf == formats.displayName) return WriteText(stream.get(), m_pNode->GetDisplayText(0));
@@ -113,6 +118,15 @@ HRESULT CNodeDataObject::GetDataHere(FORMATETC* format, STGMEDIUM* medium)
             const std::uint8_t held = !host->m_bstrXml.empty() || !host->GetChildren().empty() ? 1 : 0;
             const std::uint8_t bytes[4] = {held, 0, 0, 0};
             return WriteBytes(stream.get(), bytes, sizeof bytes);
+        }
+        if (cf == formats.hostScan) {
+            const auto seconds = static_cast<std::uint64_t>(
+                std::chrono::duration_cast<std::chrono::seconds>(scanned->time_since_epoch()).count());
+            std::uint8_t bytes[8];
+            for (int i = 0; i < 8; ++i) bytes[i] = static_cast<std::uint8_t>(seconds >> (8 * i));
+            RETURN_IF_FAILED(WriteBytes(stream.get(), bytes, sizeof bytes));
+            RETURN_IF_FAILED(WriteText(stream.get(), host->m_bstrLogin));
+            return WriteText(stream.get(), host->m_bstrXml);
         }
         if (host != nullptr) {
             const auto port = static_cast<std::uint32_t>(host->m_nPort);

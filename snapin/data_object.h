@@ -9,10 +9,13 @@
 // The clipboard formats, registered when the module loads. A host's data
 // object also gives "FERRODEX_HOST_ENDPOINT": the port as a 32-bit
 // little-endian number, then the host's name or address in UTF-16LE, ended
-// by a zero unit (never a login or a password); and "FERRODEX_HOST_PICTURE":
+// by a zero unit (never a login or a password); "FERRODEX_HOST_PICTURE":
 // a 32-bit little-endian 1 when the host holds a picture of its hardware
 // (read from the console file or scanned), so that expanding it needs no
-// connection, else 0.
+// connection, else 0. A host scanned in this session also gives
+// "FERRODEX_HOST_SCAN": the scan's time in seconds since 1970 as a 64-bit
+// little-endian number, then the login and the lshw XML, each UTF-16LE ended
+// by a zero unit (never a password).
 struct ClipboardFormats {
     UINT displayName;
     UINT nodeType;
@@ -21,6 +24,7 @@ struct ClipboardFormats {
     UINT privateObject;
     UINT hostEndpoint;
     UINT hostPicture;
+    UINT hostScan;
 };
 const ClipboardFormats& GetClipboardFormats();
 

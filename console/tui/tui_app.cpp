@@ -1,3 +1,6 @@
+#include "console/history_recorder.h"
+#include "console/host_diff.h"
+#include "console/node_path.h"
 #include "console/tui/tui_app.h"
 
 #include <algorithm>
@@ -30,6 +33,9 @@ constexpr int kSideStep = 8;
 // How long a save waits for another ferrodex that holds the file's lock (a
 // command runs for a moment; the user is told while the face waits).
 constexpr int kSaveLockWaitMs = 5000;
+// The console's own menu command on a host, apart from the snap-in's ids
+// (which are never negative).
+constexpr long kChangesCommand = -400;
 
 enum class Pane { Tree, Result };
 
@@ -99,12 +105,15 @@ public:
     void SetRecovered() { m_bRecovered = true; }
     // The face ended because the user chose to reload the console file.
     bool ReloadWanted() const { return m_bReload; }
+    // Where the scans of this console are kept, for "Changes Since Last Scan".
+    void SetHistoryFile(std::string file) { m_historyFile = std::move(file); }
 
     void OnScopeItemInserted(HSCOPEITEM) override { m_bTreeChanged = true; }
     void OnScopeItemDeleted(HSCOPEITEM) override { m_bTreeChanged = true; }
     void OnScopeItemChanged(HSCOPEITEM) override { m_bTreeChanged = true; }
     void OnSelectionChanged(HSCOPEITEM) override
     {
+        m_changes.reset();
         m_bTreeChanged = true;
         m_nResultTop = 0;
         m_nResultScroll = 0;
@@ -121,6 +130,10 @@ private:
     void Expand();
     void CollapseOrParent();
     void OpenMenu();
+    void ShowChanges(HSCOPEITEM host);
+    // The result pane's content: the changes list while it is shown, else
+    // what the snap-in shows.
+    const ResultView& ShownResult() const { return m_changes ? *m_changes : m_host.Result(); }
     void StartRename();
     void RenameKey(const Key& key);
     void Help();
@@ -139,6 +152,9 @@ private:
                    : 0;
     }
     void Status(std::wstring text) { m_status = std::move(text); }
+    // Unsaved changes: the snap-in's, or ones it forgot while a scan was
+    // read for "Changes Since Last Scan".
+    bool Dirty() { return m_bDirtyKept || m_host.IsDirty(); }
     void ShowError(const std::string& text)
     {
         m_ui.ShowMessage(nullptr, AnsiToWide(text), u"Error", MB_OK | MB_ICONERROR);
@@ -150,6 +166,10 @@ private:
 
     bool m_bRecovered = false;
     bool m_bReload = false;
+    std::string m_historyFile;
+    // "Changes Since Last Scan" of the selected host, until the selection moves.
+    std::optional<ResultView> m_changes;
+    bool m_bDirtyKept = false;
     CConsoleHost& m_host;
     CConsoleFileGuard& m_guard;
     CTuiUserInterface& m_ui;
@@ -203,7 +223,7 @@ ListLayout CTuiApp::PrepareList(const ResultView& view, int columns, std::vector
 
 std::vector<std::wstring> CTuiApp::ResultLines(int columns, std::wstring& header) const
 {
-    const ResultView& view = m_host.Result();
+    const ResultView& view = ShownResult();
     std::vector<std::wstring> lines;
     header.clear();
     if (view.kind == ResultKind::List) {
@@ -231,7 +251,7 @@ void CTuiApp::Paint()
     werase(stdscr);
     // Title row.
     std::wstring title = L" Ferrodex  " + Utf8ToTerminal(m_host.FilePath());
-    if (m_host.IsDirty()) title += L"  [modified]";
+    if (Dirty()) title += L"  [modified]";
     PutText(stdscr, 0, 0, PadColumns(title, columns, true, m_screen.Ascii()), A_REVERSE);
     m_nCursorRow = -1;
     PaintTree(layout);
@@ -371,6 +391,15 @@ void CTuiApp::OpenMenu()
         if (!shown) m_host.Collapse(item);
         items = m_host.MenuItems(item);
     }
+    // The console's own item on a host: the history belongs to the console
+    // file, which only the console knows.
+    std::u16string address;
+    int port = 0;
+    if (m_host.HostAddress(item, address, port)) {
+        if (!items.empty()) items.push_back(MenuItemView{0, {}, {}, true});
+        items.push_back(MenuItemView{kChangesCommand, u"Changes Since Last Scan",
+                                     u"Lists what changed in the hardware between the host's last two scans"});
+    }
     if (noCommands(items)) {
         Status(L"No menu for this node (expand it first)");
         return;
@@ -391,11 +420,49 @@ void CTuiApp::OpenMenu()
     Status(saved);
     if (chosen < 0) return;
     const MenuItemView& command = items[static_cast<std::size_t>(chosen)];
+    if (command.commandId == kChangesCommand) {
+        ShowChanges(item);
+        return;
+    }
     Status(ToTerminal(command.name) + L"...");
     m_ui.Repaint();
     m_host.InvokeCommand(item, command.commandId);
     Status({});
     if (m_host.Exists(item) && m_host.Selected() == item) m_host.Select(item);
+    m_bTreeChanged = true;
+}
+
+void CTuiApp::ShowChanges(HSCOPEITEM item)
+{
+    const std::string host =
+        WideToAnsi(FormatNodePath({m_host.DisplayName(m_host.Parent(item)), m_host.DisplayName(item)}));
+    Status(L"Comparing the last two scans...");
+    m_ui.Repaint();
+    HostDiff diff;
+    std::string error;
+    // Reading a scan opens it in a console of its own, through the same
+    // module, whose "unsaved changes" state is one for the process: the
+    // console's own state is put back afterwards.
+    const bool wasDirty = Dirty();
+    const bool compared = DiffHostScans(m_historyFile, host, {}, {}, diff, error);
+    if (wasDirty) {
+        m_bDirtyKept = true;
+    } else if (m_host.IsDirty()) {
+        std::vector<std::uint8_t> image;  // saving clears the state; the bytes go unused
+        m_host.SaveImage(image);
+        std::fill(image.begin(), image.end(), std::uint8_t{0});
+    }
+    if (!compared) {
+        Status({});
+        m_ui.ShowMessage(nullptr, AnsiToWide(error), u"Changes Since Last Scan", MB_OK | MB_ICONINFORMATION);
+        return;
+    }
+    m_host.Select(item);
+    m_changes = ChangesView(diff);
+    Status(Utf8ToTerminal("Changes of " + host + ": scan " + std::to_string(diff.from.id) + " (" +
+                          FormatScanTime(diff.from.firstSeen) + ") to scan " + std::to_string(diff.to.id) + " (" +
+                          FormatScanTime(diff.to.firstSeen) + "), " + std::to_string(diff.changes.size()) +
+                          " change(s)"));
     m_bTreeChanged = true;
 }
 
@@ -494,6 +561,7 @@ ESaveOutcome CTuiApp::SaveToFile()
         return ESaveOutcome::NotSaved;
     }
     m_guard.NoteSaved();
+    m_bDirtyKept = false;
     Status(L"Saved to " + Utf8ToTerminal(file));
     if (m_bRecovered) RemoveRecoveryFile(file);
     m_bRecovered = false;
@@ -502,7 +570,7 @@ ESaveOutcome CTuiApp::SaveToFile()
 
 void CTuiApp::KeepForRecovery()
 {
-    if (!m_host.IsDirty()) return;
+    if (!Dirty()) return;
     std::string error;
     // Standard error is the log file here.
     if (WriteRecoveryFile(m_host, error))
@@ -532,7 +600,7 @@ bool CTuiApp::ActOnStopRequest(EStopRequest& ended)
 
 bool CTuiApp::ConfirmQuit()
 {
-    if (!m_host.IsDirty()) return true;
+    if (!Dirty()) return true;
     const std::u16string question =
         u"The console has unsaved changes.\nSave them to " + AnsiToWide(m_host.FilePath()) + u" before quitting?";
     const int answer = m_ui.ShowMessage(nullptr, question, u"Ferrodex", MB_YESNOCANCEL | MB_ICONQUESTION);
@@ -591,7 +659,7 @@ bool CTuiApp::Do(Action action)
         case Action::End: m_nResultTop = 1 << 20; return true;
         case Action::Left: m_nResultScroll = std::max(0, m_nResultScroll - kSideStep); return true;
         case Action::Right: {
-            const ResultView& view = m_host.Result();
+            const ResultView& view = ShownResult();
             const int columns = std::max(layout.resultColumns - 1, 1);
             int limit = 0;
             if (view.kind == ResultKind::List) {
@@ -733,7 +801,12 @@ int RunFace(const TerminalFaceOptions& options, std::string& failure, EStopReque
             failure = opened.message;
             return 1;
         }
+        // Scans go to the history beside the console file; declared before
+        // the face, so that it goes after it.
+        const std::string historyFile = HistoryFileFor(options.consoleFile);
+        CHistoryRecorder recorder(host, historyFile, options.historyKeep);
         CTuiApp app(host, guard, ui, screen);
+        app.SetHistoryFile(historyFile);
         if (recovered) app.SetRecovered();
         ended = app.Run();
         reload = ended == EStopRequest::None && app.ReloadWanted();

@@ -13,6 +13,7 @@ struct TerminalFaceOptions {
     std::string consoleFile;  // the console file to open (the default one when empty)
     bool ascii = false;       // ASCII glyphs and lines even in a UTF-8 locale
     bool mouse = true;
+    int historyKeep = 50;     // scans kept per host in the history
 };
 
 // Opens the console file in a console host of its own (questions the

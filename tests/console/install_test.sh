@@ -55,6 +55,10 @@ refuse ferrodex host refresh '' -- Lab
 expect ferrodex group delete B -- 'Big\ Rack'
 refuse ferrodex group delete '' -- 'Lab/srv\ 1'
 expect ferrodex show L -- Lab
+expect ferrodex --keep 5 di -- diff
+expect ferrodex diff --from 1 '' -- 'Lab/srv\ 1'
+expect ferrodex history pr -- prune
+refuse ferrodex history prune '' -- prune
 # The console file on the line is the one completed from.
 "$program" --console "$work/other.fdx" group add Elsewhere
 expect ferrodex --console "$work/other.fdx" tree '' -- Elsewhere

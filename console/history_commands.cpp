@@ -1,0 +1,173 @@
+#include "console/history_commands.h"
+
+#include <cstdio>
+
+#include "console/history_recorder.h"
+#include "console/json_writer.h"
+#include "console/node_path.h"
+#include "console/host_diff.h"
+#include "history/history_store.h"
+#include "platform/terminal_text.h"
+#include "platform/text.h"
+
+namespace {
+
+int Fail(const std::string& text)
+{
+    std::fprintf(stderr, "Error: %s\n", TerminalText(text).c_str());
+    return 1;
+}
+
+// The host path as the history keys it; empty when it names no host.
+std::string HostKey(const std::string& path)
+{
+    const std::vector<std::u16string> names = ParseNodePath(AnsiToWide(path));
+    if (names.size() != 2) return {};
+    return WideToAnsi(FormatNodePath(names));
+}
+
+std::unique_ptr<CHistoryStore> OpenHistory(const CommandContext& context, bool& missing, std::string& error)
+{
+    return OpenHistoryFile(HistoryFileFor(context.consoleFile), missing, error);
+}
+
+void WriteScanJson(CJsonWriter& json, const ScanEntry& entry)
+{
+    json.BeginObject();
+    json.Key("id");
+    json.Number(entry.id);
+    json.Key("firstSeen");
+    json.String(FormatScanTime(entry.firstSeen));
+    json.Key("lastSeen");
+    json.String(FormatScanTime(entry.lastSeen));
+    json.Key("address");
+    json.String(entry.address);
+    json.Key("port");
+    json.Number(entry.port);
+    json.Key("login");
+    json.String(entry.login);
+    json.Key("bytes");
+    json.Number(entry.size);
+    json.EndObject();
+}
+
+const char* ChangeName(EChange kind)
+{
+    switch (kind) {
+    case EChange::Added: return "added";
+    case EChange::Removed: return "removed";
+    case EChange::RowChanged: break;
+    }
+    return "changed";
+}
+
+}  // namespace
+
+int CommandHistory(const CommandContext& context, const std::string& path, bool json)
+{
+    const std::string host = HostKey(path);
+    if (host.empty()) return Fail("\"" + path + "\" does not name a host: write GROUP/HOST");
+    bool missing = false;
+    std::string error;
+    std::vector<ScanEntry> entries;
+    if (auto store = OpenHistory(context, missing, error)) {
+        entries = store->List(host, error);
+    }
+    if (!error.empty()) return Fail(error);
+    if (json) {
+        CJsonWriter writer;
+        writer.BeginArray();
+        for (const ScanEntry& entry : entries) WriteScanJson(writer, entry);
+        writer.EndArray();
+        std::printf("%s\n", writer.Text().c_str());
+    } else {
+        if (!entries.empty())
+            std::printf("%6s  %-23s  %-23s  %s\n", "SCAN", "FIRST SEEN", "LAST SEEN", "LOGIN@ADDRESS:PORT  SIZE");
+        for (const ScanEntry& entry : entries) {
+            std::printf("%6lld  %s  %s  %s@%s:%d  %lld bytes\n", static_cast<long long>(entry.id),
+                        FormatScanTime(entry.firstSeen).c_str(), FormatScanTime(entry.lastSeen).c_str(),
+                        TerminalText(entry.login).c_str(), TerminalText(entry.address).c_str(), entry.port,
+                        static_cast<long long>(entry.size));
+        }
+        if (entries.empty()) std::fprintf(stderr, "No scan of %s is in the history.\n", TerminalText(host).c_str());
+    }
+    std::fflush(stdout);
+    return 0;
+}
+
+int CommandDiff(const CommandContext& context, const std::string& path, const DiffOptions& options)
+{
+    const std::string host = HostKey(path);
+    if (host.empty()) return Fail("\"" + path + "\" does not name a host: write GROUP/HOST");
+    HostDiff result;
+    std::string error;
+    if (!DiffHostScans(HistoryFileFor(context.consoleFile), host, options.from, options.to, result, error))
+        return Fail(error);
+    const std::vector<ScanChange>& changes = result.changes;
+    const ScanEntry& old = result.from;
+    const ScanEntry& now = result.to;
+    if (options.json) {
+        CJsonWriter json;
+        json.BeginObject();
+        json.Key("host");
+        json.String(host);
+        json.Key("from");
+        WriteScanJson(json, old);
+        json.Key("to");
+        WriteScanJson(json, now);
+        json.Key("changes");
+        json.BeginArray();
+        for (const ScanChange& change : changes) {
+            json.BeginObject();
+            json.Key("change");
+            json.String(ChangeName(change.kind));
+            json.Key("path");
+            json.String(change.path);
+            if (change.kind == EChange::RowChanged) {
+                json.Key("name");
+                json.String(change.row);
+                json.Key("old");
+                json.String(change.oldValue);
+                json.Key("new");
+                json.String(change.newValue);
+            }
+            json.EndObject();
+        }
+        json.EndArray();
+        json.EndObject();
+        std::printf("%s\n", json.Text().c_str());
+    } else {
+        std::printf("%s: scan %lld (%s) to scan %lld (%s): %zu change%s\n", TerminalText(host).c_str(),
+                    static_cast<long long>(old.id), FormatScanTime(old.firstSeen).c_str(),
+                    static_cast<long long>(now.id), FormatScanTime(now.firstSeen).c_str(), changes.size(),
+                    changes.size() == 1 ? "" : "s");
+        for (const ScanChange& change : changes) {
+            if (change.kind == EChange::RowChanged)
+                std::printf("~ %s  %s: %s -> %s\n", TerminalText(change.path).c_str(),
+                            TerminalText(change.row).c_str(), TerminalText(change.oldValue).c_str(),
+                            TerminalText(change.newValue).c_str());
+            else
+                std::printf("%c %s\n", change.kind == EChange::Added ? '+' : '-', TerminalText(change.path).c_str());
+        }
+    }
+    std::fflush(stdout);
+    return 0;
+}
+
+int CommandHistoryPrune(const CommandContext& context, const std::string& path)
+{
+    std::string host;
+    if (!path.empty()) {
+        host = HostKey(path);
+        if (host.empty()) return Fail("\"" + path + "\" does not name a host: write GROUP/HOST");
+    }
+    bool missing = false;
+    std::string error;
+    std::unique_ptr<CHistoryStore> store = OpenHistory(context, missing, error);
+    if (!store) return missing ? 0 : Fail(error);
+    std::int64_t removed = 0;
+    if (!store->Prune(context.historyKeep, host, removed, error)) return Fail("the history was not pruned: " + error);
+    std::printf("%lld scan%s removed, at most %d kept per host\n", static_cast<long long>(removed),
+                removed == 1 ? "" : "s", context.historyKeep);
+    return 0;
+}

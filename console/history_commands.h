@@ -1,0 +1,19 @@
+// The commands over the scan history: list a host's scans, compare two of
+// them, and prune old ones. They read the history file beside the console
+// file and never contact a host.
+#pragma once
+
+#include <string>
+
+#include "console/commands.h"
+
+struct DiffOptions {
+    std::string from;  // a scan id or an ISO time; empty: the scan before `to`
+    std::string to;    // empty: the last scan
+    bool json = false;
+};
+
+int CommandHistory(const CommandContext& context, const std::string& path, bool json);
+int CommandDiff(const CommandContext& context, const std::string& path, const DiffOptions& options);
+int CommandHistoryPrune(const CommandContext& context, const std::string& path);
+

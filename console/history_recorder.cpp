@@ -1,0 +1,67 @@
+#include "console/history_recorder.h"
+
+#include "console/node_path.h"
+#include "history/history_store.h"
+#include "platform/text.h"
+#include "platform/ui.h"
+
+std::string HistoryFileFor(const std::string& consoleFile)
+{
+    if (consoleFile.empty()) {
+        const std::string fallback = DefaultConsoleFile();
+        if (fallback.empty()) return {};
+        return fallback.substr(0, fallback.rfind('/') + 1) + "history.db";
+    }
+    const std::size_t slash = consoleFile.rfind('/');
+    const std::size_t nameStart = slash == std::string::npos ? 0 : slash + 1;
+    std::size_t dot = consoleFile.rfind('.');
+    if (dot == std::string::npos || dot <= nameStart) dot = consoleFile.size();
+    return consoleFile.substr(0, dot) + ".history.db";
+}
+
+CHistoryRecorder::CHistoryRecorder(CConsoleHost& host, std::string historyFile, int keep, Warn warn)
+    : m_host(host), m_historyFile(std::move(historyFile)), m_nKeep(keep), m_warn(std::move(warn))
+{
+    m_host.SetScanSink(this);
+}
+
+CHistoryRecorder::~CHistoryRecorder() { m_host.SetScanSink(nullptr); }
+
+void CHistoryRecorder::OnHostsMayHaveScanned(HSCOPEITEM item)
+{
+    RecordIfNew(item);
+    for (HSCOPEITEM child : m_host.Children(item)) RecordIfNew(child);
+}
+
+void CHistoryRecorder::RecordIfNew(HSCOPEITEM item)
+{
+    HostScanView scan;
+    if (!m_host.HostScan(item, scan)) return;
+    auto found = m_recorded.find(item);
+    if (found != m_recorded.end() && found->second == scan.when) return;
+    m_recorded[item] = scan.when;
+
+    ScanRecord record;
+    const HSCOPEITEM group = m_host.Parent(item);
+    record.host = WideToAnsi(FormatNodePath({m_host.DisplayName(group), m_host.DisplayName(item)}));
+    std::u16string address;
+    m_host.HostAddress(item, address, record.port);
+    record.address = WideToAnsi(address);
+    record.login = WideToAnsi(scan.login);
+    record.xml = WideToAnsi(scan.xml);
+    record.when = scan.when;
+
+    std::string error;
+    if (m_historyFile.empty()) {
+        error = "no folder for it can be made";
+    } else if (auto store = CHistoryStore::Open(m_historyFile, true, error)) {
+        store->Record(record, m_nKeep, error);
+    }
+    if (error.empty()) return;
+    const std::string text = "The scan of " + record.host + " is shown but was not written to the history " +
+                             m_historyFile + ": " + error;
+    if (m_warn)
+        m_warn(text);
+    else
+        MessageBox(nullptr, AnsiToWide(text), u"Ferrodex", MB_OK | MB_ICONWARNING);
+}

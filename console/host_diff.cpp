@@ -1,0 +1,172 @@
+#include "console/host_diff.h"
+
+#include <chrono>
+#include <cstdio>
+
+#include "console/scan_snapshot.h"
+#include "platform/text.h"
+
+// "2026-12-07 00:40:12 UTC".
+std::string FormatScanTime(std::int64_t value)
+{
+    using namespace std::chrono;
+    const sys_seconds when{seconds(value)};
+    const sys_days day = floor<days>(when);
+    const year_month_day date{day};
+    const hh_mm_ss<seconds> time{when - day};
+    char text[48];
+    std::snprintf(text, sizeof text, "%04d-%02u-%02u %02ld:%02ld:%02ld UTC", static_cast<int>(date.year()),
+                  static_cast<unsigned>(date.month()), static_cast<unsigned>(date.day()),
+                  static_cast<long>(time.hours().count()), static_cast<long>(time.minutes().count()),
+                  static_cast<long>(time.seconds().count()));
+    return text;
+}
+
+
+// Parses "YYYY-MM-DD", "YYYY-MM-DDTHH:MM[:SS][Z]" or the same with a space:
+// seconds since 1970, UTC.
+std::optional<std::int64_t> ParseIsoTime(std::string_view text)
+{
+    int year = 0;
+    unsigned month = 0, day = 0, hour = 0, minute = 0, second = 0;
+    auto digits = [&](std::size_t at, std::size_t count, auto& out) {
+        if (text.size() < at + count) return false;
+        unsigned value = 0;
+        for (std::size_t i = at; i < at + count; ++i) {
+            if (text[i] < '0' || text[i] > '9') return false;
+            value = value * 10 + static_cast<unsigned>(text[i] - '0');
+        }
+        out = static_cast<std::remove_reference_t<decltype(out)>>(value);
+        return true;
+    };
+    if (!digits(0, 4, year) || text.size() < 10 || text[4] != '-' || !digits(5, 2, month) || text[7] != '-' ||
+        !digits(8, 2, day))
+        return std::nullopt;
+    std::size_t at = 10;
+    if (at < text.size()) {
+        if ((text[at] != 'T' && text[at] != ' ') || !digits(at + 1, 2, hour) || text.size() < at + 6 ||
+            text[at + 3] != ':' || !digits(at + 4, 2, minute))
+            return std::nullopt;
+        at += 6;
+        if (at < text.size() && text[at] == ':') {
+            if (!digits(at + 1, 2, second)) return std::nullopt;
+            at += 3;
+        }
+        if (at < text.size() && text[at] == 'Z') ++at;
+        if (at != text.size()) return std::nullopt;
+    }
+    using namespace std::chrono;
+    const year_month_day date{std::chrono::year{year}, std::chrono::month{month}, std::chrono::day{day}};
+    if (!date.ok() || hour > 23 || minute > 59 || second > 60) return std::nullopt;
+    return sys_days{date}.time_since_epoch() / seconds(1) + hour * 3600 + minute * 60 + second;
+}
+
+// A scan named by WHEN among `entries` (oldest first): a number is a scan
+// id; a time names the scan that was the host's picture then (the last one
+// first seen at or before it).
+std::optional<std::size_t> FindScan(const std::vector<ScanEntry>& entries, const std::string& when)
+{
+    if (!when.empty() && when.find_first_not_of("0123456789") == std::string::npos && when.size() < 19) {
+        const std::int64_t id = std::stoll(when);
+        for (std::size_t i = 0; i < entries.size(); ++i)
+            if (entries[i].id == id) return i;
+        return std::nullopt;
+    }
+    const std::optional<std::int64_t> time = ParseIsoTime(when);
+    if (!time) return std::nullopt;
+    std::optional<std::size_t> found;
+    for (std::size_t i = 0; i < entries.size(); ++i)
+        if (entries[i].firstSeen <= *time) found = i;
+    return found;
+}
+
+
+std::unique_ptr<CHistoryStore> OpenHistoryFile(const std::string& file, bool& missing, std::string& error)
+{
+    missing = false;
+    if (file.empty()) {
+        error = "no folder for the history can be made";
+        return nullptr;
+    }
+    if (std::FILE* probe = std::fopen(file.c_str(), "rb")) {
+        std::fclose(probe);
+    } else {
+        missing = true;
+        return nullptr;
+    }
+    std::unique_ptr<CHistoryStore> store = CHistoryStore::Open(file, false, error);
+    if (!store) error = "the history " + file + " cannot be read: " + error;
+    return store;
+}
+
+bool DiffHostScans(const std::string& historyFile, const std::string& host, const std::string& from,
+                   const std::string& to, HostDiff& result, std::string& error)
+{
+    bool missing = false;
+    std::unique_ptr<CHistoryStore> store = OpenHistoryFile(historyFile, missing, error);
+    if (!store) {
+        if (missing) error = "no scan of " + host + " is in the history";
+        return false;
+    }
+    const std::vector<ScanEntry> entries = store->List(host, error);
+    if (!error.empty()) return false;
+    if (entries.empty()) {
+        error = "no scan of " + host + " is in the history";
+        return false;
+    }
+    const std::optional<std::size_t> last = to.empty() ? std::optional(entries.size() - 1) : FindScan(entries, to);
+    if (!last) {
+        error = "no scan of " + host + " matches \"" + to + "\"";
+        return false;
+    }
+    std::optional<std::size_t> first;
+    if (!from.empty()) {
+        first = FindScan(entries, from);
+        if (!first) {
+            error = "no scan of " + host + " matches \"" + from + "\"";
+            return false;
+        }
+    } else if (*last > 0) {
+        first = *last - 1;
+    } else {
+        error = "the history holds only one scan of " + host + ": nothing to compare it with";
+        return false;
+    }
+    std::vector<SnapshotNode> before;
+    std::vector<SnapshotNode> after;
+    for (auto [index, nodes] : {std::pair{*first, &before}, std::pair{*last, &after}}) {
+        const std::optional<ScanEntry> entry = store->Get(host, entries[index].id, error);
+        if (!entry) {
+            if (error.empty()) error = "scan " + std::to_string(entries[index].id) + " is gone";
+            return false;
+        }
+        if (!SnapshotOfXml(AnsiToWide(entry->xml), *nodes, error)) {
+            error = "scan " + std::to_string(entry->id) + ": " + error;
+            return false;
+        }
+    }
+    result.from = entries[*first];
+    result.to = entries[*last];
+    result.changes = DiffScans(before, after);
+    return true;
+}
+
+ResultView ChangesView(const HostDiff& diff)
+{
+    ResultView view;
+    view.kind = ResultKind::List;
+    for (const char16_t* title : {u"Change", u"Node", u"Name", u"Old value", u"New value"})
+        view.columns.push_back({title, 0, 0});
+    for (const ScanChange& change : diff.changes) {
+        ResultRowView row;
+        row.cells.push_back(change.kind == EChange::Added     ? u"added"
+                            : change.kind == EChange::Removed ? u"removed"
+                                                              : u"changed");
+        row.cells.push_back(AnsiToWide(change.path));
+        row.cells.push_back(AnsiToWide(change.row));
+        row.cells.push_back(AnsiToWide(change.oldValue));
+        row.cells.push_back(AnsiToWide(change.newValue));
+        view.rows.push_back(std::move(row));
+    }
+    return view;
+}
