@@ -3,6 +3,8 @@
 #include <cstdio>
 #include <cstring>
 #include <memory>
+#include <new>
+#include <stdexcept>
 
 #include <openssl/bio.h>
 #include <openssl/bn.h>
@@ -17,6 +19,7 @@
 #include <zlib.h>
 
 #include "scp/scp.h"
+#include "ssh2/crypto/digest.h"
 #include "ssh2/crypto/hostkey_trust.h"
 
 namespace {
@@ -325,51 +328,75 @@ std::size_t scp_mac_key_len(int kind)
 
 bool scp_mac_is_etm(int kind) { return kind == SCP_MAC_SHA256_ETM || kind == SCP_MAC_SHA512_ETM; }
 
+namespace {
+sshcrypto::EDigest scp_mac_digest(int kind)
+{
+    switch (kind) {
+    case SCP_MAC_SHA1: return sshcrypto::EDigest::Sha1;
+    case SCP_MAC_SHA256:
+    case SCP_MAC_SHA256_ETM: return sshcrypto::EDigest::Sha256;
+    case SCP_MAC_SHA512:
+    case SCP_MAC_SHA512_ETM: return sshcrypto::EDigest::Sha512;
+    default: return sshcrypto::EDigest::Md5;
+    }
+}
+
+sshcrypto::EDigest scp_hash_digest(int alg)
+{
+    return alg == SCP_HASH_SHA512 ? sshcrypto::EDigest::Sha512
+           : alg == SCP_HASH_SHA256 ? sshcrypto::EDigest::Sha256
+                                    : sshcrypto::EDigest::Sha1;
+}
+
+// A digest of the pieces; false when the primitive fails.
+bool scp_digest_pieces(sshcrypto::EDigest kind, const ScpPiece* pieces, std::size_t count, std::uint8_t* out)
+{
+    try {
+        sshcrypto::CDigest digest(kind);
+        for (std::size_t i = 0; i < count; ++i) digest.Update(pieces[i].data, pieces[i].len);
+        digest.Final(out);
+        return true;
+    } catch (const std::exception&) {
+        return false;
+    }
+}
+}  // namespace
+
 int scp_mac_start(ScpMac* mac, int kind, const std::uint8_t* key, std::size_t keyLen)
 {
     scp_mac_end(mac);
-    mac->kind = kind;
-    mac->len = 0;
     if (kind == SCP_MAC_NONE) return 0;
-    EVP_MAC* evp = EVP_MAC_fetch(nullptr, "HMAC", nullptr);
-    if (!evp) return 17;
-    mac->ctx = EVP_MAC_CTX_new(evp);
-    EVP_MAC_free(evp);
-    if (!mac->ctx) return 18;
-    char digest[8];
-    const char* digestName = "MD5";
-    if (kind == SCP_MAC_SHA1) digestName = "SHA1";
-    else if (kind == SCP_MAC_SHA256 || kind == SCP_MAC_SHA256_ETM) digestName = "SHA256";
-    else if (kind == SCP_MAC_SHA512 || kind == SCP_MAC_SHA512_ETM) digestName = "SHA512";
-    std::snprintf(digest, sizeof digest, "%s", digestName);
-    OSSL_PARAM params[] = {OSSL_PARAM_construct_utf8_string(OSSL_MAC_PARAM_DIGEST, digest, 0), OSSL_PARAM_construct_end()};
-    if (EVP_MAC_init(mac->ctx, key, keyLen, params) != 1) {
-        scp_mac_end(mac);
-        return 17;
+    try {
+        // The C-style struct holds the shared HMAC; scp_mac_end takes it back.
+        mac->hmac = std::make_unique<sshcrypto::CHmac>(scp_mac_digest(kind), sshcrypto::ByteView(key, keyLen)).release();
+    } catch (const std::bad_alloc&) {
+        return SCP_E_OUT_OF_MEMORY;
+    } catch (const std::exception&) {
+        return SCP_E_INTERNAL;
     }
     mac->len = scp_mac_key_len(kind);
     mac->kind = kind;
     mac->etm = scp_mac_is_etm(kind);
-    return 0;
+    return SCP_OK;
 }
 
 int scp_mac_compute(ScpMac* mac, std::uint32_t seq, const std::uint8_t* data, std::size_t len, std::uint8_t* out)
 {
-    if (!mac->ctx) return 0;
+    if (!mac->hmac) return SCP_OK;
     std::uint8_t seqBytes[4];
     scp_store_u32(seqBytes, seq);
-    std::size_t outLen = 0;
-    // Re-initialising without a key keeps the key and resets the state.
-    if (EVP_MAC_init(mac->ctx, nullptr, 0, nullptr) != 1 || EVP_MAC_update(mac->ctx, seqBytes, 4) != 1 ||
-        EVP_MAC_update(mac->ctx, data, len) != 1 || EVP_MAC_final(mac->ctx, out, &outLen, 64) != 1)
-        return 17;
-    return outLen == mac->len ? 0 : 17;
+    try {
+        mac->hmac->Compute({sshcrypto::ByteView(seqBytes, 4), sshcrypto::ByteView(data, len)}, out);
+    } catch (const std::exception&) {
+        return SCP_E_INTERNAL;
+    }
+    return SCP_OK;
 }
 
 void scp_mac_end(ScpMac* mac)
 {
-    EVP_MAC_CTX_free(mac->ctx);
-    mac->ctx = nullptr;
+    std::unique_ptr<sshcrypto::CHmac> owned(mac->hmac);
+    mac->hmac = nullptr;
     mac->len = 0;
     mac->kind = SCP_MAC_NONE;
     mac->etm = false;
@@ -377,26 +404,14 @@ void scp_mac_end(ScpMac* mac)
 
 int scp_sha1(const ScpPiece* pieces, std::size_t count, std::uint8_t out[20])
 {
-    EVP_MD_CTX* ctx = EVP_MD_CTX_new();
-    int ok = ctx && EVP_DigestInit_ex(ctx, EVP_sha1(), nullptr) == 1;
-    for (std::size_t i = 0; ok && i < count; ++i) ok = EVP_DigestUpdate(ctx, pieces[i].data, pieces[i].len) == 1;
-    unsigned int outLen = 0;
-    ok = ok && EVP_DigestFinal_ex(ctx, out, &outLen) == 1;
-    EVP_MD_CTX_free(ctx);
-    return ok ? 0 : 17;
+    return scp_digest_pieces(sshcrypto::EDigest::Sha1, pieces, count, out) ? SCP_OK : SCP_E_INTERNAL;
 }
 
 std::size_t scp_hash_len(int alg) { return alg == SCP_HASH_SHA512 ? 64 : alg == SCP_HASH_SHA256 ? 32 : 20; }
 
 int scp_hash(int alg, const ScpPiece* pieces, std::size_t count, std::uint8_t* out)
 {
-    const EVP_MD* md = alg == SCP_HASH_SHA512 ? EVP_sha512() : alg == SCP_HASH_SHA256 ? EVP_sha256() : EVP_sha1();
-    ScpOssl<EVP_MD_CTX> ctx(EVP_MD_CTX_new());
-    int ok = ctx && EVP_DigestInit_ex(ctx.get(), md, nullptr) == 1;
-    for (std::size_t i = 0; ok && i < count; ++i) ok = EVP_DigestUpdate(ctx.get(), pieces[i].data, pieces[i].len) == 1;
-    unsigned int outLen = 0;
-    ok = ok && EVP_DigestFinal_ex(ctx.get(), out, &outLen) == 1 && outLen == scp_hash_len(alg);
-    return ok ? 0 : 17;
+    return scp_digest_pieces(scp_hash_digest(alg), pieces, count, out) ? SCP_OK : SCP_E_INTERNAL;
 }
 
 int scp_exchange_hash(int hashAlg, const ScpExchangeParts* x, std::uint8_t* out)
@@ -450,8 +465,8 @@ int scp_kex_derive(int hashAlg, const std::uint8_t* kMpint, std::size_t kLen, co
 
 int scp_md5(const void* data, std::size_t len, std::uint8_t out[16])
 {
-    unsigned int outLen = 0;
-    return EVP_Digest(data, len, out, &outLen, EVP_md5(), nullptr) == 1 ? 0 : 17;
+    const ScpPiece piece = {data, len};
+    return scp_digest_pieces(sshcrypto::EDigest::Md5, &piece, 1, out) ? SCP_OK : SCP_E_INTERNAL;
 }
 
 int scp_buf_put_mpint(ScpBuf* buf, const BIGNUM* n)

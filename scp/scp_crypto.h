@@ -81,10 +81,13 @@ enum ScpMacKind {
 // The key length a MAC kind takes (its output length).
 std::size_t scp_mac_key_len(int kind);
 bool scp_mac_is_etm(int kind);
+namespace sshcrypto {
+class CHmac;
+}
 struct ScpMac {
     int kind;
     std::size_t len;
-    EVP_MAC_CTX* ctx;
+    sshcrypto::CHmac* hmac;  // the shared primitive, owned from start to end
     bool etm;  // encrypt-then-MAC: over the clear length and the ciphertext
 };
 int scp_mac_start(ScpMac* mac, int kind, const std::uint8_t* key, std::size_t keyLen);
