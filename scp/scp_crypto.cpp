@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <cstring>
 #include <memory>
+#include <span>
 #include <new>
 #include <stdexcept>
 
@@ -19,6 +20,8 @@
 #include <zlib.h>
 
 #include "scp/scp.h"
+#include "ssh2/crypto/aead.h"
+#include "ssh2/crypto/cipher.h"
 #include "ssh2/crypto/digest.h"
 #include "ssh2/crypto/hostkey_trust.h"
 
@@ -143,77 +146,25 @@ struct ScpOsslFree {
 template <typename T>
 using ScpOssl = std::unique_ptr<T, ScpOsslFree>;
 
-EVP_CIPHER_CTX* scp_new_cipher_ctx(const char* evpName, const std::uint8_t* key, int keyBytes, const std::uint8_t* iv,
-                                   bool encrypt)
+// The shared block cipher of a CBC or CTR entry of the table.
+bool scp_block_kind(const ScpCipherInfo* info, sshcrypto::ECipher* kind)
 {
-    ScpOssl<EVP_CIPHER> evp(EVP_CIPHER_fetch(nullptr, evpName, nullptr));
-    if (!evp) return nullptr;
-    EVP_CIPHER_CTX* ctx = EVP_CIPHER_CTX_new();
-    int ok = ctx != nullptr;
-    // Blowfish takes a variable key length: set it before the key.
-    ok = ok && EVP_CipherInit_ex(ctx, evp.get(), nullptr, nullptr, nullptr, encrypt ? 1 : 0) == 1;
-    ok = ok && EVP_CIPHER_CTX_set_key_length(ctx, keyBytes) == 1;
-    ok = ok && EVP_CipherInit_ex(ctx, nullptr, nullptr, key, iv, encrypt ? 1 : 0) == 1;
-    ok = ok && EVP_CIPHER_CTX_set_padding(ctx, 0) == 1;
-    if (!ok) {
-        EVP_CIPHER_CTX_free(ctx);
-        return nullptr;
-    }
-    return ctx;
-}
-
-// chacha20 of the original form: the 16-byte IV is the block counter
-// (64 bits, little-endian) followed by the nonce, here the packet sequence
-// number as a 64-bit big-endian number.
-int scp_chacha_run(EVP_CIPHER_CTX* ctx, std::uint32_t seq, std::uint64_t counter, const std::uint8_t* in,
-                   std::uint8_t* out, std::size_t len)
-{
-    std::uint8_t iv[16] = {};
-    for (int i = 0; i < 8; ++i) iv[i] = static_cast<std::uint8_t>(counter >> (8 * i));
-    scp_store_u32(iv + 12, seq);
-    int n = 0;
-    if (len > 0x7fffffff) return 17;
-    if (EVP_CipherInit_ex(ctx, nullptr, nullptr, nullptr, iv, -1) != 1) return 17;
-    if (len && EVP_CipherUpdate(ctx, out, &n, in, static_cast<int>(len)) != 1) return 17;
-    return n == static_cast<int>(len) ? 0 : 17;
-}
-
-// The Poly1305 tag of a chacha20-poly1305 packet (encrypted bytes).
-int scp_chacha_tag(ScpCipher* c, std::uint32_t seq, const std::uint8_t* data, std::size_t len, std::uint8_t tag[16])
-{
-    static const std::uint8_t kZero[32] = {};
-    std::uint8_t polyKey[32];
-    int rc = scp_chacha_run(c->ctx, seq, 0, kZero, polyKey, sizeof polyKey);
-    std::size_t outLen = 0;
-    if (!rc && (EVP_MAC_init(c->poly, polyKey, sizeof polyKey, nullptr) != 1 || EVP_MAC_update(c->poly, data, len) != 1 ||
-                EVP_MAC_final(c->poly, tag, &outLen, 16) != 1 || outLen != 16))
-        rc = 17;
-    OPENSSL_cleanse(polyKey, sizeof polyKey);
-    return rc;
-}
-
-// GCM: one packet with the current IV; the invocation counter (the last
-// eight IV bytes, big-endian) moves on afterwards.
-int scp_gcm_packet(ScpCipher* c, std::uint8_t* packet, std::size_t total, std::uint8_t* tag, bool seal)
-{
-    if (total < 4 || total > 0x7fffffff) return 16;
-    int n = 0;
-    const int len = static_cast<int>(total - 4);
-    std::uint8_t final[16];
-    int ok = EVP_CipherInit_ex(c->ctx, nullptr, nullptr, nullptr, c->iv, seal ? 1 : 0) == 1;
-    ok = ok && EVP_CipherUpdate(c->ctx, nullptr, &n, packet, 4) == 1;
-    if (!seal) ok = ok && EVP_CIPHER_CTX_ctrl(c->ctx, EVP_CTRL_GCM_SET_TAG, 16, const_cast<std::uint8_t*>(tag)) == 1;
-    if (!ok) return 17;
-    ok = EVP_CipherUpdate(c->ctx, packet + 4, &n, packet + 4, len) == 1 && n == len;
-    ok = ok && EVP_CipherFinal_ex(c->ctx, final, &n) == 1;
-    if (!ok) {
-        OPENSSL_cleanse(packet + 4, static_cast<std::size_t>(len));
-        return seal ? 17 : 16;
-    }
-    if (seal && EVP_CIPHER_CTX_ctrl(c->ctx, EVP_CTRL_GCM_GET_TAG, 16, tag) != 1) return 17;
-    for (int i = 11; i >= 4; --i)
-        if (++c->iv[i] != 0) break;
-    return 0;
+    static const struct {
+        const char* evpName;
+        sshcrypto::ECipher kind;
+    } kKinds[] = {
+        {"AES-128-CBC", sshcrypto::ECipher::Aes128Cbc},  {"AES-192-CBC", sshcrypto::ECipher::Aes192Cbc},
+        {"AES-256-CBC", sshcrypto::ECipher::Aes256Cbc},  {"BF-CBC", sshcrypto::ECipher::BlowfishCbc},
+        {"DES-EDE3-CBC", sshcrypto::ECipher::TripleDesCbc}, {"DES-CBC", sshcrypto::ECipher::DesCbc},
+        {"AES-128-CTR", sshcrypto::ECipher::Aes128Ctr},  {"AES-192-CTR", sshcrypto::ECipher::Aes192Ctr},
+        {"AES-256-CTR", sshcrypto::ECipher::Aes256Ctr},
+    };
+    for (const auto& k : kKinds)
+        if (std::strcmp(k.evpName, info->evpName) == 0) {
+            *kind = k.kind;
+            return true;
+        }
+    return false;
 }
 }  // namespace
 
@@ -221,44 +172,45 @@ int scp_cipher_start(ScpCipher* cipher, const ScpCipherInfo* info, const std::ui
                      bool encrypt)
 {
     scp_cipher_end(cipher);
-    if (info->family == SCP_CIPHER_BLOWFISH || info->family == SCP_CIPHER_DES) scp_crypto_legacy_available();
-    cipher->encrypt = encrypt;
-    switch (info->mode) {
-    case SCP_MODE_GCM:
-        cipher->ctx = scp_new_cipher_ctx(info->evpName, key, info->keyBytes, nullptr, encrypt);
-        std::memcpy(cipher->iv, iv, sizeof cipher->iv);
-        break;
-    case SCP_MODE_CHACHA: {
-        // 64 key bytes: the payload key K_2 first, then the length key K_1.
-        static const std::uint8_t kZeroIv[16] = {};
-        cipher->ctx = scp_new_cipher_ctx(info->evpName, key, 32, kZeroIv, encrypt);
-        cipher->lenCtx = scp_new_cipher_ctx(info->evpName, key + 32, 32, kZeroIv, encrypt);
-        ScpOssl<EVP_MAC> poly(EVP_MAC_fetch(nullptr, "POLY1305", nullptr));
-        cipher->poly = poly ? EVP_MAC_CTX_new(poly.get()) : nullptr;
-        if (!cipher->lenCtx || !cipher->poly) {
-            scp_cipher_end(cipher);
-            return 17;
+    const std::span<const std::uint8_t> keyBytes(key, static_cast<std::size_t>(info->keyBytes));
+    // The C-style struct holds the shared primitive; scp_cipher_end takes it back.
+    try {
+        switch (info->mode) {
+        case SCP_MODE_GCM:
+            cipher->gcm = std::make_unique<sshcrypto::CAesGcm>(keyBytes, std::span<const std::uint8_t>(iv, 12)).release();
+            break;
+        case SCP_MODE_CHACHA: cipher->chacha = std::make_unique<sshcrypto::CChaChaPoly>(keyBytes).release(); break;
+        default: {
+            sshcrypto::ECipher kind{};
+            if (!scp_block_kind(info, &kind) || !sshcrypto::CipherAvailable(kind)) return SCP_E_INTERNAL;
+            const std::span<const std::uint8_t> ivBytes(iv, static_cast<std::size_t>(info->ivBytes));
+            cipher->block = std::make_unique<sshcrypto::CBlockCipher>(kind, encrypt, keyBytes, ivBytes).release();
+            break;
         }
-        break;
+        }
+    } catch (const std::bad_alloc&) {
+        return SCP_E_OUT_OF_MEMORY;
+    } catch (const std::exception&) {
+        return SCP_E_INTERNAL;
     }
-    default: cipher->ctx = scp_new_cipher_ctx(info->evpName, key, info->keyBytes, iv, encrypt); break;
-    }
-    if (!cipher->ctx) {
-        scp_cipher_end(cipher);
-        return 17;
-    }
+    cipher->encrypt = encrypt;
     cipher->info = info;
-    return 0;
+    return SCP_OK;
 }
+
+bool scp_cipher_active(const ScpCipher* cipher) { return cipher->block || cipher->gcm || cipher->chacha; }
 
 int scp_cipher_run(ScpCipher* cipher, std::uint8_t* data, std::size_t len)
 {
-    if (!cipher->ctx || len == 0) return 0;
-    if (cipher->info->mode == SCP_MODE_GCM || cipher->info->mode == SCP_MODE_CHACHA) return 17;
-    if (len % static_cast<std::size_t>(cipher->info->blockSize) != 0 || len > 0x7fffffff) return 16;
-    int outLen = 0;
-    if (EVP_CipherUpdate(cipher->ctx, data, &outLen, data, static_cast<int>(len)) != 1) return 17;
-    return outLen == static_cast<int>(len) ? 0 : 17;
+    if (!scp_cipher_active(cipher) || len == 0) return SCP_OK;
+    if (!cipher->block) return SCP_E_INTERNAL;
+    if (len % static_cast<std::size_t>(cipher->info->blockSize) != 0) return SCP_E_RECEIVE;
+    try {
+        cipher->block->Process(data, len);
+    } catch (const std::exception&) {
+        return SCP_E_INTERNAL;
+    }
+    return SCP_OK;
 }
 
 std::size_t scp_cipher_tag_len(const ScpCipher* cipher)
@@ -269,47 +221,47 @@ std::size_t scp_cipher_tag_len(const ScpCipher* cipher)
 
 int scp_cipher_peek_length(ScpCipher* cipher, std::uint32_t seq, const std::uint8_t in[4], std::uint32_t* length)
 {
-    std::uint8_t clear[4];
-    if (cipher->info && cipher->info->mode == SCP_MODE_CHACHA) {
-        if (const int rc = scp_chacha_run(cipher->lenCtx, seq, 0, in, clear, 4)) return rc;
-    } else {
-        std::memcpy(clear, in, 4);
+    try {
+        *length = cipher->chacha ? cipher->chacha->DecryptLength(seq, in) : scp_load_u32(in);
+    } catch (const std::exception&) {
+        return SCP_E_INTERNAL;
     }
-    *length = scp_load_u32(clear);
-    return 0;
+    return SCP_OK;
 }
 
 int scp_cipher_seal(ScpCipher* cipher, std::uint32_t seq, std::uint8_t* packet, std::size_t total, std::uint8_t* tag)
 {
-    if (!cipher->info || total < 4) return 17;
-    if (cipher->info->mode == SCP_MODE_GCM) return scp_gcm_packet(cipher, packet, total, tag, true);
-    if (cipher->info->mode != SCP_MODE_CHACHA) return 17;
-    int rc = scp_chacha_run(cipher->lenCtx, seq, 0, packet, packet, 4);
-    if (!rc) rc = scp_chacha_run(cipher->ctx, seq, 1, packet + 4, packet + 4, total - 4);
-    if (!rc) rc = scp_chacha_tag(cipher, seq, packet, total, tag);
-    return rc;
+    if (total < 4 || (!cipher->gcm && !cipher->chacha)) return SCP_E_INTERNAL;
+    try {
+        if (cipher->gcm) cipher->gcm->Seal(std::span<const std::uint8_t>(packet, 4), packet + 4, total - 4, tag);
+        else cipher->chacha->Seal(seq, packet, total, tag);
+    } catch (const std::exception&) {
+        return SCP_E_INTERNAL;
+    }
+    return SCP_OK;
 }
 
 int scp_cipher_open(ScpCipher* cipher, std::uint32_t seq, std::uint8_t* packet, std::size_t total,
                     const std::uint8_t* tag)
 {
-    if (!cipher->info || total < 4) return 17;
-    if (cipher->info->mode == SCP_MODE_GCM) return scp_gcm_packet(cipher, packet, total, const_cast<std::uint8_t*>(tag), false);
-    if (cipher->info->mode != SCP_MODE_CHACHA) return 17;
-    std::uint8_t expected[16];
-    int rc = scp_chacha_tag(cipher, seq, packet, total, expected);
-    if (!rc && CRYPTO_memcmp(expected, tag, 16) != 0) rc = 16;
-    if (!rc) rc = scp_chacha_run(cipher->lenCtx, seq, 0, packet, packet, 4);
-    if (!rc) rc = scp_chacha_run(cipher->ctx, seq, 1, packet + 4, packet + 4, total - 4);
-    return rc;
+    if (total < 4 || (!cipher->gcm && !cipher->chacha)) return SCP_E_INTERNAL;
+    bool ok = false;
+    try {
+        ok = cipher->gcm ? cipher->gcm->Open(std::span<const std::uint8_t>(packet, 4), packet + 4, total - 4, tag)
+                         : cipher->chacha->Open(seq, packet, total, tag);
+    } catch (const std::exception&) {
+        return SCP_E_INTERNAL;
+    }
+    // Nothing of a packet whose tag is wrong is kept.
+    if (!ok) sshcrypto::Cleanse(packet + 4, total - 4);
+    return ok ? SCP_OK : SCP_E_RECEIVE;
 }
 
 void scp_cipher_end(ScpCipher* cipher)
 {
-    EVP_CIPHER_CTX_free(cipher->ctx);
-    EVP_CIPHER_CTX_free(cipher->lenCtx);
-    EVP_MAC_CTX_free(cipher->poly);
-    OPENSSL_cleanse(cipher, sizeof *cipher);
+    std::unique_ptr<sshcrypto::CBlockCipher> block(cipher->block);
+    std::unique_ptr<sshcrypto::CAesGcm> gcm(cipher->gcm);
+    std::unique_ptr<sshcrypto::CChaChaPoly> chacha(cipher->chacha);
     *cipher = ScpCipher{};
 }
 

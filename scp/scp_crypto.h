@@ -40,14 +40,21 @@ const ScpCipherInfo* scp_cipher_by_name(const char* name, std::size_t len);
 
 typedef struct evp_mac_st EVP_MAC;
 
+namespace sshcrypto {
+class CBlockCipher;
+class CAesGcm;
+class CChaChaPoly;
+}  // namespace sshcrypto
+// One direction's cipher: the shared primitive of its mode, owned from
+// scp_cipher_start to scp_cipher_end.
 struct ScpCipher {
     const ScpCipherInfo* info;
-    EVP_CIPHER_CTX* ctx;     // the cipher (chacha20: the payload key K_2)
-    EVP_CIPHER_CTX* lenCtx;  // chacha20: the length key K_1
-    EVP_MAC_CTX* poly;       // chacha20: Poly1305
-    std::uint8_t iv[12];     // GCM: fixed part and invocation counter
+    sshcrypto::CBlockCipher* block;  // CBC and CTR
+    sshcrypto::CAesGcm* gcm;
+    sshcrypto::CChaChaPoly* chacha;
     bool encrypt;
 };
+bool scp_cipher_active(const ScpCipher* cipher);
 // key holds info->keyBytes bytes, iv info->ivBytes.
 int scp_cipher_start(ScpCipher* cipher, const ScpCipherInfo* info, const std::uint8_t* key,
                      const std::uint8_t* iv, bool encrypt);

@@ -766,7 +766,7 @@ int scp_send_password_padding(ScpSession* s, std::size_t passwordWire, std::size
 int scp_send_password(ScpSession* s)
 {
     int rc = 0;
-    const bool cipherActive = s->pout.cipher.ctx != nullptr;
+    const bool cipherActive = scp_cipher_active(&s->pout.cipher);
     std::size_t switchBytes = 0;
     if (s->pout.zlib.stream && !s->pout.zlib.stored) {
         // Stop compressing, so the password's length does not show through
