@@ -23,6 +23,7 @@
 #include "ssh2/crypto/aead.h"
 #include "ssh2/crypto/cipher.h"
 #include "ssh2/crypto/digest.h"
+#include "ssh2/crypto/ecdh.h"
 #include "ssh2/crypto/hostkey_trust.h"
 
 namespace {
@@ -462,34 +463,6 @@ bool scp_get_mpint(ScpReader* r, BIGNUM** out)
 
 void scp_bn_free(BIGNUM* n) { BN_clear_free(n); }
 
-int scp_ecdh_start(ScpEcdh* ecdh, int kind, const std::uint8_t* priv, ScpBuf* pub)
-{
-    scp_ecdh_end(ecdh);
-    ecdh->kind = kind;
-    if (kind == SCP_ECDH_X25519) {
-        ecdh->key = priv ? EVP_PKEY_new_raw_private_key(EVP_PKEY_X25519, nullptr, priv, 32)
-                         : EVP_PKEY_Q_keygen(nullptr, nullptr, "X25519");
-        std::uint8_t raw[32];
-        std::size_t rawLen = sizeof raw;
-        if (!ecdh->key || EVP_PKEY_get_raw_public_key(ecdh->key, raw, &rawLen) != 1 || rawLen != 32) {
-            scp_ecdh_end(ecdh);
-            return 17;
-        }
-        return scp_buf_put(pub, raw, rawLen);
-    }
-    if (kind != SCP_ECDH_P256 || priv) return 17;
-    ecdh->key = EVP_PKEY_Q_keygen(nullptr, nullptr, "EC", "P-256");
-    std::uint8_t point[65];
-    std::size_t pointLen = 0;
-    if (!ecdh->key ||
-        EVP_PKEY_get_octet_string_param(ecdh->key, OSSL_PKEY_PARAM_ENCODED_PUBLIC_KEY, point, sizeof point, &pointLen) != 1 ||
-        pointLen != 65 || point[0] != 4) {
-        scp_ecdh_end(ecdh);
-        return 17;
-    }
-    return scp_buf_put(pub, point, pointLen);
-}
-
 namespace {
 // A P-256 public key from an uncompressed point, checked to lie on the curve.
 EVP_PKEY* scp_p256_public(const std::uint8_t* point, std::size_t len)
@@ -507,40 +480,50 @@ EVP_PKEY* scp_p256_public(const std::uint8_t* point, std::size_t len)
 }
 }  // namespace
 
+int scp_ecdh_start(ScpEcdh* ecdh, int kind, const std::uint8_t* priv, ScpBuf* pub)
+{
+    scp_ecdh_end(ecdh);
+    if ((kind != SCP_ECDH_X25519 && kind != SCP_ECDH_P256) || (priv && kind != SCP_ECDH_X25519)) return SCP_E_INTERNAL;
+    ecdh->kind = kind;
+    try {
+        // The C-style struct holds the shared key pair; scp_ecdh_end takes it back.
+        ecdh->pair = (priv ? std::make_unique<sshcrypto::CEcdh>(
+                                 sshcrypto::CEcdh::FromX25519Private(std::span<const std::uint8_t>(priv, 32)))
+                           : std::make_unique<sshcrypto::CEcdh>(kind == SCP_ECDH_X25519 ? sshcrypto::ECurve::X25519
+                                                                                        : sshcrypto::ECurve::P256))
+                         .release();
+    } catch (const std::bad_alloc&) {
+        return SCP_E_OUT_OF_MEMORY;
+    } catch (const std::exception&) {
+        return SCP_E_INTERNAL;
+    }
+    const std::vector<std::uint8_t>& value = ecdh->pair->Public();
+    return scp_buf_put(pub, value.data(), value.size());
+}
+
 int scp_ecdh_finish(ScpEcdh* ecdh, const std::uint8_t* peer, std::size_t peerLen, ScpBuf* k)
 {
-    if (!ecdh->key) return 17;
-    ScpOssl<EVP_PKEY> peerKey;
-    if (ecdh->kind == SCP_ECDH_X25519) {
-        if (peerLen != 32) return 24;
-        peerKey.reset(EVP_PKEY_new_raw_public_key(EVP_PKEY_X25519, nullptr, peer, peerLen));
-    } else {
-        peerKey.reset(scp_p256_public(peer, peerLen));
+    if (!ecdh->pair) return SCP_E_INTERNAL;
+    std::vector<std::uint8_t> secret;
+    bool ok = false;
+    try {
+        ok = ecdh->pair->Derive(std::span<const std::uint8_t>(peer, peerLen), secret);
+    } catch (const std::exception&) {
+        ok = false;
     }
-    if (!peerKey) return 24;
-    ScpOssl<EVP_PKEY_CTX> ctx(EVP_PKEY_CTX_new_from_pkey(nullptr, ecdh->key, nullptr));
-    std::uint8_t secret[32];
-    std::size_t secretLen = sizeof secret;
-    int rc = 0;
-    if (!ctx || EVP_PKEY_derive_init(ctx.get()) != 1 || EVP_PKEY_derive_set_peer(ctx.get(), peerKey.get()) != 1 ||
-        EVP_PKEY_derive(ctx.get(), secret, &secretLen) != 1 || secretLen != sizeof secret)
-        rc = 24;
-    // An all-zero secret comes from a point of small order.
-    std::uint8_t any = 0;
-    for (std::size_t i = 0; !rc && i < secretLen; ++i) any |= secret[i];
-    if (!rc && !any) rc = 24;
+    int rc = ok ? SCP_OK : SCP_E_AUTHENTICATE;
     if (!rc) {
-        ScpOssl<BIGNUM> n(BN_bin2bn(secret, static_cast<int>(secretLen), nullptr));
-        rc = n ? scp_buf_put_mpint(k, n.get()) : 18;
+        ScpOssl<BIGNUM> n(BN_bin2bn(secret.data(), static_cast<int>(secret.size()), nullptr));
+        rc = n ? scp_buf_put_mpint(k, n.get()) : SCP_E_OUT_OF_MEMORY;
     }
-    OPENSSL_cleanse(secret, sizeof secret);
+    sshcrypto::Cleanse(secret.data(), secret.size());
     return rc;
 }
 
 void scp_ecdh_end(ScpEcdh* ecdh)
 {
-    EVP_PKEY_free(ecdh->key);
-    *ecdh = ScpEcdh{};
+    std::unique_ptr<sshcrypto::CEcdh> owned(ecdh->pair);
+    ecdh->pair = nullptr;
 }
 
 int scp_hostkey_alg_type(const char* alg)

@@ -122,9 +122,12 @@ void scp_bn_free(BIGNUM* n);
 
 // Elliptic-curve Diffie-Hellman: curve25519 and NIST P-256.
 enum ScpEcdhKind { SCP_ECDH_X25519, SCP_ECDH_P256 };
+namespace sshcrypto {
+class CEcdh;
+}
 struct ScpEcdh {
     int kind;
-    EVP_PKEY* key;
+    sshcrypto::CEcdh* pair;  // the shared key pair, owned from start to end
 };
 // Makes a key pair and appends its public value (32 bytes, or the 65-byte
 // uncompressed point) to pub. priv (X25519 only, 32 bytes) fixes the private
