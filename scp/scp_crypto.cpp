@@ -3,6 +3,9 @@
 #include <cstdio>
 #include <cstring>
 #include <memory>
+#include <span>
+#include <new>
+#include <stdexcept>
 
 #include <openssl/bio.h>
 #include <openssl/bn.h>
@@ -17,6 +20,10 @@
 #include <zlib.h>
 
 #include "scp/scp.h"
+#include "ssh2/crypto/aead.h"
+#include "ssh2/crypto/cipher.h"
+#include "ssh2/crypto/digest.h"
+#include "ssh2/crypto/ecdh.h"
 #include "ssh2/crypto/hostkey_trust.h"
 
 namespace {
@@ -140,77 +147,25 @@ struct ScpOsslFree {
 template <typename T>
 using ScpOssl = std::unique_ptr<T, ScpOsslFree>;
 
-EVP_CIPHER_CTX* scp_new_cipher_ctx(const char* evpName, const std::uint8_t* key, int keyBytes, const std::uint8_t* iv,
-                                   bool encrypt)
+// The shared block cipher of a CBC or CTR entry of the table.
+bool scp_block_kind(const ScpCipherInfo* info, sshcrypto::ECipher* kind)
 {
-    ScpOssl<EVP_CIPHER> evp(EVP_CIPHER_fetch(nullptr, evpName, nullptr));
-    if (!evp) return nullptr;
-    EVP_CIPHER_CTX* ctx = EVP_CIPHER_CTX_new();
-    int ok = ctx != nullptr;
-    // Blowfish takes a variable key length: set it before the key.
-    ok = ok && EVP_CipherInit_ex(ctx, evp.get(), nullptr, nullptr, nullptr, encrypt ? 1 : 0) == 1;
-    ok = ok && EVP_CIPHER_CTX_set_key_length(ctx, keyBytes) == 1;
-    ok = ok && EVP_CipherInit_ex(ctx, nullptr, nullptr, key, iv, encrypt ? 1 : 0) == 1;
-    ok = ok && EVP_CIPHER_CTX_set_padding(ctx, 0) == 1;
-    if (!ok) {
-        EVP_CIPHER_CTX_free(ctx);
-        return nullptr;
-    }
-    return ctx;
-}
-
-// chacha20 of the original form: the 16-byte IV is the block counter
-// (64 bits, little-endian) followed by the nonce, here the packet sequence
-// number as a 64-bit big-endian number.
-int scp_chacha_run(EVP_CIPHER_CTX* ctx, std::uint32_t seq, std::uint64_t counter, const std::uint8_t* in,
-                   std::uint8_t* out, std::size_t len)
-{
-    std::uint8_t iv[16] = {};
-    for (int i = 0; i < 8; ++i) iv[i] = static_cast<std::uint8_t>(counter >> (8 * i));
-    scp_store_u32(iv + 12, seq);
-    int n = 0;
-    if (len > 0x7fffffff) return 17;
-    if (EVP_CipherInit_ex(ctx, nullptr, nullptr, nullptr, iv, -1) != 1) return 17;
-    if (len && EVP_CipherUpdate(ctx, out, &n, in, static_cast<int>(len)) != 1) return 17;
-    return n == static_cast<int>(len) ? 0 : 17;
-}
-
-// The Poly1305 tag of a chacha20-poly1305 packet (encrypted bytes).
-int scp_chacha_tag(ScpCipher* c, std::uint32_t seq, const std::uint8_t* data, std::size_t len, std::uint8_t tag[16])
-{
-    static const std::uint8_t kZero[32] = {};
-    std::uint8_t polyKey[32];
-    int rc = scp_chacha_run(c->ctx, seq, 0, kZero, polyKey, sizeof polyKey);
-    std::size_t outLen = 0;
-    if (!rc && (EVP_MAC_init(c->poly, polyKey, sizeof polyKey, nullptr) != 1 || EVP_MAC_update(c->poly, data, len) != 1 ||
-                EVP_MAC_final(c->poly, tag, &outLen, 16) != 1 || outLen != 16))
-        rc = 17;
-    OPENSSL_cleanse(polyKey, sizeof polyKey);
-    return rc;
-}
-
-// GCM: one packet with the current IV; the invocation counter (the last
-// eight IV bytes, big-endian) moves on afterwards.
-int scp_gcm_packet(ScpCipher* c, std::uint8_t* packet, std::size_t total, std::uint8_t* tag, bool seal)
-{
-    if (total < 4 || total > 0x7fffffff) return 16;
-    int n = 0;
-    const int len = static_cast<int>(total - 4);
-    std::uint8_t final[16];
-    int ok = EVP_CipherInit_ex(c->ctx, nullptr, nullptr, nullptr, c->iv, seal ? 1 : 0) == 1;
-    ok = ok && EVP_CipherUpdate(c->ctx, nullptr, &n, packet, 4) == 1;
-    if (!seal) ok = ok && EVP_CIPHER_CTX_ctrl(c->ctx, EVP_CTRL_GCM_SET_TAG, 16, const_cast<std::uint8_t*>(tag)) == 1;
-    if (!ok) return 17;
-    ok = EVP_CipherUpdate(c->ctx, packet + 4, &n, packet + 4, len) == 1 && n == len;
-    ok = ok && EVP_CipherFinal_ex(c->ctx, final, &n) == 1;
-    if (!ok) {
-        OPENSSL_cleanse(packet + 4, static_cast<std::size_t>(len));
-        return seal ? 17 : 16;
-    }
-    if (seal && EVP_CIPHER_CTX_ctrl(c->ctx, EVP_CTRL_GCM_GET_TAG, 16, tag) != 1) return 17;
-    for (int i = 11; i >= 4; --i)
-        if (++c->iv[i] != 0) break;
-    return 0;
+    static const struct {
+        const char* evpName;
+        sshcrypto::ECipher kind;
+    } kKinds[] = {
+        {"AES-128-CBC", sshcrypto::ECipher::Aes128Cbc},  {"AES-192-CBC", sshcrypto::ECipher::Aes192Cbc},
+        {"AES-256-CBC", sshcrypto::ECipher::Aes256Cbc},  {"BF-CBC", sshcrypto::ECipher::BlowfishCbc},
+        {"DES-EDE3-CBC", sshcrypto::ECipher::TripleDesCbc}, {"DES-CBC", sshcrypto::ECipher::DesCbc},
+        {"AES-128-CTR", sshcrypto::ECipher::Aes128Ctr},  {"AES-192-CTR", sshcrypto::ECipher::Aes192Ctr},
+        {"AES-256-CTR", sshcrypto::ECipher::Aes256Ctr},
+    };
+    for (const auto& k : kKinds)
+        if (std::strcmp(k.evpName, info->evpName) == 0) {
+            *kind = k.kind;
+            return true;
+        }
+    return false;
 }
 }  // namespace
 
@@ -218,44 +173,45 @@ int scp_cipher_start(ScpCipher* cipher, const ScpCipherInfo* info, const std::ui
                      bool encrypt)
 {
     scp_cipher_end(cipher);
-    if (info->family == SCP_CIPHER_BLOWFISH || info->family == SCP_CIPHER_DES) scp_crypto_legacy_available();
-    cipher->encrypt = encrypt;
-    switch (info->mode) {
-    case SCP_MODE_GCM:
-        cipher->ctx = scp_new_cipher_ctx(info->evpName, key, info->keyBytes, nullptr, encrypt);
-        std::memcpy(cipher->iv, iv, sizeof cipher->iv);
-        break;
-    case SCP_MODE_CHACHA: {
-        // 64 key bytes: the payload key K_2 first, then the length key K_1.
-        static const std::uint8_t kZeroIv[16] = {};
-        cipher->ctx = scp_new_cipher_ctx(info->evpName, key, 32, kZeroIv, encrypt);
-        cipher->lenCtx = scp_new_cipher_ctx(info->evpName, key + 32, 32, kZeroIv, encrypt);
-        ScpOssl<EVP_MAC> poly(EVP_MAC_fetch(nullptr, "POLY1305", nullptr));
-        cipher->poly = poly ? EVP_MAC_CTX_new(poly.get()) : nullptr;
-        if (!cipher->lenCtx || !cipher->poly) {
-            scp_cipher_end(cipher);
-            return 17;
+    const std::span<const std::uint8_t> keyBytes(key, static_cast<std::size_t>(info->keyBytes));
+    // The C-style struct holds the shared primitive; scp_cipher_end takes it back.
+    try {
+        switch (info->mode) {
+        case SCP_MODE_GCM:
+            cipher->gcm = std::make_unique<sshcrypto::CAesGcm>(keyBytes, std::span<const std::uint8_t>(iv, 12)).release();
+            break;
+        case SCP_MODE_CHACHA: cipher->chacha = std::make_unique<sshcrypto::CChaChaPoly>(keyBytes).release(); break;
+        default: {
+            sshcrypto::ECipher kind{};
+            if (!scp_block_kind(info, &kind) || !sshcrypto::CipherAvailable(kind)) return SCP_E_INTERNAL;
+            const std::span<const std::uint8_t> ivBytes(iv, static_cast<std::size_t>(info->ivBytes));
+            cipher->block = std::make_unique<sshcrypto::CBlockCipher>(kind, encrypt, keyBytes, ivBytes).release();
+            break;
         }
-        break;
+        }
+    } catch (const std::bad_alloc&) {
+        return SCP_E_OUT_OF_MEMORY;
+    } catch (const std::exception&) {
+        return SCP_E_INTERNAL;
     }
-    default: cipher->ctx = scp_new_cipher_ctx(info->evpName, key, info->keyBytes, iv, encrypt); break;
-    }
-    if (!cipher->ctx) {
-        scp_cipher_end(cipher);
-        return 17;
-    }
+    cipher->encrypt = encrypt;
     cipher->info = info;
-    return 0;
+    return SCP_OK;
 }
+
+bool scp_cipher_active(const ScpCipher* cipher) { return cipher->block || cipher->gcm || cipher->chacha; }
 
 int scp_cipher_run(ScpCipher* cipher, std::uint8_t* data, std::size_t len)
 {
-    if (!cipher->ctx || len == 0) return 0;
-    if (cipher->info->mode == SCP_MODE_GCM || cipher->info->mode == SCP_MODE_CHACHA) return 17;
-    if (len % static_cast<std::size_t>(cipher->info->blockSize) != 0 || len > 0x7fffffff) return 16;
-    int outLen = 0;
-    if (EVP_CipherUpdate(cipher->ctx, data, &outLen, data, static_cast<int>(len)) != 1) return 17;
-    return outLen == static_cast<int>(len) ? 0 : 17;
+    if (!scp_cipher_active(cipher) || len == 0) return SCP_OK;
+    if (!cipher->block) return SCP_E_INTERNAL;
+    if (len % static_cast<std::size_t>(cipher->info->blockSize) != 0) return SCP_E_RECEIVE;
+    try {
+        cipher->block->Process(data, len);
+    } catch (const std::exception&) {
+        return SCP_E_INTERNAL;
+    }
+    return SCP_OK;
 }
 
 std::size_t scp_cipher_tag_len(const ScpCipher* cipher)
@@ -266,47 +222,47 @@ std::size_t scp_cipher_tag_len(const ScpCipher* cipher)
 
 int scp_cipher_peek_length(ScpCipher* cipher, std::uint32_t seq, const std::uint8_t in[4], std::uint32_t* length)
 {
-    std::uint8_t clear[4];
-    if (cipher->info && cipher->info->mode == SCP_MODE_CHACHA) {
-        if (const int rc = scp_chacha_run(cipher->lenCtx, seq, 0, in, clear, 4)) return rc;
-    } else {
-        std::memcpy(clear, in, 4);
+    try {
+        *length = cipher->chacha ? cipher->chacha->DecryptLength(seq, in) : scp_load_u32(in);
+    } catch (const std::exception&) {
+        return SCP_E_INTERNAL;
     }
-    *length = scp_load_u32(clear);
-    return 0;
+    return SCP_OK;
 }
 
 int scp_cipher_seal(ScpCipher* cipher, std::uint32_t seq, std::uint8_t* packet, std::size_t total, std::uint8_t* tag)
 {
-    if (!cipher->info || total < 4) return 17;
-    if (cipher->info->mode == SCP_MODE_GCM) return scp_gcm_packet(cipher, packet, total, tag, true);
-    if (cipher->info->mode != SCP_MODE_CHACHA) return 17;
-    int rc = scp_chacha_run(cipher->lenCtx, seq, 0, packet, packet, 4);
-    if (!rc) rc = scp_chacha_run(cipher->ctx, seq, 1, packet + 4, packet + 4, total - 4);
-    if (!rc) rc = scp_chacha_tag(cipher, seq, packet, total, tag);
-    return rc;
+    if (total < 4 || (!cipher->gcm && !cipher->chacha)) return SCP_E_INTERNAL;
+    try {
+        if (cipher->gcm) cipher->gcm->Seal(std::span<const std::uint8_t>(packet, 4), packet + 4, total - 4, tag);
+        else cipher->chacha->Seal(seq, packet, total, tag);
+    } catch (const std::exception&) {
+        return SCP_E_INTERNAL;
+    }
+    return SCP_OK;
 }
 
 int scp_cipher_open(ScpCipher* cipher, std::uint32_t seq, std::uint8_t* packet, std::size_t total,
                     const std::uint8_t* tag)
 {
-    if (!cipher->info || total < 4) return 17;
-    if (cipher->info->mode == SCP_MODE_GCM) return scp_gcm_packet(cipher, packet, total, const_cast<std::uint8_t*>(tag), false);
-    if (cipher->info->mode != SCP_MODE_CHACHA) return 17;
-    std::uint8_t expected[16];
-    int rc = scp_chacha_tag(cipher, seq, packet, total, expected);
-    if (!rc && CRYPTO_memcmp(expected, tag, 16) != 0) rc = 16;
-    if (!rc) rc = scp_chacha_run(cipher->lenCtx, seq, 0, packet, packet, 4);
-    if (!rc) rc = scp_chacha_run(cipher->ctx, seq, 1, packet + 4, packet + 4, total - 4);
-    return rc;
+    if (total < 4 || (!cipher->gcm && !cipher->chacha)) return SCP_E_INTERNAL;
+    bool ok = false;
+    try {
+        ok = cipher->gcm ? cipher->gcm->Open(std::span<const std::uint8_t>(packet, 4), packet + 4, total - 4, tag)
+                         : cipher->chacha->Open(seq, packet, total, tag);
+    } catch (const std::exception&) {
+        return SCP_E_INTERNAL;
+    }
+    // Nothing of a packet whose tag is wrong is kept.
+    if (!ok) sshcrypto::Cleanse(packet + 4, total - 4);
+    return ok ? SCP_OK : SCP_E_RECEIVE;
 }
 
 void scp_cipher_end(ScpCipher* cipher)
 {
-    EVP_CIPHER_CTX_free(cipher->ctx);
-    EVP_CIPHER_CTX_free(cipher->lenCtx);
-    EVP_MAC_CTX_free(cipher->poly);
-    OPENSSL_cleanse(cipher, sizeof *cipher);
+    std::unique_ptr<sshcrypto::CBlockCipher> block(cipher->block);
+    std::unique_ptr<sshcrypto::CAesGcm> gcm(cipher->gcm);
+    std::unique_ptr<sshcrypto::CChaChaPoly> chacha(cipher->chacha);
     *cipher = ScpCipher{};
 }
 
@@ -325,51 +281,75 @@ std::size_t scp_mac_key_len(int kind)
 
 bool scp_mac_is_etm(int kind) { return kind == SCP_MAC_SHA256_ETM || kind == SCP_MAC_SHA512_ETM; }
 
+namespace {
+sshcrypto::EDigest scp_mac_digest(int kind)
+{
+    switch (kind) {
+    case SCP_MAC_SHA1: return sshcrypto::EDigest::Sha1;
+    case SCP_MAC_SHA256:
+    case SCP_MAC_SHA256_ETM: return sshcrypto::EDigest::Sha256;
+    case SCP_MAC_SHA512:
+    case SCP_MAC_SHA512_ETM: return sshcrypto::EDigest::Sha512;
+    default: return sshcrypto::EDigest::Md5;
+    }
+}
+
+sshcrypto::EDigest scp_hash_digest(int alg)
+{
+    return alg == SCP_HASH_SHA512 ? sshcrypto::EDigest::Sha512
+           : alg == SCP_HASH_SHA256 ? sshcrypto::EDigest::Sha256
+                                    : sshcrypto::EDigest::Sha1;
+}
+
+// A digest of the pieces; false when the primitive fails.
+bool scp_digest_pieces(sshcrypto::EDigest kind, const ScpPiece* pieces, std::size_t count, std::uint8_t* out)
+{
+    try {
+        sshcrypto::CDigest digest(kind);
+        for (std::size_t i = 0; i < count; ++i) digest.Update(pieces[i].data, pieces[i].len);
+        digest.Final(out);
+        return true;
+    } catch (const std::exception&) {
+        return false;
+    }
+}
+}  // namespace
+
 int scp_mac_start(ScpMac* mac, int kind, const std::uint8_t* key, std::size_t keyLen)
 {
     scp_mac_end(mac);
-    mac->kind = kind;
-    mac->len = 0;
     if (kind == SCP_MAC_NONE) return 0;
-    EVP_MAC* evp = EVP_MAC_fetch(nullptr, "HMAC", nullptr);
-    if (!evp) return 17;
-    mac->ctx = EVP_MAC_CTX_new(evp);
-    EVP_MAC_free(evp);
-    if (!mac->ctx) return 18;
-    char digest[8];
-    const char* digestName = "MD5";
-    if (kind == SCP_MAC_SHA1) digestName = "SHA1";
-    else if (kind == SCP_MAC_SHA256 || kind == SCP_MAC_SHA256_ETM) digestName = "SHA256";
-    else if (kind == SCP_MAC_SHA512 || kind == SCP_MAC_SHA512_ETM) digestName = "SHA512";
-    std::snprintf(digest, sizeof digest, "%s", digestName);
-    OSSL_PARAM params[] = {OSSL_PARAM_construct_utf8_string(OSSL_MAC_PARAM_DIGEST, digest, 0), OSSL_PARAM_construct_end()};
-    if (EVP_MAC_init(mac->ctx, key, keyLen, params) != 1) {
-        scp_mac_end(mac);
-        return 17;
+    try {
+        // The C-style struct holds the shared HMAC; scp_mac_end takes it back.
+        mac->hmac = std::make_unique<sshcrypto::CHmac>(scp_mac_digest(kind), sshcrypto::ByteView(key, keyLen)).release();
+    } catch (const std::bad_alloc&) {
+        return SCP_E_OUT_OF_MEMORY;
+    } catch (const std::exception&) {
+        return SCP_E_INTERNAL;
     }
     mac->len = scp_mac_key_len(kind);
     mac->kind = kind;
     mac->etm = scp_mac_is_etm(kind);
-    return 0;
+    return SCP_OK;
 }
 
 int scp_mac_compute(ScpMac* mac, std::uint32_t seq, const std::uint8_t* data, std::size_t len, std::uint8_t* out)
 {
-    if (!mac->ctx) return 0;
+    if (!mac->hmac) return SCP_OK;
     std::uint8_t seqBytes[4];
     scp_store_u32(seqBytes, seq);
-    std::size_t outLen = 0;
-    // Re-initialising without a key keeps the key and resets the state.
-    if (EVP_MAC_init(mac->ctx, nullptr, 0, nullptr) != 1 || EVP_MAC_update(mac->ctx, seqBytes, 4) != 1 ||
-        EVP_MAC_update(mac->ctx, data, len) != 1 || EVP_MAC_final(mac->ctx, out, &outLen, 64) != 1)
-        return 17;
-    return outLen == mac->len ? 0 : 17;
+    try {
+        mac->hmac->Compute({sshcrypto::ByteView(seqBytes, 4), sshcrypto::ByteView(data, len)}, out);
+    } catch (const std::exception&) {
+        return SCP_E_INTERNAL;
+    }
+    return SCP_OK;
 }
 
 void scp_mac_end(ScpMac* mac)
 {
-    EVP_MAC_CTX_free(mac->ctx);
-    mac->ctx = nullptr;
+    std::unique_ptr<sshcrypto::CHmac> owned(mac->hmac);
+    mac->hmac = nullptr;
     mac->len = 0;
     mac->kind = SCP_MAC_NONE;
     mac->etm = false;
@@ -377,26 +357,14 @@ void scp_mac_end(ScpMac* mac)
 
 int scp_sha1(const ScpPiece* pieces, std::size_t count, std::uint8_t out[20])
 {
-    EVP_MD_CTX* ctx = EVP_MD_CTX_new();
-    int ok = ctx && EVP_DigestInit_ex(ctx, EVP_sha1(), nullptr) == 1;
-    for (std::size_t i = 0; ok && i < count; ++i) ok = EVP_DigestUpdate(ctx, pieces[i].data, pieces[i].len) == 1;
-    unsigned int outLen = 0;
-    ok = ok && EVP_DigestFinal_ex(ctx, out, &outLen) == 1;
-    EVP_MD_CTX_free(ctx);
-    return ok ? 0 : 17;
+    return scp_digest_pieces(sshcrypto::EDigest::Sha1, pieces, count, out) ? SCP_OK : SCP_E_INTERNAL;
 }
 
 std::size_t scp_hash_len(int alg) { return alg == SCP_HASH_SHA512 ? 64 : alg == SCP_HASH_SHA256 ? 32 : 20; }
 
 int scp_hash(int alg, const ScpPiece* pieces, std::size_t count, std::uint8_t* out)
 {
-    const EVP_MD* md = alg == SCP_HASH_SHA512 ? EVP_sha512() : alg == SCP_HASH_SHA256 ? EVP_sha256() : EVP_sha1();
-    ScpOssl<EVP_MD_CTX> ctx(EVP_MD_CTX_new());
-    int ok = ctx && EVP_DigestInit_ex(ctx.get(), md, nullptr) == 1;
-    for (std::size_t i = 0; ok && i < count; ++i) ok = EVP_DigestUpdate(ctx.get(), pieces[i].data, pieces[i].len) == 1;
-    unsigned int outLen = 0;
-    ok = ok && EVP_DigestFinal_ex(ctx.get(), out, &outLen) == 1 && outLen == scp_hash_len(alg);
-    return ok ? 0 : 17;
+    return scp_digest_pieces(scp_hash_digest(alg), pieces, count, out) ? SCP_OK : SCP_E_INTERNAL;
 }
 
 int scp_exchange_hash(int hashAlg, const ScpExchangeParts* x, std::uint8_t* out)
@@ -450,8 +418,8 @@ int scp_kex_derive(int hashAlg, const std::uint8_t* kMpint, std::size_t kLen, co
 
 int scp_md5(const void* data, std::size_t len, std::uint8_t out[16])
 {
-    unsigned int outLen = 0;
-    return EVP_Digest(data, len, out, &outLen, EVP_md5(), nullptr) == 1 ? 0 : 17;
+    const ScpPiece piece = {data, len};
+    return scp_digest_pieces(sshcrypto::EDigest::Md5, &piece, 1, out) ? SCP_OK : SCP_E_INTERNAL;
 }
 
 int scp_buf_put_mpint(ScpBuf* buf, const BIGNUM* n)
@@ -495,34 +463,6 @@ bool scp_get_mpint(ScpReader* r, BIGNUM** out)
 
 void scp_bn_free(BIGNUM* n) { BN_clear_free(n); }
 
-int scp_ecdh_start(ScpEcdh* ecdh, int kind, const std::uint8_t* priv, ScpBuf* pub)
-{
-    scp_ecdh_end(ecdh);
-    ecdh->kind = kind;
-    if (kind == SCP_ECDH_X25519) {
-        ecdh->key = priv ? EVP_PKEY_new_raw_private_key(EVP_PKEY_X25519, nullptr, priv, 32)
-                         : EVP_PKEY_Q_keygen(nullptr, nullptr, "X25519");
-        std::uint8_t raw[32];
-        std::size_t rawLen = sizeof raw;
-        if (!ecdh->key || EVP_PKEY_get_raw_public_key(ecdh->key, raw, &rawLen) != 1 || rawLen != 32) {
-            scp_ecdh_end(ecdh);
-            return 17;
-        }
-        return scp_buf_put(pub, raw, rawLen);
-    }
-    if (kind != SCP_ECDH_P256 || priv) return 17;
-    ecdh->key = EVP_PKEY_Q_keygen(nullptr, nullptr, "EC", "P-256");
-    std::uint8_t point[65];
-    std::size_t pointLen = 0;
-    if (!ecdh->key ||
-        EVP_PKEY_get_octet_string_param(ecdh->key, OSSL_PKEY_PARAM_ENCODED_PUBLIC_KEY, point, sizeof point, &pointLen) != 1 ||
-        pointLen != 65 || point[0] != 4) {
-        scp_ecdh_end(ecdh);
-        return 17;
-    }
-    return scp_buf_put(pub, point, pointLen);
-}
-
 namespace {
 // A P-256 public key from an uncompressed point, checked to lie on the curve.
 EVP_PKEY* scp_p256_public(const std::uint8_t* point, std::size_t len)
@@ -540,40 +480,50 @@ EVP_PKEY* scp_p256_public(const std::uint8_t* point, std::size_t len)
 }
 }  // namespace
 
+int scp_ecdh_start(ScpEcdh* ecdh, int kind, const std::uint8_t* priv, ScpBuf* pub)
+{
+    scp_ecdh_end(ecdh);
+    if ((kind != SCP_ECDH_X25519 && kind != SCP_ECDH_P256) || (priv && kind != SCP_ECDH_X25519)) return SCP_E_INTERNAL;
+    ecdh->kind = kind;
+    try {
+        // The C-style struct holds the shared key pair; scp_ecdh_end takes it back.
+        ecdh->pair = (priv ? std::make_unique<sshcrypto::CEcdh>(
+                                 sshcrypto::CEcdh::FromX25519Private(std::span<const std::uint8_t>(priv, 32)))
+                           : std::make_unique<sshcrypto::CEcdh>(kind == SCP_ECDH_X25519 ? sshcrypto::ECurve::X25519
+                                                                                        : sshcrypto::ECurve::P256))
+                         .release();
+    } catch (const std::bad_alloc&) {
+        return SCP_E_OUT_OF_MEMORY;
+    } catch (const std::exception&) {
+        return SCP_E_INTERNAL;
+    }
+    const std::vector<std::uint8_t>& value = ecdh->pair->Public();
+    return scp_buf_put(pub, value.data(), value.size());
+}
+
 int scp_ecdh_finish(ScpEcdh* ecdh, const std::uint8_t* peer, std::size_t peerLen, ScpBuf* k)
 {
-    if (!ecdh->key) return 17;
-    ScpOssl<EVP_PKEY> peerKey;
-    if (ecdh->kind == SCP_ECDH_X25519) {
-        if (peerLen != 32) return 24;
-        peerKey.reset(EVP_PKEY_new_raw_public_key(EVP_PKEY_X25519, nullptr, peer, peerLen));
-    } else {
-        peerKey.reset(scp_p256_public(peer, peerLen));
+    if (!ecdh->pair) return SCP_E_INTERNAL;
+    std::vector<std::uint8_t> secret;
+    bool ok = false;
+    try {
+        ok = ecdh->pair->Derive(std::span<const std::uint8_t>(peer, peerLen), secret);
+    } catch (const std::exception&) {
+        ok = false;
     }
-    if (!peerKey) return 24;
-    ScpOssl<EVP_PKEY_CTX> ctx(EVP_PKEY_CTX_new_from_pkey(nullptr, ecdh->key, nullptr));
-    std::uint8_t secret[32];
-    std::size_t secretLen = sizeof secret;
-    int rc = 0;
-    if (!ctx || EVP_PKEY_derive_init(ctx.get()) != 1 || EVP_PKEY_derive_set_peer(ctx.get(), peerKey.get()) != 1 ||
-        EVP_PKEY_derive(ctx.get(), secret, &secretLen) != 1 || secretLen != sizeof secret)
-        rc = 24;
-    // An all-zero secret comes from a point of small order.
-    std::uint8_t any = 0;
-    for (std::size_t i = 0; !rc && i < secretLen; ++i) any |= secret[i];
-    if (!rc && !any) rc = 24;
+    int rc = ok ? SCP_OK : SCP_E_AUTHENTICATE;
     if (!rc) {
-        ScpOssl<BIGNUM> n(BN_bin2bn(secret, static_cast<int>(secretLen), nullptr));
-        rc = n ? scp_buf_put_mpint(k, n.get()) : 18;
+        ScpOssl<BIGNUM> n(BN_bin2bn(secret.data(), static_cast<int>(secret.size()), nullptr));
+        rc = n ? scp_buf_put_mpint(k, n.get()) : SCP_E_OUT_OF_MEMORY;
     }
-    OPENSSL_cleanse(secret, sizeof secret);
+    sshcrypto::Cleanse(secret.data(), secret.size());
     return rc;
 }
 
 void scp_ecdh_end(ScpEcdh* ecdh)
 {
-    EVP_PKEY_free(ecdh->key);
-    *ecdh = ScpEcdh{};
+    std::unique_ptr<sshcrypto::CEcdh> owned(ecdh->pair);
+    ecdh->pair = nullptr;
 }
 
 int scp_hostkey_alg_type(const char* alg)

@@ -40,14 +40,21 @@ const ScpCipherInfo* scp_cipher_by_name(const char* name, std::size_t len);
 
 typedef struct evp_mac_st EVP_MAC;
 
+namespace sshcrypto {
+class CBlockCipher;
+class CAesGcm;
+class CChaChaPoly;
+}  // namespace sshcrypto
+// One direction's cipher: the shared primitive of its mode, owned from
+// scp_cipher_start to scp_cipher_end.
 struct ScpCipher {
     const ScpCipherInfo* info;
-    EVP_CIPHER_CTX* ctx;     // the cipher (chacha20: the payload key K_2)
-    EVP_CIPHER_CTX* lenCtx;  // chacha20: the length key K_1
-    EVP_MAC_CTX* poly;       // chacha20: Poly1305
-    std::uint8_t iv[12];     // GCM: fixed part and invocation counter
+    sshcrypto::CBlockCipher* block;  // CBC and CTR
+    sshcrypto::CAesGcm* gcm;
+    sshcrypto::CChaChaPoly* chacha;
     bool encrypt;
 };
+bool scp_cipher_active(const ScpCipher* cipher);
 // key holds info->keyBytes bytes, iv info->ivBytes.
 int scp_cipher_start(ScpCipher* cipher, const ScpCipherInfo* info, const std::uint8_t* key,
                      const std::uint8_t* iv, bool encrypt);
@@ -81,10 +88,13 @@ enum ScpMacKind {
 // The key length a MAC kind takes (its output length).
 std::size_t scp_mac_key_len(int kind);
 bool scp_mac_is_etm(int kind);
+namespace sshcrypto {
+class CHmac;
+}
 struct ScpMac {
     int kind;
     std::size_t len;
-    EVP_MAC_CTX* ctx;
+    sshcrypto::CHmac* hmac;  // the shared primitive, owned from start to end
     bool etm;  // encrypt-then-MAC: over the clear length and the ciphertext
 };
 int scp_mac_start(ScpMac* mac, int kind, const std::uint8_t* key, std::size_t keyLen);
@@ -112,9 +122,12 @@ void scp_bn_free(BIGNUM* n);
 
 // Elliptic-curve Diffie-Hellman: curve25519 and NIST P-256.
 enum ScpEcdhKind { SCP_ECDH_X25519, SCP_ECDH_P256 };
+namespace sshcrypto {
+class CEcdh;
+}
 struct ScpEcdh {
     int kind;
-    EVP_PKEY* key;
+    sshcrypto::CEcdh* pair;  // the shared key pair, owned from start to end
 };
 // Makes a key pair and appends its public value (32 bytes, or the 65-byte
 // uncompressed point) to pub. priv (X25519 only, 32 bytes) fixes the private

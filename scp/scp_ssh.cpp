@@ -1,5 +1,6 @@
 #include "scp/scp_ssh.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <memory>
@@ -13,6 +14,7 @@
 #include "scp/scp_crypto.h"
 #include "scp/scp_job.h"
 #include "scp/scp_match.h"
+#include "scp/scp_negotiate.h"
 #include "scp/scp_packet.h"
 #include "scp/scp_store.h"
 #include "ssh2/crypto/hostkey_trust.h"
@@ -328,6 +330,40 @@ std::vector<std::string> scp_hostkey_offer(const ScpSession* s)
         names, sshcrypto::ReadKnownHostKeys(static_cast<std::uint32_t>(scp_session_port(s)), s->cfg.host));
 }
 
+const char* const kCompressionOn[] = {"zlib", "zlib@openssh.com", "zlib", "none"};
+const char* const kCompressionOff[] = {"none", "zlib@openssh.com", "zlib", "none"};
+
+// What we offer, list by list, exactly as our KEXINIT carries it.
+ScpOffer scp_client_offer(const ScpSession* s)
+{
+    ScpOffer offer;
+    const bool noGex = (s->quirks >> SCP_QUIRK_NO_GEX) & 1;
+    for (const ScpKexMethod& method : kKexMethods)
+        if (scp_kex_usable(method, noGex)) offer.lists[SCP_OFFER_KEX].emplace_back(method.name);
+    offer.lists[SCP_OFFER_KEX].emplace_back(kStrictClient);
+    // The algorithms of the keys already stored for the host come first, so
+    // that a server that still has its old key presents it.
+    offer.lists[SCP_OFFER_HOSTKEY] = scp_hostkey_offer(s);
+    const std::vector<std::string> ciphers =
+        scp_cipher_offer_names(s->cfg.cipherPrefs, s->cfg.allowSingleDes != 0, &offer.acceptedCiphers);
+    const std::vector<std::string> macs(kMacNames, kMacNames + kMacCount);
+    const char* const* comp = s->cfg.compression ? kCompressionOn : kCompressionOff;
+    const std::vector<std::string> compression(comp, comp + 4);
+    for (int dir = 0; dir < 2; ++dir) {
+        offer.lists[SCP_OFFER_CIPHER_OUT + dir] = ciphers;
+        offer.lists[SCP_OFFER_MAC_OUT + dir] = macs;
+        offer.lists[SCP_OFFER_COMP_OUT + dir] = compression;
+    }
+    return offer;
+}
+
+int scp_put_name_list(ScpBuf* m, const std::vector<std::string>& names)
+{
+    std::string text;
+    for (const std::string& name : names) text += (text.empty() ? "" : ",") + name;
+    return scp_buf_put_string(m, reinterpret_cast<const std::uint8_t*>(text.data()), text.size());
+}
+
 int scp_build_kexinit(ScpSession* s)
 {
     ScpBuf* m = &s->msg;
@@ -335,31 +371,9 @@ int scp_build_kexinit(ScpSession* s)
     std::uint8_t cookie[16];
     scp_random_bytes(s->pool, cookie, sizeof cookie);
     if (!rc) rc = scp_buf_put(m, cookie, sizeof cookie);
-    const bool noGex = (s->quirks >> SCP_QUIRK_NO_GEX) & 1;
-    ScpBuf kex{};
-    for (const ScpKexMethod& method : kKexMethods) {
-        if (rc || !scp_kex_usable(method, noGex)) continue;
-        if (kex.len) rc = scp_buf_put_byte(&kex, ',');
-        if (!rc) rc = scp_buf_put(&kex, method.name, std::strlen(method.name));
-    }
-    if (!rc) rc = scp_buf_put_byte(&kex, ',');
-    if (!rc) rc = scp_buf_put(&kex, kStrictClient, sizeof kStrictClient - 1);
-    if (!rc) rc = scp_buf_put_string(m, kex.data, kex.len);
-    scp_buf_free(&kex);
-    // The algorithms of the keys already stored for the host come first, so
-    // that a server that still has its old key presents it.
-    std::string hostKeys;
-    for (const std::string& name : scp_hostkey_offer(s)) hostKeys += (hostKeys.empty() ? "" : ",") + name;
-    if (!rc) rc = scp_buf_put_cstring(m, hostKeys.c_str());
-    ScpBuf ciphers{};
-    if (!rc) rc = scp_cipher_offer(s->cfg.cipherPrefs, s->cfg.allowSingleDes != 0, &ciphers);
-    for (int i = 0; i < 2 && !rc; ++i) rc = scp_buf_put_string(m, ciphers.data, ciphers.len);
-    scp_buf_free(&ciphers);
-    for (int i = 0; i < 2 && !rc; ++i)
-        rc = scp_buf_put_cstring(m, "hmac-sha2-256-etm@openssh.com,hmac-sha2-512-etm@openssh.com,hmac-sha2-256,"
-                                    "hmac-sha2-512,hmac-sha1,hmac-md5,none");
-    const char* comp = s->cfg.compression ? "zlib,zlib@openssh.com,zlib,none" : "none,zlib@openssh.com,zlib,none";
-    for (int i = 0; i < 2 && !rc; ++i) rc = scp_buf_put_cstring(m, comp);
+    const ScpOffer offer = scp_client_offer(s);
+    for (const std::vector<std::string>& list : offer.lists)
+        if (!rc) rc = scp_put_name_list(m, list);
     for (int i = 0; i < 2 && !rc; ++i) rc = scp_buf_put_cstring(m, "");
     if (!rc) rc = scp_buf_put_byte(m, 0);
     if (!rc) rc = scp_buf_put_u32(m, 0);
@@ -371,14 +385,11 @@ int scp_build_kexinit(ScpSession* s)
     return rc;
 }
 
-const char* const kCompressionOn[] = {"zlib", "zlib@openssh.com", "zlib", "none"};
-const char* const kCompressionOff[] = {"none", "zlib@openssh.com", "zlib", "none"};
-
-// Picks the first of our names that the server lists.
-const char* scp_choose_name(const char* const* ours, std::size_t count, const std::uint8_t* theirs, std::size_t theirsLen)
+// The static text of an agreed name (the session keeps pointers only).
+const char* scp_static_name(const char* const* names, std::size_t count, const std::string& name)
 {
     for (std::size_t i = 0; i < count; ++i)
-        if (scp_list_contains(theirs, theirsLen, ours[i])) return ours[i];
+        if (name == names[i]) return names[i];
     return nullptr;
 }
 
@@ -430,39 +441,38 @@ int scp_handle_kexinit(ScpSession* s, const std::uint8_t* payload, std::size_t l
         if (seq != 0) return 24;
         s->strict = true;
     }
-    const bool noGex = (s->quirks >> SCP_QUIRK_NO_GEX) & 1;
+    ScpOffer theirs;
+    for (int i = 0; i < SCP_OFFER_COUNT; ++i)
+        theirs.lists[i] = scp_split_name_list(std::string_view(reinterpret_cast<const char*>(lists[i]), lens[i]));
+    const ScpAgreement agreed = scp_negotiate(scp_client_offer(s), theirs);
+    if (!agreed.ok) {
+        scp_job_error_detail(agreed.failure.c_str());
+        if (!scp_send_disconnect(s, 3, "No common algorithm\n")) scp_socket_flush(s);
+        return 24;
+    }
     s->kex = nullptr;
     for (const ScpKexMethod& method : kKexMethods)
-        if (!s->kex && scp_kex_usable(method, noGex) && scp_list_contains(lists[0], lens[0], method.name)) s->kex = &method;
+        if (!s->kex && agreed.names[SCP_OFFER_KEX] == method.name) s->kex = &method;
     s->chosen[CH_KEX] = s->kex ? s->kex->name : nullptr;
-    {
-        // Chosen from the same order as offered.
-        s->chosen[CH_HOSTKEY] = nullptr;
-        const std::vector<std::string> offer = scp_hostkey_offer(s);
-        for (std::size_t i = 0; i < offer.size() && !s->chosen[CH_HOSTKEY]; ++i)
-            for (const char* name : kHostKeyNames)
-                if (offer[i] == name && scp_list_contains(lists[1], lens[1], name)) s->chosen[CH_HOSTKEY] = name;
-    }
-    if (!s->chosen[CH_KEX] || !s->chosen[CH_HOSTKEY]) return 24;
-    s->cipherOut = scp_cipher_choose(s->cfg.cipherPrefs, s->cfg.allowSingleDes != 0,
-                                     reinterpret_cast<const char*>(lists[2]), lens[2]);
-    s->cipherIn = scp_cipher_choose(s->cfg.cipherPrefs, s->cfg.allowSingleDes != 0,
-                                    reinterpret_cast<const char*>(lists[3]), lens[3]);
-    if (s->cipherOut < 0 || s->cipherIn < 0) return 24;
+    s->chosen[CH_HOSTKEY] = scp_static_name(kHostKeyNames, sizeof kHostKeyNames / sizeof kHostKeyNames[0],
+                                            agreed.names[SCP_OFFER_HOSTKEY]);
     std::size_t count = 0;
     const ScpCipherInfo* table = scp_cipher_table(&count);
+    const auto cipherIndex = [&](const std::string& name) {
+        const ScpCipherInfo* info = scp_cipher_by_name(name.data(), name.size());
+        return info ? static_cast<int>(info - table) : -1;
+    };
+    s->cipherOut = cipherIndex(agreed.names[SCP_OFFER_CIPHER_OUT]);
+    s->cipherIn = cipherIndex(agreed.names[SCP_OFFER_CIPHER_IN]);
+    if (!s->chosen[CH_KEX] || !s->chosen[CH_HOSTKEY] || s->cipherOut < 0 || s->cipherIn < 0) return 17;
     s->chosen[CH_CIPHER_OUT] = table[s->cipherOut].name;
     s->chosen[CH_CIPHER_IN] = table[s->cipherIn].name;
-    s->chosen[CH_MAC_OUT] = scp_choose_name(kMacNames, kMacCount, lists[4], lens[4]);
-    s->chosen[CH_MAC_IN] = scp_choose_name(kMacNames, kMacCount, lists[5], lens[5]);
-    // An authenticated cipher needs no MAC of its own.
-    if (!s->chosen[CH_MAC_OUT] && scp_is_aead(table[s->cipherOut])) s->chosen[CH_MAC_OUT] = "none";
-    if (!s->chosen[CH_MAC_IN] && scp_is_aead(table[s->cipherIn])) s->chosen[CH_MAC_IN] = "none";
-    const char* const* comp = s->cfg.compression ? kCompressionOn : kCompressionOff;
-    s->chosen[CH_COMP_OUT] = scp_choose_name(comp, 4, lists[6], lens[6]);
-    s->chosen[CH_COMP_IN] = scp_choose_name(comp, 4, lists[7], lens[7]);
+    s->chosen[CH_MAC_OUT] = scp_static_name(kMacNames, kMacCount, agreed.names[SCP_OFFER_MAC_OUT]);
+    s->chosen[CH_MAC_IN] = scp_static_name(kMacNames, kMacCount, agreed.names[SCP_OFFER_MAC_IN]);
+    s->chosen[CH_COMP_OUT] = scp_static_name(kCompressionOn, 4, agreed.names[SCP_OFFER_COMP_OUT]);
+    s->chosen[CH_COMP_IN] = scp_static_name(kCompressionOn, 4, agreed.names[SCP_OFFER_COMP_IN]);
     if (!s->chosen[CH_MAC_OUT] || !s->chosen[CH_MAC_IN] || !s->chosen[CH_COMP_OUT] || !s->chosen[CH_COMP_IN])
-        return 24;
+        return 17;
     // A guessed packet that follows is dropped unless the guess was ours.
     if (follows) {
         const char* firstKex = reinterpret_cast<const char*>(lists[0]);
@@ -756,7 +766,7 @@ int scp_send_password_padding(ScpSession* s, std::size_t passwordWire, std::size
 int scp_send_password(ScpSession* s)
 {
     int rc = 0;
-    const bool cipherActive = s->pout.cipher.ctx != nullptr;
+    const bool cipherActive = scp_cipher_active(&s->pout.cipher);
     std::size_t switchBytes = 0;
     if (s->pout.zlib.stream && !s->pout.zlib.stored) {
         // Stop compressing, so the password's length does not show through
@@ -1563,40 +1573,44 @@ int scp_pref_family(int pref)
 }
 }  // namespace
 
-int scp_cipher_offer(const int prefs[5], bool allowDes, ScpBuf* out)
+std::vector<std::string> scp_cipher_offer_names(const int prefs[5], bool allowDes, std::size_t* accepted)
 {
     std::size_t count = 0;
     const ScpCipherInfo* table = scp_cipher_table(&count);
-    int rc = 0;
-    for (int i = 0; i < 5 && !rc; ++i) {
+    std::vector<std::string> names;
+    *accepted = static_cast<std::size_t>(-1);
+    for (int i = 0; i < 5; ++i) {
         const int family = scp_pref_family(prefs[i]);
+        // Ciphers below the warning line are offered but never agreed (a
+        // warning line in last place warns about nothing).
+        if (family == SCP_CIPHER_WARN && i < 4 && *accepted == static_cast<std::size_t>(-1)) *accepted = names.size();
         if (family == SCP_CIPHER_WARN || !scp_family_usable(family, allowDes)) continue;
-        for (std::size_t j = 0; j < count && !rc; ++j) {
-            if (table[j].family != family) continue;
-            if (out->len) rc = scp_buf_put_byte(out, ',');
-            if (!rc) rc = scp_buf_put(out, table[j].name, std::strlen(table[j].name));
-        }
+        for (std::size_t j = 0; j < count; ++j)
+            if (table[j].family == family) names.emplace_back(table[j].name);
     }
-    return rc;
+    return names;
+}
+
+int scp_cipher_offer(const int prefs[5], bool allowDes, ScpBuf* out)
+{
+    std::size_t accepted = 0;
+    std::string text;
+    for (const std::string& name : scp_cipher_offer_names(prefs, allowDes, &accepted))
+        text += (text.empty() ? "" : ",") + name;
+    return scp_buf_put(out, text.data(), text.size());
 }
 
 int scp_cipher_choose(const int prefs[5], bool allowDes, const char* serverList, std::size_t serverLen)
 {
-    std::size_t count = 0;
-    const ScpCipherInfo* table = scp_cipher_table(&count);
-    bool warned = false;
-    for (int i = 0; i < 5; ++i) {
-        const int family = scp_pref_family(prefs[i]);
-        if (family == SCP_CIPHER_WARN) {
-            if (i < 4) warned = true;
-            continue;
-        }
-        if (!scp_family_usable(family, allowDes)) continue;
-        for (std::size_t j = 0; j < count; ++j) {
-            if (table[j].family != family) continue;
-            if (scp_list_contains(reinterpret_cast<const std::uint8_t*>(serverList), serverLen, table[j].name))
-                return warned ? -1 : static_cast<int>(j);
-        }
+    ScpOffer ours;
+    const std::vector<std::string> names = scp_cipher_offer_names(prefs, allowDes, &ours.acceptedCiphers);
+    const std::vector<std::string> theirs = scp_split_name_list(std::string_view(serverList, serverLen));
+    for (std::size_t i = 0; i < names.size(); ++i) {
+        if (std::find(theirs.begin(), theirs.end(), names[i]) == theirs.end()) continue;
+        if (i >= ours.acceptedCiphers) return -1;
+        std::size_t count = 0;
+        const ScpCipherInfo* table = scp_cipher_table(&count);
+        return static_cast<int>(scp_cipher_by_name(names[i].data(), names[i].size()) - table);
     }
     return -1;
 }

@@ -359,6 +359,27 @@ TEST_F(Scripted, AFloodingServerIsHeldBackByTheWindow)
     EXPECT_LT(sent, 256u * 1024) << results;
 }
 
+TEST_F(Scripted, NoCommonMacOrKeyExchangeEndsTheConnection)
+{
+    // Only "none" as MAC beside a CTR cipher: the upload must not run
+    // without integrity; and a key exchange we do not know gets no fallback.
+    const struct {
+        const char* scenario;
+        const char* detail;
+    } cases[] = {
+        {"raw-nomac", "no common MAC (client to server), and the cipher needs one (the server offers none)"},
+        {"raw-nokex", "no common key-exchange method (the server offers diffie-hellman-group1-sha512-unknown)"},
+    };
+    for (const auto& c : cases) {
+        std::string results;
+        EXPECT_EQ(Upload({c.scenario}, m_local.file("data.bin"), "/up", nullptr, &results), SCP_E_AUTHENTICATE)
+            << c.scenario << results;
+        EXPECT_EQ(LastDetail().rfind(c.detail, 0), 0u) << c.scenario << ": " << LastDetail();
+        // The client says why it goes: key exchange failed.
+        EXPECT_NE(results.find("RESULT client disconnects with 3"), std::string::npos) << c.scenario << results;
+    }
+}
+
 // Connection errors name the host, the port and the cause.
 TEST(ScpConnectionErrors, NameHostPortAndCause)
 {

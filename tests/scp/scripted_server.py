@@ -29,6 +29,10 @@ that is a scenario name:
                      a KEXINIT offering strict key exchange and at once an
                      IGNORE message, then DISCONNECT
   raw-plain          the same without strict key exchange
+  raw-nomac          no paramiko: a KEXINIT whose only MAC is "none" beside a
+                     CTR cipher; reports how the client ends the connection
+  raw-nokex          no paramiko: a KEXINIT with a key-exchange method the
+                     client does not know; reports as raw-nomac
 
 --version TEXT sets the software version of the identification line;
 --window N the channel window the server grants; --modern lets paramiko
@@ -318,6 +322,37 @@ def raw_exchange(conn, strict):
     conn.close()
 
 
+def raw_offer(conn, kex, macs):
+    """Identification and a KEXINIT of the given key exchange and MACs, then
+    reports the DISCONNECT the client answers with (its reason code)."""
+    conn.sendall(b"SSH-2.0-raw_scripted\r\n")
+    kexinit = (bytes([20]) + b"\x11" * 16 + name_list(kex) + name_list(["ssh-ed25519"]) +
+               name_list(["aes128-ctr"]) * 2 + name_list(macs) * 2 +
+               name_list(["none"]) * 2 + name_list([]) * 2 + b"\0" + struct.pack(">I", 0))
+    conn.sendall(plain_packet(kexinit))
+    received = b""
+    conn.settimeout(5)
+    try:
+        while True:
+            chunk = conn.recv(65536)
+            if not chunk:
+                break
+            received += chunk
+    except OSError:
+        pass
+    # After the identification line: the client's KEXINIT, then its DISCONNECT.
+    packets = received.split(b"\n", 1)[-1]
+    reason = None
+    while len(packets) >= 5:
+        length, = struct.unpack(">I", packets[:4])
+        payload = packets[5:4 + length - packets[4]]
+        if payload[:1] == bytes([1]):
+            reason, = struct.unpack(">I", payload[1:5])
+        packets = packets[4 + length:]
+    log("client disconnects with %s" % reason)
+    conn.close()
+
+
 def legacy_only(transport, compression):
     """The algorithm set of an older installation."""
     options = transport.get_security_options()
@@ -342,6 +377,15 @@ def serve(conn, args, key):
         time.sleep(10)
         conn.close()
         log("done")
+        return
+    if args.scenario in ("raw-nomac", "raw-nokex"):
+        try:
+            if args.scenario == "raw-nomac":
+                raw_offer(conn, ["curve25519-sha256"], ["none"])
+            else:
+                raw_offer(conn, ["diffie-hellman-group1-sha512-unknown"], ["hmac-sha2-256"])
+        finally:
+            log("done")
         return
     if args.scenario.startswith("raw-"):
         try:

@@ -1,0 +1,129 @@
+// The agreement of algorithms from the two offers, as a table.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "scp/scp_negotiate.h"
+
+namespace {
+
+// Both directions alike unless a test sets one of them.
+ScpOffer Offer(const std::string& kex, const std::string& hostKeys, const std::string& ciphers,
+               const std::string& macs, const std::string& compression = "none,zlib")
+{
+    ScpOffer offer;
+    offer.lists[SCP_OFFER_KEX] = scp_split_name_list(kex);
+    offer.lists[SCP_OFFER_HOSTKEY] = scp_split_name_list(hostKeys);
+    for (int dir = 0; dir < 2; ++dir) {
+        offer.lists[SCP_OFFER_CIPHER_OUT + dir] = scp_split_name_list(ciphers);
+        offer.lists[SCP_OFFER_MAC_OUT + dir] = scp_split_name_list(macs);
+        offer.lists[SCP_OFFER_COMP_OUT + dir] = scp_split_name_list(compression);
+    }
+    return offer;
+}
+
+ScpOffer Ours()
+{
+    ScpOffer offer = Offer("curve25519-sha256,diffie-hellman-group14-sha256,diffie-hellman-group1-sha1,"
+                           "kex-strict-c-v00@openssh.com",
+                           "ssh-ed25519,rsa-sha2-256,ssh-rsa",
+                           "aes256-gcm@openssh.com,chacha20-poly1305@openssh.com,aes128-ctr,aes128-cbc,des-cbc",
+                           "hmac-sha2-256-etm@openssh.com,hmac-sha2-256,hmac-sha1,none");
+    offer.acceptedCiphers = 4;  // des-cbc lies below the warning line
+    return offer;
+}
+
+struct NegotiationCase {
+    const char* what;
+    ScpOffer server;
+    // Agreed kex, host key, cipher out/in, MAC out/in; or the failure's start.
+    const char* expected[6];
+    const char* failure;
+};
+
+TEST(ScpNegotiation, AgreementTable)
+{
+    const std::string ctr = "aes128-ctr";
+    auto mixed = Offer("curve25519-sha256", "ssh-ed25519", ctr, "hmac-sha1");
+    mixed.lists[SCP_OFFER_CIPHER_IN] = {"aes256-gcm@openssh.com"};
+    mixed.lists[SCP_OFFER_MAC_IN] = {"hmac-md5"};
+    const NegotiationCase cases[] = {
+        {"our order decides",
+         Offer("diffie-hellman-group1-sha1,curve25519-sha256", "ssh-rsa,ssh-ed25519", "aes128-cbc,aes128-ctr",
+               "hmac-sha1,hmac-sha2-256"),
+         {"curve25519-sha256", "ssh-ed25519", "aes128-ctr", "aes128-ctr", "hmac-sha2-256", "hmac-sha2-256"},
+         nullptr},
+        {"the oldest method when it is the only common one",
+         Offer("diffie-hellman-group1-sha1", "ssh-rsa", "aes128-cbc", "hmac-sha1"),
+         {"diffie-hellman-group1-sha1", "ssh-rsa", "aes128-cbc", "aes128-cbc", "hmac-sha1", "hmac-sha1"},
+         nullptr},
+        {"an authenticated cipher runs without a common MAC",
+         Offer("curve25519-sha256", "ssh-ed25519", "chacha20-poly1305@openssh.com", "hmac-md5"),
+         {"curve25519-sha256", "ssh-ed25519", "chacha20-poly1305@openssh.com", "chacha20-poly1305@openssh.com",
+          "none", "none"},
+         nullptr},
+        {"each direction on its own",
+         mixed,
+         {"curve25519-sha256", "ssh-ed25519", "aes128-ctr", "aes256-gcm@openssh.com", "hmac-sha1", "none"},
+         nullptr},
+        {"no common key exchange gets no fallback",
+         Offer("diffie-hellman-group1-sha512,ecdh-sha2-nistp521", "ssh-ed25519", ctr, "hmac-sha1"),
+         {},
+         "no common key-exchange method (the server offers diffie-hellman-group1-sha512,ecdh-sha2-nistp521)"},
+        {"our strict-exchange marker is no method",
+         Offer("kex-strict-c-v00@openssh.com", "ssh-ed25519", ctr, "hmac-sha1"),
+         {},
+         "no common key-exchange method"},
+        {"no common MAC with a block cipher",
+         Offer("curve25519-sha256", "ssh-ed25519", ctr, "hmac-md5,umac-64@openssh.com"),
+         {},
+         "no common MAC (client to server), and the cipher needs one"},
+        {"\"none\" as MAC with a CBC cipher",
+         Offer("curve25519-sha256", "ssh-ed25519", "aes128-cbc", "none"),
+         {},
+         "no common MAC (client to server), and the cipher needs one (the server offers none)"},
+        {"a cipher below the warning line",
+         Offer("curve25519-sha256", "ssh-ed25519", "des-cbc", "hmac-sha1"),
+         {},
+         "no common cipher (client to server) above the warning line"},
+        {"no common cipher",
+         Offer("curve25519-sha256", "ssh-ed25519", "twofish-cbc", "hmac-sha1"),
+         {},
+         "no common cipher (client to server) (the server offers twofish-cbc)"},
+        {"no common host key", Offer("curve25519-sha256", "ssh-dss", ctr, "hmac-sha1"), {},
+         "no common host-key algorithm"},
+        {"no common compression", Offer("curve25519-sha256", "ssh-ed25519", ctr, "hmac-sha1", "zlib@openssh.com"),
+         {}, "no common compression (client to server)"},
+        {"an empty offer", ScpOffer{}, {}, "no common key-exchange method (the server offers nothing)"},
+    };
+    for (const NegotiationCase& c : cases) {
+        const ScpAgreement agreed = scp_negotiate(Ours(), c.server);
+        if (c.failure) {
+            EXPECT_FALSE(agreed.ok) << c.what;
+            EXPECT_EQ(agreed.failure.rfind(c.failure, 0), 0u) << c.what << ": " << agreed.failure;
+            continue;
+        }
+        ASSERT_TRUE(agreed.ok) << c.what << ": " << agreed.failure;
+        for (int i = 0; i < 6; ++i) EXPECT_EQ(agreed.names[i], c.expected[i]) << c.what << " list " << i;
+        EXPECT_EQ(agreed.names[SCP_OFFER_COMP_OUT], "none") << c.what;
+    }
+}
+
+TEST(ScpNegotiation, HostileListsAreCutAndCleanedInTheFailure)
+{
+    ScpOffer server = Offer(std::string(5000, 'k') + "\x1b[2J\n", "ssh-ed25519", "aes128-ctr", "hmac-sha1");
+    server.lists[SCP_OFFER_KEX].push_back("x\x1b[31m");
+    const ScpAgreement agreed = scp_negotiate(Ours(), server);
+    ASSERT_FALSE(agreed.ok);
+    EXPECT_LT(agreed.failure.size(), 400u);
+    for (char c : agreed.failure) EXPECT_GE(static_cast<unsigned char>(c), 0x20) << agreed.failure;
+}
+
+TEST(ScpNegotiation, NameListsSplitOnCommasWithoutEmptyNames)
+{
+    EXPECT_EQ(scp_split_name_list(""), std::vector<std::string>{});
+    EXPECT_EQ(scp_split_name_list("a,,b,"), (std::vector<std::string>{"a", "b"}));
+    EXPECT_EQ(scp_split_name_list(std::string_view("a\0b,c", 5)), (std::vector<std::string>{std::string("a\0b", 3), "c"}));
+}
+
+}  // namespace
