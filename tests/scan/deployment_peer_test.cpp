@@ -473,6 +473,34 @@ TEST_F(NoCompilerHostTest, TheRealPackagesPrebuiltEngineScansTheHost)
     EXPECT_EQ(Installed(u"LSHWInstalledFrom"), "prebuilt");
 }
 
+// The real package without its prebuilt binaries: lshw is built from the
+// source on the host, and finds its data files where the build put them.
+TEST_F(DeploymentPeerTest, TheRealPackageWithoutPrebuiltEnginesIsBuiltFromTheSource)
+{
+    const char* package = std::getenv("FDX_ENGINE_PACKAGE");
+    if (package == nullptr || !std::filesystem::exists(package)) GTEST_SKIP() << "FDX_ENGINE_PACKAGE is not set";
+    const std::string version = std::getenv("FDX_ENGINE_VERSION");
+    TempDir stage;
+    const std::string sourceOnly = dir.file("lshw-" + version + ".tar.gz");
+    ASSERT_EQ(std::system(("tar -C '" + stage.path() + "' -xzf '" + package + "' && rm -r '" + stage.path() + "/lshw-" +
+                           version + "/prebuilt' && tar -C '" + stage.path() + "' -czf '" + sourceOnly + "' 'lshw-" +
+                           version + "'")
+                              .c_str()),
+              0);
+    auto server = BareHost();
+    ASSERT_TRUE(server->running()) << server->logText();
+    DescribeEnginePackage(sourceOnly, version);
+    ASSERT_EQ(Expand(), S_OK) << (Messages().empty() ? "" : WideToAnsi(Messages()[0])) << server->logText();
+    EXPECT_FALSE(host->GetChildren().empty());
+    bool built = false;
+    for (const auto& p : ui.ProgressTexts())
+        built |= p.text == u"Vorbex installed: lshw built from source for " + AnsiToWide(ThisMachine());
+    EXPECT_TRUE(built);
+    const std::string home = std::string("/home/") + kDeployUser;
+    EXPECT_TRUE(std::filesystem::exists(home + "/.local/share/lshw/pci.ids"));
+    EXPECT_FALSE(std::filesystem::exists(home + "/.local/lib/lshw/lshw"));
+}
+
 INSTANTIATE_TEST_SUITE_P(Servers, RealPackageTest,
                          ::testing::Values(Deployment{EServerKind::OlderSshd, true},
                                            Deployment{EServerKind::OlderSshd, false},
