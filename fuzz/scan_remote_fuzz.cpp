@@ -1,7 +1,9 @@
-// A host's answer to `mktemp -d`, and registry text taken as a package name
-// or version. Whatever is accepted must be safe to put into a command: a
-// folder is an absolute path of printable characters, names and versions hold
-// no shell syntax; and every value quotes into one word.
+// A host's answers to `mktemp -d` and `uname -m`, and registry text taken as
+// a package name, version or list of architectures. Whatever is accepted
+// must be safe to put into a command: a folder is an absolute path of
+// printable characters, names, versions and architectures hold no shell
+// syntax; and every value quotes into one word.
+#include <cctype>
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -44,6 +46,18 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         for (const char c : folder)
             if (c < 0x20 || c > 0x7E) std::abort();
         if (folder.find("/../") != std::string::npos || folder.ends_with("/..")) std::abort();
+    }
+
+    std::string machine;
+    if (ParseMachineName(text, machine)) {
+        if (machine.empty() || machine.size() > 32) std::abort();
+        for (const char c : machine)
+            if (!std::isalnum(static_cast<unsigned char>(c)) && c != '_' && c != '-') std::abort();
+    }
+    if (IsValidEngineArchitectureList(text)) {
+        for (const char c : text)
+            if (!std::isalnum(static_cast<unsigned char>(c)) && c != '_' && c != '-' && c != ' ') std::abort();
+        if (text.starts_with(' ') || text.ends_with(' ') || text.find("  ") != std::string_view::npos) std::abort();
     }
 
     std::u16string wide;

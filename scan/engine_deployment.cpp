@@ -27,6 +27,7 @@ std::u16string g_bstrEngineName;
 std::string g_strEngineVersion;
 std::u16string g_bstrEngineVersion;
 std::u16string g_bstrEngineSignature;
+std::string g_strEngineArchitectures;
 
 namespace {
 
@@ -36,6 +37,12 @@ constexpr int kDoNotShowAgain = 1205;
 constexpr int kCorruptedPackage = 138;
 constexpr int kPackageNotCopied = 240;
 constexpr int kNoHostFolder = 241;
+constexpr int kInstallTexts = 460;
+constexpr int kNoArchitecture = 461;
+constexpr std::size_t kMaxMachineLength = 32;
+constexpr std::size_t kMaxArchitectures = 8;
+// Entries of the install texts.
+enum { IT_PREBUILT, IT_SOURCE, IT_DONE_PREBUILT, IT_DONE_SOURCE };
 constexpr DWORD kAsk = 0xFFFFFFFFu;  // -1: no stored answer
 constexpr std::size_t kMaxVersionLength = 64;
 constexpr std::size_t kMaxNameLength = 128;
@@ -81,6 +88,14 @@ bool IsAlphanumeric(char16_t c)
 bool IsVersionCharacter(char16_t c)
 {
     return IsAlphanumeric(c) || c == u'.' || c == u'+' || c == u'~' || c == u'_' || c == u'-';
+}
+
+bool IsMachineName(std::string_view name)
+{
+    if (name.empty() || name.size() > kMaxMachineLength) return false;
+    for (const char c : name)
+        if (!IsAlphanumeric(static_cast<char16_t>(static_cast<unsigned char>(c))) && c != '_' && c != '-') return false;
+    return true;
 }
 
 [[noreturn]] void RaiseText(int stringId, std::string_view detail = {})
@@ -136,6 +151,11 @@ bool LocateEnginePackage(std::string& version)
             ReadPackageValue(key.get(), u"LSHWVersion", 1024, text)) {
             version = WideToAnsi(text);
             ReadPackageValue(key.get(), u"LSHWCRC", 1024, g_bstrEngineSignature);
+            // Older records have no list: their package carries only the source.
+            std::u16string architectures;
+            if (ReadPackageValue(key.get(), u"LSHWArch", 1024, architectures) &&
+                IsValidEngineArchitectureList(WideToAnsi(architectures)))
+                g_strEngineArchitectures = WideToAnsi(architectures);
         }
     }
     if (g_bstrEngineSignature.empty()) {
@@ -258,15 +278,84 @@ void UploadEnginePackage(CHostNode& host, std::span<const std::uint8_t> package,
     if (result != 0) throw static_cast<ESCPErrors>(result);
 }
 
-void BuildEngineOnHost(const std::string& folder)
+bool ParseMachineName(std::string_view output, std::string& machine)
 {
+    machine.clear();
+    while (!output.empty() && (output.back() == '\n' || output.back() == '\r')) output.remove_suffix(1);
+    const std::size_t lineStart = output.find_last_of("\r\n");
+    const std::string_view line = lineStart == std::string_view::npos ? output : output.substr(lineStart + 1);
+    if (!IsMachineName(line)) return false;
+    machine.assign(line);
+    return true;
+}
+
+std::string EngineArchitecture(std::string_view machine)
+{
+    if (machine == "amd64") return "x86_64";
+    if (machine == "arm64") return "aarch64";
+    return std::string(machine);
+}
+
+bool IsValidEngineArchitectureList(std::string_view list)
+{
+    if (list.empty()) return true;
+    std::size_t count = 0;
+    for (std::size_t at = 0; at <= list.size();) {
+        const std::size_t end = std::min(list.find(' ', at), list.size());
+        if (++count > kMaxArchitectures || !IsMachineName(list.substr(at, end - at))) return false;
+        at = end + 1;
+    }
+    return true;
+}
+
+bool PackageHasPrebuilt(std::string_view architecture)
+{
+    std::string_view list = g_strEngineArchitectures;
+    while (!list.empty()) {
+        const std::size_t end = std::min(list.find(' '), list.size());
+        if (list.substr(0, end) == architecture) return true;
+        list.remove_prefix(end == list.size() ? end : end + 1);
+    }
+    return false;
+}
+
+SEngineInstall InstallEngineOnHost(const std::string& folder, EEngineDestination destination,
+                                   const std::function<void(const std::u16string&)>& tell)
+{
+    SEngineInstall install;
+    RunStep(BuildRemoteCommand({"uname -m"}));
+    std::string machine;
+    if (!ParseMachineName(CSSH2::GetOutput(), machine)) RaiseText(kNoArchitecture, CSSH2::GetOutput());
+    install.architecture = EngineArchitecture(machine);
+    std::vector<std::u16string> texts;
+    LoadStringList(kInstallTexts, texts);
+    texts.resize(IT_DONE_SOURCE + 1);
+    const auto text = [&](int entry) {
+        std::u16string line = texts[static_cast<std::size_t>(entry)];
+        const std::size_t at = line.find(u"%1");
+        if (at != std::u16string::npos) line.replace(at, 2, AnsiToWide(install.architecture));
+        return line;
+    };
+    tell(text(PackageHasPrebuilt(install.architecture) ? IT_PREBUILT : IT_SOURCE));
+
     const std::string name = WideToAnsi(g_bstrEngineName);
     const std::string sources = folder + "/lshw-" + g_strEngineVersion;
     RunStep(BuildRemoteCommand({"cd", CShellWord::Value(folder), "&& tar -xzf", CShellWord::Value(name)}));
-    // The build's own output stays in make.log; when it fails, its last
-    // lines follow the install script's message, as the folder goes.
-    RunStep(BuildRemoteCommand({"cd", CShellWord::Value(sources),
-                                "&& ./install >make.log || { s=$?; tail -n 20 make.log >&2; exit \"$s\"; }"}));
+    // The install's own output stays in make.log, whose last line says how
+    // lshw was installed; when it fails, the log's last lines follow the
+    // install script's message, as the folder goes.
+    const CShellWord where = destination == EEngineDestination::SystemWide ? CShellWord("--system") : CShellWord("");
+    RunStep(BuildRemoteCommand({"cd", CShellWord::Value(sources), "&& ./install --arch",
+                                CShellWord::Value(install.architecture), where,
+                                ">make.log && tail -n 1 make.log || { s=$?; tail -n 20 make.log >&2; exit \"$s\"; }"}));
+    const std::string output = CSSH2::GetOutput();
+    std::string_view last = output;
+    while (!last.empty() && (last.back() == '\n' || last.back() == '\r')) last.remove_suffix(1);
+    install.prebuilt = last.ends_with("(prebuilt)");
+    RegWriteString(HKEY_LOCAL_MACHINE, kProductKey, u"LSHWInstalledArch", AnsiToWide(install.architecture));
+    RegWriteString(HKEY_LOCAL_MACHINE, kProductKey, u"LSHWInstalledFrom", install.prebuilt ? u"prebuilt" : u"source");
+    tell(text(install.prebuilt ? IT_DONE_PREBUILT : IT_DONE_SOURCE));
+    return install;
 }
 
 std::string BytesDigestHex(std::span<const std::uint8_t> bytes)
@@ -306,4 +395,5 @@ void ResetEnginePackage()
     g_strEngineVersion.clear();
     g_bstrEngineVersion.clear();
     g_bstrEngineSignature.clear();
+    g_strEngineArchitectures.clear();
 }

@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -18,6 +19,9 @@ extern std::u16string g_bstrEngineName;
 extern std::string g_strEngineVersion;
 extern std::u16string g_bstrEngineVersion;
 extern std::u16string g_bstrEngineSignature;
+// The architectures (`uname -m` names) the package carries a prebuilt lshw
+// for, space-separated; empty for a package that carries only the source.
+extern std::string g_strEngineArchitectures;
 
 // Where the product keeps the package description and the dialog answers.
 inline constexpr const char16_t* kProductKey = u"Software\\Quillon\\Ferrodex";
@@ -70,11 +74,40 @@ bool ParseHostFolder(std::string_view output, std::string& folder);
 // Copies `package` into `folder` on the host under the package's name;
 // raises ESCPErrors on failure (the session stays open).
 void UploadEnginePackage(CHostNode& host, std::span<const std::uint8_t> package, const std::string& folder);
-// Unpacks and builds the package in `folder` over the open SSH session.
+// Where the install puts lshw: the login's ~/.local (with a PATH line in
+// ~/.bashrc), or /usr/local/sbin with its data in /usr/local/share/lshw
+// (the install must then run as root).
+enum class EEngineDestination { LoginHome, SystemWide };
+
+// How lshw came onto the host.
+struct SEngineInstall {
+    std::string architecture;  // the host's `uname -m`, as the package names it
+    bool prebuilt = false;     // false: built from the source on the host
+};
+
+// Asks the host its architecture, unpacks the package in `folder` and
+// installs lshw into `destination`: the package's prebuilt binary for that
+// architecture when it has one that runs there, otherwise built from the
+// source. `tell` gets the progress texts (what is about to happen, then what
+// happened); the outcome is also written to the package's registry record.
 // A failing step raises its output as a CommandError with the session still
 // open (so that the folder can be removed); a lost session raises as
 // CheckSshResult does.
-void BuildEngineOnHost(const std::string& folder);
+SEngineInstall InstallEngineOnHost(const std::string& folder, EEngineDestination destination,
+                                   const std::function<void(const std::u16string&)>& tell);
+
+// The machine name `uname -m` printed: the last line of `output` (a login
+// banner may come first), 1 to 32 characters of [A-Za-z0-9_-]. False when
+// there is none.
+bool ParseMachineName(std::string_view output, std::string& machine);
+// The package's name for a machine: "amd64" is "x86_64", "arm64" is
+// "aarch64"; any other name stays as it is.
+std::string EngineArchitecture(std::string_view machine);
+// Whether a space-separated list of architectures is what the package tools
+// write: up to 8 names, each as ParseMachineName takes them.
+bool IsValidEngineArchitectureList(std::string_view list);
+// Whether the package record lists a prebuilt lshw for `architecture`.
+bool PackageHasPrebuilt(std::string_view architecture);
 
 // The SHA-1 digest of bytes as lower-case hex, the text the package's
 // signature covers.

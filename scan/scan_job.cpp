@@ -263,7 +263,8 @@ int RunScanJob(CHostNode& host)
                 progress.SetText(Entry(steps, 2));
                 UploadEnginePackage(host, package, folder.Path());
                 progress.SetText(Entry(steps, 3));
-                BuildEngineOnHost(folder.Path());
+                InstallEngineOnHost(folder.Path(), EEngineDestination::LoginHome,
+                                    [&progress](const std::u16string& text) { progress.SetText(text); });
             }
             progress.SetText(Entry(steps, 1));
             CheckSshResult(RunScan(), kLshw);

@@ -7,6 +7,7 @@ packages=(build-essential cmake ninja-build pkg-config
           libssl-dev zlib1g-dev libpugixml-dev libsqlite3-dev libncurses-dev libcli11-dev
           libgtest-dev libgmock-dev libbenchmark-dev
           lshw tmux
+          g++-aarch64-linux-gnu  # the engine package's static lshw for arm64 hosts
           clang libclang-rt-14-dev)  # the fuzz build: clang with libFuzzer and the sanitizers
 
 missing=()

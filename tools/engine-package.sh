@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Makes the engine package, Vorbex: Debian's lshw source repacked as a
 # reproducible gzip-compressed tar that unpacks into lshw-<version>/ with an
-# `install` script of ours, then signs it and describes it in the registry.
+# `install` script of ours and lshw built statically for the architectures
+# in prebuilt/<uname -m>/lshw, then signs it and describes it in the registry.
 #
 #   tools/engine-package.sh BUILD_DIR [OUT_DIR]
 #
@@ -9,7 +10,10 @@
 # fdx-engine-register writes the registry); OUT_DIR defaults to
 # $XDG_DATA_HOME/ferrodex/engine. The source is fetched once with apt's
 # source download into $XDG_CACHE_HOME/ferrodex/lshw-source, without
-# touching the machine's apt configuration.
+# touching the machine's apt configuration. The static builds are kept in
+# that cache per version and made again only when missing or when
+# FDX_ENGINE_REBUILD=1; an architecture whose compiler is missing is left
+# out with a warning.
 set -euo pipefail
 
 build_dir=$(cd "${1:?usage: engine-package.sh BUILD_DIR [OUT_DIR]}" && pwd)
@@ -56,6 +60,46 @@ tar -xJf "$orig" -C "$stage"
 cp "$here/engine/install" "$stage/lshw-$version/install"
 chmod 755 "$stage/lshw-$version/install"
 printf '%s\n' "$version" > "$stage/lshw-$version/VERSION"
+architectures=
+
+# lshw built statically and stripped for one architecture, in a fixed folder
+# so that the same compiler gives the same bytes. Its data folder is ".": the
+# installed `lshw` runs it from the folder that holds pci.ids and the rest.
+build_static() {
+    local arch=$1 cross=$2
+    local into="$cache/prebuilt/$version/$arch"
+    if [ "${FDX_ENGINE_REBUILD:-0}" != 1 ] && [ -s "$into/lshw" ]; then
+        return 0
+    fi
+    command -v "${cross}g++" >/dev/null 2>&1 || {
+        echo "engine-package: no ${cross}g++, so no prebuilt lshw for $arch (scripts/setup.sh installs it)" >&2
+        return 1
+    }
+    local tree="$cache/build/$arch"
+    rm -rf "$tree" "$into"
+    mkdir -p "$tree" "$into"
+    tar -xJf "$orig" -C "$tree"
+    local src="$tree/lshw-$version/src"
+    local vars=(VERSION="$version" SQLITE=0 ZLIB=0 PREFIX=/usr/local DATADIR=. CXX="${cross}g++" AR="${cross}ar"
+                STRIP="${cross}strip" RPM_OPT_FLAGS="-O2 -ffile-prefix-map=$tree=.")
+    # The library first: the static target does not wait for it under -j.
+    if ! { make -C "$src" -j"$(nproc)" core lshw.o "${vars[@]}" && make -C "$src" static "${vars[@]}"; } \
+            >"$tree/make.log" 2>&1; then
+        echo "engine-package: the static build for $arch failed (see $tree/make.log)" >&2
+        return 1
+    fi
+    cp "$src/lshw-static" "$into/lshw"
+    rm -rf "$tree"
+}
+
+for target in "x86_64:x86_64-linux-gnu-" "aarch64:aarch64-linux-gnu-"; do
+    arch=${target%%:*}
+    if build_static "$arch" "${target#*:}"; then
+        mkdir -p "$stage/lshw-$version/prebuilt/$arch"
+        install -m 755 "$cache/prebuilt/$version/$arch/lshw" "$stage/lshw-$version/prebuilt/$arch/lshw"
+        architectures="${architectures:+$architectures }$arch"
+    fi
+done
 
 mkdir -p "$out_dir"
 tar --format=gnu --sort=name --mtime=@0 --owner=0 --group=0 --numeric-owner --mode=u=rwX,go=rX \
@@ -63,5 +107,5 @@ tar --format=gnu --sort=name --mtime=@0 --owner=0 --group=0 --numeric-owner --mo
 mv -f "$out_dir/$name.tmp" "$out_dir/$name"
 
 "$build_dir/tools/fdx-engine-register" --package "$out_dir/$name" --version "$version" \
-    --key "$build_dir/engine-signing-key.pem"
+    --key "$build_dir/engine-signing-key.pem" --architectures "${architectures:-}"
 echo "engine package: $out_dir/$name"

@@ -1,6 +1,7 @@
 // Signs an engine package and describes it in the registry, where the scan
 // looks for it:
 //   fdx-engine-register --package FILE --version VERSION --key SIGNING_KEY
+//                       [--architectures "x86_64 aarch64"]
 //   fdx-engine-register --installed      (exit 0 when a package is described)
 #include <openssl/evp.h>
 #include <openssl/pem.h>
@@ -51,7 +52,7 @@ bool Sign(const std::string& keyPath, const std::string& message, std::string& s
 int Usage()
 {
     std::fprintf(stderr,
-                 "usage: fdx-engine-register --package FILE --version VERSION --key SIGNING_KEY\n"
+                 "usage: fdx-engine-register --package FILE --version VERSION --key SIGNING_KEY [--architectures LIST]\n"
                  "       fdx-engine-register --installed\n");
     return 2;
 }
@@ -60,7 +61,7 @@ int Usage()
 
 int main(int argc, char** argv)
 {
-    std::string package, version, keyPath;
+    std::string package, version, keyPath, architectures;
     bool checkInstalled = false;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
@@ -70,6 +71,8 @@ int main(int argc, char** argv)
             package = argv[++i];
         } else if (i + 1 < argc && arg == "--version") {
             version = argv[++i];
+        } else if (i + 1 < argc && arg == "--architectures") {
+            architectures = argv[++i];
         } else if (i + 1 < argc && arg == "--key") {
             keyPath = argv[++i];
         } else {
@@ -83,6 +86,10 @@ int main(int argc, char** argv)
         return described && std::filesystem::exists(WideToAnsi(folder + name)) ? 0 : 1;
     }
     if (package.empty() || version.empty() || keyPath.empty()) return Usage();
+    if (!IsValidEngineArchitectureList(architectures)) {
+        std::fprintf(stderr, "fdx-engine-register: not a list of architectures: %s\n", architectures.c_str());
+        return 2;
+    }
 
     const std::filesystem::path path = std::filesystem::absolute(package);
     std::string digest;
@@ -101,10 +108,12 @@ int main(int argc, char** argv)
     if (RegWriteString(HKEY_LOCAL_MACHINE, kProductKey, u"LSHWPath", AnsiToWide(folder)) != ERROR_SUCCESS ||
         RegWriteString(HKEY_LOCAL_MACHINE, kProductKey, u"LSHWName", AnsiToWide(path.filename().string())) != ERROR_SUCCESS ||
         RegWriteString(HKEY_LOCAL_MACHINE, kProductKey, u"LSHWVersion", AnsiToWide(version)) != ERROR_SUCCESS ||
-        RegWriteString(HKEY_LOCAL_MACHINE, kProductKey, u"LSHWCRC", AnsiToWide(signature)) != ERROR_SUCCESS) {
+        RegWriteString(HKEY_LOCAL_MACHINE, kProductKey, u"LSHWCRC", AnsiToWide(signature)) != ERROR_SUCCESS ||
+        RegWriteString(HKEY_LOCAL_MACHINE, kProductKey, u"LSHWArch", AnsiToWide(architectures)) != ERROR_SUCCESS) {
         std::fprintf(stderr, "fdx-engine-register: cannot write the registry in %s\n", RegistryFolder().c_str());
         return 1;
     }
-    std::printf("registered %s (lshw %s), SHA-1 %s\n", path.c_str(), version.c_str(), digest.c_str());
+    std::printf("registered %s (lshw %s, prebuilt for: %s), SHA-1 %s\n", path.c_str(), version.c_str(),
+                architectures.empty() ? "none" : architectures.c_str(), digest.c_str());
     return 0;
 }

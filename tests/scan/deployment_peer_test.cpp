@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <pwd.h>
+#include <sys/utsname.h>
 #include <unistd.h>
 
 #include <filesystem>
@@ -44,6 +45,8 @@ protected:
         const std::string home = std::string("/home/") + kDeployUser;
         std::error_code ignored;
         std::filesystem::remove(home + "/.local/bin/lshw", ignored);
+        std::filesystem::remove_all(home + "/.local/lib/lshw", ignored);
+        std::filesystem::remove_all(home + "/.local/share/lshw", ignored);
         std::filesystem::copy_file("/etc/skel/.bashrc", home + "/.bashrc",
                                    std::filesystem::copy_options::overwrite_existing, ignored);
     }
@@ -255,6 +258,180 @@ TEST_F(DeploymentPeerTest, ValuesReachTheLoginsShellAsPlainWords)
     EXPECT_FALSE(std::filesystem::exists(marker));
 }
 
+// The machine name of this host, as `uname -m` prints it.
+std::string ThisMachine()
+{
+    utsname name{};
+    ::uname(&name);
+    return EngineArchitecture(name.machine);
+}
+
+// A folder holding only the basic tools the scan and the deployment use, as
+// links to the system's: no compiler, no make, no lshw.
+class CBasicTools {
+public:
+    CBasicTools()
+    {
+        std::filesystem::permissions(m_dir.path(), std::filesystem::perms(0755));
+        for (const char* tool : {"cat", "mktemp", "rm", "uname", "tar", "gzip", "id", "mkdir", "cp", "chmod", "mv",
+                                 "grep", "getconf", "tail", "ls"}) {
+            for (const char* bin : {"/usr/bin/", "/bin/"}) {
+                if (std::filesystem::exists(std::string(bin) + tool)) {
+                    std::filesystem::create_symlink(std::string(bin) + tool, m_dir.file(tool));
+                    break;
+                }
+            }
+        }
+    }
+    const std::string& path() const { return m_dir.path(); }
+
+private:
+    TempDir m_dir;
+};
+
+// A host whose commands run with PATH holding only the basic tools, and no
+// lshw in the deployment user's home.
+class NoCompilerHostTest : public DeploymentPeerTest {
+protected:
+    void SetUp() override
+    {
+        DeploymentPeerTest::SetUp();
+        if (IsSkipped()) return;
+        ResetDeployUser();
+        SshdOptions options;
+        options.extraConfig = {"SetEnv PATH=" + tools.path()};
+        peer = std::make_unique<SshdPeer>(options);
+        ASSERT_TRUE(peer->running()) << peer->logText();
+        SetHost("127.0.0.1", peer->port(), kDeployUser, SshdPeer::Password());
+    }
+
+    // The package's own install script, a VERSION and a data file, beside
+    // `extra` files.
+    std::string Package(const std::string& version, std::map<std::string, std::string> extra)
+    {
+        extra["install"] = ReadWholeFile(SourceDir() + "/tools/engine/install");
+        extra["VERSION"] = version + "\n";
+        extra["src/pci.ids"] = "ids of " + version + "\n";
+        const std::string package = dir.file("lshw-" + version + ".tar.gz");
+        MakePackage(package, version, extra);
+        return package;
+    }
+
+    bool SawProgress(const std::u16string& text) const
+    {
+        for (const auto& p : ui.ProgressTexts())
+            if (p.text == text) return true;
+        return false;
+    }
+
+    std::string Installed(const char16_t* value) const
+    {
+        std::u16string text;
+        RegReadString(HKEY_LOCAL_MACHINE, kProductKey, value, text);
+        return WideToAnsi(text);
+    }
+
+    std::string Product() const
+    {
+        const std::string xml = WideToAnsi(host->m_bstrXml);
+        const std::size_t at = xml.find("<product>");
+        return at == std::string::npos ? xml : xml.substr(at + 9, xml.find("</product>") - at - 9);
+    }
+
+    CBasicTools tools;
+    std::unique_ptr<SshdPeer> peer;
+};
+
+// Stands in for a prebuilt lshw: it tells the folder it runs in and the data
+// file it finds there.
+constexpr const char* kFakePrebuilt = R"(#!/bin/sh
+[ "$1" = -help ] && exit 0
+echo "<?xml version='1.0'?><node id='box'><node id='cpu'><product>$(pwd) $(cat pci.ids)</product></node></node>"
+)";
+
+TEST_F(NoCompilerHostTest, GetsThePrebuiltEngineWhichRunsFromItsDataFolder)
+{
+    const std::string arch = ThisMachine();
+    DescribeEnginePackage(Package("3.0", {{"prebuilt/" + arch + "/lshw", kFakePrebuilt}}), "3.0", "riscv64 " + arch);
+    ASSERT_EQ(Expand(), S_OK) << (Messages().empty() ? "" : WideToAnsi(Messages()[0])) << peer->logText();
+    const std::string home = std::string("/home/") + kDeployUser;
+    EXPECT_EQ(Product(), home + "/.local/share/lshw ids of 3.0");
+    EXPECT_TRUE(SawProgress(u"Installing Vorbex: prebuilt lshw for " + AnsiToWide(arch) + u"..."));
+    EXPECT_TRUE(SawProgress(u"Vorbex installed: prebuilt lshw for " + AnsiToWide(arch)));
+    EXPECT_EQ(Installed(u"LSHWInstalledArch"), arch);
+    EXPECT_EQ(Installed(u"LSHWInstalledFrom"), "prebuilt");
+}
+
+// No prebuilt binary for the host, or one that does not run there: the
+// install says which compiler is missing, and nothing is left installed.
+TEST_F(NoCompilerHostTest, WithoutAFittingPrebuiltEngineNamesTheMissingCompiler)
+{
+    const std::string arch = ThisMachine();
+    struct Case {
+        std::string version;
+        std::map<std::string, std::string> files;
+        std::string architectures;
+        std::string why;
+    };
+    const Case cases[] = {
+        {"4.0", {}, "", "this package has no prebuilt lshw for " + arch},
+        {"4.1", {{"prebuilt/not-" + arch + "/lshw", kFakePrebuilt}}, "not-" + arch,
+         "this package has no prebuilt lshw for " + arch},
+        {"4.2", {{"prebuilt/" + arch + "/lshw", "#!/bin/sh\nexit 126\n"}}, arch,
+         "the prebuilt lshw for " + arch + " does not run on this host"},
+    };
+    const std::string home = std::string("/home/") + kDeployUser;
+    for (const Case& c : cases) {
+        ResetEnginePackage();
+        ui.Clear();
+        DescribeEnginePackage(Package(c.version, c.files), c.version, c.architectures);
+        EXPECT_EQ(Expand(), S_FALSE) << c.version;
+        ASSERT_EQ(Messages().size(), 1u) << c.version;
+        const std::string message = WideToAnsi(Messages()[0]);
+        EXPECT_NE(message.find("Vorbex install: " + c.why + ", and there is no C++ compiler (g++) on this host"),
+                  std::string::npos)
+            << message;
+        EXPECT_FALSE(std::filesystem::exists(home + "/.local/bin/lshw")) << c.version;
+        EXPECT_FALSE(std::filesystem::exists(home + "/.local/lib/lshw/lshw")) << c.version;
+    }
+}
+
+// A prebuilt binary that does not run is replaced by one built from the
+// source on a host that has the tools.
+TEST_F(DeploymentPeerTest, APrebuiltEngineThatDoesNotRunIsBuiltFromTheSource)
+{
+    auto server = BareHost();
+    ASSERT_TRUE(server->running()) << server->logText();
+    const std::string arch = ThisMachine();
+    // The "build" writes the data folder it was given into the program.
+    const std::string makefile = "lshw:\n\tsed 's|@DATADIR@|$(DATADIR)|' lshw.in >lshw\n";
+    const std::string program =
+        "#!/bin/sh\necho \"<?xml version='1.0'?><node id='box'><node id='cpu'><product>@DATADIR@</product></node></node>\"\n";
+    std::map<std::string, std::string> files = {{"install", ReadWholeFile(SourceDir() + "/tools/engine/install")},
+                                                {"VERSION", "5.0\n"},
+                                                {"src/Makefile", makefile},
+                                                {"src/lshw.in", program},
+                                                {"prebuilt/" + arch + "/lshw", "#!/bin/sh\nexit 1\n"}};
+    const std::string package = dir.file("lshw-5.0.tar.gz");
+    MakePackage(package, "5.0", files);
+    DescribeEnginePackage(package, "5.0", arch);
+    ASSERT_EQ(Expand(), S_OK) << (Messages().empty() ? "" : WideToAnsi(Messages()[0])) << server->logText();
+    const std::string home = std::string("/home/") + kDeployUser;
+    EXPECT_NE(WideToAnsi(host->m_bstrXml).find("<product>" + home + "/.local/share/lshw</product>"), std::string::npos)
+        << WideToAnsi(host->m_bstrXml);
+    bool toldPrebuilt = false, toldSource = false;
+    for (const auto& p : ui.ProgressTexts()) {
+        toldPrebuilt |= p.text == u"Installing Vorbex: prebuilt lshw for " + AnsiToWide(arch) + u"...";
+        toldSource |= p.text == u"Vorbex installed: lshw built from source for " + AnsiToWide(arch);
+    }
+    EXPECT_TRUE(toldPrebuilt);
+    EXPECT_TRUE(toldSource);
+    std::u16string from;
+    RegReadString(HKEY_LOCAL_MACHINE, kProductKey, u"LSHWInstalledFrom", from);
+    EXPECT_EQ(from, u"source");
+    EXPECT_FALSE(std::filesystem::exists(home + "/.local/lib/lshw/lshw"));
+}
+
 // The real package, built from Debian's lshw source by tools/engine-package.sh;
 // its path comes from $FDX_ENGINE_PACKAGE (the test script makes it). An
 // older installation's sshd over SFTP and, with the subsystem removed, over
@@ -278,6 +455,50 @@ TEST_P(RealPackageTest, IsUploadedBuiltAndScanned)
     bool sawInstall = false;
     for (const auto& p : ui.ProgressTexts()) sawInstall |= p.text == u"Installing Vorbex...";
     EXPECT_TRUE(sawInstall);
+}
+
+// The real package's static lshw for this machine, on a host without a
+// compiler.
+TEST_F(NoCompilerHostTest, TheRealPackagesPrebuiltEngineScansTheHost)
+{
+    const char* package = std::getenv("FDX_ENGINE_PACKAGE");
+    if (package == nullptr || !std::filesystem::exists(package)) GTEST_SKIP() << "FDX_ENGINE_PACKAGE is not set";
+    const char* version = std::getenv("FDX_ENGINE_VERSION");
+    ASSERT_NE(version, nullptr);
+    const std::string arch = ThisMachine();
+    DescribeEnginePackage(package, version, "x86_64 aarch64");
+    ASSERT_EQ(Expand(), S_OK) << (Messages().empty() ? "" : WideToAnsi(Messages()[0])) << peer->logText();
+    EXPECT_FALSE(host->GetChildren().empty());
+    EXPECT_TRUE(SawProgress(u"Vorbex installed: prebuilt lshw for " + AnsiToWide(arch)));
+    EXPECT_EQ(Installed(u"LSHWInstalledFrom"), "prebuilt");
+}
+
+// The real package without its prebuilt binaries: lshw is built from the
+// source on the host, and finds its data files where the build put them.
+TEST_F(DeploymentPeerTest, TheRealPackageWithoutPrebuiltEnginesIsBuiltFromTheSource)
+{
+    const char* package = std::getenv("FDX_ENGINE_PACKAGE");
+    if (package == nullptr || !std::filesystem::exists(package)) GTEST_SKIP() << "FDX_ENGINE_PACKAGE is not set";
+    const std::string version = std::getenv("FDX_ENGINE_VERSION");
+    TempDir stage;
+    const std::string sourceOnly = dir.file("lshw-" + version + ".tar.gz");
+    ASSERT_EQ(std::system(("tar -C '" + stage.path() + "' -xzf '" + package + "' && rm -r '" + stage.path() + "/lshw-" +
+                           version + "/prebuilt' && tar -C '" + stage.path() + "' -czf '" + sourceOnly + "' 'lshw-" +
+                           version + "'")
+                              .c_str()),
+              0);
+    auto server = BareHost();
+    ASSERT_TRUE(server->running()) << server->logText();
+    DescribeEnginePackage(sourceOnly, version);
+    ASSERT_EQ(Expand(), S_OK) << (Messages().empty() ? "" : WideToAnsi(Messages()[0])) << server->logText();
+    EXPECT_FALSE(host->GetChildren().empty());
+    bool built = false;
+    for (const auto& p : ui.ProgressTexts())
+        built |= p.text == u"Vorbex installed: lshw built from source for " + AnsiToWide(ThisMachine());
+    EXPECT_TRUE(built);
+    const std::string home = std::string("/home/") + kDeployUser;
+    EXPECT_TRUE(std::filesystem::exists(home + "/.local/share/lshw/pci.ids"));
+    EXPECT_FALSE(std::filesystem::exists(home + "/.local/lib/lshw/lshw"));
 }
 
 INSTANTIATE_TEST_SUITE_P(Servers, RealPackageTest,

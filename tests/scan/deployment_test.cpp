@@ -36,6 +36,35 @@ TEST(FileDigestHex, LengthsPerAlgorithmAndErrors)
     }
 }
 
+// What the host says `uname -m` is reaches the host's shell again as a
+// value and names a folder in the package: only plain names pass.
+TEST(EngineArchitecture, TakesOnlyPlainMachineNames)
+{
+    std::string machine;
+    EXPECT_TRUE(ParseMachineName("x86_64\n", machine));
+    EXPECT_EQ(machine, "x86_64");
+    EXPECT_TRUE(ParseMachineName("Welcome to the host\r\naarch64\r\n", machine));
+    EXPECT_EQ(machine, "aarch64");
+    for (const char* bad : {"", "\n", "x86 64", "../x86_64", "x86_64/", "$(id)", "a;b", "x86_64\n\x01",
+                            "abcdefghijklmnopqrstuvwxyz0123456"}) {
+        EXPECT_FALSE(ParseMachineName(bad, machine)) << bad;
+        EXPECT_EQ(machine, "");
+    }
+    EXPECT_TRUE(ParseMachineName("abcdefghijklmnopqrstuvwxyz012345", machine)) << "32 characters";
+
+    EXPECT_EQ(EngineArchitecture("amd64"), "x86_64");
+    EXPECT_EQ(EngineArchitecture("arm64"), "aarch64");
+    EXPECT_EQ(EngineArchitecture("riscv64"), "riscv64");
+
+    EXPECT_TRUE(IsValidEngineArchitectureList(""));
+    EXPECT_TRUE(IsValidEngineArchitectureList("x86_64"));
+    EXPECT_TRUE(IsValidEngineArchitectureList("x86_64 aarch64"));
+    EXPECT_TRUE(IsValidEngineArchitectureList("a b c d e f g h"));
+    for (const char* bad : {" ", "x86_64 ", " x86_64", "x86_64  aarch64", "x86_64\naarch64", "x86_64;id",
+                            "../x", "a b c d e f g h i"})
+        EXPECT_FALSE(IsValidEngineArchitectureList(bad)) << bad;
+}
+
 TEST(BytesDigestHex, IsTheSha1TheSignatureCovers)
 {
     const std::vector<std::uint8_t> abc{'a', 'b', 'c'};
@@ -261,6 +290,38 @@ TEST_F(ConfirmTest, APackageOverTheSizeLimitIsRefused)
     g_bstrEngineVersion = u"1.0";
     g_bstrEngineSignature = AnsiToWide(SignWithBuildKey(FileDigestHex(file, 0)));
     EXPECT_THROW(ReadVerifiedEnginePackage(), CommandError);
+}
+
+// Records written before the package carried prebuilt binaries have no
+// list; a damaged list only costs the prebuilt hint, never the package.
+TEST_F(ConfirmTest, TheArchitectureListIsOptionalAndCheckedWhenRead)
+{
+    const std::string package = dir.file("lshw-1.0.tar.gz");
+    std::ofstream(package) << "package bytes";
+    struct Case {
+        const char* list;
+        bool x86;
+        bool arm;
+    };
+    for (const Case& c : {Case{nullptr, false, false}, Case{"x86_64 aarch64", true, true}, Case{"aarch64", false, true},
+                          Case{"x86_64;touch /tmp/x", false, false}, Case{"x86_64\naarch64", false, false}}) {
+        ResetEnginePackage();
+        DescribeEnginePackage(package, "1.0", c.list == nullptr ? "" : c.list);
+        if (c.list == nullptr) {
+            HKEY raw = nullptr;
+            ASSERT_EQ(RegOpenKeyEx(HKEY_LOCAL_MACHINE, kProductKey, KEY_WRITE, &raw), ERROR_SUCCESS);
+            RegKeyPtr key(raw);
+            ASSERT_EQ(RegDeleteValue(key.get(), u"LSHWArch"), ERROR_SUCCESS);
+        }
+        std::string version;
+        EXPECT_FALSE(LocateEnginePackage(version)) << "the package itself is usable";
+        EXPECT_EQ(version, "1.0");
+        EXPECT_EQ(PackageHasPrebuilt("x86_64"), c.x86) << (c.list ? c.list : "no list");
+        EXPECT_EQ(PackageHasPrebuilt("aarch64"), c.arm) << (c.list ? c.list : "no list");
+        EXPECT_FALSE(PackageHasPrebuilt("x86")) << "whole names only";
+        EXPECT_FALSE(PackageHasPrebuilt(""));
+    }
+    EXPECT_TRUE(ui.Messages().empty());
 }
 
 }  // namespace

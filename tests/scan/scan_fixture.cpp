@@ -52,8 +52,9 @@ std::string SignWithKeyFile(const std::string& keyPath, const std::string& messa
 
 std::string SignWithBuildKey(const std::string& message) { return SignWithKeyFile(BuildSigningKeyPath(), message); }
 
-void DescribeEnginePackage(const std::string& packagePath, const std::string& version)
+void DescribeEnginePackage(const std::string& packagePath, const std::string& version, const std::string& architectures)
 {
+    RegWriteString(HKEY_LOCAL_MACHINE, kProductKey, u"LSHWArch", AnsiToWide(architectures));
     const std::filesystem::path path(packagePath);
     const std::string digest = FileDigestHex(packagePath, 0);
     RegWriteString(HKEY_LOCAL_MACHINE, kProductKey, u"LSHWPath", AnsiToWide(path.parent_path().string() + "/"));
@@ -69,6 +70,19 @@ void MakeScriptPackage(const std::string& path, const std::string& version, cons
     std::filesystem::create_directories(folder);
     std::ofstream(folder + "/install") << installScript;
     std::filesystem::permissions(folder + "/install", std::filesystem::perms(0755));
+    Run("tar -C '" + stage.path() + "' -czf '" + path + "' 'lshw-" + version + "'");
+}
+
+void MakePackage(const std::string& path, const std::string& version, const std::map<std::string, std::string>& files)
+{
+    TempDir stage;
+    const std::string folder = stage.file("lshw-" + version);
+    for (const auto& [name, text] : files) {
+        const std::filesystem::path file = folder + "/" + name;
+        std::filesystem::create_directories(file.parent_path());
+        std::ofstream(file) << text;
+        std::filesystem::permissions(file, std::filesystem::perms(0755));
+    }
     Run("tar -C '" + stage.path() + "' -czf '" + path + "' 'lshw-" + version + "'");
 }
 

@@ -3,6 +3,7 @@
 // console.
 #pragma once
 
+#include <map>
 #include <memory>
 #include <set>
 #include <string>
@@ -21,11 +22,16 @@ std::string MakeSigningKey(const std::string& folder);
 // The Ed25519 signature of `message` as hexadecimal text.
 std::string SignWithKeyFile(const std::string& keyPath, const std::string& message);
 std::string SignWithBuildKey(const std::string& message);
-// Describes a package file in the registry, signed with the build key.
-void DescribeEnginePackage(const std::string& packagePath, const std::string& version);
+// Describes a package file in the registry, signed with the build key,
+// with the architectures it carries a prebuilt lshw for.
+void DescribeEnginePackage(const std::string& packagePath, const std::string& version,
+                           const std::string& architectures = "");
 // Writes a gzip-compressed tar at `path` holding lshw-<version>/install
 // with the given script text.
 void MakeScriptPackage(const std::string& path, const std::string& version, const std::string& installScript);
+// Writes a gzip-compressed tar at `path` holding lshw-<version>/ with the
+// given files (paths relative to that folder, all executable).
+void MakePackage(const std::string& path, const std::string& version, const std::map<std::string, std::string>& files);
 
 // Writes an executable stand-in for lshw at `path`: it prints `warning` on
 // standard error, then `xml` on standard output, and exits 0.
