@@ -85,6 +85,7 @@ HRESULT CGroupNode::Command(IConsole*, IConsoleNameSpace2* nameSpace, long comma
         auto host = std::make_unique<CHostNode>(this);
         host->SetName(dialog.m_bstrHost);
         host->SetFromDialog(dialog.m_bstrHost, dialog.m_bstrPort, dialog.m_bstrLogin, dialog.m_bstrPassword);
+        host->m_bSudo = dialog.m_bSudo;
         AppendChild(std::move(host));
         InsertChildren(nameSpace);
         g_bDirty = true;
