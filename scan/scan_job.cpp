@@ -139,7 +139,9 @@ void RunScanStep(const CHostNode& host)
             if (refusal == SUDO_PASSWORD_REQUIRED) refusal = SUDO_WRONG_PASSWORD;
         }
     }
-    MessageBox(nullptr, SudoRefusalText(refusal, CSSH2::GetOutput()), u"Warning", MB_OK | MB_ICONWARNING);
+    // Told as a note: the scan goes on, and the command that ran it does not
+    // fail for it.
+    MessageBox(nullptr, SudoRefusalText(refusal, CSSH2::GetOutput()), u"sudo", MB_OK | MB_ICONINFORMATION);
     CheckSshResult(RunScan(), kLshw);
 }
 
