@@ -26,7 +26,7 @@ enum HostDialogMode { HOSTDLG_ADD = 0, HOSTDLG_EDIT = 1, HOSTDLG_LOGIN = 2 };
 class CHostDialog {
 public:
     CHostDialog(HostDialogMode mode, std::u16string_view host, int port, std::u16string_view login,
-                bool sudo = false);
+                bool sudo);
     ~CHostDialog();
     int DoModal();
 

@@ -79,7 +79,7 @@ HRESULT CGroupNode::Command(IConsole*, IConsoleNameSpace2* nameSpace, long comma
 {
     switch (commandId) {
     case IDM_ADD_HOST: {
-        CHostDialog dialog(HOSTDLG_ADD, u"", 22, u"root");
+        CHostDialog dialog(HOSTDLG_ADD, u"", 22, u"root", false);
         if (dialog.DoModal() != IDOK) return S_FALSE;
         m_bInsertAll = false;
         auto host = std::make_unique<CHostNode>(this);

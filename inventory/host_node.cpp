@@ -10,8 +10,9 @@
 
 namespace {
 
-// The notice of a scan without root rights: its row name and text.
-constexpr UINT kNoRootNotice = 480;
+// The rows about root rights: their name, the text of the sudo setting when
+// it is on, and the notice of a scan without root rights.
+constexpr UINT kRootRightsRows = 480;
 
 const std::vector<std::u16string>& HostMenuTexts()
 {
@@ -158,13 +159,15 @@ void CHostNode::ShowScanStatus()
     RowList names = m_generalNames;
     RowList values = m_generalValues;
     m_scanStatus.AppendRows(names, values);
-    if (ScannedWithoutRoot(m_bstrXml)) {
-        std::vector<std::u16string> notice;
-        LoadStringList(kNoRootNotice, notice);
-        if (notice.size() == 2) {
-            names.push_back(notice[0]);
-            values.push_back(notice[1]);
-        }
+    std::vector<std::u16string> rows;
+    LoadStringList(kRootRightsRows, rows);
+    if (rows.size() == 3 && m_bSudo) {
+        names.push_back(rows[0]);
+        values.push_back(rows[1]);
+    }
+    if (rows.size() == 3 && ScannedWithoutRoot(m_bstrXml)) {
+        names.push_back(rows[0]);
+        values.push_back(rows[2]);
     }
     m_pGeneral->m_names = std::move(names);
     m_pGeneral->m_values = std::move(values);

@@ -141,9 +141,20 @@ TEST_F(SudoPeerTest, AllowedSudoScansAsRootWithOrWithoutAPassword)
         EXPECT_EQ(refresh.err.find("sudo"), std::string::npos) << refresh.err;
         EXPECT_NE(tree.out.find("\"children\""), std::string::npos) << tree.out;
         EXPECT_EQ(tree.out.find(kNotice), std::string::npos) << tree.out;
+        EXPECT_NE(tree.out.find("[\"root rights\",\"scans through sudo\"]"), std::string::npos) << tree.out;
         // sudo's own log names the command it ran as root.
         EXPECT_NE(ReadWholeFile(dir.file("sudo.log")).find("COMMAND=/usr/bin/lshw -xml"), std::string::npos);
         ExpectPasswordNowhere(peer, SshdPeer::Password());
+        if (tag.empty()) continue;
+        // Turned off, the same host is scanned as the login, and says so.
+        const std::string login = " --login " + user + " --password-stdin";
+        ASSERT_EQ(Ferrodex(io, console + " host edit Lab/127.0.0.1 --no-sudo").status, 0);
+        ASSERT_EQ(Ferrodex(io, console + " host refresh Lab/127.0.0.1" + login, SshdPeer::Password() + std::string("\n"))
+                      .status,
+                  0);
+        const Result unprivileged = Ferrodex(io, console + " tree Lab/127.0.0.1 --json --login root");
+        EXPECT_NE(unprivileged.out.find(kNotice), std::string::npos) << unprivileged.out;
+        EXPECT_EQ(unprivileged.out.find("scans through sudo"), std::string::npos);
     }
 }
 
