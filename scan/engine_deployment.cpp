@@ -19,6 +19,7 @@
 #include "scan/engine_signature.h"
 #include "scan/remote_command.h"
 #include "scan/scan_job.h"
+#include "scan/sudo_scan.h"
 #include "scp/scp.h"
 #include "ssh2/ssh2.h"
 
@@ -94,6 +95,46 @@ void RunStep(const std::string& command)
 {
     CheckSshResult(CSSH2::Exec(command.c_str()));
     if (CSSH2::GetExitStatus() != 0) throw CommandError{AnsiToWide(CSSH2::GetOutput())};
+}
+
+// Runs the install script as root through sudo (the script then installs
+// system-wide): without a password first, then with the host's on sudo's
+// standard input. True when it ran; a failing install raises its output; a
+// refusing sudo is told as a note and gives false.
+bool InstallThroughSudo(const std::string& sources, const std::string& password)
+{
+    const auto run = [&](bool withPassword) {
+        // sudo's messages and the install's last lines are the output.
+        const std::string command =
+            withPassword ? BuildRemoteCommand({"cd", CShellWord::Value(sources),
+                                               "&& LC_ALL=C sudo -S -p '' -- ./install >make.log"
+                                               " || { s=$?; tail -n 20 make.log >&2; exit \"$s\"; }"})
+                         : BuildRemoteCommand({"cd", CShellWord::Value(sources),
+                                               "&& LC_ALL=C sudo -n -- ./install >make.log </dev/null"
+                                               " || { s=$?; tail -n 20 make.log >&2; exit \"$s\"; }"});
+        if (!withPassword) return CSSH2::Exec(command.c_str());
+        Wiped<std::string> input;
+        input.get().reserve(password.size() + 1);
+        input.get() = password;
+        input.get() += '\n';
+        return CSSH2::ExecWithInput(command.c_str(), input.get());
+    };
+    CheckSshResult(run(false));
+    if (CSSH2::GetExitStatus() == 0) return true;
+    ESudoRefusal refusal = ClassifySudoRefusal(CSSH2::GetOutput());
+    if (refusal == SUDO_PASSWORD_REQUIRED && !password.empty()) {
+        CheckSshResult(run(true));
+        if (CSSH2::GetExitStatus() == 0) return true;
+        refusal = ClassifySudoRefusal(CSSH2::GetOutput());
+        if (refusal == SUDO_PASSWORD_REQUIRED) refusal = SUDO_WRONG_PASSWORD;
+    } else if (refusal == SUDO_PASSWORD_REQUIRED) {
+        refusal = SUDO_NO_PASSWORD;
+    }
+    // Not sudo's refusal: the install itself failed.
+    if (refusal == SUDO_OTHER) throw CommandError{AnsiToWide(CSSH2::GetOutput())};
+    MessageBox(nullptr, SudoRefusalText(refusal, CSSH2::GetOutput(), kHomeInstallText), u"sudo",
+               MB_OK | MB_ICONINFORMATION);
+    return false;
 }
 
 std::string HexText(const unsigned char* bytes, std::size_t length)
@@ -258,13 +299,14 @@ void UploadEnginePackage(CHostNode& host, std::span<const std::uint8_t> package,
     if (result != 0) throw static_cast<ESCPErrors>(result);
 }
 
-void BuildEngineOnHost(const std::string& folder)
+void BuildEngineOnHost(const std::string& folder, const std::string* sudoPassword)
 {
     const std::string name = WideToAnsi(g_bstrEngineName);
     const std::string sources = folder + "/lshw-" + g_strEngineVersion;
     RunStep(BuildRemoteCommand({"cd", CShellWord::Value(folder), "&& tar -xzf", CShellWord::Value(name)}));
     // The build's own output stays in make.log; when it fails, its last
     // lines follow the install script's message, as the folder goes.
+    if (sudoPassword != nullptr && InstallThroughSudo(sources, *sudoPassword)) return;
     RunStep(BuildRemoteCommand({"cd", CShellWord::Value(sources),
                                 "&& ./install >make.log || { s=$?; tail -n 20 make.log >&2; exit \"$s\"; }"}));
 }

@@ -73,8 +73,11 @@ void UploadEnginePackage(CHostNode& host, std::span<const std::uint8_t> package,
 // Unpacks and builds the package in `folder` over the open SSH session.
 // A failing step raises its output as a CommandError with the session still
 // open (so that the folder can be removed); a lost session raises as
-// CheckSshResult does.
-void BuildEngineOnHost(const std::string& folder);
+// CheckSshResult does. With `sudoPassword` (the host's password, empty for
+// none) the install runs through sudo, system-wide (/usr/local/sbin, its
+// data in /usr/local/share/lshw); a sudo that refuses is told as a note and
+// the install goes into the login's home.
+void BuildEngineOnHost(const std::string& folder, const std::string* sudoPassword = nullptr);
 
 // The SHA-1 digest of bytes as lower-case hex, the text the package's
 // signature covers.

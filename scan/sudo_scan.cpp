@@ -10,7 +10,6 @@
 namespace {
 
 constexpr UINT kRefusalTexts = 481;
-constexpr UINT kFallbackText = 482;
 constexpr std::size_t kMaxSudoLine = 200;
 
 bool Holds(std::string_view text, std::string_view part) { return text.find(part) != std::string_view::npos; }
@@ -36,13 +35,13 @@ std::string SudoScanCommand(bool passwordOnInput)
     // lshw's XML to the private file: an empty file after a failure is sudo
     // refusing, as lshw writes its XML before it ends.
     if (passwordOnInput)
-        return BuildRemoteCommand({"p=$(command -v lshw 2>/dev/null) && [ -f \"$p\" ] && [ -x \"$p\" ] || exit 127;"
+        return BuildRemoteCommand({"PATH=\"$PATH:/usr/local/sbin\"; p=$(command -v lshw 2>/dev/null) && [ -f \"$p\" ] && [ -x \"$p\" ] || exit 127;"
                                    " command -v sudo >/dev/null 2>&1 || exit 240;"
                                    " f=$(mktemp) || exit 1; trap 'rm -f \"$f\"' EXIT; trap 'exit 129' HUP INT TERM PIPE;"
                                    " LC_ALL=C sudo -S -p '' -- \"$p\" -xml 2>&1 >\"$f\"; s=$?;"
                                    " [ \"$s\" -eq 0 ] || [ -s \"$f\" ] || exit 241;"
                                    " [ \"$s\" -ne 0 ] || cat \"$f\" || s=1; exit \"$s\""});
-    return BuildRemoteCommand({"p=$(command -v lshw 2>/dev/null) && [ -f \"$p\" ] && [ -x \"$p\" ] || exit 127;"
+    return BuildRemoteCommand({"PATH=\"$PATH:/usr/local/sbin\"; p=$(command -v lshw 2>/dev/null) && [ -f \"$p\" ] && [ -x \"$p\" ] || exit 127;"
                                " command -v sudo >/dev/null 2>&1 || exit 240;"
                                " f=$(mktemp) || exit 1; trap 'rm -f \"$f\"' EXIT; trap 'exit 129' HUP INT TERM PIPE;"
                                " LC_ALL=C sudo -n -- \"$p\" -xml 2>&1 >\"$f\" </dev/null; s=$?;"
@@ -64,7 +63,7 @@ ESudoRefusal ClassifySudoRefusal(std::string_view output)
     return SUDO_OTHER;
 }
 
-std::u16string SudoRefusalText(ESudoRefusal refusal, std::string_view output)
+std::u16string SudoRefusalText(ESudoRefusal refusal, std::string_view output, unsigned then)
 {
     std::vector<std::u16string> causes;
     LoadStringList(kRefusalTexts, causes);
@@ -74,5 +73,5 @@ std::u16string SudoRefusalText(ESudoRefusal refusal, std::string_view output)
         const std::string line = FirstLine(output);
         if (!line.empty()) text += u": " + AnsiToWide(line);
     }
-    return text + u" " + LoadString(g_hInstance, kFallbackText);
+    return text + u". " + LoadString(g_hInstance, then);
 }

@@ -33,4 +33,8 @@ ESudoRefusal ClassifySudoRefusal(std::string_view output);
 
 // The message for the user: the cause, sudo's own first line for a cause
 // not known here, and that the scan goes on without root rights.
-std::u16string SudoRefusalText(ESudoRefusal refusal, std::string_view output);
+// `then` is the string id of what happens next (the scan without root
+// rights by default).
+inline constexpr unsigned kScanWithoutRootText = 482;
+inline constexpr unsigned kHomeInstallText = 483;
+std::u16string SudoRefusalText(ESudoRefusal refusal, std::string_view output, unsigned then = kScanWithoutRootText);
