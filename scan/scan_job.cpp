@@ -152,7 +152,8 @@ std::string ScanCommand()
     // An lshw that is not an executable file (say, hidden by an empty one) is
     // a missing lshw. /usr/local/sbin, where a system-wide deployment puts
     // it, is not on a login's PATH everywhere.
-    return BuildRemoteCommand({"PATH=\"$PATH:/usr/local/sbin\"; p=$(command -v lshw 2>/dev/null) && [ -f \"$p\" ] && [ -x \"$p\" ] || exit 127;"
+    return BuildRemoteCommand({"PATH=\"$PATH:/usr/local/sbin\";"
+                               " p=$(command -v lshw 2>/dev/null) && [ -f \"$p\" ] && [ -x \"$p\" ] || exit 127;"
                                " f=$(mktemp) || exit 1; trap 'rm -f \"$f\"' EXIT; trap 'exit 129' HUP INT TERM PIPE;"
                                " \"$p\" -xml 2>&1 >\"$f\"; s=$?; [ \"$s\" -ne 0 ] || cat \"$f\" || s=1; exit \"$s\""});
 }

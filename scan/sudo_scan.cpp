@@ -35,13 +35,15 @@ std::string SudoScanCommand(bool passwordOnInput)
     // lshw's XML to the private file: an empty file after a failure is sudo
     // refusing, as lshw writes its XML before it ends.
     if (passwordOnInput)
-        return BuildRemoteCommand({"PATH=\"$PATH:/usr/local/sbin\"; p=$(command -v lshw 2>/dev/null) && [ -f \"$p\" ] && [ -x \"$p\" ] || exit 127;"
+        return BuildRemoteCommand({"PATH=\"$PATH:/usr/local/sbin\";"
+                                   " p=$(command -v lshw 2>/dev/null) && [ -f \"$p\" ] && [ -x \"$p\" ] || exit 127;"
                                    " command -v sudo >/dev/null 2>&1 || exit 240;"
                                    " f=$(mktemp) || exit 1; trap 'rm -f \"$f\"' EXIT; trap 'exit 129' HUP INT TERM PIPE;"
                                    " LC_ALL=C sudo -S -p '' -- \"$p\" -xml 2>&1 >\"$f\"; s=$?;"
                                    " [ \"$s\" -eq 0 ] || [ -s \"$f\" ] || exit 241;"
                                    " [ \"$s\" -ne 0 ] || cat \"$f\" || s=1; exit \"$s\""});
-    return BuildRemoteCommand({"PATH=\"$PATH:/usr/local/sbin\"; p=$(command -v lshw 2>/dev/null) && [ -f \"$p\" ] && [ -x \"$p\" ] || exit 127;"
+    return BuildRemoteCommand({"PATH=\"$PATH:/usr/local/sbin\";"
+                               " p=$(command -v lshw 2>/dev/null) && [ -f \"$p\" ] && [ -x \"$p\" ] || exit 127;"
                                " command -v sudo >/dev/null 2>&1 || exit 240;"
                                " f=$(mktemp) || exit 1; trap 'rm -f \"$f\"' EXIT; trap 'exit 129' HUP INT TERM PIPE;"
                                " LC_ALL=C sudo -n -- \"$p\" -xml 2>&1 >\"$f\" </dev/null; s=$?;"
