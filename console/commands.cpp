@@ -47,6 +47,7 @@ ScriptAnswers AnswersFrom(const HostOptions& options)
     if (options.login) answers.login = Wide(*options.login);
     answers.hostPasswordFromInput = options.passwordFromInput;
     answers.clearPassword = options.clearPassword;
+    answers.sudo = options.sudo;
     answers.yes = options.yes;
     answers.acceptQuestions = options.acceptChangedHostKey;
     return answers;
@@ -421,6 +422,7 @@ int CommandHostRefresh(const CommandContext& context, const std::string& path, c
     // The snap-in reads the setting under this name; the value holds for
     // this process only.
     if (options.commandTimeout) OverrideSettingDword(kProductKey, u"CommandTimeoutSeconds", static_cast<DWORD>(*options.commandTimeout));
+    if (options.sudo.value_or(false)) OverrideSettingDword(kProductKey, u"ScanWithSudoThisRun", 1);
     CCommandSession session(AnswersFrom(options));
     if (!session.Open(context, EAccess::Read)) return session.Finish(false);
     const HSCOPEITEM host = session.ResolveHost(path);

@@ -24,6 +24,9 @@ struct HostOptions {
     bool passwordFromInput = false;
     // Edit: forget the stored password (an empty one keeps it).
     bool clearPassword = false;
+    // Add and edit: the host's "Scan with root rights (sudo)" (nothing keeps
+    // it); refresh: true scans through sudo for this run.
+    std::optional<bool> sudo;
     // Allows the engine's deployment (its two questions).
     bool yes = false;
     // Trusts and stores a host key that the user would be asked about: a

@@ -61,6 +61,17 @@ int main(int argc, char** argv)
     bool json = false;
     HostOptions hostOptions;
     std::string port;
+    bool sudoOn = false;
+    bool sudoOff = false;
+    // --sudo / --no-sudo into the host options, after parsing.
+    auto takeSudo = [&] {
+        if (sudoOn) hostOptions.sudo = true;
+        if (sudoOff) hostOptions.sudo = false;
+    };
+    auto addSudoOptions = [&](CLI::App* command) {
+        CLI::Option* on = command->add_flag("--sudo", sudoOn, "Scan with root rights: run lshw through sudo");
+        command->add_flag("--no-sudo", sudoOff, "Scan without sudo")->excludes(on);
+    };
 
     auto addHostOptions = [&](CLI::App* command, bool withHost, bool withPort) {
         if (withHost) command->add_option("--host", hostOptions.host, "New host name or address")->type_name("H");
@@ -92,13 +103,21 @@ int main(int argc, char** argv)
     hostAdd->add_option("GROUP", name, "The group")->required();
     hostAdd->add_option("HOST", newName, "Host name or address")->required();
     addHostOptions(hostAdd, false, true);
-    hostAdd->callback([&] { status = CommandHostAdd(context, name, newName, hostOptions); });
+    addSudoOptions(hostAdd);
+    hostAdd->callback([&] {
+        takeSudo();
+        status = CommandHostAdd(context, name, newName, hostOptions);
+    });
     CLI::App* hostEdit = host->add_subcommand("edit", "Change a host's name, port, login or password");
     hostEdit->add_option("PATH", path, "GROUP/HOST")->required();
     addHostOptions(hostEdit, true, true);
     hostEdit->add_flag("--clear-password", hostOptions.clearPassword,
                        "Forget the stored password (without it, a password is changed only when one is given)");
-    hostEdit->callback([&] { status = CommandHostEdit(context, path, hostOptions); });
+    addSudoOptions(hostEdit);
+    hostEdit->callback([&] {
+        takeSudo();
+        status = CommandHostEdit(context, path, hostOptions);
+    });
     CLI::App* hostRemove = host->add_subcommand("remove", "Remove a host");
     hostRemove->add_option("PATH", path, "GROUP/HOST")->required();
     hostRemove->callback([&] { status = CommandHostRemove(context, path); });
@@ -122,7 +141,11 @@ int main(int argc, char** argv)
                      "CommandTimeoutSeconds, else 600)")
         ->type_name("SECONDS")
         ->check(CLI::Range(1, 86400));
-    hostRefresh->callback([&] { status = CommandHostRefresh(context, path, hostOptions); });
+    hostRefresh->add_flag("--sudo", sudoOn, "Scan with root rights for this run: run lshw through sudo");
+    hostRefresh->callback([&] {
+        takeSudo();
+        status = CommandHostRefresh(context, path, hostOptions);
+    });
 
     // tree, show
     CLI::App* tree = app.add_subcommand(

@@ -19,6 +19,7 @@ constexpr int kPortField = 1004;
 constexpr int kLoginField = 1005;
 constexpr int kPasswordField = 1006;
 constexpr int kClearPasswordCheck = 1340;
+constexpr int kSudoCheck = 1341;
 constexpr int kPasswordDialog = 118;
 constexpr int kMainPasswordText = 1019;
 constexpr int kMainPasswordField = 1021;
@@ -129,6 +130,7 @@ int CScriptUserInterface::AnswerHostDialog(DialogState& dialog)
     if (!answered || ++m_nHostDialogs > kMaxHostDialogs) return Unanswered(dialog);
     if (m_bFailed) return IDCANCEL;  // refused after an error: the same answer would follow
     if (m_answers.clearPassword) dialog.checks[kClearPasswordCheck] = 1;
+    if (m_answers.sudo) dialog.checks[kSudoCheck] = *m_answers.sudo ? 1 : 0;
     if (m_answers.host) dialog.texts[kHostField] = *m_answers.host;
     if (m_answers.port) dialog.texts[kPortField] = *m_answers.port;
     if (m_answers.login) dialog.texts[kLoginField] = *m_answers.login;

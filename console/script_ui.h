@@ -25,6 +25,8 @@ struct ScriptAnswers {
     bool hostPasswordFromInput = false;
     // The edit mode's "Clear the stored password" is checked.
     bool clearPassword = false;
+    // "Scan with root rights (sudo)" is checked or cleared.
+    std::optional<bool> sudo;
     // Confirmation dialogs (the engine deployment's) are answered OK.
     bool yes = false;
     // Yes/no message boxes (the changed-host-key question) are answered yes.

@@ -108,6 +108,9 @@ HRESULT InsertHostHardware(CHostNode& host, IConsoleNameSpace2* nameSpace)
 {
     return ComBoundary([&] {
         host.m_pGeneral = std::make_unique<CGeneralNode>(host.m_generalNames, host.m_generalValues, &host);
+        // The scan's status and notice rows, also for a picture from the
+        // console file.
+        host.ShowScanStatus();
         return InsertHardwareItems(nameSpace, host, *host.m_pGeneral);
     });
 }

@@ -47,8 +47,10 @@ int CGroupDialog::DoModal()
     return IDOK;
 }
 
-CHostDialog::CHostDialog(HostDialogMode mode, std::u16string_view host, int port, std::u16string_view login)
-    : m_mode(mode), m_bstrHost(host), m_bstrPort(IntToDecimal(port)), m_bstrLogin(login), m_nPort(port)
+CHostDialog::CHostDialog(HostDialogMode mode, std::u16string_view host, int port, std::u16string_view login,
+                         bool sudo)
+    : m_mode(mode), m_bstrHost(host), m_bstrPort(IntToDecimal(port)), m_bstrLogin(login), m_nPort(port),
+      m_bSudo(sudo)
 {
 }
 
@@ -67,6 +69,7 @@ int CHostDialog::DoModal()
     dialog.texts[IDC_PASSWORD] = u"";
     dialog.checks[IDC_CLEAR_PASSWORD] = 0;
     dialog.shown[IDC_CLEAR_PASSWORD] = m_mode == HOSTDLG_EDIT;
+    dialog.checks[IDC_SUDO] = m_bSudo ? 1 : 0;
     int result = IDCANCEL;
     for (;;) {
         result = DialogBoxParam(g_hInstance, IDD_HOST, GetActiveWindow(), dialog);
@@ -83,6 +86,7 @@ int CHostDialog::DoModal()
         WipeString(m_bstrPassword);
         m_bstrPassword = dialog.texts[IDC_PASSWORD];
         m_bClearPassword = m_mode == HOSTDLG_EDIT && dialog.checks[IDC_CLEAR_PASSWORD] != 0;
+        m_bSudo = dialog.checks[IDC_SUDO] != 0;
     }
     WipeDialog(dialog);
     return result == IDOK ? IDOK : IDCANCEL;

@@ -25,7 +25,8 @@ enum HostDialogMode { HOSTDLG_ADD = 0, HOSTDLG_EDIT = 1, HOSTDLG_LOGIN = 2 };
 // stored password.
 class CHostDialog {
 public:
-    CHostDialog(HostDialogMode mode, std::u16string_view host, int port, std::u16string_view login);
+    CHostDialog(HostDialogMode mode, std::u16string_view host, int port, std::u16string_view login,
+                bool sudo);
     ~CHostDialog();
     int DoModal();
 
@@ -36,6 +37,7 @@ public:
     std::u16string m_bstrPassword;
     int m_nPort = 22;                // the port text's number once accepted
     bool m_bClearPassword = false;   // edit mode: "Clear the stored password"
+    bool m_bSudo = false;            // "Scan with root rights (sudo)"
 };
 
 enum PasswordDialogMode { PASSWORDDLG_SET = 0, PASSWORDDLG_PROMPT = 1 };
@@ -68,6 +70,7 @@ constexpr int IDC_PORT = 1004;
 constexpr int IDC_LOGIN = 1005;
 constexpr int IDC_PASSWORD = 1006;
 constexpr int IDC_CLEAR_PASSWORD = 1340;
+constexpr int IDC_SUDO = 1341;
 constexpr int IDC_PASSWORD_TEXT = 1019;
 constexpr int IDC_MAIN_PASSWORD = 1021;
 // Hidden; "1" while the dialog asks for a new main password the second time.

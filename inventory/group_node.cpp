@@ -79,12 +79,13 @@ HRESULT CGroupNode::Command(IConsole*, IConsoleNameSpace2* nameSpace, long comma
 {
     switch (commandId) {
     case IDM_ADD_HOST: {
-        CHostDialog dialog(HOSTDLG_ADD, u"", 22, u"root");
+        CHostDialog dialog(HOSTDLG_ADD, u"", 22, u"root", false);
         if (dialog.DoModal() != IDOK) return S_FALSE;
         m_bInsertAll = false;
         auto host = std::make_unique<CHostNode>(this);
         host->SetName(dialog.m_bstrHost);
         host->SetFromDialog(dialog.m_bstrHost, dialog.m_bstrPort, dialog.m_bstrLogin, dialog.m_bstrPassword);
+        host->m_bSudo = dialog.m_bSudo;
         AppendChild(std::move(host));
         InsertChildren(nameSpace);
         g_bDirty = true;

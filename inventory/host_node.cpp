@@ -10,6 +10,10 @@
 
 namespace {
 
+// The rows about root rights: their name, the text of the sudo setting when
+// it is on, and the notice of a scan without root rights.
+constexpr UINT kRootRightsRows = 480;
+
 const std::vector<std::u16string>& HostMenuTexts()
 {
     static const std::vector<std::u16string> texts = [] {
@@ -74,7 +78,7 @@ HRESULT CHostNode::Command(IConsole*, IConsoleNameSpace2* nameSpace, long comman
         return S_OK;
     }
     case IDM_EDIT_HOST: {
-        CHostDialog dialog(HOSTDLG_EDIT, m_bstrHost, m_nPort, m_bstrLogin);
+        CHostDialog dialog(HOSTDLG_EDIT, m_bstrHost, m_nPort, m_bstrLogin, m_bSudo);
         if (dialog.DoModal() != IDOK) return S_FALSE;
         TakeDialog(dialog, nameSpace);
         g_bDirty = true;
@@ -83,7 +87,7 @@ HRESULT CHostNode::Command(IConsole*, IConsoleNameSpace2* nameSpace, long comman
     case IDM_REFRESH_HOST: {
         // The hardware shown stays until a scan brings a new picture.
         if (m_bstrHost.empty() || m_bstrLogin.empty() || m_bstrPassword.empty()) {
-            CHostDialog dialog(HOSTDLG_LOGIN, m_bstrHost, m_nPort, u"root");
+            CHostDialog dialog(HOSTDLG_LOGIN, m_bstrHost, m_nPort, u"root", m_bSudo);
             if (dialog.DoModal() != IDOK) return S_FALSE;
             if (TakeDialog(dialog, nameSpace)) g_bDirty = true;
         }
@@ -133,6 +137,7 @@ bool CHostNode::TakeDialog(const CHostDialog& dialog, IConsoleNameSpace2* nameSp
     SetName(dialog.m_bstrHost);
     SetFromDialog(dialog.m_bstrHost, dialog.m_bstrPort, dialog.m_bstrLogin, dialog.m_bstrPassword);
     m_nPort = dialog.m_nPort;
+    m_bSudo = dialog.m_bSudo;
     if (dialog.m_bClearPassword) WipeString(m_bstrPassword);
     if (moved && (!m_children.empty() || !m_bstrXml.empty())) {
         DropHardware(nameSpace);
@@ -141,12 +146,29 @@ bool CHostNode::TakeDialog(const CHostDialog& dialog, IConsoleNameSpace2* nameSp
     return false;
 }
 
+bool CHostNode::ScannedWithoutRoot(std::u16string_view xml)
+{
+    // lshw writes this comment into its XML when it runs as another user;
+    // a value cannot hold it (its "<" would be escaped).
+    return xml.find(u"<!-- WARNING: not running as root -->") != std::u16string_view::npos;
+}
+
 void CHostNode::ShowScanStatus()
 {
     if (!m_pGeneral) return;
     RowList names = m_generalNames;
     RowList values = m_generalValues;
     m_scanStatus.AppendRows(names, values);
+    std::vector<std::u16string> rows;
+    LoadStringList(kRootRightsRows, rows);
+    if (rows.size() == 3 && m_bSudo) {
+        names.push_back(rows[0]);
+        values.push_back(rows[1]);
+    }
+    if (rows.size() == 3 && ScannedWithoutRoot(m_bstrXml)) {
+        names.push_back(rows[0]);
+        values.push_back(rows[2]);
+    }
     m_pGeneral->m_names = std::move(names);
     m_pGeneral->m_values = std::move(values);
 }

@@ -43,8 +43,12 @@ public:
     // the password cleared when the dialog says so, and the hardware
     // dropped when the host or port changed. True when it was dropped.
     bool TakeDialog(const CHostDialog& dialog, IConsoleNameSpace2* nameSpace);
-    // Shows the scan status in the "general" node, after its own rows.
+    // Shows the scan status in the "general" node, after its own rows, then
+    // the sudo setting when it is on, and the notice when the XML says lshw
+    // ran without root rights.
     void ShowScanStatus();
+    // lshw's own marker of a run without root rights is in the XML.
+    static bool ScannedWithoutRoot(std::u16string_view xml);
 
     // The host record.
     std::u16string m_bstrHost;
@@ -52,6 +56,8 @@ public:
     std::u16string m_bstrLogin;
     std::u16string m_bstrPassword;
     std::u16string m_bstrXml;
+    // Scans run lshw through sudo (see scan/sudo_scan.h).
+    bool m_bSudo = false;
     CGroupNode* m_pGroup;
 
     // Working state of the hardware tree.

@@ -19,6 +19,17 @@ namespace {
 constexpr std::uint32_t kPlainForm = 0;
 constexpr std::uint32_t kLegacyEncryptedForm = 1;
 constexpr std::uint32_t kSealedForm = 2;
+// The plain and sealed forms followed by the host's settings: written only
+// for a host with a setting other than its default, so that a file without
+// such hosts stays byte for byte what older releases wrote.
+constexpr std::uint32_t kPlainSettingsForm = 3;
+constexpr std::uint32_t kSealedSettingsForm = 4;
+// Settings: a count, then tag and value (a byte text) each. Unknown tags
+// are skipped on reading.
+constexpr std::uint32_t kSettingSudo = 1;
+constexpr std::uint32_t kMaxSettings = 32;
+constexpr std::size_t kMaxSettingBytes = 1024;
+constexpr std::uint32_t kMaxSettingsBlock = kMaxSettings * (8 + kMaxSettingBytes) + 4;
 constexpr std::uint32_t kVaultVersion = 2;
 constexpr std::u16string_view kMarkerPlain(u"1\0", 2);
 constexpr std::u16string_view kMarkerVault(u"2\0", 2);
@@ -172,8 +183,33 @@ HRESULT OpenVault(SVaultSession& session, const SVaultHeader& header, const std:
     }
 }
 
+// The host's settings block; empty when every setting has its default.
+std::string HostSettings(const CHostNode& host)
+{
+    if (!host.m_bSudo) return {};
+    std::string block;
+    AppendU32(block, 1);
+    AppendU32(block, kSettingSudo);
+    AppendText(block, "1");
+    return block;
+}
+
+bool ReadHostSettings(CPlainReader& reader, CHostNode& host)
+{
+    std::uint32_t count = 0;
+    if (!reader.ReadU32(count) || count > kMaxSettings) return false;
+    for (std::uint32_t i = 0; i < count; ++i) {
+        std::uint32_t tag = 0;
+        std::string value;
+        if (!reader.ReadU32(tag) || !reader.ReadText(kMaxSettingBytes, value)) return false;
+        if (tag == kSettingSudo) host.m_bSudo = value == "1";
+    }
+    return true;
+}
+
 HRESULT SaveSealedHost(CStreamWriter& writer, const CHostNode& host, const std::u16string& port)
 {
+    const std::string settings = HostSettings(host);
     Wiped<std::string> plain;
     {
         Wiped<std::string> address(WideToAnsi(host.m_bstrHost));
@@ -183,21 +219,22 @@ HRESULT SaveSealedHost(CStreamWriter& writer, const CHostNode& host, const std::
         for (const Wiped<std::string>* field : {&address, &login, &password})
             if (field->get().size() > kMaxCredentialBytes) return E_CREDENTIAL_TOO_LONG;
         // Room for all of it at once, so no copy is left behind by a growth.
-        plain.get().reserve(16 + address.get().size() + portText.get().size() + login.get().size() +
+        plain.get().reserve(16 + settings.size() + address.get().size() + portText.get().size() + login.get().size() +
                             password.get().size());
         AppendText(plain.get(), address.get());
         AppendText(plain.get(), portText.get());
         AppendText(plain.get(), login.get());
         AppendText(plain.get(), password.get());
+        plain.get().append(settings);
     }
     std::string sealed;
     if (g_pVault->key.Seal(plain.get(), HostPlace(*g_pVault), sealed) != VAULT_OK) return E_FAIL;
-    writer.WriteU32(kSealedForm);
+    writer.WriteU32(settings.empty() ? kSealedForm : kSealedSettingsForm);
     WriteSealed(writer, sealed);
     return writer.Result();
 }
 
-bool LoadSealedHost(CStreamReader& reader, CHostNode& host)
+bool LoadSealedHost(CStreamReader& reader, CHostNode& host, bool withSettings)
 {
     std::string sealed;
     if (!ReadSealed(reader, sealed)) return false;
@@ -212,7 +249,7 @@ bool LoadSealedHost(CStreamReader& reader, CHostNode& host)
     Wiped<std::string> address, port, login, password;
     if (!fields.ReadText(kMaxCredentialBytes, address.get()) || !fields.ReadText(16, port.get()) ||
         !fields.ReadText(kMaxCredentialBytes, login.get()) || !fields.ReadText(kMaxCredentialBytes, password.get()) ||
-        !fields.AtEnd())
+        (withSettings && !ReadHostSettings(fields, host)) || !fields.AtEnd())
         return false;
     host.m_bstrHost = AnsiToWide(address.get());
     host.m_nPort = DecimalToInt(AnsiToWide(port.get()));
@@ -302,13 +339,18 @@ HRESULT CHostNode::Save(IStream* stream, bool encrypt)
     CStreamWriter writer(stream);
     const std::u16string port = IntToDecimal(m_nPort);
     if (!encrypt) {
-        writer.WriteU32(kPlainForm);
+        const std::string settings = HostSettings(*this);
+        writer.WriteU32(settings.empty() ? kPlainForm : kPlainSettingsForm);
         writer.WriteU32(static_cast<std::uint32_t>(m_bstrHost.size()));
         writer.WriteWide(m_bstrHost);
         writer.WriteU32(static_cast<std::uint32_t>(port.size()));
         writer.WriteWide(port);
         writer.WriteU32(static_cast<std::uint32_t>(m_bstrXml.size()));
         writer.WriteWide(m_bstrXml);
+        if (!settings.empty()) {
+            writer.WriteU32(static_cast<std::uint32_t>(settings.size()));
+            writer.WriteBytes(settings.data(), settings.size());
+        }
         return writer.Result();
     }
     // Credentials are only ever written sealed in a vault.
@@ -325,13 +367,21 @@ int CHostNode::Load(IStream* stream, bool* encrypt)
     if (g_pVault) {
         // A vault holds sealed records only: an older form in it would
         // bypass the seal.
-        if (form != kSealedForm || !LoadSealedHost(reader, *this)) return 1;
+        if ((form != kSealedForm && form != kSealedSettingsForm) ||
+            !LoadSealedHost(reader, *this, form == kSealedSettingsForm))
+            return 1;
         SetName(m_bstrHost);
-    } else if (form == kPlainForm) {
+    } else if (form == kPlainForm || form == kPlainSettingsForm) {
         std::u16string port;
         if (!reader.ReadU32(length) || !reader.ReadWide(length, m_bstrHost)) return 1;
         if (!reader.ReadU32(length) || !reader.ReadWide(length, port)) return 1;
         if (!reader.ReadU32(length) || !reader.ReadWide(length, m_bstrXml)) return 1;
+        if (form == kPlainSettingsForm) {
+            std::string settings;
+            if (!reader.ReadU32(length) || length > kMaxSettingsBlock || !reader.ReadBytes(length, settings)) return 1;
+            CPlainReader fields(settings);
+            if (!ReadHostSettings(fields, *this) || !fields.AtEnd()) return 1;
+        }
         SetName(m_bstrHost);
         m_nPort = DecimalToInt(port);
     } else if (form == kLegacyEncryptedForm) {
@@ -347,7 +397,7 @@ int CHostNode::Load(IStream* stream, bool* encrypt)
     } else {
         return 1;
     }
-    if (encrypt) *encrypt = form != kPlainForm;
+    if (encrypt) *encrypt = form != kPlainForm && form != kPlainSettingsForm;
     return 0;
 }
 
@@ -363,6 +413,7 @@ std::uint64_t PlainInventorySize(CRootNode& root)
         for (auto& child : group->GetChildren()) {
             const auto& host = static_cast<CHostNode&>(*child);
             size += 16 + 2 * (host.m_bstrHost.size() + IntToDecimal(host.m_nPort).size() + host.m_bstrXml.size());
+            if (const std::size_t settings = HostSettings(host).size(); settings > 0) size += 4 + settings;
         }
     }
     return size;

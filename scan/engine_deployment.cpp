@@ -19,6 +19,7 @@
 #include "scan/engine_signature.h"
 #include "scan/remote_command.h"
 #include "scan/scan_job.h"
+#include "scan/sudo_scan.h"
 #include "scp/scp.h"
 #include "ssh2/ssh2.h"
 
@@ -109,6 +110,50 @@ void RunStep(const std::string& command)
 {
     CheckSshResult(CSSH2::Exec(command.c_str()));
     if (CSSH2::GetExitStatus() != 0) throw CommandError{AnsiToWide(CSSH2::GetOutput())};
+}
+
+// Runs the install script as root through sudo (the script then installs
+// system-wide): without a password first, then with the host's on sudo's
+// standard input. True when it ran; a failing install raises its output; a
+// refusing sudo is told as a note and gives false.
+// After the install: its log's last line (how lshw was installed), or on
+// failure its last lines on standard error.
+constexpr CShellWord kInstallTail(
+    ">make.log && tail -n 1 make.log || { s=$?; tail -n 20 make.log >&2; exit \"$s\"; }");
+
+bool InstallThroughSudo(const std::string& sources, const std::string& architecture, const std::string& password)
+{
+    const auto run = [&](bool withPassword) {
+        // sudo's messages and the install's last lines are the output.
+        const std::string command = BuildRemoteCommand(
+            {"cd", CShellWord::Value(sources),
+             withPassword ? CShellWord("&& LC_ALL=C sudo -S -p '' -- ./install --arch")
+                          : CShellWord("&& LC_ALL=C sudo -n -- ./install --arch"),
+             CShellWord::Value(architecture),
+             withPassword ? CShellWord("--system") : CShellWord("--system </dev/null"), kInstallTail});
+        if (!withPassword) return CSSH2::Exec(command.c_str());
+        Wiped<std::string> input;
+        input.get().reserve(password.size() + 1);
+        input.get() = password;
+        input.get() += '\n';
+        return CSSH2::ExecWithInput(command.c_str(), input.get());
+    };
+    CheckSshResult(run(false));
+    if (CSSH2::GetExitStatus() == 0) return true;
+    ESudoRefusal refusal = ClassifySudoRefusal(CSSH2::GetOutput());
+    if (refusal == SUDO_PASSWORD_REQUIRED && !password.empty()) {
+        CheckSshResult(run(true));
+        if (CSSH2::GetExitStatus() == 0) return true;
+        refusal = ClassifySudoRefusal(CSSH2::GetOutput());
+        if (refusal == SUDO_PASSWORD_REQUIRED) refusal = SUDO_WRONG_PASSWORD;
+    } else if (refusal == SUDO_PASSWORD_REQUIRED) {
+        refusal = SUDO_NO_PASSWORD;
+    }
+    // Not sudo's refusal: the install itself failed.
+    if (refusal == SUDO_OTHER) throw CommandError{AnsiToWide(CSSH2::GetOutput())};
+    MessageBox(nullptr, SudoRefusalText(refusal, CSSH2::GetOutput(), kHomeInstallText), u"sudo",
+               MB_OK | MB_ICONINFORMATION);
+    return false;
 }
 
 std::string HexText(const unsigned char* bytes, std::size_t length)
@@ -320,7 +365,8 @@ bool PackageHasPrebuilt(std::string_view architecture)
 }
 
 SEngineInstall InstallEngineOnHost(const std::string& folder, EEngineDestination destination,
-                                   const std::function<void(const std::u16string&)>& tell)
+                                   const std::function<void(const std::u16string&)>& tell,
+                                   const std::string* sudoPassword)
 {
     SEngineInstall install;
     RunStep(BuildRemoteCommand({"uname -m"}));
@@ -344,10 +390,14 @@ SEngineInstall InstallEngineOnHost(const std::string& folder, EEngineDestination
     // The install's own output stays in make.log, whose last line says how
     // lshw was installed; when it fails, the log's last lines follow the
     // install script's message, as the folder goes.
-    const CShellWord where = destination == EEngineDestination::SystemWide ? CShellWord("--system") : CShellWord("");
-    RunStep(BuildRemoteCommand({"cd", CShellWord::Value(sources), "&& ./install --arch",
-                                CShellWord::Value(install.architecture), where,
-                                ">make.log && tail -n 1 make.log || { s=$?; tail -n 20 make.log >&2; exit \"$s\"; }"}));
+    const bool throughSudo =
+        sudoPassword != nullptr && InstallThroughSudo(sources, install.architecture, *sudoPassword);
+    if (!throughSudo) {
+        const CShellWord where =
+            destination == EEngineDestination::SystemWide ? CShellWord("--system") : CShellWord("");
+        RunStep(BuildRemoteCommand({"cd", CShellWord::Value(sources), "&& ./install --arch",
+                                    CShellWord::Value(install.architecture), where, kInstallTail}));
+    }
     const std::string output = CSSH2::GetOutput();
     std::string_view last = output;
     while (!last.empty() && (last.back() == '\n' || last.back() == '\r')) last.remove_suffix(1);

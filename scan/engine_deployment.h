@@ -92,9 +92,13 @@ struct SEngineInstall {
 // happened); the outcome is also written to the package's registry record.
 // A failing step raises its output as a CommandError with the session still
 // open (so that the folder can be removed); a lost session raises as
-// CheckSshResult does.
+// CheckSshResult does. With `sudoPassword` (the host's password, empty for
+// none) the install runs through sudo, system-wide (/usr/local/sbin, its
+// data in /usr/local/share/lshw); a sudo that refuses is told as a note and
+// the install goes to `destination` without it.
 SEngineInstall InstallEngineOnHost(const std::string& folder, EEngineDestination destination,
-                                   const std::function<void(const std::u16string&)>& tell);
+                                   const std::function<void(const std::u16string&)>& tell,
+                                   const std::string* sudoPassword = nullptr);
 
 // The machine name `uname -m` printed: the last line of `output` (a login
 // banner may come first), 1 to 32 characters of [A-Za-z0-9_-]. False when

@@ -23,7 +23,7 @@ namespace {
 bool AskLoginDetails(CHostNode& host, IConsoleNameSpace2* nameSpace)
 {
     while (host.m_bstrLogin.empty() || host.m_bstrHost.empty()) {
-        CHostDialog dialog(HOSTDLG_LOGIN, host.m_bstrHost, host.m_nPort, host.m_bstrLogin);
+        CHostDialog dialog(HOSTDLG_LOGIN, host.m_bstrHost, host.m_nPort, host.m_bstrLogin, host.m_bSudo);
         if (dialog.DoModal() != IDOK) return false;
         host.TakeDialog(dialog, nameSpace);
     }

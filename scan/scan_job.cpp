@@ -14,6 +14,7 @@
 #include "scan/remote_command.h"
 #include "scan/scan_host.h"
 #include "scan/scan_limits.h"
+#include "scan/sudo_scan.h"
 #include "scp/scp.h"
 #include "ssh2/errors.h"
 #include "ssh2/ssh2.h"
@@ -96,13 +97,63 @@ int RunScan()
     return CSSH2::Exec(command.c_str());
 }
 
+// The setting that turns sudo on for every host scanned by this process
+// (`host refresh --sudo` sets it for its run).
+constexpr const char16_t* kSudoThisRunSetting = u"ScanWithSudoThisRun";
+
+bool SudoWanted(const CHostNode& host)
+{
+    DWORD value = 0;
+    return host.m_bSudo || (ReadSettingDword(kProductKey, kSudoThisRunSetting, value) && value != 0);
+}
+
+// Runs the scan, through sudo when the host asks for it. A sudo that does
+// not run lshw is told by its cause, and the scan runs without it; a
+// missing lshw is left to the caller (kLshwMissingStatus).
+void RunScanStep(const CHostNode& host)
+{
+    if (!SudoWanted(host)) {
+        CheckSshResult(RunScan(), kLshw);
+        return;
+    }
+    CheckSshResult(CSSH2::Exec(SudoScanCommand(false).c_str()), kLshw);
+    std::uint32_t status = CSSH2::GetExitStatus();
+    if (status != kSudoRefusedStatus && status != kSudoMissingStatus) return;
+    ESudoRefusal refusal = SUDO_MISSING;
+    if (status == kSudoRefusedStatus) {
+        refusal = ClassifySudoRefusal(CSSH2::GetOutput());
+        if (refusal == SUDO_PASSWORD_REQUIRED && host.m_bstrPassword.empty()) refusal = SUDO_NO_PASSWORD;
+        if (refusal == SUDO_PASSWORD_REQUIRED) {
+            // The password goes to sudo's standard input, never into the
+            // command.
+            Wiped<std::string> password(WideToAnsi(host.m_bstrPassword));
+            Wiped<std::string> input;
+            input.get().reserve(password.get().size() + 1);
+            input.get() = password.get();
+            input.get() += '\n';
+            CheckSshResult(CSSH2::ExecWithInput(SudoScanCommand(true).c_str(), input.get()), kLshw);
+            status = CSSH2::GetExitStatus();
+            if (status != kSudoRefusedStatus) return;
+            refusal = ClassifySudoRefusal(CSSH2::GetOutput());
+            // Asked again after the password was given: it was not taken.
+            if (refusal == SUDO_PASSWORD_REQUIRED) refusal = SUDO_WRONG_PASSWORD;
+        }
+    }
+    // Told as a note: the scan goes on, and the command that ran it does not
+    // fail for it.
+    MessageBox(nullptr, SudoRefusalText(refusal, CSSH2::GetOutput()), u"sudo", MB_OK | MB_ICONINFORMATION);
+    CheckSshResult(RunScan(), kLshw);
+}
+
 }  // namespace
 
 std::string ScanCommand()
 {
     // An lshw that is not an executable file (say, hidden by an empty one) is
-    // a missing lshw.
-    return BuildRemoteCommand({"p=$(command -v lshw 2>/dev/null) && [ -f \"$p\" ] && [ -x \"$p\" ] || exit 127;"
+    // a missing lshw. /usr/local/sbin, where a system-wide deployment puts
+    // it, is not on a login's PATH everywhere.
+    return BuildRemoteCommand({"PATH=\"$PATH:/usr/local/sbin\";"
+                               " p=$(command -v lshw 2>/dev/null) && [ -f \"$p\" ] && [ -x \"$p\" ] || exit 127;"
                                " f=$(mktemp) || exit 1; trap 'rm -f \"$f\"' EXIT; trap 'exit 129' HUP INT TERM PIPE;"
                                " \"$p\" -xml 2>&1 >\"$f\"; s=$?; [ \"$s\" -ne 0 ] || cat \"$f\" || s=1; exit \"$s\""});
 }
@@ -251,7 +302,7 @@ int RunScanJob(CHostNode& host)
             CheckSshResult(CSSH2::Login(login.get().c_str(), password.get().c_str(), 1, absentPolicy, HKP_ASK));
         }
         progress.SetText(Entry(steps, 1));
-        CheckSshResult(RunScan(), kLshw);
+        RunScanStep(host);
         if (CSSH2::GetExitStatus() == kLshwMissingStatus) {
             if (ConfirmEngineDeployment() == 1) {
                 CSSH2::Disconnect();
@@ -263,11 +314,16 @@ int RunScanJob(CHostNode& host)
                 progress.SetText(Entry(steps, 2));
                 UploadEnginePackage(host, package, folder.Path());
                 progress.SetText(Entry(steps, 3));
-                InstallEngineOnHost(folder.Path(), EEngineDestination::LoginHome,
-                                    [&progress](const std::u16string& text) { progress.SetText(text); });
+                const auto tell = [&progress](const std::u16string& text) { progress.SetText(text); };
+                if (SudoWanted(host)) {
+                    const Wiped<std::string> password(WideToAnsi(host.m_bstrPassword));
+                    InstallEngineOnHost(folder.Path(), EEngineDestination::LoginHome, tell, &password.get());
+                } else {
+                    InstallEngineOnHost(folder.Path(), EEngineDestination::LoginHome, tell);
+                }
             }
             progress.SetText(Entry(steps, 1));
-            CheckSshResult(RunScan(), kLshw);
+            RunScanStep(host);
             if (CSSH2::GetExitStatus() == kLshwMissingStatus) throw CommandError{LoadString(g_hInstance, kStillMissing)};
         }
         CheckCommandStatus(kLshw);

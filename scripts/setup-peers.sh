@@ -10,7 +10,7 @@ DEPLOY_USER=fdxdeploy
 
 if [ "$(id -u)" -ne 0 ]; then
     echo "setup-peers: not running as root; run these commands as root:" >&2
-    echo "  apt-get install -y openssh-server python3-paramiko lshw dropbear-bin chromium python3-jsonschema" >&2
+    echo "  apt-get install -y openssh-server python3-paramiko lshw dropbear-bin chromium python3-jsonschema sudo" >&2
     echo "  id -u $TEST_USER >/dev/null 2>&1 || useradd -m $TEST_USER" >&2
     echo "  echo '$TEST_USER:$TEST_PASSWORD' | chpasswd" >&2
     echo "  id -u $DEPLOY_USER >/dev/null 2>&1 || useradd -m -s /bin/bash $DEPLOY_USER" >&2
@@ -27,6 +27,9 @@ command -v lshw >/dev/null 2>&1 || missing="$missing lshw"
 command -v make >/dev/null 2>&1 || missing="$missing make"
 command -v sshpass >/dev/null 2>&1 || missing="$missing sshpass"
 command -v g++ >/dev/null 2>&1 || missing="$missing g++"
+# sudo: the scans with root rights; the tests write their own rules into
+# /etc/sudoers.d (checked with visudo) and remove them again.
+[ -x /usr/bin/sudo ] && [ -x /usr/sbin/visudo ] || missing="$missing sudo"
 command -v dropbear >/dev/null 2>&1 || [ -x /usr/sbin/dropbear ] || missing="$missing dropbear-bin"
 # The exports' readers: the JSON schema check and the browser for the report.
 /usr/bin/python3 -c 'import jsonschema' 2>/dev/null || missing="$missing python3-jsonschema"

@@ -1,4 +1,7 @@
+#include <algorithm>
+
 #include "ssh2/messages.h"
+#include "platform/text.h"
 #include "ssh2/ssh2.h"
 
 namespace {
@@ -33,6 +36,43 @@ void CSSH2::OpenSessionChannel()
     if (!ParseChannelOpenConfirmation(m_transport.Payload(), confirmation) || confirmation.recipient != m_nLocalId)
         throw SSH_WRONG_CHANNEL;
     m_nRemoteId = confirmation.sender;
+    m_nRemoteWindow = confirmation.window;
+    m_nRemoteMaxPacket = confirmation.maxPacket;
+}
+
+void CSSH2::TakeWindowAdjust()
+{
+    CSshReader reader(m_transport.Payload(), 1);
+    const std::uint32_t recipient = reader.GetUint32();
+    const std::uint32_t bytes = reader.GetUint32();
+    if (reader.Failed()) throw SSH_RECEIVE_ERROR;
+    if (recipient != m_nLocalId) return;
+    // A window never grows past 2^32 - 1 bytes.
+    m_nRemoteWindow = bytes > 0xFFFFFFFFu - m_nRemoteWindow ? 0xFFFFFFFFu : m_nRemoteWindow + bytes;
+}
+
+void CSSH2::SendInput()
+{
+    if (m_bInputEnded) return;
+    // A packet of ours holds at most kMaxPacket bytes of data, and never more
+    // than the server said it takes.
+    const std::uint32_t largest = std::min<std::uint32_t>(kMaxPacket, m_nRemoteMaxPacket);
+    while (m_nInputSent < m_strInput.size() && m_nRemoteWindow > 0 && largest > 0) {
+        const std::size_t size =
+            std::min<std::size_t>({m_strInput.size() - m_nInputSent, m_nRemoteWindow, largest});
+        CSshPacketBuilder& data = m_transport.Start(SSH_MSG_CHANNEL_DATA);
+        data.PutUint32(m_nRemoteId);
+        data.PutString(std::string_view(m_strInput).substr(m_nInputSent, size));
+        m_transport.Send();
+        m_nInputSent += size;
+        m_nRemoteWindow -= static_cast<std::uint32_t>(size);
+    }
+    if (m_nInputSent < m_strInput.size()) return;
+    m_transport.Start(SSH_MSG_CHANNEL_EOF).PutUint32(m_nRemoteId);
+    m_transport.Send();
+    m_bInputEnded = true;
+    WipeString(m_strInput);
+    m_transport.WipeOutgoing();
 }
 
 // The output grows up to its limit and no further: its buffer is never
@@ -70,9 +110,11 @@ void CSSH2::RunCommand()
     m_transport.Send();
 
     std::uint8_t type;
-    do {
+    for (;;) {
         type = m_transport.ReadPacket();
-    } while (type == SSH_MSG_CHANNEL_WINDOW_ADJUST);
+        if (type != SSH_MSG_CHANNEL_WINDOW_ADJUST) break;
+        TakeWindowAdjust();
+    }
     if (type != SSH_MSG_CHANNEL_SUCCESS) throw SSH_INTERNAL_ERROR;
 
     m_strOutput.clear();
@@ -81,8 +123,12 @@ void CSSH2::RunCommand()
     // given back only for what has been taken.
     m_nLocalWindow = kLocalWindow;
     for (;;) {
+        SendInput();
         type = m_transport.ReadPacket();
         switch (type) {
+        case SSH_MSG_CHANNEL_WINDOW_ADJUST:
+            TakeWindowAdjust();
+            break;
         case SSH_MSG_CHANNEL_DATA:
         case SSH_MSG_CHANNEL_EXTENDED_DATA: {
             SChannelData data;

@@ -13,13 +13,22 @@ namespace {
 constexpr std::uint8_t kIgnore = 2;
 constexpr std::uint8_t kUserauthRequest = 50;
 constexpr std::uint8_t kUserauthInfoResponse = 61;
+constexpr std::uint8_t kChannelData = 94;
 
 // Outgoing packets whose size follows the length of a login name or a
-// password: a login request, the answers to a keyboard question, and the
-// padding sent beside a password (sized from it).
+// password: a login request, the answers to a keyboard question, the
+// padding sent beside a password (sized from it), and a command's input
+// (a password for sudo).
 bool SizeTellsSecrets(bool incoming, unsigned type)
 {
-    return !incoming && (type == kUserauthRequest || type == kUserauthInfoResponse || type == kIgnore);
+    return !incoming && (type == kUserauthRequest || type == kUserauthInfoResponse || type == kIgnore ||
+                         type == kChannelData);
+}
+
+// An outgoing command input: everything after the channel number.
+void MaskInput(std::vector<std::uint8_t>& packet)
+{
+    for (std::size_t j = 10; j < packet.size(); ++j) packet[j] = '*';
 }
 
 // Positions (within the packet) of the password strings of a password
@@ -127,6 +136,7 @@ std::string CSshPacketLog::Format(bool incoming, const std::uint8_t* packet, std
 
     std::vector<std::uint8_t> shown(packet, packet + length);
     if (!incoming && type == kUserauthRequest) MaskPasswords(shown);
+    if (!incoming && type == kChannelData) MaskInput(shown);
     const std::uint8_t* data = shown.data() + 6;
     const std::size_t size = length - 6;
     static const char kHex[] = "0123456789ABCDEF";

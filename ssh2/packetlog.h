@@ -5,7 +5,8 @@
 // name, no command or output, no server text), and no size of a packet whose
 // size would tell the length of a login name or password. The full level,
 // asked for with FERRODEX_PACKET_LOG=full, adds a hex dump of every payload
-// (the bytes of passwords still replaced by asterisks); "off" writes no log.
+// (the bytes of passwords and of a command's input still replaced by
+// asterisks); "off" writes no log.
 #pragma once
 
 #include <cstddef>

@@ -65,6 +65,13 @@ int CSSH2::Exec(const char* command)
     return session ? session->ExecStep(command) : SSH_NOT_LOGINED;
 }
 
+int CSSH2::ExecWithInput(const char* command, std::string_view input)
+{
+    CSSH2* session = Current();
+    g_lastFailure = {};
+    return session ? session->ExecStep(command, input) : SSH_NOT_LOGINED;
+}
+
 std::uint32_t CSSH2::GetExitStatus()
 {
     CSSH2* session = Current();
@@ -236,9 +243,24 @@ int CSSH2::LoginStep(const char* user, const char* password)
     return result;
 }
 
-int CSSH2::ExecStep(const char* command)
+int CSSH2::ExecStep(const char* command, std::string_view input)
 {
     m_strCommand = command ? command : "";
+    WipeString(m_strInput);
+    m_strInput.reserve(input.size());
+    m_strInput.assign(input);
+    m_nInputSent = 0;
+    // A command without input gets no end of input either, as before.
+    m_bInputEnded = input.empty();
+    struct SInputWipe {
+        CSSH2& session;
+        ~SInputWipe()
+        {
+            if (session.m_strInput.empty()) return;
+            WipeString(session.m_strInput);
+            session.m_transport.WipeOutgoing();
+        }
+    } wipe{*this};
     return RunStep([&] {
         if (m_nState != SS_LOGGED_IN) throw SSH_NOT_LOGINED;
         // Nothing of an earlier command's end stays.

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "ssh2/crypto/digest.h"
@@ -107,6 +108,10 @@ public:
     static int Login(const char* user, const char* password, unsigned char compress, std::uint32_t absentKeyPolicy,
                      std::uint32_t changedKeyPolicy);
     static int Exec(const char* command);
+    // As Exec, with `input` written to the command's standard input (within
+    // the window the server gives), then its end. The input is a secret:
+    // the packet log never shows it, and no copy of it stays after the call.
+    static int ExecWithInput(const char* command, std::string_view input);
     // The last command's exit status; kNoExitStatus when it sent none.
     static std::uint32_t GetExitStatus();
     // The signal that ended the last command ("KILL"); empty when none did.
@@ -130,7 +135,7 @@ public:
     // ---- the instance steps behind the facade
     int ConnectStep(const char* host, unsigned port, int timeoutSeconds);
     int LoginStep(const char* user, const char* password);
-    int ExecStep(const char* command);
+    int ExecStep(const char* command, std::string_view input = {});
     int DisconnectStep();
 
     std::uint32_t State() const { return m_nState; }
@@ -187,11 +192,20 @@ private:
     void OpenSessionChannel();
     void RunCommand();
     void AppendOutput(ByteView data);
+    // Sends as much of the pending input as the server's window takes, and
+    // the end of input once all of it is sent.
+    void SendInput();
+    void TakeWindowAdjust();
 
     std::unique_ptr<CSshPacketLog> m_pLog;
     std::string m_strUser;
     std::string m_strPassword;
     std::string m_strCommand;
+    std::string m_strInput;          // the command's standard input, wiped once sent
+    std::size_t m_nInputSent = 0;
+    bool m_bInputEnded = true;
+    std::uint32_t m_nRemoteWindow = 0;
+    std::uint32_t m_nRemoteMaxPacket = 0;
     std::string m_strOutput;
     std::uint32_t m_nExitStatus = 0;
     std::string m_strExitSignal;

@@ -305,3 +305,102 @@ TEST_F(PersistenceTest, CancellingThePromptFailsTheLoadInBothVersions)
 }
 
 }  // namespace
+
+namespace {
+
+// The plain bytes of one group "G" holding one host record.
+Bytes PlainFile(const Bytes& record)
+{
+    Bytes bytes{4, 0, 0, 0, 0x31, 0, 0, 0, 1, 0, 0, 0, 2, 0, 0, 0, 0x47, 0, 0, 0, 1, 0, 0, 0};
+    bytes.insert(bytes.end(), record.begin(), record.end());
+    return bytes;
+}
+
+void PutU32(Bytes& bytes, std::uint32_t value)
+{
+    for (int shift = 0; shift < 32; shift += 8) bytes.push_back(static_cast<std::uint8_t>(value >> shift));
+}
+
+// A form 3 record of host "h", port "1", no XML, with `settings` as its block.
+Bytes SettingsRecord(const Bytes& settings)
+{
+    Bytes record{3, 0, 0, 0, 1, 0, 0, 0, 0x68, 0, 1, 0, 0, 0, 0x31, 0, 0, 0, 0, 0};
+    PutU32(record, static_cast<std::uint32_t>(settings.size()));
+    record.insert(record.end(), settings.begin(), settings.end());
+    return record;
+}
+
+}  // namespace
+
+TEST_F(PersistenceTest, TheSudoSettingSurvivesBothFormsAndLeavesOtherRecordsAsBefore)
+{
+    for (const bool vault : {false, true}) {
+        SCOPED_TRACE(vault ? "vault" : "plain");
+        CRootNode root;
+        root.m_bSavePasswords = vault;
+        g_bstrMainPassword = u"main";
+        CGroupNode& lab = AddGroup(root, u"Lab");
+        AddHost(lab, u"a", 22, u"ops", u"pw", u"<node/>").m_bSudo = true;
+        AddHost(lab, u"b", 22, u"ops", u"pw", u"<node/>");
+        const Bytes bytes = Save(root);
+        if (vault) ui.AnswerDialog({IDOK, {{1021, u"main"}}, {}});
+        CRootNode back;
+        ASSERT_EQ(Load(back, bytes), S_OK);
+        EXPECT_TRUE(HostAt(back, 0, 0).m_bSudo);
+        EXPECT_FALSE(HostAt(back, 0, 1).m_bSudo);
+        EXPECT_EQ(HostAt(back, 0, 0).m_bstrHost, u"a");
+        if (vault) {
+            EXPECT_EQ(HostAt(back, 0, 0).m_bstrPassword, u"pw");
+        } else {
+            EXPECT_EQ(HostAt(back, 0, 0).m_bstrXml, u"<node/>");
+        }
+        // Saved again, the file is the same but for the vault's fresh salt
+        // and nonces.
+        if (!vault) {
+            EXPECT_EQ(Save(back), bytes);
+        }
+    }
+    // A host without the setting keeps the form older releases read.
+    CRootNode plain;
+    AddHost(AddGroup(plain, u"G"), u"h", 1);
+    EXPECT_EQ(Save(plain), PlainFile({0, 0, 0, 0, 1, 0, 0, 0, 0x68, 0, 1, 0, 0, 0, 0x31, 0, 0, 0, 0, 0}));
+}
+
+TEST_F(PersistenceTest, SettingsBlocksSkipUnknownTagsAndRefuseDamage)
+{
+    // An unknown tag before the sudo flag is skipped.
+    Bytes settings;
+    PutU32(settings, 2);
+    PutU32(settings, 99);
+    PutU32(settings, 3);
+    settings.insert(settings.end(), {'x', 'y', 'z'});
+    PutU32(settings, 1);
+    PutU32(settings, 1);
+    settings.push_back('1');
+    CRootNode root;
+    ASSERT_EQ(Load(root, PlainFile(SettingsRecord(settings))), S_OK);
+    EXPECT_TRUE(HostAt(root, 0, 0).m_bSudo);
+    EXPECT_FALSE(root.m_bSavePasswords);
+
+    const auto refused = [&](const Bytes& block) {
+        CRootNode damaged;
+        return Load(damaged, PlainFile(SettingsRecord(block))) != S_OK;
+    };
+    Bytes extra = settings;
+    extra.push_back(0);
+    EXPECT_TRUE(refused(extra)) << "bytes after the last setting";
+    EXPECT_TRUE(refused(Bytes(settings.begin(), settings.end() - 1))) << "a value past the block's end";
+    Bytes many;
+    PutU32(many, 33);
+    for (int i = 0; i < 33; ++i) {
+        PutU32(many, 99);
+        PutU32(many, 0);
+    }
+    EXPECT_TRUE(refused(many)) << "more settings than allowed";
+    Bytes huge;
+    PutU32(huge, 1);
+    PutU32(huge, 99);
+    PutU32(huge, 2000);
+    huge.resize(huge.size() + 2000, 'a');
+    EXPECT_TRUE(refused(huge)) << "a value longer than allowed";
+}

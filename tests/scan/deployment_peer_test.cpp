@@ -176,6 +176,63 @@ chmod 755 "$HOME/.local/bin/lshw"
     EXPECT_EQ(FilesBelow(home), expected);
 }
 
+// With sudo on, the install runs as root and goes system-wide (here into a
+// folder laid over /usr/local/sbin for the server's sessions only); when
+// sudo refuses, it goes into the login's home, and a note says why.
+TEST_F(DeploymentPeerTest, WithSudoTheEngineIsInstalledSystemWideOrElseInTheHome)
+{
+    if (::geteuid() != 0 || ::access("/usr/bin/sudo", X_OK) != 0 || ::access("/usr/sbin/visudo", X_OK) != 0)
+        GTEST_SKIP() << "needs root and sudo (scripts/setup-peers.sh)";
+    const std::string sbin = dir.file("sbin");
+    std::filesystem::create_directory(sbin);
+    // The lshw installed says who installed it, and runs as whom.
+    const std::string install = R"SH(#!/bin/sh
+if [ "$(id -u)" = 0 ]; then bin=/usr/local/sbin; else bin=$HOME/.local/bin; mkdir -p "$bin"; fi
+printf '#!/bin/sh\necho "<node id=\\"box\\"><node id=\\"cpu\\"><product>by %s as $(id -u)</product></node></node>"\n' "$(id -u)" >"$bin/lshw"
+chmod 755 "$bin/lshw"
+{ echo 'PATH="$HOME/.local/bin:$PATH"'; cat "$HOME/.bashrc"; } > "$HOME/.bashrc.new" && mv "$HOME/.bashrc.new" "$HOME/.bashrc"
+)SH";
+    const std::string package = dir.file("lshw-1.3.tar.gz");
+    MakeScriptPackage(package, "1.3", install);
+    DescribeEnginePackage(package, "1.3");
+    const char* dropIn = "/etc/sudoers.d/ferrodex-test-deploy";
+    struct SRemove {
+        const char* path;
+        ~SRemove() { std::remove(path); }
+    } removeDropIn{dropIn};
+    for (const bool allowed : {true, false}) {
+        SCOPED_TRACE(allowed ? "sudo allowed" : "sudo refused");
+        std::filesystem::remove(sbin + "/lshw");
+        std::remove(dropIn);
+        if (allowed) {
+            std::ofstream(dir.file("rules")) << kDeployUser << " ALL=(root) ALL\n";
+            ASSERT_EQ(std::system(("visudo -cqf " + dir.file("rules") + " && install -m 0440 " + dir.file("rules") +
+                                   " " + dropIn)
+                                      .c_str()),
+                      0);
+        }
+        ResetDeployUser();
+        auto server = StartServer({EServerKind::StockSshd, true, {{"/dev/null", "/usr/bin/lshw"}, {sbin, "/usr/local/sbin"}}});
+        ASSERT_TRUE(server->running()) << server->logText();
+        SetHost("127.0.0.1", server->port(), kDeployUser, SshdPeer::Password());
+        host->m_bSudo = true;
+        const std::size_t messagesBefore = Messages().size();
+        ASSERT_EQ(Expand(), S_OK) << (Messages().empty() ? "" : WideToAnsi(Messages()[0])) << server->logText();
+        const std::string xml = WideToAnsi(host->m_bstrXml);
+        if (allowed) {
+            EXPECT_TRUE(std::filesystem::exists(sbin + "/lshw"));
+            EXPECT_NE(xml.find("by 0 as 0"), std::string::npos) << xml;
+            EXPECT_EQ(Messages().size(), messagesBefore);
+        } else {
+            EXPECT_FALSE(std::filesystem::exists(sbin + "/lshw"));
+            EXPECT_EQ(xml.find("by 0"), std::string::npos) << xml;
+            ASSERT_GT(Messages().size(), messagesBefore);
+            EXPECT_NE(WideToAnsi(Messages()[messagesBefore]).find("installed into the login's home"), std::string::npos)
+                << WideToAnsi(Messages()[messagesBefore]);
+        }
+    }
+}
+
 // Each hostile value would run `touch` on the marker if it reached a shell
 // as program text.
 TEST_F(DeploymentPeerTest, HostileRegistryValuesAreRefusedAndNothingRunsOnTheHost)

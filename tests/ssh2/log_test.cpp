@@ -78,6 +78,28 @@ TEST(PacketLogTest, PasswordsBecomeAsterisks)
     }
 }
 
+TEST(PacketLogTest, ACommandsInputIsHiddenAtEveryLevel)
+{
+    // A command's input is sudo's password: neither its bytes nor its
+    // length are logged; the same data coming in is output and shown.
+    CSshPacketBuilder b;
+    b.Start(94);
+    b.PutUint32(7);
+    b.PutString(std::string_view("sudo-pass\n"));
+    const std::string out = LoggedBytes(Format(false, b));
+    EXPECT_EQ(out.find("sudo-pass"), std::string::npos);
+    EXPECT_EQ(out.size(), b.Data().size() - 6);
+    EXPECT_EQ(out.substr(0, 4), std::string("\0\0\0\x07", 4));  // the channel stays readable
+    EXPECT_EQ(out.substr(4), std::string(out.size() - 4, '*'));
+    EXPECT_NE(LoggedBytes(Format(true, b)).find("sudo-pass"), std::string::npos);
+    CSshPacketBuilder longer;
+    longer.Start(94);
+    longer.PutUint32(7);
+    longer.PutString(std::string_view("a-much-longer-sudo-password\n"));
+    EXPECT_EQ(Brief(false, b), Brief(false, longer));
+    EXPECT_EQ(Brief(false, b).find("Length"), std::string::npos);
+}
+
 TEST(PacketLogTest, DefaultLevelKeepsTypesAndSizesOnly)
 {
     CSshPacketBuilder data;

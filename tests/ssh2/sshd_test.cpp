@@ -169,6 +169,25 @@ TEST_F(SshdSessionTest, RunsSeveralCommandsInOneSession)
     EXPECT_EQ(CSSH2::Current(), nullptr);
 }
 
+// A command's input reaches it whole and then ends: more than the server's
+// window (sshd's is 2 MiB), in packets the server takes, while the command's
+// own output flows back.
+TEST_F(SshdSessionTest, InputReachesTheCommandWholeAndEnds)
+{
+    ASSERT_EQ(ConnectAndLogin(s_peer->port()), 0) << CSSH2::GetOutput() << s_peer->logText();
+    std::string input;
+    for (std::size_t i = 0; input.size() < (3u << 20); ++i) input += std::to_string(i) + "\n";
+    ASSERT_EQ(CSSH2::ExecWithInput("cksum", input), 0) << CSSH2::LastFailure().text;
+    EXPECT_EQ(CSSH2::GetExitStatus(), 0u);
+    // cksum's count is the input's length.
+    EXPECT_NE(CSSH2::GetOutput().find(" " + std::to_string(input.size())), std::string::npos) << CSSH2::GetOutput();
+    // Echoed back: the output comes while the input still goes.
+    ASSERT_EQ(CSSH2::ExecWithInput("cat", input), 0) << CSSH2::LastFailure().text;
+    EXPECT_EQ(CSSH2::GetOutput().size(), input.size());
+    EXPECT_TRUE(CSSH2::GetOutput() == input);
+    EXPECT_EQ(CSSH2::Disconnect(), 0);
+}
+
 // Each command's end is its own: a status, or the signal that ended it,
 // never what an earlier command left.
 TEST_F(SshdSessionTest, EachCommandEndsWithItsOwnStatusOrSignal)

@@ -1,0 +1,40 @@
+// The scan with root rights: lshw run through sudo, first without a
+// password (sudo -n), then with the host's password on sudo's standard
+// input when sudo asks for one. A sudo that is missing or refuses is told
+// by its cause, and the scan is run again without root rights.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+// The scan command of ScanCommand with lshw run through sudo: `-n` without
+// a password, `-S` with an empty prompt when the password comes on standard
+// input. Exits with kLshwMissingStatus when there is no lshw, with
+// kSudoMissingStatus when there is no sudo, and with kSudoRefusedStatus and
+// sudo's messages as output when sudo did not run lshw.
+std::string SudoScanCommand(bool passwordOnInput);
+inline constexpr std::uint32_t kSudoMissingStatus = 240;
+inline constexpr std::uint32_t kSudoRefusedStatus = 241;
+
+// Why sudo did not run lshw. The order is that of the texts (list 481).
+enum ESudoRefusal {
+    SUDO_MISSING,
+    SUDO_PASSWORD_REQUIRED,  // sudo -n: a password is needed
+    SUDO_NO_PASSWORD,        // a password is needed and the host has none stored
+    SUDO_NOT_ALLOWED,        // not in sudoers, or not for this command
+    SUDO_WRONG_PASSWORD,
+    SUDO_TTY_REQUIRED,       // requiretty
+    SUDO_OTHER,
+};
+
+// The cause told by sudo's messages (printed in the C locale).
+ESudoRefusal ClassifySudoRefusal(std::string_view output);
+
+// The message for the user: the cause, sudo's own first line for a cause
+// not known here, and that the scan goes on without root rights.
+// `then` is the string id of what happens next (the scan without root
+// rights by default).
+inline constexpr unsigned kScanWithoutRootText = 482;
+inline constexpr unsigned kHomeInstallText = 483;
+std::u16string SudoRefusalText(ESudoRefusal refusal, std::string_view output, unsigned then = kScanWithoutRootText);

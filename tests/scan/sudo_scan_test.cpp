@@ -1,0 +1,123 @@
+// The sudo scan's command run by a local shell against stand-in sudo and
+// lshw programs, how sudo's messages are read, and the notice's marker.
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+#include <sys/wait.h>
+
+#include <cstdlib>
+#include <fstream>
+
+#include <unistd.h>
+
+#include "inventory/host_node.h"
+#include "platform/text.h"
+#include "scan/scan_job.h"
+#include "scan/sudo_scan.h"
+#include "tests/support/temp_dir.h"
+
+namespace {
+
+void WriteProgram(const std::string& path, const std::string& body)
+{
+    std::ofstream(path) << "#!/bin/sh\n" << body;
+    ::chmod(path.c_str(), 0755);
+}
+
+struct LocalRun {
+    int status = -1;
+    std::string output;
+};
+
+// Runs `command` with only `bin` on PATH: the stand-ins and the basic tools.
+LocalRun RunLocally(const TempDir& dir, const std::string& command, const std::string& input = "")
+{
+    std::ofstream(dir.file("command")) << command;
+    std::ofstream(dir.file("input")) << input;
+    const std::string shell = "cd " + dir.path() + " && PATH=" + dir.file("bin") + " /bin/sh ./command <input >output 2>&1";
+    const int status = std::system(shell.c_str());
+    return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, ReadWholeFile(dir.file("output"))};
+}
+
+class SudoCommandTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        ::mkdir(dir.file("bin").c_str(), 0755);
+        for (const char* tool : {"sh", "mktemp", "rm", "cat"})
+            ::symlink((std::string("/bin/") + tool).c_str(), (dir.file("bin") + "/" + tool).c_str());
+        WriteProgram(dir.file("bin") + "/lshw", "echo 'lshw warns' >&2; echo \"<node args='$*'/>\"\n");
+    }
+    TempDir dir;
+};
+
+TEST_F(SudoCommandTest, ExitStatusesTellSudoRefusalsFromLshw)
+{
+    // No sudo at all.
+    EXPECT_EQ(RunLocally(dir, SudoScanCommand(false)).status, static_cast<int>(kSudoMissingStatus));
+    // sudo that runs the program: the XML with lshw's messages before it.
+    WriteProgram(dir.file("bin") + "/sudo", "while [ \"$1\" != -- ]; do shift; done; shift; exec \"$@\"\n");
+    LocalRun ran = RunLocally(dir, SudoScanCommand(false));
+    EXPECT_EQ(ran.status, 0);
+    EXPECT_NE(ran.output.find("<node args='-xml'/>"), std::string::npos) << ran.output;
+    // sudo that refuses: its message and the refusal status.
+    WriteProgram(dir.file("bin") + "/sudo", "echo 'sudo: a password is required' >&2; exit 1\n");
+    ran = RunLocally(dir, SudoScanCommand(false));
+    EXPECT_EQ(ran.status, static_cast<int>(kSudoRefusedStatus));
+    EXPECT_EQ(ClassifySudoRefusal(ran.output), SUDO_PASSWORD_REQUIRED);
+    // lshw failing under sudo after printing part of its XML is lshw's
+    // failure, not a refusal.
+    WriteProgram(dir.file("bin") + "/sudo", "echo '<node'; exit 3\n");
+    EXPECT_EQ(RunLocally(dir, SudoScanCommand(false)).status, 3);
+    // -S reads the password from standard input; -n gets none.
+    WriteProgram(dir.file("bin") + "/sudo",
+                 "read -r pw; [ \"$1 $pw\" = \"-S sesame\" ] || { echo 'Sorry, try again.' >&2; exit 1; }; echo '<ok/>'\n");
+    ran = RunLocally(dir, SudoScanCommand(true), "sesame\n");
+    EXPECT_EQ(ran.status, 0) << ran.output;
+    ran = RunLocally(dir, SudoScanCommand(false), "sesame\n");
+    EXPECT_EQ(ran.status, static_cast<int>(kSudoRefusedStatus));
+    // Without lshw, the deployment's status comes first.
+    std::remove((dir.file("bin") + "/lshw").c_str());
+    EXPECT_EQ(RunLocally(dir, SudoScanCommand(true)).status, static_cast<int>(kLshwMissingStatus));
+}
+
+TEST(SudoRefusalTest, SudosMessagesNameTheirCause)
+{
+    EXPECT_EQ(ClassifySudoRefusal("sudo: a password is required\n"), SUDO_PASSWORD_REQUIRED);
+    EXPECT_EQ(ClassifySudoRefusal("fdxtest is not in the sudoers file.\n"), SUDO_NOT_ALLOWED);
+    EXPECT_EQ(ClassifySudoRefusal("Sorry, user fdxtest is not allowed to execute '/usr/bin/lshw -xml' as root on h.\n"),
+              SUDO_NOT_ALLOWED);
+    // A wrong password is followed by the attempt that finds no more input.
+    EXPECT_EQ(ClassifySudoRefusal("Sorry, try again.\nsudo: no password was provided\n"
+                                  "sudo: 1 incorrect password attempt\n"),
+              SUDO_WRONG_PASSWORD);
+    EXPECT_EQ(ClassifySudoRefusal("sudo: sorry, you must have a tty to run sudo\n"), SUDO_TTY_REQUIRED);
+    EXPECT_EQ(ClassifySudoRefusal("sudo: unable to resolve host x\n"), SUDO_OTHER);
+}
+
+TEST(SudoRefusalTest, AnUnknownCauseShowsSudosFirstLineCleaned)
+{
+    const std::string hostile = "sudo: \x1b[2Jboom\x07 " + std::string(500, 'x') + "\nsecond line\n";
+    const std::string text = WideToAnsi(SudoRefusalText(SUDO_OTHER, hostile));
+    EXPECT_EQ(text.find('\x1b'), std::string::npos);
+    EXPECT_EQ(text.find('\x07'), std::string::npos);
+    EXPECT_EQ(text.find("second line"), std::string::npos);
+    EXPECT_NE(text.find("sudo: ?[2Jboom?"), std::string::npos) << text;
+    EXPECT_LT(text.size(), 400u);
+    EXPECT_NE(text.find("without root rights"), std::string::npos);
+}
+
+TEST(NoRootNoticeTest, LshwsOwnMarkerDecides)
+{
+    const std::string user = ReadWholeFile(SourceDir() + "/tests/data/lshw/user.xml");
+    const std::string root = ReadWholeFile(SourceDir() + "/tests/data/lshw/root.xml");
+    ASSERT_FALSE(user.empty());
+    ASSERT_FALSE(root.empty());
+    EXPECT_TRUE(CHostNode::ScannedWithoutRoot(AnsiToWide(user)));
+    EXPECT_FALSE(CHostNode::ScannedWithoutRoot(AnsiToWide(root)));
+    // The words in a value (escaped by lshw) are not the marker.
+    EXPECT_FALSE(CHostNode::ScannedWithoutRoot(u"<node><product>&lt;!-- WARNING: not running as root --&gt;</product></node>"));
+    EXPECT_FALSE(CHostNode::ScannedWithoutRoot(u"<node><product>WARNING: not running as root</product></node>"));
+}
+
+}  // namespace
