@@ -17,6 +17,15 @@ using sshcrypto::CDiffieHellman;
 
 namespace {
 
+// A server's name list as a message shows it: cut to a readable length.
+std::string OfferShown(const std::string& list)
+{
+    constexpr std::size_t kShown = 160;
+    std::string shown = list.empty() ? std::string("nothing") : list.substr(0, kShown);
+    if (list.size() > kShown) shown += "...";
+    return shown;
+}
+
 constexpr int kMinGroupBits = 1024;
 constexpr int kMaxGroupBits = 8192;
 
@@ -236,9 +245,13 @@ void CSSH2::KeyExchange()
     m_transport.Send();
 
     // Negotiation: the first of our names that the server lists. A server
-    // that lists none of our methods gets the oldest one, as it always did.
+    // that shares no key exchange method with us is not talked to at all.
     m_nKexIndex = ChooseFirstCommon(kexMethods, server.lists[KEX_ALGORITHMS]);
-    const int method = m_nKexIndex < 0 ? KEX_GROUP1_SHA1 : m_nKexIndex;
+    if (m_nKexIndex < 0)
+        Fail(SSH_CIPHER_ERROR, SL_NONE, 0,
+             "no common key exchange method (the server offers " + OfferShown(server.lists[KEX_ALGORITHMS]) +
+                 "): the connection was stopped");
+    const int method = m_nKexIndex;
     const int hostKeyIndex = ChooseFirstCommon(hostKeyOffer, server.lists[KEX_HOST_KEYS]);
     const int csCipher = ChooseFirstCommon(cipherOffer, server.lists[KEX_CIPHERS_CS]);
     const int scCipher = ChooseFirstCommon(cipherOffer, server.lists[KEX_CIPHERS_SC]);
@@ -251,6 +264,17 @@ void CSSH2::KeyExchange()
     m_pHostKey = CSshHostKey::Create(hostKeyOffer[static_cast<std::size_t>(hostKeyIndex)]);
     auto csCipherObj = CSshCipher::Create(cipherOffer[static_cast<std::size_t>(csCipher)]);
     auto scCipherObj = CSshCipher::Create(cipherOffer[static_cast<std::size_t>(scCipher)]);
+    // A cipher that does not authenticate its packets never runs without a
+    // MAC, whatever the two offers say.
+    const auto noMac = [&](int index) { return index < 0 || macOffer[static_cast<std::size_t>(index)] == "none"; };
+    if (!csCipherObj->IsAead() && noMac(csMac))
+        Fail(SSH_CIPHER_ERROR, SL_NONE, 0,
+             "no common MAC (client to server), and the cipher needs one (the server offers " +
+                 OfferShown(server.lists[KEX_MACS_CS]) + "): the connection was stopped");
+    if (!scCipherObj->IsAead() && noMac(scMac))
+        Fail(SSH_CIPHER_ERROR, SL_NONE, 0,
+             "no common MAC (server to client), and the cipher needs one (the server offers " +
+                 OfferShown(server.lists[KEX_MACS_SC]) + "): the connection was stopped");
     auto csMacObj = csMac >= 0 ? CSshMac::Create(macOffer[static_cast<std::size_t>(csMac)]) : nullptr;
     auto scMacObj = scMac >= 0 ? CSshMac::Create(macOffer[static_cast<std::size_t>(scMac)]) : nullptr;
     auto csCompObj = csComp >= 0 ? CSshCompressor::Create(compressOut[static_cast<std::size_t>(csComp)]) : nullptr;
