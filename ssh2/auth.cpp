@@ -4,10 +4,6 @@
 #include "ssh2/random.h"
 #include "ssh2/ssh2.h"
 
-namespace {
-constexpr int kStagePasswordSent = 4;
-}
-
 void CSSH2::SendPasswordRequest()
 {
     auto buildPassword = [this] {
@@ -62,51 +58,45 @@ void CSSH2::Authenticate()
     m_transport.Send();
     if (m_transport.ReadPacket() != SSH_MSG_SERVICE_ACCEPT) throw SSH_UNEXPECTED_PACKET;
 
-    int rejected = 0;
     bool canPassword = false;
-    for (;;) {
-        // Ask with "none" to learn the methods the server accepts.
-        CSshPacketBuilder& none = m_transport.Start(SSH_MSG_USERAUTH_REQUEST);
-        none.PutString(m_strUser);
-        none.PutString(std::string_view("ssh-connection"));
-        none.PutString(std::string_view("none"));
-        m_transport.Send();
-        int stage = 0;
+    bool passwordSent = false;
+    // Ask with "none" to learn the methods the server accepts.
+    CSshPacketBuilder& none = m_transport.Start(SSH_MSG_USERAUTH_REQUEST);
+    none.PutString(m_strUser);
+    none.PutString(std::string_view("ssh-connection"));
+    none.PutString(std::string_view("none"));
+    m_transport.Send();
 
-        for (;;) {
-            std::uint8_t type = m_transport.ReadPacket();
-            if (type == SSH_MSG_USERAUTH_BANNER) type = m_transport.ReadPacket();
-            if (type == SSH_MSG_USERAUTH_SUCCESS) {
-                // "zlib@openssh.com" starts here, in both directions.
-                m_transport.ActivateCompression();
-                return;
-            }
-            if (type != SSH_MSG_USERAUTH_FAILURE && type != SSH_MSG_USERAUTH_PASSWD_CHANGEREQ)
-                throw SSH_UNEXPECTED_PACKET;
-            bool retry = false;
-            if (type == SSH_MSG_USERAUTH_FAILURE) {
-                SUserauthFailure failure;
-                if (!ParseUserauthFailure(m_transport.Payload(), failure)) throw SSH_UNEXPECTED_PACKET;
-                if (!failure.partialSuccess && stage == kStagePasswordSent)
-                    retry = true;
-                else
-                    canPassword = NameListContains(failure.methods, "password");
-            }
-            if (retry || type == SSH_MSG_USERAUTH_PASSWD_CHANGEREQ) {
-                if (stage == kStagePasswordSent && ++rejected >= kMaxPasswordAttempts) {
-                    m_transport.SendDisconnect(SSH_DISCONNECT_BY_APPLICATION, "Too many authentication failures");
-                    throw SSH_AUTH_FAILED;
-                }
-                if (retry) break;
-            }
-            if (!canPassword) {
-                m_transport.SendDisconnect(SSH_DISCONNECT_BY_APPLICATION,
-                                           "No supported authentication methods available");
-                MessageBoxA(nullptr, "ssh_closing", "", MB_OK);
-                throw SSH_AUTH_FAILED;
-            }
-            SendPasswordRequest();
-            stage = kStagePasswordSent;
+    for (;;) {
+        std::uint8_t type = m_transport.ReadPacket();
+        while (type == SSH_MSG_USERAUTH_BANNER) type = m_transport.ReadPacket();
+        if (type == SSH_MSG_USERAUTH_SUCCESS) {
+            // "zlib@openssh.com" starts here, in both directions.
+            m_transport.ActivateCompression();
+            return;
         }
+        if (type == SSH_MSG_USERAUTH_PASSWD_CHANGEREQ) {
+            // An expired password: this client does not change it, and the
+            // same password is never sent twice.
+            m_transport.SendDisconnect(SSH_DISCONNECT_BY_APPLICATION, "Password change not supported");
+            throw SSH_AUTH_FAILED;
+        }
+        if (type != SSH_MSG_USERAUTH_FAILURE) throw SSH_UNEXPECTED_PACKET;
+        SUserauthFailure failure;
+        if (!ParseUserauthFailure(m_transport.Payload(), failure)) throw SSH_UNEXPECTED_PACKET;
+        if (passwordSent && !failure.partialSuccess) {
+            // One wrong password is enough: a retry would only feed the
+            // server's failure count (and an intrusion blocker's).
+            m_transport.SendDisconnect(SSH_DISCONNECT_BY_APPLICATION, "Wrong password");
+            throw SSH_WRONG_PASSWORD;
+        }
+        canPassword = !passwordSent && NameListContains(failure.methods, "password");
+        if (!canPassword) {
+            m_transport.SendDisconnect(SSH_DISCONNECT_BY_APPLICATION, "No supported authentication methods available");
+            MessageBoxA(nullptr, "ssh_closing", "", MB_OK);
+            throw SSH_AUTH_FAILED;
+        }
+        SendPasswordRequest();
+        passwordSent = true;
     }
 }

@@ -99,7 +99,6 @@ public:
     // GetExitStatus when the command ended without an exit status (by a
     // signal, or with none at all).
     static constexpr std::uint32_t kNoExitStatus = 0xFFFFFFFFu;
-    static constexpr int kMaxPasswordAttempts = 6;
 
     // ---- the facade
     static int Connect(const char* host, unsigned port, int timeoutSeconds, HostKeyCallback callback,

@@ -120,13 +120,13 @@ TEST_F(ScriptedServerTest, PublickeyOnlyServerIsLeftWithAMessage)
     EXPECT_EQ(CSSH2::Current()->State(), SS_CONNECTED);
 }
 
-TEST_F(ScriptedServerTest, PasswordAttemptsAreBounded)
+TEST_F(ScriptedServerTest, ARefusedPasswordIsSentOnceAndNamed)
 {
-    EXPECT_EQ(Start({"paramiko", "--never-accept"}), SSH_AUTH_FAILED);
+    EXPECT_EQ(Start({"paramiko", "--never-accept"}), SSH_WRONG_PASSWORD);
     const std::string log = env.LogText();
-    EXPECT_EQ(Count(log, Outgoing(2)), 6u);  // one IGNORE after each password
+    EXPECT_EQ(Count(log, Outgoing(2)), 1u);  // the IGNORE beside the one password
     const std::string bytes = LoggedBytes(log);
-    EXPECT_NE(bytes.find("Too many authentication failures"), std::string::npos);
+    EXPECT_NE(bytes.find("Wrong password"), std::string::npos);
     EXPECT_EQ(bytes.find(kPassword), std::string::npos);
     EXPECT_TRUE(env.ui.Messages().empty());
 }
