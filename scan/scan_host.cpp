@@ -7,105 +7,102 @@
 
 namespace {
 
-ScanJobFunction &ScanJobOverride() {
-  static ScanJobFunction job;
-  return job;
+ScanJobFunction& ScanJobOverride()
+{
+    static ScanJobFunction job;
+    return job;
 }
 
-} // namespace
+}  // namespace
 
-ScanJobFunction SetScanJob(ScanJobFunction job) {
-  return std::exchange(ScanJobOverride(), std::move(job));
-}
+ScanJobFunction SetScanJob(ScanJobFunction job) { return std::exchange(ScanJobOverride(), std::move(job)); }
 
 namespace {
 
 // Asks for what a connection needs until the host has a name and a login.
-bool AskLoginDetails(CHostNode &host, IConsoleNameSpace2 *nameSpace) {
-  while (host.m_bstrLogin.empty() || host.m_bstrHost.empty()) {
-    CHostDialog dialog(HOSTDLG_LOGIN, host.m_bstrHost, host.m_nPort,
-                       host.m_bstrLogin);
-    if (dialog.DoModal() != IDOK)
-      return false;
-    host.TakeDialog(dialog, nameSpace);
-  }
-  return true;
+bool AskLoginDetails(CHostNode& host, IConsoleNameSpace2* nameSpace)
+{
+    while (host.m_bstrLogin.empty() || host.m_bstrHost.empty()) {
+        CHostDialog dialog(HOSTDLG_LOGIN, host.m_bstrHost, host.m_nPort, host.m_bstrLogin);
+        if (dialog.DoModal() != IDOK) return false;
+        host.TakeDialog(dialog, nameSpace);
+    }
+    return true;
 }
 
-int RunJobOnce(CHostNode &host) {
-  const ScanJobFunction &job = ScanJobOverride();
-  return job ? job(host) : RunScanJob(host);
+int RunJobOnce(CHostNode& host)
+{
+    const ScanJobFunction& job = ScanJobOverride();
+    return job ? job(host) : RunScanJob(host);
 }
 
 // Runs the job; a refused password brings the login dialog back, until a
 // login works, the job fails otherwise, or the dialog is cancelled. Each
 // try sends the password once. 0 success, 1 failure.
-int RunJob(CHostNode &host, IConsoleNameSpace2 *nameSpace) {
-  int result = RunJobOnce(host);
-  while (result == kScanWrongPassword) {
-    CHostDialog dialog(HOSTDLG_LOGIN, host.m_bstrHost, host.m_nPort,
-                       host.m_bstrLogin);
-    if (dialog.DoModal() != IDOK)
-      return 1;
-    host.TakeDialog(dialog, nameSpace);
-    result = RunJobOnce(host);
-  }
-  return result == 0 ? 0 : 1;
+int RunJob(CHostNode& host, IConsoleNameSpace2* nameSpace)
+{
+    int result = RunJobOnce(host);
+    while (result == kScanWrongPassword) {
+        CHostDialog dialog(HOSTDLG_LOGIN, host.m_bstrHost, host.m_nPort, host.m_bstrLogin);
+        if (dialog.DoModal() != IDOK) return 1;
+        host.TakeDialog(dialog, nameSpace);
+        result = RunJobOnce(host);
+    }
+    return result == 0 ? 0 : 1;
 }
 
 // Whether an XML text gives hardware nodes, tried on a scratch host so that
 // the host keeps its picture when it does not.
-bool HoldsHardware(const CHostNode &host, const std::u16string &xml) {
-  CHostNode scratch(host.m_pGroup);
-  scratch.m_bstrXml = xml;
-  BuildHardwareTree(scratch);
-  return !scratch.GetChildren().empty();
+bool HoldsHardware(const CHostNode& host, const std::u16string& xml)
+{
+    CHostNode scratch(host.m_pGroup);
+    scratch.m_bstrXml = xml;
+    BuildHardwareTree(scratch);
+    return !scratch.GetChildren().empty();
 }
 
-void ShowNewPicture(CHostNode &host, IConsoleNameSpace2 *nameSpace) {
-  InsertHostHardware(host, nameSpace);
-  host.m_scanStatus.Scanned(CScanStatus::Clock::now());
-  host.ShowScanStatus();
-}
-
-} // namespace
-
-int ScanHost(CHostNode &host, IConsoleNameSpace2 *nameSpace) {
-  if (!AskLoginDetails(host, nameSpace))
-    return 1;
-  const bool fetched = host.m_bstrXml.empty();
-  if (fetched && RunJob(host, nameSpace) == 1)
-    return 1;
-  BuildHardwareTree(host);
-  if (host.GetChildren().empty())
-    return 1;
-  if (fetched) {
-    ShowNewPicture(host, nameSpace);
-  } else {
+void ShowNewPicture(CHostNode& host, IConsoleNameSpace2* nameSpace)
+{
     InsertHostHardware(host, nameSpace);
-  }
-  g_bDirty = true;
-  return 0;
+    host.m_scanStatus.Scanned(CScanStatus::Clock::now());
+    host.ShowScanStatus();
 }
 
-int RefreshHost(CHostNode &host, IConsoleNameSpace2 *nameSpace) {
-  if (!AskLoginDetails(host, nameSpace))
-    return 1;
-  std::u16string kept = std::move(host.m_bstrXml);
-  host.m_bstrXml.clear();
-  if (RunJob(host, nameSpace) == 1 || !HoldsHardware(host, host.m_bstrXml)) {
-    host.m_bstrXml = std::move(kept);
-    if (!host.GetChildren().empty()) {
-      host.m_scanStatus.RefreshFailed(CScanStatus::Clock::now());
-      host.ShowScanStatus();
+}  // namespace
+
+int ScanHost(CHostNode& host, IConsoleNameSpace2* nameSpace)
+{
+    if (!AskLoginDetails(host, nameSpace)) return 1;
+    const bool fetched = host.m_bstrXml.empty();
+    if (fetched && RunJob(host, nameSpace) == 1) return 1;
+    BuildHardwareTree(host);
+    if (host.GetChildren().empty()) return 1;
+    if (fetched) {
+        ShowNewPicture(host, nameSpace);
+    } else {
+        InsertHostHardware(host, nameSpace);
     }
-    return 1;
-  }
-  if (nameSpace != nullptr && host.GetScopeItem() != 0)
-    nameSpace->DeleteItem(host.GetScopeItem(), FALSE);
-  host.ClearHardware();
-  BuildHardwareTree(host);
-  ShowNewPicture(host, nameSpace);
-  g_bDirty = true;
-  return 0;
+    g_bDirty = true;
+    return 0;
+}
+
+int RefreshHost(CHostNode& host, IConsoleNameSpace2* nameSpace)
+{
+    if (!AskLoginDetails(host, nameSpace)) return 1;
+    std::u16string kept = std::move(host.m_bstrXml);
+    host.m_bstrXml.clear();
+    if (RunJob(host, nameSpace) == 1 || !HoldsHardware(host, host.m_bstrXml)) {
+        host.m_bstrXml = std::move(kept);
+        if (!host.GetChildren().empty()) {
+            host.m_scanStatus.RefreshFailed(CScanStatus::Clock::now());
+            host.ShowScanStatus();
+        }
+        return 1;
+    }
+    if (nameSpace != nullptr && host.GetScopeItem() != 0) nameSpace->DeleteItem(host.GetScopeItem(), FALSE);
+    host.ClearHardware();
+    BuildHardwareTree(host);
+    ShowNewPicture(host, nameSpace);
+    g_bDirty = true;
+    return 0;
 }

@@ -22,8 +22,7 @@ constexpr std::uint32_t kBcryptMaxRounds = 1024;
 // is out of range (empty passphrase or salt, no rounds, too many rounds,
 // an output that is empty or longer than kBcryptMaxOutput); `out` is then
 // left zeroed.
-bool BcryptKdf(std::span<const std::uint8_t> passphrase,
-               std::span<const std::uint8_t> salt, std::uint32_t rounds,
+bool BcryptKdf(std::span<const std::uint8_t> passphrase, std::span<const std::uint8_t> salt, std::uint32_t rounds,
                std::span<std::uint8_t> out);
 
 } // namespace sshcrypto
