@@ -5,10 +5,10 @@
 
 #include "ssh2/crypto/private_key.h"
 
-extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size)
 {
     if (size > sshcrypto::kMaxKeyFileBytes) return 0;
-    for (const char* passphrase : {"fuzz-pass", ""}) {
+    for (const char *passphrase : {"fuzz-pass", ""}) {
         sshcrypto::CPrivateKey key;
         const auto result = sshcrypto::ParsePrivateKey({data, size}, passphrase, "seed", key);
         if (result.code == sshcrypto::KF_OK) (void)key.PublicBlob();
