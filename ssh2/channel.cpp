@@ -28,7 +28,11 @@ void CSSH2::OpenSessionChannel()
     out.PutUint32(kMaxPacket);
     m_transport.Send();
 
-    if (m_transport.ReadPacket() != SSH_MSG_CHANNEL_OPEN_CONFIRMATION) throw SSH_WRONG_CHANNEL;
+    // A server may repeat its extensions once the user is in, and tell a
+    // key's options from authorized_keys in DEBUG messages.
+    std::uint8_t reply = m_transport.ReadPacket();
+    while (reply == SSH_MSG_EXT_INFO || reply == 4) reply = m_transport.ReadPacket();
+    if (reply != SSH_MSG_CHANNEL_OPEN_CONFIRMATION) Fail(SSH_WRONG_CHANNEL, SL_NONE, 0, "message " + std::to_string(reply) + " instead of the channel");
     SChannelOpenConfirmation confirmation;
     if (!ParseChannelOpenConfirmation(m_transport.Payload(), confirmation) || confirmation.recipient != m_nLocalId)
         throw SSH_WRONG_CHANNEL;
@@ -72,7 +76,7 @@ void CSSH2::RunCommand()
     std::uint8_t type;
     do {
         type = m_transport.ReadPacket();
-    } while (type == SSH_MSG_CHANNEL_WINDOW_ADJUST);
+    } while (type == SSH_MSG_CHANNEL_WINDOW_ADJUST || type == SSH_MSG_EXT_INFO || type == 4);
     if (type != SSH_MSG_CHANNEL_SUCCESS) throw SSH_INTERNAL_ERROR;
 
     m_strOutput.clear();
