@@ -120,6 +120,15 @@ TEST_F(ScriptedServerTest, PublickeyOnlyServerIsLeftWithAMessage)
     EXPECT_EQ(CSSH2::Current()->State(), SS_CONNECTED);
 }
 
+TEST_F(ScriptedServerTest, KeyboardInteractiveGetsThePasswordOnceForItsHiddenPrompt)
+{
+    ASSERT_EQ(Start({"paramiko", "--auths", "keyboard-interactive"}), 0) << CSSH2::LastFailure().text;
+    CSSH2::Disconnect();
+    // Refused: not asked again, and named like a wrong password.
+    EXPECT_EQ(Start({"paramiko", "--auths", "keyboard-interactive", "--never-accept"}), SSH_WRONG_PASSWORD);
+    EXPECT_EQ(Count(env.LogText(), Outgoing(61)), 1u);
+}
+
 TEST_F(ScriptedServerTest, ARefusedPasswordIsSentOnceAndNamed)
 {
     EXPECT_EQ(Start({"paramiko", "--never-accept"}), SSH_WRONG_PASSWORD);
