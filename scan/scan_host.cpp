@@ -30,10 +30,25 @@ bool AskLoginDetails(CHostNode& host, IConsoleNameSpace2* nameSpace)
     return true;
 }
 
-int RunJob(CHostNode& host)
+int RunJobOnce(CHostNode& host)
 {
     const ScanJobFunction& job = ScanJobOverride();
     return job ? job(host) : RunScanJob(host);
+}
+
+// Runs the job; a refused password brings the login dialog back, until a
+// login works, the job fails otherwise, or the dialog is cancelled. Each
+// try sends the password once. 0 success, 1 failure.
+int RunJob(CHostNode& host, IConsoleNameSpace2* nameSpace)
+{
+    int result = RunJobOnce(host);
+    while (result == kScanWrongPassword) {
+        CHostDialog dialog(HOSTDLG_LOGIN, host.m_bstrHost, host.m_nPort, host.m_bstrLogin);
+        if (dialog.DoModal() != IDOK) return 1;
+        host.TakeDialog(dialog, nameSpace);
+        result = RunJobOnce(host);
+    }
+    return result == 0 ? 0 : 1;
 }
 
 // Whether an XML text gives hardware nodes, tried on a scratch host so that
@@ -59,7 +74,7 @@ int ScanHost(CHostNode& host, IConsoleNameSpace2* nameSpace)
 {
     if (!AskLoginDetails(host, nameSpace)) return 1;
     const bool fetched = host.m_bstrXml.empty();
-    if (fetched && RunJob(host) == 1) return 1;
+    if (fetched && RunJob(host, nameSpace) == 1) return 1;
     BuildHardwareTree(host);
     if (host.GetChildren().empty()) return 1;
     if (fetched) {
@@ -76,7 +91,7 @@ int RefreshHost(CHostNode& host, IConsoleNameSpace2* nameSpace)
     if (!AskLoginDetails(host, nameSpace)) return 1;
     std::u16string kept = std::move(host.m_bstrXml);
     host.m_bstrXml.clear();
-    if (RunJob(host) == 1 || !HoldsHardware(host, host.m_bstrXml)) {
+    if (RunJob(host, nameSpace) == 1 || !HoldsHardware(host, host.m_bstrXml)) {
         host.m_bstrXml = std::move(kept);
         if (!host.GetChildren().empty()) {
             host.m_scanStatus.RefreshFailed(CScanStatus::Clock::now());

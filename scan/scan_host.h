@@ -18,7 +18,10 @@ int ScanHost(CHostNode& host, IConsoleNameSpace2* nameSpace);
 // host's scan status. Returns 0 on success, 1 on failure.
 int RefreshHost(CHostNode& host, IConsoleNameSpace2* nameSpace);
 
-// The network part of a scan: fills the host's XML. 0 success, 1 failure.
+// The network part of a scan: fills the host's XML. 0 success, 1 failure,
+// kScanWrongPassword when the server refused the login or the password
+// (already told; the caller may ask for them again).
+constexpr int kScanWrongPassword = 2;
 int RunScanJob(CHostNode& host);
 
 // Replaces the network part (tests use a fake); an empty function restores

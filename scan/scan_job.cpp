@@ -23,6 +23,7 @@ namespace {
 
 constexpr int kConnectTimeoutSeconds = 300;
 constexpr int kStillMissing = 242;
+constexpr int kWrongPassword = 500;
 // Entries of the host-key texts (list 200).
 enum {
     HK_CHANGED, HK_NEW_TYPE, HK_DAMAGED_BEFORE, HK_DAMAGED_AFTER, HK_STRICT, HK_QUESTION, HK_HOST, HK_PRESENTED,
@@ -195,6 +196,10 @@ void CheckCommandStatus(const char16_t* command)
 
 void ReportSshError(int code)
 {
+    if (code == SSH_WRONG_PASSWORD) {
+        ShowError(LoadString(g_hInstance, kWrongPassword));
+        return;
+    }
     if (code >= SSH_HOSTKEY_SIGNATURE && code <= SSH_HOSTKEY_TOO_SMALL) {
         ShowError(Entry(List(202), static_cast<std::size_t>(code - SSH_HOSTKEY_SIGNATURE)));
         return;
@@ -276,6 +281,7 @@ int RunScanJob(CHostNode& host)
     const auto errors = List(126);
     const auto steps = List(123);
     progress.SetText(Entry(steps, 0));
+    int failed = 1;
     try {
         {
             const SScanLimits limits = ReadScanLimits();
@@ -338,9 +344,11 @@ int RunScanJob(CHostNode& host)
     } catch (ESSHErrors code) {
         progress.Close();
         ReportSshError(code);
+        if (code == SSH_WRONG_PASSWORD) failed = kScanWrongPassword;
     } catch (ESCPErrors code) {
         progress.Close();
         ReportScpError(code);
+        if (code == SCP_E_WRONG_PASSWORD) failed = kScanWrongPassword;
     } catch (const CommandError& error) {
         progress.Close();
         ShowError(error.text);
@@ -350,5 +358,5 @@ int RunScanJob(CHostNode& host)
     }
     // Every way out leaves no session behind.
     if (CSSH2::Current() != nullptr) CSSH2::Disconnect();
-    return 1;
+    return failed;
 }

@@ -51,6 +51,8 @@ enum ESCPErrors {
     SCP_E_HOSTKEY_SIGNATURE = 34,
     SCP_E_HOSTKEY_TOO_SMALL = 35,
     SCP_E_HOSTKEY_REFUSED = 36,
+    // The server refused the password: it is not sent a second time.
+    SCP_E_WRONG_PASSWORD = 37,
 };
 
 // What to do with a host key that is not in the store (new_host_key_policy),

@@ -63,7 +63,6 @@ constexpr char kClientVersion[] = "SSH-2.0-Pavlet";
 constexpr std::uint32_t kLocalWindow = 16384;
 constexpr std::uint32_t kLocalMaxPacket = 16384;
 constexpr std::uint32_t kFirstChannelId = 256;
-constexpr int kMaxPasswordAttempts = 6;
 constexpr std::size_t kMaxVersionLine = 255;
 constexpr std::size_t kSocketQueueFlush = 16384;
 // Channel data is sent in pieces of up to this size; smaller amounts wait
@@ -878,8 +877,7 @@ int scp_auth_next(ScpSession* s)
         if (rc >= 0) return rc;
         s->publicKeyTried = true;
     }
-    if (s->canPassword) {
-        if (s->passwordAttempts >= kMaxPasswordAttempts) return 24;
+    if (s->canPassword && s->passwordAttempts == 0) {
         ++s->passwordAttempts;
         return scp_send_password(s);
     }
@@ -914,10 +912,10 @@ int scp_handle_auth(ScpSession* s, std::uint8_t type, const std::uint8_t* payloa
         s->canPassword = scp_list_contains(methods, methodsLen, "password");
         if (s->cfg.noteKeyboardInteractive)
             s->canKeyboardInteractive = scp_list_contains(methods, methodsLen, "keyboard-interactive");
-        if (s->authWait == AUTH_WAIT_PASSWORD) {
-            // A rejected password: start again with "none".
-            if (s->passwordAttempts >= kMaxPasswordAttempts) return 24;
-            return scp_send_auth_none(s);
+        if (s->authWait == AUTH_WAIT_PASSWORD && !partial) {
+            // A rejected password is not sent again.
+            scp_send_disconnect(s, 11, "Wrong password\n");
+            return SCP_E_WRONG_PASSWORD;
         }
         if (s->authWait == AUTH_WAIT_PK_QUERY || s->authWait == AUTH_WAIT_PK_SIGNED) s->publicKeyTried = true;
         return scp_auth_next(s);

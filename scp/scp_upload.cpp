@@ -94,6 +94,7 @@ const char* const kErrorTexts[] = {
     "the server's host key signature does not verify: the connection was stopped",
     "the server's RSA host key is shorter than 1024 bits: the connection was stopped",
     "the server's host key is not trusted: the connection was stopped before logging in",
+    "The login or the password is wrong.",
 };
 
 constexpr std::size_t kBlockSize = 4096;
@@ -1008,7 +1009,7 @@ void scp_last_error_detail(char* buffer, std::size_t size)
 void scp_format_error(int code, char* buffer, std::size_t size)
 {
     if (!buffer || size == 0) return;
-    const char* text = code >= 0 && code <= SCP_E_HOSTKEY_REFUSED ? kErrorTexts[code] : "Unknown error";
+    const char* text = code >= 0 && code <= SCP_E_WRONG_PASSWORD ? kErrorTexts[code] : "Unknown error";
     std::snprintf(buffer, size, "%s", text);
 }
 

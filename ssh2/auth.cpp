@@ -1,12 +1,12 @@
+#include <algorithm>
+
 #include "platform/text.h"
-#include "platform/ui.h"
+#include "ssh2/crypto/agent_client.h"
+#include "ssh2/crypto/key_sign.h"
+#include "ssh2/crypto/private_key.h"
 #include "ssh2/messages.h"
 #include "ssh2/random.h"
 #include "ssh2/ssh2.h"
-
-namespace {
-constexpr int kStagePasswordSent = 4;
-}
 
 void CSSH2::SendPasswordRequest()
 {
@@ -56,57 +56,234 @@ void CSSH2::SendPasswordRequest()
     m_transport.WipeOutgoing();
 }
 
+namespace {
+
+// A key that may log in: one of the agent's, or the key file's.
+struct SAuthKey {
+    std::vector<std::uint8_t> blob;
+    std::string type;
+    bool fromAgent = false;
+};
+
+// The signature algorithm for a key: RSA by what the server takes.
+std::string AlgorithmFor(const SAuthKey& key, const std::string& serverSigAlgs)
+{
+    if (key.type != "ssh-rsa") return key.type;
+    for (const char* name : {"rsa-sha2-512", "rsa-sha2-256"})
+        if (NameListContains(serverSigAlgs, name)) return name;
+    return "ssh-rsa";
+}
+
+std::string AllowedText(const std::string& methods)
+{
+    std::string text = methods;
+    for (char& c : text)
+        if (c == ',') c = ' ';
+    return text.empty() ? std::string("nothing") : text;
+}
+
+}  // namespace
+
 void CSSH2::Authenticate()
 {
     m_transport.Start(SSH_MSG_SERVICE_REQUEST).PutString(std::string_view("ssh-userauth"));
     m_transport.Send();
-    if (m_transport.ReadPacket() != SSH_MSG_SERVICE_ACCEPT) throw SSH_UNEXPECTED_PACKET;
-
-    int rejected = 0;
-    bool canPassword = false;
-    for (;;) {
-        // Ask with "none" to learn the methods the server accepts.
-        CSshPacketBuilder& none = m_transport.Start(SSH_MSG_USERAUTH_REQUEST);
-        none.PutString(m_strUser);
-        none.PutString(std::string_view("ssh-connection"));
-        none.PutString(std::string_view("none"));
-        m_transport.Send();
-        int stage = 0;
-
-        for (;;) {
-            std::uint8_t type = m_transport.ReadPacket();
-            if (type == SSH_MSG_USERAUTH_BANNER) type = m_transport.ReadPacket();
-            if (type == SSH_MSG_USERAUTH_SUCCESS) {
-                // "zlib@openssh.com" starts here, in both directions.
-                m_transport.ActivateCompression();
-                return;
-            }
-            if (type != SSH_MSG_USERAUTH_FAILURE && type != SSH_MSG_USERAUTH_PASSWD_CHANGEREQ)
-                throw SSH_UNEXPECTED_PACKET;
-            bool retry = false;
-            if (type == SSH_MSG_USERAUTH_FAILURE) {
-                SUserauthFailure failure;
-                if (!ParseUserauthFailure(m_transport.Payload(), failure)) throw SSH_UNEXPECTED_PACKET;
-                if (!failure.partialSuccess && stage == kStagePasswordSent)
-                    retry = true;
-                else
-                    canPassword = NameListContains(failure.methods, "password");
-            }
-            if (retry || type == SSH_MSG_USERAUTH_PASSWD_CHANGEREQ) {
-                if (stage == kStagePasswordSent && ++rejected >= kMaxPasswordAttempts) {
-                    m_transport.SendDisconnect(SSH_DISCONNECT_BY_APPLICATION, "Too many authentication failures");
-                    throw SSH_AUTH_FAILED;
-                }
-                if (retry) break;
-            }
-            if (!canPassword) {
-                m_transport.SendDisconnect(SSH_DISCONNECT_BY_APPLICATION,
-                                           "No supported authentication methods available");
-                MessageBoxA(nullptr, "ssh_closing", "", MB_OK);
-                throw SSH_AUTH_FAILED;
-            }
-            SendPasswordRequest();
-            stage = kStagePasswordSent;
+    std::uint8_t first = m_transport.ReadPacket();
+    auto readExtInfo = [this] {
+        CSshReader r(m_transport.Payload(), 1);
+        const std::uint32_t count = r.GetUint32();
+        for (std::uint32_t i = 0; i < count && r.Ok(); ++i) {
+            const std::string name = r.GetText(256);
+            const std::string value = r.GetText(65536);
+            if (r.Ok() && name == "server-sig-algs") m_strServerSigAlgs = value;
         }
+        if (r.Failed()) throw SSH_UNEXPECTED_PACKET;
+    };
+    if (first == SSH_MSG_EXT_INFO) {
+        readExtInfo();
+        first = m_transport.ReadPacket();
+    }
+    if (first != SSH_MSG_SERVICE_ACCEPT) throw SSH_UNEXPECTED_PACKET;
+
+    // The keys to offer, in order: the agent's, then the key file's.
+    const SLoginKeys& settings = LoginKeys();
+    std::vector<SAuthKey> keys;
+    sshcrypto::CAgentClient agent =
+        settings.useAgent ? sshcrypto::CAgentClient::FromEnvironment() : sshcrypto::CAgentClient(std::string());
+    for (const auto& identity : agent.Identities()) keys.push_back({identity.publicBlob, identity.TypeName(), true});
+    sshcrypto::CPrivateKey fileKey;
+    std::string keyFileError;
+    if (!settings.identityFile.empty()) {
+        const auto loaded = sshcrypto::LoadPrivateKeyFile(settings.identityFile, settings.passphrase, fileKey);
+        if (loaded.code == sshcrypto::KF_OK) {
+            SAuthKey key{fileKey.PublicBlob(), fileKey.TypeName(), false};
+            const bool twice = std::any_of(keys.begin(), keys.end(), [&](const SAuthKey& k) { return k.blob == key.blob; });
+            if (!twice) keys.push_back(std::move(key));
+        } else {
+            keyFileError = loaded.text;
+        }
+    }
+
+    auto startRequest = [this](std::string_view method) -> CSshPacketBuilder& {
+        CSshPacketBuilder& out = m_transport.Start(SSH_MSG_USERAUTH_REQUEST);
+        out.PutString(m_strUser);
+        out.PutString(std::string_view("ssh-connection"));
+        out.PutString(method);
+        return out;
+    };
+    auto sendQuery = [&](const SAuthKey& key) {
+        CSshPacketBuilder& out = startRequest("publickey");
+        out.PutBool(false);
+        out.PutString(AlgorithmFor(key, m_strServerSigAlgs));
+        out.PutString(ByteView(key.blob));
+        m_transport.Send();
+    };
+    // Signs for the key the server accepted; false when no signature came.
+    auto sendSigned = [&](const SAuthKey& key) {
+        const std::string algorithm = AlgorithmFor(key, m_strServerSigAlgs);
+        std::vector<std::uint8_t> toSign;
+        {
+            CSshPacketBuilder data;
+            data.Start(0);
+            data.PutString(ByteView(m_sessionId));
+            data.PutByte(SSH_MSG_USERAUTH_REQUEST);
+            data.PutString(m_strUser);
+            data.PutString(std::string_view("ssh-connection"));
+            data.PutString(std::string_view("publickey"));
+            data.PutBool(true);
+            data.PutString(algorithm);
+            data.PutString(ByteView(key.blob));
+            const ByteView payload = data.Payload();
+            toSign.assign(payload.begin() + 1, payload.end());
+        }
+        std::vector<std::uint8_t> signature;
+        if (key.fromAgent) {
+            const std::uint32_t flags = algorithm == "rsa-sha2-512"   ? sshcrypto::kAgentRsaSha512
+                                        : algorithm == "rsa-sha2-256" ? sshcrypto::kAgentRsaSha256
+                                                                      : 0;
+            signature = agent.Sign(key.blob, toSign, flags);
+        } else {
+            signature = sshcrypto::SignSsh(fileKey, algorithm, toSign);
+        }
+        if (signature.empty()) return false;
+        CSshPacketBuilder& out = startRequest("publickey");
+        out.PutBool(true);
+        out.PutString(algorithm);
+        out.PutString(ByteView(key.blob));
+        out.PutString(ByteView(signature));
+        m_transport.Send();
+        return true;
+    };
+
+    enum EWaiting { WAIT_NONE, WAIT_QUERY, WAIT_SIGNED, WAIT_PASSWORD, WAIT_KBD };
+    EWaiting waiting = WAIT_NONE;
+    std::size_t nextKey = 0;
+    bool passwordUsed = false;
+    bool kbdUsed = false;
+    std::string methods;
+    startRequest("none");
+    m_transport.Send();
+
+    for (;;) {
+        std::uint8_t type = m_transport.ReadPacket();
+        while (type == SSH_MSG_USERAUTH_BANNER || type == SSH_MSG_EXT_INFO) {
+            if (type == SSH_MSG_EXT_INFO) readExtInfo();
+            type = m_transport.ReadPacket();
+        }
+        if (type == SSH_MSG_USERAUTH_SUCCESS) {
+            // "zlib@openssh.com" starts here, in both directions.
+            m_transport.ActivateCompression();
+            return;
+        }
+        if (type == 60) {
+            if (waiting == WAIT_QUERY) {
+                const SAuthKey& key = keys[nextKey - 1];
+                if (sendSigned(key)) {
+                    waiting = WAIT_SIGNED;
+                    continue;
+                }
+                // The agent did not sign: ask about the next key, or go on.
+                startRequest("none");
+                m_transport.Send();
+                waiting = WAIT_NONE;
+                continue;
+            }
+            if (waiting == WAIT_KBD) {
+                // One hidden prompt gets the password; no prompt, no answer.
+                CSshReader r(m_transport.Payload(), 1);
+                r.GetString(4096);
+                r.GetString(65536);
+                r.GetString(256);
+                const std::uint32_t prompts = r.GetUint32();
+                bool hidden = false;
+                if (prompts == 1) {
+                    r.GetString(4096);
+                    hidden = !r.GetBool();
+                }
+                if (prompts == 1 && passwordUsed) {
+                    // Asked again: the answer was not taken, and it is not sent twice.
+                    m_transport.SendDisconnect(SSH_DISCONNECT_BY_APPLICATION, "Wrong password");
+                    throw SSH_WRONG_PASSWORD;
+                }
+                if (r.Failed() || prompts > 1 || (prompts == 1 && !hidden)) {
+                    m_transport.SendDisconnect(SSH_DISCONNECT_BY_APPLICATION, "Unsupported prompt");
+                    Fail(SSH_AUTH_FAILED, SL_NONE, 0, "the server asked questions other than the password");
+                }
+                CSshPacketBuilder& out = m_transport.Start(SSH_MSG_USERAUTH_INFO_RESPONSE);
+                out.PutUint32(prompts);
+                if (prompts == 1) {
+                    out.PutString(m_strPassword);
+                    passwordUsed = true;
+                }
+                m_transport.Send();
+                m_transport.WipeOutgoing();
+                continue;
+            }
+            if (waiting == WAIT_PASSWORD) {
+                // An expired password: this client does not change it, and the
+                // same password is never sent twice.
+                m_transport.SendDisconnect(SSH_DISCONNECT_BY_APPLICATION, "Password change not supported");
+                Fail(SSH_AUTH_FAILED, SL_NONE, 0, "the server asks for the password to be changed");
+            }
+            throw SSH_UNEXPECTED_PACKET;
+        }
+        if (type != SSH_MSG_USERAUTH_FAILURE) throw SSH_UNEXPECTED_PACKET;
+        SUserauthFailure failure;
+        if (!ParseUserauthFailure(m_transport.Payload(), failure)) throw SSH_UNEXPECTED_PACKET;
+        methods = failure.methods;
+        if ((waiting == WAIT_PASSWORD || (waiting == WAIT_KBD && passwordUsed)) && !failure.partialSuccess) {
+            // One wrong password is enough: a retry would only feed the
+            // server's failure count (and an intrusion blocker's).
+            m_transport.SendDisconnect(SSH_DISCONNECT_BY_APPLICATION, "Wrong password");
+            throw SSH_WRONG_PASSWORD;
+        }
+        if (failure.partialSuccess && waiting == WAIT_SIGNED) nextKey = keys.size();  // that key did its part
+        waiting = WAIT_NONE;
+
+        // The next method the server takes, in our order.
+        if (NameListContains(methods, "publickey") && nextKey < keys.size()) {
+            sendQuery(keys[nextKey++]);
+            waiting = WAIT_QUERY;
+            continue;
+        }
+        if (!passwordUsed && !m_strPassword.empty() && NameListContains(methods, "password")) {
+            SendPasswordRequest();
+            passwordUsed = true;
+            waiting = WAIT_PASSWORD;
+            continue;
+        }
+        if (!passwordUsed && !kbdUsed && !m_strPassword.empty() && NameListContains(methods, "keyboard-interactive")) {
+            CSshPacketBuilder& out = startRequest("keyboard-interactive");
+            out.PutString(std::string_view(""));
+            out.PutString(std::string_view(""));
+            m_transport.Send();
+            kbdUsed = true;
+            waiting = WAIT_KBD;
+            continue;
+        }
+        m_transport.SendDisconnect(SSH_DISCONNECT_BY_APPLICATION, "No supported authentication methods available");
+        std::string text = "The server accepts only: " + AllowedText(methods);
+        if (!keyFileError.empty()) text += "; " + keyFileError;
+        Fail(SSH_AUTH_FAILED, SL_NONE, 0, text);
     }
 }

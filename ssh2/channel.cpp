@@ -31,7 +31,11 @@ void CSSH2::OpenSessionChannel()
     out.PutUint32(kMaxPacket);
     m_transport.Send();
 
-    if (m_transport.ReadPacket() != SSH_MSG_CHANNEL_OPEN_CONFIRMATION) throw SSH_WRONG_CHANNEL;
+    // A server may repeat its extensions once the user is in, and tell a
+    // key's options from authorized_keys in DEBUG messages.
+    std::uint8_t reply = m_transport.ReadPacket();
+    while (reply == SSH_MSG_EXT_INFO || reply == 4) reply = m_transport.ReadPacket();
+    if (reply != SSH_MSG_CHANNEL_OPEN_CONFIRMATION) Fail(SSH_WRONG_CHANNEL, SL_NONE, 0, "message " + std::to_string(reply) + " instead of the channel");
     SChannelOpenConfirmation confirmation;
     if (!ParseChannelOpenConfirmation(m_transport.Payload(), confirmation) || confirmation.recipient != m_nLocalId)
         throw SSH_WRONG_CHANNEL;
@@ -112,8 +116,13 @@ void CSSH2::RunCommand()
     std::uint8_t type;
     for (;;) {
         type = m_transport.ReadPacket();
-        if (type != SSH_MSG_CHANNEL_WINDOW_ADJUST) break;
-        TakeWindowAdjust();
+        if (type == SSH_MSG_CHANNEL_WINDOW_ADJUST) {
+            TakeWindowAdjust();
+            continue;
+        }
+        // Extension information and debug messages may come before the answer.
+        if (type == SSH_MSG_EXT_INFO || type == SSH_MSG_DEBUG) continue;
+        break;
     }
     if (type != SSH_MSG_CHANNEL_SUCCESS) throw SSH_INTERNAL_ERROR;
 

@@ -31,4 +31,7 @@ enum ESSHErrors {
     SSH_HOSTKEY_SIGNATURE = 22,
     SSH_HOSTKEY_REFUSED = 23,
     SSH_HOSTKEY_TOO_SMALL = 24,
+    // The server refused the password (or the answer to its prompt): the
+    // login stops at the first refusal.
+    SSH_WRONG_PASSWORD = 25,
 };

@@ -165,6 +165,8 @@ std::vector<std::string> CSSH2::KexOffer()
 {
     std::vector<std::string> names(kKexMethods, kKexMethods + KEX_METHOD_COUNT);
     names.push_back(kStrictClient);
+    // Asks the server for its extensions (the signature algorithms it takes).
+    names.push_back("ext-info-c");
     return names;
 }
 

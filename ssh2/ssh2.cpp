@@ -94,6 +94,19 @@ void CSSH2::SetLimits(const SSshLimits& limits)
 
 SSshLimits CSSH2::Limits() { return g_limits; }
 
+SLoginKeys& LoginKeys()
+{
+    static SLoginKeys keys;
+    return keys;
+}
+
+void CSSH2::SetLoginKeys(SLoginKeys keys)
+{
+    WipeString(LoginKeys().passphrase);
+    LoginKeys() = std::move(keys);
+    WipeString(keys.passphrase);
+}
+
 std::string CSSH2::GetOutput()
 {
     CSSH2* session = Current();

@@ -82,11 +82,22 @@ struct SSshFailure {
     std::uint64_t amount = 0;  // the limit passed: seconds, or bytes of output
 };
 
+// The keys a login may use besides the password: a private key file (with
+// its passphrase, empty when it has none) and the agent of SSH_AUTH_SOCK.
+struct SLoginKeys {
+    std::string identityFile;
+    std::string passphrase;
+    bool useAgent = true;
+};
+
 enum SessionState : std::uint32_t {
     SS_IDLE = 0,
     SS_CONNECTED = 1,
     SS_LOGGED_IN = 2,
 };
+
+// The keys set by CSSH2::SetLoginKeys (auth.cpp reads them).
+SLoginKeys& LoginKeys();
 
 class CSSH2 {
 public:
@@ -100,7 +111,6 @@ public:
     // GetExitStatus when the command ended without an exit status (by a
     // signal, or with none at all).
     static constexpr std::uint32_t kNoExitStatus = 0xFFFFFFFFu;
-    static constexpr int kMaxPasswordAttempts = 6;
 
     // ---- the facade
     static int Connect(const char* host, unsigned port, int timeoutSeconds, HostKeyCallback callback,
@@ -124,6 +134,9 @@ public:
     // The limits of the sessions to come (and of the current one).
     static void SetLimits(const SSshLimits& limits);
     static SSshLimits Limits();
+    // The keys of the logins to come; the passphrase is wiped by the next
+    // call (an empty SLoginKeys clears it).
+    static void SetLoginKeys(SLoginKeys keys);
     // The current session, null when there is none.
     static CSSH2* Current();
 
@@ -200,6 +213,7 @@ private:
     std::unique_ptr<CSshPacketLog> m_pLog;
     std::string m_strUser;
     std::string m_strPassword;
+    std::string m_strServerSigAlgs;  // from EXT_INFO; empty when none came
     std::string m_strCommand;
     std::string m_strInput;          // the command's standard input, wiped once sent
     std::size_t m_nInputSent = 0;

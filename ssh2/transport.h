@@ -39,6 +39,12 @@ enum ESshMessage : std::uint8_t {
     SSH_MSG_USERAUTH_SUCCESS = 52,
     SSH_MSG_USERAUTH_BANNER = 53,
     SSH_MSG_USERAUTH_PASSWD_CHANGEREQ = 60,
+    // The same number answers a key query and asks a keyboard-interactive
+    // question; which one, the request that came before tells.
+    SSH_MSG_USERAUTH_PK_OK = 60,
+    SSH_MSG_USERAUTH_INFO_REQUEST = 60,
+    SSH_MSG_USERAUTH_INFO_RESPONSE = 61,
+    SSH_MSG_EXT_INFO = 7,
     SSH_MSG_GLOBAL_REQUEST = 80,
     SSH_MSG_REQUEST_FAILURE = 82,
     SSH_MSG_CHANNEL_OPEN = 90,

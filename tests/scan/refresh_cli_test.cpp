@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <sys/wait.h>
 
+#include <chrono>
 #include <cstdio>
 #include <fstream>
 #include <iterator>
@@ -261,6 +262,38 @@ TEST_F(RefreshLimitsTest, ConnectionErrorsNameHostPortAndCause)
                                     Password());
     EXPECT_NE(unknown.status, 0);
     EXPECT_NE(unknown.err.find("Could not resolve hostname no-such-host.invalid: "), std::string::npos) << unknown.err;
+}
+
+// A stock sshd (PAM, its own delay after a failure): a wrong password is
+// sent once, named as such, and costs one failed attempt in the server's log.
+TEST_F(RefreshCliTest, AWrongPasswordIsTriedOnceAndSaidToBeWrong)
+{
+    SshdOptions options;
+    options.packagedConfig = true;
+    options.legacyAlgorithms = false;
+    SshdPeer server(options);
+    ASSERT_TRUE(server.running()) << server.logText();
+    ASSERT_EQ(Ferrodex(console + " group add Lab").status, 0);
+    const std::string target = " Lab/127.0.0.1";
+    const Result add = Ferrodex(console + " host add Lab 127.0.0.1 --port " + std::to_string(server.port()) +
+                                " --login " + SshdPeer::User() + " --password-stdin",
+                                "not-the-password\n");
+    ASSERT_EQ(add.status, 0) << add.err;
+    const auto start = std::chrono::steady_clock::now();
+    const Result refresh = Ferrodex(console + " host refresh" + target + " --login " + SshdPeer::User() +
+                                        " --password-stdin",
+                                    "not-the-password\n");
+    const auto seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    EXPECT_NE(refresh.status, 0);
+    EXPECT_NE(refresh.err.find("The login or the password is wrong."), std::string::npos) << refresh.err;
+    // Six or so attempts took the server about sixteen seconds.
+    EXPECT_LT(seconds, 6.0);
+    const std::string log = server.logText();
+    std::size_t failures = 0;
+    for (std::size_t at = log.find("Failed password"); at != std::string::npos; at = log.find("Failed password", at + 1))
+        ++failures;
+    EXPECT_EQ(failures, 1u) << log;
+    EXPECT_EQ(log.find("not-the-password"), std::string::npos);
 }
 
 }  // namespace

@@ -126,11 +126,8 @@ TEST_F(ScanPeerTest, ConnectionFailuresShowTheirTextAndLeaveTheFailurePage)
         SshdPeer gone;  // a port that was free a moment ago and is closed now
         closedPort = gone.port();
     }
-    // OpenSSH ends a run of wrong passwords itself: its disconnect text is
-    // what the user sees.
-    for (const Case& c : {Case{"127.0.0.1", false, "wrong password",
-                               u"Received disconnect message:\nType: SSH_DISCONNECT_PROTOCOL_ERROR\n"
-                               u"Message text: Too many authentication failures\n"},
+    // A wrong password is tried once and named.
+    for (const Case& c : {Case{"127.0.0.1", false, "wrong password", u"The login or the password is wrong."},
                           // The code's text, then what failed: host, port and cause.
                           Case{"127.0.0.1", true, SshdPeer::Password(),
                                u"Socket error: connect to host 127.0.0.1 port " + IntToDecimal(closedPort) +
@@ -138,8 +135,12 @@ TEST_F(ScanPeerTest, ConnectionFailuresShowTheirTextAndLeaveTheFailurePage)
                           Case{"no-such-host.invalid", false, SshdPeer::Password(),
                                u"Socket error: Could not resolve hostname no-such-host.invalid: "}}) {
         ui.Clear();
+        // A wrong password brings the login dialog back: cancelled here.
+        const bool wrongPassword = c.password != SshdPeer::Password();
+        if (wrongPassword) ui.AnswerDialog(IDCANCEL);
         SetHost(c.address, c.closedPort ? closedPort : peer.port(), SshdPeer::User(), c.password);
         EXPECT_EQ(Expand(), S_FALSE) << c.address;
+        EXPECT_EQ(ui.PendingDialogAnswers(), 0u) << c.address;
         const std::vector<std::u16string> messages = Messages();
         ASSERT_EQ(messages.size(), 1u) << c.address;
         // The resolver's own words end the last one.

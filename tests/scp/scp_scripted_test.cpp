@@ -195,13 +195,13 @@ TEST_F(Scripted, AcknowledgementBytesAndRefusals)
     EXPECT_EQ(Run("refuse", m_local.file("data.bin"), "/up"), 17);
 }
 
-TEST_F(Scripted, PasswordAttemptsAreBounded)
+TEST_F(Scripted, AWrongPasswordIsSentOnce)
 {
-    // This server sets no limit of its own.
+    // This server sets no limit of its own: the client stops at the first refusal.
     UploadRun run;
     run.password = "wrong";
     run.options.timeout_seconds = 10;
-    EXPECT_EQ(Run("sftp-nolimit", m_local.file("data.bin"), "/up", nullptr, &run), 24);
+    EXPECT_EQ(Run("sftp-nolimit", m_local.file("data.bin"), "/up", nullptr, &run), SCP_E_WRONG_PASSWORD);
 }
 
 TEST_F(Scripted, SinkWithASmallWindowGetsEveryByte)

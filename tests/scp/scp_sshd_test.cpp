@@ -22,6 +22,14 @@ std::string FormName(Form f) { return f == Form::Sftp ? "Sftp" : "Scp"; }
 
 // An sshd that also takes the older public-key types, with a local and a
 // remote folder for the files.
+std::size_t CountFailedPasswords(const std::string& log)
+{
+    std::size_t count = 0;
+    for (std::size_t at = log.find("Failed password"); at != std::string::npos; at = log.find("Failed password", at + 1))
+        ++count;
+    return count;
+}
+
 class SshdFixture : public ::testing::Test {
 protected:
     void StartPeer(bool sftpSubsystem)
@@ -149,13 +157,17 @@ TEST_P(SshdUpload, ReportsStagesInOrder)
     EXPECT_EQ(run.events.back().event, SCP_EVENT_FINISHED);
 }
 
-TEST_P(SshdUpload, WrongPasswordIsRefused)
+TEST_P(SshdUpload, AWrongPasswordIsTriedOnceAndNamed)
 {
     WriteFileBytes(m_local.file("w.txt"), "w");
     UploadRun run = NewRun(m_local.file("w.txt"), m_remote.path());
     run.password = "not-the-password";
     const int code = run.Run();
-    EXPECT_TRUE(code == 24 || code == 29) << code;
+    EXPECT_EQ(code, SCP_E_WRONG_PASSWORD);
+    char text[256];
+    scp_format_error(code, text, sizeof text);
+    EXPECT_STREQ(text, "The login or the password is wrong.");
+    EXPECT_EQ(CountFailedPasswords(m_peer->logText()), 1u) << m_peer->logText();
     ASSERT_EQ(run.Count(SCP_EVENT_ERROR), 1);
     EXPECT_EQ(run.events.back().value, code);
     EXPECT_FALSE(Exists(m_remote.path() + "/w.txt"));

@@ -272,7 +272,8 @@ TEST(OfferTest, EveryOfferedNameExistsAndOrderIsKept)
               (std::vector<std::string>{"curve25519-sha256", "curve25519-sha256@libssh.org", "ecdh-sha2-nistp256",
                                         "diffie-hellman-group14-sha256", "diffie-hellman-group16-sha512",
                                         "diffie-hellman-group-exchange-sha256", "diffie-hellman-group-exchange-sha1",
-                                        "diffie-hellman-group1-sha1", "kex-strict-c-v00@openssh.com"}));
+                                        "diffie-hellman-group1-sha1", "kex-strict-c-v00@openssh.com",
+                                        "ext-info-c"}));
     EXPECT_EQ(CSshHostKey::Names(), (std::vector<std::string>{"ssh-ed25519", "ecdsa-sha2-nistp256", "rsa-sha2-512",
                                                               "rsa-sha2-256", "ssh-rsa", "ssh-dss"}));
     EXPECT_EQ(CSSH2::CompressionOffer(true), (std::vector<std::string>{"zlib", "zlib@openssh.com", "zlib", "none"}));

@@ -113,20 +113,29 @@ TEST_F(ScriptedServerTest, BannerBeforeTheMethodListIsSkipped)
 TEST_F(ScriptedServerTest, PublickeyOnlyServerIsLeftWithAMessage)
 {
     EXPECT_EQ(Start({"paramiko", "--auths", "publickey"}), SSH_AUTH_FAILED);
-    ASSERT_EQ(env.ui.Messages().size(), 1u);
-    EXPECT_EQ(env.ui.Messages()[0].text, u"ssh_closing");
+    EXPECT_TRUE(env.ui.Messages().empty());
+    EXPECT_EQ(CSSH2::LastFailure().text, "The server accepts only: publickey");
     const std::string bytes = LoggedBytes(env.LogText());
     EXPECT_NE(bytes.find("No supported authentication methods available"), std::string::npos);
     EXPECT_EQ(CSSH2::Current()->State(), SS_CONNECTED);
 }
 
-TEST_F(ScriptedServerTest, PasswordAttemptsAreBounded)
+TEST_F(ScriptedServerTest, KeyboardInteractiveGetsThePasswordOnceForItsHiddenPrompt)
 {
-    EXPECT_EQ(Start({"paramiko", "--never-accept"}), SSH_AUTH_FAILED);
+    ASSERT_EQ(Start({"paramiko", "--auths", "keyboard-interactive"}), 0) << CSSH2::LastFailure().text;
+    CSSH2::Disconnect();
+    // Refused: not asked again, and named like a wrong password.
+    EXPECT_EQ(Start({"paramiko", "--auths", "keyboard-interactive", "--never-accept"}), SSH_WRONG_PASSWORD);
+    EXPECT_EQ(Count(env.LogText(), Outgoing(61)), 1u);
+}
+
+TEST_F(ScriptedServerTest, ARefusedPasswordIsSentOnceAndNamed)
+{
+    EXPECT_EQ(Start({"paramiko", "--never-accept"}), SSH_WRONG_PASSWORD);
     const std::string log = env.LogText();
-    EXPECT_EQ(Count(log, Outgoing(2)), 6u);  // one IGNORE after each password
+    EXPECT_EQ(Count(log, Outgoing(2)), 1u);  // the IGNORE beside the one password
     const std::string bytes = LoggedBytes(log);
-    EXPECT_NE(bytes.find("Too many authentication failures"), std::string::npos);
+    EXPECT_NE(bytes.find("Wrong password"), std::string::npos);
     EXPECT_EQ(bytes.find(kPassword), std::string::npos);
     EXPECT_TRUE(env.ui.Messages().empty());
 }

@@ -4,6 +4,10 @@
 
 #include <openssl/evp.h>
 
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
 #include <memory>
 #include <optional>
 #include <string>
@@ -16,6 +20,7 @@
 #include "tests/ssh2/session_env.h"
 #include "tests/ssh2/test_util.h"
 #include "tests/support/dropbear_peer.h"
+#include "tests/support/scoped_env.h"
 #include "tests/support/sshd_peer.h"
 #include "tests/support/temp_dir.h"
 
@@ -222,14 +227,15 @@ TEST_F(SshdSessionTest, StoresTheHostKeyOnFirstContactAndLogsNoPassword)
     EXPECT_NE(bytes.find(std::string("password\0\0\0\0\x0b***********", 22)), std::string::npos);
 }
 
-TEST_F(SshdSessionTest, WrongPasswordEndsWithTheServersDisconnect)
+TEST_F(SshdSessionTest, AWrongPasswordIsSentOnceAndNamed)
 {
-    EXPECT_EQ(ConnectAndLogin(s_peer->port(), {.password = "not-the-password"}), SSH_SERVER_DISCONNECT);
-    const std::string output = CSSH2::GetOutput();
-    EXPECT_EQ(output.rfind("Received disconnect message:\nType: SSH_DISCONNECT_", 0), 0u) << output;
-    EXPECT_NE(output.find("Message text: Too many authentication failures"), std::string::npos) << output;
-    EXPECT_EQ(CSSH2::Current()->State(), SS_CONNECTED);
-    EXPECT_EQ(CSSH2::Disconnect(), 0);
+    EXPECT_EQ(ConnectAndLogin(s_peer->port(), {.password = "not-the-password"}), SSH_WRONG_PASSWORD);
+    const std::string log = s_peer->logText();
+    std::size_t failures = 0;
+    for (std::size_t at = log.find("Failed password"); at != std::string::npos; at = log.find("Failed password", at + 1))
+        ++failures;
+    EXPECT_EQ(failures, 1u) << log;
+    CSSH2::Disconnect();
 }
 
 TEST_F(SshdSessionTest, ChangedHostKeyAsksAndOnlyYesGoesOn)
@@ -516,5 +522,103 @@ INSTANTIATE_TEST_SUITE_P(Current, SshdForcedAlgorithmTest, ::testing::ValuesIn(F
                                  if (!isalnum(static_cast<unsigned char>(c))) c = '_';
                              return name;
                          });
+
+// ---------------------------------------------------------------- keys
+
+// The login keys of one test, cleared at its end.
+struct CLoginKeysGuard {
+    explicit CLoginKeysGuard(SLoginKeys keys) { CSSH2::SetLoginKeys(std::move(keys)); }
+    ~CLoginKeysGuard() { CSSH2::SetLoginKeys({}); }
+};
+
+struct SKeyLogin {
+    const char* type;
+    const char* bits;
+    const char* format;  // ssh-keygen -m, or empty
+    const char* passphrase;
+};
+
+class SshdKeyLoginTest : public SshdPeerTest<SKeyLogin> {
+protected:
+    // A key made by ssh-keygen and listed in the server's authorized_keys.
+    std::string AuthorizedKey(const SKeyLogin& k, const std::string& name)
+    {
+        const std::string path = peer->folder() + "/" + name;
+        std::string command = std::string("ssh-keygen -q -C '' -a 2 -t ") + k.type + " -N '" + k.passphrase + "' -f " + path;
+        if (*k.bits) command += std::string(" -b ") + k.bits;
+        if (*k.format) command += std::string(" -m ") + k.format;
+        if (std::system((command + " >/dev/null 2>&1").c_str()) != 0) return {};
+        std::ifstream pub(path + ".pub");
+        std::string line;
+        std::getline(pub, line);
+        std::ofstream(peer->folder() + "/authorized_keys", std::ios::app) << line << "\n";
+        return path;
+    }
+};
+
+TEST_P(SshdKeyLoginTest, KeyFileLogsInWherePasswordsAreOff)
+{
+    StartPeer("ed25519", {"AuthenticationMethods publickey"});
+    const std::string key = AuthorizedKey(GetParam(), "id");
+    ASSERT_FALSE(key.empty());
+    CLoginKeysGuard keys({key, GetParam().passphrase, false});
+    EXPECT_EQ(ConnectAndLogin(peer->port(), {.password = ""}), 0) << CSSH2::LastFailure().text << peer->logText();
+    EXPECT_EQ(CSSH2::Exec("echo keyed"), 0) << CSSH2::LastFailure().text << peer->logText();
+    EXPECT_EQ(CSSH2::GetOutput(), "keyed\n");
+}
+
+INSTANTIATE_TEST_SUITE_P(Keygen, SshdKeyLoginTest,
+                         ::testing::Values(SKeyLogin{"ed25519", "", "", ""}, SKeyLogin{"ed25519", "", "", "pass phrase"},
+                                           SKeyLogin{"ecdsa", "256", "", ""}, SKeyLogin{"ecdsa", "384", "PEM", "pass phrase"},
+                                           SKeyLogin{"ecdsa", "521", "PKCS8", ""}, SKeyLogin{"rsa", "2048", "", "pass phrase"},
+                                           SKeyLogin{"rsa", "3072", "PEM", ""}));
+
+TEST_P(SshdKeyLoginTest, TheAgentsKeyLogsIn)
+{
+    if (std::system("command -v ssh-agent >/dev/null") != 0) GTEST_SKIP() << "ssh-agent is not installed";
+    if (*GetParam().passphrase) GTEST_SKIP() << "ssh-add would ask for the passphrase";
+    StartPeer("ed25519", {"AuthenticationMethods publickey"});
+    const std::string key = AuthorizedKey(GetParam(), "id");
+    ASSERT_FALSE(key.empty());
+    const std::string socket = peer->folder() + "/agent.sock";
+    std::string out;
+    if (FILE* p = ::popen(("ssh-agent -s -a " + socket).c_str(), "r")) {
+        char buffer[512];
+        while (std::fgets(buffer, sizeof buffer, p)) out += buffer;
+        ::pclose(p);
+    }
+    const std::size_t at = out.find("SSH_AGENT_PID=");
+    ASSERT_NE(at, std::string::npos);
+    struct SAgentStop {
+        int pid;
+        ~SAgentStop() { ::kill(pid, SIGTERM); }
+    } stop{std::atoi(out.c_str() + at + 14)};
+    const std::string add = "SSH_AUTH_SOCK=" + socket + " SSH_ASKPASS_REQUIRE=never ssh-add -q " + key;
+    ASSERT_EQ(std::system((add + " </dev/null >/dev/null 2>&1").c_str()), 0);
+    CScopedEnv env("SSH_AUTH_SOCK", socket);
+    CLoginKeysGuard keys({"", "", true});
+    EXPECT_EQ(ConnectAndLogin(peer->port(), {.password = ""}), 0) << CSSH2::LastFailure().text << peer->logText();
+}
+
+class SshdMethodsTest : public SshdPeerTest<int> {};
+
+TEST_F(SshdMethodsTest, KeyThenPasswordWhenTheServerAsksForBoth)
+{
+    StartPeer("ed25519", {"AuthenticationMethods publickey,password"});
+    const std::string path = peer->folder() + "/id";
+    ASSERT_EQ(std::system(("ssh-keygen -q -C '' -t ed25519 -N '' -f " + path + " >/dev/null 2>&1").c_str()), 0);
+    ASSERT_EQ(std::system(("cp " + path + ".pub " + peer->folder() + "/authorized_keys").c_str()), 0);
+    {
+        CLoginKeysGuard keys({path, "", false});
+        EXPECT_EQ(ConnectAndLogin(peer->port()), 0) << CSSH2::LastFailure().text << peer->logText();
+        CSSH2::Disconnect();
+    }
+    // Without the key, the server says what it takes.
+    CLoginKeysGuard none({"", "", false});
+    StartPeer("ed25519", {"AuthenticationMethods publickey"});
+    EXPECT_EQ(ConnectAndLogin(peer->port()), SSH_AUTH_FAILED);
+    EXPECT_EQ(CSSH2::LastFailure().text, "The server accepts only: publickey");
+    CSSH2::Disconnect();
+}
 
 }  // namespace

@@ -300,6 +300,18 @@ def paramiko_mode(args):
                 return paramiko.AUTH_FAILED
             return paramiko.AUTH_SUCCESSFUL
 
+        def check_auth_interactive(self, username, submethods):
+            if "keyboard-interactive" not in args.auths.split(","):
+                return paramiko.AUTH_FAILED
+            query = paramiko.InteractiveQuery("", "")
+            query.add_prompt("Password: ", False)
+            return query
+
+        def check_auth_interactive_response(self, responses):
+            if args.never_accept or list(responses) != [PASSWORD]:
+                return paramiko.AUTH_FAILED
+            return paramiko.AUTH_SUCCESSFUL
+
         def get_banner(self):
             return (args.banner + "\n", "en") if args.banner else (None, None)
 

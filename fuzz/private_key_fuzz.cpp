@@ -1,0 +1,17 @@
+// Feeds arbitrary bytes to the private key file reader, with a passphrase
+// (the seeds that are protected use it) and without one.
+#include <cstddef>
+#include <cstdint>
+
+#include "ssh2/crypto/private_key.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size)
+{
+    if (size > sshcrypto::kMaxKeyFileBytes) return 0;
+    for (const char *passphrase : {"fuzz-pass", ""}) {
+        sshcrypto::CPrivateKey key;
+        const auto result = sshcrypto::ParsePrivateKey({data, size}, passphrase, "seed", key);
+        if (result.code == sshcrypto::KF_OK) (void)key.PublicBlob();
+    }
+    return 0;
+}

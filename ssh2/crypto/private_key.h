@@ -1,0 +1,62 @@
+// Private key files as ssh-keygen writes them: OpenSSH's own format
+// ("openssh-key-v1", plain or protected with the bcrypt derivation and
+// aes256-ctr or aes256-gcm@openssh.com) and PEM / PKCS #8 through OpenSSL,
+// for Ed25519, ECDSA on nistp256/384/521 and RSA.
+#pragma once
+
+#include <cstdint>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "ssh2/crypto/handles.h"
+
+namespace sshcrypto {
+
+enum EKeyFileError {
+    KF_OK = 0,
+    KF_UNREADABLE,       // missing, not a regular file, or larger than a key file can be
+    KF_TOO_OPEN,         // readable or writable by the group or by others
+    KF_DAMAGED,          // not a key file, truncated or inconsistent
+    KF_NEEDS_PASSPHRASE, // protected, and no passphrase was given
+    KF_WRONG_PASSPHRASE, // the passphrase does not open it
+    KF_UNSUPPORTED,      // a key type, cipher or derivation this client does not use
+};
+
+// The most a key file may hold: an RSA key of 16384 bits takes about 12 KiB.
+constexpr std::size_t kMaxKeyFileBytes = 64 * 1024;
+
+class CPrivateKey {
+public:
+    // The key's SSH name: "ssh-ed25519", "ecdsa-sha2-nistp256" (384, 521)
+    // or "ssh-rsa"; empty while no key is held.
+    const std::string &TypeName() const { return m_strType; }
+    // The public key in SSH wire form (as in authorized_keys, base64-decoded).
+    std::vector<std::uint8_t> PublicBlob() const;
+    EVP_PKEY *Handle() const { return m_pKey.get(); }
+
+    void Set(PkeyPtr key, std::string type)
+    {
+        m_pKey = std::move(key);
+        m_strType = std::move(type);
+    }
+
+private:
+    PkeyPtr m_pKey;
+    std::string m_strType;
+};
+
+struct SKeyFileResult {
+    EKeyFileError code = KF_OK;
+    std::string text; // names the file and the reason; empty when it loaded
+};
+
+// Reads a key file. The passphrase may be empty for a file that is not
+// protected. Never throws for what the file holds.
+SKeyFileResult LoadPrivateKeyFile(const std::string &path, std::string_view passphrase, CPrivateKey &key);
+
+// The same from bytes already read (no file checks); `name` goes into texts.
+SKeyFileResult ParsePrivateKey(std::span<const std::uint8_t> text, std::string_view passphrase, const std::string &name,
+                               CPrivateKey &key);
+
+} // namespace sshcrypto
