@@ -43,7 +43,7 @@ int RunJob(CHostNode& host, IConsoleNameSpace2* nameSpace)
 {
     int result = RunJobOnce(host);
     while (result == kScanWrongPassword) {
-        CHostDialog dialog(HOSTDLG_LOGIN, host.m_bstrHost, host.m_nPort, host.m_bstrLogin);
+        CHostDialog dialog(HOSTDLG_LOGIN, host.m_bstrHost, host.m_nPort, host.m_bstrLogin, host.m_bSudo);
         if (dialog.DoModal() != IDOK) return 1;
         host.TakeDialog(dialog, nameSpace);
         result = RunJobOnce(host);
