@@ -120,7 +120,7 @@ TEST(ScpErrors, TextsAreCutAndTerminated)
     EXPECT_STREQ(text, "Connection abandoned");
     scp_format_error(SCP_E_HOSTKEY_SIGNATURE, text, sizeof text);
     EXPECT_STREQ(text, "the server's host key signature does not verify: the connection was stopped");
-    for (int code : {-1, SCP_E_HOSTKEY_REFUSED + 1, 1000}) {
+    for (int code : {-1, SCP_E_WRONG_PASSWORD + 1, 1000}) {
         scp_format_error(code, text, sizeof text);
         EXPECT_STREQ(text, "Unknown error");
     }
