@@ -501,7 +501,7 @@ int CommandExport(const CommandContext& context, const std::vector<std::string>&
 {
     CCommandSession session(FleetReadAnswers());
     if (!session.Open(context, EAccess::Read)) return session.Finish(false);
-    RunExport(session.Host(), session.Root(), paths, format, file, session.Ui());
+    RunExport(session.Host(), session.Root(), paths, format, file, HistoryFileFor(context.consoleFile), session.Ui());
     return session.Finish(false);
 }
 

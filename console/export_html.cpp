@@ -132,7 +132,7 @@ private:
         m_out += "<input id=\"filter\" type=\"search\" placeholder=\"Filter hosts\" aria-label=\"Filter hosts\">\n"
                  "<table id=\"summary\">\n<thead><tr><th>Host</th><th>Group</th><th>Address</th><th>Vendor</th>"
                  "<th>Product</th><th>Serial</th><th>CPU</th><th>CPUs</th><th>Memory</th><th>Disks</th>"
-                 "<th>Network</th></tr></thead>\n<tbody>\n";
+                 "<th>Network</th><th>Changes</th></tr></thead>\n<tbody>\n";
         for (std::size_t i = 0; i < m_fleet.size(); ++i) {
             const FleetHost& host = m_fleet[i];
             const HostSummary summary = SummarizeHost(host);
@@ -148,6 +148,8 @@ private:
             Cell(summary.memoryTotal);
             Cell(Lines(summary.disks));
             Cell(Lines(summary.nics));
+            const std::optional<std::size_t> count = m_changes.changeCount ? m_changes.changeCount(host) : std::nullopt;
+            Cell(count ? std::to_string(*count) : std::string());
             m_out += "</tr>\n";
         }
         m_out += "</tbody>\n</table>\n";
@@ -173,6 +175,12 @@ private:
         if (!host.scanned) m_out += "<p class=\"noscan\">No stored scan.</p>\n";
         std::vector<std::u16string> path;
         for (const FleetNode& node : host.nodes) Node(host, node, path);
+        const std::vector<std::string> removed = m_changes.removed ? m_changes.removed(host) : std::vector<std::string>();
+        if (!removed.empty()) {
+            m_out += "<p>Removed since the previous scan:</p>\n<ul class=\"removed\">\n";
+            for (const std::string& node : removed) m_out += "<li class=\"changed\">" + Escape(node) + "</li>\n";
+            m_out += "</ul>\n";
+        }
         m_out += "</section>\n";
     }
 

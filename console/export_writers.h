@@ -3,7 +3,9 @@
 // report. Each returns the whole document.
 #pragma once
 
+#include <cstddef>
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -25,6 +27,10 @@ std::string ExportFleetCsv(const std::vector<FleetHost>& fleet);
 struct ExportChanges {
     std::function<bool(const FleetHost& host, const std::u16string& nodePath)> nodeChanged;
     std::function<bool(const FleetHost& host, const std::u16string& nodePath, const std::u16string& row)> rowChanged;
+    // How many changes a host has; nothing when it has no earlier scan.
+    std::function<std::optional<std::size_t>(const FleetHost& host)> changeCount;
+    // The paths of the nodes that went since the previous scan.
+    std::function<std::vector<std::string>(const FleetHost& host)> removed;
 };
 
 // One HTML file that needs nothing else (no fetches, inline style and

@@ -2,6 +2,7 @@
 
 #include <cstdio>
 
+#include "console/export_changes.h"
 #include "console/export_writers.h"
 #include "console/fleet_collect.h"
 #include "console/fleet_search.h"
@@ -60,7 +61,7 @@ void RunFind(CConsoleHost& console, HSCOPEITEM root, const std::string& query, b
 }
 
 void RunExport(CConsoleHost& console, HSCOPEITEM root, const std::vector<std::string>& paths, const std::string& format,
-               const std::string& file, CScriptUserInterface& ui)
+               const std::string& file, const std::string& historyFile, CScriptUserInterface& ui)
 {
     std::vector<FleetHost> fleet;
     if (!Collect(console, root, paths, fleet, ui)) return;
@@ -70,7 +71,10 @@ void RunExport(CConsoleHost& console, HSCOPEITEM root, const std::vector<std::st
     } else if (format == "csv") {
         out = ExportFleetCsv(fleet);
     } else if (format == "html") {
-        out = ExportFleetHtml(fleet);
+        std::string warning;
+        const CExportHistory history(historyFile, fleet, warning);
+        if (!warning.empty()) std::fprintf(stderr, "Warning: %s\n", TerminalText(warning).c_str());
+        out = ExportFleetHtml(fleet, history.Marks());
     } else {
         ui.Error("unknown export format \"" + format + "\": write json, csv or html");
         return;

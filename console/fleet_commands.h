@@ -16,4 +16,4 @@ ScriptAnswers FleetReadAnswers();
 // Errors go through `ui`, which then reports the failure.
 void RunFind(CConsoleHost& console, HSCOPEITEM root, const std::string& query, bool json, CScriptUserInterface& ui);
 void RunExport(CConsoleHost& console, HSCOPEITEM root, const std::vector<std::string>& paths, const std::string& format,
-               const std::string& file, CScriptUserInterface& ui);
+               const std::string& file, const std::string& historyFile, CScriptUserInterface& ui);

@@ -3,6 +3,10 @@
 // "general" nodes that hold their parent's rows.
 #include <gtest/gtest.h>
 
+#include <cstdio>
+#include <fstream>
+
+#include "console/export_changes.h"
 #include "console/export_summary.h"
 #include "console/export_writers.h"
 #include "console/fleet_search.h"
@@ -121,6 +125,58 @@ TEST(FleetQueryTest, HtmlEscapesAndMarksOnlyWhatTheChangeHookNames)
               std::string::npos);
     EXPECT_EQ(html.find("class=\"changed\"", html.find("class=\"changed\"><td>size") + 1), std::string::npos);
     EXPECT_EQ(ExportFleetHtml({host}).find("<tr class=\"changed\">"), std::string::npos);
+}
+
+// The history's diff as the report marks it: a row of a node with children
+// lives in its "general" child, an added node is marked whole, a node that
+// went is listed (escaped), and a host without an earlier scan has no marks
+// and an empty count.
+TEST(FleetQueryTest, HtmlMarksTheDiffOfTheChangedHostOnly)
+{
+    const std::vector<ScanChange> diff = {
+        {EChange::RowChanged, "core/network", "serial", "aa:aa", "aa:bb"},
+        {EChange::Added, "core/memory:2", "", "", ""},
+        {EChange::Removed, "core/<disk>", "", "", ""},
+    };
+    FleetHost changed = Host(u"changed");
+    FleetHost same = Host(u"same");
+    std::map<std::string, HostChanges> hosts;
+    hosts.emplace("G/changed", GroupChanges(diff));
+    const CExportHistory history(std::move(hosts));
+    const std::string html = ExportFleetHtml({changed, same}, history.Marks());
+
+    const std::size_t second = html.find("id=\"host-1\"");
+    ASSERT_NE(second, std::string::npos);
+    const std::string first = html.substr(html.find("id=\"host-0\""), second - html.find("id=\"host-0\""));
+    EXPECT_NE(first.find("<tr class=\"changed\"><td>serial</td><td>aa:bb</td>"), std::string::npos) << first;
+    EXPECT_NE(first.find("<tr><td>description</td><td>Ethernet</td>"), std::string::npos);
+    EXPECT_NE(first.find("<details class=\"changed\" data-path=\"core/memory:2\">"), std::string::npos);
+    EXPECT_NE(first.find("<details data-path=\"core/memory:1\">"), std::string::npos);
+    EXPECT_NE(first.find("<li class=\"changed\">core/&lt;disk&gt;</li>"), std::string::npos);
+    EXPECT_EQ(html.find("<disk>"), std::string::npos);
+    EXPECT_EQ(html.find("changed", second), std::string::npos) << html.substr(second);
+    // The summary's last column: three changes, then nothing for the host
+    // without an earlier scan.
+    EXPECT_NE(html.find("<th>Changes</th>"), std::string::npos);
+    EXPECT_NE(html.find("<td>3</td></tr>\n<tr data-section=\"host-1\">"), std::string::npos);
+    EXPECT_NE(html.find("<td></td></tr>\n</tbody>"), std::string::npos);
+}
+
+// A history that cannot be read marks nothing and says so; a missing one
+// says nothing.
+TEST(FleetQueryTest, UnreadableHistoryWarnsAndMarksNothing)
+{
+    const std::string file = ::testing::TempDir() + "export_history_garbage.db";
+    std::ofstream(file, std::ios::binary) << std::string(4096, 'x');
+    std::string warning;
+    const CExportHistory broken(file, {Host(u"h")}, warning);
+    EXPECT_NE(warning.find(file), std::string::npos) << warning;
+    EXPECT_EQ(ExportFleetHtml({Host(u"h")}, broken.Marks()).find("class=\"changed\""), std::string::npos);
+    std::remove(file.c_str());
+
+    warning.clear();
+    const CExportHistory missing(file, {Host(u"h")}, warning);
+    EXPECT_TRUE(warning.empty()) << warning;
 }
 
 }  // namespace

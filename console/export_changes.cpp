@@ -1,0 +1,89 @@
+#include "console/export_changes.h"
+
+#include "console/host_diff.h"
+#include "console/node_path.h"
+#include "platform/text.h"
+
+namespace {
+
+// A report path ("a/b" escaped, a "general" child standing for its parent's
+// rows) as the diff names the node.
+std::string DiffPath(const std::u16string& nodePath, bool rowsOfParent)
+{
+    std::vector<std::u16string> names = ParseNodePath(nodePath);
+    if (rowsOfParent && names.size() > 1 && names.back() == u"general") names.pop_back();
+    std::string path;
+    for (const std::u16string& name : names) path += (path.empty() ? "" : "/") + WideToAnsi(name);
+    return path;
+}
+
+}  // namespace
+
+HostChanges GroupChanges(const std::vector<ScanChange>& changes)
+{
+    HostChanges grouped;
+    grouped.count = changes.size();
+    for (const ScanChange& change : changes) {
+        switch (change.kind) {
+        case EChange::Added:
+            grouped.nodes.insert(change.path);
+            break;
+        case EChange::Removed:
+            grouped.removed.push_back(change.path);
+            break;
+        case EChange::RowChanged:
+            grouped.nodes.insert(change.path);
+            grouped.rows.emplace(change.path, change.row);
+            break;
+        }
+    }
+    return grouped;
+}
+
+CExportHistory::CExportHistory(const std::string& historyFile, const std::vector<FleetHost>& fleet,
+                               std::string& warning)
+{
+    bool missing = false;
+    std::string error;
+    if (!OpenHistoryFile(historyFile, missing, error)) {
+        if (!missing) warning = "the history " + historyFile + " cannot be read (" + error + "): no changes marked";
+        return;
+    }
+    for (const FleetHost& host : fleet) {
+        if (!host.scanned) continue;
+        const std::string key = WideToAnsi(FleetHostPath(host));
+        HostDiff diff;
+        if (DiffHostScans(historyFile, key, "", "", diff, error)) m_hosts.emplace(key, GroupChanges(diff.changes));
+    }
+}
+
+const HostChanges* CExportHistory::Find(const FleetHost& host) const
+{
+    const auto it = m_hosts.find(WideToAnsi(FleetHostPath(host)));
+    return it == m_hosts.end() ? nullptr : &it->second;
+}
+
+ExportChanges CExportHistory::Marks() const
+{
+    ExportChanges marks;
+    marks.nodeChanged = [this](const FleetHost& host, const std::u16string& nodePath) {
+        const HostChanges* changes = Find(host);
+        return changes && changes->nodes.contains(DiffPath(nodePath, false));
+    };
+    marks.rowChanged = [this](const FleetHost& host, const std::u16string& nodePath, const std::u16string& row) {
+        const HostChanges* changes = Find(host);
+        if (!changes) return false;
+        const std::string name = WideToAnsi(row);
+        return changes->rows.contains({DiffPath(nodePath, false), name}) ||
+               changes->rows.contains({DiffPath(nodePath, true), name});
+    };
+    marks.changeCount = [this](const FleetHost& host) -> std::optional<std::size_t> {
+        const HostChanges* changes = Find(host);
+        return changes ? std::optional(changes->count) : std::nullopt;
+    };
+    marks.removed = [this](const FleetHost& host) {
+        const HostChanges* changes = Find(host);
+        return changes ? changes->removed : std::vector<std::string>();
+    };
+    return marks;
+}
