@@ -12,7 +12,9 @@
 #include <filesystem>
 #include <fstream>
 
+#include "console/history_recorder.h"
 #include "console/inventory_image.h"
+#include "history/history_store.h"
 #include "platform/text.h"
 #include "tests/console/json_value.h"
 #include "tests/console/run_ferrodex.h"
@@ -334,6 +336,37 @@ TEST_F(FleetCommandTest, HtmlReportSortsFiltersAndShowsHostileTextAsTextInChromi
               0)
         << ReadWholeFile(err);
     EXPECT_EQ(ReadWholeFile(png).substr(0, 8), std::string("\x89PNG\r\n\x1a\n", 8));
+}
+
+// Two scans of one host in the history beside the console file: the report
+// marks the row that changed in that host only and counts its changes.
+TEST_F(FleetCommandTest, HtmlReportMarksWhatChangedSinceTheHostsPreviousScan)
+{
+    const std::string root = LshwData("root.xml");
+    const std::string bigger =
+        Replace(root, "<size units=\"bytes\">25769803776</size>", "<size units=\"bytes\">68719476736</size>");
+    {
+        std::string error;
+        const std::unique_ptr<CHistoryStore> store = CHistoryStore::Open(HistoryFileFor(m_console), true, error);
+        ASSERT_TRUE(store) << error;
+        ASSERT_TRUE(store->Record({"Lab/big", "big", 22, "root", bigger, 1000}, 10, error)) << error;
+        ASSERT_TRUE(store->Record({"Lab/big", "big", 22, "root", root, 2000}, 10, error)) << error;
+        ASSERT_TRUE(store->Record({"Lab/laptop", "laptop", 22, "root", LshwData("laptop.xml"), 2000}, 10, error))
+            << error;
+    }
+    const RunResult result = Ok({"export", "--format", "html"});
+    const std::string& html = result.out;
+    const std::size_t big = html.find("<section class=\"host\" id=\"host-0\">");
+    const std::size_t laptop = html.find("<section class=\"host\" id=\"host-1\">");
+    ASSERT_NE(big, std::string::npos);
+    ASSERT_NE(laptop, std::string::npos);
+    const std::string bigSection = html.substr(big, laptop - big);
+    EXPECT_EQ(Count(bigSection, "<tr class=\"changed\">"), 1u) << bigSection;
+    EXPECT_NE(bigSection.find("<tr class=\"changed\"><td>size</td>"), std::string::npos) << bigSection;
+    const std::string rest = html.substr(laptop);
+    EXPECT_EQ(rest.find("changed"), std::string::npos);
+    EXPECT_NE(html.find("<td>1</td></tr>\n<tr data-section=\"host-1\">"), std::string::npos) << html;
+    EXPECT_EQ(result.err.find("Warning"), std::string::npos) << result.err;
 }
 
 }  // namespace
