@@ -30,7 +30,7 @@ void WriteNode(CJsonWriter& json, const FleetNode& node)
 
 }  // namespace
 
-std::string ExportFleetJson(const std::vector<FleetHost>& fleet)
+std::string ExportFleetJson(const std::vector<FleetHost>& fleet, const ExportChanges& changes)
 {
     CJsonWriter json;
     json.BeginObject();
@@ -55,6 +55,18 @@ std::string ExportFleetJson(const std::vector<FleetHost>& fleet)
         if (host.scanTime) {
             json.Key("scanTime");
             json.String(*host.scanTime);
+        }
+        if (const std::optional<std::size_t> count = changes.changeCount ? changes.changeCount(host) : std::nullopt) {
+            json.Key("changes");
+            json.BeginObject();
+            json.Key("count");
+            json.Number(static_cast<long long>(*count));
+            json.Key("removed");
+            json.BeginArray();
+            for (const std::string& path : changes.removed ? changes.removed(host) : std::vector<std::string>())
+                json.String(std::string_view(path));
+            json.EndArray();
+            json.EndObject();
         }
         json.Key("nodes");
         json.BeginArray();

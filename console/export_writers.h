@@ -11,8 +11,6 @@
 
 #include "console/fleet_model.h"
 
-std::string ExportFleetJson(const std::vector<FleetHost>& fleet);
-
 // RFC 4180: comma-separated, CRLF line ends, a field holding a comma, a
 // quote or a line end in double quotes (a quote doubled). A field that a
 // spreadsheet would take for a formula (it starts with =, +, -, @, a tab or
@@ -32,6 +30,10 @@ struct ExportChanges {
     // The paths of the nodes that went since the previous scan.
     std::function<std::vector<std::string>(const FleetHost& host)> removed;
 };
+
+// `changes` adds to each host with an earlier scan how many changes it has
+// and the nodes that went.
+std::string ExportFleetJson(const std::vector<FleetHost>& fleet, const ExportChanges& changes = {});
 
 // One HTML file that needs nothing else (no fetches, inline style and
 // script): a summary table that sorts (click a heading) and filters (the

@@ -35,6 +35,16 @@ bool Collect(CConsoleHost& console, HSCOPEITEM root, const std::vector<std::stri
     return true;
 }
 
+// What changed since each host's previous scan; a history that cannot be
+// read is a warning, not a failure of the export.
+CExportHistory History(const std::string& historyFile, const std::vector<FleetHost>& fleet)
+{
+    std::string warning;
+    CExportHistory history(historyFile, fleet, warning);
+    if (!warning.empty()) std::fprintf(stderr, "Warning: %s\n", TerminalText(warning).c_str());
+    return history;
+}
+
 }  // namespace
 
 ScriptAnswers FleetReadAnswers()
@@ -67,14 +77,11 @@ void RunExport(CConsoleHost& console, HSCOPEITEM root, const std::vector<std::st
     if (!Collect(console, root, paths, fleet, ui)) return;
     std::string out;
     if (format == "json") {
-        out = ExportFleetJson(fleet);
+        out = ExportFleetJson(fleet, History(historyFile, fleet).Marks());
     } else if (format == "csv") {
         out = ExportFleetCsv(fleet);
     } else if (format == "html") {
-        std::string warning;
-        const CExportHistory history(historyFile, fleet, warning);
-        if (!warning.empty()) std::fprintf(stderr, "Warning: %s\n", TerminalText(warning).c_str());
-        out = ExportFleetHtml(fleet, history.Marks());
+        out = ExportFleetHtml(fleet, History(historyFile, fleet).Marks());
     } else {
         ui.Error("unknown export format \"" + format + "\": write json, csv or html");
         return;

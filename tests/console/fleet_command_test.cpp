@@ -367,6 +367,25 @@ TEST_F(FleetCommandTest, HtmlReportMarksWhatChangedSinceTheHostsPreviousScan)
     EXPECT_EQ(rest.find("changed"), std::string::npos);
     EXPECT_NE(html.find("<td>1</td></tr>\n<tr data-section=\"host-1\">"), std::string::npos) << html;
     EXPECT_EQ(result.err.find("Warning"), std::string::npos) << result.err;
+
+    // The JSON export carries the same count, still valid by its schema.
+    const std::string out = m_dir.file("changes.json");
+    Ok({"export", "--format", "json", "-o", out});
+    const std::string check =
+        "import json, sys, jsonschema\n"
+        "jsonschema.validate(json.load(open(sys.argv[1])), json.load(open(sys.argv[2])),"
+        " cls=jsonschema.Draft202012Validator)\n";
+    const std::string err = m_dir.file("python.err");
+    EXPECT_EQ(RunProgram({"python3", "-c", check, out, SourceDir() + "/docs/export.schema.json"}, "/dev/null", err), 0)
+        << ReadWholeFile(err);
+    JsonValue value;
+    std::string error;
+    ASSERT_TRUE(ParseJson(ReadWholeFile(out), value, &error)) << error;
+    const JsonValue& hosts = value["hosts"];
+    ASSERT_TRUE(hosts[0].Has("changes"));
+    EXPECT_EQ(hosts[0]["changes"]["count"].number, 1);
+    EXPECT_TRUE(hosts[0]["changes"]["removed"].items.empty());
+    EXPECT_FALSE(hosts[1].Has("changes")) << "one scan: nothing to compare";
 }
 
 }  // namespace
