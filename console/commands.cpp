@@ -262,6 +262,10 @@ public:
             json.String(address);
             json.Key("port");
             json.Number(port);
+            if (const std::optional<bool> sudo = m_host->HostSudo(item)) {
+                json.Key("sudo");
+                json.Bool(*sudo);
+            }
         }
         const std::vector<HSCOPEITEM> children = m_host->Children(item);
         if (!children.empty()) {

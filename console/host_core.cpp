@@ -670,6 +670,14 @@ bool CConsoleHost::HostHoldsPicture(HSCOPEITEM item) const
     return ReadHostHoldsPicture(data.get()).value_or(false);
 }
 
+std::optional<bool> CConsoleHost::HostSudo(HSCOPEITEM item) const
+{
+    com_ptr<IDataObject> data = m_impl->DataObject(item);
+    const std::optional<HostPicture> picture = ReadHostPicture(data.get());
+    if (!picture) return std::nullopt;
+    return picture->sudo;
+}
+
 bool CConsoleHost::HostScan(HSCOPEITEM item, HostScanView& scan) const
 {
     com_ptr<IDataObject> data = m_impl->DataObject(item);

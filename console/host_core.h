@@ -9,6 +9,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <span>
 #include <string>
 #include <vector>
@@ -151,6 +152,9 @@ public:
     // A host node holds a picture of its hardware (expanding it contacts no
     // server); false for other nodes and hosts without one.
     bool HostHoldsPicture(HSCOPEITEM item) const;
+    // Whether a host scans through sudo; nothing for a node that is no host
+    // or a snap-in that does not say.
+    std::optional<bool> HostSudo(HSCOPEITEM item) const;
     // A host node's last scan in this session: false for other nodes and
     // for a host whose picture came from the console file.
     bool HostScan(HSCOPEITEM item, HostScanView& scan) const;

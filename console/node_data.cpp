@@ -149,12 +149,28 @@ std::optional<GUID> ReadNodeType(IDataObject* data)
     return type;
 }
 
-std::optional<bool> ReadHostHoldsPicture(IDataObject* data)
+std::optional<HostPicture> ParseHostPicture(std::span<const std::uint8_t> bytes)
+{
+    if (bytes.size() < 4) return std::nullopt;
+    HostPicture picture;
+    picture.held = (bytes[0] | bytes[1] | bytes[2] | bytes[3]) != 0;
+    if (bytes.size() >= 8) picture.sudo = (bytes[4] & 1) != 0;
+    return picture;
+}
+
+std::optional<HostPicture> ReadHostPicture(IDataObject* data)
 {
     GlobalPtr block = GetFormat(data, u"FERRODEX_HOST_PICTURE");
-    if (!block || GlobalSize(block.get()) < 4) return std::nullopt;
+    if (!block) return std::nullopt;
     GlobalLockGuard lock(block.get());
     if (lock.data() == nullptr) return std::nullopt;
-    const auto* bytes = static_cast<const unsigned char*>(lock.data());
-    return (bytes[0] | bytes[1] | bytes[2] | bytes[3]) != 0;
+    const std::size_t size = std::min<std::size_t>(GlobalSize(block.get()), 8);
+    return ParseHostPicture(std::span(static_cast<const std::uint8_t*>(lock.data()), size));
+}
+
+std::optional<bool> ReadHostHoldsPicture(IDataObject* data)
+{
+    const std::optional<HostPicture> picture = ReadHostPicture(data);
+    if (!picture) return std::nullopt;
+    return picture->held;
 }

@@ -32,6 +32,16 @@ std::optional<HostEndpoint> ParseHostEndpoint(std::span<const std::uint8_t> byte
 // hardware, so that expanding it contacts no server; nothing when the node is
 // no host or the snap-in does not say.
 std::optional<bool> ReadHostHoldsPicture(IDataObject* data);
+// The same format in full: the held word, then a word of flags whose bit 0
+// says the host scans through sudo; the flags are nothing when an older
+// snap-in wrote the held word alone.
+struct HostPicture {
+    bool held = false;
+    std::optional<bool> sudo;
+};
+std::optional<HostPicture> ReadHostPicture(IDataObject* data);
+// Nothing when the bytes are shorter than the held word.
+std::optional<HostPicture> ParseHostPicture(std::span<const std::uint8_t> bytes);
 // What a host scanned in this session gives in "FERRODEX_HOST_SCAN": the
 // scan's time (seconds since 1970, 64-bit little-endian), then the login and
 // the lshw XML (UTF-16LE, each ended by a zero unit).

@@ -1,6 +1,7 @@
-// Fuzz target: a host node's endpoint as its data object gives it. Any input
-// is refused or gives a port of 0-65535 and an address no longer than the
-// bytes allow.
+// Fuzz target: a host node's endpoint and picture record as its data object
+// gives them. Any input is refused or gives a port of 0-65535 and an address
+// no longer than the bytes allow; a picture record says sudo only when it is
+// long enough to carry the flags.
 #include <cstdint>
 #include <cstdlib>
 #include <span>
@@ -9,6 +10,9 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {
+    const std::optional<HostPicture> picture = ParseHostPicture(std::span(data, size));
+    if (picture.has_value() != (size >= 4)) std::abort();
+    if (picture && picture->sudo.has_value() != (size >= 8)) std::abort();
     const std::optional<HostEndpoint> endpoint = ParseHostEndpoint(std::span(data, size));
     if (!endpoint) return 0;
     if (size < 4 || endpoint->port < 0 || endpoint->port > 65535) std::abort();

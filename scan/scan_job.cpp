@@ -108,6 +108,14 @@ bool SudoWanted(const CHostNode& host)
     return host.m_bSudo || (ReadSettingDword(kProductKey, kSudoThisRunSetting, value) && value != 0);
 }
 
+// Told as a note: the scan goes on without root rights, and the command
+// that ran it does not fail for it.
+void TellAndScanWithoutSudo(const std::u16string& note)
+{
+    MessageBox(nullptr, note, u"sudo", MB_OK | MB_ICONINFORMATION);
+    CheckSshResult(RunScan(), kLshw);
+}
+
 // Runs the scan, through sudo when the host asks for it. A sudo that does
 // not run lshw is told by its cause, and the scan runs without it; a
 // missing lshw is left to the caller (kLshwMissingStatus).
@@ -117,8 +125,10 @@ void RunScanStep(const CHostNode& host)
         CheckSshResult(RunScan(), kLshw);
         return;
     }
-    CheckSshResult(CSSH2::Exec(SudoScanCommand(false).c_str()), kLshw);
+    const int answerSeconds = std::min(kSudoAnswerSeconds, ReadScanLimits().commandSeconds);
+    CheckSshResult(CSSH2::Exec(SudoScanCommand(false, answerSeconds).c_str()), kLshw);
     std::uint32_t status = CSSH2::GetExitStatus();
+    if (status == kSudoSilentStatus) return TellAndScanWithoutSudo(SudoSilentText(answerSeconds));
     if (status != kSudoRefusedStatus && status != kSudoMissingStatus) return;
     ESudoRefusal refusal = SUDO_MISSING;
     if (status == kSudoRefusedStatus) {
@@ -132,18 +142,16 @@ void RunScanStep(const CHostNode& host)
             input.get().reserve(password.get().size() + 1);
             input.get() = password.get();
             input.get() += '\n';
-            CheckSshResult(CSSH2::ExecWithInput(SudoScanCommand(true).c_str(), input.get()), kLshw);
+            CheckSshResult(CSSH2::ExecWithInput(SudoScanCommand(true, answerSeconds).c_str(), input.get()), kLshw);
             status = CSSH2::GetExitStatus();
+            if (status == kSudoSilentStatus) return TellAndScanWithoutSudo(SudoSilentText(answerSeconds));
             if (status != kSudoRefusedStatus) return;
             refusal = ClassifySudoRefusal(CSSH2::GetOutput());
             // Asked again after the password was given: it was not taken.
             if (refusal == SUDO_PASSWORD_REQUIRED) refusal = SUDO_WRONG_PASSWORD;
         }
     }
-    // Told as a note: the scan goes on, and the command that ran it does not
-    // fail for it.
-    MessageBox(nullptr, SudoRefusalText(refusal, CSSH2::GetOutput()), u"sudo", MB_OK | MB_ICONINFORMATION);
-    CheckSshResult(RunScan(), kLshw);
+    TellAndScanWithoutSudo(SudoRefusalText(refusal, CSSH2::GetOutput()));
 }
 
 }  // namespace

@@ -1,5 +1,6 @@
 #include "scan/sudo_scan.h"
 
+#include <string>
 #include <vector>
 
 #include "inventory/module_state.h"
@@ -10,6 +11,7 @@
 namespace {
 
 constexpr UINT kRefusalTexts = 481;
+constexpr UINT kSilentText = 484;
 constexpr std::size_t kMaxSudoLine = 200;
 
 bool Holds(std::string_view text, std::string_view part) { return text.find(part) != std::string_view::npos; }
@@ -29,23 +31,37 @@ std::string FirstLine(std::string_view output)
 
 }  // namespace
 
-std::string SudoScanCommand(bool passwordOnInput)
+std::string SudoScanCommand(bool passwordOnInput, int answerSeconds)
 {
+    const std::string seconds = std::to_string(answerSeconds);
     // sudo's messages go to the output (in the C locale, to be told apart),
     // lshw's XML to the private file: an empty file after a failure is sudo
-    // refusing, as lshw writes its XML before it ends.
+    // refusing, as lshw writes its XML before it ends. The password is read
+    // once into the shell and handed to each sudo by the shell's own printf,
+    // so that it is on no command line.
     if (passwordOnInput)
         return BuildRemoteCommand({"PATH=\"$PATH:/usr/local/sbin\";"
                                    " p=$(command -v lshw 2>/dev/null) && [ -f \"$p\" ] && [ -x \"$p\" ] || exit 127;"
                                    " command -v sudo >/dev/null 2>&1 || exit 240;"
                                    " f=$(mktemp) || exit 1; trap 'rm -f \"$f\"' EXIT; trap 'exit 129' HUP INT TERM PIPE;"
-                                   " LC_ALL=C sudo -S -p '' -- \"$p\" -xml 2>&1 >\"$f\"; s=$?;"
-                                   " [ \"$s\" -eq 0 ] || [ -s \"$f\" ] || exit 241;"
+                                   " IFS= read -r w || w=;"
+                                   " if command -v timeout >/dev/null 2>&1; then"
+                                   " printf '%s\\n' \"$w\" | LC_ALL=C timeout -k 5",
+                                   CShellWord::Value(seconds),
+                                   "sudo -S -p '' -l -- \"$p\" >/dev/null 2>&1;"
+                                   " case $? in 124|137) exit 242;; esac; fi;"
+                                   " printf '%s\\n' \"$w\" | LC_ALL=C sudo -S -p '' -- \"$p\" -xml 2>&1 >\"$f\"; s=$?;"
+                                   " w=; [ \"$s\" -eq 0 ] || [ -s \"$f\" ] || exit 241;"
                                    " [ \"$s\" -ne 0 ] || cat \"$f\" || s=1; exit \"$s\""});
     return BuildRemoteCommand({"PATH=\"$PATH:/usr/local/sbin\";"
                                " p=$(command -v lshw 2>/dev/null) && [ -f \"$p\" ] && [ -x \"$p\" ] || exit 127;"
                                " command -v sudo >/dev/null 2>&1 || exit 240;"
                                " f=$(mktemp) || exit 1; trap 'rm -f \"$f\"' EXIT; trap 'exit 129' HUP INT TERM PIPE;"
+                               " if command -v timeout >/dev/null 2>&1; then"
+                               " LC_ALL=C timeout -k 5",
+                               CShellWord::Value(seconds),
+                               "sudo -n -l -- \"$p\" >/dev/null 2>&1 </dev/null;"
+                               " case $? in 124|137) exit 242;; esac; fi;"
                                " LC_ALL=C sudo -n -- \"$p\" -xml 2>&1 >\"$f\" </dev/null; s=$?;"
                                " [ \"$s\" -eq 0 ] || [ -s \"$f\" ] || exit 241;"
                                " [ \"$s\" -ne 0 ] || cat \"$f\" || s=1; exit \"$s\""});
@@ -75,5 +91,13 @@ std::u16string SudoRefusalText(ESudoRefusal refusal, std::string_view output, un
         const std::string line = FirstLine(output);
         if (!line.empty()) text += u": " + AnsiToWide(line);
     }
+    return text + u". " + LoadString(g_hInstance, then);
+}
+
+std::u16string SudoSilentText(int seconds, unsigned then)
+{
+    std::u16string text = LoadString(g_hInstance, kSilentText);
+    if (const std::size_t at = text.find(u"%1"); at != std::u16string::npos)
+        text.replace(at, 2, AnsiToWide(std::to_string(seconds)));
     return text + u". " + LoadString(g_hInstance, then);
 }

@@ -13,9 +13,15 @@
 // input. Exits with kLshwMissingStatus when there is no lshw, with
 // kSudoMissingStatus when there is no sudo, and with kSudoRefusedStatus and
 // sudo's messages as output when sudo did not run lshw.
-std::string SudoScanCommand(bool passwordOnInput);
+// Before lshw runs, sudo is asked whether the login may run it (`sudo -l`)
+// under `timeout` when the host has it: a sudo that does not answer within
+// `answerSeconds` (a prompt it should not show, a slow PAM) exits with
+// kSudoSilentStatus instead of holding the scan for the whole command limit.
+inline constexpr int kSudoAnswerSeconds = 30;
+std::string SudoScanCommand(bool passwordOnInput, int answerSeconds = kSudoAnswerSeconds);
 inline constexpr std::uint32_t kSudoMissingStatus = 240;
 inline constexpr std::uint32_t kSudoRefusedStatus = 241;
+inline constexpr std::uint32_t kSudoSilentStatus = 242;
 
 // Why sudo did not run lshw. The order is that of the texts (list 481).
 enum ESudoRefusal {
@@ -38,3 +44,5 @@ ESudoRefusal ClassifySudoRefusal(std::string_view output);
 inline constexpr unsigned kScanWithoutRootText = 482;
 inline constexpr unsigned kHomeInstallText = 483;
 std::u16string SudoRefusalText(ESudoRefusal refusal, std::string_view output, unsigned then = kScanWithoutRootText);
+// The message for a sudo that did not answer within `seconds`.
+std::u16string SudoSilentText(int seconds, unsigned then = kScanWithoutRootText);

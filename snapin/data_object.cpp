@@ -116,7 +116,8 @@ HRESULT CNodeDataObject::GetDataHere(FORMATETC* format, STGMEDIUM* medium)
         if (cf == formats.snapinClassId) return WriteBytes(stream.get(), &CLSID_Ferrodex, sizeof(GUID));
         if (host != nullptr && cf == formats.hostPicture) {
             const std::uint8_t held = !host->m_bstrXml.empty() || !host->GetChildren().empty() ? 1 : 0;
-            const std::uint8_t bytes[4] = {held, 0, 0, 0};
+            const std::uint8_t flags = host->m_bSudo ? 1 : 0;
+            const std::uint8_t bytes[8] = {held, 0, 0, 0, flags, 0, 0, 0};
             return WriteBytes(stream.get(), bytes, sizeof bytes);
         }
         if (cf == formats.hostScan) {

@@ -526,8 +526,22 @@ TEST_F(CommandTest, TreeJsonGivesHostsAddressAndPortButNoSecret)
     const JsonValue& host = Child(Child(root, "Lab"), "srv1.example");
     EXPECT_EQ(host["address"].text, "srv1.example");
     EXPECT_EQ(host["port"].number, 2222);
+    ASSERT_TRUE(host.Has("sudo"));
+    EXPECT_EQ(host["sudo"].kind, JsonValue::Kind::Bool);
+    EXPECT_FALSE(host["sudo"].boolean);
     // Groups carry no address.
     EXPECT_EQ(Child(root, "Lab").Find("address"), nullptr);
     EXPECT_EQ(listed.out.find("admin-x"), std::string::npos);
     EXPECT_EQ(listed.out.find("pw-Secret-9"), std::string::npos);
+
+    // The sudo setting follows add and edit, and still shows no secret.
+    Ok({"host", "add", "Lab", "srv2.example", "--login", "admin-y", "--sudo", "--password-stdin"}, "pw-Secret-8\n");
+    const RunResult withSudo = Ok({"tree", "--json"});
+    ASSERT_TRUE(ParseJson(withSudo.out, root, nullptr)) << withSudo.out;
+    EXPECT_TRUE(Child(Child(root, "Lab"), "srv2.example")["sudo"].boolean);
+    EXPECT_FALSE(Child(Child(root, "Lab"), "srv1.example")["sudo"].boolean);
+    EXPECT_EQ(withSudo.out.find("pw-Secret-8"), std::string::npos);
+    Ok({"host", "edit", "Lab/srv2.example", "--no-sudo"});
+    EXPECT_FALSE(Child(Child(Json({"tree", "--json"}), "Lab"), "srv2.example")["sudo"].boolean);
+    EXPECT_FALSE(Child(Json({"tree", "--json"}), "Lab").Has("sudo"));
 }

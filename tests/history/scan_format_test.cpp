@@ -38,6 +38,26 @@ TEST(HostScanFormatTest, OnlyTheWholeFormatIsAScan)
     EXPECT_FALSE(ParseHostScan(Format(1, std::u16string(5000, u'a'), u"<x/>")));
 }
 
+TEST(HostPictureFormatTest, TheOlderShortRecordStillReadsAndSaysNothingOfSudo)
+{
+    const std::uint8_t older[4] = {1, 0, 0, 0};
+    const std::optional<HostPicture> old = ParseHostPicture(older);
+    ASSERT_TRUE(old);
+    EXPECT_TRUE(old->held);
+    EXPECT_FALSE(old->sudo.has_value());
+
+    const std::uint8_t newer[8] = {0, 0, 0, 0, 1, 0, 0, 0};
+    const std::optional<HostPicture> now = ParseHostPicture(newer);
+    ASSERT_TRUE(now);
+    EXPECT_FALSE(now->held);
+    EXPECT_EQ(now->sudo, std::optional<bool>(true));
+    // Only bit 0 of the flags is sudo; other bits are left for later flags.
+    const std::uint8_t other[8] = {0, 0, 0, 1, 2, 0, 0, 0};
+    EXPECT_TRUE(ParseHostPicture(other)->held);
+    EXPECT_EQ(ParseHostPicture(other)->sudo, std::optional<bool>(false));
+    EXPECT_FALSE(ParseHostPicture(std::span(older, 3)));
+}
+
 TEST(ScanWhenTest, TimesAndIdsNameTheScanShownThen)
 {
     EXPECT_EQ(ParseIsoTime("1970-01-01"), 0);

@@ -81,6 +81,35 @@ TEST_F(SudoCommandTest, ExitStatusesTellSudoRefusalsFromLshw)
     EXPECT_EQ(RunLocally(dir, SudoScanCommand(true)).status, static_cast<int>(kLshwMissingStatus));
 }
 
+TEST_F(SudoCommandTest, ASudoThatDoesNotAnswerIsToldApartWithinItsOwnLimit)
+{
+    for (const char* tool : {"timeout", "sleep"})
+        ::symlink((std::string("/usr/bin/") + tool).c_str(), (dir.file("bin") + "/" + tool).c_str());
+    // Asked whether lshw may run, this sudo hangs as on a prompt nobody sees;
+    // running lshw itself would work.
+    WriteProgram(dir.file("bin") + "/sudo",
+                 "case \" $* \" in *' -l '*) exec sleep 60;; esac\n"
+                 "while [ \"$1\" != -- ]; do shift; done; shift; exec \"$@\"\n");
+    EXPECT_EQ(RunLocally(dir, SudoScanCommand(false, 1)).status, static_cast<int>(kSudoSilentStatus));
+    EXPECT_EQ(RunLocally(dir, SudoScanCommand(true, 1), "sesame\n").status, static_cast<int>(kSudoSilentStatus));
+
+    // A sudo that answers is asked twice, and both get the password; lshw
+    // runs and its XML comes back.
+    WriteProgram(dir.file("bin") + "/sudo",
+                 "read -r pw; [ \"$1 $pw\" = \"-S sesame\" ] || { echo 'Sorry, try again.' >&2; exit 1; }\n"
+                 "while [ \"$1\" != -- ]; do shift; done; shift; exec \"$@\"\n");
+    LocalRun ran = RunLocally(dir, SudoScanCommand(true, 5), "sesame\n");
+    EXPECT_EQ(ran.status, 0) << ran.output;
+    EXPECT_NE(ran.output.find("<node args='-xml'/>"), std::string::npos) << ran.output;
+    // A refusal from the question is not a silence: the run tells its cause.
+    ran = RunLocally(dir, SudoScanCommand(true, 5), "wrong\n");
+    EXPECT_EQ(ran.status, static_cast<int>(kSudoRefusedStatus));
+    EXPECT_EQ(ClassifySudoRefusal(ran.output), SUDO_WRONG_PASSWORD);
+
+    const std::string text = WideToAnsi(SudoSilentText(7));
+    EXPECT_NE(text.find("within 7 seconds"), std::string::npos) << text;
+}
+
 TEST(SudoRefusalTest, SudosMessagesNameTheirCause)
 {
     EXPECT_EQ(ClassifySudoRefusal("sudo: a password is required\n"), SUDO_PASSWORD_REQUIRED);

@@ -118,11 +118,15 @@ TEST_F(DispatchTest, AHostTellsWhetherItHoldsAPictureAndOtherNodesDoNot)
     CGroupNode group(&Root());
     CHostNode host(&group);
     com_ptr<IDataObject> hostObject = Query(host.GetCookie());
-    const std::vector<std::uint8_t> none{0, 0, 0, 0};
-    const std::vector<std::uint8_t> held{1, 0, 0, 0};
+    // The held word, then the flags (bit 0: scans through sudo).
+    const std::vector<std::uint8_t> none{0, 0, 0, 0, 0, 0, 0, 0};
+    const std::vector<std::uint8_t> held{1, 0, 0, 0, 0, 0, 0, 0};
+    const std::vector<std::uint8_t> heldSudo{1, 0, 0, 0, 1, 0, 0, 0};
     EXPECT_EQ(Format(hostObject.get(), f.hostPicture), none);
     host.m_bstrXml = u"<node/>";  // read from the console file, not yet expanded
     EXPECT_EQ(Format(hostObject.get(), f.hostPicture), held);
+    host.m_bSudo = true;
+    EXPECT_EQ(Format(hostObject.get(), f.hostPicture), heldSudo);
 
     HRESULT hr = S_OK;
     com_ptr<IDataObject> groupObject = Query(group.GetCookie());
