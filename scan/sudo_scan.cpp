@@ -46,10 +46,13 @@ std::string SudoScanCommand(bool passwordOnInput, int answerSeconds)
                                    " f=$(mktemp) || exit 1; trap 'rm -f \"$f\"' EXIT; trap 'exit 129' HUP INT TERM PIPE;"
                                    " IFS= read -r w || w=;"
                                    " if command -v timeout >/dev/null 2>&1; then"
-                                   " printf '%s\\n' \"$w\" | LC_ALL=C timeout -k 5",
+                                   " o=$(printf '%s\\n' \"$w\" | LC_ALL=C timeout -k 5",
                                    CShellWord::Value(seconds),
-                                   "sudo -S -p '' -l -- \"$p\" >/dev/null 2>&1;"
-                                   " case $? in 124|137) exit 242;; esac; fi;"
+                                   "sudo -S -p '' -l -- \"$p\" 2>&1 >/dev/null); c=$?;"
+                                   " case $c in 124|137) exit 242;; esac;"
+                                   // A refused password is not sent a second time.
+                                   " case $o in *'incorrect password'*|*'try again'*) printf '%s\\n' \"$o\"; exit 241;; esac;"
+                                   " fi;"
                                    " printf '%s\\n' \"$w\" | LC_ALL=C sudo -S -p '' -- \"$p\" -xml 2>&1 >\"$f\"; s=$?;"
                                    " w=; [ \"$s\" -eq 0 ] || [ -s \"$f\" ] || exit 241;"
                                    " [ \"$s\" -ne 0 ] || cat \"$f\" || s=1; exit \"$s\""});
