@@ -19,7 +19,6 @@ id "$user" >/dev/null 2>&1 || { echo "the test user is missing (scripts/setup-pe
 work=$(mktemp -d)
 socket="fdx-hk-$$"
 sshd_pid=""
-tmx() { tmux -L "$socket" -f /dev/null "$@"; }
 stop_sshd() {
     if [ -n "$sshd_pid" ]; then
         kill "$sshd_pid" 2>/dev/null
@@ -33,6 +32,7 @@ cleanup() {
     rm -rf "$work"
 }
 trap cleanup EXIT
+. "$(dirname "$0")/tmux_face.sh"
 
 console="$work/inventory.fdx"
 screen_file="$work/screen.txt"
@@ -49,27 +49,8 @@ fail() {
     exit 1
 }
 
-wait_for() {
-    local text=$1 deadline=$((SECONDS + step_timeout))
-    while ((SECONDS < deadline)); do
-        tmx capture-pane -p -t face >"$screen_file" 2>/dev/null
-        grep -qF -- "$text" "$screen_file" && return 0
-        sleep 0.1
-    done
-    fail "the screen never showed \"$text\""
-}
 
-wait_gone() {
-    local text=$1 deadline=$((SECONDS + step_timeout))
-    while ((SECONDS < deadline)); do
-        tmx capture-pane -p -t face >"$screen_file" 2>/dev/null
-        grep -qF -- "$text" "$screen_file" || return 0
-        sleep 0.1
-    done
-    fail "the screen kept showing \"$text\""
-}
 
-keys() { tmx send-keys -t face "$@"; }
 
 # A free port of 127.0.0.1.
 port=$(python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')

@@ -16,12 +16,12 @@ command -v tmux >/dev/null 2>&1 || { echo "tmux is missing: test skipped"; exit 
 
 work=$(mktemp -d)
 socket="fdx-hostile-$$"
-tmx() { tmux -L "$socket" -f /dev/null "$@"; }
 cleanup() {
     tmx kill-server >/dev/null 2>&1
     rm -rf "$work"
 }
 trap cleanup EXIT
+. "$(dirname "$0")/tmux_face.sh"
 
 console="$work/inventory.fdx"
 screen_file="$work/screen.txt"
@@ -34,17 +34,7 @@ fail() {
     exit 1
 }
 
-wait_for() {
-    local text=$1 deadline=$((SECONDS + step_timeout))
-    while ((SECONDS < deadline)); do
-        tmx capture-pane -p -t face >"$screen_file" 2>/dev/null
-        grep -qF -- "$text" "$screen_file" && return 0
-        sleep 0.1
-    done
-    fail "the screen never showed \"$text\""
-}
 
-keys() { tmx send-keys -t face "$@"; }
 
 mkdir -p "$work/registry"
 "$image_tool" "$console" $'Lab\e[2J' $'srv\u202e' "$xml" || fail "the console file could not be made"

@@ -18,13 +18,13 @@ command -v flock >/dev/null 2>&1 || { echo "flock is missing: test skipped"; exi
 work=$(mktemp -d)
 socket="fdx-lock-$$"
 holder=""
-tmx() { tmux -L "$socket" -f /dev/null "$@"; }
 cleanup() {
     [ -n "$holder" ] && kill "$holder" 2>/dev/null
     tmx kill-server >/dev/null 2>&1
     rm -rf "$work"
 }
 trap cleanup EXIT
+. "$(dirname "$0")/tmux_face.sh"
 
 console="$work/inventory.fdx"
 screen_file="$work/screen.txt"
@@ -41,28 +41,8 @@ fail() {
     exit 1
 }
 
-wait_for() {
-    local text=$1 deadline=$((SECONDS + step_timeout))
-    while ((SECONDS < deadline)); do
-        tmx capture-pane -p -t face >"$screen_file" 2>/dev/null
-        grep -qF -- "$text" "$screen_file" && return 0
-        sleep 0.1
-    done
-    fail "the screen never showed \"$text\""
-}
 
-wait_gone() {
-    local text=$1 deadline=$((SECONDS + step_timeout))
-    while ((SECONDS < deadline)); do
-        tmx capture-pane -p -t face >"$screen_file" 2>/dev/null
-        grep -qF -- "$text" "$screen_file" || return 0
-        sleep 0.1
-    done
-    fail "the screen kept showing \"$text\""
-}
 
-keys() { tmx send-keys -t face "$@"; }
-type_text() { tmx send-keys -t face -l -- "$1"; }
 
 start_face() {
     local attempt

@@ -14,12 +14,12 @@ command -v tmux >/dev/null 2>&1 || { echo "tmux is missing: test skipped"; exit 
 
 work=$(mktemp -d)
 socket="fdx-tui-$$"
-tmx() { tmux -L "$socket" -f /dev/null "$@"; }
 cleanup() {
     tmx kill-server >/dev/null 2>&1
     rm -rf "$work"
 }
 trap cleanup EXIT
+. "$(dirname "$0")/tmux_face.sh"
 
 console="$work/inventory.fdx"
 screen_file="$work/screen.txt"
@@ -34,29 +34,8 @@ fail() {
     exit 1
 }
 
-# Waits until the screen shows TEXT.
-wait_for() {
-    local text=$1 deadline=$((SECONDS + step_timeout))
-    while ((SECONDS < deadline)); do
-        tmx capture-pane -p -t face >"$screen_file" 2>/dev/null
-        grep -qF -- "$text" "$screen_file" && return 0
-        sleep 0.1
-    done
-    fail "the screen never showed \"$text\""
-}
 
-# Waits until the screen no longer shows TEXT.
-wait_gone() {
-    local text=$1 deadline=$((SECONDS + step_timeout))
-    while ((SECONDS < deadline)); do
-        tmx capture-pane -p -t face >"$screen_file" 2>/dev/null
-        grep -qF -- "$text" "$screen_file" || return 0
-        sleep 0.1
-    done
-    fail "the screen kept showing \"$text\""
-}
 
-keys() { tmx send-keys -t face "$@"; }
 # A mouse click at COLUMN ROW (from 0), as an X10 report: press, then release.
 click() {
     local x=$(($1 + 33)) y=$(($2 + 33)) button=32
@@ -64,8 +43,6 @@ click() {
     tmx send-keys -t face -H 1b 5b 4d "$(printf %x $button)" "$(printf %x $x)" "$(printf %x $y)" \
         1b 5b 4d 23 "$(printf %x $x)" "$(printf %x $y)"
 }
-# Literal text, typed key by key.
-type_text() { tmx send-keys -t face -l -- "$1"; }
 
 # Starts the face and waits for its first screen (TEXT, else the root).
 start_face() {
