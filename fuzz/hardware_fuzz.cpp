@@ -48,7 +48,7 @@ void WalkTree(CHostNode& host)
         pending.pop_back();
         if (node == nullptr) std::abort();
         node->GetDisplayText(0);
-        ReadRows(*node, node->m_names, node->m_values);
+        ReadRows(*node, node->Names(), node->Values());
         for (const auto& child : node->GetChildren()) pending.push_back(child.get());
     }
 }

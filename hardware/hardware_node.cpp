@@ -4,60 +4,116 @@
 #include "hardware/hardware_tree.h"
 #include "inventory/node_types.h"
 
+namespace {
+
+// Every entry of a pair list has its name (a setting its id, a resource
+// its type); an entry without it is an error in the rows.
+bool PairsAreWhole(xml::CNodeView container, std::string_view nameAttribute)
+{
+    std::u16string ignored;
+    for (auto entry = container.FirstChild(); entry; entry = entry.NextSibling())
+        if (!entry.Attribute(nameAttribute, ignored)) return false;
+    return true;
+}
+
+std::u16string AttributeOrEmpty(xml::CNodeView node, std::string_view name)
+{
+    std::u16string value;
+    node.Attribute(name, value);
+    return value;
+}
+
+}  // namespace
+
 CHardwareNode::CHardwareNode(com_ptr<IXMLDOMNode> element, CConsoleNode* parent, int depth)
     : m_spElement(std::move(element)), m_pParent(parent)
 {
     try {
-        m_spXmlCursor = xml::FirstChild(m_spElement);
         SetName(xml::Attribute(m_spElement, u"id"));
+        m_bNamed = true;
         ReadChildren(depth);
     } catch (const ComError&) {
-        // Keeps the rows and children read so far.
+        // Keeps the children read so far.
     } catch (const std::bad_alloc&) {
     }
-    m_spXmlCursor = nullptr;
 }
 
 CHardwareNode::~CHardwareNode() = default;
 
-void CHardwareNode::AddRow(std::u16string name, std::u16string value)
+// The child `node` elements, in order, up to the first pair entry without
+// its name (where reading the rows stops too).
+void CHardwareNode::ReadChildren(int depth)
+{
+    for (auto child = xml::View(m_spElement).FirstChild(); child; child = child.NextSibling()) {
+        const std::string_view name = child.ElementName();
+        if (name == "node") {
+            if (depth < kMaxDepth)
+                AppendChild(std::make_unique<CHardwareNode>(xml::Hand(m_spElement, child), this, depth + 1));
+        } else if (name == "configuration") {
+            if (!PairsAreWhole(child, "id")) return;
+        } else if (name == "resources") {
+            if (!PairsAreWhole(child, "type")) return;
+        }
+    }
+}
+
+const RowList& CHardwareNode::Names() const
+{
+    ReadRows();
+    return m_names;
+}
+
+const RowList& CHardwareNode::Values() const
+{
+    ReadRows();
+    return m_values;
+}
+
+void CHardwareNode::AddRow(std::u16string name, std::u16string value) const
 {
     AppendRow(m_names, m_values, std::move(name), std::move(value));
 }
 
-void CHardwareNode::ReadChildren(int depth)
+void CHardwareNode::ReadRows() const
 {
-    for (; m_spXmlCursor; m_spXmlCursor = xml::NextSibling(m_spXmlCursor)) {
-        std::u16string name = xml::NodeName(m_spXmlCursor);
-        if (name == u"node") {
-            if (depth < kMaxDepth) AppendChild(std::make_unique<CHardwareNode>(m_spXmlCursor, this, depth + 1));
-        } else if (name == u"capabilities") {
-            ReadCapabilities(m_spXmlCursor);
-        } else if (name == u"configuration") {
-            ReadPairs(m_spXmlCursor, u"id");
-        } else if (name == u"resources") {
-            ReadPairs(m_spXmlCursor, u"type");
-        } else if (name == u"clock") {
-            AddRow(std::move(name), FormatQuantity(xml::Text(m_spXmlCursor), true));
-        } else if (name == u"size" || name == u"capacity") {
-            AddRow(std::move(name),
-                   FormatMeasure(xml::Text(m_spXmlCursor), AttributeOrEmpty(m_spXmlCursor, u"units")));
-        } else {
-            AddRow(std::move(name), xml::Text(m_spXmlCursor));
+    if (m_bRowsRead) return;
+    m_bRowsRead = true;
+    if (!m_bNamed) return;
+    try {
+        for (auto child = xml::View(m_spElement).FirstChild(); child; child = child.NextSibling()) {
+            const std::string_view name = child.ElementName();
+            if (name == "node") {
+                continue;
+            } else if (name == "capabilities") {
+                ReadCapabilities(child);
+            } else if (name == "configuration") {
+                ReadPairs(child, "id");
+            } else if (name == "resources") {
+                ReadPairs(child, "type");
+            } else if (name == "clock") {
+                AddRow(u"clock", FormatQuantity(child.Text(), true));
+            } else if (name == "size" || name == "capacity") {
+                AddRow(child.Name(), FormatMeasure(child.Text(), AttributeOrEmpty(child, "units")));
+            } else {
+                AddRow(child.Name(), child.Text());
+            }
         }
+    } catch (const ComError&) {
+        // Keeps the rows read so far.
+    } catch (const std::bad_alloc&) {
     }
 }
 
 // Described capabilities one row each (text / id), then the undescribed
 // ones joined into one "capabilities" row.
-void CHardwareNode::ReadCapabilities(const com_ptr<IXMLDOMNode>& container)
+void CHardwareNode::ReadCapabilities(xml::CNodeView container) const
 {
     std::u16string identifiers;
-    for (auto capability = xml::FirstChild(container); capability; capability = xml::NextSibling(capability)) {
-        std::u16string text = xml::Text(capability);
+    for (auto capability = container.FirstChild(); capability; capability = capability.NextSibling()) {
+        std::u16string text = capability.Text();
         if (!text.empty()) {
-            AddRow(std::move(text), AttributeOrEmpty(capability, u"id"));
-        } else if (std::u16string id = AttributeOrEmpty(capability, u"id"); !id.empty()) {
+            AddRow(std::move(text), AttributeOrEmpty(capability, "id"));
+        } else if (std::u16string id = AttributeOrEmpty(capability, "id"); !id.empty()) {
             if (!identifiers.empty()) identifiers += u", ";
             identifiers += id;
         }
@@ -65,11 +121,15 @@ void CHardwareNode::ReadCapabilities(const com_ptr<IXMLDOMNode>& container)
     if (!identifiers.empty()) AddRow(u"capabilities", std::move(identifiers));
 }
 
-// One row per setting (id / value) or resource (type / value).
-void CHardwareNode::ReadPairs(const com_ptr<IXMLDOMNode>& container, std::u16string_view nameAttribute)
+// One row per setting (id / value) or resource (type / value); an entry
+// without its name ends the rows.
+void CHardwareNode::ReadPairs(xml::CNodeView container, std::string_view nameAttribute) const
 {
-    for (auto entry = xml::FirstChild(container); entry; entry = xml::NextSibling(entry))
-        AddRow(xml::Attribute(entry, nameAttribute), AttributeOrEmpty(entry, u"value"));
+    for (auto entry = container.FirstChild(); entry; entry = entry.NextSibling()) {
+        std::u16string name;
+        if (!entry.Attribute(nameAttribute, name)) throw ComError(E_POINTER);
+        AddRow(std::move(name), AttributeOrEmpty(entry, "value"));
+    }
 }
 
 std::u16string CHardwareNode::GetDisplayText(int) { return m_szName; }
@@ -84,7 +144,7 @@ HRESULT CHardwareNode::OnExpand(IConsoleNameSpace2* nameSpace, IConsole* console
     if (m_children.empty()) return S_FALSE;
     if (m_pGeneral) return S_OK;  // expanded before: its items are in the tree
     return ComBoundary([&] {
-        m_pGeneral = std::make_unique<CGeneralNode>(m_names, m_values, this);
+        m_pGeneral = std::make_unique<CGeneralNode>(Names(), Values(), this);
         return SUCCEEDED(InsertHardwareItems(nameSpace, *this, *m_pGeneral)) ? S_OK : S_FALSE;
     });
 }
@@ -92,5 +152,5 @@ HRESULT CHardwareNode::OnExpand(IConsoleNameSpace2* nameSpace, IConsole* console
 HRESULT CHardwareNode::OnShow(bool viewFlag, IConsole* console, BOOL show, HSCOPEITEM)
 {
     if (viewFlag || show == FALSE || m_pGeneral) return S_FALSE;
-    return ComBoundary([&] { return ShowRowList(console, *this, m_names, m_values, m_items); });
+    return ComBoundary([&] { return ShowRowList(console, *this, Names(), Values(), m_items); });
 }

@@ -34,19 +34,29 @@ public:
     // children.
     HRESULT OnShow(bool viewFlag, IConsole* console, BOOL show, HSCOPEITEM item) override;
 
+    // The node's Name/Value rows, read from its element the first time
+    // they are asked for (the document stays with the node): building a
+    // tree makes only the nodes. An error inside the element ends the rows
+    // where it stands, as it ended the children while building.
+    const RowList& Names() const;
+    const RowList& Values() const;
+
     com_ptr<IXMLDOMNode> m_spElement;
-    com_ptr<IXMLDOMNode> m_spXmlCursor;
     CConsoleNode* m_pParent;  // not owned
     std::unique_ptr<CGeneralNode> m_pGeneral;
-    RowList m_values;
-    RowList m_names;
     // The CPropertyItems of the last show, kept apart from the hardware
     // children in m_children.
     Children m_items;
 
 private:
     void ReadChildren(int depth);
-    void AddRow(std::u16string name, std::u16string value);
-    void ReadCapabilities(const com_ptr<IXMLDOMNode>& container);
-    void ReadPairs(const com_ptr<IXMLDOMNode>& container, std::u16string_view nameAttribute);
+    void ReadRows() const;
+    void AddRow(std::u16string name, std::u16string value) const;
+    void ReadCapabilities(xml::CNodeView container) const;
+    void ReadPairs(xml::CNodeView container, std::string_view nameAttribute) const;
+
+    bool m_bNamed = false;  // the element had its id: rows may be read
+    mutable bool m_bRowsRead = false;
+    mutable RowList m_values;
+    mutable RowList m_names;
 };

@@ -5,8 +5,20 @@
 #include <cstring>
 
 namespace {
+
 constexpr std::uint32_t kChunk = 64 * 1024;
+
+// Whether the stream holds at least `bytes` more bytes after its position
+// (false when it cannot tell).
+bool Holds(IStream* stream, std::uint64_t bytes)
+{
+    std::uint64_t position = 0;
+    std::uint64_t size = 0;
+    return SUCCEEDED(stream->Seek(0, STREAM_SEEK_CUR, &position)) && SUCCEEDED(stream->Stat(&size)) &&
+           size >= position && size - position >= bytes;
 }
+
+}  // namespace
 
 bool CStreamReader::ReadU32(std::uint32_t& value)
 {
@@ -48,22 +60,25 @@ bool CStreamReader::ReadWide(std::uint32_t count, std::u16string& out)
         return false;
     }
     if (m_failed) return false;
-    // Grows chunk by chunk like ReadBytes, so a damaged count costs no more
-    // than the data really there.
+    // Read through a small buffer of its own and appended, so that no unit
+    // is written twice (a resized text would be filled with zeros first);
+    // room for the whole text is made at once only when the stream shows
+    // that the text is there, so a damaged count costs nothing.
+    char16_t chunk[4096];
+    if (count > std::size(chunk) && Holds(m_stream, std::uint64_t{count} * 2)) out.reserve(count);
     while (out.size() < count) {
-        const std::size_t want = std::min<std::size_t>(kChunk / 2, count - out.size());
-        const std::size_t at = out.size();
-        out.resize(at + want);
+        const std::size_t want = std::min<std::size_t>(std::size(chunk), count - out.size());
         ULONG read = 0;
         const ULONG bytes = static_cast<ULONG>(want * 2);
-        if (FAILED(m_stream->Read(out.data() + at, bytes, &read)) || read != bytes) {
+        if (FAILED(m_stream->Read(chunk, bytes, &read)) || read != bytes) {
             out.clear();
             m_failed = true;
             return false;
         }
+        if constexpr (std::endian::native == std::endian::big)
+            for (std::size_t i = 0; i < want; ++i) chunk[i] = static_cast<char16_t>((chunk[i] >> 8) | (chunk[i] << 8));
+        out.append(chunk, want);
     }
-    if constexpr (std::endian::native == std::endian::big)
-        for (auto& c : out) c = static_cast<char16_t>((c >> 8) | (c << 8));
     return true;
 }
 

@@ -6,8 +6,33 @@
 #include <mutex>
 #include <unordered_map>
 
+// A block's bytes: those written so far, then `zeroTail` zero bytes that a
+// grown size added and nobody has read or written yet. Room made for a
+// save is so filled once, by the save, instead of first with zeros.
 struct GlobalBlock {
     std::vector<std::uint8_t> bytes;
+    std::size_t zeroTail = 0;
+
+    std::size_t Size() const { return bytes.size() + zeroTail; }
+    // The whole block as bytes, its zero tail included.
+    std::vector<std::uint8_t>& Whole()
+    {
+        if (zeroTail != 0) {
+            bytes.resize(bytes.size() + zeroTail);
+            zeroTail = 0;
+        }
+        return bytes;
+    }
+    void Resize(std::size_t size)
+    {
+        if (size <= bytes.size()) {
+            bytes.resize(size);
+            zeroTail = 0;
+        } else {
+            bytes.reserve(size);
+            zeroTail = size - bytes.size();
+        }
+    }
 };
 
 namespace {
@@ -75,9 +100,17 @@ public:
     {
         if (pcbRead) *pcbRead = 0;
         if (pv == nullptr && cb != 0) return E_POINTER;
-        auto& bytes = m_block->bytes;
-        const std::size_t available = m_position < bytes.size() ? bytes.size() - m_position : 0;
+        const std::size_t size = m_block->Size();
+        const std::size_t available = m_position < size ? size - m_position : 0;
         const std::size_t n = std::min<std::size_t>(cb, available);
+        if (m_position + n > m_block->bytes.size()) {
+            try {
+                m_block->Whole();
+            } catch (const std::bad_alloc&) {
+                return E_OUTOFMEMORY;
+            }
+        }
+        const auto& bytes = m_block->bytes;
         if (n != 0) std::memcpy(pv, bytes.data() + m_position, n);
         m_position += n;
         if (pcbRead) *pcbRead = static_cast<ULONG>(n);
@@ -101,7 +134,9 @@ public:
         try {
             if (m_position == bytes.size()) {
                 bytes.insert(bytes.end(), source, source + n);  // appending: no zero fill first
+                m_block->zeroTail -= std::min(m_block->zeroTail, n);
             } else {
+                m_block->Whole();
                 if (bytes.size() < m_position + n) bytes.resize(m_position + n);
                 if (n != 0) std::memcpy(bytes.data() + m_position, source, n);
             }
@@ -119,7 +154,7 @@ public:
         switch (origin) {
         case STREAM_SEEK_SET: base = 0; break;
         case STREAM_SEEK_CUR: base = static_cast<std::int64_t>(m_position); break;
-        case STREAM_SEEK_END: base = static_cast<std::int64_t>(m_block->bytes.size()); break;
+        case STREAM_SEEK_END: base = static_cast<std::int64_t>(m_block->Size()); break;
         default: return STG_E_INVALIDFUNCTION;
         }
         if ((move < 0 && base < -move) || (move > 0 && std::numeric_limits<std::int64_t>::max() - base < move))
@@ -133,7 +168,7 @@ public:
     {
         if (size > m_limit) return STG_E_MEDIUMFULL;
         try {
-            m_block->bytes.resize(static_cast<std::size_t>(size));
+            m_block->Resize(static_cast<std::size_t>(size));
         } catch (const std::bad_alloc&) {
             return E_OUTOFMEMORY;
         }
@@ -143,11 +178,11 @@ public:
     HRESULT Stat(std::uint64_t* size) override
     {
         if (size == nullptr) return E_POINTER;
-        *size = m_block->bytes.size();
+        *size = m_block->Size();
         return S_OK;
     }
 
-    const std::vector<std::uint8_t>& bytes() const { return m_block->bytes; }
+    const std::vector<std::uint8_t>& bytes() const { return m_block->Whole(); }
 
 private:
     ~CBlockStream()
@@ -179,12 +214,16 @@ HGLOBAL GlobalFree(HGLOBAL block)
     return Blocks().Remove(block) ? nullptr : block;
 }
 
-std::size_t GlobalSize(HGLOBAL block) { return block != nullptr && Blocks().Contains(block) ? block->bytes.size() : 0; }
+std::size_t GlobalSize(HGLOBAL block) { return block != nullptr && Blocks().Contains(block) ? block->Size() : 0; }
 
 void* GlobalLock(HGLOBAL block)
 {
     if (block == nullptr || !Blocks().Contains(block)) return nullptr;
-    return block->bytes.data();
+    try {
+        return block->Whole().data();
+    } catch (const std::bad_alloc&) {
+        return nullptr;
+    }
 }
 
 BOOL GlobalUnlock(HGLOBAL) { return 0; }

@@ -44,6 +44,23 @@ std::u16string Widen(std::string_view text)
     return out;
 }
 
+// The attribute of that name; names are narrowed on the stack when short
+// and plain ASCII, as attribute names nearly always are.
+pugi::xml_attribute FindAttribute(const pugi::xml_node& node, std::u16string_view name)
+{
+    char narrow[64];
+    if (name.size() < sizeof narrow) {
+        bool ascii = true;
+        for (std::size_t i = 0; i < name.size(); ++i) {
+            ascii = ascii && name[i] < 0x80;
+            narrow[i] = static_cast<char>(name[i]);
+        }
+        narrow[name.size()] = '\0';
+        if (ascii) return node.attribute(narrow);
+    }
+    return node.attribute(WideToAnsi(name).c_str());
+}
+
 HRESULT CopyOut(std::u16string* out, std::u16string value)
 {
     if (out == nullptr) return E_POINTER;
@@ -123,6 +140,31 @@ pugi::xml_node SelectElement(const pugi::xml_node& from, std::string_view path, 
     return current;
 }
 
+// Copies UTF-16 text into `out` unit by unit, and says whether it was all
+// ASCII (else `out` holds no meaning). Blocks of a fixed length let the
+// compiler turn the loop into vector instructions.
+bool NarrowAscii(std::u16string_view text, char* out)
+{
+    constexpr std::size_t kBlock = 64;
+    const char16_t* in = text.data();
+    const std::size_t size = text.size();
+    char16_t high = 0;
+    std::size_t i = 0;
+    for (; i + kBlock <= size; i += kBlock) {
+        char16_t blockHigh = 0;
+        for (std::size_t j = 0; j < kBlock; ++j) {
+            blockHigh |= in[i + j];
+            out[i + j] = static_cast<char>(in[i + j]);
+        }
+        high |= blockHigh;
+    }
+    for (; i < size; ++i) {
+        high |= in[i];
+        out[i] = static_cast<char>(in[i]);
+    }
+    return high < 0x80;
+}
+
 // Parses wide text. Plain ASCII text (what lshw prints) is narrowed in one
 // pass into a buffer that the document then owns and parses in place; any
 // other text is read by pugixml's own UTF-16 reader, where a lone surrogate
@@ -132,12 +174,7 @@ bool Parse(pugi::xml_document& document, std::u16string_view text)
     const std::size_t size = text.size();
     auto* buffer = static_cast<char*>(pugi::get_memory_allocation_function()(size != 0 ? size : 1));
     if (buffer == nullptr) throw std::bad_alloc();
-    char16_t high = 0;
-    for (std::size_t i = 0; i < size; ++i) {
-        high |= text[i];
-        buffer[i] = static_cast<char>(text[i]);
-    }
-    if (high < 0x80)  // the document owns the buffer from here on, whatever the outcome
+    if (NarrowAscii(text, buffer))  // the document owns the buffer from here on, whatever the outcome
         return static_cast<bool>(document.load_buffer_inplace_own(buffer, size, kParseOptions, pugi::encoding_utf8));
     pugi::get_memory_deallocation_function()(buffer);
     return static_cast<bool>(
@@ -156,11 +193,26 @@ bool HasOneTopElement(const pugi::xml_document& document)
     return elements == 1;
 }
 
+// What this service's node objects answer besides the DOM: the parser's
+// node behind them, and a new node object of the same document.
+class IXmlViewSource : public IUnknown {
+public:
+    virtual pugi::xml_node ViewNode() const = 0;
+    virtual HRESULT HandNode(pugi::xml_node node, IXMLDOMNode** out) const = 0;
+
+protected:
+    ~IXmlViewSource() = default;
+};
+
+}  // namespace
+FDX_DECLARE_IID(IXmlViewSource, "5C0F3E9A-2B7D-4E61-9A43-7F1D2C8B6E05");
+namespace {
+
 class CXmlNode;
 
 // The operations every node object shares, over one pugixml node.
 template <typename Interface>
-class CXmlNodeBase : public Interface {
+class CXmlNodeBase : public Interface, public IXmlViewSource {
 public:
     HRESULT QueryInterface(REFIID riid, void** ppv) override
     {
@@ -168,10 +220,13 @@ public:
         *ppv = nullptr;
         if (riid == IID_IUnknown || riid == IID_IXMLDOMNode || riid == IID_OF<Interface>()) {
             *ppv = static_cast<Interface*>(this);
-            this->AddRef();
-            return S_OK;
+        } else if (riid == IID_OF<IXmlViewSource>()) {
+            *ppv = static_cast<IXmlViewSource*>(this);
+        } else {
+            return E_NOINTERFACE;
         }
-        return E_NOINTERFACE;
+        this->AddRef();
+        return S_OK;
     }
     ULONG AddRef() override { return ++m_nRefs; }
     ULONG Release() override
@@ -196,7 +251,7 @@ public:
         return ComBoundary([&] {
             if (value == nullptr) return E_POINTER;
             value->clear();
-            const pugi::xml_attribute attribute = Node().attribute(WideToAnsi(name).c_str());
+            const pugi::xml_attribute attribute = FindAttribute(Node(), name);
             if (!attribute) return S_FALSE;
             *value = Widen(attribute.value());
             return S_OK;
@@ -213,6 +268,9 @@ public:
             return Hand(found, node);
         });
     }
+
+    pugi::xml_node ViewNode() const override { return Node(); }
+    HRESULT HandNode(pugi::xml_node node, IXMLDOMNode** out) const override { return Hand(node, out); }
 
 protected:
     explicit CXmlNodeBase(std::shared_ptr<CXmlTree> tree) : m_tree(std::move(tree)) {}
@@ -353,6 +411,59 @@ com_ptr<IXMLDOMNode> SelectSingleNode(const com_ptr<IXMLDOMNode>& node, std::u16
     com_ptr<IXMLDOMNode> found;
     ThrowIfFailed(node->selectSingleNode(path, found.put()));
     return found;
+}
+
+namespace {
+
+pugi::xml_node Unwrap(void* node) { return pugi::xml_node(static_cast<pugi::xml_node_struct*>(node)); }
+
+}  // namespace
+
+CNodeView CNodeView::FirstChild() const { return CNodeView(Unwrap(m_pNode).first_child().internal_object()); }
+
+CNodeView CNodeView::NextSibling() const { return CNodeView(Unwrap(m_pNode).next_sibling().internal_object()); }
+
+bool CNodeView::IsElement(std::string_view name) const { return ElementName() == name; }
+
+std::string_view CNodeView::ElementName() const
+{
+    const pugi::xml_node node = Unwrap(m_pNode);
+    return node.type() == pugi::node_element ? std::string_view(node.name()) : std::string_view();
+}
+
+std::u16string CNodeView::Name() const { return NameOf(Unwrap(m_pNode)); }
+
+std::u16string CNodeView::Text() const { return TextOf(Unwrap(m_pNode)); }
+
+bool CNodeView::Attribute(std::string_view name, std::u16string& value) const
+{
+    value.clear();
+    for (pugi::xml_attribute attribute = Unwrap(m_pNode).first_attribute(); attribute;
+         attribute = attribute.next_attribute())
+        if (name == attribute.name()) {
+            value = Widen(attribute.value());
+            return true;
+        }
+    return false;
+}
+
+CNodeView View(const com_ptr<IXMLDOMNode>& node)
+{
+    if (!node) return {};
+    com_ptr<IXmlViewSource> source;
+    if (FAILED(node.query_to(source)) || !source) return {};
+    return CNodeView(source->ViewNode().internal_object());
+}
+
+com_ptr<IXMLDOMNode> Hand(const com_ptr<IXMLDOMNode>& sameDocument, CNodeView view)
+{
+    RequireNode(sameDocument);
+    com_ptr<IXmlViewSource> source;
+    ThrowIfFailed(sameDocument.query_to(source));
+    if (!source) throw ComError(E_NOINTERFACE);
+    com_ptr<IXMLDOMNode> node;
+    ThrowIfFailed(source->HandNode(Unwrap(view.m_pNode), node.put()));
+    return node;
 }
 
 }  // namespace xml

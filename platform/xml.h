@@ -4,6 +4,7 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 
 #include "platform/com.h"
 
@@ -61,4 +62,40 @@ com_ptr<IXMLDOMNode> NextSibling(const com_ptr<IXMLDOMNode>& node);
 // the attribute map that finds nothing gives a null node.
 std::u16string Attribute(const com_ptr<IXMLDOMNode>& node, std::u16string_view name);
 com_ptr<IXMLDOMNode> SelectSingleNode(const com_ptr<IXMLDOMNode>& node, std::u16string_view path);
+
+// A read-only position in a parsed document, for walks over many nodes
+// without a node object for each. It reads as the node objects do (names,
+// text, attributes) and is valid while a node object of its document is
+// held. An empty view stands for "no node".
+class CNodeView {
+public:
+    CNodeView() = default;
+
+    explicit operator bool() const { return m_pNode != nullptr; }
+    CNodeView FirstChild() const;
+    CNodeView NextSibling() const;
+    // True for an element of that (ASCII) name; no text is made.
+    bool IsElement(std::string_view name) const;
+    // An element's name as the document spells it (UTF-8); empty for any
+    // other kind of node.
+    std::string_view ElementName() const;
+    // As get_nodeName and get_text.
+    std::u16string Name() const;
+    std::u16string Text() const;
+    // False and an empty value when the element has no such attribute.
+    bool Attribute(std::string_view name, std::u16string& value) const;
+
+private:
+    friend CNodeView View(const com_ptr<IXMLDOMNode>& node);
+    friend com_ptr<IXMLDOMNode> Hand(const com_ptr<IXMLDOMNode>& sameDocument, CNodeView view);
+    explicit CNodeView(void* node) : m_pNode(node) {}
+    void* m_pNode = nullptr;  // the parser's node; owned by the document
+};
+
+// The view of a node object of this service (empty for a null node or a
+// node of another implementation).
+CNodeView View(const com_ptr<IXMLDOMNode>& node);
+// A node object for `view`, which must lie in the same document as
+// `sameDocument`; it keeps the document alive like any node object.
+com_ptr<IXMLDOMNode> Hand(const com_ptr<IXMLDOMNode>& sameDocument, CNodeView view);
 }  // namespace xml

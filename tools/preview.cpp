@@ -88,9 +88,9 @@ void PrintChildren(const CConsoleNode& parent, const RowList& names, const RowLi
         const auto& node = dynamic_cast<const CHardwareNode&>(*child);
         std::printf("%s[%s]\n", std::string(2 * depth, ' ').c_str(), WideToAnsi(node.Name()).c_str());
         if (node.GetChildren().empty())
-            PrintRows(node.m_names, node.m_values, depth + 1);
+            PrintRows(node.Names(), node.Values(), depth + 1);
         else
-            PrintChildren(node, node.m_names, node.m_values, depth + 1);
+            PrintChildren(node, node.Names(), node.Values(), depth + 1);
     }
 }
 

@@ -40,7 +40,7 @@ inline Rows Zip(const RowList& names, const RowList& values)
 }
 
 inline Rows GeneralRows(const CHostNode& host) { return Zip(host.m_generalNames, host.m_generalValues); }
-inline Rows NodeRows(const CHardwareNode& node) { return Zip(node.m_names, node.m_values); }
+inline Rows NodeRows(const CHardwareNode& node) { return Zip(node.Names(), node.Values()); }
 
 inline CHardwareNode& AsHardware(const std::unique_ptr<CConsoleNode>& node)
 {
@@ -71,8 +71,8 @@ inline CHardwareNode* Find(const CConsoleNode& node, std::initializer_list<std::
 // The value of the first row called `name`, or "<none>".
 inline std::u16string Value(const CHardwareNode& node, std::u16string_view name)
 {
-    for (std::size_t i = 0; i < node.m_names.size(); ++i)
-        if (node.m_names[i] == name) return node.m_values[i];
+    for (std::size_t i = 0; i < node.Names().size(); ++i)
+        if (node.Names()[i] == name) return node.Values()[i];
     return u"<none>";
 }
 

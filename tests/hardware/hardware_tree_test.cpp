@@ -74,9 +74,8 @@ TEST_P(RealOutputTest, BuildsTheWholeMachine)
     int nodes = 0;
     Walk(*host, [&](const CHardwareNode& node, int) {
         ++nodes;
-        EXPECT_EQ(node.m_names.size(), node.m_values.size()) << WideToAnsi(node.Name());
+        EXPECT_EQ(node.Names().size(), node.Values().size()) << WideToAnsi(node.Name());
         EXPECT_FALSE(node.Name().empty());
-        EXPECT_FALSE(node.m_spXmlCursor);
     });
     EXPECT_EQ(nodes, 16);  // every `node` element but the top one
     EXPECT_FALSE(host->m_spXmlCursor);
@@ -114,7 +113,7 @@ TEST(HardwareTreeTest, AnOrdinaryUserSeesFewerCapabilities)
     ASSERT_TRUE(network && networkAsUser);
     EXPECT_EQ(Value(*network, u"MSI-X"), u"msix");
     EXPECT_EQ(Value(*networkAsUser, u"MSI-X"), u"<none>");
-    EXPECT_EQ(network->m_names.size(), networkAsUser->m_names.size() + 1);
+    EXPECT_EQ(network->Names().size(), networkAsUser->Names().size() + 1);
 }
 
 TEST(HardwareTreeTest, ListOfOneClassReadsItsFirstNodeAsTheTop)
@@ -205,13 +204,27 @@ TEST(HardwareTreeTest, AnErrorInsideOneNodeStopsOnlyThatNode)
         u"<node id='after'><vendor>fine</vendor></node></node>");
     EXPECT_EQ(ChildIds(*host), (std::vector<std::u16string>{u"", u"half", u"after"}));
     const auto& nameless = AsHardware(host->GetChildren()[0]);
-    EXPECT_TRUE(nameless.m_names.empty());
+    EXPECT_TRUE(nameless.Names().empty());
     EXPECT_TRUE(nameless.GetChildren().empty());
     const CHardwareNode* half = Find(*host, {u"half"});
     ASSERT_NE(half, nullptr);
     EXPECT_EQ(NodeRows(*half), (Rows{{u"vendor", u"kept"}}));
     EXPECT_TRUE(half->GetChildren().empty());
     EXPECT_EQ(NodeRows(*Find(*host, {u"after"})), (Rows{{u"vendor", u"fine"}}));
+}
+
+// Rows are read from the document when first asked for: the nodes keep it,
+// whatever the host did with its own references since.
+TEST(HardwareTreeTest, RowsReadLaterComeFromTheDocumentTheNodesKeep)
+{
+    auto host = Build(LshwFile("root.xml"));
+    CHardwareNode* disk = Find(*host, {u"core", u"pci", u"storage", u"virtio1"});
+    ASSERT_NE(disk, nullptr);
+    host->m_spXmlDoc = nullptr;
+    host->m_spXmlRoot = nullptr;
+    host->m_bstrXml = u"<node id='other'/>";
+    EXPECT_EQ(Value(*disk, u"mount.fstype"), u"ext4");
+    EXPECT_EQ(NodeRows(*disk), NodeRows(*disk));  // read once, then kept
 }
 
 TEST(HardwareTreeTest, NestsFourLevelsDeep)

@@ -106,8 +106,8 @@ TEST_F(HardwareViewTest, ExpandInsertsGeneralAndChildrenOnce)
     EXPECT_EQ(m_console->ExpandRequests().back(), core.GetScopeItem());
     EXPECT_EQ(ScopeChildren(core), (Scope{{u"general", 4, 0}, {u"cpu", 4, 0}, {u"memory", 4, 1}}));
     ASSERT_TRUE(core.m_pGeneral);
-    EXPECT_EQ(core.m_pGeneral->m_names, core.m_names);
-    EXPECT_EQ(core.m_pGeneral->m_values, core.m_values);
+    EXPECT_EQ(core.m_pGeneral->m_names, core.Names());
+    EXPECT_EQ(core.m_pGeneral->m_values, core.Values());
 
     const std::size_t inserted = m_console->ScopeInsertions().size();
     EXPECT_EQ(Expand(core), S_OK);

@@ -21,6 +21,47 @@ TEST(Stream, ReadsWritesAndSeeksWithinBounds)
     EXPECT_EQ(MemoryStreamBytes(stream.get()).size(), 6u);
 }
 
+// Room made by a larger size reads as zeros wherever nobody wrote, whether
+// it is read, written in its middle, sized down or handed out whole.
+TEST(Stream, GrownSizeReadsAsZerosUntilWritten)
+{
+    com_ptr<IStream> stream = CreateMemoryStream();
+    ULONG done = 0;
+    ASSERT_EQ(stream->Write("ab", 2, &done), S_OK);
+    ASSERT_EQ(stream->SetSize(8), S_OK);
+    std::uint64_t size = 0;
+    ASSERT_EQ(stream->Stat(&size), S_OK);
+    EXPECT_EQ(size, 8u);
+    ASSERT_EQ(stream->Write("cd", 2, &done), S_OK);  // appended where the writes ended
+    std::uint64_t position = 0;
+    ASSERT_EQ(stream->Seek(0, STREAM_SEEK_END, &position), S_OK);
+    EXPECT_EQ(position, 8u);
+    EXPECT_EQ(MemoryStreamBytes(stream.get()), (std::vector<std::uint8_t>{'a', 'b', 'c', 'd', 0, 0, 0, 0}));
+
+    com_ptr<IStream> other = CreateMemoryStream();
+    ASSERT_EQ(other->SetSize(6), S_OK);
+    ASSERT_EQ(other->Seek(3, STREAM_SEEK_SET, nullptr), S_OK);
+    ASSERT_EQ(other->Write("x", 1, &done), S_OK);  // in the middle of the room
+    ASSERT_EQ(other->Seek(0, STREAM_SEEK_SET, nullptr), S_OK);
+    char buffer[8] = {1, 1, 1, 1, 1, 1, 1, 1};
+    EXPECT_EQ(other->Read(buffer, 8, &done), S_FALSE);
+    EXPECT_EQ(std::string(buffer, done), std::string("\0\0\0x\0\0", 6));
+    ASSERT_EQ(other->SetSize(2), S_OK);
+    ASSERT_EQ(other->Stat(&size), S_OK);
+    EXPECT_EQ(size, 2u);
+
+    HGLOBAL block = GlobalAlloc(GMEM_MOVEABLE, 0);
+    com_ptr<IStream> onBlock;
+    ASSERT_EQ(CreateStreamOnHGlobal(block, FALSE, onBlock.put()), S_OK);
+    ASSERT_EQ(onBlock->SetSize(5), S_OK);
+    EXPECT_EQ(GlobalSize(block), 5u);
+    const auto* bytes = static_cast<const std::uint8_t*>(GlobalLock(block));
+    ASSERT_NE(bytes, nullptr);
+    EXPECT_EQ(std::vector<std::uint8_t>(bytes, bytes + 5), std::vector<std::uint8_t>(5, 0));
+    onBlock = nullptr;
+    GlobalFree(block);
+}
+
 TEST(Stream, LimitedStreamReportsAFullMedium)
 {
     com_ptr<IStream> stream = CreateLimitedStream(5);
