@@ -323,7 +323,6 @@ void CSSH2::ExchangeKeys(const std::vector<std::uint8_t>& serverKexInit, bool fi
     auto scMacObj = scMac >= 0 ? CSshMac::Create(macOffer[static_cast<std::size_t>(scMac)]) : nullptr;
     auto csCompObj = csComp >= 0 ? CSshCompressor::Create(compressOut[static_cast<std::size_t>(csComp)]) : nullptr;
     auto scCompObj = scComp >= 0 ? CSshCompressor::Create(compressIn[static_cast<std::size_t>(scComp)]) : nullptr;
-    const std::vector<std::string> before = m_agreed;
     m_agreed = {kKexMethods[method], hostKey->Name(), csCipherObj->Name(),
                 scCipherObj->Name(), csMacObj ? csMacObj->Name() : "none", scMacObj ? scMacObj->Name() : "none",
                 csCompObj ? csCompObj->Name() : "none", scCompObj ? scCompObj->Name() : "none"};
@@ -331,21 +330,11 @@ void CSSH2::ExchangeKeys(const std::vector<std::uint8_t>& serverKexInit, bool fi
     // direction, whatever name was agreed.
     if (csCipherObj->IsAead()) csMacObj.reset();
     if (scCipherObj->IsAead()) scMacObj.reset();
-    // A later exchange that keeps the compression method keeps its stream
-    // (and whether it has started); a new method starts at once when the
-    // login is done.
-    if (!first) {
-        const bool loggedIn = m_nState == SS_LOGGED_IN;
-        if (before.size() > 7 && before[6] == m_agreed[6]) {
-            csCompObj = m_transport.TakeOutCompressor();
-        } else if (csCompObj && loggedIn) {
-            csCompObj->Activate();
-        }
-        if (before.size() > 7 && before[7] == m_agreed[7]) {
-            scCompObj = m_transport.TakeInCompressor();
-        } else if (scCompObj && loggedIn) {
-            scCompObj->Activate();
-        }
+    // New keys start new compression streams; after the login a delayed
+    // method runs from its first packet.
+    if (!first && m_nState == SS_LOGGED_IN) {
+        if (csCompObj) csCompObj->Activate();
+        if (scCompObj) scCompObj->Activate();
     }
 
     hashInput.hash = KexHash(method);

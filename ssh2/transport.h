@@ -176,11 +176,6 @@ public:
     void ResetInSequence() { m_nInSequence = 0; }
     CSshCipher* OutCipher() const { return m_pCsCipher.get(); }
     CSshCompressor* OutCompressor() const { return m_pCsCompressor.get(); }
-    CSshCompressor* InCompressor() const { return m_pScCompressor.get(); }
-    // Hands the compressors over (a new exchange that agrees on the same
-    // method keeps its stream going).
-    std::unique_ptr<CSshCompressor> TakeOutCompressor() { return std::move(m_pCsCompressor); }
-    std::unique_ptr<CSshCompressor> TakeInCompressor() { return std::move(m_pScCompressor); }
 
     std::uint32_t InSequence() const { return m_nInSequence; }
     std::uint32_t OutSequence() const { return m_nOutSequence; }
