@@ -82,7 +82,6 @@ CSshTransport::CSshTransport(ISshStream& stream, CRandomPool& pool, CSshPacketLo
 {
 }
 
-
 void CSshTransport::Reset()
 {
     m_nOffset = m_nCount = 0;
