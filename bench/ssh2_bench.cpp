@@ -1,8 +1,9 @@
 // Connect + Login + Exec "cat FILE" + Disconnect with our client, beside the
 // stock OpenSSH client doing the same against the same server in the same
-// run, password on both sides. Twice: once with the older algorithms forced
-// on both sides (group1, ssh-rsa, aes128-cbc, hmac-sha1), once with a stock
-// sshd and each client's own defaults.
+// run, password on both sides. Three times: once with the older algorithms
+// forced on both sides (group1, ssh-rsa, aes128-cbc, hmac-sha1), once with a
+// stock sshd and each client's own defaults, and once with an sshd that
+// asks for new keys every 4 MiB (RekeyLimit 4M).
 //
 //   ssh2_bench [rounds-small] [rounds-large] [--no-log]
 // --no-log points the state folder somewhere unusable, so that the packet
@@ -42,7 +43,8 @@ double OurRun(int port, const std::string& file, std::size_t expected)
     CSSH2::Disconnect();
     const double ms = std::chrono::duration<double, std::milli>(Clock::now() - start).count();
     if (rc != 0 || got != expected) {
-        std::fprintf(stderr, "our client failed: code %d, %zu of %zu bytes\n", rc, got, expected);
+        std::fprintf(stderr, "our client failed: code %d, %zu of %zu bytes: %s\n", rc, got, expected,
+                     CSSH2::LastFailure().text.c_str());
         std::exit(1);
     }
     return ms;
@@ -111,25 +113,33 @@ int main(int argc, char** argv)
     }
     std::filesystem::permissions(askpass, std::filesystem::perms::owner_all);
     const std::size_t smallSize = std::filesystem::file_size(small), largeSize = std::filesystem::file_size(large);
+    // Room for the 32 MiB output.
+    SSshLimits limits = CSSH2::Limits();
+    limits.maxOutput = 64u << 20;
+    CSSH2::SetLimits(limits);
 
-    for (const bool older : {true, false}) {
+    enum { OLDER, STOCK, REKEYING };
+    for (const int kind : {OLDER, STOCK, REKEYING}) {
+        const bool older = kind == OLDER;
         SshdOptions options;
         options.legacyAlgorithms = false;
         if (older)
             options.extraConfig = {"KexAlgorithms diffie-hellman-group1-sha1", "HostKeyAlgorithms ssh-rsa",
                                    "Ciphers aes128-cbc", "MACs hmac-sha1"};
+        if (kind == REKEYING) options.extraConfig = {"RekeyLimit 4M"};
         SshdPeer peer(options);
         if (!peer.running()) {
             std::fprintf(stderr, "sshd did not start:\n%s\n", peer.logText().c_str());
             return 1;
         }
-        std::printf("%s\n", older ? "older algorithms forced on both sides (group1, ssh-rsa, aes128-cbc, hmac-sha1)"
-                                   : "stock sshd, each client with its own default algorithms");
+        std::printf("%s\n", older             ? "older algorithms forced on both sides (group1, ssh-rsa, aes128-cbc, hmac-sha1)"
+                             : kind == STOCK ? "stock sshd, each client with its own default algorithms"
+                                             : "stock sshd asking for new keys every 4 MiB (RekeyLimit 4M)");
         // Warm up both (host key cache, page cache).
         OurRun(peer.port(), small, smallSize);
         StockRun(peer.port(), small, askpass, older);
 
-        Compare("200 KB", smallRounds, peer.port(), small, smallSize, askpass, older);
+        if (kind != REKEYING) Compare("200 KB", smallRounds, peer.port(), small, smallSize, askpass, older);
         Compare("32 MiB", largeRounds, peer.port(), large, largeSize, askpass, older);
     }
     std::filesystem::remove_all(dir);

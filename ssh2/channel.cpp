@@ -153,12 +153,14 @@ void CSSH2::RunCommand()
             m_nLocalWindow -= size;
             // Extended data other than standard error is taken and dropped.
             if (type == SSH_MSG_CHANNEL_DATA || data.dataType == 1) AppendOutput(data.data);
-            if (size == 0) break;
+            // The window is given back in one piece once half of it is
+            // used: one small packet per megabyte, not one per packet.
+            if (m_nLocalWindow >= kLocalWindow / 2) break;
             CSshPacketBuilder& adjust = m_transport.Start(SSH_MSG_CHANNEL_WINDOW_ADJUST);
             adjust.PutUint32(m_nRemoteId);
-            adjust.PutUint32(size);
+            adjust.PutUint32(kLocalWindow - m_nLocalWindow);
             m_transport.Send();
-            m_nLocalWindow += size;
+            m_nLocalWindow = kLocalWindow;
             break;
         }
         case SSH_MSG_CHANNEL_REQUEST: {

@@ -198,32 +198,42 @@ std::string CSSH2::HostKeyValueName(const char* cacheType, std::uint32_t port, c
 
 void CSSH2::KeyExchange()
 {
-    CRandomPool& pool = CRandomPool::Instance();
-    pool.Initialise();
-
+    CRandomPool::Instance().Initialise();
     // The server's offer, read by the login step.
     if (m_transport.Type() != SSH_MSG_KEXINIT) throw SSH_UNEXPECTED_PACKET;
-    SExchangeHashInput hashInput;
-    hashInput.clientVersion = kClientVersion;
-    hashInput.serverVersion = m_strServerVersion;
-    hashInput.serverKexInit.assign(m_transport.Payload().begin(), m_transport.Payload().end());
-    SKexInit server;
-    if (!ParseKexInit(hashInput.serverKexInit, server)) throw SSH_UNEXPECTED_PACKET;
+    const std::vector<std::uint8_t> serverKexInit(m_transport.Payload().begin(), m_transport.Payload().end());
+    SendKexInit(true);
+    ExchangeKeys(serverKexInit, true);
+    // From now on the server may ask for new keys at any time, and our own
+    // limits ask for them too.
+    m_transport.SetKeyExchanger(this);
+}
 
-    // Strict key exchange: the server's KEXINIT must have been its very
-    // first packet, and until its NEWKEYS nothing else may come in between.
-    const bool strict = NameListContains(server.lists[KEX_ALGORITHMS], kStrictServer);
-    if (strict) {
-        if (m_transport.InSequence() != 1) throw SSH_UNEXPECTED_PACKET;
-        m_transport.SetStrictKex(true);
-    }
+void CSSH2::StartKeyExchange() { SendKexInit(false); }
 
-    const std::vector<std::string> kexOffer = KexOffer();
-    const std::vector<std::string> kexMethods(kexOffer.begin(), kexOffer.begin() + KEX_METHOD_COUNT);
+void CSSH2::ServerStartedKeyExchange()
+{
+    const std::vector<std::uint8_t> serverKexInit(m_transport.Payload().begin(), m_transport.Payload().end());
+    if (!m_transport.KeyExchangeSent()) SendKexInit(false);
+    ExchangeKeys(serverKexInit, false);
+    ++m_nKeyExchanges;
+}
+
+void CSSH2::SendKexInit(bool first)
+{
+    // The strict marker and the request for extensions belong to the first
+    // exchange only.
+    const std::vector<std::string> kexOffer = [first] {
+        std::vector<std::string> names = KexOffer();
+        if (!first) names.resize(KEX_METHOD_COUNT);
+        return names;
+    }();
     // The algorithms of the keys already known for the host come first, so
-    // that a server that still has its old key presents it.
-    const std::vector<std::string> hostKeyOffer =
-        sshcrypto::OrderHostKeyOffer(CSshHostKey::Names(), sshcrypto::ReadKnownHostKeys(m_nPort, m_strHost));
+    // that a server that still has its old key presents it. A later exchange
+    // asks for the key the first one checked, and no other.
+    m_hostKeyOffer = first ? sshcrypto::OrderHostKeyOffer(CSshHostKey::Names(),
+                                                          sshcrypto::ReadKnownHostKeys(m_nPort, m_strHost))
+                           : std::vector<std::string>{m_agreed[1]};
     const std::vector<std::string> cipherOffer = CipherOffer();
     const std::vector<std::string> macOffer = MacOffer();
     const std::vector<std::string> compressOut = CompressionOffer(m_bCompressOut);
@@ -231,10 +241,11 @@ void CSSH2::KeyExchange()
 
     CSshPacketBuilder& out = m_transport.Start(SSH_MSG_KEXINIT);
     std::uint8_t cookie[16];
-    pool.RandomBytes(cookie, sizeof cookie);
+    CRandomPool::Instance().RandomBytes(cookie, sizeof cookie);
     out.PutRaw(cookie);
-    for (const auto* list : {&kexOffer, &hostKeyOffer, &cipherOffer, &cipherOffer, &macOffer, &macOffer, &compressOut,
-                             &compressIn}) {
+    const std::vector<std::string>& hostKeyOffer = m_hostKeyOffer;
+    for (const auto* list : {&kexOffer, &hostKeyOffer, &cipherOffer, &cipherOffer, &macOffer, &macOffer,
+                             &compressOut, &compressIn}) {
         out.StartNameList();
         for (const auto& name : *list) out.AppendToNameList(name);
         out.EndNameList();
@@ -243,8 +254,39 @@ void CSSH2::KeyExchange()
     out.PutString(std::string_view());
     out.PutBool(false);
     out.PutUint32(0);
-    hashInput.clientKexInit.assign(out.Payload().begin(), out.Payload().end());
+    m_clientKexInit.assign(out.Payload().begin(), out.Payload().end());
     m_transport.Send();
+}
+
+void CSSH2::ExchangeKeys(const std::vector<std::uint8_t>& serverKexInit, bool first)
+{
+    SExchangeHashInput hashInput;
+    hashInput.clientVersion = kClientVersion;
+    hashInput.serverVersion = m_strServerVersion;
+    hashInput.serverKexInit = serverKexInit;
+    hashInput.clientKexInit = m_clientKexInit;
+    SKexInit server;
+    if (!ParseKexInit(hashInput.serverKexInit, server)) throw SSH_UNEXPECTED_PACKET;
+
+    // Strict key exchange: the server's KEXINIT must have been its very
+    // first packet, and until its NEWKEYS nothing else may come in between.
+    // Once agreed, every NEWKEYS of the connection starts the sequence
+    // numbers again.
+    if (first) {
+        m_bStrictKex = NameListContains(server.lists[KEX_ALGORITHMS], kStrictServer);
+        if (m_bStrictKex) {
+            if (m_transport.InSequence() != 1) throw SSH_UNEXPECTED_PACKET;
+            m_transport.SetStrictKex(true);
+        }
+    }
+
+    const std::vector<std::string> kexOffer = KexOffer();
+    const std::vector<std::string> kexMethods(kexOffer.begin(), kexOffer.begin() + KEX_METHOD_COUNT);
+    const std::vector<std::string>& hostKeyOffer = m_hostKeyOffer;
+    const std::vector<std::string> cipherOffer = CipherOffer();
+    const std::vector<std::string> macOffer = MacOffer();
+    const std::vector<std::string> compressOut = CompressionOffer(m_bCompressOut);
+    const std::vector<std::string> compressIn = CompressionOffer(m_bCompressIn);
 
     // Negotiation: the first of our names that the server lists. A server
     // that shares no key exchange method with us is not talked to at all.
@@ -263,7 +305,7 @@ void CSSH2::KeyExchange()
     const int scComp = ChooseFirstCommon(compressIn, server.lists[KEX_COMPRESSION_SC]);
     if (csCipher < 0 || scCipher < 0 || hostKeyIndex < 0) throw SSH_CIPHER_ERROR;
 
-    m_pHostKey = CSshHostKey::Create(hostKeyOffer[static_cast<std::size_t>(hostKeyIndex)]);
+    std::unique_ptr<CSshHostKey> hostKey = CSshHostKey::Create(hostKeyOffer[static_cast<std::size_t>(hostKeyIndex)]);
     auto csCipherObj = CSshCipher::Create(cipherOffer[static_cast<std::size_t>(csCipher)]);
     auto scCipherObj = CSshCipher::Create(cipherOffer[static_cast<std::size_t>(scCipher)]);
     // A cipher that does not authenticate its packets never runs without a
@@ -281,13 +323,19 @@ void CSSH2::KeyExchange()
     auto scMacObj = scMac >= 0 ? CSshMac::Create(macOffer[static_cast<std::size_t>(scMac)]) : nullptr;
     auto csCompObj = csComp >= 0 ? CSshCompressor::Create(compressOut[static_cast<std::size_t>(csComp)]) : nullptr;
     auto scCompObj = scComp >= 0 ? CSshCompressor::Create(compressIn[static_cast<std::size_t>(scComp)]) : nullptr;
-    m_agreed = {kKexMethods[method], m_pHostKey->Name(), csCipherObj->Name(),
+    m_agreed = {kKexMethods[method], hostKey->Name(), csCipherObj->Name(),
                 scCipherObj->Name(), csMacObj ? csMacObj->Name() : "none", scMacObj ? scMacObj->Name() : "none",
                 csCompObj ? csCompObj->Name() : "none", scCompObj ? scCompObj->Name() : "none"};
     // An authenticated cipher protects its packets itself: no MAC in that
     // direction, whatever name was agreed.
     if (csCipherObj->IsAead()) csMacObj.reset();
     if (scCipherObj->IsAead()) scMacObj.reset();
+    // New keys start new compression streams; after the login a delayed
+    // method runs from its first packet.
+    if (!first && m_nState == SS_LOGGED_IN) {
+        if (csCompObj) csCompObj->Activate();
+        if (scCompObj) scCompObj->Activate();
+    }
 
     hashInput.hash = KexHash(method);
     if (method == KEX_CURVE25519 || method == KEX_CURVE25519_LIBSSH || method == KEX_ECDH_P256)
@@ -297,20 +345,19 @@ void CSSH2::KeyExchange()
                               csCipherObj->KeyBits(), hashInput);
 
     const std::vector<std::uint8_t> h = ExchangeHash(hashInput);
-    m_sessionId = h;
-    if (!m_pHostKey->SetKey(hashInput.hostKey)) throw SSH_HOSTKEY_MISMATCH;
-    if (std::string_view(m_pHostKey->KeyType()) == "ssh-rsa" && m_pHostKey->Bits() < sshcrypto::kMinRsaHostKeyBits)
+    if (first) m_sessionId = h;
+    if (!hostKey->SetKey(hashInput.hostKey)) throw SSH_HOSTKEY_MISMATCH;
+    if (std::string_view(hostKey->KeyType()) == "ssh-rsa" && hostKey->Bits() < sshcrypto::kMinRsaHostKeyBits)
         throw SSH_HOSTKEY_TOO_SMALL;
-    if (!m_pHostKey->Verify(m_signature, h)) throw SSH_HOSTKEY_SIGNATURE;
-    CheckHostKey();
-
-    m_transport.Start(SSH_MSG_NEWKEYS);
-    m_transport.Send();
-    if (strict) m_transport.ResetOutSequence();
-    if (m_transport.ReadPacket() != SSH_MSG_NEWKEYS) throw SSH_UNEXPECTED_PACKET;
-    if (strict) {
-        m_transport.ResetInSequence();
-        m_transport.SetStrictKex(false);
+    if (!hostKey->Verify(m_signature, h)) throw SSH_HOSTKEY_SIGNATURE;
+    if (first) {
+        m_pHostKey = std::move(hostKey);
+        m_hostKeyBlob = hashInput.hostKey;
+        CheckHostKey();
+    } else if (hashInput.hostKey != m_hostKeyBlob) {
+        // The key checked at the start is the only one this connection trusts.
+        Fail(SSH_HOSTKEY_MISMATCH, SL_NONE, 0,
+             "the server presented another host key in a later key exchange: the connection was stopped");
     }
 
     const CBigNum& k = hashInput.k;
@@ -344,7 +391,20 @@ void CSSH2::KeyExchange()
         sshcrypto::Cleanse(material.data(), material.size());
     }
     hashInput.k = CBigNum();
+
+    // Each direction changes keys at its own NEWKEYS: ours right after we
+    // send it (what was held back meanwhile goes out under the new keys),
+    // the server's once its NEWKEYS is read.
+    m_transport.Start(SSH_MSG_NEWKEYS);
+    m_transport.Send();
+    if (m_bStrictKex) m_transport.ResetOutSequence();
     m_transport.SetOutgoing(std::move(csCipherObj), std::move(csMacObj), std::move(csCompObj));
+    m_transport.SendHeldBack();
+    if (m_transport.ReadPacket() != SSH_MSG_NEWKEYS) throw SSH_UNEXPECTED_PACKET;
+    if (m_bStrictKex) {
+        m_transport.ResetInSequence();
+        m_transport.SetStrictKex(false);
+    }
     m_transport.SetIncoming(std::move(scCipherObj), std::move(scMacObj), std::move(scCompObj));
 }
 

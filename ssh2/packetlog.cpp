@@ -1,14 +1,20 @@
 #include "ssh2/packetlog.h"
 
+#include <charconv>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <vector>
 
 #include "platform/paths.h"
+#include "platform/settings.h"
+#include "ssh2/crypto/digest.h"
 #include "ssh2/packet.h"
 
 namespace {
+
+constexpr const char16_t* kSettingsKey = u"Software\\Quillon\\Ferrodex";
+constexpr const char16_t* kLevelSetting = u"PacketLogLevel";
 
 constexpr std::uint8_t kIgnore = 2;
 constexpr std::uint8_t kUserauthRequest = 50;
@@ -70,6 +76,18 @@ EPacketLogLevel CSshPacketLog::LevelFromEnvironment()
     return PACKETLOG_TYPES;
 }
 
+EPacketLogLevel CSshPacketLog::LevelFromSettings()
+{
+    if (std::getenv("FERRODEX_PACKET_LOG") != nullptr) return LevelFromEnvironment();
+    DWORD value = 0;
+    if (!ReadSettingDword(kSettingsKey, kLevelSetting, value)) return PACKETLOG_TYPES;
+    switch (value) {
+    case 0: return PACKETLOG_OFF;
+    case 2: return PACKETLOG_FULL;
+    default: return PACKETLOG_TYPES;
+    }
+}
+
 std::string CSshPacketLog::DefaultPath()
 {
     const std::string folder = UserStateFolder();
@@ -118,41 +136,39 @@ const char* CSshPacketLog::TypeName(unsigned type)
 std::string CSshPacketLog::Format(bool incoming, const std::uint8_t* packet, std::size_t length,
                                   EPacketLogLevel level)
 {
-    if (length < 6 || level == PACKETLOG_OFF) return {};
-    const unsigned type = packet[5];
-    std::string text = "\n";
-    text += incoming ? "Incoming packet: " : "Outgoing packet: ";
-    char head[64];
-    std::snprintf(head, sizeof head, "Type: %u / 0x%x (", type, type);
-    text += head;
-    text += TypeName(type);
-    text += ")";
-    if (level == PACKETLOG_TYPES) {
-        if (!SizeTellsSecrets(incoming, type)) text += " Length: " + std::to_string(length - 6);
-        return text + "\n";
-    }
-    text += "\n";
-    if (length < 7) return text;
+    std::string text;
+    FormatTo(text, incoming, packet, length, level);
+    return text;
+}
 
-    std::vector<std::uint8_t> shown(packet, packet + length);
-    if (!incoming && type == kUserauthRequest) MaskPasswords(shown);
-    if (!incoming && type == kChannelData) MaskInput(shown);
-    const std::uint8_t* data = shown.data() + 6;
-    const std::size_t size = length - 6;
+namespace {
+
+void AppendNumber(std::string& out, std::size_t value)
+{
+    char digits[24];
+    const auto result = std::to_chars(digits, digits + sizeof digits, value);
+    out.append(digits, static_cast<std::size_t>(result.ptr - digits));
+}
+
+void AppendHexDump(std::string& out, const std::uint8_t* data, std::size_t size)
+{
     static const char kHex[] = "0123456789ABCDEF";
-    // Each row: 13 + 16 * 3 + 2 + 16 + 1 characters.
-    text.reserve(text.size() + (size / 16 + 1) * 80);
+    // Each row: 13 + 16 * 3 + 2 + 16 + 1 characters, written in place.
+    constexpr std::size_t kRow = 80;
+    const std::size_t start = out.size();
+    out.resize(start + (size / 16 + 1) * kRow);
+    char* line = out.data() + start;
+    std::size_t n = 0;
     for (std::size_t row = 0; row < size; row += 16) {
-        char line[96];
-        std::size_t n = 0;
         line[n++] = ' ';
         line[n++] = ' ';
         for (int shift = 28; shift >= 0; shift -= 4) line[n++] = kHex[(row >> shift) & 15];
         line[n++] = ':';
         line[n++] = ' ';
         line[n++] = ' ';
+        const std::size_t count = size - row < 16 ? size - row : 16;
         for (std::size_t i = 0; i < 16; ++i) {
-            if (row + i < size) {
+            if (i < count) {
                 line[n++] = kHex[data[row + i] >> 4];
                 line[n++] = kHex[data[row + i] & 15];
             } else {
@@ -165,22 +181,68 @@ std::string CSshPacketLog::Format(bool incoming, const std::uint8_t* packet, std
                 line[n++] = ' ';
             }
         }
-        for (std::size_t i = 0; i < 16 && row + i < size; ++i) {
+        for (std::size_t i = 0; i < count; ++i) {
             const std::uint8_t c = data[row + i];
             line[n++] = (c >= 0x20 && c < 0x7F) ? static_cast<char>(c) : '.';
         }
         line[n++] = '\n';
-        text.append(line, n);
     }
-    return text;
+    out.resize(start + n);
+}
+
+}  // namespace
+
+void CSshPacketLog::FormatTo(std::string& out, bool incoming, const std::uint8_t* packet, std::size_t length,
+                             EPacketLogLevel level)
+{
+    if (length < 6 || level == PACKETLOG_OFF) return;
+    const unsigned type = packet[5];
+    out += incoming ? "\nIncoming packet: Type: " : "\nOutgoing packet: Type: ";
+    static const char kHex[] = "0123456789abcdef";
+    AppendNumber(out, type);
+    out += " / 0x";
+    if (type >= 16) out += kHex[type >> 4];
+    out += kHex[type & 15];
+    out += " (";
+    out += TypeName(type);
+    out += ")";
+    if (level == PACKETLOG_TYPES) {
+        if (!SizeTellsSecrets(incoming, type)) {
+            out += " Length: ";
+            AppendNumber(out, length - 6);
+        }
+        out += "\n";
+        return;
+    }
+    out += "\n";
+    if (length < 7) return;
+
+    // Only the packets that may carry a secret are copied, to be masked.
+    std::vector<std::uint8_t> masked;
+    const std::uint8_t* data = packet;
+    if (!incoming && (type == kUserauthRequest || type == kChannelData)) {
+        masked.assign(packet, packet + length);
+        if (type == kUserauthRequest) MaskPasswords(masked);
+        else MaskInput(masked);
+        data = masked.data();
+    }
+    AppendHexDump(out, data + 6, length - 6);
+    if (!masked.empty()) sshcrypto::Cleanse(masked.data(), masked.size());
 }
 
 void CSshPacketLog::Log(bool incoming, const std::uint8_t* packet, std::size_t length)
 {
     if (!m_file) return;
-    // One write and one flush per packet, so that a crash leaves every
-    // packet logged so far readable.
-    const std::string text = Format(incoming, packet, length, m_level);
-    std::fwrite(text.data(), 1, text.size(), m_file.get());
-    std::fflush(m_file.get());
+    FormatTo(m_pending, incoming, packet, length, m_level);
+    if (m_pending.size() >= kFlushBytes) Flush();
 }
+
+void CSshPacketLog::Flush()
+{
+    if (!m_file || m_pending.empty()) return;
+    std::fwrite(m_pending.data(), 1, m_pending.size(), m_file.get());
+    std::fflush(m_file.get());
+    m_pending.clear();
+}
+
+CSshPacketLog::~CSshPacketLog() { Flush(); }

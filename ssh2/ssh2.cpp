@@ -130,7 +130,7 @@ namespace {
 
 std::unique_ptr<CSshPacketLog> OpenPacketLog()
 {
-    const EPacketLogLevel level = CSshPacketLog::LevelFromEnvironment();
+    const EPacketLogLevel level = CSshPacketLog::LevelFromSettings();
     if (level == PACKETLOG_OFF) return nullptr;
     const std::string path = CSshPacketLog::DefaultPath();
     return path.empty() ? nullptr : std::make_unique<CSshPacketLog>(path, level);
@@ -170,6 +170,7 @@ int CSSH2::RunStep(Step step)
         }
     }
     EndStep();
+    if (m_pLog) m_pLog->Flush();
     if (result != SSH_NO_ERRORS) g_lastFailure = m_failure;
     return result;
 }

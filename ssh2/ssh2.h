@@ -99,15 +99,17 @@ enum SessionState : std::uint32_t {
 // The keys set by CSSH2::SetLoginKeys (auth.cpp reads them).
 SLoginKeys& LoginKeys();
 
-class CSSH2 {
+class CSSH2 : private ISshKeyExchanger {
 public:
     // Raised by the identification check; reaches callers as 2.
     enum SSH2_ERROR { SSH2_ERROR_PROTOCOL_VERSION = 2 };
 
     static constexpr const char* kClientVersion = "SSH-2.0-Tessaro";
     static constexpr std::uint32_t kLocalChannel = 256;
-    static constexpr std::uint32_t kLocalWindow = 16384;
-    static constexpr std::uint32_t kMaxPacket = 16384;
+    // The receive window of a channel: large, so that a long output never
+    // waits for the window; given back once half of it is used.
+    static constexpr std::uint32_t kLocalWindow = 2u << 20;
+    static constexpr std::uint32_t kMaxPacket = 32768;
     // GetExitStatus when the command ended without an exit status (by a
     // signal, or with none at all).
     static constexpr std::uint32_t kNoExitStatus = 0xFFFFFFFFu;
@@ -141,7 +143,7 @@ public:
     static CSSH2* Current();
 
     CSSH2();
-    ~CSSH2();
+    ~CSSH2() override;
     CSSH2(const CSSH2&) = delete;
     CSSH2& operator=(const CSSH2&) = delete;
 
@@ -160,6 +162,10 @@ public:
     // kex, host key, cipher cs/sc, MAC cs/sc, compression cs/sc.
     const std::vector<std::string>& Agreed() const { return m_agreed; }
     const std::vector<std::uint8_t>& SessionId() const { return m_sessionId; }
+    // Key exchanges completed after the first one.
+    int LaterKeyExchanges() const { return m_nKeyExchanges; }
+    // Whether the first exchange agreed on the strict form.
+    bool StrictKeyExchange() const { return m_bStrictKex; }
     CSshSocket& Socket() { return m_socket; }
     const SHostKeyReport& HostKeyReport() const { return m_hostKeyReport; }
 
@@ -184,8 +190,15 @@ private:
     void EndStep();
     [[noreturn]] void Fail(ESSHErrors code, ESshLimit limit, std::uint64_t amount, std::string text);
 
-    // Key exchange (kex.cpp).
+    // Key exchange (kex.cpp). KeyExchange runs the first one, on the
+    // server's KEXINIT that the login step read.
     void KeyExchange();
+    void SendKexInit(bool first);
+    // Negotiation, the method's exchange, the checks and NEWKEYS in both
+    // directions, after both KEXINITs went.
+    void ExchangeKeys(const std::vector<std::uint8_t>& serverKexInit, bool first);
+    void ServerStartedKeyExchange() override;
+    void StartKeyExchange() override;
     // The exchange of the chosen method: init, reply and its checks. Each
     // fills in what the exchange hash needs (host key, public values, K) and
     // keeps the server's signature in m_signature. cipherKeyBits: the larger
@@ -236,6 +249,11 @@ private:
     std::vector<std::uint8_t> m_signature;  // the server's exchange-hash signature
     std::vector<std::uint8_t> m_sessionId;
     std::vector<std::string> m_agreed;
+    std::vector<std::uint8_t> m_clientKexInit;  // our last KEXINIT's payload
+    std::vector<std::string> m_hostKeyOffer;    // as sent in it
+    std::vector<std::uint8_t> m_hostKeyBlob;    // the key the first exchange checked
+    bool m_bStrictKex = false;
+    int m_nKeyExchanges = 0;
     SHostKeyReport m_hostKeyReport;
 
     CSshSocket m_socket;

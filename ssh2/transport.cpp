@@ -38,6 +38,24 @@ const char* const kReasonNames[] = {
     "SSH_DISCONNECT_ILLEGAL_USER_NAME",
 };
 
+std::uint64_t g_rekeyBytesForTesting = 0;
+
+// Messages that may go out while a key exchange runs: the transport's own
+// (but not a service request or its answer) and the exchange's.
+bool AllowedDuringKeyExchange(std::uint8_t type)
+{
+    return type >= 1 && type <= 49 && type != 5 && type != 6;
+}
+
+// Marks the exchanger as running for as long as it lives.
+struct SExchangingFlag {
+    bool& flag;
+    explicit SExchangingFlag(bool& f) : flag(f) { flag = true; }
+    ~SExchangingFlag() { flag = false; }
+    SExchangingFlag(const SExchangingFlag&) = delete;
+    SExchangingFlag& operator=(const SExchangingFlag&) = delete;
+};
+
 std::size_t BlockSizeOf(const CSshCipher* cipher)
 {
     const std::size_t bs = cipher ? cipher->BlockSize() : 8;
@@ -64,8 +82,6 @@ CSshTransport::CSshTransport(ISshStream& stream, CRandomPool& pool, CSshPacketLo
 {
 }
 
-CSshTransport::~CSshTransport() = default;
-
 void CSshTransport::Reset()
 {
     m_nOffset = m_nCount = 0;
@@ -74,7 +90,66 @@ void CSshTransport::Reset()
     m_nInType = 0;
     m_bStrictKex = false;
     m_deferred.clear();
+    for (auto& payload : m_heldBack) sshcrypto::Cleanse(payload.data(), payload.size());
+    m_heldBack.clear();
+    m_bKexSent = false;
+    m_bExchanging = false;
+    m_pExchanger = nullptr;
+    m_nBytesOut = m_nBytesIn = 0;
+    m_nOutLimit = m_nInLimit = kRekeyBytes;
+    m_keysSince = std::chrono::steady_clock::now();
     ReleaseAlgorithms();
+}
+
+std::uint64_t CSshTransport::RekeyLimit(const CSshCipher* cipher)
+{
+    const std::uint64_t bytes = g_rekeyBytesForTesting ? g_rekeyBytesForTesting : kRekeyBytes;
+    if (cipher == nullptr || cipher->Mode() == CSshCipher::MODE_CHACHA) return bytes;
+    // 2^(L/4) blocks of L = 8 * B bits: 2^(2B) blocks of B bytes.
+    const std::uint64_t blockBytes = cipher->BlockSize();
+    if (blockBytes >= 16) return bytes;  // 2^32 blocks: 64 GiB and more
+    const std::uint64_t limit = blockBytes << (2 * blockBytes);
+    return limit < bytes ? limit : bytes;
+}
+
+void CSshTransport::SetRekeyBytesForTesting(std::uint64_t bytes) { g_rekeyBytesForTesting = bytes; }
+
+bool CSshTransport::RekeyDue() const
+{
+    if (!m_pCsCipher && !m_pScCipher) return false;
+    return m_nBytesOut >= m_nOutLimit || m_nBytesIn >= m_nInLimit ||
+           std::chrono::steady_clock::now() - m_keysSince >= kRekeyInterval;
+}
+
+bool CSshTransport::HoldBack()
+{
+    const std::uint8_t type = m_out.Type();
+    if (AllowedDuringKeyExchange(type)) return false;
+    const bool start = !m_bKexSent && m_pExchanger && !m_bExchanging && RekeyDue();
+    if (!m_bKexSent && !start) return false;
+    const ByteView payload = m_out.Payload();
+    m_heldBack.emplace_back(payload.begin(), payload.end());
+    // The payload may hold a secret (a password, a command's input).
+    sshcrypto::Cleanse(m_out.Data().data(), m_out.Data().size());
+    if (start) m_pExchanger->StartKeyExchange();
+    return true;
+}
+
+void CSshTransport::SendHeldBack()
+{
+    m_bKexSent = false;
+    if (m_heldBack.empty()) return;
+    m_wire.clear();
+    while (!m_heldBack.empty()) {
+        std::vector<std::uint8_t>& payload = m_heldBack.front();
+        m_out.Start(payload[0]);
+        m_out.PutRaw(ByteView(payload).subspan(1));
+        sshcrypto::Cleanse(payload.data(), payload.size());
+        m_heldBack.pop_front();
+        Finish(m_wire);
+    }
+    m_stream.SendAll(m_wire.data(), m_wire.size());
+    WipeOutgoing();
 }
 
 void CSshTransport::Fill(std::size_t needed)
@@ -183,17 +258,24 @@ void CSshTransport::Finish(std::vector<std::uint8_t>& target)
         if (m_pCsCipher) m_pCsCipher->Encrypt(data.data(), length + padding);
     }
     ++m_nOutSequence;
+    m_nBytesOut += data.size();
     target.insert(target.end(), data.begin(), data.end());
 }
 
 void CSshTransport::Send()
 {
+    if (HoldBack()) return;
+    if (m_out.Type() == SSH_MSG_KEXINIT) m_bKexSent = true;
     m_wire.clear();
     Finish(m_wire);
     m_stream.SendAll(m_wire.data(), m_wire.size());
 }
 
-void CSshTransport::Defer() { Finish(m_deferred); }
+void CSshTransport::Defer()
+{
+    if (HoldBack()) return;
+    Finish(m_deferred);
+}
 
 void CSshTransport::FlushDeferred()
 {
@@ -217,6 +299,11 @@ void CSshTransport::WipeOutgoing()
     WipeVector(m_scratch);
     WipeVector(m_wire);
     WipeVector(m_deferred);
+}
+
+CSshTransport::~CSshTransport()
+{
+    for (auto& payload : m_heldBack) sshcrypto::Cleanse(payload.data(), payload.size());
 }
 
 void CSshTransport::SendDisconnect(std::uint32_t reason, std::string_view description)
@@ -311,6 +398,7 @@ void CSshTransport::ReadEtmPacket()
 void CSshTransport::FinishPayload(std::uint32_t length, std::uint32_t padding)
 {
     ++m_nInSequence;
+    m_nBytesIn += std::size_t{length} + 4;
     const std::size_t payload = length - padding - 1;
     m_nInLength = payload + 5;
     if (m_pScCompressor && m_pScCompressor->Decompress(ByteView(m_in).subspan(5, payload), m_scratch)) {
@@ -364,6 +452,12 @@ std::uint8_t CSshTransport::ReadPacket()
             return m_nInType;
         }
         if (HandleTransportMessage()) continue;
+        if (m_nInType == SSH_MSG_KEXINIT && m_pExchanger && !m_bExchanging) {
+            SExchangingFlag running(m_bExchanging);
+            m_pExchanger->ServerStartedKeyExchange();
+            continue;
+        }
+        if (!m_bKexSent && m_pExchanger && !m_bExchanging && RekeyDue()) m_pExchanger->StartKeyExchange();
         if (!HandedToCaller(m_nInType)) {
             const std::uint32_t number = m_nInSequence - 1;
             Start(SSH_MSG_UNIMPLEMENTED).PutUint32(number);
@@ -379,6 +473,9 @@ void CSshTransport::SetOutgoing(std::unique_ptr<CSshCipher> cipher, std::unique_
     m_pCsCipher = std::move(cipher);
     m_pCsMac = std::move(mac);
     m_pCsCompressor = std::move(compressor);
+    m_nBytesOut = 0;
+    m_nOutLimit = RekeyLimit(m_pCsCipher.get());
+    m_keysSince = std::chrono::steady_clock::now();
 }
 
 void CSshTransport::SetIncoming(std::unique_ptr<CSshCipher> cipher, std::unique_ptr<CSshMac> mac,
@@ -387,6 +484,8 @@ void CSshTransport::SetIncoming(std::unique_ptr<CSshCipher> cipher, std::unique_
     m_pScCipher = std::move(cipher);
     m_pScMac = std::move(mac);
     m_pScCompressor = std::move(compressor);
+    m_nBytesIn = 0;
+    m_nInLimit = RekeyLimit(m_pScCipher.get());
 }
 
 void CSshTransport::ActivateCompression()

@@ -3,8 +3,10 @@
 // answers (DISCONNECT, IGNORE, GLOBAL_REQUEST, unknown types).
 #pragma once
 
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
+#include <deque>
 #include <memory>
 #include <string>
 #include <vector>
@@ -62,16 +64,36 @@ enum ESshMessage : std::uint8_t {
 
 constexpr std::uint32_t SSH_DISCONNECT_BY_APPLICATION = 11;
 
+// Runs the key exchanges that come after the first one. The transport calls
+// it at packet boundaries only.
+class ISshKeyExchanger {
+public:
+    virtual ~ISshKeyExchanger() = default;
+    // The server's KEXINIT is the current packet: exchange keys up to the
+    // NEWKEYS of both directions (sending our KEXINIT first when it has not
+    // gone yet).
+    virtual void ServerStartedKeyExchange() = 0;
+    // Our keys have been used long enough: send our KEXINIT. The exchange
+    // goes on when the server's answer arrives.
+    virtual void StartKeyExchange() = 0;
+};
+
 // The text a server's DISCONNECT leaves in the session output.
 std::string DescribeDisconnect(std::uint32_t reason, std::string_view description);
 
 class CSshTransport {
 public:
-    // Receive buffer: room for the largest packet accepted (35,000 bytes of
-    // packet length, its length field and a MAC or tag of up to 64 bytes).
+    // Receive buffer: room for several of the largest packets accepted
+    // (35,000 bytes of packet length, its length field and a MAC or tag of
+    // up to 64 bytes), so that one read takes in many packets.
     static constexpr std::size_t kMaxPacketLength = 35000;
-    static constexpr std::size_t kReceiveBufferSize = 36 * 1024;
+    static constexpr std::size_t kReceiveBufferSize = 256 * 1024;
     static constexpr std::size_t kMaxIdentificationBytes = 16 * 1024;
+
+    // How long one set of keys serves before we ask for new ones: bytes in
+    // either direction, and time.
+    static constexpr std::uint64_t kRekeyBytes = std::uint64_t{1} << 30;
+    static constexpr std::chrono::seconds kRekeyInterval{3600};
 
     // log may be null. The pool gives the padding bytes.
     CSshTransport(ISshStream& stream, CRandomPool& pool, CSshPacketLog* log);
@@ -85,7 +107,10 @@ public:
     std::string ReadIdentification();
     void SendIdentification(const std::string& line);
 
-    // Outgoing packets.
+    // Outgoing packets. From our KEXINIT until our NEWKEYS only transport
+    // and key-exchange messages go out; Send and Defer hold every other
+    // packet back (its payload, to be protected with the new keys) until
+    // SendHeldBack.
     CSshPacketBuilder& Start(std::uint8_t type);
     CSshPacketBuilder& Out() { return m_out; }
     void Send();
@@ -96,6 +121,27 @@ public:
     // wire now.
     std::size_t WireSize(std::size_t payloadSize) const;
     void SendDisconnect(std::uint32_t reason, std::string_view description);
+    // Whether our KEXINIT went out and our NEWKEYS not yet.
+    bool KeyExchangeSent() const { return m_bKexSent; }
+    // Ends the held-back state (call after SetOutgoing following our
+    // NEWKEYS) and sends what was held back, in order, under the new keys.
+    void SendHeldBack();
+    std::size_t HeldBackCount() const { return m_heldBack.size(); }
+
+    // Once set (after the first exchange), a server's KEXINIT is handed to
+    // the exchanger instead of the caller, and our own limits start new
+    // exchanges. Null switches both off.
+    void SetKeyExchanger(ISshKeyExchanger* exchanger) { m_pExchanger = exchanger; }
+    // Bytes protected under the current keys, per direction, since they
+    // were installed.
+    std::uint64_t BytesOut() const { return m_nBytesOut; }
+    std::uint64_t BytesIn() const { return m_nBytesIn; }
+    // The bytes after which a direction asks for new keys: kRekeyBytes, or
+    // less for a cipher with small blocks (2^(L/4) blocks of L bits).
+    static std::uint64_t RekeyLimit(const CSshCipher* cipher);
+    // For tests only: the byte limit of the sessions to come (0 restores
+    // kRekeyBytes).
+    static void SetRekeyBytesForTesting(std::uint64_t bytes);
     // Overwrites the whole of every outgoing work buffer (a secret may have
     // passed through them).
     void WipeOutgoing();
@@ -144,6 +190,10 @@ private:
     void ReadEtmPacket();
     void FinishPayload(std::uint32_t length, std::uint32_t padding);
     bool HandleTransportMessage();
+    // Whether the packet in m_out must wait for the end of a key exchange;
+    // holds it back when so (starting our exchange when our limits passed).
+    bool HoldBack();
+    bool RekeyDue() const;
 
     ISshStream& m_stream;
     CRandomPool& m_pool;
@@ -161,6 +211,14 @@ private:
     std::vector<std::uint8_t> m_wire;    // one finished packet
     std::vector<std::uint8_t> m_deferred;
     std::vector<std::uint8_t> m_scratch;
+
+    std::deque<std::vector<std::uint8_t>> m_heldBack;  // payloads, type byte first
+    bool m_bKexSent = false;
+    bool m_bExchanging = false;  // the exchanger is running
+    ISshKeyExchanger* m_pExchanger = nullptr;
+    std::uint64_t m_nBytesOut = 0, m_nBytesIn = 0;
+    std::uint64_t m_nOutLimit = kRekeyBytes, m_nInLimit = kRekeyBytes;
+    std::chrono::steady_clock::time_point m_keysSince = std::chrono::steady_clock::now();
 
     std::uint32_t m_nInSequence = 0;
     std::uint32_t m_nOutSequence = 0;

@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <fstream>
 
+#include "platform/registry.h"
 #include "ssh2/packet.h"
 #include "ssh2/packetlog.h"
 #include "tests/ssh2/session_env.h"
@@ -172,6 +173,89 @@ TEST(PacketLogTest, NeverWritesThroughASymbolicLink)
     b.Start(2);
     log.Log(false, b.Data().data(), b.Data().size());
     EXPECT_EQ(ReadWholeFile(victim), "keep me");
+}
+
+constexpr char16_t kProductKey[] = u"Software\\Quillon\\Ferrodex";
+
+TEST(PacketLogTest, LevelComesFromTheRegistryUnlessTheEnvironmentSetsOne)
+{
+    const struct {
+        const char* environment;
+        long stored;  // -1: no value
+        EPacketLogLevel level;
+    } cases[] = {{nullptr, -1, PACKETLOG_HEADERS}, {nullptr, 0, PACKETLOG_OFF},  {nullptr, 1, PACKETLOG_HEADERS},
+                 {nullptr, 2, PACKETLOG_FULL},     {nullptr, 3, PACKETLOG_HEADERS}, {"off", 2, PACKETLOG_OFF},
+                 {"headers", 0, PACKETLOG_HEADERS}, {"full", 0, PACKETLOG_FULL}, {"bogus", 0, PACKETLOG_HEADERS}};
+    for (const auto& c : cases) {
+        CSessionEnvironment env(c.environment);
+        if (c.stored >= 0) {
+            ASSERT_EQ(RegWriteDword(HKEY_CURRENT_USER, kProductKey, u"PacketLogLevel", static_cast<DWORD>(c.stored)),
+                      ERROR_SUCCESS);
+        }
+        EXPECT_EQ(CSshPacketLog::LevelFromSettings(), c.level)
+            << (c.environment ? c.environment : "(unset)") << " / " << c.stored;
+    }
+}
+
+TEST(PacketLogTest, PasswordReachesTheFileAtNoLevel)
+{
+    const std::string password = "Hunter2-very-secret";
+    std::string hex;
+    for (const unsigned char c : password) {
+        static const char kHex[] = "0123456789ABCDEF";
+        hex += {kHex[c >> 4], kHex[c & 15], ' '};
+    }
+    hex.resize(3 * 4);  // the first four bytes, as a dump row shows them
+    for (const EPacketLogLevel level : {PACKETLOG_OFF, PACKETLOG_HEADERS, PACKETLOG_FULL}) {
+        CSessionEnvironment env;
+        {
+            CSshPacketLog log(CSshPacketLog::DefaultPath(), level);
+            const CSshPacketBuilder request = PasswordRequest("alice", password.c_str());
+            log.Log(false, request.Data().data(), request.Data().size());
+            CSshPacketBuilder input;
+            input.Start(94);
+            input.PutUint32(0);
+            input.PutString(std::string_view(password));
+            log.Log(false, input.Data().data(), input.Data().size());
+        }
+        const std::string text = env.LogText();
+        EXPECT_EQ(text.find(password.substr(0, 6)), std::string::npos) << level;
+        EXPECT_EQ(text.find(hex), std::string::npos) << level;
+        EXPECT_EQ(LoggedBytes(text).find(password.substr(0, 6)), std::string::npos) << level;
+        if (level == PACKETLOG_FULL) {
+            EXPECT_NE(text.find("alice"), std::string::npos);
+        }
+        if (level == PACKETLOG_OFF) {
+            EXPECT_EQ(text, "");
+        }
+    }
+}
+
+TEST(PacketLogTest, GatheredTextReachesTheFileWholeAndInOrder)
+{
+    // Enough packets to pass the write threshold several times, in sizes
+    // that end a write anywhere inside a packet's text.
+    CSessionEnvironment env;
+    std::string expected;
+    {
+        CSshPacketLog log(CSshPacketLog::DefaultPath(), PACKETLOG_FULL);
+        ASSERT_TRUE(log.IsOpen());
+        for (std::size_t i = 0; i < 300; ++i) {
+            CSshPacketBuilder b;
+            b.Start(static_cast<std::uint8_t>(i % 2 ? 94 : 93));
+            b.PutRaw(std::vector<std::uint8_t>(1 + (i * 37) % 700, static_cast<std::uint8_t>(i)));
+            log.Log(true, b.Data().data(), b.Data().size());
+            expected += CSshPacketLog::Format(true, b.Data().data(), b.Data().size(), PACKETLOG_FULL);
+            if (i == 150) {
+                // A step's end writes out what gathered so far.
+                log.Flush();
+                EXPECT_TRUE(env.LogText() == expected);
+            }
+        }
+    }
+    const std::string text = env.LogText();
+    EXPECT_GT(text.size(), 200u * 1024);
+    EXPECT_TRUE(text == expected);
 }
 
 }  // namespace

@@ -386,6 +386,12 @@ def paramiko_mode(args):
             time.sleep(args.hold)
             break
         channel.sendall(b"hello\n")
+        if args.rekey:
+            # New keys between two data packets of the command's output.
+            channel.sendall(b"a" * args.rekey)
+            transport.renegotiate_keys()
+            channel.sendall(b"b" * args.rekey)
+            say("RESULT rekeyed")
         channel.sendall_stderr(b"warn\n")
         try:
             channel.sendall(b"x" * args.extra)
@@ -438,6 +444,7 @@ def main():
     parser.add_argument("--commands", type=int, default=1)
     parser.add_argument("--endings", default="")
     parser.add_argument("--hold", type=float, default=10)
+    parser.add_argument("--rekey", type=int, default=0)
     for flag in ("compress", "gex", "modern", "strict", "never-accept", "open-fail", "refuse-exec", "exit-want-reply",
                  "other-request", "debug", "ignore", "disconnect-on-exec", "hang"):
         parser.add_argument("--" + flag, action="store_true")

@@ -1,0 +1,221 @@
+// The transport around a later key exchange, over in-memory streams: what
+// may go out while one runs, which keys protect what was held back, who sees
+// a server's KEXINIT, and when our own limits ask for new keys.
+#include <gtest/gtest.h>
+
+#include <functional>
+
+#include "ssh2/errors.h"
+#include "ssh2/random.h"
+#include "ssh2/transport.h"
+#include "tests/ssh2/memory_stream.h"
+#include "tests/ssh2/test_util.h"
+
+namespace {
+
+struct SKeys {
+    std::unique_ptr<CSshCipher> cipher;
+    std::unique_ptr<CSshMac> mac;
+};
+
+SKeys MakeKeys(std::uint8_t seed, const char* cipher = "aes128-ctr", const char* mac = "hmac-sha2-256")
+{
+    SKeys k{CSshCipher::Create(cipher), CSshMac::Create(mac)};
+    k.cipher->SetKey(Pattern(64, seed));
+    k.cipher->SetIV(Pattern(16, static_cast<std::uint8_t>(seed + 1)));
+    if (k.mac) k.mac->SetKey(Pattern(64, static_cast<std::uint8_t>(seed + 2)));
+    return k;
+}
+
+void InstallOut(CSshTransport& t, std::uint8_t seed)
+{
+    SKeys k = MakeKeys(seed);
+    t.SetOutgoing(std::move(k.cipher), std::move(k.mac), nullptr);
+}
+
+void InstallIn(CSshTransport& t, std::uint8_t seed)
+{
+    SKeys k = MakeKeys(seed);
+    t.SetIncoming(std::move(k.cipher), std::move(k.mac), nullptr);
+}
+
+void SendEmpty(CSshTransport& t, std::uint8_t type, std::uint32_t value = 7)
+{
+    t.Start(type).PutUint32(value);
+    t.Send();
+}
+
+// Records what the transport asks of it; each call may act on the
+// transports through the given functions.
+class CRecordingExchanger : public ISshKeyExchanger {
+public:
+    void ServerStartedKeyExchange() override
+    {
+        ++serverStarts;
+        if (onServer) onServer();
+    }
+    void StartKeyExchange() override
+    {
+        ++ourStarts;
+        if (onOurs) onOurs();
+    }
+    int serverStarts = 0, ourStarts = 0;
+    std::function<void()> onServer, onOurs;
+};
+
+// Puts the byte limit back whatever the test did.
+struct SRekeyBytes {
+    explicit SRekeyBytes(std::uint64_t bytes) { CSshTransport::SetRekeyBytesForTesting(bytes); }
+    ~SRekeyBytes() { CSshTransport::SetRekeyBytesForTesting(0); }
+};
+
+struct SPair {
+    SPair() : sender(out, CRandomPool::Instance(), nullptr), receiver(in, CRandomPool::Instance(), nullptr)
+    {
+        InstallOut(sender, 10);
+        InstallIn(receiver, 10);
+    }
+    void Carry()
+    {
+        in.Feed(out.output);
+        out.output.clear();
+    }
+    CMemoryStream out, in;
+    CSshTransport sender, receiver;
+};
+
+TEST(RekeyTransportTest, OnlyTransportAndExchangeMessagesGoOutUntilNewKeysThenTheRestUnderTheNewKeys)
+{
+    SPair p;
+    SendEmpty(p.sender, SSH_MSG_KEXINIT);
+    EXPECT_TRUE(p.sender.KeyExchangeSent());
+    const std::size_t afterKexInit = p.out.output.size();
+    // Connection messages, and a service request, wait.
+    SendEmpty(p.sender, SSH_MSG_CHANNEL_DATA, 1);
+    SendEmpty(p.sender, SSH_MSG_SERVICE_REQUEST, 2);
+    SendEmpty(p.sender, SSH_MSG_CHANNEL_WINDOW_ADJUST, 3);
+    p.sender.Start(SSH_MSG_USERAUTH_REQUEST).PutString(std::string_view("user"));
+    p.sender.Defer();
+    p.sender.FlushDeferred();
+    EXPECT_EQ(p.out.output.size(), afterKexInit);
+    EXPECT_EQ(p.sender.HeldBackCount(), 4u);
+    // The exchange's own messages and the transport's go at once.
+    SendEmpty(p.sender, SSH_MSG_IGNORE);
+    SendEmpty(p.sender, SSH_MSG_KEXDH_INIT);
+    SendEmpty(p.sender, SSH_MSG_NEWKEYS);
+    EXPECT_GT(p.out.output.size(), afterKexInit);
+    const std::size_t beforeHeld = p.out.output.size();
+    InstallOut(p.sender, 50);
+    p.sender.SendHeldBack();
+    EXPECT_FALSE(p.sender.KeyExchangeSent());
+    EXPECT_EQ(p.sender.HeldBackCount(), 0u);
+    EXPECT_GT(p.out.output.size(), beforeHeld);
+
+    p.Carry();
+    EXPECT_EQ(p.receiver.ReadPacket(), SSH_MSG_KEXINIT);
+    EXPECT_EQ(p.receiver.ReadPacket(), SSH_MSG_KEXDH_INIT);  // the IGNORE was taken by the transport
+    EXPECT_EQ(p.receiver.ReadPacket(), SSH_MSG_NEWKEYS);
+    // The held-back packets read only under the new keys.
+    InstallIn(p.receiver, 50);
+    const std::uint8_t expected[] = {SSH_MSG_CHANNEL_DATA, SSH_MSG_SERVICE_REQUEST, SSH_MSG_CHANNEL_WINDOW_ADJUST,
+                                     SSH_MSG_USERAUTH_REQUEST};
+    for (const std::uint8_t type : expected) EXPECT_EQ(p.receiver.ReadPacket(), type);
+    // Nothing of the held-back packets stays in the sender's buffers.
+    EXPECT_EQ(p.receiver.UnparsedBytes(), 0u);
+}
+
+TEST(RekeyTransportTest, AServersKexInitAfterTheFirstExchangeGoesToTheExchangerBetweenTwoDataPackets)
+{
+    SPair p;
+    CRecordingExchanger exchanger;
+    std::vector<std::uint8_t> seenInside;
+    exchanger.onServer = [&] {
+        seenInside.push_back(p.receiver.Type());
+        // A KEXINIT read while the exchange runs is the exchange's to refuse,
+        // not a second exchange.
+        seenInside.push_back(p.receiver.ReadPacket());
+    };
+    p.receiver.SetKeyExchanger(&exchanger);
+    SendEmpty(p.sender, SSH_MSG_CHANNEL_DATA, 1);
+    SendEmpty(p.sender, SSH_MSG_KEXINIT);
+    SendEmpty(p.sender, SSH_MSG_KEXINIT);
+    SendEmpty(p.sender, SSH_MSG_CHANNEL_DATA, 2);
+    p.sender.SendHeldBack();  // the sender's own KEXINIT held it back
+    p.Carry();
+    EXPECT_EQ(p.receiver.ReadPacket(), SSH_MSG_CHANNEL_DATA);
+    EXPECT_EQ(p.receiver.ReadPacket(), SSH_MSG_CHANNEL_DATA);
+    EXPECT_EQ(p.receiver.Reader().GetUint32(), 2u);
+    EXPECT_EQ(exchanger.serverStarts, 1);
+    EXPECT_EQ(seenInside, (std::vector<std::uint8_t>{SSH_MSG_KEXINIT, SSH_MSG_KEXINIT}));
+
+    // Without an exchanger (the first exchange) the caller gets it.
+    SPair first;
+    SendEmpty(first.sender, SSH_MSG_KEXINIT);
+    first.Carry();
+    EXPECT_EQ(first.receiver.ReadPacket(), SSH_MSG_KEXINIT);
+}
+
+TEST(RekeyTransportTest, OurByteLimitStartsOneExchangeInEitherDirection)
+{
+    const SRekeyBytes limit(4096);
+    {
+        // Sending: the packet that finds the limit passed waits for the new
+        // keys, behind our KEXINIT.
+        SPair p;
+        CRecordingExchanger exchanger;
+        exchanger.onOurs = [&] { SendEmpty(p.sender, SSH_MSG_KEXINIT); };
+        p.sender.SetKeyExchanger(&exchanger);
+        int sent = 0;
+        while (p.sender.BytesOut() < 4096) {
+            p.sender.Start(SSH_MSG_CHANNEL_DATA).PutRaw(std::vector<std::uint8_t>(500, 0x41));
+            p.sender.Send();
+            ++sent;
+        }
+        EXPECT_EQ(exchanger.ourStarts, 0);
+        for (int i = 0; i < 3; ++i) SendEmpty(p.sender, SSH_MSG_CHANNEL_DATA);
+        EXPECT_EQ(exchanger.ourStarts, 1);
+        EXPECT_EQ(p.sender.HeldBackCount(), 3u);
+        p.Carry();
+        for (int i = 0; i < sent; ++i) EXPECT_EQ(p.receiver.ReadPacket(), SSH_MSG_CHANNEL_DATA);
+        EXPECT_EQ(p.receiver.ReadPacket(), SSH_MSG_KEXINIT);
+        // New keys start the count again.
+        InstallOut(p.sender, 60);
+        p.sender.SendHeldBack();
+        EXPECT_LT(p.sender.BytesOut(), 4096u);
+        SendEmpty(p.sender, SSH_MSG_CHANNEL_DATA);
+        EXPECT_EQ(exchanger.ourStarts, 1);
+    }
+    {
+        // Receiving: the packet that passes the limit still reaches the
+        // caller, and our KEXINIT goes out once.
+        SPair p;
+        CRecordingExchanger exchanger;
+        exchanger.onOurs = [&] { SendEmpty(p.receiver, SSH_MSG_KEXINIT); };
+        p.receiver.SetKeyExchanger(&exchanger);
+        for (int i = 0; i < 12; ++i) {
+            p.sender.Start(SSH_MSG_CHANNEL_DATA).PutRaw(std::vector<std::uint8_t>(500, 0x42));
+            p.sender.Send();
+        }
+        p.Carry();
+        for (int i = 0; i < 12; ++i) EXPECT_EQ(p.receiver.ReadPacket(), SSH_MSG_CHANNEL_DATA);
+        EXPECT_EQ(exchanger.ourStarts, 1);
+        EXPECT_TRUE(p.receiver.KeyExchangeSent());
+    }
+}
+
+TEST(RekeyTransportTest, SmallBlockCiphersAskForNewKeysBeforeTheirLimit)
+{
+    // 2^(L/4) blocks of L bits: 2^16 blocks of 8 bytes for 64-bit blocks;
+    // 128-bit blocks reach 1 GiB first, and a stream cipher has no blocks.
+    EXPECT_EQ(CSshTransport::RekeyLimit(CSshCipher::Create("3des-cbc").get()), 512u * 1024);
+    EXPECT_EQ(CSshTransport::RekeyLimit(CSshCipher::Create("aes128-ctr").get()), CSshTransport::kRekeyBytes);
+    EXPECT_EQ(CSshTransport::RekeyLimit(CSshCipher::Create("aes256-gcm@openssh.com").get()),
+              CSshTransport::kRekeyBytes);
+    EXPECT_EQ(CSshTransport::RekeyLimit(CSshCipher::Create("chacha20-poly1305@openssh.com").get()),
+              CSshTransport::kRekeyBytes);
+    EXPECT_EQ(CSshTransport::kRekeyBytes, std::uint64_t{1} << 30);
+    const SRekeyBytes lowered(1000);
+    EXPECT_EQ(CSshTransport::RekeyLimit(CSshCipher::Create("3des-cbc").get()), 1000u);
+}
+
+}  // namespace
