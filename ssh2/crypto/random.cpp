@@ -1,4 +1,4 @@
-#include "ssh2/random.h"
+#include "ssh2/crypto/random.h"
 
 #include <openssl/rand.h>
 
