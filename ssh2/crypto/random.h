@@ -1,6 +1,7 @@
 // The random pool of both SSH engines: 1,200 bytes stirred with the SHA-1
 // compression function, fed with system noise and a seed kept in the
-// registry. One pool serves the whole process.
+// registry. One pool serves the whole process; its calls may come from
+// several threads.
 #pragma once
 
 #include <cstddef>
@@ -35,7 +36,7 @@ private:
     void AddSystemNoise(const std::uint8_t* data, std::size_t size);
 
     std::uint8_t m_pool[kPoolSize] = {};
-    std::size_t m_nPos = 0;
+    std::size_t m_nPos = kPoolSize;  // the first byte taken stirs
     std::uint8_t m_digest[20] = {};
     std::uint8_t m_block[64] = {};
     std::size_t m_nBlock = 0;
