@@ -506,23 +506,39 @@ void scp_hostkey_free(ScpHostKey* key)
     *key = ScpHostKey{};
 }
 
+namespace {
+// The keys the upload library signs with: RSA and DSA, and OpenSSH's own
+// format only when no passphrase protects it.
+const sshcrypto::SKeyFileOptions& scp_key_options()
+{
+    static const sshcrypto::SKeyFileOptions options{{"ssh-rsa", "ssh-dss"}, false};
+    return options;
+}
+}  // namespace
+
 bool scp_privkey_recognised(const char* path)
 {
     if (!path || !*path) return false;
-    sshcrypto::CPrivateKey key;
-    const sshcrypto::SKeyFileResult result = sshcrypto::LoadPrivateKeyFile(path, "", key);
-    return result.code == sshcrypto::KF_OK || result.code == sshcrypto::KF_NEEDS_PASSPHRASE ||
-           result.code == sshcrypto::KF_WRONG_PASSPHRASE;
+    try {
+        sshcrypto::CPrivateKey key;
+        const sshcrypto::EKeyFileError code = sshcrypto::LoadPrivateKeyFile(path, "", key, scp_key_options()).code;
+        return code == sshcrypto::KF_OK || code == sshcrypto::KF_NEEDS_PASSPHRASE ||
+               code == sshcrypto::KF_WRONG_PASSPHRASE;
+    } catch (const std::bad_alloc&) {
+        return false;
+    }
 }
 
 int scp_privkey_load(const char* path, const char* passphrase, ScpPrivKey* key)
 {
     *key = ScpPrivKey{};
+    if (!path || !*path) return SCP_E_AUTHENTICATE;
     try {
         auto loaded = std::make_unique<sshcrypto::CPrivateKey>();
         const sshcrypto::SKeyFileResult result =
-            sshcrypto::LoadPrivateKeyFile(path ? path : "", passphrase ? passphrase : "", *loaded);
+            sshcrypto::LoadPrivateKeyFile(path, passphrase ? passphrase : "", *loaded, scp_key_options());
         if (result.code != sshcrypto::KF_OK) return SCP_E_AUTHENTICATE;
+        key->isDss = loaded->TypeName() == "ssh-dss";
         key->key = loaded.release();  // scp_privkey_free takes it back
     } catch (const std::bad_alloc&) {
         return SCP_E_OUT_OF_MEMORY;

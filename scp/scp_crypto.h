@@ -211,8 +211,8 @@ struct ScpPrivKey {
     int isDss;
     sshcrypto::CPrivateKey* key;  // the shared key, owned from load to free
 };
-// Whether the file is a private key we can read (OpenSSH or PEM; Ed25519,
-// ECDSA or RSA), protected or not.
+// Whether the file is a private key we can read: RSA or DSA, in PEM form
+// (protected or not) or in OpenSSH's form without a passphrase.
 bool scp_privkey_recognised(const char* path);
 // Loads the key; the passphrase is used when the file is protected.
 // SCP_OK, SCP_E_AUTHENTICATE (no usable key) or SCP_E_OUT_OF_MEMORY.
