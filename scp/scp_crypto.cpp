@@ -128,7 +128,7 @@ int scp_cipher_run(ScpCipher* cipher, std::uint8_t* data, std::size_t len)
 
 std::size_t scp_cipher_tag_len(const ScpCipher* cipher)
 {
-    if (!cipher->info) return 0;
+    if (!cipher->info) return SCP_OK;
     return cipher->info->mode == SCP_MODE_GCM || cipher->info->mode == SCP_MODE_CHACHA ? 16 : 0;
 }
 
@@ -187,7 +187,7 @@ std::size_t scp_mac_key_len(int kind)
     case SCP_MAC_SHA256_ETM: return 32;
     case SCP_MAC_SHA512:
     case SCP_MAC_SHA512_ETM: return 64;
-    default: return 0;
+    default: return SCP_OK;
     }
 }
 

@@ -3,7 +3,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "ssh2/crypto/digest.h"
+#include <openssl/crypto.h>
 
 namespace {
 void* g_allocPointers[kScpAllocSlots];
@@ -88,7 +88,7 @@ void scp_alloc_sweep()
 {
     for (int i = 0; i < kScpAllocSlots; ++i) {
         if (g_allocPointers[i]) {
-            sshcrypto::Cleanse(g_allocPointers[i], g_allocSizes[i]);
+            OPENSSL_cleanse(g_allocPointers[i], g_allocSizes[i]);
             std::free(g_allocPointers[i]);
         }
     }
@@ -121,7 +121,7 @@ void scp_buf_free(ScpBuf* buf)
 
 void scp_buf_wipe(ScpBuf* buf)
 {
-    if (buf->data) sshcrypto::Cleanse(buf->data, buf->cap);
+    if (buf->data) OPENSSL_cleanse(buf->data, buf->cap);
     scp_buf_free(buf);
 }
 
