@@ -67,9 +67,9 @@ std::size_t scp_cipher_tag_len(const ScpCipher* cipher);
 int scp_cipher_peek_length(ScpCipher* cipher, std::uint32_t seq, const std::uint8_t in[4], std::uint32_t* length);
 // Authenticated ciphers over a whole packet (4 length bytes and the rest):
 // seal encrypts in place and writes the tag; open decrypts in place and
-// returns SCP_E_RECEIVE when the tag does not match (chacha20-poly1305 checks the tag
-// before it decrypts anything; GCM checks it as it finishes and then wipes
-// what it decrypted). After open the first four bytes hold the length in
+// returns SCP_E_RECEIVE when the tag does not match (chacha20-poly1305
+// checks the tag before it decrypts anything; GCM checks it as it finishes
+// and then wipes what it decrypted). After open the first four bytes hold the length in
 // clear.
 int scp_cipher_seal(ScpCipher* cipher, std::uint32_t seq, std::uint8_t* packet, std::size_t total, std::uint8_t* tag);
 int scp_cipher_open(ScpCipher* cipher, std::uint32_t seq, std::uint8_t* packet, std::size_t total,
