@@ -22,9 +22,9 @@ namespace {
 // Command identifiers that the host's menu carries. A host offers its menu
 // only once it has been expanded, which scans it; the commands that must
 // never contact the server send these directly.
-constexpr long kRemoveHostCommand = 2;
-constexpr long kRefreshHostCommand = 3;
-constexpr long kEditHostCommand = 4;
+constexpr long kRemoveHostCommand = IDM_REMOVE_HOST;
+constexpr long kRefreshHostCommand = IDM_REFRESH_HOST;
+constexpr long kEditHostCommand = IDM_EDIT_HOST;
 
 constexpr std::size_t kMaxXmlFile = 16u << 20;
 // How long a command waits for another one working on the same console file.

@@ -3,12 +3,11 @@
 #include "console/host_core.h"
 #include "console/inventory_image.h"
 #include "console/script_ui.h"
+#include "platform/snapin_contract.h"
 #include "platform/text.h"
 
 namespace {
 
-// The "general" node that holds the rows of a hardware node with children.
-constexpr GUID kGeneralNodeType = MakeGuid("470B0D53-610E-40C5-A7E9-29DA190CA0B6");
 // Deeper trees are not built by the snap-in either.
 constexpr int kMaxDepth = 70;
 

@@ -9,9 +9,10 @@
 #include "platform/com.h"
 #include "platform/module_loader.h"
 #include "platform/resources.h"
+#include "platform/snapin_contract.h"
 
 // The Ferrodex snap-in's class.
-inline constexpr CLSID kFerrodexSnapinClass = MakeGuid("D89C902C-BBEF-4E6D-BD92-E71764806F79");
+inline constexpr CLSID kFerrodexSnapinClass = CLSID_Ferrodex;
 
 class CSnapinModule {
 public:

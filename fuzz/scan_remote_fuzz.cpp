@@ -7,12 +7,12 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
-#include <stdexcept>
 #include <string>
 #include <string_view>
 
 #include "scan/engine_deployment.h"
 #include "scan/remote_command.h"
+#include "scan/scan_error.h"
 
 namespace {
 
@@ -70,8 +70,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
     try {
         if (!IsOneQuotedWord(QuoteForShell(text), text)) std::abort();
-    } catch (const std::invalid_argument&) {
-        if (text.find('\0') == std::string_view::npos) std::abort();
+    } catch (const CScanError& error) {
+        if (error.Source() != SES_ARGUMENT || text.find('\0') == std::string_view::npos) std::abort();
     }
     return 0;
 }

@@ -7,9 +7,7 @@
 
 #include "hardware/row_list.h"
 #include "inventory/console_node.h"
-
-// {470B0D53-610E-40C5-A7E9-29DA190CA0B6}
-inline constexpr GUID kGeneralNodeType = MakeGuid("470B0D53-610E-40C5-A7E9-29DA190CA0B6");
+#include "platform/snapin_contract.h"
 
 class CGeneralNode : public CConsoleNode {
 public:

@@ -9,10 +9,8 @@
 #include "hardware/general_node.h"
 #include "hardware/row_list.h"
 #include "inventory/console_node.h"
+#include "platform/snapin_contract.h"
 #include "platform/xml.h"
-
-// {87B61023-10E1-48E6-953D-1EBDB46E44C9}
-inline constexpr GUID kHardwareNodeType = MakeGuid("87B61023-10E1-48E6-953D-1EBDB46E44C9");
 
 class CHardwareNode : public CConsoleNode {
 public:

@@ -6,9 +6,7 @@
 #include <string_view>
 
 #include "inventory/console_node.h"
-
-// {6571B2F6-6C6B-48C5-9005-2E1444B9D35E}
-inline constexpr GUID kPropertyItemType = MakeGuid("6571B2F6-6C6B-48C5-9005-2E1444B9D35E");
+#include "platform/snapin_contract.h"
 
 class CPropertyItem : public CConsoleNode {
 public:

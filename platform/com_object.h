@@ -1,5 +1,7 @@
-// Reference counting shared by COM objects: an object deletes itself when its
-// last reference goes.
+// Reference counting shared by every COM object of the system: an object is
+// born holding one reference, its creator's, and deletes itself when its
+// last reference goes. Create objects with MakeComObject (or hand the new
+// object straight to com_ptr::attach), never with a bare new.
 #pragma once
 
 #include <atomic>
@@ -20,7 +22,7 @@ public:
     ULONG RefCount() const { return m_cRef.load(); }
 
 private:
-    std::atomic<ULONG> m_cRef{0};
+    std::atomic<ULONG> m_cRef{1};
 };
 
 // Hands out one interface of an object for QueryInterface, with an added
@@ -33,9 +35,10 @@ HRESULT HandOut(Interface* iface, void** ppv)
     return S_OK;
 }
 
-// Creates a COM object and returns it holding one reference.
-template <typename T, typename... Args>
-com_ptr<T> MakeComObject(Args&&... args)
+// Creates a COM object and returns it holding its one first reference, as
+// the object's class or as one of its interfaces (MakeComObject<T, I>).
+template <typename T, typename I = T, typename... Args>
+com_ptr<I> MakeComObject(Args&&... args)
 {
-    return com_ptr<T>(new T(std::forward<Args>(args)...));
+    return com_ptr<I>::attach(static_cast<I*>(new T(std::forward<Args>(args)...)));
 }

@@ -6,6 +6,8 @@
 #include <mutex>
 #include <unordered_map>
 
+#include "platform/com_object.h"
+
 // A block's bytes: those written so far, then `zeroTail` zero bytes that a
 // grown size added and nobody has read or written yet. Room made for a
 // save is so filled once, by the save, instead of first with zeros.
@@ -73,7 +75,9 @@ GlobalTable& Blocks()
 
 // A stream over the bytes of a global block: reads and writes at a position,
 // growing the block as it is written.
-class CBlockStream final : public IStream {
+class CBlockStream final : public IStream, private CRefCounted<CBlockStream> {
+    friend class CRefCounted<CBlockStream>;
+
 public:
     CBlockStream(HGLOBAL block, bool owns, std::size_t limit) : m_block(block), m_owns(owns), m_limit(limit) {}
 
@@ -88,13 +92,8 @@ public:
         *ppv = nullptr;
         return E_NOINTERFACE;
     }
-    ULONG AddRef() override { return ++m_refs; }
-    ULONG Release() override
-    {
-        const ULONG left = --m_refs;
-        if (left == 0) delete this;
-        return left;
-    }
+    ULONG AddRef() override { return AddRefImpl(); }
+    ULONG Release() override { return ReleaseImpl(); }
 
     HRESULT Read(void* pv, ULONG cb, ULONG* pcbRead) override
     {
@@ -190,7 +189,6 @@ private:
         if (m_owns) GlobalFree(m_block);
     }
 
-    std::atomic<ULONG> m_refs{1};
     HGLOBAL m_block;
     bool m_owns;
     std::size_t m_limit;

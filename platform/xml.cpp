@@ -11,6 +11,7 @@
 
 #include <pugixml.hpp>
 
+#include "platform/com_object.h"
 #include "platform/text.h"
 
 namespace {
@@ -212,7 +213,9 @@ class CXmlNode;
 
 // The operations every node object shares, over one pugixml node.
 template <typename Interface>
-class CXmlNodeBase : public Interface, public IXmlViewSource {
+class CXmlNodeBase : public Interface, public IXmlViewSource, private CRefCounted<CXmlNodeBase<Interface>> {
+    friend class CRefCounted<CXmlNodeBase<Interface>>;
+
 public:
     HRESULT QueryInterface(REFIID riid, void** ppv) override
     {
@@ -228,13 +231,8 @@ public:
         this->AddRef();
         return S_OK;
     }
-    ULONG AddRef() override { return ++m_nRefs; }
-    ULONG Release() override
-    {
-        const ULONG left = --m_nRefs;
-        if (left == 0) delete this;
-        return left;
-    }
+    ULONG AddRef() override { return this->AddRefImpl(); }
+    ULONG Release() override { return this->ReleaseImpl(); }
 
     HRESULT get_nodeName(std::u16string* name) override
     {
@@ -281,9 +279,6 @@ protected:
     HRESULT Hand(const pugi::xml_node& node, IXMLDOMNode** out) const;
 
     std::shared_ptr<CXmlTree> m_tree;
-
-private:
-    std::atomic<ULONG> m_nRefs{1};
 };
 
 class CXmlNode final : public CXmlNodeBase<IXMLDOMNode> {

@@ -101,7 +101,7 @@ bool IsMachineName(std::string_view name)
 
 [[noreturn]] void RaiseText(int stringId, std::string_view detail = {})
 {
-    throw CommandError{LoadString(g_hInstance, stringId) + AnsiToWide(detail)};
+    throw CScanError::Text(LoadString(g_hInstance, stringId) + AnsiToWide(detail));
 }
 
 // Runs one step; a non-zero exit status raises the step's output and leaves
@@ -109,7 +109,7 @@ bool IsMachineName(std::string_view name)
 void RunStep(const std::string& command)
 {
     CheckSshResult(CSSH2::Exec(command.c_str()));
-    if (CSSH2::GetExitStatus() != 0) throw CommandError{AnsiToWide(CSSH2::GetOutput())};
+    if (CSSH2::GetExitStatus() != 0) throw CScanError::Text(AnsiToWide(CSSH2::GetOutput()));
 }
 
 // Runs the install script as root through sudo (the script then installs
@@ -150,7 +150,7 @@ bool InstallThroughSudo(const std::string& sources, const std::string& architect
         refusal = SUDO_NO_PASSWORD;
     }
     // Not sudo's refusal: the install itself failed.
-    if (refusal == SUDO_OTHER) throw CommandError{AnsiToWide(CSSH2::GetOutput())};
+    if (refusal == SUDO_OTHER) throw CScanError::Text(AnsiToWide(CSSH2::GetOutput()));
     MessageBox(nullptr, SudoRefusalText(refusal, CSSH2::GetOutput(), kHomeInstallText), u"sudo",
                MB_OK | MB_ICONINFORMATION);
     return false;
@@ -173,15 +173,15 @@ int ConfirmEngineDeployment()
 {
     const DWORD stored = ReadAnswer(u"LSHWAbsentChb", kAsk);
     const DWORD answer = stored == kAsk ? static_cast<DWORD>(AskWithDialog(kEngineAbsentDialog, stored)) : stored;
-    if (answer == IDCANCEL) return 1;
+    if (answer == IDCANCEL) return DEPLOY_STOP;
     if (g_strEngineVersion.empty()) LocateEnginePackage(g_strEngineVersion);
-    if (g_strEngineVersion.empty()) return 1;
+    if (g_strEngineVersion.empty()) return DEPLOY_STOP;
     g_bstrEngineVersion = AnsiToWide(g_strEngineVersion);
-    if (g_bstrEngineVersion.empty()) return 1;
+    if (g_bstrEngineVersion.empty()) return DEPLOY_STOP;
     // A stored "do not show again" means the user agreed once for all.
     const DWORD infoOk = ReadAnswer(u"InfoOkChb", 0);
-    if (infoOk != 0) return 0;
-    return AskWithDialog(kReadyToInstallDialog, infoOk) == IDOK ? 0 : 1;
+    if (infoOk != 0) return DEPLOY_GO;
+    return AskWithDialog(kReadyToInstallDialog, infoOk) == IDOK ? DEPLOY_GO : DEPLOY_STOP;
 }
 
 bool LocateEnginePackage(std::string& version)
@@ -320,7 +320,7 @@ void UploadEnginePackage(CHostNode& host, std::span<const std::uint8_t> package,
     options.cancel_requested = 0;
     const int result = ScpUploadFile(address.c_str(), host.m_nPort, login.get().c_str(), password.get().c_str(),
                                      copy.Path().c_str(), remote.c_str(), nullptr, &options);
-    if (result != 0) throw static_cast<ESCPErrors>(result);
+    if (result != SCP_OK) throw CScanError::Upload(static_cast<ESCPErrors>(result));
 }
 
 bool ParseMachineName(std::string_view output, std::string& machine)
@@ -413,25 +413,25 @@ std::string BytesDigestHex(std::span<const std::uint8_t> bytes)
     unsigned char digest[EVP_MAX_MD_SIZE];
     unsigned int length = 0;
     if (EVP_Digest(bytes.data(), bytes.size(), digest, &length, EVP_sha1(), nullptr) != 1)
-        throw std::runtime_error("digest unavailable");
+        throw CScanError::Internal(u"digest unavailable");
     return HexText(digest, length);
 }
 
 std::string FileDigestHex(const std::string& path, int algorithm)
 {
     const EVP_MD* md = algorithm == 0 ? EVP_sha1() : algorithm == 1 ? EVP_md5() : algorithm == 2 ? EVP_ripemd160() : nullptr;
-    if (md == nullptr) throw std::invalid_argument("unknown digest algorithm");
+    if (md == nullptr) throw CScanError::Argument(u"unknown digest algorithm");
     if (path.empty()) return {};
     std::ifstream in(path, std::ios::binary);
-    if (!in) throw errno != 0 ? errno : ENOENT;
+    if (!in) throw CScanError::File(errno != 0 ? errno : ENOENT);
     std::unique_ptr<EVP_MD_CTX, decltype(&EVP_MD_CTX_free)> context(EVP_MD_CTX_new(), EVP_MD_CTX_free);
-    if (!context || EVP_DigestInit_ex(context.get(), md, nullptr) != 1) throw std::runtime_error("digest unavailable");
+    if (!context || EVP_DigestInit_ex(context.get(), md, nullptr) != 1) throw CScanError::Internal(u"digest unavailable");
     std::vector<char> block(16384);
     while (in) {
         in.read(block.data(), static_cast<std::streamsize>(block.size()));
         if (in.gcount() > 0) EVP_DigestUpdate(context.get(), block.data(), static_cast<std::size_t>(in.gcount()));
     }
-    if (in.bad()) throw EIO;
+    if (in.bad()) throw CScanError::File(EIO);
     unsigned char digest[EVP_MAX_MD_SIZE];
     unsigned int length = 0;
     EVP_DigestFinal_ex(context.get(), digest, &length);

@@ -29,7 +29,8 @@ inline constexpr const char16_t* kProductKey = u"Software\\Quillon\\Ferrodex";
 // The largest package file read.
 inline constexpr std::size_t kMaxEnginePackageBytes = 64u * 1024 * 1024;
 
-// 0 to go on with the deployment, 1 to stop.
+enum EDeployAnswer { DEPLOY_GO = 0, DEPLOY_STOP = 1 };
+// Whether to go on with the deployment.
 int ConfirmEngineDeployment();
 // Fills the package record; true when no usable package was found.
 bool LocateEnginePackage(std::string& version);
@@ -46,7 +47,7 @@ bool IsValidEnginePackageName(std::u16string_view name);
 // Reads the described package once (at most kMaxEnginePackageBytes) and
 // checks its signature over exactly the bytes returned; only these bytes are
 // uploaded. A package that cannot be read or does not fit its signature
-// forgets the package record and raises a CommandError with the
+// forgets the package record and raises a CScanError with the
 // "corrupted" text.
 std::vector<std::uint8_t> ReadVerifiedEnginePackage();
 
@@ -90,7 +91,7 @@ struct SEngineInstall {
 // architecture when it has one that runs there, otherwise built from the
 // source. `tell` gets the progress texts (what is about to happen, then what
 // happened); the outcome is also written to the package's registry record.
-// A failing step raises its output as a CommandError with the session still
+// A failing step raises its output as a CScanError with the session still
 // open (so that the folder can be removed); a lost session raises as
 // CheckSshResult does. With `sudoPassword` (the host's password, empty for
 // none) the install runs through sudo, system-wide (/usr/local/sbin, its
@@ -118,7 +119,8 @@ bool PackageHasPrebuilt(std::string_view architecture);
 std::string BytesDigestHex(std::span<const std::uint8_t> bytes);
 // The digest of a file as lower-case hex: algorithm 0 SHA-1, 1 MD5,
 // 2 RIPEMD-160. A file that cannot be opened raises its errno as an int; an
-// unknown algorithm raises std::invalid_argument; an empty path gives "".
+// unknown algorithm raises a CScanError (SES_ARGUMENT), a file that cannot
+// be read one of SES_FILE; an empty path gives "".
 std::string FileDigestHex(const std::string& path, int algorithm);
 
 // Test hook: forgets the package record, as a new process would.

@@ -1,10 +1,10 @@
 #include "scan/remote_command.h"
 
-#include <stdexcept>
+#include "scan/scan_error.h"
 
 std::string QuoteForShell(std::string_view value)
 {
-    if (value.find('\0') != std::string_view::npos) throw std::invalid_argument("a shell value cannot hold a NUL byte");
+    if (value.find('\0') != std::string_view::npos) throw CScanError::Argument(u"a shell value cannot hold a NUL byte");
     std::string quoted;
     quoted.reserve(value.size() + 2);
     quoted += '\'';

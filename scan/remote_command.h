@@ -31,7 +31,7 @@ private:
 };
 
 // The words joined by single spaces, each value quoted. A value holding a
-// NUL byte cannot be passed to a shell and raises std::invalid_argument.
+// NUL byte cannot be passed to a shell and raises a CScanError (SES_ARGUMENT).
 std::string BuildRemoteCommand(std::initializer_list<CShellWord> words);
 
 // `value` as one single-quoted word: "'" becomes "'\''".

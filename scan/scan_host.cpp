@@ -38,17 +38,17 @@ int RunJobOnce(CHostNode& host)
 
 // Runs the job; a refused password brings the login dialog back, until a
 // login works, the job fails otherwise, or the dialog is cancelled. Each
-// try sends the password once. 0 success, 1 failure.
+// try sends the password once. SCAN_OK or SCAN_FAILED.
 int RunJob(CHostNode& host, IConsoleNameSpace2* nameSpace)
 {
     int result = RunJobOnce(host);
-    while (result == kScanWrongPassword) {
+    while (result == SCAN_WRONG_PASSWORD) {
         CHostDialog dialog(HOSTDLG_LOGIN, host.m_bstrHost, host.m_nPort, host.m_bstrLogin, host.m_bSudo);
-        if (dialog.DoModal() != IDOK) return 1;
+        if (dialog.DoModal() != IDOK) return SCAN_FAILED;
         host.TakeDialog(dialog, nameSpace);
         result = RunJobOnce(host);
     }
-    return result == 0 ? 0 : 1;
+    return result == SCAN_OK ? SCAN_OK : SCAN_FAILED;
 }
 
 // Whether an XML text gives hardware nodes, tried on a scratch host so that
@@ -72,11 +72,11 @@ void ShowNewPicture(CHostNode& host, IConsoleNameSpace2* nameSpace)
 
 int ScanHost(CHostNode& host, IConsoleNameSpace2* nameSpace)
 {
-    if (!AskLoginDetails(host, nameSpace)) return 1;
+    if (!AskLoginDetails(host, nameSpace)) return SCAN_FAILED;
     const bool fetched = host.m_bstrXml.empty();
-    if (fetched && RunJob(host, nameSpace) == 1) return 1;
+    if (fetched && RunJob(host, nameSpace) != SCAN_OK) return SCAN_FAILED;
     BuildHardwareTree(host);
-    if (host.GetChildren().empty()) return 1;
+    if (host.GetChildren().empty()) return SCAN_FAILED;
     if (fetched) {
         ShowNewPicture(host, nameSpace);
     } else {
@@ -88,21 +88,21 @@ int ScanHost(CHostNode& host, IConsoleNameSpace2* nameSpace)
 
 int RefreshHost(CHostNode& host, IConsoleNameSpace2* nameSpace)
 {
-    if (!AskLoginDetails(host, nameSpace)) return 1;
+    if (!AskLoginDetails(host, nameSpace)) return SCAN_FAILED;
     std::u16string kept = std::move(host.m_bstrXml);
     host.m_bstrXml.clear();
-    if (RunJob(host, nameSpace) == 1 || !HoldsHardware(host, host.m_bstrXml)) {
+    if (RunJob(host, nameSpace) != SCAN_OK || !HoldsHardware(host, host.m_bstrXml)) {
         host.m_bstrXml = std::move(kept);
         if (!host.GetChildren().empty()) {
             host.m_scanStatus.RefreshFailed(CScanStatus::Clock::now());
             host.ShowScanStatus();
         }
-        return 1;
+        return SCAN_FAILED;
     }
     if (nameSpace != nullptr && host.GetScopeItem() != 0) nameSpace->DeleteItem(host.GetScopeItem(), FALSE);
     host.ClearHardware();
     BuildHardwareTree(host);
     ShowNewPicture(host, nameSpace);
     g_bDirty = true;
-    return 0;
+    return SCAN_OK;
 }

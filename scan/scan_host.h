@@ -4,24 +4,24 @@
 #include <functional>
 
 #include "platform/console.h"
+#include "scan/scan_error.h"
 
 class CHostNode;
 
 // Makes sure the host has a name and a login, fetches its lshw XML unless it
 // holds some, builds the hardware tree and inserts it under the host.
-// Returns 0 on success, 1 on failure.
+// Returns SCAN_OK or SCAN_FAILED.
 int ScanHost(CHostNode& host, IConsoleNameSpace2* nameSpace);
 
 // Scans the host again, keeping what it shows until a new picture arrives:
 // the hardware and XML are replaced only when the scan fetched an XML that
 // holds hardware; otherwise they stay, with the failure's time in the
-// host's scan status. Returns 0 on success, 1 on failure.
+// host's scan status. Returns SCAN_OK or SCAN_FAILED.
 int RefreshHost(CHostNode& host, IConsoleNameSpace2* nameSpace);
 
-// The network part of a scan: fills the host's XML. 0 success, 1 failure,
-// kScanWrongPassword when the server refused the login or the password
+// The network part of a scan: fills the host's XML. An EScanResult:
+// SCAN_WRONG_PASSWORD when the server refused the login or the password
 // (already told; the caller may ask for them again).
-constexpr int kScanWrongPassword = 2;
 int RunScanJob(CHostNode& host);
 
 // Replaces the network part (tests use a fake); an empty function restores

@@ -87,7 +87,7 @@ std::u16string SignalByNumber(std::uint32_t number)
 // Closes the session and raises the text as the scan's error.
 [[noreturn]] void FailWith(std::u16string text)
 {
-    CommandError error{std::move(text)};
+    CScanError error = CScanError::Text(std::move(text));
     CSSH2::Disconnect();
     throw error;
 }
@@ -179,7 +179,7 @@ void CheckSshResult(int code, const char16_t* command)
     if (command != nullptr && failure.limit == SL_OUTPUT)
         FailWith(LimitText(kOutputTooLarge, command, IntToDecimal(static_cast<long long>(failure.amount >> 20))));
     CSSH2::Disconnect();
-    throw static_cast<ESSHErrors>(code);
+    throw CScanError::Ssh(static_cast<ESSHErrors>(code));
 }
 
 void CheckCommandEnded(const char16_t* command, bool shellSignals)
@@ -289,7 +289,7 @@ int RunScanJob(CHostNode& host)
     const auto errors = List(126);
     const auto steps = List(123);
     progress.SetText(Entry(steps, 0));
-    int failed = 1;
+    int failed = SCAN_FAILED;
     try {
         {
             const SScanLimits limits = ReadScanLimits();
@@ -305,7 +305,7 @@ int RunScanJob(CHostNode& host)
             const std::string address = WideToAnsi(host.m_bstrHost);
             const int code = CSSH2::Connect(address.c_str(), static_cast<unsigned>(host.m_nPort), receiveTimeout,
                                             HostKeyQuestion, nullptr);
-            if (code != 0) throw static_cast<ESSHErrors>(code);
+            if (code != SSH_NO_ERRORS) throw CScanError::Ssh(static_cast<ESSHErrors>(code));
         }
         {
             Wiped<std::string> login(WideToAnsi(host.m_bstrLogin));
@@ -318,9 +318,9 @@ int RunScanJob(CHostNode& host)
         progress.SetText(Entry(steps, 1));
         RunScanStep(host);
         if (CSSH2::GetExitStatus() == kLshwMissingStatus) {
-            if (ConfirmEngineDeployment() == 1) {
+            if (ConfirmEngineDeployment() == DEPLOY_STOP) {
                 CSSH2::Disconnect();
-                return 1;
+                return SCAN_FAILED;
             }
             const std::vector<std::uint8_t> package = ReadVerifiedEnginePackage();
             {
@@ -338,28 +338,31 @@ int RunScanJob(CHostNode& host)
             }
             progress.SetText(Entry(steps, 1));
             RunScanStep(host);
-            if (CSSH2::GetExitStatus() == kLshwMissingStatus) throw CommandError{LoadString(g_hInstance, kStillMissing)};
+            if (CSSH2::GetExitStatus() == kLshwMissingStatus) throw CScanError::Text(LoadString(g_hInstance, kStillMissing));
         }
         CheckCommandStatus(kLshw);
         progress.SetText(Entry(steps, 4));
         host.m_bstrXml = AnsiToWide(CSSH2::Current()->Output());
         CSSH2::Disconnect();
         host.m_bstrXml = CutBeforeXml(std::move(host.m_bstrXml));
-        return 0;
+        return SCAN_OK;
     } catch (const ComError&) {
         progress.Close();
         ShowError(Entry(errors, 2));
-    } catch (ESSHErrors code) {
+    } catch (const CScanError& error) {
         progress.Close();
-        ReportSshError(code);
-        if (code == SSH_WRONG_PASSWORD) failed = kScanWrongPassword;
-    } catch (ESCPErrors code) {
-        progress.Close();
-        ReportScpError(code);
-        if (code == SCP_E_WRONG_PASSWORD) failed = kScanWrongPassword;
-    } catch (const CommandError& error) {
-        progress.Close();
-        ShowError(error.text);
+        switch (error.Source()) {
+        case SES_SSH:
+            ReportSshError(error.SshCode());
+            if (error.SshCode() == SSH_WRONG_PASSWORD) failed = SCAN_WRONG_PASSWORD;
+            break;
+        case SES_UPLOAD:
+            ReportScpError(error.UploadCode());
+            if (error.UploadCode() == SCP_E_WRONG_PASSWORD) failed = SCAN_WRONG_PASSWORD;
+            break;
+        case SES_TEXT: ShowError(error.Message()); break;
+        default: ShowError(Entry(errors, 2)); break;
+        }
     } catch (...) {
         progress.Close();
         ShowError(Entry(errors, 2));

@@ -5,6 +5,8 @@
 #include <cstdint>
 #include <string>
 
+#include "scan/scan_error.h"
+
 class CHostNode;
 
 // The scan as sent to a host. Its output is lshw's own messages, then the
@@ -15,10 +17,6 @@ class CHostNode;
 std::string ScanCommand();
 inline constexpr std::uint32_t kLshwMissingStatus = 127;
 
-// A command's output or a disconnect description, raised as the error.
-struct CommandError {
-    std::u16string text;
-};
 
 // 0 passes; 15 raises the server's disconnect description; any other code
 // closes the session and raises the code. With the command's name, a limit

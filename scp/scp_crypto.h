@@ -1,6 +1,7 @@
-// Thin wrappers over OpenSSL's EVP interface and zlib for the upload
-// library's SSH-2 engine: ciphers, MACs, digests, Diffie-Hellman numbers,
-// host-key verification, private keys and payload compression.
+// The upload library's C-style interface to the primitives both SSH engines
+// share (ssh2/crypto/): ciphers, MACs, digests, Diffie-Hellman numbers,
+// host-key verification, private keys and payload compression. This file
+// only adapts; it holds no primitive of its own.
 #pragma once
 
 #include <cstddef>
@@ -8,11 +9,12 @@
 
 #include "scp/scp_mem.h"
 
-typedef struct evp_cipher_ctx_st EVP_CIPHER_CTX;
-typedef struct evp_mac_ctx_st EVP_MAC_CTX;
-typedef struct evp_pkey_st EVP_PKEY;
 typedef struct bignum_st BIGNUM;
-struct z_stream_s;
+class CSshHostKey;
+namespace sshcrypto {
+class CPrivateKey;
+class CZlibStream;
+}  // namespace sshcrypto
 
 // True when Blowfish and single DES are available (OpenSSL's legacy provider).
 bool scp_crypto_legacy_available();
@@ -37,8 +39,6 @@ struct ScpCipherInfo {
 // The table of cipher names in offer order within each family.
 const ScpCipherInfo* scp_cipher_table(std::size_t* count);
 const ScpCipherInfo* scp_cipher_by_name(const char* name, std::size_t len);
-
-typedef struct evp_mac_st EVP_MAC;
 
 namespace sshcrypto {
 class CBlockCipher;
@@ -67,9 +67,9 @@ std::size_t scp_cipher_tag_len(const ScpCipher* cipher);
 int scp_cipher_peek_length(ScpCipher* cipher, std::uint32_t seq, const std::uint8_t in[4], std::uint32_t* length);
 // Authenticated ciphers over a whole packet (4 length bytes and the rest):
 // seal encrypts in place and writes the tag; open decrypts in place and
-// returns 16 when the tag does not match (chacha20-poly1305 checks the tag
-// before it decrypts anything; GCM checks it as it finishes and then wipes
-// what it decrypted). After open the first four bytes hold the length in
+// returns SCP_E_RECEIVE when the tag does not match (chacha20-poly1305
+// checks the tag before it decrypts anything; GCM checks it as it finishes
+// and then wipes what it decrypted). After open the first four bytes hold the length in
 // clear.
 int scp_cipher_seal(ScpCipher* cipher, std::uint32_t seq, std::uint8_t* packet, std::size_t total, std::uint8_t* tag);
 int scp_cipher_open(ScpCipher* cipher, std::uint32_t seq, std::uint8_t* packet, std::size_t total,
@@ -115,7 +115,8 @@ std::size_t scp_hash_len(int alg);
 int scp_hash(int alg, const ScpPiece* pieces, std::size_t count, std::uint8_t* out);
 int scp_md5(const void* data, std::size_t len, std::uint8_t out[16]);
 
-// SSH "mpint" encoding of a number.
+// SSH "mpint" encoding of a number; numbers longer than this are refused.
+constexpr std::size_t kScpMaxMpintBytes = 2048;
 int scp_buf_put_mpint(ScpBuf* buf, const BIGNUM* n);
 bool scp_get_mpint(ScpReader* r, BIGNUM** out);
 void scp_bn_free(BIGNUM* n);
@@ -134,7 +135,7 @@ struct ScpEcdh {
 // key, for known-answer tests; otherwise a fresh one is made.
 int scp_ecdh_start(ScpEcdh* ecdh, int kind, const std::uint8_t* priv, ScpBuf* pub);
 // Checks the server's public value and appends the shared secret K as an
-// mpint (with its length) to k. 24 for a value refused.
+// mpint (with its length) to k. SCP_E_AUTHENTICATE for a value refused.
 int scp_ecdh_finish(ScpEcdh* ecdh, const std::uint8_t* peer, std::size_t peerLen, ScpBuf* k);
 void scp_ecdh_end(ScpEcdh* ecdh);
 
@@ -177,8 +178,8 @@ int scp_kex_derive(int hashAlg, const std::uint8_t* kMpint, std::size_t kLen, co
                    std::uint8_t* out, std::size_t outLen);
 
 // Host-key types.
-enum ScpKeyType { SCP_KEY_RSA, SCP_KEY_DSS, SCP_KEY_ED25519, SCP_KEY_ECDSA_P256 };
-// The key type a host-key algorithm name stands for, or -1.
+enum ScpKeyType { SCP_KEY_UNKNOWN = -1, SCP_KEY_RSA, SCP_KEY_DSS, SCP_KEY_ED25519, SCP_KEY_ECDSA_P256 };
+// The key type a host-key algorithm name stands for, or SCP_KEY_UNKNOWN.
 int scp_hostkey_alg_type(const char* alg);
 
 // A server host key: its type, text form for the store, fingerprint and the
@@ -187,17 +188,20 @@ struct ScpHostKey {
     int isDss;
     int type;               // ScpKeyType
     const char* cacheType;  // store type: "rsa2", "dss", "ssh-ed25519", "ecdsa-sha2-nistp256"
-    EVP_PKEY* pkey;
+    CSshHostKey* impl;  // the shared host key, owned from parse to free
     int bits;
     char* text;         // "0x..,0x.." form
     char* fingerprint;  // "ssh-rsa 2048 aa:bb:..."
 };
-// 0, 24 (unsupported or malformed key), 35 (an RSA key below 1024 bits) or 18.
+// SCP_OK, SCP_E_AUTHENTICATE (unsupported or malformed key),
+// SCP_E_HOSTKEY_TOO_SMALL (an RSA key below 1024 bits) or SCP_E_OUT_OF_MEMORY.
 int scp_hostkey_parse(const std::uint8_t* blob, std::size_t len, ScpHostKey* key);
-// 0 or 24; the signature of the key's plain type ("ssh-rsa", "ssh-dss", ...).
+// SCP_OK or SCP_E_AUTHENTICATE; the signature of the key's plain type
+// ("ssh-rsa", "ssh-dss", ...).
 int scp_hostkey_verify(const ScpHostKey* key, const std::uint8_t* sig, std::size_t sigLen,
                        const std::uint8_t* data, std::size_t dataLen);
-// 0 or 24; the signature made with host-key algorithm alg (rsa-sha2-256 etc.).
+// SCP_OK or SCP_E_AUTHENTICATE; the signature made with host-key algorithm
+// alg (rsa-sha2-256 etc.).
 int scp_hostkey_verify_alg(const ScpHostKey* key, const char* alg, const std::uint8_t* sig, std::size_t sigLen,
                            const std::uint8_t* data, std::size_t dataLen);
 void scp_hostkey_free(ScpHostKey* key);
@@ -205,12 +209,13 @@ void scp_hostkey_free(ScpHostKey* key);
 // A private key for public-key authentication.
 struct ScpPrivKey {
     int isDss;
-    EVP_PKEY* pkey;
+    sshcrypto::CPrivateKey* key;  // the shared key, owned from load to free
 };
-// Whether the file looks like a private key we can read (PEM or OpenSSH).
+// Whether the file is a private key we can read: RSA or DSA, in PEM form
+// (protected or not) or in OpenSSH's form without a passphrase.
 bool scp_privkey_recognised(const char* path);
 // Loads the key; the passphrase is used when the file is protected.
-// 0 on success, otherwise nonzero.
+// SCP_OK, SCP_E_AUTHENTICATE (no usable key) or SCP_E_OUT_OF_MEMORY.
 int scp_privkey_load(const char* path, const char* passphrase, ScpPrivKey* key);
 const char* scp_privkey_algorithm(const ScpPrivKey* key);
 int scp_privkey_public_blob(const ScpPrivKey* key, ScpBuf* out);
@@ -220,14 +225,14 @@ void scp_privkey_free(ScpPrivKey* key);
 
 // zlib payload compression, one stream per direction.
 struct ScpZlib {
-    z_stream_s* stream;
+    sshcrypto::CZlibStream* stream;  // the shared stream, owned from start to end
     bool compress;
     std::size_t totalIn;  // bytes compressed so far
     bool stored;          // compression switched off (stored blocks only)
 };
 int scp_zlib_start(ScpZlib* z, bool compress);
 // Compresses (flushing at the end) or decompresses one payload into out.
-// Decompressed output is capped at max bytes (16 when exceeded).
+// Decompressed output is capped at max bytes (SCP_E_RECEIVE when exceeded).
 int scp_zlib_run(ScpZlib* z, const std::uint8_t* data, std::size_t len, ScpBuf* out, std::size_t max);
 // Stops compressing: later output carries the data in stored blocks.
 // Returns the bytes emitted by the switch in out.

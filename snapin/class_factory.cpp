@@ -22,9 +22,9 @@ HRESULT CClassFactory::CreateInstance(IUnknown* outer, REFIID riid, void** ppv)
         // deletes the new object again.
         com_ptr<IUnknown> object;
         if (m_kind == kComponentData)
-            object = com_ptr<IUnknown>(static_cast<IComponentData*>(new CFerrodexData()));
+            object = com_ptr<IUnknown>::attach(MakeComObject<CFerrodexData, IComponentData>().detach());
         else
-            object = com_ptr<IUnknown>(static_cast<ISnapinAbout*>(new CFerrodexAbout()));
+            object = com_ptr<IUnknown>::attach(MakeComObject<CFerrodexAbout, ISnapinAbout>().detach());
         return object->QueryInterface(riid, ppv);
     });
 }

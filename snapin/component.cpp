@@ -11,7 +11,7 @@ WORD HighWord(LPARAM value) { return static_cast<WORD>((value >> 16) & 0xFFFF); 
 
 com_ptr<IComponent> CFerrodexComponent::Create(CFerrodexData* owner)
 {
-    return com_ptr<IComponent>(new CFerrodexComponent(owner));
+    return com_ptr<IComponent>::attach(new CFerrodexComponent(owner));
 }
 
 HRESULT CFerrodexComponent::QueryInterface(REFIID riid, void** ppv)

@@ -82,7 +82,7 @@ CNodeDataObject::~CNodeDataObject() { Live().Remove(this); }
 
 com_ptr<IDataObject> CNodeDataObject::Create(CConsoleNode* node, DATA_OBJECT_TYPES type)
 {
-    return com_ptr<IDataObject>(new CNodeDataObject(node, type));
+    return com_ptr<IDataObject>::attach(new CNodeDataObject(node, type));
 }
 
 HRESULT CNodeDataObject::QueryInterface(REFIID riid, void** ppv)

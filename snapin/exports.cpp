@@ -15,8 +15,8 @@ extern "C" HRESULT DllGetClassObject(REFCLSID clsid, REFIID riid, void** ppv)
     *ppv = nullptr;
     if (!(riid == IID_IUnknown) && !(riid == IID_IClassFactory)) return E_NOINTERFACE;
     return ComBoundary([&]() -> HRESULT {
-        com_ptr<IClassFactory> factory(
-            new CClassFactory(clsid == CLSID_Ferrodex ? CClassFactory::kComponentData : CClassFactory::kAbout));
+        com_ptr<IClassFactory> factory = MakeComObject<CClassFactory, IClassFactory>(
+            clsid == CLSID_Ferrodex ? CClassFactory::kComponentData : CClassFactory::kAbout);
         return factory->QueryInterface(riid, ppv);
     });
 }

@@ -14,9 +14,9 @@
 #include "ssh2/crypto/bignum.h"
 #include "ssh2/crypto/cipher.h"
 #include "ssh2/crypto/digest.h"
+#include "ssh2/crypto/compressor.h"
+#include "ssh2/crypto/hostkey.h"
 #include "ssh2/packet.h"
-
-struct z_stream_s;
 
 class CSshCipher {
 public:
@@ -103,80 +103,4 @@ private:
     std::optional<sshcrypto::EDigest> m_kind;
     bool m_bEtm = false;
     std::unique_ptr<sshcrypto::CHmac> m_pHmac;
-};
-
-// "zlib" (one deflate and one inflate stream per direction for the whole
-// session), "zlib@openssh.com" (the same, switched on only once the user is
-// authenticated) or "none".
-class CSshCompressor {
-public:
-    // Largest payload Decompress produces from one packet.
-    static constexpr std::size_t kMaxInflated = 256 * 1024;
-
-    // delayed: "zlib@openssh.com", idle until Activate().
-    explicit CSshCompressor(bool zlib, bool delayed = false);
-    ~CSshCompressor();
-    CSshCompressor(const CSshCompressor&) = delete;
-    CSshCompressor& operator=(const CSshCompressor&) = delete;
-
-    static std::unique_ptr<CSshCompressor> Create(std::string_view name);
-    std::unique_ptr<CSshCompressor> Clone() const;
-    std::string Name() const { return m_bZlib ? (m_bDelayed ? "zlib@openssh.com" : "zlib") : "none"; }
-    // Starts a delayed compressor (after the user authentication succeeded).
-    void Activate() { m_bActive = true; }
-    bool Active() const { return m_bZlib && m_bActive; }
-
-    // False (and out untouched) when the object does not compress (yet).
-    bool Compress(ByteView data, std::vector<std::uint8_t>& out);
-    // False when the object does not compress; raises 8 on a corrupt stream
-    // or more than kMaxInflated bytes of output.
-    bool Decompress(ByteView data, std::vector<std::uint8_t>& out);
-    void ReleaseTables();
-    // The next Compress stores its data instead of compressing it. Returns
-    // how many bytes that packet may grow in the compressed stream.
-    std::size_t DisableCompression();
-
-private:
-    struct Stream;
-    bool m_bZlib;
-    bool m_bDelayed;
-    bool m_bActive;
-    std::unique_ptr<Stream> m_pDeflate, m_pInflate;
-    bool m_bStoreNext = false;
-    bool m_bStarted = false;
-};
-
-class CSshHostKey {
-public:
-    virtual ~CSshHostKey() = default;
-    // In preference order: "ssh-ed25519", "ecdsa-sha2-nistp256",
-    // "rsa-sha2-512", "rsa-sha2-256", "ssh-rsa", "ssh-dss".
-    static std::vector<std::string> Names();
-    static std::unique_ptr<CSshHostKey> Create(std::string_view name);
-
-    virtual std::unique_ptr<CSshHostKey> Clone() const = 0;
-    // The host-key algorithm (for RSA also the signature's hash).
-    virtual const char* Name() const = 0;
-    // The key type named in the blob ("ssh-rsa" for every RSA algorithm).
-    virtual const char* KeyType() const { return Name(); }
-    // The type part of the key's value name in the host-key cache: "rsa2",
-    // "dss", "ssh-ed25519" or "ecdsa-sha2-nistp256".
-    virtual const char* CacheType() const = 0;
-    // Takes the public key blob; false when it is malformed or of another type.
-    virtual bool SetKey(ByteView blob) = 0;
-    // Checks a signature blob over data (hashed as the algorithm says).
-    virtual bool Verify(ByteView signature, ByteView data) const = 0;
-    // The key in the host-key cache, lower-case hexadecimal: "0x<e>,0x<n>",
-    // "0x<p>,0x<q>,0x<g>,0x<y>", "0x<32 key bytes>" (Ed25519) or
-    // "nistp256,0x<x>,0x<y>".
-    virtual std::string KeyString() const = 0;
-    // "<key type> <bits> <md5 of the blob as xx:xx:...>".
-    std::string Fingerprint() const;
-    // "SHA256:<unpadded base64 of the blob's SHA-256>", as ssh-keygen -l.
-    std::string Sha256Fingerprint() const;
-    // The key's size: the modulus (RSA), p (DSS) or the curve's bits.
-    virtual int Bits() const = 0;
-
-protected:
-    std::vector<std::uint8_t> m_blob;
 };

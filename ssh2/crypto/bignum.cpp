@@ -28,6 +28,24 @@ const char kGroup1Prime[] =
 
 void CBigNum::Free::operator()(BIGNUM* bn) const { BN_clear_free(bn); }
 
+std::vector<std::uint8_t> MpintOf(const BIGNUM* n)
+{
+    const int bytes = BN_num_bytes(n);
+    if (bytes <= 0) return {};
+    std::vector<std::uint8_t> content(static_cast<std::size_t>(bytes) + 1, 0);
+    BN_bn2bin(n, content.data() + 1);
+    if ((content[1] & 0x80) == 0) content.erase(content.begin());
+    return content;
+}
+
+BIGNUM* NewBigNumFromMpint(std::span<const std::uint8_t> content)
+{
+    if (!content.empty() && (content[0] & 0x80) != 0) return nullptr;
+    return BN_bin2bn(content.data(), static_cast<int>(content.size()), nullptr);
+}
+
+void FreeBigNum(BIGNUM* n) { BN_clear_free(n); }
+
 CBigNum::CBigNum() : m_bn(Check(BN_new())) {}
 
 CBigNum::CBigNum(std::uint32_t value) : CBigNum()

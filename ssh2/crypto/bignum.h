@@ -58,6 +58,14 @@ private:
     std::unique_ptr<BIGNUM, Free> m_bn;
 };
 
+// For callers whose C-style records hold numbers as bare OpenSSL handles:
+// the content of the number's mpint; a number read from an mpint's content
+// (null when it is negative or memory runs out), to be given back to
+// FreeBigNum, which also wipes it.
+std::vector<std::uint8_t> MpintOf(const BIGNUM* n);
+BIGNUM* NewBigNumFromMpint(std::span<const std::uint8_t> content);
+void FreeBigNum(BIGNUM* n);
+
 // Diffie-Hellman in the group (p, g).
 class CDiffieHellman {
 public:

@@ -1,5 +1,6 @@
 #include "ssh2/crypto/key_sign.h"
 
+#include <openssl/dsa.h>
 #include <openssl/ecdsa.h>
 
 namespace sshcrypto {
@@ -43,6 +44,8 @@ bool HashOf(const CPrivateKey &key, std::string_view algorithm, const EVP_MD *&m
         md = EVP_sha384();
     else if (type == "ecdsa-sha2-nistp521")
         md = EVP_sha512();
+    else if (type == "ssh-dss")
+        md = EVP_sha1();
     else if (type != "ssh-ed25519")
         return false;
     return true;
@@ -81,6 +84,16 @@ std::vector<std::uint8_t> SignSsh(const CPrivateKey &key, std::string_view algor
         PutMpint(inner, ECDSA_SIG_get0_r(sig.get()));
         PutMpint(inner, ECDSA_SIG_get0_s(sig.get()));
         PutString(out, inner);
+    } else if (key.TypeName() == "ssh-dss") {
+        // OpenSSL gives DER; SSH wants r and s as 20 bytes each.
+        const std::uint8_t *p = raw.data();
+        const std::unique_ptr<DSA_SIG, FreeWith<DSA_SIG_free>> sig(d2i_DSA_SIG(nullptr, &p, static_cast<long>(raw.size())));
+        if (!sig) return {};
+        const BIGNUM *r = nullptr, *s = nullptr;
+        DSA_SIG_get0(sig.get(), &r, &s);
+        Bytes rs(40);
+        if (BN_bn2binpad(r, rs.data(), 20) != 20 || BN_bn2binpad(s, rs.data() + 20, 20) != 20) return {};
+        PutString(out, rs);
     } else {
         // RSA's value is as long as the modulus (OpenSSL pads it so).
         PutString(out, raw);

@@ -1,6 +1,7 @@
 // Signatures with a private key, in the SSH wire form a server checks:
 // string algorithm, then the signature (Ed25519, ECDSA with the curve's
-// hash, RSA with SHA-512, SHA-256 or SHA-1 by the algorithm's name).
+// hash, RSA with SHA-512, SHA-256 or SHA-1 by the algorithm's name, DSA
+// with SHA-1).
 #pragma once
 
 #include <cstdint>

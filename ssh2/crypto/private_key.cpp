@@ -124,6 +124,8 @@ std::string TypeOf(const EVP_PKEY *key)
         return "ssh-ed25519";
     case EVP_PKEY_RSA:
         return "ssh-rsa";
+    case EVP_PKEY_DSA:
+        return "ssh-dss";
     case EVP_PKEY_EC: {
         const std::string curve = SshCurveOf(key);
         return curve.empty() ? std::string() : "ecdsa-sha2-" + curve;
@@ -136,6 +138,12 @@ std::string TypeOf(const EVP_PKEY *key)
 BnPtr ToBn(std::span<const std::uint8_t> bytes)
 {
     return BnPtr(BN_bin2bn(bytes.data(), static_cast<int>(bytes.size()), nullptr));
+}
+
+bool Accepts(const SKeyFileOptions &options, const std::string &type)
+{
+    if (options.types.empty()) return type != "ssh-dss";
+    return std::find(options.types.begin(), options.types.end(), type) != options.types.end();
 }
 
 PkeyPtr FromParams(const char *algorithm, OSSL_PARAM_BLD *builder)
@@ -197,6 +205,18 @@ PkeyPtr ReadOpensshKey(SReader &r, std::string &type)
             return nullptr;
         return FromParams("RSA", b.get());
     }
+    if (type == "ssh-dss") {
+        BnPtr p = ToBn(r.String()), q = ToBn(r.String()), g = ToBn(r.String()), y = ToBn(r.String()),
+              x = ToBn(r.String());
+        ParamBldPtr b(OSSL_PARAM_BLD_new());
+        if (r.failed || !p || !q || !g || !y || !x || !b || !OSSL_PARAM_BLD_push_BN(b.get(), OSSL_PKEY_PARAM_FFC_P, p.get()) ||
+            !OSSL_PARAM_BLD_push_BN(b.get(), OSSL_PKEY_PARAM_FFC_Q, q.get()) ||
+            !OSSL_PARAM_BLD_push_BN(b.get(), OSSL_PKEY_PARAM_FFC_G, g.get()) ||
+            !OSSL_PARAM_BLD_push_BN(b.get(), OSSL_PKEY_PARAM_PUB_KEY, y.get()) ||
+            !OSSL_PARAM_BLD_push_BN(b.get(), OSSL_PKEY_PARAM_PRIV_KEY, x.get()))
+            return nullptr;
+        return FromParams("DSA", b.get());
+    }
     return nullptr;
 }
 
@@ -224,7 +244,7 @@ bool Decrypt(std::string_view cipher, const std::uint8_t *keyIv, Bytes &section,
 }
 
 SKeyFileResult ParseOpenssh(std::string_view text, std::string_view passphrase, const std::string &name,
-                            CPrivateKey &key)
+                            CPrivateKey &key, const SKeyFileOptions &options)
 {
     const std::size_t begin = text.find(kOpensshBegin) + kOpensshBegin.size();
     const std::size_t end = text.find(kOpensshEnd, begin);
@@ -263,6 +283,7 @@ SKeyFileResult ParseOpenssh(std::string_view text, std::string_view passphrase, 
     if (cipher == "none") {
         if (kdf != "none") return Fail(KF_DAMAGED, name, "inconsistent protection");
     } else if (cipher == "aes256-ctr" || gcm) {
+        if (!options.opensshProtected) return Fail(KF_UNSUPPORTED, name, "a protected key in OpenSSH's format");
         if (kdf != "bcrypt") return Fail(KF_UNSUPPORTED, name, "an unknown key derivation: " + kdf);
         if (passphrase.empty()) return Fail(KF_NEEDS_PASSPHRASE, name, "the key is protected by a passphrase");
         SReader o{kdfOptions};
@@ -289,6 +310,7 @@ SKeyFileResult ParseOpenssh(std::string_view text, std::string_view passphrase, 
     std::string type;
     PkeyPtr pkey = ReadOpensshKey(s, type);
     if (s.failed) return Fail(KF_DAMAGED, name, "the key is cut short");
+    if (pkey && !Accepts(options, type)) return Fail(KF_UNSUPPORTED, name, "a key type this client does not use");
     if (!pkey)
         return Fail(type.starts_with("ssh-") || type.starts_with("ecdsa-") ? KF_DAMAGED : KF_UNSUPPORTED, name,
                     "a key of type " + type + " that cannot be used");
@@ -311,7 +333,7 @@ int PassphraseCallback(char *buffer, int size, int, void *data)
 }
 
 SKeyFileResult ParsePem(std::span<const std::uint8_t> text, std::string_view passphrase, const std::string &name,
-                        CPrivateKey &key)
+                        CPrivateKey &key, const SKeyFileOptions &options)
 {
     const std::string_view view(reinterpret_cast<const char *>(text.data()), text.size());
     const bool encrypted = view.find("ENCRYPTED") != std::string_view::npos;
@@ -324,7 +346,7 @@ SKeyFileResult ParsePem(std::span<const std::uint8_t> text, std::string_view pas
         return encrypted ? Fail(KF_WRONG_PASSPHRASE, name, "the passphrase is wrong, or the key is damaged")
                          : Fail(KF_DAMAGED, name, "not a private key that can be read");
     std::string type = TypeOf(pkey.get());
-    if (type.empty()) return Fail(KF_UNSUPPORTED, name, "a key type this client does not use");
+    if (type.empty() || !Accepts(options, type)) return Fail(KF_UNSUPPORTED, name, "a key type this client does not use");
     key.Set(std::move(pkey), std::move(type));
     ERR_clear_error();
     return {};
@@ -351,6 +373,14 @@ std::vector<std::uint8_t> CPrivateKey::PublicBlob() const
         if (!e || !n) return {};
         PutMpint(out, e);
         PutMpint(out, n);
+    } else if (m_strType == "ssh-dss") {
+        for (const char *param : {OSSL_PKEY_PARAM_FFC_P, OSSL_PKEY_PARAM_FFC_Q, OSSL_PKEY_PARAM_FFC_G, OSSL_PKEY_PARAM_PUB_KEY}) {
+            BIGNUM *v = nullptr;
+            EVP_PKEY_get_bn_param(m_pKey.get(), param, &v);
+            const BnPtr owned(v);
+            if (!v) return {};
+            PutMpint(out, v);
+        }
     } else {
         PutText(out, m_strType.substr(std::string_view("ecdsa-sha2-").size()));
         std::uint8_t point[160];
@@ -363,15 +393,16 @@ std::vector<std::uint8_t> CPrivateKey::PublicBlob() const
 }
 
 SKeyFileResult ParsePrivateKey(std::span<const std::uint8_t> text, std::string_view passphrase, const std::string &name,
-                               CPrivateKey &key)
+                               CPrivateKey &key, const SKeyFileOptions &options)
 {
     const std::string_view view(reinterpret_cast<const char *>(text.data()), text.size());
-    if (view.find(kOpensshBegin) != std::string_view::npos) return ParseOpenssh(view, passphrase, name, key);
-    if (view.find("-----BEGIN ") != std::string_view::npos) return ParsePem(text, passphrase, name, key);
+    if (view.find(kOpensshBegin) != std::string_view::npos) return ParseOpenssh(view, passphrase, name, key, options);
+    if (view.find("-----BEGIN ") != std::string_view::npos) return ParsePem(text, passphrase, name, key, options);
     return Fail(KF_DAMAGED, name, "not a private key file");
 }
 
-SKeyFileResult LoadPrivateKeyFile(const std::string &path, std::string_view passphrase, CPrivateKey &key)
+SKeyFileResult LoadPrivateKeyFile(const std::string &path, std::string_view passphrase, CPrivateKey &key,
+                                  const SKeyFileOptions &options)
 {
     namespace fs = std::filesystem;
     std::error_code error;
@@ -386,7 +417,7 @@ SKeyFileResult LoadPrivateKeyFile(const std::string &path, std::string_view pass
     const auto got = static_cast<std::size_t>(in.gcount());
     if (!in.eof() && !in) return Fail(KF_UNREADABLE, path, "the key file cannot be read");
     if (got > kMaxKeyFileBytes) return Fail(KF_UNREADABLE, path, "too large for a key file");
-    return ParsePrivateKey({text.bytes.data(), got}, passphrase, path, key);
+    return ParsePrivateKey({text.bytes.data(), got}, passphrase, path, key, options);
 }
 
 } // namespace sshcrypto

@@ -1,7 +1,8 @@
 // Private key files as ssh-keygen writes them: OpenSSH's own format
 // ("openssh-key-v1", plain or protected with the bcrypt derivation and
 // aes256-ctr or aes256-gcm@openssh.com) and PEM / PKCS #8 through OpenSSL,
-// for Ed25519, ECDSA on nistp256/384/521 and RSA.
+// for Ed25519, ECDSA on nistp256/384/521 and RSA (DSA for callers that ask
+// for it).
 #pragma once
 
 #include <cstdint>
@@ -51,12 +52,23 @@ struct SKeyFileResult {
     std::string text; // names the file and the reason; empty when it loaded
 };
 
+// Which keys a caller takes. The defaults are the SSH client's; the upload
+// library keeps its own narrower set (RSA and DSA, and OpenSSH's format only
+// without a passphrase).
+struct SKeyFileOptions {
+    // The key types taken; empty: every type above but DSA ("ssh-dss").
+    std::vector<std::string> types;
+    // Whether an OpenSSH-format file protected by a passphrase is opened.
+    bool opensshProtected = true;
+};
+
 // Reads a key file. The passphrase may be empty for a file that is not
 // protected. Never throws for what the file holds.
-SKeyFileResult LoadPrivateKeyFile(const std::string &path, std::string_view passphrase, CPrivateKey &key);
+SKeyFileResult LoadPrivateKeyFile(const std::string &path, std::string_view passphrase, CPrivateKey &key,
+                                  const SKeyFileOptions &options = {});
 
 // The same from bytes already read (no file checks); `name` goes into texts.
 SKeyFileResult ParsePrivateKey(std::span<const std::uint8_t> text, std::string_view passphrase, const std::string &name,
-                               CPrivateKey &key);
+                               CPrivateKey &key, const SKeyFileOptions &options = {});
 
 } // namespace sshcrypto

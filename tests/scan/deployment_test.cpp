@@ -8,6 +8,7 @@
 #include "platform/registry.h"
 #include "platform/text.h"
 #include "scan/engine_deployment.h"
+#include "scan/scan_error.h"
 #include "scan/engine_signature.h"
 #include "scan/scan_job.h"
 #include "ssh2/errors.h"
@@ -27,12 +28,18 @@ TEST(FileDigestHex, LengthsPerAlgorithmAndErrors)
     EXPECT_EQ(FileDigestHex(file, 1), "900150983cd24fb0d6963f7d28e17f72");
     EXPECT_EQ(FileDigestHex(file, 2), "8eb208f7e05d987a9b044a8e98c6b087f15a0bfc");
     EXPECT_EQ(FileDigestHex("", 0), "");
-    EXPECT_THROW(FileDigestHex(file, 3), std::invalid_argument);
+    try {
+        FileDigestHex(file, 3);
+        FAIL() << "an unknown algorithm must raise";
+    } catch (const CScanError& error) {
+        EXPECT_EQ(error.Source(), SES_ARGUMENT);
+    }
     try {
         FileDigestHex(dir.file("missing"), 0);
         FAIL() << "a missing file must raise";
-    } catch (int error) {
-        EXPECT_EQ(error, ENOENT);
+    } catch (const CScanError& error) {
+        EXPECT_EQ(error.Source(), SES_FILE);
+        EXPECT_EQ(error.Code(), ENOENT);
     }
 }
 
@@ -221,7 +228,12 @@ TEST_F(ConfirmTest, FolderWithoutSeparatorCannotBeOpened)
 {
     DescribePackage(dir.path());  // no trailing "/": the path runs into the name
     RegWriteDword(HKEY_CURRENT_USER, kProductKey, u"LSHWAbsentChb", 1);
-    EXPECT_THROW(ConfirmEngineDeployment(), int);
+    try {
+        ConfirmEngineDeployment();
+        FAIL() << "a package path that names no file must raise";
+    } catch (const CScanError& error) {
+        EXPECT_EQ(error.Source(), SES_FILE);
+    }
 }
 
 TEST_F(ConfirmTest, HostileNamesAndVersionsAreRefusedAsACorruptedPackage)
@@ -255,7 +267,7 @@ TEST_F(ConfirmTest, HostileNamesAndVersionsAreRefusedAsACorruptedPackage)
         ASSERT_EQ(ui.Messages().size(), 1u);
         EXPECT_EQ(ui.Messages()[0].text, u"Vorbex is corrupted or not found at your workstation.");
         EXPECT_TRUE(g_bstrEngineName.empty());
-        EXPECT_THROW(ReadVerifiedEnginePackage(), CommandError) << "a refused record is never read for upload";
+        EXPECT_THROW(ReadVerifiedEnginePackage(), CScanError) << "a refused record is never read for upload";
     }
 }
 
@@ -274,8 +286,9 @@ TEST_F(ConfirmTest, TheUploadReadsThePackageOnceAndRefusesOneSwappedAfterTheFirs
     try {
         ReadVerifiedEnginePackage();
         FAIL() << "a swapped package must be refused";
-    } catch (const CommandError& error) {
-        EXPECT_EQ(error.text, u"Vorbex is corrupted or not found at your workstation.");
+    } catch (const CScanError& error) {
+        EXPECT_EQ(error.Source(), SES_TEXT);
+        EXPECT_EQ(error.Message(), u"Vorbex is corrupted or not found at your workstation.");
     }
     EXPECT_TRUE(g_strEngineVersion.empty()) << "the next scan looks for the package again";
 }
@@ -289,7 +302,7 @@ TEST_F(ConfirmTest, APackageOverTheSizeLimitIsRefused)
     g_strEngineVersion = "1.0";
     g_bstrEngineVersion = u"1.0";
     g_bstrEngineSignature = AnsiToWide(SignWithBuildKey(FileDigestHex(file, 0)));
-    EXPECT_THROW(ReadVerifiedEnginePackage(), CommandError);
+    EXPECT_THROW(ReadVerifiedEnginePackage(), CScanError);
 }
 
 // Records written before the package carried prebuilt binaries have no

@@ -12,6 +12,7 @@
 
 #include "platform/text.h"
 #include "scan/engine_deployment.h"
+#include "scan/scan_error.h"
 #include "scan/remote_command.h"
 #include "scan/scan_job.h"
 #include "tests/support/temp_dir.h"
@@ -115,8 +116,8 @@ TEST(QuoteForShell, QuotesEveryValueAndRefusesNul)
     EXPECT_EQ(QuoteForShell(""), "''");
     EXPECT_EQ(QuoteForShell("a b"), "'a b'");
     EXPECT_EQ(QuoteForShell("it's"), "'it'\\''s'");
-    EXPECT_THROW(QuoteForShell(std::string("a\0b", 3)), std::invalid_argument);
-    EXPECT_THROW(BuildRemoteCommand({"echo", CShellWord::Value(std::string("a\0; id", 6))}), std::invalid_argument);
+    EXPECT_THROW(QuoteForShell(std::string("a\0b", 3)), CScanError);
+    EXPECT_THROW(BuildRemoteCommand({"echo", CShellWord::Value(std::string("a\0; id", 6))}), CScanError);
     EXPECT_EQ(BuildRemoteCommand({"cd", CShellWord::Value("/tmp/x y"), "&& ls"}), "cd '/tmp/x y' && ls");
 }
 

@@ -13,6 +13,7 @@
 #include <string>
 
 #include "ssh2/crypto/digest.h"
+#include "ssh2/crypto/hostkey.h"
 #include "ssh2/crypto/key_sign.h"
 #include "ssh2/crypto/private_key.h"
 #include "tests/support/temp_dir.h"
@@ -247,3 +248,48 @@ TEST(PrivateKeyFile, BadFilesGiveErrorsThatNameTheFile)
 }
 
 } // namespace
+
+// DSA keys are read only for a caller that names them (the upload library),
+// and such a caller may also refuse OpenSSH's passphrase-protected form.
+TEST(PrivateKeyOptions, DsaOnlyWhenAskedAndProtectedOwnFormatOnlyWhenAllowed)
+{
+    if (!HaveKeygen()) GTEST_SKIP() << "ssh-keygen is not installed";
+    TempDir dir;
+    const sshcrypto::SKeyFileOptions upload{{"ssh-rsa", "ssh-dss"}, false};
+    for (const char *format : {"PEM", ""}) {
+        SCOPED_TRACE(format);
+        const std::string path = Make(dir, {"dsa", "", format, "", false}, std::string("dsa") + format);
+        if (path.empty()) GTEST_SKIP() << "this ssh-keygen makes no DSA keys";
+        CPrivateKey key;
+        EXPECT_EQ(LoadPrivateKeyFile(path, "", key).code, sshcrypto::KF_UNSUPPORTED);
+        EXPECT_EQ(key.Handle(), nullptr);
+        const auto result = LoadPrivateKeyFile(path, "", key, upload);
+        ASSERT_EQ(result.code, sshcrypto::KF_OK) << result.text;
+        EXPECT_EQ(key.TypeName(), "ssh-dss");
+        std::istringstream printed(Capture("ssh-keygen -y -f " + path));
+        std::string type, blob;
+        printed >> type >> blob;
+        EXPECT_EQ(Base64(key.PublicBlob()), blob);
+        // The signature is checked by the host-key code, not by its maker.
+        const std::vector<std::uint8_t> data{'k', 'e', 'x', 0, 1};
+        const auto signature = sshcrypto::SignSsh(key, "ssh-dss", data);
+        ASSERT_EQ(signature.size(), 4u + 7u + 4u + 40u);
+        auto checker = CSshHostKey::Create("ssh-dss");
+        ASSERT_TRUE(checker->SetKey(key.PublicBlob()));
+        EXPECT_TRUE(checker->Verify(signature, data));
+        EXPECT_FALSE(checker->Verify(signature, std::vector<std::uint8_t>{'k', 'e', 'x', 0, 2}));
+        EXPECT_TRUE(sshcrypto::SignSsh(key, "ssh-rsa", data).empty());
+    }
+    CPrivateKey key;
+    // The narrower set leaves out the types it does not name...
+    EXPECT_EQ(LoadPrivateKeyFile(Make(dir, {"ed25519", "", "", "", false}, "ed"), "", key, upload).code,
+              sshcrypto::KF_UNSUPPORTED);
+    // ...and OpenSSH's protected form, even with the right passphrase, while
+    // a protected PEM key still opens.
+    const std::string own = Make(dir, {"rsa", "2048", "", "aes256-ctr", true}, "own");
+    EXPECT_EQ(LoadPrivateKeyFile(own, kPass, key, upload).code, sshcrypto::KF_UNSUPPORTED);
+    EXPECT_EQ(LoadPrivateKeyFile(own, kPass, key).code, sshcrypto::KF_OK);
+    const std::string pem = Make(dir, {"rsa", "2048", "PEM", "", true}, "pem");
+    EXPECT_EQ(LoadPrivateKeyFile(pem, kPass, key, upload).code, sshcrypto::KF_OK);
+    EXPECT_EQ(LoadPrivateKeyFile(pem, "", key, upload).code, sshcrypto::KF_NEEDS_PASSPHRASE);
+}

@@ -160,13 +160,13 @@ TEST_F(ScriptedServerTest, OtherChannelRequestsAreRefused)
     EXPECT_EQ(Count(env.LogText(), Outgoing(100)), 1u);
 }
 
-TEST_F(ScriptedServerTest, OpenFailureGives13)
+TEST_F(ScriptedServerTest, OpenFailureGivesWrongChannel)
 {
     ASSERT_EQ(Start({"paramiko", "--open-fail"}), 0);
     EXPECT_EQ(CSSH2::Exec("anything"), SSH_WRONG_CHANNEL);
 }
 
-TEST_F(ScriptedServerTest, RefusedExecGives2)
+TEST_F(ScriptedServerTest, RefusedExecGivesInternalError)
 {
     ASSERT_EQ(Start({"paramiko", "--refuse-exec"}), 0);
     EXPECT_EQ(CSSH2::Exec("anything"), SSH_INTERNAL_ERROR);
@@ -213,7 +213,7 @@ INSTANTIATE_TEST_SUITE_P(Reasons, DisconnectReasonTest,
                                            DisconnectCase{15, "SSH_DISCONNECT_ILLEGAL_USER_NAME"},
                                            DisconnectCase{0, "unknown (0)"}, DisconnectCase{99, "unknown (99)"}));
 
-TEST_F(ScriptedServerTest, OutputBeyondTheLimitStopsWith8AndNamesTheLimit)
+TEST_F(ScriptedServerTest, OutputBeyondTheLimitStopsWithReceiveErrorAndNamesTheLimit)
 {
     ASSERT_EQ(Start({"paramiko", "--extra", "50000"}), 0);
     CSSH2::SetLimits({.maxOutput = 20000});
@@ -274,7 +274,7 @@ struct SEcdhCase {
 };
 class EcdhReplyTest : public ScriptedServerTest, public ::testing::WithParamInterface<SEcdhCase> {};
 
-TEST_P(EcdhReplyTest, IsRefusedWith10)
+TEST_P(EcdhReplyTest, IsRefusedAsHostKeyMismatch)
 {
     EXPECT_EQ(Start({"raw-ecdh-reply", "--kex", GetParam().kex, "--q", GetParam().q}), SSH_HOSTKEY_MISMATCH);
     EXPECT_EQ(Results(), "20,30\n");
@@ -295,7 +295,7 @@ struct SGexCase {
 };
 class GroupExchangeTest : public ScriptedServerTest, public ::testing::WithParamInterface<SGexCase> {};
 
-TEST_P(GroupExchangeTest, RefusesABadGroupWith10)
+TEST_P(GroupExchangeTest, RefusesABadGroupAsHostKeyMismatch)
 {
     std::vector<std::string> args{"raw-gex-group"};
     args.insert(args.end(), GetParam().args.begin(), GetParam().args.end());

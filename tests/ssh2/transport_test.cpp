@@ -201,7 +201,7 @@ std::vector<std::uint8_t> SealedPacket(const char* cipher, const char* mac)
 
 class FlippedByteTest : public ::testing::TestWithParam<std::pair<const char*, const char*>> {};
 
-TEST_P(FlippedByteTest, IsRefusedWith8)
+TEST_P(FlippedByteTest, IsRefusedAsReceiveError)
 {
     const auto& [cipher, mac] = GetParam();
     const std::vector<std::uint8_t> wire = SealedPacket(cipher, mac);
@@ -284,7 +284,7 @@ TEST(TransportTest, EveryFlippedByteOfAProtectedPacketIsRefused)
     }
 }
 
-TEST(TransportTest, MalformedFramesGive8)
+TEST(TransportTest, MalformedFramesGiveReceiveError)
 {
     struct Case {
         std::uint32_t length;

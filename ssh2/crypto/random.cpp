@@ -1,8 +1,9 @@
-#include "ssh2/random.h"
+#include "ssh2/crypto/random.h"
 
 #include <openssl/rand.h>
 
 #include <cstring>
+#include <mutex>
 #include <vector>
 
 #include "platform/entropy.h"
@@ -13,6 +14,8 @@
 namespace {
 constexpr char16_t kSeedKey[] = u"Software\\Quillon\\Corvel";
 constexpr char16_t kSeedValue[] = u"RandomSeed";
+// Both SSH engines draw from the pool, from whichever thread runs them.
+std::recursive_mutex g_poolLock;
 }  // namespace
 
 CRandomPool& CRandomPool::Instance()
@@ -23,8 +26,9 @@ CRandomPool& CRandomPool::Instance()
 
 void CRandomPool::Reset()
 {
+    const std::lock_guard<std::recursive_mutex> lock(g_poolLock);
     sshcrypto::Cleanse(this, sizeof *this);
-    m_nPos = 0;
+    m_nPos = kPoolSize;
     m_nBlock = 0;
     m_bInitialised = false;
 }
@@ -42,6 +46,7 @@ void CRandomPool::AddSystemNoise(const std::uint8_t* data, std::size_t size)
 
 void CRandomPool::Stir()
 {
+    const std::lock_guard<std::recursive_mutex> lock(g_poolLock);
     for (const auto& noise : {SystemTimeBytes(), SystemTimeAdjustmentBytes(), SystemPowerStatusBytes()})
         AddSystemNoise(noise.data(), noise.size());
     if (m_nBlock > 0) {
@@ -70,17 +75,20 @@ void CRandomPool::Stir()
 
 std::uint8_t CRandomPool::RandomByte()
 {
+    const std::lock_guard<std::recursive_mutex> lock(g_poolLock);
     if (m_nPos >= kPoolSize) Stir();
     return m_pool[m_nPos++];
 }
 
 void CRandomPool::RandomBytes(std::uint8_t* out, std::size_t size)
 {
+    const std::lock_guard<std::recursive_mutex> lock(g_poolLock);
     for (std::size_t i = 0; i < size; ++i) out[i] = RandomByte();
 }
 
 void CRandomPool::AddNoise(const std::uint8_t* data, std::size_t size)
 {
+    const std::lock_guard<std::recursive_mutex> lock(g_poolLock);
     for (std::size_t i = 0; i < size; ++i) {
         if (m_nPos >= kPoolSize) Stir();
         m_pool[m_nPos++] ^= data[i];
@@ -89,6 +97,7 @@ void CRandomPool::AddNoise(const std::uint8_t* data, std::size_t size)
 
 void CRandomPool::Initialise()
 {
+    const std::lock_guard<std::recursive_mutex> lock(g_poolLock);
     m_bInitialised = true;
     ForEachSystemFolderEntry([this](const std::uint8_t* record, std::size_t size) { AddNoise(record, size); });
     // The operating system's generator as well, so that the pool never
@@ -108,6 +117,7 @@ void CRandomPool::Initialise()
 
 void CRandomPool::SaveSeed()
 {
+    const std::lock_guard<std::recursive_mutex> lock(g_poolLock);
     if (!m_bInitialised) return;
     Stir();
     std::uint8_t seed[kSeedSize];

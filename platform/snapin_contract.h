@@ -1,0 +1,35 @@
+// What a console host and the Ferrodex snap-in agree on beyond the console
+// interfaces: the snap-in's classes, the node types by which a host tells
+// the snap-in's nodes apart, and the menu command ids a host may invoke
+// without showing the menu (scripted commands). The snap-in defines its
+// nodes and menus with these values, and the host uses nothing else.
+#pragma once
+
+#include "platform/com.h"
+
+// The snap-in's class and its "About" class.
+inline constexpr CLSID CLSID_Ferrodex = MakeGuid("D89C902C-BBEF-4E6D-BD92-E71764806F79");
+inline constexpr CLSID CLSID_FerrodexAbout = MakeGuid("3C233F7B-D357-4DB7-9572-0F990C3D420D");
+
+// Node types. A host node's expansion (or a node's below it) may scan its
+// server; a "general" node holds the rows of a hardware node that has
+// children; a property item is one Name/Value line.
+inline constexpr GUID kRootNodeType = MakeGuid("3A92C98A-1FC8-4482-AD60-4D78790549DB");
+inline constexpr GUID kGroupNodeType = MakeGuid("DA119E39-0D74-4CE9-ABE4-BFEDFCD8DE0D");
+inline constexpr GUID kHostNodeType = MakeGuid("C4FBF6AC-2761-4DF4-A117-648CA6594B48");
+inline constexpr GUID kHardwareNodeType = MakeGuid("87B61023-10E1-48E6-953D-1EBDB46E44C9");
+inline constexpr GUID kGeneralNodeType = MakeGuid("470B0D53-610E-40C5-A7E9-29DA190CA0B6");
+inline constexpr GUID kPropertyItemType = MakeGuid("6571B2F6-6C6B-48C5-9005-2E1444B9D35E");
+
+// Context-menu command ids, per node type.
+// The root ("My Linux Servers"):
+constexpr long IDM_ADD_GROUP = 0;
+constexpr long IDM_SAVE_PASSWORDS = 1;
+constexpr long IDM_ABOUT = 2;
+// A group:
+constexpr long IDM_ADD_HOST = 2;
+constexpr long IDM_DELETE_GROUP = 3;
+// A host:
+constexpr long IDM_REMOVE_HOST = 2;
+constexpr long IDM_REFRESH_HOST = 3;
+constexpr long IDM_EDIT_HOST = 4;

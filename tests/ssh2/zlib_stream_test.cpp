@@ -1,0 +1,100 @@
+// The zlib stream both engines compress with: every packet decodes as soon
+// as it is sent, a stored packet carries its bytes as they are, and an
+// inflate stream refuses damage and output beyond its limit.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "ssh2/crypto/zlib_stream.h"
+
+namespace {
+
+using sshcrypto::CZlibStream;
+using sshcrypto::EZlibStatus;
+using Bytes = std::vector<std::uint8_t>;
+
+Bytes Text(const std::string& text) { return Bytes(text.begin(), text.end()); }
+
+bool Contains(const Bytes& haystack, const Bytes& needle)
+{
+    return std::search(haystack.begin(), haystack.end(), needle.begin(), needle.end()) != haystack.end();
+}
+
+TEST(ZlibStream, EveryPacketDecodesOnItsOwnAndStoredPacketsShowTheirBytes)
+{
+    CZlibStream deflater(true), inflater(false);
+    const Bytes repeated = Text(std::string(4000, 'a') + "memory bank 0");
+    const Bytes secret = Text("password: s3cr3t-and-more");
+    std::uint64_t total = 0;
+    for (int packet = 0; packet < 6; ++packet) {
+        SCOPED_TRACE(packet);
+        const bool stored = packet == 3;
+        const Bytes& data = stored ? secret : repeated;
+        Bytes wire;
+        if (stored) {
+            ASSERT_EQ(deflater.SetLevel(CZlibStream::kStored, wire), EZlibStatus::Ok);
+        }
+        ASSERT_EQ(deflater.Run(data, wire), EZlibStatus::Ok);
+        if (stored) {
+            // Not compressed: the length of the secret does not show through.
+            EXPECT_TRUE(Contains(wire, secret));
+            ASSERT_EQ(deflater.SetLevel(CZlibStream::kDefaultLevel, wire), EZlibStatus::Ok);
+        } else {
+            EXPECT_LT(wire.size(), data.size() / 10);
+        }
+        total += data.size();
+        EXPECT_EQ(deflater.TotalIn(), total);
+        // The flush leaves nothing behind: the packet inflates by itself.
+        Bytes clear;
+        ASSERT_EQ(inflater.Run(wire, clear), EZlibStatus::Ok);
+        EXPECT_EQ(clear, data);
+    }
+    EXPECT_EQ(deflater.PendingBits() % 8, deflater.PendingBits());
+}
+
+TEST(ZlibStream, InflateRefusesDamageAndOutputBeyondItsLimit)
+{
+    const Bytes zeros(100000, 0);
+    Bytes bomb;
+    {
+        CZlibStream deflater(true);
+        ASSERT_EQ(deflater.Run(zeros, bomb), EZlibStatus::Ok);
+    }
+    ASSERT_LT(bomb.size(), 1000u);
+    {
+        CZlibStream exact(false);
+        Bytes out;
+        EXPECT_EQ(exact.Run(bomb, out, zeros.size()), EZlibStatus::Ok);
+        EXPECT_EQ(out, zeros);
+    }
+    {
+        CZlibStream tight(false);
+        Bytes out;
+        EXPECT_EQ(tight.Run(bomb, out, zeros.size() - 1), EZlibStatus::TooLarge);
+        EXPECT_LT(out.size(), zeros.size());
+    }
+    {
+        // A stream that does not start with a zlib header.
+        CZlibStream damaged(false);
+        Bytes out;
+        EXPECT_EQ(damaged.Run(Text("not a zlib stream at all"), out), EZlibStatus::Corrupt);
+    }
+    {
+        // A valid stream whose header check no longer adds up.
+        Bytes flipped = bomb;
+        flipped[1] ^= 0x01;
+        CZlibStream damaged(false);
+        Bytes out;
+        EXPECT_EQ(damaged.Run(flipped, out), EZlibStatus::Corrupt);
+    }
+    // Only a deflate stream changes its level.
+    CZlibStream inflater(false);
+    Bytes out;
+    EXPECT_EQ(inflater.SetLevel(CZlibStream::kStored, out), EZlibStatus::Failed);
+    EXPECT_EQ(inflater.PendingBits(), 0u);
+}
+
+}  // namespace
