@@ -96,7 +96,7 @@ int scp_handle_channel(ScpSession* s, std::uint8_t type, const std::uint8_t* pay
         if (!ours) return SCP_OK;
         // The server may send no more than the window it was given.
         if (n > s->localWindow) {
-            scp_job_error_detail("the server sent more channel data than the window allows");
+            scp_job_error_detail(s->job, "the server sent more channel data than the window allows");
             return SCP_E_RECEIVE;
         }
         s->localWindow -= static_cast<std::uint32_t>(n);

@@ -258,7 +258,7 @@ int scp_sftp_prepare_target(JobInfo* job, const char* remote_path)
     const int statRc = scp_sftp_stat(job, remote_path, &attrs);
     if (statRc == SCP_E_RECEIVE || statRc == SCP_E_OUT_OF_MEMORY || statRc == SCP_E_SEND) return statRc;  // the stream itself failed
     if (statRc == 0 && (attrs.flags & SSH_FILEXFER_ATTR_PERMISSIONS)) job->targetIsDirectory = (attrs.permissions & kScpSftpDirectoryBit) != 0;
-    if (g_scpFlags.targetMustBeDirectory && !job->targetIsDirectory) {
+    if (job->flags.targetMustBeDirectory && !job->targetIsDirectory) {
         abandon_session(job);
         return SCP_E_NOT_A_DIRECTORY;
     }
