@@ -141,7 +141,7 @@ int scp_handle_channel(ScpSession* s, std::uint8_t type, const std::uint8_t* pay
             char text[80];
             std::snprintf(text, sizeof text, "Received channel request for nonexistent channel %u",
                           static_cast<unsigned>(recipient));
-            scp_send_disconnect(s, 11, text);
+            scp_send_disconnect(s, SCP_DISCONNECT_BY_APPLICATION, text);
             return SCP_E_INTERNAL;
         }
         bool ok = false;

@@ -193,7 +193,7 @@ int scp_handle_kexinit(ScpSession* s, const std::uint8_t* payload, std::size_t l
     const ScpAgreement agreed = scp_negotiate(scp_client_offer(s), theirs);
     if (!agreed.ok) {
         scp_job_error_detail(s->job, agreed.failure.c_str());
-        if (!scp_send_disconnect(s, 3, "No common algorithm\n")) scp_socket_flush(s);
+        if (!scp_send_disconnect(s, SCP_DISCONNECT_KEY_EXCHANGE_FAILED, "No common algorithm\n")) scp_socket_flush(s);
         return SCP_E_AUTHENTICATE;
     }
     s->kex = nullptr;

@@ -435,7 +435,8 @@ int ScpUploadFile(const char* host, int port, const char* user, const char* pass
         } else {
             scp_job_event(job, SCP_EVENT_FINISHED, nullptr, nullptr, 0);
         }
-        scp_job_keep_detail(job);
+        // What a failure ran into; a success leaves nothing to report.
+        scp_job_keep_detail(rc ? job : nullptr);
         if (options) options->peak_memory_bytes = scp_arena_peak_bytes(&job->arena);
     }
     scp_job_destroy(job);
