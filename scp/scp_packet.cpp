@@ -41,7 +41,7 @@ int scp_packet_finish(ScpPacketIn* pin, bool* got)
 int scp_packet_check_length(std::uint32_t length, std::size_t block)
 {
     if (length < 8 || length > kScpMaxPacket) return SCP_E_RECEIVE;
-    return length % block == 0 ? 0 : 16;
+    return length % block == 0 ? SCP_OK : SCP_E_RECEIVE;
 }
 
 // Encrypt-then-MAC and the authenticated ciphers: the whole packet and its

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "platform/winsock.h"
+#include "scp/scp.h"
 #include "scp/scp_mem.h"
 
 struct JobInfo;
@@ -45,6 +46,10 @@ struct SessionConfig {
     char keyFile[260];
     char user[100];
     char password[100];
+    // The key file's passphrase (empty: the password is tried); the agent
+    // of SSH_AUTH_SOCK when nonzero.
+    char passphrase[256];
+    int useAgent;
     int newHostKeyPolicy;
     int changedHostKeyPolicy;
     std::uint32_t userData;
@@ -74,6 +79,8 @@ struct SessionBackend {
 };
 
 constexpr int kScpSpecialEof = 12;
+// exit_status before the session has closed.
+constexpr int kScpNoExitStatus = -1;
 
 extern const SessionBackend scp_ssh_backend;
 
@@ -110,7 +117,7 @@ const char* scp_session_server_version(const ScpSession* session);
 // The names negotiated: kex, host key, cipher out/in, mac out/in, compression out/in.
 const char* scp_session_chosen(const ScpSession* session, int which);
 
-// The names negotiated by the latest key exchange in this process (the same
+// The names negotiated by the latest key exchange on this thread (the same
 // order), kept after the session is gone; for tests and diagnostics.
 const char* scp_session_last_chosen(int which);
 // Whether that key exchange was strict.
@@ -125,5 +132,7 @@ int scp_cipher_offer(const int prefs[5], bool allowDes, ScpBuf* out);
 // below the warning line).
 std::vector<std::string> scp_cipher_offer_names(const int prefs[5], bool allowDes, std::size_t* accepted);
 // Chooses a cipher for one direction from the server's list: the index in
-// the cipher table, or -1 (none in common or refused after the warn marker).
+// the cipher table, or kScpNoCipher (none in common or refused after the
+// warn marker).
+constexpr int kScpNoCipher = -1;
 int scp_cipher_choose(const int prefs[5], bool allowDes, const char* serverList, std::size_t serverLen);

@@ -133,32 +133,6 @@ TEST(ScpErrors, TextsAreCutAndTerminated)
     EXPECT_EQ(one[0], '\0');
 }
 
-TEST(ScpAllocator, SweepFreesWhatIsLeftAndFullTableStillWorks)
-{
-    scp_alloc_reset();
-    void* a = scp_alloc(10);
-    void* b = scp_alloc(20);
-    ASSERT_TRUE(a && b);
-    EXPECT_EQ(scp_alloc_count(), 2);
-    b = scp_realloc(b, 100000);
-    ASSERT_TRUE(b);
-    EXPECT_EQ(scp_alloc_count(), 2);
-    scp_free(a);
-    EXPECT_EQ(scp_alloc_count(), 1);
-    scp_alloc_sweep();  // frees b (the leak checker would report it otherwise)
-    EXPECT_EQ(scp_alloc_count(), 0);
-
-    std::vector<void*> blocks;
-    for (int i = 0; i < kScpAllocSlots; ++i) blocks.push_back(scp_alloc(8));
-    EXPECT_EQ(scp_alloc_count(), kScpAllocSlots);
-    void* untracked = scp_alloc(8);
-    ASSERT_NE(untracked, nullptr);
-    EXPECT_EQ(scp_alloc_count(), kScpAllocSlots);
-    scp_free(untracked);  // not in the table, freed all the same
-    scp_alloc_sweep();
-    EXPECT_EQ(scp_alloc_count(), 0);
-}
-
 TEST(ScpReader, AccessorsRefuseTruncatedAndOversizedInput)
 {
     const std::uint8_t bytes[] = {0, 0, 0, 3, 'a', 'b', 'c', 0xff, 0xff, 0xff, 0xff, 1};
@@ -193,7 +167,7 @@ std::vector<std::uint8_t> Body(std::initializer_list<int> bytes)
 
 TEST(ScpSftp, RequestsAreFramedWithLengthTypeAndId)
 {
-    scp_alloc_reset();
+    CScpLocalArena arena;
     ScpBuf buf{};
     ASSERT_EQ(scp_sftp_begin(&buf, SSH_FXP_INIT, 0), 0);
     ASSERT_EQ(scp_buf_put_u32(&buf, 3), 0);
@@ -206,7 +180,7 @@ TEST(ScpSftp, RequestsAreFramedWithLengthTypeAndId)
     EXPECT_EQ(std::vector<std::uint8_t>(buf.data, buf.data + buf.len),
               Body({0, 0, 0, 11, 17, 0, 0, 1, 0, 0, 0, 0, 2, '/', 't'}));
     scp_buf_free(&buf);
-    EXPECT_EQ(scp_alloc_count(), 0);
+    EXPECT_EQ(scp_arena_count(arena.get()), 0);
 }
 
 TEST(ScpSftp, RepliesParseAndEveryTruncationFails)
@@ -233,7 +207,7 @@ TEST(ScpSftp, RepliesParseAndEveryTruncationFails)
         for (std::size_t cut = 0; cut < c.body.size(); ++cut) {
             // A STATUS may end right after its code.
             if (c.type == SSH_FXP_STATUS && cut >= 9) continue;
-            EXPECT_EQ(scp_sftp_parse_reply(c.body.data(), cut, &reply), 16) << "cut at " << cut;
+            EXPECT_EQ(scp_sftp_parse_reply(c.body.data(), cut, &reply), SCP_E_RECEIVE) << "cut at " << cut;
         }
     }
     ScpSftpReply attrs{};
@@ -248,15 +222,17 @@ TEST(ScpSftp, RepliesParseAndEveryTruncationFails)
     // A handle longer than 256 bytes is refused.
     std::vector<std::uint8_t> big = Body({102, 0, 0, 1, 0, 0, 0, 1, 1});
     big.resize(big.size() + 257, 'x');
-    EXPECT_EQ(scp_sftp_parse_reply(big.data(), big.size(), &handle), 16);
+    EXPECT_EQ(scp_sftp_parse_reply(big.data(), big.size(), &handle), SCP_E_RECEIVE);
 }
 
 TEST(ScpSftp, StatusCodesMapToLibraryCodes)
 {
-    const int expected[] = {17, 17, 4, 25, 17, 17, 26, 26, 31, 17, 17};
+    const int expected[] = {SCP_E_INTERNAL, SCP_E_INTERNAL,          SCP_E_NO_SUCH_FILE, SCP_E_PERMISSION_DENIED,
+                            SCP_E_INTERNAL, SCP_E_INTERNAL,          SCP_E_NETWORK,      SCP_E_NETWORK,
+                            SCP_E_UNSUPPORTED, SCP_E_INTERNAL,       SCP_E_INTERNAL};
     for (std::uint32_t status = 0; status < 11; ++status)
         EXPECT_EQ(scp_sftp_status_code(status), expected[status]) << status;
-    EXPECT_EQ(scp_sftp_status_code(0xffffffffu), 17);
+    EXPECT_EQ(scp_sftp_status_code(0xffffffffu), SCP_E_INTERNAL);
 }
 
 // A job without a session: its reads end at the pending bytes.
@@ -264,15 +240,15 @@ class DetachedJob : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        scp_alloc_reset();
         ASSERT_EQ(scp_job_create(&m_job, &m_options), 0);
     }
     void TearDown() override
     {
         scp_job_destroy(m_job);
-        EXPECT_EQ(scp_alloc_count(), 0);
-        scp_alloc_sweep();
+        // The job's blocks went with it; none was left in the caller's.
+        EXPECT_EQ(scp_arena_count(m_arena.get()), 0);
     }
+    CScpLocalArena m_arena;
     void Pending(const std::string& bytes)
     {
         m_job->pending.len = 0;
@@ -290,13 +266,13 @@ TEST_F(DetachedJob, ReadAckCodes)
         std::size_t left;
     };
     const Case cases[] = {
-        {std::string(1, '\0') + "rest", 0, 4},
-        {"\x01scp: warning\nnext", 16, 4},
-        {"\x02scp: fatal\n", 17, 0},
-        {"\x07odd", 17, 0},
-        {"", 30, 0},
-        {"\x01no line end", 16, 0},
-        {"\x01" + std::string(3000, 'x'), 16, 3000 - 2048},
+        {std::string(1, '\0') + "rest", SCP_OK, 4},
+        {"\x01scp: warning\nnext", SCP_E_RECEIVE, 4},
+        {"\x02scp: fatal\n", SCP_E_INTERNAL, 0},
+        {"\x07odd", SCP_E_INTERNAL, 0},
+        {"", SCP_E_LOST_CONNECTION, 0},
+        {"\x01no line end", SCP_E_RECEIVE, 0},
+        {"\x01" + std::string(3000, 'x'), SCP_E_RECEIVE, 3000 - 2048},
     };
     for (const Case& c : cases) {
         Pending(c.bytes);
@@ -354,13 +330,13 @@ TEST(ScpLocalPaths, ClassificationAndWildcards)
     FILE* f = std::fopen(dir.file("a1.txt").c_str(), "w");
     ASSERT_TRUE(f);
     std::fclose(f);
-    EXPECT_EQ(classify_local_path(dir.file("a1.txt").c_str()), 1);
-    EXPECT_EQ(classify_local_path(dir.path().c_str()), 1);
-    EXPECT_EQ(classify_local_path(dir.file("a?.txt").c_str()), 2);
-    EXPECT_EQ(classify_local_path(dir.file("*.txt").c_str()), 2);
-    EXPECT_EQ(classify_local_path(dir.file("b*").c_str()), 0);
-    EXPECT_EQ(classify_local_path(dir.file("none").c_str()), 0);
-    EXPECT_EQ(classify_local_path(""), 0);
+    EXPECT_EQ(classify_local_path(dir.file("a1.txt").c_str()), SCP_LOCAL_EXISTS);
+    EXPECT_EQ(classify_local_path(dir.path().c_str()), SCP_LOCAL_EXISTS);
+    EXPECT_EQ(classify_local_path(dir.file("a?.txt").c_str()), SCP_LOCAL_MATCHES);
+    EXPECT_EQ(classify_local_path(dir.file("*.txt").c_str()), SCP_LOCAL_MATCHES);
+    EXPECT_EQ(classify_local_path(dir.file("b*").c_str()), SCP_LOCAL_MISSING);
+    EXPECT_EQ(classify_local_path(dir.file("none").c_str()), SCP_LOCAL_MISSING);
+    EXPECT_EQ(classify_local_path(""), SCP_LOCAL_MISSING);
     EXPECT_TRUE(MatchWildcard("*", "."));
     EXPECT_TRUE(MatchWildcard("a*b?c", "aXXbYc"));
     EXPECT_FALSE(MatchWildcard("a*b?c", "aXXbc"));
@@ -370,18 +346,20 @@ TEST(ScpLocalPaths, ClassificationAndWildcards)
 
 TEST(ScpUpload, RefusesBeforeConnecting)
 {
+    CScpLocalArena arena;
     TempRegistry registry;
     ScpJobOptions options{};
     options.cancel_requested = 1;  // cleared by the call
-    EXPECT_EQ(ScpUploadFile("127.0.0.1", 22, "u", "p", "/nonexistent/file", "/tmp", nullptr, &options), 4);
+    EXPECT_EQ(ScpUploadFile("127.0.0.1", 22, "u", "p", "/nonexistent/file", "/tmp", nullptr, &options), SCP_E_NO_SUCH_FILE);
     EXPECT_EQ(options.cancel_requested, 0u);
     TempDir dir;
     FILE* f = std::fopen(dir.file("x").c_str(), "w");
     ASSERT_TRUE(f);
     std::fclose(f);
-    EXPECT_EQ(ScpUploadFile("", 22, "u", "p", dir.file("x").c_str(), "/tmp", nullptr, &options), 3);
-    EXPECT_EQ(ScpUploadFile(nullptr, 22, "u", "p", dir.file("x").c_str(), "/tmp", nullptr, &options), 3);
-    EXPECT_EQ(scp_alloc_count(), 0);
+    EXPECT_EQ(ScpUploadFile("", 22, "u", "p", dir.file("x").c_str(), "/tmp", nullptr, &options), SCP_E_EMPTY_HOST);
+    EXPECT_EQ(ScpUploadFile(nullptr, 22, "u", "p", dir.file("x").c_str(), "/tmp", nullptr, &options), SCP_E_EMPTY_HOST);
+    // The uploads' blocks were their jobs', never the caller's.
+    EXPECT_EQ(scp_arena_count(arena.get()), 0);
 }
 
 }  // namespace
