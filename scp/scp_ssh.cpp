@@ -625,6 +625,9 @@ int scp_check_host_key(ScpSession* s, const ScpHostKey* key, const std::uint8_t*
             return 0;
         default: return SCP_E_HOSTKEY_REFUSED;
         }
+    case sshcrypto::EHostKeyTrust::Revoked:
+        // Listed as revoked by the user: no answer lets it through.
+        return SCP_E_HOSTKEY_REFUSED;
     case sshcrypto::EHostKeyTrust::Changed:
     case sshcrypto::EHostKeyTrust::NewType:
     case sshcrypto::EHostKeyTrust::Unverifiable: {

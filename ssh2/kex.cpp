@@ -466,6 +466,10 @@ void CSSH2::CheckHostKey()
         default:
             throw SSH_ABANDONED;
         }
+    case sshcrypto::EHostKeyTrust::Revoked:
+        // Listed as revoked by the user: no answer lets it through.
+        m_hostKeyReport.event = HKE_CHANGED;
+        throw SSH_HOSTKEY_REFUSED;
     case sshcrypto::EHostKeyTrust::Changed:
     case sshcrypto::EHostKeyTrust::NewType:
     case sshcrypto::EHostKeyTrust::Unverifiable:
