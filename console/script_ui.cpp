@@ -225,7 +225,7 @@ int CScriptUserInterface::ShowMessage(HWND, std::u16string_view text, std::u16st
         // Notes never fail a command; warnings (a question follows) fail it
         // only where no one can answer again.
         if (icon == MB_ICONINFORMATION || (icon == MB_ICONWARNING && StdinIsTerminal())) {
-            std::fprintf(stderr, "%s: %s\n", icon == MB_ICONINFORMATION ? "Note" : "Warning", message.c_str());
+            std::fprintf(stderr, "%s: %s\n", icon == MB_ICONINFORMATION ? "Note" : "Warning", ShownLines(message).c_str());
             std::fflush(stderr);
         } else {
             Error(message);

@@ -1,5 +1,7 @@
 #include "inventory/import/ansible_ini_import.h"
 
+#include <algorithm>
+
 #include "inventory/import/ansible_inventory.h"
 #include "inventory/import/text_lines.h"
 
@@ -89,6 +91,10 @@ void ReadAnsibleIni(std::string_view text, const std::string& file, SImportResul
             result.Refuse(file, line.number, "a quote is not closed");
             continue;
         }
+        // A comment may follow the values.
+        const auto comment = std::find_if(words.begin(), words.end(), [](const std::string& w) { return w.front() == '#'; });
+        words.erase(comment, words.end());
+        if (words.empty()) continue;
         switch (section) {
         case ESection::Vars: {
             // "key=value" or "key = value".

@@ -24,6 +24,13 @@ std::string_view FirstSignificantLine(std::string_view text)
     return {};
 }
 
+// Spreadsheets and some editors start UTF-8 files with a byte order mark.
+std::string_view WithoutByteOrderMark(std::string_view text)
+{
+    if (text.substr(0, 3) == "\xEF\xBB\xBF") text.remove_prefix(3);
+    return text;
+}
+
 bool LooksLikeYaml(std::string_view line)
 {
     return line == "---" || (!line.empty() && line.back() == ':') || line.find(": ") != std::string_view::npos;
@@ -60,6 +67,7 @@ bool ParseImportFormat(std::string_view name, EImportFormat& format)
 
 EImportFormat GuessImportFormat(std::string_view text)
 {
+    text = WithoutByteOrderMark(text);
     const std::string_view line = FirstSignificantLine(text);
     if (line.empty()) return EImportFormat::Guess;
     if (line.front() == '[') return EImportFormat::Ansible;
@@ -94,6 +102,7 @@ EImportFormat GuessImportFormat(std::string_view text)
 void ReadHostList(std::string_view text, const std::string& file, EImportFormat format,
                   const SSshConfigContext& context, SImportResult& result)
 {
+    text = WithoutByteOrderMark(text);
     if (format == EImportFormat::Guess) format = GuessImportFormat(text);
     switch (format) {
     case EImportFormat::SshConfig:

@@ -161,3 +161,15 @@ TEST_F(ImportCommandTest, AFileThatCannotBeReadImportsNothing)
     }
     EXPECT_NE(Run({"import", "Lab", words, "--format", "toml"}).status, 0);
 }
+
+TEST_F(ImportCommandTest, RefusedValuesReachTheTerminalFiltered)
+{
+    // A value from the file is quoted in the report, its control
+    // characters written out visibly.
+    const std::string csv = m_dir.file("hostile.csv");
+    Write(csv, "host,port\nok.example.com,22\nbad.example.com,\x1b]0;owned\x07\n");
+    const RunResult result = Import("Lab", csv);
+    EXPECT_NE(result.err.find("hostile.csv:3: "), std::string::npos) << result.err;
+    EXPECT_EQ(result.err.find('\x1b'), std::string::npos) << result.err;
+    EXPECT_NE(result.err.find("\\x1b"), std::string::npos) << result.err;
+}

@@ -233,6 +233,10 @@ TEST(AnsibleImport, RangesAreBounded)
         EXPECT_FALSE(ExpandHostRange(bad, names, error)) << bad;
     ASSERT_TRUE(ExpandHostRange("h[1:1000]", names, error));
     EXPECT_EQ(names.size(), 1000u);
+    // A comment after a host's values is no value.
+    const SImportResult commented = ReadText("[g]\nh1 ansible_port=2 # the old one\n", EImportFormat::Ansible);
+    ASSERT_EQ(commented.hosts.size(), 1u);
+    EXPECT_EQ(commented.hosts[0].port, 2);
     // A group that names its ancestor as a child does not loop.
     const SImportResult loop = ReadText("[a:children]\nb\n[b:children]\na\n[b]\nhost1\n", EImportFormat::Ansible);
     EXPECT_TRUE(loop.hosts.empty());
@@ -270,6 +274,10 @@ TEST(CsvImport, QuotingHeaderAndRefusedRecords)
     EXPECT_EQ(crlf.hosts[1].line, 3);
 
     EXPECT_NE(ReadText("name,port\nx,22\n", EImportFormat::Csv).error, "");
+    // A spreadsheet's byte order mark does not hide the header.
+    const SImportResult marked = ReadText("\xEF\xBB\xBFhost,port\nm.example.com,2\n");
+    ASSERT_EQ(marked.hosts.size(), 1u);
+    EXPECT_EQ(marked.hosts[0].port, 2);
     EXPECT_TRUE(Refused(ReadText("host\n\"open\n", EImportFormat::Csv), "test", 2, "not closed"));
 }
 
