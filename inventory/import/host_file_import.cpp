@@ -133,6 +133,8 @@ SImportResult ImportHostFile(const std::string& path, EImportFormat format)
     if (const char* user = std::getenv("USER"); user != nullptr) context.localUser = user;
     std::string includeError;
     bool includeFailed = false;
+    // All included files together: a few times what one file may hold.
+    std::size_t includeBudget = 4 * kMaxImportFile;
     context.loadInclude = [&](const std::string& pattern, std::vector<SIncludedFile>& files, std::string& error) {
         std::vector<std::string> paths;
         if (!ListMatchingFiles(pattern, kMaxIncludedFiles, paths, error)) return false;
@@ -141,11 +143,13 @@ SImportResult ImportHostFile(const std::string& path, EImportFormat format)
             entry.path = included;
             // An included file that exists but cannot be read fails the
             // whole import: its hosts would be missing or half-set.
-            if (!ReadText(included, entry.text, error)) {
+            if (!ReadText(included, entry.text, error) || entry.text.size() > includeBudget) {
+                if (error.empty()) error = "the included files hold more than " + std::to_string(4 * kMaxImportFile >> 20) + " MiB";
                 includeFailed = true;
                 includeError = error;
                 return false;
             }
+            includeBudget -= entry.text.size();
             files.push_back(std::move(entry));
         }
         return true;
