@@ -326,7 +326,7 @@ std::vector<std::string> scp_hostkey_offer(const ScpSession* s)
 {
     const std::vector<std::string> names(kHostKeyNames, kHostKeyNames + sizeof kHostKeyNames / sizeof kHostKeyNames[0]);
     return sshcrypto::OrderHostKeyOffer(
-        names, sshcrypto::ReadKnownHostKeys(static_cast<std::uint32_t>(scp_session_port(s)), s->cfg.host));
+        names, sshcrypto::HostKeyOfferHints(static_cast<std::uint32_t>(scp_session_port(s)), s->cfg.host));
 }
 
 const char* const kCompressionOn[] = {"zlib", "zlib@openssh.com", "zlib", "none"};

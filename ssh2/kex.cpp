@@ -223,7 +223,7 @@ void CSSH2::KeyExchange()
     // The algorithms of the keys already known for the host come first, so
     // that a server that still has its old key presents it.
     const std::vector<std::string> hostKeyOffer =
-        sshcrypto::OrderHostKeyOffer(CSshHostKey::Names(), sshcrypto::ReadKnownHostKeys(m_nPort, m_strHost));
+        sshcrypto::OrderHostKeyOffer(CSshHostKey::Names(), sshcrypto::HostKeyOfferHints(m_nPort, m_strHost));
     const std::vector<std::string> cipherOffer = CipherOffer();
     const std::vector<std::string> macOffer = MacOffer();
     const std::vector<std::string> compressOut = CompressionOffer(m_bCompressOut);

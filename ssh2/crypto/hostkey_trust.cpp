@@ -189,6 +189,16 @@ SHostKeyCheck CheckHostKeyTrust(std::string_view cacheType, std::string_view key
     return check;
 }
 
+std::vector<SKnownHostKey> HostKeyOfferHints(std::uint32_t port, std::string_view host)
+{
+    std::vector<SKnownHostKey> hints = ReadKnownHostKeys(port, host);
+    for (const std::string& type : KnownHostsKeyTypes(ReadUserKnownHosts(), host, port)) {
+        const bool held = std::any_of(hints.begin(), hints.end(), [&type](const SKnownHostKey& k) { return k.cacheType == type; });
+        if (!held) hints.push_back({type, ""});
+    }
+    return hints;
+}
+
 bool StoreHostKey(std::string_view cacheType, std::uint32_t port, std::string_view host, std::string_view keyString)
 {
     const std::string name = HostKeyValueName(cacheType, port, host);

@@ -76,6 +76,11 @@ std::vector<SKnownHostKey> ReadKnownHostKeys(std::uint32_t port, std::string_vie
 // registry could not be written.
 bool StoreHostKey(std::string_view cacheType, std::uint32_t port, std::string_view host, std::string_view keyString);
 
+// What a host-key offer is ordered by: the keys the cache holds for host and
+// port, then (with an empty text) the other types the user's known_hosts
+// lists for it, so that a server listed there presents a listed key.
+std::vector<SKnownHostKey> HostKeyOfferHints(std::uint32_t port, std::string_view host);
+
 // A host-key algorithm offer with the algorithms of the key types already
 // known for the host first (in their offered order), then the others, so
 // that a server that still has its old key presents it.

@@ -2,6 +2,7 @@
 
 #include <openssl/evp.h>
 
+#include <algorithm>
 #include <cstdlib>
 
 #include "platform/atomic_file.h"
@@ -190,16 +191,33 @@ std::string KnownHostsPath()
     return home.empty() ? std::string() : home + "/.ssh/known_hosts";
 }
 
-SKnownHostsVerdict CheckUserKnownHosts(std::string_view host, std::uint32_t port, std::string_view cacheType,
-                                       const std::vector<std::uint8_t>& blob)
+std::vector<std::string> KnownHostsKeyTypes(const std::vector<SKnownHostsEntry>& entries, std::string_view host,
+                                            std::uint32_t port)
+{
+    std::vector<std::string> types;
+    const std::string name = KnownHostsName(host, port);
+    for (const SKnownHostsEntry& entry : entries) {
+        if (entry.marker != EKnownHostsMarker::None || !KnownHostsEntryNames(entry, name)) continue;
+        const std::string type = HostKeyCacheType(entry.keyType);
+        if (!type.empty() && std::find(types.begin(), types.end(), type) == types.end()) types.push_back(type);
+    }
+    return types;
+}
+
+std::vector<SKnownHostsEntry> ReadUserKnownHosts()
 {
     const std::string path = KnownHostsPath();
     if (path.empty()) return {};
     std::vector<std::uint8_t> bytes;
     std::string error;
     if (ReadFileLimited(path, kMaxFile, bytes, error) != FileReadResult::Ok) return {};
-    const std::string_view text(reinterpret_cast<const char*>(bytes.data()), bytes.size());
-    return CheckKnownHosts(ParseKnownHosts(text), host, port, cacheType, blob);
+    return ParseKnownHosts(std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()));
+}
+
+SKnownHostsVerdict CheckUserKnownHosts(std::string_view host, std::uint32_t port, std::string_view cacheType,
+                                       const std::vector<std::uint8_t>& blob)
+{
+    return CheckKnownHosts(ReadUserKnownHosts(), host, port, cacheType, blob);
 }
 
 }  // namespace sshcrypto

@@ -55,8 +55,16 @@ SKnownHostsVerdict CheckKnownHosts(const std::vector<SKnownHostsEntry>& entries,
 // (empty: none), else ~/.ssh/known_hosts.
 std::string KnownHostsPath();
 
-// Reads that file (at most a few MiB; a missing or unreadable file is
-// empty) and checks a key against it.
+// The cache types (see hostkey_trust.h) of the keys the entries list for a
+// host, revoked and certificate-authority lines left out.
+std::vector<std::string> KnownHostsKeyTypes(const std::vector<SKnownHostsEntry>& entries, std::string_view host,
+                                            std::uint32_t port);
+
+// The entries of the user's file (at most a few MiB; a missing or
+// unreadable file has none).
+std::vector<SKnownHostsEntry> ReadUserKnownHosts();
+
+// Reads that file and checks a key against it.
 SKnownHostsVerdict CheckUserKnownHosts(std::string_view host, std::uint32_t port, std::string_view cacheType,
                                        const std::vector<std::uint8_t>& blob);
 

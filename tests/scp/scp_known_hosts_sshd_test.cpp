@@ -93,3 +93,20 @@ TEST_F(ScpKnownHostsSshd, ListedChangedAndRevokedKeys)
     EXPECT_EQ(HostKeyEvents(revoked), 0);
     EXPECT_EQ(Logins(), logins);  // stopped before authentication
 }
+
+TEST_F(ScpKnownHostsSshd, TheListedTypeIsOfferedFirst)
+{
+    // The server also has an RSA key, the only one known_hosts lists.
+    ASSERT_TRUE(peer::RunQuietly({"/usr/bin/ssh-keygen", "-q", "-N", "", "-t", "rsa", "-b", "2048", "-f", m_local.file("rsa")}));
+    SshdOptions options;
+    options.legacyAlgorithms = false;
+    options.hostKeyType = "ed25519";
+    options.extraConfig = {"HostKey " + m_local.file("rsa")};
+    m_peer.reset();
+    m_peer = std::make_unique<SshdPeer>(options);
+    ASSERT_TRUE(m_peer->running()) << m_peer->logText();
+    WriteKnownHosts("[127.0.0.1]:" + std::to_string(m_peer->port()) + " " + PublicKey(m_local.file("rsa.pub")) + "\n");
+    UploadRun run = NewRun(0);
+    ASSERT_EQ(run.Run(), 0) << m_peer->logText();
+    EXPECT_EQ(HostKeyEvents(run), 0);
+}

@@ -132,3 +132,21 @@ TEST_F(KnownHostsSshdTest, ARevokedKeyIsRefusedEvenWithAYes)
               SSH_HOSTKEY_REFUSED);
     EXPECT_FALSE(Authenticated());
 }
+
+TEST_F(KnownHostsSshdTest, TheListedTypeIsOfferedFirst)
+{
+    // A server with an Ed25519 and an RSA key, of which known_hosts lists
+    // only the RSA one: offered RSA first, it presents the listed key.
+    ASSERT_TRUE(peer::RunQuietly({"/usr/bin/ssh-keygen", "-q", "-N", "", "-t", "rsa", "-b", "2048", "-f", m_dir.file("rsa")}));
+    SshdOptions options;
+    options.legacyAlgorithms = false;
+    options.hostKeyType = "ed25519";
+    options.extraConfig = {"HostKey " + m_dir.file("rsa")};
+    m_server.reset();
+    m_server = std::make_unique<SshdPeer>(options);
+    ASSERT_TRUE(m_server->running()) << m_server->logText();
+    WriteKnownHosts("[127.0.0.1]:" + std::to_string(m_server->port()) + " " + PublicKey(m_dir.file("rsa.pub")) + "\n");
+    SAnswers no;
+    EXPECT_EQ(Login(no), 0) << m_server->logText();
+    EXPECT_TRUE(no.events.empty());
+}

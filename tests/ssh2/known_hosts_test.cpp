@@ -108,6 +108,17 @@ TEST(KnownHosts, MismatchRevocationAndIgnoredLines)
     EXPECT_EQ(ParseKnownHosts(junk + mine).front().line, 8);
 }
 
+TEST(KnownHosts, TypesListedForAHostOrderTheOffer)
+{
+    const std::string text = "srv ecdsa-sha2-nistp256 " + Base64(kEcdsa) + "\n@revoked srv ssh-ed25519 " + Base64(kEd) +
+                             "\n[srv]:2222 ssh-ed25519 " + Base64(kEd) + "\nsrv ecdsa-sha2-nistp256 " +
+                             Base64(kEcdsa) + "\nsrv ssh-rsa " + Base64(Blob("ssh-rsa", 1)) + "\n";
+    const auto entries = ParseKnownHosts(text);
+    EXPECT_EQ(KnownHostsKeyTypes(entries, "srv", 22), (std::vector<std::string>{"ecdsa-sha2-nistp256", "rsa2"}));
+    EXPECT_EQ(KnownHostsKeyTypes(entries, "srv", 2222), (std::vector<std::string>{"ssh-ed25519"}));
+    EXPECT_TRUE(KnownHostsKeyTypes(entries, "other", 22).empty());
+}
+
 TEST(KnownHosts, FileAndCacheDecideTogether)
 {
     auto verdict = [](bool revoked, bool matched, bool mismatched, bool otherTypes) {
