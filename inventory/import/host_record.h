@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace hostimport {
@@ -51,7 +52,12 @@ struct SImportResult {
     void Refuse(const std::string& file, int line, std::string text) { notes.push_back({file, line, std::move(text), true}); }
     void Warn(const std::string& file, int line, std::string text) { notes.push_back({file, line, std::move(text), false}); }
     // Adds a record unless the import holds kMaxHosts already; false then.
-    bool Add(SImportedHost host);
+    bool Add(SImportedHost host)
+    {
+        if (hosts.size() >= kMaxHosts) return false;
+        hosts.push_back(std::move(host));
+        return true;
+    }
 };
 
 }  // namespace hostimport

@@ -4,13 +4,6 @@
 
 namespace hostimport {
 
-bool SImportResult::Add(SImportedHost host)
-{
-    if (hosts.size() >= kMaxHosts) return false;
-    hosts.push_back(std::move(host));
-    return true;
-}
-
 std::vector<STextLine> SplitLines(std::string_view text)
 {
     std::vector<STextLine> lines;
