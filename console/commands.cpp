@@ -398,6 +398,28 @@ int CommandHostAdd(const CommandContext& context, const std::string& groupName, 
     return session.Finish();
 }
 
+int CommandImport(const CommandContext& context, const std::string& groupName, const std::string& file,
+                  const std::string& format)
+{
+    ScriptAnswers answers;
+    answers.groupName = Wide(groupName);
+    answers.importFile = Wide(file);
+    answers.importFormat = Wide(format.empty() ? "auto" : format);
+    CCommandSession session(std::move(answers));
+    if (!session.Open(context)) return session.Finish(false);
+    if (!session.HasChild(session.Root(), Wide(groupName))) {
+        session.Invoke(session.Root(), u"Add Group");
+        if (session.Ui().Failed()) return session.Finish(false);
+    }
+    const HSCOPEITEM group = session.Child(session.Root(), Wide(groupName));
+    if (group == 0) return session.Finish(false);
+    session.ExpandOnce(group);
+    if (session.Invoke(group, u"Import Hosts...") != S_OK && !session.Ui().Failed())
+        session.Fail("nothing was imported");
+    // Nothing is saved when the file could not be read: not even the group.
+    return session.Finish(!session.Ui().Failed());
+}
+
 int CommandHostEdit(const CommandContext& context, const std::string& path, const HostOptions& options)
 {
     ScriptAnswers answers = AnswersFrom(options);

@@ -44,6 +44,10 @@ struct HostOptions {
 int CommandHostAdd(const CommandContext& context, const std::string& group, const std::string& host,
                    const HostOptions& options);
 int CommandHostEdit(const CommandContext& context, const std::string& path, const HostOptions& options);
+// Imports the hosts of FILE into GROUP (made when missing) through the
+// group's "Import Hosts..."; format: "" guesses, else ssh-config, ansible or csv.
+int CommandImport(const CommandContext& context, const std::string& group, const std::string& file,
+                  const std::string& format);
 int CommandHostRemove(const CommandContext& context, const std::string& path);
 int CommandHostRefresh(const CommandContext& context, const std::string& path, const HostOptions& options);
 

@@ -147,6 +147,17 @@ int main(int argc, char** argv)
         status = CommandHostRefresh(context, path, hostOptions);
     });
 
+    // import
+    CLI::App* importCommand = app.add_subcommand(
+        "import", "Add the hosts of an ssh client config, an Ansible inventory or a CSV list to a group");
+    std::string importFormat;
+    importCommand->add_option("GROUP", name, "The group (made when missing); the file's groups go beside it")
+        ->required();
+    importCommand->add_option("FILE", file, "The file to read")->required();
+    importCommand->add_option("--format", importFormat, "ssh-config, ansible or csv (default: guessed from the content)")
+        ->check(CLI::IsMember({"ssh-config", "ansible", "csv"}));
+    importCommand->callback([&] { status = CommandImport(context, name, file, importFormat); });
+
     // tree, show
     CLI::App* tree = app.add_subcommand(
         "tree", "Print the console tree below PATH (hosts are expanded, and so perhaps scanned, only when PATH "

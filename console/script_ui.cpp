@@ -28,6 +28,9 @@ constexpr int kAboutDialog = 123;
 constexpr int kReadyToInstallDialog = 134;
 constexpr int kEngineAbsentDialog = 140;
 constexpr int kMaxHostDialogs = 4;
+constexpr int kImportDialog = 640;
+constexpr int kImportFile = 1641;
+constexpr int kImportFormat = 1643;
 
 WindowObject* const kCommandWindow = reinterpret_cast<WindowObject*>(std::uintptr_t{0x10});
 WindowObject* const kProgressWindow = reinterpret_cast<WindowObject*>(std::uintptr_t{0x11});
@@ -107,6 +110,12 @@ int CScriptUserInterface::Answer(HWND, DialogState& dialog)
     case kPasswordDialog:
         return AnswerPasswordDialog(dialog);
     case kAboutDialog:
+        return IDOK;
+    case kImportDialog:
+        if (m_bFailed) return IDCANCEL;  // refused once: the options would only give the same
+        if (!m_answers.importFile) return Unanswered(dialog);
+        dialog.texts[kImportFile] = *m_answers.importFile;
+        if (m_answers.importFormat) dialog.texts[kImportFormat] = *m_answers.importFormat;
         return IDOK;
     case kEngineAbsentDialog:
     case kReadyToInstallDialog:
@@ -216,7 +225,7 @@ int CScriptUserInterface::ShowMessage(HWND, std::u16string_view text, std::u16st
         // Notes never fail a command; warnings (a question follows) fail it
         // only where no one can answer again.
         if (icon == MB_ICONINFORMATION || (icon == MB_ICONWARNING && StdinIsTerminal())) {
-            std::fprintf(stderr, "%s: %s\n", icon == MB_ICONINFORMATION ? "Note" : "Warning", message.c_str());
+            std::fprintf(stderr, "%s: %s\n", icon == MB_ICONINFORMATION ? "Note" : "Warning", ShownLines(message).c_str());
             std::fflush(stderr);
         } else {
             Error(message);

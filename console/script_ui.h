@@ -31,6 +31,9 @@ struct ScriptAnswers {
     bool yes = false;
     // Yes/no message boxes (the changed-host-key question) are answered yes.
     bool acceptQuestions = false;
+    // "Import hosts": the file and its format.
+    std::optional<std::u16string> importFile;
+    std::optional<std::u16string> importFormat;
 };
 
 class CScriptUserInterface final : public IUserInterface {

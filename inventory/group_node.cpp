@@ -3,6 +3,7 @@
 #include "inventory/context_menu.h"
 #include "inventory/dialogs.h"
 #include "inventory/host_node.h"
+#include "inventory/import_dialog.h"
 #include "inventory/module_state.h"
 #include "inventory/node_types.h"
 #include "inventory/root_node.h"
@@ -72,7 +73,13 @@ HRESULT CGroupNode::OnExpand(IConsoleNameSpace2* nameSpace, IConsole* console, H
 HRESULT CGroupNode::AddMenuItems(IContextMenuCallback* callback, long insertionAllowed)
 {
     if (!MenuAllowed(m_bExpanded, insertionAllowed)) return S_OK;
-    return AddMenuItemList(callback, GroupMenuTexts(), {{0, IDM_ADD_HOST, 0}, {1, IDM_DELETE_GROUP, 0}});
+    RETURN_IF_FAILED(AddMenuItemList(callback, GroupMenuTexts(), {{0, IDM_ADD_HOST, 0}, {1, IDM_DELETE_GROUP, 0}}));
+    static const std::vector<std::u16string> importTexts = [] {
+        std::vector<std::u16string> list;
+        LoadStringList(640, list);
+        return list;
+    }();
+    return AddMenuItemList(callback, importTexts, {{0, IDM_IMPORT_HOSTS, 0}});
 }
 
 HRESULT CGroupNode::Command(IConsole*, IConsoleNameSpace2* nameSpace, long commandId, IDataObject*)
@@ -91,6 +98,8 @@ HRESULT CGroupNode::Command(IConsole*, IConsoleNameSpace2* nameSpace, long comma
         g_bDirty = true;
         return S_OK;
     }
+    case IDM_IMPORT_HOSTS:
+        return RunHostImport(*this, nameSpace);
     case IDM_DELETE_GROUP: {
         if (nameSpace != nullptr && m_hScopeItem != 0) nameSpace->DeleteItem(m_hScopeItem, TRUE);
         CRootNode* root = m_pRoot;

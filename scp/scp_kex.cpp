@@ -65,7 +65,7 @@ std::vector<std::string> scp_hostkey_offer(const ScpSession* s)
 {
     const std::vector<std::string> names(kHostKeyNames, kHostKeyNames + sizeof kHostKeyNames / sizeof kHostKeyNames[0]);
     return sshcrypto::OrderHostKeyOffer(
-        names, sshcrypto::ReadKnownHostKeys(static_cast<std::uint32_t>(scp_session_port(s)), s->cfg.host));
+        names, sshcrypto::HostKeyOfferHints(static_cast<std::uint32_t>(scp_session_port(s)), s->cfg.host));
 }
 
 const char* const kCompressionOn[] = {"zlib", "zlib@openssh.com", "zlib", "none"};
@@ -378,6 +378,9 @@ int scp_check_host_key(ScpSession* s, const ScpHostKey* key, const std::uint8_t*
             return SCP_OK;
         default: return SCP_E_HOSTKEY_REFUSED;
         }
+    case sshcrypto::EHostKeyTrust::Revoked:
+        // Listed as revoked by the user: no answer lets it through.
+        return SCP_E_HOSTKEY_REFUSED;
     case sshcrypto::EHostKeyTrust::Changed:
     case sshcrypto::EHostKeyTrust::NewType:
     case sshcrypto::EHostKeyTrust::Unverifiable: {

@@ -232,7 +232,7 @@ void CSSH2::SendKexInit(bool first)
     // that a server that still has its old key presents it. A later exchange
     // asks for the key the first one checked, and no other.
     m_hostKeyOffer = first ? sshcrypto::OrderHostKeyOffer(CSshHostKey::Names(),
-                                                          sshcrypto::ReadKnownHostKeys(m_nPort, m_strHost))
+                                                          sshcrypto::HostKeyOfferHints(m_nPort, m_strHost))
                            : std::vector<std::string>{m_agreed[1]};
     const std::vector<std::string> cipherOffer = CipherOffer();
     const std::vector<std::string> macOffer = MacOffer();
@@ -526,6 +526,10 @@ void CSSH2::CheckHostKey()
         default:
             throw SSH_ABANDONED;
         }
+    case sshcrypto::EHostKeyTrust::Revoked:
+        // Listed as revoked by the user: no answer lets it through.
+        m_hostKeyReport.event = HKE_CHANGED;
+        throw SSH_HOSTKEY_REFUSED;
     case sshcrypto::EHostKeyTrust::Changed:
     case sshcrypto::EHostKeyTrust::NewType:
     case sshcrypto::EHostKeyTrust::Unverifiable:

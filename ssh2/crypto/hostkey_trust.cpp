@@ -8,6 +8,7 @@
 #include "platform/registry.h"
 #include "platform/text.h"
 #include "ssh2/crypto/digest.h"
+#include "ssh2/crypto/known_hosts.h"
 
 namespace sshcrypto {
 
@@ -119,6 +120,16 @@ bool NeedsExplicitYes(EHostKeyTrust trust)
     return trust != EHostKeyTrust::Match && trust != EHostKeyTrust::FirstContact;
 }
 
+EHostKeyTrust WithKnownHosts(EHostKeyTrust cacheTrust, const SKnownHostsVerdict& file)
+{
+    if (file.revoked) return EHostKeyTrust::Revoked;
+    if (file.matched || cacheTrust == EHostKeyTrust::Match) return EHostKeyTrust::Match;
+    if (file.mismatched) return EHostKeyTrust::Changed;
+    if (file.otherTypes && (cacheTrust == EHostKeyTrust::FirstContact || cacheTrust == EHostKeyTrust::Unverifiable))
+        return EHostKeyTrust::NewType;
+    return cacheTrust;
+}
+
 const std::vector<std::string>& HostKeyCacheTypes()
 {
     static const std::vector<std::string> types = {"ssh-ed25519", "ecdsa-sha2-nistp256", "rsa2", "dss"};
@@ -173,7 +184,19 @@ SHostKeyCheck CheckHostKeyTrust(std::string_view cacheType, std::string_view key
     check.known = ReadKnownHostKeys(port, host);
     check.damagedCopy = RegDamagedHiveCopy(HKEY_CURRENT_USER);
     check.trust = DecideHostKeyTrust(cacheType, keyString, check.known, !check.damagedCopy.empty());
+    const std::vector<std::uint8_t> blob = HostKeyBlobFromCache(cacheType, keyString);
+    check.trust = WithKnownHosts(check.trust, CheckUserKnownHosts(host, port, cacheType, blob));
     return check;
+}
+
+std::vector<SKnownHostKey> HostKeyOfferHints(std::uint32_t port, std::string_view host)
+{
+    std::vector<SKnownHostKey> hints = ReadKnownHostKeys(port, host);
+    for (const std::string& type : KnownHostsKeyTypes(ReadUserKnownHosts(), host, port)) {
+        const bool held = std::any_of(hints.begin(), hints.end(), [&type](const SKnownHostKey& k) { return k.cacheType == type; });
+        if (!held) hints.push_back({type, ""});
+    }
+    return hints;
 }
 
 bool StoreHostKey(std::string_view cacheType, std::uint32_t port, std::string_view host, std::string_view keyString)

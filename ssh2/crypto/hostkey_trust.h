@@ -21,6 +21,7 @@ enum class EHostKeyTrust {
     Changed,       // the cache holds another key of this type
     NewType,       // no key of this type, but a key of another type is known
     Unverifiable,  // nothing known, but the cache was damaged: it may have been
+    Revoked,       // the user's known_hosts lists the key "@revoked": refused, never asked
 };
 
 // A key remembered for a host: its cache type ("rsa2", "dss",
@@ -35,8 +36,17 @@ EHostKeyTrust DecideHostKeyTrust(std::string_view cacheType, std::string_view ke
                                  const std::vector<SKnownHostKey>& known, bool cacheDamaged);
 
 // Only a match and a first contact with an intact cache may go on without an
-// explicit yes from the user.
+// explicit yes from the user (and a revoked key not even with one).
 bool NeedsExplicitYes(EHostKeyTrust trust);
+
+struct SKnownHostsVerdict;
+// The cache's decision together with what the user's known_hosts says
+// (see known_hosts.h): a revoked key is refused; a key listed for the host
+// is a match; otherwise a key stored in the cache still matches (the user
+// said yes to it here), a listed key of the same type that differs makes it
+// a changed key, and listed keys of other types only make a first contact a
+// new type.
+EHostKeyTrust WithKnownHosts(EHostKeyTrust cacheTrust, const SKnownHostsVerdict& file);
 
 // The cache types in the order both engines offer their algorithms.
 const std::vector<std::string>& HostKeyCacheTypes();
@@ -56,7 +66,8 @@ struct SHostKeyCheck {
     std::string damagedCopy;           // where a damaged cache file was kept, or ""
 };
 
-// Reads the cache (a missing key or value counts as unknown) and decides.
+// Reads the cache (a missing key or value counts as unknown) and the
+// user's known_hosts, and decides.
 SHostKeyCheck CheckHostKeyTrust(std::string_view cacheType, std::string_view keyString, std::uint32_t port,
                                 std::string_view host);
 // Every key the cache holds for host and port, in HostKeyCacheTypes() order.
@@ -64,6 +75,11 @@ std::vector<SKnownHostKey> ReadKnownHostKeys(std::uint32_t port, std::string_vie
 // Stores (or replaces) the key of its type for host and port; false when the
 // registry could not be written.
 bool StoreHostKey(std::string_view cacheType, std::uint32_t port, std::string_view host, std::string_view keyString);
+
+// What a host-key offer is ordered by: the keys the cache holds for host and
+// port, then (with an empty text) the other types the user's known_hosts
+// lists for it, so that a server listed there presents a listed key.
+std::vector<SKnownHostKey> HostKeyOfferHints(std::uint32_t port, std::string_view host);
 
 // A host-key algorithm offer with the algorithms of the key types already
 // known for the host first (in their offered order), then the others, so

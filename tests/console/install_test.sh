@@ -59,6 +59,10 @@ expect ferrodex --keep 5 di -- diff
 expect ferrodex diff --from 1 '' -- 'Lab/srv\ 1'
 expect ferrodex history pr -- prune
 refuse ferrodex history prune '' -- prune
+expect ferrodex im -- import
+expect ferrodex import B -- 'Big\ Rack'
+refuse ferrodex import '' -- 'Lab/srv\ 1'
+expect ferrodex import Lab x --format a -- ansible
 # The console file on the line is the one completed from.
 "$program" --console "$work/other.fdx" group add Elsewhere
 expect ferrodex --console "$work/other.fdx" tree '' -- Elsewhere

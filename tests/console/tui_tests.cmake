@@ -38,6 +38,11 @@ if(TARGET ferrodex)
       COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/tui_hostile_text_test.sh $<TARGET_FILE:ferrodex>
               $<TARGET_FILE:console_image_tool> ${CMAKE_SOURCE_DIR}/tests/data/lshw/hostile.xml)
     set_tests_properties(tui_hostile_text_test PROPERTIES TIMEOUT 60 SKIP_RETURN_CODE 77 LABELS console RUN_SERIAL TRUE)
+    # "Import Hosts..." on a group's menu, through its form.
+    add_test(NAME tui_import_tmux_test
+      COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/tui_import_tmux_test.sh $<TARGET_FILE:ferrodex>
+              ${CMAKE_SOURCE_DIR}/tests/data/import/inventory.ini)
+    set_tests_properties(tui_import_tmux_test PROPERTIES TIMEOUT 60 SKIP_RETURN_CODE 77 LABELS console RUN_SERIAL TRUE)
     # The host-key dialog against a real sshd whose key changed.
     add_test(NAME hostkey_tmux_test
       COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/hostkey_tmux_test.sh $<TARGET_FILE:ferrodex>)

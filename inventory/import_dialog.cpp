@@ -1,0 +1,90 @@
+#include "inventory/import_dialog.h"
+
+#include "inventory/group_node.h"
+#include "inventory/host_import_apply.h"
+#include "inventory/module_state.h"
+#include "inventory/root_node.h"
+#include "platform/paths.h"
+#include "platform/text.h"
+#include "platform/ui.h"
+
+namespace {
+
+constexpr UINT IDS_IMPORT_FORMAT = 641;
+constexpr UINT IDS_IMPORT_NO_FILE = 642;
+constexpr UINT IDS_IMPORT_SUMMARY = 643;
+constexpr UINT IDS_IMPORT_NOTES = 644;
+constexpr UINT IDS_IMPORT_FAILED = 645;
+constexpr UINT IDS_IMPORT_MORE = 646;
+// Lines of notes a report shows; the rest are counted.
+constexpr std::size_t kShownNotes = 20;
+
+std::u16string Replace(std::u16string text, std::u16string_view mark, std::u16string_view value)
+{
+    const std::size_t at = text.find(mark);
+    if (at != std::u16string::npos) text.replace(at, mark.size(), value);
+    return text;
+}
+
+std::u16string NoteLine(const hostimport::SImportNote& note)
+{
+    return AnsiToWide(note.file + ":" + std::to_string(note.line) + ": " + note.text);
+}
+
+}  // namespace
+
+int CImportDialog::DoModal()
+{
+    DialogState dialog;
+    dialog.texts[IDC_IMPORT_FILE] = u"~/.ssh/config";
+    dialog.texts[IDC_IMPORT_FORMAT] = u"auto";
+    for (;;) {
+        if (DialogBoxParam(g_hInstance, IDD_IMPORT, GetActiveWindow(), dialog) != IDOK) return IDCANCEL;
+        UINT refusal = 0;
+        const std::string format = WideToAnsi(dialog.texts[IDC_IMPORT_FORMAT]);
+        if (dialog.texts[IDC_IMPORT_FILE].empty())
+            refusal = IDS_IMPORT_NO_FILE;
+        else if (!hostimport::ParseImportFormat(format, m_format))
+            refusal = IDS_IMPORT_FORMAT;
+        if (refusal == 0) break;
+        MessageBox(GetActiveWindow(), LoadString(g_hInstance, refusal), dialog.title.empty() ? dialog.tmpl.title : dialog.title,
+                   MB_OK | MB_ICONWARNING);
+    }
+    m_bstrFile = dialog.texts[IDC_IMPORT_FILE];
+    return IDOK;
+}
+
+HRESULT RunHostImport(CGroupNode& group, IConsoleNameSpace2* nameSpace)
+{
+    CImportDialog dialog;
+    if (dialog.DoModal() != IDOK) return S_FALSE;
+    std::string path = WideToAnsi(dialog.m_bstrFile);
+    if (path == "~" || path.rfind("~/", 0) == 0) path = UserHomeFolder() + path.substr(1);
+
+    // The whole file is read and parsed before the inventory changes.
+    const hostimport::SImportResult result = hostimport::ImportHostFile(path, dialog.m_format);
+    const std::u16string caption = LoadString(g_hInstance, 101);
+    if (!result.error.empty()) {
+        MessageBox(GetActiveWindow(), Replace(LoadString(g_hInstance, IDS_IMPORT_FAILED), u"%1", AnsiToWide(result.error)),
+                   caption, MB_OK | MB_ICONERROR);
+        return S_FALSE;
+    }
+    const SImportApplied applied = ApplyImportedHosts(*group.m_pRoot, group, result.hosts, nameSpace);
+
+    std::u16string report = LoadString(g_hInstance, IDS_IMPORT_SUMMARY);
+    report = Replace(report, u"%1", AnsiToWide(path));
+    report = Replace(report, u"%2", IntToDecimal(applied.added));
+    report = Replace(report, u"%3", IntToDecimal(applied.updated));
+    report = Replace(report, u"%4", IntToDecimal(applied.unchanged));
+    report = Replace(report, u"%5", IntToDecimal(applied.groupsAdded));
+    std::vector<hostimport::SImportNote> notes = result.notes;
+    notes.insert(notes.end(), applied.notes.begin(), applied.notes.end());
+    if (!notes.empty()) {
+        report += u"\n" + LoadString(g_hInstance, IDS_IMPORT_NOTES);
+        for (std::size_t i = 0; i < notes.size() && i < kShownNotes; ++i) report += u"\n" + NoteLine(notes[i]);
+        if (notes.size() > kShownNotes)
+            report += u"\n" + Replace(LoadString(g_hInstance, IDS_IMPORT_MORE), u"%1", IntToDecimal(notes.size() - kShownNotes));
+    }
+    MessageBox(GetActiveWindow(), report, caption, MB_OK | MB_ICONINFORMATION);
+    return S_OK;
+}

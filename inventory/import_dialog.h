@@ -1,0 +1,34 @@
+// "Import Hosts..." on a group: the dialog that names the file and its
+// format, then the import itself (read and parse the whole file first,
+// apply only when it could be read) and its report.
+#pragma once
+
+#include <string>
+
+#include "inventory/import/host_file_import.h"
+#include "platform/console.h"
+
+class CGroupNode;
+
+// The file (a leading "~/" is the home folder) and the format ("auto",
+// "ssh-config", "ansible" or "csv"); a refused value is explained and the
+// dialog shown again.
+class CImportDialog {
+public:
+    int DoModal();
+
+    std::u16string m_bstrFile;
+    hostimport::EImportFormat m_format = hostimport::EImportFormat::Guess;
+};
+
+// Runs the command; S_FALSE when the dialog was cancelled or nothing could
+// be imported.
+HRESULT RunHostImport(CGroupNode& group, IConsoleNameSpace2* nameSpace);
+
+// The group menu's command (apart from the other menu identifiers so that
+// it never meets one).
+constexpr long IDM_IMPORT_HOSTS = 64;
+
+constexpr int IDD_IMPORT = 640;
+constexpr int IDC_IMPORT_FILE = 1641;
+constexpr int IDC_IMPORT_FORMAT = 1643;

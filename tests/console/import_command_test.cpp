@@ -1,0 +1,175 @@
+// `ferrodex import` end to end: the real program reads real-world shaped
+// host lists into a console file, and importing again adds nothing.
+#include <gtest/gtest.h>
+
+#include <fstream>
+
+#include "tests/console/json_value.h"
+#include "tests/console/run_ferrodex.h"
+#include "tests/support/temp_dir.h"
+
+namespace {
+
+class ImportCommandTest : public ::testing::Test {
+protected:
+    ImportCommandTest()
+    {
+        m_env.registry = m_dir.file("registry");
+        m_env.dataHome = m_dir.file("data");
+        m_console = m_dir.file("inventory.fdx");
+    }
+
+    RunResult Run(std::vector<std::string> args)
+    {
+        args.insert(args.begin(), {"--console", m_console});
+        return RunFerrodex(m_env, args);
+    }
+    RunResult Import(const std::string& group, const std::string& file, std::vector<std::string> more = {})
+    {
+        std::vector<std::string> args = {"import", group, file};
+        args.insert(args.end(), more.begin(), more.end());
+        RunResult result = Run(args);
+        EXPECT_EQ(result.status, 0) << result.err;
+        return result;
+    }
+    JsonValue Tree()
+    {
+        const RunResult result = Run({"tree", "--json"});
+        EXPECT_EQ(result.status, 0) << result.err;
+        JsonValue value;
+        EXPECT_TRUE(ParseJson(result.out, value)) << result.out;
+        return value;
+    }
+    static const JsonValue* Child(const JsonValue& node, const std::string& name)
+    {
+        if (const JsonValue* children = node.Find("children"))
+            for (const JsonValue& child : children->items)
+                if (child["name"].text == name) return &child;
+        return nullptr;
+    }
+    static std::size_t Count(const JsonValue& node)
+    {
+        const JsonValue* children = node.Find("children");
+        return children == nullptr ? 0 : children->items.size();
+    }
+    std::string Data(const std::string& name) const { return SourceDir() + "/tests/data/import/" + name; }
+    void Write(const std::string& path, const std::string& text) { std::ofstream(path, std::ios::binary) << text; }
+
+    TempDir m_dir;
+    RunEnvironment m_env;
+    std::string m_console;
+};
+
+}  // namespace
+
+TEST_F(ImportCommandTest, AnsibleGroupsBecomeGroupsAndASecondImportAddsNothing)
+{
+    const RunResult first = Import("Lab", Data("inventory.ini"));
+    EXPECT_NE(first.err.find("8 hosts added, 0 updated, 0 unchanged; 2 groups added"), std::string::npos) << first.err;
+    // Every refused line is named with its file and line.
+    for (const char* line : {"inventory.ini:24: ", "inventory.ini:25: ", "inventory.ini:26: "})
+        EXPECT_NE(first.err.find(line), std::string::npos) << line << "\n" << first.err;
+
+    const JsonValue tree = Tree();
+    const JsonValue* lab = Child(tree, "Lab");
+    const JsonValue* web = Child(tree, "Lab.prod.web");
+    const JsonValue* db = Child(tree, "Lab.prod.db");
+    ASSERT_TRUE(lab && web && db);
+    EXPECT_EQ(Count(*lab), 1u);
+    EXPECT_EQ(Count(*web), 4u);
+    EXPECT_EQ(Count(*db), 3u);
+    const JsonValue* canary = Child(*web, "192.0.2.50");
+    ASSERT_NE(canary, nullptr);
+    EXPECT_EQ((*canary)["port"].number, 2201);
+    EXPECT_TRUE((*canary)["sudo"].boolean);
+    EXPECT_FALSE((*Child(*web, "web01.example.com"))["sudo"].boolean);
+    EXPECT_EQ((*Child(*db, "db-x.example.com"))["port"].number, 5309);
+    EXPECT_TRUE((*Child(*db, "db-a.example.com"))["sudo"].boolean);
+
+    // The same file again: every host is found, nothing is written.
+    const std::string before = ReadWholeFile(m_console);
+    const RunResult second = Import("Lab", Data("inventory.ini"));
+    EXPECT_NE(second.err.find("0 hosts added, 0 updated, 8 unchanged; 0 groups added"), std::string::npos) << second.err;
+    EXPECT_EQ(ReadWholeFile(m_console), before);
+
+    // A changed setting updates the host it belongs to, and only it.
+    const std::string changed = m_dir.file("changed.ini");
+    Write(changed, "[web]\nweb-canary ansible_host=192.0.2.50 ansible_port=2201 ansible_become=no\n"
+                   "[prod:children]\nweb\n");
+    const RunResult third = Import("Lab", changed);
+    EXPECT_NE(third.err.find("0 hosts added, 1 updated, 0 unchanged"), std::string::npos) << third.err;
+    EXPECT_FALSE((*Child(*Child(Tree(), "Lab.prod.web"), "192.0.2.50"))["sudo"].boolean);
+    EXPECT_EQ(Count(*Child(Tree(), "Lab.prod.web")), 4u);
+}
+
+TEST_F(ImportCommandTest, SshConfigYamlAndCsvLandInTheirGroups)
+{
+    Import("Fleet", Data("inventory.yml"));
+    Import("Fleet", Data("hosts.csv"), {"--format", "csv"});
+    const JsonValue tree = Tree();
+    ASSERT_NE(Child(tree, "Fleet.staging.api"), nullptr);
+    EXPECT_EQ(Count(*Child(tree, "Fleet.staging.api")), 3u);
+    EXPECT_EQ((*Child(*Child(tree, "Fleet.staging.cache"), "cache1.stage.example.com"))["port"].number, 6380);
+    EXPECT_EQ((*Child(*Child(tree, "Fleet.racks.row1"), "beta.example.com"))["port"].number, 2222);
+    // Ungrouped hosts of both files share the group imported into.
+    const JsonValue* fleet = Child(tree, "Fleet");
+    ASSERT_NE(fleet, nullptr);
+    EXPECT_NE(Child(*fleet, "jump.example.com"), nullptr);
+    EXPECT_NE(Child(*fleet, "alpha.example.com"), nullptr);
+    EXPECT_EQ(Count(*fleet), 2u);
+
+    // An ssh config: the host names come from HostName; wildcard blocks
+    // and Match blocks give no host.
+    const std::string config = m_dir.file("config");
+    Write(config, "Host a1 a2\n  HostName %h.example.net\n  Port 2022\nMatch all\n  Port 1\nHost *\n  Port 23\n");
+    const RunResult ssh = Import("Ssh", config);
+    EXPECT_NE(ssh.err.find("config:4: Match"), std::string::npos) << ssh.err;
+    const JsonValue after = Tree();
+    const JsonValue* group = Child(after, "Ssh");
+    ASSERT_NE(group, nullptr);
+    ASSERT_EQ(Count(*group), 2u);
+    EXPECT_EQ((*Child(*group, "a2.example.net"))["port"].number, 2022);
+}
+
+TEST_F(ImportCommandTest, AFileThatCannotBeReadImportsNothing)
+{
+    ASSERT_EQ(Run({"group", "add", "Lab"}).status, 0);
+    const std::string before = ReadWholeFile(m_console);
+    // Missing, unreadable as YAML (the line is named), of no known format,
+    // or without the CSV header: the console file stays as it was, and no
+    // group is made for the import.
+    const std::string yaml = m_dir.file("bad.yml");
+    Write(yaml, "all:\n  hosts:\n    good.example.com:\n  children: [a, b]\n");
+    const std::string words = m_dir.file("words.txt");
+    Write(words, "just some words\n");
+    struct SCase {
+        std::string group;
+        std::string file;
+        std::vector<std::string> more;
+        std::string message;
+    };
+    for (const SCase& c : std::vector<SCase>{{"New", m_dir.file("missing"), {}, "cannot read"},
+                                             {"New", yaml, {}, "bad.yml:4: flow collections"},
+                                             {"Lab", words, {}, "name its format"},
+                                             {"Lab", Data("inventory.ini"), {"--format", "csv"}, "\"host\""}}) {
+        std::vector<std::string> args = {"import", c.group, c.file};
+        args.insert(args.end(), c.more.begin(), c.more.end());
+        const RunResult result = Run(args);
+        EXPECT_NE(result.status, 0) << c.file;
+        EXPECT_NE(result.err.find(c.message), std::string::npos) << result.err;
+        EXPECT_EQ(ReadWholeFile(m_console), before) << c.file;
+    }
+    EXPECT_NE(Run({"import", "Lab", words, "--format", "toml"}).status, 0);
+}
+
+TEST_F(ImportCommandTest, RefusedValuesReachTheTerminalFiltered)
+{
+    // A value from the file is quoted in the report, its control
+    // characters written out visibly.
+    const std::string csv = m_dir.file("hostile.csv");
+    Write(csv, "host,port\nok.example.com,22\nbad.example.com,\x1b]0;owned\x07\n");
+    const RunResult result = Import("Lab", csv);
+    EXPECT_NE(result.err.find("hostile.csv:3: "), std::string::npos) << result.err;
+    EXPECT_EQ(result.err.find('\x1b'), std::string::npos) << result.err;
+    EXPECT_NE(result.err.find("\\x1b"), std::string::npos) << result.err;
+}

@@ -1,0 +1,321 @@
+// The readers of host lists: real-world shaped files give the records an
+// administrator expects, and every refused line is named with its file and
+// line number.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <string>
+
+#include <sys/stat.h>
+
+#include "inventory/import/ansible_inventory.h"
+#include "inventory/import/host_file_import.h"
+#include "inventory/import/ssh_config_import.h"
+#include "inventory/import/yaml_reader.h"
+#include "tests/support/scoped_env.h"
+#include "tests/support/temp_dir.h"
+
+using namespace hostimport;
+
+namespace {
+
+std::string DataDir() { return SourceDir() + "/tests/data/import"; }
+
+const SImportedHost* Find(const SImportResult& result, const std::string& group, const std::string& name)
+{
+    const auto found = std::find_if(result.hosts.begin(), result.hosts.end(), [&](const SImportedHost& host) {
+        return host.group == group && host.name == name;
+    });
+    return found == result.hosts.end() ? nullptr : &*found;
+}
+
+bool Refused(const SImportResult& result, const std::string& fileEnd, int line, const std::string& part = "")
+{
+    return std::any_of(result.notes.begin(), result.notes.end(), [&](const SImportNote& note) {
+        return note.refused && note.line == line && note.file.size() >= fileEnd.size() &&
+               note.file.compare(note.file.size() - fileEnd.size(), fileEnd.size(), fileEnd) == 0 &&
+               note.text.find(part) != std::string::npos;
+    });
+}
+
+SImportResult ReadText(const std::string& text, EImportFormat format = EImportFormat::Guess)
+{
+    SImportResult result;
+    ReadHostList(text, "test", format, SSshConfigContext{"/home/u", "u", {}}, result);
+    return result;
+}
+
+}  // namespace
+
+TEST(SshConfigImport, IncludesWildcardsMatchAndFirstValueWins)
+{
+    const std::string home = DataDir() + "/home";
+    CScopedEnv homeEnv("HOME", home);
+    CScopedEnv userEnv("USER", "tester");
+    const SImportResult result = ImportHostFile(home + "/.ssh/config", EImportFormat::Guess);
+    ASSERT_EQ(result.error, "");
+
+    std::vector<std::string> names;
+    for (const SImportedHost& host : result.hosts) names.push_back(host.name);
+    // Included files come in name order where the Include stands; "Host *"
+    // and the wildcard block give no host.
+    EXPECT_EQ(names, (std::vector<std::string>{"bastion", "office", "web1", "web2", "db1", "legacy"}));
+
+    const SImportedHost* web1 = Find(result, "", "web1");
+    ASSERT_NE(web1, nullptr);
+    EXPECT_EQ(web1->address, "web1.lab.example.com");
+    EXPECT_EQ(web1->login, "deploy");  // the earlier block wins over "Host *"
+    EXPECT_EQ(web1->identityFile, home + "/.ssh/id_deploy_web1.lab.example.com");
+    EXPECT_EQ(web1->port, 22);
+
+    const SImportedHost* db1 = Find(result, "", "db1");
+    ASSERT_NE(db1, nullptr);
+    EXPECT_EQ(db1->address, "10.0.0.21");
+    EXPECT_EQ(db1->port, 2222);
+    EXPECT_EQ(db1->login, "fallback");
+    EXPECT_EQ(db1->identityFile, home + "/.ssh/keys/db key");
+    EXPECT_EQ(db1->jump, "admin@bastion.example.com:2022");
+
+    const SImportedHost* office = Find(result, "", "office");
+    ASSERT_NE(office, nullptr);
+    EXPECT_EQ(office->login, "jo");
+    EXPECT_EQ(office->jump, "bastion");  // from a file included inside the block
+    EXPECT_TRUE(office->sourceFile.ends_with("20-office.conf"));
+    EXPECT_EQ(office->line, 3);
+
+    const SImportedHost* bastion = Find(result, "", "bastion");
+    ASSERT_NE(bastion, nullptr);
+    EXPECT_EQ(bastion->port, 2022);
+    EXPECT_EQ(bastion->identityFile, home + "/.ssh/id_ed25519");
+
+    // The refused port falls back to the next block's value.
+    const SImportedHost* legacy = Find(result, "", "legacy");
+    ASSERT_NE(legacy, nullptr);
+    EXPECT_EQ(legacy->port, 22);
+    EXPECT_TRUE(Refused(result, "/.ssh/config", 16, "99999"));
+    // The Match block is skipped with a warning, and its User never applies.
+    EXPECT_TRUE(std::any_of(result.notes.begin(), result.notes.end(),
+                            [](const SImportNote& n) { return !n.refused && n.line == 19; }));
+    for (const SImportedHost& host : result.hosts) EXPECT_NE(host.login, "matched");
+    // A host name with a blank is refused where it is named.
+    EXPECT_TRUE(Refused(result, "20-office.conf", 1));
+}
+
+TEST(SshConfigImport, PatternsAndBounds)
+{
+    EXPECT_TRUE(HostPatternsMatch({"*.example.com"}, "WEB.Example.com"));
+    EXPECT_TRUE(HostPatternsMatch({"web?", "db*"}, "db-1"));
+    EXPECT_FALSE(HostPatternsMatch({"*", "!db*"}, "db-1"));
+    EXPECT_FALSE(HostPatternsMatch({"!db*"}, "web"));  // a negation alone matches nothing
+    EXPECT_FALSE(HostPatternsMatch({"web?"}, "web"));
+
+    // Options before the first Host line apply to every host; quoted and
+    // Key=Value forms; an unknown %-token is refused, not passed on.
+    const SImportResult result = ReadText("User=early\nHost a\n  IdentityFile \"/k/%z\"\n  User late\n",
+                                          EImportFormat::SshConfig);
+    ASSERT_EQ(result.hosts.size(), 1u);
+    EXPECT_EQ(result.hosts[0].login, "early");
+    EXPECT_EQ(result.hosts[0].identityFile, "");
+    EXPECT_TRUE(Refused(result, "test", 3, "%"));
+
+    // Without a way to read files, Include is refused with its line; an
+    // include loop stops at the depth bound.
+    EXPECT_TRUE(Refused(ReadText("Host a\nInclude other\n", EImportFormat::SshConfig), "test", 2));
+    SSshConfigContext looping{"/h", "u", [](const std::string& pattern, std::vector<SIncludedFile>& files, std::string&) {
+                                  files.push_back({pattern, "Include again\nHost deep\n"});
+                                  return true;
+                              }};
+    SImportResult loop;
+    ReadSshConfig("Include again\n", "main", looping, loop);
+    EXPECT_EQ(loop.hosts.size(), 1u);
+    EXPECT_TRUE(std::any_of(loop.notes.begin(), loop.notes.end(),
+                            [](const SImportNote& n) { return n.text.find("deeper") != std::string::npos; }));
+}
+
+TEST(AnsibleImport, IniGroupsChildrenVarsAndRanges)
+{
+    const SImportResult result = ImportHostFile(DataDir() + "/inventory.ini", EImportFormat::Guess);
+    ASSERT_EQ(result.error, "");
+    const SImportedHost* mail = Find(result, "", "mail.example.com");
+    ASSERT_NE(mail, nullptr);
+    EXPECT_EQ(mail->login, "");
+
+    for (const char* name : {"web01.example.com", "web02.example.com", "web03.example.com"}) {
+        const SImportedHost* web = Find(result, "prod/web", name);
+        ASSERT_NE(web, nullptr) << name;
+        EXPECT_EQ(web->login, "www");  // the host's own value beats the parent's
+        EXPECT_FALSE(web->sudo.has_value());
+        EXPECT_TRUE(web->identityFile.ends_with("/.ssh/prod_key"));
+        EXPECT_NE(web->identityFile.front(), '~');
+    }
+    EXPECT_EQ(Find(result, "prod/web", "web04.example.com"), nullptr);
+    const SImportedHost* canary = Find(result, "prod/web", "web-canary.example.com");
+    ASSERT_NE(canary, nullptr);
+    EXPECT_EQ(canary->address, "192.0.2.50");
+    EXPECT_EQ(canary->port, 2201);
+    EXPECT_EQ(canary->sudo, std::optional<bool>(true));
+    EXPECT_EQ(canary->login, "ops");
+
+    const SImportedHost* dbx = Find(result, "prod/db", "db-x.example.com");
+    ASSERT_NE(dbx, nullptr);
+    EXPECT_EQ(dbx->port, 5309);
+    EXPECT_EQ(dbx->sudo, std::optional<bool>(true));
+    EXPECT_NE(Find(result, "prod/db", "db-a.example.com"), nullptr);
+    EXPECT_NE(Find(result, "prod/db", "db-b.example.com"), nullptr);
+
+    const std::string file = "inventory.ini";
+    EXPECT_TRUE(Refused(result, file, 24, "ends before"));
+    EXPECT_TRUE(Refused(result, file, 25, "notaport"));
+    EXPECT_TRUE(Refused(result, file, 26, "quote"));
+    EXPECT_EQ(result.hosts.size(), 8u);
+}
+
+TEST(AnsibleImport, YamlGroupsChildrenVarsAndRanges)
+{
+    const SImportResult result = ImportHostFile(DataDir() + "/inventory.yml", EImportFormat::Ansible);
+    ASSERT_EQ(result.error, "");
+    EXPECT_EQ(result.hosts.size(), 5u);
+    const SImportedHost* jump = Find(result, "", "jump.example.com");
+    ASSERT_NE(jump, nullptr);
+    EXPECT_EQ(jump->port, 2200);
+    EXPECT_EQ(jump->login, "admin");
+    for (const char* name : {"api1.stage.example.com", "api2.stage.example.com"}) {
+        const SImportedHost* api = Find(result, "staging/api", name);
+        ASSERT_NE(api, nullptr) << name;
+        EXPECT_EQ(api->sudo, std::optional<bool>(true));
+        EXPECT_EQ(api->login, "admin");
+    }
+    const SImportedHost* old = Find(result, "staging/api", "api-old.stage.example.com");
+    ASSERT_NE(old, nullptr);
+    EXPECT_EQ(old->address, "192.0.2.91");
+    EXPECT_EQ(old->identityFile, "/keys/it's # not a comment");
+    const SImportedHost* cache = Find(result, "staging/cache", "cache1.stage.example.com");
+    ASSERT_NE(cache, nullptr);
+    EXPECT_EQ(cache->port, 6380);
+    EXPECT_EQ(cache->identityFile, "/etc/keys/cache");
+    EXPECT_EQ(cache->line, 22);
+}
+
+TEST(AnsibleImport, YamlReaderRefusesWhatItDoesNotRead)
+{
+    struct SCase {
+        const char* text;
+        int line;
+    };
+    for (const SCase& c : std::initializer_list<SCase>{{"all:\n  hosts:\n    - web1\n", 3},
+                                                      {"all:\n  hosts: [a, b]\n", 2},
+                                                      {"all:\n  vars: &x\n", 2},
+                                                      {"all:\n  hosts:\n    a:\n   b:\n", 4},
+                                                      {"all:\n\thosts:\n", 2},
+                                                      {"all:\n  x: \"open\n", 2},
+                                                      {"all: 1\n  hosts:\n", 2}}) {
+        SYamlNode node;
+        int line = 0;
+        std::string error;
+        EXPECT_FALSE(ParseYaml(c.text, node, line, error)) << c.text;
+        EXPECT_EQ(line, c.line) << c.text;
+    }
+    // A YAML file the reader refuses imports nothing, and says where.
+    const SImportResult result = ReadText("all:\n  hosts:\n    a.example.com:\n    - b\n", EImportFormat::Ansible);
+    EXPECT_EQ(result.error, "test:4: lists are not read here");
+    EXPECT_TRUE(result.hosts.empty());
+}
+
+TEST(AnsibleImport, RangesAreBounded)
+{
+    std::vector<std::string> names;
+    std::string error;
+    ASSERT_TRUE(ExpandHostRange("n[8:11]-[a:b]", names, error));
+    EXPECT_EQ(names, (std::vector<std::string>{"n8-a", "n8-b", "n9-a", "n9-b", "n10-a", "n10-b", "n11-a", "n11-b"}));
+    ASSERT_TRUE(ExpandHostRange("h[001:010:3]", names, error));
+    EXPECT_EQ(names, (std::vector<std::string>{"h001", "h004", "h007", "h010"}));
+    for (const char* bad : {"h[1:1001]", "h[1:40][1:40]", "h[1:", "h]1[", "h[1:a]", "h[1:2:0]", "h[1]", "h[999999999:0]"})
+        EXPECT_FALSE(ExpandHostRange(bad, names, error)) << bad;
+    ASSERT_TRUE(ExpandHostRange("h[1:1000]", names, error));
+    EXPECT_EQ(names.size(), 1000u);
+    // A comment after a host's values is no value.
+    const SImportResult commented = ReadText("[g]\nh1 ansible_port=2 # the old one\n", EImportFormat::Ansible);
+    ASSERT_EQ(commented.hosts.size(), 1u);
+    EXPECT_EQ(commented.hosts[0].port, 2);
+    // A group that names its ancestor as a child does not loop.
+    const SImportResult loop = ReadText("[a:children]\nb\n[b:children]\na\n[b]\nhost1\n", EImportFormat::Ansible);
+    EXPECT_TRUE(loop.hosts.empty());
+    EXPECT_TRUE(std::any_of(loop.notes.begin(), loop.notes.end(),
+                            [](const SImportNote& n) { return n.text.find("ancestor") != std::string::npos; }));
+}
+
+TEST(CsvImport, QuotingHeaderAndRefusedRecords)
+{
+    const SImportResult result = ImportHostFile(DataDir() + "/hosts.csv", EImportFormat::Guess);
+    ASSERT_EQ(result.error, "");
+    ASSERT_EQ(result.hosts.size(), 3u);
+    const SImportedHost* beta = Find(result, "racks/row1", "beta.example.com");
+    ASSERT_NE(beta, nullptr);
+    EXPECT_EQ(beta->port, 2222);
+    EXPECT_EQ(beta->login, "ops");
+    EXPECT_EQ(beta->identityFile, "/keys/beta key");
+    EXPECT_EQ(beta->line, 3);
+    const SImportedHost* gamma = Find(result, "racks/row2", "gamma.example.com");
+    ASSERT_NE(gamma, nullptr);
+    EXPECT_EQ(gamma->port, 22);
+    EXPECT_NE(Find(result, "", "alpha.example.com"), nullptr);
+    // The record with a line break inside quotes counts its lines: the
+    // records after it keep their own numbers.
+    EXPECT_TRUE(Refused(result, "hosts.csv", 5, "blank"));
+    EXPECT_TRUE(Refused(result, "hosts.csv", 6, "70000"));
+    EXPECT_TRUE(Refused(result, "hosts.csv", 7, "login"));
+    EXPECT_TRUE(Refused(result, "hosts.csv", 9, "quote"));
+    EXPECT_TRUE(Refused(result, "hosts.csv", 10, "login"));
+
+    const SImportResult crlf = ImportHostFile(DataDir() + "/crlf.csv", EImportFormat::Csv);
+    ASSERT_EQ(crlf.hosts.size(), 2u);
+    EXPECT_EQ(crlf.hosts[0].port, 2200);
+    EXPECT_EQ(crlf.hosts[1].address, "kappa.example.com");
+    EXPECT_EQ(crlf.hosts[1].line, 3);
+
+    EXPECT_NE(ReadText("name,port\nx,22\n", EImportFormat::Csv).error, "");
+    // A spreadsheet's byte order mark does not hide the header.
+    const SImportResult marked = ReadText("\xEF\xBB\xBFhost,port\nm.example.com,2\n");
+    ASSERT_EQ(marked.hosts.size(), 1u);
+    EXPECT_EQ(marked.hosts[0].port, 2);
+    EXPECT_TRUE(Refused(ReadText("host\n\"open\n", EImportFormat::Csv), "test", 2, "not closed"));
+}
+
+TEST(HostFileImport, FormatGuessAndUnreadableFiles)
+{
+    EXPECT_EQ(GuessImportFormat("# c\n\nHost x\n"), EImportFormat::SshConfig);
+    EXPECT_EQ(GuessImportFormat("hostname=a\n"), EImportFormat::SshConfig);
+    EXPECT_EQ(GuessImportFormat("; c\n[web]\na\n"), EImportFormat::Ansible);
+    EXPECT_EQ(GuessImportFormat("---\nall:\n"), EImportFormat::Ansible);
+    EXPECT_EQ(GuessImportFormat("Name, HOST ,port\n"), EImportFormat::Csv);
+    EXPECT_EQ(GuessImportFormat("just words\n"), EImportFormat::Guess);
+    EXPECT_EQ(GuessImportFormat(""), EImportFormat::Guess);
+    EXPECT_NE(ReadText("just words\n").error, "");
+
+    TempDir dir;
+    SImportResult missing = ImportHostFile(dir.file("none"), EImportFormat::Guess);
+    EXPECT_NE(missing.error, "");
+    // A file above the size bound is not read at all.
+    {
+        std::FILE* big = std::fopen(dir.file("big").c_str(), "w");
+        ASSERT_NE(big, nullptr);
+        const std::string line = "host" + std::string(100, 'x') + "\n";
+        for (std::size_t written = 0; written <= kMaxImportFile; written += line.size()) std::fputs(line.c_str(), big);
+        std::fclose(big);
+    }
+    const SImportResult big = ImportHostFile(dir.file("big"), EImportFormat::Csv);
+    EXPECT_NE(big.error.find("larger"), std::string::npos);
+    EXPECT_TRUE(big.hosts.empty());
+    // An included file that exists but cannot be read fails the whole
+    // import: nothing comes half-set.
+    {
+        std::FILE* config = std::fopen(dir.file("config").c_str(), "w");
+        ASSERT_NE(config, nullptr);
+        std::fprintf(config, "Host a\nInclude %s/sub\nHost b\n", dir.path().c_str());
+        std::fclose(config);
+        ASSERT_EQ(::mkdir(dir.file("sub").c_str(), 0700), 0);
+    }
+    const SImportResult unreadable = ImportHostFile(dir.file("config"), EImportFormat::SshConfig);
+    EXPECT_NE(unreadable.error, "");
+    EXPECT_TRUE(unreadable.hosts.empty());
+}
