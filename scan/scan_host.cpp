@@ -4,6 +4,7 @@
 #include "inventory/dialogs.h"
 #include "inventory/host_node.h"
 #include "inventory/module_state.h"
+#include "scan/login_settings.h"
 
 namespace {
 
@@ -19,11 +20,13 @@ ScanJobFunction SetScanJob(ScanJobFunction job) { return std::exchange(ScanJobOv
 
 namespace {
 
-// Asks for what a connection needs until the host has a name and a login.
+// Asks for what a connection needs until the host has a name and a login
+// (and a protected key file its passphrase).
 bool AskLoginDetails(CHostNode& host, IConsoleNameSpace2* nameSpace)
 {
-    while (host.m_bstrLogin.empty() || host.m_bstrHost.empty()) {
+    while (host.m_bstrLogin.empty() || host.m_bstrHost.empty() || HostKeyNeedsPassphrase(host)) {
         CHostDialog dialog(HOSTDLG_LOGIN, host.m_bstrHost, host.m_nPort, host.m_bstrLogin, host.m_bSudo);
+        dialog.SetLoginWays(host.m_bstrKeyFile, host.m_bUseAgent);
         if (dialog.DoModal() != IDOK) return false;
         host.TakeDialog(dialog, nameSpace);
     }
@@ -44,6 +47,7 @@ int RunJob(CHostNode& host, IConsoleNameSpace2* nameSpace)
     int result = RunJobOnce(host);
     while (result == kScanWrongPassword) {
         CHostDialog dialog(HOSTDLG_LOGIN, host.m_bstrHost, host.m_nPort, host.m_bstrLogin, host.m_bSudo);
+        dialog.SetLoginWays(host.m_bstrKeyFile, host.m_bUseAgent);
         if (dialog.DoModal() != IDOK) return 1;
         host.TakeDialog(dialog, nameSpace);
         result = RunJobOnce(host);
