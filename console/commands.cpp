@@ -281,7 +281,7 @@ public:
                 json.Bool(*sudo);
             }
             if (const std::optional<std::string> method = m_host->HostLoginMethod(item)) {
-                json.Key("login");
+                json.Key("loginMethod");
                 json.String(*method);
             }
         }

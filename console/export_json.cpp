@@ -51,7 +51,7 @@ std::string ExportFleetJson(const std::vector<FleetHost>& fleet, const ExportCha
         json.Key("port");
         json.Number(host.port);
         if (host.loginMethod) {
-            json.Key("login");
+            json.Key("loginMethod");
             json.String(*host.loginMethod);
         }
         json.Key("scanned");

@@ -49,7 +49,7 @@ constexpr std::string_view kHostPlace = "ferrodex vault host";
 constexpr std::string_view kXmlPlace = "ferrodex vault xml";
 // Most bytes of a host's sealed XML (UTF-16LE): far above what a scan may
 // fetch, and a bound for what a damaged length may ask for.
-constexpr std::uint32_t kMaxSealedXmlBytes = 1u << 30;
+constexpr std::uint32_t kMaxSealedXmlBytes = static_cast<std::uint32_t>(kVaultMaxLargePlainBytes);
 // A name holds at most 256 code units and its terminator.
 constexpr std::uint32_t kMaxNameUnits = CConsoleNode::kMaxName + 1;
 
@@ -230,11 +230,11 @@ void AppendHostSettings(std::string& block, const CHostNode& host, bool sealed)
 
 // Whether a setting's value fits the block; the passphrase and the login
 // have the credentials' own bound.
-bool HostSettingsFit(const CHostNode& host)
+bool HostSettingsFit(const CHostNode& host, bool sealed)
 {
     return WideToAnsi(host.m_bstrKeyFile).size() <= kMaxSettingBytes &&
            WideToAnsi(host.m_bstrLogin).size() <= kMaxCredentialBytes &&
-           Wiped<std::string>(WideToAnsi(host.m_bstrPassphrase)).get().size() <= kMaxCredentialBytes;
+           (!sealed || Wiped<std::string>(WideToAnsi(host.m_bstrPassphrase)).get().size() <= kMaxCredentialBytes);
 }
 
 bool ReadHostSettings(CPlainReader& reader, CHostNode& host, bool sealed)
@@ -278,7 +278,8 @@ HRESULT SaveSealedXml(CStreamWriter& writer, const CHostNode& host)
         plain.push_back(static_cast<char>(unit >> 8));
     }
     std::string sealed;
-    if (g_pVault->key.Seal(plain, HostPlace(*g_pVault, kXmlPlace), sealed) != VAULT_OK) return E_FAIL;
+    if (g_pVault->key.Seal(plain, HostPlace(*g_pVault, kXmlPlace), sealed, kMaxSealedXmlBytes) != VAULT_OK)
+        return E_FAIL;
     WriteSealed(writer, sealed);
     return writer.Result();
 }
@@ -292,7 +293,8 @@ bool LoadSealedXml(CStreamReader& reader, CHostNode& host)
         !reader.ReadBytes(length, sealed))
         return false;
     std::string plain;
-    if (g_pVault->key.Open(sealed, HostPlace(*g_pVault, kXmlPlace), plain) != VAULT_OK || plain.size() % 2 != 0)
+    if (g_pVault->key.Open(sealed, HostPlace(*g_pVault, kXmlPlace), plain, kMaxSealedXmlBytes) != VAULT_OK ||
+        plain.size() % 2 != 0)
         return false;
     host.m_bstrXml.resize(plain.size() / 2);
     for (std::size_t i = 0; i < host.m_bstrXml.size(); ++i)
@@ -303,7 +305,7 @@ bool LoadSealedXml(CStreamReader& reader, CHostNode& host)
 
 HRESULT SaveSealedHost(CStreamWriter& writer, const CHostNode& host, const std::u16string& port)
 {
-    if (!HostSettingsFit(host)) return E_CREDENTIAL_TOO_LONG;
+    if (!HostSettingsFit(host, true)) return E_CREDENTIAL_TOO_LONG;
     Wiped<std::string> settings;
     AppendHostSettings(settings.get(), host, true);
     Wiped<std::string> plain;
@@ -442,7 +444,7 @@ HRESULT CHostNode::Save(IStream* stream, bool encrypt)
     CStreamWriter writer(stream);
     const std::u16string port = IntToDecimal(m_nPort);
     if (!encrypt) {
-        if (!HostSettingsFit(*this)) return E_CREDENTIAL_TOO_LONG;
+        if (!HostSettingsFit(*this, false)) return E_CREDENTIAL_TOO_LONG;
         std::string settings;
         AppendHostSettings(settings, *this, false);
         writer.WriteU32(settings.empty() ? kPlainForm : kPlainSettingsForm);

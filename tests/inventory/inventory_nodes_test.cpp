@@ -306,7 +306,7 @@ TEST_F(InventoryTest, EditKeepsThePasswordUnlessClearedAndANewAddressDropsTheHar
     ui.AnswerDialog(IDCANCEL);
     EXPECT_EQ(host.Command(console.get(), console.get(), IDM_REFRESH_HOST, nullptr), S_FALSE);
     EXPECT_EQ(ui.Dialogs().back().title, u"Enter Host Login Details");
-    EXPECT_EQ(ui.Dialogs().back().texts.at(1005), u"root");
+    EXPECT_EQ(ui.Dialogs().back().texts.at(1005), u"admin");  // the host's own login
     EXPECT_EQ(ui.Dialogs().back().texts.at(1004), u"2222");
     EXPECT_FALSE(ui.Dialogs().back().checks.count(kClearPassword) && ui.Dialogs().back().checks.at(kClearPassword));
 }
