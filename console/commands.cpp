@@ -449,6 +449,15 @@ int CommandHostRefresh(const CommandContext& context, const std::string& path, c
     if (!session.Open(context, EAccess::Read)) return session.Finish(false);
     const HSCOPEITEM host = session.ResolveHost(path);
     if (host == 0) return session.Finish(false);
+    // Login details given to the refresh become the host's first, as the
+    // login question would take them: a host that logs in with a key may
+    // still need the password (or the key its passphrase) and not ask.
+    const bool loginGiven = options.login || options.passwordFromInput || options.identity || options.agent ||
+                            options.passphraseFromInput;
+    if (loginGiven && session.Host().InvokeCommand(host, kEditHostCommand) != S_OK) {
+        if (!session.Ui().Failed()) session.Fail("the login details of \"" + path + "\" were not taken");
+        return session.Finish(false);
+    }
     if (session.Host().InvokeCommand(host, kRefreshHostCommand) != S_OK && !session.Ui().Failed())
         session.Fail("the hardware of \"" + path + "\" could not be retrieved");
     return session.Finish();

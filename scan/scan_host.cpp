@@ -20,11 +20,11 @@ ScanJobFunction SetScanJob(ScanJobFunction job) { return std::exchange(ScanJobOv
 
 namespace {
 
-// Asks for what a connection needs until the host has a name and a login
-// (and a protected key file its passphrase).
-bool AskLoginDetails(CHostNode& host, IConsoleNameSpace2* nameSpace)
+// Asks for what a connection needs until the host has a name and a login,
+// and, when it is to connect, a protected key file its passphrase.
+bool AskLoginDetails(CHostNode& host, IConsoleNameSpace2* nameSpace, bool connecting = true)
 {
-    while (host.m_bstrLogin.empty() || host.m_bstrHost.empty() || HostKeyNeedsPassphrase(host)) {
+    while (host.m_bstrLogin.empty() || host.m_bstrHost.empty() || (connecting && HostKeyNeedsPassphrase(host))) {
         CHostDialog dialog(HOSTDLG_LOGIN, host.m_bstrHost, host.m_nPort, host.m_bstrLogin, host.m_bSudo);
         dialog.SetLoginWays(host.m_bstrKeyFile, host.m_bUseAgent);
         if (dialog.DoModal() != IDOK) return false;
@@ -76,8 +76,8 @@ void ShowNewPicture(CHostNode& host, IConsoleNameSpace2* nameSpace)
 
 int ScanHost(CHostNode& host, IConsoleNameSpace2* nameSpace)
 {
-    if (!AskLoginDetails(host, nameSpace)) return 1;
     const bool fetched = host.m_bstrXml.empty();
+    if (!AskLoginDetails(host, nameSpace, fetched)) return 1;
     if (fetched && RunJob(host, nameSpace) == 1) return 1;
     BuildHardwareTree(host);
     if (host.GetChildren().empty()) return 1;

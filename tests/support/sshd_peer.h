@@ -22,6 +22,9 @@ struct SshdOptions {
     // host key and the pid file; the options above are then not used.
     bool packagedConfig = false;
     bool sftpSubsystem = true;
+    // Passwords checked through PAM (the system's stack for sshd), which
+    // keyboard-interactive logins need; off: sshd checks them itself.
+    bool usePam = false;
     std::string hostKeyType = "rsa";  // "rsa", "dsa", "ecdsa", "ed25519"
     // Files laid over others for this server and its sessions only, in a
     // mount namespace of their own: {source, target}. Laying /dev/null over
