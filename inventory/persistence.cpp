@@ -317,8 +317,8 @@ HRESULT SaveSealedHost(CStreamWriter& writer, const CHostNode& host, const std::
         for (const Wiped<std::string>* field : {&address, &login, &password})
             if (field->get().size() > kMaxCredentialBytes) return E_CREDENTIAL_TOO_LONG;
         // Room for all of it at once, so no copy is left behind by a growth.
-        plain.get().reserve(16 + settings.get().size() + address.get().size() + portText.get().size() + login.get().size() +
-                            password.get().size());
+        plain.get().reserve(16 + settings.get().size() + address.get().size() + portText.get().size() +
+                            login.get().size() + password.get().size());
         AppendText(plain.get(), address.get());
         AppendText(plain.get(), portText.get());
         AppendText(plain.get(), login.get());
