@@ -1,6 +1,7 @@
 #include "console/commands.h"
 
 #include <cstdio>
+#include <filesystem>
 #include <functional>
 
 #include "console/fleet_commands.h"
@@ -37,6 +38,16 @@ std::string Narrow(std::u16string_view text) { return WideToAnsi(text); }
 constexpr char16_t kProductKey[] = u"Software\\Quillon\\Ferrodex";
 constexpr char16_t kStrictHostKeysSetting[] = u"StrictHostKeys";
 
+// A key file named on the command line, as the console file keeps it: a
+// relative path is taken from the working folder; "~/..." and "" stay.
+std::string KeyFileArgument(const std::string& path)
+{
+    if (path.empty() || path.starts_with("~/")) return path;
+    std::error_code error;
+    const std::filesystem::path absolute = std::filesystem::absolute(path, error);
+    return error ? path : absolute.lexically_normal().string();
+}
+
 ScriptAnswers AnswersFrom(const HostOptions& options)
 {
     // For this process only; the stored setting stays as it is.
@@ -48,6 +59,9 @@ ScriptAnswers AnswersFrom(const HostOptions& options)
     answers.hostPasswordFromInput = options.passwordFromInput;
     answers.clearPassword = options.clearPassword;
     answers.sudo = options.sudo;
+    if (options.identity) answers.keyFile = Wide(KeyFileArgument(*options.identity));
+    answers.agent = options.agent;
+    answers.passphraseFromInput = options.passphraseFromInput;
     answers.yes = options.yes;
     answers.acceptQuestions = options.acceptChangedHostKey;
     return answers;
@@ -266,6 +280,10 @@ public:
                 json.Key("sudo");
                 json.Bool(*sudo);
             }
+            if (const std::optional<std::string> method = m_host->HostLoginMethod(item)) {
+                json.Key("loginMethod");
+                json.String(*method);
+            }
         }
         const std::vector<HSCOPEITEM> children = m_host->Children(item);
         if (!children.empty()) {
@@ -453,6 +471,15 @@ int CommandHostRefresh(const CommandContext& context, const std::string& path, c
     if (!session.Open(context, EAccess::Read)) return session.Finish(false);
     const HSCOPEITEM host = session.ResolveHost(path);
     if (host == 0) return session.Finish(false);
+    // Login details given to the refresh become the host's first, as the
+    // login question would take them: a host that logs in with a key may
+    // still need the password (or the key its passphrase) and not ask.
+    const bool loginGiven = options.login || options.passwordFromInput || options.identity || options.agent ||
+                            options.passphraseFromInput;
+    if (loginGiven && session.Host().InvokeCommand(host, kEditHostCommand) != S_OK) {
+        if (!session.Ui().Failed()) session.Fail("the login details of \"" + path + "\" were not taken");
+        return session.Finish(false);
+    }
     if (session.Host().InvokeCommand(host, kRefreshHostCommand) != S_OK && !session.Ui().Failed())
         session.Fail("the hardware of \"" + path + "\" could not be retrieved");
     return session.Finish();

@@ -22,6 +22,12 @@ struct HostOptions {
     std::optional<int> port;
     std::optional<std::string> login;
     bool passwordFromInput = false;
+    // The host's private key file (made absolute; empty: none), "Use the SSH
+    // agent", and the key file's passphrase read like the password (after
+    // it when both are asked).
+    std::optional<std::string> identity;
+    std::optional<bool> agent;
+    bool passphraseFromInput = false;
     // Edit: forget the stored password (an empty one keeps it).
     bool clearPassword = false;
     // Add and edit: the host's "Scan with root rights (sudo)" (nothing keeps

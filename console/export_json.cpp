@@ -50,6 +50,10 @@ std::string ExportFleetJson(const std::vector<FleetHost>& fleet, const ExportCha
         json.String(host.address);
         json.Key("port");
         json.Number(host.port);
+        if (host.loginMethod) {
+            json.Key("loginMethod");
+            json.String(*host.loginMethod);
+        }
         json.Key("scanned");
         json.Bool(host.scanned);
         if (host.scanTime) {

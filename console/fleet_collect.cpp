@@ -64,6 +64,7 @@ public:
             host.name = m_console.DisplayName(item);
             if (progress) progress(i, m_selected.size(), FleetHostPath(host));
             m_console.HostAddress(item, host.address, host.port);
+            host.loginMethod = m_console.HostLoginMethod(item);
             if (m_console.HostHoldsPicture(item)) {
                 Expand(item);
                 for (HSCOPEITEM child : m_console.Children(item)) host.nodes.push_back(ReadNode(child));

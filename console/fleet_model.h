@@ -21,6 +21,9 @@ struct FleetHost {
     std::u16string name;
     std::u16string address;
     int port = 0;
+    // How the host logs in ("password", "key-file", "agent"), when the
+    // snap-in says; never a secret.
+    std::optional<std::string> loginMethod;
     // The host holds a picture of its hardware; without one, `nodes` is empty.
     bool scanned = false;
     // When the picture was taken, as the host's rows tell it; the console

@@ -678,6 +678,14 @@ std::optional<bool> CConsoleHost::HostSudo(HSCOPEITEM item) const
     return picture->sudo;
 }
 
+std::optional<std::string> CConsoleHost::HostLoginMethod(HSCOPEITEM item) const
+{
+    com_ptr<IDataObject> data = m_impl->DataObject(item);
+    const std::optional<HostPicture> picture = ReadHostPicture(data.get());
+    if (!picture) return std::nullopt;
+    return picture->loginMethod;
+}
+
 bool CConsoleHost::HostScan(HSCOPEITEM item, HostScanView& scan) const
 {
     com_ptr<IDataObject> data = m_impl->DataObject(item);

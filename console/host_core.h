@@ -155,6 +155,9 @@ public:
     // Whether a host scans through sudo; nothing for a node that is no host
     // or a snap-in that does not say.
     std::optional<bool> HostSudo(HSCOPEITEM item) const;
+    // How a host logs in ("password", "key-file", "agent"); nothing for a
+    // node that is no host or a snap-in that does not say.
+    std::optional<std::string> HostLoginMethod(HSCOPEITEM item) const;
     // A host node's last scan in this session: false for other nodes and
     // for a host whose picture came from the console file.
     bool HostScan(HSCOPEITEM item, HostScanView& scan) const;

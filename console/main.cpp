@@ -64,9 +64,14 @@ int main(int argc, char** argv)
     bool sudoOn = false;
     bool sudoOff = false;
     // --sudo / --no-sudo into the host options, after parsing.
+    bool agentOn = false;
+    bool agentOff = false;
     auto takeSudo = [&] {
         if (sudoOn) hostOptions.sudo = true;
         if (sudoOff) hostOptions.sudo = false;
+        // --agent / --no-agent too: every command that takes one takes --sudo.
+        if (agentOn) hostOptions.agent = true;
+        if (agentOff) hostOptions.agent = false;
     };
     auto addSudoOptions = [&](CLI::App* command) {
         CLI::Option* on = command->add_flag("--sudo", sudoOn, "Scan with root rights: run lshw through sudo");
@@ -80,6 +85,13 @@ int main(int argc, char** argv)
         command->add_option("--login", hostOptions.login, "Login name")->type_name("L");
         command->add_flag("--password-stdin", hostOptions.passwordFromInput,
                           "Read the host password from standard input (a terminal asks without echo)");
+        command->add_option("--identity", hostOptions.identity, "Log in with this private key file (\"\": none)")
+            ->type_name("FILE");
+        CLI::Option* agent = command->add_flag("--agent", agentOn, "Log in with the keys of the SSH agent");
+        command->add_flag("--no-agent", agentOff, "Do not ask the SSH agent")->excludes(agent);
+        command->add_flag("--passphrase-stdin", hostOptions.passphraseFromInput,
+                          "Read the key file's passphrase from standard input, after the password when both are "
+                          "read (a terminal asks without echo)");
     };
 
     // group
@@ -166,13 +178,19 @@ int main(int argc, char** argv)
     tree->add_flag("--json", json, "Print JSON");
     addHostOptions(tree, false, false);
     addHostKeyOptions(tree);
-    tree->callback([&] { status = CommandTree(context, path, json, hostOptions); });
+    tree->callback([&] {
+        takeSudo();
+        status = CommandTree(context, path, json, hostOptions);
+    });
     CLI::App* show = app.add_subcommand("show", "Print what the result pane shows for a node");
     show->add_option("PATH", path, "Names joined with \"/\" below \"My Linux Servers\"")->required();
     show->add_flag("--json", json, "Print JSON");
     addHostOptions(show, false, false);
     addHostKeyOptions(show);
-    show->callback([&] { status = CommandShow(context, path, json, hostOptions); });
+    show->callback([&] {
+        takeSudo();
+        status = CommandShow(context, path, json, hostOptions);
+    });
 
     // find, export
     CLI::App* find = app.add_subcommand("find", "Search the stored hardware of every host (contacts no host)");

@@ -154,7 +154,11 @@ std::optional<HostPicture> ParseHostPicture(std::span<const std::uint8_t> bytes)
     if (bytes.size() < 4) return std::nullopt;
     HostPicture picture;
     picture.held = (bytes[0] | bytes[1] | bytes[2] | bytes[3]) != 0;
-    if (bytes.size() >= 8) picture.sudo = (bytes[4] & 1) != 0;
+    if (bytes.size() >= 8) {
+        picture.sudo = (bytes[4] & 1) != 0;
+        static constexpr const char* kMethods[] = {"password", "key-file", "agent"};
+        if (bytes[5] >= 1 && bytes[5] <= std::size(kMethods)) picture.loginMethod = kMethods[bytes[5] - 1];
+    }
     return picture;
 }
 

@@ -35,9 +35,12 @@ std::optional<bool> ReadHostHoldsPicture(IDataObject* data);
 // The same format in full: the held word, then a word of flags whose bit 0
 // says the host scans through sudo; the flags are nothing when an older
 // snap-in wrote the held word alone.
+// Bits 8 to 15 of the flags: the login method plus one, "password",
+// "key-file" or "agent"; nothing when 0 (an older snap-in) or unknown.
 struct HostPicture {
     bool held = false;
     std::optional<bool> sudo;
+    std::optional<std::string> loginMethod;
 };
 std::optional<HostPicture> ReadHostPicture(IDataObject* data);
 // Nothing when the bytes are shorter than the held word.

@@ -20,6 +20,9 @@ constexpr int kLoginField = 1005;
 constexpr int kPasswordField = 1006;
 constexpr int kClearPasswordCheck = 1340;
 constexpr int kSudoCheck = 1341;
+constexpr int kKeyFileField = 1342;
+constexpr int kPassphraseField = 1343;
+constexpr int kAgentCheck = 1344;
 constexpr int kPasswordDialog = 118;
 constexpr int kMainPasswordText = 1019;
 constexpr int kMainPasswordField = 1021;
@@ -133,8 +136,10 @@ int CScriptUserInterface::Answer(HWND, DialogState& dialog)
 int CScriptUserInterface::AnswerHostDialog(DialogState& dialog)
 {
     // The add and edit modes are answered by the command that opened them;
-    // the login question by --login or --password-stdin.
-    const bool answered = m_answers.answerHostDialog || m_answers.login || m_answers.hostPasswordFromInput;
+    // the login question by --login, --password-stdin, --identity, --agent
+    // or --passphrase-stdin.
+    const bool answered = m_answers.answerHostDialog || m_answers.login || m_answers.hostPasswordFromInput ||
+                          m_answers.keyFile || m_answers.agent || m_answers.passphraseFromInput;
     // A dialog that keeps coming back did not get what it needs.
     if (!answered || ++m_nHostDialogs > kMaxHostDialogs) return Unanswered(dialog);
     if (m_bFailed) return IDCANCEL;  // refused after an error: the same answer would follow
@@ -143,10 +148,15 @@ int CScriptUserInterface::AnswerHostDialog(DialogState& dialog)
     if (m_answers.host) dialog.texts[kHostField] = *m_answers.host;
     if (m_answers.port) dialog.texts[kPortField] = *m_answers.port;
     if (m_answers.login) dialog.texts[kLoginField] = *m_answers.login;
-    if (m_answers.hostPasswordFromInput) {
-        const std::string host = WideToAnsi(dialog.texts[kHostField]);
-        if (!ReadSecretInto("Password for " + host + ": ", dialog.texts[kPasswordField])) return IDCANCEL;
-    }
+    if (m_answers.keyFile) dialog.texts[kKeyFileField] = *m_answers.keyFile;
+    if (m_answers.agent) dialog.checks[kAgentCheck] = *m_answers.agent ? 1 : 0;
+    const std::string host = WideToAnsi(dialog.texts[kHostField]);
+    if (m_answers.hostPasswordFromInput &&
+        !ReadSecretInto("Password for " + host + ": ", dialog.texts[kPasswordField]))
+        return IDCANCEL;
+    if (m_answers.passphraseFromInput &&
+        !ReadSecretInto("Passphrase of the key file for " + host + ": ", dialog.texts[kPassphraseField]))
+        return IDCANCEL;
     return IDOK;
 }
 

@@ -27,6 +27,11 @@ struct ScriptAnswers {
     bool clearPassword = false;
     // "Scan with root rights (sudo)" is checked or cleared.
     std::optional<bool> sudo;
+    // The key file's path (empty: none) and "Use the SSH agent".
+    std::optional<std::u16string> keyFile;
+    std::optional<bool> agent;
+    // The key file's passphrase is read as a secret, after the password.
+    bool passphraseFromInput = false;
     // Confirmation dialogs (the engine deployment's) are answered OK.
     bool yes = false;
     // Yes/no message boxes (the changed-host-key question) are answered yes.

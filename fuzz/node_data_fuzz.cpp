@@ -13,6 +13,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::optional<HostPicture> picture = ParseHostPicture(std::span(data, size));
     if (picture.has_value() != (size >= 4)) std::abort();
     if (picture && picture->sudo.has_value() != (size >= 8)) std::abort();
+    // A login method only from the flags' second byte, and only a known one.
+    if (picture && picture->loginMethod && (size < 8 || data[5] == 0 || data[5] > 3)) std::abort();
     const std::optional<HostEndpoint> endpoint = ParseHostEndpoint(std::span(data, size));
     if (!endpoint) return 0;
     if (size < 4 || endpoint->port < 0 || endpoint->port > 65535) std::abort();

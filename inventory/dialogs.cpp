@@ -54,7 +54,17 @@ CHostDialog::CHostDialog(HostDialogMode mode, std::u16string_view host, int port
 {
 }
 
-CHostDialog::~CHostDialog() { WipeString(m_bstrPassword); }
+CHostDialog::~CHostDialog()
+{
+    WipeString(m_bstrPassword);
+    WipeString(m_bstrPassphrase);
+}
+
+void CHostDialog::SetLoginWays(std::u16string_view keyFile, bool useAgent)
+{
+    m_bstrKeyFile.assign(keyFile);
+    m_bUseAgent = useAgent;
+}
 
 int CHostDialog::DoModal()
 {
@@ -70,12 +80,16 @@ int CHostDialog::DoModal()
     dialog.checks[IDC_CLEAR_PASSWORD] = 0;
     dialog.shown[IDC_CLEAR_PASSWORD] = m_mode == HOSTDLG_EDIT;
     dialog.checks[IDC_SUDO] = m_bSudo ? 1 : 0;
+    dialog.texts[IDC_KEY_FILE] = m_bstrKeyFile;
+    dialog.texts[IDC_PASSPHRASE] = u"";
+    dialog.checks[IDC_USE_AGENT] = m_bUseAgent ? 1 : 0;
     int result = IDCANCEL;
     for (;;) {
         result = DialogBoxParam(g_hInstance, IDD_HOST, GetActiveWindow(), dialog);
         if (result != IDOK) break;
         std::u16string refusal = CheckNodeName(dialog.texts[IDC_HOST]);
         if (refusal.empty()) refusal = CheckPort(dialog.texts[IDC_PORT], m_nPort);
+        if (refusal.empty()) refusal = CheckKeyFilePath(dialog.texts[IDC_KEY_FILE]);
         if (refusal.empty()) break;
         ShowRefusal(dialog, refusal);
     }
@@ -87,6 +101,10 @@ int CHostDialog::DoModal()
         m_bstrPassword = dialog.texts[IDC_PASSWORD];
         m_bClearPassword = m_mode == HOSTDLG_EDIT && dialog.checks[IDC_CLEAR_PASSWORD] != 0;
         m_bSudo = dialog.checks[IDC_SUDO] != 0;
+        m_bstrKeyFile = dialog.texts[IDC_KEY_FILE];
+        WipeString(m_bstrPassphrase);
+        m_bstrPassphrase = dialog.texts[IDC_PASSPHRASE];
+        m_bUseAgent = dialog.checks[IDC_USE_AGENT] != 0;
     }
     WipeDialog(dialog);
     return result == IDOK ? IDOK : IDCANCEL;

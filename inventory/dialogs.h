@@ -22,12 +22,15 @@ enum HostDialogMode { HOSTDLG_ADD = 0, HOSTDLG_EDIT = 1, HOSTDLG_LOGIN = 2 };
 // The host text is checked as a node name and the port as CheckPort says;
 // a refused value is explained and the dialog shown again with the texts
 // as they were left. In its edit mode the dialog also offers to clear the
-// stored password.
+// stored password (and the key file's passphrase). The key file's path
+// and the agent check start empty unless SetLoginWays gives them.
 class CHostDialog {
 public:
     CHostDialog(HostDialogMode mode, std::u16string_view host, int port, std::u16string_view login,
                 bool sudo);
     ~CHostDialog();
+    // The host's key file and agent setting, shown when the dialog opens.
+    void SetLoginWays(std::u16string_view keyFile, bool useAgent);
     int DoModal();
 
     HostDialogMode m_mode;
@@ -38,6 +41,9 @@ public:
     int m_nPort = 22;                // the port text's number once accepted
     bool m_bClearPassword = false;   // edit mode: "Clear the stored password"
     bool m_bSudo = false;            // "Scan with root rights (sudo)"
+    std::u16string m_bstrKeyFile;    // a private key file's path; empty: none
+    std::u16string m_bstrPassphrase; // typed only: the stored one is never shown
+    bool m_bUseAgent = false;        // "Use the SSH agent"
 };
 
 enum PasswordDialogMode { PASSWORDDLG_SET = 0, PASSWORDDLG_PROMPT = 1 };
@@ -71,6 +77,9 @@ constexpr int IDC_LOGIN = 1005;
 constexpr int IDC_PASSWORD = 1006;
 constexpr int IDC_CLEAR_PASSWORD = 1340;
 constexpr int IDC_SUDO = 1341;
+constexpr int IDC_KEY_FILE = 1342;
+constexpr int IDC_PASSPHRASE = 1343;
+constexpr int IDC_USE_AGENT = 1344;
 constexpr int IDC_PASSWORD_TEXT = 1019;
 constexpr int IDC_MAIN_PASSWORD = 1021;
 // Hidden; "1" while the dialog asks for a new main password the second time.

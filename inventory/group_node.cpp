@@ -93,6 +93,9 @@ HRESULT CGroupNode::Command(IConsole*, IConsoleNameSpace2* nameSpace, long comma
         host->SetName(dialog.m_bstrHost);
         host->SetFromDialog(dialog.m_bstrHost, dialog.m_bstrPort, dialog.m_bstrLogin, dialog.m_bstrPassword);
         host->m_bSudo = dialog.m_bSudo;
+        host->m_bstrKeyFile = dialog.m_bstrKeyFile;
+        host->m_bstrPassphrase = dialog.m_bstrPassphrase;
+        host->m_bUseAgent = dialog.m_bUseAgent;
         AppendChild(std::move(host));
         InsertChildren(nameSpace);
         g_bDirty = true;

@@ -6,6 +6,7 @@
 #include "inventory/group_node.h"
 #include "inventory/module_state.h"
 #include "inventory/node_types.h"
+#include "scan/login_settings.h"
 #include "scan/scan_host.h"
 
 namespace {
@@ -34,6 +35,7 @@ CHostNode::~CHostNode()
     ClearHardware();
     WipeString(m_bstrLogin);
     WipeString(m_bstrPassword);
+    WipeString(m_bstrPassphrase);
 }
 
 std::u16string CHostNode::GetDisplayText(int) { return m_szName; }
@@ -79,6 +81,7 @@ HRESULT CHostNode::Command(IConsole*, IConsoleNameSpace2* nameSpace, long comman
     }
     case IDM_EDIT_HOST: {
         CHostDialog dialog(HOSTDLG_EDIT, m_bstrHost, m_nPort, m_bstrLogin, m_bSudo);
+        dialog.SetLoginWays(m_bstrKeyFile, m_bUseAgent);
         if (dialog.DoModal() != IDOK) return S_FALSE;
         TakeDialog(dialog, nameSpace);
         g_bDirty = true;
@@ -86,8 +89,12 @@ HRESULT CHostNode::Command(IConsole*, IConsoleNameSpace2* nameSpace, long comman
     }
     case IDM_REFRESH_HOST: {
         // The hardware shown stays until a scan brings a new picture.
-        if (m_bstrHost.empty() || m_bstrLogin.empty() || m_bstrPassword.empty()) {
-            CHostDialog dialog(HOSTDLG_LOGIN, m_bstrHost, m_nPort, u"root", m_bSudo);
+        // A host that logs in with a key file or the agent needs no password.
+        const bool passwordNeeded = m_bstrPassword.empty() && m_bstrKeyFile.empty() && !m_bUseAgent;
+        if (m_bstrHost.empty() || m_bstrLogin.empty() || passwordNeeded || HostKeyNeedsPassphrase(*this)) {
+            CHostDialog dialog(HOSTDLG_LOGIN, m_bstrHost, m_nPort, m_bstrLogin.empty() ? u"root" : m_bstrLogin,
+                               m_bSudo);
+            dialog.SetLoginWays(m_bstrKeyFile, m_bUseAgent);
             if (dialog.DoModal() != IDOK) return S_FALSE;
             if (TakeDialog(dialog, nameSpace)) g_bDirty = true;
         }
@@ -138,7 +145,17 @@ bool CHostNode::TakeDialog(const CHostDialog& dialog, IConsoleNameSpace2* nameSp
     SetFromDialog(dialog.m_bstrHost, dialog.m_bstrPort, dialog.m_bstrLogin, dialog.m_bstrPassword);
     m_nPort = dialog.m_nPort;
     m_bSudo = dialog.m_bSudo;
-    if (dialog.m_bClearPassword) WipeString(m_bstrPassword);
+    if (dialog.m_bstrKeyFile != m_bstrKeyFile) WipeString(m_bstrPassphrase);
+    m_bstrKeyFile = dialog.m_bstrKeyFile;
+    if (!dialog.m_bstrPassphrase.empty()) {
+        WipeString(m_bstrPassphrase);
+        m_bstrPassphrase = dialog.m_bstrPassphrase;
+    }
+    m_bUseAgent = dialog.m_bUseAgent;
+    if (dialog.m_bClearPassword) {
+        WipeString(m_bstrPassword);
+        WipeString(m_bstrPassphrase);
+    }
     if (moved && (!m_children.empty() || !m_bstrXml.empty())) {
         DropHardware(nameSpace);
         return true;

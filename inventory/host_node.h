@@ -40,8 +40,10 @@ public:
     void SetFromDialog(std::u16string_view host, std::u16string_view port, std::u16string_view login,
                        std::u16string_view password);
     // Takes an accepted host dialog: the name and the four texts as above,
-    // the password cleared when the dialog says so, and the hardware
-    // dropped when the host or port changed. True when it was dropped.
+    // the password cleared when the dialog says so, the key file and the
+    // agent check (a new key file drops the old one's passphrase unless a
+    // new one was typed), and the hardware dropped when the host or port
+    // changed. True when it was dropped.
     bool TakeDialog(const CHostDialog& dialog, IConsoleNameSpace2* nameSpace);
     // Shows the scan status in the "general" node, after its own rows, then
     // the sudo setting when it is on, and the notice when the XML says lshw
@@ -58,6 +60,12 @@ public:
     std::u16string m_bstrXml;
     // Scans run lshw through sudo (see scan/sudo_scan.h).
     bool m_bSudo = false;
+    // The login's other ways in: a private key file (its path is no secret;
+    // its passphrase is kept like the password) and the SSH agent.
+    // scan/login_settings.h turns them into what a login offers.
+    std::u16string m_bstrKeyFile;
+    std::u16string m_bstrPassphrase;
+    bool m_bUseAgent = false;
     CGroupNode* m_pGroup;
 
     // Working state of the hardware tree.

@@ -27,15 +27,29 @@ constexpr std::uint32_t kSealedSettingsForm = 4;
 // Settings: a count, then tag and value (a byte text) each. Unknown tags
 // are skipped on reading.
 constexpr std::uint32_t kSettingSudo = 1;
+// How the host logs in: the login in the plain form (the sealed form keeps
+// it among the credentials), the key file's path, the agent check, and the
+// key file's passphrase in the sealed form only.
+constexpr std::uint32_t kSettingLogin = 2;
+constexpr std::uint32_t kSettingKeyFile = 3;
+constexpr std::uint32_t kSettingAgent = 4;
+constexpr std::uint32_t kSettingPassphrase = 5;
 constexpr std::uint32_t kMaxSettings = 32;
 constexpr std::size_t kMaxSettingBytes = 1024;
 constexpr std::uint32_t kMaxSettingsBlock = kMaxSettings * (8 + kMaxSettingBytes) + 4;
-constexpr std::uint32_t kVaultVersion = 2;
+// The vault versions: 2 without the hosts' XML (read only), 3 with it.
+constexpr std::uint32_t kVaultVersionNoXml = 2;
+constexpr std::uint32_t kVaultVersion = 3;
 constexpr std::u16string_view kMarkerPlain(u"1\0", 2);
-constexpr std::u16string_view kMarkerVault(u"2\0", 2);
+constexpr std::u16string_view kMarkerVaultNoXml(u"2\0", 2);
+constexpr std::u16string_view kMarkerVault(u"3\0", 2);
 constexpr std::string_view kCheckText = "wvej";
 constexpr std::string_view kCheckPlace = "ferrodex vault check";
 constexpr std::string_view kHostPlace = "ferrodex vault host";
+constexpr std::string_view kXmlPlace = "ferrodex vault xml";
+// Most bytes of a host's sealed XML (UTF-16LE): far above what a scan may
+// fetch, and a bound for what a damaged length may ask for.
+constexpr std::uint32_t kMaxSealedXmlBytes = static_cast<std::uint32_t>(kVaultMaxLargePlainBytes);
 // A name holds at most 256 code units and its terminator.
 constexpr std::uint32_t kMaxNameUnits = CConsoleNode::kMaxName + 1;
 
@@ -49,6 +63,7 @@ constexpr UINT IDS_VAULT_PARAMETERS = 226;
 // of the record at hand. Set only inside SaveInventory and LoadInventory.
 struct SVaultSession {
     CVaultKey key;
+    std::uint32_t version = kVaultVersion;
     std::uint32_t group = 0;
     std::uint32_t host = 0;
     std::string groupName;
@@ -76,20 +91,20 @@ void Tell(UINT id, UINT icon, std::u16string_view detail = {})
 // The associated data of a host record: its group's index and name, its
 // index in the group and the stream version, so a record moved to another
 // place, group or file version does not open.
-std::string HostPlace(const SVaultSession& session)
+std::string HostPlace(const SVaultSession& session, std::string_view what = kHostPlace)
 {
-    std::string place(kHostPlace);
-    AppendU32(place, kVaultVersion);
+    std::string place(what);
+    AppendU32(place, session.version);
     AppendU32(place, session.group);
     AppendU32(place, session.host);
     AppendText(place, session.groupName);
     return place;
 }
 
-std::string CheckPlace()
+std::string CheckPlace(std::uint32_t version)
 {
     std::string place(kCheckPlace);
-    AppendU32(place, kVaultVersion);
+    AppendU32(place, version);
     return place;
 }
 
@@ -164,7 +179,7 @@ HRESULT OpenVault(SVaultSession& session, const SVaultHeader& header, const std:
         const EVaultError derived = session.key.Derive(password.get(), header.params, header.salt);
         if (derived == VAULT_OK) {
             Wiped<std::string> plain;
-            if (session.key.Open(check, CheckPlace(), plain.get()) == VAULT_OK) {
+            if (session.key.Open(check, CheckPlace(session.version), plain.get()) == VAULT_OK) {
                 CPlainReader reader(plain.get());
                 std::string text;
                 if (!reader.ReadText(kCheckText.size(), text) || text != kCheckText || !reader.ReadU32(groups) ||
@@ -183,33 +198,116 @@ HRESULT OpenVault(SVaultSession& session, const SVaultHeader& header, const std:
     }
 }
 
-// The host's settings block; empty when every setting has its default.
-std::string HostSettings(const CHostNode& host)
+// The host's settings block; empty when every setting has its default. The
+// sealed form's block holds the key file's passphrase: `block` is the
+// caller's, to be wiped.
+void AppendHostSettings(std::string& block, const CHostNode& host, bool sealed)
 {
-    if (!host.m_bSudo) return {};
-    std::string block;
-    AppendU32(block, 1);
-    AppendU32(block, kSettingSudo);
-    AppendText(block, "1");
-    return block;
+    block.clear();
+    Wiped<std::string> passphrase(sealed ? WideToAnsi(host.m_bstrPassphrase) : std::string());
+    const std::string login = sealed ? std::string() : WideToAnsi(host.m_bstrLogin);
+    const std::string keyFile = WideToAnsi(host.m_bstrKeyFile);
+    std::uint32_t count = 0;
+    count += host.m_bSudo ? 1 : 0;
+    count += login.empty() ? 0 : 1;
+    count += keyFile.empty() ? 0 : 1;
+    count += host.m_bUseAgent ? 1 : 0;
+    count += passphrase.get().empty() ? 0 : 1;
+    if (count == 0) return;
+    // Room for all of it at once, so no copy of the passphrase is left behind.
+    block.reserve(4 + count * 9 + login.size() + keyFile.size() + passphrase.get().size());
+    AppendU32(block, count);
+    const auto add = [&block](std::uint32_t tag, std::string_view value) {
+        AppendU32(block, tag);
+        AppendText(block, value);
+    };
+    if (host.m_bSudo) add(kSettingSudo, "1");
+    if (!login.empty()) add(kSettingLogin, login);
+    if (!keyFile.empty()) add(kSettingKeyFile, keyFile);
+    if (host.m_bUseAgent) add(kSettingAgent, "1");
+    if (!passphrase.get().empty()) add(kSettingPassphrase, passphrase.get());
 }
 
-bool ReadHostSettings(CPlainReader& reader, CHostNode& host)
+// Whether a setting's value fits the block; the passphrase and the login
+// have the credentials' own bound.
+bool HostSettingsFit(const CHostNode& host, bool sealed)
+{
+    return WideToAnsi(host.m_bstrKeyFile).size() <= kMaxSettingBytes &&
+           WideToAnsi(host.m_bstrLogin).size() <= kMaxCredentialBytes &&
+           (!sealed || Wiped<std::string>(WideToAnsi(host.m_bstrPassphrase)).get().size() <= kMaxCredentialBytes);
+}
+
+bool ReadHostSettings(CPlainReader& reader, CHostNode& host, bool sealed)
 {
     std::uint32_t count = 0;
     if (!reader.ReadU32(count) || count > kMaxSettings) return false;
     for (std::uint32_t i = 0; i < count; ++i) {
         std::uint32_t tag = 0;
-        std::string value;
-        if (!reader.ReadU32(tag) || !reader.ReadText(kMaxSettingBytes, value)) return false;
-        if (tag == kSettingSudo) host.m_bSudo = value == "1";
+        Wiped<std::string> value;
+        if (!reader.ReadU32(tag) || !reader.ReadText(kMaxSettingBytes, value.get())) return false;
+        switch (tag) {
+        case kSettingSudo: host.m_bSudo = value.get() == "1"; break;
+        case kSettingAgent: host.m_bUseAgent = value.get() == "1"; break;
+        case kSettingKeyFile: host.m_bstrKeyFile = AnsiToWide(value.get()); break;
+        case kSettingLogin:
+            // The sealed form's login is the one sealed with the password.
+            if (!sealed) host.m_bstrLogin = AnsiToWide(value.get());
+            break;
+        case kSettingPassphrase:
+            // A secret is only ever taken from the sealed form.
+            if (sealed) {
+                WipeString(host.m_bstrPassphrase);
+                host.m_bstrPassphrase = AnsiToWide(value.get());
+            }
+            break;
+        default: break;  // a later release's setting
+        }
     }
+    return true;
+}
+
+// A host's last XML in the vault: its UTF-16LE bytes in a sealed record of
+// their own, bound to the host's place.
+HRESULT SaveSealedXml(CStreamWriter& writer, const CHostNode& host)
+{
+    if (host.m_bstrXml.size() > kMaxSealedXmlBytes / 2) return E_OUTOFMEMORY;
+    std::string plain;
+    plain.reserve(host.m_bstrXml.size() * 2);
+    for (char16_t unit : host.m_bstrXml) {
+        plain.push_back(static_cast<char>(unit & 0xFF));
+        plain.push_back(static_cast<char>(unit >> 8));
+    }
+    std::string sealed;
+    if (g_pVault->key.Seal(plain, HostPlace(*g_pVault, kXmlPlace), sealed, kMaxSealedXmlBytes) != VAULT_OK)
+        return E_FAIL;
+    WriteSealed(writer, sealed);
+    return writer.Result();
+}
+
+bool LoadSealedXml(CStreamReader& reader, CHostNode& host)
+{
+    std::uint32_t length = 0;
+    std::string sealed;
+    constexpr std::uint32_t kOverhead = kVaultNonceBytes + kVaultTagBytes;
+    if (!reader.ReadU32(length) || length < kOverhead || length - kOverhead > kMaxSealedXmlBytes ||
+        !reader.ReadBytes(length, sealed))
+        return false;
+    std::string plain;
+    if (g_pVault->key.Open(sealed, HostPlace(*g_pVault, kXmlPlace), plain, kMaxSealedXmlBytes) != VAULT_OK ||
+        plain.size() % 2 != 0)
+        return false;
+    host.m_bstrXml.resize(plain.size() / 2);
+    for (std::size_t i = 0; i < host.m_bstrXml.size(); ++i)
+        host.m_bstrXml[i] = static_cast<char16_t>(static_cast<unsigned char>(plain[2 * i]) |
+                                                  static_cast<unsigned char>(plain[2 * i + 1]) << 8);
     return true;
 }
 
 HRESULT SaveSealedHost(CStreamWriter& writer, const CHostNode& host, const std::u16string& port)
 {
-    const std::string settings = HostSettings(host);
+    if (!HostSettingsFit(host, true)) return E_CREDENTIAL_TOO_LONG;
+    Wiped<std::string> settings;
+    AppendHostSettings(settings.get(), host, true);
     Wiped<std::string> plain;
     {
         Wiped<std::string> address(WideToAnsi(host.m_bstrHost));
@@ -219,18 +317,19 @@ HRESULT SaveSealedHost(CStreamWriter& writer, const CHostNode& host, const std::
         for (const Wiped<std::string>* field : {&address, &login, &password})
             if (field->get().size() > kMaxCredentialBytes) return E_CREDENTIAL_TOO_LONG;
         // Room for all of it at once, so no copy is left behind by a growth.
-        plain.get().reserve(16 + settings.size() + address.get().size() + portText.get().size() + login.get().size() +
-                            password.get().size());
+        plain.get().reserve(16 + settings.get().size() + address.get().size() + portText.get().size() +
+                            login.get().size() + password.get().size());
         AppendText(plain.get(), address.get());
         AppendText(plain.get(), portText.get());
         AppendText(plain.get(), login.get());
         AppendText(plain.get(), password.get());
-        plain.get().append(settings);
+        plain.get().append(settings.get());
     }
     std::string sealed;
     if (g_pVault->key.Seal(plain.get(), HostPlace(*g_pVault), sealed) != VAULT_OK) return E_FAIL;
-    writer.WriteU32(settings.empty() ? kSealedForm : kSealedSettingsForm);
+    writer.WriteU32(settings.get().empty() ? kSealedForm : kSealedSettingsForm);
     WriteSealed(writer, sealed);
+    if (g_pVault->version >= kVaultVersion) return SaveSealedXml(writer, host);
     return writer.Result();
 }
 
@@ -249,13 +348,19 @@ bool LoadSealedHost(CStreamReader& reader, CHostNode& host, bool withSettings)
     Wiped<std::string> address, port, login, password;
     if (!fields.ReadText(kMaxCredentialBytes, address.get()) || !fields.ReadText(16, port.get()) ||
         !fields.ReadText(kMaxCredentialBytes, login.get()) || !fields.ReadText(kMaxCredentialBytes, password.get()) ||
-        (withSettings && !ReadHostSettings(fields, host)) || !fields.AtEnd())
+        (withSettings && !ReadHostSettings(fields, host, true)) || !fields.AtEnd())
         return false;
     host.m_bstrHost = AnsiToWide(address.get());
     host.m_nPort = DecimalToInt(AnsiToWide(port.get()));
     host.m_bstrLogin = AnsiToWide(login.get());
     WipeString(host.m_bstrPassword);
     host.m_bstrPassword = AnsiToWide(password.get());
+    if (g_pVault->version >= kVaultVersion && !LoadSealedXml(reader, host)) {
+        Tell(IDS_VAULT_DAMAGED, MB_ICONERROR,
+             u"the hardware of host " + IntToDecimal(static_cast<int>(g_pVault->host) + 1) + u" of the group \"" +
+                 AnsiToWide(g_pVault->groupName) + u"\"");
+        return false;
+    }
     return true;
 }
 
@@ -339,7 +444,9 @@ HRESULT CHostNode::Save(IStream* stream, bool encrypt)
     CStreamWriter writer(stream);
     const std::u16string port = IntToDecimal(m_nPort);
     if (!encrypt) {
-        const std::string settings = HostSettings(*this);
+        if (!HostSettingsFit(*this, false)) return E_CREDENTIAL_TOO_LONG;
+        std::string settings;
+        AppendHostSettings(settings, *this, false);
         writer.WriteU32(settings.empty() ? kPlainForm : kPlainSettingsForm);
         writer.WriteU32(static_cast<std::uint32_t>(m_bstrHost.size()));
         writer.WriteWide(m_bstrHost);
@@ -380,7 +487,7 @@ int CHostNode::Load(IStream* stream, bool* encrypt)
             std::string settings;
             if (!reader.ReadU32(length) || length > kMaxSettingsBlock || !reader.ReadBytes(length, settings)) return 1;
             CPlainReader fields(settings);
-            if (!ReadHostSettings(fields, *this) || !fields.AtEnd()) return 1;
+            if (!ReadHostSettings(fields, *this, false) || !fields.AtEnd()) return 1;
         }
         SetName(m_bstrHost);
         m_nPort = DecimalToInt(port);
@@ -413,7 +520,9 @@ std::uint64_t PlainInventorySize(CRootNode& root)
         for (auto& child : group->GetChildren()) {
             const auto& host = static_cast<CHostNode&>(*child);
             size += 16 + 2 * (host.m_bstrHost.size() + IntToDecimal(host.m_nPort).size() + host.m_bstrXml.size());
-            if (const std::size_t settings = HostSettings(host).size(); settings > 0) size += 4 + settings;
+            std::string settings;
+            AppendHostSettings(settings, host, false);
+            if (!settings.empty()) size += 4 + settings.size();
         }
     }
     return size;
@@ -458,7 +567,7 @@ HRESULT SaveVault(CRootNode& root, IStream* stream)
     AppendU32(check, groups);
     AppendU32(check, hosts);
     std::string sealedCheck;
-    if (session.key.Seal(check, CheckPlace(), sealedCheck) != VAULT_OK) return E_FAIL;
+    if (session.key.Seal(check, CheckPlace(session.version), sealedCheck) != VAULT_OK) return E_FAIL;
 
     CVaultScope scope(session);
     CStreamWriter writer(stream);
@@ -475,7 +584,7 @@ HRESULT SaveVault(CRootNode& root, IStream* stream)
     return hr;
 }
 
-HRESULT LoadVault(CRootNode& root, IStream* stream)
+HRESULT LoadVault(CRootNode& root, IStream* stream, std::uint32_t version)
 {
     CStreamReader reader(stream);
     SVaultHeader header;
@@ -486,6 +595,7 @@ HRESULT LoadVault(CRootNode& root, IStream* stream)
         return HRESULT_INVALID_DATA;
     }
     SVaultSession session;
+    session.version = version;
     std::uint32_t groups = 0;
     std::uint32_t hosts = 0;
     const HRESULT opened = OpenVault(session, header, check, groups, hosts);
@@ -529,7 +639,8 @@ HRESULT LoadInventory(CRootNode& root, IStream* stream)
     if (markerLength == kMarkerVault.size() * 2) {
         std::u16string marker;
         if (!reader.ReadWide(static_cast<std::uint32_t>(kMarkerVault.size()), marker)) return HRESULT_INVALID_DATA;
-        if (marker == kMarkerVault) return LoadVault(root, stream);
+        if (marker == kMarkerVault) return LoadVault(root, stream, kVaultVersion);
+        if (marker == kMarkerVaultNoXml) return LoadVault(root, stream, kVaultVersionNoXml);
     } else if (!reader.Skip(markerLength)) {
         return HRESULT_INVALID_DATA;
     }

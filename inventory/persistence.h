@@ -1,9 +1,12 @@
 // The inventory inside the console file: a marker, then the groups with
 // their hosts. Without Save Passwords, version 1: each host in a plain form
-// (host, port, last XML). With it, version 2: a vault header (see vault.h)
-// and each host's address, port, login and password in one sealed record.
-// Version 1 files with encrypted records still load; the next save writes
-// them as version 2. docs/console-file.md describes both layouts.
+// (host, port, last XML, and the settings that are no secret: login, key
+// file, agent, sudo). With it, version 3: a vault header (see vault.h), each
+// host's address, port, login, password and settings (the key file's
+// passphrase among them) in one sealed record and its last XML in another.
+// Version 1 files with encrypted records and version 2 vaults (no XML)
+// still load; the next save writes them as version 3.
+// docs/console-file.md describes the layouts.
 #pragma once
 
 #include "platform/stream.h"

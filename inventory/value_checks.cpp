@@ -10,6 +10,8 @@ constexpr UINT kNameTooLong = 340;
 constexpr UINT kNameCharacters = 341;
 constexpr UINT kPortRange = 342;
 constexpr int kMaxPort = 65535;
+constexpr UINT kKeyPathTooLong = 520;
+constexpr UINT kKeyPathCharacters = 521;
 
 bool IsControl(char16_t c) { return c < 0x20 || (c >= 0x7F && c <= 0x9F); }
 
@@ -49,5 +51,14 @@ std::u16string CheckPort(std::u16string_view text, int& port)
     }
     if (!digits || value == 0) return Message(kPortRange);
     port = value;
+    return {};
+}
+
+std::u16string CheckKeyFilePath(std::u16string_view path)
+{
+    const std::size_t bytes = WideToAnsi(path).size();
+    if (bytes > kMaxKeyFilePath) return Message(kKeyPathTooLong, kMaxKeyFilePath, bytes);
+    for (char16_t c : path)
+        if (IsControl(c)) return Message(kKeyPathCharacters);
     return {};
 }

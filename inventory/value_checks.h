@@ -21,3 +21,10 @@ std::u16string CheckNodeName(std::u16string_view name);
 // 22) naming a port from 1 to 65535; on success `port` holds it, otherwise
 // it is left alone.
 std::u16string CheckPort(std::u16string_view text, int& port);
+
+// The most bytes of a key file's path (UTF-8), as the console file keeps it.
+inline constexpr std::size_t kMaxKeyFilePath = 1024;
+
+// A private key file's path: at most kMaxKeyFilePath bytes as UTF-8 and no
+// control character. An empty path (no key file) is accepted.
+std::u16string CheckKeyFilePath(std::u16string_view path);

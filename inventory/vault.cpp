@@ -112,11 +112,12 @@ EVaultError CVaultKey::Derive(std::string_view password, const SVaultKdfParams& 
     return VAULT_OK;
 }
 
-EVaultError CVaultKey::Seal(std::string_view plain, std::string_view associated, std::string& sealed) const
+EVaultError CVaultKey::Seal(std::string_view plain, std::string_view associated, std::string& sealed,
+                            std::size_t maxPlain) const
 {
     sealed.clear();
     if (!m_bReady) return VAULT_FAILED;
-    if (plain.size() > kVaultMaxPlainBytes) return VAULT_DAMAGED;
+    if (plain.size() > std::min(maxPlain, kVaultMaxLargePlainBytes)) return VAULT_DAMAGED;
     std::string out(kVaultNonceBytes + plain.size() + kVaultTagBytes, '\0');
     auto* nonce = reinterpret_cast<unsigned char*>(out.data());
     if (RAND_bytes(nonce, static_cast<int>(kVaultNonceBytes)) != 1) return VAULT_FAILED;
@@ -140,12 +141,13 @@ EVaultError CVaultKey::Seal(std::string_view plain, std::string_view associated,
     return VAULT_OK;
 }
 
-EVaultError CVaultKey::Open(std::string_view sealed, std::string_view associated, std::string& plain) const
+EVaultError CVaultKey::Open(std::string_view sealed, std::string_view associated, std::string& plain,
+                            std::size_t maxPlain) const
 {
     WipeString(plain);
     if (!m_bReady) return VAULT_FAILED;
     if (sealed.size() < kVaultNonceBytes + kVaultTagBytes ||
-        sealed.size() - kVaultNonceBytes - kVaultTagBytes > kVaultMaxPlainBytes)
+        sealed.size() - kVaultNonceBytes - kVaultTagBytes > std::min(maxPlain, kVaultMaxLargePlainBytes))
         return VAULT_DAMAGED;
     const std::size_t length = sealed.size() - kVaultNonceBytes - kVaultTagBytes;
     const unsigned char* nonce = Bytes(sealed);

@@ -36,6 +36,8 @@ constexpr std::size_t kVaultNonceBytes = 12;
 constexpr std::size_t kVaultTagBytes = 16;
 // Most plain bytes one sealed record may hold.
 constexpr std::size_t kVaultMaxPlainBytes = 4096;
+// Most plain bytes any sealed record may hold (a host's XML).
+constexpr std::size_t kVaultMaxLargePlainBytes = std::size_t{1} << 30;
 
 // The header's cost is accepted when it is neither below the floor nor
 // above the ceiling; a file cannot weaken the derivation or exhaust memory.
@@ -59,10 +61,13 @@ public:
     EVaultError Derive(std::string_view password, const SVaultKdfParams& params,
                        const std::array<unsigned char, kVaultSaltBytes>& salt);
 
-    // Seals `plain` with a fresh nonce; `sealed` gets nonce, cipher text and tag.
-    EVaultError Seal(std::string_view plain, std::string_view associated, std::string& sealed) const;
+    // Seals `plain` with a fresh nonce; `sealed` gets nonce, cipher text and
+    // tag. Plain text above `maxPlain` bytes (at most 1 GiB) is refused.
+    EVaultError Seal(std::string_view plain, std::string_view associated, std::string& sealed,
+                     std::size_t maxPlain = kVaultMaxPlainBytes) const;
     // Opens a sealed record; `plain` is emptied when it does not open.
-    EVaultError Open(std::string_view sealed, std::string_view associated, std::string& plain) const;
+    EVaultError Open(std::string_view sealed, std::string_view associated, std::string& plain,
+                     std::size_t maxPlain = kVaultMaxPlainBytes) const;
 
     const SVaultKdfParams& Params() const { return m_params; }
     const std::array<unsigned char, kVaultSaltBytes>& Salt() const { return m_salt; }

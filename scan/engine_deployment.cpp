@@ -17,6 +17,7 @@
 #include "platform/text.h"
 #include "platform/ui.h"
 #include "scan/engine_signature.h"
+#include "scan/login_settings.h"
 #include "scan/remote_command.h"
 #include "scan/scan_job.h"
 #include "scan/sudo_scan.h"
@@ -307,18 +308,19 @@ void UploadEnginePackage(CHostNode& host, std::span<const std::uint8_t> package,
     std::string error;
     if (!copy.Create(name, package, error)) RaiseText(kPackageNotCopied, error);
     const std::string address = WideToAnsi(host.m_bstrHost);
-    Wiped<std::string> login(WideToAnsi(host.m_bstrLogin));
-    Wiped<std::string> password(WideToAnsi(host.m_bstrPassword));
+    // The same login as the scan's (scan/login_settings.h).
+    SHostLogin login;
+    MakeHostLogin(host, login);
     const std::string remote = folder + "/" + name;
     ScpJobOptions options;
     options.user_data = 0;
     options.new_host_key_policy = HOSTKEY_ACCEPT_AND_STORE;
     options.changed_host_key_policy = HOSTKEY_REJECT;
-    options.key_file = "";
+    options.key_file = login.keys.identityFile.c_str();
     options.compression = 1;
     options.timeout_seconds = 300;
     options.cancel_requested = 0;
-    const int result = ScpUploadFile(address.c_str(), host.m_nPort, login.get().c_str(), password.get().c_str(),
+    const int result = ScpUploadFile(address.c_str(), host.m_nPort, login.login.c_str(), login.password.c_str(),
                                      copy.Path().c_str(), remote.c_str(), nullptr, &options);
     if (result != SCP_OK) throw CScanError::Upload(static_cast<ESCPErrors>(result));
 }

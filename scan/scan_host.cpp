@@ -4,6 +4,7 @@
 #include "inventory/dialogs.h"
 #include "inventory/host_node.h"
 #include "inventory/module_state.h"
+#include "scan/login_settings.h"
 
 namespace {
 
@@ -19,11 +20,13 @@ ScanJobFunction SetScanJob(ScanJobFunction job) { return std::exchange(ScanJobOv
 
 namespace {
 
-// Asks for what a connection needs until the host has a name and a login.
-bool AskLoginDetails(CHostNode& host, IConsoleNameSpace2* nameSpace)
+// Asks for what a connection needs until the host has a name and a login,
+// and, when it is to connect, a protected key file its passphrase.
+bool AskLoginDetails(CHostNode& host, IConsoleNameSpace2* nameSpace, bool connecting = true)
 {
-    while (host.m_bstrLogin.empty() || host.m_bstrHost.empty()) {
+    while (host.m_bstrLogin.empty() || host.m_bstrHost.empty() || (connecting && HostKeyNeedsPassphrase(host))) {
         CHostDialog dialog(HOSTDLG_LOGIN, host.m_bstrHost, host.m_nPort, host.m_bstrLogin, host.m_bSudo);
+        dialog.SetLoginWays(host.m_bstrKeyFile, host.m_bUseAgent);
         if (dialog.DoModal() != IDOK) return false;
         host.TakeDialog(dialog, nameSpace);
     }
@@ -44,6 +47,7 @@ int RunJob(CHostNode& host, IConsoleNameSpace2* nameSpace)
     int result = RunJobOnce(host);
     while (result == SCAN_WRONG_PASSWORD) {
         CHostDialog dialog(HOSTDLG_LOGIN, host.m_bstrHost, host.m_nPort, host.m_bstrLogin, host.m_bSudo);
+        dialog.SetLoginWays(host.m_bstrKeyFile, host.m_bUseAgent);
         if (dialog.DoModal() != IDOK) return SCAN_FAILED;
         host.TakeDialog(dialog, nameSpace);
         result = RunJobOnce(host);
@@ -72,8 +76,8 @@ void ShowNewPicture(CHostNode& host, IConsoleNameSpace2* nameSpace)
 
 int ScanHost(CHostNode& host, IConsoleNameSpace2* nameSpace)
 {
-    if (!AskLoginDetails(host, nameSpace)) return SCAN_FAILED;
     const bool fetched = host.m_bstrXml.empty();
+    if (!AskLoginDetails(host, nameSpace, fetched)) return SCAN_FAILED;
     if (fetched && RunJob(host, nameSpace) != SCAN_OK) return SCAN_FAILED;
     BuildHardwareTree(host);
     if (host.GetChildren().empty()) return SCAN_FAILED;

@@ -10,6 +10,7 @@
 #include "platform/text.h"
 #include "platform/ui.h"
 #include "scan/engine_deployment.h"
+#include "scan/login_settings.h"
 #include "scan/progress_window.h"
 #include "scan/remote_command.h"
 #include "scan/scan_host.h"
@@ -308,12 +309,16 @@ int RunScanJob(CHostNode& host)
             if (code != SSH_NO_ERRORS) throw CScanError::Ssh(static_cast<ESSHErrors>(code));
         }
         {
-            Wiped<std::string> login(WideToAnsi(host.m_bstrLogin));
-            Wiped<std::string> password(WideToAnsi(host.m_bstrPassword));
+            SHostLogin login;
+            MakeHostLogin(host, login);
+            UseHostLoginKeys(login);
             // A first contact is stored and told, or asked about when strict;
             // anything else that is not a match is asked about.
             const std::uint32_t absentPolicy = StrictHostKeys() ? HKP_ASK : HKP_STORE_AND_TELL;
-            CheckSshResult(CSSH2::Login(login.get().c_str(), password.get().c_str(), 1, absentPolicy, HKP_ASK));
+            const int code = CSSH2::Login(login.login.c_str(), login.password.c_str(), 1, absentPolicy, HKP_ASK);
+            // The passphrase stays no longer than the login needs it.
+            CSSH2::SetLoginKeys({});
+            CheckSshResult(code);
         }
         progress.SetText(Entry(steps, 1));
         RunScanStep(host);

@@ -6,6 +6,7 @@
 #include <unordered_set>
 
 #include "inventory/host_node.h"
+#include "scan/login_settings.h"
 #include "snapin/guids.h"
 
 namespace {
@@ -117,7 +118,8 @@ HRESULT CNodeDataObject::GetDataHere(FORMATETC* format, STGMEDIUM* medium)
         if (host != nullptr && cf == formats.hostPicture) {
             const std::uint8_t held = !host->m_bstrXml.empty() || !host->GetChildren().empty() ? 1 : 0;
             const std::uint8_t flags = host->m_bSudo ? 1 : 0;
-            const std::uint8_t bytes[8] = {held, 0, 0, 0, flags, 0, 0, 0};
+            const auto method = static_cast<std::uint8_t>(HostLoginMethod(*host) + 1);
+            const std::uint8_t bytes[8] = {held, 0, 0, 0, flags, method, 0, 0};
             return WriteBytes(stream.get(), bytes, sizeof bytes);
         }
         if (cf == formats.hostScan) {

@@ -13,7 +13,9 @@
 // a 32-bit little-endian 1 when the host holds a picture of its hardware
 // (read from the console file or scanned), so that expanding it needs no
 // connection, else 0, then a 32-bit little-endian set of flags: 1 when the
-// host scans through sudo (readers of the first word alone still work). A host scanned in this session also gives
+// host scans through sudo, and in bits 8 to 15 the host's login method plus
+// one (1 password, 2 key file, 3 agent; 0 from an older snap-in) (readers of
+// the first word alone still work). A host scanned in this session also gives
 // "FERRODEX_HOST_SCAN": the scan's time in seconds since 1970 as a 64-bit
 // little-endian number, then the login and the lshw XML, each UTF-16LE ended
 // by a zero unit (never a password).

@@ -63,12 +63,16 @@ struct SAuthKey {
     std::vector<std::uint8_t> blob;
     std::string type;
     bool fromAgent = false;
+    // An RSA key the server refused with an rsa-sha2 algorithm, asked about
+    // again with ssh-rsa.
+    bool legacyRsa = false;
 };
 
 // The signature algorithm for a key: RSA by what the server takes.
 std::string AlgorithmFor(const SAuthKey& key, const std::string& serverSigAlgs)
 {
     if (key.type != "ssh-rsa") return key.type;
+    if (key.legacyRsa) return "ssh-rsa";
     for (const char* name : {"rsa-sha2-512", "rsa-sha2-256"})
         if (NameListContains(serverSigAlgs, name)) return name;
     return "ssh-rsa";
@@ -258,6 +262,17 @@ void CSSH2::Authenticate()
             throw SSH_WRONG_PASSWORD;
         }
         if (failure.partialSuccess && waiting == WAIT_SIGNED) nextKey = keys.size();  // that key did its part
+        // sshd names every rsa-sha2 algorithm in server-sig-algs even when
+        // its PubkeyAcceptedAlgorithms takes only ssh-rsa: an RSA key refused
+        // with rsa-sha2 is asked about once more with ssh-rsa.
+        if (waiting == WAIT_QUERY && !failure.partialSuccess && nextKey > 0) {
+            SAuthKey& refused = keys[nextKey - 1];
+            if (refused.type == "ssh-rsa" && !refused.legacyRsa &&
+                AlgorithmFor(refused, m_strServerSigAlgs) != "ssh-rsa") {
+                refused.legacyRsa = true;
+                --nextKey;
+            }
+        }
         waiting = WAIT_NONE;
 
         // The next method the server takes, in our order.

@@ -283,7 +283,7 @@ TEST_F(CommandTest, AnOlderReleasesEncryptedFileOpensAndIsReencryptedOnce)
               std::string::npos)
         << first.err;
     const std::string saved = ConsoleBytes();
-    EXPECT_NE(saved.find(std::string("2\0\0\0\6\0\0\0scrypt", 14)), std::string::npos);
+    EXPECT_NE(saved.find(std::string("3\0\0\0\6\0\0\0scrypt", 14)), std::string::npos);
     EXPECT_EQ(saved.find("srv-database"), std::string::npos);
     const RunResult second = Ok({"group", "add", "Test"}, "fixture-main\n");
     EXPECT_EQ(second.err.find("re-encrypted"), std::string::npos) << second.err;
@@ -544,4 +544,43 @@ TEST_F(CommandTest, TreeJsonGivesHostsAddressAndPortButNoSecret)
     Ok({"host", "edit", "Lab/srv2.example", "--no-sudo"});
     EXPECT_FALSE(Child(Child(Json({"tree", "--json"}), "Lab"), "srv2.example")["sudo"].boolean);
     EXPECT_FALSE(Child(Json({"tree", "--json"}), "Lab").Has("sudo"));
+}
+
+TEST_F(CommandTest, TheLoginMethodFollowsAddAndEditAndNoSecretIsShownOrKeptInClear)
+{
+    Ok({"group", "add", "Lab"});
+    // The password first, then the passphrase, one line each.
+    Ok({"host", "add", "Lab", "k.example", "--login", "ops", "--identity", "keys/id_ed25519", "--password-stdin",
+        "--passphrase-stdin"},
+       "pw-Secret-7\npp-Secret-6\n");
+    Ok({"host", "add", "Lab", "a.example", "--login", "ops", "--agent"});
+    const auto method = [&](const char* host) {
+        return Child(Child(Json({"tree", "--json"}), "Lab"), host)["loginMethod"].text;
+    };
+    EXPECT_EQ(method("k.example"), "key-file");
+    EXPECT_EQ(method("a.example"), "agent");
+    // A relative key path is kept from the working folder; the plain file
+    // keeps the login and the path, never the secrets.
+    std::string saved = ConsoleBytes();
+    EXPECT_NE(saved.find("/keys/id_ed25519"), std::string::npos);
+    EXPECT_NE(saved.find("ops"), std::string::npos);
+    Ok({"host", "edit", "Lab/a.example", "--no-agent"});
+    EXPECT_EQ(method("a.example"), "password");
+    Ok({"host", "edit", "Lab/k.example", "--identity", ""});
+    EXPECT_EQ(method("k.example"), "password");
+    Ok({"host", "edit", "Lab/k.example", "--identity", "/etc/k", "--password-stdin", "--passphrase-stdin"},
+       "pw-Secret-7\npp-Secret-6\n");
+    const RunResult exported = Ok({"export", "--format", "json"});
+    EXPECT_NE(exported.out.find("\"loginMethod\":\"key-file\""), std::string::npos) << exported.out;
+
+    // With Save Passwords on, the secrets go into the vault and only there.
+    Ok({"passwords", "on", "--main-password-stdin"}, "main-Secret-5\n");
+    Ok({"host", "edit", "Lab/k.example", "--password-stdin", "--passphrase-stdin"},
+       "main-Secret-5\npw-Secret-7\npp-Secret-6\n");
+    saved = ConsoleBytes();
+    for (const char* secret : {"pw-Secret-7", "pp-Secret-6", "main-Secret-5", "/etc/k"})
+        EXPECT_EQ(saved.find(secret), std::string::npos) << secret;
+    const RunResult listed = Ok({"tree", "--json"}, "main-Secret-5\n");
+    EXPECT_NE(listed.out.find("\"loginMethod\":\"key-file\""), std::string::npos) << listed.out;
+    for (const char* secret : {"pw-Secret-7", "pp-Secret-6"}) EXPECT_EQ(listed.out.find(secret), std::string::npos);
 }

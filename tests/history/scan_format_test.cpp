@@ -56,6 +56,14 @@ TEST(HostPictureFormatTest, TheOlderShortRecordStillReadsAndSaysNothingOfSudo)
     EXPECT_TRUE(ParseHostPicture(other)->held);
     EXPECT_EQ(ParseHostPicture(other)->sudo, std::optional<bool>(false));
     EXPECT_FALSE(ParseHostPicture(std::span(older, 3)));
+    // The flags' second byte: the login method plus one; 0 (an older
+    // snap-in) and unknown values say nothing.
+    EXPECT_FALSE(old->loginMethod.has_value());
+    EXPECT_FALSE(now->loginMethod.has_value());
+    const std::uint8_t keyFile[8] = {1, 0, 0, 0, 1, 2, 0, 0};
+    EXPECT_EQ(ParseHostPicture(keyFile)->loginMethod, std::optional<std::string>("key-file"));
+    const std::uint8_t unknown[8] = {1, 0, 0, 0, 0, 4, 0, 0};
+    EXPECT_FALSE(ParseHostPicture(unknown)->loginMethod.has_value());
 }
 
 TEST(ScanWhenTest, TimesAndIdsNameTheScanShownThen)

@@ -306,7 +306,7 @@ TEST_F(InventoryTest, EditKeepsThePasswordUnlessClearedAndANewAddressDropsTheHar
     ui.AnswerDialog(IDCANCEL);
     EXPECT_EQ(host.Command(console.get(), console.get(), IDM_REFRESH_HOST, nullptr), S_FALSE);
     EXPECT_EQ(ui.Dialogs().back().title, u"Enter Host Login Details");
-    EXPECT_EQ(ui.Dialogs().back().texts.at(1005), u"root");
+    EXPECT_EQ(ui.Dialogs().back().texts.at(1005), u"admin");  // the host's own login
     EXPECT_EQ(ui.Dialogs().back().texts.at(1004), u"2222");
     EXPECT_FALSE(ui.Dialogs().back().checks.count(kClearPassword) && ui.Dialogs().back().checks.at(kClearPassword));
 }
@@ -553,3 +553,52 @@ TEST_F(InventoryTest, SavePasswordsAsksForTheMainPasswordAndCancelKeepsItOff)
 }
 
 }  // namespace
+
+TEST_F(InventoryTest, TheHostDialogKeepsTheLoginWaysAndAChangedKeyDropsItsPassphrase)
+{
+    ExpandRoot();
+    CGroupNode& group = AddGroup(u"Lab");
+    // Added with a key file, its passphrase and the agent.
+    auto answer = HostAnswer(u"srv", u"22", u"ops", u"");
+    answer.texts[1342] = u"/home/ops/.ssh/id_ed25519";
+    answer.texts[1343] = u"phrase-1";
+    answer.checks[1344] = 1;
+    ui.AnswerDialog(answer);
+    ASSERT_EQ(group.Command(console.get(), console.get(), IDM_ADD_HOST, nullptr), S_OK);
+    auto& host = static_cast<CHostNode&>(*group.GetChildren().back());
+    EXPECT_EQ(host.m_bstrKeyFile, u"/home/ops/.ssh/id_ed25519");
+    EXPECT_EQ(host.m_bstrPassphrase, u"phrase-1");
+    EXPECT_TRUE(host.m_bUseAgent);
+
+    // Edit shows the path and the check but never the passphrase; leaving
+    // it empty keeps it.
+    ui.AnswerDialog({IDOK, {}, {}});
+    ASSERT_EQ(host.Command(console.get(), console.get(), IDM_EDIT_HOST, nullptr), S_OK);
+    EXPECT_EQ(ui.Dialogs().back().texts.at(1342), u"/home/ops/.ssh/id_ed25519");
+    EXPECT_EQ(ui.Dialogs().back().texts.at(1343), u"");
+    EXPECT_EQ(ui.Dialogs().back().checks.at(1344), 1);
+    EXPECT_EQ(host.m_bstrPassphrase, u"phrase-1");
+    // Another key: the old key's passphrase would only be wrong for it.
+    ui.AnswerDialog({IDOK, {{1342, u"/home/ops/.ssh/id_rsa"}}, {{1344, 0}}});
+    ASSERT_EQ(host.Command(console.get(), console.get(), IDM_EDIT_HOST, nullptr), S_OK);
+    EXPECT_EQ(host.m_bstrPassphrase, u"");
+    EXPECT_FALSE(host.m_bUseAgent);
+    // "Clear the stored password" forgets the passphrase too.
+    ui.AnswerDialog({IDOK, {{1343, u"phrase-2"}, {1006, u"pw"}}, {}});
+    ASSERT_EQ(host.Command(console.get(), console.get(), IDM_EDIT_HOST, nullptr), S_OK);
+    EXPECT_EQ(host.m_bstrPassphrase, u"phrase-2");
+    ui.AnswerDialog({IDOK, {}, {{1340, 1}}});
+    ASSERT_EQ(host.Command(console.get(), console.get(), IDM_EDIT_HOST, nullptr), S_OK);
+    EXPECT_EQ(host.m_bstrPassphrase, u"");
+    EXPECT_EQ(host.m_bstrPassword, u"");
+
+    // A path with a control character or beyond the stored length is
+    // refused and the dialog comes back.
+    for (const std::u16string& path : {std::u16string(u"/k\x1b[2J"), u"/" + std::u16string(1024, u'k')}) {
+        ui.AnswerDialog({IDOK, {{1342, path}}, {}});
+        ui.AnswerDialog(IDCANCEL);
+        EXPECT_EQ(host.Command(console.get(), console.get(), IDM_EDIT_HOST, nullptr), S_FALSE);
+        EXPECT_EQ(host.m_bstrKeyFile, u"/home/ops/.ssh/id_rsa");
+    }
+    EXPECT_EQ(ui.Messages().size(), 2u);
+}

@@ -80,7 +80,7 @@ TEST_F(PersistenceTest, PlainRecordsAreByteExactAndReload)
 {
     CRootNode root;
     CGroupNode& lab = AddGroup(root, u"Lab");
-    AddHost(lab, u"srv", 22, u"root", u"secret");
+    AddHost(lab, u"srv", 22, u"", u"secret");
     const Bytes expected{4, 0, 0, 0, 0x31, 0, 0, 0, 1, 0, 0, 0,                     // marker, one group
                          4, 0, 0, 0, 0x4C, 0, 0x61, 0, 0x62, 0, 0, 0, 1, 0, 0, 0,   // "Lab", one host
                          0, 0, 0, 0, 3, 0, 0, 0, 0x73, 0, 0x72, 0, 0x76, 0,         // plain, "srv"
@@ -99,8 +99,7 @@ TEST_F(PersistenceTest, PlainRecordsAreByteExactAndReload)
     EXPECT_EQ(host.m_bstrHost, u"srv");
     EXPECT_EQ(host.GetDisplayText(0), u"srv");
     EXPECT_EQ(host.m_nPort, 22);
-    EXPECT_EQ(host.m_bstrLogin, u"");  // never stored in the plain form
-    EXPECT_EQ(host.m_bstrPassword, u"");
+    EXPECT_EQ(host.m_bstrPassword, u"");  // never stored in the plain form
     EXPECT_EQ(host.m_pGroup, &group);
 }
 
@@ -116,7 +115,7 @@ TEST_F(PersistenceTest, EncryptedRecordsHideCredentialsAndAskOnceForThePassword)
     const std::string text(bytes.begin(), bytes.end());
     EXPECT_EQ(text.find("admin"), std::string::npos);
     EXPECT_EQ(text.find("srv"), std::string::npos);
-    EXPECT_EQ(Bytes(bytes.begin(), bytes.begin() + 8), (Bytes{4, 0, 0, 0, 0x32, 0, 0, 0}));  // version 2
+    EXPECT_EQ(Bytes(bytes.begin(), bytes.begin() + 8), (Bytes{4, 0, 0, 0, 0x33, 0, 0, 0}));  // version 3
 
     // A wrong password is told and asked again; the right one opens every record.
     WipeString(g_bstrMainPassword);
@@ -134,7 +133,7 @@ TEST_F(PersistenceTest, EncryptedRecordsHideCredentialsAndAskOnceForThePassword)
     EXPECT_EQ(first.m_nPort, 2222);
     EXPECT_EQ(first.m_bstrLogin, u"");
     EXPECT_EQ(first.m_bstrPassword, u"p\u00e4ss");
-    EXPECT_EQ(first.m_bstrXml, u"");  // the encrypted form keeps no XML
+    EXPECT_EQ(first.m_bstrXml, u"<node/>");  // sealed beside the credentials
     CHostNode& second = HostAt(back, 0, 1);
     EXPECT_EQ(second.m_bstrHost, u"");
     EXPECT_EQ(second.m_bstrLogin, u"admin");
@@ -165,7 +164,7 @@ TEST_F(PersistenceTest, LargeInventoriesRoundTripInBothForms)
         ASSERT_EQ(back.GetChildren().size(), 120u);
         CHostNode& host = HostAt(back, 13, 5);
         EXPECT_EQ(host.m_nPort, 1005);
-        EXPECT_EQ(host.m_bstrXml, encrypted ? u"" : xml);
+        EXPECT_EQ(host.m_bstrXml, xml);
         EXPECT_EQ(host.m_bstrPassword, encrypted ? u"pw13" : u"");
         EXPECT_EQ(back.m_bSavePasswords, encrypted);
     }

@@ -99,6 +99,7 @@ VaultLayout Layout(const Bytes& bytes)
             const std::uint32_t length = U32At(bytes, at + 4);
             layout.hosts.emplace_back(at + 8, length);
             at += 8 + length;
+            at += 4 + U32At(bytes, at);  // the sealed XML
         }
     }
     EXPECT_EQ(at, bytes.size());
@@ -369,7 +370,7 @@ TEST_F(VaultTest, EmptyMainPasswordIsRefused)
     EXPECT_FALSE(cancelled.m_bSavePasswords);
 }
 
-TEST_F(VaultTest, VersionOneFileOpensAndIsWrittenBackAsVersionTwoOnce)
+TEST_F(VaultTest, VersionOneFileOpensAndIsWrittenBackAsAVaultOnce)
 {
     const std::string legacy = ReadWholeFile(SourceDir() + "/tests/data/crypt/version1_encrypted.stream");
     ui.AnswerDialog({IDOK, {{1021, u"wrong"}}, {}});
@@ -385,7 +386,7 @@ TEST_F(VaultTest, VersionOneFileOpensAndIsWrittenBackAsVersionTwoOnce)
     EXPECT_EQ(HostAt(root, 0, 0).m_bstrPassword, u"Tr0ub4dor&3-xyz");
 
     const Bytes saved = Save(root);
-    EXPECT_EQ(Bytes(saved.begin(), saved.begin() + 8), (Bytes{4, 0, 0, 0, 0x32, 0, 0, 0}));
+    EXPECT_EQ(Bytes(saved.begin(), saved.begin() + 8), (Bytes{4, 0, 0, 0, 0x33, 0, 0, 0}));
     EXPECT_EQ(Told(u"The logins and passwords of this console file were re-encrypted"), 1);
     Save(root);
     EXPECT_EQ(Told(u"The logins and passwords of this console file were re-encrypted"), 1) << "said once";

@@ -118,15 +118,20 @@ TEST_F(DispatchTest, AHostTellsWhetherItHoldsAPictureAndOtherNodesDoNot)
     CGroupNode group(&Root());
     CHostNode host(&group);
     com_ptr<IDataObject> hostObject = Query(host.GetCookie());
-    // The held word, then the flags (bit 0: scans through sudo).
-    const std::vector<std::uint8_t> none{0, 0, 0, 0, 0, 0, 0, 0};
-    const std::vector<std::uint8_t> held{1, 0, 0, 0, 0, 0, 0, 0};
-    const std::vector<std::uint8_t> heldSudo{1, 0, 0, 0, 1, 0, 0, 0};
+    // The held word, then the flags (bit 0: scans through sudo; bits 8-15:
+    // the login method plus one).
+    const std::vector<std::uint8_t> none{0, 0, 0, 0, 0, 1, 0, 0};
+    const std::vector<std::uint8_t> held{1, 0, 0, 0, 0, 1, 0, 0};
+    const std::vector<std::uint8_t> heldSudo{1, 0, 0, 0, 1, 1, 0, 0};
     EXPECT_EQ(Format(hostObject.get(), f.hostPicture), none);
     host.m_bstrXml = u"<node/>";  // read from the console file, not yet expanded
     EXPECT_EQ(Format(hostObject.get(), f.hostPicture), held);
     host.m_bSudo = true;
     EXPECT_EQ(Format(hostObject.get(), f.hostPicture), heldSudo);
+    host.m_bstrKeyFile = u"/k";
+    EXPECT_EQ(Format(hostObject.get(), f.hostPicture), (std::vector<std::uint8_t>{1, 0, 0, 0, 1, 2, 0, 0}));
+    host.m_bUseAgent = true;
+    EXPECT_EQ(Format(hostObject.get(), f.hostPicture), (std::vector<std::uint8_t>{1, 0, 0, 0, 1, 3, 0, 0}));
 
     HRESULT hr = S_OK;
     com_ptr<IDataObject> groupObject = Query(group.GetCookie());

@@ -88,17 +88,17 @@ bool SshdPeer::Start(const SshdOptions& o)
         out << "Port " << m_nPort << "\n"
             << "ListenAddress 127.0.0.1\n"
             << "HostKey " << key << "\n"
-            << "PidFile " << folder() << "/sshd.pid\n"
-            << "UsePAM " << (o.usePam ? "yes" : "no") << "\n"
+            << "PidFile " << folder() << "/sshd.pid\n";
+        // sshd keeps the first value of a keyword: the test's own lines come
+        // before the defaults and the algorithm lists so that they win.
+        for (const auto& line : o.extraConfig) out << line << "\n";
+        out << "UsePAM " << (o.usePam ? "yes" : "no") << "\n"
             << "PasswordAuthentication " << (o.passwordLogins ? "yes" : "no") << "\n"
             << "KbdInteractiveAuthentication " << (o.keyboardInteractive ? "yes" : "no") << "\n"
             << "PermitRootLogin no\n"
             << "StrictModes no\n"
             << "AuthorizedKeysFile " << folder() << "/authorized_keys .ssh/authorized_keys\n"
             << "LogLevel VERBOSE\n";
-        // sshd keeps the first value of a keyword: the test's own lines come
-        // before the algorithm lists so that they win.
-        for (const auto& line : o.extraConfig) out << line << "\n";
         if (o.legacyAlgorithms)
             out << "KexAlgorithms diffie-hellman-group1-sha1\n"
                 << "HostKeyAlgorithms ssh-rsa,ssh-dss\n"

@@ -23,7 +23,8 @@ struct SshdOptions {
     bool packagedConfig = false;
     bool sftpSubsystem = true;
     // The login methods of the generated configuration: passwords on,
-    // keyboard-interactive off, PAM off unless asked for.
+    // keyboard-interactive off, PAM off unless asked for (keyboard-
+    // interactive logins need PAM, the system's stack for sshd).
     bool passwordLogins = true;
     bool keyboardInteractive = false;
     bool usePam = false;
