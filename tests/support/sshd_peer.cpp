@@ -95,7 +95,7 @@ bool SshdPeer::Start(const SshdOptions& o)
             << "PermitRootLogin no\n"
             << "StrictModes no\n"
             << "AuthorizedKeysFile " << folder() << "/authorized_keys .ssh/authorized_keys\n"
-            << "LogLevel VERBOSE\n";
+            << "LogLevel " << o.logLevel << "\n";
         // sshd keeps the first value of a keyword: the test's own lines come
         // before the algorithm lists so that they win.
         for (const auto& line : o.extraConfig) out << line << "\n";
