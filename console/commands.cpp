@@ -48,6 +48,7 @@ ScriptAnswers AnswersFrom(const HostOptions& options)
     answers.hostPasswordFromInput = options.passwordFromInput;
     answers.clearPassword = options.clearPassword;
     answers.sudo = options.sudo;
+    if (options.jump) answers.jump = Wide(*options.jump);
     answers.yes = options.yes;
     answers.acceptQuestions = options.acceptChangedHostKey;
     return answers;
@@ -265,6 +266,10 @@ public:
             if (const std::optional<bool> sudo = m_host->HostSudo(item)) {
                 json.Key("sudo");
                 json.Bool(*sudo);
+            }
+            if (const std::u16string jump = m_host->HostJump(item); !jump.empty()) {
+                json.Key("jump");
+                json.String(jump);
             }
         }
         const std::vector<HSCOPEITEM> children = m_host->Children(item);

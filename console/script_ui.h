@@ -27,6 +27,8 @@ struct ScriptAnswers {
     bool clearPassword = false;
     // "Scan with root rights (sudo)" is checked or cleared.
     std::optional<bool> sudo;
+    // The jump hosts' text.
+    std::optional<std::u16string> jump;
     // Confirmation dialogs (the engine deployment's) are answered OK.
     bool yes = false;
     // Yes/no message boxes (the changed-host-key question) are answered yes.

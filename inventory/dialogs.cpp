@@ -70,12 +70,15 @@ int CHostDialog::DoModal()
     dialog.checks[IDC_CLEAR_PASSWORD] = 0;
     dialog.shown[IDC_CLEAR_PASSWORD] = m_mode == HOSTDLG_EDIT;
     dialog.checks[IDC_SUDO] = m_bSudo ? 1 : 0;
+    dialog.texts[IDC_JUMP] = m_bstrJump;
+    std::u16string jump;
     int result = IDCANCEL;
     for (;;) {
         result = DialogBoxParam(g_hInstance, IDD_HOST, GetActiveWindow(), dialog);
         if (result != IDOK) break;
         std::u16string refusal = CheckNodeName(dialog.texts[IDC_HOST]);
         if (refusal.empty()) refusal = CheckPort(dialog.texts[IDC_PORT], m_nPort);
+        if (refusal.empty()) refusal = CheckJumpRoute(dialog.texts[IDC_JUMP], jump);
         if (refusal.empty()) break;
         ShowRefusal(dialog, refusal);
     }
@@ -87,6 +90,7 @@ int CHostDialog::DoModal()
         m_bstrPassword = dialog.texts[IDC_PASSWORD];
         m_bClearPassword = m_mode == HOSTDLG_EDIT && dialog.checks[IDC_CLEAR_PASSWORD] != 0;
         m_bSudo = dialog.checks[IDC_SUDO] != 0;
+        m_bstrJump = jump;
     }
     WipeDialog(dialog);
     return result == IDOK ? IDOK : IDCANCEL;

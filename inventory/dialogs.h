@@ -38,6 +38,8 @@ public:
     int m_nPort = 22;                // the port text's number once accepted
     bool m_bClearPassword = false;   // edit mode: "Clear the stored password"
     bool m_bSudo = false;            // "Scan with root rights (sudo)"
+    // "Jump host": the route as NormalJumpRoute writes it (in: as stored).
+    std::u16string m_bstrJump;
 };
 
 enum PasswordDialogMode { PASSWORDDLG_SET = 0, PASSWORDDLG_PROMPT = 1 };
@@ -71,6 +73,7 @@ constexpr int IDC_LOGIN = 1005;
 constexpr int IDC_PASSWORD = 1006;
 constexpr int IDC_CLEAR_PASSWORD = 1340;
 constexpr int IDC_SUDO = 1341;
+constexpr int IDC_JUMP = 1700;
 constexpr int IDC_PASSWORD_TEXT = 1019;
 constexpr int IDC_MAIN_PASSWORD = 1021;
 // Hidden; "1" while the dialog asks for a new main password the second time.

@@ -86,6 +86,7 @@ HRESULT CGroupNode::Command(IConsole*, IConsoleNameSpace2* nameSpace, long comma
         host->SetName(dialog.m_bstrHost);
         host->SetFromDialog(dialog.m_bstrHost, dialog.m_bstrPort, dialog.m_bstrLogin, dialog.m_bstrPassword);
         host->m_bSudo = dialog.m_bSudo;
+        host->m_bstrJump = dialog.m_bstrJump;
         AppendChild(std::move(host));
         InsertChildren(nameSpace);
         g_bDirty = true;

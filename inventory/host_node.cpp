@@ -79,6 +79,7 @@ HRESULT CHostNode::Command(IConsole*, IConsoleNameSpace2* nameSpace, long comman
     }
     case IDM_EDIT_HOST: {
         CHostDialog dialog(HOSTDLG_EDIT, m_bstrHost, m_nPort, m_bstrLogin, m_bSudo);
+        dialog.m_bstrJump = m_bstrJump;
         if (dialog.DoModal() != IDOK) return S_FALSE;
         TakeDialog(dialog, nameSpace);
         g_bDirty = true;
@@ -88,6 +89,7 @@ HRESULT CHostNode::Command(IConsole*, IConsoleNameSpace2* nameSpace, long comman
         // The hardware shown stays until a scan brings a new picture.
         if (m_bstrHost.empty() || m_bstrLogin.empty() || m_bstrPassword.empty()) {
             CHostDialog dialog(HOSTDLG_LOGIN, m_bstrHost, m_nPort, u"root", m_bSudo);
+            dialog.m_bstrJump = m_bstrJump;
             if (dialog.DoModal() != IDOK) return S_FALSE;
             if (TakeDialog(dialog, nameSpace)) g_bDirty = true;
         }
@@ -138,6 +140,7 @@ bool CHostNode::TakeDialog(const CHostDialog& dialog, IConsoleNameSpace2* nameSp
     SetFromDialog(dialog.m_bstrHost, dialog.m_bstrPort, dialog.m_bstrLogin, dialog.m_bstrPassword);
     m_nPort = dialog.m_nPort;
     m_bSudo = dialog.m_bSudo;
+    m_bstrJump = dialog.m_bstrJump;
     if (dialog.m_bClearPassword) WipeString(m_bstrPassword);
     if (moved && (!m_children.empty() || !m_bstrXml.empty())) {
         DropHardware(nameSpace);

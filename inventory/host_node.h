@@ -58,6 +58,9 @@ public:
     std::u16string m_bstrXml;
     // Scans run lshw through sudo (see scan/sudo_scan.h).
     bool m_bSudo = false;
+    // The jump hosts in front of it, "[user@]host[:port][,...]" as
+    // NormalJumpRoute writes it; empty when it is reached directly.
+    std::u16string m_bstrJump;
     CGroupNode* m_pGroup;
 
     // Working state of the hardware tree.

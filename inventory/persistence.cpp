@@ -1,9 +1,13 @@
 #include "inventory/persistence.h"
 
+#include <utility>
+#include <vector>
+
 #include "inventory/credential_crypt.h"
 #include "inventory/dialogs.h"
 #include "inventory/group_node.h"
 #include "inventory/host_node.h"
+#include "inventory/jump_route.h"
 #include "inventory/module_state.h"
 #include "inventory/root_node.h"
 #include "inventory/stream_io.h"
@@ -27,6 +31,7 @@ constexpr std::uint32_t kSealedSettingsForm = 4;
 // Settings: a count, then tag and value (a byte text) each. Unknown tags
 // are skipped on reading.
 constexpr std::uint32_t kSettingSudo = 1;
+constexpr std::uint32_t kSettingJump = 8;
 constexpr std::uint32_t kMaxSettings = 32;
 constexpr std::size_t kMaxSettingBytes = 1024;
 constexpr std::uint32_t kMaxSettingsBlock = kMaxSettings * (8 + kMaxSettingBytes) + 4;
@@ -186,11 +191,16 @@ HRESULT OpenVault(SVaultSession& session, const SVaultHeader& header, const std:
 // The host's settings block; empty when every setting has its default.
 std::string HostSettings(const CHostNode& host)
 {
-    if (!host.m_bSudo) return {};
+    std::vector<std::pair<std::uint32_t, std::string>> settings;
+    if (host.m_bSudo) settings.emplace_back(kSettingSudo, "1");
+    if (!host.m_bstrJump.empty()) settings.emplace_back(kSettingJump, WideToAnsi(host.m_bstrJump));
+    if (settings.empty()) return {};
     std::string block;
-    AppendU32(block, 1);
-    AppendU32(block, kSettingSudo);
-    AppendText(block, "1");
+    AppendU32(block, static_cast<std::uint32_t>(settings.size()));
+    for (const auto& [tag, value] : settings) {
+        AppendU32(block, tag);
+        AppendText(block, value);
+    }
     return block;
 }
 
@@ -203,6 +213,12 @@ bool ReadHostSettings(CPlainReader& reader, CHostNode& host)
         std::string value;
         if (!reader.ReadU32(tag) || !reader.ReadText(kMaxSettingBytes, value)) return false;
         if (tag == kSettingSudo) host.m_bSudo = value == "1";
+        // A route that does not read back is damage, not a host reached directly.
+        if (tag == kSettingJump) {
+            bool valid = false;
+            host.m_bstrJump = NormalJumpRoute(AnsiToWide(value), valid);
+            if (!valid) return false;
+        }
     }
     return true;
 }

@@ -21,3 +21,8 @@ std::u16string CheckNodeName(std::u16string_view name);
 // 22) naming a port from 1 to 65535; on success `port` holds it, otherwise
 // it is left alone.
 std::u16string CheckPort(std::u16string_view text, int& port);
+
+// The jump hosts of a host ("[user@]host[:port]", two separated by a
+// comma); on success `route` holds the text as the host record keeps it
+// (empty for none), otherwise it is left alone.
+std::u16string CheckJumpRoute(std::u16string_view text, std::u16string& route);
