@@ -39,7 +39,7 @@ void CSSH2::ConnectThroughJump(std::vector<SJumpHost> hops, int timeoutSeconds)
     m_strJumpPassword = next.password;
     WipeString(next.password);
 
-    m_pJump = std::make_unique<CSSH2>();
+    m_pJump = std::make_unique<CSSH2>(m_transport.Log());
     CSSH2& jump = *m_pJump;
     jump.m_pOuter = this;
     jump.m_limits = m_limits;

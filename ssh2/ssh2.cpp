@@ -152,6 +152,11 @@ CSSH2::CSSH2()
 {
 }
 
+CSSH2::CSSH2(CSshPacketLog* sharedLog)
+    : m_transport(m_route, CRandomPool::Instance(), sharedLog), m_limits(g_limits)
+{
+}
+
 CSSH2::~CSSH2()
 {
     WipeString(m_strPassword);

@@ -160,6 +160,10 @@ public:
     static CSSH2* Current();
 
     CSSH2();
+    // A session that writes its packets into another session's log (the
+    // session with a jump host, beside the one it forwards for); log may be
+    // null.
+    explicit CSSH2(CSshPacketLog* sharedLog);
     ~CSSH2();
     CSSH2(const CSSH2&) = delete;
     CSSH2& operator=(const CSSH2&) = delete;
