@@ -62,6 +62,7 @@ ScriptAnswers AnswersFrom(const HostOptions& options)
     if (options.identity) answers.keyFile = Wide(KeyFileArgument(*options.identity));
     answers.agent = options.agent;
     answers.passphraseFromInput = options.passphraseFromInput;
+    if (options.jump) answers.jump = Wide(*options.jump);
     answers.yes = options.yes;
     answers.acceptQuestions = options.acceptChangedHostKey;
     return answers;
@@ -283,6 +284,10 @@ public:
             if (const std::optional<std::string> method = m_host->HostLoginMethod(item)) {
                 json.Key("loginMethod");
                 json.String(*method);
+            }
+            if (const std::u16string jump = m_host->HostJump(item); !jump.empty()) {
+                json.Key("jump");
+                json.String(jump);
             }
         }
         const std::vector<HSCOPEITEM> children = m_host->Children(item);

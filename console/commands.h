@@ -33,6 +33,9 @@ struct HostOptions {
     // Add and edit: the host's "Scan with root rights (sudo)" (nothing keeps
     // it); refresh: true scans through sudo for this run.
     std::optional<bool> sudo;
+    // Add and edit: the host's jump hosts ("[user@]host[:port][,...]"); an
+    // empty text reaches it directly; nothing keeps them.
+    std::optional<std::string> jump;
     // Allows the engine's deployment (its two questions).
     bool yes = false;
     // Trusts and stores a host key that the user would be asked about: a

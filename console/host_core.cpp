@@ -664,6 +664,13 @@ bool CConsoleHost::HostAddress(HSCOPEITEM item, std::u16string& address, int& po
     return true;
 }
 
+std::u16string CConsoleHost::HostJump(HSCOPEITEM item) const
+{
+    com_ptr<IDataObject> data = m_impl->DataObject(item);
+    const std::optional<HostEndpoint> endpoint = ReadHostEndpoint(data.get());
+    return endpoint ? endpoint->jump : std::u16string();
+}
+
 bool CConsoleHost::HostHoldsPicture(HSCOPEITEM item) const
 {
     com_ptr<IDataObject> data = m_impl->DataObject(item);

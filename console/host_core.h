@@ -149,6 +149,8 @@ public:
     GUID NodeType(HSCOPEITEM item) const;
     // A host node's server, when the snap-in tells it: false for other nodes.
     bool HostAddress(HSCOPEITEM item, std::u16string& address, int& port) const;
+    // A host node's jump hosts as the snap-in tells them; empty for none.
+    std::u16string HostJump(HSCOPEITEM item) const;
     // A host node holds a picture of its hardware (expanding it contacts no
     // server); false for other nodes and hosts without one.
     bool HostHoldsPicture(HSCOPEITEM item) const;

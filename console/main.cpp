@@ -77,6 +77,19 @@ int main(int argc, char** argv)
         CLI::Option* on = command->add_flag("--sudo", sudoOn, "Scan with root rights: run lshw through sudo");
         command->add_flag("--no-sudo", sudoOff, "Scan without sudo")->excludes(on);
     };
+    std::string jump;
+    bool noJump = false;
+    // --jump / --no-jump into the host options, after parsing.
+    auto takeJump = [&] {
+        if (!jump.empty()) hostOptions.jump = jump;
+        if (noJump) hostOptions.jump = std::string();
+    };
+    auto addJumpOptions = [&](CLI::App* command) {
+        CLI::Option* through =
+            command->add_option("--jump", jump, "Reach the host through jump hosts: [user@]host[:port][,...]")
+                ->type_name("ROUTE");
+        command->add_flag("--no-jump", noJump, "Reach the host directly")->excludes(through);
+    };
 
     auto addHostOptions = [&](CLI::App* command, bool withHost, bool withPort) {
         if (withHost) command->add_option("--host", hostOptions.host, "New host name or address")->type_name("H");
@@ -116,8 +129,10 @@ int main(int argc, char** argv)
     hostAdd->add_option("HOST", newName, "Host name or address")->required();
     addHostOptions(hostAdd, false, true);
     addSudoOptions(hostAdd);
+    addJumpOptions(hostAdd);
     hostAdd->callback([&] {
         takeSudo();
+        takeJump();
         status = CommandHostAdd(context, name, newName, hostOptions);
     });
     CLI::App* hostEdit = host->add_subcommand("edit", "Change a host's name, port, login or password");
@@ -126,8 +141,10 @@ int main(int argc, char** argv)
     hostEdit->add_flag("--clear-password", hostOptions.clearPassword,
                        "Forget the stored password (without it, a password is changed only when one is given)");
     addSudoOptions(hostEdit);
+    addJumpOptions(hostEdit);
     hostEdit->callback([&] {
         takeSudo();
+        takeJump();
         status = CommandHostEdit(context, path, hostOptions);
     });
     CLI::App* hostRemove = host->add_subcommand("remove", "Remove a host");

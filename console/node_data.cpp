@@ -135,6 +135,9 @@ std::optional<HostEndpoint> ParseHostEndpoint(std::span<const std::uint8_t> byte
     HostEndpoint endpoint;
     endpoint.port = static_cast<int>(port);
     endpoint.address = TextFrom(bytes.data() + 4, bytes.size() - 4);
+    const std::size_t after = 4 + (endpoint.address.size() + 1) * sizeof(char16_t);
+    if (endpoint.address.size() < kMaxDisplayName && after < bytes.size())
+        endpoint.jump = TextFrom(bytes.data() + after, bytes.size() - after);
     return endpoint;
 }
 

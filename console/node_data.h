@@ -21,6 +21,9 @@ std::optional<GUID> ReadNodeType(IDataObject* data);
 struct HostEndpoint {
     std::u16string address;
     int port = 0;
+    // The jump hosts after the name's zero unit, written the same way; empty
+    // when none, or from a snap-in that does not say.
+    std::u16string jump;
 };
 // Nothing when the node is no host, or the data is malformed.
 std::optional<HostEndpoint> ReadHostEndpoint(IDataObject* data);

@@ -23,6 +23,7 @@ constexpr int kSudoCheck = 1341;
 constexpr int kKeyFileField = 1342;
 constexpr int kPassphraseField = 1343;
 constexpr int kAgentCheck = 1344;
+constexpr int kJumpField = 1700;
 constexpr int kPasswordDialog = 118;
 constexpr int kMainPasswordText = 1019;
 constexpr int kMainPasswordField = 1021;
@@ -145,6 +146,7 @@ int CScriptUserInterface::AnswerHostDialog(DialogState& dialog)
     if (m_bFailed) return IDCANCEL;  // refused after an error: the same answer would follow
     if (m_answers.clearPassword) dialog.checks[kClearPasswordCheck] = 1;
     if (m_answers.sudo) dialog.checks[kSudoCheck] = *m_answers.sudo ? 1 : 0;
+    if (m_answers.jump) dialog.texts[kJumpField] = *m_answers.jump;
     if (m_answers.host) dialog.texts[kHostField] = *m_answers.host;
     if (m_answers.port) dialog.texts[kPortField] = *m_answers.port;
     if (m_answers.login) dialog.texts[kLoginField] = *m_answers.login;

@@ -32,6 +32,8 @@ struct ScriptAnswers {
     std::optional<bool> agent;
     // The key file's passphrase is read as a secret, after the password.
     bool passphraseFromInput = false;
+    // The jump hosts' text.
+    std::optional<std::u16string> jump;
     // Confirmation dialogs (the engine deployment's) are answered OK.
     bool yes = false;
     // Yes/no message boxes (the changed-host-key question) are answered yes.

@@ -83,6 +83,8 @@ int CHostDialog::DoModal()
     dialog.texts[IDC_KEY_FILE] = m_bstrKeyFile;
     dialog.texts[IDC_PASSPHRASE] = u"";
     dialog.checks[IDC_USE_AGENT] = m_bUseAgent ? 1 : 0;
+    dialog.texts[IDC_JUMP] = m_bstrJump;
+    std::u16string jump;
     int result = IDCANCEL;
     for (;;) {
         result = DialogBoxParam(g_hInstance, IDD_HOST, GetActiveWindow(), dialog);
@@ -90,6 +92,7 @@ int CHostDialog::DoModal()
         std::u16string refusal = CheckNodeName(dialog.texts[IDC_HOST]);
         if (refusal.empty()) refusal = CheckPort(dialog.texts[IDC_PORT], m_nPort);
         if (refusal.empty()) refusal = CheckKeyFilePath(dialog.texts[IDC_KEY_FILE]);
+        if (refusal.empty()) refusal = CheckJumpRoute(dialog.texts[IDC_JUMP], jump);
         if (refusal.empty()) break;
         ShowRefusal(dialog, refusal);
     }
@@ -105,6 +108,7 @@ int CHostDialog::DoModal()
         WipeString(m_bstrPassphrase);
         m_bstrPassphrase = dialog.texts[IDC_PASSPHRASE];
         m_bUseAgent = dialog.checks[IDC_USE_AGENT] != 0;
+        m_bstrJump = jump;
     }
     WipeDialog(dialog);
     return result == IDOK ? IDOK : IDCANCEL;

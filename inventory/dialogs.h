@@ -44,6 +44,8 @@ public:
     std::u16string m_bstrKeyFile;    // a private key file's path; empty: none
     std::u16string m_bstrPassphrase; // typed only: the stored one is never shown
     bool m_bUseAgent = false;        // "Use the SSH agent"
+    // "Jump host": the route as NormalJumpRoute writes it (in: as stored).
+    std::u16string m_bstrJump;
 };
 
 enum PasswordDialogMode { PASSWORDDLG_SET = 0, PASSWORDDLG_PROMPT = 1 };
@@ -80,6 +82,7 @@ constexpr int IDC_SUDO = 1341;
 constexpr int IDC_KEY_FILE = 1342;
 constexpr int IDC_PASSPHRASE = 1343;
 constexpr int IDC_USE_AGENT = 1344;
+constexpr int IDC_JUMP = 1700;
 constexpr int IDC_PASSWORD_TEXT = 1019;
 constexpr int IDC_MAIN_PASSWORD = 1021;
 // Hidden; "1" while the dialog asks for a new main password the second time.

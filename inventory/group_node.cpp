@@ -96,6 +96,7 @@ HRESULT CGroupNode::Command(IConsole*, IConsoleNameSpace2* nameSpace, long comma
         host->m_bstrKeyFile = dialog.m_bstrKeyFile;
         host->m_bstrPassphrase = dialog.m_bstrPassphrase;
         host->m_bUseAgent = dialog.m_bUseAgent;
+        host->m_bstrJump = dialog.m_bstrJump;
         AppendChild(std::move(host));
         InsertChildren(nameSpace);
         g_bDirty = true;

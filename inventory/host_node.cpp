@@ -82,6 +82,7 @@ HRESULT CHostNode::Command(IConsole*, IConsoleNameSpace2* nameSpace, long comman
     case IDM_EDIT_HOST: {
         CHostDialog dialog(HOSTDLG_EDIT, m_bstrHost, m_nPort, m_bstrLogin, m_bSudo);
         dialog.SetLoginWays(m_bstrKeyFile, m_bUseAgent);
+        dialog.m_bstrJump = m_bstrJump;
         if (dialog.DoModal() != IDOK) return S_FALSE;
         TakeDialog(dialog, nameSpace);
         g_bDirty = true;
@@ -95,6 +96,7 @@ HRESULT CHostNode::Command(IConsole*, IConsoleNameSpace2* nameSpace, long comman
             CHostDialog dialog(HOSTDLG_LOGIN, m_bstrHost, m_nPort, m_bstrLogin.empty() ? u"root" : m_bstrLogin,
                                m_bSudo);
             dialog.SetLoginWays(m_bstrKeyFile, m_bUseAgent);
+            dialog.m_bstrJump = m_bstrJump;
             if (dialog.DoModal() != IDOK) return S_FALSE;
             if (TakeDialog(dialog, nameSpace)) g_bDirty = true;
         }
@@ -145,6 +147,7 @@ bool CHostNode::TakeDialog(const CHostDialog& dialog, IConsoleNameSpace2* nameSp
     SetFromDialog(dialog.m_bstrHost, dialog.m_bstrPort, dialog.m_bstrLogin, dialog.m_bstrPassword);
     m_nPort = dialog.m_nPort;
     m_bSudo = dialog.m_bSudo;
+    m_bstrJump = dialog.m_bstrJump;
     if (dialog.m_bstrKeyFile != m_bstrKeyFile) WipeString(m_bstrPassphrase);
     m_bstrKeyFile = dialog.m_bstrKeyFile;
     if (!dialog.m_bstrPassphrase.empty()) {

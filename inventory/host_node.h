@@ -66,6 +66,9 @@ public:
     std::u16string m_bstrKeyFile;
     std::u16string m_bstrPassphrase;
     bool m_bUseAgent = false;
+    // The jump hosts in front of it, "[user@]host[:port][,...]" as
+    // NormalJumpRoute writes it; empty when it is reached directly.
+    std::u16string m_bstrJump;
     CGroupNode* m_pGroup;
 
     // Working state of the hardware tree.

@@ -1,9 +1,13 @@
 #include "inventory/persistence.h"
 
+#include <utility>
+#include <vector>
+
 #include "inventory/credential_crypt.h"
 #include "inventory/dialogs.h"
 #include "inventory/group_node.h"
 #include "inventory/host_node.h"
+#include "inventory/jump_route.h"
 #include "inventory/module_state.h"
 #include "inventory/root_node.h"
 #include "inventory/stream_io.h"
@@ -34,6 +38,7 @@ constexpr std::uint32_t kSettingLogin = 2;
 constexpr std::uint32_t kSettingKeyFile = 3;
 constexpr std::uint32_t kSettingAgent = 4;
 constexpr std::uint32_t kSettingPassphrase = 5;
+constexpr std::uint32_t kSettingJump = 8;
 constexpr std::uint32_t kMaxSettings = 32;
 constexpr std::size_t kMaxSettingBytes = 1024;
 constexpr std::uint32_t kMaxSettingsBlock = kMaxSettings * (8 + kMaxSettingBytes) + 4;
@@ -207,15 +212,17 @@ void AppendHostSettings(std::string& block, const CHostNode& host, bool sealed)
     Wiped<std::string> passphrase(sealed ? WideToAnsi(host.m_bstrPassphrase) : std::string());
     const std::string login = sealed ? std::string() : WideToAnsi(host.m_bstrLogin);
     const std::string keyFile = WideToAnsi(host.m_bstrKeyFile);
+    const std::string jump = WideToAnsi(host.m_bstrJump);
     std::uint32_t count = 0;
     count += host.m_bSudo ? 1 : 0;
     count += login.empty() ? 0 : 1;
     count += keyFile.empty() ? 0 : 1;
     count += host.m_bUseAgent ? 1 : 0;
     count += passphrase.get().empty() ? 0 : 1;
+    count += jump.empty() ? 0 : 1;
     if (count == 0) return;
     // Room for all of it at once, so no copy of the passphrase is left behind.
-    block.reserve(4 + count * 9 + login.size() + keyFile.size() + passphrase.get().size());
+    block.reserve(4 + count * 9 + login.size() + keyFile.size() + passphrase.get().size() + jump.size());
     AppendU32(block, count);
     const auto add = [&block](std::uint32_t tag, std::string_view value) {
         AppendU32(block, tag);
@@ -226,6 +233,7 @@ void AppendHostSettings(std::string& block, const CHostNode& host, bool sealed)
     if (!keyFile.empty()) add(kSettingKeyFile, keyFile);
     if (host.m_bUseAgent) add(kSettingAgent, "1");
     if (!passphrase.get().empty()) add(kSettingPassphrase, passphrase.get());
+    if (!jump.empty()) add(kSettingJump, jump);
 }
 
 // Whether a setting's value fits the block; the passphrase and the login
@@ -260,6 +268,13 @@ bool ReadHostSettings(CPlainReader& reader, CHostNode& host, bool sealed)
                 host.m_bstrPassphrase = AnsiToWide(value.get());
             }
             break;
+        case kSettingJump: {
+            // A route that does not read back is damage, not a host reached directly.
+            bool valid = false;
+            host.m_bstrJump = NormalJumpRoute(AnsiToWide(value.get()), valid);
+            if (!valid) return false;
+            break;
+        }
         default: break;  // a later release's setting
         }
     }
@@ -325,6 +340,9 @@ HRESULT SaveSealedHost(CStreamWriter& writer, const CHostNode& host, const std::
         AppendText(plain.get(), password.get());
         plain.get().append(settings.get());
     }
+    // Every field may be within its own bound while all of them together
+    // are above what a sealed record holds: refused like a long field.
+    if (plain.get().size() > kVaultMaxPlainBytes) return E_CREDENTIAL_TOO_LONG;
     std::string sealed;
     if (g_pVault->key.Seal(plain.get(), HostPlace(*g_pVault), sealed) != VAULT_OK) return E_FAIL;
     writer.WriteU32(settings.get().empty() ? kSealedForm : kSealedSettingsForm);

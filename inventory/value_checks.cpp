@@ -1,5 +1,6 @@
 #include "inventory/value_checks.h"
 
+#include "inventory/jump_route.h"
 #include "inventory/module_state.h"
 #include "platform/resources.h"
 #include "platform/text.h"
@@ -12,6 +13,7 @@ constexpr UINT kPortRange = 342;
 constexpr int kMaxPort = 65535;
 constexpr UINT kKeyPathTooLong = 520;
 constexpr UINT kKeyPathCharacters = 521;
+constexpr UINT kJumpRouteForm = 700;
 
 bool IsControl(char16_t c) { return c < 0x20 || (c >= 0x7F && c <= 0x9F); }
 
@@ -36,6 +38,15 @@ std::u16string CheckNodeName(std::u16string_view name)
     if (name.size() > kMaxNodeName) return Message(kNameTooLong, kMaxNodeName, name.size());
     for (char16_t c : name)
         if (c == u'/' || IsControl(c)) return Message(kNameCharacters);
+    return {};
+}
+
+std::u16string CheckJumpRoute(std::u16string_view text, std::u16string& route)
+{
+    bool valid = false;
+    std::u16string normal = NormalJumpRoute(text, valid);
+    if (!valid) return Message(kJumpRouteForm);
+    route = std::move(normal);
     return {};
 }
 

@@ -28,3 +28,7 @@ inline constexpr std::size_t kMaxKeyFilePath = 1024;
 // A private key file's path: at most kMaxKeyFilePath bytes as UTF-8 and no
 // control character. An empty path (no key file) is accepted.
 std::u16string CheckKeyFilePath(std::u16string_view path);
+// The jump hosts of a host ("[user@]host[:port]", two separated by a
+// comma); on success `route` holds the text as the host record keeps it
+// (empty for none), otherwise it is left alone.
+std::u16string CheckJumpRoute(std::u16string_view text, std::u16string& route);

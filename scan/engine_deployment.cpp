@@ -302,6 +302,17 @@ CHostFolder::~CHostFolder()
 void UploadEnginePackage(CHostNode& host, std::span<const std::uint8_t> package, const std::string& folder)
 {
     const std::string name = WideToAnsi(g_bstrEngineName);
+    if (!host.m_bstrJump.empty()) {
+        // Behind jump hosts the package goes over the scan's own session,
+        // which is already through them: the upload library connects only
+        // directly, and must not pass the jump hosts by.
+        const std::string remote = folder + "/" + name;
+        const std::string command = BuildRemoteCommand({"umask 077 && cat >", CShellWord::Value(remote)});
+        CheckSshResult(CSSH2::ExecWithInput(
+            command.c_str(), std::string_view(reinterpret_cast<const char*>(package.data()), package.size())));
+        CheckCommandStatus();
+        return;
+    }
     // The upload library reads a file: it gets a private copy of the
     // verified bytes, never the package file itself.
     CPrivateTempFile copy;

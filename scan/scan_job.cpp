@@ -11,6 +11,7 @@
 #include "platform/ui.h"
 #include "scan/engine_deployment.h"
 #include "scan/login_settings.h"
+#include "scan/jump_hosts.h"
 #include "scan/progress_window.h"
 #include "scan/remote_command.h"
 #include "scan/scan_host.h"
@@ -25,6 +26,7 @@ namespace {
 constexpr int kConnectTimeoutSeconds = 300;
 constexpr int kStillMissing = 242;
 constexpr int kWrongPassword = 500;
+constexpr UINT kJumpHostLabel = 701;
 // Entries of the host-key texts (list 200).
 enum {
     HK_CHANGED, HK_NEW_TYPE, HK_DAMAGED_BEFORE, HK_DAMAGED_AFTER, HK_STRICT, HK_QUESTION, HK_HOST, HK_PRESENTED,
@@ -205,12 +207,16 @@ void CheckCommandStatus(const char16_t* command)
 
 void ReportSshError(int code)
 {
+    // A refusal by a jump host says which one refused.
+    const std::string jump = CSSH2::LastFailure().jump;
+    const std::u16string onJump =
+        jump.empty() ? std::u16string() : u" (" + LoadString(g_hInstance, kJumpHostLabel) + u": " + AnsiToWide(jump) + u")";
     if (code == SSH_WRONG_PASSWORD) {
-        ShowError(LoadString(g_hInstance, kWrongPassword));
+        ShowError(LoadString(g_hInstance, kWrongPassword) + onJump);
         return;
     }
     if (code >= SSH_HOSTKEY_SIGNATURE && code <= SSH_HOSTKEY_TOO_SMALL) {
-        ShowError(Entry(List(202), static_cast<std::size_t>(code - SSH_HOSTKEY_SIGNATURE)));
+        ShowError(Entry(List(202), static_cast<std::size_t>(code - SSH_HOSTKEY_SIGNATURE)) + onJump);
         return;
     }
     const auto texts = List(125);
@@ -304,6 +310,7 @@ int RunScanJob(CHostNode& host)
             // before the command's own limit.
             const int receiveTimeout = std::max(kConnectTimeoutSeconds, limits.commandSeconds);
             const std::string address = WideToAnsi(host.m_bstrHost);
+            CSSH2::SetJumpHosts(ClientJumpHosts(ResolveJumpHosts(host)));
             const int code = CSSH2::Connect(address.c_str(), static_cast<unsigned>(host.m_nPort), receiveTimeout,
                                             HostKeyQuestion, nullptr);
             if (code != SSH_NO_ERRORS) throw CScanError::Ssh(static_cast<ESSHErrors>(code));

@@ -136,7 +136,8 @@ HRESULT CNodeDataObject::GetDataHere(FORMATETC* format, STGMEDIUM* medium)
             const std::uint8_t bytes[4] = {static_cast<std::uint8_t>(port), static_cast<std::uint8_t>(port >> 8),
                                            static_cast<std::uint8_t>(port >> 16), static_cast<std::uint8_t>(port >> 24)};
             RETURN_IF_FAILED(WriteBytes(stream.get(), bytes, sizeof bytes));
-            return WriteText(stream.get(), host->m_bstrHost);
+            RETURN_IF_FAILED(WriteText(stream.get(), host->m_bstrHost));
+            return WriteText(stream.get(), host->m_bstrJump);
         }
         const CNodeDataObject* self = this;
         return WriteBytes(stream.get(), &self, sizeof self);

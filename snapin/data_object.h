@@ -9,7 +9,8 @@
 // The clipboard formats, registered when the module loads. A host's data
 // object also gives "FERRODEX_HOST_ENDPOINT": the port as a 32-bit
 // little-endian number, then the host's name or address in UTF-16LE, ended
-// by a zero unit (never a login or a password); "FERRODEX_HOST_PICTURE":
+// by a zero unit, then its jump hosts the same way (empty when none; never a
+// login's password); "FERRODEX_HOST_PICTURE":
 // a 32-bit little-endian 1 when the host holds a picture of its hardware
 // (read from the console file or scanned), so that expanding it needs no
 // connection, else 0, then a 32-bit little-endian set of flags: 1 when the

@@ -15,6 +15,7 @@ std::unique_ptr<CSSH2>& CurrentSession()
 // Process-wide, as the current session is: one thread uses the facade.
 SSshLimits g_limits;
 SSshFailure g_lastFailure;
+std::vector<SJumpHost> g_jumpHosts;
 
 std::string Plural(long long count, const char* unit)
 {
@@ -41,7 +42,9 @@ int CSSH2::Connect(const char* host, unsigned port, int timeoutSeconds, HostKeyC
         current->m_pCallback = TimedHostKeyQuestion;
         current->m_pCallbackData = current.get();
     }
-    const int result = current->ConnectStep(host, port, timeoutSeconds);
+    std::vector<SJumpHost> hops;
+    hops.swap(g_jumpHosts);
+    const int result = current->ConnectStep(host, port, timeoutSeconds, std::move(hops));
     if (result != SSH_NO_ERRORS) current.reset();
     return result;
 }
@@ -122,6 +125,12 @@ int CSSH2::Disconnect()
     return result;
 }
 
+void CSSH2::SetJumpHosts(std::vector<SJumpHost> hops)
+{
+    for (SJumpHost& hop : g_jumpHosts) WipeString(hop.password);
+    g_jumpHosts = std::move(hops);
+}
+
 CSSH2* CSSH2::Current() { return CurrentSession().get(); }
 
 // ------------------------------------------------------ the session object
@@ -139,32 +148,39 @@ std::unique_ptr<CSshPacketLog> OpenPacketLog()
 }  // namespace
 
 CSSH2::CSSH2()
-    : m_pLog(OpenPacketLog()), m_transport(m_socket, CRandomPool::Instance(), m_pLog.get()), m_limits(g_limits)
+    : m_pLog(OpenPacketLog()), m_transport(m_route, CRandomPool::Instance(), m_pLog.get()), m_limits(g_limits)
+{
+}
+
+CSSH2::CSSH2(CSshPacketLog* sharedLog)
+    : m_transport(m_route, CRandomPool::Instance(), sharedLog), m_limits(g_limits)
 {
 }
 
 CSSH2::~CSSH2()
 {
     WipeString(m_strPassword);
+    WipeString(m_strJumpPassword);
 }
 
 template <typename Step>
 int CSSH2::RunStep(Step step)
 {
     m_failure = {};
-    m_socket.ClearFailure();
+    WaitSocket().ClearFailure();
     int result = SSH_NO_ERRORS;
     try {
         step();
     } catch (ESSHErrors error) {
-        if (error == SSH_SERVER_DISCONNECT) m_strOutput = m_transport.DisconnectText();
+        if (error == SSH_SERVER_DISCONNECT) m_strOutput = DisconnectTextOf();
         result = error;
     } catch (...) {
         result = SSH_INTERNAL_ERROR;
     }
+    if (result != SSH_NO_ERRORS && m_failure.text.empty() && m_pTunnel) m_failure.text = m_pTunnel->Failure();
     if (result != SSH_NO_ERRORS && m_failure.text.empty()) {
-        m_failure.text = m_socket.Failure();
-        if (m_socket.DeadlinePassed()) {
+        m_failure.text = WaitSocket().Failure();
+        if (WaitSocket().DeadlinePassed()) {
             m_failure.limit = m_nStep;
             m_failure.amount = static_cast<std::uint64_t>(m_nStepSeconds);
         }
@@ -178,10 +194,13 @@ int CSSH2::RunStep(Step step)
 int CSSH2::TimedHostKeyQuestion(int reserved, const char* host, const char* fingerprint, int absent, void* data)
 {
     auto* session = static_cast<CSSH2*>(data);
+    // The facade's session shows the report of the key asked about.
+    for (CSSH2* outer = session->m_pOuter; outer != nullptr; outer = outer->m_pOuter)
+        outer->m_hostKeyReport = session->m_hostKeyReport;
     const auto asked = CDeadline::Clock::now();
     const int answer =
         session->m_pUserCallback(reserved, host, fingerprint, absent, session->m_pUserCallbackData);
-    session->m_socket.PostponeDeadline(
+    session->WaitSocket().PostponeDeadline(
         std::chrono::duration_cast<std::chrono::milliseconds>(CDeadline::Clock::now() - asked));
     return answer;
 }
@@ -195,14 +214,14 @@ void CSSH2::StartStep(ESshLimit limit, int seconds, const CDeadline& deadline, c
 {
     m_nStep = limit;
     m_nStepSeconds = seconds;
-    m_socket.SetDeadline(deadline, message + " within " + Plural(seconds, "second"));
+    WaitSocket().SetDeadline(deadline, message + " within " + Plural(seconds, "second"));
 }
 
 void CSSH2::EndStep()
 {
     m_nStep = SL_NONE;
     m_nStepSeconds = 0;
-    m_socket.ClearDeadline();
+    WaitSocket().ClearDeadline();
 }
 
 void CSSH2::Fail(ESSHErrors code, ESshLimit limit, std::uint64_t amount, std::string text)
@@ -213,14 +232,27 @@ void CSSH2::Fail(ESSHErrors code, ESshLimit limit, std::uint64_t amount, std::st
     throw code;
 }
 
-int CSSH2::ConnectStep(const char* host, unsigned port, int timeoutSeconds)
+int CSSH2::ConnectStep(const char* host, unsigned port, int timeoutSeconds, std::vector<SJumpHost> hops)
 {
+    struct SHopsWipe {
+        std::vector<SJumpHost>& hops;
+        ~SHopsWipe()
+        {
+            for (SJumpHost& hop : hops) WipeString(hop.password);
+        }
+    } wipe{hops};
     return RunStep([&] {
         if (m_nState != SS_IDLE) throw SSH_ALREADY_CONNECTED;
         m_strHost = host ? host : "";
         m_nPort = port;
         if (m_strHost.empty()) throw SSH_EMPTY_HOST;
         if (timeoutSeconds >= 1) m_socket.SetTimeoutSeconds(timeoutSeconds);
+        if (!hops.empty()) {
+            ConnectThroughJump(std::move(hops), timeoutSeconds);
+            m_transport.Reset();
+            m_nState = SS_CONNECTED;
+            return;
+        }
         // One limit for the connection and the version line that follows.
         m_connectDeadline = CDeadline::InSeconds(m_limits.connectSeconds);
         StartStep(SL_CONNECT, m_limits.connectSeconds, m_connectDeadline,
@@ -243,6 +275,7 @@ int CSSH2::LoginStep(const char* user, const char* password)
     m_strPassword = password ? password : "";
     const int result = RunStep([&] {
         if (m_nState != SS_CONNECTED) throw SSH_NOT_CONNECTED;
+        if (m_pJump) LoginThroughJump();
         const std::string peer = "host " + m_strHost + " port " + std::to_string(m_nPort);
         StartStep(SL_CONNECT, m_limits.connectSeconds, m_connectDeadline, peer + " sent no version line");
         m_transport.SendIdentification(kClientVersion);
@@ -291,6 +324,7 @@ int CSSH2::DisconnectStep()
     return RunStep([&] {
         if (m_nState == SS_IDLE) throw SSH_NOT_CONNECTED;
         m_socket.Close();
+        CloseJump();
         CRandomPool::Instance().SaveSeed();
         m_transport.ReleaseAlgorithms();
         m_pHostKey.reset();

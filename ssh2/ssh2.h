@@ -16,6 +16,7 @@
 #include "ssh2/packetlog.h"
 #include "ssh2/socket.h"
 #include "ssh2/transport.h"
+#include "ssh2/tunnel.h"
 
 // Asked about a server's host key; `absent` says what the cache holds (a
 // HostKeyEvent) and `fingerprint` is the presented key's, in today's form and
@@ -80,6 +81,9 @@ struct SSshFailure {
     std::string text;  // "connect to host X port 22: Connection refused"
     ESshLimit limit = SL_NONE;
     std::uint64_t amount = 0;  // the limit passed: seconds, or bytes of output
+    // The jump host the failure happened on ("host H port P"); empty when
+    // it happened on the host itself.
+    std::string jump;
 };
 
 // The keys a login may use besides the password: a private key file (with
@@ -88,6 +92,16 @@ struct SLoginKeys {
     std::string identityFile;
     std::string passphrase;
     bool useAgent = true;
+};
+
+// A host the connection goes through on its way to the target: the client
+// logs in there and has it connect onwards ("direct-tcpip"). Its key is
+// checked like the target's, under the same policies and callback.
+struct SJumpHost {
+    std::string host;
+    std::uint32_t port = 22;
+    std::string user;
+    std::string password;  // wiped once used
 };
 
 enum SessionState : std::uint32_t {
@@ -139,16 +153,26 @@ public:
     // The keys of the logins to come; the passphrase is wiped by the next
     // call (an empty SLoginKeys clears it).
     static void SetLoginKeys(SLoginKeys keys);
+    // The jump hosts of the next Connect, the first one to contact first (at
+    // most kMaxJumpHosts); that Connect takes them, and the passwords are
+    // wiped once the logins are done. An empty list connects directly.
+    static void SetJumpHosts(std::vector<SJumpHost> hops);
+    static constexpr std::size_t kMaxJumpHosts = 2;
     // The current session, null when there is none.
     static CSSH2* Current();
 
     CSSH2();
+    // A session that writes its packets into another session's log (the
+    // session with a jump host, beside the one it forwards for); log may be
+    // null.
+    explicit CSSH2(CSshPacketLog* sharedLog);
     ~CSSH2() override;
     CSSH2(const CSSH2&) = delete;
     CSSH2& operator=(const CSSH2&) = delete;
 
     // ---- the instance steps behind the facade
-    int ConnectStep(const char* host, unsigned port, int timeoutSeconds);
+    // hops: the jump hosts in front of this host, the first to contact first.
+    int ConnectStep(const char* host, unsigned port, int timeoutSeconds, std::vector<SJumpHost> hops = {});
     int LoginStep(const char* user, const char* password);
     int ExecStep(const char* command, std::string_view input = {});
     int DisconnectStep();
@@ -167,6 +191,8 @@ public:
     // Whether the first exchange agreed on the strict form.
     bool StrictKeyExchange() const { return m_bStrictKex; }
     CSshSocket& Socket() { return m_socket; }
+    // The session with the jump host in front of this one, or null.
+    CSSH2* Jump() const { return m_pJump.get(); }
     const SHostKeyReport& HostKeyReport() const { return m_hostKeyReport; }
 
     // The value name of a host in the host-key cache: type@port:host.
@@ -180,6 +206,21 @@ public:
 private:
     template <typename Step>
     int RunStep(Step step);
+    // The socket the waits of this session happen on: its own, or that of
+    // the first jump host.
+    CSshSocket& WaitSocket() { return m_pJump ? m_pJump->WaitSocket() : m_socket; }
+    // "jump host H port P", for messages.
+    std::string JumpName() const;
+    // Through the jump hosts (jump.cpp): connects to the first of them, then
+    // logs in to each in turn and has it forward the connection onwards.
+    void ConnectThroughJump(std::vector<SJumpHost> hops, int timeoutSeconds);
+    void LoginThroughJump();
+    // Raises `code` with the jump session's failure, named as its.
+    [[noreturn]] void FailOnJump(int code);
+    // Closes the forwarded connection and the jump session behind it.
+    void CloseJump();
+    // The text of a DISCONNECT from the server or a jump host before it.
+    std::string DisconnectTextOf() const;
     // Stands between the key exchange and the caller's host-key callback:
     // the time the user takes to answer is not the server's.
     static int TimedHostKeyQuestion(int reserved, const char* host, const char* fingerprint, int absent, void* data);
@@ -257,7 +298,17 @@ private:
     SHostKeyReport m_hostKeyReport;
 
     CSshSocket m_socket;
+    CSshStreamRoute m_route{m_socket};
     CSshTransport m_transport;
+
+    // The session with the jump host in front, the login it uses there, and
+    // the forwarded connection this session's transport runs on.
+    std::unique_ptr<CSSH2> m_pJump;
+    std::string m_strJumpUser;
+    std::string m_strJumpPassword;
+    std::unique_ptr<CSshTunnel> m_pTunnel;
+    // The session the facade shows, when this one is a jump host's.
+    CSSH2* m_pOuter = nullptr;
 
     SSshLimits m_limits;
     ESshLimit m_nStep = SL_NONE;

@@ -14,6 +14,7 @@ bool HandedToCaller(std::uint8_t type)
     case 6: case 7: case 20: case 21: case 30: case 31: case 32: case 33:
     case 50: case 51: case 52: case 53: case 60:
     case 91: case 93: case 94: case 95: case 96: case 97: case 98: case 99: case 100:
+    case 92:  // a refused channel: the opener tells why
         return true;
     default:
         return false;

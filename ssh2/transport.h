@@ -180,6 +180,7 @@ public:
     std::uint32_t InSequence() const { return m_nInSequence; }
     std::uint32_t OutSequence() const { return m_nOutSequence; }
     std::size_t UnparsedBytes() const { return m_nCount; }
+    CSshPacketLog* Log() const { return m_pLog; }
 
 private:
     void Finish(std::vector<std::uint8_t>& target);

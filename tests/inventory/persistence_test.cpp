@@ -403,3 +403,51 @@ TEST_F(PersistenceTest, SettingsBlocksSkipUnknownTagsAndRefuseDamage)
     huge.resize(huge.size() + 2000, 'a');
     EXPECT_TRUE(refused(huge)) << "a value longer than allowed";
 }
+
+TEST_F(PersistenceTest, TheJumpRouteSurvivesBothFormsBesideTheSudoFlag)
+{
+    for (const bool vault : {false, true}) {
+        SCOPED_TRACE(vault ? "vault" : "plain");
+        CRootNode root;
+        root.m_bSavePasswords = vault;
+        g_bstrMainPassword = u"main";
+        CGroupNode& lab = AddGroup(root, u"Lab");
+        CHostNode& both = AddHost(lab, u"a", 22, u"ops", u"pw", u"<node/>");
+        both.m_bSudo = true;
+        both.m_bstrJump = u"me@bastion:2222,[::1]";
+        AddHost(lab, u"b", 22, u"ops", u"pw", u"<node/>").m_bstrJump = u"gw";
+        AddHost(lab, u"c", 22, u"ops", u"pw", u"<node/>");
+        const Bytes bytes = Save(root);
+        if (vault) ui.AnswerDialog({IDOK, {{1021, u"main"}}, {}});
+        CRootNode back;
+        ASSERT_EQ(Load(back, bytes), S_OK);
+        EXPECT_TRUE(HostAt(back, 0, 0).m_bSudo);
+        EXPECT_EQ(HostAt(back, 0, 0).m_bstrJump, u"me@bastion:2222,[::1]");
+        EXPECT_FALSE(HostAt(back, 0, 1).m_bSudo);
+        EXPECT_EQ(HostAt(back, 0, 1).m_bstrJump, u"gw");
+        EXPECT_EQ(HostAt(back, 0, 2).m_bstrJump, u"");
+        if (!vault) {
+            EXPECT_EQ(Save(back), bytes);
+        }
+    }
+}
+
+TEST_F(PersistenceTest, AJumpRouteThatDoesNotReadIsDamage)
+{
+    const auto load = [&](std::string_view value, CRootNode& root) {
+        Bytes settings;
+        PutU32(settings, 1);
+        PutU32(settings, 8);
+        PutU32(settings, static_cast<std::uint32_t>(value.size()));
+        settings.insert(settings.end(), value.begin(), value.end());
+        return Load(root, PlainFile(SettingsRecord(settings)));
+    };
+    CRootNode good;
+    ASSERT_EQ(load(" ops@gw:2200 , 10.0.0.1:22 ", good), S_OK);
+    // Kept in its written form.
+    EXPECT_EQ(HostAt(good, 0, 0).m_bstrJump, u"ops@gw:2200,10.0.0.1");
+    for (const std::string_view bad : {"a,b,c", "gw:0", "gw:99999", "a b", "x@y@z", "gw\n", ",", "[::1", "-oProxy"}) {
+        CRootNode damaged;
+        EXPECT_NE(load(bad, damaged), S_OK) << bad;
+    }
+}

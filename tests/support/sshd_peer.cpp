@@ -98,7 +98,7 @@ bool SshdPeer::Start(const SshdOptions& o)
             << "PermitRootLogin no\n"
             << "StrictModes no\n"
             << "AuthorizedKeysFile " << folder() << "/authorized_keys .ssh/authorized_keys\n"
-            << "LogLevel VERBOSE\n";
+            << "LogLevel " << o.logLevel << "\n";
         if (o.legacyAlgorithms)
             out << "KexAlgorithms diffie-hellman-group1-sha1\n"
                 << "HostKeyAlgorithms ssh-rsa,ssh-dss\n"

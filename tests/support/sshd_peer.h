@@ -33,6 +33,8 @@ struct SshdOptions {
     // mount namespace of their own: {source, target}. Laying /dev/null over
     // /usr/bin/lshw, say, makes a host where `which lshw` finds nothing.
     peer::BindMounts bindMounts;
+    // sshd's LogLevel; DEBUG shows each forwarding it is asked for.
+    std::string logLevel = "VERBOSE";
 };
 
 class SshdPeer {
