@@ -126,6 +126,11 @@ int CScriptUserInterface::AnswerHostDialog(DialogState& dialog)
     // The add and edit modes are answered by the command that opened them;
     // the login question by --login or --password-stdin.
     const bool answered = m_answers.answerHostDialog || m_answers.login || m_answers.hostPasswordFromInput;
+    // A command that works through many hosts asks once for each.
+    if (dialog.texts[kHostField] != m_lastDialogHost) {
+        m_lastDialogHost = dialog.texts[kHostField];
+        m_nHostDialogs = 0;
+    }
     // A dialog that keeps coming back did not get what it needs.
     if (!answered || ++m_nHostDialogs > kMaxHostDialogs) return Unanswered(dialog);
     if (m_bFailed) return IDCANCEL;  // refused after an error: the same answer would follow

@@ -72,6 +72,7 @@ public:
 private:
     int Answer(HWND owner, DialogState& dialog);
     std::unique_ptr<CProgressLine> m_pProgressLine;
+    std::u16string m_lastDialogHost;
     int AnswerHostDialog(DialogState& dialog);
     int AnswerPasswordDialog(DialogState& dialog);
     // A dialog no option answers: a form on the terminal, else a failure.
