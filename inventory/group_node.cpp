@@ -74,7 +74,7 @@ HRESULT CGroupNode::GetResultViewType(LPOLESTR* viewType, long* viewOptions, boo
     // The default list view, filled in OnShow.
     *viewOptions = MMC_VIEW_OPTIONS_NONE;
     *viewType = nullptr;
-    return S_FALSE;
+    return S_OK;
 }
 
 HRESULT CGroupNode::OnShow(bool, IConsole* console, BOOL show, HSCOPEITEM)
