@@ -16,6 +16,8 @@
 
 namespace {
 
+constexpr int kExitGraceMs = 1000;
+
 void CloseFd(int& fd)
 {
     if (fd >= 0) ::close(fd);
@@ -170,17 +172,29 @@ void CWorkerProcess::CloseOutput() { CloseFd(m_output); }
 void CWorkerProcess::Reap()
 {
     if (m_pid <= 0) return;
+    // A worker that closed its output ends at once; one that lingers gets a
+    // second, then is killed: this wait has a bound too.
+    const CDeadline grace = CDeadline::In(std::chrono::milliseconds(kExitGraceMs));
     int status = 0;
     pid_t got = -1;
-    do {
-        got = ::waitpid(m_pid, &status, 0);
-    } while (got < 0 && errno == EINTR);
+    for (;;) {
+        got = ::waitpid(m_pid, &status, WNOHANG);
+        if (got < 0 && errno == EINTR) continue;
+        if (got != 0) break;
+        if (grace.Passed()) {
+            ::kill(-m_pid, SIGKILL);
+            ::kill(m_pid, SIGKILL);
+            do {
+                got = ::waitpid(m_pid, &status, 0);
+            } while (got < 0 && errno == EINTR);
+            break;
+        }
+        ::usleep(5000);
+    }
     if (got == m_pid) {
         if (WIFEXITED(status)) m_status = WEXITSTATUS(status);
         else if (WIFSIGNALED(status)) m_status = 128 + WTERMSIG(status);
     }
-    // The worker's own children (none are expected) go with it.
-    ::kill(-m_pid, SIGKILL);
     m_pid = -1;
 }
 
@@ -188,6 +202,8 @@ void CWorkerProcess::Kill()
 {
     CloseFd(m_input);
     if (m_pid > 0) {
+        // The group too: anything the worker started goes with it. Only
+        // before the worker is reaped, while its number is still its own.
         ::kill(-m_pid, SIGKILL);
         ::kill(m_pid, SIGKILL);
         Reap();

@@ -145,3 +145,24 @@ TEST_F(WorkerRecordTest, AnAnswerIsDecodedWhole)
 }
 
 }  // namespace
+
+namespace {
+
+TEST(WorkerProcessTest, AWorkerThatClosesItsOutputButLingersIsEndedWithinABound)
+{
+    CWorkerProcess worker;
+    std::string reason;
+    ASSERT_TRUE(worker.Start(
+        [](int, int out) -> int {
+            ::close(out);
+            for (;;) ::pause();
+        },
+        100, reason));
+    CWorkerProcess::EState state;
+    PumpUntilDone(worker, 10000, state);
+    EXPECT_NE(state, CWorkerProcess::EState::Running);
+    EXPECT_FALSE(worker.Running());
+    EXPECT_EQ(worker.ExitStatus(), 128 + SIGKILL);
+}
+
+}  // namespace
