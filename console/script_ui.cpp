@@ -262,7 +262,8 @@ std::u16string ProgressBarText(std::u16string_view text, std::size_t width)
         const std::size_t start = at;
         while (at < text.size() && at - start < 9 && text[at] >= u'0' && text[at] <= u'9')
             value = value * 10 + static_cast<std::size_t>(text[at++] - u'0');
-        return at > start;
+        // A count too long to hold is no count.
+        return at > start && (at == text.size() || text[at] < u'0' || text[at] > u'9');
     };
     if (!number(done) || at >= text.size() || text[at++] != u'/' || !number(total) || total == 0 || done > total)
         return std::u16string(text);

@@ -10,6 +10,7 @@
 
 #include "console/console_file.h"
 #include "console/inventory_image.h"
+#include "console/script_ui.h"
 #include "console/snapin_module.h"
 #include "platform/text.h"
 #include "tests/console/json_value.h"
@@ -546,3 +547,22 @@ TEST_F(CommandTest, TreeJsonGivesHostsAddressAndPortButNoSecret)
     EXPECT_FALSE(Child(Child(Json({"tree", "--json"}), "Lab"), "srv2.example")["sudo"].boolean);
     EXPECT_FALSE(Child(Json({"tree", "--json"}), "Lab").Has("sudo"));
 }
+
+namespace {
+
+// The progress bar of a command that works through many hosts: drawn only
+// for a text that starts with a sound "DONE/TOTAL".
+TEST(ProgressBarTest, FillsByTheCountAndLeavesOtherTextsAlone)
+{
+    EXPECT_EQ(ProgressBarText(u"0/4 done, 0 failed", 4), u"[    ] 0/4 done, 0 failed");
+    EXPECT_EQ(ProgressBarText(u"3/4 done, 1 failed", 4), u"[### ] 3/4 done, 1 failed");
+    EXPECT_EQ(ProgressBarText(u"4/4 done, 0 failed", 4), u"[####] 4/4 done, 0 failed");
+    // More done than there are, no total, a zero total, a number too long
+    // to hold, or no count at all: the text as it is, never a bar past its
+    // end.
+    for (const std::u16string text : {u"5/4 done", u"3/ done", u"0/0 done", u"1/99999999999999999999 done",
+                                      u"Connecting...", u"", u"/4"})
+        EXPECT_EQ(ProgressBarText(text, 4), text);
+}
+
+}  // namespace
