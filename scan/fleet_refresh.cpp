@@ -29,6 +29,7 @@ enum { WT_TIMEOUT, WT_TOO_LARGE, WT_NOT_STARTED, WT_NO_LOGIN, WT_FAILED, WT_NO_A
 constexpr std::size_t kResultChars = 100;
 constexpr int kMarginSeconds = 15;
 constexpr int kPollMs = 200;
+constexpr std::size_t kRecordRoom = 64 * 1024;
 
 std::vector<std::u16string> Texts(UINT id, std::size_t count)
 {
@@ -156,6 +157,9 @@ bool WriteAll(int fd, std::string_view bytes)
 int WorkerBody(int input, int output)
 {
     Wiped<std::string> record;
+    // Room for a whole record at once: no copy of the password is left
+    // behind by a growing buffer.
+    record.get().reserve(kRecordRoom);
     const bool read = ReadAll(input, kMaxWorkerRecord, record.get());
     ::close(input);
     CHostNode host(nullptr);
