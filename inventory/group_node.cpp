@@ -38,6 +38,17 @@ std::vector<CHostNode*> HostsOf(CGroupNode& group)
     return hosts;
 }
 
+void UpdateHostLines(IConsole* console, const std::vector<CHostNode*>& hosts)
+{
+    if (console == nullptr) return;
+    com_ptr<IResultData> resultData;
+    if (FAILED(console->QueryInterface(IID_IResultData, resultData.put_void())) || !resultData) return;
+    for (CHostNode* host : hosts) {
+        HRESULTITEM item = 0;
+        if (resultData->FindItemByLParam(host->GetCookie(), &item) == S_OK) resultData->UpdateItem(item);
+    }
+}
+
 std::u16string CGroupNode::GetDisplayText(int) { return m_szName; }
 
 const GUID& CGroupNode::GetNodeType() { return kGroupNodeType; }
@@ -124,7 +135,7 @@ HRESULT CGroupNode::AddMenuItems(IContextMenuCallback* callback, long insertionA
                            {{0, IDM_ADD_HOST, 0}, {1, IDM_DELETE_GROUP, 0}, {-1, 1, MF_SEPARATOR}, {2, IDM_REFRESH_ALL, 0}});
 }
 
-HRESULT CGroupNode::Command(IConsole*, IConsoleNameSpace2* nameSpace, long commandId, IDataObject*)
+HRESULT CGroupNode::Command(IConsole* console, IConsoleNameSpace2* nameSpace, long commandId, IDataObject*)
 {
     switch (commandId) {
     case IDM_ADD_HOST: {
@@ -141,7 +152,9 @@ HRESULT CGroupNode::Command(IConsole*, IConsoleNameSpace2* nameSpace, long comma
         return S_OK;
     }
     case IDM_REFRESH_ALL: {
-        const SFleetCount count = RefreshHosts(ChosenHosts(HostsOf(*this)), nameSpace);
+        const std::vector<CHostNode*> hosts = ChosenHosts(HostsOf(*this));
+        const SFleetCount count = RefreshHosts(hosts, nameSpace);
+        UpdateHostLines(console, hosts);
         return count.failed == 0 ? S_OK : S_FALSE;
     }
     case IDM_DELETE_GROUP: {

@@ -33,3 +33,6 @@ public:
 class CHostNode;
 // The hosts of a group, in their order.
 std::vector<CHostNode*> HostsOf(CGroupNode& group);
+// Tells the console that the hosts' lines changed (those it shows: the
+// selected group's list), so that their results are drawn anew.
+void UpdateHostLines(IConsole* console, const std::vector<CHostNode*>& hosts);

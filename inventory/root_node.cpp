@@ -84,7 +84,7 @@ HRESULT CRootNode::AddMenuItems(IContextMenuCallback* callback, long insertionAl
                             {3, IDM_REFRESH_ALL, 0}});
 }
 
-HRESULT CRootNode::Command(IConsole*, IConsoleNameSpace2* nameSpace, long commandId, IDataObject*)
+HRESULT CRootNode::Command(IConsole* console, IConsoleNameSpace2* nameSpace, long commandId, IDataObject*)
 {
     m_bInsertAll = false;
     switch (commandId) {
@@ -112,7 +112,10 @@ HRESULT CRootNode::Command(IConsole*, IConsoleNameSpace2* nameSpace, long comman
             const std::vector<CHostNode*> more = HostsOf(static_cast<CGroupNode&>(*group));
             hosts.insert(hosts.end(), more.begin(), more.end());
         }
-        return RefreshHosts(ChosenHosts(hosts), nameSpace).failed == 0 ? S_OK : S_FALSE;
+        hosts = ChosenHosts(hosts);
+        const SFleetCount count = RefreshHosts(hosts, nameSpace);
+        UpdateHostLines(console, hosts);
+        return count.failed == 0 ? S_OK : S_FALSE;
     }
     default:
         break;

@@ -115,7 +115,6 @@ done
 wait_for "2/3 done, 0 failed"
 # Then the third passes its limit, and the list says what happened to each.
 wait_gone "done,"
-keys Up Down
 wait_for "lshw did"
 [ "$(grep -c "  OK  " "$screen_file")" -eq 2 ] || fail "two hosts should show OK"
 [ "$(grep -c "Accepted password" "$work/sshd.log")" -ge 3 ] || fail "not every host logged in"
