@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <filesystem>
+#include <algorithm>
 #include <functional>
 
 #include "console/fleet_commands.h"
@@ -652,4 +653,120 @@ int CommandUnregister()
         return 1;
     }
     return 0;
+}
+
+namespace {
+
+// The columns of a group's list, as the snap-in fills them.
+enum { kColName, kColLastScan, kColResult, kColLogin, kColSudo, kColCount };
+
+struct SHostOutcome {
+    std::u16string group;
+    std::u16string name;
+    std::vector<std::u16string> cells;
+};
+
+}  // namespace
+
+int CommandRefresh(const CommandContext& context, const std::vector<std::string>& paths, int jobs, bool json,
+                   const HostOptions& options)
+{
+    if (options.commandTimeout) OverrideSettingDword(kProductKey, u"CommandTimeoutSeconds", static_cast<DWORD>(*options.commandTimeout));
+    OverrideSettingDword(kProductKey, u"RefreshJobs", static_cast<DWORD>(jobs));
+    ScriptAnswers answers = AnswersFrom(options);
+    answers.progressBar = true;
+    CCommandSession session(std::move(answers));
+    if (!session.Open(context, EAccess::Read)) return session.Finish(false);
+    CConsoleHost& host = session.Host();
+    // Every group is expanded (which contacts no host), so that each host
+    // has its place in the tree and its scan goes to the history.
+    session.ExpandOnce(session.Root());
+    for (HSCOPEITEM group : host.Children(session.Root())) session.ExpandOnce(group);
+    // The choice, checked against the tree first.
+    std::u16string choice;
+    std::vector<std::pair<std::u16string, std::u16string>> chosen;  // group, host ("" for all)
+    for (const std::string& path : paths) {
+        const std::vector<std::u16string> names = ParseNodePath(Wide(path));
+        if (names.empty() || names.size() > 2) {
+            session.Fail("\"" + path + "\" names no group or host: write GROUP or GROUP/HOST");
+            return session.Finish(false);
+        }
+        const HSCOPEITEM group = session.Child(session.Root(), names[0]);
+        if (group == 0 || (names.size() == 2 && session.Child(group, names[1]) == 0)) return session.Finish(false);
+        chosen.emplace_back(names[0], names.size() == 2 ? names[1] : std::u16string());
+        choice += names[0] + (names.size() == 2 ? u"/" + names[1] : std::u16string()) + u"\n";
+    }
+    if (!paths.empty()) OverrideSettingText(kProductKey, u"RefreshChoice", choice);
+    const HRESULT result = session.Invoke(session.Root(), u"Refresh All");
+    ForgetSettingTextOverride(kProductKey, u"RefreshChoice");
+    if (FAILED(result)) return session.Finish(false);
+    session.Ui().EndProgress();
+
+    // The outcome, from each group's list.
+    std::vector<SHostOutcome> outcomes;
+    for (HSCOPEITEM group : host.Children(session.Root())) {
+        const std::u16string groupName = host.DisplayName(group);
+        host.Select(group);
+        const ResultView& view = host.Result();
+        if (view.kind != ResultKind::List || view.columns.size() < kColCount) continue;
+        for (const ResultRowView& row : view.rows) {
+            if (row.cells.size() < kColCount) continue;
+            const bool wanted = chosen.empty() || std::any_of(chosen.begin(), chosen.end(), [&](const auto& entry) {
+                                    return entry.first == groupName && (entry.second.empty() || entry.second == row.cells[kColName]);
+                                });
+            if (wanted) outcomes.push_back(SHostOutcome{groupName, row.cells[kColName], row.cells});
+        }
+    }
+    std::size_t failed = 0;
+    std::vector<std::vector<std::string>> table;
+    table.push_back({"HOST", "RESULT", "LAST SCAN", "LOGIN", "SUDO"});
+    const std::u16string ok = u"OK";
+    for (const SHostOutcome& outcome : outcomes) {
+        const bool good = outcome.cells[kColResult] == ok;
+        if (!good) ++failed;
+        const std::u16string path = FormatNodePath({outcome.group, outcome.name});
+        if (json) {
+            CJsonWriter writer;
+            writer.BeginObject();
+            writer.Key("host");
+            writer.String(path);
+            writer.Key("group");
+            writer.String(outcome.group);
+            writer.Key("name");
+            writer.String(outcome.name);
+            writer.Key("ok");
+            writer.Bool(good);
+            writer.Key("result");
+            writer.String(outcome.cells[kColResult]);
+            writer.Key("scanned");
+            writer.String(outcome.cells[kColLastScan]);
+            writer.Key("login");
+            writer.String(outcome.cells[kColLogin]);
+            writer.Key("sudo");
+            writer.String(outcome.cells[kColSudo]);
+            writer.EndObject();
+            PrintJson(writer);
+            continue;
+        }
+        table.push_back({TerminalText(Narrow(path)), TerminalText(Narrow(outcome.cells[kColResult])),
+                         Narrow(outcome.cells[kColLastScan]), TerminalText(Narrow(outcome.cells[kColLogin])),
+                         Narrow(outcome.cells[kColSudo])});
+    }
+    if (!json) {
+        std::vector<std::size_t> widths(table.front().size(), 0);
+        for (const auto& line : table)
+            for (std::size_t i = 0; i < line.size(); ++i) widths[i] = std::max(widths[i], line[i].size());
+        for (const auto& line : table) {
+            std::string text;
+            for (std::size_t i = 0; i < line.size(); ++i) {
+                text += line[i];
+                if (i + 1 < line.size()) text += std::string(widths[i] - line[i].size() + 2, ' ');
+            }
+            std::printf("%s\n", text.c_str());
+        }
+        std::printf("%zu hosts, %zu failed\n", outcomes.size(), failed);
+    }
+    std::fflush(stdout);
+    const int status = session.Finish();
+    return failed != 0 ? 1 : status;
 }

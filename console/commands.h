@@ -60,6 +60,12 @@ int CommandImport(const CommandContext& context, const std::string& group, const
 int CommandHostRemove(const CommandContext& context, const std::string& path);
 int CommandHostRefresh(const CommandContext& context, const std::string& path, const HostOptions& options);
 
+// Refreshes the hosts the paths name (GROUP or GROUP/HOST; every host when
+// none), `jobs` side by side, then prints one line (or JSON record) per
+// host. Fails when any host failed.
+int CommandRefresh(const CommandContext& context, const std::vector<std::string>& paths, int jobs, bool json,
+                   const HostOptions& options);
+
 int CommandTree(const CommandContext& context, const std::string& path, bool json, const HostOptions& options);
 int CommandShow(const CommandContext& context, const std::string& path, bool json, const HostOptions& options);
 // Searches the stored pictures of every host (never contacts one).

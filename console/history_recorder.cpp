@@ -30,7 +30,12 @@ CHistoryRecorder::~CHistoryRecorder() { m_host.SetScanSink(nullptr); }
 void CHistoryRecorder::OnHostsMayHaveScanned(HSCOPEITEM item)
 {
     RecordIfNew(item);
-    for (HSCOPEITEM child : m_host.Children(item)) RecordIfNew(child);
+    // A command of the root may have scanned the hosts of every group.
+    for (HSCOPEITEM child : m_host.Children(item)) {
+        RecordIfNew(child);
+        if (m_host.Parent(item) == 0)
+            for (HSCOPEITEM grandchild : m_host.Children(child)) RecordIfNew(grandchild);
+    }
 }
 
 void CHistoryRecorder::RecordIfNew(HSCOPEITEM item)

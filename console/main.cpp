@@ -186,6 +186,24 @@ int main(int argc, char** argv)
     importCommand->add_option("--format", importFormat, "ssh-config, ansible or csv (default: guessed from the content)")
         ->check(CLI::IsMember({"ssh-config", "ansible", "csv"}));
     importCommand->callback([&] { status = CommandImport(context, name, file, importFormat); });
+    // refresh
+    std::vector<std::string> refreshPaths;
+    int jobs = 8;
+    CLI::App* refresh = app.add_subcommand(
+        "refresh", "Scan the hardware of many hosts again, several side by side (contacts the hosts)");
+    refresh->add_option("PATH", refreshPaths, "GROUP or GROUP/HOST (every host when none is given)");
+    refresh->add_option("--jobs,-j", jobs, "How many hosts are scanned side by side (default 8)")
+        ->type_name("N")
+        ->check(CLI::Range(1, 64));
+    refresh->add_flag("--json", json, "Print one JSON record per host");
+    addHostOptions(refresh, false, false);
+    addHostKeyOptions(refresh);
+    refresh
+        ->add_option("--timeout", hostOptions.commandTimeout,
+                     "Stop a host's lshw when it has not finished after this many seconds")
+        ->type_name("SECONDS")
+        ->check(CLI::Range(1, 86400));
+    refresh->callback([&] { status = CommandRefresh(context, refreshPaths, jobs, json, hostOptions); });
 
     // tree, show
     CLI::App* tree = app.add_subcommand(

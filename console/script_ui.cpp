@@ -141,6 +141,11 @@ int CScriptUserInterface::AnswerHostDialog(DialogState& dialog)
     // or --passphrase-stdin.
     const bool answered = m_answers.answerHostDialog || m_answers.login || m_answers.hostPasswordFromInput ||
                           m_answers.keyFile || m_answers.agent || m_answers.passphraseFromInput;
+    // A command that works through many hosts asks once for each.
+    if (dialog.texts[kHostField] != m_lastDialogHost) {
+        m_lastDialogHost = dialog.texts[kHostField];
+        m_nHostDialogs = 0;
+    }
     // A dialog that keeps coming back did not get what it needs.
     if (!answered || ++m_nHostDialogs > kMaxHostDialogs) return Unanswered(dialog);
     if (m_bFailed) return IDCANCEL;  // refused after an error: the same answer would follow
@@ -269,8 +274,31 @@ HWND CScriptUserInterface::CreateProgress(HWND, const DialogState& dialog)
     return kProgressWindow;
 }
 
+std::u16string ProgressBarText(std::u16string_view text, std::size_t width)
+{
+    std::size_t done = 0;
+    std::size_t total = 0;
+    std::size_t at = 0;
+    const auto number = [&](std::size_t& value) {
+        const std::size_t start = at;
+        while (at < text.size() && at - start < 9 && text[at] >= u'0' && text[at] <= u'9')
+            value = value * 10 + static_cast<std::size_t>(text[at++] - u'0');
+        // A count too long to hold is no count.
+        return at > start && (at == text.size() || text[at] < u'0' || text[at] > u'9');
+    };
+    if (!number(done) || at >= text.size() || text[at++] != u'/' || !number(total) || total == 0 || done > total)
+        return std::u16string(text);
+    const std::size_t filled = done * width / total;
+    return u"[" + std::u16string(filled, u'#') + std::u16string(width - filled, u' ') + u"] " + std::u16string(text);
+}
+
 void CScriptUserInterface::SetProgressText(HWND, int, std::u16string_view text)
 {
+    if (m_answers.progressBar) {
+        if (!m_pProgressLine) m_pProgressLine = std::make_unique<CProgressLine>();
+        m_pProgressLine->Show(ProgressBarText(text));
+        return;
+    }
     if (StderrIsTerminal() && !text.empty()) std::fprintf(stderr, "%s\n", ShownLines(text).c_str());
 }
 

@@ -5,6 +5,10 @@
 // error when it is a terminal.
 #pragma once
 
+#include <memory>
+
+#include "console/progress_line.h"
+
 #include <optional>
 #include <string>
 
@@ -41,7 +45,14 @@ struct ScriptAnswers {
     // "Import hosts": the file and its format.
     std::optional<std::u16string> importFile;
     std::optional<std::u16string> importFormat;
+    // Progress texts that start with "DONE/TOTAL" are one line kept in
+    // place with a bar (on a terminal only), not a line each.
+    bool progressBar = false;
 };
+
+// "[#####     ] 12/40 done, 2 failed" for a text that starts with
+// "12/40"; the text alone otherwise.
+std::u16string ProgressBarText(std::u16string_view text, std::size_t width = 30);
 
 class CScriptUserInterface final : public IUserInterface {
 public:
@@ -58,6 +69,8 @@ public:
     // A command that works through many hosts starts on the next one: the
     // host dialog's repeat count starts again.
     void NextHost() { m_nHostDialogs = 0; }
+    // Clears the progress line, if one is shown.
+    void EndProgress() { m_pProgressLine.reset(); }
 
     int DoModal(HWND owner, DialogState& dialog) override;
     int ShowMessage(HWND owner, std::u16string_view text, std::u16string_view caption, UINT type) override;
@@ -68,6 +81,8 @@ public:
 
 private:
     int Answer(HWND owner, DialogState& dialog);
+    std::unique_ptr<CProgressLine> m_pProgressLine;
+    std::u16string m_lastDialogHost;
     int AnswerHostDialog(DialogState& dialog);
     int AnswerPasswordDialog(DialogState& dialog);
     // A dialog no option answers: a form on the terminal, else a failure.

@@ -9,6 +9,7 @@
 #include "inventory/root_node.h"
 #include "inventory/value_checks.h"
 #include "platform/ui.h"
+#include "scan/fleet_refresh.h"
 
 namespace {
 
@@ -22,7 +23,32 @@ const std::vector<std::u16string>& GroupMenuTexts()
     return texts;
 }
 
+// "Refresh All" and its status text.
+constexpr UINT kRefreshAllMenu = 681;
+
+// The titles of the group's list.
+constexpr UINT kListColumns = 680;
+constexpr int kColumnWidth = 160;
+
 }  // namespace
+
+std::vector<CHostNode*> HostsOf(CGroupNode& group)
+{
+    std::vector<CHostNode*> hosts;
+    for (const auto& child : group.GetChildren()) hosts.push_back(static_cast<CHostNode*>(child.get()));
+    return hosts;
+}
+
+void UpdateHostLines(IConsole* console, const std::vector<CHostNode*>& hosts)
+{
+    if (console == nullptr) return;
+    com_ptr<IResultData> resultData;
+    if (FAILED(console->QueryInterface(IID_IResultData, resultData.put_void())) || !resultData) return;
+    for (CHostNode* host : hosts) {
+        HRESULTITEM item = 0;
+        if (resultData->FindItemByLParam(host->GetCookie(), &item) == S_OK) resultData->UpdateItem(item);
+    }
+}
 
 std::u16string CGroupNode::GetDisplayText(int) { return m_szName; }
 
@@ -57,9 +83,37 @@ HRESULT CGroupNode::OnRename(LPOLESTR newName)
 HRESULT CGroupNode::GetResultViewType(LPOLESTR* viewType, long* viewOptions, bool)
 {
     if (viewType == nullptr || viewOptions == nullptr) return E_POINTER;
+    // The default list view, filled in OnShow.
     *viewOptions = MMC_VIEW_OPTIONS_NONE;
-    *viewType = BuildResourceUrl(u"group.html");
-    return *viewType != nullptr ? S_OK : E_OUTOFMEMORY;
+    *viewType = nullptr;
+    return S_OK;
+}
+
+HRESULT CGroupNode::OnShow(bool, IConsole* console, BOOL show, HSCOPEITEM)
+{
+    if (!show) return S_OK;
+    if (console == nullptr) return S_FALSE;
+    com_ptr<IHeaderCtrl> header;
+    com_ptr<IResultData> resultData;
+    if (FAILED(console->QueryInterface(IID_IHeaderCtrl, header.put_void())) || !header) return S_FALSE;
+    if (FAILED(console->QueryInterface(IID_IResultData, resultData.put_void())) || !resultData) return S_FALSE;
+    std::vector<std::u16string> titles;
+    LoadStringList(kListColumns, titles);
+    titles.resize(CHostNode::COL_COUNT);
+    for (int column = 0; column < CHostNode::COL_COUNT; ++column)
+        if (FAILED(header->InsertColumn(column, titles[static_cast<std::size_t>(column)].c_str(), LVCFMT_LEFT,
+                                        kColumnWidth)))
+            return S_FALSE;
+    if (FAILED(resultData->DeleteAllRsltItems())) return S_FALSE;
+    for (const auto& child : GetChildren()) {
+        RESULTDATAITEM line{};
+        line.mask = RDI_STR | RDI_IMAGE | RDI_PARAM;
+        line.str = MMC_CALLBACK;
+        line.nImage = child->GetImageIndex();
+        line.lParam = child->GetCookie();
+        if (FAILED(resultData->InsertItem(&line))) return S_FALSE;
+    }
+    return S_OK;
 }
 
 HRESULT CGroupNode::InsertChildren(IConsoleNameSpace2* nameSpace) { return InsertChildNodes(*this, nameSpace, m_bInsertAll); }
@@ -73,7 +127,14 @@ HRESULT CGroupNode::OnExpand(IConsoleNameSpace2* nameSpace, IConsole* console, H
 HRESULT CGroupNode::AddMenuItems(IContextMenuCallback* callback, long insertionAllowed)
 {
     if (!MenuAllowed(m_bExpanded, insertionAllowed)) return S_OK;
-    RETURN_IF_FAILED(AddMenuItemList(callback, GroupMenuTexts(), {{0, IDM_ADD_HOST, 0}, {1, IDM_DELETE_GROUP, 0}}));
+    std::vector<std::u16string> texts = GroupMenuTexts();
+    texts.resize(4);
+    std::vector<std::u16string> refresh;
+    LoadStringList(kRefreshAllMenu, refresh);
+    texts.insert(texts.end(), refresh.begin(), refresh.end());
+    RETURN_IF_FAILED(AddMenuItemList(callback, texts,
+                                     {{0, IDM_ADD_HOST, 0}, {1, IDM_DELETE_GROUP, 0}, {-1, 1, MF_SEPARATOR},
+                                      {2, IDM_REFRESH_ALL, 0}}));
     static const std::vector<std::u16string> importTexts = [] {
         std::vector<std::u16string> list;
         LoadStringList(640, list);
@@ -82,7 +143,7 @@ HRESULT CGroupNode::AddMenuItems(IContextMenuCallback* callback, long insertionA
     return AddMenuItemList(callback, importTexts, {{0, IDM_IMPORT_HOSTS, 0}});
 }
 
-HRESULT CGroupNode::Command(IConsole*, IConsoleNameSpace2* nameSpace, long commandId, IDataObject*)
+HRESULT CGroupNode::Command(IConsole* console, IConsoleNameSpace2* nameSpace, long commandId, IDataObject*)
 {
     switch (commandId) {
     case IDM_ADD_HOST: {
@@ -104,6 +165,12 @@ HRESULT CGroupNode::Command(IConsole*, IConsoleNameSpace2* nameSpace, long comma
     }
     case IDM_IMPORT_HOSTS:
         return RunHostImport(*this, nameSpace);
+    case IDM_REFRESH_ALL: {
+        const std::vector<CHostNode*> hosts = ChosenHosts(HostsOf(*this));
+        const SFleetCount count = RefreshHosts(hosts, nameSpace);
+        UpdateHostLines(console, hosts);
+        return count.failed == 0 ? S_OK : S_FALSE;
+    }
     case IDM_DELETE_GROUP: {
         if (nameSpace != nullptr && m_hScopeItem != 0) nameSpace->DeleteItem(m_hScopeItem, TRUE);
         CRootNode* root = m_pRoot;

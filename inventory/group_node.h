@@ -1,6 +1,8 @@
 // A group of hosts under the root.
 #pragma once
 
+#include <vector>
+
 #include "inventory/console_node.h"
 
 class CRootNode;
@@ -21,7 +23,16 @@ public:
     HRESULT OnExpand(IConsoleNameSpace2* nameSpace, IConsole* console, HSCOPEITEM item) override;
     HRESULT AddMenuItems(IContextMenuCallback* callback, long insertionAllowed) override;
     HRESULT Command(IConsole* console, IConsoleNameSpace2* nameSpace, long commandId, IDataObject* data) override;
+    // The list of the group's hosts: name, last scan, result, login, sudo.
+    HRESULT OnShow(bool viewFlag, IConsole* console, BOOL show, HSCOPEITEM item) override;
 
     CRootNode* m_pRoot;
     bool m_bInsertAll = false;
 };
+
+class CHostNode;
+// The hosts of a group, in their order.
+std::vector<CHostNode*> HostsOf(CGroupNode& group);
+// Tells the console that the hosts' lines changed (those it shows: the
+// selected group's list), so that their results are drawn anew.
+void UpdateHostLines(IConsole* console, const std::vector<CHostNode*>& hosts);

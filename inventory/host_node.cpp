@@ -14,6 +14,9 @@ namespace {
 // The rows about root rights: their name, the text of the sudo setting when
 // it is on, and the notice of a scan without root rights.
 constexpr UINT kRootRightsRows = 480;
+// The words of the group's list: "OK", the login methods, yes and no.
+constexpr UINT kListTexts = 683;
+enum { LT_OK, LT_PASSWORD, LT_YES, LT_NO, LT_COUNT };
 
 const std::vector<std::u16string>& HostMenuTexts()
 {
@@ -38,7 +41,32 @@ CHostNode::~CHostNode()
     WipeString(m_bstrPassphrase);
 }
 
-std::u16string CHostNode::GetDisplayText(int) { return m_szName; }
+std::u16string CHostNode::GetDisplayText(int column)
+{
+    std::vector<std::u16string> texts;
+    LoadStringList(kListTexts, texts);
+    texts.resize(LT_COUNT);
+    switch (column) {
+    case COL_LAST_SCAN: {
+        const auto when = m_scanStatus.ScannedAt();
+        return when ? FormatUtcTime(*when) : std::u16string();
+    }
+    case COL_RESULT:
+        if (!m_bstrLastResult.empty()) return m_bstrLastResult;
+        return m_scanStatus.ScannedAt() ? texts[LT_OK] : std::u16string();
+    case COL_LOGIN: return LoginMethod();
+    case COL_SUDO: return m_bSudo ? texts[LT_YES] : texts[LT_NO];
+    default: return m_szName;
+    }
+}
+
+std::u16string CHostNode::LoginMethod() const
+{
+    std::vector<std::u16string> texts;
+    LoadStringList(kListTexts, texts);
+    texts.resize(LT_COUNT);
+    return texts[LT_PASSWORD];
+}
 
 const GUID& CHostNode::GetNodeType() { return kHostNodeType; }
 

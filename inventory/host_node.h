@@ -51,6 +51,10 @@ public:
     void ShowScanStatus();
     // lshw's own marker of a run without root rights is in the XML.
     static bool ScannedWithoutRoot(std::u16string_view xml);
+    // How the host logs in, as the group's list shows it.
+    std::u16string LoginMethod() const;
+    // The columns of the host's line in its group's list.
+    enum EListColumn { COL_NAME, COL_LAST_SCAN, COL_RESULT, COL_LOGIN, COL_SUDO, COL_COUNT };
 
     // The host record.
     std::u16string m_bstrHost;
@@ -82,4 +86,7 @@ public:
 
     // When the shown hardware was scanned; whether a refresh failed since.
     CScanStatus m_scanStatus;
+    // The last refresh's failure in a few words; empty when it succeeded or
+    // none ran in this session.
+    std::u16string m_bstrLastResult;
 };

@@ -4,7 +4,9 @@
 #include "inventory/dialogs.h"
 #include "inventory/group_node.h"
 #include "inventory/module_state.h"
+#include "inventory/host_node.h"
 #include "inventory/node_types.h"
+#include "scan/fleet_refresh.h"
 
 namespace {
 
@@ -17,6 +19,9 @@ const std::vector<std::u16string>& RootMenuTexts()
     }();
     return texts;
 }
+
+// "Refresh All" and its status text.
+constexpr UINT kRefreshAllMenu = 681;
 
 }  // namespace
 
@@ -64,15 +69,22 @@ HRESULT CRootNode::OnExpand(IConsoleNameSpace2* nameSpace, IConsole* console, HS
 HRESULT CRootNode::AddMenuItems(IContextMenuCallback* callback, long insertionAllowed)
 {
     if (!MenuAllowed(m_bExpanded, insertionAllowed)) return S_OK;
-    return AddMenuItemList(callback, RootMenuTexts(),
+    std::vector<std::u16string> texts = RootMenuTexts();
+    texts.resize(6);
+    std::vector<std::u16string> refresh;
+    LoadStringList(kRefreshAllMenu, refresh);
+    texts.insert(texts.end(), refresh.begin(), refresh.end());
+    return AddMenuItemList(callback, texts,
                            {{0, IDM_ADD_GROUP, 0},
                             {-1, 1, MF_SEPARATOR},
                             {1, IDM_SAVE_PASSWORDS, m_bSavePasswords ? MF_CHECKED : 0},
                             {-1, 1, MF_SEPARATOR},
-                            {2, IDM_ABOUT, 0}});
+                            {2, IDM_ABOUT, 0},
+                            {-1, 1, MF_SEPARATOR},
+                            {3, IDM_REFRESH_ALL, 0}});
 }
 
-HRESULT CRootNode::Command(IConsole*, IConsoleNameSpace2* nameSpace, long commandId, IDataObject*)
+HRESULT CRootNode::Command(IConsole* console, IConsoleNameSpace2* nameSpace, long commandId, IDataObject*)
 {
     m_bInsertAll = false;
     switch (commandId) {
@@ -93,6 +105,17 @@ HRESULT CRootNode::Command(IConsole*, IConsoleNameSpace2* nameSpace, long comman
         CAboutDialog dialog;
         dialog.DoModal();
         break;
+    }
+    case IDM_REFRESH_ALL: {
+        std::vector<CHostNode*> hosts;
+        for (const auto& group : m_children) {
+            const std::vector<CHostNode*> more = HostsOf(static_cast<CGroupNode&>(*group));
+            hosts.insert(hosts.end(), more.begin(), more.end());
+        }
+        hosts = ChosenHosts(hosts);
+        const SFleetCount count = RefreshHosts(hosts, nameSpace);
+        UpdateHostLines(console, hosts);
+        return count.failed == 0 ? S_OK : S_FALSE;
     }
     default:
         break;

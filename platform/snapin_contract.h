@@ -33,3 +33,5 @@ constexpr long IDM_DELETE_GROUP = 3;
 constexpr long IDM_REMOVE_HOST = 2;
 constexpr long IDM_REFRESH_HOST = 3;
 constexpr long IDM_EDIT_HOST = 4;
+// "Refresh All" of the root and of a group.
+constexpr long IDM_REFRESH_ALL = 5;

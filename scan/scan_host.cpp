@@ -8,6 +8,9 @@
 
 namespace {
 
+// "The scan failed": a host's result when the failure was told elsewhere.
+constexpr UINT kRefreshFailedText = 686;
+
 ScanJobFunction& ScanJobOverride()
 {
     static ScanJobFunction job;
@@ -17,6 +20,12 @@ ScanJobFunction& ScanJobOverride()
 }  // namespace
 
 ScanJobFunction SetScanJob(ScanJobFunction job) { return std::exchange(ScanJobOverride(), std::move(job)); }
+
+int RunConfiguredScanJob(CHostNode& host)
+{
+    const ScanJobFunction& job = ScanJobOverride();
+    return job ? job(host) : RunScanJob(host);
+}
 
 namespace {
 
@@ -33,11 +42,7 @@ bool AskLoginDetails(CHostNode& host, IConsoleNameSpace2* nameSpace, bool connec
     return true;
 }
 
-int RunJobOnce(CHostNode& host)
-{
-    const ScanJobFunction& job = ScanJobOverride();
-    return job ? job(host) : RunScanJob(host);
-}
+int RunJobOnce(CHostNode& host) { return RunConfiguredScanJob(host); }
 
 // Runs the job; a refused password brings the login dialog back, until a
 // login works, the job fails otherwise, or the dialog is cancelled. Each
@@ -69,6 +74,7 @@ void ShowNewPicture(CHostNode& host, IConsoleNameSpace2* nameSpace)
 {
     InsertHostHardware(host, nameSpace);
     host.m_scanStatus.Scanned(CScanStatus::Clock::now());
+    host.m_bstrLastResult.clear();
     host.ShowScanStatus();
 }
 
@@ -95,8 +101,17 @@ int RefreshHost(CHostNode& host, IConsoleNameSpace2* nameSpace)
     if (!AskLoginDetails(host, nameSpace)) return SCAN_FAILED;
     std::u16string kept = std::move(host.m_bstrXml);
     host.m_bstrXml.clear();
-    if (RunJob(host, nameSpace) != SCAN_OK || !HoldsHardware(host, host.m_bstrXml)) {
-        host.m_bstrXml = std::move(kept);
+    const int code = RunJob(host, nameSpace);
+    std::u16string fetched = std::move(host.m_bstrXml);
+    host.m_bstrXml = std::move(kept);
+    return TakeRefreshedXml(host, nameSpace, code, std::move(fetched), {});
+}
+
+int TakeRefreshedXml(CHostNode& host, IConsoleNameSpace2* nameSpace, int code, std::u16string xml,
+                     std::u16string_view failure)
+{
+    if (code != SCAN_OK || !HoldsHardware(host, xml)) {
+        host.m_bstrLastResult = failure.empty() ? LoadString(g_hInstance, kRefreshFailedText) : std::u16string(failure);
         if (!host.GetChildren().empty()) {
             host.m_scanStatus.RefreshFailed(CScanStatus::Clock::now());
             host.ShowScanStatus();
@@ -105,6 +120,7 @@ int RefreshHost(CHostNode& host, IConsoleNameSpace2* nameSpace)
     }
     if (nameSpace != nullptr && host.GetScopeItem() != 0) nameSpace->DeleteItem(host.GetScopeItem(), FALSE);
     host.ClearHardware();
+    host.m_bstrXml = std::move(xml);
     BuildHardwareTree(host);
     ShowNewPicture(host, nameSpace);
     g_bDirty = true;

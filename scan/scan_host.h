@@ -24,6 +24,16 @@ int RefreshHost(CHostNode& host, IConsoleNameSpace2* nameSpace);
 // (already told; the caller may ask for them again).
 int RunScanJob(CHostNode& host);
 
+// The network part as configured: the replacement when one is set.
+int RunConfiguredScanJob(CHostNode& host);
+
+// Takes the XML a refresh fetched (code: the job's result): a picture that
+// holds hardware replaces the one shown, anything else keeps it and notes
+// the failure. `failure` is what the host's result says then. Returns 0
+// when the picture was replaced, 1 otherwise.
+int TakeRefreshedXml(CHostNode& host, IConsoleNameSpace2* nameSpace, int code, std::u16string xml,
+                     std::u16string_view failure);
+
 // Replaces the network part (tests use a fake); an empty function restores
 // the real one. Returns the previous replacement.
 using ScanJobFunction = std::function<int(CHostNode&)>;

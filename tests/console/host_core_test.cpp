@@ -71,7 +71,7 @@ TEST_F(HostCoreTest, MenusCommandsAndRenameChangeTheTreeAsTheConsoleShowsIt)
 
     EXPECT_EQ(host.Expand(root), S_OK);
     const std::vector<MenuItemView> menu = host.MenuItems(root);
-    ASSERT_EQ(menu.size(), 5u);
+    ASSERT_EQ(menu.size(), 7u);
     EXPECT_EQ(menu[0].name, u"Add Group");
     EXPECT_TRUE(menu[1].separator);
     EXPECT_EQ(menu[2].name, u"Save Passwords");
@@ -99,9 +99,10 @@ TEST_F(HostCoreTest, MenusCommandsAndRenameChangeTheTreeAsTheConsoleShowsIt)
     EXPECT_EQ(host.DisplayName(groups[0]), u"Lab 2");
 
     ASSERT_EQ(host.Select(groups[0]), S_OK);
-    EXPECT_EQ(host.Result().kind, ResultKind::Page);
-    EXPECT_EQ(host.Result().pageName, "group.html");
-    EXPECT_NE(host.Result().pageText.find("Add Host"), std::string::npos);
+    // A group lists its hosts with their last scan, result, login and sudo.
+    ASSERT_EQ(host.Result().kind, ResultKind::List);
+    ASSERT_EQ(host.Result().columns.size(), 5u);
+    EXPECT_EQ(host.Result().columns[2].title, u"Result");
 
     // Deleting the selected group moves the selection to its parent.
     host.Expand(groups[0]);
@@ -165,7 +166,7 @@ TEST_F(HostCoreTest, HardwareRowsComeThroughTheListAndSurviveTheHostsRemoval)
     EXPECT_FALSE(host.Exists(srv));
     EXPECT_FALSE(host.Exists(cpu));
     EXPECT_EQ(host.Selected(), lab);
-    EXPECT_EQ(host.Result().pageName, "group.html");
+    EXPECT_EQ(host.Result().kind, ResultKind::List);
 }
 
 TEST_F(HostCoreTest, SavedConsolesReloadAndAFailedSaveStaysUnsaved)

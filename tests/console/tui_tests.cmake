@@ -48,5 +48,10 @@ if(TARGET ferrodex)
       COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/hostkey_tmux_test.sh $<TARGET_FILE:ferrodex>)
     set_tests_properties(hostkey_tmux_test PROPERTIES TIMEOUT 300 SKIP_RETURN_CODE 77 LABELS "console;peers"
                                                       RUN_SERIAL TRUE)
+    # Refresh All of a group against a real sshd, one host never finishing.
+    add_test(NAME fleet_tmux_test
+      COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/fleet_tmux_test.sh $<TARGET_FILE:ferrodex>)
+    set_tests_properties(fleet_tmux_test PROPERTIES TIMEOUT 300 SKIP_RETURN_CODE 77 LABELS "console;peers"
+                                                     RUN_SERIAL TRUE)
   endif()
 endif()

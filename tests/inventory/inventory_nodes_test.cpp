@@ -121,7 +121,7 @@ TEST_F(InventoryTest, MenusAreOfferedOnlyAfterExpansionAndInOrder)
 
     ASSERT_EQ(root.AddMenuItems(console.get(), CCM_INSERTIONALLOWED_TOP | CCM_INSERTIONALLOWED_NEW), S_OK);
     const auto& items = console->MenuItems();
-    ASSERT_EQ(items.size(), 5u);
+    ASSERT_EQ(items.size(), 7u);
     EXPECT_EQ(items[0].name, u"Add Group");
     EXPECT_EQ(items[0].commandId, IDM_ADD_GROUP);
     EXPECT_EQ(items[1].flags, MF_SEPARATOR);
@@ -130,6 +130,8 @@ TEST_F(InventoryTest, MenusAreOfferedOnlyAfterExpansionAndInOrder)
     EXPECT_EQ(items[2].flags, 0);
     EXPECT_EQ(items[4].name, u"About Ferrodex");
     EXPECT_EQ(items[4].statusText, u"Displays About dialog");
+    EXPECT_EQ(items[6].name, u"Refresh All");
+    EXPECT_EQ(items[6].commandId, IDM_REFRESH_ALL);
     for (const auto& item : items) EXPECT_EQ(item.insertionPoint, CCM_INSERTIONPOINTID_PRIMARY_TOP);
 
     // A failing add ends the adding and its result is handed back.
@@ -518,7 +520,7 @@ TEST_F(InventoryTest, PagesOfTheResultPane)
     EXPECT_TRUE(ViewOf(root).starts_with(u"res://"));
     EXPECT_TRUE(ViewOf(root).ends_with(u"/mycomputers.html"));
     CGroupNode group(&root);
-    EXPECT_TRUE(ViewOf(group).ends_with(u"/group.html"));
+    EXPECT_EQ(ViewOf(group), u"");  // the list of its hosts
     CHostNode host(&group);
     EXPECT_EQ(ViewOf(host), u"");  // not yet expanded
     EXPECT_EQ(root.GetDisplayText(0), u"My Linux Servers");
