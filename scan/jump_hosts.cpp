@@ -6,6 +6,7 @@
 #include "inventory/root_node.h"
 #include "platform/resources.h"
 #include "platform/text.h"
+#include "scan/scan_error.h"
 #include "scan/scan_job.h"
 
 namespace {
@@ -35,7 +36,7 @@ SJumpLogin::~SJumpLogin() { WipeString(password); }
 std::vector<SJumpLogin> ResolveJumpHosts(const CHostNode& host)
 {
     std::vector<SJumpHop> hops;
-    if (!ParseJumpRoute(WideToAnsi(host.m_bstrJump), hops)) throw CommandError{LoadString(g_hInstance, kJumpRouteForm)};
+    if (!ParseJumpRoute(WideToAnsi(host.m_bstrJump), hops)) throw CScanError::Text(LoadString(g_hInstance, kJumpRouteForm));
     std::vector<SJumpLogin> route;
     for (SJumpHop& hop : hops) {
         SJumpLogin login;

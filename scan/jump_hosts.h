@@ -28,7 +28,7 @@ struct SJumpLogin {
 };
 
 // The route of `host`, resolved as above; empty when it is reached
-// directly. Raises a CommandError when the stored route does not read.
+// directly. Raises a CScanError when the stored route does not read.
 std::vector<SJumpLogin> ResolveJumpHosts(const CHostNode& host);
 // The route for the SSH client's next connection.
 std::vector<SJumpHost> ClientJumpHosts(const std::vector<SJumpLogin>& route);
