@@ -7,7 +7,6 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "platform/deadline.h"
 
 constexpr std::uint64_t kScpRekeyBytes = 1ull << 30;
 constexpr long long kScpRekeySeconds = 3600;
@@ -17,7 +16,9 @@ struct ScpRekeyClock {
     std::uint64_t bytesIn;
     std::uint64_t limitOut;
     std::uint64_t limitIn;
-    CDeadline due;
+    // The steady clock's milliseconds when the keys are an hour old (0 while
+    // the clock is not started): the record lives in zeroed plain memory.
+    std::int64_t dueMs;
 };
 
 // The byte limit of one direction under a cipher whose block is blockBytes
