@@ -12,6 +12,7 @@
 #include "scp/scp_store.h"
 
 struct ScpSession;
+struct SessionBackend;
 
 constexpr int kScpInitialFileSlots = 100;
 constexpr int kScpMaxSockets = 4;
@@ -91,12 +92,37 @@ int scp_files_record(JobInfo* job, HANDLE file);
 void scp_files_close(JobInfo* job, HANDLE file);
 void scp_files_close_all(JobInfo* job);
 
-// The receive routines and one round of the event loop.
+// The session backend the job drives (the SSH-2 engine).
+const SessionBackend* scp_job_backend();
+// The start and end of a call of ScpUploadFile: the caller's callback, a
+// fresh error detail, no step limit.
+void scp_job_begin(ScpEventCallback callback);
+void scp_job_finish();
+// The connection's limit (and the key exchange's after it, which the event
+// loop starts once the version line is in), and its end once the channel is
+// ready.
+void scp_job_limit_connect(const char* host, int port, int seconds);
+void scp_job_limit_end();
+const char* scp_job_last_detail();
+
+// Channel data to the server through the job's session.
+bool scp_has_socket(JobInfo* job);
+int scp_send(JobInfo* job, const void* data, std::size_t len);
+int scp_send_text(JobInfo* job, const char* text);
+// Sends end-of-file and reads one byte, which normally ends when the server
+// closes the channel.
+void scp_finish_channel(JobInfo* job);
+void scp_winsock_release(JobInfo* job);
+
+// The receive routines and one round of the event loop: pump_once returns 0,
+// a code, or kScpStreamEnded when the connection has gone.
+constexpr int kScpStreamEnded = -1;
 int pump_once(JobInfo* job);
 // Reads exactly len bytes; *got < len means end of stream.
 int recv_exact(JobInfo* job, std::uint8_t* buffer, std::size_t len, std::size_t* got);
 int read_ack(JobInfo* job);
 void abandon_session(JobInfo* job);
 
-// Classification of the local path: 0 nothing, 1 exists, 2 pattern with matches.
+// Classification of the local path.
+enum ScpLocalPath { SCP_LOCAL_MISSING = 0, SCP_LOCAL_EXISTS = 1, SCP_LOCAL_MATCHES = 2 };
 int classify_local_path(const char* path);

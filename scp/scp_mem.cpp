@@ -5,6 +5,8 @@
 
 #include <openssl/crypto.h>
 
+#include "scp/scp.h"
+
 namespace {
 void* g_allocPointers[kScpAllocSlots];
 std::size_t g_allocSizes[kScpAllocSlots];
@@ -17,12 +19,14 @@ void scp_alloc_count_bytes(std::size_t removed, std::size_t added)
     if (g_allocBytes > g_allocPeak) g_allocPeak = g_allocBytes;
 }
 
+constexpr int kNoSlot = -1;
+
 int scp_alloc_find(const void* block)
 {
-    if (!block) return -1;
+    if (!block) return kNoSlot;
     for (int i = 0; i < kScpAllocSlots; ++i)
         if (g_allocPointers[i] == block) return i;
-    return -1;
+    return kNoSlot;
 }
 
 void scp_alloc_record(void* block, std::size_t size)
@@ -127,15 +131,15 @@ void scp_buf_wipe(ScpBuf* buf)
 
 int scp_buf_reserve(ScpBuf* buf, std::size_t extra)
 {
-    if (buf->cap - buf->len >= extra) return 0;
-    if (extra > (SIZE_MAX / 2) - buf->len) return 18;
+    if (buf->cap - buf->len >= extra) return SCP_OK;
+    if (extra > (SIZE_MAX / 2) - buf->len) return SCP_E_OUT_OF_MEMORY;
     std::size_t cap = buf->cap ? buf->cap : 256;
     while (cap - buf->len < extra) cap *= 2;
     auto* grown = static_cast<std::uint8_t*>(scp_realloc(buf->data, cap));
-    if (!grown) return 18;
+    if (!grown) return SCP_E_OUT_OF_MEMORY;
     buf->data = grown;
     buf->cap = cap;
-    return 0;
+    return SCP_OK;
 }
 
 int scp_buf_put(ScpBuf* buf, const void* data, std::size_t len)
@@ -143,7 +147,7 @@ int scp_buf_put(ScpBuf* buf, const void* data, std::size_t len)
     if (const int rc = scp_buf_reserve(buf, len)) return rc;
     if (len) std::memcpy(buf->data + buf->len, data, len);
     buf->len += len;
-    return 0;
+    return SCP_OK;
 }
 
 int scp_buf_put_byte(ScpBuf* buf, std::uint8_t value) { return scp_buf_put(buf, &value, 1); }

@@ -4,6 +4,8 @@
 
 #include <openssl/crypto.h>
 
+#include "scp/scp.h"
+
 namespace {
 std::size_t scp_block_size(const ScpCipher* cipher)
 {
@@ -19,19 +21,19 @@ int scp_packet_finish(ScpPacketIn* pin, bool* got)
 {
     const std::uint8_t padding = pin->packet.data[4];
     const std::size_t length = pin->total - 4;
-    if (static_cast<std::size_t>(padding) + 1 >= length) return 16;  // leaves no payload
+    if (static_cast<std::size_t>(padding) + 1 >= length) return SCP_E_RECEIVE;  // leaves no payload
     const std::uint8_t* body = pin->packet.data + 5;
     const std::size_t bodyLen = length - 1 - padding;
     pin->payload.len = 0;
-    int rc = 0;
+    int rc = SCP_OK;
     if (pin->zlib.stream) rc = scp_zlib_run(&pin->zlib, body, bodyLen, &pin->payload, kScpMaxPayload);
     else rc = scp_buf_put(&pin->payload, body, bodyLen);
     if (rc) return rc;
-    if (pin->payload.len == 0) return 16;
+    if (pin->payload.len == 0) return SCP_E_RECEIVE;
     pin->payloadSeq = pin->seq++;
     pin->total = 0;
     *got = true;
-    return 0;
+    return SCP_OK;
 }
 
 // The packet length of the forms that send it apart from the encryption
@@ -39,8 +41,8 @@ int scp_packet_finish(ScpPacketIn* pin, bool* got)
 // allocated; the rest of the packet must make up whole blocks.
 int scp_packet_check_length(std::uint32_t length, std::size_t block)
 {
-    if (length < 8 || length > kScpMaxPacket) return 16;
-    return length % block == 0 ? 0 : 16;
+    if (length < 8 || length > kScpMaxPacket) return SCP_E_RECEIVE;
+    return length % block == 0 ? SCP_OK : SCP_E_RECEIVE;
 }
 
 // Encrypt-then-MAC and the authenticated ciphers: the whole packet and its
@@ -48,16 +50,16 @@ int scp_packet_check_length(std::uint32_t length, std::size_t block)
 int scp_packet_take_whole(ScpPacketIn* pin, ScpBuf* in, std::size_t block, bool* got)
 {
     const std::size_t tagLen = scp_cipher_tag_len(&pin->cipher);
-    int rc = 0;
+    int rc = SCP_OK;
     if (pin->total == 0) {
-        if (in->len < 4) return 0;
+        if (in->len < 4) return SCP_OK;
         std::uint32_t length = 0;
         if ((rc = scp_cipher_peek_length(&pin->cipher, pin->seq, in->data, &length)) != 0) return rc;
         if ((rc = scp_packet_check_length(length, block)) != 0) return rc;
         pin->total = 4 + static_cast<std::size_t>(length);
     }
     const std::size_t check = tagLen ? tagLen : pin->mac.len;
-    if (in->len < pin->total + check) return 0;
+    if (in->len < pin->total + check) return SCP_OK;
     pin->packet.len = 0;
     if ((rc = scp_buf_put(&pin->packet, in->data, pin->total)) != 0) return rc;
     const std::uint8_t* tag = in->data + pin->total;
@@ -66,7 +68,7 @@ int scp_packet_take_whole(ScpPacketIn* pin, ScpBuf* in, std::size_t block, bool*
     } else {
         std::uint8_t expected[64];
         rc = scp_mac_compute(&pin->mac, pin->seq, pin->packet.data, pin->total, expected);
-        if (!rc && CRYPTO_memcmp(expected, tag, check) != 0) rc = 16;
+        if (!rc && CRYPTO_memcmp(expected, tag, check) != 0) rc = SCP_E_RECEIVE;
         if (!rc) rc = scp_cipher_run(&pin->cipher, pin->packet.data + 4, pin->total - 4);
     }
     if (rc) return rc;
@@ -80,29 +82,29 @@ int scp_packet_take(ScpPacketIn* pin, ScpBuf* in, bool* got)
     *got = false;
     const std::size_t block = scp_block_size(&pin->cipher);
     if (scp_cipher_tag_len(&pin->cipher) || pin->mac.etm) return scp_packet_take_whole(pin, in, block, got);
-    int rc = 0;
+    int rc = SCP_OK;
     if (pin->total == 0) {
-        if (in->len < block) return 0;
+        if (in->len < block) return SCP_OK;
         pin->packet.len = 0;
         if ((rc = scp_buf_put(&pin->packet, in->data, block)) != 0) return rc;
         scp_buf_consume(in, block);
         if ((rc = scp_cipher_run(&pin->cipher, pin->packet.data, block)) != 0) return rc;
         const std::uint32_t length = scp_load_u32(pin->packet.data);
         // Refused before anything is allocated for it.
-        if (length < 5 || length > kScpMaxPacket) return 16;
-        if ((4 + static_cast<std::size_t>(length)) % block != 0 && pin->cipher.info) return 16;
-        if (4 + static_cast<std::size_t>(length) < block) return 16;
+        if (length < 5 || length > kScpMaxPacket) return SCP_E_RECEIVE;
+        if ((4 + static_cast<std::size_t>(length)) % block != 0 && pin->cipher.info) return SCP_E_RECEIVE;
+        if (4 + static_cast<std::size_t>(length) < block) return SCP_E_RECEIVE;
         pin->total = 4 + static_cast<std::size_t>(length);
     }
     const std::size_t rest = pin->total - block;
     const std::size_t macLen = pin->mac.len;
-    if (in->len - 0 < rest + macLen) return 0;
+    if (in->len - 0 < rest + macLen) return SCP_OK;
     if ((rc = scp_buf_put(&pin->packet, in->data, rest)) != 0) return rc;
     if ((rc = scp_cipher_run(&pin->cipher, pin->packet.data + block, rest)) != 0) return rc;
     if (macLen) {
         std::uint8_t expected[64];
         if ((rc = scp_mac_compute(&pin->mac, pin->seq, pin->packet.data, pin->total, expected)) != 0) return rc;
-        if (CRYPTO_memcmp(expected, in->data + rest, macLen) != 0) return 16;
+        if (CRYPTO_memcmp(expected, in->data + rest, macLen) != 0) return SCP_E_RECEIVE;
     }
     scp_buf_consume(in, rest + macLen);
     return scp_packet_finish(pin, got);
@@ -132,7 +134,7 @@ std::size_t scp_packet_wire_len(const ScpPacketOut* pout, std::size_t len)
 int scp_packet_build(ScpPacketOut* pout, ScpRandomPool* pool, const std::uint8_t* payload, std::size_t len,
                      ScpBuf* wire)
 {
-    int rc = 0;
+    int rc = SCP_OK;
     const std::uint8_t* body = payload;
     std::size_t bodyLen = len;
     if (pout->zlib.stream) {
@@ -148,7 +150,7 @@ int scp_packet_build(ScpPacketOut* pout, ScpRandomPool* pool, const std::uint8_t
     const std::size_t tagLen = scp_cipher_tag_len(&pout->cipher);
     const std::size_t padding = scp_padding_len(pout, bodyLen);
     const std::size_t total = 5 + bodyLen + padding;
-    if (total > 0x7fffffff) return 17;
+    if (total > 0x7fffffff) return SCP_E_INTERNAL;
     const std::size_t check = tagLen ? tagLen : pout->mac.len;
     if ((rc = scp_buf_reserve(wire, total + check)) != 0) return rc;
     std::uint8_t* p = wire->data + wire->len;
@@ -168,7 +170,7 @@ int scp_packet_build(ScpPacketOut* pout, ScpRandomPool* pool, const std::uint8_t
     if (rc) return rc;
     wire->len += total + check;
     ++pout->seq;
-    return 0;
+    return SCP_OK;
 }
 
 void scp_packet_in_free(ScpPacketIn* pin)

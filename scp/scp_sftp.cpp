@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+#include "scp/scp.h"
+
 int scp_sftp_begin(ScpBuf* out, std::uint8_t type, std::uint32_t id)
 {
     int rc = scp_buf_put_u32(out, 0);
@@ -44,27 +46,27 @@ int scp_sftp_parse_reply(const std::uint8_t* body, std::size_t len, ScpSftpReply
 {
     std::memset(reply, 0, sizeof *reply);
     ScpReader r = scp_reader(body, len);
-    if (!scp_get_byte(&r, &reply->type) || !scp_get_u32(&r, &reply->id)) return 16;
+    if (!scp_get_byte(&r, &reply->type) || !scp_get_u32(&r, &reply->id)) return SCP_E_RECEIVE;
     switch (reply->type) {
-    case SSH_FXP_VERSION: return 0;  // extensions are ignored
+    case SSH_FXP_VERSION: return SCP_OK;  // extensions are ignored
     case SSH_FXP_STATUS:
         // The message and language tag are optional in version 3.
-        return scp_get_u32(&r, &reply->status) ? 0 : 16;
+        return scp_get_u32(&r, &reply->status) ? SCP_OK : SCP_E_RECEIVE;
     case SSH_FXP_HANDLE:
-        return scp_get_string(&r, &reply->handle, &reply->handleLen, 256) ? 0 : 16;
-    case SSH_FXP_ATTRS: return scp_sftp_get_attrs(&r, &reply->attrs) ? 0 : 16;
-    default: return 0;  // other types are judged by the caller
+        return scp_get_string(&r, &reply->handle, &reply->handleLen, 256) ? SCP_OK : SCP_E_RECEIVE;
+    case SSH_FXP_ATTRS: return scp_sftp_get_attrs(&r, &reply->attrs) ? SCP_OK : SCP_E_RECEIVE;
+    default: return SCP_OK;  // other types are judged by the caller
     }
 }
 
 int scp_sftp_status_code(std::uint32_t status)
 {
     switch (status) {
-    case 2: return 4;
-    case 3: return 25;
-    case 6:
-    case 7: return 26;
-    case 8: return 31;
-    default: return 17;
+    case SSH_FX_NO_SUCH_FILE: return SCP_E_NO_SUCH_FILE;
+    case SSH_FX_PERMISSION_DENIED: return SCP_E_PERMISSION_DENIED;
+    case SSH_FX_NO_CONNECTION:
+    case SSH_FX_CONNECTION_LOST: return SCP_E_NETWORK;
+    case SSH_FX_OP_UNSUPPORTED: return SCP_E_UNSUPPORTED;
+    default: return SCP_E_INTERNAL;
     }
 }

@@ -21,6 +21,20 @@ enum {
     SSH_FXP_ATTRS = 105,
 };
 
+// Status codes of SSH_FXP_STATUS.
+enum : std::uint32_t {
+    SSH_FX_OK = 0,
+    SSH_FX_NO_SUCH_FILE = 2,
+    SSH_FX_PERMISSION_DENIED = 3,
+    SSH_FX_NO_CONNECTION = 6,
+    SSH_FX_CONNECTION_LOST = 7,
+    SSH_FX_OP_UNSUPPORTED = 8,
+};
+// The protocol version we speak.
+constexpr std::uint32_t kScpSftpVersion = 3;
+// The permission bits' file-type part of a directory.
+constexpr std::uint32_t kScpSftpDirectoryBit = 0x4000;
+
 constexpr std::uint32_t SSH_FILEXFER_ATTR_SIZE = 0x1;
 constexpr std::uint32_t SSH_FILEXFER_ATTR_UIDGID = 0x2;
 constexpr std::uint32_t SSH_FILEXFER_ATTR_PERMISSIONS = 0x4;

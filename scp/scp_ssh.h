@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "platform/winsock.h"
+#include "scp/scp.h"
 #include "scp/scp_mem.h"
 
 struct JobInfo;
@@ -74,6 +75,8 @@ struct SessionBackend {
 };
 
 constexpr int kScpSpecialEof = 12;
+// exit_status before the session has closed.
+constexpr int kScpNoExitStatus = -1;
 
 extern const SessionBackend scp_ssh_backend;
 
@@ -125,5 +128,7 @@ int scp_cipher_offer(const int prefs[5], bool allowDes, ScpBuf* out);
 // below the warning line).
 std::vector<std::string> scp_cipher_offer_names(const int prefs[5], bool allowDes, std::size_t* accepted);
 // Chooses a cipher for one direction from the server's list: the index in
-// the cipher table, or -1 (none in common or refused after the warn marker).
+// the cipher table, or kScpNoCipher (none in common or refused after the
+// warn marker).
+constexpr int kScpNoCipher = -1;
 int scp_cipher_choose(const int prefs[5], bool allowDes, const char* serverList, std::size_t serverLen);

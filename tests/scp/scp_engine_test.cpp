@@ -133,8 +133,11 @@ TEST_F(DetachedSession, ProtocolVersionBelow199IsRefusedBeforeOurLine)
     const struct {
         const char* line;
         int code;
-    } cases[] = {{"SSH-1.5-old\n", 23}, {"SSH-1.99-both\n", 0}, {"SSH-2.0-x\r\n", 0}, {"SSH-0.9-\n", 23},
-                 {"SSH-10.0-future\n", 0}};
+    } cases[] = {{"SSH-1.5-old\n", SCP_E_PROTOCOL_VERSION},
+                 {"SSH-1.99-both\n", SCP_OK},
+                 {"SSH-2.0-x\r\n", SCP_OK},
+                 {"SSH-0.9-\n", SCP_E_PROTOCOL_VERSION},
+                 {"SSH-10.0-future\n", SCP_OK}};
     for (const auto& c : cases) {
         EXPECT_EQ(OpenAndFeed(Stream(c.line)), c.code) << c.line;
         if (c.code) {
@@ -203,24 +206,24 @@ TEST_F(DetachedSession, MalformedOrHostileInputEndsTheSession)
         return OpenAndFeed(stream);
     };
     // A length above the cap is refused before anything is allocated.
-    EXPECT_EQ(run(Bytes{0, 0, 0x88, 0xb9, 4, 0, 0, 0}), 16);  // 35001
-    EXPECT_EQ(run(Bytes{0xff, 0xff, 0xff, 0xff, 4, 0, 0, 0}), 16);
+    EXPECT_EQ(run(Bytes{0, 0, 0x88, 0xb9, 4, 0, 0, 0}), SCP_E_RECEIVE);  // 35001
+    EXPECT_EQ(run(Bytes{0xff, 0xff, 0xff, 0xff, 4, 0, 0, 0}), SCP_E_RECEIVE);
     // Padding that leaves no payload.
-    EXPECT_EQ(run(Bytes{0, 0, 0, 12, 11, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0}), 16);
+    EXPECT_EQ(run(Bytes{0, 0, 0, 12, 11, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0}), SCP_E_RECEIVE);
     // A server's disconnect.
     Bytes disconnect{1};
     PutU32(disconnect, 2);
     PutString(disconnect, "bye");
     PutString(disconnect, "");
-    EXPECT_EQ(run(Plain({disconnect})), 29);
+    EXPECT_EQ(run(Plain({disconnect})), SCP_E_DISCONNECTED);
     // Something other than KEXINIT where it is expected.
-    EXPECT_EQ(run(Plain({Bytes{6, 0, 0, 0, 0}})), 24);
+    EXPECT_EQ(run(Plain({Bytes{6, 0, 0, 0, 0}})), SCP_E_AUTHENTICATE);
     // No common cipher.
-    EXPECT_EQ(run(Plain({KexinitPayload({.ciphers = "serpent256-cbc"})})), 24);
+    EXPECT_EQ(run(Plain({KexinitPayload({.ciphers = "serpent256-cbc"})})), SCP_E_AUTHENTICATE);
     // A truncated KEXINIT.
     Bytes cut = KexinitPayload(KexLists{});
     cut.resize(40);
-    EXPECT_EQ(run(Plain({cut})), 16);
+    EXPECT_EQ(run(Plain({cut})), SCP_E_RECEIVE);
 }
 
 TEST_F(DetachedSession, UnknownMessagesAreAnsweredAndGlobalRequestsRefused)
@@ -380,7 +383,7 @@ TEST_P(PacketLayer, RoundTripAtEverySplitAndFlippedBytesFail)
             std::vector<Bytes> got;
             const int rc = Receive(bad, bad.size(), &got);
             if (Sealed()) {
-                EXPECT_EQ(rc, 16) << i;
+                EXPECT_EQ(rc, SCP_E_RECEIVE) << i;
                 EXPECT_TRUE(got.empty()) << i;
             } else {
                 EXPECT_TRUE(rc != 0 || got.empty() || got[0] != payloads[0]) << i;

@@ -64,12 +64,13 @@ protected:
         EXPECT_EQ(log.find("Accepted"), std::string::npos) << log;
         EXPECT_EQ(log.find("Failed"), std::string::npos) << log;
     }
-    // The value the one host-key event carried, -1 when there was none.
+    // The value the one host-key event carried, kNotAsked when there was none.
+    static constexpr int kNotAsked = -1;
     static int AskedAbout(const UploadRun& run)
     {
         for (const RecordedEvent& e : run.events)
             if (e.event == SCP_EVENT_HOSTKEY) return e.value;
-        return -1;
+        return kNotAsked;
     }
 
     TempRegistry m_registry;
@@ -85,7 +86,7 @@ TEST_F(ScpHostKeySshd, AChangedRsaKeyStopsUnlessYes)
     // a question answered No.
     UploadRun rejected = NewRun(1, HOSTKEY_ACCEPT_AND_STORE, HOSTKEY_REJECT);
     EXPECT_EQ(rejected.Run(), SCP_E_HOSTKEY_REFUSED);
-    EXPECT_EQ(AskedAbout(rejected), -1);
+    EXPECT_EQ(AskedAbout(rejected), kNotAsked);
     UploadRun no = NewRun(0, HOSTKEY_ACCEPT_AND_STORE, HOSTKEY_ASK);
     EXPECT_EQ(no.Run(), SCP_E_HOSTKEY_REFUSED);
     EXPECT_EQ(AskedAbout(no), SCP_HOSTKEY_CHANGED);

@@ -89,7 +89,7 @@ TEST_F(Scripted, SftpUploadWithGroupExchangeAndCompression)
 
 TEST_F(Scripted, WildcardNeedsADirectoryTarget)
 {
-    EXPECT_EQ(Run("sftp-ok", m_local.file("d*.bin"), "/up/file.txt"), 5);
+    EXPECT_EQ(Run("sftp-ok", m_local.file("d*.bin"), "/up/file.txt"), SCP_E_NOT_A_DIRECTORY);
 }
 
 TEST_F(Scripted, SftpAnswersMapToCodes)
@@ -98,23 +98,29 @@ TEST_F(Scripted, SftpAnswersMapToCodes)
         const char* scenario;
         int code;
     } cases[] = {
-        {"sftp-status:open:3", 8},     {"sftp-status:write:4", 12},   {"sftp-status:fsetstat:2", 4},
-        {"sftp-status:fsetstat:3", 25}, {"sftp-status:fsetstat:6", 26}, {"sftp-status:fsetstat:8", 31},
-        {"sftp-status:fsetstat:5", 17}, {"sftp-badid", 17},            {"sftp-version4", 17},
+        {"sftp-status:open:3", SCP_E_OPEN_FILE},
+        {"sftp-status:write:4", SCP_E_WRITE},
+        {"sftp-status:fsetstat:2", SCP_E_NO_SUCH_FILE},
+        {"sftp-status:fsetstat:3", SCP_E_PERMISSION_DENIED},
+        {"sftp-status:fsetstat:6", SCP_E_NETWORK},
+        {"sftp-status:fsetstat:8", SCP_E_UNSUPPORTED},
+        {"sftp-status:fsetstat:5", SCP_E_INTERNAL},
+        {"sftp-badid", SCP_E_INTERNAL},
+        {"sftp-version4", SCP_E_INTERNAL},
     };
     for (const auto& c : cases) EXPECT_EQ(Run(c.scenario, m_local.file("data.bin"), "/up"), c.code) << c.scenario;
     // A created directory that cannot be looked at afterwards.
-    EXPECT_EQ(Run("sftp-status:mkdir-stat:3", m_local.file("tree"), "/up"), 25);
+    EXPECT_EQ(Run("sftp-status:mkdir-stat:3", m_local.file("tree"), "/up"), SCP_E_PERMISSION_DENIED);
 }
 
 TEST_F(Scripted, AcknowledgementBytesAndRefusals)
 {
     std::string results;
-    EXPECT_EQ(Run("ack:1", m_local.file("data.bin"), "/up", &results), 16);
+    EXPECT_EQ(Run("ack:1", m_local.file("data.bin"), "/up", &results), SCP_E_RECEIVE);
     // The fallback command went out on the same channel after the refusal.
     EXPECT_NE(results.find("RESULT subsystem sftp\nRESULT exec scp -r -p -t '/up'"), std::string::npos) << results;
-    EXPECT_EQ(Run("ack:2", m_local.file("data.bin"), "/up"), 17);
-    EXPECT_EQ(Run("refuse", m_local.file("data.bin"), "/up"), 17);
+    EXPECT_EQ(Run("ack:2", m_local.file("data.bin"), "/up"), SCP_E_INTERNAL);
+    EXPECT_EQ(Run("refuse", m_local.file("data.bin"), "/up"), SCP_E_INTERNAL);
 }
 
 TEST_F(Scripted, AWrongPasswordIsSentOnce)
@@ -142,7 +148,7 @@ TEST_F(Scripted, SourceErrorsReachTheSink)
     ASSERT_EQ(::symlink("/nonexistent/target", m_local.file("tree/dangling").c_str()), 0);
     ScriptedServer server({"sink"});
     std::string results;
-    EXPECT_EQ(UploadTo(server, "sink", m_local.file("tree"), "/up", &results, nullptr), 4);
+    EXPECT_EQ(UploadTo(server, "sink", m_local.file("tree"), "/up", &results, nullptr), SCP_E_NO_SUCH_FILE);
     EXPECT_NE(results.find("RESULT sink message scp: " + m_local.file("tree/dangling") + ": No such file or directory"),
               std::string::npos)
         << results;
@@ -153,9 +159,9 @@ TEST_F(Scripted, SilenceTimesOut)
     UploadRun run;
     run.options.timeout_seconds = 1;
     run.cancelOnEvent = -1;
-    EXPECT_EQ(Run("sftp-silent", m_local.file("data.bin"), "/up", nullptr, &run), 28);
+    EXPECT_EQ(Run("sftp-silent", m_local.file("data.bin"), "/up", nullptr, &run), SCP_E_TIMED_OUT);
     run.options.timeout_seconds = 1;
-    EXPECT_EQ(Upload({"mute"}, m_local.file("data.bin"), "/up", &run), 28);
+    EXPECT_EQ(Upload({"mute"}, m_local.file("data.bin"), "/up", &run), SCP_E_TIMED_OUT);
     ASSERT_FALSE(run.events.empty());
     EXPECT_EQ(run.events.back().event, SCP_EVENT_ERROR);
     EXPECT_EQ(run.events.back().text, "Connection timed out");
@@ -166,7 +172,7 @@ TEST_F(Scripted, CancelFromTheCallback)
     UploadRun run;
     run.cancelOnEvent = SCP_EVENT_PROGRESS;
     run.options.timeout_seconds = 10;
-    EXPECT_EQ(Run("sftp-ok", m_local.file("data.bin"), "/up", nullptr, &run), 32);
+    EXPECT_EQ(Run("sftp-ok", m_local.file("data.bin"), "/up", nullptr, &run), SCP_E_CANCELLED);
     EXPECT_EQ(run.Count(SCP_EVENT_PROGRESS), 1);
     EXPECT_EQ(run.options.cancel_requested, 0u);  // cleared when acted upon
 }
@@ -179,7 +185,9 @@ TEST_F(Scripted, OldServerVersionsGetTheirQuirks)
         const int code = Upload({"sftp-ok", "--version", version}, m_local.file("data.bin"), "/up");
         // The server cannot verify our MACs: it drops the connection, or
         // (seen on a slow, sanitised build) stops answering until the time-out.
-        EXPECT_TRUE(code == 16 || code == 26 || code == 28 || code == 30) << version << ": " << code;
+        EXPECT_TRUE(code == SCP_E_RECEIVE || code == SCP_E_NETWORK || code == SCP_E_TIMED_OUT ||
+                    code == SCP_E_LOST_CONNECTION)
+            << version << ": " << code;
     }
     // VShell is exempt, and OpenSSH's quirks concern only public-key signatures.
     for (const char* version : {"2.0.12 VShell", "OpenSSH_2.5.2"})
@@ -191,11 +199,11 @@ TEST_F(Scripted, StrictKeyExchangeRefusesAnIgnoreDuringTheExchange)
     // The server lists strict key exchange, then sends IGNORE before its
     // reply: a key-exchange error.
     std::string results;
-    EXPECT_EQ(Upload({"raw-strict"}, m_local.file("data.bin"), "/up", nullptr, &results), 24) << results;
+    EXPECT_EQ(Upload({"raw-strict"}, m_local.file("data.bin"), "/up", nullptr, &results), SCP_E_AUTHENTICATE) << results;
     EXPECT_NE(results.find("RESULT raw client offers strict True"), std::string::npos) << results;
     // Without strict mode the IGNORE is passed over and the DISCONNECT that
     // follows ends the upload.
-    EXPECT_EQ(Upload({"raw-plain"}, m_local.file("data.bin"), "/up", nullptr, &results), 29) << results;
+    EXPECT_EQ(Upload({"raw-plain"}, m_local.file("data.bin"), "/up", nullptr, &results), SCP_E_DISCONNECTED) << results;
 }
 
 TEST_F(Scripted, ModernParamikoAgreesTheCurrentAlgorithms)
@@ -238,7 +246,7 @@ TEST_F(Scripted, EachStepEndsAtItsOwnLimit)
         ScriptedServer server({"mute"});
         UploadRun run = PeerRun(server.port(), m_local.file("data.bin"), "/up", 60);
         run.options.connect_timeout_seconds = 2;
-        EXPECT_EQ(run.Run(), 28);
+        EXPECT_EQ(run.Run(), SCP_E_TIMED_OUT);
         EXPECT_EQ(LastDetail(),
                   "host 127.0.0.1 port " + std::to_string(server.port()) + " sent no version line within 2 seconds");
     }
@@ -247,7 +255,7 @@ TEST_F(Scripted, EachStepEndsAtItsOwnLimit)
         ScriptedServer server({"raw-stall"});
         UploadRun run = PeerRun(server.port(), m_local.file("data.bin"), "/up", 60);
         run.options.login_timeout_seconds = 2;
-        EXPECT_EQ(run.Run(), 28);
+        EXPECT_EQ(run.Run(), SCP_E_TIMED_OUT);
         EXPECT_EQ(LastDetail(), "the key exchange and login with host 127.0.0.1 port " + std::to_string(server.port()) +
                                     " did not finish within 2 seconds");
     }
@@ -320,13 +328,13 @@ TEST(ScpConnectionErrors, NameHostPortAndCause)
     ::close(fd);
 
     UploadRun refused = PeerRun(port, local.file("data.bin"), "/up", 10);
-    EXPECT_EQ(refused.Run(), 26);
+    EXPECT_EQ(refused.Run(), SCP_E_NETWORK);
     EXPECT_EQ(LastDetail(), "connect to host 127.0.0.1 port " + std::to_string(port) + ": Connection refused");
 
     UploadRun unknown = PeerRun(22, local.file("data.bin"), "/up", 10);
     unknown.host = "no-such-host.invalid";
     const int code = unknown.Run();
-    EXPECT_TRUE(code == 20 || code == 21) << code;
+    EXPECT_TRUE(code == SCP_E_HOST_DOES_NOT_EXIST || code == SCP_E_HOST_NOT_FOUND) << code;
     const std::string detail = LastDetail();
     EXPECT_EQ(detail.rfind("Could not resolve hostname no-such-host.invalid: ", 0), 0u) << detail;
     EXPECT_GT(detail.size(), std::string("Could not resolve hostname no-such-host.invalid: ").size()) << detail;

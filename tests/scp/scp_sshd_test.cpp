@@ -139,7 +139,7 @@ TEST_P(SshdUpload, WildcardSendsEveryMatchIntoADirectory)
     WriteFileBytes(m_remote.path() + "/plain", "p");
     UploadRun notDir = NewRun(m_local.file("?ne.txt"), m_remote.path() + "/plain");
     // The sink, started with -d, refuses the target with an error line (16).
-    EXPECT_EQ(notDir.Run(), GetParam() == Form::Sftp ? 5 : 16);
+    EXPECT_EQ(notDir.Run(), GetParam() == Form::Sftp ? SCP_E_NOT_A_DIRECTORY : SCP_E_RECEIVE);
     EXPECT_EQ(ReadWholeFile(m_remote.path() + "/plain"), "p");
 }
 
@@ -229,9 +229,9 @@ TEST_F(SshdSession, ChangedHostKeyGoesOnOnlyWithAYes)
         // Only the caller's own yes (accept and store) or the user's goes on.
         {HOSTKEY_REJECT, true, 0, SCP_E_HOSTKEY_REFUSED, false},
         {HOSTKEY_ACCEPT_ONCE, true, 0, SCP_E_HOSTKEY_REFUSED, false},
-        {HOSTKEY_ACCEPT_AND_STORE, true, 0, 0, true},
+        {HOSTKEY_ACCEPT_AND_STORE, true, 0, SCP_OK, true},
         {HOSTKEY_ASK, true, 0, SCP_E_HOSTKEY_REFUSED, false},
-        {HOSTKEY_ASK, true, 1, 0, true},
+        {HOSTKEY_ASK, true, 1, SCP_OK, true},
         {HOSTKEY_ASK, false, 1, SCP_E_HOSTKEY_REFUSED, false},
         {7, true, 1, SCP_E_HOSTKEY_REFUSED, false},
     };
@@ -266,21 +266,21 @@ TEST_F(SshdSession, ConnectionFailuresHaveTheirCodes)
         ASSERT_TRUE(other.running());
         closed.port = other.port();
     }
-    EXPECT_EQ(closed.Run(), 26);
+    EXPECT_EQ(closed.Run(), SCP_E_NETWORK);
     EXPECT_EQ(closed.Count(SCP_EVENT_CONNECTED), 0);
 
     UploadRun unknown = NewRun();
     unknown.host = "no-such-host.invalid";
     const int code = unknown.Run();
-    EXPECT_TRUE(code == 20 || code == 21) << code;
+    EXPECT_TRUE(code == SCP_E_HOST_DOES_NOT_EXIST || code == SCP_E_HOST_NOT_FOUND) << code;
 
     UploadRun empty = NewRun();
     empty.host = "";
-    EXPECT_EQ(empty.Run(), 3);
+    EXPECT_EQ(empty.Run(), SCP_E_EMPTY_HOST);
 
     UploadRun missing = NewRun();
     missing.localPath = m_local.file("absent.txt");
-    EXPECT_EQ(missing.Run(), 4);
+    EXPECT_EQ(missing.Run(), SCP_E_NO_SUCH_FILE);
     EXPECT_EQ(missing.Count(SCP_EVENT_CONNECTED), 0);
 }
 
@@ -332,7 +332,7 @@ TEST_F(SshdSession, FilesOf4GiBOrMoreAreRefused)
     ASSERT_EQ(::truncate(big.c_str(), 4LL * 1024 * 1024 * 1024), 0);  // sparse
     UploadRun run = NewRun();
     run.localPath = big;
-    EXPECT_EQ(run.Run(), 13);
+    EXPECT_EQ(run.Run(), SCP_E_READ);
     EXPECT_FALSE(Exists(m_remote.path() + "/big.bin"));
 }
 

@@ -233,7 +233,7 @@ TEST(ScpSftp, RepliesParseAndEveryTruncationFails)
         for (std::size_t cut = 0; cut < c.body.size(); ++cut) {
             // A STATUS may end right after its code.
             if (c.type == SSH_FXP_STATUS && cut >= 9) continue;
-            EXPECT_EQ(scp_sftp_parse_reply(c.body.data(), cut, &reply), 16) << "cut at " << cut;
+            EXPECT_EQ(scp_sftp_parse_reply(c.body.data(), cut, &reply), SCP_E_RECEIVE) << "cut at " << cut;
         }
     }
     ScpSftpReply attrs{};
@@ -248,15 +248,17 @@ TEST(ScpSftp, RepliesParseAndEveryTruncationFails)
     // A handle longer than 256 bytes is refused.
     std::vector<std::uint8_t> big = Body({102, 0, 0, 1, 0, 0, 0, 1, 1});
     big.resize(big.size() + 257, 'x');
-    EXPECT_EQ(scp_sftp_parse_reply(big.data(), big.size(), &handle), 16);
+    EXPECT_EQ(scp_sftp_parse_reply(big.data(), big.size(), &handle), SCP_E_RECEIVE);
 }
 
 TEST(ScpSftp, StatusCodesMapToLibraryCodes)
 {
-    const int expected[] = {17, 17, 4, 25, 17, 17, 26, 26, 31, 17, 17};
+    const int expected[] = {SCP_E_INTERNAL, SCP_E_INTERNAL,          SCP_E_NO_SUCH_FILE, SCP_E_PERMISSION_DENIED,
+                            SCP_E_INTERNAL, SCP_E_INTERNAL,          SCP_E_NETWORK,      SCP_E_NETWORK,
+                            SCP_E_UNSUPPORTED, SCP_E_INTERNAL,       SCP_E_INTERNAL};
     for (std::uint32_t status = 0; status < 11; ++status)
         EXPECT_EQ(scp_sftp_status_code(status), expected[status]) << status;
-    EXPECT_EQ(scp_sftp_status_code(0xffffffffu), 17);
+    EXPECT_EQ(scp_sftp_status_code(0xffffffffu), SCP_E_INTERNAL);
 }
 
 // A job without a session: its reads end at the pending bytes.
@@ -290,13 +292,13 @@ TEST_F(DetachedJob, ReadAckCodes)
         std::size_t left;
     };
     const Case cases[] = {
-        {std::string(1, '\0') + "rest", 0, 4},
-        {"\x01scp: warning\nnext", 16, 4},
-        {"\x02scp: fatal\n", 17, 0},
-        {"\x07odd", 17, 0},
-        {"", 30, 0},
-        {"\x01no line end", 16, 0},
-        {"\x01" + std::string(3000, 'x'), 16, 3000 - 2048},
+        {std::string(1, '\0') + "rest", SCP_OK, 4},
+        {"\x01scp: warning\nnext", SCP_E_RECEIVE, 4},
+        {"\x02scp: fatal\n", SCP_E_INTERNAL, 0},
+        {"\x07odd", SCP_E_INTERNAL, 0},
+        {"", SCP_E_LOST_CONNECTION, 0},
+        {"\x01no line end", SCP_E_RECEIVE, 0},
+        {"\x01" + std::string(3000, 'x'), SCP_E_RECEIVE, 3000 - 2048},
     };
     for (const Case& c : cases) {
         Pending(c.bytes);
@@ -354,13 +356,13 @@ TEST(ScpLocalPaths, ClassificationAndWildcards)
     FILE* f = std::fopen(dir.file("a1.txt").c_str(), "w");
     ASSERT_TRUE(f);
     std::fclose(f);
-    EXPECT_EQ(classify_local_path(dir.file("a1.txt").c_str()), 1);
-    EXPECT_EQ(classify_local_path(dir.path().c_str()), 1);
-    EXPECT_EQ(classify_local_path(dir.file("a?.txt").c_str()), 2);
-    EXPECT_EQ(classify_local_path(dir.file("*.txt").c_str()), 2);
-    EXPECT_EQ(classify_local_path(dir.file("b*").c_str()), 0);
-    EXPECT_EQ(classify_local_path(dir.file("none").c_str()), 0);
-    EXPECT_EQ(classify_local_path(""), 0);
+    EXPECT_EQ(classify_local_path(dir.file("a1.txt").c_str()), SCP_LOCAL_EXISTS);
+    EXPECT_EQ(classify_local_path(dir.path().c_str()), SCP_LOCAL_EXISTS);
+    EXPECT_EQ(classify_local_path(dir.file("a?.txt").c_str()), SCP_LOCAL_MATCHES);
+    EXPECT_EQ(classify_local_path(dir.file("*.txt").c_str()), SCP_LOCAL_MATCHES);
+    EXPECT_EQ(classify_local_path(dir.file("b*").c_str()), SCP_LOCAL_MISSING);
+    EXPECT_EQ(classify_local_path(dir.file("none").c_str()), SCP_LOCAL_MISSING);
+    EXPECT_EQ(classify_local_path(""), SCP_LOCAL_MISSING);
     EXPECT_TRUE(MatchWildcard("*", "."));
     EXPECT_TRUE(MatchWildcard("a*b?c", "aXXbYc"));
     EXPECT_FALSE(MatchWildcard("a*b?c", "aXXbc"));
@@ -373,14 +375,14 @@ TEST(ScpUpload, RefusesBeforeConnecting)
     TempRegistry registry;
     ScpJobOptions options{};
     options.cancel_requested = 1;  // cleared by the call
-    EXPECT_EQ(ScpUploadFile("127.0.0.1", 22, "u", "p", "/nonexistent/file", "/tmp", nullptr, &options), 4);
+    EXPECT_EQ(ScpUploadFile("127.0.0.1", 22, "u", "p", "/nonexistent/file", "/tmp", nullptr, &options), SCP_E_NO_SUCH_FILE);
     EXPECT_EQ(options.cancel_requested, 0u);
     TempDir dir;
     FILE* f = std::fopen(dir.file("x").c_str(), "w");
     ASSERT_TRUE(f);
     std::fclose(f);
-    EXPECT_EQ(ScpUploadFile("", 22, "u", "p", dir.file("x").c_str(), "/tmp", nullptr, &options), 3);
-    EXPECT_EQ(ScpUploadFile(nullptr, 22, "u", "p", dir.file("x").c_str(), "/tmp", nullptr, &options), 3);
+    EXPECT_EQ(ScpUploadFile("", 22, "u", "p", dir.file("x").c_str(), "/tmp", nullptr, &options), SCP_E_EMPTY_HOST);
+    EXPECT_EQ(ScpUploadFile(nullptr, 22, "u", "p", dir.file("x").c_str(), "/tmp", nullptr, &options), SCP_E_EMPTY_HOST);
     EXPECT_EQ(scp_alloc_count(), 0);
 }
 

@@ -1,0 +1,483 @@
+// The key exchange of the upload library's SSH-2 engine: our KEXINIT and the
+// cipher offer behind it, the agreement, Diffie-Hellman (fixed groups and
+// group exchange) or ECDH, the exchange hash and the server's host key, the
+// derived keys of each direction.
+#include <algorithm>
+#include <cstring>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include <openssl/bn.h>
+#include <openssl/crypto.h>
+
+#include "scp/scp_crypto.h"
+#include "scp/scp_job.h"
+#include "scp/scp_negotiate.h"
+#include "scp/scp_packet.h"
+#include "scp/scp_session.h"
+#include "scp/scp_store.h"
+#include "ssh2/crypto/hostkey_trust.h"
+
+namespace {
+
+// The key-exchange methods, in the order offered.
+const ScpKexMethod kKexMethods[] = {
+    {"curve25519-sha256", KEX_ECDH, SCP_HASH_SHA256, SCP_ECDH_X25519},
+    {"curve25519-sha256@libssh.org", KEX_ECDH, SCP_HASH_SHA256, SCP_ECDH_X25519},
+    {"ecdh-sha2-nistp256", KEX_ECDH, SCP_HASH_SHA256, SCP_ECDH_P256},
+    {"diffie-hellman-group14-sha256", KEX_DH_FIXED, SCP_HASH_SHA256, 14},
+    {"diffie-hellman-group16-sha512", KEX_DH_FIXED, SCP_HASH_SHA512, 16},
+    {"diffie-hellman-group-exchange-sha256", KEX_GEX, SCP_HASH_SHA256, 0},
+    {"diffie-hellman-group-exchange-sha1", KEX_GEX_OLD, SCP_HASH_SHA1, 0},
+    {"diffie-hellman-group1-sha1", KEX_DH_FIXED, SCP_HASH_SHA1, 1},
+};
+constexpr char kStrictClient[] = "kex-strict-c-v00@openssh.com";
+constexpr char kStrictServer[] = "kex-strict-s-v00@openssh.com";
+// The group sizes asked for in the current group exchange request.
+constexpr std::uint32_t kGexMin = 2048;
+constexpr std::uint32_t kGexMax = 8192;
+
+// The names of the latest key exchange (all point to static text).
+const char* g_lastChosen[CH_COUNT];
+bool g_lastStrict;
+
+const char* const kMacNames[] = {"hmac-sha2-256-etm@openssh.com",
+                                 "hmac-sha2-512-etm@openssh.com",
+                                 "hmac-sha2-256",
+                                 "hmac-sha2-512",
+                                 "hmac-sha1",
+                                 "hmac-md5",
+                                 "none"};
+constexpr std::size_t kMacCount = sizeof kMacNames / sizeof kMacNames[0];
+
+struct ScpBnFree {
+    void operator()(BIGNUM* n) const { BN_clear_free(n); }
+};
+using ScpBn = std::unique_ptr<BIGNUM, ScpBnFree>;
+
+bool scp_kex_usable(const ScpKexMethod& m, bool noGex) { return !noGex || (m.kind != KEX_GEX && m.kind != KEX_GEX_OLD); }
+
+const char* const kHostKeyNames[] = {"ssh-ed25519", "ecdsa-sha2-nistp256", "rsa-sha2-512", "rsa-sha2-256",
+                                     "ssh-rsa",     "ssh-dss"};
+
+std::vector<std::string> scp_hostkey_offer(const ScpSession* s)
+{
+    const std::vector<std::string> names(kHostKeyNames, kHostKeyNames + sizeof kHostKeyNames / sizeof kHostKeyNames[0]);
+    return sshcrypto::OrderHostKeyOffer(
+        names, sshcrypto::ReadKnownHostKeys(static_cast<std::uint32_t>(scp_session_port(s)), s->cfg.host));
+}
+
+const char* const kCompressionOn[] = {"zlib", "zlib@openssh.com", "zlib", "none"};
+const char* const kCompressionOff[] = {"none", "zlib@openssh.com", "zlib", "none"};
+
+// What we offer, list by list, exactly as our KEXINIT carries it.
+ScpOffer scp_client_offer(const ScpSession* s)
+{
+    ScpOffer offer;
+    const bool noGex = (s->quirks >> SCP_QUIRK_NO_GEX) & 1;
+    for (const ScpKexMethod& method : kKexMethods)
+        if (scp_kex_usable(method, noGex)) offer.lists[SCP_OFFER_KEX].emplace_back(method.name);
+    offer.lists[SCP_OFFER_KEX].emplace_back(kStrictClient);
+    // The algorithms of the keys already stored for the host come first, so
+    // that a server that still has its old key presents it.
+    offer.lists[SCP_OFFER_HOSTKEY] = scp_hostkey_offer(s);
+    const std::vector<std::string> ciphers =
+        scp_cipher_offer_names(s->cfg.cipherPrefs, s->cfg.allowSingleDes != 0, &offer.acceptedCiphers);
+    const std::vector<std::string> macs(kMacNames, kMacNames + kMacCount);
+    const char* const* comp = s->cfg.compression ? kCompressionOn : kCompressionOff;
+    const std::vector<std::string> compression(comp, comp + 4);
+    for (int dir = 0; dir < 2; ++dir) {
+        offer.lists[SCP_OFFER_CIPHER_OUT + dir] = ciphers;
+        offer.lists[SCP_OFFER_MAC_OUT + dir] = macs;
+        offer.lists[SCP_OFFER_COMP_OUT + dir] = compression;
+    }
+    return offer;
+}
+
+int scp_put_name_list(ScpBuf* m, const std::vector<std::string>& names)
+{
+    std::string text;
+    for (const std::string& name : names) text += (text.empty() ? "" : ",") + name;
+    return scp_buf_put_string(m, reinterpret_cast<const std::uint8_t*>(text.data()), text.size());
+}
+
+}  // namespace
+
+int scp_build_kexinit(ScpSession* s)
+{
+    ScpBuf* m = &s->msg;
+    int rc = scp_msg_start(s, MSG_KEXINIT);
+    std::uint8_t cookie[16];
+    scp_random_bytes(s->pool, cookie, sizeof cookie);
+    if (!rc) rc = scp_buf_put(m, cookie, sizeof cookie);
+    const ScpOffer offer = scp_client_offer(s);
+    for (const std::vector<std::string>& list : offer.lists)
+        if (!rc) rc = scp_put_name_list(m, list);
+    for (int i = 0; i < 2 && !rc; ++i) rc = scp_buf_put_cstring(m, "");
+    if (!rc) rc = scp_buf_put_byte(m, 0);
+    if (!rc) rc = scp_buf_put_u32(m, 0);
+    if (!rc) {
+        s->kexinitClient.len = 0;
+        rc = scp_buf_put(&s->kexinitClient, m->data, m->len);
+    }
+    if (!rc) rc = scp_send_msg(s);
+    return rc;
+}
+
+namespace {
+
+// The static text of an agreed name (the session keeps pointers only).
+const char* scp_static_name(const char* const* names, std::size_t count, const std::string& name)
+{
+    for (std::size_t i = 0; i < count; ++i)
+        if (name == names[i]) return names[i];
+    return nullptr;
+}
+
+int scp_start_dh(ScpSession* s)
+{
+    // x of 2n random bits, e = g^x mod p.
+    const int bits = 2 * s->keyBits;
+    std::uint8_t bytes[64];
+    const int nbytes = (bits + 7) / 8;
+    scp_random_bytes(s->pool, bytes, static_cast<std::size_t>(nbytes));
+    if (bits % 8) bytes[0] &= static_cast<std::uint8_t>((1u << (bits % 8)) - 1);
+    BN_clear_free(s->x);
+    BN_free(s->e);
+    s->x = BN_bin2bn(bytes, nbytes, nullptr);
+    OPENSSL_cleanse(bytes, sizeof bytes);
+    s->e = BN_new();
+    BN_CTX* ctx = BN_CTX_new();
+    int ok = s->x && s->e && ctx && !BN_is_zero(s->x);
+    if (ok && BN_cmp(s->x, s->p) >= 0) ok = BN_mod(s->x, s->x, s->p, ctx);
+    ok = ok && BN_mod_exp(s->e, s->g, s->x, s->p, ctx);
+    BN_CTX_free(ctx);
+    if (!ok) return SCP_E_OUT_OF_MEMORY;
+    int rc = scp_msg_start(s, s->kex->kind == KEX_DH_FIXED ? MSG_KEXDH_INIT : MSG_KEX_DH_GEX_INIT);
+    if (!rc) rc = scp_buf_put_mpint(&s->msg, s->e);
+    if (!rc) rc = scp_send_msg(s);
+    if (!rc) s->state = SCP_SS_KEX_REPLY;
+    return rc;
+}
+
+bool scp_is_aead(const ScpCipherInfo& info) { return info.mode == SCP_MODE_GCM || info.mode == SCP_MODE_CHACHA; }
+
+}  // namespace
+
+int scp_handle_kexinit(ScpSession* s, const std::uint8_t* payload, std::size_t len, std::uint32_t seq)
+{
+    int rc = scp_buf_put(&s->kexinitServer, payload, len);
+    if (rc) return rc;
+    ScpReader r = scp_reader(payload, len);
+    std::uint8_t type = 0;
+    const std::uint8_t* cookie = nullptr;
+    const std::uint8_t* lists[10] = {};
+    std::size_t lens[10] = {};
+    if (!scp_get_byte(&r, &type) || !scp_get_bytes(&r, &cookie, 16)) return SCP_E_RECEIVE;
+    for (int i = 0; i < 10; ++i)
+        if (!scp_get_string(&r, &lists[i], &lens[i], 4096)) return SCP_E_RECEIVE;
+    bool follows = false;
+    if (!scp_get_bool(&r, &follows)) return SCP_E_RECEIVE;
+
+    // Strict key exchange: the server's KEXINIT must have been its first packet.
+    if (!s->haveSessionId && scp_list_contains(lists[0], lens[0], kStrictServer)) {
+        if (seq != 0) return SCP_E_AUTHENTICATE;
+        s->strict = true;
+    }
+    ScpOffer theirs;
+    for (int i = 0; i < SCP_OFFER_COUNT; ++i)
+        theirs.lists[i] = scp_split_name_list(std::string_view(reinterpret_cast<const char*>(lists[i]), lens[i]));
+    const ScpAgreement agreed = scp_negotiate(scp_client_offer(s), theirs);
+    if (!agreed.ok) {
+        scp_job_error_detail(agreed.failure.c_str());
+        if (!scp_send_disconnect(s, 3, "No common algorithm\n")) scp_socket_flush(s);
+        return SCP_E_AUTHENTICATE;
+    }
+    s->kex = nullptr;
+    for (const ScpKexMethod& method : kKexMethods)
+        if (!s->kex && agreed.names[SCP_OFFER_KEX] == method.name) s->kex = &method;
+    s->chosen[CH_KEX] = s->kex ? s->kex->name : nullptr;
+    s->chosen[CH_HOSTKEY] = scp_static_name(kHostKeyNames, sizeof kHostKeyNames / sizeof kHostKeyNames[0],
+                                            agreed.names[SCP_OFFER_HOSTKEY]);
+    std::size_t count = 0;
+    const ScpCipherInfo* table = scp_cipher_table(&count);
+    const auto cipherIndex = [&](const std::string& name) {
+        const ScpCipherInfo* info = scp_cipher_by_name(name.data(), name.size());
+        return info ? static_cast<int>(info - table) : -1;
+    };
+    s->cipherOut = cipherIndex(agreed.names[SCP_OFFER_CIPHER_OUT]);
+    s->cipherIn = cipherIndex(agreed.names[SCP_OFFER_CIPHER_IN]);
+    if (!s->chosen[CH_KEX] || !s->chosen[CH_HOSTKEY] || s->cipherOut < 0 || s->cipherIn < 0) return SCP_E_INTERNAL;
+    s->chosen[CH_CIPHER_OUT] = table[s->cipherOut].name;
+    s->chosen[CH_CIPHER_IN] = table[s->cipherIn].name;
+    s->chosen[CH_MAC_OUT] = scp_static_name(kMacNames, kMacCount, agreed.names[SCP_OFFER_MAC_OUT]);
+    s->chosen[CH_MAC_IN] = scp_static_name(kMacNames, kMacCount, agreed.names[SCP_OFFER_MAC_IN]);
+    s->chosen[CH_COMP_OUT] = scp_static_name(kCompressionOn, 4, agreed.names[SCP_OFFER_COMP_OUT]);
+    s->chosen[CH_COMP_IN] = scp_static_name(kCompressionOn, 4, agreed.names[SCP_OFFER_COMP_IN]);
+    if (!s->chosen[CH_MAC_OUT] || !s->chosen[CH_MAC_IN] || !s->chosen[CH_COMP_OUT] || !s->chosen[CH_COMP_IN])
+        return SCP_E_INTERNAL;
+    // A guessed packet that follows is dropped unless the guess was ours.
+    if (follows) {
+        const char* firstKex = reinterpret_cast<const char*>(lists[0]);
+        const std::size_t n = std::strlen(s->chosen[CH_KEX]);
+        const bool right = lens[0] >= n && std::memcmp(firstKex, s->chosen[CH_KEX], n) == 0 &&
+                           (lens[0] == n || firstKex[n] == ',');
+        s->skipGuess = !right;
+    }
+    // n: the longer key of the two ciphers.
+    int bits = table[s->cipherOut].keyBits;
+    if (table[s->cipherIn].keyBits > bits) bits = table[s->cipherIn].keyBits;
+    const int kind = s->kex->kind;
+    // The older methods keep their 160-bit cap (the exponent's size too).
+    if (kind == KEX_GEX_OLD || (kind == KEX_DH_FIXED && s->kex->group == 1)) bits = bits > 160 ? 160 : bits;
+    s->keyBits = bits;
+    s->gex = kind == KEX_GEX_OLD || kind == KEX_GEX;
+    if (kind == KEX_ECDH) {
+        s->qc.len = 0;
+        rc = scp_ecdh_start(&s->ecdh, s->kex->group, nullptr, &s->qc);
+        if (!rc) rc = scp_msg_start(s, MSG_KEX_ECDH_INIT);
+        if (!rc) rc = scp_buf_put_string(&s->msg, s->qc.data, s->qc.len);
+        if (!rc) rc = scp_send_msg(s);
+        if (!rc) s->state = SCP_SS_KEX_REPLY;
+        return rc;
+    }
+    if (kind == KEX_GEX_OLD) {
+        s->gexBits = 512u << ((static_cast<unsigned>(bits) - 1) / 64);
+        rc = scp_msg_start(s, MSG_KEX_DH_GEX_REQUEST_OLD);
+        if (!rc) rc = scp_buf_put_u32(&s->msg, s->gexBits);
+        if (!rc) rc = scp_send_msg(s);
+        if (!rc) s->state = SCP_SS_KEX_GROUP;
+        return rc;
+    }
+    if (kind == KEX_GEX) {
+        // Our choice: a group as strong as the cipher key, no stronger
+        // (a longer group costs time and buys nothing).
+        s->gexBits = bits <= 128 ? 3072 : bits <= 192 ? 7680 : 8192;
+        rc = scp_msg_start(s, MSG_KEX_DH_GEX_REQUEST);
+        if (!rc) rc = scp_buf_put_u32(&s->msg, kGexMin);
+        if (!rc) rc = scp_buf_put_u32(&s->msg, s->gexBits);
+        if (!rc) rc = scp_buf_put_u32(&s->msg, kGexMax);
+        if (!rc) rc = scp_send_msg(s);
+        if (!rc) s->state = SCP_SS_KEX_GROUP;
+        return rc;
+    }
+    BN_free(s->p);
+    BN_free(s->g);
+    const int group = s->kex->group;
+    s->p = group == 16 ? BN_get_rfc3526_prime_4096(nullptr)
+                       : group == 14 ? BN_get_rfc3526_prime_2048(nullptr) : BN_get_rfc2409_prime_1024(nullptr);
+    s->g = BN_new();
+    if (!s->p || !s->g || !BN_set_word(s->g, 2)) return SCP_E_OUT_OF_MEMORY;
+    return scp_start_dh(s);
+}
+
+int scp_handle_group(ScpSession* s, const std::uint8_t* payload, std::size_t len)
+{
+    ScpReader r = scp_reader(payload, len);
+    std::uint8_t type = 0;
+    scp_get_byte(&r, &type);
+    BN_free(s->p);
+    BN_free(s->g);
+    s->p = s->g = nullptr;
+    if (!scp_get_mpint(&r, &s->p) || !scp_get_mpint(&r, &s->g)) return SCP_E_INTERNAL;
+    if (BN_num_bits(s->p) < 512 || BN_num_bits(s->p) > 8192 || BN_is_zero(s->g) || BN_is_one(s->g)) return SCP_E_INTERNAL;
+    if (s->kex->kind == KEX_GEX) {
+        // The group asked for: 2048 to 8192 bits, 1 < g < p - 1.
+        if (BN_num_bits(s->p) < static_cast<int>(kGexMin) || !BN_is_odd(s->p)) return SCP_E_INTERNAL;
+        const ScpBn pm1(BN_dup(s->p));
+        if (!pm1) return SCP_E_OUT_OF_MEMORY;
+        if (!BN_sub_word(pm1.get(), 1) || BN_cmp(s->g, pm1.get()) >= 0) return SCP_E_INTERNAL;
+    }
+    return scp_start_dh(s);
+}
+
+namespace {
+
+int scp_hash_key(ScpSession* s, char letter, std::uint8_t* out, std::size_t outLen)
+{
+    const bool noSecret = (s->quirks >> SCP_QUIRK_KDF_NO_SECRET) & 1;
+    return scp_kex_derive(s->kex->hash, noSecret ? nullptr : s->kMpint.data, noSecret ? 0 : s->kMpint.len, s->h, s->hLen,
+                          letter, s->sessionId, s->sessionIdLen, out, outLen);
+}
+
+int scp_mac_kind(const char* name)
+{
+    if (std::strcmp(name, "hmac-sha1") == 0) return SCP_MAC_SHA1;
+    if (std::strcmp(name, "hmac-md5") == 0) return SCP_MAC_MD5;
+    if (std::strcmp(name, "hmac-sha2-256") == 0) return SCP_MAC_SHA256;
+    if (std::strcmp(name, "hmac-sha2-512") == 0) return SCP_MAC_SHA512;
+    if (std::strcmp(name, "hmac-sha2-256-etm@openssh.com") == 0) return SCP_MAC_SHA256_ETM;
+    if (std::strcmp(name, "hmac-sha2-512-etm@openssh.com") == 0) return SCP_MAC_SHA512_ETM;
+    return SCP_MAC_NONE;
+}
+
+}  // namespace
+
+// Starts a direction's compression: "zlib" with the new keys,
+// "zlib@openssh.com" once the user is authenticated.
+int scp_start_compression(ScpSession* s, bool outgoing)
+{
+    ScpZlib* zlib = outgoing ? &s->pout.zlib : &s->pin.zlib;
+    const char* name = s->chosen[outgoing ? CH_COMP_OUT : CH_COMP_IN];
+    if (zlib->stream || !name) return SCP_OK;
+    const bool now = std::strcmp(name, "zlib") == 0 || (s->authenticated && std::strcmp(name, "zlib@openssh.com") == 0);
+    return now ? scp_zlib_start(zlib, outgoing) : SCP_OK;
+}
+
+int scp_install_keys(ScpSession* s, bool outgoing)
+{
+    std::size_t count = 0;
+    const ScpCipherInfo* table = scp_cipher_table(&count);
+    const ScpCipherInfo* info = &table[outgoing ? s->cipherOut : s->cipherIn];
+    // An authenticated cipher uses no MAC: no MAC key is derived.
+    const int kind = scp_is_aead(*info) ? SCP_MAC_NONE : scp_mac_kind(s->chosen[outgoing ? CH_MAC_OUT : CH_MAC_IN]);
+    std::size_t macKeyLen = scp_mac_key_len(kind);
+    if (kind == SCP_MAC_SHA1 && ((s->quirks >> SCP_QUIRK_SHORT_HMAC) & 1)) macKeyLen = 16;
+    std::uint8_t iv[64], key[64], mackey[64];
+    int rc = SCP_OK;
+    if (info->ivBytes) rc = scp_hash_key(s, outgoing ? 'A' : 'B', iv, static_cast<std::size_t>(info->ivBytes));
+    if (!rc) rc = scp_hash_key(s, outgoing ? 'C' : 'D', key, static_cast<std::size_t>(info->keyBytes));
+    if (!rc && macKeyLen) rc = scp_hash_key(s, outgoing ? 'E' : 'F', mackey, macKeyLen);
+    ScpCipher* cipher = outgoing ? &s->pout.cipher : &s->pin.cipher;
+    ScpMac* mac = outgoing ? &s->pout.mac : &s->pin.mac;
+    if (!rc) rc = scp_cipher_start(cipher, info, key, iv, outgoing);
+    if (!rc) rc = scp_mac_start(mac, kind, mackey, macKeyLen);
+    if (!rc) rc = scp_start_compression(s, outgoing);
+    OPENSSL_cleanse(iv, sizeof iv);
+    OPENSSL_cleanse(key, sizeof key);
+    OPENSSL_cleanse(mackey, sizeof mackey);
+    return rc;
+}
+
+namespace {
+
+int scp_check_host_key(ScpSession* s, const ScpHostKey* key, const std::uint8_t* blob, std::size_t blobLen)
+{
+    const std::uint32_t port = static_cast<std::uint32_t>(scp_session_port(s));
+    const sshcrypto::SHostKeyCheck check = sshcrypto::CheckHostKeyTrust(key->cacheType, key->text, port, s->cfg.host);
+    auto remember = [&] { return sshcrypto::StoreHostKey(key->cacheType, port, s->cfg.host, key->text); };
+    auto ask = [&](int what) {
+        if (!scp_job_has_callback()) return false;
+        const std::string detail =
+            std::string(key->fingerprint) + " " + sshcrypto::Sha256Fingerprint(std::span(blob, blobLen));
+        return scp_job_event(s->job, SCP_EVENT_HOSTKEY, s->cfg.host, detail.c_str(), what) != 0;
+    };
+    switch (check.trust) {
+    case sshcrypto::EHostKeyTrust::Match:
+        return SCP_OK;
+    case sshcrypto::EHostKeyTrust::FirstContact:
+        switch (s->cfg.newHostKeyPolicy) {
+        case HOSTKEY_ACCEPT_ONCE: return SCP_OK;
+        case HOSTKEY_ACCEPT_AND_STORE: remember(); return SCP_OK;
+        case HOSTKEY_ASK:
+            if (!ask(SCP_HOSTKEY_ABSENT)) return SCP_E_HOSTKEY_REFUSED;
+            remember();
+            return SCP_OK;
+        default: return SCP_E_HOSTKEY_REFUSED;
+        }
+    case sshcrypto::EHostKeyTrust::Changed:
+    case sshcrypto::EHostKeyTrust::NewType:
+    case sshcrypto::EHostKeyTrust::Unverifiable: {
+        const int what = check.trust == sshcrypto::EHostKeyTrust::Changed   ? SCP_HOSTKEY_CHANGED
+                         : check.trust == sshcrypto::EHostKeyTrust::NewType ? SCP_HOSTKEY_NEW_TYPE
+                                                                            : SCP_HOSTKEY_UNVERIFIABLE;
+        // Nothing but the caller's own yes or the user's goes on.
+        if (s->cfg.changedHostKeyPolicy == HOSTKEY_ACCEPT_AND_STORE ||
+            (s->cfg.changedHostKeyPolicy == HOSTKEY_ASK && ask(what))) {
+            remember();
+            return SCP_OK;
+        }
+        return SCP_E_HOSTKEY_REFUSED;
+    }
+    }
+    return SCP_E_HOSTKEY_REFUSED;
+}
+
+}  // namespace
+
+// The server's reply, both forms: string K_S, then mpint f (Diffie-Hellman)
+// or string Q_S (ECDH), then the signature over the exchange hash H.
+int scp_handle_kex_reply(ScpSession* s, const std::uint8_t* payload, std::size_t len)
+{
+    ScpReader r = scp_reader(payload, len);
+    std::uint8_t type = 0;
+    const std::uint8_t *blob = nullptr, *sig = nullptr, *qs = nullptr;
+    std::size_t blobLen = 0, sigLen = 0, qsLen = 0;
+    BIGNUM* f = nullptr;
+    const bool ecdh = s->kex->kind == KEX_ECDH;
+    scp_get_byte(&r, &type);
+    if (!scp_get_string(&r, &blob, &blobLen, 8192)) return SCP_E_RECEIVE;
+    if (ecdh ? !scp_get_string(&r, &qs, &qsLen, 256) : !scp_get_mpint(&r, &f)) return SCP_E_RECEIVE;
+    if (!scp_get_string(&r, &sig, &sigLen, 8192)) {
+        BN_free(f);
+        return SCP_E_RECEIVE;
+    }
+    int rc = SCP_OK;
+    s->kMpint.len = 0;
+    if (ecdh) {
+        rc = scp_ecdh_finish(&s->ecdh, qs, qsLen, &s->kMpint);
+        scp_ecdh_end(&s->ecdh);
+    } else {
+        // 1 < f < p - 1
+        const ScpBn pm1(BN_dup(s->p));
+        const std::unique_ptr<BN_CTX, decltype(&BN_CTX_free)> ctx(BN_CTX_new(), BN_CTX_free);
+        rc = (pm1 && ctx && BN_sub_word(pm1.get(), 1)) ? SCP_OK : SCP_E_OUT_OF_MEMORY;
+        if (!rc && (BN_cmp(f, BN_value_one()) <= 0 || BN_cmp(f, pm1.get()) >= 0)) rc = SCP_E_AUTHENTICATE;
+        BN_clear_free(s->k);
+        s->k = rc ? nullptr : BN_new();
+        if (!rc && (!s->k || !BN_mod_exp(s->k, f, s->x, s->p, ctx.get()))) rc = SCP_E_OUT_OF_MEMORY;
+        if (!rc) rc = scp_buf_put_mpint(&s->kMpint, s->k);
+    }
+    ScpHostKey key{};
+    if (!rc) rc = scp_hostkey_parse(blob, blobLen, &key);
+    if (!rc && key.type != scp_hostkey_alg_type(s->chosen[CH_HOSTKEY])) rc = SCP_E_AUTHENTICATE;
+    ScpExchangeParts parts{};
+    parts.clientVersion = kClientVersion;
+    parts.serverVersion = s->serverLine;
+    parts.kexinitClient = s->kexinitClient.data;
+    parts.kexinitClientLen = s->kexinitClient.len;
+    parts.kexinitServer = s->kexinitServer.data;
+    parts.kexinitServerLen = s->kexinitServer.len;
+    parts.hostKey = blob;
+    parts.hostKeyLen = blobLen;
+    parts.gex = s->kex->kind == KEX_GEX ? SCP_GEX_RANGE : s->kex->kind == KEX_GEX_OLD ? SCP_GEX_OLD : SCP_GEX_NONE;
+    parts.gexMin = kGexMin;
+    parts.gexBits = s->gexBits;
+    parts.gexMax = kGexMax;
+    parts.p = s->p;
+    parts.g = s->g;
+    parts.e = ecdh ? nullptr : s->e;
+    parts.f = f;
+    parts.qc = s->qc.data;
+    parts.qcLen = s->qc.len;
+    parts.qs = qs;
+    parts.qsLen = qsLen;
+    parts.kMpint = s->kMpint.data;
+    parts.kLen = s->kMpint.len;
+    s->hLen = scp_hash_len(s->kex->hash);
+    if (!rc) rc = scp_exchange_hash(s->kex->hash, &parts, s->h);
+    BN_free(f);
+    if (!rc && scp_hostkey_verify_alg(&key, s->chosen[CH_HOSTKEY], sig, sigLen, s->h, s->hLen) != 0)
+        rc = SCP_E_HOSTKEY_SIGNATURE;
+    if (!rc) rc = scp_check_host_key(s, &key, blob, blobLen);
+    scp_hostkey_free(&key);
+    if (rc) return rc;
+    for (int i = 0; i < CH_COUNT; ++i) g_lastChosen[i] = s->chosen[i];
+    g_lastStrict = s->strict;
+    if (!s->haveSessionId) {
+        std::memcpy(s->sessionId, s->h, s->hLen);
+        s->sessionIdLen = s->hLen;
+        s->haveSessionId = true;
+    }
+    rc = scp_msg_start(s, MSG_NEWKEYS);
+    if (!rc) rc = scp_send_msg(s);
+    // Strict key exchange: our sequence numbers start again after NEWKEYS.
+    if (!rc && s->strict) s->pout.seq = 0;
+    if (!rc) rc = scp_install_keys(s, true);
+    if (!rc) s->state = SCP_SS_NEWKEYS;
+    return rc;
+}
+
+const char* scp_kex_last_chosen(int which) { return g_lastChosen[which]; }
+bool scp_kex_last_strict() { return g_lastStrict; }

@@ -1,0 +1,219 @@
+// The session record of the upload library's SSH-2 engine and the routines
+// its parts call in one another: the transport (version exchange, packets,
+// dispatch), the key exchange, the authentication and the channel. Private
+// to scp/: callers outside use scp_ssh.h.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include <openssl/bn.h>
+
+#include "scp/scp.h"
+#include "scp/scp_crypto.h"
+#include "scp/scp_mem.h"
+#include "scp/scp_packet.h"
+#include "scp/scp_ssh.h"
+
+enum : std::uint8_t {
+    MSG_DISCONNECT = 1,
+    MSG_IGNORE = 2,
+    MSG_UNIMPLEMENTED = 3,
+    MSG_DEBUG = 4,
+    MSG_SERVICE_REQUEST = 5,
+    MSG_SERVICE_ACCEPT = 6,
+    MSG_EXT_INFO = 7,
+    MSG_KEXINIT = 20,
+    MSG_NEWKEYS = 21,
+    MSG_KEXDH_INIT = 30,
+    MSG_KEXDH_REPLY = 31,
+    MSG_KEX_DH_GEX_REQUEST_OLD = 30,
+    MSG_KEX_DH_GEX_GROUP = 31,
+    MSG_KEX_DH_GEX_INIT = 32,
+    MSG_KEX_DH_GEX_REPLY = 33,
+    MSG_KEX_DH_GEX_REQUEST = 34,
+    MSG_KEX_ECDH_INIT = 30,
+    MSG_KEX_ECDH_REPLY = 31,
+    MSG_USERAUTH_REQUEST = 50,
+    MSG_USERAUTH_FAILURE = 51,
+    MSG_USERAUTH_SUCCESS = 52,
+    MSG_USERAUTH_BANNER = 53,
+    MSG_USERAUTH_PK_OK = 60,
+    MSG_USERAUTH_INFO_REQUEST = 60,
+    MSG_USERAUTH_INFO_RESPONSE = 61,
+    MSG_GLOBAL_REQUEST = 80,
+    MSG_REQUEST_FAILURE = 82,
+    MSG_CHANNEL_OPEN = 90,
+    MSG_CHANNEL_OPEN_CONFIRMATION = 91,
+    MSG_CHANNEL_OPEN_FAILURE = 92,
+    MSG_CHANNEL_WINDOW_ADJUST = 93,
+    MSG_CHANNEL_DATA = 94,
+    MSG_CHANNEL_EXTENDED_DATA = 95,
+    MSG_CHANNEL_EOF = 96,
+    MSG_CHANNEL_CLOSE = 97,
+    MSG_CHANNEL_REQUEST = 98,
+    MSG_CHANNEL_SUCCESS = 99,
+    MSG_CHANNEL_FAILURE = 100,
+};
+
+// The reasons of a DISCONNECT we send.
+enum : std::uint32_t {
+    SCP_DISCONNECT_KEY_EXCHANGE_FAILED = 3,
+    SCP_DISCONNECT_BY_APPLICATION = 11,
+};
+
+// The data-type code of standard error in extended channel data.
+constexpr std::uint32_t kScpExtendedStderr = 1;
+
+inline constexpr char kClientVersion[] = "SSH-2.0-Pavlet";
+constexpr std::uint32_t kLocalWindow = 16384;
+constexpr std::uint32_t kLocalMaxPacket = 16384;
+constexpr std::uint32_t kFirstChannelId = 256;
+constexpr std::size_t kMaxVersionLine = 255;
+constexpr std::size_t kSocketQueueFlush = 16384;
+// Channel data is sent in pieces of up to this size; smaller amounts wait
+// for more data or for the next wait for input.
+constexpr std::size_t kChannelPiece = 16384;
+
+enum ScpKexKind { KEX_DH_FIXED, KEX_GEX_OLD, KEX_GEX, KEX_ECDH };
+struct ScpKexMethod {
+    const char* name;
+    int kind;
+    int hash;
+    int group;  // KEX_DH_FIXED: the MODP group number; KEX_ECDH: ScpEcdhKind
+};
+
+enum ScpAuthWait { AUTH_WAIT_NONE, AUTH_WAIT_PK_QUERY, AUTH_WAIT_PK_SIGNED, AUTH_WAIT_PASSWORD };
+enum ScpChosen { CH_KEX, CH_HOSTKEY, CH_CIPHER_OUT, CH_CIPHER_IN, CH_MAC_OUT, CH_MAC_IN, CH_COMP_OUT, CH_COMP_IN, CH_COUNT };
+
+// Where the version exchange is: looking for "SSH-", in the protocol
+// version, in the rest of the line.
+enum ScpVersionStage { SCP_VERSION_SEEK = 0, SCP_VERSION_PROTOCOL, SCP_VERSION_REST };
+
+struct ScpSession {
+    SessionConfig cfg;
+    JobInfo* job;
+    winsock::SOCKET sock;
+    bool detached;
+    ScpBuf* capture;
+    ScpRandomPool* pool;
+    ScpRandomPool ownPool;  // used when there is no job
+    int state;
+
+    // Version exchange.
+    int versionStage;  // ScpVersionStage
+    std::size_t matched;  // bytes of "SSH-" matched so far
+    char protocol[10];
+    std::size_t protocolLen;
+    char serverLine[kMaxVersionLine + 1];
+    std::size_t serverLineLen;
+    bool lineCut;
+    unsigned quirks;
+
+    ScpBuf inbuf;
+    ScpBuf sockOut;  // the socket's send queue
+    ScpPacketIn pin;
+    ScpPacketOut pout;
+    ScpBuf wire;
+    ScpBuf msg;
+    bool holding;
+    ScpBuf held;
+
+    // Key exchange.
+    ScpBuf kexinitClient;
+    ScpBuf kexinitServer;
+    const char* chosen[CH_COUNT];
+    int cipherOut;
+    int cipherIn;
+    bool gex;
+    const ScpKexMethod* kex;
+    bool skipGuess;
+    int keyBits;
+    std::uint32_t gexBits;
+    BIGNUM* p;
+    BIGNUM* g;
+    BIGNUM* x;
+    BIGNUM* e;
+    BIGNUM* k;
+    ScpEcdh ecdh;
+    ScpBuf qc;  // our ECDH public value
+    std::uint8_t h[kScpMaxHash];
+    std::size_t hLen;
+    std::uint8_t sessionId[kScpMaxHash];
+    std::size_t sessionIdLen;
+    bool haveSessionId;
+    ScpBuf kMpint;
+    bool strict;        // the server takes part in strict key exchange
+    bool firstKexDone;  // the server's first NEWKEYS has been read
+    bool authenticated;
+
+    // Authentication.
+    int authWait;
+    bool canPublicKey;
+    bool canPassword;
+    bool canKeyboardInteractive;
+    bool publicKeyTried;
+    int passwordAttempts;
+
+    // The channel.
+    bool channelOpen;
+    std::uint32_t localId;
+    std::uint32_t remoteId;
+    std::uint32_t remoteWindow;
+    std::uint32_t remoteMaxPacket;
+    std::uint32_t localWindow;
+    std::uint32_t adjustOwed;  // window to give back with the next packet
+    ScpBuf channelOut;
+    bool eofPending;
+    bool eofSent;
+    bool closeSent;
+    bool ready;
+    bool fallbackUsed;
+    int exitStatus;
+    bool closed;
+};
+
+// ---- transport (scp_ssh.cpp)
+// Whether a comma-separated name list holds name.
+bool scp_list_contains(const std::uint8_t* list, std::size_t len, const char* name);
+// Writes the socket's send queue out.
+int scp_socket_flush(ScpSession* s);
+// Queues bytes for the socket; the queue goes out once it holds a full
+// channel window's worth, and before every wait for input.
+int scp_session_write_raw(ScpSession* s, const std::uint8_t* data, std::size_t len);
+// Starts the message in s->msg with its type; scp_send_msg sends it as one
+// packet (or holds it back while a password packet is assembled).
+int scp_msg_start(ScpSession* s, std::uint8_t type);
+int scp_send_msg(ScpSession* s);
+int scp_send_disconnect(ScpSession* s, std::uint32_t reason, const char* text);
+void scp_session_close_quietly(ScpSession* s);
+// A fatal error: close the sockets and save the seed before the code goes up.
+int scp_session_fail(ScpSession* s, int code);
+int scp_session_port(const ScpSession* s);
+int scp_session_new(ScpSession** out, const SessionConfig* cfg);
+void scp_session_free(ScpSession* s);
+
+// ---- key exchange (scp_kex.cpp)
+int scp_build_kexinit(ScpSession* s);
+int scp_handle_kexinit(ScpSession* s, const std::uint8_t* payload, std::size_t len, std::uint32_t seq);
+int scp_handle_group(ScpSession* s, const std::uint8_t* payload, std::size_t len);
+int scp_handle_kex_reply(ScpSession* s, const std::uint8_t* payload, std::size_t len);
+// Takes the server's keys into use after its NEWKEYS.
+int scp_install_keys(ScpSession* s, bool outgoing);
+// Starts a direction's compression when its method asks for it now.
+int scp_start_compression(ScpSession* s, bool outgoing);
+// The chosen names of the latest key exchange, for scp_session_last_chosen.
+const char* scp_kex_last_chosen(int which);
+bool scp_kex_last_strict();
+
+// ---- authentication (scp_auth.cpp)
+int scp_send_auth_none(ScpSession* s);
+int scp_handle_auth(ScpSession* s, std::uint8_t type, const std::uint8_t* payload, std::size_t len);
+
+// ---- the channel (scp_channel.cpp)
+int scp_open_channel(ScpSession* s);
+// The messages of the states from the channel's opening on.
+int scp_handle_channel_state(ScpSession* s, std::uint8_t type, const std::uint8_t* payload, std::size_t len);
+// Sends what the remote window allows of the data waiting in the channel,
+// then a pending end-of-file once nothing is left.
+int scp_flush_channel(ScpSession* s);
