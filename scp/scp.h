@@ -108,6 +108,11 @@ struct ScpJobOptions {
     volatile std::uint32_t cancel_requested = 0;
     // Nonzero: copy through the remote scp program without asking for SFTP.
     std::uint32_t use_scp = 0;
+    // SFTP writes in flight at most: 0 takes the DWORD registry value
+    // "SftpRequests" under Software\Quillon\Corvel, or 64 without one; 1
+    // sends 4096-byte writes one at a time, each answered before the next,
+    // for a server that cannot take more.
+    std::uint32_t sftp_requests = 0;
 };
 
 // event, text, detail, value, user_data; only SCP_EVENT_HOSTKEY reads the
