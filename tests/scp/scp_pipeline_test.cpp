@@ -150,4 +150,15 @@ TEST_F(Pipelined, TheServerStartsNewKeyExchangesBetweenWrites)
     }
 }
 
+TEST_F(Pipelined, AnotherHostKeyInALaterExchangeIsRefused)
+{
+    // The session's first key was trusted; a renegotiation that shows
+    // another one ends the upload, whatever the store would say of it.
+    std::string results;
+    EXPECT_EQ(Upload({"sftp-ok", "--modern"}, "sftp-rekey-newkey", PatternBytes(2 * 1024 * 1024, 17), &results),
+              SCP_E_HOSTKEY_REFUSED)
+        << results;
+    EXPECT_EQ(LastDetail(), "the server's host key changed in a later key exchange");
+}
+
 }  // namespace

@@ -21,6 +21,8 @@ that is a scenario name:
   sftp-rekey         starts a new key exchange at the third and the
                      fortieth WRITE, while more requests are arriving;
                      reports "rekeyed N" at CLOSE
+  sftp-rekey-newkey  as sftp-rekey, but the server takes another host key of
+                     the same type before the first renegotiation
   sftp-slowread      reads its channel in small pieces with pauses, so a
                      small --window opens slowly
   (every SFTP scenario reports "file PATH SIZE SHA256 LARGEST" at CLOSE: the
@@ -101,6 +103,8 @@ class Sftp:
 
     def rekey(self):
         transport = self.channel.get_transport()
+        if self.scenario == "sftp-rekey-newkey":
+            transport.add_server_key(paramiko.RSAKey.generate(1024))
         worker = threading.Thread(target=transport.renegotiate_keys, daemon=True)
         self.rekeys.append(worker)
         worker.start()
@@ -143,7 +147,7 @@ class Sftp:
         self.largest = max(self.largest, length)
         forced = self.forced("write")
         code = forced if forced is not None else 0
-        if self.scenario == "sftp-rekey" and self.writes in (3, 40):
+        if self.scenario in ("sftp-rekey", "sftp-rekey-newkey") and self.writes in (3, 40):
             self.rekey()
         if self.scenario == "sftp-fail5" and self.writes == 5:
             code = 4
