@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/registry.h"
 #include "scp/scp.h"
 #include "scp/scp_ssh.h"
 #include "tests/scp/scp_test_util.h"
@@ -121,6 +122,13 @@ TEST_F(Pipelined, TheServersLimitsAndTheOneRequestSetting)
     // One request at a time: the old behaviour, whatever the server offers.
     ASSERT_EQ(Upload({"sftp-ok", "--modern"}, "sftp-limits:200000", bytes, &results, 1), 0) << results;
     EXPECT_EQ(LargestWriteIfIntact(results, "/up/data.bin", bytes), 4096) << results;
+    // The same from the registry when the job says nothing; the job's own
+    // setting wins over it.
+    RegWriteDword(HKEY_CURRENT_USER, u"Software\\Quillon\\Corvel", u"SftpRequests", 1);
+    ASSERT_EQ(Upload({"sftp-ok", "--modern"}, "sftp-limits:200000", bytes, &results), 0) << results;
+    EXPECT_EQ(LargestWriteIfIntact(results, "/up/data.bin", bytes), 4096) << results;
+    ASSERT_EQ(Upload({"sftp-ok", "--modern"}, "sftp-limits:200000", bytes, &results, 8), 0) << results;
+    EXPECT_EQ(LargestWriteIfIntact(results, "/up/data.bin", bytes), 200000) << results;
 }
 
 TEST_F(Pipelined, AWindowThatOpensSlowly)
