@@ -8,7 +8,8 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {
-    scp_alloc_reset();
+    // What this input leaves behind goes with its own arena.
+    const CScpLocalArena arena;
     ScpJobOptions options{};
     JobInfo* job = nullptr;
     if (scp_job_create(&job, &options) == 0) {
@@ -25,6 +26,5 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             if (read_ack(job) != 0 && job->pending.len == 0) break;
         scp_job_destroy(job);
     }
-    scp_alloc_sweep();
     return 0;
 }

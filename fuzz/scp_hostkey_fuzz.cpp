@@ -13,7 +13,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     static const char* const kAlgorithms[] = {"ssh-ed25519", "ecdsa-sha2-nistp256", "rsa-sha2-512",
                                               "rsa-sha2-256", "ssh-rsa",             "ssh-dss"};
     if (size < 3) return 0;
-    scp_alloc_reset();
+    // What this input leaves behind goes with its own arena.
+    const CScpLocalArena arena;
     const char* alg = kAlgorithms[data[0] % (sizeof kAlgorithms / sizeof kAlgorithms[0])];
     std::size_t blobLen = static_cast<std::size_t>(data[1]) << 8 | data[2];
     if (blobLen > size - 3) blobLen = size - 3;
@@ -25,6 +26,5 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         scp_hostkey_verify(&key, blob + blobLen, size - 3 - blobLen, kHash, sizeof kHash);
         scp_hostkey_free(&key);
     }
-    scp_alloc_sweep();
     return 0;
 }

@@ -55,7 +55,8 @@ void FeedKeyedPackets(std::uint8_t selector, const std::uint8_t* data, std::size
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {
     if (size < 1) return 0;
-    scp_alloc_reset();
+    // What this input leaves behind goes with its own arena.
+    const CScpLocalArena arena;
     SessionConfig cfg;
     scp_session_config_defaults(&cfg);
     cfg.compression = data[0] & 1;
@@ -69,6 +70,5 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     scp_buf_free(&capture);
     FeedKeyedPackets(data[0], data + 1, size - 1);
-    scp_alloc_sweep();
     return 0;
 }

@@ -2,8 +2,9 @@
 // to a remote host over an SSH-2 session of its own, over SFTP when the
 // server grants the subsystem and through the remote scp program otherwise.
 //
-// Procedural interface: every call returns 0 or an ESCPErrors code. Only one
-// ScpUploadFile may run at a time in a process.
+// Procedural interface: every call returns 0 or an ESCPErrors code. Each
+// ScpUploadFile owns what it allocates and shares no state with another:
+// several may run one after the other or at once on different threads.
 #pragma once
 
 #include <cstddef>
@@ -96,7 +97,13 @@ struct ScpJobOptions {
     std::uint32_t user_data = 0;
     std::int16_t new_host_key_policy = HOSTKEY_ACCEPT_AND_STORE;
     std::int16_t changed_host_key_policy = HOSTKEY_REJECT;
+    // Key logins: a private key file (OpenSSH or PEM) with its passphrase,
+    // and the keys of the agent named by SSH_AUTH_SOCK when use_agent is
+    // nonzero. Tried in that order (agent, key file), then the password,
+    // then keyboard-interactive answered with the password.
     const char* key_file = "";
+    const char* key_passphrase = "";
+    std::uint32_t use_agent = 0;
     std::uint32_t compression = 1;
     // The longest wait for the server at any one time once the channel is
     // ready.
@@ -108,6 +115,8 @@ struct ScpJobOptions {
     volatile std::uint32_t cancel_requested = 0;
     // Nonzero: copy through the remote scp program without asking for SFTP.
     std::uint32_t use_scp = 0;
+    // Out: the most bytes the upload's own blocks held at one time.
+    std::size_t peak_memory_bytes = 0;
     // SFTP writes in flight at most: 0 takes the DWORD registry value
     // "SftpRequests" under Software\Quillon\Corvel, or 64 without one; 1
     // sends 4096-byte writes one at a time, each answered before the next,
@@ -128,6 +137,6 @@ int ScpUploadFile(const char* host, int port, const char* user, const char* pass
 
 // Copies the text of a code into buffer (cut to size - 1, always terminated).
 void scp_format_error(int code, char* buffer, std::size_t size);
-// What the last failed ScpUploadFile ran into, in words ("connect to host X
+// What the last failed ScpUploadFile of the calling thread ran into, in words ("connect to host X
 // port 22: Connection refused"), or "" when it said no more than its code.
 void scp_last_error_detail(char* buffer, std::size_t size);

@@ -1,7 +1,12 @@
 // The user authentication of the upload library's SSH-2 engine: "none"
-// first, then a key file (a query before the signed request) and the
-// password, each at most once, as the server's list of methods allows.
+// first, then as the server's list of methods allows the keys (the agent's,
+// then the key file's; scp_auth_pubkey.cpp), the password, and
+// keyboard-interactive answering one echo-off prompt with the password.
+// A password or answer the server refuses ends the login at once: it is
+// never sent a second time.
+#include <cstdio>
 #include <cstring>
+#include <string>
 
 #include <openssl/crypto.h>
 
@@ -9,11 +14,6 @@
 #include "scp/scp_job.h"
 #include "scp/scp_packet.h"
 #include "scp/scp_session.h"
-
-namespace {
-
-// scp_send_pk_query: the key file could not be loaded (nothing was sent).
-constexpr int kKeyNotUsable = -1;
 
 int scp_put_auth_head(ScpSession* s, const char* method)
 {
@@ -24,8 +24,6 @@ int scp_put_auth_head(ScpSession* s, const char* method)
     return rc;
 }
 
-}  // namespace
-
 int scp_send_auth_none(ScpSession* s)
 {
     int rc = scp_put_auth_head(s, "none");
@@ -35,6 +33,9 @@ int scp_send_auth_none(ScpSession* s)
 }
 
 namespace {
+
+// The most prompts of one keyboard-interactive request.
+constexpr std::uint32_t kMaxPrompts = 16;
 
 // The IGNORE message that pads the write of a password packet of the given
 // wire length, so that the password's length does not show.
@@ -96,72 +97,92 @@ int scp_send_password(ScpSession* s)
     return rc;
 }
 
-int scp_send_pk_query(ScpSession* s)
+void scp_wipe_sent(ScpSession* s)
 {
-    ScpPrivKey key{};
-    // The query needs only the public half: unprotected keys load without a
-    // passphrase; a protected PEM key is loaded with the password.
-    int rc = scp_privkey_load(s->cfg.keyFile, s->cfg.password, &key);
-    if (rc) return kKeyNotUsable;
-    ScpBuf blob{};
-    rc = scp_privkey_public_blob(&key, &blob);
-    if (!rc) rc = scp_put_auth_head(s, "publickey");
-    if (!rc) rc = scp_buf_put_byte(&s->msg, 0);
-    if (!rc) rc = scp_buf_put_cstring(&s->msg, scp_privkey_algorithm(&key));
-    if (!rc) rc = scp_buf_put_string(&s->msg, blob.data, blob.len);
+    if (s->msg.data) OPENSSL_cleanse(s->msg.data, s->msg.cap);
+    if (s->pout.scratch.data) OPENSSL_cleanse(s->pout.scratch.data, s->pout.scratch.cap);
+}
+
+int scp_send_kbdint(ScpSession* s)
+{
+    int rc = scp_put_auth_head(s, "keyboard-interactive");
+    if (!rc) rc = scp_buf_put_cstring(&s->msg, "");  // language
+    if (!rc) rc = scp_buf_put_cstring(&s->msg, "");  // submethods
     if (!rc) rc = scp_send_msg(s);
-    scp_buf_free(&blob);
-    scp_privkey_free(&key);
-    s->authWait = AUTH_WAIT_PK_QUERY;
+    s->kbdintTried = true;
+    s->authWait = AUTH_WAIT_KBDINT;
     return rc;
 }
 
-int scp_send_pk_signed(ScpSession* s)
+// Nothing of ours fits: which methods the server takes, in words, and the
+// end of the connection.
+int scp_auth_give_up(ScpSession* s)
 {
-    ScpPrivKey key{};
-    if (scp_privkey_load(s->cfg.keyFile, s->cfg.password, &key) != 0) {
-        // A key that cannot be loaded: carry on with "none".
-        s->publicKeyTried = true;
-        return scp_send_auth_none(s);
-    }
-    ScpBuf blob{}, signedData{}, sig{};
-    int rc = scp_privkey_public_blob(&key, &blob);
-    if (!rc) rc = scp_put_auth_head(s, "publickey");
-    if (!rc) rc = scp_buf_put_byte(&s->msg, 1);
-    if (!rc) rc = scp_buf_put_cstring(&s->msg, scp_privkey_algorithm(&key));
-    if (!rc) rc = scp_buf_put_string(&s->msg, blob.data, blob.len);
-    if (!rc) {
-        if ((s->quirks >> SCP_QUIRK_PK_SESSION_ID) & 1) rc = scp_buf_put(&signedData, s->sessionId, s->sessionIdLen);
-        else rc = scp_buf_put_string(&signedData, s->sessionId, s->sessionIdLen);
-    }
-    if (!rc) rc = scp_buf_put(&signedData, s->msg.data, s->msg.len);
-    if (!rc) rc = scp_privkey_sign(&key, signedData.data, signedData.len, &sig);
-    if (!rc) rc = scp_buf_put_string(&s->msg, sig.data, sig.len);
-    if (!rc) rc = scp_send_msg(s);
-    scp_buf_free(&blob);
-    scp_buf_free(&signedData);
-    scp_buf_free(&sig);
-    scp_privkey_free(&key);
-    s->authWait = AUTH_WAIT_PK_SIGNED;
-    return rc;
+    char text[400];
+    std::string shown;
+    for (const char* p = s->methods; *p; ++p)
+        shown += (*p >= 0x21 && *p <= 0x7e) ? *p : '?';
+    if (s->keysOffered > 0 && !s->canPassword && !s->canKeyboardInteractive)
+        std::snprintf(text, sizeof text, "The server accepted none of the %d key%s offered; it accepts only: %s",
+                      s->keysOffered, s->keysOffered == 1 ? "" : "s", shown.c_str());
+    else
+        std::snprintf(text, sizeof text, "The server accepts only: %s", shown.empty() ? "(nothing)" : shown.c_str());
+    scp_job_error_detail(s->job, text);
+    scp_send_disconnect(s, SCP_DISCONNECT_BY_APPLICATION, "No supported authentication methods available\n");
+    return SCP_E_AUTHENTICATE;
 }
 
 // What to try next after a failure (or at the start).
 int scp_auth_next(ScpSession* s)
 {
-    if (s->cfg.keyFile[0] && s->canPublicKey && !s->publicKeyTried && scp_privkey_recognised(s->cfg.keyFile)) {
-        const int rc = scp_send_pk_query(s);
-        if (rc >= 0) return rc;
-        s->publicKeyTried = true;
+    if (s->canPublicKey && !s->publicKeyTried) {
+        const int rc = scp_auth_offer_next_key(s);
+        if (rc != kScpNoKeyLeft) return rc;
     }
-    if (s->canPassword && s->passwordAttempts == 0) {
+    const bool havePassword = s->cfg.password[0] != '\0';
+    if (havePassword && s->canPassword && s->passwordAttempts == 0) {
         ++s->passwordAttempts;
         return scp_send_password(s);
     }
-    // Nothing we can try: say so and close without a code of our own.
-    scp_send_disconnect(s, 11, "No supported authentication methods available\n");
-    scp_session_close_quietly(s);
-    return SCP_OK;
+    if (havePassword && s->canKeyboardInteractive && !s->kbdintTried && s->passwordAttempts == 0)
+        return scp_send_kbdint(s);
+    return scp_auth_give_up(s);
+}
+
+// A keyboard-interactive request: answered when it asks for nothing, or for
+// one thing without echo (the password, once); anything else is left for
+// the next method.
+int scp_handle_info_request(ScpSession* s, const std::uint8_t* payload, std::size_t len)
+{
+    ScpReader r = scp_reader(payload + 1, len - 1);
+    const std::uint8_t* text = nullptr;
+    std::size_t textLen = 0;
+    std::uint32_t prompts = 0;
+    if (!scp_get_string(&r, &text, &textLen, 4096) || !scp_get_string(&r, &text, &textLen, 4096) ||
+        !scp_get_string(&r, &text, &textLen, 256) || !scp_get_u32(&r, &prompts) || prompts > kMaxPrompts)
+        return SCP_E_RECEIVE;
+    bool echo = true;
+    for (std::uint32_t i = 0; i < prompts; ++i)
+        if (!scp_get_string(&r, &text, &textLen, 4096) || !scp_get_bool(&r, &echo)) return SCP_E_RECEIVE;
+    if (prompts == 1 && (echo || s->kbdintAnswered)) {
+        // A question we cannot answer, or the password asked for again
+        // (never sent twice): the login ends here.
+        if (s->kbdintAnswered) {
+            scp_send_disconnect(s, SCP_DISCONNECT_BY_APPLICATION, "Wrong password\n");
+            return SCP_E_WRONG_PASSWORD;
+        }
+        return scp_auth_next(s);
+    }
+    if (prompts > 1) return scp_auth_next(s);
+    int rc = scp_msg_start(s, MSG_USERAUTH_INFO_RESPONSE);
+    if (!rc) rc = scp_buf_put_u32(&s->msg, prompts);
+    if (!rc && prompts == 1) {
+        rc = scp_buf_put_cstring(&s->msg, s->cfg.password);
+        s->kbdintAnswered = true;
+    }
+    if (!rc) rc = scp_send_msg(s);
+    scp_wipe_sent(s);
+    return rc;
 }
 
 }  // namespace
@@ -179,27 +200,34 @@ int scp_handle_auth(ScpSession* s, std::uint8_t type, const std::uint8_t* payloa
         if (!rc) rc = scp_start_compression(s, true);
         return rc ? rc : scp_open_channel(s);
     }
-    case MSG_USERAUTH_PK_OK:
+    case MSG_USERAUTH_PK_OK:  // also MSG_USERAUTH_INFO_REQUEST
+        if (s->authWait == AUTH_WAIT_KBDINT) return scp_handle_info_request(s, payload, len);
         if (s->authWait != AUTH_WAIT_PK_QUERY) return SCP_E_RECEIVE;
-        return scp_send_pk_signed(s);
+        {
+            const int rc = scp_auth_send_signed(s);
+            return rc == kScpNoKeyLeft ? scp_auth_next(s) : rc;
+        }
     case MSG_USERAUTH_FAILURE: {
         const std::uint8_t* methods = nullptr;
         std::size_t methodsLen = 0;
         bool partial = false;
         if (!scp_get_string(&r, &methods, &methodsLen, 4096) || !scp_get_bool(&r, &partial)) return SCP_E_RECEIVE;
+        const std::size_t keep = methodsLen < sizeof s->methods - 1 ? methodsLen : sizeof s->methods - 1;
+        std::memcpy(s->methods, methods, keep);
+        s->methods[keep] = '\0';
         s->canPublicKey = scp_list_contains(methods, methodsLen, "publickey");
         s->canPassword = scp_list_contains(methods, methodsLen, "password");
         if (s->cfg.noteKeyboardInteractive)
             s->canKeyboardInteractive = scp_list_contains(methods, methodsLen, "keyboard-interactive");
-        if (s->authWait == AUTH_WAIT_PASSWORD && !partial) {
+        const bool secretRefused =
+            s->authWait == AUTH_WAIT_PASSWORD || (s->authWait == AUTH_WAIT_KBDINT && s->kbdintAnswered);
+        if (secretRefused && !partial) {
             // A rejected password is not sent again.
-            scp_send_disconnect(s, 11, "Wrong password\n");
+            scp_send_disconnect(s, SCP_DISCONNECT_BY_APPLICATION, "Wrong password\n");
             return SCP_E_WRONG_PASSWORD;
         }
-        if (s->authWait == AUTH_WAIT_PK_QUERY || s->authWait == AUTH_WAIT_PK_SIGNED) s->publicKeyTried = true;
         return scp_auth_next(s);
     }
     default: return SCP_E_RECEIVE;
     }
 }
-

@@ -21,7 +21,7 @@ int scp_backend_open(ScpSession** out, const SessionConfig* cfg, bool noDelay)
         if (!winsock::gethostbyname(cfg->host, &address)) {
             std::snprintf(text, sizeof text, "Could not resolve hostname %s: %s", cfg->host,
                           winsock::resolver_error_text().c_str());
-            scp_job_error_detail(text);
+            scp_job_error_detail(cfg->job, text);
             switch (winsock::WSAGetLastError()) {
             case winsock::WSAENETDOWN: return SCP_E_NETWORK_DOWN;
             case winsock::WSAHOST_NOT_FOUND: return SCP_E_HOST_DOES_NOT_EXIST;
@@ -53,7 +53,7 @@ int scp_backend_open(ScpSession** out, const SessionConfig* cfg, bool noDelay)
                               cause.c_str(), seconds, seconds == 1 ? "" : "s");
             else
                 std::snprintf(text, sizeof text, "connect to host %s port %d: %s", cfg->host, port, cause.c_str());
-            scp_job_error_detail(text);
+            scp_job_error_detail(cfg->job, text);
         }
         if (!s->job && rc) winsock::closesocket(sock);
     }

@@ -100,7 +100,7 @@ int scp_handle_channel(ScpSession* s, std::uint8_t type, const std::uint8_t* pay
         if (!ours) return SCP_OK;
         // The server may send no more than the window it was given.
         if (n > s->localWindow) {
-            scp_job_error_detail("the server sent more channel data than the window allows");
+            scp_job_error_detail(s->job, "the server sent more channel data than the window allows");
             return SCP_E_RECEIVE;
         }
         s->localWindow -= static_cast<std::uint32_t>(n);
@@ -145,7 +145,7 @@ int scp_handle_channel(ScpSession* s, std::uint8_t type, const std::uint8_t* pay
             char text[80];
             std::snprintf(text, sizeof text, "Received channel request for nonexistent channel %u",
                           static_cast<unsigned>(recipient));
-            scp_send_disconnect(s, 11, text);
+            scp_send_disconnect(s, SCP_DISCONNECT_BY_APPLICATION, text);
             return SCP_E_INTERNAL;
         }
         bool ok = false;

@@ -16,65 +16,45 @@
 #include "scp/scp_ssh.h"
 
 namespace {
-ScpEventCallback g_scpCallback = nullptr;
-const SessionBackend* g_scpBackend = &scp_ssh_backend;
+const SessionBackend* const g_scpBackend = &scp_ssh_backend;
 
-// What the last job's failure ran into (one job runs at a time).
-char g_scpErrorDetail[512];
+// What the last failed upload of this thread ran into.
+thread_local char t_lastDetail[kScpErrorDetailSize];
 
-// The limit of the step under way before the channel is ready: the
-// connection and version line, then the key exchange and login. Unset
-// afterwards, when each wait has the job's time-out alone.
-enum { SCP_STEP_NONE, SCP_STEP_CONNECT, SCP_STEP_LOGIN };
-struct ScpStepLimit {
-    int step;
-    CDeadline deadline;
-    int seconds;
-    char peer[560];  // "host X port P"
-    char what[640];
-};
-ScpStepLimit g_scpStep;
-
-void scp_step_begin(int step, int seconds)
+void scp_step_begin(JobInfo* job, int step, int seconds)
 {
-    g_scpStep.step = step;
-    g_scpStep.seconds = seconds > 0 ? seconds : 1;
-    g_scpStep.deadline = CDeadline::InSeconds(g_scpStep.seconds);
+    ScpStepLimit& limit = job->step;
+    limit.step = step;
+    limit.seconds = seconds > 0 ? seconds : 1;
+    limit.deadline = CDeadline::InSeconds(limit.seconds);
     if (step == SCP_STEP_CONNECT)
-        std::snprintf(g_scpStep.what, sizeof g_scpStep.what, "%s sent no version line", g_scpStep.peer);
+        std::snprintf(limit.what, sizeof limit.what, "%s sent no version line", limit.peer);
     else
-        std::snprintf(g_scpStep.what, sizeof g_scpStep.what, "the key exchange and login with %s did not finish",
-                      g_scpStep.peer);
-}
-
-void scp_step_end()
-{
-    g_scpStep.step = SCP_STEP_NONE;
-    g_scpStep.deadline = CDeadline();
+        std::snprintf(limit.what, sizeof limit.what, "the key exchange and login with %s did not finish", limit.peer);
 }
 
 }  // namespace
 
 const SessionBackend* scp_job_backend() { return g_scpBackend; }
 
-void scp_job_begin(ScpEventCallback callback)
+void scp_job_limit_connect(JobInfo* job, const char* host, int port, int seconds)
 {
-    g_scpErrorDetail[0] = '\0';
-    scp_step_end();
-    g_scpCallback = callback;
+    std::snprintf(job->step.peer, sizeof job->step.peer, "host %s port %d", host, port);
+    scp_step_begin(job, SCP_STEP_CONNECT, seconds);
 }
 
-void scp_job_finish() { g_scpCallback = nullptr; }
-
-void scp_job_limit_connect(const char* host, int port, int seconds)
+void scp_job_limit_end(JobInfo* job)
 {
-    std::snprintf(g_scpStep.peer, sizeof g_scpStep.peer, "host %s port %d", host, port);
-    scp_step_begin(SCP_STEP_CONNECT, seconds);
+    job->step.step = SCP_STEP_NONE;
+    job->step.deadline = CDeadline();
 }
 
-void scp_job_limit_end() { scp_step_end(); }
+void scp_job_keep_detail(const JobInfo* job)
+{
+    std::snprintf(t_lastDetail, sizeof t_lastDetail, "%s", job ? job->errorDetail : "");
+}
 
-const char* scp_job_last_detail() { return g_scpErrorDetail; }
+const char* scp_job_last_detail() { return t_lastDetail; }
 
 bool scp_has_socket(JobInfo* job)
 {
@@ -113,16 +93,16 @@ void scp_winsock_release(JobInfo* job)
 
 std::int32_t scp_job_event(JobInfo* job, int event, const char* text, const char* detail, std::int32_t value)
 {
-    if (!g_scpCallback) return 0;
+    if (!job || !job->callback) return 0;
     // The time the user takes to answer is not the server's.
     const auto asked = CDeadline::Clock::now();
-    const std::int32_t answer = g_scpCallback(event, text, detail, value, job ? job->user_data : 0);
-    g_scpStep.deadline =
-        g_scpStep.deadline.Later(std::chrono::duration_cast<std::chrono::milliseconds>(CDeadline::Clock::now() - asked));
+    const std::int32_t answer = job->callback(event, text, detail, value, job->user_data);
+    job->step.deadline =
+        job->step.deadline.Later(std::chrono::duration_cast<std::chrono::milliseconds>(CDeadline::Clock::now() - asked));
     return answer;
 }
 
-bool scp_job_has_callback() { return g_scpCallback != nullptr; }
+bool scp_job_has_callback(const JobInfo* job) { return job && job->callback; }
 
 int scp_job_receive(JobInfo* job, const std::uint8_t* data, std::size_t len, bool extended)
 {
@@ -145,7 +125,7 @@ int scp_job_receive(JobInfo* job, const std::uint8_t* data, std::size_t len, boo
             char text[160];
             std::snprintf(text, sizeof text, "the server sent more than %zu bytes that were not asked for",
                           kScpMaxPending);
-            scp_job_error_detail(text);
+            scp_job_error_detail(job, text);
             return SCP_E_RECEIVE;
         }
         if (job->pending.cap - job->pending.len < extra) {
@@ -163,9 +143,9 @@ int scp_job_receive(JobInfo* job, const std::uint8_t* data, std::size_t len, boo
 
 std::size_t scp_job_buffered(const JobInfo* job) { return job ? job->pending.len : 0; }
 
-void scp_job_error_detail(const char* text)
+void scp_job_error_detail(JobInfo* job, const char* text)
 {
-    if (g_scpErrorDetail[0] == '\0' && text) std::snprintf(g_scpErrorDetail, sizeof g_scpErrorDetail, "%s", text);
+    if (job && job->errorDetail[0] == '\0' && text) std::snprintf(job->errorDetail, sizeof job->errorDetail, "%s", text);
 }
 
 void scp_job_register_socket(JobInfo* job, winsock::SOCKET s)
@@ -193,8 +173,15 @@ void scp_job_close_sockets(JobInfo* job)
 int scp_job_create(JobInfo** out, ScpJobOptions* options)
 {
     *out = nullptr;
-    auto* job = static_cast<JobInfo*>(scp_alloc(sizeof(JobInfo)));
+    JobInfo* job = nullptr;
+    {
+        // The record holds the arena: it is recorded in none.
+        const CScpArenaScope none(nullptr);
+        job = static_cast<JobInfo*>(scp_alloc(sizeof(JobInfo)));
+    }
     if (!job) return SCP_E_OUT_OF_MEMORY;
+    scp_arena_init(&job->arena);
+    const CScpArenaScope scope(&job->arena);
     job->options = options;
     job->user_data = options ? options->user_data : 0;
     job->socket = winsock::INVALID_SOCKET;
@@ -226,6 +213,8 @@ void scp_job_destroy(JobInfo* job)
     scp_free(job->sftp_requests);
     scp_free(job->target);
     scp_free(job->savedTarget);
+    // Whatever the upload left behind goes with it.
+    scp_arena_sweep(&job->arena);
     OPENSSL_cleanse(&job->pool, sizeof job->pool);
     scp_free(job);
 }
@@ -283,19 +272,20 @@ int pump_once(JobInfo* job)
     if (const int rc = scp_session_flush(job->session)) return rc;
     // The version line has come: the key exchange and login have a limit of
     // their own.
-    if (g_scpStep.step == SCP_STEP_CONNECT && scp_session_state(job->session) != SCP_SS_VERSION)
-        scp_step_begin(SCP_STEP_LOGIN, job->options ? job->options->login_timeout_seconds : 60);
-    const CDeadline limit = CDeadline::Earlier(g_scpStep.deadline, CDeadline::InSeconds(timeout));
+    ScpStepLimit& step = job->step;
+    if (step.step == SCP_STEP_CONNECT && scp_session_state(job->session) != SCP_SS_VERSION)
+        scp_step_begin(job, SCP_STEP_LOGIN, job->options ? job->options->login_timeout_seconds : 60);
+    const CDeadline limit = CDeadline::Earlier(step.deadline, CDeadline::InSeconds(timeout));
     const int ready = winsock::wait_readable(sock, limit);
     if (ready == 0) {
-        char text[sizeof g_scpStep.what + 40];
-        if (g_scpStep.deadline.IsSet() && g_scpStep.deadline.Passed())
-            std::snprintf(text, sizeof text, "%s within %d second%s", g_scpStep.what, g_scpStep.seconds,
-                          g_scpStep.seconds == 1 ? "" : "s");
+        char text[sizeof step.what + 40];
+        if (step.deadline.IsSet() && step.deadline.Passed())
+            std::snprintf(text, sizeof text, "%s within %d second%s", step.what, step.seconds,
+                          step.seconds == 1 ? "" : "s");
         else
             std::snprintf(text, sizeof text, "the server sent nothing for %ld second%s", timeout,
                           timeout == 1 ? "" : "s");
-        scp_job_error_detail(text);
+        scp_job_error_detail(job, text);
         scp_job_close_sockets(job);  // nothing more is awaited from this server
         return SCP_E_TIMED_OUT;
     }

@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "platform/deadline.h"
 #include "platform/files.h"
 #include "platform/winsock.h"
 #include "scp/scp.h"
@@ -17,10 +18,38 @@ struct SessionBackend;
 
 constexpr int kScpInitialFileSlots = 100;
 constexpr int kScpMaxSockets = 4;
+constexpr std::size_t kScpErrorDetailSize = 512;
 
+// The transfer's flags.
+struct ScpTransferFlags {
+    bool recursive;
+    bool preserveTimes;
+    bool targetMustBeDirectory;
+};
+
+// The limit of the step under way before the channel is ready: the
+// connection and version line, then the key exchange and login. Unset
+// afterwards, when each wait has the job's time-out alone.
+enum { SCP_STEP_NONE, SCP_STEP_CONNECT, SCP_STEP_LOGIN };
+struct ScpStepLimit {
+    int step;
+    CDeadline deadline;
+    int seconds;
+    char peer[560];  // "host X port P"
+    char what[640];
+};
+
+// Everything one upload holds belongs to its job: the blocks it allocates
+// (in the job's arena), its flags, limits, callback and error detail.
 struct JobInfo {
     std::uint32_t user_data;
     ScpJobOptions* options;
+    ScpArena arena;
+    ScpEventCallback callback;
+    ScpTransferFlags flags;
+    ScpStepLimit step;
+    // What the failure ran into, in words; the first record stays.
+    char errorDetail[kScpErrorDetailSize];
 
     // The open-local-files table.
     HANDLE* files;
@@ -63,14 +92,6 @@ struct JobInfo {
     std::uint32_t sftpNextWriteId;
 };
 
-// Process-wide transfer flags.
-struct ScpTransferFlags {
-    bool recursive;
-    bool preserveTimes;
-    bool targetMustBeDirectory;
-};
-extern ScpTransferFlags g_scpFlags;
-
 // The channel window the session grants the server.
 constexpr std::uint32_t kScpLocalWindow = 1024 * 1024;
 // The largest amount of channel data kept that no read asked for yet; the
@@ -78,21 +99,22 @@ constexpr std::uint32_t kScpLocalWindow = 1024 * 1024;
 constexpr std::size_t kScpMaxPending = kScpLocalWindow + 64 * 1024;
 
 // Records what a failure ran into, in words, for scp_last_error_detail; the
-// first record of a job stays.
-void scp_job_error_detail(const char* text);
+// first record of a job stays (nothing without a job).
+void scp_job_error_detail(JobInfo* job, const char* text);
 // Bytes of channel data kept that no read asked for yet.
 std::size_t scp_job_buffered(const JobInfo* job);
 
-// Raises an event through the process-wide callback; 0 without one.
+// Raises an event through the job's callback; 0 without one.
 std::int32_t scp_job_event(JobInfo* job, int event, const char* text, const char* detail, std::int32_t value);
-bool scp_job_has_callback();
+bool scp_job_has_callback(const JobInfo* job);
 // Channel data from the session (extended data goes to standard error).
 int scp_job_receive(JobInfo* job, const std::uint8_t* data, std::size_t len, bool extended);
 void scp_job_register_socket(JobInfo* job, winsock::SOCKET s);
 // Closes every socket of the session and clears the job's socket.
 void scp_job_close_sockets(JobInfo* job);
 
-// Record helpers, exposed for tests.
+// Record helpers, exposed for tests. The job's record and everything in
+// its arena go with scp_job_destroy.
 int scp_job_create(JobInfo** out, ScpJobOptions* options);
 void scp_job_destroy(JobInfo* job);
 int scp_files_record(JobInfo* job, HANDLE file);
@@ -101,15 +123,14 @@ void scp_files_close_all(JobInfo* job);
 
 // The session backend the job drives (the SSH-2 engine).
 const SessionBackend* scp_job_backend();
-// The start and end of a call of ScpUploadFile: the caller's callback, a
-// fresh error detail, no step limit.
-void scp_job_begin(ScpEventCallback callback);
-void scp_job_finish();
 // The connection's limit (and the key exchange's after it, which the event
 // loop starts once the version line is in), and its end once the channel is
 // ready.
-void scp_job_limit_connect(const char* host, int port, int seconds);
-void scp_job_limit_end();
+void scp_job_limit_connect(JobInfo* job, const char* host, int port, int seconds);
+void scp_job_limit_end(JobInfo* job);
+// Keeps the job's error detail as this thread's last one (what
+// scp_last_error_detail reports), and reads it.
+void scp_job_keep_detail(const JobInfo* job);
 const char* scp_job_last_detail();
 
 // Channel data to the server through the job's session.

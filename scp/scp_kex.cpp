@@ -38,9 +38,9 @@ constexpr char kStrictServer[] = "kex-strict-s-v00@openssh.com";
 constexpr std::uint32_t kGexMin = 2048;
 constexpr std::uint32_t kGexMax = 8192;
 
-// The names of the latest key exchange (all point to static text).
-const char* g_lastChosen[CH_COUNT];
-bool g_lastStrict;
+// The names of this thread's latest key exchange (all point to static text).
+thread_local const char* t_lastChosen[CH_COUNT];
+thread_local bool t_lastStrict;
 
 const char* const kMacNames[] = {"hmac-sha2-256-etm@openssh.com",
                                  "hmac-sha2-512-etm@openssh.com",
@@ -78,6 +78,8 @@ ScpOffer scp_client_offer(const ScpSession* s)
     const bool noGex = (s->quirks >> SCP_QUIRK_NO_GEX) & 1;
     for (const ScpKexMethod& method : kKexMethods)
         if (scp_kex_usable(method, noGex)) offer.lists[SCP_OFFER_KEX].emplace_back(method.name);
+    // We take EXT_INFO: the server names the signature algorithms it takes.
+    offer.lists[SCP_OFFER_KEX].emplace_back("ext-info-c");
     offer.lists[SCP_OFFER_KEX].emplace_back(kStrictClient);
     // The algorithms of the keys already stored for the host come first, so
     // that a server that still has its old key presents it.
@@ -192,8 +194,8 @@ int scp_handle_kexinit(ScpSession* s, const std::uint8_t* payload, std::size_t l
         theirs.lists[i] = scp_split_name_list(std::string_view(reinterpret_cast<const char*>(lists[i]), lens[i]));
     const ScpAgreement agreed = scp_negotiate(scp_client_offer(s), theirs);
     if (!agreed.ok) {
-        scp_job_error_detail(agreed.failure.c_str());
-        if (!scp_send_disconnect(s, 3, "No common algorithm\n")) scp_socket_flush(s);
+        scp_job_error_detail(s->job, agreed.failure.c_str());
+        if (!scp_send_disconnect(s, SCP_DISCONNECT_KEY_EXCHANGE_FAILED, "No common algorithm\n")) scp_socket_flush(s);
         return SCP_E_AUTHENTICATE;
     }
     s->kex = nullptr;
@@ -362,7 +364,7 @@ int scp_check_host_key(ScpSession* s, const ScpHostKey* key, const std::uint8_t*
     const sshcrypto::SHostKeyCheck check = sshcrypto::CheckHostKeyTrust(key->cacheType, key->text, port, s->cfg.host);
     auto remember = [&] { return sshcrypto::StoreHostKey(key->cacheType, port, s->cfg.host, key->text); };
     auto ask = [&](int what) {
-        if (!scp_job_has_callback()) return false;
+        if (!scp_job_has_callback(s->job)) return false;
         const std::string detail =
             std::string(key->fingerprint) + " " + sshcrypto::Sha256Fingerprint(std::span(blob, blobLen));
         return scp_job_event(s->job, SCP_EVENT_HOSTKEY, s->cfg.host, detail.c_str(), what) != 0;
@@ -467,7 +469,7 @@ int scp_handle_kex_reply(ScpSession* s, const std::uint8_t* payload, std::size_t
     if (!rc && s->haveSessionId) {
         // A later exchange: the key must be the one the session began with.
         if (blobLen != s->hostKeyBlob.len || CRYPTO_memcmp(blob, s->hostKeyBlob.data, blobLen) != 0) {
-            scp_job_error_detail("the server's host key changed in a later key exchange");
+            scp_job_error_detail(s->job, "the server's host key changed in a later key exchange");
             rc = SCP_E_HOSTKEY_REFUSED;
         }
     } else if (!rc) {
@@ -477,8 +479,8 @@ int scp_handle_kex_reply(ScpSession* s, const std::uint8_t* payload, std::size_t
     }
     scp_hostkey_free(&key);
     if (rc) return rc;
-    for (int i = 0; i < CH_COUNT; ++i) g_lastChosen[i] = s->chosen[i];
-    g_lastStrict = s->strict;
+    for (int i = 0; i < CH_COUNT; ++i) t_lastChosen[i] = s->chosen[i];
+    t_lastStrict = s->strict;
     if (!s->haveSessionId) {
         std::memcpy(s->sessionId, s->h, s->hLen);
         s->sessionIdLen = s->hLen;
@@ -494,5 +496,5 @@ int scp_handle_kex_reply(ScpSession* s, const std::uint8_t* payload, std::size_t
     return rc;
 }
 
-const char* scp_kex_last_chosen(int which) { return g_lastChosen[which]; }
-bool scp_kex_last_strict() { return g_lastStrict; }
+const char* scp_kex_last_chosen(int which) { return t_lastChosen[which]; }
+bool scp_kex_last_strict() { return t_lastStrict; }

@@ -1,5 +1,7 @@
 #include "scp/scp_mem.h"
 
+#include <cstddef>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 
@@ -7,104 +9,107 @@
 
 #include "scp/scp.h"
 
+// Every block starts with its header; the caller's bytes follow it.
+struct alignas(std::max_align_t) ScpBlockHeader {
+    ScpArena* arena;  // nullptr: recorded nowhere
+    ScpBlockHeader* prev;
+    ScpBlockHeader* next;
+    std::size_t size;
+};
+
 namespace {
-void* g_allocPointers[kScpAllocSlots];
-std::size_t g_allocSizes[kScpAllocSlots];
-std::size_t g_allocBytes;  // bytes in recorded blocks
-std::size_t g_allocPeak;   // the most g_allocBytes has been since the last reset of the peak
+thread_local ScpArena* t_currentArena = nullptr;
 
-void scp_alloc_count_bytes(std::size_t removed, std::size_t added)
+// The most a block may hold: its header must still fit beside it.
+constexpr std::size_t kMaxBlock = SIZE_MAX / 2;
+
+ScpBlockHeader* scp_block_header(void* block) { return static_cast<ScpBlockHeader*>(block) - 1; }
+
+void scp_arena_link(ScpArena* arena, ScpBlockHeader* h)
 {
-    g_allocBytes = g_allocBytes - removed + added;
-    if (g_allocBytes > g_allocPeak) g_allocPeak = g_allocBytes;
+    h->arena = arena;
+    h->prev = nullptr;
+    h->next = nullptr;
+    if (!arena) return;
+    h->next = arena->head;
+    if (arena->head) arena->head->prev = h;
+    arena->head = h;
+    ++arena->count;
+    arena->bytes += h->size;
+    if (arena->bytes > arena->peak) arena->peak = arena->bytes;
 }
 
-constexpr int kNoSlot = -1;
-
-int scp_alloc_find(const void* block)
+void scp_arena_unlink(ScpBlockHeader* h)
 {
-    if (!block) return kNoSlot;
-    for (int i = 0; i < kScpAllocSlots; ++i)
-        if (g_allocPointers[i] == block) return i;
-    return kNoSlot;
-}
-
-void scp_alloc_record(void* block, std::size_t size)
-{
-    int slot = -1;
-    for (int i = 0; i < kScpAllocSlots; ++i) {
-        if (!g_allocPointers[i]) {
-            slot = i;
-            break;
-        }
-    }
-    if (slot < 0) return;  // table full: the block works but is not tracked
-    g_allocPointers[slot] = block;
-    g_allocSizes[slot] = size;
-    scp_alloc_count_bytes(0, size);
+    ScpArena* arena = h->arena;
+    if (!arena) return;
+    if (h->prev) h->prev->next = h->next;
+    else arena->head = h->next;
+    if (h->next) h->next->prev = h->prev;
+    --arena->count;
+    arena->bytes -= h->size;
+    h->prev = h->next = nullptr;
 }
 }  // namespace
 
+void scp_arena_init(ScpArena* arena) { *arena = ScpArena{nullptr, 0, 0, 0}; }
+
+void scp_arena_sweep(ScpArena* arena)
+{
+    while (arena->head) {
+        ScpBlockHeader* h = arena->head;
+        scp_arena_unlink(h);
+        OPENSSL_cleanse(h + 1, h->size);
+        std::free(h);
+    }
+}
+
+int scp_arena_count(const ScpArena* arena) { return arena->count; }
+std::size_t scp_arena_peak_bytes(const ScpArena* arena) { return arena->peak; }
+void scp_arena_reset_peak(ScpArena* arena) { arena->peak = arena->bytes; }
+
+ScpArena* scp_arena_current() { return t_currentArena; }
+
+CScpArenaScope::CScpArenaScope(ScpArena* arena) : m_pPrevious(t_currentArena) { t_currentArena = arena; }
+CScpArenaScope::~CScpArenaScope() { t_currentArena = m_pPrevious; }
+
+CScpLocalArena::CScpLocalArena() : m_arena{nullptr, 0, 0, 0}, m_scope(&m_arena) {}
+CScpLocalArena::~CScpLocalArena() { scp_arena_sweep(&m_arena); }
+
 void* scp_alloc(std::size_t size)
 {
-    void* block = std::calloc(1, size ? size : 1);
-    if (block) scp_alloc_record(block, size);
-    return block;
+    if (size > kMaxBlock) return nullptr;
+    auto* h = static_cast<ScpBlockHeader*>(std::calloc(1, sizeof(ScpBlockHeader) + size));
+    if (!h) return nullptr;
+    h->size = size;
+    scp_arena_link(t_currentArena, h);
+    return h + 1;
 }
 
 void* scp_realloc(void* block, std::size_t size)
 {
     if (!block) return scp_alloc(size);
-    const int slot = scp_alloc_find(block);
-    void* moved = std::realloc(block, size ? size : 1);
-    if (!moved) return nullptr;
-    if (slot >= 0) {
-        scp_alloc_count_bytes(g_allocSizes[slot], size);
-        g_allocPointers[slot] = moved;
-        g_allocSizes[slot] = size;
+    if (size > kMaxBlock) return nullptr;
+    ScpBlockHeader* h = scp_block_header(block);
+    ScpArena* arena = h->arena;
+    // The block keeps its arena; the list is mended around the move.
+    scp_arena_unlink(h);
+    auto* moved = static_cast<ScpBlockHeader*>(std::realloc(h, sizeof(ScpBlockHeader) + size));
+    if (!moved) {
+        scp_arena_link(arena, h);
+        return nullptr;
     }
-    return moved;
+    moved->size = size;
+    scp_arena_link(arena, moved);
+    return moved + 1;
 }
 
 void scp_free(void* block)
 {
     if (!block) return;
-    const int slot = scp_alloc_find(block);
-    if (slot >= 0) {
-        scp_alloc_count_bytes(g_allocSizes[slot], 0);
-        g_allocPointers[slot] = nullptr;
-        g_allocSizes[slot] = 0;
-    }
-    std::free(block);
-}
-
-void scp_alloc_reset()
-{
-    std::memset(g_allocPointers, 0, sizeof g_allocPointers);
-    std::memset(g_allocSizes, 0, sizeof g_allocSizes);
-    g_allocBytes = 0;
-}
-
-std::size_t scp_alloc_peak_bytes() { return g_allocPeak; }
-void scp_alloc_reset_peak() { g_allocPeak = g_allocBytes; }
-
-void scp_alloc_sweep()
-{
-    for (int i = 0; i < kScpAllocSlots; ++i) {
-        if (g_allocPointers[i]) {
-            OPENSSL_cleanse(g_allocPointers[i], g_allocSizes[i]);
-            std::free(g_allocPointers[i]);
-        }
-    }
-    scp_alloc_reset();
-}
-
-int scp_alloc_count()
-{
-    int count = 0;
-    for (int i = 0; i < kScpAllocSlots; ++i)
-        if (g_allocPointers[i]) ++count;
-    return count;
+    ScpBlockHeader* h = scp_block_header(block);
+    scp_arena_unlink(h);
+    std::free(h);
 }
 
 char* scp_strdup(const char* text)

@@ -1,27 +1,65 @@
-// The library's tracked allocator, growable byte buffers and the bounded
-// reader used for every byte that arrives from the network.
+// The library's allocator with its per-owner arenas, growable byte buffers
+// and the bounded reader used for every byte that arrives from the network.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 
-constexpr int kScpAllocSlots = 1024;
+// The blocks of one owner: an upload's job, or a test. Every block allocated
+// while an arena is current on the thread is recorded in it (whichever
+// arena is current when it is freed or resized), and the blocks still
+// recorded when the owner ends are wiped and freed with it. Arenas share
+// nothing: two uploads never see each other's blocks or counts.
+struct ScpBlockHeader;
+struct ScpArena {
+    ScpBlockHeader* head;
+    int count;           // blocks recorded
+    std::size_t bytes;   // bytes in recorded blocks
+    std::size_t peak;    // the most bytes has been since init or the last reset of the peak
+};
 
-// Every block of the library is recorded in a table of 1024 slots; a block
-// allocated while all slots are taken still works but is not tracked.
+void scp_arena_init(ScpArena* arena);
+// Wipes and frees every block still recorded; the arena is empty after.
+void scp_arena_sweep(ScpArena* arena);
+int scp_arena_count(const ScpArena* arena);
+std::size_t scp_arena_peak_bytes(const ScpArena* arena);
+void scp_arena_reset_peak(ScpArena* arena);
+
+// The arena current on this thread (nullptr: blocks are recorded nowhere).
+ScpArena* scp_arena_current();
+
+// Makes an arena current on this thread for the scope's life, then the one
+// before it again.
+class CScpArenaScope {
+public:
+    explicit CScpArenaScope(ScpArena* arena);
+    ~CScpArenaScope();
+    CScpArenaScope(const CScpArenaScope&) = delete;
+    CScpArenaScope& operator=(const CScpArenaScope&) = delete;
+
+private:
+    ScpArena* m_pPrevious;
+};
+
+// An arena of the caller's own (a test, a fuzz input), current on this
+// thread for its life; what is left in it is wiped and freed at its end.
+class CScpLocalArena {
+public:
+    CScpLocalArena();
+    ~CScpLocalArena();
+    CScpLocalArena(const CScpLocalArena&) = delete;
+    CScpLocalArena& operator=(const CScpLocalArena&) = delete;
+    ScpArena* get() { return &m_arena; }
+
+private:
+    ScpArena m_arena;
+    CScpArenaScope m_scope;
+};
+
+// The library's allocator: zeroed blocks, recorded in the current arena.
 void* scp_alloc(std::size_t size);
 void* scp_realloc(void* block, std::size_t size);
 void scp_free(void* block);
-// Forgets every recorded block (does not free them).
-void scp_alloc_reset();
-// Frees every block still recorded and clears the table.
-void scp_alloc_sweep();
-// Number of blocks currently recorded (for tests).
-int scp_alloc_count();
-// The most bytes the recorded blocks held at one time since the last
-// scp_alloc_reset_peak (for tests and measurements).
-std::size_t scp_alloc_peak_bytes();
-void scp_alloc_reset_peak();
 char* scp_strdup(const char* text);
 
 // A growable buffer in tracked memory. Zero-initialised means empty.

@@ -88,7 +88,7 @@ struct ScpKexMethod {
     int group;  // KEX_DH_FIXED: the MODP group number; KEX_ECDH: ScpEcdhKind
 };
 
-enum ScpAuthWait { AUTH_WAIT_NONE, AUTH_WAIT_PK_QUERY, AUTH_WAIT_PK_SIGNED, AUTH_WAIT_PASSWORD };
+enum ScpAuthWait { AUTH_WAIT_NONE, AUTH_WAIT_PK_QUERY, AUTH_WAIT_PK_SIGNED, AUTH_WAIT_PASSWORD, AUTH_WAIT_KBDINT };
 enum ScpChosen { CH_KEX, CH_HOSTKEY, CH_CIPHER_OUT, CH_CIPHER_IN, CH_MAC_OUT, CH_MAC_IN, CH_COMP_OUT, CH_COMP_IN, CH_COUNT };
 
 // Where the version exchange is: looking for "SSH-", in the protocol
@@ -170,8 +170,18 @@ struct ScpSession {
     bool canPublicKey;
     bool canPassword;
     bool canKeyboardInteractive;
-    bool publicKeyTried;
+    bool publicKeyTried;  // no key is left to offer
     int passwordAttempts;
+    int nextKey;          // the next key to offer: the agent's first, then the key file's
+    int keysOffered;
+    bool keyFromAgent;    // the key of the query under way
+    ScpBuf keyBlob;       // its public blob
+    char keyAlgorithm[32];
+    bool kbdintTried;
+    bool kbdintAnswered;  // the password went out as an answer
+    char methods[256];    // what the server's last failure listed
+    bool extInfo;
+    char serverSigAlgs[1024];
 
     // The channel.
     bool channelOpen;
@@ -208,6 +218,8 @@ void scp_session_close_quietly(ScpSession* s);
 // A fatal error: close the sockets and save the seed before the code goes up.
 int scp_session_fail(ScpSession* s, int code);
 int scp_session_port(const ScpSession* s);
+// EXT_INFO: keeps the server's server-sig-algs.
+int scp_handle_ext_info(ScpSession* s, const std::uint8_t* payload, std::size_t len);
 int scp_session_new(ScpSession** out, const SessionConfig* cfg);
 void scp_session_free(ScpSession* s);
 
@@ -236,8 +248,17 @@ void scp_rekey_restart(ScpSession* s);
 // Key exchanges after the first in the latest session.
 void scp_kex_count_rekey(int count);
 
-// ---- authentication (scp_auth.cpp)
+// ---- authentication (scp_auth.cpp; the keys in scp_auth_pubkey.cpp)
 int scp_send_auth_none(ScpSession* s);
+// The head of a USERAUTH_REQUEST in s->msg: user, service, method.
+int scp_put_auth_head(ScpSession* s, const char* method);
+// Offers the next key the server may take (a query, without signature), or
+// returns kScpNoKeyLeft when none is left to offer.
+constexpr int kScpNoKeyLeft = -1;
+int scp_auth_offer_next_key(ScpSession* s);
+// Signs for the key the server would take and sends the request; a key
+// that cannot sign passes to the next one (or kScpNoKeyLeft).
+int scp_auth_send_signed(ScpSession* s);
 int scp_handle_auth(ScpSession* s, std::uint8_t type, const std::uint8_t* payload, std::size_t len);
 
 // ---- the channel (scp_channel.cpp)

@@ -358,7 +358,7 @@ int scp_sftp_prepare_target(JobInfo* job, const char* remote_path)
     const int statRc = scp_sftp_stat(job, remote_path, &attrs);
     if (statRc == SCP_E_RECEIVE || statRc == SCP_E_OUT_OF_MEMORY || statRc == SCP_E_SEND) return statRc;  // the stream itself failed
     if (statRc == 0 && (attrs.flags & SSH_FILEXFER_ATTR_PERMISSIONS)) job->targetIsDirectory = (attrs.permissions & kScpSftpDirectoryBit) != 0;
-    if (g_scpFlags.targetMustBeDirectory && !job->targetIsDirectory) {
+    if (job->flags.targetMustBeDirectory && !job->targetIsDirectory) {
         abandon_session(job);
         return SCP_E_NOT_A_DIRECTORY;
     }
@@ -383,7 +383,7 @@ int scp_sftp_send_file(JobInfo* job, HANDLE file, const char* name, std::uint64_
         std::snprintf(text, sizeof text, "the server refused the write at offset %llu of %.500s (status %u)",
                       static_cast<unsigned long long>(result.failedOffset), name,
                       static_cast<unsigned>(result.failedStatus));
-        scp_job_error_detail(text);
+        scp_job_error_detail(job, text);
     }
     if (!rc) job->writeOffset = size;
     return rc;

@@ -131,6 +131,32 @@ int scp_send_disconnect(ScpSession* s, std::uint32_t reason, const char* text)
 
 int scp_session_port(const ScpSession* s) { return s->cfg.port < 0 ? 22 : s->cfg.port; }
 
+// The server's extensions: server-sig-algs is kept (cut at a name when it
+// is longer than its place), the others are not used.
+int scp_handle_ext_info(ScpSession* s, const std::uint8_t* payload, std::size_t len)
+{
+    constexpr std::uint32_t kMaxExtensions = 64;
+    ScpReader r = scp_reader(payload + 1, len - 1);
+    std::uint32_t count = 0;
+    if (!scp_get_u32(&r, &count) || count > kMaxExtensions) return SCP_E_RECEIVE;
+    for (std::uint32_t i = 0; i < count; ++i) {
+        const std::uint8_t *name = nullptr, *value = nullptr;
+        std::size_t nameLen = 0, valueLen = 0;
+        if (!scp_get_string(&r, &name, &nameLen, 256) || !scp_get_string(&r, &value, &valueLen, 16384))
+            return SCP_E_RECEIVE;
+        if (std::string_view(reinterpret_cast<const char*>(name), nameLen) != "server-sig-algs") continue;
+        std::size_t keep = valueLen;
+        if (keep >= sizeof s->serverSigAlgs) {
+            keep = sizeof s->serverSigAlgs - 1;
+            while (keep > 0 && value[keep] != ',') --keep;
+        }
+        std::memcpy(s->serverSigAlgs, value, keep);
+        s->serverSigAlgs[keep] = '\0';
+        s->extInfo = true;
+    }
+    return SCP_OK;
+}
+
 namespace {
 
 int scp_handle_packet(ScpSession* s, const std::uint8_t* payload, std::size_t len, std::uint32_t seq)
@@ -160,6 +186,10 @@ int scp_handle_packet(ScpSession* s, const std::uint8_t* payload, std::size_t le
     case MSG_IGNORE:
     case MSG_DEBUG:
     case MSG_UNIMPLEMENTED: return SCP_OK;
+    case MSG_EXT_INFO:
+        // Only after the first key exchange, before the login ends.
+        if (!s->firstKexDone || s->authenticated) return SCP_E_RECEIVE;
+        return scp_handle_ext_info(s, payload, len);
     case MSG_GLOBAL_REQUEST: {
         ScpReader r = scp_reader(payload + 1, len - 1);
         const std::uint8_t* name = nullptr;
@@ -173,7 +203,7 @@ int scp_handle_packet(ScpSession* s, const std::uint8_t* payload, std::size_t le
     }
     default: break;
     }
-    const bool known = (type >= 1 && type <= 6) || type == 20 || type == 21 || (type >= 30 && type <= 33) ||
+    const bool known = (type >= MSG_DISCONNECT && type <= MSG_EXT_INFO) || type == 20 || type == 21 || (type >= 30 && type <= 33) ||
                        (type >= 50 && type <= 53) || type == 60 || type == 61 || (type >= 80 && type <= 82) ||
                        (type >= 90 && type <= 100);
     if (!known) {
@@ -339,6 +369,8 @@ void scp_session_free(ScpSession* s)
     BN_free(s->e);
     BN_clear_free(s->k);
     OPENSSL_cleanse(s->cfg.password, sizeof s->cfg.password);
+    OPENSSL_cleanse(s->cfg.passphrase, sizeof s->cfg.passphrase);
+    scp_buf_free(&s->keyBlob);
     OPENSSL_cleanse(s, sizeof *s);
     scp_free(s);
 }

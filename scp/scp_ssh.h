@@ -46,6 +46,10 @@ struct SessionConfig {
     char keyFile[260];
     char user[100];
     char password[100];
+    // The key file's passphrase (empty: the password is tried); the agent
+    // of SSH_AUTH_SOCK when nonzero.
+    char passphrase[256];
+    int useAgent;
     int newHostKeyPolicy;
     int changedHostKeyPolicy;
     std::uint32_t userData;
@@ -113,7 +117,7 @@ const char* scp_session_server_version(const ScpSession* session);
 // The names negotiated: kex, host key, cipher out/in, mac out/in, compression out/in.
 const char* scp_session_chosen(const ScpSession* session, int which);
 
-// The names negotiated by the latest key exchange in this process (the same
+// The names negotiated by the latest key exchange on this thread (the same
 // order), kept after the session is gone; for tests and diagnostics.
 const char* scp_session_last_chosen(int which);
 // Whether that key exchange was strict.

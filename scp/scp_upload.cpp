@@ -13,8 +13,6 @@
 #include "scp/scp_steps.h"
 #include "scp/scp_ssh.h"
 
-ScpTransferFlags g_scpFlags;
-
 int upload_path(JobInfo* job, const char* path);
 
 namespace {
@@ -251,7 +249,7 @@ int upload_path(JobInfo* job, const char* path)
         return SCP_E_NO_SUCH_FILE;
     }
     if (attributes & FILE_ATTRIBUTE_DIRECTORY) {
-        if (!g_scpFlags.recursive) return SCP_OK;
+        if (!job->flags.recursive) return SCP_OK;
         const char* name = scp_last_component(path);
         if (std::strcmp(name, ".") == 0 || std::strcmp(name, "..") == 0) return SCP_OK;
         return upload_directory(job, path);
@@ -323,12 +321,12 @@ void scp_quote_for_shell(const char* value, char* out, std::size_t size)
 int scp_transfer(JobInfo* job, const char* host, int port, const char* user, const char* password,
                  const char* local_path, const char* remote_path)
 {
-    g_scpFlags.recursive = true;
-    g_scpFlags.preserveTimes = true;
-    g_scpFlags.targetMustBeDirectory = false;
+    job->flags.recursive = true;
+    job->flags.preserveTimes = true;
+    job->flags.targetMustBeDirectory = false;
     const int kind = classify_local_path(local_path);
     if (kind == SCP_LOCAL_MISSING) return SCP_E_NO_SUCH_FILE;
-    if (kind == SCP_LOCAL_MATCHES) g_scpFlags.targetMustBeDirectory = true;
+    if (kind == SCP_LOCAL_MATCHES) job->flags.targetMustBeDirectory = true;
     if (!host || !*host) return SCP_E_EMPTY_HOST;
 
     const char* remote = remote_path ? remote_path : "";
@@ -336,9 +334,9 @@ int scp_transfer(JobInfo* job, const char* host, int port, const char* user, con
     const std::size_t commandSize = 4 * std::strlen(remote) + 32;
     char* command = static_cast<char*>(scp_alloc(commandSize));
     if (!command) return SCP_E_OUT_OF_MEMORY;
-    const int flagsLength = std::snprintf(command, commandSize, "scp%s%s%s -t ", g_scpFlags.recursive ? " -r" : "",
-                                          g_scpFlags.preserveTimes ? " -p" : "",
-                                          g_scpFlags.targetMustBeDirectory ? " -d" : "");
+    const int flagsLength = std::snprintf(command, commandSize, "scp%s%s%s -t ", job->flags.recursive ? " -r" : "",
+                                          job->flags.preserveTimes ? " -p" : "",
+                                          job->flags.targetMustBeDirectory ? " -d" : "");
     scp_quote_for_shell(remote, command + flagsLength, commandSize - static_cast<std::size_t>(flagsLength));
     if (job->options && job->options->use_scp && std::strlen(command) >= sizeof(SessionConfig::remoteCommand)) return SCP_E_INTERNAL;
 
@@ -357,18 +355,22 @@ int scp_transfer(JobInfo* job, const char* host, int port, const char* user, con
     if (password) std::snprintf(cfg->password, sizeof cfg->password, "%s", password);
     const char* keyFile = job->options && job->options->key_file ? job->options->key_file : "";
     std::snprintf(cfg->keyFile, sizeof cfg->keyFile, "%s", keyFile);  // longer paths are cut
+    if (job->options && job->options->key_passphrase)
+        std::snprintf(cfg->passphrase, sizeof cfg->passphrase, "%s", job->options->key_passphrase);
+    cfg->useAgent = job->options && job->options->use_agent ? 1 : 0;
     cfg->compression = job->options ? static_cast<int>(job->options->compression != 0) : 0;
     cfg->newHostKeyPolicy = job->options ? job->options->new_host_key_policy : 2;
     cfg->changedHostKeyPolicy = job->options ? job->options->changed_host_key_policy : 0;
     cfg->userData = job->user_data;
     cfg->job = job;
-    scp_job_limit_connect(cfg->host, cfg->port, job->options ? job->options->connect_timeout_seconds : 30);
+    scp_job_limit_connect(job, cfg->host, cfg->port, job->options ? job->options->connect_timeout_seconds : 30);
     const SessionBackend* backend = scp_job_backend();
     int rc = backend->open(&job->session, cfg, false);
     OPENSSL_cleanse(cfg->password, sizeof cfg->password);
+    OPENSSL_cleanse(cfg->passphrase, sizeof cfg->passphrase);
     scp_free(cfg);
     if (rc) {
-        scp_job_limit_end();
+        scp_job_limit_end(job);
         abandon_session(job);
         return rc;
     }
@@ -378,12 +380,12 @@ int scp_transfer(JobInfo* job, const char* host, int port, const char* user, con
     while (!backend->ready_to_send(job->session)) {
         const int round = pump_once(job);
         if (round > 0) {
-            scp_job_limit_end();
+            scp_job_limit_end(job);
             return round;
         }
         if (round < 0) break;
     }
-    scp_job_limit_end();
+    scp_job_limit_end(job);
     job->using_sftp = !scpOnly && !scp_session_fallback_used(job->session);
     if (!backend->ready_to_send(job->session)) {
         // The server closed the connection before the channel was ready.
@@ -428,36 +430,39 @@ void scp_format_error(int code, char* buffer, std::size_t size)
 int ScpUploadFile(const char* host, int port, const char* user, const char* password, const char* local_path,
                   const char* remote_path, ScpEventCallback callback, ScpJobOptions* options)
 {
-    scp_alloc_reset();
-    scp_job_begin(callback);
     JobInfo* job = nullptr;
     int rc = scp_job_create(&job, options);
     if (rc) {
-        scp_job_finish();
+        scp_job_keep_detail(nullptr);
         return rc;
     }
+    job->callback = callback;
     if (options) options->cancel_requested = 0;
+    {
+        // Every block of this upload is the job's, and goes with it.
+        const CScpArenaScope scope(&job->arena);
+        scp_job_event(job, SCP_EVENT_STAGE, nullptr, nullptr, SCP_STAGE_STARTING);
+        winsock::WSADATA data{};
+        if (winsock::WSAStartup(0x0101, &data) != 0) {
+            rc = SCP_E_WINSOCK_INIT;
+        } else {
+            job->winsockStarted = true;
+            if (data.wVersion != 0x0101) rc = SCP_E_WINSOCK_VERSION;
+        }
+        if (!rc) rc = scp_transfer(job, host, port, user, password, local_path, remote_path);
+        scp_winsock_release(job);
 
-    scp_job_event(job, SCP_EVENT_STAGE, nullptr, nullptr, SCP_STAGE_STARTING);
-    winsock::WSADATA data{};
-    if (winsock::WSAStartup(0x0101, &data) != 0) {
-        rc = SCP_E_WINSOCK_INIT;
-    } else {
-        job->winsockStarted = true;
-        if (data.wVersion != 0x0101) rc = SCP_E_WINSOCK_VERSION;
-    }
-    if (!rc) rc = scp_transfer(job, host, port, user, password, local_path, remote_path);
-    scp_winsock_release(job);
-
-    if (rc) {
-        char text[128];
-        scp_format_error(rc, text, sizeof text);
-        scp_job_event(job, SCP_EVENT_ERROR, text, nullptr, rc);
-    } else {
-        scp_job_event(job, SCP_EVENT_FINISHED, nullptr, nullptr, 0);
+        if (rc) {
+            char text[128];
+            scp_format_error(rc, text, sizeof text);
+            scp_job_event(job, SCP_EVENT_ERROR, text, nullptr, rc);
+        } else {
+            scp_job_event(job, SCP_EVENT_FINISHED, nullptr, nullptr, 0);
+        }
+        // What a failure ran into; a success leaves nothing to report.
+        scp_job_keep_detail(rc ? job : nullptr);
+        if (options) options->peak_memory_bytes = scp_arena_peak_bytes(&job->arena);
     }
     scp_job_destroy(job);
-    scp_job_finish();
-    scp_alloc_sweep();
     return rc;
 }

@@ -75,7 +75,6 @@ class DetachedSession : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        scp_alloc_reset();
         scp_session_config_defaults(&m_cfg);
     }
     void TearDown() override { Release(); }
@@ -160,7 +159,7 @@ TEST_F(DetachedSession, OfferListsFollowTheSettings)
         EXPECT_EQ(lists[0], "curve25519-sha256,curve25519-sha256@libssh.org,ecdh-sha2-nistp256,"
                             "diffie-hellman-group14-sha256,diffie-hellman-group16-sha512,"
                             "diffie-hellman-group-exchange-sha256,diffie-hellman-group-exchange-sha1,"
-                            "diffie-hellman-group1-sha1,kex-strict-c-v00@openssh.com");
+                            "diffie-hellman-group1-sha1,ext-info-c,kex-strict-c-v00@openssh.com");
         EXPECT_EQ(lists[1], "ssh-ed25519,ecdsa-sha2-nistp256,rsa-sha2-512,rsa-sha2-256,ssh-rsa,ssh-dss");
         EXPECT_EQ(lists[2], lists[3]);
         EXPECT_EQ(lists[2].rfind("aes256-gcm@openssh.com,aes128-gcm@openssh.com,chacha20-poly1305@openssh.com,"
@@ -179,7 +178,7 @@ TEST_F(DetachedSession, OfferListsFollowTheSettings)
     // Neither group exchange is offered.
     EXPECT_EQ(NameLists(SentPackets(Capture())[0])[0],
               "curve25519-sha256,curve25519-sha256@libssh.org,ecdh-sha2-nistp256,diffie-hellman-group14-sha256,"
-              "diffie-hellman-group16-sha512,diffie-hellman-group1-sha1,kex-strict-c-v00@openssh.com");
+              "diffie-hellman-group16-sha512,diffie-hellman-group1-sha1,ext-info-c,kex-strict-c-v00@openssh.com");
 }
 
 TEST_F(DetachedSession, GroupRequestSizeFollowsTheStrongerCipher)
@@ -266,7 +265,6 @@ TEST(ScpCipherNegotiation, PreferenceOrderAndWarnMarker)
     const int warnFirst[5] = {SCP_PREF_WARN, SCP_PREF_AES, SCP_PREF_BLOWFISH, SCP_PREF_3DES, SCP_PREF_DES};
     EXPECT_EQ(choose(warnFirst, false, "aes128-cbc"), "refused");
 
-    scp_alloc_reset();
     ScpBuf offer{};
     ASSERT_EQ(scp_cipher_offer(defaults, true, &offer), 0);
     const std::string text(reinterpret_cast<char*>(offer.data), offer.len);
@@ -289,7 +287,6 @@ class PacketLayer : public ::testing::TestWithParam<PacketCase> {
 protected:
     void SetUp() override
     {
-        scp_alloc_reset();
         scp_random_init(&m_pool);
         std::size_t count = 0;
         const ScpCipherInfo* table = scp_cipher_table(&count);

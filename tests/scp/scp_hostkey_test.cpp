@@ -74,7 +74,6 @@ class ScpHostKeyTrust : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        scp_alloc_reset();
         scp_session_config_defaults(&m_cfg);
         std::strcpy(m_cfg.host, "127.0.0.1");
         m_cfg.port = 2022;

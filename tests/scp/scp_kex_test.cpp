@@ -81,7 +81,6 @@ class KexVectors : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        scp_alloc_reset();
         m_v = Vectors();
         ASSERT_FALSE(m_v.empty()) << "kex_vectors.txt not found";
         for (const char* key : {"v_c", "v_s", "i_c", "i_s", "k_s"}) m_b[key] = FromHex(m_v[key]);
@@ -182,7 +181,6 @@ TEST_F(KexVectors, FixedGroupsAndGroupExchange)
 
 TEST(ScpEcdh, BadServerValuesAreRefused)
 {
-    scp_alloc_reset();
     auto finish = [](int kind, const Bytes& peer) {
         ScpEcdh ecdh{};
         ScpBuf pub{}, k{};
@@ -310,7 +308,6 @@ Bytes Sign(EVP_PKEY* key, const std::string& alg, const Bytes& data)
 
 TEST(ScpHostKeys, CurrentTypesParseVerifyAndRefuseForgeries)
 {
-    scp_alloc_reset();
     const Bytes h(32, 0x5c);
     const struct {
         const char* blobType;
@@ -362,7 +359,6 @@ TEST(ScpHostKeys, CurrentTypesParseVerifyAndRefuseForgeries)
 
 TEST(ScpHostKeys, StoreTextKeepsEd25519DigitsAndDropsEcdsaLeadingZeros)
 {
-    scp_alloc_reset();
     // An Ed25519 key whose bytes start with zeros keeps them in the text.
     Bytes raw(32);
     for (int i = 0; i < 32; ++i) raw[static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(i);
@@ -467,7 +463,6 @@ TEST(ScpStrictKex, SequenceNumbersRestartAfterNewkeysOnlyInStrictMode)
 {
     for (bool strict : {true, false}) {
         SCOPED_TRACE(strict);
-        scp_alloc_reset();
         TempRegistry registry;
         Detached client;
         client.cfg.newHostKeyPolicy = 1;  // accept once: no store
@@ -586,7 +581,6 @@ TEST(ScpStrictKex, AnythingButTheNextKexMessageEndsTheExchange)
     for (bool strict : {true, false}) {
         for (const Bytes& extra : {ignore, debug}) {
             for (bool before : {true, false}) {
-                scp_alloc_reset();
                 Detached client;
                 ASSERT_EQ(client.Open(), 0);
                 const Bytes kexinit = ServerKexinit(strict);
@@ -606,7 +600,6 @@ TEST(ScpGroupExchange, CurrentRequestCarriesTheRangeAndSizeFollowsTheCipher)
     } cases[] = {{"aes128-ctr", 3072}, {"aes192-ctr", 7680}, {"aes256-ctr", 8192}, {"chacha20-poly1305@openssh.com", 8192},
                  {"aes128-gcm@openssh.com", 3072}, {"3des-cbc", 7680}};
     for (const auto& c : cases) {
-        scp_alloc_reset();
         Detached client;
         ASSERT_EQ(client.Open(), 0);
         const Bytes stream = Stream(

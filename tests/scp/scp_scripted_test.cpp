@@ -270,7 +270,6 @@ TEST_F(Scripted, EachStepEndsAtItsOwnLimit)
 TEST_F(Scripted, AFloodingServerIsHeldBackByTheWindow)
 {
     WriteFileBytes(m_local.file("big.bin"), PatternBytes(8 * 1024 * 1024, 5));
-    scp_alloc_reset_peak();
     const long rssBefore = MaxRssKiB();
     std::string results;
     UploadRun run = PeerRun(m_server->port(), m_local.file("big.bin"), "/up", 20);
@@ -280,7 +279,7 @@ TEST_F(Scripted, AFloodingServerIsHeldBackByTheWindow)
     // The stream is no acknowledgement: the upload fails.
     EXPECT_NE(code, 0);
     // The window is 1 MiB: what is kept unread stays within a few of them.
-    EXPECT_LT(scp_alloc_peak_bytes(), 6u * 1024 * 1024) << "the library's own blocks";
+    EXPECT_LT(run.options.peak_memory_bytes, 6u * 1024 * 1024) << "the library's own blocks";
     EXPECT_LT(MaxRssKiB() - rssBefore, 64 * 1024) << "the process";
     // The server could send no more than a few windows' worth.
     unsigned long sent = 0;

@@ -15,7 +15,8 @@
 #include "tests/support/temp_dir.h"
 
 namespace {
-UploadRun* g_current = nullptr;
+// The run of this thread (uploads on two threads record their own events).
+thread_local UploadRun* g_current = nullptr;
 
 std::int32_t RecordEvent(int event, const char* text, const char* detail, std::int32_t value, std::uint32_t)
 {

@@ -133,32 +133,6 @@ TEST(ScpErrors, TextsAreCutAndTerminated)
     EXPECT_EQ(one[0], '\0');
 }
 
-TEST(ScpAllocator, SweepFreesWhatIsLeftAndFullTableStillWorks)
-{
-    scp_alloc_reset();
-    void* a = scp_alloc(10);
-    void* b = scp_alloc(20);
-    ASSERT_TRUE(a && b);
-    EXPECT_EQ(scp_alloc_count(), 2);
-    b = scp_realloc(b, 100000);
-    ASSERT_TRUE(b);
-    EXPECT_EQ(scp_alloc_count(), 2);
-    scp_free(a);
-    EXPECT_EQ(scp_alloc_count(), 1);
-    scp_alloc_sweep();  // frees b (the leak checker would report it otherwise)
-    EXPECT_EQ(scp_alloc_count(), 0);
-
-    std::vector<void*> blocks;
-    for (int i = 0; i < kScpAllocSlots; ++i) blocks.push_back(scp_alloc(8));
-    EXPECT_EQ(scp_alloc_count(), kScpAllocSlots);
-    void* untracked = scp_alloc(8);
-    ASSERT_NE(untracked, nullptr);
-    EXPECT_EQ(scp_alloc_count(), kScpAllocSlots);
-    scp_free(untracked);  // not in the table, freed all the same
-    scp_alloc_sweep();
-    EXPECT_EQ(scp_alloc_count(), 0);
-}
-
 TEST(ScpReader, AccessorsRefuseTruncatedAndOversizedInput)
 {
     const std::uint8_t bytes[] = {0, 0, 0, 3, 'a', 'b', 'c', 0xff, 0xff, 0xff, 0xff, 1};
@@ -193,7 +167,7 @@ std::vector<std::uint8_t> Body(std::initializer_list<int> bytes)
 
 TEST(ScpSftp, RequestsAreFramedWithLengthTypeAndId)
 {
-    scp_alloc_reset();
+    CScpLocalArena arena;
     ScpBuf buf{};
     ASSERT_EQ(scp_sftp_begin(&buf, SSH_FXP_INIT, 0), 0);
     ASSERT_EQ(scp_buf_put_u32(&buf, 3), 0);
@@ -206,7 +180,7 @@ TEST(ScpSftp, RequestsAreFramedWithLengthTypeAndId)
     EXPECT_EQ(std::vector<std::uint8_t>(buf.data, buf.data + buf.len),
               Body({0, 0, 0, 11, 17, 0, 0, 1, 0, 0, 0, 0, 2, '/', 't'}));
     scp_buf_free(&buf);
-    EXPECT_EQ(scp_alloc_count(), 0);
+    EXPECT_EQ(scp_arena_count(arena.get()), 0);
 }
 
 TEST(ScpSftp, RepliesParseAndEveryTruncationFails)
@@ -266,15 +240,15 @@ class DetachedJob : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        scp_alloc_reset();
         ASSERT_EQ(scp_job_create(&m_job, &m_options), 0);
     }
     void TearDown() override
     {
         scp_job_destroy(m_job);
-        EXPECT_EQ(scp_alloc_count(), 0);
-        scp_alloc_sweep();
+        // The job's blocks went with it; none was left in the caller's.
+        EXPECT_EQ(scp_arena_count(m_arena.get()), 0);
     }
+    CScpLocalArena m_arena;
     void Pending(const std::string& bytes)
     {
         m_job->pending.len = 0;
@@ -372,6 +346,7 @@ TEST(ScpLocalPaths, ClassificationAndWildcards)
 
 TEST(ScpUpload, RefusesBeforeConnecting)
 {
+    CScpLocalArena arena;
     TempRegistry registry;
     ScpJobOptions options{};
     options.cancel_requested = 1;  // cleared by the call
@@ -383,7 +358,8 @@ TEST(ScpUpload, RefusesBeforeConnecting)
     std::fclose(f);
     EXPECT_EQ(ScpUploadFile("", 22, "u", "p", dir.file("x").c_str(), "/tmp", nullptr, &options), SCP_E_EMPTY_HOST);
     EXPECT_EQ(ScpUploadFile(nullptr, 22, "u", "p", dir.file("x").c_str(), "/tmp", nullptr, &options), SCP_E_EMPTY_HOST);
-    EXPECT_EQ(scp_alloc_count(), 0);
+    // The uploads' blocks were their jobs', never the caller's.
+    EXPECT_EQ(scp_arena_count(arena.get()), 0);
 }
 
 }  // namespace

@@ -22,6 +22,11 @@ struct SshdOptions {
     // host key and the pid file; the options above are then not used.
     bool packagedConfig = false;
     bool sftpSubsystem = true;
+    // The login methods of the generated configuration: passwords on,
+    // keyboard-interactive off, PAM off unless asked for.
+    bool passwordLogins = true;
+    bool keyboardInteractive = false;
+    bool usePam = false;
     std::string hostKeyType = "rsa";  // "rsa", "dsa", "ecdsa", "ed25519"
     // Files laid over others for this server and its sessions only, in a
     // mount namespace of their own: {source, target}. Laying /dev/null over

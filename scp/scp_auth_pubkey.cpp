@@ -1,0 +1,151 @@
+// Public-key logins of the upload library's SSH-2 engine: the keys of the
+// agent first, then the key file's, each offered with a query (no
+// signature) and signed only once the server says it would take it. RSA
+// keys sign with rsa-sha2-512 or rsa-sha2-256 when the server lists them in
+// server-sig-algs, with ssh-rsa only when it lists neither.
+#include <cstdio>
+#include <cstring>
+#include <span>
+#include <string>
+#include <vector>
+
+#include <openssl/crypto.h>
+
+#include "scp/scp_job.h"
+#include "scp/scp_session.h"
+#include "ssh2/crypto/agent_client.h"
+#include "ssh2/crypto/key_sign.h"
+#include "ssh2/crypto/private_key.h"
+
+namespace {
+
+struct ScpKeyChoice {
+    std::vector<std::uint8_t> blob;
+    std::string type;
+    bool fromAgent = false;
+};
+
+sshcrypto::CAgentClient scp_agent(const ScpSession* s)
+{
+    return s->cfg.useAgent ? sshcrypto::CAgentClient::FromEnvironment() : sshcrypto::CAgentClient(std::string());
+}
+
+// The passphrase of the key file: its own, or the password as before.
+const char* scp_key_passphrase(const ScpSession* s) { return s->cfg.passphrase[0] ? s->cfg.passphrase : s->cfg.password; }
+
+// Loads the key file; a file that does not load is said once, naming it.
+bool scp_load_key_file(ScpSession* s, sshcrypto::CPrivateKey& key)
+{
+    const sshcrypto::SKeyFileResult loaded = sshcrypto::LoadPrivateKeyFile(s->cfg.keyFile, scp_key_passphrase(s), key);
+    if (loaded.code == sshcrypto::KF_OK) return true;
+    scp_job_error_detail(s->job, loaded.text.c_str());
+    return false;
+}
+
+// The key at index `at`: the agent's keys in its order, then the key file's
+// (left out when the agent holds the same key). False when there is none
+// at that place; *agentKeys: how many keys the agent holds.
+bool scp_key_at(ScpSession* s, int at, ScpKeyChoice& choice, int* agentKeys)
+{
+    const sshcrypto::CAgentClient agent = scp_agent(s);
+    const std::vector<sshcrypto::SAgentIdentity> identities = agent.Identities();
+    *agentKeys = static_cast<int>(identities.size());
+    if (at < static_cast<int>(identities.size())) {
+        choice = {identities[static_cast<std::size_t>(at)].publicBlob, identities[static_cast<std::size_t>(at)].TypeName(), true};
+        return true;
+    }
+    if (at > static_cast<int>(identities.size()) || !s->cfg.keyFile[0]) return false;
+    sshcrypto::CPrivateKey key;
+    if (!scp_load_key_file(s, key)) return false;
+    choice = {key.PublicBlob(), key.TypeName(), false};
+    for (const sshcrypto::SAgentIdentity& identity : identities)
+        if (identity.publicBlob == choice.blob) return false;
+    return true;
+}
+
+// The signature algorithm for a key of this type with this server.
+void scp_signature_algorithm(const ScpSession* s, const std::string& type, char* out, std::size_t size)
+{
+    const char* name = type.c_str();
+    if (type == "ssh-rsa") {
+        const auto* list = reinterpret_cast<const std::uint8_t*>(s->serverSigAlgs);
+        const std::size_t len = std::strlen(s->serverSigAlgs);
+        if (scp_list_contains(list, len, "rsa-sha2-512")) name = "rsa-sha2-512";
+        else if (scp_list_contains(list, len, "rsa-sha2-256")) name = "rsa-sha2-256";
+    }
+    std::snprintf(out, size, "%s", name);
+}
+
+int scp_put_key_request(ScpSession* s, bool withSignature)
+{
+    int rc = scp_put_auth_head(s, "publickey");
+    if (!rc) rc = scp_buf_put_byte(&s->msg, withSignature ? 1 : 0);
+    if (!rc) rc = scp_buf_put_cstring(&s->msg, s->keyAlgorithm);
+    if (!rc) rc = scp_buf_put_string(&s->msg, s->keyBlob.data, s->keyBlob.len);
+    return rc;
+}
+
+}  // namespace
+
+int scp_auth_offer_next_key(ScpSession* s)
+{
+    while (!s->publicKeyTried) {
+        ScpKeyChoice choice;
+        int agentKeys = 0;
+        if (!scp_key_at(s, s->nextKey++, choice, &agentKeys)) {
+            // The key file comes after the agent's keys, and is the last.
+            if (s->nextKey > agentKeys) s->publicKeyTried = true;
+            continue;
+        }
+        s->keyBlob.len = 0;
+        if (const int rc = scp_buf_put(&s->keyBlob, choice.blob.data(), choice.blob.size())) return rc;
+        s->keyFromAgent = choice.fromAgent;
+        scp_signature_algorithm(s, choice.type, s->keyAlgorithm, sizeof s->keyAlgorithm);
+        ++s->keysOffered;
+        int rc = scp_put_key_request(s, false);
+        if (!rc) rc = scp_send_msg(s);
+        s->authWait = AUTH_WAIT_PK_QUERY;
+        return rc;
+    }
+    return kScpNoKeyLeft;
+}
+
+int scp_auth_send_signed(ScpSession* s)
+{
+    int rc = scp_put_key_request(s, true);
+    ScpBuf signedData{};
+    if (!rc) {
+        if ((s->quirks >> SCP_QUIRK_PK_SESSION_ID) & 1) rc = scp_buf_put(&signedData, s->sessionId, s->sessionIdLen);
+        else rc = scp_buf_put_string(&signedData, s->sessionId, s->sessionIdLen);
+    }
+    if (!rc) rc = scp_buf_put(&signedData, s->msg.data, s->msg.len);
+    if (rc) {
+        scp_buf_free(&signedData);
+        return rc;
+    }
+    const std::span<const std::uint8_t> data(signedData.data, signedData.len);
+    const std::span<const std::uint8_t> blob(s->keyBlob.data, s->keyBlob.len);
+    std::vector<std::uint8_t> signature;
+    if (s->keyFromAgent) {
+        const std::string algorithm = s->keyAlgorithm;
+        const std::uint32_t flags = algorithm == "rsa-sha2-512"   ? sshcrypto::kAgentRsaSha512
+                                    : algorithm == "rsa-sha2-256" ? sshcrypto::kAgentRsaSha256
+                                                                  : 0;
+        signature = scp_agent(s).Sign(blob, data, flags);
+    } else {
+        sshcrypto::CPrivateKey key;
+        if (scp_load_key_file(s, key)) {
+            const std::vector<std::uint8_t> loaded = key.PublicBlob();
+            // The file changed since the query: its key is not the one offered.
+            if (loaded.size() == blob.size() &&
+                std::memcmp(loaded.data(), blob.data(), blob.size()) == 0)
+                signature = sshcrypto::SignSsh(key, s->keyAlgorithm, data);
+        }
+    }
+    scp_buf_free(&signedData);
+    if (signature.empty()) return scp_auth_offer_next_key(s);  // this key cannot sign: the next one
+    rc = scp_buf_put_string(&s->msg, signature.data(), signature.size());
+    if (!rc) rc = scp_send_msg(s);
+    s->authWait = AUTH_WAIT_PK_SIGNED;
+    return rc;
+}
