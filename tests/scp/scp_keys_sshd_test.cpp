@@ -73,14 +73,14 @@ class SshdKeys : public ::testing::Test {
 protected:
     // An sshd that takes no password logins (keyboard-interactive through
     // PAM when asked for), with the test's own lines.
-    void StartPeer(const std::vector<std::string>& extra, bool keyboardInteractive = false)
+    void StartPeer(const std::vector<std::string>& extra, bool keyboardInteractive = false, bool passwords = false)
     {
         std::string why;
         if (!SshdPeer::Available(&why)) GTEST_SKIP() << why;
         SshdOptions options;
         options.legacyAlgorithms = false;
         options.extraConfig = extra;
-        options.passwordLogins = false;
+        options.passwordLogins = passwords;
         options.keyboardInteractive = keyboardInteractive;
         options.usePam = keyboardInteractive;
         m_peer = std::make_unique<SshdPeer>(options);
@@ -215,6 +215,26 @@ TEST_F(SshdKeys, TheAgentsKeysComeFirstAndSign)
     fallback.options.use_agent = 1;
     fallback.options.key_file = key.c_str();
     EXPECT_EQ(fallback.Run(), SCP_OK) << LastDetail();
+}
+
+TEST_F(SshdKeys, APartialSuccessGoesOnWithTheNextMethod)
+{
+    // The server wants a key and then the password.
+    ASSERT_NO_FATAL_FAILURE(StartPeer({"AuthenticationMethods publickey,password"}, false, true));
+    const std::string key = NewKey("first", "-t ed25519", "");
+    UploadRun both = NewRun();
+    both.options.key_file = key.c_str();
+    both.password = SshdPeer::Password();
+    EXPECT_EQ(both.Run(), SCP_OK) << LastDetail() << "\n" << m_peer->logText();
+    EXPECT_NE(m_peer->logText().find("Partial publickey"), std::string::npos) << m_peer->logText();
+    EXPECT_NE(m_peer->logText().find("Accepted password"), std::string::npos);
+
+    // The key alone is not enough, and a wrong password after it is tried once.
+    UploadRun wrong = NewRun();
+    wrong.options.key_file = key.c_str();
+    wrong.password = "not-the-password";
+    EXPECT_EQ(wrong.Run(), SCP_E_WRONG_PASSWORD) << LastDetail();
+    EXPECT_EQ(CountOf(m_peer->logText(), "Failed password"), 1u) << m_peer->logText();
 }
 
 TEST_F(SshdKeys, KeyboardInteractiveAnswersOnceWithThePassword)
