@@ -117,6 +117,11 @@ struct ScpJobOptions {
     std::uint32_t use_scp = 0;
     // Out: the most bytes the upload's own blocks held at one time.
     std::size_t peak_memory_bytes = 0;
+    // SFTP writes in flight at most: 0 takes the DWORD registry value
+    // "SftpRequests" under Software\Quillon\Corvel, or 64 without one; 1
+    // sends 4096-byte writes one at a time, each answered before the next,
+    // for a server that cannot take more.
+    std::uint32_t sftp_requests = 0;
 };
 
 // event, text, detail, value, user_data; only SCP_EVENT_HOSTKEY reads the

@@ -39,22 +39,26 @@ int scp_send_eof(ScpSession* s)
 // then a pending end-of-file once nothing is left.
 int scp_flush_channel(ScpSession* s)
 {
-    int rc = SCP_OK;
-    while (!rc && s->ready && s->channelOpen && s->channelOut.len > 0 && s->remoteWindow > 0) {
-        std::size_t n = s->channelOut.len;
+    int rc = scp_rekey_if_due(s);
+    // What went out is dropped from the queue once, at the end.
+    std::size_t sent = 0;
+    while (!rc && s->ready && !s->kexPending && s->channelOpen && s->channelOut.len > sent && s->remoteWindow > 0) {
+        std::size_t n = s->channelOut.len - sent;
         if (n > s->remoteWindow) n = s->remoteWindow;
         if (n > s->remoteMaxPacket) n = s->remoteMaxPacket;
         if (n > kChannelPiece) n = kChannelPiece;
         rc = scp_msg_start(s, MSG_CHANNEL_DATA);
         if (!rc) rc = scp_buf_put_u32(&s->msg, s->remoteId);
-        if (!rc) rc = scp_buf_put_string(&s->msg, s->channelOut.data, n);
+        if (!rc) rc = scp_buf_put_string(&s->msg, s->channelOut.data + sent, n);
         if (!rc) rc = scp_send_msg(s);
         if (!rc) {
-            scp_buf_consume(&s->channelOut, n);
+            sent += n;
             s->remoteWindow -= static_cast<std::uint32_t>(n);
+            rc = scp_rekey_if_due(s);
         }
     }
-    if (!rc && s->ready && s->eofPending && s->channelOut.len == 0) rc = scp_send_eof(s);
+    scp_buf_consume(&s->channelOut, sent);
+    if (!rc && s->ready && !s->kexPending && s->eofPending && s->channelOut.len == 0) rc = scp_send_eof(s);
     return rc;
 }
 

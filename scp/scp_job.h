@@ -10,6 +10,7 @@
 #include "platform/winsock.h"
 #include "scp/scp.h"
 #include "scp/scp_mem.h"
+#include "scp/scp_sftp_writer.h"
 #include "scp/scp_store.h"
 
 struct ScpSession;
@@ -85,11 +86,17 @@ struct JobInfo {
     ScpBuf handle;
     bool handleOpen;
     std::uint64_t writeOffset;
+    // How writes are cut and how many go at once (from the server's
+    // limits and the job's setting), and the identifier of the next write.
+    ScpSftpPlan sftpPlan;
+    std::uint32_t sftpNextWriteId;
 };
 
+// The channel window the session grants the server.
+constexpr std::uint32_t kScpLocalWindow = 1024 * 1024;
 // The largest amount of channel data kept that no read asked for yet; the
 // channel's window keeps the server below it.
-constexpr std::size_t kScpMaxPending = 64 * 1024;
+constexpr std::size_t kScpMaxPending = kScpLocalWindow + 64 * 1024;
 
 // Records what a failure ran into, in words, for scp_last_error_detail; the
 // first record of a job stays (nothing without a job).

@@ -124,6 +124,7 @@ int scp_build_kexinit(ScpSession* s)
         rc = scp_buf_put(&s->kexinitClient, m->data, m->len);
     }
     if (!rc) rc = scp_send_msg(s);
+    if (!rc) s->kexPending = true;
     return rc;
 }
 
@@ -169,6 +170,7 @@ bool scp_is_aead(const ScpCipherInfo& info) { return info.mode == SCP_MODE_GCM |
 
 int scp_handle_kexinit(ScpSession* s, const std::uint8_t* payload, std::size_t len, std::uint32_t seq)
 {
+    s->kexinitServer.len = 0;
     int rc = scp_buf_put(&s->kexinitServer, payload, len);
     if (rc) return rc;
     ScpReader r = scp_reader(payload, len);
@@ -345,6 +347,8 @@ int scp_install_keys(ScpSession* s, bool outgoing)
     ScpMac* mac = outgoing ? &s->pout.mac : &s->pin.mac;
     if (!rc) rc = scp_cipher_start(cipher, info, key, iv, outgoing);
     if (!rc) rc = scp_mac_start(mac, kind, mackey, macKeyLen);
+    // Each set of keys starts its compression afresh.
+    if (!rc && s->rekeying) scp_zlib_end(outgoing ? &s->pout.zlib : &s->pin.zlib);
     if (!rc) rc = scp_start_compression(s, outgoing);
     OPENSSL_cleanse(iv, sizeof iv);
     OPENSSL_cleanse(key, sizeof key);
@@ -465,7 +469,17 @@ int scp_handle_kex_reply(ScpSession* s, const std::uint8_t* payload, std::size_t
     BN_free(f);
     if (!rc && scp_hostkey_verify_alg(&key, s->chosen[CH_HOSTKEY], sig, sigLen, s->h, s->hLen) != 0)
         rc = SCP_E_HOSTKEY_SIGNATURE;
-    if (!rc) rc = scp_check_host_key(s, &key, blob, blobLen);
+    if (!rc && s->haveSessionId) {
+        // A later exchange: the key must be the one the session began with.
+        if (blobLen != s->hostKeyBlob.len || CRYPTO_memcmp(blob, s->hostKeyBlob.data, blobLen) != 0) {
+            scp_job_error_detail(s->job, "the server's host key changed in a later key exchange");
+            rc = SCP_E_HOSTKEY_REFUSED;
+        }
+    } else if (!rc) {
+        rc = scp_check_host_key(s, &key, blob, blobLen);
+        s->hostKeyBlob.len = 0;
+        if (!rc) rc = scp_buf_put(&s->hostKeyBlob, blob, blobLen);
+    }
     scp_hostkey_free(&key);
     if (rc) return rc;
     for (int i = 0; i < CH_COUNT; ++i) t_lastChosen[i] = s->chosen[i];
@@ -481,6 +495,7 @@ int scp_handle_kex_reply(ScpSession* s, const std::uint8_t* payload, std::size_t
     if (!rc && s->strict) s->pout.seq = 0;
     if (!rc) rc = scp_install_keys(s, true);
     if (!rc) s->state = SCP_SS_NEWKEYS;
+    if (!rc) rc = scp_send_deferred(s);
     return rc;
 }
 

@@ -12,7 +12,9 @@
 #include "scp/scp.h"
 #include "scp/scp_crypto.h"
 #include "scp/scp_mem.h"
+#include "scp/scp_job.h"
 #include "scp/scp_packet.h"
+#include "scp/scp_rekey.h"
 #include "scp/scp_ssh.h"
 
 enum : std::uint8_t {
@@ -66,14 +68,17 @@ enum : std::uint32_t {
 constexpr std::uint32_t kScpExtendedStderr = 1;
 
 inline constexpr char kClientVersion[] = "SSH-2.0-Pavlet";
-constexpr std::uint32_t kLocalWindow = 16384;
-constexpr std::uint32_t kLocalMaxPacket = 16384;
+// The channel window we grant, given back once half of it is used, and the
+// largest data packet we take.
+constexpr std::uint32_t kLocalWindow = kScpLocalWindow;
+constexpr std::uint32_t kLocalMaxPacket = 32768;
 constexpr std::uint32_t kFirstChannelId = 256;
 constexpr std::size_t kMaxVersionLine = 255;
-constexpr std::size_t kSocketQueueFlush = 16384;
-// Channel data is sent in pieces of up to this size; smaller amounts wait
-// for more data or for the next wait for input.
-constexpr std::size_t kChannelPiece = 16384;
+constexpr std::size_t kSocketQueueFlush = 256 * 1024;
+// Channel data is sent in pieces of up to this size (and the server's
+// largest packet); smaller amounts wait for more data or for the next wait
+// for input.
+constexpr std::size_t kChannelPiece = 32768;
 
 enum ScpKexKind { KEX_DH_FIXED, KEX_GEX_OLD, KEX_GEX, KEX_ECDH };
 struct ScpKexMethod {
@@ -147,6 +152,19 @@ struct ScpSession {
     bool firstKexDone;  // the server's first NEWKEYS has been read
     bool authenticated;
 
+    // New keys after the first: our KEXINIT went out and our NEWKEYS not
+    // yet (what is not key exchange waits in deferred, as length and
+    // payload); a later exchange is under way until the server's NEWKEYS,
+    // after which the state it interrupted goes on.
+    bool kexPending;
+    bool rekeying;
+    bool theirKexinit;
+    int resumeState;
+    ScpBuf deferred;
+    ScpBuf hostKeyBlob;  // the server's key of the first exchange
+    ScpRekeyClock rekeyClock;
+    int rekeys;
+
     // Authentication.
     int authWait;
     bool canPublicKey;
@@ -217,6 +235,18 @@ int scp_start_compression(ScpSession* s, bool outgoing);
 // The chosen names of the latest key exchange, for scp_session_last_chosen.
 const char* scp_kex_last_chosen(int which);
 bool scp_kex_last_strict();
+// A key exchange after the first: the server's KEXINIT (or its answer to
+// ours) and the server's NEWKEYS that ends it.
+int scp_handle_later_kexinit(ScpSession* s, const std::uint8_t* payload, std::size_t len, std::uint32_t seq);
+int scp_finish_rekey(ScpSession* s);
+// Our NEWKEYS is out: what waited during the exchange goes, under the new keys.
+int scp_send_deferred(ScpSession* s);
+// Starts a key exchange of our own when the keys in use are due for renewal.
+int scp_rekey_if_due(ScpSession* s);
+// The keys of both directions are new: their limits and age start again.
+void scp_rekey_restart(ScpSession* s);
+// Key exchanges after the first in the latest session.
+void scp_kex_count_rekey(int count);
 
 // ---- authentication (scp_auth.cpp; the keys in scp_auth_pubkey.cpp)
 int scp_send_auth_none(ScpSession* s);

@@ -1,11 +1,16 @@
 // The upload's steps over SFTP version 3: the version exchange, a STAT of
 // the target, OPEN/WRITE/FSETSTAT/CLOSE for each file and MKDIR for each
-// directory, each request answered before the next goes out.
+// directory. The other requests are answered before the next goes out; a
+// file's writes go many at a time (scp_sftp_writer.h).
 #include <cstdint>
+#include <cstdio>
 
+#include "platform/settings.h"
 #include "scp/scp.h"
 #include "scp/scp_job.h"
 #include "scp/scp_sftp.h"
+#include "scp/scp_sftp_writer.h"
+#include "scp/scp_ssh.h"
 #include "scp/scp_steps.h"
 
 namespace {
@@ -120,6 +125,98 @@ int scp_sftp_stat(JobInfo* job, const char* path, ScpSftpAttrs* attrs)
     scp_buf_free(&req);
     scp_buf_free(&body);
     return rc;
+}
+
+// The first identifier of the pipelined writes, far from those of the
+// other requests (which start at kScpFirstRequestId and are reused).
+constexpr std::uint32_t kScpFirstWriteId = 0x10000;
+// The library's own registry key, and the value that sets the SFTP
+// requests in flight when the job does not.
+constexpr char16_t kScpSettingsKey[] = u"Software\\Quillon\\Corvel";
+constexpr char16_t kScpSftpRequestsValue[] = u"SftpRequests";
+
+// The job's setting of SFTP requests in flight, else the registry's; 0
+// leaves the library's default.
+std::uint32_t scp_sftp_requests_setting(const JobInfo* job)
+{
+    if (job->options && job->options->sftp_requests) return job->options->sftp_requests;
+    DWORD value = 0;
+    if (ReadSettingDword(kScpSettingsKey, kScpSftpRequestsValue, value)) return value;
+    return 0;
+}
+
+// Asks a server that offers it for its limits, and plans the writes.
+int scp_sftp_choose_plan(JobInfo* job, bool offersLimits)
+{
+    const std::uint32_t requests = scp_sftp_requests_setting(job);
+    job->sftpNextWriteId = kScpFirstWriteId;
+    job->sftpPlan = scp_sftp_plan(requests, nullptr);
+    if (!offersLimits || job->sftpPlan.requests == 1) return SCP_OK;
+    ScpBuf req{}, body{};
+    std::uint32_t id = 0;
+    int rc = scp_sftp_new_id(job, &id);
+    if (!rc) rc = scp_sftp_limits_request(&req, id);
+    if (!rc) rc = scp_send(job, req.data, req.len);
+    bool none = false;
+    if (!rc) rc = scp_sftp_read_packet(job, &body, &none);
+    if (!rc) {
+        scp_sftp_retire_id(job, id);
+        ScpSftpLimits limits{};
+        const int parsed = scp_sftp_parse_limits(body.data, body.len, id, &limits);
+        // A refusal leaves the defaults; a damaged reply ends the upload.
+        if (parsed == SCP_OK) job->sftpPlan = scp_sftp_plan(requests, &limits);
+        else if (parsed != SCP_E_UNSUPPORTED) rc = parsed;
+    }
+    scp_buf_free(&req);
+    scp_buf_free(&body);
+    return rc;
+}
+
+// The pipelined writer's view of the job and the local file.
+struct ScpWriteContext {
+    JobInfo* job;
+    HANDLE file;
+    const char* name;
+    std::uint64_t size;
+    ScpProgress progress;
+};
+
+int scp_write_send(void* context, const std::uint8_t* data, std::size_t len)
+{
+    return scp_send(static_cast<ScpWriteContext*>(context)->job, data, len);
+}
+
+std::size_t scp_write_queued(void* context)
+{
+    JobInfo* job = static_cast<ScpWriteContext*>(context)->job;
+    return job->session ? scp_job_backend()->queued_bytes(job->session) : 0;
+}
+
+int scp_write_read(void* context, ScpBuf* body)
+{
+    bool none = false;
+    return scp_sftp_read_packet(static_cast<ScpWriteContext*>(context)->job, body, &none);
+}
+
+int scp_write_read_file(void* context, std::uint8_t* buffer, std::size_t want, std::size_t* got)
+{
+    *got = 0;
+    auto* c = static_cast<ScpWriteContext*>(context);
+    while (*got < want) {
+        const std::size_t left = want - *got;
+        DWORD n = 0;
+        if (!ReadFile(c->file, buffer + *got, left > 0x40000000 ? 0x40000000 : static_cast<DWORD>(left), &n))
+            return SCP_E_READ;
+        if (n == 0) break;
+        *got += n;
+    }
+    return SCP_OK;
+}
+
+void scp_write_progress(void* context, std::uint64_t done)
+{
+    auto* c = static_cast<ScpWriteContext*>(context);
+    scp_report_progress(c->job, c->name, done, c->size, &c->progress);
 }
 
 char* scp_sftp_child_path(JobInfo* job, const char* name)
@@ -249,9 +346,12 @@ int scp_sftp_prepare_target(JobInfo* job, const char* remote_path)
         rc = scp_sftp_read_packet(job, &body, &none);
         if (rc && none) rc = SCP_E_CONNECT;
     }
-    if (!rc && (body.len < 5 || body.data[0] != SSH_FXP_VERSION || scp_load_u32(body.data + 1) > kScpSftpVersion)) rc = SCP_E_INTERNAL;
+    ScpSftpVersion version{};
+    if (!rc && (scp_sftp_parse_version(body.data, body.len, &version) != SCP_OK || version.version > kScpSftpVersion))
+        rc = SCP_E_INTERNAL;
     scp_buf_free(&req);
     scp_buf_free(&body);
+    if (!rc) rc = scp_sftp_choose_plan(job, version.offersLimits);
     if (rc) return rc;
     ScpSftpAttrs attrs{};
     job->targetIsDirectory = false;
@@ -269,3 +369,22 @@ int scp_sftp_prepare_target(JobInfo* job, const char* remote_path)
     return SCP_OK;
 }
 
+
+int scp_sftp_send_file(JobInfo* job, HANDLE file, const char* name, std::uint64_t size)
+{
+    if (!job->handleOpen) return SCP_E_OPEN_FILE;
+    ScpWriteContext context{job, file, name, size, ScpProgress{}};
+    const ScpSftpIo io{&context, scp_write_send, scp_write_queued, scp_write_read, scp_write_read_file, scp_write_progress};
+    ScpSftpWriteResult result{};
+    const int rc = scp_sftp_write_file(&io, &job->sftpPlan, job->handle.data, job->handle.len, size,
+                                       &job->sftpNextWriteId, &result);
+    if (rc == SCP_E_WRITE) {
+        char text[700];
+        std::snprintf(text, sizeof text, "the server refused the write at offset %llu of %.500s (status %u)",
+                      static_cast<unsigned long long>(result.failedOffset), name,
+                      static_cast<unsigned>(result.failedStatus));
+        scp_job_error_detail(job, text);
+    }
+    if (!rc) job->writeOffset = size;
+    return rc;
+}

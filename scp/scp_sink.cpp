@@ -8,8 +8,9 @@
 #include "scp/scp_ssh.h"
 
 namespace {
-// The most channel data kept queued while a file's bytes go out.
-constexpr std::size_t kSendQueueLimit = 16384;
+// The most channel data kept queued while a file's bytes go out: beyond
+// it the upload waits for the server's window.
+constexpr std::size_t kSendQueueLimit = 256 * 1024;
 }  // namespace
 
 int scp_sink_prepare_target(JobInfo* job) { return read_ack(job); }

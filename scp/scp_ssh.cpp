@@ -73,7 +73,13 @@ int scp_send_msg(ScpSession* s)
 {
     s->wire.len = 0;
     int rc = SCP_OK;
-    if (s->adjustOwed && s->channelOpen && !s->holding) {
+    // While keys are exchanged only the transport's own messages go out;
+    // the rest waits for our NEWKEYS.
+    if (s->kexPending && s->msg.len > 0 && s->msg.data[0] >= MSG_USERAUTH_REQUEST) {
+        rc = scp_buf_put_u32(&s->deferred, static_cast<std::uint32_t>(s->msg.len));
+        return rc ? rc : scp_buf_put(&s->deferred, s->msg.data, s->msg.len);
+    }
+    if (s->adjustOwed && s->channelOpen && !s->holding && !s->kexPending) {
         std::uint8_t adjust[9];
         adjust[0] = MSG_CHANNEL_WINDOW_ADJUST;
         scp_store_u32(adjust + 1, s->remoteId);
@@ -84,6 +90,7 @@ int scp_send_msg(ScpSession* s)
     }
     if (!rc) rc = scp_packet_build(&s->pout, s->pool, s->msg.data, s->msg.len, &s->wire);
     if (rc) return rc;
+    scp_rekey_count(&s->rekeyClock, true, s->wire.len);
     if (s->holding) return scp_buf_put(&s->held, s->wire.data, s->wire.len);
     return scp_session_write_raw(s, s->wire.data, s->wire.len);
 }
@@ -205,6 +212,8 @@ int scp_handle_packet(ScpSession* s, const std::uint8_t* payload, std::size_t le
         if (!rc) rc = scp_send_msg(s);
         return rc;
     }
+    // A later key exchange, the server's or its answer to ours.
+    if (type == MSG_KEXINIT && s->firstKexDone) return scp_handle_later_kexinit(s, payload, len, seq);
     switch (s->state) {
     case SCP_SS_KEXINIT:
         if (type != MSG_KEXINIT) return SCP_E_AUTHENTICATE;
@@ -227,7 +236,9 @@ int scp_handle_packet(ScpSession* s, const std::uint8_t* payload, std::size_t le
         if (type != MSG_NEWKEYS) return SCP_E_RECEIVE;
         // Strict key exchange: the server's sequence numbers start again.
         if (s->strict) s->pin.seq = 0;
+        if (s->rekeying) return scp_finish_rekey(s);
         s->firstKexDone = true;
+        scp_rekey_restart(s);
         rc = scp_install_keys(s, false);
         if (!rc) rc = scp_msg_start(s, MSG_SERVICE_REQUEST);
         if (!rc) rc = scp_buf_put_cstring(&s->msg, "ssh-userauth");
@@ -327,6 +338,7 @@ int scp_session_process(ScpSession* s)
         bool got = false;
         rc = scp_packet_take(&s->pin, &s->inbuf, &got);
         if (rc || !got) break;
+        scp_rekey_count(&s->rekeyClock, false, s->pin.payload.len);
         rc = scp_handle_packet(s, s->pin.payload.data, s->pin.payload.len, s->pin.payloadSeq);
     }
     return rc;
@@ -345,6 +357,8 @@ void scp_session_free(ScpSession* s)
     scp_buf_wipe(&s->held);
     scp_buf_free(&s->kexinitClient);
     scp_buf_free(&s->kexinitServer);
+    scp_buf_wipe(&s->deferred);
+    scp_buf_free(&s->hostKeyBlob);
     scp_buf_wipe(&s->kMpint);
     scp_buf_free(&s->qc);
     scp_ecdh_end(&s->ecdh);
@@ -375,6 +389,7 @@ int scp_session_new(ScpSession** out, const SessionConfig* cfg)
     s->exitStatus = -1;
     s->cipherOut = s->cipherIn = -1;
     s->state = SCP_SS_VERSION;
+    scp_kex_count_rekey(0);
     *out = s;
     return SCP_OK;
 }

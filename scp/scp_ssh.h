@@ -122,6 +122,8 @@ const char* scp_session_chosen(const ScpSession* session, int which);
 const char* scp_session_last_chosen(int which);
 // Whether that key exchange was strict.
 bool scp_session_last_strict();
+// The key exchanges after the first in the latest session of this process.
+int scp_session_last_rekeys();
 
 // Quirk flags (bit per ScpQuirk) detected from a software version under the
 // given settings.

@@ -6,7 +6,16 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "platform/files.h"
+
 struct JobInfo;
+
+// Progress events of one file: at most one a second, and one at the end.
+struct ScpProgress {
+    std::uint32_t lastSecond;
+    bool reported;
+};
+void scp_report_progress(JobInfo* job, const char* name, std::uint64_t done, std::uint64_t size, ScpProgress* progress);
 
 // The scp sink.
 int scp_sink_prepare_target(JobInfo* job);
@@ -25,6 +34,10 @@ int scp_sftp_prepare_target(JobInfo* job, const char* remote_path);
 int scp_sftp_send_times(JobInfo* job, std::uint32_t mtime, std::uint32_t atime);
 int scp_sftp_open_file(JobInfo* job, const char* name);
 int scp_sftp_send_block(JobInfo* job, const std::uint8_t* data, std::size_t len);
+// A whole file's bytes as writes many at a time, as planned when the target
+// was prepared. A refused write leaves the session usable (the file can be
+// closed) and says at which offset in the job's error detail.
+int scp_sftp_send_file(JobInfo* job, HANDLE file, const char* name, std::uint64_t size);
 int scp_sftp_finish_file(JobInfo* job);
 int scp_sftp_create_directory(JobInfo* job, const char* name);
 int scp_sftp_leave_directory(JobInfo* job);

@@ -59,7 +59,8 @@ const char* const kErrorTexts[] = {
     "The login or the password is wrong.",
 };
 
-constexpr std::size_t kBlockSize = 4096;
+// The scp sink's data goes in reads of this size.
+constexpr std::size_t kBlockSize = 64 * 1024;
 
 }  // namespace
 
@@ -156,6 +157,20 @@ int upload_directory(JobInfo* job, const char* path)
     return rc;
 }
 
+}  // namespace
+
+void scp_report_progress(JobInfo* job, const char* name, std::uint64_t done, std::uint64_t size, ScpProgress* progress)
+{
+    const std::uint32_t now = CurrentUnixSeconds();
+    if (progress->reported && now == progress->lastSecond && done != size) return;
+    scp_job_event(job, SCP_EVENT_PROGRESS, name, nullptr,
+                  static_cast<std::int32_t>(static_cast<double>(done) * 100.0 / static_cast<double>(size)));
+    progress->lastSecond = now;
+    progress->reported = true;
+}
+
+namespace {
+
 int upload_file(JobInfo* job, const char* path)
 {
     const char* name = scp_last_component(path);
@@ -182,10 +197,24 @@ int upload_file(JobInfo* job, const char* path)
     GetFileTime(file, nullptr, &access, &write);
     rc = step_send_times(job, FileTimeToUnixSeconds(write), FileTimeToUnixSeconds(access));
     if (!rc) rc = step_open_file(job, name, size, 0644);
-    std::uint8_t block[kBlockSize];
+    if (!rc && job->using_sftp) {
+        rc = scp_sftp_send_file(job, file, name, size);
+        scp_files_close(job, file);
+        if (rc == SCP_E_WRITE) {
+            // The session is still whole: the file is closed, the code stays.
+            step_finish_file(job);
+            return rc;
+        }
+        if (rc) {
+            abandon_session(job);
+            return rc;
+        }
+        return step_finish_file(job);
+    }
+    auto* block = static_cast<std::uint8_t*>(rc ? nullptr : scp_alloc(kBlockSize));
+    if (!rc && !block) rc = SCP_E_OUT_OF_MEMORY;
     std::uint32_t sent = 0;
-    std::uint32_t lastSecond = 0;
-    bool reported = false;
+    ScpProgress progress{};
     while (!rc && sent < size) {
         const DWORD want = size - sent > kBlockSize ? static_cast<DWORD>(kBlockSize) : size - sent;
         DWORD got = 0;
@@ -200,14 +229,9 @@ int upload_file(JobInfo* job, const char* path)
             break;
         }
         sent += got;
-        const std::uint32_t now = CurrentUnixSeconds();
-        if (!reported || now != lastSecond || sent == size) {
-            scp_job_event(job, SCP_EVENT_PROGRESS, name, nullptr,
-                          static_cast<std::int32_t>(static_cast<double>(sent) * 100.0 / static_cast<double>(size)));
-            lastSecond = now;
-            reported = true;
-        }
+        scp_report_progress(job, name, sent, size, &progress);
     }
+    scp_free(block);
     scp_files_close(job, file);
     if (!rc) rc = step_finish_file(job);
     return rc;

@@ -11,6 +11,22 @@ that is a scenario name:
   sftp-status:OP:N   as sftp-ok, but answers request OP (open, write,
                      fsetstat, mkdir-stat) with status N
   sftp-badid         answers OPEN with an identifier that was never sent
+  sftp-reorder       holds the replies to WRITE requests until four are held
+                     or no more requests come for a moment, then sends them
+                     newest first
+  sftp-delay         answers each WRITE from a timer 1 to 40 ms later, so
+                     replies come late and out of order
+  sftp-fail5         refuses the fifth WRITE (status 4); reports its offset
+  sftp-limits:W      offers limits@openssh.com with a write length of W
+  sftp-rekey         starts a new key exchange at the third and the
+                     fortieth WRITE, while more requests are arriving;
+                     reports "rekeyed N" at CLOSE
+  sftp-rekey-newkey  as sftp-rekey, but the server takes another host key of
+                     the same type before the first renegotiation
+  sftp-slowread      reads its channel in small pieces with pauses, so a
+                     small --window opens slowly
+  (every SFTP scenario reports "file PATH SIZE SHA256 LARGEST" at CLOSE: the
+  bytes written and the longest WRITE)
   sftp-version4      answers INIT with version 4
   sftp-silent        grants the subsystem and then says nothing
   sink               refuses the subsystem; the scp command is a sink that
@@ -41,7 +57,9 @@ group exchange and group1 with SHA-1, ssh-rsa, CBC ciphers, hmac-sha1 and
 hmac-md5, plain zlib); --delayed-compression offers only zlib@openssh.com.
 """
 import argparse
+import hashlib
 import logging
+import random
 import socket
 import struct
 import sys
@@ -74,18 +92,80 @@ class Sftp:
         self.channel = channel
         self.scenario = scenario
         self.files = {}
+        self.lock = threading.Lock()
+        self.held = []  # (id, status) of WRITE replies not yet sent
+        self.timers = []
+        self.writes = 0
+        self.path = ""
+        self.data = bytearray()
+        self.largest = 0
+        self.rekeys = []
+
+    def rekey(self):
+        transport = self.channel.get_transport()
+        if self.scenario == "sftp-rekey-newkey":
+            transport.add_server_key(paramiko.RSAKey.generate(1024))
+        worker = threading.Thread(target=transport.renegotiate_keys, daemon=True)
+        self.rekeys.append(worker)
+        worker.start()
 
     def read_exact(self, n):
         data = b""
         while len(data) < n:
-            chunk = self.channel.recv(n - len(data))
+            if self.scenario == "sftp-slowread":
+                time.sleep(0.002)
+                chunk = self.channel.recv(min(n - len(data), 8192))
+            else:
+                chunk = self.channel.recv(n - len(data))
             if not chunk:
                 raise EOFError()
             data += chunk
         return data
 
     def send(self, type_, body):
-        self.channel.sendall(struct.pack(">IB", len(body) + 1, type_) + body)
+        with self.lock:
+            self.channel.sendall(struct.pack(">IB", len(body) + 1, type_) + body)
+
+    def release_held(self):
+        """Sends the held WRITE replies, newest first."""
+        held, self.held = self.held, []
+        for rid, code in reversed(held):
+            self.status(rid, code)
+
+    def quiet(self):
+        """No request waits, not even after a moment."""
+        if self.channel.recv_ready():
+            return False
+        time.sleep(0.01)
+        return not self.channel.recv_ready()
+
+    def write(self, rid, body):
+        (n,) = struct.unpack(">I", body[:4])
+        offset, length = struct.unpack(">QI", body[4 + n:16 + n])
+        data = body[16 + n:16 + n + length]
+        self.writes += 1
+        self.largest = max(self.largest, length)
+        forced = self.forced("write")
+        code = forced if forced is not None else 0
+        if self.scenario in ("sftp-rekey", "sftp-rekey-newkey") and self.writes in (3, 40):
+            self.rekey()
+        if self.scenario == "sftp-fail5" and self.writes == 5:
+            code = 4
+            log("refused write at %d" % offset)
+        if code == 0:
+            if len(self.data) < offset + length:
+                self.data.extend(b"\0" * (offset + length - len(self.data)))
+            self.data[offset:offset + length] = data
+        if self.scenario == "sftp-reorder":
+            self.held.append((rid, code))
+            if len(self.held) >= 4 or self.quiet():
+                self.release_held()
+        elif self.scenario == "sftp-delay":
+            timer = threading.Timer(random.uniform(0.001, 0.04), self.status, (rid, code))
+            self.timers.append(timer)
+            timer.start()
+        else:
+            self.status(rid, code)
 
     def status(self, rid, code):
         msg = b"scripted"
@@ -115,10 +195,26 @@ class Sftp:
     def handle(self, type_, body):
         if type_ == 1:  # INIT
             log("init version %d" % struct.unpack(">I", body[:4]))
-            self.send(2, struct.pack(">I", 4 if self.scenario == "sftp-version4" else 3))
+            version = struct.pack(">I", 4 if self.scenario == "sftp-version4" else 3)
+            if self.scenario.startswith("sftp-limits:"):
+                version += (struct.pack(">I", 18) + b"limits@openssh.com" + struct.pack(">I", 1) + b"1")
+            self.send(2, version)
             return
         (rid,) = struct.unpack(">I", body[:4])
         rest = body[4:]
+        if type_ != 6 and self.held:
+            self.release_held()
+        if type_ == 4:
+            # Every write is answered before the file is closed.
+            for timer in self.timers:
+                timer.join()
+            self.timers = []
+            for worker in self.rekeys:
+                worker.join(10)
+            if self.rekeys:
+                log("rekeyed %d" % sum(1 for w in self.rekeys if not w.is_alive()))
+            log("file %s %d %s %d" % (self.path, len(self.data), hashlib.sha256(self.data).hexdigest(),
+                                      self.largest))
         if type_ == 17:  # STAT
             (n,) = struct.unpack(">I", rest[:4])
             path = rest[4:4 + n].decode()
@@ -130,9 +226,21 @@ class Sftp:
                 self.status(rid, 2)
             else:
                 self.send(105, struct.pack(">III", rid, 4, 0o40755))
+        elif type_ == 200:  # EXTENDED
+            (n,) = struct.unpack(">I", rest[:4])
+            name = rest[4:4 + n].decode()
+            log("extended " + name)
+            if name == "limits@openssh.com" and self.scenario.startswith("sftp-limits:"):
+                write = int(self.scenario.split(":")[1])
+                self.send(201, struct.pack(">IQQQQ", rid, write + 1024, write, write, 64))
+            else:
+                self.status(rid, 8)
         elif type_ == 3:  # OPEN
             (n,) = struct.unpack(">I", rest[:4])
-            log("open " + rest[4:4 + n].decode())
+            self.path = rest[4:4 + n].decode()
+            self.data = bytearray()
+            self.largest = 0
+            log("open " + self.path)
             forced = self.forced("open")
             if forced is not None:
                 self.status(rid, forced)
@@ -140,8 +248,7 @@ class Sftp:
                 self.send(102, struct.pack(">I", rid + (1000 if self.scenario == "sftp-badid" else 0)) +
                           struct.pack(">I", 2) + b"h1")
         elif type_ == 6:  # WRITE
-            forced = self.forced("write")
-            self.status(rid, forced if forced is not None else 0)
+            self.write(rid, rest)
         elif type_ == 10:  # FSETSTAT
             forced = self.forced("fsetstat")
             self.status(rid, forced if forced is not None else 0)
