@@ -45,12 +45,32 @@ std::u16string ImportGroupName(std::u16string_view target, const std::string& pa
     return name;
 }
 
-bool ApplyLoginExtras(CHostNode&, const SImportedHost&, bool& changed)
+// The key file and the jump hosts a record names; false when one of them
+// cannot be kept (a path or route the host dialog would refuse too).
+bool ApplyLoginExtras(CHostNode& host, const SImportedHost& record, bool& changed)
 {
-    // The host keeps no key file and no jump host yet; when it does, set
-    // them here (record.identityFile, record.jump) and return true.
     changed = false;
-    return false;
+    bool kept = true;
+    if (!record.identityFile.empty()) {
+        const std::u16string keyFile = Wide(record.identityFile);
+        if (!CheckKeyFilePath(keyFile).empty()) {
+            kept = false;
+        } else if (host.m_bstrKeyFile != keyFile) {
+            WipeString(host.m_bstrPassphrase);  // it belonged to the other key
+            host.m_bstrKeyFile = keyFile;
+            changed = true;
+        }
+    }
+    if (!record.jump.empty()) {
+        std::u16string route;
+        if (!CheckJumpRoute(Wide(record.jump), route).empty()) {
+            kept = false;
+        } else if (host.m_bstrJump != route) {
+            host.m_bstrJump = route;
+            changed = true;
+        }
+    }
+    return kept;
 }
 
 SImportApplied ApplyImportedHosts(CRootNode& root, CGroupNode& target, const std::vector<SImportedHost>& hosts,
@@ -92,9 +112,10 @@ SImportApplied ApplyImportedHosts(CRootNode& root, CGroupNode& target, const std
         }
         const std::u16string address = Wide(record.address);
         const std::u16string login = Wide(record.login);
-        // A host of the group with this address, port and login. A login
-        // is kept in the console file only with Save Passwords on: a host
-        // read back without one is the same host, and gets the login again.
+        // A host of the group with this address, port and login. A host
+        // without a login is the same host and gets the login; a record
+        // without one names the host of that address and port whatever its
+        // login, which it keeps.
         CHostNode* same = nullptr;
         for (auto& child : group->GetChildren()) {
             auto* host = dynamic_cast<CHostNode*>(child.get());
@@ -103,7 +124,7 @@ SImportApplied ApplyImportedHosts(CRootNode& root, CGroupNode& target, const std
                 same = host;
                 break;
             }
-            if (host->m_bstrLogin.empty() && same == nullptr) same = host;
+            if ((host->m_bstrLogin.empty() || login.empty()) && same == nullptr) same = host;
         }
         bool changed = false;
         CHostNode* host = same;
@@ -119,9 +140,9 @@ SImportApplied ApplyImportedHosts(CRootNode& root, CGroupNode& target, const std
             ShowNewChild(*group, *host, nameSpace);
             ++applied.added;
             g_bDirty = true;
-        } else if (host->m_bstrLogin != login) {
+        } else if (!login.empty() && host->m_bstrLogin != login) {
             host->m_bstrLogin = login;
-            changed = root.m_bSavePasswords;  // otherwise the file does not keep it
+            changed = true;
         }
         if (record.sudo && host->m_bSudo != *record.sudo) {
             host->m_bSudo = *record.sudo;
@@ -142,8 +163,9 @@ SImportApplied ApplyImportedHosts(CRootNode& root, CGroupNode& target, const std
     }
     if (firstUnkept != nullptr)
         applied.notes.push_back({firstUnkept->sourceFile, firstUnkept->line,
-                                 std::to_string(unkeptExtras) + " host(s) name a key file or a jump host; they are "
-                                                                "imported without them",
+                                 std::to_string(unkeptExtras) +
+                                     " host(s) name a key file or a jump host that cannot be kept (too long, control "
+                                     "characters, or a route of more than two hops); imported without it",
                                  false});
     return applied;
 }

@@ -121,14 +121,20 @@ TEST_F(ImportCommandTest, SshConfigYamlAndCsvLandInTheirGroups)
     // An ssh config: the host names come from HostName; wildcard blocks
     // and Match blocks give no host.
     const std::string config = m_dir.file("config");
-    Write(config, "Host a1 a2\n  HostName %h.example.net\n  Port 2022\nMatch all\n  Port 1\nHost *\n  Port 23\n");
+    Write(config, "Host a1 a2\n  HostName %h.example.net\n  Port 2022\n  IdentityFile /keys/%h\n"
+                  "  ProxyJump ops@bastion.example.net:2200\nMatch all\n  Port 1\nHost *\n  Port 23\n");
     const RunResult ssh = Import("Ssh", config);
-    EXPECT_NE(ssh.err.find("config:4: Match"), std::string::npos) << ssh.err;
+    EXPECT_NE(ssh.err.find("config:6: Match"), std::string::npos) << ssh.err;
     const JsonValue after = Tree();
     const JsonValue* group = Child(after, "Ssh");
     ASSERT_NE(group, nullptr);
     ASSERT_EQ(Count(*group), 2u);
-    EXPECT_EQ((*Child(*group, "a2.example.net"))["port"].number, 2022);
+    const JsonValue& a2 = *Child(*group, "a2.example.net");
+    EXPECT_EQ(a2["port"].number, 2022);
+    // The key file and the jump host come with the host.
+    EXPECT_EQ(a2["loginMethod"].text, "key-file");
+    EXPECT_EQ(a2["jump"].text, "ops@bastion.example.net:2200");
+    EXPECT_NE(ReadWholeFile(m_console).find("/keys/a2.example.net"), std::string::npos);
 }
 
 TEST_F(ImportCommandTest, AFileThatCannotBeReadImportsNothing)
