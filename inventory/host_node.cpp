@@ -16,7 +16,7 @@ namespace {
 constexpr UINT kRootRightsRows = 480;
 // The words of the group's list: "OK", the login methods, yes and no.
 constexpr UINT kListTexts = 683;
-enum { LT_OK, LT_PASSWORD, LT_YES, LT_NO, LT_COUNT };
+enum { LT_OK, LT_PASSWORD, LT_YES, LT_NO, LT_KEY_FILE, LT_AGENT, LT_COUNT };
 
 const std::vector<std::u16string>& HostMenuTexts()
 {
@@ -65,7 +65,19 @@ std::u16string CHostNode::LoginMethod() const
     std::vector<std::u16string> texts;
     LoadStringList(kListTexts, texts);
     texts.resize(LT_COUNT);
+    switch (HostLoginMethod(*this)) {
+    case LOGIN_AGENT: return texts[LT_AGENT];
+    case LOGIN_KEY_FILE: return texts[LT_KEY_FILE];
+    case LOGIN_PASSWORD: break;
+    }
     return texts[LT_PASSWORD];
+}
+
+ELoginMethod HostLoginMethod(const CHostNode& host)
+{
+    if (host.m_bUseAgent) return LOGIN_AGENT;
+    if (!host.m_bstrKeyFile.empty()) return LOGIN_KEY_FILE;
+    return LOGIN_PASSWORD;
 }
 
 const GUID& CHostNode::GetNodeType() { return kHostNodeType; }

@@ -14,6 +14,13 @@ class CGroupNode;
 class CGeneralNode;
 class CHostDialog;
 
+// The host's login method as the host's settings say it (never what a
+// server accepted): the agent when it is checked, else the key file when
+// one is named, else the password.
+enum ELoginMethod { LOGIN_PASSWORD = 0, LOGIN_KEY_FILE = 1, LOGIN_AGENT = 2 };
+class CHostNode;
+ELoginMethod HostLoginMethod(const CHostNode& host);
+
 class CHostNode : public CConsoleNode {
 public:
     explicit CHostNode(CGroupNode* group);

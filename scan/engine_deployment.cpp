@@ -328,6 +328,8 @@ void UploadEnginePackage(CHostNode& host, std::span<const std::uint8_t> package,
     options.new_host_key_policy = HOSTKEY_ACCEPT_AND_STORE;
     options.changed_host_key_policy = HOSTKEY_REJECT;
     options.key_file = login.keys.identityFile.c_str();
+    options.key_passphrase = login.keys.passphrase.c_str();
+    options.use_agent = login.keys.useAgent ? 1 : 0;
     options.compression = 1;
     options.timeout_seconds = 300;
     options.cancel_requested = 0;

@@ -5,13 +5,6 @@
 #include "platform/text.h"
 #include "ssh2/crypto/private_key.h"
 
-ELoginMethod HostLoginMethod(const CHostNode& host)
-{
-    if (host.m_bUseAgent) return LOGIN_AGENT;
-    if (!host.m_bstrKeyFile.empty()) return LOGIN_KEY_FILE;
-    return LOGIN_PASSWORD;
-}
-
 const char* LoginMethodName(ELoginMethod method)
 {
     switch (method) {

@@ -4,16 +4,12 @@
 
 #include <string>
 
+#include "inventory/host_node.h"
 #include "ssh2/ssh2.h"
 
 class CHostNode;
 
-// The host's login method as the host's settings say it (never what a
-// server accepted): the agent when it is checked, else the key file when
-// one is named, else the password.
-enum ELoginMethod { LOGIN_PASSWORD = 0, LOGIN_KEY_FILE = 1, LOGIN_AGENT = 2 };
-ELoginMethod HostLoginMethod(const CHostNode& host);
-// "password", "key-file", "agent".
+// "password", "key-file", "agent" (HostLoginMethod is the host's own).
 const char* LoginMethodName(ELoginMethod method);
 
 // What one login of the host offers, in the SSH client's order: the agent's
