@@ -127,20 +127,16 @@ HRESULT CGroupNode::OnExpand(IConsoleNameSpace2* nameSpace, IConsole* console, H
 HRESULT CGroupNode::AddMenuItems(IContextMenuCallback* callback, long insertionAllowed)
 {
     if (!MenuAllowed(m_bExpanded, insertionAllowed)) return S_OK;
-    std::vector<std::u16string> texts = GroupMenuTexts();
-    texts.resize(4);
-    std::vector<std::u16string> refresh;
-    LoadStringList(kRefreshAllMenu, refresh);
-    texts.insert(texts.end(), refresh.begin(), refresh.end());
-    RETURN_IF_FAILED(AddMenuItemList(callback, texts,
-                                     {{0, IDM_ADD_HOST, 0}, {1, IDM_DELETE_GROUP, 0}, {-1, 1, MF_SEPARATOR},
-                                      {2, IDM_REFRESH_ALL, 0}}));
+    RETURN_IF_FAILED(AddMenuItemList(callback, GroupMenuTexts(), {{0, IDM_ADD_HOST, 0}, {1, IDM_DELETE_GROUP, 0}}));
     static const std::vector<std::u16string> importTexts = [] {
         std::vector<std::u16string> list;
         LoadStringList(640, list);
         return list;
     }();
-    return AddMenuItemList(callback, importTexts, {{0, IDM_IMPORT_HOSTS, 0}});
+    RETURN_IF_FAILED(AddMenuItemList(callback, importTexts, {{0, IDM_IMPORT_HOSTS, 0}}));
+    std::vector<std::u16string> refresh;
+    LoadStringList(kRefreshAllMenu, refresh);
+    return AddMenuItemList(callback, refresh, {{-1, 1, MF_SEPARATOR}, {0, IDM_REFRESH_ALL, 0}});
 }
 
 HRESULT CGroupNode::Command(IConsole* console, IConsoleNameSpace2* nameSpace, long commandId, IDataObject*)

@@ -83,7 +83,7 @@ tmx capture-pane -p -t face | grep -F "core/memory" | grep -qF "changed" || fail
 # Reading the scans changed nothing of the console.
 tmx capture-pane -p -t face | head -1 | grep -qF "[modified]" && fail "reading the scans marked the console modified"
 keys Up               # another node: its own view again
-wait_for "How to add new host"
+wait_for "Last scan"
 keys q                # nothing to save: no question
 wait_for "FDX-EXIT=0"
 echo "changes since the last scan shown"
