@@ -153,6 +153,10 @@ bool WriteAll(int fd, std::string_view bytes)
     return true;
 }
 
+// How a worker ends when it cannot scan: its record did not arrive whole,
+// or its answer could not be written.
+enum EWorkerExit { WORKER_EXIT_OK = 0, WORKER_EXIT_BAD_RECORD = 3, WORKER_EXIT_ANSWER_LOST = 4 };
+
 // The worker: takes its host from the pipe, scans it, answers.
 int WorkerBody(int input, int output)
 {
@@ -163,7 +167,7 @@ int WorkerBody(int input, int output)
     const bool read = ReadAll(input, kMaxWorkerRecord, record.get());
     ::close(input);
     CHostNode host(nullptr);
-    if (!read || !DecodeWorkerRecord(record.get(), host)) return 3;
+    if (!read || !DecodeWorkerRecord(record.get(), host)) return WORKER_EXIT_BAD_RECORD;
     WipeString(record.get());
     CWorkerUserInterface ui;
     SetUserInterface(&ui);
@@ -171,7 +175,7 @@ int WorkerBody(int input, int output)
     std::u16string failure = ui.Failure();
     if (failure.size() > kMaxFailureText) failure.resize(kMaxFailureText);
     const std::string answer = EncodeWorkerAnswer(code, failure, code == 0 ? host.m_bstrXml : std::u16string());
-    return WriteAll(output, answer) ? 0 : 4;
+    return WriteAll(output, answer) ? WORKER_EXIT_OK : WORKER_EXIT_ANSWER_LOST;
 }
 
 // A host whose scan runs in a worker.

@@ -8,8 +8,6 @@
 #include <cstring>
 #include <string>
 
-#include <openssl/crypto.h>
-
 #include "scp/scp_crypto.h"
 #include "scp/scp_job.h"
 #include "scp/scp_packet.h"
@@ -86,12 +84,12 @@ int scp_send_password(ScpSession* s)
     scp_buf_wipe(&password);
     if (!rc) rc = scp_send_msg(s);
     // Wipe the copy of the password in the message buffer.
-    if (s->msg.data) OPENSSL_cleanse(s->msg.data, s->msg.cap);
+    if (s->msg.data) scp_wipe(s->msg.data, s->msg.cap);
     if (!rc && cipherActive && !paddingFirst) rc = scp_send_password_padding(s, s->held.len, switchBytes);
     s->holding = false;
     if (!rc) rc = scp_session_write_raw(s, s->held.data, s->held.len);
-    if (s->held.data) OPENSSL_cleanse(s->held.data, s->held.cap);
-    if (s->pout.scratch.data) OPENSSL_cleanse(s->pout.scratch.data, s->pout.scratch.cap);
+    if (s->held.data) scp_wipe(s->held.data, s->held.cap);
+    if (s->pout.scratch.data) scp_wipe(s->pout.scratch.data, s->pout.scratch.cap);
     s->held.len = 0;
     s->authWait = AUTH_WAIT_PASSWORD;
     return rc;
@@ -99,8 +97,8 @@ int scp_send_password(ScpSession* s)
 
 void scp_wipe_sent(ScpSession* s)
 {
-    if (s->msg.data) OPENSSL_cleanse(s->msg.data, s->msg.cap);
-    if (s->pout.scratch.data) OPENSSL_cleanse(s->pout.scratch.data, s->pout.scratch.cap);
+    if (s->msg.data) scp_wipe(s->msg.data, s->msg.cap);
+    if (s->pout.scratch.data) scp_wipe(s->pout.scratch.data, s->pout.scratch.cap);
 }
 
 int scp_send_kbdint(ScpSession* s)

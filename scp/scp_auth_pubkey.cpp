@@ -9,8 +9,6 @@
 #include <string>
 #include <vector>
 
-#include <openssl/crypto.h>
-
 #include "scp/scp_job.h"
 #include "scp/scp_session.h"
 #include "ssh2/crypto/agent_client.h"

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "scp/scp.h"
+#include "scp/scp_store.h"
 #include "ssh2/crypto/aead.h"
 #include "ssh2/crypto/bignum.h"
 #include "ssh2/crypto/cipher.h"
@@ -643,3 +644,5 @@ void scp_zlib_end(ScpZlib* z)
     std::unique_ptr<sshcrypto::CZlibStream> owned(z->stream);
     *z = ScpZlib{};
 }
+
+bool scp_equal_secret(const void* a, const void* b, std::size_t len) { return sshcrypto::ConstantTimeEqual(a, b, len); }

@@ -121,6 +121,26 @@ int scp_buf_put_mpint(ScpBuf* buf, const BIGNUM* n);
 bool scp_get_mpint(ScpReader* r, BIGNUM** out);
 void scp_bn_free(BIGNUM* n);
 
+// Diffie-Hellman over a prime group, on bare number handles (each given
+// back to scp_bn_free, which wipes it). The numbers are worked by the
+// shared primitive.
+struct ScpRandomPool;
+// The MODP group 1, 14, 16 or 18, generator 2.
+int scp_dh_fixed_group(int group, BIGNUM** p, BIGNUM** g);
+// Whether a group a server sent is usable: p odd, of minBits to maxBits
+// bits, and 1 < g < p - 1.
+bool scp_dh_group_usable(const BIGNUM* p, const BIGNUM* g, int minBits, int maxBits);
+// Our private x of `bits` random bits from the pool (below (p - 1) / 2
+// when that is shorter, never 0 or 1) and e = g^x mod p.
+int scp_dh_generate(const BIGNUM* p, const BIGNUM* g, int bits, ScpRandomPool* pool, BIGNUM** x, BIGNUM** e);
+// The same with a given x, for known answers.
+int scp_dh_public(const BIGNUM* p, const BIGNUM* g, const BIGNUM* x, BIGNUM** e);
+// K = f^x mod p; SCP_E_AUTHENTICATE unless 1 < f < p - 1.
+int scp_dh_shared(const BIGNUM* p, const BIGNUM* x, const BIGNUM* f, BIGNUM** k);
+// Whether two byte runs are equal, in time that does not depend on where
+// they differ.
+bool scp_equal_secret(const void* a, const void* b, std::size_t len);
+
 // Elliptic-curve Diffie-Hellman: curve25519 and NIST P-256.
 enum ScpEcdhKind { SCP_ECDH_X25519, SCP_ECDH_P256 };
 namespace sshcrypto {

@@ -6,8 +6,6 @@
 #include <cstring>
 #include <string>
 
-#include <openssl/crypto.h>
-
 #include "platform/deadline.h"
 #include "platform/files.h"
 #include "platform/terminal_text.h"
@@ -215,7 +213,7 @@ void scp_job_destroy(JobInfo* job)
     scp_free(job->savedTarget);
     // Whatever the upload left behind goes with it.
     scp_arena_sweep(&job->arena);
-    OPENSSL_cleanse(&job->pool, sizeof job->pool);
+    scp_wipe(&job->pool, sizeof job->pool);
     scp_free(job);
 }
 

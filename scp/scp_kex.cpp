@@ -8,9 +8,6 @@
 #include <string>
 #include <vector>
 
-#include <openssl/bn.h>
-#include <openssl/crypto.h>
-
 #include "scp/scp_crypto.h"
 #include "scp/scp_job.h"
 #include "scp/scp_negotiate.h"
@@ -50,11 +47,6 @@ const char* const kMacNames[] = {"hmac-sha2-256-etm@openssh.com",
                                  "hmac-md5",
                                  "none"};
 constexpr std::size_t kMacCount = sizeof kMacNames / sizeof kMacNames[0];
-
-struct ScpBnFree {
-    void operator()(BIGNUM* n) const { BN_clear_free(n); }
-};
-using ScpBn = std::unique_ptr<BIGNUM, ScpBnFree>;
 
 bool scp_kex_usable(const ScpKexMethod& m, bool noGex) { return !noGex || (m.kind != KEX_GEX && m.kind != KEX_GEX_OLD); }
 
@@ -141,22 +133,7 @@ const char* scp_static_name(const char* const* names, std::size_t count, const s
 int scp_start_dh(ScpSession* s)
 {
     // x of 2n random bits, e = g^x mod p.
-    const int bits = 2 * s->keyBits;
-    std::uint8_t bytes[64];
-    const int nbytes = (bits + 7) / 8;
-    scp_random_bytes(s->pool, bytes, static_cast<std::size_t>(nbytes));
-    if (bits % 8) bytes[0] &= static_cast<std::uint8_t>((1u << (bits % 8)) - 1);
-    BN_clear_free(s->x);
-    BN_free(s->e);
-    s->x = BN_bin2bn(bytes, nbytes, nullptr);
-    OPENSSL_cleanse(bytes, sizeof bytes);
-    s->e = BN_new();
-    BN_CTX* ctx = BN_CTX_new();
-    int ok = s->x && s->e && ctx && !BN_is_zero(s->x);
-    if (ok && BN_cmp(s->x, s->p) >= 0) ok = BN_mod(s->x, s->x, s->p, ctx);
-    ok = ok && BN_mod_exp(s->e, s->g, s->x, s->p, ctx);
-    BN_CTX_free(ctx);
-    if (!ok) return SCP_E_OUT_OF_MEMORY;
+    if (const int rc = scp_dh_generate(s->p, s->g, 2 * s->keyBits, s->pool, &s->x, &s->e)) return rc;
     int rc = scp_msg_start(s, s->kex->kind == KEX_DH_FIXED ? MSG_KEXDH_INIT : MSG_KEX_DH_GEX_INIT);
     if (!rc) rc = scp_buf_put_mpint(&s->msg, s->e);
     if (!rc) rc = scp_send_msg(s);
@@ -266,13 +243,8 @@ int scp_handle_kexinit(ScpSession* s, const std::uint8_t* payload, std::size_t l
         if (!rc) s->state = SCP_SS_KEX_GROUP;
         return rc;
     }
-    BN_free(s->p);
-    BN_free(s->g);
-    const int group = s->kex->group;
-    s->p = group == 16 ? BN_get_rfc3526_prime_4096(nullptr)
-                       : group == 14 ? BN_get_rfc3526_prime_2048(nullptr) : BN_get_rfc2409_prime_1024(nullptr);
-    s->g = BN_new();
-    if (!s->p || !s->g || !BN_set_word(s->g, 2)) return SCP_E_OUT_OF_MEMORY;
+    rc = scp_dh_fixed_group(s->kex->group, &s->p, &s->g);
+    if (rc) return rc;
     return scp_start_dh(s);
 }
 
@@ -281,18 +253,13 @@ int scp_handle_group(ScpSession* s, const std::uint8_t* payload, std::size_t len
     ScpReader r = scp_reader(payload, len);
     std::uint8_t type = 0;
     scp_get_byte(&r, &type);
-    BN_free(s->p);
-    BN_free(s->g);
+    scp_bn_free(s->p);
+    scp_bn_free(s->g);
     s->p = s->g = nullptr;
     if (!scp_get_mpint(&r, &s->p) || !scp_get_mpint(&r, &s->g)) return SCP_E_INTERNAL;
-    if (BN_num_bits(s->p) < 512 || BN_num_bits(s->p) > 8192 || BN_is_zero(s->g) || BN_is_one(s->g)) return SCP_E_INTERNAL;
-    if (s->kex->kind == KEX_GEX) {
-        // The group asked for: 2048 to 8192 bits, 1 < g < p - 1.
-        if (BN_num_bits(s->p) < static_cast<int>(kGexMin) || !BN_is_odd(s->p)) return SCP_E_INTERNAL;
-        const ScpBn pm1(BN_dup(s->p));
-        if (!pm1) return SCP_E_OUT_OF_MEMORY;
-        if (!BN_sub_word(pm1.get(), 1) || BN_cmp(s->g, pm1.get()) >= 0) return SCP_E_INTERNAL;
-    }
+    // The group asked for: 2048 to 8192 bits (512 up in the old request, which names no range), 1 < g < p - 1.
+    const int minBits = s->kex->kind == KEX_GEX ? static_cast<int>(kGexMin) : 512;
+    if (!scp_dh_group_usable(s->p, s->g, minBits, static_cast<int>(kGexMax))) return SCP_E_INTERNAL;
     return scp_start_dh(s);
 }
 
@@ -350,9 +317,9 @@ int scp_install_keys(ScpSession* s, bool outgoing)
     // Each set of keys starts its compression afresh.
     if (!rc && s->rekeying) scp_zlib_end(outgoing ? &s->pout.zlib : &s->pin.zlib);
     if (!rc) rc = scp_start_compression(s, outgoing);
-    OPENSSL_cleanse(iv, sizeof iv);
-    OPENSSL_cleanse(key, sizeof key);
-    OPENSSL_cleanse(mackey, sizeof mackey);
+    scp_wipe(iv, sizeof iv);
+    scp_wipe(key, sizeof key);
+    scp_wipe(mackey, sizeof mackey);
     return rc;
 }
 
@@ -419,7 +386,7 @@ int scp_handle_kex_reply(ScpSession* s, const std::uint8_t* payload, std::size_t
     if (!scp_get_string(&r, &blob, &blobLen, 8192)) return SCP_E_RECEIVE;
     if (ecdh ? !scp_get_string(&r, &qs, &qsLen, 256) : !scp_get_mpint(&r, &f)) return SCP_E_RECEIVE;
     if (!scp_get_string(&r, &sig, &sigLen, 8192)) {
-        BN_free(f);
+        scp_bn_free(f);
         return SCP_E_RECEIVE;
     }
     int rc = SCP_OK;
@@ -429,13 +396,7 @@ int scp_handle_kex_reply(ScpSession* s, const std::uint8_t* payload, std::size_t
         scp_ecdh_end(&s->ecdh);
     } else {
         // 1 < f < p - 1
-        const ScpBn pm1(BN_dup(s->p));
-        const std::unique_ptr<BN_CTX, decltype(&BN_CTX_free)> ctx(BN_CTX_new(), BN_CTX_free);
-        rc = (pm1 && ctx && BN_sub_word(pm1.get(), 1)) ? SCP_OK : SCP_E_OUT_OF_MEMORY;
-        if (!rc && (BN_cmp(f, BN_value_one()) <= 0 || BN_cmp(f, pm1.get()) >= 0)) rc = SCP_E_AUTHENTICATE;
-        BN_clear_free(s->k);
-        s->k = rc ? nullptr : BN_new();
-        if (!rc && (!s->k || !BN_mod_exp(s->k, f, s->x, s->p, ctx.get()))) rc = SCP_E_OUT_OF_MEMORY;
+        rc = scp_dh_shared(s->p, s->x, f, &s->k);
         if (!rc) rc = scp_buf_put_mpint(&s->kMpint, s->k);
     }
     ScpHostKey key{};
@@ -466,12 +427,12 @@ int scp_handle_kex_reply(ScpSession* s, const std::uint8_t* payload, std::size_t
     parts.kLen = s->kMpint.len;
     s->hLen = scp_hash_len(s->kex->hash);
     if (!rc) rc = scp_exchange_hash(s->kex->hash, &parts, s->h);
-    BN_free(f);
+    scp_bn_free(f);
     if (!rc && scp_hostkey_verify_alg(&key, s->chosen[CH_HOSTKEY], sig, sigLen, s->h, s->hLen) != 0)
         rc = SCP_E_HOSTKEY_SIGNATURE;
     if (!rc && s->haveSessionId) {
         // A later exchange: the key must be the one the session began with.
-        if (blobLen != s->hostKeyBlob.len || CRYPTO_memcmp(blob, s->hostKeyBlob.data, blobLen) != 0) {
+        if (blobLen != s->hostKeyBlob.len || !scp_equal_secret(blob, s->hostKeyBlob.data, blobLen)) {
             scp_job_error_detail(s->job, "the server's host key changed in a later key exchange");
             rc = SCP_E_HOSTKEY_REFUSED;
         }

@@ -5,9 +5,8 @@
 #include <cstdlib>
 #include <cstring>
 
-#include <openssl/crypto.h>
-
 #include "scp/scp.h"
+#include "ssh2/crypto/digest.h"
 
 // Every block starts with its header; the caller's bytes follow it.
 struct alignas(std::max_align_t) ScpBlockHeader {
@@ -59,7 +58,7 @@ void scp_arena_sweep(ScpArena* arena)
     while (arena->head) {
         ScpBlockHeader* h = arena->head;
         scp_arena_unlink(h);
-        OPENSSL_cleanse(h + 1, h->size);
+        scp_wipe(h + 1, h->size);
         std::free(h);
     }
 }
@@ -104,6 +103,8 @@ void* scp_realloc(void* block, std::size_t size)
     return moved + 1;
 }
 
+void scp_wipe(void* data, std::size_t len) { sshcrypto::Cleanse(data, len); }
+
 void scp_free(void* block)
 {
     if (!block) return;
@@ -130,7 +131,7 @@ void scp_buf_free(ScpBuf* buf)
 
 void scp_buf_wipe(ScpBuf* buf)
 {
-    if (buf->data) OPENSSL_cleanse(buf->data, buf->cap);
+    if (buf->data) scp_wipe(buf->data, buf->cap);
     scp_buf_free(buf);
 }
 

@@ -60,6 +60,8 @@ private:
 void* scp_alloc(std::size_t size);
 void* scp_realloc(void* block, std::size_t size);
 void scp_free(void* block);
+// Overwrites memory in a way the compiler does not drop (for secrets).
+void scp_wipe(void* data, std::size_t len);
 char* scp_strdup(const char* text);
 
 // A growable buffer in tracked memory. Zero-initialised means empty.

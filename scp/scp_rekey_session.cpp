@@ -4,7 +4,6 @@
 // only key-exchange messages go out (the rest is deferred, channel data
 // waits in its queue); the server's NEWKEYS ends the exchange and the state
 // it interrupted goes on.
-#include <openssl/crypto.h>
 
 #include "scp/scp_session.h"
 

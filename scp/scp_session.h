@@ -7,8 +7,6 @@
 #include <cstddef>
 #include <cstdint>
 
-#include <openssl/bn.h>
-
 #include "scp/scp.h"
 #include "scp/scp_crypto.h"
 #include "scp/scp_mem.h"

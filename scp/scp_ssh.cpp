@@ -8,8 +8,6 @@
 #include <cstring>
 #include <string>
 
-#include <openssl/crypto.h>
-
 #include "platform/terminal_text.h"
 #include "scp/scp_job.h"
 #include "scp/scp_match.h"
@@ -363,15 +361,15 @@ void scp_session_free(ScpSession* s)
     scp_buf_free(&s->qc);
     scp_ecdh_end(&s->ecdh);
     scp_buf_free(&s->channelOut);
-    BN_free(s->p);
-    BN_free(s->g);
-    BN_clear_free(s->x);
-    BN_free(s->e);
-    BN_clear_free(s->k);
-    OPENSSL_cleanse(s->cfg.password, sizeof s->cfg.password);
-    OPENSSL_cleanse(s->cfg.passphrase, sizeof s->cfg.passphrase);
+    scp_bn_free(s->p);
+    scp_bn_free(s->g);
+    scp_bn_free(s->x);
+    scp_bn_free(s->e);
+    scp_bn_free(s->k);
+    scp_wipe(s->cfg.password, sizeof s->cfg.password);
+    scp_wipe(s->cfg.passphrase, sizeof s->cfg.passphrase);
     scp_buf_free(&s->keyBlob);
-    OPENSSL_cleanse(s, sizeof *s);
+    scp_wipe(s, sizeof *s);
     scp_free(s);
 }
 

@@ -4,8 +4,6 @@
 #include <cstdio>
 #include <cstring>
 
-#include <openssl/crypto.h>
-
 #include "platform/files.h"
 #include "platform/winsock.h"
 #include "scp/scp.h"
@@ -16,7 +14,6 @@
 int upload_path(JobInfo* job, const char* path);
 
 namespace {
-
 
 const char* const kErrorTexts[] = {
     "No errors",
@@ -257,7 +254,6 @@ int upload_path(JobInfo* job, const char* path)
     return upload_file(job, path);
 }
 
-
 int classify_local_path(const char* path)
 {
     if (!path || !*path) return SCP_LOCAL_MISSING;
@@ -366,8 +362,8 @@ int scp_transfer(JobInfo* job, const char* host, int port, const char* user, con
     scp_job_limit_connect(job, cfg->host, cfg->port, job->options ? job->options->connect_timeout_seconds : 30);
     const SessionBackend* backend = scp_job_backend();
     int rc = backend->open(&job->session, cfg, false);
-    OPENSSL_cleanse(cfg->password, sizeof cfg->password);
-    OPENSSL_cleanse(cfg->passphrase, sizeof cfg->passphrase);
+    scp_wipe(cfg->password, sizeof cfg->password);
+    scp_wipe(cfg->passphrase, sizeof cfg->passphrase);
     scp_free(cfg);
     if (rc) {
         scp_job_limit_end(job);

@@ -53,6 +53,13 @@ CBigNum::CBigNum(std::uint32_t value) : CBigNum()
     if (BN_set_word(m_bn.get(), value) != 1) throw std::bad_alloc();
 }
 
+CBigNum CBigNum::CopyOf(const BIGNUM* bn)
+{
+    CBigNum copy;
+    copy.m_bn.reset(Check(BN_dup(bn)));
+    return copy;
+}
+
 CBigNum::CBigNum(const CBigNum& other) : m_bn(Check(BN_dup(other.m_bn.get()))) {}
 
 CBigNum& CBigNum::operator=(const CBigNum& other)
@@ -125,6 +132,7 @@ std::string CBigNum::ToHex() const
 
 int CBigNum::Bits() const { return BN_num_bits(m_bn.get()); }
 bool CBigNum::IsNegative() const { return BN_is_negative(m_bn.get()) != 0; }
+bool CBigNum::IsOdd() const { return BN_is_odd(m_bn.get()) != 0; }
 int CBigNum::Compare(const CBigNum& other) const { return BN_cmp(m_bn.get(), other.m_bn.get()); }
 
 CBigNum CBigNum::Minus(std::uint32_t value) const
@@ -192,6 +200,11 @@ CDiffieHellman CDiffieHellman::Group14()
 CDiffieHellman CDiffieHellman::Group16()
 {
     return CDiffieHellman(Rfc3526Prime(BN_get_rfc3526_prime_4096), CBigNum(2));
+}
+
+CDiffieHellman CDiffieHellman::Group18()
+{
+    return CDiffieHellman(Rfc3526Prime(BN_get_rfc3526_prime_8192), CBigNum(2));
 }
 
 void CDiffieHellman::GeneratePrivate(int bits, const std::function<std::uint8_t()>& randomByte)

@@ -29,6 +29,11 @@ public:
     // The content of an SSH mpint: big-endian two's complement.
     static CBigNum FromMpint(std::span<const std::uint8_t> bytes);
     static CBigNum FromHex(const char* hex);
+    // A copy of a bare OpenSSL number (for callers that keep handles).
+    static CBigNum CopyOf(const BIGNUM* bn);
+    // Hands the number over as a bare handle, to be given back to
+    // FreeBigNum; this object is left without a number.
+    BIGNUM* Release() { return m_bn.release(); }
 
     // Content of the SSH mpint (no length field): empty for zero, a leading
     // zero byte when the top bit of the magnitude is set. Negative numbers
@@ -41,6 +46,7 @@ public:
 
     int Bits() const;
     bool IsNegative() const;
+    bool IsOdd() const;
     int Compare(const CBigNum& other) const;  // <0, 0, >0
     bool operator==(const CBigNum& other) const { return Compare(other) == 0; }
 
@@ -75,6 +81,8 @@ public:
     // The 2048-bit and 4096-bit MODP groups of RFC 3526, generator 2.
     static CDiffieHellman Group14();
     static CDiffieHellman Group16();
+    // The 8192-bit MODP group of RFC 3526, generator 2.
+    static CDiffieHellman Group18();
 
     const CBigNum& P() const { return m_p; }
     const CBigNum& G() const { return m_g; }
@@ -84,6 +92,8 @@ public:
     void GeneratePrivate(int bits, const std::function<std::uint8_t()>& randomByte);
     void SetPrivate(CBigNum x);
     const CBigNum& Public() const { return m_e; }
+    // The private exponent, for callers that keep it as a handle of their own.
+    const CBigNum& Private() const { return m_x; }
     // Whether 1 < v < p - 1, the range of a valid public value.
     bool InRange(const CBigNum& v) const;
     // f^x mod p.

@@ -100,4 +100,11 @@ lines += ["gex_p = " + ("%x" % p), "gex_g = 5", "gex_h = " + h.hex()]
 h = hashlib.sha1(common + struct.pack(">I", 2048) + mpint(p) + mpint(g) + mpint(e) + mpint(f) + k).digest()
 lines += ["gexold_h = " + h.hex(), "gexold_key_c_40 = " + derive("sha1", k, h, b"C", h, 40).hex()]
 
+# The Diffie-Hellman numbers themselves in the group above: e = g^x mod p,
+# f = g^y mod p and K = f^x mod p, with Python's integers.
+x = int("0123456789abcdef" * 8, 16)
+y = int("fedcba9876543210" * 8, 16) + 12345
+lines += ["dh_x = %x" % x, "dh_y = %x" % y, "dh_gx = %x" % pow(g, x, p), "dh_gy = %x" % pow(g, y, p),
+          "dh_gxy = %x" % pow(pow(g, y, p), x, p)]
+
 print("\n".join(lines))

@@ -21,6 +21,7 @@
 #include "scp/scp_mem.h"
 #include "scp/scp_packet.h"
 #include "scp/scp_ssh.h"
+#include "scp/scp_store.h"
 #include "tests/scp/scp_bytes.h"
 #include "tests/support/temp_dir.h"
 
@@ -175,6 +176,84 @@ TEST_F(KexVectors, FixedGroupsAndGroupExchange)
     const Bytes hOld = Hash(SCP_HASH_SHA1);
     EXPECT_EQ(hOld, FromHex(m_v["gexold_h"]));
     EXPECT_EQ(Derive(SCP_HASH_SHA1, k, hOld, 'C', hOld, 40), FromHex(m_v["gexold_key_c_40"]));
+}
+
+// The Diffie-Hellman numbers, worked by the shared primitive.
+TEST_F(KexVectors, DiffieHellmanNumbersMatchPythonsAndBothSidesAgree)
+{
+    const Bn p = BnHex(m_v["gex_p"]), g = BnHex(m_v["gex_g"]), x = BnHex(m_v["dh_x"]), y = BnHex(m_v["dh_y"]);
+    BIGNUM *e = nullptr, *f = nullptr, *k1 = nullptr, *k2 = nullptr;
+    ASSERT_EQ(scp_dh_public(p.get(), g.get(), x.get(), &e), SCP_OK);
+    ASSERT_EQ(scp_dh_public(p.get(), g.get(), y.get(), &f), SCP_OK);
+    const Bn eOwn(e), fOwn(f);
+    EXPECT_EQ(BN_cmp(e, BnHex(m_v["dh_gx"]).get()), 0);
+    EXPECT_EQ(BN_cmp(f, BnHex(m_v["dh_gy"]).get()), 0);
+    ASSERT_EQ(scp_dh_shared(p.get(), x.get(), f, &k1), SCP_OK);
+    ASSERT_EQ(scp_dh_shared(p.get(), y.get(), e, &k2), SCP_OK);
+    const Bn k1Own(k1), k2Own(k2);
+    EXPECT_EQ(BN_cmp(k1, BnHex(m_v["dh_gxy"]).get()), 0);
+    EXPECT_EQ(BN_cmp(k1, k2), 0);
+}
+
+TEST(ScpDiffieHellman, FixedGroupsHaveTheirSizeAndFreshPairsAgree)
+{
+    ScpRandomPool pool{};
+    scp_random_init(&pool);
+    for (const auto& [group, bits] : {std::pair{1, 1024}, {14, 2048}, {16, 4096}, {18, 8192}}) {
+        BIGNUM *p = nullptr, *g = nullptr;
+        ASSERT_EQ(scp_dh_fixed_group(group, &p, &g), SCP_OK) << group;
+        const Bn pOwn(p), gOwn(g);
+        EXPECT_EQ(BN_num_bits(p), bits) << group;
+        EXPECT_TRUE(BN_is_word(g, 2)) << group;
+        EXPECT_TRUE(scp_dh_group_usable(p, g, 1024, 8192)) << group;
+        if (group == 18) continue;  // an 8192-bit exchange adds seconds and nothing the others miss
+        BIGNUM *x = nullptr, *e = nullptr, *y = nullptr, *f = nullptr, *k1 = nullptr, *k2 = nullptr;
+        ASSERT_EQ(scp_dh_generate(p, g, 256, &pool, &x, &e), SCP_OK);
+        ASSERT_EQ(scp_dh_generate(p, g, 256, &pool, &y, &f), SCP_OK);
+        const Bn xOwn(x), eOwn(e), yOwn(y), fOwn(f);
+        EXPECT_LE(BN_num_bits(x), 256);
+        EXPECT_GT(BN_num_bits(x), 1);
+        EXPECT_NE(BN_cmp(x, y), 0);
+        ASSERT_EQ(scp_dh_shared(p, x, f, &k1), SCP_OK);
+        ASSERT_EQ(scp_dh_shared(p, y, e, &k2), SCP_OK);
+        const Bn k1Own(k1), k2Own(k2);
+        EXPECT_EQ(BN_cmp(k1, k2), 0) << group;
+    }
+    BIGNUM *p = nullptr, *g = nullptr;
+    EXPECT_EQ(scp_dh_fixed_group(15, &p, &g), SCP_E_INTERNAL);
+    EXPECT_EQ(p, nullptr);
+}
+
+TEST(ScpDiffieHellman, ServerValuesOutsideTheGroupAreRefused)
+{
+    BIGNUM *p = nullptr, *g = nullptr;
+    ASSERT_EQ(scp_dh_fixed_group(14, &p, &g), SCP_OK);
+    const Bn pOwn(p), gOwn(g), x = BnHex("1234567890abcdef");
+    const Bn zero = BnHex("0"), one = BnHex("1"), two = BnHex("2");
+    const Bn pm1(BN_dup(p)), pm2(BN_dup(p)), pp1(BN_dup(p));
+    BN_sub_word(pm1.get(), 1);
+    BN_sub_word(pm2.get(), 2);
+    BN_add_word(pp1.get(), 1);
+    // f of 0, 1 or p - 1 would force K into a tiny set; p and above is no element.
+    for (const BIGNUM* f : {zero.get(), one.get(), pm1.get(), p, pp1.get()}) {
+        BIGNUM* k = nullptr;
+        EXPECT_EQ(scp_dh_shared(p, x.get(), f, &k), SCP_E_AUTHENTICATE);
+        EXPECT_EQ(k, nullptr);
+    }
+    for (const BIGNUM* f : {two.get(), pm2.get()}) {
+        BIGNUM* k = nullptr;
+        EXPECT_EQ(scp_dh_shared(p, x.get(), f, &k), SCP_OK);
+        scp_bn_free(k);
+    }
+    // A server's group: odd, inside the size range, 1 < g < p - 1.
+    const Bn even(BN_dup(p));
+    BN_sub_word(even.get(), 1);
+    EXPECT_FALSE(scp_dh_group_usable(even.get(), g, 1024, 8192));
+    EXPECT_FALSE(scp_dh_group_usable(p, g, 2049, 8192));
+    EXPECT_FALSE(scp_dh_group_usable(p, g, 512, 2047));
+    for (const BIGNUM* bad : {one.get(), zero.get(), pm1.get(), p})
+        EXPECT_FALSE(scp_dh_group_usable(p, bad, 1024, 8192));
+    EXPECT_TRUE(scp_dh_group_usable(p, pm2.get(), 2048, 2048));
 }
 
 // ---------------------------------------------------------------- server values refused

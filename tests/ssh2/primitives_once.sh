@@ -1,9 +1,9 @@
 #!/bin/sh
 # Both SSH engines take their primitives from ssh2/crypto/: no other file of
 # ssh2/ or scp/ includes OpenSSL or zlib, keeps a random seed of its own, or
-# starts a zlib stream. The upload engine's key exchange still works its
-# Diffie-Hellman numbers and wipes with OpenSSL's bignum and cleanse calls;
-# those two headers are the only ones scp/ may still include.
+# starts a zlib stream; the upload engine reaches them only through its
+# adapter, scp/scp_crypto.cpp. No return or throw in scp/, ssh2/ or scan/
+# gives a bare error number: errors go by their names.
 # Usage: primitives_once.sh SOURCE_DIR
 set -eu
 src=${1:?source folder}
@@ -13,14 +13,27 @@ report() { echo "primitive outside ssh2/crypto/: $1"; fail=1; }
 
 for f in $(find ssh2 scp -name '*.cpp' -o -name '*.h' | grep -v '^ssh2/crypto/' | sort); do
   if grep -n '#include *<zlib\.h>' "$f"; then report "$f (zlib)"; fi
-  case $f in
-    scp/*) allowed='openssl/(bn|crypto)\.h' ;;
-    *) allowed='^$' ;;
-  esac
-  bad=$(grep -nE '#include *<openssl/' "$f" | grep -vE "$allowed" || true)
-  [ -z "$bad" ] || { echo "$f:$bad"; report "$f (OpenSSL)"; }
+  if [ "$f" != scp/scp_crypto.cpp ] && grep -nE '#include *<openssl/|OPENSSL_|CRYPTO_|BN_[a-z]' "$f"; then
+    report "$f (OpenSSL)"
+  fi
   if grep -nE 'RandomSeed|deflateInit|inflateInit|RAND_bytes|EVP_[A-Za-z_]+\(' "$f"; then
     report "$f (random seed, zlib stream or EVP call)"
   fi
+done
+
+# A bare number as an error: "throw 5;" anywhere; a number beside an error
+# name ("return rc ? 18 : SCP_OK;"); and in scp/ and scan/, whose functions
+# answer with error codes, a lone "return 17;" (0, 1 and -1 are answers,
+# and the case tables of sizes are not errors).
+for f in $(find scp ssh2 scan -name '*.cpp' -o -name '*.h' | sort); do
+  code=$(grep -nE '\b(return|throw)\b' "$f" | grep -vE '^[0-9]+:\s*//' || true)
+  bad=$(printf '%s\n' "$code" | grep -E 'throw\s+-?[0-9]+\s*;' || true)
+  bad="$bad$(printf '%s\n' "$code" | grep -E '(SCP_E_|SCP_OK|SSH_[A-Z_]+|\brc\b)' |
+    grep -E '[?:]\s*([2-9]|[1-9][0-9]+)\s*[:;]' || true)"
+  case $f in
+    scp/*|scan/*)
+      bad="$bad$(printf '%s\n' "$code" | grep -v 'case ' | grep -E 'return\s+([2-9]|[1-9][0-9]+)\s*;' || true)" ;;
+  esac
+  [ -z "$bad" ] || { echo "$bad"; report "$f (bare error number)"; }
 done
 exit $fail
