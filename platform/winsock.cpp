@@ -297,6 +297,35 @@ int send_until(SOCKET s, const void* buffer, int length, const CDeadline& until)
     }
 }
 
+int socket_pair(SOCKET ends[2])
+{
+    int fds[2] = {-1, -1};
+    if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, fds) != 0) return Fail();
+    ends[0] = fds[0];
+    ends[1] = fds[1];
+    return 0;
+}
+
+int wait_readable_either(SOCKET first, SOCKET second, const CDeadline& until)
+{
+    for (;;) {
+        ::pollfd pfds[2] = {{static_cast<int>(first), POLLIN, 0}, {static_cast<int>(second), POLLIN, 0}};
+        const std::int64_t left = until.RemainingMs();
+        const int slice = left > 0x7FFFFFFF ? 0x7FFFFFFF : static_cast<int>(left);
+        const int rc = ::poll(pfds, 2, slice);
+        if (rc < 0 && errno == EINTR) continue;
+        if (rc < 0) return Fail();
+        if (rc > 0) {
+            if ((pfds[0].revents | pfds[1].revents) & POLLNVAL) {
+                t_lastError = WSAENOTSOCK;
+                return SOCKET_ERROR;
+            }
+            return (pfds[0].revents ? 1 : 0) | (pfds[1].revents ? 2 : 0);
+        }
+        if (until.Passed()) return 0;
+    }
+}
+
 std::string error_text(int wsaError)
 {
     switch (wsaError) {

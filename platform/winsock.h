@@ -86,6 +86,12 @@ int connect_until(SOCKET s, const sockaddr_in* address, const CDeadline& until);
 // send that waits for room only until the deadline (WSAETIMEDOUT); returns
 // the bytes written, at least 1, or SOCKET_ERROR.
 int send_until(SOCKET s, const void* buffer, int length, const CDeadline& until);
+// Two connected stream sockets, each end's bytes read at the other: 0, or
+// SOCKET_ERROR with the error set.
+int socket_pair(SOCKET ends[2]);
+// Waits until either socket is readable or the deadline passes: a bit mask
+// (1 the first, 2 the second), 0 deadline passed, -1 error.
+int wait_readable_either(SOCKET first, SOCKET second, const CDeadline& until);
 
 // The text the stock tools show for a WinSock error ("Connection refused").
 std::string error_text(int wsaError);

@@ -17,6 +17,7 @@
 #include "platform/text.h"
 #include "platform/ui.h"
 #include "scan/engine_signature.h"
+#include "scan/jump_hosts.h"
 #include "scan/login_settings.h"
 #include "scan/remote_command.h"
 #include "scan/scan_job.h"
@@ -302,17 +303,9 @@ CHostFolder::~CHostFolder()
 void UploadEnginePackage(CHostNode& host, std::span<const std::uint8_t> package, const std::string& folder)
 {
     const std::string name = WideToAnsi(g_bstrEngineName);
-    if (!host.m_bstrJump.empty()) {
-        // Behind jump hosts the package goes over the scan's own session,
-        // which is already through them: the upload library connects only
-        // directly, and must not pass the jump hosts by.
-        const std::string remote = folder + "/" + name;
-        const std::string command = BuildRemoteCommand({"umask 077 && cat >", CShellWord::Value(remote)});
-        CheckSshResult(CSSH2::ExecWithInput(
-            command.c_str(), std::string_view(reinterpret_cast<const char*>(package.data()), package.size())));
-        CheckCommandStatus();
-        return;
-    }
+    // Behind jump hosts the upload goes through the same ones as the scan,
+    // each with the login the scan's route gives it.
+    const std::vector<SJumpLogin> route = ResolveJumpHosts(host);
     // The upload library reads a file: it gets a private copy of the
     // verified bytes, never the package file itself.
     CPrivateTempFile copy;
@@ -333,6 +326,14 @@ void UploadEnginePackage(CHostNode& host, std::span<const std::uint8_t> package,
     options.compression = 1;
     options.timeout_seconds = 300;
     options.cancel_requested = 0;
+    if (route.size() > kScpMaxJumpHosts) throw CScanError::Upload(SCP_E_UNSUPPORTED);
+    for (const SJumpLogin& jump : route) {
+        ScpJumpHost& hop = options.jumps[options.jump_count++];
+        hop.host = jump.hop.host.c_str();
+        hop.port = jump.hop.port;
+        hop.user = jump.login.c_str();
+        hop.password = jump.password.c_str();
+    }
     const int result = ScpUploadFile(address.c_str(), host.m_nPort, login.login.c_str(), login.password.c_str(),
                                      copy.Path().c_str(), remote.c_str(), nullptr, &options);
     if (result != SCP_OK) throw CScanError::Upload(static_cast<ESCPErrors>(result));

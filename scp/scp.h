@@ -93,6 +93,18 @@ enum {
     SCP_STAGE_CLOSING = 5,
 };
 
+// A jump host the upload goes through: the session to the next host (or the
+// target) runs over a forwarded connection it opens. Its key is checked with
+// the target's policies and callback; its login tries the target's key file
+// and agent, then its own password.
+struct ScpJumpHost {
+    const char* host = "";
+    int port = 22;
+    const char* user = "";
+    const char* password = "";
+};
+constexpr std::uint32_t kScpMaxJumpHosts = 2;
+
 struct ScpJobOptions {
     std::uint32_t user_data = 0;
     std::int16_t new_host_key_policy = HOSTKEY_ACCEPT_AND_STORE;
@@ -122,6 +134,10 @@ struct ScpJobOptions {
     // sends 4096-byte writes one at a time, each answered before the next,
     // for a server that cannot take more.
     std::uint32_t sftp_requests = 0;
+    // The jump hosts in the order they are passed through (jumps[0] is
+    // connected to directly); at most kScpMaxJumpHosts.
+    std::uint32_t jump_count = 0;
+    ScpJumpHost jumps[kScpMaxJumpHosts] = {};
 };
 
 // event, text, detail, value, user_data; only SCP_EVENT_HOSTKEY reads the

@@ -16,6 +16,18 @@ int scp_backend_open(ScpSession** out, const SessionConfig* cfg, bool noDelay)
     *out = nullptr;
     const int port = cfg->port < 0 ? 22 : cfg->port;
     char text[900];
+    if (cfg->viaSocketSet) {
+        // Through a jump host: the connection is there already.
+        ScpSession* s = nullptr;
+        if (const int rc = scp_session_new(&s, cfg)) {
+            winsock::closesocket(cfg->viaSocket);
+            return rc;
+        }
+        if (s->job) scp_job_register_socket(s->job, cfg->viaSocket);
+        s->sock = cfg->viaSocket;
+        *out = s;
+        return SCP_OK;
+    }
     std::uint32_t address = winsock::inet_addr(cfg->host);
     if (address == winsock::INADDR_NONE) {
         if (!winsock::gethostbyname(cfg->host, &address)) {
@@ -161,5 +173,6 @@ void scp_session_config_defaults(SessionConfig* cfg)
     cfg->noteKeyboardInteractive = 1;
     cfg->newHostKeyPolicy = 2;
     cfg->changedHostKeyPolicy = 0;
+    cfg->viaSocket = winsock::INVALID_SOCKET;
     for (int& q : cfg->quirks) q = SCP_QUIRK_DETECT;
 }

@@ -3,7 +3,9 @@
 // within the windows, end-of-file, close and the exit status.
 #include <cstdio>
 #include <cstring>
+#include <string>
 
+#include "platform/terminal_text.h"
 #include "scp/scp_job.h"
 #include "scp/scp_packet.h"
 #include "scp/scp_session.h"
@@ -63,6 +65,27 @@ int scp_flush_channel(ScpSession* s)
 }
 
 namespace {
+
+// The server would not open the forwarded connection: why, in its words.
+int scp_forward_refused(ScpSession* s, const std::uint8_t* payload, std::size_t len)
+{
+    ScpReader r = scp_reader(payload + 1, len - 1);
+    std::uint32_t recipient = 0;
+    std::uint32_t reason = 0;
+    const std::uint8_t* text = nullptr;
+    std::size_t textLen = 0;
+    if (!scp_get_u32(&r, &recipient) || !scp_get_u32(&r, &reason) || !scp_get_string(&r, &text, &textLen, 256))
+        return SCP_E_RECEIVE;
+    static const char* const kReasons[] = {"", "administratively prohibited", "connect failed",
+                                           "unknown channel type", "resource shortage"};
+    const std::string said = TerminalText(std::string_view(reinterpret_cast<const char*>(text), textLen), ELineFeeds::Shown);
+    char detail[900];
+    std::snprintf(detail, sizeof detail, "it refused to open a connection to %.300s port %d: %s%s%.200s",
+                  s->cfg.forwardHost, s->cfg.forwardPort, reason >= 1 && reason <= 4 ? kReasons[reason] : "refused",
+                  said.empty() ? "" : ", ", said.c_str());
+    scp_job_error_detail(s->job, detail);
+    return SCP_E_CONNECT;
+}
 
 int scp_channel_closed(ScpSession* s)
 {
@@ -170,11 +193,19 @@ int scp_handle_channel(ScpSession* s, std::uint8_t type, const std::uint8_t* pay
 int scp_open_channel(ScpSession* s)
 {
     s->localId = kFirstChannelId;
+    const bool forward = s->cfg.forwardHost[0] != '\0';
     int rc = scp_msg_start(s, MSG_CHANNEL_OPEN);
-    if (!rc) rc = scp_buf_put_cstring(&s->msg, "session");
+    if (!rc) rc = scp_buf_put_cstring(&s->msg, forward ? "direct-tcpip" : "session");
     if (!rc) rc = scp_buf_put_u32(&s->msg, s->localId);
     if (!rc) rc = scp_buf_put_u32(&s->msg, kLocalWindow);
     if (!rc) rc = scp_buf_put_u32(&s->msg, kLocalMaxPacket);
+    if (forward) {
+        // Where to, and where from: the originator is this end of the tunnel.
+        if (!rc) rc = scp_buf_put_cstring(&s->msg, s->cfg.forwardHost);
+        if (!rc) rc = scp_buf_put_u32(&s->msg, static_cast<std::uint32_t>(s->cfg.forwardPort));
+        if (!rc) rc = scp_buf_put_cstring(&s->msg, "127.0.0.1");
+        if (!rc) rc = scp_buf_put_u32(&s->msg, 0);
+    }
     if (!rc) rc = scp_send_msg(s);
     s->localWindow = kLocalWindow;
     s->state = SCP_SS_CHANNEL_OPEN;
@@ -185,6 +216,7 @@ int scp_handle_channel_state(ScpSession* s, std::uint8_t type, const std::uint8_
 {
     switch (s->state) {
     case SCP_SS_CHANNEL_OPEN: {
+        if (type == MSG_CHANNEL_OPEN_FAILURE && s->cfg.forwardHost[0]) return scp_forward_refused(s, payload, len);
         if (type != MSG_CHANNEL_OPEN_CONFIRMATION) return SCP_E_AUTHENTICATE;
         ScpReader r = scp_reader(payload + 1, len - 1);
         std::uint32_t recipient = 0;
@@ -194,6 +226,12 @@ int scp_handle_channel_state(ScpSession* s, std::uint8_t type, const std::uint8_
         if (recipient != s->localId) return SCP_E_INTERNAL;
         if (s->remoteMaxPacket == 0) s->remoteMaxPacket = 1;
         s->channelOpen = true;
+        if (s->cfg.forwardHost[0]) {
+            // A forwarded connection asks for nothing more.
+            s->ready = true;
+            s->state = SCP_SS_READY;
+            return scp_flush_channel(s);
+        }
         s->state = SCP_SS_CHANNEL_REQUEST;
         return scp_send_request(s, s->cfg.remoteCommandPtr, s->cfg.remoteCommandIsSubsystem != 0);
     }

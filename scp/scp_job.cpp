@@ -102,6 +102,26 @@ std::int32_t scp_job_event(JobInfo* job, int event, const char* text, const char
 
 bool scp_job_has_callback(const JobInfo* job) { return job && job->callback; }
 
+namespace {
+
+// A jump host's channel data, written on to the session that runs over it;
+// a reader that takes nothing for the job's time-out ends it.
+int scp_job_relay(JobInfo* job, const std::uint8_t* data, std::size_t len)
+{
+    const long seconds = job->options && job->options->timeout_seconds > 0 ? job->options->timeout_seconds : 300;
+    const CDeadline limit = CDeadline::InSeconds(seconds);
+    std::size_t off = 0;
+    while (off < len) {
+        const std::size_t left = len - off;
+        const int n = winsock::send_until(job->relayOut, data + off, static_cast<int>(left > 0x10000 ? 0x10000 : left), limit);
+        if (n <= 0) return SCP_E_SEND;
+        off += static_cast<std::size_t>(n);
+    }
+    return SCP_OK;
+}
+
+}  // namespace
+
 int scp_job_receive(JobInfo* job, const std::uint8_t* data, std::size_t len, bool extended)
 {
     if (extended) {
@@ -110,6 +130,7 @@ int scp_job_receive(JobInfo* job, const std::uint8_t* data, std::size_t len, boo
         std::fwrite(shown.data(), 1, shown.size(), stderr);
         return SCP_OK;
     }
+    if (job->relayOut != winsock::INVALID_SOCKET) return scp_job_relay(job, data, len);
     std::size_t take = 0;
     if (job->recvWanted > 0) {
         take = len < job->recvWanted ? len : job->recvWanted;
@@ -184,6 +205,7 @@ int scp_job_create(JobInfo** out, ScpJobOptions* options)
     job->user_data = options ? options->user_data : 0;
     job->socket = winsock::INVALID_SOCKET;
     for (auto& slot : job->sockets) slot = winsock::INVALID_SOCKET;
+    job->relayOut = winsock::INVALID_SOCKET;
     job->files = static_cast<HANDLE*>(scp_alloc(kScpInitialFileSlots * sizeof(HANDLE)));
     if (!job->files) {
         scp_free(job);

@@ -90,6 +90,9 @@ struct JobInfo {
     // limits and the job's setting), and the identifier of the next write.
     ScpSftpPlan sftpPlan;
     std::uint32_t sftpNextWriteId;
+
+    // A jump host's job: the channel's data goes to this socket.
+    winsock::SOCKET relayOut;
 };
 
 // The channel window the session grants the server.

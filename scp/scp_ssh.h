@@ -55,6 +55,14 @@ struct SessionConfig {
     std::uint32_t userData;
     JobInfo* job;
     int quirks[SCP_QUIRK_COUNT];
+    // Nonzero: the session runs over viaSocket, already connected, instead
+    // of a connection of its own.
+    int viaSocketSet;
+    winsock::SOCKET viaSocket;
+    // Not empty: the channel is a forwarded connection to this host and
+    // port (a jump host's), not a session.
+    char forwardHost[512];
+    int forwardPort;
 };
 
 void scp_session_config_defaults(SessionConfig* cfg);

@@ -8,6 +8,7 @@
 #include "platform/winsock.h"
 #include "scp/scp.h"
 #include "scp/scp_job.h"
+#include "scp/scp_jump.h"
 #include "scp/scp_steps.h"
 #include "scp/scp_ssh.h"
 
@@ -359,6 +360,19 @@ int scp_transfer(JobInfo* job, const char* host, int port, const char* user, con
     cfg->changedHostKeyPolicy = job->options ? job->options->changed_host_key_policy : 0;
     cfg->userData = job->user_data;
     cfg->job = job;
+    // Through the jump hosts, when there are any: the route lives as long as the upload.
+    CScpJumpRoute route;
+    if (job->options && job->options->jump_count > 0) {
+        winsock::SOCKET via = winsock::INVALID_SOCKET;
+        if (const int jumpRc = route.Open(job, cfg->host, cfg->port, &via)) {
+            OPENSSL_cleanse(cfg->password, sizeof cfg->password);
+            OPENSSL_cleanse(cfg->passphrase, sizeof cfg->passphrase);
+            scp_free(cfg);
+            return jumpRc;
+        }
+        cfg->viaSocketSet = 1;
+        cfg->viaSocket = via;
+    }
     scp_job_limit_connect(job, cfg->host, cfg->port, job->options ? job->options->connect_timeout_seconds : 30);
     const SessionBackend* backend = scp_job_backend();
     int rc = backend->open(&job->session, cfg, false);

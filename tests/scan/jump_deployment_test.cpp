@@ -1,6 +1,6 @@
 // The engine's deployment to a host behind a bastion: the package goes
-// through the bastion like the scan, and the host sees no connection but
-// the one the bastion forwards.
+// through the bastion like the scan, in an upload session of its own, and
+// the host sees no connection but those the bastion forwards.
 #include <gtest/gtest.h>
 
 #include <pwd.h>
@@ -82,11 +82,12 @@ chmod 755 "$HOME/.local/bin/lshw"
 
     ASSERT_EQ(Expand(), S_OK) << (Messages().empty() ? "" : WideToAnsi(Messages()[0])) << target.logText();
     EXPECT_NE(WideToAnsi(node.m_bstrXml).find("behind"), std::string::npos) << WideToAnsi(node.m_bstrXml);
-    // Every login the host saw came through the bastion: one session for
-    // the scan with its upload and install.
+    // Every login the host saw came through the bastion: the scan's session
+    // with its install, and the upload's.
     const std::string port = std::to_string(target.port());
-    EXPECT_EQ(Count(target.logText(), "Accepted password"), 1u) << target.logText();
-    EXPECT_EQ(Count(bastion.logText(), "target 127.0.0.1 port " + port), 1u) << bastion.logText();
+    EXPECT_EQ(Count(target.logText(), "Accepted password"), 2u) << target.logText();
+    EXPECT_EQ(Count(bastion.logText(), "target 127.0.0.1 port " + port), 2u) << bastion.logText();
+    EXPECT_EQ(Count(bastion.logText(), "Accepted password"), 2u) << bastion.logText();
 }
 
 }  // namespace
