@@ -7,7 +7,6 @@
 #include <cstdio>
 #include <cstring>
 
-#include <openssl/crypto.h>
 
 #include "platform/deadline.h"
 #include "scp/scp_job.h"
@@ -122,8 +121,8 @@ int CScpJumpRoute::OpenHop(JobInfo* pOwner, const ScpJumpHost& jump, winsock::SO
         scp_job_limit_connect(pHopJob, cfg->host, cfg->port, pOptions->connect_timeout_seconds);
         const SessionBackend* backend = scp_job_backend();
         rc = backend->open(&pHopJob->session, cfg, true);
-        OPENSSL_cleanse(cfg->password, sizeof cfg->password);
-        OPENSSL_cleanse(cfg->passphrase, sizeof cfg->passphrase);
+        scp_wipe(cfg->password, sizeof cfg->password);
+        scp_wipe(cfg->passphrase, sizeof cfg->passphrase);
         scp_free(cfg);
         while (!rc && !backend->ready_to_send(pHopJob->session)) {
             const int round = pump_once(pHopJob);
@@ -184,7 +183,7 @@ void CScpJumpRoute::Relay(SHop* pHop)
             }
         }
     }
-    OPENSSL_cleanse(buffer, sizeof buffer);
+    scp_wipe(buffer, sizeof buffer);
     // The session over this hop sees the end of its connection.
     pJob->relayOut = winsock::INVALID_SOCKET;
     winsock::closesocket(pHop->relayEnd);

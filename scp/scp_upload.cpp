@@ -365,8 +365,8 @@ int scp_transfer(JobInfo* job, const char* host, int port, const char* user, con
     if (job->options && job->options->jump_count > 0) {
         winsock::SOCKET via = winsock::INVALID_SOCKET;
         if (const int jumpRc = route.Open(job, cfg->host, cfg->port, &via)) {
-            OPENSSL_cleanse(cfg->password, sizeof cfg->password);
-            OPENSSL_cleanse(cfg->passphrase, sizeof cfg->passphrase);
+            scp_wipe(cfg->password, sizeof cfg->password);
+            scp_wipe(cfg->passphrase, sizeof cfg->passphrase);
             scp_free(cfg);
             return jumpRc;
         }
