@@ -14,7 +14,7 @@
 #include "scan/scan_job.h"
 #include "ssh2/ssh2.h"
 #include "tests/scan/scan_fixture.h"
-#include "tests/ssh2/scripted_peer.h"
+#include "tests/integration/ssh2/scripted_peer.h"
 #include "tests/support/sshd_peer.h"
 
 namespace {

@@ -17,8 +17,8 @@
 #include <vector>
 
 #include "scp/scp_mem.h"
-#include "tests/scp/scp_test_util.h"
-#include "tests/scp/scripted_server.h"
+#include "tests/integration/scp/scp_test_util.h"
+#include "tests/integration/scp/scripted_server.h"
 #include "tests/support/temp_dir.h"
 
 namespace {

@@ -1,4 +1,4 @@
-#include "tests/scp/scp_test_util.h"
+#include "tests/integration/scp/scp_test_util.h"
 
 #include <pwd.h>
 #include <sys/stat.h>

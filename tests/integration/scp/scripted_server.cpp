@@ -1,4 +1,4 @@
-#include "tests/scp/scripted_server.h"
+#include "tests/integration/scp/scripted_server.h"
 
 #include <poll.h>
 #include <signal.h>
@@ -17,7 +17,7 @@ ScriptedServer::ScriptedServer(const std::vector<std::string>& args)
 {
     int fds[2];
     if (::pipe(fds) != 0) return;
-    const std::string script = SourceDir() + "/tests/scp/scripted_server.py";
+    const std::string script = SourceDir() + "/tests/integration/scp/scripted_server.py";
     m_pid = ::fork();
     if (m_pid == 0) {
         ::dup2(fds[1], 1);

@@ -10,7 +10,7 @@
 #include "platform/registry.h"
 #include "scp/scp.h"
 #include "scp/scp_mem.h"
-#include "tests/scp/scp_test_util.h"
+#include "tests/integration/scp/scp_test_util.h"
 #include "tests/support/peer_process.h"
 #include "tests/support/sshd_peer.h"
 #include "tests/support/temp_dir.h"

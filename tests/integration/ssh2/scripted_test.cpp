@@ -7,7 +7,7 @@
 
 #include "platform/text.h"
 #include "ssh2/ssh2.h"
-#include "tests/ssh2/scripted_peer.h"
+#include "tests/integration/ssh2/scripted_peer.h"
 #include "tests/ssh2/session_env.h"
 
 namespace {

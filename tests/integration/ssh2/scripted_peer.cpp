@@ -1,4 +1,4 @@
-#include "tests/ssh2/scripted_peer.h"
+#include "tests/integration/ssh2/scripted_peer.h"
 
 #include <signal.h>
 #include <sys/prctl.h>
@@ -24,7 +24,7 @@ bool ScriptedPeer::Available()
 
 ScriptedPeer::ScriptedPeer(std::vector<std::string> args)
 {
-    const std::string script = SourceDir() + "/tests/ssh2/peers/scripted_server.py";
+    const std::string script = SourceDir() + "/tests/integration/ssh2/peers/scripted_server.py";
     int fds[2];
     if (::pipe(fds) != 0) return;
     const pid_t parent = ::getpid();

@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "ssh2/ssh2.h"
-#include "tests/ssh2/scripted_peer.h"
+#include "tests/integration/ssh2/scripted_peer.h"
 #include "tests/ssh2/session_env.h"
 #include "tests/support/dropbear_peer.h"
 #include "tests/support/sshd_peer.h"

@@ -8,7 +8,7 @@
 
 #include "scp/scp.h"
 #include "scp/scp_ssh.h"
-#include "tests/scp/scp_test_util.h"
+#include "tests/integration/scp/scp_test_util.h"
 #include "tests/support/sshd_peer.h"
 #include "tests/support/temp_dir.h"
 

@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "ssh2/ssh2.h"
-#include "tests/ssh2/scripted_peer.h"
+#include "tests/integration/ssh2/scripted_peer.h"
 #include "tests/ssh2/session_env.h"
 
 // After the client's headers: the system's define some WinSock names as macros.

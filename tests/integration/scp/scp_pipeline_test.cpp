@@ -14,8 +14,8 @@
 #include "platform/registry.h"
 #include "scp/scp.h"
 #include "scp/scp_ssh.h"
-#include "tests/scp/scp_test_util.h"
-#include "tests/scp/scripted_server.h"
+#include "tests/integration/scp/scp_test_util.h"
+#include "tests/integration/scp/scripted_server.h"
 #include "tests/support/temp_dir.h"
 
 namespace {

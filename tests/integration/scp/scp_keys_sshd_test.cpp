@@ -16,7 +16,7 @@
 
 #include "platform/registry.h"
 #include "scp/scp.h"
-#include "tests/scp/scp_test_util.h"
+#include "tests/integration/scp/scp_test_util.h"
 #include "tests/support/scoped_env.h"
 #include "tests/support/sshd_peer.h"
 #include "tests/support/temp_dir.h"

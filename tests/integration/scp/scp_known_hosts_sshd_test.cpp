@@ -7,7 +7,7 @@
 #include <memory>
 #include <string>
 
-#include "tests/scp/scp_test_util.h"
+#include "tests/integration/scp/scp_test_util.h"
 #include "tests/support/peer_process.h"
 #include "tests/support/scoped_env.h"
 #include "tests/support/sshd_peer.h"

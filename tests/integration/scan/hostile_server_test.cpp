@@ -5,7 +5,7 @@
 #include <string>
 
 #include "tests/console/run_ferrodex.h"
-#include "tests/ssh2/scripted_peer.h"
+#include "tests/integration/ssh2/scripted_peer.h"
 #include "tests/support/raw_controls.h"
 #include "tests/support/temp_dir.h"
 
