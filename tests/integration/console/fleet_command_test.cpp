@@ -18,6 +18,7 @@
 #include "platform/text.h"
 #include "tests/console/json_value.h"
 #include "tests/console/run_ferrodex.h"
+#include "tests/support/peer_required.h"
 #include "tests/support/temp_dir.h"
 
 extern char** environ;
@@ -283,7 +284,7 @@ std::size_t Count(const std::string& text, const std::string& part)
 TEST_F(FleetCommandTest, HtmlReportSortsFiltersAndShowsHostileTextAsTextInChromium)
 {
     if (!HaveProgram("chromium"))
-        GTEST_SKIP() << "chromium is not installed (scripts/setup-peers.sh installs it); the report is not checked "
+        FDX_PEER_MISSING() << "chromium is not installed (scripts/setup-peers.sh installs it); the report is not checked "
                         "in a browser";
     const std::string report = m_dir.file("report.html");
     Ok({"export", "--format", "html", "-o", report});

@@ -5,6 +5,7 @@
 # the third still runs, then the group's list shows each host's result.
 #   fleet_tmux_test.sh FERRODEX
 # Exit 77 (skipped) when tmux, sshd, lshw or the test user is missing.
+# Where FERRODEX_REQUIRE_PEERS is set, a missing one fails the test instead.
 set -u
 export LC_ALL=C.UTF-8
 
@@ -12,10 +13,11 @@ ferrodex=${1:?usage: fleet_tmux_test.sh FERRODEX}
 sshd=/usr/sbin/sshd
 user=fdxtest
 password=fdx-test-pw
-command -v tmux >/dev/null 2>&1 || { echo "tmux is missing: test skipped"; exit 77; }
-command -v lshw >/dev/null 2>&1 || { echo "lshw is missing: test skipped"; exit 77; }
-[ -x "$sshd" ] || { echo "sshd is missing: test skipped"; exit 77; }
-id "$user" >/dev/null 2>&1 || { echo "the test user is missing (scripts/setup-peers.sh): test skipped"; exit 77; }
+. "$(dirname "$0")/../../support/peer_missing.sh"
+command -v tmux >/dev/null 2>&1 || peer_missing "tmux is missing"
+command -v lshw >/dev/null 2>&1 || peer_missing "lshw is missing"
+[ -x "$sshd" ] || peer_missing "sshd is missing"
+id "$user" >/dev/null 2>&1 || peer_missing "the test user is missing (scripts/setup-peers.sh)"
 
 work=$(mktemp -d)
 socket="fdx-fleet-$$"

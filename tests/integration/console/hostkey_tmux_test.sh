@@ -5,6 +5,7 @@
 # authentication and keeps the stored key; Yes stores the new key and scans.
 #   hostkey_tmux_test.sh FERRODEX
 # Exit 77 (skipped) when tmux, sshd or the test user is missing.
+# Where FERRODEX_REQUIRE_PEERS is set, a missing one fails the test instead.
 set -u
 export LC_ALL=C.UTF-8
 
@@ -12,9 +13,10 @@ ferrodex=${1:?usage: hostkey_tmux_test.sh FERRODEX}
 sshd=/usr/sbin/sshd
 user=fdxtest
 password=fdx-test-pw
-command -v tmux >/dev/null 2>&1 || { echo "tmux is missing: test skipped"; exit 77; }
-[ -x "$sshd" ] || { echo "sshd is missing: test skipped"; exit 77; }
-id "$user" >/dev/null 2>&1 || { echo "the test user is missing (scripts/setup-peers.sh): test skipped"; exit 77; }
+. "$(dirname "$0")/../../support/peer_missing.sh"
+command -v tmux >/dev/null 2>&1 || peer_missing "tmux is missing"
+[ -x "$sshd" ] || peer_missing "sshd is missing"
+id "$user" >/dev/null 2>&1 || peer_missing "the test user is missing (scripts/setup-peers.sh)"
 
 work=$(mktemp -d)
 socket="fdx-hk-$$"

@@ -6,13 +6,15 @@
 # and line feeds. The window title stays the face's own.
 #   tui_hostile_text_test.sh FERRODEX CONSOLE_IMAGE_TOOL HOSTILE_XML
 # Exit 77 (skipped) when tmux is missing.
+# Where FERRODEX_REQUIRE_PEERS is set, a missing one fails the test instead.
 set -u
 export LC_ALL=C.UTF-8
 
 ferrodex=${1:?usage: tui_hostile_text_test.sh FERRODEX CONSOLE_IMAGE_TOOL HOSTILE_XML}
 image_tool=${2:?}
 xml=${3:?}
-command -v tmux >/dev/null 2>&1 || { echo "tmux is missing: test skipped"; exit 77; }
+. "$(dirname "$0")/../../support/peer_missing.sh"
+command -v tmux >/dev/null 2>&1 || peer_missing "tmux is missing"
 
 work=$(mktemp -d)
 socket="fdx-hostile-$$"

@@ -4,12 +4,14 @@
 # the new groups and hosts show in the tree at once and are saved.
 #   tui_import_tmux_test.sh FERRODEX INVENTORY.INI
 # Exit 77 (skipped) when tmux is missing.
+# Where FERRODEX_REQUIRE_PEERS is set, a missing one fails the test instead.
 set -u
 export LC_ALL=C.UTF-8
 
 ferrodex=${1:?usage: tui_import_tmux_test.sh FERRODEX INVENTORY}
 inventory=${2:?usage: tui_import_tmux_test.sh FERRODEX INVENTORY}
-command -v tmux >/dev/null 2>&1 || { echo "tmux is missing: test skipped"; exit 77; }
+. "$(dirname "$0")/../../support/peer_missing.sh"
+command -v tmux >/dev/null 2>&1 || peer_missing "tmux is missing"
 
 work=$(mktemp -d)
 socket="fdx-import-$$"

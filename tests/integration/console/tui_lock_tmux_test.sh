@@ -8,12 +8,14 @@
 # open all the same.
 #   tui_lock_tmux_test.sh FERRODEX
 # Exit 77 (skipped) when tmux or flock(1) is missing.
+# Where FERRODEX_REQUIRE_PEERS is set, a missing one fails the test instead.
 set -u
 export LC_ALL=C.UTF-8
 
 ferrodex=${1:?usage: tui_lock_tmux_test.sh FERRODEX}
-command -v tmux >/dev/null 2>&1 || { echo "tmux is missing: test skipped"; exit 77; }
-command -v flock >/dev/null 2>&1 || { echo "flock is missing: test skipped"; exit 77; }
+. "$(dirname "$0")/../../support/peer_missing.sh"
+command -v tmux >/dev/null 2>&1 || peer_missing "tmux is missing"
+command -v flock >/dev/null 2>&1 || peer_missing "flock is missing"
 
 work=$(mktemp -d)
 socket="fdx-lock-$$"

@@ -6,11 +6,13 @@
 # face leaves the terminal as it found it.
 #   tui_tmux_test.sh FERRODEX
 # Exit 77 (skipped) when tmux is missing.
+# Where FERRODEX_REQUIRE_PEERS is set, a missing one fails the test instead.
 set -u
 export LC_ALL=C.UTF-8  # character-wise string slices below
 
 ferrodex=${1:?usage: tui_tmux_test.sh FERRODEX}
-command -v tmux >/dev/null 2>&1 || { echo "tmux is missing: test skipped"; exit 77; }
+. "$(dirname "$0")/../../support/peer_missing.sh"
+command -v tmux >/dev/null 2>&1 || peer_missing "tmux is missing"
 
 work=$(mktemp -d)
 socket="fdx-tui-$$"

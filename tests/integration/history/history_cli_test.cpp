@@ -11,6 +11,7 @@
 #include <filesystem>
 #include <fstream>
 
+#include "tests/support/peer_required.h"
 #include "tests/support/sshd_peer.h"
 #include "tests/support/temp_dir.h"
 #include "tests/support/test_server.h"
@@ -49,7 +50,7 @@ class HistoryCliTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        if (const std::string why = ServerUnavailable(EServerKind::StockSshd); !why.empty()) GTEST_SKIP() << why;
+        if (const std::string why = ServerUnavailable(EServerKind::StockSshd); !why.empty()) FDX_PEER_MISSING() << why;
         WriteLshw(dir.file("lshw"), Lshw("root.xml"));
         server = StartServer({EServerKind::StockSshd, true, {{dir.file("lshw"), "/usr/bin/lshw"}}});
         ASSERT_TRUE(server->running()) << server->logText();

@@ -4,11 +4,13 @@
 # migrates it) shows as a list of what changed.
 #   history_tmux_test.sh FERRODEX SOURCE_DIR
 # Exit 77 (skipped) when tmux or python3 is missing.
+# Where FERRODEX_REQUIRE_PEERS is set, a missing one fails the test instead.
 set -u
 ferrodex=${1:?usage: history_tmux_test.sh FERRODEX SOURCE_DIR}
 source_dir=${2:?usage: history_tmux_test.sh FERRODEX SOURCE_DIR}
-command -v tmux >/dev/null 2>&1 || { echo "tmux is missing: test skipped"; exit 77; }
-command -v python3 >/dev/null 2>&1 || { echo "python3 is missing: test skipped"; exit 77; }
+. "$(dirname "$0")/../../support/peer_missing.sh"
+command -v tmux >/dev/null 2>&1 || peer_missing "tmux is missing"
+command -v python3 >/dev/null 2>&1 || peer_missing "python3 is missing"
 
 work=$(mktemp -d)
 socket="fdx-history-$$"

@@ -15,6 +15,7 @@
 #include "scp/scp.h"
 #include "ssh2/ssh2.h"
 #include "tests/scan/scan_fixture.h"
+#include "tests/support/peer_required.h"
 #include "tests/support/scoped_env.h"
 #include "tests/support/sshd_peer.h"
 #include "tests/support/test_server.h"
@@ -28,8 +29,8 @@ protected:
     void SetUp() override
     {
         std::string why;
-        if (!SshdPeer::Available(&why)) GTEST_SKIP() << why;
-        if (::getpwnam(kDeployUser) == nullptr) GTEST_SKIP() << "no user " << kDeployUser << " (scripts/setup-peers.sh)";
+        if (!SshdPeer::Available(&why)) FDX_PEER_MISSING() << why;
+        if (::getpwnam(kDeployUser) == nullptr) FDX_PEER_MISSING() << "no user " << kDeployUser << " (scripts/setup-peers.sh)";
         RegWriteDword(HKEY_CURRENT_USER, kProductKey, u"LSHWAbsentChb", 1);
         RegWriteDword(HKEY_CURRENT_USER, kProductKey, u"InfoOkChb", 1);
     }
@@ -503,7 +504,7 @@ TEST_P(RealPackageTest, IsUploadedBuiltAndScanned)
     const char* version = std::getenv("FDX_ENGINE_VERSION");
     ASSERT_NE(version, nullptr);
     const auto [kind, sftp] = GetParam();
-    if (const std::string why = ServerUnavailable(kind); !why.empty()) GTEST_SKIP() << why;
+    if (const std::string why = ServerUnavailable(kind); !why.empty()) FDX_PEER_MISSING() << why;
     auto server = BareHost(kind, sftp);
     ASSERT_TRUE(server->running()) << server->logText();
     DescribeEnginePackage(package, version);

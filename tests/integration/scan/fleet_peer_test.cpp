@@ -12,6 +12,7 @@
 
 #include "tests/scan/scan_fixture.h"
 #include "tests/support/peer_process.h"
+#include "tests/support/peer_required.h"
 #include "tests/support/sshd_peer.h"
 #include "tests/support/temp_dir.h"
 #include "tests/support/test_server.h"
@@ -57,7 +58,7 @@ protected:
     void SetUp() override
     {
         std::string why;
-        if (!SshdPeer::Available(&why)) GTEST_SKIP() << why;
+        if (!SshdPeer::Available(&why)) FDX_PEER_MISSING() << why;
         console = "--console " + dir.file("fleet.fdx");
         const std::string xml = ReadWholeFile(SourceDir() + "/tests/data/lshw/user.xml");
         ASSERT_FALSE(xml.empty());

@@ -6,6 +6,7 @@
 
 #include "tests/console/run_ferrodex.h"
 #include "tests/integration/ssh2/scripted_peer.h"
+#include "tests/support/peer_required.h"
 #include "tests/support/raw_controls.h"
 #include "tests/support/temp_dir.h"
 
@@ -18,7 +19,8 @@ class HostileServerTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        if (!ScriptedPeer::Available()) GTEST_SKIP() << "python3 with paramiko is missing (scripts/setup-peers.sh)";
+        if (!ScriptedPeer::Available())
+            FDX_PEER_MISSING() << "python3 with paramiko is missing (scripts/setup-peers.sh)";
         m_env.registry = m_dir.file("registry");
         m_env.dataHome = m_dir.file("data");
         m_console = m_dir.file("inventory.fdx");

@@ -13,6 +13,7 @@
 
 #include "platform/registry.h"
 #include "platform/text.h"
+#include "tests/support/peer_required.h"
 #include "tests/support/sshd_peer.h"
 #include "tests/support/temp_dir.h"
 
@@ -50,7 +51,7 @@ protected:
     void Start(const std::string& keyType, bool legacy)
     {
         std::string why;
-        if (!SshdPeer::Available(&why)) GTEST_SKIP() << why;
+        if (!SshdPeer::Available(&why)) FDX_PEER_MISSING() << why;
         SshdOptions options;
         options.legacyAlgorithms = legacy;
         options.hostKeyType = keyType;

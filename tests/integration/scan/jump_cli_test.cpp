@@ -14,6 +14,7 @@
 #include "platform/registry.h"
 #include "platform/text.h"
 #include "tests/scan/scan_fixture.h"
+#include "tests/support/peer_required.h"
 #include "tests/support/sshd_peer.h"
 #include "tests/support/temp_dir.h"
 
@@ -32,7 +33,7 @@ protected:
     void SetUp() override
     {
         std::string why;
-        if (!SshdPeer::Available(&why)) GTEST_SKIP() << why;
+        if (!SshdPeer::Available(&why)) FDX_PEER_MISSING() << why;
         xml = ReadWholeFile(SourceDir() + "/tests/data/lshw/user.xml");
         ASSERT_FALSE(xml.empty());
         WriteFakeLshw(dir.file("lshw"), xml);

@@ -14,6 +14,7 @@
 #include "platform/text.h"
 #include "ssh2/ssh2.h"
 #include "tests/scan/scan_fixture.h"
+#include "tests/support/peer_required.h"
 #include "tests/support/sshd_peer.h"
 
 namespace {
@@ -41,8 +42,8 @@ protected:
     void SetUp() override
     {
         std::string why;
-        if (!SshdPeer::Available(&why)) GTEST_SKIP() << why;
-        if (::getpwnam(kDeployUser) == nullptr) GTEST_SKIP() << "no user " << kDeployUser << " (scripts/setup-peers.sh)";
+        if (!SshdPeer::Available(&why)) FDX_PEER_MISSING() << why;
+        if (::getpwnam(kDeployUser) == nullptr) FDX_PEER_MISSING() << "no user " << kDeployUser << " (scripts/setup-peers.sh)";
         RegWriteDword(HKEY_CURRENT_USER, kProductKey, u"LSHWAbsentChb", 1);
         RegWriteDword(HKEY_CURRENT_USER, kProductKey, u"InfoOkChb", 1);
         ResetDeployUser();

@@ -18,6 +18,7 @@
 #include "tests/console/run_ferrodex.h"
 #include "tests/scan/scan_fixture.h"
 #include "tests/support/dropbear_peer.h"
+#include "tests/support/peer_required.h"
 #include "tests/support/scoped_env.h"
 #include "tests/support/sshd_peer.h"
 #include "tests/support/temp_dir.h"
@@ -81,8 +82,8 @@ protected:
     void SetUp() override
     {
         std::string why;
-        if (!SshdPeer::Available(&why)) GTEST_SKIP() << why;
-        if (std::system("command -v ssh-keygen >/dev/null") != 0) GTEST_SKIP() << "ssh-keygen is not installed";
+        if (!SshdPeer::Available(&why)) FDX_PEER_MISSING() << why;
+        if (std::system("command -v ssh-keygen >/dev/null") != 0) FDX_PEER_MISSING() << "ssh-keygen is not installed";
         environment.registry = dir.file("registry");
         environment.dataHome = dir.file("data");
         std::filesystem::create_directories(environment.registry);
@@ -170,7 +171,7 @@ INSTANTIATE_TEST_SUITE_P(Keygen, KeyFileRefreshTest,
 
 TEST_F(LoginPeerTest, TheAgentRefreshesAHostThatSaysSo)
 {
-    if (std::system("command -v ssh-agent >/dev/null") != 0) GTEST_SKIP() << "ssh-agent is not installed";
+    if (std::system("command -v ssh-agent >/dev/null") != 0) FDX_PEER_MISSING() << "ssh-agent is not installed";
     SshdPeer peer(KeyOnlyServer({"PasswordAuthentication no", "AuthenticationMethods publickey"}));
     ASSERT_TRUE(peer.running()) << peer.logText();
     const std::string key = MakeKey(dir.file("id_agent"), "ed25519", "", "");
@@ -233,7 +234,7 @@ TEST_F(LoginPeerTest, AServerThatTakesOnlySshRsaSignaturesGetsOne)
 
 TEST_F(LoginPeerTest, DropbearTakesAKeyFile)
 {
-    if (std::string why; !DropbearPeer::Available(&why)) GTEST_SKIP() << why;
+    if (std::string why; !DropbearPeer::Available(&why)) FDX_PEER_MISSING() << why;
     // The login's home, laid over the test user's for the server only: it
     // holds the key's authorized_keys.
     const std::string home = dir.file("home");

@@ -13,6 +13,7 @@
 #include "platform/registry.h"
 #include "platform/text.h"
 #include "tests/scan/scan_fixture.h"
+#include "tests/support/peer_required.h"
 #include "tests/support/sshd_peer.h"
 #include "tests/support/temp_dir.h"
 #include "tests/support/test_server.h"
@@ -46,7 +47,7 @@ protected:
     void SetUp() override
     {
         std::string why;
-        if (!SshdPeer::Available(&why)) GTEST_SKIP() << why;
+        if (!SshdPeer::Available(&why)) FDX_PEER_MISSING() << why;
         console = "--console " + dir.file("inventory.fdx");
     }
     TempRegistry registry;
@@ -60,7 +61,7 @@ class RefreshServersTest : public RefreshCliTest, public ::testing::WithParamInt
 
 TEST_P(RefreshServersTest, RefreshStoresTheXmlAndAReloadShowsItWithoutTheServer)
 {
-    if (const std::string why = ServerUnavailable(GetParam()); !why.empty()) GTEST_SKIP() << why;
+    if (const std::string why = ServerUnavailable(GetParam()); !why.empty()) FDX_PEER_MISSING() << why;
     const std::string password = std::string(SshdPeer::Password()) + "\n";
     std::string expectedTree;
     std::u16string keyName;

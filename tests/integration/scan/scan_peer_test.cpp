@@ -13,8 +13,9 @@
 #include "scan/engine_deployment.h"
 #include "scan/scan_job.h"
 #include "ssh2/ssh2.h"
-#include "tests/scan/scan_fixture.h"
 #include "tests/integration/ssh2/scripted_peer.h"
+#include "tests/scan/scan_fixture.h"
+#include "tests/support/peer_required.h"
 #include "tests/support/sshd_peer.h"
 
 namespace {
@@ -28,7 +29,7 @@ protected:
     void SetUp() override
     {
         std::string why;
-        if (!SshdPeer::Available(&why)) GTEST_SKIP() << why;
+        if (!SshdPeer::Available(&why)) FDX_PEER_MISSING() << why;
     }
     void TearDown() override { EXPECT_EQ(CSSH2::Current(), nullptr) << "a scan must never leave a session open"; }
 };
@@ -159,7 +160,7 @@ TEST_F(ScanPeerTest, ConnectionFailuresShowTheirTextAndLeaveTheFailurePage)
 
 TEST_F(ScanPeerTest, AServerThatDisconnectsDuringACommandShowsItsDescription)
 {
-    if (!ScriptedPeer::Available()) GTEST_SKIP() << "no python3 with paramiko";
+    if (!ScriptedPeer::Available()) FDX_PEER_MISSING() << "no python3 with paramiko";
     ScriptedPeer peer({"paramiko", "--disconnect-on-exec", "--reason", "11", "--text", "going down for maintenance"});
     ASSERT_NE(peer.port(), 0);
     SetHost("127.0.0.1", peer.port(), "tester", "secret-pw");

@@ -11,6 +11,7 @@
 #include <filesystem>
 #include <fstream>
 
+#include "tests/support/peer_required.h"
 #include "tests/support/scoped_env.h"
 #include "tests/support/sshd_peer.h"
 #include "tests/support/temp_dir.h"
@@ -75,10 +76,10 @@ protected:
     void SetUp() override
     {
         std::string why;
-        if (!SshdPeer::Available(&why)) GTEST_SKIP() << why;
+        if (!SshdPeer::Available(&why)) FDX_PEER_MISSING() << why;
         if (::geteuid() != 0) GTEST_SKIP() << "installing sudoers rules needs root";
         for (const char* program : {"/usr/bin/sudo", "/usr/sbin/visudo", "/usr/bin/lshw"})
-            if (::access(program, X_OK) != 0) GTEST_SKIP() << program << " is missing (scripts/setup-peers.sh)";
+            if (::access(program, X_OK) != 0) FDX_PEER_MISSING() << program << " is missing (scripts/setup-peers.sh)";
         console = "--console " + dir.file("inventory.fdx");
         ::mkdir(dir.file("state").c_str(), 0700);
     }

@@ -11,6 +11,7 @@
 #include "platform/text.h"
 #include "ssh2/crypto/hostkey_trust.h"
 #include "tests/integration/scp/scp_test_util.h"
+#include "tests/support/peer_required.h"
 #include "tests/support/sshd_peer.h"
 #include "tests/support/temp_dir.h"
 
@@ -33,7 +34,7 @@ protected:
     void Start(const std::string& keyType)
     {
         std::string why;
-        if (!SshdPeer::Available(&why)) GTEST_SKIP() << why;
+        if (!SshdPeer::Available(&why)) FDX_PEER_MISSING() << why;
         SshdOptions options;
         options.legacyAlgorithms = false;
         options.hostKeyType = keyType;

@@ -12,6 +12,7 @@
 #include "scp/scp_mem.h"
 #include "tests/integration/scp/scp_test_util.h"
 #include "tests/support/peer_process.h"
+#include "tests/support/peer_required.h"
 #include "tests/support/sshd_peer.h"
 #include "tests/support/temp_dir.h"
 
@@ -29,7 +30,7 @@ protected:
     void SetUp() override
     {
         std::string why;
-        if (!SshdPeer::Available(&why)) GTEST_SKIP() << why;
+        if (!SshdPeer::Available(&why)) FDX_PEER_MISSING() << why;
         m_peer = std::make_unique<SshdPeer>();
         ASSERT_TRUE(m_peer->running()) << m_peer->logText();
         ASSERT_FALSE(m_remote.path().empty());

@@ -17,6 +17,7 @@
 #include "platform/registry.h"
 #include "scp/scp.h"
 #include "tests/integration/scp/scp_test_util.h"
+#include "tests/support/peer_required.h"
 #include "tests/support/scoped_env.h"
 #include "tests/support/sshd_peer.h"
 #include "tests/support/temp_dir.h"
@@ -76,7 +77,7 @@ protected:
     void StartPeer(const std::vector<std::string>& extra, bool keyboardInteractive = false, bool passwords = false)
     {
         std::string why;
-        if (!SshdPeer::Available(&why)) GTEST_SKIP() << why;
+        if (!SshdPeer::Available(&why)) FDX_PEER_MISSING() << why;
         SshdOptions options;
         options.legacyAlgorithms = false;
         options.extraConfig = extra;
@@ -193,7 +194,7 @@ TEST_F(SshdKeys, TheAgentsKeysComeFirstAndSign)
     ASSERT_NO_FATAL_FAILURE(StartPeer({}));
     const std::string socket = m_local.file("agent.sock");
     CTestAgent agent(socket);
-    if (!agent.running()) GTEST_SKIP() << "ssh-agent did not start";
+    if (!agent.running()) FDX_PEER_MISSING() << "ssh-agent did not start";
     // The agent holds an unknown key first, then the authorised RSA key.
     const std::string stranger = m_local.file("stranger");
     ASSERT_EQ(std::system(("ssh-keygen -q -t ed25519 -N '' -f " + stranger).c_str()), 0);

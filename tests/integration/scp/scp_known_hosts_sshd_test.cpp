@@ -9,6 +9,7 @@
 
 #include "tests/integration/scp/scp_test_util.h"
 #include "tests/support/peer_process.h"
+#include "tests/support/peer_required.h"
 #include "tests/support/scoped_env.h"
 #include "tests/support/sshd_peer.h"
 #include "tests/support/temp_dir.h"
@@ -27,7 +28,7 @@ protected:
     void SetUp() override
     {
         std::string why;
-        if (!SshdPeer::Available(&why)) GTEST_SKIP() << why;
+        if (!SshdPeer::Available(&why)) FDX_PEER_MISSING() << why;
         SshdOptions options;
         options.legacyAlgorithms = false;
         options.hostKeyType = "ed25519";

@@ -16,6 +16,7 @@
 #include "scp/scp_ssh.h"
 #include "tests/integration/scp/scp_test_util.h"
 #include "tests/support/dropbear_peer.h"
+#include "tests/support/peer_required.h"
 #include "tests/support/sshd_peer.h"
 #include "tests/support/temp_dir.h"
 
@@ -140,7 +141,7 @@ protected:
         std::string why;
         const PeerCase& c = GetParam();
         if (c.server == Server::Sshd) {
-            if (!SshdPeer::Available(&why)) GTEST_SKIP() << why;
+            if (!SshdPeer::Available(&why)) FDX_PEER_MISSING() << why;
             SshdOptions o;
             o.legacyAlgorithms = false;
             o.hostKeyType = c.hostKeyType;
@@ -149,7 +150,7 @@ protected:
             m_port = m_sshd->port();
             m_publicLine = ReadWholeFile(m_sshd->hostKeyPath() + ".pub");
         } else {
-            if (!DropbearPeer::Available(&why)) GTEST_SKIP() << why;
+            if (!DropbearPeer::Available(&why)) FDX_PEER_MISSING() << why;
             DropbearOptions o;
             o.hostKeyType = c.hostKeyType;
             m_dropbear = std::make_unique<DropbearPeer>(o);
@@ -227,7 +228,7 @@ TEST(OlderServer, StillGetsWhatItGotBefore)
     // A server of an older installation offers only the older algorithms:
     // the first of our older names it lists is taken, as before.
     std::string why;
-    if (!SshdPeer::Available(&why)) GTEST_SKIP() << why;
+    if (!SshdPeer::Available(&why)) FDX_PEER_MISSING() << why;
     for (const char* hostKeyType : {"rsa", "dsa"}) {
         SshdOptions o;
         o.hostKeyType = hostKeyType;
@@ -285,7 +286,7 @@ class AlgorithmAlone : public ::testing::TestWithParam<AlgorithmCase> {};
 TEST_P(AlgorithmAlone, IsNegotiatedAndCarriesAnUpload)
 {
     std::string why;
-    if (!SshdPeer::Available(&why)) GTEST_SKIP() << why;
+    if (!SshdPeer::Available(&why)) FDX_PEER_MISSING() << why;
     const AlgorithmCase& c = GetParam();
     SshdOptions o;
     o.legacyAlgorithms = false;

@@ -16,6 +16,7 @@
 #include "scp/scp_ssh.h"
 #include "tests/integration/scp/scp_test_util.h"
 #include "tests/integration/scp/scripted_server.h"
+#include "tests/support/peer_required.h"
 #include "tests/support/temp_dir.h"
 
 namespace {
@@ -54,7 +55,7 @@ class Pipelined : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        if (!ScriptedServer::Available()) GTEST_SKIP() << "python3-paramiko is not installed";
+        if (!ScriptedServer::Available()) FDX_PEER_MISSING() << "python3-paramiko is not installed";
     }
 
     // Uploads bytes as /up/NAME to a fresh server started with args, as

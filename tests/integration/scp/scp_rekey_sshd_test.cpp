@@ -9,6 +9,7 @@
 #include "scp/scp.h"
 #include "scp/scp_ssh.h"
 #include "tests/integration/scp/scp_test_util.h"
+#include "tests/support/peer_required.h"
 #include "tests/support/sshd_peer.h"
 #include "tests/support/temp_dir.h"
 
@@ -19,7 +20,7 @@ protected:
     void SetUp() override
     {
         std::string why;
-        if (!SshdPeer::Available(&why)) GTEST_SKIP() << why;
+        if (!SshdPeer::Available(&why)) FDX_PEER_MISSING() << why;
         ASSERT_FALSE(m_remote.path().empty());
     }
 

@@ -19,6 +19,7 @@
 #include "scp/scp_mem.h"
 #include "tests/integration/scp/scp_test_util.h"
 #include "tests/integration/scp/scripted_server.h"
+#include "tests/support/peer_required.h"
 #include "tests/support/temp_dir.h"
 
 namespace {
@@ -27,7 +28,7 @@ class Scripted : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        if (!ScriptedServer::Available()) GTEST_SKIP() << "python3-paramiko is not installed";
+        if (!ScriptedServer::Available()) FDX_PEER_MISSING() << "python3-paramiko is not installed";
         WriteFileBytes(m_local.file("data.bin"), PatternBytes(3 * 4096 + 10, 3));
         ::mkdir(m_local.file("tree").c_str(), 0755);
         WriteFileBytes(m_local.file("tree/inner.txt"), "inner");

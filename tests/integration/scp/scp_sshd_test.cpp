@@ -11,6 +11,7 @@
 #include "platform/registry.h"
 #include "platform/text.h"
 #include "tests/integration/scp/scp_test_util.h"
+#include "tests/support/peer_required.h"
 #include "tests/support/sshd_peer.h"
 #include "tests/support/temp_dir.h"
 
@@ -35,7 +36,7 @@ protected:
     void StartPeer(bool sftpSubsystem)
     {
         std::string why;
-        if (!SshdPeer::Available(&why)) GTEST_SKIP() << why;
+        if (!SshdPeer::Available(&why)) FDX_PEER_MISSING() << why;
         SshdOptions options;
         options.sftpSubsystem = sftpSubsystem;
         options.extraConfig = {"PubkeyAcceptedAlgorithms +ssh-rsa,ssh-dss"};
@@ -339,7 +340,7 @@ TEST_F(SshdSession, FilesOf4GiBOrMoreAreRefused)
 TEST(SshdDsaHostKey, StoredUnderItsOwnType)
 {
     std::string why;
-    if (!SshdPeer::Available(&why)) GTEST_SKIP() << why;
+    if (!SshdPeer::Available(&why)) FDX_PEER_MISSING() << why;
     SshdOptions options;
     options.hostKeyType = "dsa";
     options.extraConfig = {"HostKeyAlgorithms ssh-dss"};

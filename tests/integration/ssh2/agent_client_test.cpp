@@ -15,6 +15,7 @@
 #include "ssh2/crypto/agent_client.h"
 #include "ssh2/crypto/key_sign.h"
 #include "ssh2/crypto/private_key.h"
+#include "tests/support/peer_required.h"
 #include "tests/support/temp_dir.h"
 
 namespace {
@@ -74,7 +75,7 @@ CPrivateKey MakeKey(const TempDir &dir, const std::string &name, const std::stri
 
 TEST(AgentClient, ListsTheAgentsKeysAndItsSignaturesAreOurs)
 {
-    if (!HavePrograms()) GTEST_SKIP() << "ssh-agent or ssh-keygen is not installed";
+    if (!HavePrograms()) FDX_PEER_MISSING() << "ssh-agent or ssh-keygen is not installed";
     TempDir dir;
     const CPrivateKey ed = MakeKey(dir, "ed", "ed25519");
     const CPrivateKey rsa = MakeKey(dir, "rsa", "rsa");

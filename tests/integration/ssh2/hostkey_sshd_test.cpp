@@ -16,6 +16,7 @@
 #include "ssh2/ssh2.h"
 #include "tests/ssh2/session_env.h"
 #include "tests/support/peer_process.h"
+#include "tests/support/peer_required.h"
 #include "tests/support/sshd_peer.h"
 #include "tests/support/temp_dir.h"
 
@@ -98,7 +99,7 @@ protected:
     void SetUp() override
     {
         std::string why;
-        if (!SshdPeer::Available(&why)) GTEST_SKIP() << why;
+        if (!SshdPeer::Available(&why)) FDX_PEER_MISSING() << why;
         // A key of the same host seen before, which the server no longer has.
         ASSERT_TRUE(peer::RunQuietly({"/usr/bin/ssh-keygen", "-q", "-N", "", "-t", "rsa", "-b", "2048", "-f",
                                       keys.file("old_rsa")}));

@@ -12,6 +12,7 @@
 #include "ssh2/ssh2.h"
 #include "tests/ssh2/session_env.h"
 #include "tests/support/peer_process.h"
+#include "tests/support/peer_required.h"
 #include "tests/support/sshd_peer.h"
 #include "tests/support/temp_dir.h"
 
@@ -60,7 +61,7 @@ protected:
     void SetUp() override
     {
         std::string why;
-        if (!SshdPeer::Available(&why)) GTEST_SKIP() << why;
+        if (!SshdPeer::Available(&why)) FDX_PEER_MISSING() << why;
         target = std::make_unique<SshdPeer>();
         ASSERT_TRUE(target->running()) << target->logText();
     }

@@ -11,6 +11,7 @@
 #include "ssh2/ssh2.h"
 #include "tests/integration/ssh2/scripted_peer.h"
 #include "tests/ssh2/session_env.h"
+#include "tests/support/peer_required.h"
 
 // After the client's headers: the system's define some WinSock names as macros.
 #include <netinet/in.h>
@@ -27,7 +28,8 @@ class LimitsTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        if (!ScriptedPeer::Available()) GTEST_SKIP() << "python3 with paramiko is missing (scripts/setup-peers.sh)";
+        if (!ScriptedPeer::Available())
+            FDX_PEER_MISSING() << "python3 with paramiko is missing (scripts/setup-peers.sh)";
     }
     void TearDown() override
     {

@@ -9,6 +9,7 @@
 
 #include "ssh2/ssh2.h"
 #include "tests/ssh2/session_env.h"
+#include "tests/support/peer_required.h"
 #include "tests/support/sshd_peer.h"
 
 namespace {
@@ -27,7 +28,7 @@ protected:
     void SetUp() override
     {
         std::string why;
-        if (!SshdPeer::Available(&why)) GTEST_SKIP() << why;
+        if (!SshdPeer::Available(&why)) FDX_PEER_MISSING() << why;
         ASSERT_TRUE(s_peer && s_peer->running()) << (s_peer ? s_peer->logText() : "");
     }
 

@@ -14,6 +14,7 @@
 #include "tests/integration/ssh2/scripted_peer.h"
 #include "tests/ssh2/session_env.h"
 #include "tests/support/dropbear_peer.h"
+#include "tests/support/peer_required.h"
 #include "tests/support/sshd_peer.h"
 
 namespace {
@@ -21,7 +22,7 @@ namespace {
 #define SKIP_WITHOUT_SSHD()                                      \
     do {                                                         \
         std::string why;                                         \
-        if (!SshdPeer::Available(&why)) GTEST_SKIP() << why;     \
+        if (!SshdPeer::Available(&why)) FDX_PEER_MISSING() << why; \
     } while (0)
 
 // Puts the byte limit back whatever the test did.
@@ -204,7 +205,7 @@ TEST(RekeySshdTest, A64BitBlockCipherChangesKeysBeforeItsLimitWithoutAnyHook)
 TEST(RekeyDropbearTest, OurLimitMakesDropbearChangeKeysDuringAnOutput)
 {
     std::string why;
-    if (!DropbearPeer::Available(&why)) GTEST_SKIP() << why;
+    if (!DropbearPeer::Available(&why)) FDX_PEER_MISSING() << why;
     CSessionEnvironment env("headers");
     const SRekeyBytes limit(512 * 1024);
     DropbearPeer peer;
@@ -217,7 +218,7 @@ class RekeyParamikoTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        if (!ScriptedPeer::Available()) GTEST_SKIP() << "python3 with paramiko is not installed";
+        if (!ScriptedPeer::Available()) FDX_PEER_MISSING() << "python3 with paramiko is not installed";
     }
     CSessionEnvironment env;
 };

@@ -9,6 +9,7 @@
 #include "ssh2/ssh2.h"
 #include "tests/integration/ssh2/scripted_peer.h"
 #include "tests/ssh2/session_env.h"
+#include "tests/support/peer_required.h"
 
 namespace {
 
@@ -36,7 +37,8 @@ class ScriptedServerTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        if (!ScriptedPeer::Available()) GTEST_SKIP() << "python3 with paramiko is missing (scripts/setup-peers.sh)";
+        if (!ScriptedPeer::Available())
+            FDX_PEER_MISSING() << "python3 with paramiko is missing (scripts/setup-peers.sh)";
     }
     // Starts the server and logs in; returns Login's result.
     int Start(std::vector<std::string> args, unsigned char compress = 1, int timeout = 10)

@@ -20,6 +20,7 @@
 #include "tests/ssh2/session_env.h"
 #include "tests/ssh2/test_util.h"
 #include "tests/support/dropbear_peer.h"
+#include "tests/support/peer_required.h"
 #include "tests/support/scoped_env.h"
 #include "tests/support/sshd_peer.h"
 #include "tests/support/temp_dir.h"
@@ -31,7 +32,7 @@ constexpr char16_t kHostKeys[] = u"Software\\Quillon\\Corvel\\SshHostKeys";
 #define SKIP_WITHOUT_PEERS()                                      \
     do {                                                          \
         std::string why;                                          \
-        if (!SshdPeer::Available(&why)) GTEST_SKIP() << why;      \
+        if (!SshdPeer::Available(&why)) FDX_PEER_MISSING() << why; \
     } while (0)
 
 struct CallbackLog {
@@ -436,7 +437,7 @@ TEST_P(SshdStockTest, AgreesOnCurrentAlgorithmsAndRuns)
 TEST(DropbearTest, StockServerAgreesAndRuns)
 {
     std::string why;
-    if (!DropbearPeer::Available(&why)) GTEST_SKIP() << why;
+    if (!DropbearPeer::Available(&why)) FDX_PEER_MISSING() << why;
     DropbearPeer peer;
     ASSERT_TRUE(peer.running()) << peer.logText();
     CSessionEnvironment env;
@@ -575,7 +576,7 @@ INSTANTIATE_TEST_SUITE_P(Keygen, SshdKeyLoginTest,
 
 TEST_P(SshdKeyLoginTest, TheAgentsKeyLogsIn)
 {
-    if (std::system("command -v ssh-agent >/dev/null") != 0) GTEST_SKIP() << "ssh-agent is not installed";
+    if (std::system("command -v ssh-agent >/dev/null") != 0) FDX_PEER_MISSING() << "ssh-agent is not installed";
     if (*GetParam().passphrase) GTEST_SKIP() << "ssh-add would ask for the passphrase";
     StartPeer("ed25519", {"AuthenticationMethods publickey"});
     const std::string key = AuthorizedKey(GetParam(), "id");
