@@ -8,6 +8,7 @@
 #include "platform/resources.h"
 #include "platform/text.h"
 #include "platform/ui.h"
+#include "res/resource_ids.h"
 
 namespace {
 
@@ -117,10 +118,6 @@ int CHostDialog::DoModal()
 CPasswordDialog::~CPasswordDialog() { WipeString(m_bstrPassword); }
 
 namespace {
-
-constexpr UINT IDS_MAIN_PASSWORD_EMPTY = 223;
-constexpr UINT IDS_PASSWORDS_DIFFER = 224;
-constexpr UINT IDS_PASSWORD_AGAIN = 225;
 
 // Shows the password dialog once with `question`; `confirm` marks the
 // dialog as the second question of the set mode. The text is in `password`.
