@@ -58,7 +58,7 @@ HRESULT RunHostImport(CGroupNode& group, IConsoleNameSpace2* nameSpace)
 
     // The whole file is read and parsed before the inventory changes.
     const hostimport::SImportResult result = hostimport::ImportHostFile(path, dialog.m_format);
-    const std::u16string caption = LoadString(g_hInstance, 101);
+    const std::u16string caption = LoadString(g_hInstance, IDS_CAPTION);
     if (!result.error.empty()) {
         MessageBox(GetActiveWindow(), Replace(LoadString(g_hInstance, IDS_IMPORT_FAILED), u"%1", AnsiToWide(result.error)),
                    caption, MB_OK | MB_ICONERROR);

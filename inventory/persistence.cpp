@@ -86,7 +86,7 @@ void Tell(UINT id, UINT icon, std::u16string_view detail = {})
 {
     std::u16string text = LoadString(g_hInstance, id);
     if (!detail.empty()) text += detail;
-    MessageBox(GetActiveWindow(), text, LoadString(g_hInstance, 101), MB_OK | icon);
+    MessageBox(GetActiveWindow(), text, LoadString(g_hInstance, IDS_CAPTION), MB_OK | icon);
 }
 
 // The associated data of a host record: its group's index and name, its
