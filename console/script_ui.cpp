@@ -7,34 +7,11 @@
 #include "platform/terminal.h"
 #include "platform/terminal_text.h"
 #include "platform/text.h"
+#include "res/resource_ids.h"
 
 namespace {
 
-// The dialog templates and controls the commands know how to answer.
-constexpr int kGroupDialog = 104;
-constexpr int kGroupName = 1002;
-constexpr int kHostDialog = 115;
-constexpr int kHostField = 1003;
-constexpr int kPortField = 1004;
-constexpr int kLoginField = 1005;
-constexpr int kPasswordField = 1006;
-constexpr int kClearPasswordCheck = 1340;
-constexpr int kSudoCheck = 1341;
-constexpr int kKeyFileField = 1342;
-constexpr int kPassphraseField = 1343;
-constexpr int kAgentCheck = 1344;
-constexpr int kJumpField = 1700;
-constexpr int kPasswordDialog = 118;
-constexpr int kMainPasswordText = 1019;
-constexpr int kMainPasswordField = 1021;
-constexpr int kMainPasswordConfirm = 1022;
-constexpr int kAboutDialog = 123;
-constexpr int kReadyToInstallDialog = 134;
-constexpr int kEngineAbsentDialog = 140;
 constexpr int kMaxHostDialogs = 4;
-constexpr int kImportDialog = 640;
-constexpr int kImportFile = 1641;
-constexpr int kImportFormat = 1643;
 
 WindowObject* const kCommandWindow = reinterpret_cast<WindowObject*>(std::uintptr_t{0x10});
 WindowObject* const kProgressWindow = reinterpret_cast<WindowObject*>(std::uintptr_t{0x11});
@@ -102,27 +79,27 @@ int CScriptUserInterface::DoModal(HWND owner, DialogState& dialog)
 int CScriptUserInterface::Answer(HWND, DialogState& dialog)
 {
     switch (dialog.tmpl.id) {
-    case kGroupDialog:
+    case IDD_GROUP:
         // A dialog that comes back after an error refused its answer, which
         // the options would only give again.
         if (m_bFailed) return IDCANCEL;
         if (!m_answers.groupName) return Unanswered(dialog);
-        dialog.texts[kGroupName] = *m_answers.groupName;
+        dialog.texts[IDC_GROUP_NAME] = *m_answers.groupName;
         return IDOK;
-    case kHostDialog:
+    case IDD_HOST:
         return AnswerHostDialog(dialog);
-    case kPasswordDialog:
+    case IDD_PASSWORD:
         return AnswerPasswordDialog(dialog);
-    case kAboutDialog:
+    case IDD_ABOUT:
         return IDOK;
-    case kImportDialog:
+    case IDD_IMPORT:
         if (m_bFailed) return IDCANCEL;  // refused once: the options would only give the same
         if (!m_answers.importFile) return Unanswered(dialog);
-        dialog.texts[kImportFile] = *m_answers.importFile;
-        if (m_answers.importFormat) dialog.texts[kImportFormat] = *m_answers.importFormat;
+        dialog.texts[IDC_IMPORT_FILE] = *m_answers.importFile;
+        if (m_answers.importFormat) dialog.texts[IDC_IMPORT_FORMAT] = *m_answers.importFormat;
         return IDOK;
-    case kEngineAbsentDialog:
-    case kReadyToInstallDialog:
+    case IDD_ENGINE_ABSENT:
+    case IDD_READY_TO_INSTALL:
         if (m_answers.yes) return IDOK;
         if (StdinIsTerminal()) return PromptForm(dialog);
         Error("the host has no lshw; allow Ferrodex to deploy and build it there with --yes");
@@ -142,36 +119,36 @@ int CScriptUserInterface::AnswerHostDialog(DialogState& dialog)
     const bool answered = m_answers.answerHostDialog || m_answers.login || m_answers.hostPasswordFromInput ||
                           m_answers.keyFile || m_answers.agent || m_answers.passphraseFromInput;
     // A command that works through many hosts asks once for each.
-    if (dialog.texts[kHostField] != m_lastDialogHost) {
-        m_lastDialogHost = dialog.texts[kHostField];
+    if (dialog.texts[IDC_HOST] != m_lastDialogHost) {
+        m_lastDialogHost = dialog.texts[IDC_HOST];
         m_nHostDialogs = 0;
     }
     // A dialog that keeps coming back did not get what it needs.
     if (!answered || ++m_nHostDialogs > kMaxHostDialogs) return Unanswered(dialog);
     if (m_bFailed) return IDCANCEL;  // refused after an error: the same answer would follow
-    if (m_answers.clearPassword) dialog.checks[kClearPasswordCheck] = 1;
-    if (m_answers.sudo) dialog.checks[kSudoCheck] = *m_answers.sudo ? 1 : 0;
-    if (m_answers.jump) dialog.texts[kJumpField] = *m_answers.jump;
-    if (m_answers.host) dialog.texts[kHostField] = *m_answers.host;
-    if (m_answers.port) dialog.texts[kPortField] = *m_answers.port;
-    if (m_answers.login) dialog.texts[kLoginField] = *m_answers.login;
-    if (m_answers.keyFile) dialog.texts[kKeyFileField] = *m_answers.keyFile;
-    if (m_answers.agent) dialog.checks[kAgentCheck] = *m_answers.agent ? 1 : 0;
-    const std::string host = WideToAnsi(dialog.texts[kHostField]);
+    if (m_answers.clearPassword) dialog.checks[IDC_CLEAR_PASSWORD] = 1;
+    if (m_answers.sudo) dialog.checks[IDC_SUDO] = *m_answers.sudo ? 1 : 0;
+    if (m_answers.jump) dialog.texts[IDC_JUMP] = *m_answers.jump;
+    if (m_answers.host) dialog.texts[IDC_HOST] = *m_answers.host;
+    if (m_answers.port) dialog.texts[IDC_PORT] = *m_answers.port;
+    if (m_answers.login) dialog.texts[IDC_LOGIN] = *m_answers.login;
+    if (m_answers.keyFile) dialog.texts[IDC_KEY_FILE] = *m_answers.keyFile;
+    if (m_answers.agent) dialog.checks[IDC_USE_AGENT] = *m_answers.agent ? 1 : 0;
+    const std::string host = WideToAnsi(dialog.texts[IDC_HOST]);
     if (m_answers.hostPasswordFromInput &&
-        !ReadSecretInto("Password for " + host + ": ", dialog.texts[kPasswordField]))
+        !ReadSecretInto("Password for " + host + ": ", dialog.texts[IDC_PASSWORD]))
         return IDCANCEL;
     if (m_answers.passphraseFromInput &&
-        !ReadSecretInto("Passphrase of the key file for " + host + ": ", dialog.texts[kPassphraseField]))
+        !ReadSecretInto("Passphrase of the key file for " + host + ": ", dialog.texts[IDC_PASSPHRASE]))
         return IDCANCEL;
     return IDOK;
 }
 
 int CScriptUserInterface::AnswerPasswordDialog(DialogState& dialog)
 {
-    const std::string question = WideToAnsi(dialog.texts[kMainPasswordText]);
-    std::u16string& field = dialog.texts[kMainPasswordField];
-    const bool confirm = !dialog.texts[kMainPasswordConfirm].empty();
+    const std::string question = WideToAnsi(dialog.texts[IDC_PASSWORD_TEXT]);
+    std::u16string& field = dialog.texts[IDC_MAIN_PASSWORD];
+    const bool confirm = !dialog.texts[IDC_PASSWORD_CONFIRM].empty();
     const bool terminal = StdinIsTerminal();
     if (confirm && !terminal) {
         // A script gives a new main password once: the line read before.

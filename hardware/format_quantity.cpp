@@ -5,6 +5,7 @@
 
 #include "inventory/module_state.h"
 #include "platform/text.h"
+#include "res/resource_ids.h"
 
 namespace {
 
@@ -13,7 +14,7 @@ const std::vector<std::u16string>& UnitNames()
 {
     static const std::vector<std::u16string> units = [] {
         std::vector<std::u16string> list;
-        LoadStringList(106, list);
+        LoadStringList(IDS_UNITS, list);
         return list;
     }();
     return units;

@@ -7,6 +7,7 @@
 #include "inventory/host_node.h"
 #include "inventory/module_state.h"
 #include "platform/ui.h"
+#include "res/resource_ids.h"
 
 namespace {
 
@@ -74,7 +75,7 @@ int BuildHardwareTree(CHostNode& host)
         host.m_spXmlDoc->put_async(FALSE);
         host.m_spXmlDoc->loadXML(host.m_bstrXml, &loaded);  // a failed parse leaves no top element
     } else {
-        MessageBox(nullptr, LoadString(g_hInstance, 128), u"Error", MB_OK | MB_ICONERROR);
+        MessageBox(nullptr, LoadString(g_hInstance, IDS_FILE_NOT_FOUND), u"Error", MB_OK | MB_ICONERROR);
     }
 
     int result = 1;

@@ -5,6 +5,7 @@
 
 #include "hardware/property_item.h"
 #include "inventory/module_state.h"
+#include "res/resource_ids.h"
 
 namespace {
 
@@ -30,7 +31,7 @@ HRESULT ShowRowList(IConsole* console, CConsoleNode& owner, const RowList& names
                     CConsoleNode::Children& items)
 {
     std::vector<std::u16string> titles;
-    LoadStringList(127, titles);  // "Name", "Value"
+    LoadStringList(IDS_ROW_COLUMNS, titles);  // "Name", "Value"
     titles.resize(2);
     if (console == nullptr) return S_FALSE;
 

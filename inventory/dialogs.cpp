@@ -8,6 +8,7 @@
 #include "platform/resources.h"
 #include "platform/text.h"
 #include "platform/ui.h"
+#include "res/resource_ids.h"
 
 namespace {
 
@@ -70,7 +71,7 @@ int CHostDialog::DoModal()
 {
     HoldSecretsInProcess();
     std::vector<std::u16string> titles;
-    LoadStringList(107, titles);
+    LoadStringList(IDS_HOST_DIALOG_TITLES, titles);
     DialogState dialog;
     if (static_cast<std::size_t>(m_mode) < titles.size()) dialog.title = titles[m_mode];
     dialog.texts[IDC_HOST] = m_bstrHost;
@@ -118,10 +119,6 @@ CPasswordDialog::~CPasswordDialog() { WipeString(m_bstrPassword); }
 
 namespace {
 
-constexpr UINT IDS_MAIN_PASSWORD_EMPTY = 223;
-constexpr UINT IDS_PASSWORDS_DIFFER = 224;
-constexpr UINT IDS_PASSWORD_AGAIN = 225;
-
 // Shows the password dialog once with `question`; `confirm` marks the
 // dialog as the second question of the set mode. The text is in `password`.
 int AskPassword(std::u16string_view question, bool confirm, std::u16string& password)
@@ -140,7 +137,7 @@ int AskPassword(std::u16string_view question, bool confirm, std::u16string& pass
 
 void Warn(UINT id)
 {
-    MessageBox(GetActiveWindow(), LoadString(g_hInstance, id), LoadString(g_hInstance, 101), MB_OK | MB_ICONWARNING);
+    MessageBox(GetActiveWindow(), LoadString(g_hInstance, id), LoadString(g_hInstance, IDS_CAPTION), MB_OK | MB_ICONWARNING);
 }
 
 }  // namespace
@@ -148,7 +145,7 @@ void Warn(UINT id)
 int CPasswordDialog::DoModal()
 {
     std::vector<std::u16string> texts;
-    LoadStringList(135, texts);
+    LoadStringList(IDS_PASSWORD_TEXTS, texts);
     const std::u16string question = static_cast<std::size_t>(m_mode) < texts.size() ? texts[m_mode] : u"";
     if (m_mode == PASSWORDDLG_PROMPT) return AskPassword(question, false, m_bstrPassword);
     // A new main password: never empty, and typed twice alike.

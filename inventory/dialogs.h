@@ -7,6 +7,7 @@
 
 #include "platform/text.h"
 #include "platform/ui.h"
+#include "res/resource_ids.h"
 
 // "Add a new group": one name, checked as CheckNodeName says; a refused
 // name is explained and the dialog shown again with it.
@@ -67,23 +68,5 @@ public:
     int DoModal();
 };
 
-// Dialog template and control identifiers.
-constexpr int IDD_GROUP = 104;
-constexpr int IDD_HOST = 115;
-constexpr int IDD_PASSWORD = 118;
-constexpr int IDD_ABOUT = 123;
-constexpr int IDC_GROUP_NAME = 1002;
-constexpr int IDC_HOST = 1003;
-constexpr int IDC_PORT = 1004;
-constexpr int IDC_LOGIN = 1005;
-constexpr int IDC_PASSWORD = 1006;
-constexpr int IDC_CLEAR_PASSWORD = 1340;
-constexpr int IDC_SUDO = 1341;
-constexpr int IDC_KEY_FILE = 1342;
-constexpr int IDC_PASSPHRASE = 1343;
-constexpr int IDC_USE_AGENT = 1344;
-constexpr int IDC_JUMP = 1700;
-constexpr int IDC_PASSWORD_TEXT = 1019;
-constexpr int IDC_MAIN_PASSWORD = 1021;
-// Hidden; "1" while the dialog asks for a new main password the second time.
-constexpr int IDC_PASSWORD_CONFIRM = 1022;
+// Dialog template and control identifiers: res/resource_ids.h (IDC_PASSWORD_CONFIRM,
+// hidden, is "1" while the dialog asks for a new main password the second time).

@@ -9,6 +9,7 @@
 #include "inventory/root_node.h"
 #include "inventory/value_checks.h"
 #include "platform/ui.h"
+#include "res/resource_ids.h"
 #include "scan/fleet_refresh.h"
 
 namespace {
@@ -17,17 +18,13 @@ const std::vector<std::u16string>& GroupMenuTexts()
 {
     static const std::vector<std::u16string> texts = [] {
         std::vector<std::u16string> list;
-        LoadStringList(110, list);
+        LoadStringList(IDS_GROUP_MENU, list);
         return list;
     }();
     return texts;
 }
 
-// "Refresh All" and its status text.
-constexpr UINT kRefreshAllMenu = 681;
-
-// The titles of the group's list.
-constexpr UINT kListColumns = 680;
+// The width of each column of the group's list.
 constexpr int kColumnWidth = 160;
 
 }  // namespace
@@ -72,7 +69,7 @@ HRESULT CGroupNode::OnRename(LPOLESTR newName)
     // Without a text the console only asks whether renaming is allowed.
     if (newName == nullptr) return S_OK;
     if (const std::u16string refusal = CheckNodeName(newName); !refusal.empty()) {
-        MessageBox(GetActiveWindow(), refusal, LoadString(g_hInstance, 101), MB_OK | MB_ICONWARNING);
+        MessageBox(GetActiveWindow(), refusal, LoadString(g_hInstance, IDS_CAPTION), MB_OK | MB_ICONWARNING);
         return S_FALSE;
     }
     SetName(newName);
@@ -98,7 +95,7 @@ HRESULT CGroupNode::OnShow(bool, IConsole* console, BOOL show, HSCOPEITEM)
     if (FAILED(console->QueryInterface(IID_IHeaderCtrl, header.put_void())) || !header) return S_FALSE;
     if (FAILED(console->QueryInterface(IID_IResultData, resultData.put_void())) || !resultData) return S_FALSE;
     std::vector<std::u16string> titles;
-    LoadStringList(kListColumns, titles);
+    LoadStringList(IDS_GROUP_COLUMNS, titles);
     titles.resize(CHostNode::COL_COUNT);
     for (int column = 0; column < CHostNode::COL_COUNT; ++column)
         if (FAILED(header->InsertColumn(column, titles[static_cast<std::size_t>(column)].c_str(), LVCFMT_LEFT,
@@ -130,12 +127,12 @@ HRESULT CGroupNode::AddMenuItems(IContextMenuCallback* callback, long insertionA
     RETURN_IF_FAILED(AddMenuItemList(callback, GroupMenuTexts(), {{0, IDM_ADD_HOST, 0}, {1, IDM_DELETE_GROUP, 0}}));
     static const std::vector<std::u16string> importTexts = [] {
         std::vector<std::u16string> list;
-        LoadStringList(640, list);
+        LoadStringList(IDS_IMPORT_MENU, list);
         return list;
     }();
     RETURN_IF_FAILED(AddMenuItemList(callback, importTexts, {{0, IDM_IMPORT_HOSTS, 0}}));
     std::vector<std::u16string> refresh;
-    LoadStringList(kRefreshAllMenu, refresh);
+    LoadStringList(IDS_REFRESH_ALL_MENU, refresh);
     return AddMenuItemList(callback, refresh, {{-1, 1, MF_SEPARATOR}, {0, IDM_REFRESH_ALL, 0}});
 }
 

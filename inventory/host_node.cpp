@@ -6,23 +6,20 @@
 #include "inventory/group_node.h"
 #include "inventory/module_state.h"
 #include "inventory/node_types.h"
+#include "res/resource_ids.h"
 #include "scan/login_settings.h"
 #include "scan/scan_host.h"
 
 namespace {
 
-// The rows about root rights: their name, the text of the sudo setting when
-// it is on, and the notice of a scan without root rights.
-constexpr UINT kRootRightsRows = 480;
 // The words of the group's list: "OK", the login methods, yes and no.
-constexpr UINT kListTexts = 683;
 enum { LT_OK, LT_PASSWORD, LT_YES, LT_NO, LT_KEY_FILE, LT_AGENT, LT_COUNT };
 
 const std::vector<std::u16string>& HostMenuTexts()
 {
     static const std::vector<std::u16string> texts = [] {
         std::vector<std::u16string> list;
-        LoadStringList(139, list);
+        LoadStringList(IDS_HOST_MENU, list);
         return list;
     }();
     return texts;
@@ -44,7 +41,7 @@ CHostNode::~CHostNode()
 std::u16string CHostNode::GetDisplayText(int column)
 {
     std::vector<std::u16string> texts;
-    LoadStringList(kListTexts, texts);
+    LoadStringList(IDS_HOST_LIST_TEXTS, texts);
     texts.resize(LT_COUNT);
     switch (column) {
     case COL_LAST_SCAN: {
@@ -63,7 +60,7 @@ std::u16string CHostNode::GetDisplayText(int column)
 std::u16string CHostNode::LoginMethod() const
 {
     std::vector<std::u16string> texts;
-    LoadStringList(kListTexts, texts);
+    LoadStringList(IDS_HOST_LIST_TEXTS, texts);
     texts.resize(LT_COUNT);
     switch (HostLoginMethod(*this)) {
     case LOGIN_AGENT: return texts[LT_AGENT];
@@ -220,7 +217,7 @@ void CHostNode::ShowScanStatus()
     RowList values = m_generalValues;
     m_scanStatus.AppendRows(names, values);
     std::vector<std::u16string> rows;
-    LoadStringList(kRootRightsRows, rows);
+    LoadStringList(IDS_ROOT_RIGHTS_ROWS, rows);
     if (rows.size() == 3 && m_bSudo) {
         names.push_back(rows[0]);
         values.push_back(rows[1]);

@@ -7,15 +7,10 @@
 #include "platform/paths.h"
 #include "platform/text.h"
 #include "platform/ui.h"
+#include "res/resource_ids.h"
 
 namespace {
 
-constexpr UINT IDS_IMPORT_FORMAT = 641;
-constexpr UINT IDS_IMPORT_NO_FILE = 642;
-constexpr UINT IDS_IMPORT_SUMMARY = 643;
-constexpr UINT IDS_IMPORT_NOTES = 644;
-constexpr UINT IDS_IMPORT_FAILED = 645;
-constexpr UINT IDS_IMPORT_MORE = 646;
 // Lines of notes a report shows; the rest are counted.
 constexpr std::size_t kShownNotes = 20;
 
@@ -63,7 +58,7 @@ HRESULT RunHostImport(CGroupNode& group, IConsoleNameSpace2* nameSpace)
 
     // The whole file is read and parsed before the inventory changes.
     const hostimport::SImportResult result = hostimport::ImportHostFile(path, dialog.m_format);
-    const std::u16string caption = LoadString(g_hInstance, 101);
+    const std::u16string caption = LoadString(g_hInstance, IDS_CAPTION);
     if (!result.error.empty()) {
         MessageBox(GetActiveWindow(), Replace(LoadString(g_hInstance, IDS_IMPORT_FAILED), u"%1", AnsiToWide(result.error)),
                    caption, MB_OK | MB_ICONERROR);

@@ -7,6 +7,7 @@
 
 #include "inventory/import/host_file_import.h"
 #include "platform/console.h"
+#include "res/resource_ids.h"
 
 class CGroupNode;
 
@@ -28,7 +29,3 @@ HRESULT RunHostImport(CGroupNode& group, IConsoleNameSpace2* nameSpace);
 // The group menu's command (apart from the other menu identifiers so that
 // it never meets one).
 constexpr long IDM_IMPORT_HOSTS = 64;
-
-constexpr int IDD_IMPORT = 640;
-constexpr int IDC_IMPORT_FILE = 1641;
-constexpr int IDC_IMPORT_FORMAT = 1643;

@@ -15,6 +15,7 @@
 #include "platform/process_guard.h"
 #include "platform/resources.h"
 #include "platform/ui.h"
+#include "res/resource_ids.h"
 
 namespace {
 
@@ -58,11 +59,6 @@ constexpr std::uint32_t kMaxSealedXmlBytes = static_cast<std::uint32_t>(kVaultMa
 // A name holds at most 256 code units and its terminator.
 constexpr std::uint32_t kMaxNameUnits = CConsoleNode::kMaxName + 1;
 
-constexpr UINT IDS_MAIN_PASSWORD_WRONG = 220;
-constexpr UINT IDS_VAULT_DAMAGED = 221;
-constexpr UINT IDS_VAULT_REENCRYPTED = 222;
-constexpr UINT IDS_MAIN_PASSWORD_EMPTY = 223;
-constexpr UINT IDS_VAULT_PARAMETERS = 226;
 
 // The vault of the version 2 stream being read or written, with the place
 // of the record at hand. Set only inside SaveInventory and LoadInventory.
@@ -90,7 +86,7 @@ void Tell(UINT id, UINT icon, std::u16string_view detail = {})
 {
     std::u16string text = LoadString(g_hInstance, id);
     if (!detail.empty()) text += detail;
-    MessageBox(GetActiveWindow(), text, LoadString(g_hInstance, 101), MB_OK | icon);
+    MessageBox(GetActiveWindow(), text, LoadString(g_hInstance, IDS_CAPTION), MB_OK | icon);
 }
 
 // The associated data of a host record: its group's index and name, its

@@ -6,6 +6,7 @@
 #include "inventory/module_state.h"
 #include "inventory/host_node.h"
 #include "inventory/node_types.h"
+#include "res/resource_ids.h"
 #include "scan/fleet_refresh.h"
 
 namespace {
@@ -14,14 +15,11 @@ const std::vector<std::u16string>& RootMenuTexts()
 {
     static const std::vector<std::u16string> texts = [] {
         std::vector<std::u16string> list;
-        LoadStringList(104, list);
+        LoadStringList(IDS_ROOT_MENU, list);
         return list;
     }();
     return texts;
 }
-
-// "Refresh All" and its status text.
-constexpr UINT kRefreshAllMenu = 681;
 
 }  // namespace
 
@@ -31,7 +29,7 @@ CRootNode::CRootNode()
     WipeString(g_bstrMainPassword);
 }
 
-std::u16string CRootNode::GetDisplayText(int) { return LoadString(g_hInstance, 103); }
+std::u16string CRootNode::GetDisplayText(int) { return LoadString(g_hInstance, IDS_ROOT_NAME); }
 
 const GUID& CRootNode::GetNodeType() { return kRootNodeType; }
 
@@ -72,7 +70,7 @@ HRESULT CRootNode::AddMenuItems(IContextMenuCallback* callback, long insertionAl
     std::vector<std::u16string> texts = RootMenuTexts();
     texts.resize(6);
     std::vector<std::u16string> refresh;
-    LoadStringList(kRefreshAllMenu, refresh);
+    LoadStringList(IDS_REFRESH_ALL_MENU, refresh);
     texts.insert(texts.end(), refresh.begin(), refresh.end());
     return AddMenuItemList(callback, texts,
                            {{0, IDM_ADD_GROUP, 0},

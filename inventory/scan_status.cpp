@@ -5,12 +5,9 @@
 #include "inventory/module_state.h"
 #include "platform/resources.h"
 #include "platform/text.h"
+#include "res/resource_ids.h"
 
 namespace {
-
-constexpr UINT kRowNames = 343;     // "last scan|last refresh"
-constexpr UINT kFailedText = 344;   // "failed at %1; ... (%2)"
-constexpr UINT kStoredScan = 345;   // a picture read from the console file
 
 std::u16string Replace(std::u16string text, std::u16string_view marker, std::u16string_view value)
 {
@@ -35,16 +32,16 @@ void CScanStatus::Forget()
 void CScanStatus::AppendRows(std::vector<std::u16string>& names, std::vector<std::u16string>& values) const
 {
     std::vector<std::u16string> rowNames;
-    LoadStringList(kRowNames, rowNames);
+    LoadStringList(IDS_SCAN_ROW_NAMES, rowNames);
     if (rowNames.size() < 2) return;
-    const std::u16string scanned = m_scanned ? FormatUtcTime(*m_scanned) : LoadString(g_hInstance, kStoredScan);
+    const std::u16string scanned = m_scanned ? FormatUtcTime(*m_scanned) : LoadString(g_hInstance, IDS_STORED_SCAN);
     if (m_scanned) {
         names.push_back(rowNames[0]);
         values.push_back(scanned);
     }
     if (m_refreshFailed) {
         names.push_back(rowNames[1]);
-        values.push_back(Replace(Replace(LoadString(g_hInstance, kFailedText), u"%1", FormatUtcTime(*m_refreshFailed)),
+        values.push_back(Replace(Replace(LoadString(g_hInstance, IDS_SCAN_FAILED), u"%1", FormatUtcTime(*m_refreshFailed)),
                                  u"%2", scanned));
     }
 }

@@ -4,16 +4,11 @@
 #include "inventory/module_state.h"
 #include "platform/resources.h"
 #include "platform/text.h"
+#include "res/resource_ids.h"
 
 namespace {
 
-constexpr UINT kNameTooLong = 340;
-constexpr UINT kNameCharacters = 341;
-constexpr UINT kPortRange = 342;
 constexpr int kMaxPort = 65535;
-constexpr UINT kKeyPathTooLong = 520;
-constexpr UINT kKeyPathCharacters = 521;
-constexpr UINT kJumpRouteForm = 700;
 
 bool IsControl(char16_t c) { return c < 0x20 || (c >= 0x7F && c <= 0x9F); }
 
@@ -35,9 +30,9 @@ std::u16string Message(UINT id, std::size_t first = 0, std::size_t second = 0)
 
 std::u16string CheckNodeName(std::u16string_view name)
 {
-    if (name.size() > kMaxNodeName) return Message(kNameTooLong, kMaxNodeName, name.size());
+    if (name.size() > kMaxNodeName) return Message(IDS_NAME_TOO_LONG, kMaxNodeName, name.size());
     for (char16_t c : name)
-        if (c == u'/' || IsControl(c)) return Message(kNameCharacters);
+        if (c == u'/' || IsControl(c)) return Message(IDS_NAME_CHARACTERS);
     return {};
 }
 
@@ -45,7 +40,7 @@ std::u16string CheckJumpRoute(std::u16string_view text, std::u16string& route)
 {
     bool valid = false;
     std::u16string normal = NormalJumpRoute(text, valid);
-    if (!valid) return Message(kJumpRouteForm);
+    if (!valid) return Message(IDS_JUMP_ROUTE_FORM);
     route = std::move(normal);
     return {};
 }
@@ -55,12 +50,12 @@ std::u16string CheckPort(std::u16string_view text, int& port)
     int value = 0;
     bool digits = false;
     for (char16_t c : text) {
-        if (c < u'0' || c > u'9') return Message(kPortRange);
+        if (c < u'0' || c > u'9') return Message(IDS_PORT_RANGE);
         digits = true;
         value = value * 10 + (c - u'0');
-        if (value > kMaxPort) return Message(kPortRange);  // stops before any overflow
+        if (value > kMaxPort) return Message(IDS_PORT_RANGE);  // stops before any overflow
     }
-    if (!digits || value == 0) return Message(kPortRange);
+    if (!digits || value == 0) return Message(IDS_PORT_RANGE);
     port = value;
     return {};
 }
@@ -68,8 +63,8 @@ std::u16string CheckPort(std::u16string_view text, int& port)
 std::u16string CheckKeyFilePath(std::u16string_view path)
 {
     const std::size_t bytes = WideToAnsi(path).size();
-    if (bytes > kMaxKeyFilePath) return Message(kKeyPathTooLong, kMaxKeyFilePath, bytes);
+    if (bytes > kMaxKeyFilePath) return Message(IDS_KEY_PATH_TOO_LONG, kMaxKeyFilePath, bytes);
     for (char16_t c : path)
-        if (IsControl(c)) return Message(kKeyPathCharacters);
+        if (IsControl(c)) return Message(IDS_KEY_PATH_CHARACTERS);
     return {};
 }

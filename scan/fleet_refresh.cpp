@@ -15,16 +15,14 @@
 #include "platform/text.h"
 #include "platform/ui.h"
 #include "platform/worker_process.h"
+#include "res/resource_ids.h"
 #include "scan/engine_deployment.h"
 #include "scan/progress_window.h"
 #include "scan/scan_host.h"
 
 namespace {
 
-// "%1/%2 done, %3 failed".
-constexpr UINT kProgressText = 682;
 // A host's result when its worker did not bring one.
-constexpr UINT kWorkerTexts = 684;
 enum { WT_TIMEOUT, WT_TOO_LARGE, WT_NOT_STARTED, WT_NO_LOGIN, WT_FAILED, WT_NO_ANSWER, WT_COUNT };
 constexpr std::size_t kResultChars = 100;
 constexpr int kMarginSeconds = 15;
@@ -283,7 +281,7 @@ std::vector<CHostNode*> ChosenHosts(const std::vector<CHostNode*>& hosts)
 
 SFleetCount RefreshHosts(const std::vector<CHostNode*>& hosts, IConsoleNameSpace2* nameSpace)
 {
-    const auto texts = Texts(kWorkerTexts, WT_COUNT);
+    const auto texts = Texts(IDS_WORKER_TEXTS, WT_COUNT);
     SFleetCount count;
     count.total = hosts.size();
     const SScanLimits limits = ReadScanLimits();
@@ -310,7 +308,7 @@ SFleetCount RefreshHosts(const std::vector<CHostNode*>& hosts, IConsoleNameSpace
     }
 
     CProgressWindow progress;
-    const std::u16string progressText = LoadString(g_hInstance, kProgressText);
+    const std::u16string progressText = LoadString(g_hInstance, IDS_REFRESH_PROGRESS);
     const auto tell = [&] {
         progress.SetText(Fill(progressText, {IntToDecimal(static_cast<long long>(count.done)),
                                              IntToDecimal(static_cast<long long>(count.total)),

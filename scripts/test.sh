@@ -31,7 +31,9 @@ for preset in ci asan; do
     unset FDX_ENGINE_PACKAGE FDX_ENGINE_VERSION
   fi
   echo "== $preset tests =="
-  ctest --preset "$preset" -j "$jobs" --timeout 900
+  # Here the real peers are installed (setup-peers.sh above): a test that
+  # finds one missing fails instead of skipping.
+  FERRODEX_REQUIRE_PEERS=1 ctest --preset "$preset" -j "$jobs" --timeout 900
 done
 
 echo "== fuzz build =="

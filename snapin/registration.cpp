@@ -3,6 +3,7 @@
 #include "inventory/module_state.h"
 #include "platform/registry.h"
 #include "platform/text.h"
+#include "res/resource_ids.h"
 #include "snapin/guids.h"
 
 namespace {
@@ -52,7 +53,7 @@ void RegisterModule(const std::string& modulePath)
     const std::u16string path = AnsiToWide(modulePath.substr(0, 512));
     RegisterClass(CLSID_Ferrodex, 101, path);
     RegisterClass(CLSID_FerrodexAbout, 115, path);
-    SetString(HKEY_LOCAL_MACHINE, kSnapinKey, u"NameString", LoadString(g_hInstance, 102));
+    SetString(HKEY_LOCAL_MACHINE, kSnapinKey, u"NameString", LoadString(g_hInstance, IDS_SNAPIN_NAME));
     HKEY raw = nullptr;
     if (RegCreateKeyEx(HKEY_LOCAL_MACHINE, kSnapinKey + u"\\StandAlone", KEY_ALL_ACCESS, &raw) == ERROR_SUCCESS)
         RegCloseKey(raw);

@@ -10,6 +10,7 @@
 #include "console/inventory_image.h"
 #include "console/snapin_module.h"
 #include "platform/text.h"
+#include "res/resource_ids.h"
 #include "tests/support/scripted_ui.h"
 #include "tests/support/temp_dir.h"
 
@@ -79,7 +80,7 @@ TEST_F(HostCoreTest, MenusCommandsAndRenameChangeTheTreeAsTheConsoleShowsIt)
     EXPECT_FALSE(host.Item(root).expandable);  // expanded and still empty
 
     for (const char16_t* name : {u"Lab", u"Prod"}) {
-        m_ui.AnswerDialog({IDOK, {{1002, name}}, {}});
+        m_ui.AnswerDialog({IDOK, {{IDC_GROUP_NAME, name}}, {}});
         EXPECT_EQ(host.InvokeCommand(root, Command(host, root, u"Add Group")), S_OK);
     }
     const std::vector<HSCOPEITEM> groups = host.Children(root);
@@ -128,7 +129,7 @@ TEST_F(HostCoreTest, HardwareRowsComeThroughTheListAndSurviveTheHostsRemoval)
     EXPECT_TRUE(host.Children(srv).empty());
 
     // A restored host asks for its login, then builds its tree from the XML.
-    m_ui.AnswerDialog({IDOK, {{1005, u"root"}}, {}});
+    m_ui.AnswerDialog({IDOK, {{IDC_LOGIN, u"root"}}, {}});
     ASSERT_EQ(host.Expand(srv), S_OK);
     ASSERT_EQ(m_ui.Dialogs().size(), 1u);
     const std::vector<HSCOPEITEM> hardware = host.Children(srv);
@@ -178,12 +179,12 @@ TEST_F(HostCoreTest, SavedConsolesReloadAndAFailedSaveStaysUnsaved)
         ASSERT_TRUE(host.Open(path));  // missing: a new console for that file
         EXPECT_FALSE(host.IsDirty());
         host.Expand(host.RootItem());
-        m_ui.AnswerDialog({IDOK, {{1002, u"Lab"}}, {}});
+        m_ui.AnswerDialog({IDOK, {{IDC_GROUP_NAME, u"Lab"}}, {}});
         host.InvokeCommand(host.RootItem(), Command(host, host.RootItem(), u"Add Group"));
         ASSERT_TRUE(host.Save());
         EXPECT_FALSE(host.IsDirty());
 
-        m_ui.AnswerDialog({IDOK, {{1002, u"Prod"}}, {}});
+        m_ui.AnswerDialog({IDOK, {{IDC_GROUP_NAME, u"Prod"}}, {}});
         host.InvokeCommand(host.RootItem(), Command(host, host.RootItem(), u"Add Group"));
         EXPECT_FALSE(host.SaveAs(dir.file("no/such/folder/console.fdx")));
         EXPECT_TRUE(host.IsDirty());  // the snap-in was saved, the file was not

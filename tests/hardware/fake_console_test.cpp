@@ -3,6 +3,7 @@
 // beyond their use.
 #include <gtest/gtest.h>
 
+#include "res/resource_ids.h"
 #include "tests/support/fake_console.h"
 #include "tests/support/scripted_ui.h"
 
@@ -105,15 +106,15 @@ TEST(ScriptedUiTest, AnswersFromQueuesAndRecords)
 {
     CScopedScriptedUi ui;
     CScriptedUserInterface::DialogAnswer answer;
-    answer.texts[1002] = u"Servers";
+    answer.texts[IDC_GROUP_NAME] = u"Servers";
     ui.AnswerDialog(answer);
     DialogState state;
-    state.tmpl.id = 104;
-    state.texts[1002] = u"";
+    state.tmpl.id = IDD_GROUP;
+    state.texts[IDC_GROUP_NAME] = u"";
     EXPECT_EQ(GetUserInterface()->DoModal(nullptr, state), IDOK);
-    EXPECT_EQ(state.texts[1002], u"Servers");
+    EXPECT_EQ(state.texts[IDC_GROUP_NAME], u"Servers");
     ASSERT_EQ(ui.Dialogs().size(), 1u);
-    EXPECT_EQ(ui.Dialogs()[0].texts.at(1002), u"");
+    EXPECT_EQ(ui.Dialogs()[0].texts.at(IDC_GROUP_NAME), u"");
 
     EXPECT_EQ(MessageBox(nullptr, u"question", u"Warning", MB_YESNO), IDNO);
     ui.AnswerMessage(IDYES);

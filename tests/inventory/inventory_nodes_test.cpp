@@ -8,6 +8,7 @@
 #include "inventory/root_node.h"
 #include "inventory/scan_status.h"
 #include "platform/text.h"
+#include "res/resource_ids.h"
 #include "scan/scan_host.h"
 #include "tests/support/fake_console.h"
 #include "tests/support/scripted_ui.h"
@@ -15,18 +16,16 @@
 
 namespace {
 
-constexpr int kHostDialog = 115;
-constexpr int kGroupDialog = 104;
 
 CScriptedUserInterface::DialogAnswer GroupAnswer(std::u16string name)
 {
-    return {IDOK, {{1002, std::move(name)}}, {}};
+    return {IDOK, {{IDC_GROUP_NAME, std::move(name)}}, {}};
 }
 
 CScriptedUserInterface::DialogAnswer HostAnswer(std::u16string host, std::u16string port, std::u16string login,
                                                 std::u16string password)
 {
-    return {IDOK, {{1003, std::move(host)}, {1004, std::move(port)}, {1005, std::move(login)}, {1006, std::move(password)}}, {}};
+    return {IDOK, {{IDC_HOST, std::move(host)}, {IDC_PORT, std::move(port)}, {IDC_LOGIN, std::move(login)}, {IDC_PASSWORD, std::move(password)}}, {}};
 }
 
 std::u16string ViewOf(CConsoleNode& node)
@@ -40,7 +39,6 @@ std::u16string ViewOf(CConsoleNode& node)
     return text;
 }
 
-constexpr int kClearPassword = 1340;
 
 // A row of the host's "general" node; empty when it has none by that name.
 std::u16string GeneralValue(const CHostNode& host, std::u16string_view name)
@@ -196,10 +194,10 @@ TEST_F(InventoryTest, AddHostTakesTheDialogTextsAndCancelChangesNothing)
     EXPECT_TRUE(group.GetChildren().empty());
     EXPECT_FALSE(g_bDirty);
     ASSERT_EQ(ui.Dialogs().size(), 2u);
-    EXPECT_EQ(ui.Dialogs()[1].templateId, kHostDialog);
+    EXPECT_EQ(ui.Dialogs()[1].templateId, IDD_HOST);
     EXPECT_EQ(ui.Dialogs()[1].title, u"Add a New Host");
-    EXPECT_EQ(ui.Dialogs()[1].texts.at(1004), u"22");
-    EXPECT_EQ(ui.Dialogs()[1].texts.at(1005), u"root");
+    EXPECT_EQ(ui.Dialogs()[1].texts.at(IDC_PORT), u"22");
+    EXPECT_EQ(ui.Dialogs()[1].texts.at(IDC_LOGIN), u"root");
 
     CHostNode& host = AddHost(group, u"srv.example", u"0022");
     EXPECT_TRUE(g_bDirty);
@@ -265,8 +263,8 @@ TEST_F(InventoryTest, EditKeepsThePasswordUnlessClearedAndANewAddressDropsTheHar
     ui.AnswerDialog(HostAnswer(u"srv", u"22", u"admin", u""));
     EXPECT_EQ(host.Command(console.get(), console.get(), IDM_EDIT_HOST, nullptr), S_OK);
     EXPECT_EQ(ui.Dialogs().back().title, u"Edit Host");
-    EXPECT_EQ(ui.Dialogs().back().texts.at(1006), u"");  // never shows the password
-    EXPECT_EQ(ui.Dialogs().back().checks.at(kClearPassword), 0);
+    EXPECT_EQ(ui.Dialogs().back().texts.at(IDC_PASSWORD), u"");  // never shows the password
+    EXPECT_EQ(ui.Dialogs().back().checks.at(IDC_CLEAR_PASSWORD), 0);
     EXPECT_EQ(host.m_bstrPassword, u"pw");
     EXPECT_EQ(host.m_bstrLogin, u"admin");
     EXPECT_EQ(host.GetChildren().size(), 2u);
@@ -279,7 +277,7 @@ TEST_F(InventoryTest, EditKeepsThePasswordUnlessClearedAndANewAddressDropsTheHar
 
     // The clear choice forgets it, whatever the field holds.
     CScriptedUserInterface::DialogAnswer clear = HostAnswer(u"srv", u"22", u"admin", u"typed");
-    clear.checks[kClearPassword] = 1;
+    clear.checks[IDC_CLEAR_PASSWORD] = 1;
     ui.AnswerDialog(clear);
     EXPECT_EQ(host.Command(console.get(), console.get(), IDM_EDIT_HOST, nullptr), S_OK);
     EXPECT_EQ(host.m_bstrPassword, u"");
@@ -308,9 +306,9 @@ TEST_F(InventoryTest, EditKeepsThePasswordUnlessClearedAndANewAddressDropsTheHar
     ui.AnswerDialog(IDCANCEL);
     EXPECT_EQ(host.Command(console.get(), console.get(), IDM_REFRESH_HOST, nullptr), S_FALSE);
     EXPECT_EQ(ui.Dialogs().back().title, u"Enter Host Login Details");
-    EXPECT_EQ(ui.Dialogs().back().texts.at(1005), u"admin");  // the host's own login
-    EXPECT_EQ(ui.Dialogs().back().texts.at(1004), u"2222");
-    EXPECT_FALSE(ui.Dialogs().back().checks.count(kClearPassword) && ui.Dialogs().back().checks.at(kClearPassword));
+    EXPECT_EQ(ui.Dialogs().back().texts.at(IDC_LOGIN), u"admin");  // the host's own login
+    EXPECT_EQ(ui.Dialogs().back().texts.at(IDC_PORT), u"2222");
+    EXPECT_FALSE(ui.Dialogs().back().checks.count(IDC_CLEAR_PASSWORD) && ui.Dialogs().back().checks.at(IDC_CLEAR_PASSWORD));
 }
 
 TEST_F(InventoryTest, AFailedRefreshKeepsTheLastGoodPicture)
@@ -386,7 +384,7 @@ TEST_F(InventoryTest, NamesAndPortsOutsideTheirLimitsAreRefusedWithTheReason)
     ASSERT_EQ(ui.Messages().size(), 1u);
     EXPECT_EQ(ui.Messages()[0].text, u"A name can have at most 255 characters; this one has 300.");
     ASSERT_EQ(ui.Dialogs().size(), 2u);
-    EXPECT_EQ(ui.Dialogs()[1].texts.at(1002), std::u16string(300, u'g'));
+    EXPECT_EQ(ui.Dialogs()[1].texts.at(IDC_GROUP_NAME), std::u16string(300, u'g'));
 
     // "/" and control characters (C0, DEL, C1) are refused; the next good
     // answer is taken.
@@ -419,7 +417,7 @@ TEST_F(InventoryTest, NamesAndPortsOutsideTheirLimitsAreRefusedWithTheReason)
         EXPECT_EQ(group.Command(console.get(), console.get(), IDM_ADD_HOST, nullptr), S_FALSE);
         ASSERT_EQ(ui.Messages().size(), 1u) << WideToAnsi(port);
         EXPECT_EQ(ui.Messages()[0].text, message);
-        EXPECT_EQ(ui.Dialogs().back().texts.at(1004), port);  // shown again as it was left
+        EXPECT_EQ(ui.Dialogs().back().texts.at(IDC_PORT), port);  // shown again as it was left
     }
     EXPECT_TRUE(group.GetChildren().empty());
     ui.Clear();
@@ -535,11 +533,11 @@ TEST_F(InventoryTest, SavePasswordsAsksForTheMainPasswordAndCancelKeepsItOff)
     EXPECT_EQ(root.Command(console.get(), console.get(), IDM_SAVE_PASSWORDS, nullptr), S_OK);
     EXPECT_FALSE(root.m_bSavePasswords);
     EXPECT_FALSE(g_bDirty);
-    EXPECT_EQ(ui.Dialogs().back().texts.at(1019),
+    EXPECT_EQ(ui.Dialogs().back().texts.at(IDC_PASSWORD_TEXT),
               u"If you set this password all host information will be safely encrypted.");
 
-    ui.AnswerDialog({IDOK, {{1021, u"main"}}, {}});
-    ui.AnswerDialog({IDOK, {{1021, u"main"}}, {}});  // typed twice
+    ui.AnswerDialog({IDOK, {{IDC_MAIN_PASSWORD, u"main"}}, {}});
+    ui.AnswerDialog({IDOK, {{IDC_MAIN_PASSWORD, u"main"}}, {}});  // typed twice
     root.Command(console.get(), console.get(), IDM_SAVE_PASSWORDS, nullptr);
     EXPECT_TRUE(root.m_bSavePasswords);
     EXPECT_EQ(g_bstrMainPassword, u"main");
@@ -562,9 +560,9 @@ TEST_F(InventoryTest, TheHostDialogKeepsTheLoginWaysAndAChangedKeyDropsItsPassph
     CGroupNode& group = AddGroup(u"Lab");
     // Added with a key file, its passphrase and the agent.
     auto answer = HostAnswer(u"srv", u"22", u"ops", u"");
-    answer.texts[1342] = u"/home/ops/.ssh/id_ed25519";
-    answer.texts[1343] = u"phrase-1";
-    answer.checks[1344] = 1;
+    answer.texts[IDC_KEY_FILE] = u"/home/ops/.ssh/id_ed25519";
+    answer.texts[IDC_PASSPHRASE] = u"phrase-1";
+    answer.checks[IDC_USE_AGENT] = 1;
     ui.AnswerDialog(answer);
     ASSERT_EQ(group.Command(console.get(), console.get(), IDM_ADD_HOST, nullptr), S_OK);
     auto& host = static_cast<CHostNode&>(*group.GetChildren().back());
@@ -576,20 +574,20 @@ TEST_F(InventoryTest, TheHostDialogKeepsTheLoginWaysAndAChangedKeyDropsItsPassph
     // it empty keeps it.
     ui.AnswerDialog({IDOK, {}, {}});
     ASSERT_EQ(host.Command(console.get(), console.get(), IDM_EDIT_HOST, nullptr), S_OK);
-    EXPECT_EQ(ui.Dialogs().back().texts.at(1342), u"/home/ops/.ssh/id_ed25519");
-    EXPECT_EQ(ui.Dialogs().back().texts.at(1343), u"");
-    EXPECT_EQ(ui.Dialogs().back().checks.at(1344), 1);
+    EXPECT_EQ(ui.Dialogs().back().texts.at(IDC_KEY_FILE), u"/home/ops/.ssh/id_ed25519");
+    EXPECT_EQ(ui.Dialogs().back().texts.at(IDC_PASSPHRASE), u"");
+    EXPECT_EQ(ui.Dialogs().back().checks.at(IDC_USE_AGENT), 1);
     EXPECT_EQ(host.m_bstrPassphrase, u"phrase-1");
     // Another key: the old key's passphrase would only be wrong for it.
-    ui.AnswerDialog({IDOK, {{1342, u"/home/ops/.ssh/id_rsa"}}, {{1344, 0}}});
+    ui.AnswerDialog({IDOK, {{IDC_KEY_FILE, u"/home/ops/.ssh/id_rsa"}}, {{IDC_USE_AGENT, 0}}});
     ASSERT_EQ(host.Command(console.get(), console.get(), IDM_EDIT_HOST, nullptr), S_OK);
     EXPECT_EQ(host.m_bstrPassphrase, u"");
     EXPECT_FALSE(host.m_bUseAgent);
     // "Clear the stored password" forgets the passphrase too.
-    ui.AnswerDialog({IDOK, {{1343, u"phrase-2"}, {1006, u"pw"}}, {}});
+    ui.AnswerDialog({IDOK, {{IDC_PASSPHRASE, u"phrase-2"}, {IDC_PASSWORD, u"pw"}}, {}});
     ASSERT_EQ(host.Command(console.get(), console.get(), IDM_EDIT_HOST, nullptr), S_OK);
     EXPECT_EQ(host.m_bstrPassphrase, u"phrase-2");
-    ui.AnswerDialog({IDOK, {}, {{1340, 1}}});
+    ui.AnswerDialog({IDOK, {}, {{IDC_CLEAR_PASSWORD, 1}}});
     ASSERT_EQ(host.Command(console.get(), console.get(), IDM_EDIT_HOST, nullptr), S_OK);
     EXPECT_EQ(host.m_bstrPassphrase, u"");
     EXPECT_EQ(host.m_bstrPassword, u"");
@@ -597,7 +595,7 @@ TEST_F(InventoryTest, TheHostDialogKeepsTheLoginWaysAndAChangedKeyDropsItsPassph
     // A path with a control character or beyond the stored length is
     // refused and the dialog comes back.
     for (const std::u16string& path : {std::u16string(u"/k\x1b[2J"), u"/" + std::u16string(1024, u'k')}) {
-        ui.AnswerDialog({IDOK, {{1342, path}}, {}});
+        ui.AnswerDialog({IDOK, {{IDC_KEY_FILE, path}}, {}});
         ui.AnswerDialog(IDCANCEL);
         EXPECT_EQ(host.Command(console.get(), console.get(), IDM_EDIT_HOST, nullptr), S_FALSE);
         EXPECT_EQ(host.m_bstrKeyFile, u"/home/ops/.ssh/id_rsa");

@@ -7,6 +7,7 @@
 #include "inventory/root_node.h"
 #include "inventory/vault.h"
 #include "platform/text.h"
+#include "res/resource_ids.h"
 #include "tests/support/scripted_ui.h"
 #include "tests/support/temp_dir.h"
 
@@ -119,12 +120,12 @@ TEST_F(PersistenceTest, EncryptedRecordsHideCredentialsAndAskOnceForThePassword)
 
     // A wrong password is told and asked again; the right one opens every record.
     WipeString(g_bstrMainPassword);
-    ui.AnswerDialog({IDOK, {{1021, u"wrong"}}, {}});
-    ui.AnswerDialog({IDOK, {{1021, u"main"}}, {}});
+    ui.AnswerDialog({IDOK, {{IDC_MAIN_PASSWORD, u"wrong"}}, {}});
+    ui.AnswerDialog({IDOK, {{IDC_MAIN_PASSWORD, u"main"}}, {}});
     CRootNode back;
     ASSERT_EQ(Load(back, bytes), S_OK);
     ASSERT_EQ(ui.Dialogs().size(), 2u);
-    EXPECT_EQ(ui.Dialogs()[0].texts.at(1019), u"Please input the password");
+    EXPECT_EQ(ui.Dialogs()[0].texts.at(IDC_PASSWORD_TEXT), u"Please input the password");
     ASSERT_EQ(ui.Messages().size(), 1u);
     EXPECT_EQ(ui.Messages()[0].text, u"The main password is wrong.");
     EXPECT_TRUE(back.m_bSavePasswords);
@@ -276,10 +277,10 @@ TEST_F(PersistenceTest, TwoInstancesShareOneMainPassword)
     const Bytes two = Save(second);
 
     WipeString(g_bstrMainPassword);
-    ui.AnswerDialog({IDOK, {{1021, u"one"}}, {}});
+    ui.AnswerDialog({IDOK, {{IDC_MAIN_PASSWORD, u"one"}}, {}});
     CRootNode loadedOne;
     ASSERT_EQ(Load(loadedOne, one), S_OK);
-    ui.AnswerDialog({IDOK, {{1021, u"two"}}, {}});
+    ui.AnswerDialog({IDOK, {{IDC_MAIN_PASSWORD, u"two"}}, {}});
     CRootNode loadedTwo;  // empties the main password again: the second load asks
     ASSERT_EQ(Load(loadedTwo, two), S_OK);
     EXPECT_EQ(ui.Dialogs().size(), 2u);
@@ -342,7 +343,7 @@ TEST_F(PersistenceTest, TheSudoSettingSurvivesBothFormsAndLeavesOtherRecordsAsBe
         AddHost(lab, u"a", 22, u"ops", u"pw", u"<node/>").m_bSudo = true;
         AddHost(lab, u"b", 22, u"ops", u"pw", u"<node/>");
         const Bytes bytes = Save(root);
-        if (vault) ui.AnswerDialog({IDOK, {{1021, u"main"}}, {}});
+        if (vault) ui.AnswerDialog({IDOK, {{IDC_MAIN_PASSWORD, u"main"}}, {}});
         CRootNode back;
         ASSERT_EQ(Load(back, bytes), S_OK);
         EXPECT_TRUE(HostAt(back, 0, 0).m_bSudo);
@@ -418,7 +419,7 @@ TEST_F(PersistenceTest, TheJumpRouteSurvivesBothFormsBesideTheSudoFlag)
         AddHost(lab, u"b", 22, u"ops", u"pw", u"<node/>").m_bstrJump = u"gw";
         AddHost(lab, u"c", 22, u"ops", u"pw", u"<node/>");
         const Bytes bytes = Save(root);
-        if (vault) ui.AnswerDialog({IDOK, {{1021, u"main"}}, {}});
+        if (vault) ui.AnswerDialog({IDOK, {{IDC_MAIN_PASSWORD, u"main"}}, {}});
         CRootNode back;
         ASSERT_EQ(Load(back, bytes), S_OK);
         EXPECT_TRUE(HostAt(back, 0, 0).m_bSudo);

@@ -14,6 +14,7 @@
 #include "inventory/vault.h"
 #include "platform/process_guard.h"
 #include "platform/text.h"
+#include "res/resource_ids.h"
 #include "tests/support/scripted_ui.h"
 #include "tests/support/temp_dir.h"
 
@@ -229,8 +230,8 @@ TEST_F(VaultTest, AWrongPasswordAndADamagedRecordAreToldApart)
 
     // A wrong password: told as such, asked again, never called damage.
     WipeString(g_bstrMainPassword);
-    ui.AnswerDialog({IDOK, {{1021, u"main passwore"}}, {}});
-    ui.AnswerDialog({IDOK, {{1021, u"main password"}}, {}});
+    ui.AnswerDialog({IDOK, {{IDC_MAIN_PASSWORD, u"main passwore"}}, {}});
+    ui.AnswerDialog({IDOK, {{IDC_MAIN_PASSWORD, u"main password"}}, {}});
     CRootNode opened;
     ASSERT_EQ(Load(opened, vault), S_OK);
     EXPECT_EQ(Told(kWrongPassword), 1);
@@ -349,22 +350,22 @@ TEST_F(VaultTest, EmptyMainPasswordIsRefused)
     // second question is marked as the confirmation.
     CRootNode fresh;
     ui.Clear();
-    ui.AnswerDialog({IDOK, {{1021, u""}}, {}});
-    ui.AnswerDialog({IDOK, {{1021, u"first"}}, {}});
-    ui.AnswerDialog({IDOK, {{1021, u"frist"}}, {}});
-    ui.AnswerDialog({IDOK, {{1021, u"second"}}, {}});
-    ui.AnswerDialog({IDOK, {{1021, u"second"}}, {}});
+    ui.AnswerDialog({IDOK, {{IDC_MAIN_PASSWORD, u""}}, {}});
+    ui.AnswerDialog({IDOK, {{IDC_MAIN_PASSWORD, u"first"}}, {}});
+    ui.AnswerDialog({IDOK, {{IDC_MAIN_PASSWORD, u"frist"}}, {}});
+    ui.AnswerDialog({IDOK, {{IDC_MAIN_PASSWORD, u"second"}}, {}});
+    ui.AnswerDialog({IDOK, {{IDC_MAIN_PASSWORD, u"second"}}, {}});
     fresh.ToggleSavePasswords();
     EXPECT_TRUE(fresh.m_bSavePasswords);
     EXPECT_EQ(g_bstrMainPassword, u"second");
     ASSERT_EQ(ui.Dialogs().size(), 5u);
-    EXPECT_EQ(ui.Dialogs()[1].texts.at(1022), u"");
-    EXPECT_EQ(ui.Dialogs()[2].texts.at(1022), u"1");
+    EXPECT_EQ(ui.Dialogs()[1].texts.at(IDC_PASSWORD_CONFIRM), u"");
+    EXPECT_EQ(ui.Dialogs()[2].texts.at(IDC_PASSWORD_CONFIRM), u"1");
     EXPECT_EQ(Told(u"An empty main password is not allowed"), 1);
     EXPECT_EQ(Told(u"The two passwords do not match"), 1);
     // Cancel at the confirmation leaves the option off.
     CRootNode cancelled;
-    ui.AnswerDialog({IDOK, {{1021, u"third"}}, {}});
+    ui.AnswerDialog({IDOK, {{IDC_MAIN_PASSWORD, u"third"}}, {}});
     ui.AnswerDialog(IDCANCEL);
     cancelled.ToggleSavePasswords();
     EXPECT_FALSE(cancelled.m_bSavePasswords);
@@ -373,8 +374,8 @@ TEST_F(VaultTest, EmptyMainPasswordIsRefused)
 TEST_F(VaultTest, VersionOneFileOpensAndIsWrittenBackAsAVaultOnce)
 {
     const std::string legacy = ReadWholeFile(SourceDir() + "/tests/data/crypt/version1_encrypted.stream");
-    ui.AnswerDialog({IDOK, {{1021, u"wrong"}}, {}});
-    ui.AnswerDialog({IDOK, {{1021, u"fixture-main"}}, {}});
+    ui.AnswerDialog({IDOK, {{IDC_MAIN_PASSWORD, u"wrong"}}, {}});
+    ui.AnswerDialog({IDOK, {{IDC_MAIN_PASSWORD, u"fixture-main"}}, {}});
     CRootNode root;
     ASSERT_EQ(Load(root, Bytes(legacy.begin(), legacy.end())), S_OK);
     EXPECT_EQ(Told(kWrongPassword), 1);

@@ -4,6 +4,7 @@
 #include "inventory/host_node.h"
 #include "inventory/module_state.h"
 #include "inventory/node_types.h"
+#include "res/resource_ids.h"
 #include "snapin/component_data.h"
 #include "snapin/data_object.h"
 #include "snapin/guids.h"
@@ -169,7 +170,7 @@ TEST_F(DispatchTest, NotificationsReachTheNodes)
     long allowed = CCM_INSERTIONALLOWED_TOP;
     EXPECT_EQ(menu->AddMenuItems(root.get(), console.get(), &allowed), S_OK);
     EXPECT_EQ(console->MenuItems().size(), 7u);
-    ui.AnswerDialog({IDOK, {{1002, u"Lab"}}, {}});
+    ui.AnswerDialog({IDOK, {{IDC_GROUP_NAME, u"Lab"}}, {}});
     EXPECT_EQ(menu->Command(0, root.get()), S_OK);
     ASSERT_EQ(Root().GetChildren().size(), 1u);
     CConsoleNode& group = *Root().GetChildren()[0];

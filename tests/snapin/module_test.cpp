@@ -2,6 +2,7 @@
 
 #include "inventory/module_state.h"
 #include "platform/registry.h"
+#include "res/resource_ids.h"
 #include "snapin/guids.h"
 #include "snapin/module.h"
 #include "tests/support/fake_console.h"
@@ -156,12 +157,12 @@ TEST(Module, AnInventorySurvivesSaveDestroyAndLoad)
         Session session;
         const HSCOPEITEM rootItem = session.console->AddStaticItem(0);
         session.Expand(0, rootItem);
-        ui.AnswerDialog({IDOK, {{1002, u"Lab"}}, {}});
+        ui.AnswerDialog({IDOK, {{IDC_GROUP_NAME, u"Lab"}}, {}});
         ASSERT_EQ(session.Command(0, 0), S_OK);
         const auto groups = session.console->ScopeChildren(rootItem);
         ASSERT_EQ(groups.size(), 1u);
         session.Expand(groups[0].lParam, groups[0].handle);
-        ui.AnswerDialog({IDOK, {{1003, u"srv"}, {1004, u"2222"}, {1005, u"root"}, {1006, u"pw"}}, {}});
+        ui.AnswerDialog({IDOK, {{IDC_HOST, u"srv"}, {IDC_PORT, u"2222"}, {IDC_LOGIN, u"root"}, {IDC_PASSWORD, u"pw"}}, {}});
         ASSERT_EQ(session.Command(groups[0].lParam, 2), S_OK);
         EXPECT_EQ(session.persist->IsDirty(), S_OK);
 

@@ -1,0 +1,392 @@
+// `ferrodex find` and `ferrodex export` end to end: the real program on a
+// console file holding several hosts' stored lshw outputs, and the exports
+// read back by their real consumers (Python's json schema and csv modules,
+// headless Chromium).
+#include <gtest/gtest.h>
+#include <spawn.h>
+#include <sys/wait.h>
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+
+#include "console/history_recorder.h"
+#include "console/inventory_image.h"
+#include "history/history_store.h"
+#include "platform/text.h"
+#include "tests/console/json_value.h"
+#include "tests/console/run_ferrodex.h"
+#include "tests/support/peer_required.h"
+#include "tests/support/temp_dir.h"
+
+extern char** environ;
+
+namespace {
+
+std::string Replace(std::string text, const std::string& from, const std::string& to)
+{
+    const std::size_t at = text.find(from);
+    if (at == std::string::npos) {
+        ADD_FAILURE() << "test data lacks " << from;
+        return text;
+    }
+    return text.replace(at, from.size(), to);
+}
+
+std::string LshwData(const std::string& name) { return ReadWholeFile(SourceDir() + "/tests/data/lshw/" + name); }
+
+// Runs a program with standard output to `outFile` and standard error to
+// `errFile`, under `timeout` so that it cannot hang the test; its exit status.
+int RunProgram(std::vector<std::string> args, const std::string& outFile, const std::string& errFile, int seconds = 120)
+{
+    args.insert(args.begin(), {"timeout", "-k", "5", std::to_string(seconds)});
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, 1, outFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    posix_spawn_file_actions_addopen(&actions, 2, errFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    std::vector<char*> argv;
+    for (std::string& arg : args) argv.push_back(arg.data());
+    argv.push_back(nullptr);
+    pid_t pid = -1;
+    const int spawned = posix_spawnp(&pid, "timeout", &actions, nullptr, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    if (spawned != 0) return -1;
+    int status = 0;
+    if (waitpid(pid, &status, 0) != pid) return -1;
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+}
+
+bool HaveProgram(const std::string& name)
+{
+    return RunProgram({"sh", "-c", "command -v \"$0\"", name}, "/dev/null", "/dev/null", 10) == 0;
+}
+
+class FleetCommandTest : public ::testing::Test {
+protected:
+    FleetCommandTest()
+    {
+        m_env.registry = m_dir.file("registry");
+        m_env.dataHome = m_dir.file("data");
+        m_console = m_dir.file("fleet.fdx");
+        const std::string root = LshwData("root.xml");
+        const std::string laptop = LshwData("laptop.xml");
+        // A bigger server: 64 GiB, a Xeon, a serial to look for.
+        std::string xeon = Replace(root, "<size units=\"bytes\">25769803776</size>",
+                                   "<size units=\"bytes\">68719476736</size>");
+        xeon = Replace(xeon, "<product>AMD EPYC</product>", "<product>Intel(R) Xeon(R) Gold 6338</product>");
+        xeon = Replace(xeon, "<description>Computer</description>",
+                       "<description>Computer</description><vendor>Acme, \"Servers\"</vendor><serial>ABC123</serial>");
+        // A host whose lshw output tries markup in the report and a formula
+        // in a spreadsheet.
+        std::string hostile = Replace(laptop, "<product>ThinkPad T14</product>",
+                                      "<product>&lt;script&gt;document.body.setAttribute('data-pwned','1')"
+                                      "&lt;/script&gt;&lt;img src=x onerror=\"document.title='pwned'\"&gt;</product>");
+        hostile = Replace(hostile, "<vendor>LENOVO</vendor>", "<vendor>=HYPERLINK(\"http://x\",\"y\")</vendor>");
+        const auto image = InventoryImageWithHosts({{u"Lab", u"big", AnsiToWide(root)},
+                                                    {u"Lab", u"laptop", AnsiToWide(laptop)},
+                                                    {u"Prod", u"xeon", AnsiToWide(xeon)},
+                                                    {u"Prod", u"hostile", AnsiToWide(hostile)},
+                                                    {u"Prod", u"never-scanned.invalid", u""}});
+        std::ofstream(m_console, std::ios::binary)
+            .write(reinterpret_cast<const char*>(image.data()), static_cast<std::streamsize>(image.size()));
+    }
+
+    RunResult Run(std::vector<std::string> args)
+    {
+        args.insert(args.begin(), {"--console", m_console});
+        return RunFerrodex(m_env, args);
+    }
+    RunResult Ok(std::vector<std::string> args)
+    {
+        RunResult result = Run(args);
+        EXPECT_EQ(result.status, 0) << ::testing::PrintToString(args) << "\n" << result.err;
+        return result;
+    }
+    // "GROUP/HOST path" of each match of a query.
+    std::vector<std::string> Found(const std::string& query)
+    {
+        const RunResult result = Ok({"find", query, "--json"});
+        JsonValue value;
+        std::string error;
+        EXPECT_TRUE(ParseJson(result.out, value, &error)) << error << "\n" << result.out;
+        std::vector<std::string> found;
+        for (const JsonValue& match : value.items) found.push_back(match["host"].text + " " + match["path"].text);
+        return found;
+    }
+
+    TempDir m_dir;
+    RunEnvironment m_env;
+    std::string m_console;
+};
+
+using Matches = std::vector<std::string>;
+
+TEST_F(FleetCommandTest, FindComparesQuantitiesInTheirUnitsAcrossHosts)
+{
+    const std::string before = ReadWholeFile(m_console);
+    // 24 GiB and 16 GiB are below 32 GiB (written in several units), 64 GiB is not.
+    const Matches small{"Lab/big core/memory", "Lab/laptop core/memory", "Prod/hostile core/memory"};
+    EXPECT_EQ(Found("class=memory size<32GiB"), small);
+    EXPECT_EQ(Found("class=memory size<32768MiB"), small);
+    EXPECT_EQ(Found("class=memory size<=24Gb"), small);  // as the view writes it; 24 is included
+    EXPECT_EQ(Found("class=memory size<24GiB"), (Matches{"Lab/laptop core/memory", "Prod/hostile core/memory"}));
+    EXPECT_EQ(Found("class=memory size>=64GiB"), (Matches{"Prod/xeon core/memory"}));
+    EXPECT_EQ(Found("class=memory size>68GB"), (Matches{"Prod/xeon core/memory"}));  // decimal: 68.7 GB
+    EXPECT_EQ(Found("class=memory size=16384MiB host=laptop"), (Matches{"Lab/laptop core/memory"}));
+    // Frequencies and rates; a size in MHz never compares with bytes.
+    EXPECT_EQ(Found("class=cpu capacity>3.5GHz"), (Matches{"Lab/laptop core/cpu", "Prod/hostile core/cpu"}));
+    EXPECT_EQ(Found("size>=2600MHz size<2.7GHz group=Lab"), (Matches{"Lab/laptop core/cpu"}));
+    EXPECT_EQ(Found("capacity>=1Gbit/s group=Lab"), (Matches{"Lab/laptop core/pci/network"}));
+    EXPECT_EQ(Found("size<1GiB class=cpu"), Matches{});
+    // Text: equality ignores case, ~ finds a part.
+    EXPECT_EQ(Found("serial=abc123"), (Matches{"Prod/xeon general"}));
+    EXPECT_EQ(Found("product~XEON"), (Matches{"Prod/xeon core/cpu"}));
+    EXPECT_EQ(Found("\"vendor\"~\"acme, \\\"servers\"").size(), 1u);
+    EXPECT_EQ(Found("product~xeon group=Lab"), Matches{});
+    EXPECT_EQ(Found("product!=\"AMD EPYC\" class=cpu host=big"), Matches{});
+
+    const RunResult text = Ok({"find", "serial=ABC123"});
+    EXPECT_EQ(text.out, "Prod/xeon  general  serial: ABC123\n");
+    EXPECT_NE(text.err.find("Prod/never-scanned.invalid: no stored scan, skipped"), std::string::npos) << text.err;
+    // A search never scans, so never saves.
+    EXPECT_EQ(ReadWholeFile(m_console), before);
+}
+
+TEST_F(FleetCommandTest, EveryHostOfALargeFleetIsReadWithoutItsLogin)
+{
+    // Hosts stored without a login are asked for one before they expand;
+    // the question comes once a host, however many hosts there are.
+    std::vector<InventoryImageHost> hosts;
+    for (int i = 0; i < 12; ++i)
+        hosts.push_back({u"Many", u"h" + AnsiToWide(std::to_string(i)), AnsiToWide(LshwData("laptop.xml"))});
+    const auto image = InventoryImageWithHosts(hosts);
+    std::ofstream(m_console, std::ios::binary | std::ios::trunc)
+        .write(reinterpret_cast<const char*>(image.data()), static_cast<std::streamsize>(image.size()));
+    EXPECT_EQ(Found("class=cpu").size(), 12u);
+}
+
+TEST_F(FleetCommandTest, FindRefusesMalformedQueriesWithTheirPosition)
+{
+    for (const auto& [query, reason] : std::vector<std::pair<std::string, std::string>>{
+             {"", "the query is empty"},
+             {"size", "expected one of"},
+             {"=memory", "needs a name"},
+             {"size<lots", "cannot be compared"},
+             {"size<32XB", "cannot be compared"},
+             {"product=\"open", "not closed"},
+             {"product=\"a\\nb\"", "backslash"},
+             {std::string(5000, 'a') + "=1", "longer than"},
+         }) {
+        const RunResult result = Run({"find", query});
+        EXPECT_NE(result.status, 0) << query;
+        EXPECT_NE(result.err.find(reason), std::string::npos) << query << "\n" << result.err;
+    }
+    std::string many;
+    for (int i = 0; i < 33; ++i) many += "a=1 ";
+    EXPECT_NE(Run({"find", many}).err.find("more than 32 terms"), std::string::npos);
+}
+
+TEST_F(FleetCommandTest, JsonExportValidatesAgainstItsSchemaAndKeepsTheTrees)
+{
+    const std::string out = m_dir.file("fleet.json");
+    Ok({"export", "--format", "json", "-o", out});
+    const std::string schema = SourceDir() + "/docs/export.schema.json";
+    const std::string check =
+        "import json, sys, jsonschema\n"
+        "schema = json.load(open(sys.argv[2]))\n"
+        "jsonschema.Draft202012Validator.check_schema(schema)\n"
+        "jsonschema.validate(json.load(open(sys.argv[1])), schema, cls=jsonschema.Draft202012Validator)\n";
+    const std::string err = m_dir.file("python.err");
+    ASSERT_EQ(RunProgram({"python3", "-c", check, out, schema}, "/dev/null", err), 0) << ReadWholeFile(err);
+    // The schema is no rubber stamp: a host without its port is refused.
+    const std::string broken = m_dir.file("broken.json");
+    std::ofstream(broken) << Replace(ReadWholeFile(out), "\"port\":22,", "");
+    EXPECT_NE(RunProgram({"python3", "-c", check, broken, schema}, "/dev/null", err), 0);
+
+    JsonValue value;
+    std::string error;
+    ASSERT_TRUE(ParseJson(ReadWholeFile(out), value, &error)) << error;
+    const JsonValue& hosts = value["hosts"];
+    ASSERT_EQ(hosts.items.size(), 5u);
+    EXPECT_EQ(hosts.items[2]["name"].text, "xeon");
+    EXPECT_EQ(hosts.items[2]["address"].text, "xeon");
+    EXPECT_TRUE(hosts.items[2]["scanned"].boolean);
+    EXPECT_FALSE(hosts.items[4]["scanned"].boolean);
+    EXPECT_TRUE(hosts.items[4]["nodes"].items.empty());
+    // The hostile product stays exact in JSON.
+    EXPECT_NE(ReadWholeFile(out).find("<script>document.body"), std::string::npos);
+
+    // A selection: a group, a host, and a name that is not there.
+    JsonValue lab;
+    ASSERT_TRUE(ParseJson(Ok({"export", "Lab", "Prod/xeon", "--format", "json"}).out, lab, &error)) << error;
+    ASSERT_EQ(lab["hosts"].items.size(), 3u);
+    EXPECT_EQ(lab["hosts"].items[2]["name"].text, "xeon");
+    const RunResult missing = Run({"export", "Prod/nope", "--format", "json"});
+    EXPECT_NE(missing.status, 0);
+    EXPECT_NE(missing.err.find("no host \"nope\""), std::string::npos) << missing.err;
+}
+
+TEST_F(FleetCommandTest, CsvParsesWithOneLinePerHostAndDefusedFormulas)
+{
+    const std::string out = m_dir.file("fleet.csv");
+    Ok({"export", "--format", "csv", "-o", out});
+    // Python's csv module reads it back; each record printed as JSON.
+    const std::string read = "import csv, json, sys\n"
+                             "rows = list(csv.DictReader(open(sys.argv[1], newline='')))\n"
+                             "print(json.dumps(rows))\n";
+    const std::string parsed = m_dir.file("rows.json");
+    const std::string err = m_dir.file("python.err");
+    ASSERT_EQ(RunProgram({"python3", "-c", read, out}, parsed, err), 0) << ReadWholeFile(err);
+    JsonValue rows;
+    std::string error;
+    ASSERT_TRUE(ParseJson(ReadWholeFile(parsed), rows, &error)) << error;
+    ASSERT_EQ(rows.items.size(), 5u);
+    const JsonValue& xeon = rows.items[2];
+    EXPECT_EQ(xeon["host"].text, "xeon");
+    EXPECT_EQ(xeon["group"].text, "Prod");
+    EXPECT_EQ(xeon["vendor"].text, "Acme, \"Servers\"");  // comma and quotes round-trip
+    EXPECT_EQ(xeon["serial"].text, "ABC123");
+    EXPECT_EQ(xeon["cpu_model"].text, "Intel(R) Xeon(R) Gold 6338");
+    EXPECT_EQ(xeon["cpu_count"].text, "1");
+    EXPECT_EQ(xeon["memory_total"].text, "64 GiB");
+    EXPECT_EQ(rows.items[0]["nics"].text, "eth0 02:fc:00:00:00:01");  // named on the device below
+    const JsonValue& laptop = rows.items[1];
+    EXPECT_EQ(laptop["memory_total"].text, "16 GiB");
+    EXPECT_EQ(laptop["disks"].text, "/dev/nvme0n1 476.9 GiB");
+    EXPECT_EQ(laptop["nics"].text, "enp2s0f0 00:2b:67:0e:11:3c");
+    // A formula from a host is shown as text by spreadsheets.
+    EXPECT_EQ(rows.items[3]["vendor"].text, "'=HYPERLINK(\"http://x\",\"y\")");
+    EXPECT_EQ(rows.items[4]["scanned"].text, "no");
+    EXPECT_EQ(rows.items[4]["vendor"].text, "");
+}
+
+// Headless Chromium, as root without its sandbox, with a profile of its own
+// and nothing that reaches the network.
+int RunChromium(const std::string& profile, std::vector<std::string> args, const std::string& outFile,
+                const std::string& errFile)
+{
+    args.insert(args.begin(), {"chromium", "--headless", "--no-sandbox", "--disable-gpu", "--no-first-run",
+                               "--disable-background-networking", "--disable-component-update", "--disable-sync",
+                               "--user-data-dir=" + profile});
+    return RunProgram(args, outFile, errFile, 120);
+}
+
+std::size_t Count(const std::string& text, const std::string& part)
+{
+    std::size_t count = 0;
+    for (std::size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++count;
+    return count;
+}
+
+TEST_F(FleetCommandTest, HtmlReportSortsFiltersAndShowsHostileTextAsTextInChromium)
+{
+    if (!HaveProgram("chromium"))
+        FDX_PEER_MISSING() << "chromium is not installed (scripts/setup-peers.sh installs it); the report is not checked "
+                        "in a browser";
+    const std::string report = m_dir.file("report.html");
+    Ok({"export", "--format", "html", "-o", report});
+    const std::string html = ReadWholeFile(report);
+    EXPECT_EQ(html.find("http://"), html.find("http://x"));  // the only address is the hostile text's
+    EXPECT_EQ(html.find("<link"), std::string::npos);
+    EXPECT_EQ(html.find("src="), html.find("src=x"));
+
+    // The filter, typed through the address's fragment, hides the others.
+    const std::string dom = m_dir.file("dom.html");
+    const std::string err = m_dir.file("chromium.err");
+    ASSERT_EQ(RunChromium(m_dir.file("profile1"), {"--dump-dom", "file://" + report + "#filter=xeon"}, dom, err), 0)
+        << ReadWholeFile(err);
+    const std::string filtered = ReadWholeFile(dom);
+    EXPECT_EQ(Count(filtered, "<tr data-section="), 5u) << "every host is in the summary";
+    EXPECT_EQ(Count(filtered, "<tr data-section=\"host-2\"><td>"), 1u) << "xeon is shown";
+    EXPECT_EQ(Count(filtered, "\" hidden=\"\"><td>"), 4u) << "the others are hidden";
+    EXPECT_NE(filtered.find("<section class=\"host\" id=\"host-0\" hidden"), std::string::npos);
+
+    // Sorted by memory: the unscanned host (no memory) first, then 16, 16
+    // (in their order), 24 and 64 GiB.
+    ASSERT_EQ(RunChromium(m_dir.file("profile4"), {"--dump-dom", "file://" + report + "#sort=8"}, dom, err), 0)
+        << ReadWholeFile(err);
+    const std::string sorted = ReadWholeFile(dom);
+    std::vector<std::size_t> order;
+    for (std::size_t at = sorted.find("<tr data-section=\"host-"); at != std::string::npos;
+         at = sorted.find("<tr data-section=\"host-", at + 1))
+        order.push_back(static_cast<std::size_t>(sorted[at + 23] - '0'));
+    EXPECT_EQ(order, (std::vector<std::size_t>{4, 1, 3, 0, 2}));
+    EXPECT_NE(sorted.find("aria-sort=\"ascending\">Memory</th>"), std::string::npos);
+
+    // Unfiltered: the hostile text is there as text, and nothing of it ran.
+    ASSERT_EQ(RunChromium(m_dir.file("profile2"), {"--dump-dom", "file://" + report}, dom, err), 0)
+        << ReadWholeFile(err);
+    const std::string shown = ReadWholeFile(dom);
+    EXPECT_EQ(Count(shown, "\" hidden=\"\"><td>"), 0u);
+    EXPECT_NE(shown.find("&lt;script&gt;document.body.setAttribute('data-pwned','1')&lt;/script&gt;"),
+              std::string::npos);
+    EXPECT_EQ(shown.find("data-pwned=\"1\""), std::string::npos);
+    EXPECT_NE(shown.find("<title>Ferrodex hardware report</title>"), std::string::npos);
+    EXPECT_EQ(Count(shown, "<script"), 1u) << "only the report's own script";
+    EXPECT_EQ(Count(shown, "<img"), 0u);
+
+    // A screenshot, kept beside the test binary as an artefact.
+    const std::string png = BinaryDir() + "/tests/console/fleet_report.png";
+    std::filesystem::remove(png);
+    ASSERT_EQ(RunChromium(m_dir.file("profile3"),
+                          {"--screenshot=" + png, "--window-size=1280,800", "--hide-scrollbars", "file://" + report},
+                          m_dir.file("shot.out"), err),
+              0)
+        << ReadWholeFile(err);
+    EXPECT_EQ(ReadWholeFile(png).substr(0, 8), std::string("\x89PNG\r\n\x1a\n", 8));
+}
+
+// Two scans of one host in the history beside the console file: the report
+// marks the row that changed in that host only and counts its changes.
+TEST_F(FleetCommandTest, HtmlReportMarksWhatChangedSinceTheHostsPreviousScan)
+{
+    const std::string root = LshwData("root.xml");
+    const std::string bigger =
+        Replace(root, "<size units=\"bytes\">25769803776</size>", "<size units=\"bytes\">68719476736</size>");
+    {
+        std::string error;
+        const std::unique_ptr<CHistoryStore> store = CHistoryStore::Open(HistoryFileFor(m_console), true, error);
+        ASSERT_TRUE(store) << error;
+        ASSERT_TRUE(store->Record({"Lab/big", "big", 22, "root", bigger, 1000}, 10, error)) << error;
+        ASSERT_TRUE(store->Record({"Lab/big", "big", 22, "root", root, 2000}, 10, error)) << error;
+        ASSERT_TRUE(store->Record({"Lab/laptop", "laptop", 22, "root", LshwData("laptop.xml"), 2000}, 10, error))
+            << error;
+    }
+    const RunResult result = Ok({"export", "--format", "html"});
+    const std::string& html = result.out;
+    const std::size_t big = html.find("<section class=\"host\" id=\"host-0\">");
+    const std::size_t laptop = html.find("<section class=\"host\" id=\"host-1\">");
+    ASSERT_NE(big, std::string::npos);
+    ASSERT_NE(laptop, std::string::npos);
+    const std::string bigSection = html.substr(big, laptop - big);
+    EXPECT_EQ(Count(bigSection, "<tr class=\"changed\">"), 1u) << bigSection;
+    EXPECT_NE(bigSection.find("<tr class=\"changed\"><td>size</td>"), std::string::npos) << bigSection;
+    const std::string rest = html.substr(laptop);
+    EXPECT_EQ(rest.find("changed"), std::string::npos);
+    EXPECT_NE(html.find("<td>1</td></tr>\n<tr data-section=\"host-1\">"), std::string::npos) << html;
+    EXPECT_EQ(result.err.find("Warning"), std::string::npos) << result.err;
+
+    // The JSON export carries the same count, still valid by its schema.
+    const std::string out = m_dir.file("changes.json");
+    Ok({"export", "--format", "json", "-o", out});
+    const std::string check =
+        "import json, sys, jsonschema\n"
+        "jsonschema.validate(json.load(open(sys.argv[1])), json.load(open(sys.argv[2])),"
+        " cls=jsonschema.Draft202012Validator)\n";
+    const std::string err = m_dir.file("python.err");
+    EXPECT_EQ(RunProgram({"python3", "-c", check, out, SourceDir() + "/docs/export.schema.json"}, "/dev/null", err), 0)
+        << ReadWholeFile(err);
+    JsonValue value;
+    std::string error;
+    ASSERT_TRUE(ParseJson(ReadWholeFile(out), value, &error)) << error;
+    const JsonValue& hosts = value["hosts"];
+    ASSERT_TRUE(hosts[0].Has("changes"));
+    EXPECT_EQ(hosts[0]["changes"]["count"].number, 1);
+    EXPECT_TRUE(hosts[0]["changes"]["removed"].items.empty());
+    EXPECT_FALSE(hosts[1].Has("changes")) << "one scan: nothing to compare";
+}
+
+}  // namespace

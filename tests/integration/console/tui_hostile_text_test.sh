@@ -1,0 +1,85 @@
+#!/usr/bin/env bash
+# The terminal console shows what a hostile host left in the inventory
+# visibly, never as something the terminal acts on: a group and a host whose
+# names hold an escape sequence and a bidirectional override, and a host whose
+# hardware values hold escape sequences, C1 controls, bidirectional overrides
+# and line feeds. The window title stays the face's own.
+#   tui_hostile_text_test.sh FERRODEX CONSOLE_IMAGE_TOOL HOSTILE_XML
+# Exit 77 (skipped) when tmux is missing.
+# Where FERRODEX_REQUIRE_PEERS is set, a missing one fails the test instead.
+set -u
+export LC_ALL=C.UTF-8
+
+ferrodex=${1:?usage: tui_hostile_text_test.sh FERRODEX CONSOLE_IMAGE_TOOL HOSTILE_XML}
+image_tool=${2:?}
+xml=${3:?}
+. "$(dirname "$0")/../../support/peer_missing.sh"
+command -v tmux >/dev/null 2>&1 || peer_missing "tmux is missing"
+
+work=$(mktemp -d)
+socket="fdx-hostile-$$"
+cleanup() {
+    tmx kill-server >/dev/null 2>&1
+    rm -rf "$work"
+}
+trap cleanup EXIT
+. "$(dirname "$0")/tmux_face.sh"
+
+console="$work/inventory.fdx"
+screen_file="$work/screen.txt"
+step_timeout=15
+
+fail() {
+    echo "FAIL: $*"
+    echo "--- screen ---"
+    tmx capture-pane -p -t face 2>/dev/null
+    exit 1
+}
+
+
+
+mkdir -p "$work/registry"
+"$image_tool" "$console" $'Lab\e[2J' $'srv\u202e' "$xml" || fail "the console file could not be made"
+
+for attempt in 1 2 3 4 5 6; do
+    tmx new-session -d -s face -x 150 -y 40 \
+        "env FERRODEX_REGISTRY='$work/registry' XDG_DATA_HOME='$work/data' XDG_STATE_HOME='$work/state' \
+             LANG=C.UTF-8 LC_ALL=C.UTF-8 TERM=screen '$ferrodex' --console '$console'; echo FDX-EXIT=\$?; sleep 120" &&
+        break
+    [ "$attempt" = 6 ] && fail "tmux could not start"
+    sleep 0.5
+done
+title_before=$(tmx display-message -p -t face '#{pane_title}')
+wait_for "My Linux Servers"
+
+keys Right                        # the root
+wait_for 'Lab\x1b[2J'
+keys Down Right                   # the group
+wait_for 'srv\u202e'
+keys Down Right                   # the host: its login question, then its stored hardware
+wait_for "Enter Host Login Details"
+keys Tab Tab                      # from the host to the login field
+tmx send-keys -t face -l -- "root"   # no password is needed for stored hardware
+keys Enter
+wait_for "general"
+keys Down                         # "general": its values in the result pane
+wait_for 'Computer\x1b]0;owned title\x07'
+wait_for 'Box\u009b31mred\u0085next'
+wait_for 'abc\u202egpj.exe\u2066isolated\u2069'
+wait_for 'line one\x0aError: forged\x0dover'
+
+# Nothing of it reached the terminal as a control: no character of those
+# classes on the screen, and the title is untouched.
+tmx capture-pane -p -t face >"$screen_file"
+if LC_ALL=C grep -qP '[\x00-\x08\x0b-\x1f\x7f]|\xc2[\x80-\x9f]|\xe2\x80[\xaa-\xae]|\xe2\x81[\xa6-\xa9]' "$screen_file"; then
+    fail "the screen holds a raw control character"
+fi
+title_after=$(tmx display-message -p -t face '#{pane_title}')
+[ "$title_after" = "$title_before" ] || fail "the window title changed to \"$title_after\""
+case "$title_after" in *owned*) fail "the host retitled the window" ;; esac
+
+keys q                            # the login given counts as a change: not saved
+wait_for "unsaved changes"
+keys n
+wait_for "FDX-EXIT=0"
+echo "PASS"

@@ -1,0 +1,74 @@
+#!/usr/bin/env bash
+# "Import Hosts..." in the terminal console, driven through tmux: the group's
+# menu offers it, its form takes a file, the report names the refused lines,
+# the new groups and hosts show in the tree at once and are saved.
+#   tui_import_tmux_test.sh FERRODEX INVENTORY.INI
+# Exit 77 (skipped) when tmux is missing.
+# Where FERRODEX_REQUIRE_PEERS is set, a missing one fails the test instead.
+set -u
+export LC_ALL=C.UTF-8
+
+ferrodex=${1:?usage: tui_import_tmux_test.sh FERRODEX INVENTORY}
+inventory=${2:?usage: tui_import_tmux_test.sh FERRODEX INVENTORY}
+. "$(dirname "$0")/../../support/peer_missing.sh"
+command -v tmux >/dev/null 2>&1 || peer_missing "tmux is missing"
+
+work=$(mktemp -d)
+socket="fdx-import-$$"
+cleanup() {
+    tmx kill-server >/dev/null 2>&1
+    rm -rf "$work"
+}
+trap cleanup EXIT
+. "$(dirname "$0")/tmux_face.sh"
+
+console="$work/inventory.fdx"
+screen_file="$work/screen.txt"
+step_timeout=15
+export FERRODEX_REGISTRY="$work/registry" XDG_DATA_HOME="$work/data" XDG_STATE_HOME="$work/state"
+mkdir -p "$work/registry"
+
+fail() {
+    echo "FAIL: $*"
+    echo "--- screen ---"
+    tmx capture-pane -p -t face 2>/dev/null
+    exit 1
+}
+
+"$ferrodex" --console "$console" group add Lab 2>"$work/err" || fail "group add: $(cat "$work/err")"
+cp "$inventory" "$work/fleet.ini"
+for attempt in 1 2 3 4 5 6; do
+    tmx new-session -d -s face -x 120 -y 40 \
+        "env LANG=C.UTF-8 LC_ALL=C.UTF-8 TERM=screen '$ferrodex' --console '$console'; echo FDX-EXIT=\$?; sleep 120" &&
+        break
+    [ "$attempt" = 6 ] && fail "tmux could not start"
+    sleep 0.5
+done
+wait_for "My Linux Servers"
+
+keys Right Down Right           # expand the root, select and expand Lab
+sleep 0.3
+keys m
+wait_for "Import Hosts..."
+keys Down Down Enter            # Add Host, Delete Group, Import Hosts...
+wait_for "Import hosts"
+wait_for "~/.ssh/config"        # the default file, selected: typing replaces it
+type_text "$work/fleet.ini"
+keys Enter
+wait_for "8 hosts added, 0 updated, 0"
+wait_for "fleet.ini:24: a range ends before it starts"
+keys Enter
+wait_gone "hosts added"
+wait_for "Lab.prod.web"
+wait_for "Lab.prod.db"
+keys s
+wait_gone "[modified]"
+keys q
+wait_for "FDX-EXIT=0"
+
+tree=$("$ferrodex" --console "$console" tree 2>&1)
+grep -qxF "    web-canary.example.com" <<<"$tree" && fail "a host is named other than by its address"
+for line in "  Lab.prod.web" "    192.0.2.50" "    db-x.example.com" "    mail.example.com"; do
+    grep -qxF -- "$line" <<<"$tree" || fail "the saved tree lacks \"$line\": $tree"
+done
+echo "import through the terminal console works"

@@ -1,0 +1,360 @@
+#!/usr/bin/env bash
+# The terminal console end to end, driven through tmux like a user at a
+# terminal: expand the root, add a group and a host through the menus and
+# dialogs, rename the group in place, quit answering the save question, then
+# open the console again and find everything there; a signal that ends the
+# face leaves the terminal as it found it.
+#   tui_tmux_test.sh FERRODEX
+# Exit 77 (skipped) when tmux is missing.
+# Where FERRODEX_REQUIRE_PEERS is set, a missing one fails the test instead.
+set -u
+export LC_ALL=C.UTF-8  # character-wise string slices below
+
+ferrodex=${1:?usage: tui_tmux_test.sh FERRODEX}
+. "$(dirname "$0")/../../support/peer_missing.sh"
+command -v tmux >/dev/null 2>&1 || peer_missing "tmux is missing"
+
+work=$(mktemp -d)
+socket="fdx-tui-$$"
+cleanup() {
+    tmx kill-server >/dev/null 2>&1
+    rm -rf "$work"
+}
+trap cleanup EXIT
+. "$(dirname "$0")/tmux_face.sh"
+
+console="$work/inventory.fdx"
+screen_file="$work/screen.txt"
+step_timeout=15
+
+fail() {
+    echo "FAIL: $*"
+    echo "--- screen ---"
+    tmx capture-pane -p -t face 2>/dev/null
+    echo "--- log ---"
+    cat "$work"/state/ferrodex/*.log 2>/dev/null | tail -20
+    exit 1
+}
+
+
+
+# A mouse click at COLUMN ROW (from 0), as an X10 report: press, then release.
+click() {
+    local x=$(($1 + 33)) y=$(($2 + 33)) button=32
+    [ "${3:-left}" = right ] && button=34
+    tmx send-keys -t face -H 1b 5b 4d "$(printf %x $button)" "$(printf %x $x)" "$(printf %x $y)" \
+        1b 5b 4d 23 "$(printf %x $x)" "$(printf %x $y)"
+}
+
+# Starts the face and waits for its first screen (TEXT, else the root).
+start_face() {
+    local first=${1:-My Linux Servers}
+    tmx kill-session -t face >/dev/null 2>&1
+    # A tmux server that is still going away after the last session refuses
+    # a new one for a moment ("server exited unexpectedly"): try again.
+    local attempt
+    for attempt in 1 2 3 4 5 6; do
+        tmx new-session -d -s face -x 110 -y 32 \
+            "env FERRODEX_REGISTRY='$work/registry' XDG_DATA_HOME='$work/data' XDG_STATE_HOME='$work/state' \
+                 LANG=C.UTF-8 LC_ALL=C.UTF-8 TERM=screen '$ferrodex' --console '$console'; echo FDX-EXIT=\$?; sleep 120" &&
+            break
+        [ "$attempt" = 6 ] && fail "tmux could not start"
+        sleep 0.5
+    done
+    wait_for "$first"
+}
+
+# Waits until the screen shows TEXT at least COUNT times.
+wait_count() {
+    local text=$1 count=$2 deadline=$((SECONDS + step_timeout))
+    while ((SECONDS < deadline)); do
+        tmx capture-pane -p -t face >"$screen_file" 2>/dev/null
+        (($(grep -cF -- "$text" "$screen_file") >= count)) && return 0
+        sleep 0.1
+    done
+    fail "the screen never showed \"$text\" $count times"
+}
+
+# A scriptable command at a terminal: its questions are typed in the pane.
+start_command() {
+    tmx kill-session -t face >/dev/null 2>&1
+    local attempt
+    for attempt in 1 2 3 4 5 6; do
+        tmx new-session -d -s face -x 110 -y 32 \
+            "env FERRODEX_REGISTRY='$work/registry' XDG_DATA_HOME='$work/data' XDG_STATE_HOME='$work/state' \
+                 LANG=C.UTF-8 LC_ALL=C.UTF-8 TERM=screen '$ferrodex' --console '$console' $*; echo FDX-EXIT=\$?; sleep 120" &&
+            break
+        [ "$attempt" = 6 ] && fail "tmux could not start"
+        sleep 0.5
+    done
+}
+
+# The process id of the face running in the tmux pane.
+face_pid() {
+    local pane pid=""
+    pane=$(tmx display-message -p -t face '#{pane_pid}')
+    for _ in $(seq 50); do
+        pid=$(pgrep -P "$pane" | head -n1)
+        [ -n "$pid" ] && break
+        sleep 0.1
+    done
+    [ -n "$pid" ] || fail "the face's process was not found"
+    echo "$pid"
+}
+
+# Prints what a command of the same program prints on standard output.
+command_line_out() {
+    env FERRODEX_REGISTRY="$work/registry" XDG_DATA_HOME="$work/data" XDG_STATE_HOME="$work/state" \
+        "$ferrodex" --console "$console" "$@" 2>/dev/null
+}
+
+# Adds a group through the root's menu (the root selected and expanded).
+add_group() {
+    keys m
+    wait_for "Add Group"
+    wait_for "About Ferrodex"
+    keys Enter
+    wait_for "Add a new group"
+    type_text "$1"
+    keys Enter
+    wait_gone "Add a new group"
+    wait_for "$1"
+    wait_for "[modified]"
+}
+
+# Opens the face on the encrypted console and expands its root.
+start_unlocked() {
+    start_face "${1:-Please input the password}"
+    [ -n "${2:-}" ] && { keys "$2"; wait_for "Please input the password"; }
+    type_text "main-pw-4"
+    keys Enter
+    wait_for "My Linux Servers"
+    keys Right
+    wait_for "Rack-Z3"
+}
+
+# The scriptable commands of the same program, on the same console file.
+command_line() {
+    env FERRODEX_REGISTRY="$work/registry" XDG_DATA_HOME="$work/data" XDG_STATE_HOME="$work/state" \
+        "$ferrodex" --console "$console" "$@" >/dev/null 2>&1
+}
+
+mkdir -p "$work/registry"
+
+# --- First session: build the inventory -------------------------------------
+start_face
+keys Right                      # expand the root
+sleep 0.3
+keys m
+wait_for "Add Group"
+wait_for "About Ferrodex"
+keys Enter
+wait_for "Add a new group"
+type_text "Rack-Q7"
+keys Enter
+wait_gone "Add a new group"
+wait_for "Rack-Q7"
+wait_for "[modified]"
+
+keys Down Right                 # select and expand the group
+sleep 0.3
+keys m
+wait_for "Delete Group"
+keys Enter                      # "Add Host" comes first
+wait_for "Add a New Host"
+wait_for "[22"                  # the port starts at 22, the login at root
+wait_for "[root"
+type_text "node-x9.example"
+keys Tab                        # the port's "22" is selected: what is typed replaces it
+type_text "2202"
+wait_for "[2202 "
+grep -qF "[222202" "$screen_file" && fail "the port field appended to its 22"
+keys Tab Tab
+type_text "pw-Secret-1"
+sleep 0.3
+tmx capture-pane -p -t face >"$screen_file"
+grep -qF "pw-Secret-1" "$screen_file" && fail "the password shows in clear"
+grep -qF "***********" "$screen_file" || fail "the password field shows no mask"
+keys Enter
+wait_gone "Add a New Host"
+wait_for "node-x9.example"
+
+keys r                          # rename the group in place
+wait_for "Rename:"
+keys C-u
+type_text "Rack-Z3"
+keys Enter
+wait_for "Rack-Z3"
+wait_gone "Rack-Q7"
+
+keys F1                         # the key help opens and closes
+wait_for "context menu of the selected node"
+keys Escape
+wait_gone "context menu of the selected node"
+
+keys q
+wait_for "unsaved changes"
+keys y
+wait_for "FDX-EXIT=0"
+[ -s "$console" ] || fail "no console file was written"
+
+# --- Second session: everything is still there ------------------------------
+start_face
+click 0 1                       # the root's "+" (the mouse as TERM=screen reports it)
+wait_for "Rack-Z3"
+click 4 1 right                 # a right click on the root opens its menu
+wait_for "About Ferrodex"
+keys Escape
+wait_gone "About Ferrodex"
+click 6 2                       # a click selects the group
+keys Right
+wait_for "node-x9.example"
+# A smaller terminal: the panes follow its new size.
+tmx resize-window -t face -x 64 -y 20
+deadline=$((SECONDS + step_timeout))
+while :; do
+    tmx capture-pane -p -t face >"$screen_file"
+    rows=$(wc -l <"$screen_file")
+    second=$(sed -n 2p "$screen_file")
+    last=$(sed -n 20p "$screen_file")
+    [ "$rows" -eq 20 ] && [ "${second:24:1}" = "│" ] && [[ "$last" == *"F1 help"* ]] && break
+    ((SECONDS < deadline)) || fail "the face did not follow the new size"
+    sleep 0.1
+done
+grep -qF "node-x9.example" "$screen_file" || fail "the tree lost its lines after the resize"
+
+keys q
+# Expanding is no change: the console quits without asking.
+wait_for "FDX-EXIT=0"
+grep -qF "unsaved changes" "$screen_file" && fail "quitting an unchanged console asked to save"
+
+# --- Third session: a signal ends the face and the terminal comes back ------
+start_face
+kill -TERM "$(face_pid)"
+wait_for "FDX-EXIT=143"
+# Back on the normal screen: nothing of the face is left on it.
+wait_gone "My Linux Servers"
+
+# --- Saved passwords: the main password is asked for in the face ----------
+command_line host add Rack-Z3 node-k2 --login root --password-stdin <<<"host-pw" || fail "host add failed"
+command_line passwords on --main-password-stdin <<<"main-pw-4" || fail "passwords on failed"
+start_face "Please input the password"
+type_text "wrong"
+keys Enter
+wait_for "The main password is wrong."
+keys Enter
+wait_gone "*****"                     # asked again, with an empty field
+wait_for "Please input the password"
+keys Escape                           # Cancel: the console is not opened, exit code 1
+wait_for "main password was not given"
+keys Enter
+wait_for "FDX-EXIT=1"
+wait_gone "Please input the password"
+start_face "Please input the password"
+type_text "main-pw-4"
+keys Enter
+wait_for "My Linux Servers"
+keys Right
+wait_for "Rack-Z3"
+keys q
+wait_for "FDX-EXIT=0"
+
+# --- A new main password at a terminal is typed twice -----------------------
+command_line passwords off <<<"main-pw-4" || fail "passwords off failed"
+start_command passwords on
+wait_for "safely encrypted."
+type_text "first-pw"
+keys Enter
+wait_for "Type the password again:"
+type_text "frist-pw"
+keys Enter
+wait_for "The two passwords do not match"
+wait_count "safely encrypted." 2
+type_text "second-pw"
+keys Enter
+wait_count "Type the password again:" 2
+type_text "second-pw"
+keys Enter
+wait_for "FDX-EXIT=0"
+command_line tree <<<"second-pw" || fail "the main password typed twice does not open the file"
+command_line tree <<<"first-pw" && fail "a mistyped main password was kept"
+# The sections below open the console with the first main password again.
+command_line passwords off <<<"second-pw" || fail "passwords off failed"
+command_line passwords on --main-password-stdin <<<"main-pw-4" || fail "passwords on failed"
+
+# --- Ended by SIGTERM with unsaved changes: kept, then offered and used -----
+recovery="$console.recovery"
+start_unlocked
+add_group "Shelf-T1"
+kill -TERM "$(face_pid)"
+wait_for "FDX-EXIT=143"
+[ -f "$recovery" ] || fail "SIGTERM left no recovery file"
+[ "$(stat -c %a "$recovery")" = 600 ] || fail "the recovery file is not owner-only"
+grep -qF "main-pw-4" "$recovery" && fail "the recovery file holds the main password"
+command_line_out tree <<<"main-pw-4" | grep -qF "Shelf-T1" &&
+    fail "the console file changed without a save"
+start_unlocked "were kept in" y
+wait_for "Shelf-T1"
+wait_for "[modified]"
+keys q
+wait_for "unsaved changes"
+keys y
+wait_for "FDX-EXIT=0"
+[ -e "$recovery" ] && fail "the recovery file stayed after its changes were saved"
+command_line_out tree <<<"main-pw-4" | grep -qF "Shelf-T1" || fail "the recovered group was not saved"
+
+# --- Ended by SIGHUP: kept, then offered and discarded ----------------------
+start_unlocked
+add_group "Bin-H4"
+kill -HUP "$(face_pid)"
+wait_for "FDX-EXIT=129"
+[ -f "$recovery" ] || fail "SIGHUP left no recovery file"
+start_unlocked "were kept in" n
+grep -qF "Bin-H4" "$screen_file" && fail "discarded changes came back"
+[ -e "$recovery" ] && fail "the discarded recovery file stayed"
+keys q
+wait_for "FDX-EXIT=0"
+
+# --- SIGINT asks as quitting does --------------------------------------------
+start_unlocked
+add_group "Tray-I5"
+kill -INT "$(face_pid)"
+wait_for "unsaved changes"
+keys Escape                     # Cancel: the console goes on
+wait_gone "unsaved changes"
+wait_for "Tray-I5"
+keys q
+wait_for "unsaved changes"
+keys n
+wait_for "FDX-EXIT=0"
+[ -e "$recovery" ] && fail "quitting left a recovery file"
+
+# --- Stuck on the network: a second SIGTERM still ends the face ------------
+# A server that takes the connection and never answers.
+port_file="$work/port"
+python3 -c '
+import socket, sys, time
+s = socket.socket(); s.bind(("127.0.0.1", 0)); s.listen(4)
+open(sys.argv[1], "w").write(str(s.getsockname()[1]))
+conn, _ = s.accept(); time.sleep(120)' "$port_file" &
+listener=$!
+trap 'kill "$listener" 2>/dev/null; cleanup' EXIT
+for _ in $(seq 50); do [ -s "$port_file" ] && break; sleep 0.1; done
+[ -s "$port_file" ] || fail "the silent server did not start"
+command_line group add Zz-Hang <<<"main-pw-4" || fail "group add failed"
+command_line host add Zz-Hang 127.0.0.1 --port "$(cat "$port_file")" --login root --password-stdin \
+    <<<$'main-pw-4\nhost-pw' || fail "host add failed"
+start_unlocked
+keys End Right                  # the last group, expanded
+wait_for "127.0.0.1"
+keys Down Right                 # its host: the scan waits on the server
+sleep 1
+pid=$(face_pid)
+kill -TERM "$pid"
+sleep 0.5
+tmx capture-pane -p -t face >"$screen_file"
+grep -qF "FDX-EXIT=" "$screen_file" && fail "the first SIGTERM did not wait for the scan"
+kill -TERM "$pid"
+wait_for "FDX-EXIT=143"
+
+echo "PASS"

@@ -1,0 +1,162 @@
+// `ferrodex` against a real sshd whose lshw is a stand-in: refreshes are
+// recorded in the history beside the console file, `history` and `diff`
+// tell what changed, and a locked or damaged history costs neither the scan
+// nor the console file.
+#include <gtest/gtest.h>
+
+#include <sqlite3.h>
+#include <sys/wait.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+
+#include "tests/support/peer_required.h"
+#include "tests/support/sshd_peer.h"
+#include "tests/support/temp_dir.h"
+#include "tests/support/test_server.h"
+
+namespace {
+
+struct Result {
+    int status = -1;
+    std::string out;
+    std::string err;
+};
+
+Result Ferrodex(const std::string& args, const std::string& input = "")
+{
+    TempDir io;
+    std::ofstream(io.file("in")) << input;
+    const std::string command = BinaryDir() + "/console/ferrodex " + args + " <" + io.file("in") + " >" +
+                                io.file("out") + " 2>" + io.file("err");
+    const int status = std::system(command.c_str());
+    return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, ReadWholeFile(io.file("out")), ReadWholeFile(io.file("err"))};
+}
+
+// The stand-in lshw prints `xml`. Written in place: the server sees the
+// file through a bind mount of this very file.
+void WriteLshw(const std::string& path, const std::string& xml)
+{
+    std::ofstream out(path, std::ios::trunc);
+    out << "#!/bin/sh\ncat <<'FDX_XML_END'\n" << xml << (xml.ends_with('\n') ? "" : "\n") << "FDX_XML_END\n";
+    out.close();
+    std::filesystem::permissions(path, std::filesystem::perms(0755));
+}
+
+std::string Lshw(const std::string& name) { return ReadWholeFile(SourceDir() + "/tests/data/lshw/" + name); }
+
+class HistoryCliTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        if (const std::string why = ServerUnavailable(EServerKind::StockSshd); !why.empty()) FDX_PEER_MISSING() << why;
+        WriteLshw(dir.file("lshw"), Lshw("root.xml"));
+        server = StartServer({EServerKind::StockSshd, true, {{dir.file("lshw"), "/usr/bin/lshw"}}});
+        ASSERT_TRUE(server->running()) << server->logText();
+        console = "--console " + dir.file("lab.fdx");
+        ASSERT_EQ(Ferrodex(console + " group add Lab").status, 0);
+        const Result add = Ferrodex(console + " host add Lab 127.0.0.1 --port " + std::to_string(server->port()) +
+                                    " --login " + SshdPeer::User() + " --password-stdin",
+                                    Password());
+        ASSERT_EQ(add.status, 0) << add.err;
+    }
+    static std::string Password() { return std::string(SshdPeer::Password()) + "\n"; }
+    Result Refresh(const std::string& extra = "")
+    {
+        return Ferrodex(console + extra + " host refresh Lab/127.0.0.1 --login " + std::string(SshdPeer::User()) +
+                            " --password-stdin",
+                        Password());
+    }
+
+    TempRegistry registry;
+    TempDir dir;
+    std::unique_ptr<CTestServer> server;
+    std::string console;
+    std::string history = dir.file("lab.history.db");
+};
+
+TEST_F(HistoryCliTest, TwoScansOfChangedHardwareAreRecordedAndDiffSaysWhatChanged)
+{
+    Result first = Refresh();
+    ASSERT_EQ(first.status, 0) << first.err << server->logText();
+    ASSERT_TRUE(std::filesystem::exists(history)) << "beside the console file, named after it";
+    EXPECT_EQ(std::filesystem::status(history).permissions() & std::filesystem::perms::all,
+              std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
+    // The same hardware again is folded into the first entry.
+    ASSERT_EQ(Refresh().status, 0);
+    Result list = Ferrodex(console + " history Lab/127.0.0.1");
+    ASSERT_EQ(list.status, 0) << list.err;
+    EXPECT_EQ(std::count(list.out.begin(), list.out.end(), '\n'), 2) << "a heading and one scan: " << list.out;
+    EXPECT_NE(list.out.find(std::string(SshdPeer::User()) + "@127.0.0.1"), std::string::npos) << list.out;
+
+    // A memory size changed and a value with a terminal escape in it.
+    std::string changed = Lshw("root.xml");
+    changed.replace(changed.find("25769803776"), 11, "17179869184");
+    changed.replace(changed.find("<product>AMD EPYC</product>"), 27, "<product>AMD EPYC\x1b[2J</product>");
+    WriteLshw(dir.file("lshw"), changed);
+    ASSERT_EQ(Refresh().status, 0);
+
+    list = Ferrodex(console + " history Lab/127.0.0.1 --json");
+    ASSERT_EQ(list.status, 0);
+    EXPECT_NE(list.out.find("\"id\":2"), std::string::npos) << list.out;
+
+    const Result diff = Ferrodex(console + " diff Lab/127.0.0.1");
+    ASSERT_EQ(diff.status, 0) << diff.err;
+    EXPECT_NE(diff.out.find("2 changes"), std::string::npos) << diff.out;
+    EXPECT_NE(diff.out.find("~ core/memory  size: 24 Gb -> 16 Gb"), std::string::npos) << diff.out;
+    EXPECT_EQ(diff.out.find('\x1b'), std::string::npos) << "server text is filtered";
+
+    const Result json = Ferrodex(console + " diff Lab/127.0.0.1 --from 1 --to 2 --json");
+    ASSERT_EQ(json.status, 0) << json.err;
+    EXPECT_NE(json.out.find("\"new\":\"AMD EPYC\\u001b[2J\""), std::string::npos) << json.out;
+    // The picture at a time long after the last scan is the last one.
+    const Result same = Ferrodex(console + " diff Lab/127.0.0.1 --from 2 --to 2099-01-01T00:00:00Z");
+    ASSERT_EQ(same.status, 0) << same.err;
+    EXPECT_NE(same.out.find(": 0 changes"), std::string::npos) << same.out;
+    EXPECT_NE(Ferrodex(console + " diff Lab/127.0.0.1 --from 1999-01-01").status, 0) << "no scan then";
+
+    // Retention.
+    const Result prune = Ferrodex(console + " --keep 1 history prune");
+    ASSERT_EQ(prune.status, 0) << prune.err;
+    EXPECT_NE(prune.out.find("1 scan removed"), std::string::npos) << prune.out;
+    EXPECT_NE(Ferrodex(console + " diff Lab/127.0.0.1").status, 0) << "one scan left";
+}
+
+TEST_F(HistoryCliTest, ALockedOrDamagedHistoryLeavesTheScanShownAndTheConsoleFileIntact)
+{
+    ASSERT_EQ(Refresh().status, 0);
+    {
+        // Another program holds the write lock through the whole refresh.
+        sqlite3* other = nullptr;
+        ASSERT_EQ(sqlite3_open(history.c_str(), &other), SQLITE_OK);
+        ASSERT_EQ(sqlite3_exec(other, "BEGIN IMMEDIATE; DELETE FROM scans WHERE id < 0", nullptr, nullptr, nullptr),
+                  SQLITE_OK);
+        WriteLshw(dir.file("lshw"), Lshw("user.xml"));
+        const Result locked = Refresh();
+        sqlite3_exec(other, "ROLLBACK", nullptr, nullptr, nullptr);
+        sqlite3_close(other);
+        EXPECT_EQ(locked.status, 0) << locked.err;
+        EXPECT_NE(locked.err.find("not written to the history"), std::string::npos) << locked.err;
+    }
+    // The console file holds the new picture.
+    const Result shown = Ferrodex(console + " tree Lab/127.0.0.1 --login x");
+    ASSERT_EQ(shown.status, 0) << shown.err;
+    EXPECT_NE(shown.out.find("core"), std::string::npos) << shown.out;
+
+    const std::string garbage = "not a database at all " + std::string(5000, 'z');
+    std::filesystem::remove(history + "-wal");
+    std::filesystem::remove(history + "-shm");
+    std::ofstream(history, std::ios::binary | std::ios::trunc) << garbage;
+    const std::string before = ReadWholeFile(dir.file("lab.fdx"));
+    WriteLshw(dir.file("lshw"), Lshw("root.xml"));
+    const Result damaged = Refresh();
+    EXPECT_EQ(damaged.status, 0) << damaged.err;
+    EXPECT_NE(damaged.err.find("not written to the history"), std::string::npos) << damaged.err;
+    EXPECT_EQ(ReadWholeFile(history), garbage) << "a damaged history is left for the user to look at";
+    const std::string after = ReadWholeFile(dir.file("lab.fdx"));
+    EXPECT_NE(after, before) << "the scan was saved";
+    EXPECT_NE(Ferrodex(console + " history Lab/127.0.0.1").status, 0);
+}
+
+}  // namespace

@@ -1,0 +1,148 @@
+// `ferrodex refresh --jobs 8` over sixteen hosts of one real sshd (each
+// host its own loopback address), one of them unreachable and one that
+// never finishes its command: the others are scanned, those two report
+// within their limits, and everything found is saved.
+#include <gtest/gtest.h>
+
+#include <sys/wait.h>
+
+#include <chrono>
+#include <fstream>
+#include <string>
+
+#include "tests/scan/scan_fixture.h"
+#include "tests/support/peer_process.h"
+#include "tests/support/peer_required.h"
+#include "tests/support/sshd_peer.h"
+#include "tests/support/temp_dir.h"
+#include "tests/support/test_server.h"
+
+namespace {
+
+struct Result {
+    int status = -1;
+    std::string out;
+    std::string err;
+};
+
+Result Ferrodex(const std::string& args, const std::string& input = "")
+{
+    TempDir io;
+    std::ofstream(io.file("in")) << input;
+    const std::string command = BinaryDir() + "/console/ferrodex " + args + " <" + io.file("in") + " >" +
+                                io.file("out") + " 2>" + io.file("err");
+    const int status = std::system(command.c_str());
+    return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, ReadWholeFile(io.file("out")), ReadWholeFile(io.file("err"))};
+}
+
+std::size_t Count(const std::string& text, const std::string& part)
+{
+    std::size_t count = 0;
+    for (std::size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + part.size())) ++count;
+    return count;
+}
+
+constexpr int kHosts = 16;
+// The console file keeps no password: each host's is asked for, one line
+// of standard input each.
+std::string Passwords(int count)
+{
+    std::string lines;
+    for (int i = 0; i < count; ++i) lines += std::string(SshdPeer::Password()) + "\n";
+    return lines;
+}
+const std::string kLogin = std::string(" --login ") + SshdPeer::User() + " --password-stdin";
+
+class FleetRefreshTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        std::string why;
+        if (!SshdPeer::Available(&why)) FDX_PEER_MISSING() << why;
+        console = "--console " + dir.file("fleet.fdx");
+        const std::string xml = ReadWholeFile(SourceDir() + "/tests/data/lshw/user.xml");
+        ASSERT_FALSE(xml.empty());
+        WriteFakeLshw(dir.file("lshw"), xml);
+        SshdOptions options;
+        options.legacyAlgorithms = false;
+        options.extraConfig = {"MaxStartups 64", "MaxSessions 64"};
+        // 127.0.0.1 to .14 answer; .15 is named with a port nobody listens
+        // on; .16 is a second server where every command never ends.
+        for (int i = 2; i <= 14; ++i) options.extraConfig.push_back("ListenAddress 127.0.0." + std::to_string(i));
+        options.bindMounts = {{dir.file("lshw"), "/usr/bin/lshw"}};
+        server = std::make_unique<SshdPeer>(options);
+        ASSERT_TRUE(server->running()) << server->logText();
+        SshdOptions stuck;
+        stuck.legacyAlgorithms = false;
+        stuck.extraConfig = {"ListenAddress 127.0.0.16", "ForceCommand exec sleep 3600"};
+        hanging = std::make_unique<SshdPeer>(stuck);
+        ASSERT_TRUE(hanging->running()) << hanging->logText();
+        closedPort = peer::FreeLoopbackPort();
+        ASSERT_NE(closedPort, 0);
+
+        ASSERT_EQ(Ferrodex(console + " group add Fleet").status, 0);
+        for (int i = 1; i <= kHosts; ++i) {
+            const int port = i == 15 ? closedPort : i == 16 ? hanging->port() : server->port();
+            const Result add = Ferrodex(console + " host add Fleet 127.0.0." + std::to_string(i) + " --port " +
+                                            std::to_string(port) + " --login " + SshdPeer::User() + " --password-stdin",
+                                        std::string(SshdPeer::Password()) + "\n");
+            ASSERT_EQ(add.status, 0) << add.err;
+        }
+    }
+
+    TempRegistry registry;
+    TempDir dir;
+    std::string console;
+    std::unique_ptr<SshdPeer> server;
+    std::unique_ptr<SshdPeer> hanging;
+    int closedPort = 0;
+};
+
+TEST_F(FleetRefreshTest, TheOthersFinishAndTheTwoFailuresReportWithinTheirLimits)
+{
+    const auto started = std::chrono::steady_clock::now();
+    const Result refresh = Ferrodex(console + " refresh --jobs 8 --timeout 3 --json" + kLogin, Passwords(kHosts));
+    const auto seconds =
+        std::chrono::duration_cast<std::chrono::seconds>(std::chrono::steady_clock::now() - started).count();
+    EXPECT_EQ(refresh.status, 1) << "two hosts failed";
+    EXPECT_EQ(Count(refresh.out, "\"ok\":true"), 14u) << refresh.out << refresh.err << server->logText();
+    EXPECT_EQ(Count(refresh.out, "\"ok\":false"), 2u) << refresh.out;
+    // The hung host names the command's limit; the unreachable one the
+    // refused connection. A generous bound: the command's 3 s, not its 600.
+    const std::size_t hung = refresh.out.find("\"host\":\"Fleet/127.0.0.16\"");
+    ASSERT_NE(hung, std::string::npos) << refresh.out;
+    const std::string hungLine = refresh.out.substr(hung, refresh.out.find('\n', hung) - hung);
+    EXPECT_NE(hungLine.find("3 seconds"), std::string::npos) << hungLine;
+    EXPECT_LT(seconds, 120);
+
+    // Everything found was saved: the fourteen pictures are in the file,
+    // and a second run of one host fails alone.
+    const Result tree = Ferrodex(console + " tree --json");
+    ASSERT_EQ(tree.status, 0) << tree.err;
+    const Result picture = Ferrodex(console + " export --format csv");
+    ASSERT_EQ(picture.status, 0) << picture.err;
+    EXPECT_EQ(Count(picture.out, ",yes,"), 14u) << picture.out << refresh.err << refresh.out;
+    const Result one = Ferrodex(console + " refresh Fleet/127.0.0.15 --timeout 3" + kLogin, Passwords(1));
+    EXPECT_EQ(one.status, 1);
+    EXPECT_NE(one.out.find("1 hosts, 1 failed"), std::string::npos) << one.out << one.err;
+    EXPECT_EQ(Count(one.out, "Fleet/"), 1u) << one.out;
+}
+
+TEST_F(FleetRefreshTest, AGroupOfHealthyHostsSucceedsAndNoWorkerOutlivesTheCommand)
+{
+    const Result refresh = Ferrodex(console + " refresh Fleet/127.0.0.1 Fleet/127.0.0.2 Fleet/127.0.0.3 --jobs 2" + kLogin,
+                                    Passwords(3));
+    EXPECT_EQ(refresh.status, 0) << refresh.out << refresh.err;
+    EXPECT_NE(refresh.out.find("3 hosts, 0 failed"), std::string::npos) << refresh.out;
+    // No worker is left: nothing of ours still talks to the server.
+    const Result stray = Ferrodex("--version");
+    EXPECT_EQ(stray.status, 0);
+    const std::string ps = [] {
+        TempDir io;
+        std::system(("pgrep -f -c '^" + BinaryDir() + "/console/ferrodex' >" + io.file("n") + " 2>/dev/null").c_str());
+        return ReadWholeFile(io.file("n"));
+    }();
+    EXPECT_EQ(ps.empty() ? std::string("0\n") : ps, "0\n");
+}
+
+}  // namespace

@@ -1,0 +1,186 @@
+// Host keys through `ferrodex host refresh` against real sshd instances: a
+// changed key, a key of a new type, a first contact in strict mode and a
+// key never seen after the cache was damaged all stop before any
+// authentication request unless --accept-changed-host-key says yes; a first
+// contact that is stored prints the key's SHA256 fingerprint.
+#include <gtest/gtest.h>
+
+#include <sys/wait.h>
+
+#include <cstdio>
+#include <fstream>
+#include <memory>
+
+#include "platform/registry.h"
+#include "platform/text.h"
+#include "tests/support/peer_required.h"
+#include "tests/support/sshd_peer.h"
+#include "tests/support/temp_dir.h"
+
+namespace {
+
+constexpr char16_t kHostKeys[] = u"Software\\Quillon\\Corvel\\SshHostKeys";
+// An RSA key this host had before (1024 bits; its SHA256 is what ssh-keygen
+// prints for the same blob).
+const std::string kOldRsa = "0x10001,0x" + std::string(256, 'c');
+
+struct Result {
+    int status = -1;
+    std::string err;
+};
+
+std::string Output(const std::string& command)
+{
+    std::string text;
+    std::unique_ptr<FILE, int (*)(FILE*)> pipe(::popen(command.c_str(), "r"), ::pclose);
+    if (!pipe) return text;
+    char buffer[512];
+    while (std::fgets(buffer, sizeof buffer, pipe.get())) text += buffer;
+    return text;
+}
+
+std::string KeygenSha256(const std::string& pub)
+{
+    const std::string line = Output("/usr/bin/ssh-keygen -l -E sha256 -f '" + pub + "'");
+    const std::size_t start = line.find("SHA256:");
+    return start == std::string::npos ? "(none)" : line.substr(start, line.find(' ', start) - start);
+}
+
+class HostKeyCliTest : public ::testing::Test {
+protected:
+    void Start(const std::string& keyType, bool legacy)
+    {
+        std::string why;
+        if (!SshdPeer::Available(&why)) FDX_PEER_MISSING() << why;
+        SshdOptions options;
+        options.legacyAlgorithms = legacy;
+        options.hostKeyType = keyType;
+        m_server = std::make_unique<SshdPeer>(options);
+        ASSERT_TRUE(m_server->running()) << m_server->logText();
+        m_console = "--console " + m_dir.file("inventory.fdx");
+        ASSERT_EQ(Run("group add Lab").status, 0);
+        ASSERT_EQ(Run("host add Lab 127.0.0.1 --port " + std::to_string(m_server->port()) + " --login " +
+                      SshdPeer::User() + " --password-stdin")
+                      .status,
+                  0);
+    }
+    Result Run(const std::string& args)
+    {
+        std::ofstream(m_dir.file("in")) << SshdPeer::Password() << "\n";
+        const std::string command = BinaryDir() + "/console/ferrodex " + m_console + " " + args + " <" +
+                                    m_dir.file("in") + " >/dev/null 2>" + m_dir.file("err");
+        const int status = std::system(command.c_str());
+        return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, ReadWholeFile(m_dir.file("err"))};
+    }
+    Result Refresh(const std::string& options = "")
+    {
+        return Run("host refresh Lab/127.0.0.1 --login " + std::string(SshdPeer::User()) + " --password-stdin " +
+                   options);
+    }
+    std::u16string Name(const std::string& type) const
+    {
+        return AnsiToWide(type + "@" + std::to_string(m_server->port()) + ":127.0.0.1");
+    }
+    std::string Stored(const std::string& type) const
+    {
+        std::u16string text;
+        return RegReadString(HKEY_CURRENT_USER, kHostKeys, Name(type), text) ? WideToAnsi(text) : "";
+    }
+    std::string ServerSha256() const { return KeygenSha256(m_server->hostKeyPath() + ".pub"); }
+    void ExpectNoAuthentication() const
+    {
+        const std::string log = m_server->logText();
+        EXPECT_EQ(log.find("Accepted"), std::string::npos) << log;
+        EXPECT_EQ(log.find("Failed"), std::string::npos) << log;
+    }
+    // A refusal names the host, the presented key's fingerprint and the
+    // option that says yes.
+    void ExpectRefusal(const Result& r) const
+    {
+        EXPECT_NE(r.status, 0);
+        EXPECT_NE(r.err.find("Host: 127.0.0.1"), std::string::npos) << r.err;
+        EXPECT_NE(r.err.find(ServerSha256()), std::string::npos) << r.err;
+        EXPECT_NE(r.err.find("--accept-changed-host-key"), std::string::npos) << r.err;
+        EXPECT_NE(r.err.find("Error: the server's host key was not trusted"), std::string::npos) << r.err;
+    }
+
+    TempRegistry m_registry;
+    TempDir m_dir;
+    std::string m_console;
+    std::unique_ptr<SshdPeer> m_server;
+};
+
+TEST_F(HostKeyCliTest, AChangedRsaKeyFailsUntilAcceptedThenNeedsNoAnswer)
+{
+    ASSERT_NO_FATAL_FAILURE(Start("rsa", true));
+    RegWriteString(HKEY_CURRENT_USER, kHostKeys, Name("rsa2"), AnsiToWide(kOldRsa));
+    const Result refused = Refresh();
+    ExpectRefusal(refused);
+    EXPECT_NE(refused.err.find("host key has CHANGED"), std::string::npos) << refused.err;
+    // The stored key's fingerprint too.
+    EXPECT_NE(refused.err.find("Stored key: rsa2 SHA256:"), std::string::npos) << refused.err;
+    ExpectNoAuthentication();
+    EXPECT_EQ(Stored("rsa2"), kOldRsa);
+
+    const Result accepted = Refresh("--accept-changed-host-key");
+    ASSERT_EQ(accepted.status, 0) << accepted.err << m_server->logText();
+    EXPECT_NE(Stored("rsa2"), kOldRsa);
+    const Result again = Refresh();
+    EXPECT_EQ(again.status, 0) << again.err;
+    EXPECT_EQ(again.err.find("host key"), std::string::npos) << again.err;
+}
+
+TEST_F(HostKeyCliTest, OnlyEd25519WhereRsaWasKnownFailsUntilAccepted)
+{
+    ASSERT_NO_FATAL_FAILURE(Start("ed25519", false));
+    RegWriteString(HKEY_CURRENT_USER, kHostKeys, Name("rsa2"), AnsiToWide(kOldRsa));
+    const Result refused = Refresh();
+    ExpectRefusal(refused);
+    EXPECT_NE(refused.err.find("a host key of a type never stored for it"), std::string::npos) << refused.err;
+    ExpectNoAuthentication();
+    EXPECT_EQ(Stored("ssh-ed25519"), "");
+
+    ASSERT_EQ(Refresh("--accept-changed-host-key").status, 0) << m_server->logText();
+    EXPECT_EQ(Stored("ssh-ed25519").size(), 66u);
+    const Result again = Refresh();
+    EXPECT_EQ(again.status, 0) << again.err;
+}
+
+TEST_F(HostKeyCliTest, FirstContactPrintsTheFingerprintAndStrictModeRefusesIt)
+{
+    ASSERT_NO_FATAL_FAILURE(Start("ed25519", false));
+    // Strict, from the option and from the setting.
+    const Result option = Refresh("--strict-host-keys");
+    ExpectRefusal(option);
+    EXPECT_NE(option.err.find("not known yet"), std::string::npos) << option.err;
+    RegWriteDword(HKEY_CURRENT_USER, u"Software\\Quillon\\Ferrodex", u"StrictHostKeys", 1);
+    ExpectRefusal(Refresh());
+    ExpectNoAuthentication();
+    EXPECT_EQ(Stored("ssh-ed25519"), "");
+
+    // Trusted on first use, and told.
+    RegWriteDword(HKEY_CURRENT_USER, u"Software\\Quillon\\Ferrodex", u"StrictHostKeys", 0);
+    const Result first = Refresh();
+    ASSERT_EQ(first.status, 0) << first.err;
+    EXPECT_NE(first.err.find("Stored the host key of 127.0.0.1 on first contact: ssh-ed25519 255 "), std::string::npos)
+        << first.err;
+    EXPECT_NE(first.err.find(ServerSha256()), std::string::npos) << first.err;
+    EXPECT_EQ(Stored("ssh-ed25519").size(), 66u);
+}
+
+TEST_F(HostKeyCliTest, AfterCacheDamageAKeyNeverSeenIsAskedAbout)
+{
+    ASSERT_NO_FATAL_FAILURE(Start("ed25519", false));
+    const std::string copy = m_registry.path() + "/HKEY_CURRENT_USER.reg.damaged";
+    std::ofstream(copy) << "kept aside";
+    const Result refused = Refresh();
+    ExpectRefusal(refused);
+    EXPECT_NE(refused.err.find("damaged and kept aside at " + copy), std::string::npos) << refused.err;
+    ExpectNoAuthentication();
+    EXPECT_EQ(Stored("ssh-ed25519"), "");
+
+    ASSERT_EQ(Refresh("--accept-changed-host-key").status, 0);
+    EXPECT_EQ(Stored("ssh-ed25519").size(), 66u);
+}
+
+}  // namespace

@@ -1,0 +1,212 @@
+// Scans through jump hosts with `ferrodex host refresh` against real sshd
+// instances: a bastion in front of the scanned host, whose own log shows
+// the forwarding; a bastion that refuses forwarding, one whose key
+// changed, and a jump host that logs in with its own inventory record.
+#include <gtest/gtest.h>
+
+#include <sys/wait.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <memory>
+#include <string>
+
+#include "platform/registry.h"
+#include "platform/text.h"
+#include "tests/scan/scan_fixture.h"
+#include "tests/support/peer_required.h"
+#include "tests/support/sshd_peer.h"
+#include "tests/support/temp_dir.h"
+
+namespace {
+
+struct Result {
+    int status = -1;
+    std::string out;
+    std::string err;
+};
+
+constexpr char16_t kHostKeys[] = u"Software\\Quillon\\Corvel\\SshHostKeys";
+
+class JumpCliTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        std::string why;
+        if (!SshdPeer::Available(&why)) FDX_PEER_MISSING() << why;
+        xml = ReadWholeFile(SourceDir() + "/tests/data/lshw/user.xml");
+        ASSERT_FALSE(xml.empty());
+        WriteFakeLshw(dir.file("lshw"), xml);
+        SshdOptions options;
+        options.bindMounts = {{dir.file("lshw"), "/usr/bin/lshw"}};
+        target = std::make_unique<SshdPeer>(options);
+        ASSERT_TRUE(target->running()) << target->logText();
+        console = "--console " + dir.file("inventory.fdx");
+        ASSERT_EQ(Ferrodex("group add Lab").status, 0);
+    }
+    Result Ferrodex(const std::string& args, const std::string& input = "")
+    {
+        TempDir io;
+        std::ofstream(io.file("in")) << input;
+        const std::string command = BinaryDir() + "/console/ferrodex " + console + " " + args + " <" + io.file("in") +
+                                    " >" + io.file("out") + " 2>" + io.file("err");
+        const int status = std::system(command.c_str());
+        return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, ReadWholeFile(io.file("out")),
+                ReadWholeFile(io.file("err"))};
+    }
+    static std::unique_ptr<SshdPeer> Bastion(bool forwarding, std::vector<std::string> more = {})
+    {
+        SshdOptions options;
+        options.logLevel = "DEBUG";
+        options.extraConfig = {std::string("AllowTcpForwarding ") + (forwarding ? "yes" : "no")};
+        options.extraConfig.insert(options.extraConfig.end(), more.begin(), more.end());
+        return std::make_unique<SshdPeer>(options);
+    }
+    // Adds the target as Lab/127.0.0.1 behind `route`, logging in as `login`.
+    void AddTarget(const std::string& route, const std::string& login = SshdPeer::User())
+    {
+        const Result add = Ferrodex("host add Lab 127.0.0.1 --port " + std::to_string(target->port()) + " --login " +
+                                        login + " --password-stdin --jump " + route,
+                                    std::string(SshdPeer::Password()) + "\n");
+        ASSERT_EQ(add.status, 0) << add.err;
+    }
+    // A refresh that gives the host's login and password, as the console
+    // file keeps none without a main password.
+    Result Refresh(const std::string& options = "", const std::string& login = SshdPeer::User())
+    {
+        return Ferrodex("host refresh Lab/127.0.0.1 --login " + login + " --password-stdin " + options,
+                        std::string(SshdPeer::Password()) + "\n");
+    }
+    static bool ForwardedTo(const SshdPeer& bastion, int port)
+    {
+        return bastion.logText().find("target 127.0.0.1 port " + std::to_string(port)) != std::string::npos;
+    }
+    bool TargetLoggedIn() const { return target->logText().find("Accepted") != std::string::npos; }
+    static std::string Name(const SshdPeer& server) { return "127.0.0.1 port " + std::to_string(server.port()); }
+
+    TempRegistry registry;
+    TempDir dir;
+    std::string xml;
+    std::string console;
+    std::unique_ptr<SshdPeer> target;
+};
+
+TEST_F(JumpCliTest, TheScanGoesThroughTheBastionAndTheRouteIsKept)
+{
+    const auto bastion = Bastion(true);
+    ASSERT_TRUE(bastion->running()) << bastion->logText();
+    ASSERT_NO_FATAL_FAILURE(AddTarget("127.0.0.1:" + std::to_string(bastion->port())));
+    const Result refresh = Refresh();
+    ASSERT_EQ(refresh.status, 0) << refresh.err << bastion->logText();
+    EXPECT_TRUE(ForwardedTo(*bastion, target->port())) << bastion->logText();
+    EXPECT_TRUE(TargetLoggedIn());
+
+    const Result tree = Ferrodex("tree --json");
+    ASSERT_EQ(tree.status, 0) << tree.err;
+    EXPECT_NE(tree.out.find("\"jump\":\"127.0.0.1:" + std::to_string(bastion->port()) + "\""), std::string::npos)
+        << tree.out;
+    // The picture came from the target's lshw, and is kept.
+    std::ofstream(dir.file("fetched.xml")) << xml;
+    const Result expected = Ferrodex("view-xml " + dir.file("fetched.xml") + " --json");
+    const Result shown = Ferrodex("tree Lab/127.0.0.1 --json --login root");
+    ASSERT_EQ(shown.status, 0) << shown.err;
+    const std::size_t children = expected.out.find("\"children\"");
+    ASSERT_NE(children, std::string::npos) << expected.out;
+    EXPECT_NE(shown.out.find(expected.out.substr(children, 120)), std::string::npos) << shown.out;
+
+    // Reached directly again: the bastion sees no further forwarding.
+    ASSERT_EQ(Ferrodex("host edit Lab/127.0.0.1 --no-jump").status, 0);
+    EXPECT_EQ(Ferrodex("tree --json").out.find("\"jump\""), std::string::npos);
+    const std::size_t before = bastion->logText().size();
+    ASSERT_EQ(Refresh().status, 0);
+    EXPECT_EQ(bastion->logText().find("direct-tcpip", before), std::string::npos);
+}
+
+TEST_F(JumpCliTest, ABastionThatRefusesForwardingIsNamedInTheError)
+{
+    const auto bastion = Bastion(false);
+    ASSERT_TRUE(bastion->running()) << bastion->logText();
+    ASSERT_NO_FATAL_FAILURE(AddTarget("127.0.0.1:" + std::to_string(bastion->port())));
+    const Result refresh = Refresh();
+    EXPECT_NE(refresh.status, 0);
+    EXPECT_NE(refresh.err.find("jump host " + Name(*bastion) + " refused to forward to host 127.0.0.1 port " +
+                               std::to_string(target->port()) + ": forwarding is not allowed there"),
+              std::string::npos)
+        << refresh.err;
+    EXPECT_FALSE(TargetLoggedIn());
+}
+
+TEST_F(JumpCliTest, ABastionWhoseKeyChangedIsRefusedUnlessAccepted)
+{
+    const auto bastion = Bastion(true);
+    ASSERT_TRUE(bastion->running());
+    // The cache holds another server's key for the bastion.
+    const auto other = Bastion(true);
+    ASSERT_TRUE(other->running());
+    ASSERT_NO_FATAL_FAILURE(AddTarget("127.0.0.1:" + std::to_string(other->port())));
+    ASSERT_EQ(Refresh().status, 0);  // stores the keys of `other` and the target
+    const auto entry = [](const SshdPeer& server) {
+        return AnsiToWide("rsa2@" + std::to_string(server.port()) + ":127.0.0.1");
+    };
+    std::u16string otherKey;
+    ASSERT_TRUE(RegReadString(HKEY_CURRENT_USER, kHostKeys, entry(*other), otherKey));
+    RegWriteString(HKEY_CURRENT_USER, kHostKeys, entry(*bastion), otherKey);
+    ASSERT_EQ(Ferrodex("host edit Lab/127.0.0.1 --jump 127.0.0.1:" + std::to_string(bastion->port())).status, 0);
+
+    const std::size_t logins = target->logText().size();
+    const Result refused = Refresh();
+    EXPECT_NE(refused.status, 0);
+    EXPECT_NE(refused.err.find("Jump host: " + Name(*bastion)), std::string::npos) << refused.err;
+    EXPECT_EQ(bastion->logText().find("Accepted"), std::string::npos) << bastion->logText();
+    EXPECT_EQ(target->logText().find("Accepted", logins), std::string::npos);
+    std::u16string still;
+    ASSERT_TRUE(RegReadString(HKEY_CURRENT_USER, kHostKeys, entry(*bastion), still));
+    EXPECT_EQ(still, otherKey);
+
+    // An explicit yes goes on, and stores the bastion's new key.
+    const Result accepted = Refresh("--accept-changed-host-key");
+    ASSERT_EQ(accepted.status, 0) << accepted.err;
+    ASSERT_TRUE(RegReadString(HKEY_CURRENT_USER, kHostKeys, entry(*bastion), still));
+    EXPECT_NE(still, otherKey);
+}
+
+TEST_F(JumpCliTest, AJumpHostOfTheInventoryLogsInWithItsOwnRecord)
+{
+    // The bastion lets only the test user in; the scanned host's login is
+    // another one.
+    const auto bastion = Bastion(true, {std::string("AllowUsers ") + SshdPeer::User()});
+    ASSERT_TRUE(bastion->running());
+    const std::string route = "127.0.0.1:" + std::to_string(bastion->port());
+    ASSERT_NO_FATAL_FAILURE(AddTarget(route, "fdxdeploy"));
+    // Without a record of its own the bastion is tried with the host's
+    // login, and refuses it.
+    const Result refused = Refresh("", "fdxdeploy");
+    EXPECT_NE(refused.status, 0);
+    EXPECT_NE(refused.err.find("Jump host: " + Name(*bastion)), std::string::npos) << refused.err;
+    EXPECT_FALSE(TargetLoggedIn());
+
+    // Its record keeps its password under a main password.
+    ASSERT_EQ(Ferrodex("passwords on --main-password-stdin", "main-pw\n").status, 0);
+    ASSERT_EQ(Ferrodex("group add Bastions", "main-pw\n").status, 0);
+    const Result add = Ferrodex("host add Bastions 127.0.0.1 --port " + std::to_string(bastion->port()) + " --login " +
+                                    SshdPeer::User() + " --password-stdin",
+                                "main-pw\n" + std::string(SshdPeer::Password()) + "\n");
+    ASSERT_EQ(add.status, 0) << add.err;
+    const Result refresh = Ferrodex("host refresh Lab/127.0.0.1 --login fdxdeploy --password-stdin",
+                                    "main-pw\n" + std::string(SshdPeer::Password()) + "\n");
+    ASSERT_EQ(refresh.status, 0) << refresh.err << bastion->logText();
+    EXPECT_NE(bastion->logText().find(std::string("Accepted password for ") + SshdPeer::User()), std::string::npos);
+    EXPECT_NE(target->logText().find("Accepted password for fdxdeploy"), std::string::npos) << target->logText();
+}
+
+TEST_F(JumpCliTest, MalformedRoutesAreRefusedWithTheirForm)
+{
+    for (const char* route : {"a,b,c", "'user@@host'", "'host:0'", "'host:65536'", "'ho st'", "','", "'[::1'"}) {
+        const Result add = Ferrodex(std::string("host add Lab bad --jump ") + route);
+        EXPECT_NE(add.status, 0) << route;
+        EXPECT_NE(add.err.find("[user@]host[:port]"), std::string::npos) << route << add.err;
+    }
+    EXPECT_EQ(Ferrodex("tree --json").out.find("bad"), std::string::npos);
+}
+
+}  // namespace

@@ -1,0 +1,195 @@
+// Scans through a real sudo (Debian's) behind a real sshd, driven through
+// `ferrodex`: each case installs its own sudoers drop-in for the test login
+// and removes it again, also when the case fails.
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+#include <sys/wait.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+
+#include "tests/support/peer_required.h"
+#include "tests/support/scoped_env.h"
+#include "tests/support/sshd_peer.h"
+#include "tests/support/temp_dir.h"
+
+#include <unistd.h>
+
+namespace {
+
+constexpr const char* kDropIn = "/etc/sudoers.d/ferrodex-test-scan";
+constexpr const char* kNotice =
+    "Scanned without root rights: memory modules, serial numbers and firmware details may be missing.";
+
+struct Result {
+    int status = -1;
+    std::string out;
+    std::string err;
+};
+
+Result Ferrodex(const TempDir& io, const std::string& args, const std::string& input = "")
+{
+    std::ofstream(io.file("in")) << input;
+    const std::string command = BinaryDir() + "/console/ferrodex " + args + " <" + io.file("in") + " >" +
+                                io.file("out") + " 2>" + io.file("err");
+    const int status = std::system(command.c_str());
+    return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, ReadWholeFile(io.file("out")), ReadWholeFile(io.file("err"))};
+}
+
+// The drop-in for as long as the object lives; checked by visudo first.
+class CSudoersDropIn {
+public:
+    CSudoersDropIn(const TempDir& dir, const std::string& rules)
+    {
+        if (rules.empty()) return;
+        const std::string draft = dir.file("sudoers-draft");
+        std::ofstream(draft) << rules;
+        m_bValid = std::system(("visudo -cqf " + draft + " >/dev/null").c_str()) == 0 &&
+                   std::system(("install -m 0440 -o root -g root " + draft + " " + kDropIn).c_str()) == 0;
+    }
+    ~CSudoersDropIn() { std::remove(kDropIn); }
+    CSudoersDropIn(const CSudoersDropIn&) = delete;
+    CSudoersDropIn& operator=(const CSudoersDropIn&) = delete;
+    bool valid() const { return m_bValid; }
+
+private:
+    bool m_bValid = true;
+};
+
+// Every regular file below `folder` that holds `secret`.
+std::string FilesHolding(const std::string& folder, const std::string& secret)
+{
+    std::string found;
+    std::error_code error;
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(folder, error)) {
+        if (!entry.is_regular_file()) continue;
+        if (ReadWholeFile(entry.path().string()).find(secret) != std::string::npos) found += entry.path().string() + " ";
+    }
+    return found;
+}
+
+class SudoPeerTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        std::string why;
+        if (!SshdPeer::Available(&why)) FDX_PEER_MISSING() << why;
+        if (::geteuid() != 0) GTEST_SKIP() << "installing sudoers rules needs root";
+        for (const char* program : {"/usr/bin/sudo", "/usr/sbin/visudo", "/usr/bin/lshw"})
+            if (::access(program, X_OK) != 0) FDX_PEER_MISSING() << program << " is missing (scripts/setup-peers.sh)";
+        console = "--console " + dir.file("inventory.fdx");
+        ::mkdir(dir.file("state").c_str(), 0700);
+    }
+
+    // Adds the host with sudo on, refreshes it in a second process (the
+    // setting comes from the console file) with `password` as the host's,
+    // and prints its tree.
+    void Scan(const SshdPeer& peer, const std::string& password)
+    {
+        const std::string login = std::string(" --login ") + SshdPeer::User() + " --password-stdin";
+        ASSERT_EQ(Ferrodex(io, console + " group add Lab").status, 0);
+        const Result add =
+            Ferrodex(io, console + " host add Lab 127.0.0.1 --sudo --port " + std::to_string(peer.port()) + login,
+                     password + "\n");
+        ASSERT_EQ(add.status, 0) << add.err;
+        refresh = Ferrodex(io, console + " host refresh Lab/127.0.0.1" + login, password + "\n");
+        tree = Ferrodex(io, console + " tree Lab/127.0.0.1 --json --login root");
+        ASSERT_EQ(tree.status, 0) << tree.err;
+    }
+
+    // No copy of the password in the packet log (kept at its full level),
+    // the server's log and files, or any file of the test.
+    void ExpectPasswordNowhere(const SshdPeer& peer, const std::string& password)
+    {
+        const std::string log = ReadWholeFile(dir.file("state") + "/ferrodex/ssh2.log");
+        EXPECT_NE(log.find("SSH2_MSG_CHANNEL_DATA"), std::string::npos) << "no full packet log was written";
+        EXPECT_EQ(FilesHolding(dir.path(), password), "");
+        EXPECT_EQ(FilesHolding(peer.folder(), password), "");
+        EXPECT_EQ(peer.logText().find(password), std::string::npos);
+    }
+
+    TempRegistry registry;
+    TempDir dir;
+    TempDir io;
+    CScopedEnv state{"XDG_STATE_HOME", dir.file("state")};
+    CScopedEnv packetLog{"FERRODEX_PACKET_LOG", "full"};
+    std::string console;
+    Result refresh;
+    Result tree;
+};
+
+std::string Rules(const TempDir& dir, const std::string& extra)
+{
+    return "Defaults:" + std::string(SshdPeer::User()) + " logfile=" + dir.file("sudo.log") + "\n" + extra;
+}
+
+TEST_F(SudoPeerTest, AllowedSudoScansAsRootWithOrWithoutAPassword)
+{
+    const std::string user = SshdPeer::User();
+    for (const std::string tag : {"NOPASSWD: ", ""}) {
+        SCOPED_TRACE(tag.empty() ? "password asked" : "no password asked");
+        std::remove(dir.file("inventory.fdx").c_str());
+        std::remove(dir.file("sudo.log").c_str());
+        CSudoersDropIn rules(dir, Rules(dir, user + " ALL=(root) " + tag + "/usr/bin/lshw\n"));
+        ASSERT_TRUE(rules.valid());
+        SshdPeer peer;
+        ASSERT_TRUE(peer.running()) << peer.logText();
+        Scan(peer, SshdPeer::Password());
+        ASSERT_EQ(refresh.status, 0) << refresh.err << peer.logText();
+        EXPECT_EQ(refresh.err.find("sudo"), std::string::npos) << refresh.err;
+        EXPECT_NE(tree.out.find("\"children\""), std::string::npos) << tree.out;
+        EXPECT_EQ(tree.out.find(kNotice), std::string::npos) << tree.out;
+        EXPECT_NE(tree.out.find("[\"root rights\",\"scans through sudo\"]"), std::string::npos) << tree.out;
+        // sudo's own log names the command it ran as root.
+        EXPECT_NE(ReadWholeFile(dir.file("sudo.log")).find("COMMAND=/usr/bin/lshw -xml"), std::string::npos);
+        ExpectPasswordNowhere(peer, SshdPeer::Password());
+        if (tag.empty()) continue;
+        // Turned off, the same host is scanned as the login, and says so.
+        const std::string login = " --login " + user + " --password-stdin";
+        ASSERT_EQ(Ferrodex(io, console + " host edit Lab/127.0.0.1 --no-sudo").status, 0);
+        ASSERT_EQ(Ferrodex(io, console + " host refresh Lab/127.0.0.1" + login, SshdPeer::Password() + std::string("\n"))
+                      .status,
+                  0);
+        const Result unprivileged = Ferrodex(io, console + " tree Lab/127.0.0.1 --json --login root");
+        EXPECT_NE(unprivileged.out.find(kNotice), std::string::npos) << unprivileged.out;
+        EXPECT_EQ(unprivileged.out.find("scans through sudo"), std::string::npos);
+    }
+}
+
+TEST_F(SudoPeerTest, RefusedSudoTellsTheCauseAndScansWithoutRootRights)
+{
+    const std::string user = SshdPeer::User();
+    struct Case {
+        const char* name;
+        std::string rules;
+        const char* cause;
+    };
+    // targetpw: sudo asks for root's password, so the login's is wrong.
+    const Case cases[] = {
+        {"not in sudoers", "", "may not run lshw through sudo"},
+        {"wrong password", Rules(dir, "Defaults:" + user + " targetpw\n" + user + " ALL=(root) /usr/bin/lshw\n"),
+         "did not accept the host's password"},
+        {"requiretty", Rules(dir, "Defaults:" + user + " requiretty\n" + user + " ALL=(root) NOPASSWD: /usr/bin/lshw\n"),
+         "only from a terminal"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::remove(dir.file("inventory.fdx").c_str());
+        CSudoersDropIn rules(dir, c.rules);
+        ASSERT_TRUE(rules.valid());
+        SshdPeer peer;
+        ASSERT_TRUE(peer.running()) << peer.logText();
+        Scan(peer, SshdPeer::Password());
+        ASSERT_EQ(refresh.status, 0) << refresh.err << peer.logText();
+        EXPECT_NE(refresh.err.find(c.cause), std::string::npos) << refresh.err;
+        EXPECT_NE(refresh.err.find("without root rights"), std::string::npos) << refresh.err;
+        EXPECT_NE(tree.out.find("\"children\""), std::string::npos) << tree.out;
+        EXPECT_NE(tree.out.find(kNotice), std::string::npos) << tree.out;
+        ExpectPasswordNowhere(peer, SshdPeer::Password());
+    }
+}
+
+}  // namespace

@@ -1,0 +1,260 @@
+// Key logins of the upload library against a real sshd that takes no
+// passwords: key files of each type (ssh-keygen's, with and without a
+// passphrase), a real ssh-agent, the RSA signature the server lists, and
+// keyboard-interactive with a wrong password tried exactly once.
+#include <gtest/gtest.h>
+
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "platform/registry.h"
+#include "scp/scp.h"
+#include "tests/integration/scp/scp_test_util.h"
+#include "tests/support/peer_required.h"
+#include "tests/support/scoped_env.h"
+#include "tests/support/sshd_peer.h"
+#include "tests/support/temp_dir.h"
+
+namespace {
+
+std::string LastDetail()
+{
+    char text[512];
+    scp_last_error_detail(text, sizeof text);
+    return text;
+}
+
+std::size_t CountOf(const std::string& log, const std::string& what)
+{
+    std::size_t count = 0;
+    for (std::size_t at = log.find(what); at != std::string::npos; at = log.find(what, at + 1)) ++count;
+    return count;
+}
+
+// A real ssh-agent on a socket of the test's folder, ended with the test.
+class CTestAgent {
+public:
+    explicit CTestAgent(const std::string& socket) : m_strSocket(socket)
+    {
+        FILE* out = ::popen(("ssh-agent -a " + socket + " 2>&1").c_str(), "r");
+        if (!out) return;
+        char line[256];
+        while (std::fgets(line, sizeof line, out)) {
+            const std::string text = line;
+            const std::size_t at = text.find("SSH_AGENT_PID=");
+            if (at != std::string::npos) m_pid = static_cast<pid_t>(std::atol(text.c_str() + at + 14));
+        }
+        ::pclose(out);
+    }
+    ~CTestAgent()
+    {
+        if (m_pid > 0) ::kill(m_pid, SIGTERM);
+    }
+    CTestAgent(const CTestAgent&) = delete;
+    CTestAgent& operator=(const CTestAgent&) = delete;
+    bool running() const { return m_pid > 0; }
+    bool Add(const std::string& key) const
+    {
+        return std::system(("SSH_AUTH_SOCK=" + m_strSocket + " ssh-add -q " + key + " 2>/dev/null").c_str()) == 0;
+    }
+
+private:
+    std::string m_strSocket;
+    pid_t m_pid = -1;
+};
+
+class SshdKeys : public ::testing::Test {
+protected:
+    // An sshd that takes no password logins (keyboard-interactive through
+    // PAM when asked for), with the test's own lines.
+    void StartPeer(const std::vector<std::string>& extra, bool keyboardInteractive = false, bool passwords = false)
+    {
+        std::string why;
+        if (!SshdPeer::Available(&why)) FDX_PEER_MISSING() << why;
+        SshdOptions options;
+        options.legacyAlgorithms = false;
+        options.extraConfig = extra;
+        options.passwordLogins = passwords;
+        options.keyboardInteractive = keyboardInteractive;
+        options.usePam = keyboardInteractive;
+        m_peer = std::make_unique<SshdPeer>(options);
+        ASSERT_TRUE(m_peer->running()) << m_peer->logText();
+        ASSERT_FALSE(m_remote.path().empty());
+        WriteFileBytes(m_local.file("k.txt"), "by key");
+    }
+    // A key made by ssh-keygen, its public half authorised.
+    std::string NewKey(const std::string& name, const std::string& args, const std::string& passphrase)
+    {
+        const std::string key = m_local.file(name);
+        const std::string make = "ssh-keygen -q " + args + " -N '" + passphrase + "' -C test -f " + key;
+        EXPECT_EQ(std::system(make.c_str()), 0) << make;
+        const std::string add = "cat " + key + ".pub >> " + m_peer->folder() + "/authorized_keys && chmod 644 " +
+                                m_peer->folder() + "/authorized_keys";
+        EXPECT_EQ(std::system(add.c_str()), 0);
+        return key;
+    }
+    UploadRun NewRun()
+    {
+        UploadRun run = PeerRun(m_peer->port(), m_local.file("k.txt"), m_remote.path());
+        run.password = "";
+        return run;
+    }
+
+    TempRegistry m_registry;
+    TempDir m_local;
+    RemoteDir m_remote;
+    std::unique_ptr<SshdPeer> m_peer;
+};
+
+TEST_F(SshdKeys, KeyFilesOfEachTypeAndFormatLogIn)
+{
+    ASSERT_NO_FATAL_FAILURE(StartPeer({}));
+    struct Case {
+        const char* name;
+        const char* args;
+        const char* passphrase;
+        const char* logged;  // sshd's name of the key type
+    };
+    const Case cases[] = {
+        {"ed", "-t ed25519", "", "ED25519"},
+        {"ed-pw", "-t ed25519", "key phrase", "ED25519"},  // bcrypt, aes256-ctr
+        {"p256", "-t ecdsa -b 256", "", "ECDSA"},
+        {"p384", "-t ecdsa -b 384", "", "ECDSA"},
+        {"p521", "-t ecdsa -b 521", "", "ECDSA"},
+        {"rsa", "-t rsa -b 2048", "", "RSA"},
+        {"rsa-pem-pw", "-t rsa -b 2048 -m PEM", "pem phrase", "RSA"},
+        {"ecdsa-pkcs8", "-t ecdsa -m PKCS8", "", "ECDSA"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::string key = NewKey(c.name, c.args, c.passphrase);
+        const std::size_t before = m_peer->logText().size();
+        UploadRun run = NewRun();
+        run.options.key_file = key.c_str();
+        run.options.key_passphrase = c.passphrase;
+        EXPECT_EQ(run.Run(), SCP_OK) << LastDetail() << "\n" << m_peer->logText().substr(before);
+        const std::string log = m_peer->logText().substr(before);
+        EXPECT_NE(log.find(std::string("Accepted publickey for ") + SshdPeer::User()), std::string::npos) << log;
+        EXPECT_NE(log.find(std::string("ssh2: ") + c.logged + " "), std::string::npos) << log;
+        // Asked first, signed after: the server saw no signature it refused.
+        EXPECT_EQ(CountOf(log, "Failed publickey"), 0u) << log;
+    }
+}
+
+TEST_F(SshdKeys, AKeyThatCannotBeUsedIsNamedAndTheServersMethodsSaid)
+{
+    ASSERT_NO_FATAL_FAILURE(StartPeer({}));
+    const std::string key = NewKey("protected", "-t ed25519", "right phrase");
+    UploadRun wrong = NewRun();
+    wrong.options.key_file = key.c_str();
+    wrong.options.key_passphrase = "wrong phrase";
+    EXPECT_EQ(wrong.Run(), SCP_E_AUTHENTICATE);
+    EXPECT_NE(LastDetail().find(key), std::string::npos) << "the detail names the file: " << LastDetail();
+    EXPECT_EQ(CountOf(m_peer->logText(), "Accepted"), 0u);
+
+    // A key the server does not know: refused at the query, never signed.
+    const std::string stranger = m_local.file("stranger");
+    ASSERT_EQ(std::system(("ssh-keygen -q -t ed25519 -N '' -f " + stranger).c_str()), 0);
+    UploadRun unknown = NewRun();
+    unknown.options.key_file = stranger.c_str();
+    EXPECT_EQ(unknown.Run(), SCP_E_AUTHENTICATE);
+    EXPECT_NE(LastDetail().find("accepts only: publickey"), std::string::npos) << LastDetail();
+
+    // Nothing to offer at all.
+    UploadRun nothing = NewRun();
+    nothing.password = "fdx-test-pw";
+    EXPECT_EQ(nothing.Run(), SCP_E_AUTHENTICATE);
+    EXPECT_EQ(LastDetail().rfind("The server accepts only: publickey", 0), 0u) << LastDetail();
+    EXPECT_EQ(CountOf(m_peer->logText(), "Failed password"), 0u) << "no password went to a server that takes none";
+}
+
+TEST_F(SshdKeys, RsaSignsWithSha2WhenTheServerListsIt)
+{
+    // The server names rsa-sha2-512 and rsa-sha2-256 in server-sig-algs
+    // (OpenSSH lists them whatever it takes); one that takes rsa-sha2-512
+    // alone refuses an ssh-rsa signature, which would be our choice without
+    // the list.
+    ASSERT_NO_FATAL_FAILURE(StartPeer({"PubkeyAcceptedAlgorithms rsa-sha2-512"}));
+    const std::string key = NewKey("rsa", "-t rsa -b 2048", "");
+    UploadRun run = NewRun();
+    run.options.key_file = key.c_str();
+    EXPECT_EQ(run.Run(), SCP_OK) << LastDetail() << "\n" << m_peer->logText();
+    EXPECT_EQ(CountOf(m_peer->logText(), "not in PubkeyAcceptedAlgorithms"), 0u) << m_peer->logText();
+}
+
+TEST_F(SshdKeys, TheAgentsKeysComeFirstAndSign)
+{
+    ASSERT_NO_FATAL_FAILURE(StartPeer({}));
+    const std::string socket = m_local.file("agent.sock");
+    CTestAgent agent(socket);
+    if (!agent.running()) FDX_PEER_MISSING() << "ssh-agent did not start";
+    // The agent holds an unknown key first, then the authorised RSA key.
+    const std::string stranger = m_local.file("stranger");
+    ASSERT_EQ(std::system(("ssh-keygen -q -t ed25519 -N '' -f " + stranger).c_str()), 0);
+    const std::string key = NewKey("agent-rsa", "-t rsa -b 2048", "");
+    ASSERT_TRUE(agent.Add(stranger));
+    ASSERT_TRUE(agent.Add(key));
+    const CScopedEnv env("SSH_AUTH_SOCK", socket);
+    UploadRun run = NewRun();
+    run.options.use_agent = 1;
+    EXPECT_EQ(run.Run(), SCP_OK) << LastDetail() << "\n" << m_peer->logText();
+    EXPECT_NE(m_peer->logText().find("Accepted publickey"), std::string::npos);
+
+    // Without the flag the agent is not asked.
+    UploadRun off = NewRun();
+    EXPECT_EQ(off.Run(), SCP_E_AUTHENTICATE);
+    // An agent that is gone is no error: the key file is tried next.
+    const CScopedEnv gone("SSH_AUTH_SOCK", m_local.file("no-agent.sock"));
+    UploadRun fallback = NewRun();
+    fallback.options.use_agent = 1;
+    fallback.options.key_file = key.c_str();
+    EXPECT_EQ(fallback.Run(), SCP_OK) << LastDetail();
+}
+
+TEST_F(SshdKeys, APartialSuccessGoesOnWithTheNextMethod)
+{
+    // The server wants a key and then the password.
+    ASSERT_NO_FATAL_FAILURE(StartPeer({"AuthenticationMethods publickey,password"}, false, true));
+    const std::string key = NewKey("first", "-t ed25519", "");
+    UploadRun both = NewRun();
+    both.options.key_file = key.c_str();
+    both.password = SshdPeer::Password();
+    EXPECT_EQ(both.Run(), SCP_OK) << LastDetail() << "\n" << m_peer->logText();
+    EXPECT_NE(m_peer->logText().find("Partial publickey"), std::string::npos) << m_peer->logText();
+    EXPECT_NE(m_peer->logText().find("Accepted password"), std::string::npos);
+
+    // The key alone is not enough, and a wrong password after it is tried once.
+    UploadRun wrong = NewRun();
+    wrong.options.key_file = key.c_str();
+    wrong.password = "not-the-password";
+    EXPECT_EQ(wrong.Run(), SCP_E_WRONG_PASSWORD) << LastDetail();
+    EXPECT_EQ(CountOf(m_peer->logText(), "Failed password"), 1u) << m_peer->logText();
+}
+
+TEST_F(SshdKeys, KeyboardInteractiveAnswersOnceWithThePassword)
+{
+    ASSERT_NO_FATAL_FAILURE(StartPeer({}, true));
+    UploadRun right = NewRun();
+    right.password = SshdPeer::Password();
+    const int code = right.Run();
+    if (code == SCP_E_AUTHENTICATE && m_peer->logText().find("PAM") == std::string::npos)
+        GTEST_SKIP() << "this sshd runs without PAM: " << LastDetail();
+    EXPECT_EQ(code, SCP_OK) << LastDetail() << "\n" << m_peer->logText();
+    EXPECT_NE(m_peer->logText().find("Accepted keyboard-interactive"), std::string::npos) << m_peer->logText();
+
+    const std::size_t before = m_peer->logText().size();
+    UploadRun wrong = NewRun();
+    wrong.password = "not-the-password";
+    EXPECT_EQ(wrong.Run(), SCP_E_WRONG_PASSWORD) << LastDetail();
+    const std::string log = m_peer->logText().substr(before);
+    EXPECT_EQ(CountOf(log, "Failed keyboard-interactive"), 1u) << log;
+}
+
+}  // namespace

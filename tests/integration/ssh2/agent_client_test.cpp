@@ -1,0 +1,147 @@
+// The agent client against a real ssh-agent started by the test, against
+// agents that are absent or never answer, and its reply parsers.
+#include <gtest/gtest.h>
+
+#include <signal.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+#include "ssh2/crypto/agent_client.h"
+#include "ssh2/crypto/key_sign.h"
+#include "ssh2/crypto/private_key.h"
+#include "tests/support/peer_required.h"
+#include "tests/support/temp_dir.h"
+
+namespace {
+
+using sshcrypto::CAgentClient;
+using sshcrypto::CPrivateKey;
+
+std::string Capture(const std::string &command)
+{
+    std::string out;
+    if (FILE *p = ::popen(command.c_str(), "r")) {
+        char buffer[1024];
+        std::size_t n;
+        while ((n = std::fread(buffer, 1, sizeof buffer, p)) > 0) out.append(buffer, n);
+        ::pclose(p);
+    }
+    return out;
+}
+
+// An ssh-agent of the test's own, stopped when the object goes.
+class CTestAgent {
+public:
+    explicit CTestAgent(const std::string &socket) : m_socket(socket)
+    {
+        const std::string out = Capture("ssh-agent -s -a " + socket + " 2>/dev/null");
+        const std::size_t at = out.find("SSH_AGENT_PID=");
+        if (at != std::string::npos) m_pid = std::atoi(out.c_str() + at + 14);
+    }
+    ~CTestAgent()
+    {
+        if (m_pid > 0) ::kill(m_pid, SIGTERM);
+    }
+    bool Running() const { return m_pid > 0; }
+    bool Add(const std::string &key) const
+    {
+        return std::system(("SSH_AUTH_SOCK=" + m_socket + " ssh-add -q " + key + " >/dev/null 2>&1").c_str()) == 0;
+    }
+
+private:
+    std::string m_socket;
+    int m_pid = 0;
+};
+
+bool HavePrograms()
+{
+    return std::system("command -v ssh-agent >/dev/null && command -v ssh-keygen >/dev/null") == 0;
+}
+
+CPrivateKey MakeKey(const TempDir &dir, const std::string &name, const std::string &type)
+{
+    const std::string path = dir.file(name);
+    std::system(("ssh-keygen -q -C '' -N '' -t " + type + " -f " + path + " >/dev/null 2>&1").c_str());
+    CPrivateKey key;
+    EXPECT_EQ(sshcrypto::LoadPrivateKeyFile(path, "", key).code, sshcrypto::KF_OK);
+    return key;
+}
+
+TEST(AgentClient, ListsTheAgentsKeysAndItsSignaturesAreOurs)
+{
+    if (!HavePrograms()) FDX_PEER_MISSING() << "ssh-agent or ssh-keygen is not installed";
+    TempDir dir;
+    const CPrivateKey ed = MakeKey(dir, "ed", "ed25519");
+    const CPrivateKey rsa = MakeKey(dir, "rsa", "rsa");
+    const CPrivateKey absent = MakeKey(dir, "other", "ed25519");
+    CTestAgent agent(dir.file("agent.sock"));
+    ASSERT_TRUE(agent.Running());
+    ASSERT_TRUE(agent.Add(dir.file("ed")));
+    ASSERT_TRUE(agent.Add(dir.file("rsa")));
+    const CAgentClient client(dir.file("agent.sock"));
+    const auto keys = client.Identities();
+    ASSERT_EQ(keys.size(), 2u);
+    EXPECT_EQ(keys[0].publicBlob, ed.PublicBlob());
+    EXPECT_EQ(keys[0].TypeName(), "ssh-ed25519");
+    EXPECT_EQ(keys[1].publicBlob, rsa.PublicBlob());
+
+    // Ed25519 and RSA PKCS #1 signatures are deterministic: the agent's
+    // equal ours, for each RSA flag.
+    const std::vector<std::uint8_t> data{'s', 'e', 's', 's', 'i', 'o', 'n'};
+    EXPECT_EQ(client.Sign(ed.PublicBlob(), data, 0), sshcrypto::SignSsh(ed, "ssh-ed25519", data));
+    EXPECT_EQ(client.Sign(rsa.PublicBlob(), data, sshcrypto::kAgentRsaSha512),
+              sshcrypto::SignSsh(rsa, "rsa-sha2-512", data));
+    EXPECT_EQ(client.Sign(rsa.PublicBlob(), data, sshcrypto::kAgentRsaSha256),
+              sshcrypto::SignSsh(rsa, "rsa-sha2-256", data));
+    EXPECT_EQ(client.Sign(rsa.PublicBlob(), data, 0), sshcrypto::SignSsh(rsa, "ssh-rsa", data));
+    // A key the agent does not hold: it refuses, and that is no signature.
+    EXPECT_TRUE(client.Sign(absent.PublicBlob(), data, 0).empty());
+}
+
+TEST(AgentClient, AbsentAndSilentAgentsGiveNothingWithinTheLimit)
+{
+    TempDir dir;
+    EXPECT_TRUE(CAgentClient("").Identities().empty());
+    EXPECT_FALSE(CAgentClient("").Present());
+    EXPECT_TRUE(CAgentClient(dir.file("none.sock")).Identities().empty());
+    EXPECT_TRUE(CAgentClient(std::string(200, 'x')).Identities().empty()); // longer than a socket path
+    // A socket that takes the connection and never answers.
+    const int listener = ::socket(AF_UNIX, SOCK_STREAM, 0);
+    ASSERT_GE(listener, 0);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    const std::string path = dir.file("silent.sock");
+    std::strncpy(address.sun_path, path.c_str(), sizeof address.sun_path - 1);
+    ASSERT_EQ(::bind(listener, reinterpret_cast<sockaddr *>(&address), sizeof address), 0);
+    ASSERT_EQ(::listen(listener, 4), 0);
+    const CAgentClient silent(path, std::chrono::milliseconds(300));
+    EXPECT_TRUE(silent.Identities().empty());
+    EXPECT_TRUE(silent.Sign(std::vector<std::uint8_t>{1}, std::vector<std::uint8_t>{2}, 0).empty());
+    ::close(listener);
+}
+
+TEST(AgentClient, MalformedRepliesAreRefusedWhole)
+{
+    std::vector<sshcrypto::SAgentIdentity> keys;
+    // One key, then a second that is cut short: none is kept.
+    const std::vector<std::uint8_t> cut{12, 0, 0, 0, 2, 0, 0, 0, 1, 'k', 0, 0, 0, 0, 0, 0, 0, 9, 'x'};
+    EXPECT_FALSE(sshcrypto::ParseAgentIdentities(cut, keys));
+    EXPECT_TRUE(keys.empty());
+    // A count far above what follows.
+    EXPECT_FALSE(sshcrypto::ParseAgentIdentities(std::vector<std::uint8_t>{12, 0xFF, 0xFF, 0xFF, 0xFF}, keys));
+    EXPECT_FALSE(sshcrypto::ParseAgentIdentities(std::vector<std::uint8_t>{5}, keys));
+    EXPECT_FALSE(sshcrypto::ParseAgentIdentities({}, keys));
+    std::vector<std::uint8_t> signature;
+    EXPECT_FALSE(sshcrypto::ParseAgentSignature(std::vector<std::uint8_t>{14, 0, 0, 0, 5, 1}, signature));
+    EXPECT_FALSE(sshcrypto::ParseAgentSignature(std::vector<std::uint8_t>{14, 0, 0, 0, 1, 1, 7}, signature));
+    EXPECT_TRUE(sshcrypto::ParseAgentSignature(std::vector<std::uint8_t>{14, 0, 0, 0, 1, 7}, signature));
+    EXPECT_EQ(signature, std::vector<std::uint8_t>{7});
+}
+
+} // namespace
