@@ -9,7 +9,8 @@
 #include <vector>
 
 #include "ssh2/crypto/hostkey_trust.h"
-#include "tests/scp/scp_test_util.h"
+#include "tests/integration/scp/scp_test_util.h"
+#include "tests/support/peer_required.h"
 #include "tests/support/sshd_peer.h"
 #include "tests/support/temp_dir.h"
 
@@ -34,7 +35,7 @@ protected:
     void SetUp() override
     {
         std::string why;
-        if (!SshdPeer::Available(&why)) GTEST_SKIP() << why;
+        if (!SshdPeer::Available(&why)) FDX_PEER_MISSING() << why;
         m_target = std::make_unique<SshdPeer>();
         ASSERT_TRUE(m_target->running()) << m_target->logText();
         ASSERT_FALSE(m_remote.path().empty());
