@@ -127,3 +127,44 @@ std::u16string IntToDecimal(long long value)
     const std::string digits = std::to_string(value);
     return std::u16string(digits.begin(), digits.end());
 }
+
+namespace {
+
+// One pattern against a name; iterative, with one back-tracking point for
+// the last "*".
+bool HostPatternMatches(std::string_view pattern, std::string_view text)
+{
+    auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; };
+    std::size_t p = 0, t = 0, star = std::string_view::npos, mark = 0;
+    while (t < text.size()) {
+        if (p < pattern.size() && (pattern[p] == '?' || lower(pattern[p]) == lower(text[t]))) {
+            ++p;
+            ++t;
+        } else if (p < pattern.size() && pattern[p] == '*') {
+            star = p++;
+            mark = t;
+        } else if (star != std::string_view::npos) {
+            p = star + 1;
+            t = ++mark;
+        } else {
+            return false;
+        }
+    }
+    while (p < pattern.size() && pattern[p] == '*') ++p;
+    return p == pattern.size();
+}
+
+}  // namespace
+
+bool HostPatternsMatch(const std::vector<std::string>& patterns, std::string_view host)
+{
+    bool matched = false;
+    for (const std::string& pattern : patterns) {
+        if (!pattern.empty() && pattern.front() == '!') {
+            if (HostPatternMatches(std::string_view(pattern).substr(1), host)) return false;
+        } else if (HostPatternMatches(pattern, host)) {
+            matched = true;
+        }
+    }
+    return matched;
+}

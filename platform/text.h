@@ -47,3 +47,9 @@ public:
 private:
     String m_value;
 };
+
+// Whether a host name matches a list of host patterns as OpenSSH's client
+// files write them: "*" and "?" wildcards, ASCII letters in either case,
+// and "!pattern" excluding whatever it matches (a list of exclusions alone
+// matches nothing).
+bool HostPatternsMatch(const std::vector<std::string>& patterns, std::string_view host);

@@ -4,6 +4,7 @@
 #include <set>
 
 #include "inventory/import/text_lines.h"
+#include "platform/text.h"
 
 namespace hostimport {
 
@@ -135,28 +136,6 @@ private:
     std::size_t m_nIncluded = 0;
 };
 
-bool GlobMatch(std::string_view pattern, std::string_view text)
-{
-    // Iterative matching with one back-tracking point for the last "*".
-    std::size_t p = 0, t = 0, star = std::string_view::npos, mark = 0;
-    while (t < text.size()) {
-        if (p < pattern.size() && (pattern[p] == '?' || SameWord(pattern.substr(p, 1), text.substr(t, 1)))) {
-            ++p;
-            ++t;
-        } else if (p < pattern.size() && pattern[p] == '*') {
-            star = p++;
-            mark = t;
-        } else if (star != std::string_view::npos) {
-            p = star + 1;
-            t = ++mark;
-        } else {
-            return false;
-        }
-    }
-    while (p < pattern.size() && pattern[p] == '*') ++p;
-    return p == pattern.size();
-}
-
 bool IsConcreteName(std::string_view pattern)
 {
     return !pattern.empty() && pattern.front() != '!' && pattern.find_first_of("*?") == std::string_view::npos;
@@ -185,19 +164,6 @@ bool ExpandTokens(std::string_view text, const std::map<char, std::string>& valu
 }
 
 }  // namespace
-
-bool HostPatternsMatch(const std::vector<std::string>& patterns, std::string_view host)
-{
-    bool matched = false;
-    for (const std::string& pattern : patterns) {
-        if (!pattern.empty() && pattern.front() == '!') {
-            if (GlobMatch(std::string_view(pattern).substr(1), host)) return false;
-        } else if (GlobMatch(pattern, host)) {
-            matched = true;
-        }
-    }
-    return matched;
-}
 
 void ReadSshConfig(std::string_view text, const std::string& file, const SSshConfigContext& context,
                    SImportResult& result)

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "inventory/import/host_record.h"
+#include "platform/text.h"  // HostPatternsMatch, which Host lines use
 
 namespace hostimport {
 
@@ -31,9 +32,5 @@ struct SSshConfigContext {
 
 void ReadSshConfig(std::string_view text, const std::string& file, const SSshConfigContext& context,
                    SImportResult& result);
-
-// Whether a host name matches a Host line's pattern list: one pattern (with
-// "*" and "?") matches and no "!pattern" does, case-insensitively.
-bool HostPatternsMatch(const std::vector<std::string>& patterns, std::string_view host);
 
 }  // namespace hostimport

@@ -7,6 +7,7 @@
 
 #include "platform/atomic_file.h"
 #include "platform/paths.h"
+#include "platform/text.h"
 #include "ssh2/crypto/digest.h"
 #include "ssh2/crypto/hostkey_trust.h"
 
@@ -49,28 +50,6 @@ bool DecodeBase64(std::string_view text, std::vector<std::uint8_t>& out)
     if (text.size() >= 2 && text[text.size() - 2] == '=') --size;
     out.resize(size);
     return true;
-}
-
-bool GlobMatch(std::string_view pattern, std::string_view text)
-{
-    auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; };
-    std::size_t p = 0, t = 0, star = std::string_view::npos, mark = 0;
-    while (t < text.size()) {
-        if (p < pattern.size() && (pattern[p] == '?' || lower(pattern[p]) == lower(text[t]))) {
-            ++p;
-            ++t;
-        } else if (p < pattern.size() && pattern[p] == '*') {
-            star = p++;
-            mark = t;
-        } else if (star != std::string_view::npos) {
-            p = star + 1;
-            t = ++mark;
-        } else {
-            return false;
-        }
-    }
-    while (p < pattern.size() && pattern[p] == '*') ++p;
-    return p == pattern.size();
 }
 
 bool ParseLine(std::string_view text, int number, SKnownHostsEntry& entry)
@@ -146,15 +125,7 @@ bool KnownHostsEntryNames(const SKnownHostsEntry& entry, std::string_view listed
         hmac.Compute({ByteView(reinterpret_cast<const std::uint8_t*>(listedName.data()), listedName.size())}, mac);
         return ConstantTimeEqual(mac, entry.hash.data(), sizeof mac);
     }
-    bool matched = false;
-    for (const std::string& pattern : entry.patterns) {
-        if (!pattern.empty() && pattern.front() == '!') {
-            if (GlobMatch(std::string_view(pattern).substr(1), listedName)) return false;
-        } else if (GlobMatch(pattern, listedName)) {
-            matched = true;
-        }
-    }
-    return matched;
+    return HostPatternsMatch(entry.patterns, listedName);
 }
 
 SKnownHostsVerdict CheckKnownHosts(const std::vector<SKnownHostsEntry>& entries, std::string_view host,
