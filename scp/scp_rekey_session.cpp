@@ -8,7 +8,9 @@
 #include "scp/scp_session.h"
 
 namespace {
-int g_lastRekeys;
+// Per thread, as the other "last session" values: a jump host's relay
+// thread runs a session of its own beside the upload's.
+thread_local int g_lastRekeys;
 }  // namespace
 
 void scp_kex_count_rekey(int count) { g_lastRekeys = count; }

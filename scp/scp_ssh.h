@@ -130,7 +130,7 @@ const char* scp_session_chosen(const ScpSession* session, int which);
 const char* scp_session_last_chosen(int which);
 // Whether that key exchange was strict.
 bool scp_session_last_strict();
-// The key exchanges after the first in the latest session of this process.
+// The key exchanges after the first in the latest session of this thread.
 int scp_session_last_rekeys();
 
 // Quirk flags (bit per ScpQuirk) detected from a software version under the
