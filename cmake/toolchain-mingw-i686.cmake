@@ -1,0 +1,21 @@
+# Cross build for 32-bit Windows with Debian's MinGW-w64 (posix threads).
+set(CMAKE_SYSTEM_NAME Windows)
+set(CMAKE_SYSTEM_PROCESSOR i686)
+set(FDX_MINGW_PREFIX i686-w64-mingw32)
+set(CMAKE_C_COMPILER ${FDX_MINGW_PREFIX}-gcc-posix)
+set(CMAKE_CXX_COMPILER ${FDX_MINGW_PREFIX}-g++-posix)
+set(CMAKE_RC_COMPILER ${FDX_MINGW_PREFIX}-windres)
+set(CMAKE_FIND_ROOT_PATH /usr/${FDX_MINGW_PREFIX})
+# OpenSSL's libcrypto and zlib, built for the target by scripts/windows-deps.sh.
+set(FDX_WINDOWS_DEPS "${CMAKE_CURRENT_LIST_DIR}/../build/windows-deps" CACHE PATH "Prefix of the target's libcrypto and zlib")
+list(APPEND CMAKE_FIND_ROOT_PATH ${FDX_WINDOWS_DEPS})
+set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
+set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
+set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
+set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
+set(OPENSSL_USE_STATIC_LIBS ON)
+set(OPENSSL_ROOT_DIR ${FDX_WINDOWS_DEPS})
+set(ZLIB_ROOT ${FDX_WINDOWS_DEPS})
+# A DLL that needs no runtime DLL beside it.
+set(CMAKE_EXE_LINKER_FLAGS_INIT "-static -static-libgcc -static-libstdc++")
+set(CMAKE_SHARED_LINKER_FLAGS_INIT "-static -static-libgcc -static-libstdc++")
