@@ -7,7 +7,10 @@
 #include "snapin/component.h"
 #include "snapin/data_object.h"
 
-CFerrodexData::CFerrodexData() : m_pRoot(std::make_unique<CRootNode>()) {}
+CFerrodexData::CFerrodexData() : m_pRoot(std::make_unique<CRootNode>())
+{
+    g_bDirty = false;  // a new inventory: nothing of it is unsaved yet
+}
 
 HRESULT CFerrodexData::QueryInterface(REFIID riid, void** ppv)
 {

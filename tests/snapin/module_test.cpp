@@ -192,6 +192,15 @@ TEST(Module, AnInventorySurvivesSaveDestroyAndLoad)
         EXPECT_EQ(hosts[0].nImage, 2);
     }
     EXPECT_EQ(DllCanUnloadNow(), S_OK);
+    {
+        // Changes left unsaved by one instance are not the next one's.
+        Session dirty;
+        dirty.Expand(0, dirty.console->AddStaticItem(0));
+        ui.AnswerDialog({IDOK, {{IDC_GROUP_NAME, u"Left"}}, {}});
+        ASSERT_EQ(dirty.Command(0, 0), S_OK);
+        EXPECT_EQ(dirty.persist->IsDirty(), S_OK);
+    }
+    EXPECT_EQ(Session().persist->IsDirty(), S_FALSE);
     EXPECT_EQ(CFakeConsole::LiveCount(), 0);
 }
 
