@@ -597,7 +597,12 @@ int CommandViewXml(const std::string& file, bool json)
         return session.Finish(false);
     }
     const std::u16string xml = AnsiToWide(std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()));
-    if (!session.OpenImage(InventoryImageWithXml(u"view-xml", u"xml", xml))) return session.Finish(false);
+    std::vector<std::uint8_t> image;
+    if (HostStatus status = BuildInventoryImage({{u"view-xml", u"xml", xml}}, image); !status) {
+        session.Fail(status.message);
+        return session.Finish(false);
+    }
+    if (!session.OpenImage(image)) return session.Finish(false);
     const HSCOPEITEM host = session.Resolve({u"view-xml", u"xml"}, true);
     if (host == 0) return session.Finish(false);
     const std::vector<HSCOPEITEM> nodes = session.Host().Children(host);
