@@ -596,8 +596,21 @@ int CommandViewXml(const std::string& file, bool json)
         session.Fail(file + " is empty");
         return session.Finish(false);
     }
-    const std::u16string xml = AnsiToWide(std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()));
-    if (!session.OpenImage(InventoryImageWithXml(u"view-xml", u"xml", xml))) return session.Finish(false);
+    std::vector<std::uint8_t> image;
+    {
+        // Each copy of the text goes as soon as the next one is made.
+        std::vector<InventoryImageHost> hosts(1);
+        hosts[0] = {u"view-xml", u"xml",
+                    AnsiToWide(std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()))};
+        bytes = {};
+        if (HostStatus status = BuildInventoryImage(hosts, image); !status) {
+            session.Fail(status.message);
+            return session.Finish(false);
+        }
+    }
+    const bool opened = session.OpenImage(image);
+    image = {};
+    if (!opened) return session.Finish(false);
     const HSCOPEITEM host = session.Resolve({u"view-xml", u"xml"}, true);
     if (host == 0) return session.Finish(false);
     const std::vector<HSCOPEITEM> nodes = session.Host().Children(host);

@@ -398,6 +398,18 @@ struct CConsoleHost::Impl final : IConsoleSite {
         return hr;
     }
 
+    HRESULT Paste(HSCOPEITEM item, IDataObject* source)
+    {
+        SnapinInstance* instance = InstanceOf(item);
+        if (instance == nullptr || !instance->component || source == nullptr) return E_INVALIDARG;
+        com_ptr<IDataObject> data = DataObject(item);
+        const auto arg = reinterpret_cast<LPARAM>(source);
+        if (instance->component->Notify(data.get(), MMCN_QUERY_PASTE, arg, 0) != S_OK) return S_FALSE;
+        const HRESULT hr = instance->component->Notify(data.get(), MMCN_PASTE, arg, 0);
+        if (tree.Find(item) != nullptr) ScopeChanged(item);
+        return hr;
+    }
+
     bool CanRename(HSCOPEITEM item)
     {
         if (tree.Find(item) == nullptr) return false;
@@ -745,6 +757,8 @@ HRESULT CConsoleHost::InvokeCommand(HSCOPEITEM item, long commandId)
     if (m_scanSink != nullptr && Exists(item)) m_scanSink->OnHostsMayHaveScanned(item);
     return hr;
 }
+
+HRESULT CConsoleHost::Paste(HSCOPEITEM item, IDataObject* source) { return m_impl->Paste(item, source); }
 
 bool CConsoleHost::CanRename(HSCOPEITEM item) { return m_impl->CanRename(item); }
 

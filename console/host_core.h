@@ -184,6 +184,10 @@ public:
     // Runs a menu command of the item. The item may be gone afterwards; the
     // selection then moves to its parent.
     HRESULT InvokeCommand(HSCOPEITEM item, long commandId);
+    // Pastes a data object of the console's onto the item, as the console's
+    // Paste does: the snap-in is asked whether it takes it, then given it
+    // as a copy. S_FALSE when it does not take it.
+    HRESULT Paste(HSCOPEITEM item, IDataObject* source);
     // The snap-in allows renaming the item (asked while it is selected; this
     // selects it).
     bool CanRename(HSCOPEITEM item);

@@ -1,66 +1,84 @@
 #include "console/inventory_image.h"
 
-#include "console/console_file.h"
-#include "console/snapin_module.h"
+#include "console/paste_data.h"
+#include "console/script_ui.h"
+#include "platform/snapin_contract.h"
+#include "platform/text.h"
 
 namespace {
 
-class CStreamBuilder {
+// Installs the builder's user interface for its duration.
+class CInterfaceSwap {
 public:
-    void U32(std::uint32_t value)
-    {
-        for (int i = 0; i < 4; ++i) m_bytes.push_back(static_cast<std::uint8_t>(value >> (8 * i)));
-    }
-    void Units(std::u16string_view text)
-    {
-        for (char16_t unit : text) {
-            m_bytes.push_back(static_cast<std::uint8_t>(unit));
-            m_bytes.push_back(static_cast<std::uint8_t>(unit >> 8));
-        }
-    }
-    // Length in code units, then the text.
-    void Text(std::u16string_view text)
-    {
-        U32(static_cast<std::uint32_t>(text.size()));
-        Units(text);
-    }
-    std::vector<std::uint8_t> Take() { return std::move(m_bytes); }
+    explicit CInterfaceSwap(IUserInterface* ui) : m_previous(SetUserInterface(ui)) {}
+    ~CInterfaceSwap() { SetUserInterface(m_previous); }
+    CInterfaceSwap(const CInterfaceSwap&) = delete;
+    CInterfaceSwap& operator=(const CInterfaceSwap&) = delete;
 
 private:
-    std::vector<std::uint8_t> m_bytes;
+    IUserInterface* m_previous;
 };
 
+// Runs a menu command that adds a child to `parent`, and gives the child it
+// added (the last one); 0 when the snap-in added none.
+HSCOPEITEM AddChild(CConsoleHost& console, CScriptUserInterface& ui, HSCOPEITEM parent, long command)
+{
+    const std::size_t before = console.Children(parent).size();
+    if (console.InvokeCommand(parent, command) != S_OK || ui.Failed()) return 0;
+    const std::vector<HSCOPEITEM> children = console.Children(parent);
+    return children.size() == before + 1 ? children.back() : 0;
+}
+
+HostStatus Refused(const char* what, std::u16string_view name)
+{
+    return HostStatus::Fail(std::string("the snap-in did not add the ") + what + " \"" + WideToAnsi(name) + "\"");
+}
+
 }  // namespace
+
+HostStatus BuildInventoryImage(const std::vector<InventoryImageHost>& hosts, std::vector<std::uint8_t>& image)
+{
+    image.clear();
+    ScriptAnswers answers;
+    // The host dialog as `host add` answers it, with no login: the host is
+    // stored as one whose login is asked before it is first expanded.
+    answers.answerHostDialog = true;
+    answers.login = u"";
+    CScriptUserInterface ui(std::move(answers));
+    CInterfaceSwap swap(&ui);
+    CConsoleHost console;
+    if (HostStatus status = console.OpenNew(); !status) return status;
+    const HSCOPEITEM root = console.RootItem();
+    console.Expand(root);
+    HSCOPEITEM group = 0;
+    const std::u16string* groupName = nullptr;
+    for (const InventoryImageHost& host : hosts) {
+        if (groupName == nullptr || *groupName != host.group) {
+            ui.Answers().groupName = host.group;
+            group = AddChild(console, ui, root, IDM_ADD_GROUP);
+            if (group == 0) return Refused("group", host.group);
+            console.Expand(group);
+            groupName = &host.group;
+        }
+        ui.NextHost();
+        ui.Answers().host = host.host;
+        const HSCOPEITEM added = AddChild(console, ui, group, IDM_ADD_HOST);
+        if (added == 0) return Refused("host", host.host);
+        if (!host.xml.empty() && console.Paste(added, MakePictureData(host.xml).get()) != S_OK)
+            return HostStatus::Fail("the host \"" + WideToAnsi(host.host) + "\" did not take its XML");
+    }
+    return console.SaveImage(image);
+}
+
+std::vector<std::uint8_t> InventoryImageWithHosts(const std::vector<InventoryImageHost>& hosts)
+{
+    std::vector<std::uint8_t> image;
+    if (!BuildInventoryImage(hosts, image)) image.clear();
+    return image;
+}
 
 std::vector<std::uint8_t> InventoryImageWithXml(std::u16string_view group, std::u16string_view host,
                                                 std::u16string_view xml)
 {
     return InventoryImageWithHosts({{std::u16string(group), std::u16string(host), std::u16string(xml)}});
-}
-
-std::vector<std::uint8_t> InventoryImageWithHosts(const std::vector<InventoryImageHost>& hosts)
-{
-    std::vector<std::pair<std::u16string, std::vector<const InventoryImageHost*>>> groups;
-    for (const InventoryImageHost& host : hosts) {
-        if (groups.empty() || groups.back().first != host.group) groups.emplace_back(host.group, std::vector<const InventoryImageHost*>{});
-        groups.back().second.push_back(&host);
-    }
-    CStreamBuilder stream;
-    // Marker: the wide text "1" with its terminator.
-    stream.U32(4);
-    stream.Units(std::u16string_view(u"1\0", 2));
-    stream.U32(static_cast<std::uint32_t>(groups.size()));
-    for (const auto& [group, members] : groups) {
-        stream.U32(static_cast<std::uint32_t>(group.size() + 1));
-        stream.Units(group);
-        stream.Units(std::u16string_view(u"\0", 1));
-        stream.U32(static_cast<std::uint32_t>(members.size()));
-        for (const InventoryImageHost* host : members) {
-            stream.U32(0);  // plain form
-            stream.Text(host->host);
-            stream.Text(u"22");
-            stream.Text(host->xml);
-        }
-    }
-    return FormatConsoleFile({ConsoleFileInstance{kFerrodexSnapinClass, stream.Take()}});
 }

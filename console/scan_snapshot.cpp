@@ -77,7 +77,10 @@ bool SnapshotOfXml(std::u16string_view xml, std::vector<SnapshotNode>& nodes, st
     CScriptUserInterface ui(std::move(answers));
     CInterfaceSwap swap(&ui);
     CConsoleHost host;
-    if (HostStatus status = host.OpenImage(InventoryImageWithXml(u"history", u"scan", xml)); !status) {
+    std::vector<std::uint8_t> image;
+    HostStatus status = BuildInventoryImage({{u"history", u"scan", std::u16string(xml)}}, image);
+    if (status) status = host.OpenImage(image);
+    if (!status) {
         error = status.message;
         return false;
     }

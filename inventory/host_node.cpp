@@ -1,6 +1,7 @@
 #include "inventory/host_node.h"
 
 #include "hardware/general_node.h"
+#include "hardware/hardware_tree.h"
 #include "inventory/context_menu.h"
 #include "inventory/dialogs.h"
 #include "inventory/group_node.h"
@@ -163,6 +164,17 @@ void CHostNode::DropHardware(IConsoleNameSpace2* nameSpace)
     m_spXmlDoc = nullptr;
     m_bstrXml.clear();
     m_scanStatus.Forget();
+}
+
+void CHostNode::TakePicture(std::u16string xml, IConsoleNameSpace2* nameSpace)
+{
+    DropHardware(nameSpace);
+    m_bstrLastResult.clear();
+    m_bstrXml = std::move(xml);
+    g_bDirty = true;
+    if (!m_bExpanded || m_bstrXml.empty()) return;
+    BuildHardwareTree(*this);
+    if (!m_children.empty()) InsertHostHardware(*this, nameSpace);
 }
 
 void CHostNode::SetFromDialog(std::u16string_view host, std::u16string_view port, std::u16string_view login,

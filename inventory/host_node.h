@@ -42,6 +42,11 @@ public:
     // Drops the picture of the host: the hardware's scope items and nodes,
     // the XML and the scan status (the host was given a new address).
     void DropHardware(IConsoleNameSpace2* nameSpace);
+    // Takes a picture of the hardware handed over by the console (a pasted
+    // lshw XML) in place of the one it holds, kept as one read from the
+    // console file is: no scan of this session. A host already expanded
+    // shows it at once.
+    void TakePicture(std::u16string xml, IConsoleNameSpace2* nameSpace);
     // Sets host, port, login and password from the host dialog's texts. An
     // empty password keeps the stored one (the dialog never shows it).
     void SetFromDialog(std::u16string_view host, std::u16string_view port, std::u16string_view login,

@@ -35,3 +35,9 @@ constexpr long IDM_REFRESH_HOST = 3;
 constexpr long IDM_EDIT_HOST = 4;
 // "Refresh All" of the root and of a group.
 constexpr long IDM_REFRESH_ALL = 5;
+
+// The clipboard format of a hardware picture a console hands to a host node
+// through a paste: the lshw XML in UTF-16LE, ended by a zero unit. The host
+// keeps it as it keeps one read from the console file (no scan of this
+// session), and expanding the host shows it without contacting the server.
+inline constexpr char16_t kHostPictureXmlFormat[] = u"FERRODEX_HOST_XML";

@@ -3,6 +3,7 @@
 #include "inventory/module_state.h"
 #include "snapin/component_data.h"
 #include "snapin/data_object.h"
+#include "snapin/picture_paste.h"
 
 namespace {
 WORD LowWord(LPARAM value) { return static_cast<WORD>(value & 0xFFFF); }
@@ -43,6 +44,12 @@ HRESULT CFerrodexComponent::Notify(IDataObject* data, MMC_NOTIFY_TYPE event, LPA
             return node->OnSelect(m_spConsole.get(), LowWord(arg), HighWord(arg));
         case MMCN_SHOW:
             return node->OnShow(m_bViewFlag, m_spConsole.get(), static_cast<BOOL>(arg), static_cast<HSCOPEITEM>(param));
+        case MMCN_QUERY_PASTE:
+            return CanPastePicture(*node, reinterpret_cast<IDataObject*>(arg)) ? S_OK : S_FALSE;
+        case MMCN_PASTE:
+            // A picture is copied, never moved: nothing of the source is to be deleted.
+            if (param != 0) *reinterpret_cast<IDataObject**>(param) = nullptr;
+            return PastePicture(*node, reinterpret_cast<IDataObject*>(arg), m_pOwner->NameSpace());
         default:
             return S_FALSE;
         }

@@ -45,6 +45,7 @@ public:
     HRESULT Command(long commandId, IDataObject* data) override;
 
     CRootNode& Root() { return *m_pRoot; }
+    IConsoleNameSpace2* NameSpace() const { return m_spNameSpace.get(); }
 
 private:
     ~CFerrodexData() = default;

@@ -15,6 +15,7 @@
 #include "platform/text.h"
 #include "tests/console/json_value.h"
 #include "tests/console/run_ferrodex.h"
+#include "tests/console/image_registry.h"
 #include "tests/support/raw_controls.h"
 #include "tests/support/temp_dir.h"
 
@@ -76,9 +77,17 @@ protected:
                                                          static_cast<std::streamsize>(image.size()));
     }
 
+    // A console file kept with the test data, as the test's console file.
+    void UseConsoleFile(const std::string& name)
+    {
+        std::filesystem::copy_file(SourceDir() + "/tests/data/console/" + name, m_console,
+                                   std::filesystem::copy_options::overwrite_existing);
+    }
+
     TempDir m_dir;
     RunEnvironment m_env;
     std::string m_console;
+    CImageModuleRegistry m_images;
 };
 
 TEST_F(CommandTest, GroupsAreAddedRenamedDeletedAndSurviveReload)
@@ -152,9 +161,7 @@ TEST_F(CommandTest, OldConsoleFilesKeepNamesWithASlash)
 {
     // Names with "/" are refused today, but a console file written before
     // may hold one: it loads, and "\/" names it in a path.
-    const auto image = InventoryImageWithXml(u"a/b", u"srv", u"");
-    std::ofstream(m_console, std::ios::binary).write(reinterpret_cast<const char*>(image.data()),
-                                                     static_cast<std::streamsize>(image.size()));
+    UseConsoleFile("slash_group.fdx");
     EXPECT_EQ(Names(Json({"tree", "--json"})), (std::vector<std::string>{"a/b"}));
     // The group lists its hosts (none).
     EXPECT_NO_THROW(Json({"show", "a\\/b", "--json"})["rows"]);
@@ -394,11 +401,9 @@ TEST_F(CommandTest, HostileHostTextReachesNoTerminalRaw)
 {
     // Escape sequences, C1 controls, bidirectional overrides, line feeds and
     // carriage returns in hardware values, node names, group and host names.
-    const std::string xml = ReadWholeFile(SourceDir() + "/tests/data/lshw/hostile.xml");
-    ASSERT_FALSE(xml.empty());
-    const auto image = InventoryImageWithXml(u"Lab\x1b[2J", u"srv\u202e", AnsiToWide(xml));
-    std::ofstream(m_console, std::ios::binary).write(reinterpret_cast<const char*>(image.data()),
-                                                     static_cast<std::streamsize>(image.size()));
+    // Group "Lab\x1b[2J" with host "srv\u202e" holding hostile.xml: names
+    // refused today, in a file of a release that took them.
+    UseConsoleFile("hostile_names.fdx");
     const std::string host = "Lab\x1b[2J/srv\u202e";
     const std::string hostileFile = SourceDir() + "/tests/data/lshw/hostile.xml";
 

@@ -16,6 +16,7 @@
 #include "console/inventory_image.h"
 #include "history/history_store.h"
 #include "platform/text.h"
+#include "tests/console/image_registry.h"
 #include "tests/console/json_value.h"
 #include "tests/console/run_ferrodex.h"
 #include "tests/support/peer_required.h"
@@ -120,6 +121,7 @@ protected:
     TempDir m_dir;
     RunEnvironment m_env;
     std::string m_console;
+    CImageModuleRegistry m_images;
 };
 
 using Matches = std::vector<std::string>;
