@@ -127,6 +127,30 @@ TEST(KexTest, CurrentExchangeHashesAndLongerKeysMatchVectors)
               DeriveKey(sshcrypto::EDigest::Sha1, gex.k, hGex, 'A', hEcdh, 40));
 }
 
+TEST(KexTest, KeysFromAnEncodedSecretMatchAndAnOldServerCanLeaveItOut)
+{
+    const CBigNum k = CBigNum::FromHex("80f1e2d3c4b5a6978812");  // top bit set: a leading zero in the mpint
+    const std::vector<std::uint8_t> h(32, 0x5a), sid(32, 0xa5);
+    std::vector<std::uint8_t> encoded(4);
+    const std::vector<std::uint8_t> content = k.ToMpint();
+    StoreUint32(encoded.data(), static_cast<std::uint32_t>(content.size()));
+    encoded.insert(encoded.end(), content.begin(), content.end());
+    EXPECT_EQ(DeriveKeyFromEncoded(sshcrypto::EDigest::Sha256, encoded, h, 'C', sid, 64),
+              DeriveKey(sshcrypto::EDigest::Sha256, k, h, 'C', sid, 64));
+
+    // Without K: K1 = HASH(H || letter || session id), K2 = HASH(H || K1).
+    sshcrypto::CDigest hash(sshcrypto::EDigest::Sha256);
+    hash.Update(h);
+    hash.Update("A", 1);
+    hash.Update(sid);
+    std::vector<std::uint8_t> expected = hash.Final();
+    hash.Update(h);
+    hash.Update(expected);
+    const std::vector<std::uint8_t> k2 = hash.Final();
+    expected.insert(expected.end(), k2.begin(), k2.begin() + 8);
+    EXPECT_EQ(DeriveKeyFromEncoded(sshcrypto::EDigest::Sha256, {}, h, 'A', sid, 40), expected);
+}
+
 TEST(KexTest, CurrentGroupRequestFollowsTheCipherKey)
 {
     EXPECT_EQ(GroupExchangeRequestBits(128), 3072u);
