@@ -1,23 +1,21 @@
+// The upload engine's adapter, packet side: the cipher table, each
+// direction's cipher and MAC, and payload compression, all on the shared
+// primitives of ssh2/crypto/.
 #include "scp/scp_crypto.h"
 
+#include <cstdint>
 #include <cstring>
 #include <memory>
 #include <new>
 #include <span>
 #include <stdexcept>
-#include <string>
+#include <vector>
 
 #include "scp/scp.h"
 #include "scp/scp_store.h"
 #include "ssh2/crypto/aead.h"
-#include "ssh2/crypto/bignum.h"
 #include "ssh2/crypto/cipher.h"
 #include "ssh2/crypto/digest.h"
-#include "ssh2/crypto/ecdh.h"
-#include "ssh2/crypto/hostkey.h"
-#include "ssh2/crypto/hostkey_trust.h"
-#include "ssh2/crypto/key_sign.h"
-#include "ssh2/crypto/private_key.h"
 #include "ssh2/crypto/zlib_stream.h"
 
 namespace {
@@ -129,7 +127,7 @@ int scp_cipher_run(ScpCipher* cipher, std::uint8_t* data, std::size_t len)
 
 std::size_t scp_cipher_tag_len(const ScpCipher* cipher)
 {
-    if (!cipher->info) return SCP_OK;
+    if (!cipher->info) return 0;
     return cipher->info->mode == SCP_MODE_GCM || cipher->info->mode == SCP_MODE_CHACHA ? 16 : 0;
 }
 
@@ -188,7 +186,7 @@ std::size_t scp_mac_key_len(int kind)
     case SCP_MAC_SHA256_ETM: return 32;
     case SCP_MAC_SHA512:
     case SCP_MAC_SHA512_ETM: return 64;
-    default: return SCP_OK;
+    default: return 0;
     }
 }
 
@@ -207,25 +205,6 @@ sshcrypto::EDigest scp_mac_digest(int kind)
     }
 }
 
-sshcrypto::EDigest scp_hash_digest(int alg)
-{
-    return alg == SCP_HASH_SHA512 ? sshcrypto::EDigest::Sha512
-           : alg == SCP_HASH_SHA256 ? sshcrypto::EDigest::Sha256
-                                    : sshcrypto::EDigest::Sha1;
-}
-
-// A digest of the pieces; false when the primitive fails.
-bool scp_digest_pieces(sshcrypto::EDigest kind, const ScpPiece* pieces, std::size_t count, std::uint8_t* out)
-{
-    try {
-        sshcrypto::CDigest digest(kind);
-        for (std::size_t i = 0; i < count; ++i) digest.Update(pieces[i].data, pieces[i].len);
-        digest.Final(out);
-        return true;
-    } catch (const std::exception&) {
-        return false;
-    }
-}
 }  // namespace
 
 int scp_mac_start(ScpMac* mac, int kind, const std::uint8_t* key, std::size_t keyLen)
@@ -267,319 +246,6 @@ void scp_mac_end(ScpMac* mac)
     mac->kind = SCP_MAC_NONE;
     mac->etm = false;
 }
-
-int scp_sha1(const ScpPiece* pieces, std::size_t count, std::uint8_t out[20])
-{
-    return scp_digest_pieces(sshcrypto::EDigest::Sha1, pieces, count, out) ? SCP_OK : SCP_E_INTERNAL;
-}
-
-std::size_t scp_hash_len(int alg) { return alg == SCP_HASH_SHA512 ? 64 : alg == SCP_HASH_SHA256 ? 32 : 20; }
-
-int scp_hash(int alg, const ScpPiece* pieces, std::size_t count, std::uint8_t* out)
-{
-    return scp_digest_pieces(scp_hash_digest(alg), pieces, count, out) ? SCP_OK : SCP_E_INTERNAL;
-}
-
-int scp_exchange_hash(int hashAlg, const ScpExchangeParts* x, std::uint8_t* out)
-{
-    ScpBuf hashed{};
-    int rc = scp_buf_put_cstring(&hashed, x->clientVersion);
-    if (!rc) rc = scp_buf_put_cstring(&hashed, x->serverVersion);
-    if (!rc) rc = scp_buf_put_string(&hashed, x->kexinitClient, x->kexinitClientLen);
-    if (!rc) rc = scp_buf_put_string(&hashed, x->kexinitServer, x->kexinitServerLen);
-    if (!rc) rc = scp_buf_put_string(&hashed, x->hostKey, x->hostKeyLen);
-    if (!rc && x->gex != SCP_GEX_NONE) {
-        if (x->gex == SCP_GEX_RANGE) rc = scp_buf_put_u32(&hashed, x->gexMin);
-        if (!rc) rc = scp_buf_put_u32(&hashed, x->gexBits);
-        if (!rc && x->gex == SCP_GEX_RANGE) rc = scp_buf_put_u32(&hashed, x->gexMax);
-        if (!rc) rc = scp_buf_put_mpint(&hashed, x->p);
-        if (!rc) rc = scp_buf_put_mpint(&hashed, x->g);
-    }
-    if (x->e) {
-        if (!rc) rc = scp_buf_put_mpint(&hashed, x->e);
-        if (!rc) rc = scp_buf_put_mpint(&hashed, x->f);
-    } else {
-        if (!rc) rc = scp_buf_put_string(&hashed, x->qc, x->qcLen);
-        if (!rc) rc = scp_buf_put_string(&hashed, x->qs, x->qsLen);
-    }
-    if (!rc) rc = scp_buf_put(&hashed, x->kMpint, x->kLen);
-    const ScpPiece piece = {hashed.data, hashed.len};
-    if (!rc) rc = scp_hash(hashAlg, &piece, 1, out);
-    scp_buf_wipe(&hashed);
-    return rc;
-}
-
-int scp_kex_derive(int hashAlg, const std::uint8_t* kMpint, std::size_t kLen, const std::uint8_t* h, std::size_t hLen,
-                   char letter, const std::uint8_t* sessionId, std::size_t sessionIdLen, std::uint8_t* out,
-                   std::size_t outLen)
-{
-    const std::size_t step = scp_hash_len(hashAlg);
-    std::uint8_t acc[4 * kScpMaxHash];
-    if (outLen > sizeof acc - step) return SCP_E_INTERNAL;
-    const ScpPiece first[] = {{kMpint, kLen}, {h, hLen}, {&letter, 1}, {sessionId, sessionIdLen}};
-    int rc = scp_hash(hashAlg, first, 4, acc);
-    std::size_t have = step;
-    while (!rc && have < outLen) {
-        const ScpPiece more[] = {{kMpint, kLen}, {h, hLen}, {acc, have}};
-        rc = scp_hash(hashAlg, more, 3, acc + have);
-        have += step;
-    }
-    if (!rc) std::memcpy(out, acc, outLen);
-    sshcrypto::Cleanse(acc, sizeof acc);
-    return rc;
-}
-
-int scp_md5(const void* data, std::size_t len, std::uint8_t out[16])
-{
-    const ScpPiece piece = {data, len};
-    return scp_digest_pieces(sshcrypto::EDigest::Md5, &piece, 1, out) ? SCP_OK : SCP_E_INTERNAL;
-}
-
-int scp_buf_put_mpint(ScpBuf* buf, const BIGNUM* n)
-{
-    try {
-        const std::vector<std::uint8_t> content = sshcrypto::MpintOf(n);
-        return scp_buf_put_string(buf, content.data(), content.size());
-    } catch (const std::bad_alloc&) {
-        return SCP_E_OUT_OF_MEMORY;
-    }
-}
-
-bool scp_get_mpint(ScpReader* r, BIGNUM** out)
-{
-    const std::uint8_t* p = nullptr;
-    std::size_t len = 0;
-    const ScpReader saved = *r;
-    if (!scp_get_string(r, &p, &len, kScpMaxMpintBytes)) return false;
-    // Negative numbers are never valid here.
-    *out = sshcrypto::NewBigNumFromMpint(std::span<const std::uint8_t>(p, len));
-    if (!*out) *r = saved;
-    return *out != nullptr;
-}
-
-void scp_bn_free(BIGNUM* n) { sshcrypto::FreeBigNum(n); }
-
-int scp_ecdh_start(ScpEcdh* ecdh, int kind, const std::uint8_t* priv, ScpBuf* pub)
-{
-    scp_ecdh_end(ecdh);
-    if ((kind != SCP_ECDH_X25519 && kind != SCP_ECDH_P256) || (priv && kind != SCP_ECDH_X25519)) return SCP_E_INTERNAL;
-    ecdh->kind = kind;
-    try {
-        // The C-style struct holds the shared key pair; scp_ecdh_end takes it back.
-        ecdh->pair = (priv ? std::make_unique<sshcrypto::CEcdh>(
-                                 sshcrypto::CEcdh::FromX25519Private(std::span<const std::uint8_t>(priv, 32)))
-                           : std::make_unique<sshcrypto::CEcdh>(kind == SCP_ECDH_X25519 ? sshcrypto::ECurve::X25519
-                                                                                        : sshcrypto::ECurve::P256))
-                         .release();
-    } catch (const std::bad_alloc&) {
-        return SCP_E_OUT_OF_MEMORY;
-    } catch (const std::exception&) {
-        return SCP_E_INTERNAL;
-    }
-    const std::vector<std::uint8_t>& value = ecdh->pair->Public();
-    return scp_buf_put(pub, value.data(), value.size());
-}
-
-int scp_ecdh_finish(ScpEcdh* ecdh, const std::uint8_t* peer, std::size_t peerLen, ScpBuf* k)
-{
-    if (!ecdh->pair) return SCP_E_INTERNAL;
-    std::vector<std::uint8_t> secret;
-    std::vector<std::uint8_t> content;
-    int rc = SCP_OK;
-    try {
-        if (!ecdh->pair->Derive(std::span<const std::uint8_t>(peer, peerLen), secret)) rc = SCP_E_AUTHENTICATE;
-        else content = sshcrypto::CBigNum::FromBytes(secret).ToMpint();
-    } catch (const std::bad_alloc&) {
-        rc = SCP_E_OUT_OF_MEMORY;
-    } catch (const std::exception&) {
-        rc = SCP_E_AUTHENTICATE;
-    }
-    if (!rc) rc = scp_buf_put_string(k, content.data(), content.size());
-    sshcrypto::Cleanse(secret.data(), secret.size());
-    sshcrypto::Cleanse(content.data(), content.size());
-    return rc;
-}
-
-void scp_ecdh_end(ScpEcdh* ecdh)
-{
-    std::unique_ptr<sshcrypto::CEcdh> owned(ecdh->pair);
-    ecdh->pair = nullptr;
-}
-
-namespace {
-// The key types with the names they go by: in the blob, in the host-key
-// store and as the plain signature algorithm.
-struct ScpKeyName {
-    int type;
-    const char* blobName;
-};
-constexpr ScpKeyName kKeyNames[] = {
-    {SCP_KEY_RSA, "ssh-rsa"},
-    {SCP_KEY_DSS, "ssh-dss"},
-    {SCP_KEY_ED25519, "ssh-ed25519"},
-    {SCP_KEY_ECDSA_P256, "ecdsa-sha2-nistp256"},
-};
-
-const ScpKeyName* scp_key_name(int type)
-{
-    for (const auto& k : kKeyNames)
-        if (k.type == type) return &k;
-    return nullptr;
-}
-
-char* scp_strdup_string(const std::string& text)
-{
-    auto* copy = static_cast<char*>(scp_alloc(text.size() + 1));
-    if (copy) std::memcpy(copy, text.c_str(), text.size() + 1);
-    return copy;
-}
-}  // namespace
-
-int scp_hostkey_alg_type(const char* alg)
-{
-    if (std::strcmp(alg, "rsa-sha2-256") == 0 || std::strcmp(alg, "rsa-sha2-512") == 0) return SCP_KEY_RSA;
-    for (const auto& k : kKeyNames)
-        if (std::strcmp(alg, k.blobName) == 0) return k.type;
-    return SCP_KEY_UNKNOWN;
-}
-
-int scp_hostkey_parse(const std::uint8_t* blob, std::size_t len, ScpHostKey* key)
-{
-    *key = ScpHostKey{};
-    ScpReader r = scp_reader(blob, len);
-    const std::uint8_t* type = nullptr;
-    std::size_t typeLen = 0;
-    if (!scp_get_string(&r, &type, &typeLen, 64)) return SCP_E_AUTHENTICATE;
-    const std::string typeName(reinterpret_cast<const char*>(type), typeLen);
-    const int keyType = scp_hostkey_alg_type(typeName.c_str());
-    if (keyType == SCP_KEY_UNKNOWN || typeName.size() != std::strlen(typeName.c_str()) ||
-        std::strcmp(scp_key_name(keyType)->blobName, typeName.c_str()) != 0)
-        return SCP_E_AUTHENTICATE;
-    int rc = SCP_OK;
-    try {
-        std::unique_ptr<CSshHostKey> parsed = CSshHostKey::Create(typeName);
-        if (!parsed || !parsed->SetKey(ByteView(blob, len))) return SCP_E_AUTHENTICATE;
-        if (keyType == SCP_KEY_RSA && parsed->Bits() < sshcrypto::kMinRsaHostKeyBits) return SCP_E_HOSTKEY_TOO_SMALL;
-        key->type = keyType;
-        key->isDss = keyType == SCP_KEY_DSS;
-        key->cacheType = parsed->CacheType();
-        key->bits = parsed->Bits();
-        key->text = scp_strdup_string(parsed->KeyString());
-        key->fingerprint = scp_strdup_string(parsed->Fingerprint());
-        key->impl = parsed.release();  // scp_hostkey_free takes it back
-        if (!key->text || !key->fingerprint) rc = SCP_E_OUT_OF_MEMORY;
-    } catch (const std::bad_alloc&) {
-        rc = SCP_E_OUT_OF_MEMORY;
-    }
-    if (rc) scp_hostkey_free(key);
-    return rc;
-}
-
-int scp_hostkey_verify(const ScpHostKey* key, const std::uint8_t* sig, std::size_t sigLen, const std::uint8_t* data,
-                       std::size_t dataLen)
-{
-    const ScpKeyName* name = scp_key_name(key->type);
-    if (!name) return SCP_E_AUTHENTICATE;
-    return scp_hostkey_verify_alg(key, name->blobName, sig, sigLen, data, dataLen);
-}
-
-int scp_hostkey_verify_alg(const ScpHostKey* key, const char* alg, const std::uint8_t* sig, std::size_t sigLen,
-                           const std::uint8_t* data, std::size_t dataLen)
-{
-    if (!key->impl || scp_hostkey_alg_type(alg) != key->type) return SCP_E_AUTHENTICATE;
-    try {
-        // The signature's algorithm decides the hash (rsa-sha2-256 and the rest).
-        std::unique_ptr<CSshHostKey> checker = CSshHostKey::Create(alg);
-        if (!checker || !checker->SetKey(key->impl->Blob())) return SCP_E_AUTHENTICATE;
-        return checker->Verify(ByteView(sig, sigLen), ByteView(data, dataLen)) ? SCP_OK : SCP_E_AUTHENTICATE;
-    } catch (const std::bad_alloc&) {
-        return SCP_E_OUT_OF_MEMORY;
-    } catch (const std::exception&) {
-        return SCP_E_AUTHENTICATE;
-    }
-}
-
-void scp_hostkey_free(ScpHostKey* key)
-{
-    std::unique_ptr<CSshHostKey> owned(key->impl);
-    scp_free(key->text);
-    scp_free(key->fingerprint);
-    *key = ScpHostKey{};
-}
-
-namespace {
-// The keys the upload library signs with: RSA and DSA, and OpenSSH's own
-// format only when no passphrase protects it.
-const sshcrypto::SKeyFileOptions& scp_key_options()
-{
-    static const sshcrypto::SKeyFileOptions options{{"ssh-rsa", "ssh-dss"}, false};
-    return options;
-}
-}  // namespace
-
-bool scp_privkey_recognised(const char* path)
-{
-    if (!path || !*path) return false;
-    try {
-        sshcrypto::CPrivateKey key;
-        const sshcrypto::EKeyFileError code = sshcrypto::LoadPrivateKeyFile(path, "", key, scp_key_options()).code;
-        return code == sshcrypto::KF_OK || code == sshcrypto::KF_NEEDS_PASSPHRASE ||
-               code == sshcrypto::KF_WRONG_PASSPHRASE;
-    } catch (const std::bad_alloc&) {
-        return false;
-    }
-}
-
-int scp_privkey_load(const char* path, const char* passphrase, ScpPrivKey* key)
-{
-    *key = ScpPrivKey{};
-    if (!path || !*path) return SCP_E_AUTHENTICATE;
-    try {
-        auto loaded = std::make_unique<sshcrypto::CPrivateKey>();
-        const sshcrypto::SKeyFileResult result =
-            sshcrypto::LoadPrivateKeyFile(path, passphrase ? passphrase : "", *loaded, scp_key_options());
-        if (result.code != sshcrypto::KF_OK) return SCP_E_AUTHENTICATE;
-        key->isDss = loaded->TypeName() == "ssh-dss";
-        key->key = loaded.release();  // scp_privkey_free takes it back
-    } catch (const std::bad_alloc&) {
-        return SCP_E_OUT_OF_MEMORY;
-    }
-    return SCP_OK;
-}
-
-const char* scp_privkey_algorithm(const ScpPrivKey* key) { return key->key ? key->key->TypeName().c_str() : ""; }
-
-int scp_privkey_public_blob(const ScpPrivKey* key, ScpBuf* out)
-{
-    if (!key->key) return SCP_E_INTERNAL;
-    try {
-        const std::vector<std::uint8_t> blob = key->key->PublicBlob();
-        return scp_buf_put(out, blob.data(), blob.size());
-    } catch (const std::bad_alloc&) {
-        return SCP_E_OUT_OF_MEMORY;
-    }
-}
-
-int scp_privkey_sign(const ScpPrivKey* key, const std::uint8_t* data, std::size_t len, ScpBuf* out)
-{
-    if (!key->key) return SCP_E_INTERNAL;
-    try {
-        // The key's own type names the signature ("ssh-rsa": SHA-1).
-        const std::vector<std::uint8_t> sig =
-            sshcrypto::SignSsh(*key->key, key->key->TypeName(), std::span<const std::uint8_t>(data, len));
-        if (sig.empty()) return SCP_E_AUTHENTICATE;
-        return scp_buf_put(out, sig.data(), sig.size());
-    } catch (const std::bad_alloc&) {
-        return SCP_E_OUT_OF_MEMORY;
-    }
-}
-
-void scp_privkey_free(ScpPrivKey* key)
-{
-    std::unique_ptr<sshcrypto::CPrivateKey> owned(key->key);
-    *key = ScpPrivKey{};
-}
-
 int scp_zlib_start(ScpZlib* z, bool compress)
 {
     scp_zlib_end(z);
@@ -644,5 +310,3 @@ void scp_zlib_end(ScpZlib* z)
     std::unique_ptr<sshcrypto::CZlibStream> owned(z->stream);
     *z = ScpZlib{};
 }
-
-bool scp_equal_secret(const void* a, const void* b, std::size_t len) { return sshcrypto::ConstantTimeEqual(a, b, len); }

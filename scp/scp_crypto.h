@@ -1,7 +1,8 @@
 // The upload library's C-style interface to the primitives both SSH engines
 // share (ssh2/crypto/): ciphers, MACs, digests, Diffie-Hellman numbers,
-// host-key verification, private keys and payload compression. This file
-// only adapts; it holds no primitive of its own.
+// host-key verification, private keys and payload compression. It only
+// adapts and holds no primitive of its own: scp_crypto.cpp for packets,
+// scp_crypto_kex.cpp for the key exchange, scp_crypto_keys.cpp for keys.
 #pragma once
 
 #include <cstddef>

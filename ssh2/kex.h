@@ -1,4 +1,5 @@
-// Pieces of the key exchange that are pure functions of their inputs.
+// Pieces of the key exchange that are pure functions of their inputs (its
+// hashing, shared with the upload engine, is in ssh2/crypto/exchange_hash.h).
 #pragma once
 
 #include <cstdint>
@@ -7,40 +8,8 @@
 
 #include "ssh2/crypto/bignum.h"
 #include "ssh2/crypto/digest.h"
+#include "ssh2/crypto/exchange_hash.h"
 #include "ssh2/packet.h"
-
-// Feeds SSH encodings to a running digest.
-void HashUint32(sshcrypto::CDigest& hash, std::uint32_t value);
-void HashString(sshcrypto::CDigest& hash, ByteView bytes);
-void HashMpint(sshcrypto::CDigest& hash, const sshcrypto::CBigNum& value);
-
-struct SExchangeHashInput {
-    sshcrypto::EDigest hash = sshcrypto::EDigest::Sha1;
-    std::string clientVersion, serverVersion;
-    std::vector<std::uint8_t> clientKexInit, serverKexInit, hostKey;
-    // Group exchange: the old request carries pbits alone, the current one
-    // min, n and max.
-    bool groupExchange = false;
-    bool groupRange = false;
-    std::uint32_t pbits = 0;
-    std::uint32_t minBits = 0, maxBits = 0;
-    // Elliptic-curve exchanges hash the two public values as strings in
-    // place of e and f.
-    bool ecdh = false;
-    std::vector<std::uint8_t> clientPublic, serverPublic;
-    sshcrypto::CBigNum p, g, e, f, k;
-};
-// H = the kex method's hash of the fields in protocol order (the group's
-// request, p and g only for group exchange).
-std::vector<std::uint8_t> ExchangeHash(const SExchangeHashInput& in);
-
-// 40 bytes of key material for `letter` ('A' to 'F'):
-// K1 = SHA-1(mpint K, H, letter, session id), K2 = SHA-1(mpint K, H, K1).
-std::vector<std::uint8_t> DeriveKey(const sshcrypto::CBigNum& k, ByteView h, char letter, ByteView sessionId);
-// `length` bytes with the kex method's hash: K1 = HASH(K || H || letter ||
-// session id), K(n+1) = HASH(K || H || K1 || ... || Kn), concatenated.
-std::vector<std::uint8_t> DeriveKey(sshcrypto::EDigest hash, const sshcrypto::CBigNum& k, ByteView h, char letter,
-                                    ByteView sessionId, std::size_t length);
 
 // Bits of the group asked for in the old group exchange, from the cipher's
 // key bits (capped at 160): 512 << ((nbits - 1) / 64).

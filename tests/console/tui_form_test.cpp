@@ -5,6 +5,7 @@
 
 #include "console/tui/tui_form.h"
 #include "console/tui/tui_text.h"
+#include "res/resource_ids.h"
 
 using namespace fdx::tui;
 
@@ -27,23 +28,23 @@ DialogControlTemplate Control(int id, const char* kind, std::u16string text = u"
 DialogState HostDialog()
 {
     DialogState d;
-    d.tmpl.id = 115;
+    d.tmpl.id = IDD_HOST;
     d.tmpl.title = u"Add new computer";
     d.tmpl.controls = {
-        Control(1007, "static", u"Host:"),     Control(1003, "edit", u"", 0, true, true),
-        Control(1008, "static", u"Port:"),     Control(1004, "digits"),
-        Control(1009, "static", u"Login:"),    Control(1005, "edit"),
-        Control(1010, "static", u"Password:"), Control(1006, "password"),
-        Control(1011, "frame", u"Security"),
-        Control(1012, "static",
+        Control(IDC_HOST_LABEL, "static", u"Host:"),     Control(IDC_HOST, "edit", u"", 0, true, true),
+        Control(IDC_PORT_LABEL, "static", u"Port:"),     Control(IDC_PORT, "digits"),
+        Control(IDC_LOGIN_LABEL, "static", u"Login:"),    Control(IDC_LOGIN, "edit"),
+        Control(IDC_PASSWORD_LABEL, "static", u"Password:"), Control(IDC_PASSWORD, "password"),
+        Control(IDC_SECURITY_FRAME, "frame", u"Security"),
+        Control(IDC_SECURITY_NOTE, "static",
                 u"To gather as much system information as possible please provide root login details.\n"
                 u"Passwords are never stored in clear form!"),
-        Control(1, "button", u"OK"),           Control(2, "button", u"Cancel"),
+        Control(IDOK, "button", u"OK"),           Control(IDCANCEL, "button", u"Cancel"),
     };
     d.title = u"Add a New Host";
     for (const auto& c : d.tmpl.controls) d.texts[c.id] = c.text;
-    d.texts[1004] = u"22";
-    d.texts[1005] = u"root";
+    d.texts[IDC_PORT] = u"22";
+    d.texts[IDC_LOGIN] = u"root";
     return d;
 }
 
@@ -51,8 +52,8 @@ DialogState GroupDialog()
 {
     DialogState d;
     d.tmpl.title = u"Add a new group";
-    d.tmpl.controls = {Control(1001, "static", u"New group:"), Control(1002, "edit", u"", 255, true, true),
-                       Control(1, "button", u"OK"), Control(2, "button", u"Cancel")};
+    d.tmpl.controls = {Control(IDC_GROUP_LABEL, "static", u"New group:"), Control(IDC_GROUP_NAME, "edit", u"", 255, true, true),
+                       Control(IDOK, "button", u"OK"), Control(IDCANCEL, "button", u"Cancel")};
     return d;
 }
 
@@ -60,10 +61,10 @@ DialogState ReadyDialog()
 {
     DialogState d;
     d.tmpl.title = u"Ready to install";
-    d.tmpl.controls = {Control(1017, "static", u"Ferrodex is ready to deploy Vorbex."),
-                       Control(1205, "check", u"Do not show this dialog again.", 0, false),
-                       Control(1, "button", u"OK"), Control(2, "button", u"Cancel")};
-    d.checks[1205] = 1;
+    d.tmpl.controls = {Control(IDC_READY_TEXT, "static", u"Ferrodex is ready to deploy Vorbex."),
+                       Control(IDC_DO_NOT_SHOW_AGAIN, "check", u"Do not show this dialog again.", 0, false),
+                       Control(IDOK, "button", u"OK"), Control(IDCANCEL, "button", u"Cancel")};
+    d.checks[IDC_DO_NOT_SHOW_AGAIN] = 1;
     return d;
 }
 
@@ -89,13 +90,13 @@ TEST(TuiForm, FieldsComeFromTheVisibleControlsWithTheirTexts)
     const CForm host(HostDialog());
     EXPECT_EQ(host.Title(), L"Add a New Host");
     EXPECT_EQ(host.Fields().size(), 12u);
-    EXPECT_EQ(host.Fields()[static_cast<std::size_t>(FieldIndex(host, 1004))].text, L"22");
-    EXPECT_EQ(host.Fields()[static_cast<std::size_t>(FieldIndex(host, 1004))].kind, FieldKind::Digits);
-    EXPECT_EQ(host.Focus(), FieldIndex(host, 1003));
+    EXPECT_EQ(host.Fields()[static_cast<std::size_t>(FieldIndex(host, IDC_PORT))].text, L"22");
+    EXPECT_EQ(host.Fields()[static_cast<std::size_t>(FieldIndex(host, IDC_PORT))].kind, FieldKind::Digits);
+    EXPECT_EQ(host.Focus(), FieldIndex(host, IDC_HOST));
 
     const CForm ready(ReadyDialog());
-    EXPECT_EQ(FieldIndex(ready, 1205), -1) << "a hidden control is not shown";
-    EXPECT_EQ(ready.Focus(), FieldIndex(ready, 1)) << "without a focus field the first button takes it";
+    EXPECT_EQ(FieldIndex(ready, IDC_DO_NOT_SHOW_AGAIN), -1) << "a hidden control is not shown";
+    EXPECT_EQ(ready.Focus(), FieldIndex(ready, IDOK)) << "without a focus field the first button takes it";
 }
 
 TEST(TuiForm, TabVisitsOnlyFieldsThatTakeInputAndWraps)
@@ -106,10 +107,10 @@ TEST(TuiForm, TabVisitsOnlyFieldsThatTakeInputAndWraps)
         visited.push_back(form.Fields()[static_cast<std::size_t>(form.Focus())].id);
         Press(form, FormInput::Next);
     }
-    EXPECT_EQ(visited, (std::vector<int>{1003, 1004, 1005, 1006, 1, 2, 1003}));
+    EXPECT_EQ(visited, (std::vector<int>{IDC_HOST, IDC_PORT, IDC_LOGIN, IDC_PASSWORD, IDOK, IDCANCEL, IDC_HOST}));
     Press(form, FormInput::Previous);
     Press(form, FormInput::Previous);
-    EXPECT_EQ(form.Fields()[static_cast<std::size_t>(form.Focus())].id, 2);
+    EXPECT_EQ(form.Fields()[static_cast<std::size_t>(form.Focus())].id, IDCANCEL);
 }
 
 TEST(TuiForm, TypingEditsTheFocusedFieldAtTheCursor)
@@ -155,9 +156,9 @@ TEST(TuiForm, PortTakesDigitsOnlyAndEditsKeepTheirLimit)
 TEST(TuiForm, AnInitialTextLongerThanTheLimitIsCut)
 {
     DialogState d = GroupDialog();
-    d.texts[1002] = std::u16string(400, u'n');
+    d.texts[IDC_GROUP_NAME] = std::u16string(400, u'n');
     const CForm form(d);
-    EXPECT_EQ(form.Fields()[static_cast<std::size_t>(FieldIndex(form, 1002))].text.size(), 255u);
+    EXPECT_EQ(form.Fields()[static_cast<std::size_t>(FieldIndex(form, IDC_GROUP_NAME))].text.size(), 255u);
 }
 
 TEST(TuiForm, EnterIsOkEscapeIsCancelAndButtonsGiveTheirOwnResult)
@@ -190,28 +191,28 @@ TEST(TuiForm, StoreWritesTheEditsAndChecksBack)
     Press(form, FormInput::Next);
     Type(form, L"s3cret");
     form.Store(d);
-    EXPECT_EQ(d.texts[1003], u"srv1");
-    EXPECT_EQ(d.texts[1004], u"22");
-    EXPECT_EQ(d.texts[1005], u"admin");
-    EXPECT_EQ(d.texts[1006], u"s3cret");
-    EXPECT_EQ(d.texts[1012].substr(0, 9), u"To gather");  // statics stay as they were
+    EXPECT_EQ(d.texts[IDC_HOST], u"srv1");
+    EXPECT_EQ(d.texts[IDC_PORT], u"22");
+    EXPECT_EQ(d.texts[IDC_LOGIN], u"admin");
+    EXPECT_EQ(d.texts[IDC_PASSWORD], u"s3cret");
+    EXPECT_EQ(d.texts[IDC_SECURITY_NOTE].substr(0, 9), u"To gather");  // statics stay as they were
 
     DialogState r = ReadyDialog();
     CForm ready(r);
     ready.Store(r);
-    EXPECT_EQ(r.checks[1205], 1) << "a hidden check keeps its state";
+    EXPECT_EQ(r.checks[IDC_DO_NOT_SHOW_AGAIN], 1) << "a hidden check keeps its state";
 }
 
 TEST(TuiForm, ChecksToggleWithSpace)
 {
     DialogState d = ReadyDialog();
     d.tmpl.controls[1].visible = true;
-    d.checks[1205] = 0;
+    d.checks[IDC_DO_NOT_SHOW_AGAIN] = 0;
     CForm form(d);
-    form.SetFocus(FieldIndex(form, 1205));
+    form.SetFocus(FieldIndex(form, IDC_DO_NOT_SHOW_AGAIN));
     form.Apply(FormInput{FormInput::Char, L' '});
     form.Store(d);
-    EXPECT_EQ(d.checks[1205], 1);
+    EXPECT_EQ(d.checks[IDC_DO_NOT_SHOW_AGAIN], 1);
 }
 
 TEST(TuiForm, MessageBoxesOfferTheButtonsOfTheirType)
@@ -277,7 +278,7 @@ TEST(TuiForm, LabelsShareTheRowOfTheirEditAndEditsLineUp)
     CForm form(HostDialog());
     const FormLayout layout = LayoutForm(form, 80, false);
     std::vector<int> editColumns;
-    for (int id : {1003, 1004, 1005, 1006}) {
+    for (int id : {IDC_HOST, IDC_PORT, IDC_LOGIN, IDC_PASSWORD}) {
         const int field = FieldIndex(form, id);
         const auto edit = std::find_if(layout.items.begin(), layout.items.end(), [&](const FormItem& i) { return i.field == field; });
         const auto label = std::find_if(layout.items.begin(), layout.items.end(), [&](const FormItem& i) { return i.field == field - 1; });
@@ -288,7 +289,7 @@ TEST(TuiForm, LabelsShareTheRowOfTheirEditAndEditsLineUp)
     }
     EXPECT_EQ(std::count(editColumns.begin(), editColumns.end(), editColumns[0]), 4);
     // The long security text wraps instead of becoming a label.
-    const int security = FieldIndex(form, 1012);
+    const int security = FieldIndex(form, IDC_SECURITY_NOTE);
     EXPECT_GE(std::count_if(layout.items.begin(), layout.items.end(), [&](const FormItem& i) { return i.field == security; }), 2);
     // The buttons share the last row.
     const auto ok = std::find_if(layout.items.begin(), layout.items.end(), [&](const FormItem& i) { return i.text == L"[ OK ]"; });
@@ -302,10 +303,10 @@ TEST(TuiForm, LabelsShareTheRowOfTheirEditAndEditsLineUp)
 TEST(TuiForm, PasswordsNeverShowTheirText)
 {
     CForm form(HostDialog());
-    form.SetFocus(FieldIndex(form, 1006));
+    form.SetFocus(FieldIndex(form, IDC_PASSWORD));
     Type(form, L"hunter2");
     const FormLayout layout = LayoutForm(form, 80, false);
-    const int field = FieldIndex(form, 1006);
+    const int field = FieldIndex(form, IDC_PASSWORD);
     bool seen = false;
     for (const FormItem& item : layout.items) {
         EXPECT_EQ(item.text.find(L"hunter"), std::wstring::npos);
@@ -340,21 +341,21 @@ TEST(TuiForm, IconsAndFramesAreDrawnAsText)
 {
     DialogState d;
     d.tmpl.title = u"Enter the password";
-    d.tmpl.controls = {Control(1020, "icon", u"132"), Control(1019, "static", u"Please input the password"),
-                       Control(1021, "password", u"", 255, true, true), Control(1, "button", u"OK"),
-                       Control(2, "button", u"Cancel")};
+    d.tmpl.controls = {Control(IDC_PASSWORD_ICON, "icon", u"132"), Control(IDC_PASSWORD_TEXT, "static", u"Please input the password"),
+                       Control(IDC_MAIN_PASSWORD, "password", u"", 255, true, true), Control(IDOK, "button", u"OK"),
+                       Control(IDCANCEL, "button", u"Cancel")};
     CForm form(d);
     const FormLayout layout = LayoutForm(form, 80, true);
     ASSERT_FALSE(layout.items.empty());
     EXPECT_EQ(layout.items[0].text.substr(0, 4), L"(!) ");
     EXPECT_NE(layout.items[0].text.find(L"Please input"), std::wstring::npos);
-    EXPECT_EQ(form.Fields()[static_cast<std::size_t>(form.Focus())].id, 1021);
+    EXPECT_EQ(form.Fields()[static_cast<std::size_t>(form.Focus())].id, IDC_MAIN_PASSWORD);
 }
 
 TEST(TuiForm, AFocusedEditHasItsTextSelectedSoTypingReplacesIt)
 {
     CForm form(HostDialog());
-    const int port = FieldIndex(form, 1004);
+    const int port = FieldIndex(form, IDC_PORT);
     const auto field = [&form](int index) -> const FormField& { return form.Fields()[static_cast<std::size_t>(index)]; };
     Press(form, FormInput::Next);
     ASSERT_EQ(form.Focus(), port);
@@ -391,10 +392,10 @@ TEST(TuiForm, AFocusedEditHasItsTextSelectedSoTypingReplacesIt)
     // The field that has the focus when the form opens is selected too: a
     // dialog shown again after a refusal gets a new name typed over the old.
     DialogState again = HostDialog();
-    again.texts[1003] = u"bad/name";
+    again.texts[IDC_HOST] = u"bad/name";
     CForm shownAgain(again);
     Type(shownAgain, L"srv");
-    EXPECT_EQ(shownAgain.Fields()[static_cast<std::size_t>(FieldIndex(shownAgain, 1003))].text, L"srv");
+    EXPECT_EQ(shownAgain.Fields()[static_cast<std::size_t>(FieldIndex(shownAgain, IDC_HOST))].text, L"srv");
     // An empty edit has nothing to select.
     CForm group(GroupDialog());
     EXPECT_FALSE(group.Fields()[static_cast<std::size_t>(group.Focus())].selected);

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "console/tui/tui_ui.h"
+#include "res/resource_ids.h"
 
 using namespace fdx::tui;
 
@@ -33,33 +34,33 @@ DialogControlTemplate Control(int id, const char* kind, std::u16string text = u"
 DialogState GroupDialog()
 {
     DialogState d;
-    d.tmpl.id = 104;
+    d.tmpl.id = IDD_GROUP;
     d.title = u"Add a new group";
-    d.tmpl.controls = {Control(1001, "static", u"New group:"), Control(1002, "edit", u"", 255, true, true),
-                       Control(1, "button", u"OK"), Control(2, "button", u"Cancel")};
+    d.tmpl.controls = {Control(IDC_GROUP_LABEL, "static", u"New group:"), Control(IDC_GROUP_NAME, "edit", u"", 255, true, true),
+                       Control(IDOK, "button", u"OK"), Control(IDCANCEL, "button", u"Cancel")};
     return d;
 }
 
 DialogState HostDialog()
 {
     DialogState d;
-    d.tmpl.id = 115;
+    d.tmpl.id = IDD_HOST;
     d.title = u"Add a New Host";
-    d.tmpl.controls = {Control(1007, "static", u"Host:"),     Control(1003, "edit", u"", 0, true, true),
-                       Control(1008, "static", u"Port:"),     Control(1004, "digits"),
-                       Control(1009, "static", u"Login:"),    Control(1005, "edit"),
-                       Control(1010, "static", u"Password:"), Control(1006, "password"),
-                       Control(1, "button", u"OK"),           Control(2, "button", u"Cancel")};
-    d.texts[1004] = u"22";
-    d.texts[1005] = u"root";
+    d.tmpl.controls = {Control(IDC_HOST_LABEL, "static", u"Host:"),     Control(IDC_HOST, "edit", u"", 0, true, true),
+                       Control(IDC_PORT_LABEL, "static", u"Port:"),     Control(IDC_PORT, "digits"),
+                       Control(IDC_LOGIN_LABEL, "static", u"Login:"),    Control(IDC_LOGIN, "edit"),
+                       Control(IDC_PASSWORD_LABEL, "static", u"Password:"), Control(IDC_PASSWORD, "password"),
+                       Control(IDOK, "button", u"OK"),           Control(IDCANCEL, "button", u"Cancel")};
+    d.texts[IDC_PORT] = u"22";
+    d.texts[IDC_LOGIN] = u"root";
     return d;
 }
 
 DialogState ProgressDialog()
 {
     DialogState d;
-    d.tmpl.id = 1204;
-    d.tmpl.controls = {Control(1013, "static"), Control(1022, "animation", u"", 0, false)};
+    d.tmpl.id = IDD_PROGRESS;
+    d.tmpl.controls = {Control(IDC_PROGRESS_TEXT, "static"), Control(IDC_PROGRESS_ANIMATION, "animation", u"", 0, false)};
     return d;
 }
 
@@ -133,7 +134,7 @@ TEST_F(TuiUserInterface, ADialogReturnsWhatWasTypedOnOk)
     DialogState d = GroupDialog();
     Feed("Rack-7\r");
     EXPECT_EQ(m_ui->DoModal(nullptr, d), IDOK);
-    EXPECT_EQ(d.texts[1002], u"Rack-7");
+    EXPECT_EQ(d.texts[IDC_GROUP_NAME], u"Rack-7");
     EXPECT_TRUE(AnyScreenHas("Add a new group"));
     EXPECT_TRUE(AnyScreenHas("New group: [Rack-"));
     EXPECT_TRUE(AnyScreenHas("[ OK ]  [ Cancel ]"));
@@ -146,9 +147,9 @@ TEST_F(TuiUserInterface, EscapeCancelsAndKeepsWhatWasTyped)
     DialogState d = HostDialog();
     Feed("srv\t\t\tsecret\x1b");
     EXPECT_EQ(m_ui->DoModal(nullptr, d), IDCANCEL);
-    EXPECT_EQ(d.texts[1003], u"");
-    EXPECT_NE(d.texts[1006], u"secret");
-    EXPECT_EQ(d.texts[1005], u"root");
+    EXPECT_EQ(d.texts[IDC_HOST], u"");
+    EXPECT_NE(d.texts[IDC_PASSWORD], u"secret");
+    EXPECT_EQ(d.texts[IDC_LOGIN], u"root");
 }
 
 TEST_F(TuiUserInterface, TheHostDialogTakesDigitsForThePortAndMasksThePassword)
@@ -157,10 +158,10 @@ TEST_F(TuiUserInterface, TheHostDialogTakesDigitsForThePortAndMasksThePassword)
     DialogState d = HostDialog();
     Feed("srv1\t\x15" "8a0b8\tadm\x08\x08" "dmin\tTopSecret\r");
     EXPECT_EQ(m_ui->DoModal(nullptr, d), IDOK);
-    EXPECT_EQ(d.texts[1003], u"srv1");
-    EXPECT_EQ(d.texts[1004], u"808");
-    EXPECT_EQ(d.texts[1005], u"admin");  // "root" was selected: typing replaced it
-    EXPECT_EQ(d.texts[1006], u"TopSecret");
+    EXPECT_EQ(d.texts[IDC_HOST], u"srv1");
+    EXPECT_EQ(d.texts[IDC_PORT], u"808");
+    EXPECT_EQ(d.texts[IDC_LOGIN], u"admin");  // "root" was selected: typing replaced it
+    EXPECT_EQ(d.texts[IDC_PASSWORD], u"TopSecret");
     EXPECT_FALSE(AnyScreenHas("TopSecret"));
     EXPECT_FALSE(AnyScreenHas("TopSec"));
     EXPECT_TRUE(AnyScreenHas("[********"));
@@ -186,9 +187,9 @@ TEST_F(TuiUserInterface, TheProgressWindowShowsEachTextAtOnce)
     const HWND window = m_ui->CreateProgress(nullptr, ProgressDialog());
     ASSERT_NE(window, nullptr);
     // No key is read: the caller blocks on the network right after.
-    m_ui->SetProgressText(window, 1013, u"Connecting and logining to the remote host...");
+    m_ui->SetProgressText(window, IDC_PROGRESS_TEXT, u"Connecting and logining to the remote host...");
     EXPECT_NE(Screen().find("Connecting and logining"), std::string::npos);
-    m_ui->SetProgressText(window, 1013, u"Scanning hardware ...");
+    m_ui->SetProgressText(window, IDC_PROGRESS_TEXT, u"Scanning hardware ...");
     EXPECT_NE(Screen().find("Scanning hardware"), std::string::npos);
     EXPECT_EQ(Screen().find("Connecting"), std::string::npos);
     // A dialog opened meanwhile leaves the progress window in place.
@@ -199,7 +200,7 @@ TEST_F(TuiUserInterface, TheProgressWindowShowsEachTextAtOnce)
     m_ui->DestroyProgress(window);
     EXPECT_EQ(Screen().find("Scanning hardware"), std::string::npos);
     // Unknown windows are ignored.
-    m_ui->SetProgressText(window, 1013, u"late");
+    m_ui->SetProgressText(window, IDC_PROGRESS_TEXT, u"late");
     m_ui->DestroyProgress(window);
     EXPECT_EQ(Screen().find("late"), std::string::npos);
 }

@@ -3,14 +3,19 @@
 // are fed their input split at every byte offset.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cctype>
 #include <cstring>
+#include <iterator>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "scp/scp_crypto.h"
 #include "scp/scp_mem.h"
+#include "scp/scp_negotiate.h"
 #include "scp/scp_packet.h"
+#include "scp/scp_session.h"
 #include "scp/scp_ssh.h"
 #include "scp/scp_store.h"
 #include "tests/scp/scp_bytes.h"
@@ -19,6 +24,7 @@ namespace {
 
 struct KexLists {
     std::string kex = "diffie-hellman-group1-sha1";
+    std::string hostKeys = "ssh-rsa";
     std::string ciphers = "aes128-cbc";
     std::string macs = "hmac-md5";
     std::string comp = "none";
@@ -28,7 +34,7 @@ Bytes KexinitPayload(const KexLists& l)
 {
     Bytes p{20};
     p.insert(p.end(), 16, 0x5a);
-    for (const std::string& s : {l.kex, std::string("ssh-rsa"), l.ciphers, l.ciphers, l.macs, l.macs, l.comp, l.comp,
+    for (const std::string& s : {l.kex, l.hostKeys, l.ciphers, l.ciphers, l.macs, l.macs, l.comp, l.comp,
                                  std::string(), std::string()})
         PutString(p, s);
     p.push_back(0);
@@ -97,6 +103,8 @@ protected:
         scp_buf_free(&m_capture);
     }
     Bytes Capture() const { return ToBytes(m_capture); }
+    std::vector<std::string> OfferedLists();
+    int AgreeWith(const KexLists& server);
 
     SessionConfig m_cfg{};
     ScpSession* m_session = nullptr;
@@ -147,38 +155,118 @@ TEST_F(DetachedSession, ProtocolVersionBelow199IsRefusedBeforeOurLine)
     }
 }
 
-TEST_F(DetachedSession, OfferListsFollowTheSettings)
+// Our KEXINIT's name lists as the engine sends them with the current settings.
+std::vector<std::string> DetachedSession::OfferedLists()
+{
+    EXPECT_EQ(OpenAndFeed(Stream("SSH-2.0-x\n")), 0);
+    const auto sent = SentPackets(Capture());
+    EXPECT_EQ(sent.size(), 1u);
+    return sent.empty() ? std::vector<std::string>{} : NameLists(sent[0]);
+}
+
+// The agreement with a server that offers only the given lists: 0 and the
+// state the key exchange went on to, or the error.
+int DetachedSession::AgreeWith(const KexLists& server)
+{
+    const int rc = OpenAndFeed(Stream("SSH-2.0-x\n", {KexinitPayload(server)}));
+    if (rc) return rc;
+    const int state = scp_session_state(m_session);
+    EXPECT_TRUE(state == SCP_SS_KEX_REPLY || state == SCP_SS_KEX_GROUP) << state;
+    return 0;
+}
+
+namespace {
+std::size_t Position(const std::vector<std::string>& names, const std::string& name)
+{
+    return static_cast<std::size_t>(std::find(names.begin(), names.end(), name) - names.begin());
+}
+}  // namespace
+
+TEST_F(DetachedSession, EveryKeyExchangeAndHostKeyWeOfferIsOneWeCarryOut)
+{
+    const auto lists = OfferedLists();
+    ASSERT_EQ(lists.size(), 10u);
+    const auto kex = scp_split_name_list(lists[0]);
+    // A current and an old method, the current first; the two markers come
+    // after every method.
+    EXPECT_LT(Position(kex, "curve25519-sha256"), Position(kex, "diffie-hellman-group14-sha256"));
+    EXPECT_LT(Position(kex, "diffie-hellman-group14-sha256"), Position(kex, "diffie-hellman-group1-sha1"));
+    ASSERT_GE(kex.size(), 3u);
+    EXPECT_EQ(kex[kex.size() - 2], "ext-info-c");
+    EXPECT_EQ(kex.back(), "kex-strict-c-v00@openssh.com");
+    for (std::size_t i = 0; i + 2 < kex.size(); ++i) {
+        EXPECT_EQ(AgreeWith({.kex = kex[i]}), 0) << kex[i];
+        EXPECT_STREQ(scp_session_chosen(m_session, CH_KEX), kex[i].c_str());
+    }
+    EXPECT_NE(AgreeWith({.kex = "ext-info-c"}), 0) << "a marker is no method";
+
+    const auto hostKeys = scp_split_name_list(lists[1]);
+    EXPECT_LT(Position(hostKeys, "ssh-ed25519"), Position(hostKeys, "ssh-rsa"));
+    EXPECT_LT(Position(hostKeys, "rsa-sha2-256"), Position(hostKeys, "ssh-rsa"));
+    for (const std::string& name : hostKeys) {
+        EXPECT_NE(scp_hostkey_alg_type(name.c_str()), SCP_KEY_UNKNOWN) << name;
+        EXPECT_EQ(AgreeWith({.hostKeys = name}), 0) << name;
+        EXPECT_STREQ(scp_session_chosen(m_session, CH_HOSTKEY), name.c_str());
+    }
+}
+
+TEST_F(DetachedSession, EveryCipherAndMacWeOfferRunsAndNoBlockCipherGoesWithoutAMac)
+{
+    const auto lists = OfferedLists();
+    ASSERT_EQ(lists.size(), 10u);
+    EXPECT_EQ(lists[2], lists[3]);
+    EXPECT_EQ(lists[4], lists[5]);
+    const auto ciphers = scp_split_name_list(lists[2]);
+    EXPECT_EQ(Position(ciphers, "des-cbc"), ciphers.size()) << "single DES is off by default";
+    // Authenticated ciphers before counter mode, counter mode before CBC.
+    int lastMode = SCP_MODE_GCM;
+    const auto rank = [](int mode) { return mode == SCP_MODE_CBC ? 2 : mode == SCP_MODE_CTR ? 1 : 0; };
+    for (const std::string& name : ciphers) {
+        const ScpCipherInfo* info = scp_cipher_by_name(name.data(), name.size());
+        ASSERT_NE(info, nullptr) << name;
+        EXPECT_GE(rank(info->mode), rank(lastMode)) << name;
+        lastMode = info->mode;
+        const std::vector<std::uint8_t> key(static_cast<std::size_t>(info->keyBytes)), iv(16);
+        ScpCipher cipher{};
+        EXPECT_EQ(scp_cipher_start(&cipher, info, key.data(), iv.data(), true), 0) << name;
+        scp_cipher_end(&cipher);
+    }
+
+    const auto macs = scp_split_name_list(lists[4]);
+    ASSERT_FALSE(macs.empty());
+    EXPECT_EQ(macs.back(), "none");
+    EXPECT_LT(Position(macs, "hmac-sha2-256-etm@openssh.com"), Position(macs, "hmac-sha2-256"));
+    EXPECT_LT(Position(macs, "hmac-sha2-256"), Position(macs, "hmac-sha1"));
+    for (std::size_t i = 0; i + 1 < macs.size(); ++i) {
+        EXPECT_EQ(AgreeWith({.ciphers = "aes128-ctr", .macs = macs[i]}), 0) << macs[i];
+        EXPECT_STREQ(scp_session_chosen(m_session, CH_MAC_OUT), macs[i].c_str());
+    }
+    EXPECT_NE(AgreeWith({.ciphers = "aes128-ctr", .macs = "none"}), 0);
+    EXPECT_NE(AgreeWith({.ciphers = "aes128-cbc", .macs = "none"}), 0);
+    EXPECT_EQ(AgreeWith({.ciphers = "aes256-gcm@openssh.com", .macs = "none"}), 0);
+}
+
+TEST_F(DetachedSession, OfferFollowsTheCompressionSettingAndTheGroupExchangeQuirk)
 {
     for (int compression : {0, 1}) {
         m_cfg.compression = compression;
-        ASSERT_EQ(OpenAndFeed(Stream("SSH-2.0-x\n")), 0);
-        const auto sent = SentPackets(Capture());
-        ASSERT_EQ(sent.size(), 1u);
-        const auto lists = NameLists(sent[0]);
+        const auto lists = OfferedLists();
         ASSERT_EQ(lists.size(), 10u);
-        EXPECT_EQ(lists[0], "curve25519-sha256,curve25519-sha256@libssh.org,ecdh-sha2-nistp256,"
-                            "diffie-hellman-group14-sha256,diffie-hellman-group16-sha512,"
-                            "diffie-hellman-group-exchange-sha256,diffie-hellman-group-exchange-sha1,"
-                            "diffie-hellman-group1-sha1,ext-info-c,kex-strict-c-v00@openssh.com");
-        EXPECT_EQ(lists[1], "ssh-ed25519,ecdsa-sha2-nistp256,rsa-sha2-512,rsa-sha2-256,ssh-rsa,ssh-dss");
-        EXPECT_EQ(lists[2], lists[3]);
-        EXPECT_EQ(lists[2].rfind("aes256-gcm@openssh.com,aes128-gcm@openssh.com,chacha20-poly1305@openssh.com,"
-                                 "aes256-ctr,aes192-ctr,aes128-ctr,"
-                                 "aes256-cbc,rijndael256-cbc,rijndael-cbc@lysator.liu.se,aes192-cbc,",
-                                 0),
-                  0u);
-        EXPECT_EQ(lists[2].find("des-cbc,"), std::string::npos);  // single DES is off by default
-        EXPECT_EQ(lists[4], "hmac-sha2-256-etm@openssh.com,hmac-sha2-512-etm@openssh.com,hmac-sha2-256,"
-                            "hmac-sha2-512,hmac-sha1,hmac-md5,none");
-        EXPECT_EQ(lists[6], compression ? "zlib,zlib@openssh.com,zlib,none" : "none,zlib@openssh.com,zlib,none");
-        EXPECT_EQ(lists[8], "");
+        const auto comp = scp_split_name_list(lists[6]);
+        ASSERT_FALSE(comp.empty());
+        EXPECT_EQ(comp[0], compression ? "zlib" : "none");
+        EXPECT_LT(Position(comp, "none"), comp.size()) << "no compression is always possible";
+        EXPECT_EQ(lists[8], "") << "no languages";
     }
+    const auto usual = scp_split_name_list(OfferedLists()[0]);
     m_cfg.quirks[SCP_QUIRK_NO_GEX] = SCP_QUIRK_ON;
-    ASSERT_EQ(OpenAndFeed(Stream("SSH-2.0-x\n")), 0);
-    // Neither group exchange is offered.
-    EXPECT_EQ(NameLists(SentPackets(Capture())[0])[0],
-              "curve25519-sha256,curve25519-sha256@libssh.org,ecdh-sha2-nistp256,diffie-hellman-group14-sha256,"
-              "diffie-hellman-group16-sha512,diffie-hellman-group1-sha1,ext-info-c,kex-strict-c-v00@openssh.com");
+    // The offer without the group exchanges, the rest in the same order.
+    std::vector<std::string> withoutGex;
+    std::copy_if(usual.begin(), usual.end(), std::back_inserter(withoutGex),
+                 [](const std::string& name) { return name.find("group-exchange") == std::string::npos; });
+    EXPECT_LT(withoutGex.size(), usual.size());
+    EXPECT_EQ(scp_split_name_list(OfferedLists()[0]), withoutGex);
+    EXPECT_NE(AgreeWith({.kex = "diffie-hellman-group-exchange-sha256"}), 0);
 }
 
 TEST_F(DetachedSession, GroupRequestSizeFollowsTheStrongerCipher)
@@ -265,15 +353,30 @@ TEST(ScpCipherNegotiation, PreferenceOrderAndWarnMarker)
     const int warnFirst[5] = {SCP_PREF_WARN, SCP_PREF_AES, SCP_PREF_BLOWFISH, SCP_PREF_3DES, SCP_PREF_DES};
     EXPECT_EQ(choose(warnFirst, false, "aes128-cbc"), "refused");
 
-    ScpBuf offer{};
-    ASSERT_EQ(scp_cipher_offer(defaults, true, &offer), 0);
-    const std::string text(reinterpret_cast<char*>(offer.data), offer.len);
-    scp_buf_free(&offer);
-    const std::string aes = "aes256-gcm@openssh.com,aes128-gcm@openssh.com,chacha20-poly1305@openssh.com,"
-                            "aes256-ctr,aes192-ctr,aes128-ctr,"
-                            "aes256-cbc,rijndael256-cbc,rijndael-cbc@lysator.liu.se,aes192-cbc,rijndael192-cbc,"
-                            "aes128-cbc,rijndael128-cbc";
-    EXPECT_EQ(text, scp_crypto_legacy_available() ? aes + ",blowfish-cbc,3des-cbc,des-cbc" : aes + ",3des-cbc");
+    // The offer: every cipher of each usable family, the families in the
+    // order of the preferences; the legacy ones only where they can run.
+    const int familyOf[5] = {SCP_CIPHER_AES, SCP_CIPHER_BLOWFISH, SCP_CIPHER_3DES, -1, SCP_CIPHER_DES};
+    for (bool allowDes : {false, true}) {
+        ScpBuf offer{};
+        ASSERT_EQ(scp_cipher_offer(defaults, allowDes, &offer), 0);
+        const auto names = scp_split_name_list(std::string_view(reinterpret_cast<char*>(offer.data), offer.len));
+        scp_buf_free(&offer);
+        std::size_t expected = 0;
+        for (std::size_t i = 0; i < count; ++i) {
+            const int family = table[i].family;
+            const bool legacy = family == SCP_CIPHER_BLOWFISH || family == SCP_CIPHER_DES;
+            if ((!legacy || scp_crypto_legacy_available()) && (family != SCP_CIPHER_DES || allowDes)) ++expected;
+        }
+        EXPECT_EQ(names.size(), expected);
+        std::size_t rank = 0;
+        for (const std::string& name : names) {
+            const ScpCipherInfo* info = scp_cipher_by_name(name.data(), name.size());
+            ASSERT_NE(info, nullptr) << name;
+            const std::size_t at = static_cast<std::size_t>(std::find(familyOf, familyOf + 5, info->family) - familyOf);
+            EXPECT_GE(at, rank) << name << " comes before a cipher of a family preferred to it";
+            rank = at;
+        }
+    }
 }
 
 // Every cipher, MAC and compression setting through the packet layer.

@@ -7,8 +7,12 @@
 #include <openssl/ec.h>
 #include <openssl/evp.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <memory>
+#include <set>
+#include <string>
+#include <vector>
 
 #include "platform/registry.h"
 #include "ssh2/algorithms.h"
@@ -121,6 +125,30 @@ TEST(KexTest, CurrentExchangeHashesAndLongerKeysMatchVectors)
     // The old form is the SHA-1 one cut at 40 bytes.
     EXPECT_EQ(DeriveKey(gex.k, hGex, 'A', hEcdh),
               DeriveKey(sshcrypto::EDigest::Sha1, gex.k, hGex, 'A', hEcdh, 40));
+}
+
+TEST(KexTest, KeysFromAnEncodedSecretMatchAndAnOldServerCanLeaveItOut)
+{
+    const CBigNum k = CBigNum::FromHex("80f1e2d3c4b5a6978812");  // top bit set: a leading zero in the mpint
+    const std::vector<std::uint8_t> h(32, 0x5a), sid(32, 0xa5);
+    std::vector<std::uint8_t> encoded(4);
+    const std::vector<std::uint8_t> content = k.ToMpint();
+    StoreUint32(encoded.data(), static_cast<std::uint32_t>(content.size()));
+    encoded.insert(encoded.end(), content.begin(), content.end());
+    EXPECT_EQ(DeriveKeyFromEncoded(sshcrypto::EDigest::Sha256, encoded, h, 'C', sid, 64),
+              DeriveKey(sshcrypto::EDigest::Sha256, k, h, 'C', sid, 64));
+
+    // Without K: K1 = HASH(H || letter || session id), K2 = HASH(H || K1).
+    sshcrypto::CDigest hash(sshcrypto::EDigest::Sha256);
+    hash.Update(h);
+    hash.Update("A", 1);
+    hash.Update(sid);
+    std::vector<std::uint8_t> expected = hash.Final();
+    hash.Update(h);
+    hash.Update(expected);
+    const std::vector<std::uint8_t> k2 = hash.Final();
+    expected.insert(expected.end(), k2.begin(), k2.begin() + 8);
+    EXPECT_EQ(DeriveKeyFromEncoded(sshcrypto::EDigest::Sha256, {}, h, 'A', sid, 40), expected);
 }
 
 TEST(KexTest, CurrentGroupRequestFollowsTheCipherKey)
@@ -252,32 +280,58 @@ TEST(KexTest, DiffieHellmanAgreesAndRefusesValuesOutOfRange)
         EXPECT_FALSE(a.InRange(bad));
 }
 
-TEST(OfferTest, EveryOfferedNameExistsAndOrderIsKept)
+namespace {
+// Where a name stands in a list (the list's size when it is absent).
+std::size_t At(const std::vector<std::string>& names, const std::string& name)
+{
+    return static_cast<std::size_t>(std::find(names.begin(), names.end(), name) - names.begin());
+}
+}  // namespace
+
+TEST(OfferTest, EveryOfferedNameRunsAndTheCurrentOnesComeFirst)
 {
     for (const auto& name : CSSH2::CipherOffer()) ASSERT_NE(CSshCipher::Create(name), nullptr) << name;
     for (const auto& name : CSSH2::MacOffer()) ASSERT_NE(CSshMac::Create(name), nullptr) << name;
     for (const auto& name : CSshHostKey::Names()) ASSERT_NE(CSshHostKey::Create(name), nullptr) << name;
-    // The current algorithms come first; the older ones keep their order
-    // after them.
+
+    // Authenticated ciphers, then counter mode, then CBC; triple DES last.
     const auto ciphers = CSSH2::CipherOffer();
-    EXPECT_EQ(std::vector<std::string>(ciphers.begin(), ciphers.begin() + 7),
-              (std::vector<std::string>{"aes256-gcm@openssh.com", "aes128-gcm@openssh.com",
-                                        "chacha20-poly1305@openssh.com", "aes256-ctr", "aes192-ctr", "aes128-ctr",
-                                        "aes256-cbc"}));
+    const auto mode = [](const std::string& name) {
+        return name.find("-cbc") != std::string::npos ? 2 : name.find("-ctr") != std::string::npos ? 1 : 0;
+    };
+    for (std::size_t i = 1; i < ciphers.size(); ++i) EXPECT_LE(mode(ciphers[i - 1]), mode(ciphers[i])) << ciphers[i];
     EXPECT_EQ(ciphers.back(), "3des-cbc");
-    EXPECT_EQ(CSSH2::MacOffer(),
-              (std::vector<std::string>{"hmac-sha2-256-etm@openssh.com", "hmac-sha2-512-etm@openssh.com",
-                                        "hmac-sha2-256", "hmac-sha2-512", "hmac-sha1", "hmac-md5", "none"}));
-    EXPECT_EQ(CSSH2::KexOffer(),
-              (std::vector<std::string>{"curve25519-sha256", "curve25519-sha256@libssh.org", "ecdh-sha2-nistp256",
-                                        "diffie-hellman-group14-sha256", "diffie-hellman-group16-sha512",
-                                        "diffie-hellman-group-exchange-sha256", "diffie-hellman-group-exchange-sha1",
-                                        "diffie-hellman-group1-sha1", "kex-strict-c-v00@openssh.com",
-                                        "ext-info-c"}));
-    EXPECT_EQ(CSshHostKey::Names(), (std::vector<std::string>{"ssh-ed25519", "ecdsa-sha2-nistp256", "rsa-sha2-512",
-                                                              "rsa-sha2-256", "ssh-rsa", "ssh-dss"}));
-    EXPECT_EQ(CSSH2::CompressionOffer(true), (std::vector<std::string>{"zlib", "zlib@openssh.com", "zlib", "none"}));
-    EXPECT_EQ(CSSH2::CompressionOffer(false), (std::vector<std::string>{"none", "zlib@openssh.com", "zlib", "none"}));
+
+    // Encrypt-then-MAC before the plain forms, SHA-2 before SHA-1 before
+    // MD5; "none" last, for authenticated ciphers only.
+    const auto macs = CSSH2::MacOffer();
+    EXPECT_LT(At(macs, "hmac-sha2-256-etm@openssh.com"), At(macs, "hmac-sha2-256"));
+    EXPECT_LT(At(macs, "hmac-sha2-256"), At(macs, "hmac-sha1"));
+    EXPECT_LT(At(macs, "hmac-sha1"), At(macs, "hmac-md5"));
+    EXPECT_EQ(macs.back(), "none");
+
+    // A current and an old key exchange, the current first; the two
+    // markers after every method.
+    const auto kex = CSSH2::KexOffer();
+    EXPECT_LT(At(kex, "curve25519-sha256"), At(kex, "diffie-hellman-group14-sha256"));
+    EXPECT_LT(At(kex, "diffie-hellman-group14-sha256"), At(kex, "diffie-hellman-group1-sha1"));
+    ASSERT_GE(kex.size(), 3u);
+    EXPECT_EQ(std::set<std::string>(kex.end() - 2, kex.end()),
+              (std::set<std::string>{"kex-strict-c-v00@openssh.com", "ext-info-c"}));
+
+    const auto hostKeys = CSshHostKey::Names();
+    EXPECT_LT(At(hostKeys, "ssh-ed25519"), At(hostKeys, "ssh-rsa"));
+    EXPECT_LT(At(hostKeys, "rsa-sha2-256"), At(hostKeys, "ssh-rsa"));
+    EXPECT_EQ(hostKeys.back(), "ssh-dss");
+
+    // The setting decides what comes first; both can always fall back.
+    for (bool on : {true, false}) {
+        const auto compression = CSSH2::CompressionOffer(on);
+        ASSERT_FALSE(compression.empty());
+        EXPECT_EQ(compression.front(), on ? "zlib" : "none");
+        EXPECT_LT(At(compression, "none"), compression.size());
+        EXPECT_LT(At(compression, "zlib@openssh.com"), compression.size());
+    }
     for (const auto& c : CSshCipher::Table()) {
         EXPECT_EQ(c->Clone()->Name(), c->Name());
         EXPECT_TRUE(c->BlockSize() == 8 || c->BlockSize() == 16);

@@ -356,7 +356,7 @@ TEST(TransportTest, IgnoreAndGlobalRequestsNeverReachTheCaller)
     EXPECT_EQ(reader.Reader().GetUint32(), 3u);  // the DEBUG packet's number
 }
 
-TEST(TransportTest, DisconnectRaises15WithItsDescription)
+TEST(TransportTest, DisconnectRaisesServerDisconnectWithItsDescription)
 {
     TransportPair t;
     CSshPacketBuilder& d = t.sender.Start(SSH_MSG_DISCONNECT);
@@ -494,7 +494,7 @@ TEST(CompressorTest, DelayedZlibWaitsForActivation)
     EXPECT_EQ(t.receiver.Reader().GetText(), std::string(5000, 'z'));
 }
 
-TEST(CompressorTest, CorruptOrExplosiveInputGives8)
+TEST(CompressorTest, CorruptOrExplosiveInputIsAReceiveError)
 {
     CSshCompressor d(true);
     std::vector<std::uint8_t> out;

@@ -1,0 +1,191 @@
+// The upload engine's adapter, key side: server host keys (parse, verify)
+// and the private keys it signs with, on the shared keys of ssh2/crypto/.
+#include "scp/scp_crypto.h"
+
+#include <cstring>
+#include <memory>
+#include <new>
+#include <span>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "scp/scp.h"
+#include "ssh2/crypto/hostkey.h"
+#include "ssh2/crypto/hostkey_trust.h"
+#include "ssh2/crypto/key_sign.h"
+#include "ssh2/crypto/private_key.h"
+
+namespace {
+// The key types with the names they go by: in the blob, in the host-key
+// store and as the plain signature algorithm.
+struct ScpKeyName {
+    int type;
+    const char* blobName;
+};
+constexpr ScpKeyName kKeyNames[] = {
+    {SCP_KEY_RSA, "ssh-rsa"},
+    {SCP_KEY_DSS, "ssh-dss"},
+    {SCP_KEY_ED25519, "ssh-ed25519"},
+    {SCP_KEY_ECDSA_P256, "ecdsa-sha2-nistp256"},
+};
+
+const ScpKeyName* scp_key_name(int type)
+{
+    for (const auto& k : kKeyNames)
+        if (k.type == type) return &k;
+    return nullptr;
+}
+
+char* scp_strdup_string(const std::string& text)
+{
+    auto* copy = static_cast<char*>(scp_alloc(text.size() + 1));
+    if (copy) std::memcpy(copy, text.c_str(), text.size() + 1);
+    return copy;
+}
+}  // namespace
+
+int scp_hostkey_alg_type(const char* alg)
+{
+    if (std::strcmp(alg, "rsa-sha2-256") == 0 || std::strcmp(alg, "rsa-sha2-512") == 0) return SCP_KEY_RSA;
+    for (const auto& k : kKeyNames)
+        if (std::strcmp(alg, k.blobName) == 0) return k.type;
+    return SCP_KEY_UNKNOWN;
+}
+
+int scp_hostkey_parse(const std::uint8_t* blob, std::size_t len, ScpHostKey* key)
+{
+    *key = ScpHostKey{};
+    ScpReader r = scp_reader(blob, len);
+    const std::uint8_t* type = nullptr;
+    std::size_t typeLen = 0;
+    if (!scp_get_string(&r, &type, &typeLen, 64)) return SCP_E_AUTHENTICATE;
+    const std::string typeName(reinterpret_cast<const char*>(type), typeLen);
+    const int keyType = scp_hostkey_alg_type(typeName.c_str());
+    if (keyType == SCP_KEY_UNKNOWN || typeName.size() != std::strlen(typeName.c_str()) ||
+        std::strcmp(scp_key_name(keyType)->blobName, typeName.c_str()) != 0)
+        return SCP_E_AUTHENTICATE;
+    int rc = SCP_OK;
+    try {
+        std::unique_ptr<CSshHostKey> parsed = CSshHostKey::Create(typeName);
+        if (!parsed || !parsed->SetKey(ByteView(blob, len))) return SCP_E_AUTHENTICATE;
+        if (keyType == SCP_KEY_RSA && parsed->Bits() < sshcrypto::kMinRsaHostKeyBits) return SCP_E_HOSTKEY_TOO_SMALL;
+        key->type = keyType;
+        key->isDss = keyType == SCP_KEY_DSS;
+        key->cacheType = parsed->CacheType();
+        key->bits = parsed->Bits();
+        key->text = scp_strdup_string(parsed->KeyString());
+        key->fingerprint = scp_strdup_string(parsed->Fingerprint());
+        key->impl = parsed.release();  // scp_hostkey_free takes it back
+        if (!key->text || !key->fingerprint) rc = SCP_E_OUT_OF_MEMORY;
+    } catch (const std::bad_alloc&) {
+        rc = SCP_E_OUT_OF_MEMORY;
+    }
+    if (rc) scp_hostkey_free(key);
+    return rc;
+}
+
+int scp_hostkey_verify(const ScpHostKey* key, const std::uint8_t* sig, std::size_t sigLen, const std::uint8_t* data,
+                       std::size_t dataLen)
+{
+    const ScpKeyName* name = scp_key_name(key->type);
+    if (!name) return SCP_E_AUTHENTICATE;
+    return scp_hostkey_verify_alg(key, name->blobName, sig, sigLen, data, dataLen);
+}
+
+int scp_hostkey_verify_alg(const ScpHostKey* key, const char* alg, const std::uint8_t* sig, std::size_t sigLen,
+                           const std::uint8_t* data, std::size_t dataLen)
+{
+    if (!key->impl || scp_hostkey_alg_type(alg) != key->type) return SCP_E_AUTHENTICATE;
+    try {
+        // The signature's algorithm decides the hash (rsa-sha2-256 and the rest).
+        std::unique_ptr<CSshHostKey> checker = CSshHostKey::Create(alg);
+        if (!checker || !checker->SetKey(key->impl->Blob())) return SCP_E_AUTHENTICATE;
+        return checker->Verify(ByteView(sig, sigLen), ByteView(data, dataLen)) ? SCP_OK : SCP_E_AUTHENTICATE;
+    } catch (const std::bad_alloc&) {
+        return SCP_E_OUT_OF_MEMORY;
+    } catch (const std::exception&) {
+        return SCP_E_AUTHENTICATE;
+    }
+}
+
+void scp_hostkey_free(ScpHostKey* key)
+{
+    std::unique_ptr<CSshHostKey> owned(key->impl);
+    scp_free(key->text);
+    scp_free(key->fingerprint);
+    *key = ScpHostKey{};
+}
+
+namespace {
+// The keys the upload library signs with: RSA and DSA, and OpenSSH's own
+// format only when no passphrase protects it.
+const sshcrypto::SKeyFileOptions& scp_key_options()
+{
+    static const sshcrypto::SKeyFileOptions options{{"ssh-rsa", "ssh-dss"}, false};
+    return options;
+}
+}  // namespace
+
+bool scp_privkey_recognised(const char* path)
+{
+    if (!path || !*path) return false;
+    try {
+        sshcrypto::CPrivateKey key;
+        const sshcrypto::EKeyFileError code = sshcrypto::LoadPrivateKeyFile(path, "", key, scp_key_options()).code;
+        return code == sshcrypto::KF_OK || code == sshcrypto::KF_NEEDS_PASSPHRASE ||
+               code == sshcrypto::KF_WRONG_PASSPHRASE;
+    } catch (const std::bad_alloc&) {
+        return false;
+    }
+}
+
+int scp_privkey_load(const char* path, const char* passphrase, ScpPrivKey* key)
+{
+    *key = ScpPrivKey{};
+    if (!path || !*path) return SCP_E_AUTHENTICATE;
+    try {
+        auto loaded = std::make_unique<sshcrypto::CPrivateKey>();
+        const sshcrypto::SKeyFileResult result =
+            sshcrypto::LoadPrivateKeyFile(path, passphrase ? passphrase : "", *loaded, scp_key_options());
+        if (result.code != sshcrypto::KF_OK) return SCP_E_AUTHENTICATE;
+        key->isDss = loaded->TypeName() == "ssh-dss";
+        key->key = loaded.release();  // scp_privkey_free takes it back
+    } catch (const std::bad_alloc&) {
+        return SCP_E_OUT_OF_MEMORY;
+    }
+    return SCP_OK;
+}
+
+const char* scp_privkey_algorithm(const ScpPrivKey* key) { return key->key ? key->key->TypeName().c_str() : ""; }
+
+int scp_privkey_public_blob(const ScpPrivKey* key, ScpBuf* out)
+{
+    if (!key->key) return SCP_E_INTERNAL;
+    try {
+        const std::vector<std::uint8_t> blob = key->key->PublicBlob();
+        return scp_buf_put(out, blob.data(), blob.size());
+    } catch (const std::bad_alloc&) {
+        return SCP_E_OUT_OF_MEMORY;
+    }
+}
+
+int scp_privkey_sign(const ScpPrivKey* key, const std::uint8_t* data, std::size_t len, ScpBuf* out)
+{
+    if (!key->key) return SCP_E_INTERNAL;
+    try {
+        // The key's own type names the signature ("ssh-rsa": SHA-1).
+        const std::vector<std::uint8_t> sig =
+            sshcrypto::SignSsh(*key->key, key->key->TypeName(), std::span<const std::uint8_t>(data, len));
+        if (sig.empty()) return SCP_E_AUTHENTICATE;
+        return scp_buf_put(out, sig.data(), sig.size());
+    } catch (const std::bad_alloc&) {
+        return SCP_E_OUT_OF_MEMORY;
+    }
+}
+
+void scp_privkey_free(ScpPrivKey* key)
+{
+    std::unique_ptr<sshcrypto::CPrivateKey> owned(key->key);
+    *key = ScpPrivKey{};
+}
