@@ -1,10 +1,15 @@
 #include "scp/scp_rekey.h"
 
+#include <atomic>
 #include <chrono>
 
 namespace {
+std::atomic<ScpRekeyNowMs> g_clockForTesting{nullptr};
+std::atomic<std::uint64_t> g_bytesForTesting{0};
+
 std::int64_t scp_steady_ms()
 {
+    if (const ScpRekeyNowMs now = g_clockForTesting.load()) return now();
     return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch())
         .count();
 }
@@ -12,11 +17,16 @@ std::int64_t scp_steady_ms()
 
 std::uint64_t scp_rekey_limit(int blockBytes, bool streamCipher)
 {
-    if (streamCipher || blockBytes <= 0 || blockBytes >= 16) return kScpRekeyBytes;
+    const std::uint64_t lowered = g_bytesForTesting.load();
+    const std::uint64_t bytes = lowered ? lowered : kScpRekeyBytes;
+    if (streamCipher || blockBytes <= 0 || blockBytes >= 16) return bytes;
     // 2^(2b) blocks of b bytes; b < 16 here, so the shift stays below 32.
     const std::uint64_t limit = static_cast<std::uint64_t>(blockBytes) << (2 * blockBytes);
-    return limit < kScpRekeyBytes ? limit : kScpRekeyBytes;
+    return limit < bytes ? limit : bytes;
 }
+
+void scp_rekey_set_clock_for_testing(ScpRekeyNowMs now) { g_clockForTesting = now; }
+void scp_rekey_set_bytes_for_testing(std::uint64_t bytes) { g_bytesForTesting = bytes; }
 
 void scp_rekey_start(ScpRekeyClock* clock, std::uint64_t limitOut, std::uint64_t limitIn)
 {

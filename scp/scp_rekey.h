@@ -31,3 +31,10 @@ void scp_rekey_start(ScpRekeyClock* clock, std::uint64_t limitOut, std::uint64_t
 void scp_rekey_count(ScpRekeyClock* clock, bool outgoing, std::size_t bytes);
 // Whether new keys are due now.
 bool scp_rekey_due(const ScpRekeyClock* clock);
+
+// For tests only: the clock that tells the keys' age, in milliseconds of a
+// steady clock (null restores the steady clock), and a byte limit for keys
+// taken into use from now on (0 restores kScpRekeyBytes).
+using ScpRekeyNowMs = std::int64_t (*)();
+void scp_rekey_set_clock_for_testing(ScpRekeyNowMs now);
+void scp_rekey_set_bytes_for_testing(std::uint64_t bytes);

@@ -1,5 +1,6 @@
 #include "ssh2/transport.h"
 
+#include <atomic>
 #include <cstring>
 
 #include "ssh2/errors.h"
@@ -40,6 +41,7 @@ const char* const kReasonNames[] = {
 };
 
 std::uint64_t g_rekeyBytesForTesting = 0;
+std::atomic<CSshTransport::RekeyClock> g_rekeyClockForTesting{nullptr};
 
 // Messages that may go out while a key exchange runs: the transport's own
 // (but not a service request or its answer) and the exchange's.
@@ -98,7 +100,7 @@ void CSshTransport::Reset()
     m_pExchanger = nullptr;
     m_nBytesOut = m_nBytesIn = 0;
     m_nOutLimit = m_nInLimit = kRekeyBytes;
-    m_keysSince = std::chrono::steady_clock::now();
+    m_keysSince = Now();
     ReleaseAlgorithms();
 }
 
@@ -115,11 +117,19 @@ std::uint64_t CSshTransport::RekeyLimit(const CSshCipher* cipher)
 
 void CSshTransport::SetRekeyBytesForTesting(std::uint64_t bytes) { g_rekeyBytesForTesting = bytes; }
 
+void CSshTransport::SetRekeyClockForTesting(RekeyClock now) { g_rekeyClockForTesting = now; }
+
+std::chrono::steady_clock::time_point CSshTransport::Now()
+{
+    const RekeyClock now = g_rekeyClockForTesting.load();
+    return now ? now() : std::chrono::steady_clock::now();
+}
+
 bool CSshTransport::RekeyDue() const
 {
     if (!m_pCsCipher && !m_pScCipher) return false;
     return m_nBytesOut >= m_nOutLimit || m_nBytesIn >= m_nInLimit ||
-           std::chrono::steady_clock::now() - m_keysSince >= kRekeyInterval;
+           Now() - m_keysSince >= kRekeyInterval;
 }
 
 bool CSshTransport::HoldBack()
@@ -476,7 +486,7 @@ void CSshTransport::SetOutgoing(std::unique_ptr<CSshCipher> cipher, std::unique_
     m_pCsCompressor = std::move(compressor);
     m_nBytesOut = 0;
     m_nOutLimit = RekeyLimit(m_pCsCipher.get());
-    m_keysSince = std::chrono::steady_clock::now();
+    m_keysSince = Now();
 }
 
 void CSshTransport::SetIncoming(std::unique_ptr<CSshCipher> cipher, std::unique_ptr<CSshMac> mac,

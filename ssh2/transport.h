@@ -142,6 +142,10 @@ public:
     // For tests only: the byte limit of the sessions to come (0 restores
     // kRekeyBytes).
     static void SetRekeyBytesForTesting(std::uint64_t bytes);
+    // For tests only: the clock that tells the keys' age (null restores the
+    // steady clock).
+    using RekeyClock = std::chrono::steady_clock::time_point (*)();
+    static void SetRekeyClockForTesting(RekeyClock now);
     // Overwrites the whole of every outgoing work buffer (a secret may have
     // passed through them).
     void WipeOutgoing();
@@ -195,6 +199,7 @@ private:
     // holds it back when so (starting our exchange when our limits passed).
     bool HoldBack();
     bool RekeyDue() const;
+    static std::chrono::steady_clock::time_point Now();
 
     ISshStream& m_stream;
     CRandomPool& m_pool;
@@ -219,7 +224,7 @@ private:
     ISshKeyExchanger* m_pExchanger = nullptr;
     std::uint64_t m_nBytesOut = 0, m_nBytesIn = 0;
     std::uint64_t m_nOutLimit = kRekeyBytes, m_nInLimit = kRekeyBytes;
-    std::chrono::steady_clock::time_point m_keysSince = std::chrono::steady_clock::now();
+    std::chrono::steady_clock::time_point m_keysSince = Now();
 
     std::uint32_t m_nInSequence = 0;
     std::uint32_t m_nOutSequence = 0;

@@ -10,6 +10,7 @@
 #include "ssh2/transport.h"
 #include "tests/ssh2/memory_stream.h"
 #include "tests/ssh2/test_util.h"
+#include "tests/support/shifted_clock.h"
 
 namespace {
 
@@ -67,6 +68,13 @@ public:
 struct SRekeyBytes {
     explicit SRekeyBytes(std::uint64_t bytes) { CSshTransport::SetRekeyBytesForTesting(bytes); }
     ~SRekeyBytes() { CSshTransport::SetRekeyBytesForTesting(0); }
+};
+
+// The transport reads the shifted clock while the object lives.
+struct SShiftedKeysClock {
+    ShiftedClock clock;
+    SShiftedKeysClock() { CSshTransport::SetRekeyClockForTesting(&ShiftedClock::Now); }
+    ~SShiftedKeysClock() { CSshTransport::SetRekeyClockForTesting(nullptr); }
 };
 
 struct SPair {
@@ -216,6 +224,74 @@ TEST(RekeyTransportTest, SmallBlockCiphersAskForNewKeysBeforeTheirLimit)
     EXPECT_EQ(CSshTransport::kRekeyBytes, std::uint64_t{1} << 30);
     const SRekeyBytes lowered(1000);
     EXPECT_EQ(CSshTransport::RekeyLimit(CSshCipher::Create("3des-cbc").get()), 1000u);
+}
+
+TEST(RekeyTransportTest, KeysAnHourOldAskForNewOnesAtTheNextPacketEitherWay)
+{
+    using std::chrono::seconds;
+    const SShiftedKeysClock clock;
+    {
+        // Sending: a second short of the hour changes nothing; at the hour
+        // the next packet waits behind our KEXINIT.
+        SPair p;
+        CRecordingExchanger exchanger;
+        exchanger.onOurs = [&] { SendEmpty(p.sender, SSH_MSG_KEXINIT); };
+        p.sender.SetKeyExchanger(&exchanger);
+        ShiftedClock::Advance(CSshTransport::kRekeyInterval - seconds(1));
+        SendEmpty(p.sender, SSH_MSG_CHANNEL_DATA, 1);
+        EXPECT_EQ(exchanger.ourStarts, 0);
+        EXPECT_EQ(p.sender.HeldBackCount(), 0u);
+        ShiftedClock::Advance(seconds(1));
+        SendEmpty(p.sender, SSH_MSG_CHANNEL_DATA, 2);
+        EXPECT_EQ(exchanger.ourStarts, 1);
+        EXPECT_EQ(p.sender.HeldBackCount(), 1u);
+        // Still waiting for the answer: no second KEXINIT.
+        SendEmpty(p.sender, SSH_MSG_CHANNEL_DATA, 3);
+        EXPECT_EQ(exchanger.ourStarts, 1);
+        p.Carry();
+        EXPECT_EQ(p.receiver.ReadPacket(), SSH_MSG_CHANNEL_DATA);
+        EXPECT_EQ(p.receiver.ReadPacket(), SSH_MSG_KEXINIT);
+        // New keys: their hour starts now.
+        InstallOut(p.sender, 70);
+        p.sender.SendHeldBack();
+        ShiftedClock::Advance(CSshTransport::kRekeyInterval - seconds(1));
+        SendEmpty(p.sender, SSH_MSG_CHANNEL_DATA, 4);
+        EXPECT_EQ(exchanger.ourStarts, 1);
+        ShiftedClock::Advance(seconds(1));
+        SendEmpty(p.sender, SSH_MSG_CHANNEL_DATA, 5);
+        EXPECT_EQ(exchanger.ourStarts, 2);
+    }
+    {
+        // Receiving: the packet read after the hour still reaches the
+        // caller, and our KEXINIT goes out with it.
+        SPair p;
+        CRecordingExchanger exchanger;
+        exchanger.onOurs = [&] { SendEmpty(p.receiver, SSH_MSG_KEXINIT); };
+        InstallOut(p.receiver, 20);
+        p.receiver.SetKeyExchanger(&exchanger);
+        for (std::uint32_t i = 1; i <= 3; ++i) SendEmpty(p.sender, SSH_MSG_CHANNEL_DATA, i);
+        p.Carry();
+        ShiftedClock::Advance(CSshTransport::kRekeyInterval - seconds(1));
+        EXPECT_EQ(p.receiver.ReadPacket(), SSH_MSG_CHANNEL_DATA);
+        EXPECT_EQ(exchanger.ourStarts, 0);
+        ShiftedClock::Advance(seconds(1));
+        EXPECT_EQ(p.receiver.ReadPacket(), SSH_MSG_CHANNEL_DATA);
+        EXPECT_EQ(p.receiver.Reader().GetUint32(), 2u);
+        EXPECT_EQ(exchanger.ourStarts, 1);
+        EXPECT_TRUE(p.receiver.KeyExchangeSent());
+        EXPECT_EQ(p.receiver.ReadPacket(), SSH_MSG_CHANNEL_DATA);
+        EXPECT_EQ(exchanger.ourStarts, 1);
+    }
+    {
+        // Before the first keys nothing is due, however long it took.
+        CMemoryStream out;
+        CSshTransport plain(out, CRandomPool::Instance(), nullptr);
+        CRecordingExchanger exchanger;
+        plain.SetKeyExchanger(&exchanger);
+        ShiftedClock::Advance(2 * CSshTransport::kRekeyInterval);
+        SendEmpty(plain, SSH_MSG_CHANNEL_DATA);
+        EXPECT_EQ(exchanger.ourStarts, 0);
+    }
 }
 
 }  // namespace

@@ -1,7 +1,8 @@
 // New keys in the middle of a session, against real servers: an sshd whose
 // RekeyLimit passes many times during one long output and one long input,
 // paramiko asked to renegotiate between two data packets, and our own limits
-// (lowered through the test hook) starting exchanges with sshd and Dropbear.
+// (lowered through the test hook, or the keys' clock moved an hour on)
+// starting exchanges with sshd and Dropbear.
 #include <gtest/gtest.h>
 
 #include <openssl/evp.h>
@@ -15,6 +16,7 @@
 #include "tests/ssh2/session_env.h"
 #include "tests/support/dropbear_peer.h"
 #include "tests/support/peer_required.h"
+#include "tests/support/shifted_clock.h"
 #include "tests/support/sshd_peer.h"
 
 namespace {
@@ -29,6 +31,13 @@ namespace {
 struct SRekeyBytes {
     explicit SRekeyBytes(std::uint64_t bytes) { CSshTransport::SetRekeyBytesForTesting(bytes); }
     ~SRekeyBytes() { CSshTransport::SetRekeyBytesForTesting(0); }
+};
+
+// The transport reads the shifted clock while the object lives.
+struct SShiftedKeysClock {
+    ShiftedClock clock;
+    SShiftedKeysClock() { CSshTransport::SetRekeyClockForTesting(&ShiftedClock::Now); }
+    ~SShiftedKeysClock() { CSshTransport::SetRekeyClockForTesting(nullptr); }
 };
 
 // Room for the long outputs below.
@@ -212,6 +221,47 @@ TEST(RekeyDropbearTest, OurLimitMakesDropbearChangeKeysDuringAnOutput)
     ASSERT_TRUE(peer.running()) << peer.logText();
     ASSERT_EQ(Login(peer.port()), 0) << CSSH2::LastFailure().text;
     ExpectExchangesAfterALongOutput(3u << 20);
+}
+
+// A minute short of the hour the next command runs under the first keys;
+// at the hour its first packet waits behind our KEXINIT, and the new keys
+// start an hour of their own. Then a long output read under them.
+void ExpectOneExchangeWhenTheKeysTurnAnHourOld(int port)
+{
+    using std::chrono::minutes;
+    const SShiftedKeysClock clock;
+    ASSERT_EQ(Login(port), 0) << CSSH2::LastFailure().text;
+    ShiftedClock::Advance(minutes(59));
+    ASSERT_EQ(CSSH2::Exec("echo young"), 0) << CSSH2::LastFailure().text;
+    EXPECT_EQ(CSSH2::GetOutput(), "young\n");
+    EXPECT_EQ(CSSH2::Current()->LaterKeyExchanges(), 0);
+    ShiftedClock::Advance(minutes(1));
+    EXPECT_EQ(ReadStream(1u << 20), 1);
+    ASSERT_EQ(CSSH2::Exec("echo after"), 0) << CSSH2::LastFailure().text;
+    EXPECT_EQ(CSSH2::GetOutput(), "after\n");
+    EXPECT_EQ(CSSH2::Current()->LaterKeyExchanges(), 1);
+    CSSH2::Disconnect();
+}
+
+TEST(RekeySshdTest, KeysAnHourOldAreChangedBeforeTheNextCommand)
+{
+    SKIP_WITHOUT_SSHD();
+    CSessionEnvironment env("headers");
+    SshdOptions options;
+    options.legacyAlgorithms = false;
+    SshdPeer peer(options);
+    ASSERT_TRUE(peer.running()) << peer.logText();
+    ExpectOneExchangeWhenTheKeysTurnAnHourOld(peer.port());
+}
+
+TEST(RekeyDropbearTest, KeysAnHourOldAreChangedBeforeTheNextCommand)
+{
+    std::string why;
+    if (!DropbearPeer::Available(&why)) FDX_PEER_MISSING() << why;
+    CSessionEnvironment env("headers");
+    DropbearPeer peer;
+    ASSERT_TRUE(peer.running()) << peer.logText();
+    ExpectOneExchangeWhenTheKeysTurnAnHourOld(peer.port());
 }
 
 class RekeyParamikoTest : public ::testing::Test {

@@ -1,0 +1,129 @@
+// New key exchanges the upload library starts itself in the middle of a
+// real upload: keys that turn an hour old as the upload starts (the keys'
+// clock moved forward), and a lowered byte limit. Against sshd and a stock
+// Dropbear, neither of which asks for new keys within these uploads.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <memory>
+#include <string>
+
+#include "scp/scp.h"
+#include "scp/scp_rekey.h"
+#include "scp/scp_ssh.h"
+#include "tests/integration/scp/scp_test_util.h"
+#include "tests/support/dropbear_peer.h"
+#include "tests/support/peer_required.h"
+#include "tests/support/shifted_clock.h"
+#include "tests/support/sshd_peer.h"
+#include "tests/support/temp_dir.h"
+
+namespace {
+
+enum class Server { Sshd, Dropbear };
+
+struct RekeyCase {
+    Server server;
+    bool scpForm;
+};
+
+std::string RekeyCaseName(const ::testing::TestParamInfo<RekeyCase>& p)
+{
+    return std::string(p.param.server == Server::Sshd ? "Sshd" : "Dropbear") + (p.param.scpForm ? "_Scp" : "_Sftp");
+}
+
+// How far the keys' clock jumps when the upload stage begins (the channel
+// is ready, no file data has gone yet).
+std::chrono::milliseconds g_shiftAtUpload{0};
+
+std::int32_t ShiftAtUploadStage(int event, const char*, const char*, std::int32_t value, std::uint32_t)
+{
+    if (event == SCP_EVENT_STAGE && value == SCP_STAGE_UPLOADING) ShiftedClock::Advance(g_shiftAtUpload);
+    return event == SCP_EVENT_HOSTKEY ? 1 : 0;
+}
+
+class OurRekey : public ::testing::TestWithParam<RekeyCase> {
+protected:
+    void SetUp() override
+    {
+        std::string why;
+        if (GetParam().server == Server::Sshd) {
+            if (!SshdPeer::Available(&why)) FDX_PEER_MISSING() << why;
+            SshdOptions o;
+            o.legacyAlgorithms = false;
+            m_sshd = std::make_unique<SshdPeer>(o);
+            ASSERT_TRUE(m_sshd->running()) << m_sshd->logText();
+            m_port = m_sshd->port();
+        } else {
+            if (!DropbearPeer::Available(&why)) FDX_PEER_MISSING() << why;
+            m_dropbear = std::make_unique<DropbearPeer>();
+            ASSERT_TRUE(m_dropbear->running()) << m_dropbear->logText();
+            m_port = m_dropbear->port();
+        }
+        ASSERT_FALSE(m_remote.path().empty());
+        scp_rekey_set_clock_for_testing(&ShiftedClock::NowMs);
+    }
+
+    void TearDown() override
+    {
+        scp_rekey_set_clock_for_testing(nullptr);
+        scp_rekey_set_bytes_for_testing(0);
+        g_shiftAtUpload = std::chrono::milliseconds(0);
+    }
+
+    std::string Log() const { return m_sshd ? m_sshd->logText() : m_dropbear ? m_dropbear->logText() : ""; }
+
+    // Uploads size bytes under the name, checks the copy and returns the
+    // key exchanges after the first (-1 when the upload failed).
+    int UploadIntact(std::size_t size, const std::string& name)
+    {
+        const std::string bytes = PatternBytes(size, static_cast<unsigned>(size + name.size()));
+        const std::string local = m_local.file(name);
+        WriteFileBytes(local, bytes);
+        ScpJobOptions options{};
+        options.timeout_seconds = 60;
+        options.use_scp = GetParam().scpForm ? 1 : 0;
+        const int code = ScpUploadFile("127.0.0.1", m_port, SshdPeer::User(), SshdPeer::Password(),
+                                       local.c_str(), m_remote.path().c_str(), ShiftAtUploadStage, &options);
+        char detail[512];
+        scp_last_error_detail(detail, sizeof detail);
+        EXPECT_EQ(code, 0) << name << " " << detail << Log();
+        EXPECT_TRUE(ReadWholeFile(m_remote.path() + "/" + name) == bytes) << name << Log();
+        return code ? -1 : scp_session_last_rekeys();
+    }
+
+    ShiftedClock m_clock;
+    TempRegistry m_registry;
+    TempDir m_local;
+    RemoteDir m_remote;
+    std::unique_ptr<SshdPeer> m_sshd;
+    std::unique_ptr<DropbearPeer> m_dropbear;
+    int m_port = 0;
+};
+
+TEST_P(OurRekey, KeysTurningAnHourOldBringOneExchangeAndYoungerKeysNone)
+{
+    // A minute short of the hour: the upload ends under the first keys.
+    g_shiftAtUpload = std::chrono::minutes(59);
+    EXPECT_EQ(UploadIntact(2u * 1024 * 1024, "young.bin"), 0);
+    // The hour passed: the first data packet waits behind our KEXINIT, and
+    // the new keys start an hour of their own, so no second exchange.
+    g_shiftAtUpload = std::chrono::seconds(kScpRekeySeconds);
+    EXPECT_EQ(UploadIntact(2u * 1024 * 1024, "hour.bin"), 1);
+}
+
+TEST_P(OurRekey, ALoweredByteLimitBringsExchangesThroughoutTheUpload)
+{
+    // The file's bytes do not compress: about 16 limits pass on the wire.
+    scp_rekey_set_bytes_for_testing(256 * 1024);
+    const int exchanges = UploadIntact(4u * 1024 * 1024, "bytes.bin");
+    RecordProperty("exchanges", exchanges);
+    EXPECT_GE(exchanges, 8);
+}
+
+INSTANTIATE_TEST_SUITE_P(Peers, OurRekey,
+                         ::testing::Values(RekeyCase{Server::Sshd, false}, RekeyCase{Server::Sshd, true},
+                                           RekeyCase{Server::Dropbear, false}, RekeyCase{Server::Dropbear, true}),
+                         RekeyCaseName);
+
+}  // namespace
