@@ -51,7 +51,7 @@ if [ -n "$package" ]; then
     sha1sum "$package" | cut -d' ' -f1 | tr -d '\n' > "$work/digest"
     signature=$(openssl pkeyutl -sign -rawin -inkey "$key" -in "$work/digest" | od -An -v -tx1 | tr -d ' \n')
     # The architectures the package carries a prebuilt lshw for.
-    architectures=$(tar -tzf "$package" | sed -n 's|^[^/]*/prebuilt/\([A-Za-z0-9_-]*\)/lshw$|\1|p' | tr '\n' ' ')
+    architectures=$(tar -tzf "$package" | sed -n 's|^[^/]*/prebuilt/\([A-Za-z0-9_-]*\)/lshw$|\1|p' | sort -u | tr '\n' ' ')
     defines+=(-DFDX_ENGINE_PACKAGE="$(cd "$(dirname "$package")" && pwd)/$name" -DFDX_ENGINE_VERSION="$engine_version"
               -DFDX_ENGINE_SIGNATURE="$signature" -DFDX_ENGINE_ARCH="${architectures% }")
 fi
