@@ -42,20 +42,28 @@ export WINEDLLOVERRIDES="mscoree,mshtml=${WINEDLLOVERRIDES:+;$WINEDLLOVERRIDES}"
 # Nothing reaches a display, even before the null driver is configured.
 unset DISPLAY WAYLAND_DISPLAY
 
+# Under the lock, held only while the prefix is made: the runs themselves
+# share it freely.
 make_prefix() {
     mkdir -p "$(dirname "$prefix")"
     exec 9>"$prefix.lock"
     flock 9
-    [ -f "$prefix/.fdx-ready" ] && return 0
+    if [ ! -f "$prefix/.fdx-ready" ]; then
+        build_prefix
+    fi
+    exec 9>&-
+}
+
+build_prefix() {
     rm -rf "$prefix"
     local started=$SECONDS
     wineboot -i >"$prefix.log" 2>&1 || { tail -n 20 "$prefix.log" >&2; exit 1; }
-    wine reg add 'HKCU\Software\Wine\Drivers' /v Graphics /t REG_SZ /d null /f >>"$prefix.log" 2>&1
+    wine reg add 'HKCU\Software\Wine\Drivers' /v Graphics /t REG_SZ /d null /f >>"$prefix.log" 2>&1 \
+        || { echo "wine_run: could not choose the null graphics driver (see $prefix.log)" >&2; exit 1; }
     # The registry reaches its files only when the server has written them.
     wineserver -w
     touch "$prefix/.fdx-ready"
     echo "wine_run: made the Wine prefix $prefix in $((SECONDS - started)) s" >&2
-    exec 9>&-
 }
 
 [ -f "$prefix/.fdx-ready" ] || make_prefix
