@@ -119,6 +119,8 @@ status=0
 [ "$status" -eq 0 ] || fail "regsvr32 of the installed module ended with exit code $status"
 stage "checking the install"
 
+# What the module notes beside the description after deploying the engine.
+wine reg add "$product_key" /v LSHWInstalledFrom /t REG_SZ /d prebuilt /f >/dev/null 2>&1
 status=0
 "$run" "$folder\\uninstall.exe" /S || status=$?
 # The uninstaller runs from a copy of itself: wait for it.

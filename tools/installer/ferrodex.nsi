@@ -150,8 +150,9 @@ Section "Uninstall"
   Delete "$INSTDIR\uninstall.exe"
   RMDir "$INSTDIR"
 
-  !insertmacro RemoveEngineDescription
-  DeleteRegKey /ifempty HKLM "${PRODUCT_KEY}"
+  ; The machine's record of the product: the package description and what
+  ; the module noted there. Each user's own settings (HKCU) stay theirs.
+  DeleteRegKey HKLM "${PRODUCT_KEY}"
   DeleteRegKey /ifempty HKLM "Software\Quillon"
   DeleteRegKey HKLM "${UNINSTALL_KEY}"
 SectionEnd
