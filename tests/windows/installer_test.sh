@@ -4,15 +4,19 @@
 # describes the package, regsvr32 accepts the installed module, and a silent
 # uninstall leaves neither files nor keys behind.
 #
-#   tests/windows/installer_test.sh BUILD_DIR
+#   tests/windows/installer_test.sh BUILD_DIR [--fixture]
 #
-# BUILD_DIR is the `windows` preset's tree; FDX_DLL overrides the module.
-# Prints how long each stage took; exits non-zero on the first failure.
+# BUILD_DIR is the `windows` preset's tree (its Wine prefix is made there
+# when missing); FDX_DLL overrides the module. With --fixture the installer
+# carries fixture_module.c, built here, with a signing key of its own: the
+# installer alone, without the snap-in. Prints how long each stage took;
+# exits non-zero when a check failed.
 set -euo pipefail
 
 here=$(cd "$(dirname "$0")" && pwd)
 source_dir=$(cd "$here/../.." && pwd)
-build_dir=$(cd "${1:?usage: installer_test.sh BUILD_DIR}" && pwd)
+build_dir=$(cd "${1:?usage: installer_test.sh BUILD_DIR [--fixture]}" && pwd)
+fixture=${2:-}
 run=$here/wine_run.sh
 
 work=$build_dir/installer-test
@@ -46,7 +50,19 @@ echo stand-in > "$work/package/lshw-$engine_version/prebuilt/x86_64/lshw"
 echo stand-in > "$work/package/lshw-$engine_version/prebuilt/aarch64/lshw"
 package=$work/lshw-$engine_version.tar.gz
 tar -C "$work/package" -czf "$package" "lshw-$engine_version"
-"$source_dir/tools/installer/make-installer.sh" "$build_dir" "$package" "$work/ferrodex-setup.exe" >/dev/null
+installer_tree=$build_dir
+if [ "$fixture" = --fixture ]; then
+    installer_tree=$work/fixture
+    mkdir -p "$installer_tree"
+    i686-w64-mingw32-gcc -O2 -Wall -Wextra -Werror -shared -static-libgcc \
+        -DSNAPIN_CLSID="L\"$snapin\"" -DABOUT_CLSID="L\"$about\"" -o "$installer_tree/ferrodex.dll" \
+        "$here/fixture_module.c" "$here/fixture_module.def" -ladvapi32
+    (umask 077 && openssl genpkey -algorithm ed25519 -out "$installer_tree/engine-signing-key.pem")
+elif [ -n "$fixture" ]; then
+    echo "usage: installer_test.sh BUILD_DIR [--fixture]" >&2
+    exit 2
+fi
+"$source_dir/tools/installer/make-installer.sh" "$installer_tree" "$package" "$work/ferrodex-setup.exe" >/dev/null
 stage "building the installer"
 
 # The build tree's prefix, made once by wine_run.sh, copied with its
@@ -110,7 +126,7 @@ expect_value "$product_key" LSHWArch "aarch64 x86_64"
 signature=$(reg_value "$product_key" LSHWCRC || true)
 sha1sum "$package" | cut -d' ' -f1 | tr -d '\n' >"$work/digest"
 printf "$(sed 's/[0-9a-f][0-9a-f]/\\x&/g' <<<"$signature")" >"$work/signature"
-openssl pkey -in "$build_dir/engine-signing-key.pem" -pubout -out "$work/public.pem"
+openssl pkey -in "$installer_tree/engine-signing-key.pem" -pubout -out "$work/public.pem"
 openssl pkeyutl -verify -rawin -pubin -inkey "$work/public.pem" -in "$work/digest" -sigfile "$work/signature" \
     >/dev/null 2>&1 || fail "LSHWCRC does not verify with the build tree's key"
 

@@ -20,7 +20,7 @@ case $output in /*) ;; *) output=$(pwd)/$output ;; esac
 
 dll=${FDX_DLL:-}
 if [ -z "$dll" ]; then
-    dll=$(find "$build_dir" -name ferrodex.dll -type f -not -path "$build_dir/wine*" | head -n 1)
+    dll=$(find "$build_dir" -name ferrodex.dll -type f -not -path "$build_dir/wine*" -not -path "$build_dir/installer-test/*" | head -n 1)
 fi
 [ -n "$dll" ] && [ -f "$dll" ] || { echo "make-installer: no ferrodex.dll in $build_dir" >&2; exit 1; }
 
