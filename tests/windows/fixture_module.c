@@ -1,7 +1,8 @@
 /* A stand-in for ferrodex.dll with the module's four exports, so that the
  * installer can be tested without the snap-in: its registration writes the
  * same keys under the class identifiers it is compiled with (SNAPIN_CLSID,
- * ABOUT_CLSID: wide string literals with braces). */
+ * ABOUT_CLSID: wide string literals with braces). Built with
+ * REFUSE_REGISTRATION, its DllRegisterServer fails. */
 #define WIN32_LEAN_AND_MEAN
 #define UNICODE
 #include <windows.h>
@@ -37,6 +38,9 @@ HRESULT WINAPI DllRegisterServer(void)
 {
     wchar_t path[MAX_PATH];
     HKEY standalone;
+#ifdef REFUSE_REGISTRATION
+    return E_FAIL;
+#endif
     if (!GetModuleFileNameW(module, path, MAX_PATH)) return E_FAIL;
     if (register_class(SNAPIN_CLSID, path) || register_class(ABOUT_CLSID, path) ||
         set(HKEY_LOCAL_MACHINE, SNAPIN_KEY, L"NameString", L"Ferrodex") ||

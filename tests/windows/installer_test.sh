@@ -50,14 +50,23 @@ echo stand-in > "$work/package/lshw-$engine_version/prebuilt/x86_64/lshw"
 echo stand-in > "$work/package/lshw-$engine_version/prebuilt/aarch64/lshw"
 package=$work/lshw-$engine_version.tar.gz
 tar -C "$work/package" -czf "$package" "lshw-$engine_version"
+# The stand-in module in folder $1, with extra compiler options after it.
+build_fixture() {
+    local tree=$1
+    shift
+    mkdir -p "$tree"
+    i686-w64-mingw32-gcc -O2 -Wall -Wextra -Werror -shared -static-libgcc "$@" \
+        -DSNAPIN_CLSID="L\"$snapin\"" -DABOUT_CLSID="L\"$about\"" -o "$tree/ferrodex.dll" \
+        "$here/fixture_module.c" "$here/fixture_module.def" -ladvapi32
+    (umask 077 && openssl genpkey -algorithm ed25519 -out "$tree/engine-signing-key.pem")
+}
+
 installer_tree=$build_dir
 if [ "$fixture" = --fixture ]; then
     installer_tree=$work/fixture
-    mkdir -p "$installer_tree"
-    i686-w64-mingw32-gcc -O2 -Wall -Wextra -Werror -shared -static-libgcc \
-        -DSNAPIN_CLSID="L\"$snapin\"" -DABOUT_CLSID="L\"$about\"" -o "$installer_tree/ferrodex.dll" \
-        "$here/fixture_module.c" "$here/fixture_module.def" -ladvapi32
-    (umask 077 && openssl genpkey -algorithm ed25519 -out "$installer_tree/engine-signing-key.pem")
+    build_fixture "$installer_tree"
+    build_fixture "$work/refusing" -DREFUSE_REGISTRATION
+    "$source_dir/tools/installer/make-installer.sh" "$work/refusing" "" "$work/refusing-setup.exe" >/dev/null
 elif [ -n "$fixture" ]; then
     echo "usage: installer_test.sh BUILD_DIR [--fixture]" >&2
     exit 2
@@ -148,6 +157,20 @@ stage "the silent uninstall"
 for key in "HKCR\\CLSID\\$snapin" "HKCR\\CLSID\\$about" "$snapin_key" "$uninstall_key" 'HKLM\Software\Quillon'; do
     expect_no_key "$key"
 done
+
+# A module that cannot register fails the install with its own exit code,
+# and the install leaves nothing behind.
+if [ "$fixture" = --fixture ]; then
+    status=0
+    "$run" "$work/refusing-setup.exe" /S || status=$?
+    WINEPREFIX=$prefix wineserver -w
+    [ "$status" -eq 3 ] || fail "an install whose registration fails ended with exit code $status, not 3"
+    [ -e "$(unix_path "$folder")" ] && fail "a failed install left $folder"
+    for key in "HKCR\\CLSID\\$snapin" "$snapin_key" "$uninstall_key" 'HKLM\Software\Quillon'; do
+        expect_no_key "$key"
+    done
+    stage "the install of a module that cannot register"
+fi
 
 if [ "$failures" -ne 0 ]; then
     echo "installer_test: $failures failure(s)" >&2

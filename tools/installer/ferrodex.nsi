@@ -82,6 +82,21 @@ FunctionEnd
   DeleteRegKey HKLM "${SNAPIN_KEY}"
 !macroend
 
+; The files, the machine's record of the product (the package description
+; and what the module noted there) and the entry of the installed programs.
+; Each user's own settings (HKCU) stay theirs.
+!macro RemoveInstall
+  SetOutPath "$TEMP"
+  Delete "$INSTDIR\ferrodex.dll"
+  Delete "$INSTDIR\engine\lshw-*.tar.gz"
+  RMDir "$INSTDIR\engine"
+  Delete "$INSTDIR\uninstall.exe"
+  RMDir "$INSTDIR"
+  DeleteRegKey HKLM "${PRODUCT_KEY}"
+  DeleteRegKey /ifempty HKLM "Software\Quillon"
+  DeleteRegKey HKLM "${UNINSTALL_KEY}"
+!macroend
+
 !macro RemoveEngineDescription
   DeleteRegValue HKLM "${PRODUCT_KEY}" "LSHWPath"
   DeleteRegValue HKLM "${PRODUCT_KEY}" "LSHWName"
@@ -130,7 +145,10 @@ Section "Ferrodex" SecMain
   !insertmacro Regsvr32 "/s"
   ${If} $0 != 0
     DetailPrint "regsvr32 could not register ferrodex.dll (exit code $0)"
-    MessageBox MB_OK|MB_ICONSTOP "The snap-in could not be registered (regsvr32 exit code $0). The files stay in $INSTDIR; its uninstaller removes them." /SD IDOK
+    ; Nothing half-installed stays behind.
+    !insertmacro RemoveSnapinKeys
+    !insertmacro RemoveInstall
+    MessageBox MB_OK|MB_ICONSTOP "The snap-in could not be registered (regsvr32 exit code $0): nothing was installed." /SD IDOK
     SetErrorLevel 3
     Quit
   ${EndIf}
@@ -144,15 +162,5 @@ Section "Uninstall"
   ${EndIf}
   !insertmacro RemoveSnapinKeys
 
-  Delete "$INSTDIR\ferrodex.dll"
-  Delete "$INSTDIR\engine\lshw-*.tar.gz"
-  RMDir "$INSTDIR\engine"
-  Delete "$INSTDIR\uninstall.exe"
-  RMDir "$INSTDIR"
-
-  ; The machine's record of the product: the package description and what
-  ; the module noted there. Each user's own settings (HKCU) stay theirs.
-  DeleteRegKey HKLM "${PRODUCT_KEY}"
-  DeleteRegKey /ifempty HKLM "Software\Quillon"
-  DeleteRegKey HKLM "${UNINSTALL_KEY}"
+  !insertmacro RemoveInstall
 SectionEnd
