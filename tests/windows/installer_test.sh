@@ -9,8 +9,9 @@
 # BUILD_DIR is the `windows` preset's tree (its Wine prefix is made there
 # when missing); FDX_DLL overrides the module. With --fixture the installer
 # carries fixture_module.c, built here, with a signing key of its own: the
-# installer alone, without the snap-in. Prints how long each stage took;
-# exits non-zero when a check failed.
+# installer alone, without the snap-in. The stand-in built to refuse its
+# registration tests the failing install either way. Prints how long each
+# stage took; exits non-zero when a check failed.
 set -euo pipefail
 
 here=$(cd "$(dirname "$0")" && pwd)
@@ -65,12 +66,12 @@ installer_tree=$build_dir
 if [ "$fixture" = --fixture ]; then
     installer_tree=$work/fixture
     build_fixture "$installer_tree"
-    build_fixture "$work/refusing" -DREFUSE_REGISTRATION
-    "$source_dir/tools/installer/make-installer.sh" "$work/refusing" "" "$work/refusing-setup.exe" >/dev/null
 elif [ -n "$fixture" ]; then
     echo "usage: installer_test.sh BUILD_DIR [--fixture]" >&2
     exit 2
 fi
+build_fixture "$work/refusing" -DREFUSE_REGISTRATION
+"$source_dir/tools/installer/make-installer.sh" "$work/refusing" "" "$work/refusing-setup.exe" >/dev/null
 "$source_dir/tools/installer/make-installer.sh" "$installer_tree" "$package" "$work/ferrodex-setup.exe" >/dev/null
 stage "building the installer"
 
@@ -158,19 +159,17 @@ for key in "HKCR\\CLSID\\$snapin" "HKCR\\CLSID\\$about" "$snapin_key" "$uninstal
     expect_no_key "$key"
 done
 
-# A module that cannot register fails the install with its own exit code,
-# and the install leaves nothing behind.
-if [ "$fixture" = --fixture ]; then
-    status=0
-    "$run" "$work/refusing-setup.exe" /S || status=$?
-    WINEPREFIX=$prefix wineserver -w
-    [ "$status" -eq 3 ] || fail "an install whose registration fails ended with exit code $status, not 3"
-    [ -e "$(unix_path "$folder")" ] && fail "a failed install left $folder"
-    for key in "HKCR\\CLSID\\$snapin" "$snapin_key" "$uninstall_key" 'HKLM\Software\Quillon'; do
-        expect_no_key "$key"
-    done
-    stage "the install of a module that cannot register"
-fi
+# A module that cannot register (the stand-in, built to refuse) fails the
+# install with its own exit code, and the install leaves nothing behind.
+status=0
+"$run" "$work/refusing-setup.exe" /S || status=$?
+WINEPREFIX=$prefix wineserver -w
+[ "$status" -eq 3 ] || fail "an install whose registration fails ended with exit code $status, not 3"
+[ -e "$(unix_path "$folder")" ] && fail "a failed install left $folder"
+for key in "HKCR\\CLSID\\$snapin" "$snapin_key" "$uninstall_key" 'HKLM\Software\Quillon'; do
+    expect_no_key "$key"
+done
+stage "the install of a module that cannot register"
 
 if [ "$failures" -ne 0 ]; then
     echo "installer_test: $failures failure(s)" >&2
