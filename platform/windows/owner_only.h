@@ -1,16 +1,21 @@
-// Security attributes that give the file's owner alone any access, with
-// nothing inherited from the folder above.
+// Security attributes that give this user alone (and the system) any
+// access, with nothing inherited from the folder above.
 #pragma once
 
 #include <windows.h>
 #include <sddl.h>
 
+#include <string>
+#include <vector>
+
 class COwnerOnly {
 public:
     COwnerOnly()
     {
-        if (::ConvertStringSecurityDescriptorToSecurityDescriptorW(L"D:P(A;OICI;FA;;;OW)(A;OICI;FA;;;SY)", SDDL_REVISION_1,
-                                                                   &m_descriptor, nullptr))
+        const std::wstring user = UserSid();
+        if (user.empty()) return;
+        const std::wstring sddl = L"D:P(A;OICI;FA;;;" + user + L")(A;OICI;FA;;;SY)";
+        if (::ConvertStringSecurityDescriptorToSecurityDescriptorW(sddl.c_str(), SDDL_REVISION_1, &m_descriptor, nullptr))
             m_attributes.lpSecurityDescriptor = m_descriptor;
     }
     ~COwnerOnly()
@@ -24,6 +29,26 @@ public:
     SECURITY_ATTRIBUTES* Get() { return &m_attributes; }
 
 private:
+    // The text form of the user this process runs as; empty when unknown.
+    static std::wstring UserSid()
+    {
+        HANDLE token = nullptr;
+        if (!::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, &token)) return {};
+        DWORD size = 0;
+        ::GetTokenInformation(token, TokenUser, nullptr, 0, &size);
+        std::vector<BYTE> buffer(size);
+        std::wstring text;
+        if (size != 0 && ::GetTokenInformation(token, TokenUser, buffer.data(), size, &size)) {
+            LPWSTR sid = nullptr;
+            if (::ConvertSidToStringSidW(reinterpret_cast<TOKEN_USER*>(buffer.data())->User.Sid, &sid)) {
+                text = sid;
+                ::LocalFree(sid);
+            }
+        }
+        ::CloseHandle(token);
+        return text;
+    }
+
     PSECURITY_DESCRIPTOR m_descriptor = nullptr;
     SECURITY_ATTRIBUTES m_attributes{sizeof(SECURITY_ATTRIBUTES), nullptr, FALSE};
 };
