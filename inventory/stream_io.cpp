@@ -119,12 +119,15 @@ bool CStreamReader::ReadWide(std::uint32_t count, std::u16string& out)
 
 bool CStreamReader::TakeWideFromBlock(std::uint32_t count, std::u16string& out)
 {
+    // The block may be larger than the stream: the stream's end counts too.
+    const std::uint64_t bytes = std::uint64_t{count} * 2;
+    if (!Holds(m_stream, bytes)) return false;
     const CLockedBlock block(m_stream);
     std::uint64_t position = 0;
     if (FAILED(m_stream->Seek(0, STREAM_SEEK_CUR, &position))) return false;
-    const std::uint8_t* at = block.At(position, std::uint64_t{count} * 2);
+    const std::uint8_t* at = block.At(position, bytes);
     if (at == nullptr || reinterpret_cast<std::uintptr_t>(at) % alignof(char16_t) != 0) return false;
-    if (FAILED(m_stream->Seek(std::int64_t{count} * 2, STREAM_SEEK_CUR, nullptr))) {
+    if (FAILED(m_stream->Seek(static_cast<std::int64_t>(bytes), STREAM_SEEK_CUR, nullptr))) {
         m_failed = true;
         return true;
     }
