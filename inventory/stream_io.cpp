@@ -18,6 +18,36 @@ bool Holds(IStream* stream, std::uint64_t bytes)
            size >= position && size - position >= bytes;
 }
 
+// The bytes of the memory block under a stream, locked for as long as this
+// lives; none for a stream of another kind.
+class CLockedBlock {
+public:
+    explicit CLockedBlock(IStream* stream)
+    {
+        if (FAILED(GetHGlobalFromStream(stream, &m_block)) || m_block == nullptr) return;
+        m_size = GlobalSize(m_block);
+        m_data = static_cast<const std::uint8_t*>(GlobalLock(m_block));
+    }
+    ~CLockedBlock()
+    {
+        if (m_data != nullptr) GlobalUnlock(m_block);
+    }
+    CLockedBlock(const CLockedBlock&) = delete;
+    CLockedBlock& operator=(const CLockedBlock&) = delete;
+
+    // The `bytes` bytes at `position`; null unless the block holds them all.
+    const std::uint8_t* At(std::uint64_t position, std::uint64_t bytes) const
+    {
+        if (m_data == nullptr || position > m_size || m_size - position < bytes) return nullptr;
+        return m_data + position;
+    }
+
+private:
+    HGLOBAL m_block = nullptr;
+    const std::uint8_t* m_data = nullptr;
+    std::size_t m_size = 0;
+};
+
 }  // namespace
 
 bool CStreamReader::ReadU32(std::uint32_t& value)
@@ -60,11 +90,16 @@ bool CStreamReader::ReadWide(std::uint32_t count, std::u16string& out)
         return false;
     }
     if (m_failed) return false;
+    char16_t chunk[4096];
+    // A long text in a memory block (the console host's stream is one) is
+    // copied straight into a string of its size: one pass over the bytes.
+    if constexpr (std::endian::native == std::endian::little) {
+        if (count > std::size(chunk) && TakeWideFromBlock(count, out)) return !m_failed;
+    }
     // Read through a small buffer of its own and appended, so that no unit
     // is written twice (a resized text would be filled with zeros first);
     // room for the whole text is made at once only when the stream shows
     // that the text is there, so a damaged count costs nothing.
-    char16_t chunk[4096];
     if (count > std::size(chunk) && Holds(m_stream, std::uint64_t{count} * 2)) out.reserve(count);
     while (out.size() < count) {
         const std::size_t want = std::min<std::size_t>(std::size(chunk), count - out.size());
@@ -79,6 +114,24 @@ bool CStreamReader::ReadWide(std::uint32_t count, std::u16string& out)
             for (std::size_t i = 0; i < want; ++i) chunk[i] = static_cast<char16_t>((chunk[i] >> 8) | (chunk[i] << 8));
         out.append(chunk, want);
     }
+    return true;
+}
+
+bool CStreamReader::TakeWideFromBlock(std::uint32_t count, std::u16string& out)
+{
+    // The block may be larger than the stream: the stream's end counts too.
+    const std::uint64_t bytes = std::uint64_t{count} * 2;
+    if (!Holds(m_stream, bytes)) return false;
+    const CLockedBlock block(m_stream);
+    std::uint64_t position = 0;
+    if (FAILED(m_stream->Seek(0, STREAM_SEEK_CUR, &position))) return false;
+    const std::uint8_t* at = block.At(position, bytes);
+    if (at == nullptr || reinterpret_cast<std::uintptr_t>(at) % alignof(char16_t) != 0) return false;
+    if (FAILED(m_stream->Seek(static_cast<std::int64_t>(bytes), STREAM_SEEK_CUR, nullptr))) {
+        m_failed = true;
+        return true;
+    }
+    out.assign(reinterpret_cast<const char16_t*>(at), count);
     return true;
 }
 

@@ -22,6 +22,11 @@ public:
     bool Failed() const { return m_failed; }
 
 private:
+    // Copies `count` units straight from the memory block under the stream;
+    // false, with nothing read, when the stream is no block or the text is
+    // not all there (or not aligned).
+    bool TakeWideFromBlock(std::uint32_t count, std::u16string& out);
+
     IStream* m_stream;
     bool m_failed = false;
 };

@@ -182,6 +182,7 @@ public:
     }
 
     const std::vector<std::uint8_t>& bytes() const { return m_block->Whole(); }
+    HGLOBAL block() const { return m_block; }
 
 private:
     ~CBlockStream()
@@ -241,6 +242,16 @@ HRESULT CreateStreamOnHGlobal(HGLOBAL block, BOOL deleteOnRelease, IStream** str
     } catch (const std::bad_alloc&) {
         return E_OUTOFMEMORY;
     }
+    return S_OK;
+}
+
+HRESULT GetHGlobalFromStream(IStream* stream, HGLOBAL* block)
+{
+    if (block == nullptr) return E_INVALIDARG;
+    *block = nullptr;
+    const auto* memory = dynamic_cast<CBlockStream*>(stream);
+    if (memory == nullptr) return E_INVALIDARG;
+    *block = memory->block();
     return S_OK;
 }
 

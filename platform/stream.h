@@ -82,6 +82,9 @@ BOOL GlobalUnlock(HGLOBAL block);
 // A stream over a global block that grows as it is written; the block is
 // freed with the stream only when deleteOnRelease is set.
 HRESULT CreateStreamOnHGlobal(HGLOBAL block, BOOL deleteOnRelease, IStream** stream);
+// The block under a stream made by CreateStreamOnHGlobal or
+// CreateMemoryStream; E_INVALIDARG for any other stream.
+HRESULT GetHGlobalFromStream(IStream* stream, HGLOBAL* block);
 #endif
 
 // A stream's position and size, and the setting of its size.

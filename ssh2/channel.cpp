@@ -94,10 +94,12 @@ void CSSH2::AppendOutput(ByteView data)
     const std::size_t needed = m_strOutput.size() + data.size();
     if (needed > m_strOutput.capacity()) {
         // A fresh buffer of the size chosen here (reserve on the string
-        // itself may double past the limit).
-        const std::size_t doubled = m_strOutput.capacity() > limit / 2 ? limit : 2 * m_strOutput.capacity();
+        // itself may double past the limit). Four times the last one: a
+        // large output is copied on growth a third of its size in all,
+        // not once whole; room not yet written is never touched.
+        const std::size_t larger = m_strOutput.capacity() > limit / 4 ? limit : 4 * m_strOutput.capacity();
         std::string grown;
-        grown.reserve(needed > doubled ? needed : doubled);
+        grown.reserve(needed > larger ? needed : larger);
         grown.append(m_strOutput);
         m_strOutput.swap(grown);
     }

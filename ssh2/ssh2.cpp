@@ -110,10 +110,11 @@ void CSSH2::SetLoginKeys(SLoginKeys keys)
     WipeString(keys.passphrase);
 }
 
-std::string CSSH2::GetOutput()
+const std::string& CSSH2::GetOutput()
 {
+    static const std::string kNone;
     CSSH2* session = Current();
-    return session ? session->m_strOutput : std::string();
+    return session ? session->m_strOutput : kNone;
 }
 
 int CSSH2::Disconnect()

@@ -142,7 +142,9 @@ public:
     static std::uint32_t GetExitStatus();
     // The signal that ended the last command ("KILL"); empty when none did.
     static std::string GetExitSignal();
-    static std::string GetOutput();
+    // The last command's output, kept by the session until its next command
+    // or the disconnect: copy it to keep it longer.
+    static const std::string& GetOutput();
     static int Disconnect();
     // What the last failing facade call ran into; Connect, Login and Exec
     // clear it as they start, so it stays readable after a Disconnect.

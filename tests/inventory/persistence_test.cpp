@@ -8,6 +8,7 @@
 #include "inventory/vault.h"
 #include "platform/text.h"
 #include "res/resource_ids.h"
+#include "tests/support/forwarding_stream.h"
 #include "tests/support/scripted_ui.h"
 #include "tests/support/temp_dir.h"
 
@@ -170,6 +171,39 @@ TEST_F(PersistenceTest, LargeInventoriesRoundTripInBothForms)
         EXPECT_EQ(back.m_bSavePasswords, encrypted);
     }
     EXPECT_EQ(ui.Dialogs().size(), 0u);  // the main password was known
+}
+
+// The console host's stream is a memory block, whose long texts the reader
+// copies straight out; any other stream is read field by field. Both load
+// the same inventory, also when a settings block of odd length leaves the
+// next host's texts at odd places.
+TEST_F(PersistenceTest, AMemoryBlockAndAnyOtherStreamLoadTheSame)
+{
+    CRootNode root;
+    for (int g = 0; g < 3; ++g) {
+        CGroupNode& group = AddGroup(root, u"group " + IntToDecimal(g));
+        for (int h = 0; h < 4; ++h) {
+            const std::u16string xml = u"<node id=\"" + IntToDecimal(h) + u"\">" +
+                                       std::u16string(4000 + 700 * h + g, static_cast<char16_t>(u'a' + h)) + u"</node>";
+            CHostNode& host = AddHost(group, u"h" + IntToDecimal(h), 22 + h, u"", u"", xml);
+            host.m_bstrLogin = std::u16string(1 + h, u'u');  // a settings block of odd length or even
+            host.m_bSudo = true;
+        }
+    }
+    const Bytes bytes = Save(root);
+    CRootNode fromBlock;
+    ASSERT_EQ(Load(fromBlock, bytes), S_OK);
+    com_ptr<IStream> memory = CreateMemoryStream(bytes);
+    CForwardingStream forwarding(memory.get());
+    CRootNode fromStream;
+    ASSERT_EQ(LoadInventory(fromStream, &forwarding), S_OK);
+    EXPECT_EQ(Save(fromBlock), bytes);
+    EXPECT_EQ(Save(fromStream), bytes);
+    for (std::size_t h = 0; h < 4; ++h) {
+        EXPECT_EQ(HostAt(fromBlock, 2, h).m_bstrXml, HostAt(root, 2, h).m_bstrXml) << h;
+        EXPECT_EQ(HostAt(fromStream, 2, h).m_bstrXml, HostAt(root, 2, h).m_bstrXml) << h;
+        EXPECT_EQ(HostAt(fromBlock, 2, h).m_bstrLogin, HostAt(root, 2, h).m_bstrLogin) << h;
+    }
 }
 
 TEST_F(PersistenceTest, GroupsWithoutHostsKeepSavePasswordsInAVault)

@@ -83,6 +83,17 @@ TEST(Stream, GlobalBlockStreamsShareTheCallersBlock)
         ASSERT_EQ(stream->Write("\x01\x02\x03\x04\x05", 5, nullptr), S_OK);
     }
     ASSERT_EQ(GlobalSize(block), 5u);  // the block outlives its stream
+    com_ptr<IStream> again;
+    ASSERT_EQ(CreateStreamOnHGlobal(block, FALSE, again.put()), S_OK);
+    HGLOBAL under = nullptr;
+    ASSERT_EQ(GetHGlobalFromStream(again.get(), &under), S_OK);
+    EXPECT_EQ(under, block);
+    com_ptr<IStream> memory = CreateMemoryStream({1, 2});
+    ASSERT_EQ(GetHGlobalFromStream(memory.get(), &under), S_OK);
+    EXPECT_EQ(GlobalSize(under), 2u);
+    EXPECT_EQ(GetHGlobalFromStream(nullptr, &under), E_INVALIDARG);
+    EXPECT_EQ(under, nullptr);
+    again = nullptr;
     EXPECT_EQ(static_cast<unsigned char*>(GlobalLock(block))[4], 5);
     EXPECT_EQ(GlobalFree(block), nullptr);
     EXPECT_EQ(GlobalFree(block), block);  // a second free is refused
