@@ -169,7 +169,8 @@ bool ScriptRunner::Execute(const std::vector<std::string>& words, std::string& e
     if (verb == "verbs") {
         if (!Arguments(words, 1, 1, error)) return false;
         m_session.Select(item);
-        m_print("verbs " + m_session.Verbs());
+        const std::string verbs = m_session.Verbs();
+        m_print(verbs.empty() ? "verbs" : "verbs " + verbs);
         return true;
     }
     if (verb == "refresh") {
