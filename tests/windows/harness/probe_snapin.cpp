@@ -7,6 +7,8 @@
 #include <mmc.h>
 
 #include <cwchar>
+#include <memory>
+#include <type_traits>
 #include <string>
 #include <vector>
 
@@ -397,3 +399,42 @@ extern "C" HRESULT STDAPICALLTYPE DllGetClassObject(REFCLSID, REFIID iid, void**
 }
 
 extern "C" HRESULT STDAPICALLTYPE DllCanUnloadNow() { return S_FALSE; }
+
+// Registration as regsvr32 makes it: HKCR\CLSID\{class}\InprocServer32.
+namespace {
+
+constexpr wchar_t kProbeClassKey[] = L"CLSID\\{6A3C51E2-7F0B-4C8D-9E21-5B4F3D2A1C07}";
+
+struct KeyCloser {
+    void operator()(HKEY key) const { RegCloseKey(key); }
+};
+
+extern "C" IMAGE_DOS_HEADER __ImageBase;
+
+}  // namespace
+
+extern "C" HRESULT STDAPICALLTYPE DllRegisterServer()
+{
+    wchar_t path[MAX_PATH] = {};
+    const DWORD length = GetModuleFileNameW(reinterpret_cast<HMODULE>(&__ImageBase), path, MAX_PATH);
+    if (length == 0 || length >= MAX_PATH) return E_FAIL;
+    const std::wstring key = std::wstring(kProbeClassKey) + L"\\InprocServer32";
+    HKEY raw = nullptr;
+    if (RegCreateKeyExW(HKEY_CLASSES_ROOT, key.c_str(), 0, nullptr, 0, KEY_SET_VALUE, nullptr, &raw, nullptr) !=
+        ERROR_SUCCESS)
+        return E_FAIL;
+    const std::unique_ptr<std::remove_pointer_t<HKEY>, KeyCloser> opened(raw);
+    const wchar_t model[] = L"Apartment";
+    const bool ok =
+        RegSetValueExW(raw, nullptr, 0, REG_SZ, reinterpret_cast<const BYTE*>(path), (length + 1) * sizeof(wchar_t)) ==
+            ERROR_SUCCESS &&
+        RegSetValueExW(raw, L"ThreadingModel", 0, REG_SZ, reinterpret_cast<const BYTE*>(model), sizeof model) ==
+            ERROR_SUCCESS;
+    return ok ? S_OK : E_FAIL;
+}
+
+extern "C" HRESULT STDAPICALLTYPE DllUnregisterServer()
+{
+    const LSTATUS status = RegDeleteTreeW(HKEY_CLASSES_ROOT, kProbeClassKey);
+    return status == ERROR_SUCCESS || status == ERROR_FILE_NOT_FOUND ? S_OK : E_FAIL;
+}

@@ -1,6 +1,7 @@
 #include "session.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
 
 #include "console_guids.h"
@@ -69,7 +70,11 @@ HRESULT ConsoleSession::CreateData(ComPtr<IComponentData>& data, std::string& er
     if (m_source.module.empty()) {
         const HRESULT hr = CoCreateInstance(m_source.clsid, nullptr, CLSCTX_INPROC_SERVER, IID_IComponentData,
                                             data.PutVoid());
-        if (FAILED(hr)) error = "the snap-in class is not served (is the module registered?)";
+        if (FAILED(hr)) {
+            char code[16];
+            std::snprintf(code, sizeof code, "0x%08lX", static_cast<unsigned long>(hr));
+            error = std::string("the snap-in class is not served (") + code + "; is the module registered?)";
+        }
         return hr;
     }
     if (!m_module) {
