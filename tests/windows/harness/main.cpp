@@ -3,7 +3,9 @@
 // runs a script of console actions against it, answers its dialogs as the
 // script says, and prints what the console shows.
 //
-//   fdx-harness [--dll PATH] [--clsid {GUID}] [--timeout SECONDS] SCRIPT|-
+//   fdx-harness [--dll PATH] [--clsid {GUID}] [--timeout SECONDS] [--trace] SCRIPT|-
+//
+// --trace writes every notification and command to standard error.
 //
 // Exit status: 0 when every command succeeded, 1 when one failed, 2 for a
 // wrong command line, 3 when the time ran out.
@@ -91,12 +93,13 @@ private:
 struct Options {
     SnapinSource source;
     int timeout = kDefaultTimeoutSeconds;
+    bool trace = false;
     std::wstring script;
 };
 
 int Usage(const std::string& problem)
 {
-    std::fprintf(stderr, "fdx-harness: %s\nusage: fdx-harness [--dll PATH] [--clsid {GUID}] [--timeout SECONDS] SCRIPT|-\n",
+    std::fprintf(stderr, "fdx-harness: %s\nusage: fdx-harness [--dll PATH] [--clsid {GUID}] [--timeout SECONDS] [--trace] SCRIPT|-\n",
                  problem.c_str());
     return 2;
 }
@@ -114,6 +117,8 @@ bool ParseOptions(int argc, wchar_t** argv, Options& options, std::string& probl
                 problem = "--clsid takes a class id in braces";
                 return false;
             }
+        } else if (arg == L"--trace") {
+            options.trace = true;
         } else if (arg == L"--timeout" && hasValue) {
             options.timeout = _wtoi(argv[++i]);
             if (options.timeout <= 0) {
@@ -147,6 +152,7 @@ int RunScript(const Options& options, std::istream& script)
         return 1;
     }
     ConsoleSession session(options.source, PrintLine);
+    session.SetTrace(options.trace);
     std::string error;
     if (!session.Start(nullptr, error)) {
         PrintLine("error: " + error);

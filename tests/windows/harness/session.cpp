@@ -22,6 +22,19 @@ std::wstring TakeTaskString(LPOLESTR text)
     return copy;
 }
 
+const char* EventName(MMC_NOTIFY_TYPE event)
+{
+    switch (event) {
+    case MMCN_ADD_IMAGES: return "MMCN_ADD_IMAGES";
+    case MMCN_EXPAND: return "MMCN_EXPAND";
+    case MMCN_REFRESH: return "MMCN_REFRESH";
+    case MMCN_RENAME: return "MMCN_RENAME";
+    case MMCN_SELECT: return "MMCN_SELECT";
+    case MMCN_SHOW: return "MMCN_SHOW";
+    default: return "MMCN_?";
+    }
+}
+
 LPARAM SelectArg(bool scope, bool select) { return (scope ? 1 : 0) | ((select ? 1 : 0) << 16); }
 
 struct GlobalBlockFree {
@@ -171,6 +184,27 @@ void ConsoleSession::Stop()
     m_scope.Clear();
 }
 
+HRESULT ConsoleSession::NotifyData(IDataObject* data, MMC_NOTIFY_TYPE event, LPARAM arg, LPARAM param)
+{
+    const HRESULT hr = m_data->Notify(data, event, arg, param);
+    Trace("data", event, arg, param, hr);
+    return hr;
+}
+
+HRESULT ConsoleSession::NotifyView(IDataObject* data, MMC_NOTIFY_TYPE event, LPARAM arg, LPARAM param)
+{
+    const HRESULT hr = m_view->Notify(data, event, arg, param);
+    Trace("view", event, arg, param, hr);
+    return hr;
+}
+
+void ConsoleSession::Trace(const char* to, MMC_NOTIFY_TYPE event, LPARAM arg, LPARAM param, HRESULT hr) const
+{
+    if (!m_trace) return;
+    std::fprintf(stderr, "trace: %s %s arg=0x%lX param=0x%lX -> 0x%08lX\n", to, EventName(event),
+                 static_cast<unsigned long>(arg), static_cast<unsigned long>(param), static_cast<unsigned long>(hr));
+}
+
 MMC_COOKIE ConsoleSession::Cookie(HSCOPEITEM item) const
 {
     const ScopeItem* found = m_scope.Find(item);
@@ -235,7 +269,7 @@ HRESULT ConsoleSession::Expand(HSCOPEITEM item)
     if (found->expanded) return S_OK;
     found->expanded = true;
     ComPtr<IDataObject> data = DataObject(item);
-    return m_data->Notify(data.Get(), MMCN_EXPAND, TRUE, static_cast<LPARAM>(item));
+    return NotifyData(data.Get(), MMCN_EXPAND, TRUE, static_cast<LPARAM>(item));
 }
 
 HRESULT ConsoleSession::ExpandFromSnapin(HSCOPEITEM item) { return Expand(item); }
@@ -253,8 +287,8 @@ void ConsoleSession::LeaveSelection()
     m_selected = 0;
     if (m_scope.Find(old) == nullptr) return;
     ComPtr<IDataObject> data = DataObject(old);
-    m_view->Notify(data.Get(), MMCN_SELECT, SelectArg(true, false), 0);
-    m_view->Notify(data.Get(), MMCN_SHOW, FALSE, static_cast<LPARAM>(old));
+    NotifyView(data.Get(), MMCN_SELECT, SelectArg(true, false), 0);
+    NotifyView(data.Get(), MMCN_SHOW, FALSE, static_cast<LPARAM>(old));
 }
 
 HRESULT ConsoleSession::Select(HSCOPEITEM item)
@@ -273,12 +307,12 @@ HRESULT ConsoleSession::Select(HSCOPEITEM item)
     if (SUCCEEDED(hr) && !url.empty()) {
         m_page = url;
     } else {
-        m_view->Notify(data.Get(), MMCN_ADD_IMAGES,
+        NotifyView(data.Get(), MMCN_ADD_IMAGES,
                        reinterpret_cast<LPARAM>(static_cast<IImageList*>(m_resultImages.Get())),
                        static_cast<LPARAM>(item));
     }
-    m_view->Notify(data.Get(), MMCN_SHOW, TRUE, static_cast<LPARAM>(item));
-    if (m_selected == item) m_view->Notify(data.Get(), MMCN_SELECT, SelectArg(true, true), 0);
+    NotifyView(data.Get(), MMCN_SHOW, TRUE, static_cast<LPARAM>(item));
+    if (m_selected == item) NotifyView(data.Get(), MMCN_SELECT, SelectArg(true, true), 0);
     return S_OK;
 }
 
@@ -325,7 +359,7 @@ HRESULT ConsoleSession::Refresh(HSCOPEITEM item)
         if (FAILED(hr)) return hr;
     }
     ComPtr<IDataObject> data = DataObject(item);
-    return m_view->Notify(data.Get(), MMCN_REFRESH, 0, 0);
+    return NotifyView(data.Get(), MMCN_REFRESH, 0, 0);
 }
 
 HRESULT ConsoleSession::Rename(HSCOPEITEM item, std::wstring name)
@@ -338,8 +372,8 @@ HRESULT ConsoleSession::Rename(HSCOPEITEM item, std::wstring name)
     if (!enabled || hidden) return S_FALSE;
     ComPtr<IDataObject> data = DataObject(item);
     // First whether the node may be renamed, then the new name.
-    if (m_data->Notify(data.Get(), MMCN_RENAME, 0, 0) != S_OK) return S_FALSE;
-    return m_data->Notify(data.Get(), MMCN_RENAME, 1, reinterpret_cast<LPARAM>(name.data()));
+    if (NotifyData(data.Get(), MMCN_RENAME, 0, 0) != S_OK) return S_FALSE;
+    return NotifyData(data.Get(), MMCN_RENAME, 1, reinterpret_cast<LPARAM>(name.data()));
 }
 
 std::vector<MenuEntry> ConsoleSession::Menu(HSCOPEITEM item)
@@ -361,6 +395,7 @@ HRESULT ConsoleSession::Command(HSCOPEITEM item, long commandId)
     {
         ComPtr<IDataObject> data = DataObject(item);
         hr = m_menu->Command(commandId, data.Get());
+        if (m_trace) std::fprintf(stderr, "trace: command %ld -> 0x%08lX\n", commandId, static_cast<unsigned long>(hr));
     }
     // The selection gone with the command moves to the root.
     if (m_selected != 0 && m_scope.Find(m_selected) == nullptr) {

@@ -73,6 +73,9 @@ public:
     HRESULT ExpandFromSnapin(HSCOPEITEM item);
     HRESULT SelectFromSnapin(HSCOPEITEM item);
     HWND MainWindow() const { return m_mainWindow; }
+    // Writes every notification and command, with the snap-in's result, to
+    // standard error.
+    void SetTrace(bool on) { m_trace = on; }
 
 private:
     struct ModuleFree {
@@ -87,6 +90,9 @@ private:
     MMC_COOKIE Cookie(HSCOPEITEM item) const;
     HSCOPEITEM Child(HSCOPEITEM parent, const std::wstring& name);
     void LeaveSelection();
+    HRESULT NotifyData(IDataObject* data, MMC_NOTIFY_TYPE event, LPARAM arg, LPARAM param);
+    HRESULT NotifyView(IDataObject* data, MMC_NOTIFY_TYPE event, LPARAM arg, LPARAM param);
+    void Trace(const char* to, MMC_NOTIFY_TYPE event, LPARAM arg, LPARAM param, HRESULT hr) const;
 
     SnapinSource m_source;
     Print m_print;
@@ -103,5 +109,6 @@ private:
     ComPtr<IComponent> m_view;
     ComPtr<IExtendContextMenu> m_menu;
     HSCOPEITEM m_selected = 0;
+    bool m_trace = false;
     std::wstring m_page;
 };
