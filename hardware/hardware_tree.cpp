@@ -55,10 +55,7 @@ XmlDocumentFactory SetXmlDocumentFactory(XmlDocumentFactory factory)
 
 std::u16string AttributeOrEmpty(const com_ptr<IXMLDOMNode>& node, std::u16string_view name)
 {
-    if (!node) throw ComError(E_POINTER);
-    std::u16string value;
-    ThrowIfFailed(node->getAttribute(name, &value));
-    return value;
+    return xml::AttributeOrEmpty(node, name);
 }
 
 int BuildHardwareTree(CHostNode& host)
@@ -71,9 +68,7 @@ int BuildHardwareTree(CHostNode& host)
     }
 
     if (!host.m_bstrXml.empty()) {
-        BOOL loaded = FALSE;
-        host.m_spXmlDoc->put_async(FALSE);
-        host.m_spXmlDoc->loadXML(host.m_bstrXml, &loaded);  // a failed parse leaves no top element
+        xml::LoadText(host.m_spXmlDoc, host.m_bstrXml);  // a failed parse leaves no top element
     } else {
         MessageBox(nullptr, LoadString(g_hInstance, IDS_FILE_NOT_FOUND), u"Error", MB_OK | MB_ICONERROR);
     }

@@ -40,8 +40,8 @@ HRESULT ShowRowList(IConsole* console, CConsoleNode& owner, const RowList& names
     if (FAILED(console->QueryInterface(IID_IHeaderCtrl, header.put_void())) || !header) return S_FALSE;
     if (FAILED(console->QueryInterface(IID_IResultData, resultData.put_void())) || !resultData) return S_FALSE;
 
-    if (FAILED(header->InsertColumn(0, titles[0].c_str(), LVCFMT_LEFT, kColumnWidth))) return S_FALSE;
-    if (FAILED(header->InsertColumn(1, titles[1].c_str(), LVCFMT_LEFT, kColumnWidth))) return S_FALSE;
+    if (FAILED(header->InsertColumn(0, OleText(titles[0]), LVCFMT_LEFT, kColumnWidth))) return S_FALSE;
+    if (FAILED(header->InsertColumn(1, OleText(titles[1]), LVCFMT_LEFT, kColumnWidth))) return S_FALSE;
 
     if (FAILED(resultData->DeleteAllRsltItems())) return S_FALSE;
     items.clear();

@@ -18,8 +18,8 @@ HRESULT AddMenuItemList(IContextMenuCallback* callback, const std::vector<std::u
             const std::size_t at = static_cast<std::size_t>(spec.pairIndex) * 2;
             if (at < texts.size()) name = texts[at];
             if (at + 1 < texts.size()) status = texts[at + 1];
-            item.strName = name.data();
-            item.strStatusBarText = status.data();
+            item.strName = OleBuffer(name);
+            item.strStatusBarText = OleBuffer(status);
         }
         hr = callback->AddItem(&item);
         if (FAILED(hr)) break;

@@ -68,11 +68,11 @@ HRESULT CGroupNode::OnRename(LPOLESTR newName)
 {
     // Without a text the console only asks whether renaming is allowed.
     if (newName == nullptr) return S_OK;
-    if (const std::u16string refusal = CheckNodeName(newName); !refusal.empty()) {
+    if (const std::u16string refusal = CheckNodeName(OleView(newName)); !refusal.empty()) {
         MessageBox(GetActiveWindow(), refusal, LoadString(g_hInstance, IDS_CAPTION), MB_OK | MB_ICONWARNING);
         return S_FALSE;
     }
-    SetName(newName);
+    SetName(OleView(newName));
     g_bDirty = true;
     return S_OK;
 }
@@ -98,7 +98,7 @@ HRESULT CGroupNode::OnShow(bool, IConsole* console, BOOL show, HSCOPEITEM)
     LoadStringList(IDS_GROUP_COLUMNS, titles);
     titles.resize(CHostNode::COL_COUNT);
     for (int column = 0; column < CHostNode::COL_COUNT; ++column)
-        if (FAILED(header->InsertColumn(column, titles[static_cast<std::size_t>(column)].c_str(), LVCFMT_LEFT,
+        if (FAILED(header->InsertColumn(column, OleText(titles[static_cast<std::size_t>(column)]), LVCFMT_LEFT,
                                         kColumnWidth)))
             return S_FALSE;
     if (FAILED(resultData->DeleteAllRsltItems())) return S_FALSE;

@@ -2,9 +2,7 @@
 
 #include "platform/text.h"
 
-extern "C" const ResourceModule FdxResourceModule;
-
-HINSTANCE g_hInstance = &FdxResourceModule;
+HINSTANCE g_hInstance = ThisModule();
 bool g_bDirty = false;
 std::u16string g_bstrMainPassword;
 

@@ -546,7 +546,7 @@ HRESULT SavePlain(CRootNode& root, IStream* stream)
 {
     // A hint only: a stream that cannot make room is written all the same.
     std::uint64_t position = 0;
-    if (SUCCEEDED(stream->Seek(0, STREAM_SEEK_CUR, &position))) stream->SetSize(position + PlainInventorySize(root));
+    if (SUCCEEDED(StreamPosition(stream, position))) StreamSetSize(stream, position + PlainInventorySize(root));
     CStreamWriter writer(stream);
     writer.WriteU32(static_cast<std::uint32_t>(kMarkerPlain.size() * 2));
     writer.WriteWide(kMarkerPlain);
@@ -555,7 +555,7 @@ HRESULT SavePlain(CRootNode& root, IStream* stream)
     if (SUCCEEDED(hr)) {
         // The room made above ends exactly where the inventory does.
         std::uint64_t end = 0;
-        if (SUCCEEDED(stream->Seek(0, STREAM_SEEK_CUR, &end))) stream->SetSize(end);
+        if (SUCCEEDED(StreamPosition(stream, end))) StreamSetSize(stream, end);
     }
     return hr;
 }

@@ -14,7 +14,7 @@ bool Holds(IStream* stream, std::uint64_t bytes)
 {
     std::uint64_t position = 0;
     std::uint64_t size = 0;
-    return SUCCEEDED(stream->Seek(0, STREAM_SEEK_CUR, &position)) && SUCCEEDED(stream->Stat(&size)) &&
+    return SUCCEEDED(StreamPosition(stream, position)) && SUCCEEDED(StreamSize(stream, size)) &&
            size >= position && size - position >= bytes;
 }
 

@@ -46,3 +46,5 @@ LPOLESTR CoTaskMemDup(std::u16string_view text)
     copy[text.size()] = u'\0';
     return copy;
 }
+
+std::u16string_view OleView(LPCOLESTR text) { return text == nullptr ? std::u16string_view() : std::u16string_view(text); }

@@ -11,6 +11,11 @@
 #include <string>
 #include <utility>
 
+#ifdef _WIN32
+#include <windows.h>
+#include <objbase.h>
+#include <unknwn.h>
+#else
 using HRESULT = std::int32_t;
 using ULONG = std::uint32_t;
 using DWORD = std::uint32_t;
@@ -23,6 +28,7 @@ using LPARAM = std::intptr_t;
 using WPARAM = std::uintptr_t;
 using LONG_PTR = std::intptr_t;
 using WCHAR = char16_t;
+using OLECHAR = char16_t;
 using LPOLESTR = char16_t*;
 using LPCOLESTR = const char16_t*;
 using COLORREF = std::uint32_t;
@@ -50,7 +56,6 @@ constexpr HRESULT STG_E_INVALIDFUNCTION = static_cast<HRESULT>(0x80030001);
 constexpr HRESULT STG_E_WRITEFAULT = static_cast<HRESULT>(0x8003001D);
 constexpr HRESULT STG_E_READFAULT = static_cast<HRESULT>(0x8003001E);
 constexpr HRESULT STG_E_MEDIUMFULL = static_cast<HRESULT>(0x80030070);
-constexpr HRESULT HRESULT_INVALID_DATA = static_cast<HRESULT>(0x8007000D);  // ERROR_INVALID_DATA
 
 constexpr bool SUCCEEDED(HRESULT hr) { return hr >= 0; }
 constexpr bool FAILED(HRESULT hr) { return hr < 0; }
@@ -70,6 +75,14 @@ using REFIID = const IID&;
 using REFCLSID = const CLSID&;
 
 constexpr GUID GUID_NULL{0, 0, 0, {0, 0, 0, 0, 0, 0, 0, 0}};
+
+// COM methods and the module's exports carry the system's calling
+// convention; this one has a single convention.
+#define STDMETHODCALLTYPE
+#define STDAPICALLTYPE
+#endif
+
+constexpr HRESULT HRESULT_INVALID_DATA = static_cast<HRESULT>(0x8007000D);  // ERROR_INVALID_DATA
 
 // "{XXXXXXXX-XXXX-XXXX-XXXX-XXXXXXXXXXXX}", upper-case hexadecimal.
 std::u16string GuidToString(const GUID& guid);
@@ -116,6 +129,18 @@ constexpr const IID& IID_OF() { return InterfaceId<T>::value; }
     };                                                            \
     inline constexpr const IID& IID_##Interface = InterfaceId<Interface>::value
 
+#ifdef _WIN32
+// The system's own interfaces keep its identifier variables; only the
+// lookup by type is added.
+#define FDX_SYSTEM_IID(Interface, text)              \
+    template <>                                      \
+    struct InterfaceId<Interface> {                  \
+        static constexpr IID value = MakeGuid(text); \
+    }
+FDX_SYSTEM_IID(IUnknown, "00000000-0000-0000-C000-000000000046");
+FDX_SYSTEM_IID(IClassFactory, "00000001-0000-0000-C000-000000000046");
+#else
+#define FDX_SYSTEM_IID FDX_DECLARE_IID
 class IUnknown {
 public:
     virtual HRESULT QueryInterface(REFIID riid, void** ppv) = 0;
@@ -141,8 +166,18 @@ FDX_DECLARE_IID(IClassFactory, "00000001-0000-0000-C000-000000000046");
 // Task memory: blocks handed between the console and the snap-in.
 void* CoTaskMemAlloc(std::size_t size);
 void CoTaskMemFree(void* block);
+#endif
+
 // A zero-terminated task-memory copy of text; null when out of memory.
 LPOLESTR CoTaskMemDup(std::u16string_view text);
+
+// Text at the console-interface boundary: a view of a console string (empty
+// for null) and a pointer to the system's text lent for one call.
+std::u16string_view OleView(LPCOLESTR text);
+inline const OLECHAR* OleText(const std::u16string& text) { return reinterpret_cast<const OLECHAR*>(text.c_str()); }
+inline const OLECHAR* OleText(const char16_t* text) { return reinterpret_cast<const OLECHAR*>(text); }
+// The same for the console's records whose text fields are not const.
+inline LPOLESTR OleBuffer(std::u16string& text) { return reinterpret_cast<LPOLESTR>(text.data()); }
 
 inline LONG InterlockedIncrement(std::atomic<LONG>& value) { return ++value; }
 inline LONG InterlockedDecrement(std::atomic<LONG>& value) { return --value; }

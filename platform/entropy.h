@@ -14,7 +14,11 @@ std::vector<std::uint8_t> SystemTimeAdjustmentBytes();
 // The power status (12 bytes); empty where the machine reports none.
 std::vector<std::uint8_t> SystemPowerStatusBytes();
 // Milliseconds since an arbitrary start, as a 32-bit counter.
+#ifdef _WIN32
+#include <windows.h>
+#else
 std::uint32_t GetTickCount();
+#endif
 
 constexpr std::size_t kFindDataSize = 320;
 // Calls `each` with one 320-byte record per entry of the system folder

@@ -23,9 +23,17 @@ public:
     // why the lock file could not be used (the system's words, and the
     // folder when it is missing).
     ELockResult Acquire(const std::string& path, int timeoutMs, std::string& reason);
+#ifdef _WIN32
+    bool Held() const { return m_hFile != nullptr; }
+#else
     bool Held() const { return m_fd >= 0; }
+#endif
     void Release();
 
 private:
+#ifdef _WIN32
+    void* m_hFile = nullptr;  // the lock file, opened and locked
+#else
     int m_fd = -1;
+#endif
 };

@@ -6,6 +6,7 @@
 
 #include "platform/com.h"
 
+#ifndef _WIN32
 using HANDLE = void*;
 inline HANDLE const INVALID_HANDLE_VALUE = reinterpret_cast<HANDLE>(static_cast<std::intptr_t>(-1));
 
@@ -46,14 +47,17 @@ DWORD GetFileAttributesA(const char* path);
 HANDLE FindFirstFileA(const char* pattern, WIN32_FIND_DATAA* data);
 BOOL FindNextFileA(HANDLE search, WIN32_FIND_DATAA* data);
 BOOL FindClose(HANDLE search);
+#endif
 
 // Opens an existing file for reading; INVALID_HANDLE_VALUE on failure.
 HANDLE CreateFileA(const char* path, DWORD access, DWORD share, DWORD creation);
 BOOL ReadFile(HANDLE file, void* buffer, DWORD toRead, DWORD* read);
+#ifndef _WIN32
 // Low 32 bits of the size; the high part in *high when given.
 DWORD GetFileSize(HANDLE file, DWORD* high);
 BOOL GetFileTime(HANDLE file, FILETIME* creation, FILETIME* lastAccess, FILETIME* lastWrite);
 BOOL CloseHandle(HANDLE file);
+#endif
 // The error of the last failing call of this file.
 DWORD GetLastFileError();
 

@@ -6,6 +6,8 @@
 
 #include "platform/com.h"
 
+#ifndef _WIN32
+
 struct WindowObject;
 using HWND = WindowObject*;
 
@@ -23,3 +25,4 @@ bool DecodeBmp(const std::uint8_t* data, std::size_t size, Bitmap& out);
 
 BOOL DeleteObject(HBITMAP bitmap);
 BOOL DestroyIcon(HICON icon);
+#endif

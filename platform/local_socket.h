@@ -22,6 +22,10 @@ public:
     void Close();
 
 private:
+#ifdef _WIN32
+    void *m_hPipe = nullptr;  // the agent's named pipe
+#else
     bool Wait(short events, const CDeadline &deadline);
     int m_nFd = -1;
+#endif
 };

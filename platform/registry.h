@@ -10,10 +10,20 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <type_traits>
 #include <vector>
 
 #include "platform/com.h"
 
+#ifdef _WIN32
+#undef RegCreateKeyEx
+#undef RegOpenKeyEx
+#undef RegSetValueEx
+#undef RegQueryValueEx
+#undef RegDeleteValue
+#undef RegDeleteKey
+#undef RegEnumKey
+#else
 struct RegistryKey;
 using HKEY = RegistryKey*;
 
@@ -39,11 +49,14 @@ constexpr DWORD REG_DWORD = 4;
 constexpr DWORD KEY_READ = 0x20019;
 constexpr DWORD KEY_WRITE = 0x20006;
 constexpr DWORD KEY_ALL_ACCESS = 0xF003F;
+#endif
 
 // Key paths use "\" between names, case-insensitively as the registry does.
 LONG RegCreateKeyEx(HKEY parent, std::u16string_view subKey, DWORD access, HKEY* result);
 LONG RegOpenKeyEx(HKEY parent, std::u16string_view subKey, DWORD access, HKEY* result);
+#ifndef _WIN32
 LONG RegCloseKey(HKEY key);
+#endif
 // An empty name is the key's default value. REG_SZ data is UTF-16 text with
 // its terminator, as the registry keeps it.
 LONG RegSetValueEx(HKEY key, std::u16string_view name, DWORD type, const void* data, DWORD size);
@@ -58,9 +71,9 @@ LONG RegEnumKey(HKEY key, DWORD index, std::u16string* name);
 
 // Closes a key when it goes out of scope.
 struct RegKeyCloser {
-    void operator()(RegistryKey* key) const { RegCloseKey(key); }
+    void operator()(HKEY key) const { RegCloseKey(key); }
 };
-using RegKeyPtr = std::unique_ptr<RegistryKey, RegKeyCloser>;
+using RegKeyPtr = std::unique_ptr<std::remove_pointer_t<HKEY>, RegKeyCloser>;
 
 // Convenience reads and writes of single values.
 bool RegReadString(HKEY root, std::u16string_view subKey, std::u16string_view name, std::u16string& out);

@@ -10,6 +10,14 @@
 #include "platform/com.h"
 #include "platform/gdi.h"
 
+#ifdef _WIN32
+#undef FindResource
+#undef LoadString
+#undef LoadBitmap
+#undef LoadIcon
+#undef GetModuleFileName
+#endif
+
 struct ResourceEntry {
     const char* type;  // "STRINGS", "DIALOGS", "HTML", "BITMAP", "ICON"
     int id;            // numeric id, or 0 for a named resource
@@ -23,12 +31,21 @@ struct ResourceModule {
     std::size_t count;
 };
 
+#ifndef _WIN32
 // A module handle names the resources of one loaded module.
 using HINSTANCE = const ResourceModule*;
 using HMODULE = HINSTANCE;
 
 // The symbol every resource-carrying module exports for its table.
 #define FDX_RESOURCE_SYMBOL "FdxResourceModule"
+
+// The table of the module this code is linked into.
+extern "C" const ResourceModule FdxResourceModule;
+constexpr HINSTANCE ThisModule() { return &FdxResourceModule; }
+#else
+// The module this code is linked into.
+HINSTANCE ThisModule();
+#endif
 
 const ResourceEntry* FindResource(HINSTANCE module, const char* type, int id);
 const ResourceEntry* FindResourceByName(HINSTANCE module, const char* type, const char* name);

@@ -264,3 +264,9 @@ std::vector<std::uint8_t> MemoryStreamBytes(IStream* stream)
     if (const auto* memory = dynamic_cast<CBlockStream*>(stream)) return memory->bytes();
     return {};
 }
+
+HRESULT StreamPosition(IStream* stream, std::uint64_t& position) { return stream->Seek(0, STREAM_SEEK_CUR, &position); }
+
+HRESULT StreamSize(IStream* stream, std::uint64_t& size) { return stream->Stat(&size); }
+
+HRESULT StreamSetSize(IStream* stream, std::uint64_t size) { return stream->SetSize(size); }

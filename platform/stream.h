@@ -8,6 +8,12 @@
 
 #include "platform/com.h"
 
+#ifdef _WIN32
+FDX_SYSTEM_IID(ISequentialStream, "0C733A30-2A1C-11CE-ADE5-00AA0044773D");
+FDX_SYSTEM_IID(IStream, "0000000C-0000-0000-C000-000000000046");
+FDX_SYSTEM_IID(IPersist, "0000010C-0000-0000-C000-000000000046");
+FDX_SYSTEM_IID(IPersistStream, "00000109-0000-0000-C000-000000000046");
+#else
 constexpr DWORD STREAM_SEEK_SET = 0;
 constexpr DWORD STREAM_SEEK_CUR = 1;
 constexpr DWORD STREAM_SEEK_END = 2;
@@ -23,6 +29,9 @@ protected:
     ~ISequentialStream() = default;
 };
 FDX_DECLARE_IID(ISequentialStream, "0C733A30-2A1C-11CE-ADE5-00AA0044773D");
+
+// Sizes of streams, as the persistence calls pass them.
+using ULARGE_INTEGER = std::uint64_t;
 
 class IStream : public ISequentialStream {
 public:
@@ -50,7 +59,7 @@ public:
     virtual HRESULT IsDirty() = 0;
     virtual HRESULT Load(IStream* pStm) = 0;
     virtual HRESULT Save(IStream* pStm, BOOL fClearDirty) = 0;
-    virtual HRESULT GetSizeMax(std::uint64_t* pcbSize) = 0;
+    virtual HRESULT GetSizeMax(ULARGE_INTEGER* pcbSize) = 0;
 
 protected:
     ~IPersistStream() = default;
@@ -73,6 +82,12 @@ BOOL GlobalUnlock(HGLOBAL block);
 // A stream over a global block that grows as it is written; the block is
 // freed with the stream only when deleteOnRelease is set.
 HRESULT CreateStreamOnHGlobal(HGLOBAL block, BOOL deleteOnRelease, IStream** stream);
+#endif
+
+// A stream's position and size, and the setting of its size.
+HRESULT StreamPosition(IStream* stream, std::uint64_t& position);
+HRESULT StreamSize(IStream* stream, std::uint64_t& size);
+HRESULT StreamSetSize(IStream* stream, std::uint64_t size);
 
 // A stream over bytes in memory (a new, empty one by default).
 com_ptr<IStream> CreateMemoryStream(std::vector<std::uint8_t> initial = {});

@@ -86,12 +86,14 @@ std::u16string AnsiToWide(std::string_view text)
     return out;
 }
 
+#ifndef _WIN32
 void SecureZeroMemory(void* data, std::size_t size)
 {
     if (data == nullptr || size == 0) return;
     volatile unsigned char* p = static_cast<volatile unsigned char*>(data);
     while (size--) *p++ = 0;
 }
+#endif
 
 void WipeString(std::string& text)
 {

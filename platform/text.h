@@ -20,7 +20,11 @@ std::string WideToAnsi(std::u16string_view text);
 std::u16string AnsiToWide(std::string_view text);
 
 // Overwrites memory in a way the compiler cannot drop.
+#ifdef _WIN32
+#include <windows.h>
+#else
 void SecureZeroMemory(void* data, std::size_t size);
+#endif
 
 // Wipes a string's whole buffer (not only its current length) and empties it.
 void WipeString(std::string& text);

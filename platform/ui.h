@@ -10,6 +10,12 @@
 #include "platform/gdi.h"
 #include "platform/resources.h"
 
+#ifdef _WIN32
+#undef MessageBox
+#undef DialogBoxParam
+#undef SetDlgItemText
+#else
+
 constexpr UINT MB_OK = 0x0;
 constexpr UINT MB_OKCANCEL = 0x1;
 constexpr UINT MB_YESNOCANCEL = 0x3;
@@ -30,6 +36,7 @@ constexpr int IDOK = 1;
 constexpr int IDCANCEL = 2;
 constexpr int IDYES = 6;
 constexpr int IDNO = 7;
+#endif
 
 // What a dialog shows and what the user left in it: control texts and check
 // states by control id, on the way in and on the way out.
@@ -63,11 +70,15 @@ IUserInterface* SetUserInterface(IUserInterface* ui);
 IUserInterface* GetUserInterface();
 
 int MessageBox(HWND owner, std::u16string_view text, std::u16string_view caption, UINT type);
+#ifndef _WIN32
 int MessageBoxA(HWND owner, const char* text, const char* caption, UINT type);
+#endif
 // Loads template `id` from the module and runs it with the given state.
 int DialogBoxParam(HINSTANCE module, int templateId, HWND owner, DialogState& dialog);
 HWND CreateDialogWindow(HINSTANCE module, int templateId, HWND parent);
 void SetDlgItemText(HWND window, int controlId, std::u16string_view text);
+#ifndef _WIN32
 BOOL DestroyWindow(HWND window);
 HWND GetActiveWindow();
 HWND GetDesktopWindow();
+#endif

@@ -8,6 +8,32 @@
 #include "platform/com.h"
 #include "platform/deadline.h"
 
+#ifdef _WIN32
+// The system's error header names these numbers as macros; here they are
+// the constants below, with the same values, inside this namespace.
+#undef WSAEINTR
+#undef WSAEFAULT
+#undef WSAEINVAL
+#undef WSAEWOULDBLOCK
+#undef WSAENOTSOCK
+#undef WSAEADDRINUSE
+#undef WSAENETDOWN
+#undef WSAENETUNREACH
+#undef WSAECONNABORTED
+#undef WSAECONNRESET
+#undef WSAENOTCONN
+#undef WSAETIMEDOUT
+#undef WSAECONNREFUSED
+#undef WSAEHOSTUNREACH
+#undef WSASYSNOTREADY
+#undef WSAVERNOTSUPPORTED
+#undef WSANOTINITIALISED
+#undef WSAHOST_NOT_FOUND
+#undef WSATRY_AGAIN
+#undef WSANO_RECOVERY
+#undef WSANO_DATA
+#endif
+
 namespace winsock {
 
 using SOCKET = std::intptr_t;

@@ -219,3 +219,28 @@ void CWorkerProcess::WaitForAny(std::span<CWorkerProcess* const> workers, int ti
     if (fds.empty()) return;
     ::poll(fds.data(), fds.size(), std::max(0, timeoutMs));
 }
+
+bool ReadWorkerPipe(int fd, std::size_t max, std::string& out)
+{
+    char buffer[16384];
+    for (;;) {
+        const ssize_t n = ::read(fd, buffer, sizeof buffer);
+        if (n == 0) return true;
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0 || max - out.size() < static_cast<std::size_t>(n)) return false;
+        out.append(buffer, static_cast<std::size_t>(n));
+    }
+}
+
+bool WriteWorkerPipe(int fd, std::string_view bytes)
+{
+    while (!bytes.empty()) {
+        const ssize_t n = ::write(fd, bytes.data(), bytes.size());
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return false;
+        bytes.remove_prefix(static_cast<std::size_t>(n));
+    }
+    return true;
+}
+
+void CloseWorkerPipe(int fd) { ::close(fd); }

@@ -3,10 +3,16 @@
 // hands it goes through the input pipe, never the command line, the
 // environment or a file; what it answers is read back through a bounded
 // buffer. The worker is its own process group, dies with its parent, and
-// is killed and reaped when its object goes.
+// is killed and reaped when its object goes. Where processes cannot be
+// copied, a worker is a thread of this process with the same two pipes; it
+// cannot be killed then, only abandoned, and ends on its own deadlines.
 #pragma once
 
+#ifdef _WIN32
+#include <memory>
+#else
 #include <sys/types.h>
+#endif
 
 #include <cstddef>
 #include <functional>
@@ -58,10 +64,23 @@ private:
     void CloseOutput();
     void Reap();
 
+#ifdef _WIN32
+    struct SThread;
+    std::shared_ptr<SThread> m_thread;
+    int m_pid = -1;
+#else
     pid_t m_pid = -1;
+#endif
     int m_input = -1;
     int m_output = -1;
     std::size_t m_maxAnswer = 0;
     std::string m_answer;
     int m_status = -1;
 };
+
+// The worker's side of its pipes: reads everything until the parent's end
+// closes (false when more than `max` bytes come or reading fails), writes
+// all bytes, closes an end.
+bool ReadWorkerPipe(int fd, std::size_t max, std::string& out);
+bool WriteWorkerPipe(int fd, std::string_view bytes);
+void CloseWorkerPipe(int fd);

@@ -466,3 +466,22 @@ com_ptr<IXMLDOMNode> Hand(const com_ptr<IXMLDOMNode>& sameDocument, CNodeView vi
 }
 
 }  // namespace xml
+
+namespace xml {
+
+std::u16string AttributeOrEmpty(const com_ptr<IXMLDOMNode>& node, std::u16string_view name)
+{
+    RequireNode(node);
+    std::u16string value;
+    ThrowIfFailed(node->getAttribute(name, &value));
+    return value;
+}
+
+bool LoadText(const com_ptr<IXMLDOMDocument>& document, std::u16string_view text)
+{
+    BOOL loaded = FALSE;
+    document->put_async(FALSE);
+    return SUCCEEDED(document->loadXML(text, &loaded)) && loaded;
+}
+
+}  // namespace xml

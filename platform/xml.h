@@ -8,6 +8,12 @@
 
 #include "platform/com.h"
 
+#ifdef _WIN32
+#include <msxml2.h>
+
+FDX_SYSTEM_IID(IXMLDOMNode, "2933BF80-7B36-11D2-B20E-00C04F983E60");
+FDX_SYSTEM_IID(IXMLDOMDocument, "2933BF81-7B36-11D2-B20E-00C04F983E60");
+#else
 class IXMLDOMNode : public IUnknown {
 public:
     // "#comment" for a comment, "#text" for text, "#cdata-section", else the
@@ -45,10 +51,14 @@ protected:
 };
 FDX_DECLARE_IID(IXMLDOMDocument, "2933BF81-7B36-11D2-B20E-00C04F983E60");
 
+#ifndef _WIN32
 // The document class of the XML service.
 inline constexpr CLSID CLSID_DOMDocument = MakeGuid("F6D90F11-9C73-11D3-B32E-00C04F990BB4");
+#endif
 
 // Creates a new, empty document (the service's class object).
+#endif
+
 HRESULT CreateXmlDocument(REFCLSID clsid, IXMLDOMDocument** document);
 
 // Calls that raise ComError on failure, and E_POINTER on a null node, as
@@ -62,6 +72,11 @@ com_ptr<IXMLDOMNode> NextSibling(const com_ptr<IXMLDOMNode>& node);
 // the attribute map that finds nothing gives a null node.
 std::u16string Attribute(const com_ptr<IXMLDOMNode>& node, std::u16string_view name);
 com_ptr<IXMLDOMNode> SelectSingleNode(const com_ptr<IXMLDOMNode>& node, std::u16string_view path);
+// The attribute's value, empty when the element has none.
+std::u16string AttributeOrEmpty(const com_ptr<IXMLDOMNode>& node, std::u16string_view name);
+// Parses text into the document, synchronously; false when it is no
+// well-formed XML (the document is empty then).
+bool LoadText(const com_ptr<IXMLDOMDocument>& document, std::u16string_view text);
 
 // A read-only position in a parsed document, for walks over many nodes
 // without a node object for each. It reads as the node objects do (names,
@@ -71,7 +86,11 @@ class CNodeView {
 public:
     CNodeView() = default;
 
+#ifdef _WIN32
+    explicit operator bool() const { return static_cast<bool>(m_spNode); }
+#else
     explicit operator bool() const { return m_pNode != nullptr; }
+#endif
     CNodeView FirstChild() const;
     CNodeView NextSibling() const;
     // True for an element of that (ASCII) name; no text is made.
@@ -88,8 +107,14 @@ public:
 private:
     friend CNodeView View(const com_ptr<IXMLDOMNode>& node);
     friend com_ptr<IXMLDOMNode> Hand(const com_ptr<IXMLDOMNode>& sameDocument, CNodeView view);
+#ifdef _WIN32
+    explicit CNodeView(com_ptr<IXMLDOMNode> node);
+    com_ptr<IXMLDOMNode> m_spNode;  // one reference to the parser's node
+    std::string m_strElement;       // its name when it is an element
+#else
     explicit CNodeView(void* node) : m_pNode(node) {}
     void* m_pNode = nullptr;  // the parser's node; owned by the document
+#endif
 };
 
 // The view of a node object of this service (empty for a null node or a

@@ -1,9 +1,7 @@
 #include "scan/fleet_refresh.h"
 
-#include <unistd.h>
 
 #include <algorithm>
-#include <cerrno>
 #include <memory>
 
 #include "inventory/dialogs.h"
@@ -128,29 +126,6 @@ private:
     std::u16string m_question;
 };
 
-bool ReadAll(int fd, std::size_t max, std::string& out)
-{
-    char buffer[16384];
-    for (;;) {
-        const ssize_t n = ::read(fd, buffer, sizeof buffer);
-        if (n == 0) return true;
-        if (n < 0 && errno == EINTR) continue;
-        if (n < 0 || max - out.size() < static_cast<std::size_t>(n)) return false;
-        out.append(buffer, static_cast<std::size_t>(n));
-    }
-}
-
-bool WriteAll(int fd, std::string_view bytes)
-{
-    while (!bytes.empty()) {
-        const ssize_t n = ::write(fd, bytes.data(), bytes.size());
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return false;
-        bytes.remove_prefix(static_cast<std::size_t>(n));
-    }
-    return true;
-}
-
 // How a worker ends when it cannot scan: its record did not arrive whole,
 // or its answer could not be written.
 enum EWorkerExit { WORKER_EXIT_OK = 0, WORKER_EXIT_BAD_RECORD = 3, WORKER_EXIT_ANSWER_LOST = 4 };
@@ -162,8 +137,8 @@ int WorkerBody(int input, int output)
     // Room for a whole record at once: no copy of the password is left
     // behind by a growing buffer.
     record.get().reserve(kRecordRoom);
-    const bool read = ReadAll(input, kMaxWorkerRecord, record.get());
-    ::close(input);
+    const bool read = ReadWorkerPipe(input, kMaxWorkerRecord, record.get());
+    CloseWorkerPipe(input);
     CHostNode host(nullptr);
     if (!read || !DecodeWorkerRecord(record.get(), host)) return WORKER_EXIT_BAD_RECORD;
     WipeString(record.get());
@@ -173,7 +148,7 @@ int WorkerBody(int input, int output)
     std::u16string failure = ui.Failure();
     if (failure.size() > kMaxFailureText) failure.resize(kMaxFailureText);
     const std::string answer = EncodeWorkerAnswer(code, failure, code == 0 ? host.m_bstrXml : std::u16string());
-    return WriteAll(output, answer) ? WORKER_EXIT_OK : WORKER_EXIT_ANSWER_LOST;
+    return WriteWorkerPipe(output, answer) ? WORKER_EXIT_OK : WORKER_EXIT_ANSWER_LOST;
 }
 
 // A host whose scan runs in a worker.

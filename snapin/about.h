@@ -12,16 +12,16 @@ class CFerrodexAbout final : public ISnapinAbout, private CRefCounted<CFerrodexA
 public:
     CFerrodexAbout();
 
-    HRESULT QueryInterface(REFIID riid, void** ppv) override;
-    ULONG AddRef() override { return AddRefImpl(); }
-    ULONG Release() override { return ReleaseImpl(); }
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override;
+    ULONG STDMETHODCALLTYPE AddRef() override { return AddRefImpl(); }
+    ULONG STDMETHODCALLTYPE Release() override { return ReleaseImpl(); }
 
-    HRESULT GetSnapinDescription(LPOLESTR* description) override;
-    HRESULT GetProvider(LPOLESTR* provider) override;
-    HRESULT GetSnapinVersion(LPOLESTR* version) override;
-    HRESULT GetSnapinImage(HICON* appIcon) override;
-    HRESULT GetStaticFolderImage(HBITMAP* smallImage, HBITMAP* smallImageOpen, HBITMAP* largeImage,
-                                 COLORREF* mask) override;
+    HRESULT STDMETHODCALLTYPE GetSnapinDescription(LPOLESTR* description) override;
+    HRESULT STDMETHODCALLTYPE GetProvider(LPOLESTR* provider) override;
+    HRESULT STDMETHODCALLTYPE GetSnapinVersion(LPOLESTR* version) override;
+    HRESULT STDMETHODCALLTYPE GetSnapinImage(HICON* appIcon) override;
+    HRESULT STDMETHODCALLTYPE GetStaticFolderImage(HBITMAP* smallImage, HBITMAP* smallImageOpen, HBITMAP* largeImage,
+                                                   COLORREF* mask) override;
 
 private:
     ~CFerrodexAbout();

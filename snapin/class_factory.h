@@ -12,11 +12,11 @@ public:
     enum Kind { kComponentData = 0, kAbout = 1 };
     explicit CClassFactory(Kind kind) : m_kind(kind) {}
 
-    HRESULT QueryInterface(REFIID riid, void** ppv) override;
-    ULONG AddRef() override { return AddRefImpl(); }
-    ULONG Release() override { return ReleaseImpl(); }
-    HRESULT CreateInstance(IUnknown* outer, REFIID riid, void** ppv) override;
-    HRESULT LockServer(BOOL lock) override;
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override;
+    ULONG STDMETHODCALLTYPE AddRef() override { return AddRefImpl(); }
+    ULONG STDMETHODCALLTYPE Release() override { return ReleaseImpl(); }
+    HRESULT STDMETHODCALLTYPE CreateInstance(IUnknown* outer, REFIID riid, void** ppv) override;
+    HRESULT STDMETHODCALLTYPE LockServer(BOOL lock) override;
 
 private:
     ~CClassFactory() = default;

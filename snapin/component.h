@@ -17,30 +17,30 @@ class CFerrodexComponent final : public IComponent,
 public:
     static com_ptr<IComponent> Create(CFerrodexData* owner);
 
-    HRESULT QueryInterface(REFIID riid, void** ppv) override;
-    ULONG AddRef() override { return AddRefImpl(); }
-    ULONG Release() override { return ReleaseImpl(); }
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override;
+    ULONG STDMETHODCALLTYPE AddRef() override { return AddRefImpl(); }
+    ULONG STDMETHODCALLTYPE Release() override { return ReleaseImpl(); }
 
     // IComponent
-    HRESULT Initialize(IConsole* console) override;
-    HRESULT Notify(IDataObject* data, MMC_NOTIFY_TYPE event, LPARAM arg, LPARAM param) override;
-    HRESULT Destroy(MMC_COOKIE cookie) override;
-    HRESULT QueryDataObject(MMC_COOKIE cookie, DATA_OBJECT_TYPES type, IDataObject** data) override;
-    HRESULT GetResultViewType(MMC_COOKIE cookie, LPOLESTR* viewType, long* viewOptions) override;
-    HRESULT GetDisplayInfo(RESULTDATAITEM* item) override;
-    HRESULT CompareObjects(IDataObject* a, IDataObject* b) override;
+    HRESULT STDMETHODCALLTYPE Initialize(IConsole* console) override;
+    HRESULT STDMETHODCALLTYPE Notify(IDataObject* data, MMC_NOTIFY_TYPE event, LPARAM arg, LPARAM param) override;
+    HRESULT STDMETHODCALLTYPE Destroy(MMC_COOKIE cookie) override;
+    HRESULT STDMETHODCALLTYPE QueryDataObject(MMC_COOKIE cookie, DATA_OBJECT_TYPES type, IDataObject** data) override;
+    HRESULT STDMETHODCALLTYPE GetResultViewType(MMC_COOKIE cookie, LPOLESTR* viewType, long* viewOptions) override;
+    HRESULT STDMETHODCALLTYPE GetDisplayInfo(RESULTDATAITEM* item) override;
+    HRESULT STDMETHODCALLTYPE CompareObjects(IDataObject* a, IDataObject* b) override;
 
     // IExtendContextMenu
-    HRESULT AddMenuItems(IDataObject* data, IContextMenuCallback* callback, long* insertionAllowed) override;
-    HRESULT Command(long commandId, IDataObject* data) override;
+    HRESULT STDMETHODCALLTYPE AddMenuItems(IDataObject* data, IContextMenuCallback* callback, long* insertionAllowed) override;
+    HRESULT STDMETHODCALLTYPE Command(long commandId, IDataObject* data) override;
 
     // IExtendTaskPad
-    HRESULT TaskNotify(IDataObject* data, VARIANT* arg, VARIANT* param) override;
-    HRESULT EnumTasks(IDataObject* data, LPOLESTR group, IEnumTASK** tasks) override;
-    HRESULT GetTitle(LPOLESTR group, LPOLESTR* title) override;
-    HRESULT GetDescriptiveText(LPOLESTR group, LPOLESTR* text) override;
-    HRESULT GetBackground(LPOLESTR group, MMC_TASK_DISPLAY_OBJECT* background) override;
-    HRESULT GetListPadInfo(LPOLESTR group, MMC_LISTPAD_INFO* info) override;
+    HRESULT STDMETHODCALLTYPE TaskNotify(IDataObject* data, VARIANT* arg, VARIANT* param) override;
+    HRESULT STDMETHODCALLTYPE EnumTasks(IDataObject* data, LPOLESTR group, IEnumTASK** tasks) override;
+    HRESULT STDMETHODCALLTYPE GetTitle(LPOLESTR group, LPOLESTR* title) override;
+    HRESULT STDMETHODCALLTYPE GetDescriptiveText(LPOLESTR group, LPOLESTR* text) override;
+    HRESULT STDMETHODCALLTYPE GetBackground(LPOLESTR group, MMC_TASK_DISPLAY_OBJECT* background) override;
+    HRESULT STDMETHODCALLTYPE GetListPadInfo(LPOLESTR group, MMC_LISTPAD_INFO* info) override;
 
 private:
     explicit CFerrodexComponent(CFerrodexData* owner) : m_pOwner(owner) {}

@@ -135,7 +135,7 @@ HRESULT CFerrodexData::Save(IStream* stream, BOOL)
     return hr;
 }
 
-HRESULT CFerrodexData::GetSizeMax(std::uint64_t*) { return S_OK; }
+HRESULT CFerrodexData::GetSizeMax(ULARGE_INTEGER*) { return S_OK; }
 
 HRESULT CFerrodexData::AddMenuItems(IDataObject* data, IContextMenuCallback* callback, long* insertionAllowed)
 {

@@ -20,29 +20,29 @@ class CFerrodexData final : public IComponentData,
 public:
     CFerrodexData();
 
-    HRESULT QueryInterface(REFIID riid, void** ppv) override;
-    ULONG AddRef() override { return AddRefImpl(); }
-    ULONG Release() override { return ReleaseImpl(); }
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override;
+    ULONG STDMETHODCALLTYPE AddRef() override { return AddRefImpl(); }
+    ULONG STDMETHODCALLTYPE Release() override { return ReleaseImpl(); }
 
     // IComponentData
-    HRESULT Initialize(IUnknown* console) override;
-    HRESULT CreateComponent(IComponent** component) override;
-    HRESULT Notify(IDataObject* data, MMC_NOTIFY_TYPE event, LPARAM arg, LPARAM param) override;
-    HRESULT Destroy() override;
-    HRESULT QueryDataObject(MMC_COOKIE cookie, DATA_OBJECT_TYPES type, IDataObject** data) override;
-    HRESULT GetDisplayInfo(SCOPEDATAITEM* item) override;
-    HRESULT CompareObjects(IDataObject* a, IDataObject* b) override;
+    HRESULT STDMETHODCALLTYPE Initialize(IUnknown* console) override;
+    HRESULT STDMETHODCALLTYPE CreateComponent(IComponent** component) override;
+    HRESULT STDMETHODCALLTYPE Notify(IDataObject* data, MMC_NOTIFY_TYPE event, LPARAM arg, LPARAM param) override;
+    HRESULT STDMETHODCALLTYPE Destroy() override;
+    HRESULT STDMETHODCALLTYPE QueryDataObject(MMC_COOKIE cookie, DATA_OBJECT_TYPES type, IDataObject** data) override;
+    HRESULT STDMETHODCALLTYPE GetDisplayInfo(SCOPEDATAITEM* item) override;
+    HRESULT STDMETHODCALLTYPE CompareObjects(IDataObject* a, IDataObject* b) override;
 
     // IPersistStream
-    HRESULT GetClassID(CLSID* classId) override;
-    HRESULT IsDirty() override;
-    HRESULT Load(IStream* stream) override;
-    HRESULT Save(IStream* stream, BOOL clearDirty) override;
-    HRESULT GetSizeMax(std::uint64_t* size) override;
+    HRESULT STDMETHODCALLTYPE GetClassID(CLSID* classId) override;
+    HRESULT STDMETHODCALLTYPE IsDirty() override;
+    HRESULT STDMETHODCALLTYPE Load(IStream* stream) override;
+    HRESULT STDMETHODCALLTYPE Save(IStream* stream, BOOL clearDirty) override;
+    HRESULT STDMETHODCALLTYPE GetSizeMax(ULARGE_INTEGER* size) override;
 
     // IExtendContextMenu
-    HRESULT AddMenuItems(IDataObject* data, IContextMenuCallback* callback, long* insertionAllowed) override;
-    HRESULT Command(long commandId, IDataObject* data) override;
+    HRESULT STDMETHODCALLTYPE AddMenuItems(IDataObject* data, IContextMenuCallback* callback, long* insertionAllowed) override;
+    HRESULT STDMETHODCALLTYPE Command(long commandId, IDataObject* data) override;
 
     CRootNode& Root() { return *m_pRoot; }
 

@@ -148,10 +148,10 @@ HRESULT CNodeDataObject::GetData(FORMATETC*, STGMEDIUM*) { return E_NOTIMPL; }
 HRESULT CNodeDataObject::QueryGetData(FORMATETC*) { return E_NOTIMPL; }
 HRESULT CNodeDataObject::GetCanonicalFormatEtc(FORMATETC*, FORMATETC*) { return E_NOTIMPL; }
 HRESULT CNodeDataObject::SetData(FORMATETC*, STGMEDIUM*, BOOL) { return E_NOTIMPL; }
-HRESULT CNodeDataObject::EnumFormatEtc(DWORD, IUnknown**) { return E_NOTIMPL; }
-HRESULT CNodeDataObject::DAdvise(FORMATETC*, DWORD, IUnknown*, DWORD*) { return E_NOTIMPL; }
+HRESULT CNodeDataObject::EnumFormatEtc(DWORD, IEnumFORMATETC**) { return E_NOTIMPL; }
+HRESULT CNodeDataObject::DAdvise(FORMATETC*, DWORD, IAdviseSink*, DWORD*) { return E_NOTIMPL; }
 HRESULT CNodeDataObject::DUnadvise(DWORD) { return E_NOTIMPL; }
-HRESULT CNodeDataObject::EnumDAdvise(IUnknown**) { return E_NOTIMPL; }
+HRESULT CNodeDataObject::EnumDAdvise(IEnumSTATDATA**) { return E_NOTIMPL; }
 
 CConsoleNode* GetDataClass(IDataObject* data)
 {
@@ -161,7 +161,9 @@ CConsoleNode* GetDataClass(IDataObject* data)
     if (block == nullptr) return nullptr;
     FORMATETC format{static_cast<CLIPFORMAT>(GetClipboardFormats().privateObject), nullptr, DVASPECT_CONTENT, -1,
                      TYMED_HGLOBAL};
-    STGMEDIUM medium{TYMED_HGLOBAL, block, nullptr};
+    STGMEDIUM medium{};
+    medium.tymed = TYMED_HGLOBAL;
+    medium.hGlobal = block;
     CConsoleNode* node = nullptr;
     if (SUCCEEDED(data->GetDataHere(&format, &medium)) && GlobalSize(block) >= sizeof(void*)) {
         void* address = nullptr;

@@ -38,19 +38,19 @@ class CNodeDataObject final : public IDataObject, private CRefCounted<CNodeDataO
 public:
     static com_ptr<IDataObject> Create(CConsoleNode* node, DATA_OBJECT_TYPES type);
 
-    HRESULT QueryInterface(REFIID riid, void** ppv) override;
-    ULONG AddRef() override { return AddRefImpl(); }
-    ULONG Release() override { return ReleaseImpl(); }
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override;
+    ULONG STDMETHODCALLTYPE AddRef() override { return AddRefImpl(); }
+    ULONG STDMETHODCALLTYPE Release() override { return ReleaseImpl(); }
 
-    HRESULT GetData(FORMATETC* format, STGMEDIUM* medium) override;
-    HRESULT GetDataHere(FORMATETC* format, STGMEDIUM* medium) override;
-    HRESULT QueryGetData(FORMATETC* format) override;
-    HRESULT GetCanonicalFormatEtc(FORMATETC* in, FORMATETC* out) override;
-    HRESULT SetData(FORMATETC* format, STGMEDIUM* medium, BOOL release) override;
-    HRESULT EnumFormatEtc(DWORD direction, IUnknown** enumerator) override;
-    HRESULT DAdvise(FORMATETC* format, DWORD advf, IUnknown* sink, DWORD* connection) override;
-    HRESULT DUnadvise(DWORD connection) override;
-    HRESULT EnumDAdvise(IUnknown** enumerator) override;
+    HRESULT STDMETHODCALLTYPE GetData(FORMATETC* format, STGMEDIUM* medium) override;
+    HRESULT STDMETHODCALLTYPE GetDataHere(FORMATETC* format, STGMEDIUM* medium) override;
+    HRESULT STDMETHODCALLTYPE QueryGetData(FORMATETC* format) override;
+    HRESULT STDMETHODCALLTYPE GetCanonicalFormatEtc(FORMATETC* in, FORMATETC* out) override;
+    HRESULT STDMETHODCALLTYPE SetData(FORMATETC* format, STGMEDIUM* medium, BOOL release) override;
+    HRESULT STDMETHODCALLTYPE EnumFormatEtc(DWORD direction, IEnumFORMATETC** enumerator) override;
+    HRESULT STDMETHODCALLTYPE DAdvise(FORMATETC* format, DWORD advf, IAdviseSink* sink, DWORD* connection) override;
+    HRESULT STDMETHODCALLTYPE DUnadvise(DWORD connection) override;
+    HRESULT STDMETHODCALLTYPE EnumDAdvise(IEnumSTATDATA** enumerator) override;
 
     CConsoleNode* Node() const { return m_pNode; }
     DATA_OBJECT_TYPES Type() const { return m_type; }

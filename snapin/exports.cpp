@@ -8,7 +8,7 @@
 std::atomic<LONG> g_cObjects{0};
 std::atomic<LONG> g_cLocks{0};
 
-extern "C" HRESULT DllGetClassObject(REFCLSID clsid, REFIID riid, void** ppv)
+extern "C" HRESULT STDAPICALLTYPE DllGetClassObject(REFCLSID clsid, REFIID riid, void** ppv)
 {
     if (!(clsid == CLSID_Ferrodex) && !(clsid == CLSID_FerrodexAbout)) return CLASS_E_CLASSNOTAVAILABLE;
     if (ppv == nullptr) return E_FAIL;
@@ -21,9 +21,9 @@ extern "C" HRESULT DllGetClassObject(REFCLSID clsid, REFIID riid, void** ppv)
     });
 }
 
-extern "C" HRESULT DllCanUnloadNow() { return g_cObjects == 0 && g_cLocks == 0 ? S_OK : S_FALSE; }
+extern "C" HRESULT STDAPICALLTYPE DllCanUnloadNow() { return g_cObjects == 0 && g_cLocks == 0 ? S_OK : S_FALSE; }
 
-extern "C" HRESULT DllRegisterServer()
+extern "C" HRESULT STDAPICALLTYPE DllRegisterServer()
 {
     return ComBoundary([] {
         RegisterModule(GetModuleFileName(g_hInstance));
@@ -31,7 +31,7 @@ extern "C" HRESULT DllRegisterServer()
     });
 }
 
-extern "C" HRESULT DllUnregisterServer()
+extern "C" HRESULT STDAPICALLTYPE DllUnregisterServer()
 {
     return ComBoundary([] {
         UnregisterModule();

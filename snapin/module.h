@@ -19,8 +19,8 @@ public:
 };
 
 extern "C" {
-HRESULT DllGetClassObject(REFCLSID clsid, REFIID riid, void** ppv);
-HRESULT DllCanUnloadNow();
-HRESULT DllRegisterServer();
-HRESULT DllUnregisterServer();
+HRESULT STDAPICALLTYPE DllGetClassObject(REFCLSID clsid, REFIID riid, void** ppv);
+HRESULT STDAPICALLTYPE DllCanUnloadNow();
+HRESULT STDAPICALLTYPE DllRegisterServer();
+HRESULT STDAPICALLTYPE DllUnregisterServer();
 }
