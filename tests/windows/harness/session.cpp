@@ -144,9 +144,13 @@ bool ConsoleSession::Start(const std::vector<std::uint8_t>* stream, std::string&
             return false;
         }
         ULONG written = 0;
-        memory->Write(stream->data(), static_cast<ULONG>(stream->size()), &written);
         const LARGE_INTEGER start{};
-        memory->Seek(start, STREAM_SEEK_SET, nullptr);
+        if (FAILED(memory->Write(stream->data(), static_cast<ULONG>(stream->size()), &written)) ||
+            written != stream->size() || FAILED(memory->Seek(start, STREAM_SEEK_SET, nullptr))) {
+            error = "the saved state does not fit in memory";
+            Stop();
+            return false;
+        }
         const HRESULT loaded = persist->Load(memory.Get());
         if (FAILED(loaded)) {
             char code[16];
