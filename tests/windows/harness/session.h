@@ -1,0 +1,114 @@
+// One snap-in instance in the console: made through the COM runtime (or a
+// module loaded directly), initialised, loaded from a saved stream, given its
+// view; then driven as the management console drives it: expansion,
+// selection and the result list, context menus and commands, refresh, save.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "com_ref.h"
+#include "console_object.h"
+
+struct SnapinSource {
+    CLSID clsid{};
+    // Empty: through CoCreateInstance (the registered server); otherwise
+    // this module's DllGetClassObject.
+    std::wstring module;
+};
+
+// What the console shows in the result pane for a selected node.
+struct ResultShown {
+    std::wstring page;  // the view the snap-in asked for; empty for the list
+    std::vector<std::wstring> columns;
+    std::vector<std::vector<std::wstring>> rows;
+};
+
+class ConsoleSession {
+public:
+    using Print = std::function<void(const std::string& line)>;
+
+    ConsoleSession(SnapinSource source, Print print);
+    ~ConsoleSession();
+    ConsoleSession(const ConsoleSession&) = delete;
+    ConsoleSession& operator=(const ConsoleSession&) = delete;
+
+    // A new instance, loaded from `stream` when given; the root is expanded.
+    bool Start(const std::vector<std::uint8_t>* stream, std::string& error);
+    // Destroys the view and the instance, as closing the console does.
+    void Stop();
+    bool Started() const { return static_cast<bool>(m_data); }
+
+    // The node a path names, expanding the nodes on the way; 0 with an
+    // error when a name is not found.
+    HSCOPEITEM Resolve(const std::vector<std::wstring>& names, std::string& error);
+    std::wstring DisplayName(HSCOPEITEM item);
+    const ScopeItem* Item(HSCOPEITEM item) const { return m_scope.Find(item); }
+
+    // Notifies the first expansion; later ones change nothing.
+    HRESULT Expand(HSCOPEITEM item);
+    // Selects the node: the view is told (show, select) and fills the list.
+    HRESULT Select(HSCOPEITEM item);
+    ResultShown Shown();
+    std::string Verbs() const { return m_verb->Enabled(); }
+    // The refresh verb on the selected node.
+    HRESULT Refresh(HSCOPEITEM item);
+
+    // Renames the node as the console's in-place edit does, when the snap-in
+    // enables the rename verb for it; S_FALSE when it refuses.
+    HRESULT Rename(HSCOPEITEM item, std::wstring name);
+
+    std::vector<MenuEntry> Menu(HSCOPEITEM item);
+    HRESULT Command(HSCOPEITEM item, long commandId);
+
+    HRESULT Save(std::vector<std::uint8_t>& bytes);
+    // S_OK: unsaved changes; S_FALSE: none.
+    HRESULT IsDirty();
+
+    // Calls from the snap-in through the console object.
+    HRESULT ExpandFromSnapin(HSCOPEITEM item);
+    HRESULT SelectFromSnapin(HSCOPEITEM item);
+    HWND MainWindow() const { return m_mainWindow; }
+    // Writes every notification and command, with the snap-in's result, to
+    // standard error.
+    void SetTrace(bool on) { m_trace = on; }
+
+private:
+    struct ModuleFree {
+        void operator()(HMODULE module) const { FreeLibrary(module); }
+    };
+    struct WindowDestroy {
+        void operator()(HWND window) const { DestroyWindow(window); }
+    };
+
+    HRESULT CreateData(ComPtr<IComponentData>& data, std::string& error);
+    ComPtr<IDataObject> DataObject(HSCOPEITEM item);
+    MMC_COOKIE Cookie(HSCOPEITEM item) const;
+    HSCOPEITEM Child(HSCOPEITEM parent, const std::wstring& name);
+    void LeaveSelection();
+    HRESULT NotifyData(IDataObject* data, MMC_NOTIFY_TYPE event, LPARAM arg, LPARAM param);
+    HRESULT NotifyView(IDataObject* data, MMC_NOTIFY_TYPE event, LPARAM arg, LPARAM param);
+    void Trace(const char* to, MMC_NOTIFY_TYPE event, LPARAM arg, LPARAM param, HRESULT hr) const;
+
+    SnapinSource m_source;
+    Print m_print;
+    std::unique_ptr<std::remove_pointer_t<HMODULE>, ModuleFree> m_module;
+    std::unique_ptr<std::remove_pointer_t<HWND>, WindowDestroy> m_window;
+    HWND m_mainWindow = nullptr;
+    ScopeItems m_scope;
+    ResultList m_result;
+    ComPtr<ConsoleVerb> m_verb = MakeObject<ConsoleVerb>();
+    ComPtr<ImageList> m_scopeImages = MakeObject<ImageList>();
+    ComPtr<ImageList> m_resultImages = MakeObject<ImageList>();
+    ComPtr<ConsoleObject> m_console;
+    ComPtr<IComponentData> m_data;
+    ComPtr<IComponent> m_view;
+    ComPtr<IExtendContextMenu> m_menu;
+    HSCOPEITEM m_selected = 0;
+    bool m_trace = false;
+    std::wstring m_page;
+};

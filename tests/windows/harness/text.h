@@ -1,0 +1,11 @@
+// Text of the console: UTF-8 for the script and the transcript, UTF-16
+// (wchar_t) for everything said through the console interfaces.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+std::wstring Widen(std::string_view utf8);
+std::string Narrow(std::wstring_view utf16);
+// One transcript line: line breaks and tabs of the text become spaces.
+std::string OneLine(std::wstring_view text);
