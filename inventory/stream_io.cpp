@@ -124,10 +124,10 @@ bool CStreamReader::TakeWideFromBlock(std::uint32_t count, std::u16string& out)
     if (!Holds(m_stream, bytes)) return false;
     const CLockedBlock block(m_stream);
     std::uint64_t position = 0;
-    if (FAILED(m_stream->Seek(0, STREAM_SEEK_CUR, &position))) return false;
+    if (FAILED(StreamPosition(m_stream, position))) return false;
     const std::uint8_t* at = block.At(position, bytes);
     if (at == nullptr || reinterpret_cast<std::uintptr_t>(at) % alignof(char16_t) != 0) return false;
-    if (FAILED(m_stream->Seek(static_cast<std::int64_t>(bytes), STREAM_SEEK_CUR, nullptr))) {
+    if (FAILED(StreamSkip(m_stream, bytes))) {
         m_failed = true;
         return true;
     }

@@ -281,3 +281,9 @@ HRESULT StreamPosition(IStream* stream, std::uint64_t& position) { return stream
 HRESULT StreamSize(IStream* stream, std::uint64_t& size) { return stream->Stat(&size); }
 
 HRESULT StreamSetSize(IStream* stream, std::uint64_t size) { return stream->SetSize(size); }
+
+HRESULT StreamSkip(IStream* stream, std::uint64_t bytes)
+{
+    if (bytes > static_cast<std::uint64_t>(INT64_MAX)) return E_INVALIDARG;
+    return stream->Seek(static_cast<std::int64_t>(bytes), STREAM_SEEK_CUR, nullptr);
+}

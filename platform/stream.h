@@ -91,6 +91,8 @@ HRESULT GetHGlobalFromStream(IStream* stream, HGLOBAL* block);
 HRESULT StreamPosition(IStream* stream, std::uint64_t& position);
 HRESULT StreamSize(IStream* stream, std::uint64_t& size);
 HRESULT StreamSetSize(IStream* stream, std::uint64_t size);
+// Moves a stream's position `bytes` forward.
+HRESULT StreamSkip(IStream* stream, std::uint64_t bytes);
 
 // A stream over bytes in memory (a new, empty one by default).
 com_ptr<IStream> CreateMemoryStream(std::vector<std::uint8_t> initial = {});

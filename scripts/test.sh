@@ -2,6 +2,7 @@
 # Builds Ferrodex and runs the whole test suite: once in a normal build with
 # warnings as errors, once under AddressSanitizer and UndefinedBehaviorSanitizer.
 # The normal run also deploys the real engine package to a local test host.
+# Then the Windows module is built with MinGW-w64 and tested under Wine.
 # Then every fuzz target is built with clang and fuzzed for a bounded time
 # from its seed corpus ($FDX_FUZZ_SECONDS each, 20 by default).
 set -euo pipefail
@@ -35,6 +36,10 @@ for preset in ci asan; do
   # finds one missing fails instead of skipping.
   FERRODEX_REQUIRE_PEERS=1 ctest --preset "$preset" -j "$jobs" --timeout 900
 done
+
+echo "== windows =="
+# The snap-in as a 32-bit Windows DLL, its installer and its tests under Wine.
+./scripts/test-windows.sh
 
 echo "== fuzz build =="
 cmake --preset fuzz >/dev/null

@@ -60,7 +60,9 @@ HRESULT PastePicture(CConsoleNode& target, IDataObject* source, IConsoleNameSpac
     CGlobalBlock block;
     if (block.get() == nullptr) return E_OUTOFMEMORY;
     FORMATETC format = PictureFormat();
-    STGMEDIUM medium{TYMED_HGLOBAL, block.get(), nullptr};
+    STGMEDIUM medium{};
+    medium.tymed = TYMED_HGLOBAL;
+    medium.hGlobal = block.get();
     if (FAILED(source->GetDataHere(&format, &medium))) return S_FALSE;
     std::u16string xml;
     {

@@ -28,6 +28,14 @@ HRESULT StreamSetSize(IStream* stream, std::uint64_t size)
     return stream->SetSize(wanted);
 }
 
+HRESULT StreamSkip(IStream* stream, std::uint64_t bytes)
+{
+    if (bytes > static_cast<std::uint64_t>(INT64_MAX)) return E_INVALIDARG;
+    LARGE_INTEGER move{};
+    move.QuadPart = static_cast<LONGLONG>(bytes);
+    return stream->Seek(move, STREAM_SEEK_CUR, nullptr);
+}
+
 com_ptr<IStream> CreateMemoryStream(std::vector<std::uint8_t> initial)
 {
     com_ptr<IStream> stream;
