@@ -8,9 +8,11 @@ packages=(build-essential cmake ninja-build pkg-config
           libgtest-dev libgmock-dev libbenchmark-dev
           lshw tmux
           g++-aarch64-linux-gnu  # the engine package's static lshw for arm64 hosts
-          clang libclang-rt-14-dev  # the fuzz build: clang with libFuzzer and the sanitizers
-          # the Windows module: MinGW-w64 (posix threads), windres, the installer, Wine to test it
-          g++-mingw-w64-i686-posix mingw-w64-tools nsis wine wine32:i386)
+          clang libclang-rt-14-dev)  # the fuzz build: clang with libFuzzer and the sanitizers
+# The Windows module: MinGW-w64 (posix threads), windres, the installer, and
+# Wine to test it, installed with what they recommend (the Wine libraries its
+# built-in system DLLs load).
+windows_packages=(g++-mingw-w64-i686-posix mingw-w64-tools nsis wine wine32:i386)
 
 # wine32 is an i386 package: dpkg must know the architecture first.
 need_i386=
@@ -20,16 +22,21 @@ missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
 done
-[ ${#missing[@]} -eq 0 ] && [ -z "$need_i386" ] && exit 0
+missing_windows=()
+for p in "${windows_packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing_windows+=("$p")
+done
+[ ${#missing[@]} -eq 0 ] && [ ${#missing_windows[@]} -eq 0 ] && [ -z "$need_i386" ] && exit 0
 
 if [ "$(id -u)" -eq 0 ]; then
   export DEBIAN_FRONTEND=noninteractive
   [ -z "$need_i386" ] || dpkg --add-architecture i386
   apt-get update -qq
-  apt-get install -y -qq --no-install-recommends "${missing[@]}"
+  [ ${#missing[@]} -eq 0 ] || apt-get install -y -qq --no-install-recommends "${missing[@]}"
+  [ ${#missing_windows[@]} -eq 0 ] || apt-get install -y -qq "${missing_windows[@]}"
 else
   echo "Ferrodex needs these packages. Run:" >&2
   [ -z "$need_i386" ] || echo "  sudo dpkg --add-architecture i386 && sudo apt-get update" >&2
-  echo "  sudo apt-get install -y ${missing[*]}" >&2
+  echo "  sudo apt-get install -y ${missing[*]} ${missing_windows[*]}" >&2
   exit 1
 fi
