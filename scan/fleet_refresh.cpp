@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <memory>
 
+#include "inventory/credential_crypt.h"
 #include "inventory/dialogs.h"
 #include "inventory/group_node.h"
 #include "inventory/host_node.h"
@@ -202,8 +203,16 @@ bool DecodeWorkerRecord(std::string_view bytes, CHostNode& host)
     com_ptr<IStream> stream = CreateMemoryStream(std::vector<std::uint8_t>(saved.begin(), saved.end()));
     bool encrypted = false;
     if (host.Load(stream.get(), &encrypted) != 0 || encrypted) return false;
-    host.m_bstrLogin = AnsiToWide(login);
-    host.m_bstrPassword = AnsiToWide(password);
+    // Login and password come as the encoder writes them: bytes that are not
+    // UTF-8 would widen into text the host could not save again.
+    if (login.size() > kMaxCredentialBytes || password.size() > kMaxCredentialBytes) return false;
+    Wiped<std::u16string> wideLogin(AnsiToWide(login));
+    Wiped<std::u16string> widePassword(AnsiToWide(password));
+    if (Wiped<std::string>(WideToAnsi(wideLogin.get())).get() != login ||
+        Wiped<std::string>(WideToAnsi(widePassword.get())).get() != password)
+        return false;
+    host.m_bstrLogin = std::move(wideLogin.get());
+    host.m_bstrPassword = std::move(widePassword.get());
     return true;
 }
 
@@ -228,6 +237,8 @@ bool DecodeWorkerAnswer(std::string_view bytes, int& code, std::u16string& failu
         return false;
     code = static_cast<int>(value);
     failure = AnsiToWide(failureBytes);
+    // The worker cuts its failure short; a longer one is not its answer.
+    if (failure.size() > kMaxFailureText) return false;
     xml = AnsiToWide(xmlBytes);
     return true;
 }

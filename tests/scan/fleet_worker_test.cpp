@@ -128,6 +128,37 @@ TEST_F(WorkerRecordTest, TheHostTravelsWithItsSettingsLoginAndPassword)
     EXPECT_FALSE(DecodeWorkerRecord(record + "x", longer));
 }
 
+TEST_F(WorkerRecordTest, ALoginOrPasswordNotWrittenByTheEncoderIsRefused)
+{
+    CHostNode host(&group);
+    host.m_bstrHost = u"db1";
+    host.m_bstrLogin = u"admin";
+    host.m_bstrPassword = u"pw";
+    const std::string record = EncodeWorkerRecord(host);
+    const std::size_t tail = 4 + 5 + 4 + 2;  // the login and password texts
+    const std::string head = record.substr(0, record.size() - tail);
+    auto withTexts = [&](const std::string& login, const std::string& password) {
+        std::string bytes = head;
+        for (const std::string* text : {&login, &password}) {
+            const auto n = static_cast<std::uint32_t>(text->size());
+            bytes += {static_cast<char>(n >> 24), static_cast<char>(n >> 16), static_cast<char>(n >> 8),
+                      static_cast<char>(n)};
+            bytes += *text;
+        }
+        return bytes;
+    };
+    CHostNode same(nullptr);
+    ASSERT_TRUE(DecodeWorkerRecord(withTexts("admin", "pw"), same));
+    // Bytes that are not UTF-8 would widen into a login longer than a host
+    // can save, and so into a record the encoder cannot write again.
+    for (const auto& [login, password] : {std::pair<std::string, std::string>{std::string(300, '\xff'), "pw"},
+                                          {"admin", "\xe1w"},
+                                          {std::string(513, 'a'), "pw"}}) {
+        CHostNode bad(nullptr);
+        EXPECT_FALSE(DecodeWorkerRecord(withTexts(login, password), bad)) << login.size();
+    }
+}
+
 TEST_F(WorkerRecordTest, AnAnswerIsDecodedWhole)
 {
     const std::string answer = EncodeWorkerAnswer(1, u"lshw did not finish", u"<node/>");
