@@ -13,11 +13,9 @@
 namespace {
 thread_local DWORD t_lastError = 0;
 
-constexpr std::uint64_t kEpochDifference = 116444736000000000ULL;  // 1601 to 1970 in 100 ns
-
 FILETIME ToFileTime(const timespec& ts)
 {
-    const std::uint64_t value = kEpochDifference + static_cast<std::uint64_t>(ts.tv_sec) * 10000000ULL +
+    const std::uint64_t value = kUnixEpochAsFileTime + static_cast<std::uint64_t>(ts.tv_sec) * 10000000ULL +
                                 static_cast<std::uint64_t>(ts.tv_nsec) / 100;
     return FILETIME{static_cast<DWORD>(value), static_cast<DWORD>(value >> 32)};
 }
@@ -195,36 +193,3 @@ BOOL CloseHandle(HANDLE file)
 
 DWORD GetLastFileError() { return t_lastError; }
 
-std::uint32_t FileTimeToUnixSeconds(const FILETIME& time)
-{
-    const std::uint64_t value = (static_cast<std::uint64_t>(time.dwHighDateTime) << 32) | time.dwLowDateTime;
-    if (value < kEpochDifference) return 0;
-    return static_cast<std::uint32_t>((value - kEpochDifference) / 10000000ULL);
-}
-
-bool MatchWildcard(const char* pattern, const char* name)
-{
-    const char* starPattern = nullptr;
-    const char* starName = nullptr;
-    while (*name) {
-        if (*pattern == '*') {
-            starPattern = ++pattern;
-            starName = name;
-        } else if (*pattern == '?' || *pattern == *name) {
-            ++pattern;
-            ++name;
-        } else if (starPattern) {
-            pattern = starPattern;
-            name = ++starName;
-        } else {
-            return false;
-        }
-    }
-    while (*pattern == '*') ++pattern;
-    return *pattern == '\0';
-}
-
-std::uint32_t CurrentUnixSeconds()
-{
-    return static_cast<std::uint32_t>(::time(nullptr));
-}

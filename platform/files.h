@@ -61,6 +61,8 @@ BOOL CloseHandle(HANDLE file);
 // The error of the last failing call of this file.
 DWORD GetLastFileError();
 
+// 1970-01-01 as a file time: 100-nanosecond intervals since 1601-01-01.
+inline constexpr std::uint64_t kUnixEpochAsFileTime = 116444736000000000ULL;
 // Whole seconds since 1970-01-01 UTC.
 std::uint32_t FileTimeToUnixSeconds(const FILETIME& time);
 // Matches a name against "*" (any run) and "?" (any one character).

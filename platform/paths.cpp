@@ -8,8 +8,6 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
-#include <mutex>
-#include <set>
 #include <vector>
 
 namespace {
@@ -105,20 +103,6 @@ bool EnsurePrivateFolder(const std::string& folder, std::string& why)
     if ((info.st_mode & 0077) != 0) ::chmod(folder.c_str(), 0700);
     return true;
 }
-
-bool EnsurePrivateFolderOrSay(const std::string& folder)
-{
-    std::string why;
-    if (EnsurePrivateFolder(folder, why)) return true;
-    static std::mutex s_mutex;
-    static std::set<std::string> s_told;
-    std::lock_guard lock(s_mutex);
-    if (s_told.insert(folder).second)
-        std::fprintf(stderr, "ferrodex: the folder %s is not used: %s\n", folder.c_str(), why.c_str());
-    return false;
-}
-
-bool PrepareOwnerOnlyFile(const std::string& path) { return OpenOwnerOnlyFile(path) != nullptr; }
 
 bool CreateOwnerOnlyFile(const std::string& path)
 {
