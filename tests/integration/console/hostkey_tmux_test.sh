@@ -10,77 +10,18 @@ set -u
 export LC_ALL=C.UTF-8
 
 ferrodex=${1:?usage: hostkey_tmux_test.sh FERRODEX}
-sshd=/usr/sbin/sshd
-user=fdxtest
-password=fdx-test-pw
 . "$(dirname "$0")/../../support/peer_missing.sh"
+. "$(dirname "$0")/../../support/sshd_peer.sh"
 command -v tmux >/dev/null 2>&1 || peer_missing "tmux is missing"
-[ -x "$sshd" ] || peer_missing "sshd is missing"
-id "$user" >/dev/null 2>&1 || peer_missing "the test user is missing (scripts/setup-peers.sh)"
+[ -x "$sshd_program" ] || peer_missing "sshd is missing"
+id "$sshd_user" >/dev/null 2>&1 || peer_missing "the test user is missing (scripts/setup-peers.sh)"
 
-work=$(mktemp -d)
-socket="fdx-hk-$$"
-sshd_pid=""
-stop_sshd() {
-    if [ -n "$sshd_pid" ]; then
-        kill "$sshd_pid" 2>/dev/null
-        wait "$sshd_pid" 2>/dev/null
-        sshd_pid=""
-    fi
-}
-cleanup() {
-    tmx kill-server >/dev/null 2>&1
-    stop_sshd
-    rm -rf "$work"
-}
-trap cleanup EXIT
-. "$(dirname "$0")/tmux_face.sh"
-
-console="$work/inventory.fdx"
-screen_file="$work/screen.txt"
 step_timeout=30
-export FERRODEX_REGISTRY="$work/registry" XDG_DATA_HOME="$work/data" XDG_STATE_HOME="$work/state"
-mkdir -p "$FERRODEX_REGISTRY"
-
-fail() {
-    echo "FAIL: $*"
-    echo "--- screen ---"
-    tmx capture-pane -p -t face 2>/dev/null
-    echo "--- sshd ---"
-    tail -20 "$work/sshd.log" 2>/dev/null
-    exit 1
-}
-
-
-
-
-# A free port of 127.0.0.1.
-port=$(python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
-
-# Starts sshd on $port with host key $1.
-start_sshd() {
-    local key=$1
-    cat >"$work/sshd_config" <<EOF
-Port $port
-ListenAddress 127.0.0.1
-HostKey $key
-PidFile $work/sshd.pid
-UsePAM no
-PasswordAuthentication yes
-KbdInteractiveAuthentication no
-PermitRootLogin no
-StrictModes no
-LogLevel VERBOSE
-EOF
-    : >"$work/sshd.log"
-    "$sshd" -f "$work/sshd_config" -D -E "$work/sshd.log" &
-    sshd_pid=$!
-    local deadline=$((SECONDS + 10))
-    until grep -q "Server listening" "$work/sshd.log" 2>/dev/null; do
-        ((SECONDS < deadline)) || fail "sshd did not start"
-        sleep 0.1
-    done
-}
+. "$(dirname "$0")/tmux_face.sh"
+face_begin hk
+stop_more() { sshd_stop; }
+user=$sshd_user
+password=$sshd_password
 
 # The cached key of the host (its hive file's line for rsa2@port:127.0.0.1).
 cached_key() { grep -F "\"rsa2@$port:127.0.0.1\"" "$FERRODEX_REGISTRY"/*.reg 2>/dev/null; }
@@ -91,7 +32,8 @@ ssh-keygen -q -N "" -t rsa -b 2048 -f "$work/key1" || fail "ssh-keygen failed"
 ssh-keygen -q -N "" -t rsa -b 2048 -f "$work/key2" || fail "ssh-keygen failed"
 
 # --- The host is scanned once, its key stored -------------------------------
-start_sshd "$work/key1"
+sshd_start "$work" "$work/key1"
+port=$sshd_port
 command_line group add Lab >/dev/null 2>&1 || fail "group add failed"
 command_line host add Lab 127.0.0.1 --port "$port" --login "$user" --password-stdin <<<"$password" >/dev/null 2>&1 ||
     fail "host add failed"
@@ -101,12 +43,10 @@ first_key=$(cached_key)
 [ -n "$first_key" ] || fail "the first contact stored no key"
 
 # --- The server comes back with another key ---------------------------------
-stop_sshd
-start_sshd "$work/key2"
+sshd_stop
+sshd_start "$work" "$work/key2"
 
-tmx new-session -d -s face -x 120 -y 40 \
-    "env LANG=C.UTF-8 LC_ALL=C.UTF-8 TERM=screen '$ferrodex' --console '$console'; echo FDX-EXIT=\$?; sleep 120" ||
-    fail "tmux could not start"
+run_face 120 40
 wait_for "My Linux Servers"
 keys Right
 wait_for "Lab"

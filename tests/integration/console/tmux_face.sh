@@ -1,8 +1,62 @@
 # Shell helpers for the tests that drive the terminal console in a tmux
-# pane named "face". The test sets socket, screen_file and step_timeout and
-# defines fail() before sourcing this file.
+# pane named "face". Sourced after $ferrodex is set. `face_begin NAME` makes
+# the test's folder $work with its console file, registry and data folders
+# (exported for every ferrodex the test starts) and removes it with the tmux
+# server on exit; a test with more to stop defines stop_more. fail() shows
+# the screen and the logs; a test may define its own after sourcing.
 
 tmx() { tmux -L "$socket" -f /dev/null "$@"; }
+
+face_begin() {
+    work=$(mktemp -d)
+    socket="fdx-$1-$$"
+    console="$work/inventory.fdx"
+    screen_file="$work/screen.txt"
+    step_timeout=${step_timeout:-15}
+    export FERRODEX_REGISTRY="$work/registry" XDG_DATA_HOME="$work/data" XDG_STATE_HOME="$work/state"
+    mkdir -p "$FERRODEX_REGISTRY"
+    trap face_end EXIT
+}
+
+face_end() {
+    declare -F stop_more >/dev/null && stop_more
+    tmx kill-server >/dev/null 2>&1
+    rm -rf "$work"
+}
+
+fail() {
+    echo "FAIL: $*"
+    echo "--- screen ---"
+    tmx capture-pane -p -t face 2>/dev/null
+    if [ -s "$work/sshd.log" ]; then
+        echo "--- sshd ---"
+        tail -20 "$work/sshd.log"
+    fi
+    if ls "$work"/state/ferrodex/*.log >/dev/null 2>&1; then
+        echo "--- log ---"
+        cat "$work"/state/ferrodex/*.log | tail -20
+    fi
+    exit 1
+}
+
+# Runs `ferrodex --console $console ARGS...` in the face, in a window of
+# WIDTH x HEIGHT; the pane stays when it ends and shows its exit status
+# (FDX-EXIT=N). A tmux server that is still going away after the last
+# session refuses a new one for a moment ("server exited unexpectedly"):
+# tried again.
+run_face() {
+    local width=$1 height=$2 attempt
+    shift 2
+    tmx kill-session -t face >/dev/null 2>&1
+    for attempt in 1 2 3 4 5 6; do
+        tmx new-session -d -s face -x "$width" -y "$height" \
+            "env FERRODEX_REGISTRY='$FERRODEX_REGISTRY' XDG_DATA_HOME='$XDG_DATA_HOME' XDG_STATE_HOME='$XDG_STATE_HOME' \
+                 LANG=C.UTF-8 LC_ALL=C.UTF-8 TERM=screen '$ferrodex' --console '$console' $*; echo FDX-EXIT=\$?; sleep 120" &&
+            return 0
+        sleep 0.5
+    done
+    fail "tmux could not start"
+}
 
 # Waits until the screen shows TEXT.
 wait_for() {

@@ -17,39 +17,11 @@ hostile_console=${2:?}
 . "$(dirname "$0")/../../support/peer_missing.sh"
 command -v tmux >/dev/null 2>&1 || peer_missing "tmux is missing"
 
-work=$(mktemp -d)
-socket="fdx-hostile-$$"
-cleanup() {
-    tmx kill-server >/dev/null 2>&1
-    rm -rf "$work"
-}
-trap cleanup EXIT
 . "$(dirname "$0")/tmux_face.sh"
-
-console="$work/inventory.fdx"
-screen_file="$work/screen.txt"
-step_timeout=15
-
-fail() {
-    echo "FAIL: $*"
-    echo "--- screen ---"
-    tmx capture-pane -p -t face 2>/dev/null
-    exit 1
-}
-
-
-
-mkdir -p "$work/registry"
+face_begin hostile
 cp "$hostile_console" "$console" || fail "the console file could not be made"
 
-for attempt in 1 2 3 4 5 6; do
-    tmx new-session -d -s face -x 150 -y 40 \
-        "env FERRODEX_REGISTRY='$work/registry' XDG_DATA_HOME='$work/data' XDG_STATE_HOME='$work/state' \
-             LANG=C.UTF-8 LC_ALL=C.UTF-8 TERM=screen '$ferrodex' --console '$console'; echo FDX-EXIT=\$?; sleep 120" &&
-        break
-    [ "$attempt" = 6 ] && fail "tmux could not start"
-    sleep 0.5
-done
+run_face 150 40
 title_before=$(tmx display-message -p -t face '#{pane_title}')
 wait_for "My Linux Servers"
 

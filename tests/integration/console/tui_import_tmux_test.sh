@@ -13,37 +13,12 @@ inventory=${2:?usage: tui_import_tmux_test.sh FERRODEX INVENTORY}
 . "$(dirname "$0")/../../support/peer_missing.sh"
 command -v tmux >/dev/null 2>&1 || peer_missing "tmux is missing"
 
-work=$(mktemp -d)
-socket="fdx-import-$$"
-cleanup() {
-    tmx kill-server >/dev/null 2>&1
-    rm -rf "$work"
-}
-trap cleanup EXIT
 . "$(dirname "$0")/tmux_face.sh"
-
-console="$work/inventory.fdx"
-screen_file="$work/screen.txt"
-step_timeout=15
-export FERRODEX_REGISTRY="$work/registry" XDG_DATA_HOME="$work/data" XDG_STATE_HOME="$work/state"
-mkdir -p "$work/registry"
-
-fail() {
-    echo "FAIL: $*"
-    echo "--- screen ---"
-    tmx capture-pane -p -t face 2>/dev/null
-    exit 1
-}
+face_begin import
 
 "$ferrodex" --console "$console" group add Lab 2>"$work/err" || fail "group add: $(cat "$work/err")"
 cp "$inventory" "$work/fleet.ini"
-for attempt in 1 2 3 4 5 6; do
-    tmx new-session -d -s face -x 120 -y 40 \
-        "env LANG=C.UTF-8 LC_ALL=C.UTF-8 TERM=screen '$ferrodex' --console '$console'; echo FDX-EXIT=\$?; sleep 120" &&
-        break
-    [ "$attempt" = 6 ] && fail "tmux could not start"
-    sleep 0.5
-done
+run_face 120 40
 wait_for "My Linux Servers"
 
 keys Right Down Right           # expand the root, select and expand Lab

@@ -17,44 +17,13 @@ ferrodex=${1:?usage: tui_lock_tmux_test.sh FERRODEX}
 command -v tmux >/dev/null 2>&1 || peer_missing "tmux is missing"
 command -v flock >/dev/null 2>&1 || peer_missing "flock is missing"
 
-work=$(mktemp -d)
-socket="fdx-lock-$$"
-holder=""
-cleanup() {
-    [ -n "$holder" ] && kill "$holder" 2>/dev/null
-    tmx kill-server >/dev/null 2>&1
-    rm -rf "$work"
-}
-trap cleanup EXIT
 . "$(dirname "$0")/tmux_face.sh"
-
-console="$work/inventory.fdx"
-screen_file="$work/screen.txt"
-step_timeout=15
-export FERRODEX_REGISTRY="$work/registry" XDG_DATA_HOME="$work/data" XDG_STATE_HOME="$work/state"
-mkdir -p "$work/registry"
-
-fail() {
-    echo "FAIL: $*"
-    echo "--- screen ---"
-    tmx capture-pane -p -t face 2>/dev/null
-    echo "--- log ---"
-    cat "$work"/state/ferrodex/*.log 2>/dev/null | tail -20
-    exit 1
-}
-
-
-
+face_begin lock
+holder=""
+stop_more() { [ -z "$holder" ] || kill "$holder" 2>/dev/null; }
 
 start_face() {
-    local attempt
-    for attempt in 1 2 3 4 5 6; do
-        tmx new-session -d -s face -x 120 -y 32 \
-            "env LANG=C.UTF-8 LC_ALL=C.UTF-8 TERM=screen '$ferrodex' --console '$console'; echo FDX-EXIT=\$?; sleep 120" &&
-            break
-        [ "$attempt" = 6 ] && fail "tmux could not start"
-        sleep 0.5
-    done
+    run_face 120 32
     wait_for "My Linux Servers"
 }
 

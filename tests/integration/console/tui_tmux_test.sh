@@ -14,27 +14,8 @@ ferrodex=${1:?usage: tui_tmux_test.sh FERRODEX}
 . "$(dirname "$0")/../../support/peer_missing.sh"
 command -v tmux >/dev/null 2>&1 || peer_missing "tmux is missing"
 
-work=$(mktemp -d)
-socket="fdx-tui-$$"
-cleanup() {
-    tmx kill-server >/dev/null 2>&1
-    rm -rf "$work"
-}
-trap cleanup EXIT
 . "$(dirname "$0")/tmux_face.sh"
-
-console="$work/inventory.fdx"
-screen_file="$work/screen.txt"
-step_timeout=15
-
-fail() {
-    echo "FAIL: $*"
-    echo "--- screen ---"
-    tmx capture-pane -p -t face 2>/dev/null
-    echo "--- log ---"
-    cat "$work"/state/ferrodex/*.log 2>/dev/null | tail -20
-    exit 1
-}
+face_begin tui
 
 
 
@@ -48,20 +29,8 @@ click() {
 
 # Starts the face and waits for its first screen (TEXT, else the root).
 start_face() {
-    local first=${1:-My Linux Servers}
-    tmx kill-session -t face >/dev/null 2>&1
-    # A tmux server that is still going away after the last session refuses
-    # a new one for a moment ("server exited unexpectedly"): try again.
-    local attempt
-    for attempt in 1 2 3 4 5 6; do
-        tmx new-session -d -s face -x 110 -y 32 \
-            "env FERRODEX_REGISTRY='$work/registry' XDG_DATA_HOME='$work/data' XDG_STATE_HOME='$work/state' \
-                 LANG=C.UTF-8 LC_ALL=C.UTF-8 TERM=screen '$ferrodex' --console '$console'; echo FDX-EXIT=\$?; sleep 120" &&
-            break
-        [ "$attempt" = 6 ] && fail "tmux could not start"
-        sleep 0.5
-    done
-    wait_for "$first"
+    run_face 110 32
+    wait_for "${1:-My Linux Servers}"
 }
 
 # Waits until the screen shows TEXT at least COUNT times.
@@ -76,18 +45,7 @@ wait_count() {
 }
 
 # A scriptable command at a terminal: its questions are typed in the pane.
-start_command() {
-    tmx kill-session -t face >/dev/null 2>&1
-    local attempt
-    for attempt in 1 2 3 4 5 6; do
-        tmx new-session -d -s face -x 110 -y 32 \
-            "env FERRODEX_REGISTRY='$work/registry' XDG_DATA_HOME='$work/data' XDG_STATE_HOME='$work/state' \
-                 LANG=C.UTF-8 LC_ALL=C.UTF-8 TERM=screen '$ferrodex' --console '$console' $*; echo FDX-EXIT=\$?; sleep 120" &&
-            break
-        [ "$attempt" = 6 ] && fail "tmux could not start"
-        sleep 0.5
-    done
-}
+start_command() { run_face 110 32 "$@"; }
 
 # The process id of the face running in the tmux pane.
 face_pid() {

@@ -12,39 +12,11 @@ source_dir=${2:?usage: history_tmux_test.sh FERRODEX SOURCE_DIR}
 command -v tmux >/dev/null 2>&1 || peer_missing "tmux is missing"
 command -v python3 >/dev/null 2>&1 || peer_missing "python3 is missing"
 
-work=$(mktemp -d)
-socket="fdx-history-$$"
-tmx() { tmux -L "$socket" -f /dev/null "$@"; }
-cleanup() {
-    tmx kill-server >/dev/null 2>&1
-    rm -rf "$work"
-}
-trap cleanup EXIT
+. "$(dirname "$0")/../console/tmux_face.sh"
+face_begin history
 console="$work/lab.fdx"
-screen_file="$work/screen.txt"
+run() { "$ferrodex" --console "$console" "$@" >/dev/null || fail "ferrodex $* failed"; }
 
-fail() {
-    echo "FAIL: $*"
-    echo "--- screen ---"
-    tmx capture-pane -p -t face 2>/dev/null
-    exit 1
-}
-wait_for() {
-    local text=$1 deadline=$((SECONDS + 15))
-    while ((SECONDS < deadline)); do
-        tmx capture-pane -p -t face >"$screen_file" 2>/dev/null
-        grep -qF -- "$text" "$screen_file" && return 0
-        sleep 0.1
-    done
-    fail "the screen never showed \"$text\""
-}
-keys() { tmx send-keys -t face "$@"; }
-run() {
-    env FERRODEX_REGISTRY="$work/registry" XDG_DATA_HOME="$work/data" XDG_STATE_HOME="$work/state" \
-        "$ferrodex" --console "$console" "$@" >/dev/null || fail "ferrodex $* failed"
-}
-
-mkdir -p "$work/registry"
 run group add Lab
 run host add Lab srv1 --login root
 
@@ -61,10 +33,7 @@ for when, text in ((1765000000, xml), (1765003600, changed)):
 db.commit()
 PY
 
-tmx new-session -d -s face -x 120 -y 32 \
-    "env FERRODEX_REGISTRY='$work/registry' XDG_DATA_HOME='$work/data' XDG_STATE_HOME='$work/state' \
-         LANG=C.UTF-8 LC_ALL=C.UTF-8 TERM=screen '$ferrodex' --console '$console'; echo FDX-EXIT=\$?; sleep 60" ||
-    fail "tmux could not start"
+run_face 120 32
 wait_for "My Linux Servers"
 keys Right            # expand the root
 wait_for "Lab"
