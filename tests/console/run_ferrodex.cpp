@@ -9,7 +9,10 @@
 
 #include <cerrno>
 #include <cstdlib>
+#include <fstream>
 #include <stdexcept>
+
+#include "tests/support/temp_dir.h"
 
 namespace {
 
@@ -42,10 +45,16 @@ private:
 
 }  // namespace
 
-std::string FerrodexBinary()
+std::string FerrodexBinary() { return BinaryDir() + "/console/ferrodex"; }
+
+RunResult RunFerrodexLine(const std::string& args, const std::string& input)
 {
-    const char* dir = std::getenv("FDX_BINARY_DIR");
-    return std::string(dir != nullptr ? dir : FDX_BINARY_DIR_FALLBACK) + "/console/ferrodex";
+    TempDir io;
+    std::ofstream(io.file("in")) << input;
+    const std::string command =
+        FerrodexBinary() + " " + args + " <" + io.file("in") + " >" + io.file("out") + " 2>" + io.file("err");
+    const int status = std::system(command.c_str());
+    return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, ReadWholeFile(io.file("out")), ReadWholeFile(io.file("err"))};
 }
 
 RunResult RunFerrodex(const RunEnvironment& environment, const std::vector<std::string>& args, const std::string& input)

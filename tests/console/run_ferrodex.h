@@ -21,3 +21,6 @@ struct RunEnvironment {
 std::string FerrodexBinary();
 RunResult RunFerrodex(const RunEnvironment& environment, const std::vector<std::string>& args,
                       const std::string& input = "");
+// Runs `ferrodex ARGS` as a shell would (the words of `args` split by it),
+// in this process's environment.
+RunResult RunFerrodexLine(const std::string& args, const std::string& input = "");

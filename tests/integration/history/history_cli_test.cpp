@@ -11,6 +11,7 @@
 #include <filesystem>
 #include <fstream>
 
+#include "tests/console/run_ferrodex.h"
 #include "tests/support/peer_required.h"
 #include "tests/support/sshd_peer.h"
 #include "tests/support/temp_dir.h"
@@ -18,21 +19,9 @@
 
 namespace {
 
-struct Result {
-    int status = -1;
-    std::string out;
-    std::string err;
-};
+using Result = RunResult;
 
-Result Ferrodex(const std::string& args, const std::string& input = "")
-{
-    TempDir io;
-    std::ofstream(io.file("in")) << input;
-    const std::string command = BinaryDir() + "/console/ferrodex " + args + " <" + io.file("in") + " >" +
-                                io.file("out") + " 2>" + io.file("err");
-    const int status = std::system(command.c_str());
-    return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, ReadWholeFile(io.file("out")), ReadWholeFile(io.file("err"))};
-}
+RunResult Ferrodex(const std::string& args, const std::string& input = "") { return RunFerrodexLine(args, input); }
 
 // The stand-in lshw prints `xml`. Written in place: the server sees the
 // file through a bind mount of this very file.

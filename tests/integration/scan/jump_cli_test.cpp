@@ -14,17 +14,14 @@
 #include "platform/registry.h"
 #include "platform/text.h"
 #include "tests/scan/scan_fixture.h"
+#include "tests/console/run_ferrodex.h"
 #include "tests/support/peer_required.h"
 #include "tests/support/sshd_peer.h"
 #include "tests/support/temp_dir.h"
 
 namespace {
 
-struct Result {
-    int status = -1;
-    std::string out;
-    std::string err;
-};
+using Result = RunResult;
 
 constexpr char16_t kHostKeys[] = u"Software\\Quillon\\Corvel\\SshHostKeys";
 
@@ -46,13 +43,7 @@ protected:
     }
     Result Ferrodex(const std::string& args, const std::string& input = "")
     {
-        TempDir io;
-        std::ofstream(io.file("in")) << input;
-        const std::string command = BinaryDir() + "/console/ferrodex " + console + " " + args + " <" + io.file("in") +
-                                    " >" + io.file("out") + " 2>" + io.file("err");
-        const int status = std::system(command.c_str());
-        return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, ReadWholeFile(io.file("out")),
-                ReadWholeFile(io.file("err"))};
+        return RunFerrodexLine(console + " " + args, input);
     }
     static std::unique_ptr<SshdPeer> Bastion(bool forwarding, std::vector<std::string> more = {})
     {

@@ -11,6 +11,7 @@
 #include <filesystem>
 #include <fstream>
 
+#include "tests/console/run_ferrodex.h"
 #include "tests/support/peer_required.h"
 #include "tests/support/scoped_env.h"
 #include "tests/support/sshd_peer.h"
@@ -24,20 +25,8 @@ constexpr const char* kDropIn = "/etc/sudoers.d/ferrodex-test-scan";
 constexpr const char* kNotice =
     "Scanned without root rights: memory modules, serial numbers and firmware details may be missing.";
 
-struct Result {
-    int status = -1;
-    std::string out;
-    std::string err;
-};
+using Result = RunResult;
 
-Result Ferrodex(const TempDir& io, const std::string& args, const std::string& input = "")
-{
-    std::ofstream(io.file("in")) << input;
-    const std::string command = BinaryDir() + "/console/ferrodex " + args + " <" + io.file("in") + " >" +
-                                io.file("out") + " 2>" + io.file("err");
-    const int status = std::system(command.c_str());
-    return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, ReadWholeFile(io.file("out")), ReadWholeFile(io.file("err"))};
-}
 
 // The drop-in for as long as the object lives; checked by visudo first.
 class CSudoersDropIn {
@@ -90,13 +79,13 @@ protected:
     void Scan(const SshdPeer& peer, const std::string& password)
     {
         const std::string login = std::string(" --login ") + SshdPeer::User() + " --password-stdin";
-        ASSERT_EQ(Ferrodex(io, console + " group add Lab").status, 0);
+        ASSERT_EQ(RunFerrodexLine(console + " group add Lab").status, 0);
         const Result add =
-            Ferrodex(io, console + " host add Lab 127.0.0.1 --sudo --port " + std::to_string(peer.port()) + login,
+            RunFerrodexLine(console + " host add Lab 127.0.0.1 --sudo --port " + std::to_string(peer.port()) + login,
                      password + "\n");
         ASSERT_EQ(add.status, 0) << add.err;
-        refresh = Ferrodex(io, console + " host refresh Lab/127.0.0.1" + login, password + "\n");
-        tree = Ferrodex(io, console + " tree Lab/127.0.0.1 --json --login root");
+        refresh = RunFerrodexLine(console + " host refresh Lab/127.0.0.1" + login, password + "\n");
+        tree = RunFerrodexLine(console + " tree Lab/127.0.0.1 --json --login root");
         ASSERT_EQ(tree.status, 0) << tree.err;
     }
 
@@ -149,11 +138,11 @@ TEST_F(SudoPeerTest, AllowedSudoScansAsRootWithOrWithoutAPassword)
         if (tag.empty()) continue;
         // Turned off, the same host is scanned as the login, and says so.
         const std::string login = " --login " + user + " --password-stdin";
-        ASSERT_EQ(Ferrodex(io, console + " host edit Lab/127.0.0.1 --no-sudo").status, 0);
-        ASSERT_EQ(Ferrodex(io, console + " host refresh Lab/127.0.0.1" + login, SshdPeer::Password() + std::string("\n"))
+        ASSERT_EQ(RunFerrodexLine(console + " host edit Lab/127.0.0.1 --no-sudo").status, 0);
+        ASSERT_EQ(RunFerrodexLine(console + " host refresh Lab/127.0.0.1" + login, SshdPeer::Password() + std::string("\n"))
                       .status,
                   0);
-        const Result unprivileged = Ferrodex(io, console + " tree Lab/127.0.0.1 --json --login root");
+        const Result unprivileged = RunFerrodexLine(console + " tree Lab/127.0.0.1 --json --login root");
         EXPECT_NE(unprivileged.out.find(kNotice), std::string::npos) << unprivileged.out;
         EXPECT_EQ(unprivileged.out.find("scans through sudo"), std::string::npos);
     }
