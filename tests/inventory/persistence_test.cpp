@@ -9,32 +9,11 @@
 #include "platform/text.h"
 #include "res/resource_ids.h"
 #include "tests/support/forwarding_stream.h"
+#include "tests/inventory/inventory_bytes.h"
 #include "tests/support/scripted_ui.h"
 #include "tests/support/temp_dir.h"
 
 namespace {
-
-using Bytes = std::vector<std::uint8_t>;
-
-Bytes Save(CRootNode& root)
-{
-    com_ptr<IStream> stream = CreateMemoryStream();
-    EXPECT_EQ(SaveInventory(root, stream.get()), S_OK);
-    return MemoryStreamBytes(stream.get());
-}
-
-HRESULT Load(CRootNode& root, const Bytes& bytes)
-{
-    com_ptr<IStream> stream = CreateMemoryStream(bytes);
-    return LoadInventory(root, stream.get());
-}
-
-CGroupNode& AddGroup(CRootNode& root, std::u16string_view name)
-{
-    auto& group = static_cast<CGroupNode&>(root.AppendChild(std::make_unique<CGroupNode>(&root)));
-    group.SetName(name);
-    return group;
-}
 
 CHostNode& AddHost(CGroupNode& group, std::u16string_view host, int port, std::u16string_view login = u"",
                    std::u16string_view password = u"", std::u16string_view xml = u"")

@@ -15,37 +15,16 @@
 #include "platform/process_guard.h"
 #include "platform/text.h"
 #include "res/resource_ids.h"
+#include "tests/inventory/inventory_bytes.h"
 #include "tests/support/scripted_ui.h"
 #include "tests/support/temp_dir.h"
 
 namespace {
 
-using Bytes = std::vector<std::uint8_t>;
-
 constexpr SVaultKdfParams kCheapKdf{10, 8, 1};
 const std::u16string kWrongPassword = u"The main password is wrong.";
 // The known 100-character host name of the attacks.
 const std::u16string kKnownHost = u"srv-database-01.example.com." + std::u16string(72, u'x');
-
-Bytes Save(CRootNode& root)
-{
-    com_ptr<IStream> stream = CreateMemoryStream();
-    EXPECT_EQ(SaveInventory(root, stream.get()), S_OK);
-    return MemoryStreamBytes(stream.get());
-}
-
-HRESULT Load(CRootNode& root, const Bytes& bytes)
-{
-    com_ptr<IStream> stream = CreateMemoryStream(bytes);
-    return LoadInventory(root, stream.get());
-}
-
-CGroupNode& AddGroup(CRootNode& root, std::u16string_view name)
-{
-    auto& group = static_cast<CGroupNode&>(root.AppendChild(std::make_unique<CGroupNode>(&root)));
-    group.SetName(name);
-    return group;
-}
 
 void AddHost(CGroupNode& group, std::u16string_view host, int port, std::u16string_view login,
              std::u16string_view password)
