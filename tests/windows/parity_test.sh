@@ -117,9 +117,9 @@ EOF
 "$wine_run" regedit /S "$work/settings.reg" || fail "regedit could not import the settings"
 step_done "sshd and Wine ready"
 
-# harness NAME: runs the harness on $work/NAME.txt, its output in NAME.out.
-harness() { "$wine_run" "$harness" --timeout 60 "$work/$1.txt" >"$work/$1.out" 2>"$work/$1.err"; }
-harness_ok() { harness "$1" || fail "the harness failed on $1.txt (exit $?)" "$work/$1.txt" "$work/$1.out" "$work/$1.err"; }
+# run_harness NAME: runs the harness on $work/NAME.txt, its output in NAME.out.
+run_harness() { "$wine_run" "$harness" --timeout 60 "$work/$1.txt" >"$work/$1.out" 2>"$work/$1.err"; }
+harness_ok() { run_harness "$1" || fail "the harness failed on $1.txt (exit $?)" "$work/$1.txt" "$work/$1.out" "$work/$1.err"; }
 # The part of a harness's output from the dump on.
 dump_of() { sed -n '/^== tree$/,$p' "$work/$1.out" >"$work/$1.dump"; }
 
@@ -276,7 +276,7 @@ answer IDOK
 answer IDCANCEL
 load $work/encrypted.stream
 EOF
-harness wrong && fail "the harness loaded the stream with a wrong main password" "$work/wrong.out"
+run_harness wrong && fail "the harness loaded the stream with a wrong main password" "$work/wrong.out"
 grep -qx 'message "Ferrodex": The main password is wrong. -> IDOK' "$work/wrong.out" &&
     grep -q "could not read its saved state" "$work/wrong.out" ||
     fail "a wrong main password was not refused as expected" "$work/wrong.out"
