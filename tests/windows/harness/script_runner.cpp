@@ -150,8 +150,12 @@ bool ScriptRunner::Execute(const std::vector<std::string>& words, std::string& e
     const HSCOPEITEM item = Node(words.size() > 1 ? words[1] : std::string(), error);
     if (item == 0) return false;
     if (verb == "expand") {
-        if (!Arguments(words, 1, 1, error)) return false;
-        if (const HRESULT hr = m_session.Expand(item); FAILED(hr)) {
+        if (!Arguments(words, 1, 2, error)) return false;
+        if (words.size() == 3 && words[2] != "all") {
+            error = "\"expand\" takes \"all\" after the path, or nothing";
+            return false;
+        }
+        if (const HRESULT hr = words.size() == 3 ? ExpandAll(item) : m_session.Expand(item); FAILED(hr)) {
             error = "the snap-in did not expand it (" + Hex(hr) + ")";
             return false;
         }
@@ -200,6 +204,18 @@ bool ScriptRunner::Execute(const std::vector<std::string>& words, std::string& e
     const HRESULT hr = m_session.Rename(item, Widen(words[2]));
     if (hr != S_OK) m_print("rename refused (" + Hex(hr) + ")");
     return true;
+}
+
+HRESULT ScriptRunner::ExpandAll(HSCOPEITEM item)
+{
+    if (const HRESULT hr = m_session.Expand(item); FAILED(hr)) return hr;
+    const ScopeItem* found = m_session.Item(item);
+    if (found == nullptr) return S_OK;
+    // The snap-in may change the list while a child expands.
+    const std::vector<HSCOPEITEM> children = found->children;
+    for (HSCOPEITEM child : children)
+        if (const HRESULT hr = ExpandAll(child); FAILED(hr)) return hr;
+    return S_OK;
 }
 
 void ScriptRunner::PrintTree(HSCOPEITEM item, int depth)

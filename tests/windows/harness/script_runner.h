@@ -2,7 +2,8 @@
 // the console shows: the scope tree, result rows, menus, and (through the
 // dialog answerer) the dialogs and messages it met.
 //
-//   expand PATH              tell the snap-in of the node's expansion
+//   expand PATH [all]        tell the snap-in of the node's expansion (with
+//                            "all", of every node below it too, as found)
 //   tree [PATH]              the names below the node as far as expanded
 //   show PATH                select it; its rows "Name  Value" (or "page NAME")
 //   list PATH                select it; every column, " | " between cells
@@ -38,6 +39,7 @@ public:
 private:
     bool Execute(const std::vector<std::string>& words, std::string& error);
     HSCOPEITEM Node(const std::string& path, std::string& error);
+    HRESULT ExpandAll(HSCOPEITEM item);
     void PrintTree(HSCOPEITEM item, int depth);
     bool Show(HSCOPEITEM item, bool allColumns);
     bool Menu(HSCOPEITEM item, const std::vector<std::string>& words, std::string& error);
