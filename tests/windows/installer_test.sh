@@ -145,8 +145,10 @@ status=0
 [ "$status" -eq 0 ] || fail "regsvr32 of the installed module ended with exit code $status"
 stage "checking the install"
 
-# What the module notes beside the description after deploying the engine.
+# What the module notes beside the description after deploying the engine,
+# and the SSH engine's random seed it keeps for the machine.
 wine reg add "$product_key" /v LSHWInstalledFrom /t REG_SZ /d prebuilt /f >/dev/null 2>&1
+wine reg add 'HKLM\Software\Quillon\Corvel' /v RandomSeed /t REG_BINARY /d 00112233 /f >/dev/null 2>&1
 status=0
 "$run" "$folder\\uninstall.exe" /S || status=$?
 # The uninstaller runs from a copy of itself: wait for it.

@@ -83,8 +83,9 @@ FunctionEnd
 !macroend
 
 ; The files, the machine's record of the product (the package description
-; and what the module noted there) and the entry of the installed programs.
-; Each user's own settings (HKCU) stay theirs.
+; and what the module noted there, and the SSH engine's random seed) and the
+; entry of the installed programs. Each user's own settings and known host
+; keys (HKCU) stay theirs.
 !macro RemoveInstall
   SetOutPath "$TEMP"
   Delete "$INSTDIR\ferrodex.dll"
@@ -93,6 +94,7 @@ FunctionEnd
   Delete "$INSTDIR\uninstall.exe"
   RMDir "$INSTDIR"
   DeleteRegKey HKLM "${PRODUCT_KEY}"
+  DeleteRegKey HKLM "Software\Quillon\Corvel"
   DeleteRegKey /ifempty HKLM "Software\Quillon"
   DeleteRegKey HKLM "${UNINSTALL_KEY}"
 !macroend
