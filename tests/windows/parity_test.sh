@@ -23,15 +23,15 @@ dll=${2:?$usage}
 wine_run=${3:?$usage}
 ferrodex=${4:?$usage}
 here=$(cd "$(dirname "$0")" && pwd)
-sshd=/usr/sbin/sshd
-user=fdxtest
-password=fdx-test-pw
 main_password=parity-main-7
 
 [ -n "${FDX_REQUIRE_PEERS:-}" ] && export FERRODEX_REQUIRE_PEERS=$FDX_REQUIRE_PEERS
 . "$here/../support/peer_missing.sh"
+. "$here/../support/sshd_peer.sh"
+user=$sshd_user
+password=$sshd_password
 [ -x "$ferrodex" ] || peer_missing "the Linux build's ferrodex is missing at $ferrodex (cmake --build --preset ci)"
-[ -x "$sshd" ] || peer_missing "sshd is missing"
+[ -x "$sshd_program" ] || peer_missing "sshd is missing"
 id "$user" >/dev/null 2>&1 || peer_missing "the test user $user is missing (scripts/setup-peers.sh)"
 command -v python3 >/dev/null && command -v ssh-keygen >/dev/null || peer_missing "python3 or ssh-keygen is missing"
 
@@ -41,13 +41,9 @@ command -v python3 >/dev/null && command -v ssh-keygen >/dev/null || peer_missin
 export FDX_WINE_PREFIX=${FDX_PARITY_WINE_PREFIX:-$(cd "$(dirname "$harness")" && pwd)/parity-wine}
 
 work=$(mktemp -d)
-sshd_pid=""
 registered=0
 cleanup() {
-    if [ -n "$sshd_pid" ]; then
-        kill "$sshd_pid" 2>/dev/null
-        wait "$sshd_pid" 2>/dev/null
-    fi
+    sshd_stop
     ((registered)) && "$wine_run" regsvr32 /u /s "$dll" >/dev/null 2>&1
     if [ -n "${FDX_KEEP_WORK:-}" ]; then echo "work files kept in $work"; else rm -rf "$work"; fi
 }
@@ -81,27 +77,9 @@ step_done() {
 logins() { grep -c "Accepted password for $user" "$work/sshd.log"; }
 
 # --- The server ------------------------------------------------------------
-port=$(python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
 ssh-keygen -q -N "" -t ed25519 -f "$work/host_key" || fail "ssh-keygen failed"
-cat >"$work/sshd_config" <<EOF
-Port $port
-ListenAddress 127.0.0.1
-HostKey $work/host_key
-PidFile $work/sshd.pid
-UsePAM no
-PasswordAuthentication yes
-KbdInteractiveAuthentication no
-PermitRootLogin no
-StrictModes no
-LogLevel VERBOSE
-EOF
-"$sshd" -f "$work/sshd_config" -D -E "$work/sshd.log" &
-sshd_pid=$!
-deadline=$((SECONDS + 10))
-until grep -q "Server listening" "$work/sshd.log" 2>/dev/null; do
-    ((SECONDS < deadline)) || fail "sshd did not start"
-    sleep 0.1
-done
+sshd_start "$work" "$work/host_key"
+port=$sshd_port
 
 # --- The Windows side: registered, strict host keys, no key stored -----------
 "$wine_run" regsvr32 /s "$dll" || fail "regsvr32 $dll failed"
