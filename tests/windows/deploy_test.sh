@@ -206,8 +206,11 @@ logins() { grep -c "^Accepted password for $user " "$host_side/sshd.log" || true
 # The login's folders in the server's /tmp: the deployment's private folder
 # goes when it is done.
 host_folders() { find /tmp -maxdepth 1 -user "$user" | sort; }
-# Copies of the package outside the install folder, in the prefix.
-local_copies() { find "$prefix/drive_c" -name 'lshw-*' -not -path '*/Program Files/*' | sort; }
+# Copies of the package outside the install folder, and the private folders
+# (ferrodex-*) the upload copies it into, in the prefix.
+local_copies() {
+    find "$prefix/drive_c" \( -name 'lshw-*' -o -name 'ferrodex-*' \) -not -path '*/Program Files/*' | sort
+}
 reg_value() {
     local line
     line=$(wine reg query "$1" /v "$2" 2>/dev/null | tr -d '\r' | grep -m 1 -E '^    .*    REG_[A-Z_]+    ') || return 1
