@@ -6,17 +6,18 @@
 #   tests/windows/deploy_test.sh BUILD_DIR HARNESS MODULE
 #
 # BUILD_DIR is the `windows` preset's tree (its signing key, its Wine
-# prefix), HARNESS its fdx-harness.exe, MODULE its ferrodex.dll. A small package (the real
-# install script, a VERSION, a data file and a stand-in prebuilt lshw for
-# this machine that prints the folder it runs in) is signed and described
-# the real way: an installer made by tools/installer/make-installer.sh,
-# installed silently into a copy of the tree's prefix private to this test.
-# A private sshd on 127.0.0.1 runs the login's commands with PATH holding
-# only basic tools. The console then
-#   - adds a group and the host through their dialogs, accepts the
-#     deployment and shows the stand-in's product: it ran from the data
-#     folder the install made; the upload left no copy on either side, and a
-#     refresh scans without uploading again;
+# prefix), HARNESS its fdx-harness.exe, MODULE its ferrodex.dll. A small
+# package (the real install script, a VERSION, a data file and a stand-in
+# prebuilt lshw for this machine that prints the folder it runs in) is
+# signed and described the real way: an installer made by
+# tools/installer/make-installer.sh, installed silently into a copy of the
+# tree's prefix private to this test. A private sshd on 127.0.0.1 runs the
+# login's commands with PATH holding only basic tools. The console then
+#   - adds a group and the host through their dialogs, trusts the host's key
+#     when strict checking asks, accepts the deployment and shows the
+#     stand-in's product: it ran from the data folder the install made; the
+#     upload left no copy on either side, and a refresh scans without
+#     uploading again;
 #   - with a package that no longer fits its signature, refuses before any
 #     upload with the snap-in's message;
 #   - with a package that has no prebuilt lshw for this machine, shows the
