@@ -1,6 +1,5 @@
 // The module's four exports.
 #include "inventory/module_state.h"
-#include "platform/module_runtime.h"
 #include "snapin/class_factory.h"
 #include "snapin/guids.h"
 #include "snapin/module.h"
@@ -15,7 +14,6 @@ extern "C" HRESULT STDAPICALLTYPE DllGetClassObject(REFCLSID clsid, REFIID riid,
     if (ppv == nullptr) return E_FAIL;
     *ppv = nullptr;
     if (!(riid == IID_IUnknown) && !(riid == IID_IClassFactory)) return E_NOINTERFACE;
-    PrepareModuleRuntime();
     return ComBoundary([&]() -> HRESULT {
         com_ptr<IClassFactory> factory = MakeComObject<CClassFactory, IClassFactory>(
             clsid == CLSID_Ferrodex ? CClassFactory::kComponentData : CClassFactory::kAbout);
