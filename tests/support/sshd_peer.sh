@@ -1,7 +1,8 @@
 # Sourced by the test scripts that log in to a private sshd: it listens on a
 # free port of 127.0.0.1 with a host key of the test's own and takes the test
 # user's password. The test defines fail() and stops the server on exit with
-# sshd_stop.
+# sshd_stop. sshd_start returns 1 when the server does not start (after
+# fail(), should that return).
 #   sshd_start FOLDER KEY [LINE...]  writes FOLDER/sshd_config (each LINE
 #       before the defaults, so that it wins; $sshd_match, when set, after
 #       them), starts sshd with its log in FOLDER/sshd.log and waits until it
@@ -44,8 +45,10 @@ CONFIG
     sshd_pid=$!
     local deadline=$((SECONDS + 10))
     until grep -q "Server listening" "$folder/sshd.log" 2>/dev/null; do
-        ((SECONDS < deadline)) && kill -0 "$sshd_pid" 2>/dev/null ||
+        ((SECONDS < deadline)) && kill -0 "$sshd_pid" 2>/dev/null || {
             fail "sshd did not start: $(tail -3 "$folder/sshd.log" 2>/dev/null)"
+            return 1
+        }
         sleep 0.1
     done
 }

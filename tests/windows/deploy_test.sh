@@ -37,33 +37,25 @@ FDX_DLL=$(realpath "${3:?$usage}")
 export FDX_DLL
 run=$here/wine_run.sh
 
-sshd=/usr/sbin/sshd
 user=fdxdeploy
-password=fdx-test-pw
 [ -n "${FDX_REQUIRE_PEERS:-}" ] && export FERRODEX_REQUIRE_PEERS=${FERRODEX_REQUIRE_PEERS:-$FDX_REQUIRE_PEERS}
 . "$here/../support/peer_missing.sh"
-[ -x "$sshd" ] || peer_missing "sshd is not installed (scripts/setup-peers.sh)"
+. "$here/../support/sshd_peer.sh"
+password=$sshd_password
+[ -x "$sshd_program" ] || peer_missing "sshd is not installed (scripts/setup-peers.sh)"
 home=$(getent passwd "$user" | cut -d: -f6) || peer_missing "no user $user (scripts/setup-peers.sh)"
 [ "$(id -u)" -eq 0 ] || peer_missing "sshd needs root to log $user in"
 
 work=$build_dir/deploy-test
 prefix=$work/prefix
 host_side=""
-sshd_pid=""
-stop_sshd() {
-    if [ -n "$sshd_pid" ]; then
-        kill "$sshd_pid" 2>/dev/null || true
-        wait "$sshd_pid" 2>/dev/null || true
-        sshd_pid=""
-    fi
-}
 # No lshw in the login's home, and Debian's stock ~/.bashrc.
 reset_user() {
     rm -rf "$home/.local/bin/lshw" "$home/.local/lib/lshw" "$home/.local/share/lshw"
     cp /etc/skel/.bashrc "$home/.bashrc"
 }
 cleanup() {
-    stop_sshd
+    sshd_stop
     [ -d "$prefix" ] && WINEPREFIX=$prefix wineserver -k >/dev/null 2>&1 || true
     [ -n "$host_side" ] && rm -rf "$host_side"
     reset_user
@@ -135,30 +127,9 @@ for tool in cat mktemp rm uname tar gzip id mkdir cp chmod mv grep getconf tail 
     done
 done
 ssh-keygen -q -N "" -t ed25519 -f "$host_side/host_key"
-port=$(python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
-cat >"$host_side/sshd_config" <<EOF
-Port $port
-ListenAddress 127.0.0.1
-HostKey $host_side/host_key
-PidFile $host_side/sshd.pid
-SetEnv PATH=$host_side/tools
-UsePAM no
-PasswordAuthentication yes
-KbdInteractiveAuthentication no
-PermitRootLogin no
-StrictModes no
-LogLevel VERBOSE
-Subsystem sftp internal-sftp
-EOF
 reset_user
-"$sshd" -f "$host_side/sshd_config" -D -E "$host_side/sshd.log" &
-sshd_pid=$!
-deadline=$((SECONDS + 10))
-until grep -q "Server listening" "$host_side/sshd.log" 2>/dev/null; do
-    ((SECONDS < deadline)) && kill -0 "$sshd_pid" 2>/dev/null ||
-        { echo "FAIL: sshd did not start" >&2; cat "$host_side/sshd.log" >&2; exit 1; }
-    sleep 0.1
-done
+sshd_start "$host_side" "$host_side/host_key" "SetEnv PATH=$host_side/tools" "Subsystem sftp internal-sftp" || exit 1
+port=$sshd_port
 stage "starting sshd"
 
 # Runs the harness over console script $1 against the installed snap-in;
