@@ -55,7 +55,8 @@ CONFIG
 
 sshd_stop() {
     [ -n "$sshd_pid" ] || return 0
-    kill "$sshd_pid" 2>/dev/null
-    wait "$sshd_pid" 2>/dev/null
+    # Quietly, also under `set -e`: the server may have ended already.
+    kill "$sshd_pid" 2>/dev/null || true
+    wait "$sshd_pid" 2>/dev/null || true
     sshd_pid=""
 }
