@@ -71,7 +71,7 @@ bool NextMatch(SearchObject* search, WIN32_FIND_DATAA* data)
 }
 }  // namespace
 
-DWORD GetFileAttributesA(const char* path)
+DWORD GetFileAttributesUtf8(const char* path)
 {
     struct stat st{};
     if (!path || ::stat(path, &st) != 0) {
@@ -81,7 +81,7 @@ DWORD GetFileAttributesA(const char* path)
     return S_ISDIR(st.st_mode) ? FILE_ATTRIBUTE_DIRECTORY : FILE_ATTRIBUTE_NORMAL;
 }
 
-HANDLE FindFirstFileA(const char* pattern, WIN32_FIND_DATAA* data)
+HANDLE FindFirstFileUtf8(const char* pattern, WIN32_FIND_DATAA* data)
 {
     const char* text = pattern ? pattern : "";
     const char* slash = nullptr;
@@ -107,7 +107,7 @@ HANDLE FindFirstFileA(const char* pattern, WIN32_FIND_DATAA* data)
     return search;
 }
 
-BOOL FindNextFileA(HANDLE search, WIN32_FIND_DATAA* data)
+BOOL FindNextFileUtf8(HANDLE search, WIN32_FIND_DATAA* data)
 {
     if (!search || search == INVALID_HANDLE_VALUE) return 0;
     return NextMatch(static_cast<SearchObject*>(search), data) ? 1 : 0;
@@ -122,7 +122,7 @@ BOOL FindClose(HANDLE search)
     return 1;
 }
 
-HANDLE CreateFileA(const char* path, DWORD access, DWORD share, DWORD creation)
+HANDLE CreateFileUtf8(const char* path, DWORD access, DWORD share, DWORD creation)
 {
     if (!path || access != GENERIC_READ || creation != OPEN_EXISTING) {
         t_lastError = 87;

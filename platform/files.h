@@ -41,16 +41,20 @@ struct WIN32_FIND_DATAA {
     char cFileName[MAX_PATH];
 };
 
-DWORD GetFileAttributesA(const char* path);
-// The pattern's last component may hold "*" and "?"; "." and ".." are
-// reported like any other entry. INVALID_HANDLE_VALUE when nothing matches.
-HANDLE FindFirstFileA(const char* pattern, WIN32_FIND_DATAA* data);
-BOOL FindNextFileA(HANDLE search, WIN32_FIND_DATAA* data);
 BOOL FindClose(HANDLE search);
 #endif
 
+// Paths are UTF-8 text, whatever the system's own code page: on Windows
+// these go through the wide calls.
+DWORD GetFileAttributesUtf8(const char* path);
+// The pattern's last component may hold "*" and "?"; "." and ".." are
+// reported like any other entry. INVALID_HANDLE_VALUE when nothing matches.
+// Names are given in UTF-8; on Windows an entry whose name does not fit
+// cFileName that way is passed over.
+HANDLE FindFirstFileUtf8(const char* pattern, WIN32_FIND_DATAA* data);
+BOOL FindNextFileUtf8(HANDLE search, WIN32_FIND_DATAA* data);
 // Opens an existing file for reading; INVALID_HANDLE_VALUE on failure.
-HANDLE CreateFileA(const char* path, DWORD access, DWORD share, DWORD creation);
+HANDLE CreateFileUtf8(const char* path, DWORD access, DWORD share, DWORD creation);
 BOOL ReadFile(HANDLE file, void* buffer, DWORD toRead, DWORD* read);
 #ifndef _WIN32
 // Low 32 bits of the size; the high part in *high when given.

@@ -172,7 +172,7 @@ namespace {
 int upload_file(JobInfo* job, const char* path)
 {
     const char* name = scp_last_component(path);
-    HANDLE file = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING);
+    HANDLE file = CreateFileUtf8(path, GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING);
     if (file == INVALID_HANDLE_VALUE) {
         char message[600];
         std::snprintf(message, sizeof message, "scp: %.500s: Cannot open file\n", path);
@@ -239,7 +239,7 @@ int upload_file(JobInfo* job, const char* path)
 
 int upload_path(JobInfo* job, const char* path)
 {
-    const DWORD attributes = GetFileAttributesA(path);
+    const DWORD attributes = GetFileAttributesUtf8(path);
     if (attributes == INVALID_FILE_ATTRIBUTES) {
         char message[600];
         std::snprintf(message, sizeof message, "scp: %.500s: %s file or directory\n", path, "No such");
@@ -258,11 +258,11 @@ int upload_path(JobInfo* job, const char* path)
 int classify_local_path(const char* path)
 {
     if (!path || !*path) return SCP_LOCAL_MISSING;
-    if (GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES) return SCP_LOCAL_EXISTS;
+    if (GetFileAttributesUtf8(path) != INVALID_FILE_ATTRIBUTES) return SCP_LOCAL_EXISTS;
     const char* last = scp_last_component(path);
     if (!std::strpbrk(last, "*?")) return SCP_LOCAL_MISSING;
     WIN32_FIND_DATAA entry{};
-    HANDLE search = FindFirstFileA(path, &entry);
+    HANDLE search = FindFirstFileUtf8(path, &entry);
     if (search == INVALID_HANDLE_VALUE) return SCP_LOCAL_MISSING;
     FindClose(search);
     return SCP_LOCAL_MATCHES;
@@ -282,7 +282,7 @@ int upload_matches(JobInfo* job, const char* pattern)
     if (!dir) return SCP_E_OUT_OF_MEMORY;
     std::memcpy(dir, pattern, dirLen);
     WIN32_FIND_DATAA entry{};
-    HANDLE search = FindFirstFileA(pattern, &entry);
+    HANDLE search = FindFirstFileUtf8(pattern, &entry);
     int rc = SCP_OK;
     if (search != INVALID_HANDLE_VALUE) {
         do {
@@ -290,7 +290,7 @@ int upload_matches(JobInfo* job, const char* pattern)
             char* path = scp_join(dir, "", entry.cFileName);
             rc = path ? upload_path(job, path) : SCP_E_OUT_OF_MEMORY;
             scp_free(path);
-        } while (!rc && FindNextFileA(search, &entry));
+        } while (!rc && FindNextFileUtf8(search, &entry));
         FindClose(search);
     }
     scp_free(dir);

@@ -311,7 +311,7 @@ TEST_F(DetachedJob, OpenFilesTableGrowsAndClosesEverything)
     std::fclose(f);
     std::vector<HANDLE> handles;
     for (int i = 0; i < 250; ++i) {
-        HANDLE h = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING);
+        HANDLE h = CreateFileUtf8(path.c_str(), GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING);
         ASSERT_NE(h, INVALID_HANDLE_VALUE);
         ASSERT_EQ(scp_files_record(m_job, h), 0);
         handles.push_back(h);

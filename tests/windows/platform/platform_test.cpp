@@ -2,12 +2,15 @@
 // through MSXML, the registry, sockets, atomic files, memory streams,
 // dialog templates and workers. Exit code 0 when every check holds.
 #include <cstdio>
+#include <cwchar>
 #include <string>
 #include <vector>
 
 #include "platform/atomic_file.h"
+#include "platform/files.h"
 #include "platform/registry.h"
 #include "platform/stream.h"
+#include "platform/text.h"
 #include "platform/winsock.h"
 #include "platform/windows/dialog_template.h"
 #include "platform/worker_process.h"
@@ -111,6 +114,35 @@ void Files()
     Check(StampOfFile(path).exists && StampOfFile(path).size == 5, "its stamp has its size");
     ::DeleteFileA(path.c_str());
     Check(ReadFileLimited(path, 5, read, error) == FileReadResult::Missing, "a missing file is told apart");
+
+    // Paths are UTF-8, whatever the system's code page: a folder and a file
+    // whose names no code page holds together.
+    wchar_t here[MAX_PATH] = {};
+    ::GetCurrentDirectoryW(MAX_PATH, here);
+    const std::string folder = WideToAnsi(std::u16string(here, here + std::wcslen(here))) +
+                               "\\J\xc3\xbcrgen-\xce\xb1\xce\xb2-\xe6\x96\x87";
+    const std::string inside = folder + "\\\xd0\xb4\xd0\xb0\xd0\xbd\xd0\xbd\xd1\x8b\xd0\xb5.bin";
+    Check(MakePrivateFolder(folder), "a folder with a non-ASCII name is made");
+    Check(WriteFileAtomically(inside, bytes, error), "a file with a non-ASCII name is written in it");
+    const DWORD attributes = GetFileAttributesUtf8(folder.c_str());
+    Check(attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0,
+          "the folder is found by its UTF-8 name");
+    const HANDLE file = CreateFileUtf8(inside.c_str(), GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING);
+    Check(file != INVALID_HANDLE_VALUE, "the file opens by its UTF-8 name");
+    if (file != INVALID_HANDLE_VALUE) {
+        std::uint8_t buffer[8] = {};
+        DWORD got = 0;
+        Check(ReadFile(file, buffer, sizeof buffer, &got) && got == bytes.size() && buffer[4] == 5, "and reads");
+        ::CloseHandle(file);
+    }
+    WIN32_FIND_DATAA entry{};
+    const HANDLE search = FindFirstFileUtf8((folder + "\\*.bin").c_str(), &entry);
+    Check(search != INVALID_HANDLE_VALUE && inside.ends_with(entry.cFileName), "a search gives its UTF-8 name");
+    if (search != INVALID_HANDLE_VALUE) ::FindClose(search);
+    const std::u16string wideInside = AnsiToWide(inside);
+    const std::u16string wideFolder = AnsiToWide(folder);
+    ::DeleteFileW(std::wstring(wideInside.begin(), wideInside.end()).c_str());
+    ::RemoveDirectoryW(std::wstring(wideFolder.begin(), wideFolder.end()).c_str());
 }
 
 void Streams()
