@@ -1,8 +1,10 @@
 // Security attributes that give this user alone (and the system) any
-// access, with nothing inherited from the folder above.
+// access, with nothing inherited from the folder above; for what is created
+// with them, or narrowed to them afterwards.
 #pragma once
 
 #include <windows.h>
+#include <aclapi.h>
 #include <sddl.h>
 
 #include <string>
@@ -27,6 +29,20 @@ public:
 
     bool Valid() const { return m_descriptor != nullptr; }
     SECURITY_ATTRIBUTES* Get() { return &m_attributes; }
+
+    // Gives an object that already existed the same access list, replacing
+    // what it had and what it inherited; the handle needs WRITE_DAC.
+    bool Narrow(HANDLE object) const
+    {
+        BOOL present = FALSE;
+        BOOL defaulted = FALSE;
+        PACL dacl = nullptr;
+        if (m_descriptor == nullptr || !::GetSecurityDescriptorDacl(m_descriptor, &present, &dacl, &defaulted) ||
+            !present)
+            return false;
+        return ::SetSecurityInfo(object, SE_FILE_OBJECT, DACL_SECURITY_INFORMATION | PROTECTED_DACL_SECURITY_INFORMATION,
+                                 nullptr, nullptr, dacl, nullptr) == ERROR_SUCCESS;
+    }
 
 private:
     // The text form of the user this process runs as; empty when unknown.

@@ -59,12 +59,33 @@ bool MakeFolders(const std::wstring& folder)
     return true;
 }
 
+// A folder that was there already becomes this user's alone, as a new one
+// is made; false when its access list cannot be replaced.
+bool NarrowFolder(const std::wstring& folder)
+{
+    COwnerOnly owner;
+    const HANDLE handle = ::CreateFileW(folder.c_str(), READ_CONTROL | WRITE_DAC,
+                                        FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                                        FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) return false;
+    const bool narrowed = owner.Narrow(handle);
+    ::CloseHandle(handle);
+    return narrowed;
+}
+
+// Opens or creates the file as this user's alone: a file that was there
+// already is narrowed to that too, as a new one is made.
 HANDLE OpenOwnerOnly(const std::string& path, DWORD access, DWORD disposition)
 {
     COwnerOnly owner;
     if (!owner.Valid()) return INVALID_HANDLE_VALUE;
-    return ::CreateFileW(WidePath(path).c_str(), access, 0, owner.Get(), disposition,
-                         FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    const HANDLE file = ::CreateFileW(WidePath(path).c_str(), access | READ_CONTROL | WRITE_DAC, 0, owner.Get(),
+                                      disposition, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    if (file == INVALID_HANDLE_VALUE || ::GetLastError() != ERROR_ALREADY_EXISTS) return file;
+    if (owner.Narrow(file)) return file;
+    ::CloseHandle(file);
+    ::SetLastError(ERROR_ACCESS_DENIED);
+    return INVALID_HANDLE_VALUE;
 }
 
 }  // namespace
@@ -87,12 +108,17 @@ bool EnsurePrivateFolder(const std::string& folder, std::string& why)
         return false;
     }
     const std::wstring wide = WidePath(folder);
+    const bool existed = IsFolder(wide);
     if (!MakeFolders(wide)) {
         why = "it cannot be made (error " + std::to_string(::GetLastError()) + ")";
         return false;
     }
     if (!IsFolder(wide)) {
         why = "it is not a folder";
+        return false;
+    }
+    if (existed && !NarrowFolder(wide)) {
+        why = "its access cannot be narrowed to this user (error " + std::to_string(::GetLastError()) + ")";
         return false;
     }
     return true;

@@ -1,6 +1,11 @@
 // The platform's Windows side against the real system (under Wine): XML
-// through MSXML, the registry, sockets, atomic files, memory streams,
-// dialog templates and workers. Exit code 0 when every check holds.
+// through MSXML, the registry, sockets, atomic files and UTF-8 paths,
+// owner-only files and folders, memory streams, dialog templates and
+// workers. Exit code 0 when every check holds.
+#include <windows.h>
+#include <aclapi.h>
+#include <sddl.h>
+
 #include <cstdio>
 #include <cwchar>
 #include <string>
@@ -8,6 +13,7 @@
 
 #include "platform/atomic_file.h"
 #include "platform/files.h"
+#include "platform/paths.h"
 #include "platform/registry.h"
 #include "platform/stream.h"
 #include "platform/text.h"
@@ -145,6 +151,86 @@ void Files()
     ::RemoveDirectoryW(std::wstring(wideFolder.begin(), wideFolder.end()).c_str());
 }
 
+// The access list of a file or folder in its text form ("D:P(A;...)...").
+std::wstring AccessText(const std::wstring& path)
+{
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    PACL dacl = nullptr;
+    if (::GetNamedSecurityInfoW(path.c_str(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr, nullptr, &dacl,
+                                nullptr, &descriptor) != ERROR_SUCCESS)
+        return {};
+    LPWSTR text = nullptr;
+    std::wstring result;
+    if (::ConvertSecurityDescriptorToStringSecurityDescriptorW(descriptor, SDDL_REVISION_1, DACL_SECURITY_INFORMATION,
+                                                               &text, nullptr)) {
+        result = text;
+        ::LocalFree(text);
+    }
+    ::LocalFree(descriptor);
+    return result;
+}
+
+// Whether the system applies an access list set on an existing file: Wine
+// answers for file access from the Unix mode bits, which such a change
+// leaves as they were.
+bool AppliesAccessLists(const std::wstring& probe)
+{
+    const HANDLE file = ::CreateFileW(probe.c_str(), GENERIC_WRITE | WRITE_DAC, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return false;
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    BOOL present = FALSE;
+    BOOL defaulted = FALSE;
+    PACL dacl = nullptr;
+    if (::ConvertStringSecurityDescriptorToSecurityDescriptorW(L"D:P(A;;FA;;;SY)", SDDL_REVISION_1, &descriptor,
+                                                               nullptr) &&
+        ::GetSecurityDescriptorDacl(descriptor, &present, &dacl, &defaulted))
+        ::SetSecurityInfo(file, SE_FILE_OBJECT, DACL_SECURITY_INFORMATION | PROTECTED_DACL_SECURITY_INFORMATION,
+                          nullptr, nullptr, dacl, nullptr);
+    ::LocalFree(descriptor);
+    ::CloseHandle(file);
+    const std::wstring access = AccessText(probe);
+    const bool applied = access.rfind(L"D:P", 0) == 0 && access.find(L";;;WD)") == std::wstring::npos;
+    ::DeleteFileW(probe.c_str());
+    return applied;
+}
+
+// A file and a folder that were there before, open to everyone, are taken
+// for secrets: each is opened with the right to replace its access list and
+// narrowed, so that neither lets everyone in nor inherits any more (checked
+// where the system applies such a change; elsewhere the narrowing must
+// still not refuse them).
+void OwnerOnly()
+{
+    wchar_t here[MAX_PATH] = {};
+    ::GetCurrentDirectoryW(MAX_PATH, here);
+    const std::wstring folder = std::wstring(here) + L"\\open-folder";
+    const std::wstring file = folder + L"\\open-file.txt";
+    PSECURITY_DESCRIPTOR open = nullptr;
+    if (!::ConvertStringSecurityDescriptorToSecurityDescriptorW(L"D:(A;OICI;FA;;;WD)", SDDL_REVISION_1, &open, nullptr)) {
+        Check(false, "an access list open to everyone is made");
+        return;
+    }
+    SECURITY_ATTRIBUTES attributes{sizeof attributes, open, FALSE};
+    ::CreateDirectoryW(folder.c_str(), &attributes);
+    const HANDLE made = ::CreateFileW(file.c_str(), GENERIC_WRITE, 0, &attributes, CREATE_ALWAYS, 0, nullptr);
+    if (made != INVALID_HANDLE_VALUE) ::CloseHandle(made);
+    ::LocalFree(open);
+    Check(AccessText(file).find(L";;;WD)") != std::wstring::npos, "the file starts open to everyone");
+
+    const std::string path = WideToAnsi(std::u16string(file.begin(), file.end()));
+    Check(CreateOwnerOnlyFile(path), "an existing file is taken as owner-only");
+    Check(MakePrivateFolder(WideToAnsi(std::u16string(folder.begin(), folder.end()))), "an existing folder is taken");
+    if (AppliesAccessLists(folder + L"\\probe.txt")) {
+        const auto narrowed = [](const std::wstring& access) {
+            return access.rfind(L"D:P", 0) == 0 && access.find(L";;;WD)") == std::wstring::npos;
+        };
+        Check(narrowed(AccessText(file)), "the file is narrowed to its owner");
+        Check(narrowed(AccessText(folder)), "the folder is narrowed to its owner");
+    }
+    ::DeleteFileW(file.c_str());
+    ::RemoveDirectoryW(folder.c_str());
+}
+
 void Streams()
 {
     com_ptr<IStream> stream = CreateMemoryStream({9, 8, 7});
@@ -212,6 +298,7 @@ int main()
     Registry();
     Sockets();
     Files();
+    OwnerOnly();
     Streams();
     DialogTemplates();
     Workers();
