@@ -101,15 +101,9 @@ package=$(make_package 3.0 "$arch")
 "$source_dir/tools/installer/make-installer.sh" "$build_dir" "$package" "$work/ferrodex-setup.exe" >/dev/null
 stage "building the package and the installer"
 
-# The build tree's prefix, made once by wine_run.sh, copied with its
-# unchanging files linked and its registry files copied.
-FDX_WINE_PREFIX=$build_dir/wine "$run" cmd /c exit 0
-mkdir -p "$prefix"
-cp -al "$build_dir/wine/." "$prefix"
-for f in "$build_dir"/wine/*.reg "$build_dir/wine/.update-timestamp"; do
-    cp --remove-destination "$f" "$prefix/$(basename "$f")"
-done
-export FDX_WINE_PREFIX=$prefix WINEPREFIX=$prefix WINEARCH=win32 WINEDEBUG=-all
+# A copy of the build tree's prefix, this test's own.
+. "$here/private_prefix.sh"
+private_prefix "$prefix" "$build_dir"
 status=0
 "$run" "$work/ferrodex-setup.exe" /S || status=$?
 wineserver -w

@@ -35,16 +35,10 @@ password=$sshd_password
 id "$user" >/dev/null 2>&1 || peer_missing "the test user $user is missing (scripts/setup-peers.sh)"
 command -v python3 >/dev/null && command -v ssh-keygen >/dev/null || peer_missing "python3 or ssh-keygen is missing"
 
-# A Wine prefix of this test's own, made once (about 12 s) beside the
-# harness: the test turns strict host keys on and empties the host-key cache
-# there, which the other Windows tests would otherwise share.
-export FDX_WINE_PREFIX=${FDX_PARITY_WINE_PREFIX:-$(cd "$(dirname "$harness")" && pwd)/parity-wine}
-
 work=$(mktemp -d)
-registered=0
 cleanup() {
     sshd_stop
-    ((registered)) && "$wine_run" regsvr32 /u /s "$dll" >/dev/null 2>&1
+    private_prefix_end "$work/wine"
     if [ -n "${FDX_KEEP_WORK:-}" ]; then echo "work files kept in $work"; else rm -rf "$work"; fi
 }
 trap cleanup EXIT
@@ -82,8 +76,11 @@ sshd_start "$work" "$work/host_key"
 port=$sshd_port
 
 # --- The Windows side: registered, strict host keys, no key stored -----------
+# A copy of the build tree's Wine prefix, this test's own: it turns strict
+# host keys on and empties the host-key cache there.
+. "$here/private_prefix.sh"
+private_prefix "$work/wine" || fail "no Wine prefix to copy"
 "$wine_run" regsvr32 /s "$dll" || fail "regsvr32 $dll failed"
-registered=1
 cat >"$work/settings.reg" <<'EOF'
 REGEDIT4
 
