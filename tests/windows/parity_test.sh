@@ -28,6 +28,7 @@ main_password=parity-main-7
 [ -n "${FDX_REQUIRE_PEERS:-}" ] && export FERRODEX_REQUIRE_PEERS=$FDX_REQUIRE_PEERS
 . "$here/../support/peer_missing.sh"
 . "$here/../support/sshd_peer.sh"
+. "$here/private_prefix.sh"
 user=$sshd_user
 password=$sshd_password
 [ -x "$ferrodex" ] || peer_missing "the Linux build's ferrodex is missing at $ferrodex (cmake --build --preset ci)"
@@ -78,7 +79,6 @@ port=$sshd_port
 # --- The Windows side: registered, strict host keys, no key stored -----------
 # A copy of the build tree's Wine prefix, this test's own: it turns strict
 # host keys on and empties the host-key cache there.
-. "$here/private_prefix.sh"
 private_prefix "$work/wine" || fail "no Wine prefix to copy"
 "$wine_run" regsvr32 /s "$dll" || fail "regsvr32 $dll failed"
 cat >"$work/settings.reg" <<'EOF'
