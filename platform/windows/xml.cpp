@@ -116,22 +116,6 @@ std::u16string Text(const com_ptr<IXMLDOMNode>& node)
     return text.Text();
 }
 
-com_ptr<IXMLDOMNode> FirstChild(const com_ptr<IXMLDOMNode>& node)
-{
-    RequireNode(node);
-    com_ptr<IXMLDOMNode> child;
-    ThrowIfFailed(node->get_firstChild(child.put()));
-    return child;
-}
-
-com_ptr<IXMLDOMNode> NextSibling(const com_ptr<IXMLDOMNode>& node)
-{
-    RequireNode(node);
-    com_ptr<IXMLDOMNode> sibling;
-    ThrowIfFailed(node->get_nextSibling(sibling.put()));
-    return sibling;
-}
-
 std::u16string Attribute(const com_ptr<IXMLDOMNode>& node, std::u16string_view name)
 {
     RequireNode(node);
