@@ -6,7 +6,8 @@
 #   sshd_start FOLDER KEY [LINE...]  writes FOLDER/sshd_config (each LINE
 #       before the defaults, so that it wins; $sshd_match, when set, after
 #       them), starts sshd with its log in FOLDER/sshd.log and waits until it
-#       listens on $sshd_port (a free port, chosen at the first start).
+#       listens on $sshd_port (a free port, chosen at the first start and
+#       chosen again when another program took it first).
 #   sshd_stop                        ends the server and waits for it.
 sshd_program=/usr/sbin/sshd
 sshd_user=fdxtest
@@ -21,9 +22,26 @@ free_port() {
 }
 
 sshd_start() {
+    local folder=$1 key=$2 chosen=0 attempt
+    shift 2
+    [ -n "$sshd_port" ] || { sshd_port=$(free_port); chosen=1; }
+    for attempt in 1 2 3; do
+        sshd_try "$folder" "$key" "$@" && return 0
+        # A port chosen here may have been taken by another program before
+        # sshd bound it: another one is tried. A port kept across restarts
+        # is not changed.
+        ((chosen)) && grep -q "Address already in use" "$folder/sshd.log" || break
+        sshd_port=$(free_port)
+    done
+    fail "sshd did not start: $(tail -3 "$folder/sshd.log" 2>/dev/null)"
+    return 1
+}
+
+# One start on $sshd_port; false when sshd ends or does not listen within
+# 10 s.
+sshd_try() {
     local folder=$1 key=$2
     shift 2
-    [ -n "$sshd_port" ] || sshd_port=$(free_port)
     {
         printf '%s\n' "$@"
         cat <<CONFIG
@@ -45,10 +63,10 @@ CONFIG
     sshd_pid=$!
     local deadline=$((SECONDS + 10))
     until grep -q "Server listening" "$folder/sshd.log" 2>/dev/null; do
-        ((SECONDS < deadline)) && kill -0 "$sshd_pid" 2>/dev/null || {
-            fail "sshd did not start: $(tail -3 "$folder/sshd.log" 2>/dev/null)"
+        if ((SECONDS >= deadline)) || ! kill -0 "$sshd_pid" 2>/dev/null; then
+            sshd_stop
             return 1
-        }
+        fi
         sleep 0.1
     done
 }

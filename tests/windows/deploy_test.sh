@@ -106,7 +106,7 @@ stage "building the package and the installer"
 private_prefix "$prefix" "$build_dir"
 status=0
 "$run" "$work/ferrodex-setup.exe" /S || status=$?
-wineserver -w
+prefix_settled
 [ "$status" -eq 0 ] || { echo "FAIL: the silent install ended with exit code $status" >&2; exit 1; }
 stage "installing into a private prefix"
 
@@ -254,7 +254,7 @@ package=$(make_package 4.0 "not-$arch")
 "$source_dir/tools/installer/make-installer.sh" "$build_dir" "$package" "$work/ferrodex-setup-4.0.exe" >/dev/null
 status=0
 "$run" "$work/ferrodex-setup-4.0.exe" /S || status=$?
-wineserver -w
+prefix_settled
 [ "$status" -eq 0 ] || fail "the silent install over the first ended with exit code $status"
 script=$work/failing.txt
 {

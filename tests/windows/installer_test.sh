@@ -104,7 +104,7 @@ unix_path() { echo "$prefix/drive_c/${1#C:\\}" | tr '\\' /; }
 
 status=0
 "$run" "$work/ferrodex-setup.exe" /S || status=$?
-WINEPREFIX=$prefix wineserver -w
+prefix_settled
 [ "$status" -eq 0 ] || fail "the silent install ended with exit code $status"
 stage "the silent install"
 
@@ -146,7 +146,7 @@ wine reg add 'HKLM\Software\Quillon\Corvel' /v RandomSeed /t REG_BINARY /d 00112
 status=0
 "$run" "$folder\\uninstall.exe" /S || status=$?
 # The uninstaller runs from a copy of itself: wait for it.
-WINEPREFIX=$prefix wineserver -w
+prefix_settled
 [ "$status" -eq 0 ] || fail "the silent uninstall ended with exit code $status"
 stage "the silent uninstall"
 
@@ -159,7 +159,7 @@ done
 # install with its own exit code, and the install leaves nothing behind.
 status=0
 "$run" "$work/refusing-setup.exe" /S || status=$?
-WINEPREFIX=$prefix wineserver -w
+prefix_settled
 [ "$status" -eq 3 ] || fail "an install whose registration fails ended with exit code $status, not 3"
 [ -e "$(unix_path "$folder")" ] && fail "a failed install left $folder"
 for key in "HKCR\\CLSID\\$snapin" "$snapin_key" "$uninstall_key" 'HKLM\Software\Quillon'; do

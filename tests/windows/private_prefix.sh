@@ -3,8 +3,10 @@
 # the build tree's prefix (made once by wine_run.sh), its unchanging files
 # hard-linked and its registry files copied, and exports it for wine_run.sh
 # and wine. BUILD_DIR defaults to the nearest folder at or above the
-# current one that holds CMakeCache.txt. `private_prefix_end PREFIX` stops
-# its Wine server and removes it.
+# current one that holds CMakeCache.txt. `prefix_settled` waits, within a
+# bound, until every program in the exported prefix has ended (an installer
+# runs on in a copy of itself). `private_prefix_end PREFIX` stops its Wine
+# server and removes it.
 private_prefix() {
     local prefix=$1 build_dir=${2:-} file
     if [ -z "$build_dir" ]; then
@@ -27,4 +29,11 @@ private_prefix() {
 private_prefix_end() {
     [ -d "$1" ] && WINEPREFIX=$1 wineserver -k >/dev/null 2>&1
     rm -rf "$1"
+}
+
+prefix_settled() {
+    timeout "${FDX_WINE_TIMEOUT:-120}" wineserver -w || {
+        echo "prefix_settled: programs in $WINEPREFIX still ran after ${FDX_WINE_TIMEOUT:-120} s" >&2
+        return 1
+    }
 }
