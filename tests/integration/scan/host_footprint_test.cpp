@@ -24,6 +24,7 @@
 #include "scan/engine_deployment.h"
 #include "scan/scan_limits.h"
 #include "tests/console/run_ferrodex.h"
+#include "tests/scan/scan_fixture.h"
 #include "tests/support/peer_required.h"
 #include "tests/support/sshd_peer.h"
 #include "tests/support/temp_dir.h"
@@ -50,9 +51,9 @@ bool WaitFor(Condition condition, std::chrono::seconds limit)
     return true;
 }
 
-uid_t LoginUid()
+uid_t UserId(const char* user)
 {
-    const passwd* entry = ::getpwnam(SshdPeer::User());
+    const passwd* entry = ::getpwnam(user);
     return entry != nullptr ? entry->pw_uid : static_cast<uid_t>(-1);
 }
 
@@ -68,8 +69,8 @@ struct SHostProcess {
     std::string mounts;   // the mount namespace
 };
 
-// The login's processes, as /proc shows them now.
-std::vector<SHostProcess> LoginProcesses()
+// The user's processes, as /proc shows them now.
+std::vector<SHostProcess> UserProcesses(const char* user)
 {
     std::vector<SHostProcess> found;
     std::error_code error;
@@ -77,7 +78,7 @@ std::vector<SHostProcess> LoginProcesses()
         const std::string name = entry.path().filename().string();
         if (name.find_first_not_of("0123456789") != std::string::npos) continue;
         struct stat info {};
-        if (::stat(entry.path().c_str(), &info) != 0 || info.st_uid != LoginUid()) continue;
+        if (::stat(entry.path().c_str(), &info) != 0 || info.st_uid != UserId(user)) continue;
         SHostProcess process;
         process.pid = static_cast<pid_t>(std::stol(name));
         process.command = ReadText(entry.path().string() + "/cmdline");
@@ -93,28 +94,28 @@ std::vector<SHostProcess> LoginProcesses()
     return found;
 }
 
-// What runs in the server's mount namespace as the login, as a list for
+// What runs in the server's mount namespace as the user, as a list for
 // a failure's message; empty when nothing does.
-std::string ScanProcesses(const std::string& mounts)
+std::string ScanProcesses(const std::string& mounts, const char* user = SshdPeer::User())
 {
     std::string list;
-    for (const SHostProcess& process : LoginProcesses())
+    for (const SHostProcess& process : UserProcesses(user))
         if (process.mounts == mounts) list += std::to_string(process.pid) + " " + process.command + "\n";
     return list;
 }
 
-// The entries owned by the login in /tmp (its top level) and below its home.
-std::set<std::string> LoginFiles()
+// The entries owned by the user in /tmp (its top level) and below its home.
+std::set<std::string> UserFiles(const char* user = SshdPeer::User())
 {
     std::set<std::string> files;
-    const auto add = [&files](const std::filesystem::path& path) {
+    const auto add = [&files, user](const std::filesystem::path& path) {
         struct stat info {};
-        if (::lstat(path.c_str(), &info) == 0 && info.st_uid == LoginUid()) files.insert(path.string());
+        if (::lstat(path.c_str(), &info) == 0 && info.st_uid == UserId(user)) files.insert(path.string());
     };
     std::error_code error;
     for (const auto& entry : std::filesystem::directory_iterator("/tmp", error)) add(entry.path());
     const auto options = std::filesystem::directory_options::skip_permission_denied;
-    for (auto it = std::filesystem::recursive_directory_iterator("/home/" + std::string(SshdPeer::User()), options, error);
+    for (auto it = std::filesystem::recursive_directory_iterator("/home/" + std::string(user), options, error);
          it != std::filesystem::recursive_directory_iterator(); it.increment(error))
         add(it->path());
     return files;
@@ -286,12 +287,12 @@ protected:
                                                   " --password-stdin",
                                               std::string(SshdPeer::Password()) + "\n");
         ASSERT_EQ(add.status, 0) << add.err;
-        const std::set<std::string> filesBefore = LoginFiles();
+        const std::set<std::string> filesBefore = UserFiles();
 
         CRefresh refresh(dir, console);
         std::string mounts;
         const auto scanRunning = [&] {
-            for (const SHostProcess& process : LoginProcesses())
+            for (const SHostProcess& process : UserProcesses(SshdPeer::User()))
                 if (process.command.find("sleep " + token) != std::string::npos) mounts = process.mounts;
             return !mounts.empty() || refresh.Ended();
         };
@@ -313,10 +314,10 @@ protected:
         // Within a few seconds nothing of the scan is left on the host.
         EXPECT_TRUE(WaitFor([&] { return ScanProcesses(mounts).empty(); }, std::chrono::seconds(15)))
             << "still running on the host:\n" << ScanProcesses(mounts);
-        EXPECT_TRUE(WaitFor([&] { return LoginFiles() == filesBefore; }, std::chrono::seconds(5)))
+        EXPECT_TRUE(WaitFor([&] { return UserFiles() == filesBefore; }, std::chrono::seconds(5)))
             << "files of the scan stayed on the host";
         std::string left;
-        for (const std::string& file : LoginFiles())
+        for (const std::string& file : UserFiles())
             if (filesBefore.count(file) == 0) left += file + " ";
         EXPECT_EQ(left, "");
         const auto seconds = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - gaveUp).count();
@@ -353,5 +354,57 @@ TEST_P(HostFootprintTest, AScanThatIsGivenUpLeavesNoProcessAndNoFile)
 INSTANTIATE_TEST_SUITE_P(Servers, HostFootprintTest,
                          ::testing::Values(EServerKind::StockSshd, EServerKind::StockDropbear),
                          [](const ::testing::TestParamInfo<EServerKind>& param) { return ServerKindName(param.param); });
+
+// The deployment's install step (a build may take minutes) is given up on
+// as a scan is: the install and what it started end, and the deployment's
+// folder goes although the session that made it is gone.
+class DeploymentFootprintTest : public ::testing::Test, public ScanFixture {
+protected:
+    static constexpr const char* kDeployUser = "fdxdeploy";
+    void SetUp() override
+    {
+        std::string why;
+        if (!SshdPeer::Available(&why)) FDX_PEER_MISSING() << why;
+        if (::getpwnam(kDeployUser) == nullptr) FDX_PEER_MISSING() << "no user " << kDeployUser;
+        if (::geteuid() != 0) GTEST_SKIP() << "reading the user's processes needs root";
+        RegWriteDword(HKEY_CURRENT_USER, kProductKey, u"LSHWAbsentChb", 1);
+        RegWriteDword(HKEY_CURRENT_USER, kProductKey, u"InfoOkChb", 1);
+        RegWriteDword(HKEY_CURRENT_USER, kProductKey, kCommandTimeoutSetting, 3);
+    }
+    TempDir dir;
+};
+
+TEST_F(DeploymentFootprintTest, AnInstallThatIsGivenUpEndsAndItsFolderGoes)
+{
+    const std::string token = "8" + std::to_string(::getpid());
+    const std::string package = dir.file("lshw-9.9.tar.gz");
+    MakeScriptPackage(package, "9.9",
+                      "#!/bin/sh\nsleep " + token + " &\ntrap '' TERM HUP INT PIPE\nwhile :; do sleep 1; done\n");
+    const auto server = StartServer({EServerKind::StockSshd, true, {{"/dev/null", "/usr/bin/lshw"}}});
+    ASSERT_TRUE(server->running()) << server->logText();
+    SetHost("127.0.0.1", server->port(), kDeployUser, SshdPeer::Password());
+    DescribeEnginePackage(package, "9.9");
+    const std::set<std::string> filesBefore = UserFiles(kDeployUser);
+
+    HRESULT result = S_OK;
+    std::thread scan([&] { result = Expand(); });
+    std::string mounts;
+    WaitFor(
+        [&] {
+            for (const SHostProcess& process : UserProcesses(kDeployUser))
+                if (process.command.find("sleep " + token) != std::string::npos) mounts = process.mounts;
+            return !mounts.empty();
+        },
+        std::chrono::seconds(30));
+    scan.join();
+    ASSERT_FALSE(mounts.empty()) << "the install never ran";
+    EXPECT_EQ(result, S_FALSE);
+    ASSERT_EQ(Messages().size(), 1u);
+    EXPECT_EQ(Messages()[0], u"Connection Timeout: the command did not finish within 3 seconds");
+    EXPECT_TRUE(WaitFor([&] { return ScanProcesses(mounts, kDeployUser).empty(); }, std::chrono::seconds(15)))
+        << "still running on the host:\n" << ScanProcesses(mounts, kDeployUser);
+    EXPECT_TRUE(WaitFor([&] { return UserFiles(kDeployUser) == filesBefore; }, std::chrono::seconds(5)))
+        << "files of the deployment stayed on the host";
+}
 
 }  // namespace
