@@ -116,19 +116,20 @@ void RunStep(const std::string& command)
 }
 
 // After the install: its log's last line (how lshw was installed), or on
-// failure its last lines on standard error. The sources' folder is $1 and
-// the architecture $2 (see GuardedInstall).
-#define FDX_INSTALL_TAIL " >make.log && tail -n 1 make.log || { s=$?; tail -n 20 make.log >&2; exit \"$s\"; }"
+// failure its last lines on standard error.
+constexpr CShellWord kInstallTail(
+    ">make.log && tail -n 1 make.log || { s=$?; tail -n 20 make.log >&2; exit \"$s\"; }");
 
 // The install step guarded as the scan is (scan/scan_command.h): when the
 // connection goes, the install and the build it started end and the
-// deployment's folder goes with them.
+// deployment's folder goes with them. `install` runs in the sources'
+// folder with the architecture as $2.
 std::string GuardedInstall(const std::string& folder, const std::string& sources, const std::string& architecture,
-                           CShellWord program)
+                           CShellWord install)
 {
     return GuardPrologue(CurrentHostBounds()) + " " + GuardSetup(folder) + " " +
            BuildRemoteCommand({"set --", CShellWord::Value(sources), CShellWord::Value(architecture), ";"}) + " " +
-           GuardWait(program) + " " + BuildRemoteCommand({"exit \"$s\""});
+           GuardWait({"cd \"$1\" &&", install, kInstallTail}) + " " + BuildRemoteCommand({"exit \"$s\""});
 }
 
 // Runs the install script as root through sudo (the script then installs
@@ -141,12 +142,11 @@ bool InstallThroughSudo(const std::string& folder, const std::string& sources, c
     const auto run = [&](bool withPassword) {
         // sudo's messages and the install's last lines are the output.
         const std::string command =
-            withPassword ? GuardedInstall(folder, sources, architecture,
-                                          "cd \"$1\" && LC_ALL=C sudo -S -p '' -- ./install --arch \"$2\" --system"
-                                          FDX_INSTALL_TAIL)
-                         : GuardedInstall(folder, sources, architecture,
-                                          "cd \"$1\" && LC_ALL=C sudo -n -- ./install --arch \"$2\" --system </dev/null"
-                                          FDX_INSTALL_TAIL);
+            withPassword
+                ? GuardedInstall(folder, sources, architecture,
+                                 "LC_ALL=C sudo -S -p '' -- ./install --arch \"$2\" --system")
+                : GuardedInstall(folder, sources, architecture,
+                                 "LC_ALL=C sudo -n -- ./install --arch \"$2\" --system </dev/null");
         if (!withPassword) return CSSH2::Exec(command.c_str());
         Wiped<std::string> input;
         input.get().reserve(password.size() + 1);
@@ -424,10 +424,8 @@ SEngineInstall InstallEngineOnHost(const std::string& folder, EEngineDestination
         sudoPassword != nullptr && InstallThroughSudo(folder, sources, install.architecture, *sudoPassword);
     if (!throughSudo) {
         RunStep(destination == EEngineDestination::SystemWide
-                    ? GuardedInstall(folder, sources, install.architecture,
-                                     "cd \"$1\" && ./install --arch \"$2\" --system" FDX_INSTALL_TAIL)
-                    : GuardedInstall(folder, sources, install.architecture,
-                                     "cd \"$1\" && ./install --arch \"$2\"" FDX_INSTALL_TAIL));
+                    ? GuardedInstall(folder, sources, install.architecture, "./install --arch \"$2\" --system")
+                    : GuardedInstall(folder, sources, install.architecture, "./install --arch \"$2\""));
     }
     const std::string output = CSSH2::GetOutput();
     std::string_view last = output;

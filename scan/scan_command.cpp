@@ -78,10 +78,11 @@ std::string GuardSetup(const std::string& keep)
 
 std::string GuardRun(CShellWord program) { return BuildRemoteCommand({kRunStart, program, kRunEnd}); }
 
-std::string GuardWait(CShellWord program)
+std::string GuardWait(std::initializer_list<CShellWord> program)
 {
     // The program keeps the command's standard input (a password, say).
-    return BuildRemoteCommand({"exec 4<&0; (", program, ") <&4 4<&- & exec 4<&-; wait $!; s=$?;"});
+    return BuildRemoteCommand({"exec 4<&0; ("}) + " " + BuildRemoteCommand(program) + " " +
+           BuildRemoteCommand({") <&4 4<&- & exec 4<&-; wait $!; s=$?;"});
 }
 
 std::string ScanCommand(const SHostBounds& bounds)

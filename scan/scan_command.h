@@ -9,6 +9,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <initializer_list>
 #include <string>
 
 #include "scan/remote_command.h"
@@ -46,7 +47,7 @@ inline constexpr std::uint32_t kLshwMissingStatus = 127;
 std::string GuardPrologue(const SHostBounds& bounds);
 std::string GuardSetup(const std::string& keep = {});
 std::string GuardRun(CShellWord program);
-// As GuardRun for a command whose output goes to the host's output as it
-// is (bounded by the client) and that keeps the standard input: $s is then
-// its status.
-std::string GuardWait(CShellWord program);
+// As GuardRun for a command (its words as BuildRemoteCommand takes them)
+// whose output goes to the host's output as it is (bounded by the client)
+// and that keeps the standard input: $s is then its status.
+std::string GuardWait(std::initializer_list<CShellWord> program);
