@@ -31,7 +31,11 @@ const CHostNode* InventoryHost(const CHostNode& scanned, const SJumpHop& hop)
 
 }  // namespace
 
-SJumpLogin::~SJumpLogin() { WipeString(password); }
+SJumpLogin::~SJumpLogin()
+{
+    WipeString(password);
+    WipeString(keys.passphrase);
+}
 
 std::vector<SJumpLogin> ResolveJumpHosts(const CHostNode& host)
 {
@@ -54,6 +58,7 @@ std::vector<SJumpHost> ClientJumpHosts(const std::vector<SJumpLogin>& route)
 {
     std::vector<SJumpHost> hosts;
     for (const SJumpLogin& jump : route)
-        hosts.push_back(SJumpHost{jump.hop.host, static_cast<std::uint32_t>(jump.hop.port), jump.login, jump.password});
+        hosts.push_back(
+            SJumpHost{jump.hop.host, static_cast<std::uint32_t>(jump.hop.port), jump.login, jump.password, jump.keys});
     return hosts;
 }

@@ -96,12 +96,17 @@ struct SLoginKeys {
 
 // A host the connection goes through on its way to the target: the client
 // logs in there and has it connect onwards ("direct-tcpip"). Its key is
-// checked like the target's, under the same policies and callback.
+// checked like the target's, under the same policies and callback. The hop
+// logs in with its own ways only, never the target's: the agent's keys when
+// keys.useAgent, the key file keys.identityFile (with keys.passphrase), then
+// the password, as the password and as the answer to keyboard-interactive,
+// only when one is given. The password and passphrase are wiped once used.
 struct SJumpHost {
     std::string host;
     std::uint32_t port = 22;
     std::string user;
-    std::string password;  // wiped once used
+    std::string password;
+    SLoginKeys keys;
 };
 
 enum SessionState : std::uint32_t {

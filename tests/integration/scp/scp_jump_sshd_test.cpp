@@ -152,7 +152,7 @@ TEST_F(ScpJumpSshd, RefusalsNameTheJumpHost)
     m_bastions.pop_back();
     UploadRun noJump = Through({}, nowhere);
     noJump.options.jump_count = 1;
-    noJump.options.jumps[0] = ScpJumpHost{"127.0.0.1", gone, SshdPeer::User(), SshdPeer::Password()};
+    noJump.options.jumps[0] = ScpJumpHost{"127.0.0.1", gone, SshdPeer::User(), SshdPeer::Password(), "", "", 0};
     EXPECT_EQ(noJump.Run(), SCP_E_NETWORK);
     EXPECT_NE(LastDetail().find("jump host 127.0.0.1 port " + std::to_string(gone) + ": connect to host"),
               std::string::npos)

@@ -38,7 +38,8 @@ int Ask(int, const char* host, const char*, int event, void* data)
 
 SJumpHost Hop(const SshdPeer& server, const char* password = SshdPeer::Password())
 {
-    return SJumpHost{"127.0.0.1", static_cast<std::uint32_t>(server.port()), SshdPeer::User(), password};
+    return SJumpHost{"127.0.0.1", static_cast<std::uint32_t>(server.port()), SshdPeer::User(), password,
+                     SLoginKeys{{}, {}, false}};
 }
 
 // The log lines sshd writes (at its debug level) for a direct-tcpip
