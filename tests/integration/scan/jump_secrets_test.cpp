@@ -240,6 +240,25 @@ TEST_F(JumpSecretsDeploymentTest, AHopOutsideTheInventoryIsOfferedNoPasswordByTh
     EXPECT_TRUE(OfferedOnly(jump, SshdPeer::Password(), ""));
 }
 
+TEST_F(JumpSecretsDeploymentTest, AnUploadThatAHopOutsideTheInventoryRefusesOffersItNoPasswordAndNamesIt)
+{
+    // The hop lets the scan's session in, and refuses the upload's.
+    SLoggingJumpOptions options;
+    options.authorizedKeys = {key + ".pub"};
+    options.keyLogins = 1;
+    CLoggingJump jump(options);
+    ASSERT_TRUE(jump.running()) << jump.errorText();
+    Target(jump);
+    EXPECT_NE(Expand(), S_OK);
+    const std::vector<std::u16string> messages = Messages();
+    ASSERT_FALSE(messages.empty());
+    EXPECT_EQ(WideToAnsi(messages.back()), std::string("The jump host ") + kDeployUser + "@127.0.0.1:" +
+                                               std::to_string(jump.port()) +
+                                               " refused the login; add it to the inventory with its own login.");
+    EXPECT_EQ(Forwards(jump, target->port()), 1u);
+    EXPECT_TRUE(OfferedOnly(jump, SshdPeer::Password(), ""));
+}
+
 TEST_F(JumpSecretsDeploymentTest, AHopOfTheInventoryIsOfferedItsOwnPasswordByTheScanAndTheUpload)
 {
     SLoggingJumpOptions options;
