@@ -317,6 +317,7 @@ int RunScanJob(CHostNode& host)
             const int code = CSSH2::Login(login.login.c_str(), login.password.c_str(), 1, absentPolicy, HKP_ASK);
             // The passphrase stays no longer than the login needs it.
             CSSH2::SetLoginKeys({});
+            CheckJumpLogin(ResolveJumpHosts(host), code);
             CheckSshResult(code);
         }
         progress.SetText(Entry(steps, 1));

@@ -95,13 +95,20 @@ enum {
 
 // A jump host the upload goes through: the session to the next host (or the
 // target) runs over a forwarded connection it opens. Its key is checked with
-// the target's policies and callback; its login tries the target's key file
-// and agent, then its own password.
+// the target's policies and callback; it logs in with its own ways below.
 struct ScpJumpHost {
     const char* host = "";
     int port = 22;
     const char* user = "";
+    // The hop's own login ways, tried in this order: the agent's keys when
+    // use_agent is nonzero, the key file with its passphrase, then the
+    // password (and keyboard-interactive answered with it) when it is not
+    // empty. The target's key file, agent setting and password are never
+    // offered to a hop.
     const char* password = "";
+    const char* key_file = "";
+    const char* key_passphrase = "";
+    std::uint32_t use_agent = 0;
 };
 constexpr std::uint32_t kScpMaxJumpHosts = 2;
 
