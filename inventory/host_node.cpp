@@ -223,6 +223,11 @@ std::size_t TextHash(std::u16string_view text) { return std::hash<std::u16string
 
 EPictureError CHostNode::PackedXml(const std::string*& packed)
 {
+    // No picture packs to nothing; the packing kept stays for the text that
+    // comes back (a fleet worker's record is saved without it).
+    static const std::string kNone;
+    packed = &kNone;
+    if (m_bstrXml.empty()) return PICTURE_OK;
     packed = &m_packedXml.bytes;
     if (m_packedXml.valid && m_packedXml.units == m_bstrXml.size() && m_packedXml.hash == TextHash(m_bstrXml))
         return PICTURE_OK;
@@ -247,7 +252,7 @@ bool CHostNode::PackNewPicture(std::u16string_view xml, std::u16string& refusal)
     std::string packed;
     const EPictureError packing = PackPicture(xml, packed);
     if (packing == PICTURE_OK && packed.size() <= kMaxNewPictureBytes) {
-        KeepPacked(xml, std::move(packed));
+        if (!xml.empty()) KeepPacked(xml, std::move(packed));
         return true;
     }
     const std::u16string limit = IntToDecimal(static_cast<long long>(kMaxNewPictureBytes >> 20));
