@@ -13,13 +13,50 @@ std::span<const std::uint8_t> AsBytes(std::string_view text)
     return {reinterpret_cast<const std::uint8_t*>(text.data()), text.size()};
 }
 
+// lshw's text is ASCII but for a few names: runs of ASCII are copied unit
+// for unit, and only the runs between go through the platform's
+// conversion. No ASCII unit is part of a longer sequence in either form
+// (nor of a damaged one), so the result is the platform's for the whole.
+template <typename To, typename From, typename Convert>
+void ConvertByRuns(std::basic_string_view<From> text, std::basic_string<To>& out, Convert convert)
+{
+    out.clear();
+    out.reserve(text.size());
+    std::size_t at = 0;
+    while (at < text.size()) {
+        std::size_t end = at;
+        while (end < text.size() && static_cast<std::uint32_t>(text[end]) < 0x80) ++end;
+        const std::size_t base = out.size();
+        out.resize(base + (end - at));
+        for (std::size_t i = at; i < end; ++i) out[base + i - at] = static_cast<To>(text[i]);
+        at = end;
+        while (end < text.size() && static_cast<std::uint32_t>(text[end]) >= 0x80) ++end;
+        if (end > at) out += convert(text.substr(at, end - at));
+        at = end;
+    }
+}
+
+std::string ToUtf8(std::u16string_view text)
+{
+    std::string out;
+    ConvertByRuns(text, out, [](std::u16string_view run) { return WideToAnsi(run); });
+    return out;
+}
+
+std::u16string FromUtf8(std::string_view text)
+{
+    std::u16string out;
+    ConvertByRuns(text, out, [](std::string_view run) { return AnsiToWide(run); });
+    return out;
+}
+
 }  // namespace
 
 EPictureError PackPicture(std::u16string_view xml, std::string& packed)
 {
     packed.clear();
     if (xml.empty()) return PICTURE_OK;
-    const std::string utf8 = WideToAnsi(xml);
+    const std::string utf8 = ToUtf8(xml);
     if (utf8.size() > kMaxPictureBytes) return PICTURE_TOO_LARGE;
     std::vector<std::uint8_t> out;
     const auto length = static_cast<std::uint32_t>(utf8.size());
@@ -50,6 +87,6 @@ EPictureError UnpackPicture(std::string_view packed, std::u16string& xml)
     case sshcrypto::EZlibStatus::Corrupt: return PICTURE_DAMAGED;
     }
     if (utf8.size() != length) return PICTURE_DAMAGED;
-    xml = AnsiToWide(std::string_view(reinterpret_cast<const char*>(utf8.data()), utf8.size()));
+    xml = FromUtf8(std::string_view(reinterpret_cast<const char*>(utf8.data()), utf8.size()));
     return PICTURE_OK;
 }

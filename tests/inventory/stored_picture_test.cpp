@@ -80,6 +80,15 @@ TEST_F(StoredPictureTest, PicturesComeBackExactlyAndDamageIsRefused)
     std::u16string back;
     ASSERT_EQ(UnpackPicture(packed, back), PICTURE_OK);
     EXPECT_EQ(back, xml);
+    // Whatever the text, it comes back as the platform's own conversion
+    // through UTF-8 would give it: a lone surrogate, one at either end.
+    const std::u16string texts[] = {u"<a>\xD800</a>\u00e9x", u"\xDC00<node/>", u"\u00fc<b/>\xD83D",
+                                    u"\u20ac\u20ac" + std::u16string(70000, u'q') + u"\xDBFF\xDFFF"};
+    for (const std::u16string& text : texts) {
+        ASSERT_EQ(PackPicture(text, packed), PICTURE_OK);
+        ASSERT_EQ(UnpackPicture(packed, back), PICTURE_OK);
+        EXPECT_EQ(back, AnsiToWide(WideToAnsi(text))) << WideToAnsi(text).substr(0, 20);
+    }
     ASSERT_EQ(PackPicture(u"", packed), PICTURE_OK);
     EXPECT_TRUE(packed.empty());
 
