@@ -26,8 +26,12 @@ struct ConsoleFileInstance {
 
 constexpr std::uint32_t kConsoleFileVersion = 1;
 constexpr std::size_t kMaxInstances = 64;
-constexpr std::size_t kMaxInstanceStream = 64u << 20;
-constexpr std::size_t kMaxConsoleFile = 256u << 20;
+// One snap-in's stream, and the whole file. The inventory packs each host's
+// hardware (about 12 KB for a server whose lshw prints 161 KB) and takes at
+// most 8 MiB for one new picture: 5,000 such servers take about 60 MB, so
+// such a fleet fits eight times over (docs/console-file.md).
+constexpr std::size_t kMaxInstanceStream = 512u << 20;
+constexpr std::size_t kMaxConsoleFile = 576u << 20;
 
 enum class ConsoleFileError {
     None,

@@ -211,6 +211,58 @@ bool CHostNode::TakeDialog(const CHostDialog& dialog, IConsoleNameSpace2* nameSp
     return false;
 }
 
+namespace {
+
+std::size_t TextHash(std::u16string_view text) { return std::hash<std::u16string_view>{}(text); }
+
+}  // namespace
+
+EPictureError CHostNode::PackedXml(const std::string*& packed)
+{
+    // No picture packs to nothing; the packing kept stays for the text that
+    // comes back (a fleet worker's record is saved without it).
+    static const std::string kNone;
+    packed = &kNone;
+    if (m_bstrXml.empty()) return PICTURE_OK;
+    packed = &m_packedXml.bytes;
+    if (m_packedXml.valid && m_packedXml.units == m_bstrXml.size() && m_packedXml.hash == TextHash(m_bstrXml))
+        return PICTURE_OK;
+    m_packedXml.valid = false;
+    const EPictureError packing = PackPicture(m_bstrXml, m_packedXml.bytes);
+    if (packing != PICTURE_OK) return packing;
+    KeepPacked(m_bstrXml, std::move(m_packedXml.bytes));
+    return PICTURE_OK;
+}
+
+void CHostNode::KeepPacked(std::u16string_view xml, std::string packed)
+{
+    m_packedXml.bytes = std::move(packed);
+    m_packedXml.units = xml.size();
+    m_packedXml.hash = TextHash(xml);
+    m_packedXml.valid = true;
+}
+
+bool CHostNode::PackNewPicture(std::u16string_view xml, std::u16string& refusal)
+{
+    refusal.clear();
+    std::string packed;
+    const EPictureError packing = PackPicture(xml, packed);
+    if (packing == PICTURE_OK && packed.size() <= kMaxNewPictureBytes) {
+        if (!xml.empty()) KeepPacked(xml, std::move(packed));
+        return true;
+    }
+    const std::u16string limit = IntToDecimal(static_cast<long long>(kMaxNewPictureBytes >> 20));
+    if (packing == PICTURE_FAILED)
+        refusal = u"the picture could not be packed for the console file; the previous one is kept";
+    else if (packing == PICTURE_TOO_LARGE)
+        refusal = u"the picture is too large for the console file; the previous one is kept";
+    else
+        refusal = u"the picture is too large for the console file (" +
+                  IntToDecimal(static_cast<long long>((packed.size() + (1u << 20) - 1) >> 20)) +
+                  u" MiB packed, at most " + limit + u" MiB); the previous one is kept";
+    return false;
+}
+
 bool CHostNode::ScannedWithoutRoot(std::u16string_view xml)
 {
     // lshw writes this comment into its XML when it runs as another user;

@@ -8,6 +8,7 @@
 
 #include "inventory/console_node.h"
 #include "inventory/scan_status.h"
+#include "inventory/stored_picture.h"
 #include "platform/xml.h"
 
 class CGroupNode;
@@ -63,6 +64,16 @@ public:
     void ShowScanStatus();
     // lshw's own marker of a run without root rights is in the XML.
     static bool ScannedWithoutRoot(std::u16string_view xml);
+    // The XML packed as the console file stores it (stored_picture.h),
+    // packed again only when m_bstrXml changed since it was last packed.
+    EPictureError PackedXml(const std::string*& packed);
+    // Takes `packed` as the packing of `xml`, the text m_bstrXml holds or
+    // is about to hold.
+    void KeepPacked(std::u16string_view xml, std::string packed);
+    // Whether a newly fetched `xml` may be kept: it packs within
+    // kMaxNewPictureBytes. If not, `refusal` says why in a few words. The
+    // packing is kept for the next save.
+    bool PackNewPicture(std::u16string_view xml, std::u16string& refusal);
     // How the host logs in, as the group's list shows it.
     std::u16string LoginMethod() const;
     // The columns of the host's line in its group's list.
@@ -74,6 +85,15 @@ public:
     std::u16string m_bstrLogin;
     std::u16string m_bstrPassword;
     std::u16string m_bstrXml;
+    // The last packing of the XML and what it was made of (length and hash
+    // of the text), so a save of a large fleet packs only new pictures.
+    struct SPackedXml {
+        std::string bytes;
+        std::size_t units = 0;
+        std::size_t hash = 0;
+        bool valid = false;
+    };
+    SPackedXml m_packedXml;
     // Scans run lshw through sudo (see scan/sudo_scan.h).
     bool m_bSudo = false;
     // The login's other ways in: a private key file (its path is no secret;

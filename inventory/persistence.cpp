@@ -10,6 +10,7 @@
 #include "inventory/jump_route.h"
 #include "inventory/module_state.h"
 #include "inventory/root_node.h"
+#include "inventory/stored_picture.h"
 #include "inventory/stream_io.h"
 #include "inventory/vault.h"
 #include "platform/process_guard.h"
@@ -43,12 +44,18 @@ constexpr std::uint32_t kSettingJump = 8;
 constexpr std::uint32_t kMaxSettings = 32;
 constexpr std::size_t kMaxSettingBytes = 1024;
 constexpr std::uint32_t kMaxSettingsBlock = kMaxSettings * (8 + kMaxSettingBytes) + 4;
-// The vault versions: 2 without the hosts' XML (read only), 3 with it.
+// The plain versions: 1 with each XML as UTF-16 text (read only), 4 with it
+// packed. The vault versions: 2 without the hosts' XML and 3 with it as
+// UTF-16 bytes (both read only), 5 with it packed.
+constexpr std::uint32_t kPlainVersionWide = 1;
+constexpr std::uint32_t kPlainVersion = 4;
 constexpr std::uint32_t kVaultVersionNoXml = 2;
-constexpr std::uint32_t kVaultVersion = 3;
-constexpr std::u16string_view kMarkerPlain(u"1\0", 2);
+constexpr std::uint32_t kVaultVersionWide = 3;
+constexpr std::uint32_t kVaultVersion = 5;
 constexpr std::u16string_view kMarkerVaultNoXml(u"2\0", 2);
-constexpr std::u16string_view kMarkerVault(u"3\0", 2);
+constexpr std::u16string_view kMarkerVaultWide(u"3\0", 2);
+constexpr std::u16string_view kMarkerPlain(u"4\0", 2);
+constexpr std::u16string_view kMarkerVault(u"5\0", 2);
 constexpr std::string_view kCheckText = "wvej";
 constexpr std::string_view kCheckPlace = "ferrodex vault check";
 constexpr std::string_view kHostPlace = "ferrodex vault host";
@@ -71,6 +78,17 @@ struct SVaultSession {
     std::uint32_t hostsDone = 0;
 };
 SVaultSession* g_pVault = nullptr;
+// The plain version of the stream being read: how a plain host record holds
+// its XML. A host record read on its own (a fleet worker's) is of today's.
+std::uint32_t g_nPlainVersion = kPlainVersion;
+
+class CPlainVersionScope {
+public:
+    explicit CPlainVersionScope(std::uint32_t version) { g_nPlainVersion = version; }
+    ~CPlainVersionScope() { g_nPlainVersion = kPlainVersion; }
+    CPlainVersionScope(const CPlainVersionScope&) = delete;
+    CPlainVersionScope& operator=(const CPlainVersionScope&) = delete;
+};
 // Set when a main-password question of the load at hand was cancelled.
 bool g_bPromptCancelled = false;
 
@@ -277,19 +295,37 @@ bool ReadHostSettings(CPlainReader& reader, CHostNode& host, bool sealed)
     return true;
 }
 
-// A host's last XML in the vault: its UTF-16LE bytes in a sealed record of
-// their own, bound to the host's place.
-HRESULT SaveSealedXml(CStreamWriter& writer, const CHostNode& host)
+// The host's packed XML; a failure gives the save's error.
+HRESULT HostPackedXml(CHostNode& host, const std::string*& packed)
 {
-    if (host.m_bstrXml.size() > kMaxSealedXmlBytes / 2) return E_OUTOFMEMORY;
-    std::string plain;
-    plain.reserve(host.m_bstrXml.size() * 2);
-    for (char16_t unit : host.m_bstrXml) {
-        plain.push_back(static_cast<char>(unit & 0xFF));
-        plain.push_back(static_cast<char>(unit >> 8));
+    switch (host.PackedXml(packed)) {
+    case PICTURE_OK: return S_OK;
+    case PICTURE_TOO_LARGE: return E_PICTURE_TOO_LARGE;
+    case PICTURE_DAMAGED:
+    case PICTURE_FAILED: break;
     }
+    return E_FAIL;
+}
+
+// Takes a packed XML read from the stream, and keeps its packing.
+bool TakePackedXml(CHostNode& host, std::string packed)
+{
+    std::u16string xml;
+    if (UnpackPicture(packed, xml) != PICTURE_OK) return false;
+    host.KeepPacked(xml, std::move(packed));
+    host.m_bstrXml = std::move(xml);
+    return true;
+}
+
+// A host's last XML in the vault: its packed bytes in a sealed record of
+// their own, bound to the host's place.
+HRESULT SaveSealedXml(CStreamWriter& writer, CHostNode& host)
+{
+    const std::string* packed = nullptr;
+    const HRESULT hr = HostPackedXml(host, packed);
+    if (FAILED(hr)) return hr;
     std::string sealed;
-    if (g_pVault->key.Seal(plain, HostPlace(*g_pVault, kXmlPlace), sealed, kMaxSealedXmlBytes) != VAULT_OK)
+    if (g_pVault->key.Seal(*packed, HostPlace(*g_pVault, kXmlPlace), sealed, kMaxSealedXmlBytes) != VAULT_OK)
         return E_FAIL;
     WriteSealed(writer, sealed);
     return writer.Result();
@@ -297,16 +333,19 @@ HRESULT SaveSealedXml(CStreamWriter& writer, const CHostNode& host)
 
 bool LoadSealedXml(CStreamReader& reader, CHostNode& host)
 {
+    // Version 3 sealed the UTF-16LE bytes, today's version the packed ones.
+    const bool wide = g_pVault->version == kVaultVersionWide;
+    const std::size_t maxPlain = wide ? kMaxSealedXmlBytes : kMaxPackedReadBytes;
     std::uint32_t length = 0;
     std::string sealed;
     constexpr std::uint32_t kOverhead = kVaultNonceBytes + kVaultTagBytes;
-    if (!reader.ReadU32(length) || length < kOverhead || length - kOverhead > kMaxSealedXmlBytes ||
+    if (!reader.ReadU32(length) || length < kOverhead || length - kOverhead > maxPlain ||
         !reader.ReadBytes(length, sealed))
         return false;
     std::string plain;
-    if (g_pVault->key.Open(sealed, HostPlace(*g_pVault, kXmlPlace), plain, kMaxSealedXmlBytes) != VAULT_OK ||
-        plain.size() % 2 != 0)
-        return false;
+    if (g_pVault->key.Open(sealed, HostPlace(*g_pVault, kXmlPlace), plain, maxPlain) != VAULT_OK) return false;
+    if (!wide) return TakePackedXml(host, std::move(plain));
+    if (plain.size() % 2 != 0) return false;
     host.m_bstrXml.resize(plain.size() / 2);
     for (std::size_t i = 0; i < host.m_bstrXml.size(); ++i)
         host.m_bstrXml[i] = static_cast<char16_t>(static_cast<unsigned char>(plain[2 * i]) |
@@ -314,7 +353,7 @@ bool LoadSealedXml(CStreamReader& reader, CHostNode& host)
     return true;
 }
 
-HRESULT SaveSealedHost(CStreamWriter& writer, const CHostNode& host, const std::u16string& port)
+HRESULT SaveSealedHost(CStreamWriter& writer, CHostNode& host, const std::u16string& port)
 {
     if (!HostSettingsFit(host, true)) return E_CREDENTIAL_TOO_LONG;
     Wiped<std::string> settings;
@@ -343,7 +382,7 @@ HRESULT SaveSealedHost(CStreamWriter& writer, const CHostNode& host, const std::
     if (g_pVault->key.Seal(plain.get(), HostPlace(*g_pVault), sealed) != VAULT_OK) return E_FAIL;
     writer.WriteU32(settings.get().empty() ? kSealedForm : kSealedSettingsForm);
     WriteSealed(writer, sealed);
-    if (g_pVault->version >= kVaultVersion) return SaveSealedXml(writer, host);
+    return SaveSealedXml(writer, host);
     return writer.Result();
 }
 
@@ -369,7 +408,7 @@ bool LoadSealedHost(CStreamReader& reader, CHostNode& host, bool withSettings)
     host.m_bstrLogin = AnsiToWide(login.get());
     WipeString(host.m_bstrPassword);
     host.m_bstrPassword = AnsiToWide(password.get());
-    if (g_pVault->version >= kVaultVersion && !LoadSealedXml(reader, host)) {
+    if (g_pVault->version != kVaultVersionNoXml && !LoadSealedXml(reader, host)) {
         Tell(IDS_VAULT_DAMAGED, MB_ICONERROR,
              u"the hardware of host " + IntToDecimal(static_cast<int>(g_pVault->host) + 1) + u" of the group \"" +
                  AnsiToWide(g_pVault->groupName) + u"\"");
@@ -459,6 +498,9 @@ HRESULT CHostNode::Save(IStream* stream, bool encrypt)
     const std::u16string port = IntToDecimal(m_nPort);
     if (!encrypt) {
         if (!HostSettingsFit(*this, false)) return E_CREDENTIAL_TOO_LONG;
+        const std::string* packed = nullptr;
+        const HRESULT packing = HostPackedXml(*this, packed);
+        if (FAILED(packing)) return packing;
         std::string settings;
         AppendHostSettings(settings, *this, false);
         writer.WriteU32(settings.empty() ? kPlainForm : kPlainSettingsForm);
@@ -466,8 +508,8 @@ HRESULT CHostNode::Save(IStream* stream, bool encrypt)
         writer.WriteWide(m_bstrHost);
         writer.WriteU32(static_cast<std::uint32_t>(port.size()));
         writer.WriteWide(port);
-        writer.WriteU32(static_cast<std::uint32_t>(m_bstrXml.size()));
-        writer.WriteWide(m_bstrXml);
+        writer.WriteU32(static_cast<std::uint32_t>(packed->size()));
+        writer.WriteBytes(packed->data(), packed->size());
         if (!settings.empty()) {
             writer.WriteU32(static_cast<std::uint32_t>(settings.size()));
             writer.WriteBytes(settings.data(), settings.size());
@@ -496,7 +538,14 @@ int CHostNode::Load(IStream* stream, bool* encrypt)
         std::u16string port;
         if (!reader.ReadU32(length) || !reader.ReadWide(length, m_bstrHost)) return 1;
         if (!reader.ReadU32(length) || !reader.ReadWide(length, port)) return 1;
-        if (!reader.ReadU32(length) || !reader.ReadWide(length, m_bstrXml)) return 1;
+        if (g_nPlainVersion == kPlainVersionWide) {
+            if (!reader.ReadU32(length) || !reader.ReadWide(length, m_bstrXml)) return 1;
+        } else {
+            std::string packed;
+            if (!reader.ReadU32(length) || length > kMaxPackedReadBytes || !reader.ReadBytes(length, packed) ||
+                !TakePackedXml(*this, std::move(packed)))
+                return 1;
+        }
         if (form == kPlainSettingsForm) {
             std::string settings;
             if (!reader.ReadU32(length) || length > kMaxSettingsBlock || !reader.ReadBytes(length, settings)) return 1;
@@ -532,14 +581,25 @@ std::uint64_t PlainInventorySize(CRootNode& root)
     for (auto& group : root.GetChildren()) {
         size += 8 + 2 * (group->Name().size() + 1);
         for (auto& child : group->GetChildren()) {
-            const auto& host = static_cast<CHostNode&>(*child);
-            size += 16 + 2 * (host.m_bstrHost.size() + IntToDecimal(host.m_nPort).size() + host.m_bstrXml.size());
+            auto& host = static_cast<CHostNode&>(*child);
+            const std::string* packed = nullptr;
+            if (FAILED(HostPackedXml(host, packed))) continue;  // the save itself fails on it
+            size += 16 + 2 * (host.m_bstrHost.size() + IntToDecimal(host.m_nPort).size()) + packed->size();
             std::string settings;
             AppendHostSettings(settings, host, false);
             if (!settings.empty()) size += 4 + settings.size();
         }
     }
     return size;
+}
+
+// After the first successful save of a file read in an earlier version:
+// says once that it is now in today's form.
+void TellRepacked(CRootNode& root, HRESULT saved)
+{
+    if (FAILED(saved) || !root.m_bOlderForm) return;
+    root.m_bOlderForm = false;
+    Tell(IDS_CONSOLE_REPACKED, MB_ICONINFORMATION);
 }
 
 HRESULT SavePlain(CRootNode& root, IStream* stream)
@@ -557,6 +617,7 @@ HRESULT SavePlain(CRootNode& root, IStream* stream)
         std::uint64_t end = 0;
         if (SUCCEEDED(StreamPosition(stream, end))) StreamSetSize(stream, end);
     }
+    TellRepacked(root, hr);
     return hr;
 }
 
@@ -592,9 +653,12 @@ HRESULT SaveVault(CRootNode& root, IStream* stream)
     HRESULT hr = writer.Result();
     if (SUCCEEDED(hr)) hr = root.Save(stream, true);
     if (SUCCEEDED(hr) && root.m_bReencrypt) {
+        // Said once, and it says all the older form's note would.
         root.m_bReencrypt = false;
+        root.m_bOlderForm = false;
         Tell(IDS_VAULT_REENCRYPTED, MB_ICONINFORMATION);
     }
+    TellRepacked(root, hr);
     return hr;
 }
 
@@ -649,16 +713,22 @@ HRESULT LoadInventory(CRootNode& root, IStream* stream)
     if (!reader.ReadU32(markerLength)) return HRESULT_INVALID_DATA;
     root.m_bSavePasswords = false;
     root.m_bReencrypt = false;
+    root.m_bOlderForm = true;
     g_bPromptCancelled = false;
+    std::uint32_t version = kPlainVersionWide;
     if (markerLength == kMarkerVault.size() * 2) {
         std::u16string marker;
         if (!reader.ReadWide(static_cast<std::uint32_t>(kMarkerVault.size()), marker)) return HRESULT_INVALID_DATA;
+        root.m_bOlderForm = marker != kMarkerVault && marker != kMarkerPlain;
         if (marker == kMarkerVault) return LoadVault(root, stream, kVaultVersion);
+        if (marker == kMarkerVaultWide) return LoadVault(root, stream, kVaultVersionWide);
         if (marker == kMarkerVaultNoXml) return LoadVault(root, stream, kVaultVersionNoXml);
+        if (marker == kMarkerPlain) version = kPlainVersion;
     } else if (!reader.Skip(markerLength)) {
         return HRESULT_INVALID_DATA;
     }
     // Version 1: the marker's content was never compared.
+    CPlainVersionScope scope(version);
     const int failed = root.Load(stream, &root.m_bSavePasswords);
     // Encrypted records of version 1 are written again in a vault.
     root.m_bReencrypt = root.m_bSavePasswords;

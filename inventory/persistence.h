@@ -1,11 +1,13 @@
 // The inventory inside the console file: a marker, then the groups with
-// their hosts. Without Save Passwords, version 1: each host in a plain form
-// (host, port, last XML, and the settings that are no secret: login, key
-// file, agent, sudo). With it, version 3: a vault header (see vault.h), each
-// host's address, port, login, password and settings (the key file's
-// passphrase among them) in one sealed record and its last XML in another.
-// Version 1 files with encrypted records and version 2 vaults (no XML)
-// still load; the next save writes them as version 3.
+// their hosts. Without Save Passwords, version 4: each host in a plain form
+// (host, port, last XML packed as stored_picture.h says, and the settings
+// that are no secret: login, key file, agent, sudo). With it, version 5: a
+// vault header (see vault.h), each host's address, port, login, password
+// and settings (the key file's passphrase among them) in one sealed record
+// and its packed XML in another. Files of versions 1 (the XML as UTF-16
+// text; encrypted records of old), 2 (a vault without XML) and 3 (a vault
+// with it as UTF-16) still load; the next save writes today's version and
+// says so once.
 // docs/console-file.md describes the layouts.
 #pragma once
 
@@ -15,6 +17,9 @@ class CRootNode;
 
 // HRESULT of a value too long for the encrypted form.
 constexpr HRESULT E_CREDENTIAL_TOO_LONG = static_cast<HRESULT>(0x8007006F);
+// A host's XML is beyond what a packed picture may hold (an older file's
+// or a pasted one): nothing is written.
+constexpr HRESULT E_PICTURE_TOO_LARGE = static_cast<HRESULT>(0x800700DF);  // ERROR_FILE_TOO_LARGE
 // The main-password question was cancelled while loading.
 constexpr HRESULT E_MAIN_PASSWORD_CANCELLED = static_cast<HRESULT>(0x800704C7);  // ERROR_CANCELLED
 // Save Passwords is on but the main password is empty: nothing is written.

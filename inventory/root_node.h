@@ -25,6 +25,9 @@ public:
     // Loaded from version 1's encrypted records: the next save re-encrypts
     // them in a vault and says so once.
     bool m_bReencrypt = false;
+    // Loaded from a stream of an earlier version: the next save writes
+    // today's and says so once.
+    bool m_bOlderForm = false;
     bool m_bInsertAll = false;
 };
 

@@ -110,6 +110,12 @@ int RefreshHost(CHostNode& host, IConsoleNameSpace2* nameSpace)
 int TakeRefreshedXml(CHostNode& host, IConsoleNameSpace2* nameSpace, int code, std::u16string xml,
                      std::u16string_view failure)
 {
+    // A picture the console file cannot keep is refused like a failed scan.
+    std::u16string refusal;
+    if (code == SCAN_OK && !host.PackNewPicture(xml, refusal)) {
+        code = SCAN_FAILED;
+        failure = refusal;
+    }
     if (code != SCAN_OK || !HoldsHardware(host, xml)) {
         host.m_bstrLastResult = failure.empty() ? LoadString(g_hInstance, kRefreshFailedText) : std::u16string(failure);
         if (!host.GetChildren().empty()) {

@@ -50,4 +50,14 @@ private:
     std::uint64_t m_nTotalIn = 0;
 };
 
+// One whole buffer as one complete zlib stream (header, deflate data and
+// checksum), appended to out.
+EZlibStatus DeflateWhole(std::span<const std::uint8_t> data, std::vector<std::uint8_t>& out,
+                         int level = CZlibStream::kDefaultLevel);
+// Inflates one complete zlib stream, appending to out: Ok only when the
+// stream ends exactly where data does and its checksum matches; TooLarge as
+// soon as it would produce more than `limit` bytes (nothing past the limit
+// is ever held); Corrupt for a damaged or cut stream.
+EZlibStatus InflateWhole(std::span<const std::uint8_t> data, std::vector<std::uint8_t>& out, std::size_t limit);
+
 }  // namespace sshcrypto

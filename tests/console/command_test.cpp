@@ -170,16 +170,18 @@ TEST_F(CommandTest, OldConsoleFilesKeepNamesWithASlash)
 TEST_F(CommandTest, EditKeepsThePasswordUnlessClearedAndANewAddressDropsTheHardware)
 {
     // The hardware goes with a new port or host name, not with a new login.
+    // The file keeps the picture packed: root.xml's takes some KB, a host
+    // without one a few bytes.
+    const auto holdsPicture = [this] { return ConsoleBytes().size() > 1500; };
     WriteConsoleWithXml("root.xml");
-    const std::string motherboard("M\0o\0t\0h\0e\0r\0b\0o\0a\0r\0d\0", 22);
-    ASSERT_NE(ConsoleBytes().find(motherboard), std::string::npos);
+    ASSERT_TRUE(holdsPicture());
     Ok({"host", "edit", "Lab/srv", "--login", "admin", "--port", "22"});
-    EXPECT_NE(ConsoleBytes().find(motherboard), std::string::npos);
+    EXPECT_TRUE(holdsPicture());
     Ok({"host", "edit", "Lab/srv", "--port", "2222"});
-    EXPECT_EQ(ConsoleBytes().find(motherboard), std::string::npos);
+    EXPECT_FALSE(holdsPicture());
     WriteConsoleWithXml("root.xml");
     Ok({"host", "edit", "Lab/srv", "--host", "srv2"});
-    EXPECT_EQ(ConsoleBytes().find(motherboard), std::string::npos);
+    EXPECT_FALSE(holdsPicture());
 
     // The password is kept in the encrypted form. A refresh of a host with
     // a login and a password connects without asking (the port is closed);
@@ -292,7 +294,7 @@ TEST_F(CommandTest, AnOlderReleasesEncryptedFileOpensAndIsReencryptedOnce)
               std::string::npos)
         << first.err;
     const std::string saved = ConsoleBytes();
-    EXPECT_NE(saved.find(std::string("3\0\0\0\6\0\0\0scrypt", 14)), std::string::npos);
+    EXPECT_NE(saved.find(std::string("5\0\0\0\6\0\0\0scrypt", 14)), std::string::npos);
     EXPECT_EQ(saved.find("srv-database"), std::string::npos);
     const RunResult second = Ok({"group", "add", "Test"}, "fixture-main\n");
     EXPECT_EQ(second.err.find("re-encrypted"), std::string::npos) << second.err;

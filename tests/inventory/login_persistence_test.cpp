@@ -85,7 +85,7 @@ protected:
 
 }  // namespace
 
-TEST_F(LoginPersistenceTest, AFileOfEarlierReleasesLoadsAndSavesByteForByte)
+TEST_F(LoginPersistenceTest, AFileOfEarlierReleasesLoadsAndSavesInTodaysForm)
 {
     const std::string file = ReadWholeFile(SourceDir() + "/tests/data/console/version1_plain.stream");
     ASSERT_FALSE(file.empty());
@@ -107,7 +107,17 @@ TEST_F(LoginPersistenceTest, AFileOfEarlierReleasesLoadsAndSavesByteForByte)
         EXPECT_FALSE(host->m_bUseAgent);
     }
     EXPECT_FALSE(root.m_bSavePasswords);
-    EXPECT_EQ(Save(root), bytes);
+    // Written in today's form: the same hosts, each XML packed.
+    const Bytes saved = Save(root);
+    EXPECT_EQ(saved[4], 0x34);
+    EXPECT_LT(saved.size(), bytes.size());
+    CRootNode back;
+    ASSERT_EQ(Load(back, saved), S_OK);
+    EXPECT_EQ(HostAt(back, 0).m_bstrXml, HostAt(root, 0).m_bstrXml);
+    EXPECT_EQ(HostAt(back, 1).m_bstrXml, HostAt(root, 1).m_bstrXml);
+    EXPECT_TRUE(HostAt(back, 1).m_bSudo);
+    EXPECT_EQ(HostAt(back, 1).m_nPort, 2222);
+    EXPECT_EQ(Save(back), saved);
 }
 
 TEST_F(LoginPersistenceTest, EveryMethodRoundTripsInBothForms)
@@ -264,18 +274,20 @@ TEST_F(LoginPersistenceTest, AVaultWithoutXmlStillOpensAndIsWrittenWithIt)
     ASSERT_EQ(Load(root, version2), S_OK);
     EXPECT_EQ(HostAt(root, 0).m_bstrPassword, u"pw");
     EXPECT_EQ(HostAt(root, 0).m_bstrLogin, u"ops");
-    // The same bytes read as version 3 want an XML record that is not there.
+    // The same bytes read as versions 3 and 5 want an XML record that is not there.
     Bytes relabelled = version2;
-    relabelled[4] = 0x33;
-    CRootNode damaged;
-    g_bstrMainPassword = u"main";
-    ui.AnswerDialog(IDCANCEL);
-    EXPECT_NE(Load(damaged, relabelled), S_OK);
+    for (const std::uint8_t version : {0x33, 0x35}) {
+        relabelled[4] = version;
+        CRootNode damaged;
+        g_bstrMainPassword = u"main";
+        ui.AnswerDialog(IDCANCEL);
+        EXPECT_NE(Load(damaged, relabelled), S_OK);
+    }
 
     HostAt(root, 0).m_bstrXml = std::u16string(kXml);
     g_bstrMainPassword = u"main";
     const Bytes saved = Save(root);
-    EXPECT_EQ(saved[4], 0x33);
+    EXPECT_EQ(saved[4], 0x35);
     CRootNode back;
     g_bstrMainPassword = u"main";
     ASSERT_EQ(Load(back, saved), S_OK);

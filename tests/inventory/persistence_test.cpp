@@ -49,7 +49,7 @@ protected:
 TEST_F(PersistenceTest, EmptyInventoryIsTwelveBytes)
 {
     CRootNode root;
-    EXPECT_EQ(Save(root), (Bytes{4, 0, 0, 0, 0x31, 0, 0, 0, 0, 0, 0, 0}));
+    EXPECT_EQ(Save(root), (Bytes{4, 0, 0, 0, 0x34, 0, 0, 0, 0, 0, 0, 0}));
     CRootNode back;
     EXPECT_EQ(Load(back, Save(root)), S_OK);
     EXPECT_TRUE(back.GetChildren().empty());
@@ -62,7 +62,7 @@ TEST_F(PersistenceTest, PlainRecordsAreByteExactAndReload)
     CRootNode root;
     CGroupNode& lab = AddGroup(root, u"Lab");
     AddHost(lab, u"srv", 22, u"", u"secret");
-    const Bytes expected{4, 0, 0, 0, 0x31, 0, 0, 0, 1, 0, 0, 0,                     // marker, one group
+    const Bytes expected{4, 0, 0, 0, 0x34, 0, 0, 0, 1, 0, 0, 0,                     // marker, one group
                          4, 0, 0, 0, 0x4C, 0, 0x61, 0, 0x62, 0, 0, 0, 1, 0, 0, 0,   // "Lab", one host
                          0, 0, 0, 0, 3, 0, 0, 0, 0x73, 0, 0x72, 0, 0x76, 0,         // plain, "srv"
                          2, 0, 0, 0, 0x32, 0, 0x32, 0, 0, 0, 0, 0};                 // "22", no XML
@@ -96,7 +96,7 @@ TEST_F(PersistenceTest, EncryptedRecordsHideCredentialsAndAskOnceForThePassword)
     const std::string text(bytes.begin(), bytes.end());
     EXPECT_EQ(text.find("admin"), std::string::npos);
     EXPECT_EQ(text.find("srv"), std::string::npos);
-    EXPECT_EQ(Bytes(bytes.begin(), bytes.begin() + 8), (Bytes{4, 0, 0, 0, 0x33, 0, 0, 0}));  // version 3
+    EXPECT_EQ(Bytes(bytes.begin(), bytes.begin() + 8), (Bytes{4, 0, 0, 0, 0x35, 0, 0, 0}));  // version 5
 
     // A wrong password is told and asked again; the right one opens every record.
     WipeString(g_bstrMainPassword);
@@ -252,7 +252,7 @@ TEST_F(PersistenceTest, FailedWritesAreReportedAndKeepTheInventoryDirty)
 {
     CRootNode root;
     AddHost(AddGroup(root, u"Lab"), u"srv", 22, u"", u"", std::u16string(1000, u'x'));
-    for (std::size_t limit : {0u, 11u, 30u, 1500u}) {
+    for (std::size_t limit : {0u, 11u, 30u, 60u}) {
         com_ptr<IStream> stream = CreateLimitedStream(limit);
         g_bDirty = true;
         EXPECT_EQ(SaveInventory(root, stream.get()), STG_E_MEDIUMFULL) << limit;
@@ -322,9 +322,9 @@ TEST_F(PersistenceTest, CancellingThePromptFailsTheLoadInBothVersions)
 namespace {
 
 // The plain bytes of one group "G" holding one host record.
-Bytes PlainFile(const Bytes& record)
+Bytes PlainFile(const Bytes& record, std::uint8_t version = 0x34)
 {
-    Bytes bytes{4, 0, 0, 0, 0x31, 0, 0, 0, 1, 0, 0, 0, 2, 0, 0, 0, 0x47, 0, 0, 0, 1, 0, 0, 0};
+    Bytes bytes{4, 0, 0, 0, version, 0, 0, 0, 1, 0, 0, 0, 2, 0, 0, 0, 0x47, 0, 0, 0, 1, 0, 0, 0};
     bytes.insert(bytes.end(), record.begin(), record.end());
     return bytes;
 }

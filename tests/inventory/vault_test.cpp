@@ -366,7 +366,7 @@ TEST_F(VaultTest, VersionOneFileOpensAndIsWrittenBackAsAVaultOnce)
     EXPECT_EQ(HostAt(root, 0, 0).m_bstrPassword, u"Tr0ub4dor&3-xyz");
 
     const Bytes saved = Save(root);
-    EXPECT_EQ(Bytes(saved.begin(), saved.begin() + 8), (Bytes{4, 0, 0, 0, 0x33, 0, 0, 0}));
+    EXPECT_EQ(Bytes(saved.begin(), saved.begin() + 8), (Bytes{4, 0, 0, 0, 0x35, 0, 0, 0}));
     EXPECT_EQ(Told(u"The logins and passwords of this console file were re-encrypted"), 1);
     Save(root);
     EXPECT_EQ(Told(u"The logins and passwords of this console file were re-encrypted"), 1) << "said once";

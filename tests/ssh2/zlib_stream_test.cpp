@@ -97,4 +97,48 @@ TEST(ZlibStream, InflateRefusesDamageAndOutputBeyondItsLimit)
     EXPECT_EQ(inflater.PendingBits(), 0u);
 }
 
+TEST(ZlibWhole, OneStreamRoundTripsAndOnlyACompleteOneWithinItsLimitInflates)
+{
+    Bytes text;
+    for (int i = 0; i < 5000; ++i) {
+        const std::string line = "<node id=\"bank:" + std::to_string(i) + "\"><serial>" + std::to_string(i * 7919) + "</serial>";
+        text.insert(text.end(), line.begin(), line.end());
+    }
+    Bytes packed;
+    ASSERT_EQ(sshcrypto::DeflateWhole(text, packed), EZlibStatus::Ok);
+    EXPECT_LT(packed.size(), text.size() / 4);
+    Bytes out{1, 2};
+    ASSERT_EQ(sshcrypto::InflateWhole(packed, out, text.size()), EZlibStatus::Ok);
+    EXPECT_EQ(Bytes(out.begin() + 2, out.end()), text) << "appended";
+    Bytes empty;
+    ASSERT_EQ(sshcrypto::DeflateWhole({}, empty), EZlibStatus::Ok);
+    out.clear();
+    EXPECT_EQ(sshcrypto::InflateWhole(empty, out, 0), EZlibStatus::Ok);
+    EXPECT_TRUE(out.empty());
+
+    // One byte short of the limit, cut, with bytes after its end, altered:
+    // each refused, and nothing is left in the output.
+    Bytes flipped = packed;
+    flipped[packed.size() / 2] ^= 0x10;
+    Bytes trailing = packed;
+    trailing.push_back(0);
+    const struct {
+        Bytes in;
+        std::size_t limit;
+        EZlibStatus status;
+    } cases[] = {
+        {packed, text.size() - 1, EZlibStatus::TooLarge},
+        {Bytes(packed.begin(), packed.end() - 1), text.size(), EZlibStatus::Corrupt},
+        {Bytes(packed.begin(), packed.begin() + 2), text.size(), EZlibStatus::Corrupt},
+        {trailing, text.size(), EZlibStatus::Corrupt},
+        {flipped, text.size(), EZlibStatus::Corrupt},
+        {{}, text.size(), EZlibStatus::Corrupt},
+    };
+    for (const auto& c : cases) {
+        out.assign(3, 9);
+        EXPECT_EQ(sshcrypto::InflateWhole(c.in, out, c.limit), c.status) << c.in.size();
+        EXPECT_EQ(out, Bytes(3, 9));
+    }
+}
+
 }  // namespace
