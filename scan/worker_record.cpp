@@ -33,8 +33,14 @@ public:
         const Wiped<std::string> bytes(WideToAnsi(cut));
         Text(bytes.get(), kMaxFailureText * 3);
     }
-    // The bytes written; empty when a field did not fit.
-    std::string Take() { return m_bSpoiled ? std::string() : std::move(m_out); }
+    // The bytes written; empty when a field did not fit (what was written
+    // is wiped then: it may hold a secret).
+    std::string Take()
+    {
+        if (!m_bSpoiled) return std::move(m_out);
+        WipeString(m_out);
+        return {};
+    }
     void Reserve(std::size_t bytes) { m_out.reserve(bytes); }
 
 private:
