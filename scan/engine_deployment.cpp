@@ -352,9 +352,13 @@ void UploadEnginePackage(const SScanRequest& request, std::span<const std::uint8
         hop.port = jump.hop.port;
         hop.user = jump.login.c_str();
         hop.password = jump.password.c_str();
+        hop.key_file = jump.keys.identityFile.c_str();
+        hop.key_passphrase = jump.keys.passphrase.c_str();
+        hop.use_agent = jump.keys.useAgent ? 1 : 0;
     }
     const int result = ScpUploadFile(address.c_str(), request.port, login.login.c_str(), login.password.c_str(),
                                      copy.Path().c_str(), remote.c_str(), nullptr, &options);
+    CheckJumpUpload(route, result);
     if (result != SCP_OK) throw CScanError::Upload(static_cast<ESCPErrors>(result));
 }
 

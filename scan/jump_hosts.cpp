@@ -6,12 +6,14 @@
 #include "inventory/root_node.h"
 #include "platform/resources.h"
 #include "platform/text.h"
+#include "scan/login_settings.h"
 #include "scan/scan_error.h"
 #include "scan/scan_job.h"
 
 namespace {
 
 constexpr UINT kJumpRouteForm = 700;
+constexpr UINT kJumpOwnLogin = 702;
 
 const CHostNode* InventoryHost(const CHostNode& scanned, const SJumpHop& hop)
 {
@@ -44,10 +46,23 @@ std::vector<SJumpLogin> ResolveJumpHosts(const CHostNode& host)
     std::vector<SJumpLogin> route;
     for (SJumpHop& hop : hops) {
         SJumpLogin login;
-        const CHostNode* known = InventoryHost(host, hop);
-        const CHostNode& from = known != nullptr ? *known : host;
-        login.login = hop.user.empty() ? WideToAnsi(from.m_bstrLogin) : hop.user;
-        login.password = WideToAnsi(from.m_bstrPassword);
+        SHostLogin record;
+        if (const CHostNode* known = InventoryHost(host, hop)) {
+            // The hop's own record, as a scan of it would log in.
+            MakeHostLogin(*known, record);
+            login.inventory = true;
+            login.login = hop.user.empty() ? record.login : hop.user;
+            login.password = record.password;
+            login.keys.useAgent = record.keys.useAgent;
+        } else {
+            // A name and the keys the console holds anyway; a password of
+            // the fleet is never a stranger's to see.
+            MakeHostLogin(host, record);
+            login.login = hop.user.empty() ? record.login : hop.user;
+            login.keys.useAgent = true;
+        }
+        login.keys.identityFile = record.keys.identityFile;
+        login.keys.passphrase = record.keys.passphrase;
         login.hop = std::move(hop);
         route.push_back(std::move(login));
     }
@@ -61,4 +76,39 @@ std::vector<SJumpHost> ClientJumpHosts(const std::vector<SJumpLogin>& route)
         hosts.push_back(
             SJumpHost{jump.hop.host, static_cast<std::uint32_t>(jump.hop.port), jump.login, jump.password, jump.keys});
     return hosts;
+}
+
+std::u16string OutsideHopRefusal(const std::vector<SJumpLogin>& route, std::string_view where)
+{
+    for (const SJumpLogin& jump : route) {
+        if (jump.inventory || where != jump.hop.host + " port " + std::to_string(jump.hop.port)) continue;
+        const std::string name = jump.login + "@" + jump.hop.host + ":" + std::to_string(jump.hop.port);
+        std::u16string text = LoadString(g_hInstance, kJumpOwnLogin);
+        if (const std::size_t at = text.find(u"%1"); at != std::u16string::npos) text.replace(at, 2, AnsiToWide(name));
+        return text;
+    }
+    return {};
+}
+
+void CheckJumpLogin(const std::vector<SJumpLogin>& route, int code)
+{
+    if (code != SSH_AUTH_FAILED) return;
+    std::u16string text = OutsideHopRefusal(route, CSSH2::LastFailure().jump);
+    if (text.empty()) return;
+    CSSH2::Disconnect();
+    throw CScanError::Text(std::move(text));
+}
+
+void CheckJumpUpload(const std::vector<SJumpLogin>& route, int code)
+{
+    if (code != SCP_E_AUTHENTICATE) return;
+    char detail[512];
+    scp_last_error_detail(detail, sizeof detail);
+    // "jump host H port N: what it said"
+    constexpr std::string_view kPrefix = "jump host ";
+    const std::string_view text = detail;
+    const std::size_t end = text.find(": ");
+    if (!text.starts_with(kPrefix) || end == std::string_view::npos) return;
+    std::u16string refusal = OutsideHopRefusal(route, text.substr(kPrefix.size(), end - kPrefix.size()));
+    if (!refusal.empty()) throw CScanError::Text(std::move(refusal));
 }

@@ -11,6 +11,8 @@
 //   and no password at all.
 #pragma once
 
+#include <string>
+#include <string_view>
 #include <vector>
 
 #include "inventory/jump_route.h"
@@ -40,3 +42,16 @@ struct SJumpLogin {
 std::vector<SJumpLogin> ResolveJumpHosts(const CHostNode& host);
 // The route for the SSH client's next connection.
 std::vector<SJumpHost> ClientJumpHosts(const std::vector<SJumpLogin>& route);
+
+// The text for a login refused by a hop outside the inventory, which was
+// offered no password: it names the hop (login@host:port) and says it needs
+// a login of its own. `where` is the failed hop as the engines name it
+// ("host port N"); empty when that is no such hop of the route.
+std::u16string OutsideHopRefusal(const std::vector<SJumpLogin>& route, std::string_view where);
+// After the SSH client's login through `route` ended with `code`: raises
+// that text as a CScanError (and ends the session) when a hop outside the
+// inventory refused the login.
+void CheckJumpLogin(const std::vector<SJumpLogin>& route, int code);
+// After an upload through `route` ended with `code`: the same for the
+// upload library's refusal.
+void CheckJumpUpload(const std::vector<SJumpLogin>& route, int code);

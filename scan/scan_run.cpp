@@ -101,6 +101,7 @@ void LogIn(const SScanRequest& request)
                                   request.changedHostKeyPolicy);
     // The passphrase stays no longer than the login needs it.
     CSSH2::SetLoginKeys({});
+    CheckJumpLogin(request.jumps, code);
     CheckSshResult(code);
 }
 

@@ -95,8 +95,7 @@ enum {
 
 // A jump host the upload goes through: the session to the next host (or the
 // target) runs over a forwarded connection it opens. Its key is checked with
-// the target's policies and callback; its login tries the target's key file
-// and agent, then its own password.
+// the target's policies and callback; it logs in with its own ways below.
 struct ScpJumpHost {
     const char* host = "";
     int port = 22;

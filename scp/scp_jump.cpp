@@ -91,10 +91,12 @@ int CScpJumpRoute::OpenHop(JobInfo* pOwner, const ScpJumpHost& jump, winsock::SO
         cfg->port = nPort;
         if (jump.user) std::snprintf(cfg->user, sizeof cfg->user, "%s", jump.user);
         if (jump.password) std::snprintf(cfg->password, sizeof cfg->password, "%s", jump.password);
-        std::snprintf(cfg->keyFile, sizeof cfg->keyFile, "%s", pOptions->key_file ? pOptions->key_file : "");
-        if (pOptions->key_passphrase)
-            std::snprintf(cfg->passphrase, sizeof cfg->passphrase, "%s", pOptions->key_passphrase);
-        cfg->useAgent = pOptions->use_agent ? 1 : 0;
+        // The hop's own ways only: the target's key file, agent and password
+        // stay with the target.
+        std::snprintf(cfg->keyFile, sizeof cfg->keyFile, "%s", jump.key_file ? jump.key_file : "");
+        if (jump.key_passphrase)
+            std::snprintf(cfg->passphrase, sizeof cfg->passphrase, "%s", jump.key_passphrase);
+        cfg->useAgent = jump.use_agent ? 1 : 0;
         cfg->compression = 0;  // what it carries is compressed already, or encrypted
         cfg->newHostKeyPolicy = pOptions->new_host_key_policy;
         cfg->changedHostKeyPolicy = pOptions->changed_host_key_policy;

@@ -109,8 +109,9 @@ void CSSH2::Authenticate()
     }
     if (first != SSH_MSG_SERVICE_ACCEPT) throw SSH_UNEXPECTED_PACKET;
 
-    // The keys to offer, in order: the agent's, then the key file's.
-    const SLoginKeys& settings = LoginKeys();
+    // The keys to offer, in order: the agent's, then the key file's. A jump
+    // host's session offers the hop's own keys, never the target's.
+    const SLoginKeys& settings = m_pOuter != nullptr ? m_pOuter->m_jumpKeys : LoginKeys();
     std::vector<SAuthKey> keys;
     sshcrypto::CAgentClient agent =
         settings.useAgent ? sshcrypto::CAgentClient::FromEnvironment() : sshcrypto::CAgentClient(std::string());

@@ -1,6 +1,7 @@
 // The way to a host through jump hosts: a session with the jump host in
 // front (itself maybe behind another), logged in with the same key
-// policies and questions, forwards this session's connection.
+// policies and questions but with the hop's own login ways, forwards this
+// session's connection.
 #include "platform/text.h"
 #include "ssh2/ssh2.h"
 
@@ -38,6 +39,9 @@ void CSSH2::ConnectThroughJump(std::vector<SJumpHost> hops, int timeoutSeconds)
     WipeString(m_strJumpPassword);
     m_strJumpPassword = next.password;
     WipeString(next.password);
+    WipeString(m_jumpKeys.passphrase);
+    m_jumpKeys = next.keys;
+    WipeString(next.keys.passphrase);
 
     m_pJump = std::make_unique<CSSH2>(m_transport.Log());
     CSSH2& jump = *m_pJump;
@@ -63,6 +67,7 @@ void CSSH2::LoginThroughJump()
     jump.m_bCompressOut = jump.m_bCompressIn = false;
     const int code = jump.LoginStep(m_strJumpUser.c_str(), m_strJumpPassword.c_str());
     WipeString(m_strJumpPassword);
+    WipeString(m_jumpKeys.passphrase);
     if (code != SSH_NO_ERRORS) FailOnJump(code);
 
     m_connectDeadline = CDeadline::InSeconds(m_limits.connectSeconds);

@@ -128,7 +128,10 @@ int CSSH2::Disconnect()
 
 void CSSH2::SetJumpHosts(std::vector<SJumpHost> hops)
 {
-    for (SJumpHost& hop : g_jumpHosts) WipeString(hop.password);
+    for (SJumpHost& hop : g_jumpHosts) {
+        WipeString(hop.password);
+        WipeString(hop.keys.passphrase);
+    }
     g_jumpHosts = std::move(hops);
 }
 
@@ -162,6 +165,7 @@ CSSH2::~CSSH2()
 {
     WipeString(m_strPassword);
     WipeString(m_strJumpPassword);
+    WipeString(m_jumpKeys.passphrase);
 }
 
 template <typename Step>

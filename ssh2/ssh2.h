@@ -157,12 +157,14 @@ public:
     // The limits of the sessions to come (and of the current one).
     static void SetLimits(const SSshLimits& limits);
     static SSshLimits Limits();
-    // The keys of the logins to come; the passphrase is wiped by the next
-    // call (an empty SLoginKeys clears it).
+    // The keys of the logins to come (the target's, not its jump hosts',
+    // which bring their own); the passphrase is wiped by the next call (an
+    // empty SLoginKeys clears it).
     static void SetLoginKeys(SLoginKeys keys);
     // The jump hosts of the next Connect, the first one to contact first (at
-    // most kMaxJumpHosts); that Connect takes them, and the passwords are
-    // wiped once the logins are done. An empty list connects directly.
+    // most kMaxJumpHosts); that Connect takes them, and the passwords and
+    // passphrases are wiped once the logins are done. An empty list
+    // connects directly.
     static void SetJumpHosts(std::vector<SJumpHost> hops);
     static constexpr std::size_t kMaxJumpHosts = 2;
     // The current session, null when there is none.
@@ -310,9 +312,11 @@ private:
 
     // The session with the jump host in front, the login it uses there, and
     // the forwarded connection this session's transport runs on.
+    // The jump session logs in with m_jumpKeys, never with LoginKeys().
     std::unique_ptr<CSSH2> m_pJump;
     std::string m_strJumpUser;
     std::string m_strJumpPassword;
+    SLoginKeys m_jumpKeys;
     std::unique_ptr<CSshTunnel> m_pTunnel;
     // The session the facade shows, when this one is a jump host's.
     CSSH2* m_pOuter = nullptr;

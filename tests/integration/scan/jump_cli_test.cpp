@@ -1,7 +1,9 @@
 // Scans through jump hosts with `ferrodex host refresh` against real sshd
 // instances: a bastion in front of the scanned host, whose own log shows
 // the forwarding; a bastion that refuses forwarding, one whose key
-// changed, and a jump host that logs in with its own inventory record.
+// changed, and a jump host that logs in with its own inventory record. A
+// bastion outside the inventory lets in the scanned host's key file (it is
+// offered no password).
 #include <gtest/gtest.h>
 
 #include <sys/wait.h>
@@ -15,6 +17,7 @@
 #include "platform/text.h"
 #include "tests/scan/scan_fixture.h"
 #include "tests/console/run_ferrodex.h"
+#include "tests/support/peer_process.h"
 #include "tests/support/peer_required.h"
 #include "tests/support/sshd_peer.h"
 #include "tests/support/temp_dir.h"
@@ -38,6 +41,8 @@ protected:
         options.bindMounts = {{dir.file("lshw"), "/usr/bin/lshw"}};
         target = std::make_unique<SshdPeer>(options);
         ASSERT_TRUE(target->running()) << target->logText();
+        key = dir.file("target_key");
+        ASSERT_TRUE(peer::RunQuietly({"/usr/bin/ssh-keygen", "-q", "-C", "", "-N", "", "-t", "ed25519", "-f", key}));
         console = "--console " + dir.file("inventory.fdx");
         ASSERT_EQ(Ferrodex("group add Lab").status, 0);
     }
@@ -45,19 +50,23 @@ protected:
     {
         return RunFerrodexLine(console + " " + args, input);
     }
-    static std::unique_ptr<SshdPeer> Bastion(bool forwarding, std::vector<std::string> more = {})
+    // A bastion that takes the target's key file.
+    std::unique_ptr<SshdPeer> Bastion(bool forwarding, std::vector<std::string> more = {}) const
     {
         SshdOptions options;
         options.logLevel = "DEBUG";
         options.extraConfig = {std::string("AllowTcpForwarding ") + (forwarding ? "yes" : "no")};
         options.extraConfig.insert(options.extraConfig.end(), more.begin(), more.end());
-        return std::make_unique<SshdPeer>(options);
+        auto bastion = std::make_unique<SshdPeer>(options);
+        std::ofstream(bastion->folder() + "/authorized_keys", std::ios::app) << peer::ReadWholeFile(key + ".pub");
+        return bastion;
     }
-    // Adds the target as Lab/127.0.0.1 behind `route`, logging in as `login`.
+    // Adds the target as Lab/127.0.0.1 behind `route`, logging in as `login`
+    // with the password and the key file.
     void AddTarget(const std::string& route, const std::string& login = SshdPeer::User())
     {
         const Result add = Ferrodex("host add Lab 127.0.0.1 --port " + std::to_string(target->port()) + " --login " +
-                                        login + " --password-stdin --jump " + route,
+                                        login + " --password-stdin --identity " + key + " --jump " + route,
                                     std::string(SshdPeer::Password()) + "\n");
         ASSERT_EQ(add.status, 0) << add.err;
     }
@@ -78,6 +87,7 @@ protected:
     TempRegistry registry;
     TempDir dir;
     std::string xml;
+    std::string key;
     std::string console;
     std::unique_ptr<SshdPeer> target;
 };
@@ -170,10 +180,15 @@ TEST_F(JumpCliTest, AJumpHostOfTheInventoryLogsInWithItsOwnRecord)
     const std::string route = "127.0.0.1:" + std::to_string(bastion->port());
     ASSERT_NO_FATAL_FAILURE(AddTarget(route, "fdxdeploy"));
     // Without a record of its own the bastion is tried with the host's
-    // login, and refuses it.
+    // login name and key file, refuses them, and is named as needing a
+    // login of its own.
     const Result refused = Refresh("", "fdxdeploy");
     EXPECT_NE(refused.status, 0);
-    EXPECT_NE(refused.err.find("Jump host: " + Name(*bastion)), std::string::npos) << refused.err;
+    EXPECT_NE(refused.err.find("The jump host fdxdeploy@127.0.0.1:" + std::to_string(bastion->port()) +
+                               " refused the login; add it to the inventory with its own login."),
+              std::string::npos)
+        << refused.err;
+    EXPECT_EQ(bastion->logText().find("Failed password"), std::string::npos) << bastion->logText();
     EXPECT_FALSE(TargetLoggedIn());
 
     // Its record keeps its password under a main password.
@@ -186,7 +201,9 @@ TEST_F(JumpCliTest, AJumpHostOfTheInventoryLogsInWithItsOwnRecord)
     const Result refresh = Ferrodex("host refresh Lab/127.0.0.1 --login fdxdeploy --password-stdin",
                                     "main-pw\n" + std::string(SshdPeer::Password()) + "\n");
     ASSERT_EQ(refresh.status, 0) << refresh.err << bastion->logText();
+    // With its own password only; the host's key file stays the host's.
     EXPECT_NE(bastion->logText().find(std::string("Accepted password for ") + SshdPeer::User()), std::string::npos);
+    EXPECT_EQ(bastion->logText().find("Accepted publickey"), std::string::npos);
     EXPECT_NE(target->logText().find("Accepted password for fdxdeploy"), std::string::npos) << target->logText();
 }
 

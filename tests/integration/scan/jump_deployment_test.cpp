@@ -1,11 +1,14 @@
 // The engine's deployment to a host behind a bastion: the package goes
 // through the bastion like the scan, in an upload session of its own, and
-// the host sees no connection but those the bastion forwards.
+// the host sees no connection but those the bastion forwards. The bastion,
+// outside the inventory, lets in the host's key file; the host's password
+// goes to the host only.
 #include <gtest/gtest.h>
 
 #include <pwd.h>
 
 #include <filesystem>
+#include <fstream>
 #include <memory>
 #include <string>
 
@@ -14,6 +17,7 @@
 #include "platform/text.h"
 #include "ssh2/ssh2.h"
 #include "tests/scan/scan_fixture.h"
+#include "tests/support/peer_process.h"
 #include "tests/support/peer_required.h"
 #include "tests/support/sshd_peer.h"
 
@@ -78,7 +82,11 @@ chmod 755 "$HOME/.local/bin/lshw"
     const std::string package = dir.file("lshw-1.2.tar.gz");
     MakeScriptPackage(package, "1.2", install);
     DescribeEnginePackage(package, "1.2");
+    const std::string key = dir.file("host_key");
+    ASSERT_TRUE(peer::RunQuietly({"/usr/bin/ssh-keygen", "-q", "-C", "", "-N", "", "-t", "ed25519", "-f", key}));
+    std::ofstream(bastion.folder() + "/authorized_keys") << peer::ReadWholeFile(key + ".pub");
     CHostNode& node = SetHost("127.0.0.1", target.port(), kDeployUser, SshdPeer::Password());
+    node.m_bstrKeyFile = AnsiToWide(key);
     node.m_bstrJump = AnsiToWide("fdxdeploy@127.0.0.1:" + std::to_string(bastion.port()));
 
     ASSERT_EQ(Expand(), S_OK) << (Messages().empty() ? "" : WideToAnsi(Messages()[0])) << target.logText();
@@ -88,7 +96,9 @@ chmod 755 "$HOME/.local/bin/lshw"
     const std::string port = std::to_string(target.port());
     EXPECT_EQ(Count(target.logText(), "Accepted password"), 2u) << target.logText();
     EXPECT_EQ(Count(bastion.logText(), "target 127.0.0.1 port " + port), 2u) << bastion.logText();
-    EXPECT_EQ(Count(bastion.logText(), "Accepted password"), 2u) << bastion.logText();
+    EXPECT_EQ(Count(bastion.logText(), "Accepted publickey for fdxdeploy"), 2u) << bastion.logText();
+    EXPECT_EQ(Count(bastion.logText(), "Failed password") + Count(bastion.logText(), "Accepted password"), 0u)
+        << bastion.logText();
 }
 
 }  // namespace

@@ -1,15 +1,18 @@
 // Uploads through jump hosts against real sshd instances: a bastion that
 // forwards to a second server, a chain of two, a bastion that refuses
-// forwarding, and a bastion whose key changed. The bastions' own logs (at
-// sshd's debug level) show each forwarding they were asked for.
+// forwarding, a bastion whose key changed, and one that takes only a key of
+// its own. The bastions' own logs (at sshd's debug level) show each
+// forwarding they were asked for and each login.
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "ssh2/crypto/hostkey_trust.h"
 #include "tests/integration/scp/scp_test_util.h"
+#include "tests/support/peer_process.h"
 #include "tests/support/peer_required.h"
 #include "tests/support/sshd_peer.h"
 #include "tests/support/temp_dir.h"
@@ -30,6 +33,29 @@ bool ForwardedTo(const SshdPeer& bastion, int port)
 
 bool LoggedIn(const SshdPeer& server) { return server.logText().find("Accepted") != std::string::npos; }
 
+// A new Ed25519 key file (with a passphrase when one is given), listed in
+// the server's authorized keys when one is given; its fingerprint as sshd
+// logs it ("SHA256:...").
+std::string MakeKey(const std::string& path, const std::string& passphrase, const SshdPeer* server)
+{
+    if (!peer::RunQuietly({"/usr/bin/ssh-keygen", "-q", "-C", "", "-N", passphrase, "-t", "ed25519", "-f", path}))
+        return {};
+    if (server != nullptr) {
+        if (std::FILE* out = std::fopen((server->folder() + "/authorized_keys").c_str(), "a")) {
+            std::fputs(peer::ReadWholeFile(path + ".pub").c_str(), out);
+            std::fclose(out);
+        }
+    }
+    std::string text;
+    if (std::FILE* p = ::popen(("/usr/bin/ssh-keygen -l -f " + path + ".pub").c_str(), "r")) {
+        char buffer[256];
+        while (std::fgets(buffer, sizeof buffer, p)) text += buffer;
+        ::pclose(p);
+    }
+    const std::size_t at = text.find("SHA256:");
+    return at == std::string::npos ? std::string() : text.substr(at, text.find(' ', at) - at);
+}
+
 class ScpJumpSshd : public ::testing::Test {
 protected:
     void SetUp() override
@@ -40,9 +66,10 @@ protected:
         ASSERT_TRUE(m_target->running()) << m_target->logText();
         ASSERT_FALSE(m_remote.path().empty());
     }
-    SshdPeer& AddBastion(bool forwarding = true)
+    SshdPeer& AddBastion(bool forwarding = true, bool passwords = true)
     {
         SshdOptions options;
+        options.passwordLogins = passwords;
         options.extraConfig = {std::string("AllowTcpForwarding ") + (forwarding ? "yes" : "no")};
         options.logLevel = "DEBUG";
         m_bastions.push_back(std::make_unique<SshdPeer>(options));
@@ -187,6 +214,43 @@ TEST_F(ScpJumpSshd, AJumpHostWhoseKeyChangedIsRefusedBeforeAnyLogin)
     EXPECT_EQ(bastion.logText().find("Failed"), std::string::npos);
     EXPECT_FALSE(LoggedIn(*m_target));
     EXPECT_EQ(StoredHostKey("rsa2@" + std::to_string(bastion.port()) + ":127.0.0.1"), "0x10001,0xc5c5c5c5");
+}
+
+TEST_F(ScpJumpSshd, AHopLogsInWithItsOwnKeyFileAndNeverTheTargets)
+{
+    WriteFileBytes(m_local.file("f.bin"), "bytes");
+    // A bastion that takes keys only, the target's among them: whatever of
+    // the target's reaches it would let the upload in.
+    SshdPeer& bastion = AddBastion(true, false);
+    TempDir keys;
+    const std::string targetKey = keys.file("target_key");
+    const std::string hopKey = keys.file("hop_key");
+    const std::string targetPrint = MakeKey(targetKey, "", &bastion);
+    const std::string hopPrint = MakeKey(hopKey, "hop-phrase", &bastion);
+    ASSERT_FALSE(targetPrint.empty());
+    ASSERT_FALSE(hopPrint.empty());
+    const std::string name = "jump host 127.0.0.1 port " + std::to_string(bastion.port());
+
+    // No ways of its own: refused, though the target's key and password
+    // would have done.
+    m_jumpPassword.clear();
+    UploadRun bare = Through({&bastion});
+    bare.options.key_file = targetKey.c_str();
+    EXPECT_EQ(bare.Run(), SCP_E_AUTHENTICATE);
+    EXPECT_EQ(LastDetail().rfind(name + ": ", 0), 0u) << LastDetail();
+    EXPECT_EQ(bastion.logText().find("Accepted"), std::string::npos) << bastion.logText();
+    EXPECT_FALSE(LoggedIn(*m_target));
+
+    // Its own key file with its passphrase lets it in.
+    UploadRun own = Through({&bastion});
+    own.options.key_file = targetKey.c_str();
+    own.options.jumps[0].key_file = hopKey.c_str();
+    own.options.jumps[0].key_passphrase = "hop-phrase";
+    EXPECT_TRUE(UploadsIntact(own, PatternBytes(70000, 5))) << LastDetail() << bastion.logText();
+    EXPECT_NE(bastion.logText().find("Accepted publickey for " + std::string(SshdPeer::User())), std::string::npos);
+    EXPECT_NE(bastion.logText().find(hopPrint), std::string::npos) << bastion.logText();
+    EXPECT_EQ(bastion.logText().find(targetPrint), std::string::npos) << bastion.logText();
+    EXPECT_NE(m_target->logText().find("Accepted password for " + std::string(SshdPeer::User())), std::string::npos);
 }
 
 }  // namespace

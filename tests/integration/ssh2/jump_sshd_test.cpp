@@ -1,8 +1,10 @@
 // Jump hosts against real sshd instances: a bastion that forwards to a
-// second server, a chain of two, a bastion that refuses forwarding, and a
-// bastion whose key changed. The bastion's own log shows each forwarding.
+// second server, a chain of two, a bastion that refuses forwarding, a
+// bastion whose key changed, and bastions that take only a key of their
+// own. The bastion's own log shows each forwarding and login.
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <memory>
 #include <string>
 #include <vector>
@@ -55,6 +57,31 @@ SshdOptions Bastion(bool forwarding)
     options.extraConfig = {std::string("AllowTcpForwarding ") + (forwarding ? "yes" : "no")};
     options.logLevel = "DEBUG";
     return options;
+}
+
+// A new Ed25519 key file (with a passphrase when one is given), and the
+// fingerprint sshd logs for it ("SHA256:...").
+std::string MakeKey(const std::string& path, const std::string& passphrase = "")
+{
+    if (!peer::RunQuietly({"/usr/bin/ssh-keygen", "-q", "-C", "", "-N", passphrase, "-t", "ed25519", "-f", path}))
+        return {};
+    std::string out;
+    if (FILE* p = ::popen(("/usr/bin/ssh-keygen -l -f " + path + ".pub").c_str(), "r")) {
+        char buffer[256];
+        while (std::fgets(buffer, sizeof buffer, p)) out += buffer;
+        ::pclose(p);
+    }
+    const std::size_t at = out.find("SHA256:");
+    return at == std::string::npos ? std::string() : out.substr(at, out.find(' ', at) - at);
+}
+
+void Authorize(const SshdPeer& server, const std::string& key)
+{
+    const std::string line = peer::ReadWholeFile(key + ".pub");
+    std::FILE* out = std::fopen((server.folder() + "/authorized_keys").c_str(), "a");
+    ASSERT_NE(out, nullptr);
+    std::fputs(line.c_str(), out);
+    std::fclose(out);
 }
 
 class JumpSshdTest : public ::testing::Test {
@@ -198,6 +225,51 @@ TEST_F(JumpSshdTest, AJumpHostWhoseKeyChangedIsRefusedBeforeAnyLogin)
     std::u16string still;
     ASSERT_TRUE(RegReadString(HKEY_CURRENT_USER, kHostKeys, entry, still));
     EXPECT_EQ(still, other);
+}
+
+TEST_F(JumpSshdTest, EachHopLogsInWithItsOwnKeysAndNeverTheTargets)
+{
+    TempDir keys;
+    const std::string targetPrint = MakeKey(keys.file("target_key"));
+    const std::string hopPrint = MakeKey(keys.file("hop_key"), "hop-phrase");
+    ASSERT_FALSE(targetPrint.empty());
+    ASSERT_FALSE(hopPrint.empty());
+    // A bastion that takes keys only, the target's among them: whatever of
+    // the target's reaches it would let the login in.
+    SshdOptions options = Bastion(true);
+    options.passwordLogins = false;
+    options.logLevel = "DEBUG";
+    bastions.push_back(std::make_unique<SshdPeer>(options));
+    SshdPeer& bastion = *bastions.back();
+    ASSERT_TRUE(bastion.running()) << bastion.logText();
+    ASSERT_NO_FATAL_FAILURE(Authorize(bastion, keys.file("target_key")));
+    ASSERT_NO_FATAL_FAILURE(Authorize(bastion, keys.file("hop_key")));
+    // The target logs in with its key file (which it does not take) and
+    // then its password.
+    CSSH2::SetLoginKeys(SLoginKeys{keys.file("target_key"), {}, false});
+
+    // A hop with no ways of its own is refused: it was offered nothing of
+    // the target's, neither its key nor its password.
+    EXPECT_EQ(Login({Hop(bastion, "")}), SSH_AUTH_FAILED);
+    EXPECT_EQ(CSSH2::LastFailure().jump, "127.0.0.1 port " + std::to_string(bastion.port()));
+    EXPECT_EQ(bastion.logText().find("Accepted"), std::string::npos) << bastion.logText();
+    EXPECT_EQ(bastion.logText().find(targetPrint), std::string::npos) << bastion.logText();
+    EXPECT_EQ(target->logText().find("Accepted"), std::string::npos);
+
+    // Its own key file, with its passphrase, lets it in; the target's login
+    // is still the target's.
+    SJumpHost hop = Hop(bastion, "");
+    hop.keys.identityFile = keys.file("hop_key");
+    hop.keys.passphrase = "hop-phrase";
+    ASSERT_EQ(Login({std::move(hop)}), 0) << CSSH2::LastFailure().text << bastion.logText();
+    ASSERT_EQ(CSSH2::Exec("echo $SSH_CONNECTION"), 0);
+    EXPECT_NE(CSSH2::GetOutput().find(" " + std::to_string(target->port()) + "\n"), std::string::npos);
+    CSSH2::Disconnect();
+    CSSH2::SetLoginKeys({});
+    EXPECT_NE(bastion.logText().find("Accepted publickey for " + std::string(SshdPeer::User())), std::string::npos);
+    EXPECT_NE(bastion.logText().find(hopPrint), std::string::npos) << bastion.logText();
+    EXPECT_EQ(bastion.logText().find(targetPrint), std::string::npos) << bastion.logText();
+    EXPECT_NE(target->logText().find("Accepted password for " + std::string(SshdPeer::User())), std::string::npos);
 }
 
 }  // namespace

@@ -1,0 +1,265 @@
+// What a jump host gets to see of the fleet's secrets. A jump host that
+// writes down every password, keyboard-interactive answer and public key
+// offered to it stands between the console and a real sshd: a scan with
+// `ferrodex host refresh`, and a deployment whose upload goes through it
+// too, must offer it only what is its own. A hop outside the inventory is
+// offered no password at all, a hop of the inventory only its own.
+#include <gtest/gtest.h>
+
+#include <pwd.h>
+
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "inventory/group_node.h"
+#include "platform/registry.h"
+#include "scan/engine_deployment.h"
+#include "platform/text.h"
+#include "ssh2/ssh2.h"
+#include "tests/console/run_ferrodex.h"
+#include "tests/scan/scan_fixture.h"
+#include "tests/support/logging_jump.h"
+#include "tests/support/peer_process.h"
+#include "tests/support/peer_required.h"
+#include "tests/support/sshd_peer.h"
+#include "tests/support/temp_dir.h"
+
+namespace {
+
+constexpr const char* kHopPassword = "hop-own-pw";
+constexpr const char* kDeployUser = "fdxdeploy";
+
+std::string MakeKey(const std::string& path)
+{
+    return peer::RunQuietly({"/usr/bin/ssh-keygen", "-q", "-C", "", "-N", "", "-t", "ed25519", "-f", path}) ? path
+                                                                                                           : "";
+}
+
+// Nothing the hop recorded holds `secret`, and it was offered no password
+// and no keyboard-interactive answer but `allowed` ones ("" for none).
+::testing::AssertionResult OfferedOnly(const CLoggingJump& jump, const std::string& secret, const std::string& allowed)
+{
+    for (const std::string& line : jump.Lines()) {
+        if (line.find(secret) != std::string::npos) return ::testing::AssertionFailure() << "the hop saw: " << line;
+        const bool password = line.rfind("password ", 0) == 0 || line.rfind("kbdint ", 0) == 0;
+        if (password && (allowed.empty() || line.substr(line.rfind(' ') + 1) != allowed))
+            return ::testing::AssertionFailure() << "the hop was offered: " << line;
+    }
+    return ::testing::AssertionSuccess();
+}
+
+std::size_t Forwards(const CLoggingJump& jump, int port)
+{
+    std::size_t count = 0;
+    for (const std::string& line : jump.Lines("forward"))
+        if (line == "forward 127.0.0.1 " + std::to_string(port)) ++count;
+    return count;
+}
+
+// `ferrodex host refresh` of a host behind the recording hop.
+class JumpSecretsCliTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        std::string why;
+        if (!SshdPeer::Available(&why)) FDX_PEER_MISSING() << why;
+        if (!CLoggingJump::Available(&why)) FDX_PEER_MISSING() << why;
+        const std::string xml = peer::ReadWholeFile(SourceDir() + "/tests/data/lshw/user.xml");
+        ASSERT_FALSE(xml.empty());
+        WriteFakeLshw(dir.file("lshw"), xml);
+        SshdOptions options;
+        options.bindMounts = {{dir.file("lshw"), "/usr/bin/lshw"}};
+        target = std::make_unique<SshdPeer>(options);
+        ASSERT_TRUE(target->running()) << target->logText();
+        key = MakeKey(dir.file("target_key"));
+        ASSERT_FALSE(key.empty());
+        console = "--console " + dir.file("inventory.fdx") + " ";
+        ASSERT_EQ(Ferrodex("passwords on --main-password-stdin").status, 0);
+        ASSERT_EQ(Ferrodex("group add Lab").status, 0);
+    }
+    // Every command reads the main password first.
+    RunResult Ferrodex(const std::string& args, const std::string& input = "")
+    {
+        return RunFerrodexLine(console + args, "main-pw\n" + input);
+    }
+    // The target as Lab/127.0.0.1: its login, password and key file, behind `jump`.
+    void AddTarget(const CLoggingJump& jump)
+    {
+        const RunResult add = Ferrodex("host add Lab 127.0.0.1 --port " + std::to_string(target->port()) +
+                                           " --login " + SshdPeer::User() + " --password-stdin --identity " + key +
+                                           " --jump 127.0.0.1:" + std::to_string(jump.port()),
+                                       std::string(SshdPeer::Password()) + "\n");
+        ASSERT_EQ(add.status, 0) << add.err;
+    }
+    RunResult Refresh() { return Ferrodex("host refresh Lab/127.0.0.1"); }
+    bool TargetLoggedIn() const { return target->logText().find("Accepted") != std::string::npos; }
+
+    TempRegistry registry;
+    TempDir dir;
+    std::string key;
+    std::string console;
+    std::unique_ptr<SshdPeer> target;
+};
+
+TEST_F(JumpSecretsCliTest, AHopOutsideTheInventoryIsOfferedKeysButNoPassword)
+{
+    SLoggingJumpOptions options;
+    options.authorizedKeys = {key + ".pub"};
+    CLoggingJump jump(options);
+    ASSERT_TRUE(jump.running()) << jump.errorText();
+    ASSERT_NO_FATAL_FAILURE(AddTarget(jump));
+
+    const RunResult refresh = Refresh();
+    ASSERT_EQ(refresh.status, 0) << refresh.err << jump.errorText();
+    EXPECT_EQ(Forwards(jump, target->port()), 1u);
+    EXPECT_TRUE(TargetLoggedIn());
+    // The target's key file opened the hop, under the target's login name.
+    EXPECT_TRUE(jump.Saw(std::string("publickey ") + SshdPeer::User() + " ssh-ed25519 " + PublicKeyBase64(key)));
+    EXPECT_TRUE(OfferedOnly(jump, SshdPeer::Password(), ""));
+}
+
+TEST_F(JumpSecretsCliTest, AHopOutsideTheInventoryThatRefusesTheKeysIsNamed)
+{
+    CLoggingJump jump;  // takes nothing
+    ASSERT_TRUE(jump.running()) << jump.errorText();
+    ASSERT_NO_FATAL_FAILURE(AddTarget(jump));
+
+    const RunResult refresh = Refresh();
+    EXPECT_NE(refresh.status, 0);
+    EXPECT_NE(refresh.err.find("The jump host " + std::string(SshdPeer::User()) + "@127.0.0.1:" +
+                               std::to_string(jump.port()) +
+                               " refused the login; add it to the inventory with its own login."),
+              std::string::npos)
+        << refresh.err;
+    EXPECT_FALSE(jump.Lines("publickey").empty());
+    EXPECT_TRUE(OfferedOnly(jump, SshdPeer::Password(), ""));
+    EXPECT_EQ(Forwards(jump, target->port()), 0u);
+    EXPECT_FALSE(TargetLoggedIn());
+}
+
+TEST_F(JumpSecretsCliTest, AHopOfTheInventoryIsOfferedItsOwnPasswordOnly)
+{
+    SLoggingJumpOptions options;
+    options.password = kHopPassword;
+    CLoggingJump jump(options);
+    ASSERT_TRUE(jump.running()) << jump.errorText();
+    ASSERT_EQ(Ferrodex("group add Bastions").status, 0);
+    const RunResult add = Ferrodex("host add Bastions 127.0.0.1 --port " + std::to_string(jump.port()) +
+                                       " --login hopper --password-stdin",
+                                   std::string(kHopPassword) + "\n");
+    ASSERT_EQ(add.status, 0) << add.err;
+    ASSERT_NO_FATAL_FAILURE(AddTarget(jump));
+
+    const RunResult refresh = Refresh();
+    ASSERT_EQ(refresh.status, 0) << refresh.err << jump.errorText();
+    EXPECT_TRUE(TargetLoggedIn());
+    EXPECT_EQ(jump.Lines("password"), std::vector<std::string>{std::string("password hopper ") + kHopPassword});
+    EXPECT_TRUE(jump.Saw("accepted hopper password"));
+    // Its record names no key file and no agent: no key was offered either,
+    // least of all the target's.
+    EXPECT_TRUE(jump.Lines("publickey").empty());
+    EXPECT_TRUE(OfferedOnly(jump, SshdPeer::Password(), kHopPassword));
+}
+
+void ResetDeployUser()
+{
+    const std::string home = std::string("/home/") + kDeployUser;
+    std::error_code ignored;
+    std::filesystem::remove(home + "/.local/bin/lshw", ignored);
+    std::filesystem::copy_file("/etc/skel/.bashrc", home + "/.bashrc",
+                               std::filesystem::copy_options::overwrite_existing, ignored);
+}
+
+// A host without lshw behind the recording hop: the scan's session and the
+// upload of the engine's package both pass it.
+class JumpSecretsDeploymentTest : public ::testing::Test, public ScanFixture {
+protected:
+    void SetUp() override
+    {
+        std::string why;
+        if (!SshdPeer::Available(&why)) FDX_PEER_MISSING() << why;
+        if (!CLoggingJump::Available(&why)) FDX_PEER_MISSING() << why;
+        if (::getpwnam(kDeployUser) == nullptr) FDX_PEER_MISSING() << "no user " << kDeployUser << " (scripts/setup-peers.sh)";
+        RegWriteDword(HKEY_CURRENT_USER, kProductKey, u"LSHWAbsentChb", 1);
+        RegWriteDword(HKEY_CURRENT_USER, kProductKey, u"InfoOkChb", 1);
+        ResetDeployUser();
+        SshdOptions bare;
+        bare.bindMounts = {{"/dev/null", "/usr/bin/lshw"}};
+        target = std::make_unique<SshdPeer>(bare);
+        ASSERT_TRUE(target->running()) << target->logText();
+        key = MakeKey(dir.file("target_key"));
+        ASSERT_FALSE(key.empty());
+        const std::string install = R"(#!/bin/sh
+mkdir -p "$HOME/.local/bin" || exit 1
+printf '#!/bin/sh\necho "<node id=\\"box\\"><node id=\\"cpu\\"><product>behind</product></node></node>"\n' > "$HOME/.local/bin/lshw"
+chmod 755 "$HOME/.local/bin/lshw"
+{ echo 'PATH="$HOME/.local/bin:$PATH"'; cat "$HOME/.bashrc"; } > "$HOME/.bashrc.new" && mv "$HOME/.bashrc.new" "$HOME/.bashrc"
+)";
+        const std::string package = dir.file("lshw-1.2.tar.gz");
+        MakeScriptPackage(package, "1.2", install);
+        DescribeEnginePackage(package, "1.2");
+    }
+    void TearDown() override
+    {
+        EXPECT_EQ(CSSH2::Current(), nullptr);
+        ResetDeployUser();
+    }
+    // The scanned host behind `jump`, with its password and key file.
+    CHostNode& Target(const CLoggingJump& jump)
+    {
+        CHostNode& node = SetHost("127.0.0.1", target->port(), kDeployUser, SshdPeer::Password());
+        node.m_bstrKeyFile = AnsiToWide(key);
+        node.m_bstrJump = AnsiToWide("127.0.0.1:" + std::to_string(jump.port()));
+        return node;
+    }
+    // Scans, deploys and scans again; the picture came from the target.
+    void Deploy(CHostNode& node, const CLoggingJump& jump)
+    {
+        ASSERT_EQ(Expand(), S_OK) << (Messages().empty() ? "" : WideToAnsi(Messages()[0])) << jump.errorText();
+        EXPECT_NE(WideToAnsi(node.m_bstrXml).find("behind"), std::string::npos) << WideToAnsi(node.m_bstrXml);
+        // The scan's session and the upload's came through the hop.
+        EXPECT_EQ(Forwards(jump, target->port()), 2u);
+    }
+
+    TempDir dir;
+    std::string key;
+    std::unique_ptr<SshdPeer> target;
+};
+
+TEST_F(JumpSecretsDeploymentTest, AHopOutsideTheInventoryIsOfferedNoPasswordByTheScanOrTheUpload)
+{
+    SLoggingJumpOptions options;
+    options.authorizedKeys = {key + ".pub"};
+    CLoggingJump jump(options);
+    ASSERT_TRUE(jump.running()) << jump.errorText();
+    CHostNode& node = Target(jump);
+    ASSERT_NO_FATAL_FAILURE(Deploy(node, jump));
+    EXPECT_TRUE(jump.Saw(std::string("publickey ") + kDeployUser + " ssh-ed25519 " + PublicKeyBase64(key)));
+    EXPECT_TRUE(OfferedOnly(jump, SshdPeer::Password(), ""));
+}
+
+TEST_F(JumpSecretsDeploymentTest, AHopOfTheInventoryIsOfferedItsOwnPasswordByTheScanAndTheUpload)
+{
+    SLoggingJumpOptions options;
+    options.password = kHopPassword;
+    CLoggingJump jump(options);
+    ASSERT_TRUE(jump.running()) << jump.errorText();
+    // The hop is a host of the inventory, with a login and password of its own.
+    auto hop = std::make_unique<CHostNode>(group);
+    hop->SetName(u"bastion");
+    hop->m_bstrHost = u"127.0.0.1";
+    hop->m_nPort = jump.port();
+    hop->m_bstrLogin = u"hopper";
+    hop->m_bstrPassword = AnsiToWide(kHopPassword);
+    group->AppendChild(std::move(hop));
+    CHostNode& node = Target(jump);
+    ASSERT_NO_FATAL_FAILURE(Deploy(node, jump));
+    EXPECT_EQ(jump.Lines("accepted"),
+              (std::vector<std::string>{"accepted hopper password", "accepted hopper password"}));
+    EXPECT_TRUE(jump.Lines("publickey").empty());
+    EXPECT_TRUE(OfferedOnly(jump, SshdPeer::Password(), kHopPassword));
+}
+
+}  // namespace
