@@ -677,7 +677,19 @@ struct SHostOutcome {
     std::u16string group;
     std::u16string name;
     std::vector<std::u16string> cells;
+    HSCOPEITEM item = 0;
 };
+
+// "2026-12-07 20:33:48 UTC", as the list shows a time, in ISO 8601
+// ("2026-12-07T20:33:48Z"); any other text as it is.
+std::u16string IsoTime(std::u16string_view shown)
+{
+    constexpr std::u16string_view kUtc = u" UTC";
+    if (shown.size() != 19 + kUtc.size() || !shown.ends_with(kUtc) || shown[10] != u' ') return std::u16string(shown);
+    std::u16string iso(shown.substr(0, 19));
+    iso[10] = u'T';
+    return iso + u"Z";
+}
 
 }  // namespace
 
@@ -688,6 +700,9 @@ int CommandRefresh(const CommandContext& context, const std::vector<std::string>
     OverrideSettingDword(kProductKey, u"RefreshJobs", static_cast<DWORD>(jobs));
     ScriptAnswers answers = AnswersFrom(options);
     answers.progressBar = true;
+    // A changed host key is trusted only for the hosts named one by one
+    // (below), never by this process's own questions.
+    answers.acceptQuestions = false;
     CCommandSession session(std::move(answers));
     if (!session.Open(context, EAccess::Read)) return session.Finish(false);
     CConsoleHost& host = session.Host();
@@ -709,9 +724,19 @@ int CommandRefresh(const CommandContext& context, const std::vector<std::string>
         chosen.emplace_back(names[0], names.size() == 2 ? names[1] : std::u16string());
         choice += names[0] + (names.size() == 2 ? u"/" + names[1] : std::u16string()) + u"\n";
     }
+    std::u16string trusted;
+    for (const auto& [groupName, hostName] : chosen)
+        if (!hostName.empty()) trusted += groupName + u"/" + hostName + u"\n";
+    if (options.acceptChangedHostKey && trusted.empty()) {
+        session.Fail("--accept-changed-host-key trusts the hosts named as GROUP/HOST only: name them");
+        return session.Finish(false);
+    }
     if (!paths.empty()) OverrideSettingText(kProductKey, u"RefreshChoice", choice);
+    if (options.acceptChangedHostKey) OverrideSettingText(kProductKey, u"RefreshTrustChangedKeys", trusted);
+    if (options.yes) OverrideSettingDword(kProductKey, u"RefreshDeploy", 1);
     const HRESULT result = session.Invoke(session.Root(), u"Refresh All");
     ForgetSettingTextOverride(kProductKey, u"RefreshChoice");
+    ForgetSettingTextOverride(kProductKey, u"RefreshTrustChangedKeys");
     if (FAILED(result)) return session.Finish(false);
     session.Ui().EndProgress();
 
@@ -727,7 +752,11 @@ int CommandRefresh(const CommandContext& context, const std::vector<std::string>
             const bool wanted = chosen.empty() || std::any_of(chosen.begin(), chosen.end(), [&](const auto& entry) {
                                     return entry.first == groupName && (entry.second.empty() || entry.second == row.cells[kColName]);
                                 });
-            if (wanted) outcomes.push_back(SHostOutcome{groupName, row.cells[kColName], row.cells});
+            if (!wanted) continue;
+            HSCOPEITEM item = 0;
+            for (HSCOPEITEM child : host.Children(group))
+                if (host.DisplayName(child) == row.cells[kColName]) item = child;
+            outcomes.push_back(SHostOutcome{groupName, row.cells[kColName], row.cells, item});
         }
     }
     std::size_t failed = 0;
@@ -752,11 +781,18 @@ int CommandRefresh(const CommandContext& context, const std::vector<std::string>
             writer.Key("result");
             writer.String(outcome.cells[kColResult]);
             writer.Key("scanned");
-            writer.String(outcome.cells[kColLastScan]);
-            writer.Key("login");
-            writer.String(outcome.cells[kColLogin]);
-            writer.Key("sudo");
-            writer.String(outcome.cells[kColSudo]);
+            if (outcome.cells[kColLastScan].empty())
+                writer.Null();
+            else
+                writer.String(IsoTime(outcome.cells[kColLastScan]));
+            if (const std::optional<std::string> method = host.HostLoginMethod(outcome.item)) {
+                writer.Key("loginMethod");
+                writer.String(*method);
+            }
+            if (const std::optional<bool> sudo = host.HostSudo(outcome.item)) {
+                writer.Key("sudo");
+                writer.Bool(*sudo);
+            }
             writer.EndObject();
             PrintJson(writer);
             continue;

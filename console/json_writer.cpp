@@ -153,3 +153,9 @@ void CJsonWriter::Bool(bool value)
     BeforeValue();
     m_out += value ? "true" : "false";
 }
+
+void CJsonWriter::Null()
+{
+    BeforeValue();
+    m_out += "null";
+}

@@ -19,6 +19,7 @@ public:
     void String(std::u16string_view text);
     void Number(long long value);
     void Bool(bool value);
+    void Null();
     // The document so far.
     const std::string& Text() const { return m_out; }
 

@@ -198,6 +198,7 @@ int main(int argc, char** argv)
     refresh->add_flag("--json", json, "Print one JSON record per host");
     addHostOptions(refresh, false, false);
     addHostKeyOptions(refresh);
+    refresh->add_flag("--yes", hostOptions.yes, "Allow the deployment of lshw to the hosts that lack it");
     refresh
         ->add_option("--timeout", hostOptions.commandTimeout,
                      "Stop a host's lshw when it has not finished after this many seconds")

@@ -118,13 +118,29 @@ int CScriptUserInterface::AnswerHostDialog(DialogState& dialog)
     // or --passphrase-stdin.
     const bool answered = m_answers.answerHostDialog || m_answers.login || m_answers.hostPasswordFromInput ||
                           m_answers.keyFile || m_answers.agent || m_answers.passphraseFromInput;
+    // The login question of one host among many names it ("Data/db1").
+    const std::u16string where = dialog.texts.count(IDC_HOST_PATH) ? dialog.texts[IDC_HOST_PATH] : std::u16string();
     // A command that works through many hosts asks once for each.
-    if (dialog.texts[IDC_HOST] != m_lastDialogHost) {
-        m_lastDialogHost = dialog.texts[IDC_HOST];
+    const std::u16string asked = where.empty() ? dialog.texts[IDC_HOST] : where;
+    const bool nextHost = asked != m_lastDialogHost;
+    if (nextHost) {
+        m_lastDialogHost = asked;
         m_nHostDialogs = 0;
     }
+    if (!answered && !where.empty() && StdinIsTerminal()) return AskFleetLogin(dialog, where);
     // A dialog that keeps coming back did not get what it needs.
-    if (!answered || ++m_nHostDialogs > kMaxHostDialogs) return Unanswered(dialog);
+    if (!answered || ++m_nHostDialogs > kMaxHostDialogs) {
+        if (!where.empty() && !StdinIsTerminal() && !m_bFailed) {
+            const std::u16string& title = dialog.title.empty() ? dialog.tmpl.title : dialog.title;
+            Error("the dialog \"" + WideToAnsi(title) + "\" for " + WideToAnsi(where) +
+                  (dialog.texts[IDC_KEY_FILE].empty()
+                       ? " needs an answer: give the password with --password-stdin (or a key file with --identity, "
+                         "or --agent)"
+                       : " needs an answer: give the key file's passphrase with --passphrase-stdin"));
+            return IDCANCEL;
+        }
+        return Unanswered(dialog);
+    }
     if (m_bFailed) return IDCANCEL;  // refused after an error: the same answer would follow
     if (m_answers.clearPassword) dialog.checks[IDC_CLEAR_PASSWORD] = 1;
     if (m_answers.sudo) dialog.checks[IDC_SUDO] = *m_answers.sudo ? 1 : 0;
@@ -134,14 +150,49 @@ int CScriptUserInterface::AnswerHostDialog(DialogState& dialog)
     if (m_answers.login) dialog.texts[IDC_LOGIN] = *m_answers.login;
     if (m_answers.keyFile) dialog.texts[IDC_KEY_FILE] = *m_answers.keyFile;
     if (m_answers.agent) dialog.checks[IDC_USE_AGENT] = *m_answers.agent ? 1 : 0;
-    const std::string host = WideToAnsi(dialog.texts[IDC_HOST]);
-    if (m_answers.hostPasswordFromInput &&
-        !ReadSecretInto("Password for " + host + ": ", dialog.texts[IDC_PASSWORD]))
-        return IDCANCEL;
-    if (m_answers.passphraseFromInput &&
-        !ReadSecretInto("Passphrase of the key file for " + host + ": ", dialog.texts[IDC_PASSPHRASE]))
+    const std::string who = LoginQuestionSubject(dialog, where);
+    if (m_answers.hostPasswordFromInput) {
+        // Many hosts share the one password read first (as `--ask-pass`
+        // does); a question that comes back for the same host reads again.
+        if (!where.empty() && nextHost && m_bSharedPassword) {
+            WipeString(dialog.texts[IDC_PASSWORD]);
+            dialog.texts[IDC_PASSWORD] = m_sharedPassword.get();
+        } else {
+            if (!ReadSecretInto("Password for " + who + ": ", dialog.texts[IDC_PASSWORD])) return IDCANCEL;
+            if (!where.empty() && !m_bSharedPassword) {
+                m_sharedPassword.get() = dialog.texts[IDC_PASSWORD];
+                m_bSharedPassword = true;
+            }
+        }
+    }
+    // Of many hosts, only one with a key file reads a passphrase.
+    const bool passphraseAsked = where.empty() || !dialog.texts[IDC_KEY_FILE].empty();
+    if (m_answers.passphraseFromInput && passphraseAsked &&
+        !ReadSecretInto("Passphrase of the key file for " + who + ": ", dialog.texts[IDC_PASSPHRASE]))
         return IDCANCEL;
     return IDOK;
+}
+
+std::string CScriptUserInterface::LoginQuestionSubject(DialogState& dialog, const std::u16string& where)
+{
+    const std::string host = WideToAnsi(dialog.texts[IDC_HOST]);
+    if (where.empty()) return TerminalText(host);
+    const std::string login = WideToAnsi(dialog.texts[IDC_LOGIN]);
+    return TerminalText((login.empty() ? host : login + "@" + host) + " (" + WideToAnsi(where) + ")");
+}
+
+int CScriptUserInterface::AskFleetLogin(DialogState& dialog, const std::u16string& where)
+{
+    // On a terminal, a host of many that lacks only its password (or its
+    // key file's passphrase) is asked just that, by name; one that lacks
+    // more gets the whole form.
+    if (dialog.texts[IDC_LOGIN].empty() || dialog.texts[IDC_HOST].empty()) return PromptForm(dialog);
+    if (++m_nHostDialogs > kMaxHostDialogs) return Unanswered(dialog);
+    const std::string who = LoginQuestionSubject(dialog, where);
+    if (!dialog.texts[IDC_KEY_FILE].empty())
+        return ReadSecretInto("Passphrase of the key file for " + who + ": ", dialog.texts[IDC_PASSPHRASE]) ? IDOK
+                                                                                                             : IDCANCEL;
+    return ReadSecretInto("Password for " + who + ": ", dialog.texts[IDC_PASSWORD]) ? IDOK : IDCANCEL;
 }
 
 int CScriptUserInterface::AnswerPasswordDialog(DialogState& dialog)
@@ -229,7 +280,14 @@ int CScriptUserInterface::ShowMessage(HWND, std::u16string_view text, std::u16st
     const UINT buttons = type & MB_TYPEMASK;
     const int yes = buttons == MB_OKCANCEL ? IDOK : IDYES;
     const int no = buttons == MB_OKCANCEL ? IDCANCEL : buttons == MB_YESNOCANCEL ? IDCANCEL : IDNO;
-    if (m_answers.acceptQuestions) return yes;
+    if (m_answers.acceptQuestions) {
+        // Said yes for the user, never silently: what was accepted (the
+        // host, its new key and the keys it replaced) stays on record.
+        std::fprintf(stderr, "Warning: %s: %s (accepted: --accept-changed-host-key)\n", TerminalText(caption).c_str(),
+                     ShownLines(message).c_str());
+        std::fflush(stderr);
+        return yes;
+    }
     if (StdinIsTerminal()) {
         std::fprintf(stderr, "%s: %s [y/N] ", TerminalText(caption).c_str(), ShownLines(message).c_str());
         std::fflush(stderr);

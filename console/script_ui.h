@@ -85,6 +85,10 @@ private:
     std::u16string m_lastDialogHost;
     int AnswerHostDialog(DialogState& dialog);
     int AnswerPasswordDialog(DialogState& dialog);
+    // The login question of one host of many, on a terminal, without options.
+    int AskFleetLogin(DialogState& dialog, const std::u16string& where);
+    // "login@address (Group/host)" for a host of many, else the address.
+    static std::string LoginQuestionSubject(DialogState& dialog, const std::u16string& where);
     // A dialog no option answers: a form on the terminal, else a failure.
     int Unanswered(DialogState& dialog);
     int PromptForm(DialogState& dialog);
@@ -95,4 +99,8 @@ private:
     // The last main password read, to answer the set mode's second question
     // when standard input is not a terminal.
     Wiped<std::u16string> m_lastMainPassword;
+    // The host password read for the first host of many that asked, given
+    // to every later one (--password-stdin of a fleet refresh).
+    Wiped<std::u16string> m_sharedPassword;
+    bool m_bSharedPassword = false;
 };

@@ -85,6 +85,8 @@ int CHostDialog::DoModal()
     dialog.texts[IDC_PASSPHRASE] = u"";
     dialog.checks[IDC_USE_AGENT] = m_bUseAgent ? 1 : 0;
     dialog.texts[IDC_JUMP] = m_bstrJump;
+    dialog.texts[IDC_HOST_PATH] = m_bstrWhere;
+    dialog.shown[IDC_HOST_PATH] = !m_bstrWhere.empty();
     std::u16string jump;
     int result = IDCANCEL;
     for (;;) {

@@ -47,6 +47,9 @@ public:
     bool m_bUseAgent = false;        // "Use the SSH agent"
     // "Jump host": the route as NormalJumpRoute writes it (in: as stored).
     std::u16string m_bstrJump;
+    // The host's place in the tree ("Data/db1"), shown above the fields when
+    // set: a question about one host of many says which one it is.
+    std::u16string m_bstrWhere;
 };
 
 enum PasswordDialogMode { PASSWORDDLG_SET = 0, PASSWORDDLG_PROMPT = 1 };

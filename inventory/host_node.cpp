@@ -5,6 +5,7 @@
 #include "inventory/context_menu.h"
 #include "inventory/dialogs.h"
 #include "inventory/group_node.h"
+#include "inventory/login_question.h"
 #include "inventory/module_state.h"
 #include "inventory/node_types.h"
 #include "res/resource_ids.h"
@@ -128,15 +129,10 @@ HRESULT CHostNode::Command(IConsole*, IConsoleNameSpace2* nameSpace, long comman
     }
     case IDM_REFRESH_HOST: {
         // The hardware shown stays until a scan brings a new picture.
-        // A host that logs in with a key file or the agent needs no password.
-        const bool passwordNeeded = m_bstrPassword.empty() && m_bstrKeyFile.empty() && !m_bUseAgent;
-        if (m_bstrHost.empty() || m_bstrLogin.empty() || passwordNeeded || HostKeyNeedsPassphrase(*this)) {
-            CHostDialog dialog(HOSTDLG_LOGIN, m_bstrHost, m_nPort, m_bstrLogin.empty() ? u"root" : m_bstrLogin,
-                               m_bSudo);
-            dialog.SetLoginWays(m_bstrKeyFile, m_bUseAgent);
-            dialog.m_bstrJump = m_bstrJump;
-            if (dialog.DoModal() != IDOK) return S_FALSE;
-            if (TakeDialog(dialog, nameSpace)) g_bDirty = true;
+        if (LoginQuestionNeeded(*this)) {
+            bool dropped = false;
+            if (!AskHostLogin(*this, nameSpace, dropped)) return S_FALSE;
+            if (dropped) g_bDirty = true;
         }
         return RefreshHost(*this, nameSpace) == 1 ? S_FALSE : S_OK;
     }

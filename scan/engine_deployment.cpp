@@ -20,6 +20,7 @@
 #include "scan/jump_hosts.h"
 #include "scan/login_settings.h"
 #include "scan/remote_command.h"
+#include "scan/scan_command.h"
 #include "scan/scan_job.h"
 #include "scan/sudo_scan.h"
 #include "scp/scp.h"
@@ -105,26 +106,38 @@ void RunStep(const std::string& command)
     if (CSSH2::GetExitStatus() != 0) throw CScanError::Text(AnsiToWide(CSSH2::GetOutput()));
 }
 
-// Runs the install script as root through sudo (the script then installs
-// system-wide): without a password first, then with the host's on sudo's
-// standard input. True when it ran; a failing install raises its output; a
-// refusing sudo is told as a note and gives false.
 // After the install: its log's last line (how lshw was installed), or on
 // failure its last lines on standard error.
 constexpr CShellWord kInstallTail(
     ">make.log && tail -n 1 make.log || { s=$?; tail -n 20 make.log >&2; exit \"$s\"; }");
 
-bool InstallThroughSudo(const std::string& sources, const std::string& architecture, const std::string& password,
-                        IScanQuestions& questions)
+// The install step guarded as the scan is (scan/scan_command.h): when the
+// connection goes, the install and the build it started end and the
+// deployment's folder goes with them. `install` runs in the sources'
+// folder with the architecture as $2.
+std::string GuardedInstall(const std::string& folder, const std::string& sources, const std::string& architecture,
+                           CShellWord install)
+{
+    return GuardPrologue(CurrentHostBounds()) + " " + GuardSetup(folder) + " " +
+           BuildRemoteCommand({"set --", CShellWord::Value(sources), CShellWord::Value(architecture), ";"}) + " " +
+           GuardWait({"cd \"$1\" &&", install, kInstallTail}) + " " + BuildRemoteCommand({"exit \"$s\""});
+}
+
+// Runs the install script as root through sudo (the script then installs
+// system-wide): without a password first, then with the host's on sudo's
+// standard input. True when it ran; a failing install raises its output; a
+// refusing sudo is told as a note and gives false.
+bool InstallThroughSudo(const std::string& folder, const std::string& sources, const std::string& architecture,
+                        const std::string& password, IScanQuestions& questions)
 {
     const auto run = [&](bool withPassword) {
         // sudo's messages and the install's last lines are the output.
-        const std::string command = BuildRemoteCommand(
-            {"cd", CShellWord::Value(sources),
-             withPassword ? CShellWord("&& LC_ALL=C sudo -S -p '' -- ./install --arch")
-                          : CShellWord("&& LC_ALL=C sudo -n -- ./install --arch"),
-             CShellWord::Value(architecture),
-             withPassword ? CShellWord("--system") : CShellWord("--system </dev/null"), kInstallTail});
+        const std::string command =
+            withPassword
+                ? GuardedInstall(folder, sources, architecture,
+                                 "LC_ALL=C sudo -S -p '' -- ./install --arch \"$2\" --system")
+                : GuardedInstall(folder, sources, architecture,
+                                 "LC_ALL=C sudo -n -- ./install --arch \"$2\" --system </dev/null");
         if (!withPassword) return CSSH2::Exec(command.c_str());
         Wiped<std::string> input;
         input.get().reserve(password.size() + 1);
@@ -430,12 +443,11 @@ SEngineInstall InstallEngineOnHost(const std::string& folder, EEngineDestination
     // lshw was installed; when it fails, the log's last lines follow the
     // install script's message, as the folder goes.
     const bool throughSudo =
-        sudoPassword != nullptr && InstallThroughSudo(sources, install.architecture, *sudoPassword, questions);
+        sudoPassword != nullptr && InstallThroughSudo(folder, sources, install.architecture, *sudoPassword, questions);
     if (!throughSudo) {
-        const CShellWord where =
-            destination == EEngineDestination::SystemWide ? CShellWord("--system") : CShellWord("");
-        RunStep(BuildRemoteCommand({"cd", CShellWord::Value(sources), "&& ./install --arch",
-                                    CShellWord::Value(install.architecture), where, kInstallTail}));
+        RunStep(destination == EEngineDestination::SystemWide
+                    ? GuardedInstall(folder, sources, install.architecture, "./install --arch \"$2\" --system")
+                    : GuardedInstall(folder, sources, install.architecture, "./install --arch \"$2\""));
     }
     const std::string output = CSSH2::GetOutput();
     std::string_view last = output;

@@ -7,6 +7,7 @@
 #include "inventory/dialogs.h"
 #include "inventory/group_node.h"
 #include "inventory/host_node.h"
+#include "inventory/login_question.h"
 #include "inventory/module_state.h"
 #include "platform/settings.h"
 #include "platform/text.h"
@@ -133,11 +134,6 @@ std::string RequestRecord(const CHostNode& host, std::u16string& failure)
     }
 }
 
-bool NeedsLogin(const CHostNode& host)
-{
-    return host.m_bstrHost.empty() || host.m_bstrLogin.empty() || host.m_bstrPassword.empty();
-}
-
 }  // namespace
 
 int WorkerSeconds(const SScanLimits& limits)
@@ -181,12 +177,11 @@ SFleetCount RefreshHosts(const std::vector<CHostNode*>& hosts, IConsoleNameSpace
     // The questions come first, one host after the other.
     std::vector<CHostNode*> queue;
     for (CHostNode* host : hosts) {
-        if (NeedsLogin(*host)) {
-            CHostDialog dialog(HOSTDLG_LOGIN, host->m_bstrHost, host->m_nPort,
-                               host->m_bstrLogin.empty() ? std::u16string(u"root") : host->m_bstrLogin, host->m_bSudo);
-            if (dialog.DoModal() == IDOK && host->TakeDialog(dialog, nameSpace)) g_bDirty = true;
+        if (LoginQuestionNeeded(*host)) {
+            bool dropped = false;
+            if (AskHostLogin(*host, nameSpace, dropped) && dropped) g_bDirty = true;
         }
-        if (NeedsLogin(*host)) {
+        if (LoginQuestionNeeded(*host)) {
             TakeRefreshedXml(*host, nameSpace, 1, {}, texts[WT_NO_LOGIN]);
             ++count.done;
             ++count.failed;

@@ -118,6 +118,9 @@ void RunScanStep(const SScanRequest& request, IScanQuestions& questions, SScanRe
     CheckSshResult(CSSH2::Exec(SudoScanCommand(false, answerSeconds).c_str()), kLshw);
     std::uint32_t status = CSSH2::GetExitStatus();
     if (status == kSudoSilentStatus) return TellAndScanWithoutSudo(SudoSilentText(answerSeconds));
+    // Only root's own lshw runs as root: sudo was not asked.
+    if (status == kLshwNotRootsStatus)
+        return TellAndScanWithoutSudo(SudoRefusalText(SUDO_LSHW_NOT_ROOTS, CSSH2::GetOutput()));
     if (status != kSudoRefusedStatus && status != kSudoMissingStatus) return;
     ESudoRefusal refusal = SUDO_MISSING;
     if (status == kSudoRefusedStatus) {
@@ -141,17 +144,6 @@ void RunScanStep(const SScanRequest& request, IScanQuestions& questions, SScanRe
         }
     }
     TellAndScanWithoutSudo(SudoRefusalText(refusal, CSSH2::GetOutput()));
-}
-
-std::string ScanCommand()
-{
-    // An lshw that is not an executable file (say, hidden by an empty one) is
-    // a missing lshw. /usr/local/sbin, where a system-wide deployment puts
-    // it, is not on a login's PATH everywhere.
-    return BuildRemoteCommand({"PATH=\"$PATH:/usr/local/sbin\";"
-                               " p=$(command -v lshw 2>/dev/null) && [ -f \"$p\" ] && [ -x \"$p\" ] || exit 127;"
-                               " f=$(mktemp) || exit 1; trap 'rm -f \"$f\"' EXIT; trap 'exit 129' HUP INT TERM PIPE;"
-                               " \"$p\" -xml 2>&1 >\"$f\"; s=$?; [ \"$s\" -ne 0 ] || cat \"$f\" || s=1; exit \"$s\""});
 }
 
 void CheckSshResult(int code) { CheckSshResult(code, nullptr); }

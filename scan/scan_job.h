@@ -1,22 +1,14 @@
-// The steps of a scan on its session: the scan command and its sudo
-// form, the checks of what the SSH client returned, the texts of its
-// errors, and the host-key question.
+// The steps of a scan on its session: running the scan command (through
+// sudo when asked), the checks of what the SSH client returned, the texts
+// of its errors, and the host-key question.
 #pragma once
 
 #include <cstdint>
 #include <string>
 
+#include "scan/scan_command.h"
 #include "scan/scan_error.h"
 #include "scan/scan_request.h"
-
-// The scan as sent to a host. Its output is lshw's own messages, then the
-// XML, which lshw writes into a private temporary file (mktemp) that is
-// removed at once: nothing is left in the login's home, and two scans of
-// one host never share a file. Exits with kLshwMissingStatus when there is
-// no lshw, with lshw's status when it fails.
-std::string ScanCommand();
-inline constexpr std::uint32_t kLshwMissingStatus = 127;
-
 
 // 0 passes; 15 raises the server's disconnect description; any other code
 // closes the session and raises the code. With the command's name, a limit

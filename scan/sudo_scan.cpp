@@ -7,12 +7,34 @@
 #include "platform/resources.h"
 #include "platform/text.h"
 #include "scan/remote_command.h"
+#include "scan/scan_command.h"
 
 namespace {
 
 constexpr UINT kRefusalTexts = 481;
 constexpr UINT kSilentText = 484;
 constexpr std::size_t kMaxSudoLine = 200;
+
+// Finds the lshw that root may run, as $r: the first on a fixed list of
+// root's folders (never the login's PATH), and only when the file, the
+// folders above it and, for a link, those above its target are owned by
+// root and writable by nobody else (a link itself only owned by root).
+// Without a usable one it exits with kLshwMissingStatus when no lshw is
+// found at all, else with kLshwNotRootsStatus and the path at fault.
+// u PATH: one path's owner and mode (links allowed when l=1); v PATH: the
+// path and every folder above it, printing the first at fault.
+constexpr CShellWord kFindRootsLshw(
+    "u() { set -f; set -- $(ls -ldn -- \"$1\" 2>/dev/null); set +f; [ \"$3\" = 0 ] || return 1;"
+    " case $1 in l*) [ \"$l\" = 1 ];; ?????w*|????????w*) return 1;; esac; };"
+    " v() { c=$1; while u \"$c\" || { printf '%s\\n' \"$c\"; return 1; }; [ \"$c\" != / ]; do c=${c%/*}; c=${c:-/}; done; };"
+    " PATH=\"$PATH:/usr/local/sbin\"; r=;"
+    " for c in /usr/sbin /usr/bin /sbin /bin /usr/local/sbin /usr/local/bin; do"
+    " [ -f \"$c/lshw\" ] && [ -x \"$c/lshw\" ] && { r=$c/lshw; break; }; done;"
+    " if [ -z \"$r\" ]; then p=$(command -v lshw 2>/dev/null) && [ -f \"$p\" ] && [ -x \"$p\" ] || exit 127;"
+    " printf '%s\\n' \"$p\"; exit 243; fi;"
+    " if n=$(readlink -f -- \"$r\" 2>/dev/null) && [ -n \"$n\" ]; then l=1; v \"$r\" || exit 243; l=0; v \"$n\" || exit 243;"
+    " else l=0; v \"$r\" || exit 243; fi;"
+    " command -v sudo >/dev/null 2>&1 || exit 240;");
 
 bool Holds(std::string_view text, std::string_view part) { return text.find(part) != std::string_view::npos; }
 
@@ -29,45 +51,53 @@ std::string FirstLine(std::string_view output)
     return line;
 }
 
+// The output's last non-empty line, cleaned as FirstLine.
+std::string LastLine(std::string_view output)
+{
+    while (!output.empty() && (output.back() == '\n' || output.back() == '\r')) output.remove_suffix(1);
+    const std::size_t start = output.find_last_of("\r\n");
+    return FirstLine(start == std::string_view::npos ? output : output.substr(start + 1));
+}
+
 }  // namespace
 
 std::string SudoScanCommand(bool passwordOnInput, int answerSeconds)
 {
+    return SudoScanCommand(passwordOnInput, CurrentHostBounds(), answerSeconds);
+}
+
+std::string SudoScanCommand(bool passwordOnInput, const SHostBounds& bounds, int answerSeconds)
+{
     const std::string seconds = std::to_string(answerSeconds);
     // sudo's messages go to the output (in the C locale, to be told apart),
-    // lshw's XML to the private file: an empty file after a failure is sudo
+    // lshw's XML to the private folder: an empty XML after a failure is sudo
     // refusing, as lshw writes its XML before it ends. The password is read
     // once into the shell and handed to each sudo by the shell's own printf,
     // so that it is on no command line.
+    std::string command = GuardPrologue(bounds) + " " + BuildRemoteCommand({kFindRootsLshw}) + " " + GuardSetup();
     if (passwordOnInput)
-        return BuildRemoteCommand({"PATH=\"$PATH:/usr/local/sbin\";"
-                                   " p=$(command -v lshw 2>/dev/null) && [ -f \"$p\" ] && [ -x \"$p\" ] || exit 127;"
-                                   " command -v sudo >/dev/null 2>&1 || exit 240;"
-                                   " f=$(mktemp) || exit 1; trap 'rm -f \"$f\"' EXIT; trap 'exit 129' HUP INT TERM PIPE;"
-                                   " IFS= read -r w || w=;"
+        return command + " " +
+               BuildRemoteCommand({"IFS= read -r w || w=;"
                                    " if command -v timeout >/dev/null 2>&1; then"
                                    " o=$(printf '%s\\n' \"$w\" | LC_ALL=C timeout -k 5",
                                    CShellWord::Value(seconds),
-                                   "sudo -S -p '' -l -- \"$p\" 2>&1 >/dev/null); c=$?;"
+                                   "sudo -S -p '' -l -- \"$r\" 2>&1 >/dev/null); c=$?;"
                                    " case $c in 124|137) exit 242;; esac;"
                                    // A refused password is not sent a second time.
                                    " case $o in *'incorrect password'*|*'try again'*) printf '%s\\n' \"$o\"; exit 241;; esac;"
-                                   " fi;"
-                                   " printf '%s\\n' \"$w\" | LC_ALL=C sudo -S -p '' -- \"$p\" -xml 2>&1 >\"$f\"; s=$?;"
-                                   " w=; [ \"$s\" -eq 0 ] || [ -s \"$f\" ] || exit 241;"
-                                   " [ \"$s\" -ne 0 ] || cat \"$f\" || s=1; exit \"$s\""});
-    return BuildRemoteCommand({"PATH=\"$PATH:/usr/local/sbin\";"
-                               " p=$(command -v lshw 2>/dev/null) && [ -f \"$p\" ] && [ -x \"$p\" ] || exit 127;"
-                               " command -v sudo >/dev/null 2>&1 || exit 240;"
-                               " f=$(mktemp) || exit 1; trap 'rm -f \"$f\"' EXIT; trap 'exit 129' HUP INT TERM PIPE;"
-                               " if command -v timeout >/dev/null 2>&1; then"
+                                   " fi; LC_ALL=C; export LC_ALL;"}) +
+               " " + GuardRun("printf '%s\\n' \"$w\" | run sudo -S -p '' -- \"$r\" -xml") + " " +
+               BuildRemoteCommand({"w=; [ \"$s\" -eq 0 ] || [ -s \"$d/x\" ] || exit 241;"
+                                   " [ \"$s\" = 0 ] || exit \"$s\"; cat \"$d/x\" || exit 1"});
+    return command + " " +
+           BuildRemoteCommand({"if command -v timeout >/dev/null 2>&1; then"
                                " LC_ALL=C timeout -k 5",
                                CShellWord::Value(seconds),
-                               "sudo -n -l -- \"$p\" >/dev/null 2>&1 </dev/null;"
-                               " case $? in 124|137) exit 242;; esac; fi;"
-                               " LC_ALL=C sudo -n -- \"$p\" -xml 2>&1 >\"$f\" </dev/null; s=$?;"
-                               " [ \"$s\" -eq 0 ] || [ -s \"$f\" ] || exit 241;"
-                               " [ \"$s\" -ne 0 ] || cat \"$f\" || s=1; exit \"$s\""});
+                               "sudo -n -l -- \"$r\" >/dev/null 2>&1 </dev/null;"
+                               " case $? in 124|137) exit 242;; esac; fi; LC_ALL=C; export LC_ALL;"}) +
+           " " + GuardRun("run sudo -n -- \"$r\" -xml </dev/null") + " " +
+           BuildRemoteCommand({"[ \"$s\" -eq 0 ] || [ -s \"$d/x\" ] || exit 241;"
+                               " [ \"$s\" = 0 ] || exit \"$s\"; cat \"$d/x\" || exit 1"});
 }
 
 ESudoRefusal ClassifySudoRefusal(std::string_view output)
@@ -90,10 +120,9 @@ std::u16string SudoRefusalText(ESudoRefusal refusal, std::string_view output, un
     LoadStringList(kRefusalTexts, causes);
     const auto index = static_cast<std::size_t>(refusal);
     std::u16string text = index < causes.size() ? causes[index] : std::u16string();
-    if (refusal == SUDO_OTHER) {
-        const std::string line = FirstLine(output);
-        if (!line.empty()) text += u": " + AnsiToWide(line);
-    }
+    const std::string line =
+        refusal == SUDO_OTHER ? FirstLine(output) : refusal == SUDO_LSHW_NOT_ROOTS ? LastLine(output) : std::string();
+    if (!line.empty()) text += u": " + AnsiToWide(line);
     return text + u". " + LoadString(g_hInstance, then);
 }
 

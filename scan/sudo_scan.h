@@ -8,7 +8,11 @@
 #include <string>
 #include <string_view>
 
-// The scan command of ScanCommand with lshw run through sudo: `-n` without
+#include "scan/scan_command.h"
+
+// The scan command of ScanCommand with lshw run through sudo: only root's
+// own lshw, never one the login could change (see kLshwNotRootsStatus);
+// `-n` without
 // a password, `-S` with an empty prompt when the password comes on standard
 // input. Exits with kLshwMissingStatus when there is no lshw, with
 // kSudoMissingStatus when there is no sudo, and with kSudoRefusedStatus and
@@ -18,10 +22,18 @@
 // `answerSeconds` (a prompt it should not show, a slow PAM) exits with
 // kSudoSilentStatus instead of holding the scan for the whole command limit.
 inline constexpr int kSudoAnswerSeconds = 30;
+// The bounds are those of the limits in force unless given.
 std::string SudoScanCommand(bool passwordOnInput, int answerSeconds = kSudoAnswerSeconds);
+std::string SudoScanCommand(bool passwordOnInput, const SHostBounds& bounds, int answerSeconds = kSudoAnswerSeconds);
 inline constexpr std::uint32_t kSudoMissingStatus = 240;
 inline constexpr std::uint32_t kSudoRefusedStatus = 241;
 inline constexpr std::uint32_t kSudoSilentStatus = 242;
+// The lshw that root would run is not root's own: the first lshw on root's
+// fixed folders (/usr/sbin, /usr/bin, /sbin, /bin, /usr/local/sbin,
+// /usr/local/bin), or a folder above it or above its link's target, is not
+// owned by root or can be written by others than root; or the only lshw is
+// one on the login's PATH. The output's last line is the path at fault.
+inline constexpr std::uint32_t kLshwNotRootsStatus = 243;
 
 // Why sudo did not run lshw. The order is that of the texts (list 481).
 enum ESudoRefusal {
@@ -32,13 +44,15 @@ enum ESudoRefusal {
     SUDO_WRONG_PASSWORD,
     SUDO_TTY_REQUIRED,       // requiretty
     SUDO_OTHER,
+    SUDO_LSHW_NOT_ROOTS,     // kLshwNotRootsStatus: sudo is not asked at all
 };
 
 // The cause told by sudo's messages (printed in the C locale).
 ESudoRefusal ClassifySudoRefusal(std::string_view output);
 
 // The message for the user: the cause, sudo's own first line for a cause
-// not known here, and that the scan goes on without root rights.
+// not known here (the path at fault, the output's last line, for an lshw
+// that is not root's own), and that the scan goes on without root rights.
 // `then` is the string id of what happens next (the scan without root
 // rights by default).
 inline constexpr unsigned kScanWithoutRootText = 482;

@@ -6,6 +6,7 @@
 #include <sys/wait.h>
 
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 
 #include <unistd.h>
@@ -23,6 +24,11 @@ void WriteProgram(const std::string& path, const std::string& body)
     std::ofstream(path) << "#!/bin/sh\n" << body;
     ::chmod(path.c_str(), 0755);
 }
+
+// What sudo is asked to run comes back as the XML; this machine's lshw
+// (root's, in /usr/bin) is never run by the test.
+constexpr const char* kRunsProgram =
+    "while [ \"$1\" != -- ]; do shift; done; shift; echo 'sudo: running' >&2; echo \"<node program='$1' args='$2'/>\"\n";
 
 struct LocalRun {
     int status = -1;
@@ -44,9 +50,10 @@ protected:
     void SetUp() override
     {
         ::mkdir(dir.file("bin").c_str(), 0755);
-        for (const char* tool : {"sh", "mktemp", "rm", "cat"})
+        for (const char* tool : {"sh", "mktemp", "rm", "cat", "ls", "readlink", "head", "wc", "sleep"})
             ::symlink((std::string("/bin/") + tool).c_str(), (dir.file("bin") + "/" + tool).c_str());
-        WriteProgram(dir.file("bin") + "/lshw", "echo 'lshw warns' >&2; echo \"<node args='$*'/>\"\n");
+        // The login's own lshw, first on its PATH: never the one sudo runs.
+        WriteProgram(dir.file("bin") + "/lshw", "echo 'the login's lshw ran' >&2\n");
     }
     TempDir dir;
 };
@@ -55,11 +62,12 @@ TEST_F(SudoCommandTest, ExitStatusesTellSudoRefusalsFromLshw)
 {
     // No sudo at all.
     EXPECT_EQ(RunLocally(dir, SudoScanCommand(false)).status, static_cast<int>(kSudoMissingStatus));
-    // sudo that runs the program: the XML with lshw's messages before it.
-    WriteProgram(dir.file("bin") + "/sudo", "while [ \"$1\" != -- ]; do shift; done; shift; exec \"$@\"\n");
+    // sudo that runs the program: the XML with sudo's messages before it.
+    // The program is root's lshw, found on root's folders.
+    WriteProgram(dir.file("bin") + "/sudo", kRunsProgram);
     LocalRun ran = RunLocally(dir, SudoScanCommand(false));
     EXPECT_EQ(ran.status, 0);
-    EXPECT_NE(ran.output.find("<node args='-xml'/>"), std::string::npos) << ran.output;
+    EXPECT_NE(ran.output.find("<node program='/usr/bin/lshw' args='-xml'/>"), std::string::npos) << ran.output;
     // sudo that refuses: its message and the refusal status.
     WriteProgram(dir.file("bin") + "/sudo", "echo 'sudo: a password is required' >&2; exit 1\n");
     ran = RunLocally(dir, SudoScanCommand(false));
@@ -76,9 +84,25 @@ TEST_F(SudoCommandTest, ExitStatusesTellSudoRefusalsFromLshw)
     EXPECT_EQ(ran.status, 0) << ran.output;
     ran = RunLocally(dir, SudoScanCommand(false), "sesame\n");
     EXPECT_EQ(ran.status, static_cast<int>(kSudoRefusedStatus));
-    // Without lshw, the deployment's status comes first.
-    std::remove((dir.file("bin") + "/lshw").c_str());
-    EXPECT_EQ(RunLocally(dir, SudoScanCommand(true)).status, static_cast<int>(kLshwMissingStatus));
+}
+
+// The XML is capped on the host at the output limit plus one byte, and the
+// private folder goes in every case.
+TEST_F(SudoCommandTest, TheXmlIsCappedAndNothingStays)
+{
+    ::mkdir(dir.file("tmp").c_str(), 0700);
+    WriteProgram(dir.file("bin") + "/sudo", "while [ \"$1\" != -- ]; do shift; done; exec yes '<node/>'\n");
+    ::symlink("/usr/bin/yes", (dir.file("bin") + "/yes").c_str());
+    SHostBounds bounds;
+    bounds.maxOutputBytes = 1000;
+    const std::string command = "TMPDIR=" + dir.file("tmp") + "; export TMPDIR; " + SudoScanCommand(false, bounds);
+    LocalRun ran = RunLocally(dir, command);
+    EXPECT_EQ(ran.status, 1);
+    EXPECT_EQ(ran.output.size(), 1001u) << ran.output.substr(0, 200);
+    WriteProgram(dir.file("bin") + "/sudo", kRunsProgram);
+    ran = RunLocally(dir, command);
+    EXPECT_EQ(ran.status, 0) << ran.output;
+    EXPECT_TRUE(std::filesystem::is_empty(dir.file("tmp")));
 }
 
 TEST_F(SudoCommandTest, ASudoThatDoesNotAnswerIsToldApartWithinItsOwnLimit)
@@ -88,19 +112,18 @@ TEST_F(SudoCommandTest, ASudoThatDoesNotAnswerIsToldApartWithinItsOwnLimit)
     // Asked whether lshw may run, this sudo hangs as on a prompt nobody sees;
     // running lshw itself would work.
     WriteProgram(dir.file("bin") + "/sudo",
-                 "case \" $* \" in *' -l '*) exec sleep 60;; esac\n"
-                 "while [ \"$1\" != -- ]; do shift; done; shift; exec \"$@\"\n");
+                 std::string("case \" $* \" in *' -l '*) exec sleep 60;; esac\n") + kRunsProgram);
     EXPECT_EQ(RunLocally(dir, SudoScanCommand(false, 1)).status, static_cast<int>(kSudoSilentStatus));
     EXPECT_EQ(RunLocally(dir, SudoScanCommand(true, 1), "sesame\n").status, static_cast<int>(kSudoSilentStatus));
 
     // A sudo that answers is asked twice, and both get the password; lshw
     // runs and its XML comes back.
     WriteProgram(dir.file("bin") + "/sudo",
-                 "read -r pw; [ \"$1 $pw\" = \"-S sesame\" ] || { echo 'Sorry, try again.' >&2; exit 1; }\n"
-                 "while [ \"$1\" != -- ]; do shift; done; shift; exec \"$@\"\n");
+                 std::string("read -r pw; [ \"$1 $pw\" = \"-S sesame\" ] || { echo 'Sorry, try again.' >&2; exit 1; }\n") +
+                     kRunsProgram);
     LocalRun ran = RunLocally(dir, SudoScanCommand(true, 5), "sesame\n");
     EXPECT_EQ(ran.status, 0) << ran.output;
-    EXPECT_NE(ran.output.find("<node args='-xml'/>"), std::string::npos) << ran.output;
+    EXPECT_NE(ran.output.find("<node program='/usr/bin/lshw' args='-xml'/>"), std::string::npos) << ran.output;
     // A refusal from the question is not a silence: the run tells its cause.
     ran = RunLocally(dir, SudoScanCommand(true, 5), "wrong\n");
     EXPECT_EQ(ran.status, static_cast<int>(kSudoRefusedStatus));

@@ -39,6 +39,10 @@ CLoggingJump::CLoggingJump(SLoggingJumpOptions options)
         std::vector<std::string> argv{kPython,   script, "--port", std::to_string(m_nPort),
                                       "--log",   m_pFolder->path() + "/offers.log",
                                       "--password", options.password};
+        if (options.keyLogins >= 0) {
+            argv.push_back("--key-logins");
+            argv.push_back(std::to_string(options.keyLogins));
+        }
         for (const std::string& key : options.authorizedKeys) {
             argv.push_back("--authorized");
             argv.push_back(key);

@@ -17,6 +17,9 @@ struct SLoggingJumpOptions {
     std::string password;
     // Public key files (OpenSSH ".pub") whose keys it takes.
     std::vector<std::string> authorizedKeys;
+    // When not negative: those keys open only the first so many
+    // connections that offer one; later ones are refused.
+    int keyLogins = -1;
 };
 
 class CLoggingJump {

@@ -14,7 +14,8 @@ line each, with the login it came with:
 Every user may try publickey, password and keyboard-interactive, so that a
 client that holds a password would offer it. It takes the password given by
 --password (none when empty) and the keys of the --authorized files
-(OpenSSH ".pub" lines), and forwards direct-tcpip channels to 127.0.0.1
+(OpenSSH ".pub" lines), those for the first --key-logins connections that
+offer one only when given, and forwards direct-tcpip channels to 127.0.0.1
 only.
 """
 import argparse
@@ -26,6 +27,7 @@ import threading
 import paramiko
 
 LOCK = threading.Lock()
+KEY_LOGINS = [0]  # connections that offered a key it takes, so far
 
 
 class Notes:
@@ -44,6 +46,16 @@ class Server(paramiko.ServerInterface):
         self.keys = keys
         self.user = ""
         self.destinations = {}
+        self.key_login = 0  # which connection of those offering a good key
+
+    def key_taken(self):
+        if self.args.key_logins < 0:
+            return True
+        if not self.key_login:
+            with LOCK:
+                KEY_LOGINS[0] += 1
+                self.key_login = KEY_LOGINS[0]
+        return self.key_login <= self.args.key_logins
 
     def get_allowed_auths(self, username):
         return "publickey,password,keyboard-interactive"
@@ -57,7 +69,7 @@ class Server(paramiko.ServerInterface):
 
     def check_auth_publickey(self, username, key):
         self.notes.write("publickey", username, key.get_name(), key.get_base64())
-        if key.get_base64() in self.keys:
+        if key.get_base64() in self.keys and self.key_taken():
             return paramiko.AUTH_SUCCESSFUL
         return paramiko.AUTH_FAILED
 
@@ -142,6 +154,7 @@ def main():
     parser.add_argument("--log", required=True)
     parser.add_argument("--password", default="")
     parser.add_argument("--authorized", action="append", default=[])
+    parser.add_argument("--key-logins", type=int, default=-1)
     args = parser.parse_args()
     logging.getLogger("paramiko").setLevel(logging.CRITICAL)
     keys = set()

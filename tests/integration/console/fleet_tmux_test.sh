@@ -26,7 +26,7 @@ printf 'Windows Registry Editor Version 5.00\r\n\r\n[HKEY_CURRENT_USER\\Software
     >"$FERRODEX_REGISTRY/HKEY_CURRENT_USER.reg"
 
 ssh-keygen -q -N "" -t ed25519 -f "$work/key" || fail "ssh-keygen failed"
-sshd_match=$'Match LocalAddress 127.0.0.3\n    ForceCommand exec sleep 3600'
+sshd_match=$'Match LocalAddress 127.0.0.3\n    ForceCommand exec sleep 60'
 sshd_start "$work" "$work/key" "ListenAddress 127.0.0.2" "ListenAddress 127.0.0.3"
 port=$sshd_port
 

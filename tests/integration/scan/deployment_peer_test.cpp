@@ -332,7 +332,7 @@ public:
     {
         std::filesystem::permissions(m_dir.path(), std::filesystem::perms(0755));
         for (const char* tool : {"cat", "mktemp", "rm", "uname", "tar", "gzip", "id", "mkdir", "cp", "chmod", "mv",
-                                 "grep", "getconf", "tail", "ls"}) {
+                                 "grep", "getconf", "tail", "ls", "head", "wc", "sleep", "readlink", "timeout"}) {
             for (const char* bin : {"/usr/bin/", "/bin/"}) {
                 if (std::filesystem::exists(std::string(bin) + tool)) {
                     std::filesystem::create_symlink(std::string(bin) + tool, m_dir.file(tool));

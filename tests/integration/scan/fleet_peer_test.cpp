@@ -63,7 +63,7 @@ protected:
         ASSERT_TRUE(server->running()) << server->logText();
         SshdOptions stuck;
         stuck.legacyAlgorithms = false;
-        stuck.extraConfig = {"ListenAddress 127.0.0.16", "ForceCommand exec sleep 3600"};
+        stuck.extraConfig = {"ListenAddress 127.0.0.16", "ForceCommand exec sleep 60"};
         hanging = std::make_unique<SshdPeer>(stuck);
         ASSERT_TRUE(hanging->running()) << hanging->logText();
         closedPort = peer::FreeLoopbackPort();

@@ -125,6 +125,10 @@ TEST_F(HostKeyCliTest, AChangedRsaKeyFailsUntilAcceptedThenNeedsNoAnswer)
     const Result accepted = Refresh("--accept-changed-host-key");
     ASSERT_EQ(accepted.status, 0) << accepted.err << m_server->logText();
     EXPECT_NE(Stored("rsa2"), kOldRsa);
+    // Accepted, but never silently: the old and the new key are on record.
+    EXPECT_NE(accepted.err.find("accepted: --accept-changed-host-key"), std::string::npos) << accepted.err;
+    EXPECT_NE(accepted.err.find("Stored key: rsa2 SHA256:"), std::string::npos) << accepted.err;
+    EXPECT_NE(accepted.err.find("SHA256:"), accepted.err.rfind("SHA256:")) << accepted.err;
     const Result again = Refresh();
     EXPECT_EQ(again.status, 0) << again.err;
     EXPECT_EQ(again.err.find("host key"), std::string::npos) << again.err;

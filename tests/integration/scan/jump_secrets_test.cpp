@@ -2,8 +2,11 @@
 // writes down every password, keyboard-interactive answer and public key
 // offered to it stands between the console and a real sshd: a scan with
 // `ferrodex host refresh`, and a deployment whose upload goes through it
-// too, must offer it only what is its own. A hop outside the inventory is
-// offered no password at all, a hop of the inventory only its own.
+// too, must offer it only what is its own. A hop outside the inventory that
+// refuses the host's key is offered nothing more (no password at all), and
+// is named; a hop of the inventory is offered its own password only. (A hop
+// outside the inventory that takes the host's key: jump_cli_test.cpp and
+// jump_deployment_test.cpp.)
 #include <gtest/gtest.h>
 
 #include <pwd.h>
@@ -103,23 +106,6 @@ protected:
     std::unique_ptr<SshdPeer> target;
 };
 
-TEST_F(JumpSecretsCliTest, AHopOutsideTheInventoryIsOfferedKeysButNoPassword)
-{
-    SLoggingJumpOptions options;
-    options.authorizedKeys = {key + ".pub"};
-    CLoggingJump jump(options);
-    ASSERT_TRUE(jump.running()) << jump.errorText();
-    ASSERT_NO_FATAL_FAILURE(AddTarget(jump));
-
-    const RunResult refresh = Refresh();
-    ASSERT_EQ(refresh.status, 0) << refresh.err << jump.errorText();
-    EXPECT_EQ(Forwards(jump, target->port()), 1u);
-    EXPECT_TRUE(TargetLoggedIn());
-    // The target's key file opened the hop, under the target's login name.
-    EXPECT_TRUE(jump.Saw(std::string("publickey ") + SshdPeer::User() + " ssh-ed25519 " + PublicKeyBase64(key)));
-    EXPECT_TRUE(OfferedOnly(jump, SshdPeer::Password(), ""));
-}
-
 TEST_F(JumpSecretsCliTest, AHopOutsideTheInventoryThatRefusesTheKeysIsNamed)
 {
     CLoggingJump jump;  // takes nothing
@@ -133,7 +119,8 @@ TEST_F(JumpSecretsCliTest, AHopOutsideTheInventoryThatRefusesTheKeysIsNamed)
                                " refused the login; add it to the inventory with its own login."),
               std::string::npos)
         << refresh.err;
-    EXPECT_FALSE(jump.Lines("publickey").empty());
+    // It was offered the host's key file, under the host's login name.
+    EXPECT_TRUE(jump.Saw(std::string("publickey ") + SshdPeer::User() + " ssh-ed25519 " + PublicKeyBase64(key)));
     EXPECT_TRUE(OfferedOnly(jump, SshdPeer::Password(), ""));
     EXPECT_EQ(Forwards(jump, target->port()), 0u);
     EXPECT_FALSE(TargetLoggedIn());
@@ -228,15 +215,22 @@ chmod 755 "$HOME/.local/bin/lshw"
     std::unique_ptr<SshdPeer> target;
 };
 
-TEST_F(JumpSecretsDeploymentTest, AHopOutsideTheInventoryIsOfferedNoPasswordByTheScanOrTheUpload)
+TEST_F(JumpSecretsDeploymentTest, AnUploadThatAHopOutsideTheInventoryRefusesOffersItNoPasswordAndNamesIt)
 {
+    // The hop lets the scan's session in, and refuses the upload's.
     SLoggingJumpOptions options;
     options.authorizedKeys = {key + ".pub"};
+    options.keyLogins = 1;
     CLoggingJump jump(options);
     ASSERT_TRUE(jump.running()) << jump.errorText();
-    CHostNode& node = Target(jump);
-    ASSERT_NO_FATAL_FAILURE(Deploy(node, jump));
-    EXPECT_TRUE(jump.Saw(std::string("publickey ") + kDeployUser + " ssh-ed25519 " + PublicKeyBase64(key)));
+    Target(jump);
+    EXPECT_NE(Expand(), S_OK);
+    const std::vector<std::u16string> messages = Messages();
+    ASSERT_FALSE(messages.empty());
+    EXPECT_EQ(WideToAnsi(messages.back()), std::string("The jump host ") + kDeployUser + "@127.0.0.1:" +
+                                               std::to_string(jump.port()) +
+                                               " refused the login; add it to the inventory with its own login.");
+    EXPECT_EQ(Forwards(jump, target->port()), 1u);
     EXPECT_TRUE(OfferedOnly(jump, SshdPeer::Password(), ""));
 }
 

@@ -20,62 +20,11 @@
 #include "tests/support/dropbear_peer.h"
 #include "tests/support/peer_required.h"
 #include "tests/support/scoped_env.h"
+#include "tests/support/ssh_keys.h"
 #include "tests/support/sshd_peer.h"
 #include "tests/support/temp_dir.h"
 
 namespace {
-
-// A key made by ssh-keygen: its path, empty when ssh-keygen failed.
-std::string MakeKey(const std::string& path, const std::string& type, const std::string& bits,
-                    const std::string& passphrase)
-{
-    std::string command = "ssh-keygen -q -C '' -a 2 -t " + type + " -N '" + passphrase + "' -f " + path;
-    if (!bits.empty()) command += " -b " + bits;
-    if (std::system((command + " >/dev/null 2>&1").c_str()) != 0) return {};
-    return path;
-}
-
-// Appends the key's public half to an authorized_keys file.
-void Authorize(const std::string& key, const std::string& authorizedKeys)
-{
-    std::ifstream pub(key + ".pub");
-    std::string line;
-    std::getline(pub, line);
-    std::ofstream(authorizedKeys, std::ios::app) << line << "\n";
-    ::chmod(authorizedKeys.c_str(), 0644);
-}
-
-// An ssh-agent on a socket of the test's folder, stopped with the object.
-class CTestAgent {
-public:
-    explicit CTestAgent(const std::string& socket) : m_strSocket(socket)
-    {
-        std::string out;
-        if (FILE* p = ::popen(("ssh-agent -s -a " + socket + " 2>/dev/null").c_str(), "r")) {
-            char buffer[512];
-            while (std::fgets(buffer, sizeof buffer, p)) out += buffer;
-            ::pclose(p);
-        }
-        const std::size_t at = out.find("SSH_AGENT_PID=");
-        if (at != std::string::npos) m_nPid = std::atoi(out.c_str() + at + 14);
-    }
-    ~CTestAgent()
-    {
-        if (m_nPid > 0) ::kill(m_nPid, SIGTERM);
-    }
-    CTestAgent(const CTestAgent&) = delete;
-    CTestAgent& operator=(const CTestAgent&) = delete;
-    bool running() const { return m_nPid > 0; }
-    bool Add(const std::string& key) const
-    {
-        const std::string add = "SSH_AUTH_SOCK=" + m_strSocket + " SSH_ASKPASS_REQUIRE=never ssh-add -q " + key;
-        return std::system((add + " </dev/null >/dev/null 2>&1").c_str()) == 0;
-    }
-
-private:
-    std::string m_strSocket;
-    int m_nPid = 0;
-};
 
 class LoginPeerTest : public ::testing::Test {
 protected:

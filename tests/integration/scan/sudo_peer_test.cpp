@@ -3,6 +3,7 @@
 // and removes it again, also when the case fails.
 #include <gtest/gtest.h>
 
+#include <pwd.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 
@@ -10,6 +11,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <vector>
 
 #include "tests/console/run_ferrodex.h"
 #include "tests/support/peer_required.h"
@@ -78,10 +80,14 @@ protected:
     // and prints its tree.
     void Scan(const SshdPeer& peer, const std::string& password)
     {
+        Scan(peer.port(), password);
+    }
+    void Scan(int port, const std::string& password)
+    {
         const std::string login = std::string(" --login ") + SshdPeer::User() + " --password-stdin";
         ASSERT_EQ(RunFerrodexLine(console + " group add Lab").status, 0);
         const Result add =
-            RunFerrodexLine(console + " host add Lab 127.0.0.1 --sudo --port " + std::to_string(peer.port()) + login,
+            RunFerrodexLine(console + " host add Lab 127.0.0.1 --sudo --port " + std::to_string(port) + login,
                      password + "\n");
         ASSERT_EQ(add.status, 0) << add.err;
         refresh = RunFerrodexLine(console + " host refresh Lab/127.0.0.1" + login, password + "\n");
@@ -178,6 +184,89 @@ TEST_F(SudoPeerTest, RefusedSudoTellsTheCauseAndScansWithoutRootRights)
         EXPECT_NE(tree.out.find("\"children\""), std::string::npos) << tree.out;
         EXPECT_NE(tree.out.find(kNotice), std::string::npos) << tree.out;
         ExpectPasswordNowhere(peer, SshdPeer::Password());
+    }
+}
+
+// A file of the test in the login's home for as long as the object lives,
+// with the folders it needed.
+class CLoginFile {
+public:
+    CLoginFile(const std::string& home, const std::string& relative, const std::string& text)
+    {
+        std::filesystem::path path = home;
+        for (const auto& part : std::filesystem::path(relative).parent_path()) {
+            path /= part;
+            if (!std::filesystem::exists(path)) {
+                std::filesystem::create_directory(path);
+                m_made.insert(m_made.begin(), path);
+            }
+        }
+        m_path = home + "/" + relative;
+        std::ofstream(m_path) << text;
+        ::chmod(m_path.c_str(), 0755);
+        const std::string owner = std::string(SshdPeer::User()) + ": ";
+        std::string chown = "chown " + owner;
+        for (const auto& made : m_made) chown += made.string() + " ";
+        std::system((chown + m_path).c_str());
+    }
+    ~CLoginFile()
+    {
+        std::remove(m_path.c_str());
+        for (const auto& made : m_made) std::filesystem::remove(made);
+    }
+    CLoginFile(const CLoginFile&) = delete;
+    CLoginFile& operator=(const CLoginFile&) = delete;
+    const std::string& path() const { return m_path; }
+
+private:
+    std::string m_path;
+    std::vector<std::filesystem::path> m_made;
+};
+
+// sudo may run the login's own lshw as root (the rule names it), yet the
+// scan runs only root's own lshw through sudo: an lshw first on the login's
+// PATH, or one on root's folders that the login owns, runs without root,
+// and the refresh tells why.
+TEST_F(SudoPeerTest, OnlyRootsOwnLshwRunsAsRoot)
+{
+    const std::string user = SshdPeer::User();
+    const std::string home = "/home/" + user;
+    const std::string marker = dir.file("ran-as-root");
+    const std::string standIn = "#!/bin/sh\n[ \"$(id -u)\" != 0 ] || : >" + marker +
+                                "\necho '<?xml version=\"1.0\"?><node id=\"box\"><node id=\"cpu\"/></node>'\n";
+    // The login's copy, first on its PATH.
+    CLoginFile own(home, ".local/bin/lshw", standIn);
+    // A copy owned by the login where root's lshw would be.
+    const std::string owned = dir.file("lshw-owned");
+    std::ofstream(owned) << standIn;
+    ::chmod(owned.c_str(), 0755);
+    ASSERT_EQ(::chown(owned.c_str(), ::getpwnam(user.c_str())->pw_uid, 0), 0);
+    struct Case {
+        const char* name;
+        std::string overUsrBinLshw;
+        std::string atFault;
+    };
+    for (const Case& c : {Case{"the login's lshw first on its PATH", "/dev/null", own.path()},
+                          Case{"the login owns the lshw on root's folders", owned, "/usr/bin/lshw"}}) {
+        SCOPED_TRACE(c.name);
+        std::remove(dir.file("inventory.fdx").c_str());
+        CSudoersDropIn rules(dir, Rules(dir, user + " ALL=(root) NOPASSWD: /usr/bin/lshw, " + own.path() + "\n"));
+        ASSERT_TRUE(rules.valid());
+        SshdOptions options;
+        options.extraConfig = {"SetEnv PATH=" + home + "/.local/bin:/usr/local/bin:/usr/bin:/bin"};
+        options.bindMounts = {{c.overUsrBinLshw, "/usr/bin/lshw"}};
+        SshdPeer peer(options);
+        ASSERT_TRUE(peer.running()) << peer.logText();
+        Scan(peer, SshdPeer::Password());
+        ASSERT_EQ(refresh.status, 0) << refresh.err << peer.logText();
+        EXPECT_NE(refresh.err.find("lshw is not root's own"), std::string::npos) << refresh.err;
+        EXPECT_NE(refresh.err.find(": " + c.atFault + ". "), std::string::npos) << refresh.err;
+        EXPECT_NE(refresh.err.find("without root rights"), std::string::npos) << refresh.err;
+        // The stand-in ran, as the login only.
+        EXPECT_NE(tree.out.find("cpu"), std::string::npos) << tree.out;
+        EXPECT_FALSE(std::filesystem::exists(marker)) << "the login's lshw ran as root";
+        EXPECT_EQ(ReadWholeFile(dir.file("sudo.log")).find("COMMAND="), std::string::npos)
+            << "sudo was asked to run " << ReadWholeFile(dir.file("sudo.log"));
     }
 }
 
