@@ -121,4 +121,15 @@ public:
     // The last refresh's failure in a few words; empty when it succeeded or
     // none ran in this session.
     std::u16string m_bstrLastResult;
+
+    // What the last scan of this session said beyond its XML (not saved),
+    // for the lists and the terminal console's output: lshw ran with root
+    // rights; if not while sudo was wanted, why (the note told); the notes
+    // told during the scan, in order; lshw was missing on the host and not
+    // deployed; no usable engine package is installed here.
+    bool m_bScannedAsRoot = false;
+    std::u16string m_bstrRootReason;
+    std::vector<std::u16string> m_scanNotes;
+    bool m_bLshwMissing = false;
+    bool m_bEnginePackageMissing = false;
 };

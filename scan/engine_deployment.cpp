@@ -9,13 +9,13 @@
 #include <stdexcept>
 #include <vector>
 
-#include "inventory/host_node.h"
 #include "inventory/module_state.h"
 #include "platform/atomic_file.h"
 #include "platform/private_temp_file.h"
 #include "platform/registry.h"
 #include "platform/text.h"
 #include "platform/ui.h"
+#include "scan/dialog_questions.h"
 #include "scan/engine_signature.h"
 #include "scan/jump_hosts.h"
 #include "scan/login_settings.h"
@@ -51,15 +51,6 @@ constexpr DWORD kAsk = 0xFFFFFFFFu;  // -1: no stored answer
 constexpr std::size_t kMaxVersionLength = 64;
 constexpr std::size_t kMaxNameLength = 128;
 constexpr std::size_t kMaxFolderLength = 1024;
-
-// The two deployment questions. Their "do not show again" box starts from
-// the stored answer and is never read back.
-int AskWithDialog(int templateId, DWORD flag)
-{
-    DialogState dialog;
-    dialog.checks[kDoNotShowAgain] = flag <= 2 ? static_cast<int>(flag) : 0;
-    return DialogBoxParam(g_hInstance, templateId, GetActiveWindow(), dialog) == IDOK ? IDOK : IDCANCEL;
-}
 
 DWORD ReadAnswer(const char16_t* name, DWORD missing)
 {
@@ -137,7 +128,7 @@ std::string GuardedInstall(const std::string& folder, const std::string& sources
 // standard input. True when it ran; a failing install raises its output; a
 // refusing sudo is told as a note and gives false.
 bool InstallThroughSudo(const std::string& folder, const std::string& sources, const std::string& architecture,
-                        const std::string& password)
+                        const std::string& password, IScanQuestions& questions)
 {
     const auto run = [&](bool withPassword) {
         // sudo's messages and the install's last lines are the output.
@@ -167,8 +158,7 @@ bool InstallThroughSudo(const std::string& folder, const std::string& sources, c
     }
     // Not sudo's refusal: the install itself failed.
     if (refusal == SUDO_OTHER) throw CScanError::Text(AnsiToWide(CSSH2::GetOutput()));
-    MessageBox(nullptr, SudoRefusalText(refusal, CSSH2::GetOutput(), kHomeInstallText), u"sudo",
-               MB_OK | MB_ICONINFORMATION);
+    questions.Note(SudoRefusalText(refusal, CSSH2::GetOutput(), kHomeInstallText), u"sudo");
     return false;
 }
 
@@ -185,22 +175,49 @@ std::string HexText(const unsigned char* bytes, std::size_t length)
 
 }  // namespace
 
-int ConfirmEngineDeployment()
+bool AskDeploymentInDialog(EDeployQuestion question, int remembered)
 {
-    const DWORD stored = ReadAnswer(u"LSHWAbsentChb", kAsk);
-    const DWORD answer = stored == kAsk ? static_cast<DWORD>(AskWithDialog(kEngineAbsentDialog, stored)) : stored;
-    if (answer == IDCANCEL) return DEPLOY_STOP;
-    if (g_strEngineVersion.empty()) LocateEnginePackage(g_strEngineVersion);
-    if (g_strEngineVersion.empty()) return DEPLOY_STOP;
+    // The "do not show again" box starts from the stored answer and is never
+    // read back.
+    DialogState dialog;
+    dialog.checks[kDoNotShowAgain] = remembered >= 0 && remembered <= 2 ? remembered : 0;
+    const int templateId = question == DQ_ENGINE_ABSENT ? kEngineAbsentDialog : kReadyToInstallDialog;
+    return DialogBoxParam(g_hInstance, templateId, GetActiveWindow(), dialog) == IDOK;
+}
+
+int ConfirmEngineDeployment(IScanQuestions& questions, bool ask)
+{
+    if (ask) {
+        const DWORD stored = ReadAnswer(u"LSHWAbsentChb", kAsk);
+        const DWORD answer =
+            stored == kAsk ? (questions.ConfirmDeployment(DQ_ENGINE_ABSENT, 0) ? IDOK : IDCANCEL) : stored;
+        if (answer == IDCANCEL) return DEPLOY_STOP;
+    }
+    if (g_strEngineVersion.empty()) LocateEnginePackage(g_strEngineVersion, questions);
+    if (g_strEngineVersion.empty()) return DEPLOY_NO_PACKAGE;
     g_bstrEngineVersion = AnsiToWide(g_strEngineVersion);
-    if (g_bstrEngineVersion.empty()) return DEPLOY_STOP;
+    if (g_bstrEngineVersion.empty()) return DEPLOY_NO_PACKAGE;
+    if (!ask) return DEPLOY_GO;
     // A stored "do not show again" means the user agreed once for all.
     const DWORD infoOk = ReadAnswer(u"InfoOkChb", 0);
     if (infoOk != 0) return DEPLOY_GO;
-    return AskWithDialog(kReadyToInstallDialog, infoOk) == IDOK ? DEPLOY_GO : DEPLOY_STOP;
+    return questions.ConfirmDeployment(DQ_READY_TO_INSTALL, static_cast<int>(infoOk)) ? DEPLOY_GO : DEPLOY_STOP;
+}
+
+int ConfirmEngineDeployment()
+{
+    CDialogScanQuestions questions(false);
+    const int answer = ConfirmEngineDeployment(questions);
+    return answer == DEPLOY_GO ? DEPLOY_GO : DEPLOY_STOP;
 }
 
 bool LocateEnginePackage(std::string& version)
+{
+    CDialogScanQuestions questions(false);
+    return LocateEnginePackage(version, questions);
+}
+
+bool LocateEnginePackage(std::string& version, IScanQuestions& questions)
 {
     version.clear();
     std::u16string text;
@@ -227,7 +244,7 @@ bool LocateEnginePackage(std::string& version)
     // the package tools write is taken.
     if (!IsValidEnginePackageName(g_bstrEngineName) || !IsValidEnginePackageVersion(text) ||
         !VerifyEnginePackage(g_bstrEnginePath + g_bstrEngineName, g_bstrEngineSignature)) {
-        MessageBox(nullptr, LoadString(g_hInstance, kCorruptedPackage), u"Error", MB_OK | MB_ICONERROR);
+        questions.Error(LoadString(g_hInstance, kCorruptedPackage));
         g_bstrEngineName.clear();
         version.clear();
         return true;
@@ -314,21 +331,22 @@ CHostFolder::~CHostFolder()
     }
 }
 
-void UploadEnginePackage(CHostNode& host, std::span<const std::uint8_t> package, const std::string& folder)
+void UploadEnginePackage(const SScanRequest& request, std::span<const std::uint8_t> package,
+                         const std::string& folder)
 {
     const std::string name = WideToAnsi(g_bstrEngineName);
     // Behind jump hosts the upload goes through the same ones as the scan,
     // each with the login the scan's route gives it.
-    const std::vector<SJumpLogin> route = ResolveJumpHosts(host);
+    const std::vector<SJumpLogin>& route = request.jumps;
     // The upload library reads a file: it gets a private copy of the
     // verified bytes, never the package file itself.
     CPrivateTempFile copy;
     std::string error;
     if (!copy.Create(name, package, error)) RaiseText(kPackageNotCopied, error);
-    const std::string address = WideToAnsi(host.m_bstrHost);
+    const std::string& address = request.address;
     // The same login as the scan's (scan/login_settings.h).
     SHostLogin login;
-    MakeHostLogin(host, login);
+    MakeHostLogin(request, login);
     const std::string remote = folder + "/" + name;
     ScpJobOptions options;
     options.user_data = 0;
@@ -351,7 +369,7 @@ void UploadEnginePackage(CHostNode& host, std::span<const std::uint8_t> package,
         hop.key_passphrase = jump.keys.passphrase.c_str();
         hop.use_agent = jump.keys.useAgent ? 1 : 0;
     }
-    const int result = ScpUploadFile(address.c_str(), host.m_nPort, login.login.c_str(), login.password.c_str(),
+    const int result = ScpUploadFile(address.c_str(), request.port, login.login.c_str(), login.password.c_str(),
                                      copy.Path().c_str(), remote.c_str(), nullptr, &options);
     CheckJumpUpload(route, result);
     if (result != SCP_OK) throw CScanError::Upload(static_cast<ESCPErrors>(result));
@@ -399,9 +417,9 @@ bool PackageHasPrebuilt(std::string_view architecture)
 }
 
 SEngineInstall InstallEngineOnHost(const std::string& folder, EEngineDestination destination,
-                                   const std::function<void(const std::u16string&)>& tell,
-                                   const std::string* sudoPassword)
+                                   IScanQuestions& questions, const std::string* sudoPassword)
 {
+    const auto tell = [&questions](const std::u16string& line) { questions.Progress(line); };
     SEngineInstall install;
     RunStep(BuildRemoteCommand({"uname -m"}));
     std::string machine;
@@ -425,7 +443,7 @@ SEngineInstall InstallEngineOnHost(const std::string& folder, EEngineDestination
     // lshw was installed; when it fails, the log's last lines follow the
     // install script's message, as the folder goes.
     const bool throughSudo =
-        sudoPassword != nullptr && InstallThroughSudo(folder, sources, install.architecture, *sudoPassword);
+        sudoPassword != nullptr && InstallThroughSudo(folder, sources, install.architecture, *sudoPassword, questions);
     if (!throughSudo) {
         RunStep(destination == EEngineDestination::SystemWide
                     ? GuardedInstall(folder, sources, install.architecture, "./install --arch \"$2\" --system")

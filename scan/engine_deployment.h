@@ -11,7 +11,7 @@
 #include <string_view>
 #include <vector>
 
-class CHostNode;
+#include "scan/scan_request.h"
 
 // The package record, filled once per process by LocateEnginePackage.
 extern std::u16string g_bstrEnginePath;
@@ -29,10 +29,21 @@ inline constexpr const char16_t* kProductKey = u"Software\\Quillon\\Ferrodex";
 // The largest package file read.
 inline constexpr std::size_t kMaxEnginePackageBytes = 64u * 1024 * 1024;
 
-enum EDeployAnswer { DEPLOY_GO = 0, DEPLOY_STOP = 1 };
-// Whether to go on with the deployment.
+enum EDeployAnswer { DEPLOY_GO = 0, DEPLOY_STOP = 1, DEPLOY_NO_PACKAGE = 2 };
+// Whether to go on with the deployment: the stored answers, else the
+// questions (none when `ask` is false), and whether a usable package is
+// described (a damaged one is told as an error). DEPLOY_NO_PACKAGE when
+// the deployment was agreed but there is no package to deploy.
+int ConfirmEngineDeployment(IScanQuestions& questions, bool ask = true);
+// The same with the module's dialogs; no package is DEPLOY_STOP.
 int ConfirmEngineDeployment();
-// Fills the package record; true when no usable package was found.
+// One of the two deployment dialogs, its "do not show again" box starting
+// from `remembered`; true for OK.
+bool AskDeploymentInDialog(EDeployQuestion question, int remembered);
+// Fills the package record; true when no usable package was found. A
+// damaged package description is told as an error (without `questions` in
+// an error box).
+bool LocateEnginePackage(std::string& version, IScanQuestions& questions);
 bool LocateEnginePackage(std::string& version);
 // True when the signature fits the package.
 bool VerifyEnginePackage(const std::u16string& packagePath, const std::u16string& signature);
@@ -72,9 +83,11 @@ private:
 // components, at most 1024 characters. False when there is none.
 bool ParseHostFolder(std::string_view output, std::string& folder);
 
-// Copies `package` into `folder` on the host under the package's name;
-// raises ESCPErrors on failure (the session stays open).
-void UploadEnginePackage(CHostNode& host, std::span<const std::uint8_t> package, const std::string& folder);
+// Copies `package` into `folder` on the scanned host under the package's
+// name, with the scan's login and through its jump hosts; raises
+// ESCPErrors on failure (the session stays open).
+void UploadEnginePackage(const SScanRequest& request, std::span<const std::uint8_t> package,
+                         const std::string& folder);
 // Where the install puts lshw: the login's ~/.local (with a PATH line in
 // ~/.bashrc), or /usr/local/sbin with its data in /usr/local/share/lshw
 // (the install must then run as root).
@@ -89,8 +102,9 @@ struct SEngineInstall {
 // Asks the host its architecture, unpacks the package in `folder` and
 // installs lshw into `destination`: the package's prebuilt binary for that
 // architecture when it has one that runs there, otherwise built from the
-// source. `tell` gets the progress texts (what is about to happen, then what
-// happened); the outcome is also written to the package's registry record.
+// source. `questions` gets the progress texts (what is about to happen, then
+// what happened) and the notes; the outcome is also written to the
+// package's registry record.
 // A failing step raises its output as a CScanError with the session still
 // open (so that the folder can be removed); a lost session raises as
 // CheckSshResult does. With `sudoPassword` (the host's password, empty for
@@ -98,8 +112,7 @@ struct SEngineInstall {
 // data in /usr/local/share/lshw); a sudo that refuses is told as a note and
 // the install goes to `destination` without it.
 SEngineInstall InstallEngineOnHost(const std::string& folder, EEngineDestination destination,
-                                   const std::function<void(const std::u16string&)>& tell,
-                                   const std::string* sudoPassword = nullptr);
+                                   IScanQuestions& questions, const std::string* sudoPassword = nullptr);
 
 // The machine name `uname -m` printed: the last line of `output` (a login
 // banner may come first), 1 to 32 characters of [A-Za-z0-9_-]. False when

@@ -12,6 +12,7 @@
 
 #include "platform/console.h"
 #include "scan/scan_limits.h"
+#include "scan/worker_record.h"
 
 class CHostNode;
 
@@ -43,14 +44,6 @@ std::vector<CHostNode*> ChosenHosts(const std::vector<CHostNode*>& hosts);
 // three times (sudo, a second run after an installation), and a margin.
 int WorkerSeconds(const SScanLimits& limits);
 
-// What travels between the parent and a worker. The host goes as the
-// console file writes a host (so every setting of it travels), followed by
-// its login and password; the answer is the job's code, the failure's text
-// and the XML. Decoding is bounded and fails cleanly on short or oversized
-// input.
-std::string EncodeWorkerRecord(CHostNode& host);
-bool DecodeWorkerRecord(std::string_view bytes, CHostNode& host);
-std::string EncodeWorkerAnswer(int code, std::u16string_view failure, std::u16string_view xml);
-bool DecodeWorkerAnswer(std::string_view bytes, int& code, std::u16string& failure, std::u16string& xml);
-inline constexpr std::size_t kMaxWorkerRecord = 1u << 20;
-inline constexpr std::size_t kMaxFailureText = 4096;
+// What travels between the parent and a worker is in scan/worker_record.h:
+// the parent makes each host's request (resolving its jump hosts with the
+// inventory), the worker runs the scan on it and answers its result.

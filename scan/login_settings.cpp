@@ -22,9 +22,7 @@ SHostLogin::~SHostLogin()
     WipeString(keys.passphrase);
 }
 
-namespace {
-
-std::string KeyFilePath(std::u16string_view path)
+std::string ExpandKeyFilePath(std::u16string_view path)
 {
     std::string text = WideToAnsi(path);
     if (text.starts_with("~/")) {
@@ -34,18 +32,27 @@ std::string KeyFilePath(std::u16string_view path)
     return text;
 }
 
-}  // namespace
-
-void MakeHostLogin(const CHostNode& host, SHostLogin& out)
+void MakeHostLogin(const SScanRequest& request, SHostLogin& out)
 {
     WipeString(out.login);
     WipeString(out.password);
     WipeString(out.keys.passphrase);
-    out.login = WideToAnsi(host.m_bstrLogin);
-    out.password = WideToAnsi(host.m_bstrPassword);
-    out.keys.identityFile = KeyFilePath(host.m_bstrKeyFile);
-    out.keys.passphrase = WideToAnsi(host.m_bstrPassphrase);
-    out.keys.useAgent = host.m_bUseAgent || (host.m_bstrKeyFile.empty() && host.m_bstrPassword.empty());
+    out.login = request.login;
+    out.password = request.password;
+    out.keys.identityFile = request.keyFile;
+    out.keys.passphrase = request.passphrase;
+    out.keys.useAgent = request.useAgent || (request.keyFile.empty() && request.password.empty());
+}
+
+void MakeHostLogin(const CHostNode& host, SHostLogin& out)
+{
+    SScanRequest request;
+    request.login = WideToAnsi(host.m_bstrLogin);
+    request.password = WideToAnsi(host.m_bstrPassword);
+    request.keyFile = ExpandKeyFilePath(host.m_bstrKeyFile);
+    request.passphrase = WideToAnsi(host.m_bstrPassphrase);
+    request.useAgent = host.m_bUseAgent;
+    MakeHostLogin(request, out);
 }
 
 bool HostKeyNeedsPassphrase(const CHostNode& host)
@@ -53,7 +60,7 @@ bool HostKeyNeedsPassphrase(const CHostNode& host)
     if (host.m_bstrKeyFile.empty() || !host.m_bstrPassphrase.empty()) return false;
     // Without a passphrase the file is only read, never decrypted.
     sshcrypto::CPrivateKey key;
-    return sshcrypto::LoadPrivateKeyFile(KeyFilePath(host.m_bstrKeyFile), {}, key).code ==
+    return sshcrypto::LoadPrivateKeyFile(ExpandKeyFilePath(host.m_bstrKeyFile), {}, key).code ==
            sshcrypto::KF_NEEDS_PASSPHRASE;
 }
 

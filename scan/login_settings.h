@@ -5,6 +5,7 @@
 #include <string>
 
 #include "inventory/host_node.h"
+#include "scan/scan_request.h"
 #include "ssh2/ssh2.h"
 
 class CHostNode;
@@ -31,6 +32,9 @@ struct SHostLogin {
     SLoginKeys keys;
 };
 void MakeHostLogin(const CHostNode& host, SHostLogin& out);
+void MakeHostLogin(const SScanRequest& request, SHostLogin& out);
+// A key file's path with "~/" as the user's home folder.
+std::string ExpandKeyFilePath(std::u16string_view path);
 
 // The host names a key file that is protected by a passphrase, and holds
 // none for it (a console file without Save Passwords keeps no passphrase).

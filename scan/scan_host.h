@@ -5,6 +5,7 @@
 
 #include "platform/console.h"
 #include "scan/scan_error.h"
+#include "scan/scan_request.h"
 
 class CHostNode;
 
@@ -19,10 +20,22 @@ int ScanHost(CHostNode& host, IConsoleNameSpace2* nameSpace);
 // host's scan status. Returns SCAN_OK or SCAN_FAILED.
 int RefreshHost(CHostNode& host, IConsoleNameSpace2* nameSpace);
 
-// The network part of a scan: fills the host's XML. An EScanResult:
+// The network part of a scan: the host's record made into a request, the
+// scan run with the module's dialogs, what it told kept on the host
+// (KeepScanOutcome) and its XML taken. An EScanResult:
 // SCAN_WRONG_PASSWORD when the server refused the login or the password
 // (already told; the caller may ask for them again).
 int RunScanJob(CHostNode& host);
+
+// The scan's record of a host: its address and login ways, the jump route
+// resolved with the inventory (ResolveJumpHosts), sudo as the host or this
+// run wants it, the limits and host-key policy in force. Raises a
+// CScanError when the stored route does not read.
+SScanRequest MakeScanRequest(const CHostNode& host);
+
+// Keeps on the host what its scan said beyond the XML (notes, root rights,
+// missing lshw or package).
+void KeepScanOutcome(CHostNode& host, const SScanResult& result);
 
 // The network part as configured: the replacement when one is set.
 int RunConfiguredScanJob(CHostNode& host);

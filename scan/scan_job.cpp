@@ -4,18 +4,12 @@
 #include <cstdio>
 #include <vector>
 
-#include "inventory/host_node.h"
 #include "inventory/module_state.h"
 #include "platform/settings.h"
 #include "platform/text.h"
 #include "platform/ui.h"
 #include "scan/engine_deployment.h"
-#include "scan/login_settings.h"
-#include "scan/jump_hosts.h"
-#include "scan/progress_window.h"
 #include "scan/remote_command.h"
-#include "scan/scan_host.h"
-#include "scan/scan_limits.h"
 #include "scan/sudo_scan.h"
 #include "scp/scp.h"
 #include "ssh2/errors.h"
@@ -23,8 +17,6 @@
 
 namespace {
 
-constexpr int kConnectTimeoutSeconds = 300;
-constexpr int kStillMissing = 242;
 constexpr int kWrongPassword = 500;
 constexpr UINT kJumpHostLabel = 701;
 // Entries of the host-key texts (list 200).
@@ -101,34 +93,28 @@ int RunScan()
     return CSSH2::Exec(command.c_str());
 }
 
-// The setting that turns sudo on for every host scanned by this process
-// (`host refresh --sudo` sets it for its run).
-constexpr const char16_t* kSudoThisRunSetting = u"ScanWithSudoThisRun";
-
-bool SudoWanted(const CHostNode& host)
+// Told as a note, and kept as the reason the scan ran without root rights:
+// the scan goes on without them, and the command that ran it does not fail
+// for it.
+void TellNoteAndScanWithoutSudo(const std::u16string& note, IScanQuestions& questions, SScanResult& result)
 {
-    DWORD value = 0;
-    return host.m_bSudo || (ReadSettingDword(kProductKey, kSudoThisRunSetting, value) && value != 0);
-}
-
-// Told as a note: the scan goes on without root rights, and the command
-// that ran it does not fail for it.
-void TellAndScanWithoutSudo(const std::u16string& note)
-{
-    MessageBox(nullptr, note, u"sudo", MB_OK | MB_ICONINFORMATION);
+    result.rootReason = note;
+    questions.Note(note, u"sudo");
     CheckSshResult(RunScan(), kLshw);
 }
 
-// Runs the scan, through sudo when the host asks for it. A sudo that does
-// not run lshw is told by its cause, and the scan runs without it; a
-// missing lshw is left to the caller (kLshwMissingStatus).
-void RunScanStep(const CHostNode& host)
+}  // namespace
+
+void RunScanStep(const SScanRequest& request, IScanQuestions& questions, SScanResult& result)
 {
-    if (!SudoWanted(host)) {
+    const auto TellAndScanWithoutSudo = [&](const std::u16string& note) {
+        TellNoteAndScanWithoutSudo(note, questions, result);
+    };
+    if (!request.sudo) {
         CheckSshResult(RunScan(), kLshw);
         return;
     }
-    const int answerSeconds = std::min(kSudoAnswerSeconds, ReadScanLimits().commandSeconds);
+    const int answerSeconds = std::min(kSudoAnswerSeconds, request.limits.commandSeconds);
     CheckSshResult(CSSH2::Exec(SudoScanCommand(false, answerSeconds).c_str()), kLshw);
     std::uint32_t status = CSSH2::GetExitStatus();
     if (status == kSudoSilentStatus) return TellAndScanWithoutSudo(SudoSilentText(answerSeconds));
@@ -139,11 +125,11 @@ void RunScanStep(const CHostNode& host)
     ESudoRefusal refusal = SUDO_MISSING;
     if (status == kSudoRefusedStatus) {
         refusal = ClassifySudoRefusal(CSSH2::GetOutput());
-        if (refusal == SUDO_PASSWORD_REQUIRED && host.m_bstrPassword.empty()) refusal = SUDO_NO_PASSWORD;
+        if (refusal == SUDO_PASSWORD_REQUIRED && request.password.empty()) refusal = SUDO_NO_PASSWORD;
         if (refusal == SUDO_PASSWORD_REQUIRED) {
             // The password goes to sudo's standard input, never into the
             // command.
-            Wiped<std::string> password(WideToAnsi(host.m_bstrPassword));
+            Wiped<std::string> password(request.password);
             Wiped<std::string> input;
             input.get().reserve(password.get().size() + 1);
             input.get() = password.get();
@@ -159,8 +145,6 @@ void RunScanStep(const CHostNode& host)
     }
     TellAndScanWithoutSudo(SudoRefusalText(refusal, CSSH2::GetOutput()));
 }
-
-}  // namespace
 
 void CheckSshResult(int code) { CheckSshResult(code, nullptr); }
 
@@ -197,29 +181,24 @@ void CheckCommandStatus(const char16_t* command)
     if (CSSH2::GetExitStatus() != 0) FailWith(AnsiToWide(CSSH2::GetOutput()));
 }
 
-void ReportSshError(int code)
+std::u16string SshErrorText(int code)
 {
     // A refusal by a jump host says which one refused.
     const std::string jump = CSSH2::LastFailure().jump;
     const std::u16string onJump =
         jump.empty() ? std::u16string() : u" (" + LoadString(g_hInstance, kJumpHostLabel) + u": " + AnsiToWide(jump) + u")";
-    if (code == SSH_WRONG_PASSWORD) {
-        ShowError(LoadString(g_hInstance, kWrongPassword) + onJump);
-        return;
-    }
-    if (code >= SSH_HOSTKEY_SIGNATURE && code <= SSH_HOSTKEY_TOO_SMALL) {
-        ShowError(Entry(List(202), static_cast<std::size_t>(code - SSH_HOSTKEY_SIGNATURE)) + onJump);
-        return;
-    }
+    if (code == SSH_WRONG_PASSWORD) return LoadString(g_hInstance, kWrongPassword) + onJump;
+    if (code >= SSH_HOSTKEY_SIGNATURE && code <= SSH_HOSTKEY_TOO_SMALL)
+        return Entry(List(202), static_cast<std::size_t>(code - SSH_HOSTKEY_SIGNATURE)) + onJump;
     const auto texts = List(125);
     const std::size_t index = code >= 0 && code <= 20 ? static_cast<std::size_t>(code) : texts.size() - 1;
     std::u16string text = Entry(texts, index);
     // What the client found out about the failure, when it says more.
     if (const std::string detail = CSSH2::LastFailure().text; !detail.empty()) text += u": " + AnsiToWide(detail);
-    ShowError(text);
+    return text;
 }
 
-void ReportScpError(int code)
+std::u16string ScpErrorText(int code)
 {
     char text[256];
     scp_format_error(code, text, sizeof text);
@@ -227,8 +206,12 @@ void ReportScpError(int code)
     char detail[512];
     scp_last_error_detail(detail, sizeof detail);
     if (detail[0] != '\0') shown += u": " + AnsiToWide(detail);
-    ShowError(shown);
+    return shown;
 }
+
+void ReportSshError(int code) { ShowError(SshErrorText(code)); }
+
+void ReportScpError(int code) { ShowError(ScpErrorText(code)); }
 
 bool StrictHostKeys()
 {
@@ -236,42 +219,62 @@ bool StrictHostKeys()
     return ReadSettingDword(kProductKey, kStrictHostKeysSetting, value) && value != 0;
 }
 
-int HostKeyQuestion(int reserved, const char* host, const char* fingerprint, int absent, void*)
+SHostKeyQuestion HostKeyQuestionOf(const char* host, const char* fingerprint, int absent)
 {
-    if (reserved != 0) return 0;
-    const std::u16string hostText = AnsiToWide(host ? host : "");
-    const std::u16string presented = AnsiToWide(fingerprint ? fingerprint : "");
-    if (absent == HKE_STORED) {
-        // Told, not asked: on standard error (the terminal console's log).
-        const auto notice = List(201);
-        std::string line = WideToAnsi(Entry(notice, 0) + u" " + hostText + u" " + Entry(notice, 1) + u" " + presented);
-        for (char& c : line)
-            if (static_cast<unsigned char>(c) < 32 || c == 127) c = '?';
-        std::fprintf(stderr, "%s\n", line.c_str());
-        std::fflush(stderr);
-        return 0;
+    SHostKeyQuestion question;
+    question.event = absent;
+    question.host = host ? host : "";
+    question.presented = fingerprint ? fingerprint : "";
+    if (const CSSH2* session = CSSH2::Current()) {
+        question.known = session->HostKeyReport().knownFingerprints;
+        question.damagedCopy = session->HostKeyReport().damagedCopy;
     }
+    return question;
+}
+
+void TellHostKeyStored(const char* host, const char* fingerprint)
+{
+    // Told, not asked: on standard error (the terminal console's log).
+    const auto notice = List(201);
+    std::string line = WideToAnsi(Entry(notice, 0) + u" " + AnsiToWide(host ? host : "") + u" " + Entry(notice, 1) +
+                                  u" " + AnsiToWide(fingerprint ? fingerprint : ""));
+    for (char& c : line)
+        if (static_cast<unsigned char>(c) < 32 || c == 127) c = '?';
+    std::fprintf(stderr, "%s\n", line.c_str());
+    std::fflush(stderr);
+}
+
+bool AskHostKeyInBox(const SHostKeyQuestion& question)
+{
     const auto texts = List(200);
-    const CSSH2* session = CSSH2::Current();
     std::u16string message;
-    switch (absent) {
+    switch (question.event) {
     case HKE_CHANGED: message = Entry(texts, HK_CHANGED); break;
     case HKE_NEW_TYPE: message = Entry(texts, HK_NEW_TYPE); break;
     case HKE_UNVERIFIABLE:
-        message = Entry(texts, HK_DAMAGED_BEFORE) + u" " +
-                  AnsiToWide(session ? session->HostKeyReport().damagedCopy : std::string()) + u", " +
+        message = Entry(texts, HK_DAMAGED_BEFORE) + u" " + AnsiToWide(question.damagedCopy) + u", " +
                   Entry(texts, HK_DAMAGED_AFTER);
         break;
     default: message = Entry(texts, HK_STRICT); break;
     }
-    message += u"\n" + Entry(texts, HK_HOST) + u": " + hostText;
-    message += u"\n" + Entry(texts, HK_PRESENTED) + u": " + presented;
-    if (session)
-        for (const std::string& known : session->HostKeyReport().knownFingerprints)
-            message += u"\n" + Entry(texts, HK_STORED) + u": " + AnsiToWide(known);
+    message += u"\n" + Entry(texts, HK_HOST) + u": " + AnsiToWide(question.host);
+    message += u"\n" + Entry(texts, HK_PRESENTED) + u": " + AnsiToWide(question.presented);
+    for (const std::string& known : question.known) message += u"\n" + Entry(texts, HK_STORED) + u": " + AnsiToWide(known);
     message += u"\n" + Entry(texts, HK_QUESTION);
     const UINT type = MB_YESNO | MB_ICONWARNING | MB_DEFBUTTON2;
-    return MessageBox(nullptr, message, Entry(texts, HK_CAPTION), type) == IDYES ? 1 : 0;
+    return MessageBox(nullptr, message, Entry(texts, HK_CAPTION), type) == IDYES;
+}
+
+int HostKeyQuestion(int reserved, const char* host, const char* fingerprint, int absent, void* data)
+{
+    if (reserved != 0) return 0;
+    if (absent == HKE_STORED) {
+        TellHostKeyStored(host, fingerprint);
+        return 0;
+    }
+    const SHostKeyQuestion question = HostKeyQuestionOf(host, fingerprint, absent);
+    if (data != nullptr) return static_cast<IScanQuestions*>(data)->AcceptHostKey(question) ? 1 : 0;
+    return AskHostKeyInBox(question) ? 1 : 0;
 }
 
 std::u16string CutBeforeXml(std::u16string text)
@@ -282,97 +285,10 @@ std::u16string CutBeforeXml(std::u16string text)
     return text;
 }
 
-int RunScanJob(CHostNode& host)
+std::string CutBeforeXml(std::string text)
 {
-    CProgressWindow progress;
-    const auto errors = List(126);
-    const auto steps = List(123);
-    progress.SetText(Entry(steps, 0));
-    int failed = SCAN_FAILED;
-    try {
-        {
-            const SScanLimits limits = ReadScanLimits();
-            SSshLimits sshLimits;
-            sshLimits.connectSeconds = limits.connectSeconds;
-            sshLimits.loginSeconds = limits.loginSeconds;
-            sshLimits.commandSeconds = limits.commandSeconds;
-            sshLimits.maxOutput = limits.maxOutputMiB << 20;
-            CSSH2::SetLimits(sshLimits);
-            // lshw prints nothing until it is done: no wait for data may end
-            // before the command's own limit.
-            const int receiveTimeout = std::max(kConnectTimeoutSeconds, limits.commandSeconds);
-            const std::string address = WideToAnsi(host.m_bstrHost);
-            CSSH2::SetJumpHosts(ClientJumpHosts(ResolveJumpHosts(host)));
-            const int code = CSSH2::Connect(address.c_str(), static_cast<unsigned>(host.m_nPort), receiveTimeout,
-                                            HostKeyQuestion, nullptr);
-            if (code != SSH_NO_ERRORS) throw CScanError::Ssh(static_cast<ESSHErrors>(code));
-        }
-        {
-            SHostLogin login;
-            MakeHostLogin(host, login);
-            UseHostLoginKeys(login);
-            // A first contact is stored and told, or asked about when strict;
-            // anything else that is not a match is asked about.
-            const std::uint32_t absentPolicy = StrictHostKeys() ? HKP_ASK : HKP_STORE_AND_TELL;
-            const int code = CSSH2::Login(login.login.c_str(), login.password.c_str(), 1, absentPolicy, HKP_ASK);
-            // The passphrase stays no longer than the login needs it.
-            CSSH2::SetLoginKeys({});
-            CheckJumpLogin(ResolveJumpHosts(host), code);
-            CheckSshResult(code);
-        }
-        progress.SetText(Entry(steps, 1));
-        RunScanStep(host);
-        if (CSSH2::GetExitStatus() == kLshwMissingStatus) {
-            if (ConfirmEngineDeployment() == DEPLOY_STOP) {
-                CSSH2::Disconnect();
-                return SCAN_FAILED;
-            }
-            const std::vector<std::uint8_t> package = ReadVerifiedEnginePackage();
-            {
-                const CHostFolder folder;
-                progress.SetText(Entry(steps, 2));
-                UploadEnginePackage(host, package, folder.Path());
-                progress.SetText(Entry(steps, 3));
-                const auto tell = [&progress](const std::u16string& text) { progress.SetText(text); };
-                if (SudoWanted(host)) {
-                    const Wiped<std::string> password(WideToAnsi(host.m_bstrPassword));
-                    InstallEngineOnHost(folder.Path(), EEngineDestination::LoginHome, tell, &password.get());
-                } else {
-                    InstallEngineOnHost(folder.Path(), EEngineDestination::LoginHome, tell);
-                }
-            }
-            progress.SetText(Entry(steps, 1));
-            RunScanStep(host);
-            if (CSSH2::GetExitStatus() == kLshwMissingStatus) throw CScanError::Text(LoadString(g_hInstance, kStillMissing));
-        }
-        CheckCommandStatus(kLshw);
-        progress.SetText(Entry(steps, 4));
-        host.m_bstrXml = AnsiToWide(CSSH2::Current()->Output());
-        CSSH2::Disconnect();
-        host.m_bstrXml = CutBeforeXml(std::move(host.m_bstrXml));
-        return SCAN_OK;
-    } catch (const ComError&) {
-        progress.Close();
-        ShowError(Entry(errors, 2));
-    } catch (const CScanError& error) {
-        progress.Close();
-        switch (error.Source()) {
-        case SES_SSH:
-            ReportSshError(error.SshCode());
-            if (error.SshCode() == SSH_WRONG_PASSWORD) failed = SCAN_WRONG_PASSWORD;
-            break;
-        case SES_UPLOAD:
-            ReportScpError(error.UploadCode());
-            if (error.UploadCode() == SCP_E_WRONG_PASSWORD) failed = SCAN_WRONG_PASSWORD;
-            break;
-        case SES_TEXT: ShowError(error.Message()); break;
-        default: ShowError(Entry(errors, 2)); break;
-        }
-    } catch (...) {
-        progress.Close();
-        ShowError(Entry(errors, 2));
-    }
-    // Every way out leaves no session behind.
-    if (CSSH2::Current() != nullptr) CSSH2::Disconnect();
-    return failed;
+    const std::size_t first = text.find('<');
+    if (first == std::string::npos) return {};
+    text.erase(0, first);
+    return text;
 }

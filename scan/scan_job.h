@@ -1,5 +1,6 @@
-// The network part of a scan: log in, run lshw, fetch its XML. Errors of
-// every kind end here and are shown in one place.
+// The steps of a scan on its session: running the scan command (through
+// sudo when asked), the checks of what the SSH client returned, the texts
+// of its errors, and the host-key question.
 #pragma once
 
 #include <cstdint>
@@ -7,8 +8,7 @@
 
 #include "scan/scan_command.h"
 #include "scan/scan_error.h"
-
-class CHostNode;
+#include "scan/scan_request.h"
 
 // 0 passes; 15 raises the server's disconnect description; any other code
 // closes the session and raises the code. With the command's name, a limit
@@ -24,15 +24,30 @@ void CheckCommandEnded(const char16_t* command, bool shellSignals = false);
 // raises the output. Without a name the command is "the command".
 void CheckCommandStatus();
 void CheckCommandStatus(const char16_t* command);
+// The texts of the SSH client's and the upload library's errors, with what
+// they found out about the failure; the Report forms show them in an error
+// box.
+std::u16string SshErrorText(int code);
+std::u16string ScpErrorText(int code);
 void ReportSshError(int code);
 void ReportScpError(int code);
 
-// Asked by the SSH client about a host key (absent: a HostKeyEvent): a
-// Yes/No box, No the default, that says what happened, with the host, the
-// presented key's fingerprints and those of the stored keys; 1 trusts and
-// stores the key, 0 stops. A first contact that was stored (HKE_STORED) is
-// only told on standard error with the key's fingerprints.
+// Runs the scan command on the current session, through sudo when the
+// request asks for it. A sudo that does not run lshw is told as a note by
+// its cause (kept as the result's rootReason), and the scan runs without
+// it; a missing lshw is left to the caller (kLshwMissingStatus).
+void RunScanStep(const SScanRequest& request, IScanQuestions& questions, SScanResult& result);
+
+// Asked by the SSH client about a host key (absent: a HostKeyEvent): with
+// `data` an IScanQuestions that answers, without one the box below; 1
+// trusts and stores the key, 0 stops. A first contact that was stored
+// (HKE_STORED) is only told on standard error with the key's fingerprints.
 int HostKeyQuestion(int reserved, const char* host, const char* fingerprint, int absent, void* data);
+// The question about a key, with the current session's report.
+SHostKeyQuestion HostKeyQuestionOf(const char* host, const char* fingerprint, int absent);
+// A Yes/No box, No the default, that says what happened, with the host,
+// the presented key's fingerprints and those of the stored keys.
+bool AskHostKeyInBox(const SHostKeyQuestion& question);
 
 // The setting (a DWORD under kProductKey) that makes a first contact a
 // question instead of storing the key: nonzero asks.
@@ -42,3 +57,4 @@ bool StrictHostKeys();
 // Keeps text from its first "<" on: a login banner before the XML goes,
 // and a text without any "<" becomes empty.
 std::u16string CutBeforeXml(std::u16string text);
+std::string CutBeforeXml(std::string text);

@@ -8,11 +8,8 @@
 
 #include <string>
 
-#include "inventory/group_node.h"
-#include "inventory/host_node.h"
-#include "inventory/root_node.h"
 #include "platform/worker_process.h"
-#include "scan/fleet_refresh.h"
+#include "scan/worker_record.h"
 
 namespace {
 
@@ -92,87 +89,188 @@ TEST(WorkerProcessTest, ADestroyedWorkerObjectLeavesNoProcess)
     EXPECT_EQ(::waitpid(-1, nullptr, WNOHANG), -1);
 }
 
-class WorkerRecordTest : public ::testing::Test {
-protected:
-    CRootNode root;
-    CGroupNode group{&root};
-};
-
-TEST_F(WorkerRecordTest, TheHostTravelsWithItsSettingsLoginAndPassword)
+// A request as the parent makes it for a host behind two jump hosts: one
+// of the inventory (with its own record), one outside it (no password).
+SScanRequest MakeRequest()
 {
-    CHostNode host(&group);
-    host.SetName(u"db1");
-    host.m_bstrHost = u"db1";
-    host.m_nPort = 2222;
-    host.m_bstrLogin = u"admin";
-    host.m_bstrPassword = u"s\u00e9cret";
-    host.m_bSudo = true;
-    host.m_bstrXml = u"<list/>";
-    const std::string record = EncodeWorkerRecord(host);
-    EXPECT_EQ(host.m_bstrXml, u"<list/>") << "the host keeps its picture";
-    CHostNode copy(nullptr);
-    ASSERT_TRUE(DecodeWorkerRecord(record, copy));
-    EXPECT_EQ(copy.m_bstrHost, u"db1");
-    EXPECT_EQ(copy.m_nPort, 2222);
-    EXPECT_EQ(copy.m_bstrLogin, u"admin");
-    EXPECT_EQ(copy.m_bstrPassword, u"s\u00e9cret");
-    EXPECT_TRUE(copy.m_bSudo);
-    EXPECT_TRUE(copy.m_bstrXml.empty()) << "the worker fetches a new picture";
+    SScanRequest request;
+    request.address = "db1.lab";
+    request.port = 2222;
+    request.displayName = u"Data/db1 \u00e9t\u00e9";
+    request.login = "admin";
+    request.password = "s\xc3\xa9" "cret";
+    request.keyFile = "/home/me/.ssh/id_ed25519";
+    request.passphrase = "phrase";
+    request.useAgent = true;
+    request.sudo = true;
+    request.limits.commandSeconds = 90;
+    request.limits.maxOutputMiB = 4;
+    request.newHostKeyPolicy = HKP_ASK;
+    SJumpLogin known;
+    known.hop = SJumpHop{"", "bastion", 2200};
+    known.login = "ops";
+    known.password = "bastion-pw";
+    known.keys.identityFile = "/home/me/.ssh/bastion";
+    known.keys.passphrase = "bp";
+    known.keys.useAgent = false;
+    known.inventory = true;
+    request.jumps.push_back(std::move(known));
+    SJumpLogin outside;
+    outside.hop = SJumpHop{"relay", "10.0.0.9", 22};
+    outside.login = "relay";
+    request.jumps.push_back(std::move(outside));
+    return request;
+}
 
-    // Every cut of the record, and one byte more, is refused.
+std::string U32Bytes(std::uint32_t n)
+{
+    return {static_cast<char>(n >> 24), static_cast<char>(n >> 16), static_cast<char>(n >> 8), static_cast<char>(n)};
+}
+
+TEST(WorkerRecordTest, TheRequestTravelsWholeWithEachHopsOwnLogin)
+{
+    const SScanRequest request = MakeRequest();
+    const std::string record = EncodeWorkerRecord(request);
+    ASSERT_FALSE(record.empty());
+    SScanRequest copy;
+    ASSERT_TRUE(DecodeWorkerRecord(record, copy));
+    EXPECT_EQ(copy.address, "db1.lab");
+    EXPECT_EQ(copy.port, 2222);
+    EXPECT_EQ(copy.displayName, request.displayName);
+    EXPECT_EQ(copy.login, "admin");
+    EXPECT_EQ(copy.password, request.password);
+    EXPECT_EQ(copy.keyFile, request.keyFile);
+    EXPECT_EQ(copy.passphrase, "phrase");
+    EXPECT_TRUE(copy.useAgent);
+    EXPECT_TRUE(copy.sudo);
+    EXPECT_FALSE(copy.deployWithoutAsking);
+    EXPECT_EQ(copy.limits.commandSeconds, 90);
+    EXPECT_EQ(copy.limits.maxOutputMiB, 4u);
+    EXPECT_EQ(copy.limits.connectSeconds, request.limits.connectSeconds);
+    EXPECT_EQ(copy.newHostKeyPolicy, static_cast<std::uint32_t>(HKP_ASK));
+    ASSERT_EQ(copy.jumps.size(), 2u);
+    EXPECT_EQ(copy.jumps[0].hop.host, "bastion");
+    EXPECT_EQ(copy.jumps[0].hop.port, 2200);
+    EXPECT_EQ(copy.jumps[0].login, "ops");
+    EXPECT_EQ(copy.jumps[0].password, "bastion-pw");
+    EXPECT_EQ(copy.jumps[0].keys.identityFile, "/home/me/.ssh/bastion");
+    EXPECT_EQ(copy.jumps[0].keys.passphrase, "bp");
+    EXPECT_FALSE(copy.jumps[0].keys.useAgent);
+    EXPECT_TRUE(copy.jumps[0].inventory);
+    EXPECT_EQ(copy.jumps[1].hop.user, "relay");
+    EXPECT_TRUE(copy.jumps[1].password.empty());
+    EXPECT_FALSE(copy.jumps[1].inventory);
+    EXPECT_EQ(EncodeWorkerRecord(copy), record) << "what decodes encodes back to the same bytes";
+
+    // Every cut of the record, and one byte more, is refused, and the
+    // request given to a failed decode is left as it was.
     for (std::size_t cut = 0; cut < record.size(); ++cut) {
-        CHostNode partial(nullptr);
+        SScanRequest partial;
+        partial.address = "kept";
         EXPECT_FALSE(DecodeWorkerRecord(std::string_view(record).substr(0, cut), partial)) << cut;
+        EXPECT_EQ(partial.address, "kept");
+        EXPECT_TRUE(partial.jumps.empty());
     }
-    CHostNode longer(nullptr);
+    SScanRequest longer;
     EXPECT_FALSE(DecodeWorkerRecord(record + "x", longer));
 }
 
-TEST_F(WorkerRecordTest, ALoginOrPasswordNotWrittenByTheEncoderIsRefused)
+TEST(WorkerRecordTest, ValuesTheEncoderNeverWritesAreRefused)
 {
-    CHostNode host(&group);
-    host.m_bstrHost = u"db1";
-    host.m_bstrLogin = u"admin";
-    host.m_bstrPassword = u"pw";
-    const std::string record = EncodeWorkerRecord(host);
-    const std::size_t tail = 4 + 5 + 4 + 2;  // the login and password texts
-    const std::string head = record.substr(0, record.size() - tail);
-    auto withTexts = [&](const std::string& login, const std::string& password) {
-        std::string bytes = head;
-        for (const std::string* text : {&login, &password}) {
-            const auto n = static_cast<std::uint32_t>(text->size());
-            bytes += {static_cast<char>(n >> 24), static_cast<char>(n >> 16), static_cast<char>(n >> 8),
-                      static_cast<char>(n)};
-            bytes += *text;
-        }
-        return bytes;
-    };
-    CHostNode same(nullptr);
-    ASSERT_TRUE(DecodeWorkerRecord(withTexts("admin", "pw"), same));
-    // Bytes that are not UTF-8 would widen into a login longer than a host
-    // can save, and so into a record the encoder cannot write again.
-    for (const auto& [login, password] : {std::pair<std::string, std::string>{std::string(300, '\xff'), "pw"},
-                                          {"admin", "\xe1w"},
-                                          {std::string(513, 'a'), "pw"}}) {
-        CHostNode bad(nullptr);
-        EXPECT_FALSE(DecodeWorkerRecord(withTexts(login, password), bad)) << login.size();
-    }
+    const SScanRequest request = MakeRequest();
+    const std::string record = EncodeWorkerRecord(request);
+    // The address comes first: its length, then its bytes; the port follows.
+    const std::size_t port = 4 + request.address.size();
+    const auto withPort = [&](std::uint32_t value) { return record.substr(0, port) + U32Bytes(value) + record.substr(port + 4); };
+    SScanRequest copy;
+    EXPECT_TRUE(DecodeWorkerRecord(withPort(65535), copy));
+    EXPECT_FALSE(DecodeWorkerRecord(withPort(0), copy));
+    EXPECT_FALSE(DecodeWorkerRecord(withPort(65536), copy));
+    // An address that is not UTF-8 would not read back to the same bytes.
+    const std::string notUtf8 = U32Bytes(7) + "db1.\xff\xfe\xe1" + record.substr(port);
+    EXPECT_FALSE(DecodeWorkerRecord(notUtf8, copy));
+    // A length beyond any text's bound, and one beyond the input.
+    EXPECT_FALSE(DecodeWorkerRecord(U32Bytes(kMaxWorkerText + 1) + std::string(kMaxWorkerText + 1, 'a') + record.substr(port), copy));
+    EXPECT_FALSE(DecodeWorkerRecord(U32Bytes(0xFFFFFFFFu) + record.substr(4), copy));
+
+    // A request the record cannot carry is not written at all.
+    SScanRequest tooMany = MakeRequest();
+    for (std::size_t i = 0; i < kMaxWorkerJumps; ++i) tooMany.jumps.emplace_back();
+    EXPECT_TRUE(EncodeWorkerRecord(tooMany).empty());
+    SScanRequest tooLong = MakeRequest();
+    tooLong.password.assign(kMaxWorkerText + 1, 'p');
+    EXPECT_TRUE(EncodeWorkerRecord(tooLong).empty());
 }
 
-TEST_F(WorkerRecordTest, AnAnswerIsDecodedWhole)
+SScanResult MakeResult()
 {
-    const std::string answer = EncodeWorkerAnswer(1, u"lshw did not finish", u"<node/>");
-    int code = 0;
-    std::u16string failure, xml;
-    ASSERT_TRUE(DecodeWorkerAnswer(answer, code, failure, xml));
-    EXPECT_EQ(code, 1);
-    EXPECT_EQ(failure, u"lshw did not finish");
-    EXPECT_EQ(xml, u"<node/>");
+    SScanResult result;
+    result.status = SCAN_OK;
+    result.step = STEP_NONE;
+    result.notes = {u"sudo: a password is required \u2014 the scan goes on without root rights", u"second"};
+    result.root = false;
+    result.rootReason = result.notes[0];
+    result.lshwMissing = false;
+    result.enginePackageMissing = true;
+    result.replacedHostKey = "ssh-ed25519 SHA256:old";
+    result.acceptedHostKey = "ssh-ed25519 SHA256:new";
+    result.xml = "<?xml version=\"1.0\"?><node><product>R\xc3\xa9seau</product></node>";
+    return result;
+}
+
+TEST(WorkerAnswerTest, TheResultTravelsWholeWithItsNotesAndRootState)
+{
+    const SScanResult result = MakeResult();
+    const std::string answer = EncodeWorkerAnswer(result);
+    SScanResult copy;
+    ASSERT_TRUE(DecodeWorkerAnswer(answer, copy));
+    EXPECT_EQ(copy.status, SCAN_OK);
+    EXPECT_EQ(copy.step, STEP_NONE);
+    EXPECT_EQ(copy.notes, result.notes);
+    EXPECT_FALSE(copy.root);
+    EXPECT_EQ(copy.rootReason, result.rootReason);
+    EXPECT_FALSE(copy.lshwMissing);
+    EXPECT_TRUE(copy.enginePackageMissing);
+    EXPECT_EQ(copy.replacedHostKey, result.replacedHostKey);
+    EXPECT_EQ(copy.acceptedHostKey, result.acceptedHostKey);
+    EXPECT_EQ(copy.xml, result.xml);
+
+    SScanResult failed;
+    failed.status = SCAN_WRONG_PASSWORD;
+    failed.step = STEP_LOGIN;
+    failed.failure = u"Wrong password (jump host: bastion)";
+    failed.lshwMissing = true;
+    ASSERT_TRUE(DecodeWorkerAnswer(EncodeWorkerAnswer(failed), copy));
+    EXPECT_EQ(copy.status, SCAN_WRONG_PASSWORD);
+    EXPECT_EQ(copy.step, STEP_LOGIN);
+    EXPECT_EQ(copy.failure, failed.failure);
+    EXPECT_TRUE(copy.notes.empty()) << "a decode replaces what the result held";
+    EXPECT_TRUE(copy.xml.empty());
+
     for (std::size_t cut = 0; cut < answer.size(); ++cut)
-        EXPECT_FALSE(DecodeWorkerAnswer(std::string_view(answer).substr(0, cut), code, failure, xml)) << cut;
-    // A length that claims more than is there, or more than a scan may send.
-    std::string giant = answer.substr(0, 4) + std::string("\xff\xff\xff\xff", 4);
-    EXPECT_FALSE(DecodeWorkerAnswer(giant, code, failure, xml));
+        EXPECT_FALSE(DecodeWorkerAnswer(std::string_view(answer).substr(0, cut), copy)) << cut;
+    EXPECT_FALSE(DecodeWorkerAnswer(answer + "x", copy));
+    // A status or a step the scan never gives, and a failure length that
+    // claims more than is there.
+    EXPECT_FALSE(DecodeWorkerAnswer(U32Bytes(3) + answer.substr(4), copy));
+    EXPECT_FALSE(DecodeWorkerAnswer(answer.substr(0, 4) + U32Bytes(STEP_COUNT) + answer.substr(8), copy));
+    EXPECT_FALSE(DecodeWorkerAnswer(answer.substr(0, 8) + U32Bytes(0xFFFFFFFFu) + answer.substr(12), copy));
+}
+
+TEST(WorkerAnswerTest, LongTextsAndManyNotesAreCutToWhatTheParentTakes)
+{
+    SScanResult result = MakeResult();
+    // A cut that would fall inside a surrogate pair drops the pair.
+    result.failure = std::u16string(kMaxFailureText - 1, u'a') + u"\U0001F600tail";
+    result.notes.assign(kMaxWorkerNotes + 3, u"note");
+    SScanResult copy;
+    ASSERT_TRUE(DecodeWorkerAnswer(EncodeWorkerAnswer(result), copy));
+    EXPECT_EQ(copy.failure, std::u16string(kMaxFailureText - 1, u'a'));
+    EXPECT_EQ(copy.notes.size(), kMaxWorkerNotes);
+    // An XML larger than any scan may fetch is not an answer.
+    result = MakeResult();
+    result.xml.assign((SScanLimits::kMaxOutputMiB << 20) + 1, 'x');
+    EXPECT_TRUE(EncodeWorkerAnswer(result).empty());
 }
 
 }  // namespace
