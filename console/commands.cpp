@@ -761,12 +761,19 @@ int CommandRefresh(const CommandContext& context, const std::vector<std::string>
     }
     std::size_t failed = 0;
     std::vector<std::vector<std::string>> table;
-    table.push_back({"HOST", "RESULT", "LAST SCAN", "LOGIN", "SUDO"});
+    table.push_back({"HOST", "RESULT", "LAST SCAN", "LOGIN", "SUDO", "ROOT"});
     const std::u16string ok = u"OK";
     for (const SHostOutcome& outcome : outcomes) {
         const bool good = outcome.cells[kColResult] == ok;
         if (!good) ++failed;
         const std::u16string path = FormatNodePath({outcome.group, outcome.name});
+        // A scan that went on without root rights says why, as a host
+        // refresh does.
+        std::u16string rootReason;
+        const std::optional<bool> root = good ? host.HostScannedAsRoot(outcome.item, rootReason) : std::nullopt;
+        if (root && !*root && !rootReason.empty())
+            std::fprintf(stderr, "Note: %s: %s\n", TerminalText(Narrow(path)).c_str(),
+                         TerminalText(Narrow(rootReason)).c_str());
         if (json) {
             CJsonWriter writer;
             writer.BeginObject();
@@ -793,13 +800,21 @@ int CommandRefresh(const CommandContext& context, const std::vector<std::string>
                 writer.Key("sudo");
                 writer.Bool(*sudo);
             }
+            if (root) {
+                writer.Key("root");
+                writer.Bool(*root);
+                if (!rootReason.empty()) {
+                    writer.Key("rootReason");
+                    writer.String(rootReason);
+                }
+            }
             writer.EndObject();
             PrintJson(writer);
             continue;
         }
         table.push_back({TerminalText(Narrow(path)), TerminalText(Narrow(outcome.cells[kColResult])),
                          Narrow(outcome.cells[kColLastScan]), TerminalText(Narrow(outcome.cells[kColLogin])),
-                         Narrow(outcome.cells[kColSudo])});
+                         Narrow(outcome.cells[kColSudo]), !root ? std::string() : *root ? "yes" : "no"});
     }
     if (!json) {
         std::vector<std::size_t> widths(table.front().size(), 0);

@@ -697,6 +697,15 @@ std::optional<bool> CConsoleHost::HostSudo(HSCOPEITEM item) const
     return picture->sudo;
 }
 
+std::optional<bool> CConsoleHost::HostScannedAsRoot(HSCOPEITEM item, std::u16string& why) const
+{
+    com_ptr<IDataObject> data = m_impl->DataObject(item);
+    const std::optional<HostPicture> picture = ReadHostPicture(data.get());
+    if (!picture) return std::nullopt;
+    why = picture->rootReason;
+    return picture->root;
+}
+
 std::optional<std::string> CConsoleHost::HostLoginMethod(HSCOPEITEM item) const
 {
     com_ptr<IDataObject> data = m_impl->DataObject(item);

@@ -159,6 +159,9 @@ public:
     std::optional<bool> HostSudo(HSCOPEITEM item) const;
     // How a host logs in ("password", "key-file", "agent"); nothing for a
     // node that is no host or a snap-in that does not say.
+    // Whether this session's scan of the host ran lshw with root rights
+    // (nothing before a scan); `why` says why not.
+    std::optional<bool> HostScannedAsRoot(HSCOPEITEM item, std::u16string& why) const;
     std::optional<std::string> HostLoginMethod(HSCOPEITEM item) const;
     // A host node's last scan in this session: false for other nodes and
     // for a host whose picture came from the console file.

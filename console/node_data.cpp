@@ -161,6 +161,8 @@ std::optional<HostPicture> ParseHostPicture(std::span<const std::uint8_t> bytes)
         picture.sudo = (bytes[4] & 1) != 0;
         static constexpr const char* kMethods[] = {"password", "key-file", "agent"};
         if (bytes[5] >= 1 && bytes[5] <= std::size(kMethods)) picture.loginMethod = kMethods[bytes[5] - 1];
+        if (bytes[6] == 1 || bytes[6] == 2) picture.root = bytes[6] == 1;
+        if (bytes[6] == 2 && bytes.size() > 8) picture.rootReason = TextFrom(bytes.data() + 8, bytes.size() - 8);
     }
     return picture;
 }
@@ -171,7 +173,7 @@ std::optional<HostPicture> ReadHostPicture(IDataObject* data)
     if (!block) return std::nullopt;
     GlobalLockGuard lock(block.get());
     if (lock.data() == nullptr) return std::nullopt;
-    const std::size_t size = std::min<std::size_t>(GlobalSize(block.get()), 8);
+    const std::size_t size = std::min<std::size_t>(GlobalSize(block.get()), 8 + kMaxDisplayName * sizeof(char16_t));
     return ParseHostPicture(std::span(static_cast<const std::uint8_t*>(lock.data()), size));
 }
 

@@ -44,6 +44,10 @@ struct HostPicture {
     bool held = false;
     std::optional<bool> sudo;
     std::optional<std::string> loginMethod;
+    // Whether this session's scan ran lshw with root rights (nothing before
+    // a scan), and why not.
+    std::optional<bool> root;
+    std::u16string rootReason;
 };
 std::optional<HostPicture> ReadHostPicture(IDataObject* data);
 // Nothing when the bytes are shorter than the held word.

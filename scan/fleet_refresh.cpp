@@ -22,7 +22,10 @@
 namespace {
 
 // A host's result when its worker did not bring one.
-enum { WT_TIMEOUT, WT_TOO_LARGE, WT_NOT_STARTED, WT_NO_LOGIN, WT_FAILED, WT_NO_ANSWER, WT_COUNT };
+enum {
+    WT_TIMEOUT, WT_TOO_LARGE, WT_NOT_STARTED, WT_NO_LOGIN, WT_FAILED, WT_NO_ANSWER, WT_LSHW_MISSING, WT_NO_PACKAGE,
+    WT_ACCEPTED_KEY, WT_COUNT
+};
 constexpr std::size_t kResultChars = 100;
 constexpr int kMarginSeconds = 15;
 constexpr int kPollMs = 200;
@@ -67,11 +70,16 @@ std::u16string FewWords(std::u16string_view text)
 // scan itself keeps its notes and error in its result.
 class CWorkerScanQuestions : public IScanQuestions {
 public:
-    bool AcceptHostKey(const SHostKeyQuestion&) override { return false; }
+    // The user trusted a changed key of this host by naming it.
+    explicit CWorkerScanQuestions(bool trustChangedKey) : m_bTrustChangedKey(trustChangedKey) {}
+    bool AcceptHostKey(const SHostKeyQuestion&) override { return m_bTrustChangedKey; }
     bool ConfirmDeployment(EDeployQuestion, int) override { return false; }
     void Progress(std::u16string_view) override {}
     void Note(std::u16string_view, std::u16string_view) override {}
     void Error(std::u16string_view) override {}
+
+private:
+    bool m_bTrustChangedKey;
 };
 
 // Anything else that would open a window in a worker: questions get No,
@@ -108,7 +116,12 @@ int WorkerBody(int input, int output)
     WipeString(record.get());
     CWorkerUserInterface ui;
     SetUserInterface(&ui);
-    CWorkerScanQuestions questions;
+    // The parent marks a host whose changed key the user trusted with the
+    // "store" policy; the worker says that yes itself, so that the scan
+    // records and tells what it accepted.
+    const bool trusted = request.changedHostKeyPolicy == HKP_STORE;
+    if (trusted) request.changedHostKeyPolicy = HKP_ASK;
+    CWorkerScanQuestions questions(trusted);
     SScanResult result = RunConfiguredScan(request, questions);
     if (result.status != SCAN_OK) result.xml.clear();
     const std::string answer = EncodeWorkerAnswer(result);
@@ -122,12 +135,45 @@ struct SRunning {
     CDeadline deadline;
 };
 
+// The choices of one fleet run that a host's request carries.
+struct SFleetChoices {
+    // Deploy lshw where it is missing, without asking.
+    bool deploy = false;
+    // "GROUP/HOST" lines: the hosts whose changed key the user trusts.
+    std::vector<std::u16string> trusted;
+};
+
+// Lines of a text setting, empty ones left out.
+std::vector<std::u16string> SettingLines(const char16_t* name)
+{
+    std::vector<std::u16string> lines;
+    std::u16string text;
+    if (!ReadSettingText(kProductKey, name, text)) return lines;
+    std::size_t start = 0;
+    while (start <= text.size()) {
+        const std::size_t end = std::min(text.find(u'\n', start), text.size());
+        if (end > start) lines.push_back(text.substr(start, end - start));
+        start = end + 1;
+    }
+    return lines;
+}
+
+std::u16string HostPath(const CHostNode& host)
+{
+    const std::u16string group = host.m_pGroup != nullptr ? std::u16string(host.m_pGroup->Name()) : std::u16string();
+    return group + u"/" + std::u16string(host.Name());
+}
+
 // The worker's record of a host; a route that does not read leaves it
 // empty and says why.
-std::string RequestRecord(const CHostNode& host, std::u16string& failure)
+std::string RequestRecord(const CHostNode& host, const SFleetChoices& choices, std::u16string& failure)
 {
     try {
-        return EncodeWorkerRecord(MakeScanRequest(host));
+        SScanRequest request = MakeScanRequest(host);
+        request.deployWithoutAsking = request.deployWithoutAsking || choices.deploy;
+        if (std::find(choices.trusted.begin(), choices.trusted.end(), HostPath(host)) != choices.trusted.end())
+            request.changedHostKeyPolicy = HKP_STORE;
+        return EncodeWorkerRecord(request);
     } catch (const CScanError& error) {
         failure = ScanErrorText(error);
         return {};
@@ -145,19 +191,12 @@ std::vector<CHostNode*> ChosenHosts(const std::vector<CHostNode*>& hosts)
 {
     std::u16string choice;
     if (!ReadSettingText(kProductKey, kRefreshChoiceSetting, choice)) return hosts;
-    std::vector<std::u16string> lines;
-    std::size_t start = 0;
-    while (start <= choice.size()) {
-        const std::size_t end = std::min(choice.find(u'\n', start), choice.size());
-        if (end > start) lines.push_back(choice.substr(start, end - start));
-        start = end + 1;
-    }
+    const std::vector<std::u16string> lines = SettingLines(kRefreshChoiceSetting);
     std::vector<CHostNode*> chosen;
     for (CHostNode* host : hosts) {
         const std::u16string group = host->m_pGroup != nullptr ? std::u16string(host->m_pGroup->Name()) : std::u16string();
-        const std::u16string path = group + u"/" + std::u16string(host->Name());
         if (std::find(lines.begin(), lines.end(), group) != lines.end() ||
-            std::find(lines.begin(), lines.end(), path) != lines.end())
+            std::find(lines.begin(), lines.end(), HostPath(*host)) != lines.end())
             chosen.push_back(host);
     }
     return chosen;
@@ -173,6 +212,10 @@ SFleetCount RefreshHosts(const std::vector<CHostNode*>& hosts, IConsoleNameSpace
     ReadSettingDword(kProductKey, kRefreshJobsSetting, jobsSetting);
     const std::size_t jobs = std::clamp<std::size_t>(jobsSetting, 1, kMaxRefreshJobs);
     const std::size_t maxAnswer = (limits.maxOutputMiB << 20) * 3 + kMaxFailureText * 3 + 64;
+    SFleetChoices choices;
+    DWORD deploy = 0;
+    choices.deploy = ReadSettingDword(kProductKey, kRefreshDeploySetting, deploy) && deploy != 0;
+    choices.trusted = SettingLines(kRefreshTrustSetting);
 
     // The questions come first, one host after the other.
     std::vector<CHostNode*> queue;
@@ -210,7 +253,7 @@ SFleetCount RefreshHosts(const std::vector<CHostNode*>& hosts, IConsoleNameSpace
         while (running.size() < jobs && next < queue.size()) {
             CHostNode& host = *queue[next++];
             std::u16string unread;
-            Wiped<std::string> record(RequestRecord(host, unread));
+            Wiped<std::string> record(RequestRecord(host, choices, unread));
             if (!unread.empty()) {
                 finish(host, 1, {}, std::move(unread));
                 continue;
@@ -257,7 +300,16 @@ SFleetCount RefreshHosts(const std::vector<CHostNode*>& hosts, IConsoleNameSpace
                 code = result.status;
                 failure = std::move(result.failure);
                 xml = AnsiToWide(result.xml);
-                if (code != 0 && failure.empty()) failure = texts[WT_FAILED];
+                // A host refresh would have asked: the result says what.
+                if (code != 0 && failure.empty())
+                    failure = result.enginePackageMissing ? texts[WT_NO_PACKAGE]
+                              : result.lshwMissing        ? texts[WT_LSHW_MISSING]
+                                                          : texts[WT_FAILED];
+                if (!result.acceptedHostKey.empty())
+                    MessageBox(nullptr,
+                               Fill(texts[WT_ACCEPTED_KEY], {HostPath(*it->host), AnsiToWide(result.replacedHostKey),
+                                                             AnsiToWide(result.acceptedHostKey)}),
+                               LoadString(g_hInstance, IDS_CAPTION), MB_OK | MB_ICONINFORMATION);
             }
             KeepScanOutcome(*it->host, result);
             finish(*it->host, code, std::move(xml), std::move(failure));

@@ -24,6 +24,11 @@ inline constexpr int kMaxRefreshJobs = 64;
 // lines of "GROUP" (all its hosts) or "GROUP/HOST". A host program sets it
 // for one run; hosts outside it are left alone.
 inline constexpr const char16_t* kRefreshChoiceSetting = u"RefreshChoice";
+// Set for one run by a host program: a DWORD that deploys lshw where it is
+// missing without asking, and a text of "GROUP/HOST" lines whose changed
+// host key is trusted (each told as a note with both fingerprints).
+inline constexpr const char16_t* kRefreshDeploySetting = u"RefreshDeploy";
+inline constexpr const char16_t* kRefreshTrustSetting = u"RefreshTrustChangedKeys";
 
 struct SFleetCount {
     std::size_t total = 0;

@@ -119,8 +119,12 @@ HRESULT CNodeDataObject::GetDataHere(FORMATETC* format, STGMEDIUM* medium)
             const std::uint8_t held = !host->m_bstrXml.empty() || !host->GetChildren().empty() ? 1 : 0;
             const std::uint8_t flags = host->m_bSudo ? 1 : 0;
             const auto method = static_cast<std::uint8_t>(HostLoginMethod(*host) + 1);
-            const std::uint8_t bytes[8] = {held, 0, 0, 0, flags, method, 0, 0};
-            return WriteBytes(stream.get(), bytes, sizeof bytes);
+            // Whether this session's scan ran lshw with root rights: 0 no
+            // scan yet, 1 yes, 2 no, followed by why not (a text).
+            const std::uint8_t root = !scanned ? 0 : host->m_bScannedAsRoot ? 1 : 2;
+            const std::uint8_t bytes[8] = {held, 0, 0, 0, flags, method, root, 0};
+            RETURN_IF_FAILED(WriteBytes(stream.get(), bytes, sizeof bytes));
+            return WriteText(stream.get(), root == 2 ? host->m_bstrRootReason : std::u16string());
         }
         if (cf == formats.hostScan) {
             const auto seconds = static_cast<std::uint64_t>(
