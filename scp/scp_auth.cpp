@@ -12,6 +12,7 @@
 #include "scp/scp_job.h"
 #include "scp/scp_packet.h"
 #include "scp/scp_session.h"
+#include "ssh2/crypto/hostkey_trust.h"
 
 int scp_put_auth_head(ScpSession* s, const char* method)
 {
@@ -137,7 +138,13 @@ int scp_auth_next(ScpSession* s)
         const int rc = scp_auth_offer_next_key(s);
         if (rc != kScpNoKeyLeft) return rc;
     }
-    const bool havePassword = s->cfg.password[0] != '\0';
+    const bool havePassword = s->cfg.password[0] != '\0' && !s->passwordWithheld;
+    if (s->passwordWithheld && s->cfg.password[0] != '\0' && (s->canPassword || s->canKeyboardInteractive)) {
+        // Only the password could go on, and it is not sent to this key.
+        scp_job_error_detail(s->job, sshcrypto::kPasswordWithheldText);
+        scp_send_disconnect(s, SCP_DISCONNECT_BY_APPLICATION, "No supported authentication methods available\n");
+        return SCP_E_AUTHENTICATE;
+    }
     if (havePassword && s->canPassword && s->passwordAttempts == 0) {
         ++s->passwordAttempts;
         return scp_send_password(s);

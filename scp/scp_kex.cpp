@@ -330,6 +330,12 @@ int scp_check_host_key(ScpSession* s, const ScpHostKey* key, const std::uint8_t*
     const std::uint32_t port = static_cast<std::uint32_t>(scp_session_port(s));
     const sshcrypto::SHostKeyCheck check = sshcrypto::CheckHostKeyTrust(key->cacheType, key->text, port, s->cfg.host);
     auto remember = [&] { return sshcrypto::StoreHostKey(key->cacheType, port, s->cfg.host, key->text); };
+    // A yes (the user's, or the caller's on the user's behalf) is recorded
+    // with its time; after a key that needed one the password stays home.
+    auto accept = [&] {
+        sshcrypto::AcceptHostKey(key->cacheType, port, s->cfg.host, key->text, check.trust);
+        s->passwordWithheld = sshcrypto::WithholdsPassword(check.trust);
+    };
     auto ask = [&](int what) {
         if (!scp_job_has_callback(s->job)) return false;
         const std::string detail =
@@ -345,7 +351,7 @@ int scp_check_host_key(ScpSession* s, const ScpHostKey* key, const std::uint8_t*
         case HOSTKEY_ACCEPT_AND_STORE: remember(); return SCP_OK;
         case HOSTKEY_ASK:
             if (!ask(SCP_HOSTKEY_ABSENT)) return SCP_E_HOSTKEY_REFUSED;
-            remember();
+            accept();
             return SCP_OK;
         default: return SCP_E_HOSTKEY_REFUSED;
         }
@@ -361,7 +367,7 @@ int scp_check_host_key(ScpSession* s, const ScpHostKey* key, const std::uint8_t*
         // Nothing but the caller's own yes or the user's goes on.
         if (s->cfg.changedHostKeyPolicy == HOSTKEY_ACCEPT_AND_STORE ||
             (s->cfg.changedHostKeyPolicy == HOSTKEY_ASK && ask(what))) {
-            remember();
+            accept();
             return SCP_OK;
         }
         return SCP_E_HOSTKEY_REFUSED;

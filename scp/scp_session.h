@@ -177,6 +177,9 @@ struct ScpSession {
     char keyAlgorithm[32];
     bool kbdintTried;
     bool kbdintAnswered;  // the password went out as an answer
+    // The host key needed a yes and got one on this connection: no password
+    // or keyboard-interactive answer goes out (sshcrypto::WithholdsPassword).
+    bool passwordWithheld;
     char methods[256];    // what the server's last failure listed
     bool extInfo;
     char serverSigAlgs[1024];

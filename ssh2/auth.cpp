@@ -2,6 +2,7 @@
 
 #include "platform/text.h"
 #include "ssh2/crypto/agent_client.h"
+#include "ssh2/crypto/hostkey_trust.h"
 #include "ssh2/crypto/key_sign.h"
 #include "ssh2/crypto/private_key.h"
 #include "ssh2/messages.h"
@@ -108,6 +109,15 @@ void CSSH2::Authenticate()
         first = m_transport.ReadPacket();
     }
     if (first != SSH_MSG_SERVICE_ACCEPT) throw SSH_UNEXPECTED_PACKET;
+
+    // A host key taken on this connection only after a yes (changed, of a
+    // new type, or unverifiable) may be a machine in the middle: keys and
+    // the agent still log in, the password does not go out. Decided once,
+    // before a re-exchange could make the now stored key look known.
+    const bool keyNeededYes = !m_hostKeyReport.matched && (m_hostKeyReport.event == HKE_CHANGED ||
+                                                           m_hostKeyReport.event == HKE_NEW_TYPE ||
+                                                           m_hostKeyReport.event == HKE_UNVERIFIABLE);
+    const bool passwordWithheld = keyNeededYes && !m_strPassword.empty();
 
     // The keys to offer, in order: the agent's, then the key file's. A jump
     // host's session offers the hop's own keys, never the target's.
@@ -281,6 +291,14 @@ void CSSH2::Authenticate()
             sendQuery(keys[nextKey++]);
             waiting = WAIT_QUERY;
             continue;
+        }
+        const bool serverTakesPassword =
+            NameListContains(methods, "password") || NameListContains(methods, "keyboard-interactive");
+        if (passwordWithheld && serverTakesPassword) {
+            m_transport.SendDisconnect(SSH_DISCONNECT_BY_APPLICATION, "No supported authentication methods available");
+            std::string text = sshcrypto::kPasswordWithheldText;
+            if (!keyFileError.empty()) text += "; " + keyFileError;
+            Fail(SSH_AUTH_FAILED, SL_NONE, 0, text);
         }
         if (!passwordUsed && !m_strPassword.empty() && NameListContains(methods, "password")) {
             SendPasswordRequest();

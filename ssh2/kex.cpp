@@ -425,6 +425,9 @@ void CSSH2::CheckHostKey()
     }
 
     auto store = [&] { sshcrypto::StoreHostKey(cacheType, m_nPort, m_strHost, keyString); };
+    // A yes is recorded with its time (and, for a key that needed one,
+    // keeps the password home: see Authenticate).
+    auto accept = [&] { sshcrypto::AcceptHostKey(cacheType, m_nPort, m_strHost, keyString, check.trust); };
     switch (check.trust) {
     case sshcrypto::EHostKeyTrust::Match:
         m_hostKeyReport.matched = true;
@@ -444,7 +447,7 @@ void CSSH2::CheckHostKey()
             return;
         case HKP_ASK:
             if (!AskAboutHostKey(HKE_ABSENT)) throw SSH_HOSTKEY_REFUSED;
-            store();
+            accept();
             return;
         default:
             throw SSH_ABANDONED;
@@ -462,7 +465,7 @@ void CSSH2::CheckHostKey()
         // Nothing but the caller's own yes or the user's goes on.
         if (m_nChangedKeyPolicy == HKP_STORE ||
             (m_nChangedKeyPolicy == HKP_ASK && AskAboutHostKey(m_hostKeyReport.event))) {
-            store();
+            accept();
             return;
         }
         throw SSH_HOSTKEY_REFUSED;

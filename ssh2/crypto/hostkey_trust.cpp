@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <ctime>
 
 #include "platform/registry.h"
 #include "platform/text.h"
@@ -15,6 +16,7 @@ namespace sshcrypto {
 namespace {
 
 constexpr char16_t kHostKeysKey[] = u"Software\\Quillon\\Corvel\\SshHostKeys";
+constexpr char16_t kAcceptedKey[] = u"Software\\Quillon\\Corvel\\AcceptedHostKeys";
 // A stored key text longer than this is no key of ours (16,384-bit RSA is
 // about 4,100 characters).
 constexpr std::size_t kMaxKeyText = 8192;
@@ -120,11 +122,13 @@ bool NeedsExplicitYes(EHostKeyTrust trust)
     return trust != EHostKeyTrust::Match && trust != EHostKeyTrust::FirstContact;
 }
 
-EHostKeyTrust WithKnownHosts(EHostKeyTrust cacheTrust, const SKnownHostsVerdict& file)
+EHostKeyTrust WithKnownHosts(EHostKeyTrust cacheTrust, const SKnownHostsVerdict& file, bool acceptedHere)
 {
     if (file.revoked) return EHostKeyTrust::Revoked;
-    if (file.matched || cacheTrust == EHostKeyTrust::Match) return EHostKeyTrust::Match;
-    if (file.mismatched) return EHostKeyTrust::Changed;
+    if (file.matched) return EHostKeyTrust::Match;
+    if (file.mismatched)
+        return cacheTrust == EHostKeyTrust::Match && acceptedHere ? EHostKeyTrust::Match : EHostKeyTrust::Changed;
+    if (cacheTrust == EHostKeyTrust::Match) return EHostKeyTrust::Match;
     if (file.otherTypes && (cacheTrust == EHostKeyTrust::FirstContact || cacheTrust == EHostKeyTrust::Unverifiable))
         return EHostKeyTrust::NewType;
     return cacheTrust;
@@ -185,7 +189,16 @@ SHostKeyCheck CheckHostKeyTrust(std::string_view cacheType, std::string_view key
     check.damagedCopy = RegDamagedHiveCopy(HKEY_CURRENT_USER);
     check.trust = DecideHostKeyTrust(cacheType, keyString, check.known, !check.damagedCopy.empty());
     const std::vector<std::uint8_t> blob = HostKeyBlobFromCache(cacheType, keyString);
-    check.trust = WithKnownHosts(check.trust, CheckUserKnownHosts(host, port, cacheType, blob));
+    // Only a yes to this very key counts against the user's file.
+    bool acceptedHere = false;
+    if (check.trust == EHostKeyTrust::Match && !blob.empty()) {
+        const std::string record = ReadHostKeyAcceptance(cacheType, port, host);
+        const std::size_t space = record.find(' ');
+        const std::string fingerprint = Sha256Fingerprint(blob);
+        acceptedHere = space != std::string::npos && record.compare(space + 1, fingerprint.size(), fingerprint) == 0 &&
+                       (record.size() == space + 1 + fingerprint.size() || record[space + 1 + fingerprint.size()] == ' ');
+    }
+    check.trust = WithKnownHosts(check.trust, CheckUserKnownHosts(host, port, cacheType, blob), acceptedHere);
     return check;
 }
 
@@ -203,6 +216,45 @@ bool StoreHostKey(std::string_view cacheType, std::uint32_t port, std::string_vi
 {
     const std::string name = HostKeyValueName(cacheType, port, host);
     return RegWriteString(HKEY_CURRENT_USER, kHostKeysKey, AnsiToWide(name), AnsiToWide(keyString)) == ERROR_SUCCESS;
+}
+
+bool AcceptHostKey(std::string_view cacheType, std::uint32_t port, std::string_view host, std::string_view keyString,
+                   EHostKeyTrust why)
+{
+    if (!StoreHostKey(cacheType, port, host, keyString)) return false;
+    const std::vector<std::uint8_t> blob = HostKeyBlobFromCache(cacheType, keyString);
+    if (blob.empty()) return false;
+    char when[32] = {};
+    const std::time_t now = std::time(nullptr);
+    std::tm utc{};
+    if (gmtime_r(&now, &utc) == nullptr || std::strftime(when, sizeof when, "%Y-%m-%dT%H:%M:%SZ", &utc) == 0)
+        return false;
+    const std::string record = std::string(when) + " " + Sha256Fingerprint(blob) + " " + HostKeyTrustName(why);
+    const std::string name = HostKeyValueName(cacheType, port, host);
+    return RegWriteString(HKEY_CURRENT_USER, kAcceptedKey, AnsiToWide(name), AnsiToWide(record)) == ERROR_SUCCESS;
+}
+
+std::string ReadHostKeyAcceptance(std::string_view cacheType, std::uint32_t port, std::string_view host)
+{
+    std::u16string stored;
+    const std::string name = HostKeyValueName(cacheType, port, host);
+    if (!RegReadString(HKEY_CURRENT_USER, kAcceptedKey, AnsiToWide(name), stored)) return {};
+    std::string text = WideToAnsi(stored);
+    // A record is a time, a fingerprint and a word; anything long is none.
+    return text.size() > 256 ? std::string() : text;
+}
+
+const char* HostKeyTrustName(EHostKeyTrust trust)
+{
+    switch (trust) {
+    case EHostKeyTrust::Match: return "match";
+    case EHostKeyTrust::FirstContact: return "first-contact";
+    case EHostKeyTrust::Changed: return "changed";
+    case EHostKeyTrust::NewType: return "new-type";
+    case EHostKeyTrust::Unverifiable: return "unverifiable";
+    case EHostKeyTrust::Revoked: return "revoked";
+    }
+    return "unknown";
 }
 
 std::vector<std::string> OrderHostKeyOffer(const std::vector<std::string>& offer,

@@ -42,11 +42,12 @@ bool NeedsExplicitYes(EHostKeyTrust trust);
 struct SKnownHostsVerdict;
 // The cache's decision together with what the user's known_hosts says
 // (see known_hosts.h): a revoked key is refused; a key listed for the host
-// is a match; otherwise a key stored in the cache still matches (the user
-// said yes to it here), a listed key of the same type that differs makes it
-// a changed key, and listed keys of other types only make a first contact a
-// new type.
-EHostKeyTrust WithKnownHosts(EHostKeyTrust cacheTrust, const SKnownHostsVerdict& file);
+// is a match; a listed key of the same type that differs makes it a changed
+// key whatever the cache holds, unless the cache holds the presented key
+// because the user accepted this very key here (acceptedHere: see
+// AcceptHostKey); otherwise a key stored in the cache matches, and listed
+// keys of other types only make a first contact a new type.
+EHostKeyTrust WithKnownHosts(EHostKeyTrust cacheTrust, const SKnownHostsVerdict& file, bool acceptedHere = false);
 
 // The cache types in the order both engines offer their algorithms.
 const std::vector<std::string>& HostKeyCacheTypes();
@@ -73,8 +74,43 @@ SHostKeyCheck CheckHostKeyTrust(std::string_view cacheType, std::string_view key
 // Every key the cache holds for host and port, in HostKeyCacheTypes() order.
 std::vector<SKnownHostKey> ReadKnownHostKeys(std::uint32_t port, std::string_view host);
 // Stores (or replaces) the key of its type for host and port; false when the
-// registry could not be written.
+// registry could not be written. This is the silent store of a first
+// contact: such a key does not stand against the user's known_hosts.
 bool StoreHostKey(std::string_view cacheType, std::uint32_t port, std::string_view host, std::string_view keyString);
+
+// Stores the key as above after the user (or the caller on the user's
+// behalf, as --accept-changed-host-key) said yes to it, and records that
+// yes beside the cache, under
+// HKEY_CURRENT_USER\Software\Quillon\Corvel\AcceptedHostKeys, value
+// name as HostKeyValueName, text "<UTC time> <SHA256 fingerprint> <why>":
+// "2026-12-07T21:30:05Z SHA256:abc.. changed" (why: HostKeyTrustName).
+// A recorded key counts against a differing known_hosts line (see
+// WithKnownHosts) as long as the cache holds that very key.
+bool AcceptHostKey(std::string_view cacheType, std::uint32_t port, std::string_view host, std::string_view keyString,
+                   EHostKeyTrust why);
+
+// The recorded yes for a key type of a host ("" when none), as written
+// by AcceptHostKey.
+std::string ReadHostKeyAcceptance(std::string_view cacheType, std::uint32_t port, std::string_view host);
+
+// "match", "first-contact", "changed", "new-type", "unverifiable", "revoked".
+const char* HostKeyTrustName(EHostKeyTrust trust);
+
+// Whether a key that needed the user's yes was taken on a connection: its
+// password (and keyboard-interactive answers) are then withheld, as a
+// changed key may be a machine in the middle collecting them; keys and the
+// agent still log in. The next connection, with the key now stored, sends
+// the password.
+inline bool WithholdsPassword(EHostKeyTrust acceptedTrust)
+{
+    return acceptedTrust == EHostKeyTrust::Changed || acceptedTrust == EHostKeyTrust::NewType ||
+           acceptedTrust == EHostKeyTrust::Unverifiable;
+}
+
+// The text a login that had only the password left ends with after such a key.
+inline constexpr const char* kPasswordWithheldText =
+    "The password was not sent because the server's host key changed and was accepted on this connection; "
+    "the new key is stored now, and the next connection sends the password";
 
 // What a host-key offer is ordered by: the keys the cache holds for host and
 // port, then (with an empty text) the other types the user's known_hosts

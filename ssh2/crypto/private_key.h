@@ -27,6 +27,17 @@ enum EKeyFileError {
 // The most a key file may hold: an RSA key of 16384 bits takes about 12 KiB.
 constexpr std::size_t kMaxKeyFileBytes = 64 * 1024;
 
+// The most work a protected PEM / PKCS #8 file may ask of its passphrase
+// derivation: PBKDF2 (and the older PKCS #5 and #12 schemes) iteration
+// counts up to ten million (OpenSSL writes 2048, the strictest current
+// advice asks for 600,000; ten million take a few seconds), and scrypt up
+// to N = 2^20 with r * p up to 32. A file asking for more is refused before
+// any derivation starts. OpenSSH's own format is bounded by kBcryptMaxRounds
+// (bcrypt_kdf.h).
+constexpr std::uint64_t kMaxPbkdf2Iterations = 10'000'000;
+constexpr std::uint64_t kMaxScryptCost = std::uint64_t{1} << 20;
+constexpr std::uint64_t kMaxScryptBlocksTimesLanes = 32;
+
 class CPrivateKey {
 public:
     // The key's SSH name: "ssh-ed25519", "ecdsa-sha2-nistp256" (384, 521)

@@ -6,11 +6,16 @@
 #include <openssl/evp.h>
 #include <openssl/hmac.h>
 
+#include <fstream>
 #include <string>
 #include <vector>
 
+#include "platform/registry.h"
+#include "platform/text.h"
 #include "ssh2/crypto/hostkey_trust.h"
 #include "ssh2/crypto/known_hosts.h"
+#include "tests/support/scoped_env.h"
+#include "tests/support/temp_dir.h"
 
 using namespace sshcrypto;
 
@@ -138,10 +143,58 @@ TEST(KnownHosts, FileAndCacheDecideTogether)
     }
     EXPECT_EQ(WithKnownHosts(T::FirstContact, verdict(false, false, true, false)), T::Changed);
     EXPECT_EQ(WithKnownHosts(T::NewType, verdict(false, false, true, false)), T::Changed);
-    // A key the user said yes to in Ferrodex stays trusted.
-    EXPECT_EQ(WithKnownHosts(T::Match, verdict(false, false, true, false)), T::Match);
+    // A differing listed key outweighs a key the cache took silently; only a
+    // key the user said yes to here stays trusted.
+    EXPECT_EQ(WithKnownHosts(T::Match, verdict(false, false, true, false)), T::Changed);
+    EXPECT_EQ(WithKnownHosts(T::Match, verdict(false, false, true, false), true), T::Match);
+    EXPECT_EQ(WithKnownHosts(T::Changed, verdict(false, false, true, false), true), T::Changed);
+    EXPECT_EQ(WithKnownHosts(T::Match, verdict(true, false, false, false), true), T::Revoked);
     EXPECT_EQ(WithKnownHosts(T::FirstContact, verdict(false, false, false, true)), T::NewType);
     EXPECT_EQ(WithKnownHosts(T::Unverifiable, verdict(false, false, false, true)), T::NewType);
     EXPECT_EQ(WithKnownHosts(T::Changed, verdict(false, false, false, true)), T::Changed);
     EXPECT_TRUE(NeedsExplicitYes(T::Revoked));
+}
+
+// The registry and the user's file on disk together, as a connection sees
+// them: a key the cache took at first contact yields to a differing line;
+// a yes to the presented key is recorded with its time and fingerprint and
+// then stands, but only for that very key.
+TEST(KnownHosts, FileOutweighsFirstContactButNotAnAcceptedKey)
+{
+    TempRegistry registry;
+    TempDir dir;
+    const std::string file = dir.file("known_hosts");
+    CScopedEnv env("FERRODEX_KNOWN_HOSTS", file);
+    const std::string presented = "0x" + std::string(64, '1');  // kEd's cache text
+    const std::string other = "0x" + std::string(64, '2');      // kEdOther's
+    {
+        std::ofstream out(file);
+        out << "[srv]:2200 ssh-ed25519 " << Base64(kEdOther) << "\n";
+    }
+    ASSERT_TRUE(StoreHostKey("ssh-ed25519", 2200, "srv", presented));
+    EXPECT_EQ(CheckHostKeyTrust("ssh-ed25519", presented, 2200, "srv").trust, EHostKeyTrust::Changed);
+    EXPECT_EQ(ReadHostKeyAcceptance("ssh-ed25519", 2200, "srv"), "");
+
+    ASSERT_TRUE(AcceptHostKey("ssh-ed25519", 2200, "srv", presented, EHostKeyTrust::Changed));
+    const std::string record = ReadHostKeyAcceptance("ssh-ed25519", 2200, "srv");
+    // "YYYY-MM-DDThh:mm:ssZ SHA256:... changed"
+    ASSERT_EQ(record.size(), 21u + Sha256Fingerprint(kEd).size() + 8u) << record;
+    EXPECT_EQ(record[4], '-');
+    EXPECT_EQ(record[19], 'Z');
+    EXPECT_EQ(record.substr(21), Sha256Fingerprint(kEd) + " changed");
+    EXPECT_EQ(CheckHostKeyTrust("ssh-ed25519", presented, 2200, "srv").trust, EHostKeyTrust::Match);
+
+    // The record names the key: a later silent store of another key (or a
+    // record for another port) does not carry it over.
+    ASSERT_TRUE(StoreHostKey("ssh-ed25519", 2200, "srv", "0x" + std::string(64, '3')));
+    ASSERT_TRUE(AcceptHostKey("ssh-ed25519", 2201, "srv", "0x" + std::string(64, '3'), EHostKeyTrust::NewType));
+    EXPECT_EQ(CheckHostKeyTrust("ssh-ed25519", "0x" + std::string(64, '3'), 2200, "srv").trust,
+              EHostKeyTrust::Changed);
+    // The listed key itself is a match whatever the cache holds.
+    EXPECT_EQ(CheckHostKeyTrust("ssh-ed25519", other, 2200, "srv").trust, EHostKeyTrust::Match);
+    // A damaged record counts as none.
+    ASSERT_TRUE(AcceptHostKey("ssh-ed25519", 2200, "srv", presented, EHostKeyTrust::Changed));
+    RegWriteString(HKEY_CURRENT_USER, u"Software\\Quillon\\Corvel\\AcceptedHostKeys", u"ssh-ed25519@2200:srv",
+                   AnsiToWide("x " + Sha256Fingerprint(kEd) + "X changed"));
+    EXPECT_EQ(CheckHostKeyTrust("ssh-ed25519", presented, 2200, "srv").trust, EHostKeyTrust::Changed);
 }

@@ -2,7 +2,8 @@
 # The terminal console's host-key dialog, driven through tmux: a host is
 # scanned once, its sshd is restarted with another RSA key on the same port,
 # and Refresh Information asks. No (the default) stops before any
-# authentication and keeps the stored key; Yes stores the new key and scans.
+# authentication and keeps the stored key; Yes stores the new key but sends
+# no password on that connection, and the next refresh scans.
 #   hostkey_tmux_test.sh FERRODEX
 # Exit 77 (skipped) when tmux, sshd or the test user is missing.
 # Where FERRODEX_REQUIRE_PEERS is set, a missing one fails the test instead.
@@ -101,15 +102,27 @@ refresh
 keys Left Enter                     # Yes
 wait_gone "Host key warning"
 deadline=$((SECONDS + 120))
-until grep -q "Accepted password" "$work/sshd.log"; do
-    ((SECONDS < deadline)) || fail "Yes did not log in"
-    sleep 0.2
-done
-deadline=$((SECONDS + 120))
 while [ "$(cached_key)" = "$first_key" ]; do
     ((SECONDS < deadline)) || fail "Yes did not store the new key"
     sleep 0.2
 done
 [ -n "$(cached_key)" ] || fail "the key vanished"
+# The key was taken only on the user's word: that connection sends no password.
+wait_for "was not sent"
+grep -q "password for" "$work/sshd.log" && fail "the password went to the server whose key changed"
+tmx capture-pane -p -t face >"$work/withheld.txt"
+keys Enter
+wait_gone "was not sent"
+
+# The next refresh, with the new key stored, asks nothing and logs in.
+keys m
+wait_for "Refresh Information"
+keys Down Enter
+deadline=$((SECONDS + 120))
+until grep -q "Accepted password" "$work/sshd.log"; do
+    ((SECONDS < deadline)) || fail "the refresh after Yes did not log in"
+    answer_login
+    sleep 0.2
+done
 
 echo "PASS"

@@ -1,13 +1,16 @@
 // Host keys through `ferrodex host refresh` against real sshd instances: a
 // changed key, a key of a new type, a first contact in strict mode and a
 // key never seen after the cache was damaged all stop before any
-// authentication request unless --accept-changed-host-key says yes; a first
-// contact that is stored prints the key's SHA256 fingerprint.
+// authentication request unless --accept-changed-host-key says yes, and
+// that yes sends no password on its connection (a key still logs in) and is
+// recorded with its time; a first contact that is stored prints the key's
+// SHA256 fingerprint.
 #include <gtest/gtest.h>
 
 #include <sys/wait.h>
 
 #include <cstdio>
+#include <ctime>
 #include <fstream>
 #include <memory>
 
@@ -20,6 +23,8 @@
 namespace {
 
 constexpr char16_t kHostKeys[] = u"Software\\Quillon\\Corvel\\SshHostKeys";
+constexpr char16_t kAccepted[] = u"Software\\Quillon\\Corvel\\AcceptedHostKeys";
+constexpr const char* kWithheld = "The password was not sent because the server's host key changed";
 // An RSA key this host had before (1024 bits; its SHA256 is what ssh-keygen
 // prints for the same blob).
 const std::string kOldRsa = "0x10001,0x" + std::string(256, 'c');
@@ -86,7 +91,22 @@ protected:
         std::u16string text;
         return RegReadString(HKEY_CURRENT_USER, kHostKeys, Name(type), text) ? WideToAnsi(text) : "";
     }
+    std::string Acceptance(const std::string& type) const
+    {
+        std::u16string text;
+        return RegReadString(HKEY_CURRENT_USER, kAccepted, Name(type), text) ? WideToAnsi(text) : "";
+    }
     std::string ServerSha256() const { return KeygenSha256(m_server->hostKeyPath() + ".pub"); }
+    // The login after a yes to a key that needed one: only the password was
+    // left, and it stayed home.
+    void ExpectPasswordWithheld(const Result& r, std::size_t logFrom = 0) const
+    {
+        EXPECT_NE(r.status, 0);
+        EXPECT_NE(r.err.find(kWithheld), std::string::npos) << r.err;
+        const std::string log = m_server->logText().substr(logFrom);
+        EXPECT_EQ(log.find("password for"), std::string::npos) << log;
+        EXPECT_EQ(log.find("Accepted"), std::string::npos) << log;
+    }
     void ExpectNoAuthentication() const
     {
         const std::string log = m_server->logText();
@@ -123,7 +143,7 @@ TEST_F(HostKeyCliTest, AChangedRsaKeyFailsUntilAcceptedThenNeedsNoAnswer)
     EXPECT_EQ(Stored("rsa2"), kOldRsa);
 
     const Result accepted = Refresh("--accept-changed-host-key");
-    ASSERT_EQ(accepted.status, 0) << accepted.err << m_server->logText();
+    ExpectPasswordWithheld(accepted);
     EXPECT_NE(Stored("rsa2"), kOldRsa);
     // Accepted, but never silently: the old and the new key are on record.
     EXPECT_NE(accepted.err.find("accepted: --accept-changed-host-key"), std::string::npos) << accepted.err;
@@ -144,8 +164,9 @@ TEST_F(HostKeyCliTest, OnlyEd25519WhereRsaWasKnownFailsUntilAccepted)
     ExpectNoAuthentication();
     EXPECT_EQ(Stored("ssh-ed25519"), "");
 
-    ASSERT_EQ(Refresh("--accept-changed-host-key").status, 0) << m_server->logText();
+    ExpectPasswordWithheld(Refresh("--accept-changed-host-key"));
     EXPECT_EQ(Stored("ssh-ed25519").size(), 66u);
+    EXPECT_NE(Acceptance("ssh-ed25519").find(ServerSha256() + " new-type"), std::string::npos);
     const Result again = Refresh();
     EXPECT_EQ(again.status, 0) << again.err;
 }
@@ -183,8 +204,53 @@ TEST_F(HostKeyCliTest, AfterCacheDamageAKeyNeverSeenIsAskedAbout)
     ExpectNoAuthentication();
     EXPECT_EQ(Stored("ssh-ed25519"), "");
 
-    ASSERT_EQ(Refresh("--accept-changed-host-key").status, 0);
+    ExpectPasswordWithheld(Refresh("--accept-changed-host-key"));
     EXPECT_EQ(Stored("ssh-ed25519").size(), 66u);
+    EXPECT_NE(Acceptance("ssh-ed25519").find(ServerSha256() + " unverifiable"), std::string::npos);
+}
+
+TEST_F(HostKeyCliTest, AnAcceptedChangedKeyGetsNoPasswordButAKeyStillLogsIn)
+{
+    ASSERT_NO_FATAL_FAILURE(Start("ed25519", false));
+    const std::string oldKey = "0x" + std::string(64, 'c');
+    RegWriteString(HKEY_CURRENT_USER, kHostKeys, Name("ssh-ed25519"), AnsiToWide(oldKey));
+
+    const std::time_t before = std::time(nullptr);
+    const Result accepted = Refresh("--accept-changed-host-key");
+    ExpectPasswordWithheld(accepted);
+    // Both keys are named, and the new one is stored.
+    EXPECT_NE(accepted.err.find("Stored key: ssh-ed25519 SHA256:"), std::string::npos) << accepted.err;
+    EXPECT_NE(accepted.err.find(ServerSha256()), std::string::npos) << accepted.err;
+    EXPECT_EQ(Stored("ssh-ed25519").size(), 66u);
+    EXPECT_NE(Stored("ssh-ed25519"), oldKey);
+    // The yes is on record: when (UTC), which key and why.
+    const std::string record = Acceptance("ssh-ed25519");
+    std::tm when{};
+    const char* rest = ::strptime(record.c_str(), "%Y-%m-%dT%H:%M:%SZ", &when);
+    ASSERT_NE(rest, nullptr) << record;
+    const std::time_t recorded = ::timegm(&when);
+    EXPECT_GE(recorded + 1, before) << record;
+    EXPECT_LE(recorded, std::time(nullptr)) << record;
+    EXPECT_EQ(std::string(rest), " " + ServerSha256() + " changed");
+
+    // With the key now stored the next run sends the password.
+    const std::size_t logged = m_server->logText().size();
+    const Result again = Refresh();
+    EXPECT_EQ(again.status, 0) << again.err;
+    EXPECT_NE(m_server->logText().find("Accepted password for", logged), std::string::npos) << m_server->logText();
+
+    // A key is not held back: after another change a key file logs in on
+    // the very connection that accepts it, still without a password.
+    const std::string key = m_dir.file("id_ed25519");
+    ASSERT_EQ(std::system(("/usr/bin/ssh-keygen -q -t ed25519 -N '' -f " + key).c_str()), 0);
+    std::ofstream(m_server->folder() + "/authorized_keys") << ReadWholeFile(key + ".pub");
+    RegWriteString(HKEY_CURRENT_USER, kHostKeys, Name("ssh-ed25519"), AnsiToWide(oldKey));
+    const std::size_t keyed = m_server->logText().size();
+    const Result withKey = Refresh("--accept-changed-host-key --identity " + key);
+    EXPECT_EQ(withKey.status, 0) << withKey.err;
+    const std::string log = m_server->logText().substr(keyed);
+    EXPECT_NE(log.find("Accepted publickey for"), std::string::npos) << log;
+    EXPECT_EQ(log.find("password for"), std::string::npos) << log;
 }
 
 }  // namespace

@@ -65,6 +65,22 @@ protected:
         EXPECT_EQ(log.find("Accepted"), std::string::npos) << log;
         EXPECT_EQ(log.find("Failed"), std::string::npos) << log;
     }
+    // A yes to a key that needed one: stored and recorded, but the session
+    // sends no password, and says why.
+    void ExpectPasswordWithheld(UploadRun& run, const std::string& type, const std::string& why)
+    {
+        EXPECT_EQ(run.Run(), SCP_E_AUTHENTICATE) << m_peer->logText();
+        char detail[512] = {};
+        scp_last_error_detail(detail, sizeof detail);
+        EXPECT_NE(std::string(detail).find("The password was not sent because the server's host key changed"),
+                  std::string::npos)
+            << detail;
+        const std::string log = m_peer->logText();
+        EXPECT_EQ(log.find("password for"), std::string::npos) << log;
+        const std::string record = sshcrypto::ReadHostKeyAcceptance(
+            type, static_cast<std::uint32_t>(m_peer->port()), "127.0.0.1");
+        EXPECT_EQ(record.size() > 21 ? record.substr(record.rfind(' ') + 1) : "", why) << record;
+    }
     // The value the one host-key event carried, kNotAsked when there was none.
     static constexpr int kNotAsked = -1;
     static int AskedAbout(const UploadRun& run)
@@ -95,9 +111,10 @@ TEST_F(ScpHostKeySshd, AChangedRsaKeyStopsUnlessYes)
     EXPECT_EQ(Stored("rsa2"), "0x10001,0xc5c5c5c5");
 
     UploadRun yes = NewRun(1, HOSTKEY_ACCEPT_AND_STORE, HOSTKEY_ASK);
-    ASSERT_EQ(yes.Run(), 0) << m_peer->logText();
+    ExpectPasswordWithheld(yes, "rsa2", "changed");
     EXPECT_NE(Stored("rsa2"), "0x10001,0xc5c5c5c5");
-    // The key the upload stored is the one the next session accepts at once.
+    // The key the upload stored is the one the next session accepts at
+    // once, and that session sends the password.
     UploadRun again = NewRun(0, HOSTKEY_REJECT, HOSTKEY_REJECT);
     EXPECT_EQ(again.Run(), 0);
 }
@@ -115,9 +132,11 @@ TEST_F(ScpHostKeySshd, OnlyEd25519WhereRsaWasStoredStopsUnlessYes)
     EXPECT_EQ(Stored("ssh-ed25519"), "");
 
     UploadRun yes = NewRun(1, HOSTKEY_ACCEPT_AND_STORE, HOSTKEY_ASK);
-    ASSERT_EQ(yes.Run(), 0) << m_peer->logText();
+    ExpectPasswordWithheld(yes, "ssh-ed25519", "new-type");
     EXPECT_EQ(Stored("ssh-ed25519").size(), 66u);
     EXPECT_EQ(Stored("rsa2"), "0x10001,0xc5c5c5c5");
+    UploadRun again = NewRun(0, HOSTKEY_REJECT, HOSTKEY_REJECT);
+    EXPECT_EQ(again.Run(), 0) << m_peer->logText();
 }
 
 TEST_F(ScpHostKeySshd, TheQuestionCarriesTheSha256Fingerprint)

@@ -227,12 +227,13 @@ TEST_F(SshdSession, ChangedHostKeyGoesOnOnlyWithAYes)
         bool replaced;
     };
     const Case cases[] = {
-        // Only the caller's own yes (accept and store) or the user's goes on.
+        // Only the caller's own yes (accept and store) or the user's goes on,
+        // and then stores the key but sends no password on that session.
         {HOSTKEY_REJECT, true, 0, SCP_E_HOSTKEY_REFUSED, false},
         {HOSTKEY_ACCEPT_ONCE, true, 0, SCP_E_HOSTKEY_REFUSED, false},
-        {HOSTKEY_ACCEPT_AND_STORE, true, 0, SCP_OK, true},
+        {HOSTKEY_ACCEPT_AND_STORE, true, 0, SCP_E_AUTHENTICATE, true},
         {HOSTKEY_ASK, true, 0, SCP_E_HOSTKEY_REFUSED, false},
-        {HOSTKEY_ASK, true, 1, SCP_OK, true},
+        {HOSTKEY_ASK, true, 1, SCP_E_AUTHENTICATE, true},
         {HOSTKEY_ASK, false, 1, SCP_E_HOSTKEY_REFUSED, false},
         {7, true, 1, SCP_E_HOSTKEY_REFUSED, false},
     };

@@ -152,12 +152,14 @@ TEST_F(HostKeySshdTest, AChangedRsaKeyStopsBeforeAuthenticationUnlessYes)
     ExpectNoAuthentication();
     EXPECT_EQ(Stored("rsa2", server->port()), oldRsa);
 
+    // A yes stores the key; that connection sends no password.
     SAnswers yes;
     yes.answer = 1;
-    ASSERT_EQ(Login(server->port(), &yes), 0) << server->logText();
+    ASSERT_EQ(Login(server->port(), &yes), SSH_AUTH_FAILED) << server->logText();
     CSSH2::Disconnect();
+    ExpectNoAuthentication();
     EXPECT_EQ(Stored("rsa2", server->port()), CacheText(server->hostKeyPath() + ".pub"));
-    // Trusted now: the next login asks nothing.
+    // Trusted now: the next login asks nothing and logs in.
     SAnswers again;
     ASSERT_EQ(Login(server->port(), &again), 0);
     CSSH2::Disconnect();
@@ -179,10 +181,15 @@ TEST_F(HostKeySshdTest, OnlyEd25519WhereRsaWasKnownIsANewTypeThatStops)
 
     SAnswers yes;
     yes.answer = 1;
-    ASSERT_EQ(Login(server->port(), &yes), 0) << server->logText();
+    ASSERT_EQ(Login(server->port(), &yes), SSH_AUTH_FAILED) << server->logText();
     CSSH2::Disconnect();
+    ExpectNoAuthentication();
     EXPECT_EQ(Stored("ssh-ed25519", server->port()), CacheText(server->hostKeyPath() + ".pub"));
     EXPECT_EQ(Stored("rsa2", server->port()), oldRsa);  // the old type's key stays
+    SAnswers again;
+    ASSERT_EQ(Login(server->port(), &again), 0) << server->logText();
+    CSSH2::Disconnect();
+    EXPECT_TRUE(again.events.empty());
 }
 
 TEST_F(HostKeySshdTest, TheKnownKeyTypeIsOfferedFirst)

@@ -112,10 +112,42 @@ TEST_F(KnownHostsSshdTest, AnotherListedKeyIsAChangedKey)
     EXPECT_EQ(no.events, std::vector<int>{HKE_CHANGED});
     EXPECT_FALSE(Authenticated());
     CSSH2::Disconnect();
-    // A yes goes on, as with a changed key of the engines' own cache.
+    // A yes stores the key, as with a changed key of the engines' own
+    // cache, but sends no password on that connection; the next one does,
+    // without a question: the key accepted here stands against the file.
     SAnswers yes;
     yes.answer = 1;
-    EXPECT_EQ(Login(yes), 0) << m_server->logText();
+    EXPECT_EQ(Login(yes), SSH_AUTH_FAILED);
+    EXPECT_NE(CSSH2::LastFailure().text.find("password was not sent"), std::string::npos)
+        << CSSH2::LastFailure().text;
+    EXPECT_EQ(m_server->logText().find("password for"), std::string::npos) << m_server->logText();
+    CSSH2::Disconnect();
+    SAnswers after;
+    EXPECT_EQ(Login(after), 0) << m_server->logText();
+    EXPECT_TRUE(after.events.empty());
+}
+
+TEST_F(KnownHostsSshdTest, AKeyStoredOnFirstContactDoesNotOutweighTheFile)
+{
+    // Stored silently on first contact, while the file lists nothing.
+    WriteKnownHosts("");
+    SAnswers quiet;
+    ASSERT_EQ(CSSH2::Connect("127.0.0.1", static_cast<unsigned>(m_server->port()), 20, Answer, &quiet), 0);
+    ASSERT_EQ(CSSH2::Login(SshdPeer::User(), SshdPeer::Password(), 0, HKP_STORE, HKP_ASK), 0) << m_server->logText();
+    CSSH2::Disconnect();
+    const std::size_t logged = m_server->logText().size();
+    // Then the user's file names another key for the host: the stored key
+    // no longer counts, and the connection stops as for a changed key.
+    WriteKnownHosts(m_listed + " " + m_otherKey + "\n");
+    SAnswers no;
+    EXPECT_EQ(Login(no), SSH_HOSTKEY_REFUSED);
+    EXPECT_EQ(no.events, std::vector<int>{HKE_CHANGED});
+    EXPECT_EQ(m_server->logText().find("Accepted", logged), std::string::npos) << m_server->logText();
+    // Not even the caller's policy of storing new keys lets it through.
+    CSSH2::Disconnect();
+    ASSERT_EQ(CSSH2::Connect("127.0.0.1", static_cast<unsigned>(m_server->port()), 20, nullptr, nullptr), 0);
+    EXPECT_EQ(CSSH2::Login(SshdPeer::User(), SshdPeer::Password(), 0, HKP_STORE, HKP_ASK), SSH_HOSTKEY_REFUSED);
+    EXPECT_EQ(m_server->logText().find("Accepted", logged), std::string::npos) << m_server->logText();
 }
 
 TEST_F(KnownHostsSshdTest, ARevokedKeyIsRefusedEvenWithAYes)

@@ -248,7 +248,8 @@ TEST_F(SshdSessionTest, ChangedHostKeyAsksAndOnlyYesGoesOn)
         CallbackLog callback;
         callback.answer = answer;
         const int rc = ConnectAndLogin(s_peer->port(), {.callback = &callback});
-        EXPECT_EQ(rc, answer ? 0 : SSH_HOSTKEY_REFUSED);
+        // A yes stores the key, but the password stays home on that connection.
+        EXPECT_EQ(rc, answer ? SSH_AUTH_FAILED : SSH_HOSTKEY_REFUSED);
         EXPECT_EQ(callback.calls, 1);
         EXPECT_EQ(callback.lastAbsent, HKE_CHANGED);
         EXPECT_EQ(callback.lastHost, "127.0.0.1");
@@ -256,6 +257,10 @@ TEST_F(SshdSessionTest, ChangedHostKeyAsksAndOnlyYesGoesOn)
         EXPECT_EQ(callback.lastFingerprint.rfind("ssh-rsa 2048 ", 0), 0u) << callback.lastFingerprint;
         EXPECT_EQ(callback.lastFingerprint.substr(std::string("ssh-rsa 2048 ").size() + 47, 8), " SHA256:");
         if (answer) {
+            CSSH2::Disconnect();
+            CallbackLog none;
+            ASSERT_EQ(ConnectAndLogin(s_peer->port(), {.callback = &none}), 0);
+            EXPECT_EQ(none.calls, 0);
             ASSERT_NO_FATAL_FAILURE(ExpectRun("echo ok", "ok\n", 0));
         }
         CSSH2::Disconnect();
@@ -272,10 +277,12 @@ TEST_F(SshdSessionTest, ChangedHostKeyAsksAndOnlyYesGoesOn)
         CSSH2::Disconnect();
         EXPECT_EQ(StoredKey("rsa2", s_peer->port()), "0x3,0x1234");
     }
-    // The caller's own yes.
-    EXPECT_EQ(ConnectAndLogin(s_peer->port(), {.changedPolicy = HKP_STORE}), 0);
+    // The caller's own yes: stored, and the password waits for the next login.
+    EXPECT_EQ(ConnectAndLogin(s_peer->port(), {.changedPolicy = HKP_STORE}), SSH_AUTH_FAILED);
     CSSH2::Disconnect();
     EXPECT_NE(StoredKey("rsa2", s_peer->port()), "0x3,0x1234");
+    EXPECT_EQ(ConnectAndLogin(s_peer->port(), {.changedPolicy = HKP_ASK}), 0);
+    CSSH2::Disconnect();
 }
 
 TEST(SshdConnectTest, ClosedPortAndFacadeStates)
