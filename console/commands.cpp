@@ -770,8 +770,11 @@ int CommandRefresh(const CommandContext& context, const std::vector<std::string>
         // A scan that went on without root rights says why, as a host
         // refresh does.
         std::u16string rootReason;
-        const std::optional<bool> root = good ? host.HostScannedAsRoot(outcome.item, rootReason) : std::nullopt;
-        if (root && !*root && !rootReason.empty())
+        // -1: no scan of this session tells; 0: without root; 1: as root.
+        int root = -1;
+        if (good)
+            if (const std::optional<bool> asRoot = host.HostScannedAsRoot(outcome.item, rootReason)) root = *asRoot ? 1 : 0;
+        if (root == 0 && !rootReason.empty())
             std::fprintf(stderr, "Note: %s: %s\n", TerminalText(Narrow(path)).c_str(),
                          TerminalText(Narrow(rootReason)).c_str());
         if (json) {
@@ -800,9 +803,9 @@ int CommandRefresh(const CommandContext& context, const std::vector<std::string>
                 writer.Key("sudo");
                 writer.Bool(*sudo);
             }
-            if (root) {
+            if (root >= 0) {
                 writer.Key("root");
-                writer.Bool(*root);
+                writer.Bool(root == 1);
                 if (!rootReason.empty()) {
                     writer.Key("rootReason");
                     writer.String(rootReason);
@@ -814,7 +817,7 @@ int CommandRefresh(const CommandContext& context, const std::vector<std::string>
         }
         table.push_back({TerminalText(Narrow(path)), TerminalText(Narrow(outcome.cells[kColResult])),
                          Narrow(outcome.cells[kColLastScan]), TerminalText(Narrow(outcome.cells[kColLogin])),
-                         Narrow(outcome.cells[kColSudo]), !root ? std::string() : *root ? "yes" : "no"});
+                         Narrow(outcome.cells[kColSudo]), root < 0 ? std::string() : root == 1 ? "yes" : "no"});
     }
     if (!json) {
         std::vector<std::size_t> widths(table.front().size(), 0);

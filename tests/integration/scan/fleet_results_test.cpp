@@ -1,0 +1,144 @@
+// What `ferrodex refresh` says of each host is as complete as a host
+// refresh: a host without lshw is told to allow the deployment (and, when it
+// is allowed, that no engine package is installed); a scan whose sudo was
+// refused goes on without root and says why, in the table, the JSON and a
+// note; a changed host key stops the host unless it is named with
+// --accept-changed-host-key, which tells both fingerprints.
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+
+#include "platform/registry.h"
+#include "platform/text.h"
+#include "tests/console/run_ferrodex.h"
+#include "tests/scan/scan_fixture.h"
+#include "tests/support/peer_required.h"
+#include "tests/support/sshd_peer.h"
+#include "tests/support/temp_dir.h"
+
+namespace {
+
+constexpr char16_t kHostKeys[] = u"Software\\Quillon\\Corvel\\SshHostKeys";
+// An RSA key the changed host had before.
+const std::string kOldRsa = "0x10001,0x" + std::string(256, 'c');
+
+std::string RecordOf(const std::string& out, const std::string& path)
+{
+    const std::size_t at = out.find("\"host\":\"" + path + "\"");
+    if (at == std::string::npos) return {};
+    const std::size_t start = out.rfind('\n', at);
+    const std::size_t end = out.find('\n', at);
+    return out.substr(start == std::string::npos ? 0 : start + 1, end == std::string::npos ? end : end - start - 1);
+}
+
+class FleetResultsTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        std::string why;
+        if (!SshdPeer::Available(&why)) FDX_PEER_MISSING() << why;
+        console = "--console " + dir.file("fleet.fdx");
+        WriteFakeLshw(dir.file("lshw"), ReadWholeFile(SourceDir() + "/tests/data/lshw/user.xml"));
+        SshdOptions bare;
+        bare.legacyAlgorithms = false;
+        bare.bindMounts = {{"/dev/null", "/usr/bin/lshw"}};  // a host without lshw
+        withoutLshw = std::make_unique<SshdPeer>(bare);
+        SshdOptions options;
+        options.legacyAlgorithms = false;
+        options.extraConfig = {"ListenAddress 127.0.0.2", "ListenAddress 127.0.0.3"};
+        options.bindMounts = {{dir.file("lshw"), "/usr/bin/lshw"}};
+        server = std::make_unique<SshdPeer>(options);
+        ASSERT_TRUE(withoutLshw->running()) << withoutLshw->logText();
+        ASSERT_TRUE(server->running()) << server->logText();
+        ASSERT_EQ(Ferrodex("group add Lab").status, 0);
+        Add("127.0.0.1", withoutLshw->port(), "");
+        Add("127.0.0.2", server->port(), " --sudo");  // the test login may not use sudo
+        Add("127.0.0.3", server->port(), "");
+        // The third host had another key before.
+        RegWriteString(HKEY_CURRENT_USER, kHostKeys, ChangedKeyName(), AnsiToWide(kOldRsa));
+    }
+
+    RunResult Ferrodex(const std::string& args, const std::string& input = "")
+    {
+        return RunFerrodexLine(console + " " + args, input);
+    }
+    void Add(const std::string& address, int port, const std::string& more)
+    {
+        const RunResult added = Ferrodex("host add Lab " + address + " --port " + std::to_string(port) + " --login " +
+                                         SshdPeer::User() + more);
+        ASSERT_EQ(added.status, 0) << added.err;
+    }
+    std::u16string ChangedKeyName() const
+    {
+        return AnsiToWide("rsa2@" + std::to_string(server->port()) + ":127.0.0.3");
+    }
+    std::string Password() const { return std::string(SshdPeer::Password()) + "\n"; }
+
+    TempRegistry registry;
+    TempDir dir;
+    std::string console;
+    std::unique_ptr<SshdPeer> withoutLshw, server;
+};
+
+TEST_F(FleetResultsTest, EachHostSaysWhatAHostRefreshWouldSay)
+{
+    const RunResult refresh = Ferrodex("refresh --json --password-stdin", Password());
+    EXPECT_EQ(refresh.status, 1);
+    const std::string missing = RecordOf(refresh.out, "Lab/127.0.0.1");
+    EXPECT_NE(missing.find("\"ok\":false"), std::string::npos) << missing;
+    EXPECT_NE(missing.find("lshw is missing"), std::string::npos) << missing;
+    EXPECT_NE(missing.find("--yes"), std::string::npos) << missing;
+
+    // sudo refused: scanned all the same, without root, and said why.
+    const std::string sudo = RecordOf(refresh.out, "Lab/127.0.0.2");
+    EXPECT_NE(sudo.find("\"ok\":true"), std::string::npos) << sudo << refresh.err;
+    EXPECT_NE(sudo.find("\"sudo\":true"), std::string::npos) << sudo;
+    EXPECT_NE(sudo.find("\"root\":false"), std::string::npos) << sudo;
+    EXPECT_NE(sudo.find("\"rootReason\":\""), std::string::npos) << sudo;
+    EXPECT_NE(refresh.err.find("Note: Lab/127.0.0.2: "), std::string::npos) << refresh.err;
+
+    // A changed key stops the host before its login; the stored key stays.
+    const std::string changed = RecordOf(refresh.out, "Lab/127.0.0.3");
+    EXPECT_NE(changed.find("\"ok\":false"), std::string::npos) << changed;
+    std::u16string stored;
+    ASSERT_TRUE(RegReadString(HKEY_CURRENT_USER, kHostKeys, ChangedKeyName(), stored));
+    EXPECT_EQ(WideToAnsi(stored), kOldRsa);
+
+    // The table says the same for a reader.
+    const RunResult table = Ferrodex("refresh Lab/127.0.0.2 --password-stdin", Password());
+    EXPECT_EQ(table.status, 0) << table.out << table.err;
+    EXPECT_NE(table.out.find("ROOT"), std::string::npos) << table.out;
+    EXPECT_NE(table.out.find("  no\n"), std::string::npos) << table.out;
+
+    // Allowed to deploy, the host without lshw says that no engine package
+    // is installed here.
+    const RunResult deploy = Ferrodex("refresh Lab/127.0.0.1 --yes --json --password-stdin", Password());
+    EXPECT_EQ(deploy.status, 1);
+    EXPECT_NE(RecordOf(deploy.out, "Lab/127.0.0.1").find("engine package"), std::string::npos)
+        << deploy.out << deploy.err;
+}
+
+TEST_F(FleetResultsTest, AChangedKeyIsTrustedOnlyForTheHostsNamedAndTold)
+{
+    // Not for a whole group or fleet.
+    const RunResult unnamed = Ferrodex("refresh Lab --accept-changed-host-key --password-stdin", Password());
+    EXPECT_NE(unnamed.status, 0);
+    EXPECT_NE(unnamed.err.find("GROUP/HOST"), std::string::npos) << unnamed.err;
+
+    const RunResult named =
+        Ferrodex("refresh Lab/127.0.0.3 --accept-changed-host-key --json --password-stdin", Password());
+    EXPECT_NE(named.err.find("Lab/127.0.0.3 changed and was accepted"), std::string::npos) << named.err;
+    EXPECT_NE(named.err.find("SHA256:"), std::string::npos) << named.err;
+    std::u16string stored;
+    ASSERT_TRUE(RegReadString(HKEY_CURRENT_USER, kHostKeys, ChangedKeyName(), stored));
+    EXPECT_NE(WideToAnsi(stored), kOldRsa);
+    // The password waited for a connection with the stored key: the next
+    // run logs in.
+    EXPECT_EQ(server->logText().find("Accepted password for fdxtest from 127.0.0.1 port"), std::string::npos);
+    const RunResult again = Ferrodex("refresh Lab/127.0.0.3 --json --password-stdin", Password());
+    EXPECT_EQ(again.status, 0) << again.out << again.err;
+    EXPECT_NE(RecordOf(again.out, "Lab/127.0.0.3").find("\"ok\":true"), std::string::npos) << again.out;
+}
+
+}  // namespace
