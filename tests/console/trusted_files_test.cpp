@@ -60,6 +60,8 @@ TEST_F(TrustedFilesTest, AHistoryOfAnotherUserIsBelievedByNoCommand)
     ASSERT_EQ(added.status, 0) << added.err;
     EXPECT_TRUE(Contains(added.err, "Warning: console file " + m_console + " is in " + m_shared))
         << "the shared folder is named: " << added.err;
+    const RunResult privateFolder = RunFerrodex(m_env, {"--console", m_dir.file("own.fdx"), "group", "add", "G"});
+    EXPECT_EQ(privateFolder.err, "") << "a folder of the user's own is no risk";
     RecordTwoScans();
     const RunResult own = Run({"history", "G/h"});
     ASSERT_EQ(own.status, 0) << own.err;
