@@ -104,6 +104,10 @@ public:
         // Noted before the file is read: a save by another command after
         // this moment shows as a change.
         m_guard.NoteRead(path);
+        if (!m_guard.FolderWarning().empty()) {
+            std::fprintf(stderr, "Warning: %s\n", TerminalText(m_guard.FolderWarning()).c_str());
+            std::fflush(stderr);
+        }
         if (access == EAccess::Change) {
             if (!Lock()) return false;
         } else if (!m_guard.Existed() && !context.consoleFile.empty()) {

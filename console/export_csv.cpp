@@ -14,19 +14,49 @@ std::string Join(const std::vector<std::string>& items)
     return text;
 }
 
-void Field(std::string& line, bool& first, std::string value)
+// A spreadsheet takes a cell, or a line of a multi-line cell, whose first
+// character after blanks is one of these as a formula or a command.
+bool StartsFormula(std::string_view line)
+{
+    const std::size_t first = line.find_first_not_of(' ');
+    if (first == std::string_view::npos) return false;
+    const char c = line[first];
+    return c == '=' || c == '+' || c == '-' || c == '@' || c == '\t' || c == '\r';
+}
+
+// One field, as RFC 4180 writes it, and safe to open: quoted when it holds
+// either separator a spreadsheet may choose (',' or ';'), a quote or a line
+// break. Where a cell may start, "'" goes before text that would start a
+// formula: at the field's start, after each line break (a reader that does
+// not take the quotes starts a row there) and after each ';' (a reader
+// splitting at ';' does not see a quote in the middle of its cell, so the
+// text after a ';' inside the field starts a cell of its own).
+void Field(std::string& line, bool& first, std::string_view value)
 {
     if (!first) line += ',';
     first = false;
-    if (!value.empty() && (value[0] == '=' || value[0] == '+' || value[0] == '-' || value[0] == '@' ||
-                           value[0] == '\t' || value[0] == '\r'))
-        value.insert(value.begin(), '\'');
-    if (value.find_first_of(",\"\r\n") == std::string::npos) {
-        line += value;
+    std::string guarded;
+    guarded.reserve(value.size() + 2);
+    for (std::size_t start = 0;;) {
+        const std::size_t end = value.find_first_of("\r\n;", start);
+        const std::string_view part =
+            value.substr(start, end == std::string_view::npos ? std::string_view::npos : end - start);
+        // The field's own start counts a leading line break as well.
+        if (StartsFormula(start == 0 ? value : part)) guarded += '\'';
+        guarded += part;
+        if (end == std::string_view::npos) break;
+        // The break itself, CR LF as one; what follows is looked at anew.
+        std::size_t next = end + 1;
+        if (value[end] == '\r' && next < value.size() && value[next] == '\n') ++next;
+        guarded += value.substr(end, next - end);
+        start = next;
+    }
+    if (guarded.find_first_of(",;\"\r\n") == std::string::npos) {
+        line += guarded;
         return;
     }
     line += '"';
-    for (char c : value) {
+    for (char c : guarded) {
         if (c == '"') line += '"';
         line += c;
     }

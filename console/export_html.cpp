@@ -1,30 +1,40 @@
 #include "console/export_summary.h"
 #include "console/export_writers.h"
 #include "console/node_path.h"
+#include "platform/terminal_text.h"
 #include "platform/text.h"
 
 namespace {
 
 // Text for an element or a quoted attribute: the markup characters as
-// references, controls other than tab and line feed as U+FFFD.
+// references; controls other than tab and line feed, bidirectional
+// controls and invisible format characters written out visibly ("\x01",
+// "\u202e"), as the terminal filter writes them, so that a name cannot hide
+// or reorder what the report shows. Malformed UTF-8 becomes U+FFFD.
 std::string Escape(std::string_view text)
 {
     std::string out;
     out.reserve(text.size());
-    for (char c : text) {
-        switch (c) {
-        case '&': out += "&amp;"; break;
-        case '<': out += "&lt;"; break;
-        case '>': out += "&gt;"; break;
-        case '"': out += "&quot;"; break;
-        case '\'': out += "&#39;"; break;
-        default:
-            if ((static_cast<unsigned char>(c) < 0x20 && c != '\t' && c != '\n') || c == 0x7f)
-                out += "\xEF\xBF\xBD";
-            else
-                out += c;
+    std::u32string plain;
+    const auto flush = [&]() {
+        out += CodePointsToUtf8(plain);
+        plain.clear();
+    };
+    for (char32_t c : Utf16ToCodePoints(AnsiToWide(text))) {
+        const char* reference = c == U'&'    ? "&amp;"
+                                : c == U'<'  ? "&lt;"
+                                : c == U'>'  ? "&gt;"
+                                : c == U'"'  ? "&quot;"
+                                : c == U'\'' ? "&#39;"
+                                              : nullptr;
+        if (reference == nullptr && !IsShownVisibly(c, ELineFeeds::Kept) && !IsInvisibleFormat(c)) {
+            plain.push_back(c);
+            continue;
         }
+        flush();
+        out += reference != nullptr ? std::string(reference) : VisibleForm(c);
     }
+    flush();
     return out;
 }
 std::string Escape(std::u16string_view text) { return Escape(WideToAnsi(text)); }

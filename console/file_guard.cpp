@@ -1,10 +1,19 @@
 #include "console/file_guard.h"
 
+#include "platform/paths.h"
+
 void CConsoleFileGuard::NoteRead(const std::string& path)
 {
     m_path = path;
     m_lockPath = ResolveFileLinks(path);
     m_stamp = StampOfFile(path);
+    const std::size_t slash = path.rfind('/');
+    const std::string folder = slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
+    const std::string risk = SharedFolderRisk(folder);
+    m_folderWarning.clear();
+    if (!risk.empty())
+        m_folderWarning = "console file " + path + " is in " + folder + ", where " + risk +
+                          ": another user could plant or read what ferrodex keeps beside it";
 }
 
 bool CConsoleFileGuard::Lock(int timeoutMs, std::string& message)

@@ -27,10 +27,14 @@ public:
     // The file existed when it was noted.
     bool Existed() const { return m_stamp.exists; }
     const std::string& Path() const { return m_path; }
+    // Empty, or a warning that the folder of the file (where its history
+    // and lock are kept as well) is open to other users.
+    const std::string& FolderWarning() const { return m_folderWarning; }
 
 private:
     std::string m_path;
     std::string m_lockPath;  // the lock sits beside the file a link names
+    std::string m_folderWarning;
     FileStamp m_stamp;
     CFileLock m_lock;
 };

@@ -4,6 +4,7 @@
 #include <cstdio>
 
 #include "console/scan_snapshot.h"
+#include "platform/paths.h"
 #include "platform/text.h"
 
 // "2026-12-07 00:40:12 UTC".
@@ -88,9 +89,10 @@ std::unique_ptr<CHistoryStore> OpenHistoryFile(const std::string& file, bool& mi
         error = "no folder for the history can be made";
         return nullptr;
     }
-    if (std::FILE* probe = std::fopen(file.c_str(), "rb")) {
-        std::fclose(probe);
-    } else {
+    // Only looked at here, never opened: whatever is there is checked by
+    // the store before anything is read.
+    SFileIdentity there;
+    if (!IdentityOfPath(file, there)) {
         missing = true;
         return nullptr;
     }

@@ -46,6 +46,25 @@ private:
     bool m_begun;
 };
 
+// False with a reason when `path` is no file of this user's own; a missing
+// file passes unless it is `required`.
+bool CheckTrusted(const std::string& path, bool required, SFileIdentity& identity, std::string& error)
+{
+    std::string why;
+    switch (CheckOwnFile(path, identity, why)) {
+    case EOwnFileCheck::Ok:
+        return true;
+    case EOwnFileCheck::Missing:
+        if (!required) return true;
+        error = path + " does not exist";
+        return false;
+    case EOwnFileCheck::Refused:
+        break;
+    }
+    error = path + " " + why;
+    return false;
+}
+
 }  // namespace
 
 std::string ContentHash(std::string_view bytes)
@@ -64,9 +83,20 @@ std::string ContentHash(std::string_view bytes)
 
 std::unique_ptr<CHistoryStore> CHistoryStore::Open(const std::string& path, bool create, std::string& error)
 {
+    // Read under the rules it is written by: the file, and the journal files
+    // SQLite would take changes from, must be this user's own regular files.
+    // One that is missing is made owner-only when asked; one that exists is
+    // checked as it is, before anything narrows it.
+    SFileIdentity checked;
+    if (!CheckTrusted(path, !create, checked, error)) return nullptr;
     if (create && !CreateOwnerOnlyFile(path)) {
         error = "cannot create " + path;
         return nullptr;
+    }
+    if (create && !CheckTrusted(path, true, checked, error)) return nullptr;
+    for (const char* journal : {"-wal", "-shm", "-journal"}) {
+        SFileIdentity ignored;
+        if (!CheckTrusted(path + journal, false, ignored, error)) return nullptr;
     }
     sqlite3* raw = nullptr;
     const int flags = SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOFOLLOW;
@@ -74,6 +104,15 @@ std::unique_ptr<CHistoryStore> CHistoryStore::Open(const std::string& path, bool
     SqlitePtr db(raw);
     if (opened != SQLITE_OK) {
         error = db ? sqlite3_errmsg(db.get()) : "out of memory";
+        return nullptr;
+    }
+    // SQLite holds the file the path names now (it has not moved), and that
+    // is the file that was checked.
+    int moved = 1;
+    SFileIdentity now;
+    if (sqlite3_file_control(db.get(), "main", SQLITE_FCNTL_HAS_MOVED, &moved) != SQLITE_OK || moved != 0 ||
+        !IdentityOfPath(path, now) || now != checked) {
+        error = path + " was replaced while it was being opened";
         return nullptr;
     }
     sqlite3_busy_timeout(db.get(), kBusyTimeoutMs);

@@ -97,7 +97,9 @@ FileReadResult ReadFileLimited(const std::string& path, std::size_t limit, std::
                                std::string& error)
 {
     out.clear();
-    FileDescriptor fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    // Never blocks in open: a FIFO or a device is opened, seen by fstat and
+    // refused before anything is read from it.
+    FileDescriptor fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY));
     if (fd.get() < 0) {
         const int code = errno;
         error = Reason("cannot open", code);

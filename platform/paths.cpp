@@ -115,6 +115,61 @@ bool CreateOwnerOnlyFile(const std::string& path)
     return ok;
 }
 
+EOwnFileCheck CheckOwnFile(const std::string& path, SFileIdentity& identity, std::string& why)
+{
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY);
+    if (fd < 0) {
+        const int code = errno;
+        if (code == ENOENT) return EOwnFileCheck::Missing;
+        why = code == ELOOP ? "is a symbolic link" : std::string("cannot be opened: ") + std::strerror(code);
+        return EOwnFileCheck::Refused;
+    }
+    struct stat info {};
+    const bool described = ::fstat(fd, &info) == 0;
+    const int code = errno;
+    ::close(fd);
+    if (!described) {
+        why = std::string("cannot be read: ") + std::strerror(code);
+        return EOwnFileCheck::Refused;
+    }
+    if (!S_ISREG(info.st_mode)) {
+        why = S_ISFIFO(info.st_mode)  ? "is a FIFO, not a regular file"
+              : S_ISDIR(info.st_mode) ? "is a folder, not a regular file"
+                                      : "is not a regular file";
+        return EOwnFileCheck::Refused;
+    }
+    if (info.st_uid != ::geteuid()) {
+        why = "belongs to another user (uid " + std::to_string(info.st_uid) + ")";
+        return EOwnFileCheck::Refused;
+    }
+    if ((info.st_mode & (S_IWGRP | S_IWOTH)) != 0) {
+        why = "may be written by others";
+        return EOwnFileCheck::Refused;
+    }
+    identity.device = static_cast<std::uint64_t>(info.st_dev);
+    identity.inode = static_cast<std::uint64_t>(info.st_ino);
+    return EOwnFileCheck::Ok;
+}
+
+bool IdentityOfPath(const std::string& path, SFileIdentity& identity)
+{
+    struct stat info {};
+    if (::lstat(path.c_str(), &info) != 0) return false;
+    identity.device = static_cast<std::uint64_t>(info.st_dev);
+    identity.inode = static_cast<std::uint64_t>(info.st_ino);
+    return true;
+}
+
+std::string SharedFolderRisk(const std::string& folder)
+{
+    struct stat info {};
+    if (::stat(folder.empty() ? "." : folder.c_str(), &info) != 0 || !S_ISDIR(info.st_mode)) return {};
+    if ((info.st_mode & S_IWOTH) != 0) return "anyone may create files in it";
+    if (info.st_uid != ::geteuid() && info.st_uid != 0)
+        return "it belongs to another user (uid " + std::to_string(info.st_uid) + ")";
+    return {};
+}
+
 FilePtr OpenOwnerOnlyFile(const std::string& path)
 {
     const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);

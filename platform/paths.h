@@ -8,6 +8,7 @@
 // one line on standard error naming the folder and why.
 #pragma once
 
+#include <cstdint>
 #include <cstdio>
 #include <memory>
 #include <string>
@@ -40,6 +41,30 @@ bool PrepareOwnerOnlyFile(const std::string& path);
 // Creates the file if needed, keeping what it holds, and narrows it to its
 // owner; false when it is no regular file of this user or cannot be made.
 bool CreateOwnerOnlyFile(const std::string& path);
+
+// Which file a path named when it was looked at.
+struct SFileIdentity {
+    std::uint64_t device = 0;
+    std::uint64_t inode = 0;
+    bool operator==(const SFileIdentity&) const = default;
+};
+
+enum class EOwnFileCheck { Ok, Missing, Refused };
+// Whether `path` is a file only this user could have written: opened for
+// reading without following a symbolic link and without blocking (a FIFO or
+// a device is opened, never read, and refused), then checked on the open
+// descriptor: a regular file, owned by this user, writable by neither group
+// nor others. `identity` gets the file that was checked; on refusal `why`
+// says what is wrong, as words that follow the path ("is a FIFO, ...").
+EOwnFileCheck CheckOwnFile(const std::string& path, SFileIdentity& identity, std::string& why);
+// The file `path` names now, its last component not followed when it is a
+// link; false when there is none.
+bool IdentityOfPath(const std::string& path, SFileIdentity& identity);
+// Why files in `folder` may not be this user's alone: others may create
+// files in it (a sticky bit keeps them from replacing files, not from
+// planting a file before it is made), or it belongs to another user than
+// this one or root. Empty when neither, or when it cannot be looked at.
+std::string SharedFolderRisk(const std::string& folder);
 
 // Opens `path` for writing, emptied, owner-only before the first byte and
 // never through a symbolic link. Null when it cannot be opened.

@@ -8,13 +8,9 @@ namespace {
 
 constexpr char32_t kReplacement = 0xFFFD;
 
-// The visible form: "\xHH" for the ASCII controls, "\uHHHH" beyond them.
 void AppendVisible(std::u32string& out, char32_t c)
 {
-    char text[12];
-    const int length = c < 0x80 ? std::snprintf(text, sizeof text, "\\x%02x", static_cast<unsigned>(c))
-                                : std::snprintf(text, sizeof text, "\\u%04x", static_cast<unsigned>(c));
-    for (int i = 0; i < length; ++i) out.push_back(static_cast<unsigned char>(text[i]));
+    for (char byte : VisibleForm(c)) out.push_back(static_cast<unsigned char>(byte));
 }
 
 }  // namespace
@@ -24,6 +20,22 @@ bool IsShownVisibly(char32_t c, ELineFeeds lineFeeds)
     if (c == U'\t') return false;
     if (c == U'\n') return lineFeeds == ELineFeeds::Shown;
     return c < 0x20 || (c >= 0x7F && c <= 0x9F) || (c >= 0x202A && c <= 0x202E) || (c >= 0x2066 && c <= 0x2069);
+}
+
+bool IsInvisibleFormat(char32_t c)
+{
+    return c == 0x00AD || c == 0x061C || c == 0x180E || (c >= 0x200B && c <= 0x200F) ||
+           (c >= 0x202A && c <= 0x202E) || (c >= 0x2060 && c <= 0x2064) || (c >= 0x2066 && c <= 0x206F) ||
+           c == 0xFEFF || (c >= 0xFFF9 && c <= 0xFFFB) || (c >= 0xE0000 && c <= 0xE007F);
+}
+
+// "\xHH" for the ASCII controls, "\uHHHH" beyond them.
+std::string VisibleForm(char32_t c)
+{
+    char text[16];
+    const int length = c < 0x80 ? std::snprintf(text, sizeof text, "\\x%02x", static_cast<unsigned>(c))
+                                : std::snprintf(text, sizeof text, "\\u%04x", static_cast<unsigned>(c));
+    return std::string(text, length > 0 ? static_cast<std::size_t>(length) : 0);
 }
 
 std::u32string TerminalCodePoints(std::u32string_view text, ELineFeeds lineFeeds)

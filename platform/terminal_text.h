@@ -20,6 +20,18 @@ enum class ELineFeeds { Shown, Kept };
 // embeddings, overrides and isolates (U+202A-U+202E, U+2066-U+2069).
 bool IsShownVisibly(char32_t c, ELineFeeds lineFeeds);
 
+// True for the invisible format characters that can hide or reorder text
+// where bidirectional overrides are not enough: the implicit direction marks
+// (U+200E, U+200F, U+061C), zero-width spaces and joiners, word joiners and
+// invisible operators, the byte order mark, the soft hyphen, interlinear
+// annotation marks and tag characters. Other than IsShownVisibly these may
+// be legitimate in a terminal's text; a report shows them.
+bool IsInvisibleFormat(char32_t c);
+
+// The visible form a character is written in: "\x1b" below U+0080, else
+// "\u202e" (more digits beyond U+FFFF).
+std::string VisibleForm(char32_t c);
+
 // The filter over code points; unpaired surrogates and values beyond
 // U+10FFFF become U+FFFD.
 std::u32string TerminalCodePoints(std::u32string_view text, ELineFeeds lineFeeds = ELineFeeds::Shown);

@@ -801,6 +801,8 @@ int RunFace(const TerminalFaceOptions& options, std::string& failure, EStopReque
             failure = opened.message;
             return 1;
         }
+        if (!reload && !guard.FolderWarning().empty())
+            ui.ShowMessage(nullptr, AnsiToWide(guard.FolderWarning()), u"Warning", MB_OK | MB_ICONWARNING);
         // Scans go to the history beside the console file; declared before
         // the face, so that it goes after it.
         const std::string historyFile = HistoryFileFor(options.consoleFile);

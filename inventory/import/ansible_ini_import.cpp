@@ -77,7 +77,7 @@ void ReadAnsibleIni(std::string_view text, const std::string& file, SImportResul
                     name.clear();
             }
             if (!ValidGroupName(name)) {
-                result.Refuse(file, line.number, "\"" + std::string(content) + "\" is no group section; its lines are skipped");
+                result.Refuse(file, line.number, "\"" + Excerpt(content) + "\" is no group section; its lines are skipped");
                 group.clear();
                 continue;
             }

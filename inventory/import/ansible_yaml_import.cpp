@@ -1,6 +1,7 @@
 #include "inventory/import/ansible_yaml_import.h"
 
 #include "inventory/import/ansible_inventory.h"
+#include "inventory/import/text_lines.h"
 #include "inventory/import/yaml_reader.h"
 
 namespace hostimport {
@@ -37,7 +38,7 @@ public:
                     Group(child.key, child.value, child.line, depth + 1);
                 }
             } else {
-                m_result.Warn(m_file, entry.line, "\"" + entry.key + "\" in group " + name + " is not read");
+                m_result.Warn(m_file, entry.line, "\"" + Excerpt(entry.key) + "\" in group " + name + " is not read");
             }
         }
     }

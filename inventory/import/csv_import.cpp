@@ -99,9 +99,9 @@ void ReadHostCsv(std::string_view text, const std::string& file, SImportResult& 
             bool isKnown = false;
             for (const char* k : known) isKnown = isKnown || name == k;
             if (!isKnown)
-                result.Warn(file, record.line, "the column \"" + name + "\" is not read");
+                result.Warn(file, record.line, "the column \"" + Excerpt(name) + "\" is not read");
             else if (!columns.emplace(name == "user" ? "login" : name, i).second)
-                result.Refuse(file, record.line, "the column \"" + name + "\" is named twice; the first is read");
+                result.Refuse(file, record.line, "the column \"" + Excerpt(name) + "\" is named twice; the first is read");
         }
         break;
     }

@@ -23,18 +23,49 @@ struct SEntry {
     int line = 0;
 };
 
+// Every option of the client's configuration is named by letters alone.
+constexpr std::size_t kMaxOptionName = 40;
+
+// The keyword ends at a blank or "="; one "=" may stand between it and the
+// arguments.
+std::string_view KeywordOf(std::string_view line)
+{
+    std::size_t end = 0;
+    while (end < line.size() && line[end] != ' ' && line[end] != '\t' && line[end] != '=') ++end;
+    return line.substr(0, end);
+}
+
+bool IsOptionName(std::string_view word)
+{
+    if (word.empty() || word.size() > kMaxOptionName) return false;
+    for (char c : word)
+        if (!((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'))) return false;
+    return true;
+}
+
 class CConfigReader {
 public:
     CConfigReader(const SSshConfigContext& context, SImportResult& result) : m_context(context), m_result(result) {}
 
     void Read(std::string_view text, const std::string& file, int depth)
     {
+        bool started = false;
         for (const STextLine& line : SplitLines(text)) {
             if (line.tooLong) {
                 m_result.Refuse(file, line.number, "the line is too long or holds a NUL byte");
                 continue;
             }
-            ReadLine(Trim(line.text), file, line.number, depth);
+            const std::string_view content = Trim(line.text);
+            if (content.empty() || content.front() == '#') continue;
+            // A file whose first line names no option is something else (a
+            // key, a password database): none of it is read or shown.
+            if (!started && !IsOptionName(KeywordOf(content))) {
+                m_result.Refuse(file, line.number, "this is no ssh config: its first line names no option; nothing "
+                                                   "of the file is read");
+                return;
+            }
+            started = true;
+            ReadLine(content, file, line.number, depth);
         }
     }
 
@@ -43,13 +74,13 @@ public:
 private:
     void ReadLine(std::string_view text, const std::string& file, int number, int depth)
     {
-        if (text.empty() || text.front() == '#') return;
-        // The keyword ends at a blank or "="; one "=" may stand between it
-        // and the arguments.
-        std::size_t end = 0;
-        while (end < text.size() && text[end] != ' ' && text[end] != '\t' && text[end] != '=') ++end;
-        const std::string key = LowerAscii(text.substr(0, end));
-        std::string_view rest = Trim(text.substr(end));
+        const std::string_view keyword = KeywordOf(text);
+        if (!IsOptionName(keyword)) {
+            m_result.Refuse(file, number, "the line does not start with an option name");
+            return;
+        }
+        const std::string key = LowerAscii(keyword);
+        std::string_view rest = Trim(text.substr(keyword.size()));
         if (!rest.empty() && rest.front() == '=') rest = Trim(rest.substr(1));
         SEntry entry;
         entry.key = key;
@@ -85,7 +116,7 @@ private:
         if (key == "port") {
             int port = 0;
             if (!ParsePort(entry.words[0], port)) {
-                m_result.Refuse(file, number, "\"" + entry.words[0] + "\" is no port from 1 to 65535");
+                m_result.Refuse(file, number, "\"" + Excerpt(entry.words[0]) + "\" is no port from 1 to 65535");
                 return;
             }
         }
@@ -116,7 +147,7 @@ private:
             std::vector<SIncludedFile> files;
             std::string error;
             if (!m_context.loadInclude(pattern, files, error)) {
-                m_result.Refuse(entry.file, entry.line, "Include " + word + ": " + error);
+                m_result.Refuse(entry.file, entry.line, "Include " + Excerpt(word) + ": " + error);
                 continue;
             }
             for (const SIncludedFile& included : files) {
@@ -206,7 +237,7 @@ void ReadSshConfig(std::string_view text, const std::string& file, const SSshCon
                 if (ExpandTokens(name->words[0], {{'h', alias}, {'n', alias}}, expanded) && PlainValue(expanded))
                     host.address = expanded;
                 else
-                    result.Refuse(name->file, name->line, "HostName " + name->words[0] + " cannot be expanded");
+                    result.Refuse(name->file, name->line, "HostName " + Excerpt(name->words[0]) + " cannot be expanded");
             }
             if (const SEntry* port = value("port")) ParsePort(port->words[0], host.port);
             if (const SEntry* user = value("user")) host.login = user->words[0];
@@ -223,7 +254,8 @@ void ReadSshConfig(std::string_view text, const std::string& file, const SSshCon
                 else if (ExpandTokens(path, tokens, expanded))
                     host.identityFile = expanded;
                 else
-                    result.Refuse(identity->file, identity->line, "IdentityFile " + path + " holds an unknown %-token");
+                    result.Refuse(identity->file, identity->line,
+                                  "IdentityFile " + Excerpt(path) + " holds an unknown %-token");
             }
             if (const SEntry* jump = value("proxyjump"); jump != nullptr && !SameWord(jump->words[0], "none"))
                 host.jump = jump->words[0];

@@ -110,4 +110,43 @@ bool PlainValue(std::string_view text)
     return true;
 }
 
+namespace {
+bool Base64Char(char c)
+{
+    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '+' || c == '/' ||
+           c == '=';
+}
+}  // namespace
+
+std::string Excerpt(std::string_view text)
+{
+    constexpr std::size_t kMinRun = 20;
+    std::string out;
+    for (std::size_t i = 0; i < text.size() && out.size() <= kMaxExcerpt;) {
+        std::size_t end = i;
+        bool coded = false;
+        while (end < text.size() && Base64Char(text[end])) {
+            const char c = text[end++];
+            coded = coded || (c >= '0' && c <= '9') || c == '+' || c == '/';
+        }
+        if (end - i >= kMinRun && coded) {
+            out += "[...]";
+            i = end;
+        } else if (end > i) {
+            out += text.substr(i, end - i);
+            i = end;
+        } else {
+            out += text[i++];
+        }
+    }
+    if (out.size() > kMaxExcerpt) {
+        // Cut on a character's first byte, so no UTF-8 sequence is split.
+        std::size_t cut = kMaxExcerpt - 3;
+        while (cut > 0 && (static_cast<unsigned char>(out[cut]) & 0xC0) == 0x80) --cut;
+        out.resize(cut);
+        out += "...";
+    }
+    return out;
+}
+
 }  // namespace hostimport

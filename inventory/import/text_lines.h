@@ -37,4 +37,12 @@ bool ParsePort(std::string_view text, int& port);
 // no control character, no quote, at most 255 bytes.
 bool PlainValue(std::string_view text);
 
+// A piece of an imported file's text as a note may quote it: runs of 20 or
+// more characters that could be base64 (letters, digits, "+", "/", "=")
+// and hold a digit, "+" or "/" are shown as "[...]", and the whole is cut
+// to kMaxExcerpt bytes (ending in "..."). A file that is not what it was
+// taken for (a key, a password database) is never echoed whole.
+inline constexpr std::size_t kMaxExcerpt = 48;
+std::string Excerpt(std::string_view text);
+
 }  // namespace hostimport

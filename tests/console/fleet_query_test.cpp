@@ -4,12 +4,14 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <fstream>
 
 #include "console/export_changes.h"
 #include "console/export_summary.h"
 #include "console/export_writers.h"
 #include "console/fleet_search.h"
+#include "tests/support/temp_dir.h"
 
 namespace {
 
@@ -100,7 +102,74 @@ TEST(FleetQueryTest, GeneralChildrenLendTheirRowsAndAreNoMatchesOfTheirOwn)
     EXPECT_EQ(FormatBytes(1536.0 * 1024 * 1024 * 1024 * 1024), "1.5 PiB");
 }
 
-TEST(FleetQueryTest, CsvQuotesAndDefusesEveryField)
+// Reads CSV the way spreadsheets do, with the given separator: a quote
+// opens quoting only as a cell's first character, and inside quotes a
+// doubled quote is one and line breaks stay in the cell.
+std::vector<std::vector<std::string>> ParseCsv(const std::string& text, char separator)
+{
+    std::vector<std::vector<std::string>> rows(1);
+    std::string cell;
+    bool quoted = false;
+    bool cellStart = true;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const char c = text[i];
+        const bool atStart = cellStart;
+        cellStart = false;
+        if (quoted) {
+            if (c == '"' && i + 1 < text.size() && text[i + 1] == '"') {
+                cell += '"';
+                ++i;
+            } else if (c == '"') {
+                quoted = false;
+            } else {
+                cell += c;
+            }
+        } else if (c == '"' && atStart) {
+            quoted = true;
+        } else if (c == separator) {
+            rows.back().push_back(std::move(cell));
+            cell.clear();
+            cellStart = true;
+        } else if (c == '\n' || (c == '\r' && i + 1 < text.size() && text[i + 1] == '\n')) {
+            rows.back().push_back(std::move(cell));
+            cell.clear();
+            rows.emplace_back();
+            if (c == '\r') ++i;
+            cellStart = true;
+        } else {
+            cell += c;
+        }
+    }
+    if (rows.back().empty()) rows.pop_back();
+    return rows;
+}
+
+// What a spreadsheet would take as a formula: a cell, or a line of one,
+// whose first character after blanks starts one.
+bool LooksLikeFormula(const std::string& cell)
+{
+    for (std::size_t start = 0; start <= cell.size();) {
+        const std::size_t end = cell.find_first_of("\r\n", start);
+        const std::string line = cell.substr(start, end == std::string::npos ? std::string::npos : end - start);
+        const std::size_t first = line.find_first_not_of(' ');
+        if (first != std::string::npos && std::string_view("=+-@\t").find(line[first]) != std::string_view::npos)
+            return true;
+        if (end == std::string::npos) break;
+        start = end + 1;
+    }
+    return false;
+}
+
+FleetHost HostileHost()
+{
+    FleetHost host = Host(u"a;=2+2");
+    host.group = u"=cmd|' /c notepad'!a1";
+    host.address = u"x\n=1+1;y\r\n @SUM(A1:A9)\n\t-3";
+    host.scanTime = u" +1";
+    return host;
+}
+
+TEST(FleetQueryTest, CsvQuotesAndDefusesEveryFieldForEitherSeparator)
 {
     FleetHost host = Host(u"-x");
     host.group = u"=1+1";
@@ -108,6 +177,61 @@ TEST(FleetQueryTest, CsvQuotesAndDefusesEveryField)
     const std::string csv = ExportFleetCsv({host});
     const std::string line = csv.substr(csv.find("\r\n") + 2);
     EXPECT_EQ(line.rfind("'-x,'=1+1,\"a,\"\"b\"\"\r\nc\",0,yes,,", 0), 0u) << line;
+
+    const FleetHost hostile = HostileHost();
+    const std::string text = ExportFleetCsv({hostile, Host(u"plain")});
+    for (const char separator : {',', ';'}) {
+        for (const auto& row : ParseCsv(text, separator))
+            for (const std::string& cell : row) EXPECT_FALSE(LooksLikeFormula(cell)) << separator << " " << cell;
+    }
+    // With "," the hostile record reads back exactly, each line of a
+    // multi-line cell guarded on its own.
+    const auto rows = ParseCsv(text, ',');
+    ASSERT_EQ(rows.size(), 3u) << text;
+    EXPECT_EQ(rows[1].size(), rows[0].size());
+    EXPECT_EQ(rows[1][0], "a;'=2+2");
+    EXPECT_EQ(rows[1][1], "'=cmd|' /c notepad'!a1");
+    EXPECT_EQ(rows[1][2], "x\n'=1+1;y\r\n' @SUM(A1:A9)\n'\t-3");
+    EXPECT_EQ(rows[1][5], "' +1");
+    EXPECT_EQ(rows[2][0], "plain");
+}
+
+// The same export opened by a real spreadsheet, when LibreOffice is
+// installed: read with "," and with ";", no cell holds a formula.
+TEST(FleetQueryTest, LibreOfficeFindsNoFormulaWithEitherSeparator)
+{
+    if (std::system("command -v soffice >/dev/null 2>&1") != 0) GTEST_SKIP() << "LibreOffice is not installed";
+    TempDir dir;
+    const std::string csv = dir.file("fleet.csv");
+    std::ofstream(csv, std::ios::binary) << ExportFleetCsv({HostileHost(), Host(u"plain")});
+    for (const char* separator : {"44", "59"}) {
+        const std::string out = dir.file(std::string("out") + separator);
+        // A profile of its own, and a deadline: a first start takes a few
+        // seconds, a stuck one is killed.
+        const std::string command = "cd '" + dir.path() + "' && HOME='" + dir.path() +
+                                    "' timeout -k 5 120 soffice --headless --norestore "
+                                    "-env:UserInstallation=file://" + dir.path() + "/profile --infilter=CSV:" +
+                                    separator + ",34,76,1 --convert-to fods --outdir '" + out + "' '" + csv +
+                                    "' >'" + dir.file("soffice.log") + "' 2>&1";
+        ASSERT_EQ(std::system(command.c_str()), 0) << ReadWholeFile(dir.file("soffice.log"));
+        const std::string sheet = ReadWholeFile(out + "/fleet.fods");
+        ASSERT_NE(sheet.find("notepad"), std::string::npos) << "separator " << separator;
+        EXPECT_EQ(sheet.find("table:formula"), std::string::npos) << "separator " << separator << "\n" << sheet;
+    }
+}
+
+TEST(FleetQueryTest, HtmlShowsBidiAndInvisibleCharactersAsTheTerminalDoes)
+{
+    FleetHost host = Host(u"evil\u202Egnp.exe");
+    host.nodes[0].children[1].rows[1].second = u"8\u200B Gb\u2066\uFEFF\u061C\u00AD\u200E";
+    const std::string html = ExportFleetHtml({host});
+    EXPECT_NE(html.find("evil\\u202egnp.exe"), std::string::npos);
+    EXPECT_NE(html.find("<td>8\\u200b Gb\\u2066\\ufeff\\u061c\\u00ad\\u200e</td>"), std::string::npos);
+    for (const char* hidden : {"\u202E", "\u200B", "\u2066", "\uFEFF", "\u061C", "\u00AD", "\u200E"})
+        EXPECT_EQ(html.find(hidden), std::string::npos) << "hidden character left in the report";
+    // Ordinary text outside ASCII stays as it is.
+    host.name = u"s\u00e9rveur-\u4e2d";
+    EXPECT_NE(ExportFleetHtml({host}).find("s\u00e9rveur-\u4e2d"), std::string::npos);
 }
 
 TEST(FleetQueryTest, HtmlEscapesAndMarksOnlyWhatTheChangeHookNames)
@@ -121,7 +245,7 @@ TEST(FleetQueryTest, HtmlEscapesAndMarksOnlyWhatTheChangeHookNames)
     const std::string html = ExportFleetHtml({host}, changes);
     EXPECT_NE(html.find("&lt;b&gt;&amp;&quot;&#39;"), std::string::npos);
     EXPECT_EQ(html.find("<b>"), std::string::npos);
-    EXPECT_NE(html.find("<tr class=\"changed\"><td>size</td><td>&lt;script&gt;x&lt;/script&gt;\xEF\xBF\xBD</td>"),
+    EXPECT_NE(html.find("<tr class=\"changed\"><td>size</td><td>&lt;script&gt;x&lt;/script&gt;\\x01</td>"),
               std::string::npos);
     EXPECT_EQ(html.find("class=\"changed\"", html.find("class=\"changed\"><td>size") + 1), std::string::npos);
     EXPECT_EQ(ExportFleetHtml({host}).find("<tr class=\"changed\">"), std::string::npos);

@@ -7,7 +7,9 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <cstdlib>
 #include <fstream>
 #include <stdexcept>
@@ -103,6 +105,7 @@ RunResult RunFerrodex(const RunEnvironment& environment, const std::vector<std::
     err.CloseWrite();
 
     RunResult result;
+    const auto started = std::chrono::steady_clock::now();
     std::size_t written = 0;
     if (input.empty()) in.CloseWrite();
     std::string* sinks[2] = {&result.out, &result.err};
@@ -114,7 +117,19 @@ RunResult RunFerrodex(const RunEnvironment& environment, const std::vector<std::
         for (int fd : readers)
             if (fd >= 0) fds[count++] = pollfd{fd, POLLIN, 0};
         if (in.Write() >= 0) fds[count++] = pollfd{in.Write(), POLLOUT, 0};
-        if (::poll(fds, count, 60000) <= 0) break;
+        int wait = 60000;
+        if (environment.deadlineMs != 0) {
+            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+                std::chrono::milliseconds(environment.deadlineMs) - (std::chrono::steady_clock::now() - started));
+            wait = static_cast<int>(std::max<std::chrono::milliseconds::rep>(0, std::min<std::chrono::milliseconds::rep>(wait, left.count())));
+        }
+        if (::poll(fds, count, wait) <= 0) {
+            if (environment.deadlineMs != 0) {
+                ::kill(child, SIGKILL);
+                result.timedOut = true;
+            }
+            break;
+        }
         for (nfds_t i = 0; i < count; ++i) {
             if (fds[i].revents == 0) continue;
             if (fds[i].fd == in.Write()) {

@@ -10,12 +10,14 @@ struct RunResult {
     int status = -1;  // exit status, or 128 + signal
     std::string out;
     std::string err;
+    bool timedOut = false;  // killed at the environment's deadline
 };
 
 struct RunEnvironment {
     std::string registry;  // $FERRODEX_REGISTRY
     std::string dataHome;  // $XDG_DATA_HOME (and $XDG_STATE_HOME beside it)
     std::uint64_t fileSizeLimit = 0;  // RLIMIT_FSIZE when not 0
+    int deadlineMs = 0;               // when not 0, the child is killed after this long
 };
 
 std::string FerrodexBinary();

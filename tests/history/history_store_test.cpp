@@ -3,13 +3,21 @@
 // without harm.
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <pwd.h>
 #include <sqlite3.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
 #include <fstream>
+#include <future>
 
 #include "console/history_recorder.h"
 #include "history/history_store.h"
+#include "tests/support/peer_required.h"
 #include "tests/support/scoped_env.h"
 #include "tests/support/temp_dir.h"
 
@@ -187,6 +195,103 @@ TEST_F(HistoryStoreTest, ALockedOrDamagedFileFailsTheRecordWithAReasonAndKeepsIt
     }
     EXPECT_FALSE(reason.empty());
     EXPECT_EQ(ReadWholeFile(damaged), garbage);
+}
+
+// Opens the store on another thread and gives up after a few seconds: a
+// store that blocks on what it opens fails the test instead of hanging it.
+std::unique_ptr<CHistoryStore> OpenWithin(const std::string& path, bool create, std::string& error)
+{
+    auto opening = std::async(std::launch::async, [path, create] {
+        std::string reason;
+        auto store = CHistoryStore::Open(path, create, reason);
+        return std::make_pair(std::move(store), reason);
+    });
+    if (opening.wait_for(std::chrono::seconds(5)) != std::future_status::ready) {
+        ADD_FAILURE() << "opening " << path << " still blocks after 5 seconds";
+        std::fflush(stdout);
+        std::_Exit(1);  // the blocked thread cannot be ended
+    }
+    auto [store, reason] = opening.get();
+    error = reason;
+    return std::move(store);
+}
+
+// The owner of a planted file: the test user, or none when this process
+// cannot give files away.
+bool GiveToAnotherUser(const std::string& path)
+{
+    const passwd* other = ::getpwnam("fdxtest");
+    return other != nullptr && other->pw_uid != ::geteuid() && ::lchown(path.c_str(), other->pw_uid, other->pw_gid) == 0;
+}
+
+// What a history may be is what it is written as: a regular file of this
+// user that nobody else may write. Anything else is refused before SQLite
+// reads a byte of it, and its bytes stay as they were.
+TEST_F(HistoryStoreTest, OnlyThisUsersOwnRegularFileIsRead)
+{
+    {
+        auto store = Open();
+        ASSERT_TRUE(store);
+        std::string error;
+        ASSERT_TRUE(store->Record(Scan("Lab/a", "<x>1</x>", 100), 50, error)) << error;
+    }
+    std::string error;
+    ASSERT_TRUE(OpenWithin(path, false, error)) << error;
+
+    ASSERT_EQ(::chmod(path.c_str(), 0620), 0);
+    EXPECT_FALSE(OpenWithin(path, false, error));
+    EXPECT_NE(error.find(path + " may be written by others"), std::string::npos) << error;
+    EXPECT_FALSE(OpenWithin(path, true, error)) << "the writer narrows only a file it may trust";
+    ASSERT_EQ(::chmod(path.c_str(), 0600), 0);
+
+    const std::string link = dir.file("link.history.db");
+    ASSERT_EQ(::symlink(path.c_str(), link.c_str()), 0);
+    EXPECT_FALSE(OpenWithin(link, false, error));
+    EXPECT_NE(error.find("symbolic link"), std::string::npos) << error;
+
+    const std::string fifo = dir.file("fifo.history.db");
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    EXPECT_FALSE(OpenWithin(fifo, false, error));
+    EXPECT_NE(error.find("FIFO"), std::string::npos) << error;
+    EXPECT_FALSE(OpenWithin(fifo, true, error));
+
+    EXPECT_FALSE(OpenWithin(dir.file("missing.history.db"), false, error));
+    EXPECT_NE(error.find("does not exist"), std::string::npos) << error;
+    EXPECT_FALSE(std::ifstream(dir.file("missing.history.db")).good()) << "reading creates nothing";
+}
+
+// Another user may have planted the file, or a journal SQLite would take
+// changes from, in a folder others may write to.
+TEST_F(HistoryStoreTest, AFileOrJournalOfAnotherUserIsRefused)
+{
+    {
+        auto store = Open();
+        ASSERT_TRUE(store);
+        std::string error;
+        ASSERT_TRUE(store->Record(Scan("Lab/a", "<x>1</x>", 100), 50, error)) << error;
+    }
+    const std::string planted = dir.file("planted.history.db");
+    std::filesystem::copy_file(path, planted);
+    if (!GiveToAnotherUser(planted)) FDX_PEER_MISSING() << "no user fdxtest to own a planted file, or not root";
+    const std::string before = ReadWholeFile(planted);
+    std::string error;
+    EXPECT_FALSE(OpenWithin(planted, false, error));
+    EXPECT_NE(error.find(planted + " belongs to another user"), std::string::npos) << error;
+    EXPECT_FALSE(OpenWithin(planted, true, error));
+    EXPECT_EQ(ReadWholeFile(planted), before);
+
+    // The file is this user's, the write-ahead log beside it is not.
+    for (const char* journal : {"-wal", "-journal"}) {
+        const std::string log = path + journal;
+        std::ofstream(log, std::ios::binary) << "forged";
+        ASSERT_EQ(::chmod(log.c_str(), 0600), 0);
+        ASSERT_TRUE(GiveToAnotherUser(log));
+        EXPECT_FALSE(OpenWithin(path, false, error)) << journal;
+        EXPECT_NE(error.find(log + " belongs to another user"), std::string::npos) << error;
+        EXPECT_EQ(ReadWholeFile(log), "forged");
+        ASSERT_EQ(::unlink(log.c_str()), 0);
+    }
+    EXPECT_TRUE(OpenWithin(path, false, error)) << error;
 }
 
 TEST(HistoryHashTest, ContentHashIsSha256InHex)
