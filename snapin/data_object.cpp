@@ -124,7 +124,7 @@ HRESULT CNodeDataObject::GetDataHere(FORMATETC* format, STGMEDIUM* medium)
             const std::uint8_t root = !scanned ? 0 : host->m_bScannedAsRoot ? 1 : 2;
             const std::uint8_t bytes[8] = {held, 0, 0, 0, flags, method, root, 0};
             RETURN_IF_FAILED(WriteBytes(stream.get(), bytes, sizeof bytes));
-            return WriteText(stream.get(), root == 2 ? host->m_bstrRootReason : std::u16string());
+            return root == 2 ? WriteText(stream.get(), host->m_bstrRootReason) : S_OK;
         }
         if (cf == formats.hostScan) {
             const auto seconds = static_cast<std::uint64_t>(

@@ -133,6 +133,15 @@ TEST_F(DispatchTest, AHostTellsWhetherItHoldsAPictureAndOtherNodesDoNot)
     EXPECT_EQ(Format(hostObject.get(), f.hostPicture), (std::vector<std::uint8_t>{1, 0, 0, 0, 1, 2, 0, 0}));
     host.m_bUseAgent = true;
     EXPECT_EQ(Format(hostObject.get(), f.hostPicture), (std::vector<std::uint8_t>{1, 0, 0, 0, 1, 3, 0, 0}));
+    // After a scan of this session: byte 6 says whether lshw ran as root,
+    // and a scan without root says why, as a text after the eight bytes.
+    host.m_scanStatus.Scanned(CScanStatus::Clock::now());
+    host.m_bScannedAsRoot = true;
+    EXPECT_EQ(Format(hostObject.get(), f.hostPicture), (std::vector<std::uint8_t>{1, 0, 0, 0, 1, 3, 1, 0}));
+    host.m_bScannedAsRoot = false;
+    host.m_bstrRootReason = u"no";
+    EXPECT_EQ(Format(hostObject.get(), f.hostPicture),
+              (std::vector<std::uint8_t>{1, 0, 0, 0, 1, 3, 2, 0, 'n', 0, 'o', 0, 0, 0}));
 
     HRESULT hr = S_OK;
     com_ptr<IDataObject> groupObject = Query(group.GetCookie());
