@@ -3,8 +3,8 @@
 #include <openssl/evp.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstdio>
-#include <ctime>
 
 #include "platform/registry.h"
 #include "platform/text.h"
@@ -224,11 +224,17 @@ bool AcceptHostKey(std::string_view cacheType, std::uint32_t port, std::string_v
     if (!StoreHostKey(cacheType, port, host, keyString)) return false;
     const std::vector<std::uint8_t> blob = HostKeyBlobFromCache(cacheType, keyString);
     if (blob.empty()) return false;
+    // The time in UTC, written the same way on every platform.
+    using namespace std::chrono;
+    const auto seconds = floor<std::chrono::seconds>(system_clock::now());
+    const auto day = floor<days>(seconds);
+    const year_month_day date{day};
+    const hh_mm_ss<std::chrono::seconds> time{seconds - day};
     char when[32] = {};
-    const std::time_t now = std::time(nullptr);
-    std::tm utc{};
-    if (gmtime_r(&now, &utc) == nullptr || std::strftime(when, sizeof when, "%Y-%m-%dT%H:%M:%SZ", &utc) == 0)
-        return false;
+    std::snprintf(when, sizeof when, "%04d-%02u-%02uT%02d:%02d:%02dZ", static_cast<int>(date.year()),
+                  static_cast<unsigned>(date.month()), static_cast<unsigned>(date.day()),
+                  static_cast<int>(time.hours().count()), static_cast<int>(time.minutes().count()),
+                  static_cast<int>(time.seconds().count()));
     const std::string record = std::string(when) + " " + Sha256Fingerprint(blob) + " " + HostKeyTrustName(why);
     const std::string name = HostKeyValueName(cacheType, port, host);
     return RegWriteString(HKEY_CURRENT_USER, kAcceptedKey, AnsiToWide(name), AnsiToWide(record)) == ERROR_SUCCESS;
