@@ -96,6 +96,22 @@ void WriteFakeLshw(const std::string& path, const std::string& xml, const std::s
     std::filesystem::permissions(path, std::filesystem::perms(0755));
 }
 
+std::size_t CountOf(const std::string& text, const std::string& part)
+{
+    std::size_t count = 0;
+    for (std::size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + part.size())) ++count;
+    return count;
+}
+
+std::string RefreshRecordOf(const std::string& out, const std::string& path)
+{
+    const std::size_t at = out.find("\"host\":\"" + path + "\"");
+    if (at == std::string::npos) return {};
+    const std::size_t start = out.rfind('\n', at);
+    const std::size_t end = out.find('\n', at);
+    return out.substr(start == std::string::npos ? 0 : start + 1, end == std::string::npos ? end : end - start - 1);
+}
+
 std::set<std::string> FilesBelow(const std::string& folder)
 {
     std::set<std::string> files;

@@ -3,6 +3,7 @@
 // console.
 #pragma once
 
+#include <cstddef>
 #include <map>
 #include <memory>
 #include <set>
@@ -38,6 +39,11 @@ void MakePackage(const std::string& path, const std::string& version, const std:
 void WriteFakeLshw(const std::string& path, const std::string& xml, const std::string& warning = "");
 // Every path below `folder`, to compare a home before and after a scan.
 std::set<std::string> FilesBelow(const std::string& folder);
+// How often `part` occurs in `text`.
+std::size_t CountOf(const std::string& text, const std::string& part);
+// The line of `ferrodex refresh --json` output whose record is GROUP/HOST
+// `path`; empty when there is none.
+std::string RefreshRecordOf(const std::string& out, const std::string& path);
 
 // One group with one host, on a recording console and a scripted user
 // interface, in a registry of its own.

@@ -22,23 +22,6 @@ namespace {
 
 constexpr const char* kMain = "main-pw\n";
 
-std::size_t Count(const std::string& text, const std::string& part)
-{
-    std::size_t count = 0;
-    for (std::size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + part.size())) ++count;
-    return count;
-}
-
-// The JSON record of one host in refresh's output (one record a line).
-std::string RecordOf(const std::string& out, const std::string& path)
-{
-    const std::size_t at = out.find("\"host\":\"" + path + "\"");
-    if (at == std::string::npos) return {};
-    const std::size_t start = out.rfind('\n', at);
-    const std::size_t end = out.find('\n', at);
-    return out.substr(start == std::string::npos ? 0 : start + 1, end == std::string::npos ? end : end - start - 1);
-}
-
 class FleetLoginsTest : public ::testing::Test {
 protected:
     void SetUp() override
@@ -146,13 +129,13 @@ TEST_F(FleetLoginsTest, EveryWayInRefreshesUnattended)
     CScopedEnv socket("SSH_AUTH_SOCK", dir.file("agent.sock"));
     const RunResult refresh = Ferrodex({"refresh", "--jobs", "4", "--json"}, kMain);
     EXPECT_EQ(refresh.status, 0) << refresh.out << refresh.err << keys->logText() << passwords->logText();
-    EXPECT_EQ(Count(refresh.out, "\"ok\":true"), 8u) << refresh.out << refresh.err;
+    EXPECT_EQ(CountOf(refresh.out, "\"ok\":true"), 8u) << refresh.out << refresh.err;
     // One vocabulary: booleans, one spelling per login method, times in
     // ISO 8601 UTC.
-    const std::string protectedRecord = RecordOf(refresh.out, "Keys/127.0.0.3");
+    const std::string protectedRecord = RefreshRecordOf(refresh.out, "Keys/127.0.0.3");
     EXPECT_NE(protectedRecord.find("\"loginMethod\":\"key-file\""), std::string::npos) << protectedRecord;
     EXPECT_NE(protectedRecord.find("\"sudo\":false"), std::string::npos) << protectedRecord;
-    EXPECT_NE(RecordOf(refresh.out, "Keys/127.0.0.4").find("\"loginMethod\":\"agent\""), std::string::npos);
+    EXPECT_NE(RefreshRecordOf(refresh.out, "Keys/127.0.0.4").find("\"loginMethod\":\"agent\""), std::string::npos);
     const std::size_t scanned = protectedRecord.find("\"scanned\":\"");
     ASSERT_NE(scanned, std::string::npos) << protectedRecord;
     const std::string when = protectedRecord.substr(scanned + 11, 20);
@@ -163,7 +146,7 @@ TEST_F(FleetLoginsTest, EveryWayInRefreshesUnattended)
     // Each hop logged in its own way: the inventory's jump host with its
     // password, the other one with a key, and no password was tried there.
     const std::string keyLog = keys->logText();
-    EXPECT_EQ(Count(keyLog, "Failed password"), 0u) << keyLog;
+    EXPECT_EQ(CountOf(keyLog, "Failed password"), 0u) << keyLog;
     EXPECT_NE(keyLog.find("Accepted publickey for fdxtest from 127.0.0.1"), std::string::npos) << keyLog;
     // Nothing a run knew was lost from the file: no passphrase or password
     // in it, and every host kept its way in and its route.
@@ -172,9 +155,9 @@ TEST_F(FleetLoginsTest, EveryWayInRefreshesUnattended)
     EXPECT_EQ(file.find(SshdPeer::Password()), std::string::npos);
     const RunResult tree = Ferrodex({"tree", "--json"}, kMain);
     ASSERT_EQ(tree.status, 0) << tree.err;
-    EXPECT_EQ(Count(tree.out, "\"loginMethod\":\"key-file\""), 2u) << tree.out;
-    EXPECT_EQ(Count(tree.out, "\"loginMethod\":\"agent\""), 2u) << tree.out;
-    EXPECT_EQ(Count(tree.out, "\"jump\":"), 2u) << tree.out;
+    EXPECT_EQ(CountOf(tree.out, "\"loginMethod\":\"key-file\""), 2u) << tree.out;
+    EXPECT_EQ(CountOf(tree.out, "\"loginMethod\":\"agent\""), 2u) << tree.out;
+    EXPECT_EQ(CountOf(tree.out, "\"jump\":"), 2u) << tree.out;
 }
 
 TEST_F(FleetLoginsTest, AnsweringAFleetQuestionChangesOnlyWhatWasTyped)
@@ -200,7 +183,7 @@ TEST_F(FleetLoginsTest, AnsweringAFleetQuestionChangesOnlyWhatWasTyped)
     const RunResult refresh =
         Ferrodex({"refresh", "--json", "--password-stdin", "--passphrase-stdin"},
                  std::string(SshdPeer::Password()) + "\nkey pass phrase\n");
-    EXPECT_EQ(Count(refresh.out, "\"ok\":true"), 2u) << refresh.out << refresh.err << keys->logText();
+    EXPECT_EQ(CountOf(refresh.out, "\"ok\":true"), 2u) << refresh.out << refresh.err << keys->logText();
     const RunResult tree = Ferrodex({"tree", "--json"});
     ASSERT_EQ(tree.status, 0);
     EXPECT_NE(tree.out.find("\"loginMethod\":\"key-file\""), std::string::npos) << tree.out;

@@ -23,15 +23,6 @@ constexpr char16_t kHostKeys[] = u"Software\\Quillon\\Corvel\\SshHostKeys";
 // An RSA key the changed host had before.
 const std::string kOldRsa = "0x10001,0x" + std::string(256, 'c');
 
-std::string RecordOf(const std::string& out, const std::string& path)
-{
-    const std::size_t at = out.find("\"host\":\"" + path + "\"");
-    if (at == std::string::npos) return {};
-    const std::size_t start = out.rfind('\n', at);
-    const std::size_t end = out.find('\n', at);
-    return out.substr(start == std::string::npos ? 0 : start + 1, end == std::string::npos ? end : end - start - 1);
-}
-
 class FleetResultsTest : public ::testing::Test {
 protected:
     void SetUp() override
@@ -85,13 +76,13 @@ TEST_F(FleetResultsTest, EachHostSaysWhatAHostRefreshWouldSay)
 {
     const RunResult refresh = Ferrodex("refresh --json --password-stdin", Password());
     EXPECT_EQ(refresh.status, 1);
-    const std::string missing = RecordOf(refresh.out, "Lab/127.0.0.1");
+    const std::string missing = RefreshRecordOf(refresh.out, "Lab/127.0.0.1");
     EXPECT_NE(missing.find("\"ok\":false"), std::string::npos) << missing;
     EXPECT_NE(missing.find("lshw is missing"), std::string::npos) << missing;
     EXPECT_NE(missing.find("--yes"), std::string::npos) << missing;
 
     // sudo refused: scanned all the same, without root, and said why.
-    const std::string sudo = RecordOf(refresh.out, "Lab/127.0.0.2");
+    const std::string sudo = RefreshRecordOf(refresh.out, "Lab/127.0.0.2");
     EXPECT_NE(sudo.find("\"ok\":true"), std::string::npos) << sudo << refresh.err;
     EXPECT_NE(sudo.find("\"sudo\":true"), std::string::npos) << sudo;
     EXPECT_NE(sudo.find("\"root\":false"), std::string::npos) << sudo;
@@ -99,7 +90,7 @@ TEST_F(FleetResultsTest, EachHostSaysWhatAHostRefreshWouldSay)
     EXPECT_NE(refresh.err.find("Note: Lab/127.0.0.2: "), std::string::npos) << refresh.err;
 
     // A changed key stops the host before its login; the stored key stays.
-    const std::string changed = RecordOf(refresh.out, "Lab/127.0.0.3");
+    const std::string changed = RefreshRecordOf(refresh.out, "Lab/127.0.0.3");
     EXPECT_NE(changed.find("\"ok\":false"), std::string::npos) << changed;
     std::u16string stored;
     ASSERT_TRUE(RegReadString(HKEY_CURRENT_USER, kHostKeys, ChangedKeyName(), stored));
@@ -115,7 +106,7 @@ TEST_F(FleetResultsTest, EachHostSaysWhatAHostRefreshWouldSay)
     // is installed here.
     const RunResult deploy = Ferrodex("refresh Lab/127.0.0.1 --yes --json --password-stdin", Password());
     EXPECT_EQ(deploy.status, 1);
-    EXPECT_NE(RecordOf(deploy.out, "Lab/127.0.0.1").find("engine package"), std::string::npos)
+    EXPECT_NE(RefreshRecordOf(deploy.out, "Lab/127.0.0.1").find("engine package"), std::string::npos)
         << deploy.out << deploy.err;
 }
 
@@ -138,7 +129,7 @@ TEST_F(FleetResultsTest, AChangedKeyIsTrustedOnlyForTheHostsNamedAndTold)
     EXPECT_EQ(server->logText().find("Accepted password for fdxtest from 127.0.0.1 port"), std::string::npos);
     const RunResult again = Ferrodex("refresh Lab/127.0.0.3 --json --password-stdin", Password());
     EXPECT_EQ(again.status, 0) << again.out << again.err;
-    EXPECT_NE(RecordOf(again.out, "Lab/127.0.0.3").find("\"ok\":true"), std::string::npos) << again.out;
+    EXPECT_NE(RefreshRecordOf(again.out, "Lab/127.0.0.3").find("\"ok\":true"), std::string::npos) << again.out;
 }
 
 }  // namespace
