@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <array>
+#include <atomic>
 #include <cstring>
 
 #include "ssh2/crypto/digest.h"
@@ -93,13 +94,22 @@ void Hash(const std::uint8_t *shaPass, const std::uint8_t *shaSalt, std::uint8_t
     Cleanse(text.data(), sizeof text);
 }
 
+std::atomic<std::uint32_t> g_roundsCeiling{kBcryptMaxRounds};
+
 } // namespace
+
+std::uint32_t BcryptRoundsCeiling() { return g_roundsCeiling.load(); }
+
+void LowerBcryptRoundsCeilingForFuzzing(std::uint32_t rounds)
+{
+    g_roundsCeiling.store(std::min(rounds, kBcryptMaxRounds));
+}
 
 bool BcryptKdf(std::span<const std::uint8_t> passphrase, std::span<const std::uint8_t> salt, std::uint32_t rounds,
                std::span<std::uint8_t> out)
 {
     std::fill(out.begin(), out.end(), std::uint8_t{0});
-    if (passphrase.empty() || salt.empty() || rounds == 0 || rounds > kBcryptMaxRounds || out.empty() ||
+    if (passphrase.empty() || salt.empty() || rounds == 0 || rounds > BcryptRoundsCeiling() || out.empty() ||
         out.size() > kBcryptMaxOutput)
         return false;
     // Each block of output feeds every stride-th byte of `out`.

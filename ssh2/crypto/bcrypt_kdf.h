@@ -21,6 +21,11 @@ extern const std::uint32_t kBlowfishPiWords[kBlowfishPiWordCount];
 constexpr std::size_t kBcryptMaxOutput = 1024;
 constexpr std::uint32_t kBcryptMaxRounds = 4096;
 
+// The ceiling in force: kBcryptMaxRounds, unless a fuzzing harness lowered
+// it so that every input it tries stays quick (it lowers, never raises).
+std::uint32_t BcryptRoundsCeiling();
+void LowerBcryptRoundsCeilingForFuzzing(std::uint32_t rounds);
+
 // Fills `out` from the passphrase, salt and rounds. False when an argument
 // is out of range (empty passphrase or salt, no rounds, too many rounds,
 // an output that is empty or longer than kBcryptMaxOutput); `out` is then

@@ -297,7 +297,7 @@ SKeyFileResult ParseOpenssh(std::string_view text, std::string_view passphrase, 
         if (!BcryptKdf(pass, salt, rounds, keyIv.bytes))
             return Fail(KF_UNSUPPORTED, name,
                         "its passphrase derivation asks for " + std::to_string(rounds) + " bcrypt rounds; 1 to " +
-                            std::to_string(kBcryptMaxRounds) + " are taken");
+                            std::to_string(BcryptRoundsCeiling()) + " are taken");
         if (!Decrypt(cipher, keyIv.bytes.data(), section.bytes, tag))
             return Fail(KF_WRONG_PASSPHRASE, name, "the passphrase is wrong");
     } else {
