@@ -338,9 +338,12 @@ TEST_P(HostFootprintTest, AScanThatIsGivenUpLeavesNoProcessAndNoFile)
         // Its children inherit the ignored signals: only SIGKILL ends them.
         {"ignores SIGTERM, time limit", "trap '' TERM HUP INT PIPE\nwhile :; do sleep 1; done", EGiveUp::TimeLimit,
          kNotFinished},
-        {"floods its XML, output limit", "exec yes '<node/>'", EGiveUp::OutputLimit, kTooLarge},
-        {"floods its messages, output limit", "trap '' PIPE\nexec yes 'lshw: warning' >&2", EGiveUp::OutputLimit,
-         kTooLarge},
+        // The floods start after a second, as a real lshw first probes the
+        // hardware: a flood from the first instant can end the scan before
+        // the test has seen the marked child among the login's processes.
+        {"floods its XML, output limit", "sleep 1\nexec yes '<node/>'", EGiveUp::OutputLimit, kTooLarge},
+        {"floods its messages, output limit", "trap '' PIPE\nsleep 1\nexec yes 'lshw: warning' >&2",
+         EGiveUp::OutputLimit, kTooLarge},
         {"ignores SIGTERM, connection cut", "trap '' TERM HUP INT PIPE\nwhile :; do sleep 1; done",
          EGiveUp::ConnectionCut, nullptr},
         {"ignores SIGTERM, refresh killed", "trap '' TERM HUP INT PIPE\nwhile :; do sleep 1; done", EGiveUp::Killed,
