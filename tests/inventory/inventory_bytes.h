@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include "inventory/group_node.h"
+#include "inventory/host_node.h"
 #include "inventory/persistence.h"
 #include "inventory/root_node.h"
 
@@ -33,4 +34,23 @@ inline CGroupNode& AddGroup(CRootNode& root, std::u16string_view name)
     auto& group = static_cast<CGroupNode&>(root.AppendChild(std::make_unique<CGroupNode>(&root)));
     group.SetName(name);
     return group;
+}
+
+// A host named by its address, with what a console file keeps of it.
+inline CHostNode& AddHost(CGroupNode& group, std::u16string_view host, int port = 22, std::u16string_view login = u"",
+                          std::u16string_view password = u"", std::u16string_view xml = u"")
+{
+    auto& node = static_cast<CHostNode&>(group.AppendChild(std::make_unique<CHostNode>(&group)));
+    node.SetName(host);
+    node.m_bstrHost = host;
+    node.m_nPort = port;
+    node.m_bstrLogin = login;
+    node.m_bstrPassword = password;
+    node.m_bstrXml = xml;
+    return node;
+}
+
+inline CHostNode& HostAt(CRootNode& root, std::size_t group, std::size_t host)
+{
+    return static_cast<CHostNode&>(*root.GetChildren().at(group)->GetChildren().at(host));
 }

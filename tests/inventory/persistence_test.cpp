@@ -15,24 +15,6 @@
 
 namespace {
 
-CHostNode& AddHost(CGroupNode& group, std::u16string_view host, int port, std::u16string_view login = u"",
-                   std::u16string_view password = u"", std::u16string_view xml = u"")
-{
-    auto& node = static_cast<CHostNode&>(group.AppendChild(std::make_unique<CHostNode>(&group)));
-    node.SetName(host);
-    node.m_bstrHost = host;
-    node.m_nPort = port;
-    node.m_bstrLogin = login;
-    node.m_bstrPassword = password;
-    node.m_bstrXml = xml;
-    return node;
-}
-
-CHostNode& HostAt(CRootNode& root, std::size_t group, std::size_t host)
-{
-    return static_cast<CHostNode&>(*root.GetChildren().at(group)->GetChildren().at(host));
-}
-
 class PersistenceTest : public ::testing::Test {
 protected:
     void SetUp() override

@@ -35,20 +35,6 @@ std::string Packed(std::uint32_t length, const std::string& text)
     return std::string(out.begin(), out.end());
 }
 
-CHostNode& AddHost(CGroupNode& group, const std::u16string& name, const std::u16string& xml)
-{
-    auto& host = static_cast<CHostNode&>(group.AppendChild(std::make_unique<CHostNode>(&group)));
-    host.SetName(name);
-    host.m_bstrHost = name;
-    host.m_bstrXml = xml;
-    return host;
-}
-
-CHostNode& HostAt(CRootNode& root, std::size_t group, std::size_t host)
-{
-    return static_cast<CHostNode&>(*root.GetChildren().at(group)->GetChildren().at(host));
-}
-
 class StoredPictureTest : public ::testing::Test {
 protected:
     void SetUp() override
@@ -131,8 +117,8 @@ TEST_F(StoredPictureTest, ABombStopsAtItsBoundAndFailsTheLoadCleanly)
     // In a stream: the hosts before it stay, the load says the file is damaged.
     CRootNode root;
     CGroupNode& lab = AddGroup(root, u"Lab");
-    AddHost(lab, u"good", u"<node/>");
-    AddHost(lab, u"bomb", u"<node/>");
+    AddHost(lab, u"good", 22, u"", u"", u"<node/>");
+    AddHost(lab, u"bomb", 22, u"", u"", u"<node/>");
     Bytes bytes = Save(root);
     const std::string packedGood = Packed(7, "<node/>");
     const Bytes good(packedGood.begin(), packedGood.end());
@@ -178,7 +164,7 @@ TEST_F(StoredPictureTest, OlderVersionsOpenTheSameAndAreWrittenInTodaysFormOnce)
         CGroupNode& copy = AddGroup(vault, group->Name());
         for (auto& child : group->GetChildren()) {
             auto& host = static_cast<CHostNode&>(*child);
-            AddHost(copy, host.m_bstrHost, host.m_bstrXml).m_bstrPassword = u"pw";
+            AddHost(copy, host.m_bstrHost, 22, u"", u"", host.m_bstrXml).m_bstrPassword = u"pw";
         }
     }
     const Bytes v5 = Save(vault);
@@ -199,8 +185,8 @@ TEST_F(StoredPictureTest, AHostTooLargeToKeepIsRefusedAndTheOthersSave)
     CRootNode root;
     CGroupNode& fleet = AddGroup(root, u"Fleet");
     for (unsigned i = 0; i < 40; ++i)
-        AddHost(fleet, u"srv-" + IntToDecimal(i), AnsiToWide(fleetxml::HostXml(caps, i, 16 * 1024)));
-    CHostNode& flood = AddHost(fleet, u"flood", AnsiToWide(templ));
+        AddHost(fleet, u"srv-" + IntToDecimal(i), 22, u"", u"", AnsiToWide(fleetxml::HostXml(caps, i, 16 * 1024)));
+    CHostNode& flood = AddHost(fleet, u"flood", 22, u"", u"", AnsiToWide(templ));
     const Bytes before = Save(root);
 
     // A real lshw text with a serial that does not pack: more than a host may keep.
@@ -245,7 +231,7 @@ TEST_F(StoredPictureTest, RealSizedServersPackSmallEnoughForFiveThousandAndReloa
                 const std::string xml = fleetxml::HostXml(caps, g * 50 + h, 161 * 1024);
                 textBytes += xml.size();
                 texts.push_back(AnsiToWide(xml));
-                AddHost(group, u"srv-" + IntToDecimal(g * 50 + h), texts.back());
+                AddHost(group, u"srv-" + IntToDecimal(g * 50 + h), 22, u"", u"", texts.back());
             }
         }
         const Bytes saved = Save(root);

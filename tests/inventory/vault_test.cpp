@@ -26,22 +26,6 @@ const std::u16string kWrongPassword = u"The main password is wrong.";
 // The known 100-character host name of the attacks.
 const std::u16string kKnownHost = u"srv-database-01.example.com." + std::u16string(72, u'x');
 
-void AddHost(CGroupNode& group, std::u16string_view host, int port, std::u16string_view login,
-             std::u16string_view password)
-{
-    auto& node = static_cast<CHostNode&>(group.AppendChild(std::make_unique<CHostNode>(&group)));
-    node.SetName(host);
-    node.m_bstrHost = host;
-    node.m_nPort = port;
-    node.m_bstrLogin = login;
-    node.m_bstrPassword = password;
-}
-
-CHostNode& HostAt(CRootNode& root, std::size_t group, std::size_t host)
-{
-    return static_cast<CHostNode&>(*root.GetChildren().at(group)->GetChildren().at(host));
-}
-
 std::uint32_t U32At(const Bytes& bytes, std::size_t at)
 {
     std::uint32_t value = 0;
