@@ -141,7 +141,7 @@ int main(int argc, char** argv)
         // The host holds its XML before the build, as after a scan or a
         // load, and is put away after it: only the build is timed.
         auto host = std::make_unique<CHostNode>(nullptr);
-        host->m_bstrXml = wide;
+        host->m_picture.SetText(wide);
         build = std::min(build, Seconds([&] {
             if (BuildHardwareTree(*host) != 0) std::abort();
         }));

@@ -74,7 +74,7 @@ int main(int argc, char** argv)
             auto& host = static_cast<CHostNode&>(group.AppendChild(std::make_unique<CHostNode>(&group)));
             host.m_bstrHost = u"host-" + IntToDecimal(g * 10 + h) + u".example";
             host.SetName(host.m_bstrHost);
-            host.m_bstrXml = wideXml;
+            host.m_picture.SetText(wideXml);
         }
     }
 

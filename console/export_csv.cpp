@@ -65,29 +65,37 @@ void Field(std::string& line, bool& first, std::string_view value)
 
 }  // namespace
 
+std::string FleetCsvHeader()
+{
+    return "host,group,address,port,scanned,scan_time,vendor,product,serial,cpu_model,cpu_count,"
+           "memory_total,disks,nics\r\n";
+}
+
 std::string ExportFleetCsv(const std::vector<FleetHost>& fleet)
 {
-    std::string out = "host,group,address,port,scanned,scan_time,vendor,product,serial,cpu_model,cpu_count,"
-                      "memory_total,disks,nics\r\n";
-    for (const FleetHost& host : fleet) {
-        const HostSummary summary = SummarizeHost(host);
-        std::string line;
-        bool first = true;
-        Field(line, first, WideToAnsi(host.name));
-        Field(line, first, WideToAnsi(host.group));
-        Field(line, first, WideToAnsi(host.address));
-        Field(line, first, std::to_string(host.port));
-        Field(line, first, host.scanned ? "yes" : "no");
-        Field(line, first, host.scanTime ? WideToAnsi(*host.scanTime) : std::string());
-        Field(line, first, summary.vendor);
-        Field(line, first, summary.product);
-        Field(line, first, summary.serial);
-        Field(line, first, summary.cpuModel);
-        Field(line, first, host.scanned ? std::to_string(summary.cpuCount) : std::string());
-        Field(line, first, summary.memoryTotal);
-        Field(line, first, Join(summary.disks));
-        Field(line, first, Join(summary.nics));
-        out += line + "\r\n";
-    }
+    std::string out = FleetCsvHeader();
+    for (const FleetHost& host : fleet) out += FleetCsvLine(host);
     return out;
+}
+
+std::string FleetCsvLine(const FleetHost& host)
+{
+    const HostSummary summary = SummarizeHost(host);
+    std::string line;
+    bool first = true;
+    Field(line, first, WideToAnsi(host.name));
+    Field(line, first, WideToAnsi(host.group));
+    Field(line, first, WideToAnsi(host.address));
+    Field(line, first, std::to_string(host.port));
+    Field(line, first, host.scanned ? "yes" : "no");
+    Field(line, first, host.scanTime ? WideToAnsi(*host.scanTime) : std::string());
+    Field(line, first, summary.vendor);
+    Field(line, first, summary.product);
+    Field(line, first, summary.serial);
+    Field(line, first, summary.cpuModel);
+    Field(line, first, host.scanned ? std::to_string(summary.cpuCount) : std::string());
+    Field(line, first, summary.memoryTotal);
+    Field(line, first, Join(summary.disks));
+    Field(line, first, Join(summary.nics));
+    return line + "\r\n";
 }

@@ -17,6 +17,9 @@
 // a carriage return) is written with a leading apostrophe, which spreadsheets
 // show as text; the value of the field is otherwise unchanged.
 std::string ExportFleetCsv(const std::vector<FleetHost>& fleet);
+// Its header line, and one host's line: the same text a part at a time.
+std::string FleetCsvHeader();
+std::string FleetCsvLine(const FleetHost& host);
 
 // Where the report may mark what changed since a host's previous scan: asked
 // for each node (by its path below the host, as the commands write paths)

@@ -53,10 +53,8 @@ public:
         return true;
     }
 
-    void Read(std::vector<FleetHost>& hosts, const FleetProgress& progress)
+    void Read(const FleetVisit& visit, const FleetProgress& progress)
     {
-        hosts.clear();
-        hosts.reserve(m_selected.size());
         for (std::size_t i = 0; i < m_selected.size(); ++i) {
             const HSCOPEITEM item = m_selected[i];
             FleetHost host;
@@ -65,13 +63,13 @@ public:
             if (progress) progress(i, m_selected.size(), FleetHostPath(host));
             m_console.HostAddress(item, host.address, host.port);
             host.loginMethod = m_console.HostLoginMethod(item);
-            if (m_console.HostHoldsPicture(item)) {
-                Expand(item);
-                for (HSCOPEITEM child : m_console.Children(item)) host.nodes.push_back(ReadNode(child));
+            // The whole view in one read: no scope item is inserted, and a
+            // host that was not expanded keeps only its packed picture.
+            if (m_console.HostHoldsPicture(item) && m_console.HostTree(item, host.nodes)) {
                 host.scanned = !host.nodes.empty();
                 host.scanTime = ScanTime(host.nodes);
             }
-            hosts.push_back(std::move(host));
+            visit(std::move(host));
         }
     }
 
@@ -101,22 +99,6 @@ private:
         m_selected.push_back(host);
     }
 
-    FleetNode ReadNode(HSCOPEITEM item)
-    {
-        FleetNode node;
-        node.name = m_console.DisplayName(item);
-        m_console.Select(item);
-        const ResultView& view = m_console.Result();
-        if (view.kind == ResultKind::List && !view.columns.empty()) {
-            for (const ResultRowView& row : view.rows)
-                node.rows.emplace_back(row.cells.empty() ? u"" : row.cells[0],
-                                       row.cells.size() > 1 ? row.cells[1] : u"");
-        }
-        Expand(item);
-        for (HSCOPEITEM child : m_console.Children(item)) node.children.push_back(ReadNode(child));
-        return node;
-    }
-
     static std::optional<std::u16string> ScanTime(const std::vector<FleetNode>& nodes)
     {
         for (const FleetNode& node : nodes) {
@@ -137,8 +119,16 @@ private:
 bool CollectFleet(CConsoleHost& console, HSCOPEITEM root, const std::vector<std::string>& paths,
                   std::vector<FleetHost>& hosts, std::string& error, const FleetProgress& progress)
 {
+    hosts.clear();
+    return VisitFleet(
+        console, root, paths, [&](FleetHost&& host) { hosts.push_back(std::move(host)); }, error, progress);
+}
+
+bool VisitFleet(CConsoleHost& console, HSCOPEITEM root, const std::vector<std::string>& paths,
+                const FleetVisit& visit, std::string& error, const FleetProgress& progress)
+{
     CFleetReader reader(console, root);
     if (!reader.Select(paths, error)) return false;
-    reader.Read(hosts, progress);
+    reader.Read(visit, progress);
     return true;
 }

@@ -19,3 +19,9 @@ using FleetProgress = std::function<void(std::size_t done, std::size_t total, co
 // `error` set when a path names nothing.
 bool CollectFleet(CConsoleHost& console, HSCOPEITEM root, const std::vector<std::string>& paths,
                   std::vector<FleetHost>& hosts, std::string& error, const FleetProgress& progress = {});
+// The same one host at a time, for a reader that keeps less than every
+// host's tree: `visit` gets each host with its tree, in order, and may keep
+// or drop what it likes of it.
+using FleetVisit = std::function<void(FleetHost&& host)>;
+bool VisitFleet(CConsoleHost& console, HSCOPEITEM root, const std::vector<std::string>& paths,
+                const FleetVisit& visit, std::string& error, const FleetProgress& progress = {});

@@ -13,26 +13,49 @@
 
 namespace {
 
-bool Collect(CConsoleHost& console, HSCOPEITEM root, const std::vector<std::string>& paths,
-             std::vector<FleetHost>& fleet, CScriptUserInterface& ui)
+// Reads the hosts one at a time; `visit` sees each with its tree. Hosts
+// without a stored scan are named on standard error once all are read.
+bool Visit(CConsoleHost& console, HSCOPEITEM root, const std::vector<std::string>& paths, CScriptUserInterface& ui,
+           const FleetVisit& visit)
 {
     CProgressLine progress;
     std::string error;
-    const bool ok = CollectFleet(console, root, paths, fleet, error,
-                                 [&](std::size_t done, std::size_t total, const std::u16string& path) {
-                                     ui.NextHost();
-                                     progress.Show(u"Reading host " + AnsiToWide(std::to_string(done + 1)) + u" of " +
-                                                   AnsiToWide(std::to_string(total)) + u": " + path);
-                                 });
+    std::vector<std::u16string> unscanned;
+    const bool ok = VisitFleet(
+        console, root, paths,
+        [&](FleetHost&& host) {
+            if (!host.scanned) unscanned.push_back(FleetHostPath(host));
+            visit(std::move(host));
+        },
+        error,
+        [&](std::size_t done, std::size_t total, const std::u16string& path) {
+            ui.NextHost();
+            progress.Show(u"Reading host " + AnsiToWide(std::to_string(done + 1)) + u" of " +
+                          AnsiToWide(std::to_string(total)) + u": " + path);
+        });
     progress.Clear();
     if (!ok) {
         ui.Error(error);
         return false;
     }
-    for (const FleetHost& host : fleet)
-        if (!host.scanned)
-            std::fprintf(stderr, "%s: no stored scan, skipped\n", TerminalText(FleetHostPath(host)).c_str());
+    for (const std::u16string& path : unscanned)
+        std::fprintf(stderr, "%s: no stored scan, skipped\n", TerminalText(path).c_str());
     return true;
+}
+
+bool Collect(CConsoleHost& console, HSCOPEITEM root, const std::vector<std::string>& paths,
+             std::vector<FleetHost>& fleet, CScriptUserInterface& ui)
+{
+    fleet.clear();
+    return Visit(console, root, paths, ui, [&](FleetHost&& host) { fleet.push_back(std::move(host)); });
+}
+
+// A host as the lists of matches name it: its tree is not kept.
+FleetHost WithoutTree(FleetHost&& host)
+{
+    host.nodes.clear();
+    host.nodes.shrink_to_fit();
+    return std::move(host);
 }
 
 // What changed since each host's previous scan; a history that cannot be
@@ -62,9 +85,19 @@ void RunFind(CConsoleHost& console, HSCOPEITEM root, const std::string& query, b
         ui.Error(error);
         return;
     }
+    // One host's tree at a time: the matches and the hosts' names are kept.
     std::vector<FleetHost> fleet;
-    if (!Collect(console, root, {}, fleet, ui)) return;
-    const std::vector<FleetMatch> matches = SearchFleet(fleet, terms);
+    std::vector<FleetMatch> matches;
+    std::vector<FleetHost> one(1);
+    if (!Visit(console, root, {}, ui, [&](FleetHost&& host) {
+            one[0] = std::move(host);
+            for (FleetMatch& match : SearchFleet(one, terms)) {
+                match.host = fleet.size();
+                matches.push_back(std::move(match));
+            }
+            fleet.push_back(WithoutTree(std::move(one[0])));
+        }))
+        return;
     const std::string out = json ? FleetMatchesJson(fleet, matches) : FleetMatchesText(fleet, matches);
     std::fwrite(out.data(), 1, out.size(), stdout);
     std::fflush(stdout);
@@ -73,15 +106,16 @@ void RunFind(CConsoleHost& console, HSCOPEITEM root, const std::string& query, b
 void RunExport(CConsoleHost& console, HSCOPEITEM root, const std::vector<std::string>& paths, const std::string& format,
                const std::string& file, const std::string& historyFile, CScriptUserInterface& ui)
 {
-    std::vector<FleetHost> fleet;
-    if (!Collect(console, root, paths, fleet, ui)) return;
     std::string out;
-    if (format == "json") {
-        out = ExportFleetJson(fleet, History(historyFile, fleet).Marks());
-    } else if (format == "csv") {
-        out = ExportFleetCsv(fleet);
-    } else if (format == "html") {
-        out = ExportFleetHtml(fleet, History(historyFile, fleet).Marks());
+    if (format == "csv") {
+        // One line a host: no tree is kept past its line.
+        out = FleetCsvHeader();
+        if (!Visit(console, root, paths, ui, [&](FleetHost&& host) { out += FleetCsvLine(host); })) return;
+    } else if (format == "json" || format == "html") {
+        std::vector<FleetHost> fleet;
+        if (!Collect(console, root, paths, fleet, ui)) return;
+        const CExportHistory history = History(historyFile, fleet);
+        out = format == "json" ? ExportFleetJson(fleet, history.Marks()) : ExportFleetHtml(fleet, history.Marks());
     } else {
         ui.Error("unknown export format \"" + format + "\": write json, csv or html");
         return;

@@ -689,6 +689,15 @@ bool CConsoleHost::HostHoldsPicture(HSCOPEITEM item) const
     return ReadHostHoldsPicture(data.get()).value_or(false);
 }
 
+bool CConsoleHost::HostTree(HSCOPEITEM item, std::vector<FleetNode>& nodes) const
+{
+    com_ptr<IDataObject> data = m_impl->DataObject(item);
+    std::optional<std::vector<FleetNode>> tree = ReadHostTree(data.get());
+    if (!tree) return false;
+    nodes = std::move(*tree);
+    return true;
+}
+
 std::optional<bool> CConsoleHost::HostSudo(HSCOPEITEM item) const
 {
     com_ptr<IDataObject> data = m_impl->DataObject(item);

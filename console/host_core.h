@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "console/fleet_model.h"
 #include "platform/console.h"
 
 // The outcome of a host operation; `message` says what went wrong.
@@ -154,6 +155,9 @@ public:
     // A host node holds a picture of its hardware (expanding it contacts no
     // server); false for other nodes and hosts without one.
     bool HostHoldsPicture(HSCOPEITEM item) const;
+    // A host's whole hardware view, read in one piece (no scope item is
+    // inserted); false for a node that is no host or holds no picture.
+    bool HostTree(HSCOPEITEM item, std::vector<FleetNode>& nodes) const;
     // Whether a host scans through sudo; nothing for a node that is no host
     // or a snap-in that does not say.
     std::optional<bool> HostSudo(HSCOPEITEM item) const;

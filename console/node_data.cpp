@@ -104,6 +104,79 @@ std::optional<HostScan> ParseHostScan(std::span<const std::uint8_t> bytes)
     return scan;
 }
 
+namespace {
+
+class CTreeReader {
+public:
+    explicit CTreeReader(std::span<const std::uint8_t> bytes) : m_bytes(bytes) {}
+
+    bool Nodes(std::vector<FleetNode>& nodes, std::size_t depth)
+    {
+        std::uint32_t count = 0;
+        // Every node takes at least its three numbers.
+        if (depth > kMaxHostTreeDepth || !Number(count) || count > Left() / 12) return false;
+        nodes.resize(count);
+        for (FleetNode& node : nodes) {
+            std::uint32_t rows = 0;
+            if (!Text(node.name) || !Number(rows) || rows > Left() / 8) return false;
+            node.rows.resize(rows);
+            for (FleetRow& row : node.rows)
+                if (!Text(row.first) || !Text(row.second)) return false;
+            if (!Nodes(node.children, depth + 1)) return false;
+        }
+        return true;
+    }
+
+    bool AtEnd() const { return m_offset == m_bytes.size(); }
+
+private:
+    std::size_t Left() const { return m_bytes.size() - m_offset; }
+
+    bool Number(std::uint32_t& value)
+    {
+        if (Left() < 4) return false;
+        value = 0;
+        for (int i = 3; i >= 0; --i) value = value << 8 | m_bytes[m_offset + static_cast<std::size_t>(i)];
+        m_offset += 4;
+        return true;
+    }
+
+    bool Text(std::u16string& text)
+    {
+        std::uint32_t units = 0;
+        if (!Number(units) || units > Left() / 2) return false;
+        text.resize(units);
+        for (std::size_t i = 0; i < units; ++i)
+            text[i] = static_cast<char16_t>(m_bytes[m_offset + 2 * i] | m_bytes[m_offset + 2 * i + 1] << 8);
+        m_offset += 2 * std::size_t{units};
+        return true;
+    }
+
+    std::span<const std::uint8_t> m_bytes;
+    std::size_t m_offset = 0;
+};
+
+}  // namespace
+
+std::optional<std::vector<FleetNode>> ReadHostTree(IDataObject* data)
+{
+    GlobalPtr block = GetFormat(data, u"FERRODEX_HOST_TREE");
+    if (!block) return std::nullopt;
+    const std::size_t size = GlobalSize(block.get());
+    if (size == 0 || size > kMaxHostTreeBytes) return std::nullopt;
+    GlobalLockGuard lock(block.get());
+    if (lock.data() == nullptr) return std::nullopt;
+    return ParseHostTree(std::span(static_cast<const std::uint8_t*>(lock.data()), size));
+}
+
+std::optional<std::vector<FleetNode>> ParseHostTree(std::span<const std::uint8_t> bytes)
+{
+    CTreeReader reader(bytes);
+    std::vector<FleetNode> nodes;
+    if (!reader.Nodes(nodes, 0) || !reader.AtEnd()) return std::nullopt;
+    return nodes;
+}
+
 std::optional<std::u16string> ReadDisplayName(IDataObject* data)
 {
     GlobalPtr block = GetFormat(data, u"CCF_DISPLAY_NAME");

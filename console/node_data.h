@@ -2,6 +2,8 @@
 // clipboard formats.
 #pragma once
 
+#include "console/fleet_model.h"
+
 #include <cstdint>
 #include <optional>
 #include <span>
@@ -64,3 +66,12 @@ struct HostScan {
 // malformed (too short, a text without its zero unit, an empty XML).
 std::optional<HostScan> ReadHostScan(IDataObject* data);
 std::optional<HostScan> ParseHostScan(std::span<const std::uint8_t> bytes);
+// A host's whole hardware view as "FERRODEX_HOST_TREE" gives it: what
+// expanding the host and showing every node would give, in one read.
+// Nothing for a host without a picture, or bytes that do not read as such a
+// tree (cut, a length past the end, nesting deeper than kMaxHostTreeDepth,
+// bytes left over).
+constexpr std::size_t kMaxHostTreeDepth = 64;
+constexpr std::size_t kMaxHostTreeBytes = 256u << 20;
+std::optional<std::vector<FleetNode>> ReadHostTree(IDataObject* data);
+std::optional<std::vector<FleetNode>> ParseHostTree(std::span<const std::uint8_t> bytes);

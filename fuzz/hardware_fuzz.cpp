@@ -60,7 +60,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     static CSilentUserInterface ui;
     SetUserInterface(&ui);
     CHostNode host(nullptr);
-    host.m_bstrXml = AnsiToWide(std::string_view(reinterpret_cast<const char*>(data), size));
+    host.m_picture.SetText(AnsiToWide(std::string_view(reinterpret_cast<const char*>(data), size)));
     const int result = BuildHardwareTree(host);
     if (result != 0 && result != 1) std::abort();
     WalkTree(host);

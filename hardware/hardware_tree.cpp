@@ -67,8 +67,8 @@ int BuildHardwareTree(CHostNode& host)
         return 1;
     }
 
-    if (!host.m_bstrXml.empty()) {
-        xml::LoadText(host.m_spXmlDoc, host.m_bstrXml);  // a failed parse leaves no top element
+    if (!host.m_picture.Empty()) {
+        xml::LoadText(host.m_spXmlDoc, host.m_picture.Text());  // a failed parse leaves no top element
     } else {
         MessageBox(nullptr, LoadString(g_hInstance, IDS_FILE_NOT_FOUND), u"Error", MB_OK | MB_ICONERROR);
     }

@@ -11,7 +11,7 @@ class CConsoleNode;
 class CGeneralNode;
 class CHostNode;
 
-// Parses the host's m_bstrXml and appends a CHardwareNode to its children
+// Parses the host's picture and appends a CHardwareNode to its children
 // for every `node` element below the top one; the top element's own rows
 // go to m_generalNames and m_generalValues. 0 on success, 1 when the XML
 // service is missing or the document has no top `node` element (an empty

@@ -158,7 +158,7 @@ void CHostNode::DropHardware(IConsoleNameSpace2* nameSpace)
     if (nameSpace != nullptr && m_hScopeItem != 0) nameSpace->DeleteItem(m_hScopeItem, FALSE);
     ClearHardware();
     m_spXmlDoc = nullptr;
-    m_bstrXml.clear();
+    m_picture.Clear();
     m_scanStatus.Forget();
 }
 
@@ -166,9 +166,9 @@ void CHostNode::TakePicture(std::u16string xml, IConsoleNameSpace2* nameSpace)
 {
     DropHardware(nameSpace);
     m_bstrLastResult.clear();
-    m_bstrXml = std::move(xml);
+    m_picture.SetText(xml);
     g_bDirty = true;
-    if (!m_bExpanded || m_bstrXml.empty()) return;
+    if (!m_bExpanded || m_picture.Empty()) return;
     BuildHardwareTree(*this);
     if (!m_children.empty()) InsertHostHardware(*this, nameSpace);
 }
@@ -204,77 +204,46 @@ bool CHostNode::TakeDialog(const CHostDialog& dialog, IConsoleNameSpace2* nameSp
         WipeString(m_bstrPassword);
         WipeString(m_bstrPassphrase);
     }
-    if (moved && (!m_children.empty() || !m_bstrXml.empty())) {
+    if (moved && (!m_children.empty() || !m_picture.Empty())) {
         DropHardware(nameSpace);
         return true;
     }
     return false;
 }
 
-namespace {
-
-std::size_t TextHash(std::u16string_view text) { return std::hash<std::u16string_view>{}(text); }
-
-}  // namespace
-
-EPictureError CHostNode::PackedXml(const std::string*& packed)
-{
-    // No picture packs to nothing; the packing kept stays for the text that
-    // comes back (a fleet worker's record is saved without it).
-    static const std::string kNone;
-    packed = &kNone;
-    if (m_bstrXml.empty()) return PICTURE_OK;
-    packed = &m_packedXml.bytes;
-    if (m_packedXml.valid && m_packedXml.units == m_bstrXml.size() && m_packedXml.hash == TextHash(m_bstrXml))
-        return PICTURE_OK;
-    m_packedXml.valid = false;
-    const EPictureError packing = PackPicture(m_bstrXml, m_packedXml.bytes);
-    if (packing != PICTURE_OK) return packing;
-    KeepPacked(m_bstrXml, std::move(m_packedXml.bytes));
-    return PICTURE_OK;
-}
-
-void CHostNode::KeepPacked(std::u16string_view xml, std::string packed)
-{
-    m_packedXml.bytes = std::move(packed);
-    m_packedXml.units = xml.size();
-    m_packedXml.hash = TextHash(xml);
-    m_packedXml.valid = true;
-}
-
-bool CHostNode::PackNewPicture(std::u16string_view xml, std::u16string& refusal)
+bool CHostNode::TakeNewPicture(std::u16string_view xml, std::u16string& refusal)
 {
     refusal.clear();
-    std::string packed;
-    const EPictureError packing = PackPicture(xml, packed);
-    if (packing == PICTURE_OK && packed.size() <= kMaxNewPictureBytes) {
-        if (!xml.empty()) KeepPacked(xml, std::move(packed));
-        return true;
-    }
-    const std::u16string limit = IntToDecimal(static_cast<long long>(kMaxNewPictureBytes >> 20));
-    if (packing == PICTURE_FAILED)
-        refusal = u"the picture could not be packed for the console file; the previous one is kept";
-    else if (packing == PICTURE_TOO_LARGE)
-        refusal = u"the picture is too large for the console file; the previous one is kept";
-    else
-        refusal = u"the picture is too large for the console file (" +
-                  IntToDecimal(static_cast<long long>((packed.size() + (1u << 20) - 1) >> 20)) +
-                  u" MiB packed, at most " + limit + u" MiB); the previous one is kept";
+    const EPictureError taking = m_picture.SetText(xml, kMaxNewPictureBytes);
+    if (taking == PICTURE_OK) return true;
+    refusal = NewPictureRefusal(taking);
     return false;
 }
 
-bool CHostNode::ScannedWithoutRoot(std::u16string_view xml)
+std::u16string CHostNode::NewPictureRefusal(EPictureError error)
 {
-    // lshw writes this comment into its XML when it runs as another user;
-    // a value cannot hold it (its "<" would be escaped).
-    return xml.find(u"<!-- WARNING: not running as root -->") != std::u16string_view::npos;
+    if (error == PICTURE_TOO_LARGE)
+        return u"the picture is too large for the console file (at most " +
+               IntToDecimal(static_cast<long long>(kMaxNewPictureBytes >> 20)) +
+               u" MiB packed); the previous one is kept";
+    if (error == PICTURE_FAILED) return u"the picture could not be packed for the console file; the previous one is kept";
+    return u"the picture came back damaged; the previous one is kept";
 }
 
 void CHostNode::ShowScanStatus()
 {
     if (!m_pGeneral) return;
-    RowList names = m_generalNames;
-    RowList values = m_generalValues;
+    RowList names;
+    RowList values;
+    StatusRows(names, values);
+    m_pGeneral->m_names = std::move(names);
+    m_pGeneral->m_values = std::move(values);
+}
+
+void CHostNode::StatusRows(std::vector<std::u16string>& names, std::vector<std::u16string>& values) const
+{
+    names = m_generalNames;
+    values = m_generalValues;
     m_scanStatus.AppendRows(names, values);
     std::vector<std::u16string> rows;
     LoadStringList(IDS_ROOT_RIGHTS_ROWS, rows);
@@ -282,10 +251,8 @@ void CHostNode::ShowScanStatus()
         names.push_back(rows[0]);
         values.push_back(rows[1]);
     }
-    if (rows.size() == 3 && ScannedWithoutRoot(m_bstrXml)) {
+    if (rows.size() == 3 && m_picture.WithoutRoot()) {
         names.push_back(rows[0]);
         values.push_back(rows[2]);
     }
-    m_pGeneral->m_names = std::move(names);
-    m_pGeneral->m_values = std::move(values);
 }

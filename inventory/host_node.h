@@ -62,18 +62,14 @@ public:
     // the sudo setting when it is on, and the notice when the XML says lshw
     // ran without root rights.
     void ShowScanStatus();
-    // lshw's own marker of a run without root rights is in the XML.
-    static bool ScannedWithoutRoot(std::u16string_view xml);
-    // The XML packed as the console file stores it (stored_picture.h),
-    // packed again only when m_bstrXml changed since it was last packed.
-    EPictureError PackedXml(const std::string*& packed);
-    // Takes `packed` as the packing of `xml`, the text m_bstrXml holds or
-    // is about to hold.
-    void KeepPacked(std::u16string_view xml, std::string packed);
-    // Whether a newly fetched `xml` may be kept: it packs within
-    // kMaxNewPictureBytes. If not, `refusal` says why in a few words. The
-    // packing is kept for the next save.
-    bool PackNewPicture(std::u16string_view xml, std::u16string& refusal);
+    // The rows the "general" node shows: the top element's, the scan status,
+    // sudo and the notice.
+    void StatusRows(std::vector<std::u16string>& names, std::vector<std::u16string>& values) const;
+    // Takes a newly fetched picture if the console file can keep it: it packs
+    // within kMaxNewPictureBytes. If not, `refusal` says why in a few words
+    // and the previous picture stays.
+    bool TakeNewPicture(std::u16string_view xml, std::u16string& refusal);
+    static std::u16string NewPictureRefusal(EPictureError error);
     // How the host logs in, as the group's list shows it.
     std::u16string LoginMethod() const;
     // The columns of the host's line in its group's list.
@@ -84,16 +80,8 @@ public:
     int m_nPort = 22;
     std::u16string m_bstrLogin;
     std::u16string m_bstrPassword;
-    std::u16string m_bstrXml;
-    // The last packing of the XML and what it was made of (length and hash
-    // of the text), so a save of a large fleet packs only new pictures.
-    struct SPackedXml {
-        std::string bytes;
-        std::size_t units = 0;
-        std::size_t hash = 0;
-        bool valid = false;
-    };
-    SPackedXml m_packedXml;
+    // The last lshw XML, held packed; a view unpacks it when it is built.
+    CStoredPicture m_picture;
     // Scans run lshw through sudo (see scan/sudo_scan.h).
     bool m_bSudo = false;
     // The login's other ways in: a private key file (its path is no secret;

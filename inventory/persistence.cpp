@@ -295,35 +295,27 @@ bool ReadHostSettings(CPlainReader& reader, CHostNode& host, bool sealed)
     return true;
 }
 
-// The host's packed XML; a failure gives the save's error.
-HRESULT HostPackedXml(CHostNode& host, const std::string*& packed)
-{
-    switch (host.PackedXml(packed)) {
-    case PICTURE_OK: return S_OK;
-    case PICTURE_TOO_LARGE: return E_PICTURE_TOO_LARGE;
-    case PICTURE_DAMAGED:
-    case PICTURE_FAILED: break;
-    }
-    return E_FAIL;
-}
-
-// Takes a packed XML read from the stream, and keeps its packing.
+// Takes a packed XML read from the stream once it unpacks whole.
 bool TakePackedXml(CHostNode& host, std::string packed)
 {
-    std::u16string xml;
-    if (UnpackPicture(packed, xml) != PICTURE_OK) return false;
-    host.KeepPacked(xml, std::move(packed));
-    host.m_bstrXml = std::move(xml);
-    return true;
+    return host.m_picture.SetPacked(std::move(packed)) == PICTURE_OK;
+}
+
+// Takes an XML of the older UTF-16 forms: packed now, so that the next save
+// writes today's form. A text longer than any scan may fetch today leaves
+// the host without a picture rather than the file unreadable; its next
+// refresh brings one.
+bool TakeWideXml(CHostNode& host, const std::u16string& xml)
+{
+    const EPictureError taking = host.m_picture.SetText(xml);
+    return taking == PICTURE_OK || taking == PICTURE_TOO_LARGE;
 }
 
 // A host's last XML in the vault: its packed bytes in a sealed record of
 // their own, bound to the host's place.
 HRESULT SaveSealedXml(CStreamWriter& writer, CHostNode& host)
 {
-    const std::string* packed = nullptr;
-    const HRESULT hr = HostPackedXml(host, packed);
-    if (FAILED(hr)) return hr;
+    const std::string* packed = &host.m_picture.Packed();
     std::string sealed;
     if (g_pVault->key.Seal(*packed, HostPlace(*g_pVault, kXmlPlace), sealed, kMaxSealedXmlBytes) != VAULT_OK)
         return E_FAIL;
@@ -346,11 +338,11 @@ bool LoadSealedXml(CStreamReader& reader, CHostNode& host)
     if (g_pVault->key.Open(sealed, HostPlace(*g_pVault, kXmlPlace), plain, maxPlain) != VAULT_OK) return false;
     if (!wide) return TakePackedXml(host, std::move(plain));
     if (plain.size() % 2 != 0) return false;
-    host.m_bstrXml.resize(plain.size() / 2);
-    for (std::size_t i = 0; i < host.m_bstrXml.size(); ++i)
-        host.m_bstrXml[i] = static_cast<char16_t>(static_cast<unsigned char>(plain[2 * i]) |
-                                                  static_cast<unsigned char>(plain[2 * i + 1]) << 8);
-    return true;
+    std::u16string xml(plain.size() / 2, u'\0');
+    for (std::size_t i = 0; i < xml.size(); ++i)
+        xml[i] = static_cast<char16_t>(static_cast<unsigned char>(plain[2 * i]) |
+                                       static_cast<unsigned char>(plain[2 * i + 1]) << 8);
+    return TakeWideXml(host, xml);
 }
 
 HRESULT SaveSealedHost(CStreamWriter& writer, CHostNode& host, const std::u16string& port)
@@ -498,9 +490,7 @@ HRESULT CHostNode::Save(IStream* stream, bool encrypt)
     const std::u16string port = IntToDecimal(m_nPort);
     if (!encrypt) {
         if (!HostSettingsFit(*this, false)) return E_CREDENTIAL_TOO_LONG;
-        const std::string* packed = nullptr;
-        const HRESULT packing = HostPackedXml(*this, packed);
-        if (FAILED(packing)) return packing;
+        const std::string* packed = &m_picture.Packed();
         std::string settings;
         AppendHostSettings(settings, *this, false);
         writer.WriteU32(settings.empty() ? kPlainForm : kPlainSettingsForm);
@@ -539,7 +529,8 @@ int CHostNode::Load(IStream* stream, bool* encrypt)
         if (!reader.ReadU32(length) || !reader.ReadWide(length, m_bstrHost)) return 1;
         if (!reader.ReadU32(length) || !reader.ReadWide(length, port)) return 1;
         if (g_nPlainVersion == kPlainVersionWide) {
-            if (!reader.ReadU32(length) || !reader.ReadWide(length, m_bstrXml)) return 1;
+            std::u16string xml;
+            if (!reader.ReadU32(length) || !reader.ReadWide(length, xml) || !TakeWideXml(*this, xml)) return 1;
         } else {
             std::string packed;
             if (!reader.ReadU32(length) || length > kMaxPackedReadBytes || !reader.ReadBytes(length, packed) ||
@@ -582,8 +573,7 @@ std::uint64_t PlainInventorySize(CRootNode& root)
         size += 8 + 2 * (group->Name().size() + 1);
         for (auto& child : group->GetChildren()) {
             auto& host = static_cast<CHostNode&>(*child);
-            const std::string* packed = nullptr;
-            if (FAILED(HostPackedXml(host, packed))) continue;  // the save itself fails on it
+            const std::string* packed = &host.m_picture.Packed();
             size += 16 + 2 * (host.m_bstrHost.size() + IntToDecimal(host.m_nPort).size()) + packed->size();
             std::string settings;
             AppendHostSettings(settings, host, false);

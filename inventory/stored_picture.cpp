@@ -56,7 +56,13 @@ EPictureError PackPicture(std::u16string_view xml, std::string& packed)
 {
     packed.clear();
     if (xml.empty()) return PICTURE_OK;
-    const std::string utf8 = ToUtf8(xml);
+    return PackPictureUtf8(ToUtf8(xml), packed);
+}
+
+EPictureError PackPictureUtf8(std::string_view utf8, std::string& packed)
+{
+    packed.clear();
+    if (utf8.empty()) return PICTURE_OK;
     if (utf8.size() > kMaxPictureBytes) return PICTURE_TOO_LARGE;
     std::vector<std::uint8_t> out;
     const auto length = static_cast<std::uint32_t>(utf8.size());
@@ -69,6 +75,15 @@ EPictureError PackPicture(std::u16string_view xml, std::string& packed)
 EPictureError UnpackPicture(std::string_view packed, std::u16string& xml)
 {
     xml.clear();
+    std::string utf8;
+    const EPictureError unpacking = UnpackPictureUtf8(packed, utf8);
+    if (unpacking == PICTURE_OK) xml = FromUtf8(utf8);
+    return unpacking;
+}
+
+EPictureError UnpackPictureUtf8(std::string_view packed, std::string& text)
+{
+    text.clear();
     if (packed.empty()) return PICTURE_OK;
     if (packed.size() < 4) return PICTURE_DAMAGED;
     const auto* p = reinterpret_cast<const std::uint8_t*>(packed.data());
@@ -87,6 +102,58 @@ EPictureError UnpackPicture(std::string_view packed, std::u16string& xml)
     case sshcrypto::EZlibStatus::Corrupt: return PICTURE_DAMAGED;
     }
     if (utf8.size() != length) return PICTURE_DAMAGED;
-    xml = FromUtf8(std::string_view(reinterpret_cast<const char*>(utf8.data()), utf8.size()));
+    text.assign(reinterpret_cast<const char*>(utf8.data()), utf8.size());
     return PICTURE_OK;
+}
+
+namespace {
+
+// lshw writes this comment into its XML when it runs as another user; a
+// value cannot hold it (its "<" would be escaped).
+constexpr std::string_view kNotRootMarker = "<!-- WARNING: not running as root -->";
+constexpr std::u16string_view kNotRootMarkerWide = u"<!-- WARNING: not running as root -->";
+
+}  // namespace
+
+std::u16string CStoredPicture::Text() const
+{
+    std::u16string xml;
+    UnpackPicture(m_packed, xml);
+    return xml;
+}
+
+std::string CStoredPicture::Utf8() const
+{
+    std::string utf8;
+    UnpackPictureUtf8(m_packed, utf8);
+    return utf8;
+}
+
+EPictureError CStoredPicture::SetText(std::u16string_view xml, std::size_t maxPacked)
+{
+    std::string packed;
+    const EPictureError packing = PackPicture(xml, packed);
+    if (packing != PICTURE_OK) return packing;
+    if (packed.size() > maxPacked) return PICTURE_TOO_LARGE;
+    m_packed = std::move(packed);
+    m_bWithoutRoot = xml.find(kNotRootMarkerWide) != std::u16string_view::npos;
+    return PICTURE_OK;
+}
+
+EPictureError CStoredPicture::SetPacked(std::string packed, std::size_t maxPacked)
+{
+    if (packed.size() > maxPacked) return PICTURE_TOO_LARGE;
+    std::string utf8;
+    const EPictureError unpacking = UnpackPictureUtf8(packed, utf8);
+    if (unpacking != PICTURE_OK) return unpacking;
+    m_packed = std::move(packed);
+    m_bWithoutRoot = utf8.find(kNotRootMarker) != std::string::npos;
+    return PICTURE_OK;
+}
+
+void CStoredPicture::Clear()
+{
+    m_packed.clear();
+    m_packed.shrink_to_fit();
+    m_bWithoutRoot = false;
 }

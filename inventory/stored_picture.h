@@ -34,6 +34,35 @@ enum EPictureError {
 
 // Packs `xml`; `packed` is empty for an empty text.
 EPictureError PackPicture(std::u16string_view xml, std::string& packed);
+// Packs a UTF-8 text as it came from a host (a fleet worker packs before it
+// answers, so that its parent only ever holds packed pictures).
+EPictureError PackPictureUtf8(std::string_view utf8, std::string& packed);
 // Unpacks a stored picture, never holding more than its length field says
 // nor more than kMaxPictureBytes of text; `xml` is empty on failure.
 EPictureError UnpackPicture(std::string_view packed, std::u16string& xml);
+EPictureError UnpackPictureUtf8(std::string_view packed, std::string& utf8);
+
+// A host's picture as it is held between its scans: packed, as the console
+// file stores it, so that a fleet of thousands of hosts costs what its file
+// does. The text is unpacked only when a view or a search asks for it.
+class CStoredPicture {
+public:
+    bool Empty() const { return m_packed.empty(); }
+    const std::string& Packed() const { return m_packed; }
+    // The text; empty for no picture.
+    std::u16string Text() const;
+    std::string Utf8() const;
+    // Packs `xml` in place of the picture held; on failure the held one
+    // stays. PICTURE_TOO_LARGE also when it packs to more than `maxPacked`.
+    EPictureError SetText(std::u16string_view xml, std::size_t maxPacked = kMaxPackedReadBytes);
+    // Takes bytes that are said to be a packed picture (read from a file or
+    // a worker), once they unpack whole; on failure the held one stays.
+    EPictureError SetPacked(std::string packed, std::size_t maxPacked = kMaxPackedReadBytes);
+    void Clear();
+    // lshw marked the text as a run without root rights.
+    bool WithoutRoot() const { return m_bWithoutRoot; }
+
+private:
+    std::string m_packed;
+    bool m_bWithoutRoot = false;
+};

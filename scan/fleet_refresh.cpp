@@ -123,7 +123,19 @@ int WorkerBody(int input, int output)
     if (trusted) request.changedHostKeyPolicy = HKP_ASK;
     CWorkerScanQuestions questions(trusted);
     SScanResult result = RunConfiguredScan(request, questions);
-    if (result.status != SCAN_OK) result.xml.clear();
+    // The XML travels packed as the console file keeps it: the parent of a
+    // fleet holds packed pictures only, and the packing is spread over the
+    // workers. One too large for the console file is refused here.
+    std::string packed;
+    if (result.status == SCAN_OK) {
+        const EPictureError packing = PackPictureUtf8(result.xml, packed);
+        if (packing != PICTURE_OK || packed.size() > kMaxNewPictureBytes) {
+            result.status = SCAN_FAILED;
+            result.failure = CHostNode::NewPictureRefusal(packing != PICTURE_OK ? packing : PICTURE_TOO_LARGE);
+            packed.clear();
+        }
+    }
+    result.xml = std::move(packed);
     const std::string answer = EncodeWorkerAnswer(result);
     return WriteWorkerPipe(output, answer) ? WORKER_EXIT_OK : WORKER_EXIT_ANSWER_LOST;
 }
@@ -211,7 +223,8 @@ SFleetCount RefreshHosts(const std::vector<CHostNode*>& hosts, IConsoleNameSpace
     DWORD jobsSetting = kDefaultRefreshJobs;
     ReadSettingDword(kProductKey, kRefreshJobsSetting, jobsSetting);
     const std::size_t jobs = std::clamp<std::size_t>(jobsSetting, 1, kMaxRefreshJobs);
-    const std::size_t maxAnswer = (limits.maxOutputMiB << 20) * 3 + kMaxFailureText * 3 + 64;
+    // A packed picture and the answer's texts, each cut to its bound.
+    const std::size_t maxAnswer = kMaxNewPictureBytes + (kMaxWorkerNotes + 8) * kMaxFailureText * 3 + 4096;
     SFleetChoices choices;
     DWORD deploy = 0;
     choices.deploy = ReadSettingDword(kProductKey, kRefreshDeploySetting, deploy) && deploy != 0;
@@ -240,8 +253,8 @@ SFleetCount RefreshHosts(const std::vector<CHostNode*>& hosts, IConsoleNameSpace
                                              IntToDecimal(static_cast<long long>(count.total)),
                                              IntToDecimal(static_cast<long long>(count.failed))}));
     };
-    const auto finish = [&](CHostNode& host, int code, std::u16string xml, std::u16string failure) {
-        if (TakeRefreshedXml(host, nameSpace, code, std::move(xml), FewWords(failure)) != 0) ++count.failed;
+    const auto finish = [&](CHostNode& host, int code, CStoredPicture picture, std::u16string failure) {
+        if (TakeRefreshedPicture(host, nameSpace, code, std::move(picture), FewWords(failure)) != 0) ++count.failed;
         ++count.done;
         tell();
     };
@@ -287,7 +300,7 @@ SFleetCount RefreshHosts(const std::vector<CHostNode*>& hosts, IConsoleNameSpace
             }
             int code = 1;
             std::u16string failure;
-            std::u16string xml;
+            CStoredPicture picture;
             SScanResult result;
             if (state == CWorkerProcess::EState::Running) {
                 worker.Kill();
@@ -299,7 +312,10 @@ SFleetCount RefreshHosts(const std::vector<CHostNode*>& hosts, IConsoleNameSpace
             } else {
                 code = result.status;
                 failure = std::move(result.failure);
-                xml = AnsiToWide(result.xml);
+                if (code == SCAN_OK && picture.SetPacked(std::move(result.xml), kMaxNewPictureBytes) != PICTURE_OK) {
+                    code = SCAN_FAILED;
+                    failure = texts[WT_NO_ANSWER];
+                }
                 // A host refresh would have asked: the result says what.
                 if (code != 0 && failure.empty())
                     failure = result.enginePackageMissing ? texts[WT_NO_PACKAGE]
@@ -312,7 +328,7 @@ SFleetCount RefreshHosts(const std::vector<CHostNode*>& hosts, IConsoleNameSpace
                                LoadString(g_hInstance, IDS_CAPTION), MB_OK | MB_ICONINFORMATION);
             }
             KeepScanOutcome(*it->host, result);
-            finish(*it->host, code, std::move(xml), std::move(failure));
+            finish(*it->host, code, std::move(picture), std::move(failure));
             it = running.erase(it);
         }
     }

@@ -72,6 +72,9 @@ int RunScanJob(CHostNode& host)
         questions.Error(result.failure);
     }
     KeepScanOutcome(host, result);
-    if (result.status == SCAN_OK) host.m_bstrXml = AnsiToWide(result.xml);
+    if (result.status == SCAN_OK) {
+        std::string packed;
+        if (PackPictureUtf8(result.xml, packed) == PICTURE_OK) host.m_picture.SetPacked(std::move(packed));
+    }
     return result.status;
 }

@@ -1,5 +1,7 @@
 #include "scan/scan_host.h"
 
+#include <utility>
+
 #include "hardware/hardware_tree.h"
 #include "inventory/dialogs.h"
 #include "inventory/host_node.h"
@@ -62,10 +64,10 @@ int RunJob(CHostNode& host, IConsoleNameSpace2* nameSpace)
 
 // Whether an XML text gives hardware nodes, tried on a scratch host so that
 // the host keeps its picture when it does not.
-bool HoldsHardware(const CHostNode& host, const std::u16string& xml)
+bool HoldsHardware(const CHostNode& host, const CStoredPicture& picture)
 {
     CHostNode scratch(host.m_pGroup);
-    scratch.m_bstrXml = xml;
+    scratch.m_picture = picture;
     BuildHardwareTree(scratch);
     return !scratch.GetChildren().empty();
 }
@@ -82,7 +84,7 @@ void ShowNewPicture(CHostNode& host, IConsoleNameSpace2* nameSpace)
 
 int ScanHost(CHostNode& host, IConsoleNameSpace2* nameSpace)
 {
-    const bool fetched = host.m_bstrXml.empty();
+    const bool fetched = host.m_picture.Empty();
     if (!AskLoginDetails(host, nameSpace, fetched)) return SCAN_FAILED;
     if (fetched && RunJob(host, nameSpace) != SCAN_OK) return SCAN_FAILED;
     BuildHardwareTree(host);
@@ -99,24 +101,39 @@ int ScanHost(CHostNode& host, IConsoleNameSpace2* nameSpace)
 int RefreshHost(CHostNode& host, IConsoleNameSpace2* nameSpace)
 {
     if (!AskLoginDetails(host, nameSpace)) return SCAN_FAILED;
-    std::u16string kept = std::move(host.m_bstrXml);
-    host.m_bstrXml.clear();
+    CStoredPicture kept = std::exchange(host.m_picture, {});
     const int code = RunJob(host, nameSpace);
-    std::u16string fetched = std::move(host.m_bstrXml);
-    host.m_bstrXml = std::move(kept);
-    return TakeRefreshedXml(host, nameSpace, code, std::move(fetched), {});
+    CStoredPicture fetched = std::exchange(host.m_picture, std::move(kept));
+    return TakeRefreshedPicture(host, nameSpace, code, std::move(fetched), {});
 }
 
-int TakeRefreshedXml(CHostNode& host, IConsoleNameSpace2* nameSpace, int code, std::u16string xml,
+int TakeRefreshedXml(CHostNode& host, IConsoleNameSpace2* nameSpace, int code, std::u16string_view xml,
                      std::u16string_view failure)
+{
+    CStoredPicture picture;
+    std::u16string refusal;
+    if (code == SCAN_OK) {
+        const EPictureError packing = picture.SetText(xml);
+        if (packing != PICTURE_OK) {
+            code = SCAN_FAILED;
+            refusal = CHostNode::NewPictureRefusal(packing);
+            failure = refusal;
+        }
+    }
+    return TakeRefreshedPicture(host, nameSpace, code, std::move(picture), failure);
+}
+
+int TakeRefreshedPicture(CHostNode& host, IConsoleNameSpace2* nameSpace, int code, CStoredPicture picture,
+                         std::u16string_view failure)
 {
     // A picture the console file cannot keep is refused like a failed scan.
     std::u16string refusal;
-    if (code == SCAN_OK && !host.PackNewPicture(xml, refusal)) {
+    if (code == SCAN_OK && picture.Packed().size() > kMaxNewPictureBytes) {
         code = SCAN_FAILED;
+        refusal = CHostNode::NewPictureRefusal(PICTURE_TOO_LARGE);
         failure = refusal;
     }
-    if (code != SCAN_OK || !HoldsHardware(host, xml)) {
+    if (code != SCAN_OK || !HoldsHardware(host, picture)) {
         host.m_bstrLastResult = failure.empty() ? LoadString(g_hInstance, kRefreshFailedText) : std::u16string(failure);
         if (!host.GetChildren().empty()) {
             host.m_scanStatus.RefreshFailed(CScanStatus::Clock::now());
@@ -126,9 +143,17 @@ int TakeRefreshedXml(CHostNode& host, IConsoleNameSpace2* nameSpace, int code, s
     }
     if (nameSpace != nullptr && host.GetScopeItem() != 0) nameSpace->DeleteItem(host.GetScopeItem(), FALSE);
     host.ClearHardware();
-    host.m_bstrXml = std::move(xml);
-    BuildHardwareTree(host);
-    ShowNewPicture(host, nameSpace);
+    host.m_spXmlDoc = nullptr;
+    host.m_picture = std::move(picture);
+    if (host.IsExpanded()) {
+        BuildHardwareTree(host);
+        ShowNewPicture(host, nameSpace);
+    } else {
+        // Its tree is built when it is first expanded: a fleet refresh holds
+        // every host's picture packed, not its hardware nodes.
+        host.m_scanStatus.Scanned(CScanStatus::Clock::now());
+        host.m_bstrLastResult.clear();
+    }
     g_bDirty = true;
     return SCAN_OK;
 }

@@ -3,6 +3,7 @@
 
 #include <functional>
 
+#include "inventory/stored_picture.h"
 #include "platform/console.h"
 #include "scan/scan_error.h"
 #include "scan/scan_request.h"
@@ -44,7 +45,10 @@ int RunConfiguredScanJob(CHostNode& host);
 // holds hardware replaces the one shown, anything else keeps it and notes
 // the failure. `failure` is what the host's result says then. Returns 0
 // when the picture was replaced, 1 otherwise.
-int TakeRefreshedXml(CHostNode& host, IConsoleNameSpace2* nameSpace, int code, std::u16string xml,
+int TakeRefreshedPicture(CHostNode& host, IConsoleNameSpace2* nameSpace, int code, CStoredPicture picture,
+                         std::u16string_view failure);
+// The same for a text, packed first.
+int TakeRefreshedXml(CHostNode& host, IConsoleNameSpace2* nameSpace, int code, std::u16string_view xml,
                      std::u16string_view failure);
 
 // Replaces the network part (tests use a fake); an empty function restores

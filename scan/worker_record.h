@@ -25,6 +25,7 @@ inline constexpr std::size_t kMaxWorkerJumps = 8;
 std::string EncodeWorkerRecord(const SScanRequest& request);
 bool DecodeWorkerRecord(std::string_view bytes, SScanRequest& request);
 // The answer: texts are cut to kMaxFailureText and notes to
-// kMaxWorkerNotes; the XML must fit the largest output a scan may fetch.
+// kMaxWorkerNotes; the XML travels as the worker gives it (packed, as the
+// console file keeps it) and must fit the largest output a scan may fetch.
 std::string EncodeWorkerAnswer(const SScanResult& result);
 bool DecodeWorkerAnswer(std::string_view bytes, SScanResult& result);

@@ -1,5 +1,7 @@
 #include "snapin/data_object.h"
 
+#include "snapin/host_tree.h"
+
 #include <chrono>
 #include <cstdint>
 #include <mutex>
@@ -65,7 +67,7 @@ const ClipboardFormats& GetClipboardFormats()
         RegisterClipboardFormat(u"CCF_SZNODETYPE"), RegisterClipboardFormat(u"CCF_SNAPIN_CLASSID"),
         RegisterClipboardFormat(u"{7752A6C8-4E06-4b65-8449-793E9C0C5259}"),
         RegisterClipboardFormat(u"FERRODEX_HOST_ENDPOINT"), RegisterClipboardFormat(u"FERRODEX_HOST_PICTURE"),
-        RegisterClipboardFormat(u"FERRODEX_HOST_SCAN")};
+        RegisterClipboardFormat(u"FERRODEX_HOST_SCAN"), RegisterClipboardFormat(u"FERRODEX_HOST_TREE")};
     return formats;
 }
 
@@ -102,21 +104,27 @@ HRESULT CNodeDataObject::GetDataHere(FORMATETC* format, STGMEDIUM* medium)
         const UINT cf = format->cfFormat;
         if (cf != formats.displayName && cf != formats.nodeType && cf != formats.szNodeType &&
             cf != formats.snapinClassId && cf != formats.privateObject && cf != formats.hostEndpoint &&
-            cf != formats.hostPicture && cf != formats.hostScan)
+            cf != formats.hostPicture && cf != formats.hostScan && cf != formats.hostTree)
             return DV_E_FORMATETC;
-        const bool hostFormat = cf == formats.hostEndpoint || cf == formats.hostPicture || cf == formats.hostScan;
+        const bool hostFormat = cf == formats.hostEndpoint || cf == formats.hostPicture || cf == formats.hostScan ||
+                                cf == formats.hostTree;
         const auto* host = hostFormat ? dynamic_cast<const CHostNode*>(m_pNode) : nullptr;
         if (hostFormat && host == nullptr) return DV_E_FORMATETC;
         const auto scanned = host != nullptr ? host->m_scanStatus.ScannedAt() : std::nullopt;
-        if (cf == formats.hostScan && (!scanned || host->m_bstrXml.empty())) return DV_E_FORMATETC;
+        if (cf == formats.hostScan && (!scanned || host->m_picture.Empty())) return DV_E_FORMATETC;
         com_ptr<IStream> stream;
         RETURN_IF_FAILED(CreateStreamOnHGlobal(medium->hGlobal, FALSE, stream.put()));
         if (cf == formats.displayName) return WriteText(stream.get(), m_pNode->GetDisplayText(0));
         if (cf == formats.nodeType) return WriteBytes(stream.get(), &m_pNode->GetNodeType(), sizeof(GUID));
         if (cf == formats.szNodeType) return WriteText(stream.get(), GuidToString(m_pNode->GetNodeType()));
         if (cf == formats.snapinClassId) return WriteBytes(stream.get(), &CLSID_Ferrodex, sizeof(GUID));
+        if (cf == formats.hostTree) {
+            std::string tree;
+            if (!WriteHostTree(*const_cast<CHostNode*>(host), tree)) return DV_E_FORMATETC;
+            return WriteBytes(stream.get(), tree.data(), tree.size());
+        }
         if (host != nullptr && cf == formats.hostPicture) {
-            const std::uint8_t held = !host->m_bstrXml.empty() || !host->GetChildren().empty() ? 1 : 0;
+            const std::uint8_t held = !host->m_picture.Empty() || !host->GetChildren().empty() ? 1 : 0;
             const std::uint8_t flags = host->m_bSudo ? 1 : 0;
             const auto method = static_cast<std::uint8_t>(HostLoginMethod(*host) + 1);
             // Whether this session's scan ran lshw with root rights: 0 no
@@ -133,7 +141,7 @@ HRESULT CNodeDataObject::GetDataHere(FORMATETC* format, STGMEDIUM* medium)
             for (int i = 0; i < 8; ++i) bytes[i] = static_cast<std::uint8_t>(seconds >> (8 * i));
             RETURN_IF_FAILED(WriteBytes(stream.get(), bytes, sizeof bytes));
             RETURN_IF_FAILED(WriteText(stream.get(), host->m_bstrLogin));
-            return WriteText(stream.get(), host->m_bstrXml);
+            return WriteText(stream.get(), host->m_picture.Text());
         }
         if (host != nullptr) {
             const auto port = static_cast<std::uint32_t>(host->m_nPort);

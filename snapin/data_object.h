@@ -19,7 +19,8 @@
 // the first word alone still work). A host scanned in this session also gives
 // "FERRODEX_HOST_SCAN": the scan's time in seconds since 1970 as a 64-bit
 // little-endian number, then the login and the lshw XML, each UTF-16LE ended
-// by a zero unit (never a password).
+// by a zero unit (never a password). A host holding a picture gives
+// "FERRODEX_HOST_TREE": its whole hardware view (snapin/host_tree.h).
 struct ClipboardFormats {
     UINT displayName;
     UINT nodeType;
@@ -29,6 +30,7 @@ struct ClipboardFormats {
     UINT hostEndpoint;
     UINT hostPicture;
     UINT hostScan;
+    UINT hostTree;
 };
 const ClipboardFormats& GetClipboardFormats();
 

@@ -119,7 +119,7 @@ int main(int argc, char** argv)
 
     CHostNode host(nullptr);
     host.SetName(AnsiToWide(title));
-    host.m_bstrXml = AnsiToWide(text);
+    host.m_picture.SetText(AnsiToWide(text));
     if (BuildHardwareTree(host) != 0 || host.GetChildren().empty()) {
         std::fprintf(stderr, "%s: no hardware nodes in this lshw output\n", title.c_str());
         return 1;

@@ -8,6 +8,7 @@
 
 #include "console/host_core.h"
 #include "console/inventory_image.h"
+#include "console/node_data.h"
 #include "console/snapin_module.h"
 #include "platform/text.h"
 #include "res/resource_ids.h"
@@ -207,3 +208,80 @@ TEST_F(HostCoreTest, SavedConsolesReloadAndAFailedSaveStaysUnsaved)
 }
 
 }  // namespace
+
+namespace {
+
+// What a console reads by showing every node: its rows as selected before
+// its expansion, then its children.
+FleetNode ReadShown(CConsoleHost& host, HSCOPEITEM item)
+{
+    FleetNode node;
+    node.name = host.DisplayName(item);
+    host.Select(item);
+    for (const ResultRowView& row : host.Result().rows)
+        node.rows.emplace_back(row.cells.at(0), row.cells.size() > 1 ? row.cells[1] : u"");
+    host.Expand(item);
+    for (HSCOPEITEM child : host.Children(item)) node.children.push_back(ReadShown(host, child));
+    return node;
+}
+
+bool SameNodes(const std::vector<FleetNode>& a, const std::vector<FleetNode>& b)
+{
+    if (a.size() != b.size()) return false;
+    for (std::size_t i = 0; i < a.size(); ++i)
+        if (a[i].name != b[i].name || a[i].rows != b[i].rows || !SameNodes(a[i].children, b[i].children))
+            return false;
+    return true;
+}
+
+}  // namespace
+
+TEST_F(HostCoreTest, AHostsTreeReadInOnePieceIsWhatShowingEveryNodeGives)
+{
+    const std::string xml = ReadWholeFile(SourceDir() + "/tests/data/lshw/root.xml");
+    CConsoleHost host;
+    ASSERT_TRUE(host.OpenImage(InventoryImageWithXml(u"Lab", u"srv", AnsiToWide(xml))));
+    host.Expand(host.RootItem());
+    const HSCOPEITEM lab = Child(host, host.RootItem(), u"Lab");
+    host.Expand(lab);
+    const HSCOPEITEM srv = Child(host, lab, u"srv");
+
+    std::vector<FleetNode> tree;
+    ASSERT_TRUE(host.HostTree(srv, tree));
+    EXPECT_TRUE(m_ui.Dialogs().empty()) << "reading a stored picture asks nothing";
+    EXPECT_TRUE(host.Children(srv).empty()) << "the host was not expanded for it";
+    EXPECT_FALSE(host.WasExpanded(srv));
+    std::vector<FleetNode> again;
+    ASSERT_TRUE(host.HostTree(srv, again));
+    EXPECT_TRUE(SameNodes(tree, again)) << "the tree built for the read and dropped again reads the same";
+
+    m_ui.AnswerDialog({IDOK, {{IDC_LOGIN, u"root"}}, {}});
+    ASSERT_EQ(host.Expand(srv), S_OK);
+    std::vector<FleetNode> shown;
+    for (HSCOPEITEM child : host.Children(srv)) shown.push_back(ReadShown(host, child));
+    ASSERT_GE(shown.size(), 2u);
+    EXPECT_TRUE(SameNodes(tree, shown));
+    ASSERT_TRUE(host.HostTree(srv, again));
+    EXPECT_TRUE(SameNodes(tree, again)) << "an expanded host gives the tree it shows";
+
+    // The bytes are refused whole when cut anywhere, when a node claims
+    // more than is there, or when nesting goes past its bound.
+    const auto bytes = [](const std::vector<std::uint32_t>& words) {
+        std::vector<std::uint8_t> out;
+        for (std::uint32_t word : words)
+            for (int i = 0; i < 4; ++i) out.push_back(static_cast<std::uint8_t>(word >> (8 * i)));
+        return out;
+    };
+    const std::vector<std::uint8_t> leaf = bytes({1, 0, 0, 0});  // one nameless node, no rows, no children
+    ASSERT_TRUE(ParseHostTree(leaf));
+    for (std::size_t cut = 0; cut < leaf.size(); ++cut) EXPECT_FALSE(ParseHostTree(std::span(leaf.data(), cut)));
+    std::vector<std::uint8_t> trailing = leaf;
+    trailing.push_back(0);
+    EXPECT_FALSE(ParseHostTree(trailing));
+    EXPECT_FALSE(ParseHostTree(bytes({1, 0x7FFFFFFF, 0, 0})));
+    EXPECT_FALSE(ParseHostTree(bytes({0x40000000, 0, 0, 0})));
+    std::vector<std::uint32_t> deep;
+    for (std::size_t depth = 0; depth <= kMaxHostTreeDepth + 1; ++depth) deep.insert(deep.end(), {1, 0, 0});
+    deep.push_back(0);
+    EXPECT_FALSE(ParseHostTree(bytes(deep)));
+}

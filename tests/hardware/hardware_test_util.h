@@ -23,7 +23,7 @@ inline std::unique_ptr<CHostNode> HostWithXml(std::u16string xmlText)
 {
     auto host = std::make_unique<CHostNode>(nullptr);
     host->SetName(u"server");
-    host->m_bstrXml = std::move(xmlText);
+    host->m_picture.SetText(std::move(xmlText));
     return host;
 }
 

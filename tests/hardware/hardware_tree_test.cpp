@@ -30,7 +30,7 @@ TEST_P(RealOutputTest, BuildsTheWholeMachine)
 {
     CScopedScriptedUi ui;
     auto host = HostWithXml(LshwFile(GetParam()));
-    ASSERT_FALSE(host->m_bstrXml.empty());
+    ASSERT_FALSE(host->m_picture.Empty());
     EXPECT_EQ(BuildHardwareTree(*host), 0);
     EXPECT_EQ(host->m_hrXml, S_OK);
     EXPECT_TRUE(ui.Messages().empty());
@@ -222,7 +222,7 @@ TEST(HardwareTreeTest, RowsReadLaterComeFromTheDocumentTheNodesKeep)
     ASSERT_NE(disk, nullptr);
     host->m_spXmlDoc = nullptr;
     host->m_spXmlRoot = nullptr;
-    host->m_bstrXml = u"<node id='other'/>";
+    host->m_picture.SetText(u"<node id='other'/>");
     EXPECT_EQ(Value(*disk, u"mount.fstype"), u"ext4");
     EXPECT_EQ(NodeRows(*disk), NodeRows(*disk));  // read once, then kept
 }

@@ -46,7 +46,7 @@ inline CHostNode& AddHost(CGroupNode& group, std::u16string_view host, int port 
     node.m_nPort = port;
     node.m_bstrLogin = login;
     node.m_bstrPassword = password;
-    node.m_bstrXml = xml;
+    node.m_picture.SetText(xml);
     return node;
 }
 

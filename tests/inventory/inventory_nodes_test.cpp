@@ -65,7 +65,7 @@ protected:
         m_previousJob = SetScanJob([this](CHostNode& host) {
             ++m_scans;
             if (m_scanXml.empty()) return 1;
-            host.m_bstrXml = m_scanXml;
+            host.m_picture.SetText(m_scanXml);
             return 0;
         });
     }
@@ -243,7 +243,7 @@ TEST_F(InventoryTest, ExpandingAHostScansAndShowsItsHardware)
     EXPECT_EQ(host.Command(console.get(), console.get(), IDM_REFRESH_HOST, nullptr), S_OK);
     ASSERT_EQ(host.GetChildren().size(), 1u);
     EXPECT_EQ(host.GetChildren()[0]->GetDisplayText(0), u"fan");
-    EXPECT_EQ(host.m_bstrXml, m_scanXml);
+    EXPECT_EQ(host.m_picture.Text(), m_scanXml);
     EXPECT_EQ(console->ScopeChildren(host.GetScopeItem()).size(), 2u);
     EXPECT_TRUE(console->HasScopeItem(host.GetScopeItem()));
 }
@@ -291,7 +291,7 @@ TEST_F(InventoryTest, EditKeepsThePasswordUnlessClearedAndANewAddressDropsTheHar
     EXPECT_EQ(host.m_nPort, 2222);
     EXPECT_TRUE(host.GetChildren().empty());
     EXPECT_EQ(host.m_pGeneral, nullptr);
-    EXPECT_TRUE(host.m_bstrXml.empty());
+    EXPECT_TRUE(host.m_picture.Empty());
     EXPECT_TRUE(console->ScopeChildren(host.GetScopeItem()).empty());
     EXPECT_TRUE(console->HasScopeItem(host.GetScopeItem()));
 
@@ -319,7 +319,7 @@ TEST_F(InventoryTest, AFailedRefreshKeepsTheLastGoodPicture)
     CHostNode& host = AddHost(group, u"srv");
     m_scanXml = AnsiToWide(kSmallXml);
     Expand(host);
-    const std::u16string xml = host.m_bstrXml;
+    const std::u16string xml = host.m_picture.Text();
     const CConsoleNode* core = host.GetChildren()[0].get();
     ASSERT_NE(host.m_pGeneral, nullptr);
     EXPECT_TRUE(GeneralValue(host, u"last scan").ends_with(u" UTC"));
@@ -333,7 +333,7 @@ TEST_F(InventoryTest, AFailedRefreshKeepsTheLastGoodPicture)
         g_bDirty = false;
         EXPECT_EQ(host.Command(console.get(), console.get(), IDM_REFRESH_HOST, nullptr), S_FALSE);
         EXPECT_FALSE(g_bDirty);
-        EXPECT_EQ(host.m_bstrXml, xml);
+        EXPECT_EQ(host.m_picture.Text(), xml);
         ASSERT_EQ(host.GetChildren().size(), 2u);
         EXPECT_EQ(host.GetChildren()[0].get(), core);
         EXPECT_EQ(console->ScopeChildren(host.GetScopeItem()).size(), 3u);
@@ -347,18 +347,18 @@ TEST_F(InventoryTest, AFailedRefreshKeepsTheLastGoodPicture)
     // A good scan replaces everything and the failure is forgotten.
     m_scanXml = u"<node id=\"box\"><node id=\"fan\"/></node>";
     EXPECT_EQ(host.Command(console.get(), console.get(), IDM_REFRESH_HOST, nullptr), S_OK);
-    EXPECT_EQ(host.m_bstrXml, m_scanXml);
+    EXPECT_EQ(host.m_picture.Text(), m_scanXml);
     ASSERT_EQ(host.GetChildren().size(), 1u);
     EXPECT_EQ(GeneralValue(host, u"last refresh"), u"");
 
     // A picture read from the console file has no scan time of its own.
     CHostNode& stored = AddHost(group, u"stored");
-    stored.m_bstrXml = AnsiToWide(kSmallXml);
+    stored.m_picture.SetText(AnsiToWide(kSmallXml));
     Expand(stored);
     EXPECT_EQ(GeneralValue(stored, u"last scan"), u"");
     m_scanXml.clear();
     EXPECT_EQ(stored.Command(console.get(), console.get(), IDM_REFRESH_HOST, nullptr), S_FALSE);
-    EXPECT_EQ(stored.m_bstrXml, AnsiToWide(kSmallXml));
+    EXPECT_EQ(stored.m_picture.Text(), AnsiToWide(kSmallXml));
     EXPECT_NE(GeneralValue(stored, u"last refresh").find(u"the scan stored in the console file"), std::u16string::npos);
 }
 

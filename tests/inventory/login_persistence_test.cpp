@@ -45,7 +45,7 @@ void FillInventory(CRootNode& root)
         node.m_bstrKeyFile = spec.keyFile;
         node.m_bstrPassphrase = spec.passphrase;
         node.m_bUseAgent = spec.agent;
-        node.m_bstrXml = kXml;
+        node.m_picture.SetText(kXml);
     }
 }
 
@@ -96,7 +96,7 @@ TEST_F(LoginPersistenceTest, AFileOfEarlierReleasesLoadsAndSavesInTodaysForm)
     EXPECT_EQ(root.GetChildren()[1]->GetDisplayText(0), u"Empty");
     const CHostNode& srv = HostAt(root, 0);
     EXPECT_EQ(srv.m_bstrHost, u"srv1");
-    EXPECT_NE(srv.m_bstrXml.find(u"Rack server"), std::u16string::npos);
+    EXPECT_NE(srv.m_picture.Text().find(u"Rack server"), std::u16string::npos);
     EXPECT_FALSE(srv.m_bSudo);
     const CHostNode& db = HostAt(root, 1);
     EXPECT_EQ(db.m_nPort, 2222);
@@ -113,8 +113,8 @@ TEST_F(LoginPersistenceTest, AFileOfEarlierReleasesLoadsAndSavesInTodaysForm)
     EXPECT_LT(saved.size(), bytes.size());
     CRootNode back;
     ASSERT_EQ(Load(back, saved), S_OK);
-    EXPECT_EQ(HostAt(back, 0).m_bstrXml, HostAt(root, 0).m_bstrXml);
-    EXPECT_EQ(HostAt(back, 1).m_bstrXml, HostAt(root, 1).m_bstrXml);
+    EXPECT_EQ(HostAt(back, 0).m_picture.Text(), HostAt(root, 0).m_picture.Text());
+    EXPECT_EQ(HostAt(back, 1).m_picture.Text(), HostAt(root, 1).m_picture.Text());
     EXPECT_TRUE(HostAt(back, 1).m_bSudo);
     EXPECT_EQ(HostAt(back, 1).m_nPort, 2222);
     EXPECT_EQ(Save(back), saved);
@@ -139,7 +139,7 @@ TEST_F(LoginPersistenceTest, EveryMethodRoundTripsInBothForms)
             EXPECT_EQ(host.m_bstrLogin, kHosts[i].login);
             EXPECT_EQ(host.m_bstrKeyFile, kHosts[i].keyFile);
             EXPECT_EQ(host.m_bUseAgent, kHosts[i].agent);
-            EXPECT_EQ(host.m_bstrXml, kXml) << "both forms keep the last scan";
+            EXPECT_EQ(host.m_picture.Text(), kXml) << "both forms keep the last scan";
             // Secrets only come back from the vault.
             EXPECT_EQ(host.m_bstrPassword, vault ? kHosts[i].password : u"");
             EXPECT_EQ(host.m_bstrPassphrase, vault ? kHosts[i].passphrase : u"");
@@ -284,14 +284,14 @@ TEST_F(LoginPersistenceTest, AVaultWithoutXmlStillOpensAndIsWrittenWithIt)
         EXPECT_NE(Load(damaged, relabelled), S_OK);
     }
 
-    HostAt(root, 0).m_bstrXml = std::u16string(kXml);
+    HostAt(root, 0).m_picture.SetText(std::u16string(kXml));
     g_bstrMainPassword = u"main";
     const Bytes saved = Save(root);
     EXPECT_EQ(saved[4], 0x35);
     CRootNode back;
     g_bstrMainPassword = u"main";
     ASSERT_EQ(Load(back, saved), S_OK);
-    EXPECT_EQ(HostAt(back, 0).m_bstrXml, kXml);
+    EXPECT_EQ(HostAt(back, 0).m_picture.Text(), kXml);
 }
 
 TEST_F(LoginPersistenceTest, ADamagedXmlRecordIsRefused)
@@ -300,7 +300,7 @@ TEST_F(LoginPersistenceTest, ADamagedXmlRecordIsRefused)
     root.m_bSavePasswords = true;
     g_bstrMainPassword = u"main";
     FillInventory(root);
-    HostAt(root, 0).m_bstrXml = u"<node id=\"first\"/>";
+    HostAt(root, 0).m_picture.SetText(u"<node id=\"first\"/>");
     const Bytes bytes = Save(root);
     // Every cut of the vault is refused, and never crashes.
     for (std::size_t cut = 8; cut < bytes.size(); cut += 37) {

@@ -96,7 +96,7 @@ TEST_F(PersistenceTest, EncryptedRecordsHideCredentialsAndAskOnceForThePassword)
     EXPECT_EQ(first.m_nPort, 2222);
     EXPECT_EQ(first.m_bstrLogin, u"");
     EXPECT_EQ(first.m_bstrPassword, u"p\u00e4ss");
-    EXPECT_EQ(first.m_bstrXml, u"<node/>");  // sealed beside the credentials
+    EXPECT_EQ(first.m_picture.Text(), u"<node/>");  // sealed beside the credentials
     CHostNode& second = HostAt(back, 0, 1);
     EXPECT_EQ(second.m_bstrHost, u"");
     EXPECT_EQ(second.m_bstrLogin, u"admin");
@@ -127,7 +127,7 @@ TEST_F(PersistenceTest, LargeInventoriesRoundTripInBothForms)
         ASSERT_EQ(back.GetChildren().size(), 120u);
         CHostNode& host = HostAt(back, 13, 5);
         EXPECT_EQ(host.m_nPort, 1005);
-        EXPECT_EQ(host.m_bstrXml, xml);
+        EXPECT_EQ(host.m_picture.Text(), xml);
         EXPECT_EQ(host.m_bstrPassword, encrypted ? u"pw13" : u"");
         EXPECT_EQ(back.m_bSavePasswords, encrypted);
     }
@@ -161,8 +161,8 @@ TEST_F(PersistenceTest, AMemoryBlockAndAnyOtherStreamLoadTheSame)
     EXPECT_EQ(Save(fromBlock), bytes);
     EXPECT_EQ(Save(fromStream), bytes);
     for (std::size_t h = 0; h < 4; ++h) {
-        EXPECT_EQ(HostAt(fromBlock, 2, h).m_bstrXml, HostAt(root, 2, h).m_bstrXml) << h;
-        EXPECT_EQ(HostAt(fromStream, 2, h).m_bstrXml, HostAt(root, 2, h).m_bstrXml) << h;
+        EXPECT_EQ(HostAt(fromBlock, 2, h).m_picture.Text(), HostAt(root, 2, h).m_picture.Text()) << h;
+        EXPECT_EQ(HostAt(fromStream, 2, h).m_picture.Text(), HostAt(root, 2, h).m_picture.Text()) << h;
         EXPECT_EQ(HostAt(fromBlock, 2, h).m_bstrLogin, HostAt(root, 2, h).m_bstrLogin) << h;
     }
 }
@@ -347,7 +347,7 @@ TEST_F(PersistenceTest, TheSudoSettingSurvivesBothFormsAndLeavesOtherRecordsAsBe
         if (vault) {
             EXPECT_EQ(HostAt(back, 0, 0).m_bstrPassword, u"pw");
         } else {
-            EXPECT_EQ(HostAt(back, 0, 0).m_bstrXml, u"<node/>");
+            EXPECT_EQ(HostAt(back, 0, 0).m_picture.Text(), u"<node/>");
         }
         // Saved again, the file is the same but for the vault's fresh salt
         // and nonces.

@@ -132,7 +132,7 @@ TEST_F(StoredPictureTest, ABombStopsAtItsBoundAndFailsTheLoadCleanly)
     EXPECT_EQ(Load(back, bytes), HRESULT_INVALID_DATA);
     ASSERT_EQ(back.GetChildren().size(), 1u);
     ASSERT_EQ(back.GetChildren()[0]->GetChildren().size(), 1u);
-    EXPECT_EQ(HostAt(back, 0, 0).m_bstrXml, u"<node/>");
+    EXPECT_EQ(HostAt(back, 0, 0).m_picture.Text(), u"<node/>");
 }
 
 TEST_F(StoredPictureTest, OlderVersionsOpenTheSameAndAreWrittenInTodaysFormOnce)
@@ -141,7 +141,7 @@ TEST_F(StoredPictureTest, OlderVersionsOpenTheSameAndAreWrittenInTodaysFormOnce)
     ASSERT_FALSE(v1.empty());
     CRootNode root;
     ASSERT_EQ(Load(root, Bytes(v1.begin(), v1.end())), S_OK);
-    const std::u16string xml = HostAt(root, 0, 0).m_bstrXml;
+    const std::u16string xml = HostAt(root, 0, 0).m_picture.Text();
     ASSERT_NE(xml.find(u"Rack server"), std::u16string::npos);
     EXPECT_TRUE(root.m_bOlderForm);
     EXPECT_EQ(Told(kRepacked), 0) << "opening says nothing";
@@ -152,7 +152,7 @@ TEST_F(StoredPictureTest, OlderVersionsOpenTheSameAndAreWrittenInTodaysFormOnce)
     CRootNode back;
     ASSERT_EQ(Load(back, saved), S_OK);
     EXPECT_FALSE(back.m_bOlderForm);
-    EXPECT_EQ(HostAt(back, 0, 0).m_bstrXml, xml);
+    EXPECT_EQ(HostAt(back, 0, 0).m_picture.Text(), xml);
     Save(back);
     EXPECT_EQ(Told(kRepacked), 1) << "a file of today's version is not converted";
 
@@ -164,7 +164,7 @@ TEST_F(StoredPictureTest, OlderVersionsOpenTheSameAndAreWrittenInTodaysFormOnce)
         CGroupNode& copy = AddGroup(vault, group->Name());
         for (auto& child : group->GetChildren()) {
             auto& host = static_cast<CHostNode&>(*child);
-            AddHost(copy, host.m_bstrHost, 22, u"", u"", host.m_bstrXml).m_bstrPassword = u"pw";
+            AddHost(copy, host.m_bstrHost, 22, u"", u"", host.m_picture.Text()).m_bstrPassword = u"pw";
         }
     }
     const Bytes v5 = Save(vault);
@@ -173,7 +173,7 @@ TEST_F(StoredPictureTest, OlderVersionsOpenTheSameAndAreWrittenInTodaysFormOnce)
     g_bstrMainPassword = u"main";
     ASSERT_EQ(Load(fromV5, v5), S_OK);
     EXPECT_FALSE(fromV5.m_bOlderForm);
-    EXPECT_EQ(HostAt(fromV5, 0, 0).m_bstrXml, xml);
+    EXPECT_EQ(HostAt(fromV5, 0, 0).m_picture.Text(), xml);
     EXPECT_EQ(HostAt(fromV5, 0, 0).m_bstrPassword, u"pw");
 }
 
@@ -196,7 +196,7 @@ TEST_F(StoredPictureTest, AHostTooLargeToKeepIsRefusedAndTheOthersSave)
     EXPECT_EQ(TakeRefreshedXml(flood, nullptr, SCAN_OK, AnsiToWide(huge), {}), SCAN_FAILED);
     EXPECT_NE(flood.m_bstrLastResult.find(u"too large for the console file"), std::u16string::npos)
         << WideToAnsi(flood.m_bstrLastResult);
-    EXPECT_EQ(flood.m_bstrXml, AnsiToWide(templ)) << "the previous picture stays";
+    EXPECT_EQ(flood.m_picture.Text(), AnsiToWide(templ)) << "the previous picture stays";
 
     // Another host's new scan is taken, and the save holds it.
     const std::u16string fresh = AnsiToWide(fleetxml::HostXml(caps, 1000, 16 * 1024));
@@ -208,8 +208,8 @@ TEST_F(StoredPictureTest, AHostTooLargeToKeepIsRefusedAndTheOthersSave)
     EXPECT_LT(after.size(), before.size() + 64 * 1024);
     CRootNode back;
     ASSERT_EQ(Load(back, after), S_OK);
-    EXPECT_EQ(HostAt(back, 0, 3).m_bstrXml, fresh);
-    EXPECT_EQ(HostAt(back, 0, 40).m_bstrXml, AnsiToWide(templ));
+    EXPECT_EQ(HostAt(back, 0, 3).m_picture.Text(), fresh);
+    EXPECT_EQ(HostAt(back, 0, 40).m_picture.Text(), AnsiToWide(templ));
 }
 
 TEST_F(StoredPictureTest, RealSizedServersPackSmallEnoughForFiveThousandAndReload)
@@ -240,7 +240,7 @@ TEST_F(StoredPictureTest, RealSizedServersPackSmallEnoughForFiveThousandAndReloa
         CRootNode back;
         g_bstrMainPassword = u"main";
         ASSERT_EQ(Load(back, saved), S_OK);
-        for (std::size_t i = 0; i < texts.size(); ++i) ASSERT_EQ(HostAt(back, i / 50, i % 50).m_bstrXml, texts[i]) << i;
+        for (std::size_t i = 0; i < texts.size(); ++i) ASSERT_EQ(HostAt(back, i / 50, i % 50).m_picture.Text(), texts[i]) << i;
     }
 }
 

@@ -90,8 +90,8 @@ TEST_F(HostScanTest, TheSnapInShowsNotesAsToldAndKeepsWhatTheScanSaidOnTheHost)
     EXPECT_EQ(ui.Messages()[0].type, static_cast<UINT>(MB_OK | MB_ICONINFORMATION));
     EXPECT_EQ(ui.Messages()[1].text, u"second note");
     EXPECT_EQ(ui.ProgressOpen(), 0u) << "the scan's progress window is gone when it ends";
-    EXPECT_EQ(db1->m_bstrXml, AnsiToWide(kSmallXml));
-    EXPECT_FALSE(db1->GetChildren().empty()) << "the picture was taken";
+    EXPECT_EQ(db1->m_picture.Text(), AnsiToWide(kSmallXml));
+    EXPECT_TRUE(db1->GetChildren().empty()) << "a host not expanded builds its tree when it is";
     EXPECT_FALSE(db1->m_bScannedAsRoot);
     EXPECT_EQ(db1->m_bstrRootReason, u"second note");
     EXPECT_EQ(db1->m_scanNotes.size(), 2u);
@@ -164,7 +164,8 @@ TEST_F(HostScanTest, AFleetWorkerGetsTheResolvedRouteAndBringsBackWhatTheScanTol
     EXPECT_EQ(db1->m_bstrRootReason, u"sudo refused");
     EXPECT_FALSE(db1->m_bScannedAsRoot);
     EXPECT_TRUE(db1->m_bstrLastResult.empty());
-    EXPECT_FALSE(db1->GetChildren().empty());
+    EXPECT_EQ(db1->m_picture.Text(), AnsiToWide(kSmallXml)) << "the worker's packed picture arrived whole";
+    EXPECT_TRUE(db1->GetChildren().empty()) << "the fleet holds packed pictures, no hardware nodes";
     EXPECT_EQ(bastion.m_bstrLastResult, u"Unable to authenticate");
     EXPECT_TRUE(ui.Messages().empty()) << "a worker shows nothing";
 }

@@ -159,17 +159,29 @@ TEST(SudoRefusalTest, AnUnknownCauseShowsSudosFirstLineCleaned)
     EXPECT_NE(text.find("without root rights"), std::string::npos);
 }
 
+// Read both ways a picture arrives: as a text, and packed (a fleet worker's
+// answer, the console file).
+bool PictureWithoutRoot(std::u16string_view xml)
+{
+    CStoredPicture fromText;
+    fromText.SetText(xml);
+    CStoredPicture fromPacked;
+    fromPacked.SetPacked(fromText.Packed());
+    EXPECT_EQ(fromText.WithoutRoot(), fromPacked.WithoutRoot());
+    return fromText.WithoutRoot();
+}
+
 TEST(NoRootNoticeTest, LshwsOwnMarkerDecides)
 {
     const std::string user = ReadWholeFile(SourceDir() + "/tests/data/lshw/user.xml");
     const std::string root = ReadWholeFile(SourceDir() + "/tests/data/lshw/root.xml");
     ASSERT_FALSE(user.empty());
     ASSERT_FALSE(root.empty());
-    EXPECT_TRUE(CHostNode::ScannedWithoutRoot(AnsiToWide(user)));
-    EXPECT_FALSE(CHostNode::ScannedWithoutRoot(AnsiToWide(root)));
+    EXPECT_TRUE(PictureWithoutRoot(AnsiToWide(user)));
+    EXPECT_FALSE(PictureWithoutRoot(AnsiToWide(root)));
     // The words in a value (escaped by lshw) are not the marker.
-    EXPECT_FALSE(CHostNode::ScannedWithoutRoot(u"<node><product>&lt;!-- WARNING: not running as root --&gt;</product></node>"));
-    EXPECT_FALSE(CHostNode::ScannedWithoutRoot(u"<node><product>WARNING: not running as root</product></node>"));
+    EXPECT_FALSE(PictureWithoutRoot(u"<node><product>&lt;!-- WARNING: not running as root --&gt;</product></node>"));
+    EXPECT_FALSE(PictureWithoutRoot(u"<node><product>WARNING: not running as root</product></node>"));
 }
 
 }  // namespace

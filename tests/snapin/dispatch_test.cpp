@@ -125,7 +125,7 @@ TEST_F(DispatchTest, AHostTellsWhetherItHoldsAPictureAndOtherNodesDoNot)
     const std::vector<std::uint8_t> held{1, 0, 0, 0, 0, 1, 0, 0};
     const std::vector<std::uint8_t> heldSudo{1, 0, 0, 0, 1, 1, 0, 0};
     EXPECT_EQ(Format(hostObject.get(), f.hostPicture), none);
-    host.m_bstrXml = u"<node/>";  // read from the console file, not yet expanded
+    host.m_picture.SetText(u"<node/>");  // read from the console file, not yet expanded
     EXPECT_EQ(Format(hostObject.get(), f.hostPicture), held);
     host.m_bSudo = true;
     EXPECT_EQ(Format(hostObject.get(), f.hostPicture), heldSudo);

@@ -161,7 +161,7 @@ chmod 755 "$HOME/.local/bin/lshw"
     MakeScriptPackage(package, "1.2", install);
     DescribeEnginePackage(package, "1.2");
     ASSERT_EQ(Expand(), S_OK) << (Messages().empty() ? "" : WideToAnsi(Messages()[0])) << peer->logText();
-    const std::string xml = WideToAnsi(host->m_bstrXml);
+    const std::string xml = WideToAnsi(host->m_picture.Text());
     const std::size_t at = xml.find("<product>");
     ASSERT_NE(at, std::string::npos) << xml;
     const std::string folder = xml.substr(at + 9, xml.find("</product>") - at - 9);
@@ -219,7 +219,7 @@ chmod 755 "$bin/lshw"
         host->m_bSudo = true;
         const std::size_t messagesBefore = Messages().size();
         ASSERT_EQ(Expand(), S_OK) << (Messages().empty() ? "" : WideToAnsi(Messages()[0])) << server->logText();
-        const std::string xml = WideToAnsi(host->m_bstrXml);
+        const std::string xml = WideToAnsi(host->m_picture.Text());
         if (allowed) {
             EXPECT_TRUE(std::filesystem::exists(sbin + "/lshw"));
             EXPECT_NE(xml.find("by 0 as 0"), std::string::npos) << xml;
@@ -391,7 +391,7 @@ protected:
 
     std::string Product() const
     {
-        const std::string xml = WideToAnsi(host->m_bstrXml);
+        const std::string xml = WideToAnsi(host->m_picture.Text());
         const std::size_t at = xml.find("<product>");
         return at == std::string::npos ? xml : xml.substr(at + 9, xml.find("</product>") - at - 9);
     }
@@ -475,8 +475,8 @@ TEST_F(DeploymentPeerTest, APrebuiltEngineThatDoesNotRunIsBuiltFromTheSource)
     DescribeEnginePackage(package, "5.0", arch);
     ASSERT_EQ(Expand(), S_OK) << (Messages().empty() ? "" : WideToAnsi(Messages()[0])) << server->logText();
     const std::string home = std::string("/home/") + kDeployUser;
-    EXPECT_NE(WideToAnsi(host->m_bstrXml).find("<product>" + home + "/.local/share/lshw</product>"), std::string::npos)
-        << WideToAnsi(host->m_bstrXml);
+    EXPECT_NE(WideToAnsi(host->m_picture.Text()).find("<product>" + home + "/.local/share/lshw</product>"), std::string::npos)
+        << WideToAnsi(host->m_picture.Text());
     bool toldPrebuilt = false, toldSource = false;
     for (const auto& p : ui.ProgressTexts()) {
         toldPrebuilt |= p.text == u"Installing Vorbex: prebuilt lshw for " + AnsiToWide(arch) + u"...";

@@ -90,7 +90,7 @@ chmod 755 "$HOME/.local/bin/lshw"
     node.m_bstrJump = AnsiToWide("fdxdeploy@127.0.0.1:" + std::to_string(bastion.port()));
 
     ASSERT_EQ(Expand(), S_OK) << (Messages().empty() ? "" : WideToAnsi(Messages()[0])) << target.logText();
-    EXPECT_NE(WideToAnsi(node.m_bstrXml).find("behind"), std::string::npos) << WideToAnsi(node.m_bstrXml);
+    EXPECT_NE(WideToAnsi(node.m_picture.Text()).find("behind"), std::string::npos) << WideToAnsi(node.m_picture.Text());
     // Every login the host saw came through the bastion: the scan's session
     // with its install, and the upload's.
     const std::string port = std::to_string(target.port());

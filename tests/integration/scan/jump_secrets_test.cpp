@@ -205,7 +205,7 @@ chmod 755 "$HOME/.local/bin/lshw"
     void Deploy(CHostNode& node, const CLoggingJump& jump)
     {
         ASSERT_EQ(Expand(), S_OK) << (Messages().empty() ? "" : WideToAnsi(Messages()[0])) << jump.errorText();
-        EXPECT_NE(WideToAnsi(node.m_bstrXml).find("behind"), std::string::npos) << WideToAnsi(node.m_bstrXml);
+        EXPECT_NE(WideToAnsi(node.m_picture.Text()).find("behind"), std::string::npos) << WideToAnsi(node.m_picture.Text());
         // The scan's session and the upload's came through the hop.
         EXPECT_EQ(Forwards(jump, target->port()), 2u);
     }

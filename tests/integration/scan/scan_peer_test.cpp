@@ -50,7 +50,7 @@ TEST_F(ScanPeerTest, ScanFetchesTheHostsXmlAndCachesItsKeyWithoutAsking)
     EXPECT_EQ(ui.ProgressTexts().front().text, u"Connecting and logining to the remote host...");
     EXPECT_EQ(ui.ProgressTexts().back().text, u" Receiving information from the remote host...");
 
-    EXPECT_TRUE(host->m_bstrXml.starts_with(u"<?xml")) << WideToAnsi(host->m_bstrXml.substr(0, 200));
+    EXPECT_TRUE(host->m_picture.Text().starts_with(u"<?xml")) << WideToAnsi(host->m_picture.Text().substr(0, 200));
     EXPECT_FALSE(host->GetChildren().empty());
     ASSERT_NE(host->m_pGeneral, nullptr);
     EXPECT_EQ(console->ScopeChildren(host->GetScopeItem()).size(), host->GetChildren().size() + 1);
@@ -70,7 +70,7 @@ TEST_F(ScanPeerTest, ARefreshWhileTheServerIsDownKeepsTheLastGoodPicture)
         ASSERT_TRUE(peer.running()) << peer.logText();
         SetHost("127.0.0.1", peer.port(), SshdPeer::User(), SshdPeer::Password());
         ASSERT_EQ(Expand(), S_OK) << (Messages().empty() ? "" : WideToAnsi(Messages()[0]));
-        xml = host->m_bstrXml;
+        xml = host->m_picture.Text();
     }  // the server stops here
     ASSERT_FALSE(xml.empty());
     const std::size_t children = host->GetChildren().size();
@@ -80,7 +80,7 @@ TEST_F(ScanPeerTest, ARefreshWhileTheServerIsDownKeepsTheLastGoodPicture)
 
     EXPECT_EQ(Refresh(), S_FALSE);
     ASSERT_EQ(Messages().size(), 1u) << "the failed connection says so";
-    EXPECT_EQ(host->m_bstrXml, xml);
+    EXPECT_EQ(host->m_picture.Text(), xml);
     EXPECT_EQ(host->GetChildren().size(), children);
     EXPECT_EQ(host->GetChildren().front().get(), first);
     EXPECT_EQ(console->ScopeChildren(host->GetScopeItem()).size(), items);
@@ -193,7 +193,7 @@ TEST_F(FakeLshwTest, OutputWithoutAnyTagEndsWithTheMissingFileBox)
     ASSERT_TRUE(peer->running()) << peer->logText();
     EXPECT_EQ(Expand(), S_FALSE);
     EXPECT_EQ(Messages(), std::vector<std::u16string>{u"Can't find file: "});
-    EXPECT_TRUE(host->m_bstrXml.empty());
+    EXPECT_TRUE(host->m_picture.Empty());
 }
 
 TEST_F(FakeLshwTest, ABannerBeforeTheXmlIsCut)
@@ -203,7 +203,7 @@ TEST_F(FakeLshwTest, ABannerBeforeTheXmlIsCut)
         "</node></node>'\n");
     ASSERT_TRUE(peer->running()) << peer->logText();
     ASSERT_EQ(Expand(), S_OK);
-    EXPECT_TRUE(host->m_bstrXml.starts_with(u"<?xml"));
+    EXPECT_TRUE(host->m_picture.Text().starts_with(u"<?xml"));
     ASSERT_EQ(host->GetChildren().size(), 1u);
     EXPECT_EQ(host->GetChildren()[0]->GetDisplayText(0), u"cpu");
 }
@@ -222,7 +222,7 @@ TEST_F(FakeLshwTest, TheXmlIsLshwsOutputWholeAfterItsWarningsAndNothingStays)
     const std::string home = "/home/" + std::string(SshdPeer::User());
     const std::set<std::string> before = FilesBelow(home);
     ASSERT_EQ(Expand(), S_OK) << (Messages().empty() ? "" : WideToAnsi(Messages()[0]));
-    EXPECT_EQ(host->m_bstrXml, AnsiToWide(xml));
+    EXPECT_EQ(host->m_picture.Text(), AnsiToWide(xml));
     EXPECT_EQ(FilesBelow(home), before);
 }
 
@@ -233,7 +233,7 @@ TEST_F(FakeLshwTest, AFailingLshwShowsItsMessageAndOffersNoDeployment)
     EXPECT_EQ(Expand(), S_FALSE);
     EXPECT_EQ(Messages(), std::vector<std::u16string>{u"lshw: cannot read /proc/cpuinfo\n"});
     EXPECT_TRUE(ui.Dialogs().empty()) << "lshw that fails is not a missing lshw";
-    EXPECT_TRUE(host->m_bstrXml.empty());
+    EXPECT_TRUE(host->m_picture.Empty());
 }
 
 TEST_F(FakeLshwTest, ADeclinedDeploymentFailsSilently)
