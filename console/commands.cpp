@@ -555,8 +555,10 @@ int CommandFind(const CommandContext& context, const std::string& query, bool js
 {
     CCommandSession session(FleetReadAnswers());
     if (!session.Open(context, EAccess::Read)) return session.Finish(false);
-    RunFind(session.Host(), session.Root(), query, json, session.Ui());
-    return session.Finish(false);
+    // As grep: 0 when something matched, 1 when nothing did, 2 on an error.
+    const std::size_t matches = RunFind(session.Host(), session.Root(), query, json, session.Ui());
+    if (session.Finish(false) != 0) return 2;
+    return matches > 0 ? 0 : 1;
 }
 
 int CommandExport(const CommandContext& context, const std::vector<std::string>& paths, const std::string& format,

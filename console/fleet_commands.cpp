@@ -77,30 +77,34 @@ ScriptAnswers FleetReadAnswers()
     return answers;
 }
 
-void RunFind(CConsoleHost& console, HSCOPEITEM root, const std::string& query, bool json, CScriptUserInterface& ui)
+std::size_t RunFind(CConsoleHost& console, HSCOPEITEM root, const std::string& query, bool json,
+                    CScriptUserInterface& ui)
 {
     std::vector<QueryTerm> terms;
     std::string error;
     if (!ParseQuery(query, terms, error)) {
         ui.Error(error);
-        return;
+        return 0;
     }
     // One host's tree at a time: the matches and the hosts' names are kept.
     std::vector<FleetHost> fleet;
     std::vector<FleetMatch> matches;
+    std::vector<std::string> notes;
     std::vector<FleetHost> one(1);
     if (!Visit(console, root, {}, ui, [&](FleetHost&& host) {
             one[0] = std::move(host);
-            for (FleetMatch& match : SearchFleet(one, terms)) {
+            for (FleetMatch& match : SearchFleet(one, terms, &notes)) {
                 match.host = fleet.size();
                 matches.push_back(std::move(match));
             }
             fleet.push_back(WithoutTree(std::move(one[0])));
         }))
-        return;
+        return 0;
+    for (const std::string& note : notes) std::fprintf(stderr, "Note: %s\n", TerminalText(note).c_str());
     const std::string out = json ? FleetMatchesJson(fleet, matches) : FleetMatchesText(fleet, matches);
     std::fwrite(out.data(), 1, out.size(), stdout);
     std::fflush(stdout);
+    return matches.size();
 }
 
 void RunExport(CConsoleHost& console, HSCOPEITEM root, const std::vector<std::string>& paths, const std::string& format,

@@ -14,6 +14,8 @@
 ScriptAnswers FleetReadAnswers();
 
 // Errors go through `ui`, which then reports the failure.
-void RunFind(CConsoleHost& console, HSCOPEITEM root, const std::string& query, bool json, CScriptUserInterface& ui);
+// The number of matches printed.
+std::size_t RunFind(CConsoleHost& console, HSCOPEITEM root, const std::string& query, bool json,
+                    CScriptUserInterface& ui);
 void RunExport(CConsoleHost& console, HSCOPEITEM root, const std::vector<std::string>& paths, const std::string& format,
                const std::string& file, const std::string& historyFile, CScriptUserInterface& ui);

@@ -14,6 +14,9 @@ struct FleetNode {
     std::u16string name;
     std::vector<FleetRow> rows;
     std::vector<FleetNode> children;
+    // lshw's class of the hardware (disk, processor, memory, network ...);
+    // empty for a "general" node.
+    std::u16string hwClass = {};
 };
 
 struct FleetHost {

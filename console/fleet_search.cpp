@@ -20,8 +20,9 @@ bool EqualFolded(std::u16string_view a, std::string_view b)
 
 class CFleetSearch {
 public:
-    CFleetSearch(const std::vector<FleetHost>& fleet, const std::vector<QueryTerm>& terms)
-        : m_fleet(fleet), m_terms(terms)
+    CFleetSearch(const std::vector<FleetHost>& fleet, const std::vector<QueryTerm>& terms,
+                 std::vector<std::string>* notes)
+        : m_fleet(fleet), m_terms(terms), m_notes(notes)
     {
     }
 
@@ -54,6 +55,8 @@ private:
             const std::u16string* subject = nullptr;
             std::u16string nodeClass;
             if (term.key == "class") {
+                subject = &node.hwClass;
+            } else if (term.key == "id") {
                 nodeClass = FleetNodeClass(node.name);
                 subject = &nodeClass;
             } else if (term.key == "node") {
@@ -69,11 +72,14 @@ private:
             }
             bool met = false;
             for (const FleetRow* row : rows) {
-                if (EqualFolded(row->first, term.key) && TermMatches(term, WideToAnsi(row->second))) {
+                if (!EqualFolded(row->first, term.key)) continue;
+                const std::string value = WideToAnsi(row->second);
+                if (TermMatches(term, value)) {
                     met = true;
                     shown.push_back(*row);
                     break;
                 }
+                NoteUnitless(term, value);
             }
             if (!met) return;
         }
@@ -86,17 +92,49 @@ private:
         m_matches.push_back(FleetMatch{m_host, FormatNodePath(path), std::move(shown)});
     }
 
+    // A plain number ordered against values that carry a unit never holds:
+    // said once a term, so that `size<16` is not silently empty.
+    void NoteUnitless(const QueryTerm& term, std::string_view value)
+    {
+        if (m_notes == nullptr || !term.quantity || term.quantity->kind != EQuantityKind::Number ||
+            term.op == EQueryOp::Equal || term.op == EQueryOp::NotEqual || term.op == EQueryOp::Contains)
+            return;
+        const std::optional<Quantity> found = ParseQuantity(value);
+        if (!found || found->kind == EQuantityKind::Number) return;
+        std::string note = "\"" + term.key + "\" is measured with a unit (as in \"" + std::string(value) +
+                           "\"), so \"" + term.value + "\" without one matches nothing: write the unit, as in \"" +
+                           term.value + UnitExample(found->kind) + "\"";
+        for (const std::string& known : *m_notes)
+            if (known == note) return;
+        m_notes->push_back(std::move(note));
+    }
+
+    static const char* UnitExample(EQuantityKind kind)
+    {
+        switch (kind) {
+        case EQuantityKind::Bytes: return "GiB";
+        case EQuantityKind::Hertz: return "GHz";
+        case EQuantityKind::BitsPerSecond: return "Gbit/s";
+        case EQuantityKind::WattHours: return "Wh";
+        case EQuantityKind::Volts: return "V";
+        case EQuantityKind::Number: break;
+        }
+        return "";
+    }
+
     const std::vector<FleetHost>& m_fleet;
     const std::vector<QueryTerm>& m_terms;
+    std::vector<std::string>* m_notes;
     std::size_t m_host = 0;
     std::vector<FleetMatch> m_matches;
 };
 
 }  // namespace
 
-std::vector<FleetMatch> SearchFleet(const std::vector<FleetHost>& fleet, const std::vector<QueryTerm>& terms)
+std::vector<FleetMatch> SearchFleet(const std::vector<FleetHost>& fleet, const std::vector<QueryTerm>& terms,
+                                    std::vector<std::string>* notes)
 {
-    return CFleetSearch(fleet, terms).Run();
+    return CFleetSearch(fleet, terms, notes).Run();
 }
 
 std::string FleetMatchesText(const std::vector<FleetHost>& fleet, const std::vector<FleetMatch>& matches)

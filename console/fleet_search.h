@@ -18,9 +18,13 @@ struct FleetMatch {
 
 // A node's rows are its own and those of its "general" child, which holds
 // them for a node with children; such a child is no match of its own. The
-// keys `class` (the node's name without its ":N" number), `node`, `host` and
-// `group` ask about the node and its host; any other key names rows.
-std::vector<FleetMatch> SearchFleet(const std::vector<FleetHost>& fleet, const std::vector<QueryTerm>& terms);
+// keys `class` (lshw's class: disk, processor, memory ...), `id` (the node's
+// name without its ":N" number), `node`, `host` and `group` ask about the
+// node and its host; any other key names rows. `notes`, when given, gets a
+// line for each term that could never hold (a plain number ordered against
+// values with a unit), once.
+std::vector<FleetMatch> SearchFleet(const std::vector<FleetHost>& fleet, const std::vector<QueryTerm>& terms,
+                                    std::vector<std::string>* notes = nullptr);
 
 // One line a match, "GROUP/HOST  node/path  name: value; ...", with every
 // text through the terminal filter.

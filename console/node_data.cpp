@@ -113,12 +113,12 @@ public:
     bool Nodes(std::vector<FleetNode>& nodes, std::size_t depth)
     {
         std::uint32_t count = 0;
-        // Every node takes at least its three numbers.
-        if (depth > kMaxHostTreeDepth || !Number(count) || count > Left() / 12) return false;
+        // Every node takes at least its four numbers.
+        if (depth > kMaxHostTreeDepth || !Number(count) || count > Left() / 16) return false;
         nodes.resize(count);
         for (FleetNode& node : nodes) {
             std::uint32_t rows = 0;
-            if (!Text(node.name) || !Number(rows) || rows > Left() / 8) return false;
+            if (!Text(node.name) || !Text(node.hwClass) || !Number(rows) || rows > Left() / 8) return false;
             node.rows.resize(rows);
             for (FleetRow& row : node.rows)
                 if (!Text(row.first) || !Text(row.second)) return false;

@@ -16,7 +16,7 @@ std::size_t Units(const std::vector<FleetNode>& nodes, std::size_t depth)
     if (depth > kMaxHostTreeDepth + 1) std::abort();
     std::size_t units = 0;
     for (const FleetNode& node : nodes) {
-        units += node.name.size() + Units(node.children, depth + 1);
+        units += node.name.size() + node.hwClass.size() + Units(node.children, depth + 1);
         for (const FleetRow& row : node.rows) units += row.first.size() + row.second.size();
     }
     return units;

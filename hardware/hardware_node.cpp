@@ -63,6 +63,15 @@ const RowList& CHardwareNode::Names() const
     return m_names;
 }
 
+std::u16string CHardwareNode::Class() const
+{
+    try {
+        return AttributeOrEmpty(xml::View(m_spElement), "class");
+    } catch (const ComError&) {
+        return {};
+    }
+}
+
 const RowList& CHardwareNode::Values() const
 {
     ReadRows();

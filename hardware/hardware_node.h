@@ -37,6 +37,8 @@ public:
     // tree makes only the nodes. An error inside the element ends the rows
     // where it stands, as it ended the children while building.
     const RowList& Names() const;
+    // lshw's class of the element (disk, processor ...); empty when it has none.
+    std::u16string Class() const;
     const RowList& Values() const;
 
     com_ptr<IXMLDOMNode> m_spElement;

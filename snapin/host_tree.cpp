@@ -43,6 +43,7 @@ public:
     void Hardware(CHardwareNode& node)
     {
         Text(node.GetDisplayText(0));
+        Text(node.Class());
         Rows(node.Names(), node.Values());
         const auto& children = node.GetChildren();
         if (children.empty()) {
@@ -57,6 +58,7 @@ public:
     void General(const RowList& names, const RowList& values)
     {
         Text(kGeneralName);
+        Text({});
         Rows(names, values);
         Number(0);
     }
@@ -68,6 +70,7 @@ public:
         } else {
             // Only hardware nodes are built below a host.
             Text(child.GetDisplayText(0));
+            Text({});
             Number(0);
             Number(0);
         }

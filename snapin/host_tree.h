@@ -3,8 +3,10 @@
 // every node below it would show, without a scope item or a result line.
 //
 //   tree  := u32 count, node * count      (the host's children, in order)
-//   node  := text name, u32 rows, (text name, text value) * rows,
+//   node  := text name, text class, u32 rows, (text name, text value) * rows,
 //            u32 count, node * count
+//
+// The class is lshw's class of the hardware; empty for a "general" node.
 //   text  := u32 units, UTF-16LE units
 //
 // All numbers are little-endian. A host that is not expanded has its tree

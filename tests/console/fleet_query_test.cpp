@@ -93,7 +93,7 @@ TEST(FleetQueryTest, GeneralChildrenLendTheirRowsAndAreNoMatchesOfTheirOwn)
     ASSERT_EQ(found.size(), 2u);
     EXPECT_EQ(found[0].path, u"core/network");
     EXPECT_EQ(FleetMatchesText(fleet, found).substr(0, 33), "G/a\\/b  core/network  serial: aa:");
-    ASSERT_TRUE(ParseQuery("class=memory host=c", terms, error));
+    ASSERT_TRUE(ParseQuery("id=memory host=c", terms, error));
     EXPECT_EQ(SearchFleet(fleet, terms).size(), 2u);  // memory:1 and memory:2
 
     const HostSummary summary = SummarizeHost(fleet[0]);

@@ -272,16 +272,17 @@ TEST_F(HostCoreTest, AHostsTreeReadInOnePieceIsWhatShowingEveryNodeGives)
             for (int i = 0; i < 4; ++i) out.push_back(static_cast<std::uint8_t>(word >> (8 * i)));
         return out;
     };
-    const std::vector<std::uint8_t> leaf = bytes({1, 0, 0, 0});  // one nameless node, no rows, no children
+    const std::vector<std::uint8_t> leaf = bytes({1, 0, 0, 0, 0});  // one node: no name, class, rows, children
     ASSERT_TRUE(ParseHostTree(leaf));
     for (std::size_t cut = 0; cut < leaf.size(); ++cut) EXPECT_FALSE(ParseHostTree(std::span(leaf.data(), cut)));
     std::vector<std::uint8_t> trailing = leaf;
     trailing.push_back(0);
     EXPECT_FALSE(ParseHostTree(trailing));
-    EXPECT_FALSE(ParseHostTree(bytes({1, 0x7FFFFFFF, 0, 0})));
-    EXPECT_FALSE(ParseHostTree(bytes({0x40000000, 0, 0, 0})));
+    EXPECT_FALSE(ParseHostTree(bytes({1, 0x7FFFFFFF, 0, 0, 0})));
+    EXPECT_FALSE(ParseHostTree(bytes({1, 0, 0, 0x40000000, 0})));
+    EXPECT_FALSE(ParseHostTree(bytes({0x40000000, 0, 0, 0, 0})));
     std::vector<std::uint32_t> deep;
-    for (std::size_t depth = 0; depth <= kMaxHostTreeDepth + 1; ++depth) deep.insert(deep.end(), {1, 0, 0});
+    for (std::size_t depth = 0; depth <= kMaxHostTreeDepth + 1; ++depth) deep.insert(deep.end(), {1, 0, 0, 0});
     deep.push_back(0);
     EXPECT_FALSE(ParseHostTree(bytes(deep)));
 }
