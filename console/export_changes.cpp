@@ -51,9 +51,11 @@ CExportHistory::CExportHistory(const std::string& historyFile, const std::vector
     }
     for (const FleetHost& host : fleet) {
         if (!host.scanned) continue;
+        // Each host's own answer: one without two scans says nothing of the next.
         const std::string key = WideToAnsi(FleetHostPath(host));
         HostDiff diff;
-        if (DiffHostScans(historyFile, key, "", "", diff, error)) m_hosts.emplace(key, GroupChanges(diff.changes));
+        std::string hostError;
+        if (DiffHostScans(historyFile, key, "", "", diff, hostError)) m_hosts.emplace(key, GroupChanges(diff.changes));
     }
 }
 

@@ -104,6 +104,7 @@ std::unique_ptr<CHistoryStore> OpenHistoryFile(const std::string& file, bool& mi
 bool DiffHostScans(const std::string& historyFile, const std::string& host, const std::string& from,
                    const std::string& to, HostDiff& result, std::string& error)
 {
+    error.clear();
     bool missing = false;
     std::unique_ptr<CHistoryStore> store = OpenHistoryFile(historyFile, missing, error);
     if (!store) {

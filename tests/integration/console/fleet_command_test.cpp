@@ -368,6 +368,9 @@ TEST_F(FleetCommandTest, HtmlReportMarksWhatChangedSinceTheHostsPreviousScan)
         ASSERT_TRUE(store->Record({"Lab/big", "big", 22, "root", root, 2000}, 10, error)) << error;
         ASSERT_TRUE(store->Record({"Lab/laptop", "laptop", 22, "root", LshwData("laptop.xml"), 2000}, 10, error))
             << error;
+        // A host after one with a single scan still has its changes counted.
+        ASSERT_TRUE(store->Record({"Prod/xeon", "xeon", 22, "root", root, 1000}, 10, error)) << error;
+        ASSERT_TRUE(store->Record({"Prod/xeon", "xeon", 22, "root", bigger, 2000}, 10, error)) << error;
     }
     const RunResult result = Ok({"export", "--format", "html"});
     const std::string& html = result.out;
@@ -378,7 +381,7 @@ TEST_F(FleetCommandTest, HtmlReportMarksWhatChangedSinceTheHostsPreviousScan)
     const std::string bigSection = html.substr(big, laptop - big);
     EXPECT_EQ(Count(bigSection, "<tr class=\"changed\">"), 1u) << bigSection;
     EXPECT_NE(bigSection.find("<tr class=\"changed\"><td>size</td>"), std::string::npos) << bigSection;
-    const std::string rest = html.substr(laptop);
+    const std::string rest = html.substr(laptop, html.find("<section class=\"host\" id=\"host-2\">") - laptop);
     EXPECT_EQ(rest.find("changed"), std::string::npos);
     EXPECT_NE(html.find("<td>1</td></tr>\n<tr data-section=\"host-1\">"), std::string::npos) << html;
     EXPECT_EQ(result.err.find("Warning"), std::string::npos) << result.err;
@@ -401,6 +404,8 @@ TEST_F(FleetCommandTest, HtmlReportMarksWhatChangedSinceTheHostsPreviousScan)
     EXPECT_EQ(hosts[0]["changes"]["count"].number, 1);
     EXPECT_TRUE(hosts[0]["changes"]["removed"].items.empty());
     EXPECT_FALSE(hosts[1].Has("changes")) << "one scan: nothing to compare";
+    ASSERT_TRUE(hosts[2].Has("changes"));
+    EXPECT_EQ(hosts[2]["changes"]["count"].number, 1);
 }
 
 }  // namespace
