@@ -20,6 +20,13 @@ std::string Row(const std::vector<const FleetRow*>& rows, std::u16string_view na
     return WideToAnsi(FleetRowValue(rows, name));
 }
 
+// Whether a node is of lshw's class; a node that does not carry its class
+// (a tree read from an older module) is judged by its id.
+bool IsClass(const FleetNode& node, std::u16string_view lshwClass, std::u16string_view id)
+{
+    return node.hwClass.empty() ? FleetNodeClass(node.name) == id : node.hwClass == lshwClass;
+}
+
 class CSummarizer {
 public:
     explicit CSummarizer(HostSummary& summary) : m_summary(summary) {}
@@ -37,23 +44,23 @@ public:
     {
         if (IsFleetGeneralNode(node)) return;
         const std::vector<const FleetRow*> rows = FleetNodeRows(node);
-        const std::u16string nodeClass = FleetNodeClass(node.name);
         const std::string description = Row(rows, u"description");
-        if (nodeClass == u"cpu") {
+        if (IsClass(node, u"processor", u"cpu")) {
             ++m_summary.cpuCount;
             if (m_summary.cpuModel.empty()) m_summary.cpuModel = Row(rows, u"product");
-        } else if (nodeClass == u"memory" && ContainsFolded(description, "system memory")) {
+        } else if (IsClass(node, u"memory", u"memory") && ContainsFolded(description, "system memory")) {
             if (const std::optional<Quantity> size = ParseQuantity(Row(rows, u"size"));
                 size && size->kind == EQuantityKind::Bytes)
                 m_memory += size->value;
-        } else if (nodeClass == u"disk" || ContainsFolded(description, "disk")) {
+        } else if (node.hwClass.empty() ? FleetNodeClass(node.name) == u"disk" || ContainsFolded(description, "disk")
+                                        : node.hwClass == u"disk") {
             std::string text = Row(rows, u"logicalname");
             if (text.empty()) text = WideToAnsi(node.name);
             if (const std::optional<Quantity> size = ParseQuantity(Row(rows, u"size"));
                 size && size->kind == EQuantityKind::Bytes)
                 text += " " + FormatBytes(size->value);
             m_summary.disks.push_back(std::move(text));
-        } else if (nodeClass == u"network") {
+        } else if (IsClass(node, u"network", u"network")) {
             // A virtual interface names itself on its device child.
             std::string text = Row(rows, u"logicalname");
             std::string mac = Row(rows, u"serial");
@@ -65,6 +72,7 @@ public:
             if (text.empty()) text = WideToAnsi(node.name);
             if (!mac.empty()) text += " " + mac;
             m_summary.nics.push_back(std::move(text));
+            return;  // its children describe the same interface
         }
         for (const FleetNode& child : node.children) Walk(child);
     }

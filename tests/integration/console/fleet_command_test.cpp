@@ -267,6 +267,7 @@ TEST_F(FleetCommandTest, CsvParsesWithOneLinePerHostAndDefusedFormulas)
     EXPECT_EQ(xeon["cpu_count"].text, "1");
     EXPECT_EQ(xeon["memory_total"].text, "64 GiB");
     EXPECT_EQ(rows.items[0]["nics"].text, "eth0 02:fc:00:00:00:01");  // named on the device below
+    EXPECT_EQ(rows.items[0]["disks"].text, "/dev/vda") << "a virtio disk is a disk by lshw's class";
     const JsonValue& laptop = rows.items[1];
     EXPECT_EQ(laptop["memory_total"].text, "16 GiB");
     EXPECT_EQ(laptop["disks"].text, "/dev/nvme0n1 476.9 GiB");
