@@ -40,6 +40,23 @@ HostChanges GroupChanges(const std::vector<ScanChange>& changes)
     return grouped;
 }
 
+CHistoryTimes::CHistoryTimes(const std::string& historyFile)
+{
+    bool missing = false;
+    std::string error;
+    m_store = OpenHistoryFile(historyFile, missing, error);
+}
+
+CHistoryTimes::~CHistoryTimes() = default;
+
+void CHistoryTimes::Fill(FleetHost& host)
+{
+    if (!m_store || !host.scanned || host.scanTime) return;
+    std::string error;
+    const std::vector<ScanEntry> entries = m_store->List(WideToAnsi(FleetHostPath(host)), error);
+    if (error.empty() && !entries.empty()) host.scanTime = AnsiToWide(FormatScanTime(entries.back().lastSeen));
+}
+
 CExportHistory::CExportHistory(const std::string& historyFile, const std::vector<FleetHost>& fleet,
                                std::string& warning)
 {

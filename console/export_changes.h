@@ -23,6 +23,22 @@ struct HostChanges {
 // Groups the diff's changes as the report asks for them.
 HostChanges GroupChanges(const std::vector<ScanChange>& changes);
 
+class CHistoryStore;
+
+// When each host's picture was last scanned, as the history beside the
+// console file records it: the console file keeps no time, so a host not
+// scanned in this session takes its time from there.
+class CHistoryTimes {
+public:
+    explicit CHistoryTimes(const std::string& historyFile);
+    ~CHistoryTimes();
+    // Sets the host's scan time from the history when it has none.
+    void Fill(FleetHost& host);
+
+private:
+    std::unique_ptr<CHistoryStore> m_store;
+};
+
 // The marks for `fleet` from the history file: a host with fewer than two
 // scans gets none. A history that cannot be read gives no marks and a
 // `warning`; a missing one gives neither.

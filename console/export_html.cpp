@@ -1,4 +1,9 @@
+#include <chrono>
+#include <cstdio>
+
 #include "console/export_summary.h"
+#include "console/fleet_query.h"
+#include "console/host_diff.h"
 #include "console/export_writers.h"
 #include "console/node_path.h"
 #include "platform/terminal_text.h"
@@ -64,6 +69,8 @@ summary { cursor: pointer; font-weight: 600; }
 .changed, details.changed > summary { background: #fff2b3; }
 @media print {
   #filter, .noprint { display: none; }
+  table { width: 100%; table-layout: fixed; }
+  th, td { overflow-wrap: anywhere; }
   #summary th { cursor: auto; }
   details > summary { list-style: none; }
   section.host { break-inside: avoid-page; }
@@ -94,7 +101,10 @@ constexpr std::string_view kScript = R"(<script>
     Array.prototype.forEach.call(table.tHead.rows[0].cells, function (cell) { cell.removeAttribute('aria-sort'); });
     heading.setAttribute('aria-sort', ascending ? 'ascending' : 'descending');
     var sorted = rows().sort(function (a, b) {
-      var order = a.cells[index].textContent.localeCompare(b.cells[index].textContent, undefined, { numeric: true });
+      var x = a.cells[index], y = b.cells[index];
+      var order = x.hasAttribute('data-sort') && y.hasAttribute('data-sort')
+        ? Number(x.getAttribute('data-sort')) - Number(y.getAttribute('data-sort'))
+        : x.textContent.localeCompare(y.textContent, undefined, { numeric: true });
       return ascending ? order : -order;
     });
     sorted.forEach(function (row) { table.tBodies[0].appendChild(row); });
@@ -128,7 +138,10 @@ public:
     std::string Build()
     {
         m_out += kHead;
-        m_out += "<p>" + std::to_string(m_fleet.size()) + " hosts.</p>\n";
+        m_out += "<p>Written " + Escape(FormatScanTime(std::chrono::duration_cast<std::chrono::seconds>(
+                                                           std::chrono::system_clock::now().time_since_epoch())
+                                                           .count())) +
+                 "; " + std::to_string(m_fleet.size()) + " hosts.</p>\n";
         Summary();
         for (std::size_t i = 0; i < m_fleet.size(); ++i) Host(i);
         m_out += kScript;
@@ -150,13 +163,17 @@ private:
                      "\">" + Escape(host.name) + "</a></td>";
             Cell(WideToAnsi(host.group));
             Cell(WideToAnsi(host.address) + ":" + std::to_string(host.port));
-            Cell(summary.vendor);
+            if (!host.scanned) {
+                m_out += "<td class=\"noscan\">No stored scan.</td>";
+            } else {
+                Cell(summary.vendor);
+            }
             Cell(summary.product);
             Cell(summary.serial);
             Cell(summary.cpuModel);
-            Cell(host.scanned ? std::to_string(summary.cpuCount) : std::string());
-            Cell(summary.memoryTotal);
-            Cell(Lines(summary.disks));
+            Cell(host.scanned ? std::to_string(summary.cpuCount) : std::string(), summary.cpuCount);
+            Cell(summary.memoryTotal, summary.memoryBytes);
+            Cell(Lines(summary.disks), summary.diskBytes);
             Cell(Lines(summary.nics));
             const std::optional<std::size_t> count = m_changes.changeCount ? m_changes.changeCount(host) : std::nullopt;
             Cell(count ? std::to_string(*count) : std::string());
@@ -166,6 +183,14 @@ private:
     }
 
     void Cell(const std::string& text) { m_out += "<td>" + Escape(text) + "</td>"; }
+    // A cell that sorts by a number rather than its text ("512 MiB" before
+    // "1 GiB").
+    void Cell(const std::string& text, double sortKey)
+    {
+        char key[32];
+        std::snprintf(key, sizeof key, "%.0f", sortKey);
+        m_out += "<td data-sort=\"" + std::string(key) + "\">" + Escape(text) + "</td>";
+    }
 
     static std::string Lines(const std::vector<std::string>& items)
     {
@@ -194,6 +219,18 @@ private:
         m_out += "</section>\n";
     }
 
+    // Sizes read as people read them ("447.1 GiB", not "468843520 Kb"); the
+    // view's own form stays in the cell's title.
+    static std::string ValueCell(const std::u16string& name, const std::u16string& value)
+    {
+        if (name == u"size" || name == u"capacity") {
+            const std::optional<Quantity> size = ParseQuantity(WideToAnsi(value));
+            if (size && size->kind == EQuantityKind::Bytes && size->value >= 1024)
+                return "<td title=\"" + Escape(value) + "\">" + Escape(FormatBytes(size->value)) + "</td>";
+        }
+        return "<td>" + Escape(value) + "</td>";
+    }
+
     void Node(const FleetHost& host, const FleetNode& node, std::vector<std::u16string>& path)
     {
         path.push_back(node.name);
@@ -206,7 +243,7 @@ private:
             for (const auto& [name, value] : node.rows) {
                 const bool rowChanged = m_changes.rowChanged && m_changes.rowChanged(host, nodePath, name);
                 m_out += rowChanged ? "<tr class=\"changed\">" : "<tr>";
-                m_out += "<td>" + Escape(name) + "</td><td>" + Escape(value) + "</td></tr>\n";
+                m_out += "<td>" + Escape(name) + "</td>" + ValueCell(name, value) + "</tr>\n";
             }
             m_out += "</table>\n";
         }

@@ -57,8 +57,10 @@ public:
             std::string text = Row(rows, u"logicalname");
             if (text.empty()) text = WideToAnsi(node.name);
             if (const std::optional<Quantity> size = ParseQuantity(Row(rows, u"size"));
-                size && size->kind == EQuantityKind::Bytes)
+                size && size->kind == EQuantityKind::Bytes) {
                 text += " " + FormatBytes(size->value);
+                m_summary.diskBytes += size->value;
+            }
             m_summary.disks.push_back(std::move(text));
         } else if (IsClass(node, u"network", u"network")) {
             // A virtual interface names itself on its device child.
@@ -80,6 +82,7 @@ public:
     void Finish()
     {
         if (m_memory > 0) m_summary.memoryTotal = FormatBytes(m_memory);
+        m_summary.memoryBytes = m_memory;
     }
 
 private:

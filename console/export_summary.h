@@ -18,6 +18,9 @@ struct HostSummary {
     std::string memoryTotal;         // "24 GiB"; empty when unknown
     std::vector<std::string> disks;  // "/dev/vda 40 GiB"
     std::vector<std::string> nics;   // "eth0 52:54:00:12:34:56"
+    // The totals as numbers, for sorting.
+    double memoryBytes = 0;
+    double diskBytes = 0;
 };
 
 HostSummary SummarizeHost(const FleetHost& host);

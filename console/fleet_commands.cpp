@@ -114,10 +114,17 @@ void RunExport(CConsoleHost& console, HSCOPEITEM root, const std::vector<std::st
     if (format == "csv") {
         // One line a host: no tree is kept past its line.
         out = FleetCsvHeader();
-        if (!Visit(console, root, paths, ui, [&](FleetHost&& host) { out += FleetCsvLine(host); })) return;
+        CHistoryTimes times(historyFile);
+        if (!Visit(console, root, paths, ui, [&](FleetHost&& host) {
+                times.Fill(host);
+                out += FleetCsvLine(host);
+            }))
+            return;
     } else if (format == "json" || format == "html") {
         std::vector<FleetHost> fleet;
         if (!Collect(console, root, paths, fleet, ui)) return;
+        CHistoryTimes times(historyFile);
+        for (FleetHost& host : fleet) times.Fill(host);
         const CExportHistory history = History(historyFile, fleet);
         out = format == "json" ? ExportFleetJson(fleet, history.Marks()) : ExportFleetHtml(fleet, history.Marks());
     } else {
