@@ -2,8 +2,11 @@
 
 #include <time.h>
 
+#include <atomic>
 #include <csignal>
 #include <iterator>
+
+#include "platform/terminal.h"
 
 namespace {
 
@@ -13,6 +16,9 @@ volatile std::sig_atomic_t g_pending = 0;
 // When the program said it acts on the pending request, in seconds of the
 // monotonic clock plus one (0: it has not said so).
 volatile std::sig_atomic_t g_actingSince = 0;
+std::atomic<int> g_watchedInput{-1};
+// The pending request came from a signal (not from the program itself).
+volatile std::sig_atomic_t g_signalled = 0;
 struct sigaction g_previous[std::size(kSignals)];
 
 // Seconds of the monotonic clock (clock_gettime may be called from a
@@ -29,9 +35,12 @@ std::sig_atomic_t MonotonicSeconds()
 // Not while the program keeps its work on the first one, for a while.
 void OnStopSignal(int signal)
 {
-    const bool ending = g_pending == SIGTERM || g_pending == SIGHUP;
+    // A request the program made itself (its terminal gone) is no first
+    // signal: the signal that follows it is one.
+    const bool ending = (g_pending == SIGTERM || g_pending == SIGHUP) && g_signalled != 0;
     if (!ending || signal == SIGINT) {
-        if (!ending) g_pending = signal;
+        if (g_pending == 0 || (!ending && signal != SIGINT && g_pending == SIGINT)) g_pending = signal;
+        if (signal != SIGINT) g_signalled = 1;
         return;
     }
     const std::sig_atomic_t acting = g_actingSince;
@@ -68,6 +77,7 @@ CStopRequestCatcher::CStopRequestCatcher()
 {
     g_pending = 0;
     g_actingSince = 0;
+    g_signalled = 0;
     struct sigaction action {};
     action.sa_handler = OnStopSignal;
     sigemptyset(&action.sa_mask);
@@ -81,7 +91,16 @@ CStopRequestCatcher::~CStopRequestCatcher()
     for (std::size_t i = 0; i < std::size(kSignals); ++i) ::sigaction(kSignals[i], &g_previous[i], nullptr);
 }
 
-EStopRequest PendingStopRequest() { return RequestOf(g_pending); }
+EStopRequest PendingStopRequest()
+{
+    if (g_pending == 0) {
+        const int fd = g_watchedInput.load();
+        if (fd >= 0 && InputGone(fd)) RequestStop(EStopRequest::HangUp);
+    }
+    return RequestOf(g_pending);
+}
+
+void StopWhenInputGone(int fd) { g_watchedInput = fd; }
 
 void RequestStop(EStopRequest request)
 {
@@ -122,6 +141,7 @@ EStopRequest TakeStopRequest()
     const EStopRequest request = RequestOf(g_pending);
     g_pending = 0;
     g_actingSince = 0;
+    g_signalled = 0;
     return request;
 }
 

@@ -36,6 +36,12 @@ EStopRequest TakeStopRequest();
 // The program has seen the pending request and is ending its work (keeping
 // what is done); see the catcher. Nothing without a pending request.
 void AcknowledgeStopRequest();
+// While `fd` is not -1, a terminal on it that went away (see InputGone in
+// platform/terminal.h) is a hang-up request, seen by the next look at the
+// pending request wherever it is made (a loop that waits for workers as much
+// as one that reads keys): the kernel tells a program whose terminal closed
+// by a failing read, and not always by SIGHUP.
+void StopWhenInputGone(int fd);
 // Makes a request as its signal would, from the program itself: a terminal
 // that went away (end of input, an error reading it) is a hang-up. A request
 // already pending stays.

@@ -27,6 +27,7 @@ CScreen::CScreen(bool ascii, bool mouse, const char* terminalType, FILE* out, FI
     if (m_pScreen == nullptr) throw std::runtime_error("this terminal cannot be used (check TERM)");
     set_term(m_pScreen);
     g_sessionOpen = true;
+    StopWhenInputGone(m_nInput);
     raw();
     noecho();
     nonl();
@@ -42,6 +43,7 @@ CScreen::CScreen(bool ascii, bool mouse, const char* terminalType, FILE* out, FI
 
 CScreen::~CScreen()
 {
+    StopWhenInputGone(-1);
     RestoreTerminal();
     delscreen(m_pScreen);
 }

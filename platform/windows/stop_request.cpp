@@ -20,6 +20,8 @@ EStopRequest TakeStopRequest() { return g_pending.exchange(EStopRequest::None); 
 
 void AcknowledgeStopRequest() {}
 
+void StopWhenInputGone(int) {}
+
 void RequestStop(EStopRequest request)
 {
     EStopRequest none = EStopRequest::None;

@@ -45,6 +45,18 @@ TEST(StopRequest, ASecondSignalEndsOnlyAProgramThatIsNotActingOnTheFirst)
             std::_Exit(PendingStopRequest() == EStopRequest::HangUp ? 7 : 1);
         },
         ::testing::ExitedWithCode(7), "");
+    // A terminal gone is the program's own request: the SIGHUP that the
+    // closing terminal sends after it is the first signal, not a second.
+    EXPECT_EXIT(
+        {
+            CStopRequestCatcher catcher;
+            RequestStop(EStopRequest::HangUp);
+            ::raise(SIGHUP);
+            if (PendingStopRequest() != EStopRequest::HangUp) std::_Exit(1);
+            ::raise(SIGHUP);
+            std::_Exit(2);
+        },
+        ::testing::KilledBySignal(SIGHUP), "");
 }
 
 TEST(StopRequest, AProgramsOwnRequestIsLikeItsSignalAndNeverReplacesOne)

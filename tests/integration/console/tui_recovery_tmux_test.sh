@@ -6,8 +6,9 @@
 #    and its recovery file holds the two finished scans;
 #  - the recovery file's changes over a console file that another ferrodex
 #    saved meanwhile: the offer says so, and the save asks as any save does;
-#  - the terminal really closed (tmux kill-session) with an unsaved change:
-#    the change is in the recovery file.
+#  - the terminal really closed (tmux kill-session) during Refresh All with an
+#    unsaved change: the change and the finished scans are in the recovery
+#    file, at once.
 #   tui_recovery_tmux_test.sh FERRODEX
 # Exit 77 (skipped) when tmux, sshd or the test user is missing. Where
 # FERRODEX_REQUIRE_PEERS is set, a missing one fails the test instead.
@@ -65,9 +66,9 @@ keys Right
 wait_for "Lab"
 keys Down m
 wait_for "Refresh All"
+pid=$(face_pid)                 # before the refresh's workers are there
 keys End Enter
 wait_for "2/3 done, 0 failed"
-pid=$(face_pid)
 kill -TERM "$pid"
 # The hanging host's worker goes at once; the second signal comes while the
 # face keeps its changes (or after it ended).
@@ -104,9 +105,16 @@ wait_for "Other"
 keys q
 wait_for "FDX-EXIT=0"
 
-# --- The terminal closed under an unsaved change ----------------------------
+# --- The terminal closed during Refresh All, with an unsaved change --------
+# The face may get no SIGHUP at all: the kernel sends it to the session's
+# leader, here a shell that ignores it. The face sees its terminal gone
+# while it waits for the hanging host, long before that host's limit.
 rm -f "$recovery"
-run_face 120 40
+tmx kill-session -t face >/dev/null 2>&1
+tmx new-session -d -s face -x 120 -y 40 \
+    "trap '' HUP; env FERRODEX_REGISTRY='$FERRODEX_REGISTRY' XDG_DATA_HOME='$XDG_DATA_HOME' \
+         XDG_STATE_HOME='$XDG_STATE_HOME' LANG=C.UTF-8 LC_ALL=C.UTF-8 TERM=screen '$ferrodex' --console '$console'; echo FDX-EXIT=\$?" ||
+    fail "tmux could not start"
 wait_for "My Linux Servers"
 keys Right m
 wait_for "Add Group"
@@ -115,7 +123,12 @@ wait_for "Add a new group"
 type_text "Shelf-K9"
 keys Enter
 wait_for "[modified]"
-pid=$(face_pid)
+pid=$(face_pid)                 # before the refresh's workers are there
+keys Home Down                  # Lab
+keys m
+wait_for "Refresh All"
+keys End Enter
+wait_for "2/3 done, 0 failed"
 tmx kill-session -t face
 deadline=$((SECONDS + 10))
 while kill -0 "$pid" 2>/dev/null; do
@@ -126,5 +139,6 @@ done
 recovered_copy
 "$ferrodex" --console "$work/recovered.fdx" tree 2>/dev/null | grep -qF "Shelf-K9" ||
     fail "the recovery file lacks the unsaved group"
+[ "$(pictures "$work/recovered.fdx")" -eq 2 ] || fail "the recovery file holds $(pictures "$work/recovered.fdx") scans, not 2"
 command_line tree 2>/dev/null | grep -qF "Shelf-K9" && fail "the console file changed without a save"
 echo "PASS"
