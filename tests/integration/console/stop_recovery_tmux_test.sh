@@ -105,7 +105,14 @@ fi
 
 # --- the terminal console: Refresh All, SIGTERM twice -------------------------
 cp "$work/base.fdx" "$console"
-face_pid() { pgrep -P "$(tmx display-message -p -t face '#{pane_pid}')" | head -n1; }
+face_pid() {
+    local pid="" deadline=$((SECONDS + 5))
+    until [ -n "$pid" ]; do
+        ((SECONDS < deadline)) || fail "the console's process was not found"
+        pid=$(pgrep -P "$(tmx display-message -p -t face '#{pane_pid}')" | head -n1)
+    done
+    echo "$pid"
+}
 refresh_all() {
     keys m
     wait_for "Refresh All"
@@ -117,7 +124,7 @@ wait_for "My Linux Servers"
 pid=$(face_pid)
 keys Right Down
 refresh_all
-kill -TERM "$pid"
+kill -TERM "$pid" || fail "the console is gone before its signal"
 childless "$pid"
 kill -TERM "$pid" 2>/dev/null
 step_timeout=10 wait_for "FDX-EXIT=143"
