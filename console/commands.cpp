@@ -17,6 +17,7 @@
 #include "platform/atomic_file.h"
 #include "platform/terminal_text.h"
 #include "platform/settings.h"
+#include "platform/stop_request.h"
 #include "platform/text.h"
 
 namespace {
@@ -152,10 +153,15 @@ public:
                          "its changes are kept and this command's are not saved: run it again");
             } else if (HostStatus status = m_host->Save(); !status) {
                 m_ui.Error(status.message);
+            } else {
+                m_bSaved = true;
             }
         }
         return m_ui.Failed() ? 1 : 0;
     }
+
+    // Finish wrote the console file.
+    bool Saved() const { return m_bSaved; }
 
     // The child of `parent` named `name`; 0 (with an error shown) when there
     // is none or more than one.
@@ -361,6 +367,7 @@ private:
     std::unique_ptr<CConsoleHost> m_host = std::make_unique<CConsoleHost>();
     std::unique_ptr<CHistoryRecorder> m_recorder;
     HSCOPEITEM m_root = 0;
+    bool m_bSaved = false;
 };
 
 void PrintJson(const CJsonWriter& json) { std::printf("%s\n", json.Text().c_str()); }
@@ -704,6 +711,9 @@ int CommandRefresh(const CommandContext& context, const std::vector<std::string>
 {
     if (options.commandTimeout) OverrideSettingDword(kProductKey, u"CommandTimeoutSeconds", static_cast<DWORD>(*options.commandTimeout));
     OverrideSettingDword(kProductKey, u"RefreshJobs", static_cast<DWORD>(jobs));
+    // SIGINT, SIGTERM and SIGHUP stop the scans still running; what has
+    // finished is saved before the process ends with the signal's status.
+    CStopRequestCatcher stopRequests;
     ScriptAnswers answers = AnswersFrom(options);
     answers.progressBar = true;
     // A changed host key is trusted only for the hosts named one by one
@@ -765,13 +775,18 @@ int CommandRefresh(const CommandContext& context, const std::vector<std::string>
             outcomes.push_back(SHostOutcome{groupName, row.cells[kColName], row.cells, item});
         }
     }
+    // Saved first: each record then says whether its scan was kept.
+    const int status = session.Finish();
+    const bool saved = session.Saved();
     std::size_t failed = 0;
+    std::size_t kept = 0;
     std::vector<std::vector<std::string>> table;
     table.push_back({"HOST", "RESULT", "LAST SCAN", "LOGIN", "SUDO", "ROOT"});
     const std::u16string ok = u"OK";
     for (const SHostOutcome& outcome : outcomes) {
         const bool good = outcome.cells[kColResult] == ok;
         if (!good) ++failed;
+        if (good && saved) ++kept;
         const std::u16string path = FormatNodePath({outcome.group, outcome.name});
         // A scan that went on without root rights says why, as a host
         // refresh does.
@@ -794,6 +809,8 @@ int CommandRefresh(const CommandContext& context, const std::vector<std::string>
             writer.String(outcome.name);
             writer.Key("ok");
             writer.Bool(good);
+            writer.Key("saved");
+            writer.Bool(good && saved);
             writer.Key("result");
             writer.String(outcome.cells[kColResult]);
             writer.Key("scanned");
@@ -840,6 +857,12 @@ int CommandRefresh(const CommandContext& context, const std::vector<std::string>
         std::printf("%zu hosts, %zu failed\n", outcomes.size(), failed);
     }
     std::fflush(stdout);
-    const int status = session.Finish();
+    // A signal at any moment of the command ends it with the signal's
+    // status, after the save.
+    if (const EStopRequest stopped = PendingStopRequest(); stopped != EStopRequest::None) {
+        std::fprintf(stderr, "ferrodex: refresh stopped by %s: %zu finished scan(s) saved, %zu host(s) without a new scan\n",
+                     StopSignalName(stopped), kept, failed);
+        return 128 + StopSignalNumber(stopped);
+    }
     return failed != 0 ? 1 : status;
 }

@@ -24,6 +24,11 @@ public:
     bool ChangedSinceRead() const;
     // This process saved the file: the saved version is the one now known.
     void NoteSaved();
+    // The version of the file this process's changes are based on (as noted
+    // or saved); and taking one noted by an earlier process, whose changes
+    // are recovered here, so that a save asks when the file changed since.
+    const FileStamp& BaseStamp() const { return m_stamp; }
+    void NoteBase(const FileStamp& stamp) { m_stamp = stamp; }
     // The file existed when it was noted.
     bool Existed() const { return m_stamp.exists; }
     const std::string& Path() const { return m_path; }

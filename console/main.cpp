@@ -2,7 +2,9 @@
 // the console; the subcommands drive the same console from scripts.
 #include <CLI/CLI.hpp>
 
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <string>
 
 #include "console/commands.h"
@@ -28,6 +30,26 @@ int RunDefault(const CommandContext& context, bool ascii, bool noMouse)
     std::fprintf(stderr, "ferrodex: not a terminal, so the inventory is listed; "
                          "see `ferrodex --help` for the commands.\n");
     return status;
+}
+
+// Every command's output to standard output is checked once it is all
+// written: a full disk or a closed pipe behind it is an error, not an exit
+// status of 0 over a file cut short. A status that says more already stays.
+int CheckedOutput(int status)
+{
+    errno = 0;
+    const bool flushed = std::fflush(stdout) == 0;
+    const int flushError = errno;
+    const bool clean = std::ferror(stdout) == 0;
+    errno = 0;
+    // A standard output that was never open and took nothing is no failure.
+    const bool closed = std::fclose(stdout) == 0 || errno == EBADF;
+    const int closeError = errno;
+    if (flushed && clean && closed) return status;
+    const int error = !flushed ? flushError : closeError;
+    std::fprintf(stderr, "Error: the output could not be written in full%s%s\n", error != 0 ? ": " : "",
+                 error != 0 ? std::strerror(error) : "");
+    return status != 0 ? status : 1;
 }
 
 }  // namespace
@@ -299,6 +321,6 @@ int main(int argc, char** argv)
         app.exit(e);
         return 2;
     }
-    if (app.get_subcommands().empty()) return RunDefault(context, ascii, noMouse);
-    return status;
+    if (app.get_subcommands().empty()) return CheckedOutput(RunDefault(context, ascii, noMouse));
+    return CheckedOutput(status);
 }

@@ -1,5 +1,6 @@
 #include "platform/terminal.h"
 
+#include <poll.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -37,6 +38,16 @@ private:
 }  // namespace
 
 bool StdinIsTerminal() { return ::isatty(STDIN_FILENO) == 1; }
+
+bool InputGone(int fd)
+{
+    pollfd wait{fd, POLLIN, 0};
+    const int ready = ::poll(&wait, 1, 0);
+    if (ready < 0) return false;  // interrupted: asked again by the next read
+    // A hung-up terminal, a pipe whose writers are gone, a descriptor that
+    // is no more.
+    return (wait.revents & (POLLHUP | POLLERR | POLLNVAL)) != 0;
+}
 bool StdoutIsTerminal() { return ::isatty(STDOUT_FILENO) == 1; }
 bool StderrIsTerminal() { return ::isatty(STDERR_FILENO) == 1; }
 

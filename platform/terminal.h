@@ -8,6 +8,11 @@ bool StdinIsTerminal();
 bool StdoutIsTerminal();
 bool StderrIsTerminal();
 
+// The terminal (or other input) on `fd` went away: it was hung up (the
+// window closed, the session killed) or its writers are gone, so reading
+// finds only its end or an error. Does not wait and reads nothing.
+bool InputGone(int fd);
+
 // Reads one line from standard input without its line end; false at the end
 // of input (or on an error) before any character.
 bool ReadInputLine(std::string& line);

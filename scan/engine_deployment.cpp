@@ -4,7 +4,9 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdint>
 #include <fstream>
+#include <limits>
 #include <memory>
 #include <stdexcept>
 #include <vector>
@@ -356,7 +358,14 @@ void UploadEnginePackage(const SScanRequest& request, std::span<const std::uint8
     options.key_passphrase = login.keys.passphrase.c_str();
     options.use_agent = login.keys.useAgent ? 1 : 0;
     options.compression = 1;
-    options.timeout_seconds = 300;
+    // The scan's limits hold for the upload too: a stalled upload stops
+    // when a command would (--timeout), its connection and login at theirs.
+    const auto seconds = [](int value) {
+        return static_cast<std::int16_t>(std::clamp(value, 1, static_cast<int>(std::numeric_limits<std::int16_t>::max())));
+    };
+    options.timeout_seconds = seconds(request.limits.commandSeconds);
+    options.connect_timeout_seconds = seconds(request.limits.connectSeconds);
+    options.login_timeout_seconds = seconds(request.limits.loginSeconds);
     options.cancel_requested = 0;
     if (route.size() > kScpMaxJumpHosts) throw CScanError::Upload(SCP_E_UNSUPPORTED);
     for (const SJumpLogin& jump : route) {

@@ -10,6 +10,7 @@
 #include "inventory/login_question.h"
 #include "inventory/module_state.h"
 #include "platform/settings.h"
+#include "platform/stop_request.h"
 #include "platform/text.h"
 #include "platform/ui.h"
 #include "platform/worker_process.h"
@@ -24,7 +25,7 @@ namespace {
 // A host's result when its worker did not bring one.
 enum {
     WT_TIMEOUT, WT_TOO_LARGE, WT_NOT_STARTED, WT_NO_LOGIN, WT_FAILED, WT_NO_ANSWER, WT_LSHW_MISSING, WT_NO_PACKAGE,
-    WT_ACCEPTED_KEY, WT_COUNT
+    WT_ACCEPTED_KEY, WT_STOPPED, WT_COUNT
 };
 constexpr std::size_t kResultChars = 100;
 constexpr int kMarginSeconds = 15;
@@ -233,6 +234,13 @@ SFleetCount RefreshHosts(const std::vector<CHostNode*>& hosts, IConsoleNameSpace
     // The questions come first, one host after the other.
     std::vector<CHostNode*> queue;
     for (CHostNode* host : hosts) {
+        if (PendingStopRequest() != EStopRequest::None) {
+            AcknowledgeStopRequest();
+            TakeRefreshedXml(*host, nameSpace, 1, {}, texts[WT_STOPPED]);
+            ++count.done;
+            ++count.failed;
+            continue;
+        }
         if (LoginQuestionNeeded(*host)) {
             bool dropped = false;
             if (AskHostLogin(*host, nameSpace, dropped) && dropped) g_bDirty = true;
@@ -263,6 +271,19 @@ SFleetCount RefreshHosts(const std::vector<CHostNode*>& hosts, IConsoleNameSpace
     std::vector<SRunning> running;
     std::size_t next = 0;
     while (next < queue.size() || !running.empty()) {
+        // A request to stop (a signal): what has finished is on its host
+        // already; the scans still running and those not started are
+        // stopped, each said so, and the caller keeps the rest.
+        if (PendingStopRequest() != EStopRequest::None) {
+            AcknowledgeStopRequest();
+            for (SRunning& slot : running) {
+                slot.worker->Kill();
+                finish(*slot.host, 1, {}, texts[WT_STOPPED]);
+            }
+            running.clear();
+            while (next < queue.size()) finish(*queue[next++], 1, {}, texts[WT_STOPPED]);
+            break;
+        }
         while (running.size() < jobs && next < queue.size()) {
             CHostNode& host = *queue[next++];
             std::u16string unread;

@@ -22,6 +22,7 @@ constexpr UINT kStepTexts = 123;
 enum { PS_CONNECTING, PS_SCANNING, PS_UPLOADING, PS_INSTALLING, PS_READING };
 constexpr UINT kErrorTexts = 126;
 constexpr std::size_t kUnexpectedError = 2;
+constexpr std::size_t kUploadStopped = 3;
 
 std::u16string Entry(UINT id, std::size_t index)
 {
@@ -142,7 +143,14 @@ std::u16string ScanErrorText(const CScanError& error)
 {
     switch (error.Source()) {
     case SES_SSH: return SshErrorText(error.SshCode());
-    case SES_UPLOAD: return ScpErrorText(error.UploadCode());
+    case SES_UPLOAD: {
+        // Said as the upload's, whatever the library names (a limit, a
+        // refused login, a lost connection).
+        std::u16string text = Entry(kErrorTexts, kUploadStopped);
+        const std::u16string why = ScpErrorText(error.UploadCode());
+        if (const std::size_t at = text.find(u"%1"); at != std::u16string::npos) return text.replace(at, 2, why);
+        return why;
+    }
     case SES_TEXT: return error.Message();
     default: return Entry(kErrorTexts, kUnexpectedError);
     }

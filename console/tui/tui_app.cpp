@@ -573,7 +573,7 @@ void CTuiApp::KeepForRecovery()
     if (!Dirty()) return;
     std::string error;
     // Standard error is the log file here.
-    if (WriteRecoveryFile(m_host, error))
+    if (WriteRecoveryFile(m_host, m_guard.BaseStamp(), error))
         std::fprintf(stderr, "ferrodex: unsaved changes kept in %s\n", RecoveryFileOf(m_host.FilePath()).c_str());
     else
         std::fprintf(stderr, "ferrodex: unsaved changes are lost: %s\n", error.c_str());
@@ -592,6 +592,8 @@ bool CTuiApp::ActOnStopRequest(EStopRequest& ended)
         // The request stays pending: a question the snap-in might ask while
         // it saves is answered with Escape at once.
         ended = PendingStopRequest();
+        // A second signal now waits for the changes to be kept.
+        AcknowledgeStopRequest();
         KeepForRecovery();
         return true;
     }
@@ -743,22 +745,34 @@ std::string LogFilePath()
 }
 
 // Opens the console file, or its recovery file when one is there and the
-// user takes it.
-HostStatus OpenConsole(CConsoleHost& host, CTuiUserInterface& ui, const std::string& file, bool& recovered)
+// user takes it. Recovered changes keep the version of the file they were
+// made on: a save asks, as any save does, when the file changed since.
+HostStatus OpenConsole(CConsoleHost& host, CConsoleFileGuard& guard, CTuiUserInterface& ui, const std::string& file,
+                       bool& recovered)
 {
     recovered = false;
     std::vector<std::uint8_t> bytes;
+    std::optional<FileStamp> base;
     std::string error;
-    if (ReadRecoveryFile(file, bytes, error)) {
-        const std::u16string question =
-            u"Ferrodex was ended with unsaved changes, which were kept in\n" + AnsiToWide(RecoveryFileOf(file)) +
-            u".\n\nYes: open them (save to keep them in " + AnsiToWide(file) +
-            u").\nNo: discard them.\nCancel: open the console file and decide next time.";
+    if (ReadRecoveryFile(file, bytes, base, error)) {
+        // A recovery file that names no version is taken as older than the
+        // file: its save asks.
+        const FileStamp madeOn = base.value_or(FileStamp{});
+        const bool changedSince = madeOn != StampOfFile(file);
+        std::u16string question =
+            u"Ferrodex was ended with unsaved changes, which were kept in\n" + AnsiToWide(RecoveryFileOf(file)) + u".";
+        if (changedSince)
+            question += u"\n\nThe console file " + AnsiToWide(file) +
+                        u" was saved by another ferrodex after these changes were made; saving them will ask "
+                        u"which changes to keep.";
+        question += u"\n\nYes: open them (save to keep them in " + AnsiToWide(file) +
+                    u").\nNo: discard them.\nCancel: open the console file and decide next time.";
         const int answer =
             ui.ShowMessage(nullptr, question, u"Unsaved changes", MB_YESNOCANCEL | MB_ICONQUESTION);
         if (answer == IDYES) {
             HostStatus status = host.OpenRecovered(file, bytes);
             if (!status) return HostStatus::Fail("the recovery file " + RecoveryFileOf(file) + ": " + status.message);
+            guard.NoteBase(madeOn);
             recovered = true;
             return status;
         }
@@ -792,7 +806,7 @@ int RunFace(const TerminalFaceOptions& options, std::string& failure, EStopReque
         CConsoleHost host;
         guard.NoteRead(file);  // before the file is read
         bool recovered = false;
-        const HostStatus opened = reload ? host.Open(file) : OpenConsole(host, ui, file, recovered);
+        const HostStatus opened = reload ? host.Open(file) : OpenConsole(host, guard, ui, file, recovered);
         if (!opened) {
             ended = TakeStopRequest();
             if (ended == EStopRequest::Interrupt) ended = EStopRequest::None;

@@ -8,6 +8,7 @@
 #include "console/tui/tui_text.h"
 #include "platform/screen_guard.h"
 #include "platform/stop_request.h"
+#include "platform/terminal.h"
 
 namespace fdx::tui {
 
@@ -18,7 +19,7 @@ std::atomic<bool> g_sessionOpen{false};
 }  // namespace
 
 CScreen::CScreen(bool ascii, bool mouse, const char* terminalType, FILE* out, FILE* in)
-    : m_bAscii(!UseUserLocaleIsUtf8() || ascii)
+    : m_bAscii(!UseUserLocaleIsUtf8() || ascii), m_nInput(fileno(in != nullptr ? in : stdin))
 {
     // Keys that start with Escape arrive quickly, so a lone Escape answers fast.
     set_escdelay(40);
@@ -26,6 +27,7 @@ CScreen::CScreen(bool ascii, bool mouse, const char* terminalType, FILE* out, FI
     if (m_pScreen == nullptr) throw std::runtime_error("this terminal cannot be used (check TERM)");
     set_term(m_pScreen);
     g_sessionOpen = true;
+    StopWhenInputGone(m_nInput);
     raw();
     noecho();
     nonl();
@@ -41,6 +43,7 @@ CScreen::CScreen(bool ascii, bool mouse, const char* terminalType, FILE* out, FI
 
 CScreen::~CScreen()
 {
+    StopWhenInputGone(-1);
     RestoreTerminal();
     delscreen(m_pScreen);
 }
@@ -65,7 +68,12 @@ Key CScreen::ReadKey(WINDOW* window)
         wint_t code = 0;
         const int kind = wget_wch(window, &code);
         if (kind == ERR) {  // an interrupted read, or a terminal that went away
-            if (failures > 1000) throw std::runtime_error("the terminal does not answer any more");
+            // Closed, hung up, at its end or failing without end: nobody
+            // can answer any more, and the work is kept as for a hang-up.
+            if (InputGone(m_nInput) || failures > 1000) {
+                RequestStop(EStopRequest::HangUp);
+                return Key{false, 0x1B};
+            }
             continue;
         }
         return Key{kind == KEY_CODE_YES, code};

@@ -43,6 +43,9 @@ public:
     int Columns() const;
     // Waits for the next key (a resize arrives as KEY_RESIZE). The key is read
     // through `window`, which ncurses refreshes first: pass the top window.
+    // A pending stop request answers Escape; so does a terminal that went
+    // away, which becomes a hang-up request (its changes are then kept as
+    // for SIGHUP).
     Key ReadKey(WINDOW* window = stdscr);
     // The last mouse event after a KEY_MOUSE; false when there is none.
     static bool ReadMouse(MEVENT& event);
@@ -52,6 +55,7 @@ public:
 private:
     SCREEN* m_pScreen = nullptr;
     bool m_bAscii;
+    int m_nInput = -1;  // the terminal's input descriptor
 };
 
 // Draws `text` at (row, column) of `window`, at most `columns` wide (the

@@ -8,6 +8,7 @@
 
 #include "console/console_file.h"
 #include "console/file_guard.h"
+#include "console/recovery_file.h"
 #include "platform/file_lock.h"
 #include "tests/support/temp_dir.h"
 
@@ -85,4 +86,37 @@ TEST(ConsoleFileGuard, LockIsSharedThroughLinksAndRefusesWhileHeld)
     nowhere.NoteRead(dir.file("missing-folder/c.fdx"));
     EXPECT_FALSE(nowhere.Lock(0, message));
     EXPECT_NE(message.find("cannot be locked"), std::string::npos) << message;
+}
+
+// A recovery file's first line names the version its changes were made on;
+// a line that is not whole and well-formed leaves the bytes as they are (a
+// recovery file of an older release), and the guard of a recovered console
+// compares with the version named.
+TEST(RecoveryBase, TheVersionRoundTripsAndAnythingElseIsLeftAlone)
+{
+    TempDir dir;
+    const std::string path = dir.file("c.fdx");
+    Save(path);
+    const FileStamp made = StampOfFile(path);
+    const std::string line = RecoveryBaseLine(made);
+    const std::vector<std::uint8_t> image = {0xD0, 0xCF, '\n', 0x11};
+    for (const std::string& head : {line, line.substr(0, line.size() - 1), line.substr(0, 30) + "\n", "x" + line,
+                                    line.substr(0, line.size() - 2) + "z\n", line.substr(0, line.size() - 1) + " 7\n",
+                                    std::string(4096, '1') + "\n"}) {
+        std::vector<std::uint8_t> bytes(head.begin(), head.end());
+        bytes.insert(bytes.end(), image.begin(), image.end());
+        const std::vector<std::uint8_t> before = bytes;
+        FileStamp read;
+        EXPECT_EQ(TakeRecoveryBaseLine(bytes, read), head == line) << head;
+        EXPECT_EQ(bytes, head == line ? image : before);
+        if (head == line) {
+            EXPECT_EQ(read, made);
+        }
+    }
+    Save(path);  // another ferrodex saves; the recovered console reads it
+    CConsoleFileGuard guard;
+    guard.NoteRead(path);
+    EXPECT_FALSE(guard.ChangedSinceRead());
+    guard.NoteBase(made);
+    EXPECT_TRUE(guard.ChangedSinceRead());
 }

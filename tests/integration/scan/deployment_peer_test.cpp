@@ -5,6 +5,7 @@
 #include <sys/utsname.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <filesystem>
 #include <fstream>
 
@@ -568,5 +569,35 @@ INSTANTIATE_TEST_SUITE_P(Servers, RealPackageTest,
                              return std::string(ServerKindName(std::get<0>(param.param))) +
                                     (std::get<1>(param.param) ? "Sftp" : "ScpSink");
                          });
+
+}  // namespace
+
+namespace {
+
+// A server whose SFTP never answers: the upload stalls. It stops at the
+// scan's command limit (as --timeout sets it), not at a limit of its own,
+// and the message says that the upload stopped.
+TEST_F(DeploymentPeerTest, AStalledUploadStopsAtTheCommandLimitAndSaysSo)
+{
+    const std::string package = dir.file("lshw-9.9.tar.gz");
+    MakeScriptPackage(package, "9.9", "#!/bin/sh\nexit 1\n");
+    ResetEnginePackage();
+    ResetDeployUser();
+    SshdOptions options;
+    options.sftpSubsystem = false;
+    options.extraConfig = {"Subsystem sftp /bin/sleep 60"};
+    options.bindMounts = {{"/dev/null", "/usr/bin/lshw"}};
+    SshdPeer peer(options);
+    ASSERT_TRUE(peer.running()) << peer.logText();
+    SetHost("127.0.0.1", peer.port(), kDeployUser, SshdPeer::Password());
+    DescribeEnginePackage(package, "9.9");
+    RegWriteDword(HKEY_CURRENT_USER, kProductKey, u"CommandTimeoutSeconds", 3);
+    const auto started = std::chrono::steady_clock::now();
+    EXPECT_EQ(Expand(), S_FALSE);
+    const auto took = std::chrono::steady_clock::now() - started;
+    EXPECT_LT(took, std::chrono::seconds(30)) << "the upload kept a limit of its own";
+    ASSERT_FALSE(Messages().empty());
+    EXPECT_NE(WideToAnsi(Messages().back()).find("upload"), std::string::npos) << WideToAnsi(Messages().back());
+}
 
 }  // namespace
