@@ -100,7 +100,11 @@ std::size_t RunFind(CConsoleHost& console, HSCOPEITEM root, const std::string& q
             fleet.push_back(WithoutTree(std::move(one[0])));
         }))
         return 0;
-    for (const std::string& note : notes) std::fprintf(stderr, "Note: %s\n", TerminalText(note).c_str());
+    // A term that could never hold is refused rather than answered empty.
+    if (!notes.empty()) {
+        for (const std::string& note : notes) ui.Error(note);
+        return 0;
+    }
     const std::string out = json ? FleetMatchesJson(fleet, matches) : FleetMatchesText(fleet, matches);
     std::fwrite(out.data(), 1, out.size(), stdout);
     std::fflush(stdout);

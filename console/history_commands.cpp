@@ -97,12 +97,20 @@ int CommandHistory(const CommandContext& context, const std::string& path, bool 
 
 int CommandDiff(const CommandContext& context, const std::string& path, const DiffOptions& options)
 {
+    // As diff(1): 0 when the scans are the same, 1 when they differ, 2 when
+    // they cannot be compared.
+    constexpr int kTrouble = 2;
     const std::string host = HostKey(path);
-    if (host.empty()) return Fail("\"" + path + "\" does not name a host: write GROUP/HOST");
+    if (host.empty()) {
+        Fail("\"" + path + "\" does not name a host: write GROUP/HOST");
+        return kTrouble;
+    }
     HostDiff result;
     std::string error;
-    if (!DiffHostScans(HistoryFileFor(context.consoleFile), host, options.from, options.to, result, error))
-        return Fail(error);
+    if (!DiffHostScans(HistoryFileFor(context.consoleFile), host, options.from, options.to, result, error)) {
+        Fail(error);
+        return kTrouble;
+    }
     const std::vector<ScanChange>& changes = result.changes;
     const ScanEntry& old = result.from;
     const ScanEntry& now = result.to;
@@ -151,7 +159,7 @@ int CommandDiff(const CommandContext& context, const std::string& path, const Di
         }
     }
     std::fflush(stdout);
-    return 0;
+    return changes.empty() ? 0 : 1;
 }
 
 int CommandHistoryPrune(const CommandContext& context, const std::string& path)

@@ -157,9 +157,10 @@ TEST_F(FleetCommandTest, FindComparesQuantitiesInTheirUnitsAcrossHosts)
                                             "Prod/xeon core/pci/storage/virtio1", "Prod/hostile core/pci/nvme/namespace"}));
     EXPECT_EQ(Found("class=cpu"), Matches{});
     EXPECT_EQ(Found("id=cpu host=big"), (Matches{"Lab/big core/cpu"}));
-    // A plain number against sizes in bytes matches nothing, and says why.
+    // A plain number against sizes in bytes is refused, and says why.
     const RunResult unitless = Run({"find", "class=memory size<16"});
-    EXPECT_EQ(unitless.status, 1);
+    EXPECT_EQ(unitless.status, 2);
+    EXPECT_EQ(unitless.out, "");
     EXPECT_NE(unitless.err.find("write the unit, as in \"16GiB\""), std::string::npos) << unitless.err;
 
     const RunResult text = Ok({"find", "serial=ABC123"});

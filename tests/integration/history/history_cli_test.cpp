@@ -90,26 +90,27 @@ TEST_F(HistoryCliTest, TwoScansOfChangedHardwareAreRecordedAndDiffSaysWhatChange
     ASSERT_EQ(list.status, 0);
     EXPECT_NE(list.out.find("\"id\":2"), std::string::npos) << list.out;
 
+    // As diff(1): 1 when the scans differ, 0 when they do not, 2 on trouble.
     const Result diff = Ferrodex(console + " diff Lab/127.0.0.1");
-    ASSERT_EQ(diff.status, 0) << diff.err;
+    ASSERT_EQ(diff.status, 1) << diff.err;
     EXPECT_NE(diff.out.find("2 changes"), std::string::npos) << diff.out;
     EXPECT_NE(diff.out.find("~ core/memory  size: 24 Gb -> 16 Gb"), std::string::npos) << diff.out;
     EXPECT_EQ(diff.out.find('\x1b'), std::string::npos) << "server text is filtered";
 
     const Result json = Ferrodex(console + " diff Lab/127.0.0.1 --from 1 --to 2 --json");
-    ASSERT_EQ(json.status, 0) << json.err;
+    ASSERT_EQ(json.status, 1) << json.err;
     EXPECT_NE(json.out.find("\"new\":\"AMD EPYC\\u001b[2J\""), std::string::npos) << json.out;
     // The picture at a time long after the last scan is the last one.
     const Result same = Ferrodex(console + " diff Lab/127.0.0.1 --from 2 --to 2099-01-01T00:00:00Z");
     ASSERT_EQ(same.status, 0) << same.err;
     EXPECT_NE(same.out.find(": 0 changes"), std::string::npos) << same.out;
-    EXPECT_NE(Ferrodex(console + " diff Lab/127.0.0.1 --from 1999-01-01").status, 0) << "no scan then";
+    EXPECT_EQ(Ferrodex(console + " diff Lab/127.0.0.1 --from 1999-01-01").status, 2) << "no scan then";
 
     // Retention.
     const Result prune = Ferrodex(console + " --keep 1 history prune");
     ASSERT_EQ(prune.status, 0) << prune.err;
     EXPECT_NE(prune.out.find("1 scan removed"), std::string::npos) << prune.out;
-    EXPECT_NE(Ferrodex(console + " diff Lab/127.0.0.1").status, 0) << "one scan left";
+    EXPECT_EQ(Ferrodex(console + " diff Lab/127.0.0.1").status, 2) << "one scan left";
 }
 
 TEST_F(HistoryCliTest, ALockedOrDamagedHistoryLeavesTheScanShownAndTheConsoleFileIntact)
