@@ -15,18 +15,20 @@ void AppendVisible(std::u32string& out, char32_t c)
 
 }  // namespace
 
-bool IsShownVisibly(char32_t c, ELineFeeds lineFeeds)
-{
-    if (c == U'\t') return false;
-    if (c == U'\n') return lineFeeds == ELineFeeds::Shown;
-    return c < 0x20 || (c >= 0x7F && c <= 0x9F) || (c >= 0x202A && c <= 0x202E) || (c >= 0x2066 && c <= 0x2069);
-}
-
 bool IsInvisibleFormat(char32_t c)
 {
     return c == 0x00AD || c == 0x061C || c == 0x180E || (c >= 0x200B && c <= 0x200F) ||
            (c >= 0x202A && c <= 0x202E) || (c >= 0x2060 && c <= 0x2064) || (c >= 0x2066 && c <= 0x206F) ||
            c == 0xFEFF || (c >= 0xFFF9 && c <= 0xFFFB) || (c >= 0xE0000 && c <= 0xE007F);
+}
+
+bool IsShownVisibly(char32_t c, ELineFeeds lineFeeds)
+{
+    if (c == U'\t') return false;
+    if (c == U'\n') return lineFeeds == ELineFeeds::Shown;
+    // Controls, and every character that takes no room of its own: bidi
+    // controls, zero-width spaces and joiners, the marks LRM/RLM/ALM, tags.
+    return c < 0x20 || (c >= 0x7F && c <= 0x9F) || IsInvisibleFormat(c);
 }
 
 // "\xHH" for the ASCII controls, "\uHHHH" beyond them.

@@ -27,6 +27,10 @@ const FilterCase kCases[] = {
     {"bidi embedding", "\xE2\x80\xAA", "\\u202a"},
     {"bidi override", "txt.\xE2\x80\xAE" "exe", "txt.\\u202eexe"},
     {"bidi isolates", "\xE2\x81\xA6\xE2\x81\xA9", "\\u2066\\u2069"},
+    // Characters that take no room hide text between look-alike names.
+    {"zero-width space and joiner", "ad\xE2\x80\x8Bmin\xE2\x80\x8D", "ad\\u200bmin\\u200d"},
+    {"marks LRM, RLM, ALM", "\xE2\x80\x8E\xE2\x80\x8F\xD8\x9C", "\\u200e\\u200f\\u061c"},
+    {"byte order mark, soft hyphen, tag", "\xEF\xBB\xBF\xC2\xAD\xF3\xA0\x80\x81", "\\ufeff\\u00ad\\ue0001"},
     // Line feeds: shown in one-line text, kept in multi-line text.
     {"line feed in a value", "a\nb", "a\\x0ab"},
     {"line feed in a message", "a\nb", "a\nb", ELineFeeds::Kept},
@@ -36,8 +40,8 @@ const FilterCase kCases[] = {
     {"plain ASCII", "Intel(R) Xeon(R) ~ {x} \\x1b", "Intel(R) Xeon(R) ~ {x} \\x1b"},
     {"Latin-1 letters", "Caf\xC3\xA9 \xC2\xA0\xC2\xA9", "Caf\xC3\xA9 \xC2\xA0\xC2\xA9"},
     {"right-to-left letters", "\xD7\xA9\xD7\x9C\xD7\x95\xD7\x9D", "\xD7\xA9\xD7\x9C\xD7\x95\xD7\x9D"},
-    {"neighbours of the bidi ranges", "\xE2\x80\xA9\xE2\x80\xAF\xE2\x81\xA5\xE2\x81\xAA",
-     "\xE2\x80\xA9\xE2\x80\xAF\xE2\x81\xA5\xE2\x81\xAA"},
+    {"neighbours of the invisible ranges", "\xE2\x80\xA9\xE2\x80\xAF\xE2\x81\xA5\xE2\x80\x90",
+     "\xE2\x80\xA9\xE2\x80\xAF\xE2\x81\xA5\xE2\x80\x90"},
     {"CJK and emoji", "\xE4\xB8\xAD \xF0\x9F\x98\x80", "\xE4\xB8\xAD \xF0\x9F\x98\x80"},
     // Malformed UTF-8: one U+FFFD per byte that starts no valid sequence.
     {"lone continuation byte", "a\x80z", "a\xEF\xBF\xBDz"},
