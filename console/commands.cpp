@@ -411,7 +411,8 @@ int CommandHostAdd(const CommandContext& context, const std::string& groupName, 
 {
     ScriptAnswers answers = AnswersFrom(options);
     answers.answerHostDialog = true;
-    answers.host = Wide(hostName);
+    answers.host = Wide(options.address.value_or(hostName));
+    if (options.address) answers.hostName = Wide(hostName);
     CCommandSession session(std::move(answers));
     if (!session.Open(context)) return session.Finish(false);
     const HSCOPEITEM group = session.Child(session.Root(), Wide(groupName));
@@ -458,6 +459,18 @@ int CommandHostEdit(const CommandContext& context, const std::string& path, cons
     if (host == 0) return session.Finish(false);
     if (session.Host().InvokeCommand(host, kEditHostCommand) != S_OK && !session.Ui().Failed())
         session.Fail("editing the host was cancelled");
+    return session.Finish();
+}
+
+int CommandHostRename(const CommandContext& context, const std::string& path, const std::string& newName)
+{
+    CCommandSession session({});
+    if (!session.Open(context)) return session.Finish(false);
+    const HSCOPEITEM host = session.ResolveHost(path);
+    if (host == 0) return session.Finish(false);
+    // The host itself refuses a name another host of its group has, and says so.
+    if (session.Host().Rename(host, Wide(newName)) != S_OK && !session.Ui().Failed())
+        session.Fail("\"" + path + "\" cannot be renamed");
     return session.Finish();
 }
 

@@ -19,6 +19,8 @@ int CommandGroupDelete(const CommandContext& context, const std::string& name);
 
 struct HostOptions {
     std::optional<std::string> host;
+    // Add: the address when the host's name is not it.
+    std::optional<std::string> address;
     std::optional<int> port;
     std::optional<std::string> login;
     bool passwordFromInput = false;
@@ -57,6 +59,8 @@ int CommandHostEdit(const CommandContext& context, const std::string& path, cons
 // group's "Import Hosts..."; format: "" guesses, else ssh-config, ansible or csv.
 int CommandImport(const CommandContext& context, const std::string& group, const std::string& file,
                   const std::string& format);
+// Gives the host PATH names a new name, unique within its group.
+int CommandHostRename(const CommandContext& context, const std::string& path, const std::string& newName);
 int CommandHostRemove(const CommandContext& context, const std::string& path);
 int CommandHostRefresh(const CommandContext& context, const std::string& path, const HostOptions& options);
 

@@ -126,7 +126,9 @@ int main(int argc, char** argv)
     host->require_subcommand(1);
     CLI::App* hostAdd = host->add_subcommand("add", "Add a host to a group");
     hostAdd->add_option("GROUP", name, "The group")->required();
-    hostAdd->add_option("HOST", newName, "Host name or address")->required();
+    hostAdd->add_option("HOST", newName, "Host name (and address, unless --address gives it)")->required();
+    hostAdd->add_option("--address", hostOptions.address, "Where to connect, when it is not the host's name")
+        ->type_name("A");
     addHostOptions(hostAdd, false, true);
     addSudoOptions(hostAdd);
     addJumpOptions(hostAdd);
@@ -147,6 +149,10 @@ int main(int argc, char** argv)
         takeJump();
         status = CommandHostEdit(context, path, hostOptions);
     });
+    CLI::App* hostRename = host->add_subcommand("rename", "Give a host a new name (its address stays)");
+    hostRename->add_option("PATH", path, "GROUP/HOST")->required();
+    hostRename->add_option("NEW", newName, "Its new name, unique within the group")->required();
+    hostRename->callback([&] { status = CommandHostRename(context, path, newName); });
     CLI::App* hostRemove = host->add_subcommand("remove", "Remove a host");
     hostRemove->add_option("PATH", path, "GROUP/HOST")->required();
     hostRemove->callback([&] { status = CommandHostRemove(context, path); });

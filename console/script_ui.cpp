@@ -146,6 +146,7 @@ int CScriptUserInterface::AnswerHostDialog(DialogState& dialog)
     if (m_answers.sudo) dialog.checks[IDC_SUDO] = *m_answers.sudo ? 1 : 0;
     if (m_answers.jump) dialog.texts[IDC_JUMP] = *m_answers.jump;
     if (m_answers.host) dialog.texts[IDC_HOST] = *m_answers.host;
+    if (m_answers.hostName) dialog.texts[IDC_HOST_NAME] = *m_answers.hostName;
     if (m_answers.port) dialog.texts[IDC_PORT] = *m_answers.port;
     if (m_answers.login) dialog.texts[IDC_LOGIN] = *m_answers.login;
     if (m_answers.keyFile) dialog.texts[IDC_KEY_FILE] = *m_answers.keyFile;

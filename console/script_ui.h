@@ -23,6 +23,8 @@ struct ScriptAnswers {
     // The host dialog's fields; a field without a value keeps the text the
     // dialog came with.
     std::optional<std::u16string> host;
+    // The host's name apart from its address ("": named by the address).
+    std::optional<std::u16string> hostName;
     std::optional<std::u16string> port;
     std::optional<std::u16string> login;
     // The host password is read as a secret (standard input or terminal).

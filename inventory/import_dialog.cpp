@@ -11,8 +11,9 @@
 
 namespace {
 
-// Lines of notes a report shows; the rest are counted.
-constexpr std::size_t kShownNotes = 20;
+// Lines of notes and of hosts a report shows; the rest are counted.
+constexpr std::size_t kShownNotes = 200;
+constexpr std::size_t kShownRoutes = 500;
 
 std::u16string Replace(std::u16string text, std::u16string_view mark, std::u16string_view value)
 {
@@ -24,6 +25,18 @@ std::u16string Replace(std::u16string text, std::u16string_view mark, std::u16st
 std::u16string NoteLine(const hostimport::SImportNote& note)
 {
     return AnsiToWide(note.file + ":" + std::to_string(note.line) + ": " + note.text);
+}
+
+// "added Lab/web1: deploy@10.0.0.5 port 22, key ~/.ssh/id_web, via bastion"
+std::u16string RouteLine(const SImportedRoute& route)
+{
+    std::string line = route.state == SImportedRoute::EState::Added ? "added " : "changed ";
+    line += route.group + "/" + route.name + ": " + (route.login.empty() ? std::string("(no login) ") : route.login + "@") +
+            route.address + " port " + std::to_string(route.port);
+    line += route.keyFile.empty() ? ", no key file" : ", key " + route.keyFile;
+    line += route.jump.empty() ? ", direct" : ", via " + route.jump;
+    if (!route.was.empty()) line += " (" + route.was + ")";
+    return AnsiToWide(line);
 }
 
 }  // namespace
@@ -72,6 +85,18 @@ HRESULT RunHostImport(CGroupNode& group, IConsoleNameSpace2* nameSpace)
     report = Replace(report, u"%3", IntToDecimal(applied.updated));
     report = Replace(report, u"%4", IntToDecimal(applied.unchanged));
     report = Replace(report, u"%5", IntToDecimal(applied.groupsAdded));
+    std::size_t shownRoutes = 0;
+    std::size_t routes = 0;
+    for (const SImportedRoute& route : applied.routes) {
+        if (route.state == SImportedRoute::EState::Unchanged) continue;
+        if (routes++ == 0) report += u"\n" + LoadString(g_hInstance, IDS_IMPORT_ROUTES);
+        if (shownRoutes < kShownRoutes) {
+            report += u"\n" + RouteLine(route);
+            ++shownRoutes;
+        }
+    }
+    if (routes > shownRoutes)
+        report += u"\n" + Replace(LoadString(g_hInstance, IDS_IMPORT_MORE), u"%1", IntToDecimal(routes - shownRoutes));
     std::vector<hostimport::SImportNote> notes = result.notes;
     notes.insert(notes.end(), applied.notes.begin(), applied.notes.end());
     if (!notes.empty()) {

@@ -86,7 +86,9 @@ TEST(SshConfigImport, IncludesWildcardsMatchAndFirstValueWins)
     const SImportedHost* office = Find(result, "", "office");
     ASSERT_NE(office, nullptr);
     EXPECT_EQ(office->login, "jo");
-    EXPECT_EQ(office->jump, "bastion");  // from a file included inside the block
+    // From a file included inside the block, resolved through the file:
+    // the bastion's own HostName, User and Port.
+    EXPECT_EQ(office->jump, "admin@bastion.example.com:2022");
     EXPECT_TRUE(office->sourceFile.ends_with("20-office.conf"));
     EXPECT_EQ(office->line, 3);
 
@@ -100,9 +102,9 @@ TEST(SshConfigImport, IncludesWildcardsMatchAndFirstValueWins)
     ASSERT_NE(legacy, nullptr);
     EXPECT_EQ(legacy->port, 22);
     EXPECT_TRUE(Refused(result, "/.ssh/config", 16, "99999"));
-    // The Match block is skipped with a warning, and its User never applies.
-    EXPECT_TRUE(std::any_of(result.notes.begin(), result.notes.end(),
-                            [](const SImportNote& n) { return !n.refused && n.line == 19; }));
+    // The Match block's host condition fails before its exec would run:
+    // nothing is said, and its User never applies.
+    EXPECT_FALSE(std::any_of(result.notes.begin(), result.notes.end(), [](const SImportNote& n) { return n.line == 19; }));
     for (const SImportedHost& host : result.hosts) EXPECT_NE(host.login, "matched");
     // A host name with a blank is refused where it is named.
     EXPECT_TRUE(Refused(result, "20-office.conf", 1));
