@@ -45,7 +45,7 @@ void SplitHostPort(std::string& name, VariableMap& vars)
 
 }  // namespace
 
-void ReadAnsibleIni(std::string_view text, const std::string& file, SImportResult& result)
+void ReadAnsibleIni(std::string_view text, const std::string& file, SImportResult& result, const VarsFileLoader& loadVars)
 {
     CInventory inventory;
     std::string group = "ungrouped";
@@ -150,7 +150,7 @@ void ReadAnsibleIni(std::string_view text, const std::string& file, SImportResul
         }
         }
     }
-    ResolveInventory(inventory, file, result);
+    ResolveInventory(inventory, file, result, loadVars);
 }
 
 }  // namespace hostimport

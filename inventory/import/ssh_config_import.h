@@ -21,11 +21,6 @@
 
 namespace hostimport {
 
-struct SIncludedFile {
-    std::string path;
-    std::string text;
-};
-
 // Reads the files an absolute path or glob pattern names, in name order;
 // false (with a reason) when they cannot be read whole.
 using IncludeLoader =

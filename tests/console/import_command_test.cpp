@@ -149,7 +149,7 @@ TEST_F(ImportCommandTest, AFileThatCannotBeReadImportsNothing)
     // or without the CSV header: the console file stays as it was, and no
     // group is made for the import.
     const std::string yaml = m_dir.file("bad.yml");
-    Write(yaml, "all:\n  hosts:\n    good.example.com:\n  children: [a, b]\n");
+    Write(yaml, "all:\n  hosts:\n    good.example.com:\n  children: *others\n");
     const std::string words = m_dir.file("words.txt");
     Write(words, "just some words\n");
     struct SCase {
@@ -159,7 +159,7 @@ TEST_F(ImportCommandTest, AFileThatCannotBeReadImportsNothing)
         std::string message;
     };
     for (const SCase& c : std::vector<SCase>{{"New", m_dir.file("missing"), {}, "cannot read"},
-                                             {"New", yaml, {}, "bad.yml:4: flow collections"},
+                                             {"New", yaml, {}, "bad.yml:4: anchors"},
                                              {"Lab", words, {}, "name its format"},
                                              {"Lab", Data("inventory.ini"), {"--format", "csv"}, "\"host\""}}) {
         std::vector<std::string> args = {"import", c.group, c.file};

@@ -211,9 +211,12 @@ TEST(AnsibleImport, YamlReaderRefusesWhatItDoesNotRead)
         const char* text;
         int line;
     };
-    for (const SCase& c : std::initializer_list<SCase>{{"all:\n  hosts:\n    - web1\n", 3},
-                                                      {"all:\n  hosts: [a, b]\n", 2},
+    for (const SCase& c : std::initializer_list<SCase>{{"all:\n  hosts:\n    web1: !unsafe x\n", 3},
+                                                      {"all:\n  hosts: [a,\n    b]\n", 2},
+                                                      {"all:\n  hosts: {a: 1} x\n", 2},
+                                                      {"all:\n  vars: {? a: 1}\n", 2},
                                                       {"all:\n  vars: &x\n", 2},
+                                                      {"all:\n  vars: *x\n", 2},
                                                       {"all:\n  hosts:\n    a:\n   b:\n", 4},
                                                       {"all:\n\thosts:\n", 2},
                                                       {"all:\n  x: \"open\n", 2},
@@ -225,8 +228,8 @@ TEST(AnsibleImport, YamlReaderRefusesWhatItDoesNotRead)
         EXPECT_EQ(line, c.line) << c.text;
     }
     // A YAML file the reader refuses imports nothing, and says where.
-    const SImportResult result = ReadText("all:\n  hosts:\n    a.example.com:\n    - b\n", EImportFormat::Ansible);
-    EXPECT_EQ(result.error, "test:4: lists are not read here");
+    const SImportResult result = ReadText("all:\n  hosts:\n    a.example.com:\n    b: &anchor\n", EImportFormat::Ansible);
+    EXPECT_EQ(result.error, "test:4: anchors, aliases and tags are not read here");
     EXPECT_TRUE(result.hosts.empty());
 }
 
