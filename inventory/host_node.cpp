@@ -217,7 +217,12 @@ bool CHostNode::TakeDialog(const CHostDialog& dialog, IConsoleNameSpace2* nameSp
 {
     // The picture belongs to the address and port it was taken from.
     const bool moved = dialog.m_bstrHost != m_bstrHost || dialog.m_nPort != m_nPort;
-    SetName(dialog.m_bstrName.empty() ? dialog.m_bstrHost : dialog.m_bstrName);
+    // The edit dialog names the host; the login question leaves the name
+    // alone, except that a host named by its address follows the address.
+    if (dialog.m_mode == HOSTDLG_EDIT || dialog.m_mode == HOSTDLG_ADD)
+        SetName(dialog.m_bstrName.empty() ? dialog.m_bstrHost : dialog.m_bstrName);
+    else if (Name() == m_bstrHost)
+        SetName(dialog.m_bstrHost);
     SetFromDialog(dialog.m_bstrHost, dialog.m_bstrPort, dialog.m_bstrLogin, dialog.m_bstrPassword);
     m_nPort = dialog.m_nPort;
     m_bSudo = dialog.m_bSudo;

@@ -39,7 +39,8 @@ void SplitHostPort(std::string& name, VariableMap& vars)
     if (colon == std::string::npos || name.find(':') != colon) return;
     int port = 0;
     if (!ParsePort(std::string_view(name).substr(colon + 1), port)) return;
-    vars["ansible_port"] = std::to_string(port);
+    // A port given as a variable on the same line wins over this one.
+    vars.emplace("ansible_port", std::to_string(port));
     name.resize(colon);
 }
 

@@ -131,7 +131,9 @@ SImportResult ImportHostFile(const std::string& path, EImportFormat format)
     if (!ReadText(path, text, result.error)) return result;
     SSshConfigContext context;
     context.homeFolder = UserHomeFolder();
-    if (const char* user = std::getenv("USER"); user != nullptr) context.localUser = user;
+    context.localUser = LocalUserName();
+    context.localHost = LocalHostName();
+    context.userId = LocalUserId();
     std::string includeError;
     bool includeFailed = false;
     // All included files together: a few times what one file may hold.
