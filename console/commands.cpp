@@ -428,9 +428,10 @@ int CommandHostAdd(const CommandContext& context, const std::string& groupName, 
 }
 
 int CommandImport(const CommandContext& context, const std::string& groupName, const std::string& file,
-                  const std::string& format)
+                  const std::string& format, bool dryRun, bool json)
 {
     ScriptAnswers answers;
+    answers.importJson = json;
     answers.groupName = Wide(groupName);
     answers.importFile = Wide(file);
     answers.importFormat = Wide(format.empty() ? "auto" : format);
@@ -446,7 +447,12 @@ int CommandImport(const CommandContext& context, const std::string& groupName, c
     if (session.Invoke(group, u"Import Hosts...") != S_OK && !session.Ui().Failed())
         session.Fail("nothing was imported");
     // Nothing is saved when the file could not be read: not even the group.
-    return session.Finish(!session.Ui().Failed());
+    // A dry run saves nothing at all.
+    if (dryRun && !session.Ui().Failed()) {
+        std::fprintf(stderr, "Note: a dry run: the console file was not changed\n");
+        std::fflush(stderr);
+    }
+    return session.Finish(!dryRun && !session.Ui().Failed());
 }
 
 int CommandHostEdit(const CommandContext& context, const std::string& path, const HostOptions& options)

@@ -191,7 +191,10 @@ int main(int argc, char** argv)
     importCommand->add_option("FILE", file, "The file to read")->required();
     importCommand->add_option("--format", importFormat, "ssh-config, ansible or csv (default: guessed from the content)")
         ->check(CLI::IsMember({"ssh-config", "ansible", "csv"}));
-    importCommand->callback([&] { status = CommandImport(context, name, file, importFormat); });
+    bool dryRun = false;
+    importCommand->add_flag("--dry-run", dryRun, "Report what the import would add and change; save nothing");
+    importCommand->add_flag("--json", json, "Print the report as JSON on standard output");
+    importCommand->callback([&] { status = CommandImport(context, name, file, importFormat, dryRun, json); });
     // refresh
     std::vector<std::string> refreshPaths;
     int jobs = 8;

@@ -47,6 +47,8 @@ struct ScriptAnswers {
     // "Import hosts": the file and its format.
     std::optional<std::u16string> importFile;
     std::optional<std::u16string> importFormat;
+    // The import's report as JSON, printed on standard output.
+    bool importJson = false;
     // Progress texts that start with "DONE/TOTAL" are one line kept in
     // place with a bar (on a terminal only), not a line each.
     bool progressBar = false;

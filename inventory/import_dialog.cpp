@@ -39,6 +39,59 @@ std::u16string RouteLine(const SImportedRoute& route)
     return AnsiToWide(line);
 }
 
+// A JSON string: quotes, backslashes and control characters escaped.
+std::string JsonText(std::string_view text)
+{
+    std::string out = "\"";
+    for (const char c : text) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (c == '"' || c == '\\') {
+            out += '\\';
+            out += c;
+        } else if (byte < 0x20 || byte == 0x7F) {
+            static const char digits[] = "0123456789abcdef";
+            out += "\\u00";
+            out += digits[byte >> 4];
+            out += digits[byte & 15];
+        } else {
+            out += c;
+        }
+    }
+    return out + "\"";
+}
+
+// The report for tools: the counts, every host with its route and state,
+// every note.
+std::string JsonReport(const std::string& path, const SImportApplied& applied,
+                       const std::vector<hostimport::SImportNote>& notes)
+{
+    std::string json = "{\"file\":" + JsonText(path) + ",\"added\":" + std::to_string(applied.added) +
+                       ",\"updated\":" + std::to_string(applied.updated) +
+                       ",\"unchanged\":" + std::to_string(applied.unchanged) +
+                       ",\"groupsAdded\":" + std::to_string(applied.groupsAdded) + ",\"hosts\":[";
+    bool first = true;
+    for (const SImportedRoute& route : applied.routes) {
+        const char* state = route.state == SImportedRoute::EState::Added     ? "added"
+                            : route.state == SImportedRoute::EState::Updated ? "changed"
+                                                                            : "unchanged";
+        json += std::string(first ? "" : ",") + "{\"state\":\"" + state + "\",\"group\":" + JsonText(route.group) +
+                ",\"name\":" + JsonText(route.name) + ",\"address\":" + JsonText(route.address) +
+                ",\"port\":" + std::to_string(route.port) + ",\"login\":" + JsonText(route.login) +
+                ",\"keyFile\":" + JsonText(route.keyFile) + ",\"jump\":" + JsonText(route.jump) +
+                ",\"was\":" + JsonText(route.was) + "}";
+        first = false;
+    }
+    json += "],\"notes\":[";
+    first = true;
+    for (const hostimport::SImportNote& note : notes) {
+        json += std::string(first ? "" : ",") + "{\"file\":" + JsonText(note.file) + ",\"line\":" +
+                std::to_string(note.line) + ",\"text\":" + JsonText(note.text) +
+                ",\"refused\":" + (note.refused ? "true" : "false") + "}";
+        first = false;
+    }
+    return json + "]}";
+}
+
 }  // namespace
 
 int CImportDialog::DoModal()
@@ -59,6 +112,7 @@ int CImportDialog::DoModal()
                    MB_OK | MB_ICONWARNING);
     }
     m_bstrFile = dialog.texts[IDC_IMPORT_FILE];
+    m_bJson = dialog.checks[IDC_IMPORT_JSON] != 0;
     return IDOK;
 }
 
@@ -78,6 +132,12 @@ HRESULT RunHostImport(CGroupNode& group, IConsoleNameSpace2* nameSpace)
         return S_FALSE;
     }
     const SImportApplied applied = ApplyImportedHosts(*group.m_pRoot, group, result.hosts, nameSpace);
+    if (dialog.m_bJson) {
+        std::vector<hostimport::SImportNote> notes = result.notes;
+        notes.insert(notes.end(), applied.notes.begin(), applied.notes.end());
+        MessageBox(GetActiveWindow(), AnsiToWide(JsonReport(path, applied, notes)), caption, MB_OK | MB_ICONINFORMATION);
+        return S_OK;
+    }
 
     std::u16string report = LoadString(g_hInstance, IDS_IMPORT_SUMMARY);
     report = Replace(report, u"%1", AnsiToWide(path));

@@ -183,3 +183,55 @@ TEST_F(ImportCommandTest, RefusedValuesReachTheTerminalFiltered)
     EXPECT_EQ(result.err.find('\x1b'), std::string::npos) << result.err;
     EXPECT_NE(result.err.find("\\x1b"), std::string::npos) << result.err;
 }
+
+TEST_F(ImportCommandTest, NamesRoutesDryRunAndJsonReport)
+{
+    ASSERT_EQ(Run({"group", "add", "Ssh"}).status, 0);
+    const std::string before = ReadWholeFile(m_console);
+    const std::string config = SourceDir() + "/tests/data/import/corpus/ssh/two-logins.conf";
+    // A dry run tells every route and saves nothing.
+    const RunResult dry = Import("Ssh", config, {"--dry-run"});
+    EXPECT_NE(dry.err.find("added Ssh/ops1: ops@10.0.0.9 port 22, key "), std::string::npos) << dry.err;
+    EXPECT_NE(dry.err.find("added Ssh/legacy-app: legacy@10.0.0.9 port 22, no key file, direct"), std::string::npos);
+    EXPECT_NE(dry.err.find("two-logins.conf:11: host legacy-app: HostKeyAlias"), std::string::npos) << dry.err;
+    EXPECT_NE(dry.err.find("two-logins.conf:13: host legacy-app: LocalCommand is never run"), std::string::npos);
+    EXPECT_NE(dry.err.find("two-logins.conf:6: host ops1: only the first key file"), std::string::npos);
+    EXPECT_EQ(ReadWholeFile(m_console), before);
+
+    // The JSON report says the same; both logins of one address are hosts.
+    const RunResult json = Import("Ssh", config, {"--json"});
+    JsonValue report;
+    ASSERT_TRUE(ParseJson(json.out, report)) << json.out;
+    EXPECT_EQ(report["added"].number, 3);
+    ASSERT_EQ(report["hosts"].items.size(), 3u);
+    EXPECT_EQ(report["hosts"][1]["name"].text, "legacy-app");
+    EXPECT_EQ(report["hosts"][1]["address"].text, "10.0.0.9");
+    EXPECT_EQ(report["hosts"][1]["login"].text, "legacy");
+    bool alias = false;
+    for (const JsonValue& note : report["notes"].items) alias = alias || (note["line"].number == 11 && note["refused"].boolean);
+    EXPECT_TRUE(alias);
+    EXPECT_EQ(Count(*Child(Tree(), "Ssh")), 3u);
+
+    // Importing again finds every host by its name; a changed address
+    // updates the host of that name and says what it was.
+    EXPECT_NE(Import("Ssh", config).err.find("0 hosts added, 0 updated, 3 unchanged"), std::string::npos);
+    const std::string moved = m_dir.file("moved.conf");
+    Write(moved, "Host ops1\n  HostName 10.0.0.19\n  User ops\n");
+    const RunResult update = Import("Ssh", moved);
+    EXPECT_NE(update.err.find("changed Ssh/ops1: ops@10.0.0.19 port 22, key "), std::string::npos) << update.err;
+    EXPECT_NE(update.err.find(", direct (was 10.0.0.9:22)"), std::string::npos)
+        << update.err;
+
+    // One name twice in one import: the second is made unique, and said so.
+    const std::string csv = m_dir.file("twice.csv");
+    Write(csv, "name,host,login\nweb,10.1.0.1,a\nweb,10.1.0.2,b\n");
+    const RunResult twice = Import("Csv", csv);
+    EXPECT_NE(twice.err.find("the name web is taken by an earlier host of this import; this host is named web-2"),
+              std::string::npos)
+        << twice.err;
+    const JsonValue tree = Tree();
+    const JsonValue* group = Child(tree, "Csv");
+    ASSERT_NE(group, nullptr);
+    ASSERT_NE(Child(*group, "web-2"), nullptr);
+    EXPECT_EQ((*Child(*group, "web-2"))["address"].text, "10.1.0.2");
+}
