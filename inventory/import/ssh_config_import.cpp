@@ -321,6 +321,8 @@ bool ReadStdioForward(const std::vector<std::string>& words, std::string& route)
     return true;
 }
 
+constexpr std::size_t kMaxRouteHops = 8;
+
 // Resolves host names through the configuration as the client does.
 class CHostResolver {
 public:
@@ -397,6 +399,11 @@ public:
             return false;
         }
         std::vector<std::string> hops = SplitCommas(spec);
+        // Each hop is looked up in the whole file again: a bound on them.
+        if (hops.size() > kMaxRouteHops) {
+            why = "a route of more than " + std::to_string(kMaxRouteHops) + " jump hosts";
+            return false;
+        }
         for (std::size_t i = 0; i < hops.size(); ++i) {
             SHopSpec hop;
             if (!ParseHopSpec(hops[i], hop)) {

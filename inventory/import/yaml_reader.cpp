@@ -13,6 +13,7 @@ struct SLine {
     int number = 0;
     std::size_t indent = 0;
     std::string_view content;
+    std::string_view raw;  // with its comment: a block scalar's text
 };
 
 struct SFailure {
@@ -256,15 +257,15 @@ private:
         return false;
     }
 
-    // The lines indented deeper than `indent`, joined by line ends. Their
-    // comments and blank lines are gone: the text serves no connection
-    // setting, only the reading of what follows it.
+    // The lines indented deeper than `indent`, joined by line ends (blank
+    // lines are gone: the text serves no connection setting, only the
+    // reading of what follows it).
     std::string BlockScalar(std::size_t indent)
     {
         std::string text;
         while (m_next < m_lines.size() && m_lines[m_next].indent > indent) {
             if (!text.empty()) text += '\n';
-            text += m_lines[m_next++].content;
+            text += m_lines[m_next++].raw;
         }
         return text;
     }
@@ -372,7 +373,7 @@ bool ParseYaml(std::string_view text, SYamlNode& document, int& errorLine, std::
             if (content.empty()) continue;
             if (indent == 0 && content == "---" && lines.empty()) continue;
             if (indent == 0 && (content == "..." || content == "---")) break;
-            lines.push_back({line.number, indent, content});
+            lines.push_back({line.number, indent, content, Trim(line.text.substr(indent))});
         }
         CParser parser(std::move(lines));
         document = parser.Document();
