@@ -429,13 +429,14 @@ public:
             route += hopOptions.hostName.find(':') != std::string::npos ? "[" + hopOptions.hostName + "]" : hopOptions.hostName;
             if (port != 22) route += ":" + std::to_string(port);
             if (i + 1 < hops.size()) route += ",";
-            m_hopKeys.push_back(hopOptions.identityFiles.empty() ? nullptr : hopOptions.identityFiles.front());
+            m_hopKeys.emplace_back(hop.host, hopOptions.identityFiles.empty() ? nullptr : hopOptions.identityFiles.front());
         }
         return true;
     }
 
-    // The first key file of each hop of the last Route, null for none.
-    std::vector<const SEntry*>& HopKeys() { return m_hopKeys; }
+    // Each hop of the last Route by the name it was looked up by, with its
+    // first key file (null for none).
+    std::vector<std::pair<std::string, const SEntry*>>& HopKeys() { return m_hopKeys; }
 
     void NoteOnce(const SEntry& entry, const std::string& text, bool refused = false)
     {
@@ -528,7 +529,7 @@ private:
     const SSshConfigContext& m_context;
     SImportResult& m_result;
     bool m_bFinalPass = false;
-    std::vector<const SEntry*> m_hopKeys;
+    std::vector<std::pair<std::string, const SEntry*>> m_hopKeys;
     std::set<std::tuple<std::string, int, std::string>> m_noted;
 };
 
@@ -557,6 +558,12 @@ void ReadSshConfig(std::string_view text, const std::string& file, const SSshCon
     const std::vector<SEntry>& entries = reader.Entries();
     CHostResolver resolver(entries, context, result);
 
+    // The names Host lines give without a pattern: each becomes a host.
+    std::set<std::string> concrete;
+    for (const SEntry& hostLine : entries)
+        if (hostLine.kind == EEntry::Host)
+            for (const std::string& alias : hostLine.words)
+                if (IsConcreteName(alias) && PlainValue(alias)) concrete.insert(alias);
     std::set<std::string> seen;
     for (const SEntry& hostLine : entries) {
         if (hostLine.kind != EEntry::Host) continue;
@@ -607,13 +614,16 @@ void ReadSshConfig(std::string_view text, const std::string& file, const SSshCon
                 host.jump.clear();
                 if (routeFrom != nullptr) note(*routeFrom, why + "; imported without a jump host");
             }
-            for (const SEntry* hopKey : resolver.HopKeys()) {
-                if (hopKey == nullptr || hopKey->words[0] == "none") continue;
+            // A hop named on a Host line of the file is imported as a host
+            // too and logs in with its own record, key file and all; any
+            // other hop is offered the host's key file and the agent.
+            for (const auto& [hopName, hopKey] : resolver.HopKeys()) {
+                if (hopKey == nullptr || SameWord(hopKey->words[0], "none") || concrete.count(hopName) != 0) continue;
                 std::string path = hopKey->words[0];
                 if (path.rfind("~/", 0) == 0) path = context.homeFolder + path.substr(1);
                 if (path != host.identityFile)
-                    note(*hopKey, "the jump host's key file " + Excerpt(path) +
-                                      " is not kept: jump hosts are logged in to with the host's own key and login ways");
+                    note(*hopKey, "the jump host " + Excerpt(hopName) + " is no Host of this file; its key file " +
+                                      Excerpt(path) + " is not kept (it is offered the host's key file and the agent)");
             }
             for (const SEntry* match : options.unrunMatches)
                 note(*match, "Match exec is never run; this block's options are not applied");
