@@ -255,10 +255,19 @@ TEST(ImportOracle, SshConfigsAgreeWithSshG)
             std::string route = SshRoute(config, One(ssh, "proxyjump"));
             const std::string command = One(ssh, "proxycommand");
             if (!command.empty()) {
-                // The older spelling of a jump host: the hop is the last word.
-                const std::string hop = command.substr(command.rfind(' ') + 1);
-                route = command.find(" -W ") == std::string::npos ? "(" + command + ")" : SshRoute(config, hop);
-                if (command.find("-p 2200") != std::string::npos) route = "ops@gw2.example.com:2200";
+                // The older spelling of a jump host: ssh itself says where
+                // the inner ssh goes, given the command's own options.
+                route = "(" + command + ")";
+                if (const std::size_t w = command.find(" -W "); command.rfind("ssh ", 0) == 0 && w != std::string::npos) {
+                    const std::string options = command.substr(3, w - 3) + command.substr(command.find(' ', w + 4));
+                    int status = 0;
+                    const std::string hop = "\n" + Output("ssh -G -F " + Quote(config) + " " + options + " 2>/dev/null", status);
+                    const auto field = [&hop](const std::string& key) {
+                        const std::size_t at = hop.find("\n" + key + " ");
+                        return hop.substr(at + key.size() + 2, hop.find('\n', at + 1) - at - key.size() - 2);
+                    };
+                    route = field("user") + "@" + field("hostname") + (field("port") == "22" ? "" : ":" + field("port"));
+                }
             }
             table.Compare(row, "jump", host.jump, route, noted);
             if (One(ssh, "hostkeyalias") != "" ) table.Compare(row, "hostkeyalias", "", One(ssh, "hostkeyalias"), Noted(result, host.name, "HostKeyAlias"));
