@@ -255,13 +255,13 @@ struct SHostOptions {
 };
 
 // One hop of a route: [user@]host[:port] or ssh://[user@]host[:port].
-struct SHopSpec {
+struct SHopWritten {
     std::string user;
     std::string host;
     int port = 0;  // 0: not given
 };
 
-bool ParseHopSpec(std::string_view text, SHopSpec& hop)
+bool ParseHopWritten(std::string_view text, SHopWritten& hop)
 {
     if (text.rfind("ssh://", 0) == 0) text.remove_prefix(6);
     if (const std::size_t at = text.rfind('@'); at != std::string_view::npos) {
@@ -308,16 +308,16 @@ bool ReadStdioForward(const std::vector<std::string>& words, std::string& route)
         }
     }
     if (!forward || hop.empty()) return false;
-    SHopSpec spec;
-    if (!ParseHopSpec(hop, spec)) return false;
-    if (!user.empty()) spec.user = spec.user.empty() ? user : spec.user;
+    SHopWritten written;
+    if (!ParseHopWritten(hop, written)) return false;
+    if (!user.empty()) written.user = written.user.empty() ? user : written.user;
     int portNumber = 0;
     if (!port.empty() && !ParsePort(port, portNumber)) return false;
     route = via.empty() ? std::string() : via + ",";
-    if (!spec.user.empty()) route += spec.user + "@";
-    route += spec.host.find(':') != std::string::npos ? "[" + spec.host + "]" : spec.host;
+    if (!written.user.empty()) route += written.user + "@";
+    route += written.host.find(':') != std::string::npos ? "[" + written.host + "]" : written.host;
     if (portNumber != 0) route += ":" + std::to_string(portNumber);
-    else if (spec.port != 0) route += ":" + std::to_string(spec.port);
+    else if (written.port != 0) route += ":" + std::to_string(written.port);
     return true;
 }
 
@@ -379,18 +379,18 @@ public:
             if (Before(*command, *jump)) jump = nullptr;
             else command = nullptr;
         }
-        std::string spec;
+        std::string written;
         if (command != nullptr) {
             from = command;
             if (command->words.size() == 1 && SameWord(command->words[0], "none")) return true;
-            if (!ReadStdioForward(command->words, spec)) {
+            if (!ReadStdioForward(command->words, written)) {
                 why = "ProxyCommand " + Excerpt(command->words[0]) + " ... is never run";
                 return false;
             }
         } else if (jump != nullptr) {
             from = jump;
             if (SameWord(jump->words[0], "none")) return true;
-            spec = jump->words[0];
+            written = jump->words[0];
         } else {
             return true;
         }
@@ -398,15 +398,15 @@ public:
             why = "the jump hosts lead through each other in a loop, or nest deeper than 4";
             return false;
         }
-        std::vector<std::string> hops = SplitCommas(spec);
+        std::vector<std::string> hops = SplitCommas(written);
         // Each hop is looked up in the whole file again: a bound on them.
         if (hops.size() > kMaxRouteHops) {
             why = "a route of more than " + std::to_string(kMaxRouteHops) + " jump hosts";
             return false;
         }
         for (std::size_t i = 0; i < hops.size(); ++i) {
-            SHopSpec hop;
-            if (!ParseHopSpec(hops[i], hop)) {
+            SHopWritten hop;
+            if (!ParseHopWritten(hops[i], hop)) {
                 why = "the jump host " + Excerpt(hops[i]) + " cannot be read";
                 return false;
             }

@@ -133,11 +133,11 @@ std::string One(const SshOptions& options, const std::string& key)
 
 // The hops of a ProxyJump as ssh takes them: each looked up in the file
 // again, the first one reached by its own route.
-std::string SshRoute(const std::string& config, const std::string& spec, int depth = 0)
+std::string SshRoute(const std::string& config, const std::string& written, int depth = 0)
 {
-    if (spec.empty() || spec == "none" || depth > 4) return {};
+    if (written.empty() || written == "none" || depth > 4) return {};
     std::string route;
-    std::istringstream hops(spec);
+    std::istringstream hops(written);
     bool first = true;
     for (std::string hop; std::getline(hops, hop, ',');) {
         std::string user, port;
