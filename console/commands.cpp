@@ -418,7 +418,8 @@ int CommandHostAdd(const CommandContext& context, const std::string& groupName, 
 {
     ScriptAnswers answers = AnswersFrom(options);
     answers.answerHostDialog = true;
-    answers.host = Wide(hostName);
+    answers.host = Wide(options.address.value_or(hostName));
+    if (options.address) answers.hostName = Wide(hostName);
     CCommandSession session(std::move(answers));
     if (!session.Open(context)) return session.Finish(false);
     const HSCOPEITEM group = session.Child(session.Root(), Wide(groupName));
@@ -434,9 +435,10 @@ int CommandHostAdd(const CommandContext& context, const std::string& groupName, 
 }
 
 int CommandImport(const CommandContext& context, const std::string& groupName, const std::string& file,
-                  const std::string& format)
+                  const std::string& format, bool dryRun, bool json)
 {
     ScriptAnswers answers;
+    answers.importJson = json;
     answers.groupName = Wide(groupName);
     answers.importFile = Wide(file);
     answers.importFormat = Wide(format.empty() ? "auto" : format);
@@ -452,7 +454,12 @@ int CommandImport(const CommandContext& context, const std::string& groupName, c
     if (session.Invoke(group, u"Import Hosts...") != S_OK && !session.Ui().Failed())
         session.Fail("nothing was imported");
     // Nothing is saved when the file could not be read: not even the group.
-    return session.Finish(!session.Ui().Failed());
+    // A dry run saves nothing at all.
+    if (dryRun && !session.Ui().Failed()) {
+        std::fprintf(stderr, "Note: a dry run: the console file was not changed\n");
+        std::fflush(stderr);
+    }
+    return session.Finish(!dryRun && !session.Ui().Failed());
 }
 
 int CommandHostEdit(const CommandContext& context, const std::string& path, const HostOptions& options)
@@ -465,6 +472,18 @@ int CommandHostEdit(const CommandContext& context, const std::string& path, cons
     if (host == 0) return session.Finish(false);
     if (session.Host().InvokeCommand(host, kEditHostCommand) != S_OK && !session.Ui().Failed())
         session.Fail("editing the host was cancelled");
+    return session.Finish();
+}
+
+int CommandHostRename(const CommandContext& context, const std::string& path, const std::string& newName)
+{
+    CCommandSession session({});
+    if (!session.Open(context)) return session.Finish(false);
+    const HSCOPEITEM host = session.ResolveHost(path);
+    if (host == 0) return session.Finish(false);
+    // The host itself refuses a name another host of its group has, and says so.
+    if (session.Host().Rename(host, Wide(newName)) != S_OK && !session.Ui().Failed())
+        session.Fail("\"" + path + "\" cannot be renamed");
     return session.Finish();
 }
 

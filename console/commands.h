@@ -19,6 +19,8 @@ int CommandGroupDelete(const CommandContext& context, const std::string& name);
 
 struct HostOptions {
     std::optional<std::string> host;
+    // Add: the address when the host's name is not it.
+    std::optional<std::string> address;
     std::optional<int> port;
     std::optional<std::string> login;
     bool passwordFromInput = false;
@@ -55,8 +57,12 @@ int CommandHostAdd(const CommandContext& context, const std::string& group, cons
 int CommandHostEdit(const CommandContext& context, const std::string& path, const HostOptions& options);
 // Imports the hosts of FILE into GROUP (made when missing) through the
 // group's "Import Hosts..."; format: "" guesses, else ssh-config, ansible or csv.
+// A dry run reports the same and saves nothing; json prints the report as
+// one JSON document on standard output.
 int CommandImport(const CommandContext& context, const std::string& group, const std::string& file,
-                  const std::string& format);
+                  const std::string& format, bool dryRun = false, bool json = false);
+// Gives the host PATH names a new name, unique within its group.
+int CommandHostRename(const CommandContext& context, const std::string& path, const std::string& newName);
 int CommandHostRemove(const CommandContext& context, const std::string& path);
 int CommandHostRefresh(const CommandContext& context, const std::string& path, const HostOptions& options);
 

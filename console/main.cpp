@@ -148,7 +148,9 @@ int main(int argc, char** argv)
     host->require_subcommand(1);
     CLI::App* hostAdd = host->add_subcommand("add", "Add a host to a group");
     hostAdd->add_option("GROUP", name, "The group")->required();
-    hostAdd->add_option("HOST", newName, "Host name or address")->required();
+    hostAdd->add_option("HOST", newName, "Host name (and address, unless --address gives it)")->required();
+    hostAdd->add_option("--address", hostOptions.address, "Where to connect, when it is not the host's name")
+        ->type_name("A");
     addHostOptions(hostAdd, false, true);
     addSudoOptions(hostAdd);
     addJumpOptions(hostAdd);
@@ -169,6 +171,10 @@ int main(int argc, char** argv)
         takeJump();
         status = CommandHostEdit(context, path, hostOptions);
     });
+    CLI::App* hostRename = host->add_subcommand("rename", "Give a host a new name (its address stays)");
+    hostRename->add_option("PATH", path, "GROUP/HOST")->required();
+    hostRename->add_option("NEW", newName, "Its new name, unique within the group")->required();
+    hostRename->callback([&] { status = CommandHostRename(context, path, newName); });
     CLI::App* hostRemove = host->add_subcommand("remove", "Remove a host");
     hostRemove->add_option("PATH", path, "GROUP/HOST")->required();
     hostRemove->callback([&] { status = CommandHostRemove(context, path); });
@@ -207,7 +213,10 @@ int main(int argc, char** argv)
     importCommand->add_option("FILE", file, "The file to read")->required();
     importCommand->add_option("--format", importFormat, "ssh-config, ansible or csv (default: guessed from the content)")
         ->check(CLI::IsMember({"ssh-config", "ansible", "csv"}));
-    importCommand->callback([&] { status = CommandImport(context, name, file, importFormat); });
+    bool dryRun = false;
+    importCommand->add_flag("--dry-run", dryRun, "Report what the import would add and change; save nothing");
+    importCommand->add_flag("--json", json, "Print the report as JSON on standard output");
+    importCommand->callback([&] { status = CommandImport(context, name, file, importFormat, dryRun, json); });
     // refresh
     std::vector<std::string> refreshPaths;
     int jobs = 8;

@@ -97,6 +97,7 @@ int CScriptUserInterface::Answer(HWND, DialogState& dialog)
         if (!m_answers.importFile) return Unanswered(dialog);
         dialog.texts[IDC_IMPORT_FILE] = *m_answers.importFile;
         if (m_answers.importFormat) dialog.texts[IDC_IMPORT_FORMAT] = *m_answers.importFormat;
+        dialog.checks[IDC_IMPORT_JSON] = m_answers.importJson ? 1 : 0;
         return IDOK;
     case IDD_ENGINE_ABSENT:
     case IDD_READY_TO_INSTALL:
@@ -146,6 +147,7 @@ int CScriptUserInterface::AnswerHostDialog(DialogState& dialog)
     if (m_answers.sudo) dialog.checks[IDC_SUDO] = *m_answers.sudo ? 1 : 0;
     if (m_answers.jump) dialog.texts[IDC_JUMP] = *m_answers.jump;
     if (m_answers.host) dialog.texts[IDC_HOST] = *m_answers.host;
+    if (m_answers.hostName) dialog.texts[IDC_HOST_NAME] = *m_answers.hostName;
     if (m_answers.port) dialog.texts[IDC_PORT] = *m_answers.port;
     if (m_answers.login) dialog.texts[IDC_LOGIN] = *m_answers.login;
     if (m_answers.keyFile) dialog.texts[IDC_KEY_FILE] = *m_answers.keyFile;
@@ -267,6 +269,13 @@ int CScriptUserInterface::ShowMessage(HWND, std::u16string_view text, std::u16st
     const std::string message = WideToAnsi(text);
     if (!IsQuestion(type)) {
         const UINT icon = type & MB_ICONMASK;
+        // The import's JSON report is the command's output; its text is
+        // escaped JSON, safe on a terminal.
+        if (m_answers.importJson && icon == MB_ICONINFORMATION && !message.empty() && message.front() == '{') {
+            std::printf("%s\n", message.c_str());
+            std::fflush(stdout);
+            return IDOK;
+        }
         // Notes never fail a command; warnings (a question follows) fail it
         // only where no one can answer again.
         if (icon == MB_ICONINFORMATION || (icon == MB_ICONWARNING && StdinIsTerminal())) {

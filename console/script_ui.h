@@ -23,6 +23,8 @@ struct ScriptAnswers {
     // The host dialog's fields; a field without a value keeps the text the
     // dialog came with.
     std::optional<std::u16string> host;
+    // The host's name apart from its address ("": named by the address).
+    std::optional<std::u16string> hostName;
     std::optional<std::u16string> port;
     std::optional<std::u16string> login;
     // The host password is read as a secret (standard input or terminal).
@@ -45,6 +47,8 @@ struct ScriptAnswers {
     // "Import hosts": the file and its format.
     std::optional<std::u16string> importFile;
     std::optional<std::u16string> importFormat;
+    // The import's report as JSON, printed on standard output.
+    bool importJson = false;
     // Progress texts that start with "DONE/TOTAL" are one line kept in
     // place with a bar (on a terminal only), not a line each.
     bool progressBar = false;

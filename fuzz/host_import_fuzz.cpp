@@ -30,8 +30,20 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         ReadSshConfig(text, "config", context, result);
         break;
     }
-    case 1: ReadAnsibleIni(text, "hosts.ini", result); break;
-    case 2: ReadAnsibleYaml(text, "hosts.yml", result); break;
+    case 1:
+    case 2: {
+        // The inventory's variable files are the same text again.
+        const VarsFileLoader loadVars = [&text](const std::string& folder, const std::string& name,
+                                                std::vector<SIncludedFile>& files, std::string&) {
+            if (name == "all" || name.size() % 3 == 0) files.push_back({folder + "/" + name, text});
+            return true;
+        };
+        if (data[0] % 5 == 1)
+            ReadAnsibleIni(text, "hosts.ini", result, loadVars);
+        else
+            ReadAnsibleYaml(text, "hosts.yml", result, loadVars);
+        break;
+    }
     case 3: ReadHostCsv(text, "hosts.csv", result); break;
     default: ReadHostList(text, "hosts", GuessImportFormat(text), SSshConfigContext{}, result); break;
     }

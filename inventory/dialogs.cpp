@@ -85,6 +85,10 @@ int CHostDialog::DoModal()
     dialog.texts[IDC_PASSPHRASE] = u"";
     dialog.checks[IDC_USE_AGENT] = m_bUseAgent ? 1 : 0;
     dialog.texts[IDC_JUMP] = m_bstrJump;
+    dialog.texts[IDC_HOST_NAME] = m_bstrName;
+    // The login question asks how to log in, not what the host is called.
+    dialog.shown[IDC_HOST_NAME] = m_mode != HOSTDLG_LOGIN;
+    dialog.shown[IDC_HOST_NAME_LABEL] = m_mode != HOSTDLG_LOGIN;
     dialog.texts[IDC_HOST_PATH] = m_bstrWhere;
     dialog.shown[IDC_HOST_PATH] = !m_bstrWhere.empty();
     std::u16string jump;
@@ -96,11 +100,16 @@ int CHostDialog::DoModal()
         if (refusal.empty()) refusal = CheckPort(dialog.texts[IDC_PORT], m_nPort);
         if (refusal.empty()) refusal = CheckKeyFilePath(dialog.texts[IDC_KEY_FILE]);
         if (refusal.empty()) refusal = CheckJumpRoute(dialog.texts[IDC_JUMP], jump);
+        if (m_mode == HOSTDLG_LOGIN) dialog.texts[IDC_HOST_NAME].clear();
+        if (refusal.empty()) refusal = CheckNodeName(dialog.texts[IDC_HOST_NAME]);
+        if (refusal.empty() && m_checkName)
+            refusal = m_checkName(dialog.texts[IDC_HOST_NAME].empty() ? dialog.texts[IDC_HOST] : dialog.texts[IDC_HOST_NAME]);
         if (refusal.empty()) break;
         ShowRefusal(dialog, refusal);
     }
     if (result == IDOK) {
         m_bstrHost = dialog.texts[IDC_HOST];
+        m_bstrName = dialog.texts[IDC_HOST_NAME].empty() ? m_bstrHost : dialog.texts[IDC_HOST_NAME];
         m_bstrPort = dialog.texts[IDC_PORT];
         m_bstrLogin = dialog.texts[IDC_LOGIN];
         WipeString(m_bstrPassword);

@@ -3,6 +3,8 @@
 // IDCANCEL.
 #pragma once
 
+#include <functional>
+
 #include <string>
 
 #include "platform/text.h"
@@ -47,6 +49,11 @@ public:
     bool m_bUseAgent = false;        // "Use the SSH agent"
     // "Jump host": the route as NormalJumpRoute writes it (in: as stored).
     std::u16string m_bstrJump;
+    // The host's name: empty when it is named by its address (it then
+    // follows the address); on OK, the name the host gets. A name another
+    // host of the group has is refused: `m_checkName` says why.
+    std::u16string m_bstrName;
+    std::function<std::u16string(std::u16string_view)> m_checkName;
     // The host's place in the tree ("Data/db1"), shown above the fields when
     // set: a question about one host of many says which one it is.
     std::u16string m_bstrWhere;

@@ -47,6 +47,24 @@ void UpdateHostLines(IConsole* console, const std::vector<CHostNode*>& hosts)
     }
 }
 
+CHostNode* HostNamed(CGroupNode& group, std::u16string_view name, const CHostNode* except)
+{
+    for (const auto& child : group.GetChildren()) {
+        auto* host = static_cast<CHostNode*>(child.get());
+        if (host != except && host->Name() == name) return host;
+    }
+    return nullptr;
+}
+
+std::u16string CheckHostName(CGroupNode& group, std::u16string_view name, const CHostNode* except)
+{
+    if (std::u16string refusal = CheckNodeName(name); !refusal.empty()) return refusal;
+    if (name.empty()) return u"A host needs a name.";
+    if (HostNamed(group, name, except) == nullptr) return {};
+    return u"The group \"" + std::u16string(group.Name()) + u"\" holds a host named \"" + std::u16string(name) +
+           u"\" already; host names are unique within a group.";
+}
+
 std::u16string CGroupNode::GetDisplayText(int) { return m_szName; }
 
 const GUID& CGroupNode::GetNodeType() { return kGroupNodeType; }
@@ -141,10 +159,11 @@ HRESULT CGroupNode::Command(IConsole* console, IConsoleNameSpace2* nameSpace, lo
     switch (commandId) {
     case IDM_ADD_HOST: {
         CHostDialog dialog(HOSTDLG_ADD, u"", 22, u"root", false);
+        dialog.m_checkName = [this](std::u16string_view name) { return CheckHostName(*this, name); };
         if (dialog.DoModal() != IDOK) return S_FALSE;
         m_bInsertAll = false;
         auto host = std::make_unique<CHostNode>(this);
-        host->SetName(dialog.m_bstrHost);
+        host->SetName(dialog.m_bstrName);
         host->SetFromDialog(dialog.m_bstrHost, dialog.m_bstrPort, dialog.m_bstrLogin, dialog.m_bstrPassword);
         host->m_bSudo = dialog.m_bSudo;
         host->m_bstrKeyFile = dialog.m_bstrKeyFile;

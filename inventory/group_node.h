@@ -36,3 +36,9 @@ std::vector<CHostNode*> HostsOf(CGroupNode& group);
 // Tells the console that the hosts' lines changed (those it shows: the
 // selected group's list), so that their results are drawn anew.
 void UpdateHostLines(IConsole* console, const std::vector<CHostNode*>& hosts);
+// The host of the group named `name` other than `except`, or null. Host
+// names are unique within a group: paths name hosts by them.
+CHostNode* HostNamed(CGroupNode& group, std::u16string_view name, const CHostNode* except = nullptr);
+// Why a host may not be named `name` in the group (a refusal as a dialog
+// shows it), or an empty text when it may.
+std::u16string CheckHostName(CGroupNode& group, std::u16string_view name, const CHostNode* except = nullptr);

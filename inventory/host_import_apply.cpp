@@ -1,6 +1,7 @@
 #include "inventory/host_import_apply.h"
 
 #include <map>
+#include <set>
 #include <tuple>
 
 #include "inventory/group_node.h"
@@ -73,6 +74,38 @@ bool ApplyLoginExtras(CHostNode& host, const SImportedHost& record, bool& change
     return kept;
 }
 
+namespace {
+
+// The first of name, name-2, name-3 ... that neither an earlier record of
+// this import took nor another host of the group has.
+std::u16string FreeName(CGroupNode& group, const std::u16string& name, const std::set<std::u16string>& taken)
+{
+    for (int n = 2;; ++n) {
+        std::u16string candidate = name + u"-" + IntToDecimal(n);
+        if (candidate.size() > kMaxNodeName) candidate = name.substr(0, kMaxNodeName - (candidate.size() - name.size())) + u"-" + IntToDecimal(n);
+        if (taken.count(candidate) == 0 && HostNamed(group, candidate) == nullptr) return candidate;
+    }
+}
+
+// The host of the group that a record without a host of its name updates:
+// one named by its address (as older imports and hand-added hosts are) with
+// the record's address and port, and its login or none.
+CHostNode* HostByAddress(CGroupNode& group, const std::u16string& address, int port, const std::u16string& login,
+                         const std::set<std::u16string>& taken)
+{
+    CHostNode* same = nullptr;
+    for (CHostNode* host : HostsOf(group)) {
+        if (host->Name() != host->m_bstrHost || host->m_bstrHost != address || host->m_nPort != port ||
+            taken.count(std::u16string(host->Name())) != 0)
+            continue;
+        if (host->m_bstrLogin == login) return host;
+        if ((host->m_bstrLogin.empty() || login.empty()) && same == nullptr) same = host;
+    }
+    return same;
+}
+
+}  // namespace
+
 SImportApplied ApplyImportedHosts(CRootNode& root, CGroupNode& target, const std::vector<SImportedHost>& hosts,
                                   IConsoleNameSpace2* nameSpace)
 {
@@ -83,12 +116,19 @@ SImportApplied ApplyImportedHosts(CRootNode& root, CGroupNode& target, const std
     const std::u16string targetName(target.Name());
     int unkeptExtras = 0;
     const SImportedHost* firstUnkept = nullptr;
+    // The names this import gave or updated, per group.
+    std::map<CGroupNode*, std::set<std::u16string>> claimed;
 
     for (const SImportedHost& record : hosts) {
         auto refuse = [&](const std::string& why) { applied.notes.push_back({record.sourceFile, record.line, why, true}); };
         if (const std::u16string address = Wide(record.address); address.empty() || !CheckNodeName(address).empty()) {
-            refuse("\"" + record.address + "\" cannot be a host name here");
+            refuse("\"" + record.address + "\" cannot be a host address here");
             continue;
+        }
+        std::u16string name = Wide(record.name.empty() ? record.address : record.name);
+        if (name.size() > kMaxNodeName || !CheckNodeName(name).empty()) {
+            refuse("\"" + record.name + "\" cannot be a host name here; the host is named by its address");
+            name = Wide(record.address);
         }
         CGroupNode* group = &target;
         if (!record.group.empty()) {
@@ -110,29 +150,32 @@ SImportApplied ApplyImportedHosts(CRootNode& root, CGroupNode& target, const std
             }
             group = found->second;
         }
+        std::set<std::u16string>& taken = claimed[group];
         const std::u16string address = Wide(record.address);
         const std::u16string login = Wide(record.login);
-        // A host of the group with this address, port and login. A host
-        // without a login is the same host and gets the login; a record
-        // without one names the host of that address and port whatever its
-        // login, which it keeps.
-        CHostNode* same = nullptr;
-        for (auto& child : group->GetChildren()) {
-            auto* host = dynamic_cast<CHostNode*>(child.get());
-            if (host == nullptr || host->m_bstrHost != address || host->m_nPort != record.port) continue;
-            if (host->m_bstrLogin == login) {
-                same = host;
-                break;
-            }
-            if ((host->m_bstrLogin.empty() || login.empty()) && same == nullptr) same = host;
+        if (taken.count(name) != 0) {
+            const std::u16string unique = FreeName(*group, name, taken);
+            applied.notes.push_back({record.sourceFile, record.line,
+                                     "the name " + WideToAnsi(name) + " is taken by an earlier host of this import; " +
+                                         "this host is named " + WideToAnsi(unique),
+                                     false});
+            name = unique;
         }
+        // The host of that name; else one named by this address.
+        CHostNode* same = HostNamed(*group, name);
+        bool renamed = false;
+        if (same == nullptr) {
+            same = HostByAddress(*group, address, record.port, login, taken);
+            renamed = same != nullptr && same->Name() != name;
+        }
+        taken.insert(name);
+        std::string was;
+        auto tell = [&was](const std::string& what) { was += (was.empty() ? "" : ", ") + what; };
         bool changed = false;
         CHostNode* host = same;
         if (host == nullptr) {
-            // Like a host added by hand, the node is named by its address
-            // (the console file keeps no other name).
             auto made = std::make_unique<CHostNode>(group);
-            made->SetName(address);
+            made->SetName(name);
             made->m_bstrHost = address;
             made->m_nPort = record.port;
             made->m_bstrLogin = login;
@@ -140,25 +183,61 @@ SImportApplied ApplyImportedHosts(CRootNode& root, CGroupNode& target, const std
             ShowNewChild(*group, *host, nameSpace);
             ++applied.added;
             g_bDirty = true;
-        } else if (!login.empty() && host->m_bstrLogin != login) {
-            host->m_bstrLogin = login;
-            changed = true;
+        } else {
+            if (renamed) {
+                tell("was named " + WideToAnsi(host->Name()));
+                host->SetName(name);
+                changed = true;
+            }
+            if (host->m_bstrHost != address || host->m_nPort != record.port) {
+                tell("was " + WideToAnsi(host->m_bstrHost) + ":" + std::to_string(host->m_nPort));
+                host->m_bstrHost = address;
+                host->m_nPort = record.port;
+                // The picture belongs to the address and port it was taken from.
+                if (!host->GetChildren().empty() || !host->m_bstrXml.empty()) host->DropHardware(nameSpace);
+                changed = true;
+            }
+            if (!login.empty() && host->m_bstrLogin != login) {
+                tell("login was " + (host->m_bstrLogin.empty() ? std::string("none") : WideToAnsi(host->m_bstrLogin)));
+                host->m_bstrLogin = login;
+                changed = true;
+            }
         }
         if (record.sudo && host->m_bSudo != *record.sudo) {
+            tell(std::string("sudo was ") + (host->m_bSudo ? "on" : "off"));
             host->m_bSudo = *record.sudo;
             changed = true;
         }
+        const std::u16string keyBefore = host->m_bstrKeyFile;
+        const std::u16string jumpBefore = host->m_bstrJump;
         bool extrasChanged = false;
         const bool kept = ApplyLoginExtras(*host, record, extrasChanged);
         if (!kept && (!record.identityFile.empty() || !record.jump.empty()) && unkeptExtras++ == 0)
             firstUnkept = &record;
+        if (host->m_bstrKeyFile != keyBefore && same != nullptr)
+            tell("key file was " + (keyBefore.empty() ? std::string("none") : WideToAnsi(keyBefore)));
+        if (host->m_bstrJump != jumpBefore && same != nullptr)
+            tell("jump route was " + (jumpBefore.empty() ? std::string("none") : WideToAnsi(jumpBefore)));
         changed = changed || extrasChanged;
+        SImportedRoute route;
+        route.state = same == nullptr ? SImportedRoute::EState::Added
+                      : changed       ? SImportedRoute::EState::Updated
+                                      : SImportedRoute::EState::Unchanged;
         if (same != nullptr) {
             if (changed)
                 ++applied.updated;
             else
                 ++applied.unchanged;
         }
+        route.group = WideToAnsi(group->Name());
+        route.name = WideToAnsi(host->Name());
+        route.address = WideToAnsi(host->m_bstrHost);
+        route.port = host->m_nPort;
+        route.login = WideToAnsi(host->m_bstrLogin);
+        route.keyFile = WideToAnsi(host->m_bstrKeyFile);
+        route.jump = WideToAnsi(host->m_bstrJump);
+        route.was = std::move(was);
+        applied.routes.push_back(std::move(route));
         if (changed) g_bDirty = true;
     }
     if (firstUnkept != nullptr)

@@ -1,9 +1,11 @@
 // Applies imported host records to the inventory. A record without a group
 // goes into the group the import runs on; a record of group "a/b" into a
 // group named "<target>.a.b" beside it, made when missing. A host is the
-// same host when its group, address, port and login are: importing again
-// updates it instead of adding it twice. Like a host added by hand, a new
-// host's node is named by its address.
+// same host when it has the record's name in the group (or, for a host named
+// by its address as older imports made them, the same address, port and
+// login): importing again updates it instead of adding it twice. A new host
+// is named as the file names it; a name that an earlier record of the same
+// import took in the group gets "-2", "-3" ... appended, and a note says so.
 #pragma once
 
 #include <string>
@@ -16,7 +18,22 @@ class CGroupNode;
 class CHostNode;
 class CRootNode;
 
+// One host the import added or changed, as the summary shows its route.
+struct SImportedRoute {
+    enum class EState { Added, Updated, Unchanged };
+    EState state = EState::Added;
+    std::string group;  // the inventory group's name
+    std::string name;
+    std::string address;
+    int port = 22;
+    std::string login;
+    std::string keyFile;
+    std::string jump;  // as the host keeps it, "" for none
+    std::string was;   // Updated: what changed, in a few words
+};
+
 struct SImportApplied {
+    std::vector<SImportedRoute> routes;
     int added = 0;
     int updated = 0;
     int unchanged = 0;

@@ -100,6 +100,32 @@ HRESULT CHostNode::OnExpand(IConsoleNameSpace2* nameSpace, IConsole* console, HS
     return ScanHost(*this, nameSpace) == 1 ? S_FALSE : S_OK;
 }
 
+HRESULT CHostNode::OnSelect(IConsole* console, BOOL, BOOL)
+{
+    if (console == nullptr) return E_POINTER;
+    com_ptr<IConsoleVerb> verb;
+    RETURN_IF_FAILED(console->QueryConsoleVerb(verb.put()));
+    if (!verb) return E_POINTER;
+    verb->SetVerbState(MMC_VERB_RENAME, ENABLED, TRUE);
+    verb->SetVerbState(MMC_VERB_RENAME, HIDDEN, FALSE);
+    return S_OK;
+}
+
+HRESULT CHostNode::OnRename(LPOLESTR newName)
+{
+    // Without a text the console only asks whether renaming is allowed.
+    if (newName == nullptr) return S_OK;
+    const std::u16string_view name = OleView(newName);
+    if (name == Name()) return S_OK;
+    if (const std::u16string refusal = CheckHostName(*m_pGroup, name, this); !refusal.empty()) {
+        MessageBox(GetActiveWindow(), refusal, LoadString(g_hInstance, IDS_CAPTION), MB_OK | MB_ICONWARNING);
+        return S_FALSE;
+    }
+    SetName(name);
+    g_bDirty = true;
+    return S_OK;
+}
+
 HRESULT CHostNode::AddMenuItems(IContextMenuCallback* callback, long insertionAllowed)
 {
     if (MenuAllowed(m_bExpanded, insertionAllowed))
@@ -120,6 +146,9 @@ HRESULT CHostNode::Command(IConsole*, IConsoleNameSpace2* nameSpace, long comman
     }
     case IDM_EDIT_HOST: {
         CHostDialog dialog(HOSTDLG_EDIT, m_bstrHost, m_nPort, m_bstrLogin, m_bSudo);
+        // A host named by its address shows no name: it follows the address.
+        if (Name() != m_bstrHost) dialog.m_bstrName = Name();
+        dialog.m_checkName = [this](std::u16string_view name) { return CheckHostName(*m_pGroup, name, this); };
         dialog.SetLoginWays(m_bstrKeyFile, m_bUseAgent);
         dialog.m_bstrJump = m_bstrJump;
         if (dialog.DoModal() != IDOK) return S_FALSE;
@@ -188,7 +217,12 @@ bool CHostNode::TakeDialog(const CHostDialog& dialog, IConsoleNameSpace2* nameSp
 {
     // The picture belongs to the address and port it was taken from.
     const bool moved = dialog.m_bstrHost != m_bstrHost || dialog.m_nPort != m_nPort;
-    SetName(dialog.m_bstrHost);
+    // The edit dialog names the host; the login question leaves the name
+    // alone, except that a host named by its address follows the address.
+    if (dialog.m_mode == HOSTDLG_EDIT || dialog.m_mode == HOSTDLG_ADD)
+        SetName(dialog.m_bstrName.empty() ? dialog.m_bstrHost : dialog.m_bstrName);
+    else if (Name() == m_bstrHost)
+        SetName(dialog.m_bstrHost);
     SetFromDialog(dialog.m_bstrHost, dialog.m_bstrPort, dialog.m_bstrLogin, dialog.m_bstrPassword);
     m_nPort = dialog.m_nPort;
     m_bSudo = dialog.m_bSudo;

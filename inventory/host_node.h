@@ -37,6 +37,9 @@ public:
     HRESULT AddMenuItems(IContextMenuCallback* callback, long insertionAllowed) override;
     HRESULT Command(IConsole* console, IConsoleNameSpace2* nameSpace, long commandId, IDataObject* data) override;
     HRESULT OnShow(bool viewFlag, IConsole* console, BOOL show, HSCOPEITEM item) override;
+    HRESULT OnSelect(IConsole* console, BOOL scope, BOOL select) override;
+    // A new name, unique within the group; the address stays.
+    HRESULT OnRename(LPOLESTR newName) override;
 
     // Drops the hardware tree: children, "general" node and the top rows.
     void ClearHardware();

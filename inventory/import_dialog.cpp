@@ -11,8 +11,9 @@
 
 namespace {
 
-// Lines of notes a report shows; the rest are counted.
-constexpr std::size_t kShownNotes = 20;
+// Lines of notes and of hosts a report shows; the rest are counted.
+constexpr std::size_t kShownNotes = 200;
+constexpr std::size_t kShownRoutes = 500;
 
 std::u16string Replace(std::u16string text, std::u16string_view mark, std::u16string_view value)
 {
@@ -24,6 +25,71 @@ std::u16string Replace(std::u16string text, std::u16string_view mark, std::u16st
 std::u16string NoteLine(const hostimport::SImportNote& note)
 {
     return AnsiToWide(note.file + ":" + std::to_string(note.line) + ": " + note.text);
+}
+
+// "added Lab/web1: deploy@10.0.0.5 port 22, key ~/.ssh/id_web, via bastion"
+std::u16string RouteLine(const SImportedRoute& route)
+{
+    std::string line = route.state == SImportedRoute::EState::Added ? "added " : "changed ";
+    line += route.group + "/" + route.name + ": " + (route.login.empty() ? std::string("(no login) ") : route.login + "@") +
+            route.address + " port " + std::to_string(route.port);
+    line += route.keyFile.empty() ? ", no key file" : ", key " + route.keyFile;
+    line += route.jump.empty() ? ", direct" : ", via " + route.jump;
+    if (!route.was.empty()) line += " (" + route.was + ")";
+    return AnsiToWide(line);
+}
+
+// A JSON string: quotes, backslashes and control characters escaped.
+std::string JsonText(std::string_view text)
+{
+    std::string out = "\"";
+    for (const char c : text) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (c == '"' || c == '\\') {
+            out += '\\';
+            out += c;
+        } else if (byte < 0x20 || byte == 0x7F) {
+            static const char digits[] = "0123456789abcdef";
+            out += "\\u00";
+            out += digits[byte >> 4];
+            out += digits[byte & 15];
+        } else {
+            out += c;
+        }
+    }
+    return out + "\"";
+}
+
+// The report for tools: the counts, every host with its route and state,
+// every note.
+std::string JsonReport(const std::string& path, const SImportApplied& applied,
+                       const std::vector<hostimport::SImportNote>& notes)
+{
+    std::string json = "{\"file\":" + JsonText(path) + ",\"added\":" + std::to_string(applied.added) +
+                       ",\"updated\":" + std::to_string(applied.updated) +
+                       ",\"unchanged\":" + std::to_string(applied.unchanged) +
+                       ",\"groupsAdded\":" + std::to_string(applied.groupsAdded) + ",\"hosts\":[";
+    bool first = true;
+    for (const SImportedRoute& route : applied.routes) {
+        const char* state = route.state == SImportedRoute::EState::Added     ? "added"
+                            : route.state == SImportedRoute::EState::Updated ? "changed"
+                                                                            : "unchanged";
+        json += std::string(first ? "" : ",") + "{\"state\":\"" + state + "\",\"group\":" + JsonText(route.group) +
+                ",\"name\":" + JsonText(route.name) + ",\"address\":" + JsonText(route.address) +
+                ",\"port\":" + std::to_string(route.port) + ",\"login\":" + JsonText(route.login) +
+                ",\"keyFile\":" + JsonText(route.keyFile) + ",\"jump\":" + JsonText(route.jump) +
+                ",\"was\":" + JsonText(route.was) + "}";
+        first = false;
+    }
+    json += "],\"notes\":[";
+    first = true;
+    for (const hostimport::SImportNote& note : notes) {
+        json += std::string(first ? "" : ",") + "{\"file\":" + JsonText(note.file) + ",\"line\":" +
+                std::to_string(note.line) + ",\"text\":" + JsonText(note.text) +
+                ",\"refused\":" + (note.refused ? "true" : "false") + "}";
+        first = false;
+    }
+    return json + "]}";
 }
 
 }  // namespace
@@ -46,6 +112,7 @@ int CImportDialog::DoModal()
                    MB_OK | MB_ICONWARNING);
     }
     m_bstrFile = dialog.texts[IDC_IMPORT_FILE];
+    m_bJson = dialog.checks[IDC_IMPORT_JSON] != 0;
     return IDOK;
 }
 
@@ -65,6 +132,12 @@ HRESULT RunHostImport(CGroupNode& group, IConsoleNameSpace2* nameSpace)
         return S_FALSE;
     }
     const SImportApplied applied = ApplyImportedHosts(*group.m_pRoot, group, result.hosts, nameSpace);
+    if (dialog.m_bJson) {
+        std::vector<hostimport::SImportNote> notes = result.notes;
+        notes.insert(notes.end(), applied.notes.begin(), applied.notes.end());
+        MessageBox(GetActiveWindow(), AnsiToWide(JsonReport(path, applied, notes)), caption, MB_OK | MB_ICONINFORMATION);
+        return S_OK;
+    }
 
     std::u16string report = LoadString(g_hInstance, IDS_IMPORT_SUMMARY);
     report = Replace(report, u"%1", AnsiToWide(path));
@@ -72,6 +145,18 @@ HRESULT RunHostImport(CGroupNode& group, IConsoleNameSpace2* nameSpace)
     report = Replace(report, u"%3", IntToDecimal(applied.updated));
     report = Replace(report, u"%4", IntToDecimal(applied.unchanged));
     report = Replace(report, u"%5", IntToDecimal(applied.groupsAdded));
+    std::size_t shownRoutes = 0;
+    std::size_t routes = 0;
+    for (const SImportedRoute& route : applied.routes) {
+        if (route.state == SImportedRoute::EState::Unchanged) continue;
+        if (routes++ == 0) report += u"\n" + LoadString(g_hInstance, IDS_IMPORT_ROUTES);
+        if (shownRoutes < kShownRoutes) {
+            report += u"\n" + RouteLine(route);
+            ++shownRoutes;
+        }
+    }
+    if (routes > shownRoutes)
+        report += u"\n" + Replace(LoadString(g_hInstance, IDS_IMPORT_MORE), u"%1", IntToDecimal(routes - shownRoutes));
     std::vector<hostimport::SImportNote> notes = result.notes;
     notes.insert(notes.end(), applied.notes.begin(), applied.notes.end());
     if (!notes.empty()) {

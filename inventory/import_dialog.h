@@ -20,6 +20,8 @@ public:
 
     std::u16string m_bstrFile;
     hostimport::EImportFormat m_format = hostimport::EImportFormat::Guess;
+    // The report as one JSON document (for tools) instead of text.
+    bool m_bJson = false;
 };
 
 // Runs the command; S_FALSE when the dialog was cancelled or nothing could

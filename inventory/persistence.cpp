@@ -12,6 +12,7 @@
 #include "inventory/root_node.h"
 #include "inventory/stored_picture.h"
 #include "inventory/stream_io.h"
+#include "inventory/value_checks.h"
 #include "inventory/vault.h"
 #include "platform/process_guard.h"
 #include "platform/resources.h"
@@ -41,6 +42,9 @@ constexpr std::uint32_t kSettingKeyFile = 3;
 constexpr std::uint32_t kSettingAgent = 4;
 constexpr std::uint32_t kSettingPassphrase = 5;
 constexpr std::uint32_t kSettingJump = 8;
+// The host's name, written only when it is not its address (a host without
+// it is named by its address, as every host of older files is).
+constexpr std::uint32_t kSettingName = 9;
 constexpr std::uint32_t kMaxSettings = 32;
 constexpr std::size_t kMaxSettingBytes = 1024;
 constexpr std::uint32_t kMaxSettingsBlock = kMaxSettings * (8 + kMaxSettingBytes) + 4;
@@ -227,7 +231,9 @@ void AppendHostSettings(std::string& block, const CHostNode& host, bool sealed)
     const std::string login = sealed ? std::string() : WideToAnsi(host.m_bstrLogin);
     const std::string keyFile = WideToAnsi(host.m_bstrKeyFile);
     const std::string jump = WideToAnsi(host.m_bstrJump);
+    const std::string name = host.Name() == host.m_bstrHost ? std::string() : WideToAnsi(host.Name());
     std::uint32_t count = 0;
+    count += name.empty() ? 0 : 1;
     count += host.m_bSudo ? 1 : 0;
     count += login.empty() ? 0 : 1;
     count += keyFile.empty() ? 0 : 1;
@@ -236,7 +242,8 @@ void AppendHostSettings(std::string& block, const CHostNode& host, bool sealed)
     count += jump.empty() ? 0 : 1;
     if (count == 0) return;
     // Room for all of it at once, so no copy of the passphrase is left behind.
-    block.reserve(4 + count * 9 + login.size() + keyFile.size() + passphrase.get().size() + jump.size());
+    block.reserve(4 + count * 9 + login.size() + keyFile.size() + passphrase.get().size() + jump.size() +
+                  name.size());
     AppendU32(block, count);
     const auto add = [&block](std::uint32_t tag, std::string_view value) {
         AppendU32(block, tag);
@@ -248,6 +255,7 @@ void AppendHostSettings(std::string& block, const CHostNode& host, bool sealed)
     if (host.m_bUseAgent) add(kSettingAgent, "1");
     if (!passphrase.get().empty()) add(kSettingPassphrase, passphrase.get());
     if (!jump.empty()) add(kSettingJump, jump);
+    if (!name.empty()) add(kSettingName, name);
 }
 
 // Whether a setting's value fits the block; the passphrase and the login
@@ -287,6 +295,13 @@ bool ReadHostSettings(CPlainReader& reader, CHostNode& host, bool sealed)
             bool valid = false;
             host.m_bstrJump = NormalJumpRoute(AnsiToWide(value.get()), valid);
             if (!valid) return false;
+            break;
+        }
+        case kSettingName: {
+            // A name no dialog would take is damage.
+            const std::u16string name = AnsiToWide(value.get());
+            if (name.empty() || name.size() > kMaxNodeName || !CheckNodeName(name).empty()) return false;
+            host.SetName(name);
             break;
         }
         default: break;  // a later release's setting
@@ -523,7 +538,7 @@ int CHostNode::Load(IStream* stream, bool* encrypt)
         if ((form != kSealedForm && form != kSealedSettingsForm) ||
             !LoadSealedHost(reader, *this, form == kSealedSettingsForm))
             return 1;
-        SetName(m_bstrHost);
+        if (Name().empty()) SetName(m_bstrHost);  // no name of its own: its address
     } else if (form == kPlainForm || form == kPlainSettingsForm) {
         std::u16string port;
         if (!reader.ReadU32(length) || !reader.ReadWide(length, m_bstrHost)) return 1;
@@ -543,7 +558,7 @@ int CHostNode::Load(IStream* stream, bool* encrypt)
             CPlainReader fields(settings);
             if (!ReadHostSettings(fields, *this, false) || !fields.AtEnd()) return 1;
         }
-        SetName(m_bstrHost);
+        if (Name().empty()) SetName(m_bstrHost);  // no name of its own: its address
         m_nPort = DecimalToInt(port);
     } else if (form == kLegacyEncryptedForm) {
         std::string check;
@@ -553,7 +568,7 @@ int CHostNode::Load(IStream* stream, bool* encrypt)
         if (!ReadLegacyField(reader, m_bstrHost) || !ReadLegacyField(reader, port) ||
             !ReadLegacyField(reader, m_bstrLogin) || !ReadLegacyField(reader, m_bstrPassword))
             return 1;
-        SetName(m_bstrHost);
+        if (Name().empty()) SetName(m_bstrHost);  // no name of its own: its address
         m_nPort = DecimalToInt(port);
     } else {
         return 1;

@@ -63,6 +63,29 @@ std::string UserHomeFolder()
     return found->pw_dir;
 }
 
+std::string LocalUserName()
+{
+    const char* user = std::getenv("USER");
+    if (user != nullptr && *user != '\0') return user;
+    const long size = ::sysconf(_SC_GETPW_R_SIZE_MAX);
+    std::vector<char> buffer(size > 0 && size < 65536 ? static_cast<std::size_t>(size) : 16384);
+    passwd entry {};
+    passwd* found = nullptr;
+    if (::getpwuid_r(::geteuid(), &entry, buffer.data(), buffer.size(), &found) != 0 || found == nullptr ||
+        found->pw_name == nullptr)
+        return {};
+    return found->pw_name;
+}
+
+std::string LocalHostName()
+{
+    char name[256] = {};
+    if (::gethostname(name, sizeof name - 1) != 0) return {};
+    return name;
+}
+
+std::string LocalUserId() { return std::to_string(::geteuid()); }
+
 std::string UserStateFolder() { return ProductFolder("XDG_STATE_HOME", "/.local/state"); }
 
 std::string UserDataFolder() { return ProductFolder("XDG_DATA_HOME", "/.local/share"); }

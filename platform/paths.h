@@ -16,6 +16,11 @@
 // The user's home folder: $HOME when absolute, else the password database's
 // entry. Empty when neither names one.
 std::string UserHomeFolder();
+// The local user's name: $USER, else the account's name; "" when neither
+// is known. The machine's host name, and the user's numeric id as text.
+std::string LocalUserName();
+std::string LocalHostName();
+std::string LocalUserId();
 
 // The user's state folder for this product, created (owner-only) when
 // missing: $XDG_STATE_HOME/ferrodex, else ~/.local/state/ferrodex. Empty

@@ -10,7 +10,7 @@ DEPLOY_USER=fdxdeploy
 
 if [ "$(id -u)" -ne 0 ]; then
     echo "setup-peers: not running as root; run these commands as root:" >&2
-    echo "  apt-get install -y openssh-server python3-paramiko lshw dropbear-bin chromium python3-jsonschema sudo libreoffice-calc-nogui" >&2
+    echo "  apt-get install -y openssh-server python3-paramiko lshw dropbear-bin chromium python3-jsonschema sudo libreoffice-calc-nogui ansible-core" >&2
     echo "  id -u $TEST_USER >/dev/null 2>&1 || useradd -m $TEST_USER" >&2
     echo "  echo '$TEST_USER:$TEST_PASSWORD' | chpasswd" >&2
     echo "  id -u $DEPLOY_USER >/dev/null 2>&1 || useradd -m -s /bin/bash $DEPLOY_USER" >&2
@@ -34,6 +34,9 @@ command -v dropbear >/dev/null 2>&1 || [ -x /usr/sbin/dropbear ] || missing="$mi
 # The exports' readers: the JSON schema check and the browser for the report.
 /usr/bin/python3 -c 'import jsonschema' 2>/dev/null || missing="$missing python3-jsonschema"
 command -v chromium >/dev/null 2>&1 || missing="$missing chromium"
+# The programs the host import is compared with: ssh -G (above) and
+# ansible-inventory.
+command -v ansible-inventory >/dev/null 2>&1 || missing="$missing ansible-core"
 # The spreadsheet that opens the CSV export in the tests.
 command -v soffice >/dev/null 2>&1 || missing="$missing libreoffice-calc-nogui"
 if [ -n "$missing" ]; then

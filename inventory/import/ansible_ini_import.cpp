@@ -39,13 +39,14 @@ void SplitHostPort(std::string& name, VariableMap& vars)
     if (colon == std::string::npos || name.find(':') != colon) return;
     int port = 0;
     if (!ParsePort(std::string_view(name).substr(colon + 1), port)) return;
-    vars["ansible_port"] = std::to_string(port);
+    // A port given as a variable on the same line wins over this one.
+    vars.emplace("ansible_port", std::to_string(port));
     name.resize(colon);
 }
 
 }  // namespace
 
-void ReadAnsibleIni(std::string_view text, const std::string& file, SImportResult& result)
+void ReadAnsibleIni(std::string_view text, const std::string& file, SImportResult& result, const VarsFileLoader& loadVars)
 {
     CInventory inventory;
     std::string group = "ungrouped";
@@ -150,7 +151,7 @@ void ReadAnsibleIni(std::string_view text, const std::string& file, SImportResul
         }
         }
     }
-    ResolveInventory(inventory, file, result);
+    ResolveInventory(inventory, file, result, loadVars);
 }
 
 }  // namespace hostimport

@@ -8,10 +8,12 @@
 #include <string>
 #include <string_view>
 
+#include "inventory/import/ansible_inventory.h"
 #include "inventory/import/host_record.h"
 
 namespace hostimport {
 
-void ReadAnsibleIni(std::string_view text, const std::string& file, SImportResult& result);
+void ReadAnsibleIni(std::string_view text, const std::string& file, SImportResult& result,
+                    const VarsFileLoader& loadVars = {});
 
 }  // namespace hostimport

@@ -6,6 +6,7 @@
 // group's ancestors from the top down, of the group, then its own.
 #pragma once
 
+#include <functional>
 #include <map>
 #include <string>
 #include <string_view>
@@ -16,6 +17,19 @@
 namespace hostimport {
 
 using VariableMap = std::map<std::string, std::string>;
+
+// Reads the variable files of a group or host beside the inventory
+// ("group_vars" or "host_vars", and the name): the file of that name (bare,
+// .yml, .yaml or .json) and the files of the folder of that name, in name
+// order. None is no error; false (with a reason) when one cannot be read.
+using VarsFileLoader = std::function<bool(const std::string& folder, const std::string& name,
+                                          std::vector<SIncludedFile>& files, std::string& error)>;
+
+struct SYamlNode;
+// The scalar variables of a YAML mapping into vars. A connection variable
+// that holds a list or mapping is named in the notes; a "!vault" value is
+// skipped with a note (it is never opened).
+void ReadYamlVariables(const SYamlNode& node, const std::string& file, VariableMap& vars, SImportResult& result);
 
 struct SInventoryHost {
     std::string name;
@@ -43,8 +57,13 @@ private:
 };
 
 // Turns the inventory into records; problems go to result's notes with the
-// file and the line of the host or group they concern.
-void ResolveInventory(const CInventory& inventory, const std::string& file, SImportResult& result);
+// file and the line of the host or group they concern. A host's variables
+// are merged as Ansible merges them: the inventory's variables of every
+// group it is in (with their ancestors and "all"; by depth, then name),
+// then those groups' group_vars files in the same order, then the host's
+// own inventory variables, then its host_vars files.
+void ResolveInventory(const CInventory& inventory, const std::string& file, SImportResult& result,
+                      const VarsFileLoader& loadVars = {});
 
 // Expands the ranges of a host pattern: "web[01:20].example.com" (numbers
 // keep the start's width), "db-[a:c]", "[1:9:2]" with a step; several

@@ -72,20 +72,13 @@ private:
         }
     }
 
-    // Scalar variables; a nested value is skipped with a note.
     bool Variables(const SYamlNode& node, int line, VariableMap& vars)
     {
         if (node.kind != SYamlNode::EKind::Map) {
             m_result.Refuse(m_file, line, "variables are a mapping of names to values");
             return false;
         }
-        for (const SYamlEntry& entry : node.entries) {
-            if (entry.value.kind == SYamlNode::EKind::Map) {
-                m_result.Warn(m_file, entry.line, "the value of " + entry.key + " is not a single value; it is not read");
-                continue;
-            }
-            vars[entry.key] = entry.value.scalar;
-        }
+        ReadYamlVariables(node, m_file, vars, m_result);
         return true;
     }
 
@@ -97,7 +90,7 @@ private:
 
 }  // namespace
 
-void ReadAnsibleYaml(std::string_view text, const std::string& file, SImportResult& result)
+void ReadAnsibleYaml(std::string_view text, const std::string& file, SImportResult& result, const VarsFileLoader& loadVars)
 {
     SYamlNode document;
     int errorLine = 0;
@@ -113,7 +106,7 @@ void ReadAnsibleYaml(std::string_view text, const std::string& file, SImportResu
     }
     CYamlInventory reader(file, result);
     for (const SYamlEntry& entry : document.entries) reader.Group(entry.key, entry.value, entry.line, 0);
-    ResolveInventory(reader.Inventory(), file, result);
+    ResolveInventory(reader.Inventory(), file, result, loadVars);
 }
 
 }  // namespace hostimport

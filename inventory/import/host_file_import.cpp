@@ -1,5 +1,6 @@
 #include "inventory/import/host_file_import.h"
 
+#include <algorithm>
 #include <cstdlib>
 
 #include "inventory/import/ansible_ini_import.h"
@@ -100,7 +101,7 @@ EImportFormat GuessImportFormat(std::string_view text)
 }
 
 void ReadHostList(std::string_view text, const std::string& file, EImportFormat format,
-                  const SSshConfigContext& context, SImportResult& result)
+                  const SSshConfigContext& context, SImportResult& result, const VarsFileLoader& loadVars)
 {
     text = WithoutByteOrderMark(text);
     if (format == EImportFormat::Guess) format = GuessImportFormat(text);
@@ -110,9 +111,9 @@ void ReadHostList(std::string_view text, const std::string& file, EImportFormat 
         return;
     case EImportFormat::Ansible:
         if (LooksLikeYaml(FirstSignificantLine(text)))
-            ReadAnsibleYaml(text, file, result);
+            ReadAnsibleYaml(text, file, result, loadVars);
         else
-            ReadAnsibleIni(text, file, result);
+            ReadAnsibleIni(text, file, result, loadVars);
         return;
     case EImportFormat::Csv:
         ReadHostCsv(text, file, result);
@@ -130,7 +131,9 @@ SImportResult ImportHostFile(const std::string& path, EImportFormat format)
     if (!ReadText(path, text, result.error)) return result;
     SSshConfigContext context;
     context.homeFolder = UserHomeFolder();
-    if (const char* user = std::getenv("USER"); user != nullptr) context.localUser = user;
+    context.localUser = LocalUserName();
+    context.localHost = LocalHostName();
+    context.userId = LocalUserId();
     std::string includeError;
     bool includeFailed = false;
     // All included files together: a few times what one file may hold.
@@ -154,7 +157,50 @@ SImportResult ImportHostFile(const std::string& path, EImportFormat format)
         }
         return true;
     };
-    ReadHostList(text, path, format, context, result);
+    // group_vars and host_vars beside the inventory: the file of the name
+    // (bare or with a YAML or JSON ending), then the folder of the name.
+    const std::size_t slash = path.rfind('/');
+    const std::string folder = slash == std::string::npos ? std::string(".") : path.substr(0, slash == 0 ? 1 : slash);
+    const VarsFileLoader loadVars = [&](const std::string& kind, const std::string& name, std::vector<SIncludedFile>& files,
+                                        std::string& error) {
+        const std::string base = folder + "/" + kind + "/" + name;
+        std::vector<std::string> paths;
+        bool maybeFolder = false;
+        for (const char* ending : {"", ".yml", ".yaml", ".json"}) {
+            std::vector<std::uint8_t> probe;
+            std::string reason;
+            const std::string candidate = base + ending;
+            const FileReadResult found = ReadFileLimited(candidate, 0, probe, reason);
+            // A folder reads as no regular file.
+            if (*ending == '\0' && found == FileReadResult::Failed)
+                maybeFolder = true;
+            else if (found != FileReadResult::Missing)
+                paths.push_back(candidate);
+        }
+        std::vector<std::string> inside;
+        if (maybeFolder && !ListMatchingFiles(base + "/*", kMaxIncludedFiles, inside, error)) return false;
+        for (const std::string& one : inside) {
+            const std::string leaf = one.substr(one.rfind('/') + 1);
+            const std::size_t dot = leaf.rfind('.');
+            const std::string ending = dot == std::string::npos ? std::string() : leaf.substr(dot);
+            if (leaf.front() == '.' || leaf.back() == '~' ||
+                !(ending.empty() || ending == ".yml" || ending == ".yaml" || ending == ".json"))
+                continue;
+            paths.push_back(one);
+        }
+        for (const std::string& one : paths) {
+            SIncludedFile entry;
+            entry.path = one;
+            if (!ReadText(one, entry.text, error) || entry.text.size() > includeBudget) {
+                if (error.empty()) error = "the variable files hold more than " + std::to_string(4 * kMaxImportFile >> 20) + " MiB";
+                return false;
+            }
+            includeBudget -= entry.text.size();
+            files.push_back(std::move(entry));
+        }
+        return true;
+    };
+    ReadHostList(text, path, format, context, result, loadVars);
     if (includeFailed && result.error.empty()) result.error = includeError;
     if (!result.error.empty()) {
         result.hosts.clear();

@@ -7,6 +7,7 @@
 #include <string>
 #include <string_view>
 
+#include "inventory/import/ansible_inventory.h"
 #include "inventory/import/host_record.h"
 #include "inventory/import/ssh_config_import.h"
 
@@ -24,10 +25,12 @@ EImportFormat GuessImportFormat(std::string_view text);
 // and sets result.error when it cannot; Ansible reads YAML or INI by the
 // look of the text.
 void ReadHostList(std::string_view text, const std::string& file, EImportFormat format,
-                  const SSshConfigContext& context, SImportResult& result);
+                  const SSshConfigContext& context, SImportResult& result, const VarsFileLoader& loadVars = {});
 
-// Reads the file (at most kMaxImportFile bytes) and what it includes, and
-// parses it. Identity files written "~/..." come back under the home folder.
+// Reads the file (at most kMaxImportFile bytes) and what it includes (an
+// ssh config's Include files, an inventory's group_vars and host_vars
+// beside it), and parses it. Identity files written "~/..." come back under
+// the home folder.
 SImportResult ImportHostFile(const std::string& path, EImportFormat format);
 
 }  // namespace hostimport

@@ -20,6 +20,13 @@ inline constexpr std::size_t kMaxHosts = 10000;          // records of one impor
 inline constexpr int kMaxIncludeDepth = 8;               // nested Include of an ssh config
 inline constexpr std::size_t kMaxIncludedFiles = 256;    // files one import may read
 
+// A file read for an import beside the one named (an included ssh config,
+// an inventory's variable file).
+struct SIncludedFile {
+    std::string path;
+    std::string text;
+};
+
 // One host as the file describes it.
 struct SImportedHost {
     std::string group;         // "" for the group imported into; else "parent/child"

@@ -96,6 +96,13 @@ std::string UserHomeFolder()
     return IsAbsolute(home) ? home : std::string();
 }
 
+std::string LocalUserName() { return Environment(L"USERNAME"); }
+
+std::string LocalHostName() { return Environment(L"COMPUTERNAME"); }
+
+// Windows has no numeric user id: "%i" stays unexpanded.
+std::string LocalUserId() { return {}; }
+
 std::string UserStateFolder() { return ProductFolder(L"LOCALAPPDATA"); }
 
 std::string UserDataFolder() { return ProductFolder(L"APPDATA"); }

@@ -612,3 +612,50 @@ TEST(ProgressBarTest, FillsByTheCountAndLeavesOtherTextsAlone)
 }
 
 }  // namespace
+
+TEST_F(CommandTest, HostsHaveNamesApartFromAddressesAndPathsUseThem)
+{
+    WriteConsoleWithXml("root.xml");
+    // A host is renamed; its address, hardware and login stay.
+    Ok({"host", "rename", "Lab/srv", "web-primary"});
+    const JsonValue renamed = Child(Json({"tree", "--json"}), "Lab");
+    EXPECT_EQ(Names(renamed), std::vector<std::string>{"web-primary"});
+    EXPECT_EQ(Child(renamed, "web-primary")["address"].text, "srv");
+    // A second login on the same address is a host of its own name.
+    Ok({"host", "add", "Lab", "legacy-app", "--address", "srv", "--login", "legacy"});
+    Ok({"host", "add", "Lab", "10.0.0.7"});
+    const JsonValue lab = Child(Json({"tree", "--json"}), "Lab");
+    EXPECT_EQ(Names(lab), (std::vector<std::string>{"web-primary", "legacy-app", "10.0.0.7"}));
+    EXPECT_EQ(Child(lab, "legacy-app")["address"].text, "srv");
+    EXPECT_EQ(Child(lab, "10.0.0.7")["address"].text, "10.0.0.7");
+
+    // Names are unique within the group, whichever way they come; the
+    // refusal says why and changes nothing.
+    const std::string before = ConsoleBytes();
+    for (const std::vector<std::string>& args :
+         {std::vector<std::string>{"host", "rename", "Lab/legacy-app", "web-primary"},
+          std::vector<std::string>{"host", "add", "Lab", "web-primary", "--address", "10.0.0.8"},
+          std::vector<std::string>{"host", "edit", "Lab/10.0.0.7", "--host", "web-primary"}}) {
+        const RunResult refused = Run(args);
+        EXPECT_NE(refused.status, 0) << ::testing::PrintToString(args);
+        EXPECT_NE(refused.err.find("holds a host named \"web-primary\""), std::string::npos) << refused.err;
+        EXPECT_EQ(ConsoleBytes(), before);
+    }
+    EXPECT_NE(Run({"host", "rename", "Lab/nothing", "x"}).status, 0);
+    EXPECT_NE(Run({"host", "rename", "Lab/legacy-app", "a/b"}).status, 0);
+    // A host named by its address follows a new address; a named one keeps its name.
+    Ok({"host", "edit", "Lab/10.0.0.7", "--host", "10.0.0.70"});
+    Ok({"host", "edit", "Lab/legacy-app", "--host", "srv2"});
+    EXPECT_EQ(Names(Child(Json({"tree", "--json"}), "Lab")), (std::vector<std::string>{"web-primary", "legacy-app", "10.0.0.70"}));
+
+    // Every path names the host by its name.
+    const JsonValue memory = Json({"show", "Lab/web-primary/core/memory", "--json", "--login", "root"});
+    EXPECT_TRUE(memory.Has("rows"));
+    EXPECT_NE(Run({"show", "Lab/srv/core/memory", "--login", "root"}).status, 0);
+    const RunResult found = Ok({"find", "class=memory", "--json"});
+    EXPECT_NE(found.out.find("web-primary"), std::string::npos) << found.out;
+    const JsonValue exported = Json({"export", "Lab/web-primary", "--format", "json"});
+    EXPECT_NE(exported.kind, JsonValue::Kind::Null);
+    EXPECT_NE(Ok({"export", "Lab/web-primary", "--format", "csv"}).out.find("web-primary"), std::string::npos);
+    EXPECT_EQ(Run({"history", "Lab/web-primary"}).status, 0);
+}

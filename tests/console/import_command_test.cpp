@@ -78,8 +78,10 @@ TEST_F(ImportCommandTest, AnsibleGroupsBecomeGroupsAndASecondImportAddsNothing)
     EXPECT_EQ(Count(*lab), 1u);
     EXPECT_EQ(Count(*web), 4u);
     EXPECT_EQ(Count(*db), 3u);
-    const JsonValue* canary = Child(*web, "192.0.2.50");
+    // Hosts carry the inventory's names; the address is apart.
+    const JsonValue* canary = Child(*web, "web-canary.example.com");
     ASSERT_NE(canary, nullptr);
+    EXPECT_EQ((*canary)["address"].text, "192.0.2.50");
     EXPECT_EQ((*canary)["port"].number, 2201);
     EXPECT_TRUE((*canary)["sudo"].boolean);
     EXPECT_FALSE((*Child(*web, "web01.example.com"))["sudo"].boolean);
@@ -94,11 +96,11 @@ TEST_F(ImportCommandTest, AnsibleGroupsBecomeGroupsAndASecondImportAddsNothing)
 
     // A changed setting updates the host it belongs to, and only it.
     const std::string changed = m_dir.file("changed.ini");
-    Write(changed, "[web]\nweb-canary ansible_host=192.0.2.50 ansible_port=2201 ansible_become=no\n"
+    Write(changed, "[web]\nweb-canary.example.com ansible_host=192.0.2.50 ansible_port=2201 ansible_become=no\n"
                    "[prod:children]\nweb\n");
     const RunResult third = Import("Lab", changed);
     EXPECT_NE(third.err.find("0 hosts added, 1 updated, 0 unchanged"), std::string::npos) << third.err;
-    EXPECT_FALSE((*Child(*Child(Tree(), "Lab.prod.web"), "192.0.2.50"))["sudo"].boolean);
+    EXPECT_FALSE((*Child(*Child(Tree(), "Lab.prod.web"), "web-canary.example.com"))["sudo"].boolean);
     EXPECT_EQ(Count(*Child(Tree(), "Lab.prod.web")), 4u);
 }
 
@@ -118,18 +120,20 @@ TEST_F(ImportCommandTest, SshConfigYamlAndCsvLandInTheirGroups)
     EXPECT_NE(Child(*fleet, "alpha.example.com"), nullptr);
     EXPECT_EQ(Count(*fleet), 2u);
 
-    // An ssh config: the host names come from HostName; wildcard blocks
-    // and Match blocks give no host.
+    // An ssh config: hosts are named by their aliases and reached at their
+    // HostName; wildcard blocks and Match blocks give no host.
     const std::string config = m_dir.file("config");
     Write(config, "Host a1 a2\n  HostName %h.example.net\n  Port 2022\n  IdentityFile /keys/%h\n"
                   "  ProxyJump ops@bastion.example.net:2200\nMatch all\n  Port 1\nHost *\n  Port 23\n");
     const RunResult ssh = Import("Ssh", config);
-    EXPECT_NE(ssh.err.find("config:6: Match"), std::string::npos) << ssh.err;
+    EXPECT_NE(ssh.err.find("added Ssh/a2: "), std::string::npos) << ssh.err;
     const JsonValue after = Tree();
     const JsonValue* group = Child(after, "Ssh");
     ASSERT_NE(group, nullptr);
     ASSERT_EQ(Count(*group), 2u);
-    const JsonValue& a2 = *Child(*group, "a2.example.net");
+    ASSERT_NE(Child(*group, "a2"), nullptr);
+    const JsonValue& a2 = *Child(*group, "a2");
+    EXPECT_EQ(a2["address"].text, "a2.example.net");
     EXPECT_EQ(a2["port"].number, 2022);
     // The key file and the jump host come with the host.
     EXPECT_EQ(a2["loginMethod"].text, "key-file");
@@ -145,7 +149,7 @@ TEST_F(ImportCommandTest, AFileThatCannotBeReadImportsNothing)
     // or without the CSV header: the console file stays as it was, and no
     // group is made for the import.
     const std::string yaml = m_dir.file("bad.yml");
-    Write(yaml, "all:\n  hosts:\n    good.example.com:\n  children: [a, b]\n");
+    Write(yaml, "all:\n  hosts:\n    good.example.com:\n  children: *others\n");
     const std::string words = m_dir.file("words.txt");
     Write(words, "just some words\n");
     struct SCase {
@@ -155,7 +159,7 @@ TEST_F(ImportCommandTest, AFileThatCannotBeReadImportsNothing)
         std::string message;
     };
     for (const SCase& c : std::vector<SCase>{{"New", m_dir.file("missing"), {}, "cannot read"},
-                                             {"New", yaml, {}, "bad.yml:4: flow collections"},
+                                             {"New", yaml, {}, "bad.yml:4: anchors"},
                                              {"Lab", words, {}, "name its format"},
                                              {"Lab", Data("inventory.ini"), {"--format", "csv"}, "\"host\""}}) {
         std::vector<std::string> args = {"import", c.group, c.file};
@@ -178,4 +182,56 @@ TEST_F(ImportCommandTest, RefusedValuesReachTheTerminalFiltered)
     EXPECT_NE(result.err.find("hostile.csv:3: "), std::string::npos) << result.err;
     EXPECT_EQ(result.err.find('\x1b'), std::string::npos) << result.err;
     EXPECT_NE(result.err.find("\\x1b"), std::string::npos) << result.err;
+}
+
+TEST_F(ImportCommandTest, NamesRoutesDryRunAndJsonReport)
+{
+    ASSERT_EQ(Run({"group", "add", "Ssh"}).status, 0);
+    const std::string before = ReadWholeFile(m_console);
+    const std::string config = SourceDir() + "/tests/data/import/corpus/ssh/two-logins.conf";
+    // A dry run tells every route and saves nothing.
+    const RunResult dry = Import("Ssh", config, {"--dry-run"});
+    EXPECT_NE(dry.err.find("added Ssh/ops1: ops@10.0.0.9 port 22, key "), std::string::npos) << dry.err;
+    EXPECT_NE(dry.err.find("added Ssh/legacy-app: legacy@10.0.0.9 port 22, no key file, direct"), std::string::npos);
+    EXPECT_NE(dry.err.find("two-logins.conf:11: host legacy-app: HostKeyAlias"), std::string::npos) << dry.err;
+    EXPECT_NE(dry.err.find("two-logins.conf:13: host legacy-app: LocalCommand is never run"), std::string::npos);
+    EXPECT_NE(dry.err.find("two-logins.conf:6: host ops1: only the first key file"), std::string::npos);
+    EXPECT_EQ(ReadWholeFile(m_console), before);
+
+    // The JSON report says the same; both logins of one address are hosts.
+    const RunResult json = Import("Ssh", config, {"--json"});
+    JsonValue report;
+    ASSERT_TRUE(ParseJson(json.out, report)) << json.out;
+    EXPECT_EQ(report["added"].number, 3);
+    ASSERT_EQ(report["hosts"].items.size(), 3u);
+    EXPECT_EQ(report["hosts"][1]["name"].text, "legacy-app");
+    EXPECT_EQ(report["hosts"][1]["address"].text, "10.0.0.9");
+    EXPECT_EQ(report["hosts"][1]["login"].text, "legacy");
+    bool alias = false;
+    for (const JsonValue& note : report["notes"].items) alias = alias || (note["line"].number == 11 && note["refused"].boolean);
+    EXPECT_TRUE(alias);
+    EXPECT_EQ(Count(*Child(Tree(), "Ssh")), 3u);
+
+    // Importing again finds every host by its name; a changed address
+    // updates the host of that name and says what it was.
+    EXPECT_NE(Import("Ssh", config).err.find("0 hosts added, 0 updated, 3 unchanged"), std::string::npos);
+    const std::string moved = m_dir.file("moved.conf");
+    Write(moved, "Host ops1\n  HostName 10.0.0.19\n  User ops\n");
+    const RunResult update = Import("Ssh", moved);
+    EXPECT_NE(update.err.find("changed Ssh/ops1: ops@10.0.0.19 port 22, key "), std::string::npos) << update.err;
+    EXPECT_NE(update.err.find(", direct (was 10.0.0.9:22)"), std::string::npos)
+        << update.err;
+
+    // One name twice in one import: the second is made unique, and said so.
+    const std::string csv = m_dir.file("twice.csv");
+    Write(csv, "name,host,login\nweb,10.1.0.1,a\nweb,10.1.0.2,b\n");
+    const RunResult twice = Import("Csv", csv);
+    EXPECT_NE(twice.err.find("the name web is taken by an earlier host of this import; this host is named web-2"),
+              std::string::npos)
+        << twice.err;
+    const JsonValue tree = Tree();
+    const JsonValue* group = Child(tree, "Csv");
+    ASSERT_NE(group, nullptr);
+    ASSERT_NE(Child(*group, "web-2"), nullptr);
+    EXPECT_EQ((*Child(*group, "web-2"))["address"].text, "10.1.0.2");
 }

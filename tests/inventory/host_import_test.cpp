@@ -86,7 +86,9 @@ TEST(SshConfigImport, IncludesWildcardsMatchAndFirstValueWins)
     const SImportedHost* office = Find(result, "", "office");
     ASSERT_NE(office, nullptr);
     EXPECT_EQ(office->login, "jo");
-    EXPECT_EQ(office->jump, "bastion");  // from a file included inside the block
+    // From a file included inside the block, resolved through the file:
+    // the bastion's own HostName, User and Port.
+    EXPECT_EQ(office->jump, "admin@bastion.example.com:2022");
     EXPECT_TRUE(office->sourceFile.ends_with("20-office.conf"));
     EXPECT_EQ(office->line, 3);
 
@@ -100,9 +102,9 @@ TEST(SshConfigImport, IncludesWildcardsMatchAndFirstValueWins)
     ASSERT_NE(legacy, nullptr);
     EXPECT_EQ(legacy->port, 22);
     EXPECT_TRUE(Refused(result, "/.ssh/config", 16, "99999"));
-    // The Match block is skipped with a warning, and its User never applies.
-    EXPECT_TRUE(std::any_of(result.notes.begin(), result.notes.end(),
-                            [](const SImportNote& n) { return !n.refused && n.line == 19; }));
+    // The Match block's host condition fails before its exec would run:
+    // nothing is said, and its User never applies.
+    EXPECT_FALSE(std::any_of(result.notes.begin(), result.notes.end(), [](const SImportNote& n) { return n.line == 19; }));
     for (const SImportedHost& host : result.hosts) EXPECT_NE(host.login, "matched");
     // A host name with a blank is refused where it is named.
     EXPECT_TRUE(Refused(result, "20-office.conf", 1));
@@ -209,9 +211,12 @@ TEST(AnsibleImport, YamlReaderRefusesWhatItDoesNotRead)
         const char* text;
         int line;
     };
-    for (const SCase& c : std::initializer_list<SCase>{{"all:\n  hosts:\n    - web1\n", 3},
-                                                      {"all:\n  hosts: [a, b]\n", 2},
+    for (const SCase& c : std::initializer_list<SCase>{{"all:\n  hosts:\n    web1: !unsafe x\n", 3},
+                                                      {"all:\n  hosts: [a,\n    b]\n", 2},
+                                                      {"all:\n  hosts: {a: 1} x\n", 2},
+                                                      {"all:\n  vars: {? a: 1}\n", 2},
                                                       {"all:\n  vars: &x\n", 2},
+                                                      {"all:\n  vars: *x\n", 2},
                                                       {"all:\n  hosts:\n    a:\n   b:\n", 4},
                                                       {"all:\n\thosts:\n", 2},
                                                       {"all:\n  x: \"open\n", 2},
@@ -223,8 +228,8 @@ TEST(AnsibleImport, YamlReaderRefusesWhatItDoesNotRead)
         EXPECT_EQ(line, c.line) << c.text;
     }
     // A YAML file the reader refuses imports nothing, and says where.
-    const SImportResult result = ReadText("all:\n  hosts:\n    a.example.com:\n    - b\n", EImportFormat::Ansible);
-    EXPECT_EQ(result.error, "test:4: lists are not read here");
+    const SImportResult result = ReadText("all:\n  hosts:\n    a.example.com:\n    b: &anchor\n", EImportFormat::Ansible);
+    EXPECT_EQ(result.error, "test:4: anchors, aliases and tags are not read here");
     EXPECT_TRUE(result.hosts.empty());
 }
 
@@ -421,4 +426,87 @@ TEST(HostFileImport, ExcerptsAreShortAndHideEncodedRuns)
     // A cut never splits a character.
     const std::string wide = Excerpt(std::string(44, 'x') + "\xC3\xA9\xC3\xA9\xC3\xA9");
     EXPECT_EQ(wide, std::string(44, 'x') + "...");
+}
+
+TEST(AnsibleImport, YamlReaderTakesFlowStyleListsBlockScalarsAndVaultValues)
+{
+    const char* text = "all:\n"
+                       "  vars: {ansible_user: ops, 'quoted key': \"a, b\", nested: {x: [1, {y: z}]}, empty: }\n"
+                       "  hosts:\n"
+                       "    db1: {ansible_host: 10.0.0.4, url: http://x:80/}\n"
+                       "  list:\n"
+                       "  - plain\n"
+                       "  - key: value\n"
+                       "    more: here\n"
+                       "  -\n"
+                       "    - deep\n"
+                       "  motd: |\n"
+                       "    two # not a comment here\n"
+                       "    lines\n"
+                       "  secret: !vault |\n"
+                       "    $ANSIBLE_VAULT;1.1;AES256\n"
+                       "    6231\n"
+                       "  after: [a, \"b#c\"]  # a comment\n";
+    SYamlNode doc;
+    int line = 0;
+    std::string error;
+    ASSERT_TRUE(ParseYaml(text, doc, line, error)) << line << ": " << error;
+    const SYamlNode& all = doc.entries.at(0).value;
+    ASSERT_EQ(all.entries.size(), 6u);
+    const SYamlNode& vars = all.entries[0].value;
+    ASSERT_EQ(vars.kind, SYamlNode::EKind::Map);
+    EXPECT_EQ(vars.entries[0].value.scalar, "ops");
+    EXPECT_EQ(vars.entries[1].key, "quoted key");
+    EXPECT_EQ(vars.entries[1].value.scalar, "a, b");
+    EXPECT_EQ(vars.entries[2].value.entries[0].value.items.at(1).entries.at(0).value.scalar, "z");
+    EXPECT_EQ(vars.entries[3].value.kind, SYamlNode::EKind::Null);
+    EXPECT_EQ(all.entries[1].value.entries[0].value.entries[1].value.scalar, "http://x:80/");
+    const SYamlNode& list = all.entries[2].value;
+    ASSERT_EQ(list.kind, SYamlNode::EKind::List);
+    ASSERT_EQ(list.items.size(), 3u);
+    EXPECT_EQ(list.items[0].scalar, "plain");
+    EXPECT_EQ(list.items[1].entries.at(1).value.scalar, "here");
+    EXPECT_EQ(list.items[2].items.at(0).scalar, "deep");
+    EXPECT_EQ(all.entries[3].value.scalar, "two # not a comment here\nlines");
+    EXPECT_TRUE(all.entries[4].value.vault);
+    EXPECT_EQ(all.entries[5].value.items.at(1).scalar, "b#c");
+
+    // In an inventory: flow hosts, list variables read past, the vault
+    // value skipped and named, never taken as the login.
+    const SImportResult result = ReadText("all:\n  vars:\n    ansible_user: !vault |\n      $ANSIBLE_VAULT;1.1\n"
+                                          "    ntp: [a, b]\n  hosts:\n    db1: {ansible_host: 10.0.0.4, ansible_port: 2200}\n",
+                                          EImportFormat::Ansible);
+    ASSERT_EQ(result.error, "");
+    ASSERT_EQ(result.hosts.size(), 1u);
+    EXPECT_EQ(result.hosts[0].address, "10.0.0.4");
+    EXPECT_EQ(result.hosts[0].port, 2200);
+    EXPECT_EQ(result.hosts[0].login, "");
+    EXPECT_TRUE(Refused(result, "test", 3, "vault-encrypted value of ansible_user"));
+}
+
+TEST(SshConfigImport, RoutesThroughTheFileAreBoundedAndTokensExpanded)
+{
+    const auto read = [](const std::string& text) { return ReadText(text, EImportFormat::SshConfig); };
+    // Two hosts jumping through each other end at the depth bound, with a note.
+    const SImportResult loop = read("Host a\n  ProxyJump b\nHost b\n  ProxyJump a\n");
+    ASSERT_EQ(loop.hosts.size(), 2u);
+    EXPECT_EQ(loop.hosts[0].jump, "");
+    EXPECT_TRUE(Refused(loop, "test", 2, "loop"));
+    // A route of many hops is refused before each is looked up.
+    std::string many = "Host far\n  ProxyJump h0";
+    for (int i = 1; i < 20; ++i) many += ",h" + std::to_string(i);
+    EXPECT_TRUE(Refused(read(many + "\n"), "test", 2, "more than 8 jump hosts"));
+    // ssh://, a user and a port in the route win over the hop's own block.
+    const SImportResult uri = read("Host gw\n  User g\n  Port 2200\nHost x\n  ProxyJump ssh://me@gw:22\n");
+    EXPECT_EQ(uri.hosts.at(1).jump, "me@gw");
+    // Tokens of key files; without a User the local user logs in.
+    const SImportResult tokens = read("Host t\n  HostName T.Example\n  Port 2022\n  IdentityFile ~/k/%d-%u-%r-%h-%n-%p-%%\n");
+    EXPECT_EQ(tokens.hosts.at(0).login, "u");
+    EXPECT_EQ(tokens.hosts.at(0).identityFile, "/home/u/k//home/u-u-u-T.Example-t-2022-%");
+    EXPECT_EQ(tokens.hosts.at(0).address, "T.Example");
+    // A Match with an unknown condition is skipped and named; ! negates.
+    const SImportResult match = read("Host m\nMatch !host m\n  User no\nMatch weird x\n  User no2\nMatch !user nobody\n  Port 7\n");
+    EXPECT_EQ(match.hosts.at(0).login, "u");
+    EXPECT_EQ(match.hosts.at(0).port, 7);
+    EXPECT_TRUE(Refused(match, "test", 4, "not understood"));
 }

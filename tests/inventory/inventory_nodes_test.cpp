@@ -480,7 +480,7 @@ TEST_F(InventoryTest, RemoveHostLeavesItsSiblings)
     EXPECT_EQ(group.GetChildren()[0]->GetDisplayText(0), u"a");
 }
 
-TEST_F(InventoryTest, OnlyGroupsRename)
+TEST_F(InventoryTest, GroupsAndHostsRenameButNotTheRoot)
 {
     ExpandRoot();
     CGroupNode& group = AddGroup(u"Lab");
@@ -508,9 +508,42 @@ TEST_F(InventoryTest, OnlyGroupsRename)
     EXPECT_TRUE(g_bDirty);
 
     std::u16string other = u"x";
-    CHostNode host(&group);
     EXPECT_EQ(root.OnRename(other.data()), S_FALSE);
-    EXPECT_EQ(host.OnRename(other.data()), S_FALSE);
+
+    // A host takes a name apart from its address, unique within its group.
+    CHostNode& web = AddHost(group, u"10.0.0.5");
+    CHostNode& db = AddHost(group, u"10.0.0.6");
+    ui.Clear();
+    EXPECT_EQ(web.OnSelect(console.get(), TRUE, TRUE), S_OK);
+    EXPECT_TRUE(console->VerbState(MMC_VERB_RENAME, ENABLED));
+    std::u16string webName = u"web1";
+    EXPECT_EQ(web.OnRename(webName.data()), S_OK);
+    EXPECT_EQ(web.GetDisplayText(0), u"web1");
+    EXPECT_EQ(web.m_bstrHost, u"10.0.0.5");
+    for (std::u16string taken : {std::u16string(u"web1"), std::u16string(u"")}) {
+        ui.Clear();
+        EXPECT_EQ(db.OnRename(taken.data()), S_FALSE) << WideToAnsi(taken);
+        ASSERT_EQ(ui.Messages().size(), 1u);
+        EXPECT_EQ(db.Name(), u"10.0.0.6");
+    }
+    EXPECT_NE(ui.Messages().back().text.find(u"needs a name"), std::u16string::npos);
+    // The host dialog refuses a taken name too, and says why; the edit keeps
+    // the host's own name, and an empty name follows the address.
+    ui.Clear();
+    ui.AnswerDialog({IDOK, {{IDC_HOST, u"10.0.0.7"}, {IDC_HOST_NAME, u"web1"}}, {}});
+    ui.AnswerDialog(IDCANCEL);
+    EXPECT_EQ(group.Command(console.get(), console.get(), IDM_ADD_HOST, nullptr), S_FALSE);
+    ASSERT_FALSE(ui.Messages().empty());
+    EXPECT_NE(ui.Messages().front().text.find(u"holds a host named \"web1\""), std::u16string::npos);
+    EXPECT_EQ(group.GetChildren().size(), 2u);
+    ui.AnswerDialog({IDOK, {{IDC_PORT, u"2222"}}, {}});
+    EXPECT_EQ(web.Command(console.get(), console.get(), IDM_EDIT_HOST, nullptr), S_OK);
+    EXPECT_EQ(web.Name(), u"web1");
+    EXPECT_EQ(web.m_nPort, 2222);
+    EXPECT_EQ(ui.Dialogs().back().texts.at(IDC_HOST_NAME), u"web1");
+    ui.AnswerDialog({IDOK, {{IDC_HOST, u"10.0.0.60"}}, {}});
+    EXPECT_EQ(db.Command(console.get(), console.get(), IDM_EDIT_HOST, nullptr), S_OK);
+    EXPECT_EQ(db.Name(), u"10.0.0.60");
 }
 
 TEST_F(InventoryTest, PagesOfTheResultPane)

@@ -447,3 +447,50 @@ TEST_F(PersistenceTest, AJumpRouteThatDoesNotReadIsDamage)
         EXPECT_NE(load(bad, damaged), S_OK) << bad;
     }
 }
+
+TEST_F(PersistenceTest, HostNamesSurviveBothFormsAndBadOnesAreDamage)
+{
+    for (const bool vault : {false, true}) {
+        SCOPED_TRACE(vault ? "vault" : "plain");
+        CRootNode root;
+        root.m_bSavePasswords = vault;
+        g_bstrMainPassword = u"main";
+        CGroupNode& lab = AddGroup(root, u"Lab");
+        AddHost(lab, u"10.0.0.9", 22, u"ops", u"pw", u"<node/>").SetName(u"ops1");
+        AddHost(lab, u"10.0.0.9", 22, u"app", u"pw", u"<node/>").SetName(u"legacy-app \u00e9");
+        AddHost(lab, u"10.0.0.10", 22, u"ops", u"pw", u"<node/>");
+        const Bytes bytes = Save(root);
+        if (vault) ui.AnswerDialog({IDOK, {{IDC_MAIN_PASSWORD, u"main"}}, {}});
+        CRootNode back;
+        ASSERT_EQ(Load(back, bytes), S_OK);
+        EXPECT_EQ(HostAt(back, 0, 0).Name(), u"ops1");
+        EXPECT_EQ(HostAt(back, 0, 1).Name(), u"legacy-app \u00e9");
+        EXPECT_EQ(HostAt(back, 0, 1).m_bstrHost, u"10.0.0.9");
+        EXPECT_EQ(HostAt(back, 0, 2).Name(), u"10.0.0.10");
+        if (!vault) {
+            EXPECT_EQ(Save(back), bytes);
+        }
+    }
+    // A host named by its address is written as older releases wrote it.
+    CRootNode plain;
+    AddHost(AddGroup(plain, u"Lab"), u"10.0.0.10", 22, u"", u"", u"");
+    CRootNode named;
+    AddHost(AddGroup(named, u"Lab"), u"10.0.0.10", 22, u"", u"", u"").SetName(u"x");
+    EXPECT_LT(Save(plain).size(), Save(named).size());
+
+    const auto load = [&](std::string_view value, CRootNode& root) {
+        Bytes settings;
+        PutU32(settings, 1);
+        PutU32(settings, 9);
+        PutU32(settings, static_cast<std::uint32_t>(value.size()));
+        settings.insert(settings.end(), value.begin(), value.end());
+        return Load(root, PlainFile(SettingsRecord(settings)));
+    };
+    CRootNode good;
+    ASSERT_EQ(load("db primary", good), S_OK);
+    EXPECT_EQ(HostAt(good, 0, 0).Name(), u"db primary");
+    for (const std::string_view bad : {std::string_view(""), std::string_view("a/b"), std::string_view("a\x1b[2J")}) {
+        CRootNode damaged;
+        EXPECT_NE(load(bad, damaged), S_OK) << bad;
+    }
+}

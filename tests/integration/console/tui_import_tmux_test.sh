@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # "Import Hosts..." in the terminal console, driven through tmux: the group's
-# menu offers it, its form takes a file, the report names the refused lines,
-# the new groups and hosts show in the tree at once and are saved.
+# menu offers it, its form takes a file, the report names the refused lines
+# and the hosts' routes, the new groups and hosts show in the tree at once
+# under the inventory's names; a host is renamed in place, a name another
+# host of the group has is refused, and all of it is saved.
 #   tui_import_tmux_test.sh FERRODEX INVENTORY.INI
 # Exit 77 (skipped) when tmux is missing.
 # Where FERRODEX_REQUIRE_PEERS is set, a missing one fails the test instead.
@@ -32,18 +34,40 @@ type_text "$work/fleet.ini"
 keys Enter
 wait_for "8 hosts added, 0 updated, 0"
 wait_for "fleet.ini:24: a range ends before it starts"
+wait_for "added Lab.prod.web/web-canary.example.com: ops@192.0.2.50 port 2201"
 keys Enter
 wait_gone "hosts added"
 wait_for "Lab.prod.web"
 wait_for "Lab.prod.db"
+
+keys Down                       # Lab's one host
+wait_for "mail.example.com"
+keys r
+wait_for "Rename:"
+keys C-u
+type_text "mailhub"
+keys Enter
+wait_for "mailhub"
+wait_gone "mail.example.com"
+keys Down Right Down            # Lab.prod.web, expanded, its first host
+sleep 0.3
+keys r
+wait_for "Rename:"
+keys C-u
+type_text "web02.example.com"
+keys Enter
+wait_for "holds a host named"
+keys Enter
+wait_gone "holds a host named"
 keys s
 wait_gone "[modified]"
 keys q
 wait_for "FDX-EXIT=0"
 
 tree=$("$ferrodex" --console "$console" tree 2>&1)
-grep -qxF "    web-canary.example.com" <<<"$tree" && fail "a host is named other than by its address"
-for line in "  Lab.prod.web" "    192.0.2.50" "    db-x.example.com" "    mail.example.com"; do
+grep -qxF "    192.0.2.50" <<<"$tree" && fail "a host is named by its address, not by the inventory's name"
+[ "$(grep -cxF "    web02.example.com" <<<"$tree")" = 1 ] || fail "a duplicate name was taken: $tree"
+for line in "  Lab.prod.web" "    web-canary.example.com" "    web01.example.com" "    db-x.example.com" "    mailhub"; do
     grep -qxF -- "$line" <<<"$tree" || fail "the saved tree lacks \"$line\": $tree"
 done
 echo "import through the terminal console works"

@@ -218,3 +218,36 @@ TEST_F(JumpCliTest, MalformedRoutesAreRefusedWithTheirForm)
 }
 
 }  // namespace
+
+TEST_F(JumpCliTest, AnImportedSshConfigsRouteIsTheOneTheScanTakesByTheHostsName)
+{
+    // The administrator's ssh config: the bastion with its own key, the
+    // application host behind it; ferrodex imports both under their names.
+    const auto bastion = Bastion(true);
+    ASSERT_TRUE(bastion->running()) << bastion->logText();
+    const std::string config = dir.file("ssh_config");
+    std::ofstream(config) << "Host bastion\n  HostName 127.0.0.1\n  Port " << bastion->port() << "\n  User "
+                          << SshdPeer::User() << "\n  IdentityFile " << key << "\n"
+                          << "Host app\n  HostName 127.0.0.1\n  Port " << target->port()
+                          << "\n  ProxyJump bastion\n"
+                          << "Host *\n  User " << SshdPeer::User() << "\n";
+    const Result imported = Ferrodex("import Lab " + config);
+    ASSERT_EQ(imported.status, 0) << imported.err;
+    const std::string hop = std::string(SshdPeer::User()) + "@127.0.0.1:" + std::to_string(bastion->port());
+    EXPECT_NE(imported.err.find("added Lab/app: " + std::string(SshdPeer::User()) + "@127.0.0.1 port " +
+                                std::to_string(target->port()) + ", no key file, via " + hop),
+              std::string::npos)
+        << imported.err;
+
+    // Renamed, and refreshed by its new name: through the bastion, which
+    // takes its own record's key; the target takes the password.
+    ASSERT_EQ(Ferrodex("host rename Lab/app app-eu").status, 0);
+    const Result refresh =
+        Ferrodex("host refresh Lab/app-eu --password-stdin", std::string(SshdPeer::Password()) + "\n");
+    ASSERT_EQ(refresh.status, 0) << refresh.err << bastion->logText();
+    EXPECT_TRUE(ForwardedTo(*bastion, target->port())) << bastion->logText();
+    EXPECT_NE(bastion->logText().find("Accepted publickey"), std::string::npos);
+    EXPECT_TRUE(TargetLoggedIn());
+    // The old name names no host any more.
+    EXPECT_NE(Ferrodex("host refresh Lab/app --password-stdin", std::string(SshdPeer::Password()) + "\n").status, 0);
+}
