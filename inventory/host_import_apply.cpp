@@ -194,7 +194,7 @@ SImportApplied ApplyImportedHosts(CRootNode& root, CGroupNode& target, const std
                 host->m_bstrHost = address;
                 host->m_nPort = record.port;
                 // The picture belongs to the address and port it was taken from.
-                if (!host->GetChildren().empty() || !host->m_bstrXml.empty()) host->DropHardware(nameSpace);
+                if (!host->GetChildren().empty() || !host->m_picture.Empty()) host->DropHardware(nameSpace);
                 changed = true;
             }
             if (!login.empty() && host->m_bstrLogin != login) {
