@@ -76,10 +76,29 @@ CExportHistory::CExportHistory(const std::string& historyFile, const std::vector
     }
 }
 
+CExportHistory::CExportHistory(const std::string& historyFile, std::string& warning)
+{
+    bool missing = false;
+    std::string error;
+    if (!OpenHistoryFile(historyFile, missing, error)) {
+        if (!missing) warning = "the history " + historyFile + " cannot be read (" + error + "): no changes marked";
+        return;
+    }
+    m_lazyFile = historyFile;
+}
+
 const HostChanges* CExportHistory::Find(const FleetHost& host) const
 {
-    const auto it = m_hosts.find(WideToAnsi(FleetHostPath(host)));
-    return it == m_hosts.end() ? nullptr : &it->second;
+    const std::string key = WideToAnsi(FleetHostPath(host));
+    if (const auto it = m_hosts.find(key); it != m_hosts.end()) return &it->second;
+    if (m_lazyFile.empty() || !host.scanned || m_without.contains(key)) return nullptr;
+    HostDiff diff;
+    std::string error;
+    if (!DiffHostScans(m_lazyFile, key, "", "", diff, error)) {
+        m_without.insert(key);
+        return nullptr;
+    }
+    return &m_hosts.emplace(key, GroupChanges(diff.changes)).first->second;
 }
 
 ExportChanges CExportHistory::Marks() const

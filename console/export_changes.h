@@ -45,6 +45,9 @@ private:
 class CExportHistory {
 public:
     CExportHistory(const std::string& historyFile, const std::vector<FleetHost>& fleet, std::string& warning);
+    // The same for hosts read one at a time: each host's changes are read
+    // when the report first asks for them.
+    CExportHistory(const std::string& historyFile, std::string& warning);
     explicit CExportHistory(std::map<std::string, HostChanges> hosts) : m_hosts(std::move(hosts)) {}
 
     ExportChanges Marks() const;
@@ -52,5 +55,9 @@ public:
 private:
     const HostChanges* Find(const FleetHost& host) const;
 
-    std::map<std::string, HostChanges> m_hosts;  // by "GROUP/HOST"
+    mutable std::map<std::string, HostChanges> m_hosts;  // by "GROUP/HOST"
+    // Set for a history read as it is asked: the file, and the hosts asked
+    // about that have no changes to give.
+    std::string m_lazyFile;
+    mutable std::set<std::string> m_without;
 };

@@ -131,55 +131,62 @@ constexpr std::string_view kScript = R"(<script>
 
 class CHtmlReport {
 public:
-    CHtmlReport(const std::vector<FleetHost>& fleet, const ExportChanges& changes) : m_fleet(fleet), m_changes(changes)
+    explicit CHtmlReport(const ExportChanges& changes) : m_changes(changes) {}
+
+    // One host: its line of the summary table and its section.
+    void Add(const FleetHost& host)
     {
+        const std::size_t index = m_count++;
+        SummaryRow(host, index);
+        std::swap(m_out, m_sections);
+        Host(host, index);
+        std::swap(m_out, m_sections);
     }
 
-    std::string Build()
+    std::string Finish()
     {
-        m_out += kHead;
+        std::string summary = std::move(m_out);
+        m_out = kHead;
         m_out += "<p>Written " + Escape(FormatScanTime(std::chrono::duration_cast<std::chrono::seconds>(
                                                            std::chrono::system_clock::now().time_since_epoch())
                                                            .count())) +
-                 "; " + std::to_string(m_fleet.size()) + " hosts.</p>\n";
-        Summary();
-        for (std::size_t i = 0; i < m_fleet.size(); ++i) Host(i);
+                 "; " + std::to_string(m_count) + " hosts.</p>\n";
+        m_out += "<input id=\"filter\" type=\"search\" placeholder=\"Filter hosts\" aria-label=\"Filter hosts\">\n"
+                 "<table id=\"summary\">\n<thead><tr><th>Host</th><th>Group</th><th>Address</th><th>Vendor</th>"
+                 "<th>Product</th><th>Serial</th><th>CPU</th><th>CPUs</th><th>Memory</th><th>Disks</th>"
+                 "<th>Network</th><th>Changes</th></tr></thead>\n<tbody>\n";
+        m_out += summary;
+        m_out += "</tbody>\n</table>\n";
+        m_out += m_sections;
+        m_sections.clear();
         m_out += kScript;
         m_out += "</body>\n</html>\n";
         return std::move(m_out);
     }
 
 private:
-    void Summary()
+    void SummaryRow(const FleetHost& host, std::size_t i)
     {
-        m_out += "<input id=\"filter\" type=\"search\" placeholder=\"Filter hosts\" aria-label=\"Filter hosts\">\n"
-                 "<table id=\"summary\">\n<thead><tr><th>Host</th><th>Group</th><th>Address</th><th>Vendor</th>"
-                 "<th>Product</th><th>Serial</th><th>CPU</th><th>CPUs</th><th>Memory</th><th>Disks</th>"
-                 "<th>Network</th><th>Changes</th></tr></thead>\n<tbody>\n";
-        for (std::size_t i = 0; i < m_fleet.size(); ++i) {
-            const FleetHost& host = m_fleet[i];
-            const HostSummary summary = SummarizeHost(host);
-            m_out += "<tr data-section=\"host-" + std::to_string(i) + "\"><td><a href=\"#host-" + std::to_string(i) +
-                     "\">" + Escape(host.name) + "</a></td>";
-            Cell(WideToAnsi(host.group));
-            Cell(WideToAnsi(host.address) + ":" + std::to_string(host.port));
-            if (!host.scanned) {
-                m_out += "<td class=\"noscan\">No stored scan.</td>";
-            } else {
-                Cell(summary.vendor);
-            }
-            Cell(summary.product);
-            Cell(summary.serial);
-            Cell(summary.cpuModel);
-            Cell(host.scanned ? std::to_string(summary.cpuCount) : std::string(), summary.cpuCount);
-            Cell(summary.memoryTotal, summary.memoryBytes);
-            Cell(Lines(summary.disks), summary.diskBytes);
-            Cell(Lines(summary.nics));
-            const std::optional<std::size_t> count = m_changes.changeCount ? m_changes.changeCount(host) : std::nullopt;
-            Cell(count ? std::to_string(*count) : std::string());
-            m_out += "</tr>\n";
+        const HostSummary summary = SummarizeHost(host);
+        m_out += "<tr data-section=\"host-" + std::to_string(i) + "\"><td><a href=\"#host-" + std::to_string(i) +
+                 "\">" + Escape(host.name) + "</a></td>";
+        Cell(WideToAnsi(host.group));
+        Cell(WideToAnsi(host.address) + ":" + std::to_string(host.port));
+        if (!host.scanned) {
+            m_out += "<td class=\"noscan\">No stored scan.</td>";
+        } else {
+            Cell(summary.vendor);
         }
-        m_out += "</tbody>\n</table>\n";
+        Cell(summary.product);
+        Cell(summary.serial);
+        Cell(summary.cpuModel);
+        Cell(host.scanned ? std::to_string(summary.cpuCount) : std::string(), summary.cpuCount);
+        Cell(summary.memoryTotal, summary.memoryBytes);
+        Cell(Lines(summary.disks), summary.diskBytes);
+        Cell(Lines(summary.nics));
+        const std::optional<std::size_t> count = m_changes.changeCount ? m_changes.changeCount(host) : std::nullopt;
+        Cell(count ? std::to_string(*count) : std::string());
+        m_out += "</tr>\n";
     }
 
     void Cell(const std::string& text) { m_out += "<td>" + Escape(text) + "</td>"; }
@@ -199,9 +206,8 @@ private:
         return text;
     }
 
-    void Host(std::size_t index)
+    void Host(const FleetHost& host, std::size_t index)
     {
-        const FleetHost& host = m_fleet[index];
         m_out += "<section class=\"host\" id=\"host-" + std::to_string(index) + "\">\n<h2>" +
                  Escape(FleetHostPath(host)) + "</h2>\n<p>" + Escape(host.address) + " port " +
                  std::to_string(host.port);
@@ -252,14 +258,33 @@ private:
         path.pop_back();
     }
 
-    const std::vector<FleetHost>& m_fleet;
     const ExportChanges& m_changes;
-    std::string m_out;
+    std::size_t m_count = 0;
+    std::string m_out;       // the summary's lines, then the whole report
+    std::string m_sections;  // the hosts' sections
 };
 
 }  // namespace
 
+struct CFleetHtmlWriter::SImpl {
+    ExportChanges changes;
+    CHtmlReport report{changes};
+};
+
+CFleetHtmlWriter::CFleetHtmlWriter(ExportChanges changes) : m_impl(std::make_unique<SImpl>())
+{
+    m_impl->changes = std::move(changes);
+}
+
+CFleetHtmlWriter::~CFleetHtmlWriter() = default;
+
+void CFleetHtmlWriter::Add(const FleetHost& host) { m_impl->report.Add(host); }
+
+std::string CFleetHtmlWriter::Finish() { return m_impl->report.Finish(); }
+
 std::string ExportFleetHtml(const std::vector<FleetHost>& fleet, const ExportChanges& changes)
 {
-    return CHtmlReport(fleet, changes).Build();
+    CFleetHtmlWriter writer(changes);
+    for (const FleetHost& host : fleet) writer.Add(host);
+    return writer.Finish();
 }

@@ -30,9 +30,15 @@ void WriteNode(CJsonWriter& json, const FleetNode& node)
 
 }  // namespace
 
-std::string ExportFleetJson(const std::vector<FleetHost>& fleet, const ExportChanges& changes)
-{
+struct CFleetJsonWriter::SImpl {
+    ExportChanges changes;
     CJsonWriter json;
+};
+
+CFleetJsonWriter::CFleetJsonWriter(ExportChanges changes) : m_impl(std::make_unique<SImpl>())
+{
+    m_impl->changes = std::move(changes);
+    CJsonWriter& json = m_impl->json;
     json.BeginObject();
     json.Key("format");
     json.String(std::string_view("ferrodex-export"));
@@ -40,45 +46,63 @@ std::string ExportFleetJson(const std::vector<FleetHost>& fleet, const ExportCha
     json.Number(kExportVersion);
     json.Key("hosts");
     json.BeginArray();
-    for (const FleetHost& host : fleet) {
+}
+
+CFleetJsonWriter::~CFleetJsonWriter() = default;
+
+void CFleetJsonWriter::Add(const FleetHost& host)
+{
+    CJsonWriter& json = m_impl->json;
+    const ExportChanges& changes = m_impl->changes;
+    json.BeginObject();
+    json.Key("group");
+    json.String(host.group);
+    json.Key("name");
+    json.String(host.name);
+    json.Key("address");
+    json.String(host.address);
+    json.Key("port");
+    json.Number(host.port);
+    if (host.loginMethod) {
+        json.Key("loginMethod");
+        json.String(*host.loginMethod);
+    }
+    json.Key("scanned");
+    json.Bool(host.scanned);
+    if (host.scanTime) {
+        json.Key("scanTime");
+        json.String(*host.scanTime);
+    }
+    if (const std::optional<std::size_t> count = changes.changeCount ? changes.changeCount(host) : std::nullopt) {
+        json.Key("changes");
         json.BeginObject();
-        json.Key("group");
-        json.String(host.group);
-        json.Key("name");
-        json.String(host.name);
-        json.Key("address");
-        json.String(host.address);
-        json.Key("port");
-        json.Number(host.port);
-        if (host.loginMethod) {
-            json.Key("loginMethod");
-            json.String(*host.loginMethod);
-        }
-        json.Key("scanned");
-        json.Bool(host.scanned);
-        if (host.scanTime) {
-            json.Key("scanTime");
-            json.String(*host.scanTime);
-        }
-        if (const std::optional<std::size_t> count = changes.changeCount ? changes.changeCount(host) : std::nullopt) {
-            json.Key("changes");
-            json.BeginObject();
-            json.Key("count");
-            json.Number(static_cast<long long>(*count));
-            json.Key("removed");
-            json.BeginArray();
-            for (const std::string& path : changes.removed ? changes.removed(host) : std::vector<std::string>())
-                json.String(std::string_view(path));
-            json.EndArray();
-            json.EndObject();
-        }
-        json.Key("nodes");
+        json.Key("count");
+        json.Number(static_cast<long long>(*count));
+        json.Key("removed");
         json.BeginArray();
-        for (const FleetNode& node : host.nodes) WriteNode(json, node);
+        for (const std::string& path : changes.removed ? changes.removed(host) : std::vector<std::string>())
+            json.String(std::string_view(path));
         json.EndArray();
         json.EndObject();
     }
+    json.Key("nodes");
+    json.BeginArray();
+    for (const FleetNode& node : host.nodes) WriteNode(json, node);
+    json.EndArray();
+    json.EndObject();
+}
+
+std::string CFleetJsonWriter::Finish()
+{
+    CJsonWriter& json = m_impl->json;
     json.EndArray();
     json.EndObject();
     return json.Text() + "\n";
+}
+
+std::string ExportFleetJson(const std::vector<FleetHost>& fleet, const ExportChanges& changes)
+{
+    CFleetJsonWriter writer(changes);
+    for (const FleetHost& host : fleet) writer.Add(host);
+    return writer.Finish();
 }

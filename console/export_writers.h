@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -45,3 +46,29 @@ std::string ExportFleetJson(const std::vector<FleetHost>& fleet, const ExportCha
 // as nested collapsible sections with their rows; a print style opens them
 // all. Every text from a host is escaped.
 std::string ExportFleetHtml(const std::vector<FleetHost>& fleet, const ExportChanges& changes = {});
+
+// The JSON and HTML documents written a host at a time, for a fleet read one
+// host at a time: Add each host in order, then Finish gives the document.
+class CFleetJsonWriter {
+public:
+    explicit CFleetJsonWriter(ExportChanges changes = {});
+    ~CFleetJsonWriter();
+    void Add(const FleetHost& host);
+    std::string Finish();
+
+private:
+    struct SImpl;
+    std::unique_ptr<SImpl> m_impl;
+};
+
+class CFleetHtmlWriter {
+public:
+    explicit CFleetHtmlWriter(ExportChanges changes = {});
+    ~CFleetHtmlWriter();
+    void Add(const FleetHost& host);
+    std::string Finish();
+
+private:
+    struct SImpl;
+    std::unique_ptr<SImpl> m_impl;
+};

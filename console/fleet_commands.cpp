@@ -43,29 +43,12 @@ bool Visit(CConsoleHost& console, HSCOPEITEM root, const std::vector<std::string
     return true;
 }
 
-bool Collect(CConsoleHost& console, HSCOPEITEM root, const std::vector<std::string>& paths,
-             std::vector<FleetHost>& fleet, CScriptUserInterface& ui)
-{
-    fleet.clear();
-    return Visit(console, root, paths, ui, [&](FleetHost&& host) { fleet.push_back(std::move(host)); });
-}
-
 // A host as the lists of matches name it: its tree is not kept.
 FleetHost WithoutTree(FleetHost&& host)
 {
     host.nodes.clear();
     host.nodes.shrink_to_fit();
     return std::move(host);
-}
-
-// What changed since each host's previous scan; a history that cannot be
-// read is a warning, not a failure of the export.
-CExportHistory History(const std::string& historyFile, const std::vector<FleetHost>& fleet)
-{
-    std::string warning;
-    CExportHistory history(historyFile, fleet, warning);
-    if (!warning.empty()) std::fprintf(stderr, "Warning: %s\n", TerminalText(warning).c_str());
-    return history;
 }
 
 }  // namespace
@@ -125,12 +108,22 @@ void RunExport(CConsoleHost& console, HSCOPEITEM root, const std::vector<std::st
             }))
             return;
     } else if (format == "json" || format == "html") {
-        std::vector<FleetHost> fleet;
-        if (!Collect(console, root, paths, fleet, ui)) return;
+        // One host's tree at a time; its changes are read as it is written.
+        std::string warning;
+        const CExportHistory history(historyFile, warning);
+        if (!warning.empty()) std::fprintf(stderr, "Warning: %s\n", TerminalText(warning).c_str());
         CHistoryTimes times(historyFile);
-        for (FleetHost& host : fleet) times.Fill(host);
-        const CExportHistory history = History(historyFile, fleet);
-        out = format == "json" ? ExportFleetJson(fleet, history.Marks()) : ExportFleetHtml(fleet, history.Marks());
+        CFleetJsonWriter json(history.Marks());
+        CFleetHtmlWriter html(history.Marks());
+        if (!Visit(console, root, paths, ui, [&](FleetHost&& host) {
+                times.Fill(host);
+                if (format == "json")
+                    json.Add(host);
+                else
+                    html.Add(host);
+            }))
+            return;
+        out = format == "json" ? json.Finish() : html.Finish();
     } else {
         ui.Error("unknown export format \"" + format + "\": write json, csv or html");
         return;

@@ -5,7 +5,10 @@
 // note; a changed host key stops the host unless it is named with
 // --accept-changed-host-key, which tells both fingerprints.
 #include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
 
+#include <fstream>
 #include <memory>
 #include <string>
 
@@ -130,6 +133,71 @@ TEST_F(FleetResultsTest, AChangedKeyIsTrustedOnlyForTheHostsNamedAndTold)
     const RunResult again = Ferrodex("refresh Lab/127.0.0.3 --json --password-stdin", Password());
     EXPECT_EQ(again.status, 0) << again.out << again.err;
     EXPECT_NE(RefreshRecordOf(again.out, "Lab/127.0.0.3").find("\"ok\":true"), std::string::npos) << again.out;
+}
+
+// Three hosts print nearly the whole output limit, the others a normal
+// document: every normal host's scan is saved, a picture that packs to more
+// than the console file keeps for one host is refused with that reason, and
+// the refresh holds packed pictures only (the peak of ferrodex and its
+// workers stays far below the raw outputs put together).
+TEST(FleetSizeTest, HostsNearTheOutputLimitLeaveTheOthersSaved)
+{
+    std::string why;
+    if (!SshdPeer::Available(&why)) FDX_PEER_MISSING() << why;
+    TempRegistry registry;
+    TempDir dir;
+    // The address the client reached tells the stand-in which host it is.
+    const std::string lshw = dir.file("lshw");
+    std::ofstream(lshw) << "#!/bin/sh\n"
+                           "set -- $SSH_CONNECTION\n"
+                           "big() { printf '<?xml version=\"1.0\"?><node id=\"big\" class=\"system\"><product>';"
+                           " \"$@\"; printf '</product><node id=\"core\" class=\"bus\"/></node>\\n'; }\n"
+                           "case \"$3\" in\n"
+                           "127.0.0.2) big sh -c 'head -c 11500000 /dev/urandom | base64 -w0' ;;\n"
+                           "127.0.0.3|127.0.0.4) big sh -c 'head -c 15500000 /dev/zero | tr \"\\\\0\" x' ;;\n"
+                           "*) cat <<'XML'\n" +
+                               ReadWholeFile(SourceDir() + "/tests/data/lshw/user.xml") + "\nXML\n;;\n"
+                           "esac\n";
+    ASSERT_EQ(::chmod(lshw.c_str(), 0755), 0);
+    SshdOptions options;
+    options.legacyAlgorithms = false;
+    for (int i = 2; i <= 7; ++i) options.extraConfig.push_back("ListenAddress 127.0.0." + std::to_string(i));
+    options.bindMounts = {{lshw, "/usr/bin/lshw"}};
+    SshdPeer server(options);
+    ASSERT_TRUE(server.running()) << server.logText();
+    const std::string console = "--console " + dir.file("fleet.fdx") + " ";
+    ASSERT_EQ(RunFerrodexLine(console + "group add Lab").status, 0);
+    for (int i = 2; i <= 7; ++i)
+        ASSERT_EQ(RunFerrodexLine(console + "host add Lab 127.0.0." + std::to_string(i) + " --port " +
+                                  std::to_string(server.port()) + " --login " + SshdPeer::User())
+                      .status,
+                  0);
+
+    rusage before{};
+    ::getrusage(RUSAGE_CHILDREN, &before);
+    const RunResult refresh = RunFerrodexLine(console + "refresh --jobs 6 --json --password-stdin",
+                                              std::string(SshdPeer::Password()) + "\n");
+    rusage after{};
+    ::getrusage(RUSAGE_CHILDREN, &after);
+    EXPECT_EQ(refresh.status, 1) << refresh.err;
+    for (int i = 3; i <= 7; ++i) {
+        const std::string record = RefreshRecordOf(refresh.out, "Lab/127.0.0." + std::to_string(i));
+        EXPECT_NE(record.find("\"saved\":true"), std::string::npos) << record << refresh.err;
+    }
+    const std::string refused = RefreshRecordOf(refresh.out, "Lab/127.0.0.2");
+    EXPECT_NE(refused.find("\"ok\":false"), std::string::npos) << refused;
+    EXPECT_NE(refused.find("too large for the console file"), std::string::npos) << refused;
+    // Six raw outputs of 15.5 MB, held as UTF-16 and a tree each, took
+    // gigabytes; a packed fleet stays within a few hundred megabytes.
+    const long peakKiB = std::max(after.ru_maxrss, before.ru_maxrss);
+    EXPECT_LT(peakKiB, 400L * 1024) << "peak of ferrodex and its workers";
+    std::printf("peak resident size of ferrodex and its workers: %ld MiB\n", peakKiB / 1024);
+
+    const RunResult tree = RunFerrodexLine(console + "tree Lab --json");
+    EXPECT_EQ(tree.status, 0) << tree.err;
+    const RunResult found = RunFerrodexLine(console + "find id=core");
+    EXPECT_EQ(found.status, 0) << found.err;
+    EXPECT_EQ(CountOf(found.out, "Lab/"), 5u) << found.out << "the five saved pictures are in the file";
 }
 
 }  // namespace
