@@ -57,10 +57,17 @@ uid_t UserId(const char* user)
     return entry != nullptr ? entry->pw_uid : static_cast<uid_t>(-1);
 }
 
+// A process can end while its /proc files are read: the read then fails
+// (ESRCH) and gives what came before it.
 std::string ReadText(const std::string& path)
 {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
+    std::string text;
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return text;
+    char buffer[4096];
+    for (ssize_t got; (got = ::read(fd, buffer, sizeof buffer)) > 0;) text.append(buffer, static_cast<std::size_t>(got));
+    ::close(fd);
+    return text;
 }
 
 struct SHostProcess {
