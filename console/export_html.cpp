@@ -150,7 +150,7 @@ public:
         m_out += "<p>Written " + Escape(FormatScanTime(std::chrono::duration_cast<std::chrono::seconds>(
                                                            std::chrono::system_clock::now().time_since_epoch())
                                                            .count())) +
-                 "; " + std::to_string(m_count) + " hosts.</p>\n";
+                 " by Ferrodex " FDX_VERSION "; " + std::to_string(m_count) + " hosts.</p>\n";
         m_out += "<input id=\"filter\" type=\"search\" placeholder=\"Filter hosts\" aria-label=\"Filter hosts\">\n"
                  "<table id=\"summary\">\n<thead><tr><th>Host</th><th>Group</th><th>Address</th><th>Vendor</th>"
                  "<th>Product</th><th>Serial</th><th>CPU</th><th>CPUs</th><th>Memory</th><th>Disks</th>"

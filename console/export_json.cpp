@@ -1,4 +1,7 @@
+#include <chrono>
+
 #include "console/export_writers.h"
+#include "console/host_diff.h"
 #include "console/json_writer.h"
 
 namespace {
@@ -44,6 +47,15 @@ CFleetJsonWriter::CFleetJsonWriter(ExportChanges changes) : m_impl(std::make_uni
     json.String(std::string_view("ferrodex-export"));
     json.Key("version");
     json.Number(kExportVersion);
+    // Who wrote it and when, in ISO 8601 UTC.
+    json.Key("ferrodex");
+    json.String(std::string_view(FDX_VERSION));
+    std::string written = FormatScanTime(std::chrono::duration_cast<std::chrono::seconds>(
+                                             std::chrono::system_clock::now().time_since_epoch())
+                                             .count());
+    written = written.substr(0, 10) + "T" + written.substr(11, 8) + "Z";
+    json.Key("written");
+    json.String(std::string_view(written));
     json.Key("hosts");
     json.BeginArray();
 }

@@ -392,7 +392,7 @@ TEST_F(FleetCommandTest, HtmlReportMarksWhatChangedSinceTheHostsPreviousScan)
     EXPECT_NE(html.find("<td data-sort=\"68719476736\">64 GiB</td>"), std::string::npos);
     EXPECT_NE(html.find("<td class=\"noscan\">No stored scan.</td>"), std::string::npos);
     EXPECT_NE(html.find("<td>size</td><td title=\"24 Gb\">24 GiB</td>"), std::string::npos) << bigSection;
-    EXPECT_NE(html.find("<p>Written "), std::string::npos);
+    EXPECT_NE(html.find(" by Ferrodex "), std::string::npos);
 
     // The JSON export carries the same count, still valid by its schema.
     const std::string out = m_dir.file("changes.json");
@@ -414,6 +414,8 @@ TEST_F(FleetCommandTest, HtmlReportMarksWhatChangedSinceTheHostsPreviousScan)
     EXPECT_FALSE(hosts[1].Has("changes")) << "one scan: nothing to compare";
     ASSERT_TRUE(hosts[2].Has("changes"));
     EXPECT_EQ(hosts[2]["changes"]["count"].number, 1);
+    EXPECT_FALSE(value["ferrodex"].text.empty());
+    EXPECT_EQ(value["written"].text.size(), 20u) << value["written"].text;
     // The console file keeps no time: the history's last scan gives it.
     EXPECT_EQ(hosts[2]["scanTime"].text, "1970-01-01 00:33:20 UTC");
     EXPECT_FALSE(hosts[3].Has("scanTime")) << "no scan of it in the history";
