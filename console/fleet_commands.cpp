@@ -113,17 +113,22 @@ void RunExport(CConsoleHost& console, HSCOPEITEM root, const std::vector<std::st
         const CExportHistory history(historyFile, warning);
         if (!warning.empty()) std::fprintf(stderr, "Warning: %s\n", TerminalText(warning).c_str());
         CHistoryTimes times(historyFile);
-        CFleetJsonWriter json(history.Marks());
-        CFleetHtmlWriter html(history.Marks());
-        if (!Visit(console, root, paths, ui, [&](FleetHost&& host) {
-                times.Fill(host);
-                if (format == "json")
-                    json.Add(host);
-                else
-                    html.Add(host);
-            }))
-            return;
-        out = format == "json" ? json.Finish() : html.Finish();
+        const auto write = [&](auto& writer) {
+            if (!Visit(console, root, paths, ui, [&](FleetHost&& host) {
+                    times.Fill(host);
+                    writer.Add(host);
+                }))
+                return false;
+            out = writer.Finish();
+            return true;
+        };
+        if (format == "json") {
+            CFleetJsonWriter json(history.Marks());
+            if (!write(json)) return;
+        } else {
+            CFleetHtmlWriter html(history.Marks());
+            if (!write(html)) return;
+        }
     } else {
         ui.Error("unknown export format \"" + format + "\": write json, csv or html");
         return;

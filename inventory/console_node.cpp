@@ -13,6 +13,17 @@ MMC_COOKIE CConsoleNode::GetCookie() { return reinterpret_cast<MMC_COOKIE>(this)
 
 HRESULT CConsoleNode::OnSelect(IConsole*, BOOL, BOOL) { return S_FALSE; }
 
+HRESULT CConsoleNode::OfferRename(IConsole* console)
+{
+    if (console == nullptr) return E_POINTER;
+    com_ptr<IConsoleVerb> verb;
+    RETURN_IF_FAILED(console->QueryConsoleVerb(verb.put()));
+    if (!verb) return E_POINTER;
+    verb->SetVerbState(MMC_VERB_RENAME, ENABLED, TRUE);
+    verb->SetVerbState(MMC_VERB_RENAME, HIDDEN, FALSE);
+    return S_OK;
+}
+
 HRESULT CConsoleNode::OnRename(LPOLESTR) { return S_FALSE; }
 
 HRESULT CConsoleNode::GetResultViewType(LPOLESTR* viewType, long* viewOptions, bool)

@@ -64,6 +64,8 @@ public:
                              int childCount);
 
 protected:
+    // Lets the console offer Rename for the selected node.
+    static HRESULT OfferRename(IConsole* console);
     bool m_bExpanded = false;
     char16_t m_szName[kMaxName + 1] = {};
     Children m_children;

@@ -71,16 +71,7 @@ const GUID& CGroupNode::GetNodeType() { return kGroupNodeType; }
 
 int CGroupNode::GetImageIndex() { return kImageGroup; }
 
-HRESULT CGroupNode::OnSelect(IConsole* console, BOOL, BOOL)
-{
-    if (console == nullptr) return E_POINTER;
-    com_ptr<IConsoleVerb> verb;
-    RETURN_IF_FAILED(console->QueryConsoleVerb(verb.put()));
-    if (!verb) return E_POINTER;
-    verb->SetVerbState(MMC_VERB_RENAME, ENABLED, TRUE);
-    verb->SetVerbState(MMC_VERB_RENAME, HIDDEN, FALSE);
-    return S_OK;
-}
+HRESULT CGroupNode::OnSelect(IConsole* console, BOOL, BOOL) { return OfferRename(console); }
 
 HRESULT CGroupNode::OnRename(LPOLESTR newName)
 {

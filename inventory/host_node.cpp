@@ -100,16 +100,7 @@ HRESULT CHostNode::OnExpand(IConsoleNameSpace2* nameSpace, IConsole* console, HS
     return ScanHost(*this, nameSpace) == 1 ? S_FALSE : S_OK;
 }
 
-HRESULT CHostNode::OnSelect(IConsole* console, BOOL, BOOL)
-{
-    if (console == nullptr) return E_POINTER;
-    com_ptr<IConsoleVerb> verb;
-    RETURN_IF_FAILED(console->QueryConsoleVerb(verb.put()));
-    if (!verb) return E_POINTER;
-    verb->SetVerbState(MMC_VERB_RENAME, ENABLED, TRUE);
-    verb->SetVerbState(MMC_VERB_RENAME, HIDDEN, FALSE);
-    return S_OK;
-}
+HRESULT CHostNode::OnSelect(IConsole* console, BOOL, BOOL) { return OfferRename(console); }
 
 HRESULT CHostNode::OnRename(LPOLESTR newName)
 {

@@ -130,13 +130,10 @@ std::u16string IntToDecimal(long long value)
     return std::u16string(digits.begin(), digits.end());
 }
 
-namespace {
-
-// One pattern against a name; iterative, with one back-tracking point for
-// the last "*".
-bool HostPatternMatches(std::string_view pattern, std::string_view text)
+// Iterative, with one back-tracking point for the last "*".
+bool WildcardMatch(std::string_view pattern, std::string_view text, bool foldCase)
 {
-    auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; };
+    auto lower = [foldCase](char c) { return foldCase && c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; };
     std::size_t p = 0, t = 0, star = std::string_view::npos, mark = 0;
     while (t < text.size()) {
         if (p < pattern.size() && (pattern[p] == '?' || lower(pattern[p]) == lower(text[t]))) {
@@ -156,15 +153,13 @@ bool HostPatternMatches(std::string_view pattern, std::string_view text)
     return p == pattern.size();
 }
 
-}  // namespace
-
 bool HostPatternsMatch(const std::vector<std::string>& patterns, std::string_view host)
 {
     bool matched = false;
     for (const std::string& pattern : patterns) {
         if (!pattern.empty() && pattern.front() == '!') {
-            if (HostPatternMatches(std::string_view(pattern).substr(1), host)) return false;
-        } else if (HostPatternMatches(pattern, host)) {
+            if (WildcardMatch(std::string_view(pattern).substr(1), host, true)) return false;
+        } else if (WildcardMatch(pattern, host, true)) {
             matched = true;
         }
     }

@@ -52,6 +52,9 @@ private:
     String m_value;
 };
 
+// One pattern with "*" and "?" wildcards against a text; `foldCase`
+// compares ASCII letters in either case.
+bool WildcardMatch(std::string_view pattern, std::string_view text, bool foldCase);
 // Whether a host name matches a list of host patterns as OpenSSH's client
 // files write them: "*" and "?" wildcards, ASCII letters in either case,
 // and "!pattern" excluding whatever it matches (a list of exclusions alone

@@ -173,28 +173,6 @@ bool IsConcreteName(std::string_view pattern)
     return !pattern.empty() && pattern.front() != '!' && pattern.find_first_of("*?") == std::string_view::npos;
 }
 
-// "*" and "?" wildcards, compared byte for byte.
-bool GlobMatch(std::string_view pattern, std::string_view text)
-{
-    std::size_t p = 0, t = 0, starP = std::string_view::npos, starT = 0;
-    while (t < text.size()) {
-        if (p < pattern.size() && (pattern[p] == '?' || pattern[p] == text[t])) {
-            ++p;
-            ++t;
-        } else if (p < pattern.size() && pattern[p] == '*') {
-            starP = p++;
-            starT = t;
-        } else if (starP != std::string_view::npos) {
-            p = starP + 1;
-            t = ++starT;
-        } else {
-            return false;
-        }
-    }
-    while (p < pattern.size() && pattern[p] == '*') ++p;
-    return p == pattern.size();
-}
-
 // A list of patterns as the client reads it: a name matches when one
 // pattern matches it and no "!pattern" does. The client tries the name as
 // it was given and in lower case; the patterns keep their case.
@@ -205,7 +183,7 @@ bool PatternsMatch(const std::vector<std::string>& patterns, const std::string& 
     for (const std::string& pattern : patterns) {
         const bool negated = !pattern.empty() && pattern.front() == '!';
         const std::string_view body = negated ? std::string_view(pattern).substr(1) : std::string_view(pattern);
-        if (!GlobMatch(body, name) && !GlobMatch(body, lower)) continue;
+        if (!WildcardMatch(body, name, false) && !WildcardMatch(body, lower, false)) continue;
         if (negated) return false;
         matched = true;
     }
