@@ -21,6 +21,7 @@
 
 #include "hardware/hardware_node.h"
 #include "hardware/hardware_tree.h"
+#include "inventory/host_hardware.h"
 #include "inventory/host_node.h"
 #include "platform/text.h"
 

@@ -9,6 +9,7 @@
 #include "hardware/general_node.h"
 #include "hardware/hardware_node.h"
 #include "hardware/hardware_tree.h"
+#include "inventory/host_hardware.h"
 #include "hardware/property_item.h"
 #include "inventory/host_node.h"
 #include "platform/text.h"

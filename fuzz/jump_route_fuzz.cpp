@@ -5,7 +5,7 @@
 #include <cstdlib>
 #include <string_view>
 
-#include "inventory/jump_route.h"
+#include "scan/jump_route.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {

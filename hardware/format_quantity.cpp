@@ -3,7 +3,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "inventory/module_state.h"
+#include "res/module_strings.h"
 #include "platform/text.h"
 #include "res/resource_ids.h"
 

@@ -1,27 +1,38 @@
-// Turning a host's lshw XML into hardware nodes, and putting them into the
+// Turning an lshw XML into hardware nodes, and putting them into the
 // console tree.
 #pragma once
 
+#include <memory>
 #include <string>
+#include <string_view>
+#include <vector>
 
+#include "hardware/row_list.h"
 #include "platform/console.h"
 #include "platform/xml.h"
 
 class CConsoleNode;
 class CGeneralNode;
-class CHostNode;
 
-// Parses the host's picture and appends a CHardwareNode to its children
-// for every `node` element below the top one; the top element's own rows
-// go to m_generalNames and m_generalValues. 0 on success, 1 when the XML
-// service is missing or the document has no top `node` element (an empty
-// text also shows the "Can't find file: " box). Nodes and rows read before
-// an error stay.
-int BuildHardwareTree(CHostNode& host);
+// The hardware of one lshw picture as nodes, a value its owner keeps (a host
+// of the inventory hangs the nodes under itself).
+struct SHardwareTree {
+    // The XML service's failure when nothing could be read; S_OK otherwise.
+    HRESULT hrXml = S_OK;
+    // The parsed document: the nodes read their rows from it.
+    com_ptr<IXMLDOMDocument> document;
+    // The top element's own rows.
+    RowList generalNames;
+    RowList generalValues;
+    // A CHardwareNode for every `node` element below the top one.
+    std::vector<std::unique_ptr<CConsoleNode>> nodes;
+};
 
-// Makes the host's "general" node from its top rows and inserts it, then
-// every hardware child, under the host's scope item.
-HRESULT InsertHostHardware(CHostNode& host, IConsoleNameSpace2* nameSpace);
+// Parses `xml` into `tree`, the nodes made with `parent` as their parent;
+// the top element's rows come as they are (capabilities one row each, text
+// / id). 0 on success, 1 when the XML service is missing or the document
+// has no top `node` element. Nodes and rows read before an error stay.
+int ReadHardwareTree(std::u16string_view xml, CConsoleNode* parent, SHardwareTree& tree);
 
 // Inserts `general` and then every child of `parent` under the parent's
 // scope item, each with its own image and with an expand mark exactly when

@@ -4,7 +4,7 @@
 #include <memory>
 
 #include "hardware/property_item.h"
-#include "inventory/module_state.h"
+#include "res/module_strings.h"
 #include "res/resource_ids.h"
 
 namespace {

@@ -10,7 +10,7 @@
 #include "inventory/value_checks.h"
 #include "platform/ui.h"
 #include "res/resource_ids.h"
-#include "scan/fleet_refresh.h"
+#include "inventory/fleet_refresh.h"
 
 namespace {
 

@@ -2,6 +2,7 @@
 
 #include "hardware/general_node.h"
 #include "hardware/hardware_tree.h"
+#include "inventory/host_hardware.h"
 #include "inventory/context_menu.h"
 #include "inventory/dialogs.h"
 #include "inventory/group_node.h"
@@ -10,7 +11,7 @@
 #include "inventory/node_types.h"
 #include "res/resource_ids.h"
 #include "scan/login_settings.h"
-#include "scan/scan_host.h"
+#include "inventory/scan_host.h"
 
 namespace {
 
@@ -169,8 +170,6 @@ void CHostNode::ClearHardware()
     m_pGeneral.reset();
     m_generalNames.clear();
     m_generalValues.clear();
-    m_spXmlCursor = nullptr;
-    m_spXmlRoot = nullptr;
 }
 
 void CHostNode::DropHardware(IConsoleNameSpace2* nameSpace)

@@ -101,8 +101,6 @@ public:
     // Working state of the hardware tree.
     HRESULT m_hrXml = S_OK;
     com_ptr<IXMLDOMDocument> m_spXmlDoc;
-    com_ptr<IXMLDOMNode> m_spXmlRoot;
-    com_ptr<IXMLDOMNode> m_spXmlCursor;
     std::unique_ptr<CGeneralNode> m_pGeneral;
     std::vector<std::u16string> m_generalNames;
     std::vector<std::u16string> m_generalValues;

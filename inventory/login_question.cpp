@@ -3,7 +3,7 @@
 #include "inventory/dialogs.h"
 #include "inventory/group_node.h"
 #include "inventory/host_node.h"
-#include "scan/login_settings.h"
+#include "inventory/host_login.h"
 
 bool LoginQuestionNeeded(const CHostNode& host)
 {

@@ -1,6 +1,6 @@
 #include "inventory/node_images.h"
 
-#include "inventory/module_state.h"
+#include "res/module_strings.h"
 #include "inventory/node_types.h"
 
 const NodeImageStrips& GetNodeImageStrips()

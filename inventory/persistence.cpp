@@ -7,7 +7,7 @@
 #include "inventory/dialogs.h"
 #include "inventory/group_node.h"
 #include "inventory/host_node.h"
-#include "inventory/jump_route.h"
+#include "scan/jump_route.h"
 #include "inventory/module_state.h"
 #include "inventory/root_node.h"
 #include "inventory/stored_picture.h"

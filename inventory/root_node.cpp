@@ -7,7 +7,7 @@
 #include "inventory/host_node.h"
 #include "inventory/node_types.h"
 #include "res/resource_ids.h"
-#include "scan/fleet_refresh.h"
+#include "inventory/fleet_refresh.h"
 
 namespace {
 

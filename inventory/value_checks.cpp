@@ -1,6 +1,6 @@
 #include "inventory/value_checks.h"
 
-#include "inventory/jump_route.h"
+#include "scan/jump_route.h"
 #include "inventory/module_state.h"
 #include "platform/resources.h"
 #include "platform/text.h"

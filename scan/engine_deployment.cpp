@@ -11,7 +11,7 @@
 #include <stdexcept>
 #include <vector>
 
-#include "inventory/module_state.h"
+#include "res/module_strings.h"
 #include "platform/atomic_file.h"
 #include "platform/private_temp_file.h"
 #include "platform/registry.h"

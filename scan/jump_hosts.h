@@ -15,10 +15,8 @@
 #include <string_view>
 #include <vector>
 
-#include "inventory/jump_route.h"
+#include "scan/jump_route.h"
 #include "ssh2/ssh2.h"
-
-class CHostNode;
 
 // One jump host with the login it takes; the password and the key's
 // passphrase are wiped when the object goes. inventory: the hop is a host of
@@ -37,9 +35,6 @@ struct SJumpLogin {
     ~SJumpLogin();
 };
 
-// The route of `host`, resolved as above; empty when it is reached
-// directly. Raises a CScanError when the stored route does not read.
-std::vector<SJumpLogin> ResolveJumpHosts(const CHostNode& host);
 // The route for the SSH client's next connection.
 std::vector<SJumpHost> ClientJumpHosts(const std::vector<SJumpLogin>& route);
 

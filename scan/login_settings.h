@@ -4,14 +4,8 @@
 
 #include <string>
 
-#include "inventory/host_node.h"
 #include "scan/scan_request.h"
 #include "ssh2/ssh2.h"
-
-class CHostNode;
-
-// "password", "key-file", "agent" (HostLoginMethod is the host's own).
-const char* LoginMethodName(ELoginMethod method);
 
 // What one login of the host offers, in the SSH client's order: the agent's
 // keys, the key file, then the password (as the password, or as the answer
@@ -31,14 +25,10 @@ struct SHostLogin {
     std::string password;
     SLoginKeys keys;
 };
-void MakeHostLogin(const CHostNode& host, SHostLogin& out);
+
 void MakeHostLogin(const SScanRequest& request, SHostLogin& out);
 // A key file's path with "~/" as the user's home folder.
 std::string ExpandKeyFilePath(std::u16string_view path);
-
-// The host names a key file that is protected by a passphrase, and holds
-// none for it (a console file without Save Passwords keeps no passphrase).
-bool HostKeyNeedsPassphrase(const CHostNode& host);
 
 // Gives the SSH client the host's keys for its next login
 // (CSSH2::SetLoginKeys); the password travels with CSSH2::Login.

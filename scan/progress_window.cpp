@@ -1,6 +1,6 @@
 #include "scan/progress_window.h"
 
-#include "inventory/module_state.h"
+#include "res/module_strings.h"
 #include "platform/ui.h"
 
 namespace {

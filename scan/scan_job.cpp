@@ -4,7 +4,7 @@
 #include <cstdio>
 #include <vector>
 
-#include "inventory/module_state.h"
+#include "res/module_strings.h"
 #include "platform/settings.h"
 #include "platform/text.h"
 #include "platform/ui.h"

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <vector>
 
-#include "inventory/module_state.h"
+#include "res/module_strings.h"
 #include "platform/com.h"
 #include "platform/text.h"
 #include "scan/engine_deployment.h"

@@ -3,7 +3,7 @@
 #include <string>
 #include <vector>
 
-#include "inventory/module_state.h"
+#include "res/module_strings.h"
 #include "platform/resources.h"
 #include "platform/text.h"
 #include "scan/remote_command.h"

@@ -4,6 +4,7 @@
 
 #include "hardware/hardware_node.h"
 #include "hardware/hardware_tree.h"
+#include "inventory/host_hardware.h"
 #include "inventory/host_node.h"
 
 namespace {

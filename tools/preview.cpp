@@ -18,7 +18,7 @@
 
 #include "hardware/hardware_node.h"
 #include "hardware/hardware_tree.h"
-#include "inventory/host_node.h"
+#include "inventory/console_node.h"
 #include "platform/text.h"
 
 namespace {
@@ -94,6 +94,13 @@ void PrintChildren(const CConsoleNode& parent, const RowList& names, const RowLi
     }
 }
 
+// The place of the machine in the tree: the hardware nodes' parent.
+class CPreviewTop : public CConsoleNode {
+public:
+    std::u16string GetDisplayText(int) override { return {}; }
+    int GetImageIndex() override { return 0; }
+};
+
 }  // namespace
 
 int main(int argc, char** argv)
@@ -117,14 +124,14 @@ int main(int argc, char** argv)
         if (!RunLshw(text)) return 1;
     }
 
-    CHostNode host(nullptr);
-    host.SetName(AnsiToWide(title));
-    host.m_picture.SetText(AnsiToWide(text));
-    if (BuildHardwareTree(host) != 0 || host.GetChildren().empty()) {
+    CPreviewTop top;
+    SHardwareTree tree;
+    if (ReadHardwareTree(AnsiToWide(text), &top, tree) != 0 || tree.nodes.empty()) {
         std::fprintf(stderr, "%s: no hardware nodes in this lshw output\n", title.c_str());
         return 1;
     }
+    for (auto& node : tree.nodes) top.AppendChild(std::move(node));
     std::printf("%s\n", title.c_str());
-    PrintChildren(host, host.m_generalNames, host.m_generalValues, 1);
+    PrintChildren(top, tree.generalNames, tree.generalValues, 1);
     return 0;
 }

@@ -10,6 +10,7 @@
 
 #include "hardware/hardware_node.h"
 #include "hardware/hardware_tree.h"
+#include "inventory/host_hardware.h"
 #include "inventory/host_node.h"
 #include "platform/text.h"
 #include "tests/support/temp_dir.h"

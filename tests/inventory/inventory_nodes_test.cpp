@@ -9,7 +9,7 @@
 #include "inventory/scan_status.h"
 #include "platform/text.h"
 #include "res/resource_ids.h"
-#include "scan/scan_host.h"
+#include "inventory/scan_host.h"
 #include "tests/support/fake_console.h"
 #include "tests/support/scripted_ui.h"
 #include "tests/support/temp_dir.h"

@@ -16,7 +16,7 @@
 #include "inventory/vault.h"
 #include "platform/text.h"
 #include "scan/scan_error.h"
-#include "scan/scan_host.h"
+#include "inventory/scan_host.h"
 #include "ssh2/crypto/zlib_stream.h"
 #include "tests/inventory/inventory_bytes.h"
 #include "tests/support/lshw_fleet.h"

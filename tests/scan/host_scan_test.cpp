@@ -6,8 +6,8 @@
 #include "platform/settings.h"
 #include "platform/text.h"
 #include "scan/engine_deployment.h"
-#include "scan/fleet_refresh.h"
-#include "scan/scan_host.h"
+#include "inventory/fleet_refresh.h"
+#include "inventory/scan_host.h"
 #include "scan/scan_run.h"
 #include "tests/scan/scan_fixture.h"
 

@@ -14,7 +14,7 @@
 
 #include "inventory/host_node.h"
 #include "platform/text.h"
-#include "scan/login_settings.h"
+#include "inventory/host_login.h"
 #include "tests/console/run_ferrodex.h"
 #include "tests/scan/scan_fixture.h"
 #include "tests/support/dropbear_peer.h"

@@ -1,4 +1,4 @@
-#include "scan/fleet_refresh.h"
+#include "inventory/fleet_refresh.h"
 
 
 #include <algorithm>
@@ -17,7 +17,7 @@
 #include "res/resource_ids.h"
 #include "scan/engine_deployment.h"
 #include "scan/progress_window.h"
-#include "scan/scan_host.h"
+#include "inventory/scan_host.h"
 #include "scan/scan_run.h"
 
 namespace {

@@ -1,4 +1,4 @@
-#include "inventory/jump_route.h"
+#include "scan/jump_route.h"
 
 #include "platform/text.h"
 

@@ -1,12 +1,13 @@
-#include "scan/scan_host.h"
+#include "inventory/scan_host.h"
 
 #include <utility>
 
 #include "hardware/hardware_tree.h"
+#include "inventory/host_hardware.h"
 #include "inventory/dialogs.h"
 #include "inventory/host_node.h"
 #include "inventory/module_state.h"
-#include "scan/login_settings.h"
+#include "inventory/host_login.h"
 
 namespace {
 

@@ -7,8 +7,8 @@
 #include "scan/dialog_questions.h"
 #include "scan/engine_deployment.h"
 #include "scan/jump_hosts.h"
-#include "scan/login_settings.h"
-#include "scan/scan_host.h"
+#include "inventory/host_login.h"
+#include "inventory/scan_host.h"
 #include "scan/scan_job.h"
 #include "scan/scan_run.h"
 

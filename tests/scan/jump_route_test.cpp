@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "inventory/jump_route.h"
+#include "scan/jump_route.h"
 
 namespace {
 
