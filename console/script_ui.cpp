@@ -68,8 +68,9 @@ void CScriptUserInterface::Error(const std::string& text)
 int CScriptUserInterface::DoModal(HWND owner, DialogState& dialog)
 {
     const int result = Answer(owner, dialog);
-    // A cancelled question ends the command with a failure.
-    if (result != IDOK && !m_bFailed) {
+    // A cancelled question ends the command with a failure; a jump host
+    // left without a password is told by the scan, naming it.
+    if (result != IDOK && !m_bFailed && dialog.tmpl.id != IDD_HOP_PASSWORD) {
         const std::u16string& title = dialog.title.empty() ? dialog.tmpl.title : dialog.title;
         Error("the question \"" + WideToAnsi(title) + "\" was cancelled");
     }
@@ -90,6 +91,13 @@ int CScriptUserInterface::Answer(HWND, DialogState& dialog)
         return AnswerHostDialog(dialog);
     case IDD_PASSWORD:
         return AnswerPasswordDialog(dialog);
+    case IDD_HOP_PASSWORD:
+        // A jump host's own password: typed on a terminal, never taken from
+        // standard input (that holds the main or the hosts' password).
+        if (!StdinIsTerminal()) return IDCANCEL;
+        return ReadSecretInto(WideToAnsi(dialog.texts[IDC_HOP_PASSWORD_TEXT]) + " ", dialog.texts[IDC_HOP_PASSWORD])
+                   ? IDOK
+                   : IDCANCEL;
     case IDD_ABOUT:
         return IDOK;
     case IDD_IMPORT:

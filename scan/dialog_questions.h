@@ -22,6 +22,8 @@ public:
     void Note(std::u16string_view text, std::u16string_view caption) override;
     // Closes the progress window, then shows the text in an error box.
     void Error(std::u16string_view text) override;
+    // The jump host password dialog, naming the hop and the host.
+    bool HopPassword(std::string_view hop, std::u16string_view host, std::string& password) override;
 
 private:
     std::optional<CProgressWindow> m_progress;

@@ -334,7 +334,7 @@ CHostFolder::~CHostFolder()
 }
 
 void UploadEnginePackage(const SScanRequest& request, std::span<const std::uint8_t> package,
-                         const std::string& folder)
+                         const std::string& folder, const CTypedHopPasswords& typed)
 {
     const std::string name = WideToAnsi(g_bstrEngineName);
     // Behind jump hosts the upload goes through the same ones as the scan,
@@ -368,12 +368,13 @@ void UploadEnginePackage(const SScanRequest& request, std::span<const std::uint8
     options.login_timeout_seconds = seconds(request.limits.loginSeconds);
     options.cancel_requested = 0;
     if (route.size() > kScpMaxJumpHosts) throw CScanError::Upload(SCP_E_UNSUPPORTED);
-    for (const SJumpLogin& jump : route) {
+    for (std::size_t i = 0; i < route.size(); ++i) {
+        const SJumpLogin& jump = route[i];
         ScpJumpHost& hop = options.jumps[options.jump_count++];
         hop.host = jump.hop.host.c_str();
         hop.port = jump.hop.port;
         hop.user = jump.login.c_str();
-        hop.password = jump.password.c_str();
+        hop.password = typed.For(i, jump.password).c_str();
         hop.key_file = jump.keys.identityFile.c_str();
         hop.key_passphrase = jump.keys.passphrase.c_str();
         hop.use_agent = jump.keys.useAgent ? 1 : 0;

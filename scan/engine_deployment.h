@@ -84,10 +84,11 @@ private:
 bool ParseHostFolder(std::string_view output, std::string& folder);
 
 // Copies `package` into `folder` on the scanned host under the package's
-// name, with the scan's login and through its jump hosts; raises
-// ESCPErrors on failure (the session stays open).
+// name, with the scan's login and through its jump hosts (with the
+// passwords typed for them during the scan); raises ESCPErrors on failure
+// (the session stays open).
 void UploadEnginePackage(const SScanRequest& request, std::span<const std::uint8_t> package,
-                         const std::string& folder);
+                         const std::string& folder, const CTypedHopPasswords& typed = CTypedHopPasswords());
 // Where the install puts lshw: the login's ~/.local (with a PATH line in
 // ~/.bashrc), or /usr/local/sbin with its data in /usr/local/share/lshw
 // (the install must then run as root).

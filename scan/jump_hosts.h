@@ -35,8 +35,30 @@ struct SJumpLogin {
     ~SJumpLogin();
 };
 
-// The route for the SSH client's next connection.
-std::vector<SJumpHost> ClientJumpHosts(const std::vector<SJumpLogin>& route);
+// Passwords typed during one scan for hops outside the inventory, by the
+// hop's place in the route (empty: none typed); wiped when they go.
+class CTypedHopPasswords {
+public:
+    explicit CTypedHopPasswords(std::size_t hops = 0) : m_passwords(hops) {}
+    CTypedHopPasswords(const CTypedHopPasswords&) = delete;
+    CTypedHopPasswords& operator=(const CTypedHopPasswords&) = delete;
+    ~CTypedHopPasswords();
+    // The password for hop `index`, or else `stored`.
+    const std::string& For(std::size_t index, const std::string& stored) const;
+    std::string& operator[](std::size_t index) { return m_passwords.at(index); }
+
+private:
+    std::vector<std::string> m_passwords;
+};
+
+// The route for the SSH client's next connection, with the passwords typed
+// for its outside hops.
+std::vector<SJumpHost> ClientJumpHosts(const std::vector<SJumpLogin>& route, const CTypedHopPasswords& typed = CTypedHopPasswords());
+// The place in `route` of the hop outside the inventory that `where` names
+// ("host port N", as the engines name a failed hop); -1 when none does.
+int OutsideHopAt(const std::vector<SJumpLogin>& route, std::string_view where);
+// "login@host:port" of a hop.
+std::string HopName(const SJumpLogin& jump);
 
 // The text for a login refused by a hop outside the inventory, which was
 // offered no password: it names the hop (login@host:port) and says it needs
@@ -50,3 +72,6 @@ void CheckJumpLogin(const std::vector<SJumpLogin>& route, int code);
 // After an upload through `route` ended with `code`: the same for the
 // upload library's refusal.
 void CheckJumpUpload(const std::vector<SJumpLogin>& route, int code);
+// The failed hop the upload library's last error names ("host port N"), or
+// empty when the failure was not at a hop.
+std::string UploadFailedHop();

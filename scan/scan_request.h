@@ -114,4 +114,12 @@ public:
     virtual void Note(std::u16string_view text, std::u16string_view caption) = 0;
     // The error that stops the scan; told once, after which the scan ends.
     virtual void Error(std::u16string_view text) = 0;
+    // The password of a jump host outside the inventory that refused the
+    // keys and agent it was offered; `hop` is "login@host:port", `host`
+    // the scanned host as the user knows it. False when nobody can answer
+    // here (scripts, fleet workers): the scan then fails naming the hop.
+    virtual bool HopPassword(std::string_view hop, std::u16string_view host, std::string& password)
+    {
+        return false;
+    }
 };

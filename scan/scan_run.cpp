@@ -69,6 +69,10 @@ public:
         if (m_result.failure.empty()) m_result.failure = text;
         m_inner.Error(text);
     }
+    bool HopPassword(std::string_view hop, std::u16string_view host, std::string& password) override
+    {
+        return m_inner.HopPassword(hop, host, password);
+    }
 
 private:
     IScanQuestions& m_inner;
@@ -76,7 +80,7 @@ private:
 };
 
 // Connects to the host, through its jump hosts, with the request's limits.
-void Connect(const SScanRequest& request, IScanQuestions& questions)
+void Connect(const SScanRequest& request, const CTypedHopPasswords& typed, IScanQuestions& questions)
 {
     SSshLimits sshLimits;
     sshLimits.connectSeconds = request.limits.connectSeconds;
@@ -87,13 +91,13 @@ void Connect(const SScanRequest& request, IScanQuestions& questions)
     // lshw prints nothing until it is done: no wait for data may end before
     // the command's own limit.
     const int receiveTimeout = std::max(kConnectTimeoutSeconds, request.limits.commandSeconds);
-    CSSH2::SetJumpHosts(ClientJumpHosts(request.jumps));
+    CSSH2::SetJumpHosts(ClientJumpHosts(request.jumps, typed));
     const int code = CSSH2::Connect(request.address.c_str(), static_cast<unsigned>(request.port), receiveTimeout,
                                     HostKeyQuestion, &questions);
     if (code != SSH_NO_ERRORS) throw CScanError::Ssh(static_cast<ESSHErrors>(code));
 }
 
-void LogIn(const SScanRequest& request)
+int LogIn(const SScanRequest& request)
 {
     SHostLogin login;
     MakeHostLogin(request, login);
@@ -102,14 +106,41 @@ void LogIn(const SScanRequest& request)
                                   request.changedHostKeyPolicy);
     // The passphrase stays no longer than the login needs it.
     CSSH2::SetLoginKeys({});
-    CheckJumpLogin(request.jumps, code);
-    CheckSshResult(code);
+    return code;
+}
+
+// Connects and logs in. A jump host outside the inventory that refuses
+// what it was offered is asked for its own password by name, when someone
+// can answer, and the connection made again (at most kHopPasswordTries
+// times); a target's password never goes to it.
+void ConnectAndLogIn(const SScanRequest& request, CTypedHopPasswords& typed, IScanQuestions& questions,
+                     SScanResult& result)
+{
+    constexpr int kHopPasswordTries = 3;
+    for (int tries = 0;; ++tries) {
+        result.step = STEP_CONNECT;
+        Connect(request, typed, questions);
+        result.step = STEP_LOGIN;
+        const int code = LogIn(request);
+        const int hop = code == SSH_AUTH_FAILED || code == SSH_WRONG_PASSWORD
+                            ? OutsideHopAt(request.jumps, CSSH2::LastFailure().jump)
+                            : -1;
+        if (hop >= 0 && tries < kHopPasswordTries) {
+            const auto at = static_cast<std::size_t>(hop);
+            CSSH2::Disconnect();
+            if (questions.HopPassword(HopName(request.jumps[at]), request.displayName, typed[at])) continue;
+        }
+        if (hop >= 0) CheckJumpLogin(request.jumps, SSH_AUTH_FAILED);
+        CheckSshResult(code);
+        return;
+    }
 }
 
 // Puts lshw on the host when that is agreed and a package is here, and
 // runs the scan again. False when the deployment was declined or there is
 // no package (told as the questions say); a failure raises.
-bool DeployAndScanAgain(const SScanRequest& request, IScanQuestions& questions, SScanResult& result)
+bool DeployAndScanAgain(const SScanRequest& request, const CTypedHopPasswords& typed, IScanQuestions& questions,
+                        SScanResult& result)
 {
     const int answer = ConfirmEngineDeployment(questions, !request.deployWithoutAsking);
     if (answer == DEPLOY_NO_PACKAGE) result.enginePackageMissing = true;
@@ -124,7 +155,7 @@ bool DeployAndScanAgain(const SScanRequest& request, IScanQuestions& questions, 
     {
         const CHostFolder folder;
         questions.Progress(Entry(kStepTexts, PS_UPLOADING));
-        UploadEnginePackage(request, package, folder.Path());
+        UploadEnginePackage(request, package, folder.Path(), typed);
         questions.Progress(Entry(kStepTexts, PS_INSTALLING));
         InstallEngineOnHost(folder.Path(), EEngineDestination::LoginHome, questions,
                             request.sudo ? &request.password : nullptr);
@@ -167,19 +198,17 @@ SScanResult RunScan(const SScanRequest& request, IScanQuestions& caller)
 {
     SScanResult result;
     CRecordingQuestions questions(caller, result);
+    CTypedHopPasswords typed(request.jumps.size());
     questions.Progress(Entry(kStepTexts, PS_CONNECTING));
     try {
-        result.step = STEP_CONNECT;
-        Connect(request, questions);
-        result.step = STEP_LOGIN;
-        LogIn(request);
+        ConnectAndLogIn(request, typed, questions, result);
         result.step = STEP_SCAN;
         questions.Progress(Entry(kStepTexts, PS_SCANNING));
         RunScanStep(request, questions, result);
         if (CSSH2::GetExitStatus() == kLshwMissingStatus) {
             result.lshwMissing = true;
             result.step = STEP_DEPLOY;
-            if (!DeployAndScanAgain(request, questions, result)) {
+            if (!DeployAndScanAgain(request, typed, questions, result)) {
                 CSSH2::Disconnect();
                 return result;
             }
@@ -197,8 +226,10 @@ SScanResult RunScan(const SScanRequest& request, IScanQuestions& caller)
     } catch (const ComError&) {
         questions.Error(Entry(kErrorTexts, kUnexpectedError));
     } catch (const CScanError& error) {
-        if ((error.Source() == SES_SSH && error.SshCode() == SSH_WRONG_PASSWORD) ||
-            (error.Source() == SES_UPLOAD && error.UploadCode() == SCP_E_WRONG_PASSWORD))
+        // A password refused by a jump host is that host's to correct, not
+        // the scanned host's to ask again.
+        if ((error.Source() == SES_SSH && error.SshCode() == SSH_WRONG_PASSWORD && CSSH2::LastFailure().jump.empty()) ||
+            (error.Source() == SES_UPLOAD && error.UploadCode() == SCP_E_WRONG_PASSWORD && UploadFailedHop().empty()))
             result.status = SCAN_WRONG_PASSWORD;
         questions.Error(ScanErrorText(error));
     } catch (...) {

@@ -3,8 +3,9 @@
 // offered to it stands between the console and a real sshd: a scan with
 // `ferrodex host refresh`, and a deployment whose upload goes through it
 // too, must offer it only what is its own. A hop outside the inventory that
-// refuses the host's key is offered nothing more (no password at all), and
-// is named; a hop of the inventory is offered its own password only. (A hop
+// refuses the host's key is offered no password of the fleet: it is asked
+// for its own by name where someone can answer, else named; a hop of the
+// inventory is offered its own password only. (A hop
 // outside the inventory that takes the host's key: jump_cli_test.cpp and
 // jump_deployment_test.cpp.)
 #include <gtest/gtest.h>
@@ -20,6 +21,7 @@
 #include "platform/registry.h"
 #include "scan/engine_deployment.h"
 #include "platform/text.h"
+#include "res/resource_ids.h"
 #include "ssh2/ssh2.h"
 #include "tests/console/run_ferrodex.h"
 #include "tests/scan/scan_fixture.h"
@@ -254,6 +256,74 @@ TEST_F(JumpSecretsDeploymentTest, AHopOfTheInventoryIsOfferedItsOwnPasswordByThe
               (std::vector<std::string>{"accepted hopper password", "accepted hopper password"}));
     EXPECT_TRUE(jump.Lines("publickey").empty());
     EXPECT_TRUE(OfferedOnly(jump, SshdPeer::Password(), kHopPassword));
+}
+
+TEST_F(JumpSecretsDeploymentTest, AHopOutsideTheInventoryIsAskedForItsOwnPasswordByName)
+{
+    // The hop takes no key, only its own password.
+    SLoggingJumpOptions options;
+    options.password = kHopPassword;
+    CLoggingJump jump(options);
+    ASSERT_TRUE(jump.running()) << jump.errorText();
+    CHostNode& node = Target(jump);
+    // A wrong answer first: the hop is asked again, by the same name.
+    ui.AnswerDialog({IDOK, {{IDC_HOP_PASSWORD, u"not-it"}}, {}});
+    ui.AnswerDialog({IDOK, {{IDC_HOP_PASSWORD, AnsiToWide(kHopPassword)}}, {}});
+    ASSERT_NO_FATAL_FAILURE(Deploy(node, jump));
+
+    std::vector<std::u16string> asked;
+    for (const auto& dialog : ui.Dialogs())
+        if (dialog.templateId == IDD_HOP_PASSWORD) asked.push_back(dialog.texts.at(IDC_HOP_PASSWORD_TEXT));
+    ASSERT_EQ(asked.size(), 2u);
+    const std::string hop = std::string(kDeployUser) + "@127.0.0.1:" + std::to_string(jump.port());
+    EXPECT_NE(WideToAnsi(asked[0]).find("Password for " + hop + ","), std::string::npos) << WideToAnsi(asked[0]);
+    EXPECT_EQ(asked[0], asked[1]);
+    // The typed password went to the hop for the scan and for the upload;
+    // the target's never did.
+    const std::string typed = std::string("password ") + kDeployUser + " " + kHopPassword;
+    EXPECT_EQ(jump.Lines("password"),
+              (std::vector<std::string>{std::string("password ") + kDeployUser + " not-it", typed, typed}));
+    EXPECT_FALSE(jump.Saw(SshdPeer::Password()));
+}
+
+TEST_F(JumpSecretsDeploymentTest, AWrongPasswordAtAnInventoryHopDoesNotAskForTheTargetsLogin)
+{
+    SLoggingJumpOptions options;
+    options.password = kHopPassword;
+    CLoggingJump jump(options);
+    ASSERT_TRUE(jump.running()) << jump.errorText();
+    auto hop = std::make_unique<CHostNode>(group);
+    hop->SetName(u"bastion");
+    hop->m_bstrHost = u"127.0.0.1";
+    hop->m_nPort = jump.port();
+    hop->m_bstrLogin = u"hopper";
+    hop->m_bstrPassword = u"stale";
+    group->AppendChild(std::move(hop));
+    Target(jump);
+    EXPECT_NE(Expand(), S_OK);
+    // The target's record is right: its login dialog never came.
+    for (const auto& dialog : ui.Dialogs()) EXPECT_NE(dialog.templateId, IDD_HOST);
+    EXPECT_EQ(ui.UnansweredDialogs(), 0u);
+    EXPECT_EQ(jump.Lines("password"), std::vector<std::string>{"password hopper stale"});
+    EXPECT_FALSE(jump.Saw(SshdPeer::Password()));
+}
+
+TEST_F(JumpSecretsDeploymentTest, AHopPasswordLeftUnansweredNamesTheHop)
+{
+    SLoggingJumpOptions options;
+    options.password = kHopPassword;
+    CLoggingJump jump(options);
+    ASSERT_TRUE(jump.running()) << jump.errorText();
+    Target(jump);
+    ui.AnswerDialog(IDCANCEL);
+    EXPECT_NE(Expand(), S_OK);
+    const std::vector<std::u16string> messages = Messages();
+    ASSERT_FALSE(messages.empty());
+    EXPECT_NE(WideToAnsi(messages.back()).find("The jump host " + std::string(kDeployUser) + "@127.0.0.1:" +
+                                               std::to_string(jump.port()) + " refused the login"),
+              std::string::npos);
+    EXPECT_TRUE(jump.Lines("password").empty());
+    EXPECT_EQ(Forwards(jump, target->port()), 0u);
 }
 
 }  // namespace
