@@ -61,7 +61,15 @@ ScriptAnswers AnswersFrom(const HostOptions& options)
     answers.hostPasswordFromInput = options.passwordFromInput;
     answers.clearPassword = options.clearPassword;
     answers.sudo = options.sudo;
-    if (options.identity) answers.keyFile = Wide(KeyFileArgument(*options.identity));
+    if (!options.identities.empty()) {
+        // The key files as the host dialog takes several: "; " between them.
+        std::string files;
+        for (const std::string& path : options.identities) {
+            if (path.empty()) continue;
+            files += (files.empty() ? "" : "; ") + KeyFileArgument(path);
+        }
+        answers.keyFile = Wide(files);
+    }
     answers.agent = options.agent;
     answers.passphraseFromInput = options.passphraseFromInput;
     if (options.jump) answers.jump = Wide(*options.jump);
@@ -510,7 +518,7 @@ int CommandHostRefresh(const CommandContext& context, const std::string& path, c
     // Login details given to the refresh become the host's first, as the
     // login question would take them: a host that logs in with a key may
     // still need the password (or the key its passphrase) and not ask.
-    const bool loginGiven = options.login || options.passwordFromInput || options.identity || options.agent ||
+    const bool loginGiven = options.login || options.passwordFromInput || !options.identities.empty() || options.agent ||
                             options.passphraseFromInput;
     if (loginGiven && session.Host().InvokeCommand(host, kEditHostCommand) != S_OK) {
         if (!session.Ui().Failed()) session.Fail("the login details of \"" + path + "\" were not taken");

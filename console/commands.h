@@ -27,7 +27,8 @@ struct HostOptions {
     // The host's private key file (made absolute; empty: none), "Use the SSH
     // agent", and the key file's passphrase read like the password (after
     // it when both are asked).
-    std::optional<std::string> identity;
+    // Each --identity in order ("" alone: none); empty when not given.
+    std::vector<std::string> identities;
     std::optional<bool> agent;
     bool passphraseFromInput = false;
     // Edit: forget the stored password (an empty one keeps it).

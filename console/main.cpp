@@ -120,8 +120,11 @@ int main(int argc, char** argv)
         command->add_option("--login", hostOptions.login, "Login name")->type_name("L");
         command->add_flag("--password-stdin", hostOptions.passwordFromInput,
                           "Read the host password from standard input (a terminal asks without echo)");
-        command->add_option("--identity", hostOptions.identity, "Log in with this private key file (\"\": none)")
-            ->type_name("FILE");
+        command->add_option("--identity", hostOptions.identities,
+                            "Log in with this private key file (\"\": none); given again, the files are tried in order")
+            ->type_name("FILE")
+            ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll)
+            ->allow_extra_args(false);
         CLI::Option* agent = command->add_flag("--agent", agentOn, "Log in with the keys of the SSH agent");
         command->add_flag("--no-agent", agentOff, "Do not ask the SSH agent")->excludes(agent);
         command->add_flag("--passphrase-stdin", hostOptions.passphraseFromInput,

@@ -81,7 +81,7 @@ int CHostDialog::DoModal()
     dialog.checks[IDC_CLEAR_PASSWORD] = 0;
     dialog.shown[IDC_CLEAR_PASSWORD] = m_mode == HOSTDLG_EDIT;
     dialog.checks[IDC_SUDO] = m_bSudo ? 1 : 0;
-    dialog.texts[IDC_KEY_FILE] = m_bstrKeyFile;
+    dialog.texts[IDC_KEY_FILE] = KeyFilesShown(m_bstrKeyFile);
     dialog.texts[IDC_PASSPHRASE] = u"";
     dialog.checks[IDC_USE_AGENT] = m_bUseAgent ? 1 : 0;
     dialog.texts[IDC_JUMP] = m_bstrJump;
@@ -92,13 +92,14 @@ int CHostDialog::DoModal()
     dialog.texts[IDC_HOST_PATH] = m_bstrWhere;
     dialog.shown[IDC_HOST_PATH] = !m_bstrWhere.empty();
     std::u16string jump;
+    std::u16string keyFiles;
     int result = IDCANCEL;
     for (;;) {
         result = DialogBoxParam(g_hInstance, IDD_HOST, GetActiveWindow(), dialog);
         if (result != IDOK) break;
         std::u16string refusal = CheckNodeName(dialog.texts[IDC_HOST]);
         if (refusal.empty()) refusal = CheckPort(dialog.texts[IDC_PORT], m_nPort);
-        if (refusal.empty()) refusal = CheckKeyFilePath(dialog.texts[IDC_KEY_FILE]);
+        if (refusal.empty()) refusal = CheckKeyFiles(dialog.texts[IDC_KEY_FILE], keyFiles);
         if (refusal.empty()) refusal = CheckJumpRoute(dialog.texts[IDC_JUMP], jump);
         if (m_mode == HOSTDLG_LOGIN) dialog.texts[IDC_HOST_NAME].clear();
         if (refusal.empty()) refusal = CheckNodeName(dialog.texts[IDC_HOST_NAME]);
@@ -116,7 +117,7 @@ int CHostDialog::DoModal()
         m_bstrPassword = dialog.texts[IDC_PASSWORD];
         m_bClearPassword = m_mode == HOSTDLG_EDIT && dialog.checks[IDC_CLEAR_PASSWORD] != 0;
         m_bSudo = dialog.checks[IDC_SUDO] != 0;
-        m_bstrKeyFile = dialog.texts[IDC_KEY_FILE];
+        m_bstrKeyFile = keyFiles;
         WipeString(m_bstrPassphrase);
         m_bstrPassphrase = dialog.texts[IDC_PASSPHRASE];
         m_bUseAgent = dialog.checks[IDC_USE_AGENT] != 0;

@@ -65,6 +65,15 @@ std::u16string CheckHostName(CGroupNode& group, std::u16string_view name, const 
            u"\" already; host names are unique within a group.";
 }
 
+std::u16string CheckGroupName(const CRootNode& root, std::u16string_view name, const CGroupNode* except)
+{
+    if (std::u16string refusal = CheckNodeName(name); !refusal.empty()) return refusal;
+    for (const auto& child : root.GetChildren())
+        if (child.get() != except && static_cast<const CGroupNode*>(child.get())->Name() == name)
+            return u"There is a group named \"" + std::u16string(name) + u"\" already; group names are unique.";
+    return {};
+}
+
 std::u16string CGroupNode::GetDisplayText(int) { return m_szName; }
 
 const GUID& CGroupNode::GetNodeType() { return kGroupNodeType; }
@@ -77,7 +86,10 @@ HRESULT CGroupNode::OnRename(LPOLESTR newName)
 {
     // Without a text the console only asks whether renaming is allowed.
     if (newName == nullptr) return S_OK;
-    if (const std::u16string refusal = CheckNodeName(OleView(newName)); !refusal.empty()) {
+    if (OleView(newName) == Name()) return S_OK;
+    const std::u16string refusal =
+        m_pRoot != nullptr ? CheckGroupName(*m_pRoot, OleView(newName), this) : CheckNodeName(OleView(newName));
+    if (!refusal.empty()) {
         MessageBox(GetActiveWindow(), refusal, LoadString(g_hInstance, IDS_CAPTION), MB_OK | MB_ICONWARNING);
         return S_FALSE;
     }

@@ -42,3 +42,6 @@ CHostNode* HostNamed(CGroupNode& group, std::u16string_view name, const CHostNod
 // Why a host may not be named `name` in the group (a refusal as a dialog
 // shows it), or an empty text when it may.
 std::u16string CheckHostName(CGroupNode& group, std::u16string_view name, const CHostNode* except = nullptr);
+// The same for a group's name among the groups of `root` (`except`: the
+// group being renamed).
+std::u16string CheckGroupName(const CRootNode& root, std::u16string_view name, const CGroupNode* except);

@@ -53,8 +53,8 @@ bool ApplyLoginExtras(CHostNode& host, const SImportedHost& record, bool& change
     changed = false;
     bool kept = true;
     if (!record.identityFile.empty()) {
-        const std::u16string keyFile = Wide(record.identityFile);
-        if (!CheckKeyFilePath(keyFile).empty()) {
+        std::u16string keyFile;
+        if (!CheckKeyFiles(Wide(record.identityFile), keyFile).empty()) {
             kept = false;
         } else if (host.m_bstrKeyFile != keyFile) {
             WipeString(host.m_bstrPassphrase);  // it belonged to the other key
@@ -234,7 +234,7 @@ SImportApplied ApplyImportedHosts(CRootNode& root, CGroupNode& target, const std
         route.address = WideToAnsi(host->m_bstrHost);
         route.port = host->m_nPort;
         route.login = WideToAnsi(host->m_bstrLogin);
-        route.keyFile = WideToAnsi(host->m_bstrKeyFile);
+        route.keyFile = WideToAnsi(KeyFilesShown(host->m_bstrKeyFile));
         route.jump = WideToAnsi(host->m_bstrJump);
         route.was = std::move(was);
         applied.routes.push_back(std::move(route));

@@ -76,9 +76,11 @@ void MakeHostLogin(const CHostNode& host, SHostLogin& out)
 bool HostKeyNeedsPassphrase(const CHostNode& host)
 {
     if (host.m_bstrKeyFile.empty() || !host.m_bstrPassphrase.empty()) return false;
-    // Without a passphrase the file is only read, never decrypted.
-    sshcrypto::CPrivateKey key;
-    return sshcrypto::LoadPrivateKeyFile(ExpandKeyFilePath(host.m_bstrKeyFile), {}, key).code ==
-           sshcrypto::KF_NEEDS_PASSPHRASE;
+    // Without a passphrase a file is only read, never decrypted.
+    for (const std::string& path : sshcrypto::KeyFileList(ExpandKeyFilePath(host.m_bstrKeyFile))) {
+        sshcrypto::CPrivateKey key;
+        if (sshcrypto::LoadPrivateKeyFile(path, {}, key).code == sshcrypto::KF_NEEDS_PASSPHRASE) return true;
+    }
+    return false;
 }
 

@@ -89,6 +89,10 @@ HRESULT CRootNode::Command(IConsole* console, IConsoleNameSpace2* nameSpace, lon
     case IDM_ADD_GROUP: {
         CGroupDialog dialog;
         if (dialog.DoModal() != IDOK) break;
+        if (const std::u16string refusal = CheckGroupName(*this, dialog.m_bstrName, nullptr); !refusal.empty()) {
+            MessageBox(GetActiveWindow(), refusal, LoadString(g_hInstance, IDS_CAPTION), MB_OK | MB_ICONWARNING);
+            break;
+        }
         auto group = std::make_unique<CGroupNode>(this);
         group->SetName(dialog.m_bstrName);
         AppendChild(std::move(group));

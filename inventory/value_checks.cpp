@@ -36,6 +36,41 @@ std::u16string CheckNodeName(std::u16string_view name)
     return {};
 }
 
+std::u16string CheckKeyFiles(std::u16string_view text, std::u16string& stored)
+{
+    std::u16string joined;
+    std::size_t count = 0;
+    while (true) {
+        const std::size_t end = std::min(text.find_first_of(u";\n"), text.size());
+        std::u16string_view path = text.substr(0, end);
+        while (!path.empty() && (path.front() == u' ' || path.front() == u'\t')) path.remove_prefix(1);
+        while (!path.empty() && (path.back() == u' ' || path.back() == u'\t')) path.remove_suffix(1);
+        if (!path.empty()) {
+            if (std::u16string refusal = CheckKeyFilePath(path); !refusal.empty()) return refusal;
+            if (!joined.empty()) joined += u'\n';
+            joined += path;
+            ++count;
+        }
+        if (end == text.size()) break;
+        text.remove_prefix(end + 1);
+    }
+    if (count > hostimport::kMaxKeyFiles) return Message(IDS_KEY_FILES_TOO_MANY, hostimport::kMaxKeyFiles, count);
+    stored = std::move(joined);
+    return {};
+}
+
+std::u16string KeyFilesShown(std::u16string_view stored)
+{
+    std::u16string shown;
+    for (char16_t c : stored) {
+        if (c == u'\n')
+            shown += u"; ";
+        else
+            shown += c;
+    }
+    return shown;
+}
+
 std::u16string CheckJumpRoute(std::u16string_view text, std::u16string& route)
 {
     bool valid = false;

@@ -8,6 +8,8 @@
 #include <string>
 #include <string_view>
 
+#include "inventory/import/host_record.h"
+
 // The most characters of a group or host name (UTF-16 units): the node's
 // name buffer holds 256, the group dialog has always stopped at 255.
 inline constexpr std::size_t kMaxNodeName = 255;
@@ -28,6 +30,13 @@ inline constexpr std::size_t kMaxKeyFilePath = 1024;
 // A private key file's path: at most kMaxKeyFilePath bytes as UTF-8 and no
 // control character. An empty path (no key file) is accepted.
 std::u16string CheckKeyFilePath(std::u16string_view path);
+// Key files as typed: one path, or several separated by ";" (blanks around
+// each dropped), offered in that order. Each is checked as above; on
+// success `stored` holds them as the host record keeps them (one path per
+// line, empty for none), otherwise it is left alone.
+std::u16string CheckKeyFiles(std::u16string_view text, std::u16string& stored);
+// Stored key files as a field shows them: separated by "; ".
+std::u16string KeyFilesShown(std::u16string_view stored);
 // The jump hosts of a host ("[user@]host[:port]", two separated by a
 // comma); on success `route` holds the text as the host record keeps it
 // (empty for none), otherwise it is left alone.

@@ -2,6 +2,7 @@
 
 #include "platform/paths.h"
 #include "platform/text.h"
+#include "ssh2/crypto/private_key.h"
 
 SHostLogin::~SHostLogin()
 {
@@ -10,14 +11,17 @@ SHostLogin::~SHostLogin()
     WipeString(keys.passphrase);
 }
 
-std::string ExpandKeyFilePath(std::u16string_view path)
+std::string ExpandKeyFilePath(std::u16string_view paths)
 {
-    std::string text = WideToAnsi(path);
-    if (text.starts_with("~/")) {
-        const std::string home = UserHomeFolder();
-        if (!home.empty()) text = home + text.substr(1);
+    // Each path of the list on its own line, "~/" as the home folder.
+    const std::string home = UserHomeFolder();
+    std::string expanded;
+    for (std::string path : sshcrypto::KeyFileList(WideToAnsi(paths))) {
+        if (path.starts_with("~/") && !home.empty()) path = home + path.substr(1);
+        if (!expanded.empty()) expanded += '\n';
+        expanded += path;
     }
-    return text;
+    return expanded;
 }
 
 void MakeHostLogin(const SScanRequest& request, SHostLogin& out)

@@ -27,7 +27,8 @@ struct SHostLogin {
 };
 
 void MakeHostLogin(const SScanRequest& request, SHostLogin& out);
-// A key file's path with "~/" as the user's home folder.
+// A host's key files (one path per line) with "~/" as the user's home
+// folder, one path per line.
 std::string ExpandKeyFilePath(std::u16string_view path);
 
 // Gives the SSH client the host's keys for its next login

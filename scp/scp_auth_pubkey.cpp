@@ -31,30 +31,36 @@ sshcrypto::CAgentClient scp_agent(const ScpSession* s)
 // The passphrase of the key file: its own, or the password as before.
 const char* scp_key_passphrase(const ScpSession* s) { return s->cfg.passphrase[0] ? s->cfg.passphrase : s->cfg.password; }
 
-// Loads the key file; a file that does not load is said once, naming it.
-bool scp_load_key_file(ScpSession* s, sshcrypto::CPrivateKey& key)
+// Loads key file `index` of the list; a file that does not load is said,
+// naming it.
+bool scp_load_key_file(ScpSession* s, int index, sshcrypto::CPrivateKey& key)
 {
-    const sshcrypto::SKeyFileResult loaded = sshcrypto::LoadPrivateKeyFile(s->cfg.keyFile, scp_key_passphrase(s), key);
+    const std::vector<std::string> files = sshcrypto::KeyFileList(s->cfg.keyFile);
+    if (index < 0 || index >= static_cast<int>(files.size())) return false;
+    const sshcrypto::SKeyFileResult loaded =
+        sshcrypto::LoadPrivateKeyFile(files[static_cast<std::size_t>(index)], scp_key_passphrase(s), key);
     if (loaded.code == sshcrypto::KF_OK) return true;
     scp_job_error_detail(s->job, loaded.text.c_str());
     return false;
 }
 
-// The key at index `at`: the agent's keys in its order, then the key file's
-// (left out when the agent holds the same key). False when there is none
-// at that place; *agentKeys: how many keys the agent holds.
-bool scp_key_at(ScpSession* s, int at, ScpKeyChoice& choice, int* agentKeys)
+// The key at index `at`: the agent's keys in its order, then the key
+// files' (each left out when the agent holds the same key, or when it does
+// not load). False when there is none at that place; *places: how many
+// places there are (the agent's keys and the key files), *agentKeys how
+// many of them are the agent's.
+bool scp_key_at(ScpSession* s, int at, ScpKeyChoice& choice, int* places, int* agentKeys)
 {
     const sshcrypto::CAgentClient agent = scp_agent(s);
     const std::vector<sshcrypto::SAgentIdentity> identities = agent.Identities();
     *agentKeys = static_cast<int>(identities.size());
-    if (at < static_cast<int>(identities.size())) {
+    *places = *agentKeys + static_cast<int>(sshcrypto::KeyFileList(s->cfg.keyFile).size());
+    if (at < *agentKeys) {
         choice = {identities[static_cast<std::size_t>(at)].publicBlob, identities[static_cast<std::size_t>(at)].TypeName(), true};
         return true;
     }
-    if (at > static_cast<int>(identities.size()) || !s->cfg.keyFile[0]) return false;
     sshcrypto::CPrivateKey key;
-    if (!scp_load_key_file(s, key)) return false;
+    if (!scp_load_key_file(s, at - *agentKeys, key)) return false;
     choice = {key.PublicBlob(), key.TypeName(), false};
     for (const sshcrypto::SAgentIdentity& identity : identities)
         if (identity.publicBlob == choice.blob) return false;
@@ -89,15 +95,18 @@ int scp_auth_offer_next_key(ScpSession* s)
 {
     while (!s->publicKeyTried) {
         ScpKeyChoice choice;
+        int places = 0;
         int agentKeys = 0;
-        if (!scp_key_at(s, s->nextKey++, choice, &agentKeys)) {
-            // The key file comes after the agent's keys, and is the last.
-            if (s->nextKey > agentKeys) s->publicKeyTried = true;
+        const int at = s->nextKey++;
+        if (!scp_key_at(s, at, choice, &places, &agentKeys)) {
+            // The key files come after the agent's keys; the last one ends it.
+            if (s->nextKey >= places) s->publicKeyTried = true;
             continue;
         }
         s->keyBlob.len = 0;
         if (const int rc = scp_buf_put(&s->keyBlob, choice.blob.data(), choice.blob.size())) return rc;
         s->keyFromAgent = choice.fromAgent;
+        s->keyFileIndex = choice.fromAgent ? -1 : at - agentKeys;
         scp_signature_algorithm(s, choice.type, s->keyAlgorithm, sizeof s->keyAlgorithm);
         ++s->keysOffered;
         int rc = scp_put_key_request(s, false);
@@ -132,7 +141,7 @@ int scp_auth_send_signed(ScpSession* s)
         signature = scp_agent(s).Sign(blob, data, flags);
     } else {
         sshcrypto::CPrivateKey key;
-        if (scp_load_key_file(s, key)) {
+        if (scp_load_key_file(s, s->keyFileIndex, key)) {
             const std::vector<std::uint8_t> loaded = key.PublicBlob();
             // The file changed since the query: its key is not the one offered.
             if (loaded.size() == blob.size() &&

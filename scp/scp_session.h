@@ -170,9 +170,10 @@ struct ScpSession {
     bool canKeyboardInteractive;
     bool publicKeyTried;  // no key is left to offer
     int passwordAttempts;
-    int nextKey;          // the next key to offer: the agent's first, then the key file's
+    int nextKey;          // the next key to offer: the agent's first, then the key files'
     int keysOffered;
     bool keyFromAgent;    // the key of the query under way
+    int keyFileIndex;     // its key file in the list, when not the agent's
     ScpBuf keyBlob;       // its public blob
     char keyAlgorithm[32];
     bool kbdintTried;

@@ -43,7 +43,8 @@ struct SessionConfig {
     int cipherPrefs[5];
     int allowSingleDes;
     int noteKeyboardInteractive;
-    char keyFile[260];
+    // The key files, one path per line, offered in that order.
+    char keyFile[4096];
     char user[100];
     char password[100];
     // The key file's passphrase (empty: the password is tried); the agent

@@ -59,11 +59,13 @@ void CSSH2::SendPasswordRequest()
 
 namespace {
 
-// A key that may log in: one of the agent's, or the key file's.
+// A key that may log in: one of the agent's, or a key file's.
 struct SAuthKey {
     std::vector<std::uint8_t> blob;
     std::string type;
     bool fromAgent = false;
+    // The loaded key file it came from (an index of the file keys).
+    std::size_t fileIndex = 0;
     // An RSA key the server refused with an rsa-sha2 algorithm, asked about
     // again with ssh-rsa.
     bool legacyRsa = false;
@@ -126,17 +128,22 @@ void CSSH2::Authenticate()
     sshcrypto::CAgentClient agent =
         settings.useAgent ? sshcrypto::CAgentClient::FromEnvironment() : sshcrypto::CAgentClient(std::string());
     for (const auto& identity : agent.Identities()) keys.push_back({identity.publicBlob, identity.TypeName(), true});
-    sshcrypto::CPrivateKey fileKey;
+    // Every key file in its order; one that does not load is skipped, and
+    // its reason told if no way in is left.
+    std::vector<sshcrypto::CPrivateKey> fileKeys;
     std::string keyFileError;
-    if (!settings.identityFile.empty()) {
-        const auto loaded = sshcrypto::LoadPrivateKeyFile(settings.identityFile, settings.passphrase, fileKey);
-        if (loaded.code == sshcrypto::KF_OK) {
-            SAuthKey key{fileKey.PublicBlob(), fileKey.TypeName(), false};
-            const bool twice = std::any_of(keys.begin(), keys.end(), [&](const SAuthKey& k) { return k.blob == key.blob; });
-            if (!twice) keys.push_back(std::move(key));
-        } else {
-            keyFileError = loaded.text;
+    for (const std::string& path : sshcrypto::KeyFileList(settings.identityFile)) {
+        sshcrypto::CPrivateKey fileKey;
+        const auto loaded = sshcrypto::LoadPrivateKeyFile(path, settings.passphrase, fileKey);
+        if (loaded.code != sshcrypto::KF_OK) {
+            keyFileError += (keyFileError.empty() ? "" : "; ") + loaded.text;
+            continue;
         }
+        SAuthKey key{fileKey.PublicBlob(), fileKey.TypeName(), false, fileKeys.size()};
+        const bool twice = std::any_of(keys.begin(), keys.end(), [&](const SAuthKey& k) { return k.blob == key.blob; });
+        if (twice) continue;
+        keys.push_back(std::move(key));
+        fileKeys.push_back(std::move(fileKey));
     }
 
     auto startRequest = [this](std::string_view method) -> CSshPacketBuilder& {
@@ -178,7 +185,7 @@ void CSSH2::Authenticate()
                                                                       : 0;
             signature = agent.Sign(key.blob, toSign, flags);
         } else {
-            signature = sshcrypto::SignSsh(fileKey, algorithm, toSign);
+            signature = sshcrypto::SignSsh(fileKeys.at(key.fileIndex), algorithm, toSign);
         }
         if (signature.empty()) return false;
         CSshPacketBuilder& out = startRequest("publickey");

@@ -89,6 +89,7 @@ struct SSshFailure {
 // The keys a login may use besides the password: a private key file (with
 // its passphrase, empty when it has none) and the agent of SSH_AUTH_SOCK.
 struct SLoginKeys {
+    // One key file, or several, one path per line, offered in that order.
     std::string identityFile;
     std::string passphrase;
     bool useAgent = true;

@@ -27,6 +27,9 @@ struct SIncludedFile {
     std::string text;
 };
 
+// The most key files a host offers at its login.
+inline constexpr std::size_t kMaxKeyFiles = 8;
+
 // One host as the file describes it.
 struct SImportedHost {
     std::string group;         // "" for the group imported into; else "parent/child"
@@ -34,7 +37,7 @@ struct SImportedHost {
     std::string address;       // where to connect
     int port = 22;
     std::string login;         // "" when the file names none
-    std::string identityFile;  // a private key file, "" for none
+    std::string identityFile;  // private key files, one path per line, "" for none
     std::string jump;          // [user@]host[:port][,...], "" for none
     std::optional<bool> sudo;  // set only when the file says
     std::string sourceFile;

@@ -12,6 +12,19 @@ namespace hostimport {
 
 namespace {
 
+// The lines of a text (a host's key files, one per line).
+std::vector<std::string> Lines(const std::string& text)
+{
+    std::vector<std::string> lines;
+    std::size_t start = 0;
+    while (start < text.size()) {
+        const std::size_t end = std::min(text.find('\n', start), text.size());
+        if (end > start) lines.push_back(text.substr(start, end - start));
+        start = end + 1;
+    }
+    return lines;
+}
+
 // Option lines kept; each host looks through all of them.
 constexpr std::size_t kMaxEntries = 20000;
 
@@ -580,10 +593,15 @@ void ReadSshConfig(std::string_view text, const std::string& file, const SSshCon
                     note(*identity, "IdentityFile " + Excerpt(path) + " holds a %-token not expanded here; not kept");
                     continue;
                 }
-                if (host.identityFile.empty())
-                    host.identityFile = expanded;
-                else if (expanded != host.identityFile)
-                    note(*identity, "only the first key file is kept; " + Excerpt(expanded) + " is not tried");
+                // Every key file, tried in order at the login, as ssh does.
+                const std::vector<std::string> kept = Lines(host.identityFile);
+                if (std::find(kept.begin(), kept.end(), expanded) != kept.end()) continue;
+                if (kept.size() >= kMaxKeyFiles || expanded.find('\n') != std::string::npos) {
+                    note(*identity, "IdentityFile " + Excerpt(expanded) + " is not kept (a host offers at most " +
+                                        std::to_string(kMaxKeyFiles) + " key files)");
+                    continue;
+                }
+                host.identityFile += (host.identityFile.empty() ? "" : "\n") + expanded;
             }
             std::string why;
             const SEntry* routeFrom = nullptr;
@@ -599,7 +617,8 @@ void ReadSshConfig(std::string_view text, const std::string& file, const SSshCon
                 if (hopKey == nullptr || SameWord(hopKey->words[0], "none") || concrete.count(hopName) != 0) continue;
                 std::string path = hopKey->words[0];
                 if (path.rfind("~/", 0) == 0) path = context.homeFolder + path.substr(1);
-                if (path != host.identityFile)
+                const std::vector<std::string> kept = Lines(host.identityFile);
+                if (std::find(kept.begin(), kept.end(), path) == kept.end())
                     note(*hopKey, "the jump host " + Excerpt(hopName) + " is no Host of this file; its key file " +
                                       Excerpt(path) + " is not kept (it is offered the host's key file and the agent)");
             }

@@ -494,3 +494,18 @@ SKeyFileResult LoadPrivateKeyFile(const std::string &path, std::string_view pass
 }
 
 } // namespace sshcrypto
+
+namespace sshcrypto {
+
+std::vector<std::string> KeyFileList(std::string_view files)
+{
+    std::vector<std::string> paths;
+    while (!files.empty()) {
+        const std::size_t end = std::min(files.find('\n'), files.size());
+        if (end > 0) paths.emplace_back(files.substr(0, end));
+        files.remove_prefix(std::min(end + 1, files.size()));
+    }
+    return paths;
+}
+
+}  // namespace sshcrypto

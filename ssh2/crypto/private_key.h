@@ -73,6 +73,10 @@ struct SKeyFileOptions {
     bool opensshProtected = true;
 };
 
+// The key files of a login written as one text: one path per line, tried in
+// that order (empty lines are skipped).
+std::vector<std::string> KeyFileList(std::string_view files);
+
 // Reads a key file. The passphrase may be empty for a file that is not
 // protected. Never throws for what the file holds.
 SKeyFileResult LoadPrivateKeyFile(const std::string &path, std::string_view passphrase, CPrivateKey &key,

@@ -388,14 +388,16 @@ TEST_F(InventoryTest, NamesAndPortsOutsideTheirLimitsAreRefusedWithTheReason)
 
     // "/" and control characters (C0, DEL, C1) are refused; the next good
     // answer is taken.
+    std::u16string good = u"Lab";
     for (const std::u16string bad : {u"a/b", u"tab\there", u"esc\x1B[2J", u"del\x7F", u"csi\x9B"}) {
         ui.Clear();
+        good += u'+';  // group names are unique
         ui.AnswerDialog(GroupAnswer(bad));
-        ui.AnswerDialog(GroupAnswer(u"Lab"));
+        ui.AnswerDialog(GroupAnswer(good));
         EXPECT_EQ(root.Command(console.get(), console.get(), IDM_ADD_GROUP, nullptr), S_OK);
         ASSERT_EQ(ui.Messages().size(), 1u) << WideToAnsi(bad);
         EXPECT_EQ(ui.Messages()[0].text, u"A name cannot contain \"/\" or control characters.");
-        EXPECT_EQ(root.GetChildren().back()->GetDisplayText(0), u"Lab");
+        EXPECT_EQ(root.GetChildren().back()->GetDisplayText(0), good);
     }
     CGroupNode& group = static_cast<CGroupNode&>(*root.GetChildren().back());
     Expand(group);
@@ -509,6 +511,16 @@ TEST_F(InventoryTest, GroupsAndHostsRenameButNotTheRoot)
 
     std::u16string other = u"x";
     EXPECT_EQ(root.OnRename(other.data()), S_FALSE);
+    // Group names are unique too, in a rename and in Add Group.
+    CGroupNode& prod = AddGroup(u"Prod");
+    ui.Clear();
+    EXPECT_EQ(prod.OnRename(name.data()), S_FALSE);
+    EXPECT_EQ(prod.Name(), u"Prod");
+    ASSERT_EQ(ui.Messages().size(), 1u);
+    EXPECT_NE(ui.Messages()[0].text.find(u"group names are unique"), std::u16string::npos);
+    ui.AnswerDialog({IDOK, {{IDC_GROUP_NAME, u"Prod"}}, {}});
+    root.Command(console.get(), console.get(), IDM_ADD_GROUP, nullptr);
+    EXPECT_EQ(root.GetChildren().size(), 2u);
 
     // A host takes a name apart from its address, unique within its group.
     CHostNode& web = AddHost(group, u"10.0.0.5");

@@ -118,6 +118,28 @@ INSTANTIATE_TEST_SUITE_P(Keygen, KeyFileRefreshTest,
                              return std::string(param.param.type) + (*param.param.passphrase ? "Protected" : "");
                          });
 
+TEST_F(LoginPeerTest, SeveralKeyFilesAreTriedInTheirOrder)
+{
+    SshdPeer peer(KeyOnlyServer({"PasswordAuthentication no", "AuthenticationMethods publickey"}));
+    ASSERT_TRUE(peer.running()) << peer.logText();
+    const std::string stranger = MakeKey(dir.file("id_stranger"), "ed25519", "", "");
+    const std::string own = MakeKey(dir.file("id_own"), "rsa", "3072", "");
+    ASSERT_FALSE(stranger.empty());
+    ASSERT_FALSE(own.empty());
+    Authorize(own, peer.folder() + "/authorized_keys");
+    // As ssh -i given twice: the unknown key is offered first, refused, and
+    // the next file logs in.
+    AddAndRefresh(peer.port(), {"--identity", stranger, "--identity", own}, {}, "", "key-file", peer.logText());
+    EXPECT_NE(peer.logText().find("Accepted publickey for fdxtest"), std::string::npos) << peer.logText();
+    EXPECT_NE(peer.logText().find("RSA SHA256:"), std::string::npos) << peer.logText();
+    // Nine files are more than a host offers: refused with the reason.
+    std::vector<std::string> many{"host", "edit", "Lab/127.0.0.1"};
+    for (int i = 0; i < 9; ++i) many.insert(many.end(), {"--identity", dir.file("k" + std::to_string(i))});
+    const RunResult refused = Ferrodex(many);
+    EXPECT_NE(refused.status, 0);
+    EXPECT_NE(refused.err.find("at most 8 key files"), std::string::npos) << refused.err;
+}
+
 TEST_F(LoginPeerTest, TheAgentRefreshesAHostThatSaysSo)
 {
     if (std::system("command -v ssh-agent >/dev/null") != 0) FDX_PEER_MISSING() << "ssh-agent is not installed";

@@ -175,6 +175,21 @@ TEST_F(SshdKeys, AKeyThatCannotBeUsedIsNamedAndTheServersMethodsSaid)
     EXPECT_EQ(CountOf(m_peer->logText(), "Failed password"), 0u) << "no password went to a server that takes none";
 }
 
+TEST_F(SshdKeys, SeveralKeyFilesAreTriedInTheirOrder)
+{
+    ASSERT_NO_FATAL_FAILURE(StartPeer({}));
+    // A file that is not there, a key the server does not know, then its own.
+    const std::string stranger = m_local.file("stranger");
+    ASSERT_EQ(std::system(("ssh-keygen -q -t ed25519 -N '' -f " + stranger).c_str()), 0);
+    const std::string own = NewKey("own", "-t ecdsa -b 256", "");
+    const std::string list = m_local.file("missing") + "\n" + stranger + "\n" + own;
+    UploadRun run = NewRun();
+    run.options.key_file = list.c_str();
+    EXPECT_EQ(run.Run(), SCP_OK) << LastDetail() << "\n" << m_peer->logText();
+    EXPECT_NE(m_peer->logText().find(std::string("Accepted publickey for ") + SshdPeer::User()), std::string::npos);
+    EXPECT_NE(m_peer->logText().find("ssh2: ECDSA "), std::string::npos) << m_peer->logText();
+}
+
 TEST_F(SshdKeys, RsaSignsWithSha2WhenTheServerListsIt)
 {
     // The server names rsa-sha2-512 and rsa-sha2-256 in server-sig-algs
