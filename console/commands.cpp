@@ -420,6 +420,9 @@ int CommandHostAdd(const CommandContext& context, const std::string& groupName, 
     answers.answerHostDialog = true;
     answers.host = Wide(options.address.value_or(hostName));
     if (options.address) answers.hostName = Wide(hostName);
+    // An empty name field stands for "named by the address" in the dialog;
+    // a name given empty on the command line is still refused as a name.
+    if (hostName.empty()) answers.host = answers.hostName = u"";
     CCommandSession session(std::move(answers));
     if (!session.Open(context)) return session.Finish(false);
     const HSCOPEITEM group = session.Child(session.Root(), Wide(groupName));

@@ -143,7 +143,17 @@ TEST_F(InventoryTest, AddGroupInsertsExactlyTheNewGroupEachTime)
 {
     ExpandRoot();
     AddGroup(u"Lab");
-    AddGroup(u"");  // an empty name is accepted
+    AddGroup(u"Web");
+    // An empty or blank name is refused and the dialog comes back.
+    ui.Clear();
+    ui.AnswerDialog(GroupAnswer(u""));
+    ui.AnswerDialog(GroupAnswer(u" \u3000"));
+    ui.AnswerDialog(IDCANCEL);
+    g_bDirty = false;
+    EXPECT_EQ(root.Command(console.get(), console.get(), IDM_ADD_GROUP, nullptr), S_OK);
+    ASSERT_EQ(ui.Messages().size(), 2u);
+    EXPECT_EQ(ui.Messages()[0].text, u"A name cannot be empty or only spaces.");
+    EXPECT_EQ(ui.Messages()[1].text, ui.Messages()[0].text);
     ui.AnswerDialog(IDCANCEL);
     g_bDirty = false;
     EXPECT_EQ(root.Command(console.get(), console.get(), IDM_ADD_GROUP, nullptr), S_OK);
@@ -158,7 +168,7 @@ TEST_F(InventoryTest, AddGroupInsertsExactlyTheNewGroupEachTime)
     EXPECT_EQ(children[0].nImage, kImageGroup);
     EXPECT_EQ(children[0].nOpenImage, kImageGroup + 1);
     EXPECT_EQ(children[0].cChildren, 1);
-    EXPECT_EQ(root.GetChildren()[1]->GetDisplayText(0), u"");
+    EXPECT_EQ(root.GetChildren()[1]->GetDisplayText(0), u"Web");
     EXPECT_EQ(root.GetChildren()[0]->GetScopeItem(), children[0].handle);
 }
 
@@ -526,7 +536,7 @@ TEST_F(InventoryTest, GroupsAndHostsRenameButNotTheRoot)
         ASSERT_EQ(ui.Messages().size(), 1u);
         EXPECT_EQ(db.Name(), u"10.0.0.6");
     }
-    EXPECT_NE(ui.Messages().back().text.find(u"needs a name"), std::u16string::npos);
+    EXPECT_EQ(ui.Messages().back().text, u"A name cannot be empty or only spaces.");
     // The host dialog refuses a taken name too, and says why; the edit keeps
     // the host's own name, and an empty name follows the address.
     ui.Clear();
