@@ -460,8 +460,8 @@ void CTuiApp::ShowChanges(HSCOPEITEM item)
     m_host.Select(item);
     m_changes = ChangesView(diff);
     Status(Utf8ToTerminal("Changes of " + host + ": scan " + std::to_string(diff.from.id) + " (" +
-                          FormatScanTime(diff.from.firstSeen) + ") to scan " + std::to_string(diff.to.id) + " (" +
-                          FormatScanTime(diff.to.firstSeen) + "), " + std::to_string(diff.changes.size()) +
+                          IsoUtcTime(diff.from.firstSeen) + ") to scan " + std::to_string(diff.to.id) + " (" +
+                          IsoUtcTime(diff.to.firstSeen) + "), " + std::to_string(diff.changes.size()) +
                           " change(s)"));
     m_bTreeChanged = true;
 }

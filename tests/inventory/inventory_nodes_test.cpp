@@ -332,7 +332,7 @@ TEST_F(InventoryTest, AFailedRefreshKeepsTheLastGoodPicture)
     const std::u16string xml = host.m_picture.Text();
     const CConsoleNode* core = host.GetChildren()[0].get();
     ASSERT_NE(host.m_pGeneral, nullptr);
-    EXPECT_TRUE(GeneralValue(host, u"last scan").ends_with(u" UTC"));
+    EXPECT_TRUE(GeneralValue(host, u"last scan").ends_with(u"Z"));
     EXPECT_EQ(GeneralValue(host, u"last refresh"), u"");
 
     // No answer from the host, then an answer without hardware: both fail
@@ -375,11 +375,11 @@ TEST_F(InventoryTest, AFailedRefreshKeepsTheLastGoodPicture)
 TEST(ScanStatusTest, TimesAreWrittenInUtcWithTheirCalendarDate)
 {
     using namespace std::chrono;
-    EXPECT_EQ(FormatUtcTime(CScanStatus::Clock::time_point{}), u"1970-01-01 00:00:00 UTC");
+    EXPECT_EQ(FormatUtcTime(CScanStatus::Clock::time_point{}), u"1970-01-01T00:00:00Z");
     EXPECT_EQ(FormatUtcTime(sys_days{year{2024} / February / 29} + hours{23} + minutes{59} + seconds{59} + milliseconds{999}),
-              u"2024-02-29 23:59:59 UTC");
+              u"2024-02-29T23:59:59Z");
     EXPECT_EQ(FormatUtcTime(sys_days{year{2026} / December / 7} + hours{1} + minutes{2} + seconds{3}),
-              u"2026-12-07 01:02:03 UTC");
+              u"2026-12-07T01:02:03Z");
 }
 
 TEST_F(InventoryTest, NamesAndPortsOutsideTheirLimitsAreRefusedWithTheReason)
