@@ -4,6 +4,8 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <filesystem>
+#include <regex>
 #include <sstream>
 
 #include "platform/product_settings.h"
@@ -166,4 +168,24 @@ TEST_F(AdminCommandTest, RefreshTableAndGroupListFitTheTerminalAndJsonKeepsTheWh
     EXPECT_EQ(group["rows"].items[0].items[3].text, "password");
 }
 
+// The pages the module shows lead nowhere that is not there: every link and
+// image names a page or picture the module carries.
+TEST(ModulePages, EveryLinkAndImageOfThePagesExists)
+{
+    const std::filesystem::path pages = SourceDir() + "/res/html";
+    std::size_t checked = 0;
+    for (const auto& entry : std::filesystem::directory_iterator(pages)) {
+        if (entry.path().extension() != ".html") continue;
+        const std::string text = ReadWholeFile(entry.path().string());
+        const std::regex target("(?:href|src)=\"([^\"]*)\"");
+        for (auto it = std::sregex_iterator(text.begin(), text.end(), target); it != std::sregex_iterator(); ++it) {
+            const std::string name = (*it)[1];
+            EXPECT_TRUE(std::filesystem::is_regular_file(pages / name)) << entry.path().filename() << " -> " << name;
+            ++checked;
+        }
+    }
+    EXPECT_GT(checked, 5u);
+}
+
 }  // namespace
+
