@@ -104,6 +104,7 @@ public:
         std::string path = context.consoleFile;
         if (path.empty()) path = DefaultConsoleFile();
         if (path.empty()) return Fail("no folder for the console file can be made; name one with --console");
+        m_ui.SetConsoleFile(path);
         m_access = access;
         // Noted before the file is read: a save by another command after
         // this moment shows as a change.

@@ -795,6 +795,7 @@ int RunFace(const TerminalFaceOptions& options, std::string& failure, EStopReque
     CInstalledUserInterface installed(ui);
     ui.Repaint();
     const std::string file = options.consoleFile.empty() ? DefaultConsoleFile() : options.consoleFile;
+    ui.SetConsoleFile(file);
     if (file.empty()) {
         failure = "no console file: the user's data folder cannot be made";
         return 1;

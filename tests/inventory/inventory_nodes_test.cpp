@@ -577,7 +577,7 @@ TEST_F(InventoryTest, SavePasswordsAsksForTheMainPasswordAndCancelKeepsItOff)
     EXPECT_FALSE(root.m_bSavePasswords);
     EXPECT_FALSE(g_bDirty);
     EXPECT_EQ(ui.Dialogs().back().texts.at(IDC_PASSWORD_TEXT),
-              u"If you set this password all host information will be safely encrypted.");
+              u"New main password");
 
     ui.AnswerDialog({IDOK, {{IDC_MAIN_PASSWORD, u"main"}}, {}});
     ui.AnswerDialog({IDOK, {{IDC_MAIN_PASSWORD, u"main"}}, {}});  // typed twice
