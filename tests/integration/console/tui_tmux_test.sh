@@ -255,6 +255,23 @@ command_line passwords on --main-password-stdin <<<"main-pw-4" || fail "password
 # --- Ended by SIGTERM with unsaved changes: kept, then offered and used -----
 recovery="$console.recovery"
 start_unlocked
+# Enter in the empty Add Group dialog, and a name of spaces: refused with the
+# one message, and the dialog comes back until it is cancelled.
+keys m
+wait_for "About Ferrodex"
+keys Enter
+wait_for "Add a new group"
+keys Enter
+wait_for "A name cannot be empty or only spaces."
+keys Enter
+wait_for "Add a new group"
+type_text "   "
+keys Enter
+wait_for "A name cannot be empty or only spaces."
+keys Enter
+wait_for "Add a new group"
+keys Escape
+wait_gone "Add a new group"
 add_group "Shelf-T1"
 kill -TERM "$(face_pid)"
 wait_for "FDX-EXIT=143"
