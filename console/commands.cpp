@@ -8,13 +8,16 @@
 #include "console/fleet_commands.h"
 #include "console/history_recorder.h"
 #include "console/host_core.h"
+#include "console/export_changes.h"
 #include "console/inventory_image.h"
 #include "console/file_guard.h"
 #include "console/json_writer.h"
 #include "console/node_path.h"
 #include "console/script_ui.h"
 #include "console/snapin_nodes.h"
+#include "console/tui/tui_text.h"
 #include "platform/atomic_file.h"
+#include "platform/terminal.h"
 #include "platform/terminal_text.h"
 #include "platform/settings.h"
 #include "platform/stop_request.h"
@@ -109,6 +112,7 @@ public:
         std::string path = context.consoleFile;
         if (path.empty()) path = DefaultConsoleFile();
         if (path.empty()) return Fail("no folder for the console file can be made; name one with --console");
+        m_ui.SetConsoleFile(path);
         m_access = access;
         // Noted before the file is read: a save by another command after
         // this moment shows as a change.
@@ -428,6 +432,9 @@ int CommandHostAdd(const CommandContext& context, const std::string& groupName, 
     answers.answerHostDialog = true;
     answers.host = Wide(options.address.value_or(hostName));
     if (options.address) answers.hostName = Wide(hostName);
+    // An empty name field stands for "named by the address" in the dialog;
+    // a name given empty on the command line is still refused as a name.
+    if (hostName.empty()) answers.host = answers.hostName = u"";
     CCommandSession session(std::move(answers));
     if (!session.Open(context)) return session.Finish(false);
     const HSCOPEITEM group = session.Child(session.Root(), Wide(groupName));
@@ -547,12 +554,127 @@ int CommandTree(const CommandContext& context, const std::string& path, bool jso
     return session.Finish();
 }
 
+namespace {
+
+// The columns of a group's list, as the snap-in fills them.
+enum { kColName, kColLastScan, kColResult, kColLogin, kColSudo, kColCount };
+
+// The lines of a table whose columns are two spaces apart, measured in
+// terminal columns. When the lines would be wider than `width` (0: any
+// width), the cells of column `cut` are shortened with "…" as far as needed
+// (never below its heading); the other columns stay whole.
+std::vector<std::string> FitTable(const std::vector<std::vector<std::string>>& table, std::size_t cut, int width)
+{
+    using namespace fdx::tui;
+    std::vector<std::vector<std::wstring>> cells;
+    std::vector<int> widths;
+    for (const auto& line : table) {
+        cells.emplace_back();
+        for (std::size_t i = 0; i < line.size(); ++i) {
+            cells.back().push_back(DecodeUtf16(Wide(line[i])));
+            if (widths.size() <= i) widths.push_back(0);
+            widths[i] = std::max(widths[i], TextColumns(cells.back().back()));
+        }
+    }
+    int total = 0;
+    for (int columns : widths) total += columns + 2;
+    total -= 2;
+    if (width > 0 && total > width && cut < widths.size() && !cells.empty() && cut < cells.front().size())
+        widths[cut] = std::max(TextColumns(cells.front()[cut]), widths[cut] - (total - width));
+    std::vector<std::string> lines;
+    for (const auto& line : cells) {
+        std::wstring text;
+        for (std::size_t i = 0; i < line.size(); ++i) {
+            const bool last = i + 1 == line.size();
+            text += last ? FitColumns(line[i], widths[i]) : PadColumns(line[i], widths[i]) + L"  ";
+        }
+        while (!text.empty() && text.back() == L' ') text.pop_back();
+        lines.push_back(Narrow(FromTerminal(text)));
+    }
+    return lines;
+}
+
+struct SHostOutcome {
+    std::u16string group;
+    std::u16string name;
+    std::vector<std::u16string> cells;
+    HSCOPEITEM item = 0;
+};
+
+// The hosts of a group as its list shows them. A host whose picture came
+// from the console file (not scanned in this session, or whose refresh
+// failed since) takes its last scan time from the history.
+std::vector<SHostOutcome> ListedHosts(CConsoleHost& host, HSCOPEITEM group, CHistoryTimes& times)
+{
+    std::vector<SHostOutcome> listed;
+    const std::u16string groupName = host.DisplayName(group);
+    host.Select(group);
+    const ResultView& view = host.Result();
+    if (view.kind != ResultKind::List || view.columns.size() < kColCount) return listed;
+    for (const ResultRowView& row : view.rows) {
+        if (row.cells.size() < kColCount) continue;
+        HSCOPEITEM item = 0;
+        for (HSCOPEITEM child : host.Children(group))
+            if (host.DisplayName(child) == row.cells[kColName]) item = child;
+        SHostOutcome outcome{groupName, row.cells[kColName], row.cells, item};
+        if (outcome.cells[kColLastScan].empty() && item != 0 && host.HostHoldsPicture(item)) {
+            FleetHost known;
+            known.group = groupName;
+            known.name = outcome.name;
+            known.scanned = true;
+            times.Fill(known);
+            if (known.scanTime) outcome.cells[kColLastScan] = *known.scanTime;
+        }
+        listed.push_back(std::move(outcome));
+    }
+    return listed;
+}
+
+}  // namespace
+
 int CommandShow(const CommandContext& context, const std::string& path, bool json, const HostOptions& options)
 {
     CCommandSession session(AnswersFrom(options));
     if (!session.Open(context, EAccess::Read)) return session.Finish(false);
     const HSCOPEITEM item = session.Resolve(ParseNodePath(Wide(path)), true);
     if (item == 0) return session.Finish(false);
+    if (session.Host().NodeType(item) == kGroupNodeType) {
+        // A group: its hosts with the columns of its list.
+        session.Host().Select(item);
+        std::vector<std::u16string> titles;
+        for (const ResultColumnView& column : session.Host().Result().columns) titles.push_back(column.title);
+        CHistoryTimes times(HistoryFileFor(context.consoleFile));
+        const std::vector<SHostOutcome> hosts = ListedHosts(session.Host(), item, times);
+        if (json) {
+            CJsonWriter writer;
+            writer.BeginObject();
+            writer.Key("columns");
+            writer.BeginArray();
+            for (const std::u16string& title : titles) writer.String(title);
+            writer.EndArray();
+            writer.Key("rows");
+            writer.BeginArray();
+            for (const SHostOutcome& host : hosts) {
+                writer.BeginArray();
+                for (const std::u16string& cell : host.cells) writer.String(cell);
+                writer.EndArray();
+            }
+            writer.EndArray();
+            writer.EndObject();
+            PrintJson(writer);
+        } else {
+            std::vector<std::vector<std::string>> table(1);
+            for (const std::u16string& title : titles) table[0].push_back(TerminalText(title));
+            for (const SHostOutcome& host : hosts) {
+                table.emplace_back();
+                for (const std::u16string& cell : host.cells) table.back().push_back(TerminalText(cell));
+            }
+            if (!hosts.empty())
+                for (const std::string& line : FitTable(table, kColResult, TerminalColumns())) std::printf("%s\n", line.c_str());
+        }
+        std::fflush(stdout);
+        return session.Finish();
+    }
     std::vector<std::pair<std::u16string, std::u16string>> rows;
     std::string page;
     session.Rows(item, rows, page);
@@ -708,31 +830,6 @@ int CommandUnregister()
     return 0;
 }
 
-namespace {
-
-// The columns of a group's list, as the snap-in fills them.
-enum { kColName, kColLastScan, kColResult, kColLogin, kColSudo, kColCount };
-
-struct SHostOutcome {
-    std::u16string group;
-    std::u16string name;
-    std::vector<std::u16string> cells;
-    HSCOPEITEM item = 0;
-};
-
-// "2026-12-07 20:33:48 UTC", as the list shows a time, in ISO 8601
-// ("2026-12-07T20:33:48Z"); any other text as it is.
-std::u16string IsoTime(std::u16string_view shown)
-{
-    constexpr std::u16string_view kUtc = u" UTC";
-    if (shown.size() != 19 + kUtc.size() || !shown.ends_with(kUtc) || shown[10] != u' ') return std::u16string(shown);
-    std::u16string iso(shown.substr(0, 19));
-    iso[10] = u'T';
-    return iso + u"Z";
-}
-
-}  // namespace
-
 int CommandRefresh(const CommandContext& context, const std::vector<std::string>& paths, int jobs, bool json,
                    const HostOptions& options)
 {
@@ -785,21 +882,13 @@ int CommandRefresh(const CommandContext& context, const std::vector<std::string>
 
     // The outcome, from each group's list.
     std::vector<SHostOutcome> outcomes;
+    CHistoryTimes times(HistoryFileFor(context.consoleFile));
     for (HSCOPEITEM group : host.Children(session.Root())) {
-        const std::u16string groupName = host.DisplayName(group);
-        host.Select(group);
-        const ResultView& view = host.Result();
-        if (view.kind != ResultKind::List || view.columns.size() < kColCount) continue;
-        for (const ResultRowView& row : view.rows) {
-            if (row.cells.size() < kColCount) continue;
+        for (SHostOutcome& outcome : ListedHosts(host, group, times)) {
             const bool wanted = chosen.empty() || std::any_of(chosen.begin(), chosen.end(), [&](const auto& entry) {
-                                    return entry.first == groupName && (entry.second.empty() || entry.second == row.cells[kColName]);
+                                    return entry.first == outcome.group && (entry.second.empty() || entry.second == outcome.name);
                                 });
-            if (!wanted) continue;
-            HSCOPEITEM item = 0;
-            for (HSCOPEITEM child : host.Children(group))
-                if (host.DisplayName(child) == row.cells[kColName]) item = child;
-            outcomes.push_back(SHostOutcome{groupName, row.cells[kColName], row.cells, item});
+            if (wanted) outcomes.push_back(std::move(outcome));
         }
     }
     // Saved first: each record then says whether its scan was kept.
@@ -844,7 +933,7 @@ int CommandRefresh(const CommandContext& context, const std::vector<std::string>
             if (outcome.cells[kColLastScan].empty())
                 writer.Null();
             else
-                writer.String(IsoTime(outcome.cells[kColLastScan]));
+                writer.String(outcome.cells[kColLastScan]);
             if (const std::optional<std::string> method = host.HostLoginMethod(outcome.item)) {
                 writer.Key("loginMethod");
                 writer.String(*method);
@@ -870,17 +959,7 @@ int CommandRefresh(const CommandContext& context, const std::vector<std::string>
                          Narrow(outcome.cells[kColSudo]), root < 0 ? std::string() : root == 1 ? "yes" : "no"});
     }
     if (!json) {
-        std::vector<std::size_t> widths(table.front().size(), 0);
-        for (const auto& line : table)
-            for (std::size_t i = 0; i < line.size(); ++i) widths[i] = std::max(widths[i], line[i].size());
-        for (const auto& line : table) {
-            std::string text;
-            for (std::size_t i = 0; i < line.size(); ++i) {
-                text += line[i];
-                if (i + 1 < line.size()) text += std::string(widths[i] - line[i].size() + 2, ' ');
-            }
-            std::printf("%s\n", text.c_str());
-        }
+        for (const std::string& line : FitTable(table, 1, TerminalColumns())) std::printf("%s\n", line.c_str());
         std::printf("%zu hosts, %zu failed\n", outcomes.size(), failed);
     }
     std::fflush(stdout);

@@ -54,7 +54,7 @@ void CHistoryTimes::Fill(FleetHost& host)
     if (!m_store || !host.scanned || host.scanTime) return;
     std::string error;
     const std::vector<ScanEntry> entries = m_store->List(WideToAnsi(FleetHostPath(host)), error);
-    if (error.empty() && !entries.empty()) host.scanTime = AnsiToWide(FormatScanTime(entries.back().lastSeen));
+    if (error.empty() && !entries.empty()) host.scanTime = AnsiToWide(IsoUtcTime(entries.back().lastSeen));
 }
 
 CExportHistory::CExportHistory(const std::string& historyFile, const std::vector<FleetHost>& fleet,

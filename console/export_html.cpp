@@ -147,7 +147,7 @@ public:
     {
         std::string summary = std::move(m_out);
         m_out = kHead;
-        m_out += "<p>Written " + Escape(FormatScanTime(std::chrono::duration_cast<std::chrono::seconds>(
+        m_out += "<p>Written " + Escape(IsoUtcTime(std::chrono::duration_cast<std::chrono::seconds>(
                                                            std::chrono::system_clock::now().time_since_epoch())
                                                            .count())) +
                  " by Ferrodex " FDX_VERSION "; " + std::to_string(m_count) + " hosts.</p>\n";

@@ -2,6 +2,7 @@
 
 #include "console/export_writers.h"
 #include "console/host_diff.h"
+#include "platform/text.h"
 #include "console/json_writer.h"
 
 namespace {
@@ -50,10 +51,8 @@ CFleetJsonWriter::CFleetJsonWriter(ExportChanges changes) : m_impl(std::make_uni
     // Who wrote it and when, in ISO 8601 UTC.
     json.Key("ferrodex");
     json.String(std::string_view(FDX_VERSION));
-    std::string written = FormatScanTime(std::chrono::duration_cast<std::chrono::seconds>(
-                                             std::chrono::system_clock::now().time_since_epoch())
-                                             .count());
-    written = written.substr(0, 10) + "T" + written.substr(11, 8) + "Z";
+    const std::string written = IsoUtcTime(
+        std::chrono::duration_cast<std::chrono::seconds>(std::chrono::system_clock::now().time_since_epoch()).count());
     json.Key("written");
     json.String(std::string_view(written));
     json.Key("hosts");

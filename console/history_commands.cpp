@@ -37,9 +37,9 @@ void WriteScanJson(CJsonWriter& json, const ScanEntry& entry)
     json.Key("id");
     json.Number(entry.id);
     json.Key("firstSeen");
-    json.String(FormatScanTime(entry.firstSeen));
+    json.String(IsoUtcTime(entry.firstSeen));
     json.Key("lastSeen");
-    json.String(FormatScanTime(entry.lastSeen));
+    json.String(IsoUtcTime(entry.lastSeen));
     json.Key("address");
     json.String(entry.address);
     json.Key("port");
@@ -82,10 +82,10 @@ int CommandHistory(const CommandContext& context, const std::string& path, bool 
         std::printf("%s\n", writer.Text().c_str());
     } else {
         if (!entries.empty())
-            std::printf("%6s  %-23s  %-23s  %s\n", "SCAN", "FIRST SEEN", "LAST SEEN", "LOGIN@ADDRESS:PORT  SIZE");
+            std::printf("%6s  %-20s  %-20s  %s\n", "SCAN", "FIRST SEEN", "LAST SEEN", "LOGIN@ADDRESS:PORT  SIZE");
         for (const ScanEntry& entry : entries) {
             std::printf("%6lld  %s  %s  %s@%s:%d  %lld bytes\n", static_cast<long long>(entry.id),
-                        FormatScanTime(entry.firstSeen).c_str(), FormatScanTime(entry.lastSeen).c_str(),
+                        IsoUtcTime(entry.firstSeen).c_str(), IsoUtcTime(entry.lastSeen).c_str(),
                         TerminalText(entry.login).c_str(), TerminalText(entry.address).c_str(), entry.port,
                         static_cast<long long>(entry.size));
         }
@@ -146,8 +146,8 @@ int CommandDiff(const CommandContext& context, const std::string& path, const Di
         std::printf("%s\n", json.Text().c_str());
     } else {
         std::printf("%s: scan %lld (%s) to scan %lld (%s): %zu change%s\n", TerminalText(host).c_str(),
-                    static_cast<long long>(old.id), FormatScanTime(old.firstSeen).c_str(),
-                    static_cast<long long>(now.id), FormatScanTime(now.firstSeen).c_str(), changes.size(),
+                    static_cast<long long>(old.id), IsoUtcTime(old.firstSeen).c_str(),
+                    static_cast<long long>(now.id), IsoUtcTime(now.firstSeen).c_str(), changes.size(),
                     changes.size() == 1 ? "" : "s");
         for (const ScanChange& change : changes) {
             if (change.kind == EChange::RowChanged)

@@ -7,23 +7,6 @@
 #include "platform/paths.h"
 #include "platform/text.h"
 
-// "2026-12-07 00:40:12 UTC".
-std::string FormatScanTime(std::int64_t value)
-{
-    using namespace std::chrono;
-    const sys_seconds when{seconds(value)};
-    const sys_days day = floor<days>(when);
-    const year_month_day date{day};
-    const hh_mm_ss<seconds> time{when - day};
-    char text[48];
-    std::snprintf(text, sizeof text, "%04d-%02u-%02u %02ld:%02ld:%02ld UTC", static_cast<int>(date.year()),
-                  static_cast<unsigned>(date.month()), static_cast<unsigned>(date.day()),
-                  static_cast<long>(time.hours().count()), static_cast<long>(time.minutes().count()),
-                  static_cast<long>(time.seconds().count()));
-    return text;
-}
-
-
 // Parses "YYYY-MM-DD", "YYYY-MM-DDTHH:MM[:SS][Z]" or the same with a space:
 // seconds since 1970, UTC.
 std::optional<std::int64_t> ParseIsoTime(std::string_view text)

@@ -33,8 +33,6 @@ std::unique_ptr<CHistoryStore> OpenHistoryFile(const std::string& file, bool& mi
 // The changes as a list view: Change, Node, Name, Old value, New value.
 ResultView ChangesView(const HostDiff& diff);
 
-// "2026-12-07 00:40:12 UTC".
-std::string FormatScanTime(std::int64_t seconds);
 // "YYYY-MM-DD", "YYYY-MM-DDTHH:MM[:SS][Z]" (or a space for the T), UTC:
 // seconds since 1970; nothing for any other text or an impossible date.
 std::optional<std::int64_t> ParseIsoTime(std::string_view text);

@@ -7,6 +7,7 @@
 #include <cstring>
 #include <string>
 
+#include "console/admin_commands.h"
 #include "console/commands.h"
 #include "console/history_commands.h"
 #include "console/tui/tui_app.h"
@@ -316,6 +317,28 @@ int main(int argc, char** argv)
     app.add_subcommand("complete-paths", "Print the node paths of the console file")
         ->group("")
         ->callback([&] { status = CommandCompletePaths(context); });
+    // config, known-hosts
+    CLI::App* config = app.add_subcommand("config", "List, read or change the settings");
+    config->require_subcommand(1);
+    CLI::App* configList = config->add_subcommand("list", "Every setting: its value, default and meaning");
+    configList->add_flag("--json", json, "Print JSON");
+    configList->callback([&] { status = CommandConfigList(json); });
+    CLI::App* configGet = config->add_subcommand("get", "Print the value of a setting");
+    configGet->add_option("NAME", name, "The setting")->required();
+    configGet->callback([&] { status = CommandConfigGet(name); });
+    CLI::App* configSet = config->add_subcommand("set", "Store a value of a setting (\"default\" removes it)");
+    configSet->add_option("NAME", name, "The setting")->required();
+    configSet->add_option("VALUE", newName, "Its value")->required();
+    configSet->callback([&] { status = CommandConfigSet(name, newName); });
+    CLI::App* knownHosts = app.add_subcommand("known-hosts", "List or forget the host keys Ferrodex remembers");
+    knownHosts->require_subcommand(1);
+    CLI::App* knownList = knownHosts->add_subcommand("list", "The stored host keys with their SHA256 fingerprints");
+    knownList->add_option("HOST", name, "Only this host (HOST, HOST:PORT or [HOST]:PORT)");
+    knownList->add_flag("--json", json, "Print JSON");
+    knownList->callback([&] { status = CommandKnownHostsList(name, json); });
+    CLI::App* knownForget = knownHosts->add_subcommand("forget", "Remove every key stored for a host (port 22 unless given)");
+    knownForget->add_option("HOST", name, "HOST, HOST:PORT or [HOST]:PORT")->required();
+    knownForget->callback([&] { status = CommandKnownHostsForget(name); });
     app.add_subcommand("register", "Register the snap-in module")->callback([&] { status = CommandRegister(); });
     app.add_subcommand("unregister", "Remove the snap-in's registration")->callback([&] {
         status = CommandUnregister();

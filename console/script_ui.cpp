@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <filesystem>
 
 #include "platform/process_guard.h"
 #include "platform/terminal.h"
@@ -58,6 +59,14 @@ bool ReadSecretInto(const std::string& prompt, std::u16string& field)
 }
 
 }  // namespace
+
+std::u16string MainPasswordQuestion(std::u16string_view question, const std::string& consoleFile)
+{
+    std::u16string text(question);
+    while (!text.empty() && (text.back() == u':' || text.back() == u' ')) text.pop_back();
+    if (!consoleFile.empty()) text += u" for " + AnsiToWide(std::filesystem::path(consoleFile).filename().string());
+    return text + u":";
+}
 
 void CScriptUserInterface::Error(const std::string& text)
 {
@@ -186,9 +195,9 @@ int CScriptUserInterface::AnswerHostDialog(DialogState& dialog)
 std::string CScriptUserInterface::LoginQuestionSubject(DialogState& dialog, const std::u16string& where)
 {
     const std::string host = WideToAnsi(dialog.texts[IDC_HOST]);
-    if (where.empty()) return TerminalText(host);
     const std::string login = WideToAnsi(dialog.texts[IDC_LOGIN]);
-    return TerminalText((login.empty() ? host : login + "@" + host) + " (" + WideToAnsi(where) + ")");
+    const std::string who = login.empty() ? host : login + "@" + host;
+    return TerminalText(where.empty() ? who : who + " (" + WideToAnsi(where) + ")");
 }
 
 int CScriptUserInterface::AskFleetLogin(DialogState& dialog, const std::u16string& where)
@@ -220,8 +229,8 @@ int CScriptUserInterface::AnswerPasswordDialog(DialogState& dialog)
     }
     // After an error (a wrong password) a script gets no second try.
     if (!terminal && m_bFailed) return IDCANCEL;
-    const bool ended = !question.empty() && (question.back() == ':' || question.back() == '.');
-    if (!ReadSecretInto(question + (ended ? " " : ": "), field)) {
+    const std::string prompt = TerminalText(MainPasswordQuestion(AnsiToWide(question), m_consoleFile));
+    if (!ReadSecretInto(prompt + " ", field)) {
         if (!terminal) Error("the main password is missing: give it as the first line of standard input");
         return IDCANCEL;
     }
@@ -252,8 +261,16 @@ int CScriptUserInterface::PromptForm(DialogState& dialog)
         if (control.kind != "edit" && control.kind != "digits" && control.kind != "password") continue;
         anyField = true;
         std::u16string& field = dialog.texts[control.id];
-        const std::string name = WideToAnsi(label.empty() ? u"Value:" : label);
+        std::string name = WideToAnsi(label.empty() ? u"Value:" : label);
         if (control.kind == "password") {
+            // A secret names whose it is: the login and host read above.
+            const std::u16string where = dialog.texts.count(IDC_HOST_PATH) ? dialog.texts[IDC_HOST_PATH] : u"";
+            if (control.id == IDC_PASSWORD && dialog.texts.count(IDC_HOST))
+                name = "Password for " + LoginQuestionSubject(dialog, where) + ":";
+            else if (control.id == IDC_PASSPHRASE && dialog.texts.count(IDC_HOST))
+                name = "Passphrase of the key file for " + LoginQuestionSubject(dialog, where) + ":";
+            else if (control.id == IDC_MAIN_PASSWORD)
+                name = TerminalText(MainPasswordQuestion(dialog.texts[IDC_PASSWORD_TEXT], m_consoleFile));
             if (!ReadSecretInto(name + " ", field)) return IDCANCEL;
             continue;
         }

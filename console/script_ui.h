@@ -58,6 +58,11 @@ struct ScriptAnswers {
 // "12/40"; the text alone otherwise.
 std::u16string ProgressBarText(std::u16string_view text, std::size_t width = 30);
 
+// The question of the main-password dialog named after the console file it
+// unlocks: "Main password" becomes "Main password for fleet.fdx:" (the file's
+// own name; the question alone, with its colon, when no file is known).
+std::u16string MainPasswordQuestion(std::u16string_view question, const std::string& consoleFile);
+
 class CScriptUserInterface final : public IUserInterface {
 public:
     explicit CScriptUserInterface(ScriptAnswers answers) : m_answers(std::move(answers)) {}
@@ -75,6 +80,9 @@ public:
     void NextHost() { m_nHostDialogs = 0; }
     // Clears the progress line, if one is shown.
     void EndProgress() { m_pProgressLine.reset(); }
+    // The console file the command works on: its main password is asked
+    // for by its name.
+    void SetConsoleFile(std::string file) { m_consoleFile = std::move(file); }
 
     int DoModal(HWND owner, DialogState& dialog) override;
     int ShowMessage(HWND owner, std::u16string_view text, std::u16string_view caption, UINT type) override;
@@ -91,13 +99,15 @@ private:
     int AnswerPasswordDialog(DialogState& dialog);
     // The login question of one host of many, on a terminal, without options.
     int AskFleetLogin(DialogState& dialog, const std::u16string& where);
-    // "login@address (Group/host)" for a host of many, else the address.
+    // "login@address (Group/host)" for a host of many, else "login@address"
+    // (the address alone without a login).
     static std::string LoginQuestionSubject(DialogState& dialog, const std::u16string& where);
     // A dialog no option answers: a form on the terminal, else a failure.
     int Unanswered(DialogState& dialog);
     int PromptForm(DialogState& dialog);
 
     ScriptAnswers m_answers;
+    std::string m_consoleFile;
     bool m_bFailed = false;
     int m_nHostDialogs = 0;
     // The last main password read, to answer the set mode's second question

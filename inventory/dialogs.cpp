@@ -102,9 +102,12 @@ int CHostDialog::DoModal()
         if (refusal.empty()) refusal = CheckKeyFiles(dialog.texts[IDC_KEY_FILE], keyFiles);
         if (refusal.empty()) refusal = CheckJumpRoute(dialog.texts[IDC_JUMP], jump);
         if (m_mode == HOSTDLG_LOGIN) dialog.texts[IDC_HOST_NAME].clear();
-        if (refusal.empty()) refusal = CheckNodeName(dialog.texts[IDC_HOST_NAME]);
-        if (refusal.empty() && m_checkName)
-            refusal = m_checkName(dialog.texts[IDC_HOST_NAME].empty() ? dialog.texts[IDC_HOST] : dialog.texts[IDC_HOST_NAME]);
+        // An empty name field names the host by its address; spaces alone
+        // are no name.
+        const std::u16string& name =
+            dialog.texts[IDC_HOST_NAME].empty() ? dialog.texts[IDC_HOST] : dialog.texts[IDC_HOST_NAME];
+        if (refusal.empty()) refusal = CheckNodeName(name);
+        if (refusal.empty() && m_checkName) refusal = m_checkName(name);
         if (refusal.empty()) break;
         ShowRefusal(dialog, refusal);
     }

@@ -59,7 +59,6 @@ CHostNode* HostNamed(CGroupNode& group, std::u16string_view name, const CHostNod
 std::u16string CheckHostName(CGroupNode& group, std::u16string_view name, const CHostNode* except)
 {
     if (std::u16string refusal = CheckNodeName(name); !refusal.empty()) return refusal;
-    if (name.empty()) return u"A host needs a name.";
     if (HostNamed(group, name, except) == nullptr) return {};
     return u"The group \"" + std::u16string(group.Name()) + u"\" holds a host named \"" + std::u16string(name) +
            u"\" already; host names are unique within a group.";

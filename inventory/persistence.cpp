@@ -298,9 +298,11 @@ bool ReadHostSettings(CPlainReader& reader, CHostNode& host, bool sealed)
             break;
         }
         case kSettingName: {
-            // A name no dialog would take is damage.
+            // A name no dialog would take is damage (but a blank one that
+            // older releases took is kept).
             const std::u16string name = AnsiToWide(value.get());
-            if (name.empty() || name.size() > kMaxNodeName || !CheckNodeName(name).empty()) return false;
+            if (name.empty() || name.size() > kMaxNodeName || (!IsBlankName(name) && !CheckNodeName(name).empty()))
+                return false;
             host.SetName(name);
             break;
         }

@@ -48,15 +48,5 @@ void CScanStatus::AppendRows(std::vector<std::u16string>& names, std::vector<std
 
 std::u16string FormatUtcTime(CScanStatus::Clock::time_point when)
 {
-    using namespace std::chrono;
-    const auto seconds = floor<std::chrono::seconds>(when);
-    const auto day = floor<days>(seconds);
-    const year_month_day date{day};
-    const hh_mm_ss<std::chrono::seconds> time{seconds - day};
-    char text[64];
-    std::snprintf(text, sizeof text, "%04d-%02u-%02u %02d:%02d:%02d UTC", static_cast<int>(date.year()),
-                  static_cast<unsigned>(date.month()), static_cast<unsigned>(date.day()),
-                  static_cast<int>(time.hours().count()), static_cast<int>(time.minutes().count()),
-                  static_cast<int>(time.seconds().count()));
-    return AnsiToWide(text);
+    return AnsiToWide(IsoUtcTime(std::chrono::floor<std::chrono::seconds>(when).time_since_epoch().count()));
 }

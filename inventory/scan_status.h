@@ -32,5 +32,5 @@ private:
     std::optional<Clock::time_point> m_refreshFailed;
 };
 
-// "2026-12-07 00:40:12 UTC".
+// The time as every face prints it (IsoUtcTime): "2026-12-07T00:40:12Z".
 std::u16string FormatUtcTime(CScanStatus::Clock::time_point when);

@@ -12,6 +12,15 @@ constexpr int kMaxPort = 65535;
 
 bool IsControl(char16_t c) { return c < 0x20 || (c >= 0x7F && c <= 0x9F); }
 
+// Characters that show as empty space: the space separators, tabs and line
+// ends, and the zero-width spaces.
+bool IsSpace(char16_t c)
+{
+    return c == u' ' || (c >= 0x09 && c <= 0x0D) || c == 0x85 || c == 0xA0 || c == 0x1680 ||
+           (c >= 0x2000 && c <= 0x200B) || c == 0x2028 || c == 0x2029 || c == 0x202F || c == 0x205F ||
+           c == 0x3000 || c == 0xFEFF;
+}
+
 // The string resource with "%1" and "%2" replaced by the two numbers.
 std::u16string Message(UINT id, std::size_t first = 0, std::size_t second = 0)
 {
@@ -28,8 +37,16 @@ std::u16string Message(UINT id, std::size_t first = 0, std::size_t second = 0)
 
 }  // namespace
 
+bool IsBlankName(std::u16string_view name)
+{
+    for (char16_t c : name)
+        if (!IsSpace(c)) return false;
+    return true;
+}
+
 std::u16string CheckNodeName(std::u16string_view name)
 {
+    if (IsBlankName(name)) return Message(IDS_NAME_BLANK);
     if (name.size() > kMaxNodeName) return Message(IDS_NAME_TOO_LONG, kMaxNodeName, name.size());
     for (char16_t c : name)
         if (c == u'/' || IsControl(c)) return Message(IDS_NAME_CHARACTERS);

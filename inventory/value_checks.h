@@ -14,10 +14,14 @@
 // name buffer holds 256, the group dialog has always stopped at 255.
 inline constexpr std::size_t kMaxNodeName = 255;
 
-// A group or host name: at most kMaxNodeName characters, no "/" (it
-// separates the names of a node path) and no control character (C0, DEL or
-// C1: a terminal would act on them). An empty name is accepted.
+// A group or host name: not empty and not only spaces (of any width), at
+// most kMaxNodeName characters, no "/" (it separates the names of a node
+// path) and no control character (C0, DEL or C1: a terminal would act on
+// them). Every face that names or renames a node asks this one check.
 std::u16string CheckNodeName(std::u16string_view name);
+
+// True for a name that is empty or holds only spaces (of any width).
+bool IsBlankName(std::u16string_view name);
 
 // A port text: decimal digits only (leading zeros allowed, as "0022" for
 // 22) naming a port from 1 to 65535; on success `port` holds it, otherwise

@@ -633,6 +633,19 @@ LONG RegDeleteKey(HKEY parent, std::u16string_view subKey)
     });
 }
 
+LONG RegEnumValueName(HKEY key, DWORD index, std::u16string* name)
+{
+    if (!ValidKey(key)) return ERROR_INVALID_HANDLE;
+    if (name == nullptr) return ERROR_INVALID_PARAMETER;
+    return ReadHive(key->hive, [&](Hive& hive) {
+        const auto* record = hive.Find(key->path);
+        if (record == nullptr) return ERROR_FILE_NOT_FOUND;
+        if (index >= record->values.size()) return ERROR_NO_MORE_ITEMS;
+        *name = record->values[index].name;
+        return ERROR_SUCCESS;
+    });
+}
+
 LONG RegEnumKey(HKEY key, DWORD index, std::u16string* name)
 {
     if (!ValidKey(key)) return ERROR_INVALID_HANDLE;

@@ -68,6 +68,8 @@ LONG RegDeleteValue(HKEY key, std::u16string_view name);
 LONG RegDeleteKey(HKEY parent, std::u16string_view subKey);
 // Names the index-th subkey; ERROR_NO_MORE_ITEMS past the last.
 LONG RegEnumKey(HKEY key, DWORD index, std::u16string* name);
+// Names the index-th value of a key; ERROR_NO_MORE_ITEMS past the last.
+LONG RegEnumValueName(HKEY key, DWORD index, std::u16string* name);
 
 // Closes a key when it goes out of scope.
 struct RegKeyCloser {

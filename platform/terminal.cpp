@@ -1,10 +1,12 @@
 #include "platform/terminal.h"
 
 #include <poll.h>
+#include <sys/ioctl.h>
 #include <termios.h>
 #include <unistd.h>
 
 #include <cstdio>
+#include <cstdlib>
 
 #include "platform/terminal_text.h"
 #include "platform/text.h"
@@ -50,6 +52,20 @@ bool InputGone(int fd)
 }
 bool StdoutIsTerminal() { return ::isatty(STDOUT_FILENO) == 1; }
 bool StderrIsTerminal() { return ::isatty(STDERR_FILENO) == 1; }
+
+int TerminalColumns()
+{
+    constexpr long kMostColumns = 10000;
+    if (StdoutIsTerminal()) {
+        winsize size{};
+        if (::ioctl(STDOUT_FILENO, TIOCGWINSZ, &size) == 0 && size.ws_col > 0) return size.ws_col;
+    }
+    const char* columns = std::getenv("COLUMNS");
+    if (columns == nullptr || *columns == '\0') return 0;
+    char* end = nullptr;
+    const long value = std::strtol(columns, &end, 10);
+    return *end == '\0' && value > 0 && value <= kMostColumns ? static_cast<int>(value) : 0;
+}
 
 bool ReadInputLine(std::string& line)
 {

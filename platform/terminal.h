@@ -8,6 +8,11 @@ bool StdinIsTerminal();
 bool StdoutIsTerminal();
 bool StderrIsTerminal();
 
+// The width of the terminal that standard output shows, in columns. When
+// standard output is no terminal: $COLUMNS if it holds a width, else 0 (no
+// limit: a file or a pipe takes lines of any length).
+int TerminalColumns();
+
 // The terminal (or other input) on `fd` went away: it was hung up (the
 // window closed, the session killed) or its writers are gone, so reading
 // finds only its end or an error. Does not wait and reads nothing.

@@ -1,5 +1,7 @@
 #include "platform/text.h"
 
+#include <chrono>
+#include <cstdio>
 #include <cstring>
 
 std::u32string Utf16ToCodePoints(std::u16string_view text)
@@ -164,4 +166,19 @@ bool HostPatternsMatch(const std::vector<std::string>& patterns, std::string_vie
         }
     }
     return matched;
+}
+
+std::string IsoUtcTime(std::int64_t seconds)
+{
+    using namespace std::chrono;
+    const sys_seconds when{std::chrono::seconds(seconds)};
+    const sys_days day = floor<days>(when);
+    const year_month_day date{day};
+    const hh_mm_ss<std::chrono::seconds> time{when - day};
+    char text[48];
+    std::snprintf(text, sizeof text, "%04d-%02u-%02uT%02ld:%02ld:%02ldZ", static_cast<int>(date.year()),
+                  static_cast<unsigned>(date.month()), static_cast<unsigned>(date.day()),
+                  static_cast<long>(time.hours().count()), static_cast<long>(time.minutes().count()),
+                  static_cast<long>(time.seconds().count()));
+    return text;
 }

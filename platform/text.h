@@ -5,6 +5,8 @@
 // this platform.
 #pragma once
 
+#include <cstdint>
+
 #include <cstddef>
 #include <string>
 #include <string_view>
@@ -33,6 +35,10 @@ void WipeBytes(std::vector<unsigned char>& bytes);
 
 // Parses a decimal number the way the dialogs do: optional white space and
 // sign, then leading digits only; no digits give 0. Wraps like a 32-bit int.
+// Seconds since 1970 as ISO 8601 UTC, "2026-12-07T18:46:31Z": the one form in
+// which every time is printed, listed and exported.
+std::string IsoUtcTime(std::int64_t seconds);
+
 int DecimalToInt(std::u16string_view text);
 std::u16string IntToDecimal(long long value);
 

@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <vector>
 
+#include "platform/product_settings.h"
 #include "res/module_strings.h"
 #include "platform/settings.h"
 #include "platform/text.h"
@@ -215,8 +216,10 @@ void ReportScpError(int code) { ShowError(ScpErrorText(code)); }
 
 bool StrictHostKeys()
 {
+    // Any value but 0 is strict, as it always was.
     DWORD value = 0;
-    return ReadSettingDword(kProductKey, kStrictHostKeysSetting, value) && value != 0;
+    const SProductSetting* setting = FindProductSetting(WideToAnsi(kStrictHostKeysSetting));
+    return setting != nullptr && ProductSettingStored(*setting, value) && value != 0;
 }
 
 SHostKeyQuestion HostKeyQuestionOf(const char* host, const char* fingerprint, int absent)

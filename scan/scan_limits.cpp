@@ -1,16 +1,16 @@
 #include "scan/scan_limits.h"
 
-#include "platform/settings.h"
+#include "platform/product_settings.h"
+#include "platform/text.h"
 #include "scan/engine_deployment.h"
 
 namespace {
 
+// The setting's value in force (its bounds and default are the table's).
 template <typename T>
-void ReadLimit(const char16_t* name, T& value, T maximum)
+void ReadLimit(const char16_t* name, T& value)
 {
-    DWORD stored = 0;
-    if (!ReadSettingDword(kProductKey, name, stored)) return;
-    if (stored >= 1 && stored <= static_cast<DWORD>(maximum)) value = static_cast<T>(stored);
+    value = static_cast<T>(ProductSettingValue(WideToAnsi(name)));
 }
 
 }  // namespace
@@ -18,9 +18,9 @@ void ReadLimit(const char16_t* name, T& value, T maximum)
 SScanLimits ReadScanLimits()
 {
     SScanLimits limits;
-    ReadLimit(kConnectTimeoutSetting, limits.connectSeconds, SScanLimits::kMaxSeconds);
-    ReadLimit(kLoginTimeoutSetting, limits.loginSeconds, SScanLimits::kMaxSeconds);
-    ReadLimit(kCommandTimeoutSetting, limits.commandSeconds, SScanLimits::kMaxSeconds);
-    ReadLimit(kMaxOutputSetting, limits.maxOutputMiB, SScanLimits::kMaxOutputMiB);
+    ReadLimit(kConnectTimeoutSetting, limits.connectSeconds);
+    ReadLimit(kLoginTimeoutSetting, limits.loginSeconds);
+    ReadLimit(kCommandTimeoutSetting, limits.commandSeconds);
+    ReadLimit(kMaxOutputSetting, limits.maxOutputMiB);
     return limits;
 }

@@ -5,6 +5,8 @@
 #include <cstdint>
 #include <cstdio>
 
+#include "platform/product_settings.h"
+#include "platform/text.h"
 #include "platform/settings.h"
 #include "scp/scp.h"
 #include "scp/scp_job.h"
@@ -132,7 +134,6 @@ int scp_sftp_stat(JobInfo* job, const char* path, ScpSftpAttrs* attrs)
 constexpr std::uint32_t kScpFirstWriteId = 0x10000;
 // The library's own registry key, and the value that sets the SFTP
 // requests in flight when the job does not.
-constexpr char16_t kScpSettingsKey[] = u"Software\\Quillon\\Corvel";
 constexpr char16_t kScpSftpRequestsValue[] = u"SftpRequests";
 
 // The job's setting of SFTP requests in flight, else the registry's; 0
@@ -140,9 +141,7 @@ constexpr char16_t kScpSftpRequestsValue[] = u"SftpRequests";
 std::uint32_t scp_sftp_requests_setting(const JobInfo* job)
 {
     if (job->options && job->options->sftp_requests) return job->options->sftp_requests;
-    DWORD value = 0;
-    if (ReadSettingDword(kScpSettingsKey, kScpSftpRequestsValue, value)) return value;
-    return 0;
+    return ProductSettingValue(WideToAnsi(kScpSftpRequestsValue));
 }
 
 // Asks a server that offers it for its limits, and plans the writes.

@@ -7,13 +7,14 @@
 #include <vector>
 
 #include "platform/paths.h"
+#include "platform/product_settings.h"
+#include "platform/text.h"
 #include "platform/settings.h"
 #include "ssh2/crypto/digest.h"
 #include "ssh2/packet.h"
 
 namespace {
 
-constexpr const char16_t* kSettingsKey = u"Software\\Quillon\\Ferrodex";
 constexpr const char16_t* kLevelSetting = u"PacketLogLevel";
 
 constexpr std::uint8_t kIgnore = 2;
@@ -79,9 +80,7 @@ EPacketLogLevel CSshPacketLog::LevelFromEnvironment()
 EPacketLogLevel CSshPacketLog::LevelFromSettings()
 {
     if (std::getenv("FERRODEX_PACKET_LOG") != nullptr) return LevelFromEnvironment();
-    DWORD value = 0;
-    if (!ReadSettingDword(kSettingsKey, kLevelSetting, value)) return PACKETLOG_TYPES;
-    switch (value) {
+    switch (ProductSettingValue(WideToAnsi(kLevelSetting))) {
     case 0: return PACKETLOG_OFF;
     case 2: return PACKETLOG_FULL;
     default: return PACKETLOG_TYPES;

@@ -1,3 +1,5 @@
+#include "console/export_changes.h"
+#include "console/fleet_model.h"
 #include "console/history_recorder.h"
 #include "console/host_diff.h"
 #include "console/node_path.h"
@@ -6,6 +8,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <exception>
+#include <map>
 #include <memory>
 #include <optional>
 
@@ -163,10 +166,15 @@ private:
     // The list as drawn: rows with their image glyphs, titles to match.
     ListLayout PrepareList(const ResultView& view, int columns, std::vector<ResultRowView>& rows,
                            std::vector<ResultColumnView>& columnViews) const;
+    // A group's list: a host whose picture came from the console file shows
+    // the time of its last scan that the history holds.
+    void FillLastScans(std::vector<ResultRowView>& rows) const;
 
     bool m_bRecovered = false;
     bool m_bReload = false;
     std::string m_historyFile;
+    // The last scan times read from the history, by host path ("" for none).
+    mutable std::map<std::u16string, std::u16string> m_historyTimes;
     // "Changes Since Last Scan" of the selected host, until the selection moves.
     std::optional<ResultView> m_changes;
     bool m_bDirtyKept = false;
@@ -204,11 +212,42 @@ void CTuiApp::Rebuild()
     }
 }
 
+void CTuiApp::FillLastScans(std::vector<ResultRowView>& rows) const
+{
+    // The columns of a group's list: name, last scan, ...
+    constexpr std::size_t kLastScan = 1;
+    const HSCOPEITEM group = m_host.Selected();
+    if (group == 0 || m_historyFile.empty() || m_host.NodeType(group) != kGroupNodeType) return;
+    std::unique_ptr<CHistoryTimes> times;
+    for (ResultRowView& row : rows) {
+        if (row.cells.size() <= kLastScan || !row.cells[kLastScan].empty()) continue;
+        HSCOPEITEM item = 0;
+        for (HSCOPEITEM child : m_host.Children(group))
+            if (m_host.DisplayName(child) == row.cells[0]) item = child;
+        if (item == 0 || !m_host.HostHoldsPicture(item)) continue;
+        FleetHost known;
+        known.group = m_host.DisplayName(group);
+        known.name = row.cells[0];
+        known.scanned = true;
+        const std::u16string path = FleetHostPath(known);
+        auto found = m_historyTimes.find(path);
+        if (found == m_historyTimes.end()) {
+            // Each host is looked up once: a scan of this session shows its
+            // own time, and a failed one adds nothing to the history.
+            if (!times) times = std::make_unique<CHistoryTimes>(m_historyFile);
+            times->Fill(known);
+            found = m_historyTimes.emplace(path, known.scanTime.value_or(std::u16string())).first;
+        }
+        row.cells[kLastScan] = found->second;
+    }
+}
+
 ListLayout CTuiApp::PrepareList(const ResultView& view, int columns, std::vector<ResultRowView>& rows,
                                 std::vector<ResultColumnView>& columnViews) const
 {
     rows = view.rows;
     columnViews = view.columns;
+    if (!m_changes) FillLastScans(rows);
     // Each line starts with its image, as a list view shows it.
     bool images = false;
     for (ResultRowView& row : rows) {
@@ -460,8 +499,8 @@ void CTuiApp::ShowChanges(HSCOPEITEM item)
     m_host.Select(item);
     m_changes = ChangesView(diff);
     Status(Utf8ToTerminal("Changes of " + host + ": scan " + std::to_string(diff.from.id) + " (" +
-                          FormatScanTime(diff.from.firstSeen) + ") to scan " + std::to_string(diff.to.id) + " (" +
-                          FormatScanTime(diff.to.firstSeen) + "), " + std::to_string(diff.changes.size()) +
+                          IsoUtcTime(diff.from.firstSeen) + ") to scan " + std::to_string(diff.to.id) + " (" +
+                          IsoUtcTime(diff.to.firstSeen) + "), " + std::to_string(diff.changes.size()) +
                           " change(s)"));
     m_bTreeChanged = true;
 }
@@ -795,6 +834,7 @@ int RunFace(const TerminalFaceOptions& options, std::string& failure, EStopReque
     CInstalledUserInterface installed(ui);
     ui.Repaint();
     const std::string file = options.consoleFile.empty() ? DefaultConsoleFile() : options.consoleFile;
+    ui.SetConsoleFile(file);
     if (file.empty()) {
         failure = "no console file: the user's data folder cannot be made";
         return 1;

@@ -2,7 +2,9 @@
 
 #include <algorithm>
 
+#include "console/script_ui.h"
 #include "console/tui/tui_text.h"
+#include "res/resource_ids.h"
 
 namespace fdx::tui {
 
@@ -123,6 +125,8 @@ int CTuiUserInterface::RunForm(CForm& form)
 
 int CTuiUserInterface::DoModal(HWND owner, DialogState& dialog)
 {
+    if (dialog.tmpl.id == IDD_PASSWORD)
+        dialog.texts[IDC_PASSWORD_TEXT] = MainPasswordQuestion(dialog.texts[IDC_PASSWORD_TEXT], m_consoleFile);
     CForm form(dialog);
     const int result = RunForm(form);
     if (result != IDCANCEL) form.Store(dialog);

@@ -25,6 +25,8 @@ public:
     // Paints the main window into the standard screen (without refreshing);
     // dialogs and the progress window are drawn over it.
     void SetBackground(std::function<void()> paint) { m_paint = std::move(paint); }
+    // The console file open: its main password is asked for by its name.
+    void SetConsoleFile(std::string file) { m_consoleFile = std::move(file); }
 
     int DoModal(HWND owner, DialogState& dialog) override;
     int ShowMessage(HWND owner, std::u16string_view text, std::u16string_view caption, UINT type) override;
@@ -53,6 +55,7 @@ private:
     CScreen& m_screen;
     std::function<void()> m_paint;
     std::vector<std::unique_ptr<Progress>> m_progress;
+    std::string m_consoleFile;
     std::uintptr_t m_nextWindow = 0x100;
 };
 

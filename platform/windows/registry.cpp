@@ -1,6 +1,8 @@
 // The registry of the system, reached through its wide-text calls.
 #include "platform/registry.h"
 
+#include <vector>
+
 #include "platform/windows/wide.h"
 
 LONG RegCreateKeyEx(HKEY parent, std::u16string_view subKey, DWORD access, HKEY* result)
@@ -34,6 +36,15 @@ LONG RegEnumKey(HKEY key, DWORD index, std::u16string* name)
     DWORD length = static_cast<DWORD>(std::size(buffer));
     const LONG rc = ::RegEnumKeyExW(key, index, buffer, &length, nullptr, nullptr, nullptr, nullptr);
     if (rc == ERROR_SUCCESS && name != nullptr) *name = FromWide(std::wstring_view(buffer, length));
+    return rc;
+}
+
+LONG RegEnumValueName(HKEY key, DWORD index, std::u16string* name)
+{
+    std::vector<wchar_t> buffer(kRegMaxNameLength + 1);
+    DWORD length = static_cast<DWORD>(buffer.size());
+    const LONG rc = ::RegEnumValueW(key, index, buffer.data(), &length, nullptr, nullptr, nullptr, nullptr);
+    if (rc == ERROR_SUCCESS && name != nullptr) *name = FromWide(std::wstring_view(buffer.data(), length));
     return rc;
 }
 

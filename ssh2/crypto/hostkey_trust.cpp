@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <tuple>
 
 #include "platform/registry.h"
 #include "platform/text.h"
@@ -225,17 +226,9 @@ bool AcceptHostKey(std::string_view cacheType, std::uint32_t port, std::string_v
     const std::vector<std::uint8_t> blob = HostKeyBlobFromCache(cacheType, keyString);
     if (blob.empty()) return false;
     // The time in UTC, written the same way on every platform.
-    using namespace std::chrono;
-    const auto seconds = floor<std::chrono::seconds>(system_clock::now());
-    const auto day = floor<days>(seconds);
-    const year_month_day date{day};
-    const hh_mm_ss<std::chrono::seconds> time{seconds - day};
-    char when[32] = {};
-    std::snprintf(when, sizeof when, "%04d-%02u-%02uT%02d:%02d:%02dZ", static_cast<int>(date.year()),
-                  static_cast<unsigned>(date.month()), static_cast<unsigned>(date.day()),
-                  static_cast<int>(time.hours().count()), static_cast<int>(time.minutes().count()),
-                  static_cast<int>(time.seconds().count()));
-    const std::string record = std::string(when) + " " + Sha256Fingerprint(blob) + " " + HostKeyTrustName(why);
+    const std::string when = IsoUtcTime(
+        std::chrono::duration_cast<std::chrono::seconds>(std::chrono::system_clock::now().time_since_epoch()).count());
+    const std::string record = when + " " + Sha256Fingerprint(blob) + " " + HostKeyTrustName(why);
     const std::string name = HostKeyValueName(cacheType, port, host);
     return RegWriteString(HKEY_CURRENT_USER, kAcceptedKey, AnsiToWide(name), AnsiToWide(record)) == ERROR_SUCCESS;
 }
@@ -319,6 +312,128 @@ std::vector<std::uint8_t> HostKeyBlobFromCache(std::string_view cacheType, std::
         return blob;
     }
     return {};
+}
+
+namespace {
+
+// The host and port of a cache value name ("TYPE@PORT:HOST", the host with
+// "%XX" escapes); false for any other name.
+bool ParseHostKeyValueName(std::string_view name, SStoredHostKey& key)
+{
+    const std::size_t at = name.find('@');
+    if (at == std::string_view::npos || at == 0) return false;
+    const std::size_t colon = name.find(':', at + 1);
+    if (colon == std::string_view::npos || colon == at + 1 || colon - at - 1 > 5) return false;
+    std::uint32_t port = 0;
+    for (char c : name.substr(at + 1, colon - at - 1)) {
+        if (c < '0' || c > '9') return false;
+        port = port * 10 + static_cast<std::uint32_t>(c - '0');
+    }
+    if (port == 0 || port > 65535) return false;
+    const std::string_view escaped = name.substr(colon + 1);
+    std::string host;
+    for (std::size_t i = 0; i < escaped.size(); ++i) {
+        if (escaped[i] != '%') {
+            host += escaped[i];
+            continue;
+        }
+        // "%XX" is an escape; any other "%" is the host's own (a name kept
+        // plain by an older version, such as "fe80::1%eth0").
+        unsigned value = 0;
+        bool escape = escaped.size() - i >= 3;
+        for (std::size_t j = i + 1; escape && j < i + 3; ++j) {
+            const char c = escaped[j];
+            const int digit = c >= '0' && c <= '9' ? c - '0' : c >= 'A' && c <= 'F' ? c - 'A' + 10 : -1;
+            escape = digit >= 0;
+            value = value * 16 + static_cast<unsigned>(digit);
+        }
+        if (!escape) {
+            host += '%';
+            continue;
+        }
+        host += static_cast<char>(value);
+        i += 2;
+    }
+    if (host.empty()) return false;
+    key.cacheType = std::string(name.substr(0, at));
+    key.port = port;
+    key.host = std::move(host);
+    return true;
+}
+
+std::vector<std::u16string> ValueNames(const char16_t* subKey)
+{
+    std::vector<std::u16string> names;
+    HKEY opened = nullptr;
+    if (RegOpenKeyEx(HKEY_CURRENT_USER, subKey, KEY_READ, &opened) != ERROR_SUCCESS) return names;
+    const RegKeyPtr key(opened);
+    std::u16string name;
+    for (DWORD i = 0; RegEnumValueName(key.get(), i, &name) == ERROR_SUCCESS; ++i) names.push_back(name);
+    return names;
+}
+
+}  // namespace
+
+std::vector<SStoredHostKey> ListStoredHostKeys()
+{
+    std::vector<SStoredHostKey> keys;
+    for (const std::u16string& name : ValueNames(kHostKeysKey)) {
+        SStoredHostKey key;
+        const std::vector<std::string>& types = HostKeyCacheTypes();
+        if (!ParseHostKeyValueName(WideToAnsi(name), key) ||
+            std::find(types.begin(), types.end(), key.cacheType) == types.end())
+            continue;
+        if (!ReadCacheValue(WideToAnsi(name), key.keyString)) continue;
+        keys.push_back(std::move(key));
+    }
+    std::sort(keys.begin(), keys.end(), [](const SStoredHostKey& a, const SStoredHostKey& b) {
+        return std::tie(a.host, a.port, a.cacheType) < std::tie(b.host, b.port, b.cacheType);
+    });
+    return keys;
+}
+
+std::size_t ForgetStoredHostKeys(std::string_view host, std::uint32_t port)
+{
+    std::size_t removed = 0;
+    for (const char16_t* subKey : {kHostKeysKey, kAcceptedKey}) {
+        HKEY opened = nullptr;
+        if (RegOpenKeyEx(HKEY_CURRENT_USER, subKey, KEY_ALL_ACCESS, &opened) != ERROR_SUCCESS) continue;
+        const RegKeyPtr key(opened);
+        for (const std::u16string& name : ValueNames(subKey)) {
+            SStoredHostKey stored;
+            if (!ParseHostKeyValueName(WideToAnsi(name), stored) || stored.host != host || stored.port != port) continue;
+            if (RegDeleteValue(key.get(), name) == ERROR_SUCCESS && subKey == kHostKeysKey) ++removed;
+        }
+    }
+    return removed;
+}
+
+int HostKeyBits(std::string_view cacheType, std::string_view keyString)
+{
+    if (cacheType == "ssh-ed25519" || cacheType == "ecdsa-sha2-nistp256")
+        return HostKeyBlobFromCache(cacheType, keyString).empty() ? 0 : 256;
+    const std::vector<std::string_view> parts = SplitCommas(keyString);
+    std::vector<std::uint8_t> number;
+    // The modulus of an RSA key ("e,n"), the prime of a DSA key ("p,q,g,y").
+    const std::size_t which = cacheType == "rsa2" ? 1 : 0;
+    if ((cacheType != "rsa2" && cacheType != "dss") || HostKeyBlobFromCache(cacheType, keyString).empty() ||
+        !ParseHexNumber(parts[which], number))
+        return 0;
+    std::size_t first = 0;
+    while (first < number.size() && number[first] == 0) ++first;
+    if (first == number.size()) return 0;
+    int bits = static_cast<int>(number.size() - first - 1) * 8;
+    for (unsigned top = number[first]; top != 0; top >>= 1) ++bits;
+    return bits;
+}
+
+std::string HostKeyTypeLabel(std::string_view cacheType)
+{
+    if (cacheType == "ssh-ed25519") return "ED25519";
+    if (cacheType == "ecdsa-sha2-nistp256") return "ECDSA";
+    if (cacheType == "rsa2") return "RSA";
+    if (cacheType == "dss") return "DSA";
+    return std::string(cacheType);
 }
 
 }  // namespace sshcrypto

@@ -131,6 +131,25 @@ std::string Sha256Fingerprint(std::span<const std::uint8_t> blob);
 // is not a well-formed key of that type.
 std::vector<std::uint8_t> HostKeyBlobFromCache(std::string_view cacheType, std::string_view keyString);
 
+// A key the cache holds, as a listing shows it.
+struct SStoredHostKey {
+    std::string host;  // unescaped
+    std::uint32_t port = 0;
+    std::string cacheType;
+    std::string keyString;
+};
+// Every key the cache holds, sorted by host, port and type; values whose
+// names are not of the cache's form are left out.
+std::vector<SStoredHostKey> ListStoredHostKeys();
+// Removes every key (of every type) stored for host and port, with the
+// records of their acceptance; the number of keys removed.
+std::size_t ForgetStoredHostKeys(std::string_view host, std::uint32_t port);
+// The size of a cached key in bits as ssh-keygen -l states it (an RSA
+// modulus, a DSA prime, 256 for Ed25519 and nistp256); 0 when unreadable.
+int HostKeyBits(std::string_view cacheType, std::string_view keyString);
+// The key type as ssh-keygen -l names it: "ED25519", "ECDSA", "RSA", "DSA".
+std::string HostKeyTypeLabel(std::string_view cacheType);
+
 // RSA host keys shorter than this are refused, as the stock client does.
 inline constexpr int kMinRsaHostKeyBits = 1024;
 

@@ -140,6 +140,16 @@ TEST_F(CommandTest, NamesAndPortsOutsideTheirLimitsAreRefusedWithTheReason)
         refused({"host", "add", "Lab", name}, badCharacter);
         refused({"host", "edit", "Lab/srv", "--host", name}, badCharacter);
     }
+    // Empty and blank names get one message from every command, whatever
+    // the width of the spaces; a host named apart from its address too.
+    const std::string blank = "Error: A name cannot be empty or only spaces.";
+    for (const std::string& name : {std::string(), std::string("   "), std::string(" \xE3\x80\x80\xC2\xA0 ")}) {
+        refused({"group", "add", name}, blank);
+        refused({"group", "rename", "Lab", name}, blank);
+        refused({"host", "add", "Lab", name}, blank);
+        refused({"host", "add", "Lab", name, "--address", "10.0.0.9"}, blank);
+        refused({"host", "rename", "Lab/srv", name}, blank);
+    }
     for (const char* port : {"0", "65536", "222204", "-1", "99999999999", "22x"}) {
         refused({"host", "add", "Lab", "other", "--port", port}, "--port");
         refused({"host", "edit", "Lab/srv", "--port", port}, "--port");

@@ -63,6 +63,21 @@ expect ferrodex im -- import
 expect ferrodex import B -- 'Big\ Rack'
 refuse ferrodex import '' -- 'Lab/srv\ 1'
 expect ferrodex import Lab x --format a -- ansible
+# Settings by the names of the one table, host keys by the hosts stored.
+expect ferrodex con -- config
+expect ferrodex config s -- set
+expect ferrodex config set Ref -- RefreshJobs
+expect ferrodex config get Strict -- StrictHostKeys
+expect ferrodex config set RefreshJobs d -- default
+refuse ferrodex config set RefreshJobs 8 '' -- default
+expect ferrodex kn -- known-hosts
+expect ferrodex known-hosts f -- forget
+hive="$FERRODEX_REGISTRY/HKEY_CURRENT_USER.reg"
+[[ -f $hive ]] || printf 'Windows Registry Editor Version 5.00\n' >"$hive"
+printf '\n[HKEY_CURRENT_USER\\Software\\Quillon\\Corvel\\SshHostKeys]\n"ssh-ed25519@2222:db1"="0x%s"\n' \
+    "$(printf 'ab%.0s' $(seq 32))" >>"$hive"
+expect ferrodex known-hosts forget '[d' -- '[db1]:2222'
+expect ferrodex known-hosts list '' -- '[db1]:2222'
 # The console file on the line is the one completed from.
 "$program" --console "$work/other.fdx" group add Elsewhere
 expect ferrodex --console "$work/other.fdx" tree '' -- Elsewhere

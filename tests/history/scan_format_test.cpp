@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "console/host_diff.h"
+#include "platform/text.h"
 #include "console/node_data.h"
 
 namespace {
@@ -74,6 +75,15 @@ TEST(ScanWhenTest, TimesAndIdsNameTheScanShownThen)
     for (const char* bad : {"", "2026-12-07T", "2026-02-30", "2026-12-07T24:00", "2026-12-07T01:30Zx", "7 Dec 2026",
                             "2026-1-07", "2026-12-07T01:3"})
         EXPECT_FALSE(ParseIsoTime(bad)) << bad;
+    // What is printed reads back as the same time, leap days and the last
+    // second of a year included.
+    for (const std::int64_t when : {std::int64_t{0}, std::int64_t{951868799}, std::int64_t{1709251199},
+                                    std::int64_t{1798761599}, std::int64_t{4102444800}}) {
+        const std::string printed = IsoUtcTime(when);
+        EXPECT_EQ(printed.size(), 20u) << printed;
+        EXPECT_EQ(ParseIsoTime(printed), when) << printed;
+    }
+    EXPECT_EQ(IsoUtcTime(1709251199), "2024-02-29T23:59:59Z");
 
     std::vector<ScanEntry> entries(3);
     entries[0].id = 4, entries[0].firstSeen = 100, entries[0].lastSeen = 150;

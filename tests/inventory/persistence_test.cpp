@@ -87,7 +87,7 @@ TEST_F(PersistenceTest, EncryptedRecordsHideCredentialsAndAskOnceForThePassword)
     CRootNode back;
     ASSERT_EQ(Load(back, bytes), S_OK);
     ASSERT_EQ(ui.Dialogs().size(), 2u);
-    EXPECT_EQ(ui.Dialogs()[0].texts.at(IDC_PASSWORD_TEXT), u"Please input the password");
+    EXPECT_EQ(ui.Dialogs()[0].texts.at(IDC_PASSWORD_TEXT), u"Main password");
     ASSERT_EQ(ui.Messages().size(), 1u);
     EXPECT_EQ(ui.Messages()[0].text, u"The main password is wrong.");
     EXPECT_TRUE(back.m_bSavePasswords);

@@ -189,3 +189,41 @@ TEST(HostKeyTrust, Sha256FingerprintIsUnpaddedBase64)
 }
 
 }  // namespace
+
+// What `known-hosts list` and `forget` stand on: every stored key comes back
+// under the host it was stored for (escapes undone, a legacy plain name
+// too), anything else under the key is passed over, and forgetting takes
+// every type of one host and port with the records of their acceptance.
+TEST(HostKeyTrust, StoredKeysAreListedByHostAndForgottenByHostAndPort)
+{
+    TempRegistry registry;
+    const std::string ed25519 = "0x" + std::string(64, 'a');
+    const std::string rsa = "0x10001,0x" + std::string(256, 'c');  // a 1024-bit modulus
+    const std::string odd = ".a b\\c*d?e%f";
+    ASSERT_TRUE(sshcrypto::StoreHostKey("rsa2", 2222, "srv", rsa));
+    ASSERT_TRUE(sshcrypto::AcceptHostKey("ssh-ed25519", 2222, "srv", ed25519, EHostKeyTrust::Changed));
+    ASSERT_TRUE(sshcrypto::StoreHostKey("ssh-ed25519", 22, "srv", ed25519));
+    ASSERT_TRUE(sshcrypto::StoreHostKey("ssh-ed25519", 22, odd, ed25519));
+    RegWriteString(HKEY_CURRENT_USER, kHostKeys, u"rsa2@22:fe80::1%eth0", AnsiToWide(rsa));
+    for (const char16_t* junk : {u"no-at-sign", u"rsa2@:x", u"rsa2@0:x", u"rsa2@65536:x", u"rsa2@22:", u"md5@22:x"})
+        RegWriteString(HKEY_CURRENT_USER, kHostKeys, junk, AnsiToWide(rsa));
+
+    std::vector<std::string> listed;
+    for (const sshcrypto::SStoredHostKey& key : sshcrypto::ListStoredHostKeys())
+        listed.push_back(key.host + " " + std::to_string(key.port) + " " + key.cacheType);
+    EXPECT_EQ(listed, (std::vector<std::string>{odd + " 22 ssh-ed25519", "fe80::1%eth0 22 rsa2", "srv 22 ssh-ed25519",
+                                                "srv 2222 rsa2", "srv 2222 ssh-ed25519"}));
+    EXPECT_EQ(sshcrypto::HostKeyBits("rsa2", rsa), 1024);
+    EXPECT_EQ(sshcrypto::HostKeyBits("rsa2", "0x10001,0x01" + std::string(254, '0')), 1017);
+    EXPECT_EQ(sshcrypto::HostKeyBits("ssh-ed25519", ed25519), 256);
+    EXPECT_EQ(sshcrypto::HostKeyBits("rsa2", "0x3"), 0);
+
+    EXPECT_EQ(sshcrypto::ForgetStoredHostKeys("srv", 2222), 2u);
+    EXPECT_TRUE(sshcrypto::ReadHostKeyAcceptance("ssh-ed25519", 2222, "srv").empty());
+    EXPECT_EQ(sshcrypto::ForgetStoredHostKeys("srv", 2222), 0u);
+    EXPECT_EQ(sshcrypto::ForgetStoredHostKeys(odd, 22), 1u);
+    EXPECT_EQ(sshcrypto::ForgetStoredHostKeys("fe80::1%eth0", 22), 1u);
+    listed.clear();
+    for (const sshcrypto::SStoredHostKey& key : sshcrypto::ListStoredHostKeys()) listed.push_back(key.host);
+    EXPECT_EQ(listed, std::vector<std::string>{"srv"});
+}

@@ -417,7 +417,7 @@ TEST_F(FleetCommandTest, HtmlReportMarksWhatChangedSinceTheHostsPreviousScan)
     EXPECT_FALSE(value["ferrodex"].text.empty());
     EXPECT_EQ(value["written"].text.size(), 20u) << value["written"].text;
     // The console file keeps no time: the history's last scan gives it.
-    EXPECT_EQ(hosts[2]["scanTime"].text, "1970-01-01 00:33:20 UTC");
+    EXPECT_EQ(hosts[2]["scanTime"].text, "1970-01-01T00:33:20Z");
     EXPECT_FALSE(hosts[3].Has("scanTime")) << "no scan of it in the history";
 }
 

@@ -82,8 +82,8 @@ add_group() {
 
 # Opens the face on the encrypted console and expands its root.
 start_unlocked() {
-    start_face "${1:-Please input the password}"
-    [ -n "${2:-}" ] && { keys "$2"; wait_for "Please input the password"; }
+    start_face "${1:-Main password for}"
+    [ -n "${2:-}" ] && { keys "$2"; wait_for "Main password for"; }
     type_text "main-pw-4"
     keys Enter
     wait_for "My Linux Servers"
@@ -196,19 +196,20 @@ wait_gone "My Linux Servers"
 # --- Saved passwords: the main password is asked for in the face ----------
 command_line host add Rack-Z3 node-k2 --login root --password-stdin <<<"host-pw" || fail "host add failed"
 command_line passwords on --main-password-stdin <<<"main-pw-4" || fail "passwords on failed"
-start_face "Please input the password"
+start_face "Main password for"
+wait_for "inventory.fdx:"
 type_text "wrong"
 keys Enter
 wait_for "The main password is wrong."
 keys Enter
 wait_gone "*****"                     # asked again, with an empty field
-wait_for "Please input the password"
+wait_for "Main password for"
 keys Escape                           # Cancel: the console is not opened, exit code 1
 wait_for "main password was not given"
 keys Enter
 wait_for "FDX-EXIT=1"
-wait_gone "Please input the password"
-start_face "Please input the password"
+wait_gone "Main password for"
+start_face "Main password for"
 type_text "main-pw-4"
 keys Enter
 wait_for "My Linux Servers"
@@ -220,21 +221,32 @@ wait_for "FDX-EXIT=0"
 # --- A new main password at a terminal is typed twice -----------------------
 command_line passwords off <<<"main-pw-4" || fail "passwords off failed"
 start_command passwords on
-wait_for "safely encrypted."
+wait_for "New main password for inventory.fdx:"
 type_text "first-pw"
 keys Enter
-wait_for "Type the password again:"
+wait_for "Repeat the new main password for inventory.fdx:"
 type_text "frist-pw"
 keys Enter
 wait_for "The two passwords do not match"
-wait_count "safely encrypted." 2
+wait_count "New main password for inventory.fdx:" 2
 type_text "second-pw"
 keys Enter
-wait_count "Type the password again:" 2
+wait_count "Repeat the new main password for inventory.fdx:" 2
 type_text "second-pw"
 keys Enter
 wait_for "FDX-EXIT=0"
 command_line tree <<<"second-pw" || fail "the main password typed twice does not open the file"
+# A host's password is asked for by its login and address.
+command_line host add Rack-Z3 closed --address 127.0.0.1 --port 1 --login deploy <<<"second-pw" || fail "host add failed"
+start_command host refresh Rack-Z3/closed --password-stdin
+wait_for "Main password for inventory.fdx:"
+type_text "second-pw"
+keys Enter
+wait_for "Password for deploy@127.0.0.1:"
+type_text "host-pw"
+keys Enter
+wait_for "FDX-EXIT=1"
+command_line host remove Rack-Z3/closed <<<"second-pw" || fail "host remove failed"
 command_line tree <<<"first-pw" && fail "a mistyped main password was kept"
 # The sections below open the console with the first main password again.
 command_line passwords off <<<"second-pw" || fail "passwords off failed"
@@ -243,6 +255,23 @@ command_line passwords on --main-password-stdin <<<"main-pw-4" || fail "password
 # --- Ended by SIGTERM with unsaved changes: kept, then offered and used -----
 recovery="$console.recovery"
 start_unlocked
+# Enter in the empty Add Group dialog, and a name of spaces: refused with the
+# one message, and the dialog comes back until it is cancelled.
+keys m
+wait_for "About Ferrodex"
+keys Enter
+wait_for "Add a new group"
+keys Enter
+wait_for "A name cannot be empty or only spaces."
+keys Enter
+wait_for "Add a new group"
+type_text "   "
+keys Enter
+wait_for "A name cannot be empty or only spaces."
+keys Enter
+wait_for "Add a new group"
+keys Escape
+wait_gone "Add a new group"
 add_group "Shelf-T1"
 kill -TERM "$(face_pid)"
 wait_for "FDX-EXIT=143"
