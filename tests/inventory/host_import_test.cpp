@@ -72,7 +72,8 @@ TEST(SshConfigImport, IncludesWildcardsMatchAndFirstValueWins)
     ASSERT_NE(web1, nullptr);
     EXPECT_EQ(web1->address, "web1.lab.example.com");
     EXPECT_EQ(web1->login, "deploy");  // the earlier block wins over "Host *"
-    EXPECT_EQ(web1->identityFile, home + "/.ssh/id_deploy_web1.lab.example.com");
+    // Every IdentityFile in ssh's order: the host's own, then the one of "Host *".
+    EXPECT_EQ(web1->identityFile, home + "/.ssh/id_deploy_web1.lab.example.com\n" + home + "/.ssh/id_ed25519");
     EXPECT_EQ(web1->port, 22);
 
     const SImportedHost* db1 = Find(result, "", "db1");
@@ -80,7 +81,7 @@ TEST(SshConfigImport, IncludesWildcardsMatchAndFirstValueWins)
     EXPECT_EQ(db1->address, "10.0.0.21");
     EXPECT_EQ(db1->port, 2222);
     EXPECT_EQ(db1->login, "fallback");
-    EXPECT_EQ(db1->identityFile, home + "/.ssh/keys/db key");
+    EXPECT_EQ(db1->identityFile, home + "/.ssh/keys/db key\n" + home + "/.ssh/id_ed25519");
     EXPECT_EQ(db1->jump, "admin@bastion.example.com:2022");
 
     const SImportedHost* office = Find(result, "", "office");
