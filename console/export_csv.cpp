@@ -67,8 +67,10 @@ void Field(std::string& line, bool& first, std::string_view value)
 
 std::string FleetCsvHeader()
 {
+    // The readable columns first, as before; then the same sizes and counts
+    // as plain numbers (bytes), for a spreadsheet to sum and sort.
     return "host,group,address,port,scanned,scan_time,vendor,product,serial,cpu_model,cpu_count,"
-           "memory_total,disks,nics\r\n";
+           "memory_total,disks,nics,memory_bytes,disk_bytes,disk_count,nic_count\r\n";
 }
 
 std::string ExportFleetCsv(const std::vector<FleetHost>& fleet)
@@ -97,5 +99,10 @@ std::string FleetCsvLine(const FleetHost& host)
     Field(line, first, summary.memoryTotal);
     Field(line, first, Join(summary.disks));
     Field(line, first, Join(summary.nics));
+    const auto number = [&](double value) { return host.scanned ? std::to_string(static_cast<long long>(value)) : std::string(); };
+    Field(line, first, number(summary.memoryBytes));
+    Field(line, first, number(summary.diskBytes));
+    Field(line, first, number(static_cast<double>(summary.disks.size())));
+    Field(line, first, number(static_cast<double>(summary.nics.size())));
     return line + "\r\n";
 }

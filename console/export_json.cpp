@@ -1,11 +1,44 @@
 #include <chrono>
 
+#include "console/export_summary.h"
 #include "console/export_writers.h"
 #include "console/host_diff.h"
 #include "platform/text.h"
 #include "console/json_writer.h"
 
 namespace {
+
+// What the CSV and the report's table show of a host, with its sizes and
+// counts as numbers (bytes) beside the readable texts.
+void WriteSummary(CJsonWriter& json, const HostSummary& summary)
+{
+    const auto text = [&](const char* key, const std::string& value) {
+        json.Key(key);
+        json.String(std::string_view(value));
+    };
+    json.Key("summary");
+    json.BeginObject();
+    text("vendor", summary.vendor);
+    text("product", summary.product);
+    text("serial", summary.serial);
+    text("cpuModel", summary.cpuModel);
+    json.Key("cpuCount");
+    json.Number(summary.cpuCount);
+    text("memory", summary.memoryTotal);
+    json.Key("memoryBytes");
+    json.Number(static_cast<long long>(summary.memoryBytes));
+    json.Key("diskBytes");
+    json.Number(static_cast<long long>(summary.diskBytes));
+    json.Key("disks");
+    json.BeginArray();
+    for (const std::string& disk : summary.disks) json.String(std::string_view(disk));
+    json.EndArray();
+    json.Key("nics");
+    json.BeginArray();
+    for (const std::string& nic : summary.nics) json.String(std::string_view(nic));
+    json.EndArray();
+    json.EndObject();
+}
 
 constexpr int kExportVersion = 1;
 
@@ -96,6 +129,7 @@ void CFleetJsonWriter::Add(const FleetHost& host)
         json.EndArray();
         json.EndObject();
     }
+    if (host.scanned) WriteSummary(json, SummarizeHost(host));
     json.Key("nodes");
     json.BeginArray();
     for (const FleetNode& node : host.nodes) WriteNode(json, node);

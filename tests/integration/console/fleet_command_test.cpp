@@ -277,6 +277,23 @@ TEST_F(FleetCommandTest, CsvParsesWithOneLinePerHostAndDefusedFormulas)
     EXPECT_EQ(rows.items[3]["vendor"].text, "'=HYPERLINK(\"http://x\",\"y\")");
     EXPECT_EQ(rows.items[4]["scanned"].text, "no");
     EXPECT_EQ(rows.items[4]["vendor"].text, "");
+    // The sizes and counts again as plain numbers, for sums and sorting.
+    EXPECT_EQ(xeon["memory_bytes"].text, std::to_string(64LL << 30));
+    EXPECT_EQ(laptop["memory_bytes"].text, std::to_string(16LL << 30));
+    EXPECT_EQ(laptop["disk_count"].text, "1");
+    EXPECT_EQ(laptop["nic_count"].text, "1");
+    EXPECT_GT(std::stoll(laptop["disk_bytes"].text), 500'000'000'000LL);
+    EXPECT_EQ(rows.items[4]["memory_bytes"].text, "") << "no number for a host without a scan";
+
+    // The JSON export carries the same summary.
+    const RunResult json = Run({"export", "Prod/xeon", "--format", "json"});
+    ASSERT_EQ(json.status, 0) << json.err;
+    JsonValue report;
+    ASSERT_TRUE(ParseJson(json.out, report, &error)) << error;
+    const JsonValue& summary = report["hosts"].items.at(0)["summary"];
+    EXPECT_EQ(summary["memoryBytes"].number, static_cast<double>(64LL << 30));
+    EXPECT_EQ(summary["memory"].text, "64 GiB");
+    EXPECT_EQ(summary["cpuCount"].number, 1);
 }
 
 // Headless Chromium, as root without its sandbox, with a profile of its own

@@ -321,7 +321,7 @@ protected:
         // Within a few seconds nothing of the scan is left on the host.
         EXPECT_TRUE(WaitFor([&] { return ScanProcesses(mounts).empty(); }, std::chrono::seconds(15)))
             << "still running on the host:\n" << ScanProcesses(mounts);
-        EXPECT_TRUE(WaitFor([&] { return UserFiles() == filesBefore; }, std::chrono::seconds(5)))
+        EXPECT_TRUE(WaitFor([&] { return UserFiles() == filesBefore; }, std::chrono::seconds(10)))
             << "files of the scan stayed on the host";
         std::string left;
         for (const std::string& file : UserFiles())
