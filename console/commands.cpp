@@ -126,7 +126,12 @@ public:
         } else if (!m_guard.Existed() && !context.consoleFile.empty()) {
             return Fail("console file " + path + " does not exist");
         }
-        if (HostStatus status = m_host->Open(path); !status) return Fail(status.message);
+        const auto plain = context.acceptPlain ? CConsoleHost::EPlainFile::Accept : CConsoleHost::EPlainFile::Refuse;
+        if (HostStatus status = m_host->Open(path, plain); !status) return Fail(status.message);
+        if (!m_host->PlainWarning().empty()) {
+            std::fprintf(stderr, "Warning: %s\n", TerminalText(m_host->PlainWarning()).c_str());
+            std::fflush(stderr);
+        }
         // Scans are kept in the history; one that cannot be written there
         // is still shown and saved, with a warning.
         m_recorder = std::make_unique<CHistoryRecorder>(

@@ -11,6 +11,9 @@
 struct CommandContext {
     std::string consoleFile;  // empty: the default console file
     int historyKeep = 50;     // scans kept per host in the history
+    // Opens a console file that was encrypted when last used here and is
+    // now plain (with a warning); without it such a file is refused.
+    bool acceptPlain = false;
 };
 
 int CommandGroupAdd(const CommandContext& context, const std::string& name);

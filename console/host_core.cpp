@@ -10,11 +10,13 @@
 #include "console/image_list.h"
 #include "console/menu_collector.h"
 #include "console/node_data.h"
+#include "console/sealed_files.h"
 #include "console/snapin_module.h"
 #include "platform/atomic_file.h"
 #include "platform/paths.h"
 #include "platform/stream.h"
 #include "platform/text.h"
+#include "platform/ui.h"
 
 namespace {
 
@@ -65,6 +67,7 @@ struct CConsoleHost::Impl final : IConsoleSite {
 
     std::string path;
     bool opened = false;
+    std::string plainWarning;
     bool saveFailed = false;  // no file holds the snap-ins' state (a failed save, a recovery)
     IConsoleHostObserver* observer = nullptr;
 
@@ -161,6 +164,48 @@ struct CConsoleHost::Impl final : IConsoleSite {
                 return status;
             }
         }
+        return HostStatus::Ok();
+    }
+
+    // Whether the instances' state is sealed: any of them says so; nothing
+    // when none of them tells.
+    std::optional<bool> StateSealed()
+    {
+        std::optional<bool> sealed;
+        for (SnapinInstance& instance : instances) {
+            com_ptr<IDataObject> data = DataObject(instance.staticItem);
+            if (const std::optional<bool> told = ReadSealedState(data.get()))
+                sealed = sealed.value_or(false) || *told;
+        }
+        return sealed;
+    }
+
+    // After a load from `path`: a sealed state notes the file; a plain one
+    // of a file noted as sealed is asked about, taken or refused.
+    HostStatus CheckPlainFile(const std::string& file, CConsoleHost::EPlainFile plain)
+    {
+        const std::optional<bool> sealed = StateSealed();
+        if (!sealed) return HostStatus::Ok();
+        if (*sealed) {
+            NoteSealedConsoleFile(file);
+            return HostStatus::Ok();
+        }
+        if (!WasSealedConsoleFile(file)) return HostStatus::Ok();
+        const std::string what = "console file " + file +
+                                 " was encrypted (Save Passwords) when it was last used here, and is now a plain file:"
+                                 " it may have been replaced to plant settings the encryption protected (sudo, jump"
+                                 " hosts, logins)";
+        bool take = plain == CConsoleHost::EPlainFile::Accept;
+        if (plain == CConsoleHost::EPlainFile::Ask)
+            take = ::MessageBox(nullptr, AnsiToWide(what + ".\n\nOpen it all the same?"), u"Plain console file",
+                                MB_YESNO | MB_ICONWARNING | MB_DEFBUTTON2) == IDYES;
+        if (!take) {
+            Shutdown();
+            opened = false;
+            return HostStatus::Fail(what + "; it is not opened (--accept-plain opens it)");
+        }
+        ForgetSealedConsoleFile(file);
+        if (plain == CConsoleHost::EPlainFile::Accept) plainWarning = what + "; opened as --accept-plain asks";
         return HostStatus::Ok();
     }
 
@@ -464,6 +509,13 @@ struct CConsoleHost::Impl final : IConsoleSite {
             return HostStatus::Fail(error);
         }
         saveFailed = false;
+        // The note follows what was written: a plain save is the user's own.
+        if (const std::optional<bool> sealed = StateSealed()) {
+            if (*sealed)
+                NoteSealedConsoleFile(target);
+            else
+                ForgetSealedConsoleFile(target);
+        }
         return HostStatus::Ok();
     }
 
@@ -551,7 +603,7 @@ CConsoleHost::CConsoleHost() : m_impl(std::make_unique<Impl>()) {}
 
 CConsoleHost::~CConsoleHost() = default;
 
-HostStatus CConsoleHost::Open(const std::string& path)
+HostStatus CConsoleHost::Open(const std::string& path, EPlainFile plain)
 {
     if (m_impl->opened) return HostStatus::Fail("a console is already open");
     std::vector<ConsoleFileInstance> saved;
@@ -566,9 +618,12 @@ HostStatus CConsoleHost::Open(const std::string& path)
     if (HostStatus status = m_impl->LoadInstances(saved); !status) {
         return HostStatus::Fail("console file " + path + ": " + status.message);
     }
+    if (HostStatus status = m_impl->CheckPlainFile(path, plain); !status) return status;
     m_impl->path = path;
     return HostStatus::Ok();
 }
+
+const std::string& CConsoleHost::PlainWarning() const { return m_impl->plainWarning; }
 
 HostStatus CConsoleHost::OpenImage(std::span<const std::uint8_t> bytes)
 {
@@ -579,9 +634,11 @@ HostStatus CConsoleHost::OpenImage(std::span<const std::uint8_t> bytes)
     return m_impl->LoadInstances(saved);
 }
 
-HostStatus CConsoleHost::OpenRecovered(const std::string& path, std::span<const std::uint8_t> bytes)
+HostStatus CConsoleHost::OpenRecovered(const std::string& path, std::span<const std::uint8_t> bytes,
+                                       EPlainFile plain)
 {
     if (HostStatus status = OpenImage(bytes); !status) return status;
+    if (HostStatus status = m_impl->CheckPlainFile(path, plain); !status) return status;
     m_impl->path = path;
     // No file holds what the snap-ins hold now.
     m_impl->saveFailed = true;

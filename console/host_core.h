@@ -116,13 +116,22 @@ public:
     // Ferrodex instance, saved to `path` later. A damaged or foreign file is
     // refused with a message naming the file, and is never written to.
     // A console can be opened once per host object.
-    HostStatus Open(const std::string& path);
+    // A file noted as sealed (its logins and passwords encrypted when it was
+    // last opened or saved here) that opens in plain form may have been
+    // replaced to plant settings the seal protected: `plain` says whether
+    // the user is asked (Yes/No, No by default), the file is taken with a
+    // warning (PlainWarning), or it is refused. Taking it forgets the note.
+    enum class EPlainFile { Ask, Accept, Refuse };
+    HostStatus Open(const std::string& path, EPlainFile plain = EPlainFile::Ask);
+    // The warning of a plain file taken by EPlainFile::Accept; empty otherwise.
+    const std::string& PlainWarning() const;
     // Opens a console from the bytes of a console file, tied to no file.
     HostStatus OpenImage(std::span<const std::uint8_t> bytes);
     // Opens a console from the bytes of a console file kept elsewhere (a
     // recovery file) as unsaved changes of the console file at `path`: it
     // is saved there.
-    HostStatus OpenRecovered(const std::string& path, std::span<const std::uint8_t> bytes);
+    HostStatus OpenRecovered(const std::string& path, std::span<const std::uint8_t> bytes,
+                             EPlainFile plain = EPlainFile::Ask);
     // A new console with one Ferrodex instance, tied to no file.
     HostStatus OpenNew();
     // Saves every instance to the opened file, atomically (the previous file

@@ -71,6 +71,8 @@ int main(int argc, char** argv)
     app.add_option("--keep", context.historyKeep, "Scans kept per host in the history (default 50)")
         ->type_name("N")
         ->check(CLI::Range(1, 100000));
+    app.add_flag("--accept-plain", context.acceptPlain,
+                 "Open a console file that was encrypted when last used here but is now plain");
     bool ascii = false;
     bool noMouse = false;
     app.add_flag("--ascii", ascii, "Terminal console: ASCII lines and glyphs only");

@@ -4,6 +4,8 @@
 #include <cstring>
 #include <memory>
 
+#include "platform/snapin_contract.h"
+
 namespace {
 
 // Longest display name read back, in UTF-16 code units.
@@ -186,6 +188,15 @@ std::optional<std::u16string> ReadDisplayName(IDataObject* data)
     GlobalLockGuard lock(block.get());
     if (lock.data() == nullptr) return std::nullopt;
     return TextFrom(static_cast<const unsigned char*>(lock.data()), size);
+}
+
+std::optional<bool> ReadSealedState(IDataObject* data)
+{
+    GlobalPtr block = GetFormat(data, kSealedStateFormat);
+    if (!block || GlobalSize(block.get()) != 1) return std::nullopt;
+    GlobalLockGuard lock(block.get());
+    if (lock.data() == nullptr) return std::nullopt;
+    return *static_cast<const std::uint8_t*>(lock.data()) == 1;
 }
 
 std::optional<HostEndpoint> ReadHostEndpoint(IDataObject* data)

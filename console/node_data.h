@@ -15,6 +15,10 @@
 // does not give it.
 std::optional<std::u16string> ReadDisplayName(IDataObject* data);
 
+// kSealedStateFormat: whether the snap-in's state is sealed; nothing when
+// the data object does not give it (another snap-in, another node).
+std::optional<bool> ReadSealedState(IDataObject* data);
+
 // "CCF_NODETYPE": the node's type identifier; nothing when not given.
 std::optional<GUID> ReadNodeType(IDataObject* data);
 

@@ -1,7 +1,12 @@
-// Feeds arbitrary bytes to the inventory loader as a version 2 stream (the
-// vault's header, check record and sealed host records), with cheap key
-// derivation so that seeds written under the password "fuzz" open. Nothing
-// may read out of bounds; what loads must save and load again alike.
+// Feeds arbitrary bytes to the inventory loader as a vault stream (the
+// vault's header, its digest, check record and sealed host records), with
+// cheap key derivation so that seeds written under the password "fuzz"
+// open. Nothing may read out of bounds; what loads must save and load again
+// alike. The same bytes are read as a bare header too: a header that reads
+// must be spelt exactly as it is written again (the bytes bound into every
+// record are the bytes on disk), and one that passes its own checks has a
+// salt that is not all zeros and a cost inside the accepted set.
+#include <algorithm>
 #include <cstdint>
 #include <cstdlib>
 
@@ -10,6 +15,7 @@
 #include "inventory/module_state.h"
 #include "inventory/persistence.h"
 #include "inventory/root_node.h"
+#include "inventory/stream_io.h"
 #include "inventory/vault.h"
 #include "platform/ui.h"
 
@@ -56,6 +62,23 @@ std::u16string Describe(CRootNode& root)
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {
     SetVaultTestParameters(&kFuzzKdf);
+    {
+        // The header after the marker.
+        const std::size_t start = size >= 8 ? 8 : 0;
+        com_ptr<IStream> in = CreateMemoryStream(std::vector<std::uint8_t>(data + start, data + size));
+        CStreamReader reader(in.get());
+        SVaultHeader header;
+        if (ReadVaultHeader(reader, header)) {
+            const std::string bytes = VaultHeaderBytes(header);
+            if (bytes.size() > size - start ||
+                bytes.compare(0, bytes.size(), reinterpret_cast<const char*>(data + start), bytes.size()) != 0)
+                std::abort();
+            if (VaultHeaderFault(header) == nullptr &&
+                (!VaultParamsAcceptable(header.params) ||
+                 std::all_of(header.salt.begin(), header.salt.end(), [](unsigned char c) { return c == 0; })))
+                std::abort();
+        }
+    }
     FuzzUserInterface ui;
     IUserInterface* previous = SetUserInterface(&ui);
     {

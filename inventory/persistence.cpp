@@ -50,16 +50,20 @@ constexpr std::size_t kMaxSettingBytes = 1024;
 constexpr std::uint32_t kMaxSettingsBlock = kMaxSettings * (8 + kMaxSettingBytes) + 4;
 // The plain versions: 1 with each XML as UTF-16 text (read only), 4 with it
 // packed. The vault versions: 2 without the hosts' XML and 3 with it as
-// UTF-16 bytes (both read only), 5 with it packed.
+// UTF-16 bytes, 5 with it packed (all three read only), 6 as 5 with the
+// header's digest after it and the header in every record's associated
+// data.
 constexpr std::uint32_t kPlainVersionWide = 1;
 constexpr std::uint32_t kPlainVersion = 4;
 constexpr std::uint32_t kVaultVersionNoXml = 2;
 constexpr std::uint32_t kVaultVersionWide = 3;
-constexpr std::uint32_t kVaultVersion = 5;
+constexpr std::uint32_t kVaultVersionUnbound = 5;
+constexpr std::uint32_t kVaultVersion = 6;
 constexpr std::u16string_view kMarkerVaultNoXml(u"2\0", 2);
 constexpr std::u16string_view kMarkerVaultWide(u"3\0", 2);
 constexpr std::u16string_view kMarkerPlain(u"4\0", 2);
-constexpr std::u16string_view kMarkerVault(u"5\0", 2);
+constexpr std::u16string_view kMarkerVaultUnbound(u"5\0", 2);
+constexpr std::u16string_view kMarkerVault(u"6\0", 2);
 constexpr std::string_view kCheckText = "wvej";
 constexpr std::string_view kCheckPlace = "ferrodex vault check";
 constexpr std::string_view kHostPlace = "ferrodex vault host";
@@ -76,6 +80,9 @@ constexpr std::uint32_t kMaxNameUnits = CConsoleNode::kMaxName + 1;
 struct SVaultSession {
     CVaultKey key;
     std::uint32_t version = kVaultVersion;
+    // The header's bytes and digest, bound into every record from version 6
+    // on (empty before it).
+    std::string header;
     std::uint32_t group = 0;
     std::uint32_t host = 0;
     std::string groupName;
@@ -112,8 +119,9 @@ void Tell(UINT id, UINT icon, std::u16string_view detail = {})
 }
 
 // The associated data of a host record: its group's index and name, its
-// index in the group and the stream version, so a record moved to another
-// place, group or file version does not open.
+// index in the group, the stream version and (from version 6 on) the
+// header, so a record moved to another place, group, file version or under
+// another header does not open.
 std::string HostPlace(const SVaultSession& session, std::string_view what = kHostPlace)
 {
     std::string place(what);
@@ -121,14 +129,25 @@ std::string HostPlace(const SVaultSession& session, std::string_view what = kHos
     AppendU32(place, session.group);
     AppendU32(place, session.host);
     AppendText(place, session.groupName);
+    if (!session.header.empty()) AppendText(place, session.header);
     return place;
 }
 
-std::string CheckPlace(std::uint32_t version)
+std::string CheckPlace(std::uint32_t version, std::string_view header)
 {
     std::string place(kCheckPlace);
     AppendU32(place, version);
+    if (!header.empty()) AppendText(place, header);
     return place;
+}
+
+// The versions whose check record carries no header: a check that opens
+// under another of them than the marker says had its marker changed.
+constexpr std::uint32_t kUnboundVaultVersions[] = {kVaultVersionNoXml, kVaultVersionWide, kVaultVersionUnbound};
+
+void TellHeaderDamaged(std::u16string_view why)
+{
+    Tell(IDS_VAULT_HEADER_DAMAGED, MB_ICONERROR, why);
 }
 
 // --- Version 1, read only ---------------------------------------------------
@@ -202,7 +221,7 @@ HRESULT OpenVault(SVaultSession& session, const SVaultHeader& header, const std:
         const EVaultError derived = session.key.Derive(password.get(), header.params, header.salt);
         if (derived == VAULT_OK) {
             Wiped<std::string> plain;
-            if (session.key.Open(check, CheckPlace(session.version), plain.get()) == VAULT_OK) {
+            if (session.key.Open(check, CheckPlace(session.version, session.header), plain.get()) == VAULT_OK) {
                 CPlainReader reader(plain.get());
                 std::string text;
                 if (!reader.ReadText(kCheckText.size(), text) || text != kCheckText || !reader.ReadU32(groups) ||
@@ -211,6 +230,20 @@ HRESULT OpenVault(SVaultSession& session, const SVaultHeader& header, const std:
                     return HRESULT_INVALID_DATA;
                 }
                 return S_OK;
+            }
+            // The right password with another version's marker: the check
+            // opens under the version it was written as.
+            if (session.header.empty()) {
+                for (const std::uint32_t other : kUnboundVaultVersions) {
+                    if (other == session.version) continue;
+                    Wiped<std::string> opened;
+                    if (session.key.Open(check, CheckPlace(other, {}), opened.get()) == VAULT_OK) {
+                        TellHeaderDamaged(u"its version marker says " + IntToDecimal(static_cast<int>(session.version)) +
+                                          u" but its records were written as version " +
+                                          IntToDecimal(static_cast<int>(other)));
+                        return HRESULT_INVALID_DATA;
+                    }
+                }
             }
         } else if (derived != VAULT_EMPTY_PASSWORD) {
             return E_FAIL;
@@ -648,14 +681,19 @@ HRESULT SaveVault(CRootNode& root, IStream* stream)
     AppendText(check, kCheckText);
     AppendU32(check, groups);
     AppendU32(check, hosts);
+    SVaultHeader header;
+    header.params = session.key.Params();
+    header.salt = session.key.Salt();
+    session.header = VaultHeaderBytes(header);
+    session.header += VaultHeaderDigest(session.version, session.header);
     std::string sealedCheck;
-    if (session.key.Seal(check, CheckPlace(session.version), sealedCheck) != VAULT_OK) return E_FAIL;
+    if (session.key.Seal(check, CheckPlace(session.version, session.header), sealedCheck) != VAULT_OK) return E_FAIL;
 
     CVaultScope scope(session);
     CStreamWriter writer(stream);
     writer.WriteU32(static_cast<std::uint32_t>(kMarkerVault.size() * 2));
     writer.WriteWide(kMarkerVault);
-    WriteVaultHeader(writer, session.key);
+    writer.WriteBytes(session.header.data(), session.header.size());
     WriteSealed(writer, sealedCheck);
     HRESULT hr = writer.Result();
     if (SUCCEEDED(hr)) hr = root.Save(stream, true);
@@ -674,13 +712,36 @@ HRESULT LoadVault(CRootNode& root, IStream* stream, std::uint32_t version)
     CStreamReader reader(stream);
     SVaultHeader header;
     std::string check;
-    if (!ReadVaultHeader(reader, header) || !ReadSealed(reader, check)) return HRESULT_INVALID_DATA;
-    if (!VaultParamsAcceptable(header.params)) {
-        Tell(IDS_VAULT_PARAMETERS, MB_ICONERROR);
+    if (!ReadVaultHeader(reader, header)) {
+        TellHeaderDamaged(u"it cannot be read");
         return HRESULT_INVALID_DATA;
     }
     SVaultSession session;
     session.version = version;
+    if (version >= kVaultVersion) {
+        // The digest covers the header and the marker's version: a header
+        // damaged on disk, or given another marker, is told as such.
+        session.header = VaultHeaderBytes(header);
+        std::string digest;
+        if (!reader.ReadBytes(kVaultHeaderDigestBytes, digest) ||
+            digest != VaultHeaderDigest(version, session.header)) {
+            TellHeaderDamaged(u"its check value does not match its fields or its version marker");
+            return HRESULT_INVALID_DATA;
+        }
+        session.header += digest;
+    }
+    if (!ReadSealed(reader, check)) {
+        TellHeaderDamaged(u"the check record after it cannot be read");
+        return HRESULT_INVALID_DATA;
+    }
+    if (!VaultParamsAcceptable(header.params)) {
+        Tell(IDS_VAULT_PARAMETERS, MB_ICONERROR);
+        return HRESULT_INVALID_DATA;
+    }
+    if (const char* fault = VaultHeaderFault(header)) {
+        TellHeaderDamaged(AnsiToWide(fault));
+        return HRESULT_INVALID_DATA;
+    }
     std::uint32_t groups = 0;
     std::uint32_t hosts = 0;
     const HRESULT opened = OpenVault(session, header, check, groups, hosts);
@@ -726,8 +787,11 @@ HRESULT LoadInventory(CRootNode& root, IStream* stream)
     if (markerLength == kMarkerVault.size() * 2) {
         std::u16string marker;
         if (!reader.ReadWide(static_cast<std::uint32_t>(kMarkerVault.size()), marker)) return HRESULT_INVALID_DATA;
-        root.m_bOlderForm = marker != kMarkerVault && marker != kMarkerPlain;
+        // Version 5 is written again as 6 without a note: only the
+        // associated data changed.
+        root.m_bOlderForm = marker != kMarkerVault && marker != kMarkerVaultUnbound && marker != kMarkerPlain;
         if (marker == kMarkerVault) return LoadVault(root, stream, kVaultVersion);
+        if (marker == kMarkerVaultUnbound) return LoadVault(root, stream, kVaultVersionUnbound);
         if (marker == kMarkerVaultWide) return LoadVault(root, stream, kVaultVersionWide);
         if (marker == kMarkerVaultNoXml) return LoadVault(root, stream, kVaultVersionNoXml);
         if (marker == kMarkerPlain) version = kPlainVersion;

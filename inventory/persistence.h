@@ -1,13 +1,14 @@
 // The inventory inside the console file: a marker, then the groups with
 // their hosts. Without Save Passwords, version 4: each host in a plain form
 // (host, port, last XML packed as stored_picture.h says, and the settings
-// that are no secret: login, key file, agent, sudo). With it, version 5: a
-// vault header (see vault.h), each host's address, port, login, password
-// and settings (the key file's passphrase among them) in one sealed record
-// and its packed XML in another. Files of versions 1 (the XML as UTF-16
-// text; encrypted records of old), 2 (a vault without XML) and 3 (a vault
-// with it as UTF-16) still load; the next save writes today's version and
-// says so once.
+// that are no secret: login, key file, agent, sudo). With it, version 6: a
+// vault header (see vault.h) and its digest, each host's address, port,
+// login, password and settings (the key file's passphrase among them) in
+// one sealed record and its packed XML in another, every record bound to
+// the header. Files of versions 1 (the XML as UTF-16 text; encrypted
+// records of old), 2 (a vault without XML), 3 (a vault with it as UTF-16)
+// and 5 (a vault not bound to its header) still load; the next save writes
+// today's version and says so once (silently for version 5).
 // docs/console-file.md describes the layouts.
 #pragma once
 

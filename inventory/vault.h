@@ -19,7 +19,7 @@ struct SVaultKdfParams {
 };
 
 // The parameters a new vault is written with (64 MiB, about a third of a
-// second on the reference machine).
+// second on the reference machine; the ceiling allows four times its work).
 constexpr SVaultKdfParams kVaultDefaultKdf{16, 8, 1};
 
 enum EVaultError {
@@ -87,6 +87,23 @@ struct SVaultHeader {
 };
 void WriteVaultHeader(CStreamWriter& writer, const CVaultKey& key);
 bool ReadVaultHeader(CStreamReader& reader, SVaultHeader& header);
+// The header's bytes exactly as WriteVaultHeader writes them (reading
+// accepts no other spelling, so these are also the bytes that were read).
+std::string VaultHeaderBytes(const SVaultHeader& header);
+
+// What is wrong with a header before any derivation, or nullptr: a salt of
+// zeros (never drawn by us), a cost outside the accepted set. Such a header
+// is damage or tampering, never a wrong password.
+const char* VaultHeaderFault(const SVaultHeader& header);
+
+// The digest that follows the header in newer files: SHA-256 over a label,
+// the stream version and the header's bytes. Unkeyed, it tells a header
+// damaged on disk (or one given another version marker) from a wrong
+// password; a forger can recompute it, but the header's bytes are also in
+// the associated data of every sealed record, so a forged header opens
+// nothing.
+constexpr std::size_t kVaultHeaderDigestBytes = 32;
+std::string VaultHeaderDigest(std::uint32_t version, std::string_view headerBytes);
 
 // One sealed record with its byte count.
 void WriteSealed(CStreamWriter& writer, std::string_view sealed);

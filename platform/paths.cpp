@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <vector>
 
 namespace {
@@ -181,6 +182,24 @@ bool IdentityOfPath(const std::string& path, SFileIdentity& identity)
     identity.device = static_cast<std::uint64_t>(info.st_dev);
     identity.inode = static_cast<std::uint64_t>(info.st_ino);
     return true;
+}
+
+std::string CanonicalPath(const std::string& path)
+{
+    if (path.empty()) return {};
+    const std::size_t slash = path.find_last_of('/');
+    const std::string folder = slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
+    std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
+    std::unique_ptr<char, decltype(&std::free)> resolved(::realpath(folder.c_str(), nullptr), &std::free);
+    if (!resolved) return {};
+    std::string full(resolved.get());
+    if (name.empty() || name == "." || name == "..") {
+        // A folder: resolved whole.
+        std::unique_ptr<char, decltype(&std::free)> whole(::realpath(path.c_str(), nullptr), &std::free);
+        return whole ? std::string(whole.get()) : std::string();
+    }
+    if (full != "/") full += '/';
+    return full + name;
 }
 
 std::string SharedFolderRisk(const std::string& folder)

@@ -65,6 +65,10 @@ EOwnFileCheck CheckOwnFile(const std::string& path, SFileIdentity& identity, std
 // The file `path` names now, its last component not followed when it is a
 // link; false when there is none.
 bool IdentityOfPath(const std::string& path, SFileIdentity& identity);
+// The absolute path of `path` with its folder's links, "." and ".."
+// resolved (the last component kept as it is, so that a file not yet made
+// has one too); empty when its folder does not exist.
+std::string CanonicalPath(const std::string& path);
 // Why files in `folder` may not be this user's alone: others may create
 // files in it (a sticky bit keeps them from replacing files, not from
 // planting a file before it is made), or it belongs to another user than

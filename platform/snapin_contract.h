@@ -41,3 +41,9 @@ constexpr long IDM_REFRESH_ALL = 5;
 // keeps it as it keeps one read from the console file (no scan of this
 // session), and expanding the host shows it without contacting the server.
 inline constexpr char16_t kHostPictureXmlFormat[] = u"FERRODEX_HOST_XML";
+
+// The clipboard format by which the root node's data object tells whether
+// the snap-in's state holds secrets sealed under a main password (and is
+// saved so): one byte, 1 sealed, 0 plain. A host notes a console file whose
+// state was sealed and warns when it opens in plain form later.
+inline constexpr char16_t kSealedStateFormat[] = u"FERRODEX_SEALED_STATE";

@@ -116,28 +116,33 @@ constexpr CShellWord kInstallTail(
 // The install step guarded as the scan is (scan/scan_command.h): when the
 // connection goes, the install and the build it started end and the
 // deployment's folder goes with them. `install` runs in the sources'
-// folder with the architecture as $2.
+// folder with the architecture as $2 and sudo's prompt (if any) as $3.
 std::string GuardedInstall(const std::string& folder, const std::string& sources, const std::string& architecture,
-                           CShellWord install)
+                           CShellWord install, const std::string& prompt = {})
 {
     return GuardPrologue(CurrentHostBounds()) + " " + GuardSetup(folder) + " " +
-           BuildRemoteCommand({"set --", CShellWord::Value(sources), CShellWord::Value(architecture), ";"}) + " " +
+           BuildRemoteCommand({"set --", CShellWord::Value(sources), CShellWord::Value(architecture),
+                               CShellWord::Value(prompt), ";"}) +
+           " " +
            GuardWait({"cd \"$1\" &&", install, kInstallTail}) + " " + BuildRemoteCommand({"exit \"$s\""});
 }
 
 // Runs the install script as root through sudo (the script then installs
 // system-wide): without a password first, then with the host's on sudo's
-// standard input. True when it ran; a failing install raises its output; a
-// refusing sudo is told as a note and gives false.
+// standard input, sent only once sudo showed this run's own prompt on
+// standard error. True when it ran; a failing install raises its output; a
+// refusing sudo, or a host that showed another prompt, is told as a note
+// and gives false.
 bool InstallThroughSudo(const std::string& folder, const std::string& sources, const std::string& architecture,
                         const std::string& password, IScanQuestions& questions)
 {
     const auto run = [&](bool withPassword) {
         // sudo's messages and the install's last lines are the output.
+        const std::string prompt = withPassword ? NewSudoPrompt() : std::string();
         const std::string command =
             withPassword
                 ? GuardedInstall(folder, sources, architecture,
-                                 "LC_ALL=C sudo -S -p '' -- ./install --arch \"$2\" --system")
+                                 "LC_ALL=C sudo -S -p \"$3\" -- ./install --arch \"$2\" --system", prompt)
                 : GuardedInstall(folder, sources, architecture,
                                  "LC_ALL=C sudo -n -- ./install --arch \"$2\" --system </dev/null");
         if (!withPassword) return CSSH2::Exec(command.c_str());
@@ -145,13 +150,17 @@ bool InstallThroughSudo(const std::string& folder, const std::string& sources, c
         input.get().reserve(password.size() + 1);
         input.get() = password;
         input.get() += '\n';
-        return CSSH2::ExecWithInput(command.c_str(), input.get());
+        return CSSH2::ExecWithInputAfterPrompt(command.c_str(), input.get(), prompt);
     };
     CheckSshResult(run(false));
     if (CSSH2::GetExitStatus() == 0) return true;
     ESudoRefusal refusal = ClassifySudoRefusal(CSSH2::GetOutput());
     if (refusal == SUDO_PASSWORD_REQUIRED && !password.empty()) {
         CheckSshResult(run(true));
+        if (!CSSH2::InputWasSent()) {
+            questions.Note(SudoRefusalText(SUDO_FORGED_PROMPT, CSSH2::GetOutput(), kHomeInstallText), u"sudo");
+            return false;
+        }
         if (CSSH2::GetExitStatus() == 0) return true;
         refusal = ClassifySudoRefusal(CSSH2::GetOutput());
         if (refusal == SUDO_PASSWORD_REQUIRED) refusal = SUDO_WRONG_PASSWORD;

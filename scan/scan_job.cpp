@@ -116,7 +116,7 @@ void RunScanStep(const SScanRequest& request, IScanQuestions& questions, SScanRe
         return;
     }
     const int answerSeconds = std::min(kSudoAnswerSeconds, request.limits.commandSeconds);
-    CheckSshResult(CSSH2::Exec(SudoScanCommand(false, answerSeconds).c_str()), kLshw);
+    CheckSshResult(CSSH2::Exec(SudoScanCommand({}, answerSeconds).c_str()), kLshw);
     std::uint32_t status = CSSH2::GetExitStatus();
     if (status == kSudoSilentStatus) return TellAndScanWithoutSudo(SudoSilentText(answerSeconds));
     // Only root's own lshw runs as root: sudo was not asked.
@@ -135,8 +135,19 @@ void RunScanStep(const SScanRequest& request, IScanQuestions& questions, SScanRe
             input.get().reserve(password.get().size() + 1);
             input.get() = password.get();
             input.get() += '\n';
-            CheckSshResult(CSSH2::ExecWithInput(SudoScanCommand(true, answerSeconds).c_str(), input.get()), kLshw);
+            // Sent only once sudo itself asked with this run's own prompt:
+            // a host that prints a sudo message of its own gets nothing.
+            const std::string prompt = NewSudoPrompt();
+            CheckSshResult(CSSH2::ExecWithInputAfterPrompt(SudoScanCommand(prompt, answerSeconds).c_str(),
+                                                           input.get(), prompt),
+                           kLshw);
             status = CSSH2::GetExitStatus();
+            if (!CSSH2::InputWasSent()) {
+                // A sudo that stayed silent is told as such; anything else
+                // showed no prompt of ours.
+                if (status == kSudoSilentStatus) return TellAndScanWithoutSudo(SudoSilentText(answerSeconds));
+                return TellAndScanWithoutSudo(SudoRefusalText(SUDO_FORGED_PROMPT, CSSH2::GetOutput()));
+            }
             if (status == kSudoSilentStatus) return TellAndScanWithoutSudo(SudoSilentText(answerSeconds));
             if (status != kSudoRefusedStatus) return;
             refusal = ClassifySudoRefusal(CSSH2::GetOutput());

@@ -1,5 +1,7 @@
 #include "scan/sudo_scan.h"
 
+#include <openssl/rand.h>
+
 #include <string>
 #include <vector>
 
@@ -8,6 +10,7 @@
 #include "platform/text.h"
 #include "scan/remote_command.h"
 #include "scan/scan_command.h"
+#include "scan/scan_error.h"
 
 namespace {
 
@@ -61,31 +64,52 @@ std::string LastLine(std::string_view output)
 
 }  // namespace
 
-std::string SudoScanCommand(bool passwordOnInput, int answerSeconds)
+std::string SudoScanCommand(std::string_view prompt, int answerSeconds)
 {
-    return SudoScanCommand(passwordOnInput, CurrentHostBounds(), answerSeconds);
+    return SudoScanCommand(prompt, CurrentHostBounds(), answerSeconds);
 }
 
-std::string SudoScanCommand(bool passwordOnInput, const SHostBounds& bounds, int answerSeconds)
+std::string NewSudoPrompt()
 {
+    unsigned char bytes[16];
+    if (RAND_bytes(bytes, sizeof bytes) != 1) throw CScanError::Text(u"no random numbers for sudo's prompt");
+    static const char kHex[] = "0123456789abcdef";
+    std::string prompt = "fdx-sudo-";
+    for (const unsigned char b : bytes) {
+        prompt += kHex[b >> 4];
+        prompt += kHex[b & 15];
+    }
+    return prompt;
+}
+
+std::string SudoScanCommand(std::string_view prompt, const SHostBounds& bounds, int answerSeconds)
+{
+    const bool passwordOnInput = !prompt.empty();
     const std::string seconds = std::to_string(answerSeconds);
     // sudo's messages go to the output (in the C locale, to be told apart),
     // lshw's XML to the private folder: an empty XML after a failure is sudo
     // refusing, as lshw writes its XML before it ends. The password is read
-    // once into the shell and handed to each sudo by the shell's own printf,
-    // so that it is on no command line.
+    // once into the shell, only after sudo showed the prompt (the client
+    // waits for it), and handed to each sudo through a FIFO or the shell's
+    // own printf, so that it is on no command line. The question's sudo
+    // writes its prompt and messages to standard error as they come; it
+    // reads from the FIFO, opened by the shell for writing first (so that
+    // no open blocks) and closed once the password is in it.
     std::string command = GuardPrologue(bounds) + " " + BuildRemoteCommand({kFindRootsLshw}) + " " + GuardSetup();
     if (passwordOnInput)
         return command + " " +
-               BuildRemoteCommand({"IFS= read -r w || w=;"
-                                   " if command -v timeout >/dev/null 2>&1; then"
-                                   " o=$(printf '%s\\n' \"$w\" | LC_ALL=C timeout -k 5",
-                                   CShellWord::Value(seconds),
-                                   "sudo -S -p '' -l -- \"$r\" 2>&1 >/dev/null); c=$?;"
+               BuildRemoteCommand({"set --", CShellWord::Value(prompt),
+                                   "; p=$1; mkfifo \"$d/i\" || exit 1; exec 5<>\"$d/i\" 6<\"$d/i\";"
+                                   " ( if command -v timeout >/dev/null 2>&1; then"
+                                   " LC_ALL=C timeout -k 5", CShellWord::Value(seconds),
+                                   "sudo -S -p \"$p\" -l -- \"$r\" <&6 >/dev/null;"
+                                   " else LC_ALL=C sudo -S -p \"$p\" -l -- \"$r\" <&6 >/dev/null; fi;"
+                                   " echo $? >\"$d/c\"; printf '\\n' >&2 ) 5>&- & b=$!; exec 6<&-;"
+                                   " IFS= read -r w || w=; printf '%s\\n' \"$w\" >&5; exec 5>&-;"
+                                   " wait $b; c=1; read -r c <\"$d/c\";"
                                    " case $c in 124|137) exit 242;; esac;"
                                    // A refused password is not sent a second time.
-                                   " case $o in *'incorrect password'*|*'try again'*) printf '%s\\n' \"$o\"; exit 241;; esac;"
-                                   " fi; LC_ALL=C; export LC_ALL;"}) +
+                                   " [ \"$c\" = 0 ] || exit 241; LC_ALL=C; export LC_ALL;"}) +
                " " + GuardRun("printf '%s\\n' \"$w\" | run sudo -S -p '' -- \"$r\" -xml") + " " +
                BuildRemoteCommand({"w=; [ \"$s\" -eq 0 ] || [ -s \"$d/x\" ] || exit 241;"
                                    " [ \"$s\" = 0 ] || exit \"$s\"; cat \"$d/x\" || exit 1"});

@@ -1,7 +1,9 @@
 // The scan with root rights: lshw run through sudo, first without a
 // password (sudo -n), then with the host's password on sudo's standard
-// input when sudo asks for one. A sudo that is missing or refuses is told
-// by its cause, and the scan is run again without root rights.
+// input when sudo asks for one with this run's own random prompt. A sudo
+// that is missing or refuses, or a host that shows anything but that
+// prompt, is told by its cause, and the scan is run again without root
+// rights.
 #pragma once
 
 #include <cstdint>
@@ -12,9 +14,12 @@
 
 // The scan command of ScanCommand with lshw run through sudo: only root's
 // own lshw, never one the login could change (see kLshwNotRootsStatus);
-// `-n` without
-// a password, `-S` with an empty prompt when the password comes on standard
-// input. Exits with kLshwMissingStatus when there is no lshw, with
+// `-n` without a password. With `prompt`, the password is awaited on
+// standard input: sudo is first asked (`sudo -S -p PROMPT -l`) with its
+// prompt on standard error, the shell reads the password only then (the
+// client sends it only once it saw exactly that prompt) and hands it to
+// that sudo and to the one that runs lshw; at the question's end a line
+// feed goes to standard error, so that a client still waiting stops. Exits with kLshwMissingStatus when there is no lshw, with
 // kSudoMissingStatus when there is no sudo, and with kSudoRefusedStatus and
 // sudo's messages as output when sudo did not run lshw.
 // Before lshw runs, sudo is asked whether the login may run it (`sudo -l`)
@@ -23,8 +28,11 @@
 // kSudoSilentStatus instead of holding the scan for the whole command limit.
 inline constexpr int kSudoAnswerSeconds = 30;
 // The bounds are those of the limits in force unless given.
-std::string SudoScanCommand(bool passwordOnInput, int answerSeconds = kSudoAnswerSeconds);
-std::string SudoScanCommand(bool passwordOnInput, const SHostBounds& bounds, int answerSeconds = kSudoAnswerSeconds);
+std::string SudoScanCommand(std::string_view prompt = {}, int answerSeconds = kSudoAnswerSeconds);
+std::string SudoScanCommand(std::string_view prompt, const SHostBounds& bounds, int answerSeconds = kSudoAnswerSeconds);
+// A fresh prompt for one run: "fdx-sudo-" and 32 hex digits from the
+// system's CSPRNG (no "%", which sudo would expand).
+std::string NewSudoPrompt();
 inline constexpr std::uint32_t kSudoMissingStatus = 240;
 inline constexpr std::uint32_t kSudoRefusedStatus = 241;
 inline constexpr std::uint32_t kSudoSilentStatus = 242;
@@ -45,6 +53,7 @@ enum ESudoRefusal {
     SUDO_TTY_REQUIRED,       // requiretty
     SUDO_OTHER,
     SUDO_LSHW_NOT_ROOTS,     // kLshwNotRootsStatus: sudo is not asked at all
+    SUDO_FORGED_PROMPT,      // the host showed something other than this run's prompt: no password sent
 };
 
 // The cause told by sudo's messages (printed in the C locale).

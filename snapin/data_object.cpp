@@ -8,6 +8,8 @@
 #include <unordered_set>
 
 #include "inventory/host_node.h"
+#include "inventory/root_node.h"
+#include "platform/snapin_contract.h"
 #include "scan/login_settings.h"
 #include "snapin/guids.h"
 
@@ -102,6 +104,15 @@ HRESULT CNodeDataObject::GetDataHere(FORMATETC* format, STGMEDIUM* medium)
         if (format == nullptr || medium == nullptr) return E_POINTER;
         const ClipboardFormats& formats = GetClipboardFormats();
         const UINT cf = format->cfFormat;
+        static const UINT sealedState = RegisterClipboardFormat(kSealedStateFormat);
+        if (cf == sealedState) {
+            const auto* root = dynamic_cast<const CRootNode*>(m_pNode);
+            if (root == nullptr) return DV_E_FORMATETC;
+            com_ptr<IStream> stream;
+            RETURN_IF_FAILED(CreateStreamOnHGlobal(medium->hGlobal, FALSE, stream.put()));
+            const std::uint8_t sealed = root->m_bSavePasswords ? 1 : 0;
+            return WriteBytes(stream.get(), &sealed, 1);
+        }
         if (cf != formats.displayName && cf != formats.nodeType && cf != formats.szNodeType &&
             cf != formats.snapinClassId && cf != formats.privateObject && cf != formats.hostEndpoint &&
             cf != formats.hostPicture && cf != formats.hostScan && cf != formats.hostTree)

@@ -55,9 +55,28 @@ void CSSH2::TakeWindowAdjust()
     m_nRemoteWindow = bytes > 0xFFFFFFFFu - m_nRemoteWindow ? 0xFFFFFFFFu : m_nRemoteWindow + bytes;
 }
 
+void CSSH2::WatchPrompt(ByteView data)
+{
+    const std::string_view text = AsText(data);
+    // Never more than the prompt is kept: what goes past it is not it.
+    const std::size_t room = m_strPrompt.size() - m_strPromptSeen.size();
+    m_strPromptSeen.append(text.substr(0, room));
+    const bool beyond = text.size() > room;
+    if (!beyond && m_strPromptSeen == m_strPrompt) {
+        m_bInputHeld = false;  // SendInput sends it now
+        return;
+    }
+    if (beyond || m_strPrompt.compare(0, m_strPromptSeen.size(), m_strPromptSeen) != 0) {
+        // Not the prompt: the input is dropped, and only its end is sent.
+        WipeString(m_strInput);
+        m_nInputSent = 0;
+        m_bInputHeld = false;
+    }
+}
+
 void CSSH2::SendInput()
 {
-    if (m_bInputEnded) return;
+    if (m_bInputEnded || m_bInputHeld) return;
     // A packet of ours holds at most kMaxPacket bytes of data, and never more
     // than the server said it takes.
     const std::uint32_t largest = std::min<std::uint32_t>(kMaxPacket, m_nRemoteMaxPacket);
@@ -72,6 +91,7 @@ void CSSH2::SendInput()
         m_nRemoteWindow -= static_cast<std::uint32_t>(size);
     }
     if (m_nInputSent < m_strInput.size()) return;
+    m_bInputSent = !m_strInput.empty();
     m_transport.Start(SSH_MSG_CHANNEL_EOF).PutUint32(m_nRemoteId);
     m_transport.Send();
     m_bInputEnded = true;
@@ -155,6 +175,8 @@ void CSSH2::RunCommand()
             m_nLocalWindow -= size;
             // Extended data other than standard error is taken and dropped.
             if (type == SSH_MSG_CHANNEL_DATA || data.dataType == 1) AppendOutput(data.data);
+            if (m_bInputHeld && type == SSH_MSG_CHANNEL_EXTENDED_DATA && data.dataType == 1)
+                WatchPrompt(data.data);
             // The window is given back in one piece once half of it is
             // used: one small packet per megabyte, not one per packet.
             if (m_nLocalWindow >= kLocalWindow / 2) break;

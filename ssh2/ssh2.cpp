@@ -75,6 +75,19 @@ int CSSH2::ExecWithInput(const char* command, std::string_view input)
     return session ? session->ExecStep(command, input) : SSH_NOT_LOGINED;
 }
 
+int CSSH2::ExecWithInputAfterPrompt(const char* command, std::string_view input, std::string_view prompt)
+{
+    CSSH2* session = Current();
+    g_lastFailure = {};
+    return session ? session->ExecStep(command, input, prompt) : SSH_NOT_LOGINED;
+}
+
+bool CSSH2::InputWasSent()
+{
+    CSSH2* session = Current();
+    return session != nullptr && session->m_bInputSent;
+}
+
 std::uint32_t CSSH2::GetExitStatus()
 {
     CSSH2* session = Current();
@@ -295,7 +308,7 @@ int CSSH2::LoginStep(const char* user, const char* password)
     return result;
 }
 
-int CSSH2::ExecStep(const char* command, std::string_view input)
+int CSSH2::ExecStep(const char* command, std::string_view input, std::string_view prompt)
 {
     m_strCommand = command ? command : "";
     WipeString(m_strInput);
@@ -304,6 +317,10 @@ int CSSH2::ExecStep(const char* command, std::string_view input)
     m_nInputSent = 0;
     // A command without input gets no end of input either, as before.
     m_bInputEnded = input.empty();
+    m_strPrompt.assign(prompt);
+    m_strPromptSeen.clear();
+    m_bInputHeld = !input.empty() && !prompt.empty();
+    m_bInputSent = false;
     struct SInputWipe {
         CSSH2& session;
         ~SInputWipe()

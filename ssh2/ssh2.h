@@ -144,6 +144,14 @@ public:
     // the window the server gives), then its end. The input is a secret:
     // the packet log never shows it, and no copy of it stays after the call.
     static int ExecWithInput(const char* command, std::string_view input);
+    // As ExecWithInput, but the input is held back until the command's
+    // standard error has shown exactly `prompt` (nothing before it, nothing
+    // else): then it is sent with the end of input. Standard error that
+    // cannot be the start of the prompt ends the input with nothing sent.
+    // The wait is bounded by the command's time limit; InputWasSent tells
+    // afterwards whether the input went out.
+    static int ExecWithInputAfterPrompt(const char* command, std::string_view input, std::string_view prompt);
+    static bool InputWasSent();
     // The last command's exit status; kNoExitStatus when it sent none.
     static std::uint32_t GetExitStatus();
     // The signal that ended the last command ("KILL"); empty when none did.
@@ -184,7 +192,7 @@ public:
     // hops: the jump hosts in front of this host, the first to contact first.
     int ConnectStep(const char* host, unsigned port, int timeoutSeconds, std::vector<SJumpHost> hops = {});
     int LoginStep(const char* user, const char* password);
-    int ExecStep(const char* command, std::string_view input = {});
+    int ExecStep(const char* command, std::string_view input = {}, std::string_view prompt = {});
     int DisconnectStep();
 
     std::uint32_t State() const { return m_nState; }
@@ -272,6 +280,9 @@ private:
     // Sends as much of the pending input as the server's window takes, and
     // the end of input once all of it is sent.
     void SendInput();
+    // Standard error while the input waits for its prompt: the prompt lets
+    // the input go, anything else drops it and ends the input.
+    void WatchPrompt(ByteView data);
     void TakeWindowAdjust();
 
     std::unique_ptr<CSshPacketLog> m_pLog;
@@ -282,6 +293,12 @@ private:
     std::string m_strInput;          // the command's standard input, wiped once sent
     std::size_t m_nInputSent = 0;
     bool m_bInputEnded = true;
+    // The prompt the input waits for (empty: none), the standard error seen
+    // while waiting, and whether the input went out.
+    std::string m_strPrompt;
+    std::string m_strPromptSeen;
+    bool m_bInputHeld = false;
+    bool m_bInputSent = false;
     std::uint32_t m_nRemoteWindow = 0;
     std::uint32_t m_nRemoteMaxPacket = 0;
     std::string m_strOutput;

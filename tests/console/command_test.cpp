@@ -304,7 +304,7 @@ TEST_F(CommandTest, AnOlderReleasesEncryptedFileOpensAndIsReencryptedOnce)
               std::string::npos)
         << first.err;
     const std::string saved = ConsoleBytes();
-    EXPECT_NE(saved.find(std::string("5\0\0\0\6\0\0\0scrypt", 14)), std::string::npos);
+    EXPECT_NE(saved.find(std::string("6\0\0\0\6\0\0\0scrypt", 14)), std::string::npos);
     EXPECT_EQ(saved.find("srv-database"), std::string::npos);
     const RunResult second = Ok({"group", "add", "Test"}, "fixture-main\n");
     EXPECT_EQ(second.err.find("re-encrypted"), std::string::npos) << second.err;
@@ -668,4 +668,65 @@ TEST_F(CommandTest, HostsHaveNamesApartFromAddressesAndPathsUseThem)
     EXPECT_NE(exported.kind, JsonValue::Kind::Null);
     EXPECT_NE(Ok({"export", "Lab/web-primary", "--format", "csv"}).out.find("web-primary"), std::string::npos);
     EXPECT_EQ(Run({"history", "Lab/web-primary"}).status, 0);
+}
+
+TEST_F(CommandTest, AnEncryptedConsoleFileReplacedByAPlainOneIsRefusedUntilAccepted)
+{
+    Ok({"group", "add", "Lab"});
+    Ok({"host", "add", "Lab", "srv", "--login", "root", "--password-stdin"}, "host-secret\n");
+    Ok({"passwords", "on", "--main-password-stdin"}, "main-secret\n");
+    // The attacker's plain file: the same host, scanned through sudo over a
+    // jump host of theirs.
+    const std::string forged = m_dir.file("forged.fdx");
+    const auto forge = [&](std::vector<std::string> args) {
+        args.insert(args.begin(), {"--console", forged});
+        const RunResult result = RunFerrodex(m_env, args, "");
+        ASSERT_EQ(result.status, 0) << result.err;
+    };
+    forge({"group", "add", "Lab"});
+    forge({"host", "add", "Lab", "srv", "--login", "root", "--sudo", "--jump", "eve@bastion.example"});
+    const std::string plain = ReadWholeFile(forged);
+    const auto plant = [&](const std::string& path) {
+        // Written in place: the file keeps its identity.
+        std::ofstream(path, std::ios::binary | std::ios::trunc).write(plain.data(), static_cast<std::streamsize>(plain.size()));
+    };
+    const std::string kRefused = "was encrypted (Save Passwords) when it was last used here, and is now a plain file";
+    const auto expectRefused = [&](const std::vector<std::string>& args, const std::string& path) {
+        const std::string before = ReadWholeFile(path);
+        std::vector<std::string> full{"--console", path};
+        full.insert(full.end(), args.begin(), args.end());
+        const RunResult result = RunFerrodex(m_env, full, "");
+        EXPECT_NE(result.status, 0) << ::testing::PrintToString(args);
+        EXPECT_NE(result.err.find(kRefused), std::string::npos) << result.err;
+        EXPECT_NE(result.err.find("--accept-plain"), std::string::npos) << result.err;
+        EXPECT_EQ(result.out, "");
+        EXPECT_EQ(ReadWholeFile(path), before) << "a refused file is left as it is";
+    };
+
+    // Replaced in place, or moved first and then replaced: refused by every
+    // command, reading or changing.
+    std::filesystem::copy_file(forged, m_console, std::filesystem::copy_options::overwrite_existing);
+    expectRefused({"tree"}, m_console);
+    expectRefused({"group", "add", "More"}, m_console);
+    Ok({"passwords", "on", "--main-password-stdin", "--accept-plain"}, "main-secret\n");
+    const std::string moved = m_dir.file("moved.fdx");
+    std::filesystem::rename(m_console, moved);
+    plant(moved);
+    expectRefused({"tree", "--json"}, moved);
+
+    // Accepted once, with a warning; then it is a plain file like any other.
+    const RunResult accepted = RunFerrodex(m_env, {"--console", moved, "--accept-plain", "tree", "--json"}, "");
+    EXPECT_EQ(accepted.status, 0) << accepted.err;
+    EXPECT_NE(accepted.err.find("Warning: console file " + moved), std::string::npos) << accepted.err;
+    EXPECT_NE(accepted.err.find(kRefused), std::string::npos) << accepted.err;
+    const RunResult after = RunFerrodex(m_env, {"--console", moved, "tree"}, "");
+    EXPECT_EQ(after.status, 0) << after.err;
+    EXPECT_EQ(after.err.find(kRefused), std::string::npos) << after.err;
+
+    // Saved encrypted again, it is noted again.
+    const RunResult again = RunFerrodex(m_env, {"--console", moved, "passwords", "on", "--main-password-stdin"},
+                                        "main-secret\n");
+    ASSERT_EQ(again.status, 0) << again.err;
+    plant(moved);
+    expectRefused({"tree"}, moved);
 }

@@ -287,7 +287,7 @@ TEST_F(LoginPersistenceTest, AVaultWithoutXmlStillOpensAndIsWrittenWithIt)
     HostAt(root, 0).m_picture.SetText(std::u16string(kXml));
     g_bstrMainPassword = u"main";
     const Bytes saved = Save(root);
-    EXPECT_EQ(saved[4], 0x35);
+    EXPECT_EQ(saved[4], 0x36);
     CRootNode back;
     g_bstrMainPassword = u"main";
     ASSERT_EQ(Load(back, saved), S_OK);

@@ -78,7 +78,7 @@ TEST_F(PersistenceTest, EncryptedRecordsHideCredentialsAndAskOnceForThePassword)
     const std::string text(bytes.begin(), bytes.end());
     EXPECT_EQ(text.find("admin"), std::string::npos);
     EXPECT_EQ(text.find("srv"), std::string::npos);
-    EXPECT_EQ(Bytes(bytes.begin(), bytes.begin() + 8), (Bytes{4, 0, 0, 0, 0x35, 0, 0, 0}));  // version 5
+    EXPECT_EQ(Bytes(bytes.begin(), bytes.begin() + 8), (Bytes{4, 0, 0, 0, 0x36, 0, 0, 0}));  // version 6
 
     // A wrong password is told and asked again; the right one opens every record.
     WipeString(g_bstrMainPassword);

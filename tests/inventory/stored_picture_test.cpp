@@ -156,7 +156,7 @@ TEST_F(StoredPictureTest, OlderVersionsOpenTheSameAndAreWrittenInTodaysFormOnce)
     Save(back);
     EXPECT_EQ(Told(kRepacked), 1) << "a file of today's version is not converted";
 
-    // A vault of version 3 (its XML sealed as UTF-16) is written as version 5.
+    // A vault of version 3 (its XML sealed as UTF-16) is written as today's version.
     CRootNode vault;
     vault.m_bSavePasswords = true;
     g_bstrMainPassword = u"main";
@@ -168,7 +168,7 @@ TEST_F(StoredPictureTest, OlderVersionsOpenTheSameAndAreWrittenInTodaysFormOnce)
         }
     }
     const Bytes v5 = Save(vault);
-    ASSERT_EQ(v5[4], 0x35);
+    ASSERT_EQ(v5[4], 0x36);
     CRootNode fromV5;
     g_bstrMainPassword = u"main";
     ASSERT_EQ(Load(fromV5, v5), S_OK);

@@ -37,6 +37,7 @@ std::uint32_t U32At(const Bytes& bytes, std::size_t at)
 // host's sealed record (offset of its bytes and their count).
 struct VaultLayout {
     std::size_t log2N = 0;
+    std::size_t digest = 0;
     std::size_t checkRecord = 0;
     std::vector<std::pair<std::size_t, std::size_t>> hosts;
 };
@@ -50,6 +51,8 @@ VaultLayout Layout(const Bytes& bytes)
     at += 12;                       // N, r, p
     at += 4 + U32At(bytes, at);     // salt
     at += 4 + U32At(bytes, at);     // cipher name
+    layout.digest = at;
+    at += kVaultHeaderDigestBytes;  // the header's digest
     layout.checkRecord = at + 4;
     at += 4 + U32At(bytes, at);     // check record
     const std::uint32_t groups = U32At(bytes, at);
@@ -350,7 +353,7 @@ TEST_F(VaultTest, VersionOneFileOpensAndIsWrittenBackAsAVaultOnce)
     EXPECT_EQ(HostAt(root, 0, 0).m_bstrPassword, u"Tr0ub4dor&3-xyz");
 
     const Bytes saved = Save(root);
-    EXPECT_EQ(Bytes(saved.begin(), saved.begin() + 8), (Bytes{4, 0, 0, 0, 0x35, 0, 0, 0}));
+    EXPECT_EQ(Bytes(saved.begin(), saved.begin() + 8), (Bytes{4, 0, 0, 0, 0x36, 0, 0, 0}));
     EXPECT_EQ(Told(u"The logins and passwords of this console file were re-encrypted"), 1);
     Save(root);
     EXPECT_EQ(Told(u"The logins and passwords of this console file were re-encrypted"), 1) << "said once";
@@ -394,6 +397,13 @@ TEST_F(VaultTest, AStreamWrittenByAnotherImplementationOfTheLayoutOpens)
     EXPECT_EQ(HostAt(root, 0, 1).m_nPort, 2222);
     EXPECT_EQ(HostAt(root, 0, 1).m_bstrPassword, u"pw2");
     EXPECT_TRUE(root.GetChildren()[1]->GetChildren().empty());
+
+    // Today's version, its header bound into every record, written the same way.
+    const std::string bound = ReadWholeFile(SourceDir() + "/fuzz/corpus/vault/bound_header");
+    CRootNode today;
+    g_bstrMainPassword = u"fuzz";
+    ASSERT_EQ(Load(today, Bytes(bound.begin(), bound.end())), S_OK);
+    EXPECT_EQ(HostAt(today, 0, 0).m_bstrPassword, u"pw1");
 }
 
 TEST(VaultKeyTest, SealAndOpenBindThePlaceAndRefuseWhatIsShortOrLong)
@@ -441,3 +451,86 @@ TEST(VaultKeyTest, SealAndOpenBindThePlaceAndRefuseWhatIsShortOrLong)
 }
 
 }  // namespace
+
+TEST_F(VaultTest, ATamperedHeaderIsDamageNeverAWrongPassword)
+{
+    const Bytes vault = TwoHostVault();
+    const VaultLayout layout = Layout(vault);
+    const std::u16string kHeaderRefused = u"The encrypted inventory in the console file is damaged or was tampered with";
+    auto expectRefusedHeader = [&](const Bytes& bytes, const std::string& what) {
+        ui.Clear();
+        CRootNode back;  // a new root forgets the main password
+        g_bstrMainPassword = u"main password";
+        EXPECT_EQ(Load(back, bytes), HRESULT_INVALID_DATA) << what;
+        EXPECT_EQ(Told(kWrongPassword), 0) << what;
+        EXPECT_EQ(Told(kHeaderRefused), 1) << what;
+        EXPECT_TRUE(ui.Dialogs().empty()) << what << ": no password is asked again";
+        EXPECT_TRUE(back.GetChildren().empty()) << what;
+    };
+
+    // Every byte of the header and its digest flipped, with the right password.
+    for (std::size_t at = 8; at < layout.checkRecord - 4; ++at) {
+        Bytes flipped = vault;
+        flipped[at] ^= 0x40;
+        expectRefusedHeader(flipped, "byte " + std::to_string(at));
+    }
+
+    // The salt zeroed and the digest recomputed, as a forger would: the
+    // header's own checks refuse it before any derivation.
+    Bytes zeroed = vault;
+    const std::size_t salt = layout.log2N + 12 + 4;
+    std::fill(zeroed.begin() + static_cast<long>(salt), zeroed.begin() + static_cast<long>(salt + kVaultSaltBytes), 0);
+    const std::string header(zeroed.begin() + 8, zeroed.begin() + static_cast<long>(layout.digest));
+    const std::string digest = VaultHeaderDigest(6, header);
+    std::copy(digest.begin(), digest.end(), zeroed.begin() + static_cast<long>(layout.digest));
+    expectRefusedHeader(zeroed, "zero salt");
+    EXPECT_EQ(Told(u"The encrypted inventory in the console file is damaged or was tampered with, whatever the main "
+                   u"password: its vault header is refused: its salt is all zeros"),
+              1);
+
+    // The version marker changed to each older vault version.
+    for (const std::uint8_t older : {0x32, 0x33, 0x35}) {
+        Bytes relabelled = vault;
+        relabelled[4] = older;
+        expectRefusedHeader(relabelled, "marker " + std::to_string(older));
+    }
+
+    // A file of an older version (no digest) relabelled: its check record
+    // opens only under the version it was written as, which tells a changed
+    // marker from a wrong password.
+    constexpr SVaultKdfParams kSeedKdf{4, 1, 1};
+    SetVaultTestParameters(&kSeedKdf);
+    const std::string seed = ReadWholeFile(SourceDir() + "/fuzz/corpus/vault/two_groups");
+    Bytes relabelled(seed.begin(), seed.end());
+    relabelled[4] = 0x35;
+    ui.Clear();
+    CRootNode back;
+    g_bstrMainPassword = u"fuzz";
+    EXPECT_EQ(Load(back, relabelled), HRESULT_INVALID_DATA);
+    EXPECT_EQ(Told(kWrongPassword), 0);
+    EXPECT_EQ(Told(kHeaderRefused + u", whatever the main password: its vault header is refused: its version marker "
+                                    u"says 5 but its records were written as version 2"),
+              1);
+    // With a wrong password nothing opens, and that is all that can be said.
+    ui.Clear();
+    CRootNode wrong;
+    g_bstrMainPassword = u"fuzz?";
+    ui.AnswerDialog(IDCANCEL);
+    EXPECT_EQ(Load(wrong, relabelled), E_MAIN_PASSWORD_CANCELLED);
+    EXPECT_EQ(Told(kWrongPassword), 1);
+}
+
+TEST(VaultCostTest, TheWorstAcceptedHeaderStaysWithinAQuarterGibibyte)
+{
+    SetVaultTestParameters(nullptr);
+    // Four times the default's work, 256 MiB: about 1.5 s on the reference machine.
+    EXPECT_TRUE(VaultParamsAcceptable({18, 8, 1}));
+    EXPECT_TRUE(VaultParamsAcceptable({16, 8, 4}));
+    EXPECT_TRUE(VaultParamsAcceptable({15, 64, 1}));
+    // What earlier releases accepted and cost up to 30 s and 1 GiB.
+    for (const SVaultKdfParams too : {SVaultKdfParams{19, 8, 1}, SVaultKdfParams{18, 8, 2}, SVaultKdfParams{20, 8, 4},
+                                      SVaultKdfParams{17, 16, 2}, SVaultKdfParams{16, 8, 8}})
+        EXPECT_FALSE(VaultParamsAcceptable(too)) << too.log2N << "/" << too.r << "/" << too.p;
+    // What we write is inside the ceiling.
+    EXPECT_TRUE(VaultParamsAcceptable(kVaultDefaultKdf));
+}

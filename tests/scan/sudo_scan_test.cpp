@@ -30,6 +30,8 @@ void WriteProgram(const std::string& path, const std::string& body)
 constexpr const char* kRunsProgram =
     "while [ \"$1\" != -- ]; do shift; done; shift; echo 'sudo: running' >&2; echo \"<node program='$1' args='$2'/>\"\n";
 
+constexpr const char* kPrompt = "fdx-sudo-0123456789abcdef0123456789abcdef";
+
 struct LocalRun {
     int status = -1;
     std::string output;
@@ -50,7 +52,7 @@ protected:
     void SetUp() override
     {
         ::mkdir(dir.file("bin").c_str(), 0755);
-        for (const char* tool : {"sh", "mktemp", "rm", "cat", "ls", "readlink", "head", "wc", "sleep"})
+        for (const char* tool : {"sh", "mktemp", "rm", "cat", "ls", "readlink", "head", "wc", "sleep", "mkfifo"})
             ::symlink((std::string("/bin/") + tool).c_str(), (dir.file("bin") + "/" + tool).c_str());
         // The login's own lshw, first on its PATH: never the one sudo runs.
         WriteProgram(dir.file("bin") + "/lshw", "echo 'the login's lshw ran' >&2\n");
@@ -61,28 +63,28 @@ protected:
 TEST_F(SudoCommandTest, ExitStatusesTellSudoRefusalsFromLshw)
 {
     // No sudo at all.
-    EXPECT_EQ(RunLocally(dir, SudoScanCommand(false)).status, static_cast<int>(kSudoMissingStatus));
+    EXPECT_EQ(RunLocally(dir, SudoScanCommand()).status, static_cast<int>(kSudoMissingStatus));
     // sudo that runs the program: the XML with sudo's messages before it.
     // The program is root's lshw, found on root's folders.
     WriteProgram(dir.file("bin") + "/sudo", kRunsProgram);
-    LocalRun ran = RunLocally(dir, SudoScanCommand(false));
+    LocalRun ran = RunLocally(dir, SudoScanCommand());
     EXPECT_EQ(ran.status, 0);
     EXPECT_NE(ran.output.find("<node program='/usr/bin/lshw' args='-xml'/>"), std::string::npos) << ran.output;
     // sudo that refuses: its message and the refusal status.
     WriteProgram(dir.file("bin") + "/sudo", "echo 'sudo: a password is required' >&2; exit 1\n");
-    ran = RunLocally(dir, SudoScanCommand(false));
+    ran = RunLocally(dir, SudoScanCommand());
     EXPECT_EQ(ran.status, static_cast<int>(kSudoRefusedStatus));
     EXPECT_EQ(ClassifySudoRefusal(ran.output), SUDO_PASSWORD_REQUIRED);
     // lshw failing under sudo after printing part of its XML is lshw's
     // failure, not a refusal.
     WriteProgram(dir.file("bin") + "/sudo", "echo '<node'; exit 3\n");
-    EXPECT_EQ(RunLocally(dir, SudoScanCommand(false)).status, 3);
+    EXPECT_EQ(RunLocally(dir, SudoScanCommand()).status, 3);
     // -S reads the password from standard input; -n gets none.
     WriteProgram(dir.file("bin") + "/sudo",
                  "read -r pw; [ \"$1 $pw\" = \"-S sesame\" ] || { echo 'Sorry, try again.' >&2; exit 1; }; echo '<ok/>'\n");
-    ran = RunLocally(dir, SudoScanCommand(true), "sesame\n");
+    ran = RunLocally(dir, SudoScanCommand(kPrompt), "sesame\n");
     EXPECT_EQ(ran.status, 0) << ran.output;
-    ran = RunLocally(dir, SudoScanCommand(false), "sesame\n");
+    ran = RunLocally(dir, SudoScanCommand(), "sesame\n");
     EXPECT_EQ(ran.status, static_cast<int>(kSudoRefusedStatus));
 }
 
@@ -95,7 +97,7 @@ TEST_F(SudoCommandTest, TheXmlIsCappedAndNothingStays)
     ::symlink("/usr/bin/yes", (dir.file("bin") + "/yes").c_str());
     SHostBounds bounds;
     bounds.maxOutputBytes = 1000;
-    const std::string command = "TMPDIR=" + dir.file("tmp") + "; export TMPDIR; " + SudoScanCommand(false, bounds);
+    const std::string command = "TMPDIR=" + dir.file("tmp") + "; export TMPDIR; " + SudoScanCommand("", bounds);
     LocalRun ran = RunLocally(dir, command);
     EXPECT_EQ(ran.status, 1);
     EXPECT_EQ(ran.output.size(), 1001u) << ran.output.substr(0, 200);
@@ -113,19 +115,19 @@ TEST_F(SudoCommandTest, ASudoThatDoesNotAnswerIsToldApartWithinItsOwnLimit)
     // running lshw itself would work.
     WriteProgram(dir.file("bin") + "/sudo",
                  std::string("case \" $* \" in *' -l '*) exec sleep 60;; esac\n") + kRunsProgram);
-    EXPECT_EQ(RunLocally(dir, SudoScanCommand(false, 1)).status, static_cast<int>(kSudoSilentStatus));
-    EXPECT_EQ(RunLocally(dir, SudoScanCommand(true, 1), "sesame\n").status, static_cast<int>(kSudoSilentStatus));
+    EXPECT_EQ(RunLocally(dir, SudoScanCommand("", 1)).status, static_cast<int>(kSudoSilentStatus));
+    EXPECT_EQ(RunLocally(dir, SudoScanCommand(kPrompt, 1), "sesame\n").status, static_cast<int>(kSudoSilentStatus));
 
     // A sudo that answers is asked twice, and both get the password; lshw
     // runs and its XML comes back.
     WriteProgram(dir.file("bin") + "/sudo",
                  std::string("read -r pw; [ \"$1 $pw\" = \"-S sesame\" ] || { echo 'Sorry, try again.' >&2; exit 1; }\n") +
                      kRunsProgram);
-    LocalRun ran = RunLocally(dir, SudoScanCommand(true, 5), "sesame\n");
+    LocalRun ran = RunLocally(dir, SudoScanCommand(kPrompt, 5), "sesame\n");
     EXPECT_EQ(ran.status, 0) << ran.output;
     EXPECT_NE(ran.output.find("<node program='/usr/bin/lshw' args='-xml'/>"), std::string::npos) << ran.output;
     // A refusal from the question is not a silence: the run tells its cause.
-    ran = RunLocally(dir, SudoScanCommand(true, 5), "wrong\n");
+    ran = RunLocally(dir, SudoScanCommand(kPrompt, 5), "wrong\n");
     EXPECT_EQ(ran.status, static_cast<int>(kSudoRefusedStatus));
     EXPECT_EQ(ClassifySudoRefusal(ran.output), SUDO_WRONG_PASSWORD);
 

@@ -187,6 +187,48 @@ TEST_F(SudoPeerTest, RefusedSudoTellsTheCauseAndScansWithoutRootRights)
     }
 }
 
+// A host whose key checks out but whose sudo is forged: it says a password
+// is required, then shows a prompt of its own (a classic one, the message
+// again, or this run's prompt behind other text) and keeps whatever it is given. The password never reaches it, and
+// the scan goes on without root rights with the reason.
+TEST_F(SudoPeerTest, AForgedSudoPromptGetsNoPassword)
+{
+    const std::string caught = "/tmp/fdx-sudo-caught-" + std::to_string(::getpid());
+    struct CCaught {
+        std::string path;
+        ~CCaught() { std::remove(path.c_str()); }
+    } removeCaught{caught};
+    struct Case {
+        const char* name;
+        const char* shows;  // shell text run where the real sudo would prompt
+    };
+    for (const Case& c : {Case{"a classic prompt", "printf '[sudo] password for %s: ' \"$(id -un)\" >&2"},
+                          Case{"sudo's own message", "echo 'sudo: a password is required'; echo 'sudo: a password is required' >&2"},
+                          Case{"this run's prompt after other text", "printf 'Password: %s' \"$3\" >&2"}}) {
+        SCOPED_TRACE(c.name);
+        std::remove(dir.file("inventory.fdx").c_str());
+        std::ofstream(caught, std::ios::trunc).close();
+        ::chmod(caught.c_str(), 0666);
+        const std::string fake = dir.file("fake-sudo");
+        std::ofstream(fake, std::ios::trunc)
+            << "#!/bin/sh\ncase \" $* \" in *' -n '*) echo 'sudo: a password is required' >&2; exit 1;; esac\n"
+            << c.shows << "\nIFS= read -r got; printf '%s\\n' \"$got\" >>" << caught
+            << "\necho 'sudo: 1 incorrect password attempt' >&2; exit 1\n";
+        ::chmod(fake.c_str(), 0755);
+        SshdOptions options;
+        options.bindMounts = {{fake, "/usr/bin/sudo"}};
+        SshdPeer peer(options);
+        ASSERT_TRUE(peer.running()) << peer.logText();
+        Scan(peer, SshdPeer::Password());
+        ASSERT_EQ(refresh.status, 0) << refresh.err << peer.logText();
+        EXPECT_EQ(ReadWholeFile(caught).find(SshdPeer::Password()), std::string::npos) << ReadWholeFile(caught);
+        EXPECT_NE(refresh.err.find("did not show sudo's prompt for this scan"), std::string::npos) << refresh.err;
+        EXPECT_NE(refresh.err.find("without root rights"), std::string::npos) << refresh.err;
+        EXPECT_NE(tree.out.find(kNotice), std::string::npos) << tree.out;
+        ExpectPasswordNowhere(peer, SshdPeer::Password());
+    }
+}
+
 // A file of the test in the login's home for as long as the object lives,
 // with the folders it needed.
 class CLoginFile {
