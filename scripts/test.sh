@@ -7,7 +7,7 @@
 # from its seed corpus ($FDX_FUZZ_SECONDS each, 20 by default).
 set -euo pipefail
 cd "$(dirname "$0")/.."
-./scripts/setup.sh
+./scripts/setup.sh --tests --windows
 ./scripts/setup-peers.sh
 
 jobs=$(nproc)
