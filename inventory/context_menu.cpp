@@ -1,21 +1,21 @@
 #include "inventory/context_menu.h"
 
 HRESULT AddMenuItemList(IContextMenuCallback* callback, const std::vector<std::u16string>& texts,
-                        const std::vector<MenuItemSpec>& items)
+                        const std::vector<SMenuItem>& items)
 {
     if (callback == nullptr) return E_POINTER;
     HRESULT hr = S_OK;
-    for (const MenuItemSpec& spec : items) {
+    for (const SMenuItem& entry : items) {
         std::u16string name;
         std::u16string status;
         CONTEXTMENUITEM item{};
-        item.lCommandID = spec.commandId;
+        item.lCommandID = entry.commandId;
         item.lInsertionPointID = CCM_INSERTIONPOINTID_PRIMARY_TOP;
-        item.fFlags = spec.flags;
-        if (spec.pairIndex < 0) {
+        item.fFlags = entry.flags;
+        if (entry.pairIndex < 0) {
             item.fSpecialFlags = CCM_SPECIAL_SEPARATOR;
         } else {
-            const std::size_t at = static_cast<std::size_t>(spec.pairIndex) * 2;
+            const std::size_t at = static_cast<std::size_t>(entry.pairIndex) * 2;
             if (at < texts.size()) name = texts[at];
             if (at + 1 < texts.size()) status = texts[at + 1];
             item.strName = OleBuffer(name);

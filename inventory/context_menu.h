@@ -7,7 +7,7 @@
 
 #include "platform/console.h"
 
-struct MenuItemSpec {
+struct SMenuItem {
     int pairIndex;  // which name/status pair of the list; -1 for a separator
     long commandId;
     long flags;
@@ -17,7 +17,7 @@ struct MenuItemSpec {
 // the first failing add; returns the result of the last add (S_OK when
 // nothing was added).
 HRESULT AddMenuItemList(IContextMenuCallback* callback, const std::vector<std::u16string>& texts,
-                        const std::vector<MenuItemSpec>& items);
+                        const std::vector<SMenuItem>& items);
 
 // Whether a node's menu is offered at all: once it was expanded, and only
 // where the console allows the top insertion point.

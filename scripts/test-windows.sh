@@ -13,6 +13,8 @@ set -euo pipefail
 
 source_dir=$(cd "$(dirname "$0")/.." && pwd)
 cd "$source_dir"
+# MinGW-w64, NSIS and Wine: installed here, not by run.sh.
+./scripts/setup.sh --windows
 build_dir=$source_dir/build/windows
 jobs=${FDX_JOBS:-$(nproc)}
 

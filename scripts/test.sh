@@ -1,13 +1,15 @@
 #!/usr/bin/env bash
-# Builds Ferrodex and runs the whole test suite: once in a normal build with
-# warnings as errors, once under AddressSanitizer and UndefinedBehaviorSanitizer.
+# Prints the tests' share of the lines, then builds Ferrodex and runs the
+# whole test suite: once in a normal build with warnings as errors, once under
+# AddressSanitizer and UndefinedBehaviorSanitizer.
 # The normal run also deploys the real engine package to a local test host.
 # Then the Windows module is built with MinGW-w64 and tested under Wine.
 # Then every fuzz target is built with clang and fuzzed for a bounded time
 # from its seed corpus ($FDX_FUZZ_SECONDS each, 20 by default).
 set -euo pipefail
 cd "$(dirname "$0")/.."
-./scripts/setup.sh
+./scripts/test-share.sh || true
+./scripts/setup.sh --tests --windows
 ./scripts/setup-peers.sh
 
 jobs=$(nproc)

@@ -20,11 +20,11 @@
 namespace {
 
 // One host of each login method, each with a secret of its own.
-struct SHostSpec {
+struct SSampleHost {
     std::u16string host, login, password, keyFile, passphrase;
     bool agent = false;
 };
-const SHostSpec kHosts[] = {
+const SSampleHost kHosts[] = {
     {u"pw-host", u"ops", u"Pw-Secret-1", u"", u"", false},
     {u"key-host", u"deploy", u"", u"/home/ops/.ssh/id_ed25519", u"Pp-Secret-2", false},
     {u"agent-host", u"root", u"", u"", u"", true},
@@ -35,16 +35,16 @@ constexpr std::u16string_view kXml = u"<node id=\"machine\" class=\"system\"><pr
 void FillInventory(CRootNode& root)
 {
     CGroupNode& lab = AddGroup(root, u"Lab");
-    for (const SHostSpec& spec : kHosts) {
+    for (const SSampleHost& sample : kHosts) {
         auto& node = static_cast<CHostNode&>(lab.AppendChild(std::make_unique<CHostNode>(&lab)));
-        node.SetName(spec.host);
-        node.m_bstrHost = spec.host;
+        node.SetName(sample.host);
+        node.m_bstrHost = sample.host;
         node.m_nPort = 22;
-        node.m_bstrLogin = spec.login;
-        node.m_bstrPassword = spec.password;
-        node.m_bstrKeyFile = spec.keyFile;
-        node.m_bstrPassphrase = spec.passphrase;
-        node.m_bUseAgent = spec.agent;
+        node.m_bstrLogin = sample.login;
+        node.m_bstrPassword = sample.password;
+        node.m_bstrKeyFile = sample.keyFile;
+        node.m_bstrPassphrase = sample.passphrase;
+        node.m_bUseAgent = sample.agent;
         node.m_picture.SetText(kXml);
     }
 }
@@ -177,12 +177,12 @@ TEST_F(LoginPersistenceTest, NoPasswordOrPassphraseIsWrittenInClearAnywhere)
         if (!entry.is_regular_file()) continue;
         ++files;
         const std::string text = ReadWholeFile(entry.path().string());
-        for (const SHostSpec& spec : kHosts) {
-            if (!spec.password.empty()) {
-                EXPECT_FALSE(Contains(text, spec.password)) << entry.path();
+        for (const SSampleHost& sample : kHosts) {
+            if (!sample.password.empty()) {
+                EXPECT_FALSE(Contains(text, sample.password)) << entry.path();
             }
-            if (!spec.passphrase.empty()) {
-                EXPECT_FALSE(Contains(text, spec.passphrase)) << entry.path();
+            if (!sample.passphrase.empty()) {
+                EXPECT_FALSE(Contains(text, sample.passphrase)) << entry.path();
             }
         }
     }
