@@ -204,7 +204,8 @@ bool CHistoryStore::Record(const ScanRecord& scan, int keep, std::string& error)
     const std::string hash = ContentHash(scan.xml);
     CSqlStatement fold(m_db.get(),
                        "UPDATE scans SET last_seen = max(last_seen, ?2), address = ?4, port = ?5, login = ?6 "
-                       "WHERE id = (SELECT max(id) FROM scans WHERE host = ?1) AND hash = ?3");
+                       "WHERE id = (SELECT id FROM scans WHERE host = ?1 ORDER BY last_seen DESC, id DESC LIMIT 1) "
+                       "AND hash = ?3");
     fold.Bind(1, scan.host).Bind(2, scan.when).Bind(3, hash);
     fold.Bind(4, scan.address).Bind(5, std::int64_t{scan.port}).Bind(6, scan.login);
     if (!fold.Run()) {
@@ -234,7 +235,7 @@ bool CHistoryStore::PruneHost(const std::string& host, int keep, std::int64_t& r
 {
     CSqlStatement drop(m_db.get(),
                        "DELETE FROM scans WHERE host = ?1 AND id NOT IN "
-                       "(SELECT id FROM scans WHERE host = ?1 ORDER BY id DESC LIMIT ?2)");
+                       "(SELECT id FROM scans WHERE host = ?1 ORDER BY last_seen DESC, id DESC LIMIT ?2)");
     drop.Bind(1, host).Bind(2, std::int64_t{keep < 1 ? 1 : keep});
     if (!drop.Run()) return false;
     removed += sqlite3_changes(m_db.get());
@@ -278,7 +279,7 @@ std::vector<ScanEntry> CHistoryStore::List(const std::string& host, std::string&
     std::vector<ScanEntry> entries;
     CSqlStatement rows(m_db.get(),
                        "SELECT id, address, port, login, first_seen, last_seen, length(xml) FROM scans "
-                       "WHERE host = ?1 ORDER BY id");
+                       "WHERE host = ?1 ORDER BY last_seen, id");
     rows.Bind(1, host);
     while (rows.Step()) {
         ScanEntry entry;
@@ -294,6 +295,19 @@ std::vector<ScanEntry> CHistoryStore::List(const std::string& host, std::string&
     }
     if (rows.Failed()) error = LastError();
     return entries;
+}
+
+std::optional<std::int64_t> CHistoryStore::LastSeenOther(const std::string& host, const std::string& hash,
+                                                         std::string& error)
+{
+    CSqlStatement row(m_db.get(), "SELECT count(*), max(last_seen) FROM scans WHERE host = ?1 AND hash <> ?2");
+    row.Bind(1, host).Bind(2, hash);
+    if (!row.Step()) {
+        if (row.Failed()) error = LastError();
+        return std::nullopt;
+    }
+    if (row.Integer(0) == 0) return std::nullopt;
+    return row.Integer(1);
 }
 
 std::optional<ScanEntry> CHistoryStore::Get(const std::string& host, std::int64_t id, std::string& error)

@@ -50,9 +50,14 @@ public:
     // Records a scan in one transaction: folded into the host's last entry
     // when the XML is the same, then the host's entries beyond `keep` (the
     // oldest) are dropped. False with a reason when nothing was written.
+    // Entries are in the order their pictures were last seen: a scan recorded
+    // after a newer one (two commands at once) takes its place before it.
     bool Record(const ScanRecord& scan, int keep, std::string& error);
-    // The host's entries, oldest first, without their XML.
+    // The host's entries, oldest (last seen earliest) first, without their XML.
     std::vector<ScanEntry> List(const std::string& host, std::string& error);
+    // The latest time a picture of the host other than the one whose XML
+    // has `hash` was last seen; nothing when there is none.
+    std::optional<std::int64_t> LastSeenOther(const std::string& host, const std::string& hash, std::string& error);
     // One entry of the host with its XML.
     std::optional<ScanEntry> Get(const std::string& host, std::int64_t id, std::string& error);
     // Keeps the `keep` newest entries of every host (or of `host` when not
