@@ -124,7 +124,9 @@ public:
                 std::fprintf(stderr, "Warning: %s\n", TerminalText(text).c_str());
                 std::fflush(stderr);
             });
-        return OpenedRoot();
+        if (!OpenedRoot()) return false;
+        AdoptOlderHistory(*m_host, m_historyFile);
+        return true;
     }
 
     bool OpenImage(const std::vector<std::uint8_t>& image)
@@ -409,6 +411,28 @@ private:
 void PrintJson(const CJsonWriter& json) { std::printf("%s\n", json.Text().c_str()); }
 
 }  // namespace
+
+std::string HistoryKeyOfPath(const CommandContext& context, const std::string& path)
+{
+    const std::vector<std::u16string> names = ParseNodePath(Wide(path));
+    const std::string file = context.consoleFile.empty() ? DefaultConsoleFile() : context.consoleFile;
+    if (names.size() != 2 || file.empty() || !StampOfFile(file).exists) return path;
+    CCommandSession session{ScriptAnswers{}};
+    if (!session.Open(context, EAccess::Read)) {
+        session.Finish(false);
+        return path;
+    }
+    CConsoleHost& console = session.Host();
+    std::string key = path;
+    for (HSCOPEITEM group : console.Children(session.Root())) {
+        if (console.DisplayName(group) != names[0]) continue;
+        session.ExpandOnce(group);
+        for (HSCOPEITEM host : console.Children(group))
+            if (console.DisplayName(host) == names[1]) key = HistoryKeyOf(console, host, path);
+    }
+    session.Finish(false);
+    return key;
+}
 
 int CommandGroupAdd(const CommandContext& context, const std::string& name)
 {

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <memory>
 
+#include "console/history_recorder.h"
 #include "console/node_path.h"
 #include "console/paste_data.h"
 #include "history/history_store.h"
@@ -25,11 +26,11 @@ HSCOPEITEM OnlyChild(CConsoleHost& console, HSCOPEITEM parent, const std::u16str
 // Whether the history holds a picture of `path` other than this one, seen
 // after it: another ferrodex scanned the host later. A history that cannot
 // be read says nothing, and this session's scan is taken.
-bool HistoryKnowsNewer(CHistoryStore* history, const std::string& path, const HostScanView& scan)
+bool HistoryKnowsNewer(CHistoryStore* history, const std::string& key, const HostScanView& scan)
 {
     if (history == nullptr) return false;
     std::string error;
-    const std::optional<std::int64_t> other = history->LastSeenOther(path, ContentHash(WideToAnsi(scan.xml)), error);
+    const std::optional<std::int64_t> other = history->LastSeenOther(key, ContentHash(WideToAnsi(scan.xml)), error);
     return other && *other > scan.when;
 }
 
@@ -50,7 +51,7 @@ HostStatus MergeOnce(const std::string& path, CHistoryStore* history, const std:
             outcome.gone.push_back(nodePath);
             continue;
         }
-        if (HistoryKnowsNewer(history, WideToAnsi(nodePath), entry.scan)) {
+        if (HistoryKnowsNewer(history, entry.historyKey, entry.scan)) {
             outcome.older.push_back(nodePath);
             continue;
         }
@@ -80,6 +81,7 @@ std::vector<SSessionScan> CollectSessionScans(CConsoleHost& console)
             if (!console.HostScan(host, entry.scan)) continue;
             entry.group = console.DisplayName(group);
             entry.host = console.DisplayName(host);
+            entry.historyKey = HistoryKeyOf(console, host, WideToAnsi(FormatNodePath({entry.group, entry.host})));
             scans.push_back(std::move(entry));
         }
     }

@@ -16,6 +16,7 @@
 struct SSessionScan {
     std::u16string group;
     std::u16string host;
+    std::string historyKey;  // HistoryKey of the host
     HostScanView scan;
 };
 

@@ -444,7 +444,7 @@ void CTuiApp::ShowChanges(HSCOPEITEM item)
     // module, whose "unsaved changes" state is one for the process: the
     // console's own state is put back afterwards.
     const bool wasDirty = Dirty();
-    const bool compared = DiffHostScans(m_historyFile, host, {}, {}, diff, error);
+    const bool compared = DiffHostScans(m_historyFile, host, {}, {}, diff, error, HistoryKeyOf(m_host, item, host));
     if (wasDirty) {
         m_bDirtyKept = true;
     } else if (m_host.IsDirty()) {

@@ -83,7 +83,7 @@ TEST(ConsoleFile, ForeignNewerAndOversizedFilesAreToldApart)
 
     std::vector<std::uint8_t> bytes = FormatConsoleFile(TwoInstances());
     std::vector<std::uint8_t> newer = bytes;
-    PutU32(newer, 8, 2);
+    PutU32(newer, 8, kConsoleFileVersion + 1);
     EXPECT_EQ(ParseConsoleFile(Reseal(newer), read).error, ConsoleFileError::Newer);
 
     // Counts and lengths past the limits are refused before anything is

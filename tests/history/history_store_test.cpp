@@ -25,7 +25,7 @@ namespace {
 
 ScanRecord Scan(const std::string& host, const std::string& xml, std::int64_t when)
 {
-    return ScanRecord{host, "127.0.0.1", 2222, "admin", xml, when};
+    return ScanRecord{host, "127.0.0.1", 2222, "admin", xml, when, {}};
 }
 
 // A second connection to the same file, as another process would hold it.
