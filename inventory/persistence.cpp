@@ -510,7 +510,6 @@ int CGroupNode::Load(IStream* stream, bool* encrypt)
 
 HRESULT CHostNode::Save(IStream* stream, bool encrypt)
 {
-    if (m_strId.empty()) m_strId = NewRandomId();
     CStreamWriter writer(stream);
     const std::u16string port = IntToDecimal(m_nPort);
     if (!encrypt) {
