@@ -82,11 +82,11 @@ int main(int argc, char** argv)
         constexpr int kScans = 20;
         auto start = Clock::now();
         for (int i = 0; i < kScans && status == 0; ++i)
-            if (!store->Record({"Lab/srv", "10.0.0.1", 22, "root", Grow(xml, target, i + 2), i}, 50, error)) status = 1;
+            if (!store->Record({"Lab/srv", "10.0.0.1", 22, "root", Grow(xml, target, i + 2), i, {}}, 50, error)) status = 1;
         const double distinct = Seconds(Clock::now() - start) / kScans;
         start = Clock::now();
         for (int i = 0; i < kScans && status == 0; ++i)
-            if (!store->Record({"Lab/srv", "10.0.0.1", 22, "root", before, 100 + i}, 50, error)) status = 1;
+            if (!store->Record({"Lab/srv", "10.0.0.1", 22, "root", before, 100 + i, {}}, 50, error)) status = 1;
         const double folded = Seconds(Clock::now() - start) / kScans;
         std::printf("scan size           %zu bytes\n", before.size());
         std::printf("record, new picture %.2f ms per scan\n", distinct * 1e3);

@@ -13,6 +13,7 @@
 #include "console/file_guard.h"
 #include "console/json_writer.h"
 #include "console/node_path.h"
+#include "console/scan_merge.h"
 #include "console/script_ui.h"
 #include "console/snapin_nodes.h"
 #include "console/tui/tui_text.h"
@@ -134,12 +135,15 @@ public:
         }
         // Scans are kept in the history; one that cannot be written there
         // is still shown and saved, with a warning.
+        m_historyFile = HistoryFileFor(context.consoleFile);
         m_recorder = std::make_unique<CHistoryRecorder>(
-            *m_host, HistoryFileFor(context.consoleFile), context.historyKeep, [](const std::string& text) {
+            *m_host, m_historyFile, context.historyKeep, [](const std::string& text) {
                 std::fprintf(stderr, "Warning: %s\n", TerminalText(text).c_str());
                 std::fflush(stderr);
             });
-        return OpenedRoot();
+        if (!OpenedRoot()) return false;
+        AdoptOlderHistory(*m_host, m_historyFile);
+        return true;
     }
 
     bool OpenImage(const std::vector<std::uint8_t>& image)
@@ -165,7 +169,9 @@ public:
         if (saveChanges && !m_host->FilePath().empty() && m_host->IsDirty()) {
             const std::string& path = m_host->FilePath();
             if (m_access == EAccess::Read && (!Lock() || m_guard.ChangedSinceRead())) {
-                if (m_guard.Held())
+                if (m_guard.Held() && m_bScansOnly)
+                    MergeScans();
+                else if (m_guard.Held())
                     Fail("console file " + path + " was changed by another ferrodex while this command ran; "
                          "its changes are kept and this command's are not saved: run it again");
             } else if (HostStatus status = m_host->Save(); !status) {
@@ -179,6 +185,12 @@ public:
 
     // Finish wrote the console file.
     bool Saved() const { return m_bSaved; }
+    // The scan of GROUP/HOST did not reach the console file although Finish
+    // saved it: another ferrodex had saved a newer one, or removed the host.
+    bool ScanDropped(const std::u16string& path) const { return m_merge.Dropped(path); }
+    // This reading session changed more than scans (login details given to
+    // a refresh): when another ferrodex saved meanwhile it saves nothing.
+    void NoteEdits() { m_bScansOnly = false; }
 
     // The child of `parent` named `name`; 0 (with an error shown) when there
     // is none or more than one.
@@ -369,6 +381,29 @@ private:
         return m_guard.Lock(kLockTimeoutMs, message) || Fail(message);
     }
 
+    // Another ferrodex saved the file while this session scanned: its file
+    // is kept as it is, with this session's scans added host by host.
+    void MergeScans()
+    {
+        const std::string& path = m_host->FilePath();
+        const HostStatus status = MergeSessionScans(m_guard, m_historyFile, CollectSessionScans(*m_host), m_merge);
+        if (!status) {
+            Fail(status.message + "; this command's scans are not saved to " + path + ": run it again");
+            return;
+        }
+        m_bSaved = true;
+        std::fprintf(stderr, "Note: console file %s was saved by another ferrodex while this command ran; its changes "
+                             "are kept and this command's scans were added to it\n",
+                     TerminalText(path).c_str());
+        for (const std::u16string& host : m_merge.older)
+            std::fprintf(stderr, "Note: %s: another ferrodex saved a newer scan of it; that one is kept\n",
+                         TerminalText(Narrow(host)).c_str());
+        for (const std::u16string& host : m_merge.gone)
+            std::fprintf(stderr, "Warning: %s is no longer in %s; its scan is not saved there\n",
+                         TerminalText(Narrow(host)).c_str(), TerminalText(path).c_str());
+        std::fflush(stderr);
+    }
+
     bool OpenedRoot()
     {
         m_root = m_host->RootItem();
@@ -385,11 +420,36 @@ private:
     std::unique_ptr<CHistoryRecorder> m_recorder;
     HSCOPEITEM m_root = 0;
     bool m_bSaved = false;
+    bool m_bScansOnly = true;
+    std::string m_historyFile;
+    SScanMergeOutcome m_merge;
 };
 
 void PrintJson(const CJsonWriter& json) { std::printf("%s\n", json.Text().c_str()); }
 
 }  // namespace
+
+std::string HistoryKeyOfPath(const CommandContext& context, const std::string& path)
+{
+    const std::vector<std::u16string> names = ParseNodePath(Wide(path));
+    const std::string file = context.consoleFile.empty() ? DefaultConsoleFile() : context.consoleFile;
+    if (names.size() != 2 || file.empty() || !StampOfFile(file).exists) return path;
+    CCommandSession session{ScriptAnswers{}};
+    if (!session.Open(context, EAccess::Read)) {
+        session.Finish(false);
+        return path;
+    }
+    CConsoleHost& console = session.Host();
+    std::string key = path;
+    for (HSCOPEITEM group : console.Children(session.Root())) {
+        if (console.DisplayName(group) != names[0]) continue;
+        session.ExpandOnce(group);
+        for (HSCOPEITEM host : console.Children(group))
+            if (console.DisplayName(host) == names[1]) key = HistoryKeyOf(console, host, path);
+    }
+    session.Finish(false);
+    return key;
+}
 
 int CommandGroupAdd(const CommandContext& context, const std::string& name)
 {
@@ -532,6 +592,7 @@ int CommandHostRefresh(const CommandContext& context, const std::string& path, c
     // still need the password (or the key its passphrase) and not ask.
     const bool loginGiven = options.login || options.passwordFromInput || !options.identities.empty() || options.agent ||
                             options.passphraseFromInput;
+    if (loginGiven) session.NoteEdits();
     if (loginGiven && session.Host().InvokeCommand(host, kEditHostCommand) != S_OK) {
         if (!session.Ui().Failed()) session.Fail("the login details of \"" + path + "\" were not taken");
         return session.Finish(false);
@@ -907,8 +968,9 @@ int CommandRefresh(const CommandContext& context, const std::vector<std::string>
     for (const SHostOutcome& outcome : outcomes) {
         const bool good = outcome.cells[kColResult] == ok;
         if (!good) ++failed;
-        if (good && saved) ++kept;
         const std::u16string path = FormatNodePath({outcome.group, outcome.name});
+        const bool keptHere = good && saved && !session.ScanDropped(path);
+        if (keptHere) ++kept;
         // A scan that went on without root rights says why, as a host
         // refresh does.
         std::u16string rootReason;
@@ -931,7 +993,7 @@ int CommandRefresh(const CommandContext& context, const std::vector<std::string>
             writer.Key("ok");
             writer.Bool(good);
             writer.Key("saved");
-            writer.Bool(good && saved);
+            writer.Bool(keptHere);
             writer.Key("result");
             writer.String(outcome.cells[kColResult]);
             writer.Key("scanned");

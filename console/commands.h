@@ -16,6 +16,11 @@ struct CommandContext {
     bool acceptPlain = false;
 };
 
+// The key the history keeps the host GROUP/HOST of the console file under
+// (HistoryKey): its identity when the console holds such a host, else the
+// path itself. Reads the console file; contacts no host.
+std::string HistoryKeyOfPath(const CommandContext& context, const std::string& path);
+
 int CommandGroupAdd(const CommandContext& context, const std::string& name);
 int CommandGroupRename(const CommandContext& context, const std::string& name, const std::string& newName);
 int CommandGroupDelete(const CommandContext& context, const std::string& name);

@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "platform/atomic_file.h"
+#include "platform/random_id.h"
 
 namespace {
 
@@ -82,9 +83,11 @@ ConsoleFileParse Fail(ConsoleFileError error, std::string reason) { return {erro
 
 }  // namespace
 
-ConsoleFileParse ParseConsoleFile(std::span<const std::uint8_t> bytes, std::vector<ConsoleFileInstance>& instances)
+ConsoleFileParse ParseConsoleFile(std::span<const std::uint8_t> bytes, std::vector<ConsoleFileInstance>& instances,
+                                  ConsoleFileIdentity* identity)
 {
     instances.clear();
+    if (identity != nullptr) *identity = {};
     CByteReader reader(bytes);
     std::span<const std::uint8_t> magic;
     if (!reader.ReadBytes(sizeof kMagic, magic) || std::memcmp(magic.data(), kMagic, sizeof kMagic) != 0)
@@ -93,7 +96,7 @@ ConsoleFileParse ParseConsoleFile(std::span<const std::uint8_t> bytes, std::vect
     if (!reader.ReadU32(version)) return Fail(ConsoleFileError::Damaged, "it ends inside its header");
     if (version > kConsoleFileVersion)
         return Fail(ConsoleFileError::Newer, "it was written by a newer Ferrodex (format " + std::to_string(version) + ")");
-    if (version != kConsoleFileVersion) return Fail(ConsoleFileError::Damaged, "its format number is invalid");
+    if (version == 0) return Fail(ConsoleFileError::Damaged, "its format number is invalid");
     if (reader.Remaining() < 8) return Fail(ConsoleFileError::Damaged, "it is truncated");
     // The checksum covers everything before it; check it before trusting
     // any count or length.
@@ -106,6 +109,19 @@ ConsoleFileParse ParseConsoleFile(std::span<const std::uint8_t> bytes, std::vect
     CByteReader body(bytes.first(bodyEnd));
     body.ReadBytes(sizeof kMagic, magic);
     body.ReadU32(version);
+    ConsoleFileIdentity identityRead;
+    if (version >= 2) {
+        std::span<const std::uint8_t> id;
+        std::uint32_t length = 0;
+        if (!body.ReadBytes(32, id) || !body.ReadU32(length))
+            return Fail(ConsoleFileError::Damaged, "it ends inside its identity");
+        identityRead.id.assign(id.begin(), id.end());
+        if (!IsRandomId(identityRead.id)) return Fail(ConsoleFileError::Damaged, "its identity is invalid");
+        std::span<const std::uint8_t> path;
+        if (length > kMaxSavedPath || !body.ReadBytes(length, path))
+            return Fail(ConsoleFileError::Damaged, "its identity is invalid");
+        identityRead.savedAt.assign(path.begin(), path.end());
+    }
     std::uint32_t count = 0;
     if (!body.ReadU32(count)) return Fail(ConsoleFileError::Damaged, "it ends inside its header");
     if (count > kMaxInstances) return Fail(ConsoleFileError::Damaged, "it claims too many snap-in instances");
@@ -123,13 +139,21 @@ ConsoleFileParse ParseConsoleFile(std::span<const std::uint8_t> bytes, std::vect
     }
     if (body.Remaining() != 0) return Fail(ConsoleFileError::Damaged, "it has unexpected bytes at its end");
     instances = std::move(read);
+    if (identity != nullptr) *identity = std::move(identityRead);
     return {};
 }
 
-std::vector<std::uint8_t> FormatConsoleFile(const std::vector<ConsoleFileInstance>& instances)
+std::vector<std::uint8_t> FormatConsoleFile(const std::vector<ConsoleFileInstance>& instances,
+                                            const ConsoleFileIdentity& identity)
 {
     std::vector<std::uint8_t> out(kMagic, kMagic + sizeof kMagic);
-    PutU32(out, kConsoleFileVersion);
+    const bool identified = IsRandomId(identity.id) && identity.savedAt.size() <= kMaxSavedPath;
+    PutU32(out, identified ? kConsoleFileVersion : 1);
+    if (identified) {
+        out.insert(out.end(), identity.id.begin(), identity.id.end());
+        PutU32(out, static_cast<std::uint32_t>(identity.savedAt.size()));
+        out.insert(out.end(), identity.savedAt.begin(), identity.savedAt.end());
+    }
     PutU32(out, static_cast<std::uint32_t>(instances.size()));
     for (const ConsoleFileInstance& instance : instances) {
         PutGuid(out, instance.clsid);
@@ -141,7 +165,7 @@ std::vector<std::uint8_t> FormatConsoleFile(const std::vector<ConsoleFileInstanc
 }
 
 bool ReadConsoleFile(const std::string& path, std::vector<ConsoleFileInstance>& instances, bool& missing,
-                     std::string& error)
+                     std::string& error, ConsoleFileIdentity* identity)
 {
     instances.clear();
     missing = false;
@@ -161,7 +185,7 @@ bool ReadConsoleFile(const std::string& path, std::vector<ConsoleFileInstance>& 
         error = "console file " + path + " cannot be read: " + reason;
         return false;
     }
-    const ConsoleFileParse parse = ParseConsoleFile(bytes, instances);
+    const ConsoleFileParse parse = ParseConsoleFile(bytes, instances, identity);
     if (parse.error != ConsoleFileError::None) {
         error = "console file " + path + " is refused: " + parse.reason + "; it is left as it is";
         return false;
@@ -169,7 +193,8 @@ bool ReadConsoleFile(const std::string& path, std::vector<ConsoleFileInstance>& 
     return true;
 }
 
-bool WriteConsoleFile(const std::string& path, const std::vector<ConsoleFileInstance>& instances, std::string& error)
+bool WriteConsoleFile(const std::string& path, const std::vector<ConsoleFileInstance>& instances, std::string& error,
+                      const ConsoleFileIdentity& identity)
 {
     for (const ConsoleFileInstance& instance : instances) {
         if (instance.stream.size() > kMaxInstanceStream) {
@@ -181,7 +206,7 @@ bool WriteConsoleFile(const std::string& path, const std::vector<ConsoleFileInst
         error = "cannot save " + path + ": too many snap-in instances";
         return false;
     }
-    const std::vector<std::uint8_t> bytes = FormatConsoleFile(instances);
+    const std::vector<std::uint8_t> bytes = FormatConsoleFile(instances, identity);
     if (bytes.size() > kMaxConsoleFile) {
         error = "cannot save " + path + ": the console is too large";
         return false;

@@ -53,7 +53,9 @@ void CHistoryTimes::Fill(FleetHost& host)
 {
     if (!m_store || !host.scanned || host.scanTime) return;
     std::string error;
-    const std::vector<ScanEntry> entries = m_store->List(WideToAnsi(FleetHostPath(host)), error);
+    const std::string path = WideToAnsi(FleetHostPath(host));
+    std::vector<ScanEntry> entries = m_store->List(host.historyKey.empty() ? path : host.historyKey, error);
+    if (error.empty() && entries.empty() && !host.historyKey.empty()) entries = m_store->List(path, error);
     if (error.empty() && !entries.empty()) host.scanTime = AnsiToWide(IsoUtcTime(entries.back().lastSeen));
 }
 
@@ -72,7 +74,8 @@ CExportHistory::CExportHistory(const std::string& historyFile, const std::vector
         const std::string key = WideToAnsi(FleetHostPath(host));
         HostDiff diff;
         std::string hostError;
-        if (DiffHostScans(historyFile, key, "", "", diff, hostError)) m_hosts.emplace(key, GroupChanges(diff.changes));
+        if (DiffHostScans(historyFile, key, "", "", diff, hostError, host.historyKey))
+            m_hosts.emplace(key, GroupChanges(diff.changes));
     }
 }
 
@@ -94,7 +97,7 @@ const HostChanges* CExportHistory::Find(const FleetHost& host) const
     if (m_lazyFile.empty() || !host.scanned || m_without.contains(key)) return nullptr;
     HostDiff diff;
     std::string error;
-    if (!DiffHostScans(m_lazyFile, key, "", "", diff, error)) {
+    if (!DiffHostScans(m_lazyFile, key, "", "", diff, error, host.historyKey)) {
         m_without.insert(key);
         return nullptr;
     }

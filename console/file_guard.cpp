@@ -34,4 +34,6 @@ bool CConsoleFileGuard::Lock(int timeoutMs, std::string& message)
 
 bool CConsoleFileGuard::ChangedSinceRead() const { return StampOfFile(m_path) != m_stamp; }
 
+void CConsoleFileGuard::NoteReread() { m_stamp = StampOfFile(m_path); }
+
 void CConsoleFileGuard::NoteSaved() { m_stamp = StampOfFile(m_path); }

@@ -22,6 +22,9 @@ public:
     // Another process saved (or created, or removed) the file since it was
     // noted.
     bool ChangedSinceRead() const;
+    // The file as it is now becomes the version changes are based on (it
+    // is about to be read again, under the lock).
+    void NoteReread();
     // This process saved the file: the saved version is the one now known.
     void NoteSaved();
     // The version of the file this process's changes are based on (as noted

@@ -1,5 +1,7 @@
 #include "console/fleet_collect.h"
 
+#include "console/history_recorder.h"
+
 #include "console/node_path.h"
 #include "platform/text.h"
 
@@ -60,6 +62,7 @@ public:
             FleetHost host;
             host.group = m_console.DisplayName(m_console.Parent(item));
             host.name = m_console.DisplayName(item);
+            host.historyKey = HistoryKeyOf(m_console, item, WideToAnsi(FleetHostPath(host)));
             if (progress) progress(i, m_selected.size(), FleetHostPath(host));
             m_console.HostAddress(item, host.address, host.port);
             host.loginMethod = m_console.HostLoginMethod(item);

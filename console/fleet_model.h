@@ -33,6 +33,8 @@ struct FleetHost {
     // file keeps no time, so only a scan in this session gives one.
     std::optional<std::u16string> scanTime;
     std::vector<FleetNode> nodes;
+    // What the history keeps the host's scans under (HistoryKey).
+    std::string historyKey;
 };
 
 // "GROUP/HOST", escaped as the commands take paths.

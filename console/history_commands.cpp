@@ -2,6 +2,7 @@
 
 #include <cstdio>
 
+#include "console/commands.h"
 #include "console/history_recorder.h"
 #include "console/json_writer.h"
 #include "console/node_path.h"
@@ -70,8 +71,11 @@ int CommandHistory(const CommandContext& context, const std::string& path, bool 
     bool missing = false;
     std::string error;
     std::vector<ScanEntry> entries;
+    const std::string key = HistoryKeyOfPath(context, host);
     if (auto store = OpenHistory(context, missing, error)) {
-        entries = store->List(host, error);
+        entries = store->List(key, error);
+        // Entries an older version kept under the path, not adopted yet.
+        if (error.empty() && entries.empty() && key != host) entries = store->List(host, error);
     }
     if (!error.empty()) return Fail(error);
     if (json) {
@@ -107,7 +111,8 @@ int CommandDiff(const CommandContext& context, const std::string& path, const Di
     }
     HostDiff result;
     std::string error;
-    if (!DiffHostScans(HistoryFileFor(context.consoleFile), host, options.from, options.to, result, error)) {
+    if (!DiffHostScans(HistoryFileFor(context.consoleFile), host, options.from, options.to, result, error,
+                       HistoryKeyOfPath(context, host))) {
         Fail(error);
         return kTrouble;
     }
@@ -168,6 +173,7 @@ int CommandHistoryPrune(const CommandContext& context, const std::string& path)
     if (!path.empty()) {
         host = HostKey(path);
         if (host.empty()) return Fail("\"" + path + "\" does not name a host: write GROUP/HOST");
+        host = HistoryKeyOfPath(context, host);
     }
     bool missing = false;
     std::string error;

@@ -2,6 +2,7 @@
 
 #include "console/node_path.h"
 #include "history/history_store.h"
+#include "platform/paths.h"
 #include "platform/text.h"
 #include "platform/ui.h"
 
@@ -17,6 +18,39 @@ std::string HistoryFileFor(const std::string& consoleFile)
     std::size_t dot = consoleFile.rfind('.');
     if (dot == std::string::npos || dot <= nameStart) dot = consoleFile.size();
     return consoleFile.substr(0, dot) + ".history.db";
+}
+
+std::string HistoryKey(const std::string& consoleId, const std::string& hostId, const std::string& path)
+{
+    if (consoleId.empty() || hostId.empty()) return path;
+    return consoleId + "." + hostId;
+}
+
+std::string HistoryKeyOf(const CConsoleHost& console, HSCOPEITEM host, const std::string& path)
+{
+    return HistoryKey(console.ConsoleId(), console.HostId(host), path);
+}
+
+void AdoptOlderHistory(CConsoleHost& console, const std::string& historyFile)
+{
+    if (historyFile.empty() || console.ConsoleId().empty()) return;
+    SFileIdentity ignored;
+    std::string why;
+    if (CheckOwnFile(historyFile, ignored, why) != EOwnFileCheck::Ok) return;
+    std::string error;
+    std::unique_ptr<CHistoryStore> store = CHistoryStore::Open(historyFile, false, error);
+    if (!store || !store->HoldsPathKeys(error)) return;
+    const HSCOPEITEM root = console.RootItem();
+    if (root == 0) return;
+    for (HSCOPEITEM group : console.Children(root)) {
+        if (!console.WasExpanded(group)) console.Expand(group);
+        for (HSCOPEITEM host : console.Children(group)) {
+            const std::string path = WideToAnsi(FormatNodePath({console.DisplayName(group), console.DisplayName(host)}));
+            const std::string key = HistoryKeyOf(console, host, path);
+            // A host never saved has no identity yet: it adopts them later.
+            if (key != path && !store->Adopt(path, key, error)) return;
+        }
+    }
 }
 
 CHistoryRecorder::CHistoryRecorder(CConsoleHost& host, std::string historyFile, int keep, Warn warn)
@@ -49,6 +83,7 @@ void CHistoryRecorder::RecordIfNew(HSCOPEITEM item)
     ScanRecord record;
     const HSCOPEITEM group = m_host.Parent(item);
     record.host = WideToAnsi(FormatNodePath({m_host.DisplayName(group), m_host.DisplayName(item)}));
+    record.key = HistoryKeyOf(m_host, item, record.host);
     std::u16string address;
     m_host.HostAddress(item, address, record.port);
     record.address = WideToAnsi(address);

@@ -16,6 +16,18 @@
 // is `history.db` beside it. Empty when no folder can be made.
 std::string HistoryFileFor(const std::string& consoleFile);
 
+// The key the history keeps a host's scans under: the console's identity
+// and the host's, so that a renamed host keeps its history and a copy of the
+// console file has one of its own; the path GROUP/HOST for a host without
+// an identity yet (one never saved).
+std::string HistoryKey(const std::string& consoleId, const std::string& hostId, const std::string& path);
+std::string HistoryKeyOf(const CConsoleHost& console, HSCOPEITEM host, const std::string& path);
+// Lets each host of the console adopt the entries older versions kept under
+// its path, while there are such entries (the groups are expanded, which
+// contacts no host). A history that is missing or cannot be read is left
+// alone.
+void AdoptOlderHistory(CConsoleHost& console, const std::string& historyFile);
+
 class CHistoryRecorder final : public IScanSink {
 public:
     using Warn = std::function<void(const std::string& text)>;

@@ -1,6 +1,7 @@
 #include "console/host_core.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <map>
 
 #include "console/console_file.h"
@@ -14,7 +15,10 @@
 #include "console/snapin_module.h"
 #include "platform/atomic_file.h"
 #include "platform/paths.h"
+#include "platform/random_id.h"
+#include "platform/saved_path.h"
 #include "platform/stream.h"
+#include "platform/terminal_text.h"
 #include "platform/text.h"
 #include "platform/ui.h"
 
@@ -66,6 +70,12 @@ struct CConsoleHost::Impl final : IConsoleSite {
     int selecting = 0;  // inside a selection: observers hear of it once, at its end
 
     std::string path;
+    // The console's identity; a copy of another console file gets a new
+    // one, said at the save that first writes it (`copyOf` names the file).
+    ConsoleFileIdentity identity;
+    std::string copyOf;
+    // The identity is the one the file holds (read from it, or saved).
+    bool identityKept = false;
     bool opened = false;
     std::string plainWarning;
     bool saveFailed = false;  // no file holds the snap-ins' state (a failed save, a recovery)
@@ -503,7 +513,13 @@ struct CConsoleHost::Impl final : IConsoleSite {
         std::vector<ConsoleFileInstance> saved;
         if (HostStatus status = SaveImage(saved); !status) return status;
         std::string error;
-        if (!WriteConsoleFile(target, saved, error)) {
+        ConsoleFileIdentity written = identity;
+        if (written.id.empty()) written.id = NewRandomId();
+        // A console saved under another name is a copy: its own identity.
+        const std::string at = AbsoluteFilePath(target);
+        if (target != path) written.id = NewRandomId();
+        written.savedAt = at;
+        if (!WriteConsoleFile(target, saved, error, written)) {
             // The snap-ins think they are saved; remember that they are not.
             saveFailed = true;
             return HostStatus::Fail(error);
@@ -516,7 +532,39 @@ struct CConsoleHost::Impl final : IConsoleSite {
             else
                 ForgetSealedConsoleFile(target);
         }
+        identity = std::move(written);
+        identityKept = true;
+        if (!copyOf.empty() && target == path) {
+            std::fprintf(stderr, "ferrodex: console file %s is a copy of %s; it gets a history of its own\n",
+                         TerminalText(target).c_str(), TerminalText(copyOf).c_str());
+            std::fflush(stderr);
+            copyOf.clear();
+        }
         return HostStatus::Ok();
+    }
+
+    // Called once the file at `path` is read: a file saved elsewhere whose
+    // original is still there with the same identity is a copy of it and
+    // gets an identity of its own; one whose original is gone (or holds
+    // another console) was moved and keeps its identity.
+    void TakeIdentity(const std::string& file)
+    {
+        identityKept = false;
+        if (identity.id.empty()) {
+            identity.id = NewRandomId();  // a new console, or one of an older format
+            return;
+        }
+        identityKept = true;
+        if (identity.savedAt.empty() || identity.savedAt == AbsoluteFilePath(file)) return;
+        std::vector<ConsoleFileInstance> ignored;
+        ConsoleFileIdentity original;
+        bool missing = false;
+        std::string error;
+        if (!ReadConsoleFile(identity.savedAt, ignored, missing, error, &original) || original.id != identity.id)
+            return;
+        copyOf = identity.savedAt;
+        identity.id = NewRandomId();
+        identityKept = false;
     }
 
     bool IsDirty()
@@ -609,10 +657,11 @@ HostStatus CConsoleHost::Open(const std::string& path, EPlainFile plain)
     std::vector<ConsoleFileInstance> saved;
     bool missing = false;
     std::string error;
-    if (!ReadConsoleFile(path, saved, missing, error)) {
+    if (!ReadConsoleFile(path, saved, missing, error, &m_impl->identity)) {
         if (!missing) return HostStatus::Fail(error);
         if (HostStatus status = m_impl->NewConsole(); !status) return status;
         m_impl->path = path;
+        m_impl->TakeIdentity(path);
         return HostStatus::Ok();
     }
     if (HostStatus status = m_impl->LoadInstances(saved); !status) {
@@ -620,6 +669,7 @@ HostStatus CConsoleHost::Open(const std::string& path, EPlainFile plain)
     }
     if (HostStatus status = m_impl->CheckPlainFile(path, plain); !status) return status;
     m_impl->path = path;
+    m_impl->TakeIdentity(path);
     return HostStatus::Ok();
 }
 
@@ -629,7 +679,8 @@ HostStatus CConsoleHost::OpenImage(std::span<const std::uint8_t> bytes)
 {
     if (m_impl->opened) return HostStatus::Fail("a console is already open");
     std::vector<ConsoleFileInstance> saved;
-    const ConsoleFileParse parse = ParseConsoleFile(bytes, saved);
+    const ConsoleFileParse parse = ParseConsoleFile(bytes, saved, &m_impl->identity);
+    m_impl->identityKept = !m_impl->identity.id.empty();
     if (parse.error != ConsoleFileError::None) return HostStatus::Fail("the console is refused: " + parse.reason);
     return m_impl->LoadInstances(saved);
 }
@@ -668,13 +719,19 @@ HostStatus CConsoleHost::SaveImage(std::vector<std::uint8_t>& bytes)
 {
     std::vector<ConsoleFileInstance> saved;
     HostStatus status = m_impl->SaveImage(saved);
-    if (status) bytes = FormatConsoleFile(saved);
+    if (status) bytes = FormatConsoleFile(saved, m_impl->identity);
     return status;
 }
 
 bool CConsoleHost::IsDirty() { return m_impl->IsDirty(); }
 
 const std::string& CConsoleHost::FilePath() const { return m_impl->path; }
+
+const std::string& CConsoleHost::ConsoleId() const
+{
+    static const std::string kNone;
+    return m_impl->identityKept ? m_impl->identity.id : kNone;
+}
 
 std::vector<HSCOPEITEM> CConsoleHost::StaticItems() const { return m_impl->tree.Statics(); }
 
@@ -789,6 +846,12 @@ bool CConsoleHost::HostScan(HSCOPEITEM item, HostScanView& scan) const
     scan.login = std::move(found->login);
     scan.xml = std::move(found->xml);
     return true;
+}
+
+std::string CConsoleHost::HostId(HSCOPEITEM item) const
+{
+    com_ptr<IDataObject> data = m_impl->DataObject(item);
+    return ReadHostId(data.get());
 }
 
 void CConsoleHost::SetScanSink(IScanSink* sink) { m_scanSink = sink; }

@@ -143,6 +143,10 @@ public:
     // Some snap-in instance reports unsaved changes.
     bool IsDirty();
     const std::string& FilePath() const;
+    // The console's identity (32 hex digits) as its file holds it; empty
+    // until the first save of a new console, of a file of an older format
+    // and of a copy of another console file (each gets a new one then).
+    const std::string& ConsoleId() const;
 
     // --- Scope tree ---------------------------------------------------------
     // The static nodes, one per snap-in instance.
@@ -179,6 +183,9 @@ public:
     // A host node's last scan in this session: false for other nodes and
     // for a host whose picture came from the console file.
     bool HostScan(HSCOPEITEM item, HostScanView& scan) const;
+    // A host node's identity (kept across renames; 32 hex digits); empty for
+    // other nodes and a host never saved.
+    std::string HostId(HSCOPEITEM item) const;
     // Shows the item's children. The first time, the snap-in is notified
     // (it inserts the children; a host node may scan its server). Returns
     // the snap-in's result (S_FALSE when it could not expand the node).

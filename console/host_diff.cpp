@@ -85,8 +85,9 @@ std::unique_ptr<CHistoryStore> OpenHistoryFile(const std::string& file, bool& mi
 }
 
 bool DiffHostScans(const std::string& historyFile, const std::string& host, const std::string& from,
-                   const std::string& to, HostDiff& result, std::string& error)
+                   const std::string& to, HostDiff& result, std::string& error, const std::string& key)
 {
+    std::string kept = key.empty() ? host : key;
     error.clear();
     bool missing = false;
     std::unique_ptr<CHistoryStore> store = OpenHistoryFile(historyFile, missing, error);
@@ -94,7 +95,9 @@ bool DiffHostScans(const std::string& historyFile, const std::string& host, cons
         if (missing) error = "no scan of " + host + " is in the history";
         return false;
     }
-    const std::vector<ScanEntry> entries = store->List(host, error);
+    std::vector<ScanEntry> entries = store->List(kept, error);
+    // Entries an older version kept under the path, not adopted yet.
+    if (error.empty() && entries.empty() && kept != host) entries = store->List(kept = host, error);
     if (!error.empty()) return false;
     if (entries.empty()) {
         error = "no scan of " + host + " is in the history";
@@ -121,7 +124,7 @@ bool DiffHostScans(const std::string& historyFile, const std::string& host, cons
     std::vector<SnapshotNode> before;
     std::vector<SnapshotNode> after;
     for (auto [index, nodes] : {std::pair{*first, &before}, std::pair{*last, &after}}) {
-        const std::optional<ScanEntry> entry = store->Get(host, entries[index].id, error);
+        const std::optional<ScanEntry> entry = store->Get(kept, entries[index].id, error);
         if (!entry) {
             if (error.empty()) error = "scan " + std::to_string(entries[index].id) + " is gone";
             return false;

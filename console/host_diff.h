@@ -21,10 +21,11 @@ struct HostDiff {
 
 // Compares the scans `from` and `to` (a scan id or an ISO time each; empty
 // `to` is the last scan, empty `from` the one before `to`) of the host
-// GROUP/HOST in the history file. False with a reason, as the user reads
-// it, when there is no such scan or the history cannot be read.
+// GROUP/HOST in the history file, kept under `key` (HistoryKey; empty: the
+// path). False with a reason, as the user reads it, when there is no such
+// scan or the history cannot be read.
 bool DiffHostScans(const std::string& historyFile, const std::string& host, const std::string& from,
-                   const std::string& to, HostDiff& result, std::string& error);
+                   const std::string& to, HostDiff& result, std::string& error, const std::string& key = {});
 
 // Opens a history file for reading; null with `missing` set (and no
 // message) when there is none yet, else null with a reason.

@@ -1,5 +1,7 @@
 #include "console/node_data.h"
 
+#include "platform/random_id.h"
+
 #include <algorithm>
 #include <cstring>
 #include <memory>
@@ -81,6 +83,18 @@ bool TerminatedText(std::span<const std::uint8_t> bytes, std::size_t& offset, st
 }
 
 }  // namespace
+
+std::string ReadHostId(IDataObject* data)
+{
+    GlobalPtr block = GetFormat(data, u"FERRODEX_HOST_ID");
+    if (!block) return {};
+    const std::size_t size = GlobalSize(block.get());
+    if (size < 32) return {};
+    GlobalLockGuard lock(block.get());
+    if (lock.data() == nullptr) return {};
+    std::string id(static_cast<const char*>(lock.data()), 32);
+    return IsRandomId(id) ? id : std::string();
+}
 
 std::optional<HostScan> ReadHostScan(IDataObject* data)
 {

@@ -69,6 +69,9 @@ struct HostScan {
 // Nothing when the node is no host scanned in this session, or the data is
 // malformed (too short, a text without its zero unit, an empty XML).
 std::optional<HostScan> ReadHostScan(IDataObject* data);
+// A host's identity as "FERRODEX_HOST_ID" gives it (32 hex digits); empty for
+// a node that is no host, a host never saved, or bytes that are no identity.
+std::string ReadHostId(IDataObject* data);
 std::optional<HostScan> ParseHostScan(std::span<const std::uint8_t> bytes);
 // A host's whole hardware view as "FERRODEX_HOST_TREE" gives it: what
 // expanding the host and showing every node would give, in one read.

@@ -9,13 +9,14 @@
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {
     std::vector<ConsoleFileInstance> instances;
-    const ConsoleFileParse parse = ParseConsoleFile(std::span(data, size), instances);
+    ConsoleFileIdentity identity;
+    const ConsoleFileParse parse = ParseConsoleFile(std::span(data, size), instances, &identity);
     if (parse.error != ConsoleFileError::None) {
         if (!instances.empty() || parse.reason.empty()) std::abort();
         return 0;
     }
     if (instances.size() > kMaxInstances) std::abort();
-    const std::vector<std::uint8_t> again = FormatConsoleFile(instances);
+    const std::vector<std::uint8_t> again = FormatConsoleFile(instances, identity);
     if (again.size() != size || !std::equal(again.begin(), again.end(), data)) std::abort();
     return 0;
 }

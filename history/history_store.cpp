@@ -19,6 +19,15 @@ constexpr char kCreateSchema[] =
     " xml BLOB NOT NULL);"
     "CREATE INDEX scans_by_host ON scans(host, id);";
 
+// Version 3 keys a host's scans by the identities of its console and of the
+// host (`scan_key`), so that a renamed host keeps its history and a copied
+// console file does not share it; rows of older versions are keyed by their
+// path (which holds a "/", as no identity does) until a host adopts them.
+constexpr char kSchemaV3[] =
+    "ALTER TABLE scans ADD COLUMN scan_key TEXT NOT NULL DEFAULT '';"
+    "UPDATE scans SET scan_key = host;"
+    "CREATE INDEX scans_by_key ON scans(scan_key, last_seen, id);";
+
 // Rolls back unless committed.
 class CTransaction {
 public:
@@ -134,7 +143,8 @@ bool CHistoryStore::Exec(const char* sql, std::string& error)
 }
 
 // Version 0 is an empty file. Version 1 kept every scan as its own row:
-// scans(id, host, address, port, login, scanned_at, xml).
+// scans(id, host, address, port, login, scanned_at, xml); version 2 folded
+// them and keyed them by the host's path.
 bool CHistoryStore::Migrate(std::string& error)
 {
     std::int64_t version = 0;
@@ -158,7 +168,7 @@ bool CHistoryStore::Migrate(std::string& error)
     }
     if (version == 0) {
         if (!Exec(kCreateSchema, error)) return false;
-    } else {
+    } else if (version == 1) {
         if (!Exec("ALTER TABLE scans RENAME TO scans_v1", error) || !Exec(kCreateSchema, error)) return false;
         {
             CSqlStatement rows(m_db.get(),
@@ -186,7 +196,8 @@ bool CHistoryStore::Migrate(std::string& error)
         }  // the reading statement ends before the table goes
         if (!Exec("DROP TABLE scans_v1", error)) return false;
     }
-    if (!Exec("PRAGMA user_version = 2", error)) return false;
+    if (!Exec(kSchemaV3, error)) return false;
+    if (!Exec("PRAGMA user_version = 3", error)) return false;
     if (!transaction.Commit()) {
         error = LastError();
         return false;
@@ -202,28 +213,35 @@ bool CHistoryStore::Record(const ScanRecord& scan, int keep, std::string& error)
         return false;
     }
     const std::string hash = ContentHash(scan.xml);
+    const std::string& key = scan.key.empty() ? scan.host : scan.key;
+    if (key != scan.host && !AdoptRows(scan.host, key)) {
+        error = LastError();
+        return false;
+    }
     CSqlStatement fold(m_db.get(),
-                       "UPDATE scans SET last_seen = max(last_seen, ?2), address = ?4, port = ?5, login = ?6 "
-                       "WHERE id = (SELECT max(id) FROM scans WHERE host = ?1) AND hash = ?3");
-    fold.Bind(1, scan.host).Bind(2, scan.when).Bind(3, hash);
-    fold.Bind(4, scan.address).Bind(5, std::int64_t{scan.port}).Bind(6, scan.login);
+                       "UPDATE scans SET last_seen = max(last_seen, ?2), address = ?4, port = ?5, login = ?6, "
+                       "host = ?7 "
+                       "WHERE id = (SELECT id FROM scans WHERE scan_key = ?1 ORDER BY last_seen DESC, id DESC "
+                       "LIMIT 1) AND hash = ?3");
+    fold.Bind(1, key).Bind(2, scan.when).Bind(3, hash);
+    fold.Bind(4, scan.address).Bind(5, std::int64_t{scan.port}).Bind(6, scan.login).Bind(7, scan.host);
     if (!fold.Run()) {
         error = LastError();
         return false;
     }
     if (sqlite3_changes(m_db.get()) == 0) {
         CSqlStatement add(m_db.get(),
-                          "INSERT INTO scans(host, address, port, login, first_seen, last_seen, hash, xml) "
-                          "VALUES(?1, ?2, ?3, ?4, ?5, ?5, ?6, ?7)");
+                          "INSERT INTO scans(host, address, port, login, first_seen, last_seen, hash, xml, scan_key) "
+                          "VALUES(?1, ?2, ?3, ?4, ?5, ?5, ?6, ?7, ?8)");
         add.Bind(1, scan.host).Bind(2, scan.address).Bind(3, std::int64_t{scan.port}).Bind(4, scan.login);
-        add.Bind(5, scan.when).Bind(6, hash).BindBlob(7, scan.xml);
+        add.Bind(5, scan.when).Bind(6, hash).BindBlob(7, scan.xml).Bind(8, key);
         if (!add.Run()) {
             error = LastError();
             return false;
         }
     }
     std::int64_t removed = 0;
-    if (!PruneHost(scan.host, keep, removed) || !transaction.Commit()) {
+    if (!PruneHost(key, keep, removed) || !transaction.Commit()) {
         error = LastError();
         return false;
     }
@@ -233,8 +251,8 @@ bool CHistoryStore::Record(const ScanRecord& scan, int keep, std::string& error)
 bool CHistoryStore::PruneHost(const std::string& host, int keep, std::int64_t& removed)
 {
     CSqlStatement drop(m_db.get(),
-                       "DELETE FROM scans WHERE host = ?1 AND id NOT IN "
-                       "(SELECT id FROM scans WHERE host = ?1 ORDER BY id DESC LIMIT ?2)");
+                       "DELETE FROM scans WHERE scan_key = ?1 AND id NOT IN "
+                       "(SELECT id FROM scans WHERE scan_key = ?1 ORDER BY last_seen DESC, id DESC LIMIT ?2)");
     drop.Bind(1, host).Bind(2, std::int64_t{keep < 1 ? 1 : keep});
     if (!drop.Run()) return false;
     removed += sqlite3_changes(m_db.get());
@@ -251,7 +269,7 @@ bool CHistoryStore::Prune(int keep, const std::string& host, std::int64_t& remov
     }
     std::vector<std::string> hosts;
     if (host.empty()) {
-        CSqlStatement all(m_db.get(), "SELECT DISTINCT host FROM scans");
+        CSqlStatement all(m_db.get(), "SELECT DISTINCT scan_key FROM scans");
         while (all.Step()) hosts.push_back(all.Text(0));
         if (all.Failed()) {
             error = LastError();
@@ -277,8 +295,8 @@ std::vector<ScanEntry> CHistoryStore::List(const std::string& host, std::string&
 {
     std::vector<ScanEntry> entries;
     CSqlStatement rows(m_db.get(),
-                       "SELECT id, address, port, login, first_seen, last_seen, length(xml) FROM scans "
-                       "WHERE host = ?1 ORDER BY id");
+                       "SELECT id, address, port, login, first_seen, last_seen, length(xml), host FROM scans "
+                       "WHERE scan_key = ?1 ORDER BY last_seen, id");
     rows.Bind(1, host);
     while (rows.Step()) {
         ScanEntry entry;
@@ -290,16 +308,30 @@ std::vector<ScanEntry> CHistoryStore::List(const std::string& host, std::string&
         entry.firstSeen = rows.Integer(4);
         entry.lastSeen = rows.Integer(5);
         entry.size = rows.Integer(6);
+        entry.host = rows.Text(7);
         entries.push_back(std::move(entry));
     }
     if (rows.Failed()) error = LastError();
     return entries;
 }
 
+std::optional<std::int64_t> CHistoryStore::LastSeenOther(const std::string& host, const std::string& hash,
+                                                         std::string& error)
+{
+    CSqlStatement row(m_db.get(), "SELECT count(*), max(last_seen) FROM scans WHERE scan_key = ?1 AND hash <> ?2");
+    row.Bind(1, host).Bind(2, hash);
+    if (!row.Step()) {
+        if (row.Failed()) error = LastError();
+        return std::nullopt;
+    }
+    if (row.Integer(0) == 0) return std::nullopt;
+    return row.Integer(1);
+}
+
 std::optional<ScanEntry> CHistoryStore::Get(const std::string& host, std::int64_t id, std::string& error)
 {
     CSqlStatement row(m_db.get(),
-                      "SELECT address, port, login, first_seen, last_seen, xml FROM scans WHERE host = ?1 AND id = ?2");
+                      "SELECT address, port, login, first_seen, last_seen, xml, host FROM scans WHERE scan_key = ?1 AND id = ?2");
     row.Bind(1, host).Bind(2, id);
     if (!row.Step()) {
         if (row.Failed()) error = LastError();
@@ -314,6 +346,29 @@ std::optional<ScanEntry> CHistoryStore::Get(const std::string& host, std::int64_
     entry.firstSeen = row.Integer(3);
     entry.lastSeen = row.Integer(4);
     entry.xml = row.Text(5);
+    entry.host = row.Text(6);
     entry.size = static_cast<std::int64_t>(entry.xml.size());
     return entry;
+}
+
+bool CHistoryStore::AdoptRows(const std::string& path, const std::string& key)
+{
+    CSqlStatement adopt(m_db.get(), "UPDATE scans SET scan_key = ?2 WHERE scan_key = ?1");
+    adopt.Bind(1, path).Bind(2, key);
+    return adopt.Run();
+}
+
+bool CHistoryStore::Adopt(const std::string& path, const std::string& key, std::string& error)
+{
+    if (key == path || AdoptRows(path, key)) return true;
+    error = LastError();
+    return false;
+}
+
+bool CHistoryStore::HoldsPathKeys(std::string& error)
+{
+    CSqlStatement row(m_db.get(), "SELECT count(*) FROM (SELECT 1 FROM scans WHERE instr(scan_key, '/') > 0 LIMIT 1)");
+    if (row.Step()) return row.Integer(0) != 0;
+    error = LastError();
+    return false;
 }

@@ -87,6 +87,10 @@ public:
     CStoredPicture m_picture;
     // Scans run lshw through sudo (see scan/sudo_scan.h).
     bool m_bSudo = false;
+    // The host's identity (platform/random_id.h): kept across renames and
+    // moves, saved with the record; a host without one (added, imported, or
+    // read from an older file) gets one when the snap-in saves the inventory.
+    std::string m_strId;
     // The login's other ways in: a private key file (its path is no secret;
     // its passphrase is kept like the password) and the SSH agent.
     // scan/login_settings.h turns them into what a login offers.

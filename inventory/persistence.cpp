@@ -7,6 +7,7 @@
 #include "inventory/dialogs.h"
 #include "inventory/group_node.h"
 #include "inventory/host_node.h"
+#include "platform/random_id.h"
 #include "scan/jump_route.h"
 #include "inventory/module_state.h"
 #include "inventory/root_node.h"
@@ -45,6 +46,8 @@ constexpr std::uint32_t kSettingJump = 8;
 // The host's name, written only when it is not its address (a host without
 // it is named by its address, as every host of older files is).
 constexpr std::uint32_t kSettingName = 9;
+// The host's identity, which the scan history keys its scans by.
+constexpr std::uint32_t kSettingId = 16;
 constexpr std::uint32_t kMaxSettings = 32;
 constexpr std::size_t kMaxSettingBytes = 1024;
 constexpr std::uint32_t kMaxSettingsBlock = kMaxSettings * (8 + kMaxSettingBytes) + 4;
@@ -273,10 +276,11 @@ void AppendHostSettings(std::string& block, const CHostNode& host, bool sealed)
     count += host.m_bUseAgent ? 1 : 0;
     count += passphrase.get().empty() ? 0 : 1;
     count += jump.empty() ? 0 : 1;
+    count += host.m_strId.empty() ? 0 : 1;
     if (count == 0) return;
     // Room for all of it at once, so no copy of the passphrase is left behind.
     block.reserve(4 + count * 9 + login.size() + keyFile.size() + passphrase.get().size() + jump.size() +
-                  name.size());
+                  name.size() + host.m_strId.size());
     AppendU32(block, count);
     const auto add = [&block](std::uint32_t tag, std::string_view value) {
         AppendU32(block, tag);
@@ -289,6 +293,7 @@ void AppendHostSettings(std::string& block, const CHostNode& host, bool sealed)
     if (!passphrase.get().empty()) add(kSettingPassphrase, passphrase.get());
     if (!jump.empty()) add(kSettingJump, jump);
     if (!name.empty()) add(kSettingName, name);
+    if (!host.m_strId.empty()) add(kSettingId, host.m_strId);
 }
 
 // Whether a setting's value fits the block; the passphrase and the login
@@ -339,6 +344,10 @@ bool ReadHostSettings(CPlainReader& reader, CHostNode& host, bool sealed)
             host.SetName(name);
             break;
         }
+        case kSettingId:
+            // One that is no identity is left out; the host gets a new one.
+            if (IsRandomId(value.get())) host.m_strId = value.get();
+            break;
         default: break;  // a later release's setting
         }
     }

@@ -2,7 +2,9 @@
 
 #include "inventory/node_images.h"
 #include "inventory/node_types.h"
+#include "inventory/host_node.h"
 #include "inventory/persistence.h"
+#include "platform/random_id.h"
 #include "inventory/module_state.h"
 #include "snapin/component.h"
 #include "snapin/data_object.h"
@@ -130,6 +132,12 @@ HRESULT CFerrodexData::Load(IStream* stream)
 
 HRESULT CFerrodexData::Save(IStream* stream, BOOL)
 {
+    // A host saved for the first time (added, imported, or read from an
+    // older file) gets its identity now, and keeps it from here on.
+    for (const auto& group : m_pRoot->GetChildren())
+        for (const auto& node : group->GetChildren())
+            if (auto* host = dynamic_cast<CHostNode*>(node.get()); host != nullptr && host->m_strId.empty())
+                host->m_strId = NewRandomId();
     const HRESULT hr = ComBoundary([&] { return SaveInventory(*m_pRoot, stream); });
     if (FAILED(hr)) g_bDirty = true;  // the changes are still unsaved
     return hr;

@@ -69,7 +69,8 @@ const ClipboardFormats& GetClipboardFormats()
         RegisterClipboardFormat(u"CCF_SZNODETYPE"), RegisterClipboardFormat(u"CCF_SNAPIN_CLASSID"),
         RegisterClipboardFormat(u"{7752A6C8-4E06-4b65-8449-793E9C0C5259}"),
         RegisterClipboardFormat(u"FERRODEX_HOST_ENDPOINT"), RegisterClipboardFormat(u"FERRODEX_HOST_PICTURE"),
-        RegisterClipboardFormat(u"FERRODEX_HOST_SCAN"), RegisterClipboardFormat(u"FERRODEX_HOST_TREE")};
+        RegisterClipboardFormat(u"FERRODEX_HOST_SCAN"), RegisterClipboardFormat(u"FERRODEX_HOST_TREE"),
+        RegisterClipboardFormat(u"FERRODEX_HOST_ID")};
     return formats;
 }
 
@@ -115,20 +116,22 @@ HRESULT CNodeDataObject::GetDataHere(FORMATETC* format, STGMEDIUM* medium)
         }
         if (cf != formats.displayName && cf != formats.nodeType && cf != formats.szNodeType &&
             cf != formats.snapinClassId && cf != formats.privateObject && cf != formats.hostEndpoint &&
-            cf != formats.hostPicture && cf != formats.hostScan && cf != formats.hostTree)
+            cf != formats.hostPicture && cf != formats.hostScan && cf != formats.hostTree && cf != formats.hostId)
             return DV_E_FORMATETC;
         const bool hostFormat = cf == formats.hostEndpoint || cf == formats.hostPicture || cf == formats.hostScan ||
-                                cf == formats.hostTree;
+                                cf == formats.hostTree || cf == formats.hostId;
         const auto* host = hostFormat ? dynamic_cast<const CHostNode*>(m_pNode) : nullptr;
         if (hostFormat && host == nullptr) return DV_E_FORMATETC;
         const auto scanned = host != nullptr ? host->m_scanStatus.ScannedAt() : std::nullopt;
         if (cf == formats.hostScan && (!scanned || host->m_picture.Empty())) return DV_E_FORMATETC;
+        if (cf == formats.hostId && host->m_strId.empty()) return DV_E_FORMATETC;
         com_ptr<IStream> stream;
         RETURN_IF_FAILED(CreateStreamOnHGlobal(medium->hGlobal, FALSE, stream.put()));
         if (cf == formats.displayName) return WriteText(stream.get(), m_pNode->GetDisplayText(0));
         if (cf == formats.nodeType) return WriteBytes(stream.get(), &m_pNode->GetNodeType(), sizeof(GUID));
         if (cf == formats.szNodeType) return WriteText(stream.get(), GuidToString(m_pNode->GetNodeType()));
         if (cf == formats.snapinClassId) return WriteBytes(stream.get(), &CLSID_Ferrodex, sizeof(GUID));
+        if (cf == formats.hostId) return WriteBytes(stream.get(), host->m_strId.data(), host->m_strId.size());
         if (cf == formats.hostTree) {
             std::string tree;
             if (!WriteHostTree(*const_cast<CHostNode*>(host), tree)) return DV_E_FORMATETC;

@@ -20,7 +20,9 @@
 // "FERRODEX_HOST_SCAN": the scan's time in seconds since 1970 as a 64-bit
 // little-endian number, then the login and the lshw XML, each UTF-16LE ended
 // by a zero unit (never a password). A host holding a picture gives
-// "FERRODEX_HOST_TREE": its whole hardware view (snapin/host_tree.h).
+// "FERRODEX_HOST_TREE": its whole hardware view (snapin/host_tree.h). A host
+// saved at least once gives "FERRODEX_HOST_ID": its identity, 32 hex digits
+// (platform/random_id.h).
 struct ClipboardFormats {
     UINT displayName;
     UINT nodeType;
@@ -31,6 +33,7 @@ struct ClipboardFormats {
     UINT hostPicture;
     UINT hostScan;
     UINT hostTree;
+    UINT hostId;
 };
 const ClipboardFormats& GetClipboardFormats();
 

@@ -1,6 +1,7 @@
 #include "console/export_changes.h"
 #include "console/fleet_model.h"
 #include "console/history_recorder.h"
+#include "console/scan_merge.h"
 #include "console/host_diff.h"
 #include "console/node_path.h"
 #include "console/tui/tui_app.h"
@@ -143,6 +144,9 @@ private:
     // Saves under the file's lock; asks first when another ferrodex saved
     // the file since this console read it.
     ESaveOutcome SaveToFile();
+    // Adds this console's scans to a file another ferrodex saved meanwhile,
+    // then has the file shown again.
+    ESaveOutcome MergeScans();
     bool ConfirmQuit();
     // Acts on a pending stop request; true when the face must end.
     bool ActOnStopRequest(EStopRequest& ended);
@@ -172,6 +176,10 @@ private:
 
     bool m_bRecovered = false;
     bool m_bReload = false;
+    // Something beside scans was changed here (a menu command other than a
+    // refresh, a rename): a file saved meanwhile by another ferrodex is
+    // asked about rather than merged.
+    bool m_bEdited = false;
     std::string m_historyFile;
     // The last scan times read from the history, by host path ("" for none).
     mutable std::map<std::u16string, std::u16string> m_historyTimes;
@@ -465,6 +473,9 @@ void CTuiApp::OpenMenu()
     }
     Status(ToTerminal(command.name) + L"...");
     m_ui.Repaint();
+    // Every command but a refresh may change the inventory itself.
+    const bool host = m_host.NodeType(item) == kHostNodeType;
+    if (command.commandId != (host ? IDM_REFRESH_HOST : IDM_REFRESH_ALL)) m_bEdited = true;
     m_host.InvokeCommand(item, command.commandId);
     Status({});
     if (m_host.Exists(item) && m_host.Selected() == item) m_host.Select(item);
@@ -483,7 +494,7 @@ void CTuiApp::ShowChanges(HSCOPEITEM item)
     // module, whose "unsaved changes" state is one for the process: the
     // console's own state is put back afterwards.
     const bool wasDirty = Dirty();
-    const bool compared = DiffHostScans(m_historyFile, host, {}, {}, diff, error);
+    const bool compared = DiffHostScans(m_historyFile, host, {}, {}, diff, error, HistoryKeyOf(m_host, item, host));
     if (wasDirty) {
         m_bDirtyKept = true;
     } else if (m_host.IsDirty()) {
@@ -536,6 +547,7 @@ void CTuiApp::RenameKey(const Key& key)
     DialogState out;
     editor->Store(out);
     const HSCOPEITEM item = Selected();
+    m_bEdited = true;
     const HRESULT hr = m_host.Rename(item, out.texts[kRenameControl]);
     if (hr != S_OK) Status(L"The new name was not accepted");
     m_bTreeChanged = true;
@@ -574,6 +586,7 @@ ESaveOutcome CTuiApp::SaveToFile()
         }
     }
     CLockScope locked(m_guard);
+    if (m_guard.ChangedSinceRead() && !m_bEdited && !m_bRecovered) return MergeScans();
     if (m_guard.ChangedSinceRead()) {
         const std::u16string question =
             u"The console file " + AnsiToWide(file) +
@@ -601,10 +614,34 @@ ESaveOutcome CTuiApp::SaveToFile()
     }
     m_guard.NoteSaved();
     m_bDirtyKept = false;
+    m_bEdited = false;
     Status(L"Saved to " + Utf8ToTerminal(file));
     if (m_bRecovered) RemoveRecoveryFile(file);
     m_bRecovered = false;
     return ESaveOutcome::Saved;
+}
+
+ESaveOutcome CTuiApp::MergeScans()
+{
+    // Only scans were made here: they go into the file as the other
+    // ferrodex left it, which is then shown.
+    const std::string& file = m_host.FilePath();
+    SScanMergeOutcome outcome;
+    const HostStatus status = MergeSessionScans(m_guard, m_historyFile, CollectSessionScans(m_host), outcome);
+    if (!status) {
+        Status({});
+        ShowError(status.message + "; nothing was saved");
+        return ESaveOutcome::NotSaved;
+    }
+    std::u16string text = u"The console file " + AnsiToWide(file) +
+                          u" was saved by another ferrodex after this console read it. Its changes are kept, and "
+                          u"the scans made here were added to it; the file is shown again now.";
+    for (const std::u16string& host : outcome.older) text += u"\n" + host + u": its newer scan, made elsewhere, is kept.";
+    for (const std::u16string& host : outcome.gone) text += u"\n" + host + u" is no longer in the file; its scan is not saved.";
+    m_ui.ShowMessage(nullptr, text, u"Console file changed", MB_OK | MB_ICONINFORMATION);
+    m_bDirtyKept = false;
+    m_bReload = true;
+    return ESaveOutcome::Reload;
 }
 
 void CTuiApp::KeepForRecovery()

@@ -55,6 +55,35 @@ TEST(ConsoleFile, RoundTripKeepsClassesAndStreamsInOrder)
     EXPECT_EQ(Reseal(bytes), bytes);  // the test's checksum matches the file's
 }
 
+// Format 2 carries the console's identity and where it was saved; format
+// 1 (no identity) is still read and still written for images.
+TEST(ConsoleFile, TheIdentityRoundTripsAndIsCheckedLikeTheRest)
+{
+    const ConsoleFileIdentity identity{"0123456789abcdef0123456789abcdef", "/home/u/lab.fdx"};
+    const std::vector<std::uint8_t> bytes = FormatConsoleFile(TwoInstances(), identity);
+    EXPECT_EQ(bytes[8], kConsoleFileVersion);
+    std::vector<ConsoleFileInstance> read;
+    ConsoleFileIdentity back{"x", "y"};
+    ASSERT_EQ(ParseConsoleFile(bytes, read, &back).error, ConsoleFileError::None);
+    EXPECT_EQ(back.id, identity.id);
+    EXPECT_EQ(back.savedAt, identity.savedAt);
+    EXPECT_EQ(read.size(), 2u);
+    for (std::size_t length = 0; length < bytes.size(); ++length)
+        EXPECT_NE(ParseConsoleFile(std::span(bytes).first(length), read).error, ConsoleFileError::None) << length;
+
+    const std::vector<std::uint8_t> older = FormatConsoleFile(TwoInstances());
+    EXPECT_EQ(older[8], 1u);
+    ASSERT_EQ(ParseConsoleFile(older, read, &back).error, ConsoleFileError::None);
+    EXPECT_TRUE(back.id.empty());
+    // An identity that is no identity, or a path past its bound, is damage.
+    std::vector<std::uint8_t> forged = bytes;
+    forged[12] = 'G';
+    EXPECT_EQ(ParseConsoleFile(Reseal(forged), read).error, ConsoleFileError::Damaged);
+    std::vector<std::uint8_t> longPath = bytes;
+    PutU32(longPath, 44, static_cast<std::uint32_t>(kMaxSavedPath + 1));
+    EXPECT_EQ(ParseConsoleFile(Reseal(longPath), read).error, ConsoleFileError::Damaged);
+}
+
 TEST(ConsoleFile, EveryTruncationAndEveryFlippedByteIsRefused)
 {
     const std::vector<std::uint8_t> bytes = FormatConsoleFile(TwoInstances());
@@ -83,7 +112,7 @@ TEST(ConsoleFile, ForeignNewerAndOversizedFilesAreToldApart)
 
     std::vector<std::uint8_t> bytes = FormatConsoleFile(TwoInstances());
     std::vector<std::uint8_t> newer = bytes;
-    PutU32(newer, 8, 2);
+    PutU32(newer, 8, kConsoleFileVersion + 1);
     EXPECT_EQ(ParseConsoleFile(Reseal(newer), read).error, ConsoleFileError::Newer);
 
     // Counts and lengths past the limits are refused before anything is

@@ -43,8 +43,8 @@ protected:
         std::string error;
         const std::unique_ptr<CHistoryStore> store = CHistoryStore::Open(m_history, true, error);
         ASSERT_TRUE(store) << error;
-        ASSERT_TRUE(store->Record({"G/h", "h", 22, "root", "<list><node id=\"a\"/></list>", 1000}, 10, error));
-        ASSERT_TRUE(store->Record({"G/h", "h", 22, "root", "<list><node id=\"b\"/></list>", 2000}, 10, error));
+        ASSERT_TRUE(store->Record({"G/h", "h", 22, "root", "<list><node id=\"a\"/></list>", 1000, {}}, 10, error));
+        ASSERT_TRUE(store->Record({"G/h", "h", 22, "root", "<list><node id=\"b\"/></list>", 2000, {}}, 10, error));
     }
 
     TempDir m_dir;

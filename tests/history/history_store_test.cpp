@@ -25,7 +25,7 @@ namespace {
 
 ScanRecord Scan(const std::string& host, const std::string& xml, std::int64_t when)
 {
-    return ScanRecord{host, "127.0.0.1", 2222, "admin", xml, when};
+    return ScanRecord{host, "127.0.0.1", 2222, "admin", xml, when, {}};
 }
 
 // A second connection to the same file, as another process would hold it.
@@ -130,6 +130,36 @@ TEST_F(HistoryStoreTest, KeepsScansFoldsIdenticalConsecutiveOnesAndDropsTheOldes
     CRawDb raw(path);
     EXPECT_EQ(raw.Integer("PRAGMA user_version"), CHistoryStore::kSchemaVersion);
     EXPECT_EQ(raw.Text("PRAGMA journal_mode"), "wal");
+}
+
+// Two commands at once record out of order: the later command's older scan
+// goes before the newer one, which stays the host's last entry, folds the
+// next identical scan and survives a prune.
+TEST_F(HistoryStoreTest, AScanRecordedAfterANewerOneTakesItsPlaceBeforeIt)
+{
+    auto store = Open();
+    ASSERT_TRUE(store);
+    std::string error;
+    ASSERT_TRUE(store->Record(Scan("Lab/a", "<x>new</x>", 500), 5, error)) << error;
+    ASSERT_TRUE(store->Record(Scan("Lab/a", "<x>old</x>", 400), 5, error)) << error;
+    std::vector<ScanEntry> a = store->List("Lab/a", error);
+    ASSERT_EQ(a.size(), 2u);
+    EXPECT_EQ(a[0].lastSeen, 400);
+    EXPECT_EQ(a[1].lastSeen, 500);
+    EXPECT_EQ(store->LastSeenOther("Lab/a", ContentHash("<x>old</x>"), error), std::optional<std::int64_t>(500));
+    EXPECT_EQ(store->LastSeenOther("Lab/a", ContentHash("<x>new</x>"), error), std::optional<std::int64_t>(400));
+    EXPECT_FALSE(store->LastSeenOther("Lab/b", ContentHash("<x>new</x>"), error));
+
+    ASSERT_TRUE(store->Record(Scan("Lab/a", "<x>new</x>", 600), 5, error)) << error;
+    a = store->List("Lab/a", error);
+    ASSERT_EQ(a.size(), 2u) << "folded into the newest entry";
+    EXPECT_EQ(a[1].firstSeen, 500);
+    EXPECT_EQ(a[1].lastSeen, 600);
+    std::int64_t removed = 0;
+    ASSERT_TRUE(store->Prune(1, "Lab/a", removed, error));
+    a = store->List("Lab/a", error);
+    ASSERT_EQ(a.size(), 1u);
+    EXPECT_EQ(store->Get("Lab/a", a[0].id, error)->xml, "<x>new</x>");
 }
 
 TEST_F(HistoryStoreTest, AnOlderFileIsMigratedAndANewerOneIsLeftAlone)

@@ -383,13 +383,13 @@ TEST_F(FleetCommandTest, HtmlReportMarksWhatChangedSinceTheHostsPreviousScan)
         std::string error;
         const std::unique_ptr<CHistoryStore> store = CHistoryStore::Open(HistoryFileFor(m_console), true, error);
         ASSERT_TRUE(store) << error;
-        ASSERT_TRUE(store->Record({"Lab/big", "big", 22, "root", bigger, 1000}, 10, error)) << error;
-        ASSERT_TRUE(store->Record({"Lab/big", "big", 22, "root", root, 2000}, 10, error)) << error;
-        ASSERT_TRUE(store->Record({"Lab/laptop", "laptop", 22, "root", LshwData("laptop.xml"), 2000}, 10, error))
+        ASSERT_TRUE(store->Record({"Lab/big", "big", 22, "root", bigger, 1000, {}}, 10, error)) << error;
+        ASSERT_TRUE(store->Record({"Lab/big", "big", 22, "root", root, 2000, {}}, 10, error)) << error;
+        ASSERT_TRUE(store->Record({"Lab/laptop", "laptop", 22, "root", LshwData("laptop.xml"), 2000, {}}, 10, error))
             << error;
         // A host after one with a single scan still has its changes counted.
-        ASSERT_TRUE(store->Record({"Prod/xeon", "xeon", 22, "root", root, 1000}, 10, error)) << error;
-        ASSERT_TRUE(store->Record({"Prod/xeon", "xeon", 22, "root", bigger, 2000}, 10, error)) << error;
+        ASSERT_TRUE(store->Record({"Prod/xeon", "xeon", 22, "root", root, 1000, {}}, 10, error)) << error;
+        ASSERT_TRUE(store->Record({"Prod/xeon", "xeon", 22, "root", bigger, 2000, {}}, 10, error)) << error;
     }
     const RunResult result = Ok({"export", "--format", "html"});
     const std::string& html = result.out;

@@ -71,11 +71,18 @@ wait_gone "done,"
 wait_for "lshw did"
 [ "$(grep -c "  OK  " "$screen_file")" -eq 2 ] || fail "two hosts should show OK"
 [ "$(grep -c "Accepted password" "$work/sshd.log")" -ge 3 ] || fail "not every host logged in"
-# The results are saved: the two pictures are in the file afterwards.
+# Another ferrodex saves the file meanwhile: the console only scanned, so
+# its save adds the scans to that file instead of asking, and shows it again.
+command_line group add Other >/dev/null 2>&1 || fail "the command was refused"
 keys s
-wait_gone "[modified]"
+wait_for "was saved by another"
+keys Enter
+wait_gone "was saved by another"
+wait_for "My Linux Servers"
+grep -qF "[modified]" "$screen_file" && fail "the merged console is still modified"
 keys q
 wait_for "FDX-EXIT=0"
 scanned=$(command_line export --format csv 2>/dev/null | grep -c ",Lab,127.0.0.[0-9],$port,yes,")
 [ "$scanned" -eq 2 ] || fail "the file holds $scanned pictures, not 2"
+command_line tree 2>/dev/null | grep -qF "Other" || fail "the other command's group is gone"
 echo "PASS"
