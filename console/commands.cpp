@@ -688,6 +688,7 @@ std::vector<SHostOutcome> ListedHosts(CConsoleHost& host, HSCOPEITEM group, CHis
             known.group = groupName;
             known.name = outcome.name;
             known.scanned = true;
+            known.historyKey = HistoryKeyOf(host, item, WideToAnsi(FleetHostPath(known)));
             times.Fill(known);
             if (known.scanTime) outcome.cells[kColLastScan] = *known.scanTime;
         }

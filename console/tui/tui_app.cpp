@@ -237,6 +237,7 @@ void CTuiApp::FillLastScans(std::vector<ResultRowView>& rows) const
         known.group = m_host.DisplayName(group);
         known.name = row.cells[0];
         known.scanned = true;
+        known.historyKey = HistoryKeyOf(m_host, item, WideToAnsi(FleetHostPath(known)));
         const std::u16string path = FleetHostPath(known);
         auto found = m_historyTimes.find(path);
         if (found == m_historyTimes.end()) {
