@@ -229,11 +229,8 @@ private:
     // view's own form stays in the cell's title.
     static std::string ValueCell(const std::u16string& name, const std::u16string& value)
     {
-        if (name == u"size" || name == u"capacity") {
-            const std::optional<Quantity> size = ParseQuantity(WideToAnsi(value));
-            if (size && size->kind == EQuantityKind::Bytes && size->value >= 1024)
-                return "<td title=\"" + Escape(value) + "\">" + Escape(FormatBytes(size->value)) + "</td>";
-        }
+        if (const std::string readable = ReadableSize(name, value); !readable.empty())
+            return "<td title=\"" + Escape(value) + "\">" + Escape(readable) + "</td>";
         return "<td>" + Escape(value) + "</td>";
     }
 

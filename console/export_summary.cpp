@@ -118,3 +118,11 @@ HostSummary SummarizeHost(const FleetHost& host)
     summarizer.Finish();
     return summary;
 }
+
+std::string ReadableSize(std::u16string_view name, std::u16string_view value)
+{
+    if (name != u"size" && name != u"capacity") return {};
+    const std::optional<Quantity> size = ParseQuantity(WideToAnsi(value));
+    if (!size || size->kind != EQuantityKind::Bytes || size->value < 1024) return {};
+    return FormatBytes(size->value);
+}

@@ -26,3 +26,8 @@ struct HostSummary {
 HostSummary SummarizeHost(const FleetHost& host);
 // A byte count as "24 GiB", "1.5 TiB", "512 MiB".
 std::string FormatBytes(double bytes);
+// A row's value as people read it: a "size" or "capacity" in bytes as
+// FormatBytes writes it ("447.1 GiB", not "468843520 Kb"); any other value,
+// and a size under 1 KiB, as the view shows it. Empty when it reads as the
+// view's own form.
+std::string ReadableSize(std::u16string_view name, std::u16string_view value);

@@ -1,5 +1,6 @@
 #include "console/fleet_search.h"
 
+#include "console/export_summary.h"
 #include "console/json_writer.h"
 #include "console/node_path.h"
 #include "platform/terminal_text.h"
@@ -144,7 +145,11 @@ std::string FleetMatchesText(const std::vector<FleetHost>& fleet, const std::vec
         out += TerminalText(FleetHostPath(fleet[match.host])) + "  " + TerminalText(match.path);
         for (std::size_t i = 0; i < match.rows.size(); ++i) {
             out += i == 0 ? "  " : "; ";
-            out += TerminalText(match.rows[i].first) + ": " + TerminalText(match.rows[i].second);
+            // Sizes as people read them, the view's exact form beside them.
+            const std::string readable = ReadableSize(match.rows[i].first, match.rows[i].second);
+            out += TerminalText(match.rows[i].first) + ": " +
+                   (readable.empty() ? TerminalText(match.rows[i].second)
+                                     : readable + " (" + TerminalText(match.rows[i].second) + ")");
         }
         out += '\n';
     }

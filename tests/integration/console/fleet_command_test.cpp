@@ -165,6 +165,8 @@ TEST_F(FleetCommandTest, FindComparesQuantitiesInTheirUnitsAcrossHosts)
 
     const RunResult text = Ok({"find", "serial=ABC123"});
     EXPECT_EQ(text.out, "Prod/xeon  general  serial: ABC123\n");
+    // Sizes read as people read them, the view's form beside them.
+    EXPECT_EQ(Ok({"find", "class=memory host=laptop size>1GiB"}).out, "Lab/laptop  core/memory  size: 16 GiB (16 Gb)\n");
     EXPECT_NE(text.err.find("Prod/never-scanned.invalid: no stored scan, skipped"), std::string::npos) << text.err;
     // A search never scans, so never saves.
     EXPECT_EQ(ReadWholeFile(m_console), before);
