@@ -67,13 +67,18 @@ summary { cursor: pointer; font-weight: 600; }
 .noscan { color: #8a4b00; }
 /* What changed since the previous scan, once a history marks it. */
 .changed, details.changed > summary { background: #fff2b3; }
+/* Printed: the summary on A4 landscape, then each host on a page of its
+   own (a longer one runs on), its tree as far as it is open. */
+@page { size: A4 landscape; margin: 12mm; }
 @media print {
   #filter, .noprint { display: none; }
   table { width: 100%; table-layout: fixed; }
   th, td { overflow-wrap: anywhere; }
   #summary th { cursor: auto; }
   details > summary { list-style: none; }
-  section.host { break-inside: avoid-page; }
+  section.host { break-before: page; }
+  h2 { margin-top: 0; }
+  tr { break-inside: avoid; }
   body { margin: 0; font-size: 10pt; }
 }
 </style>

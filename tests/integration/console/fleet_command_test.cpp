@@ -372,6 +372,24 @@ TEST_F(FleetCommandTest, HtmlReportSortsFiltersAndShowsHostileTextAsTextInChromi
               0)
         << ReadWholeFile(err);
     EXPECT_EQ(ReadWholeFile(png).substr(0, 8), std::string("\x89PNG\r\n\x1a\n", 8));
+
+    // Printed to PDF (kept beside the screenshot): A4 landscape, the summary
+    // first, then each host's section from a page of its own (printing opens
+    // every node, so a real tree runs on over several pages).
+    const std::string pdf = BinaryDir() + "/tests/console/fleet_report.pdf";
+    std::filesystem::remove(pdf);
+    ASSERT_EQ(RunChromium(m_dir.file("profile5"), {"--print-to-pdf=" + pdf, "--no-pdf-header-footer", "file://" + report},
+                          m_dir.file("pdf.out"), err),
+              0)
+        << ReadWholeFile(err);
+    const std::string printed = ReadWholeFile(pdf);
+    ASSERT_EQ(printed.substr(0, 5), "%PDF-");
+    // Page objects, not the page tree ("/Type /Pages").
+    const std::size_t pages = Count(printed, "/Type /Page") - Count(printed, "/Type /Pages");
+    const std::size_t sections = Count(ReadWholeFile(report), "<section class=\"host\"");
+    EXPECT_GE(pages, 1 + sections);
+    EXPECT_LE(pages, 60u) << "a row or a node a page";
+    EXPECT_EQ(Count(printed, "/MediaBox [0 0 841.9"), pages) << "every page A4 landscape";
 }
 
 // Two scans of one host in the history beside the console file: the report
