@@ -325,7 +325,14 @@ bool ParseHostFolder(std::string_view output, std::string& folder)
 
 CHostFolder::CHostFolder()
 {
-    const std::string command = BuildRemoteCommand({"mktemp -d"});
+    // The folder carries our name, so that one left behind by a deployment
+    // that was killed is known as ours: the next deployment removes those
+    // of this login that are older than any deployment runs (two hours),
+    // then makes its own.
+    const std::string command = BuildRemoteCommand(
+        {"find \"${TMPDIR:-/tmp}\" -maxdepth 1 -type d -name 'ferrodex-deploy.*' -user \"$(id -u)\" -mmin +120"
+         " -exec rm -rf {} + 2>/dev/null;",
+         "mktemp -d \"${TMPDIR:-/tmp}/ferrodex-deploy.XXXXXXXXXX\""});
     RunStep(command);
     if (!ParseHostFolder(CSSH2::GetOutput(), m_strPath)) RaiseText(kNoHostFolder, CSSH2::GetOutput());
 }

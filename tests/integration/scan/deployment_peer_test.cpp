@@ -161,12 +161,26 @@ chmod 755 "$HOME/.local/bin/lshw"
     const std::string package = dir.file("lshw-1.2.tar.gz");
     MakeScriptPackage(package, "1.2", install);
     DescribeEnginePackage(package, "1.2");
+    // Folders an earlier deployment left when it was killed: this login's
+    // old one goes; a recent one (a deployment under way) and another
+    // user's stay.
+    const std::string tag = std::to_string(::getpid());
+    const std::string stale = "/tmp/ferrodex-deploy.stale" + tag, recent = "/tmp/ferrodex-deploy.recent" + tag,
+                      foreign = "/tmp/ferrodex-deploy.foreign" + tag;
+    for (const std::string& made : {stale, recent, foreign}) std::filesystem::create_directories(made + "/lshw-1.1");
+    ASSERT_EQ(std::system(("chown -R " + std::string(kDeployUser) + ": " + stale + " " + recent).c_str()), 0);
+    ASSERT_EQ(std::system(("touch -d '3 hours ago' " + stale + " " + foreign).c_str()), 0);
     ASSERT_EQ(Expand(), S_OK) << (Messages().empty() ? "" : WideToAnsi(Messages()[0])) << peer->logText();
+    EXPECT_FALSE(std::filesystem::exists(stale));
+    EXPECT_TRUE(std::filesystem::exists(recent));
+    EXPECT_TRUE(std::filesystem::exists(foreign));
+    std::filesystem::remove_all(recent);
+    std::filesystem::remove_all(foreign);
     const std::string xml = WideToAnsi(host->m_picture.Text());
     const std::size_t at = xml.find("<product>");
     ASSERT_NE(at, std::string::npos) << xml;
     const std::string folder = xml.substr(at + 9, xml.find("</product>") - at - 9);
-    EXPECT_TRUE(folder.starts_with("/") && folder != "/tmp") << folder;
+    EXPECT_TRUE(folder.starts_with("/tmp/ferrodex-deploy.")) << folder;
     EXPECT_FALSE(std::filesystem::exists(folder));
 
     // Only what the install puts there is new in the home; a later scan adds
