@@ -172,7 +172,10 @@ TEST(RekeySshdTest, InputWrittenWhileTheServerChangesKeysArrivesWhole)
     const std::string input = ExpectedStream(8u << 20);
     ASSERT_EQ(CSSH2::ExecWithInput("sha256sum", input), 0) << CSSH2::LastFailure().text;
     EXPECT_EQ(CSSH2::GetOutput(), Sha256Hex(input) + "  -\n");
-    EXPECT_GE(CSSH2::Current()->LaterKeyExchanges(), 4);
+    // sshd changes keys after each MiB it received, but bytes that arrive
+    // during an exchange count toward one limit: how many exchanges there
+    // are depends on timing; more than one means input crossed a change.
+    EXPECT_GE(CSSH2::Current()->LaterKeyExchanges(), 2);
 }
 
 TEST(RekeySshdTest, OurOwnLimitStartsExchangesWithEachCipherKind)
