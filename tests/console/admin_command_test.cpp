@@ -16,35 +16,12 @@
 #include "tests/support/scoped_env.h"
 #include "tests/support/temp_dir.h"
 
+#include "tests/console/command_fixture.h"
+
 namespace {
 
-class AdminCommandTest : public ::testing::Test {
+class AdminCommandTest : public CCommandFixture {
 protected:
-    AdminCommandTest()
-    {
-        m_env.registry = m_dir.file("registry");
-        m_env.dataHome = m_dir.file("data");
-        m_console = m_dir.file("inventory.fdx");
-    }
-    RunResult Run(std::vector<std::string> args, const std::string& input = "")
-    {
-        args.insert(args.begin(), {"--console", m_console});
-        return RunFerrodex(m_env, args, input);
-    }
-    RunResult Ok(std::vector<std::string> args, const std::string& input = "")
-    {
-        RunResult result = Run(args, input);
-        EXPECT_EQ(result.status, 0) << ::testing::PrintToString(args) << "\n" << result.err;
-        return result;
-    }
-    JsonValue Json(std::vector<std::string> args, const std::string& input = "")
-    {
-        const RunResult result = Ok(args, input);
-        JsonValue value;
-        std::string error;
-        EXPECT_TRUE(ParseJson(result.out, value, &error)) << error << "\n" << result.out;
-        return value;
-    }
     static std::vector<std::string> Lines(const std::string& text)
     {
         std::vector<std::string> lines;
@@ -57,10 +34,6 @@ protected:
     {
         return static_cast<std::size_t>(std::count_if(text.begin(), text.end(), [](char c) { return (c & 0xC0) != 0x80; }));
     }
-
-    TempDir m_dir;
-    RunEnvironment m_env;
-    std::string m_console;
 };
 
 TEST_F(AdminCommandTest, SettingsAreListedCheckedStoredAndReset)

@@ -19,37 +19,12 @@
 #include "tests/support/raw_controls.h"
 #include "tests/support/temp_dir.h"
 
+#include "tests/console/command_fixture.h"
+
 namespace {
 
-class CommandTest : public ::testing::Test {
+class CommandTest : public CCommandFixture {
 protected:
-    CommandTest()
-    {
-        m_env.registry = m_dir.file("registry");
-        m_env.dataHome = m_dir.file("data");
-        m_console = m_dir.file("inventory.fdx");
-    }
-
-    // Runs ferrodex on the test's console file.
-    RunResult Run(std::vector<std::string> args, const std::string& input = "")
-    {
-        args.insert(args.begin(), {"--console", m_console});
-        return RunFerrodex(m_env, args, input);
-    }
-    RunResult Ok(std::vector<std::string> args, const std::string& input = "")
-    {
-        RunResult result = Run(args, input);
-        EXPECT_EQ(result.status, 0) << "ferrodex " << ::testing::PrintToString(args) << "\n" << result.err;
-        return result;
-    }
-    JsonValue Json(std::vector<std::string> args, const std::string& input = "")
-    {
-        const RunResult result = Ok(args, input);
-        JsonValue value;
-        std::string error;
-        EXPECT_TRUE(ParseJson(result.out, value, &error)) << error << "\n" << result.out;
-        return value;
-    }
     // The names of a JSON node's children, in order.
     static std::vector<std::string> Names(const JsonValue& node)
     {
@@ -84,9 +59,6 @@ protected:
                                    std::filesystem::copy_options::overwrite_existing);
     }
 
-    TempDir m_dir;
-    RunEnvironment m_env;
-    std::string m_console;
     CImageModuleRegistry m_images;
 };
 

@@ -203,6 +203,17 @@ chmod 755 "$HOME/.local/bin/lshw"
         node.m_bstrJump = AnsiToWide("127.0.0.1:" + std::to_string(jump.port()));
         return node;
     }
+    // The hop as a host of the inventory: "hopper" with `password`.
+    void AddInventoryHop(const CLoggingJump& jump, const std::string& password)
+    {
+        auto hop = std::make_unique<CHostNode>(group);
+        hop->SetName(u"bastion");
+        hop->m_bstrHost = u"127.0.0.1";
+        hop->m_nPort = jump.port();
+        hop->m_bstrLogin = u"hopper";
+        hop->m_bstrPassword = AnsiToWide(password);
+        group->AppendChild(std::move(hop));
+    }
     // Scans, deploys and scans again; the picture came from the target.
     void Deploy(CHostNode& node, const CLoggingJump& jump)
     {
@@ -243,13 +254,7 @@ TEST_F(JumpSecretsDeploymentTest, AHopOfTheInventoryIsOfferedItsOwnPasswordByThe
     CLoggingJump jump(options);
     ASSERT_TRUE(jump.running()) << jump.errorText();
     // The hop is a host of the inventory, with a login and password of its own.
-    auto hop = std::make_unique<CHostNode>(group);
-    hop->SetName(u"bastion");
-    hop->m_bstrHost = u"127.0.0.1";
-    hop->m_nPort = jump.port();
-    hop->m_bstrLogin = u"hopper";
-    hop->m_bstrPassword = AnsiToWide(kHopPassword);
-    group->AppendChild(std::move(hop));
+    AddInventoryHop(jump, kHopPassword);
     CHostNode& node = Target(jump);
     ASSERT_NO_FATAL_FAILURE(Deploy(node, jump));
     EXPECT_EQ(jump.Lines("accepted"),
@@ -292,13 +297,7 @@ TEST_F(JumpSecretsDeploymentTest, AWrongPasswordAtAnInventoryHopDoesNotAskForThe
     options.password = kHopPassword;
     CLoggingJump jump(options);
     ASSERT_TRUE(jump.running()) << jump.errorText();
-    auto hop = std::make_unique<CHostNode>(group);
-    hop->SetName(u"bastion");
-    hop->m_bstrHost = u"127.0.0.1";
-    hop->m_nPort = jump.port();
-    hop->m_bstrLogin = u"hopper";
-    hop->m_bstrPassword = u"stale";
-    group->AppendChild(std::move(hop));
+    AddInventoryHop(jump, "stale");
     Target(jump);
     EXPECT_NE(Expand(), S_OK);
     // The target's record is right: its login dialog never came.
