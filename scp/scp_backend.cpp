@@ -176,3 +176,16 @@ void scp_session_config_defaults(SessionConfig* cfg)
     cfg->viaSocket = winsock::INVALID_SOCKET;
     for (int& q : cfg->quirks) q = SCP_QUIRK_DETECT;
 }
+
+void SetSessionKeyFiles(SessionConfig* cfg, const char* files)
+{
+    const std::size_t room = sizeof cfg->keyFile - 1;
+    std::size_t length = std::strlen(files);
+    if (length > room) {
+        // Whole paths only: up to the last line break that fits.
+        length = room;
+        while (length > 0 && files[length] != '\n') --length;
+    }
+    std::memcpy(cfg->keyFile, files, length);
+    cfg->keyFile[length] = '\0';
+}

@@ -93,7 +93,7 @@ int CScpJumpRoute::OpenHop(JobInfo* pOwner, const ScpJumpHost& jump, winsock::SO
         if (jump.password) std::snprintf(cfg->password, sizeof cfg->password, "%s", jump.password);
         // The hop's own ways only: the target's key file, agent and password
         // stay with the target.
-        std::snprintf(cfg->keyFile, sizeof cfg->keyFile, "%s", jump.key_file ? jump.key_file : "");
+        SetSessionKeyFiles(cfg, jump.key_file ? jump.key_file : "");
         if (jump.key_passphrase)
             std::snprintf(cfg->passphrase, sizeof cfg->passphrase, "%s", jump.key_passphrase);
         cfg->useAgent = jump.use_agent ? 1 : 0;

@@ -43,8 +43,9 @@ struct SessionConfig {
     int cipherPrefs[5];
     int allowSingleDes;
     int noteKeyboardInteractive;
-    // The key files, one path per line, offered in that order.
-    char keyFile[4096];
+    // The key files, one path per line, offered in that order (room for the
+    // most a host keeps, each path with a home folder put before it).
+    char keyFile[10240];
     char user[100];
     char password[100];
     // The key file's passphrase (empty: the password is tried); the agent
@@ -67,6 +68,10 @@ struct SessionConfig {
 };
 
 void scp_session_config_defaults(SessionConfig* cfg);
+
+// Puts a key-file list (one path per line) into the configuration. A list
+// longer than the room loses its last paths whole: no cut path is tried.
+void SetSessionKeyFiles(SessionConfig* cfg, const char* files);
 
 struct SessionBackend {
     int (*open)(ScpSession** session, const SessionConfig* cfg, bool noDelay);

@@ -351,7 +351,7 @@ int scp_transfer(JobInfo* job, const char* host, int port, const char* user, con
     if (user) std::snprintf(cfg->user, sizeof cfg->user, "%s", user);
     if (password) std::snprintf(cfg->password, sizeof cfg->password, "%s", password);
     const char* keyFile = job->options && job->options->key_file ? job->options->key_file : "";
-    std::snprintf(cfg->keyFile, sizeof cfg->keyFile, "%s", keyFile);  // longer paths are cut
+    SetSessionKeyFiles(cfg, keyFile);
     if (job->options && job->options->key_passphrase)
         std::snprintf(cfg->passphrase, sizeof cfg->passphrase, "%s", job->options->key_passphrase);
     cfg->useAgent = job->options && job->options->use_agent ? 1 : 0;
