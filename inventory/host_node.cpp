@@ -48,12 +48,12 @@ std::u16string CHostNode::GetDisplayText(int column)
     texts.resize(LT_COUNT);
     switch (column) {
     case COL_LAST_SCAN: {
-        const auto when = m_scanStatus.ScannedAt();
+        const auto when = m_scanStatus.LastScanAt();
         return when ? FormatUtcTime(*when) : std::u16string();
     }
     case COL_RESULT:
         if (!m_bstrLastResult.empty()) return m_bstrLastResult;
-        return m_scanStatus.ScannedAt() ? texts[LT_OK] : std::u16string();
+        return m_scanStatus.LastScanAt() ? texts[LT_OK] : std::u16string();
     case COL_LOGIN: return LoginMethod();
     case COL_SUDO: return m_bSudo ? texts[LT_YES] : texts[LT_NO];
     default: return m_szName;

@@ -139,6 +139,22 @@ TEST_F(AdminCommandTest, RefreshTableAndGroupListFitTheTerminalAndJsonKeepsTheWh
     ASSERT_EQ(group["rows"].items.size(), 2u);
     EXPECT_EQ(group["rows"].items[0].items[0].text, "web-frontend-01");
     EXPECT_EQ(group["rows"].items[0].items[3].text, "password");
+    // The failure is kept with each host: after the file is reopened the
+    // list and every report say when and why the last refresh failed.
+    EXPECT_EQ(group["rows"].items[0].items[2].text, fullResult);
+    const JsonValue report = Json({"export", "--format", "json"});
+    ASSERT_EQ(report["hosts"].items.size(), 2u);
+    for (const JsonValue& host : report["hosts"].items) {
+        EXPECT_FALSE(host["scanned"].boolean);
+        EXPECT_EQ(host["lastError"]["message"].text, fullResult);
+        EXPECT_EQ(host["lastError"]["time"].text.size(), 20u) << host["lastError"]["time"].text;
+    }
+    const std::vector<std::string> csv = Lines(Ok({"export", "--format", "csv"}).out);
+    ASSERT_EQ(csv.size(), 3u);
+    EXPECT_NE(csv[0].find(",last_error_time,last_error"), std::string::npos) << csv[0];
+    EXPECT_NE(csv[1].find(fullResult), std::string::npos) << csv[1];
+    const std::string html = Ok({"export", "--format", "html"}).out;
+    EXPECT_NE(html.find("class=\"failed\">Last refresh failed "), std::string::npos);
 }
 
 // The pages the module shows lead nowhere that is not there: every link and
