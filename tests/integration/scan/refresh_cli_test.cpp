@@ -248,6 +248,20 @@ TEST_F(RefreshLimitsTest, AServerThatNeverSpeaksStopsAtTheConnectionSetting)
     ExpectOnlyTheFailureKept("Connection Timeout: host 127.0.0.1 port " + std::to_string(port) + " sent no version line");
 }
 
+TEST_F(RefreshLimitsTest, AnLshwThatPrintsNoXmlIsAFailureThatSaysSo)
+{
+    SshdOptions options;
+    options.bindMounts = {{Lshw("echo 'lshw: not today'"), "/usr/bin/lshw"}};
+    SshdPeer peer(options);
+    ASSERT_TRUE(peer.running()) << peer.logText();
+    const Result result = Ferrodex(AddHost(peer.port()), Password());
+    EXPECT_NE(result.status, 0);
+    EXPECT_NE(result.err.find("lshw printed no hardware list: 16 bytes of other output (\"lshw: not today\")"),
+              std::string::npos)
+        << result.err;
+    ExpectOnlyTheFailureKept("lshw printed no hardware list");
+}
+
 TEST_F(RefreshLimitsTest, ConnectionErrorsNameHostPortAndCause)
 {
     const int port = peer::FreeLoopbackPort();
