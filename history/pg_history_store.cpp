@@ -123,8 +123,10 @@ PgResultPtr CPgHistoryStore::Run(const char* sql, const std::vector<SParam>& par
         lengths.push_back(static_cast<int>(param.value.size()));
         formats.push_back(param.binary ? 1 : 0);
     }
-    PgResultPtr result(PQexecParams(m_conn.get(), sql, static_cast<int>(params.size()), nullptr, values.data(),
-                                    lengths.data(), formats.data(), 0));
+    // Without parameters, as a plain query: the schema steps are several statements.
+    PgResultPtr result(params.empty() ? PQexec(m_conn.get(), sql)
+                                      : PQexecParams(m_conn.get(), sql, static_cast<int>(params.size()), nullptr,
+                                                     values.data(), lengths.data(), formats.data(), 0));
     const ExecStatusType status = result ? PQresultStatus(result.get()) : PGRES_FATAL_ERROR;
     if (status == PGRES_COMMAND_OK || status == PGRES_TUPLES_OK) return result;
     const char* state = result ? PQresultErrorField(result.get(), PG_DIAG_SQLSTATE) : nullptr;
@@ -446,6 +448,9 @@ std::unique_ptr<CHistoryStore> OpenSharedHistory(const std::string& location, in
         error = "the shared history " + where + " cannot be reached: " + message;
         return nullptr;
     }
+    // The server's notices ("already exists, skipping") are no business of
+    // the user's terminal.
+    PQsetNoticeProcessor(conn.get(), [](void*, const char*) {}, nullptr);
     auto store = std::make_unique<CPgHistoryStore>(std::move(conn), where);
     if (!store->Migrate(error)) return nullptr;
     return store;
