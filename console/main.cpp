@@ -26,6 +26,7 @@ int RunDefault(const CommandContext& context, bool ascii, bool noMouse)
         options.ascii = ascii;
         options.mouse = !noMouse;
         options.historyKeep = context.historyKeep;
+        options.history = context.history;
         return fdx::tui::RunTerminalFace(options);
     }
     const int status = CommandTree(context, "", false, HostOptions{});

@@ -50,12 +50,18 @@ constexpr char kMigrationLock[] = "SELECT pg_advisory_xact_lock(6677888400105)";
 // The rows a console asks for a host: its own key, and the scans of other
 // consoles at the same path, address and port taken with the login (or a
 // login this console's own scans were taken with; any, when it has none).
-// $1 key, $2 address, $3 path, $4 port, $5 login.
-constexpr char kSameHost[] =
-    "(scan_key = $1 OR ($2 <> '' AND host = $3 AND address = $2 AND port = $4::integer AND "
-    " CASE WHEN $5 <> '' THEN login = $5"
-    " ELSE NOT EXISTS (SELECT 1 FROM ferrodex_scans m WHERE m.scan_key = $1)"
-    "   OR login IN (SELECT m.login FROM ferrodex_scans m WHERE m.scan_key = $1) END))";
+// $1 key, $2 address, $3 path, $4 port, $5 login; `also` narrows both
+// halves, each of which an index answers.
+std::string SameHostRows(const std::string& columns, const std::string& also)
+{
+    const std::string select = "SELECT " + columns + " FROM ferrodex_scans WHERE ";
+    return select + "scan_key = $1" + also + " UNION " + select +
+           "$2 <> '' AND host = $3 AND address = $2 AND port = $4::integer AND "
+           "CASE WHEN $5 <> '' THEN login = $5"
+           " ELSE NOT EXISTS (SELECT 1 FROM ferrodex_scans m WHERE m.scan_key = $1)"
+           "   OR login IN (SELECT m.login FROM ferrodex_scans m WHERE m.scan_key = $1) END" +
+           also;
+}
 
 PgOptionsPtr ParseLocation(const std::string& location)
 {
@@ -270,9 +276,9 @@ ScanEntry CPgHistoryStore::EntryOf(const PGresult* rows, int row)
 std::vector<ScanEntry> CPgHistoryStore::ListOf(const HistoryHost& host, std::string& error)
 {
     std::vector<ScanEntry> entries;
-    const std::string sql = std::string("SELECT id, host, address, port, login, first_seen, last_seen, "
-                                        "octet_length(xml) FROM ferrodex_scans WHERE ") +
-                            kSameHost + " ORDER BY last_seen, id";
+    const std::string sql =
+        SameHostRows("id, host, address, port, login, first_seen, last_seen, octet_length(xml)", "") +
+        " ORDER BY last_seen, id";
     PgResultPtr rows = Run(sql.c_str(), HostParams(host), error);
     if (!rows) return entries;
     for (int row = 0; row < PQntuples(rows.get()); ++row) entries.push_back(EntryOf(rows.get(), row));
@@ -290,9 +296,9 @@ std::optional<std::int64_t> CPgHistoryStore::LastSeenOther(const std::string& ke
 
 std::optional<ScanEntry> CPgHistoryStore::GetOf(const HistoryHost& host, std::int64_t id, std::string& error)
 {
-    const std::string sql = std::string("SELECT id, host, address, port, login, first_seen, last_seen, "
-                                        "octet_length(xml), xml FROM ferrodex_scans WHERE id = $6::bigint AND ") +
-                            kSameHost;
+    const std::string sql = SameHostRows("id, host, address, port, login, first_seen, last_seen, octet_length(xml), "
+                                         "xml",
+                                         " AND id = $6::bigint");
     std::vector<SParam> params = HostParams(host);
     params.push_back({std::to_string(id)});
     PgResultPtr row = Run(sql.c_str(), params, error);
