@@ -55,9 +55,11 @@ bool FillSqlite(const std::string& file, int hosts, int scans)
                        "INSERT INTO scans(scan_key, host, address, port, login, first_seen, last_seen, hash, xml) "
                        "VALUES(?1, ?2, ?3, 22, 'root', ?4, ?4, ?5, ?6)",
                        -1, &insert, nullptr);
-    for (int h = 0; h < hosts; ++h) {
-        const HistoryHost asked = Asked(h);
-        for (int s = 0; s < scans; ++s) {
+    // Scan by scan across the fleet, as refreshes fill a history (and as
+    // PostgreSQL is filled below): a host's entries lie apart.
+    for (int s = 0; s < scans; ++s) {
+        for (int h = 0; h < hosts; ++h) {
+            const HistoryHost asked = Asked(h);
             const std::string xml = Xml(h, s);
             const std::string hash = ContentHash(xml);
             sqlite3_bind_text(insert, 1, asked.key.c_str(), -1, SQLITE_TRANSIENT);
@@ -83,8 +85,8 @@ bool FillPostgres(const CPostgresPeer& pg, int hosts, int scans)
         "SELECT 'c.' || h, 'Lab/h' || h, '10.0.' || (h / 250) || '.' || (h % 250 + 1), 22, 'root', "
         "1700000000 + s * 86400, 1700000000 + s * 86400, encode(sha256(convert_to(x, 'UTF8')), 'hex'), "
         "convert_to(x, 'UTF8') FROM (SELECT h, s, " + std::string(kXmlSql) +
-        " AS x FROM generate_series(0, " + std::to_string(hosts - 1) + ") h, generate_series(0, " +
-        std::to_string(scans - 1) + ") s) g; ANALYZE ferrodex_scans";
+        " AS x FROM generate_series(0, " + std::to_string(scans - 1) + ") s, generate_series(0, " +
+        std::to_string(hosts - 1) + ") h ORDER BY s, h) g; ANALYZE ferrodex_scans";
     return pg.Sql(sql);
 }
 

@@ -3,6 +3,8 @@
 #include <libpq-fe.h>
 
 #include <chrono>
+#include <cstdlib>
+#include <map>
 #include <random>
 #include <thread>
 #include <vector>
@@ -47,21 +49,15 @@ static_assert(std::size(kSchemaSteps) == kSharedHistorySchemaVersion);
 // database at once create it once ("fdx" "hist" as a number).
 constexpr char kMigrationLock[] = "SELECT pg_advisory_xact_lock(6677888400105)";
 
-// The rows a console asks for a host: its own key, and the scans of other
-// consoles at the same path, address and port taken with the login (or a
-// login this console's own scans were taken with; any, when it has none).
-// $1 key, $2 address, $3 path, $4 port, $5 login; `also` narrows both
-// halves, each of which an index answers.
-std::string SameHostRows(const std::string& columns, const std::string& also)
-{
-    const std::string select = "SELECT " + columns + " FROM ferrodex_scans WHERE ";
-    return select + "scan_key = $1" + also + " UNION " + select +
-           "$2 <> '' AND host = $3 AND address = $2 AND port = $4::integer AND "
-           "CASE WHEN $5 <> '' THEN login = $5"
-           " ELSE NOT EXISTS (SELECT 1 FROM ferrodex_scans m WHERE m.scan_key = $1)"
-           "   OR login IN (SELECT m.login FROM ferrodex_scans m WHERE m.scan_key = $1) END" +
-           also;
-}
+// Whether a row belongs to the host a console asks about: its own key, or
+// the scans of other consoles at the same path, address and port taken with
+// the login (or a login this console's own scans were taken with; any, when
+// it has none). $1 key, $2 address, $3 path, $4 port, $5 login.
+constexpr char kOtherConsoles[] =
+    "$2 <> '' AND host = $3 AND address = $2 AND port = $4::integer AND "
+    "CASE WHEN $5 <> '' THEN login = $5"
+    " ELSE NOT EXISTS (SELECT 1 FROM ferrodex_scans m WHERE m.scan_key = $1)"
+    "   OR login IN (SELECT m.login FROM ferrodex_scans m WHERE m.scan_key = $1) END";
 
 PgOptionsPtr ParseLocation(const std::string& location)
 {
@@ -117,6 +113,9 @@ private:
     PgConnPtr m_conn;
     std::string m_where;
     std::string m_state;  // the SQLSTATE of the last failure
+    // The statements prepared on this connection, by their text: each is
+    // planned once.
+    std::map<std::string, std::string, std::less<>> m_prepared;
 };
 
 PgResultPtr CPgHistoryStore::Run(const char* sql, const std::vector<SParam>& params, std::string& error)
@@ -129,10 +128,23 @@ PgResultPtr CPgHistoryStore::Run(const char* sql, const std::vector<SParam>& par
         lengths.push_back(static_cast<int>(param.value.size()));
         formats.push_back(param.binary ? 1 : 0);
     }
-    // Without parameters, as a plain query: the schema steps are several statements.
-    PgResultPtr result(params.empty() ? PQexec(m_conn.get(), sql)
-                                      : PQexecParams(m_conn.get(), sql, static_cast<int>(params.size()), nullptr,
-                                                     values.data(), lengths.data(), formats.data(), 0));
+    // Without parameters, as a plain query: the schema steps are several
+    // statements. With them, prepared the first time.
+    PgResultPtr result;
+    if (params.empty()) {
+        result.reset(PQexec(m_conn.get(), sql));
+    } else {
+        auto prepared = m_prepared.find(std::string_view(sql));
+        if (prepared == m_prepared.end()) {
+            const std::string name = "fdx" + std::to_string(m_prepared.size());
+            result.reset(PQprepare(m_conn.get(), name.c_str(), sql, static_cast<int>(params.size()), nullptr));
+            if (result && PQresultStatus(result.get()) == PGRES_COMMAND_OK)
+                prepared = m_prepared.emplace(sql, name).first;
+        }
+        if (prepared != m_prepared.end())
+            result.reset(PQexecPrepared(m_conn.get(), prepared->second.c_str(), static_cast<int>(params.size()),
+                                        values.data(), lengths.data(), formats.data(), 0));
+    }
     const ExecStatusType status = result ? PQresultStatus(result.get()) : PGRES_FATAL_ERROR;
     if (status == PGRES_COMMAND_OK || status == PGRES_TUPLES_OK) return result;
     const char* state = result ? PQresultErrorField(result.get(), PG_DIAG_SQLSTATE) : nullptr;
@@ -276,9 +288,13 @@ ScanEntry CPgHistoryStore::EntryOf(const PGresult* rows, int row)
 std::vector<ScanEntry> CPgHistoryStore::ListOf(const HistoryHost& host, std::string& error)
 {
     std::vector<ScanEntry> entries;
-    const std::string sql =
-        SameHostRows("id, host, address, port, login, first_seen, last_seen, octet_length(xml)", "") +
-        " ORDER BY last_seen, id";
+    // Two halves, each of which an index answers.
+    static const std::string sql =
+        std::string("SELECT id, host, address, port, login, first_seen, last_seen, octet_length(xml) "
+                    "FROM ferrodex_scans WHERE scan_key = $1 UNION "
+                    "SELECT id, host, address, port, login, first_seen, last_seen, octet_length(xml) "
+                    "FROM ferrodex_scans WHERE ") +
+        kOtherConsoles + " ORDER BY last_seen, id";
     PgResultPtr rows = Run(sql.c_str(), HostParams(host), error);
     if (!rows) return entries;
     for (int row = 0; row < PQntuples(rows.get()); ++row) entries.push_back(EntryOf(rows.get(), row));
@@ -296,9 +312,10 @@ std::optional<std::int64_t> CPgHistoryStore::LastSeenOther(const std::string& ke
 
 std::optional<ScanEntry> CPgHistoryStore::GetOf(const HistoryHost& host, std::int64_t id, std::string& error)
 {
-    const std::string sql = SameHostRows("id, host, address, port, login, first_seen, last_seen, octet_length(xml), "
-                                         "xml",
-                                         " AND id = $6::bigint");
+    static const std::string sql =
+        std::string("SELECT id, host, address, port, login, first_seen, last_seen, octet_length(xml), xml "
+                    "FROM ferrodex_scans WHERE id = $6::bigint AND (scan_key = $1 OR (") +
+        kOtherConsoles + "))";
     std::vector<SParam> params = HostParams(host);
     params.push_back({std::to_string(id)});
     PgResultPtr row = Run(sql.c_str(), params, error);
@@ -427,6 +444,12 @@ std::unique_ptr<CHistoryStore> OpenSharedHistory(const std::string& location, in
         error = refusal;
         return nullptr;
     }
+    // libpq would take a password from the environment as well.
+    if (const char* password = std::getenv("PGPASSWORD"); password != nullptr && *password != '\0') {
+        error = "PGPASSWORD is set; Ferrodex takes PostgreSQL passwords only from ~/.pgpass or the file PGPASSFILE "
+                "names: unset it";
+        return nullptr;
+    }
     const PgOptionsPtr options = ParseLocation(location);
     const std::string where = DescribeSharedHistory(location);
     std::vector<const char*> keywords{"dbname"};
@@ -440,10 +463,6 @@ std::unique_ptr<CHistoryStore> OpenSharedHistory(const std::string& location, in
         keywords.push_back("application_name");
         values.push_back("ferrodex");
     }
-    // Given empty, so that libpq does not take one from PGPASSWORD: the
-    // password file stays the only source.
-    keywords.push_back("password");
-    values.push_back("");
     keywords.push_back(nullptr);
     values.push_back(nullptr);
     PgConnPtr conn(PQconnectdbParams(keywords.data(), values.data(), 1));

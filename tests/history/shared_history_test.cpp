@@ -14,6 +14,7 @@
 #include "tests/support/peer_process.h"
 #include "tests/support/peer_required.h"
 #include "tests/support/postgres_peer.h"
+#include "tests/support/scoped_env.h"
 #include "tests/support/temp_dir.h"
 
 namespace {
@@ -43,6 +44,12 @@ TEST(SharedHistoryLocationTest, TellsLocationsApartAndRefusesPasswordsWithoutRep
         std::string error;
         EXPECT_FALSE(OpenHistoryStore(location, true, 5, error));
         EXPECT_EQ(error.find("s3cret"), std::string::npos) << error;
+    }
+    {
+        const CScopedEnv password("PGPASSWORD", "s3cret-pw");
+        std::string error;
+        EXPECT_FALSE(OpenHistoryStore("host=/nowhere dbname=inventory", true, 5, error));
+        EXPECT_EQ(error.rfind("PGPASSWORD is set", 0), 0u) << error;
     }
     EXPECT_EQ(CheckSharedHistoryLocation("host=a dbname='unterminated s3cret"),
               "the history database location is no valid PostgreSQL URL or connection string");
