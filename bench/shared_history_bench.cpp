@@ -159,7 +159,7 @@ int main(int argc, char** argv)
         return 0;
     }
     TempDir dir;
-    CPostgresPeer pg;
+    const CPostgresPeer pg("ferrodex", true);
     if (!pg.running()) {
         std::fprintf(stderr, "the PostgreSQL cluster did not start: %s\n", pg.why().c_str());
         return 1;

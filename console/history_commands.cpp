@@ -207,7 +207,15 @@ int CommandHistoryPush(const CommandContext& context)
     if (!to) return Fail(error);
     std::size_t sent = 0;
     std::size_t there = 0;
+    std::size_t unkeyed = 0;
     for (const std::string& key : from->Keys(error)) {
+        // Kept under a path GROUP/HOST (a host never saved, or an older
+        // version's entries): in a shared history that path would be every
+        // console's. They go once their host has its identity.
+        if (key.find('/') != std::string::npos) {
+            unkeyed += from->List(key, error).size();
+            continue;
+        }
         for (const ScanEntry& listed : from->List(key, error)) {
             const std::optional<ScanEntry> entry = from->Get(key, listed.id, error);
             if (!entry) continue;  // pruned meanwhile
@@ -221,5 +229,9 @@ int CommandHistoryPush(const CommandContext& context)
     if (!error.empty()) return Fail(error);
     std::printf("%zu scan%s sent to %s, %zu there already\n", sent, sent == 1 ? "" : "s",
                 TerminalText(HistoryShownAs(shared)).c_str(), there);
+    if (unkeyed > 0)
+        std::fprintf(stderr, "Note: %zu scan%s of hosts without an identity yet stay in %s until their console "
+                             "file is saved\n",
+                     unkeyed, unkeyed == 1 ? "" : "s", TerminalText(local).c_str());
     return 0;
 }

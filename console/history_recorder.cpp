@@ -135,7 +135,7 @@ void CHistoryRecorder::RecordIfNew(HSCOPEITEM item)
     if (!error.empty())
         Warning("The scan of " + record.host + " is shown but was not written to the history " + m_historyFile + ": " +
                 error);
-    RecordShared(record);
+    RecordShared(record, error.empty());
 }
 
 void CHistoryRecorder::Warning(const std::string& text)
@@ -160,20 +160,22 @@ bool CHistoryRecorder::ConnectShared()
     return false;
 }
 
-void CHistoryRecorder::RecordShared(const ScanRecord& record)
+void CHistoryRecorder::RecordShared(const ScanRecord& record, bool keptLocally)
 {
     if (m_shared.empty()) return;
     std::string error;
     if (!m_bSharedDown && ConnectShared() && m_sharedStore->Record(record, m_nKeep, error)) return;
-    m_unshared.push_back(record.host);
+    const std::string text = "The scan of " + record.host + " did not reach the history " + HistoryShownAs(m_shared);
+    const std::string kept = keptLocally ? "; it is kept in the console file and in " + m_historyFile +
+                                               ": `ferrodex history push` sends it later"
+                                         : "; it is kept in the console file only";
     if (m_bSharedDown && error.empty()) {
-        Warning("The scan of " + record.host + " did not reach the history " + HistoryShownAs(m_shared));
+        Warning(text + kept);
         return;
     }
     // A connection lost or a write refused: the rest of this command's scans
     // stay local too, and are pushed together later.
     m_bSharedDown = true;
     m_sharedStore.reset();
-    Warning("The scan of " + record.host + " did not reach the history " + HistoryShownAs(m_shared) + ": " + error +
-            "; it is kept in the console file and in " + m_historyFile + ": `ferrodex history push` sends it later");
+    Warning(text + ": " + error + kept);
 }

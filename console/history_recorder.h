@@ -8,7 +8,6 @@
 #include <map>
 #include <memory>
 #include <string>
-#include <vector>
 
 #include "console/host_core.h"
 
@@ -74,12 +73,12 @@ public:
     // so that a history that cannot be reached is told at once. False (with
     // a warning) when it cannot be.
     bool ConnectShared();
-    // The hosts (GROUP/HOST) whose scans did not reach the shared history.
-    const std::vector<std::string>& Unshared() const { return m_unshared; }
 
 private:
     void RecordIfNew(HSCOPEITEM item);
-    void RecordShared(const ScanRecord& record);
+    // Writes the scan to the shared history too; a warning names one that
+    // did not reach it.
+    void RecordShared(const ScanRecord& record, bool keptLocally);
     void Warning(const std::string& text);
 
     CConsoleHost& m_host;
@@ -92,5 +91,4 @@ private:
     std::unique_ptr<CHistoryStore> m_sharedStore;
     // The shared history failed once: this command stops trying.
     bool m_bSharedDown = false;
-    std::vector<std::string> m_unshared;
 };

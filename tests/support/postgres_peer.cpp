@@ -44,7 +44,7 @@ std::string CPostgresPeer::Unavailable()
     return {};
 }
 
-CPostgresPeer::CPostgresPeer(const std::string& database)
+CPostgresPeer::CPostgresPeer(const std::string& database, bool durable)
 {
     m_bin = PostgresBin();
     if (m_bin.empty() || m_folder.path().empty()) {
@@ -66,7 +66,7 @@ CPostgresPeer::CPostgresPeer(const std::string& database)
     }
     // pg_ctl -w waits until the server accepts connections, at most -t seconds.
     const std::string options = "-k " + m_folder.path() + " -p " + kSocketPort +
-                                " -c listen_addresses= -c fsync=off -c max_connections=40";
+                                " -c listen_addresses= -c max_connections=40" + (durable ? "" : " -c fsync=off");
     if (!AsOwner(Quoted(m_bin + "/pg_ctl") + " -D " + Quoted(data) + " -l " + Quoted(m_folder.path() + "/log") +
                  " -w -t 60 -o " + Quoted(options) + " start")) {
         m_why = "the server did not start: " + peer::ReadWholeFile(m_folder.path() + "/log");

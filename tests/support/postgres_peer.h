@@ -16,7 +16,9 @@ public:
     static std::string Unavailable();
 
     // Starts the cluster and makes the database `database`; running() tells.
-    explicit CPostgresPeer(const std::string& database = "ferrodex");
+    // Tests run it without fsync; a `durable` one (for figures) syncs its
+    // commits as a real server does.
+    explicit CPostgresPeer(const std::string& database = "ferrodex", bool durable = false);
     ~CPostgresPeer();
     CPostgresPeer(const CPostgresPeer&) = delete;
     CPostgresPeer& operator=(const CPostgresPeer&) = delete;
