@@ -26,7 +26,7 @@ int Refuse(const std::string& message)
 
 // The one text setting: the history every console writes to besides its own.
 constexpr char kHistoryDatabaseMeaning[] =
-    "A history every console writes to besides its own file: a PostgreSQL URL or connection string (no password: "
+    "a history every console writes to besides its own file: a PostgreSQL URL or connection string (no password: "
     "~/.pgpass), or an SQLite file";
 
 bool IsHistoryDatabase(const std::string& name)
