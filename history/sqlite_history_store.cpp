@@ -98,6 +98,15 @@ bool CheckTrusted(const std::string& path, bool required, SFileIdentity& identit
     return false;
 }
 
+// SQLite's own words, and when the file or its folder may not be written
+// (SQLite writes its journal beside the file, also to read), which.
+std::string WithWriteReason(const std::string& path, std::string error)
+{
+    if (const std::string why = WhyNotWritable(path); !why.empty())
+        error += " (" + why + "; SQLite needs to write the file and its journal beside it, also to read)";
+    return error;
+}
+
 }  // namespace
 
 std::unique_ptr<CHistoryStore> CHistoryStore::Open(const std::string& path, bool create, std::string& error)
@@ -109,7 +118,8 @@ std::unique_ptr<CHistoryStore> CHistoryStore::Open(const std::string& path, bool
     SFileIdentity checked;
     if (!CheckTrusted(path, !create, checked, error)) return nullptr;
     if (create && !CreateOwnerOnlyFile(path)) {
-        error = "cannot create " + path;
+        const std::string why = WhyNotWritable(path);
+        error = "cannot create " + path + (why.empty() ? std::string() : ": " + why);
         return nullptr;
     }
     if (create && !CheckTrusted(path, true, checked, error)) return nullptr;
@@ -122,7 +132,7 @@ std::unique_ptr<CHistoryStore> CHistoryStore::Open(const std::string& path, bool
     const int opened = sqlite3_open_v2(path.c_str(), &raw, flags, nullptr);
     SqlitePtr db(raw);
     if (opened != SQLITE_OK) {
-        error = db ? sqlite3_errmsg(db.get()) : "out of memory";
+        error = WithWriteReason(path, db ? sqlite3_errmsg(db.get()) : "out of memory");
         return nullptr;
     }
     // SQLite holds the file the path names now (it has not moved), and that
@@ -139,7 +149,10 @@ std::unique_ptr<CHistoryStore> CHistoryStore::Open(const std::string& path, bool
     // keeps its journal mode and still works.
     sqlite3_exec(db.get(), "PRAGMA journal_mode=WAL", nullptr, nullptr, nullptr);
     auto store = std::make_unique<CSqliteHistoryStore>(std::move(db));
-    if (!store->Migrate(error)) return nullptr;
+    if (!store->Migrate(error)) {
+        error = WithWriteReason(path, error);
+        return nullptr;
+    }
     return store;
 }
 

@@ -139,6 +139,19 @@ bool CreateOwnerOnlyFile(const std::string& path)
     return ok;
 }
 
+std::string WhyNotWritable(const std::string& path)
+{
+    const std::size_t slash = path.rfind('/');
+    const std::string folder = slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
+    if (::access(folder.c_str(), W_OK | X_OK) != 0) {
+        char here[4096];
+        const bool named = folder != "." || ::getcwd(here, sizeof here) == nullptr;
+        return "the folder " + (named ? folder : std::string(here)) + " is not writable";
+    }
+    if (::access(path.c_str(), F_OK) == 0 && ::access(path.c_str(), W_OK) != 0) return "the file is read-only";
+    return {};
+}
+
 EOwnFileCheck CheckOwnFile(const std::string& path, SFileIdentity& identity, std::string& why)
 {
     const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY);

@@ -47,6 +47,11 @@ bool PrepareOwnerOnlyFile(const std::string& path);
 // owner; false when it is no regular file of this user or cannot be made.
 bool CreateOwnerOnlyFile(const std::string& path);
 
+// Why this user could not change or create the file `path` (or a file
+// beside it, as a database journal): "the folder F is not writable" or "the
+// file is read-only"; empty when nothing stands in the way.
+std::string WhyNotWritable(const std::string& path);
+
 // Which file a path named when it was looked at.
 struct SFileIdentity {
     std::uint64_t device = 0;
