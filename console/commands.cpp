@@ -6,6 +6,7 @@
 #include <functional>
 
 #include "console/fleet_commands.h"
+#include "console/history_fleet.h"
 #include "console/history_recorder.h"
 #include "console/host_core.h"
 #include "console/export_changes.h"
@@ -794,10 +795,38 @@ int CommandShow(const CommandContext& context, const std::string& path, bool jso
     return session.Finish();
 }
 
-int CommandFind(const CommandContext& context, const std::string& query, bool json)
+int CommandFind(const CommandContext& context, const std::string& query, bool json, bool fromHistory)
 {
     CCommandSession session(FleetReadAnswers());
-    if (!session.Open(context, EAccess::Read)) return session.Finish(false);
+    if (fromHistory) {
+        // The latest scan of every host the history holds, read as the
+        // console file's hosts are read.
+        const std::string location = HistoryLocationOf(context);
+        std::string error;
+        std::unique_ptr<CHistoryStore> store = OpenHistoryStore(location, false, HistoryConnectTimeout(), error);
+        std::vector<InventoryImageHost> hosts;
+        if (!store || !ReadHistoryFleet(*store, hosts, error)) {
+            session.Fail("the history " + HistoryShownAs(location) + " cannot be read: " + error);
+            session.Finish(false);
+            return 2;
+        }
+        store.reset();
+        std::vector<std::uint8_t> image;
+        if (HostStatus built = BuildInventoryImage(hosts, image); !built) {
+            session.Fail(built.message);
+            session.Finish(false);
+            return 2;
+        }
+        hosts = {};
+        const bool opened = session.OpenImage(image);
+        image = {};
+        if (!opened) {
+            session.Finish(false);
+            return 2;
+        }
+    } else if (!session.Open(context, EAccess::Read)) {
+        return session.Finish(false);
+    }
     // As grep: 0 when something matched, 1 when nothing did, 2 on an error.
     const std::size_t matches = RunFind(session.Host(), session.Root(), query, json, session.Ui());
     if (session.Finish(false) != 0) return 2;

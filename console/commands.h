@@ -92,7 +92,9 @@ int CommandRefresh(const CommandContext& context, const std::vector<std::string>
 int CommandTree(const CommandContext& context, const std::string& path, bool json, const HostOptions& options);
 int CommandShow(const CommandContext& context, const std::string& path, bool json, const HostOptions& options);
 // Searches the stored pictures of every host (never contacts one).
-int CommandFind(const CommandContext& context, const std::string& query, bool json);
+// `fromHistory`: search the latest scan of every host the history holds
+// (in a shared history, of every console) instead of the console file.
+int CommandFind(const CommandContext& context, const std::string& query, bool json, bool fromHistory = false);
 // Writes the stored pictures of the hosts the paths name (all when none) as
 // json, csv or html to `file` (standard output when empty).
 int CommandExport(const CommandContext& context, const std::vector<std::string>& paths, const std::string& format,

@@ -277,7 +277,10 @@ int main(int argc, char** argv)
     find->add_option("QUERY", query, "Terms a node must all meet, e.g. 'class=memory size<32GiB' or 'product~Xeon'")
         ->required();
     find->add_flag("--json", json, "Print JSON");
-    find->callback([&] { status = CommandFind(context, query, json); });
+    bool findInHistory = false;
+    find->add_flag("--from-history", findInHistory,
+                   "Search the latest scan of every host in the history (a shared one: of every console)");
+    find->callback([&] { status = CommandFind(context, query, json, findInHistory); });
     CLI::App* exportCommand = app.add_subcommand("export", "Write the stored hardware of hosts as JSON, CSV or HTML");
     std::vector<std::string> exportPaths;
     std::string exportFormat;

@@ -116,6 +116,14 @@ TEST_F(SharedHistoryCliTest, AnswersAsTheFileDoesAndTwoConsolesSeeEachOthersScan
     EXPECT_EQ(Count(Ferrodex(Console("c") + shared + " history Lab/127.0.0.1 --json").out, "\"id\""), 3u);
     const Result diffByB = Ferrodex(Console("b") + shared + " diff Lab/127.0.0.1 --from 1");
     EXPECT_EQ(diffByB.status, 1) << "a's first picture against the last: " << diffByB.out << diffByB.err;
+    // c holds no picture: the team's latest one answers its search, as a's
+    // own file answers a's.
+    EXPECT_EQ(Ferrodex(Console("c") + " find class=processor").status, 1) << "its own file holds no picture";
+    const Result foundByC = Ferrodex(Console("c") + shared + " find --from-history class=processor");
+    EXPECT_EQ(foundByC.status, 0) << foundByC.err;
+    EXPECT_NE(foundByC.out.find("Lab/127.0.0.1  core/cpu"), std::string::npos) << foundByC.out;
+    EXPECT_EQ(Ferrodex(Console("a") + " find --from-history class=processor").out, foundByC.out);
+    EXPECT_EQ(Ferrodex(Console("c") + shared + " find --from-history class=tape").status, 1);
 
     // The setting chooses the same; a password is refused and never repeated.
     const Result set = Ferrodex(" config set HistoryDatabase " + pg->Url());
