@@ -8,6 +8,14 @@
 #include <string>
 #include <string_view>
 
+// A process killed while it held a copy cannot remove it; the next copy
+// made removes this user's folders of that kind older than this (a copy
+// lives as long as one upload).
+inline constexpr std::int64_t kLeftFolderSeconds = 2 * 60 * 60;
+// Removes this user's private temporary folders (and the files in them)
+// last changed more than `olderThanSeconds` ago.
+void RemoveLeftPrivateTempFolders(std::int64_t olderThanSeconds);
+
 class CPrivateTempFile {
 public:
     CPrivateTempFile() = default;

@@ -4,7 +4,9 @@
 #include <sys/stat.h>
 
 #include <cstdlib>
+#include <chrono>
 #include <filesystem>
+#include <fstream>
 
 #include "tests/support/scoped_env.h"
 #include "tests/support/temp_dir.h"
@@ -67,3 +69,37 @@ TEST(PrivateTempFile, ReportsAFolderThatCannotBeMade)
 }
 
 }  // namespace
+
+// A copy a killed process left is removed by a later one once it is old;
+// a young one, another program's folder and a folder holding more than
+// files stay.
+TEST(PrivateTempFile, FoldersLeftByAKilledProcessGoWhenOld)
+{
+    TempDir dir;
+    CScopedEnv tmp("TMPDIR", dir.path());
+    const auto make = [&](const std::string& name, bool old) {
+        const std::filesystem::path folder = std::filesystem::path(dir.path()) / name;
+        std::filesystem::create_directory(folder);
+        std::filesystem::permissions(folder, std::filesystem::perms::owner_all);
+        std::ofstream((folder / "lshw-1.tar.gz").string()) << "x";
+        if (old) {
+            const auto past = std::filesystem::file_time_type::clock::now() - std::chrono::hours(3);
+            std::filesystem::last_write_time(folder, past);
+        }
+        return folder;
+    };
+    const auto left = make("ferrodex-a1B2c3", true);
+    const auto young = make("ferrodex-d4E5f6", false);
+    const auto other = make("otherprog-g7H8i9", true);
+    const auto nested = make("ferrodex-j0K1l2", true);
+    std::filesystem::create_directory(nested / "inner");
+    std::filesystem::last_write_time(nested, std::filesystem::file_time_type::clock::now() - std::chrono::hours(3));
+    CPrivateTempFile file;
+    std::string error;
+    ASSERT_TRUE(file.Create("lshw-1.tar.gz", std::vector<std::uint8_t>{1}, error)) << error;
+    EXPECT_FALSE(std::filesystem::exists(left));
+    EXPECT_TRUE(std::filesystem::exists(young));
+    EXPECT_TRUE(std::filesystem::exists(other));
+    EXPECT_TRUE(std::filesystem::exists(nested / "inner"));
+    EXPECT_TRUE(std::filesystem::exists(file.Path()));
+}
