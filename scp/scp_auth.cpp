@@ -12,7 +12,7 @@
 #include "scp/scp_job.h"
 #include "scp/scp_packet.h"
 #include "scp/scp_session.h"
-#include "ssh2/crypto/hostkey_trust.h"
+#include "sshcore/hostkey_trust.h"
 
 int scp_put_auth_head(ScpSession* s, const char* method)
 {
@@ -141,7 +141,7 @@ int scp_auth_next(ScpSession* s)
     const bool havePassword = s->cfg.password[0] != '\0' && !s->passwordWithheld;
     if (s->passwordWithheld && s->cfg.password[0] != '\0' && (s->canPassword || s->canKeyboardInteractive)) {
         // Only the password could go on, and it is not sent to this key.
-        scp_job_error_detail(s->job, sshcrypto::kPasswordWithheldText);
+        scp_job_error_detail(s->job, sshcore::kPasswordWithheldText);
         scp_send_disconnect(s, SCP_DISCONNECT_BY_APPLICATION, "No supported authentication methods available\n");
         return SCP_E_AUTHENTICATE;
     }

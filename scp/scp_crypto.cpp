@@ -1,6 +1,6 @@
 // The upload engine's adapter, packet side: the cipher table, each
 // direction's cipher and MAC, and payload compression, all on the shared
-// primitives of ssh2/crypto/.
+// primitives of sshcore/.
 #include "scp/scp_crypto.h"
 
 #include <cstdint>
@@ -13,10 +13,10 @@
 
 #include "scp/scp.h"
 #include "scp/scp_store.h"
-#include "ssh2/crypto/aead.h"
-#include "ssh2/crypto/cipher.h"
-#include "ssh2/crypto/digest.h"
-#include "ssh2/crypto/zlib_stream.h"
+#include "sshcore/aead.h"
+#include "sshcore/cipher.h"
+#include "sshcore/digest.h"
+#include "sshcore/zlib_stream.h"
 
 namespace {
 const ScpCipherInfo kCiphers[] = {
@@ -41,7 +41,7 @@ const ScpCipherInfo kCiphers[] = {
 
 bool scp_crypto_legacy_available()
 {
-    return sshcrypto::CipherAvailable(sshcrypto::ECipher::BlowfishCbc);
+    return sshcore::CipherAvailable(sshcore::ECipher::BlowfishCbc);
 }
 
 const ScpCipherInfo* scp_cipher_table(std::size_t* count)
@@ -59,17 +59,17 @@ const ScpCipherInfo* scp_cipher_by_name(const char* name, std::size_t len)
 
 namespace {
 // The shared block cipher of a CBC or CTR entry of the table.
-bool scp_block_kind(const ScpCipherInfo* info, sshcrypto::ECipher* kind)
+bool scp_block_kind(const ScpCipherInfo* info, sshcore::ECipher* kind)
 {
     static const struct {
         const char* evpName;
-        sshcrypto::ECipher kind;
+        sshcore::ECipher kind;
     } kKinds[] = {
-        {"AES-128-CBC", sshcrypto::ECipher::Aes128Cbc},  {"AES-192-CBC", sshcrypto::ECipher::Aes192Cbc},
-        {"AES-256-CBC", sshcrypto::ECipher::Aes256Cbc},  {"BF-CBC", sshcrypto::ECipher::BlowfishCbc},
-        {"DES-EDE3-CBC", sshcrypto::ECipher::TripleDesCbc}, {"DES-CBC", sshcrypto::ECipher::DesCbc},
-        {"AES-128-CTR", sshcrypto::ECipher::Aes128Ctr},  {"AES-192-CTR", sshcrypto::ECipher::Aes192Ctr},
-        {"AES-256-CTR", sshcrypto::ECipher::Aes256Ctr},
+        {"AES-128-CBC", sshcore::ECipher::Aes128Cbc},  {"AES-192-CBC", sshcore::ECipher::Aes192Cbc},
+        {"AES-256-CBC", sshcore::ECipher::Aes256Cbc},  {"BF-CBC", sshcore::ECipher::BlowfishCbc},
+        {"DES-EDE3-CBC", sshcore::ECipher::TripleDesCbc}, {"DES-CBC", sshcore::ECipher::DesCbc},
+        {"AES-128-CTR", sshcore::ECipher::Aes128Ctr},  {"AES-192-CTR", sshcore::ECipher::Aes192Ctr},
+        {"AES-256-CTR", sshcore::ECipher::Aes256Ctr},
     };
     for (const auto& k : kKinds)
         if (std::strcmp(k.evpName, info->evpName) == 0) {
@@ -89,14 +89,14 @@ int scp_cipher_start(ScpCipher* cipher, const ScpCipherInfo* info, const std::ui
     try {
         switch (info->mode) {
         case SCP_MODE_GCM:
-            cipher->gcm = std::make_unique<sshcrypto::CAesGcm>(keyBytes, std::span<const std::uint8_t>(iv, 12)).release();
+            cipher->gcm = std::make_unique<sshcore::CAesGcm>(keyBytes, std::span<const std::uint8_t>(iv, 12)).release();
             break;
-        case SCP_MODE_CHACHA: cipher->chacha = std::make_unique<sshcrypto::CChaChaPoly>(keyBytes).release(); break;
+        case SCP_MODE_CHACHA: cipher->chacha = std::make_unique<sshcore::CChaChaPoly>(keyBytes).release(); break;
         default: {
-            sshcrypto::ECipher kind{};
-            if (!scp_block_kind(info, &kind) || !sshcrypto::CipherAvailable(kind)) return SCP_E_INTERNAL;
+            sshcore::ECipher kind{};
+            if (!scp_block_kind(info, &kind) || !sshcore::CipherAvailable(kind)) return SCP_E_INTERNAL;
             const std::span<const std::uint8_t> ivBytes(iv, static_cast<std::size_t>(info->ivBytes));
-            cipher->block = std::make_unique<sshcrypto::CBlockCipher>(kind, encrypt, keyBytes, ivBytes).release();
+            cipher->block = std::make_unique<sshcore::CBlockCipher>(kind, encrypt, keyBytes, ivBytes).release();
             break;
         }
         }
@@ -165,15 +165,15 @@ int scp_cipher_open(ScpCipher* cipher, std::uint32_t seq, std::uint8_t* packet, 
         return SCP_E_INTERNAL;
     }
     // Nothing of a packet whose tag is wrong is kept.
-    if (!ok) sshcrypto::Cleanse(packet + 4, total - 4);
+    if (!ok) sshcore::Cleanse(packet + 4, total - 4);
     return ok ? SCP_OK : SCP_E_RECEIVE;
 }
 
 void scp_cipher_end(ScpCipher* cipher)
 {
-    std::unique_ptr<sshcrypto::CBlockCipher> block(cipher->block);
-    std::unique_ptr<sshcrypto::CAesGcm> gcm(cipher->gcm);
-    std::unique_ptr<sshcrypto::CChaChaPoly> chacha(cipher->chacha);
+    std::unique_ptr<sshcore::CBlockCipher> block(cipher->block);
+    std::unique_ptr<sshcore::CAesGcm> gcm(cipher->gcm);
+    std::unique_ptr<sshcore::CChaChaPoly> chacha(cipher->chacha);
     *cipher = ScpCipher{};
 }
 
@@ -193,15 +193,15 @@ std::size_t scp_mac_key_len(int kind)
 bool scp_mac_is_etm(int kind) { return kind == SCP_MAC_SHA256_ETM || kind == SCP_MAC_SHA512_ETM; }
 
 namespace {
-sshcrypto::EDigest scp_mac_digest(int kind)
+sshcore::EDigest scp_mac_digest(int kind)
 {
     switch (kind) {
-    case SCP_MAC_SHA1: return sshcrypto::EDigest::Sha1;
+    case SCP_MAC_SHA1: return sshcore::EDigest::Sha1;
     case SCP_MAC_SHA256:
-    case SCP_MAC_SHA256_ETM: return sshcrypto::EDigest::Sha256;
+    case SCP_MAC_SHA256_ETM: return sshcore::EDigest::Sha256;
     case SCP_MAC_SHA512:
-    case SCP_MAC_SHA512_ETM: return sshcrypto::EDigest::Sha512;
-    default: return sshcrypto::EDigest::Md5;
+    case SCP_MAC_SHA512_ETM: return sshcore::EDigest::Sha512;
+    default: return sshcore::EDigest::Md5;
     }
 }
 
@@ -213,7 +213,7 @@ int scp_mac_start(ScpMac* mac, int kind, const std::uint8_t* key, std::size_t ke
     if (kind == SCP_MAC_NONE) return SCP_OK;
     try {
         // The C-style struct holds the shared HMAC; scp_mac_end takes it back.
-        mac->hmac = std::make_unique<sshcrypto::CHmac>(scp_mac_digest(kind), sshcrypto::ByteView(key, keyLen)).release();
+        mac->hmac = std::make_unique<sshcore::CHmac>(scp_mac_digest(kind), sshcore::ByteView(key, keyLen)).release();
     } catch (const std::bad_alloc&) {
         return SCP_E_OUT_OF_MEMORY;
     } catch (const std::exception&) {
@@ -231,7 +231,7 @@ int scp_mac_compute(ScpMac* mac, std::uint32_t seq, const std::uint8_t* data, st
     std::uint8_t seqBytes[4];
     scp_store_u32(seqBytes, seq);
     try {
-        mac->hmac->Compute({sshcrypto::ByteView(seqBytes, 4), sshcrypto::ByteView(data, len)}, out);
+        mac->hmac->Compute({sshcore::ByteView(seqBytes, 4), sshcore::ByteView(data, len)}, out);
     } catch (const std::exception&) {
         return SCP_E_INTERNAL;
     }
@@ -240,7 +240,7 @@ int scp_mac_compute(ScpMac* mac, std::uint32_t seq, const std::uint8_t* data, st
 
 void scp_mac_end(ScpMac* mac)
 {
-    std::unique_ptr<sshcrypto::CHmac> owned(mac->hmac);
+    std::unique_ptr<sshcore::CHmac> owned(mac->hmac);
     mac->hmac = nullptr;
     mac->len = 0;
     mac->kind = SCP_MAC_NONE;
@@ -251,7 +251,7 @@ int scp_zlib_start(ScpZlib* z, bool compress)
     scp_zlib_end(z);
     try {
         // The C-style struct holds the shared stream; scp_zlib_end takes it back.
-        z->stream = std::make_unique<sshcrypto::CZlibStream>(compress).release();
+        z->stream = std::make_unique<sshcore::CZlibStream>(compress).release();
     } catch (const std::bad_alloc&) {
         return SCP_E_OUT_OF_MEMORY;
     } catch (const std::exception&) {
@@ -266,7 +266,7 @@ namespace {
 int scp_zlib_take(std::vector<std::uint8_t>& produced, ScpBuf* out)
 {
     const int rc = scp_buf_put(out, produced.data(), produced.size());
-    sshcrypto::Cleanse(produced.data(), produced.size());
+    sshcore::Cleanse(produced.data(), produced.size());
     return rc;
 }
 }  // namespace
@@ -275,15 +275,15 @@ int scp_zlib_run(ScpZlib* z, const std::uint8_t* data, std::size_t len, ScpBuf* 
 {
     if (!z->stream) return SCP_E_INTERNAL;
     std::vector<std::uint8_t> produced;
-    sshcrypto::EZlibStatus status = sshcrypto::EZlibStatus::Failed;
+    sshcore::EZlibStatus status = sshcore::EZlibStatus::Failed;
     try {
         const std::size_t limit = z->compress ? SIZE_MAX : (max > out->len ? max - out->len : 0);
         status = z->stream->Run(std::span<const std::uint8_t>(data, len), produced, limit);
     } catch (const std::bad_alloc&) {
         return SCP_E_OUT_OF_MEMORY;
     }
-    if (status != sshcrypto::EZlibStatus::Ok) {
-        sshcrypto::Cleanse(produced.data(), produced.size());
+    if (status != sshcore::EZlibStatus::Ok) {
+        sshcore::Cleanse(produced.data(), produced.size());
         return z->compress ? SCP_E_INTERNAL : SCP_E_RECEIVE;
     }
     z->totalIn += len;
@@ -294,19 +294,19 @@ int scp_zlib_stop_compressing(ScpZlib* z, ScpBuf* out)
 {
     if (!z->stream || !z->compress || z->stored) return SCP_OK;
     std::vector<std::uint8_t> produced;
-    sshcrypto::EZlibStatus status = sshcrypto::EZlibStatus::Failed;
+    sshcore::EZlibStatus status = sshcore::EZlibStatus::Failed;
     try {
-        status = z->stream->SetLevel(sshcrypto::CZlibStream::kStored, produced);
+        status = z->stream->SetLevel(sshcore::CZlibStream::kStored, produced);
     } catch (const std::bad_alloc&) {
         return SCP_E_OUT_OF_MEMORY;
     }
     z->stored = true;
-    if (status != sshcrypto::EZlibStatus::Ok) return SCP_E_INTERNAL;
+    if (status != sshcore::EZlibStatus::Ok) return SCP_E_INTERNAL;
     return scp_zlib_take(produced, out);
 }
 
 void scp_zlib_end(ScpZlib* z)
 {
-    std::unique_ptr<sshcrypto::CZlibStream> owned(z->stream);
+    std::unique_ptr<sshcore::CZlibStream> owned(z->stream);
     *z = ScpZlib{};
 }

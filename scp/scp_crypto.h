@@ -1,5 +1,5 @@
 // The upload library's C-style interface to the primitives both SSH engines
-// share (ssh2/crypto/): ciphers, MACs, digests, Diffie-Hellman numbers,
+// share (sshcore/): ciphers, MACs, digests, Diffie-Hellman numbers,
 // host-key verification, private keys and payload compression. It only
 // adapts and holds no primitive of its own: scp_crypto.cpp for packets,
 // scp_crypto_kex.cpp for the key exchange, scp_crypto_keys.cpp for keys.
@@ -12,10 +12,10 @@
 
 typedef struct bignum_st BIGNUM;
 class CSshHostKey;
-namespace sshcrypto {
+namespace sshcore {
 class CPrivateKey;
 class CZlibStream;
-}  // namespace sshcrypto
+}  // namespace sshcore
 
 // True when Blowfish and single DES are available (OpenSSL's legacy provider).
 bool scp_crypto_legacy_available();
@@ -41,18 +41,18 @@ struct ScpCipherInfo {
 const ScpCipherInfo* scp_cipher_table(std::size_t* count);
 const ScpCipherInfo* scp_cipher_by_name(const char* name, std::size_t len);
 
-namespace sshcrypto {
+namespace sshcore {
 class CBlockCipher;
 class CAesGcm;
 class CChaChaPoly;
-}  // namespace sshcrypto
+}  // namespace sshcore
 // One direction's cipher: the shared primitive of its mode, owned from
 // scp_cipher_start to scp_cipher_end.
 struct ScpCipher {
     const ScpCipherInfo* info;
-    sshcrypto::CBlockCipher* block;  // CBC and CTR
-    sshcrypto::CAesGcm* gcm;
-    sshcrypto::CChaChaPoly* chacha;
+    sshcore::CBlockCipher* block;  // CBC and CTR
+    sshcore::CAesGcm* gcm;
+    sshcore::CChaChaPoly* chacha;
     bool encrypt;
 };
 bool scp_cipher_active(const ScpCipher* cipher);
@@ -89,13 +89,13 @@ enum ScpMacKind {
 // The key length a MAC kind takes (its output length).
 std::size_t scp_mac_key_len(int kind);
 bool scp_mac_is_etm(int kind);
-namespace sshcrypto {
+namespace sshcore {
 class CHmac;
 }
 struct ScpMac {
     int kind;
     std::size_t len;
-    sshcrypto::CHmac* hmac;  // the shared primitive, owned from start to end
+    sshcore::CHmac* hmac;  // the shared primitive, owned from start to end
     bool etm;  // encrypt-then-MAC: over the clear length and the ciphertext
 };
 int scp_mac_start(ScpMac* mac, int kind, const std::uint8_t* key, std::size_t keyLen);
@@ -144,12 +144,12 @@ bool scp_equal_secret(const void* a, const void* b, std::size_t len);
 
 // Elliptic-curve Diffie-Hellman: curve25519 and NIST P-256.
 enum ScpEcdhKind { SCP_ECDH_X25519, SCP_ECDH_P256 };
-namespace sshcrypto {
+namespace sshcore {
 class CEcdh;
 }
 struct ScpEcdh {
     int kind;
-    sshcrypto::CEcdh* pair;  // the shared key pair, owned from start to end
+    sshcore::CEcdh* pair;  // the shared key pair, owned from start to end
 };
 // Makes a key pair and appends its public value (32 bytes, or the 65-byte
 // uncompressed point) to pub. priv (X25519 only, 32 bytes) fixes the private
@@ -230,7 +230,7 @@ void scp_hostkey_free(ScpHostKey* key);
 // A private key for public-key authentication.
 struct ScpPrivKey {
     int isDss;
-    sshcrypto::CPrivateKey* key;  // the shared key, owned from load to free
+    sshcore::CPrivateKey* key;  // the shared key, owned from load to free
 };
 // Whether the file is a private key we can read: RSA or DSA, in PEM form
 // (protected or not) or in OpenSSH's form without a passphrase.
@@ -246,7 +246,7 @@ void scp_privkey_free(ScpPrivKey* key);
 
 // zlib payload compression, one stream per direction.
 struct ScpZlib {
-    sshcrypto::CZlibStream* stream;  // the shared stream, owned from start to end
+    sshcore::CZlibStream* stream;  // the shared stream, owned from start to end
     bool compress;
     std::size_t totalIn;  // bytes compressed so far
     bool stored;          // compression switched off (stored blocks only)

@@ -14,7 +14,7 @@
 #include "scp/scp_packet.h"
 #include "scp/scp_session.h"
 #include "scp/scp_store.h"
-#include "ssh2/crypto/hostkey_trust.h"
+#include "sshcore/hostkey_trust.h"
 
 namespace {
 
@@ -56,8 +56,8 @@ const char* const kHostKeyNames[] = {"ssh-ed25519", "ecdsa-sha2-nistp256", "rsa-
 std::vector<std::string> scp_hostkey_offer(const ScpSession* s)
 {
     const std::vector<std::string> names(kHostKeyNames, kHostKeyNames + sizeof kHostKeyNames / sizeof kHostKeyNames[0]);
-    return sshcrypto::OrderHostKeyOffer(
-        names, sshcrypto::HostKeyOfferHints(static_cast<std::uint32_t>(scp_session_port(s)), s->cfg.host));
+    return sshcore::OrderHostKeyOffer(
+        names, sshcore::HostKeyOfferHints(static_cast<std::uint32_t>(scp_session_port(s)), s->cfg.host));
 }
 
 const char* const kCompressionOn[] = {"zlib", "zlib@openssh.com", "zlib", "none"};
@@ -328,24 +328,24 @@ namespace {
 int scp_check_host_key(ScpSession* s, const ScpHostKey* key, const std::uint8_t* blob, std::size_t blobLen)
 {
     const std::uint32_t port = static_cast<std::uint32_t>(scp_session_port(s));
-    const sshcrypto::SHostKeyCheck check = sshcrypto::CheckHostKeyTrust(key->cacheType, key->text, port, s->cfg.host);
-    auto remember = [&] { return sshcrypto::StoreHostKey(key->cacheType, port, s->cfg.host, key->text); };
+    const sshcore::SHostKeyCheck check = sshcore::CheckHostKeyTrust(key->cacheType, key->text, port, s->cfg.host);
+    auto remember = [&] { return sshcore::StoreHostKey(key->cacheType, port, s->cfg.host, key->text); };
     // A yes (the user's, or the caller's on the user's behalf) is recorded
     // with its time; after a key that needed one the password stays home.
     auto accept = [&] {
-        sshcrypto::AcceptHostKey(key->cacheType, port, s->cfg.host, key->text, check.trust);
-        s->passwordWithheld = sshcrypto::WithholdsPassword(check.trust);
+        sshcore::AcceptHostKey(key->cacheType, port, s->cfg.host, key->text, check.trust);
+        s->passwordWithheld = sshcore::WithholdsPassword(check.trust);
     };
     auto ask = [&](int what) {
         if (!scp_job_has_callback(s->job)) return false;
         const std::string detail =
-            std::string(key->fingerprint) + " " + sshcrypto::Sha256Fingerprint(std::span(blob, blobLen));
+            std::string(key->fingerprint) + " " + sshcore::Sha256Fingerprint(std::span(blob, blobLen));
         return scp_job_event(s->job, SCP_EVENT_HOSTKEY, s->cfg.host, detail.c_str(), what) != 0;
     };
     switch (check.trust) {
-    case sshcrypto::EHostKeyTrust::Match:
+    case sshcore::EHostKeyTrust::Match:
         return SCP_OK;
-    case sshcrypto::EHostKeyTrust::FirstContact:
+    case sshcore::EHostKeyTrust::FirstContact:
         switch (s->cfg.newHostKeyPolicy) {
         case HOSTKEY_ACCEPT_ONCE: return SCP_OK;
         case HOSTKEY_ACCEPT_AND_STORE: remember(); return SCP_OK;
@@ -355,14 +355,14 @@ int scp_check_host_key(ScpSession* s, const ScpHostKey* key, const std::uint8_t*
             return SCP_OK;
         default: return SCP_E_HOSTKEY_REFUSED;
         }
-    case sshcrypto::EHostKeyTrust::Revoked:
+    case sshcore::EHostKeyTrust::Revoked:
         // Listed as revoked by the user: no answer lets it through.
         return SCP_E_HOSTKEY_REFUSED;
-    case sshcrypto::EHostKeyTrust::Changed:
-    case sshcrypto::EHostKeyTrust::NewType:
-    case sshcrypto::EHostKeyTrust::Unverifiable: {
-        const int what = check.trust == sshcrypto::EHostKeyTrust::Changed   ? SCP_HOSTKEY_CHANGED
-                         : check.trust == sshcrypto::EHostKeyTrust::NewType ? SCP_HOSTKEY_NEW_TYPE
+    case sshcore::EHostKeyTrust::Changed:
+    case sshcore::EHostKeyTrust::NewType:
+    case sshcore::EHostKeyTrust::Unverifiable: {
+        const int what = check.trust == sshcore::EHostKeyTrust::Changed   ? SCP_HOSTKEY_CHANGED
+                         : check.trust == sshcore::EHostKeyTrust::NewType ? SCP_HOSTKEY_NEW_TYPE
                                                                             : SCP_HOSTKEY_UNVERIFIABLE;
         // Nothing but the caller's own yes or the user's goes on.
         if (s->cfg.changedHostKeyPolicy == HOSTKEY_ACCEPT_AND_STORE ||

@@ -179,7 +179,7 @@ struct ScpSession {
     bool kbdintTried;
     bool kbdintAnswered;  // the password went out as an answer
     // The host key needed a yes and got one on this connection: no password
-    // or keyboard-interactive answer goes out (sshcrypto::WithholdsPassword).
+    // or keyboard-interactive answer goes out (sshcore::WithholdsPassword).
     bool passwordWithheld;
     char methods[256];    // what the server's last failure listed
     bool extInfo;

@@ -6,7 +6,7 @@
 
 #include "platform/entropy.h"
 #include "platform/text.h"
-#include "ssh2/crypto/random.h"
+#include "sshcore/random.h"
 
 void scp_random_init(ScpRandomPool* pool) { pool->attached = true; }
 

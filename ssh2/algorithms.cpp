@@ -3,13 +3,13 @@
 
 #include <cstdio>
 
-#include "ssh2/crypto/hostkey_trust.h"
-#include "ssh2/crypto/pubkey.h"
+#include "sshcore/hostkey_trust.h"
+#include "sshcore/pubkey.h"
 #include "ssh2/errors.h"
 
-using sshcrypto::CBigNum;
-using sshcrypto::ECipher;
-using sshcrypto::EDigest;
+using sshcore::CBigNum;
+using sshcore::ECipher;
+using sshcore::EDigest;
 
 // ---------------------------------------------------------------- ciphers
 
@@ -25,8 +25,8 @@ CSshCipher::CSshCipher(const char* sshName, const char* displayName, EMode mode,
 
 CSshCipher::~CSshCipher()
 {
-    sshcrypto::Cleanse(m_key.data(), m_key.size());
-    sshcrypto::Cleanse(m_iv.data(), m_iv.size());
+    sshcore::Cleanse(m_key.data(), m_key.size());
+    sshcore::Cleanse(m_iv.data(), m_iv.size());
 }
 
 const std::vector<std::unique_ptr<CSshCipher>>& CSshCipher::Table()
@@ -55,9 +55,9 @@ const std::vector<std::unique_ptr<CSshCipher>>& CSshCipher::Table()
         list.push_back(std::make_unique<CSshCipher>("aes256-gcm@openssh.com", "AES-256-GCM", MODE_GCM, 32));
         list.push_back(std::make_unique<CSshCipher>("aes128-gcm@openssh.com", "AES-128-GCM", MODE_GCM, 16));
         list.push_back(std::make_unique<CSshCipher>("chacha20-poly1305@openssh.com", "ChaCha20-Poly1305", MODE_CHACHA,
-                                                    sshcrypto::CChaChaPoly::kKeySize));
+                                                    sshcore::CChaChaPoly::kKeySize));
         for (const auto& e : kEntries)
-            if (sshcrypto::CipherAvailable(e.kind)) list.push_back(std::make_unique<CSshCipher>(e.name, e.display, e.kind));
+            if (sshcore::CipherAvailable(e.kind)) list.push_back(std::make_unique<CSshCipher>(e.name, e.display, e.kind));
         return list;
     }();
     return table;
@@ -81,7 +81,7 @@ std::size_t CSshCipher::BlockSize() const
     switch (m_mode) {
     case MODE_GCM: return 16;
     case MODE_CHACHA: return 8;
-    default: return sshcrypto::GetCipherInfo(m_kind).blockSize;
+    default: return sshcore::GetCipherInfo(m_kind).blockSize;
     }
 }
 
@@ -90,18 +90,18 @@ std::size_t CSshCipher::KeyBits() const
     if (m_mode == MODE_CHACHA) return 256;
     if (m_mode == MODE_GCM) return m_nAeadKeyBytes * 8;
     // Triple DES carries 168 key bits in its 24 key bytes.
-    return m_kind == ECipher::TripleDesCbc ? 168 : sshcrypto::GetCipherInfo(m_kind).keySize * 8;
+    return m_kind == ECipher::TripleDesCbc ? 168 : sshcore::GetCipherInfo(m_kind).keySize * 8;
 }
 
 std::size_t CSshCipher::KeyBytes() const
 {
-    return IsAead() ? m_nAeadKeyBytes : sshcrypto::GetCipherInfo(m_kind).keySize;
+    return IsAead() ? m_nAeadKeyBytes : sshcore::GetCipherInfo(m_kind).keySize;
 }
 
 std::size_t CSshCipher::IvBytes() const
 {
     switch (m_mode) {
-    case MODE_GCM: return sshcrypto::CAesGcm::kIvSize;
+    case MODE_GCM: return sshcore::CAesGcm::kIvSize;
     case MODE_CHACHA: return 0;
     default: return BlockSize();
     }
@@ -111,7 +111,7 @@ void CSshCipher::SetIV(ByteView iv)
 {
     const std::size_t n = IvBytes();
     if (iv.size() < n) throw SSH_INTERNAL_ERROR;
-    sshcrypto::Cleanse(m_iv.data(), m_iv.size());
+    sshcore::Cleanse(m_iv.data(), m_iv.size());
     m_iv.assign(iv.begin(), iv.begin() + static_cast<std::ptrdiff_t>(n));
     m_pContext.reset();
     m_pGcm.reset();
@@ -121,7 +121,7 @@ void CSshCipher::SetKey(ByteView key)
 {
     const std::size_t n = KeyBytes();
     if (key.size() < n) throw SSH_INTERNAL_ERROR;
-    sshcrypto::Cleanse(m_key.data(), m_key.size());
+    sshcore::Cleanse(m_key.data(), m_key.size());
     m_key.assign(key.begin(), key.begin() + static_cast<std::ptrdiff_t>(n));
     m_pContext.reset();
     m_pGcm.reset();
@@ -132,7 +132,7 @@ void CSshCipher::Begin(bool encrypt)
 {
     if (IsAead()) throw SSH_INTERNAL_ERROR;
     if (m_pContext && m_bEncrypting == encrypt) return;
-    m_pContext = std::make_unique<sshcrypto::CBlockCipher>(m_kind, encrypt, m_key, m_iv);
+    m_pContext = std::make_unique<sshcore::CBlockCipher>(m_kind, encrypt, m_key, m_iv);
     m_bEncrypting = encrypt;
 }
 
@@ -152,10 +152,10 @@ void CSshCipher::BeginAead()
 {
     if (m_mode == MODE_GCM && !m_pGcm) {
         if (m_key.size() != m_nAeadKeyBytes || m_iv.size() != IvBytes()) throw SSH_INTERNAL_ERROR;
-        m_pGcm = std::make_unique<sshcrypto::CAesGcm>(m_key, m_iv);
+        m_pGcm = std::make_unique<sshcore::CAesGcm>(m_key, m_iv);
     } else if (m_mode == MODE_CHACHA && !m_pChaCha) {
         if (m_key.size() != m_nAeadKeyBytes) throw SSH_INTERNAL_ERROR;
-        m_pChaCha = std::make_unique<sshcrypto::CChaChaPoly>(m_key);
+        m_pChaCha = std::make_unique<sshcore::CChaChaPoly>(m_key);
     } else if (m_mode == MODE_BLOCK) {
         throw SSH_INTERNAL_ERROR;
     }
@@ -220,14 +220,14 @@ std::unique_ptr<CSshMac> CSshMac::Clone() const
     return std::make_unique<CSshMac>(m_strName.c_str(), m_kind, m_bEtm);
 }
 
-std::size_t CSshMac::KeyLength() const { return m_kind ? sshcrypto::DigestSize(*m_kind) : 0; }
-std::size_t CSshMac::Length() const { return m_kind ? sshcrypto::DigestSize(*m_kind) : 0; }
+std::size_t CSshMac::KeyLength() const { return m_kind ? sshcore::DigestSize(*m_kind) : 0; }
+std::size_t CSshMac::Length() const { return m_kind ? sshcore::DigestSize(*m_kind) : 0; }
 
 void CSshMac::SetKey(ByteView key)
 {
     if (!m_kind) return;
     if (key.size() < KeyLength()) throw SSH_INTERNAL_ERROR;
-    m_pHmac = std::make_unique<sshcrypto::CHmac>(*m_kind, key.first(KeyLength()));
+    m_pHmac = std::make_unique<sshcore::CHmac>(*m_kind, key.first(KeyLength()));
 }
 
 void CSshMac::Compute(const std::uint8_t* packet, std::size_t length, std::uint32_t sequence, std::uint8_t* out)
@@ -250,5 +250,5 @@ bool CSshMac::Verify(const std::uint8_t* packet, std::size_t length, std::uint32
     std::uint8_t expected[64];
     if (Length() > sizeof expected) throw SSH_INTERNAL_ERROR;
     Compute(packet, length, sequence, expected);
-    return sshcrypto::ConstantTimeEqual(expected, packet + length, Length());
+    return sshcore::ConstantTimeEqual(expected, packet + length, Length());
 }

@@ -10,12 +10,12 @@
 #include <string>
 #include <vector>
 
-#include "ssh2/crypto/aead.h"
-#include "ssh2/crypto/bignum.h"
-#include "ssh2/crypto/cipher.h"
-#include "ssh2/crypto/digest.h"
-#include "ssh2/crypto/compressor.h"
-#include "ssh2/crypto/hostkey.h"
+#include "sshcore/aead.h"
+#include "sshcore/bignum.h"
+#include "sshcore/cipher.h"
+#include "sshcore/digest.h"
+#include "sshcore/compressor.h"
+#include "sshcore/hostkey.h"
 #include "ssh2/packet.h"
 
 class CSshCipher {
@@ -24,7 +24,7 @@ public:
     // with a MAC, AES-GCM, or ChaCha20-Poly1305 (both without a MAC).
     enum EMode { MODE_BLOCK, MODE_GCM, MODE_CHACHA };
 
-    CSshCipher(const char* sshName, const char* displayName, sshcrypto::ECipher kind);
+    CSshCipher(const char* sshName, const char* displayName, sshcore::ECipher kind);
     // An authenticated cipher; keyBytes: 16 or 32 for GCM, 64 for ChaCha.
     CSshCipher(const char* sshName, const char* displayName, EMode mode, std::size_t keyBytes);
     ~CSshCipher();
@@ -66,13 +66,13 @@ private:
     void Begin(bool encrypt);
     void BeginAead();
     std::string m_strName, m_strDisplay;
-    sshcrypto::ECipher m_kind;
+    sshcore::ECipher m_kind;
     EMode m_mode = MODE_BLOCK;
     std::size_t m_nAeadKeyBytes = 0;
     std::vector<std::uint8_t> m_key, m_iv;
-    std::unique_ptr<sshcrypto::CBlockCipher> m_pContext;
-    std::unique_ptr<sshcrypto::CAesGcm> m_pGcm;
-    std::unique_ptr<sshcrypto::CChaChaPoly> m_pChaCha;
+    std::unique_ptr<sshcore::CBlockCipher> m_pContext;
+    std::unique_ptr<sshcore::CAesGcm> m_pGcm;
+    std::unique_ptr<sshcore::CChaChaPoly> m_pChaCha;
     bool m_bEncrypting = false;
 };
 
@@ -80,7 +80,7 @@ class CSshMac {
 public:
     // kind empty: "none". etm: the MAC covers the encrypted packet, whose
     // length field is sent in clear.
-    CSshMac(const char* name, std::optional<sshcrypto::EDigest> kind, bool etm = false);
+    CSshMac(const char* name, std::optional<sshcore::EDigest> kind, bool etm = false);
     ~CSshMac();
 
     static const std::vector<std::unique_ptr<CSshMac>>& Table();
@@ -100,7 +100,7 @@ public:
 private:
     void Compute(const std::uint8_t* packet, std::size_t length, std::uint32_t sequence, std::uint8_t* out);
     std::string m_strName;
-    std::optional<sshcrypto::EDigest> m_kind;
+    std::optional<sshcore::EDigest> m_kind;
     bool m_bEtm = false;
-    std::unique_ptr<sshcrypto::CHmac> m_pHmac;
+    std::unique_ptr<sshcore::CHmac> m_pHmac;
 };

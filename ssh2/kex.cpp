@@ -4,16 +4,16 @@
 
 #include "platform/registry.h"
 #include "platform/text.h"
-#include "ssh2/crypto/ecdh.h"
-#include "ssh2/crypto/hostkey_trust.h"
+#include "sshcore/ecdh.h"
+#include "sshcore/hostkey_trust.h"
 #include "ssh2/errors.h"
 #include "ssh2/messages.h"
 #include "ssh2/random.h"
 #include "ssh2/ssh2.h"
 
-using sshcrypto::CBigNum;
-using sshcrypto::CDigest;
-using sshcrypto::CDiffieHellman;
+using sshcore::CBigNum;
+using sshcore::CDigest;
+using sshcore::CDiffieHellman;
 
 namespace {
 
@@ -69,16 +69,16 @@ constexpr char kStrictServer[] = "kex-strict-s-v00@openssh.com";
 constexpr std::uint32_t kGexMinBits = 2048;
 constexpr std::uint32_t kGexMaxBits = 8192;
 
-sshcrypto::EDigest KexHash(int method)
+sshcore::EDigest KexHash(int method)
 {
     switch (method) {
     case KEX_GEX_SHA1:
     case KEX_GROUP1_SHA1:
-        return sshcrypto::EDigest::Sha1;
+        return sshcore::EDigest::Sha1;
     case KEX_GROUP16_SHA512:
-        return sshcrypto::EDigest::Sha512;
+        return sshcore::EDigest::Sha512;
     default:
-        return sshcrypto::EDigest::Sha256;
+        return sshcore::EDigest::Sha256;
     }
 }
 
@@ -114,7 +114,7 @@ std::vector<std::string> CSSH2::CompressionOffer(bool preferZlib)
 
 std::string CSSH2::HostKeyValueName(const char* cacheType, std::uint32_t port, const std::string& host)
 {
-    return sshcrypto::HostKeyValueName(cacheType, port, host);
+    return sshcore::HostKeyValueName(cacheType, port, host);
 }
 
 // ---------------------------------------------------------- key exchange
@@ -154,8 +154,8 @@ void CSSH2::SendKexInit(bool first)
     // The algorithms of the keys already known for the host come first, so
     // that a server that still has its old key presents it. A later exchange
     // asks for the key the first one checked, and no other.
-    m_hostKeyOffer = first ? sshcrypto::OrderHostKeyOffer(CSshHostKey::Names(),
-                                                          sshcrypto::HostKeyOfferHints(m_nPort, m_strHost))
+    m_hostKeyOffer = first ? sshcore::OrderHostKeyOffer(CSshHostKey::Names(),
+                                                          sshcore::HostKeyOfferHints(m_nPort, m_strHost))
                            : std::vector<std::string>{m_agreed[1]};
     const std::vector<std::string> cipherOffer = CipherOffer();
     const std::vector<std::string> macOffer = MacOffer();
@@ -270,7 +270,7 @@ void CSSH2::ExchangeKeys(const std::vector<std::uint8_t>& serverKexInit, bool fi
     const std::vector<std::uint8_t> h = ExchangeHash(hashInput);
     if (first) m_sessionId = h;
     if (!hostKey->SetKey(hashInput.hostKey)) throw SSH_HOSTKEY_MISMATCH;
-    if (std::string_view(hostKey->KeyType()) == "ssh-rsa" && hostKey->Bits() < sshcrypto::kMinRsaHostKeyBits)
+    if (std::string_view(hostKey->KeyType()) == "ssh-rsa" && hostKey->Bits() < sshcore::kMinRsaHostKeyBits)
         throw SSH_HOSTKEY_TOO_SMALL;
     if (!hostKey->Verify(m_signature, h)) throw SSH_HOSTKEY_SIGNATURE;
     if (first) {
@@ -289,29 +289,29 @@ void CSSH2::ExchangeKeys(const std::vector<std::uint8_t>& serverKexInit, bool fi
     };
     std::vector<std::uint8_t> material = key('C', csCipherObj->KeyBytes());
     csCipherObj->SetKey(material);
-    sshcrypto::Cleanse(material.data(), material.size());
+    sshcore::Cleanse(material.data(), material.size());
     material = key('D', scCipherObj->KeyBytes());
     scCipherObj->SetKey(material);
-    sshcrypto::Cleanse(material.data(), material.size());
+    sshcore::Cleanse(material.data(), material.size());
     if (csCipherObj->IvBytes()) {
         material = key('A', csCipherObj->IvBytes());
         csCipherObj->SetIV(material);
-        sshcrypto::Cleanse(material.data(), material.size());
+        sshcore::Cleanse(material.data(), material.size());
     }
     if (scCipherObj->IvBytes()) {
         material = key('B', scCipherObj->IvBytes());
         scCipherObj->SetIV(material);
-        sshcrypto::Cleanse(material.data(), material.size());
+        sshcore::Cleanse(material.data(), material.size());
     }
     if (csMacObj) {
         material = key('E', csMacObj->KeyLength());
         csMacObj->SetKey(material);
-        sshcrypto::Cleanse(material.data(), material.size());
+        sshcore::Cleanse(material.data(), material.size());
     }
     if (scMacObj) {
         material = key('F', scMacObj->KeyLength());
         scMacObj->SetKey(material);
-        sshcrypto::Cleanse(material.data(), material.size());
+        sshcore::Cleanse(material.data(), material.size());
     }
     hashInput.k = CBigNum();
 
@@ -333,7 +333,7 @@ void CSSH2::ExchangeKeys(const std::vector<std::uint8_t>& serverKexInit, bool fi
 
 void CSSH2::EllipticExchange(bool p256, SExchangeHashInput& hashInput)
 {
-    sshcrypto::CEcdh ecdh(p256 ? sshcrypto::ECurve::P256 : sshcrypto::ECurve::X25519);
+    sshcore::CEcdh ecdh(p256 ? sshcore::ECurve::P256 : sshcore::ECurve::X25519);
     m_transport.Start(SSH_MSG_KEX_ECDH_INIT).PutString(ByteView(ecdh.Public()));
     m_transport.Send();
     if (m_transport.ReadPacket() != SSH_MSG_KEX_ECDH_REPLY) throw SSH_UNEXPECTED_PACKET;
@@ -347,7 +347,7 @@ void CSSH2::EllipticExchange(bool p256, SExchangeHashInput& hashInput)
     hashInput.hostKey.assign(reply.hostKey.begin(), reply.hostKey.end());
     m_signature.assign(reply.signature.begin(), reply.signature.end());
     hashInput.k = CBigNum::FromBytes(secret);
-    sshcrypto::Cleanse(secret.data(), secret.size());
+    sshcore::Cleanse(secret.data(), secret.size());
 }
 
 void CSSH2::DiffieHellmanExchange(int method, std::size_t cipherKeyBits, std::size_t oldCipherKeyBits,
@@ -411,28 +411,28 @@ void CSSH2::CheckHostKey()
 {
     const std::string cacheType = m_pHostKey->CacheType();
     const std::string keyString = m_pHostKey->KeyString();
-    const sshcrypto::SHostKeyCheck check = sshcrypto::CheckHostKeyTrust(cacheType, keyString, m_nPort, m_strHost);
+    const sshcore::SHostKeyCheck check = sshcore::CheckHostKeyTrust(cacheType, keyString, m_nPort, m_strHost);
 
     m_hostKeyReport = SHostKeyReport();
     m_hostKeyReport.keyType = m_pHostKey->KeyType();
     m_hostKeyReport.fingerprint = m_pHostKey->Fingerprint();
     m_hostKeyReport.sha256 = m_pHostKey->Sha256Fingerprint();
     m_hostKeyReport.damagedCopy = check.damagedCopy;
-    for (const sshcrypto::SKnownHostKey& known : check.known) {
-        const std::vector<std::uint8_t> blob = sshcrypto::HostKeyBlobFromCache(known.cacheType, known.keyString);
+    for (const sshcore::SKnownHostKey& known : check.known) {
+        const std::vector<std::uint8_t> blob = sshcore::HostKeyBlobFromCache(known.cacheType, known.keyString);
         m_hostKeyReport.knownFingerprints.push_back(
-            known.cacheType + " " + (blob.empty() ? std::string("(unreadable)") : sshcrypto::Sha256Fingerprint(blob)));
+            known.cacheType + " " + (blob.empty() ? std::string("(unreadable)") : sshcore::Sha256Fingerprint(blob)));
     }
 
-    auto store = [&] { sshcrypto::StoreHostKey(cacheType, m_nPort, m_strHost, keyString); };
+    auto store = [&] { sshcore::StoreHostKey(cacheType, m_nPort, m_strHost, keyString); };
     // A yes is recorded with its time (and, for a key that needed one,
     // keeps the password home: see Authenticate).
-    auto accept = [&] { sshcrypto::AcceptHostKey(cacheType, m_nPort, m_strHost, keyString, check.trust); };
+    auto accept = [&] { sshcore::AcceptHostKey(cacheType, m_nPort, m_strHost, keyString, check.trust); };
     switch (check.trust) {
-    case sshcrypto::EHostKeyTrust::Match:
+    case sshcore::EHostKeyTrust::Match:
         m_hostKeyReport.matched = true;
         return;
-    case sshcrypto::EHostKeyTrust::FirstContact:
+    case sshcore::EHostKeyTrust::FirstContact:
         m_hostKeyReport.event = HKE_ABSENT;
         switch (m_nAbsentKeyPolicy) {
         case HKP_KEEP_UNSTORED:
@@ -452,15 +452,15 @@ void CSSH2::CheckHostKey()
         default:
             throw SSH_ABANDONED;
         }
-    case sshcrypto::EHostKeyTrust::Revoked:
+    case sshcore::EHostKeyTrust::Revoked:
         // Listed as revoked by the user: no answer lets it through.
         m_hostKeyReport.event = HKE_CHANGED;
         throw SSH_HOSTKEY_REFUSED;
-    case sshcrypto::EHostKeyTrust::Changed:
-    case sshcrypto::EHostKeyTrust::NewType:
-    case sshcrypto::EHostKeyTrust::Unverifiable:
-        m_hostKeyReport.event = check.trust == sshcrypto::EHostKeyTrust::Changed   ? HKE_CHANGED
-                                : check.trust == sshcrypto::EHostKeyTrust::NewType ? HKE_NEW_TYPE
+    case sshcore::EHostKeyTrust::Changed:
+    case sshcore::EHostKeyTrust::NewType:
+    case sshcore::EHostKeyTrust::Unverifiable:
+        m_hostKeyReport.event = check.trust == sshcore::EHostKeyTrust::Changed   ? HKE_CHANGED
+                                : check.trust == sshcore::EHostKeyTrust::NewType ? HKE_NEW_TYPE
                                                                                    : HKE_UNVERIFIABLE;
         // Nothing but the caller's own yes or the user's goes on.
         if (m_nChangedKeyPolicy == HKP_STORE ||

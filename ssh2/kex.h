@@ -1,14 +1,14 @@
 // Pieces of the key exchange that are pure functions of their inputs (its
-// hashing, shared with the upload engine, is in ssh2/crypto/exchange_hash.h).
+// hashing, shared with the upload engine, is in sshcore/exchange_hash.h).
 #pragma once
 
 #include <cstdint>
 #include <string>
 #include <vector>
 
-#include "ssh2/crypto/bignum.h"
-#include "ssh2/crypto/digest.h"
-#include "ssh2/crypto/exchange_hash.h"
+#include "sshcore/bignum.h"
+#include "sshcore/digest.h"
+#include "sshcore/exchange_hash.h"
 #include "ssh2/packet.h"
 
 // Bits of the group asked for in the old group exchange, from the cipher's

@@ -25,7 +25,7 @@ void CSshPacketBuilder::PutString(ByteView bytes)
     PutRaw(bytes);
 }
 
-void CSshPacketBuilder::PutMpint(const sshcrypto::CBigNum& value)
+void CSshPacketBuilder::PutMpint(const sshcore::CBigNum& value)
 {
     const std::vector<std::uint8_t> bytes = value.ToMpint();
     PutString(ByteView(bytes));

@@ -8,8 +8,8 @@
 #include <string_view>
 #include <vector>
 
-#include "ssh2/crypto/bignum.h"
-#include "ssh2/crypto/reader.h"
+#include "sshcore/bignum.h"
+#include "sshcore/reader.h"
 
 
 // An outgoing packet: five header bytes (length and padding length, filled
@@ -25,7 +25,7 @@ public:
     void PutBool(bool value);
     void PutString(std::string_view text);
     void PutString(ByteView bytes);
-    void PutMpint(const sshcrypto::CBigNum& value);
+    void PutMpint(const sshcore::CBigNum& value);
     void PutRaw(ByteView bytes);
     // A name-list written piece by piece: names joined with ",".
     void StartNameList();

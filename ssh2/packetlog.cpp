@@ -10,7 +10,7 @@
 #include "platform/product_settings.h"
 #include "platform/text.h"
 #include "platform/settings.h"
-#include "ssh2/crypto/digest.h"
+#include "sshcore/digest.h"
 #include "ssh2/packet.h"
 
 namespace {
@@ -226,7 +226,7 @@ void CSshPacketLog::FormatTo(std::string& out, bool incoming, const std::uint8_t
         data = masked.data();
     }
     AppendHexDump(out, data + 6, length - 6);
-    if (!masked.empty()) sshcrypto::Cleanse(masked.data(), masked.size());
+    if (!masked.empty()) sshcore::Cleanse(masked.data(), masked.size());
 }
 
 void CSshPacketLog::Log(bool incoming, const std::uint8_t* packet, std::size_t length)

@@ -16,16 +16,16 @@
 
 #include "platform/registry.h"
 #include "ssh2/algorithms.h"
-#include "ssh2/crypto/digest.h"
-#include "ssh2/crypto/ecdh.h"
-#include "ssh2/crypto/pubkey.h"
+#include "sshcore/digest.h"
+#include "sshcore/ecdh.h"
+#include "sshcore/pubkey.h"
 #include "ssh2/kex.h"
 #include "ssh2/random.h"
 #include "ssh2/ssh2.h"
 #include "tests/ssh2/test_util.h"
 #include "tests/support/temp_dir.h"
 
-using sshcrypto::CBigNum;
+using sshcore::CBigNum;
 
 namespace {
 
@@ -88,7 +88,7 @@ TEST(KexTest, CurrentExchangeHashesAndLongerKeysMatchVectors)
     const SExchangeHashInput in = HashInput(std::string_view("\0\0\0\x0bssh-ed25519", 15));
 
     SExchangeHashInput ecdh = in;
-    ecdh.hash = sshcrypto::EDigest::Sha256;
+    ecdh.hash = sshcore::EDigest::Sha256;
     ecdh.ecdh = true;
     ecdh.clientPublic = Pattern(32, 1);
     ecdh.serverPublic = Pattern(32, 2);
@@ -97,7 +97,7 @@ TEST(KexTest, CurrentExchangeHashesAndLongerKeysMatchVectors)
     EXPECT_EQ(Hex(hEcdh), "f72aa3bf3c53cfe4affc4e5c3d270abca1784a6955fcb4c0f4f00844ca8a416d");
 
     SExchangeHashInput gex = WithDhValues(in);
-    gex.hash = sshcrypto::EDigest::Sha256;
+    gex.hash = sshcore::EDigest::Sha256;
     gex.groupExchange = gex.groupRange = true;
     gex.minBits = 2048;
     gex.pbits = 3072;
@@ -108,23 +108,23 @@ TEST(KexTest, CurrentExchangeHashesAndLongerKeysMatchVectors)
     EXPECT_EQ(Hex(hGex), "5ae2b5e5076f34a88ddb4b008cbe4c9f196736c334e7f5501d5c98d8cca625f9");
 
     SExchangeHashInput dh = WithDhValues(in);
-    dh.hash = sshcrypto::EDigest::Sha512;
+    dh.hash = sshcore::EDigest::Sha512;
     const auto h512 = ExchangeHash(dh);
     EXPECT_EQ(Hex(h512),
               "04fdad4788be4bca3c67e29afce59d7129c14c1e23070b4e8aa2efc5ad24c229eb59a3f747025d2d0087496c0c79ff5347abd3b92"
               "f9dc3109cb47a00520b935e");
 
     // Two and three rounds of the hash: more than one output is needed.
-    EXPECT_EQ(Hex(DeriveKey(sshcrypto::EDigest::Sha256, ecdh.k, hEcdh, 'C', hGex, 64)),
+    EXPECT_EQ(Hex(DeriveKey(sshcore::EDigest::Sha256, ecdh.k, hEcdh, 'C', hGex, 64)),
               "df2762cb5162578ed4089ae4e96d5c5e527b6b8b74e7fc52f57d4d9aee1560a8868f3ec13d24ef9e2ec5397898c5222ba0c941c0"
               "e9a5f23250124bcd75a56beb");
-    EXPECT_EQ(Hex(DeriveKey(sshcrypto::EDigest::Sha512, dh.k, h512, 'E', h512, 130)),
+    EXPECT_EQ(Hex(DeriveKey(sshcore::EDigest::Sha512, dh.k, h512, 'E', h512, 130)),
               "cfe9b062ca349bf758c34788f451bbf53c3a62de15762eec42b3dbd3ea3795ee5f496afdf214734014f0c2e21beacf0b79e927c9"
               "0bf3f0f8790de58e30c4064e0b2d8e3b67ce60ac31821b5197c60d2aa4773e9cdcf98d558038f8698a854ed41f72011fe12737f3"
               "5edb0c98d80b10ec16e6f00f098e76c3b9256e16b1b7af661ca8");
     // The old form is the SHA-1 one cut at 40 bytes.
     EXPECT_EQ(DeriveKey(gex.k, hGex, 'A', hEcdh),
-              DeriveKey(sshcrypto::EDigest::Sha1, gex.k, hGex, 'A', hEcdh, 40));
+              DeriveKey(sshcore::EDigest::Sha1, gex.k, hGex, 'A', hEcdh, 40));
 }
 
 TEST(KexTest, KeysFromAnEncodedSecretMatchAndAnOldServerCanLeaveItOut)
@@ -135,11 +135,11 @@ TEST(KexTest, KeysFromAnEncodedSecretMatchAndAnOldServerCanLeaveItOut)
     const std::vector<std::uint8_t> content = k.ToMpint();
     StoreUint32(encoded.data(), static_cast<std::uint32_t>(content.size()));
     encoded.insert(encoded.end(), content.begin(), content.end());
-    EXPECT_EQ(DeriveKeyFromEncoded(sshcrypto::EDigest::Sha256, encoded, h, 'C', sid, 64),
-              DeriveKey(sshcrypto::EDigest::Sha256, k, h, 'C', sid, 64));
+    EXPECT_EQ(DeriveKeyFromEncoded(sshcore::EDigest::Sha256, encoded, h, 'C', sid, 64),
+              DeriveKey(sshcore::EDigest::Sha256, k, h, 'C', sid, 64));
 
     // Without K: K1 = HASH(H || letter || session id), K2 = HASH(H || K1).
-    sshcrypto::CDigest hash(sshcrypto::EDigest::Sha256);
+    sshcore::CDigest hash(sshcore::EDigest::Sha256);
     hash.Update(h);
     hash.Update("A", 1);
     hash.Update(sid);
@@ -148,7 +148,7 @@ TEST(KexTest, KeysFromAnEncodedSecretMatchAndAnOldServerCanLeaveItOut)
     hash.Update(expected);
     const std::vector<std::uint8_t> k2 = hash.Final();
     expected.insert(expected.end(), k2.begin(), k2.begin() + 8);
-    EXPECT_EQ(DeriveKeyFromEncoded(sshcrypto::EDigest::Sha256, {}, h, 'A', sid, 40), expected);
+    EXPECT_EQ(DeriveKeyFromEncoded(sshcore::EDigest::Sha256, {}, h, 'A', sid, 40), expected);
 }
 
 TEST(KexTest, CurrentGroupRequestFollowsTheCipherKey)
@@ -157,18 +157,18 @@ TEST(KexTest, CurrentGroupRequestFollowsTheCipherKey)
     EXPECT_EQ(GroupExchangeRequestBits(168), 7680u);
     EXPECT_EQ(GroupExchangeRequestBits(192), 7680u);
     EXPECT_EQ(GroupExchangeRequestBits(256), 8192u);
-    EXPECT_EQ(sshcrypto::CDiffieHellman::Group14().P().Bits(), 2048);
-    EXPECT_EQ(sshcrypto::CDiffieHellman::Group16().P().Bits(), 4096);
+    EXPECT_EQ(sshcore::CDiffieHellman::Group14().P().Bits(), 2048);
+    EXPECT_EQ(sshcore::CDiffieHellman::Group16().P().Bits(), 4096);
     // Both RFC 3526 primes end in 64 one bits, as group 1's does.
-    EXPECT_EQ(sshcrypto::CDiffieHellman::Group14().P().ToHex().substr(496), std::string(16, 'f'));
+    EXPECT_EQ(sshcore::CDiffieHellman::Group14().P().ToHex().substr(496), std::string(16, 'f'));
 }
 
 // RFC 7748, section 6.1.
 TEST(EcdhTest, X25519MatchesTheRfcVectorAndRefusesBadValues)
 {
-    auto alice = sshcrypto::CEcdh::FromX25519Private(
+    auto alice = sshcore::CEcdh::FromX25519Private(
         FromHex("77076d0a7318a57d3c16c17251b26645df4c2f87ebc0992ab177fba51db92c2a"));
-    auto bob = sshcrypto::CEcdh::FromX25519Private(
+    auto bob = sshcore::CEcdh::FromX25519Private(
         FromHex("5dab087e624a8a4b79e17f8b83800ee66f3bb1292618b6fd1c2f8b27ff88e0eb"));
     EXPECT_EQ(Hex(alice.Public()), "8520f0098930a754748b7ddcb43ef75a0dbf3a0d26381af4eba4a98eaa9b4e6a");
     EXPECT_EQ(Hex(bob.Public()), "de9edb7d7b7dc1b4d35b61c2ece435373f8343c85b78674dadfc7e146f882b4f");
@@ -178,7 +178,7 @@ TEST(EcdhTest, X25519MatchesTheRfcVectorAndRefusesBadValues)
     EXPECT_EQ(Hex(a), "4a5d9d5ba4ce2de1728e3bf480350f25e07e21c947d19e3376f09b3c1e161742");
     EXPECT_EQ(a, b);
 
-    sshcrypto::CEcdh fresh(sshcrypto::ECurve::X25519);
+    sshcore::CEcdh fresh(sshcore::ECurve::X25519);
     std::vector<std::uint8_t> secret;
     EXPECT_FALSE(fresh.Derive(std::vector<std::uint8_t>(32, 0), secret));  // all-zero secret
     EXPECT_FALSE(fresh.Derive(std::vector<std::uint8_t>(31, 9), secret));
@@ -188,7 +188,7 @@ TEST(EcdhTest, X25519MatchesTheRfcVectorAndRefusesBadValues)
 
 TEST(EcdhTest, P256AgreesOnTheXCoordinateAndRefusesPointsOffTheCurve)
 {
-    sshcrypto::CEcdh a(sshcrypto::ECurve::P256), b(sshcrypto::ECurve::P256);
+    sshcore::CEcdh a(sshcore::ECurve::P256), b(sshcore::ECurve::P256);
     ASSERT_EQ(a.Public().size(), 65u);
     EXPECT_EQ(a.Public()[0], 0x04);
     std::vector<std::uint8_t> sa, sb;
@@ -268,8 +268,8 @@ TEST(KexTest, GroupSizeFollowsTheCipherKey)
 
 TEST(KexTest, DiffieHellmanAgreesAndRefusesValuesOutOfRange)
 {
-    auto a = sshcrypto::CDiffieHellman::Group1();
-    auto b = sshcrypto::CDiffieHellman::Group1();
+    auto a = sshcore::CDiffieHellman::Group1();
+    auto b = sshcore::CDiffieHellman::Group1();
     std::uint8_t counter = 0;
     a.GeneratePrivate(256, [&] { return counter += 77; });
     b.GeneratePrivate(2000, [&] { return counter += 13; });  // above q's size: drawn below q
@@ -629,10 +629,10 @@ TEST(RandomPoolTest, SeedIsWrittenAtStartAndReadBack)
 
 TEST(CryptoTest, DigestsHmacAndCompressionFunction)
 {
-    EXPECT_EQ(Hex(sshcrypto::Sha1(Bytes("abc"))), "a9993e364706816aba3e25717850c26c9cd0d89d");
-    EXPECT_EQ(Hex(sshcrypto::Md5(Bytes("abc"))), "900150983cd24fb0d6963f7d28e17f72");
+    EXPECT_EQ(Hex(sshcore::Sha1(Bytes("abc"))), "a9993e364706816aba3e25717850c26c9cd0d89d");
+    EXPECT_EQ(Hex(sshcore::Md5(Bytes("abc"))), "900150983cd24fb0d6963f7d28e17f72");
     // RFC 2202, test case 2.
-    sshcrypto::CHmac hmac(sshcrypto::EDigest::Sha1, Bytes("Jefe"));
+    sshcore::CHmac hmac(sshcore::EDigest::Sha1, Bytes("Jefe"));
     std::uint8_t mac[20];
     hmac.Compute({Bytes("what do ya want "), Bytes("for nothing?")}, mac);
     EXPECT_EQ(Hex(mac), "effcdf6ae5eb2fa2d27416d5f184df9c259a7c79");
@@ -643,7 +643,7 @@ TEST(CryptoTest, DigestsHmacAndCompressionFunction)
                               0xdc, 0xfe, 0x10, 0x32, 0x54, 0x76, 0xc3, 0xd2, 0xe1, 0xf0};
     std::uint8_t block[64] = {'a', 'b', 'c', 0x80};
     block[63] = 24;
-    sshcrypto::Sha1Compress(state, block);
+    sshcore::Sha1Compress(state, block);
     EXPECT_EQ(Hex(state), "a9993e364706816aba3e25717850c26c9cd0d89d");
 }
 

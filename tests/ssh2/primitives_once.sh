@@ -1,5 +1,5 @@
 #!/bin/sh
-# Both SSH engines take their primitives from ssh2/crypto/: no other file of
+# Both SSH engines take their primitives from sshcore/: no other file of
 # ssh2/ or scp/ includes OpenSSL or zlib, keeps a random seed of its own, or
 # starts a zlib stream; the upload engine reaches them only through its
 # adapter, scp/scp_crypto*.cpp, which calls no OpenSSL of its own either.
@@ -10,9 +10,9 @@ set -eu
 src=${1:?source folder}
 cd "$src"
 fail=0
-report() { echo "primitive outside ssh2/crypto/: $1"; fail=1; }
+report() { echo "primitive outside sshcore/: $1"; fail=1; }
 
-for f in $(find ssh2 scp -name '*.cpp' -o -name '*.h' | grep -v '^ssh2/crypto/' | sort); do
+for f in $(find ssh2 scp -name '*.cpp' -o -name '*.h' | grep -v '^sshcore/' | sort); do
   if grep -n '#include *<zlib\.h>' "$f"; then report "$f (zlib)"; fi
   if grep -nE '#include *<openssl/|OPENSSL_|CRYPTO_|BN_[a-z]' "$f"; then
     report "$f (OpenSSL)"
