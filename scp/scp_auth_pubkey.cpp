@@ -2,7 +2,8 @@
 // agent first, then the key file's, each offered with a query (no
 // signature) and signed only once the server says it would take it. RSA
 // keys sign with rsa-sha2-512 or rsa-sha2-256 when the server lists them in
-// server-sig-algs, with ssh-rsa only when it lists neither.
+// server-sig-algs, with ssh-rsa only when it lists neither or refused the
+// key under rsa-sha2 (then the same key is asked about once more).
 #include <cstdio>
 #include <cstring>
 #include <span>
@@ -12,6 +13,7 @@
 #include "scp/scp_job.h"
 #include "scp/scp_session.h"
 #include "sshcore/agent_client.h"
+#include "sshcore/auth_policy.h"
 #include "sshcore/key_sign.h"
 #include "sshcore/private_key.h"
 
@@ -67,17 +69,11 @@ bool scp_key_at(ScpSession* s, int at, ScpKeyChoice& choice, int* places, int* a
     return true;
 }
 
-// The signature algorithm for a key of this type with this server.
-void scp_signature_algorithm(const ScpSession* s, const std::string& type, char* out, std::size_t size)
+// The signature algorithm for a key of this type with this server (ssh-rsa
+// when this key is asked about again after an rsa-sha2 refusal).
+void scp_signature_algorithm(const ScpSession* s, const std::string& type, bool legacyRsa, char* out, std::size_t size)
 {
-    const char* name = type.c_str();
-    if (type == "ssh-rsa") {
-        const auto* list = reinterpret_cast<const std::uint8_t*>(s->serverSigAlgs);
-        const std::size_t len = std::strlen(s->serverSigAlgs);
-        if (scp_list_contains(list, len, "rsa-sha2-512")) name = "rsa-sha2-512";
-        else if (scp_list_contains(list, len, "rsa-sha2-256")) name = "rsa-sha2-256";
-    }
-    std::snprintf(out, size, "%s", name);
+    std::snprintf(out, size, "%s", sshcore::SignatureAlgorithmFor(type, s->serverSigAlgs, legacyRsa).c_str());
 }
 
 int scp_put_key_request(ScpSession* s, bool withSignature)
@@ -107,8 +103,10 @@ int scp_auth_offer_next_key(ScpSession* s)
         if (const int rc = scp_buf_put(&s->keyBlob, choice.blob.data(), choice.blob.size())) return rc;
         s->keyFromAgent = choice.fromAgent;
         s->keyFileIndex = choice.fromAgent ? -1 : at - agentKeys;
-        scp_signature_algorithm(s, choice.type, s->keyAlgorithm, sizeof s->keyAlgorithm);
-        ++s->keysOffered;
+        const bool legacyRsa = s->retryLegacyRsa;
+        s->retryLegacyRsa = false;
+        scp_signature_algorithm(s, choice.type, legacyRsa, s->keyAlgorithm, sizeof s->keyAlgorithm);
+        if (!legacyRsa) ++s->keysOffered;
         int rc = scp_put_key_request(s, false);
         if (!rc) rc = scp_send_msg(s);
         s->authWait = AUTH_WAIT_PK_QUERY;
@@ -134,11 +132,7 @@ int scp_auth_send_signed(ScpSession* s)
     const std::span<const std::uint8_t> blob(s->keyBlob.data, s->keyBlob.len);
     std::vector<std::uint8_t> signature;
     if (s->keyFromAgent) {
-        const std::string algorithm = s->keyAlgorithm;
-        const std::uint32_t flags = algorithm == "rsa-sha2-512"   ? sshcore::kAgentRsaSha512
-                                    : algorithm == "rsa-sha2-256" ? sshcore::kAgentRsaSha256
-                                                                  : 0;
-        signature = scp_agent(s).Sign(blob, data, flags);
+        signature = scp_agent(s).Sign(blob, data, sshcore::AgentSignFlags(s->keyAlgorithm));
     } else {
         sshcore::CPrivateKey key;
         if (scp_load_key_file(s, s->keyFileIndex, key)) {

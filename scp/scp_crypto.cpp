@@ -14,29 +14,44 @@
 #include "scp/scp.h"
 #include "scp/scp_store.h"
 #include "sshcore/aead.h"
+#include "sshcore/algorithms.h"
 #include "sshcore/cipher.h"
 #include "sshcore/digest.h"
 #include "sshcore/zlib_stream.h"
 
 namespace {
-const ScpCipherInfo kCiphers[] = {
-    {"aes256-gcm@openssh.com", "AES-256-GCM", SCP_CIPHER_AES, 32, 16, 256, SCP_MODE_GCM, 12},
-    {"aes128-gcm@openssh.com", "AES-128-GCM", SCP_CIPHER_AES, 16, 16, 128, SCP_MODE_GCM, 12},
-    {"chacha20-poly1305@openssh.com", "ChaCha20", SCP_CIPHER_AES, 64, 8, 256, SCP_MODE_CHACHA, 0},
-    {"aes256-ctr", "AES-256-CTR", SCP_CIPHER_AES, 32, 16, 256, SCP_MODE_CTR, 16},
-    {"aes192-ctr", "AES-192-CTR", SCP_CIPHER_AES, 24, 16, 192, SCP_MODE_CTR, 16},
-    {"aes128-ctr", "AES-128-CTR", SCP_CIPHER_AES, 16, 16, 128, SCP_MODE_CTR, 16},
-    {"aes256-cbc", "AES-256-CBC", SCP_CIPHER_AES, 32, 16, 256, SCP_MODE_CBC, 16},
-    {"rijndael256-cbc", "AES-256-CBC", SCP_CIPHER_AES, 32, 16, 256, SCP_MODE_CBC, 16},
-    {"rijndael-cbc@lysator.liu.se", "AES-256-CBC", SCP_CIPHER_AES, 32, 16, 256, SCP_MODE_CBC, 16},
-    {"aes192-cbc", "AES-192-CBC", SCP_CIPHER_AES, 24, 16, 192, SCP_MODE_CBC, 16},
-    {"rijndael192-cbc", "AES-192-CBC", SCP_CIPHER_AES, 24, 16, 192, SCP_MODE_CBC, 16},
-    {"aes128-cbc", "AES-128-CBC", SCP_CIPHER_AES, 16, 16, 128, SCP_MODE_CBC, 16},
-    {"rijndael128-cbc", "AES-128-CBC", SCP_CIPHER_AES, 16, 16, 128, SCP_MODE_CBC, 16},
-    {"blowfish-cbc", "BF-CBC", SCP_CIPHER_BLOWFISH, 16, 8, 128, SCP_MODE_CBC, 8},
-    {"3des-cbc", "DES-EDE3-CBC", SCP_CIPHER_3DES, 24, 8, 168, SCP_MODE_CBC, 8},
-    {"des-cbc", "DES-CBC", SCP_CIPHER_DES, 8, 8, 56, SCP_MODE_CBC, 8},
-};
+int scp_family_of(sshcore::ECipherFamily family)
+{
+    switch (family) {
+    case sshcore::ECipherFamily::Blowfish: return SCP_CIPHER_BLOWFISH;
+    case sshcore::ECipherFamily::TripleDes: return SCP_CIPHER_3DES;
+    case sshcore::ECipherFamily::Des: return SCP_CIPHER_DES;
+    default: return SCP_CIPHER_AES;
+    }
+}
+
+int scp_mode_of(sshcore::ECipherMode mode)
+{
+    switch (mode) {
+    case sshcore::ECipherMode::Gcm: return SCP_MODE_GCM;
+    case sshcore::ECipherMode::ChaCha: return SCP_MODE_CHACHA;
+    case sshcore::ECipherMode::Ctr: return SCP_MODE_CTR;
+    default: return SCP_MODE_CBC;
+    }
+}
+
+const std::vector<ScpCipherInfo>& scp_ciphers()
+{
+    static const std::vector<ScpCipherInfo> table = [] {
+        std::vector<ScpCipherInfo> list;
+        for (const sshcore::SCipherAlgorithm& c : sshcore::CipherAlgorithms())
+            list.push_back({c.name, &c, scp_family_of(c.family), static_cast<int>(c.keyBytes),
+                            static_cast<int>(c.blockSize), static_cast<int>(c.keyBits), scp_mode_of(c.mode),
+                            static_cast<int>(c.ivBytes)});
+        return list;
+    }();
+    return table;
+}
 }  // namespace
 
 bool scp_crypto_legacy_available()
@@ -46,39 +61,16 @@ bool scp_crypto_legacy_available()
 
 const ScpCipherInfo* scp_cipher_table(std::size_t* count)
 {
-    *count = sizeof kCiphers / sizeof kCiphers[0];
-    return kCiphers;
+    *count = scp_ciphers().size();
+    return scp_ciphers().data();
 }
 
 const ScpCipherInfo* scp_cipher_by_name(const char* name, std::size_t len)
 {
-    for (const auto& info : kCiphers)
+    for (const auto& info : scp_ciphers())
         if (std::strlen(info.name) == len && std::memcmp(info.name, name, len) == 0) return &info;
     return nullptr;
 }
-
-namespace {
-// The shared block cipher of a CBC or CTR entry of the table.
-bool scp_block_kind(const ScpCipherInfo* info, sshcore::ECipher* kind)
-{
-    static const struct {
-        const char* evpName;
-        sshcore::ECipher kind;
-    } kKinds[] = {
-        {"AES-128-CBC", sshcore::ECipher::Aes128Cbc},  {"AES-192-CBC", sshcore::ECipher::Aes192Cbc},
-        {"AES-256-CBC", sshcore::ECipher::Aes256Cbc},  {"BF-CBC", sshcore::ECipher::BlowfishCbc},
-        {"DES-EDE3-CBC", sshcore::ECipher::TripleDesCbc}, {"DES-CBC", sshcore::ECipher::DesCbc},
-        {"AES-128-CTR", sshcore::ECipher::Aes128Ctr},  {"AES-192-CTR", sshcore::ECipher::Aes192Ctr},
-        {"AES-256-CTR", sshcore::ECipher::Aes256Ctr},
-    };
-    for (const auto& k : kKinds)
-        if (std::strcmp(k.evpName, info->evpName) == 0) {
-            *kind = k.kind;
-            return true;
-        }
-    return false;
-}
-}  // namespace
 
 int scp_cipher_start(ScpCipher* cipher, const ScpCipherInfo* info, const std::uint8_t* key, const std::uint8_t* iv,
                      bool encrypt)
@@ -93,8 +85,8 @@ int scp_cipher_start(ScpCipher* cipher, const ScpCipherInfo* info, const std::ui
             break;
         case SCP_MODE_CHACHA: cipher->chacha = std::make_unique<sshcore::CChaChaPoly>(keyBytes).release(); break;
         default: {
-            sshcore::ECipher kind{};
-            if (!scp_block_kind(info, &kind) || !sshcore::CipherAvailable(kind)) return SCP_E_INTERNAL;
+            const sshcore::ECipher kind = info->algorithm->kind;
+            if (!sshcore::CipherAlgorithmAvailable(*info->algorithm)) return SCP_E_INTERNAL;
             const std::span<const std::uint8_t> ivBytes(iv, static_cast<std::size_t>(info->ivBytes));
             cipher->block = std::make_unique<sshcore::CBlockCipher>(kind, encrypt, keyBytes, ivBytes).release();
             break;

@@ -27,9 +27,13 @@ enum ScpCipherFamily { SCP_CIPHER_AES, SCP_CIPHER_BLOWFISH, SCP_CIPHER_3DES, SCP
 // MAC; GCM and chacha20-poly1305 authenticate the packet themselves.
 enum ScpCipherMode { SCP_MODE_CBC, SCP_MODE_CTR, SCP_MODE_GCM, SCP_MODE_CHACHA };
 
+namespace sshcore {
+struct SCipherAlgorithm;
+}
+// A cipher of the foundation's registry, as the engine's fields.
 struct ScpCipherInfo {
-    const char* name;     // wire name
-    const char* evpName;  // OpenSSL name
+    const char* name;  // wire name
+    const sshcore::SCipherAlgorithm* algorithm;
     int family;
     int keyBytes;
     int blockSize;  // the multiple the padding makes up
@@ -37,7 +41,7 @@ struct ScpCipherInfo {
     int mode;
     int ivBytes;  // derived IV bytes the cipher takes
 };
-// The table of cipher names in offer order within each family.
+// The registry's ciphers, in offer order within each family.
 const ScpCipherInfo* scp_cipher_table(std::size_t* count);
 const ScpCipherInfo* scp_cipher_by_name(const char* name, std::size_t len);
 

@@ -3,23 +3,21 @@
 
 #include <cstdio>
 
+#include "sshcore/algorithms.h"
 #include "sshcore/hostkey_trust.h"
 #include "sshcore/pubkey.h"
 #include "ssh2/errors.h"
 
 using sshcore::CBigNum;
-using sshcore::ECipher;
 using sshcore::EDigest;
 
 // ---------------------------------------------------------------- ciphers
 
-CSshCipher::CSshCipher(const char* sshName, const char* displayName, ECipher kind)
-    : m_strName(sshName), m_strDisplay(displayName), m_kind(kind)
-{
-}
-
-CSshCipher::CSshCipher(const char* sshName, const char* displayName, EMode mode, std::size_t keyBytes)
-    : m_strName(sshName), m_strDisplay(displayName), m_kind(ECipher::Aes128Ctr), m_mode(mode), m_nAeadKeyBytes(keyBytes)
+CSshCipher::CSshCipher(const sshcore::SCipherAlgorithm& algorithm)
+    : m_algorithm(algorithm),
+      m_mode(algorithm.mode == sshcore::ECipherMode::Gcm      ? MODE_GCM
+             : algorithm.mode == sshcore::ECipherMode::ChaCha ? MODE_CHACHA
+                                                               : MODE_BLOCK)
 {
 }
 
@@ -31,33 +29,13 @@ CSshCipher::~CSshCipher()
 
 const std::vector<std::unique_ptr<CSshCipher>>& CSshCipher::Table()
 {
+    // The registry's ciphers that this OpenSSL runs; single DES is never
+    // offered by the client.
     static const std::vector<std::unique_ptr<CSshCipher>> table = [] {
-        struct Entry {
-            const char* name;
-            const char* display;
-            ECipher kind;
-        };
-        static const Entry kEntries[] = {
-            {"aes256-ctr", "AES-256", ECipher::Aes256Ctr},
-            {"aes192-ctr", "AES-192", ECipher::Aes192Ctr},
-            {"aes128-ctr", "AES-128", ECipher::Aes128Ctr},
-            {"aes256-cbc", "AES-256", ECipher::Aes256Cbc},
-            {"rijndael256-cbc", "AES-256", ECipher::Aes256Cbc},
-            {"rijndael-cbc@lysator.liu.se", "AES-256", ECipher::Aes256Cbc},
-            {"aes192-cbc", "AES-192", ECipher::Aes192Cbc},
-            {"rijndael192-cbc", "AES-192", ECipher::Aes192Cbc},
-            {"aes128-cbc", "AES-128", ECipher::Aes128Cbc},
-            {"rijndael128-cbc", "AES-128", ECipher::Aes128Cbc},
-            {"blowfish-cbc", "Blowfish", ECipher::BlowfishCbc},
-            {"3des-cbc", "triple-DES", ECipher::TripleDesCbc},
-        };
         std::vector<std::unique_ptr<CSshCipher>> list;
-        list.push_back(std::make_unique<CSshCipher>("aes256-gcm@openssh.com", "AES-256-GCM", MODE_GCM, 32));
-        list.push_back(std::make_unique<CSshCipher>("aes128-gcm@openssh.com", "AES-128-GCM", MODE_GCM, 16));
-        list.push_back(std::make_unique<CSshCipher>("chacha20-poly1305@openssh.com", "ChaCha20-Poly1305", MODE_CHACHA,
-                                                    sshcore::CChaChaPoly::kKeySize));
-        for (const auto& e : kEntries)
-            if (sshcore::CipherAvailable(e.kind)) list.push_back(std::make_unique<CSshCipher>(e.name, e.display, e.kind));
+        for (const sshcore::SCipherAlgorithm& c : sshcore::CipherAlgorithms())
+            if (c.family != sshcore::ECipherFamily::Des && sshcore::CipherAlgorithmAvailable(c))
+                list.push_back(std::make_unique<CSshCipher>(c));
         return list;
     }();
     return table;
@@ -66,46 +44,16 @@ const std::vector<std::unique_ptr<CSshCipher>>& CSshCipher::Table()
 std::unique_ptr<CSshCipher> CSshCipher::Create(std::string_view sshName)
 {
     for (const auto& c : Table())
-        if (c->Name() == sshName) return c->Clone();
+        if (c->m_algorithm.name == sshName) return c->Clone();
     return nullptr;
 }
 
-std::unique_ptr<CSshCipher> CSshCipher::Clone() const
-{
-    if (IsAead()) return std::make_unique<CSshCipher>(m_strName.c_str(), m_strDisplay.c_str(), m_mode, m_nAeadKeyBytes);
-    return std::make_unique<CSshCipher>(m_strName.c_str(), m_strDisplay.c_str(), m_kind);
-}
+std::unique_ptr<CSshCipher> CSshCipher::Clone() const { return std::make_unique<CSshCipher>(m_algorithm); }
 
-std::size_t CSshCipher::BlockSize() const
-{
-    switch (m_mode) {
-    case MODE_GCM: return 16;
-    case MODE_CHACHA: return 8;
-    default: return sshcore::GetCipherInfo(m_kind).blockSize;
-    }
-}
-
-std::size_t CSshCipher::KeyBits() const
-{
-    if (m_mode == MODE_CHACHA) return 256;
-    if (m_mode == MODE_GCM) return m_nAeadKeyBytes * 8;
-    // Triple DES carries 168 key bits in its 24 key bytes.
-    return m_kind == ECipher::TripleDesCbc ? 168 : sshcore::GetCipherInfo(m_kind).keySize * 8;
-}
-
-std::size_t CSshCipher::KeyBytes() const
-{
-    return IsAead() ? m_nAeadKeyBytes : sshcore::GetCipherInfo(m_kind).keySize;
-}
-
-std::size_t CSshCipher::IvBytes() const
-{
-    switch (m_mode) {
-    case MODE_GCM: return sshcore::CAesGcm::kIvSize;
-    case MODE_CHACHA: return 0;
-    default: return BlockSize();
-    }
-}
+std::size_t CSshCipher::BlockSize() const { return m_algorithm.blockSize; }
+std::size_t CSshCipher::KeyBits() const { return m_algorithm.keyBits; }
+std::size_t CSshCipher::KeyBytes() const { return m_algorithm.keyBytes; }
+std::size_t CSshCipher::IvBytes() const { return m_algorithm.ivBytes; }
 
 void CSshCipher::SetIV(ByteView iv)
 {
@@ -132,7 +80,7 @@ void CSshCipher::Begin(bool encrypt)
 {
     if (IsAead()) throw SSH_INTERNAL_ERROR;
     if (m_pContext && m_bEncrypting == encrypt) return;
-    m_pContext = std::make_unique<sshcore::CBlockCipher>(m_kind, encrypt, m_key, m_iv);
+    m_pContext = std::make_unique<sshcore::CBlockCipher>(m_algorithm.kind, encrypt, m_key, m_iv);
     m_bEncrypting = encrypt;
 }
 
@@ -151,10 +99,10 @@ void CSshCipher::Decrypt(std::uint8_t* data, std::size_t size)
 void CSshCipher::BeginAead()
 {
     if (m_mode == MODE_GCM && !m_pGcm) {
-        if (m_key.size() != m_nAeadKeyBytes || m_iv.size() != IvBytes()) throw SSH_INTERNAL_ERROR;
+        if (m_key.size() != KeyBytes() || m_iv.size() != IvBytes()) throw SSH_INTERNAL_ERROR;
         m_pGcm = std::make_unique<sshcore::CAesGcm>(m_key, m_iv);
     } else if (m_mode == MODE_CHACHA && !m_pChaCha) {
-        if (m_key.size() != m_nAeadKeyBytes) throw SSH_INTERNAL_ERROR;
+        if (m_key.size() != KeyBytes()) throw SSH_INTERNAL_ERROR;
         m_pChaCha = std::make_unique<sshcore::CChaChaPoly>(m_key);
     } else if (m_mode == MODE_BLOCK) {
         throw SSH_INTERNAL_ERROR;
@@ -196,13 +144,9 @@ const std::vector<std::unique_ptr<CSshMac>>& CSshMac::Table()
 {
     static const std::vector<std::unique_ptr<CSshMac>> table = [] {
         std::vector<std::unique_ptr<CSshMac>> list;
-        list.push_back(std::make_unique<CSshMac>("hmac-sha2-256-etm@openssh.com", EDigest::Sha256, true));
-        list.push_back(std::make_unique<CSshMac>("hmac-sha2-512-etm@openssh.com", EDigest::Sha512, true));
-        list.push_back(std::make_unique<CSshMac>("hmac-sha2-256", EDigest::Sha256));
-        list.push_back(std::make_unique<CSshMac>("hmac-sha2-512", EDigest::Sha512));
-        list.push_back(std::make_unique<CSshMac>("hmac-sha1", EDigest::Sha1));
-        list.push_back(std::make_unique<CSshMac>("hmac-md5", EDigest::Md5));
-        list.push_back(std::make_unique<CSshMac>("none", std::nullopt));
+        for (const sshcore::SMacAlgorithm& m : sshcore::MacAlgorithms())
+            list.push_back(std::make_unique<CSshMac>(m.name, m.keyed ? std::optional<EDigest>(m.digest) : std::nullopt,
+                                                     m.etm));
         return list;
     }();
     return table;

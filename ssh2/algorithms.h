@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "sshcore/aead.h"
+#include "sshcore/algorithms.h"
 #include "sshcore/bignum.h"
 #include "sshcore/cipher.h"
 #include "sshcore/digest.h"
@@ -24,9 +25,8 @@ public:
     // with a MAC, AES-GCM, or ChaCha20-Poly1305 (both without a MAC).
     enum EMode { MODE_BLOCK, MODE_GCM, MODE_CHACHA };
 
-    CSshCipher(const char* sshName, const char* displayName, sshcore::ECipher kind);
-    // An authenticated cipher; keyBytes: 16 or 32 for GCM, 64 for ChaCha.
-    CSshCipher(const char* sshName, const char* displayName, EMode mode, std::size_t keyBytes);
+    // One of the registry's ciphers (sshcore/algorithms.h).
+    explicit CSshCipher(const sshcore::SCipherAlgorithm& algorithm);
     ~CSshCipher();
 
     // Every cipher this client knows, in preference order; those that the
@@ -35,8 +35,7 @@ public:
     static std::unique_ptr<CSshCipher> Create(std::string_view sshName);
 
     std::unique_ptr<CSshCipher> Clone() const;
-    const std::string& Name() const { return m_strName; }
-    const std::string& DisplayName() const { return m_strDisplay; }
+    std::string Name() const { return m_algorithm.name; }
     EMode Mode() const { return m_mode; }
     bool IsAead() const { return m_mode != MODE_BLOCK; }
     // The block size the padding rounds to (8 for ChaCha20-Poly1305).
@@ -65,10 +64,8 @@ public:
 private:
     void Begin(bool encrypt);
     void BeginAead();
-    std::string m_strName, m_strDisplay;
-    sshcore::ECipher m_kind;
+    const sshcore::SCipherAlgorithm& m_algorithm;
     EMode m_mode = MODE_BLOCK;
-    std::size_t m_nAeadKeyBytes = 0;
     std::vector<std::uint8_t> m_key, m_iv;
     std::unique_ptr<sshcore::CBlockCipher> m_pContext;
     std::unique_ptr<sshcore::CAesGcm> m_pGcm;

@@ -1,6 +1,7 @@
 #include <algorithm>
 
 #include "platform/text.h"
+#include "sshcore/auth_policy.h"
 #include "sshcore/agent_client.h"
 #include "sshcore/hostkey_trust.h"
 #include "sshcore/key_sign.h"
@@ -74,11 +75,7 @@ struct SAuthKey {
 // The signature algorithm for a key: RSA by what the server takes.
 std::string AlgorithmFor(const SAuthKey& key, const std::string& serverSigAlgs)
 {
-    if (key.type != "ssh-rsa") return key.type;
-    if (key.legacyRsa) return "ssh-rsa";
-    for (const char* name : {"rsa-sha2-512", "rsa-sha2-256"})
-        if (NameListContains(serverSigAlgs, name)) return name;
-    return "ssh-rsa";
+    return sshcore::SignatureAlgorithmFor(key.type, serverSigAlgs, key.legacyRsa);
 }
 
 std::string AllowedText(const std::string& methods)
@@ -180,10 +177,7 @@ void CSSH2::Authenticate()
         }
         std::vector<std::uint8_t> signature;
         if (key.fromAgent) {
-            const std::uint32_t flags = algorithm == "rsa-sha2-512"   ? sshcore::kAgentRsaSha512
-                                        : algorithm == "rsa-sha2-256" ? sshcore::kAgentRsaSha256
-                                                                      : 0;
-            signature = agent.Sign(key.blob, toSign, flags);
+            signature = agent.Sign(key.blob, toSign, sshcore::AgentSignFlags(algorithm));
         } else {
             signature = sshcore::SignSsh(fileKeys.at(key.fileIndex), algorithm, toSign);
         }
@@ -285,8 +279,7 @@ void CSSH2::Authenticate()
         // with rsa-sha2 is asked about once more with ssh-rsa.
         if (waiting == WAIT_QUERY && !failure.partialSuccess && nextKey > 0) {
             SAuthKey& refused = keys[nextKey - 1];
-            if (refused.type == "ssh-rsa" && !refused.legacyRsa &&
-                AlgorithmFor(refused, m_strServerSigAlgs) != "ssh-rsa") {
+            if (!refused.legacyRsa && sshcore::RetryAsLegacyRsa(AlgorithmFor(refused, m_strServerSigAlgs))) {
                 refused.legacyRsa = true;
                 --nextKey;
             }

@@ -4,6 +4,7 @@
 
 #include "platform/registry.h"
 #include "platform/text.h"
+#include "sshcore/algorithms.h"
 #include "sshcore/ecdh.h"
 #include "sshcore/hostkey_trust.h"
 #include "ssh2/errors.h"
@@ -31,65 +32,19 @@ constexpr int kMaxGroupBits = 8192;
 
 }  // namespace
 
-std::uint32_t GroupExchangeBits(std::size_t cipherKeyBits)
-{
-    const std::size_t nbits = cipherKeyBits > 160 ? 160 : (cipherKeyBits == 0 ? 1 : cipherKeyBits);
-    return 512u << ((nbits - 1) / 64);
-}
-
-std::uint32_t GroupExchangeRequestBits(std::size_t cipherKeyBits)
-{
-    if (cipherKeyBits <= 128) return 3072;
-    if (cipherKeyBits <= 192) return 7680;
-    return 8192;
-}
-
 // ---------------------------------------------------------------- offers
 
-namespace {
-
-// The key-exchange methods in preference order; the strict-exchange marker
-// follows them in the offer but is never chosen.
-enum EKexMethod {
-    KEX_CURVE25519, KEX_CURVE25519_LIBSSH, KEX_ECDH_P256, KEX_GROUP14_SHA256, KEX_GROUP16_SHA512, KEX_GEX_SHA256,
-    KEX_GEX_SHA1, KEX_GROUP1_SHA1, KEX_METHOD_COUNT
-};
-const char* const kKexMethods[KEX_METHOD_COUNT] = {
-    "curve25519-sha256",
-    "curve25519-sha256@libssh.org",
-    "ecdh-sha2-nistp256",
-    "diffie-hellman-group14-sha256",
-    "diffie-hellman-group16-sha512",
-    "diffie-hellman-group-exchange-sha256",
-    "diffie-hellman-group-exchange-sha1",
-    "diffie-hellman-group1-sha1",
-};
-constexpr char kStrictClient[] = "kex-strict-c-v00@openssh.com";
-constexpr char kStrictServer[] = "kex-strict-s-v00@openssh.com";
-constexpr std::uint32_t kGexMinBits = 2048;
-constexpr std::uint32_t kGexMaxBits = 8192;
-
-sshcore::EDigest KexHash(int method)
-{
-    switch (method) {
-    case KEX_GEX_SHA1:
-    case KEX_GROUP1_SHA1:
-        return sshcore::EDigest::Sha1;
-    case KEX_GROUP16_SHA512:
-        return sshcore::EDigest::Sha512;
-    default:
-        return sshcore::EDigest::Sha256;
-    }
-}
-
-}  // namespace
+using sshcore::EKexKind;
+using sshcore::KexAlgorithms;
+using sshcore::SKexAlgorithm;
 
 std::vector<std::string> CSSH2::KexOffer()
 {
-    std::vector<std::string> names(kKexMethods, kKexMethods + KEX_METHOD_COUNT);
-    names.push_back(kStrictClient);
+    std::vector<std::string> names;
+    for (const SKexAlgorithm& method : KexAlgorithms()) names.emplace_back(method.name);
+    names.emplace_back(sshcore::kStrictKexClient);
     // Asks the server for its extensions (the signature algorithms it takes).
-    names.push_back("ext-info-c");
+    names.emplace_back(sshcore::kExtInfoClient);
     return names;
 }
 
@@ -109,7 +64,7 @@ std::vector<std::string> CSSH2::MacOffer()
 
 std::vector<std::string> CSSH2::CompressionOffer(bool preferZlib)
 {
-    return {preferZlib ? "zlib" : "none", "zlib@openssh.com", "zlib", "none"};
+    return sshcore::CompressionOffer(preferZlib);
 }
 
 std::string CSSH2::HostKeyValueName(const char* cacheType, std::uint32_t port, const std::string& host)
@@ -148,7 +103,7 @@ void CSSH2::SendKexInit(bool first)
     // exchange only.
     const std::vector<std::string> kexOffer = [first] {
         std::vector<std::string> names = KexOffer();
-        if (!first) names.resize(KEX_METHOD_COUNT);
+        if (!first) names.resize(KexAlgorithms().size());
         return names;
     }();
     // The algorithms of the keys already known for the host come first, so
@@ -196,7 +151,7 @@ void CSSH2::ExchangeKeys(const std::vector<std::uint8_t>& serverKexInit, bool fi
     // Once agreed, every NEWKEYS of the connection starts the sequence
     // numbers again.
     if (first) {
-        m_bStrictKex = NameListContains(server.lists[KEX_ALGORITHMS], kStrictServer);
+        m_bStrictKex = NameListContains(server.lists[KEX_ALGORITHMS], sshcore::kStrictKexServer);
         if (m_bStrictKex) {
             if (m_transport.InSequence() != 1) throw SSH_UNEXPECTED_PACKET;
             m_transport.SetStrictKex(true);
@@ -204,7 +159,7 @@ void CSSH2::ExchangeKeys(const std::vector<std::uint8_t>& serverKexInit, bool fi
     }
 
     const std::vector<std::string> kexOffer = KexOffer();
-    const std::vector<std::string> kexMethods(kexOffer.begin(), kexOffer.begin() + KEX_METHOD_COUNT);
+    const std::vector<std::string> kexMethods(kexOffer.begin(), kexOffer.begin() + static_cast<std::ptrdiff_t>(KexAlgorithms().size()));
     const std::vector<std::string>& hostKeyOffer = m_hostKeyOffer;
     const std::vector<std::string> cipherOffer = CipherOffer();
     const std::vector<std::string> macOffer = MacOffer();
@@ -218,7 +173,7 @@ void CSSH2::ExchangeKeys(const std::vector<std::uint8_t>& serverKexInit, bool fi
         Fail(SSH_CIPHER_ERROR, SL_NONE, 0,
              "no common key exchange method (the server offers " + OfferShown(server.lists[KEX_ALGORITHMS]) +
                  "): the connection was stopped");
-    const int method = m_nKexIndex;
+    const SKexAlgorithm& method = KexAlgorithms()[static_cast<std::size_t>(m_nKexIndex)];
     const int hostKeyIndex = ChooseFirstCommon(hostKeyOffer, server.lists[KEX_HOST_KEYS]);
     const int csCipher = ChooseFirstCommon(cipherOffer, server.lists[KEX_CIPHERS_CS]);
     const int scCipher = ChooseFirstCommon(cipherOffer, server.lists[KEX_CIPHERS_SC]);
@@ -246,7 +201,7 @@ void CSSH2::ExchangeKeys(const std::vector<std::uint8_t>& serverKexInit, bool fi
     auto scMacObj = scMac >= 0 ? CSshMac::Create(macOffer[static_cast<std::size_t>(scMac)]) : nullptr;
     auto csCompObj = csComp >= 0 ? CSshCompressor::Create(compressOut[static_cast<std::size_t>(csComp)]) : nullptr;
     auto scCompObj = scComp >= 0 ? CSshCompressor::Create(compressIn[static_cast<std::size_t>(scComp)]) : nullptr;
-    m_agreed = {kKexMethods[method], hostKey->Name(), csCipherObj->Name(),
+    m_agreed = {method.name, hostKey->Name(), csCipherObj->Name(),
                 scCipherObj->Name(), csMacObj ? csMacObj->Name() : "none", scMacObj ? scMacObj->Name() : "none",
                 csCompObj ? csCompObj->Name() : "none", scCompObj ? scCompObj->Name() : "none"};
     // An authenticated cipher protects its packets itself: no MAC in that
@@ -260,11 +215,11 @@ void CSSH2::ExchangeKeys(const std::vector<std::uint8_t>& serverKexInit, bool fi
         if (scCompObj) scCompObj->Activate();
     }
 
-    hashInput.hash = KexHash(method);
-    if (method == KEX_CURVE25519 || method == KEX_CURVE25519_LIBSSH || method == KEX_ECDH_P256)
-        EllipticExchange(method == KEX_ECDH_P256, hashInput);
+    hashInput.hash = method.hash;
+    if (method.kind == EKexKind::Ecdh)
+        EllipticExchange(method.curve == sshcore::ECurveKind::P256, hashInput);
     else
-        DiffieHellmanExchange(method, std::max(csCipherObj->KeyBits(), scCipherObj->KeyBits()),
+        DiffieHellmanExchange(m_nKexIndex, std::max(csCipherObj->KeyBits(), scCipherObj->KeyBits()),
                               csCipherObj->KeyBits(), hashInput);
 
     const std::vector<std::uint8_t> h = ExchangeHash(hashInput);
@@ -354,20 +309,23 @@ void CSSH2::DiffieHellmanExchange(int method, std::size_t cipherKeyBits, std::si
                                   SExchangeHashInput& hashInput)
 {
     CRandomPool& pool = CRandomPool::Instance();
+    const SKexAlgorithm& kex = KexAlgorithms()[static_cast<std::size_t>(method)];
     std::size_t nbits = cipherKeyBits;
-    CDiffieHellman dh = method == KEX_GROUP14_SHA256   ? CDiffieHellman::Group14()
-                        : method == KEX_GROUP16_SHA512 ? CDiffieHellman::Group16()
-                                                       : CDiffieHellman::Group1();
+    CDiffieHellman dh = kex.group == 14   ? CDiffieHellman::Group14()
+                        : kex.group == 16 ? CDiffieHellman::Group16()
+                                          : CDiffieHellman::Group1();
     std::uint8_t initType = SSH_MSG_KEXDH_INIT, replyType = SSH_MSG_KEXDH_REPLY;
-    if (method == KEX_GEX_SHA1 || method == KEX_GROUP1_SHA1) nbits = oldCipherKeyBits > 160 ? 160 : oldCipherKeyBits;
-    if (method == KEX_GEX_SHA1 || method == KEX_GEX_SHA256) {
-        const bool current = method == KEX_GEX_SHA256;
+    // The SHA-1 methods size their numbers by the cipher of the client's
+    // direction, at most 160 bits.
+    if (kex.hash == sshcore::EDigest::Sha1) nbits = oldCipherKeyBits > 160 ? 160 : oldCipherKeyBits;
+    if (sshcore::IsGroupExchange(kex)) {
+        const bool current = kex.kind == EKexKind::GroupExchange;
         hashInput.groupExchange = true;
         hashInput.groupRange = current;
         if (current) {
-            hashInput.minBits = kGexMinBits;
+            hashInput.minBits = sshcore::kGroupExchangeMinBits;
             hashInput.pbits = GroupExchangeRequestBits(cipherKeyBits);
-            hashInput.maxBits = kGexMaxBits;
+            hashInput.maxBits = sshcore::kGroupExchangeMaxBits;
             CSshPacketBuilder& request = m_transport.Start(SSH_MSG_KEX_DH_GEX_REQUEST);
             request.PutUint32(hashInput.minBits);
             request.PutUint32(hashInput.pbits);
@@ -381,7 +339,7 @@ void CSSH2::DiffieHellmanExchange(int method, std::size_t cipherKeyBits, std::si
         SDhGroup group;
         if (!ParseDhGroup(m_transport.Payload(), group)) throw SSH_UNEXPECTED_PACKET;
         const CBigNum one(1);
-        const int minBits = current ? static_cast<int>(kGexMinBits) : kMinGroupBits;
+        const int minBits = current ? static_cast<int>(sshcore::kGroupExchangeMinBits) : kMinGroupBits;
         if (group.p.IsNegative() || group.p.Bits() < minBits || group.p.Bits() > kMaxGroupBits ||
             group.g.Compare(one) <= 0 || group.g.Compare(group.p.Minus(1)) >= 0)
             throw SSH_HOSTKEY_MISMATCH;

@@ -8,6 +8,7 @@
 #include <string_view>
 #include <vector>
 
+#include "sshcore/algorithms.h"
 #include "sshcore/bignum.h"
 #include "sshcore/reader.h"
 
@@ -42,7 +43,6 @@ private:
     std::size_t m_nNameListStart = 0;
 };
 
-// Whether `name` is one element of the comma-separated `list`.
-bool NameListContains(std::string_view list, std::string_view name);
-// The index of the first of `offer` that `serverList` contains, or -1.
-int ChooseFirstCommon(const std::vector<std::string>& offer, std::string_view serverList);
+// Name lists as the foundation reads them.
+using sshcore::ChooseFirstCommon;
+using sshcore::NameListContains;

@@ -2,6 +2,7 @@
 
 #include <cstdio>
 
+#include "sshcore/algorithms.h"
 #include "sshcore/bignum.h"
 #include "sshcore/digest.h"
 #include "sshcore/hostkey_trust.h"
@@ -195,7 +196,8 @@ private:
 
 std::vector<std::string> CSshHostKey::Names()
 {
-    return {"ssh-ed25519", "ecdsa-sha2-nistp256", "rsa-sha2-512", "rsa-sha2-256", "ssh-rsa", "ssh-dss"};
+    const std::span<const char* const> names = sshcore::HostKeyAlgorithms();
+    return {names.begin(), names.end()};
 }
 
 std::unique_ptr<CSshHostKey> CSshHostKey::Create(std::string_view name)

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "platform/registry.h"
+#include "sshcore/algorithms.h"
 #include "scp/scp.h"
 #include "scp/scp_crypto.h"
 #include "scp/scp_mem.h"
@@ -114,7 +115,7 @@ protected:
 TEST_F(ScpHostKeyTrust, TheStoredTypesAreOfferedFirst)
 {
     ASSERT_EQ(Run({}), 0);
-    const std::vector<std::string> usual = scp_split_name_list(OfferedHostKeys());
+    const std::vector<std::string> usual = sshcore::SplitNameList(OfferedHostKeys());
     scp_ssh_backend.release(m_session);
     m_session = nullptr;
     scp_buf_free(&m_capture);
@@ -129,7 +130,7 @@ TEST_F(ScpHostKeyTrust, TheStoredTypesAreOfferedFirst)
         return type == SCP_KEY_RSA || type == SCP_KEY_DSS;
     });
     ASSERT_NE(expected, usual) << "the usual offer already starts with the stored types";
-    EXPECT_EQ(scp_split_name_list(OfferedHostKeys()), expected);
+    EXPECT_EQ(sshcore::SplitNameList(OfferedHostKeys()), expected);
 }
 
 TEST_F(ScpHostKeyTrust, AShortRsaKeyAndABadSignatureHaveTheirOwnCodes)

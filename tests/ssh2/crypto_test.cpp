@@ -16,6 +16,7 @@
 
 #include "platform/registry.h"
 #include "ssh2/algorithms.h"
+#include "sshcore/algorithms.h"
 #include "sshcore/digest.h"
 #include "sshcore/ecdh.h"
 #include "sshcore/pubkey.h"
@@ -288,50 +289,106 @@ std::size_t At(const std::vector<std::string>& names, const std::string& name)
 }
 }  // namespace
 
-TEST(OfferTest, EveryOfferedNameRunsAndTheCurrentOnesComeFirst)
+// The registry both engines offer from: every entry's figures agree with
+// the primitive behind it, and each kind comes in its order of preference.
+TEST(AlgorithmRegistry, FiguresMatchThePrimitivesAndTheOrderIsByStrength)
 {
-    for (const auto& name : CSSH2::CipherOffer()) ASSERT_NE(CSshCipher::Create(name), nullptr) << name;
-    for (const auto& name : CSSH2::MacOffer()) ASSERT_NE(CSshMac::Create(name), nullptr) << name;
-    for (const auto& name : CSshHostKey::Names()) ASSERT_NE(CSshHostKey::Create(name), nullptr) << name;
-
-    // Authenticated ciphers, then counter mode, then CBC; triple DES last.
-    const auto ciphers = CSSH2::CipherOffer();
-    const auto mode = [](const std::string& name) {
-        return name.find("-cbc") != std::string::npos ? 2 : name.find("-ctr") != std::string::npos ? 1 : 0;
-    };
-    for (std::size_t i = 1; i < ciphers.size(); ++i) EXPECT_LE(mode(ciphers[i - 1]), mode(ciphers[i])) << ciphers[i];
-    EXPECT_EQ(ciphers.back(), "3des-cbc");
+    using namespace sshcore;
+    const auto rank = [](ECipherMode mode) { return mode == ECipherMode::Cbc ? 2 : mode == ECipherMode::Ctr ? 1 : 0; };
+    int lastRank = 0;
+    for (const SCipherAlgorithm& c : CipherAlgorithms()) {
+        SCOPED_TRACE(c.name);
+        EXPECT_GE(rank(c.mode), lastRank);
+        lastRank = rank(c.mode);
+        EXPECT_EQ(FindCipherAlgorithm(c.name), &c);
+        switch (c.mode) {
+        case ECipherMode::Gcm:
+            EXPECT_EQ(c.ivBytes, CAesGcm::kIvSize);
+            EXPECT_EQ(c.keyBits, c.keyBytes * 8);
+            break;
+        case ECipherMode::ChaCha:
+            EXPECT_EQ(c.keyBytes, CChaChaPoly::kKeySize);
+            EXPECT_EQ(c.ivBytes, 0u);
+            break;
+        default:
+            EXPECT_EQ(c.keyBytes, GetCipherInfo(c.kind).keySize);
+            EXPECT_EQ(c.blockSize, GetCipherInfo(c.kind).blockSize);
+            EXPECT_EQ(c.ivBytes, c.blockSize);
+            // Triple DES carries 168 key bits in 24 bytes, single DES 56 in 8.
+            EXPECT_EQ(c.keyBits, c.family == ECipherFamily::TripleDes ? 168u
+                                 : c.family == ECipherFamily::Des     ? 56u
+                                                                      : c.keyBytes * 8);
+        }
+    }
+    EXPECT_STREQ(CipherAlgorithms().back().name, "des-cbc");
 
     // Encrypt-then-MAC before the plain forms, SHA-2 before SHA-1 before
-    // MD5; "none" last, for authenticated ciphers only.
-    const auto macs = CSSH2::MacOffer();
+    // MD5; "none" last.
+    std::vector<std::string> macs;
+    for (const SMacAlgorithm& m : MacAlgorithms()) {
+        macs.emplace_back(m.name);
+        EXPECT_EQ(m.etm, macs.back().find("-etm@") != std::string::npos) << m.name;
+        if (m.keyed) {
+            const char* named = m.digest == EDigest::Sha512   ? "512"
+                                : m.digest == EDigest::Sha256 ? "256"
+                                : m.digest == EDigest::Sha1   ? "sha1"
+                                                              : "md5";
+            EXPECT_NE(macs.back().find(named), std::string::npos) << m.name;
+        }
+    }
     EXPECT_LT(At(macs, "hmac-sha2-256-etm@openssh.com"), At(macs, "hmac-sha2-256"));
     EXPECT_LT(At(macs, "hmac-sha2-256"), At(macs, "hmac-sha1"));
     EXPECT_LT(At(macs, "hmac-sha1"), At(macs, "hmac-md5"));
     EXPECT_EQ(macs.back(), "none");
 
-    // A current and an old key exchange, the current first; the two
-    // markers after every method.
-    const auto kex = CSSH2::KexOffer();
+    // Each method's hash and group are the ones its name says; the current
+    // methods first.
+    std::vector<std::string> kex;
+    for (const SKexAlgorithm& k : KexAlgorithms()) {
+        const std::string name = k.name;
+        kex.push_back(name);
+        const EDigest named = name.find("sha512") != std::string::npos   ? EDigest::Sha512
+                              : name.find("sha256") != std::string::npos || name.find("sha2-") != std::string::npos
+                                  ? EDigest::Sha256
+                                                                         : EDigest::Sha1;
+        EXPECT_EQ(k.hash, named) << name;
+        if (k.kind == EKexKind::FixedGroup) {
+            EXPECT_NE(name.find("group" + std::to_string(k.group) + "-"), std::string::npos) << name;
+        }
+        EXPECT_EQ(IsGroupExchange(k), name.find("group-exchange") != std::string::npos) << name;
+    }
     EXPECT_LT(At(kex, "curve25519-sha256"), At(kex, "diffie-hellman-group14-sha256"));
     EXPECT_LT(At(kex, "diffie-hellman-group14-sha256"), At(kex, "diffie-hellman-group1-sha1"));
-    ASSERT_GE(kex.size(), 3u);
-    EXPECT_EQ(std::set<std::string>(kex.end() - 2, kex.end()),
-              (std::set<std::string>{"kex-strict-c-v00@openssh.com", "ext-info-c"}));
 
-    const auto hostKeys = CSshHostKey::Names();
+    const std::vector<std::string> hostKeys(HostKeyAlgorithms().begin(), HostKeyAlgorithms().end());
     EXPECT_LT(At(hostKeys, "ssh-ed25519"), At(hostKeys, "ssh-rsa"));
     EXPECT_LT(At(hostKeys, "rsa-sha2-256"), At(hostKeys, "ssh-rsa"));
     EXPECT_EQ(hostKeys.back(), "ssh-dss");
 
     // The setting decides what comes first; both can always fall back.
     for (bool on : {true, false}) {
-        const auto compression = CSSH2::CompressionOffer(on);
-        ASSERT_FALSE(compression.empty());
+        const auto compression = CompressionOffer(on);
         EXPECT_EQ(compression.front(), on ? "zlib" : "none");
         EXPECT_LT(At(compression, "none"), compression.size());
         EXPECT_LT(At(compression, "zlib@openssh.com"), compression.size());
     }
+}
+
+// The client offers the registry's names it runs, in the registry's order,
+// and the markers after the key-exchange methods.
+TEST(OfferTest, TheClientOffersWhatItRunsInTheRegistrysOrder)
+{
+    for (const auto& name : CSSH2::CipherOffer()) ASSERT_NE(CSshCipher::Create(name), nullptr) << name;
+    for (const auto& name : CSSH2::MacOffer()) ASSERT_NE(CSshMac::Create(name), nullptr) << name;
+    for (const auto& name : CSshHostKey::Names()) ASSERT_NE(CSshHostKey::Create(name), nullptr) << name;
+    const auto ciphers = CSSH2::CipherOffer();
+    for (std::size_t i = 1; i < ciphers.size(); ++i)
+        EXPECT_LT(sshcore::FindCipherAlgorithm(ciphers[i - 1]), sshcore::FindCipherAlgorithm(ciphers[i])) << ciphers[i];
+    EXPECT_EQ(ciphers.back(), "3des-cbc");
+    const auto kex = CSSH2::KexOffer();
+    ASSERT_EQ(kex.size(), sshcore::KexAlgorithms().size() + 2);
+    EXPECT_EQ(std::set<std::string>(kex.end() - 2, kex.end()),
+              (std::set<std::string>{"kex-strict-c-v00@openssh.com", "ext-info-c"}));
     for (const auto& c : CSshCipher::Table()) {
         EXPECT_EQ(c->Clone()->Name(), c->Name());
         EXPECT_TRUE(c->BlockSize() == 8 || c->BlockSize() == 16);
