@@ -6,6 +6,7 @@
 #include <stdexcept>
 
 #include "sshcore/handles.h"
+#include "platform/text.h"
 
 namespace sshcore {
 namespace {
@@ -120,12 +121,8 @@ std::vector<std::uint8_t> CBigNum::ToMpint() const
 
 std::string CBigNum::ToHex() const
 {
-    static const char kDigits[] = "0123456789abcdef";
-    std::string text;
-    for (std::uint8_t b : ToBytes()) {
-        text += kDigits[b >> 4];
-        text += kDigits[b & 15];
-    }
+    const std::vector<std::uint8_t> bytes = ToBytes();
+    const std::string text = HexLower(bytes.data(), bytes.size());
     const auto first = text.find_first_not_of('0');
     return first == std::string::npos ? std::string("0") : text.substr(first);
 }

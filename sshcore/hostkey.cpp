@@ -7,6 +7,7 @@
 #include "sshcore/digest.h"
 #include "sshcore/hostkey_trust.h"
 #include "sshcore/pubkey.h"
+#include "platform/text.h"
 
 using sshcore::CBigNum;
 using sshcore::EDigest;
@@ -88,13 +89,7 @@ public:
     // Every byte as two digits, leading zeros kept.
     std::string KeyString() const override
     {
-        std::string text = "0x";
-        char hex[3];
-        for (std::uint8_t b : m_key) {
-            std::snprintf(hex, sizeof hex, "%02x", b);
-            text += hex;
-        }
-        return text;
+        return "0x" + HexLower(m_key.data(), m_key.size());
     }
 
     int Bits() const override { return 255; }
@@ -215,10 +210,9 @@ std::string CSshHostKey::Fingerprint() const
 {
     std::string text = std::string(KeyType()) + " " + std::to_string(Bits()) + " ";
     const auto digest = sshcore::Md5(m_blob);
-    char hex[4];
     for (std::size_t i = 0; i < digest.size(); ++i) {
-        std::snprintf(hex, sizeof hex, i ? ":%02x" : "%02x", digest[i]);
-        text += hex;
+        if (i) text += ':';
+        text += HexLower(&digest[i], 1);
     }
     return text;
 }

@@ -157,9 +157,8 @@ std::string HostKeyValueName(std::string_view cacheType, std::uint32_t port, std
         const bool escape =
             c == ' ' || c == '\\' || c == '*' || c == '?' || c == '%' || c < 32 || c == 127 || (c == '.' && i == 0);
         if (escape) {
-            char hex[4];
-            std::snprintf(hex, sizeof hex, "%%%02X", c);
-            name += hex;
+            name += '%';
+            name += HexUpper(&c, 1);
         } else {
             name += static_cast<char>(c);
         }
