@@ -78,7 +78,7 @@ int scp_cipher_start(ScpCipher* cipher, const ScpCipherInfo* info, const std::ui
     scp_cipher_end(cipher);
     const std::span<const std::uint8_t> keyBytes(key, static_cast<std::size_t>(info->keyBytes));
     // The C-style struct holds the shared primitive; scp_cipher_end takes it back.
-    try {
+    const int rc = scp_guard([&]() -> int {
         switch (info->mode) {
         case SCP_MODE_GCM:
             cipher->gcm = std::make_unique<sshcore::CAesGcm>(keyBytes, std::span<const std::uint8_t>(iv, 12)).release();
@@ -92,11 +92,9 @@ int scp_cipher_start(ScpCipher* cipher, const ScpCipherInfo* info, const std::ui
             break;
         }
         }
-    } catch (const std::bad_alloc&) {
-        return SCP_E_OUT_OF_MEMORY;
-    } catch (const std::exception&) {
-        return SCP_E_INTERNAL;
-    }
+        return SCP_OK;
+    });
+    if (rc) return rc;
     cipher->encrypt = encrypt;
     cipher->info = info;
     return SCP_OK;
@@ -203,14 +201,13 @@ int scp_mac_start(ScpMac* mac, int kind, const std::uint8_t* key, std::size_t ke
 {
     scp_mac_end(mac);
     if (kind == SCP_MAC_NONE) return SCP_OK;
-    try {
-        // The C-style struct holds the shared HMAC; scp_mac_end takes it back.
-        mac->hmac = std::make_unique<sshcore::CHmac>(scp_mac_digest(kind), sshcore::ByteView(key, keyLen)).release();
-    } catch (const std::bad_alloc&) {
-        return SCP_E_OUT_OF_MEMORY;
-    } catch (const std::exception&) {
-        return SCP_E_INTERNAL;
-    }
+    // The C-style struct holds the shared HMAC; scp_mac_end takes it back.
+    if (const int rc = scp_guard([&] {
+            mac->hmac =
+                std::make_unique<sshcore::CHmac>(scp_mac_digest(kind), sshcore::ByteView(key, keyLen)).release();
+            return SCP_OK;
+        }))
+        return rc;
     mac->len = scp_mac_key_len(kind);
     mac->kind = kind;
     mac->etm = scp_mac_is_etm(kind);
@@ -241,14 +238,12 @@ void scp_mac_end(ScpMac* mac)
 int scp_zlib_start(ScpZlib* z, bool compress)
 {
     scp_zlib_end(z);
-    try {
-        // The C-style struct holds the shared stream; scp_zlib_end takes it back.
-        z->stream = std::make_unique<sshcore::CZlibStream>(compress).release();
-    } catch (const std::bad_alloc&) {
-        return SCP_E_OUT_OF_MEMORY;
-    } catch (const std::exception&) {
-        return SCP_E_INTERNAL;
-    }
+    // The C-style struct holds the shared stream; scp_zlib_end takes it back.
+    if (const int rc = scp_guard([&] {
+            z->stream = std::make_unique<sshcore::CZlibStream>(compress).release();
+            return SCP_OK;
+        }))
+        return rc;
     z->compress = compress;
     return SCP_OK;
 }
@@ -268,12 +263,12 @@ int scp_zlib_run(ScpZlib* z, const std::uint8_t* data, std::size_t len, ScpBuf* 
     if (!z->stream) return SCP_E_INTERNAL;
     std::vector<std::uint8_t> produced;
     sshcore::EZlibStatus status = sshcore::EZlibStatus::Failed;
-    try {
-        const std::size_t limit = z->compress ? SIZE_MAX : (max > out->len ? max - out->len : 0);
-        status = z->stream->Run(std::span<const std::uint8_t>(data, len), produced, limit);
-    } catch (const std::bad_alloc&) {
-        return SCP_E_OUT_OF_MEMORY;
-    }
+    if (const int rc = scp_guard([&] {
+            const std::size_t limit = z->compress ? SIZE_MAX : (max > out->len ? max - out->len : 0);
+            status = z->stream->Run(std::span<const std::uint8_t>(data, len), produced, limit);
+            return SCP_OK;
+        }))
+        return rc;
     if (status != sshcore::EZlibStatus::Ok) {
         sshcore::Cleanse(produced.data(), produced.size());
         return z->compress ? SCP_E_INTERNAL : SCP_E_RECEIVE;
@@ -287,11 +282,11 @@ int scp_zlib_stop_compressing(ScpZlib* z, ScpBuf* out)
     if (!z->stream || !z->compress || z->stored) return SCP_OK;
     std::vector<std::uint8_t> produced;
     sshcore::EZlibStatus status = sshcore::EZlibStatus::Failed;
-    try {
-        status = z->stream->SetLevel(sshcore::CZlibStream::kStored, produced);
-    } catch (const std::bad_alloc&) {
-        return SCP_E_OUT_OF_MEMORY;
-    }
+    if (const int rc = scp_guard([&] {
+            status = z->stream->SetLevel(sshcore::CZlibStream::kStored, produced);
+            return SCP_OK;
+        }))
+        return rc;
     z->stored = true;
     if (status != sshcore::EZlibStatus::Ok) return SCP_E_INTERNAL;
     return scp_zlib_take(produced, out);

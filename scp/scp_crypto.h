@@ -8,7 +8,25 @@
 #include <cstddef>
 #include <cstdint>
 
+#include <new>
+
+#include "scp/scp.h"
 #include "scp/scp_mem.h"
+
+// Runs a step on the shared primitives and answers with the engine's code:
+// the step's own answer, SCP_E_OUT_OF_MEMORY when memory ran out, or
+// `failure` for any other exception (none leaves the C-style interface).
+template <typename F>
+int scp_guard(F&& step, int failure = SCP_E_INTERNAL) noexcept
+{
+    try {
+        return step();
+    } catch (const std::bad_alloc&) {
+        return SCP_E_OUT_OF_MEMORY;
+    } catch (...) {
+        return failure;
+    }
+}
 
 typedef struct bignum_st BIGNUM;
 class CSshHostKey;
