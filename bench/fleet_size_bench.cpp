@@ -33,7 +33,7 @@
 #include "inventory/root_node.h"
 #include "inventory/stored_picture.h"
 #include "platform/text.h"
-#include "ssh2/crypto/zlib_stream.h"
+#include "sshcore/zlib_stream.h"
 #include "tests/support/lshw_fleet.h"
 
 extern char** environ;
@@ -148,7 +148,7 @@ int main(int argc, char** argv)
     start = Clock::now();
     for (const std::string& packed : packings) {
         std::vector<std::uint8_t> text;
-        sshcrypto::InflateWhole({reinterpret_cast<const std::uint8_t*>(packed.data()) + 4, packed.size() - 4}, text,
+        sshcore::InflateWhole({reinterpret_cast<const std::uint8_t*>(packed.data()) + 4, packed.size() - 4}, text,
                                 kMaxPictureBytes);
     }
     std::printf("zlib inflate of the same, one by one     %8.2f s (baseline)\n", Since(start));

@@ -12,7 +12,7 @@
 #include "platform/settings.h"
 #include "platform/terminal_text.h"
 #include "platform/text.h"
-#include "ssh2/crypto/hostkey_trust.h"
+#include "sshcore/hostkey_trust.h"
 
 namespace {
 
@@ -110,7 +110,7 @@ bool SplitHostPort(const std::string& text, std::string& host, std::optional<std
 }
 
 // The host as ssh-keygen writes it: "host" on port 22, else "[host]:port".
-std::string HostColumn(const sshcrypto::SStoredHostKey& key)
+std::string HostColumn(const sshcore::SStoredHostKey& key)
 {
     return key.port == 22 ? key.host : "[" + key.host + "]:" + std::to_string(key.port);
 }
@@ -228,11 +228,11 @@ int CommandKnownHostsList(const std::string& host, bool json)
     CJsonWriter writer;
     if (json) writer.BeginArray();
     std::size_t shown = 0;
-    for (const sshcrypto::SStoredHostKey& key : sshcrypto::ListStoredHostKeys()) {
+    for (const sshcore::SStoredHostKey& key : sshcore::ListStoredHostKeys()) {
         if (!host.empty() && (key.host != wantedHost || (wantedPort && key.port != *wantedPort))) continue;
-        const std::vector<std::uint8_t> blob = sshcrypto::HostKeyBlobFromCache(key.cacheType, key.keyString);
-        const std::string fingerprint = blob.empty() ? std::string("(unreadable)") : sshcrypto::Sha256Fingerprint(blob);
-        const std::string accepted = sshcrypto::ReadHostKeyAcceptance(key.cacheType, key.port, key.host);
+        const std::vector<std::uint8_t> blob = sshcore::HostKeyBlobFromCache(key.cacheType, key.keyString);
+        const std::string fingerprint = blob.empty() ? std::string("(unreadable)") : sshcore::Sha256Fingerprint(blob);
+        const std::string accepted = sshcore::ReadHostKeyAcceptance(key.cacheType, key.port, key.host);
         ++shown;
         if (json) {
             writer.BeginObject();
@@ -241,9 +241,9 @@ int CommandKnownHostsList(const std::string& host, bool json)
             writer.Key("port");
             writer.Number(key.port);
             writer.Key("type");
-            writer.String(sshcrypto::HostKeyTypeLabel(key.cacheType));
+            writer.String(sshcore::HostKeyTypeLabel(key.cacheType));
             writer.Key("bits");
-            writer.Number(sshcrypto::HostKeyBits(key.cacheType, key.keyString));
+            writer.Number(sshcore::HostKeyBits(key.cacheType, key.keyString));
             writer.Key("fingerprint");
             writer.String(fingerprint);
             // The record of an explicit yes: "TIME FINGERPRINT WHY".
@@ -254,8 +254,8 @@ int CommandKnownHostsList(const std::string& host, bool json)
             writer.EndObject();
             continue;
         }
-        std::string line = std::to_string(sshcrypto::HostKeyBits(key.cacheType, key.keyString)) + " " + fingerprint +
-                           " " + TerminalText(HostColumn(key)) + " (" + sshcrypto::HostKeyTypeLabel(key.cacheType) + ")";
+        std::string line = std::to_string(sshcore::HostKeyBits(key.cacheType, key.keyString)) + " " + fingerprint +
+                           " " + TerminalText(HostColumn(key)) + " (" + sshcore::HostKeyTypeLabel(key.cacheType) + ")";
         if (!accepted.empty()) line += " accepted " + TerminalText(accepted.substr(0, accepted.find(' ')));
         std::printf("%s\n", line.c_str());
     }
@@ -274,7 +274,7 @@ int CommandKnownHostsForget(const std::string& host)
     if (!SplitHostPort(host, name, port))
         return Refuse("\"" + host + "\" is no host: write HOST, HOST:PORT or [HOST]:PORT");
     const std::uint32_t on = port.value_or(22);
-    const std::size_t removed = sshcrypto::ForgetStoredHostKeys(name, on);
+    const std::size_t removed = sshcore::ForgetStoredHostKeys(name, on);
     const std::string shown = TerminalText(on == 22 ? name : "[" + name + "]:" + std::to_string(on));
     if (removed == 0) {
         std::fprintf(stderr, "Error: no host key is stored for %s\n", shown.c_str());

@@ -1,11 +1,10 @@
 #include "console/console_file.h"
 
-#include <zlib.h>
-
 #include <cstring>
 
 #include "platform/atomic_file.h"
 #include "platform/random_id.h"
+#include "sshcore/product_crypto.h"
 
 namespace {
 
@@ -67,17 +66,7 @@ void PutGuid(std::vector<std::uint8_t>& out, const GUID& guid)
     out.insert(out.end(), guid.Data4, guid.Data4 + 8);
 }
 
-std::uint32_t Crc32(std::span<const std::uint8_t> bytes)
-{
-    uLong crc = ::crc32(0L, Z_NULL, 0);
-    // zlib takes at most a uInt at a time.
-    constexpr std::size_t kChunk = 1u << 30;
-    for (std::size_t at = 0; at < bytes.size(); at += kChunk) {
-        const std::size_t n = std::min(kChunk, bytes.size() - at);
-        crc = ::crc32(crc, bytes.data() + at, static_cast<uInt>(n));
-    }
-    return static_cast<std::uint32_t>(crc);
-}
+std::uint32_t Crc32(std::span<const std::uint8_t> bytes) { return sshcore::Crc32(bytes); }
 
 ConsoleFileParse Fail(ConsoleFileError error, std::string reason) { return {error, std::move(reason)}; }
 

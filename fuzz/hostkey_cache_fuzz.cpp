@@ -8,7 +8,7 @@
 #include <string>
 
 #include "ssh2/algorithms.h"
-#include "ssh2/crypto/hostkey_trust.h"
+#include "sshcore/hostkey_trust.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {
@@ -17,12 +17,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (size < 1) return 0;
     const std::size_t which = data[0] % 4;
     const std::string text(reinterpret_cast<const char*>(data + 1), size - 1);
-    const std::vector<std::uint8_t> blob = sshcrypto::HostKeyBlobFromCache(kTypes[which], text);
+    const std::vector<std::uint8_t> blob = sshcore::HostKeyBlobFromCache(kTypes[which], text);
     if (blob.empty()) return 0;
-    sshcrypto::Sha256Fingerprint(blob);
+    sshcore::Sha256Fingerprint(blob);
     auto key = CSshHostKey::Create(kAlgorithms[which]);
     // Keys the engine itself would refuse (DSS with a short p) may still
     // come back from a text; what it takes must read back the same.
-    if (key->SetKey(blob) && sshcrypto::HostKeyBlobFromCache(kTypes[which], key->KeyString()) != blob) std::abort();
+    if (key->SetKey(blob) && sshcore::HostKeyBlobFromCache(kTypes[which], key->KeyString()) != blob) std::abort();
     return 0;
 }

@@ -3,20 +3,20 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "ssh2/crypto/bcrypt_kdf.h"
-#include "ssh2/crypto/private_key.h"
+#include "sshcore/bcrypt_kdf.h"
+#include "sshcore/private_key.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size)
 {
-    if (size > sshcrypto::kMaxKeyFileBytes) return 0;
+    if (size > sshcore::kMaxKeyFileBytes) return 0;
     // A key file may ask for thousands of bcrypt rounds (half a minute of
     // work, which the reader allows); the fuzzer looks at the parsing, so
     // its inputs stay at a few rounds.
-    sshcrypto::LowerBcryptRoundsCeilingForFuzzing(32);
+    sshcore::LowerBcryptRoundsCeilingForFuzzing(32);
     for (const char *passphrase : {"fuzz-pass", ""}) {
-        sshcrypto::CPrivateKey key;
-        const auto result = sshcrypto::ParsePrivateKey({data, size}, passphrase, "seed", key);
-        if (result.code == sshcrypto::KF_OK) (void)key.PublicBlob();
+        sshcore::CPrivateKey key;
+        const auto result = sshcore::ParsePrivateKey({data, size}, passphrase, "seed", key);
+        if (result.code == sshcore::KF_OK) (void)key.PublicBlob();
     }
     return 0;
 }

@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "ssh2/algorithms.h"
-#include "ssh2/crypto/ecdh.h"
+#include "sshcore/ecdh.h"
 #include "ssh2/messages.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
@@ -36,8 +36,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (ParseKexEcdhReply(view, ecdhReply)) {
         hostKeys(ecdhReply.hostKey, ecdhReply.signature);
         // The server's public value against both curves.
-        static const sshcrypto::CEcdh x25519(sshcrypto::ECurve::X25519);
-        static const sshcrypto::CEcdh p256(sshcrypto::ECurve::P256);
+        static const sshcore::CEcdh x25519(sshcore::ECurve::X25519);
+        static const sshcore::CEcdh p256(sshcore::ECurve::P256);
         std::vector<std::uint8_t> secret;
         x25519.Derive(ecdhReply.serverPublic, secret);
         p256.Derive(ecdhReply.serverPublic, secret);

@@ -7,7 +7,7 @@
 #include "res/module_strings.h"
 #include "scan/jump_route.h"
 #include "scan/scan_error.h"
-#include "ssh2/crypto/private_key.h"
+#include "sshcore/private_key.h"
 
 namespace {
 
@@ -77,9 +77,9 @@ bool HostKeyNeedsPassphrase(const CHostNode& host)
 {
     if (host.m_bstrKeyFile.empty() || !host.m_bstrPassphrase.empty()) return false;
     // Without a passphrase a file is only read, never decrypted.
-    for (const std::string& path : sshcrypto::KeyFileList(ExpandKeyFilePath(host.m_bstrKeyFile))) {
-        sshcrypto::CPrivateKey key;
-        if (sshcrypto::LoadPrivateKeyFile(path, {}, key).code == sshcrypto::KF_NEEDS_PASSPHRASE) return true;
+    for (const std::string& path : sshcore::KeyFileList(ExpandKeyFilePath(host.m_bstrKeyFile))) {
+        sshcore::CPrivateKey key;
+        if (sshcore::LoadPrivateKeyFile(path, {}, key).code == sshcore::KF_NEEDS_PASSPHRASE) return true;
     }
     return false;
 }

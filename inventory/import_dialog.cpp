@@ -49,10 +49,9 @@ std::string JsonText(std::string_view text)
             out += '\\';
             out += c;
         } else if (byte < 0x20 || byte == 0x7F) {
-            static const char digits[] = "0123456789abcdef";
             out += "\\u00";
-            out += digits[byte >> 4];
-            out += digits[byte & 15];
+            out += HexDigitLower(byte >> 4u);
+            out += HexDigitLower(byte);
         } else {
             out += c;
         }

@@ -4,7 +4,7 @@
 #include <vector>
 
 #include "platform/text.h"
-#include "ssh2/crypto/zlib_stream.h"
+#include "sshcore/zlib_stream.h"
 
 namespace {
 
@@ -67,7 +67,7 @@ EPictureError PackPictureUtf8(std::string_view utf8, std::string& packed)
     std::vector<std::uint8_t> out;
     const auto length = static_cast<std::uint32_t>(utf8.size());
     for (int i = 0; i < 4; ++i) out.push_back(static_cast<std::uint8_t>(length >> (8 * i)));
-    if (sshcrypto::DeflateWhole(AsBytes(utf8), out) != sshcrypto::EZlibStatus::Ok) return PICTURE_FAILED;
+    if (sshcore::DeflateWhole(AsBytes(utf8), out) != sshcore::EZlibStatus::Ok) return PICTURE_FAILED;
     packed.assign(reinterpret_cast<const char*>(out.data()), out.size());
     return PICTURE_OK;
 }
@@ -95,11 +95,11 @@ EPictureError UnpackPictureUtf8(std::string_view packed, std::string& text)
     // Room for what the length says only once the packed bytes could make
     // it: zlib makes at most 1,032 bytes of one packed byte.
     if (length / 1032 <= packed.size()) utf8.reserve(length);
-    switch (sshcrypto::InflateWhole(AsBytes(packed.substr(4)), utf8, length)) {
-    case sshcrypto::EZlibStatus::Ok: break;
-    case sshcrypto::EZlibStatus::TooLarge: return PICTURE_DAMAGED;  // longer than its own length says
-    case sshcrypto::EZlibStatus::Failed: return PICTURE_FAILED;
-    case sshcrypto::EZlibStatus::Corrupt: return PICTURE_DAMAGED;
+    switch (sshcore::InflateWhole(AsBytes(packed.substr(4)), utf8, length)) {
+    case sshcore::EZlibStatus::Ok: break;
+    case sshcore::EZlibStatus::TooLarge: return PICTURE_DAMAGED;  // longer than its own length says
+    case sshcore::EZlibStatus::Failed: return PICTURE_FAILED;
+    case sshcore::EZlibStatus::Corrupt: return PICTURE_DAMAGED;
     }
     if (utf8.size() != length) return PICTURE_DAMAGED;
     text.assign(reinterpret_cast<const char*>(utf8.data()), utf8.size());

@@ -1,18 +1,11 @@
 #include "inventory/vault.h"
 
-#include <openssl/core_names.h>
-#include <openssl/crypto.h>
-#include <openssl/evp.h>
-#include <openssl/kdf.h>
-#include <openssl/params.h>
-#include <openssl/rand.h>
-#include <openssl/sha.h>
-
 #include <algorithm>
 #include <memory>
 #include <optional>
 
 #include "platform/text.h"
+#include "sshcore/product_crypto.h"
 
 namespace {
 
@@ -34,21 +27,10 @@ constexpr std::uint32_t kMaxP = 16;
 
 std::optional<SVaultKdfParams> g_testParams;
 
+const unsigned char* Bytes(std::string_view text) { return reinterpret_cast<const unsigned char*>(text.data()); }
+
 std::uint64_t Memory(const SVaultKdfParams& p) { return 128ull * p.r << p.log2N; }
 std::uint64_t Work(const SVaultKdfParams& p) { return (static_cast<std::uint64_t>(p.r) * p.p) << p.log2N; }
-
-struct KdfFree {
-    void operator()(EVP_KDF* kdf) const { EVP_KDF_free(kdf); }
-};
-struct KdfContextFree {
-    void operator()(EVP_KDF_CTX* context) const { EVP_KDF_CTX_free(context); }
-};
-struct CipherContextFree {
-    void operator()(EVP_CIPHER_CTX* context) const { EVP_CIPHER_CTX_free(context); }
-};
-using CipherContext = std::unique_ptr<EVP_CIPHER_CTX, CipherContextFree>;
-
-const unsigned char* Bytes(std::string_view text) { return reinterpret_cast<const unsigned char*>(text.data()); }
 
 }  // namespace
 
@@ -76,7 +58,7 @@ CVaultKey::~CVaultKey() { SecureZeroMemory(m_key.data(), m_key.size()); }
 EVaultError CVaultKey::Create(std::string_view password)
 {
     std::array<unsigned char, kVaultSaltBytes> salt{};
-    if (RAND_bytes(salt.data(), static_cast<int>(salt.size())) != 1) return VAULT_FAILED;
+    if (!sshcore::SystemRandomBytes(salt.data(), salt.size())) return VAULT_FAILED;
     return Derive(password, g_testParams ? *g_testParams : kVaultDefaultKdf, salt);
 }
 
@@ -87,26 +69,10 @@ EVaultError CVaultKey::Derive(std::string_view password, const SVaultKdfParams& 
     SecureZeroMemory(m_key.data(), m_key.size());
     if (password.empty()) return VAULT_EMPTY_PASSWORD;
     if (!VaultParamsAcceptable(params)) return VAULT_WEAK_PARAMS;
-    std::unique_ptr<EVP_KDF, KdfFree> kdf(EVP_KDF_fetch(nullptr, "SCRYPT", nullptr));
-    if (!kdf) return VAULT_FAILED;
-    std::unique_ptr<EVP_KDF_CTX, KdfContextFree> context(EVP_KDF_CTX_new(kdf.get()));
-    if (!context) return VAULT_FAILED;
-    std::uint64_t n = 1ull << params.log2N;
-    std::uint32_t r = params.r;
-    std::uint32_t p = params.p;
+    const std::uint64_t n = 1ull << params.log2N;
     // Room for the work area and the p blocks beside it.
-    std::uint64_t maxMemory = Memory(params) + 128ull * r * p + (1u << 20);
-    const OSSL_PARAM request[] = {
-        OSSL_PARAM_construct_octet_string(OSSL_KDF_PARAM_PASSWORD, const_cast<char*>(password.data()),
-                                          password.size()),
-        OSSL_PARAM_construct_octet_string(OSSL_KDF_PARAM_SALT, const_cast<unsigned char*>(salt.data()), salt.size()),
-        OSSL_PARAM_construct_uint64(OSSL_KDF_PARAM_SCRYPT_N, &n),
-        OSSL_PARAM_construct_uint32(OSSL_KDF_PARAM_SCRYPT_R, &r),
-        OSSL_PARAM_construct_uint32(OSSL_KDF_PARAM_SCRYPT_P, &p),
-        OSSL_PARAM_construct_uint64(OSSL_KDF_PARAM_SCRYPT_MAXMEM, &maxMemory),
-        OSSL_PARAM_construct_end(),
-    };
-    if (EVP_KDF_derive(context.get(), m_key.data(), m_key.size(), request) != 1) {
+    const std::uint64_t maxMemory = Memory(params) + 128ull * params.r * params.p + (1u << 20);
+    if (!sshcore::Scrypt(password, salt, n, params.r, params.p, maxMemory, m_key)) {
         SecureZeroMemory(m_key.data(), m_key.size());
         return VAULT_FAILED;
     }
@@ -124,22 +90,8 @@ EVaultError CVaultKey::Seal(std::string_view plain, std::string_view associated,
     if (plain.size() > std::min(maxPlain, kVaultMaxLargePlainBytes)) return VAULT_DAMAGED;
     std::string out(kVaultNonceBytes + plain.size() + kVaultTagBytes, '\0');
     auto* nonce = reinterpret_cast<unsigned char*>(out.data());
-    if (RAND_bytes(nonce, static_cast<int>(kVaultNonceBytes)) != 1) return VAULT_FAILED;
-    CipherContext context(EVP_CIPHER_CTX_new());
-    int produced = 0;
-    int finished = 0;
-    const bool ok =
-        context && EVP_EncryptInit_ex(context.get(), EVP_aes_256_gcm(), nullptr, nullptr, nullptr) == 1 &&
-        EVP_CIPHER_CTX_ctrl(context.get(), EVP_CTRL_GCM_SET_IVLEN, static_cast<int>(kVaultNonceBytes), nullptr) == 1 &&
-        EVP_EncryptInit_ex(context.get(), nullptr, nullptr, m_key.data(), nonce) == 1 &&
-        EVP_EncryptUpdate(context.get(), nullptr, &produced, Bytes(associated), static_cast<int>(associated.size())) ==
-            1 &&
-        EVP_EncryptUpdate(context.get(), nonce + kVaultNonceBytes, &produced, Bytes(plain),
-                          static_cast<int>(plain.size())) == 1 &&
-        EVP_EncryptFinal_ex(context.get(), nonce + kVaultNonceBytes + produced, &finished) == 1 &&
-        static_cast<std::size_t>(produced + finished) == plain.size() &&
-        EVP_CIPHER_CTX_ctrl(context.get(), EVP_CTRL_GCM_GET_TAG, static_cast<int>(kVaultTagBytes),
-                            nonce + kVaultNonceBytes + plain.size()) == 1;
+    if (!sshcore::SystemRandomBytes(nonce, kVaultNonceBytes)) return VAULT_FAILED;
+    const bool ok = sshcore::Aes256GcmSeal(m_key, nonce, associated, plain, nonce + kVaultNonceBytes);
     if (!ok) return VAULT_FAILED;
     sealed = std::move(out);
     return VAULT_OK;
@@ -156,26 +108,15 @@ EVaultError CVaultKey::Open(std::string_view sealed, std::string_view associated
     const std::size_t length = sealed.size() - kVaultNonceBytes - kVaultTagBytes;
     const unsigned char* nonce = Bytes(sealed);
     const unsigned char* cipher = nonce + kVaultNonceBytes;
-    std::array<unsigned char, kVaultTagBytes> tag{};
-    std::copy(cipher + length, cipher + length + kVaultTagBytes, tag.begin());
     Wiped<std::string> out(std::string(length, '\0'));
     auto* target = reinterpret_cast<unsigned char*>(out.get().data());
-    CipherContext context(EVP_CIPHER_CTX_new());
-    if (!context) return VAULT_FAILED;
-    int produced = 0;
-    int finished = 0;
-    const bool setUp =
-        EVP_DecryptInit_ex(context.get(), EVP_aes_256_gcm(), nullptr, nullptr, nullptr) == 1 &&
-        EVP_CIPHER_CTX_ctrl(context.get(), EVP_CTRL_GCM_SET_IVLEN, static_cast<int>(kVaultNonceBytes), nullptr) == 1 &&
-        EVP_DecryptInit_ex(context.get(), nullptr, nullptr, m_key.data(), nonce) == 1 &&
-        EVP_DecryptUpdate(context.get(), nullptr, &produced, Bytes(associated), static_cast<int>(associated.size())) ==
-            1 &&
-        EVP_DecryptUpdate(context.get(), target, &produced, cipher, static_cast<int>(length)) == 1 &&
-        EVP_CIPHER_CTX_ctrl(context.get(), EVP_CTRL_GCM_SET_TAG, static_cast<int>(kVaultTagBytes), tag.data()) == 1;
-    if (!setUp) return VAULT_FAILED;
-    // The tag is checked here: anything changed in the record, its nonce or
-    // its place fails.
-    if (EVP_DecryptFinal_ex(context.get(), target + produced, &finished) != 1) return VAULT_DAMAGED;
+    // The tag is checked: anything changed in the record, its nonce or its
+    // place fails.
+    switch (sshcore::Aes256GcmOpen(m_key, nonce, associated, cipher, length, target)) {
+    case sshcore::EGcmOpen::Ok: break;
+    case sshcore::EGcmOpen::WrongTag: return VAULT_DAMAGED;
+    default: return VAULT_FAILED;
+    }
     plain = out.get();
     return VAULT_OK;
 }
@@ -215,7 +156,9 @@ std::string VaultHeaderDigest(std::uint32_t version, std::string_view headerByte
     AppendU32(input, version);
     input.append(headerBytes);
     std::string digest(kVaultHeaderDigestBytes, '\0');
-    SHA256(Bytes(input), input.size(), reinterpret_cast<unsigned char*>(digest.data()));
+    const std::vector<std::uint8_t> sha = sshcore::DigestOf("SHA256", input);
+    if (sha.size() != digest.size()) return {};
+    std::copy(sha.begin(), sha.end(), digest.begin());
     return digest;
 }
 

@@ -1,4 +1,5 @@
 #include "platform/random_id.h"
+#include "platform/text.h"
 
 #include <cstdint>
 #include <random>
@@ -12,13 +13,7 @@ std::string NewRandomId()
         const std::uint32_t word = device();
         for (std::size_t j = 0; j < 4; ++j) bytes[i + j] = static_cast<std::uint8_t>(word >> (8 * j));
     }
-    static constexpr char kHex[] = "0123456789abcdef";
-    std::string id;
-    for (std::uint8_t byte : bytes) {
-        id += kHex[byte >> 4];
-        id += kHex[byte & 15];
-    }
-    return id;
+    return HexLower(bytes, sizeof bytes);
 }
 
 bool IsRandomId(std::string_view text)

@@ -288,13 +288,7 @@ std::string RandomHex(std::size_t bytes)
         for (std::size_t i = 0; i < bytes; ++i)
             noise[i] ^= static_cast<unsigned char>((tick >> (8 * (i % 8))) ^ (::getpid() >> (i % 3)));
     }
-    static const char kHex[] = "0123456789abcdef";
-    std::string out;
-    for (unsigned char c : noise) {
-        out += kHex[c >> 4];
-        out += kHex[c & 15];
-    }
-    return out;
+    return HexLower(noise.data(), noise.size());
 }
 
 // Creates a new owner-only temporary file in `folder`, exclusively and never

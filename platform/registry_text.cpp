@@ -22,10 +22,8 @@ void AppendHex(std::string& out, std::string_view prefix, const std::vector<std:
 {
     out += prefix;
     std::size_t column = prefix.size();
-    char digits[4];
     for (std::size_t i = 0; i < data.size(); ++i) {
-        std::snprintf(digits, sizeof digits, "%02x", data[i]);
-        out += digits;
+        out += HexLower(&data[i], 1);
         column += 2;
         if (i + 1 < data.size()) {
             out += ',';

@@ -168,6 +168,46 @@ bool HostPatternsMatch(const std::vector<std::string>& patterns, std::string_vie
     return matched;
 }
 
+char HexDigitLower(unsigned value) { return "0123456789abcdef"[value & 15]; }
+char HexDigitUpper(unsigned value) { return "0123456789ABCDEF"[value & 15]; }
+
+namespace {
+std::string HexOf(const void* data, std::size_t size, char (*digit)(unsigned))
+{
+    const auto* bytes = static_cast<const unsigned char*>(data);
+    std::string text;
+    text.reserve(size * 2);
+    for (std::size_t i = 0; i < size; ++i) {
+        text += digit(bytes[i] >> 4);
+        text += digit(bytes[i]);
+    }
+    return text;
+}
+}  // namespace
+
+std::string HexLower(const void* data, std::size_t size) { return HexOf(data, size, HexDigitLower); }
+std::string HexUpper(const void* data, std::size_t size) { return HexOf(data, size, HexDigitUpper); }
+
+bool ParseHex(std::string_view text, std::vector<unsigned char>& out)
+{
+    out.clear();
+    if (text.size() % 2 != 0) return false;
+    const auto value = [](char c) {
+        return c >= '0' && c <= '9' ? c - '0' : c >= 'a' && c <= 'f' ? c - 'a' + 10 : c >= 'A' && c <= 'F' ? c - 'A' + 10 : -1;
+    };
+    out.reserve(text.size() / 2);
+    for (std::size_t i = 0; i < text.size(); i += 2) {
+        const int high = value(text[i]);
+        const int low = value(text[i + 1]);
+        if (high < 0 || low < 0) {
+            out.clear();
+            return false;
+        }
+        out.push_back(static_cast<unsigned char>(high * 16 + low));
+    }
+    return true;
+}
+
 std::string IsoUtcTime(std::int64_t seconds)
 {
     using namespace std::chrono;

@@ -35,6 +35,16 @@ void WipeBytes(std::vector<unsigned char>& bytes);
 
 // Parses a decimal number the way the dialogs do: optional white space and
 // sign, then leading digits only; no digits give 0. Wraps like a 32-bit int.
+// Bytes as hexadecimal, two digits a byte, lower or upper case.
+std::string HexLower(const void* data, std::size_t size);
+std::string HexUpper(const void* data, std::size_t size);
+// One hexadecimal digit of the low four bits of `value`.
+char HexDigitLower(unsigned value);
+char HexDigitUpper(unsigned value);
+// Pairs of hexadecimal digits (either case) as bytes; false on an odd
+// length or any other character, and out is then empty.
+bool ParseHex(std::string_view text, std::vector<unsigned char>& out);
+
 // Seconds since 1970 as ISO 8601 UTC, "2026-12-07T18:46:31Z": the one form in
 // which every time is printed, listed and exported.
 std::string IsoUtcTime(std::int64_t seconds);

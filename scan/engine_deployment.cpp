@@ -1,7 +1,5 @@
 #include "scan/engine_deployment.h"
 
-#include <openssl/evp.h>
-
 #include <algorithm>
 #include <cerrno>
 #include <cstdint>
@@ -27,6 +25,7 @@
 #include "scan/sudo_scan.h"
 #include "scp/scp.h"
 #include "ssh2/ssh2.h"
+#include "sshcore/product_crypto.h"
 
 std::u16string g_bstrEnginePath;
 std::u16string g_bstrEngineName;
@@ -173,16 +172,7 @@ bool InstallThroughSudo(const std::string& folder, const std::string& sources, c
     return false;
 }
 
-std::string HexText(const unsigned char* bytes, std::size_t length)
-{
-    static const char kHex[] = "0123456789abcdef";
-    std::string text;
-    for (std::size_t i = 0; i < length; ++i) {
-        text += kHex[bytes[i] >> 4];
-        text += kHex[bytes[i] & 15];
-    }
-    return text;
-}
+std::string HexText(const unsigned char* bytes, std::size_t length) { return HexLower(bytes, length); }
 
 }  // namespace
 
@@ -487,32 +477,29 @@ SEngineInstall InstallEngineOnHost(const std::string& folder, EEngineDestination
 
 std::string BytesDigestHex(std::span<const std::uint8_t> bytes)
 {
-    unsigned char digest[EVP_MAX_MD_SIZE];
-    unsigned int length = 0;
-    if (EVP_Digest(bytes.data(), bytes.size(), digest, &length, EVP_sha1(), nullptr) != 1)
-        throw CScanError::Internal(u"digest unavailable");
-    return HexText(digest, length);
+    const std::vector<std::uint8_t> digest = sshcore::DigestOf("SHA1", bytes);
+    if (digest.empty()) throw CScanError::Internal(u"digest unavailable");
+    return HexText(digest.data(), digest.size());
 }
 
 std::string FileDigestHex(const std::string& path, int algorithm)
 {
-    const EVP_MD* md = algorithm == 0 ? EVP_sha1() : algorithm == 1 ? EVP_md5() : algorithm == 2 ? EVP_ripemd160() : nullptr;
-    if (md == nullptr) throw CScanError::Argument(u"unknown digest algorithm");
+    const char* name = algorithm == 0 ? "SHA1" : algorithm == 1 ? "MD5" : algorithm == 2 ? "RIPEMD160" : nullptr;
+    if (name == nullptr) throw CScanError::Argument(u"unknown digest algorithm");
     if (path.empty()) return {};
     std::ifstream in(path, std::ios::binary);
     if (!in) throw CScanError::File(errno != 0 ? errno : ENOENT);
-    std::unique_ptr<EVP_MD_CTX, decltype(&EVP_MD_CTX_free)> context(EVP_MD_CTX_new(), EVP_MD_CTX_free);
-    if (!context || EVP_DigestInit_ex(context.get(), md, nullptr) != 1) throw CScanError::Internal(u"digest unavailable");
+    sshcore::CNamedDigest digest(name);
+    if (!digest.Ok()) throw CScanError::Internal(u"digest unavailable");
     std::vector<char> block(16384);
     while (in) {
         in.read(block.data(), static_cast<std::streamsize>(block.size()));
-        if (in.gcount() > 0) EVP_DigestUpdate(context.get(), block.data(), static_cast<std::size_t>(in.gcount()));
+        if (in.gcount() > 0) digest.Update(block.data(), static_cast<std::size_t>(in.gcount()));
     }
     if (in.bad()) throw CScanError::File(EIO);
-    unsigned char digest[EVP_MAX_MD_SIZE];
-    unsigned int length = 0;
-    EVP_DigestFinal_ex(context.get(), digest, &length);
-    return HexText(digest, length);
+    const std::vector<std::uint8_t> value = digest.Final();
+    if (value.empty()) throw CScanError::Internal(u"digest unavailable");
+    return HexText(value.data(), value.size());
 }
 
 void ResetEnginePackage()

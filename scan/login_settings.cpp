@@ -2,7 +2,7 @@
 
 #include "platform/paths.h"
 #include "platform/text.h"
-#include "ssh2/crypto/private_key.h"
+#include "sshcore/private_key.h"
 
 SHostLogin::~SHostLogin()
 {
@@ -16,7 +16,7 @@ std::string ExpandKeyFilePath(std::u16string_view paths)
     // Each path of the list on its own line, "~/" as the home folder.
     const std::string home = UserHomeFolder();
     std::string expanded;
-    for (std::string path : sshcrypto::KeyFileList(WideToAnsi(paths))) {
+    for (std::string path : sshcore::KeyFileList(WideToAnsi(paths))) {
         if (path.starts_with("~/") && !home.empty()) path = home + path.substr(1);
         if (!expanded.empty()) expanded += '\n';
         expanded += path;

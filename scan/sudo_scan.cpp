@@ -1,7 +1,5 @@
 #include "scan/sudo_scan.h"
 
-#include <openssl/rand.h>
-
 #include <string>
 #include <vector>
 
@@ -11,6 +9,7 @@
 #include "scan/remote_command.h"
 #include "scan/scan_command.h"
 #include "scan/scan_error.h"
+#include "sshcore/product_crypto.h"
 
 namespace {
 
@@ -72,13 +71,8 @@ std::string SudoScanCommand(std::string_view prompt, int answerSeconds)
 std::string NewSudoPrompt()
 {
     unsigned char bytes[16];
-    if (RAND_bytes(bytes, sizeof bytes) != 1) throw CScanError::Text(u"no random numbers for sudo's prompt");
-    static const char kHex[] = "0123456789abcdef";
-    std::string prompt = "fdx-sudo-";
-    for (const unsigned char b : bytes) {
-        prompt += kHex[b >> 4];
-        prompt += kHex[b & 15];
-    }
+    if (!sshcore::SystemRandomBytes(bytes, sizeof bytes)) throw CScanError::Text(u"no random numbers for sudo's prompt");
+    std::string prompt = "fdx-sudo-" + HexLower(bytes, sizeof bytes);
     return prompt;
 }
 

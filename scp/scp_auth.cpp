@@ -12,7 +12,8 @@
 #include "scp/scp_job.h"
 #include "scp/scp_packet.h"
 #include "scp/scp_session.h"
-#include "ssh2/crypto/hostkey_trust.h"
+#include "sshcore/auth_policy.h"
+#include "sshcore/hostkey_trust.h"
 
 int scp_put_auth_head(ScpSession* s, const char* method)
 {
@@ -141,7 +142,7 @@ int scp_auth_next(ScpSession* s)
     const bool havePassword = s->cfg.password[0] != '\0' && !s->passwordWithheld;
     if (s->passwordWithheld && s->cfg.password[0] != '\0' && (s->canPassword || s->canKeyboardInteractive)) {
         // Only the password could go on, and it is not sent to this key.
-        scp_job_error_detail(s->job, sshcrypto::kPasswordWithheldText);
+        scp_job_error_detail(s->job, sshcore::kPasswordWithheldText);
         scp_send_disconnect(s, SCP_DISCONNECT_BY_APPLICATION, "No supported authentication methods available\n");
         return SCP_E_AUTHENTICATE;
     }
@@ -224,6 +225,13 @@ int scp_handle_auth(ScpSession* s, std::uint8_t type, const std::uint8_t* payloa
         s->canPassword = scp_list_contains(methods, methodsLen, "password");
         if (s->cfg.noteKeyboardInteractive)
             s->canKeyboardInteractive = scp_list_contains(methods, methodsLen, "keyboard-interactive");
+        // An RSA key refused under rsa-sha2 is asked about once more with
+        // ssh-rsa (the same rule as the client's).
+        if (s->authWait == AUTH_WAIT_PK_QUERY && !partial && s->nextKey > 0 &&
+            sshcore::RetryAsLegacyRsa(s->keyAlgorithm)) {
+            s->retryLegacyRsa = true;
+            --s->nextKey;
+        }
         const bool secretRefused =
             s->authWait == AUTH_WAIT_PASSWORD || (s->authWait == AUTH_WAIT_KBDINT && s->kbdintAnswered);
         if (secretRefused && !partial) {

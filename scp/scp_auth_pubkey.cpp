@@ -2,7 +2,8 @@
 // agent first, then the key file's, each offered with a query (no
 // signature) and signed only once the server says it would take it. RSA
 // keys sign with rsa-sha2-512 or rsa-sha2-256 when the server lists them in
-// server-sig-algs, with ssh-rsa only when it lists neither.
+// server-sig-algs, with ssh-rsa only when it lists neither or refused the
+// key under rsa-sha2 (then the same key is asked about once more).
 #include <cstdio>
 #include <cstring>
 #include <span>
@@ -11,9 +12,10 @@
 
 #include "scp/scp_job.h"
 #include "scp/scp_session.h"
-#include "ssh2/crypto/agent_client.h"
-#include "ssh2/crypto/key_sign.h"
-#include "ssh2/crypto/private_key.h"
+#include "sshcore/agent_client.h"
+#include "sshcore/auth_policy.h"
+#include "sshcore/key_sign.h"
+#include "sshcore/private_key.h"
 
 namespace {
 
@@ -23,9 +25,9 @@ struct ScpKeyChoice {
     bool fromAgent = false;
 };
 
-sshcrypto::CAgentClient scp_agent(const ScpSession* s)
+sshcore::CAgentClient scp_agent(const ScpSession* s)
 {
-    return s->cfg.useAgent ? sshcrypto::CAgentClient::FromEnvironment() : sshcrypto::CAgentClient(std::string());
+    return s->cfg.useAgent ? sshcore::CAgentClient::FromEnvironment() : sshcore::CAgentClient(std::string());
 }
 
 // The passphrase of the key file: its own, or the password as before.
@@ -33,13 +35,13 @@ const char* scp_key_passphrase(const ScpSession* s) { return s->cfg.passphrase[0
 
 // Loads key file `index` of the list; a file that does not load is said,
 // naming it.
-bool scp_load_key_file(ScpSession* s, int index, sshcrypto::CPrivateKey& key)
+bool scp_load_key_file(ScpSession* s, int index, sshcore::CPrivateKey& key)
 {
-    const std::vector<std::string> files = sshcrypto::KeyFileList(s->cfg.keyFile);
+    const std::vector<std::string> files = sshcore::KeyFileList(s->cfg.keyFile);
     if (index < 0 || index >= static_cast<int>(files.size())) return false;
-    const sshcrypto::SKeyFileResult loaded =
-        sshcrypto::LoadPrivateKeyFile(files[static_cast<std::size_t>(index)], scp_key_passphrase(s), key);
-    if (loaded.code == sshcrypto::KF_OK) return true;
+    const sshcore::SKeyFileResult loaded =
+        sshcore::LoadPrivateKeyFile(files[static_cast<std::size_t>(index)], scp_key_passphrase(s), key);
+    if (loaded.code == sshcore::KF_OK) return true;
     scp_job_error_detail(s->job, loaded.text.c_str());
     return false;
 }
@@ -51,33 +53,27 @@ bool scp_load_key_file(ScpSession* s, int index, sshcrypto::CPrivateKey& key)
 // many of them are the agent's.
 bool scp_key_at(ScpSession* s, int at, ScpKeyChoice& choice, int* places, int* agentKeys)
 {
-    const sshcrypto::CAgentClient agent = scp_agent(s);
-    const std::vector<sshcrypto::SAgentIdentity> identities = agent.Identities();
+    const sshcore::CAgentClient agent = scp_agent(s);
+    const std::vector<sshcore::SAgentIdentity> identities = agent.Identities();
     *agentKeys = static_cast<int>(identities.size());
-    *places = *agentKeys + static_cast<int>(sshcrypto::KeyFileList(s->cfg.keyFile).size());
+    *places = *agentKeys + static_cast<int>(sshcore::KeyFileList(s->cfg.keyFile).size());
     if (at < *agentKeys) {
         choice = {identities[static_cast<std::size_t>(at)].publicBlob, identities[static_cast<std::size_t>(at)].TypeName(), true};
         return true;
     }
-    sshcrypto::CPrivateKey key;
+    sshcore::CPrivateKey key;
     if (!scp_load_key_file(s, at - *agentKeys, key)) return false;
     choice = {key.PublicBlob(), key.TypeName(), false};
-    for (const sshcrypto::SAgentIdentity& identity : identities)
+    for (const sshcore::SAgentIdentity& identity : identities)
         if (identity.publicBlob == choice.blob) return false;
     return true;
 }
 
-// The signature algorithm for a key of this type with this server.
-void scp_signature_algorithm(const ScpSession* s, const std::string& type, char* out, std::size_t size)
+// The signature algorithm for a key of this type with this server (ssh-rsa
+// when this key is asked about again after an rsa-sha2 refusal).
+void scp_signature_algorithm(const ScpSession* s, const std::string& type, bool legacyRsa, char* out, std::size_t size)
 {
-    const char* name = type.c_str();
-    if (type == "ssh-rsa") {
-        const auto* list = reinterpret_cast<const std::uint8_t*>(s->serverSigAlgs);
-        const std::size_t len = std::strlen(s->serverSigAlgs);
-        if (scp_list_contains(list, len, "rsa-sha2-512")) name = "rsa-sha2-512";
-        else if (scp_list_contains(list, len, "rsa-sha2-256")) name = "rsa-sha2-256";
-    }
-    std::snprintf(out, size, "%s", name);
+    std::snprintf(out, size, "%s", sshcore::SignatureAlgorithmFor(type, s->serverSigAlgs, legacyRsa).c_str());
 }
 
 int scp_put_key_request(ScpSession* s, bool withSignature)
@@ -107,8 +103,10 @@ int scp_auth_offer_next_key(ScpSession* s)
         if (const int rc = scp_buf_put(&s->keyBlob, choice.blob.data(), choice.blob.size())) return rc;
         s->keyFromAgent = choice.fromAgent;
         s->keyFileIndex = choice.fromAgent ? -1 : at - agentKeys;
-        scp_signature_algorithm(s, choice.type, s->keyAlgorithm, sizeof s->keyAlgorithm);
-        ++s->keysOffered;
+        const bool legacyRsa = s->retryLegacyRsa;
+        s->retryLegacyRsa = false;
+        scp_signature_algorithm(s, choice.type, legacyRsa, s->keyAlgorithm, sizeof s->keyAlgorithm);
+        if (!legacyRsa) ++s->keysOffered;
         int rc = scp_put_key_request(s, false);
         if (!rc) rc = scp_send_msg(s);
         s->authWait = AUTH_WAIT_PK_QUERY;
@@ -134,19 +132,15 @@ int scp_auth_send_signed(ScpSession* s)
     const std::span<const std::uint8_t> blob(s->keyBlob.data, s->keyBlob.len);
     std::vector<std::uint8_t> signature;
     if (s->keyFromAgent) {
-        const std::string algorithm = s->keyAlgorithm;
-        const std::uint32_t flags = algorithm == "rsa-sha2-512"   ? sshcrypto::kAgentRsaSha512
-                                    : algorithm == "rsa-sha2-256" ? sshcrypto::kAgentRsaSha256
-                                                                  : 0;
-        signature = scp_agent(s).Sign(blob, data, flags);
+        signature = scp_agent(s).Sign(blob, data, sshcore::AgentSignFlags(s->keyAlgorithm));
     } else {
-        sshcrypto::CPrivateKey key;
+        sshcore::CPrivateKey key;
         if (scp_load_key_file(s, s->keyFileIndex, key)) {
             const std::vector<std::uint8_t> loaded = key.PublicBlob();
             // The file changed since the query: its key is not the one offered.
             if (loaded.size() == blob.size() &&
                 std::memcmp(loaded.data(), blob.data(), blob.size()) == 0)
-                signature = sshcrypto::SignSsh(key, s->keyAlgorithm, data);
+                signature = sshcore::SignSsh(key, s->keyAlgorithm, data);
         }
     }
     scp_buf_free(&signedData);

@@ -9,6 +9,7 @@
 #include "scp/scp_crypto.h"
 #include "scp/scp_negotiate.h"
 #include "scp/scp_ssh.h"
+#include "sshcore/algorithms.h"
 
 namespace {
 bool scp_family_usable(int family, bool allowDes)
@@ -61,7 +62,7 @@ int scp_cipher_choose(const int prefs[5], bool allowDes, const char* serverList,
 {
     ScpOffer ours;
     const std::vector<std::string> names = scp_cipher_offer_names(prefs, allowDes, &ours.acceptedCiphers);
-    const std::vector<std::string> theirs = scp_split_name_list(std::string_view(serverList, serverLen));
+    const std::vector<std::string> theirs = sshcore::SplitNameList(std::string_view(serverList, serverLen));
     for (std::size_t i = 0; i < names.size(); ++i) {
         if (std::find(theirs.begin(), theirs.end(), names[i]) == theirs.end()) continue;
         if (i >= ours.acceptedCiphers) return kScpNoCipher;

@@ -1,6 +1,6 @@
 // The upload engine's adapter, packet side: the cipher table, each
 // direction's cipher and MAC, and payload compression, all on the shared
-// primitives of ssh2/crypto/.
+// primitives of sshcore/.
 #include "scp/scp_crypto.h"
 
 #include <cstdint>
@@ -13,72 +13,64 @@
 
 #include "scp/scp.h"
 #include "scp/scp_store.h"
-#include "ssh2/crypto/aead.h"
-#include "ssh2/crypto/cipher.h"
-#include "ssh2/crypto/digest.h"
-#include "ssh2/crypto/zlib_stream.h"
+#include "sshcore/aead.h"
+#include "sshcore/algorithms.h"
+#include "sshcore/cipher.h"
+#include "sshcore/digest.h"
+#include "sshcore/zlib_stream.h"
 
 namespace {
-const ScpCipherInfo kCiphers[] = {
-    {"aes256-gcm@openssh.com", "AES-256-GCM", SCP_CIPHER_AES, 32, 16, 256, SCP_MODE_GCM, 12},
-    {"aes128-gcm@openssh.com", "AES-128-GCM", SCP_CIPHER_AES, 16, 16, 128, SCP_MODE_GCM, 12},
-    {"chacha20-poly1305@openssh.com", "ChaCha20", SCP_CIPHER_AES, 64, 8, 256, SCP_MODE_CHACHA, 0},
-    {"aes256-ctr", "AES-256-CTR", SCP_CIPHER_AES, 32, 16, 256, SCP_MODE_CTR, 16},
-    {"aes192-ctr", "AES-192-CTR", SCP_CIPHER_AES, 24, 16, 192, SCP_MODE_CTR, 16},
-    {"aes128-ctr", "AES-128-CTR", SCP_CIPHER_AES, 16, 16, 128, SCP_MODE_CTR, 16},
-    {"aes256-cbc", "AES-256-CBC", SCP_CIPHER_AES, 32, 16, 256, SCP_MODE_CBC, 16},
-    {"rijndael256-cbc", "AES-256-CBC", SCP_CIPHER_AES, 32, 16, 256, SCP_MODE_CBC, 16},
-    {"rijndael-cbc@lysator.liu.se", "AES-256-CBC", SCP_CIPHER_AES, 32, 16, 256, SCP_MODE_CBC, 16},
-    {"aes192-cbc", "AES-192-CBC", SCP_CIPHER_AES, 24, 16, 192, SCP_MODE_CBC, 16},
-    {"rijndael192-cbc", "AES-192-CBC", SCP_CIPHER_AES, 24, 16, 192, SCP_MODE_CBC, 16},
-    {"aes128-cbc", "AES-128-CBC", SCP_CIPHER_AES, 16, 16, 128, SCP_MODE_CBC, 16},
-    {"rijndael128-cbc", "AES-128-CBC", SCP_CIPHER_AES, 16, 16, 128, SCP_MODE_CBC, 16},
-    {"blowfish-cbc", "BF-CBC", SCP_CIPHER_BLOWFISH, 16, 8, 128, SCP_MODE_CBC, 8},
-    {"3des-cbc", "DES-EDE3-CBC", SCP_CIPHER_3DES, 24, 8, 168, SCP_MODE_CBC, 8},
-    {"des-cbc", "DES-CBC", SCP_CIPHER_DES, 8, 8, 56, SCP_MODE_CBC, 8},
-};
+int scp_family_of(sshcore::ECipherFamily family)
+{
+    switch (family) {
+    case sshcore::ECipherFamily::Blowfish: return SCP_CIPHER_BLOWFISH;
+    case sshcore::ECipherFamily::TripleDes: return SCP_CIPHER_3DES;
+    case sshcore::ECipherFamily::Des: return SCP_CIPHER_DES;
+    default: return SCP_CIPHER_AES;
+    }
+}
+
+int scp_mode_of(sshcore::ECipherMode mode)
+{
+    switch (mode) {
+    case sshcore::ECipherMode::Gcm: return SCP_MODE_GCM;
+    case sshcore::ECipherMode::ChaCha: return SCP_MODE_CHACHA;
+    case sshcore::ECipherMode::Ctr: return SCP_MODE_CTR;
+    default: return SCP_MODE_CBC;
+    }
+}
+
+const std::vector<ScpCipherInfo>& scp_ciphers()
+{
+    static const std::vector<ScpCipherInfo> table = [] {
+        std::vector<ScpCipherInfo> list;
+        for (const sshcore::SCipherAlgorithm& c : sshcore::CipherAlgorithms())
+            list.push_back({c.name, &c, scp_family_of(c.family), static_cast<int>(c.keyBytes),
+                            static_cast<int>(c.blockSize), static_cast<int>(c.keyBits), scp_mode_of(c.mode),
+                            static_cast<int>(c.ivBytes)});
+        return list;
+    }();
+    return table;
+}
 }  // namespace
 
 bool scp_crypto_legacy_available()
 {
-    return sshcrypto::CipherAvailable(sshcrypto::ECipher::BlowfishCbc);
+    return sshcore::CipherAvailable(sshcore::ECipher::BlowfishCbc);
 }
 
 const ScpCipherInfo* scp_cipher_table(std::size_t* count)
 {
-    *count = sizeof kCiphers / sizeof kCiphers[0];
-    return kCiphers;
+    *count = scp_ciphers().size();
+    return scp_ciphers().data();
 }
 
 const ScpCipherInfo* scp_cipher_by_name(const char* name, std::size_t len)
 {
-    for (const auto& info : kCiphers)
+    for (const auto& info : scp_ciphers())
         if (std::strlen(info.name) == len && std::memcmp(info.name, name, len) == 0) return &info;
     return nullptr;
 }
-
-namespace {
-// The shared block cipher of a CBC or CTR entry of the table.
-bool scp_block_kind(const ScpCipherInfo* info, sshcrypto::ECipher* kind)
-{
-    static const struct {
-        const char* evpName;
-        sshcrypto::ECipher kind;
-    } kKinds[] = {
-        {"AES-128-CBC", sshcrypto::ECipher::Aes128Cbc},  {"AES-192-CBC", sshcrypto::ECipher::Aes192Cbc},
-        {"AES-256-CBC", sshcrypto::ECipher::Aes256Cbc},  {"BF-CBC", sshcrypto::ECipher::BlowfishCbc},
-        {"DES-EDE3-CBC", sshcrypto::ECipher::TripleDesCbc}, {"DES-CBC", sshcrypto::ECipher::DesCbc},
-        {"AES-128-CTR", sshcrypto::ECipher::Aes128Ctr},  {"AES-192-CTR", sshcrypto::ECipher::Aes192Ctr},
-        {"AES-256-CTR", sshcrypto::ECipher::Aes256Ctr},
-    };
-    for (const auto& k : kKinds)
-        if (std::strcmp(k.evpName, info->evpName) == 0) {
-            *kind = k.kind;
-            return true;
-        }
-    return false;
-}
-}  // namespace
 
 int scp_cipher_start(ScpCipher* cipher, const ScpCipherInfo* info, const std::uint8_t* key, const std::uint8_t* iv,
                      bool encrypt)
@@ -86,25 +78,23 @@ int scp_cipher_start(ScpCipher* cipher, const ScpCipherInfo* info, const std::ui
     scp_cipher_end(cipher);
     const std::span<const std::uint8_t> keyBytes(key, static_cast<std::size_t>(info->keyBytes));
     // The C-style struct holds the shared primitive; scp_cipher_end takes it back.
-    try {
+    const int rc = scp_guard([&]() -> int {
         switch (info->mode) {
         case SCP_MODE_GCM:
-            cipher->gcm = std::make_unique<sshcrypto::CAesGcm>(keyBytes, std::span<const std::uint8_t>(iv, 12)).release();
+            cipher->gcm = std::make_unique<sshcore::CAesGcm>(keyBytes, std::span<const std::uint8_t>(iv, 12)).release();
             break;
-        case SCP_MODE_CHACHA: cipher->chacha = std::make_unique<sshcrypto::CChaChaPoly>(keyBytes).release(); break;
+        case SCP_MODE_CHACHA: cipher->chacha = std::make_unique<sshcore::CChaChaPoly>(keyBytes).release(); break;
         default: {
-            sshcrypto::ECipher kind{};
-            if (!scp_block_kind(info, &kind) || !sshcrypto::CipherAvailable(kind)) return SCP_E_INTERNAL;
+            const sshcore::ECipher kind = info->algorithm->kind;
+            if (!sshcore::CipherAlgorithmAvailable(*info->algorithm)) return SCP_E_INTERNAL;
             const std::span<const std::uint8_t> ivBytes(iv, static_cast<std::size_t>(info->ivBytes));
-            cipher->block = std::make_unique<sshcrypto::CBlockCipher>(kind, encrypt, keyBytes, ivBytes).release();
+            cipher->block = std::make_unique<sshcore::CBlockCipher>(kind, encrypt, keyBytes, ivBytes).release();
             break;
         }
         }
-    } catch (const std::bad_alloc&) {
-        return SCP_E_OUT_OF_MEMORY;
-    } catch (const std::exception&) {
-        return SCP_E_INTERNAL;
-    }
+        return SCP_OK;
+    });
+    if (rc) return rc;
     cipher->encrypt = encrypt;
     cipher->info = info;
     return SCP_OK;
@@ -165,15 +155,15 @@ int scp_cipher_open(ScpCipher* cipher, std::uint32_t seq, std::uint8_t* packet, 
         return SCP_E_INTERNAL;
     }
     // Nothing of a packet whose tag is wrong is kept.
-    if (!ok) sshcrypto::Cleanse(packet + 4, total - 4);
+    if (!ok) sshcore::Cleanse(packet + 4, total - 4);
     return ok ? SCP_OK : SCP_E_RECEIVE;
 }
 
 void scp_cipher_end(ScpCipher* cipher)
 {
-    std::unique_ptr<sshcrypto::CBlockCipher> block(cipher->block);
-    std::unique_ptr<sshcrypto::CAesGcm> gcm(cipher->gcm);
-    std::unique_ptr<sshcrypto::CChaChaPoly> chacha(cipher->chacha);
+    std::unique_ptr<sshcore::CBlockCipher> block(cipher->block);
+    std::unique_ptr<sshcore::CAesGcm> gcm(cipher->gcm);
+    std::unique_ptr<sshcore::CChaChaPoly> chacha(cipher->chacha);
     *cipher = ScpCipher{};
 }
 
@@ -193,15 +183,15 @@ std::size_t scp_mac_key_len(int kind)
 bool scp_mac_is_etm(int kind) { return kind == SCP_MAC_SHA256_ETM || kind == SCP_MAC_SHA512_ETM; }
 
 namespace {
-sshcrypto::EDigest scp_mac_digest(int kind)
+sshcore::EDigest scp_mac_digest(int kind)
 {
     switch (kind) {
-    case SCP_MAC_SHA1: return sshcrypto::EDigest::Sha1;
+    case SCP_MAC_SHA1: return sshcore::EDigest::Sha1;
     case SCP_MAC_SHA256:
-    case SCP_MAC_SHA256_ETM: return sshcrypto::EDigest::Sha256;
+    case SCP_MAC_SHA256_ETM: return sshcore::EDigest::Sha256;
     case SCP_MAC_SHA512:
-    case SCP_MAC_SHA512_ETM: return sshcrypto::EDigest::Sha512;
-    default: return sshcrypto::EDigest::Md5;
+    case SCP_MAC_SHA512_ETM: return sshcore::EDigest::Sha512;
+    default: return sshcore::EDigest::Md5;
     }
 }
 
@@ -211,14 +201,13 @@ int scp_mac_start(ScpMac* mac, int kind, const std::uint8_t* key, std::size_t ke
 {
     scp_mac_end(mac);
     if (kind == SCP_MAC_NONE) return SCP_OK;
-    try {
-        // The C-style struct holds the shared HMAC; scp_mac_end takes it back.
-        mac->hmac = std::make_unique<sshcrypto::CHmac>(scp_mac_digest(kind), sshcrypto::ByteView(key, keyLen)).release();
-    } catch (const std::bad_alloc&) {
-        return SCP_E_OUT_OF_MEMORY;
-    } catch (const std::exception&) {
-        return SCP_E_INTERNAL;
-    }
+    // The C-style struct holds the shared HMAC; scp_mac_end takes it back.
+    if (const int rc = scp_guard([&] {
+            mac->hmac =
+                std::make_unique<sshcore::CHmac>(scp_mac_digest(kind), sshcore::ByteView(key, keyLen)).release();
+            return SCP_OK;
+        }))
+        return rc;
     mac->len = scp_mac_key_len(kind);
     mac->kind = kind;
     mac->etm = scp_mac_is_etm(kind);
@@ -231,7 +220,7 @@ int scp_mac_compute(ScpMac* mac, std::uint32_t seq, const std::uint8_t* data, st
     std::uint8_t seqBytes[4];
     scp_store_u32(seqBytes, seq);
     try {
-        mac->hmac->Compute({sshcrypto::ByteView(seqBytes, 4), sshcrypto::ByteView(data, len)}, out);
+        mac->hmac->Compute({sshcore::ByteView(seqBytes, 4), sshcore::ByteView(data, len)}, out);
     } catch (const std::exception&) {
         return SCP_E_INTERNAL;
     }
@@ -240,7 +229,7 @@ int scp_mac_compute(ScpMac* mac, std::uint32_t seq, const std::uint8_t* data, st
 
 void scp_mac_end(ScpMac* mac)
 {
-    std::unique_ptr<sshcrypto::CHmac> owned(mac->hmac);
+    std::unique_ptr<sshcore::CHmac> owned(mac->hmac);
     mac->hmac = nullptr;
     mac->len = 0;
     mac->kind = SCP_MAC_NONE;
@@ -249,14 +238,12 @@ void scp_mac_end(ScpMac* mac)
 int scp_zlib_start(ScpZlib* z, bool compress)
 {
     scp_zlib_end(z);
-    try {
-        // The C-style struct holds the shared stream; scp_zlib_end takes it back.
-        z->stream = std::make_unique<sshcrypto::CZlibStream>(compress).release();
-    } catch (const std::bad_alloc&) {
-        return SCP_E_OUT_OF_MEMORY;
-    } catch (const std::exception&) {
-        return SCP_E_INTERNAL;
-    }
+    // The C-style struct holds the shared stream; scp_zlib_end takes it back.
+    if (const int rc = scp_guard([&] {
+            z->stream = std::make_unique<sshcore::CZlibStream>(compress).release();
+            return SCP_OK;
+        }))
+        return rc;
     z->compress = compress;
     return SCP_OK;
 }
@@ -266,7 +253,7 @@ namespace {
 int scp_zlib_take(std::vector<std::uint8_t>& produced, ScpBuf* out)
 {
     const int rc = scp_buf_put(out, produced.data(), produced.size());
-    sshcrypto::Cleanse(produced.data(), produced.size());
+    sshcore::Cleanse(produced.data(), produced.size());
     return rc;
 }
 }  // namespace
@@ -275,15 +262,15 @@ int scp_zlib_run(ScpZlib* z, const std::uint8_t* data, std::size_t len, ScpBuf* 
 {
     if (!z->stream) return SCP_E_INTERNAL;
     std::vector<std::uint8_t> produced;
-    sshcrypto::EZlibStatus status = sshcrypto::EZlibStatus::Failed;
-    try {
-        const std::size_t limit = z->compress ? SIZE_MAX : (max > out->len ? max - out->len : 0);
-        status = z->stream->Run(std::span<const std::uint8_t>(data, len), produced, limit);
-    } catch (const std::bad_alloc&) {
-        return SCP_E_OUT_OF_MEMORY;
-    }
-    if (status != sshcrypto::EZlibStatus::Ok) {
-        sshcrypto::Cleanse(produced.data(), produced.size());
+    sshcore::EZlibStatus status = sshcore::EZlibStatus::Failed;
+    if (const int rc = scp_guard([&] {
+            const std::size_t limit = z->compress ? SIZE_MAX : (max > out->len ? max - out->len : 0);
+            status = z->stream->Run(std::span<const std::uint8_t>(data, len), produced, limit);
+            return SCP_OK;
+        }))
+        return rc;
+    if (status != sshcore::EZlibStatus::Ok) {
+        sshcore::Cleanse(produced.data(), produced.size());
         return z->compress ? SCP_E_INTERNAL : SCP_E_RECEIVE;
     }
     z->totalIn += len;
@@ -294,19 +281,19 @@ int scp_zlib_stop_compressing(ScpZlib* z, ScpBuf* out)
 {
     if (!z->stream || !z->compress || z->stored) return SCP_OK;
     std::vector<std::uint8_t> produced;
-    sshcrypto::EZlibStatus status = sshcrypto::EZlibStatus::Failed;
-    try {
-        status = z->stream->SetLevel(sshcrypto::CZlibStream::kStored, produced);
-    } catch (const std::bad_alloc&) {
-        return SCP_E_OUT_OF_MEMORY;
-    }
+    sshcore::EZlibStatus status = sshcore::EZlibStatus::Failed;
+    if (const int rc = scp_guard([&] {
+            status = z->stream->SetLevel(sshcore::CZlibStream::kStored, produced);
+            return SCP_OK;
+        }))
+        return rc;
     z->stored = true;
-    if (status != sshcrypto::EZlibStatus::Ok) return SCP_E_INTERNAL;
+    if (status != sshcore::EZlibStatus::Ok) return SCP_E_INTERNAL;
     return scp_zlib_take(produced, out);
 }
 
 void scp_zlib_end(ScpZlib* z)
 {
-    std::unique_ptr<sshcrypto::CZlibStream> owned(z->stream);
+    std::unique_ptr<sshcore::CZlibStream> owned(z->stream);
     *z = ScpZlib{};
 }

@@ -1,5 +1,5 @@
 // The upload library's C-style interface to the primitives both SSH engines
-// share (ssh2/crypto/): ciphers, MACs, digests, Diffie-Hellman numbers,
+// share (sshcore/): ciphers, MACs, digests, Diffie-Hellman numbers,
 // host-key verification, private keys and payload compression. It only
 // adapts and holds no primitive of its own: scp_crypto.cpp for packets,
 // scp_crypto_kex.cpp for the key exchange, scp_crypto_keys.cpp for keys.
@@ -8,14 +8,32 @@
 #include <cstddef>
 #include <cstdint>
 
+#include <new>
+
+#include "scp/scp.h"
 #include "scp/scp_mem.h"
+
+// Runs a step on the shared primitives and answers with the engine's code:
+// the step's own answer, SCP_E_OUT_OF_MEMORY when memory ran out, or
+// `failure` for any other exception (none leaves the C-style interface).
+template <typename F>
+int scp_guard(F&& step, int failure = SCP_E_INTERNAL) noexcept
+{
+    try {
+        return step();
+    } catch (const std::bad_alloc&) {
+        return SCP_E_OUT_OF_MEMORY;
+    } catch (...) {
+        return failure;
+    }
+}
 
 typedef struct bignum_st BIGNUM;
 class CSshHostKey;
-namespace sshcrypto {
+namespace sshcore {
 class CPrivateKey;
 class CZlibStream;
-}  // namespace sshcrypto
+}  // namespace sshcore
 
 // True when Blowfish and single DES are available (OpenSSL's legacy provider).
 bool scp_crypto_legacy_available();
@@ -27,9 +45,13 @@ enum ScpCipherFamily { SCP_CIPHER_AES, SCP_CIPHER_BLOWFISH, SCP_CIPHER_3DES, SCP
 // MAC; GCM and chacha20-poly1305 authenticate the packet themselves.
 enum ScpCipherMode { SCP_MODE_CBC, SCP_MODE_CTR, SCP_MODE_GCM, SCP_MODE_CHACHA };
 
+namespace sshcore {
+struct SCipherAlgorithm;
+}
+// A cipher of the foundation's registry, as the engine's fields.
 struct ScpCipherInfo {
-    const char* name;     // wire name
-    const char* evpName;  // OpenSSL name
+    const char* name;  // wire name
+    const sshcore::SCipherAlgorithm* algorithm;
     int family;
     int keyBytes;
     int blockSize;  // the multiple the padding makes up
@@ -37,22 +59,22 @@ struct ScpCipherInfo {
     int mode;
     int ivBytes;  // derived IV bytes the cipher takes
 };
-// The table of cipher names in offer order within each family.
+// The registry's ciphers, in offer order within each family.
 const ScpCipherInfo* scp_cipher_table(std::size_t* count);
 const ScpCipherInfo* scp_cipher_by_name(const char* name, std::size_t len);
 
-namespace sshcrypto {
+namespace sshcore {
 class CBlockCipher;
 class CAesGcm;
 class CChaChaPoly;
-}  // namespace sshcrypto
+}  // namespace sshcore
 // One direction's cipher: the shared primitive of its mode, owned from
 // scp_cipher_start to scp_cipher_end.
 struct ScpCipher {
     const ScpCipherInfo* info;
-    sshcrypto::CBlockCipher* block;  // CBC and CTR
-    sshcrypto::CAesGcm* gcm;
-    sshcrypto::CChaChaPoly* chacha;
+    sshcore::CBlockCipher* block;  // CBC and CTR
+    sshcore::CAesGcm* gcm;
+    sshcore::CChaChaPoly* chacha;
     bool encrypt;
 };
 bool scp_cipher_active(const ScpCipher* cipher);
@@ -89,13 +111,13 @@ enum ScpMacKind {
 // The key length a MAC kind takes (its output length).
 std::size_t scp_mac_key_len(int kind);
 bool scp_mac_is_etm(int kind);
-namespace sshcrypto {
+namespace sshcore {
 class CHmac;
 }
 struct ScpMac {
     int kind;
     std::size_t len;
-    sshcrypto::CHmac* hmac;  // the shared primitive, owned from start to end
+    sshcore::CHmac* hmac;  // the shared primitive, owned from start to end
     bool etm;  // encrypt-then-MAC: over the clear length and the ciphertext
 };
 int scp_mac_start(ScpMac* mac, int kind, const std::uint8_t* key, std::size_t keyLen);
@@ -144,12 +166,12 @@ bool scp_equal_secret(const void* a, const void* b, std::size_t len);
 
 // Elliptic-curve Diffie-Hellman: curve25519 and NIST P-256.
 enum ScpEcdhKind { SCP_ECDH_X25519, SCP_ECDH_P256 };
-namespace sshcrypto {
+namespace sshcore {
 class CEcdh;
 }
 struct ScpEcdh {
     int kind;
-    sshcrypto::CEcdh* pair;  // the shared key pair, owned from start to end
+    sshcore::CEcdh* pair;  // the shared key pair, owned from start to end
 };
 // Makes a key pair and appends its public value (32 bytes, or the 65-byte
 // uncompressed point) to pub. priv (X25519 only, 32 bytes) fixes the private
@@ -230,7 +252,7 @@ void scp_hostkey_free(ScpHostKey* key);
 // A private key for public-key authentication.
 struct ScpPrivKey {
     int isDss;
-    sshcrypto::CPrivateKey* key;  // the shared key, owned from load to free
+    sshcore::CPrivateKey* key;  // the shared key, owned from load to free
 };
 // Whether the file is a private key we can read: RSA or DSA, in PEM form
 // (protected or not) or in OpenSSH's form without a passphrase.
@@ -246,7 +268,7 @@ void scp_privkey_free(ScpPrivKey* key);
 
 // zlib payload compression, one stream per direction.
 struct ScpZlib {
-    sshcrypto::CZlibStream* stream;  // the shared stream, owned from start to end
+    sshcore::CZlibStream* stream;  // the shared stream, owned from start to end
     bool compress;
     std::size_t totalIn;  // bytes compressed so far
     bool stored;          // compression switched off (stored blocks only)

@@ -1,5 +1,5 @@
 // The upload engine's adapter, key-exchange side: digests, the exchange
-// hash and key derivation (ssh2/crypto/exchange_hash.h, which the SSH client
+// hash and key derivation (sshcore/exchange_hash.h, which the SSH client
 // uses too), mpints and elliptic-curve Diffie-Hellman.
 #include "scp/scp_crypto.h"
 
@@ -12,24 +12,24 @@
 
 #include "scp/scp.h"
 #include "scp/scp_store.h"
-#include "ssh2/crypto/bignum.h"
-#include "ssh2/crypto/digest.h"
-#include "ssh2/crypto/ecdh.h"
-#include "ssh2/crypto/exchange_hash.h"
+#include "sshcore/bignum.h"
+#include "sshcore/digest.h"
+#include "sshcore/ecdh.h"
+#include "sshcore/exchange_hash.h"
 
 namespace {
-sshcrypto::EDigest scp_hash_digest(int alg)
+sshcore::EDigest scp_hash_digest(int alg)
 {
-    return alg == SCP_HASH_SHA512 ? sshcrypto::EDigest::Sha512
-           : alg == SCP_HASH_SHA256 ? sshcrypto::EDigest::Sha256
-                                    : sshcrypto::EDigest::Sha1;
+    return alg == SCP_HASH_SHA512 ? sshcore::EDigest::Sha512
+           : alg == SCP_HASH_SHA256 ? sshcore::EDigest::Sha256
+                                    : sshcore::EDigest::Sha1;
 }
 
 // A digest of the pieces; false when the primitive fails.
-bool scp_digest_pieces(sshcrypto::EDigest kind, const ScpPiece* pieces, std::size_t count, std::uint8_t* out)
+bool scp_digest_pieces(sshcore::EDigest kind, const ScpPiece* pieces, std::size_t count, std::uint8_t* out)
 {
     try {
-        sshcrypto::CDigest digest(kind);
+        sshcore::CDigest digest(kind);
         for (std::size_t i = 0; i < count; ++i) digest.Update(pieces[i].data, pieces[i].len);
         digest.Final(out);
         return true;
@@ -41,7 +41,7 @@ bool scp_digest_pieces(sshcrypto::EDigest kind, const ScpPiece* pieces, std::siz
 
 int scp_sha1(const ScpPiece* pieces, std::size_t count, std::uint8_t out[20])
 {
-    return scp_digest_pieces(sshcrypto::EDigest::Sha1, pieces, count, out) ? SCP_OK : SCP_E_INTERNAL;
+    return scp_digest_pieces(sshcore::EDigest::Sha1, pieces, count, out) ? SCP_OK : SCP_E_INTERNAL;
 }
 
 std::size_t scp_hash_len(int alg) { return alg == SCP_HASH_SHA512 ? 64 : alg == SCP_HASH_SHA256 ? 32 : 20; }
@@ -75,19 +75,19 @@ int scp_exchange_hash(int hashAlg, const ScpExchangeParts* x, std::uint8_t* out)
             in.minBits = x->gexMin;
             in.pbits = x->gexBits;
             in.maxBits = x->gexMax;
-            in.p = sshcrypto::CBigNum::CopyOf(x->p);
-            in.g = sshcrypto::CBigNum::CopyOf(x->g);
+            in.p = sshcore::CBigNum::CopyOf(x->p);
+            in.g = sshcore::CBigNum::CopyOf(x->g);
         }
         in.ecdh = x->e == nullptr;
         if (in.ecdh) {
             in.clientPublic = scp_bytes(x->qc, x->qcLen);
             in.serverPublic = scp_bytes(x->qs, x->qsLen);
         } else {
-            in.e = sshcrypto::CBigNum::CopyOf(x->e);
-            in.f = sshcrypto::CBigNum::CopyOf(x->f);
+            in.e = sshcore::CBigNum::CopyOf(x->e);
+            in.f = sshcore::CBigNum::CopyOf(x->f);
         }
         // K is held already encoded: it goes to the digest as it is.
-        sshcrypto::CDigest hash(in.hash);
+        sshcore::CDigest hash(in.hash);
         HashExchangeFields(hash, in);
         hash.Update(x->kMpint, x->kLen);
         hash.Final(out);
@@ -110,7 +110,7 @@ int scp_kex_derive(int hashAlg, const std::uint8_t* kMpint, std::size_t kLen, co
             DeriveKeyFromEncoded(scp_hash_digest(hashAlg), ByteView(kMpint, kLen), ByteView(h, hLen), letter,
                                  ByteView(sessionId, sessionIdLen), outLen);
         std::memcpy(out, key.data(), outLen);
-        sshcrypto::Cleanse(key.data(), key.size());
+        sshcore::Cleanse(key.data(), key.size());
     } catch (const std::bad_alloc&) {
         return SCP_E_OUT_OF_MEMORY;
     } catch (const std::exception&) {
@@ -121,13 +121,13 @@ int scp_kex_derive(int hashAlg, const std::uint8_t* kMpint, std::size_t kLen, co
 int scp_md5(const void* data, std::size_t len, std::uint8_t out[16])
 {
     const ScpPiece piece = {data, len};
-    return scp_digest_pieces(sshcrypto::EDigest::Md5, &piece, 1, out) ? SCP_OK : SCP_E_INTERNAL;
+    return scp_digest_pieces(sshcore::EDigest::Md5, &piece, 1, out) ? SCP_OK : SCP_E_INTERNAL;
 }
 
 int scp_buf_put_mpint(ScpBuf* buf, const BIGNUM* n)
 {
     try {
-        const std::vector<std::uint8_t> content = sshcrypto::MpintOf(n);
+        const std::vector<std::uint8_t> content = sshcore::MpintOf(n);
         return scp_buf_put_string(buf, content.data(), content.size());
     } catch (const std::bad_alloc&) {
         return SCP_E_OUT_OF_MEMORY;
@@ -141,12 +141,12 @@ bool scp_get_mpint(ScpReader* r, BIGNUM** out)
     const ScpReader saved = *r;
     if (!scp_get_string(r, &p, &len, kScpMaxMpintBytes)) return false;
     // Negative numbers are never valid here.
-    *out = sshcrypto::NewBigNumFromMpint(std::span<const std::uint8_t>(p, len));
+    *out = sshcore::NewBigNumFromMpint(std::span<const std::uint8_t>(p, len));
     if (!*out) *r = saved;
     return *out != nullptr;
 }
 
-void scp_bn_free(BIGNUM* n) { sshcrypto::FreeBigNum(n); }
+void scp_bn_free(BIGNUM* n) { sshcore::FreeBigNum(n); }
 
 int scp_ecdh_start(ScpEcdh* ecdh, int kind, const std::uint8_t* priv, ScpBuf* pub)
 {
@@ -155,10 +155,10 @@ int scp_ecdh_start(ScpEcdh* ecdh, int kind, const std::uint8_t* priv, ScpBuf* pu
     ecdh->kind = kind;
     try {
         // The C-style struct holds the shared key pair; scp_ecdh_end takes it back.
-        ecdh->pair = (priv ? std::make_unique<sshcrypto::CEcdh>(
-                                 sshcrypto::CEcdh::FromX25519Private(std::span<const std::uint8_t>(priv, 32)))
-                           : std::make_unique<sshcrypto::CEcdh>(kind == SCP_ECDH_X25519 ? sshcrypto::ECurve::X25519
-                                                                                        : sshcrypto::ECurve::P256))
+        ecdh->pair = (priv ? std::make_unique<sshcore::CEcdh>(
+                                 sshcore::CEcdh::FromX25519Private(std::span<const std::uint8_t>(priv, 32)))
+                           : std::make_unique<sshcore::CEcdh>(kind == SCP_ECDH_X25519 ? sshcore::ECurve::X25519
+                                                                                        : sshcore::ECurve::P256))
                          .release();
     } catch (const std::bad_alloc&) {
         return SCP_E_OUT_OF_MEMORY;
@@ -177,21 +177,21 @@ int scp_ecdh_finish(ScpEcdh* ecdh, const std::uint8_t* peer, std::size_t peerLen
     int rc = SCP_OK;
     try {
         if (!ecdh->pair->Derive(std::span<const std::uint8_t>(peer, peerLen), secret)) rc = SCP_E_AUTHENTICATE;
-        else content = sshcrypto::CBigNum::FromBytes(secret).ToMpint();
+        else content = sshcore::CBigNum::FromBytes(secret).ToMpint();
     } catch (const std::bad_alloc&) {
         rc = SCP_E_OUT_OF_MEMORY;
     } catch (const std::exception&) {
         rc = SCP_E_AUTHENTICATE;
     }
     if (!rc) rc = scp_buf_put_string(k, content.data(), content.size());
-    sshcrypto::Cleanse(secret.data(), secret.size());
-    sshcrypto::Cleanse(content.data(), content.size());
+    sshcore::Cleanse(secret.data(), secret.size());
+    sshcore::Cleanse(content.data(), content.size());
     return rc;
 }
 
 void scp_ecdh_end(ScpEcdh* ecdh)
 {
-    std::unique_ptr<sshcrypto::CEcdh> owned(ecdh->pair);
+    std::unique_ptr<sshcore::CEcdh> owned(ecdh->pair);
     ecdh->pair = nullptr;
 }
-bool scp_equal_secret(const void* a, const void* b, std::size_t len) { return sshcrypto::ConstantTimeEqual(a, b, len); }
+bool scp_equal_secret(const void* a, const void* b, std::size_t len) { return sshcore::ConstantTimeEqual(a, b, len); }

@@ -1,5 +1,5 @@
 // The upload engine's adapter, key side: server host keys (parse, verify)
-// and the private keys it signs with, on the shared keys of ssh2/crypto/.
+// and the private keys it signs with, on the shared keys of sshcore/.
 #include "scp/scp_crypto.h"
 
 #include <cstring>
@@ -11,10 +11,10 @@
 #include <vector>
 
 #include "scp/scp.h"
-#include "ssh2/crypto/hostkey.h"
-#include "ssh2/crypto/hostkey_trust.h"
-#include "ssh2/crypto/key_sign.h"
-#include "ssh2/crypto/private_key.h"
+#include "sshcore/hostkey.h"
+#include "sshcore/hostkey_trust.h"
+#include "sshcore/key_sign.h"
+#include "sshcore/private_key.h"
 
 namespace {
 // The key types with the names they go by: in the blob, in the host-key
@@ -69,7 +69,7 @@ int scp_hostkey_parse(const std::uint8_t* blob, std::size_t len, ScpHostKey* key
     try {
         std::unique_ptr<CSshHostKey> parsed = CSshHostKey::Create(typeName);
         if (!parsed || !parsed->SetKey(ByteView(blob, len))) return SCP_E_AUTHENTICATE;
-        if (keyType == SCP_KEY_RSA && parsed->Bits() < sshcrypto::kMinRsaHostKeyBits) return SCP_E_HOSTKEY_TOO_SMALL;
+        if (keyType == SCP_KEY_RSA && parsed->Bits() < sshcore::kMinRsaHostKeyBits) return SCP_E_HOSTKEY_TOO_SMALL;
         key->type = keyType;
         key->isDss = keyType == SCP_KEY_DSS;
         key->cacheType = parsed->CacheType();
@@ -120,9 +120,9 @@ void scp_hostkey_free(ScpHostKey* key)
 namespace {
 // The keys the upload library signs with: RSA and DSA, and OpenSSH's own
 // format only when no passphrase protects it.
-const sshcrypto::SKeyFileOptions& scp_key_options()
+const sshcore::SKeyFileOptions& scp_key_options()
 {
-    static const sshcrypto::SKeyFileOptions options{{"ssh-rsa", "ssh-dss"}, false};
+    static const sshcore::SKeyFileOptions options{{"ssh-rsa", "ssh-dss"}, false};
     return options;
 }
 }  // namespace
@@ -131,10 +131,10 @@ bool scp_privkey_recognised(const char* path)
 {
     if (!path || !*path) return false;
     try {
-        sshcrypto::CPrivateKey key;
-        const sshcrypto::EKeyFileError code = sshcrypto::LoadPrivateKeyFile(path, "", key, scp_key_options()).code;
-        return code == sshcrypto::KF_OK || code == sshcrypto::KF_NEEDS_PASSPHRASE ||
-               code == sshcrypto::KF_WRONG_PASSPHRASE;
+        sshcore::CPrivateKey key;
+        const sshcore::EKeyFileError code = sshcore::LoadPrivateKeyFile(path, "", key, scp_key_options()).code;
+        return code == sshcore::KF_OK || code == sshcore::KF_NEEDS_PASSPHRASE ||
+               code == sshcore::KF_WRONG_PASSPHRASE;
     } catch (const std::bad_alloc&) {
         return false;
     }
@@ -145,10 +145,10 @@ int scp_privkey_load(const char* path, const char* passphrase, ScpPrivKey* key)
     *key = ScpPrivKey{};
     if (!path || !*path) return SCP_E_AUTHENTICATE;
     try {
-        auto loaded = std::make_unique<sshcrypto::CPrivateKey>();
-        const sshcrypto::SKeyFileResult result =
-            sshcrypto::LoadPrivateKeyFile(path, passphrase ? passphrase : "", *loaded, scp_key_options());
-        if (result.code != sshcrypto::KF_OK) return SCP_E_AUTHENTICATE;
+        auto loaded = std::make_unique<sshcore::CPrivateKey>();
+        const sshcore::SKeyFileResult result =
+            sshcore::LoadPrivateKeyFile(path, passphrase ? passphrase : "", *loaded, scp_key_options());
+        if (result.code != sshcore::KF_OK) return SCP_E_AUTHENTICATE;
         key->isDss = loaded->TypeName() == "ssh-dss";
         key->key = loaded.release();  // scp_privkey_free takes it back
     } catch (const std::bad_alloc&) {
@@ -176,7 +176,7 @@ int scp_privkey_sign(const ScpPrivKey* key, const std::uint8_t* data, std::size_
     try {
         // The key's own type names the signature ("ssh-rsa": SHA-1).
         const std::vector<std::uint8_t> sig =
-            sshcrypto::SignSsh(*key->key, key->key->TypeName(), std::span<const std::uint8_t>(data, len));
+            sshcore::SignSsh(*key->key, key->key->TypeName(), std::span<const std::uint8_t>(data, len));
         if (sig.empty()) return SCP_E_AUTHENTICATE;
         return scp_buf_put(out, sig.data(), sig.size());
     } catch (const std::bad_alloc&) {
@@ -186,6 +186,6 @@ int scp_privkey_sign(const ScpPrivKey* key, const std::uint8_t* data, std::size_
 
 void scp_privkey_free(ScpPrivKey* key)
 {
-    std::unique_ptr<sshcrypto::CPrivateKey> owned(key->key);
+    std::unique_ptr<sshcore::CPrivateKey> owned(key->key);
     *key = ScpPrivKey{};
 }

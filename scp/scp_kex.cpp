@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstring>
 #include <memory>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -14,73 +15,68 @@
 #include "scp/scp_packet.h"
 #include "scp/scp_session.h"
 #include "scp/scp_store.h"
-#include "ssh2/crypto/hostkey_trust.h"
+#include "sshcore/algorithms.h"
+#include "sshcore/hostkey_trust.h"
 
 namespace {
 
-// The key-exchange methods, in the order offered.
-const ScpKexMethod kKexMethods[] = {
-    {"curve25519-sha256", KEX_ECDH, SCP_HASH_SHA256, SCP_ECDH_X25519},
-    {"curve25519-sha256@libssh.org", KEX_ECDH, SCP_HASH_SHA256, SCP_ECDH_X25519},
-    {"ecdh-sha2-nistp256", KEX_ECDH, SCP_HASH_SHA256, SCP_ECDH_P256},
-    {"diffie-hellman-group14-sha256", KEX_DH_FIXED, SCP_HASH_SHA256, 14},
-    {"diffie-hellman-group16-sha512", KEX_DH_FIXED, SCP_HASH_SHA512, 16},
-    {"diffie-hellman-group-exchange-sha256", KEX_GEX, SCP_HASH_SHA256, 0},
-    {"diffie-hellman-group-exchange-sha1", KEX_GEX_OLD, SCP_HASH_SHA1, 0},
-    {"diffie-hellman-group1-sha1", KEX_DH_FIXED, SCP_HASH_SHA1, 1},
-};
-constexpr char kStrictClient[] = "kex-strict-c-v00@openssh.com";
-constexpr char kStrictServer[] = "kex-strict-s-v00@openssh.com";
-// The group sizes asked for in the current group exchange request.
-constexpr std::uint32_t kGexMin = 2048;
-constexpr std::uint32_t kGexMax = 8192;
+// The registry's key-exchange methods, in its order, as the engine's fields.
+const std::vector<ScpKexMethod>& scp_kex_methods()
+{
+    static const std::vector<ScpKexMethod> methods = [] {
+        std::vector<ScpKexMethod> list;
+        for (const sshcore::SKexAlgorithm& m : sshcore::KexAlgorithms()) {
+            const int kind = m.kind == sshcore::EKexKind::Ecdh               ? KEX_ECDH
+                             : m.kind == sshcore::EKexKind::GroupExchange    ? KEX_GEX
+                             : m.kind == sshcore::EKexKind::GroupExchangeOld ? KEX_GEX_OLD
+                                                                             : KEX_DH_FIXED;
+            const int hash = m.hash == sshcore::EDigest::Sha512   ? SCP_HASH_SHA512
+                             : m.hash == sshcore::EDigest::Sha256 ? SCP_HASH_SHA256
+                                                                  : SCP_HASH_SHA1;
+            const int group = kind != KEX_ECDH ? m.group
+                              : m.curve == sshcore::ECurveKind::P256 ? SCP_ECDH_P256
+                                                                      : SCP_ECDH_X25519;
+            list.push_back({m.name, kind, hash, group});
+        }
+        return list;
+    }();
+    return methods;
+}
+constexpr std::uint32_t kGexMin = sshcore::kGroupExchangeMinBits;
+constexpr std::uint32_t kGexMax = sshcore::kGroupExchangeMaxBits;
 
 // The names of this thread's latest key exchange (all point to static text).
 thread_local const char* t_lastChosen[CH_COUNT];
 thread_local bool t_lastStrict;
 
-const char* const kMacNames[] = {"hmac-sha2-256-etm@openssh.com",
-                                 "hmac-sha2-512-etm@openssh.com",
-                                 "hmac-sha2-256",
-                                 "hmac-sha2-512",
-                                 "hmac-sha1",
-                                 "hmac-md5",
-                                 "none"};
-constexpr std::size_t kMacCount = sizeof kMacNames / sizeof kMacNames[0];
-
 bool scp_kex_usable(const ScpKexMethod& m, bool noGex) { return !noGex || (m.kind != KEX_GEX && m.kind != KEX_GEX_OLD); }
-
-const char* const kHostKeyNames[] = {"ssh-ed25519", "ecdsa-sha2-nistp256", "rsa-sha2-512", "rsa-sha2-256",
-                                     "ssh-rsa",     "ssh-dss"};
 
 std::vector<std::string> scp_hostkey_offer(const ScpSession* s)
 {
-    const std::vector<std::string> names(kHostKeyNames, kHostKeyNames + sizeof kHostKeyNames / sizeof kHostKeyNames[0]);
-    return sshcrypto::OrderHostKeyOffer(
-        names, sshcrypto::HostKeyOfferHints(static_cast<std::uint32_t>(scp_session_port(s)), s->cfg.host));
+    const std::span<const char* const> known = sshcore::HostKeyAlgorithms();
+    return sshcore::OrderHostKeyOffer(
+        {known.begin(), known.end()},
+        sshcore::HostKeyOfferHints(static_cast<std::uint32_t>(scp_session_port(s)), s->cfg.host));
 }
-
-const char* const kCompressionOn[] = {"zlib", "zlib@openssh.com", "zlib", "none"};
-const char* const kCompressionOff[] = {"none", "zlib@openssh.com", "zlib", "none"};
 
 // What we offer, list by list, exactly as our KEXINIT carries it.
 ScpOffer scp_client_offer(const ScpSession* s)
 {
     ScpOffer offer;
     const bool noGex = (s->quirks >> SCP_QUIRK_NO_GEX) & 1;
-    for (const ScpKexMethod& method : kKexMethods)
+    for (const ScpKexMethod& method : scp_kex_methods())
         if (scp_kex_usable(method, noGex)) offer.lists[SCP_OFFER_KEX].emplace_back(method.name);
     // We take EXT_INFO: the server names the signature algorithms it takes.
-    offer.lists[SCP_OFFER_KEX].emplace_back("ext-info-c");
-    offer.lists[SCP_OFFER_KEX].emplace_back(kStrictClient);
+    offer.lists[SCP_OFFER_KEX].emplace_back(sshcore::kExtInfoClient);
+    offer.lists[SCP_OFFER_KEX].emplace_back(sshcore::kStrictKexClient);
     // The algorithms of the keys already stored for the host come first, so
     // that a server that still has its old key presents it.
     offer.lists[SCP_OFFER_HOSTKEY] = scp_hostkey_offer(s);
     const std::vector<std::string> ciphers =
         scp_cipher_offer_names(s->cfg.cipherPrefs, s->cfg.allowSingleDes != 0, &offer.acceptedCiphers);
-    const std::vector<std::string> macs(kMacNames, kMacNames + kMacCount);
-    const char* const* comp = s->cfg.compression ? kCompressionOn : kCompressionOff;
-    const std::vector<std::string> compression(comp, comp + 4);
+    std::vector<std::string> macs;
+    for (const sshcore::SMacAlgorithm& mac : sshcore::MacAlgorithms()) macs.emplace_back(mac.name);
+    const std::vector<std::string> compression = sshcore::CompressionOffer(s->cfg.compression != 0);
     for (int dir = 0; dir < 2; ++dir) {
         offer.lists[SCP_OFFER_CIPHER_OUT + dir] = ciphers;
         offer.lists[SCP_OFFER_MAC_OUT + dir] = macs;
@@ -91,8 +87,7 @@ ScpOffer scp_client_offer(const ScpSession* s)
 
 int scp_put_name_list(ScpBuf* m, const std::vector<std::string>& names)
 {
-    std::string text;
-    for (const std::string& name : names) text += (text.empty() ? "" : ",") + name;
+    const std::string text = sshcore::JoinNameList(names);
     return scp_buf_put_string(m, reinterpret_cast<const std::uint8_t*>(text.data()), text.size());
 }
 
@@ -123,11 +118,17 @@ int scp_build_kexinit(ScpSession* s)
 namespace {
 
 // The static text of an agreed name (the session keeps pointers only).
-const char* scp_static_name(const char* const* names, std::size_t count, const std::string& name)
+const char* scp_static_name(std::span<const char* const> names, const std::string& name)
 {
-    for (std::size_t i = 0; i < count; ++i)
-        if (name == names[i]) return names[i];
+    for (const char* known : names)
+        if (name == known) return known;
     return nullptr;
+}
+
+const char* scp_mac_static_name(const std::string& name)
+{
+    const sshcore::SMacAlgorithm* mac = sshcore::FindMacAlgorithm(name);
+    return mac ? mac->name : nullptr;
 }
 
 int scp_start_dh(ScpSession* s)
@@ -162,13 +163,13 @@ int scp_handle_kexinit(ScpSession* s, const std::uint8_t* payload, std::size_t l
     if (!scp_get_bool(&r, &follows)) return SCP_E_RECEIVE;
 
     // Strict key exchange: the server's KEXINIT must have been its first packet.
-    if (!s->haveSessionId && scp_list_contains(lists[0], lens[0], kStrictServer)) {
+    if (!s->haveSessionId && scp_list_contains(lists[0], lens[0], sshcore::kStrictKexServer)) {
         if (seq != 0) return SCP_E_AUTHENTICATE;
         s->strict = true;
     }
     ScpOffer theirs;
     for (int i = 0; i < SCP_OFFER_COUNT; ++i)
-        theirs.lists[i] = scp_split_name_list(std::string_view(reinterpret_cast<const char*>(lists[i]), lens[i]));
+        theirs.lists[i] = sshcore::SplitNameList(std::string_view(reinterpret_cast<const char*>(lists[i]), lens[i]));
     const ScpAgreement agreed = scp_negotiate(scp_client_offer(s), theirs);
     if (!agreed.ok) {
         scp_job_error_detail(s->job, agreed.failure.c_str());
@@ -176,11 +177,10 @@ int scp_handle_kexinit(ScpSession* s, const std::uint8_t* payload, std::size_t l
         return SCP_E_AUTHENTICATE;
     }
     s->kex = nullptr;
-    for (const ScpKexMethod& method : kKexMethods)
+    for (const ScpKexMethod& method : scp_kex_methods())
         if (!s->kex && agreed.names[SCP_OFFER_KEX] == method.name) s->kex = &method;
     s->chosen[CH_KEX] = s->kex ? s->kex->name : nullptr;
-    s->chosen[CH_HOSTKEY] = scp_static_name(kHostKeyNames, sizeof kHostKeyNames / sizeof kHostKeyNames[0],
-                                            agreed.names[SCP_OFFER_HOSTKEY]);
+    s->chosen[CH_HOSTKEY] = scp_static_name(sshcore::HostKeyAlgorithms(), agreed.names[SCP_OFFER_HOSTKEY]);
     std::size_t count = 0;
     const ScpCipherInfo* table = scp_cipher_table(&count);
     const auto cipherIndex = [&](const std::string& name) {
@@ -192,10 +192,10 @@ int scp_handle_kexinit(ScpSession* s, const std::uint8_t* payload, std::size_t l
     if (!s->chosen[CH_KEX] || !s->chosen[CH_HOSTKEY] || s->cipherOut < 0 || s->cipherIn < 0) return SCP_E_INTERNAL;
     s->chosen[CH_CIPHER_OUT] = table[s->cipherOut].name;
     s->chosen[CH_CIPHER_IN] = table[s->cipherIn].name;
-    s->chosen[CH_MAC_OUT] = scp_static_name(kMacNames, kMacCount, agreed.names[SCP_OFFER_MAC_OUT]);
-    s->chosen[CH_MAC_IN] = scp_static_name(kMacNames, kMacCount, agreed.names[SCP_OFFER_MAC_IN]);
-    s->chosen[CH_COMP_OUT] = scp_static_name(kCompressionOn, 4, agreed.names[SCP_OFFER_COMP_OUT]);
-    s->chosen[CH_COMP_IN] = scp_static_name(kCompressionOn, 4, agreed.names[SCP_OFFER_COMP_IN]);
+    s->chosen[CH_MAC_OUT] = scp_mac_static_name(agreed.names[SCP_OFFER_MAC_OUT]);
+    s->chosen[CH_MAC_IN] = scp_mac_static_name(agreed.names[SCP_OFFER_MAC_IN]);
+    s->chosen[CH_COMP_OUT] = scp_static_name(sshcore::CompressionAlgorithms(), agreed.names[SCP_OFFER_COMP_OUT]);
+    s->chosen[CH_COMP_IN] = scp_static_name(sshcore::CompressionAlgorithms(), agreed.names[SCP_OFFER_COMP_IN]);
     if (!s->chosen[CH_MAC_OUT] || !s->chosen[CH_MAC_IN] || !s->chosen[CH_COMP_OUT] || !s->chosen[CH_COMP_IN])
         return SCP_E_INTERNAL;
     // A guessed packet that follows is dropped unless the guess was ours.
@@ -224,7 +224,7 @@ int scp_handle_kexinit(ScpSession* s, const std::uint8_t* payload, std::size_t l
         return rc;
     }
     if (kind == KEX_GEX_OLD) {
-        s->gexBits = 512u << ((static_cast<unsigned>(bits) - 1) / 64);
+        s->gexBits = sshcore::GroupExchangeBits(static_cast<std::size_t>(bits));
         rc = scp_msg_start(s, MSG_KEX_DH_GEX_REQUEST_OLD);
         if (!rc) rc = scp_buf_put_u32(&s->msg, s->gexBits);
         if (!rc) rc = scp_send_msg(s);
@@ -234,7 +234,7 @@ int scp_handle_kexinit(ScpSession* s, const std::uint8_t* payload, std::size_t l
     if (kind == KEX_GEX) {
         // Our choice: a group as strong as the cipher key, no stronger
         // (a longer group costs time and buys nothing).
-        s->gexBits = bits <= 128 ? 3072 : bits <= 192 ? 7680 : 8192;
+        s->gexBits = sshcore::GroupExchangeRequestBits(static_cast<std::size_t>(bits));
         rc = scp_msg_start(s, MSG_KEX_DH_GEX_REQUEST);
         if (!rc) rc = scp_buf_put_u32(&s->msg, kGexMin);
         if (!rc) rc = scp_buf_put_u32(&s->msg, s->gexBits);
@@ -328,24 +328,24 @@ namespace {
 int scp_check_host_key(ScpSession* s, const ScpHostKey* key, const std::uint8_t* blob, std::size_t blobLen)
 {
     const std::uint32_t port = static_cast<std::uint32_t>(scp_session_port(s));
-    const sshcrypto::SHostKeyCheck check = sshcrypto::CheckHostKeyTrust(key->cacheType, key->text, port, s->cfg.host);
-    auto remember = [&] { return sshcrypto::StoreHostKey(key->cacheType, port, s->cfg.host, key->text); };
+    const sshcore::SHostKeyCheck check = sshcore::CheckHostKeyTrust(key->cacheType, key->text, port, s->cfg.host);
+    auto remember = [&] { return sshcore::StoreHostKey(key->cacheType, port, s->cfg.host, key->text); };
     // A yes (the user's, or the caller's on the user's behalf) is recorded
     // with its time; after a key that needed one the password stays home.
     auto accept = [&] {
-        sshcrypto::AcceptHostKey(key->cacheType, port, s->cfg.host, key->text, check.trust);
-        s->passwordWithheld = sshcrypto::WithholdsPassword(check.trust);
+        sshcore::AcceptHostKey(key->cacheType, port, s->cfg.host, key->text, check.trust);
+        s->passwordWithheld = sshcore::WithholdsPassword(check.trust);
     };
     auto ask = [&](int what) {
         if (!scp_job_has_callback(s->job)) return false;
         const std::string detail =
-            std::string(key->fingerprint) + " " + sshcrypto::Sha256Fingerprint(std::span(blob, blobLen));
+            std::string(key->fingerprint) + " " + sshcore::Sha256Fingerprint(std::span(blob, blobLen));
         return scp_job_event(s->job, SCP_EVENT_HOSTKEY, s->cfg.host, detail.c_str(), what) != 0;
     };
     switch (check.trust) {
-    case sshcrypto::EHostKeyTrust::Match:
+    case sshcore::EHostKeyTrust::Match:
         return SCP_OK;
-    case sshcrypto::EHostKeyTrust::FirstContact:
+    case sshcore::EHostKeyTrust::FirstContact:
         switch (s->cfg.newHostKeyPolicy) {
         case HOSTKEY_ACCEPT_ONCE: return SCP_OK;
         case HOSTKEY_ACCEPT_AND_STORE: remember(); return SCP_OK;
@@ -355,14 +355,14 @@ int scp_check_host_key(ScpSession* s, const ScpHostKey* key, const std::uint8_t*
             return SCP_OK;
         default: return SCP_E_HOSTKEY_REFUSED;
         }
-    case sshcrypto::EHostKeyTrust::Revoked:
+    case sshcore::EHostKeyTrust::Revoked:
         // Listed as revoked by the user: no answer lets it through.
         return SCP_E_HOSTKEY_REFUSED;
-    case sshcrypto::EHostKeyTrust::Changed:
-    case sshcrypto::EHostKeyTrust::NewType:
-    case sshcrypto::EHostKeyTrust::Unverifiable: {
-        const int what = check.trust == sshcrypto::EHostKeyTrust::Changed   ? SCP_HOSTKEY_CHANGED
-                         : check.trust == sshcrypto::EHostKeyTrust::NewType ? SCP_HOSTKEY_NEW_TYPE
+    case sshcore::EHostKeyTrust::Changed:
+    case sshcore::EHostKeyTrust::NewType:
+    case sshcore::EHostKeyTrust::Unverifiable: {
+        const int what = check.trust == sshcore::EHostKeyTrust::Changed   ? SCP_HOSTKEY_CHANGED
+                         : check.trust == sshcore::EHostKeyTrust::NewType ? SCP_HOSTKEY_NEW_TYPE
                                                                             : SCP_HOSTKEY_UNVERIFIABLE;
         // Nothing but the caller's own yes or the user's goes on.
         if (s->cfg.changedHostKeyPolicy == HOSTKEY_ACCEPT_AND_STORE ||

@@ -6,7 +6,7 @@
 #include <cstring>
 
 #include "scp/scp.h"
-#include "ssh2/crypto/digest.h"
+#include "sshcore/digest.h"
 
 // Every block starts with its header; the caller's bytes follow it.
 struct alignas(std::max_align_t) ScpBlockHeader {
@@ -103,7 +103,7 @@ void* scp_realloc(void* block, std::size_t size)
     return moved + 1;
 }
 
-void scp_wipe(void* data, std::size_t len) { sshcrypto::Cleanse(data, len); }
+void scp_wipe(void* data, std::size_t len) { sshcore::Cleanse(data, len); }
 
 void scp_free(void* block)
 {

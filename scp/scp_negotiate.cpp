@@ -4,7 +4,7 @@
 
 #include <algorithm>
 
-#include "scp/scp_crypto.h"
+#include "sshcore/algorithms.h"
 
 namespace {
 
@@ -12,8 +12,7 @@ namespace {
 std::string scp_shown_list(const std::vector<std::string>& names)
 {
     constexpr std::size_t kShown = 160;
-    std::string text;
-    for (const std::string& name : names) text += (text.empty() ? "" : ",") + name;
+    std::string text = sshcore::JoinNameList(names);
     if (text.size() > kShown) text = text.substr(0, kShown) + "...";
     for (char& c : text)
         if (static_cast<unsigned char>(c) < 0x20 || static_cast<unsigned char>(c) >= 0x7f) c = '?';
@@ -47,23 +46,10 @@ const char* const kWhat[SCP_OFFER_COUNT] = {
 
 }  // namespace
 
-std::vector<std::string> scp_split_name_list(std::string_view list)
-{
-    std::vector<std::string> names;
-    while (!list.empty()) {
-        const std::size_t comma = list.find(',');
-        const std::string_view name = list.substr(0, comma);
-        if (!name.empty()) names.emplace_back(name);
-        if (comma == std::string_view::npos) break;
-        list.remove_prefix(comma + 1);
-    }
-    return names;
-}
-
 bool scp_cipher_name_is_aead(std::string_view name)
 {
-    const ScpCipherInfo* info = scp_cipher_by_name(name.data(), name.size());
-    return info && (info->mode == SCP_MODE_GCM || info->mode == SCP_MODE_CHACHA);
+    const sshcore::SCipherAlgorithm* cipher = sshcore::FindCipherAlgorithm(name);
+    return cipher && sshcore::IsAead(*cipher);
 }
 
 ScpAgreement scp_negotiate(const ScpOffer& ours, const ScpOffer& theirs)

@@ -38,8 +38,6 @@ struct ScpAgreement {
     std::string failure;
 };
 
-// "a,b,c" as a list of names (empty names are kept out).
-std::vector<std::string> scp_split_name_list(std::string_view list);
 // Whether the cipher of that name authenticates its packets itself.
 bool scp_cipher_name_is_aead(std::string_view name);
 

@@ -3,7 +3,7 @@
 #include <cstring>
 
 #include "scp/scp.h"
-#include "ssh2/crypto/digest.h"
+#include "sshcore/digest.h"
 
 namespace {
 std::size_t scp_block_size(const ScpCipher* cipher)
@@ -67,7 +67,7 @@ int scp_packet_take_whole(ScpPacketIn* pin, ScpBuf* in, std::size_t block, bool*
     } else {
         std::uint8_t expected[64];
         rc = scp_mac_compute(&pin->mac, pin->seq, pin->packet.data, pin->total, expected);
-        if (!rc && !sshcrypto::ConstantTimeEqual(expected, tag, check)) rc = SCP_E_RECEIVE;
+        if (!rc && !sshcore::ConstantTimeEqual(expected, tag, check)) rc = SCP_E_RECEIVE;
         if (!rc) rc = scp_cipher_run(&pin->cipher, pin->packet.data + 4, pin->total - 4);
     }
     if (rc) return rc;
@@ -103,7 +103,7 @@ int scp_packet_take(ScpPacketIn* pin, ScpBuf* in, bool* got)
     if (macLen) {
         std::uint8_t expected[64];
         if ((rc = scp_mac_compute(&pin->mac, pin->seq, pin->packet.data, pin->total, expected)) != 0) return rc;
-        if (!sshcrypto::ConstantTimeEqual(expected, in->data + rest, macLen)) return SCP_E_RECEIVE;
+        if (!sshcore::ConstantTimeEqual(expected, in->data + rest, macLen)) return SCP_E_RECEIVE;
     }
     scp_buf_consume(in, rest + macLen);
     return scp_packet_finish(pin, got);

@@ -176,10 +176,12 @@ struct ScpSession {
     int keyFileIndex;     // its key file in the list, when not the agent's
     ScpBuf keyBlob;       // its public blob
     char keyAlgorithm[32];
+    // The key offered next is the one just refused under rsa-sha2, now as ssh-rsa.
+    bool retryLegacyRsa;
     bool kbdintTried;
     bool kbdintAnswered;  // the password went out as an answer
     // The host key needed a yes and got one on this connection: no password
-    // or keyboard-interactive answer goes out (sshcrypto::WithholdsPassword).
+    // or keyboard-interactive answer goes out (sshcore::WithholdsPassword).
     bool passwordWithheld;
     char methods[256];    // what the server's last failure listed
     bool extInfo;

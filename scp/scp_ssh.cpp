@@ -13,18 +13,11 @@
 #include "scp/scp_match.h"
 #include "scp/scp_packet.h"
 #include "scp/scp_session.h"
+#include "sshcore/algorithms.h"
 
 bool scp_list_contains(const std::uint8_t* list, std::size_t len, const char* name)
 {
-    const std::size_t n = std::strlen(name);
-    std::size_t start = 0;
-    while (start <= len) {
-        std::size_t end = start;
-        while (end < len && list[end] != ',') ++end;
-        if (end - start == n && std::memcmp(list + start, name, n) == 0) return true;
-        start = end + 1;
-    }
-    return false;
+    return sshcore::NameListContains(std::string_view(reinterpret_cast<const char*>(list), len), name);
 }
 
 // Writes the socket's send queue out.

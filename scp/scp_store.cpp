@@ -6,7 +6,7 @@
 
 #include "platform/entropy.h"
 #include "platform/text.h"
-#include "ssh2/crypto/random.h"
+#include "sshcore/random.h"
 
 void scp_random_init(ScpRandomPool* pool) { pool->attached = true; }
 
@@ -45,8 +45,9 @@ bool scp_hostkey_value_name(const char* keyType, int port, const char* host, cha
                             (c == '.' && p == host);
         if (escape) {
             if (outSize - pos < 4) return false;
-            std::snprintf(out + pos, 4, "%%%02X", c);
-            pos += 3;
+            out[pos++] = '%';
+            out[pos++] = HexDigitUpper(c >> 4u);
+            out[pos++] = HexDigitUpper(c);
         } else {
             if (outSize - pos < 2) return false;
             out[pos++] = static_cast<char>(c);

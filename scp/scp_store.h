@@ -6,7 +6,7 @@
 #include <cstdint>
 
 // The upload library draws from the process's one random pool (the SSH
-// client's, ssh2/crypto/random.h), seeded from and saved to the same
+// client's, sshcore/random.h), seeded from and saved to the same
 // registry value. A job keeps this handle on it; the pool keeps no copy.
 struct ScpRandomPool {
     bool attached;  // scp_random_init was called
@@ -32,4 +32,4 @@ void scp_random_save_seed(ScpRandomPool* pool);
 // below 32, 127 and a leading '.' written as %XX. False when out is too small.
 bool scp_hostkey_value_name(const char* keyType, int port, const char* host, char* out, std::size_t outSize);
 // Reading, deciding and storing go through the trust rule both engines share
-// (ssh2/crypto/hostkey_trust.h).
+// (sshcore/hostkey_trust.h).

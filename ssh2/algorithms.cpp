@@ -3,61 +3,39 @@
 
 #include <cstdio>
 
-#include "ssh2/crypto/hostkey_trust.h"
-#include "ssh2/crypto/pubkey.h"
+#include "sshcore/algorithms.h"
+#include "sshcore/hostkey_trust.h"
+#include "sshcore/pubkey.h"
 #include "ssh2/errors.h"
 
-using sshcrypto::CBigNum;
-using sshcrypto::ECipher;
-using sshcrypto::EDigest;
+using sshcore::CBigNum;
+using sshcore::EDigest;
 
 // ---------------------------------------------------------------- ciphers
 
-CSshCipher::CSshCipher(const char* sshName, const char* displayName, ECipher kind)
-    : m_strName(sshName), m_strDisplay(displayName), m_kind(kind)
-{
-}
-
-CSshCipher::CSshCipher(const char* sshName, const char* displayName, EMode mode, std::size_t keyBytes)
-    : m_strName(sshName), m_strDisplay(displayName), m_kind(ECipher::Aes128Ctr), m_mode(mode), m_nAeadKeyBytes(keyBytes)
+CSshCipher::CSshCipher(const sshcore::SCipherAlgorithm& algorithm)
+    : m_algorithm(algorithm),
+      m_mode(algorithm.mode == sshcore::ECipherMode::Gcm      ? MODE_GCM
+             : algorithm.mode == sshcore::ECipherMode::ChaCha ? MODE_CHACHA
+                                                               : MODE_BLOCK)
 {
 }
 
 CSshCipher::~CSshCipher()
 {
-    sshcrypto::Cleanse(m_key.data(), m_key.size());
-    sshcrypto::Cleanse(m_iv.data(), m_iv.size());
+    sshcore::Cleanse(m_key.data(), m_key.size());
+    sshcore::Cleanse(m_iv.data(), m_iv.size());
 }
 
 const std::vector<std::unique_ptr<CSshCipher>>& CSshCipher::Table()
 {
+    // The registry's ciphers that this OpenSSL runs; single DES is never
+    // offered by the client.
     static const std::vector<std::unique_ptr<CSshCipher>> table = [] {
-        struct Entry {
-            const char* name;
-            const char* display;
-            ECipher kind;
-        };
-        static const Entry kEntries[] = {
-            {"aes256-ctr", "AES-256", ECipher::Aes256Ctr},
-            {"aes192-ctr", "AES-192", ECipher::Aes192Ctr},
-            {"aes128-ctr", "AES-128", ECipher::Aes128Ctr},
-            {"aes256-cbc", "AES-256", ECipher::Aes256Cbc},
-            {"rijndael256-cbc", "AES-256", ECipher::Aes256Cbc},
-            {"rijndael-cbc@lysator.liu.se", "AES-256", ECipher::Aes256Cbc},
-            {"aes192-cbc", "AES-192", ECipher::Aes192Cbc},
-            {"rijndael192-cbc", "AES-192", ECipher::Aes192Cbc},
-            {"aes128-cbc", "AES-128", ECipher::Aes128Cbc},
-            {"rijndael128-cbc", "AES-128", ECipher::Aes128Cbc},
-            {"blowfish-cbc", "Blowfish", ECipher::BlowfishCbc},
-            {"3des-cbc", "triple-DES", ECipher::TripleDesCbc},
-        };
         std::vector<std::unique_ptr<CSshCipher>> list;
-        list.push_back(std::make_unique<CSshCipher>("aes256-gcm@openssh.com", "AES-256-GCM", MODE_GCM, 32));
-        list.push_back(std::make_unique<CSshCipher>("aes128-gcm@openssh.com", "AES-128-GCM", MODE_GCM, 16));
-        list.push_back(std::make_unique<CSshCipher>("chacha20-poly1305@openssh.com", "ChaCha20-Poly1305", MODE_CHACHA,
-                                                    sshcrypto::CChaChaPoly::kKeySize));
-        for (const auto& e : kEntries)
-            if (sshcrypto::CipherAvailable(e.kind)) list.push_back(std::make_unique<CSshCipher>(e.name, e.display, e.kind));
+        for (const sshcore::SCipherAlgorithm& c : sshcore::CipherAlgorithms())
+            if (c.family != sshcore::ECipherFamily::Des && sshcore::CipherAlgorithmAvailable(c))
+                list.push_back(std::make_unique<CSshCipher>(c));
         return list;
     }();
     return table;
@@ -66,52 +44,22 @@ const std::vector<std::unique_ptr<CSshCipher>>& CSshCipher::Table()
 std::unique_ptr<CSshCipher> CSshCipher::Create(std::string_view sshName)
 {
     for (const auto& c : Table())
-        if (c->Name() == sshName) return c->Clone();
+        if (c->m_algorithm.name == sshName) return c->Clone();
     return nullptr;
 }
 
-std::unique_ptr<CSshCipher> CSshCipher::Clone() const
-{
-    if (IsAead()) return std::make_unique<CSshCipher>(m_strName.c_str(), m_strDisplay.c_str(), m_mode, m_nAeadKeyBytes);
-    return std::make_unique<CSshCipher>(m_strName.c_str(), m_strDisplay.c_str(), m_kind);
-}
+std::unique_ptr<CSshCipher> CSshCipher::Clone() const { return std::make_unique<CSshCipher>(m_algorithm); }
 
-std::size_t CSshCipher::BlockSize() const
-{
-    switch (m_mode) {
-    case MODE_GCM: return 16;
-    case MODE_CHACHA: return 8;
-    default: return sshcrypto::GetCipherInfo(m_kind).blockSize;
-    }
-}
-
-std::size_t CSshCipher::KeyBits() const
-{
-    if (m_mode == MODE_CHACHA) return 256;
-    if (m_mode == MODE_GCM) return m_nAeadKeyBytes * 8;
-    // Triple DES carries 168 key bits in its 24 key bytes.
-    return m_kind == ECipher::TripleDesCbc ? 168 : sshcrypto::GetCipherInfo(m_kind).keySize * 8;
-}
-
-std::size_t CSshCipher::KeyBytes() const
-{
-    return IsAead() ? m_nAeadKeyBytes : sshcrypto::GetCipherInfo(m_kind).keySize;
-}
-
-std::size_t CSshCipher::IvBytes() const
-{
-    switch (m_mode) {
-    case MODE_GCM: return sshcrypto::CAesGcm::kIvSize;
-    case MODE_CHACHA: return 0;
-    default: return BlockSize();
-    }
-}
+std::size_t CSshCipher::BlockSize() const { return m_algorithm.blockSize; }
+std::size_t CSshCipher::KeyBits() const { return m_algorithm.keyBits; }
+std::size_t CSshCipher::KeyBytes() const { return m_algorithm.keyBytes; }
+std::size_t CSshCipher::IvBytes() const { return m_algorithm.ivBytes; }
 
 void CSshCipher::SetIV(ByteView iv)
 {
     const std::size_t n = IvBytes();
     if (iv.size() < n) throw SSH_INTERNAL_ERROR;
-    sshcrypto::Cleanse(m_iv.data(), m_iv.size());
+    sshcore::Cleanse(m_iv.data(), m_iv.size());
     m_iv.assign(iv.begin(), iv.begin() + static_cast<std::ptrdiff_t>(n));
     m_pContext.reset();
     m_pGcm.reset();
@@ -121,7 +69,7 @@ void CSshCipher::SetKey(ByteView key)
 {
     const std::size_t n = KeyBytes();
     if (key.size() < n) throw SSH_INTERNAL_ERROR;
-    sshcrypto::Cleanse(m_key.data(), m_key.size());
+    sshcore::Cleanse(m_key.data(), m_key.size());
     m_key.assign(key.begin(), key.begin() + static_cast<std::ptrdiff_t>(n));
     m_pContext.reset();
     m_pGcm.reset();
@@ -132,7 +80,7 @@ void CSshCipher::Begin(bool encrypt)
 {
     if (IsAead()) throw SSH_INTERNAL_ERROR;
     if (m_pContext && m_bEncrypting == encrypt) return;
-    m_pContext = std::make_unique<sshcrypto::CBlockCipher>(m_kind, encrypt, m_key, m_iv);
+    m_pContext = std::make_unique<sshcore::CBlockCipher>(m_algorithm.kind, encrypt, m_key, m_iv);
     m_bEncrypting = encrypt;
 }
 
@@ -151,11 +99,11 @@ void CSshCipher::Decrypt(std::uint8_t* data, std::size_t size)
 void CSshCipher::BeginAead()
 {
     if (m_mode == MODE_GCM && !m_pGcm) {
-        if (m_key.size() != m_nAeadKeyBytes || m_iv.size() != IvBytes()) throw SSH_INTERNAL_ERROR;
-        m_pGcm = std::make_unique<sshcrypto::CAesGcm>(m_key, m_iv);
+        if (m_key.size() != KeyBytes() || m_iv.size() != IvBytes()) throw SSH_INTERNAL_ERROR;
+        m_pGcm = std::make_unique<sshcore::CAesGcm>(m_key, m_iv);
     } else if (m_mode == MODE_CHACHA && !m_pChaCha) {
-        if (m_key.size() != m_nAeadKeyBytes) throw SSH_INTERNAL_ERROR;
-        m_pChaCha = std::make_unique<sshcrypto::CChaChaPoly>(m_key);
+        if (m_key.size() != KeyBytes()) throw SSH_INTERNAL_ERROR;
+        m_pChaCha = std::make_unique<sshcore::CChaChaPoly>(m_key);
     } else if (m_mode == MODE_BLOCK) {
         throw SSH_INTERNAL_ERROR;
     }
@@ -196,13 +144,9 @@ const std::vector<std::unique_ptr<CSshMac>>& CSshMac::Table()
 {
     static const std::vector<std::unique_ptr<CSshMac>> table = [] {
         std::vector<std::unique_ptr<CSshMac>> list;
-        list.push_back(std::make_unique<CSshMac>("hmac-sha2-256-etm@openssh.com", EDigest::Sha256, true));
-        list.push_back(std::make_unique<CSshMac>("hmac-sha2-512-etm@openssh.com", EDigest::Sha512, true));
-        list.push_back(std::make_unique<CSshMac>("hmac-sha2-256", EDigest::Sha256));
-        list.push_back(std::make_unique<CSshMac>("hmac-sha2-512", EDigest::Sha512));
-        list.push_back(std::make_unique<CSshMac>("hmac-sha1", EDigest::Sha1));
-        list.push_back(std::make_unique<CSshMac>("hmac-md5", EDigest::Md5));
-        list.push_back(std::make_unique<CSshMac>("none", std::nullopt));
+        for (const sshcore::SMacAlgorithm& m : sshcore::MacAlgorithms())
+            list.push_back(std::make_unique<CSshMac>(m.name, m.keyed ? std::optional<EDigest>(m.digest) : std::nullopt,
+                                                     m.etm));
         return list;
     }();
     return table;
@@ -220,14 +164,14 @@ std::unique_ptr<CSshMac> CSshMac::Clone() const
     return std::make_unique<CSshMac>(m_strName.c_str(), m_kind, m_bEtm);
 }
 
-std::size_t CSshMac::KeyLength() const { return m_kind ? sshcrypto::DigestSize(*m_kind) : 0; }
-std::size_t CSshMac::Length() const { return m_kind ? sshcrypto::DigestSize(*m_kind) : 0; }
+std::size_t CSshMac::KeyLength() const { return m_kind ? sshcore::DigestSize(*m_kind) : 0; }
+std::size_t CSshMac::Length() const { return m_kind ? sshcore::DigestSize(*m_kind) : 0; }
 
 void CSshMac::SetKey(ByteView key)
 {
     if (!m_kind) return;
     if (key.size() < KeyLength()) throw SSH_INTERNAL_ERROR;
-    m_pHmac = std::make_unique<sshcrypto::CHmac>(*m_kind, key.first(KeyLength()));
+    m_pHmac = std::make_unique<sshcore::CHmac>(*m_kind, key.first(KeyLength()));
 }
 
 void CSshMac::Compute(const std::uint8_t* packet, std::size_t length, std::uint32_t sequence, std::uint8_t* out)
@@ -250,5 +194,5 @@ bool CSshMac::Verify(const std::uint8_t* packet, std::size_t length, std::uint32
     std::uint8_t expected[64];
     if (Length() > sizeof expected) throw SSH_INTERNAL_ERROR;
     Compute(packet, length, sequence, expected);
-    return sshcrypto::ConstantTimeEqual(expected, packet + length, Length());
+    return sshcore::ConstantTimeEqual(expected, packet + length, Length());
 }

@@ -10,12 +10,13 @@
 #include <string>
 #include <vector>
 
-#include "ssh2/crypto/aead.h"
-#include "ssh2/crypto/bignum.h"
-#include "ssh2/crypto/cipher.h"
-#include "ssh2/crypto/digest.h"
-#include "ssh2/crypto/compressor.h"
-#include "ssh2/crypto/hostkey.h"
+#include "sshcore/aead.h"
+#include "sshcore/algorithms.h"
+#include "sshcore/bignum.h"
+#include "sshcore/cipher.h"
+#include "sshcore/digest.h"
+#include "sshcore/compressor.h"
+#include "sshcore/hostkey.h"
 #include "ssh2/packet.h"
 
 class CSshCipher {
@@ -24,9 +25,8 @@ public:
     // with a MAC, AES-GCM, or ChaCha20-Poly1305 (both without a MAC).
     enum EMode { MODE_BLOCK, MODE_GCM, MODE_CHACHA };
 
-    CSshCipher(const char* sshName, const char* displayName, sshcrypto::ECipher kind);
-    // An authenticated cipher; keyBytes: 16 or 32 for GCM, 64 for ChaCha.
-    CSshCipher(const char* sshName, const char* displayName, EMode mode, std::size_t keyBytes);
+    // One of the registry's ciphers (sshcore/algorithms.h).
+    explicit CSshCipher(const sshcore::SCipherAlgorithm& algorithm);
     ~CSshCipher();
 
     // Every cipher this client knows, in preference order; those that the
@@ -35,8 +35,7 @@ public:
     static std::unique_ptr<CSshCipher> Create(std::string_view sshName);
 
     std::unique_ptr<CSshCipher> Clone() const;
-    const std::string& Name() const { return m_strName; }
-    const std::string& DisplayName() const { return m_strDisplay; }
+    std::string Name() const { return m_algorithm.name; }
     EMode Mode() const { return m_mode; }
     bool IsAead() const { return m_mode != MODE_BLOCK; }
     // The block size the padding rounds to (8 for ChaCha20-Poly1305).
@@ -65,14 +64,12 @@ public:
 private:
     void Begin(bool encrypt);
     void BeginAead();
-    std::string m_strName, m_strDisplay;
-    sshcrypto::ECipher m_kind;
+    const sshcore::SCipherAlgorithm& m_algorithm;
     EMode m_mode = MODE_BLOCK;
-    std::size_t m_nAeadKeyBytes = 0;
     std::vector<std::uint8_t> m_key, m_iv;
-    std::unique_ptr<sshcrypto::CBlockCipher> m_pContext;
-    std::unique_ptr<sshcrypto::CAesGcm> m_pGcm;
-    std::unique_ptr<sshcrypto::CChaChaPoly> m_pChaCha;
+    std::unique_ptr<sshcore::CBlockCipher> m_pContext;
+    std::unique_ptr<sshcore::CAesGcm> m_pGcm;
+    std::unique_ptr<sshcore::CChaChaPoly> m_pChaCha;
     bool m_bEncrypting = false;
 };
 
@@ -80,7 +77,7 @@ class CSshMac {
 public:
     // kind empty: "none". etm: the MAC covers the encrypted packet, whose
     // length field is sent in clear.
-    CSshMac(const char* name, std::optional<sshcrypto::EDigest> kind, bool etm = false);
+    CSshMac(const char* name, std::optional<sshcore::EDigest> kind, bool etm = false);
     ~CSshMac();
 
     static const std::vector<std::unique_ptr<CSshMac>>& Table();
@@ -100,7 +97,7 @@ public:
 private:
     void Compute(const std::uint8_t* packet, std::size_t length, std::uint32_t sequence, std::uint8_t* out);
     std::string m_strName;
-    std::optional<sshcrypto::EDigest> m_kind;
+    std::optional<sshcore::EDigest> m_kind;
     bool m_bEtm = false;
-    std::unique_ptr<sshcrypto::CHmac> m_pHmac;
+    std::unique_ptr<sshcore::CHmac> m_pHmac;
 };

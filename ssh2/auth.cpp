@@ -1,10 +1,11 @@
 #include <algorithm>
 
 #include "platform/text.h"
-#include "ssh2/crypto/agent_client.h"
-#include "ssh2/crypto/hostkey_trust.h"
-#include "ssh2/crypto/key_sign.h"
-#include "ssh2/crypto/private_key.h"
+#include "sshcore/auth_policy.h"
+#include "sshcore/agent_client.h"
+#include "sshcore/hostkey_trust.h"
+#include "sshcore/key_sign.h"
+#include "sshcore/private_key.h"
 #include "ssh2/messages.h"
 #include "ssh2/random.h"
 #include "ssh2/ssh2.h"
@@ -74,11 +75,7 @@ struct SAuthKey {
 // The signature algorithm for a key: RSA by what the server takes.
 std::string AlgorithmFor(const SAuthKey& key, const std::string& serverSigAlgs)
 {
-    if (key.type != "ssh-rsa") return key.type;
-    if (key.legacyRsa) return "ssh-rsa";
-    for (const char* name : {"rsa-sha2-512", "rsa-sha2-256"})
-        if (NameListContains(serverSigAlgs, name)) return name;
-    return "ssh-rsa";
+    return sshcore::SignatureAlgorithmFor(key.type, serverSigAlgs, key.legacyRsa);
 }
 
 std::string AllowedText(const std::string& methods)
@@ -125,17 +122,17 @@ void CSSH2::Authenticate()
     // host's session offers the hop's own keys, never the target's.
     const SLoginKeys& settings = m_pOuter != nullptr ? m_pOuter->m_jumpKeys : LoginKeys();
     std::vector<SAuthKey> keys;
-    sshcrypto::CAgentClient agent =
-        settings.useAgent ? sshcrypto::CAgentClient::FromEnvironment() : sshcrypto::CAgentClient(std::string());
+    sshcore::CAgentClient agent =
+        settings.useAgent ? sshcore::CAgentClient::FromEnvironment() : sshcore::CAgentClient(std::string());
     for (const auto& identity : agent.Identities()) keys.push_back({identity.publicBlob, identity.TypeName(), true});
     // Every key file in its order; one that does not load is skipped, and
     // its reason told if no way in is left.
-    std::vector<sshcrypto::CPrivateKey> fileKeys;
+    std::vector<sshcore::CPrivateKey> fileKeys;
     std::string keyFileError;
-    for (const std::string& path : sshcrypto::KeyFileList(settings.identityFile)) {
-        sshcrypto::CPrivateKey fileKey;
-        const auto loaded = sshcrypto::LoadPrivateKeyFile(path, settings.passphrase, fileKey);
-        if (loaded.code != sshcrypto::KF_OK) {
+    for (const std::string& path : sshcore::KeyFileList(settings.identityFile)) {
+        sshcore::CPrivateKey fileKey;
+        const auto loaded = sshcore::LoadPrivateKeyFile(path, settings.passphrase, fileKey);
+        if (loaded.code != sshcore::KF_OK) {
             keyFileError += (keyFileError.empty() ? "" : "; ") + loaded.text;
             continue;
         }
@@ -180,12 +177,9 @@ void CSSH2::Authenticate()
         }
         std::vector<std::uint8_t> signature;
         if (key.fromAgent) {
-            const std::uint32_t flags = algorithm == "rsa-sha2-512"   ? sshcrypto::kAgentRsaSha512
-                                        : algorithm == "rsa-sha2-256" ? sshcrypto::kAgentRsaSha256
-                                                                      : 0;
-            signature = agent.Sign(key.blob, toSign, flags);
+            signature = agent.Sign(key.blob, toSign, sshcore::AgentSignFlags(algorithm));
         } else {
-            signature = sshcrypto::SignSsh(fileKeys.at(key.fileIndex), algorithm, toSign);
+            signature = sshcore::SignSsh(fileKeys.at(key.fileIndex), algorithm, toSign);
         }
         if (signature.empty()) return false;
         CSshPacketBuilder& out = startRequest("publickey");
@@ -285,8 +279,7 @@ void CSSH2::Authenticate()
         // with rsa-sha2 is asked about once more with ssh-rsa.
         if (waiting == WAIT_QUERY && !failure.partialSuccess && nextKey > 0) {
             SAuthKey& refused = keys[nextKey - 1];
-            if (refused.type == "ssh-rsa" && !refused.legacyRsa &&
-                AlgorithmFor(refused, m_strServerSigAlgs) != "ssh-rsa") {
+            if (!refused.legacyRsa && sshcore::RetryAsLegacyRsa(AlgorithmFor(refused, m_strServerSigAlgs))) {
                 refused.legacyRsa = true;
                 --nextKey;
             }
@@ -303,7 +296,7 @@ void CSSH2::Authenticate()
             NameListContains(methods, "password") || NameListContains(methods, "keyboard-interactive");
         if (passwordWithheld && serverTakesPassword) {
             m_transport.SendDisconnect(SSH_DISCONNECT_BY_APPLICATION, "No supported authentication methods available");
-            std::string text = sshcrypto::kPasswordWithheldText;
+            std::string text = sshcore::kPasswordWithheldText;
             if (!keyFileError.empty()) text += "; " + keyFileError;
             Fail(SSH_AUTH_FAILED, SL_NONE, 0, text);
         }

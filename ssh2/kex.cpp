@@ -4,16 +4,17 @@
 
 #include "platform/registry.h"
 #include "platform/text.h"
-#include "ssh2/crypto/ecdh.h"
-#include "ssh2/crypto/hostkey_trust.h"
+#include "sshcore/algorithms.h"
+#include "sshcore/ecdh.h"
+#include "sshcore/hostkey_trust.h"
 #include "ssh2/errors.h"
 #include "ssh2/messages.h"
 #include "ssh2/random.h"
 #include "ssh2/ssh2.h"
 
-using sshcrypto::CBigNum;
-using sshcrypto::CDigest;
-using sshcrypto::CDiffieHellman;
+using sshcore::CBigNum;
+using sshcore::CDigest;
+using sshcore::CDiffieHellman;
 
 namespace {
 
@@ -31,65 +32,19 @@ constexpr int kMaxGroupBits = 8192;
 
 }  // namespace
 
-std::uint32_t GroupExchangeBits(std::size_t cipherKeyBits)
-{
-    const std::size_t nbits = cipherKeyBits > 160 ? 160 : (cipherKeyBits == 0 ? 1 : cipherKeyBits);
-    return 512u << ((nbits - 1) / 64);
-}
-
-std::uint32_t GroupExchangeRequestBits(std::size_t cipherKeyBits)
-{
-    if (cipherKeyBits <= 128) return 3072;
-    if (cipherKeyBits <= 192) return 7680;
-    return 8192;
-}
-
 // ---------------------------------------------------------------- offers
 
-namespace {
-
-// The key-exchange methods in preference order; the strict-exchange marker
-// follows them in the offer but is never chosen.
-enum EKexMethod {
-    KEX_CURVE25519, KEX_CURVE25519_LIBSSH, KEX_ECDH_P256, KEX_GROUP14_SHA256, KEX_GROUP16_SHA512, KEX_GEX_SHA256,
-    KEX_GEX_SHA1, KEX_GROUP1_SHA1, KEX_METHOD_COUNT
-};
-const char* const kKexMethods[KEX_METHOD_COUNT] = {
-    "curve25519-sha256",
-    "curve25519-sha256@libssh.org",
-    "ecdh-sha2-nistp256",
-    "diffie-hellman-group14-sha256",
-    "diffie-hellman-group16-sha512",
-    "diffie-hellman-group-exchange-sha256",
-    "diffie-hellman-group-exchange-sha1",
-    "diffie-hellman-group1-sha1",
-};
-constexpr char kStrictClient[] = "kex-strict-c-v00@openssh.com";
-constexpr char kStrictServer[] = "kex-strict-s-v00@openssh.com";
-constexpr std::uint32_t kGexMinBits = 2048;
-constexpr std::uint32_t kGexMaxBits = 8192;
-
-sshcrypto::EDigest KexHash(int method)
-{
-    switch (method) {
-    case KEX_GEX_SHA1:
-    case KEX_GROUP1_SHA1:
-        return sshcrypto::EDigest::Sha1;
-    case KEX_GROUP16_SHA512:
-        return sshcrypto::EDigest::Sha512;
-    default:
-        return sshcrypto::EDigest::Sha256;
-    }
-}
-
-}  // namespace
+using sshcore::EKexKind;
+using sshcore::KexAlgorithms;
+using sshcore::SKexAlgorithm;
 
 std::vector<std::string> CSSH2::KexOffer()
 {
-    std::vector<std::string> names(kKexMethods, kKexMethods + KEX_METHOD_COUNT);
-    names.push_back(kStrictClient);
+    std::vector<std::string> names;
+    for (const SKexAlgorithm& method : KexAlgorithms()) names.emplace_back(method.name);
+    names.emplace_back(sshcore::kStrictKexClient);
     // Asks the server for its extensions (the signature algorithms it takes).
-    names.push_back("ext-info-c");
+    names.emplace_back(sshcore::kExtInfoClient);
     return names;
 }
 
@@ -109,12 +64,12 @@ std::vector<std::string> CSSH2::MacOffer()
 
 std::vector<std::string> CSSH2::CompressionOffer(bool preferZlib)
 {
-    return {preferZlib ? "zlib" : "none", "zlib@openssh.com", "zlib", "none"};
+    return sshcore::CompressionOffer(preferZlib);
 }
 
 std::string CSSH2::HostKeyValueName(const char* cacheType, std::uint32_t port, const std::string& host)
 {
-    return sshcrypto::HostKeyValueName(cacheType, port, host);
+    return sshcore::HostKeyValueName(cacheType, port, host);
 }
 
 // ---------------------------------------------------------- key exchange
@@ -148,14 +103,14 @@ void CSSH2::SendKexInit(bool first)
     // exchange only.
     const std::vector<std::string> kexOffer = [first] {
         std::vector<std::string> names = KexOffer();
-        if (!first) names.resize(KEX_METHOD_COUNT);
+        if (!first) names.resize(KexAlgorithms().size());
         return names;
     }();
     // The algorithms of the keys already known for the host come first, so
     // that a server that still has its old key presents it. A later exchange
     // asks for the key the first one checked, and no other.
-    m_hostKeyOffer = first ? sshcrypto::OrderHostKeyOffer(CSshHostKey::Names(),
-                                                          sshcrypto::HostKeyOfferHints(m_nPort, m_strHost))
+    m_hostKeyOffer = first ? sshcore::OrderHostKeyOffer(CSshHostKey::Names(),
+                                                          sshcore::HostKeyOfferHints(m_nPort, m_strHost))
                            : std::vector<std::string>{m_agreed[1]};
     const std::vector<std::string> cipherOffer = CipherOffer();
     const std::vector<std::string> macOffer = MacOffer();
@@ -196,7 +151,7 @@ void CSSH2::ExchangeKeys(const std::vector<std::uint8_t>& serverKexInit, bool fi
     // Once agreed, every NEWKEYS of the connection starts the sequence
     // numbers again.
     if (first) {
-        m_bStrictKex = NameListContains(server.lists[KEX_ALGORITHMS], kStrictServer);
+        m_bStrictKex = NameListContains(server.lists[KEX_ALGORITHMS], sshcore::kStrictKexServer);
         if (m_bStrictKex) {
             if (m_transport.InSequence() != 1) throw SSH_UNEXPECTED_PACKET;
             m_transport.SetStrictKex(true);
@@ -204,7 +159,7 @@ void CSSH2::ExchangeKeys(const std::vector<std::uint8_t>& serverKexInit, bool fi
     }
 
     const std::vector<std::string> kexOffer = KexOffer();
-    const std::vector<std::string> kexMethods(kexOffer.begin(), kexOffer.begin() + KEX_METHOD_COUNT);
+    const std::vector<std::string> kexMethods(kexOffer.begin(), kexOffer.begin() + static_cast<std::ptrdiff_t>(KexAlgorithms().size()));
     const std::vector<std::string>& hostKeyOffer = m_hostKeyOffer;
     const std::vector<std::string> cipherOffer = CipherOffer();
     const std::vector<std::string> macOffer = MacOffer();
@@ -218,7 +173,7 @@ void CSSH2::ExchangeKeys(const std::vector<std::uint8_t>& serverKexInit, bool fi
         Fail(SSH_CIPHER_ERROR, SL_NONE, 0,
              "no common key exchange method (the server offers " + OfferShown(server.lists[KEX_ALGORITHMS]) +
                  "): the connection was stopped");
-    const int method = m_nKexIndex;
+    const SKexAlgorithm& method = KexAlgorithms()[static_cast<std::size_t>(m_nKexIndex)];
     const int hostKeyIndex = ChooseFirstCommon(hostKeyOffer, server.lists[KEX_HOST_KEYS]);
     const int csCipher = ChooseFirstCommon(cipherOffer, server.lists[KEX_CIPHERS_CS]);
     const int scCipher = ChooseFirstCommon(cipherOffer, server.lists[KEX_CIPHERS_SC]);
@@ -246,7 +201,7 @@ void CSSH2::ExchangeKeys(const std::vector<std::uint8_t>& serverKexInit, bool fi
     auto scMacObj = scMac >= 0 ? CSshMac::Create(macOffer[static_cast<std::size_t>(scMac)]) : nullptr;
     auto csCompObj = csComp >= 0 ? CSshCompressor::Create(compressOut[static_cast<std::size_t>(csComp)]) : nullptr;
     auto scCompObj = scComp >= 0 ? CSshCompressor::Create(compressIn[static_cast<std::size_t>(scComp)]) : nullptr;
-    m_agreed = {kKexMethods[method], hostKey->Name(), csCipherObj->Name(),
+    m_agreed = {method.name, hostKey->Name(), csCipherObj->Name(),
                 scCipherObj->Name(), csMacObj ? csMacObj->Name() : "none", scMacObj ? scMacObj->Name() : "none",
                 csCompObj ? csCompObj->Name() : "none", scCompObj ? scCompObj->Name() : "none"};
     // An authenticated cipher protects its packets itself: no MAC in that
@@ -260,17 +215,17 @@ void CSSH2::ExchangeKeys(const std::vector<std::uint8_t>& serverKexInit, bool fi
         if (scCompObj) scCompObj->Activate();
     }
 
-    hashInput.hash = KexHash(method);
-    if (method == KEX_CURVE25519 || method == KEX_CURVE25519_LIBSSH || method == KEX_ECDH_P256)
-        EllipticExchange(method == KEX_ECDH_P256, hashInput);
+    hashInput.hash = method.hash;
+    if (method.kind == EKexKind::Ecdh)
+        EllipticExchange(method.curve == sshcore::ECurveKind::P256, hashInput);
     else
-        DiffieHellmanExchange(method, std::max(csCipherObj->KeyBits(), scCipherObj->KeyBits()),
+        DiffieHellmanExchange(m_nKexIndex, std::max(csCipherObj->KeyBits(), scCipherObj->KeyBits()),
                               csCipherObj->KeyBits(), hashInput);
 
     const std::vector<std::uint8_t> h = ExchangeHash(hashInput);
     if (first) m_sessionId = h;
     if (!hostKey->SetKey(hashInput.hostKey)) throw SSH_HOSTKEY_MISMATCH;
-    if (std::string_view(hostKey->KeyType()) == "ssh-rsa" && hostKey->Bits() < sshcrypto::kMinRsaHostKeyBits)
+    if (std::string_view(hostKey->KeyType()) == "ssh-rsa" && hostKey->Bits() < sshcore::kMinRsaHostKeyBits)
         throw SSH_HOSTKEY_TOO_SMALL;
     if (!hostKey->Verify(m_signature, h)) throw SSH_HOSTKEY_SIGNATURE;
     if (first) {
@@ -289,29 +244,29 @@ void CSSH2::ExchangeKeys(const std::vector<std::uint8_t>& serverKexInit, bool fi
     };
     std::vector<std::uint8_t> material = key('C', csCipherObj->KeyBytes());
     csCipherObj->SetKey(material);
-    sshcrypto::Cleanse(material.data(), material.size());
+    sshcore::Cleanse(material.data(), material.size());
     material = key('D', scCipherObj->KeyBytes());
     scCipherObj->SetKey(material);
-    sshcrypto::Cleanse(material.data(), material.size());
+    sshcore::Cleanse(material.data(), material.size());
     if (csCipherObj->IvBytes()) {
         material = key('A', csCipherObj->IvBytes());
         csCipherObj->SetIV(material);
-        sshcrypto::Cleanse(material.data(), material.size());
+        sshcore::Cleanse(material.data(), material.size());
     }
     if (scCipherObj->IvBytes()) {
         material = key('B', scCipherObj->IvBytes());
         scCipherObj->SetIV(material);
-        sshcrypto::Cleanse(material.data(), material.size());
+        sshcore::Cleanse(material.data(), material.size());
     }
     if (csMacObj) {
         material = key('E', csMacObj->KeyLength());
         csMacObj->SetKey(material);
-        sshcrypto::Cleanse(material.data(), material.size());
+        sshcore::Cleanse(material.data(), material.size());
     }
     if (scMacObj) {
         material = key('F', scMacObj->KeyLength());
         scMacObj->SetKey(material);
-        sshcrypto::Cleanse(material.data(), material.size());
+        sshcore::Cleanse(material.data(), material.size());
     }
     hashInput.k = CBigNum();
 
@@ -333,7 +288,7 @@ void CSSH2::ExchangeKeys(const std::vector<std::uint8_t>& serverKexInit, bool fi
 
 void CSSH2::EllipticExchange(bool p256, SExchangeHashInput& hashInput)
 {
-    sshcrypto::CEcdh ecdh(p256 ? sshcrypto::ECurve::P256 : sshcrypto::ECurve::X25519);
+    sshcore::CEcdh ecdh(p256 ? sshcore::ECurve::P256 : sshcore::ECurve::X25519);
     m_transport.Start(SSH_MSG_KEX_ECDH_INIT).PutString(ByteView(ecdh.Public()));
     m_transport.Send();
     if (m_transport.ReadPacket() != SSH_MSG_KEX_ECDH_REPLY) throw SSH_UNEXPECTED_PACKET;
@@ -347,27 +302,30 @@ void CSSH2::EllipticExchange(bool p256, SExchangeHashInput& hashInput)
     hashInput.hostKey.assign(reply.hostKey.begin(), reply.hostKey.end());
     m_signature.assign(reply.signature.begin(), reply.signature.end());
     hashInput.k = CBigNum::FromBytes(secret);
-    sshcrypto::Cleanse(secret.data(), secret.size());
+    sshcore::Cleanse(secret.data(), secret.size());
 }
 
 void CSSH2::DiffieHellmanExchange(int method, std::size_t cipherKeyBits, std::size_t oldCipherKeyBits,
                                   SExchangeHashInput& hashInput)
 {
     CRandomPool& pool = CRandomPool::Instance();
+    const SKexAlgorithm& kex = KexAlgorithms()[static_cast<std::size_t>(method)];
     std::size_t nbits = cipherKeyBits;
-    CDiffieHellman dh = method == KEX_GROUP14_SHA256   ? CDiffieHellman::Group14()
-                        : method == KEX_GROUP16_SHA512 ? CDiffieHellman::Group16()
-                                                       : CDiffieHellman::Group1();
+    CDiffieHellman dh = kex.group == 14   ? CDiffieHellman::Group14()
+                        : kex.group == 16 ? CDiffieHellman::Group16()
+                                          : CDiffieHellman::Group1();
     std::uint8_t initType = SSH_MSG_KEXDH_INIT, replyType = SSH_MSG_KEXDH_REPLY;
-    if (method == KEX_GEX_SHA1 || method == KEX_GROUP1_SHA1) nbits = oldCipherKeyBits > 160 ? 160 : oldCipherKeyBits;
-    if (method == KEX_GEX_SHA1 || method == KEX_GEX_SHA256) {
-        const bool current = method == KEX_GEX_SHA256;
+    // The SHA-1 methods size their numbers by the cipher of the client's
+    // direction, at most 160 bits.
+    if (kex.hash == sshcore::EDigest::Sha1) nbits = oldCipherKeyBits > 160 ? 160 : oldCipherKeyBits;
+    if (sshcore::IsGroupExchange(kex)) {
+        const bool current = kex.kind == EKexKind::GroupExchange;
         hashInput.groupExchange = true;
         hashInput.groupRange = current;
         if (current) {
-            hashInput.minBits = kGexMinBits;
+            hashInput.minBits = sshcore::kGroupExchangeMinBits;
             hashInput.pbits = GroupExchangeRequestBits(cipherKeyBits);
-            hashInput.maxBits = kGexMaxBits;
+            hashInput.maxBits = sshcore::kGroupExchangeMaxBits;
             CSshPacketBuilder& request = m_transport.Start(SSH_MSG_KEX_DH_GEX_REQUEST);
             request.PutUint32(hashInput.minBits);
             request.PutUint32(hashInput.pbits);
@@ -381,7 +339,7 @@ void CSSH2::DiffieHellmanExchange(int method, std::size_t cipherKeyBits, std::si
         SDhGroup group;
         if (!ParseDhGroup(m_transport.Payload(), group)) throw SSH_UNEXPECTED_PACKET;
         const CBigNum one(1);
-        const int minBits = current ? static_cast<int>(kGexMinBits) : kMinGroupBits;
+        const int minBits = current ? static_cast<int>(sshcore::kGroupExchangeMinBits) : kMinGroupBits;
         if (group.p.IsNegative() || group.p.Bits() < minBits || group.p.Bits() > kMaxGroupBits ||
             group.g.Compare(one) <= 0 || group.g.Compare(group.p.Minus(1)) >= 0)
             throw SSH_HOSTKEY_MISMATCH;
@@ -411,28 +369,28 @@ void CSSH2::CheckHostKey()
 {
     const std::string cacheType = m_pHostKey->CacheType();
     const std::string keyString = m_pHostKey->KeyString();
-    const sshcrypto::SHostKeyCheck check = sshcrypto::CheckHostKeyTrust(cacheType, keyString, m_nPort, m_strHost);
+    const sshcore::SHostKeyCheck check = sshcore::CheckHostKeyTrust(cacheType, keyString, m_nPort, m_strHost);
 
     m_hostKeyReport = SHostKeyReport();
     m_hostKeyReport.keyType = m_pHostKey->KeyType();
     m_hostKeyReport.fingerprint = m_pHostKey->Fingerprint();
     m_hostKeyReport.sha256 = m_pHostKey->Sha256Fingerprint();
     m_hostKeyReport.damagedCopy = check.damagedCopy;
-    for (const sshcrypto::SKnownHostKey& known : check.known) {
-        const std::vector<std::uint8_t> blob = sshcrypto::HostKeyBlobFromCache(known.cacheType, known.keyString);
+    for (const sshcore::SKnownHostKey& known : check.known) {
+        const std::vector<std::uint8_t> blob = sshcore::HostKeyBlobFromCache(known.cacheType, known.keyString);
         m_hostKeyReport.knownFingerprints.push_back(
-            known.cacheType + " " + (blob.empty() ? std::string("(unreadable)") : sshcrypto::Sha256Fingerprint(blob)));
+            known.cacheType + " " + (blob.empty() ? std::string("(unreadable)") : sshcore::Sha256Fingerprint(blob)));
     }
 
-    auto store = [&] { sshcrypto::StoreHostKey(cacheType, m_nPort, m_strHost, keyString); };
+    auto store = [&] { sshcore::StoreHostKey(cacheType, m_nPort, m_strHost, keyString); };
     // A yes is recorded with its time (and, for a key that needed one,
     // keeps the password home: see Authenticate).
-    auto accept = [&] { sshcrypto::AcceptHostKey(cacheType, m_nPort, m_strHost, keyString, check.trust); };
+    auto accept = [&] { sshcore::AcceptHostKey(cacheType, m_nPort, m_strHost, keyString, check.trust); };
     switch (check.trust) {
-    case sshcrypto::EHostKeyTrust::Match:
+    case sshcore::EHostKeyTrust::Match:
         m_hostKeyReport.matched = true;
         return;
-    case sshcrypto::EHostKeyTrust::FirstContact:
+    case sshcore::EHostKeyTrust::FirstContact:
         m_hostKeyReport.event = HKE_ABSENT;
         switch (m_nAbsentKeyPolicy) {
         case HKP_KEEP_UNSTORED:
@@ -452,15 +410,15 @@ void CSSH2::CheckHostKey()
         default:
             throw SSH_ABANDONED;
         }
-    case sshcrypto::EHostKeyTrust::Revoked:
+    case sshcore::EHostKeyTrust::Revoked:
         // Listed as revoked by the user: no answer lets it through.
         m_hostKeyReport.event = HKE_CHANGED;
         throw SSH_HOSTKEY_REFUSED;
-    case sshcrypto::EHostKeyTrust::Changed:
-    case sshcrypto::EHostKeyTrust::NewType:
-    case sshcrypto::EHostKeyTrust::Unverifiable:
-        m_hostKeyReport.event = check.trust == sshcrypto::EHostKeyTrust::Changed   ? HKE_CHANGED
-                                : check.trust == sshcrypto::EHostKeyTrust::NewType ? HKE_NEW_TYPE
+    case sshcore::EHostKeyTrust::Changed:
+    case sshcore::EHostKeyTrust::NewType:
+    case sshcore::EHostKeyTrust::Unverifiable:
+        m_hostKeyReport.event = check.trust == sshcore::EHostKeyTrust::Changed   ? HKE_CHANGED
+                                : check.trust == sshcore::EHostKeyTrust::NewType ? HKE_NEW_TYPE
                                                                                    : HKE_UNVERIFIABLE;
         // Nothing but the caller's own yes or the user's goes on.
         if (m_nChangedKeyPolicy == HKP_STORE ||

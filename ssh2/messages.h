@@ -7,7 +7,7 @@
 #include <cstdint>
 #include <string>
 
-#include "ssh2/crypto/bignum.h"
+#include "sshcore/bignum.h"
 #include "ssh2/packet.h"
 
 // Longest name-list, text or host key/signature blob accepted from a server.
@@ -30,14 +30,14 @@ struct SKexInit {
 bool ParseKexInit(ByteView payload, SKexInit& out);
 
 struct SDhGroup {
-    sshcrypto::CBigNum p, g;
+    sshcore::CBigNum p, g;
 };
 bool ParseDhGroup(ByteView payload, SDhGroup& out);
 
 // KEXDH_REPLY and KEX_DH_GEX_REPLY.
 struct SKexDhReply {
     ByteView hostKey;
-    sshcrypto::CBigNum f;
+    sshcore::CBigNum f;
     ByteView signature;
 };
 bool ParseKexDhReply(ByteView payload, SKexDhReply& out);

@@ -25,7 +25,7 @@ void CSshPacketBuilder::PutString(ByteView bytes)
     PutRaw(bytes);
 }
 
-void CSshPacketBuilder::PutMpint(const sshcrypto::CBigNum& value)
+void CSshPacketBuilder::PutMpint(const sshcore::CBigNum& value)
 {
     const std::vector<std::uint8_t> bytes = value.ToMpint();
     PutString(ByteView(bytes));
@@ -50,21 +50,3 @@ void CSshPacketBuilder::EndNameList()
     StoreUint32(m_data.data() + m_nNameListStart, static_cast<std::uint32_t>(m_data.size() - m_nNameListStart - 4));
 }
 
-bool NameListContains(std::string_view list, std::string_view name)
-{
-    std::size_t start = 0;
-    while (start <= list.size()) {
-        std::size_t end = list.find(',', start);
-        if (end == std::string_view::npos) end = list.size();
-        if (list.substr(start, end - start) == name) return true;
-        start = end + 1;
-    }
-    return false;
-}
-
-int ChooseFirstCommon(const std::vector<std::string>& offer, std::string_view serverList)
-{
-    for (std::size_t i = 0; i < offer.size(); ++i)
-        if (NameListContains(serverList, offer[i])) return static_cast<int>(i);
-    return -1;
-}

@@ -8,8 +8,9 @@
 #include <string_view>
 #include <vector>
 
-#include "ssh2/crypto/bignum.h"
-#include "ssh2/crypto/reader.h"
+#include "sshcore/algorithms.h"
+#include "sshcore/bignum.h"
+#include "sshcore/reader.h"
 
 
 // An outgoing packet: five header bytes (length and padding length, filled
@@ -25,7 +26,7 @@ public:
     void PutBool(bool value);
     void PutString(std::string_view text);
     void PutString(ByteView bytes);
-    void PutMpint(const sshcrypto::CBigNum& value);
+    void PutMpint(const sshcore::CBigNum& value);
     void PutRaw(ByteView bytes);
     // A name-list written piece by piece: names joined with ",".
     void StartNameList();
@@ -42,7 +43,6 @@ private:
     std::size_t m_nNameListStart = 0;
 };
 
-// Whether `name` is one element of the comma-separated `list`.
-bool NameListContains(std::string_view list, std::string_view name);
-// The index of the first of `offer` that `serverList` contains, or -1.
-int ChooseFirstCommon(const std::vector<std::string>& offer, std::string_view serverList);
+// Name lists as the foundation reads them.
+using sshcore::ChooseFirstCommon;
+using sshcore::NameListContains;

@@ -10,7 +10,7 @@
 #include "platform/product_settings.h"
 #include "platform/text.h"
 #include "platform/settings.h"
-#include "ssh2/crypto/digest.h"
+#include "sshcore/digest.h"
 #include "ssh2/packet.h"
 
 namespace {
@@ -151,7 +151,6 @@ void AppendNumber(std::string& out, std::size_t value)
 
 void AppendHexDump(std::string& out, const std::uint8_t* data, std::size_t size)
 {
-    static const char kHex[] = "0123456789ABCDEF";
     // Each row: 13 + 16 * 3 + 2 + 16 + 1 characters, written in place.
     constexpr std::size_t kRow = 80;
     const std::size_t start = out.size();
@@ -161,15 +160,15 @@ void AppendHexDump(std::string& out, const std::uint8_t* data, std::size_t size)
     for (std::size_t row = 0; row < size; row += 16) {
         line[n++] = ' ';
         line[n++] = ' ';
-        for (int shift = 28; shift >= 0; shift -= 4) line[n++] = kHex[(row >> shift) & 15];
+        for (int shift = 28; shift >= 0; shift -= 4) line[n++] = HexDigitUpper(static_cast<unsigned>(row >> shift));
         line[n++] = ':';
         line[n++] = ' ';
         line[n++] = ' ';
         const std::size_t count = size - row < 16 ? size - row : 16;
         for (std::size_t i = 0; i < 16; ++i) {
             if (i < count) {
-                line[n++] = kHex[data[row + i] >> 4];
-                line[n++] = kHex[data[row + i] & 15];
+                line[n++] = HexDigitUpper(data[row + i] >> 4u);
+                line[n++] = HexDigitUpper(data[row + i]);
             } else {
                 line[n++] = ' ';
                 line[n++] = ' ';
@@ -197,11 +196,10 @@ void CSshPacketLog::FormatTo(std::string& out, bool incoming, const std::uint8_t
     if (length < 6 || level == PACKETLOG_OFF) return;
     const unsigned type = packet[5];
     out += incoming ? "\nIncoming packet: Type: " : "\nOutgoing packet: Type: ";
-    static const char kHex[] = "0123456789abcdef";
     AppendNumber(out, type);
     out += " / 0x";
-    if (type >= 16) out += kHex[type >> 4];
-    out += kHex[type & 15];
+    if (type >= 16) out += HexDigitLower(type >> 4);
+    out += HexDigitLower(type);
     out += " (";
     out += TypeName(type);
     out += ")";
@@ -226,7 +224,7 @@ void CSshPacketLog::FormatTo(std::string& out, bool incoming, const std::uint8_t
         data = masked.data();
     }
     AppendHexDump(out, data + 6, length - 6);
-    if (!masked.empty()) sshcrypto::Cleanse(masked.data(), masked.size());
+    if (!masked.empty()) sshcore::Cleanse(masked.data(), masked.size());
 }
 
 void CSshPacketLog::Log(bool incoming, const std::uint8_t* packet, std::size_t length)

@@ -1,4 +1,4 @@
 // The random pool lives with the other primitives.
 #pragma once
 
-#include "ssh2/crypto/random.h"
+#include "sshcore/random.h"

@@ -10,7 +10,7 @@
 #include <string_view>
 #include <vector>
 
-#include "ssh2/crypto/digest.h"
+#include "sshcore/digest.h"
 #include "ssh2/errors.h"
 #include "ssh2/kex.h"
 #include "ssh2/packetlog.h"

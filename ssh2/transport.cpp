@@ -6,8 +6,20 @@
 #include "ssh2/errors.h"
 #include "ssh2/packetlog.h"
 #include "ssh2/random.h"
+#include "sshcore/errors.h"
 
 namespace {
+
+// Runs a step of the foundation, raising its failure as the client's code.
+template <typename F>
+bool CoreStep(F step)
+{
+    try {
+        return step();
+    } catch (const sshcore::CCoreError& error) {
+        throw error.Kind() == sshcore::ECoreError::Corrupt ? SSH_RECEIVE_ERROR : SSH_INTERNAL_ERROR;
+    }
+}
 
 bool HandedToCaller(std::uint8_t type)
 {
@@ -93,7 +105,7 @@ void CSshTransport::Reset()
     m_nInType = 0;
     m_bStrictKex = false;
     m_deferred.clear();
-    for (auto& payload : m_heldBack) sshcrypto::Cleanse(payload.data(), payload.size());
+    for (auto& payload : m_heldBack) sshcore::Cleanse(payload.data(), payload.size());
     m_heldBack.clear();
     m_bKexSent = false;
     m_bExchanging = false;
@@ -141,7 +153,7 @@ bool CSshTransport::HoldBack()
     const ByteView payload = m_out.Payload();
     m_heldBack.emplace_back(payload.begin(), payload.end());
     // The payload may hold a secret (a password, a command's input).
-    sshcrypto::Cleanse(m_out.Data().data(), m_out.Data().size());
+    sshcore::Cleanse(m_out.Data().data(), m_out.Data().size());
     if (start) m_pExchanger->StartKeyExchange();
     return true;
 }
@@ -155,7 +167,7 @@ void CSshTransport::SendHeldBack()
         std::vector<std::uint8_t>& payload = m_heldBack.front();
         m_out.Start(payload[0]);
         m_out.PutRaw(ByteView(payload).subspan(1));
-        sshcrypto::Cleanse(payload.data(), payload.size());
+        sshcore::Cleanse(payload.data(), payload.size());
         m_heldBack.pop_front();
         Finish(m_wire);
     }
@@ -241,7 +253,7 @@ void CSshTransport::Finish(std::vector<std::uint8_t>& target)
 {
     std::vector<std::uint8_t>& data = m_out.Data();
     if (m_pLog) m_pLog->Log(false, data.data(), data.size());
-    if (m_pCsCompressor && m_pCsCompressor->Compress(m_out.Payload(), m_scratch)) {
+    if (m_pCsCompressor && CoreStep([&] { return m_pCsCompressor->Compress(m_out.Payload(), m_scratch); })) {
         data.resize(CSshPacketBuilder::kHeader);
         data.insert(data.end(), m_scratch.begin(), m_scratch.end());
     }
@@ -291,7 +303,7 @@ void CSshTransport::Defer()
 void CSshTransport::FlushDeferred()
 {
     m_stream.SendAll(m_deferred.data(), m_deferred.size());
-    sshcrypto::Cleanse(m_deferred.data(), m_deferred.size());
+    sshcore::Cleanse(m_deferred.data(), m_deferred.size());
     m_deferred.clear();
 }
 
@@ -299,7 +311,7 @@ namespace {
 void WipeVector(std::vector<std::uint8_t>& v)
 {
     v.resize(v.capacity());
-    sshcrypto::Cleanse(v.data(), v.size());
+    sshcore::Cleanse(v.data(), v.size());
     v.clear();
 }
 }  // namespace
@@ -314,7 +326,7 @@ void CSshTransport::WipeOutgoing()
 
 CSshTransport::~CSshTransport()
 {
-    for (auto& payload : m_heldBack) sshcrypto::Cleanse(payload.data(), payload.size());
+    for (auto& payload : m_heldBack) sshcore::Cleanse(payload.data(), payload.size());
 }
 
 void CSshTransport::SendDisconnect(std::uint32_t reason, std::string_view description)
@@ -412,7 +424,9 @@ void CSshTransport::FinishPayload(std::uint32_t length, std::uint32_t padding)
     m_nBytesIn += std::size_t{length} + 4;
     const std::size_t payload = length - padding - 1;
     m_nInLength = payload + 5;
-    if (m_pScCompressor && m_pScCompressor->Decompress(ByteView(m_in).subspan(5, payload), m_scratch)) {
+    if (m_pScCompressor && CoreStep([&] {
+            return m_pScCompressor->Decompress(ByteView(m_in).subspan(5, payload), m_scratch);
+        })) {
         if (m_scratch.empty()) throw SSH_RECEIVE_ERROR;
         m_in.resize(5);
         m_in.insert(m_in.end(), m_scratch.begin(), m_scratch.end());

@@ -3,8 +3,6 @@
 //   fdx-engine-register --package FILE --version VERSION --key SIGNING_KEY
 //                       [--architectures "x86_64 aarch64"]
 //   fdx-engine-register --installed      (exit 0 when a package is described)
-#include <openssl/evp.h>
-#include <openssl/pem.h>
 
 #include <cstdio>
 #include <cstring>
@@ -15,37 +13,15 @@
 #include "platform/registry.h"
 #include "platform/text.h"
 #include "scan/engine_deployment.h"
+#include "sshcore/product_crypto.h"
 
 namespace {
 
-struct KeyFree {
-    void operator()(EVP_PKEY* key) const { EVP_PKEY_free(key); }
-};
-struct ContextFree {
-    void operator()(EVP_MD_CTX* context) const { EVP_MD_CTX_free(context); }
-};
-struct FileClose {
-    void operator()(std::FILE* file) const { std::fclose(file); }
-};
-
 bool Sign(const std::string& keyPath, const std::string& message, std::string& signatureHex)
 {
-    std::unique_ptr<std::FILE, FileClose> file(std::fopen(keyPath.c_str(), "rb"));
-    if (!file) return false;
-    std::unique_ptr<EVP_PKEY, KeyFree> key(PEM_read_PrivateKey(file.get(), nullptr, nullptr, nullptr));
-    std::unique_ptr<EVP_MD_CTX, ContextFree> context(EVP_MD_CTX_new());
-    unsigned char signature[64];
-    std::size_t length = sizeof signature;
-    if (!key || !context || EVP_DigestSignInit(context.get(), nullptr, nullptr, nullptr, key.get()) != 1 ||
-        EVP_DigestSign(context.get(), signature, &length, reinterpret_cast<const unsigned char*>(message.data()),
-                       message.size()) != 1)
-        return false;
-    static const char kHex[] = "0123456789abcdef";
-    signatureHex.clear();
-    for (std::size_t i = 0; i < length; ++i) {
-        signatureHex += kHex[signature[i] >> 4];
-        signatureHex += kHex[signature[i] & 15];
-    }
+    std::vector<std::uint8_t> signature;
+    if (!sshcore::SignWithPemKeyFile(keyPath, message, signature)) return false;
+    signatureHex = HexLower(signature.data(), signature.size());
     return true;
 }
 

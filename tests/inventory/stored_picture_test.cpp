@@ -17,7 +17,7 @@
 #include "platform/text.h"
 #include "scan/scan_error.h"
 #include "inventory/scan_host.h"
-#include "ssh2/crypto/zlib_stream.h"
+#include "sshcore/zlib_stream.h"
 #include "tests/inventory/inventory_bytes.h"
 #include "tests/support/lshw_fleet.h"
 #include "tests/support/scripted_ui.h"
@@ -31,7 +31,7 @@ std::string Packed(std::uint32_t length, const std::string& text)
 {
     std::vector<std::uint8_t> out;
     for (int i = 0; i < 4; ++i) out.push_back(static_cast<std::uint8_t>(length >> (8 * i)));
-    sshcrypto::DeflateWhole({reinterpret_cast<const std::uint8_t*>(text.data()), text.size()}, out);
+    sshcore::DeflateWhole({reinterpret_cast<const std::uint8_t*>(text.data()), text.size()}, out);
     return std::string(out.begin(), out.end());
 }
 

@@ -9,7 +9,7 @@
 #include "scp/scp.h"
 #include "scp/scp_crypto.h"
 #include "scp/scp_store.h"
-#include "ssh2/crypto/random.h"
+#include "sshcore/random.h"
 #include "tests/scp/scp_bytes.h"
 #include "tests/support/temp_dir.h"
 

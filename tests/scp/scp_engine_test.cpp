@@ -11,6 +11,7 @@
 #include <string_view>
 #include <vector>
 
+#include "sshcore/algorithms.h"
 #include "scp/scp_crypto.h"
 #include "scp/scp_mem.h"
 #include "scp/scp_negotiate.h"
@@ -186,12 +187,10 @@ TEST_F(DetachedSession, EveryKeyExchangeAndHostKeyWeOfferIsOneWeCarryOut)
 {
     const auto lists = OfferedLists();
     ASSERT_EQ(lists.size(), 10u);
-    const auto kex = scp_split_name_list(lists[0]);
-    // A current and an old method, the current first; the two markers come
-    // after every method.
-    EXPECT_LT(Position(kex, "curve25519-sha256"), Position(kex, "diffie-hellman-group14-sha256"));
-    EXPECT_LT(Position(kex, "diffie-hellman-group14-sha256"), Position(kex, "diffie-hellman-group1-sha1"));
-    ASSERT_GE(kex.size(), 3u);
+    const auto kex = sshcore::SplitNameList(lists[0]);
+    // The registry's methods (its order is tested with it); the two markers
+    // come after every method.
+    ASSERT_EQ(kex.size(), sshcore::KexAlgorithms().size() + 2);
     EXPECT_EQ(kex[kex.size() - 2], "ext-info-c");
     EXPECT_EQ(kex.back(), "kex-strict-c-v00@openssh.com");
     for (std::size_t i = 0; i + 2 < kex.size(); ++i) {
@@ -200,9 +199,7 @@ TEST_F(DetachedSession, EveryKeyExchangeAndHostKeyWeOfferIsOneWeCarryOut)
     }
     EXPECT_NE(AgreeWith({.kex = "ext-info-c"}), 0) << "a marker is no method";
 
-    const auto hostKeys = scp_split_name_list(lists[1]);
-    EXPECT_LT(Position(hostKeys, "ssh-ed25519"), Position(hostKeys, "ssh-rsa"));
-    EXPECT_LT(Position(hostKeys, "rsa-sha2-256"), Position(hostKeys, "ssh-rsa"));
+    const auto hostKeys = sshcore::SplitNameList(lists[1]);
     for (const std::string& name : hostKeys) {
         EXPECT_NE(scp_hostkey_alg_type(name.c_str()), SCP_KEY_UNKNOWN) << name;
         EXPECT_EQ(AgreeWith({.hostKeys = name}), 0) << name;
@@ -216,7 +213,7 @@ TEST_F(DetachedSession, EveryCipherAndMacWeOfferRunsAndNoBlockCipherGoesWithoutA
     ASSERT_EQ(lists.size(), 10u);
     EXPECT_EQ(lists[2], lists[3]);
     EXPECT_EQ(lists[4], lists[5]);
-    const auto ciphers = scp_split_name_list(lists[2]);
+    const auto ciphers = sshcore::SplitNameList(lists[2]);
     EXPECT_EQ(Position(ciphers, "des-cbc"), ciphers.size()) << "single DES is off by default";
     // Authenticated ciphers before counter mode, counter mode before CBC.
     int lastMode = SCP_MODE_GCM;
@@ -232,11 +229,9 @@ TEST_F(DetachedSession, EveryCipherAndMacWeOfferRunsAndNoBlockCipherGoesWithoutA
         scp_cipher_end(&cipher);
     }
 
-    const auto macs = scp_split_name_list(lists[4]);
+    const auto macs = sshcore::SplitNameList(lists[4]);
     ASSERT_FALSE(macs.empty());
     EXPECT_EQ(macs.back(), "none");
-    EXPECT_LT(Position(macs, "hmac-sha2-256-etm@openssh.com"), Position(macs, "hmac-sha2-256"));
-    EXPECT_LT(Position(macs, "hmac-sha2-256"), Position(macs, "hmac-sha1"));
     for (std::size_t i = 0; i + 1 < macs.size(); ++i) {
         EXPECT_EQ(AgreeWith({.ciphers = "aes128-ctr", .macs = macs[i]}), 0) << macs[i];
         EXPECT_STREQ(scp_session_chosen(m_session, CH_MAC_OUT), macs[i].c_str());
@@ -252,20 +247,20 @@ TEST_F(DetachedSession, OfferFollowsTheCompressionSettingAndTheGroupExchangeQuir
         m_cfg.compression = compression;
         const auto lists = OfferedLists();
         ASSERT_EQ(lists.size(), 10u);
-        const auto comp = scp_split_name_list(lists[6]);
+        const auto comp = sshcore::SplitNameList(lists[6]);
         ASSERT_FALSE(comp.empty());
         EXPECT_EQ(comp[0], compression ? "zlib" : "none");
         EXPECT_LT(Position(comp, "none"), comp.size()) << "no compression is always possible";
         EXPECT_EQ(lists[8], "") << "no languages";
     }
-    const auto usual = scp_split_name_list(OfferedLists()[0]);
+    const auto usual = sshcore::SplitNameList(OfferedLists()[0]);
     m_cfg.quirks[SCP_QUIRK_NO_GEX] = SCP_QUIRK_ON;
     // The offer without the group exchanges, the rest in the same order.
     std::vector<std::string> withoutGex;
     std::copy_if(usual.begin(), usual.end(), std::back_inserter(withoutGex),
                  [](const std::string& name) { return name.find("group-exchange") == std::string::npos; });
     EXPECT_LT(withoutGex.size(), usual.size());
-    EXPECT_EQ(scp_split_name_list(OfferedLists()[0]), withoutGex);
+    EXPECT_EQ(sshcore::SplitNameList(OfferedLists()[0]), withoutGex);
     EXPECT_NE(AgreeWith({.kex = "diffie-hellman-group-exchange-sha256"}), 0);
 }
 
@@ -359,7 +354,7 @@ TEST(ScpCipherNegotiation, PreferenceOrderAndWarnMarker)
     for (bool allowDes : {false, true}) {
         ScpBuf offer{};
         ASSERT_EQ(scp_cipher_offer(defaults, allowDes, &offer), 0);
-        const auto names = scp_split_name_list(std::string_view(reinterpret_cast<char*>(offer.data), offer.len));
+        const auto names = sshcore::SplitNameList(std::string_view(reinterpret_cast<char*>(offer.data), offer.len));
         scp_buf_free(&offer);
         std::size_t expected = 0;
         for (std::size_t i = 0; i < count; ++i) {

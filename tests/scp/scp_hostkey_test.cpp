@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "platform/registry.h"
+#include "sshcore/algorithms.h"
 #include "scp/scp.h"
 #include "scp/scp_crypto.h"
 #include "scp/scp_mem.h"
@@ -16,7 +17,7 @@
 #include "scp/scp_packet.h"
 #include "scp/scp_ssh.h"
 #include "scp/scp_store.h"
-#include "ssh2/crypto/hostkey_trust.h"
+#include "sshcore/hostkey_trust.h"
 #include "tests/scp/scp_bytes.h"
 #include "tests/support/temp_dir.h"
 
@@ -114,13 +115,13 @@ protected:
 TEST_F(ScpHostKeyTrust, TheStoredTypesAreOfferedFirst)
 {
     ASSERT_EQ(Run({}), 0);
-    const std::vector<std::string> usual = scp_split_name_list(OfferedHostKeys());
+    const std::vector<std::string> usual = sshcore::SplitNameList(OfferedHostKeys());
     scp_ssh_backend.release(m_session);
     m_session = nullptr;
     scp_buf_free(&m_capture);
 
-    ASSERT_TRUE(sshcrypto::StoreHostKey("dss", 2022, "127.0.0.1", "0x1,0x2,0x3,0x4"));
-    ASSERT_TRUE(sshcrypto::StoreHostKey("rsa2", 2022, "127.0.0.1", "0x3,0x5"));
+    ASSERT_TRUE(sshcore::StoreHostKey("dss", 2022, "127.0.0.1", "0x1,0x2,0x3,0x4"));
+    ASSERT_TRUE(sshcore::StoreHostKey("rsa2", 2022, "127.0.0.1", "0x3,0x5"));
     ASSERT_EQ(Run({}), 0);
     // The algorithms of the stored types move ahead; both parts keep their order.
     std::vector<std::string> expected = usual;
@@ -129,7 +130,7 @@ TEST_F(ScpHostKeyTrust, TheStoredTypesAreOfferedFirst)
         return type == SCP_KEY_RSA || type == SCP_KEY_DSS;
     });
     ASSERT_NE(expected, usual) << "the usual offer already starts with the stored types";
-    EXPECT_EQ(scp_split_name_list(OfferedHostKeys()), expected);
+    EXPECT_EQ(sshcore::SplitNameList(OfferedHostKeys()), expected);
 }
 
 TEST_F(ScpHostKeyTrust, AShortRsaKeyAndABadSignatureHaveTheirOwnCodes)
@@ -140,7 +141,7 @@ TEST_F(ScpHostKeyTrust, AShortRsaKeyAndABadSignatureHaveTheirOwnCodes)
     scp_buf_free(&m_capture);
     EXPECT_EQ(Run(Plain(KexReply(RsaBlob(128)))), SCP_E_HOSTKEY_SIGNATURE);  // 1024 bits, not signed
     // Nothing was stored for a key that did not prove itself.
-    EXPECT_TRUE(sshcrypto::ReadKnownHostKeys(2022, "127.0.0.1").empty());
+    EXPECT_TRUE(sshcore::ReadKnownHostKeys(2022, "127.0.0.1").empty());
 
     ScpHostKey key{};
     const Bytes small = RsaBlob(127);  // 1016 bits

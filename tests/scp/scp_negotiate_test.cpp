@@ -3,6 +3,7 @@
 
 #include <string>
 
+#include "sshcore/algorithms.h"
 #include "scp/scp_negotiate.h"
 
 namespace {
@@ -12,12 +13,12 @@ ScpOffer Offer(const std::string& kex, const std::string& hostKeys, const std::s
                const std::string& macs, const std::string& compression = "none,zlib")
 {
     ScpOffer offer;
-    offer.lists[SCP_OFFER_KEX] = scp_split_name_list(kex);
-    offer.lists[SCP_OFFER_HOSTKEY] = scp_split_name_list(hostKeys);
+    offer.lists[SCP_OFFER_KEX] = sshcore::SplitNameList(kex);
+    offer.lists[SCP_OFFER_HOSTKEY] = sshcore::SplitNameList(hostKeys);
     for (int dir = 0; dir < 2; ++dir) {
-        offer.lists[SCP_OFFER_CIPHER_OUT + dir] = scp_split_name_list(ciphers);
-        offer.lists[SCP_OFFER_MAC_OUT + dir] = scp_split_name_list(macs);
-        offer.lists[SCP_OFFER_COMP_OUT + dir] = scp_split_name_list(compression);
+        offer.lists[SCP_OFFER_CIPHER_OUT + dir] = sshcore::SplitNameList(ciphers);
+        offer.lists[SCP_OFFER_MAC_OUT + dir] = sshcore::SplitNameList(macs);
+        offer.lists[SCP_OFFER_COMP_OUT + dir] = sshcore::SplitNameList(compression);
     }
     return offer;
 }
@@ -124,9 +125,9 @@ TEST(ScpNegotiation, HostileListsAreCutAndCleanedInTheFailure)
 
 TEST(ScpNegotiation, NameListsSplitOnCommasWithoutEmptyNames)
 {
-    EXPECT_EQ(scp_split_name_list(""), std::vector<std::string>{});
-    EXPECT_EQ(scp_split_name_list("a,,b,"), (std::vector<std::string>{"a", "b"}));
-    EXPECT_EQ(scp_split_name_list(std::string_view("a\0b,c", 5)), (std::vector<std::string>{std::string("a\0b", 3), "c"}));
+    EXPECT_EQ(sshcore::SplitNameList(""), std::vector<std::string>{});
+    EXPECT_EQ(sshcore::SplitNameList("a,,b,"), (std::vector<std::string>{"a", "b"}));
+    EXPECT_EQ(sshcore::SplitNameList(std::string_view("a\0b,c", 5)), (std::vector<std::string>{std::string("a\0b", 3), "c"}));
 }
 
 }  // namespace

@@ -16,7 +16,7 @@
 #include "scp/scp_sftp.h"
 #include "scp/scp_ssh.h"
 #include "scp/scp_store.h"
-#include "ssh2/crypto/hostkey_trust.h"
+#include "sshcore/hostkey_trust.h"
 #include "tests/support/temp_dir.h"
 
 namespace {
@@ -105,7 +105,7 @@ TEST(ScpHostKeyStore, ValueNamesAreTheSharedCacheNames)
     char name[128];
     for (const char* host : {"h", ".host name", "a.b\\c*d?e%f\x01g\x7f", "fe80::1%eth0"}) {
         ASSERT_TRUE(scp_hostkey_value_name("rsa2", 2222, host, name, sizeof name));
-        EXPECT_EQ(std::string(name), sshcrypto::HostKeyValueName("rsa2", 2222, host));
+        EXPECT_EQ(std::string(name), sshcore::HostKeyValueName("rsa2", 2222, host));
     }
 }
 

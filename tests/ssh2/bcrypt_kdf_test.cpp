@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "ssh2/crypto/bcrypt_kdf.h"
+#include "sshcore/bcrypt_kdf.h"
 #include "tests/support/temp_dir.h"
 
 namespace {
@@ -32,7 +32,7 @@ Bytes FromHex(const std::string &hex)
 Bytes Derive(const Bytes &pass, const Bytes &salt, std::uint32_t rounds, std::size_t size)
 {
     Bytes out(size, 0xAA);
-    EXPECT_TRUE(sshcrypto::BcryptKdf(pass, salt, rounds, out));
+    EXPECT_TRUE(sshcore::BcryptKdf(pass, salt, rounds, out));
     return out;
 }
 
@@ -64,16 +64,16 @@ TEST(BcryptKdf, ArgumentsOutOfRangeAreRefusedAndLeaveNoOutput)
     const Bytes pass = FromText("p");
     const Bytes salt = FromText("s");
     Bytes out(32, 0xAA);
-    EXPECT_FALSE(sshcrypto::BcryptKdf({}, salt, 4, out));
+    EXPECT_FALSE(sshcore::BcryptKdf({}, salt, 4, out));
     EXPECT_EQ(out, Bytes(32, 0));
-    EXPECT_FALSE(sshcrypto::BcryptKdf(pass, {}, 4, out));
-    EXPECT_FALSE(sshcrypto::BcryptKdf(pass, salt, 0, out));
+    EXPECT_FALSE(sshcore::BcryptKdf(pass, {}, 4, out));
+    EXPECT_FALSE(sshcore::BcryptKdf(pass, salt, 0, out));
     out.assign(32, 0xAA);
-    EXPECT_FALSE(sshcrypto::BcryptKdf(pass, salt, sshcrypto::kBcryptMaxRounds + 1, out));
+    EXPECT_FALSE(sshcore::BcryptKdf(pass, salt, sshcore::kBcryptMaxRounds + 1, out));
     EXPECT_EQ(out, Bytes(32, 0));
-    Bytes big(sshcrypto::kBcryptMaxOutput + 1);
-    EXPECT_FALSE(sshcrypto::BcryptKdf(pass, salt, 1, big));
-    EXPECT_FALSE(sshcrypto::BcryptKdf(pass, salt, 1, std::span<std::uint8_t>()));
+    Bytes big(sshcore::kBcryptMaxOutput + 1);
+    EXPECT_FALSE(sshcore::BcryptKdf(pass, salt, 1, big));
+    EXPECT_FALSE(sshcore::BcryptKdf(pass, salt, 1, std::span<std::uint8_t>()));
 }
 
 // Reads a big-endian length-prefixed string at `at` of `blob`.

@@ -16,16 +16,17 @@
 
 #include "platform/registry.h"
 #include "ssh2/algorithms.h"
-#include "ssh2/crypto/digest.h"
-#include "ssh2/crypto/ecdh.h"
-#include "ssh2/crypto/pubkey.h"
+#include "sshcore/algorithms.h"
+#include "sshcore/digest.h"
+#include "sshcore/ecdh.h"
+#include "sshcore/pubkey.h"
 #include "ssh2/kex.h"
 #include "ssh2/random.h"
 #include "ssh2/ssh2.h"
 #include "tests/ssh2/test_util.h"
 #include "tests/support/temp_dir.h"
 
-using sshcrypto::CBigNum;
+using sshcore::CBigNum;
 
 namespace {
 
@@ -88,7 +89,7 @@ TEST(KexTest, CurrentExchangeHashesAndLongerKeysMatchVectors)
     const SExchangeHashInput in = HashInput(std::string_view("\0\0\0\x0bssh-ed25519", 15));
 
     SExchangeHashInput ecdh = in;
-    ecdh.hash = sshcrypto::EDigest::Sha256;
+    ecdh.hash = sshcore::EDigest::Sha256;
     ecdh.ecdh = true;
     ecdh.clientPublic = Pattern(32, 1);
     ecdh.serverPublic = Pattern(32, 2);
@@ -97,7 +98,7 @@ TEST(KexTest, CurrentExchangeHashesAndLongerKeysMatchVectors)
     EXPECT_EQ(Hex(hEcdh), "f72aa3bf3c53cfe4affc4e5c3d270abca1784a6955fcb4c0f4f00844ca8a416d");
 
     SExchangeHashInput gex = WithDhValues(in);
-    gex.hash = sshcrypto::EDigest::Sha256;
+    gex.hash = sshcore::EDigest::Sha256;
     gex.groupExchange = gex.groupRange = true;
     gex.minBits = 2048;
     gex.pbits = 3072;
@@ -108,23 +109,23 @@ TEST(KexTest, CurrentExchangeHashesAndLongerKeysMatchVectors)
     EXPECT_EQ(Hex(hGex), "5ae2b5e5076f34a88ddb4b008cbe4c9f196736c334e7f5501d5c98d8cca625f9");
 
     SExchangeHashInput dh = WithDhValues(in);
-    dh.hash = sshcrypto::EDigest::Sha512;
+    dh.hash = sshcore::EDigest::Sha512;
     const auto h512 = ExchangeHash(dh);
     EXPECT_EQ(Hex(h512),
               "04fdad4788be4bca3c67e29afce59d7129c14c1e23070b4e8aa2efc5ad24c229eb59a3f747025d2d0087496c0c79ff5347abd3b92"
               "f9dc3109cb47a00520b935e");
 
     // Two and three rounds of the hash: more than one output is needed.
-    EXPECT_EQ(Hex(DeriveKey(sshcrypto::EDigest::Sha256, ecdh.k, hEcdh, 'C', hGex, 64)),
+    EXPECT_EQ(Hex(DeriveKey(sshcore::EDigest::Sha256, ecdh.k, hEcdh, 'C', hGex, 64)),
               "df2762cb5162578ed4089ae4e96d5c5e527b6b8b74e7fc52f57d4d9aee1560a8868f3ec13d24ef9e2ec5397898c5222ba0c941c0"
               "e9a5f23250124bcd75a56beb");
-    EXPECT_EQ(Hex(DeriveKey(sshcrypto::EDigest::Sha512, dh.k, h512, 'E', h512, 130)),
+    EXPECT_EQ(Hex(DeriveKey(sshcore::EDigest::Sha512, dh.k, h512, 'E', h512, 130)),
               "cfe9b062ca349bf758c34788f451bbf53c3a62de15762eec42b3dbd3ea3795ee5f496afdf214734014f0c2e21beacf0b79e927c9"
               "0bf3f0f8790de58e30c4064e0b2d8e3b67ce60ac31821b5197c60d2aa4773e9cdcf98d558038f8698a854ed41f72011fe12737f3"
               "5edb0c98d80b10ec16e6f00f098e76c3b9256e16b1b7af661ca8");
     // The old form is the SHA-1 one cut at 40 bytes.
     EXPECT_EQ(DeriveKey(gex.k, hGex, 'A', hEcdh),
-              DeriveKey(sshcrypto::EDigest::Sha1, gex.k, hGex, 'A', hEcdh, 40));
+              DeriveKey(sshcore::EDigest::Sha1, gex.k, hGex, 'A', hEcdh, 40));
 }
 
 TEST(KexTest, KeysFromAnEncodedSecretMatchAndAnOldServerCanLeaveItOut)
@@ -135,11 +136,11 @@ TEST(KexTest, KeysFromAnEncodedSecretMatchAndAnOldServerCanLeaveItOut)
     const std::vector<std::uint8_t> content = k.ToMpint();
     StoreUint32(encoded.data(), static_cast<std::uint32_t>(content.size()));
     encoded.insert(encoded.end(), content.begin(), content.end());
-    EXPECT_EQ(DeriveKeyFromEncoded(sshcrypto::EDigest::Sha256, encoded, h, 'C', sid, 64),
-              DeriveKey(sshcrypto::EDigest::Sha256, k, h, 'C', sid, 64));
+    EXPECT_EQ(DeriveKeyFromEncoded(sshcore::EDigest::Sha256, encoded, h, 'C', sid, 64),
+              DeriveKey(sshcore::EDigest::Sha256, k, h, 'C', sid, 64));
 
     // Without K: K1 = HASH(H || letter || session id), K2 = HASH(H || K1).
-    sshcrypto::CDigest hash(sshcrypto::EDigest::Sha256);
+    sshcore::CDigest hash(sshcore::EDigest::Sha256);
     hash.Update(h);
     hash.Update("A", 1);
     hash.Update(sid);
@@ -148,7 +149,7 @@ TEST(KexTest, KeysFromAnEncodedSecretMatchAndAnOldServerCanLeaveItOut)
     hash.Update(expected);
     const std::vector<std::uint8_t> k2 = hash.Final();
     expected.insert(expected.end(), k2.begin(), k2.begin() + 8);
-    EXPECT_EQ(DeriveKeyFromEncoded(sshcrypto::EDigest::Sha256, {}, h, 'A', sid, 40), expected);
+    EXPECT_EQ(DeriveKeyFromEncoded(sshcore::EDigest::Sha256, {}, h, 'A', sid, 40), expected);
 }
 
 TEST(KexTest, CurrentGroupRequestFollowsTheCipherKey)
@@ -157,18 +158,18 @@ TEST(KexTest, CurrentGroupRequestFollowsTheCipherKey)
     EXPECT_EQ(GroupExchangeRequestBits(168), 7680u);
     EXPECT_EQ(GroupExchangeRequestBits(192), 7680u);
     EXPECT_EQ(GroupExchangeRequestBits(256), 8192u);
-    EXPECT_EQ(sshcrypto::CDiffieHellman::Group14().P().Bits(), 2048);
-    EXPECT_EQ(sshcrypto::CDiffieHellman::Group16().P().Bits(), 4096);
+    EXPECT_EQ(sshcore::CDiffieHellman::Group14().P().Bits(), 2048);
+    EXPECT_EQ(sshcore::CDiffieHellman::Group16().P().Bits(), 4096);
     // Both RFC 3526 primes end in 64 one bits, as group 1's does.
-    EXPECT_EQ(sshcrypto::CDiffieHellman::Group14().P().ToHex().substr(496), std::string(16, 'f'));
+    EXPECT_EQ(sshcore::CDiffieHellman::Group14().P().ToHex().substr(496), std::string(16, 'f'));
 }
 
 // RFC 7748, section 6.1.
 TEST(EcdhTest, X25519MatchesTheRfcVectorAndRefusesBadValues)
 {
-    auto alice = sshcrypto::CEcdh::FromX25519Private(
+    auto alice = sshcore::CEcdh::FromX25519Private(
         FromHex("77076d0a7318a57d3c16c17251b26645df4c2f87ebc0992ab177fba51db92c2a"));
-    auto bob = sshcrypto::CEcdh::FromX25519Private(
+    auto bob = sshcore::CEcdh::FromX25519Private(
         FromHex("5dab087e624a8a4b79e17f8b83800ee66f3bb1292618b6fd1c2f8b27ff88e0eb"));
     EXPECT_EQ(Hex(alice.Public()), "8520f0098930a754748b7ddcb43ef75a0dbf3a0d26381af4eba4a98eaa9b4e6a");
     EXPECT_EQ(Hex(bob.Public()), "de9edb7d7b7dc1b4d35b61c2ece435373f8343c85b78674dadfc7e146f882b4f");
@@ -178,7 +179,7 @@ TEST(EcdhTest, X25519MatchesTheRfcVectorAndRefusesBadValues)
     EXPECT_EQ(Hex(a), "4a5d9d5ba4ce2de1728e3bf480350f25e07e21c947d19e3376f09b3c1e161742");
     EXPECT_EQ(a, b);
 
-    sshcrypto::CEcdh fresh(sshcrypto::ECurve::X25519);
+    sshcore::CEcdh fresh(sshcore::ECurve::X25519);
     std::vector<std::uint8_t> secret;
     EXPECT_FALSE(fresh.Derive(std::vector<std::uint8_t>(32, 0), secret));  // all-zero secret
     EXPECT_FALSE(fresh.Derive(std::vector<std::uint8_t>(31, 9), secret));
@@ -188,7 +189,7 @@ TEST(EcdhTest, X25519MatchesTheRfcVectorAndRefusesBadValues)
 
 TEST(EcdhTest, P256AgreesOnTheXCoordinateAndRefusesPointsOffTheCurve)
 {
-    sshcrypto::CEcdh a(sshcrypto::ECurve::P256), b(sshcrypto::ECurve::P256);
+    sshcore::CEcdh a(sshcore::ECurve::P256), b(sshcore::ECurve::P256);
     ASSERT_EQ(a.Public().size(), 65u);
     EXPECT_EQ(a.Public()[0], 0x04);
     std::vector<std::uint8_t> sa, sb;
@@ -268,8 +269,8 @@ TEST(KexTest, GroupSizeFollowsTheCipherKey)
 
 TEST(KexTest, DiffieHellmanAgreesAndRefusesValuesOutOfRange)
 {
-    auto a = sshcrypto::CDiffieHellman::Group1();
-    auto b = sshcrypto::CDiffieHellman::Group1();
+    auto a = sshcore::CDiffieHellman::Group1();
+    auto b = sshcore::CDiffieHellman::Group1();
     std::uint8_t counter = 0;
     a.GeneratePrivate(256, [&] { return counter += 77; });
     b.GeneratePrivate(2000, [&] { return counter += 13; });  // above q's size: drawn below q
@@ -288,50 +289,106 @@ std::size_t At(const std::vector<std::string>& names, const std::string& name)
 }
 }  // namespace
 
-TEST(OfferTest, EveryOfferedNameRunsAndTheCurrentOnesComeFirst)
+// The registry both engines offer from: every entry's figures agree with
+// the primitive behind it, and each kind comes in its order of preference.
+TEST(AlgorithmRegistry, FiguresMatchThePrimitivesAndTheOrderIsByStrength)
 {
-    for (const auto& name : CSSH2::CipherOffer()) ASSERT_NE(CSshCipher::Create(name), nullptr) << name;
-    for (const auto& name : CSSH2::MacOffer()) ASSERT_NE(CSshMac::Create(name), nullptr) << name;
-    for (const auto& name : CSshHostKey::Names()) ASSERT_NE(CSshHostKey::Create(name), nullptr) << name;
-
-    // Authenticated ciphers, then counter mode, then CBC; triple DES last.
-    const auto ciphers = CSSH2::CipherOffer();
-    const auto mode = [](const std::string& name) {
-        return name.find("-cbc") != std::string::npos ? 2 : name.find("-ctr") != std::string::npos ? 1 : 0;
-    };
-    for (std::size_t i = 1; i < ciphers.size(); ++i) EXPECT_LE(mode(ciphers[i - 1]), mode(ciphers[i])) << ciphers[i];
-    EXPECT_EQ(ciphers.back(), "3des-cbc");
+    using namespace sshcore;
+    const auto rank = [](ECipherMode mode) { return mode == ECipherMode::Cbc ? 2 : mode == ECipherMode::Ctr ? 1 : 0; };
+    int lastRank = 0;
+    for (const SCipherAlgorithm& c : CipherAlgorithms()) {
+        SCOPED_TRACE(c.name);
+        EXPECT_GE(rank(c.mode), lastRank);
+        lastRank = rank(c.mode);
+        EXPECT_EQ(FindCipherAlgorithm(c.name), &c);
+        switch (c.mode) {
+        case ECipherMode::Gcm:
+            EXPECT_EQ(c.ivBytes, CAesGcm::kIvSize);
+            EXPECT_EQ(c.keyBits, c.keyBytes * 8);
+            break;
+        case ECipherMode::ChaCha:
+            EXPECT_EQ(c.keyBytes, CChaChaPoly::kKeySize);
+            EXPECT_EQ(c.ivBytes, 0u);
+            break;
+        default:
+            EXPECT_EQ(c.keyBytes, GetCipherInfo(c.kind).keySize);
+            EXPECT_EQ(c.blockSize, GetCipherInfo(c.kind).blockSize);
+            EXPECT_EQ(c.ivBytes, c.blockSize);
+            // Triple DES carries 168 key bits in 24 bytes, single DES 56 in 8.
+            EXPECT_EQ(c.keyBits, c.family == ECipherFamily::TripleDes ? 168u
+                                 : c.family == ECipherFamily::Des     ? 56u
+                                                                      : c.keyBytes * 8);
+        }
+    }
+    EXPECT_STREQ(CipherAlgorithms().back().name, "des-cbc");
 
     // Encrypt-then-MAC before the plain forms, SHA-2 before SHA-1 before
-    // MD5; "none" last, for authenticated ciphers only.
-    const auto macs = CSSH2::MacOffer();
+    // MD5; "none" last.
+    std::vector<std::string> macs;
+    for (const SMacAlgorithm& m : MacAlgorithms()) {
+        macs.emplace_back(m.name);
+        EXPECT_EQ(m.etm, macs.back().find("-etm@") != std::string::npos) << m.name;
+        if (m.keyed) {
+            const char* named = m.digest == EDigest::Sha512   ? "512"
+                                : m.digest == EDigest::Sha256 ? "256"
+                                : m.digest == EDigest::Sha1   ? "sha1"
+                                                              : "md5";
+            EXPECT_NE(macs.back().find(named), std::string::npos) << m.name;
+        }
+    }
     EXPECT_LT(At(macs, "hmac-sha2-256-etm@openssh.com"), At(macs, "hmac-sha2-256"));
     EXPECT_LT(At(macs, "hmac-sha2-256"), At(macs, "hmac-sha1"));
     EXPECT_LT(At(macs, "hmac-sha1"), At(macs, "hmac-md5"));
     EXPECT_EQ(macs.back(), "none");
 
-    // A current and an old key exchange, the current first; the two
-    // markers after every method.
-    const auto kex = CSSH2::KexOffer();
+    // Each method's hash and group are the ones its name says; the current
+    // methods first.
+    std::vector<std::string> kex;
+    for (const SKexAlgorithm& k : KexAlgorithms()) {
+        const std::string name = k.name;
+        kex.push_back(name);
+        const EDigest named = name.find("sha512") != std::string::npos   ? EDigest::Sha512
+                              : name.find("sha256") != std::string::npos || name.find("sha2-") != std::string::npos
+                                  ? EDigest::Sha256
+                                                                         : EDigest::Sha1;
+        EXPECT_EQ(k.hash, named) << name;
+        if (k.kind == EKexKind::FixedGroup) {
+            EXPECT_NE(name.find("group" + std::to_string(k.group) + "-"), std::string::npos) << name;
+        }
+        EXPECT_EQ(IsGroupExchange(k), name.find("group-exchange") != std::string::npos) << name;
+    }
     EXPECT_LT(At(kex, "curve25519-sha256"), At(kex, "diffie-hellman-group14-sha256"));
     EXPECT_LT(At(kex, "diffie-hellman-group14-sha256"), At(kex, "diffie-hellman-group1-sha1"));
-    ASSERT_GE(kex.size(), 3u);
-    EXPECT_EQ(std::set<std::string>(kex.end() - 2, kex.end()),
-              (std::set<std::string>{"kex-strict-c-v00@openssh.com", "ext-info-c"}));
 
-    const auto hostKeys = CSshHostKey::Names();
+    const std::vector<std::string> hostKeys(HostKeyAlgorithms().begin(), HostKeyAlgorithms().end());
     EXPECT_LT(At(hostKeys, "ssh-ed25519"), At(hostKeys, "ssh-rsa"));
     EXPECT_LT(At(hostKeys, "rsa-sha2-256"), At(hostKeys, "ssh-rsa"));
     EXPECT_EQ(hostKeys.back(), "ssh-dss");
 
     // The setting decides what comes first; both can always fall back.
     for (bool on : {true, false}) {
-        const auto compression = CSSH2::CompressionOffer(on);
-        ASSERT_FALSE(compression.empty());
+        const auto compression = CompressionOffer(on);
         EXPECT_EQ(compression.front(), on ? "zlib" : "none");
         EXPECT_LT(At(compression, "none"), compression.size());
         EXPECT_LT(At(compression, "zlib@openssh.com"), compression.size());
     }
+}
+
+// The client offers the registry's names it runs, in the registry's order,
+// and the markers after the key-exchange methods.
+TEST(OfferTest, TheClientOffersWhatItRunsInTheRegistrysOrder)
+{
+    for (const auto& name : CSSH2::CipherOffer()) ASSERT_NE(CSshCipher::Create(name), nullptr) << name;
+    for (const auto& name : CSSH2::MacOffer()) ASSERT_NE(CSshMac::Create(name), nullptr) << name;
+    for (const auto& name : CSshHostKey::Names()) ASSERT_NE(CSshHostKey::Create(name), nullptr) << name;
+    const auto ciphers = CSSH2::CipherOffer();
+    for (std::size_t i = 1; i < ciphers.size(); ++i)
+        EXPECT_LT(sshcore::FindCipherAlgorithm(ciphers[i - 1]), sshcore::FindCipherAlgorithm(ciphers[i])) << ciphers[i];
+    EXPECT_EQ(ciphers.back(), "3des-cbc");
+    const auto kex = CSSH2::KexOffer();
+    ASSERT_EQ(kex.size(), sshcore::KexAlgorithms().size() + 2);
+    EXPECT_EQ(std::set<std::string>(kex.end() - 2, kex.end()),
+              (std::set<std::string>{"kex-strict-c-v00@openssh.com", "ext-info-c"}));
     for (const auto& c : CSshCipher::Table()) {
         EXPECT_EQ(c->Clone()->Name(), c->Name());
         EXPECT_TRUE(c->BlockSize() == 8 || c->BlockSize() == 16);
@@ -629,10 +686,10 @@ TEST(RandomPoolTest, SeedIsWrittenAtStartAndReadBack)
 
 TEST(CryptoTest, DigestsHmacAndCompressionFunction)
 {
-    EXPECT_EQ(Hex(sshcrypto::Sha1(Bytes("abc"))), "a9993e364706816aba3e25717850c26c9cd0d89d");
-    EXPECT_EQ(Hex(sshcrypto::Md5(Bytes("abc"))), "900150983cd24fb0d6963f7d28e17f72");
+    EXPECT_EQ(Hex(sshcore::Sha1(Bytes("abc"))), "a9993e364706816aba3e25717850c26c9cd0d89d");
+    EXPECT_EQ(Hex(sshcore::Md5(Bytes("abc"))), "900150983cd24fb0d6963f7d28e17f72");
     // RFC 2202, test case 2.
-    sshcrypto::CHmac hmac(sshcrypto::EDigest::Sha1, Bytes("Jefe"));
+    sshcore::CHmac hmac(sshcore::EDigest::Sha1, Bytes("Jefe"));
     std::uint8_t mac[20];
     hmac.Compute({Bytes("what do ya want "), Bytes("for nothing?")}, mac);
     EXPECT_EQ(Hex(mac), "effcdf6ae5eb2fa2d27416d5f184df9c259a7c79");
@@ -643,7 +700,7 @@ TEST(CryptoTest, DigestsHmacAndCompressionFunction)
                               0xdc, 0xfe, 0x10, 0x32, 0x54, 0x76, 0xc3, 0xd2, 0xe1, 0xf0};
     std::uint8_t block[64] = {'a', 'b', 'c', 0x80};
     block[63] = 24;
-    sshcrypto::Sha1Compress(state, block);
+    sshcore::Sha1Compress(state, block);
     EXPECT_EQ(Hex(state), "a9993e364706816aba3e25717850c26c9cd0d89d");
 }
 

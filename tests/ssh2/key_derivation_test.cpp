@@ -14,13 +14,13 @@
 #include <string>
 #include <vector>
 
-#include "ssh2/crypto/bcrypt_kdf.h"
-#include "ssh2/crypto/private_key.h"
+#include "sshcore/bcrypt_kdf.h"
+#include "sshcore/private_key.h"
 #include "tests/support/temp_dir.h"
 
 namespace {
 
-using sshcrypto::CPrivateKey;
+using sshcore::CPrivateKey;
 using Clock = std::chrono::steady_clock;
 
 bool Have(const char *tool)
@@ -33,10 +33,10 @@ std::vector<std::uint8_t> Bytes(const std::string &text)
     return std::vector<std::uint8_t>(text.begin(), text.end());
 }
 
-sshcrypto::SKeyFileResult Parse(const std::string &text, const std::string &pass, CPrivateKey &key)
+sshcore::SKeyFileResult Parse(const std::string &text, const std::string &pass, CPrivateKey &key)
 {
     const std::vector<std::uint8_t> bytes = Bytes(text);
-    return sshcrypto::ParsePrivateKey(bytes, pass, "key", key);
+    return sshcore::ParsePrivateKey(bytes, pass, "key", key);
 }
 
 // The base64 body of a PEM-style file, decoded, and back.
@@ -90,7 +90,7 @@ TEST(KeyDerivation, BcryptRoundsUpToTheCeiling)
     const std::string text = ReadFile(SourceDir() + "/tests/ssh2/data/ed25519_rounds1100.key");
     ASSERT_FALSE(text.empty());
     const auto loaded = Parse(text, "pw", key);
-    ASSERT_EQ(loaded.code, sshcrypto::KF_OK) << loaded.text;
+    ASSERT_EQ(loaded.code, sshcore::KF_OK) << loaded.text;
     EXPECT_EQ(key.TypeName(), "ssh-ed25519");
 
     // The rounds sit after the magic, the cipher and kdf names, the options'
@@ -101,14 +101,14 @@ TEST(KeyDerivation, BcryptRoundsUpToTheCeiling)
     ASSERT_GT(body.size(), at + 4);
     ASSERT_EQ(body[at + 2], 0x04);  // 1100 = 0x044c
     ASSERT_EQ(body[at + 3], 0x4c);
-    for (std::uint32_t rounds : {sshcrypto::kBcryptMaxRounds + 1, 0x7fffffffu, 0u}) {
+    for (std::uint32_t rounds : {sshcore::kBcryptMaxRounds + 1, 0x7fffffffu, 0u}) {
         SCOPED_TRACE(rounds);
         for (int i = 0; i < 4; ++i) body[at + i] = static_cast<std::uint8_t>(rounds >> (24 - 8 * i));
         CPrivateKey refused;
         const auto start = Clock::now();
         const auto result = Parse(EncodeBody(body, head, tail), "pw", refused);
         EXPECT_LT(SecondsSince(start), 2.0);
-        EXPECT_EQ(result.code, sshcrypto::KF_UNSUPPORTED) << result.text;
+        EXPECT_EQ(result.code, sshcore::KF_UNSUPPORTED) << result.text;
         EXPECT_NE(result.text.find(std::to_string(rounds) + " bcrypt rounds"), std::string::npos) << result.text;
         EXPECT_EQ(refused.Handle(), nullptr);
     }
@@ -132,7 +132,7 @@ TEST(KeyDerivation, Pkcs8IterationCountIsCapped)
     const std::string text = ReadFile(sealed);
     CPrivateKey key;
     const auto loaded = Parse(text, "pw", key);
-    ASSERT_EQ(loaded.code, sshcrypto::KF_OK) << loaded.text;
+    ASSERT_EQ(loaded.code, sshcore::KF_OK) << loaded.text;
 
     // INTEGER 8388608 is 02 04 00 80 00 00 in the DER.
     std::string head, tail;
@@ -149,7 +149,7 @@ TEST(KeyDerivation, Pkcs8IterationCountIsCapped)
         const auto start = Clock::now();
         const auto result = Parse(huge, pass, refused);
         EXPECT_LT(SecondsSince(start), 2.0);
-        EXPECT_EQ(result.code, sshcrypto::KF_UNSUPPORTED) << result.text;
+        EXPECT_EQ(result.code, sshcore::KF_UNSUPPORTED) << result.text;
         EXPECT_NE(result.text.find("2147483647 iterations; at most 10000000"), std::string::npos) << result.text;
         EXPECT_EQ(refused.Handle(), nullptr);
     }
@@ -172,11 +172,11 @@ TEST(KeyDerivation, Pkcs8ScryptCostIsCapped)
     ASSERT_FALSE(fine.empty());
     CPrivateKey key;
     const auto loaded = Parse(fine, "pw", key);
-    EXPECT_EQ(loaded.code, sshcrypto::KF_OK) << loaded.text;
+    EXPECT_EQ(loaded.code, sshcore::KF_OK) << loaded.text;
     const std::string lanes = make("lanes.pem", "-scrypt_N 1024 -scrypt_r 8 -scrypt_p 5");
     ASSERT_FALSE(lanes.empty());
     CPrivateKey refused;
     const auto result = Parse(lanes, "pw", refused);
-    EXPECT_EQ(result.code, sshcrypto::KF_UNSUPPORTED) << result.text;
+    EXPECT_EQ(result.code, sshcore::KF_UNSUPPORTED) << result.text;
     EXPECT_NE(result.text.find("r=8, p=5"), std::string::npos) << result.text;
 }

@@ -12,12 +12,12 @@
 
 #include "platform/registry.h"
 #include "platform/text.h"
-#include "ssh2/crypto/hostkey_trust.h"
-#include "ssh2/crypto/known_hosts.h"
+#include "sshcore/hostkey_trust.h"
+#include "sshcore/known_hosts.h"
 #include "tests/support/scoped_env.h"
 #include "tests/support/temp_dir.h"
 
-using namespace sshcrypto;
+using namespace sshcore;
 
 namespace {
 

@@ -4,7 +4,7 @@
 #include "ssh2/messages.h"
 #include "ssh2/packet.h"
 
-using sshcrypto::CBigNum;
+using sshcore::CBigNum;
 
 namespace {
 

@@ -8,12 +8,12 @@
 #include <string>
 #include <vector>
 
-#include "ssh2/crypto/zlib_stream.h"
+#include "sshcore/zlib_stream.h"
 
 namespace {
 
-using sshcrypto::CZlibStream;
-using sshcrypto::EZlibStatus;
+using sshcore::CZlibStream;
+using sshcore::EZlibStatus;
 using Bytes = std::vector<std::uint8_t>;
 
 Bytes Text(const std::string& text) { return Bytes(text.begin(), text.end()); }
@@ -105,15 +105,15 @@ TEST(ZlibWhole, OneStreamRoundTripsAndOnlyACompleteOneWithinItsLimitInflates)
         text.insert(text.end(), line.begin(), line.end());
     }
     Bytes packed;
-    ASSERT_EQ(sshcrypto::DeflateWhole(text, packed), EZlibStatus::Ok);
+    ASSERT_EQ(sshcore::DeflateWhole(text, packed), EZlibStatus::Ok);
     EXPECT_LT(packed.size(), text.size() / 4);
     Bytes out{1, 2};
-    ASSERT_EQ(sshcrypto::InflateWhole(packed, out, text.size()), EZlibStatus::Ok);
+    ASSERT_EQ(sshcore::InflateWhole(packed, out, text.size()), EZlibStatus::Ok);
     EXPECT_EQ(Bytes(out.begin() + 2, out.end()), text) << "appended";
     Bytes empty;
-    ASSERT_EQ(sshcrypto::DeflateWhole({}, empty), EZlibStatus::Ok);
+    ASSERT_EQ(sshcore::DeflateWhole({}, empty), EZlibStatus::Ok);
     out.clear();
-    EXPECT_EQ(sshcrypto::InflateWhole(empty, out, 0), EZlibStatus::Ok);
+    EXPECT_EQ(sshcore::InflateWhole(empty, out, 0), EZlibStatus::Ok);
     EXPECT_TRUE(out.empty());
 
     // One byte short of the limit, cut, with bytes after its end, altered:
@@ -136,7 +136,7 @@ TEST(ZlibWhole, OneStreamRoundTripsAndOnlyACompleteOneWithinItsLimitInflates)
     };
     for (const auto& c : cases) {
         out.assign(3, 9);
-        EXPECT_EQ(sshcrypto::InflateWhole(c.in, out, c.limit), c.status) << c.in.size();
+        EXPECT_EQ(sshcore::InflateWhole(c.in, out, c.limit), c.status) << c.in.size();
         EXPECT_EQ(out, Bytes(3, 9));
     }
 }

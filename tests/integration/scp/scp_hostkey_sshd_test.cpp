@@ -9,7 +9,7 @@
 
 #include "platform/registry.h"
 #include "platform/text.h"
-#include "ssh2/crypto/hostkey_trust.h"
+#include "sshcore/hostkey_trust.h"
 #include "tests/integration/scp/scp_test_util.h"
 #include "tests/support/peer_required.h"
 #include "tests/support/sshd_peer.h"
@@ -43,7 +43,7 @@ protected:
         ASSERT_FALSE(m_remote.path().empty());
         WriteFileBytes(m_local.file("f.bin"), "bytes");
         // An RSA key of this host and port stored earlier, no longer the server's.
-        sshcrypto::StoreHostKey("rsa2", static_cast<std::uint32_t>(m_peer->port()), "127.0.0.1", "0x10001,0xc5c5c5c5");
+        sshcore::StoreHostKey("rsa2", static_cast<std::uint32_t>(m_peer->port()), "127.0.0.1", "0x10001,0xc5c5c5c5");
     }
     UploadRun NewRun(int answer, int newPolicy, int changedPolicy)
     {
@@ -77,7 +77,7 @@ protected:
             << detail;
         const std::string log = m_peer->logText();
         EXPECT_EQ(log.find("password for"), std::string::npos) << log;
-        const std::string record = sshcrypto::ReadHostKeyAcceptance(
+        const std::string record = sshcore::ReadHostKeyAcceptance(
             type, static_cast<std::uint32_t>(m_peer->port()), "127.0.0.1");
         EXPECT_EQ(record.size() > 21 ? record.substr(record.rfind(' ') + 1) : "", why) << record;
     }

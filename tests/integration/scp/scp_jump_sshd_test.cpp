@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "ssh2/crypto/hostkey_trust.h"
+#include "sshcore/hostkey_trust.h"
 #include "tests/integration/scp/scp_test_util.h"
 #include "tests/support/peer_process.h"
 #include "tests/support/peer_required.h"
@@ -191,7 +191,7 @@ TEST_F(ScpJumpSshd, AJumpHostWhoseKeyChangedIsRefusedBeforeAnyLogin)
     WriteFileBytes(m_local.file("f.bin"), "bytes");
     SshdPeer& bastion = AddBastion();
     // Another RSA key stored earlier for the bastion's host and port.
-    sshcrypto::StoreHostKey("rsa2", static_cast<std::uint32_t>(bastion.port()), "127.0.0.1", "0x10001,0xc5c5c5c5");
+    sshcore::StoreHostKey("rsa2", static_cast<std::uint32_t>(bastion.port()), "127.0.0.1", "0x10001,0xc5c5c5c5");
     for (const std::int16_t policy : {std::int16_t{HOSTKEY_REJECT}, std::int16_t{HOSTKEY_ASK}}) {
         UploadRun run = Through({&bastion});
         run.hostKeyAnswer = 0;

@@ -12,16 +12,16 @@
 #include <cstring>
 #include <string>
 
-#include "ssh2/crypto/agent_client.h"
-#include "ssh2/crypto/key_sign.h"
-#include "ssh2/crypto/private_key.h"
+#include "sshcore/agent_client.h"
+#include "sshcore/key_sign.h"
+#include "sshcore/private_key.h"
 #include "tests/support/peer_required.h"
 #include "tests/support/temp_dir.h"
 
 namespace {
 
-using sshcrypto::CAgentClient;
-using sshcrypto::CPrivateKey;
+using sshcore::CAgentClient;
+using sshcore::CPrivateKey;
 
 std::string Capture(const std::string &command)
 {
@@ -69,7 +69,7 @@ CPrivateKey MakeKey(const TempDir &dir, const std::string &name, const std::stri
     const std::string path = dir.file(name);
     std::system(("ssh-keygen -q -C '' -N '' -t " + type + " -f " + path + " >/dev/null 2>&1").c_str());
     CPrivateKey key;
-    EXPECT_EQ(sshcrypto::LoadPrivateKeyFile(path, "", key).code, sshcrypto::KF_OK);
+    EXPECT_EQ(sshcore::LoadPrivateKeyFile(path, "", key).code, sshcore::KF_OK);
     return key;
 }
 
@@ -94,12 +94,12 @@ TEST(AgentClient, ListsTheAgentsKeysAndItsSignaturesAreOurs)
     // Ed25519 and RSA PKCS #1 signatures are deterministic: the agent's
     // equal ours, for each RSA flag.
     const std::vector<std::uint8_t> data{'s', 'e', 's', 's', 'i', 'o', 'n'};
-    EXPECT_EQ(client.Sign(ed.PublicBlob(), data, 0), sshcrypto::SignSsh(ed, "ssh-ed25519", data));
-    EXPECT_EQ(client.Sign(rsa.PublicBlob(), data, sshcrypto::kAgentRsaSha512),
-              sshcrypto::SignSsh(rsa, "rsa-sha2-512", data));
-    EXPECT_EQ(client.Sign(rsa.PublicBlob(), data, sshcrypto::kAgentRsaSha256),
-              sshcrypto::SignSsh(rsa, "rsa-sha2-256", data));
-    EXPECT_EQ(client.Sign(rsa.PublicBlob(), data, 0), sshcrypto::SignSsh(rsa, "ssh-rsa", data));
+    EXPECT_EQ(client.Sign(ed.PublicBlob(), data, 0), sshcore::SignSsh(ed, "ssh-ed25519", data));
+    EXPECT_EQ(client.Sign(rsa.PublicBlob(), data, sshcore::kAgentRsaSha512),
+              sshcore::SignSsh(rsa, "rsa-sha2-512", data));
+    EXPECT_EQ(client.Sign(rsa.PublicBlob(), data, sshcore::kAgentRsaSha256),
+              sshcore::SignSsh(rsa, "rsa-sha2-256", data));
+    EXPECT_EQ(client.Sign(rsa.PublicBlob(), data, 0), sshcore::SignSsh(rsa, "ssh-rsa", data));
     // A key the agent does not hold: it refuses, and that is no signature.
     EXPECT_TRUE(client.Sign(absent.PublicBlob(), data, 0).empty());
 }
@@ -128,19 +128,19 @@ TEST(AgentClient, AbsentAndSilentAgentsGiveNothingWithinTheLimit)
 
 TEST(AgentClient, MalformedRepliesAreRefusedWhole)
 {
-    std::vector<sshcrypto::SAgentIdentity> keys;
+    std::vector<sshcore::SAgentIdentity> keys;
     // One key, then a second that is cut short: none is kept.
     const std::vector<std::uint8_t> cut{12, 0, 0, 0, 2, 0, 0, 0, 1, 'k', 0, 0, 0, 0, 0, 0, 0, 9, 'x'};
-    EXPECT_FALSE(sshcrypto::ParseAgentIdentities(cut, keys));
+    EXPECT_FALSE(sshcore::ParseAgentIdentities(cut, keys));
     EXPECT_TRUE(keys.empty());
     // A count far above what follows.
-    EXPECT_FALSE(sshcrypto::ParseAgentIdentities(std::vector<std::uint8_t>{12, 0xFF, 0xFF, 0xFF, 0xFF}, keys));
-    EXPECT_FALSE(sshcrypto::ParseAgentIdentities(std::vector<std::uint8_t>{5}, keys));
-    EXPECT_FALSE(sshcrypto::ParseAgentIdentities({}, keys));
+    EXPECT_FALSE(sshcore::ParseAgentIdentities(std::vector<std::uint8_t>{12, 0xFF, 0xFF, 0xFF, 0xFF}, keys));
+    EXPECT_FALSE(sshcore::ParseAgentIdentities(std::vector<std::uint8_t>{5}, keys));
+    EXPECT_FALSE(sshcore::ParseAgentIdentities({}, keys));
     std::vector<std::uint8_t> signature;
-    EXPECT_FALSE(sshcrypto::ParseAgentSignature(std::vector<std::uint8_t>{14, 0, 0, 0, 5, 1}, signature));
-    EXPECT_FALSE(sshcrypto::ParseAgentSignature(std::vector<std::uint8_t>{14, 0, 0, 0, 1, 1, 7}, signature));
-    EXPECT_TRUE(sshcrypto::ParseAgentSignature(std::vector<std::uint8_t>{14, 0, 0, 0, 1, 7}, signature));
+    EXPECT_FALSE(sshcore::ParseAgentSignature(std::vector<std::uint8_t>{14, 0, 0, 0, 5, 1}, signature));
+    EXPECT_FALSE(sshcore::ParseAgentSignature(std::vector<std::uint8_t>{14, 0, 0, 0, 1, 1, 7}, signature));
+    EXPECT_TRUE(sshcore::ParseAgentSignature(std::vector<std::uint8_t>{14, 0, 0, 0, 1, 7}, signature));
     EXPECT_EQ(signature, std::vector<std::uint8_t>{7});
 }
 
