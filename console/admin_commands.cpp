@@ -1,12 +1,15 @@
 #include "console/admin_commands.h"
 
+#include <cctype>
 #include <cstdio>
 #include <optional>
 #include <vector>
 
+#include "console/history_recorder.h"
 #include "console/json_writer.h"
 #include "platform/product_settings.h"
 #include "platform/registry.h"
+#include "platform/settings.h"
 #include "platform/terminal_text.h"
 #include "platform/text.h"
 #include "ssh2/crypto/hostkey_trust.h"
@@ -19,6 +22,48 @@ int Refuse(const std::string& message)
 {
     std::fprintf(stderr, "Error: %s\n", TerminalText(message).c_str());
     return kRefused;
+}
+
+// The one text setting: the history every console writes to besides its own.
+constexpr char kHistoryDatabaseMeaning[] =
+    "a history every console writes to besides its own file: a PostgreSQL URL or connection string (no password: "
+    "~/.pgpass), or an SQLite file";
+
+bool IsHistoryDatabase(const std::string& name)
+{
+    if (name.size() != std::string_view(kHistoryDatabaseSetting).size()) return false;
+    for (std::size_t i = 0; i < name.size(); ++i)
+        if (std::tolower(static_cast<unsigned char>(name[i])) !=
+            std::tolower(static_cast<unsigned char>(kHistoryDatabaseSetting[i])))
+            return false;
+    return true;
+}
+
+std::string StoredHistoryDatabase()
+{
+    std::u16string value;
+    return ReadSettingText(kProductSettingsKey, AnsiToWide(kHistoryDatabaseSetting), value) ? WideToAnsi(value)
+                                                                                           : std::string();
+}
+
+int SetHistoryDatabase(const std::string& value)
+{
+    const std::u16string valueName = AnsiToWide(kHistoryDatabaseSetting);
+    LONG rc = ERROR_SUCCESS;
+    if (value == "default") {
+        HKEY opened = nullptr;
+        if (RegOpenKeyEx(HKEY_CURRENT_USER, kProductSettingsKey, KEY_ALL_ACCESS, &opened) != ERROR_SUCCESS) return 0;
+        const RegKeyPtr key(opened);
+        rc = RegDeleteValue(key.get(), valueName);
+        if (rc == ERROR_FILE_NOT_FOUND) rc = ERROR_SUCCESS;
+    } else {
+        if (const std::string refusal = CheckHistoryChoice(value); !refusal.empty()) return Refuse(refusal);
+        rc = RegWriteString(HKEY_CURRENT_USER, kProductSettingsKey, valueName, AnsiToWide(value));
+    }
+    if (rc == ERROR_SUCCESS) return 0;
+    std::fprintf(stderr, "Error: %s could not be stored (registry error %ld)\n", kHistoryDatabaseSetting,
+                 static_cast<long>(rc));
+    return 1;
 }
 
 const SProductSetting* Named(const std::string& name)
@@ -99,6 +144,16 @@ int CommandConfigList(bool json)
             writer.String(std::string_view(setting.meaning));
             writer.EndObject();
         }
+        writer.BeginObject();
+        writer.Key("name");
+        writer.String(std::string_view(kHistoryDatabaseSetting));
+        writer.Key("value");
+        writer.String(HistoryShownAs(StoredHistoryDatabase()));
+        writer.Key("default");
+        writer.String(std::string_view(""));
+        writer.Key("meaning");
+        writer.String(std::string_view(kHistoryDatabaseMeaning));
+        writer.EndObject();
         writer.EndArray();
         std::printf("%s\n", writer.Text().c_str());
         return 0;
@@ -117,11 +172,19 @@ int CommandConfigList(bool json)
                     static_cast<unsigned long>(value), static_cast<unsigned long>(setting.defaultValue),
                     meaning.c_str());
     }
+    const std::string history = StoredHistoryDatabase();
+    std::printf("%-*s  %7s  %7s  %s%s\n", static_cast<int>(width), kHistoryDatabaseSetting, history.empty() ? "-" : "set",
+                "-", kHistoryDatabaseMeaning,
+                history.empty() ? "" : TerminalText(" (now " + HistoryShownAs(history) + ")").c_str());
     return 0;
 }
 
 int CommandConfigGet(const std::string& name)
 {
+    if (IsHistoryDatabase(name)) {
+        std::printf("%s\n", TerminalText(StoredHistoryDatabase()).c_str());
+        return 0;
+    }
     const SProductSetting* setting = Named(name);
     if (setting == nullptr) return kRefused;
     std::printf("%lu\n", static_cast<unsigned long>(ProductSettingValue(*setting)));
@@ -130,6 +193,7 @@ int CommandConfigGet(const std::string& name)
 
 int CommandConfigSet(const std::string& name, const std::string& value)
 {
+    if (IsHistoryDatabase(name)) return SetHistoryDatabase(value);
     const SProductSetting* setting = Named(name);
     if (setting == nullptr) return kRefused;
     const std::u16string valueName = setting->name;

@@ -17,6 +17,7 @@
 #include "console/script_ui.h"
 #include "console/snapin_nodes.h"
 #include "console/tui/tui_text.h"
+#include "history/history_store.h"
 #include "platform/atomic_file.h"
 #include "platform/terminal.h"
 #include "platform/terminal_text.h"
@@ -136,10 +137,12 @@ public:
         // is still shown and saved, with a warning.
         m_historyFile = HistoryFileFor(context.consoleFile);
         m_recorder = std::make_unique<CHistoryRecorder>(
-            *m_host, m_historyFile, context.historyKeep, [](const std::string& text) {
+            *m_host, m_historyFile, context.historyKeep,
+            [](const std::string& text) {
                 std::fprintf(stderr, "Warning: %s\n", TerminalText(text).c_str());
                 std::fflush(stderr);
-            });
+            },
+            ChosenHistory(context.history));
         if (!OpenedRoot()) return false;
         AdoptOlderHistory(*m_host, m_historyFile);
         return true;
@@ -158,6 +161,7 @@ public:
     }
 
     HSCOPEITEM Root() const { return m_root; }
+    CHistoryRecorder& Recorder() { return *m_recorder; }
 
     // Saves when the snap-in reports changes; the exit status of the command.
     // A reading session takes the lock only now, and saves only when nobody
@@ -431,24 +435,39 @@ void PrintJson(const CJsonWriter& json) { std::printf("%s\n", json.Text().c_str(
 
 std::string HistoryKeyOfPath(const CommandContext& context, const std::string& path)
 {
+    return HistoryHostOfPath(context, path).key;
+}
+
+HistoryHost HistoryHostOfPath(const CommandContext& context, const std::string& path)
+{
+    HistoryHost asked = HistoryHost::OfKey(path);
+    asked.path = path;
     const std::vector<std::u16string> names = ParseNodePath(Wide(path));
     const std::string file = context.consoleFile.empty() ? DefaultConsoleFile() : context.consoleFile;
-    if (names.size() != 2 || file.empty() || !StampOfFile(file).exists) return path;
+    if (names.size() != 2 || file.empty() || !StampOfFile(file).exists) return asked;
     CCommandSession session{ScriptAnswers{}};
     if (!session.Open(context, EAccess::Read)) {
         session.Finish(false);
-        return path;
+        return asked;
     }
     CConsoleHost& console = session.Host();
-    std::string key = path;
     for (HSCOPEITEM group : console.Children(session.Root())) {
         if (console.DisplayName(group) != names[0]) continue;
         session.ExpandOnce(group);
-        for (HSCOPEITEM host : console.Children(group))
-            if (console.DisplayName(host) == names[1]) key = HistoryKeyOf(console, host, path);
+        for (HSCOPEITEM host : console.Children(group)) {
+            if (console.DisplayName(host) != names[1]) continue;
+            asked.key = HistoryKeyOf(console, host, path);
+            std::u16string address;
+            if (console.HostAddress(host, address, asked.port)) asked.address = Narrow(address);
+        }
     }
     session.Finish(false);
-    return key;
+    return asked;
+}
+
+std::string HistoryLocationOf(const CommandContext& context)
+{
+    return HistoryLocationFor(context.consoleFile, ChosenHistory(context.history));
 }
 
 int CommandGroupAdd(const CommandContext& context, const std::string& name)
@@ -597,6 +616,7 @@ int CommandHostRefresh(const CommandContext& context, const std::string& path, c
         if (!session.Ui().Failed()) session.Fail("the login details of \"" + path + "\" were not taken");
         return session.Finish(false);
     }
+    session.Recorder().ConnectShared();
     if (session.Host().InvokeCommand(host, kRefreshHostCommand) != S_OK && !session.Ui().Failed())
         session.Fail("the hardware of \"" + path + "\" could not be retrieved");
     return session.Finish();
@@ -707,7 +727,7 @@ int CommandShow(const CommandContext& context, const std::string& path, bool jso
         session.Host().Select(item);
         std::vector<std::u16string> titles;
         for (const ResultColumnView& column : session.Host().Result().columns) titles.push_back(column.title);
-        CHistoryTimes times(HistoryFileFor(context.consoleFile));
+        CHistoryTimes times(HistoryLocationOf(context));
         const std::vector<SHostOutcome> hosts = ListedHosts(session.Host(), item, times);
         if (json) {
             CJsonWriter writer;
@@ -786,7 +806,7 @@ int CommandExport(const CommandContext& context, const std::vector<std::string>&
 {
     CCommandSession session(FleetReadAnswers());
     if (!session.Open(context, EAccess::Read)) return session.Finish(false);
-    RunExport(session.Host(), session.Root(), paths, format, file, HistoryFileFor(context.consoleFile), session.Ui());
+    RunExport(session.Host(), session.Root(), paths, format, file, HistoryLocationOf(context), session.Ui());
     return session.Finish(false);
 }
 
@@ -937,6 +957,7 @@ int CommandRefresh(const CommandContext& context, const std::vector<std::string>
     if (!paths.empty()) OverrideSettingText(kProductKey, kRefreshChoiceSetting, choice);
     if (options.acceptChangedHostKey) OverrideSettingText(kProductKey, kRefreshTrustSetting, trusted);
     if (options.yes) OverrideSettingDword(kProductKey, kRefreshDeploySetting, 1);
+    session.Recorder().ConnectShared();
     const HRESULT result = session.Invoke(session.Root(), IDM_REFRESH_ALL);
     ForgetSettingTextOverride(kProductKey, kRefreshChoiceSetting);
     ForgetSettingTextOverride(kProductKey, kRefreshTrustSetting);
@@ -945,7 +966,7 @@ int CommandRefresh(const CommandContext& context, const std::vector<std::string>
 
     // The outcome, from each group's list.
     std::vector<SHostOutcome> outcomes;
-    CHistoryTimes times(HistoryFileFor(context.consoleFile));
+    CHistoryTimes times(HistoryLocationOf(context));
     for (HSCOPEITEM group : host.Children(session.Root())) {
         for (SHostOutcome& outcome : ListedHosts(host, group, times)) {
             const bool wanted = chosen.empty() || std::any_of(chosen.begin(), chosen.end(), [&](const auto& entry) {

@@ -11,6 +11,9 @@
 struct CommandContext {
     std::string consoleFile;  // empty: the default console file
     int historyKeep = 50;     // scans kept per host in the history
+    // --history: a history written besides the file beside the console file
+    // (see ChosenHistory); empty: the setting HistoryDatabase, if any.
+    std::string history;
     // Opens a console file that was encrypted when last used here and is
     // now plain (with a warning); without it such a file is refused.
     bool acceptPlain = false;
@@ -20,6 +23,11 @@ struct CommandContext {
 // (HistoryKey): its identity when the console holds such a host, else the
 // path itself. Reads the console file; contacts no host.
 std::string HistoryKeyOfPath(const CommandContext& context, const std::string& path);
+// The host GROUP/HOST as the history is asked about it: its key, path,
+// address and port (address empty when the console holds no such host).
+struct HistoryHost HistoryHostOfPath(const CommandContext& context, const std::string& path);
+// Where this console's history is read (HistoryLocationFor).
+std::string HistoryLocationOf(const CommandContext& context);
 
 int CommandGroupAdd(const CommandContext& context, const std::string& name);
 int CommandGroupRename(const CommandContext& context, const std::string& name, const std::string& newName);

@@ -1,5 +1,6 @@
 #include "console/export_changes.h"
 
+#include "console/history_recorder.h"
 #include "console/host_diff.h"
 #include "console/node_path.h"
 #include "platform/text.h"
@@ -48,13 +49,30 @@ CHistoryTimes::CHistoryTimes(const std::string& historyFile)
 }
 
 CHistoryTimes::~CHistoryTimes() = default;
+CExportHistory::CExportHistory(std::map<std::string, HostChanges> hosts) : m_hosts(std::move(hosts)) {}
+CExportHistory::~CExportHistory() = default;
+
+namespace {
+
+// The host as the history is asked about it.
+HistoryHost AskedOf(const FleetHost& host)
+{
+    const std::string path = WideToAnsi(FleetHostPath(host));
+    HistoryHost asked = HistoryHost::OfKey(host.historyKey.empty() ? path : host.historyKey);
+    asked.path = path;
+    asked.address = WideToAnsi(host.address);
+    asked.port = host.port;
+    return asked;
+}
+
+}  // namespace
 
 void CHistoryTimes::Fill(FleetHost& host)
 {
     if (!m_store || !host.scanned || host.scanTime) return;
     std::string error;
     const std::string path = WideToAnsi(FleetHostPath(host));
-    std::vector<ScanEntry> entries = m_store->List(host.historyKey.empty() ? path : host.historyKey, error);
+    std::vector<ScanEntry> entries = m_store->ListOf(AskedOf(host), error);
     if (error.empty() && entries.empty() && !host.historyKey.empty()) entries = m_store->List(path, error);
     if (error.empty() && !entries.empty()) host.scanTime = AnsiToWide(IsoUtcTime(entries.back().lastSeen));
 }
@@ -64,8 +82,9 @@ CExportHistory::CExportHistory(const std::string& historyFile, const std::vector
 {
     bool missing = false;
     std::string error;
-    if (!OpenHistoryFile(historyFile, missing, error)) {
-        if (!missing) warning = "the history " + historyFile + " cannot be read (" + error + "): no changes marked";
+    m_store = OpenHistoryFile(historyFile, missing, error);
+    if (!m_store) {
+        if (!missing) warning = "the history " + HistoryShownAs(historyFile) + " cannot be read (" + error + "): no changes marked";
         return;
     }
     for (const FleetHost& host : fleet) {
@@ -74,7 +93,7 @@ CExportHistory::CExportHistory(const std::string& historyFile, const std::vector
         const std::string key = WideToAnsi(FleetHostPath(host));
         HostDiff diff;
         std::string hostError;
-        if (DiffHostScans(historyFile, key, "", "", diff, hostError, host.historyKey))
+        if (DiffHostScansIn(*m_store, AskedOf(host), "", "", diff, hostError))
             m_hosts.emplace(key, GroupChanges(diff.changes));
     }
 }
@@ -83,8 +102,9 @@ CExportHistory::CExportHistory(const std::string& historyFile, std::string& warn
 {
     bool missing = false;
     std::string error;
-    if (!OpenHistoryFile(historyFile, missing, error)) {
-        if (!missing) warning = "the history " + historyFile + " cannot be read (" + error + "): no changes marked";
+    m_store = OpenHistoryFile(historyFile, missing, error);
+    if (!m_store) {
+        if (!missing) warning = "the history " + HistoryShownAs(historyFile) + " cannot be read (" + error + "): no changes marked";
         return;
     }
     m_lazyFile = historyFile;
@@ -97,7 +117,7 @@ const HostChanges* CExportHistory::Find(const FleetHost& host) const
     if (m_lazyFile.empty() || !host.scanned || m_without.contains(key)) return nullptr;
     HostDiff diff;
     std::string error;
-    if (!DiffHostScans(m_lazyFile, key, "", "", diff, error, host.historyKey)) {
+    if (!DiffHostScansIn(*m_store, AskedOf(host), "", "", diff, error)) {
         m_without.insert(key);
         return nullptr;
     }

@@ -48,7 +48,8 @@ public:
     // The same for hosts read one at a time: each host's changes are read
     // when the report first asks for them.
     CExportHistory(const std::string& historyFile, std::string& warning);
-    explicit CExportHistory(std::map<std::string, HostChanges> hosts) : m_hosts(std::move(hosts)) {}
+    explicit CExportHistory(std::map<std::string, HostChanges> hosts);
+    ~CExportHistory();
 
     ExportChanges Marks() const;
 
@@ -60,4 +61,5 @@ private:
     // about that have no changes to give.
     std::string m_lazyFile;
     mutable std::set<std::string> m_without;
+    std::unique_ptr<CHistoryStore> m_store;  // one connection for every host
 };

@@ -68,9 +68,10 @@ void Field(std::string& line, bool& first, std::string_view value)
 std::string FleetCsvHeader()
 {
     // The readable columns first, as before; then the same sizes and counts
-    // as plain numbers (bytes), for a spreadsheet to sum and sort.
+    // as plain numbers (bytes), for a spreadsheet to sum and sort; then the
+    // last refresh that failed after the scan (or of a host never scanned).
     return "host,group,address,port,scanned,scan_time,vendor,product,serial,cpu_model,cpu_count,"
-           "memory_total,disks,nics,memory_bytes,disk_bytes,disk_count,nic_count\r\n";
+           "memory_total,disks,nics,memory_bytes,disk_bytes,disk_count,nic_count,last_error_time,last_error\r\n";
 }
 
 std::string ExportFleetCsv(const std::vector<FleetHost>& fleet)
@@ -104,5 +105,7 @@ std::string FleetCsvLine(const FleetHost& host)
     Field(line, first, number(summary.diskBytes));
     Field(line, first, number(static_cast<double>(summary.disks.size())));
     Field(line, first, number(static_cast<double>(summary.nics.size())));
+    Field(line, first, host.lastErrorTime ? WideToAnsi(*host.lastErrorTime) : std::string());
+    Field(line, first, WideToAnsi(host.lastError));
     return line + "\r\n";
 }

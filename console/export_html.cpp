@@ -65,6 +65,7 @@ details { margin: .1em 0 .1em 1.2em; }
 summary { cursor: pointer; font-weight: 600; }
 .rows td:first-child { color: #444; }
 .noscan { color: #8a4b00; }
+.failed { color: #a40000; font-size: 90%; }
 /* What changed since the previous scan, once a history marks it. */
 .changed, details.changed > summary { background: #fff2b3; }
 /* Printed: the summary on A4 landscape, then each host on a page of its
@@ -174,7 +175,7 @@ private:
     {
         const HostSummary summary = SummarizeHost(host);
         m_out += "<tr data-section=\"host-" + std::to_string(i) + "\"><td><a href=\"#host-" + std::to_string(i) +
-                 "\">" + Escape(host.name) + "</a></td>";
+                 "\">" + Escape(host.name) + "</a>" + FailureNote(host, "div") + "</td>";
         Cell(WideToAnsi(host.group));
         Cell(WideToAnsi(host.address) + ":" + std::to_string(host.port));
         if (!host.scanned) {
@@ -192,6 +193,15 @@ private:
         const std::optional<std::size_t> count = m_changes.changeCount ? m_changes.changeCount(host) : std::nullopt;
         Cell(count ? std::to_string(*count) : std::string());
         m_out += "</tr>\n";
+    }
+
+    // The last refresh that failed after the scan shown, or on a host never
+    // scanned; empty when there is none.
+    std::string FailureNote(const FleetHost& host, const std::string& tag) const
+    {
+        if (!host.lastErrorTime) return {};
+        return "<" + tag + " class=\"failed\">Last refresh failed " + Escape(*host.lastErrorTime) + ": " +
+               Escape(host.lastError) + "</" + tag + ">";
     }
 
     void Cell(const std::string& text) { m_out += "<td>" + Escape(text) + "</td>"; }
@@ -217,7 +227,7 @@ private:
                  Escape(FleetHostPath(host)) + "</h2>\n<p>" + Escape(host.address) + " port " +
                  std::to_string(host.port);
         if (host.scanTime) m_out += ", scanned " + Escape(*host.scanTime);
-        m_out += "</p>\n";
+        m_out += "</p>\n" + FailureNote(host, "p");
         if (!host.scanned) m_out += "<p class=\"noscan\">No stored scan.</p>\n";
         std::vector<std::u16string> path;
         for (const FleetNode& node : host.nodes) Node(host, node, path);

@@ -117,6 +117,15 @@ void CFleetJsonWriter::Add(const FleetHost& host)
         json.Key("scanTime");
         json.String(*host.scanTime);
     }
+    if (host.lastErrorTime) {
+        json.Key("lastError");
+        json.BeginObject();
+        json.Key("time");
+        json.String(*host.lastErrorTime);
+        json.Key("message");
+        json.String(host.lastError);
+        json.EndObject();
+    }
     if (const std::optional<std::size_t> count = changes.changeCount ? changes.changeCount(host) : std::nullopt) {
         json.Key("changes");
         json.BeginObject();

@@ -72,6 +72,14 @@ public:
                 host.scanned = !host.nodes.empty();
                 host.scanTime = ScanTime(host.nodes);
             }
+            if (const std::optional<HostResult> result = m_console.HostLastResult(item)) {
+                if (host.scanned && !host.scanTime && result->lastScan)
+                    host.scanTime = AnsiToWide(IsoUtcTime(*result->lastScan));
+                if (result->failedAt) {
+                    host.lastErrorTime = AnsiToWide(IsoUtcTime(*result->failedAt));
+                    host.lastError = result->failure;
+                }
+            }
             visit(std::move(host));
         }
     }

@@ -29,9 +29,13 @@ struct FleetHost {
     std::optional<std::string> loginMethod;
     // The host holds a picture of its hardware; without one, `nodes` is empty.
     bool scanned = false;
-    // When the picture was taken, as the host's rows tell it; the console
-    // file keeps no time, so only a scan in this session gives one.
+    // When the picture was taken (the console file keeps it; a file of an
+    // older release does not, and the history may tell).
     std::optional<std::u16string> scanTime;
+    // The last refresh that failed after the picture was taken (or on a host
+    // never scanned): when, and what went wrong in a few words.
+    std::optional<std::u16string> lastErrorTime;
+    std::u16string lastError;
     std::vector<FleetNode> nodes;
     // What the history keeps the host's scans under (HistoryKey).
     std::string historyKey;

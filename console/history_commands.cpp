@@ -29,7 +29,7 @@ std::string HostKey(const std::string& path)
 
 std::unique_ptr<CHistoryStore> OpenHistory(const CommandContext& context, bool& missing, std::string& error)
 {
-    return OpenHistoryFile(HistoryFileFor(context.consoleFile), missing, error);
+    return OpenHistoryFile(HistoryLocationOf(context), missing, error);
 }
 
 void WriteScanJson(CJsonWriter& json, const ScanEntry& entry)
@@ -71,11 +71,14 @@ int CommandHistory(const CommandContext& context, const std::string& path, bool 
     bool missing = false;
     std::string error;
     std::vector<ScanEntry> entries;
-    const std::string key = HistoryKeyOfPath(context, host);
+    HistoryHost asked = HistoryHostOfPath(context, host);
     if (auto store = OpenHistory(context, missing, error)) {
-        entries = store->List(key, error);
+        entries = store->ListOf(asked, error);
         // Entries an older version kept under the path, not adopted yet.
-        if (error.empty() && entries.empty() && key != host) entries = store->List(host, error);
+        if (error.empty() && entries.empty() && asked.key != host) {
+            asked.key = host;
+            entries = store->ListOf(asked, error);
+        }
     }
     if (!error.empty()) return Fail(error);
     if (json) {
@@ -111,8 +114,8 @@ int CommandDiff(const CommandContext& context, const std::string& path, const Di
     }
     HostDiff result;
     std::string error;
-    if (!DiffHostScans(HistoryFileFor(context.consoleFile), host, options.from, options.to, result, error,
-                       HistoryKeyOfPath(context, host))) {
+    if (!DiffHostScans(HistoryLocationOf(context), HistoryHostOfPath(context, host), options.from, options.to, result,
+                       error)) {
         Fail(error);
         return kTrouble;
     }
@@ -183,5 +186,52 @@ int CommandHistoryPrune(const CommandContext& context, const std::string& path)
     if (!store->Prune(context.historyKeep, host, removed, error)) return Fail("the history was not pruned: " + error);
     std::printf("%lld scan%s removed, at most %d kept per host\n", static_cast<long long>(removed),
                 removed == 1 ? "" : "s", context.historyKeep);
+    return 0;
+}
+
+int CommandHistoryPush(const CommandContext& context)
+{
+    const std::string local = HistoryFileFor(context.consoleFile);
+    const std::string shared = ChosenHistory(context.history);
+    if (shared.empty() || shared == local)
+        return Fail("no shared history is chosen: name one with --history or the setting HistoryDatabase");
+    bool missing = false;
+    std::string error;
+    std::unique_ptr<CHistoryStore> from = OpenHistoryFile(local, missing, error);
+    if (!from) {
+        if (!missing) return Fail(error);
+        std::printf("0 scans sent: %s holds none\n", TerminalText(local).c_str());
+        return 0;
+    }
+    std::unique_ptr<CHistoryStore> to = OpenHistoryLocation(shared, true, error);
+    if (!to) return Fail(error);
+    std::size_t sent = 0;
+    std::size_t there = 0;
+    std::size_t unkeyed = 0;
+    for (const std::string& key : from->Keys(error)) {
+        // Kept under a path GROUP/HOST (a host never saved, or an older
+        // version's entries): in a shared history that path would be every
+        // console's. They go once their host has its identity.
+        if (key.find('/') != std::string::npos) {
+            unkeyed += from->List(key, error).size();
+            continue;
+        }
+        for (const ScanEntry& listed : from->List(key, error)) {
+            const std::optional<ScanEntry> entry = from->Get(key, listed.id, error);
+            if (!entry) continue;  // pruned meanwhile
+            bool added = false;
+            if (!to->Merge(key, *entry, added, error))
+                return Fail(error + " (" + std::to_string(sent) + " scans were sent before; run the push again)");
+            ++(added ? sent : there);
+        }
+        if (!error.empty()) break;
+    }
+    if (!error.empty()) return Fail(error);
+    std::printf("%zu scan%s sent to %s, %zu there already\n", sent, sent == 1 ? "" : "s",
+                TerminalText(HistoryShownAs(shared)).c_str(), there);
+    if (unkeyed > 0)
+        std::fprintf(stderr, "Note: %zu scan%s of hosts without an identity yet stay in %s until their console "
+                             "file is saved\n",
+                     unkeyed, unkeyed == 1 ? "" : "s", TerminalText(local).c_str());
     return 0;
 }

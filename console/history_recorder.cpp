@@ -2,7 +2,10 @@
 
 #include "console/node_path.h"
 #include "history/history_store.h"
+#include "history/pg_history_store.h"
 #include "platform/paths.h"
+#include "platform/product_settings.h"
+#include "platform/settings.h"
 #include "platform/text.h"
 #include "platform/ui.h"
 
@@ -18,6 +21,36 @@ std::string HistoryFileFor(const std::string& consoleFile)
     std::size_t dot = consoleFile.rfind('.');
     if (dot == std::string::npos || dot <= nameStart) dot = consoleFile.size();
     return consoleFile.substr(0, dot) + ".history.db";
+}
+
+std::string ChosenHistory(const std::string& option)
+{
+    if (!option.empty()) return option;
+    std::u16string value;
+    if (!ReadSettingText(kProductSettingsKey, AnsiToWide(kHistoryDatabaseSetting), value)) return {};
+    return WideToAnsi(value);
+}
+
+std::string CheckHistoryChoice(const std::string& chosen)
+{
+    return IsSharedHistoryLocation(chosen) ? CheckSharedHistoryLocation(chosen) : std::string();
+}
+
+std::string HistoryLocationFor(const std::string& consoleFile, const std::string& chosen)
+{
+    return chosen.empty() ? HistoryFileFor(consoleFile) : chosen;
+}
+
+int HistoryConnectTimeout() { return static_cast<int>(ProductSettingValue("ConnectTimeoutSeconds")); }
+
+std::unique_ptr<CHistoryStore> OpenHistoryLocation(const std::string& location, bool create, std::string& error)
+{
+    return OpenHistoryStore(location, create, HistoryConnectTimeout(), error);
+}
+
+std::string HistoryShownAs(const std::string& location)
+{
+    return IsSharedHistoryLocation(location) ? DescribeSharedHistory(location) : location;
 }
 
 std::string HistoryKey(const std::string& consoleId, const std::string& hostId, const std::string& path)
@@ -53,8 +86,10 @@ void AdoptOlderHistory(CConsoleHost& console, const std::string& historyFile)
     }
 }
 
-CHistoryRecorder::CHistoryRecorder(CConsoleHost& host, std::string historyFile, int keep, Warn warn)
-    : m_host(host), m_historyFile(std::move(historyFile)), m_nKeep(keep), m_warn(std::move(warn))
+CHistoryRecorder::CHistoryRecorder(CConsoleHost& host, std::string historyFile, int keep, Warn warn,
+                                   std::string shared)
+    : m_host(host), m_historyFile(std::move(historyFile)), m_nKeep(keep), m_warn(std::move(warn)),
+      m_shared(shared == m_historyFile ? std::string() : std::move(shared))
 {
     m_host.SetScanSink(this);
 }
@@ -97,11 +132,50 @@ void CHistoryRecorder::RecordIfNew(HSCOPEITEM item)
     } else if (auto store = CHistoryStore::Open(m_historyFile, true, error)) {
         store->Record(record, m_nKeep, error);
     }
-    if (error.empty()) return;
-    const std::string text = "The scan of " + record.host + " is shown but was not written to the history " +
-                             m_historyFile + ": " + error;
+    if (!error.empty())
+        Warning("The scan of " + record.host + " is shown but was not written to the history " + m_historyFile + ": " +
+                error);
+    RecordShared(record, error.empty());
+}
+
+void CHistoryRecorder::Warning(const std::string& text)
+{
     if (m_warn)
         m_warn(text);
     else
         MessageBox(nullptr, AnsiToWide(text), u"Ferrodex", MB_OK | MB_ICONWARNING);
+}
+
+bool CHistoryRecorder::ConnectShared()
+{
+    if (m_shared.empty() || m_sharedStore) return true;
+    if (m_bSharedDown) return false;
+    std::string error;
+    m_sharedStore = OpenHistoryLocation(m_shared, true, error);
+    if (m_sharedStore) return true;
+    m_bSharedDown = true;
+    Warning("The history " + HistoryShownAs(m_shared) + " cannot be used (" + error +
+            "); this command's scans are kept in the console file and in " + m_historyFile +
+            "; `ferrodex history push` sends them later");
+    return false;
+}
+
+void CHistoryRecorder::RecordShared(const ScanRecord& record, bool keptLocally)
+{
+    if (m_shared.empty()) return;
+    std::string error;
+    if (!m_bSharedDown && ConnectShared() && m_sharedStore->Record(record, m_nKeep, error)) return;
+    const std::string text = "The scan of " + record.host + " did not reach the history " + HistoryShownAs(m_shared);
+    const std::string kept = keptLocally ? "; it is kept in the console file and in " + m_historyFile +
+                                               ": `ferrodex history push` sends it later"
+                                         : "; it is kept in the console file only";
+    if (m_bSharedDown && error.empty()) {
+        Warning(text + kept);
+        return;
+    }
+    // A connection lost or a write refused: the rest of this command's scans
+    // stay local too, and are pushed together later.
+    m_bSharedDown = true;
+    m_sharedStore.reset();
+    Warning(text + ": " + error + kept);
 }

@@ -855,6 +855,12 @@ bool CConsoleHost::HostScan(HSCOPEITEM item, HostScanView& scan) const
     return true;
 }
 
+std::optional<HostResult> CConsoleHost::HostLastResult(HSCOPEITEM item) const
+{
+    com_ptr<IDataObject> data = m_impl->DataObject(item);
+    return ReadHostResult(data.get());
+}
+
 std::string CConsoleHost::HostId(HSCOPEITEM item) const
 {
     com_ptr<IDataObject> data = m_impl->DataObject(item);

@@ -16,6 +16,7 @@
 
 #include "console/fleet_model.h"
 #include "console/menu_collector.h"
+#include "console/node_data.h"
 #include "platform/console.h"
 
 // The outcome of a host operation; `message` says what went wrong.
@@ -177,6 +178,10 @@ public:
     // A host node's last scan in this session: false for other nodes and
     // for a host whose picture came from the console file.
     bool HostScan(HSCOPEITEM item, HostScanView& scan) const;
+    // When a host node's picture was taken and its last refresh failed (in
+    // this session or before), as the snap-in tells it; nothing for other
+    // nodes and hosts never scanned nor refreshed.
+    std::optional<HostResult> HostLastResult(HSCOPEITEM item) const;
     // A host node's identity (kept across renames; 32 hex digits); empty for
     // other nodes and a host never saved.
     std::string HostId(HSCOPEITEM item) const;

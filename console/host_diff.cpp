@@ -3,7 +3,9 @@
 #include <chrono>
 #include <cstdio>
 
+#include "console/history_recorder.h"
 #include "console/scan_snapshot.h"
+#include "history/pg_history_store.h"
 #include "platform/paths.h"
 #include "platform/text.h"
 
@@ -72,6 +74,7 @@ std::unique_ptr<CHistoryStore> OpenHistoryFile(const std::string& file, bool& mi
         error = "no folder for the history can be made";
         return nullptr;
     }
+    if (IsSharedHistoryLocation(file)) return OpenHistoryLocation(file, false, error);
     // Only looked at here, never opened: whatever is there is checked by
     // the store before anything is read.
     SFileIdentity there;
@@ -87,17 +90,36 @@ std::unique_ptr<CHistoryStore> OpenHistoryFile(const std::string& file, bool& mi
 bool DiffHostScans(const std::string& historyFile, const std::string& host, const std::string& from,
                    const std::string& to, HostDiff& result, std::string& error, const std::string& key)
 {
-    std::string kept = key.empty() ? host : key;
+    HistoryHost asked = HistoryHost::OfKey(key.empty() ? host : key);
+    asked.path = host;
+    return DiffHostScans(historyFile, asked, from, to, result, error);
+}
+
+bool DiffHostScans(const std::string& historyFile, const HistoryHost& asked, const std::string& from,
+                   const std::string& to, HostDiff& result, std::string& error)
+{
     error.clear();
     bool missing = false;
     std::unique_ptr<CHistoryStore> store = OpenHistoryFile(historyFile, missing, error);
     if (!store) {
-        if (missing) error = "no scan of " + host + " is in the history";
+        if (missing) error = "no scan of " + asked.path + " is in the history";
         return false;
     }
-    std::vector<ScanEntry> entries = store->List(kept, error);
+    return DiffHostScansIn(*store, asked, from, to, result, error);
+}
+
+bool DiffHostScansIn(CHistoryStore& store, const HistoryHost& asked, const std::string& from, const std::string& to,
+                     HostDiff& result, std::string& error)
+{
+    const std::string& host = asked.path;
+    HistoryHost kept = asked;
+    error.clear();
+    std::vector<ScanEntry> entries = store.ListOf(kept, error);
     // Entries an older version kept under the path, not adopted yet.
-    if (error.empty() && entries.empty() && kept != host) entries = store->List(kept = host, error);
+    if (error.empty() && entries.empty() && kept.key != host) {
+        kept.key = host;
+        entries = store.ListOf(kept, error);
+    }
     if (!error.empty()) return false;
     if (entries.empty()) {
         error = "no scan of " + host + " is in the history";
@@ -124,7 +146,7 @@ bool DiffHostScans(const std::string& historyFile, const std::string& host, cons
     std::vector<SnapshotNode> before;
     std::vector<SnapshotNode> after;
     for (auto [index, nodes] : {std::pair{*first, &before}, std::pair{*last, &after}}) {
-        const std::optional<ScanEntry> entry = store->Get(kept, entries[index].id, error);
+        const std::optional<ScanEntry> entry = store.GetOf(kept, entries[index].id, error);
         if (!entry) {
             if (error.empty()) error = "scan " + std::to_string(entries[index].id) + " is gone";
             return false;

@@ -26,9 +26,17 @@ struct HostDiff {
 // scan or the history cannot be read.
 bool DiffHostScans(const std::string& historyFile, const std::string& host, const std::string& from,
                    const std::string& to, HostDiff& result, std::string& error, const std::string& key = {});
+// The same for a host asked about as HistoryHost (its `path` is GROUP/HOST):
+// a shared history compares the scans of every console that has the host.
+bool DiffHostScans(const std::string& historyFile, const HistoryHost& asked, const std::string& from,
+                   const std::string& to, HostDiff& result, std::string& error);
+// The same in a history open already.
+bool DiffHostScansIn(CHistoryStore& store, const HistoryHost& asked, const std::string& from, const std::string& to,
+                     HostDiff& result, std::string& error);
 
-// Opens a history file for reading; null with `missing` set (and no
-// message) when there is none yet, else null with a reason.
+// Opens a history file (or a shared history) for reading; null with
+// `missing` set (and no message) when there is no file yet, else null with
+// a reason.
 std::unique_ptr<CHistoryStore> OpenHistoryFile(const std::string& file, bool& missing, std::string& error);
 
 // The changes as a list view: Change, Node, Name, Old value, New value.

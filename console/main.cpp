@@ -10,6 +10,7 @@
 #include "console/admin_commands.h"
 #include "console/commands.h"
 #include "console/history_commands.h"
+#include "console/history_recorder.h"
 #include "console/tui/tui_app.h"
 #include "platform/terminal.h"
 
@@ -25,6 +26,7 @@ int RunDefault(const CommandContext& context, bool ascii, bool noMouse)
         options.ascii = ascii;
         options.mouse = !noMouse;
         options.historyKeep = context.historyKeep;
+        options.history = context.history;
         return fdx::tui::RunTerminalFace(options);
     }
     const int status = CommandTree(context, "", false, HostOptions{});
@@ -71,6 +73,10 @@ int main(int argc, char** argv)
     app.add_option("--keep", context.historyKeep, "Scans kept per host in the history (default 50)")
         ->type_name("N")
         ->check(CLI::Range(1, 100000));
+    app.add_option("--history", context.history,
+                   "Also keep the scans in this history and read it: a PostgreSQL URL or connection string "
+                   "shared by a team, or an SQLite file (default: the setting HistoryDatabase)")
+        ->type_name("URL");
     app.add_flag("--accept-plain", context.acceptPlain,
                  "Open a console file that was encrypted when last used here but is now plain");
     bool ascii = false;
@@ -307,6 +313,8 @@ int main(int argc, char** argv)
     CLI::App* prune = history->add_subcommand("prune", "Keep only the --keep newest scans of every host (or of one)");
     prune->add_option("PATH", prunePath, "GROUP/HOST");
     prune->callback([&] { status = CommandHistoryPrune(context, prunePath); });
+    history->add_subcommand("push", "Send the scans the shared history lacks from the file beside the console file")
+        ->callback([&] { status = CommandHistoryPush(context); });
     DiffOptions diffOptions;
     CLI::App* diff = app.add_subcommand("diff", "Show what changed in a host's hardware between two scans");
     diff->add_option("PATH", path, "GROUP/HOST")->required();
@@ -346,6 +354,12 @@ int main(int argc, char** argv)
         status = CommandUnregister();
     });
 
+    // A history location with a password in it is refused before anything
+    // runs; the message never repeats the location.
+    app.parse_complete_callback([&] {
+        if (const std::string refusal = CheckHistoryChoice(ChosenHistory(context.history)); !refusal.empty())
+            throw CLI::ValidationError("--history", refusal);
+    });
     try {
         app.parse(argc, argv);
     } catch (const CLI::CallForHelp& e) {

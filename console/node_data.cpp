@@ -3,6 +3,7 @@
 #include "platform/random_id.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <cstring>
 #include <memory>
 
@@ -118,6 +119,33 @@ std::optional<HostScan> ParseHostScan(std::span<const std::uint8_t> bytes)
     if (!TerminatedText(bytes, offset, kMaxDisplayName, scan.login)) return std::nullopt;
     if (!TerminatedText(bytes, offset, kMaxScanXml, scan.xml) || scan.xml.empty()) return std::nullopt;
     return scan;
+}
+
+std::optional<HostResult> ReadHostResult(IDataObject* data)
+{
+    GlobalPtr block = GetFormat(data, u"FERRODEX_HOST_RESULT");
+    if (!block) return std::nullopt;
+    const std::size_t size = GlobalSize(block.get());
+    if (size == 0) return std::nullopt;
+    GlobalLockGuard lock(block.get());
+    if (lock.data() == nullptr) return std::nullopt;
+    return ParseHostResult(std::span(static_cast<const std::uint8_t*>(lock.data()), size));
+}
+
+std::optional<HostResult> ParseHostResult(std::span<const std::uint8_t> bytes)
+{
+    if (bytes.size() < 16) return std::nullopt;
+    const auto time = [&bytes](std::size_t at) -> std::optional<std::int64_t> {
+        std::uint64_t seconds = 0;
+        for (std::size_t i = 8; i-- > 0;) seconds = seconds << 8 | bytes[at + i];
+        if (seconds == 0 || seconds > static_cast<std::uint64_t>(INT64_MAX)) return std::nullopt;
+        return static_cast<std::int64_t>(seconds);
+    };
+    HostResult result{time(0), time(8), {}};
+    std::size_t offset = 16;
+    if (!TerminatedText(bytes, offset, kMaxDisplayName, result.failure)) return std::nullopt;
+    if (result.failedAt.has_value() == result.failure.empty()) return std::nullopt;
+    return result;
 }
 
 namespace {

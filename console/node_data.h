@@ -73,6 +73,19 @@ std::optional<HostScan> ReadHostScan(IDataObject* data);
 // a node that is no host, a host never saved, or bytes that are no identity.
 std::string ReadHostId(IDataObject* data);
 std::optional<HostScan> ParseHostScan(std::span<const std::uint8_t> bytes);
+// What "FERRODEX_HOST_RESULT" tells of a host: when its picture was taken and
+// when its last refresh failed after it (seconds since 1970; nothing for
+// none), and that failure in a few words.
+struct HostResult {
+    std::optional<std::int64_t> lastScan;
+    std::optional<std::int64_t> failedAt;
+    std::u16string failure;
+};
+// Nothing for a node that is no host, a host never scanned nor refreshed, an
+// older snap-in, or malformed bytes (shorter than both times, a failure time
+// without its text or the text without its zero unit).
+std::optional<HostResult> ReadHostResult(IDataObject* data);
+std::optional<HostResult> ParseHostResult(std::span<const std::uint8_t> bytes);
 // A host's whole hardware view as "FERRODEX_HOST_TREE" gives it: what
 // expanding the host and showing every node would give, in one read.
 // Nothing for a host without a picture, or bytes that do not read as such a

@@ -32,6 +32,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     // A login method only from the flags' second byte, and only a known one.
     if (picture && picture->loginMethod && (size < 8 || data[5] == 0 || data[5] > 3)) std::abort();
     if (const auto tree = ParseHostTree(std::span(data, size)); tree && 2 * Units(*tree, 0) > size) std::abort();
+    // A failure's text only with its time, and never longer than the bytes.
+    if (const auto result = ParseHostResult(std::span(data, size));
+        result && (size < 16 || result->failedAt.has_value() == result->failure.empty() ||
+                   result->failure.size() > (size - 16) / 2))
+        std::abort();
     const std::optional<HostEndpoint> endpoint = ParseHostEndpoint(std::span(data, size));
     if (!endpoint) return 0;
     if (size < 4 || endpoint->port < 0 || endpoint->port > 65535) std::abort();

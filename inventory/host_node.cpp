@@ -49,12 +49,12 @@ std::u16string CHostNode::GetDisplayText(int column)
     texts.resize(LT_COUNT);
     switch (column) {
     case HOST_COL_LAST_SCAN: {
-        const auto when = m_scanStatus.ScannedAt();
+        const auto when = m_scanStatus.LastScanAt();
         return when ? FormatUtcTime(*when) : std::u16string();
     }
     case HOST_COL_RESULT:
         if (!m_bstrLastResult.empty()) return m_bstrLastResult;
-        return m_scanStatus.ScannedAt() ? kScanResultOk : std::u16string();
+        return m_scanStatus.LastScanAt() ? kScanResultOk : std::u16string();
     case HOST_COL_LOGIN: return LoginMethod();
     case HOST_COL_SUDO: return m_bSudo ? texts[LT_YES] : texts[LT_NO];
     default: return m_szName;

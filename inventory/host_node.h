@@ -125,4 +125,7 @@ public:
     std::vector<std::u16string> m_scanNotes;
     bool m_bLshwMissing = false;
     bool m_bEnginePackageMissing = false;
+    // What the last scan job said went wrong (told to the user as well);
+    // empty after one that worked.
+    std::u16string m_bstrScanFailure;
 };

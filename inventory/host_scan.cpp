@@ -54,6 +54,7 @@ void KeepScanOutcome(CHostNode& host, const SScanResult& result)
     host.m_scanNotes = result.notes;
     host.m_bLshwMissing = result.lshwMissing;
     host.m_bEnginePackageMissing = result.enginePackageMissing;
+    host.m_bstrScanFailure = result.status == SCAN_OK ? std::u16string() : result.failure;
 }
 
 int RunScanJob(CHostNode& host)

@@ -1,5 +1,8 @@
 #include "inventory/persistence.h"
 
+#include <chrono>
+#include <optional>
+#include <string>
 #include <utility>
 #include <vector>
 
@@ -48,6 +51,11 @@ constexpr std::uint32_t kSettingJump = 8;
 constexpr std::uint32_t kSettingName = 9;
 // The host's identity, which the scan history keys its scans by.
 constexpr std::uint32_t kSettingId = 16;
+// When the picture the host holds was taken (seconds since 1970, decimal),
+// and the last refresh that failed after it: its time, a space, and what
+// went wrong.
+constexpr std::uint32_t kSettingScanTime = 17;
+constexpr std::uint32_t kSettingLastFailure = 18;
 constexpr std::uint32_t kMaxSettings = 32;
 constexpr std::size_t kMaxSettingBytes = 1024;
 constexpr std::uint32_t kMaxSettingsBlock = kMaxSettings * (8 + kMaxSettingBytes) + 4;
@@ -257,6 +265,41 @@ HRESULT OpenVault(SVaultSession& session, const SVaultHeader& header, const std:
     }
 }
 
+std::string StoredTime(std::optional<CScanStatus::Clock::time_point> when)
+{
+    if (!when) return {};
+    return std::to_string(std::chrono::floor<std::chrono::seconds>(*when).time_since_epoch().count());
+}
+
+// Seconds since 1970 in decimal, from 1 to a date far ahead; nothing else.
+std::optional<CScanStatus::Clock::time_point> ReadStoredTime(std::string_view text)
+{
+    constexpr std::int64_t kLatest = 32503680000;  // 3000-01-01
+    if (text.empty() || text.size() > 11) return std::nullopt;
+    std::int64_t seconds = 0;
+    for (const char digit : text) {
+        if (digit < '0' || digit > '9') return std::nullopt;
+        seconds = seconds * 10 + (digit - '0');
+    }
+    if (seconds == 0 || seconds > kLatest) return std::nullopt;
+    return CScanStatus::Clock::time_point(std::chrono::seconds(seconds));
+}
+
+// The last failed refresh as the file keeps it, its text cut (on a whole
+// character) to what a setting holds.
+std::string StoredFailure(const CHostNode& host)
+{
+    const std::optional<CScanStatus::Clock::time_point> when = host.m_scanStatus.RefreshFailedAt();
+    if (!when || host.m_bstrLastResult.empty()) return {};
+    std::string text = StoredTime(when) + " " + WideToAnsi(host.m_bstrLastResult);
+    if (text.size() > kMaxSettingBytes) {
+        std::size_t end = kMaxSettingBytes;
+        while (end > 0 && (static_cast<unsigned char>(text[end]) & 0xC0) == 0x80) --end;
+        text.resize(end);
+    }
+    return text;
+}
+
 // The host's settings block; empty when every setting has its default. The
 // sealed form's block holds the key file's passphrase: `block` is the
 // caller's, to be wiped.
@@ -268,7 +311,11 @@ void AppendHostSettings(std::string& block, const CHostNode& host, bool sealed)
     const std::string keyFile = WideToAnsi(host.m_bstrKeyFile);
     const std::string jump = WideToAnsi(host.m_bstrJump);
     const std::string name = host.Name() == host.m_bstrHost ? std::string() : WideToAnsi(host.Name());
+    const std::string scanTime = StoredTime(host.m_scanStatus.LastScanAt());
+    const std::string failure = StoredFailure(host);
     std::uint32_t count = 0;
+    count += scanTime.empty() ? 0 : 1;
+    count += failure.empty() ? 0 : 1;
     count += name.empty() ? 0 : 1;
     count += host.m_bSudo ? 1 : 0;
     count += login.empty() ? 0 : 1;
@@ -280,7 +327,7 @@ void AppendHostSettings(std::string& block, const CHostNode& host, bool sealed)
     if (count == 0) return;
     // Room for all of it at once, so no copy of the passphrase is left behind.
     block.reserve(4 + count * 9 + login.size() + keyFile.size() + passphrase.get().size() + jump.size() +
-                  name.size() + host.m_strId.size());
+                  name.size() + host.m_strId.size() + scanTime.size() + failure.size());
     AppendU32(block, count);
     const auto add = [&block](std::uint32_t tag, std::string_view value) {
         AppendU32(block, tag);
@@ -294,6 +341,8 @@ void AppendHostSettings(std::string& block, const CHostNode& host, bool sealed)
     if (!jump.empty()) add(kSettingJump, jump);
     if (!name.empty()) add(kSettingName, name);
     if (!host.m_strId.empty()) add(kSettingId, host.m_strId);
+    if (!scanTime.empty()) add(kSettingScanTime, scanTime);
+    if (!failure.empty()) add(kSettingLastFailure, failure);
 }
 
 // Whether a setting's value fits the block; the passphrase and the login
@@ -307,6 +356,8 @@ bool HostSettingsFit(const CHostNode& host, bool sealed)
 
 bool ReadHostSettings(CPlainReader& reader, CHostNode& host, bool sealed)
 {
+    std::optional<CScanStatus::Clock::time_point> scanned;
+    std::optional<CScanStatus::Clock::time_point> failed;
     std::uint32_t count = 0;
     if (!reader.ReadU32(count) || count > kMaxSettings) return false;
     for (std::uint32_t i = 0; i < count; ++i) {
@@ -348,9 +399,20 @@ bool ReadHostSettings(CPlainReader& reader, CHostNode& host, bool sealed)
             // One that is no identity is left out; the host gets a new one.
             if (IsRandomId(value.get())) host.m_strId = value.get();
             break;
+        // A time that does not read is left out: it only informs.
+        case kSettingScanTime: scanned = ReadStoredTime(value.get()); break;
+        case kSettingLastFailure: {
+            const std::size_t space = value.get().find(' ');
+            if (space == std::string::npos) break;
+            failed = ReadStoredTime(std::string_view(value.get()).substr(0, space));
+            if (failed) host.m_bstrLastResult = AnsiToWide(value.get().substr(space + 1));
+            if (host.m_bstrLastResult.empty()) failed.reset();
+            break;
+        }
         default: break;  // a later release's setting
         }
     }
+    host.m_scanStatus.Restore(scanned, failed);
     return true;
 }
 

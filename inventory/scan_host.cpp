@@ -135,11 +135,13 @@ int TakeRefreshedPicture(CHostNode& host, IConsoleNameSpace2* nameSpace, int cod
         failure = refusal;
     }
     if (code != SCAN_OK || !HoldsHardware(host, picture)) {
+        if (failure.empty()) failure = host.m_bstrScanFailure;
         host.m_bstrLastResult = failure.empty() ? LoadString(g_hInstance, kRefreshFailedText) : std::u16string(failure);
-        if (!host.GetChildren().empty()) {
-            host.m_scanStatus.RefreshFailed(CScanStatus::Clock::now());
-            host.ShowScanStatus();
-        }
+        // The failure is kept with the host (the console file keeps it), also
+        // for a host whose stored picture is not shown yet.
+        host.m_scanStatus.RefreshFailed(CScanStatus::Clock::now());
+        if (!host.GetChildren().empty()) host.ShowScanStatus();
+        g_bDirty = true;
         return SCAN_FAILED;
     }
     if (nameSpace != nullptr && host.GetScopeItem() != 0) nameSpace->DeleteItem(host.GetScopeItem(), FALSE);

@@ -23,9 +23,16 @@ void CScanStatus::Scanned(Clock::time_point when)
     m_refreshFailed.reset();
 }
 
+void CScanStatus::Restore(std::optional<Clock::time_point> scanned, std::optional<Clock::time_point> refreshFailed)
+{
+    m_stored = scanned;
+    m_refreshFailed = refreshFailed;
+}
+
 void CScanStatus::Forget()
 {
     m_scanned.reset();
+    m_stored.reset();
     m_refreshFailed.reset();
 }
 
@@ -34,8 +41,9 @@ void CScanStatus::AppendRows(std::vector<std::u16string>& names, std::vector<std
     std::vector<std::u16string> rowNames;
     LoadStringList(IDS_SCAN_ROW_NAMES, rowNames);
     if (rowNames.size() < 2) return;
-    const std::u16string scanned = m_scanned ? FormatUtcTime(*m_scanned) : LoadString(g_hInstance, IDS_STORED_SCAN);
-    if (m_scanned) {
+    const std::optional<Clock::time_point> last = LastScanAt();
+    const std::u16string scanned = last ? FormatUtcTime(*last) : LoadString(g_hInstance, IDS_STORED_SCAN);
+    if (last) {
         names.push_back(rowNames[0]);
         values.push_back(scanned);
     }

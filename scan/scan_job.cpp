@@ -26,8 +26,8 @@ enum {
     HK_STORED, HK_CAPTION
 };
 constexpr const char16_t* kLshw = u"lshw";
-constexpr UINT kLimitTexts[] = {300, 301, 302, 303, 304};
-enum { kNotFinished, kOutputTooLarge, kEndedBySignal, kNoExitStatus, kTheCommand };
+constexpr UINT kLimitTexts[] = {300, 301, 302, 303, 304, 305};
+enum { kNotFinished, kOutputTooLarge, kEndedBySignal, kNoExitStatus, kTheCommand, kNoHardwareList };
 
 std::vector<std::u16string> List(UINT id)
 {
@@ -297,6 +297,20 @@ std::u16string CutBeforeXml(std::u16string text)
     if (first == std::u16string::npos) return {};
     text.erase(0, first);
     return text;
+}
+
+std::u16string NoHardwareListText(std::string_view output, std::string_view xml)
+{
+    // lshw's XML starts with its declaration, a comment, or the element.
+    for (const std::string_view start : {"<?xml", "<!--", "<list", "<node"})
+        if (xml.starts_with(start)) return {};
+    // The first words of what came instead, as plain printable ASCII only:
+    // the host's text reaches no terminal unfiltered.
+    std::u16string first;
+    for (const char c : output.substr(0, 60)) first += c >= 0x20 && c < 0x7f ? static_cast<char16_t>(c) : u' ';
+    while (!first.empty() && first.back() == u' ') first.pop_back();
+    if (output.size() > 60) first += u"\u2026";
+    return LimitText(kNoHardwareList, IntToDecimal(static_cast<long long>(output.size())), first);
 }
 
 std::string CutBeforeXml(std::string text)

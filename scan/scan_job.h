@@ -58,3 +58,7 @@ bool StrictHostKeys();
 // and a text without any "<" becomes empty.
 std::u16string CutBeforeXml(std::u16string text);
 std::string CutBeforeXml(std::string text);
+// Empty when `xml` (the output cut before its first "<") starts as lshw's
+// XML does; else the failure to tell: how many bytes came instead, and
+// their first printable characters.
+std::u16string NoHardwareListText(std::string_view output, std::string_view xml);

@@ -216,9 +216,11 @@ SScanResult RunScan(const SScanRequest& request, IScanQuestions& caller)
         }
         CheckCommandStatus(kLshw);
         questions.Progress(Entry(kStepTexts, PS_READING));
-        result.xml = CSSH2::Current()->Output();
+        const std::string output = CSSH2::Current()->Output();
         CSSH2::Disconnect();
-        result.xml = CutBeforeXml(std::move(result.xml));
+        result.xml = CutBeforeXml(output);
+        if (const std::u16string notXml = NoHardwareListText(output, result.xml); !notXml.empty())
+            throw CScanError::Text(notXml);
         result.status = SCAN_OK;
         result.step = STEP_NONE;
         result.root = !LshwRanWithoutRoot(result.xml) && result.rootReason.empty();

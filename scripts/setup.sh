@@ -23,12 +23,12 @@ done
 # The program, its module and the engine tools. GoogleTest is here because
 # configuring any Linux preset reads the test folders.
 packages=(build-essential cmake ninja-build pkg-config ccache
-          libssl-dev zlib1g-dev libpugixml-dev libsqlite3-dev libncurses-dev libcli11-dev
+          libssl-dev zlib1g-dev libpugixml-dev libsqlite3-dev libpq-dev libncurses-dev libcli11-dev
           libgtest-dev libgmock-dev
           lshw
           g++-aarch64-linux-gnu)  # the engine package's static lshw for arm64 hosts
 if [ -n "$with_tests" ]; then
-  packages+=(libbenchmark-dev tmux
+  packages+=(libbenchmark-dev tmux postgresql
              clang libclang-rt-14-dev)  # the fuzz build: clang with libFuzzer and the sanitizers
 fi
 # The Windows module: MinGW-w64 (posix threads), windres, the installer, and

@@ -70,7 +70,7 @@ const ClipboardFormats& GetClipboardFormats()
         RegisterClipboardFormat(u"{7752A6C8-4E06-4b65-8449-793E9C0C5259}"),
         RegisterClipboardFormat(u"FERRODEX_HOST_ENDPOINT"), RegisterClipboardFormat(u"FERRODEX_HOST_PICTURE"),
         RegisterClipboardFormat(u"FERRODEX_HOST_SCAN"), RegisterClipboardFormat(u"FERRODEX_HOST_TREE"),
-        RegisterClipboardFormat(u"FERRODEX_HOST_ID")};
+        RegisterClipboardFormat(u"FERRODEX_HOST_ID"), RegisterClipboardFormat(u"FERRODEX_HOST_RESULT")};
     return formats;
 }
 
@@ -116,10 +116,11 @@ HRESULT CNodeDataObject::GetDataHere(FORMATETC* format, STGMEDIUM* medium)
         }
         if (cf != formats.displayName && cf != formats.nodeType && cf != formats.szNodeType &&
             cf != formats.snapinClassId && cf != formats.privateObject && cf != formats.hostEndpoint &&
-            cf != formats.hostPicture && cf != formats.hostScan && cf != formats.hostTree && cf != formats.hostId)
+            cf != formats.hostPicture && cf != formats.hostScan && cf != formats.hostTree && cf != formats.hostId &&
+            cf != formats.hostResult)
             return DV_E_FORMATETC;
         const bool hostFormat = cf == formats.hostEndpoint || cf == formats.hostPicture || cf == formats.hostScan ||
-                                cf == formats.hostTree || cf == formats.hostId;
+                                cf == formats.hostTree || cf == formats.hostId || cf == formats.hostResult;
         const auto* host = hostFormat ? dynamic_cast<const CHostNode*>(m_pNode) : nullptr;
         if (hostFormat && host == nullptr) return DV_E_FORMATETC;
         const auto scanned = host != nullptr ? host->m_scanStatus.ScannedAt() : std::nullopt;
@@ -132,6 +133,22 @@ HRESULT CNodeDataObject::GetDataHere(FORMATETC* format, STGMEDIUM* medium)
         if (cf == formats.szNodeType) return WriteText(stream.get(), GuidToString(m_pNode->GetNodeType()));
         if (cf == formats.snapinClassId) return WriteBytes(stream.get(), &CLSID_Ferrodex, sizeof(GUID));
         if (cf == formats.hostId) return WriteBytes(stream.get(), host->m_strId.data(), host->m_strId.size());
+        if (cf == formats.hostResult) {
+            const auto lastScan = host->m_scanStatus.LastScanAt();
+            const auto failed = host->m_scanStatus.RefreshFailedAt();
+            if (!lastScan && !failed) return DV_E_FORMATETC;
+            std::uint8_t bytes[16] = {};
+            const auto put = [&bytes](int at, std::optional<CScanStatus::Clock::time_point> when) {
+                if (!when) return;
+                const auto seconds = static_cast<std::uint64_t>(
+                    std::chrono::duration_cast<std::chrono::seconds>(when->time_since_epoch()).count());
+                for (int i = 0; i < 8; ++i) bytes[at + i] = static_cast<std::uint8_t>(seconds >> (8 * i));
+            };
+            put(0, lastScan);
+            put(8, failed);
+            RETURN_IF_FAILED(WriteBytes(stream.get(), bytes, sizeof bytes));
+            return WriteText(stream.get(), failed ? host->m_bstrLastResult : std::u16string());
+        }
         if (cf == formats.hostTree) {
             std::string tree;
             if (!WriteHostTree(*const_cast<CHostNode*>(host), tree)) return DV_E_FORMATETC;

@@ -22,7 +22,11 @@
 // by a zero unit (never a password). A host holding a picture gives
 // "FERRODEX_HOST_TREE": its whole hardware view (snapin/host_tree.h). A host
 // saved at least once gives "FERRODEX_HOST_ID": its identity, 32 hex digits
-// (platform/random_id.h).
+// (platform/random_id.h). A host scanned or refreshed, in this session or
+// before, gives "FERRODEX_HOST_RESULT": when its picture was taken and when
+// its last refresh failed after it (seconds since 1970, 64-bit
+// little-endian each, 0 for none), then that refresh's failure in a few
+// words, UTF-16LE ended by a zero unit (empty when none).
 struct ClipboardFormats {
     UINT displayName;
     UINT nodeType;
@@ -34,6 +38,7 @@ struct ClipboardFormats {
     UINT hostScan;
     UINT hostTree;
     UINT hostId;
+    UINT hostResult;
 };
 const ClipboardFormats& GetClipboardFormats();
 

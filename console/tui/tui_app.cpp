@@ -895,10 +895,10 @@ int RunFace(const TerminalFaceOptions& options, std::string& failure, EStopReque
         }
         if (!reload && !guard.FolderWarning().empty())
             ui.ShowMessage(nullptr, AnsiToWide(guard.FolderWarning()), u"Warning", MB_OK | MB_ICONWARNING);
-        // Scans go to the history beside the console file; declared before
-        // the face, so that it goes after it.
+        // Scans go to the history beside the console file (and to a shared
+        // one when chosen); declared before the face, so that it goes after it.
         const std::string historyFile = HistoryFileFor(options.consoleFile);
-        CHistoryRecorder recorder(host, historyFile, options.historyKeep);
+        CHistoryRecorder recorder(host, historyFile, options.historyKeep, {}, ChosenHistory(options.history));
         CTuiApp app(host, guard, ui, screen);
         app.SetHistoryFile(historyFile);
         if (recovered) app.SetRecovered();

@@ -14,6 +14,7 @@ struct TerminalFaceOptions {
     bool ascii = false;       // ASCII glyphs and lines even in a UTF-8 locale
     bool mouse = true;
     int historyKeep = 50;     // scans kept per host in the history
+    std::string history;      // --history: a history written as well (ChosenHistory)
 };
 
 // Opens the console file in a console host of its own (questions the

@@ -39,9 +39,12 @@ protected:
 TEST_F(AdminCommandTest, SettingsAreListedCheckedStoredAndReset)
 {
     // Every setting of the table, at its default, with its meaning.
+    // Then the one text setting, the shared history.
     const JsonValue all = Json({"config", "list", "--json"});
-    ASSERT_EQ(all.items.size(), ProductSettings().size());
-    for (std::size_t i = 0; i < all.items.size(); ++i) {
+    ASSERT_EQ(all.items.size(), ProductSettings().size() + 1);
+    EXPECT_EQ(all.items.back()["name"].text, "HistoryDatabase");
+    EXPECT_EQ(all.items.back()["value"].text, "");
+    for (std::size_t i = 0; i + 1 < all.items.size(); ++i) {
         const SProductSetting& setting = ProductSettings()[i];
         EXPECT_EQ(all.items[i]["name"].text, ProductSettingName(setting));
         EXPECT_EQ(all.items[i]["value"].number, setting.defaultValue) << ProductSettingName(setting);
@@ -50,7 +53,7 @@ TEST_F(AdminCommandTest, SettingsAreListedCheckedStoredAndReset)
         EXPECT_LE(setting.defaultValue, setting.maximum) << ProductSettingName(setting);
     }
     const std::vector<std::string> text = Lines(Ok({"config", "list"}).out);
-    ASSERT_EQ(text.size(), ProductSettings().size() + 1);
+    ASSERT_EQ(text.size(), ProductSettings().size() + 2);
     EXPECT_EQ(text[0].substr(0, 4), "NAME");
 
     // The bounds themselves are taken, whatever the case of the name; the
@@ -82,6 +85,13 @@ TEST_F(AdminCommandTest, SettingsAreListedCheckedStoredAndReset)
     }
     EXPECT_EQ(Ok({"config", "get", "MaxOutputMiB"}).out, "16\n");
     EXPECT_NE(Ok({"config", "list"}).out.find("stored 500 is out of bounds and not used"), std::string::npos);
+
+    // The text setting takes a location, shown without anything but where it is.
+    Ok({"config", "set", "historydatabase", "postgresql://fdx@db.example:5433/inv?sslmode=verify-full"});
+    EXPECT_EQ(Ok({"config", "get", "HistoryDatabase"}).out, "postgresql://fdx@db.example:5433/inv?sslmode=verify-full\n");
+    EXPECT_NE(Ok({"config", "list"}).out.find("(now db.example:5433/inv)"), std::string::npos);
+    Ok({"config", "set", "HistoryDatabase", "default"});
+    EXPECT_EQ(Ok({"config", "get", "HistoryDatabase"}).out, "\n");
 
     // "default" removes the stored value.
     Ok({"config", "set", "RefreshJobs", "default"});
@@ -139,6 +149,22 @@ TEST_F(AdminCommandTest, RefreshTableAndGroupListFitTheTerminalAndJsonKeepsTheWh
     ASSERT_EQ(group["rows"].items.size(), 2u);
     EXPECT_EQ(group["rows"].items[0].items[0].text, "web-frontend-01");
     EXPECT_EQ(group["rows"].items[0].items[3].text, "password");
+    // The failure is kept with each host: after the file is reopened the
+    // list and every report say when and why the last refresh failed.
+    EXPECT_EQ(group["rows"].items[0].items[2].text, fullResult);
+    const JsonValue report = Json({"export", "--format", "json"});
+    ASSERT_EQ(report["hosts"].items.size(), 2u);
+    for (const JsonValue& host : report["hosts"].items) {
+        EXPECT_FALSE(host["scanned"].boolean);
+        EXPECT_EQ(host["lastError"]["message"].text, fullResult);
+        EXPECT_EQ(host["lastError"]["time"].text.size(), 20u) << host["lastError"]["time"].text;
+    }
+    const std::vector<std::string> csv = Lines(Ok({"export", "--format", "csv"}).out);
+    ASSERT_EQ(csv.size(), 3u);
+    EXPECT_NE(csv[0].find(",last_error_time,last_error"), std::string::npos) << csv[0];
+    EXPECT_NE(csv[1].find(fullResult), std::string::npos) << csv[1];
+    const std::string html = Ok({"export", "--format", "html"}).out;
+    EXPECT_NE(html.find("class=\"failed\">Last refresh failed "), std::string::npos);
 }
 
 // The pages the module shows lead nowhere that is not there: every link and

@@ -59,6 +59,8 @@ expect ferrodex --keep 5 di -- diff
 expect ferrodex diff --from 1 '' -- 'Lab/srv\ 1'
 expect ferrodex history pr -- prune
 refuse ferrodex history prune '' -- prune
+expect ferrodex history pu -- push
+expect ferrodex --history postgresql://db/x di -- diff
 expect ferrodex im -- import
 expect ferrodex import B -- 'Big\ Rack'
 refuse ferrodex import '' -- 'Lab/srv\ 1'

@@ -531,3 +531,62 @@ TEST_F(PersistenceTest, TheHostIdentitySurvivesBothFormsAndAForgedOneIsDropped)
     ASSERT_EQ(Load(back, Save(root)), S_OK);
     EXPECT_EQ(HostAt(back, 0, 0).m_strId, "");
 }
+
+// When a host's picture was taken and its last failed refresh survive a save
+// in both forms; a long failure is cut on a whole character, and a time that
+// does not read is left out without making the file damaged.
+TEST_F(PersistenceTest, ScanTimeAndLastFailureSurviveBothForms)
+{
+    using Clock = CScanStatus::Clock;
+    const Clock::time_point scanned{std::chrono::seconds(1796000000)};
+    const Clock::time_point failed{std::chrono::seconds(1796003600)};
+    const std::u16string longFailure = std::u16string(600, u'\u00e9') + u"tail";
+    for (const bool vault : {false, true}) {
+        SCOPED_TRACE(vault ? "vault" : "plain");
+        CRootNode root;
+        root.m_bSavePasswords = vault;
+        g_bstrMainPassword = u"main";
+        CGroupNode& lab = AddGroup(root, u"Lab");
+        CHostNode& both = AddHost(lab, u"a", 22, u"ops", u"pw", u"<node/>");
+        both.m_scanStatus.Scanned(scanned);
+        both.m_scanStatus.RefreshFailed(failed);
+        both.m_bstrLastResult = u"Connection refused";
+        CHostNode& never = AddHost(lab, u"b", 22, u"ops", u"pw");
+        never.m_scanStatus.RefreshFailed(failed);
+        never.m_bstrLastResult = longFailure;
+        AddHost(lab, u"c", 22, u"ops", u"pw", u"<node/>");
+        const Bytes bytes = Save(root);
+        if (vault) ui.AnswerDialog({IDOK, {{IDC_MAIN_PASSWORD, u"main"}}, {}});
+        CRootNode back;
+        ASSERT_EQ(Load(back, bytes), S_OK);
+        const CHostNode& a = HostAt(back, 0, 0);
+        EXPECT_EQ(a.m_scanStatus.LastScanAt(), scanned);
+        EXPECT_FALSE(a.m_scanStatus.ScannedAt()) << "a stored scan is not one of this session";
+        EXPECT_EQ(a.m_scanStatus.RefreshFailedAt(), failed);
+        EXPECT_EQ(a.m_bstrLastResult, u"Connection refused");
+        const CHostNode& b = HostAt(back, 0, 1);
+        EXPECT_FALSE(b.m_scanStatus.LastScanAt());
+        EXPECT_EQ(b.m_scanStatus.RefreshFailedAt(), failed);
+        EXPECT_GT(b.m_bstrLastResult.size(), 400u);
+        EXPECT_EQ(b.m_bstrLastResult, longFailure.substr(0, b.m_bstrLastResult.size())) << "cut on a character";
+        EXPECT_FALSE(HostAt(back, 0, 2).m_scanStatus.LastScanAt());
+        EXPECT_FALSE(HostAt(back, 0, 2).m_scanStatus.RefreshFailedAt());
+    }
+    const auto load = [&](std::uint32_t tag, std::string_view value, CRootNode& root) {
+        Bytes settings;
+        PutU32(settings, 1);
+        PutU32(settings, tag);
+        PutU32(settings, static_cast<std::uint32_t>(value.size()));
+        settings.insert(settings.end(), value.begin(), value.end());
+        return Load(root, PlainFile(SettingsRecord(settings)));
+    };
+    for (const auto& [tag, value] : std::vector<std::pair<std::uint32_t, std::string_view>>{
+             {17, ""}, {17, "-5"}, {17, "99999999999999"}, {17, "0"}, {18, "1796003600"}, {18, "x refused"},
+             {18, "1796003600 "}}) {
+        CRootNode root;
+        ASSERT_EQ(load(tag, value, root), S_OK) << value;
+        EXPECT_FALSE(HostAt(root, 0, 0).m_scanStatus.LastScanAt()) << value;
+        EXPECT_FALSE(HostAt(root, 0, 0).m_scanStatus.RefreshFailedAt()) << value;
+        EXPECT_EQ(HostAt(root, 0, 0).m_bstrLastResult, u"") << value;
+    }
+}

@@ -105,6 +105,19 @@ TEST(CutBeforeXml, DropsWhatComesBeforeTheFirstTag)
     EXPECT_EQ(CutBeforeXml(u""), u"");
 }
 
+// Output that is no lshw XML is a failure that says what came instead, in
+// plain printable characters only.
+TEST(CutBeforeXml, OutputThatIsNoHardwareListIsNamed)
+{
+    for (const std::string_view output : {"<?xml version=\"1.0\"?><list/>", "banner\n<!-- lshw --><node/>", "<node/>"})
+        EXPECT_EQ(NoHardwareListText(output, CutBeforeXml(std::string(output))), u"") << output;
+    EXPECT_EQ(NoHardwareListText("", ""), u"lshw printed no hardware list: 0 bytes of other output (\"\")");
+    const std::u16string hostile = NoHardwareListText("usage: lshw <-x>\x1b]0;owned\x07\n", "<-x>\x1b]0;owned\x07\n");
+    EXPECT_EQ(hostile, u"lshw printed no hardware list: 27 bytes of other output (\"usage: lshw <-x> ]0;owned\")");
+    const std::u16string longer = NoHardwareListText(std::string(100, 'a'), "");
+    EXPECT_NE(longer.find(std::u16string(60, u'a') + u"\u2026"), std::u16string::npos);
+}
+
 TEST(HostKeyQuestion, AsksOnlyForTheRealCallerWithNoFirstAndTellsFirstContacts)
 {
     CScopedScriptedUi ui;

@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <fstream>
 #include <iterator>
+#include <regex>
 
 #include "platform/registry.h"
 #include "platform/text.h"
@@ -95,6 +96,11 @@ TEST_P(RefreshServersTest, RefreshStoresTheXmlAndAReloadShowsItWithoutTheServer)
     ASSERT_NE(children, std::string::npos) << tree.out;
     std::string hostChildren = tree.out.substr(tree.out.find('[', children));
     hostChildren = hostChildren.substr(0, hostChildren.rfind(']') + 1);
+    // The host's own rows tell when it was scanned and that this refresh
+    // failed; the rest is the picture as it was.
+    for (const char* row : {"\"last scan\"", "\"last refresh\""})
+        EXPECT_NE(hostChildren.find(row), std::string::npos) << row;
+    hostChildren = std::regex_replace(hostChildren, std::regex(R"re(\[\s*"last (scan|refresh)",\s*"[^"]*"\s*\],?)re"), "");
     auto strip = [](std::string text) {
         std::erase_if(text, [](char c) { return c == ' ' || c == '\n'; });
         return text;
@@ -180,22 +186,28 @@ protected:
         return path;
     }
     static std::string Password() { return std::string(SshdPeer::Password()) + "\n"; }
-    std::string ConsoleBytes() const { return ReadWholeFile(dir.file("inventory.fdx")); }
+    // What the console file keeps of the host's last refresh: no picture,
+    // and the failure the refresh told.
+    void ExpectOnlyTheFailureKept(const std::string& told)
+    {
+        const Result report = Ferrodex(console + " export --format json");
+        ASSERT_EQ(report.status, 0) << report.err;
+        EXPECT_NE(report.out.find("\"scanned\":false"), std::string::npos) << report.out;
+        EXPECT_NE(report.out.find("\"message\":\"" + told), std::string::npos) << report.out;
+    }
 };
 
-TEST_F(RefreshLimitsTest, AnLshwThatNeverEndsStopsAtTheTimeoutAndNothingIsSaved)
+TEST_F(RefreshLimitsTest, AnLshwThatNeverEndsStopsAtTheTimeoutAndOnlyTheFailureIsKept)
 {
     SshdOptions options;
     options.bindMounts = {{Lshw("sleep 60"), "/usr/bin/lshw"}};
     SshdPeer peer(options);
     ASSERT_TRUE(peer.running()) << peer.logText();
     const std::string refresh = AddHost(peer.port());
-    const std::string before = ConsoleBytes();
-    ASSERT_FALSE(before.empty());
     const Result result = Ferrodex(refresh + " --timeout 3", Password());
     EXPECT_NE(result.status, 0);
     EXPECT_NE(result.err.find("lshw did not finish within 3 seconds"), std::string::npos) << result.err;
-    EXPECT_EQ(ConsoleBytes(), before);
+    ExpectOnlyTheFailureKept("lshw did not finish within 3 seconds");
     // The option holds for that run only: nothing of it was stored.
     DWORD stored = 0;
     EXPECT_FALSE(RegReadDword(HKEY_CURRENT_USER, u"Software\\Quillon\\Ferrodex", u"CommandTimeoutSeconds", stored));
@@ -227,14 +239,27 @@ TEST_F(RefreshLimitsTest, AServerThatNeverSpeaksStopsAtTheConnectionSetting)
     const int port = ntohs(address.sin_port);
     RegWriteDword(HKEY_CURRENT_USER, u"Software\\Quillon\\Ferrodex", u"ConnectTimeoutSeconds", 2);
     const std::string refresh = AddHost(port);
-    const std::string before = ConsoleBytes();
     const Result result = Ferrodex(refresh, Password());
     ::close(listener);
     EXPECT_NE(result.status, 0);
     EXPECT_NE(result.err.find("host 127.0.0.1 port " + std::to_string(port) + " sent no version line within 2 seconds"),
               std::string::npos)
         << result.err;
-    EXPECT_EQ(ConsoleBytes(), before);
+    ExpectOnlyTheFailureKept("Connection Timeout: host 127.0.0.1 port " + std::to_string(port) + " sent no version line");
+}
+
+TEST_F(RefreshLimitsTest, AnLshwThatPrintsNoXmlIsAFailureThatSaysSo)
+{
+    SshdOptions options;
+    options.bindMounts = {{Lshw("echo 'lshw: not today'"), "/usr/bin/lshw"}};
+    SshdPeer peer(options);
+    ASSERT_TRUE(peer.running()) << peer.logText();
+    const Result result = Ferrodex(AddHost(peer.port()), Password());
+    EXPECT_NE(result.status, 0);
+    EXPECT_NE(result.err.find("lshw printed no hardware list: 16 bytes of other output (\"lshw: not today\")"),
+              std::string::npos)
+        << result.err;
+    ExpectOnlyTheFailureKept("lshw printed no hardware list");
 }
 
 TEST_F(RefreshLimitsTest, ConnectionErrorsNameHostPortAndCause)

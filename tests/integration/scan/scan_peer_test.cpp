@@ -84,7 +84,9 @@ TEST_F(ScanPeerTest, ARefreshWhileTheServerIsDownKeepsTheLastGoodPicture)
     EXPECT_EQ(host->GetChildren().size(), children);
     EXPECT_EQ(host->GetChildren().front().get(), first);
     EXPECT_EQ(console->ScopeChildren(host->GetScopeItem()).size(), items);
-    EXPECT_FALSE(g_bDirty) << "nothing that the console file holds changed";
+    EXPECT_TRUE(g_bDirty) << "the failure is kept with the host";
+    EXPECT_NE(host->m_bstrLastResult.find(u"Connection refused"), std::u16string::npos)
+        << WideToAnsi(host->m_bstrLastResult);
     ASSERT_NE(host->m_pGeneral, nullptr);
     const RowList& names = host->m_pGeneral->m_names;
     const auto failed = std::find(names.begin(), names.end(), u"last refresh");
