@@ -125,7 +125,7 @@ int CommandConfigList(bool json)
         for (const SProductSetting& setting : ProductSettings()) {
             writer.BeginObject();
             writer.Key("name");
-            writer.String(std::string_view(setting.name));
+            writer.String(ProductSettingName(setting));
             writer.Key("value");
             writer.Number(ProductSettingValue(setting));
             writer.Key("default");
@@ -159,7 +159,7 @@ int CommandConfigList(bool json)
         return 0;
     }
     std::size_t width = 4;
-    for (const SProductSetting& setting : ProductSettings()) width = std::max(width, std::string_view(setting.name).size());
+    for (const SProductSetting& setting : ProductSettings()) width = std::max(width, ProductSettingName(setting).size());
     std::printf("%-*s  %7s  %7s  %s\n", static_cast<int>(width), "NAME", "VALUE", "DEFAULT", "MEANING");
     for (const SProductSetting& setting : ProductSettings()) {
         DWORD stored = 0;
@@ -168,7 +168,7 @@ int CommandConfigList(bool json)
         const DWORD value = ProductSettingValue(setting);
         if (ProductSettingStored(setting, stored) && stored != value)
             meaning += " (stored " + std::to_string(stored) + " is out of bounds and not used)";
-        std::printf("%-*s  %7lu  %7lu  %s\n", static_cast<int>(width), setting.name,
+        std::printf("%-*s  %7lu  %7lu  %s\n", static_cast<int>(width), ProductSettingName(setting).c_str(),
                     static_cast<unsigned long>(value), static_cast<unsigned long>(setting.defaultValue),
                     meaning.c_str());
     }
@@ -196,14 +196,14 @@ int CommandConfigSet(const std::string& name, const std::string& value)
     if (IsHistoryDatabase(name)) return SetHistoryDatabase(value);
     const SProductSetting* setting = Named(name);
     if (setting == nullptr) return kRefused;
-    const std::u16string valueName = AnsiToWide(setting->name);
+    const std::u16string valueName = setting->name;
     if (value == "default") {
         HKEY opened = nullptr;
         if (RegOpenKeyEx(HKEY_CURRENT_USER, setting->subKey, KEY_ALL_ACCESS, &opened) != ERROR_SUCCESS) return 0;
         const RegKeyPtr key(opened);
         const LONG rc = RegDeleteValue(key.get(), valueName);
         if (rc != ERROR_SUCCESS && rc != ERROR_FILE_NOT_FOUND) {
-            std::fprintf(stderr, "Error: %s could not be reset (registry error %ld)\n", setting->name,
+            std::fprintf(stderr, "Error: %s could not be reset (registry error %ld)\n", ProductSettingName(*setting).c_str(),
                          static_cast<long>(rc));
             return 1;
         }
@@ -213,7 +213,7 @@ int CommandConfigSet(const std::string& name, const std::string& value)
     if (const std::string refusal = CheckProductSettingText(*setting, value, number); !refusal.empty())
         return Refuse(refusal);
     if (const LONG rc = RegWriteDword(HKEY_CURRENT_USER, setting->subKey, valueName, number); rc != ERROR_SUCCESS) {
-        std::fprintf(stderr, "Error: %s could not be stored (registry error %ld)\n", setting->name, static_cast<long>(rc));
+        std::fprintf(stderr, "Error: %s could not be stored (registry error %ld)\n", ProductSettingName(*setting).c_str(), static_cast<long>(rc));
         return 1;
     }
     return 0;

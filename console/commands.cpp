@@ -42,9 +42,8 @@ constexpr int kLockTimeoutMs = 30000;
 std::u16string Wide(const std::string& text) { return AnsiToWide(text); }
 std::string Narrow(std::u16string_view text) { return WideToAnsi(text); }
 
-// The snap-in's setting that makes a first contact with a host a question.
-constexpr char16_t kProductKey[] = u"Software\\Quillon\\Ferrodex";
-constexpr char16_t kStrictHostKeysSetting[] = u"StrictHostKeys";
+// The snap-in's settings (platform/snapin_contract.h) live under this key.
+constexpr const char16_t* kProductKey = kProductSettingsKey;
 
 // A key file named on the command line, as the console file keeps it: a
 // relative path is taken from the working folder; "~/..." and "" stay.
@@ -261,25 +260,26 @@ public:
         return Child(group, names[1]);
     }
 
-    // The id of a menu item by its text; -1 (with an error) when the menu
-    // does not offer it.
-    long MenuCommand(HSCOPEITEM item, std::u16string_view text, bool* checked = nullptr)
+    // Whether the item's menu offers the command (an id of
+    // platform/snapin_contract.h), and its check mark; false with an error
+    // when it does not.
+    bool MenuOffers(HSCOPEITEM item, long commandId, bool* checked = nullptr)
     {
         for (const MenuItemView& entry : m_host->MenuItems(item)) {
-            if (!entry.separator && entry.name == text) {
+            if (!entry.separator && entry.commandId == commandId) {
                 if (checked != nullptr) *checked = entry.checked;
-                return entry.commandId;
+                return true;
             }
         }
-        Fail("the menu of \"" + Narrow(m_host->DisplayName(item)) + "\" offers no \"" + Narrow(text) + "\"");
-        return -1;
+        Fail("the menu of \"" + Narrow(m_host->DisplayName(item)) + "\" offers no command " + std::to_string(commandId));
+        return false;
     }
 
-    HRESULT Invoke(HSCOPEITEM item, std::u16string_view text)
+    // Runs a command the item's menu offers, as choosing it does.
+    HRESULT Invoke(HSCOPEITEM item, long commandId)
     {
-        const long id = MenuCommand(item, text);
-        if (id < 0) return E_FAIL;
-        return m_host->InvokeCommand(item, id);
+        if (!MenuOffers(item, commandId)) return E_FAIL;
+        return m_host->InvokeCommand(item, commandId);
     }
 
     // Expands a subtree for listing: everything but hosts below it.
@@ -481,7 +481,7 @@ int CommandGroupAdd(const CommandContext& context, const std::string& name)
         session.Fail("a group named \"" + name + "\" exists already");
         return session.Finish(false);
     }
-    session.Invoke(session.Root(), u"Add Group");
+    session.Invoke(session.Root(), IDM_ADD_GROUP);
     return session.Finish();
 }
 
@@ -506,7 +506,7 @@ int CommandGroupDelete(const CommandContext& context, const std::string& name)
     const HSCOPEITEM group = session.Child(session.Root(), Wide(name));
     if (group == 0) return session.Finish(false);
     session.ExpandOnce(group);
-    session.Invoke(group, u"Delete Group");
+    session.Invoke(group, IDM_DELETE_GROUP);
     return session.Finish();
 }
 
@@ -529,7 +529,7 @@ int CommandHostAdd(const CommandContext& context, const std::string& groupName, 
         session.Fail("\"" + groupName + "\" holds a host named \"" + hostName + "\" already");
         return session.Finish(false);
     }
-    if (session.Invoke(group, u"Add Host") == S_FALSE && !session.Ui().Failed())
+    if (session.Invoke(group, IDM_ADD_HOST) == S_FALSE && !session.Ui().Failed())
         session.Fail("adding the host was cancelled");
     return session.Finish();
 }
@@ -545,13 +545,13 @@ int CommandImport(const CommandContext& context, const std::string& groupName, c
     CCommandSession session(std::move(answers));
     if (!session.Open(context)) return session.Finish(false);
     if (!session.HasChild(session.Root(), Wide(groupName))) {
-        session.Invoke(session.Root(), u"Add Group");
+        session.Invoke(session.Root(), IDM_ADD_GROUP);
         if (session.Ui().Failed()) return session.Finish(false);
     }
     const HSCOPEITEM group = session.Child(session.Root(), Wide(groupName));
     if (group == 0) return session.Finish(false);
     session.ExpandOnce(group);
-    if (session.Invoke(group, u"Import Hosts...") != S_OK && !session.Ui().Failed())
+    if (session.Invoke(group, IDM_IMPORT_HOSTS) != S_OK && !session.Ui().Failed())
         session.Fail("nothing was imported");
     // Nothing is saved when the file could not be read: not even the group.
     // A dry run saves nothing at all.
@@ -601,8 +601,8 @@ int CommandHostRefresh(const CommandContext& context, const std::string& path, c
 {
     // The snap-in reads the setting under this name; the value holds for
     // this process only.
-    if (options.commandTimeout) OverrideSettingDword(kProductKey, u"CommandTimeoutSeconds", static_cast<DWORD>(*options.commandTimeout));
-    if (options.sudo.value_or(false)) OverrideSettingDword(kProductKey, u"ScanWithSudoThisRun", 1);
+    if (options.commandTimeout) OverrideSettingDword(kProductKey, kCommandTimeoutSetting, static_cast<DWORD>(*options.commandTimeout));
+    if (options.sudo.value_or(false)) OverrideSettingDword(kProductKey, kSudoThisRunSetting, 1);
     CCommandSession session(AnswersFrom(options));
     if (!session.Open(context, EAccess::Read)) return session.Finish(false);
     const HSCOPEITEM host = session.ResolveHost(path);
@@ -642,9 +642,6 @@ int CommandTree(const CommandContext& context, const std::string& path, bool jso
 }
 
 namespace {
-
-// The columns of a group's list, as the snap-in fills them.
-enum { kColName, kColLastScan, kColResult, kColLogin, kColSudo, kColCount };
 
 // The lines of a table whose columns are two spaces apart, measured in
 // terminal columns. When the lines would be wider than `width` (0: any
@@ -697,21 +694,21 @@ std::vector<SHostOutcome> ListedHosts(CConsoleHost& host, HSCOPEITEM group, CHis
     const std::u16string groupName = host.DisplayName(group);
     host.Select(group);
     const ResultView& view = host.Result();
-    if (view.kind != ResultKind::List || view.columns.size() < kColCount) return listed;
+    if (view.kind != ResultKind::List || view.columns.size() < HOST_COL_COUNT) return listed;
     for (const ResultRowView& row : view.rows) {
-        if (row.cells.size() < kColCount) continue;
+        if (row.cells.size() < HOST_COL_COUNT) continue;
         HSCOPEITEM item = 0;
         for (HSCOPEITEM child : host.Children(group))
-            if (host.DisplayName(child) == row.cells[kColName]) item = child;
-        SHostOutcome outcome{groupName, row.cells[kColName], row.cells, item};
-        if (outcome.cells[kColLastScan].empty() && item != 0 && host.HostHoldsPicture(item)) {
+            if (host.DisplayName(child) == row.cells[HOST_COL_NAME]) item = child;
+        SHostOutcome outcome{groupName, row.cells[HOST_COL_NAME], row.cells, item};
+        if (outcome.cells[HOST_COL_LAST_SCAN].empty() && item != 0 && host.HostHoldsPicture(item)) {
             FleetHost known;
             known.group = groupName;
             known.name = outcome.name;
             known.scanned = true;
             known.historyKey = HistoryKeyOf(host, item, WideToAnsi(FleetHostPath(known)));
             times.Fill(known);
-            if (known.scanTime) outcome.cells[kColLastScan] = *known.scanTime;
+            if (known.scanTime) outcome.cells[HOST_COL_LAST_SCAN] = *known.scanTime;
         }
         listed.push_back(std::move(outcome));
     }
@@ -758,7 +755,7 @@ int CommandShow(const CommandContext& context, const std::string& path, bool jso
                 for (const std::u16string& cell : host.cells) table.back().push_back(TerminalText(cell));
             }
             if (!hosts.empty())
-                for (const std::string& line : FitTable(table, kColResult, TerminalColumns())) std::printf("%s\n", line.c_str());
+                for (const std::string& line : FitTable(table, HOST_COL_RESULT, TerminalColumns())) std::printf("%s\n", line.c_str());
         }
         std::fflush(stdout);
         return session.Finish();
@@ -847,11 +844,10 @@ int CommandPasswords(const CommandContext& context, bool on)
     CCommandSession session({});
     if (!session.Open(context)) return session.Finish(false);
     bool checked = false;
-    const long id = session.MenuCommand(session.Root(), u"Save Passwords", &checked);
-    if (id < 0) return session.Finish(false);
+    if (!session.MenuOffers(session.Root(), IDM_SAVE_PASSWORDS, &checked)) return session.Finish(false);
     if (checked != on) {
-        session.Host().InvokeCommand(session.Root(), id);
-        session.MenuCommand(session.Root(), u"Save Passwords", &checked);
+        session.Host().InvokeCommand(session.Root(), IDM_SAVE_PASSWORDS);
+        session.MenuOffers(session.Root(), IDM_SAVE_PASSWORDS, &checked);
         if (checked != on) session.Fail("Save Passwords stays off: no main password was given");
     }
     return session.Finish();
@@ -949,8 +945,8 @@ int CommandUnregister()
 int CommandRefresh(const CommandContext& context, const std::vector<std::string>& paths, int jobs, bool json,
                    const HostOptions& options)
 {
-    if (options.commandTimeout) OverrideSettingDword(kProductKey, u"CommandTimeoutSeconds", static_cast<DWORD>(*options.commandTimeout));
-    OverrideSettingDword(kProductKey, u"RefreshJobs", static_cast<DWORD>(jobs));
+    if (options.commandTimeout) OverrideSettingDword(kProductKey, kCommandTimeoutSetting, static_cast<DWORD>(*options.commandTimeout));
+    OverrideSettingDword(kProductKey, kRefreshJobsSetting, static_cast<DWORD>(jobs));
     // SIGINT, SIGTERM and SIGHUP stop the scans still running; what has
     // finished is saved before the process ends with the signal's status.
     CStopRequestCatcher stopRequests;
@@ -987,13 +983,13 @@ int CommandRefresh(const CommandContext& context, const std::vector<std::string>
         session.Fail("--accept-changed-host-key trusts the hosts named as GROUP/HOST only: name them");
         return session.Finish(false);
     }
-    if (!paths.empty()) OverrideSettingText(kProductKey, u"RefreshChoice", choice);
-    if (options.acceptChangedHostKey) OverrideSettingText(kProductKey, u"RefreshTrustChangedKeys", trusted);
-    if (options.yes) OverrideSettingDword(kProductKey, u"RefreshDeploy", 1);
+    if (!paths.empty()) OverrideSettingText(kProductKey, kRefreshChoiceSetting, choice);
+    if (options.acceptChangedHostKey) OverrideSettingText(kProductKey, kRefreshTrustSetting, trusted);
+    if (options.yes) OverrideSettingDword(kProductKey, kRefreshDeploySetting, 1);
     session.Recorder().ConnectShared();
-    const HRESULT result = session.Invoke(session.Root(), u"Refresh All");
-    ForgetSettingTextOverride(kProductKey, u"RefreshChoice");
-    ForgetSettingTextOverride(kProductKey, u"RefreshTrustChangedKeys");
+    const HRESULT result = session.Invoke(session.Root(), IDM_REFRESH_ALL);
+    ForgetSettingTextOverride(kProductKey, kRefreshChoiceSetting);
+    ForgetSettingTextOverride(kProductKey, kRefreshTrustSetting);
     if (FAILED(result)) return session.Finish(false);
     session.Ui().EndProgress();
 
@@ -1015,9 +1011,9 @@ int CommandRefresh(const CommandContext& context, const std::vector<std::string>
     std::size_t kept = 0;
     std::vector<std::vector<std::string>> table;
     table.push_back({"HOST", "RESULT", "LAST SCAN", "LOGIN", "SUDO", "ROOT"});
-    const std::u16string ok = u"OK";
+    const std::u16string ok = kScanResultOk;
     for (const SHostOutcome& outcome : outcomes) {
-        const bool good = outcome.cells[kColResult] == ok;
+        const bool good = outcome.cells[HOST_COL_RESULT] == ok;
         if (!good) ++failed;
         const std::u16string path = FormatNodePath({outcome.group, outcome.name});
         const bool keptHere = good && saved && !session.ScanDropped(path);
@@ -1046,12 +1042,12 @@ int CommandRefresh(const CommandContext& context, const std::vector<std::string>
             writer.Key("saved");
             writer.Bool(keptHere);
             writer.Key("result");
-            writer.String(outcome.cells[kColResult]);
+            writer.String(outcome.cells[HOST_COL_RESULT]);
             writer.Key("scanned");
-            if (outcome.cells[kColLastScan].empty())
+            if (outcome.cells[HOST_COL_LAST_SCAN].empty())
                 writer.Null();
             else
-                writer.String(outcome.cells[kColLastScan]);
+                writer.String(outcome.cells[HOST_COL_LAST_SCAN]);
             if (const std::optional<std::string> method = host.HostLoginMethod(outcome.item)) {
                 writer.Key("loginMethod");
                 writer.String(*method);
@@ -1072,9 +1068,9 @@ int CommandRefresh(const CommandContext& context, const std::vector<std::string>
             PrintJson(writer);
             continue;
         }
-        table.push_back({TerminalText(Narrow(path)), TerminalText(Narrow(outcome.cells[kColResult])),
-                         Narrow(outcome.cells[kColLastScan]), TerminalText(Narrow(outcome.cells[kColLogin])),
-                         Narrow(outcome.cells[kColSudo]), root < 0 ? std::string() : root == 1 ? "yes" : "no"});
+        table.push_back({TerminalText(Narrow(path)), TerminalText(Narrow(outcome.cells[HOST_COL_RESULT])),
+                         Narrow(outcome.cells[HOST_COL_LAST_SCAN]), TerminalText(Narrow(outcome.cells[HOST_COL_LOGIN])),
+                         Narrow(outcome.cells[HOST_COL_SUDO]), root < 0 ? std::string() : root == 1 ? "yes" : "no"});
     }
     if (!json) {
         for (const std::string& line : FitTable(table, 1, TerminalColumns())) std::printf("%s\n", line.c_str());

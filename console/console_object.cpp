@@ -1,7 +1,5 @@
 #include "console/console_object.h"
 
-#include "platform/ui.h"
-
 #define FDX_SITE_OR_FAIL()                      \
     do {                                        \
         if (m_pSite == nullptr) return E_UNEXPECTED; \
@@ -23,7 +21,7 @@ HRESULT CConsoleObject::QueryInterface(REFIID riid, void** ppv)
 
 HRESULT CConsoleObject::SetHeader(IHeaderCtrl*) { return S_OK; }
 
-HRESULT CConsoleObject::SetToolbar(IUnknown*) { return S_OK; }
+HRESULT CConsoleObject::SetToolbar(ConsoleToolbar) { return S_OK; }
 
 HRESULT CConsoleObject::QueryResultView(IUnknown** unknown)
 {
@@ -51,11 +49,11 @@ HRESULT CConsoleObject::UpdateAllViews(IDataObject*, LPARAM, LONG_PTR) { return 
 
 HRESULT CConsoleObject::MessageBox(LPCOLESTR text, LPCOLESTR title, UINT style, int* result)
 {
+    FDX_SITE_OR_FAIL();
     return ComBoundary([&]() -> HRESULT {
-        const int answer = ::MessageBox(GetActiveWindow(), text != nullptr ? text : u"", title != nullptr ? title : u"",
-                                        style);
+        const int answer = m_pSite->MessageBoxFromSnapin(text, title, style);
         if (result != nullptr) *result = answer;
-        return S_OK;
+        return answer != 0 ? S_OK : E_FAIL;
     });
 }
 
@@ -76,7 +74,9 @@ HRESULT CConsoleObject::SelectScopeItem(HSCOPEITEM hScopeItem)
 HRESULT CConsoleObject::GetMainWindow(HWND* window)
 {
     if (window == nullptr) return E_POINTER;
-    *window = GetActiveWindow();
+    *window = nullptr;
+    FDX_SITE_OR_FAIL();
+    *window = m_pSite->MainWindow();
     return S_OK;
 }
 
@@ -172,7 +172,7 @@ HRESULT CConsoleObject::Expand(HSCOPEITEM hItem)
     return m_pSite->ExpandFromSnapin(hItem);
 }
 
-HRESULT CConsoleObject::AddExtension(HSCOPEITEM, const CLSID*) { return E_NOTIMPL; }
+HRESULT CConsoleObject::AddExtension(HSCOPEITEM, ConsoleExtension) { return E_NOTIMPL; }
 
 // --- IHeaderCtrl ----------------------------------------------------------------
 
@@ -278,7 +278,7 @@ HRESULT CConsoleObject::SetItem(LPRESULTDATAITEM item)
         if (found == nullptr) return E_INVALIDARG;
         if (item->mask & RDI_STR) {
             found->textByCallback = item->str == MMC_CALLBACK;
-            found->text = !found->textByCallback && item->str != nullptr ? item->str : u"";
+            found->text = SnapinText(item->str);
         }
         if (item->mask & RDI_IMAGE) found->nImage = item->nImage;
         if (item->mask & RDI_PARAM) found->lParam = item->lParam;
@@ -322,7 +322,7 @@ HRESULT CConsoleObject::GetNextItem(LPRESULTDATAITEM item)
 
 HRESULT CConsoleObject::ModifyItemState(int, HRESULTITEM, UINT, UINT) { return S_OK; }
 
-HRESULT CConsoleObject::ModifyViewStyle(long, long) { return S_OK; }
+HRESULT CConsoleObject::ModifyViewStyle(ConsoleViewStyle, ConsoleViewStyle) { return S_OK; }
 
 HRESULT CConsoleObject::SetViewMode(long mode)
 {

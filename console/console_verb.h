@@ -14,15 +14,16 @@ public:
     // A new selection starts with every verb off.
     void Reset();
     bool State(MMC_CONSOLE_VERB verb, MMC_BUTTON_STATE state) const;
+    MMC_CONSOLE_VERB DefaultVerb() const { return m_defaultVerb; }
 
-    HRESULT QueryInterface(REFIID riid, void** ppv) override;
-    ULONG AddRef() override { return AddRefImpl(); }
-    ULONG Release() override { return ReleaseImpl(); }
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override;
+    ULONG STDMETHODCALLTYPE AddRef() override { return AddRefImpl(); }
+    ULONG STDMETHODCALLTYPE Release() override { return ReleaseImpl(); }
 
-    HRESULT GetVerbState(MMC_CONSOLE_VERB eCmdID, MMC_BUTTON_STATE nState, BOOL* pState) override;
-    HRESULT SetVerbState(MMC_CONSOLE_VERB eCmdID, MMC_BUTTON_STATE nState, BOOL bState) override;
-    HRESULT SetDefaultVerb(MMC_CONSOLE_VERB eCmdID) override;
-    HRESULT GetDefaultVerb(MMC_CONSOLE_VERB* peCmdID) override;
+    HRESULT STDMETHODCALLTYPE GetVerbState(MMC_CONSOLE_VERB eCmdID, MMC_BUTTON_STATE nState, BOOL* pState) override;
+    HRESULT STDMETHODCALLTYPE SetVerbState(MMC_CONSOLE_VERB eCmdID, MMC_BUTTON_STATE nState, BOOL bState) override;
+    HRESULT STDMETHODCALLTYPE SetDefaultVerb(MMC_CONSOLE_VERB eCmdID) override;
+    HRESULT STDMETHODCALLTYPE GetDefaultVerb(MMC_CONSOLE_VERB* peCmdID) override;
 
 private:
     friend class CRefCounted<CConsoleVerb>;

@@ -645,6 +645,13 @@ struct CConsoleHost::Impl final : IConsoleSite {
         (*out)->AddRef();
         return S_OK;
     }
+
+    HWND MainWindow() override { return GetActiveWindow(); }
+
+    int MessageBoxFromSnapin(LPCOLESTR text, LPCOLESTR title, UINT style) override
+    {
+        return ::MessageBox(GetActiveWindow(), OleView(text), OleView(title), style);
+    }
 };
 
 CConsoleHost::CConsoleHost() : m_impl(std::make_unique<Impl>()) {}

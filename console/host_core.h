@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "console/fleet_model.h"
+#include "console/menu_collector.h"
 #include "console/node_data.h"
 #include "platform/console.h"
 
@@ -67,15 +68,8 @@ struct ResultView {
     std::string pageText;  // Page: the page rendered as readable UTF-8 text
 };
 
-// One entry of a scope item's context menu.
-struct MenuItemView {
-    long commandId = 0;
-    std::u16string name;
-    std::u16string statusText;
-    bool separator = false;
-    bool checked = false;
-    bool grayed = false;
-};
+// One entry of a scope item's context menu: MenuItemView
+// (console/menu_collector.h).
 
 // Told about every change of the tree and the result pane, after it happened.
 class IConsoleHostObserver {

@@ -14,12 +14,12 @@ public:
     long Count() const { return m_nCount; }
     long StripsSet() const { return m_nStrips; }
 
-    HRESULT QueryInterface(REFIID riid, void** ppv) override;
-    ULONG AddRef() override { return AddRefImpl(); }
-    ULONG Release() override { return ReleaseImpl(); }
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override;
+    ULONG STDMETHODCALLTYPE AddRef() override { return AddRefImpl(); }
+    ULONG STDMETHODCALLTYPE Release() override { return ReleaseImpl(); }
 
-    HRESULT ImageListSetIcon(LONG_PTR* pIcon, long nLoc) override;
-    HRESULT ImageListSetStrip(LONG_PTR* pBMapSm, LONG_PTR* pBMapLg, long nStartLoc, COLORREF cMask) override;
+    HRESULT STDMETHODCALLTYPE ImageListSetIcon(LONG_PTR* pIcon, long nLoc) override;
+    HRESULT STDMETHODCALLTYPE ImageListSetStrip(LONG_PTR* pBMapSm, LONG_PTR* pBMapLg, long nStartLoc, COLORREF cMask) override;
 
 private:
     friend class CRefCounted<CImageList>;

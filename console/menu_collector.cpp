@@ -1,8 +1,27 @@
 #include "console/menu_collector.h"
 
+#include "console/scope_tree.h"
+
 namespace {
 // A menu of more items than this is not a menu a person can use.
 constexpr std::size_t kMaxMenuItems = 256;
+}
+
+MenuItemView MenuItemOf(const CONTEXTMENUITEM& item)
+{
+    MenuItemView view;
+    view.commandId = item.lCommandID;
+    view.insertionPoint = item.lInsertionPointID;
+    view.flags = item.fFlags;
+    view.specialFlags = item.fSpecialFlags;
+    view.separator = (item.fFlags & MF_SEPARATOR) != 0 || (item.fSpecialFlags & CCM_SPECIAL_SEPARATOR) != 0;
+    view.checked = (item.fFlags & MF_CHECKED) != 0;
+    view.grayed = (item.fFlags & MF_GRAYED) != 0;
+    if (!view.separator) {
+        view.name = SnapinText(item.strName);
+        view.statusText = SnapinText(item.strStatusBarText);
+    }
+    return view;
 }
 
 HRESULT CMenuCollector::QueryInterface(REFIID riid, void** ppv)
@@ -19,16 +38,7 @@ HRESULT CMenuCollector::AddItem(CONTEXTMENUITEM* item)
     if (item == nullptr) return E_POINTER;
     return ComBoundary([&]() -> HRESULT {
         if (m_items.size() >= kMaxMenuItems) return E_FAIL;
-        MenuItemView view;
-        view.commandId = item->lCommandID;
-        view.separator = (item->fFlags & MF_SEPARATOR) != 0 || (item->fSpecialFlags & CCM_SPECIAL_SEPARATOR) != 0;
-        view.checked = (item->fFlags & MF_CHECKED) != 0;
-        view.grayed = (item->fFlags & MF_GRAYED) != 0;
-        if (!view.separator) {
-            if (item->strName != nullptr) view.name = item->strName;
-            if (item->strStatusBarText != nullptr) view.statusText = item->strStatusBarText;
-        }
-        m_items.push_back(std::move(view));
+        m_items.push_back(MenuItemOf(*item));
         return S_OK;
     });
 }

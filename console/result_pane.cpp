@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "console/scope_tree.h"
+
 namespace {
 constexpr int kMaxColumns = 64;
 }
@@ -17,7 +19,7 @@ HRESULT CResultPane::InsertColumn(int index, LPCOLESTR title, int format, int wi
     if (index < 0 || index >= kMaxColumns) return E_INVALIDARG;
     // Inserting at an index in use replaces that column: a snap-in rebuilds
     // its header at every show.
-    m_columns[index] = CResultColumn{title != nullptr ? title : u"", format, width};
+    m_columns[index] = CResultColumn{index, SnapinText(title), format, width};
     return S_OK;
 }
 
@@ -27,7 +29,7 @@ HRESULT CResultPane::SetColumnText(int index, LPCOLESTR title)
 {
     const auto it = m_columns.find(index);
     if (it == m_columns.end()) return E_INVALIDARG;
-    it->second.title = title != nullptr ? title : u"";
+    it->second.title = SnapinText(title);
     return S_OK;
 }
 
@@ -56,10 +58,11 @@ HRESULT CResultPane::InsertItem(RESULTDATAITEM& data)
 {
     CResultItem item;
     item.itemID = m_nextId++;
+    item.mask = data.mask;
     item.bScopeItem = data.bScopeItem != FALSE;
     if (data.mask & RDI_STR) {
         item.textByCallback = data.str == MMC_CALLBACK;
-        if (!item.textByCallback && data.str != nullptr) item.text = data.str;
+        item.text = SnapinText(data.str);
     }
     if (data.mask & RDI_IMAGE) item.nImage = data.nImage;
     if (data.mask & RDI_PARAM) item.lParam = data.lParam;

@@ -9,6 +9,7 @@
 #include "platform/console.h"
 
 struct CResultColumn {
+    int index = 0;
     std::u16string title;
     int format = LVCFMT_LEFT;
     int width = 0;
@@ -16,6 +17,7 @@ struct CResultColumn {
 
 struct CResultItem {
     HRESULTITEM itemID = 0;
+    DWORD mask = 0;  // the fields the snap-in gave (RDI_...)
     LPARAM lParam = 0;
     bool bScopeItem = false;
     bool textByCallback = true;

@@ -2,6 +2,14 @@
 
 #include <algorithm>
 
+std::u16string SnapinText(LPCOLESTR text)
+{
+    if (text == nullptr || text == MMC_CALLBACK) return {};
+    std::u16string copy;
+    for (std::size_t i = 0; i < kMaxSnapinText && text[i] != 0; ++i) copy.push_back(static_cast<char16_t>(text[i]));
+    return copy;
+}
+
 HSCOPEITEM CScopeTree::AddStatic(std::size_t instance)
 {
     const HSCOPEITEM handle = NewHandle();
@@ -35,7 +43,7 @@ HRESULT CScopeTree::Insert(SCOPEDATAITEM& data)
     item.instance = parent->instance;
     if (data.mask & SDI_STR) {
         item.textByCallback = data.displayname == MMC_CALLBACK;
-        if (!item.textByCallback && data.displayname != nullptr) item.text = data.displayname;
+        item.text = SnapinText(data.displayname);
     }
     if (data.mask & SDI_IMAGE) item.nImage = data.nImage;
     item.nOpenImage = (data.mask & SDI_OPENIMAGE) ? data.nOpenImage : item.nImage;
@@ -83,7 +91,7 @@ HRESULT CScopeTree::SetItem(const SCOPEDATAITEM& data)
     if (item == nullptr) return E_INVALIDARG;
     if (data.mask & SDI_STR) {
         item->textByCallback = data.displayname == MMC_CALLBACK;
-        item->text = !item->textByCallback && data.displayname != nullptr ? data.displayname : u"";
+        item->text = SnapinText(data.displayname);
     }
     if (data.mask & SDI_IMAGE) item->nImage = data.nImage;
     if (data.mask & SDI_OPENIMAGE) item->nOpenImage = data.nOpenImage;

@@ -9,6 +9,14 @@
 
 #include "platform/console.h"
 
+// The longest text of the snap-in's that the console keeps (an item's
+// name, a column title); the rest is cut off.
+constexpr std::size_t kMaxSnapinText = 4096;
+// A text the snap-in hands the console, read up to its end or
+// kMaxSnapinText units, whichever comes first; empty for null and for the
+// callback marker.
+std::u16string SnapinText(LPCOLESTR text);
+
 struct CScopeItem {
     HSCOPEITEM handle = 0;
     HSCOPEITEM parent = 0;  // 0 for a static node

@@ -16,19 +16,14 @@
 
 class CHostNode;
 
-// The setting (DWORD) for how many scans run side by side, and its default.
-inline constexpr const char16_t* kRefreshJobsSetting = u"RefreshJobs";
+// How many scans run side by side (the DWORD kRefreshJobsSetting), its
+// default and its largest value. A host program may name the hosts "Refresh
+// All" takes (kRefreshChoiceSetting; hosts outside it are left alone),
+// deploy lshw where it is missing without asking (kRefreshDeploySetting)
+// and trust the changed keys of some hosts (kRefreshTrustSetting; each told
+// as a note with both fingerprints), for one run.
 inline constexpr int kDefaultRefreshJobs = 8;
 inline constexpr int kMaxRefreshJobs = 64;
-// A text setting that, when present, names the hosts "Refresh All" takes:
-// lines of "GROUP" (all its hosts) or "GROUP/HOST". A host program sets it
-// for one run; hosts outside it are left alone.
-inline constexpr const char16_t* kRefreshChoiceSetting = u"RefreshChoice";
-// Set for one run by a host program: a DWORD that deploys lshw where it is
-// missing without asking, and a text of "GROUP/HOST" lines whose changed
-// host key is trusted (each told as a note with both fingerprints).
-inline constexpr const char16_t* kRefreshDeploySetting = u"RefreshDeploy";
-inline constexpr const char16_t* kRefreshTrustSetting = u"RefreshTrustChangedKeys";
 
 struct SFleetCount {
     std::size_t total = 0;

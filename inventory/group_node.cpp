@@ -116,8 +116,8 @@ HRESULT CGroupNode::OnShow(bool, IConsole* console, BOOL show, HSCOPEITEM)
     if (FAILED(console->QueryInterface(IID_IResultData, resultData.put_void())) || !resultData) return S_FALSE;
     std::vector<std::u16string> titles;
     LoadStringList(IDS_GROUP_COLUMNS, titles);
-    titles.resize(CHostNode::COL_COUNT);
-    for (int column = 0; column < CHostNode::COL_COUNT; ++column)
+    titles.resize(HOST_COL_COUNT);
+    for (int column = 0; column < HOST_COL_COUNT; ++column)
         if (FAILED(header->InsertColumn(column, OleText(titles[static_cast<std::size_t>(column)]), LVCFMT_LEFT,
                                         kColumnWidth)))
             return S_FALSE;

@@ -15,8 +15,9 @@
 
 namespace {
 
-// The words of the group's list: "OK", the login methods, yes and no.
-enum { LT_OK, LT_PASSWORD, LT_YES, LT_NO, LT_KEY_FILE, LT_AGENT, LT_COUNT };
+// The words of the group's list: the login methods, yes and no. A good
+// scan's word is the contract's (kScanResultOk): hosts read it.
+enum { LT_PASSWORD, LT_YES, LT_NO, LT_KEY_FILE, LT_AGENT, LT_COUNT };
 
 const std::vector<std::u16string>& HostMenuTexts()
 {
@@ -47,15 +48,15 @@ std::u16string CHostNode::GetDisplayText(int column)
     LoadStringList(IDS_HOST_LIST_TEXTS, texts);
     texts.resize(LT_COUNT);
     switch (column) {
-    case COL_LAST_SCAN: {
+    case HOST_COL_LAST_SCAN: {
         const auto when = m_scanStatus.LastScanAt();
         return when ? FormatUtcTime(*when) : std::u16string();
     }
-    case COL_RESULT:
+    case HOST_COL_RESULT:
         if (!m_bstrLastResult.empty()) return m_bstrLastResult;
-        return m_scanStatus.LastScanAt() ? texts[LT_OK] : std::u16string();
-    case COL_LOGIN: return LoginMethod();
-    case COL_SUDO: return m_bSudo ? texts[LT_YES] : texts[LT_NO];
+        return m_scanStatus.LastScanAt() ? kScanResultOk : std::u16string();
+    case HOST_COL_LOGIN: return LoginMethod();
+    case HOST_COL_SUDO: return m_bSudo ? texts[LT_YES] : texts[LT_NO];
     default: return m_szName;
     }
 }

@@ -75,8 +75,8 @@ public:
     static std::u16string NewPictureRefusal(EPictureError error);
     // How the host logs in, as the group's list shows it.
     std::u16string LoginMethod() const;
-    // The columns of the host's line in its group's list.
-    enum EListColumn { COL_NAME, COL_LAST_SCAN, COL_RESULT, COL_LOGIN, COL_SUDO, COL_COUNT };
+    // The columns of the host's line in its group's list: EHostColumn
+    // (platform/snapin_contract.h).
 
     // The host record.
     std::u16string m_bstrHost;

@@ -14,10 +14,8 @@
 
 namespace {
 
-// The setting that turns sudo on for every host scanned by this process
+// kSudoThisRunSetting turns sudo on for every host scanned by this process
 // (`host refresh --sudo` sets it for its run).
-constexpr const char16_t* kSudoThisRunSetting = u"ScanWithSudoThisRun";
-
 bool SudoWanted(const CHostNode& host)
 {
     DWORD value = 0;

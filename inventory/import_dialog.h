@@ -28,6 +28,3 @@ public:
 // be imported.
 HRESULT RunHostImport(CGroupNode& group, IConsoleNameSpace2* nameSpace);
 
-// The group menu's command (apart from the other menu identifiers so that
-// it never meets one).
-constexpr long IDM_IMPORT_HOSTS = 64;

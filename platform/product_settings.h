@@ -10,20 +10,21 @@
 #include <string_view>
 
 #include "platform/com.h"
+#include "platform/snapin_contract.h"
 
 struct SProductSetting {
     const char16_t* subKey;  // below HKEY_CURRENT_USER
-    const char* name;        // the value's name
+    const char16_t* name;    // the value's name (platform/snapin_contract.h)
     DWORD defaultValue;
     DWORD minimum;
     DWORD maximum;
     const char* meaning;  // one line for people
 };
 
-// The registry keys the settings live under.
-inline constexpr const char16_t* kProductSettingsKey = u"Software\\Quillon\\Ferrodex";
-inline constexpr const char16_t* kUploadSettingsKey = u"Software\\Quillon\\Corvel";
+// The keys the settings live under and their names: platform/snapin_contract.h.
 
+// A setting's name as people type it (ASCII).
+std::string ProductSettingName(const SProductSetting& setting);
 // Every setting, in the order `config list` shows them.
 std::span<const SProductSetting> ProductSettings();
 // The setting of that name (case-insensitively, as the registry names

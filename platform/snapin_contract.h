@@ -1,8 +1,11 @@
 // What a console host and the Ferrodex snap-in agree on beyond the console
 // interfaces: the snap-in's classes, the node types by which a host tells
-// the snap-in's nodes apart, and the menu command ids a host may invoke
-// without showing the menu (scripted commands). The snap-in defines its
-// nodes and menus with these values, and the host uses nothing else.
+// the snap-in's nodes apart, the menu command ids a host invokes (a host
+// picks a command by its id, never by the menu text people read), the
+// columns of a group's list and the word that marks a good scan there, and
+// the registry settings a host may set for one process. The snap-in defines
+// its nodes, menus and lists with these values, and the host uses nothing
+// else.
 #pragma once
 
 #include "platform/com.h"
@@ -35,6 +38,40 @@ constexpr long IDM_REFRESH_HOST = 3;
 constexpr long IDM_EDIT_HOST = 4;
 // "Refresh All" of the root and of a group.
 constexpr long IDM_REFRESH_ALL = 5;
+// "Import Hosts..." of a group.
+constexpr long IDM_IMPORT_HOSTS = 64;
+
+// The columns of a group's list: one line per host.
+enum EHostColumn { HOST_COL_NAME, HOST_COL_LAST_SCAN, HOST_COL_RESULT, HOST_COL_LOGIN, HOST_COL_SUDO, HOST_COL_COUNT };
+// The result column of a host whose last scan succeeded holds this word; any
+// other text there is the reason the scan failed (empty: never scanned).
+inline constexpr char16_t kScanResultOk[] = u"OK";
+
+// The registry keys below HKEY_CURRENT_USER that hold the product's settings
+// (DWORD and text values) and the upload library's.
+inline constexpr char16_t kProductSettingsKey[] = u"Software\\Quillon\\Ferrodex";
+inline constexpr char16_t kUploadSettingsKey[] = u"Software\\Quillon\\Corvel";
+// The product's settings, by value name (platform/product_settings.h holds
+// the defaults and bounds of the numbers).
+inline constexpr char16_t kConnectTimeoutSetting[] = u"ConnectTimeoutSeconds";
+inline constexpr char16_t kLoginTimeoutSetting[] = u"LoginTimeoutSeconds";
+inline constexpr char16_t kCommandTimeoutSetting[] = u"CommandTimeoutSeconds";
+inline constexpr char16_t kMaxOutputSetting[] = u"MaxOutputMiB";
+inline constexpr char16_t kRefreshJobsSetting[] = u"RefreshJobs";
+inline constexpr char16_t kStrictHostKeysSetting[] = u"StrictHostKeys";
+inline constexpr char16_t kPacketLogLevelSetting[] = u"PacketLogLevel";
+// The upload library's: SFTP writes in flight.
+inline constexpr char16_t kSftpRequestsSetting[] = u"SftpRequests";
+// Set for one process only, by a host that drives "Refresh All" from a
+// script: which hosts to scan ("group" or "group/host" lines; none: all),
+// whether to deploy the scan engine without asking (DWORD 1), and which
+// hosts' changed keys to trust (the same lines).
+inline constexpr char16_t kRefreshChoiceSetting[] = u"RefreshChoice";
+inline constexpr char16_t kRefreshDeploySetting[] = u"RefreshDeploy";
+inline constexpr char16_t kRefreshTrustSetting[] = u"RefreshTrustChangedKeys";
+// Set for one process only: every scan of the process runs lshw through
+// sudo (DWORD 1), as if each host asked for it.
+inline constexpr char16_t kSudoThisRunSetting[] = u"ScanWithSudoThisRun";
 
 // The clipboard format of a hardware picture a console hands to a host node
 // through a paste: the lshw XML in UTF-16LE, ended by a zero unit. The host

@@ -11,6 +11,7 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/snapin_contract.h"
 #include "scan/scan_request.h"
 
 // The package record, filled once per process by LocateEnginePackage.
@@ -24,7 +25,7 @@ extern std::u16string g_bstrEngineSignature;
 extern std::string g_strEngineArchitectures;
 
 // Where the product keeps the package description and the dialog answers.
-inline constexpr const char16_t* kProductKey = u"Software\\Quillon\\Ferrodex";
+inline constexpr const char16_t* kProductKey = kProductSettingsKey;
 
 // The largest package file read.
 inline constexpr std::size_t kMaxEnginePackageBytes = 64u * 1024 * 1024;

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <string>
 
+#include "platform/snapin_contract.h"
 #include "scan/scan_command.h"
 #include "scan/scan_error.h"
 #include "scan/scan_request.h"
@@ -49,9 +50,8 @@ SHostKeyQuestion HostKeyQuestionOf(const char* host, const char* fingerprint, in
 // the presented key's fingerprints and those of the stored keys.
 bool AskHostKeyInBox(const SHostKeyQuestion& question);
 
-// The setting (a DWORD under kProductKey) that makes a first contact a
-// question instead of storing the key: nonzero asks.
-inline constexpr const char16_t* kStrictHostKeysSetting = u"StrictHostKeys";
+// Whether the setting kStrictHostKeysSetting (a DWORD under kProductKey)
+// makes a first contact a question instead of storing the key.
 bool StrictHostKeys();
 
 // Keeps text from its first "<" on: a login banner before the XML goes,

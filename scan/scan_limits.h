@@ -4,11 +4,8 @@
 
 #include <cstddef>
 
-// The setting names (HKEY_CURRENT_USER\Software\Quillon\Ferrodex).
-inline constexpr const char16_t* kConnectTimeoutSetting = u"ConnectTimeoutSeconds";
-inline constexpr const char16_t* kLoginTimeoutSetting = u"LoginTimeoutSeconds";
-inline constexpr const char16_t* kCommandTimeoutSetting = u"CommandTimeoutSeconds";
-inline constexpr const char16_t* kMaxOutputSetting = u"MaxOutputMiB";
+// The setting names (kConnectTimeoutSetting, ...) under kProductSettingsKey.
+#include "platform/snapin_contract.h"
 
 struct SScanLimits {
     int connectSeconds = 30;    // the TCP connection and the server's version line

@@ -132,16 +132,13 @@ int scp_sftp_stat(JobInfo* job, const char* path, ScpSftpAttrs* attrs)
 // The first identifier of the pipelined writes, far from those of the
 // other requests (which start at kScpFirstRequestId and are reused).
 constexpr std::uint32_t kScpFirstWriteId = 0x10000;
-// The library's own registry key, and the value that sets the SFTP
-// requests in flight when the job does not.
-constexpr char16_t kScpSftpRequestsValue[] = u"SftpRequests";
-
-// The job's setting of SFTP requests in flight, else the registry's; 0
-// leaves the library's default.
+// The job's setting of SFTP requests in flight, else the registry's
+// (kSftpRequestsSetting under the library's key); 0 leaves the library's
+// default.
 std::uint32_t scp_sftp_requests_setting(const JobInfo* job)
 {
     if (job->options && job->options->sftp_requests) return job->options->sftp_requests;
-    return ProductSettingValue(WideToAnsi(kScpSftpRequestsValue));
+    return ProductSettingValue(WideToAnsi(kSftpRequestsSetting));
 }
 
 // Asks a server that offers it for its limits, and plans the writes.

@@ -15,8 +15,6 @@
 
 namespace {
 
-constexpr const char16_t* kLevelSetting = u"PacketLogLevel";
-
 constexpr std::uint8_t kIgnore = 2;
 constexpr std::uint8_t kUserauthRequest = 50;
 constexpr std::uint8_t kUserauthInfoResponse = 61;
@@ -80,7 +78,7 @@ EPacketLogLevel CSshPacketLog::LevelFromEnvironment()
 EPacketLogLevel CSshPacketLog::LevelFromSettings()
 {
     if (std::getenv("FERRODEX_PACKET_LOG") != nullptr) return LevelFromEnvironment();
-    switch (ProductSettingValue(WideToAnsi(kLevelSetting))) {
+    switch (ProductSettingValue(WideToAnsi(kPacketLogLevelSetting))) {
     case 0: return PACKETLOG_OFF;
     case 2: return PACKETLOG_FULL;
     default: return PACKETLOG_TYPES;

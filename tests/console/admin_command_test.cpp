@@ -46,11 +46,11 @@ TEST_F(AdminCommandTest, SettingsAreListedCheckedStoredAndReset)
     EXPECT_EQ(all.items.back()["value"].text, "");
     for (std::size_t i = 0; i + 1 < all.items.size(); ++i) {
         const SProductSetting& setting = ProductSettings()[i];
-        EXPECT_EQ(all.items[i]["name"].text, setting.name);
-        EXPECT_EQ(all.items[i]["value"].number, setting.defaultValue) << setting.name;
-        EXPECT_EQ(all.items[i]["stored"].kind, JsonValue::Kind::Null) << setting.name;
-        EXPECT_GE(setting.defaultValue, setting.minimum) << setting.name;
-        EXPECT_LE(setting.defaultValue, setting.maximum) << setting.name;
+        EXPECT_EQ(all.items[i]["name"].text, ProductSettingName(setting));
+        EXPECT_EQ(all.items[i]["value"].number, setting.defaultValue) << ProductSettingName(setting);
+        EXPECT_EQ(all.items[i]["stored"].kind, JsonValue::Kind::Null) << ProductSettingName(setting);
+        EXPECT_GE(setting.defaultValue, setting.minimum) << ProductSettingName(setting);
+        EXPECT_LE(setting.defaultValue, setting.maximum) << ProductSettingName(setting);
     }
     const std::vector<std::string> text = Lines(Ok({"config", "list"}).out);
     ASSERT_EQ(text.size(), ProductSettings().size() + 2);

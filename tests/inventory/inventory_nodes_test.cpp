@@ -234,6 +234,9 @@ TEST_F(InventoryTest, ExpandingAHostScansAndShowsItsHardware)
     EXPECT_EQ(m_scans, 1);
     EXPECT_TRUE(host.GetChildren().empty());
     EXPECT_NE(ViewOf(host).find(u"/ci.html"), std::u16string::npos);
+    // The group's line never shows the word of a good scan, which hosts
+    // read.
+    EXPECT_NE(host.GetDisplayText(HOST_COL_RESULT), kScanResultOk);
 
     m_scanXml = AnsiToWide(kSmallXml);
     g_bDirty = false;
@@ -241,6 +244,10 @@ TEST_F(InventoryTest, ExpandingAHostScansAndShowsItsHardware)
     EXPECT_EQ(host.Command(console.get(), console.get(), IDM_REFRESH_HOST, nullptr), S_OK);
     EXPECT_TRUE(g_bDirty);
     EXPECT_EQ(ViewOf(host), u"");  // the default list of its children
+    EXPECT_EQ(host.GetDisplayText(HOST_COL_RESULT), kScanResultOk);
+    EXPECT_EQ(host.GetDisplayText(HOST_COL_LOGIN), u"password");
+    EXPECT_EQ(host.GetDisplayText(HOST_COL_SUDO), u"no");
+    EXPECT_FALSE(host.GetDisplayText(HOST_COL_LAST_SCAN).empty());
     const auto items = console->ScopeChildren(host.GetScopeItem());
     ASSERT_EQ(items.size(), 3u);  // general, core, disk
     EXPECT_EQ(items[0].lParam, reinterpret_cast<LPARAM>(host.m_pGeneral.get()));

@@ -239,7 +239,7 @@ public:
     HRESULT STDMETHODCALLTYPE Initialize(LPUNKNOWN console) override
     {
         ComPtr<IUnknown> unknown = ComPtr<IUnknown>::Share(console);
-        m_probe.console = unknown.Query<IConsole>(IID_IConsole2);
+        m_probe.console = unknown.Query<IConsole>(IID_IConsole);
         m_probe.names = unknown.Query<IConsoleNameSpace2>(IID_IConsoleNameSpace2);
         return m_probe.console && m_probe.names ? S_OK : E_NOINTERFACE;
     }

@@ -209,7 +209,7 @@ bool ScriptRunner::Execute(const std::vector<std::string>& words, std::string& e
 HRESULT ScriptRunner::ExpandAll(HSCOPEITEM item)
 {
     if (const HRESULT hr = m_session.Expand(item); FAILED(hr)) return hr;
-    const ScopeItem* found = m_session.Item(item);
+    const CScopeItem* found = m_session.Item(item);
     if (found == nullptr) return S_OK;
     // The snap-in may change the list while a child expands.
     const std::vector<HSCOPEITEM> children = found->children;
@@ -221,7 +221,7 @@ HRESULT ScriptRunner::ExpandAll(HSCOPEITEM item)
 void ScriptRunner::PrintTree(HSCOPEITEM item, int depth)
 {
     m_print(std::string(static_cast<std::size_t>(depth) * 2, ' ') + OneLine(m_session.DisplayName(item)));
-    const ScopeItem* found = m_session.Item(item);
+    const CScopeItem* found = m_session.Item(item);
     if (found == nullptr) return;
     const std::vector<HSCOPEITEM> children = found->children;
     for (HSCOPEITEM child : children) PrintTree(child, depth + 1);
@@ -266,14 +266,14 @@ bool ScriptRunner::Show(HSCOPEITEM item, bool allColumns)
 
 bool ScriptRunner::Menu(HSCOPEITEM item, const std::vector<std::string>& words, std::string& error)
 {
-    const std::vector<MenuEntry> entries = m_session.Menu(item);
+    const std::vector<MenuItemView> entries = m_session.Menu(item);
     if (words.size() == 2) {
-        for (const MenuEntry& entry : entries) {
+        for (const MenuItemView& entry : entries) {
             if (entry.separator) {
                 m_print("-");
                 continue;
             }
-            std::string line = std::to_string(entry.commandId) + "  " + OneLine(entry.name);
+            std::string line = std::to_string(entry.commandId) + "  " + OneLine(Widen(entry.name));
             if (entry.checked) line += " [checked]";
             if (entry.grayed) line += " [grayed]";
             m_print(line);
@@ -281,8 +281,8 @@ bool ScriptRunner::Menu(HSCOPEITEM item, const std::vector<std::string>& words, 
         return true;
     }
     const std::wstring wanted = Widen(words[2]);
-    for (const MenuEntry& entry : entries) {
-        if (entry.separator || entry.name != wanted) continue;
+    for (const MenuItemView& entry : entries) {
+        if (entry.separator || Widen(entry.name) != wanted) continue;
         if (entry.grayed) {
             error = "\"" + words[2] + "\" is grayed";
             return false;

@@ -4,7 +4,6 @@
 #include <cstdio>
 #include <cstring>
 
-#include "console_guids.h"
 #include "text.h"
 
 namespace {
@@ -16,7 +15,7 @@ constexpr ULONGLONG kMaxStream = 64ull << 20;
 
 std::wstring TakeTaskString(LPOLESTR text)
 {
-    if (text == nullptr || text == kTextCallback) return {};
+    if (text == nullptr || text == MMC_CALLBACK) return {};
     std::wstring copy(text, wcsnlen(text, kMaxName));
     CoTaskMemFree(text);
     return copy;
@@ -34,6 +33,16 @@ const char* EventName(MMC_NOTIFY_TYPE event)
     default: return "MMCN_?";
     }
 }
+
+struct VerbName {
+    MMC_CONSOLE_VERB verb;
+    const char* name;
+};
+constexpr VerbName kVerbs[] = {{MMC_VERB_OPEN, "open"},         {MMC_VERB_COPY, "copy"},
+                               {MMC_VERB_PASTE, "paste"},       {MMC_VERB_DELETE, "delete"},
+                               {MMC_VERB_PROPERTIES, "properties"}, {MMC_VERB_RENAME, "rename"},
+                               {MMC_VERB_REFRESH, "refresh"},   {MMC_VERB_PRINT, "print"},
+                               {MMC_VERB_CUT, "cut"}};
 
 LPARAM SelectArg(bool scope, bool select) { return (scope ? 1 : 0) | ((select ? 1 : 0) << 16); }
 
@@ -124,12 +133,12 @@ bool ConsoleSession::Start(const std::vector<std::uint8_t>* stream, std::string&
         if (error.empty()) error = "the snap-in could not be created";
         return false;
     }
-    m_scope.Clear();
-    m_result.Clear();
-    const HSCOPEITEM root = m_scope.AddStatic();
-    m_console = MakeObject<ConsoleObject>(*this, m_scope, m_result, m_verb, m_scopeImages, m_resultImages,
-                                          m_mainWindow);
-    IConsole* console = static_cast<IConsole2*>(m_console.Get());
+    m_scope = CScopeTree();
+    m_result.Reset();
+    m_root = m_scope.AddStatic(0);
+    const HSCOPEITEM root = m_root;
+    m_console = MakeComObject<CConsoleObject>(static_cast<IConsoleSite*>(this));
+    IConsole* console = static_cast<IConsole*>(m_console.get());
     if (FAILED(m_data->Initialize(console))) {
         error = "the snap-in could not start";
         Stop();
@@ -181,11 +190,12 @@ void ConsoleSession::Stop()
     if (m_data) m_data->Destroy();
     m_data.Reset();
     if (m_console) m_console->Detach();
-    m_console.Reset();
+    m_console.reset();
     m_selected = 0;
     m_page.clear();
-    m_result.Clear();
-    m_scope.Clear();
+    m_result.Reset();
+    m_scope = CScopeTree();
+    m_root = 0;
 }
 
 HRESULT ConsoleSession::NotifyData(IDataObject* data, MMC_NOTIFY_TYPE event, LPARAM arg, LPARAM param)
@@ -211,8 +221,8 @@ void ConsoleSession::Trace(const char* to, MMC_NOTIFY_TYPE event, LPARAM arg, LP
 
 MMC_COOKIE ConsoleSession::Cookie(HSCOPEITEM item) const
 {
-    const ScopeItem* found = m_scope.Find(item);
-    return found == nullptr || item == m_scope.Root() ? 0 : found->lParam;
+    const CScopeItem* found = m_scope.Find(item);
+    return found == nullptr || item == m_root ? 0 : found->lParam;
 }
 
 ComPtr<IDataObject> ConsoleSession::DataObject(HSCOPEITEM item)
@@ -225,10 +235,10 @@ ComPtr<IDataObject> ConsoleSession::DataObject(HSCOPEITEM item)
 
 std::wstring ConsoleSession::DisplayName(HSCOPEITEM item)
 {
-    const ScopeItem* found = m_scope.Find(item);
+    const CScopeItem* found = m_scope.Find(item);
     if (found == nullptr || !m_data) return {};
-    if (item == m_scope.Root()) return ReadDisplayName(DataObject(item).Get());
-    if (!found->textByCallback) return found->text;
+    if (item == m_root) return ReadDisplayName(DataObject(item).Get());
+    if (!found->textByCallback) return Widen(found->text);
     SCOPEDATAITEM info{};
     info.mask = SDI_STR;
     info.lParam = found->lParam;
@@ -239,7 +249,7 @@ std::wstring ConsoleSession::DisplayName(HSCOPEITEM item)
 
 HSCOPEITEM ConsoleSession::Child(HSCOPEITEM parent, const std::wstring& name)
 {
-    const ScopeItem* found = m_scope.Find(parent);
+    const CScopeItem* found = m_scope.Find(parent);
     if (found == nullptr) return 0;
     const std::vector<HSCOPEITEM> children = found->children;
     for (HSCOPEITEM child : children)
@@ -249,7 +259,7 @@ HSCOPEITEM ConsoleSession::Child(HSCOPEITEM parent, const std::wstring& name)
 
 HSCOPEITEM ConsoleSession::Resolve(const std::vector<std::wstring>& names, std::string& error)
 {
-    HSCOPEITEM item = m_scope.Root();
+    HSCOPEITEM item = m_root;
     if (item == 0) {
         error = "no snap-in is loaded";
         return 0;
@@ -268,15 +278,14 @@ HSCOPEITEM ConsoleSession::Resolve(const std::vector<std::wstring>& names, std::
 
 HRESULT ConsoleSession::Expand(HSCOPEITEM item)
 {
-    ScopeItem* found = m_scope.Find(item);
+    CScopeItem* found = m_scope.Find(item);
     if (found == nullptr || !m_data) return E_INVALIDARG;
-    if (found->expanded) return S_OK;
+    if (found->notified) return S_OK;
+    found->notified = true;
     found->expanded = true;
     ComPtr<IDataObject> data = DataObject(item);
     return NotifyData(data.Get(), MMCN_EXPAND, TRUE, static_cast<LPARAM>(item));
 }
-
-HRESULT ConsoleSession::ExpandFromSnapin(HSCOPEITEM item) { return Expand(item); }
 
 HRESULT ConsoleSession::SelectFromSnapin(HSCOPEITEM item)
 {
@@ -300,7 +309,7 @@ HRESULT ConsoleSession::Select(HSCOPEITEM item)
     if (m_scope.Find(item) == nullptr || !m_view) return E_INVALIDARG;
     LeaveSelection();
     m_verb->Reset();
-    m_result.Clear();
+    m_result.Reset();
     m_page.clear();
     m_selected = item;
     LPOLESTR view = nullptr;
@@ -312,7 +321,7 @@ HRESULT ConsoleSession::Select(HSCOPEITEM item)
         m_page = url;
     } else {
         NotifyView(data.Get(), MMCN_ADD_IMAGES,
-                       reinterpret_cast<LPARAM>(static_cast<IImageList*>(m_resultImages.Get())),
+                       reinterpret_cast<LPARAM>(static_cast<IImageList*>(m_resultImages.get())),
                        static_cast<LPARAM>(item));
     }
     NotifyView(data.Get(), MMCN_SHOW, TRUE, static_cast<LPARAM>(item));
@@ -328,23 +337,23 @@ ResultShown ConsoleSession::Shown()
         return shown;
     }
     std::vector<int> indexes;
-    for (const auto& [index, column] : m_result.columns) {
-        indexes.push_back(index);
-        shown.columns.push_back(column.title);
+    for (const CResultColumn& column : m_result.Columns()) {
+        indexes.push_back(column.index);
+        shown.columns.push_back(Widen(column.title));
     }
     if (indexes.empty()) indexes.push_back(0);
-    const std::vector<ResultItem> items = m_result.items;
-    for (const ResultItem& item : items) {
+    const std::vector<CResultItem> items = m_result.Items();
+    for (const CResultItem& item : items) {
         std::vector<std::wstring> cells;
         for (int column : indexes) {
             if (!item.textByCallback) {
-                cells.push_back(column == indexes.front() ? item.text : std::wstring());
+                cells.push_back(column == indexes.front() ? Widen(item.text) : std::wstring());
                 continue;
             }
             RESULTDATAITEM info{};
             info.mask = RDI_STR;
-            info.bScopeItem = item.scopeItem ? TRUE : FALSE;
-            info.itemID = item.id;
+            info.bScopeItem = item.bScopeItem ? TRUE : FALSE;
+            info.itemID = item.itemID;
             info.nCol = column;
             info.lParam = item.lParam;
             std::wstring text;
@@ -380,15 +389,15 @@ HRESULT ConsoleSession::Rename(HSCOPEITEM item, std::wstring name)
     return NotifyData(data.Get(), MMCN_RENAME, 1, reinterpret_cast<LPARAM>(name.data()));
 }
 
-std::vector<MenuEntry> ConsoleSession::Menu(HSCOPEITEM item)
+std::vector<MenuItemView> ConsoleSession::Menu(HSCOPEITEM item)
 {
     if (!m_menu || m_scope.Find(item) == nullptr) return {};
     ComPtr<IDataObject> data = DataObject(item);
-    ComPtr<MenuRecorder> recorder = MakeObject<MenuRecorder>();
+    com_ptr<CMenuCollector> collector = MakeComObject<CMenuCollector>();
     long allowed = CCM_INSERTIONALLOWED_TOP | CCM_INSERTIONALLOWED_NEW | CCM_INSERTIONALLOWED_TASK |
                    CCM_INSERTIONALLOWED_VIEW;
-    m_menu->AddMenuItems(data.Get(), recorder.Get(), &allowed);
-    return recorder->Entries();
+    m_menu->AddMenuItems(data.Get(), collector.get(), &allowed);
+    return collector->Items();
 }
 
 HRESULT ConsoleSession::Command(HSCOPEITEM item, long commandId)
@@ -404,7 +413,7 @@ HRESULT ConsoleSession::Command(HSCOPEITEM item, long commandId)
     // The selection gone with the command moves to the root.
     if (m_selected != 0 && m_scope.Find(m_selected) == nullptr) {
         m_selected = 0;
-        Select(m_scope.Root());
+        Select(m_root);
     } else if (reshow && m_scope.Find(item) != nullptr) {
         Select(item);
     }
@@ -439,4 +448,37 @@ HRESULT ConsoleSession::IsDirty()
 {
     ComPtr<IPersistStream> persist = m_data.Query<IPersistStream>(IID_IPersistStream);
     return persist ? persist->IsDirty() : E_NOINTERFACE;
+}
+
+std::string ConsoleSession::Verbs() const
+{
+    std::string names;
+    for (const VerbName& entry : kVerbs) {
+        if (!m_verb->State(entry.verb, ENABLED) || m_verb->State(entry.verb, HIDDEN)) continue;
+        if (!names.empty()) names += ' ';
+        names += entry.name;
+        if (entry.verb == m_verb->DefaultVerb()) names += '*';
+    }
+    return names;
+}
+
+HRESULT ConsoleSession::ScopeImageList(IImageList** images)
+{
+    return HandOut(static_cast<IImageList*>(m_scopeImages.get()), reinterpret_cast<void**>(images));
+}
+
+HRESULT ConsoleSession::ResultImageList(IImageList** images)
+{
+    return HandOut(static_cast<IImageList*>(m_resultImages.get()), reinterpret_cast<void**>(images));
+}
+
+HRESULT ConsoleSession::ConsoleVerb(IConsoleVerb** verb)
+{
+    return HandOut(static_cast<IConsoleVerb*>(m_verb.get()), reinterpret_cast<void**>(verb));
+}
+
+int ConsoleSession::MessageBoxFromSnapin(LPCOLESTR text, LPCOLESTR title, UINT style)
+{
+    // The real message box: the console's user (the script) answers it.
+    return ::MessageBoxW(m_mainWindow, text != nullptr ? text : L"", title != nullptr ? title : L"", style);
 }

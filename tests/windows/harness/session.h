@@ -12,7 +12,10 @@
 #include <vector>
 
 #include "com_ref.h"
-#include "console_object.h"
+#include "console/console_object.h"
+#include "console/console_verb.h"
+#include "console/image_list.h"
+#include "console/menu_collector.h"
 
 struct SnapinSource {
     CLSID clsid{};
@@ -28,7 +31,7 @@ struct ResultShown {
     std::vector<std::vector<std::wstring>> rows;
 };
 
-class ConsoleSession {
+class ConsoleSession : private IConsoleSite {
 public:
     using Print = std::function<void(const std::string& line)>;
 
@@ -47,14 +50,16 @@ public:
     // error when a name is not found.
     HSCOPEITEM Resolve(const std::vector<std::wstring>& names, std::string& error);
     std::wstring DisplayName(HSCOPEITEM item);
-    const ScopeItem* Item(HSCOPEITEM item) const { return m_scope.Find(item); }
+    const CScopeItem* Item(HSCOPEITEM item) const { return m_scope.Find(item); }
 
     // Notifies the first expansion; later ones change nothing.
     HRESULT Expand(HSCOPEITEM item);
     // Selects the node: the view is told (show, select) and fills the list.
     HRESULT Select(HSCOPEITEM item);
     ResultShown Shown();
-    std::string Verbs() const { return m_verb->Enabled(); }
+    // The enabled, not hidden verbs by name ("refresh", "delete", ...), the
+    // default one marked with '*'.
+    std::string Verbs() const;
     // The refresh verb on the selected node.
     HRESULT Refresh(HSCOPEITEM item);
 
@@ -62,17 +67,13 @@ public:
     // enables the rename verb for it; S_FALSE when it refuses.
     HRESULT Rename(HSCOPEITEM item, std::wstring name);
 
-    std::vector<MenuEntry> Menu(HSCOPEITEM item);
+    std::vector<MenuItemView> Menu(HSCOPEITEM item);
     HRESULT Command(HSCOPEITEM item, long commandId);
 
     HRESULT Save(std::vector<std::uint8_t>& bytes);
     // S_OK: unsaved changes; S_FALSE: none.
     HRESULT IsDirty();
 
-    // Calls from the snap-in through the console object.
-    HRESULT ExpandFromSnapin(HSCOPEITEM item);
-    HRESULT SelectFromSnapin(HSCOPEITEM item);
-    HWND MainWindow() const { return m_mainWindow; }
     // Writes every notification and command, with the snap-in's result, to
     // standard error.
     void SetTrace(bool on) { m_trace = on; }
@@ -84,6 +85,21 @@ private:
     struct WindowDestroy {
         void operator()(HWND window) const { DestroyWindow(window); }
     };
+
+    // Calls from the snap-in through the console object.
+    CScopeTree& ScopeTree() override { return m_scope; }
+    CResultPane& ResultPane() override { return m_result; }
+    void ScopeInserted(HSCOPEITEM) override {}
+    void ScopeDeleted(const std::vector<HSCOPEITEM>&) override {}
+    void ScopeChanged(HSCOPEITEM) override {}
+    void ResultChanged() override {}
+    HRESULT ExpandFromSnapin(HSCOPEITEM item) override { return Expand(item); }
+    HRESULT SelectFromSnapin(HSCOPEITEM item) override;
+    HRESULT ScopeImageList(IImageList** images) override;
+    HRESULT ResultImageList(IImageList** images) override;
+    HRESULT ConsoleVerb(IConsoleVerb** verb) override;
+    HWND MainWindow() override { return m_mainWindow; }
+    int MessageBoxFromSnapin(LPCOLESTR text, LPCOLESTR title, UINT style) override;
 
     HRESULT CreateData(ComPtr<IComponentData>& data, std::string& error);
     ComPtr<IDataObject> DataObject(HSCOPEITEM item);
@@ -99,12 +115,13 @@ private:
     std::unique_ptr<std::remove_pointer_t<HMODULE>, ModuleFree> m_module;
     std::unique_ptr<std::remove_pointer_t<HWND>, WindowDestroy> m_window;
     HWND m_mainWindow = nullptr;
-    ScopeItems m_scope;
-    ResultList m_result;
-    ComPtr<ConsoleVerb> m_verb = MakeObject<ConsoleVerb>();
-    ComPtr<ImageList> m_scopeImages = MakeObject<ImageList>();
-    ComPtr<ImageList> m_resultImages = MakeObject<ImageList>();
-    ComPtr<ConsoleObject> m_console;
+    CScopeTree m_scope;
+    HSCOPEITEM m_root = 0;
+    CResultPane m_result;
+    com_ptr<CConsoleVerb> m_verb = MakeComObject<CConsoleVerb>();
+    com_ptr<CImageList> m_scopeImages = MakeComObject<CImageList>();
+    com_ptr<CImageList> m_resultImages = MakeComObject<CImageList>();
+    com_ptr<CConsoleObject> m_console;
     ComPtr<IComponentData> m_data;
     ComPtr<IComponent> m_view;
     ComPtr<IExtendContextMenu> m_menu;
