@@ -8,10 +8,9 @@
 #include "platform/text.h"
 #include "tests/support/scripted_ui.h"
 #include "tests/support/temp_dir.h"
+#include "tests/support/test_helpers.h"
 
 namespace {
-
-std::string Lshw(const std::string& name) { return ReadWholeFile(SourceDir() + "/tests/data/lshw/" + name); }
 
 // `xml` with the first `from` replaced by `to`.
 std::string Edit(std::string xml, const std::string& from, const std::string& to)
@@ -32,7 +31,7 @@ std::string Bank(const std::string& id, const std::string& serial, const std::st
 // storage controller.
 std::string WithParts(const std::string& banks, const std::string& storage = "")
 {
-    std::string xml = Edit(Lshw("root.xml"), "<size units=\"bytes\">25769803776</size>",
+    std::string xml = Edit(LshwSample("root.xml"), "<size units=\"bytes\">25769803776</size>",
                            "<size units=\"bytes\">25769803776</size>" + banks);
     if (!storage.empty())
         xml = Edit(xml, "<node id=\"virtio1\" claimed=\"true\" class=\"disk\">",
@@ -82,7 +81,7 @@ protected:
 TEST_F(ScanDiffTest, AScanComparedWithItselfHasNoChanges)
 {
     for (const char* name : {"root.xml", "user.xml", "list_wrapped.xml", "laptop.xml", "hostile.xml"}) {
-        const std::string xml = Lshw(name);
+        const std::string xml = LshwSample(name);
         std::vector<SnapshotNode> nodes;
         std::string error;
         ASSERT_TRUE(SnapshotOfXml(AnsiToWide(xml), nodes, error)) << name << ": " << error;
@@ -148,8 +147,8 @@ TEST_F(ScanDiffTest, RepeatedIdsAreToldApartByBusInfoThenSerial)
 
 TEST_F(ScanDiffTest, TwoRealOutputsDifferBothWaysAlike)
 {
-    const std::vector<ScanChange> forward = Diff(Lshw("user.xml"), Lshw("root.xml"));
-    const std::vector<ScanChange> backward = Diff(Lshw("root.xml"), Lshw("user.xml"));
+    const std::vector<ScanChange> forward = Diff(LshwSample("user.xml"), LshwSample("root.xml"));
+    const std::vector<ScanChange> backward = Diff(LshwSample("root.xml"), LshwSample("user.xml"));
     ASSERT_FALSE(forward.empty());
     ASSERT_EQ(forward.size(), backward.size());
     std::size_t added = 0;

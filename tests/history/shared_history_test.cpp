@@ -16,6 +16,7 @@
 #include "tests/support/postgres_peer.h"
 #include "tests/support/scoped_env.h"
 #include "tests/support/temp_dir.h"
+#include "tests/support/test_helpers.h"
 
 namespace {
 
@@ -61,7 +62,9 @@ TEST(SharedHistoryLocationTest, TellsLocationsApartAndRefusesPasswordsWithoutRep
 
 TEST(SharedHistoryLocationTest, AServerThatIsNotThereFailsNamingHostAndPort)
 {
-    const int port = peer::FreeLoopbackPort();
+    const CHeldPort held;
+    const int port = held.port();
+    ASSERT_NE(port, 0);
     std::string error;
     const auto started = std::chrono::steady_clock::now();
     EXPECT_FALSE(OpenHistoryStore("host=127.0.0.1 port=" + std::to_string(port) + " dbname=fdx", true, 3, error));

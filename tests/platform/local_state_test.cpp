@@ -20,6 +20,7 @@
 #include "platform/registry.h"
 #include "platform/screen_guard.h"
 #include "tests/support/temp_dir.h"
+#include "tests/support/test_helpers.h"
 
 namespace {
 
@@ -58,13 +59,6 @@ unsigned Mode(const std::string& path)
 }
 
 void WriteFile(const std::string& path, const std::string& text) { std::ofstream(path, std::ios::binary) << text; }
-
-std::size_t Count(const std::string& text, const std::string& what)
-{
-    std::size_t n = 0;
-    for (std::size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
-    return n;
-}
 
 // Runs `body` in a child process as `uid` (when not -1) and returns what it
 // wrote to the pipe; waits at most 20 seconds.
@@ -164,7 +158,7 @@ TEST(LocalState, FoldersOthersCouldChangeAreRefusedWithAReason)
     EXPECT_EQ(UserStateFolder(), "");
     EXPECT_EQ(UserStateFolder(), "");
     std::string said = testing::internal::GetCapturedStderr();
-    EXPECT_EQ(Count(said, stateFolder), 1u) << said;
+    EXPECT_EQ(CountOccurrences(said, stateFolder), 1u) << said;
     EXPECT_NE(said.find("group or others may write"), std::string::npos) << said;
     EXPECT_EQ(Mode(stateFolder), 0777u);  // refused, not quietly repaired
 
@@ -299,8 +293,8 @@ TEST(LocalState, DamagedHiveIsKeptAsideAndNothingReadableIsLost)
     const std::string copy = hive + ".damaged";
     EXPECT_EQ(RegDamagedHiveCopy(HKEY_CURRENT_USER), copy);
     EXPECT_EQ(ReadWholeFile(copy), kDamagedHive);  // the damaged bytes, as they were
-    EXPECT_EQ(Count(said, "\n"), 1u) << said;
-    EXPECT_EQ(Count(said, copy), 1u) << said;
+    EXPECT_EQ(CountOccurrences(said, "\n"), 1u) << said;
+    EXPECT_EQ(CountOccurrences(said, copy), 1u) << said;
     EXPECT_EQ(registry.hiveText("HKEY_CURRENT_USER").find("Broken"), std::string::npos);
     EXPECT_EQ(RegDamagedHiveCopy(HKEY_LOCAL_MACHINE), "");
 
@@ -314,7 +308,7 @@ TEST(LocalState, DamagedHiveIsKeptAsideAndNothingReadableIsLost)
     EXPECT_EQ(RegDamagedHiveCopy(HKEY_CURRENT_USER), copy + ".2");
     EXPECT_EQ(ReadWholeFile(copy + ".2"), again);
     EXPECT_EQ(ReadWholeFile(copy), kDamagedHive);
-    EXPECT_EQ(Count(saidAgain, copy + ".2"), 1u) << saidAgain;
+    EXPECT_EQ(CountOccurrences(saidAgain, copy + ".2"), 1u) << saidAgain;
     // A later copy number wins even when the first copy is gone.
     ::unlink(copy.c_str());
     EXPECT_EQ(RegDamagedHiveCopy(HKEY_CURRENT_USER), copy + ".2");

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "tests/support/temp_dir.h"
+#include "tests/support/test_helpers.h"
 
 namespace {
 
@@ -46,22 +47,6 @@ SElfFacts ReadElf(const std::string& path)
     return facts;
 }
 
-// Runs a shell command; its standard output, and its status in `status`.
-std::string Capture(const std::string& command, int& status)
-{
-    std::string output;
-    std::unique_ptr<std::FILE, int (*)(std::FILE*)> pipe(::popen(command.c_str(), "r"), ::pclose);
-    if (!pipe) {
-        status = -1;
-        return output;
-    }
-    char buffer[65536];
-    std::size_t n = 0;
-    while ((n = std::fread(buffer, 1, sizeof buffer, pipe.get())) > 0) output.append(buffer, n);
-    status = ::pclose(pipe.release());
-    return output;
-}
-
 class EnginePackageTest : public ::testing::Test {
 protected:
     void SetUp() override
@@ -73,7 +58,7 @@ protected:
         m_package = package;
         m_folder = unpacked.file(std::string("lshw-") + version);
         int status = 0;
-        Capture("tar -C '" + unpacked.path() + "' -xzf '" + m_package + "'", status);
+        ShellOutput("tar -C '" + unpacked.path() + "' -xzf '" + m_package + "'", &status);
         ASSERT_EQ(status, 0);
     }
 
@@ -110,7 +95,8 @@ TEST_F(EnginePackageTest, TheBinaryForThisMachineRunsAndReadsItsDataFolder)
 {
     if (ReadElf("/proc/self/exe").machine != EM_X86_64) GTEST_SKIP() << "not an x86-64 machine";
     int status = 0;
-    const std::string xml = Capture("cd '" + m_folder + "/src' && ../prebuilt/x86_64/lshw -xml 2>/dev/null", status);
+    const std::string xml =
+        ShellOutput("cd '" + m_folder + "/src' && ../prebuilt/x86_64/lshw -xml 2>/dev/null", &status);
     EXPECT_EQ(status, 0);
     EXPECT_NE(xml.find("<?xml"), std::string::npos);
     EXPECT_NE(xml.find("<node id=\""), std::string::npos);
@@ -126,9 +112,9 @@ TEST_F(EnginePackageTest, IsReproducible)
     TempDir again;
     TempRegistry registry;
     int status = 0;
-    const std::string log = Capture("'" + SourceDir() + "/tools/engine-package.sh' '" + binary + "' '" +
-                                        again.path() + "' 2>&1",
-                                    status);
+    const std::string log = ShellOutput("'" + SourceDir() + "/tools/engine-package.sh' '" + binary + "' '" +
+                                            again.path() + "' 2>&1",
+                                        &status);
     ASSERT_EQ(status, 0) << log;
     const std::string name = std::filesystem::path(m_package).filename().string();
     EXPECT_EQ(ReadWholeFile(again.file(name)), ReadWholeFile(m_package));

@@ -29,6 +29,17 @@ std::string Run(const std::string& command)
 
 }  // namespace
 
+void ResetDeployUser()
+{
+    const std::string home = std::string("/home/") + kDeployUser;
+    std::error_code ignored;
+    std::filesystem::remove(home + "/.local/bin/lshw", ignored);
+    std::filesystem::remove_all(home + "/.local/lib/lshw", ignored);
+    std::filesystem::remove_all(home + "/.local/share/lshw", ignored);
+    std::filesystem::copy_file("/etc/skel/.bashrc", home + "/.bashrc",
+                               std::filesystem::copy_options::overwrite_existing, ignored);
+}
+
 std::string BuildSigningKeyPath()
 {
     return BinaryDir() + "/engine-signing-key.pem";

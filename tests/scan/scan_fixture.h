@@ -34,6 +34,11 @@ void MakeScriptPackage(const std::string& path, const std::string& version, cons
 // given files (paths relative to that folder, all executable).
 void MakePackage(const std::string& path, const std::string& version, const std::map<std::string, std::string>& files);
 
+// The test user the deployment tests install into (scripts/setup-peers.sh).
+constexpr const char* kDeployUser = "fdxdeploy";
+// No lshw in that user's home, and Debian's stock ~/.bashrc.
+void ResetDeployUser();
+
 // Writes an executable stand-in for lshw at `path`: it prints `warning` on
 // standard error, then `xml` on standard output, and exits 0.
 void WriteFakeLshw(const std::string& path, const std::string& xml, const std::string& warning = "");

@@ -3,43 +3,44 @@
 // being stored.
 #include <gtest/gtest.h>
 
+#include <vector>
+
+#include "platform/product_settings.h"
 #include "platform/registry.h"
 #include "platform/settings.h"
+#include "platform/text.h"
 #include "scan/engine_deployment.h"
 #include "scan/scan_limits.h"
 #include "tests/support/temp_dir.h"
 
 namespace {
 
-TEST(ScanLimits, DefaultsSettingsAndTheirBounds)
+// Each limit reads its own setting, and a stored value outside the
+// setting's bounds (none turned off, none wrapped negative) gives way to the
+// default.
+TEST(ScanLimits, EachLimitReadsItsOwnSettingWithinItsBounds)
 {
     TempRegistry registry;
-    SScanLimits limits = ReadScanLimits();
-    EXPECT_EQ(limits.connectSeconds, 30);
-    EXPECT_EQ(limits.loginSeconds, 60);
-    EXPECT_EQ(limits.commandSeconds, 600);
-    EXPECT_EQ(limits.maxOutputMiB, 16u);
-
-    RegWriteDword(HKEY_CURRENT_USER, kProductKey, kConnectTimeoutSetting, 5);
-    RegWriteDword(HKEY_CURRENT_USER, kProductKey, kLoginTimeoutSetting, 7);
-    RegWriteDword(HKEY_CURRENT_USER, kProductKey, kCommandTimeoutSetting, 86400);
-    RegWriteDword(HKEY_CURRENT_USER, kProductKey, kMaxOutputSetting, 64);
-    limits = ReadScanLimits();
-    EXPECT_EQ(limits.connectSeconds, 5);
-    EXPECT_EQ(limits.loginSeconds, 7);
-    EXPECT_EQ(limits.commandSeconds, 86400);
-    EXPECT_EQ(limits.maxOutputMiB, 64u);
-
-    // No limit turned off, none beyond its maximum, none wrapped negative.
-    RegWriteDword(HKEY_CURRENT_USER, kProductKey, kConnectTimeoutSetting, 0);
-    RegWriteDword(HKEY_CURRENT_USER, kProductKey, kLoginTimeoutSetting, 0xFFFFFFFFu);
-    RegWriteDword(HKEY_CURRENT_USER, kProductKey, kCommandTimeoutSetting, 86401);
-    RegWriteDword(HKEY_CURRENT_USER, kProductKey, kMaxOutputSetting, 65);
-    limits = ReadScanLimits();
-    EXPECT_EQ(limits.connectSeconds, 30);
-    EXPECT_EQ(limits.loginSeconds, 60);
-    EXPECT_EQ(limits.commandSeconds, 600);
-    EXPECT_EQ(limits.maxOutputMiB, 16u);
+    const auto fields = [](const SScanLimits& l) {
+        return std::vector<long long>{l.connectSeconds, l.loginSeconds, l.commandSeconds,
+                                      static_cast<long long>(l.maxOutputMiB)};
+    };
+    const std::vector<long long> defaults = fields(ReadScanLimits());
+    const char16_t* const names[] = {kConnectTimeoutSetting, kLoginTimeoutSetting, kCommandTimeoutSetting,
+                                     kMaxOutputSetting};
+    for (std::size_t i = 0; i < 4; ++i) {
+        const SProductSetting* setting = FindProductSetting(WideToAnsi(names[i]));
+        ASSERT_NE(setting, nullptr);
+        EXPECT_EQ(defaults[i], setting->defaultValue) << setting->name;
+        for (const DWORD stored : {setting->minimum, setting->maximum, setting->minimum - 1, setting->maximum + 1,
+                                   DWORD{0xFFFFFFFFu}}) {
+            RegWriteDword(HKEY_CURRENT_USER, kProductKey, names[i], stored);
+            std::vector<long long> expected = defaults;
+            if (stored >= setting->minimum && stored <= setting->maximum) expected[i] = stored;
+            EXPECT_EQ(fields(ReadScanLimits()), expected) << setting->name << " stored " << stored;
+        }
+        RegWriteDword(HKEY_CURRENT_USER, kProductKey, names[i], setting->defaultValue);
+    }
 }
 
 TEST(ScanLimits, AProcessValueStandsAboveTheStoredOneAndIsNeverStored)

@@ -21,6 +21,7 @@
 #include "tests/console/run_ferrodex.h"
 #include "tests/support/peer_required.h"
 #include "tests/support/temp_dir.h"
+#include "tests/support/test_helpers.h"
 
 extern char** environ;
 
@@ -309,13 +310,6 @@ int RunChromium(const std::string& profile, std::vector<std::string> args, const
     return RunProgram(args, outFile, errFile, 120);
 }
 
-std::size_t Count(const std::string& text, const std::string& part)
-{
-    std::size_t count = 0;
-    for (std::size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++count;
-    return count;
-}
-
 TEST_F(FleetCommandTest, HtmlReportSortsFiltersAndShowsHostileTextAsTextInChromium)
 {
     if (!HaveProgram("chromium"))
@@ -334,9 +328,9 @@ TEST_F(FleetCommandTest, HtmlReportSortsFiltersAndShowsHostileTextAsTextInChromi
     ASSERT_EQ(RunChromium(m_dir.file("profile1"), {"--dump-dom", "file://" + report + "#filter=xeon"}, dom, err), 0)
         << ReadWholeFile(err);
     const std::string filtered = ReadWholeFile(dom);
-    EXPECT_EQ(Count(filtered, "<tr data-section="), 5u) << "every host is in the summary";
-    EXPECT_EQ(Count(filtered, "<tr data-section=\"host-2\"><td>"), 1u) << "xeon is shown";
-    EXPECT_EQ(Count(filtered, "\" hidden=\"\"><td>"), 4u) << "the others are hidden";
+    EXPECT_EQ(CountOccurrences(filtered, "<tr data-section="), 5u) << "every host is in the summary";
+    EXPECT_EQ(CountOccurrences(filtered, "<tr data-section=\"host-2\"><td>"), 1u) << "xeon is shown";
+    EXPECT_EQ(CountOccurrences(filtered, "\" hidden=\"\"><td>"), 4u) << "the others are hidden";
     EXPECT_NE(filtered.find("<section class=\"host\" id=\"host-0\" hidden"), std::string::npos);
 
     // Sorted by memory: the unscanned host (no memory) first, then 16, 16
@@ -355,13 +349,13 @@ TEST_F(FleetCommandTest, HtmlReportSortsFiltersAndShowsHostileTextAsTextInChromi
     ASSERT_EQ(RunChromium(m_dir.file("profile2"), {"--dump-dom", "file://" + report}, dom, err), 0)
         << ReadWholeFile(err);
     const std::string shown = ReadWholeFile(dom);
-    EXPECT_EQ(Count(shown, "\" hidden=\"\"><td>"), 0u);
+    EXPECT_EQ(CountOccurrences(shown, "\" hidden=\"\"><td>"), 0u);
     EXPECT_NE(shown.find("&lt;script&gt;document.body.setAttribute('data-pwned','1')&lt;/script&gt;"),
               std::string::npos);
     EXPECT_EQ(shown.find("data-pwned=\"1\""), std::string::npos);
     EXPECT_NE(shown.find("<title>Ferrodex hardware report</title>"), std::string::npos);
-    EXPECT_EQ(Count(shown, "<script"), 1u) << "only the report's own script";
-    EXPECT_EQ(Count(shown, "<img"), 0u);
+    EXPECT_EQ(CountOccurrences(shown, "<script"), 1u) << "only the report's own script";
+    EXPECT_EQ(CountOccurrences(shown, "<img"), 0u);
 
     // A screenshot, kept beside the test binary as an artefact.
     const std::string png = BinaryDir() + "/tests/console/fleet_report.png";
@@ -385,11 +379,11 @@ TEST_F(FleetCommandTest, HtmlReportSortsFiltersAndShowsHostileTextAsTextInChromi
     const std::string printed = ReadWholeFile(pdf);
     ASSERT_EQ(printed.substr(0, 5), "%PDF-");
     // Page objects, not the page tree ("/Type /Pages").
-    const std::size_t pages = Count(printed, "/Type /Page") - Count(printed, "/Type /Pages");
-    const std::size_t sections = Count(ReadWholeFile(report), "<section class=\"host\"");
+    const std::size_t pages = CountOccurrences(printed, "/Type /Page") - CountOccurrences(printed, "/Type /Pages");
+    const std::size_t sections = CountOccurrences(ReadWholeFile(report), "<section class=\"host\"");
     EXPECT_GE(pages, 1 + sections);
     EXPECT_LE(pages, 60u) << "a row or a node a page";
-    EXPECT_EQ(Count(printed, "/MediaBox [0 0 841.9"), pages) << "every page A4 landscape";
+    EXPECT_EQ(CountOccurrences(printed, "/MediaBox [0 0 841.9"), pages) << "every page A4 landscape";
 }
 
 // Two scans of one host in the history beside the console file: the report
@@ -418,7 +412,7 @@ TEST_F(FleetCommandTest, HtmlReportMarksWhatChangedSinceTheHostsPreviousScan)
     ASSERT_NE(big, std::string::npos);
     ASSERT_NE(laptop, std::string::npos);
     const std::string bigSection = html.substr(big, laptop - big);
-    EXPECT_EQ(Count(bigSection, "<tr class=\"changed\">"), 1u) << bigSection;
+    EXPECT_EQ(CountOccurrences(bigSection, "<tr class=\"changed\">"), 1u) << bigSection;
     EXPECT_NE(bigSection.find("<tr class=\"changed\"><td>size</td>"), std::string::npos) << bigSection;
     const std::string rest = html.substr(laptop, html.find("<section class=\"host\" id=\"host-2\">") - laptop);
     EXPECT_EQ(rest.find("changed"), std::string::npos);

@@ -102,7 +102,6 @@ mkdir -p "$work/registry"
 # --- First session: build the inventory -------------------------------------
 start_face
 keys Right                      # expand the root
-sleep 0.3
 keys m
 wait_for "Add Group"
 wait_for "About Ferrodex"
@@ -115,7 +114,6 @@ wait_for "Rack-Q7"
 wait_for "[modified]"
 
 keys Down Right                 # select and expand the group
-sleep 0.3
 keys m
 wait_for "Delete Group"
 keys Enter                      # "Add Host" comes first
@@ -129,8 +127,7 @@ wait_for "[2202 "
 grep -qF "[222202" "$screen_file" && fail "the port field appended to its 22"
 keys Tab Tab
 type_text "pw-Secret-1"
-sleep 0.3
-tmx capture-pane -p -t face >"$screen_file"
+wait_for "***********"          # one mask character for each typed one
 grep -qF "pw-Secret-1" "$screen_file" && fail "the password shows in clear"
 grep -qF "***********" "$screen_file" || fail "the password field shows no mask"
 keys Enter
@@ -323,7 +320,7 @@ python3 -c '
 import socket, sys, time
 s = socket.socket(); s.bind(("127.0.0.1", 0)); s.listen(4)
 open(sys.argv[1], "w").write(str(s.getsockname()[1]))
-conn, _ = s.accept(); time.sleep(120)' "$port_file" &
+conn, _ = s.accept(); open(sys.argv[1] + ".taken", "w").close(); time.sleep(120)' "$port_file" &
 listener=$!
 trap 'kill "$listener" 2>/dev/null; cleanup' EXIT
 for _ in $(seq 50); do [ -s "$port_file" ] && break; sleep 0.1; done
@@ -335,7 +332,8 @@ start_unlocked
 keys End Right                  # the last group, expanded
 wait_for "127.0.0.1"
 keys Down Right                 # its host: the scan waits on the server
-sleep 1
+for _ in $(seq 100); do [ -e "$port_file.taken" ] && break; sleep 0.1; done
+[ -e "$port_file.taken" ] || fail "the scan never reached the silent server"
 pid=$(face_pid)
 kill -TERM "$pid"
 sleep 0.5

@@ -16,6 +16,7 @@
 #include "tests/support/peer_required.h"
 #include "tests/support/sshd_peer.h"
 #include "tests/support/temp_dir.h"
+#include "tests/support/test_helpers.h"
 #include "tests/support/test_server.h"
 
 namespace {
@@ -34,14 +35,12 @@ void WriteLshw(const std::string& path, const std::string& xml)
     std::filesystem::permissions(path, std::filesystem::perms(0755));
 }
 
-std::string Lshw(const std::string& name) { return ReadWholeFile(SourceDir() + "/tests/data/lshw/" + name); }
-
 class HistoryCliTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
         if (const std::string why = ServerUnavailable(EServerKind::StockSshd); !why.empty()) FDX_PEER_MISSING() << why;
-        WriteLshw(dir.file("lshw"), Lshw("root.xml"));
+        WriteLshw(dir.file("lshw"), LshwSample("root.xml"));
         server = StartServer({EServerKind::StockSshd, true, {{dir.file("lshw"), "/usr/bin/lshw"}}});
         ASSERT_TRUE(server->running()) << server->logText();
         console = "--console " + dir.file("lab.fdx");
@@ -81,7 +80,7 @@ TEST_F(HistoryCliTest, TwoScansOfChangedHardwareAreRecordedAndDiffSaysWhatChange
     EXPECT_NE(list.out.find(std::string(SshdPeer::User()) + "@127.0.0.1"), std::string::npos) << list.out;
 
     // A memory size changed and a value with a terminal escape in it.
-    std::string changed = Lshw("root.xml");
+    std::string changed = LshwSample("root.xml");
     changed.replace(changed.find("25769803776"), 11, "17179869184");
     changed.replace(changed.find("<product>AMD EPYC</product>"), 27, "<product>AMD EPYC\x1b[2J</product>");
     WriteLshw(dir.file("lshw"), changed);
@@ -123,7 +122,7 @@ TEST_F(HistoryCliTest, ALockedOrDamagedHistoryLeavesTheScanShownAndTheConsoleFil
         ASSERT_EQ(sqlite3_open(history.c_str(), &other), SQLITE_OK);
         ASSERT_EQ(sqlite3_exec(other, "BEGIN IMMEDIATE; DELETE FROM scans WHERE id < 0", nullptr, nullptr, nullptr),
                   SQLITE_OK);
-        WriteLshw(dir.file("lshw"), Lshw("user.xml"));
+        WriteLshw(dir.file("lshw"), LshwSample("user.xml"));
         const Result locked = Refresh();
         sqlite3_exec(other, "ROLLBACK", nullptr, nullptr, nullptr);
         sqlite3_close(other);
@@ -140,7 +139,7 @@ TEST_F(HistoryCliTest, ALockedOrDamagedHistoryLeavesTheScanShownAndTheConsoleFil
     std::filesystem::remove(history + "-shm");
     std::ofstream(history, std::ios::binary | std::ios::trunc) << garbage;
     const std::string before = ReadWholeFile(dir.file("lab.fdx"));
-    WriteLshw(dir.file("lshw"), Lshw("root.xml"));
+    WriteLshw(dir.file("lshw"), LshwSample("root.xml"));
     const Result damaged = Refresh();
     EXPECT_EQ(damaged.status, 0) << damaged.err;
     EXPECT_NE(damaged.err.find("not written to the history"), std::string::npos) << damaged.err;

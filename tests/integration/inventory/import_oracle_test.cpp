@@ -19,6 +19,7 @@
 #include "tests/console/json_value.h"
 #include "tests/support/peer_required.h"
 #include "tests/support/temp_dir.h"
+#include "tests/support/test_helpers.h"
 
 using namespace hostimport;
 
@@ -33,24 +34,10 @@ std::string Quote(const std::string& text)
     return out + "'";
 }
 
-// Standard output of a shell command; its status in `status`.
-std::string Output(const std::string& command, int& status)
-{
-    std::string out;
-    FILE* pipe = popen(command.c_str(), "r");
-    if (pipe == nullptr) return out;
-    char buffer[4096];
-    std::size_t got = 0;
-    while ((got = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) out.append(buffer, got);
-    const int raw = pclose(pipe);
-    status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
-    return out;
-}
-
 bool Runs(const std::string& program)
 {
     int status = 0;
-    Output("command -v " + program + " >/dev/null 2>&1", status);
+    ShellOutput("command -v " + program + " >/dev/null 2>&1", &status);
     return status == 0;
 }
 
@@ -115,7 +102,7 @@ using SshOptions = std::multimap<std::string, std::string>;
 SshOptions SshG(const std::string& config, const std::string& host)
 {
     int status = 0;
-    const std::string out = Output("ssh -G -F " + Quote(config) + " " + Quote(host) + " 2>/dev/null", status);
+    const std::string out = ShellOutput("ssh -G -F " + Quote(config) + " " + Quote(host) + " 2>/dev/null", &status);
     SshOptions options;
     std::istringstream lines(out);
     for (std::string line; std::getline(lines, line);) {
@@ -260,7 +247,8 @@ TEST(ImportOracle, SshConfigsAgreeWithSshG)
                 if (const std::size_t w = command.find(" -W "); command.rfind("ssh ", 0) == 0 && w != std::string::npos) {
                     const std::string options = command.substr(3, w - 3) + command.substr(command.find(' ', w + 4));
                     int status = 0;
-                    const std::string hop = "\n" + Output("ssh -G -F " + Quote(config) + " " + options + " 2>/dev/null", status);
+                    const std::string hop =
+                        "\n" + ShellOutput("ssh -G -F " + Quote(config) + " " + options + " 2>/dev/null", &status);
                     const auto field = [&hop](const std::string& key) {
                         const std::size_t at = hop.find("\n" + key + " ");
                         return hop.substr(at + key.size() + 2, hop.find('\n', at + 1) - at - key.size() - 2);
@@ -292,9 +280,9 @@ TEST(ImportOracle, InventoriesAgreeWithAnsibleInventory)
         SCOPED_TRACE(inventory);
         int status = 0;
         const std::string out =
-            Output("cd " + Quote(dir.path()) + " && HOME=" + Quote(dir.path()) + " ansible-inventory -i " +
-                       Quote(inventory) + " --list 2>/dev/null",
-                   status);
+            ShellOutput("cd " + Quote(dir.path()) + " && HOME=" + Quote(dir.path()) + " ansible-inventory -i " +
+                            Quote(inventory) + " --list 2>/dev/null",
+                        &status);
         ASSERT_EQ(status, 0) << out;
         JsonValue listed;
         ASSERT_TRUE(ParseJson(out, listed)) << out;

@@ -23,8 +23,6 @@
 
 namespace {
 
-constexpr const char* kDeployUser = "fdxdeploy";
-
 class DeploymentPeerTest : public ::testing::Test, public ScanFixture {
 protected:
     void SetUp() override
@@ -39,18 +37,6 @@ protected:
     {
         EXPECT_EQ(CSSH2::Current(), nullptr);
         ResetDeployUser();
-    }
-
-    // No lshw in the user's home, and Debian's stock ~/.bashrc.
-    static void ResetDeployUser()
-    {
-        const std::string home = std::string("/home/") + kDeployUser;
-        std::error_code ignored;
-        std::filesystem::remove(home + "/.local/bin/lshw", ignored);
-        std::filesystem::remove_all(home + "/.local/lib/lshw", ignored);
-        std::filesystem::remove_all(home + "/.local/share/lshw", ignored);
-        std::filesystem::copy_file("/etc/skel/.bashrc", home + "/.bashrc",
-                                   std::filesystem::copy_options::overwrite_existing, ignored);
     }
 
     // A server on which `which lshw` finds nothing until the deployment

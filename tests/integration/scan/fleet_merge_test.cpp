@@ -22,6 +22,7 @@
 #include "tests/support/peer_required.h"
 #include "tests/support/sshd_peer.h"
 #include "tests/support/temp_dir.h"
+#include "tests/support/test_helpers.h"
 #include "tests/support/test_server.h"
 
 namespace {
@@ -45,16 +46,6 @@ void WriteText(const std::string& path, const std::string& text)
 }
 
 // Waits for `done` with a deadline.
-bool WaitFor(const std::function<bool()>& done, std::chrono::seconds limit = std::chrono::seconds(120))
-{
-    const auto deadline = std::chrono::steady_clock::now() + limit;
-    while (!done()) {
-        if (std::chrono::steady_clock::now() > deadline) return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
-    return true;
-}
-
 // The part of an export's JSON that describes the host named `name`.
 std::string HostPart(const std::string& json, const std::string& name)
 {
@@ -146,9 +137,10 @@ TEST_F(FleetMergeTest, TheLaterSaveMergesItsScansAndTheNewerScanOfEachHostWins)
             if (thread.joinable()) thread.join();
         }
     } joiner{secondRun, [this] { Release(3); }};
-    ASSERT_TRUE(WaitFor([&] { return Seen(2) && Seen(3) && Seen(4); })) << server->logText();
+    ASSERT_TRUE(WaitUntil([&] { return Seen(2) && Seen(3) && Seen(4); }, std::chrono::seconds(120)))
+        << server->logText();
     // The first refresh scans .2 again a second later, and .1, and saves.
-    ASSERT_TRUE(WaitFor([&] { return std::time(nullptr) >= SeenAt(2) + 2; }));
+    ASSERT_TRUE(WaitUntil([&] { return std::time(nullptr) >= SeenAt(2) + 2; }, std::chrono::seconds(120)));
     Picture(1, "first-newer");
     Picture(2, "first-newer");
     const RunResult first = Ferrodex(console + " refresh Fleet/127.0.0.1 Fleet/127.0.0.2 --json" + kLogin, Passwords(2));

@@ -16,6 +16,7 @@
 #include "tests/support/peer_required.h"
 #include "tests/support/sshd_peer.h"
 #include "tests/support/temp_dir.h"
+#include "tests/support/test_helpers.h"
 #include "tests/support/test_server.h"
 
 namespace {
@@ -23,13 +24,6 @@ namespace {
 using Result = RunResult;
 
 RunResult Ferrodex(const std::string& args, const std::string& input = "") { return RunFerrodexLine(args, input); }
-
-std::size_t Count(const std::string& text, const std::string& part)
-{
-    std::size_t count = 0;
-    for (std::size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + part.size())) ++count;
-    return count;
-}
 
 constexpr int kHosts = 16;
 // The console file keeps no password: each host's is asked for, one line
@@ -66,7 +60,7 @@ protected:
         stuck.extraConfig = {"ListenAddress 127.0.0.16", "ForceCommand exec sleep 60"};
         hanging = std::make_unique<SshdPeer>(stuck);
         ASSERT_TRUE(hanging->running()) << hanging->logText();
-        closedPort = peer::FreeLoopbackPort();
+        closedPort = closed.port();
         ASSERT_NE(closedPort, 0);
 
         ASSERT_EQ(Ferrodex(console + " group add Fleet").status, 0);
@@ -84,6 +78,7 @@ protected:
     std::string console;
     std::unique_ptr<SshdPeer> server;
     std::unique_ptr<SshdPeer> hanging;
+    CHeldPort closed;  // host 15's port: refuses every connection
     int closedPort = 0;
 };
 
@@ -94,8 +89,8 @@ TEST_F(FleetRefreshTest, TheOthersFinishAndTheTwoFailuresReportWithinTheirLimits
     const auto seconds =
         std::chrono::duration_cast<std::chrono::seconds>(std::chrono::steady_clock::now() - started).count();
     EXPECT_EQ(refresh.status, 1) << "two hosts failed";
-    EXPECT_EQ(Count(refresh.out, "\"ok\":true"), 14u) << refresh.out << refresh.err << server->logText();
-    EXPECT_EQ(Count(refresh.out, "\"ok\":false"), 2u) << refresh.out;
+    EXPECT_EQ(CountOccurrences(refresh.out, "\"ok\":true"), 14u) << refresh.out << refresh.err << server->logText();
+    EXPECT_EQ(CountOccurrences(refresh.out, "\"ok\":false"), 2u) << refresh.out;
     // The hung host names the command's limit; the unreachable one the
     // refused connection. A generous bound: the command's 3 s, not its 600.
     const std::size_t hung = refresh.out.find("\"host\":\"Fleet/127.0.0.16\"");
@@ -110,11 +105,11 @@ TEST_F(FleetRefreshTest, TheOthersFinishAndTheTwoFailuresReportWithinTheirLimits
     ASSERT_EQ(tree.status, 0) << tree.err;
     const Result picture = Ferrodex(console + " export --format csv");
     ASSERT_EQ(picture.status, 0) << picture.err;
-    EXPECT_EQ(Count(picture.out, ",yes,"), 14u) << picture.out << refresh.err << refresh.out;
+    EXPECT_EQ(CountOccurrences(picture.out, ",yes,"), 14u) << picture.out << refresh.err << refresh.out;
     const Result one = Ferrodex(console + " refresh Fleet/127.0.0.15 --timeout 3" + kLogin, Passwords(1));
     EXPECT_EQ(one.status, 1);
     EXPECT_NE(one.out.find("1 hosts, 1 failed"), std::string::npos) << one.out << one.err;
-    EXPECT_EQ(Count(one.out, "Fleet/"), 1u) << one.out;
+    EXPECT_EQ(CountOccurrences(one.out, "Fleet/"), 1u) << one.out;
 }
 
 TEST_F(FleetRefreshTest, AGroupOfHealthyHostsSucceedsAndNoWorkerOutlivesTheCommand)

@@ -28,6 +28,7 @@
 #include "tests/support/peer_required.h"
 #include "tests/support/sshd_peer.h"
 #include "tests/support/temp_dir.h"
+#include "tests/support/test_helpers.h"
 #include "tests/support/test_server.h"
 
 // After the project's headers: the system's define some WinSock names as macros.
@@ -39,17 +40,6 @@
 namespace {
 
 using Clock = std::chrono::steady_clock;
-
-template <typename Condition>
-bool WaitFor(Condition condition, std::chrono::seconds limit)
-{
-    const auto deadline = Clock::now() + limit;
-    while (!condition()) {
-        if (Clock::now() > deadline) return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(100));
-    }
-    return true;
-}
 
 uid_t UserId(const char* user)
 {
@@ -303,11 +293,12 @@ protected:
                 if (process.command.find("sleep " + token) != std::string::npos) mounts = process.mounts;
             return !mounts.empty() || refresh.Ended();
         };
-        ASSERT_TRUE(WaitFor(scanRunning, std::chrono::seconds(30))) << "the stand-in lshw never ran";
+        ASSERT_TRUE(WaitUntil(scanRunning, std::chrono::seconds(30))) << "the stand-in lshw never ran";
         ASSERT_FALSE(mounts.empty()) << "the refresh ended before lshw ran: " << refresh.Err() << server->logText();
         if (c.giveUp == EGiveUp::Killed) refresh.Kill();
         if (c.giveUp == EGiveUp::ConnectionCut) relay->Cut();
-        ASSERT_TRUE(WaitFor([&] { return refresh.Ended(); }, std::chrono::seconds(30))) << "the refresh never gave up";
+        ASSERT_TRUE(WaitUntil([&] { return refresh.Ended(); }, std::chrono::seconds(30)))
+            << "the refresh never gave up";
         const auto gaveUp = Clock::now();
         if (c.giveUp == EGiveUp::Killed) {
             EXPECT_EQ(refresh.Status(), 128 + SIGKILL);
@@ -319,9 +310,9 @@ protected:
         }
 
         // Within a few seconds nothing of the scan is left on the host.
-        EXPECT_TRUE(WaitFor([&] { return ScanProcesses(mounts).empty(); }, std::chrono::seconds(15)))
+        EXPECT_TRUE(WaitUntil([&] { return ScanProcesses(mounts).empty(); }, std::chrono::seconds(15)))
             << "still running on the host:\n" << ScanProcesses(mounts);
-        EXPECT_TRUE(WaitFor([&] { return UserFiles() == filesBefore; }, std::chrono::seconds(10)))
+        EXPECT_TRUE(WaitUntil([&] { return UserFiles() == filesBefore; }, std::chrono::seconds(10)))
             << "files of the scan stayed on the host";
         std::string left;
         for (const std::string& file : UserFiles())
@@ -370,7 +361,6 @@ INSTANTIATE_TEST_SUITE_P(Servers, HostFootprintTest,
 // folder goes although the session that made it is gone.
 class DeploymentFootprintTest : public ::testing::Test, public ScanFixture {
 protected:
-    static constexpr const char* kDeployUser = "fdxdeploy";
     void SetUp() override
     {
         std::string why;
@@ -399,7 +389,7 @@ TEST_F(DeploymentFootprintTest, AnInstallThatIsGivenUpEndsAndItsFolderGoes)
     HRESULT result = S_OK;
     std::thread scan([&] { result = Expand(); });
     std::string mounts;
-    WaitFor(
+    WaitUntil(
         [&] {
             for (const SHostProcess& process : UserProcesses(kDeployUser))
                 if (process.command.find("sleep " + token) != std::string::npos) mounts = process.mounts;
@@ -411,9 +401,9 @@ TEST_F(DeploymentFootprintTest, AnInstallThatIsGivenUpEndsAndItsFolderGoes)
     EXPECT_EQ(result, S_FALSE);
     ASSERT_EQ(Messages().size(), 1u);
     EXPECT_EQ(Messages()[0], u"Connection Timeout: the command did not finish within 3 seconds");
-    EXPECT_TRUE(WaitFor([&] { return ScanProcesses(mounts, kDeployUser).empty(); }, std::chrono::seconds(15)))
+    EXPECT_TRUE(WaitUntil([&] { return ScanProcesses(mounts, kDeployUser).empty(); }, std::chrono::seconds(15)))
         << "still running on the host:\n" << ScanProcesses(mounts, kDeployUser);
-    EXPECT_TRUE(WaitFor([&] { return UserFiles(kDeployUser) == filesBefore; }, std::chrono::seconds(5)))
+    EXPECT_TRUE(WaitUntil([&] { return UserFiles(kDeployUser) == filesBefore; }, std::chrono::seconds(5)))
         << "files of the deployment stayed on the host";
 }
 

@@ -19,6 +19,7 @@
 #include "tests/support/peer_required.h"
 #include "tests/support/sshd_peer.h"
 #include "tests/support/temp_dir.h"
+#include "tests/support/test_helpers.h"
 
 namespace {
 
@@ -34,19 +35,9 @@ struct Result {
     std::string err;
 };
 
-std::string Output(const std::string& command)
-{
-    std::string text;
-    std::unique_ptr<FILE, int (*)(FILE*)> pipe(::popen(command.c_str(), "r"), ::pclose);
-    if (!pipe) return text;
-    char buffer[512];
-    while (std::fgets(buffer, sizeof buffer, pipe.get())) text += buffer;
-    return text;
-}
-
 std::string KeygenSha256(const std::string& pub)
 {
-    const std::string line = Output("/usr/bin/ssh-keygen -l -E sha256 -f '" + pub + "'");
+    const std::string line = ShellOutput("/usr/bin/ssh-keygen -l -E sha256 -f '" + pub + "'");
     const std::size_t start = line.find("SHA256:");
     return start == std::string::npos ? "(none)" : line.substr(start, line.find(' ', start) - start);
 }

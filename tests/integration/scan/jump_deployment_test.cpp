@@ -20,26 +20,9 @@
 #include "tests/support/peer_process.h"
 #include "tests/support/peer_required.h"
 #include "tests/support/sshd_peer.h"
+#include "tests/support/test_helpers.h"
 
 namespace {
-
-constexpr const char* kDeployUser = "fdxdeploy";
-
-void ResetDeployUser()
-{
-    const std::string home = std::string("/home/") + kDeployUser;
-    std::error_code ignored;
-    std::filesystem::remove(home + "/.local/bin/lshw", ignored);
-    std::filesystem::copy_file("/etc/skel/.bashrc", home + "/.bashrc",
-                               std::filesystem::copy_options::overwrite_existing, ignored);
-}
-
-std::size_t Count(const std::string& text, const std::string& what)
-{
-    std::size_t count = 0;
-    for (std::size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++count;
-    return count;
-}
 
 class JumpDeploymentTest : public ::testing::Test, public ScanFixture {
 protected:
@@ -94,10 +77,12 @@ chmod 755 "$HOME/.local/bin/lshw"
     // Every login the host saw came through the bastion: the scan's session
     // with its install, and the upload's.
     const std::string port = std::to_string(target.port());
-    EXPECT_EQ(Count(target.logText(), "Accepted password"), 2u) << target.logText();
-    EXPECT_EQ(Count(bastion.logText(), "target 127.0.0.1 port " + port), 2u) << bastion.logText();
-    EXPECT_EQ(Count(bastion.logText(), "Accepted publickey for fdxdeploy"), 2u) << bastion.logText();
-    EXPECT_EQ(Count(bastion.logText(), "Failed password") + Count(bastion.logText(), "Accepted password"), 0u)
+    EXPECT_EQ(CountOccurrences(target.logText(), "Accepted password"), 2u) << target.logText();
+    EXPECT_EQ(CountOccurrences(bastion.logText(), "target 127.0.0.1 port " + port), 2u) << bastion.logText();
+    EXPECT_EQ(CountOccurrences(bastion.logText(), "Accepted publickey for fdxdeploy"), 2u) << bastion.logText();
+    EXPECT_EQ(CountOccurrences(bastion.logText(), "Failed password") +
+                  CountOccurrences(bastion.logText(), "Accepted password"),
+              0u)
         << bastion.logText();
 }
 

@@ -34,8 +34,6 @@
 namespace {
 
 constexpr const char* kHopPassword = "hop-own-pw";
-constexpr const char* kDeployUser = "fdxdeploy";
-
 std::string MakeKey(const std::string& path)
 {
     return peer::RunQuietly({"/usr/bin/ssh-keygen", "-q", "-C", "", "-N", "", "-t", "ed25519", "-f", path}) ? path
@@ -150,15 +148,6 @@ TEST_F(JumpSecretsCliTest, AHopOfTheInventoryIsOfferedItsOwnPasswordOnly)
     // least of all the target's.
     EXPECT_TRUE(jump.Lines("publickey").empty());
     EXPECT_TRUE(OfferedOnly(jump, SshdPeer::Password(), kHopPassword));
-}
-
-void ResetDeployUser()
-{
-    const std::string home = std::string("/home/") + kDeployUser;
-    std::error_code ignored;
-    std::filesystem::remove(home + "/.local/bin/lshw", ignored);
-    std::filesystem::copy_file("/etc/skel/.bashrc", home + "/.bashrc",
-                               std::filesystem::copy_options::overwrite_existing, ignored);
 }
 
 // A host without lshw behind the recording hop: the scan's session and the

@@ -18,6 +18,7 @@
 #include "tests/support/peer_required.h"
 #include "tests/support/sshd_peer.h"
 #include "tests/support/temp_dir.h"
+#include "tests/support/test_helpers.h"
 #include "tests/support/test_server.h"
 
 // After the project's headers: the system's define some WinSock names as macros.
@@ -264,7 +265,8 @@ TEST_F(RefreshLimitsTest, AnLshwThatPrintsNoXmlIsAFailureThatSaysSo)
 
 TEST_F(RefreshLimitsTest, ConnectionErrorsNameHostPortAndCause)
 {
-    const int port = peer::FreeLoopbackPort();
+    const CHeldPort held;
+    const int port = held.port();
     const Result refused = Ferrodex(AddHost(port), Password());
     EXPECT_NE(refused.status, 0);
     EXPECT_NE(refused.err.find("connect to host 127.0.0.1 port " + std::to_string(port) + ": Connection refused"),

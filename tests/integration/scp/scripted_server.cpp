@@ -17,7 +17,7 @@ ScriptedServer::ScriptedServer(const std::vector<std::string>& args)
 {
     int fds[2];
     if (::pipe(fds) != 0) return;
-    const std::string script = SourceDir() + "/tests/integration/scp/scripted_server.py";
+    const std::string script = SourceDir() + "/tests/support/scripted_server.py";
     m_pid = ::fork();
     if (m_pid == 0) {
         ::dup2(fds[1], 1);

@@ -24,7 +24,7 @@ bool ScriptedPeer::Available()
 
 ScriptedPeer::ScriptedPeer(std::vector<std::string> args)
 {
-    const std::string script = SourceDir() + "/tests/integration/ssh2/peers/scripted_server.py";
+    const std::string script = SourceDir() + "/tests/support/scripted_server.py";
     int fds[2];
     if (::pipe(fds) != 0) return;
     const pid_t parent = ::getpid();

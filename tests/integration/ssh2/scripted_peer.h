@@ -1,4 +1,4 @@
-// Runs tests/integration/ssh2/peers/scripted_server.py as a child process: it serves one
+// Runs tests/support/scripted_server.py as a child process: it serves one
 // connection on a loopback port and reports what it saw.
 #pragma once
 
