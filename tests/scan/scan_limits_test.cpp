@@ -31,13 +31,13 @@ TEST(ScanLimits, EachLimitReadsItsOwnSettingWithinItsBounds)
     for (std::size_t i = 0; i < 4; ++i) {
         const SProductSetting* setting = FindProductSetting(WideToAnsi(names[i]));
         ASSERT_NE(setting, nullptr);
-        EXPECT_EQ(defaults[i], setting->defaultValue) << setting->name;
+        EXPECT_EQ(defaults[i], setting->defaultValue) << ProductSettingName(*setting);
         for (const DWORD stored : {setting->minimum, setting->maximum, setting->minimum - 1, setting->maximum + 1,
                                    DWORD{0xFFFFFFFFu}}) {
             RegWriteDword(HKEY_CURRENT_USER, kProductKey, names[i], stored);
             std::vector<long long> expected = defaults;
             if (stored >= setting->minimum && stored <= setting->maximum) expected[i] = stored;
-            EXPECT_EQ(fields(ReadScanLimits()), expected) << setting->name << " stored " << stored;
+            EXPECT_EQ(fields(ReadScanLimits()), expected) << ProductSettingName(*setting) << " stored " << stored;
         }
         RegWriteDword(HKEY_CURRENT_USER, kProductKey, names[i], setting->defaultValue);
     }
