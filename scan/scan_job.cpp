@@ -26,8 +26,8 @@ enum {
     HK_STORED, HK_CAPTION
 };
 constexpr const char16_t* kLshw = u"lshw";
-constexpr UINT kLimitTexts[] = {300, 301, 302, 303, 304, 305};
-enum { kNotFinished, kOutputTooLarge, kEndedBySignal, kNoExitStatus, kTheCommand, kNoHardwareList };
+constexpr UINT kLimitTexts[] = {300, 301, 302, 303, 304, 305, 306};
+enum { kNotFinished, kOutputTooLarge, kEndedBySignal, kNoExitStatus, kTheCommand, kNoHardwareList, kNoChannel };
 
 std::vector<std::u16string> List(UINT id)
 {
@@ -167,6 +167,8 @@ void CheckSshResult(int code, const char16_t* command)
     const SSshFailure failure = CSSH2::LastFailure();
     if (command != nullptr && failure.limit == SL_COMMAND)
         FailWith(LimitText(kNotFinished, command, IntToDecimal(static_cast<long long>(failure.amount))));
+    if (command != nullptr && failure.limit == SL_CHANNEL)
+        FailWith(LimitText(kNoChannel, command, IntToDecimal(static_cast<long long>(failure.amount))));
     if (command != nullptr && failure.limit == SL_OUTPUT)
         FailWith(LimitText(kOutputTooLarge, command, IntToDecimal(static_cast<long long>(failure.amount >> 20))));
     CSSH2::Disconnect();

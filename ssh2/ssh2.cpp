@@ -335,8 +335,12 @@ int CSSH2::ExecStep(const char* command, std::string_view input, std::string_vie
         // Nothing of an earlier command's end stays.
         m_nExitStatus = kNoExitStatus;
         m_strExitSignal.clear();
-        StartStep(SL_COMMAND, m_limits.commandSeconds, "the command did not finish");
+        // One limit for the whole command; a server that never opens the
+        // channel is told apart from a command that never ends.
+        const CDeadline deadline = CDeadline::InSeconds(m_limits.commandSeconds);
+        StartStep(SL_CHANNEL, m_limits.commandSeconds, deadline, "the host did not open a channel for the command");
         OpenSessionChannel();
+        StartStep(SL_COMMAND, m_limits.commandSeconds, deadline, "the command did not finish");
         RunCommand();
     });
 }

@@ -74,6 +74,7 @@ enum ESshLimit : std::uint32_t {
     SL_LOGIN = 2,
     SL_COMMAND = 3,
     SL_OUTPUT = 4,
+    SL_CHANNEL = 5,  // the command's time ran out before its channel opened
 };
 
 // What the last failing facade call ran into, in words.

@@ -429,6 +429,9 @@ def make_server(args):
             return (args.banner + "\n", "en") if args.banner else (None, None)
 
         def check_channel_request(self, kind, chanid):
+            if args.open_stall:
+                # The channel's answer never comes (the transport waits too).
+                time.sleep(args.hold)
             if args.open_fail:
                 return paramiko.OPEN_FAILED_ADMINISTRATIVELY_PROHIBITED
             return paramiko.OPEN_SUCCEEDED if kind == "session" else paramiko.OPEN_FAILED_UNKNOWN_CHANNEL_TYPE
@@ -839,7 +842,7 @@ def main():
     parser.add_argument("--window", type=int, default=2097152)
     for flag in ("compress", "no-compression", "delayed-compression", "gex", "modern", "strict", "never-accept",
                  "open-fail", "refuse-exec", "exit-want-reply", "other-request", "debug", "ignore",
-                 "disconnect-on-exec", "hang"):
+                 "disconnect-on-exec", "hang", "open-stall"):
         parser.add_argument("--" + flag, action="store_true")
     args = parser.parse_args()
     args.upload = is_upload(args.mode)

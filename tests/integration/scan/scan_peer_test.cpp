@@ -189,12 +189,13 @@ protected:
     TempDir dir;
 };
 
-TEST_F(FakeLshwTest, OutputWithoutAnyTagEndsWithTheMissingFileBox)
+TEST_F(FakeLshwTest, OutputWithoutAnyTagSaysWhatCameInstead)
 {
     auto peer = StartWithLshw("echo 'lshw is not allowed here'\n");
     ASSERT_TRUE(peer->running()) << peer->logText();
     EXPECT_EQ(Expand(), S_FALSE);
-    EXPECT_EQ(Messages(), std::vector<std::u16string>{u"Can't find file: "});
+    EXPECT_EQ(Messages(), std::vector<std::u16string>{
+                              u"lshw printed no hardware list: 25 bytes of other output (\"lshw is not allowed here\")"});
     EXPECT_TRUE(host->m_picture.Empty());
 }
 

@@ -109,6 +109,19 @@ TEST_F(LimitsTest, ACommandThatNeverEndsEndsAtTheCommandsLimit)
     EXPECT_EQ(failure.text, "the connection to " + Peer() + " is closed");
 }
 
+// A server that never answers the channel's opening is told apart from a
+// command that never ends, within the same limit.
+TEST_F(LimitsTest, AChannelNeverOpenedEndsAtTheCommandsLimitAndSaysSo)
+{
+    CSSH2::SetLimits({.commandSeconds = 2});
+    ASSERT_EQ(Start({"paramiko", "--open-stall"}), 0);
+    EXPECT_EQ(CSSH2::Exec("lshw -xml"), SSH_TIMEOUT);
+    const SSshFailure failure = CSSH2::LastFailure();
+    EXPECT_EQ(failure.limit, SL_CHANNEL);
+    EXPECT_EQ(failure.amount, 2u);
+    EXPECT_EQ(failure.text, "the host did not open a channel for the command within 2 seconds");
+}
+
 TEST_F(LimitsTest, EachCommandEndsWithItsOwnStatusSignalOrNone)
 {
     ASSERT_EQ(Start({"paramiko", "--commands", "5", "--endings", "0,3,KILL,none,0"}), 0);
