@@ -15,6 +15,7 @@
 #include "tests/support/peer_required.h"
 #include "tests/support/sshd_peer.h"
 #include "tests/support/temp_dir.h"
+#include "tests/support/test_helpers.h"
 
 namespace {
 
@@ -50,7 +51,8 @@ TEST_F(SshdJobs, UploadsOneAfterTheOtherAndAtOnceKeepTheirOwn)
     // One after the other: the second starts from nothing the first left.
     UploadRun first = NewRun("first.bin");
     ASSERT_TRUE(UploadsIntact(first, PatternBytes(300 * 1024, 1))) << m_peer->logText();
-    UploadRun refused = PeerRun(peer::FreeLoopbackPort(), m_local.file("first.bin"), m_remote.path());
+    const CHeldPort held;  // bound, never listening: refuses connections
+    UploadRun refused = PeerRun(held.port(), m_local.file("first.bin"), m_remote.path());
     EXPECT_EQ(refused.Run(), SCP_E_NETWORK);
     EXPECT_NE(LastDetail().find("Connection refused"), std::string::npos) << LastDetail();
     UploadRun second = NewRun("second.bin");
@@ -66,7 +68,7 @@ TEST_F(SshdJobs, UploadsOneAfterTheOtherAndAtOnceKeepTheirOwn)
     WriteFileBytes(m_local.file("b.bin"), PatternBytes(1024 * 1024 + 17, 4));
     UploadRun a = NewRun("a.bin");
     UploadRun b = NewRun("b.bin");
-    UploadRun c = PeerRun(peer::FreeLoopbackPort(), m_local.file("a.bin"), m_remote.path());
+    UploadRun c = PeerRun(held.port(), m_local.file("a.bin"), m_remote.path());
     std::string detailA, detailB, detailC;
     int leftA = -1, leftB = -1;
     auto upload = [](UploadRun* run, std::string* detail, int* left) {

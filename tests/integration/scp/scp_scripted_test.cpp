@@ -21,6 +21,7 @@
 #include "tests/integration/scp/scripted_server.h"
 #include "tests/support/peer_required.h"
 #include "tests/support/temp_dir.h"
+#include "tests/support/test_helpers.h"
 
 namespace {
 
@@ -317,16 +318,10 @@ TEST(ScpConnectionErrors, NameHostPortAndCause)
     TempRegistry registry;
     TempDir local;
     WriteFileBytes(local.file("data.bin"), "data");
-    // A port that was free a moment ago: nothing listens there.
-    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ASSERT_EQ(::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
-    socklen_t length = sizeof address;
-    ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
-    const int port = ntohs(address.sin_port);
-    ::close(fd);
+    // A port held bound and never listening: it refuses the connection.
+    const CHeldPort held;
+    const int port = held.port();
+    ASSERT_NE(port, 0);
 
     UploadRun refused = PeerRun(port, local.file("data.bin"), "/up", 10);
     EXPECT_EQ(refused.Run(), SCP_E_NETWORK);
