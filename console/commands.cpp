@@ -802,18 +802,25 @@ int CommandFind(const CommandContext& context, const std::string& query, bool js
         std::string error;
         std::unique_ptr<CHistoryStore> store = OpenHistoryStore(location, false, HistoryConnectTimeout(), error);
         std::vector<InventoryImageHost> hosts;
-        if (!store || !ReadHistoryFleet(*store, hosts, error)) {
+        std::vector<SHistoryFleetEntry> entries;
+        if (!store || !ReadHistoryFleet(*store, hosts, entries, error)) {
             session.Fail("the history " + HistoryShownAs(location) + " cannot be read: " + error);
             session.Finish(false);
             return 2;
         }
-        store.reset();
+        // One picture at a time, read as its host is added.
         std::vector<std::uint8_t> image;
-        if (HostStatus built = BuildInventoryImage(hosts, image); !built) {
+        const auto xmlOf = [&](std::size_t index, std::u16string& xml, std::string& reason) {
+            if (ReadHistoryFleetXml(*store, entries[index], xml, reason)) return true;
+            reason = "the history " + HistoryShownAs(location) + " cannot be read: " + reason;
+            return false;
+        };
+        if (HostStatus built = BuildInventoryImage(hosts, xmlOf, image); !built) {
             session.Fail(built.message);
             session.Finish(false);
             return 2;
         }
+        store.reset();
         hosts = {};
         const bool opened = session.OpenImage(image);
         image = {};

@@ -16,40 +16,60 @@ struct SLatest {
 
 }  // namespace
 
-bool ReadHistoryFleet(CHistoryStore& store, std::vector<InventoryImageHost>& hosts, std::string& error)
+bool ReadHistoryFleet(CHistoryStore& store, std::vector<InventoryImageHost>& hosts,
+                      std::vector<SHistoryFleetEntry>& entries, std::string& error)
 {
     hosts.clear();
+    entries.clear();
     error.clear();
     const std::vector<std::string> keys = store.Keys(error);
     if (!error.empty()) return false;
     std::map<std::tuple<std::string, std::string, int>, SLatest> latest;
     for (const std::string& key : keys) {
-        std::vector<ScanEntry> entries = store.List(key, error);
+        std::vector<ScanEntry> listed = store.List(key, error);
         if (!error.empty()) return false;
-        if (entries.empty()) continue;
-        ScanEntry& last = entries.back();
+        if (listed.empty()) continue;
+        ScanEntry& last = listed.back();
         auto [at, added] = latest.try_emplace({last.host, last.address, last.port}, SLatest{key, last});
         if (!added && last.lastSeen > at->second.entry.lastSeen) at->second = {key, std::move(last)};
     }
+    struct SChosen {
+        InventoryImageHost host;
+        SHistoryFleetEntry entry;
+    };
     std::map<std::pair<std::u16string, std::u16string>, int> named;
-    std::vector<std::pair<const SLatest*, std::pair<std::u16string, std::u16string>>> chosen;
+    std::vector<SChosen> chosen;
     for (const auto& [identity, found] : latest) {
         const std::vector<std::u16string> names = ParseNodePath(AnsiToWide(found.entry.host));
-        std::pair<std::u16string, std::u16string> name =
-            names.size() == 2 ? std::pair(names[0], names[1]) : std::pair(std::u16string(u"History"), AnsiToWide(found.entry.host));
-        ++named[name];
-        chosen.emplace_back(&found, std::move(name));
+        InventoryImageHost host = names.size() == 2 ? InventoryImageHost{names[0], names[1], {}}
+                                                    : InventoryImageHost{u"History", AnsiToWide(found.entry.host), {}};
+        ++named[{host.group, host.host}];
+        chosen.push_back({std::move(host), {found.key, found.entry.id}});
     }
-    for (auto& [found, name] : chosen) {
-        if (named[name] > 1)
-            name.second += u" (" + AnsiToWide(found->entry.address) + u":" + IntToDecimal(found->entry.port) + u")";
-        const std::optional<ScanEntry> full = store.Get(found->key, found->entry.id, error);
-        if (!error.empty()) return false;
-        if (!full || full->xml.empty()) continue;
-        hosts.push_back({name.first, name.second, AnsiToWide(full->xml)});
+    std::size_t i = 0;
+    for (const auto& [identity, found] : latest) {
+        SChosen& one = chosen[i++];
+        if (named[{one.host.group, one.host.host}] > 1)
+            one.host.host += u" (" + AnsiToWide(found.entry.address) + u":" + IntToDecimal(found.entry.port) + u")";
     }
-    std::sort(hosts.begin(), hosts.end(), [](const InventoryImageHost& a, const InventoryImageHost& b) {
-        return std::tie(a.group, a.host) < std::tie(b.group, b.host);
+    std::sort(chosen.begin(), chosen.end(), [](const SChosen& a, const SChosen& b) {
+        return std::tie(a.host.group, a.host.host) < std::tie(b.host.group, b.host.host);
     });
+    for (SChosen& one : chosen) {
+        hosts.push_back(std::move(one.host));
+        entries.push_back(std::move(one.entry));
+    }
+    return true;
+}
+
+bool ReadHistoryFleetXml(CHistoryStore& store, const SHistoryFleetEntry& entry, std::u16string& xml, std::string& error)
+{
+    std::string reason;
+    const std::optional<ScanEntry> full = store.Get(entry.key, entry.id, reason);
+    if (!reason.empty()) {
+        error = reason;
+        return false;
+    }
+    xml = full ? AnsiToWide(full->xml) : std::u16string();
     return true;
 }

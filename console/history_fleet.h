@@ -4,6 +4,7 @@
 // reads the console file's.
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -13,6 +14,15 @@
 // One host a path, address and port: the picture last seen of all the
 // entries that agree on them, whichever console wrote it. Hosts are ordered
 // by group and name; two hosts of one path at different addresses are
-// named apart by their "address:port". False with a reason when the
+// named apart by their "address:port". Their XML is left empty: `entries`
+// says, host by host, which entry holds it (ReadHistoryFleetXml), so that
+// a fleet is read one picture at a time. False with a reason when the
 // history cannot be read.
-bool ReadHistoryFleet(CHistoryStore& store, std::vector<InventoryImageHost>& hosts, std::string& error);
+struct SHistoryFleetEntry {
+    std::string key;
+    std::int64_t id = 0;
+};
+bool ReadHistoryFleet(CHistoryStore& store, std::vector<InventoryImageHost>& hosts,
+                      std::vector<SHistoryFleetEntry>& entries, std::string& error);
+// The XML of one entry ReadHistoryFleet named; false with a reason.
+bool ReadHistoryFleetXml(CHistoryStore& store, const SHistoryFleetEntry& entry, std::u16string& xml, std::string& error);

@@ -38,6 +38,18 @@ HostStatus Refused(const char* what, std::u16string_view name)
 
 HostStatus BuildInventoryImage(const std::vector<InventoryImageHost>& hosts, std::vector<std::uint8_t>& image)
 {
+    return BuildInventoryImage(
+        hosts,
+        [&hosts](std::size_t index, std::u16string& xml, std::string&) {
+            xml = hosts[index].xml;
+            return true;
+        },
+        image);
+}
+
+HostStatus BuildInventoryImage(const std::vector<InventoryImageHost>& hosts, const InventoryImageXml& xmlOf,
+                               std::vector<std::uint8_t>& image)
+{
     image.clear();
     ScriptAnswers answers;
     // The host dialog as `host add` answers it, with no login: the host is
@@ -52,7 +64,8 @@ HostStatus BuildInventoryImage(const std::vector<InventoryImageHost>& hosts, std
     console.Expand(root);
     HSCOPEITEM group = 0;
     const std::u16string* groupName = nullptr;
-    for (const InventoryImageHost& host : hosts) {
+    for (std::size_t index = 0; index < hosts.size(); ++index) {
+        const InventoryImageHost& host = hosts[index];
         if (groupName == nullptr || *groupName != host.group) {
             ui.Answers().groupName = host.group;
             group = AddChild(console, ui, root, IDM_ADD_GROUP);
@@ -64,7 +77,10 @@ HostStatus BuildInventoryImage(const std::vector<InventoryImageHost>& hosts, std
         ui.Answers().host = host.host;
         const HSCOPEITEM added = AddChild(console, ui, group, IDM_ADD_HOST);
         if (added == 0) return Refused("host", host.host);
-        if (!host.xml.empty() && console.Paste(added, MakePictureData(host.xml).get()) != S_OK)
+        std::u16string xml;
+        std::string error;
+        if (!xmlOf(index, xml, error)) return HostStatus::Fail(error);
+        if (!xml.empty() && console.Paste(added, MakePictureData(xml).get()) != S_OK)
             return HostStatus::Fail("the host \"" + WideToAnsi(host.host) + "\" did not take its XML");
     }
     return console.SaveImage(image);

@@ -6,6 +6,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -22,6 +23,13 @@ struct InventoryImageHost {
     std::u16string xml;
 };
 HostStatus BuildInventoryImage(const std::vector<InventoryImageHost>& hosts, std::vector<std::uint8_t>& image);
+// The same with each host's XML asked for only as the host is added (and
+// dropped once its picture is packed), so that a large fleet is never held
+// as text all at once. `xmlOf(i)` gives host i's XML; false with `error`
+// set ends the build.
+using InventoryImageXml = std::function<bool(std::size_t index, std::u16string& xml, std::string& error)>;
+HostStatus BuildInventoryImage(const std::vector<InventoryImageHost>& hosts, const InventoryImageXml& xmlOf,
+                               std::vector<std::uint8_t>& image);
 
 // The same without the reason: empty when the image could not be built.
 std::vector<std::uint8_t> InventoryImageWithHosts(const std::vector<InventoryImageHost>& hosts);
