@@ -328,6 +328,17 @@ Bytes SettingsRecord(const Bytes& settings)
     return record;
 }
 
+// A plain file whose one host carries one setting `tag` = `value`, loaded.
+HRESULT LoadSetting(std::uint32_t tag, std::string_view value, CRootNode& root)
+{
+    Bytes settings;
+    PutU32(settings, 1);
+    PutU32(settings, tag);
+    PutU32(settings, static_cast<std::uint32_t>(value.size()));
+    settings.insert(settings.end(), value.begin(), value.end());
+    return Load(root, PlainFile(SettingsRecord(settings)));
+}
+
 }  // namespace
 
 TEST_F(PersistenceTest, TheSudoSettingSurvivesBothFormsAndLeavesOtherRecordsAsBefore)
@@ -433,14 +444,7 @@ TEST_F(PersistenceTest, TheJumpRouteSurvivesBothFormsBesideTheSudoFlag)
 
 TEST_F(PersistenceTest, AJumpRouteThatDoesNotReadIsDamage)
 {
-    const auto load = [&](std::string_view value, CRootNode& root) {
-        Bytes settings;
-        PutU32(settings, 1);
-        PutU32(settings, 8);
-        PutU32(settings, static_cast<std::uint32_t>(value.size()));
-        settings.insert(settings.end(), value.begin(), value.end());
-        return Load(root, PlainFile(SettingsRecord(settings)));
-    };
+    const auto load = [](std::string_view value, CRootNode& root) { return LoadSetting(8, value, root); };
     CRootNode good;
     ASSERT_EQ(load(" ops@gw:2200 , 10.0.0.1:22 ", good), S_OK);
     // Kept in its written form.
@@ -481,14 +485,7 @@ TEST_F(PersistenceTest, HostNamesSurviveBothFormsAndBadOnesAreDamage)
     AddHost(AddGroup(named, u"Lab"), u"10.0.0.10", 22, u"", u"", u"").SetName(u"x");
     EXPECT_LT(Save(plain).size(), Save(named).size());
 
-    const auto load = [&](std::string_view value, CRootNode& root) {
-        Bytes settings;
-        PutU32(settings, 1);
-        PutU32(settings, 9);
-        PutU32(settings, static_cast<std::uint32_t>(value.size()));
-        settings.insert(settings.end(), value.begin(), value.end());
-        return Load(root, PlainFile(SettingsRecord(settings)));
-    };
+    const auto load = [](std::string_view value, CRootNode& root) { return LoadSetting(9, value, root); };
     CRootNode good;
     ASSERT_EQ(load("db primary", good), S_OK);
     EXPECT_EQ(HostAt(good, 0, 0).Name(), u"db primary");
@@ -572,19 +569,11 @@ TEST_F(PersistenceTest, ScanTimeAndLastFailureSurviveBothForms)
         EXPECT_FALSE(HostAt(back, 0, 2).m_scanStatus.LastScanAt());
         EXPECT_FALSE(HostAt(back, 0, 2).m_scanStatus.RefreshFailedAt());
     }
-    const auto load = [&](std::uint32_t tag, std::string_view value, CRootNode& root) {
-        Bytes settings;
-        PutU32(settings, 1);
-        PutU32(settings, tag);
-        PutU32(settings, static_cast<std::uint32_t>(value.size()));
-        settings.insert(settings.end(), value.begin(), value.end());
-        return Load(root, PlainFile(SettingsRecord(settings)));
-    };
     for (const auto& [tag, value] : std::vector<std::pair<std::uint32_t, std::string_view>>{
              {17, ""}, {17, "-5"}, {17, "99999999999999"}, {17, "0"}, {18, "1796003600"}, {18, "x refused"},
              {18, "1796003600 "}}) {
         CRootNode root;
-        ASSERT_EQ(load(tag, value, root), S_OK) << value;
+        ASSERT_EQ(LoadSetting(tag, value, root), S_OK) << value;
         EXPECT_FALSE(HostAt(root, 0, 0).m_scanStatus.LastScanAt()) << value;
         EXPECT_FALSE(HostAt(root, 0, 0).m_scanStatus.RefreshFailedAt()) << value;
         EXPECT_EQ(HostAt(root, 0, 0).m_bstrLastResult, u"") << value;
