@@ -7,6 +7,7 @@
 
 #include "scp/scp.h"
 #include "sshcore/digest.h"
+#include "sshcore/reader.h"
 
 // Every block starts with its header; the caller's bytes follow it.
 struct alignas(std::max_align_t) ScpBlockHeader {
@@ -192,66 +193,71 @@ void scp_buf_consume(ScpBuf* buf, std::size_t n)
     buf->len -= n;
 }
 
+namespace {
+
+// Reads one field through the foundation's reader; the library's reader
+// moves on only when the field was read whole.
+template <typename Read>
+bool ReadField(ScpReader* r, Read read)
+{
+    CSshReader reader(ByteView(r->data, r->size), r->off);
+    read(reader);
+    if (reader.Failed()) return false;
+    r->off = reader.Position();
+    return true;
+}
+
+} // namespace
+
 bool scp_get_byte(ScpReader* r, std::uint8_t* out)
 {
-    if (r->size - r->off < 1) return false;
-    *out = r->data[r->off++];
+    std::uint8_t value = 0;
+    if (!ReadField(r, [&](CSshReader& reader) { value = reader.GetByte(); })) return false;
+    *out = value;
     return true;
 }
 
 bool scp_get_bool(ScpReader* r, bool* out)
 {
-    std::uint8_t value = 0;
-    if (!scp_get_byte(r, &value)) return false;
-    *out = value != 0;
+    bool value = false;
+    if (!ReadField(r, [&](CSshReader& reader) { value = reader.GetBool(); })) return false;
+    *out = value;
     return true;
 }
 
 bool scp_get_u32(ScpReader* r, std::uint32_t* out)
 {
-    if (r->size - r->off < 4) return false;
-    *out = scp_load_u32(r->data + r->off);
-    r->off += 4;
+    std::uint32_t value = 0;
+    if (!ReadField(r, [&](CSshReader& reader) { value = reader.GetUint32(); })) return false;
+    *out = value;
     return true;
 }
 
 bool scp_get_u64(ScpReader* r, std::uint64_t* out)
 {
-    if (r->size - r->off < 8) return false;
-    *out = (static_cast<std::uint64_t>(scp_load_u32(r->data + r->off)) << 32) | scp_load_u32(r->data + r->off + 4);
-    r->off += 8;
+    std::uint64_t value = 0;
+    if (!ReadField(r, [&](CSshReader& reader) { value = reader.GetUint64(); })) return false;
+    *out = value;
     return true;
 }
 
 bool scp_get_string(ScpReader* r, const std::uint8_t** out, std::size_t* len, std::size_t max)
 {
-    if (r->size - r->off < 4) return false;
-    const std::uint32_t n = scp_load_u32(r->data + r->off);
-    if (n > max || r->size - r->off - 4 < n) return false;
-    *out = r->data + r->off + 4;
-    *len = n;
-    r->off += 4 + static_cast<std::size_t>(n);
+    ByteView value;
+    if (!ReadField(r, [&](CSshReader& reader) { value = reader.GetString(max); })) return false;
+    *out = value.data();
+    *len = value.size();
     return true;
 }
 
 bool scp_get_bytes(ScpReader* r, const std::uint8_t** out, std::size_t n)
 {
-    if (r->size - r->off < n) return false;
-    *out = r->data + r->off;
-    r->off += n;
+    ByteView value;
+    if (!ReadField(r, [&](CSshReader& reader) { value = reader.GetRaw(n); })) return false;
+    *out = value.data();
     return true;
 }
 
-std::uint32_t scp_load_u32(const std::uint8_t* p)
-{
-    return (static_cast<std::uint32_t>(p[0]) << 24) | (static_cast<std::uint32_t>(p[1]) << 16) |
-           (static_cast<std::uint32_t>(p[2]) << 8) | p[3];
-}
+std::uint32_t scp_load_u32(const std::uint8_t* p) { return LoadUint32(p); }
 
-void scp_store_u32(std::uint8_t* p, std::uint32_t value)
-{
-    p[0] = static_cast<std::uint8_t>(value >> 24);
-    p[1] = static_cast<std::uint8_t>(value >> 16);
-    p[2] = static_cast<std::uint8_t>(value >> 8);
-    p[3] = static_cast<std::uint8_t>(value);
-}
+void scp_store_u32(std::uint8_t* p, std::uint32_t value) { StoreUint32(p, value); }

@@ -1,5 +1,6 @@
 // The library's allocator with its per-owner arenas, growable byte buffers
-// and the bounded reader used for every byte that arrives from the network.
+// and the bounded reader (over the foundation's) used for every byte that
+// arrives from the network.
 #pragma once
 
 #include <cstddef>

@@ -8,22 +8,13 @@ void CSshPacketBuilder::Start(std::uint8_t type)
 
 void CSshPacketBuilder::PutByte(std::uint8_t value) { m_data.push_back(value); }
 
-void CSshPacketBuilder::PutUint32(std::uint32_t value)
-{
-    std::uint8_t bytes[4];
-    StoreUint32(bytes, value);
-    m_data.insert(m_data.end(), bytes, bytes + 4);
-}
+void CSshPacketBuilder::PutUint32(std::uint32_t value) { AppendUint32(m_data, value); }
 
 void CSshPacketBuilder::PutBool(bool value) { m_data.push_back(value ? 1 : 0); }
 
 void CSshPacketBuilder::PutString(std::string_view text) { PutString(AsBytes(text)); }
 
-void CSshPacketBuilder::PutString(ByteView bytes)
-{
-    PutUint32(static_cast<std::uint32_t>(bytes.size()));
-    PutRaw(bytes);
-}
+void CSshPacketBuilder::PutString(ByteView bytes) { AppendString(m_data, bytes); }
 
 void CSshPacketBuilder::PutMpint(const sshcore::CBigNum& value)
 {

@@ -3,6 +3,7 @@
 #include <cstdlib>
 
 #include "platform/local_socket.h"
+#include "sshcore/reader.h"
 
 namespace sshcore {
 namespace {
@@ -15,79 +16,39 @@ constexpr std::uint8_t kSignResponse = 14;
 
 using Bytes = std::vector<std::uint8_t>;
 
-struct SReader {
-    std::span<const std::uint8_t> data;
-    std::size_t at = 0;
-    bool failed = false;
-
-    std::uint32_t U32()
-    {
-        if (failed || data.size() - at < 4) {
-            failed = true;
-            return 0;
-        }
-        const std::uint32_t v = (std::uint32_t{data[at]} << 24) | (std::uint32_t{data[at + 1]} << 16) |
-                                (std::uint32_t{data[at + 2]} << 8) | data[at + 3];
-        at += 4;
-        return v;
-    }
-    std::span<const std::uint8_t> String()
-    {
-        const std::uint32_t n = U32();
-        if (failed || data.size() - at < n) {
-            failed = true;
-            return {};
-        }
-        const auto out = data.subspan(at, n);
-        at += n;
-        return out;
-    }
-};
-
-void PutU32(Bytes &out, std::uint32_t v)
-{
-    for (int shift = 24; shift >= 0; shift -= 8) out.push_back(static_cast<std::uint8_t>(v >> shift));
-}
-
-void PutString(Bytes &out, std::span<const std::uint8_t> s)
-{
-    PutU32(out, static_cast<std::uint32_t>(s.size()));
-    out.insert(out.end(), s.begin(), s.end());
-}
-
 } // namespace
 
 std::string SAgentIdentity::TypeName() const
 {
-    SReader r{publicBlob};
-    const auto name = r.String();
-    return r.failed ? std::string() : std::string(name.begin(), name.end());
+    CSshReader r(publicBlob);
+    std::string name = r.GetText();
+    return r.Ok() ? name : std::string();
 }
 
 bool ParseAgentIdentities(std::span<const std::uint8_t> reply, std::vector<SAgentIdentity> &keys)
 {
     keys.clear();
     if (reply.empty() || reply[0] != kIdentitiesAnswer) return false;
-    SReader r{reply, 1};
-    const std::uint32_t count = r.U32();
-    for (std::uint32_t i = 0; i < count && !r.failed; ++i) {
-        const auto blob = r.String();
-        const auto comment = r.String();
-        if (r.failed) break;
+    CSshReader r(reply, 1);
+    const std::uint32_t count = r.GetUint32();
+    for (std::uint32_t i = 0; i < count && r.Ok(); ++i) {
+        const auto blob = r.GetString();
+        const auto comment = r.GetString();
+        if (r.Failed()) break;
         if (keys.size() < kMaxAgentKeys)
             keys.push_back({Bytes(blob.begin(), blob.end()), std::string(comment.begin(), comment.end())});
     }
-    if (r.failed) keys.clear();
-    return !r.failed;
+    if (r.Failed()) keys.clear();
+    return r.Ok();
 }
 
 bool ParseAgentSignature(std::span<const std::uint8_t> reply, std::vector<std::uint8_t> &signature)
 {
     signature.clear();
     if (reply.empty() || reply[0] != kSignResponse) return false;
-    SReader r{reply, 1};
-    const auto blob = r.String();
-    if (r.failed || blob.empty() || r.at != reply.size()) return false;
+    CSshReader r(reply, 1);
+    const auto blob = r.GetString();
+    if (r.Failed() || blob.empty() || !r.AtEnd()) return false;
     signature.assign(blob.begin(), blob.end());
     return true;
 }
@@ -110,13 +71,12 @@ bool CAgentClient::Exchange(const Bytes &request, Bytes &reply) const
     const CDeadline deadline = CDeadline::In(m_limit);
     CLocalSocket socket;
     Bytes framed;
-    PutString(framed, request);
+    AppendString(framed, ByteView(request));
     std::uint8_t length[4];
     if (!socket.Connect(m_strPath, deadline) || !socket.SendAll(framed.data(), framed.size(), deadline) ||
         !socket.ReceiveAll(length, sizeof length, deadline))
         return false;
-    const std::uint32_t n = (std::uint32_t{length[0]} << 24) | (std::uint32_t{length[1]} << 16) |
-                            (std::uint32_t{length[2]} << 8) | length[3];
+    const std::uint32_t n = LoadUint32(length);
     if (n == 0 || n > kMaxAgentReply) return false;
     reply.resize(n);
     if (!socket.ReceiveAll(reply.data(), n, deadline)) {
@@ -138,9 +98,9 @@ std::vector<std::uint8_t> CAgentClient::Sign(std::span<const std::uint8_t> publi
                                              std::span<const std::uint8_t> data, std::uint32_t flags) const
 {
     Bytes request{kSignRequest};
-    PutString(request, publicBlob);
-    PutString(request, data);
-    PutU32(request, flags);
+    AppendString(request, publicBlob);
+    AppendString(request, data);
+    AppendUint32(request, flags);
     Bytes reply;
     Bytes signature;
     if (Exchange(request, reply) && reply[0] != kFailure) ParseAgentSignature(reply, signature);

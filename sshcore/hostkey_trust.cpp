@@ -11,6 +11,7 @@
 #include "platform/text.h"
 #include "sshcore/digest.h"
 #include "sshcore/known_hosts.h"
+#include "sshcore/reader.h"
 
 namespace sshcore {
 
@@ -62,32 +63,6 @@ std::vector<std::string_view> SplitCommas(std::string_view text)
         if (comma == std::string_view::npos) return parts;
         start = comma + 1;
     }
-}
-
-void PutUint32(std::vector<std::uint8_t>& blob, std::size_t value)
-{
-    for (int shift = 24; shift >= 0; shift -= 8) blob.push_back(static_cast<std::uint8_t>(value >> shift));
-}
-
-void PutString(std::vector<std::uint8_t>& blob, std::span<const std::uint8_t> bytes)
-{
-    PutUint32(blob, bytes.size());
-    blob.insert(blob.end(), bytes.begin(), bytes.end());
-}
-
-void PutString(std::vector<std::uint8_t>& blob, std::string_view text)
-{
-    PutString(blob, std::span(reinterpret_cast<const std::uint8_t*>(text.data()), text.size()));
-}
-
-// An unsigned big-endian number as an SSH mpint.
-void PutMpint(std::vector<std::uint8_t>& blob, std::span<const std::uint8_t> number)
-{
-    while (!number.empty() && number.front() == 0) number = number.subspan(1);
-    std::vector<std::uint8_t> value;
-    if (!number.empty() && (number.front() & 0x80) != 0) value.push_back(0);
-    value.insert(value.end(), number.begin(), number.end());
-    PutString(blob, value);
 }
 
 // A fixed-width big-endian field of a point, left-padded with zeros.
@@ -285,17 +260,17 @@ std::vector<std::uint8_t> HostKeyBlobFromCache(std::string_view cacheType, std::
     if (cacheType == "rsa2" || cacheType == "dss") {
         const bool rsa = cacheType == "rsa2";
         if (parts.size() != (rsa ? 2u : 4u)) return {};
-        PutString(blob, rsa ? "ssh-rsa" : "ssh-dss");
+        AppendString(blob, std::string_view(rsa ? "ssh-rsa" : "ssh-dss"));
         for (std::string_view part : parts) {
             if (!ParseHexNumber(part, number)) return {};
-            PutMpint(blob, number);
+            AppendMpint(blob, number);
         }
         return blob;
     }
     if (cacheType == "ssh-ed25519") {
         if (parts.size() != 1 || parts[0].size() != 66 || !ParseHexNumber(parts[0], number)) return {};
-        PutString(blob, "ssh-ed25519");
-        PutString(blob, number);
+        AppendString(blob, "ssh-ed25519");
+        AppendString(blob, number);
         return blob;
     }
     if (cacheType == "ecdsa-sha2-nistp256") {
@@ -305,9 +280,9 @@ std::vector<std::uint8_t> HostKeyBlobFromCache(std::string_view cacheType, std::
             if (!ParseHexNumber(parts[i], number) || !PadTo(number, 32)) return {};
             point.insert(point.end(), number.begin(), number.end());
         }
-        PutString(blob, "ecdsa-sha2-nistp256");
-        PutString(blob, "nistp256");
-        PutString(blob, point);
+        AppendString(blob, "ecdsa-sha2-nistp256");
+        AppendString(blob, "nistp256");
+        AppendString(blob, point);
         return blob;
     }
     return {};

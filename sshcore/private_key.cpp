@@ -13,6 +13,7 @@
 
 #include "sshcore/bcrypt_kdf.h"
 #include "sshcore/digest.h"
+#include "sshcore/reader.h"
 
 namespace sshcore {
 namespace {
@@ -35,60 +36,12 @@ struct SSecret {
     ~SSecret() { Cleanse(bytes.data(), bytes.size()); }
 };
 
-// A reader that never goes past its end: a short read sets `failed` and
-// gives nothing.
-struct SReader {
-    std::span<const std::uint8_t> data;
-    std::size_t at = 0;
-    bool failed = false;
-
-    bool Need(std::size_t n)
-    {
-        if (failed || n > data.size() - at) failed = true;
-        return !failed;
-    }
-    std::uint32_t U32()
-    {
-        if (!Need(4)) return 0;
-        const std::uint32_t v = (std::uint32_t{data[at]} << 24) | (std::uint32_t{data[at + 1]} << 16) |
-                                (std::uint32_t{data[at + 2]} << 8) | data[at + 3];
-        at += 4;
-        return v;
-    }
-    std::span<const std::uint8_t> String()
-    {
-        const std::uint32_t n = U32();
-        if (!Need(n)) return {};
-        const auto out = data.subspan(at, n);
-        at += n;
-        return out;
-    }
-    std::string_view Text()
-    {
-        const auto s = String();
-        return {reinterpret_cast<const char *>(s.data()), s.size()};
-    }
-};
-
-void PutString(Bytes &out, std::span<const std::uint8_t> s)
-{
-    const auto n = static_cast<std::uint32_t>(s.size());
-    for (int shift = 24; shift >= 0; shift -= 8) out.push_back(static_cast<std::uint8_t>(n >> shift));
-    out.insert(out.end(), s.begin(), s.end());
-}
-
-void PutText(Bytes &out, std::string_view s)
-{
-    PutString(out, {reinterpret_cast<const std::uint8_t *>(s.data()), s.size()});
-}
-
 // An SSH mpint of a non-negative number.
 void PutMpint(Bytes &out, const BIGNUM *n)
 {
     Bytes bytes(static_cast<std::size_t>(BN_num_bytes(n)));
     BN_bn2bin(n, bytes.data());
-    if (!bytes.empty() && (bytes[0] & 0x80)) bytes.insert(bytes.begin(), 0);
-    PutString(out, bytes);
+    AppendMpint(out, bytes);
 }
 
 SKeyFileResult Fail(EKeyFileError code, const std::string &name, const std::string &why)
@@ -159,22 +112,22 @@ PkeyPtr FromParams(const char *algorithm, OSSL_PARAM_BLD *builder)
 }
 
 // One private key of the decrypted section; the reader stands after it.
-PkeyPtr ReadOpensshKey(SReader &r, std::string &type)
+PkeyPtr ReadOpensshKey(CSshReader &r, std::string &type)
 {
-    type = std::string(r.Text());
+    type = std::string(AsText(r.GetString()));
     if (type == "ssh-ed25519") {
-        const auto pub = r.String();
-        const auto both = r.String(); // the seed, then the public key again
-        if (r.failed || pub.size() != 32 || both.size() != 64 || std::memcmp(both.data() + 32, pub.data(), 32) != 0)
+        const auto pub = r.GetString();
+        const auto both = r.GetString(); // the seed, then the public key again
+        if (r.Failed() || pub.size() != 32 || both.size() != 64 || std::memcmp(both.data() + 32, pub.data(), 32) != 0)
             return nullptr;
         return PkeyPtr(EVP_PKEY_new_raw_private_key(EVP_PKEY_ED25519, nullptr, both.data(), 32));
     }
     if (type.starts_with("ecdsa-sha2-")) {
-        const std::string_view curve = r.Text();
-        const auto point = r.String();
-        const auto scalar = r.String();
+        const std::string_view curve = AsText(r.GetString());
+        const auto point = r.GetString();
+        const auto scalar = r.GetString();
         const char *group = CurveOfName(curve);
-        if (r.failed || group == nullptr || type != "ecdsa-sha2-" + std::string(curve)) return nullptr;
+        if (r.Failed() || group == nullptr || type != "ecdsa-sha2-" + std::string(curve)) return nullptr;
         ParamBldPtr b(OSSL_PARAM_BLD_new());
         BnPtr priv = ToBn(scalar);
         if (!b || !priv || !OSSL_PARAM_BLD_push_utf8_string(b.get(), OSSL_PKEY_PARAM_GROUP_NAME, group, 0) ||
@@ -184,9 +137,9 @@ PkeyPtr ReadOpensshKey(SReader &r, std::string &type)
         return FromParams("EC", b.get());
     }
     if (type == "ssh-rsa") {
-        BnPtr n = ToBn(r.String()), e = ToBn(r.String()), d = ToBn(r.String()), iqmp = ToBn(r.String()),
-              p = ToBn(r.String()), q = ToBn(r.String());
-        if (r.failed || !n || !e || !d || !iqmp || !p || !q || BN_is_zero(p.get()) || BN_is_zero(q.get()))
+        BnPtr n = ToBn(r.GetString()), e = ToBn(r.GetString()), d = ToBn(r.GetString()), iqmp = ToBn(r.GetString()),
+              p = ToBn(r.GetString()), q = ToBn(r.GetString());
+        if (r.Failed() || !n || !e || !d || !iqmp || !p || !q || BN_is_zero(p.get()) || BN_is_zero(q.get()))
             return nullptr;
         BnCtxPtr ctx(BN_CTX_new());
         BnPtr p1(BN_dup(p.get())), q1(BN_dup(q.get())), dp(BN_new()), dq(BN_new());
@@ -207,10 +160,10 @@ PkeyPtr ReadOpensshKey(SReader &r, std::string &type)
         return FromParams("RSA", b.get());
     }
     if (type == "ssh-dss") {
-        BnPtr p = ToBn(r.String()), q = ToBn(r.String()), g = ToBn(r.String()), y = ToBn(r.String()),
-              x = ToBn(r.String());
+        BnPtr p = ToBn(r.GetString()), q = ToBn(r.GetString()), g = ToBn(r.GetString()), y = ToBn(r.GetString()),
+              x = ToBn(r.GetString());
         ParamBldPtr b(OSSL_PARAM_BLD_new());
-        if (r.failed || !p || !q || !g || !y || !x || !b || !OSSL_PARAM_BLD_push_BN(b.get(), OSSL_PKEY_PARAM_FFC_P, p.get()) ||
+        if (r.Failed() || !p || !q || !g || !y || !x || !b || !OSSL_PARAM_BLD_push_BN(b.get(), OSSL_PKEY_PARAM_FFC_P, p.get()) ||
             !OSSL_PARAM_BLD_push_BN(b.get(), OSSL_PKEY_PARAM_FFC_Q, q.get()) ||
             !OSSL_PARAM_BLD_push_BN(b.get(), OSSL_PKEY_PARAM_FFC_G, g.get()) ||
             !OSSL_PARAM_BLD_push_BN(b.get(), OSSL_PKEY_PARAM_PUB_KEY, y.get()) ||
@@ -267,17 +220,17 @@ SKeyFileResult ParseOpenssh(std::string_view text, std::string_view passphrase, 
     const std::span<const std::uint8_t> all(blob.bytes.data(), size);
     if (all.size() < kMagic.size() || std::memcmp(all.data(), kMagic.data(), kMagic.size()) != 0)
         return Fail(KF_DAMAGED, name, "not an OpenSSH key");
-    SReader r{all, kMagic.size()};
-    const std::string cipher(r.Text());
-    const std::string kdf(r.Text());
-    const auto kdfOptions = r.String();
-    const std::uint32_t count = r.U32();
-    const auto outerPublic = r.String();
-    const auto sealed = r.String();
-    if (r.failed) return Fail(KF_DAMAGED, name, "the key is cut short");
+    CSshReader r(all, kMagic.size());
+    const std::string cipher(AsText(r.GetString()));
+    const std::string kdf(AsText(r.GetString()));
+    const auto kdfOptions = r.GetString();
+    const std::uint32_t count = r.GetUint32();
+    const auto outerPublic = r.GetString();
+    const auto sealed = r.GetString();
+    if (r.Failed()) return Fail(KF_DAMAGED, name, "the key is cut short");
     if (count != 1) return Fail(KF_UNSUPPORTED, name, "a file of several keys");
     const bool gcm = cipher == "aes256-gcm@openssh.com";
-    const std::span<const std::uint8_t> tag = gcm ? all.subspan(r.at) : std::span<const std::uint8_t>();
+    const std::span<const std::uint8_t> tag = gcm ? all.subspan(r.Position()) : std::span<const std::uint8_t>();
     if (gcm && tag.size() != 16) return Fail(KF_DAMAGED, name, "the key is cut short");
     SSecret section;
     section.bytes.assign(sealed.begin(), sealed.end());
@@ -287,10 +240,10 @@ SKeyFileResult ParseOpenssh(std::string_view text, std::string_view passphrase, 
         if (!options.opensshProtected) return Fail(KF_UNSUPPORTED, name, "a protected key in OpenSSH's format");
         if (kdf != "bcrypt") return Fail(KF_UNSUPPORTED, name, "an unknown key derivation: " + kdf);
         if (passphrase.empty()) return Fail(KF_NEEDS_PASSPHRASE, name, "the key is protected by a passphrase");
-        SReader o{kdfOptions};
-        const auto salt = o.String();
-        const std::uint32_t rounds = o.U32();
-        if (o.failed || section.bytes.size() % 16 != 0) return Fail(KF_DAMAGED, name, "the key is damaged");
+        CSshReader o(kdfOptions);
+        const auto salt = o.GetString();
+        const std::uint32_t rounds = o.GetUint32();
+        if (o.Failed() || section.bytes.size() % 16 != 0) return Fail(KF_DAMAGED, name, "the key is damaged");
         SSecret keyIv(gcm ? 44 : 48);
         const std::span<const std::uint8_t> pass(reinterpret_cast<const std::uint8_t *>(passphrase.data()),
                                                  passphrase.size());
@@ -303,16 +256,16 @@ SKeyFileResult ParseOpenssh(std::string_view text, std::string_view passphrase, 
     } else {
         return Fail(KF_UNSUPPORTED, name, "an unknown cipher: " + cipher);
     }
-    SReader s{section.bytes};
-    const std::uint32_t check1 = s.U32();
-    const std::uint32_t check2 = s.U32();
-    if (s.failed) return Fail(KF_DAMAGED, name, "the key is cut short");
+    CSshReader s(section.bytes);
+    const std::uint32_t check1 = s.GetUint32();
+    const std::uint32_t check2 = s.GetUint32();
+    if (s.Failed()) return Fail(KF_DAMAGED, name, "the key is cut short");
     if (check1 != check2)
         return cipher == "none" ? Fail(KF_DAMAGED, name, "the key is damaged")
                                 : Fail(KF_WRONG_PASSPHRASE, name, "the passphrase is wrong");
     std::string type;
     PkeyPtr pkey = ReadOpensshKey(s, type);
-    if (s.failed) return Fail(KF_DAMAGED, name, "the key is cut short");
+    if (s.Failed()) return Fail(KF_DAMAGED, name, "the key is cut short");
     if (pkey && !Accepts(options, type)) return Fail(KF_UNSUPPORTED, name, "a key type this client does not use");
     if (!pkey)
         return Fail(type.starts_with("ssh-") || type.starts_with("ecdsa-") ? KF_DAMAGED : KF_UNSUPPORTED, name,
@@ -431,12 +384,12 @@ std::vector<std::uint8_t> CPrivateKey::PublicBlob() const
 {
     Bytes out;
     if (!m_pKey) return out;
-    PutText(out, m_strType);
+    AppendString(out, m_strType);
     if (m_strType == "ssh-ed25519") {
         std::uint8_t pub[32];
         std::size_t len = sizeof pub;
         if (EVP_PKEY_get_raw_public_key(m_pKey.get(), pub, &len) != 1 || len != 32) return {};
-        PutString(out, {pub, len});
+        AppendString(out, ByteView(pub, len));
     } else if (m_strType == "ssh-rsa") {
         BIGNUM *e = nullptr;
         BIGNUM *n = nullptr;
@@ -455,12 +408,12 @@ std::vector<std::uint8_t> CPrivateKey::PublicBlob() const
             PutMpint(out, v);
         }
     } else {
-        PutText(out, m_strType.substr(std::string_view("ecdsa-sha2-").size()));
+        AppendString(out, std::string_view(m_strType).substr(std::string_view("ecdsa-sha2-").size()));
         std::uint8_t point[160];
         std::size_t len = 0;
         if (EVP_PKEY_get_octet_string_param(m_pKey.get(), OSSL_PKEY_PARAM_PUB_KEY, point, sizeof point, &len) != 1)
             return {};
-        PutString(out, {point, len});
+        AppendString(out, ByteView(point, len));
     }
     return out;
 }

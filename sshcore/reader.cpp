@@ -13,6 +13,28 @@ std::uint32_t LoadUint32(const std::uint8_t* in)
     return (std::uint32_t(in[0]) << 24) | (std::uint32_t(in[1]) << 16) | (std::uint32_t(in[2]) << 8) | in[3];
 }
 
+void AppendUint32(std::vector<std::uint8_t>& out, std::uint32_t value)
+{
+    std::uint8_t bytes[4];
+    StoreUint32(bytes, value);
+    out.insert(out.end(), bytes, bytes + 4);
+}
+
+void AppendString(std::vector<std::uint8_t>& out, ByteView bytes)
+{
+    AppendUint32(out, static_cast<std::uint32_t>(bytes.size()));
+    out.insert(out.end(), bytes.begin(), bytes.end());
+}
+
+void AppendMpint(std::vector<std::uint8_t>& out, ByteView magnitude)
+{
+    while (!magnitude.empty() && magnitude.front() == 0) magnitude = magnitude.subspan(1);
+    const bool pad = !magnitude.empty() && (magnitude.front() & 0x80) != 0;
+    AppendUint32(out, static_cast<std::uint32_t>(magnitude.size() + (pad ? 1 : 0)));
+    if (pad) out.push_back(0);
+    out.insert(out.end(), magnitude.begin(), magnitude.end());
+}
+
 bool CSshReader::Need(std::size_t n)
 {
     if (m_data.size() - m_nPos < n) {
@@ -33,6 +55,15 @@ std::uint32_t CSshReader::GetUint32()
     if (!Need(4)) return 0;
     const std::uint32_t value = LoadUint32(m_data.data() + m_nPos);
     m_nPos += 4;
+    return value;
+}
+
+std::uint64_t CSshReader::GetUint64()
+{
+    if (!Need(8)) return 0;
+    const std::uint64_t value = (std::uint64_t{LoadUint32(m_data.data() + m_nPos)} << 32) |
+                                LoadUint32(m_data.data() + m_nPos + 4);
+    m_nPos += 8;
     return value;
 }
 

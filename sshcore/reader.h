@@ -1,5 +1,5 @@
-// Bytes as the SSH wire writes them: big-endian numbers, and a reader of
-// the fields of a message that never goes past its end.
+// Bytes as the SSH wire writes them: big-endian numbers, a reader of the
+// fields of a message that never goes past its end, and their writers.
 #pragma once
 
 #include <cstddef>
@@ -7,6 +7,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "sshcore/bignum.h"
 
@@ -24,6 +25,14 @@ inline std::string_view AsText(ByteView bytes)
 void StoreUint32(std::uint8_t* out, std::uint32_t value);
 std::uint32_t LoadUint32(const std::uint8_t* in);
 
+// The same fields appended to a message being built.
+void AppendUint32(std::vector<std::uint8_t>& out, std::uint32_t value);
+void AppendString(std::vector<std::uint8_t>& out, ByteView bytes);
+inline void AppendString(std::vector<std::uint8_t>& out, std::string_view text) { AppendString(out, AsBytes(text)); }
+// An unsigned big-endian number as an mpint: leading zeros dropped, one
+// added when the top bit is set so it does not read as negative.
+void AppendMpint(std::vector<std::uint8_t>& out, ByteView magnitude);
+
 // Reads the fields of a payload without ever going past its end. A failed
 // read leaves the position where it was, returns an empty value and marks
 // the reader as failed.
@@ -33,6 +42,7 @@ public:
 
     std::uint8_t GetByte();
     std::uint32_t GetUint32();
+    std::uint64_t GetUint64();
     bool GetBool();
     // A string of at most `limit` bytes (a longer one fails).
     ByteView GetString(std::size_t limit = SIZE_MAX);
