@@ -6,6 +6,7 @@
 
 #include "ssh2/algorithms.h"
 #include "sshcore/ecdh.h"
+#include "sshcore/negotiate.h"
 #include "ssh2/messages.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
@@ -16,8 +17,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     payload[0] = kTypes[data[0] % sizeof kTypes];
     const ByteView view(payload);
 
-    SKexInit kexinit;
-    ParseKexInit(view, kexinit);
+    sshcore::SKexOffer kexinit;
+    bool guessFollows = false;
+    sshcore::ParseKexInit(view, kexinit, guessFollows);
     SDhGroup group;
     ParseDhGroup(view, group);
     auto hostKeys = [](ByteView blob, ByteView signature) {

@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "scp/scp_crypto.h"
-#include "scp/scp_negotiate.h"
+#include "sshcore/negotiate.h"
 #include "scp/scp_ssh.h"
 #include "sshcore/algorithms.h"
 
@@ -60,7 +60,7 @@ int scp_cipher_offer(const int prefs[5], bool allowDes, ScpBuf* out)
 
 int scp_cipher_choose(const int prefs[5], bool allowDes, const char* serverList, std::size_t serverLen)
 {
-    ScpOffer ours;
+    sshcore::SKexOffer ours;
     const std::vector<std::string> names = scp_cipher_offer_names(prefs, allowDes, &ours.acceptedCiphers);
     const std::vector<std::string> theirs = sshcore::SplitNameList(std::string_view(serverList, serverLen));
     for (std::size_t i = 0; i < names.size(); ++i) {

@@ -11,7 +11,7 @@
 
 #include "scp/scp_crypto.h"
 #include "scp/scp_job.h"
-#include "scp/scp_negotiate.h"
+#include "sshcore/negotiate.h"
 #include "scp/scp_packet.h"
 #include "scp/scp_session.h"
 #include "scp/scp_store.h"
@@ -60,35 +60,29 @@ std::vector<std::string> scp_hostkey_offer(const ScpSession* s)
 }
 
 // What we offer, list by list, exactly as our KEXINIT carries it.
-ScpOffer scp_client_offer(const ScpSession* s)
+sshcore::SKexOffer scp_client_offer(const ScpSession* s)
 {
-    ScpOffer offer;
+    sshcore::SKexOffer offer;
     const bool noGex = (s->quirks >> SCP_QUIRK_NO_GEX) & 1;
     for (const ScpKexMethod& method : scp_kex_methods())
-        if (scp_kex_usable(method, noGex)) offer.lists[SCP_OFFER_KEX].emplace_back(method.name);
+        if (scp_kex_usable(method, noGex)) offer.lists[sshcore::OFFER_KEX].emplace_back(method.name);
     // We take EXT_INFO: the server names the signature algorithms it takes.
-    offer.lists[SCP_OFFER_KEX].emplace_back(sshcore::kExtInfoClient);
-    offer.lists[SCP_OFFER_KEX].emplace_back(sshcore::kStrictKexClient);
+    offer.lists[sshcore::OFFER_KEX].emplace_back(sshcore::kExtInfoClient);
+    offer.lists[sshcore::OFFER_KEX].emplace_back(sshcore::kStrictKexClient);
     // The algorithms of the keys already stored for the host come first, so
     // that a server that still has its old key presents it.
-    offer.lists[SCP_OFFER_HOSTKEY] = scp_hostkey_offer(s);
+    offer.lists[sshcore::OFFER_HOSTKEY] = scp_hostkey_offer(s);
     const std::vector<std::string> ciphers =
         scp_cipher_offer_names(s->cfg.cipherPrefs, s->cfg.allowSingleDes != 0, &offer.acceptedCiphers);
     std::vector<std::string> macs;
     for (const sshcore::SMacAlgorithm& mac : sshcore::MacAlgorithms()) macs.emplace_back(mac.name);
     const std::vector<std::string> compression = sshcore::CompressionOffer(s->cfg.compression != 0);
     for (int dir = 0; dir < 2; ++dir) {
-        offer.lists[SCP_OFFER_CIPHER_OUT + dir] = ciphers;
-        offer.lists[SCP_OFFER_MAC_OUT + dir] = macs;
-        offer.lists[SCP_OFFER_COMP_OUT + dir] = compression;
+        offer.lists[sshcore::OFFER_CIPHER_OUT + dir] = ciphers;
+        offer.lists[sshcore::OFFER_MAC_OUT + dir] = macs;
+        offer.lists[sshcore::OFFER_COMP_OUT + dir] = compression;
     }
     return offer;
-}
-
-int scp_put_name_list(ScpBuf* m, const std::vector<std::string>& names)
-{
-    const std::string text = sshcore::JoinNameList(names);
-    return scp_buf_put_string(m, reinterpret_cast<const std::uint8_t*>(text.data()), text.size());
 }
 
 }  // namespace
@@ -99,13 +93,8 @@ int scp_build_kexinit(ScpSession* s)
     int rc = scp_msg_start(s, MSG_KEXINIT);
     std::uint8_t cookie[16];
     scp_random_bytes(s->pool, cookie, sizeof cookie);
-    if (!rc) rc = scp_buf_put(m, cookie, sizeof cookie);
-    const ScpOffer offer = scp_client_offer(s);
-    for (const std::vector<std::string>& list : offer.lists)
-        if (!rc) rc = scp_put_name_list(m, list);
-    for (int i = 0; i < 2 && !rc; ++i) rc = scp_buf_put_cstring(m, "");
-    if (!rc) rc = scp_buf_put_byte(m, 0);
-    if (!rc) rc = scp_buf_put_u32(m, 0);
+    const std::vector<std::uint8_t> body = sshcore::KexInitBody(cookie, scp_client_offer(s));
+    if (!rc) rc = scp_buf_put(m, body.data(), body.size());
     if (!rc) {
         s->kexinitClient.len = 0;
         rc = scp_buf_put(&s->kexinitClient, m->data, m->len);
@@ -151,26 +140,17 @@ int scp_handle_kexinit(ScpSession* s, const std::uint8_t* payload, std::size_t l
     s->kexinitServer.len = 0;
     int rc = scp_buf_put(&s->kexinitServer, payload, len);
     if (rc) return rc;
-    ScpReader r = scp_reader(payload, len);
-    std::uint8_t type = 0;
-    const std::uint8_t* cookie = nullptr;
-    const std::uint8_t* lists[10] = {};
-    std::size_t lens[10] = {};
-    if (!scp_get_byte(&r, &type) || !scp_get_bytes(&r, &cookie, 16)) return SCP_E_RECEIVE;
-    for (int i = 0; i < 10; ++i)
-        if (!scp_get_string(&r, &lists[i], &lens[i], 4096)) return SCP_E_RECEIVE;
+    sshcore::SKexOffer theirs;
     bool follows = false;
-    if (!scp_get_bool(&r, &follows)) return SCP_E_RECEIVE;
+    if (!sshcore::ParseKexInit(ByteView(payload, len), theirs, follows)) return SCP_E_RECEIVE;
+    const std::vector<std::string>& theirKex = theirs.lists[sshcore::OFFER_KEX];
 
     // Strict key exchange: the server's KEXINIT must have been its first packet.
-    if (!s->haveSessionId && scp_list_contains(lists[0], lens[0], sshcore::kStrictKexServer)) {
+    if (!s->haveSessionId && std::find(theirKex.begin(), theirKex.end(), sshcore::kStrictKexServer) != theirKex.end()) {
         if (seq != 0) return SCP_E_AUTHENTICATE;
         s->strict = true;
     }
-    ScpOffer theirs;
-    for (int i = 0; i < SCP_OFFER_COUNT; ++i)
-        theirs.lists[i] = sshcore::SplitNameList(std::string_view(reinterpret_cast<const char*>(lists[i]), lens[i]));
-    const ScpAgreement agreed = scp_negotiate(scp_client_offer(s), theirs);
+    const sshcore::SKexAgreement agreed = sshcore::Negotiate(scp_client_offer(s), theirs);
     if (!agreed.ok) {
         scp_job_error_detail(s->job, agreed.failure.c_str());
         if (!scp_send_disconnect(s, SCP_DISCONNECT_KEY_EXCHANGE_FAILED, "No common algorithm\n")) scp_socket_flush(s);
@@ -178,34 +158,28 @@ int scp_handle_kexinit(ScpSession* s, const std::uint8_t* payload, std::size_t l
     }
     s->kex = nullptr;
     for (const ScpKexMethod& method : scp_kex_methods())
-        if (!s->kex && agreed.names[SCP_OFFER_KEX] == method.name) s->kex = &method;
+        if (!s->kex && agreed.names[sshcore::OFFER_KEX] == method.name) s->kex = &method;
     s->chosen[CH_KEX] = s->kex ? s->kex->name : nullptr;
-    s->chosen[CH_HOSTKEY] = scp_static_name(sshcore::HostKeyAlgorithms(), agreed.names[SCP_OFFER_HOSTKEY]);
+    s->chosen[CH_HOSTKEY] = scp_static_name(sshcore::HostKeyAlgorithms(), agreed.names[sshcore::OFFER_HOSTKEY]);
     std::size_t count = 0;
     const ScpCipherInfo* table = scp_cipher_table(&count);
     const auto cipherIndex = [&](const std::string& name) {
         const ScpCipherInfo* info = scp_cipher_by_name(name.data(), name.size());
         return info ? static_cast<int>(info - table) : -1;
     };
-    s->cipherOut = cipherIndex(agreed.names[SCP_OFFER_CIPHER_OUT]);
-    s->cipherIn = cipherIndex(agreed.names[SCP_OFFER_CIPHER_IN]);
+    s->cipherOut = cipherIndex(agreed.names[sshcore::OFFER_CIPHER_OUT]);
+    s->cipherIn = cipherIndex(agreed.names[sshcore::OFFER_CIPHER_IN]);
     if (!s->chosen[CH_KEX] || !s->chosen[CH_HOSTKEY] || s->cipherOut < 0 || s->cipherIn < 0) return SCP_E_INTERNAL;
     s->chosen[CH_CIPHER_OUT] = table[s->cipherOut].name;
     s->chosen[CH_CIPHER_IN] = table[s->cipherIn].name;
-    s->chosen[CH_MAC_OUT] = scp_mac_static_name(agreed.names[SCP_OFFER_MAC_OUT]);
-    s->chosen[CH_MAC_IN] = scp_mac_static_name(agreed.names[SCP_OFFER_MAC_IN]);
-    s->chosen[CH_COMP_OUT] = scp_static_name(sshcore::CompressionAlgorithms(), agreed.names[SCP_OFFER_COMP_OUT]);
-    s->chosen[CH_COMP_IN] = scp_static_name(sshcore::CompressionAlgorithms(), agreed.names[SCP_OFFER_COMP_IN]);
+    s->chosen[CH_MAC_OUT] = scp_mac_static_name(agreed.names[sshcore::OFFER_MAC_OUT]);
+    s->chosen[CH_MAC_IN] = scp_mac_static_name(agreed.names[sshcore::OFFER_MAC_IN]);
+    s->chosen[CH_COMP_OUT] = scp_static_name(sshcore::CompressionAlgorithms(), agreed.names[sshcore::OFFER_COMP_OUT]);
+    s->chosen[CH_COMP_IN] = scp_static_name(sshcore::CompressionAlgorithms(), agreed.names[sshcore::OFFER_COMP_IN]);
     if (!s->chosen[CH_MAC_OUT] || !s->chosen[CH_MAC_IN] || !s->chosen[CH_COMP_OUT] || !s->chosen[CH_COMP_IN])
         return SCP_E_INTERNAL;
     // A guessed packet that follows is dropped unless the guess was ours.
-    if (follows) {
-        const char* firstKex = reinterpret_cast<const char*>(lists[0]);
-        const std::size_t n = std::strlen(s->chosen[CH_KEX]);
-        const bool right = lens[0] >= n && std::memcmp(firstKex, s->chosen[CH_KEX], n) == 0 &&
-                           (lens[0] == n || firstKex[n] == ',');
-        s->skipGuess = !right;
-    }
+    if (follows) s->skipGuess = theirKex.empty() || theirKex.front() != s->chosen[CH_KEX];
     // n: the longer key of the two ciphers.
     int bits = table[s->cipherOut].keyBits;
     if (table[s->cipherIn].keyBits > bits) bits = table[s->cipherIn].keyBits;

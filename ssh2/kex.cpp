@@ -7,6 +7,7 @@
 #include "sshcore/algorithms.h"
 #include "sshcore/ecdh.h"
 #include "sshcore/hostkey_trust.h"
+#include "sshcore/negotiate.h"
 #include "ssh2/errors.h"
 #include "ssh2/messages.h"
 #include "ssh2/random.h"
@@ -17,15 +18,6 @@ using sshcore::CDigest;
 using sshcore::CDiffieHellman;
 
 namespace {
-
-// A server's name list as a message shows it: cut to a readable length.
-std::string OfferShown(const std::string& list)
-{
-    constexpr std::size_t kShown = 160;
-    std::string shown = list.empty() ? std::string("nothing") : list.substr(0, kShown);
-    if (list.size() > kShown) shown += "...";
-    return shown;
-}
 
 constexpr int kMinGroupBits = 1024;
 constexpr int kMaxGroupBits = 8192;
@@ -101,37 +93,25 @@ void CSSH2::SendKexInit(bool first)
 {
     // The strict marker and the request for extensions belong to the first
     // exchange only.
-    const std::vector<std::string> kexOffer = [first] {
-        std::vector<std::string> names = KexOffer();
-        if (!first) names.resize(KexAlgorithms().size());
-        return names;
-    }();
+    m_offer.lists[sshcore::OFFER_KEX] = KexOffer();
+    if (!first) m_offer.lists[sshcore::OFFER_KEX].resize(KexAlgorithms().size());
     // The algorithms of the keys already known for the host come first, so
     // that a server that still has its old key presents it. A later exchange
     // asks for the key the first one checked, and no other.
-    m_hostKeyOffer = first ? sshcore::OrderHostKeyOffer(CSshHostKey::Names(),
-                                                          sshcore::HostKeyOfferHints(m_nPort, m_strHost))
-                           : std::vector<std::string>{m_agreed[1]};
-    const std::vector<std::string> cipherOffer = CipherOffer();
-    const std::vector<std::string> macOffer = MacOffer();
-    const std::vector<std::string> compressOut = CompressionOffer(m_bCompressOut);
-    const std::vector<std::string> compressIn = CompressionOffer(m_bCompressIn);
+    m_offer.lists[sshcore::OFFER_HOSTKEY] =
+        first ? sshcore::OrderHostKeyOffer(CSshHostKey::Names(), sshcore::HostKeyOfferHints(m_nPort, m_strHost))
+              : std::vector<std::string>{m_agreed[sshcore::OFFER_HOSTKEY]};
+    for (int dir = 0; dir < 2; ++dir) {
+        m_offer.lists[sshcore::OFFER_CIPHER_OUT + dir] = CipherOffer();
+        m_offer.lists[sshcore::OFFER_MAC_OUT + dir] = MacOffer();
+    }
+    m_offer.lists[sshcore::OFFER_COMP_OUT] = CompressionOffer(m_bCompressOut);
+    m_offer.lists[sshcore::OFFER_COMP_IN] = CompressionOffer(m_bCompressIn);
 
     CSshPacketBuilder& out = m_transport.Start(SSH_MSG_KEXINIT);
     std::uint8_t cookie[16];
     CRandomPool::Instance().RandomBytes(cookie, sizeof cookie);
-    out.PutRaw(cookie);
-    const std::vector<std::string>& hostKeyOffer = m_hostKeyOffer;
-    for (const auto* list : {&kexOffer, &hostKeyOffer, &cipherOffer, &cipherOffer, &macOffer, &macOffer,
-                             &compressOut, &compressIn}) {
-        out.StartNameList();
-        for (const auto& name : *list) out.AppendToNameList(name);
-        out.EndNameList();
-    }
-    out.PutString(std::string_view());
-    out.PutString(std::string_view());
-    out.PutBool(false);
-    out.PutUint32(0);
+    out.PutRaw(sshcore::KexInitBody(cookie, m_offer));
     m_clientKexInit.assign(out.Payload().begin(), out.Payload().end());
     m_transport.Send();
 }
@@ -143,67 +123,44 @@ void CSSH2::ExchangeKeys(const std::vector<std::uint8_t>& serverKexInit, bool fi
     hashInput.serverVersion = m_strServerVersion;
     hashInput.serverKexInit = serverKexInit;
     hashInput.clientKexInit = m_clientKexInit;
-    SKexInit server;
-    if (!ParseKexInit(hashInput.serverKexInit, server)) throw SSH_UNEXPECTED_PACKET;
+    sshcore::SKexOffer server;
+    bool guessFollows = false;
+    if (!sshcore::ParseKexInit(hashInput.serverKexInit, server, guessFollows)) throw SSH_UNEXPECTED_PACKET;
+    const std::vector<std::string>& serverKex = server.lists[sshcore::OFFER_KEX];
 
     // Strict key exchange: the server's KEXINIT must have been its very
     // first packet, and until its NEWKEYS nothing else may come in between.
     // Once agreed, every NEWKEYS of the connection starts the sequence
     // numbers again.
     if (first) {
-        m_bStrictKex = NameListContains(server.lists[KEX_ALGORITHMS], sshcore::kStrictKexServer);
+        m_bStrictKex = std::find(serverKex.begin(), serverKex.end(), sshcore::kStrictKexServer) != serverKex.end();
         if (m_bStrictKex) {
             if (m_transport.InSequence() != 1) throw SSH_UNEXPECTED_PACKET;
             m_transport.SetStrictKex(true);
         }
     }
 
-    const std::vector<std::string> kexOffer = KexOffer();
-    const std::vector<std::string> kexMethods(kexOffer.begin(), kexOffer.begin() + static_cast<std::ptrdiff_t>(KexAlgorithms().size()));
-    const std::vector<std::string>& hostKeyOffer = m_hostKeyOffer;
-    const std::vector<std::string> cipherOffer = CipherOffer();
-    const std::vector<std::string> macOffer = MacOffer();
-    const std::vector<std::string> compressOut = CompressionOffer(m_bCompressOut);
-    const std::vector<std::string> compressIn = CompressionOffer(m_bCompressIn);
-
     // Negotiation: the first of our names that the server lists. A server
-    // that shares no key exchange method with us is not talked to at all.
-    m_nKexIndex = ChooseFirstCommon(kexMethods, server.lists[KEX_ALGORITHMS]);
-    if (m_nKexIndex < 0)
-        Fail(SSH_CIPHER_ERROR, SL_NONE, 0,
-             "no common key exchange method (the server offers " + OfferShown(server.lists[KEX_ALGORITHMS]) +
-                 "): the connection was stopped");
-    const SKexAlgorithm& method = KexAlgorithms()[static_cast<std::size_t>(m_nKexIndex)];
-    const int hostKeyIndex = ChooseFirstCommon(hostKeyOffer, server.lists[KEX_HOST_KEYS]);
-    const int csCipher = ChooseFirstCommon(cipherOffer, server.lists[KEX_CIPHERS_CS]);
-    const int scCipher = ChooseFirstCommon(cipherOffer, server.lists[KEX_CIPHERS_SC]);
-    const int csMac = ChooseFirstCommon(macOffer, server.lists[KEX_MACS_CS]);
-    const int scMac = ChooseFirstCommon(macOffer, server.lists[KEX_MACS_SC]);
-    const int csComp = ChooseFirstCommon(compressOut, server.lists[KEX_COMPRESSION_CS]);
-    const int scComp = ChooseFirstCommon(compressIn, server.lists[KEX_COMPRESSION_SC]);
-    if (csCipher < 0 || scCipher < 0 || hostKeyIndex < 0) throw SSH_CIPHER_ERROR;
-
-    std::unique_ptr<CSshHostKey> hostKey = CSshHostKey::Create(hostKeyOffer[static_cast<std::size_t>(hostKeyIndex)]);
-    auto csCipherObj = CSshCipher::Create(cipherOffer[static_cast<std::size_t>(csCipher)]);
-    auto scCipherObj = CSshCipher::Create(cipherOffer[static_cast<std::size_t>(scCipher)]);
-    // A cipher that does not authenticate its packets never runs without a
-    // MAC, whatever the two offers say.
-    const auto noMac = [&](int index) { return index < 0 || macOffer[static_cast<std::size_t>(index)] == "none"; };
-    if (!csCipherObj->IsAead() && noMac(csMac))
-        Fail(SSH_CIPHER_ERROR, SL_NONE, 0,
-             "no common MAC (client to server), and the cipher needs one (the server offers " +
-                 OfferShown(server.lists[KEX_MACS_CS]) + "): the connection was stopped");
-    if (!scCipherObj->IsAead() && noMac(scMac))
-        Fail(SSH_CIPHER_ERROR, SL_NONE, 0,
-             "no common MAC (server to client), and the cipher needs one (the server offers " +
-                 OfferShown(server.lists[KEX_MACS_SC]) + "): the connection was stopped");
-    auto csMacObj = csMac >= 0 ? CSshMac::Create(macOffer[static_cast<std::size_t>(csMac)]) : nullptr;
-    auto scMacObj = scMac >= 0 ? CSshMac::Create(macOffer[static_cast<std::size_t>(scMac)]) : nullptr;
-    auto csCompObj = csComp >= 0 ? CSshCompressor::Create(compressOut[static_cast<std::size_t>(csComp)]) : nullptr;
-    auto scCompObj = scComp >= 0 ? CSshCompressor::Create(compressIn[static_cast<std::size_t>(scComp)]) : nullptr;
-    m_agreed = {method.name, hostKey->Name(), csCipherObj->Name(),
-                scCipherObj->Name(), csMacObj ? csMacObj->Name() : "none", scMacObj ? scMacObj->Name() : "none",
-                csCompObj ? csCompObj->Name() : "none", scCompObj ? scCompObj->Name() : "none"};
+    // that shares no method with us is not talked to at all.
+    const sshcore::SKexAgreement agreed = sshcore::Negotiate(m_offer, server);
+    if (!agreed.ok) Fail(SSH_CIPHER_ERROR, SL_NONE, 0, agreed.failure);
+    const auto& methods = KexAlgorithms();
+    const auto chosen = std::find_if(methods.begin(), methods.end(), [&](const SKexAlgorithm& m) {
+        return agreed.names[sshcore::OFFER_KEX] == m.name;
+    });
+    std::unique_ptr<CSshHostKey> hostKey = CSshHostKey::Create(agreed.names[sshcore::OFFER_HOSTKEY]);
+    auto csCipherObj = CSshCipher::Create(agreed.names[sshcore::OFFER_CIPHER_OUT]);
+    auto scCipherObj = CSshCipher::Create(agreed.names[sshcore::OFFER_CIPHER_IN]);
+    auto csMacObj = CSshMac::Create(agreed.names[sshcore::OFFER_MAC_OUT]);
+    auto scMacObj = CSshMac::Create(agreed.names[sshcore::OFFER_MAC_IN]);
+    auto csCompObj = CSshCompressor::Create(agreed.names[sshcore::OFFER_COMP_OUT]);
+    auto scCompObj = CSshCompressor::Create(agreed.names[sshcore::OFFER_COMP_IN]);
+    if (chosen == methods.end() || !hostKey || !csCipherObj || !scCipherObj || !csCompObj || !scCompObj ||
+        (!csCipherObj->IsAead() && !csMacObj) || (!scCipherObj->IsAead() && !scMacObj))
+        throw SSH_CIPHER_ERROR;
+    m_nKexIndex = static_cast<int>(chosen - methods.begin());
+    const SKexAlgorithm& method = *chosen;
+    m_agreed.assign(agreed.names.begin(), agreed.names.end());
     // An authenticated cipher protects its packets itself: no MAC in that
     // direction, whatever name was agreed.
     if (csCipherObj->IsAead()) csMacObj.reset();

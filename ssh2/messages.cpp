@@ -10,18 +10,6 @@ CSshReader After(ByteView payload, std::uint8_t type, bool& ok)
 
 }  // namespace
 
-bool ParseKexInit(ByteView payload, SKexInit& out)
-{
-    bool ok;
-    CSshReader r = After(payload, 20, ok);
-    if (!ok) return false;
-    r.GetRaw(16);
-    for (auto& list : out.lists) list = r.GetText(kMaxNameList);
-    out.firstKexPacketFollows = r.GetBool();
-    r.GetUint32();
-    return r.Ok();
-}
-
 bool ParseDhGroup(ByteView payload, SDhGroup& out)
 {
     bool ok;

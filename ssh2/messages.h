@@ -18,17 +18,6 @@ constexpr std::size_t kMaxSignalName = 64;
 // Largest DH modulus accepted (bytes of its mpint): 8,192 bits.
 constexpr std::size_t kMaxDhBytes = 1025;
 
-enum EKexList {
-    KEX_ALGORITHMS, KEX_HOST_KEYS, KEX_CIPHERS_CS, KEX_CIPHERS_SC, KEX_MACS_CS, KEX_MACS_SC,
-    KEX_COMPRESSION_CS, KEX_COMPRESSION_SC, KEX_LANGUAGES_CS, KEX_LANGUAGES_SC, KEX_LIST_COUNT
-};
-
-struct SKexInit {
-    std::array<std::string, KEX_LIST_COUNT> lists;
-    bool firstKexPacketFollows = false;
-};
-bool ParseKexInit(ByteView payload, SKexInit& out);
-
 struct SDhGroup {
     sshcore::CBigNum p, g;
 };

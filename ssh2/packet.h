@@ -44,5 +44,4 @@ private:
 };
 
 // Name lists as the foundation reads them.
-using sshcore::ChooseFirstCommon;
 using sshcore::NameListContains;

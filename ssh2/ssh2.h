@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "sshcore/digest.h"
+#include "sshcore/negotiate.h"
 #include "ssh2/errors.h"
 #include "ssh2/kex.h"
 #include "ssh2/packetlog.h"
@@ -319,7 +320,7 @@ private:
     std::vector<std::uint8_t> m_sessionId;
     std::vector<std::string> m_agreed;
     std::vector<std::uint8_t> m_clientKexInit;  // our last KEXINIT's payload
-    std::vector<std::string> m_hostKeyOffer;    // as sent in it
+    sshcore::SKexOffer m_offer;                 // as sent in it
     std::vector<std::uint8_t> m_hostKeyBlob;    // the key the first exchange checked
     bool m_bStrictKex = false;
     int m_nKeyExchanges = 0;

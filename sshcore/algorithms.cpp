@@ -130,13 +130,6 @@ bool NameListContains(std::string_view list, std::string_view name)
     return false;
 }
 
-int ChooseFirstCommon(const std::vector<std::string>& offer, std::string_view peerList)
-{
-    for (std::size_t i = 0; i < offer.size(); ++i)
-        if (NameListContains(peerList, offer[i])) return static_cast<int>(i);
-    return -1;
-}
-
 std::string JoinNameList(const std::vector<std::string>& names)
 {
     std::string text;

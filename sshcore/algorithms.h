@@ -113,8 +113,6 @@ std::vector<std::string> CompressionOffer(bool preferZlib);
 // "a,b,c" as names; empty names are left out.
 std::vector<std::string> SplitNameList(std::string_view list);
 bool NameListContains(std::string_view list, std::string_view name);
-// The index of the first of our names that the peer's list holds, or -1.
-int ChooseFirstCommon(const std::vector<std::string>& offer, std::string_view peerList);
 // Names joined with commas.
 std::string JoinNameList(const std::vector<std::string>& names);
 

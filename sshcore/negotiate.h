@@ -1,5 +1,6 @@
 // Agreeing on the algorithms of a key exchange: a pure function from our
 // offer and the server's offer to the algorithm used in each direction.
+// Both engines agree through it.
 #pragma once
 
 #include <array>
@@ -8,37 +9,53 @@
 #include <string_view>
 #include <vector>
 
+#include "sshcore/reader.h"
+
 // The name lists of a KEXINIT, in their wire order ("out" is client to
 // server).
-enum EScpOfferList {
-    SCP_OFFER_KEX = 0,
-    SCP_OFFER_HOSTKEY,
-    SCP_OFFER_CIPHER_OUT,
-    SCP_OFFER_CIPHER_IN,
-    SCP_OFFER_MAC_OUT,
-    SCP_OFFER_MAC_IN,
-    SCP_OFFER_COMP_OUT,
-    SCP_OFFER_COMP_IN,
-    SCP_OFFER_COUNT
+namespace sshcore {
+
+enum EOfferList {
+    OFFER_KEX = 0,
+    OFFER_HOSTKEY,
+    OFFER_CIPHER_OUT,
+    OFFER_CIPHER_IN,
+    OFFER_MAC_OUT,
+    OFFER_MAC_IN,
+    OFFER_COMP_OUT,
+    OFFER_COMP_IN,
+    OFFER_COUNT
 };
 
-struct ScpOffer {
-    std::array<std::vector<std::string>, SCP_OFFER_COUNT> lists;
+struct SKexOffer {
+    std::array<std::vector<std::string>, OFFER_COUNT> lists;
     // Our offer only: a cipher at this position of our cipher lists or later
     // is offered but never agreed (the user asked to be warned about it).
     std::size_t acceptedCiphers = static_cast<std::size_t>(-1);
 };
 
-struct ScpAgreement {
+struct SKexAgreement {
     bool ok = false;
     // The agreed names; the MAC of an authenticated cipher is the common
     // MAC when there is one and "none" otherwise (it is not used).
-    std::array<std::string, SCP_OFFER_COUNT> names;
+    std::array<std::string, OFFER_COUNT> names;
     // When !ok: what could not be agreed, in words, for the error detail.
     std::string failure;
 };
 
 // Whether the cipher of that name authenticates its packets itself.
-bool scp_cipher_name_is_aead(std::string_view name);
+bool CipherNameIsAead(std::string_view name);
 
-ScpAgreement scp_negotiate(const ScpOffer& ours, const ScpOffer& theirs);
+SKexAgreement Negotiate(const SKexOffer& ours, const SKexOffer& theirs);
+
+// The longest name-list taken from a server's KEXINIT.
+constexpr std::size_t kMaxNameList = 8192;
+
+// A KEXINIT after its type byte: the 16-byte cookie, our lists, empty
+// language lists, no guessed packet.
+std::vector<std::uint8_t> KexInitBody(ByteView cookie, const SKexOffer& offer);
+// The lists of a server's KEXINIT (the whole payload, type byte first) and
+// whether it sends a guessed packet after it; false when it is malformed.
+bool ParseKexInit(ByteView payload, SKexOffer& theirs, bool& guessFollows);
+
+} // namespace sshcore

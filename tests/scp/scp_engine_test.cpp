@@ -14,7 +14,7 @@
 #include "sshcore/algorithms.h"
 #include "scp/scp_crypto.h"
 #include "scp/scp_mem.h"
-#include "scp/scp_negotiate.h"
+#include "sshcore/negotiate.h"
 #include "scp/scp_packet.h"
 #include "scp/scp_session.h"
 #include "scp/scp_ssh.h"

@@ -13,7 +13,7 @@
 #include "scp/scp.h"
 #include "scp/scp_crypto.h"
 #include "scp/scp_mem.h"
-#include "scp/scp_negotiate.h"
+#include "sshcore/negotiate.h"
 #include "scp/scp_packet.h"
 #include "scp/scp_ssh.h"
 #include "scp/scp_store.h"

@@ -4,21 +4,21 @@
 #include <string>
 
 #include "sshcore/algorithms.h"
-#include "scp/scp_negotiate.h"
+#include "sshcore/negotiate.h"
 
 namespace {
 
 // Both directions alike unless a test sets one of them.
-ScpOffer Offer(const std::string& kex, const std::string& hostKeys, const std::string& ciphers,
+sshcore::SKexOffer Offer(const std::string& kex, const std::string& hostKeys, const std::string& ciphers,
                const std::string& macs, const std::string& compression = "none,zlib")
 {
-    ScpOffer offer;
-    offer.lists[SCP_OFFER_KEX] = sshcore::SplitNameList(kex);
-    offer.lists[SCP_OFFER_HOSTKEY] = sshcore::SplitNameList(hostKeys);
+    sshcore::SKexOffer offer;
+    offer.lists[sshcore::OFFER_KEX] = sshcore::SplitNameList(kex);
+    offer.lists[sshcore::OFFER_HOSTKEY] = sshcore::SplitNameList(hostKeys);
     for (int dir = 0; dir < 2; ++dir) {
-        offer.lists[SCP_OFFER_CIPHER_OUT + dir] = sshcore::SplitNameList(ciphers);
-        offer.lists[SCP_OFFER_MAC_OUT + dir] = sshcore::SplitNameList(macs);
-        offer.lists[SCP_OFFER_COMP_OUT + dir] = sshcore::SplitNameList(compression);
+        offer.lists[sshcore::OFFER_CIPHER_OUT + dir] = sshcore::SplitNameList(ciphers);
+        offer.lists[sshcore::OFFER_MAC_OUT + dir] = sshcore::SplitNameList(macs);
+        offer.lists[sshcore::OFFER_COMP_OUT + dir] = sshcore::SplitNameList(compression);
     }
     return offer;
 }
@@ -27,9 +27,9 @@ ScpOffer Offer(const std::string& kex, const std::string& hostKeys, const std::s
 // to what the engine runs) but the fewest names that show each rule: a
 // current and an old choice per list, each kind of cipher, "none" as MAC,
 // the strict-exchange marker and a cipher below the warning line.
-ScpOffer Ours()
+sshcore::SKexOffer Ours()
 {
-    ScpOffer offer = Offer("curve25519-sha256,diffie-hellman-group1-sha1,kex-strict-c-v00@openssh.com",
+    sshcore::SKexOffer offer = Offer("curve25519-sha256,diffie-hellman-group1-sha1,kex-strict-c-v00@openssh.com",
                            "ssh-ed25519,ssh-rsa",
                            "aes256-gcm@openssh.com,chacha20-poly1305@openssh.com,aes128-ctr,aes128-cbc,des-cbc",
                            "hmac-sha2-256,hmac-sha1,none");
@@ -39,7 +39,7 @@ ScpOffer Ours()
 
 struct NegotiationCase {
     const char* what;
-    ScpOffer server;
+    sshcore::SKexOffer server;
     // Agreed kex, host key, cipher out/in, MAC out/in; or the failure's start.
     const char* expected[6];
     const char* failure;
@@ -49,8 +49,8 @@ TEST(ScpNegotiation, AgreementTable)
 {
     const std::string ctr = "aes128-ctr";
     auto mixed = Offer("curve25519-sha256", "ssh-ed25519", ctr, "hmac-sha1");
-    mixed.lists[SCP_OFFER_CIPHER_IN] = {"aes256-gcm@openssh.com"};
-    mixed.lists[SCP_OFFER_MAC_IN] = {"hmac-md5"};
+    mixed.lists[sshcore::OFFER_CIPHER_IN] = {"aes256-gcm@openssh.com"};
+    mixed.lists[sshcore::OFFER_MAC_IN] = {"hmac-md5"};
     const NegotiationCase cases[] = {
         {"our order decides",
          Offer("diffie-hellman-group1-sha1,curve25519-sha256", "ssh-rsa,ssh-ed25519", "aes128-cbc,aes128-ctr",
@@ -98,10 +98,12 @@ TEST(ScpNegotiation, AgreementTable)
          "no common host-key algorithm"},
         {"no common compression", Offer("curve25519-sha256", "ssh-ed25519", ctr, "hmac-sha1", "zlib@openssh.com"),
          {}, "no common compression (client to server)"},
-        {"an empty offer", ScpOffer{}, {}, "no common key-exchange method (the server offers nothing)"},
+        {"whole names only", Offer("curve25519-sha256-x,xcurve25519-sha256", "ssh-ed25519", ctr, "hmac-sha1"), {},
+         "no common key-exchange method (the server offers curve25519-sha256-x,xcurve25519-sha256)"},
+        {"an empty offer", sshcore::SKexOffer{}, {}, "no common key-exchange method (the server offers nothing)"},
     };
     for (const NegotiationCase& c : cases) {
-        const ScpAgreement agreed = scp_negotiate(Ours(), c.server);
+        const sshcore::SKexAgreement agreed = sshcore::Negotiate(Ours(), c.server);
         if (c.failure) {
             EXPECT_FALSE(agreed.ok) << c.what;
             EXPECT_EQ(agreed.failure.rfind(c.failure, 0), 0u) << c.what << ": " << agreed.failure;
@@ -109,15 +111,15 @@ TEST(ScpNegotiation, AgreementTable)
         }
         ASSERT_TRUE(agreed.ok) << c.what << ": " << agreed.failure;
         for (int i = 0; i < 6; ++i) EXPECT_EQ(agreed.names[i], c.expected[i]) << c.what << " list " << i;
-        EXPECT_EQ(agreed.names[SCP_OFFER_COMP_OUT], "none") << c.what;
+        EXPECT_EQ(agreed.names[sshcore::OFFER_COMP_OUT], "none") << c.what;
     }
 }
 
 TEST(ScpNegotiation, HostileListsAreCutAndCleanedInTheFailure)
 {
-    ScpOffer server = Offer(std::string(5000, 'k') + "\x1b[2J\n", "ssh-ed25519", "aes128-ctr", "hmac-sha1");
-    server.lists[SCP_OFFER_KEX].push_back("x\x1b[31m");
-    const ScpAgreement agreed = scp_negotiate(Ours(), server);
+    sshcore::SKexOffer server = Offer(std::string(5000, 'k') + "\x1b[2J\n", "ssh-ed25519", "aes128-ctr", "hmac-sha1");
+    server.lists[sshcore::OFFER_KEX].push_back("x\x1b[31m");
+    const sshcore::SKexAgreement agreed = sshcore::Negotiate(Ours(), server);
     ASSERT_FALSE(agreed.ok);
     EXPECT_LT(agreed.failure.size(), 400u);
     for (char c : agreed.failure) EXPECT_GE(static_cast<unsigned char>(c), 0x20) << agreed.failure;
