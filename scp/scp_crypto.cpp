@@ -107,12 +107,10 @@ int scp_cipher_run(ScpCipher* cipher, std::uint8_t* data, std::size_t len)
     if (!scp_cipher_active(cipher) || len == 0) return SCP_OK;
     if (!cipher->block) return SCP_E_INTERNAL;
     if (len % static_cast<std::size_t>(cipher->info->blockSize) != 0) return SCP_E_RECEIVE;
-    try {
+    return scp_guard([&]() -> int {
         cipher->block->Process(data, len);
-    } catch (const std::exception&) {
-        return SCP_E_INTERNAL;
-    }
-    return SCP_OK;
+        return SCP_OK;
+    });
 }
 
 std::size_t scp_cipher_tag_len(const ScpCipher* cipher)
@@ -123,24 +121,20 @@ std::size_t scp_cipher_tag_len(const ScpCipher* cipher)
 
 int scp_cipher_peek_length(ScpCipher* cipher, std::uint32_t seq, const std::uint8_t in[4], std::uint32_t* length)
 {
-    try {
+    return scp_guard([&]() -> int {
         *length = cipher->chacha ? cipher->chacha->DecryptLength(seq, in) : scp_load_u32(in);
-    } catch (const std::exception&) {
-        return SCP_E_INTERNAL;
-    }
-    return SCP_OK;
+        return SCP_OK;
+    });
 }
 
 int scp_cipher_seal(ScpCipher* cipher, std::uint32_t seq, std::uint8_t* packet, std::size_t total, std::uint8_t* tag)
 {
     if (total < 4 || (!cipher->gcm && !cipher->chacha)) return SCP_E_INTERNAL;
-    try {
+    return scp_guard([&]() -> int {
         if (cipher->gcm) cipher->gcm->Seal(std::span<const std::uint8_t>(packet, 4), packet + 4, total - 4, tag);
         else cipher->chacha->Seal(seq, packet, total, tag);
-    } catch (const std::exception&) {
-        return SCP_E_INTERNAL;
-    }
-    return SCP_OK;
+        return SCP_OK;
+    });
 }
 
 int scp_cipher_open(ScpCipher* cipher, std::uint32_t seq, std::uint8_t* packet, std::size_t total,
@@ -148,12 +142,12 @@ int scp_cipher_open(ScpCipher* cipher, std::uint32_t seq, std::uint8_t* packet, 
 {
     if (total < 4 || (!cipher->gcm && !cipher->chacha)) return SCP_E_INTERNAL;
     bool ok = false;
-    try {
-        ok = cipher->gcm ? cipher->gcm->Open(std::span<const std::uint8_t>(packet, 4), packet + 4, total - 4, tag)
-                         : cipher->chacha->Open(seq, packet, total, tag);
-    } catch (const std::exception&) {
-        return SCP_E_INTERNAL;
-    }
+    if (const int rc = scp_guard([&]() -> int {
+            ok = cipher->gcm ? cipher->gcm->Open(std::span<const std::uint8_t>(packet, 4), packet + 4, total - 4, tag)
+                             : cipher->chacha->Open(seq, packet, total, tag);
+            return SCP_OK;
+        }))
+        return rc;
     // Nothing of a packet whose tag is wrong is kept.
     if (!ok) sshcore::Cleanse(packet + 4, total - 4);
     return ok ? SCP_OK : SCP_E_RECEIVE;
@@ -202,7 +196,7 @@ int scp_mac_start(ScpMac* mac, int kind, const std::uint8_t* key, std::size_t ke
     scp_mac_end(mac);
     if (kind == SCP_MAC_NONE) return SCP_OK;
     // The C-style struct holds the shared HMAC; scp_mac_end takes it back.
-    if (const int rc = scp_guard([&] {
+    if (const int rc = scp_guard([&]() -> int {
             mac->hmac =
                 std::make_unique<sshcore::CHmac>(scp_mac_digest(kind), sshcore::ByteView(key, keyLen)).release();
             return SCP_OK;
@@ -219,12 +213,10 @@ int scp_mac_compute(ScpMac* mac, std::uint32_t seq, const std::uint8_t* data, st
     if (!mac->hmac) return SCP_OK;
     std::uint8_t seqBytes[4];
     scp_store_u32(seqBytes, seq);
-    try {
+    return scp_guard([&]() -> int {
         mac->hmac->Compute({sshcore::ByteView(seqBytes, 4), sshcore::ByteView(data, len)}, out);
-    } catch (const std::exception&) {
-        return SCP_E_INTERNAL;
-    }
-    return SCP_OK;
+        return SCP_OK;
+    });
 }
 
 void scp_mac_end(ScpMac* mac)
@@ -239,7 +231,7 @@ int scp_zlib_start(ScpZlib* z, bool compress)
 {
     scp_zlib_end(z);
     // The C-style struct holds the shared stream; scp_zlib_end takes it back.
-    if (const int rc = scp_guard([&] {
+    if (const int rc = scp_guard([&]() -> int {
             z->stream = std::make_unique<sshcore::CZlibStream>(compress).release();
             return SCP_OK;
         }))
@@ -263,7 +255,7 @@ int scp_zlib_run(ScpZlib* z, const std::uint8_t* data, std::size_t len, ScpBuf* 
     if (!z->stream) return SCP_E_INTERNAL;
     std::vector<std::uint8_t> produced;
     sshcore::EZlibStatus status = sshcore::EZlibStatus::Failed;
-    if (const int rc = scp_guard([&] {
+    if (const int rc = scp_guard([&]() -> int {
             const std::size_t limit = z->compress ? SIZE_MAX : (max > out->len ? max - out->len : 0);
             status = z->stream->Run(std::span<const std::uint8_t>(data, len), produced, limit);
             return SCP_OK;
@@ -282,7 +274,7 @@ int scp_zlib_stop_compressing(ScpZlib* z, ScpBuf* out)
     if (!z->stream || !z->compress || z->stored) return SCP_OK;
     std::vector<std::uint8_t> produced;
     sshcore::EZlibStatus status = sshcore::EZlibStatus::Failed;
-    if (const int rc = scp_guard([&] {
+    if (const int rc = scp_guard([&]() -> int {
             status = z->stream->SetLevel(sshcore::CZlibStream::kStored, produced);
             return SCP_OK;
         }))

@@ -61,7 +61,7 @@ std::vector<std::uint8_t> scp_bytes(const void* data, std::size_t len)
 
 int scp_exchange_hash(int hashAlg, const ScpExchangeParts* x, std::uint8_t* out)
 {
-    try {
+    return scp_guard([&]() -> int {
         SExchangeHashInput in;
         in.hash = scp_hash_digest(hashAlg);
         in.clientVersion = x->clientVersion;
@@ -91,12 +91,8 @@ int scp_exchange_hash(int hashAlg, const ScpExchangeParts* x, std::uint8_t* out)
         HashExchangeFields(hash, in);
         hash.Update(x->kMpint, x->kLen);
         hash.Final(out);
-    } catch (const std::bad_alloc&) {
-        return SCP_E_OUT_OF_MEMORY;
-    } catch (const std::exception&) {
-        return SCP_E_INTERNAL;
-    }
-    return SCP_OK;
+        return SCP_OK;
+    });
 }
 
 int scp_kex_derive(int hashAlg, const std::uint8_t* kMpint, std::size_t kLen, const std::uint8_t* h, std::size_t hLen,
@@ -105,18 +101,14 @@ int scp_kex_derive(int hashAlg, const std::uint8_t* kMpint, std::size_t kLen, co
 {
     // The longest key any cipher or MAC takes, with room for the last block.
     if (outLen > 4 * kScpMaxHash - scp_hash_len(hashAlg)) return SCP_E_INTERNAL;
-    try {
+    return scp_guard([&]() -> int {
         std::vector<std::uint8_t> key =
             DeriveKeyFromEncoded(scp_hash_digest(hashAlg), ByteView(kMpint, kLen), ByteView(h, hLen), letter,
                                  ByteView(sessionId, sessionIdLen), outLen);
         std::memcpy(out, key.data(), outLen);
         sshcore::Cleanse(key.data(), key.size());
-    } catch (const std::bad_alloc&) {
-        return SCP_E_OUT_OF_MEMORY;
-    } catch (const std::exception&) {
-        return SCP_E_INTERNAL;
-    }
-    return SCP_OK;
+        return SCP_OK;
+    });
 }
 int scp_md5(const void* data, std::size_t len, std::uint8_t out[16])
 {
@@ -126,12 +118,10 @@ int scp_md5(const void* data, std::size_t len, std::uint8_t out[16])
 
 int scp_buf_put_mpint(ScpBuf* buf, const BIGNUM* n)
 {
-    try {
+    return scp_guard([&]() -> int {
         const std::vector<std::uint8_t> content = sshcore::MpintOf(n);
         return scp_buf_put_string(buf, content.data(), content.size());
-    } catch (const std::bad_alloc&) {
-        return SCP_E_OUT_OF_MEMORY;
-    }
+    });
 }
 
 bool scp_get_mpint(ScpReader* r, BIGNUM** out)
@@ -153,18 +143,16 @@ int scp_ecdh_start(ScpEcdh* ecdh, int kind, const std::uint8_t* priv, ScpBuf* pu
     scp_ecdh_end(ecdh);
     if ((kind != SCP_ECDH_X25519 && kind != SCP_ECDH_P256) || (priv && kind != SCP_ECDH_X25519)) return SCP_E_INTERNAL;
     ecdh->kind = kind;
-    try {
+    const int rc = scp_guard([&]() -> int {
         // The C-style struct holds the shared key pair; scp_ecdh_end takes it back.
         ecdh->pair = (priv ? std::make_unique<sshcore::CEcdh>(
                                  sshcore::CEcdh::FromX25519Private(std::span<const std::uint8_t>(priv, 32)))
                            : std::make_unique<sshcore::CEcdh>(kind == SCP_ECDH_X25519 ? sshcore::ECurve::X25519
                                                                                         : sshcore::ECurve::P256))
                          .release();
-    } catch (const std::bad_alloc&) {
-        return SCP_E_OUT_OF_MEMORY;
-    } catch (const std::exception&) {
-        return SCP_E_INTERNAL;
-    }
+        return SCP_OK;
+    });
+    if (rc) return rc;
     const std::vector<std::uint8_t>& value = ecdh->pair->Public();
     return scp_buf_put(pub, value.data(), value.size());
 }
@@ -174,15 +162,13 @@ int scp_ecdh_finish(ScpEcdh* ecdh, const std::uint8_t* peer, std::size_t peerLen
     if (!ecdh->pair) return SCP_E_INTERNAL;
     std::vector<std::uint8_t> secret;
     std::vector<std::uint8_t> content;
-    int rc = SCP_OK;
-    try {
-        if (!ecdh->pair->Derive(std::span<const std::uint8_t>(peer, peerLen), secret)) rc = SCP_E_AUTHENTICATE;
-        else content = sshcore::CBigNum::FromBytes(secret).ToMpint();
-    } catch (const std::bad_alloc&) {
-        rc = SCP_E_OUT_OF_MEMORY;
-    } catch (const std::exception&) {
-        rc = SCP_E_AUTHENTICATE;
-    }
+    int rc = scp_guard(
+        [&]() -> int {
+            if (!ecdh->pair->Derive(std::span<const std::uint8_t>(peer, peerLen), secret)) return SCP_E_AUTHENTICATE;
+            content = sshcore::CBigNum::FromBytes(secret).ToMpint();
+            return SCP_OK;
+        },
+        SCP_E_AUTHENTICATE);
     if (!rc) rc = scp_buf_put_string(k, content.data(), content.size());
     sshcore::Cleanse(secret.data(), secret.size());
     sshcore::Cleanse(content.data(), content.size());

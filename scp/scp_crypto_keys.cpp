@@ -65,8 +65,7 @@ int scp_hostkey_parse(const std::uint8_t* blob, std::size_t len, ScpHostKey* key
     if (keyType == SCP_KEY_UNKNOWN || typeName.size() != std::strlen(typeName.c_str()) ||
         std::strcmp(scp_key_name(keyType)->blobName, typeName.c_str()) != 0)
         return SCP_E_AUTHENTICATE;
-    int rc = SCP_OK;
-    try {
+    const int rc = scp_guard([&]() -> int {
         std::unique_ptr<CSshHostKey> parsed = CSshHostKey::Create(typeName);
         if (!parsed || !parsed->SetKey(ByteView(blob, len))) return SCP_E_AUTHENTICATE;
         if (keyType == SCP_KEY_RSA && parsed->Bits() < sshcore::kMinRsaHostKeyBits) return SCP_E_HOSTKEY_TOO_SMALL;
@@ -77,10 +76,8 @@ int scp_hostkey_parse(const std::uint8_t* blob, std::size_t len, ScpHostKey* key
         key->text = scp_strdup_string(parsed->KeyString());
         key->fingerprint = scp_strdup_string(parsed->Fingerprint());
         key->impl = parsed.release();  // scp_hostkey_free takes it back
-        if (!key->text || !key->fingerprint) rc = SCP_E_OUT_OF_MEMORY;
-    } catch (const std::bad_alloc&) {
-        rc = SCP_E_OUT_OF_MEMORY;
-    }
+        return key->text && key->fingerprint ? SCP_OK : SCP_E_OUT_OF_MEMORY;
+    });
     if (rc) scp_hostkey_free(key);
     return rc;
 }
@@ -97,16 +94,14 @@ int scp_hostkey_verify_alg(const ScpHostKey* key, const char* alg, const std::ui
                            const std::uint8_t* data, std::size_t dataLen)
 {
     if (!key->impl || scp_hostkey_alg_type(alg) != key->type) return SCP_E_AUTHENTICATE;
-    try {
-        // The signature's algorithm decides the hash (rsa-sha2-256 and the rest).
-        std::unique_ptr<CSshHostKey> checker = CSshHostKey::Create(alg);
-        if (!checker || !checker->SetKey(key->impl->Blob())) return SCP_E_AUTHENTICATE;
-        return checker->Verify(ByteView(sig, sigLen), ByteView(data, dataLen)) ? SCP_OK : SCP_E_AUTHENTICATE;
-    } catch (const std::bad_alloc&) {
-        return SCP_E_OUT_OF_MEMORY;
-    } catch (const std::exception&) {
-        return SCP_E_AUTHENTICATE;
-    }
+    return scp_guard(
+        [&]() -> int {
+            // The signature's algorithm decides the hash (rsa-sha2-256 and the rest).
+            std::unique_ptr<CSshHostKey> checker = CSshHostKey::Create(alg);
+            if (!checker || !checker->SetKey(key->impl->Blob())) return SCP_E_AUTHENTICATE;
+            return checker->Verify(ByteView(sig, sigLen), ByteView(data, dataLen)) ? SCP_OK : SCP_E_AUTHENTICATE;
+        },
+        SCP_E_AUTHENTICATE);
 }
 
 void scp_hostkey_free(ScpHostKey* key)
@@ -130,31 +125,28 @@ const sshcore::SKeyFileOptions& scp_key_options()
 bool scp_privkey_recognised(const char* path)
 {
     if (!path || !*path) return false;
-    try {
+    return scp_guard([&]() -> int {
         sshcore::CPrivateKey key;
         const sshcore::EKeyFileError code = sshcore::LoadPrivateKeyFile(path, "", key, scp_key_options()).code;
-        return code == sshcore::KF_OK || code == sshcore::KF_NEEDS_PASSPHRASE ||
-               code == sshcore::KF_WRONG_PASSPHRASE;
-    } catch (const std::bad_alloc&) {
-        return false;
-    }
+        const bool readable =
+            code == sshcore::KF_OK || code == sshcore::KF_NEEDS_PASSPHRASE || code == sshcore::KF_WRONG_PASSPHRASE;
+        return readable ? SCP_OK : SCP_E_AUTHENTICATE;
+    }) == SCP_OK;
 }
 
 int scp_privkey_load(const char* path, const char* passphrase, ScpPrivKey* key)
 {
     *key = ScpPrivKey{};
     if (!path || !*path) return SCP_E_AUTHENTICATE;
-    try {
+    return scp_guard([&]() -> int {
         auto loaded = std::make_unique<sshcore::CPrivateKey>();
         const sshcore::SKeyFileResult result =
             sshcore::LoadPrivateKeyFile(path, passphrase ? passphrase : "", *loaded, scp_key_options());
         if (result.code != sshcore::KF_OK) return SCP_E_AUTHENTICATE;
         key->isDss = loaded->TypeName() == "ssh-dss";
         key->key = loaded.release();  // scp_privkey_free takes it back
-    } catch (const std::bad_alloc&) {
-        return SCP_E_OUT_OF_MEMORY;
-    }
-    return SCP_OK;
+        return SCP_OK;
+    });
 }
 
 const char* scp_privkey_algorithm(const ScpPrivKey* key) { return key->key ? key->key->TypeName().c_str() : ""; }
@@ -162,26 +154,24 @@ const char* scp_privkey_algorithm(const ScpPrivKey* key) { return key->key ? key
 int scp_privkey_public_blob(const ScpPrivKey* key, ScpBuf* out)
 {
     if (!key->key) return SCP_E_INTERNAL;
-    try {
+    return scp_guard([&]() -> int {
         const std::vector<std::uint8_t> blob = key->key->PublicBlob();
         return scp_buf_put(out, blob.data(), blob.size());
-    } catch (const std::bad_alloc&) {
-        return SCP_E_OUT_OF_MEMORY;
-    }
+    });
 }
 
 int scp_privkey_sign(const ScpPrivKey* key, const std::uint8_t* data, std::size_t len, ScpBuf* out)
 {
     if (!key->key) return SCP_E_INTERNAL;
-    try {
-        // The key's own type names the signature ("ssh-rsa": SHA-1).
-        const std::vector<std::uint8_t> sig =
-            sshcore::SignSsh(*key->key, key->key->TypeName(), std::span<const std::uint8_t>(data, len));
-        if (sig.empty()) return SCP_E_AUTHENTICATE;
-        return scp_buf_put(out, sig.data(), sig.size());
-    } catch (const std::bad_alloc&) {
-        return SCP_E_OUT_OF_MEMORY;
-    }
+    return scp_guard(
+        [&]() -> int {
+            // The key's own type names the signature ("ssh-rsa": SHA-1).
+            const std::vector<std::uint8_t> sig =
+                sshcore::SignSsh(*key->key, key->key->TypeName(), std::span<const std::uint8_t>(data, len));
+            if (sig.empty()) return SCP_E_AUTHENTICATE;
+            return scp_buf_put(out, sig.data(), sig.size());
+        },
+        SCP_E_AUTHENTICATE);
 }
 
 void scp_privkey_free(ScpPrivKey* key)
