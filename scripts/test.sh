@@ -8,13 +8,26 @@
 # from its seed corpus ($FDX_FUZZ_SECONDS each, 20 by default).
 set -euo pipefail
 cd "$(dirname "$0")/.."
+
+# Each stage's time, printed as it ends and again as a table at the end.
+stage_name=setup
+stage_start=$SECONDS
+stage_times=()
+stage() {
+  stage_times+=("$(printf '%-14s %5d s' "$stage_name" $((SECONDS - stage_start)))")
+  stage_name=$1
+  stage_start=$SECONDS
+  echo "== $1 =="
+}
+trap 'stage end; printf "%s\n" "== stage times ==" "${stage_times[@]}" "$(printf "%-14s %5d s" total $SECONDS)"' EXIT
+
 ./scripts/test-share.sh || true
 ./scripts/setup.sh --tests --windows
 ./scripts/setup-peers.sh
 
 jobs=$(nproc)
 for preset in ci asan; do
-  echo "== $preset build =="
+  stage "$preset build"
   cmake --preset "$preset" >/dev/null
   cmake --build --preset "$preset" -j "$jobs"
   if [ "$preset" = ci ]; then
@@ -33,19 +46,19 @@ for preset in ci asan; do
   else
     unset FDX_ENGINE_PACKAGE FDX_ENGINE_VERSION
   fi
-  echo "== $preset tests =="
+  stage "$preset tests"
   # Here the real peers are installed (setup-peers.sh above): a test that
   # finds one missing fails instead of skipping.
   FERRODEX_REQUIRE_PEERS=1 ctest --preset "$preset" -j "$jobs" --timeout 900
 done
 
-echo "== windows =="
+stage windows
 # The snap-in as a 32-bit Windows DLL, its installer and its tests under Wine;
 # those against the Linux build and a real sshd fail rather than skip here.
 FERRODEX_REQUIRE_PEERS=1 ./scripts/test-windows.sh
 
-echo "== fuzz build =="
+stage "fuzz build"
 cmake --preset fuzz >/dev/null
 cmake --build --preset fuzz -j "$jobs"
-echo "== fuzzing =="
+stage fuzzing
 ./scripts/fuzz.sh build/fuzz "${FDX_FUZZ_SECONDS:-20}"
