@@ -25,20 +25,6 @@ namespace {
 
 class CommandTest : public CCommandFixture {
 protected:
-    // The names of a JSON node's children, in order.
-    static std::vector<std::string> Names(const JsonValue& node)
-    {
-        std::vector<std::string> names;
-        if (const JsonValue* children = node.Find("children"))
-            for (const JsonValue& child : children->items) names.push_back(child["name"].text);
-        return names;
-    }
-    static const JsonValue& Child(const JsonValue& node, const std::string& name)
-    {
-        for (const JsonValue& child : node["children"].items)
-            if (child["name"].text == name) return child;
-        throw std::out_of_range("no child " + name);
-    }
     std::string ConsoleBytes() const { return ReadWholeFile(m_console); }
 
     // A console file whose group "Lab" holds host "srv" with the XML of an
