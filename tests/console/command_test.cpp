@@ -125,16 +125,6 @@ TEST_F(CommandTest, NamesAndPortsOutsideTheirLimitsAreRefusedWithTheReason)
               (std::vector<std::string>{"srv", std::string(255, 'h')}));
 }
 
-TEST_F(CommandTest, OldConsoleFilesKeepNamesWithASlash)
-{
-    // Names with "/" are refused today, but a console file written before
-    // may hold one: it loads, and "\/" names it in a path.
-    UseConsoleFile("slash_group.fdx");
-    EXPECT_EQ(Names(Json({"tree", "--json"})), (std::vector<std::string>{"a/b"}));
-    // The group lists its hosts (none).
-    EXPECT_NO_THROW(Json({"show", "a\\/b", "--json"})["rows"]);
-}
-
 TEST_F(CommandTest, EditKeepsThePasswordUnlessClearedAndANewAddressDropsTheHardware)
 {
     // The hardware goes with a new port or host name, not with a new login.
