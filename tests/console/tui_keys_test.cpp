@@ -110,6 +110,20 @@ TEST(TuiKeys, TerminalVariantsOfAKeyAgreeAndOtherKeysDoNothing)
     EXPECT_EQ(MapMainKey(Key{true, static_cast<wint_t>(L'q')}), Action::None);
 }
 
+// The form keys the screen tests do not type (they type Tab, Enter, Escape,
+// Ctrl+H and text): the other Backspace, and the line-editing keys.
+TEST(TuiKeys, FormKeysForLineEditing)
+{
+    EXPECT_EQ(MapFormKey(Fn(KEY_BTAB)).kind, FormInput::Previous);
+    EXPECT_EQ(MapFormKey(Ch(0x7F)).kind, FormInput::Backspace);
+    EXPECT_EQ(MapFormKey(Fn(KEY_BACKSPACE)).kind, FormInput::Backspace);
+    EXPECT_EQ(MapFormKey(Fn(KEY_DC)).kind, FormInput::Delete);
+    EXPECT_EQ(MapFormKey(Ch(0x15)).kind, FormInput::KillLine);
+    EXPECT_EQ(MapFormKey(Ch(0x01)).kind, FormInput::Home);
+    EXPECT_EQ(MapFormKey(Ch(0x05)).kind, FormInput::End);
+    EXPECT_EQ(MapFormKey(Ch(0x02)).kind, FormInput::None);
+}
+
 TEST(TuiKeys, MenuHighlightSkipsSeparatorsAndGrayedItemsAndWraps)
 {
     std::vector<MenuItemView> items = {Item(u"Add Group", 0), Separator(), Item(u"Save Passwords", 1), Separator(),
