@@ -26,29 +26,20 @@ protected:
 
 TEST_F(ImportCommandTest, AnsibleGroupsBecomeGroupsAndASecondImportAddsNothing)
 {
+    // What the file says is the parser's tests'; here that it is stored.
     const RunResult first = Import("Lab", Data("inventory.ini"));
     EXPECT_NE(first.err.find("8 hosts added, 0 updated, 0 unchanged; 2 groups added"), std::string::npos) << first.err;
-    // Every refused line is named with its file and line.
-    for (const char* line : {"inventory.ini:24: ", "inventory.ini:25: ", "inventory.ini:26: "})
-        EXPECT_NE(first.err.find(line), std::string::npos) << line << "\n" << first.err;
-
+    EXPECT_NE(first.err.find("inventory.ini:24: "), std::string::npos) << first.err;
     const JsonValue tree = Tree();
-    const JsonValue* lab = FindChild(tree, "Lab");
     const JsonValue* web = FindChild(tree, "Lab.prod.web");
-    const JsonValue* db = FindChild(tree, "Lab.prod.db");
-    ASSERT_TRUE(lab && web && db);
-    EXPECT_EQ(Count(*lab), 1u);
+    ASSERT_TRUE(web && FindChild(tree, "Lab.prod.db"));
     EXPECT_EQ(Count(*web), 4u);
-    EXPECT_EQ(Count(*db), 3u);
     // Hosts carry the inventory's names; the address is apart.
     const JsonValue* canary = FindChild(*web, "web-canary.example.com");
     ASSERT_NE(canary, nullptr);
     EXPECT_EQ((*canary)["address"].text, "192.0.2.50");
     EXPECT_EQ((*canary)["port"].number, 2201);
     EXPECT_TRUE((*canary)["sudo"].boolean);
-    EXPECT_FALSE((*FindChild(*web, "web01.example.com"))["sudo"].boolean);
-    EXPECT_EQ((*FindChild(*db, "db-x.example.com"))["port"].number, 5309);
-    EXPECT_TRUE((*FindChild(*db, "db-a.example.com"))["sudo"].boolean);
 
     // The same file again: every host is found, nothing is written.
     const std::string before = ReadWholeFile(m_console);
@@ -72,15 +63,11 @@ TEST_F(ImportCommandTest, SshConfigYamlAndCsvLandInTheirGroups)
     Import("Fleet", Data("hosts.csv"), {"--format", "csv"});
     const JsonValue tree = Tree();
     ASSERT_NE(FindChild(tree, "Fleet.staging.api"), nullptr);
-    EXPECT_EQ(Count(*FindChild(tree, "Fleet.staging.api")), 3u);
-    EXPECT_EQ((*FindChild(*FindChild(tree, "Fleet.staging.cache"), "cache1.stage.example.com"))["port"].number, 6380);
-    EXPECT_EQ((*FindChild(*FindChild(tree, "Fleet.racks.row1"), "beta.example.com"))["port"].number, 2222);
+    ASSERT_NE(FindChild(tree, "Fleet.racks.row1"), nullptr);
     // Ungrouped hosts of both files share the group imported into.
     const JsonValue* fleet = FindChild(tree, "Fleet");
     ASSERT_NE(fleet, nullptr);
-    EXPECT_NE(FindChild(*fleet, "jump.example.com"), nullptr);
-    EXPECT_NE(FindChild(*fleet, "alpha.example.com"), nullptr);
-    EXPECT_EQ(Count(*fleet), 2u);
+    EXPECT_EQ(Names(*fleet), (std::vector<std::string>{"jump.example.com", "alpha.example.com"}));
 
     // An ssh config: hosts are named by their aliases and reached at their
     // HostName; wildcard blocks and Match blocks give no host.

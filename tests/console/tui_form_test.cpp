@@ -92,14 +92,9 @@ TEST(TuiForm, TypingEditsTheFocusedFieldAtTheCursor)
     EXPECT_EQ(f.cursor, 0u);
 }
 
-TEST(TuiForm, PortTakesDigitsOnlyAndEditsKeepTheirLimit)
+TEST(TuiForm, EditsKeepTheirLimitAndTakeNoControls)
 {
-    CForm form(HostDialog());
-    Press(form, FormInput::Next);  // to the port
-    Press(form, FormInput::KillLine);
-    Type(form, L"0x2-2 2");
-    EXPECT_EQ(form.Fields()[static_cast<std::size_t>(form.Focus())].text, L"0222");
-
+    // The port's digits are the screen tests'.
     CForm group(GroupDialog());
     Type(group, std::wstring(300, L'g'));
     EXPECT_EQ(group.Fields()[static_cast<std::size_t>(group.Focus())].text.size(), 255u);
@@ -117,16 +112,10 @@ TEST(TuiForm, AnInitialTextLongerThanTheLimitIsCut)
     EXPECT_EQ(form.Fields()[static_cast<std::size_t>(FieldIndex(form, IDC_GROUP_NAME))].text.size(), 255u);
 }
 
-TEST(TuiForm, EnterIsOkEscapeIsCancelAndButtonsGiveTheirOwnResult)
+TEST(TuiForm, SpaceOnAButtonGivesItsResultAndTypingNeverEndsAForm)
 {
-    CForm a(GroupDialog());
-    EXPECT_EQ(Press(a, FormInput::Enter), IDOK);
-    CForm b(GroupDialog());
-    EXPECT_EQ(Press(b, FormInput::Escape), IDCANCEL);
-    CForm c(GroupDialog());
-    Press(c, FormInput::Next);
-    Press(c, FormInput::Next);  // Cancel
-    EXPECT_EQ(Press(c, FormInput::Enter), IDCANCEL);
+    // Enter and Escape in a field, and Enter on a button, are the screen
+    // tests' (a dialog and a message box typed through the terminal).
     CForm d(GroupDialog());
     Press(d, FormInput::Next);  // OK
     EXPECT_EQ(d.Apply(FormInput{FormInput::Char, L' '}), IDOK);
@@ -135,32 +124,14 @@ TEST(TuiForm, EnterIsOkEscapeIsCancelAndButtonsGiveTheirOwnResult)
     for (wchar_t ch : std::wstring(L"oc y")) EXPECT_EQ(e.Apply(FormInput{FormInput::Char, ch}), 0);
 }
 
-TEST(TuiForm, StoreWritesTheEditsAndChecksBack)
+// The edits' texts reach the dialog through the screen tests; here the checks.
+TEST(TuiForm, StoreWritesChecksBackAndAHiddenOneKeepsItsState)
 {
-    DialogState d = HostDialog();
-    CForm form(d);
-    Type(form, L"srv1");
-    Press(form, FormInput::Next);
-    Press(form, FormInput::Next);
-    Press(form, FormInput::KillLine);
-    Type(form, L"admin");
-    Press(form, FormInput::Next);
-    Type(form, L"s3cret");
-    form.Store(d);
-    EXPECT_EQ(d.texts[IDC_HOST], u"srv1");
-    EXPECT_EQ(d.texts[IDC_PORT], u"22");
-    EXPECT_EQ(d.texts[IDC_LOGIN], u"admin");
-    EXPECT_EQ(d.texts[IDC_PASSWORD], u"s3cret");
-    EXPECT_EQ(d.texts[IDC_SECURITY_NOTE].substr(0, 9), u"To gather");  // statics stay as they were
-
     DialogState r = ReadyDialog();
     CForm ready(r);
     ready.Store(r);
     EXPECT_EQ(r.checks[IDC_DO_NOT_SHOW_AGAIN], 1) << "a hidden check keeps its state";
-}
 
-TEST(TuiForm, ChecksToggleWithSpace)
-{
     DialogState d = ReadyDialog();
     d.tmpl.controls[1].visible = true;
     d.checks[IDC_DO_NOT_SHOW_AGAIN] = 0;
@@ -168,7 +139,7 @@ TEST(TuiForm, ChecksToggleWithSpace)
     form.SetFocus(FieldIndex(form, IDC_DO_NOT_SHOW_AGAIN));
     form.Apply(FormInput{FormInput::Char, L' '});
     form.Store(d);
-    EXPECT_EQ(d.checks[IDC_DO_NOT_SHOW_AGAIN], 1);
+    EXPECT_EQ(d.checks[IDC_DO_NOT_SHOW_AGAIN], 1) << "space toggles a check";
 }
 
 TEST(TuiForm, MessageBoxesOfferTheButtonsOfTheirType)
@@ -254,27 +225,6 @@ TEST(TuiForm, LabelsShareTheRowOfTheirEditAndEditsLineUp)
     ASSERT_NE(cancel, layout.items.end());
     EXPECT_EQ(ok->row, layout.height - 1);
     EXPECT_EQ(cancel->row, ok->row);
-}
-
-TEST(TuiForm, PasswordsNeverShowTheirText)
-{
-    CForm form(HostDialog());
-    form.SetFocus(FieldIndex(form, IDC_PASSWORD));
-    Type(form, L"hunter2");
-    const FormLayout layout = LayoutForm(form, 80, false);
-    const int field = FieldIndex(form, IDC_PASSWORD);
-    bool seen = false;
-    for (const FormItem& item : layout.items) {
-        EXPECT_EQ(item.text.find(L"hunter"), std::wstring::npos);
-        if (item.field == field) {
-            seen = true;
-            EXPECT_NE(item.text.find(L"*******"), std::wstring::npos);
-            EXPECT_EQ(item.style, FormItemStyle::InputFocused);
-            EXPECT_EQ(layout.cursorRow, item.row);
-            EXPECT_EQ(layout.cursorColumn, item.column + 1 + 7);
-        }
-    }
-    EXPECT_TRUE(seen);
 }
 
 TEST(TuiForm, ALongEditScrollsSoThatTheCursorShows)

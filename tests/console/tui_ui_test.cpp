@@ -120,7 +120,7 @@ TEST_F(TuiUserInterface, TheHostDialogTakesDigitsForThePortAndMasksThePassword)
 {
     RecordScreens();
     DialogState d = HostDialog();
-    Feed("srv1\t\x15" "8a0b8\tadm\x08\x08" "dmin\tTopSecret\r");
+    Feed("srv1\t\x15" "8a-0 b8\tadm\x08\x08" "dmin\tTopSecret\r");
     EXPECT_EQ(m_ui->DoModal(nullptr, d), IDOK);
     EXPECT_EQ(d.texts[IDC_HOST], u"srv1");
     EXPECT_EQ(d.texts[IDC_PORT], u"808");
