@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -20,27 +21,62 @@ protected:
         m_console = m_dir.file("inventory.fdx");
     }
 
-    // Runs ferrodex on the test's console file.
-    RunResult Run(std::vector<std::string> args, const std::string& input = "")
+    // Runs ferrodex on a console file.
+    RunResult RunOn(const std::string& console, std::vector<std::string> args, const std::string& input = "")
     {
-        args.insert(args.begin(), {"--console", m_console});
+        args.insert(args.begin(), {"--console", console});
         return RunFerrodex(m_env, args, input);
     }
     // The same, expecting success.
-    RunResult Ok(std::vector<std::string> args, const std::string& input = "")
+    RunResult OkOn(const std::string& console, const std::vector<std::string>& args, const std::string& input = "")
     {
-        RunResult result = Run(args, input);
+        RunResult result = RunOn(console, args, input);
         EXPECT_EQ(result.status, 0) << "ferrodex " << ::testing::PrintToString(args) << "\n" << result.err;
         return result;
     }
     // The same, its standard output read as JSON.
-    JsonValue Json(std::vector<std::string> args, const std::string& input = "")
+    JsonValue JsonOn(const std::string& console, const std::vector<std::string>& args, const std::string& input = "")
     {
-        const RunResult result = Ok(args, input);
+        const RunResult result = OkOn(console, args, input);
         JsonValue value;
         std::string error;
         EXPECT_TRUE(ParseJson(result.out, value, &error)) << error << "\n" << result.out;
         return value;
+    }
+    // The three on the test's own console file.
+    RunResult Run(const std::vector<std::string>& args, const std::string& input = "")
+    {
+        return RunOn(m_console, args, input);
+    }
+    RunResult Ok(const std::vector<std::string>& args, const std::string& input = "")
+    {
+        return OkOn(m_console, args, input);
+    }
+    JsonValue Json(const std::vector<std::string>& args, const std::string& input = "")
+    {
+        return JsonOn(m_console, args, input);
+    }
+
+    // The names of a JSON node's children, in order.
+    static std::vector<std::string> Names(const JsonValue& node)
+    {
+        std::vector<std::string> names;
+        if (const JsonValue* children = node.Find("children"))
+            for (const JsonValue& child : children->items) names.push_back(child["name"].text);
+        return names;
+    }
+    // A JSON node's child of that name; null when there is none.
+    static const JsonValue* FindChild(const JsonValue& node, const std::string& name)
+    {
+        if (const JsonValue* children = node.Find("children"))
+            for (const JsonValue& child : children->items)
+                if (child["name"].text == name) return &child;
+        return nullptr;
+    }
+    static const JsonValue& Child(const JsonValue& node, const std::string& name)
+    {
+        if (const JsonValue* child = FindChild(node, name)) return *child;
+        throw std::out_of_range("no child " + name);
     }
 
     TempDir m_dir;

@@ -1,4 +1,4 @@
-// The console file under faults, through the real program: links, write
+// The console file under faults, through the real program: write
 // protection, ownership, read-only storage, missing folders, temporary files
 // left by killed saves, and a refresh that hangs on the network while other
 // commands work on the same file.
@@ -18,77 +18,31 @@
 #include <future>
 #include <thread>
 
-#include "tests/console/json_value.h"
-#include "tests/console/run_ferrodex.h"
-#include "tests/support/temp_dir.h"
+#include "tests/console/command_fixture.h"
 
 namespace {
 
 namespace fs = std::filesystem;
 
-class ConsoleFileFaultTest : public ::testing::Test {
+class ConsoleFileFaultTest : public CCommandFixture {
 protected:
-    ConsoleFileFaultTest()
-    {
-        m_env.registry = m_dir.file("registry");
-        m_env.dataHome = m_dir.file("data");
-    }
-
-    RunResult Run(const std::string& console, std::vector<std::string> args, const std::string& input = "")
-    {
-        args.insert(args.begin(), {"--console", console});
-        return RunFerrodex(m_env, args, input);
-    }
-    void Ok(const std::string& console, std::vector<std::string> args, const std::string& input = "")
-    {
-        const RunResult result = Run(console, args, input);
-        EXPECT_EQ(result.status, 0) << ::testing::PrintToString(args) << "\n" << result.err;
-    }
     // The group names of the console file, as `tree --json` lists them.
-    std::vector<std::string> Groups(const std::string& console)
-    {
-        const RunResult result = Run(console, {"tree", "--json"});
-        EXPECT_EQ(result.status, 0) << result.err;
-        JsonValue root;
-        std::vector<std::string> names;
-        if (!ParseJson(result.out, root, nullptr)) return names;
-        if (const JsonValue* children = root.Find("children"))
-            for (const JsonValue& child : children->items) names.push_back(child["name"].text);
-        return names;
-    }
-
-    TempDir m_dir;
-    RunEnvironment m_env;
+    std::vector<std::string> Groups(const std::string& console) { return Names(JsonOn(console, {"tree", "--json"})); }
 };
 
 bool Contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
 
-TEST_F(ConsoleFileFaultTest, LinkedFileIsSavedThroughTheLinkWhichStays)
-{
-    fs::create_directory(m_dir.file("real"));
-    const std::string target = m_dir.file("real/inventory.fdx");
-    const std::string link = m_dir.file("inventory.fdx");
-    Ok(target, {"group", "add", "Lab"});
-    // A relative link, resolved against the link's own folder.
-    fs::create_symlink("real/inventory.fdx", link);
-    Ok(link, {"group", "add", "Prod"});
-    EXPECT_TRUE(fs::is_symlink(link));
-    EXPECT_EQ(Groups(target), (std::vector<std::string>{"Lab", "Prod"}));
-    for (const auto& entry : fs::directory_iterator(m_dir.path()))
-        EXPECT_FALSE(Contains(entry.path().filename().string(), ".tmp-")) << entry.path();
-}
-
 TEST_F(ConsoleFileFaultTest, ReadOnlyFileIsReadButNeverReplaced)
 {
     const std::string console = m_dir.file("inventory.fdx");
-    Ok(console, {"group", "add", "Lab"});
+    OkOn(console, {"group", "add", "Lab"});
     ASSERT_EQ(::chmod(console.c_str(), 0444), 0);
     const std::string before = ReadWholeFile(console);
     struct stat original {};
     ASSERT_EQ(::stat(console.c_str(), &original), 0);
 
     // Refused even for root, who could write it.
-    const RunResult changed = Run(console, {"group", "add", "Prod"});
+    const RunResult changed = RunOn(console, {"group", "add", "Prod"});
     EXPECT_EQ(changed.status, 1);
     EXPECT_TRUE(Contains(changed.err, "is read-only")) << changed.err;
     struct stat after {};
@@ -102,9 +56,9 @@ TEST_F(ConsoleFileFaultTest, ReadOnlyFileIsReadButNeverReplaced)
 TEST_F(ConsoleFileFaultTest, SavingKeepsOwnerGroupAndMode)
 {
     const std::string console = m_dir.file("inventory.fdx");
-    Ok(console, {"group", "add", "Lab"});
+    OkOn(console, {"group", "add", "Lab"});
     ASSERT_EQ(::chmod(console.c_str(), 0640), 0);
-    Ok(console, {"group", "add", "Prod"});
+    OkOn(console, {"group", "add", "Prod"});
     struct stat info {};
     ASSERT_EQ(::stat(console.c_str(), &info), 0);
     EXPECT_EQ(info.st_mode & 07777, 0640u);
@@ -112,7 +66,7 @@ TEST_F(ConsoleFileFaultTest, SavingKeepsOwnerGroupAndMode)
     const passwd* user = ::getpwnam("fdxtest");
     if (::geteuid() != 0 || user == nullptr) GTEST_SKIP() << "needs root and the user fdxtest";
     ASSERT_EQ(::chown(console.c_str(), user->pw_uid, user->pw_gid), 0);
-    Ok(console, {"group", "add", "Test"});
+    OkOn(console, {"group", "add", "Test"});
     ASSERT_EQ(::stat(console.c_str(), &info), 0);
     EXPECT_EQ(info.st_uid, user->pw_uid) << "root's save took the user's file";
     EXPECT_EQ(info.st_gid, user->pw_gid);
@@ -150,14 +104,14 @@ TEST_F(ConsoleFileFaultTest, ReadOnlyStorageIsReadAndChangesSayWhy)
     CScratchMount mount(m_dir.file("mnt"));
     if (!mount.Mounted()) GTEST_SKIP() << "mounting is not permitted here";
     const std::string console = m_dir.file("mnt/inventory.fdx");
-    Ok(console, {"group", "add", "Lab"});
+    OkOn(console, {"group", "add", "Lab"});
     fs::remove(console + ".lock");  // read-only storage has no lock file either
     ASSERT_TRUE(mount.MakeReadOnly());
 
     EXPECT_EQ(Groups(console), (std::vector<std::string>{"Lab"}));
-    const RunResult shown = Run(console, {"show", "Lab"});
+    const RunResult shown = RunOn(console, {"show", "Lab"});
     EXPECT_EQ(shown.status, 0) << shown.err;
-    const RunResult changed = Run(console, {"group", "add", "Prod"});
+    const RunResult changed = RunOn(console, {"group", "add", "Prod"});
     EXPECT_EQ(changed.status, 1);
     EXPECT_TRUE(Contains(changed.err, "Read-only file system")) << changed.err;
     EXPECT_FALSE(Contains(changed.err, "in use")) << changed.err;
@@ -166,16 +120,16 @@ TEST_F(ConsoleFileFaultTest, ReadOnlyStorageIsReadAndChangesSayWhy)
 TEST_F(ConsoleFileFaultTest, MissingFolderOrFileIsNamed)
 {
     const std::string console = m_dir.file("no-such-folder/inventory.fdx");
-    const RunResult listed = Run(console, {"tree"});
+    const RunResult listed = RunOn(console, {"tree"});
     EXPECT_EQ(listed.status, 1);
     EXPECT_TRUE(Contains(listed.err, "does not exist")) << listed.err;
     EXPECT_TRUE(listed.out.empty()) << listed.out;
-    const RunResult shown = Run(m_dir.file("typo.fdx"), {"show", "Lab"});
+    const RunResult shown = RunOn(m_dir.file("typo.fdx"), {"show", "Lab"});
     EXPECT_EQ(shown.status, 1);
     EXPECT_TRUE(Contains(shown.err, "typo.fdx does not exist")) << shown.err;
     EXPECT_FALSE(fs::exists(m_dir.file("typo.fdx")));
 
-    const RunResult changed = Run(console, {"group", "add", "Lab"});
+    const RunResult changed = RunOn(console, {"group", "add", "Lab"});
     EXPECT_EQ(changed.status, 1);
     EXPECT_TRUE(Contains(changed.err, "folder " + m_dir.file("no-such-folder") + " does not exist")) << changed.err;
     EXPECT_FALSE(Contains(changed.err, "in use")) << changed.err;
@@ -184,7 +138,7 @@ TEST_F(ConsoleFileFaultTest, MissingFolderOrFileIsNamed)
 TEST_F(ConsoleFileFaultTest, SaveRemovesOnlyItsOwnStaleTemporaryFiles)
 {
     const std::string console = m_dir.file("inventory.fdx");
-    Ok(console, {"group", "add", "Lab"});
+    OkOn(console, {"group", "add", "Lab"});
     const auto write = [&](const std::string& name, bool old) {
         const std::string path = m_dir.file(name);
         std::ofstream(path) << "partial";
@@ -206,7 +160,7 @@ TEST_F(ConsoleFileFaultTest, SaveRemovesOnlyItsOwnStaleTemporaryFiles)
         ASSERT_EQ(::chown(otherUsers.c_str(), user->pw_uid, user->pw_gid), 0);
     }
 
-    Ok(console, {"group", "add", "Prod"});
+    OkOn(console, {"group", "add", "Prod"});
     ::close(held);
     EXPECT_FALSE(fs::exists(stale));
     for (const std::string& kept : {fresh, busy, foreign, unlike}) EXPECT_TRUE(fs::exists(kept)) << kept;
@@ -265,19 +219,19 @@ TEST_F(ConsoleFileFaultTest, HangingRefreshLetsOthersWorkAndKeepsTheirSaves)
     const std::string console = m_dir.file("inventory.fdx");
     CSilentListener listener;
     ASSERT_NE(listener.Port(), 0);
-    Ok(console, {"group", "add", "Lab"});
-    Ok(console, {"host", "add", "Lab", "127.0.0.1", "--port", std::to_string(listener.Port()), "--login", "root",
-                 "--password-stdin"},
-       "pw\n");
+    OkOn(console, {"group", "add", "Lab"});
+    OkOn(console, {"host", "add", "Lab", "127.0.0.1", "--port", std::to_string(listener.Port()), "--login", "root",
+                   "--password-stdin"},
+         "pw\n");
 
     std::future<RunResult> refresh = std::async(std::launch::async, [&] {
-        return Run(console, {"host", "refresh", "Lab/127.0.0.1", "--login", "root", "--password-stdin"}, "pw\n");
+        return RunOn(console, {"host", "refresh", "Lab/127.0.0.1", "--login", "root", "--password-stdin"}, "pw\n");
     });
     // Once connected, the refresh waits on the network for the server's
     // first words. The other commands neither wait for it nor fail.
     ASSERT_TRUE(listener.Accept(60)) << "the refresh never connected";
     EXPECT_EQ(Groups(console), (std::vector<std::string>{"Lab"}));
-    Ok(console, {"group", "add", "Prod"});
+    OkOn(console, {"group", "add", "Prod"});
     EXPECT_EQ(refresh.wait_for(std::chrono::seconds(0)), std::future_status::timeout)
         << "the refresh ended before the others ran; nothing was tested";
     listener.HangUp();

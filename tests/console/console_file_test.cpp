@@ -41,33 +41,25 @@ std::vector<std::uint8_t> Reseal(std::vector<std::uint8_t> bytes)
     return bytes;
 }
 
-TEST(ConsoleFile, RoundTripKeepsClassesAndStreamsInOrder)
-{
-    const auto instances = TwoInstances();
-    const std::vector<std::uint8_t> bytes = FormatConsoleFile(instances);
-    std::vector<ConsoleFileInstance> read;
-    ASSERT_EQ(ParseConsoleFile(bytes, read).error, ConsoleFileError::None);
-    ASSERT_EQ(read.size(), 2u);
-    for (std::size_t i = 0; i < read.size(); ++i) {
-        EXPECT_EQ(read[i].clsid, instances[i].clsid);
-        EXPECT_EQ(read[i].stream, instances[i].stream);
-    }
-    EXPECT_EQ(Reseal(bytes), bytes);  // the test's checksum matches the file's
-}
-
-// Format 2 carries the console's identity and where it was saved; format
-// 1 (no identity) is still read and still written for images.
-TEST(ConsoleFile, TheIdentityRoundTripsAndIsCheckedLikeTheRest)
+// Format 2 carries the console's identity and where it was saved beside
+// the instances' classes and streams; format 1 (no identity) is still read
+// and still written for images.
+TEST(ConsoleFile, InstancesAndTheIdentityRoundTripAndAreCheckedLikeTheRest)
 {
     const ConsoleFileIdentity identity{"0123456789abcdef0123456789abcdef", "/home/u/lab.fdx"};
     const std::vector<std::uint8_t> bytes = FormatConsoleFile(TwoInstances(), identity);
     EXPECT_EQ(bytes[8], kConsoleFileVersion);
+    EXPECT_EQ(Reseal(bytes), bytes);  // the test's checksum matches the file's
     std::vector<ConsoleFileInstance> read;
     ConsoleFileIdentity back{"x", "y"};
     ASSERT_EQ(ParseConsoleFile(bytes, read, &back).error, ConsoleFileError::None);
     EXPECT_EQ(back.id, identity.id);
     EXPECT_EQ(back.savedAt, identity.savedAt);
-    EXPECT_EQ(read.size(), 2u);
+    ASSERT_EQ(read.size(), 2u);
+    for (std::size_t i = 0; i < read.size(); ++i) {
+        EXPECT_EQ(read[i].clsid, TwoInstances()[i].clsid);
+        EXPECT_EQ(read[i].stream, TwoInstances()[i].stream);
+    }
     for (std::size_t length = 0; length < bytes.size(); ++length)
         EXPECT_NE(ParseConsoleFile(std::span(bytes).first(length), read).error, ConsoleFileError::None) << length;
 

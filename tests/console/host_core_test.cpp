@@ -6,13 +6,8 @@
 #include <cstdlib>
 #include <fstream>
 
-#include "console/host_core.h"
-#include "console/inventory_image.h"
 #include "console/node_data.h"
-#include "console/snapin_module.h"
-#include "platform/text.h"
-#include "res/resource_ids.h"
-#include "tests/support/scripted_ui.h"
+#include "tests/console/host_fixture.h"
 #include "tests/support/temp_dir.h"
 
 namespace {
@@ -25,39 +20,7 @@ public:
     std::vector<HSCOPEITEM> inserted, deleted, selections;
 };
 
-class HostCoreTest : public ::testing::Test {
-protected:
-    HostCoreTest()
-    {
-        const char* dir = std::getenv("FDX_BINARY_DIR");
-        const std::string path = std::string(dir != nullptr ? dir : FDX_BINARY_DIR_FALLBACK) + "/snapin/libferrodex-snapin.so";
-        std::string error;
-        std::unique_ptr<CSnapinModule> module = CSnapinModule::Load(path, error);
-        EXPECT_TRUE(module) << error;
-        if (module) {
-            EXPECT_EQ(module->Register(), S_OK);
-        }
-    }
-
-    long Command(CConsoleHost& host, HSCOPEITEM item, std::u16string_view name)
-    {
-        for (const MenuItemView& entry : host.MenuItems(item))
-            if (entry.name == name) return entry.commandId;
-        ADD_FAILURE() << "no menu item " << WideToAnsi(name);
-        return -1;
-    }
-
-    HSCOPEITEM Child(CConsoleHost& host, HSCOPEITEM parent, std::u16string_view name)
-    {
-        for (HSCOPEITEM child : host.Children(parent))
-            if (host.DisplayName(child) == name) return child;
-        ADD_FAILURE() << "no child " << WideToAnsi(name);
-        return 0;
-    }
-
-    TempRegistry m_registry;
-    CScopedScriptedUi m_ui;
-};
+using HostCoreTest = CHostFixture;
 
 TEST_F(HostCoreTest, MenusCommandsAndRenameChangeTheTreeAsTheConsoleShowsIt)
 {
@@ -119,19 +82,13 @@ TEST_F(HostCoreTest, MenusCommandsAndRenameChangeTheTreeAsTheConsoleShowsIt)
 
 TEST_F(HostCoreTest, HardwareRowsComeThroughTheListAndSurviveTheHostsRemoval)
 {
-    const std::string xml = ReadWholeFile(SourceDir() + "/tests/data/lshw/root.xml");
     CConsoleHost host;
-    ASSERT_TRUE(host.OpenImage(InventoryImageWithXml(u"Lab", u"srv", AnsiToWide(xml))));
-    const HSCOPEITEM root = host.RootItem();
-    host.Expand(root);
-    const HSCOPEITEM lab = Child(host, root, u"Lab");
-    host.Expand(lab);
-    const HSCOPEITEM srv = Child(host, lab, u"srv");
+    const HSCOPEITEM srv = OpenHostWithXml(host, "root.xml");
+    const HSCOPEITEM lab = host.Parent(srv);
     EXPECT_TRUE(host.Children(srv).empty());
 
     // A restored host asks for its login, then builds its tree from the XML.
-    m_ui.AnswerDialog({IDOK, {{IDC_LOGIN, u"root"}}, {}});
-    ASSERT_EQ(host.Expand(srv), S_OK);
+    ExpandHost(host, srv);
     ASSERT_EQ(m_ui.Dialogs().size(), 1u);
     const std::vector<HSCOPEITEM> hardware = host.Children(srv);
     ASSERT_GE(hardware.size(), 2u);
@@ -238,13 +195,8 @@ bool SameNodes(const std::vector<FleetNode>& a, const std::vector<FleetNode>& b)
 
 TEST_F(HostCoreTest, AHostsTreeReadInOnePieceIsWhatShowingEveryNodeGives)
 {
-    const std::string xml = ReadWholeFile(SourceDir() + "/tests/data/lshw/root.xml");
     CConsoleHost host;
-    ASSERT_TRUE(host.OpenImage(InventoryImageWithXml(u"Lab", u"srv", AnsiToWide(xml))));
-    host.Expand(host.RootItem());
-    const HSCOPEITEM lab = Child(host, host.RootItem(), u"Lab");
-    host.Expand(lab);
-    const HSCOPEITEM srv = Child(host, lab, u"srv");
+    const HSCOPEITEM srv = OpenHostWithXml(host, "root.xml");
 
     std::vector<FleetNode> tree;
     ASSERT_TRUE(host.HostTree(srv, tree));
@@ -255,8 +207,7 @@ TEST_F(HostCoreTest, AHostsTreeReadInOnePieceIsWhatShowingEveryNodeGives)
     ASSERT_TRUE(host.HostTree(srv, again));
     EXPECT_TRUE(SameNodes(tree, again)) << "the tree built for the read and dropped again reads the same";
 
-    m_ui.AnswerDialog({IDOK, {{IDC_LOGIN, u"root"}}, {}});
-    ASSERT_EQ(host.Expand(srv), S_OK);
+    ExpandHost(host, srv);
     std::vector<FleetNode> shown;
     for (HSCOPEITEM child : host.Children(srv)) shown.push_back(ReadShown(host, child));
     ASSERT_GE(shown.size(), 2u);

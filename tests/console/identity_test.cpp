@@ -10,39 +10,16 @@
 
 #include "console/history_recorder.h"
 #include "history/history_store.h"
-#include "tests/console/json_value.h"
-#include "tests/console/run_ferrodex.h"
-#include "tests/support/temp_dir.h"
+#include "tests/console/command_fixture.h"
 
 namespace {
 
-class IdentityTest : public ::testing::Test {
+class IdentityTest : public CCommandFixture {
 protected:
-    IdentityTest()
-    {
-        m_env.registry = m_dir.file("registry");
-        m_env.dataHome = m_dir.file("data");
-    }
-
-    RunResult Run(const std::string& console, std::vector<std::string> args)
-    {
-        args.insert(args.begin(), {"--console", console});
-        return RunFerrodex(m_env, args);
-    }
-    RunResult Ok(const std::string& console, std::vector<std::string> args)
-    {
-        RunResult result = Run(console, args);
-        EXPECT_EQ(result.status, 0) << ::testing::PrintToString(args) << "\n" << result.err;
-        return result;
-    }
     // How many scans `history PATH` lists for the console file.
     std::size_t Scans(const std::string& console, const std::string& path)
     {
-        const RunResult result = Ok(console, {"history", path, "--json"});
-        JsonValue value;
-        std::string error;
-        EXPECT_TRUE(ParseJson(result.out, value, &error)) << error << result.out;
-        return value.items.size();
+        return JsonOn(console, {"history", path, "--json"}).items.size();
     }
     // Two different scans of `path`, as a release that kept them under the
     // host's path wrote them.
@@ -61,24 +38,21 @@ protected:
         in.read(reinterpret_cast<char*>(bytes), sizeof bytes);
         return bytes[8] | bytes[9] << 8 | bytes[10] << 16 | static_cast<std::uint32_t>(bytes[11]) << 24;
     }
-
-    TempDir m_dir;
-    RunEnvironment m_env;
 };
 
 TEST_F(IdentityTest, ARenamedHostKeepsItsHistoryAndACopyOfTheConsoleGetsItsOwn)
 {
     const std::string console = m_dir.file("lab.fdx");
-    Ok(console, {"group", "add", "Lab"});
-    Ok(console, {"host", "add", "Lab", "srv", "--login", "root"});
+    OkOn(console, {"group", "add", "Lab"});
+    OkOn(console, {"host", "add", "Lab", "srv", "--login", "root"});
     EXPECT_EQ(FormatOf(console), 2u);
     RecordByPath(console, "Lab/srv");
     EXPECT_EQ(Scans(console, "Lab/srv"), 2u);
 
-    Ok(console, {"host", "rename", "Lab/srv", "web"});
+    OkOn(console, {"host", "rename", "Lab/srv", "web"});
     EXPECT_EQ(Scans(console, "Lab/web"), 2u) << "the host keeps its scans under its new name";
     EXPECT_EQ(Scans(console, "Lab/srv"), 0u);
-    Ok(console, {"host", "add", "Lab", "srv", "--login", "root"});
+    OkOn(console, {"host", "add", "Lab", "srv", "--login", "root"});
     EXPECT_EQ(Scans(console, "Lab/srv"), 0u) << "a new host of the old name starts empty";
 
     // lab.bak shares lab.history.db with lab.fdx: the copy is told apart at
@@ -86,10 +60,10 @@ TEST_F(IdentityTest, ARenamedHostKeepsItsHistoryAndACopyOfTheConsoleGetsItsOwn)
     const std::string copy = m_dir.file("lab.bak");
     std::filesystem::copy_file(console, copy);
     EXPECT_EQ(Scans(copy, "Lab/web"), 0u) << "the copy is told apart before its first save too";
-    const RunResult first = Ok(copy, {"group", "add", "Copy"});
+    const RunResult first = OkOn(copy, {"group", "add", "Copy"});
     EXPECT_NE(first.err.find("lab.bak is a copy of " + console + "; it gets a history of its own"), std::string::npos)
         << first.err;
-    EXPECT_EQ(Ok(copy, {"group", "add", "Again"}).err.find("is a copy of"), std::string::npos);
+    EXPECT_EQ(OkOn(copy, {"group", "add", "Again"}).err.find("is a copy of"), std::string::npos);
     EXPECT_EQ(Scans(copy, "Lab/web"), 0u);
     EXPECT_EQ(Scans(console, "Lab/web"), 2u) << "the original keeps its history";
 
@@ -100,7 +74,7 @@ TEST_F(IdentityTest, ARenamedHostKeepsItsHistoryAndACopyOfTheConsoleGetsItsOwn)
     for (const char* part : {"", "-wal", "-shm"})
         if (std::filesystem::exists(HistoryFileFor(console) + part))
             std::filesystem::rename(HistoryFileFor(console) + part, HistoryFileFor(moved) + part);
-    EXPECT_EQ(Ok(moved, {"group", "add", "Moved"}).err.find("is a copy of"), std::string::npos);
+    EXPECT_EQ(OkOn(moved, {"group", "add", "Moved"}).err.find("is a copy of"), std::string::npos);
     EXPECT_EQ(Scans(moved, "Lab/web"), 2u);
 }
 
@@ -132,10 +106,10 @@ TEST_F(IdentityTest, AnOlderConsoleFileAndHistoryOpenAndAreUpgraded)
     // The next save gives the console and the host their identities; the
     // next open lets the host adopt its scans, which then follow a rename of
     // its group.
-    Ok(console, {"group", "add", "New"});
+    OkOn(console, {"group", "add", "New"});
     EXPECT_EQ(FormatOf(console), 2u);
     EXPECT_EQ(Scans(console, "a\\/b/srv"), 2u);
-    Ok(console, {"group", "rename", "a/b", "ab"});
+    OkOn(console, {"group", "rename", "a/b", "ab"});
     EXPECT_EQ(Scans(console, "ab/srv"), 2u);
     std::string error;
     auto store = CHistoryStore::Open(HistoryFileFor(console), false, error);

@@ -4,89 +4,42 @@
 
 #include <fstream>
 
-#include "tests/console/json_value.h"
-#include "tests/console/run_ferrodex.h"
-#include "tests/support/temp_dir.h"
+#include "tests/console/command_fixture.h"
 
 namespace {
 
-class ImportCommandTest : public ::testing::Test {
+class ImportCommandTest : public CCommandFixture {
 protected:
-    ImportCommandTest()
-    {
-        m_env.registry = m_dir.file("registry");
-        m_env.dataHome = m_dir.file("data");
-        m_console = m_dir.file("inventory.fdx");
-    }
-
-    RunResult Run(std::vector<std::string> args)
-    {
-        args.insert(args.begin(), {"--console", m_console});
-        return RunFerrodex(m_env, args);
-    }
     RunResult Import(const std::string& group, const std::string& file, std::vector<std::string> more = {})
     {
         std::vector<std::string> args = {"import", group, file};
         args.insert(args.end(), more.begin(), more.end());
-        RunResult result = Run(args);
-        EXPECT_EQ(result.status, 0) << result.err;
-        return result;
+        return Ok(args);
     }
-    JsonValue Tree()
-    {
-        const RunResult result = Run({"tree", "--json"});
-        EXPECT_EQ(result.status, 0) << result.err;
-        JsonValue value;
-        EXPECT_TRUE(ParseJson(result.out, value)) << result.out;
-        return value;
-    }
-    static const JsonValue* Child(const JsonValue& node, const std::string& name)
-    {
-        if (const JsonValue* children = node.Find("children"))
-            for (const JsonValue& child : children->items)
-                if (child["name"].text == name) return &child;
-        return nullptr;
-    }
-    static std::size_t Count(const JsonValue& node)
-    {
-        const JsonValue* children = node.Find("children");
-        return children == nullptr ? 0 : children->items.size();
-    }
+    JsonValue Tree() { return Json({"tree", "--json"}); }
+    static std::size_t Count(const JsonValue& node) { return Names(node).size(); }
     std::string Data(const std::string& name) const { return SourceDir() + "/tests/data/import/" + name; }
     void Write(const std::string& path, const std::string& text) { std::ofstream(path, std::ios::binary) << text; }
-
-    TempDir m_dir;
-    RunEnvironment m_env;
-    std::string m_console;
 };
 
 }  // namespace
 
 TEST_F(ImportCommandTest, AnsibleGroupsBecomeGroupsAndASecondImportAddsNothing)
 {
+    // What the file says is the parser's tests'; here that it is stored.
     const RunResult first = Import("Lab", Data("inventory.ini"));
     EXPECT_NE(first.err.find("8 hosts added, 0 updated, 0 unchanged; 2 groups added"), std::string::npos) << first.err;
-    // Every refused line is named with its file and line.
-    for (const char* line : {"inventory.ini:24: ", "inventory.ini:25: ", "inventory.ini:26: "})
-        EXPECT_NE(first.err.find(line), std::string::npos) << line << "\n" << first.err;
-
+    EXPECT_NE(first.err.find("inventory.ini:24: "), std::string::npos) << first.err;
     const JsonValue tree = Tree();
-    const JsonValue* lab = Child(tree, "Lab");
-    const JsonValue* web = Child(tree, "Lab.prod.web");
-    const JsonValue* db = Child(tree, "Lab.prod.db");
-    ASSERT_TRUE(lab && web && db);
-    EXPECT_EQ(Count(*lab), 1u);
+    const JsonValue* web = FindChild(tree, "Lab.prod.web");
+    ASSERT_TRUE(web && FindChild(tree, "Lab.prod.db"));
     EXPECT_EQ(Count(*web), 4u);
-    EXPECT_EQ(Count(*db), 3u);
     // Hosts carry the inventory's names; the address is apart.
-    const JsonValue* canary = Child(*web, "web-canary.example.com");
+    const JsonValue* canary = FindChild(*web, "web-canary.example.com");
     ASSERT_NE(canary, nullptr);
     EXPECT_EQ((*canary)["address"].text, "192.0.2.50");
     EXPECT_EQ((*canary)["port"].number, 2201);
     EXPECT_TRUE((*canary)["sudo"].boolean);
-    EXPECT_FALSE((*Child(*web, "web01.example.com"))["sudo"].boolean);
-    EXPECT_EQ((*Child(*db, "db-x.example.com"))["port"].number, 5309);
-    EXPECT_TRUE((*Child(*db, "db-a.example.com"))["sudo"].boolean);
 
     // The same file again: every host is found, nothing is written.
     const std::string before = ReadWholeFile(m_console);
@@ -100,8 +53,8 @@ TEST_F(ImportCommandTest, AnsibleGroupsBecomeGroupsAndASecondImportAddsNothing)
                    "[prod:children]\nweb\n");
     const RunResult third = Import("Lab", changed);
     EXPECT_NE(third.err.find("0 hosts added, 1 updated, 0 unchanged"), std::string::npos) << third.err;
-    EXPECT_FALSE((*Child(*Child(Tree(), "Lab.prod.web"), "web-canary.example.com"))["sudo"].boolean);
-    EXPECT_EQ(Count(*Child(Tree(), "Lab.prod.web")), 4u);
+    EXPECT_FALSE((*FindChild(*FindChild(Tree(), "Lab.prod.web"), "web-canary.example.com"))["sudo"].boolean);
+    EXPECT_EQ(Count(*FindChild(Tree(), "Lab.prod.web")), 4u);
 }
 
 TEST_F(ImportCommandTest, SshConfigYamlAndCsvLandInTheirGroups)
@@ -109,16 +62,12 @@ TEST_F(ImportCommandTest, SshConfigYamlAndCsvLandInTheirGroups)
     Import("Fleet", Data("inventory.yml"));
     Import("Fleet", Data("hosts.csv"), {"--format", "csv"});
     const JsonValue tree = Tree();
-    ASSERT_NE(Child(tree, "Fleet.staging.api"), nullptr);
-    EXPECT_EQ(Count(*Child(tree, "Fleet.staging.api")), 3u);
-    EXPECT_EQ((*Child(*Child(tree, "Fleet.staging.cache"), "cache1.stage.example.com"))["port"].number, 6380);
-    EXPECT_EQ((*Child(*Child(tree, "Fleet.racks.row1"), "beta.example.com"))["port"].number, 2222);
+    ASSERT_NE(FindChild(tree, "Fleet.staging.api"), nullptr);
+    ASSERT_NE(FindChild(tree, "Fleet.racks.row1"), nullptr);
     // Ungrouped hosts of both files share the group imported into.
-    const JsonValue* fleet = Child(tree, "Fleet");
+    const JsonValue* fleet = FindChild(tree, "Fleet");
     ASSERT_NE(fleet, nullptr);
-    EXPECT_NE(Child(*fleet, "jump.example.com"), nullptr);
-    EXPECT_NE(Child(*fleet, "alpha.example.com"), nullptr);
-    EXPECT_EQ(Count(*fleet), 2u);
+    EXPECT_EQ(Names(*fleet), (std::vector<std::string>{"jump.example.com", "alpha.example.com"}));
 
     // An ssh config: hosts are named by their aliases and reached at their
     // HostName; wildcard blocks and Match blocks give no host.
@@ -128,11 +77,11 @@ TEST_F(ImportCommandTest, SshConfigYamlAndCsvLandInTheirGroups)
     const RunResult ssh = Import("Ssh", config);
     EXPECT_NE(ssh.err.find("added Ssh/a2: "), std::string::npos) << ssh.err;
     const JsonValue after = Tree();
-    const JsonValue* group = Child(after, "Ssh");
+    const JsonValue* group = FindChild(after, "Ssh");
     ASSERT_NE(group, nullptr);
     ASSERT_EQ(Count(*group), 2u);
-    ASSERT_NE(Child(*group, "a2"), nullptr);
-    const JsonValue& a2 = *Child(*group, "a2");
+    ASSERT_NE(FindChild(*group, "a2"), nullptr);
+    const JsonValue& a2 = *FindChild(*group, "a2");
     EXPECT_EQ(a2["address"].text, "a2.example.net");
     EXPECT_EQ(a2["port"].number, 2022);
     // The key file and the jump host come with the host.
@@ -210,7 +159,7 @@ TEST_F(ImportCommandTest, NamesRoutesDryRunAndJsonReport)
     bool alias = false;
     for (const JsonValue& note : report["notes"].items) alias = alias || (note["line"].number == 11 && note["refused"].boolean);
     EXPECT_TRUE(alias);
-    EXPECT_EQ(Count(*Child(Tree(), "Ssh")), 3u);
+    EXPECT_EQ(Count(*FindChild(Tree(), "Ssh")), 3u);
 
     // Importing again finds every host by its name; a changed address
     // updates the host of that name and says what it was.
@@ -230,8 +179,8 @@ TEST_F(ImportCommandTest, NamesRoutesDryRunAndJsonReport)
               std::string::npos)
         << twice.err;
     const JsonValue tree = Tree();
-    const JsonValue* group = Child(tree, "Csv");
+    const JsonValue* group = FindChild(tree, "Csv");
     ASSERT_NE(group, nullptr);
-    ASSERT_NE(Child(*group, "web-2"), nullptr);
-    EXPECT_EQ((*Child(*group, "web-2"))["address"].text, "10.1.0.2");
+    ASSERT_NE(FindChild(*group, "web-2"), nullptr);
+    EXPECT_EQ((*FindChild(*group, "web-2"))["address"].text, "10.1.0.2");
 }

@@ -59,21 +59,17 @@ expect ferrodex --keep 5 di -- diff
 expect ferrodex diff --from 1 '' -- 'Lab/srv\ 1'
 expect ferrodex history pr -- prune
 refuse ferrodex history prune '' -- prune
-expect ferrodex history pu -- push
 expect ferrodex --history postgresql://db/x di -- diff
-expect ferrodex im -- import
 expect ferrodex import B -- 'Big\ Rack'
 refuse ferrodex import '' -- 'Lab/srv\ 1'
 expect ferrodex import Lab x --format a -- ansible
 # Settings by the names of the one table, host keys by the hosts stored.
 expect ferrodex con -- config
-expect ferrodex config s -- set
 expect ferrodex config set Ref -- RefreshJobs
 expect ferrodex config get Strict -- StrictHostKeys
 expect ferrodex config set RefreshJobs d -- default
 refuse ferrodex config set RefreshJobs 8 '' -- default
 expect ferrodex kn -- known-hosts
-expect ferrodex known-hosts f -- forget
 hive="$FERRODEX_REGISTRY/HKEY_CURRENT_USER.reg"
 [[ -f $hive ]] || printf 'Windows Registry Editor Version 5.00\n' >"$hive"
 printf '\n[HKEY_CURRENT_USER\\Software\\Quillon\\Corvel\\SshHostKeys]\n"ssh-ed25519@2222:db1"="0x%s"\n' \

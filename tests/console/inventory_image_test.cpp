@@ -2,41 +2,13 @@
 // picture of its hardware, through the real module.
 #include <gtest/gtest.h>
 
-#include "console/host_core.h"
-#include "console/inventory_image.h"
 #include "console/paste_data.h"
 #include "platform/snapin_contract.h"
-#include "platform/text.h"
-#include "res/resource_ids.h"
-#include "tests/console/image_registry.h"
-#include "tests/support/scripted_ui.h"
+#include "tests/console/host_fixture.h"
 
 namespace {
 
-class InventoryImageTest : public ::testing::Test {
-protected:
-    static std::u16string Lshw(const std::string& name)
-    {
-        const std::string xml = ReadWholeFile(SourceDir() + "/tests/data/lshw/" + name);
-        EXPECT_FALSE(xml.empty()) << name;
-        return AnsiToWide(xml);
-    }
-    static std::vector<std::u16string> Names(CConsoleHost& host, HSCOPEITEM parent)
-    {
-        std::vector<std::u16string> names;
-        for (HSCOPEITEM child : host.Children(parent)) names.push_back(host.DisplayName(child));
-        return names;
-    }
-    // Expands a host that asks for its login first, as a stored one does.
-    void ExpandHost(CConsoleHost& host, HSCOPEITEM item)
-    {
-        m_ui.AnswerDialog({IDOK, {{IDC_LOGIN, u"root"}}, {}});
-        ASSERT_EQ(host.Expand(item), S_OK);
-    }
-
-    CImageModuleRegistry m_registry;
-    CScopedScriptedUi m_ui;
-};
+using InventoryImageTest = CHostFixture;
 
 TEST_F(InventoryImageTest, GroupsAndHostsLoadInTheirOrderAndOnlyHostsGivenXmlHoldAPicture)
 {
@@ -87,11 +59,8 @@ TEST_F(InventoryImageTest, NamesTheDialogsRefuseMakeNoImageAndSayWhy)
 TEST_F(InventoryImageTest, APastedPictureReplacesTheShownHardwareAndIsSaved)
 {
     CConsoleHost host;
-    ASSERT_TRUE(host.OpenImage(InventoryImageWithXml(u"Lab", u"srv", Lshw("root.xml"))));
-    host.Expand(host.RootItem());
-    const HSCOPEITEM lab = host.Children(host.RootItem())[0];
-    host.Expand(lab);
-    const HSCOPEITEM srv = host.Children(lab)[0];
+    const HSCOPEITEM srv = OpenHostWithXml(host, "root.xml");
+    const HSCOPEITEM lab = host.Parent(srv);
     ExpandHost(host, srv);
     const std::vector<std::u16string> server = Names(host, srv);
     ASSERT_EQ(server.back(), u"core");

@@ -6,56 +6,12 @@
 #include "console/tui/tui_form.h"
 #include "console/tui/tui_text.h"
 #include "res/resource_ids.h"
+#include "tests/console/tui_dialogs.h"
 
 using namespace fdx::tui;
+using namespace fdx::tui::test;
 
 namespace {
-
-DialogControlTemplate Control(int id, const char* kind, std::u16string text = u"", int limit = 0, bool visible = true,
-                              bool focus = false)
-{
-    DialogControlTemplate c;
-    c.id = id;
-    c.kind = kind;
-    c.text = std::move(text);
-    c.limit = limit;
-    c.visible = visible;
-    c.focus = focus;
-    return c;
-}
-
-// The host dialog, as the module's resources describe it.
-DialogState HostDialog()
-{
-    DialogState d;
-    d.tmpl.id = IDD_HOST;
-    d.tmpl.title = u"Add new computer";
-    d.tmpl.controls = {
-        Control(IDC_HOST_LABEL, "static", u"Host:"),     Control(IDC_HOST, "edit", u"", 0, true, true),
-        Control(IDC_PORT_LABEL, "static", u"Port:"),     Control(IDC_PORT, "digits"),
-        Control(IDC_LOGIN_LABEL, "static", u"Login:"),    Control(IDC_LOGIN, "edit"),
-        Control(IDC_PASSWORD_LABEL, "static", u"Password:"), Control(IDC_PASSWORD, "password"),
-        Control(IDC_SECURITY_FRAME, "frame", u"Security"),
-        Control(IDC_SECURITY_NOTE, "static",
-                u"To gather as much system information as possible please provide root login details.\n"
-                u"Passwords are never stored in clear form!"),
-        Control(IDOK, "button", u"OK"),           Control(IDCANCEL, "button", u"Cancel"),
-    };
-    d.title = u"Add a New Host";
-    for (const auto& c : d.tmpl.controls) d.texts[c.id] = c.text;
-    d.texts[IDC_PORT] = u"22";
-    d.texts[IDC_LOGIN] = u"root";
-    return d;
-}
-
-DialogState GroupDialog()
-{
-    DialogState d;
-    d.tmpl.title = u"Add a new group";
-    d.tmpl.controls = {Control(IDC_GROUP_LABEL, "static", u"New group:"), Control(IDC_GROUP_NAME, "edit", u"", 255, true, true),
-                       Control(IDOK, "button", u"OK"), Control(IDCANCEL, "button", u"Cancel")};
-    return d;
-}
 
 DialogState ReadyDialog()
 {
@@ -136,41 +92,27 @@ TEST(TuiForm, TypingEditsTheFocusedFieldAtTheCursor)
     EXPECT_EQ(f.cursor, 0u);
 }
 
-TEST(TuiForm, PortTakesDigitsOnlyAndEditsKeepTheirLimit)
+TEST(TuiForm, EditsKeepTheirLimitAndTakeNoControls)
 {
-    CForm form(HostDialog());
-    Press(form, FormInput::Next);  // to the port
-    Press(form, FormInput::KillLine);
-    Type(form, L"0x2-2 2");
-    EXPECT_EQ(form.Fields()[static_cast<std::size_t>(form.Focus())].text, L"0222");
-
+    // The port's digits are the screen tests'.
     CForm group(GroupDialog());
     Type(group, std::wstring(300, L'g'));
     EXPECT_EQ(group.Fields()[static_cast<std::size_t>(group.Focus())].text.size(), 255u);
+    DialogState d = GroupDialog();
+    d.texts[IDC_GROUP_NAME] = std::u16string(400, u'n');
+    const CForm given(d);
+    EXPECT_EQ(given.Fields()[static_cast<std::size_t>(FieldIndex(given, IDC_GROUP_NAME))].text.size(), 255u)
+        << "an initial text is cut too";
     // Control characters never enter a field.
     CForm other(GroupDialog());
     other.Apply(FormInput{FormInput::Char, L'\x1B'});
     EXPECT_EQ(other.Fields()[static_cast<std::size_t>(other.Focus())].text, L"");
 }
 
-TEST(TuiForm, AnInitialTextLongerThanTheLimitIsCut)
+TEST(TuiForm, SpaceOnAButtonGivesItsResultAndTypingNeverEndsAForm)
 {
-    DialogState d = GroupDialog();
-    d.texts[IDC_GROUP_NAME] = std::u16string(400, u'n');
-    const CForm form(d);
-    EXPECT_EQ(form.Fields()[static_cast<std::size_t>(FieldIndex(form, IDC_GROUP_NAME))].text.size(), 255u);
-}
-
-TEST(TuiForm, EnterIsOkEscapeIsCancelAndButtonsGiveTheirOwnResult)
-{
-    CForm a(GroupDialog());
-    EXPECT_EQ(Press(a, FormInput::Enter), IDOK);
-    CForm b(GroupDialog());
-    EXPECT_EQ(Press(b, FormInput::Escape), IDCANCEL);
-    CForm c(GroupDialog());
-    Press(c, FormInput::Next);
-    Press(c, FormInput::Next);  // Cancel
-    EXPECT_EQ(Press(c, FormInput::Enter), IDCANCEL);
+    // Enter and Escape in a field, and Enter on a button, are the screen
+    // tests' (a dialog and a message box typed through the terminal).
     CForm d(GroupDialog());
     Press(d, FormInput::Next);  // OK
     EXPECT_EQ(d.Apply(FormInput{FormInput::Char, L' '}), IDOK);
@@ -179,32 +121,14 @@ TEST(TuiForm, EnterIsOkEscapeIsCancelAndButtonsGiveTheirOwnResult)
     for (wchar_t ch : std::wstring(L"oc y")) EXPECT_EQ(e.Apply(FormInput{FormInput::Char, ch}), 0);
 }
 
-TEST(TuiForm, StoreWritesTheEditsAndChecksBack)
+// The edits' texts reach the dialog through the screen tests; here the checks.
+TEST(TuiForm, StoreWritesChecksBackAndAHiddenOneKeepsItsState)
 {
-    DialogState d = HostDialog();
-    CForm form(d);
-    Type(form, L"srv1");
-    Press(form, FormInput::Next);
-    Press(form, FormInput::Next);
-    Press(form, FormInput::KillLine);
-    Type(form, L"admin");
-    Press(form, FormInput::Next);
-    Type(form, L"s3cret");
-    form.Store(d);
-    EXPECT_EQ(d.texts[IDC_HOST], u"srv1");
-    EXPECT_EQ(d.texts[IDC_PORT], u"22");
-    EXPECT_EQ(d.texts[IDC_LOGIN], u"admin");
-    EXPECT_EQ(d.texts[IDC_PASSWORD], u"s3cret");
-    EXPECT_EQ(d.texts[IDC_SECURITY_NOTE].substr(0, 9), u"To gather");  // statics stay as they were
-
     DialogState r = ReadyDialog();
     CForm ready(r);
     ready.Store(r);
     EXPECT_EQ(r.checks[IDC_DO_NOT_SHOW_AGAIN], 1) << "a hidden check keeps its state";
-}
 
-TEST(TuiForm, ChecksToggleWithSpace)
-{
     DialogState d = ReadyDialog();
     d.tmpl.controls[1].visible = true;
     d.checks[IDC_DO_NOT_SHOW_AGAIN] = 0;
@@ -212,7 +136,7 @@ TEST(TuiForm, ChecksToggleWithSpace)
     form.SetFocus(FieldIndex(form, IDC_DO_NOT_SHOW_AGAIN));
     form.Apply(FormInput{FormInput::Char, L' '});
     form.Store(d);
-    EXPECT_EQ(d.checks[IDC_DO_NOT_SHOW_AGAIN], 1);
+    EXPECT_EQ(d.checks[IDC_DO_NOT_SHOW_AGAIN], 1) << "space toggles a check";
 }
 
 TEST(TuiForm, MessageBoxesOfferTheButtonsOfTheirType)
@@ -298,27 +222,6 @@ TEST(TuiForm, LabelsShareTheRowOfTheirEditAndEditsLineUp)
     ASSERT_NE(cancel, layout.items.end());
     EXPECT_EQ(ok->row, layout.height - 1);
     EXPECT_EQ(cancel->row, ok->row);
-}
-
-TEST(TuiForm, PasswordsNeverShowTheirText)
-{
-    CForm form(HostDialog());
-    form.SetFocus(FieldIndex(form, IDC_PASSWORD));
-    Type(form, L"hunter2");
-    const FormLayout layout = LayoutForm(form, 80, false);
-    const int field = FieldIndex(form, IDC_PASSWORD);
-    bool seen = false;
-    for (const FormItem& item : layout.items) {
-        EXPECT_EQ(item.text.find(L"hunter"), std::wstring::npos);
-        if (item.field == field) {
-            seen = true;
-            EXPECT_NE(item.text.find(L"*******"), std::wstring::npos);
-            EXPECT_EQ(item.style, FormItemStyle::InputFocused);
-            EXPECT_EQ(layout.cursorRow, item.row);
-            EXPECT_EQ(layout.cursorColumn, item.column + 1 + 7);
-        }
-    }
-    EXPECT_TRUE(seen);
 }
 
 TEST(TuiForm, ALongEditScrollsSoThatTheCursorShows)

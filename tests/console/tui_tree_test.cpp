@@ -68,7 +68,9 @@ struct Inventory {
 
 }  // namespace
 
-TEST(TuiTree, CollapsedItemsHideTheirChildren)
+// Lines of the expanded branches, in order, with their depth, parent line,
+// mark and (open) image.
+TEST(TuiTree, ExpandedBranchesShowTheirLinesMarksImagesAndParents)
 {
     Inventory inv;
     auto lines = LayoutTree(inv.tree);
@@ -76,48 +78,38 @@ TEST(TuiTree, CollapsedItemsHideTheirChildren)
     EXPECT_EQ(lines[0].mark, ExpandMark::Collapsed);
 
     inv.tree.SetExpanded(inv.root, true);
+    // An expanded group without hosts loses its mark, as in the console.
+    inv.tree.SetExpanded(inv.office, true);
     lines = LayoutTree(inv.tree);
     ASSERT_EQ(lines.size(), 3u);
     EXPECT_EQ(lines[1].handle, inv.lab);
     EXPECT_EQ(lines[1].depth, 1);
     EXPECT_EQ(lines[1].parent, inv.root);
     EXPECT_EQ(lines[0].mark, ExpandMark::Expanded);
+    EXPECT_EQ(lines[FindLine(lines, inv.office)].mark, ExpandMark::None);
+    EXPECT_EQ(lines[FindLine(lines, inv.lab)].mark, ExpandMark::Collapsed);
 
+    inv.tree.SetExpanded(inv.office, false);
     inv.tree.SetExpanded(inv.lab, true);
+    lines = LayoutTree(inv.tree);
+    EXPECT_EQ(lines[FindLine(lines, inv.lab)].image, 1);
+    EXPECT_EQ(lines[FindLine(lines, inv.office)].image, 0);
+    EXPECT_EQ(lines[FindLine(lines, inv.srv)].image, 2);
+    EXPECT_EQ(lines[FindLine(lines, inv.root)].image, -1);
+    EXPECT_EQ(ParentLine(lines, FindLine(lines, inv.srv)), FindLine(lines, inv.lab));
+    EXPECT_EQ(ParentLine(lines, FindLine(lines, inv.office)), FindLine(lines, inv.root));
+    EXPECT_EQ(ParentLine(lines, 0), -1);
+    EXPECT_EQ(ParentLine(lines, 99), -1);
+    EXPECT_EQ(FindLine(lines, 12345), -1);
+
     inv.tree.SetExpanded(inv.srv, true);
     lines = LayoutTree(inv.tree);
     std::vector<HSCOPEITEM> order;
     for (const auto& l : lines) order.push_back(l.handle);
     EXPECT_EQ(order, (std::vector<HSCOPEITEM>{inv.root, inv.lab, inv.srv, inv.cpu, inv.office}));
     EXPECT_EQ(lines[3].depth, 3);
-}
-
-TEST(TuiTree, MarksFollowWhatTheConsoleKnowsOfTheChildren)
-{
-    Inventory inv;
-    inv.tree.SetExpanded(inv.root, true);
-    // An expanded group without hosts loses its mark, as in the console.
-    inv.tree.SetExpanded(inv.office, true);
-    auto lines = LayoutTree(inv.tree);
-    EXPECT_EQ(lines[FindLine(lines, inv.office)].mark, ExpandMark::None);
-    EXPECT_EQ(lines[FindLine(lines, inv.lab)].mark, ExpandMark::Collapsed);
     // A node that is known to have no children never shows one.
-    inv.tree.SetExpanded(inv.lab, true);
-    inv.tree.SetExpanded(inv.srv, true);
-    lines = LayoutTree(inv.tree);
     EXPECT_EQ(lines[FindLine(lines, inv.cpu)].mark, ExpandMark::None);
-}
-
-TEST(TuiTree, ExpandedItemsShowTheirOpenImage)
-{
-    Inventory inv;
-    inv.tree.SetExpanded(inv.root, true);
-    inv.tree.SetExpanded(inv.lab, true);
-    const auto lines = LayoutTree(inv.tree);
-    EXPECT_EQ(lines[FindLine(lines, inv.lab)].image, 1);
-    EXPECT_EQ(lines[FindLine(lines, inv.office)].image, 0);
-    EXPECT_EQ(lines[FindLine(lines, inv.srv)].image, 2);
-    EXPECT_EQ(lines[FindLine(lines, inv.root)].image, -1);
 }
 
 TEST(TuiTree, LineTextHasIndentMarkGlyphAndName)
@@ -164,19 +156,6 @@ TEST(TuiTree, ALoopingSourceDoesNotHang)
     const auto lines = LayoutTree(tree);
     EXPECT_GT(lines.size(), 1u);
     EXPECT_LT(lines.size(), 100u);
-}
-
-TEST(TuiTree, ParentLineIsTheNearestShallowerLineAbove)
-{
-    Inventory inv;
-    inv.tree.SetExpanded(inv.root, true);
-    inv.tree.SetExpanded(inv.lab, true);
-    const auto lines = LayoutTree(inv.tree);
-    EXPECT_EQ(ParentLine(lines, FindLine(lines, inv.srv)), FindLine(lines, inv.lab));
-    EXPECT_EQ(ParentLine(lines, FindLine(lines, inv.office)), FindLine(lines, inv.root));
-    EXPECT_EQ(ParentLine(lines, 0), -1);
-    EXPECT_EQ(ParentLine(lines, 99), -1);
-    EXPECT_EQ(FindLine(lines, 12345), -1);
 }
 
 TEST(TuiTree, SelectionFollowsTheItemThenItsAncestorsThenItsPlace)

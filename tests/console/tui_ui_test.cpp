@@ -13,48 +13,12 @@
 
 #include "console/tui/tui_ui.h"
 #include "res/resource_ids.h"
+#include "tests/console/tui_dialogs.h"
 
 using namespace fdx::tui;
+using namespace fdx::tui::test;
 
 namespace {
-
-DialogControlTemplate Control(int id, const char* kind, std::u16string text = u"", int limit = 0, bool visible = true,
-                              bool focus = false)
-{
-    DialogControlTemplate c;
-    c.id = id;
-    c.kind = kind;
-    c.text = std::move(text);
-    c.limit = limit;
-    c.visible = visible;
-    c.focus = focus;
-    return c;
-}
-
-DialogState GroupDialog()
-{
-    DialogState d;
-    d.tmpl.id = IDD_GROUP;
-    d.title = u"Add a new group";
-    d.tmpl.controls = {Control(IDC_GROUP_LABEL, "static", u"New group:"), Control(IDC_GROUP_NAME, "edit", u"", 255, true, true),
-                       Control(IDOK, "button", u"OK"), Control(IDCANCEL, "button", u"Cancel")};
-    return d;
-}
-
-DialogState HostDialog()
-{
-    DialogState d;
-    d.tmpl.id = IDD_HOST;
-    d.title = u"Add a New Host";
-    d.tmpl.controls = {Control(IDC_HOST_LABEL, "static", u"Host:"),     Control(IDC_HOST, "edit", u"", 0, true, true),
-                       Control(IDC_PORT_LABEL, "static", u"Port:"),     Control(IDC_PORT, "digits"),
-                       Control(IDC_LOGIN_LABEL, "static", u"Login:"),    Control(IDC_LOGIN, "edit"),
-                       Control(IDC_PASSWORD_LABEL, "static", u"Password:"), Control(IDC_PASSWORD, "password"),
-                       Control(IDOK, "button", u"OK"),           Control(IDCANCEL, "button", u"Cancel")};
-    d.texts[IDC_PORT] = u"22";
-    d.texts[IDC_LOGIN] = u"root";
-    return d;
-}
 
 DialogState ProgressDialog()
 {
@@ -156,7 +120,7 @@ TEST_F(TuiUserInterface, TheHostDialogTakesDigitsForThePortAndMasksThePassword)
 {
     RecordScreens();
     DialogState d = HostDialog();
-    Feed("srv1\t\x15" "8a0b8\tadm\x08\x08" "dmin\tTopSecret\r");
+    Feed("srv1\t\x15" "8a-0 b8\tadm\x08\x08" "dmin\tTopSecret\r");
     EXPECT_EQ(m_ui->DoModal(nullptr, d), IDOK);
     EXPECT_EQ(d.texts[IDC_HOST], u"srv1");
     EXPECT_EQ(d.texts[IDC_PORT], u"808");

@@ -25,10 +25,8 @@ TEST(FormatQuantityTest, GivesUnitsOnlyToExactMultiples)
         {Decimal(Gi), false, u"1 Gb"},
         {Decimal(512 * Mi), false, u"512 Mb"},
         {u"2048", false, u"2 Kb"},
-        {Decimal(24 * Gi), false, u"24 Gb"},
         {Decimal(3 * Gi + 512 * Mi), false, u"3584 Mb"},
         {Decimal(2400LL * 1000 * 1000), true, u"2400 MHz"},
-        {Decimal(33LL * 1000 * 1000), true, u"33 MHz"},
         {Decimal(3LL * 1000 * 1000 * 1000), true, u"3 GHz"},
         {u"1000", true, u"1 kHz"},
         // A frequency's base is 1000 and a byte count's 1024.
@@ -40,13 +38,10 @@ TEST(FormatQuantityTest, GivesUnitsOnlyToExactMultiples)
         {u"1023", false, u"1023"},
         {u"1", false, u"1"},
         {u"0", false, u"0"},
-        {u"0", true, u"0"},
-        {u"", true, u""},
         {u"", false, u""},
         {u"unknown", false, u"unknown"},
         // Negative values keep their sign in front of the quotient.
         {u"-2048", false, u"-2 Kb"},
-        {Decimal(-5 * Gi), false, u"-5 Gb"},
         {u"-1536", false, u"-1536"},
         // Leading white space and a sign are read; the result of a fitting
         // value is rebuilt, so they do not survive; an unfitting text is
@@ -98,7 +93,6 @@ TEST(FormatQuantityTest, MeasuresFollowTheUnitLshwGave)
         {u"1000", u"bytes", u"1000"},
         // Any other unit: the number as written, one space, the unit.
         {u"10000000", u"bit/s", u"10000000 bit/s"},
-        {u"1000000000", u"bit/s", u"1000000000 bit/s"},
         {u"44400", u"mWh", u"44400 mWh"},
         {u"2048", u"kB", u"2048 kB"},
         // Units are matched exactly: a differently spelt one is only shown.
@@ -106,7 +100,6 @@ TEST(FormatQuantityTest, MeasuresFollowTheUnitLshwGave)
         {u"2048", u"Bytes", u"2048 Bytes"},
         // Nothing to measure: nothing shown.
         {u"", u"bit/s", u""},
-        {u"", u"Hz", u""},
     };
     for (const MeasureCase& c : cases)
         EXPECT_EQ(FormatMeasure(c.text, c.units), c.expected) << WideToAnsi(c.text) << " " << WideToAnsi(c.units);

@@ -149,10 +149,6 @@ TEST_F(HardwareViewTest, ShowListsTheRowsUnderNameAndValue)
     ASSERT_EQ(columns.size(), 2u);
     EXPECT_EQ(columns[0].title, u"Name");
     EXPECT_EQ(columns[1].title, u"Value");
-    for (const auto& column : columns) {
-        EXPECT_EQ(column.format, LVCFMT_LEFT);
-        EXPECT_EQ(column.width, 150);
-    }
     EXPECT_EQ(Lines(), (Rows{{u"product", u"EPYC"}, {u"clock", u"2400 MHz"}}));
     CConsoleNode* item = NodeFromCookie(m_console->ResultItems()[0].lParam);
     EXPECT_EQ(item->GetDisplayText(2), u"");

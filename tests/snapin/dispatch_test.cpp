@@ -8,7 +8,7 @@
 #include "snapin/component_data.h"
 #include "snapin/data_object.h"
 #include "snapin/guids.h"
-#include "tests/support/fake_console.h"
+#include "tests/snapin/snapin_session.h"
 #include "tests/support/scripted_ui.h"
 
 namespace {
@@ -57,36 +57,15 @@ std::vector<std::uint8_t> Utf16WithTerminator(std::u16string_view text)
     return bytes;
 }
 
-class DispatchTest : public ::testing::Test {
-protected:
-    void SetUp() override
-    {
-        ASSERT_EQ(DllGetClassObject(CLSID_Ferrodex, IID_IClassFactory, factory.put_void()), S_OK);
-        ASSERT_EQ(factory->CreateInstance(nullptr, IID_IComponentData, data.put_void()), S_OK);
-        ASSERT_EQ(data->Initialize(static_cast<IConsole*>(console.get())), S_OK);
-        ASSERT_EQ(data->CreateComponent(component.put()), S_OK);
-        ASSERT_EQ(component->Initialize(console.get()), S_OK);
-    }
-    void TearDown() override
-    {
-        component->Destroy(0);
-        data->Destroy();
-    }
-
-    com_ptr<IDataObject> Query(MMC_COOKIE cookie)
-    {
-        com_ptr<IDataObject> object;
-        EXPECT_EQ(data->QueryDataObject(cookie, CCT_SCOPE, object.put()), S_OK);
-        return object;
-    }
-
-    CRootNode& Root() { return static_cast<CFerrodexData*>(data.get())->Root(); }
-
+// The scripted interface is there before the instance is made and until it
+// is gone.
+struct CScriptedUiFirst {
     CScopedScriptedUi ui;
-    com_ptr<CFakeConsole> console = CFakeConsole::Create();
-    com_ptr<IClassFactory> factory;
-    com_ptr<IComponentData> data;
-    com_ptr<IComponent> component;
+};
+
+class DispatchTest : public ::testing::Test, protected CScriptedUiFirst, public CSnapinSession {
+protected:
+    CRootNode& Root() { return static_cast<CFerrodexData*>(data.get())->Root(); }
 };
 
 TEST_F(DispatchTest, ClipboardFormatsAreByteExact)
@@ -174,7 +153,6 @@ TEST_F(DispatchTest, NotificationsReachTheNodes)
     EXPECT_EQ(data->Notify(root.get(), MMCN_DELETE, 0, 0), S_FALSE);
 
     // Add a group through the scope pane's context menu.
-    com_ptr<IExtendContextMenu> menu = data.query<IExtendContextMenu>();
     ASSERT_TRUE(menu);
     long allowed = CCM_INSERTIONALLOWED_TOP;
     EXPECT_EQ(menu->AddMenuItems(root.get(), console.get(), &allowed), S_OK);
@@ -226,9 +204,9 @@ TEST_F(DispatchTest, NotificationsReachTheNodes)
 TEST_F(DispatchTest, ComponentSideMenusAndTaskPadAnswerNothing)
 {
     com_ptr<IDataObject> root = Query(0);
-    com_ptr<IExtendContextMenu> menu = component.query<IExtendContextMenu>();
+    com_ptr<IExtendContextMenu> viewMenu = component.query<IExtendContextMenu>();
     long allowed = CCM_INSERTIONALLOWED_TOP;
-    EXPECT_EQ(menu->AddMenuItems(root.get(), console.get(), &allowed), S_OK);
+    EXPECT_EQ(viewMenu->AddMenuItems(root.get(), console.get(), &allowed), S_OK);
     EXPECT_TRUE(console->MenuItems().empty());
     com_ptr<IExtendTaskPad> pad = component.query<IExtendTaskPad>();
     ASSERT_TRUE(pad);

@@ -5,7 +5,7 @@
 #include "res/resource_ids.h"
 #include "snapin/guids.h"
 #include "snapin/module.h"
-#include "tests/support/fake_console.h"
+#include "tests/snapin/snapin_session.h"
 #include "tests/support/scripted_ui.h"
 #include "tests/support/temp_dir.h"
 
@@ -103,36 +103,14 @@ TEST(Module, RegistrationIsRepeatableAndUnregistrationComplete)
 
 // The whole life of a snap-in instance, driven only through the exports and
 // the console interfaces.
-class Session {
+class Session : public CSnapinSession {
 public:
-    Session()
-    {
-        Factory(CLSID_Ferrodex)->CreateInstance(nullptr, IID_IComponentData, data.put_void());
-        data->Initialize(static_cast<IConsole*>(console.get()));
-        data->CreateComponent(component.put());
-        component->Initialize(console.get());
-        menu = data.query<IExtendContextMenu>();
-        persist = data.query<IPersistStream>();
-    }
-    ~Session()
-    {
-        component->Destroy(0);
-        data->Destroy();
-    }
-
     // Expands the node behind a cookie as the console would.
     void Expand(MMC_COOKIE cookie, HSCOPEITEM item)
     {
-        com_ptr<IDataObject> object = Object(cookie);
-        EXPECT_EQ(data->Notify(object.get(), MMCN_EXPAND, TRUE, item), S_OK);
+        EXPECT_EQ(data->Notify(Query(cookie).get(), MMCN_EXPAND, TRUE, item), S_OK);
     }
-    com_ptr<IDataObject> Object(MMC_COOKIE cookie)
-    {
-        com_ptr<IDataObject> object;
-        data->QueryDataObject(cookie, CCT_SCOPE, object.put());
-        return object;
-    }
-    HRESULT Command(MMC_COOKIE cookie, long id) { return menu->Command(id, Object(cookie).get()); }
+    HRESULT Command(MMC_COOKIE cookie, long id) { return menu->Command(id, Query(cookie).get()); }
     std::u16string Text(const CFakeConsole::ScopeItem& item)
     {
         SCOPEDATAITEM request{};
@@ -141,12 +119,6 @@ public:
         data->GetDisplayInfo(&request);
         return TakeString(request.displayname);
     }
-
-    com_ptr<CFakeConsole> console = CFakeConsole::Create();
-    com_ptr<IComponentData> data;
-    com_ptr<IComponent> component;
-    com_ptr<IExtendContextMenu> menu;
-    com_ptr<IPersistStream> persist;
 };
 
 TEST(Module, AnInventorySurvivesSaveDestroyAndLoad)

@@ -186,12 +186,11 @@ product_key='HKLM\Software\Quillon\Ferrodex'
 folders_before=$(host_folders)
 
 # 1. With strict host-key checking the new host's key is asked about and
-# trusted. The host has no lshw: both deployment questions are answered, the
+# trusted (what the question says is the parity test's). The host has no lshw: both deployment questions are answered, the
 # package goes up over SFTP, the install puts the prebuilt lshw into the
 # login's home, and the scan runs it from its data folder. A refresh scans
 # again without asking or uploading.
 wine reg add 'HKCU\Software\Quillon\Ferrodex' /v StrictHostKeys /t REG_DWORD /d 1 /f >/dev/null 2>&1
-fingerprint=$(ssh-keygen -l -f "$host_side/host_key.pub" | cut -d" " -f2)
 script=$work/deploy.txt
 {
     add_host_lines
@@ -208,9 +207,6 @@ EOF
 } >"$script"
 console "$script"
 stage "the deployment"
-expect_text "$script" 'message "Host key warning": '
-expect_text "$script" "Presented key: ssh-ed25519 255 "
-expect_text "$script" "$fingerprint"
 expect_line "$script" 'dialog "Vorbex not found." -> IDOK'
 expect_line "$script" 'dialog "Ready to install" -> IDOK'
 expect_text "$script" "$home/.local/share/lshw ids of 3.0"

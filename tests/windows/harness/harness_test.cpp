@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "dialog_answers.h"
+#include "platform/windows/dialog_template.h"
 #include "script.h"
 
 namespace {
@@ -64,60 +65,19 @@ void TestAnswers()
 
 // --- Dialogs -------------------------------------------------------------------
 
-// An in-memory dialog template: a title, an edit 1002, a check box 1003,
-// and the buttons asked for.
-class TemplateWriter {
-public:
-    TemplateWriter(const wchar_t* title, bool withButtons)
-    {
-        const WORD controls = withButtons ? 4 : 2;
-        Dword(WS_POPUP | WS_CAPTION | WS_SYSMENU | DS_MODALFRAME | DS_SETFONT);
-        Dword(0);
-        Word(controls);
-        Word(10), Word(10), Word(200), Word(100);
-        Word(0), Word(0);  // no menu, the default class
-        Text(title);
-        Word(8);
-        Text(L"MS Shell Dlg");
-        Control(1002, 0x0081, WS_CHILD | WS_VISIBLE | WS_BORDER | ES_AUTOHSCROLL, L"");
-        Control(1003, 0x0080, WS_CHILD | WS_VISIBLE | BS_AUTOCHECKBOX, L"Check");
-        if (withButtons) {
-            Control(IDOK, 0x0080, WS_CHILD | WS_VISIBLE | BS_DEFPUSHBUTTON, L"OK");
-            Control(IDCANCEL, 0x0080, WS_CHILD | WS_VISIBLE | BS_PUSHBUTTON, L"Cancel");
-        }
+// A dialog built as the product's are: an edit 1002, a check box 1003 and,
+// when asked for, OK and Cancel.
+std::vector<WORD> Template(const char16_t* title, bool withButtons, bool modeless = false)
+{
+    DialogTemplate dialog;
+    dialog.title = title;
+    dialog.controls = {{1002, "edit", u"", 64, true, true}, {1003, "check", u"Check", 0, true, false}};
+    if (withButtons) {
+        dialog.controls.push_back({IDOK, "button", u"OK", 0, true, false});
+        dialog.controls.push_back({IDCANCEL, "button", u"Cancel", 0, true, false});
     }
-    const DLGTEMPLATE* Get() const { return reinterpret_cast<const DLGTEMPLATE*>(m_words.data()); }
-
-private:
-    void Word(WORD value) { m_words.push_back(value); }
-    void Dword(DWORD value)
-    {
-        Word(LOWORD(value));
-        Word(HIWORD(value));
-    }
-    void Text(const wchar_t* text)
-    {
-        for (; *text != L'\0'; ++text) Word(static_cast<WORD>(*text));
-        Word(0);
-    }
-    void Align()
-    {
-        if (m_words.size() % 2 != 0) Word(0);
-    }
-    void Control(WORD id, WORD atom, DWORD style, const wchar_t* text)
-    {
-        Align();
-        Dword(style);
-        Dword(0);
-        Word(5), Word(5), Word(80), Word(12);
-        Word(id);
-        Word(0xFFFF), Word(atom);
-        Text(text);
-        Word(0);  // no creation data
-    }
-
-    std::vector<WORD> m_words;
-};
+    return BuildDialogTemplate(dialog, modeless);
+}
 
 struct DialogSeen {
     std::wstring text;
@@ -143,10 +103,10 @@ INT_PTR CALLBACK RecordingProc(HWND dialog, UINT message, WPARAM wParam, LPARAM 
     return FALSE;
 }
 
-INT_PTR RunDialog(const TemplateWriter& tmpl, DialogSeen& seen)
+INT_PTR RunDialog(const std::vector<WORD>& tmpl, DialogSeen& seen)
 {
-    return DialogBoxIndirectParamW(GetModuleHandleW(nullptr), tmpl.Get(), nullptr, &RecordingProc,
-                                   reinterpret_cast<LPARAM>(&seen));
+    return DialogBoxIndirectParamW(GetModuleHandleW(nullptr), reinterpret_cast<const DLGTEMPLATE*>(tmpl.data()),
+                                   nullptr, &RecordingProc, reinterpret_cast<LPARAM>(&seen));
 }
 
 void TestDialogAnswers()
@@ -154,7 +114,7 @@ void TestDialogAnswers()
     std::vector<std::string> lines;
     DialogAnswerer answerer([&](const std::string& line) { lines.push_back(line); });
     CHECK(answerer.Hooked());
-    const TemplateWriter tmpl(L"Add a new group", true);
+    const std::vector<WORD> tmpl = Template(u"Add a new group", true);
 
     DialogAnswer answer;
     std::string error;
@@ -198,16 +158,17 @@ void TestProgressWindowLeftAlone()
 {
     std::vector<std::string> lines;
     DialogAnswerer answerer([&](const std::string& line) { lines.push_back(line); });
-    const TemplateWriter progressTemplate(L"", false);
+    const std::vector<WORD> progressTemplate = Template(u"", false, true);
     DialogSeen progressSeen;
-    HWND progress = CreateDialogIndirectParamW(GetModuleHandleW(nullptr), progressTemplate.Get(), nullptr,
+    HWND progress = CreateDialogIndirectParamW(GetModuleHandleW(nullptr),
+                                               reinterpret_cast<const DLGTEMPLATE*>(progressTemplate.data()), nullptr,
                                                &RecordingProc, reinterpret_cast<LPARAM>(&progressSeen));
     CHECK(progress != nullptr);
     DialogAnswer answer;
     std::string error;
     CHECK(ParseAnswer({"IDOK", "1002=after"}, answer, error));
     answerer.Queue(answer);
-    const TemplateWriter tmpl(L"Import hosts", true);
+    const std::vector<WORD> tmpl = Template(u"Import hosts", true);
     DialogSeen seen;
     CHECK(RunDialog(tmpl, seen) == IDOK);
     CHECK(seen.text == L"after");

@@ -1,9 +1,9 @@
 // fdx-harness: a management console in a console program. It creates the
-// Ferrodex snap-in through the COM runtime (or a module named with --dll),
+// Ferrodex snap-in (or the class --clsid names) through the COM runtime,
 // runs a script of console actions against it, answers its dialogs as the
 // script says, and prints what the console shows.
 //
-//   fdx-harness [--dll PATH] [--clsid {GUID}] [--timeout SECONDS] [--trace] SCRIPT|-
+//   fdx-harness [--clsid {GUID}] [--timeout SECONDS] [--trace] SCRIPT|-
 //
 // --trace writes every notification and command to standard error.
 //
@@ -91,7 +91,7 @@ private:
 };
 
 struct Options {
-    SnapinSource source;
+    CLSID clsid = kFerrodexSnapin;
     int timeout = kDefaultTimeoutSeconds;
     bool trace = false;
     std::wstring script;
@@ -99,21 +99,18 @@ struct Options {
 
 int Usage(const std::string& problem)
 {
-    std::fprintf(stderr, "fdx-harness: %s\nusage: fdx-harness [--dll PATH] [--clsid {GUID}] [--timeout SECONDS] [--trace] SCRIPT|-\n",
+    std::fprintf(stderr, "fdx-harness: %s\nusage: fdx-harness [--clsid {GUID}] [--timeout SECONDS] [--trace] SCRIPT|-\n",
                  problem.c_str());
     return 2;
 }
 
 bool ParseOptions(int argc, wchar_t** argv, Options& options, std::string& problem)
 {
-    options.source.clsid = kFerrodexSnapin;
     for (int i = 1; i < argc; ++i) {
         const std::wstring arg = argv[i];
         const bool hasValue = i + 1 < argc;
-        if (arg == L"--dll" && hasValue) {
-            options.source.module = argv[++i];
-        } else if (arg == L"--clsid" && hasValue) {
-            if (FAILED(CLSIDFromString(argv[++i], &options.source.clsid))) {
+        if (arg == L"--clsid" && hasValue) {
+            if (FAILED(CLSIDFromString(argv[++i], &options.clsid))) {
                 problem = "--clsid takes a class id in braces";
                 return false;
             }
@@ -151,7 +148,7 @@ int RunScript(const Options& options, std::istream& script)
         PrintLine("error: the dialog hook could not be set");
         return 1;
     }
-    ConsoleSession session(options.source, PrintLine);
+    ConsoleSession session(options.clsid, PrintLine);
     session.SetTrace(options.trace);
     std::string error;
     if (!session.Start(nullptr, error)) {

@@ -77,7 +77,7 @@ std::wstring ReadDisplayName(IDataObject* data)
 
 }  // namespace
 
-ConsoleSession::ConsoleSession(SnapinSource source, Print print) : m_source(std::move(source)), m_print(std::move(print))
+ConsoleSession::ConsoleSession(const CLSID& clsid, Print print) : m_clsid(clsid), m_print(std::move(print))
 {
     // The console's main window: owner of the snap-in's dialogs, never shown.
     m_window.reset(CreateWindowExW(0, L"STATIC", L"Ferrodex console", WS_OVERLAPPEDWINDOW, 0, 0, 640, 480, nullptr,
@@ -87,41 +87,14 @@ ConsoleSession::ConsoleSession(SnapinSource source, Print print) : m_source(std:
 
 ConsoleSession::~ConsoleSession() { Stop(); }
 
-HRESULT ConsoleSession::CreateData(ComPtr<IComponentData>& data, std::string& error)
+HRESULT ConsoleSession::CreateData(com_ptr<IComponentData>& data, std::string& error)
 {
-    if (m_source.module.empty()) {
-        const HRESULT hr = CoCreateInstance(m_source.clsid, nullptr, CLSCTX_INPROC_SERVER, IID_IComponentData,
-                                            data.PutVoid());
-        if (FAILED(hr)) {
-            char code[16];
-            std::snprintf(code, sizeof code, "0x%08lX", static_cast<unsigned long>(hr));
-            error = std::string("the snap-in class is not served (") + code + "; is the module registered?)";
-        }
-        return hr;
+    const HRESULT hr = CoCreateInstance(m_clsid, nullptr, CLSCTX_INPROC_SERVER, IID_IComponentData, data.put_void());
+    if (FAILED(hr)) {
+        char code[16];
+        std::snprintf(code, sizeof code, "0x%08lX", static_cast<unsigned long>(hr));
+        error = std::string("the snap-in class is not served (") + code + "; is the module registered?)";
     }
-    if (!m_module) {
-        m_module.reset(LoadLibraryW(m_source.module.c_str()));
-        if (!m_module) {
-            error = "the module " + Narrow(m_source.module) + " cannot be loaded (error " +
-                    std::to_string(GetLastError()) + ")";
-            return E_FAIL;
-        }
-    }
-    using GetClassObject = HRESULT(STDAPICALLTYPE*)(REFCLSID, REFIID, void**);
-    const auto entry = reinterpret_cast<GetClassObject>(
-        reinterpret_cast<void*>(GetProcAddress(m_module.get(), "DllGetClassObject")));
-    if (entry == nullptr) {
-        error = "the module exports no DllGetClassObject";
-        return E_FAIL;
-    }
-    ComPtr<IClassFactory> factory;
-    HRESULT hr = entry(m_source.clsid, IID_IClassFactory, factory.PutVoid());
-    if (FAILED(hr) || !factory) {
-        error = "the module does not serve the snap-in class";
-        return FAILED(hr) ? hr : E_FAIL;
-    }
-    hr = factory->CreateInstance(nullptr, IID_IComponentData, data.PutVoid());
-    if (FAILED(hr)) error = "the snap-in could not be created";
     return hr;
 }
 
@@ -129,7 +102,7 @@ bool ConsoleSession::Start(const std::vector<std::uint8_t>* stream, std::string&
 {
     Stop();
     if (FAILED(CreateData(m_data, error)) || !m_data) {
-        m_data.Reset();
+        m_data.reset();
         if (error.empty()) error = "the snap-in could not be created";
         return false;
     }
@@ -145,9 +118,9 @@ bool ConsoleSession::Start(const std::vector<std::uint8_t>* stream, std::string&
         return false;
     }
     if (stream != nullptr) {
-        ComPtr<IPersistStream> persist = m_data.Query<IPersistStream>(IID_IPersistStream);
-        ComPtr<IStream> memory;
-        if (!persist || FAILED(CreateStreamOnHGlobal(nullptr, TRUE, memory.Put()))) {
+        com_ptr<IPersistStream> persist = m_data.query<IPersistStream>();
+        com_ptr<IStream> memory;
+        if (!persist || FAILED(CreateStreamOnHGlobal(nullptr, TRUE, memory.put()))) {
             error = "the snap-in cannot read a saved state";
             Stop();
             return false;
@@ -160,7 +133,7 @@ bool ConsoleSession::Start(const std::vector<std::uint8_t>* stream, std::string&
             Stop();
             return false;
         }
-        const HRESULT loaded = persist->Load(memory.Get());
+        const HRESULT loaded = persist->Load(memory.get());
         if (FAILED(loaded)) {
             char code[16];
             std::snprintf(code, sizeof code, "0x%08lX", static_cast<unsigned long>(loaded));
@@ -169,12 +142,12 @@ bool ConsoleSession::Start(const std::vector<std::uint8_t>* stream, std::string&
             return false;
         }
     }
-    if (FAILED(m_data->CreateComponent(m_view.Put())) || !m_view || FAILED(m_view->Initialize(console))) {
+    if (FAILED(m_data->CreateComponent(m_view.put())) || !m_view || FAILED(m_view->Initialize(console))) {
         error = "the snap-in has no view";
         Stop();
         return false;
     }
-    m_menu = m_data.Query<IExtendContextMenu>(IID_IExtendContextMenu);
+    m_menu = m_data.query<IExtendContextMenu>();
     Expand(root);
     return true;
 }
@@ -185,10 +158,10 @@ void ConsoleSession::Stop()
         LeaveSelection();
         m_view->Destroy(0);
     }
-    m_view.Reset();
-    m_menu.Reset();
+    m_view.reset();
+    m_menu.reset();
     if (m_data) m_data->Destroy();
-    m_data.Reset();
+    m_data.reset();
     if (m_console) m_console->Detach();
     m_console.reset();
     m_selected = 0;
@@ -225,11 +198,11 @@ MMC_COOKIE ConsoleSession::Cookie(HSCOPEITEM item) const
     return found == nullptr || item == m_root ? 0 : found->lParam;
 }
 
-ComPtr<IDataObject> ConsoleSession::DataObject(HSCOPEITEM item)
+com_ptr<IDataObject> ConsoleSession::DataObject(HSCOPEITEM item)
 {
-    ComPtr<IDataObject> data;
+    com_ptr<IDataObject> data;
     if (!m_data || m_scope.Find(item) == nullptr) return data;
-    if (FAILED(m_data->QueryDataObject(Cookie(item), CCT_SCOPE, data.Put()))) data.Reset();
+    if (FAILED(m_data->QueryDataObject(Cookie(item), CCT_SCOPE, data.put()))) data.reset();
     return data;
 }
 
@@ -237,7 +210,7 @@ std::wstring ConsoleSession::DisplayName(HSCOPEITEM item)
 {
     const CScopeItem* found = m_scope.Find(item);
     if (found == nullptr || !m_data) return {};
-    if (item == m_root) return ReadDisplayName(DataObject(item).Get());
+    if (item == m_root) return ReadDisplayName(DataObject(item).get());
     if (!found->textByCallback) return Widen(found->text);
     SCOPEDATAITEM info{};
     info.mask = SDI_STR;
@@ -283,8 +256,8 @@ HRESULT ConsoleSession::Expand(HSCOPEITEM item)
     if (found->notified) return S_OK;
     found->notified = true;
     found->expanded = true;
-    ComPtr<IDataObject> data = DataObject(item);
-    return NotifyData(data.Get(), MMCN_EXPAND, TRUE, static_cast<LPARAM>(item));
+    com_ptr<IDataObject> data = DataObject(item);
+    return NotifyData(data.get(), MMCN_EXPAND, TRUE, static_cast<LPARAM>(item));
 }
 
 HRESULT ConsoleSession::SelectFromSnapin(HSCOPEITEM item)
@@ -299,9 +272,9 @@ void ConsoleSession::LeaveSelection()
     const HSCOPEITEM old = m_selected;
     m_selected = 0;
     if (m_scope.Find(old) == nullptr) return;
-    ComPtr<IDataObject> data = DataObject(old);
-    NotifyView(data.Get(), MMCN_SELECT, SelectArg(true, false), 0);
-    NotifyView(data.Get(), MMCN_SHOW, FALSE, static_cast<LPARAM>(old));
+    com_ptr<IDataObject> data = DataObject(old);
+    NotifyView(data.get(), MMCN_SELECT, SelectArg(true, false), 0);
+    NotifyView(data.get(), MMCN_SHOW, FALSE, static_cast<LPARAM>(old));
 }
 
 HRESULT ConsoleSession::Select(HSCOPEITEM item)
@@ -316,16 +289,16 @@ HRESULT ConsoleSession::Select(HSCOPEITEM item)
     long options = 0;
     const HRESULT hr = m_view->GetResultViewType(Cookie(item), &view, &options);
     const std::wstring url = TakeTaskString(view);
-    ComPtr<IDataObject> data = DataObject(item);
+    com_ptr<IDataObject> data = DataObject(item);
     if (SUCCEEDED(hr) && !url.empty()) {
         m_page = url;
     } else {
-        NotifyView(data.Get(), MMCN_ADD_IMAGES,
+        NotifyView(data.get(), MMCN_ADD_IMAGES,
                        reinterpret_cast<LPARAM>(static_cast<IImageList*>(m_resultImages.get())),
                        static_cast<LPARAM>(item));
     }
-    NotifyView(data.Get(), MMCN_SHOW, TRUE, static_cast<LPARAM>(item));
-    if (m_selected == item) NotifyView(data.Get(), MMCN_SELECT, SelectArg(true, true), 0);
+    NotifyView(data.get(), MMCN_SHOW, TRUE, static_cast<LPARAM>(item));
+    if (m_selected == item) NotifyView(data.get(), MMCN_SELECT, SelectArg(true, true), 0);
     return S_OK;
 }
 
@@ -371,8 +344,8 @@ HRESULT ConsoleSession::Refresh(HSCOPEITEM item)
         const HRESULT hr = Select(item);
         if (FAILED(hr)) return hr;
     }
-    ComPtr<IDataObject> data = DataObject(item);
-    return NotifyView(data.Get(), MMCN_REFRESH, 0, 0);
+    com_ptr<IDataObject> data = DataObject(item);
+    return NotifyView(data.get(), MMCN_REFRESH, 0, 0);
 }
 
 HRESULT ConsoleSession::Rename(HSCOPEITEM item, std::wstring name)
@@ -383,20 +356,20 @@ HRESULT ConsoleSession::Rename(HSCOPEITEM item, std::wstring name)
     m_verb->GetVerbState(MMC_VERB_RENAME, ENABLED, &enabled);
     m_verb->GetVerbState(MMC_VERB_RENAME, HIDDEN, &hidden);
     if (!enabled || hidden) return S_FALSE;
-    ComPtr<IDataObject> data = DataObject(item);
+    com_ptr<IDataObject> data = DataObject(item);
     // First whether the node may be renamed, then the new name.
-    if (NotifyData(data.Get(), MMCN_RENAME, 0, 0) != S_OK) return S_FALSE;
-    return NotifyData(data.Get(), MMCN_RENAME, 1, reinterpret_cast<LPARAM>(name.data()));
+    if (NotifyData(data.get(), MMCN_RENAME, 0, 0) != S_OK) return S_FALSE;
+    return NotifyData(data.get(), MMCN_RENAME, 1, reinterpret_cast<LPARAM>(name.data()));
 }
 
 std::vector<MenuItemView> ConsoleSession::Menu(HSCOPEITEM item)
 {
     if (!m_menu || m_scope.Find(item) == nullptr) return {};
-    ComPtr<IDataObject> data = DataObject(item);
+    com_ptr<IDataObject> data = DataObject(item);
     com_ptr<CMenuCollector> collector = MakeComObject<CMenuCollector>();
     long allowed = CCM_INSERTIONALLOWED_TOP | CCM_INSERTIONALLOWED_NEW | CCM_INSERTIONALLOWED_TASK |
                    CCM_INSERTIONALLOWED_VIEW;
-    m_menu->AddMenuItems(data.Get(), collector.get(), &allowed);
+    m_menu->AddMenuItems(data.get(), collector.get(), &allowed);
     return collector->Items();
 }
 
@@ -406,8 +379,8 @@ HRESULT ConsoleSession::Command(HSCOPEITEM item, long commandId)
     const bool reshow = m_selected == item;
     HRESULT hr = S_OK;
     {
-        ComPtr<IDataObject> data = DataObject(item);
-        hr = m_menu->Command(commandId, data.Get());
+        com_ptr<IDataObject> data = DataObject(item);
+        hr = m_menu->Command(commandId, data.get());
         if (m_trace) std::fprintf(stderr, "trace: command %ld -> 0x%08lX\n", commandId, static_cast<unsigned long>(hr));
     }
     // The selection gone with the command moves to the root.
@@ -423,19 +396,19 @@ HRESULT ConsoleSession::Command(HSCOPEITEM item, long commandId)
 HRESULT ConsoleSession::Save(std::vector<std::uint8_t>& bytes)
 {
     bytes.clear();
-    ComPtr<IPersistStream> persist = m_data.Query<IPersistStream>(IID_IPersistStream);
-    ComPtr<IStream> memory;
+    com_ptr<IPersistStream> persist = m_data.query<IPersistStream>();
+    com_ptr<IStream> memory;
     if (!persist) return E_NOINTERFACE;
-    HRESULT hr = CreateStreamOnHGlobal(nullptr, TRUE, memory.Put());
+    HRESULT hr = CreateStreamOnHGlobal(nullptr, TRUE, memory.put());
     if (FAILED(hr)) return hr;
-    hr = persist->Save(memory.Get(), TRUE);
+    hr = persist->Save(memory.get(), TRUE);
     if (FAILED(hr)) return hr;
     STATSTG stat{};
     hr = memory->Stat(&stat, STATFLAG_NONAME);
     if (FAILED(hr)) return hr;
     if (stat.cbSize.QuadPart > kMaxStream) return E_OUTOFMEMORY;
     HGLOBAL block = nullptr;
-    hr = GetHGlobalFromStream(memory.Get(), &block);
+    hr = GetHGlobalFromStream(memory.get(), &block);
     if (FAILED(hr)) return hr;
     const auto* data = static_cast<const std::uint8_t*>(GlobalLock(block));
     if (data == nullptr) return E_FAIL;
@@ -446,7 +419,7 @@ HRESULT ConsoleSession::Save(std::vector<std::uint8_t>& bytes)
 
 HRESULT ConsoleSession::IsDirty()
 {
-    ComPtr<IPersistStream> persist = m_data.Query<IPersistStream>(IID_IPersistStream);
+    com_ptr<IPersistStream> persist = m_data.query<IPersistStream>();
     return persist ? persist->IsDirty() : E_NOINTERFACE;
 }
 

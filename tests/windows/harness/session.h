@@ -1,6 +1,5 @@
-// One snap-in instance in the console: made through the COM runtime (or a
-// module loaded directly), initialised, loaded from a saved stream, given its
-// view; then driven as the management console drives it: expansion,
+// One snap-in instance in the console: made through the COM runtime,
+// initialised, loaded from a saved stream, given its view; then driven as the management console drives it: expansion,
 // selection and the result list, context menus and commands, refresh, save.
 #pragma once
 
@@ -11,18 +10,13 @@
 #include <string>
 #include <vector>
 
-#include "com_ref.h"
+#include "platform/com.h"
+#include "platform/dataobject.h"
+#include "platform/stream.h"
 #include "console/console_object.h"
 #include "console/console_verb.h"
 #include "console/image_list.h"
 #include "console/menu_collector.h"
-
-struct SnapinSource {
-    CLSID clsid{};
-    // Empty: through CoCreateInstance (the registered server); otherwise
-    // this module's DllGetClassObject.
-    std::wstring module;
-};
 
 // What the console shows in the result pane for a selected node.
 struct ResultShown {
@@ -35,7 +29,9 @@ class ConsoleSession : private IConsoleSite {
 public:
     using Print = std::function<void(const std::string& line)>;
 
-    ConsoleSession(SnapinSource source, Print print);
+    // The snap-in of class `clsid`, made through the COM runtime (the
+    // registered server), as the management console makes it.
+    ConsoleSession(const CLSID& clsid, Print print);
     ~ConsoleSession();
     ConsoleSession(const ConsoleSession&) = delete;
     ConsoleSession& operator=(const ConsoleSession&) = delete;
@@ -79,9 +75,6 @@ public:
     void SetTrace(bool on) { m_trace = on; }
 
 private:
-    struct ModuleFree {
-        void operator()(HMODULE module) const { FreeLibrary(module); }
-    };
     struct WindowDestroy {
         void operator()(HWND window) const { DestroyWindow(window); }
     };
@@ -101,8 +94,8 @@ private:
     HWND MainWindow() override { return m_mainWindow; }
     int MessageBoxFromSnapin(LPCOLESTR text, LPCOLESTR title, UINT style) override;
 
-    HRESULT CreateData(ComPtr<IComponentData>& data, std::string& error);
-    ComPtr<IDataObject> DataObject(HSCOPEITEM item);
+    HRESULT CreateData(com_ptr<IComponentData>& data, std::string& error);
+    com_ptr<IDataObject> DataObject(HSCOPEITEM item);
     MMC_COOKIE Cookie(HSCOPEITEM item) const;
     HSCOPEITEM Child(HSCOPEITEM parent, const std::wstring& name);
     void LeaveSelection();
@@ -110,9 +103,8 @@ private:
     HRESULT NotifyView(IDataObject* data, MMC_NOTIFY_TYPE event, LPARAM arg, LPARAM param);
     void Trace(const char* to, MMC_NOTIFY_TYPE event, LPARAM arg, LPARAM param, HRESULT hr) const;
 
-    SnapinSource m_source;
+    CLSID m_clsid;
     Print m_print;
-    std::unique_ptr<std::remove_pointer_t<HMODULE>, ModuleFree> m_module;
     std::unique_ptr<std::remove_pointer_t<HWND>, WindowDestroy> m_window;
     HWND m_mainWindow = nullptr;
     CScopeTree m_scope;
@@ -122,9 +114,9 @@ private:
     com_ptr<CImageList> m_scopeImages = MakeComObject<CImageList>();
     com_ptr<CImageList> m_resultImages = MakeComObject<CImageList>();
     com_ptr<CConsoleObject> m_console;
-    ComPtr<IComponentData> m_data;
-    ComPtr<IComponent> m_view;
-    ComPtr<IExtendContextMenu> m_menu;
+    com_ptr<IComponentData> m_data;
+    com_ptr<IComponent> m_view;
+    com_ptr<IExtendContextMenu> m_menu;
     HSCOPEITEM m_selected = 0;
     bool m_trace = false;
     std::wstring m_page;

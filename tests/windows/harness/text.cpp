@@ -1,27 +1,5 @@
 #include "text.h"
 
-#include <windows.h>
-
-std::wstring Widen(std::string_view utf8)
-{
-    if (utf8.empty()) return {};
-    const int size = static_cast<int>(utf8.size());
-    const int units = MultiByteToWideChar(CP_UTF8, 0, utf8.data(), size, nullptr, 0);
-    std::wstring text(static_cast<std::size_t>(units > 0 ? units : 0), L'\0');
-    if (units > 0) MultiByteToWideChar(CP_UTF8, 0, utf8.data(), size, text.data(), units);
-    return text;
-}
-
-std::string Narrow(std::wstring_view utf16)
-{
-    if (utf16.empty()) return {};
-    const int size = static_cast<int>(utf16.size());
-    const int bytes = WideCharToMultiByte(CP_UTF8, 0, utf16.data(), size, nullptr, 0, nullptr, nullptr);
-    std::string text(static_cast<std::size_t>(bytes > 0 ? bytes : 0), '\0');
-    if (bytes > 0) WideCharToMultiByte(CP_UTF8, 0, utf16.data(), size, text.data(), bytes, nullptr, nullptr);
-    return text;
-}
-
 std::string OneLine(std::wstring_view text)
 {
     std::wstring flat;

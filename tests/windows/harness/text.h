@@ -5,9 +5,11 @@
 #include <string>
 #include <string_view>
 
-std::wstring Widen(std::string_view utf8);
+#include "platform/windows/wide.h"
+
+inline std::wstring Widen(std::string_view utf8) { return Wide(AnsiToWide(utf8)); }
 // The console side's UTF-16 text as the system's wide text.
-inline std::wstring Widen(std::u16string_view text) { return std::wstring(text.begin(), text.end()); }
-std::string Narrow(std::wstring_view utf16);
+inline std::wstring Widen(std::u16string_view text) { return Wide(text); }
+inline std::string Narrow(std::wstring_view utf16) { return WideToAnsi(FromWide(utf16)); }
 // One transcript line: line breaks and tabs of the text become spaces.
 std::string OneLine(std::wstring_view text);
