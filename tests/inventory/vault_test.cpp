@@ -92,20 +92,8 @@ std::string XorRecover(std::string_view knownPlain, std::string_view knownCipher
     return out;
 }
 
-class VaultTest : public ::testing::Test {
+class VaultTest : public InventoryFileTest {
 protected:
-    void SetUp() override
-    {
-        g_bDirty = false;
-        WipeString(g_bstrMainPassword);
-        SetVaultTestParameters(&kCheapKdf);
-    }
-    void TearDown() override
-    {
-        SetVaultTestParameters(nullptr);
-        WipeString(g_bstrMainPassword);
-    }
-
     // Two hosts with one password, the first with a known long name.
     Bytes TwoHostVault()
     {
@@ -117,15 +105,6 @@ protected:
         AddHost(lab, u"db", 22, u"backup", u"Tr0ub4dor&3-xyz");
         return Save(root);
     }
-
-    int Told(const std::u16string& start) const
-    {
-        int count = 0;
-        for (const auto& message : ui.Messages()) count += message.text.rfind(start, 0) == 0 ? 1 : 0;
-        return count;
-    }
-
-    CScopedScriptedUi ui;
 };
 
 TEST_F(VaultTest, VersionOneGivesUpPasswordsToAKnownHostNameAndVersionTwoDoesNot)
