@@ -19,12 +19,16 @@
 
 namespace {
 
+// The SHA-1 the package signature covers, of a file and of bytes.
 TEST(FileDigestHex, LengthsPerAlgorithmAndErrors)
 {
     TempDir dir;
     const std::string file = dir.file("data");
     std::ofstream(file) << "abc";
     EXPECT_EQ(FileDigestHex(file, 0), "a9993e364706816aba3e25717850c26c9cd0d89d");
+    const std::vector<std::uint8_t> abc{'a', 'b', 'c'};
+    EXPECT_EQ(BytesDigestHex(abc), "a9993e364706816aba3e25717850c26c9cd0d89d");
+    EXPECT_EQ(BytesDigestHex({}), "da39a3ee5e6b4b0d3255bfef95601890afd80709");
     EXPECT_EQ(FileDigestHex(file, 1), "900150983cd24fb0d6963f7d28e17f72");
     EXPECT_EQ(FileDigestHex(file, 2), "8eb208f7e05d987a9b044a8e98c6b087f15a0bfc");
     EXPECT_EQ(FileDigestHex("", 0), "");
@@ -72,13 +76,6 @@ TEST(EngineArchitecture, TakesOnlyPlainMachineNames)
         EXPECT_FALSE(IsValidEngineArchitectureList(bad)) << bad;
 }
 
-TEST(BytesDigestHex, IsTheSha1TheSignatureCovers)
-{
-    const std::vector<std::uint8_t> abc{'a', 'b', 'c'};
-    EXPECT_EQ(BytesDigestHex(abc), "a9993e364706816aba3e25717850c26c9cd0d89d");
-    EXPECT_EQ(BytesDigestHex({}), "da39a3ee5e6b4b0d3255bfef95601890afd80709");
-}
-
 TEST(EngineSignature, AcceptsOnlyTheBuildKeysSignatureOfTheSameText)
 {
     const std::string digest = "915c9b0a477286695def105e1ee0d3880ccfd6de";
@@ -97,18 +94,14 @@ TEST(EngineSignature, AcceptsOnlyTheBuildKeysSignatureOfTheSameText)
     EXPECT_FALSE(VerifyEngineSignature(digest, SignWithKeyFile(otherKey, digest)));
 }
 
-TEST(CutBeforeXml, DropsWhatComesBeforeTheFirstTag)
+// What comes before the first tag is dropped; output that is no lshw XML
+// is a failure that says what came instead, in plain printable characters.
+TEST(CutBeforeXml, DropsWhatComesBeforeTheFirstTagAndNamesOutputThatIsNoHardwareList)
 {
     EXPECT_EQ(CutBeforeXml(u"Welcome!\n<?xml?><node/>"), u"<?xml?><node/>");
     EXPECT_EQ(CutBeforeXml(u"<node/>"), u"<node/>");
     EXPECT_EQ(CutBeforeXml(u"no xml here"), u"");
     EXPECT_EQ(CutBeforeXml(u""), u"");
-}
-
-// Output that is no lshw XML is a failure that says what came instead, in
-// plain printable characters only.
-TEST(CutBeforeXml, OutputThatIsNoHardwareListIsNamed)
-{
     for (const std::string_view output : {"<?xml version=\"1.0\"?><list/>", "banner\n<!-- lshw --><node/>", "<node/>"})
         EXPECT_EQ(NoHardwareListText(output, CutBeforeXml(std::string(output))), u"") << output;
     EXPECT_EQ(NoHardwareListText("", ""), u"lshw printed no hardware list: 0 bytes of other output (\"\")");

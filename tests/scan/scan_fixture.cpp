@@ -39,7 +39,10 @@ std::string SignWithKeyFile(const std::string& keyPath, const std::string& messa
     return hex;
 }
 
-std::string SignWithBuildKey(const std::string& message) { return SignWithKeyFile(BinaryDir() + "/engine-signing-key.pem", message); }
+std::string SignWithBuildKey(const std::string& message)
+{
+    return SignWithKeyFile(BinaryDir() + "/engine-signing-key.pem", message);
+}
 
 void DescribeEnginePackage(const std::string& packagePath, const std::string& version, const std::string& architectures)
 {
