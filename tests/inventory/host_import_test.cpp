@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <stdexcept>
 #include <string>
 
 #include <fcntl.h>
@@ -34,6 +35,14 @@ const SImportedHost* Find(const SImportResult& result, const std::string& group,
         return host.group == group && host.name == name;
     });
     return found == result.hosts.end() ? nullptr : &*found;
+}
+
+// The host imported under `group` and `name`; the test stops without one.
+const SImportedHost& HostOf(const SImportResult& result, const std::string& group, const std::string& name)
+{
+    const SImportedHost* host = Find(result, group, name);
+    if (host == nullptr) throw std::runtime_error("no host " + group + "/" + name);
+    return *host;
 }
 
 bool Refused(const SImportResult& result, const std::string& fileEnd, int line, const std::string& part = "")
@@ -68,40 +77,35 @@ TEST(SshConfigImport, IncludesWildcardsMatchAndFirstValueWins)
     // and the wildcard block give no host.
     EXPECT_EQ(names, (std::vector<std::string>{"bastion", "office", "web1", "web2", "db1", "legacy"}));
 
-    const SImportedHost* web1 = Find(result, "", "web1");
-    ASSERT_NE(web1, nullptr);
-    EXPECT_EQ(web1->address, "web1.lab.example.com");
-    EXPECT_EQ(web1->login, "deploy");  // the earlier block wins over "Host *"
+    const SImportedHost& web1 = HostOf(result, "", "web1");
+    EXPECT_EQ(web1.address, "web1.lab.example.com");
+    EXPECT_EQ(web1.login, "deploy");  // the earlier block wins over "Host *"
     // Every IdentityFile in ssh's order: the host's own, then the one of "Host *".
-    EXPECT_EQ(web1->identityFile, home + "/.ssh/id_deploy_web1.lab.example.com\n" + home + "/.ssh/id_ed25519");
-    EXPECT_EQ(web1->port, 22);
+    EXPECT_EQ(web1.identityFile, home + "/.ssh/id_deploy_web1.lab.example.com\n" + home + "/.ssh/id_ed25519");
+    EXPECT_EQ(web1.port, 22);
 
-    const SImportedHost* db1 = Find(result, "", "db1");
-    ASSERT_NE(db1, nullptr);
-    EXPECT_EQ(db1->address, "10.0.0.21");
-    EXPECT_EQ(db1->port, 2222);
-    EXPECT_EQ(db1->login, "fallback");
-    EXPECT_EQ(db1->identityFile, home + "/.ssh/keys/db key\n" + home + "/.ssh/id_ed25519");
-    EXPECT_EQ(db1->jump, "admin@bastion.example.com:2022");
+    const SImportedHost& db1 = HostOf(result, "", "db1");
+    EXPECT_EQ(db1.address, "10.0.0.21");
+    EXPECT_EQ(db1.port, 2222);
+    EXPECT_EQ(db1.login, "fallback");
+    EXPECT_EQ(db1.identityFile, home + "/.ssh/keys/db key\n" + home + "/.ssh/id_ed25519");
+    EXPECT_EQ(db1.jump, "admin@bastion.example.com:2022");
 
-    const SImportedHost* office = Find(result, "", "office");
-    ASSERT_NE(office, nullptr);
-    EXPECT_EQ(office->login, "jo");
+    const SImportedHost& office = HostOf(result, "", "office");
+    EXPECT_EQ(office.login, "jo");
     // From a file included inside the block, resolved through the file:
     // the bastion's own HostName, User and Port.
-    EXPECT_EQ(office->jump, "admin@bastion.example.com:2022");
-    EXPECT_TRUE(office->sourceFile.ends_with("20-office.conf"));
-    EXPECT_EQ(office->line, 3);
+    EXPECT_EQ(office.jump, "admin@bastion.example.com:2022");
+    EXPECT_TRUE(office.sourceFile.ends_with("20-office.conf"));
+    EXPECT_EQ(office.line, 3);
 
-    const SImportedHost* bastion = Find(result, "", "bastion");
-    ASSERT_NE(bastion, nullptr);
-    EXPECT_EQ(bastion->port, 2022);
-    EXPECT_EQ(bastion->identityFile, home + "/.ssh/id_ed25519");
+    const SImportedHost& bastion = HostOf(result, "", "bastion");
+    EXPECT_EQ(bastion.port, 2022);
+    EXPECT_EQ(bastion.identityFile, home + "/.ssh/id_ed25519");
 
     // The refused port falls back to the next block's value.
-    const SImportedHost* legacy = Find(result, "", "legacy");
-    ASSERT_NE(legacy, nullptr);
-    EXPECT_EQ(legacy->port, 22);
+    const SImportedHost& legacy = HostOf(result, "", "legacy");
+    EXPECT_EQ(legacy.port, 22);
     EXPECT_TRUE(Refused(result, "/.ssh/config", 16, "99999"));
     // The Match block's host condition fails before its exec would run:
     // nothing is said, and its User never applies.
@@ -146,30 +150,26 @@ TEST(AnsibleImport, IniGroupsChildrenVarsAndRanges)
 {
     const SImportResult result = ImportHostFile(DataDir() + "/inventory.ini", EImportFormat::Guess);
     ASSERT_EQ(result.error, "");
-    const SImportedHost* mail = Find(result, "", "mail.example.com");
-    ASSERT_NE(mail, nullptr);
-    EXPECT_EQ(mail->login, "");
+    const SImportedHost& mail = HostOf(result, "", "mail.example.com");
+    EXPECT_EQ(mail.login, "");
 
     for (const char* name : {"web01.example.com", "web02.example.com", "web03.example.com"}) {
-        const SImportedHost* web = Find(result, "prod/web", name);
-        ASSERT_NE(web, nullptr) << name;
-        EXPECT_EQ(web->login, "www");  // the host's own value beats the parent's
-        EXPECT_FALSE(web->sudo.has_value());
-        EXPECT_TRUE(web->identityFile.ends_with("/.ssh/prod_key"));
-        EXPECT_NE(web->identityFile.front(), '~');
+        const SImportedHost& web = HostOf(result, "prod/web", name);
+        EXPECT_EQ(web.login, "www");  // the host's own value beats the parent's
+        EXPECT_FALSE(web.sudo.has_value());
+        EXPECT_TRUE(web.identityFile.ends_with("/.ssh/prod_key"));
+        EXPECT_NE(web.identityFile.front(), '~');
     }
     EXPECT_EQ(Find(result, "prod/web", "web04.example.com"), nullptr);
-    const SImportedHost* canary = Find(result, "prod/web", "web-canary.example.com");
-    ASSERT_NE(canary, nullptr);
-    EXPECT_EQ(canary->address, "192.0.2.50");
-    EXPECT_EQ(canary->port, 2201);
-    EXPECT_EQ(canary->sudo, std::optional<bool>(true));
-    EXPECT_EQ(canary->login, "ops");
+    const SImportedHost& canary = HostOf(result, "prod/web", "web-canary.example.com");
+    EXPECT_EQ(canary.address, "192.0.2.50");
+    EXPECT_EQ(canary.port, 2201);
+    EXPECT_EQ(canary.sudo, std::optional<bool>(true));
+    EXPECT_EQ(canary.login, "ops");
 
-    const SImportedHost* dbx = Find(result, "prod/db", "db-x.example.com");
-    ASSERT_NE(dbx, nullptr);
-    EXPECT_EQ(dbx->port, 5309);
-    EXPECT_EQ(dbx->sudo, std::optional<bool>(true));
+    const SImportedHost& dbx = HostOf(result, "prod/db", "db-x.example.com");
+    EXPECT_EQ(dbx.port, 5309);
+    EXPECT_EQ(dbx.sudo, std::optional<bool>(true));
     EXPECT_NE(Find(result, "prod/db", "db-a.example.com"), nullptr);
     EXPECT_NE(Find(result, "prod/db", "db-b.example.com"), nullptr);
 
@@ -185,25 +185,21 @@ TEST(AnsibleImport, YamlGroupsChildrenVarsAndRanges)
     const SImportResult result = ImportHostFile(DataDir() + "/inventory.yml", EImportFormat::Ansible);
     ASSERT_EQ(result.error, "");
     EXPECT_EQ(result.hosts.size(), 5u);
-    const SImportedHost* jump = Find(result, "", "jump.example.com");
-    ASSERT_NE(jump, nullptr);
-    EXPECT_EQ(jump->port, 2200);
-    EXPECT_EQ(jump->login, "admin");
+    const SImportedHost& jump = HostOf(result, "", "jump.example.com");
+    EXPECT_EQ(jump.port, 2200);
+    EXPECT_EQ(jump.login, "admin");
     for (const char* name : {"api1.stage.example.com", "api2.stage.example.com"}) {
-        const SImportedHost* api = Find(result, "staging/api", name);
-        ASSERT_NE(api, nullptr) << name;
-        EXPECT_EQ(api->sudo, std::optional<bool>(true));
-        EXPECT_EQ(api->login, "admin");
+        const SImportedHost& api = HostOf(result, "staging/api", name);
+        EXPECT_EQ(api.sudo, std::optional<bool>(true));
+        EXPECT_EQ(api.login, "admin");
     }
-    const SImportedHost* old = Find(result, "staging/api", "api-old.stage.example.com");
-    ASSERT_NE(old, nullptr);
-    EXPECT_EQ(old->address, "192.0.2.91");
-    EXPECT_EQ(old->identityFile, "/keys/it's # not a comment");
-    const SImportedHost* cache = Find(result, "staging/cache", "cache1.stage.example.com");
-    ASSERT_NE(cache, nullptr);
-    EXPECT_EQ(cache->port, 6380);
-    EXPECT_EQ(cache->identityFile, "/etc/keys/cache");
-    EXPECT_EQ(cache->line, 22);
+    const SImportedHost& old = HostOf(result, "staging/api", "api-old.stage.example.com");
+    EXPECT_EQ(old.address, "192.0.2.91");
+    EXPECT_EQ(old.identityFile, "/keys/it's # not a comment");
+    const SImportedHost& cache = HostOf(result, "staging/cache", "cache1.stage.example.com");
+    EXPECT_EQ(cache.port, 6380);
+    EXPECT_EQ(cache.identityFile, "/etc/keys/cache");
+    EXPECT_EQ(cache.line, 22);
 }
 
 TEST(AnsibleImport, YamlReaderRefusesWhatItDoesNotRead)
@@ -262,15 +258,13 @@ TEST(CsvImport, QuotingHeaderAndRefusedRecords)
     const SImportResult result = ImportHostFile(DataDir() + "/hosts.csv", EImportFormat::Guess);
     ASSERT_EQ(result.error, "");
     ASSERT_EQ(result.hosts.size(), 3u);
-    const SImportedHost* beta = Find(result, "racks/row1", "beta.example.com");
-    ASSERT_NE(beta, nullptr);
-    EXPECT_EQ(beta->port, 2222);
-    EXPECT_EQ(beta->login, "ops");
-    EXPECT_EQ(beta->identityFile, "/keys/beta key");
-    EXPECT_EQ(beta->line, 3);
-    const SImportedHost* gamma = Find(result, "racks/row2", "gamma.example.com");
-    ASSERT_NE(gamma, nullptr);
-    EXPECT_EQ(gamma->port, 22);
+    const SImportedHost& beta = HostOf(result, "racks/row1", "beta.example.com");
+    EXPECT_EQ(beta.port, 2222);
+    EXPECT_EQ(beta.login, "ops");
+    EXPECT_EQ(beta.identityFile, "/keys/beta key");
+    EXPECT_EQ(beta.line, 3);
+    const SImportedHost& gamma = HostOf(result, "racks/row2", "gamma.example.com");
+    EXPECT_EQ(gamma.port, 22);
     EXPECT_NE(Find(result, "", "alpha.example.com"), nullptr);
     // The record with a line break inside quotes counts its lines: the
     // records after it keep their own numbers.

@@ -1,17 +1,23 @@
-// An inventory built in a test and the bytes of its console-file stream.
+// An inventory built in a test and the bytes of its console-file stream;
+// the fixture of the tests that save and load it.
 #pragma once
 
 #include <cstdint>
+#include <initializer_list>
 #include <memory>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include <gtest/gtest.h>
 
 #include "inventory/group_node.h"
 #include "inventory/host_node.h"
+#include "inventory/module_state.h"
 #include "inventory/persistence.h"
 #include "inventory/root_node.h"
+#include "inventory/vault.h"
+#include "tests/support/scripted_ui.h"
 
 using Bytes = std::vector<std::uint8_t>;
 
@@ -54,3 +60,65 @@ inline CHostNode& HostAt(CRootNode& root, std::size_t group, std::size_t host)
 {
     return static_cast<CHostNode&>(*root.GetChildren().at(group)->GetChildren().at(host));
 }
+
+inline void PutU32(Bytes& bytes, std::uint32_t value)
+{
+    for (int shift = 0; shift < 32; shift += 8) bytes.push_back(static_cast<std::uint8_t>(value >> shift));
+}
+
+// The plain bytes of one group "G" holding one host record.
+inline Bytes PlainFile(const Bytes& record, std::uint8_t version = 0x34)
+{
+    Bytes bytes{4, 0, 0, 0, version, 0, 0, 0, 1, 0, 0, 0, 2, 0, 0, 0, 0x47, 0, 0, 0, 1, 0, 0, 0};
+    bytes.insert(bytes.end(), record.begin(), record.end());
+    return bytes;
+}
+
+// A form 3 record of host "h", port "1", no XML, with `settings` as its block.
+inline Bytes SettingsRecord(const Bytes& settings)
+{
+    Bytes record{3, 0, 0, 0, 1, 0, 0, 0, 0x68, 0, 1, 0, 0, 0, 0x31, 0, 0, 0, 0, 0};
+    PutU32(record, static_cast<std::uint32_t>(settings.size()));
+    record.insert(record.end(), settings.begin(), settings.end());
+    return record;
+}
+
+// A plain file whose one host carries the settings (tag, value), loaded.
+inline HRESULT LoadSettings(std::initializer_list<std::pair<std::uint32_t, std::string_view>> settings,
+                            CRootNode& root)
+{
+    Bytes block;
+    PutU32(block, static_cast<std::uint32_t>(settings.size()));
+    for (const auto& [tag, value] : settings) {
+        PutU32(block, tag);
+        PutU32(block, static_cast<std::uint32_t>(value.size()));
+        block.insert(block.end(), value.begin(), value.end());
+    }
+    return Load(root, PlainFile(SettingsRecord(block)));
+}
+
+// Saving and loading with cheap key derivation, no main password known and
+// the scripted user interface answering.
+class InventoryFileTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        g_bDirty = false;
+        WipeString(g_bstrMainPassword);
+        SetVaultTestParameters(&kCheapKdf);
+    }
+    void TearDown() override
+    {
+        SetVaultTestParameters(nullptr);
+        WipeString(g_bstrMainPassword);
+    }
+    // How many messages shown so far start with `start`.
+    int Told(std::u16string_view start) const
+    {
+        int count = 0;
+        for (const auto& message : ui.Messages()) count += message.text.rfind(start, 0) == 0 ? 1 : 0;
+        return count;
+    }
+    static constexpr SVaultKdfParams kCheapKdf{10, 8, 1};
+    CScopedScriptedUi ui;
+};

@@ -16,7 +16,6 @@
 
 namespace {
 
-
 CScriptedUserInterface::DialogAnswer GroupAnswer(std::u16string name)
 {
     return {IDOK, {{IDC_GROUP_NAME, std::move(name)}}, {}};
@@ -38,7 +37,6 @@ std::u16string ViewOf(CConsoleNode& node)
     CoTaskMemFree(view);
     return text;
 }
-
 
 // A row of the host's "general" node; empty when it has none by that name.
 std::u16string GeneralValue(const CHostNode& host, std::u16string_view name)
@@ -120,15 +118,9 @@ TEST_F(InventoryTest, MenusAreOfferedOnlyAfterExpansionAndInOrder)
     ASSERT_EQ(root.AddMenuItems(console.get(), CCM_INSERTIONALLOWED_TOP | CCM_INSERTIONALLOWED_NEW), S_OK);
     const auto& items = console->MenuItems();
     ASSERT_EQ(items.size(), 7u);
-    EXPECT_EQ(items[0].name, u"Add Group");
     EXPECT_EQ(items[0].commandId, IDM_ADD_GROUP);
-    EXPECT_EQ(items[1].flags, MF_SEPARATOR);
     EXPECT_EQ(items[1].specialFlags, CCM_SPECIAL_SEPARATOR);
-    EXPECT_EQ(items[2].name, u"Save Passwords");
-    EXPECT_EQ(items[2].flags, 0);
-    EXPECT_EQ(items[4].name, u"About Ferrodex");
-    EXPECT_EQ(items[4].statusText, u"Displays About dialog");
-    EXPECT_EQ(items[6].name, u"Refresh All");
+    EXPECT_EQ(items[2].flags, 0);  // Save Passwords, not checked
     EXPECT_EQ(items[6].commandId, IDM_REFRESH_ALL);
     for (const auto& item : items) EXPECT_EQ(item.insertionPoint, CCM_INSERTIONPOINTID_PRIMARY_TOP);
 
@@ -254,15 +246,6 @@ TEST_F(InventoryTest, ExpandingAHostScansAndShowsItsHardware)
     EXPECT_EQ(items[0].cChildren, 0);
     EXPECT_EQ(items[1].cChildren, 1);  // core has cpu:0
     EXPECT_EQ(items[2].cChildren, 0);
-
-    // A good refresh replaces the picture, in the tree and in memory.
-    m_scanXml = u"<node id=\"box\"><node id=\"fan\"/></node>";
-    EXPECT_EQ(host.Command(console.get(), console.get(), IDM_REFRESH_HOST, nullptr), S_OK);
-    ASSERT_EQ(host.GetChildren().size(), 1u);
-    EXPECT_EQ(host.GetChildren()[0]->GetDisplayText(0), u"fan");
-    EXPECT_EQ(host.m_picture.Text(), m_scanXml);
-    EXPECT_EQ(console->ScopeChildren(host.GetScopeItem()).size(), 2u);
-    EXPECT_TRUE(console->HasScopeItem(host.GetScopeItem()));
 }
 
 TEST_F(InventoryTest, EditKeepsThePasswordUnlessClearedAndANewAddressDropsTheHardware)
@@ -361,11 +344,15 @@ TEST_F(InventoryTest, AFailedRefreshKeepsTheLastGoodPicture)
     EXPECT_TRUE(failed.starts_with(u"failed at ")) << WideToAnsi(failed);
     EXPECT_NE(failed.find(GeneralValue(host, u"last scan")), std::u16string::npos) << WideToAnsi(failed);
 
-    // A good scan replaces everything and the failure is forgotten.
+    // A good scan replaces everything, in the tree and in memory, and the
+    // failure is forgotten.
     m_scanXml = u"<node id=\"box\"><node id=\"fan\"/></node>";
     EXPECT_EQ(host.Command(console.get(), console.get(), IDM_REFRESH_HOST, nullptr), S_OK);
     EXPECT_EQ(host.m_picture.Text(), m_scanXml);
     ASSERT_EQ(host.GetChildren().size(), 1u);
+    EXPECT_EQ(host.GetChildren()[0]->GetDisplayText(0), u"fan");
+    EXPECT_EQ(console->ScopeChildren(host.GetScopeItem()).size(), 2u);
+    EXPECT_TRUE(console->HasScopeItem(host.GetScopeItem()));
     EXPECT_EQ(GeneralValue(host, u"last refresh"), u"");
 
     // A picture read from the console file has no scan time of its own.
@@ -420,22 +407,13 @@ TEST_F(InventoryTest, NamesAndPortsOutsideTheirLimitsAreRefusedWithTheReason)
     Expand(group);
 
     // Ports: 1 to 65535, digits only; the host name as a group's.
-    const std::pair<std::u16string, std::u16string> refused[] = {
-        {u"0", u"The port must be a number from 1 to 65535."},
-        {u"65536", u"The port must be a number from 1 to 65535."},
-        {u"222204", u"The port must be a number from 1 to 65535."},
-        {u"99999999999999999999", u"The port must be a number from 1 to 65535."},
-        {u"", u"The port must be a number from 1 to 65535."},
-        {u"22a", u"The port must be a number from 1 to 65535."},
-        {u"-22", u"The port must be a number from 1 to 65535."},
-    };
-    for (const auto& [port, message] : refused) {
+    for (const std::u16string port : {u"0", u"65536", u"222204", u"99999999999999999999", u"", u"22a", u"-22"}) {
         ui.Clear();
         ui.AnswerDialog(HostAnswer(u"srv", port, u"root", u"pw"));
         ui.AnswerDialog(IDCANCEL);
         EXPECT_EQ(group.Command(console.get(), console.get(), IDM_ADD_HOST, nullptr), S_FALSE);
         ASSERT_EQ(ui.Messages().size(), 1u) << WideToAnsi(port);
-        EXPECT_EQ(ui.Messages()[0].text, message);
+        EXPECT_EQ(ui.Messages()[0].text, u"The port must be a number from 1 to 65535.");
         EXPECT_EQ(ui.Dialogs().back().texts.at(IDC_PORT), port);  // shown again as it was left
     }
     EXPECT_TRUE(group.GetChildren().empty());
@@ -583,9 +561,6 @@ TEST_F(InventoryTest, PagesOfTheResultPane)
     EXPECT_EQ(ViewOf(group), u"");  // the list of its hosts
     CHostNode host(&group);
     EXPECT_EQ(ViewOf(host), u"");  // not yet expanded
-    EXPECT_EQ(root.GetDisplayText(0), u"My Linux Servers");
-    EXPECT_EQ(root.GetImageIndex(), 2);
-    EXPECT_EQ(host.GetImageIndex(), 2);
 }
 
 TEST_F(InventoryTest, SavePasswordsAsksForTheMainPasswordAndCancelKeepsItOff)

@@ -35,24 +35,9 @@ std::string Packed(std::uint32_t length, const std::string& text)
     return std::string(out.begin(), out.end());
 }
 
-class StoredPictureTest : public ::testing::Test {
+class StoredPictureTest : public InventoryFileTest {
 protected:
-    void SetUp() override
-    {
-        g_bDirty = false;
-        WipeString(g_bstrMainPassword);
-        SetVaultTestParameters(&kCheapKdf);
-    }
-    void TearDown() override { SetVaultTestParameters(nullptr); }
-    int Told(std::u16string_view start) const
-    {
-        int count = 0;
-        for (const auto& message : ui.Messages()) count += message.text.rfind(start, 0) == 0 ? 1 : 0;
-        return count;
-    }
-    static constexpr SVaultKdfParams kCheapKdf{10, 8, 1};
     static constexpr std::u16string_view kRepacked = u"This console file was written in the compact form";
-    CScopedScriptedUi ui;
 };
 
 TEST_F(StoredPictureTest, PicturesComeBackExactlyAndDamageIsRefused)
@@ -141,11 +126,19 @@ TEST_F(StoredPictureTest, OlderVersionsOpenTheSameAndAreWrittenInTodaysFormOnce)
     ASSERT_FALSE(v1.empty());
     CRootNode root;
     ASSERT_EQ(Load(root, Bytes(v1.begin(), v1.end())), S_OK);
+    ASSERT_EQ(root.GetChildren().size(), 2u);
+    EXPECT_EQ(root.GetChildren()[1]->GetDisplayText(0), u"Empty");
     const std::u16string xml = HostAt(root, 0, 0).m_picture.Text();
     ASSERT_NE(xml.find(u"Rack server"), std::u16string::npos);
+    EXPECT_EQ(HostAt(root, 0, 0).m_bstrHost, u"srv1");
+    EXPECT_FALSE(HostAt(root, 0, 0).m_bSudo);
+    EXPECT_EQ(HostAt(root, 0, 1).m_nPort, 2222);
+    EXPECT_TRUE(HostAt(root, 0, 1).m_bSudo);
     EXPECT_TRUE(root.m_bOlderForm);
     EXPECT_EQ(Told(kRepacked), 0) << "opening says nothing";
     const Bytes saved = Save(root);
+    EXPECT_EQ(saved[4], 0x34);
+    EXPECT_LT(saved.size(), v1.size()) << "each XML packed";
     EXPECT_EQ(Told(kRepacked), 1);
     EXPECT_EQ(Save(root), saved) << "the packing kept is the packing made";
     EXPECT_EQ(Told(kRepacked), 1) << "said once";
@@ -153,6 +146,9 @@ TEST_F(StoredPictureTest, OlderVersionsOpenTheSameAndAreWrittenInTodaysFormOnce)
     ASSERT_EQ(Load(back, saved), S_OK);
     EXPECT_FALSE(back.m_bOlderForm);
     EXPECT_EQ(HostAt(back, 0, 0).m_picture.Text(), xml);
+    EXPECT_EQ(HostAt(back, 0, 1).m_picture.Text(), HostAt(root, 0, 1).m_picture.Text());
+    EXPECT_TRUE(HostAt(back, 0, 1).m_bSudo);
+    EXPECT_EQ(HostAt(back, 0, 1).m_nPort, 2222);
     Save(back);
     EXPECT_EQ(Told(kRepacked), 1) << "a file of today's version is not converted";
 

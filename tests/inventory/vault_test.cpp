@@ -92,20 +92,8 @@ std::string XorRecover(std::string_view knownPlain, std::string_view knownCipher
     return out;
 }
 
-class VaultTest : public ::testing::Test {
+class VaultTest : public InventoryFileTest {
 protected:
-    void SetUp() override
-    {
-        g_bDirty = false;
-        WipeString(g_bstrMainPassword);
-        SetVaultTestParameters(&kCheapKdf);
-    }
-    void TearDown() override
-    {
-        SetVaultTestParameters(nullptr);
-        WipeString(g_bstrMainPassword);
-    }
-
     // Two hosts with one password, the first with a known long name.
     Bytes TwoHostVault()
     {
@@ -118,15 +106,22 @@ protected:
         return Save(root);
     }
 
-    int Told(const std::u16string& start) const
+    // Loads `bytes` with the right main password: refused as damage that
+    // says `told`, never as a wrong password. Returns what was kept.
+    std::unique_ptr<CRootNode> ExpectDamage(const Bytes& bytes, const std::u16string& password,
+                                            std::u16string_view told, const std::string& what)
     {
-        int count = 0;
-        for (const auto& message : ui.Messages()) count += message.text.rfind(start, 0) == 0 ? 1 : 0;
-        return count;
+        ui.Clear();
+        auto back = std::make_unique<CRootNode>();  // a new root forgets the main password
+        g_bstrMainPassword = password;
+        EXPECT_EQ(Load(*back, bytes), HRESULT_INVALID_DATA) << what;
+        EXPECT_EQ(Told(kWrongPassword), 0) << what;
+        EXPECT_EQ(Told(told), 1) << what;
+        return back;
     }
-
-    CScopedScriptedUi ui;
 };
+
+const std::u16string kDamaged = u"The encrypted inventory in the console file is damaged";
 
 TEST_F(VaultTest, VersionOneGivesUpPasswordsToAKnownHostNameAndVersionTwoDoesNot)
 {
@@ -209,15 +204,10 @@ TEST_F(VaultTest, AWrongPasswordAndADamagedRecordAreToldApart)
     for (std::size_t i = 0; i < length; ++i) {
         Bytes damaged = vault;
         damaged[offset + i] ^= 0x01;
-        ui.Clear();
-        CRootNode back;  // a new root forgets the main password
-        g_bstrMainPassword = u"main password";
-        EXPECT_EQ(Load(back, damaged), HRESULT_INVALID_DATA) << i;
-        EXPECT_EQ(Told(kWrongPassword), 0) << i;
-        EXPECT_EQ(Told(u"The encrypted inventory in the console file is damaged"), 1) << i;
+        const auto back = ExpectDamage(damaged, u"main password", kDamaged, "byte " + std::to_string(i));
         // What came before the damaged record is kept.
-        ASSERT_EQ(back.GetChildren().size(), 1u);
-        EXPECT_EQ(back.GetChildren()[0]->GetChildren().size(), 1u);
+        ASSERT_EQ(back->GetChildren().size(), 1u);
+        EXPECT_EQ(back->GetChildren()[0]->GetChildren().size(), 1u);
     }
 }
 
@@ -240,14 +230,7 @@ TEST_F(VaultTest, RecordsMovedDroppedOrRenamedAreDamage)
     auto put = [&](Bytes& bytes, std::size_t host, const Bytes& record) {
         std::copy(record.begin(), record.end(), bytes.begin() + static_cast<long>(layout.hosts[host].first));
     };
-    auto expectDamage = [&](const Bytes& bytes, const char* what) {
-        ui.Clear();
-        CRootNode back;  // a new root forgets the main password
-        g_bstrMainPassword = u"m";
-        EXPECT_EQ(Load(back, bytes), HRESULT_INVALID_DATA) << what;
-        EXPECT_EQ(Told(kWrongPassword), 0) << what;
-        EXPECT_EQ(Told(u"The encrypted inventory in the console file is damaged"), 1) << what;
-    };
+    auto expectDamage = [&](const Bytes& bytes, const char* what) { ExpectDamage(bytes, u"m", kDamaged, what); };
     ASSERT_EQ(slice(1).size(), slice(2).size());
     // db1's and db2's records swapped: a password pointed at the other host.
     Bytes swapped = vault;
@@ -458,14 +441,9 @@ TEST_F(VaultTest, ATamperedHeaderIsDamageNeverAWrongPassword)
     const VaultLayout layout = Layout(vault);
     const std::u16string kHeaderRefused = u"The encrypted inventory in the console file is damaged or was tampered with";
     auto expectRefusedHeader = [&](const Bytes& bytes, const std::string& what) {
-        ui.Clear();
-        CRootNode back;  // a new root forgets the main password
-        g_bstrMainPassword = u"main password";
-        EXPECT_EQ(Load(back, bytes), HRESULT_INVALID_DATA) << what;
-        EXPECT_EQ(Told(kWrongPassword), 0) << what;
-        EXPECT_EQ(Told(kHeaderRefused), 1) << what;
+        const auto back = ExpectDamage(bytes, u"main password", kHeaderRefused, what);
         EXPECT_TRUE(ui.Dialogs().empty()) << what << ": no password is asked again";
-        EXPECT_TRUE(back.GetChildren().empty()) << what;
+        EXPECT_TRUE(back->GetChildren().empty()) << what;
     };
 
     // Every byte of the header and its digest flipped, with the right password.

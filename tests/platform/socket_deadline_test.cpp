@@ -7,6 +7,7 @@
 
 #include "platform/deadline.h"
 #include "platform/winsock.h"
+#include "tests/support/test_helpers.h"
 
 namespace {
 
@@ -64,13 +65,10 @@ TEST(SocketDeadline, ASendToAPeerThatNeverReadsEndsAtItsDeadline)
 
 TEST(SocketDeadline, ARefusedConnectionAndAnUnknownNameSayWhy)
 {
-    int port = 0;
-    {
-        LoopbackPair pair;  // a port that was free a moment ago
-        port = pair.port;
-    }
+    const CHeldPort held;  // bound and never listening: refused for as long as it lives
+    ASSERT_NE(held.port(), 0);
     const winsock::SOCKET s = winsock::socket(winsock::AF_INET, winsock::SOCK_STREAM, 0);
-    const winsock::sockaddr_in address{winsock::AF_INET, winsock::htons(static_cast<std::uint16_t>(port)),
+    const winsock::sockaddr_in address{winsock::AF_INET, winsock::htons(static_cast<std::uint16_t>(held.port())),
                                        winsock::htonl(0x7F000001)};
     EXPECT_EQ(winsock::connect_until(s, &address, CDeadline::In(5s)), winsock::SOCKET_ERROR);
     EXPECT_EQ(winsock::WSAGetLastError(), winsock::WSAECONNREFUSED);

@@ -134,33 +134,17 @@ TEST(WorkerRecordTest, TheRequestTravelsWholeWithEachHopsOwnLogin)
     ASSERT_FALSE(record.empty());
     SScanRequest copy;
     ASSERT_TRUE(DecodeWorkerRecord(record, copy));
-    EXPECT_EQ(copy.address, "db1.lab");
-    EXPECT_EQ(copy.port, 2222);
+    // A field the decoder dropped or read into another would encode back
+    // to other bytes; a few are checked by name for a field both skip.
+    EXPECT_EQ(EncodeWorkerRecord(copy), record) << "what decodes encodes back to the same bytes";
     EXPECT_EQ(copy.displayName, request.displayName);
-    EXPECT_EQ(copy.login, "admin");
     EXPECT_EQ(copy.password, request.password);
-    EXPECT_EQ(copy.keyFile, request.keyFile);
-    EXPECT_EQ(copy.passphrase, "phrase");
-    EXPECT_TRUE(copy.useAgent);
-    EXPECT_TRUE(copy.sudo);
-    EXPECT_FALSE(copy.deployWithoutAsking);
-    EXPECT_EQ(copy.limits.commandSeconds, 90);
     EXPECT_EQ(copy.limits.maxOutputMiB, 4u);
-    EXPECT_EQ(copy.limits.connectSeconds, request.limits.connectSeconds);
     EXPECT_EQ(copy.newHostKeyPolicy, static_cast<std::uint32_t>(HKP_ASK));
     ASSERT_EQ(copy.jumps.size(), 2u);
-    EXPECT_EQ(copy.jumps[0].hop.host, "bastion");
-    EXPECT_EQ(copy.jumps[0].hop.port, 2200);
-    EXPECT_EQ(copy.jumps[0].login, "ops");
-    EXPECT_EQ(copy.jumps[0].password, "bastion-pw");
-    EXPECT_EQ(copy.jumps[0].keys.identityFile, "/home/me/.ssh/bastion");
     EXPECT_EQ(copy.jumps[0].keys.passphrase, "bp");
-    EXPECT_FALSE(copy.jumps[0].keys.useAgent);
     EXPECT_TRUE(copy.jumps[0].inventory);
     EXPECT_EQ(copy.jumps[1].hop.user, "relay");
-    EXPECT_TRUE(copy.jumps[1].password.empty());
-    EXPECT_FALSE(copy.jumps[1].inventory);
-    EXPECT_EQ(EncodeWorkerRecord(copy), record) << "what decodes encodes back to the same bytes";
 
     // Every cut of the record, and one byte more, is refused, and the
     // request given to a failed decode is left as it was.
@@ -224,14 +208,9 @@ TEST(WorkerAnswerTest, TheResultTravelsWholeWithItsNotesAndRootState)
     const std::string answer = EncodeWorkerAnswer(result);
     SScanResult copy;
     ASSERT_TRUE(DecodeWorkerAnswer(answer, copy));
-    EXPECT_EQ(copy.status, SCAN_OK);
-    EXPECT_EQ(copy.step, STEP_NONE);
+    EXPECT_EQ(EncodeWorkerAnswer(copy), answer);
     EXPECT_EQ(copy.notes, result.notes);
-    EXPECT_FALSE(copy.root);
-    EXPECT_EQ(copy.rootReason, result.rootReason);
-    EXPECT_FALSE(copy.lshwMissing);
     EXPECT_TRUE(copy.enginePackageMissing);
-    EXPECT_EQ(copy.replacedHostKey, result.replacedHostKey);
     EXPECT_EQ(copy.acceptedHostKey, result.acceptedHostKey);
     EXPECT_EQ(copy.xml, result.xml);
 

@@ -15,6 +15,7 @@
 #include "scan/scan_error.h"
 #include "scan/remote_command.h"
 #include "scan/scan_job.h"
+#include "tests/scan/scan_fixture.h"
 #include "tests/support/temp_dir.h"
 
 namespace {
@@ -49,13 +50,6 @@ ShellRun RunShell(const std::string& command, const std::vector<std::pair<std::s
     ::waitpid(child, &status, 0);
     run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     return run;
-}
-
-std::set<std::string> FilesBelow(const std::string& folder)
-{
-    std::set<std::string> files;
-    for (const auto& entry : std::filesystem::recursive_directory_iterator(folder)) files.insert(entry.path().string());
-    return files;
 }
 
 class HostileValues : public ::testing::Test {

@@ -2,8 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdio>
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 
@@ -12,22 +10,7 @@
 #include "platform/registry.h"
 #include "platform/text.h"
 #include "scan/engine_deployment.h"
-
-namespace {
-
-std::string Run(const std::string& command)
-{
-    std::string output;
-    if (std::FILE* pipe = ::popen(command.c_str(), "r")) {
-        char buffer[4096];
-        std::size_t n;
-        while ((n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) output.append(buffer, n);
-        ::pclose(pipe);
-    }
-    return output;
-}
-
-}  // namespace
+#include "tests/support/test_helpers.h"
 
 void ResetDeployUser()
 {
@@ -40,15 +23,10 @@ void ResetDeployUser()
                                std::filesystem::copy_options::overwrite_existing, ignored);
 }
 
-std::string BuildSigningKeyPath()
-{
-    return BinaryDir() + "/engine-signing-key.pem";
-}
-
 std::string MakeSigningKey(const std::string& folder)
 {
     const std::string path = folder + "/other-key.pem";
-    Run("openssl genpkey -algorithm ed25519 -out '" + path + "' 2>/dev/null");
+    ShellOutput("openssl genpkey -algorithm ed25519 -out '" + path + "' 2>/dev/null");
     return path;
 }
 
@@ -56,12 +34,15 @@ std::string SignWithKeyFile(const std::string& keyPath, const std::string& messa
 {
     TempDir dir;
     std::ofstream(dir.file("message"), std::ios::binary) << message;
-    std::string hex = Run("openssl pkeyutl -sign -rawin -inkey '" + keyPath + "' -in '" + dir.file("message") +
+    std::string hex = ShellOutput("openssl pkeyutl -sign -rawin -inkey '" + keyPath + "' -in '" + dir.file("message") +
                           "' | od -An -v -tx1 | tr -d ' \\n'");
     return hex;
 }
 
-std::string SignWithBuildKey(const std::string& message) { return SignWithKeyFile(BuildSigningKeyPath(), message); }
+std::string SignWithBuildKey(const std::string& message)
+{
+    return SignWithKeyFile(BinaryDir() + "/engine-signing-key.pem", message);
+}
 
 void DescribeEnginePackage(const std::string& packagePath, const std::string& version, const std::string& architectures)
 {
@@ -81,7 +62,7 @@ void MakeScriptPackage(const std::string& path, const std::string& version, cons
     std::filesystem::create_directories(folder);
     std::ofstream(folder + "/install") << installScript;
     std::filesystem::permissions(folder + "/install", std::filesystem::perms(0755));
-    Run("tar -C '" + stage.path() + "' -czf '" + path + "' 'lshw-" + version + "'");
+    ShellOutput("tar -C '" + stage.path() + "' -czf '" + path + "' 'lshw-" + version + "'");
 }
 
 void MakePackage(const std::string& path, const std::string& version, const std::map<std::string, std::string>& files)
@@ -94,7 +75,7 @@ void MakePackage(const std::string& path, const std::string& version, const std:
         std::ofstream(file) << text;
         std::filesystem::permissions(file, std::filesystem::perms(0755));
     }
-    Run("tar -C '" + stage.path() + "' -czf '" + path + "' 'lshw-" + version + "'");
+    ShellOutput("tar -C '" + stage.path() + "' -czf '" + path + "' 'lshw-" + version + "'");
 }
 
 void WriteFakeLshw(const std::string& path, const std::string& xml, const std::string& warning)

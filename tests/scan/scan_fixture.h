@@ -16,12 +16,11 @@
 #include "tests/support/scripted_ui.h"
 #include "tests/support/temp_dir.h"
 
-// The key the build made for signing engine packages.
-std::string BuildSigningKeyPath();
 // Makes a new Ed25519 key in `folder`; returns its path.
 std::string MakeSigningKey(const std::string& folder);
 // The Ed25519 signature of `message` as hexadecimal text.
 std::string SignWithKeyFile(const std::string& keyPath, const std::string& message);
+// ... with the key the build made for signing engine packages.
 std::string SignWithBuildKey(const std::string& message);
 // Describes a package file in the registry, signed with the build key,
 // with the architectures it carries a prebuilt lshw for.
