@@ -276,75 +276,26 @@ TEST(ScpHostKeys, TheSharedKeysTextAndTheNegotiatedAlgorithm)
 
 // ---------------------------------------------------------------- a whole exchange
 
-Bytes Plain(const Bytes& payload)
-{
-    // A packet before keys: padding to a multiple of 8, at least 4 bytes.
-    std::size_t padding = 8 - (5 + payload.size()) % 8;
-    if (padding < 4) padding += 8;
-    Bytes out;
-    PutU32(out, static_cast<std::uint32_t>(1 + payload.size() + padding));
-    out.push_back(static_cast<std::uint8_t>(padding));
-    Append(out, payload);
-    out.insert(out.end(), padding, 0);
-    return out;
-}
-
-// A server's KEXINIT with one list of each kind, the same both ways.
-Bytes ServerKexinit(const std::string& kex, const std::string& hostKey, const std::string& cipher, const std::string& mac)
-{
-    Bytes p{20};
-    p.insert(p.end(), 16, 0x33);
-    for (const std::string& s :
-         {kex, hostKey, cipher, cipher, mac, mac, std::string("none"), std::string("none"), std::string(), std::string()})
-        PutString(p, s);
-    p.push_back(0);
-    p.insert(p.end(), 4, 0);
-    return p;
-}
-
 Bytes ServerKexinit(bool strict)
 {
-    return ServerKexinit(strict ? "curve25519-sha256,kex-strict-s-v00@openssh.com" : "curve25519-sha256", "ssh-ed25519",
-                         "aes128-ctr", "hmac-sha2-256");
+    return KexinitPayload({.kex = strict ? "curve25519-sha256,kex-strict-s-v00@openssh.com" : "curve25519-sha256",
+                           .hostKeys = "ssh-ed25519",
+                           .ciphers = "aes128-ctr",
+                           .macs = "hmac-sha2-256"});
 }
-
-// What a server sends: text, then plain packets of the payloads.
-Bytes Stream(const std::string& text, std::initializer_list<Bytes> payloads)
-{
-    Bytes out = ToBytes(text);
-    for (const Bytes& p : payloads) Append(out, Plain(p));
-    return out;
-}
-
-// A session without a network, with the default settings; what it sends
-// goes to capture.
-struct Detached {
-    Detached() { scp_session_config_defaults(&cfg); }
-    ~Detached()
-    {
-        if (session) scp_ssh_backend.release(session);
-        scp_buf_free(&capture);
-    }
-    int Open() { return scp_session_create_detached(&session, &cfg, &capture); }
-    int Feed(const Bytes& bytes) { return scp_session_feed(session, bytes.data(), bytes.size()); }
-
-    SessionConfig cfg;
-    ScpBuf capture{};
-    ScpSession* session = nullptr;
-};
 
 TEST(ScpStrictKex, SequenceNumbersRestartAfterNewkeysOnlyInStrictMode)
 {
     for (bool strict : {true, false}) {
         SCOPED_TRACE(strict);
         TempRegistry registry;
-        Detached client;
-        client.cfg.newHostKeyPolicy = 1;  // accept once: no store
-        client.cfg.compression = 0;
+        CDetachedSession client;
+        client.m_cfg.newHostKeyPolicy = 1;  // accept once: no store
+        client.m_cfg.compression = 0;
         ASSERT_EQ(client.Open(), 0);
         const Bytes serverKexinit = ServerKexinit(strict);
         ASSERT_EQ(client.Feed(Stream("SSH-2.0-kex_test\r\n", {serverKexinit})), 0);
-        auto sent = SentPackets(ToBytes(client.capture));
+        auto sent = SentPackets(ToBytes(client.m_capture));
         ASSERT_EQ(sent.size(), 2u);
         ASSERT_EQ(sent[1][0], 30);  // ECDH init with Q_C
         const Bytes qc(sent[1].begin() + 5, sent[1].end());
@@ -376,9 +327,9 @@ TEST(ScpStrictKex, SequenceNumbersRestartAfterNewkeysOnlyInStrictMode)
         PutString(reply, host.blob);
         PutString(reply, qs);
         PutString(reply, Sign(host.key.get(), "ssh-ed25519", h));
-        const std::size_t before = client.capture.len;
+        const std::size_t before = client.m_capture.len;
         ASSERT_EQ(client.Feed(Stream("", {reply, Bytes{21}})), 0);  // the reply, then NEWKEYS
-        ASSERT_EQ(scp_session_state(client.session), SCP_SS_SERVICE);
+        ASSERT_EQ(scp_session_state(client.m_session), SCP_SS_SERVICE);
         EXPECT_EQ(scp_session_last_strict(), strict);
 
         // One direction's keys as the client derives them, named by the
@@ -407,7 +358,7 @@ TEST(ScpStrictKex, SequenceNumbersRestartAfterNewkeysOnlyInStrictMode)
 
         // The client's SERVICE_REQUEST: packet 3 of its stream, numbered 0
         // again in strict mode.
-        const Bytes out = ToBytes(client.capture);
+        const Bytes out = ToBytes(client.m_capture);
         ASSERT_GT(out.size() - before, 8u + 32u);  // NEWKEYS, then the request
         const Bytes afterNewkeys(out.begin() + static_cast<long>(before + 16), out.end());
         for (std::uint32_t seq : {0u, 3u}) {
@@ -432,8 +383,8 @@ TEST(ScpStrictKex, SequenceNumbersRestartAfterNewkeysOnlyInStrictMode)
             ScpBuf wire{};
             ASSERT_EQ(scp_packet_build(&pout, &pool, accept.data(), accept.size(), &wire), 0);
             if (seq == (strict ? 0u : 3u)) {
-                EXPECT_EQ(scp_session_feed(client.session, wire.data, wire.len), 0);
-                EXPECT_EQ(scp_session_state(client.session), SCP_SS_AUTH);
+                EXPECT_EQ(scp_session_feed(client.m_session, wire.data, wire.len), 0);
+                EXPECT_EQ(scp_session_state(client.m_session), SCP_SS_AUTH);
             } else {
                 // A copy of the session would be needed to try both; the
                 // wrong number is tried on a fresh receiver instead.
@@ -455,7 +406,7 @@ TEST(ScpStrictKex, AnythingButTheNextKexMessageEndsTheExchange)
     for (bool strict : {true, false}) {
         for (const Bytes& extra : {ignore, debug}) {
             for (bool before : {true, false}) {
-                Detached client;
+                CDetachedSession client;
                 ASSERT_EQ(client.Open(), 0);
                 const Bytes kexinit = ServerKexinit(strict);
                 const Bytes stream =
@@ -474,14 +425,15 @@ TEST(ScpGroupExchange, CurrentRequestCarriesTheRangeAndSizeFollowsTheCipher)
     } cases[] = {{"aes128-ctr", 3072}, {"aes192-ctr", 7680}, {"aes256-ctr", 8192}, {"chacha20-poly1305@openssh.com", 8192},
                  {"aes128-gcm@openssh.com", 3072}, {"3des-cbc", 7680}};
     for (const auto& c : cases) {
-        Detached client;
+        CDetachedSession client;
         ASSERT_EQ(client.Open(), 0);
-        const Bytes stream = Stream(
-            "SSH-2.0-x\r\n", {ServerKexinit("diffie-hellman-group-exchange-sha256,diffie-hellman-group-exchange-sha1",
-                                            "ssh-rsa", c.cipher, "hmac-sha1")});
+        const Bytes stream = Stream("SSH-2.0-x\r\n", {KexinitPayload({.kex = "diffie-hellman-group-exchange-sha256,"
+                                                                         "diffie-hellman-group-exchange-sha1",
+                                                                  .ciphers = c.cipher,
+                                                                  .macs = "hmac-sha1"})});
         ASSERT_EQ(client.Feed(stream), 0);
-        EXPECT_EQ(scp_session_state(client.session), SCP_SS_KEX_GROUP);
-        const auto sent = SentPackets(ToBytes(client.capture));
+        EXPECT_EQ(scp_session_state(client.m_session), SCP_SS_KEX_GROUP);
+        const auto sent = SentPackets(ToBytes(client.m_capture));
         ASSERT_EQ(sent.size(), 2u);
         Bytes expected{34, 0, 0, 0x08, 0};
         for (int i = 3; i >= 0; --i) expected.push_back(static_cast<std::uint8_t>(c.n >> (8 * i)));
@@ -493,12 +445,12 @@ TEST(ScpGroupExchange, CurrentRequestCarriesTheRangeAndSizeFollowsTheCipher)
             Bytes g{31};
             const Bn pn = BnHex(pHex), gn = BnHex(gHex);
             for (const BIGNUM* n : {pn.get(), gn.get()}) Append(g, Mpint(n));
-            return Plain(g);
+            return Plain({g});
         };
         if (std::string(c.cipher) == "aes128-ctr") {
             const std::string p1024(256, 'f'), p2048 = "f" + std::string(511, 'f');
             for (const auto& bad : {group(p1024 + "ffff", "2"), group(p2048, "1"), group(p2048, p2048), group(p2048, "0")}) {
-                Detached other;
+                CDetachedSession other;
                 ASSERT_EQ(other.Open(), 0);
                 Bytes s = stream;
                 Append(s, bad);
