@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "sshcore/bcrypt_kdf.h"
+#include "tests/ssh2/test_util.h"
 
 namespace {
 
@@ -14,14 +15,6 @@ using Bytes = std::vector<std::uint8_t>;
 Bytes FromText(const std::string &text)
 {
     return Bytes(text.begin(), text.end());
-}
-
-Bytes FromHex(const std::string &hex)
-{
-    Bytes out;
-    for (std::size_t i = 0; i + 1 < hex.size(); i += 2)
-        out.push_back(static_cast<std::uint8_t>(std::stoi(hex.substr(i, 2), nullptr, 16)));
-    return out;
 }
 
 Bytes Derive(const Bytes &pass, const Bytes &salt, std::uint32_t rounds, std::size_t size)

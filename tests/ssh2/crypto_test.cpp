@@ -73,14 +73,6 @@ TEST(KexTest, ExchangeHashAndKeyDerivationMatchVectors)
         EXPECT_EQ(Hex(DeriveKey(in.k, group1, letter, gex)), expected) << letter;
 }
 
-std::vector<std::uint8_t> FromHex(std::string_view hex)
-{
-    std::vector<std::uint8_t> v;
-    for (std::size_t i = 0; i + 1 < hex.size(); i += 2)
-        v.push_back(static_cast<std::uint8_t>(std::stoi(std::string(hex.substr(i, 2)), nullptr, 16)));
-    return v;
-}
-
 // The vectors of the current methods were printed by
 // tests/ssh2/data/make_vectors.py, which computes them with Python's hashlib
 // and the cryptography package from the same inputs.
@@ -150,18 +142,6 @@ TEST(KexTest, KeysFromAnEncodedSecretMatchAndAnOldServerCanLeaveItOut)
     const std::vector<std::uint8_t> k2 = hash.Final();
     expected.insert(expected.end(), k2.begin(), k2.begin() + 8);
     EXPECT_EQ(DeriveKeyFromEncoded(sshcore::EDigest::Sha256, {}, h, 'A', sid, 40), expected);
-}
-
-TEST(KexTest, CurrentGroupRequestFollowsTheCipherKey)
-{
-    EXPECT_EQ(GroupExchangeRequestBits(128), 3072u);
-    EXPECT_EQ(GroupExchangeRequestBits(168), 7680u);
-    EXPECT_EQ(GroupExchangeRequestBits(192), 7680u);
-    EXPECT_EQ(GroupExchangeRequestBits(256), 8192u);
-    EXPECT_EQ(sshcore::CDiffieHellman::Group14().P().Bits(), 2048);
-    EXPECT_EQ(sshcore::CDiffieHellman::Group16().P().Bits(), 4096);
-    // Both RFC 3526 primes end in 64 one bits, as group 1's does.
-    EXPECT_EQ(sshcore::CDiffieHellman::Group14().P().ToHex().substr(496), std::string(16, 'f'));
 }
 
 // RFC 7748, section 6.1.
@@ -256,15 +236,6 @@ TEST(AeadTest, SealedPacketsMatchVectorsAndOpenAgain)
     EXPECT_EQ(wrong, packet);  // nothing decrypted when the tag fails
     ASSERT_TRUE(chacha->Open(packet.data(), 32, 7));
     EXPECT_EQ(std::vector<std::uint8_t>(packet.begin(), packet.begin() + 32), clear);
-}
-
-TEST(KexTest, GroupSizeFollowsTheCipherKey)
-{
-    EXPECT_EQ(GroupExchangeBits(128), 1024u);
-    EXPECT_EQ(GroupExchangeBits(168), 2048u);
-    EXPECT_EQ(GroupExchangeBits(192), 2048u);
-    EXPECT_EQ(GroupExchangeBits(256), 2048u);
-    EXPECT_EQ(GroupExchangeBits(64), 512u);
 }
 
 TEST(KexTest, DiffieHellmanAgreesAndRefusesValuesOutOfRange)
@@ -393,12 +364,6 @@ TEST(OfferTest, TheClientOffersWhatItRunsInTheRegistrysOrder)
         EXPECT_EQ(c->Clone()->Name(), c->Name());
         EXPECT_TRUE(c->BlockSize() == 8 || c->BlockSize() == 16);
     }
-}
-
-TEST(HostKeyCacheTest, ValueNames)
-{
-    EXPECT_EQ(CSSH2::HostKeyValueName("rsa2", 22, "server.example"), "rsa2@22:server.example");
-    EXPECT_EQ(CSSH2::HostKeyValueName("dss", 2222, "10.0.0.1"), "dss@2222:10.0.0.1");
 }
 
 // ----------------------------------------------------- real host keys
