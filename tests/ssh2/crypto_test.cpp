@@ -477,58 +477,47 @@ std::unique_ptr<CSshHostKey> LoadKey(std::string_view name, ByteView blob, const
     return hostKey;
 }
 
-TEST(HostKeyTest, RsaKeyStringFingerprintAndSignature)
-{
-    PkeyPtr key(EVP_PKEY_Q_keygen(nullptr, nullptr, "RSA", static_cast<std::size_t>(1024)));
-    ASSERT_TRUE(key);
-    const CBigNum e = Param(key.get(), OSSL_PKEY_PARAM_RSA_E), n = Param(key.get(), OSSL_PKEY_PARAM_RSA_N);
-    const auto blob = Blob({"ssh-rsa"}, {e, n});
-    auto hostKey = LoadKey("ssh-rsa", blob, "ssh-rsa 1024 ", "1024");
-    ASSERT_TRUE(hostKey);
-    EXPECT_EQ(hostKey->KeyString(), "0x10001,0x" + n.ToHex());
-    EXPECT_EQ(std::string(hostKey->CacheType()), "rsa2");
-
-    const auto h = Bytes("twenty bytes of hash");
-    const auto sig = SignWith(key.get(), EVP_sha1(), h);
-    EXPECT_TRUE(hostKey->Verify(NamedBlob("ssh-rsa", sig), h));
-    auto bad = sig;
-    bad[10] ^= 4;
-    EXPECT_FALSE(hostKey->Verify(NamedBlob("ssh-rsa", bad), h));
-    EXPECT_FALSE(hostKey->Verify(NamedBlob("ssh-dss", sig), h));
-    EXPECT_FALSE(hostKey->Verify(NamedBlob("ssh-rsa", sig), Bytes("other bytes of hash!")));
-    // A DSA blob is not an RSA key; nor is a truncated one.
-    EXPECT_FALSE(Accepts("ssh-rsa", Blob({"ssh-dss"}, {e, n})));
-    EXPECT_FALSE(Accepts("ssh-rsa", ByteView(blob).first(blob.size() - 1)));
-}
-
-TEST(HostKeyTest, RsaSha2SignaturesNameTheirHashAndShareTheKey)
+// One RSA key under its three names: ssh-rsa (SHA-1) and the two SHA-2
+// forms share the cache entry and the fingerprint; a signature's name must
+// be the negotiated one, and its hash the named one.
+TEST(HostKeyTest, RsaKeyStringFingerprintAndSignatures)
 {
     PkeyPtr key(EVP_PKEY_Q_keygen(nullptr, nullptr, "RSA", static_cast<std::size_t>(2048)));
     ASSERT_TRUE(key);
     const CBigNum e = Param(key.get(), OSSL_PKEY_PARAM_RSA_E), n = Param(key.get(), OSSL_PKEY_PARAM_RSA_N);
     const auto blob = Blob({"ssh-rsa"}, {e, n});
+    auto plain = LoadKey("ssh-rsa", blob, "ssh-rsa 2048 ", "2048");
+    ASSERT_TRUE(plain);
+    EXPECT_EQ(plain->KeyString(), "0x10001,0x" + n.ToHex());
+    EXPECT_STREQ(plain->CacheType(), "rsa2");
+
     const auto h = Bytes("thirty-two bytes of exchange has");
+    const auto sig1 = SignWith(key.get(), EVP_sha1(), h);
     const auto sig256 = SignWith(key.get(), EVP_sha256(), h), sig512 = SignWith(key.get(), EVP_sha512(), h);
+    EXPECT_TRUE(plain->Verify(NamedBlob("ssh-rsa", sig1), h));
+    auto bad = sig1;
+    bad[10] ^= 4;
+    EXPECT_FALSE(plain->Verify(NamedBlob("ssh-rsa", bad), h));
+    EXPECT_FALSE(plain->Verify(NamedBlob("ssh-dss", sig1), h));
+    EXPECT_FALSE(plain->Verify(NamedBlob("ssh-rsa", sig1), Bytes("other bytes of exchange hash!!!!")));
+    EXPECT_FALSE(plain->Verify(NamedBlob("ssh-rsa", sig256), h));
     auto k256 = CSshHostKey::Create("rsa-sha2-256"), k512 = CSshHostKey::Create("rsa-sha2-512");
     ASSERT_TRUE(k256->SetKey(blob));
     ASSERT_TRUE(k512->SetKey(blob));
     EXPECT_TRUE(k256->Verify(NamedBlob("rsa-sha2-256", sig256), h));
     EXPECT_TRUE(k512->Verify(NamedBlob("rsa-sha2-512", sig512), h));
-    // The name must be the negotiated one, and the hash the named one.
     EXPECT_FALSE(k256->Verify(NamedBlob("rsa-sha2-512", sig512), h));
     EXPECT_FALSE(k512->Verify(NamedBlob("rsa-sha2-512", sig256), h));
     EXPECT_FALSE(k256->Verify(NamedBlob("ssh-rsa", sig256), h));
-    EXPECT_FALSE(CSshHostKey::Create("ssh-rsa")->Verify(NamedBlob("ssh-rsa", sig256), h));
-    // One cache entry and one fingerprint for the key, whatever the hash.
-    auto plain = CSshHostKey::Create("ssh-rsa");
-    ASSERT_TRUE(plain->SetKey(blob));
     for (const auto* k : {k256.get(), k512.get()}) {
         EXPECT_STREQ(k->CacheType(), "rsa2");
         EXPECT_EQ(k->KeyString(), plain->KeyString());
         EXPECT_EQ(k->Fingerprint(), plain->Fingerprint());
     }
-    EXPECT_EQ(k512->Fingerprint().rfind("ssh-rsa 2048 ", 0), 0u);
     EXPECT_STREQ(k512->Name(), "rsa-sha2-512");
+    // A DSA blob is not an RSA key; nor is a truncated one.
+    EXPECT_FALSE(Accepts("ssh-rsa", Blob({"ssh-dss"}, {e, n})));
+    EXPECT_FALSE(Accepts("ssh-rsa", ByteView(blob).first(blob.size() - 1)));
 }
 
 TEST(HostKeyTest, Ed25519KeyStringFingerprintAndSignature)
