@@ -141,11 +141,18 @@ TEST(ScpExchangeHash, EachKindHashesAndDerivesAsTheSharedPrimitive)
     }
 }
 
-// The adapter's own checks around the shared primitives: f inside the
-// group, an odd p of a size in range, and an ECDH value the primitive
-// refuses (u = 0 gives an all-zero secret) refused with the library's code.
+// The adapter's own part around the shared primitives: the fixed groups
+// by number, f inside the group, an odd p of a size in range, and an ECDH
+// value the primitive refuses (u = 0 gives an all-zero secret) refused with
+// the library's code.
 TEST(ScpKexAdapter, ServerValuesThePrimitivesRefuseAreRefused)
 {
+    for (const auto& [group, bits] : {std::pair{1, 1024}, {14, 2048}, {16, 4096}, {18, 8192}}) {
+        BIGNUM *p = nullptr, *g = nullptr;
+        ASSERT_EQ(scp_dh_fixed_group(group, &p, &g), SCP_OK) << group;
+        const Bn pOwn(p), gOwn(g);
+        EXPECT_EQ(BN_num_bits(p), bits) << group;
+    }
     BIGNUM *p = nullptr, *g = nullptr;
     ASSERT_EQ(scp_dh_fixed_group(14, &p, &g), SCP_OK);
     const Bn pOwn(p), gOwn(g), x = BnHex("1234567890abcdef"), one = BnHex("1"), pm1(BN_dup(p));
