@@ -23,31 +23,6 @@
 
 namespace {
 
-Bytes Kexinit()
-{
-    Bytes p{20};
-    p.insert(p.end(), 16, 0x5a);
-    for (const char* s : {"diffie-hellman-group1-sha1", "ssh-rsa", "aes128-cbc", "aes128-cbc", "hmac-md5", "hmac-md5",
-                          "none", "none", "", ""})
-        PutString(p, std::string(s));
-    p.push_back(0);
-    PutU32(p, 0);
-    return p;
-}
-
-Bytes Plain(const Bytes& payload)
-{
-    ScpPacketOut out{};
-    ScpRandomPool pool;
-    scp_random_init(&pool);
-    ScpBuf wire{};
-    EXPECT_EQ(scp_packet_build(&out, &pool, payload.data(), payload.size(), &wire), 0);
-    Bytes bytes = ToBytes(wire);
-    scp_buf_free(&wire);
-    scp_packet_out_free(&out);
-    return bytes;
-}
-
 // An ssh-rsa blob with a modulus of `bytes` bytes, top bit set.
 Bytes RsaBlob(std::size_t bytes)
 {
@@ -73,52 +48,33 @@ Bytes KexReply(const Bytes& blob)
     return reply;
 }
 
-class ScpHostKeyTrust : public ::testing::Test {
+class ScpHostKeyTrust : public ::testing::Test, protected CDetachedSession {
 protected:
     void SetUp() override
     {
-        scp_session_config_defaults(&m_cfg);
         std::strcpy(m_cfg.host, "127.0.0.1");
         m_cfg.port = 2022;
     }
-    void TearDown() override
-    {
-        if (m_session) scp_ssh_backend.release(m_session);
-        scp_buf_free(&m_capture);
-    }
+    void TearDown() override { Release(); }  // while the registry is there
     int Run(const Bytes& tail)
     {
-        if (int rc = scp_session_create_detached(&m_session, &m_cfg, &m_capture)) return rc;
-        Bytes stream = ToBytes(std::string("SSH-2.0-x\n"));
-        Append(stream, Plain(Kexinit()));
+        Bytes stream = Stream("SSH-2.0-x\n", {KexinitPayload({})});
         Append(stream, tail);
-        return scp_session_feed(m_session, stream.data(), stream.size());
+        return OpenAndFeed(stream);
     }
     std::string OfferedHostKeys()
     {
-        const auto sent = SentPackets(ToBytes(m_capture));
-        if (sent.empty()) return "";
-        ScpReader r = scp_reader(sent[0].data() + 17, sent[0].size() - 17);
-        const std::uint8_t* p = nullptr;
-        std::size_t n = 0;
-        for (int i = 0; i < 2; ++i)
-            if (!scp_get_string(&r, &p, &n, 4096)) return "";
-        return std::string(reinterpret_cast<const char*>(p), n);
+        const auto sent = SentPackets(Capture());
+        return sent.empty() ? "" : NameLists(sent[0])[1];
     }
 
     TempRegistry m_registry;
-    SessionConfig m_cfg{};
-    ScpSession* m_session = nullptr;
-    ScpBuf m_capture{};
 };
 
 TEST_F(ScpHostKeyTrust, TheStoredTypesAreOfferedFirst)
 {
     ASSERT_EQ(Run({}), 0);
     const std::vector<std::string> usual = sshcore::SplitNameList(OfferedHostKeys());
-    scp_ssh_backend.release(m_session);
-    m_session = nullptr;
-    scp_buf_free(&m_capture);
 
     ASSERT_TRUE(sshcore::StoreHostKey("dss", 2022, "127.0.0.1", "0x1,0x2,0x3,0x4"));
     ASSERT_TRUE(sshcore::StoreHostKey("rsa2", 2022, "127.0.0.1", "0x3,0x5"));
@@ -135,11 +91,8 @@ TEST_F(ScpHostKeyTrust, TheStoredTypesAreOfferedFirst)
 
 TEST_F(ScpHostKeyTrust, AShortRsaKeyAndABadSignatureHaveTheirOwnCodes)
 {
-    EXPECT_EQ(Run(Plain(KexReply(RsaBlob(96)))), SCP_E_HOSTKEY_TOO_SMALL);  // 768 bits
-    scp_ssh_backend.release(m_session);
-    m_session = nullptr;
-    scp_buf_free(&m_capture);
-    EXPECT_EQ(Run(Plain(KexReply(RsaBlob(128)))), SCP_E_HOSTKEY_SIGNATURE);  // 1024 bits, not signed
+    EXPECT_EQ(Run(Plain({KexReply(RsaBlob(96))})), SCP_E_HOSTKEY_TOO_SMALL);  // 768 bits
+    EXPECT_EQ(Run(Plain({KexReply(RsaBlob(128))})), SCP_E_HOSTKEY_SIGNATURE);  // 1024 bits, not signed
     // Nothing was stored for a key that did not prove itself.
     EXPECT_TRUE(sshcore::ReadKnownHostKeys(2022, "127.0.0.1").empty());
 

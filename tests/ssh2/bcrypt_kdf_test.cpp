@@ -1,16 +1,12 @@
-// The bcrypt key derivation: published vectors, its argument bounds, and a
-// key file that ssh-keygen protected with it.
+// The bcrypt key derivation: published vectors and its argument bounds (the
+// key files ssh-keygen protects with it are opened in private_key_test).
 #include <gtest/gtest.h>
-#include <openssl/evp.h>
 
-#include <cstdlib>
-#include <fstream>
-#include <sstream>
 #include <string>
 #include <vector>
 
 #include "sshcore/bcrypt_kdf.h"
-#include "tests/support/temp_dir.h"
+#include "tests/ssh2/test_util.h"
 
 namespace {
 
@@ -19,14 +15,6 @@ using Bytes = std::vector<std::uint8_t>;
 Bytes FromText(const std::string &text)
 {
     return Bytes(text.begin(), text.end());
-}
-
-Bytes FromHex(const std::string &hex)
-{
-    Bytes out;
-    for (std::size_t i = 0; i + 1 < hex.size(); i += 2)
-        out.push_back(static_cast<std::uint8_t>(std::stoi(hex.substr(i, 2), nullptr, 16)));
-    return out;
 }
 
 Bytes Derive(const Bytes &pass, const Bytes &salt, std::uint32_t rounds, std::size_t size)
@@ -74,70 +62,6 @@ TEST(BcryptKdf, ArgumentsOutOfRangeAreRefusedAndLeaveNoOutput)
     Bytes big(sshcore::kBcryptMaxOutput + 1);
     EXPECT_FALSE(sshcore::BcryptKdf(pass, salt, 1, big));
     EXPECT_FALSE(sshcore::BcryptKdf(pass, salt, 1, std::span<std::uint8_t>()));
-}
-
-// Reads a big-endian length-prefixed string at `at` of `blob`.
-Bytes TakeString(const Bytes &blob, std::size_t &at)
-{
-    if (at + 4 > blob.size()) throw std::runtime_error("short");
-    const std::size_t n = (std::size_t{blob[at]} << 24) | (std::size_t{blob[at + 1]} << 16) |
-                          (std::size_t{blob[at + 2]} << 8) | blob[at + 3];
-    at += 4;
-    if (n > blob.size() - at) throw std::runtime_error("short");
-    Bytes out(blob.begin() + static_cast<long>(at), blob.begin() + static_cast<long>(at + n));
-    at += n;
-    return out;
-}
-
-// The 48 bytes (key and counter) that open an aes256-ctr key file that
-// ssh-keygen wrote: its two check words come out equal only with the
-// right derivation, a multi-block one.
-TEST(BcryptKdf, OpensAKeyFileOfSshKeygen)
-{
-    if (std::system("command -v ssh-keygen >/dev/null 2>&1") != 0) GTEST_SKIP() << "ssh-keygen is not installed";
-    TempDir dir;
-    const std::string key = dir.file("id");
-    const std::string command = "ssh-keygen -q -t ed25519 -a 3 -Z aes256-ctr -N "
-                                "'correct horse' -C '' -f " +
-                                key + " >/dev/null 2>&1";
-    ASSERT_EQ(std::system(command.c_str()), 0);
-    std::ifstream in(key);
-    std::string line, base64;
-    while (std::getline(in, line))
-        if (line.find("-----") == std::string::npos) base64 += line;
-    Bytes blob(base64.size());
-    const int decoded = EVP_DecodeBlock(blob.data(), reinterpret_cast<const unsigned char *>(base64.data()),
-                                        static_cast<int>(base64.size()));
-    ASSERT_GT(decoded, 0);
-    blob.resize(static_cast<std::size_t>(decoded));
-    std::size_t at = 15; // "openssh-key-v1" and its zero
-    ASSERT_EQ(std::string(blob.begin(), blob.begin() + 14), "openssh-key-v1");
-    EXPECT_EQ(TakeString(blob, at), FromText("aes256-ctr"));
-    EXPECT_EQ(TakeString(blob, at), FromText("bcrypt"));
-    const Bytes options = TakeString(blob, at);
-    std::size_t o = 0;
-    const Bytes salt = TakeString(options, o);
-    ASSERT_EQ(o + 4, options.size());
-    const std::uint32_t rounds = (std::uint32_t{options[o]} << 24) | (std::uint32_t{options[o + 1]} << 16) |
-                                 (std::uint32_t{options[o + 2]} << 8) | options[o + 3];
-    EXPECT_EQ(rounds, 3u);
-    at += 4;              // the key count
-    TakeString(blob, at); // the public key
-    const Bytes secret = TakeString(blob, at);
-    ASSERT_GE(secret.size(), 16u);
-
-    auto checkWordsMatch = [&](const std::string &pass) {
-        const Bytes keyIv = Derive(FromText(pass), salt, rounds, 48);
-        EVP_CIPHER_CTX *ctx = EVP_CIPHER_CTX_new();
-        unsigned char plain[16];
-        int n = 0;
-        EVP_DecryptInit_ex(ctx, EVP_aes_256_ctr(), nullptr, keyIv.data(), keyIv.data() + 32);
-        EVP_DecryptUpdate(ctx, plain, &n, secret.data(), 16);
-        EVP_CIPHER_CTX_free(ctx);
-        return std::equal(plain, plain + 4, plain + 4);
-    };
-    EXPECT_TRUE(checkWordsMatch("correct horse"));
-    EXPECT_FALSE(checkWordsMatch("correct horsf"));
 }
 
 } // namespace

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <span>
 #include <string>
+#include <string_view>
 #include <tuple>
 #include <vector>
 
@@ -15,6 +16,14 @@ inline std::vector<std::uint8_t> Pattern(std::size_t n, std::uint8_t seed)
 {
     std::vector<std::uint8_t> v(n);
     for (std::size_t i = 0; i < n; ++i) v[i] = static_cast<std::uint8_t>(seed + 31 * i);
+    return v;
+}
+
+inline std::vector<std::uint8_t> FromHex(std::string_view hex)
+{
+    std::vector<std::uint8_t> v;
+    for (std::size_t i = 0; i + 1 < hex.size(); i += 2)
+        v.push_back(static_cast<std::uint8_t>(std::stoi(std::string(hex.substr(i, 2)), nullptr, 16)));
     return v;
 }
 

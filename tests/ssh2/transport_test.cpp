@@ -69,30 +69,6 @@ public:
     CSshTransport sender, receiver;
 };
 
-TEST(TransportTest, PaddingFillsWholeBlocks)
-{
-    for (std::size_t bs : {8u, 16u}) {
-        for (std::size_t payload = 1; payload < 60; ++payload) {
-            TransportPair t;
-            if (bs == 16) t.Install("aes128-cbc", "none", "none");
-            t.sender.Start(SSH_MSG_IGNORE).PutRaw(std::vector<std::uint8_t>(payload - 1, 0xAB));
-            t.sender.Send();
-            const std::size_t total = t.out.output.size();
-            EXPECT_EQ(total % bs, 0u);
-            const std::size_t padding = total - 5 - payload;
-            EXPECT_GE(padding, 4u);
-            EXPECT_LE(padding, bs + 3);
-        }
-    }
-    // 12 bytes of payload with 8-byte blocks: 17 + 7 = 24.
-    TransportPair t;
-    t.sender.Start(SSH_MSG_IGNORE).PutRaw(std::vector<std::uint8_t>(11, 0));
-    t.sender.Send();
-    EXPECT_EQ(t.out.output.size(), 24u);
-    EXPECT_EQ(t.out.output[4], 7);
-    EXPECT_EQ(LoadUint32(t.out.output.data()), 20u);
-}
-
 using Algorithms = std::tuple<std::string, std::string, std::string>;
 class RoundTripTest : public ::testing::TestWithParam<Algorithms> {};
 

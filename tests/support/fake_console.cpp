@@ -45,25 +45,6 @@ std::vector<CFakeConsole::ScopeItem> CFakeConsole::ScopeChildren(HSCOPEITEM pare
     return children;
 }
 
-HSCOPEITEM CFakeConsole::FindScopeItemByParam(LPARAM lParam) const
-{
-    std::vector<HSCOPEITEM> pending{m_root};
-    while (!pending.empty()) {
-        const ScopeItem& item = *m_tree.Find(pending.back());
-        pending.pop_back();
-        if (item.handle != m_root && item.lParam == lParam) return item.handle;
-        pending.insert(pending.end(), item.children.rbegin(), item.children.rend());
-    }
-    return 0;
-}
-
-void CFakeConsole::ClearResultPane()
-{
-    m_pane.Reset();
-    m_columnInsertions.clear();
-    m_nDeleteAll = 0;
-}
-
 // --- IUnknown ---------------------------------------------------------------
 
 HRESULT CFakeConsole::QueryInterface(REFIID riid, void** ppv)
@@ -103,11 +84,7 @@ HRESULT CFakeConsole::QueryResultView(IUnknown** unknown)
     return HandOut(static_cast<IConsole*>(this), reinterpret_cast<void**>(unknown));
 }
 
-HRESULT CFakeConsole::UpdateAllViews(IDataObject*, LPARAM, LONG_PTR)
-{
-    ++m_nUpdateAllViews;
-    return S_OK;
-}
+HRESULT CFakeConsole::UpdateAllViews(IDataObject*, LPARAM, LONG_PTR) { return S_OK; }
 
 HRESULT CFakeConsole::InsertItem(LPSCOPEDATAITEM item)
 {
@@ -141,7 +118,6 @@ HRESULT CFakeConsole::InsertItem(LPRESULTDATAITEM item)
 
 HRESULT CFakeConsole::DeleteAllRsltItems()
 {
-    if (m_bFailDeleteAll) return E_FAIL;
     ++m_nDeleteAll;
     return CConsoleObject::DeleteAllRsltItems();
 }
@@ -169,7 +145,6 @@ HRESULT CFakeConsole::GetVerbState(MMC_CONSOLE_VERB eCmdID, MMC_BUTTON_STATE nSt
 HRESULT CFakeConsole::SetVerbState(MMC_CONSOLE_VERB eCmdID, MMC_BUTTON_STATE nState, BOOL bState)
 {
     m_verbStates[{eCmdID, nState}] = bState;
-    ++m_nVerbSets;
     return S_OK;
 }
 
@@ -209,9 +184,7 @@ HRESULT CFakeConsole::ExpandFromSnapin(HSCOPEITEM item)
 
 HRESULT CFakeConsole::SelectFromSnapin(HSCOPEITEM item)
 {
-    if (!HasScopeItem(item)) return E_INVALIDARG;
-    m_selectRequests.push_back(item);
-    return S_OK;
+    return HasScopeItem(item) ? S_OK : E_INVALIDARG;
 }
 
 HRESULT CFakeConsole::ScopeImageList(IImageList** images)
@@ -226,7 +199,6 @@ HRESULT CFakeConsole::ResultImageList(IImageList** images)
 
 HRESULT CFakeConsole::ConsoleVerb(IConsoleVerb** verb)
 {
-    if (m_bFailVerb) return E_FAIL;
     return HandOut(static_cast<IConsoleVerb*>(this), reinterpret_cast<void**>(verb));
 }
 

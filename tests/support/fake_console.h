@@ -61,16 +61,12 @@ public:
 
     // --- The scope tree -------------------------------------------------
     bool HasScopeItem(HSCOPEITEM handle) const { return m_tree.Find(handle) != nullptr; }
-    const ScopeItem* FindScopeItem(HSCOPEITEM handle) const { return m_tree.Find(handle); }
     // Live children of an item, in their order.
     std::vector<ScopeItem> ScopeChildren(HSCOPEITEM parent) const;
     std::size_t ScopeItemCount() const { return m_tree.Count() - 1; }  // without the root
     const std::vector<ScopeItem>& ScopeInsertions() const { return m_scopeInsertions; }
     const std::vector<ScopeDeletion>& ScopeDeletions() const { return m_scopeDeletions; }
     const std::vector<HSCOPEITEM>& ExpandRequests() const { return m_expandRequests; }
-    const std::vector<HSCOPEITEM>& SelectRequests() const { return m_selectRequests; }
-    // The live item whose lParam is `lParam`, or 0.
-    HSCOPEITEM FindScopeItemByParam(LPARAM lParam) const;
 
     // --- Menus ----------------------------------------------------------
     const std::vector<MenuItem>& MenuItems() const { return m_menuItems; }
@@ -83,7 +79,6 @@ public:
     // The state last set for a verb; false when never set.
     bool VerbState(MMC_CONSOLE_VERB verb, MMC_BUTTON_STATE state) const;
     bool WasVerbSet(MMC_CONSOLE_VERB verb, MMC_BUTTON_STATE state) const;
-    std::size_t VerbSetCount() const { return m_nVerbSets; }
     MMC_CONSOLE_VERB DefaultVerb() const { return m_defaultVerb; }
 
     // --- Result pane ----------------------------------------------------
@@ -93,24 +88,20 @@ public:
     const std::vector<Column>& ColumnInsertions() const { return m_columnInsertions; }
     const std::vector<ResultItem>& ResultItems() const { return m_pane.Items(); }
     std::size_t DeleteAllCount() const { return m_nDeleteAll; }
-    void ClearResultPane();
 
     // --- Images and messages --------------------------------------------
     const std::vector<ImageStrip>& ImageStrips() const { return m_imageStrips; }
     const std::vector<MessageRecord>& Messages() const { return m_messages; }
-    std::size_t UpdateAllViewsCount() const { return m_nUpdateAllViews; }
 
     // --- Failure injection ------------------------------------------------
     // QueryInterface for this interface id fails with E_NOINTERFACE.
     void FailQueryInterface(const IID& iid) { m_failQuery.insert(GuidToAnsi(iid)); }
-    void FailQueryConsoleVerb(bool fail) { m_bFailVerb = fail; }
     // The scope InsertItem call with this index (0 = first) fails.
     void FailScopeInsertAt(std::size_t index) { m_failScopeInsertAt = index; }
     // The result InsertItem call with this index (0 = first) fails.
     void FailResultInsertAt(std::size_t index) { m_failResultInsertAt = index; }
     // The InsertColumn call with this index (0 = first) fails.
     void FailColumnInsertAt(std::size_t index) { m_failColumnInsertAt = index; }
-    void FailDeleteAll(bool fail) { m_bFailDeleteAll = fail; }
 
     // IUnknown, for every interface of the console.
     HRESULT QueryInterface(REFIID riid, void** ppv) override;
@@ -183,7 +174,6 @@ private:
     std::vector<ScopeItem> m_scopeInsertions;
     std::vector<ScopeDeletion> m_scopeDeletions;
     std::vector<HSCOPEITEM> m_expandRequests;
-    std::vector<HSCOPEITEM> m_selectRequests;
     std::size_t m_nScopeInsertCalls = 0;
     std::optional<std::size_t> m_failScopeInsertAt;
 
@@ -192,9 +182,7 @@ private:
     std::optional<std::size_t> m_failMenuAt;
 
     std::map<std::pair<DWORD, DWORD>, BOOL> m_verbStates;
-    std::size_t m_nVerbSets = 0;
     MMC_CONSOLE_VERB m_defaultVerb = MMC_VERB_NONE;
-    bool m_bFailVerb = false;
 
     std::vector<Column> m_columnInsertions;
     std::size_t m_nColumnInsertCalls = 0;
@@ -202,10 +190,8 @@ private:
     std::size_t m_nResultInsertCalls = 0;
     std::optional<std::size_t> m_failResultInsertAt;
     std::size_t m_nDeleteAll = 0;
-    bool m_bFailDeleteAll = false;
 
     std::vector<ImageStrip> m_imageStrips;
     std::vector<MessageRecord> m_messages;
-    std::size_t m_nUpdateAllViews = 0;
     std::set<std::string> m_failQuery;
 };

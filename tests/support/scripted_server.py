@@ -824,7 +824,6 @@ def main():
     parser.add_argument("--f", default="2")
     parser.add_argument("--auths", default="password")
     parser.add_argument("--banner", default="")
-    parser.add_argument("--key", default="rsa")
     parser.add_argument("--hostkeys", default="ssh-rsa")
     parser.add_argument("--kex", default="curve25519-sha256")
     parser.add_argument("--cipher", default="aes128-ctr")
@@ -864,7 +863,7 @@ def main():
     import paramiko
     logging.getLogger("paramiko").setLevel(logging.DEBUG)
     logging.getLogger("paramiko").addHandler(KexNote())
-    key = paramiko.RSAKey.generate(1024) if args.key == "rsa" else paramiko.DSSKey.generate(1024)
+    key = paramiko.RSAKey.generate(1024)
     if not args.upload:
         paramiko_mode(args, one_connection(), key)
         return

@@ -19,7 +19,6 @@ void CScriptedUserInterface::Clear()
     m_dialogs.clear();
     m_messages.clear();
     m_progressTexts.clear();
-    m_nProgressCreated = 0;
     m_nUnanswered = 0;
 }
 
@@ -63,7 +62,6 @@ HWND CScriptedUserInterface::CreateProgress(HWND parent, const DialogState& dial
 {
     HWND window = reinterpret_cast<HWND>(m_nextWindow++);
     m_openProgress.push_back(window);
-    ++m_nProgressCreated;
     return window;
 }
 

@@ -53,7 +53,6 @@ public:
     const std::vector<DialogRecord>& Dialogs() const { return m_dialogs; }
     const std::vector<MessageRecord>& Messages() const { return m_messages; }
     const std::vector<ProgressText>& ProgressTexts() const { return m_progressTexts; }
-    std::size_t ProgressCreated() const { return m_nProgressCreated; }
     // Progress windows created and not yet destroyed.
     std::size_t ProgressOpen() const { return m_openProgress.size(); }
     // Dialogs that came with no queued answer (each was cancelled and
@@ -61,7 +60,6 @@ public:
     std::size_t UnansweredDialogs() const { return m_nUnanswered; }
     // Answers queued and never used.
     std::size_t PendingDialogAnswers() const { return m_dialogAnswers.size(); }
-    std::size_t PendingMessageAnswers() const { return m_messageAnswers.size(); }
     void Clear();
 
     int DoModal(HWND owner, DialogState& dialog) override;
@@ -78,7 +76,6 @@ private:
     std::vector<MessageRecord> m_messages;
     std::vector<ProgressText> m_progressTexts;
     std::vector<HWND> m_openProgress;
-    std::size_t m_nProgressCreated = 0;
     std::size_t m_nUnanswered = 0;
     std::uintptr_t m_nextWindow = 0x7000;
 };
