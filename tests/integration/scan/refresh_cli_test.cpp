@@ -111,6 +111,17 @@ INSTANTIATE_TEST_SUITE_P(Servers, RefreshServersTest,
                          ::testing::Values(EServerKind::OlderSshd, EServerKind::StockSshd, EServerKind::StockDropbear),
                          [](const ::testing::TestParamInfo<EServerKind>& param) { return ServerKindName(param.param); });
 
+TEST_F(RefreshCliTest, AHostWithoutLshwNeedsYesToDeploy)
+{
+    SshdOptions options;
+    options.bindMounts = {{"/dev/null", "/usr/bin/lshw"}};
+    SshdPeer peer(options);
+    ASSERT_TRUE(peer.running()) << peer.logText();
+    const Result refused = Ferrodex(AddHost(peer.port()), Password());
+    EXPECT_NE(refused.status, 0);
+    EXPECT_NE(refused.err.find("--yes"), std::string::npos) << refused.err;
+}
+
 // A host whose lshw fails its own way: the refresh says how, and the
 // console file keeps no picture, only the failure told.
 TEST_F(RefreshCliTest, AFailingLshwIsAFailureThatSaysHowAndOnlyTheFailureIsKept)
