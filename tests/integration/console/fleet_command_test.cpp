@@ -132,26 +132,18 @@ using Matches = std::vector<std::string>;
 TEST_F(FleetCommandTest, FindComparesQuantitiesInTheirUnitsAcrossHosts)
 {
     const std::string before = ReadWholeFile(m_console);
-    // 24 GiB and 16 GiB are below 32 GiB (written in several units), 64 GiB is not.
-    const Matches small{"Lab/big core/memory", "Lab/laptop core/memory", "Prod/hostile core/memory"};
-    EXPECT_EQ(Found("class=memory size<32GiB"), small);
-    EXPECT_EQ(Found("class=memory size<32768MiB"), small);
-    EXPECT_EQ(Found("class=memory size<=24Gb"), small);  // as the view writes it; 24 is included
-    EXPECT_EQ(Found("class=memory size<24GiB"), (Matches{"Lab/laptop core/memory", "Prod/hostile core/memory"}));
-    EXPECT_EQ(Found("class=memory size>=64GiB"), (Matches{"Prod/xeon core/memory"}));
+    // Quantities in their units across hosts (the units' readings: the
+    // in-process fleet query tests); 24 is included in <=24Gb as the view
+    // writes it.
+    EXPECT_EQ(Found("class=memory size<=24Gb"),
+              (Matches{"Lab/big core/memory", "Lab/laptop core/memory", "Prod/hostile core/memory"}));
     EXPECT_EQ(Found("class=memory size>68GB"), (Matches{"Prod/xeon core/memory"}));  // decimal: 68.7 GB
-    EXPECT_EQ(Found("class=memory size=16384MiB host=laptop"), (Matches{"Lab/laptop core/memory"}));
-    // Frequencies and rates; a size in MHz never compares with bytes.
     EXPECT_EQ(Found("class=processor capacity>3.5GHz"), (Matches{"Lab/laptop core/cpu", "Prod/hostile core/cpu"}));
-    EXPECT_EQ(Found("size>=2600MHz size<2.7GHz group=Lab"), (Matches{"Lab/laptop core/cpu"}));
     EXPECT_EQ(Found("capacity>=1Gbit/s group=Lab"), (Matches{"Lab/laptop core/pci/network"}));
-    EXPECT_EQ(Found("size<1GiB class=processor"), Matches{});
     // Text: equality ignores case, ~ finds a part.
     EXPECT_EQ(Found("serial=abc123"), (Matches{"Prod/xeon general"}));
     EXPECT_EQ(Found("product~XEON"), (Matches{"Prod/xeon core/cpu"}));
-    EXPECT_EQ(Found("\"vendor\"~\"acme, \\\"servers\"").size(), 1u);
     EXPECT_EQ(Found("product~xeon group=Lab"), Matches{});
-    EXPECT_EQ(Found("product!=\"AMD EPYC\" class=processor host=big"), Matches{});
     // lshw's classes, as `lshw -C disk` takes them, whatever the node's id;
     // the id without its number is asked for by `id`.
     EXPECT_EQ(Found("class=disk"), (Matches{"Lab/big core/pci/storage/virtio1", "Lab/laptop core/pci/nvme/namespace",
@@ -425,19 +417,10 @@ TEST_F(FleetCommandTest, HtmlReportMarksWhatChangedSinceTheHostsPreviousScan)
     EXPECT_NE(html.find("<td>size</td><td title=\"24 Gb\">24 GiB</td>"), std::string::npos) << bigSection;
     EXPECT_NE(html.find(" by Ferrodex "), std::string::npos);
 
-    // The JSON export carries the same count, still valid by its schema.
-    const std::string out = m_dir.file("changes.json");
-    Ok({"export", "--format", "json", "-o", out});
-    const std::string check =
-        "import json, sys, jsonschema\n"
-        "jsonschema.validate(json.load(open(sys.argv[1])), json.load(open(sys.argv[2])),"
-        " cls=jsonschema.Draft202012Validator)\n";
-    const std::string err = m_dir.file("python.err");
-    EXPECT_EQ(RunProgram({"python3", "-c", check, out, SourceDir() + "/docs/export.schema.json"}, "/dev/null", err), 0)
-        << ReadWholeFile(err);
+    // The JSON export carries the same count.
     JsonValue value;
     std::string error;
-    ASSERT_TRUE(ParseJson(ReadWholeFile(out), value, &error)) << error;
+    ASSERT_TRUE(ParseJson(Ok({"export", "--format", "json"}).out, value, &error)) << error;
     const JsonValue& hosts = value["hosts"];
     ASSERT_TRUE(hosts[0].Has("changes"));
     EXPECT_EQ(hosts[0]["changes"]["count"].number, 1);

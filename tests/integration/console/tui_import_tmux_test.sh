@@ -23,8 +23,9 @@ cp "$inventory" "$work/fleet.ini"
 run_face 120 40
 wait_for "My Linux Servers"
 
-keys Right Down Right           # expand the root, select and expand Lab
-sleep 0.3
+keys Right                      # expand the root
+wait_for "Lab"
+keys Down Right                 # select and expand Lab
 keys m
 wait_for "Import Hosts..."
 keys Down Down Enter            # Add Host, Delete Group, Import Hosts...
@@ -49,8 +50,9 @@ type_text "mailhub"
 keys Enter
 wait_for "mailhub"
 wait_gone "mail.example.com"
-keys Down Right Down            # Lab.prod.web, expanded, its first host
-sleep 0.3
+keys Down Right                 # Lab.prod.web, expanded
+wait_for "web01.example.com"
+keys Down                       # its first host
 keys r
 wait_for "Rename:"
 keys C-u

@@ -17,8 +17,6 @@ command -v tmux >/dev/null 2>&1 || peer_missing "tmux is missing"
 . "$(dirname "$0")/tmux_face.sh"
 face_begin tui
 
-
-
 # A mouse click at COLUMN ROW (from 0), as an X10 report: press, then release.
 click() {
     local x=$(($1 + 33)) y=$(($2 + 33)) button=32
@@ -97,21 +95,10 @@ command_line() {
         "$ferrodex" --console "$console" "$@" >/dev/null 2>&1
 }
 
-mkdir -p "$work/registry"
-
 # --- First session: build the inventory -------------------------------------
 start_face
 keys Right                      # expand the root
-keys m
-wait_for "Add Group"
-wait_for "About Ferrodex"
-keys Enter
-wait_for "Add a new group"
-type_text "Rack-Q7"
-keys Enter
-wait_gone "Add a new group"
-wait_for "Rack-Q7"
-wait_for "[modified]"
+add_group "Rack-Q7"
 
 keys Down Right                 # select and expand the group
 keys m
@@ -252,23 +239,6 @@ command_line passwords on --main-password-stdin <<<"main-pw-4" || fail "password
 # --- Ended by SIGTERM with unsaved changes: kept, then offered and used -----
 recovery="$console.recovery"
 start_unlocked
-# Enter in the empty Add Group dialog, and a name of spaces: refused with the
-# one message, and the dialog comes back until it is cancelled.
-keys m
-wait_for "About Ferrodex"
-keys Enter
-wait_for "Add a new group"
-keys Enter
-wait_for "A name cannot be empty or only spaces."
-keys Enter
-wait_for "Add a new group"
-type_text "   "
-keys Enter
-wait_for "A name cannot be empty or only spaces."
-keys Enter
-wait_for "Add a new group"
-keys Escape
-wait_gone "Add a new group"
 add_group "Shelf-T1"
 kill -TERM "$(face_pid)"
 wait_for "FDX-EXIT=143"
@@ -312,34 +282,5 @@ wait_for "unsaved changes"
 keys n
 wait_for "FDX-EXIT=0"
 [ -e "$recovery" ] && fail "quitting left a recovery file"
-
-# --- Stuck on the network: a second SIGTERM still ends the face ------------
-# A server that takes the connection and never answers.
-port_file="$work/port"
-python3 -c '
-import socket, sys, time
-s = socket.socket(); s.bind(("127.0.0.1", 0)); s.listen(4)
-open(sys.argv[1], "w").write(str(s.getsockname()[1]))
-conn, _ = s.accept(); open(sys.argv[1] + ".taken", "w").close(); time.sleep(120)' "$port_file" &
-listener=$!
-trap 'kill "$listener" 2>/dev/null; cleanup' EXIT
-for _ in $(seq 50); do [ -s "$port_file" ] && break; sleep 0.1; done
-[ -s "$port_file" ] || fail "the silent server did not start"
-command_line group add Zz-Hang <<<"main-pw-4" || fail "group add failed"
-command_line host add Zz-Hang 127.0.0.1 --port "$(cat "$port_file")" --login root --password-stdin \
-    <<<$'main-pw-4\nhost-pw' || fail "host add failed"
-start_unlocked
-keys End Right                  # the last group, expanded
-wait_for "127.0.0.1"
-keys Down Right                 # its host: the scan waits on the server
-for _ in $(seq 100); do [ -e "$port_file.taken" ] && break; sleep 0.1; done
-[ -e "$port_file.taken" ] || fail "the scan never reached the silent server"
-pid=$(face_pid)
-kill -TERM "$pid"
-sleep 0.5
-tmx capture-pane -p -t face >"$screen_file"
-grep -qF "FDX-EXIT=" "$screen_file" && fail "the first SIGTERM did not wait for the scan"
-kill -TERM "$pid"
-wait_for "FDX-EXIT=143"
 
 echo "PASS"

@@ -1,13 +1,16 @@
 #!/usr/bin/env bash
-# "Changes Since Last Scan" in the terminal console, driven through tmux: a
-# history of two scans of a host (written in the older schema, so opening it
-# migrates it) shows as a list of what changed.
-#   history_tmux_test.sh FERRODEX SOURCE_DIR
+# The history in the terminal console, driven through tmux, on a console file
+# whose host holds hardware scanned in an earlier session, beside a history
+# of two scans of it (written in the older schema, so opening it migrates
+# it): the group's list gives the last scan's time as `show GROUP` prints it,
+# and "Changes Since Last Scan" lists what changed.
+#   history_tmux_test.sh FERRODEX CONSOLE_IMAGE_TOOL SOURCE_DIR
 # Exit 77 (skipped) when tmux or python3 is missing.
 # Where FERRODEX_REQUIRE_PEERS is set, a missing one fails the test instead.
 set -u
-ferrodex=${1:?usage: history_tmux_test.sh FERRODEX SOURCE_DIR}
-source_dir=${2:?usage: history_tmux_test.sh FERRODEX SOURCE_DIR}
+ferrodex=${1:?usage: history_tmux_test.sh FERRODEX CONSOLE_IMAGE_TOOL SOURCE_DIR}
+image_tool=${2:?}
+source_dir=${3:?}
 . "$(dirname "$0")/../../support/peer_missing.sh"
 command -v tmux >/dev/null 2>&1 || peer_missing "tmux is missing"
 command -v python3 >/dev/null 2>&1 || peer_missing "python3 is missing"
@@ -15,11 +18,7 @@ command -v python3 >/dev/null 2>&1 || peer_missing "python3 is missing"
 . "$(dirname "$0")/../console/tmux_face.sh"
 face_begin history
 console="$work/lab.fdx"
-run() { "$ferrodex" --console "$console" "$@" >/dev/null || fail "ferrodex $* failed"; }
-
-run group add Lab
-run host add Lab srv1 --login root
-
+"$image_tool" "$console" Lab srv1 "$source_dir/tests/data/lshw/root.xml" >/dev/null || fail "the console file could not be made"
 python3 - "$source_dir/tests/data/lshw/root.xml" "$work/lab.history.db" <<'PY' || fail "the history could not be made"
 import sqlite3, sys
 xml = open(sys.argv[1]).read()
@@ -32,15 +31,19 @@ for when, text in ((1765000000, xml), (1765003600, changed)):
                ("Lab/srv1", "srv1", 22, "root", when, text))
 db.commit()
 PY
+chmod 600 "$work/lab.history.db"
+
+shown=$("$ferrodex" --console "$console" show Lab) || fail "show Lab failed"
+grep -q "^srv1  2025-12-06T06:46:40Z " <<<"$shown" || fail "show Lab does not give the history's time: $shown"
 
 run_face 120 32
 wait_for "My Linux Servers"
 keys Right            # expand the root
 wait_for "Lab"
-keys Down Right       # the group, expanded
+keys Down Right       # the group, expanded: its list
 wait_for "srv1"
-keys Down             # the host, not expanded: nothing is scanned
-wait_for "(nothing to show)"
+wait_for "2025-12-06T06:46:40Z"
+keys Down             # the host, not expanded
 tmx capture-pane -p -t face | head -1 | grep -qF "[modified]" && fail "modified before the changes were shown"
 keys m
 wait_for "Changes Since Last Scan"
@@ -57,4 +60,4 @@ keys Up               # another node: its own view again
 wait_for "Last scan"
 keys q                # nothing to save: no question
 wait_for "FDX-EXIT=0"
-echo "changes since the last scan shown"
+echo "the last scan and the changes since it are shown"

@@ -9,7 +9,6 @@
 #include <filesystem>
 #include <fstream>
 #include <future>
-#include <thread>
 
 #include "tests/console/run_ferrodex.h"
 #include "tests/support/peer_process.h"
@@ -140,13 +139,14 @@ TEST_F(SharedHistoryCliTest, AConnectionKilledDuringARefreshLosesNothingThatPush
     WriteLshw(LshwSample("root.xml"), gate);
     auto refresh = std::async(std::launch::async, [&] { return Refresh("a", shared); });
     // The refresh connects before it scans; its connection goes while lshw waits.
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
     std::string connected;
-    while (std::chrono::steady_clock::now() < deadline &&
-           (!pg->Sql("SELECT count(*) FROM pg_stat_activity WHERE application_name = 'ferrodex'", &connected) ||
-            connected != "1"))
-        std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    ASSERT_EQ(connected, "1") << "the refresh never connected";
+    ASSERT_TRUE(WaitUntil(
+        [&] {
+            return pg->Sql("SELECT count(*) FROM pg_stat_activity WHERE application_name = 'ferrodex'", &connected) &&
+                   connected == "1";
+        },
+        std::chrono::seconds(30)))
+        << "the refresh never connected";
     ASSERT_TRUE(pg->Sql("SELECT pg_terminate_backend(pid) FROM pg_stat_activity WHERE application_name = 'ferrodex'"));
     std::ofstream(gate) << "go";
     const Result done = refresh.get();

@@ -235,88 +235,6 @@ chmod 755 "$bin/lshw"
     }
 }
 
-// Each hostile value would run `touch` on the marker if it reached a shell
-// as program text.
-TEST_F(DeploymentPeerTest, HostileRegistryValuesAreRefusedAndNothingRunsOnTheHost)
-{
-    auto peer = BareHost();
-    ASSERT_TRUE(peer->running()) << peer->logText();
-    const std::string marker = "/tmp/fdx-injected-" + std::to_string(::getpid());
-    const std::string homeMarker = std::string("/home/") + kDeployUser + "/fdx-injected";
-    struct Case {
-        std::string name;
-        std::string version;
-    };
-    const Case cases[] = {
-        {"lshw-1.0.tar.gz", "x; touch " + marker + "; #"},
-        {"lshw-1.0.tar.gz", "1.0 && touch " + marker},
-        {"lshw-1.0.tar.gz", "$(touch " + marker + ")"},
-        {"lshw-1.0.tar.gz", "`touch " + marker + "`"},
-        {"lshw-1.0.tar.gz", "1.0\ntouch " + marker},
-        {"x;touch fdx-injected;#.tar.gz", "1.0"},
-        {"lshw-1.0.tar.gz';touch fdx-injected;'", "1.0"},
-    };
-    for (const Case& c : cases) {
-        ResetEnginePackage();
-        ui.Clear();
-        const std::string package = dir.file("signed.tar.gz");
-        MakeScriptPackage(package, "1.0", "#!/bin/sh\ntouch " + marker + "\nexit 1\n");
-        DescribeEnginePackage(package, c.version);
-        RegWriteString(HKEY_LOCAL_MACHINE, kProductKey, u"LSHWName", AnsiToWide(c.name));
-        if (c.name.find('/') == std::string::npos) std::filesystem::copy_file(package, dir.file(c.name),
-                                                                             std::filesystem::copy_options::overwrite_existing);
-        EXPECT_EQ(Expand(), S_FALSE) << c.name << " " << c.version;
-        EXPECT_EQ(Messages(), std::vector<std::u16string>{u"Vorbex is corrupted or not found at your workstation."});
-        EXPECT_FALSE(std::filesystem::exists(marker)) << c.name << " " << c.version;
-        EXPECT_FALSE(std::filesystem::exists(homeMarker)) << c.name << " " << c.version;
-        EXPECT_FALSE(std::filesystem::exists("/tmp/fdx-injected"));
-    }
-    std::error_code ignored;
-    std::filesystem::remove(marker, ignored);
-}
-
-TEST_F(DeploymentPeerTest, APackageSwappedAfterItsFirstCheckIsNeitherUploadedNorRun)
-{
-    auto peer = BareHost();
-    ASSERT_TRUE(peer->running()) << peer->logText();
-    const std::string marker = "/tmp/fdx-swapped-" + std::to_string(::getpid());
-    const std::string package = dir.file("lshw-2.0.tar.gz");
-    MakeScriptPackage(package, "2.0", "#!/bin/sh\nexit 1\n");
-    DescribeEnginePackage(package, "2.0");
-    ASSERT_FALSE(LocateEnginePackage(g_strEngineVersion)) << "the first check passes";
-    MakeScriptPackage(package, "2.0", "#!/bin/sh\ntouch " + marker + "\nexit 1\n");
-    EXPECT_EQ(Expand(), S_FALSE);
-    EXPECT_EQ(Messages(), std::vector<std::u16string>{u"Vorbex is corrupted or not found at your workstation."});
-    EXPECT_FALSE(std::filesystem::exists(marker));
-    std::error_code ignored;
-    std::filesystem::remove(marker, ignored);
-}
-
-// Values in commands run by the logins' own shells through a real sshd:
-// bash for one user, dash for the other.
-TEST_F(DeploymentPeerTest, ValuesReachTheLoginsShellAsPlainWords)
-{
-    SshdPeer peer;
-    ASSERT_TRUE(peer.running()) << peer.logText();
-    const std::string marker = "/tmp/fdx-word-" + std::to_string(::getpid());
-    const std::vector<std::string> values = {"", "two words", "it's", "x; touch " + marker + "; #",
-                                             "$(touch " + marker + ")", "`touch " + marker + "`",
-                                             "a\ntouch " + marker, "\xc3\xa9t\xc3\xa9", "$HOME ~ *"};
-    for (const char* user : {kDeployUser, SshdPeer::User()}) {
-        ASSERT_EQ(CSSH2::Connect("127.0.0.1", static_cast<unsigned>(peer.port()), 30,
-                                 [](int, const char*, const char*, int, void*) { return 1; }, nullptr), 0);
-        ASSERT_EQ(CSSH2::Login(user, SshdPeer::Password(), 0, HKP_STORE, HKP_STORE), 0) << user;
-        for (const std::string& value : values) {
-            const std::string command =
-                BuildRemoteCommand({"set --", CShellWord::Value(value), "&& echo $# && printf '[%s]' \"$1\""});
-            ASSERT_EQ(CSSH2::Exec(command.c_str()), 0);
-            EXPECT_EQ(CSSH2::GetOutput(), "1\n[" + value + "]") << user << ": " << value;
-        }
-        CSSH2::Disconnect();
-    }
-    EXPECT_FALSE(std::filesystem::exists(marker));
-}
-
 // The machine name of this host, as `uname -m` prints it.
 std::string ThisMachine()
 {
@@ -514,22 +432,6 @@ TEST_P(RealPackageTest, IsUploadedBuiltAndScanned)
     bool sawInstall = false;
     for (const auto& p : ui.ProgressTexts()) sawInstall |= p.text == u"Installing Vorbex...";
     EXPECT_TRUE(sawInstall);
-}
-
-// The real package's static lshw for this machine, on a host without a
-// compiler.
-TEST_F(NoCompilerHostTest, TheRealPackagesPrebuiltEngineScansTheHost)
-{
-    const char* package = std::getenv("FDX_ENGINE_PACKAGE");
-    if (package == nullptr || !std::filesystem::exists(package)) GTEST_SKIP() << "FDX_ENGINE_PACKAGE is not set";
-    const char* version = std::getenv("FDX_ENGINE_VERSION");
-    ASSERT_NE(version, nullptr);
-    const std::string arch = ThisMachine();
-    DescribeEnginePackage(package, version, "x86_64 aarch64");
-    ASSERT_EQ(Expand(), S_OK) << (Messages().empty() ? "" : WideToAnsi(Messages()[0])) << peer->logText();
-    EXPECT_FALSE(host->GetChildren().empty());
-    EXPECT_TRUE(SawProgress(u"Vorbex installed: prebuilt lshw for " + AnsiToWide(arch)));
-    EXPECT_EQ(Installed(u"LSHWInstalledFrom"), "prebuilt");
 }
 
 // The real package without its prebuilt binaries: lshw is built from the

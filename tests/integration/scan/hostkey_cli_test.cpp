@@ -4,13 +4,14 @@
 // authentication request unless --accept-changed-host-key says yes, and
 // that yes sends no password on its connection (a key still logs in) and is
 // recorded with its time; a first contact that is stored prints the key's
-// SHA256 fingerprint.
+// SHA256 fingerprint. (The engine's side: tests/integration/ssh2.)
 #include <gtest/gtest.h>
 
 #include <sys/wait.h>
 
 #include <cstdio>
 #include <ctime>
+#include <filesystem>
 #include <fstream>
 #include <memory>
 
@@ -54,6 +55,7 @@ protected:
         m_server = std::make_unique<SshdPeer>(options);
         ASSERT_TRUE(m_server->running()) << m_server->logText();
         m_console = "--console " + m_dir.file("inventory.fdx");
+        std::filesystem::remove(m_dir.file("inventory.fdx"));
         ASSERT_EQ(Run("group add Lab").status, 0);
         ASSERT_EQ(Run("host add Lab 127.0.0.1 --port " + std::to_string(m_server->port()) + " --login " +
                       SshdPeer::User() + " --password-stdin")
@@ -121,45 +123,63 @@ protected:
     std::unique_ptr<SshdPeer> m_server;
 };
 
-TEST_F(HostKeyCliTest, AChangedRsaKeyFailsUntilAcceptedThenNeedsNoAnswer)
+// A key that needs a yes: refused before any authentication, with the
+// stored key's fingerprint when there is one; accepted, it is stored and on
+// record with its time, its fingerprint and why, the password waits, and the
+// next run needs no answer.
+TEST_F(HostKeyCliTest, AKeyThatNeedsAYesFailsUntilAcceptedThenNeedsNoAnswer)
 {
-    ASSERT_NO_FATAL_FAILURE(Start("rsa", true));
-    RegWriteString(HKEY_CURRENT_USER, kHostKeys, Name("rsa2"), AnsiToWide(kOldRsa));
-    const Result refused = Refresh();
-    ExpectRefusal(refused);
-    EXPECT_NE(refused.err.find("host key has CHANGED"), std::string::npos) << refused.err;
-    // The stored key's fingerprint too.
-    EXPECT_NE(refused.err.find("Stored key: rsa2 SHA256:"), std::string::npos) << refused.err;
-    ExpectNoAuthentication();
-    EXPECT_EQ(Stored("rsa2"), kOldRsa);
+    const std::string oldEd25519 = "0x" + std::string(64, 'c');
+    const struct {
+        const char* keyType;
+        const char* stored;  // the cache entry's type, empty for a damaged cache
+        std::string storedKey;
+        const char* refusal;
+        const char* why;
+    } cases[] = {
+        {"rsa", "rsa2", kOldRsa, "host key has CHANGED", "changed"},
+        {"ed25519", "ssh-ed25519", oldEd25519, "host key has CHANGED", "changed"},
+        {"ed25519", "rsa2", kOldRsa, "a host key of a type never stored for it", "new-type"},
+        {"ed25519", "", "", "damaged and kept aside at ", "unverifiable"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(c.keyType) + " where " + (*c.stored ? c.stored : "a damaged cache") + " was");
+        ASSERT_NO_FATAL_FAILURE(Start(c.keyType, std::string(c.keyType) == "rsa"));
+        const std::string type = std::string(c.keyType) == "rsa" ? "rsa2" : "ssh-ed25519";
+        if (*c.stored) RegWriteString(HKEY_CURRENT_USER, kHostKeys, Name(c.stored), AnsiToWide(c.storedKey));
+        else std::ofstream(m_registry.path() + "/HKEY_CURRENT_USER.reg.damaged") << "kept aside";
+        const Result refused = Refresh();
+        ExpectRefusal(refused);
+        EXPECT_NE(refused.err.find(c.refusal), std::string::npos) << refused.err;
+        if (*c.stored) {
+            EXPECT_NE(refused.err.find(std::string("Stored key: ") + c.stored + " SHA256:"), std::string::npos)
+                << refused.err;
+        }
+        ExpectNoAuthentication();
+        EXPECT_EQ(Stored(type), type == c.stored ? c.storedKey : "");
 
-    const Result accepted = Refresh("--accept-changed-host-key");
-    ExpectPasswordWithheld(accepted);
-    EXPECT_NE(Stored("rsa2"), kOldRsa);
-    // Accepted, but never silently: the old and the new key are on record.
-    EXPECT_NE(accepted.err.find("accepted: --accept-changed-host-key"), std::string::npos) << accepted.err;
-    EXPECT_NE(accepted.err.find("Stored key: rsa2 SHA256:"), std::string::npos) << accepted.err;
-    EXPECT_NE(accepted.err.find("SHA256:"), accepted.err.rfind("SHA256:")) << accepted.err;
-    const Result again = Refresh();
-    EXPECT_EQ(again.status, 0) << again.err;
-    EXPECT_EQ(again.err.find("host key"), std::string::npos) << again.err;
-}
+        const std::time_t before = std::time(nullptr);
+        const Result accepted = Refresh("--accept-changed-host-key");
+        ExpectPasswordWithheld(accepted);
+        EXPECT_NE(accepted.err.find("accepted: --accept-changed-host-key"), std::string::npos) << accepted.err;
+        EXPECT_NE(accepted.err.find(ServerSha256()), std::string::npos) << accepted.err;
+        EXPECT_NE(Stored(type), "");
+        EXPECT_NE(Stored(type), c.storedKey);
+        // The yes is on record: when (UTC), which key and why.
+        const std::string record = Acceptance(type);
+        std::tm when{};
+        const char* rest = ::strptime(record.c_str(), "%Y-%m-%dT%H:%M:%SZ", &when);
+        ASSERT_NE(rest, nullptr) << record;
+        EXPECT_GE(::timegm(&when) + 1, before) << record;
+        EXPECT_LE(::timegm(&when), std::time(nullptr)) << record;
+        EXPECT_EQ(std::string(rest), " " + ServerSha256() + " " + c.why);
 
-TEST_F(HostKeyCliTest, OnlyEd25519WhereRsaWasKnownFailsUntilAccepted)
-{
-    ASSERT_NO_FATAL_FAILURE(Start("ed25519", false));
-    RegWriteString(HKEY_CURRENT_USER, kHostKeys, Name("rsa2"), AnsiToWide(kOldRsa));
-    const Result refused = Refresh();
-    ExpectRefusal(refused);
-    EXPECT_NE(refused.err.find("a host key of a type never stored for it"), std::string::npos) << refused.err;
-    ExpectNoAuthentication();
-    EXPECT_EQ(Stored("ssh-ed25519"), "");
-
-    ExpectPasswordWithheld(Refresh("--accept-changed-host-key"));
-    EXPECT_EQ(Stored("ssh-ed25519").size(), 66u);
-    EXPECT_NE(Acceptance("ssh-ed25519").find(ServerSha256() + " new-type"), std::string::npos);
-    const Result again = Refresh();
-    EXPECT_EQ(again.status, 0) << again.err;
+        const std::size_t logged = m_server->logText().size();
+        const Result again = Refresh();
+        EXPECT_EQ(again.status, 0) << again.err;
+        EXPECT_NE(m_server->logText().find("Accepted password for", logged), std::string::npos);
+        std::filesystem::remove(m_registry.path() + "/HKEY_CURRENT_USER.reg.damaged");
+    }
 }
 
 TEST_F(HostKeyCliTest, FirstContactPrintsTheFingerprintAndStrictModeRefusesIt)
@@ -184,54 +204,12 @@ TEST_F(HostKeyCliTest, FirstContactPrintsTheFingerprintAndStrictModeRefusesIt)
     EXPECT_EQ(Stored("ssh-ed25519").size(), 66u);
 }
 
-TEST_F(HostKeyCliTest, AfterCacheDamageAKeyNeverSeenIsAskedAbout)
-{
-    ASSERT_NO_FATAL_FAILURE(Start("ed25519", false));
-    const std::string copy = m_registry.path() + "/HKEY_CURRENT_USER.reg.damaged";
-    std::ofstream(copy) << "kept aside";
-    const Result refused = Refresh();
-    ExpectRefusal(refused);
-    EXPECT_NE(refused.err.find("damaged and kept aside at " + copy), std::string::npos) << refused.err;
-    ExpectNoAuthentication();
-    EXPECT_EQ(Stored("ssh-ed25519"), "");
-
-    ExpectPasswordWithheld(Refresh("--accept-changed-host-key"));
-    EXPECT_EQ(Stored("ssh-ed25519").size(), 66u);
-    EXPECT_NE(Acceptance("ssh-ed25519").find(ServerSha256() + " unverifiable"), std::string::npos);
-}
-
+// A key is not held back: after a change a key file logs in on the very
+// connection that accepts it, still without a password.
 TEST_F(HostKeyCliTest, AnAcceptedChangedKeyGetsNoPasswordButAKeyStillLogsIn)
 {
     ASSERT_NO_FATAL_FAILURE(Start("ed25519", false));
     const std::string oldKey = "0x" + std::string(64, 'c');
-    RegWriteString(HKEY_CURRENT_USER, kHostKeys, Name("ssh-ed25519"), AnsiToWide(oldKey));
-
-    const std::time_t before = std::time(nullptr);
-    const Result accepted = Refresh("--accept-changed-host-key");
-    ExpectPasswordWithheld(accepted);
-    // Both keys are named, and the new one is stored.
-    EXPECT_NE(accepted.err.find("Stored key: ssh-ed25519 SHA256:"), std::string::npos) << accepted.err;
-    EXPECT_NE(accepted.err.find(ServerSha256()), std::string::npos) << accepted.err;
-    EXPECT_EQ(Stored("ssh-ed25519").size(), 66u);
-    EXPECT_NE(Stored("ssh-ed25519"), oldKey);
-    // The yes is on record: when (UTC), which key and why.
-    const std::string record = Acceptance("ssh-ed25519");
-    std::tm when{};
-    const char* rest = ::strptime(record.c_str(), "%Y-%m-%dT%H:%M:%SZ", &when);
-    ASSERT_NE(rest, nullptr) << record;
-    const std::time_t recorded = ::timegm(&when);
-    EXPECT_GE(recorded + 1, before) << record;
-    EXPECT_LE(recorded, std::time(nullptr)) << record;
-    EXPECT_EQ(std::string(rest), " " + ServerSha256() + " changed");
-
-    // With the key now stored the next run sends the password.
-    const std::size_t logged = m_server->logText().size();
-    const Result again = Refresh();
-    EXPECT_EQ(again.status, 0) << again.err;
-    EXPECT_NE(m_server->logText().find("Accepted password for", logged), std::string::npos) << m_server->logText();
-
-    // A key is not held back: after another change a key file logs in on
-    // the very connection that accepts it, still without a password.
     const std::string key = m_dir.file("id_ed25519");
     ASSERT_EQ(std::system(("/usr/bin/ssh-keygen -q -t ed25519 -N '' -f " + key).c_str()), 0);
     std::ofstream(m_server->folder() + "/authorized_keys") << ReadWholeFile(key + ".pub");

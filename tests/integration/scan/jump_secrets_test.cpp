@@ -1,13 +1,11 @@
 // What a jump host gets to see of the fleet's secrets. A jump host that
 // writes down every password, keyboard-interactive answer and public key
-// offered to it stands between the console and a real sshd: a scan with
-// `ferrodex host refresh`, and a deployment whose upload goes through it
-// too, must offer it only what is its own. A hop outside the inventory that
-// refuses the host's key is offered no password of the fleet: it is asked
-// for its own by name where someone can answer, else named; a hop of the
-// inventory is offered its own password only. (A hop
-// outside the inventory that takes the host's key: jump_cli_test.cpp and
-// jump_deployment_test.cpp.)
+// offered to it stands between the console and a real sshd: a scan and the
+// deployment's upload behind it must offer it only what is its own. A hop
+// outside the inventory that refuses the host's key is offered no password
+// of the fleet: it is asked for its own by name where someone can answer,
+// else named; a hop of the inventory is offered its own password only. (A
+// hop outside the inventory that takes the host's key: jump_cli_test.cpp.)
 #include <gtest/gtest.h>
 
 #include <pwd.h>
@@ -23,13 +21,11 @@
 #include "platform/text.h"
 #include "res/resource_ids.h"
 #include "ssh2/ssh2.h"
-#include "tests/console/run_ferrodex.h"
 #include "tests/scan/scan_fixture.h"
 #include "tests/support/logging_jump.h"
 #include "tests/support/peer_process.h"
 #include "tests/support/peer_required.h"
 #include "tests/support/sshd_peer.h"
-#include "tests/support/temp_dir.h"
 
 namespace {
 
@@ -59,95 +55,6 @@ std::size_t Forwards(const CLoggingJump& jump, int port)
     for (const std::string& line : jump.Lines("forward"))
         if (line == "forward 127.0.0.1 " + std::to_string(port)) ++count;
     return count;
-}
-
-// `ferrodex host refresh` of a host behind the recording hop.
-class JumpSecretsCliTest : public ::testing::Test {
-protected:
-    void SetUp() override
-    {
-        std::string why;
-        if (!SshdPeer::Available(&why)) FDX_PEER_MISSING() << why;
-        if (!CLoggingJump::Available(&why)) FDX_PEER_MISSING() << why;
-        const std::string xml = peer::ReadWholeFile(SourceDir() + "/tests/data/lshw/user.xml");
-        ASSERT_FALSE(xml.empty());
-        WriteFakeLshw(dir.file("lshw"), xml);
-        SshdOptions options;
-        options.bindMounts = {{dir.file("lshw"), "/usr/bin/lshw"}};
-        target = std::make_unique<SshdPeer>(options);
-        ASSERT_TRUE(target->running()) << target->logText();
-        key = MakeKey(dir.file("target_key"));
-        ASSERT_FALSE(key.empty());
-        console = "--console " + dir.file("inventory.fdx") + " ";
-        ASSERT_EQ(Ferrodex("passwords on --main-password-stdin").status, 0);
-        ASSERT_EQ(Ferrodex("group add Lab").status, 0);
-    }
-    // Every command reads the main password first.
-    RunResult Ferrodex(const std::string& args, const std::string& input = "")
-    {
-        return RunFerrodexLine(console + args, "main-pw\n" + input);
-    }
-    // The target as Lab/127.0.0.1: its login, password and key file, behind `jump`.
-    void AddTarget(const CLoggingJump& jump)
-    {
-        const RunResult add = Ferrodex("host add Lab 127.0.0.1 --port " + std::to_string(target->port()) +
-                                           " --login " + SshdPeer::User() + " --password-stdin --identity " + key +
-                                           " --jump 127.0.0.1:" + std::to_string(jump.port()),
-                                       std::string(SshdPeer::Password()) + "\n");
-        ASSERT_EQ(add.status, 0) << add.err;
-    }
-    RunResult Refresh() { return Ferrodex("host refresh Lab/127.0.0.1"); }
-    bool TargetLoggedIn() const { return target->logText().find("Accepted") != std::string::npos; }
-
-    TempRegistry registry;
-    TempDir dir;
-    std::string key;
-    std::string console;
-    std::unique_ptr<SshdPeer> target;
-};
-
-TEST_F(JumpSecretsCliTest, AHopOutsideTheInventoryThatRefusesTheKeysIsNamed)
-{
-    CLoggingJump jump;  // takes nothing
-    ASSERT_TRUE(jump.running()) << jump.errorText();
-    ASSERT_NO_FATAL_FAILURE(AddTarget(jump));
-
-    const RunResult refresh = Refresh();
-    EXPECT_NE(refresh.status, 0);
-    EXPECT_NE(refresh.err.find("The jump host " + std::string(SshdPeer::User()) + "@127.0.0.1:" +
-                               std::to_string(jump.port()) +
-                               " refused the login; add it to the inventory with its own login."),
-              std::string::npos)
-        << refresh.err;
-    // It was offered the host's key file, under the host's login name.
-    EXPECT_TRUE(jump.Saw(std::string("publickey ") + SshdPeer::User() + " ssh-ed25519 " + PublicKeyBase64(key)));
-    EXPECT_TRUE(OfferedOnly(jump, SshdPeer::Password(), ""));
-    EXPECT_EQ(Forwards(jump, target->port()), 0u);
-    EXPECT_FALSE(TargetLoggedIn());
-}
-
-TEST_F(JumpSecretsCliTest, AHopOfTheInventoryIsOfferedItsOwnPasswordOnly)
-{
-    SLoggingJumpOptions options;
-    options.password = kHopPassword;
-    CLoggingJump jump(options);
-    ASSERT_TRUE(jump.running()) << jump.errorText();
-    ASSERT_EQ(Ferrodex("group add Bastions").status, 0);
-    const RunResult add = Ferrodex("host add Bastions 127.0.0.1 --port " + std::to_string(jump.port()) +
-                                       " --login hopper --password-stdin",
-                                   std::string(kHopPassword) + "\n");
-    ASSERT_EQ(add.status, 0) << add.err;
-    ASSERT_NO_FATAL_FAILURE(AddTarget(jump));
-
-    const RunResult refresh = Refresh();
-    ASSERT_EQ(refresh.status, 0) << refresh.err << jump.errorText();
-    EXPECT_TRUE(TargetLoggedIn());
-    EXPECT_EQ(jump.Lines("password"), std::vector<std::string>{std::string("password hopper ") + kHopPassword});
-    EXPECT_TRUE(jump.Saw("accepted hopper password"));
-    // Its record names no key file and no agent: no key was offered either,
-    // least of all the target's.
-    EXPECT_TRUE(jump.Lines("publickey").empty());
-    EXPECT_TRUE(OfferedOnly(jump, SshdPeer::Password(), kHopPassword));
 }
 
 // A host without lshw behind the recording hop: the scan's session and the
