@@ -1,48 +1,19 @@
 // Uploads that share a process: one after the other and two at once on two
 // threads, against a real sshd. Each upload keeps its own memory, events,
 // limits and error detail; none leaves a block in its caller's arena.
-#include <gtest/gtest.h>
 
-#include <memory>
-#include <string>
 #include <thread>
 
 #include "platform/registry.h"
-#include "scp/scp.h"
 #include "scp/scp_mem.h"
 #include "tests/integration/scp/scp_test_util.h"
-#include "tests/support/peer_process.h"
-#include "tests/support/peer_required.h"
-#include "tests/support/sshd_peer.h"
-#include "tests/support/temp_dir.h"
 #include "tests/support/test_helpers.h"
 
 namespace {
 
-std::string LastDetail()
-{
-    char text[512];
-    scp_last_error_detail(text, sizeof text);
-    return text;
-}
-
-class SshdJobs : public ::testing::Test {
+class SshdJobs : public CScpSshdTest {
 protected:
-    void SetUp() override
-    {
-        std::string why;
-        if (!SshdPeer::Available(&why)) FDX_PEER_MISSING() << why;
-        m_peer = std::make_unique<SshdPeer>();
-        ASSERT_TRUE(m_peer->running()) << m_peer->logText();
-        ASSERT_FALSE(m_remote.path().empty());
-    }
-
-    UploadRun NewRun(const std::string& name) { return PeerRun(m_peer->port(), m_local.file(name), m_remote.path()); }
-
-    TempRegistry m_registry;
-    TempDir m_local;
-    RemoteDir m_remote;
-    std::unique_ptr<SshdPeer> m_peer;
+    void SetUp() override { Start(); }
 };
 
 TEST_F(SshdJobs, UploadsOneAfterTheOtherAndAtOnceKeepTheirOwn)

@@ -3,83 +3,28 @@
 // forwarding, a bastion whose key changed, and one that takes only a key of
 // its own. The bastions' own logs (at sshd's debug level) show each
 // forwarding they were asked for and each login.
-#include <gtest/gtest.h>
-
-#include <cstdio>
-#include <memory>
-#include <string>
-#include <vector>
 
 #include "sshcore/hostkey_trust.h"
 #include "tests/integration/scp/scp_test_util.h"
-#include "tests/support/peer_process.h"
-#include "tests/support/peer_required.h"
-#include "tests/support/sshd_peer.h"
-#include "tests/support/temp_dir.h"
+#include "tests/integration/ssh2/peer_keys.h"
 
 namespace {
 
-std::string LastDetail()
-{
-    char text[600];
-    scp_last_error_detail(text, sizeof text);
-    return text;
-}
-
-bool ForwardedTo(const SshdPeer& bastion, int port)
-{
-    return bastion.logText().find("target 127.0.0.1 port " + std::to_string(port)) != std::string::npos;
-}
-
 bool LoggedIn(const SshdPeer& server) { return server.logText().find("Accepted") != std::string::npos; }
 
-// A new Ed25519 key file (with a passphrase when one is given), listed in
-// the server's authorized keys when one is given; its fingerprint as sshd
-// logs it ("SHA256:...").
-std::string MakeKey(const std::string& path, const std::string& passphrase, const SshdPeer* server)
-{
-    if (!peer::RunQuietly({"/usr/bin/ssh-keygen", "-q", "-C", "", "-N", passphrase, "-t", "ed25519", "-f", path}))
-        return {};
-    if (server != nullptr) {
-        if (std::FILE* out = std::fopen((server->folder() + "/authorized_keys").c_str(), "a")) {
-            std::fputs(peer::ReadWholeFile(path + ".pub").c_str(), out);
-            std::fclose(out);
-        }
-    }
-    std::string text;
-    if (std::FILE* p = ::popen(("/usr/bin/ssh-keygen -l -f " + path + ".pub").c_str(), "r")) {
-        char buffer[256];
-        while (std::fgets(buffer, sizeof buffer, p)) text += buffer;
-        ::pclose(p);
-    }
-    const std::size_t at = text.find("SHA256:");
-    return at == std::string::npos ? std::string() : text.substr(at, text.find(' ', at) - at);
-}
-
-class ScpJumpSshd : public ::testing::Test {
+class ScpJumpSshd : public CScpSshdTest {
 protected:
-    void SetUp() override
-    {
-        std::string why;
-        if (!SshdPeer::Available(&why)) FDX_PEER_MISSING() << why;
-        m_target = std::make_unique<SshdPeer>();
-        ASSERT_TRUE(m_target->running()) << m_target->logText();
-        ASSERT_FALSE(m_remote.path().empty());
-    }
+    void SetUp() override { Start(); }  // m_peer: the host the uploads are for
     SshdPeer& AddBastion(bool forwarding = true, bool passwords = true)
     {
-        SshdOptions options;
-        options.passwordLogins = passwords;
-        options.extraConfig = {std::string("AllowTcpForwarding ") + (forwarding ? "yes" : "no")};
-        options.logLevel = "DEBUG";
-        m_bastions.push_back(std::make_unique<SshdPeer>(options));
+        m_bastions.push_back(NewBastion(forwarding, passwords));
         EXPECT_TRUE(m_bastions.back()->running()) << m_bastions.back()->logText();
         return *m_bastions.back();
     }
     // An upload of f.bin to the target through the given bastions, in order.
     UploadRun Through(const std::vector<SshdPeer*>& hops, int targetPort = 0)
     {
-        UploadRun run = PeerRun(targetPort ? targetPort : m_target->port(), m_local.file("f.bin"), m_remote.path());
+        UploadRun run = PeerRun(targetPort ? targetPort : m_peer->port(), m_local.file("f.bin"), m_remote.path());
         for (SshdPeer* hop : hops) {
             ScpJumpHost& jump = run.options.jumps[run.options.jump_count++ % kScpMaxJumpHosts];
             jump.host = "127.0.0.1";
@@ -90,46 +35,31 @@ protected:
         return run;
     }
 
-    TempRegistry m_registry;
-    TempDir m_local;
-    RemoteDir m_remote;
     std::string m_jumpPassword = SshdPeer::Password();
-    std::unique_ptr<SshdPeer> m_target;
     std::vector<std::unique_ptr<SshdPeer>> m_bastions;
 };
 
-TEST_F(ScpJumpSshd, UploadsThroughTheBastionIntactOverSftpAndScp)
-{
-    SshdPeer& bastion = AddBastion();
-    // More than the channels' windows: the relay must give them back both
-    // ways, or this stalls until the time-out.
-    const std::string bytes = PatternBytes(3 * 1024 * 1024 + 17, 7);
-    UploadRun sftp = Through({&bastion});
-    EXPECT_TRUE(UploadsIntact(sftp, bytes)) << LastDetail() << bastion.logText();
-    EXPECT_TRUE(ForwardedTo(bastion, m_target->port())) << bastion.logText();
-
-    UploadRun scp = Through({&bastion});
-    scp.options.use_scp = 1;
-    scp.localPath = m_local.file("g.bin");
-    EXPECT_TRUE(UploadsIntact(scp, PatternBytes(200000, 3))) << LastDetail();
-    // Each host's key was stored under its own port: the bastion's is not
-    // taken for the target's or the other way round.
-    const std::string bastionKey = StoredHostKey("rsa2@" + std::to_string(bastion.port()) + ":127.0.0.1");
-    const std::string targetKey = StoredHostKey("rsa2@" + std::to_string(m_target->port()) + ":127.0.0.1");
-    EXPECT_NE(bastionKey, "(missing)");
-    EXPECT_NE(targetKey, "(missing)");
-    EXPECT_NE(bastionKey, targetKey);
-}
-
-TEST_F(ScpJumpSshd, AChainOfTwoGoesThroughBothInOrder)
+TEST_F(ScpJumpSshd, AChainOfTwoGoesThroughBothInOrderOverSftpAndScp)
 {
     SshdPeer& first = AddBastion();
     SshdPeer& second = AddBastion();
+    // More than the channels' windows: the relays must give them back both
+    // ways, or this stalls until the time-out.
     UploadRun run = Through({&first, &second});
-    EXPECT_TRUE(UploadsIntact(run, PatternBytes(1500000, 11))) << LastDetail();
+    EXPECT_TRUE(UploadsIntact(run, PatternBytes(3 * 1024 * 1024 + 17, 7))) << LastDetail() << first.logText();
     EXPECT_TRUE(ForwardedTo(first, second.port())) << first.logText();
-    EXPECT_TRUE(ForwardedTo(second, m_target->port())) << second.logText();
-    EXPECT_FALSE(ForwardedTo(first, m_target->port()));
+    EXPECT_TRUE(ForwardedTo(second, m_peer->port())) << second.logText();
+    EXPECT_FALSE(ForwardedTo(first, m_peer->port()));
+    UploadRun scp = Through({&first, &second});
+    scp.options.use_scp = 1;
+    scp.localPath = m_local.file("g.bin");
+    EXPECT_TRUE(UploadsIntact(scp, PatternBytes(200000, 3))) << LastDetail();
+    // Each host's key was stored under its own port: a bastion's is not
+    // taken for the target's or the other way round.
+    const std::string bastionKey = StoredHostKey("rsa2", first.port());
+    EXPECT_NE(bastionKey, "");
+    EXPECT_NE(StoredHostKey("rsa2", m_peer->port()), "");
+    EXPECT_NE(bastionKey, StoredHostKey("rsa2", m_peer->port()));
 
     // A third is refused before any host is contacted.
     UploadRun three = Through({&first, &second});
@@ -149,10 +79,10 @@ TEST_F(ScpJumpSshd, RefusalsNameTheJumpHost)
     UploadRun refused = Through({&closed});
     EXPECT_EQ(refused.Run(), SCP_E_CONNECT);
     EXPECT_NE(LastDetail().find(closedName + ": it refused to open a connection to 127.0.0.1 port " +
-                                std::to_string(m_target->port()) + ": administratively prohibited"),
+                                std::to_string(m_peer->port()) + ": administratively prohibited"),
               std::string::npos)
         << LastDetail();
-    EXPECT_FALSE(LoggedIn(*m_target));
+    EXPECT_FALSE(LoggedIn(*m_peer));
 
     // A wrong password on the jump host is the jump host's failure.
     SshdPeer& open = AddBastion();
@@ -161,12 +91,12 @@ TEST_F(ScpJumpSshd, RefusalsNameTheJumpHost)
     UploadRun wrong = Through({&open});
     EXPECT_EQ(wrong.Run(), SCP_E_WRONG_PASSWORD);
     EXPECT_EQ(LastDetail().rfind(openName, 0), 0u) << LastDetail();
-    EXPECT_FALSE(LoggedIn(*m_target));
+    EXPECT_FALSE(LoggedIn(*m_peer));
 
     // Nobody listens where the jump host is to connect.
     m_jumpPassword = SshdPeer::Password();
-    const int nowhere = m_target->port();
-    m_target.reset();
+    const int nowhere = m_peer->port();
+    m_peer.reset();
     UploadRun unreachable = Through({&open}, nowhere);
     EXPECT_EQ(unreachable.Run(), SCP_E_CONNECT);
     EXPECT_NE(LastDetail().find(openName + ": it refused to open a connection to 127.0.0.1 port " +
@@ -212,8 +142,8 @@ TEST_F(ScpJumpSshd, AJumpHostWhoseKeyChangedIsRefusedBeforeAnyLogin)
     // No login was tried on the bastion, nothing reached the target.
     EXPECT_FALSE(LoggedIn(bastion)) << bastion.logText();
     EXPECT_EQ(bastion.logText().find("Failed"), std::string::npos);
-    EXPECT_FALSE(LoggedIn(*m_target));
-    EXPECT_EQ(StoredHostKey("rsa2@" + std::to_string(bastion.port()) + ":127.0.0.1"), "0x10001,0xc5c5c5c5");
+    EXPECT_FALSE(LoggedIn(*m_peer));
+    EXPECT_EQ(StoredHostKey("rsa2", bastion.port()), "0x10001,0xc5c5c5c5");
 }
 
 TEST_F(ScpJumpSshd, AHopLogsInWithItsOwnKeyFileAndNeverTheTargets)
@@ -225,8 +155,8 @@ TEST_F(ScpJumpSshd, AHopLogsInWithItsOwnKeyFileAndNeverTheTargets)
     TempDir keys;
     const std::string targetKey = keys.file("target_key");
     const std::string hopKey = keys.file("hop_key");
-    const std::string targetPrint = MakeKey(targetKey, "", &bastion);
-    const std::string hopPrint = MakeKey(hopKey, "hop-phrase", &bastion);
+    const std::string targetPrint = NewKey(targetKey, "-t ed25519", "", bastion.folder());
+    const std::string hopPrint = NewKey(hopKey, "-t ed25519", "hop-phrase", bastion.folder());
     ASSERT_FALSE(targetPrint.empty());
     ASSERT_FALSE(hopPrint.empty());
     const std::string name = "jump host 127.0.0.1 port " + std::to_string(bastion.port());
@@ -239,7 +169,7 @@ TEST_F(ScpJumpSshd, AHopLogsInWithItsOwnKeyFileAndNeverTheTargets)
     EXPECT_EQ(bare.Run(), SCP_E_AUTHENTICATE);
     EXPECT_EQ(LastDetail().rfind(name + ": ", 0), 0u) << LastDetail();
     EXPECT_EQ(bastion.logText().find("Accepted"), std::string::npos) << bastion.logText();
-    EXPECT_FALSE(LoggedIn(*m_target));
+    EXPECT_FALSE(LoggedIn(*m_peer));
 
     // Its own key file with its passphrase lets it in.
     UploadRun own = Through({&bastion});
@@ -250,7 +180,7 @@ TEST_F(ScpJumpSshd, AHopLogsInWithItsOwnKeyFileAndNeverTheTargets)
     EXPECT_NE(bastion.logText().find("Accepted publickey for " + std::string(SshdPeer::User())), std::string::npos);
     EXPECT_NE(bastion.logText().find(hopPrint), std::string::npos) << bastion.logText();
     EXPECT_EQ(bastion.logText().find(targetPrint), std::string::npos) << bastion.logText();
-    EXPECT_NE(m_target->logText().find("Accepted password for " + std::string(SshdPeer::User())), std::string::npos);
+    EXPECT_NE(m_peer->logText().find("Accepted password for " + std::string(SshdPeer::User())), std::string::npos);
 }
 
 }  // namespace

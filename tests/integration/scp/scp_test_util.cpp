@@ -9,10 +9,7 @@
 #include <filesystem>
 #include <fstream>
 
-#include "platform/registry.h"
-#include "platform/text.h"
-#include "tests/support/sshd_peer.h"
-#include "tests/support/temp_dir.h"
+#include "tests/support/peer_required.h"
 
 namespace {
 // The run of this thread (uploads on two threads record their own events).
@@ -68,12 +65,11 @@ UploadRun PeerRun(int port, const std::string& localPath, const std::string& rem
     return ::testing::AssertionSuccess();
 }
 
-std::string StoredHostKey(const std::string& valueName)
+std::string LastDetail()
 {
-    std::u16string text;
-    if (!RegReadString(HKEY_CURRENT_USER, u"Software\\Quillon\\Corvel\\SshHostKeys", AnsiToWide(valueName), text))
-        return "(missing)";
-    return WideToAnsi(text);
+    char detail[600] = {};
+    scp_last_error_detail(detail, sizeof detail);
+    return detail;
 }
 
 RemoteDir::RemoteDir()
@@ -119,11 +115,14 @@ void SetFileTimes(const std::string& path, long mtime, long atime)
     ::utimes(path.c_str(), times);
 }
 
-long FileMtime(const std::string& path)
-{
-    struct stat st{};
-    return ::stat(path.c_str(), &st) == 0 ? static_cast<long>(st.st_mtime) : -1;
-}
-
 bool IsDirectory(const std::string& path) { return std::filesystem::is_directory(path); }
 bool Exists(const std::string& path) { return std::filesystem::exists(path); }
+
+void CScpSshdTest::Start(const SshdOptions& options)
+{
+    std::string why;
+    if (!SshdPeer::Available(&why)) FDX_PEER_MISSING() << why;
+    m_peer = std::make_unique<SshdPeer>(options);
+    ASSERT_TRUE(m_peer->running()) << m_peer->logText();
+    ASSERT_FALSE(m_remote.path().empty());
+}

@@ -1,14 +1,19 @@
 // Helpers of the upload tests: running an upload while recording its
-// events, and local and remote folders for the files.
+// events, and local and remote folders for the files. The tests of this
+// folder take the headers below from here.
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include <gtest/gtest.h>
 
 #include "scp/scp.h"
+#include "tests/support/peer_required.h"
+#include "tests/support/sshd_peer.h"
+#include "tests/support/temp_dir.h"
 
 struct RecordedEvent {
     int event;
@@ -43,8 +48,8 @@ UploadRun PeerRun(int port, const std::string& localPath, const std::string& rem
 // and compares the copy there with them.
 ::testing::AssertionResult UploadsIntact(UploadRun& run, const std::string& bytes);
 
-// The host-key store's text under a value name, "(missing)" when absent.
-std::string StoredHostKey(const std::string& valueName);
+// The detail of this thread's last failed upload, "" after a success.
+std::string LastDetail();
 
 // A folder owned by the test user (uploads land there), removed afterwards.
 class RemoteDir {
@@ -60,6 +65,22 @@ private:
 void WriteFileBytes(const std::string& path, const std::string& bytes);
 std::string PatternBytes(std::size_t size, unsigned seed);
 void SetFileTimes(const std::string& path, long mtime, long atime);
-long FileMtime(const std::string& path);
 bool IsDirectory(const std::string& path);
 bool Exists(const std::string& path);
+
+// Uploads to an sshd of the test's own (Start: skipped, or failed under
+// FERRODEX_REQUIRE_PEERS=1, where there is none), from a local folder into
+// a remote one, with a registry of the test's own.
+class CScpSshdTest : public ::testing::Test {
+protected:
+    void Start(const SshdOptions& options = {});
+    UploadRun NewRun(const std::string& localName)
+    {
+        return PeerRun(m_peer->port(), m_local.file(localName), m_remote.path());
+    }
+
+    TempRegistry m_registry;
+    TempDir m_local;
+    RemoteDir m_remote;
+    std::unique_ptr<SshdPeer> m_peer;
+};

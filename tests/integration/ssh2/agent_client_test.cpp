@@ -2,12 +2,10 @@
 // agents that are absent or never answer, and its reply parsers.
 #include <gtest/gtest.h>
 
-#include <signal.h>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <unistd.h>
 
-#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
@@ -15,6 +13,7 @@
 #include "sshcore/agent_client.h"
 #include "sshcore/key_sign.h"
 #include "sshcore/private_key.h"
+#include "tests/integration/ssh2/peer_keys.h"
 #include "tests/support/peer_required.h"
 #include "tests/support/temp_dir.h"
 
@@ -23,42 +22,6 @@ namespace {
 using sshcore::CAgentClient;
 using sshcore::CPrivateKey;
 
-std::string Capture(const std::string &command)
-{
-    std::string out;
-    if (FILE *p = ::popen(command.c_str(), "r")) {
-        char buffer[1024];
-        std::size_t n;
-        while ((n = std::fread(buffer, 1, sizeof buffer, p)) > 0) out.append(buffer, n);
-        ::pclose(p);
-    }
-    return out;
-}
-
-// An ssh-agent of the test's own, stopped when the object goes.
-class CTestAgent {
-public:
-    explicit CTestAgent(const std::string &socket) : m_socket(socket)
-    {
-        const std::string out = Capture("ssh-agent -s -a " + socket + " 2>/dev/null");
-        const std::size_t at = out.find("SSH_AGENT_PID=");
-        if (at != std::string::npos) m_pid = std::atoi(out.c_str() + at + 14);
-    }
-    ~CTestAgent()
-    {
-        if (m_pid > 0) ::kill(m_pid, SIGTERM);
-    }
-    bool Running() const { return m_pid > 0; }
-    bool Add(const std::string &key) const
-    {
-        return std::system(("SSH_AUTH_SOCK=" + m_socket + " ssh-add -q " + key + " >/dev/null 2>&1").c_str()) == 0;
-    }
-
-private:
-    std::string m_socket;
-    int m_pid = 0;
-};
-
 bool HavePrograms()
 {
     return std::system("command -v ssh-agent >/dev/null && command -v ssh-keygen >/dev/null") == 0;
@@ -66,10 +29,9 @@ bool HavePrograms()
 
 CPrivateKey MakeKey(const TempDir &dir, const std::string &name, const std::string &type)
 {
-    const std::string path = dir.file(name);
-    std::system(("ssh-keygen -q -C '' -N '' -t " + type + " -f " + path + " >/dev/null 2>&1").c_str());
+    EXPECT_NE(NewKey(dir.file(name), "-t " + type), "");
     CPrivateKey key;
-    EXPECT_EQ(sshcore::LoadPrivateKeyFile(path, "", key).code, sshcore::KF_OK);
+    EXPECT_EQ(sshcore::LoadPrivateKeyFile(dir.file(name), "", key).code, sshcore::KF_OK);
     return key;
 }
 

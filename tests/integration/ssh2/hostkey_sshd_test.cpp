@@ -1,28 +1,22 @@
 // Host keys against real sshd instances: a changed key and a key of a new
 // type stop the login before any authentication request unless the answer
-// is yes; the known type is offered first; fingerprints match ssh-keygen's.
-#include <gtest/gtest.h>
+// is yes; known_hosts lines name keys, changed or revoked; the known type is
+// offered first; the question shows the fingerprints ssh-keygen prints.
 
-#include <openssl/evp.h>
-
-#include <cstdio>
-#include <memory>
-#include <string>
-#include <vector>
+#include <fstream>
 
 #include "platform/registry.h"
 #include "platform/text.h"
-#include "ssh2/algorithms.h"
+#include "sshcore/hostkey_trust.h"
 #include "ssh2/ssh2.h"
+#include "tests/integration/ssh2/peer_keys.h"
 #include "tests/ssh2/session_env.h"
 #include "tests/support/peer_process.h"
-#include "tests/support/peer_required.h"
-#include "tests/support/sshd_peer.h"
+#include "tests/support/scoped_env.h"
 #include "tests/support/temp_dir.h"
+#include "tests/support/test_helpers.h"
 
 namespace {
-
-constexpr char16_t kHostKeys[] = u"Software\\Quillon\\Corvel\\SshHostKeys";
 
 struct SAnswers {
     int answer = 0;
@@ -40,60 +34,6 @@ int Answer(int, const char*, const char* fingerprint, int event, void* data)
     return answers->answer;
 }
 
-int Login(int port, SAnswers* answers, std::uint32_t absentPolicy = HKP_STORE)
-{
-    const int rc = CSSH2::Connect("127.0.0.1", static_cast<unsigned>(port), 20, answers ? Answer : nullptr, answers);
-    if (rc != 0) return rc;
-    return CSSH2::Login(SshdPeer::User(), SshdPeer::Password(), 0, absentPolicy, HKP_ASK);
-}
-
-std::string Output(const std::string& command)
-{
-    std::string text;
-    std::unique_ptr<FILE, int (*)(FILE*)> pipe(::popen(command.c_str(), "r"), ::pclose);
-    if (!pipe) return text;
-    char buffer[512];
-    while (std::fgets(buffer, sizeof buffer, pipe.get())) text += buffer;
-    return text;
-}
-
-// "SHA256:..." of a public key file, as ssh-keygen -l prints it.
-std::string KeygenSha256(const std::string& pub)
-{
-    const std::string line = Output("/usr/bin/ssh-keygen -l -E sha256 -f '" + pub + "'");
-    const std::size_t start = line.find("SHA256:");
-    return start == std::string::npos ? "" : line.substr(start, line.find(' ', start) - start);
-}
-
-// The cache's text of a public key file, through the engine's own key class.
-std::string CacheText(const std::string& pub)
-{
-    const std::string text = ReadWholeFile(pub);
-    const std::size_t space = text.find(' ');
-    const std::string type = text.substr(0, space);
-    const std::string b64 = text.substr(space + 1, text.find(' ', space + 1) - space - 1);
-    std::vector<std::uint8_t> blob(b64.size());
-    const int n = EVP_DecodeBlock(blob.data(), reinterpret_cast<const unsigned char*>(b64.data()),
-                                  static_cast<int>(b64.size()));
-    if (n <= 0) return "";
-    std::size_t size = static_cast<std::size_t>(n);
-    for (std::size_t i = b64.size(); i > 0 && b64[i - 1] == '='; --i) --size;
-    blob.resize(size);
-    auto key = CSshHostKey::Create(type);
-    return key && key->SetKey(blob) ? key->KeyString() : "";
-}
-
-std::u16string Entry(const std::string& cacheType, int port)
-{
-    return AnsiToWide(cacheType + "@" + std::to_string(port) + ":127.0.0.1");
-}
-
-std::string Stored(const std::string& cacheType, int port)
-{
-    std::u16string text;
-    return RegReadString(HKEY_CURRENT_USER, kHostKeys, Entry(cacheType, port), text) ? WideToAnsi(text) : "";
-}
-
 class HostKeySshdTest : public ::testing::Test {
 protected:
     void SetUp() override
@@ -101,12 +41,8 @@ protected:
         std::string why;
         if (!SshdPeer::Available(&why)) FDX_PEER_MISSING() << why;
         // A key of the same host seen before, which the server no longer has.
-        ASSERT_TRUE(peer::RunQuietly({"/usr/bin/ssh-keygen", "-q", "-N", "", "-t", "rsa", "-b", "2048", "-f",
-                                      keys.file("old_rsa")}));
-        ASSERT_TRUE(peer::RunQuietly({"/usr/bin/ssh-keygen", "-q", "-N", "", "-t", "ed25519", "-f",
-                                      keys.file("extra_ed25519")}));
-        oldRsa = CacheText(keys.file("old_rsa.pub"));
-        ASSERT_FALSE(oldRsa.empty());
+        ASSERT_NE(NewKey(keys.file("old_rsa"), "-t rsa -b 2048"), "");
+        oldRsa = ExpectedCacheEntry(ReadWholeFile(keys.file("old_rsa.pub"))).text;
     }
     void Start(const std::string& keyType, std::vector<std::string> config = {})
     {
@@ -116,7 +52,22 @@ protected:
         options.extraConfig = std::move(config);
         server = std::make_unique<SshdPeer>(options);
         ASSERT_TRUE(server->running()) << server->logText();
+        listed = "[127.0.0.1]:" + std::to_string(server->port()) + " ";
     }
+    int Login(SAnswers* answers, std::uint32_t absentPolicy = HKP_STORE, std::uint32_t changedPolicy = HKP_ASK)
+    {
+        const int rc = CSSH2::Connect("127.0.0.1", static_cast<unsigned>(server->port()), 20,
+                                      answers ? Answer : nullptr, answers);
+        const int result =
+            rc ? rc : CSSH2::Login(SshdPeer::User(), SshdPeer::Password(), 0, absentPolicy, changedPolicy);
+        failure = CSSH2::LastFailure().text;
+        CSSH2::Disconnect();
+        return result;
+    }
+    std::string ServerKey() const { return PublicKeyPart(ReadWholeFile(server->hostKeyPath() + ".pub")); }
+    std::string ServerCacheText() const { return ExpectedCacheEntry(ServerKey()).text; }
+    void StoreOldRsa() const { sshcore::StoreHostKey("rsa2", server->port(), "127.0.0.1", oldRsa); }
+    void WriteKnownHosts(const std::string& text) const { std::ofstream(knownHosts, std::ios::binary) << text; }
     // The server never saw an authentication request.
     void ExpectNoAuthentication() const
     {
@@ -126,7 +77,11 @@ protected:
     }
 
     TempDir keys;
+    std::string knownHosts = keys.file("known_hosts");
+    CScopedEnv knownHostsEnv{"FERRODEX_KNOWN_HOSTS", knownHosts};
     std::string oldRsa;
+    std::string listed;   // how known_hosts names the server
+    std::string failure;  // the last login's failure text
     std::unique_ptr<SshdPeer> server;
     CSessionEnvironment env;  // last: disconnects before the server stops
 };
@@ -134,113 +89,130 @@ protected:
 TEST_F(HostKeySshdTest, AChangedRsaKeyStopsBeforeAuthenticationUnlessYes)
 {
     ASSERT_NO_FATAL_FAILURE(Start("rsa"));
-    RegWriteString(HKEY_CURRENT_USER, kHostKeys, Entry("rsa2", server->port()), AnsiToWide(oldRsa));
+    StoreOldRsa();
+    // No one to ask, a policy that only keeps keys unstored, then a No.
+    EXPECT_EQ(Login(nullptr), SSH_HOSTKEY_REFUSED);
+    EXPECT_EQ(Login(nullptr, HKP_STORE, HKP_KEEP_UNSTORED), SSH_HOSTKEY_REFUSED);
     SAnswers no;
-    for (SAnswers* answers : {static_cast<SAnswers*>(nullptr), &no}) {
-        // No one to ask, then a No.
-        EXPECT_EQ(Login(server->port(), answers), SSH_HOSTKEY_REFUSED);
-        CSSH2::Disconnect();
-        if (answers) {
-            EXPECT_EQ(answers->events, std::vector<int>{HKE_CHANGED});
-            // Both fingerprints, as ssh-keygen prints them.
-            EXPECT_NE(answers->fingerprint.find(KeygenSha256(server->hostKeyPath() + ".pub")), std::string::npos)
-                << answers->fingerprint;
-            ASSERT_EQ(answers->report.knownFingerprints.size(), 1u);
-            EXPECT_EQ(answers->report.knownFingerprints[0], "rsa2 " + KeygenSha256(keys.file("old_rsa.pub")));
-        }
-    }
+    EXPECT_EQ(Login(&no), SSH_HOSTKEY_REFUSED);
+    EXPECT_EQ(no.events, std::vector<int>{HKE_CHANGED});
+    // Both fingerprints, as ssh-keygen prints them.
+    EXPECT_NE(no.fingerprint.find(KeygenSha256(server->hostKeyPath() + ".pub")), std::string::npos) << no.fingerprint;
+    EXPECT_EQ(no.report.knownFingerprints, std::vector<std::string>{"rsa2 " + KeygenSha256(keys.file("old_rsa.pub"))});
     ExpectNoAuthentication();
-    EXPECT_EQ(Stored("rsa2", server->port()), oldRsa);
+    EXPECT_EQ(StoredHostKey("rsa2", server->port()), oldRsa);
 
-    // A yes stores the key; that connection sends no password.
+    // A yes, the user's or the caller's own, stores the key; that connection
+    // sends no password.
     SAnswers yes;
     yes.answer = 1;
-    ASSERT_EQ(Login(server->port(), &yes), SSH_AUTH_FAILED) << server->logText();
-    CSSH2::Disconnect();
+    ASSERT_EQ(Login(&yes), SSH_AUTH_FAILED) << server->logText();
+    EXPECT_NE(failure.find("password was not sent"), std::string::npos) << failure;
     ExpectNoAuthentication();
-    EXPECT_EQ(Stored("rsa2", server->port()), CacheText(server->hostKeyPath() + ".pub"));
+    EXPECT_EQ(StoredHostKey("rsa2", server->port()), ServerCacheText());
+    StoreOldRsa();
+    ASSERT_EQ(Login(nullptr, HKP_STORE, HKP_STORE), SSH_AUTH_FAILED) << server->logText();
+    ExpectNoAuthentication();
+    EXPECT_EQ(StoredHostKey("rsa2", server->port()), ServerCacheText());
     // Trusted now: the next login asks nothing and logs in.
     SAnswers again;
-    ASSERT_EQ(Login(server->port(), &again), 0);
-    CSSH2::Disconnect();
+    ASSERT_EQ(Login(&again), 0);
     EXPECT_TRUE(again.events.empty());
 }
 
+// A yes to it takes the same way as for a changed key (above).
 TEST_F(HostKeySshdTest, OnlyEd25519WhereRsaWasKnownIsANewTypeThatStops)
 {
     ASSERT_NO_FATAL_FAILURE(Start("ed25519"));
-    RegWriteString(HKEY_CURRENT_USER, kHostKeys, Entry("rsa2", server->port()), AnsiToWide(oldRsa));
+    StoreOldRsa();
     SAnswers no;
-    EXPECT_EQ(Login(server->port(), &no), SSH_HOSTKEY_REFUSED);
-    CSSH2::Disconnect();
+    EXPECT_EQ(Login(&no), SSH_HOSTKEY_REFUSED);
     EXPECT_EQ(no.events, std::vector<int>{HKE_NEW_TYPE});
     EXPECT_EQ(no.report.keyType, "ssh-ed25519");
     EXPECT_EQ(no.report.sha256, KeygenSha256(server->hostKeyPath() + ".pub"));
     ExpectNoAuthentication();
-    EXPECT_EQ(Stored("ssh-ed25519", server->port()), "");
-
-    SAnswers yes;
-    yes.answer = 1;
-    ASSERT_EQ(Login(server->port(), &yes), SSH_AUTH_FAILED) << server->logText();
-    CSSH2::Disconnect();
-    ExpectNoAuthentication();
-    EXPECT_EQ(Stored("ssh-ed25519", server->port()), CacheText(server->hostKeyPath() + ".pub"));
-    EXPECT_EQ(Stored("rsa2", server->port()), oldRsa);  // the old type's key stays
-    SAnswers again;
-    ASSERT_EQ(Login(server->port(), &again), 0) << server->logText();
-    CSSH2::Disconnect();
-    EXPECT_TRUE(again.events.empty());
+    EXPECT_EQ(StoredHostKey("ssh-ed25519", server->port()), "");
+    EXPECT_EQ(StoredHostKey("rsa2", server->port()), oldRsa);
 }
 
 TEST_F(HostKeySshdTest, TheKnownKeyTypeIsOfferedFirst)
 {
     // The server has an RSA and an Ed25519 key; Ed25519 comes first in the
     // offer unless the host's RSA key is what the cache holds.
+    ASSERT_NE(NewKey(keys.file("extra_ed25519"), "-t ed25519"), "");
     ASSERT_NO_FATAL_FAILURE(Start("rsa", {"HostKey " + keys.file("extra_ed25519")}));
     SAnswers first;
-    ASSERT_EQ(Login(server->port(), &first, HKP_STORE_AND_TELL), 0) << server->logText();
+    ASSERT_EQ(CSSH2::Connect("127.0.0.1", static_cast<unsigned>(server->port()), 20, Answer, &first), 0);
+    ASSERT_EQ(CSSH2::Login(SshdPeer::User(), SshdPeer::Password(), 0, HKP_STORE_AND_TELL, HKP_ASK), 0);
     EXPECT_EQ(CSSH2::Current()->Agreed()[1], "ssh-ed25519");
     CSSH2::Disconnect();
     // A first contact is told (and stored) with ssh-keygen's fingerprint.
     EXPECT_EQ(first.events, std::vector<int>{HKE_STORED});
     EXPECT_NE(first.fingerprint.find(KeygenSha256(keys.file("extra_ed25519.pub"))), std::string::npos);
 
-    {
-        HKEY key = nullptr;
-        ASSERT_EQ(RegOpenKeyEx(HKEY_CURRENT_USER, kHostKeys, KEY_ALL_ACCESS, &key), ERROR_SUCCESS);
-        RegKeyPtr closer(key);
-        ASSERT_EQ(RegDeleteValue(key, Entry("ssh-ed25519", server->port())), ERROR_SUCCESS);
-    }
-    RegWriteString(HKEY_CURRENT_USER, kHostKeys, Entry("rsa2", server->port()),
-                   AnsiToWide(CacheText(server->hostKeyPath() + ".pub")));
+    sshcore::ForgetStoredHostKeys("127.0.0.1", server->port());
+    sshcore::StoreHostKey("rsa2", server->port(), "127.0.0.1", ServerCacheText());
     SAnswers known;
-    ASSERT_EQ(Login(server->port(), &known), 0) << server->logText();
+    ASSERT_EQ(CSSH2::Connect("127.0.0.1", static_cast<unsigned>(server->port()), 20, Answer, &known), 0);
+    ASSERT_EQ(CSSH2::Login(SshdPeer::User(), SshdPeer::Password(), 0, HKP_STORE, HKP_ASK), 0) << server->logText();
     EXPECT_EQ(CSSH2::Current()->Agreed()[1], "rsa-sha2-512");
-    CSSH2::Disconnect();
     EXPECT_TRUE(known.events.empty());
 }
 
-TEST_F(HostKeySshdTest, StrictFirstContactAndADamagedCacheAsk)
+TEST_F(HostKeySshdTest, ADamagedCacheAsksEvenWhereAFirstContactWouldStore)
 {
     ASSERT_NO_FATAL_FAILURE(Start("ed25519"));
-    SAnswers strict;
-    EXPECT_EQ(Login(server->port(), &strict, HKP_ASK), SSH_HOSTKEY_REFUSED);
-    CSSH2::Disconnect();
-    EXPECT_EQ(strict.events, std::vector<int>{HKE_ABSENT});
-    ExpectNoAuthentication();
-    EXPECT_EQ(Stored("ssh-ed25519", server->port()), "");
-
-    // A damaged hive was kept aside: a key never seen is not stored silently,
-    // even where a first contact would be.
+    // A damaged hive was kept aside: a key never seen is not stored silently.
     const std::string copy = RegistryFolder() + "/HKEY_CURRENT_USER.reg.damaged";
     ASSERT_TRUE(peer::RunQuietly({"/usr/bin/touch", copy}));
     SAnswers damaged;
-    EXPECT_EQ(Login(server->port(), &damaged, HKP_STORE), SSH_HOSTKEY_REFUSED);
-    CSSH2::Disconnect();
+    EXPECT_EQ(Login(&damaged, HKP_STORE), SSH_HOSTKEY_REFUSED);
     EXPECT_EQ(damaged.events, std::vector<int>{HKE_UNVERIFIABLE});
     EXPECT_EQ(damaged.report.damagedCopy, copy);
     ExpectNoAuthentication();
-    EXPECT_EQ(Stored("ssh-ed25519", server->port()), "");
+    EXPECT_EQ(StoredHostKey("ssh-ed25519", server->port()), "");
+}
+
+// The user's known_hosts, asked as an interactive scan asks (first contacts
+// and changes alike); which line outweighs which is proved in-process.
+TEST_F(HostKeySshdTest, KnownHostsListedChangedAndRevokedKeys)
+{
+    ASSERT_NO_FATAL_FAILURE(Start("ed25519"));
+    ASSERT_NE(NewKey(keys.file("other"), "-t ed25519"), "");
+    const std::string other = PublicKeyPart(ReadWholeFile(keys.file("other.pub")));
+    WriteKnownHosts("# ours\nelsewhere " + other + "\n127.0.0.2," + listed + ServerKey() + " host\n");
+    SAnswers plain;
+    EXPECT_EQ(Login(&plain, HKP_ASK), 0) << server->logText();
+    EXPECT_TRUE(plain.events.empty());
+    // Hashed by the stock tool, the same entry still names the server.
+    ASSERT_TRUE(peer::RunQuietly({"/usr/bin/ssh-keygen", "-q", "-H", "-f", knownHosts}));
+    ASSERT_NE(ReadWholeFile(knownHosts).find("|1|"), std::string::npos);
+    SAnswers hashed;
+    EXPECT_EQ(Login(&hashed, HKP_ASK), 0) << server->logText();
+    EXPECT_TRUE(hashed.events.empty());
+    const std::size_t logins = CountOccurrences(server->logText(), "Accepted");
+
+    // Listed for port 22 only, the server on its own port is a first
+    // contact: the question comes, and No stops it.
+    WriteKnownHosts("127.0.0.1 " + ServerKey() + "\n");
+    SAnswers firstContact;
+    EXPECT_EQ(Login(&firstContact, HKP_ASK), SSH_HOSTKEY_REFUSED);
+    EXPECT_EQ(firstContact.events, std::vector<int>{HKE_ABSENT});
+    // Another key listed for the server is a changed key.
+    WriteKnownHosts(listed + other + "\n");
+    SAnswers changed;
+    EXPECT_EQ(Login(&changed, HKP_ASK), SSH_HOSTKEY_REFUSED);
+    EXPECT_EQ(changed.events, std::vector<int>{HKE_CHANGED});
+    // A revoked key is refused with no question, and not even the caller's
+    // own yes (a policy that stores every key) lets it through.
+    WriteKnownHosts(listed + ServerKey() + "\n@revoked * " + ServerKey() + "\n");
+    SAnswers revoked;
+    revoked.answer = 1;
+    EXPECT_EQ(Login(&revoked, HKP_ASK), SSH_HOSTKEY_REFUSED);
+    EXPECT_TRUE(revoked.events.empty());
+    EXPECT_EQ(Login(nullptr, HKP_STORE, HKP_STORE), SSH_HOSTKEY_REFUSED);
+    EXPECT_EQ(CountOccurrences(server->logText(), "Accepted"), logins);
+    EXPECT_EQ(server->logText().find("Failed"), std::string::npos);
 }
 
 }  // namespace

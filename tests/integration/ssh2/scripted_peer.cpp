@@ -7,7 +7,6 @@
 #include <unistd.h>
 
 #include <cstdlib>
-#include <sstream>
 
 #include "tests/support/temp_dir.h"
 
@@ -61,22 +60,23 @@ ScriptedPeer::ScriptedPeer(std::vector<std::string> args)
 
 std::string ScriptedPeer::Results()
 {
-    if (m_fdOut >= 0) {
-        for (;;) {
-            pollfd p{m_fdOut, POLLIN, 0};
-            if (::poll(&p, 1, 20000) <= 0) break;
-            char chunk[4096];
-            const ssize_t got = ::read(m_fdOut, chunk, sizeof chunk);
-            if (got <= 0) break;
-            m_buffered.append(chunk, static_cast<std::size_t>(got));
+    std::string results;
+    for (;;) {
+        const std::size_t end = m_buffered.find('\n');
+        if (end != std::string::npos) {
+            const std::string line = m_buffered.substr(0, end);
+            m_buffered.erase(0, end + 1);
+            if (line == "RESULT done") break;
+            if (line.rfind("RESULT ", 0) == 0) results += line.substr(7) + "\n";
+            continue;
         }
-        ::close(m_fdOut);
-        m_fdOut = -1;
+        pollfd p{m_fdOut, POLLIN, 0};
+        if (m_fdOut < 0 || ::poll(&p, 1, 20000) <= 0) break;
+        char chunk[4096];
+        const ssize_t got = ::read(m_fdOut, chunk, sizeof chunk);
+        if (got <= 0) break;
+        m_buffered.append(chunk, static_cast<std::size_t>(got));
     }
-    std::istringstream lines(m_buffered);
-    std::string line, results;
-    while (std::getline(lines, line))
-        if (line.rfind("RESULT ", 0) == 0) results += line.substr(7) + "\n";
     return results;
 }
 

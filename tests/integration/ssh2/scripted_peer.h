@@ -1,5 +1,6 @@
-// Runs tests/support/scripted_server.py as a child process: it serves one
-// connection on a loopback port and reports what it saw.
+// Runs tests/support/scripted_server.py as a child process on a loopback
+// port and reads back what it saw: the client's modes serve one connection,
+// the upload library's serve one after another, each ending with "done".
 #pragma once
 
 #include <string>
@@ -14,8 +15,9 @@ public:
 
     // 0 when the server did not start.
     int port() const { return m_nPort; }
-    // Waits for the server to finish and returns its "RESULT" lines (without
-    // the prefix), joined with line feeds.
+    // Its "RESULT" lines (without the prefix), each ending in a line feed,
+    // up to the end of the current connection's report ("done") or of the
+    // server; at most 20 seconds of silence are waited for.
     std::string Results();
     // Whether the python with paramiko is there.
     static bool Available();
