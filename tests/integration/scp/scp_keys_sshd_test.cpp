@@ -146,7 +146,7 @@ TEST_F(SshdKeys, TheAgentsKeysComeFirstAndSign)
     ASSERT_NO_FATAL_FAILURE(StartPeer({}));
     const std::string socket = m_local.file("agent.sock");
     CTestAgent agent(socket);
-    if (!agent.Running()) FDX_PEER_MISSING() << "ssh-agent did not start";
+    if (!agent.running()) FDX_PEER_MISSING() << "ssh-agent did not start";
     // The agent holds an unknown key first, then the authorised RSA key.
     const std::string stranger = Stranger();
     const std::string key = NewKey("agent-rsa", "-t rsa -b 2048", "");

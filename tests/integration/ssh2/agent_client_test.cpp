@@ -43,7 +43,7 @@ TEST(AgentClient, ListsTheAgentsKeysAndItsSignaturesAreOurs)
     const CPrivateKey rsa = MakeKey(dir, "rsa", "rsa");
     const CPrivateKey absent = MakeKey(dir, "other", "ed25519");
     CTestAgent agent(dir.file("agent.sock"));
-    ASSERT_TRUE(agent.Running());
+    ASSERT_TRUE(agent.running());
     ASSERT_TRUE(agent.Add(dir.file("ed")));
     ASSERT_TRUE(agent.Add(dir.file("rsa")));
     const CAgentClient client(dir.file("agent.sock"));

@@ -1,7 +1,6 @@
 #include "tests/integration/ssh2/peer_keys.h"
 
 #include <openssl/evp.h>
-#include <signal.h>
 
 #include <cctype>
 #include <cstdio>
@@ -102,24 +101,6 @@ std::unique_ptr<SshdPeer> NewBastion(bool forwarding, bool passwords)
 bool ForwardedTo(const SshdPeer& bastion, int port)
 {
     return bastion.logText().find("target 127.0.0.1 port " + std::to_string(port)) != std::string::npos;
-}
-
-CTestAgent::CTestAgent(const std::string& socket) : m_socket(socket)
-{
-    const std::string out = ShellOutput("ssh-agent -s -a " + socket + " 2>/dev/null");
-    const std::size_t at = out.find("SSH_AGENT_PID=");
-    if (at != std::string::npos) m_pid = std::atoi(out.c_str() + at + 14);
-}
-
-CTestAgent::~CTestAgent()
-{
-    if (m_pid > 0) ::kill(m_pid, SIGTERM);
-}
-
-bool CTestAgent::Add(const std::string& key) const
-{
-    const std::string add = "SSH_AUTH_SOCK=" + m_socket + " SSH_ASKPASS_REQUIRE=never ssh-add -q " + key;
-    return std::system((add + " </dev/null >/dev/null 2>&1").c_str()) == 0;
 }
 
 std::vector<SAlgorithmAlone> CurrentAlgorithmsAlone()

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "tests/support/peer_required.h"
+#include "tests/support/ssh_keys.h"
 #include "tests/support/sshd_peer.h"
 
 // "type base64" of a public key line or .pub file's text, without comment.
@@ -37,21 +38,6 @@ std::string StoredHostKey(const std::string& cacheType, int port);
 // each forwarding it is asked for; whether its log shows one towards `port`.
 std::unique_ptr<SshdPeer> NewBastion(bool forwarding = true, bool passwords = true);
 bool ForwardedTo(const SshdPeer& bastion, int port);
-
-// An ssh-agent on `socket`, stopped when the object goes.
-class CTestAgent {
-public:
-    explicit CTestAgent(const std::string& socket);
-    ~CTestAgent();
-    CTestAgent(const CTestAgent&) = delete;
-    CTestAgent& operator=(const CTestAgent&) = delete;
-    bool Running() const { return m_pid > 0; }
-    bool Add(const std::string& key) const;
-
-private:
-    std::string m_socket;
-    int m_pid = 0;
-};
 
 // Each current algorithm alone: the sshd configuration that leaves only it,
 // and the slot of the agreed list it lands in (0 key exchange, 1 host key,

@@ -309,7 +309,7 @@ TEST_F(SshdMethodsTest, TheAgentsRsaKeyLogsIn)
     const std::string key = peer->folder() + "/id";
     ASSERT_NE(NewKey(key, "-t rsa -b 2048", "", peer->folder()), "");
     const CTestAgent agent(peer->folder() + "/agent.sock");
-    if (!agent.Running()) FDX_PEER_MISSING() << "ssh-agent did not start";
+    if (!agent.running()) FDX_PEER_MISSING() << "ssh-agent did not start";
     ASSERT_TRUE(agent.Add(key));
     CScopedEnv socket("SSH_AUTH_SOCK", peer->folder() + "/agent.sock");
     CLoginKeysGuard keys({"", "", true});
