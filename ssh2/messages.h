@@ -8,10 +8,11 @@
 #include <string>
 
 #include "sshcore/bignum.h"
+#include "sshcore/negotiate.h"
 #include "ssh2/packet.h"
 
 // Longest name-list, text or host key/signature blob accepted from a server.
-constexpr std::size_t kMaxNameList = 8192;
+using sshcore::kMaxNameList;
 constexpr std::size_t kMaxBlob = 8192;
 // The longest signal name taken from an "exit-signal" request.
 constexpr std::size_t kMaxSignalName = 64;
