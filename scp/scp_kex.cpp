@@ -150,7 +150,8 @@ int scp_handle_kexinit(ScpSession* s, const std::uint8_t* payload, std::size_t l
         if (seq != 0) return SCP_E_AUTHENTICATE;
         s->strict = true;
     }
-    const sshcore::SKexAgreement agreed = sshcore::Negotiate(scp_client_offer(s), theirs);
+    const sshcore::SKexOffer ours = scp_client_offer(s);
+    const sshcore::SKexAgreement agreed = sshcore::Negotiate(ours, theirs);
     if (!agreed.ok) {
         scp_job_error_detail(s->job, agreed.failure.c_str());
         if (!scp_send_disconnect(s, SCP_DISCONNECT_KEY_EXCHANGE_FAILED, "No common algorithm\n")) scp_socket_flush(s);
@@ -178,8 +179,7 @@ int scp_handle_kexinit(ScpSession* s, const std::uint8_t* payload, std::size_t l
     s->chosen[CH_COMP_IN] = scp_static_name(sshcore::CompressionAlgorithms(), agreed.names[sshcore::OFFER_COMP_IN]);
     if (!s->chosen[CH_MAC_OUT] || !s->chosen[CH_MAC_IN] || !s->chosen[CH_COMP_OUT] || !s->chosen[CH_COMP_IN])
         return SCP_E_INTERNAL;
-    // A guessed packet that follows is dropped unless the guess was ours.
-    if (follows) s->skipGuess = theirKex.empty() || theirKex.front() != s->chosen[CH_KEX];
+    if (follows) s->skipGuess = !sshcore::GuessWasRight(ours, theirs);
     // n: the longer key of the two ciphers.
     int bits = table[s->cipherOut].keyBits;
     if (table[s->cipherIn].keyBits > bits) bits = table[s->cipherIn].keyBits;

@@ -144,6 +144,11 @@ void CSSH2::ExchangeKeys(const std::vector<std::uint8_t>& serverKexInit, bool fi
     // that shares no method with us is not talked to at all.
     const sshcore::SKexAgreement agreed = sshcore::Negotiate(m_offer, server);
     if (!agreed.ok) Fail(SSH_CIPHER_ERROR, SL_NONE, 0, agreed.failure);
+    // A wrong guess is dropped unread; strict key exchange allows none.
+    if (guessFollows && !sshcore::GuessWasRight(m_offer, server)) {
+        if (first && m_bStrictKex) throw SSH_UNEXPECTED_PACKET;
+        m_transport.ReadPacket();
+    }
     const auto& methods = KexAlgorithms();
     const auto chosen = std::find_if(methods.begin(), methods.end(), [&](const SKexAlgorithm& m) {
         return agreed.names[sshcore::OFFER_KEX] == m.name;

@@ -97,6 +97,16 @@ std::vector<std::uint8_t> KexInitBody(ByteView cookie, const SKexOffer& offer)
     return body;
 }
 
+bool GuessWasRight(const SKexOffer& ours, const SKexOffer& theirs)
+{
+    for (const EOfferList list : {OFFER_KEX, OFFER_HOSTKEY}) {
+        const std::vector<std::string>& a = ours.lists[list];
+        const std::vector<std::string>& b = theirs.lists[list];
+        if (a.empty() || b.empty() || a.front() != b.front()) return false;
+    }
+    return true;
+}
+
 bool ParseKexInit(ByteView payload, SKexOffer& theirs, bool& guessFollows)
 {
     CSshReader r(payload);

@@ -48,6 +48,11 @@ bool CipherNameIsAead(std::string_view name);
 
 SKexAgreement Negotiate(const SKexOffer& ours, const SKexOffer& theirs);
 
+// Whether the key-exchange packet a peer guessed and sent right after its
+// KEXINIT is one to use: only when both sides put the same key exchange and
+// the same host-key algorithm first. A wrong guess is dropped unread.
+bool GuessWasRight(const SKexOffer& ours, const SKexOffer& theirs);
+
 // The longest name-list taken from a server's KEXINIT.
 constexpr std::size_t kMaxNameList = 8192;
 

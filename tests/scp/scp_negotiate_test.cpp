@@ -125,6 +125,19 @@ TEST(ScpNegotiation, HostileListsAreCutAndCleanedInTheFailure)
     for (char c : agreed.failure) EXPECT_GE(static_cast<unsigned char>(c), 0x20) << agreed.failure;
 }
 
+// A guess is right only when both sides prefer the same exchange and host-key
+// algorithm, even if the agreement would pick the peer's first ones anyway.
+TEST(ScpNegotiation, AGuessedPacketCountsOnlyWhenBothFirstChoicesMatch)
+{
+    const auto server = [](const char* kex, const char* hostKeys) {
+        return Offer(kex, hostKeys, "aes128-ctr", "hmac-sha1");
+    };
+    EXPECT_TRUE(sshcore::GuessWasRight(Ours(), server("curve25519-sha256,x", "ssh-ed25519")));
+    EXPECT_FALSE(sshcore::GuessWasRight(Ours(), server("diffie-hellman-group1-sha1", "ssh-ed25519")));
+    EXPECT_FALSE(sshcore::GuessWasRight(Ours(), server("curve25519-sha256", "ssh-rsa,ssh-ed25519")));
+    EXPECT_FALSE(sshcore::GuessWasRight(Ours(), server("", "ssh-ed25519")));
+}
+
 TEST(ScpNegotiation, NameListsSplitOnCommasWithoutEmptyNames)
 {
     EXPECT_EQ(sshcore::SplitNameList(""), std::vector<std::string>{});
