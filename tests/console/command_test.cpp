@@ -5,7 +5,6 @@
 
 #include <filesystem>
 #include <fstream>
-#include <map>
 #include <thread>
 
 #include "console/console_file.h"
@@ -326,9 +325,8 @@ TEST_F(CommandTest, HostileHostTextReachesNoTerminalRaw)
         // A line feed in a value forges no line of its own.
         EXPECT_EQ(text->out.find("\nError: forged"), std::string::npos) << text->out;
     }
-    for (const char* visible : {"\\x1b]0;owned title\\x07", "Box\\u009b31mred\\u0085next",
-                                "abc\\u202egpj.exe\\u2066isolated\\u2069", "line one\\x0aError: forged\\x0dover",
-                                "EPYC\\x1b[1A\\x1b[2K\\x7f", "cpu\\u202d"})
+    // Written out visibly; the classes of characters are TerminalText's.
+    for (const char* visible : {"\\x1b]0;owned title\\x07", "line one\\x0aError: forged\\x0dover", "cpu\\u202d"})
         EXPECT_NE(viewed.out.find(visible), std::string::npos) << visible << "\n" << viewed.out;
     EXPECT_NE(tree.out.find("Lab\\x1b[2J\n"), std::string::npos) << tree.out;
     EXPECT_NE(tree.out.find("srv\\u202e\n"), std::string::npos) << tree.out;
@@ -341,20 +339,14 @@ TEST_F(CommandTest, HostileHostTextReachesNoTerminalRaw)
     EXPECT_EQ(FirstRawControl(missing.err), "") << missing.err;
     EXPECT_NE(missing.err.find("\\x1b]0;x\\x07"), std::string::npos) << missing.err;
 
-    // JSON keeps the exact text, escaped.
+    // JSON keeps the exact text, escaped (every class: JsonWriter's tests).
     const RunResult json = RunFerrodex(m_env, {"view-xml", hostileFile, "--json"});
     ASSERT_EQ(json.status, 0) << json.err;
     EXPECT_EQ(FirstRawControl(json.out), "") << json.out;
     JsonValue value;
     ASSERT_TRUE(ParseJson(json.out, value));
-    const JsonValue& general = value[0];
-    ASSERT_EQ(general["name"].text, "general");
-    std::map<std::string, std::string> rows;
-    for (const JsonValue& row : general["rows"].items) rows[row[0].text] = row[1].text;
-    EXPECT_EQ(rows["description"], "Computer\x1b]0;owned title\x07");
-    EXPECT_EQ(rows["product"], "Box\u009b31mred\u0085next");
-    EXPECT_EQ(rows["vendor"], "abc\u202egpj.exe\u2066isolated\u2069");
-    EXPECT_EQ(rows["serial"], "line one\nError: forged\rover");
+    ASSERT_EQ(value[0]["name"].text, "general");
+    EXPECT_EQ(value[0]["rows"][0][1].text, "Computer\x1b]0;owned title\x07");
     const JsonValue inventory = Json({"tree", "--json"});
     EXPECT_EQ(Child(Child(inventory, "Lab\x1b[2J"), "srv\u202e")["name"].text, "srv\u202e");
 }
