@@ -166,8 +166,8 @@ TEST_F(ConsoleFileFaultTest, SaveRemovesOnlyItsOwnStaleTemporaryFiles)
     EXPECT_EQ(Groups(), (std::vector<std::string>{"Lab", "Prod"}));
 }
 
-// A TCP listener that takes a connection and never says a word, until it
-// hangs up.
+// A TCP listener that never accepts, so that a client connected to it waits
+// for a server's first words until the listener hangs up.
 class CSilentListener {
 public:
     CSilentListener()
@@ -177,36 +177,30 @@ public:
         address.sin_family = AF_INET;
         address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
         socklen_t length = sizeof address;
-        if (m_listening < 0 || ::bind(m_listening, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
-            ::listen(m_listening, 8) != 0 ||
-            ::getsockname(m_listening, reinterpret_cast<sockaddr*>(&address), &length) != 0)
-            return;
-        m_port = ntohs(address.sin_port);
+        if (m_listening >= 0 && ::bind(m_listening, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
+            ::listen(m_listening, 8) == 0 &&
+            ::getsockname(m_listening, reinterpret_cast<sockaddr*>(&address), &length) == 0)
+            m_port = ntohs(address.sin_port);
     }
     ~CSilentListener() { HangUp(); }
     CSilentListener(const CSilentListener&) = delete;
     CSilentListener& operator=(const CSilentListener&) = delete;
     int Port() const { return m_port; }
-
     // Waits up to `seconds` for a client to connect.
-    bool Accept(int seconds)
+    bool Connected(int seconds)
     {
         pollfd ready{m_listening, POLLIN, 0};
-        if (::poll(&ready, 1, seconds * 1000) != 1) return false;
-        m_connection = ::accept4(m_listening, nullptr, nullptr, SOCK_CLOEXEC);
-        return m_connection >= 0;
+        return ::poll(&ready, 1, seconds * 1000) == 1;
     }
+    // Closing the listener resets the connection it holds unaccepted.
     void HangUp()
     {
-        for (int* fd : {&m_connection, &m_listening}) {
-            if (*fd >= 0) ::close(*fd);
-            *fd = -1;
-        }
+        if (m_listening >= 0) ::close(m_listening);
+        m_listening = -1;
     }
 
 private:
     int m_listening = -1;
-    int m_connection = -1;
     int m_port = 0;
 };
 
@@ -223,7 +217,7 @@ TEST_F(ConsoleFileFaultTest, HangingRefreshLetsOthersWorkAndKeepsTheirSaves)
     });
     // Once connected, the refresh waits on the network for the server's
     // first words. The other commands neither wait for it nor fail.
-    ASSERT_TRUE(listener.Accept(60)) << "the refresh never connected";
+    ASSERT_TRUE(listener.Connected(60)) << "the refresh never connected";
     EXPECT_EQ(Groups(), (std::vector<std::string>{"Lab"}));
     Ok({"group", "add", "Prod"});
     EXPECT_EQ(refresh.wait_for(std::chrono::seconds(0)), std::future_status::timeout)
