@@ -327,10 +327,6 @@ TEST(HistoryHashTest, ContentHashIsSha256InHex)
     EXPECT_NE(ContentHash("<a/>"), ContentHash("<a/> "));
 }
 
-}  // namespace
-
-namespace {
-
 TEST(HistoryFileTest, IsNamedAfterTheConsoleFileInItsFolder)
 {
     EXPECT_EQ(HistoryFileFor("/srv/lab.fdx"), "/srv/lab.history.db");
