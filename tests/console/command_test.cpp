@@ -81,24 +81,16 @@ TEST_F(CommandTest, NamesAndPortsOutsideTheirLimitsAreRefusedWithTheReason)
         EXPECT_NE(result.err.find(reason), std::string::npos) << ::testing::PrintToString(args) << "\n" << result.err;
         EXPECT_EQ(ConsoleBytes(), before) << ::testing::PrintToString(args);
     };
-    // The check itself is the dialogs' (InventoryTest); here every command
-    // applies it and says why.
-    const std::string tooLong = "at most 255 characters";
+    // The check itself is the dialogs' (InventoryTest, a row for each kind of
+    // name); here every command applies it and says why.
     const std::string badCharacter = "Error: A name cannot contain \"/\" or control characters.";
     const std::string blank = "Error: A name cannot be empty or only spaces.";
-    const std::string wideBlank = " \xE3\x80\x80\xC2\xA0 ";
     refused({"group", "add", std::string(300, 'g')}, "Error: A name can have at most 255 characters; this one has 300.");
-    refused({"group", "rename", "Lab", std::string(256, 'g')}, tooLong);
-    refused({"host", "add", "Lab", std::string(600, 'h')}, "this one has 600");
-    refused({"host", "edit", "Lab/srv", "--host", std::string(256, 'h')}, tooLong);
-    refused({"group", "add", "esc\x1B[2J"}, badCharacter);
+    refused({"group", "add", ""}, blank);
     refused({"group", "rename", "Lab", "a/b"}, badCharacter);
     refused({"host", "add", "Lab", "csi\xC2\x9B"}, badCharacter);
-    refused({"host", "edit", "Lab/srv", "--host", "tab\there"}, badCharacter);
-    refused({"group", "add", ""}, blank);
-    refused({"group", "rename", "Lab", "   "}, blank);
-    refused({"host", "add", "Lab", wideBlank}, blank);
-    refused({"host", "add", "Lab", wideBlank, "--address", "10.0.0.9"}, blank);
+    refused({"host", "add", "Lab", " \xE3\x80\x80\xC2\xA0 ", "--address", "10.0.0.9"}, blank);
+    refused({"host", "edit", "Lab/srv", "--host", std::string(256, 'h')}, "at most 255 characters");
     refused({"host", "rename", "Lab/srv", ""}, blank);
     for (const char* port : {"0", "65536", "-1", "99999999999", "22x"}) {
         refused({"host", "add", "Lab", "other", "--port", port}, "--port");
