@@ -11,10 +11,7 @@
 #include "platform/product_settings.h"
 #include "platform/registry.h"
 #include "platform/text.h"
-#include "tests/console/json_value.h"
-#include "tests/console/run_ferrodex.h"
 #include "tests/support/scoped_env.h"
-#include "tests/support/temp_dir.h"
 
 #include "tests/console/command_fixture.h"
 

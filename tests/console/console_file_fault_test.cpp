@@ -28,50 +28,49 @@ class ConsoleFileFaultTest : public CCommandFixture {
 protected:
     // The group names of the console file, as `tree --json` lists them.
     std::vector<std::string> Groups(const std::string& console) { return Names(JsonOn(console, {"tree", "--json"})); }
+    std::vector<std::string> Groups() { return Groups(m_console); }
+    static struct stat StatOf(const std::string& path)
+    {
+        struct stat info {};
+        EXPECT_EQ(::stat(path.c_str(), &info), 0) << path;
+        return info;
+    }
 };
 
 bool Contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
 
 TEST_F(ConsoleFileFaultTest, ReadOnlyFileIsReadButNeverReplaced)
 {
-    const std::string console = m_dir.file("inventory.fdx");
-    OkOn(console, {"group", "add", "Lab"});
-    ASSERT_EQ(::chmod(console.c_str(), 0444), 0);
-    const std::string before = ReadWholeFile(console);
-    struct stat original {};
-    ASSERT_EQ(::stat(console.c_str(), &original), 0);
-
+    Ok({"group", "add", "Lab"});
+    ASSERT_EQ(::chmod(m_console.c_str(), 0444), 0);
+    const std::string before = ReadWholeFile(m_console);
+    const ino_t original = StatOf(m_console).st_ino;
     // Refused even for root, who could write it.
-    const RunResult changed = RunOn(console, {"group", "add", "Prod"});
+    const RunResult changed = Run({"group", "add", "Prod"});
     EXPECT_EQ(changed.status, 1);
     EXPECT_TRUE(Contains(changed.err, "is read-only")) << changed.err;
-    struct stat after {};
-    ASSERT_EQ(::stat(console.c_str(), &after), 0);
-    EXPECT_EQ(after.st_ino, original.st_ino) << "the file was replaced";
-    EXPECT_EQ(after.st_mode & 07777, 0444u);
-    EXPECT_EQ(ReadWholeFile(console), before);
-    EXPECT_EQ(Groups(console), (std::vector<std::string>{"Lab"}));
+    EXPECT_EQ(StatOf(m_console).st_ino, original) << "the file was replaced";
+    EXPECT_EQ(StatOf(m_console).st_mode & 07777, 0444u);
+    EXPECT_EQ(ReadWholeFile(m_console), before);
+    EXPECT_EQ(Groups(), (std::vector<std::string>{"Lab"}));
 }
 
 TEST_F(ConsoleFileFaultTest, SavingKeepsOwnerGroupAndMode)
 {
-    const std::string console = m_dir.file("inventory.fdx");
-    OkOn(console, {"group", "add", "Lab"});
-    ASSERT_EQ(::chmod(console.c_str(), 0640), 0);
-    OkOn(console, {"group", "add", "Prod"});
-    struct stat info {};
-    ASSERT_EQ(::stat(console.c_str(), &info), 0);
-    EXPECT_EQ(info.st_mode & 07777, 0640u);
+    Ok({"group", "add", "Lab"});
+    ASSERT_EQ(::chmod(m_console.c_str(), 0640), 0);
+    Ok({"group", "add", "Prod"});
+    EXPECT_EQ(StatOf(m_console).st_mode & 07777, 0640u);
 
     const passwd* user = ::getpwnam("fdxtest");
     if (::geteuid() != 0 || user == nullptr) GTEST_SKIP() << "needs root and the user fdxtest";
-    ASSERT_EQ(::chown(console.c_str(), user->pw_uid, user->pw_gid), 0);
-    OkOn(console, {"group", "add", "Test"});
-    ASSERT_EQ(::stat(console.c_str(), &info), 0);
+    ASSERT_EQ(::chown(m_console.c_str(), user->pw_uid, user->pw_gid), 0);
+    Ok({"group", "add", "Test"});
+    const struct stat info = StatOf(m_console);
     EXPECT_EQ(info.st_uid, user->pw_uid) << "root's save took the user's file";
     EXPECT_EQ(info.st_gid, user->pw_gid);
     EXPECT_EQ(info.st_mode & 07777, 0640u);
-    EXPECT_EQ(Groups(console), (std::vector<std::string>{"Lab", "Prod", "Test"}));
+    EXPECT_EQ(Groups(), (std::vector<std::string>{"Lab", "Prod", "Test"}));
 }
 
 // A tmpfs mounted for the test and unmounted at its end, whatever happens.
@@ -137,8 +136,7 @@ TEST_F(ConsoleFileFaultTest, MissingFolderOrFileIsNamed)
 
 TEST_F(ConsoleFileFaultTest, SaveRemovesOnlyItsOwnStaleTemporaryFiles)
 {
-    const std::string console = m_dir.file("inventory.fdx");
-    OkOn(console, {"group", "add", "Lab"});
+    Ok({"group", "add", "Lab"});
     const auto write = [&](const std::string& name, bool old) {
         const std::string path = m_dir.file(name);
         std::ofstream(path) << "partial";
@@ -160,18 +158,16 @@ TEST_F(ConsoleFileFaultTest, SaveRemovesOnlyItsOwnStaleTemporaryFiles)
         ASSERT_EQ(::chown(otherUsers.c_str(), user->pw_uid, user->pw_gid), 0);
     }
 
-    OkOn(console, {"group", "add", "Prod"});
+    Ok({"group", "add", "Prod"});
     ::close(held);
     EXPECT_FALSE(fs::exists(stale));
-    for (const std::string& kept : {fresh, busy, foreign, unlike}) EXPECT_TRUE(fs::exists(kept)) << kept;
-    if (!otherUsers.empty()) {
-        EXPECT_TRUE(fs::exists(otherUsers));
-    }
-    EXPECT_EQ(Groups(console), (std::vector<std::string>{"Lab", "Prod"}));
+    for (const std::string& kept : {fresh, busy, foreign, unlike, otherUsers})
+        EXPECT_TRUE(kept.empty() || fs::exists(kept)) << kept;
+    EXPECT_EQ(Groups(), (std::vector<std::string>{"Lab", "Prod"}));
 }
 
-// A TCP listener that takes a connection and never says a word, until it
-// hangs up.
+// A TCP listener that never accepts, so that a client connected to it waits
+// for a server's first words until the listener hangs up.
 class CSilentListener {
 public:
     CSilentListener()
@@ -181,57 +177,49 @@ public:
         address.sin_family = AF_INET;
         address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
         socklen_t length = sizeof address;
-        if (m_listening < 0 || ::bind(m_listening, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
-            ::listen(m_listening, 8) != 0 ||
-            ::getsockname(m_listening, reinterpret_cast<sockaddr*>(&address), &length) != 0)
-            return;
-        m_port = ntohs(address.sin_port);
+        if (m_listening >= 0 && ::bind(m_listening, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
+            ::listen(m_listening, 8) == 0 &&
+            ::getsockname(m_listening, reinterpret_cast<sockaddr*>(&address), &length) == 0)
+            m_port = ntohs(address.sin_port);
     }
     ~CSilentListener() { HangUp(); }
     CSilentListener(const CSilentListener&) = delete;
     CSilentListener& operator=(const CSilentListener&) = delete;
     int Port() const { return m_port; }
-
     // Waits up to `seconds` for a client to connect.
-    bool Accept(int seconds)
+    bool Connected(int seconds)
     {
         pollfd ready{m_listening, POLLIN, 0};
-        if (::poll(&ready, 1, seconds * 1000) != 1) return false;
-        m_connection = ::accept4(m_listening, nullptr, nullptr, SOCK_CLOEXEC);
-        return m_connection >= 0;
+        return ::poll(&ready, 1, seconds * 1000) == 1;
     }
+    // Closing the listener resets the connection it holds unaccepted.
     void HangUp()
     {
-        for (int* fd : {&m_connection, &m_listening}) {
-            if (*fd >= 0) ::close(*fd);
-            *fd = -1;
-        }
+        if (m_listening >= 0) ::close(m_listening);
+        m_listening = -1;
     }
 
 private:
     int m_listening = -1;
-    int m_connection = -1;
     int m_port = 0;
 };
 
 TEST_F(ConsoleFileFaultTest, HangingRefreshLetsOthersWorkAndKeepsTheirSaves)
 {
-    const std::string console = m_dir.file("inventory.fdx");
     CSilentListener listener;
     ASSERT_NE(listener.Port(), 0);
-    OkOn(console, {"group", "add", "Lab"});
-    OkOn(console, {"host", "add", "Lab", "127.0.0.1", "--port", std::to_string(listener.Port()), "--login", "root",
-                   "--password-stdin"},
-         "pw\n");
+    Ok({"group", "add", "Lab"});
+    Ok({"host", "add", "Lab", "127.0.0.1", "--port", std::to_string(listener.Port()), "--login", "root",
+        "--password-stdin"}, "pw\n");
 
     std::future<RunResult> refresh = std::async(std::launch::async, [&] {
-        return RunOn(console, {"host", "refresh", "Lab/127.0.0.1", "--login", "root", "--password-stdin"}, "pw\n");
+        return Run({"host", "refresh", "Lab/127.0.0.1", "--login", "root", "--password-stdin"}, "pw\n");
     });
     // Once connected, the refresh waits on the network for the server's
     // first words. The other commands neither wait for it nor fail.
-    ASSERT_TRUE(listener.Accept(60)) << "the refresh never connected";
-    EXPECT_EQ(Groups(console), (std::vector<std::string>{"Lab"}));
-    OkOn(console, {"group", "add", "Prod"});
+    ASSERT_TRUE(listener.Connected(60)) << "the refresh never connected";
+    EXPECT_EQ(Groups(), (std::vector<std::string>{"Lab"}));
+    Ok({"group", "add", "Prod"});
     EXPECT_EQ(refresh.wait_for(std::chrono::seconds(0)), std::future_status::timeout)
         << "the refresh ended before the others ran; nothing was tested";
     listener.HangUp();
@@ -239,7 +227,7 @@ TEST_F(ConsoleFileFaultTest, HangingRefreshLetsOthersWorkAndKeepsTheirSaves)
     const RunResult refreshed = refresh.get();
     EXPECT_NE(refreshed.status, 0);
     EXPECT_FALSE(Contains(refreshed.err, "in use")) << refreshed.err;
-    EXPECT_EQ(Groups(console), (std::vector<std::string>{"Lab", "Prod"}));
+    EXPECT_EQ(Groups(), (std::vector<std::string>{"Lab", "Prod"}));
 }
 
 }  // namespace

@@ -164,10 +164,6 @@ TEST_F(HostCoreTest, SavedConsolesReloadAndAFailedSaveStaysUnsaved)
     EXPECT_FALSE(refused.Save());
 }
 
-}  // namespace
-
-namespace {
-
 // What a console reads by showing every node: its rows as selected before
 // its expansion, then its children.
 FleetNode ReadShown(CConsoleHost& host, HSCOPEITEM item)

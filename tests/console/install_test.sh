@@ -15,6 +15,8 @@ test -x "$program"
 test -f "$work/prefix/share/man/man1/ferrodex.1"
 "$program" group add Lab
 "$program" tree | grep -qx '  Lab'
+# The default console file, in a private data folder.
+[ "$(stat -c %a "$XDG_DATA_HOME/ferrodex") $(stat -c %a "$XDG_DATA_HOME/ferrodex/console.fdx")" = "700 600" ]
 grep -q "@=\"$work/prefix/lib/ferrodex/libferrodex-snapin.so\"" "$FERRODEX_REGISTRY/HKEY_CLASSES_ROOT.reg"
 "$program" --version | grep -qx 'ferrodex [0-9][0-9.]*'
 printf 'pw\n' | "$program" host add Lab 'srv 1' --login root --password-stdin

@@ -42,8 +42,7 @@ private:
         if (depth > 200) return Fail("too deep");
         if (m_pos >= m_text.size()) return Fail("end of text");
         const char c = m_text[m_pos];
-        if (c == '{') return Object(out, depth);
-        if (c == '[') return Array(out, depth);
+        if (c == '{' || c == '[') return Container(out, depth, c == '{');
         if (c == '"') {
             out.kind = JsonValue::Kind::String;
             return String(out.text);
@@ -103,46 +102,36 @@ private:
         }
         return Fail("unterminated string");
     }
-    bool Array(JsonValue& out, int depth)
+    // An array, or with `object` an object: values, or keys and values,
+    // between commas.
+    bool Container(JsonValue& out, int depth, bool object)
     {
-        out.kind = JsonValue::Kind::Array;
+        out.kind = object ? JsonValue::Kind::Object : JsonValue::Kind::Array;
+        const char close = object ? '}' : ']';
         ++m_pos;
         Blank();
-        if (m_pos < m_text.size() && m_text[m_pos] == ']') { ++m_pos; return true; }
-        for (;;) {
-            JsonValue item;
-            Blank();
-            if (!Value(item, depth + 1)) return false;
-            out.items.push_back(std::move(item));
-            Blank();
-            if (m_pos >= m_text.size()) return Fail("unterminated array");
-            if (m_text[m_pos] == ']') { ++m_pos; return true; }
-            if (m_text[m_pos++] != ',') return Fail("expected , in array");
-        }
-    }
-    bool Object(JsonValue& out, int depth)
-    {
-        out.kind = JsonValue::Kind::Object;
-        ++m_pos;
-        Blank();
-        if (m_pos < m_text.size() && m_text[m_pos] == '}') { ++m_pos; return true; }
+        if (m_pos < m_text.size() && m_text[m_pos] == close) { ++m_pos; return true; }
         for (;;) {
             Blank();
-            if (m_pos >= m_text.size() || m_text[m_pos] != '"') return Fail("expected a key");
             std::string key;
-            if (!String(key)) return false;
-            for (const auto& member : out.members)
-                if (member.first == key) return Fail("duplicate key " + key);
-            Blank();
-            if (m_pos >= m_text.size() || m_text[m_pos++] != ':') return Fail("expected :");
-            Blank();
+            if (object) {
+                if (m_pos >= m_text.size() || m_text[m_pos] != '"') return Fail("expected a key");
+                if (!String(key)) return false;
+                if (out.Has(key)) return Fail("duplicate key " + key);
+                Blank();
+                if (m_pos >= m_text.size() || m_text[m_pos++] != ':') return Fail("expected :");
+                Blank();
+            }
             JsonValue value;
             if (!Value(value, depth + 1)) return false;
-            out.members.emplace_back(std::move(key), std::move(value));
+            if (object)
+                out.members.emplace_back(std::move(key), std::move(value));
+            else
+                out.items.push_back(std::move(value));
             Blank();
-            if (m_pos >= m_text.size()) return Fail("unterminated object");
-            if (m_text[m_pos] == '}') { ++m_pos; return true; }
-            if (m_text[m_pos++] != ',') return Fail("expected , in object");
+            if (m_pos >= m_text.size()) return Fail("unterminated container");
+            if (m_text[m_pos] == close) { ++m_pos; return true; }
+            if (m_text[m_pos++] != ',') return Fail("expected ,");
         }
     }
 

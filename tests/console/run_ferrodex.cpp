@@ -1,13 +1,11 @@
 #include "tests/console/run_ferrodex.h"
 
 #include <fcntl.h>
-#include <poll.h>
 #include <signal.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstdlib>
@@ -15,37 +13,7 @@
 #include <stdexcept>
 
 #include "tests/support/temp_dir.h"
-
-namespace {
-
-class Pipe {
-public:
-    Pipe()
-    {
-        if (::pipe2(m_fds, O_CLOEXEC) != 0) throw std::runtime_error("pipe");
-    }
-    ~Pipe()
-    {
-        CloseRead();
-        CloseWrite();
-    }
-    Pipe(const Pipe&) = delete;
-    Pipe& operator=(const Pipe&) = delete;
-    int Read() const { return m_fds[0]; }
-    int Write() const { return m_fds[1]; }
-    void CloseRead() { Close(m_fds[0]); }
-    void CloseWrite() { Close(m_fds[1]); }
-
-private:
-    static void Close(int& fd)
-    {
-        if (fd >= 0) ::close(fd);
-        fd = -1;
-    }
-    int m_fds[2] = {-1, -1};
-};
-
-}  // namespace
+#include "tests/support/test_helpers.h"
 
 std::string FerrodexBinary() { return BinaryDir() + "/console/ferrodex"; }
 
@@ -59,10 +27,12 @@ RunResult RunFerrodexLine(const std::string& args, const std::string& input)
     return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, ReadWholeFile(io.file("out")), ReadWholeFile(io.file("err"))};
 }
 
+// Standard input, output and error are files of a private folder, read
+// once the child has exited (or was killed at the deadline).
 RunResult RunFerrodex(const RunEnvironment& environment, const std::vector<std::string>& args, const std::string& input)
 {
-    ::signal(SIGPIPE, SIG_IGN);  // the child may leave before reading all its input
-    Pipe in, out, err;
+    TempDir io;
+    std::ofstream(io.file("in"), std::ios::binary) << input;
     const std::string binary = FerrodexBinary();
     std::vector<std::string> argv{binary};
     argv.insert(argv.end(), args.begin(), args.end());
@@ -86,13 +56,15 @@ RunResult RunFerrodex(const RunEnvironment& environment, const std::vector<std::
     for (std::string& variable : variables) rawVariables.push_back(variable.data());
     rawVariables.push_back(nullptr);
     const rlimit limit{environment.fileSizeLimit, environment.fileSizeLimit};
+    const int streams[3] = {::open(io.file("in").c_str(), O_RDONLY | O_CLOEXEC),
+                            ::open(io.file("out").c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0600),
+                            ::open(io.file("err").c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0600)};
+    if (streams[0] < 0 || streams[1] < 0 || streams[2] < 0) throw std::runtime_error("cannot open " + io.path());
 
     const pid_t child = ::fork();
     if (child < 0) throw std::runtime_error("fork");
     if (child == 0) {
-        ::dup2(in.Read(), STDIN_FILENO);
-        ::dup2(out.Write(), STDOUT_FILENO);
-        ::dup2(err.Write(), STDERR_FILENO);
+        for (int fd = 0; fd < 3; ++fd) ::dup2(streams[fd], fd);
         if (environment.fileSizeLimit != 0) {
             ::signal(SIGXFSZ, SIG_IGN);  // a write past the limit then fails with EFBIG
             ::setrlimit(RLIMIT_FSIZE, &limit);
@@ -100,58 +72,24 @@ RunResult RunFerrodex(const RunEnvironment& environment, const std::vector<std::
         ::execve(binary.c_str(), rawArgs.data(), rawVariables.data());
         ::_exit(127);
     }
-    in.CloseRead();
-    out.CloseWrite();
-    err.CloseWrite();
+    for (int fd : streams) ::close(fd);
 
     RunResult result;
-    const auto started = std::chrono::steady_clock::now();
-    std::size_t written = 0;
-    if (input.empty()) in.CloseWrite();
-    std::string* sinks[2] = {&result.out, &result.err};
-    int open = 2;
-    while (open > 0 || in.Write() >= 0) {
-        pollfd fds[3];
-        nfds_t count = 0;
-        const int readers[2] = {out.Read(), err.Read()};
-        for (int fd : readers)
-            if (fd >= 0) fds[count++] = pollfd{fd, POLLIN, 0};
-        if (in.Write() >= 0) fds[count++] = pollfd{in.Write(), POLLOUT, 0};
-        int wait = 60000;
-        if (environment.deadlineMs != 0) {
-            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-                std::chrono::milliseconds(environment.deadlineMs) - (std::chrono::steady_clock::now() - started));
-            wait = static_cast<int>(std::max<std::chrono::milliseconds::rep>(0, std::min<std::chrono::milliseconds::rep>(wait, left.count())));
-        }
-        if (::poll(fds, count, wait) <= 0) {
-            if (environment.deadlineMs != 0) {
-                ::kill(child, SIGKILL);
-                result.timedOut = true;
-            }
-            break;
-        }
-        for (nfds_t i = 0; i < count; ++i) {
-            if (fds[i].revents == 0) continue;
-            if (fds[i].fd == in.Write()) {
-                const ssize_t n = ::write(in.Write(), input.data() + written, input.size() - written);
-                if (n > 0) written += static_cast<std::size_t>(n);
-                if (n < 0 || written == input.size()) in.CloseWrite();
-                continue;
-            }
-            char buffer[4096];
-            const ssize_t n = ::read(fds[i].fd, buffer, sizeof buffer);
-            const int which = fds[i].fd == out.Read() ? 0 : 1;
-            if (n > 0) {
-                sinks[which]->append(buffer, static_cast<std::size_t>(n));
-            } else {
-                if (which == 0) out.CloseRead();
-                else err.CloseRead();
-                --open;
-            }
-        }
-    }
     int status = 0;
-    while (::waitpid(child, &status, 0) < 0 && errno == EINTR) {}
+    const auto exited = [&] {
+        pid_t done = 0;
+        while ((done = ::waitpid(child, &status, environment.deadlineMs != 0 ? WNOHANG : 0)) < 0 && errno == EINTR) {}
+        return done == child;
+    };
+    if (environment.deadlineMs != 0 && !WaitUntil(exited, std::chrono::milliseconds(environment.deadlineMs))) {
+        ::kill(child, SIGKILL);
+        result.timedOut = true;
+        while (::waitpid(child, &status, 0) < 0 && errno == EINTR) {}
+    } else if (environment.deadlineMs == 0) {
+        exited();
+    }
     result.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    result.out = ReadWholeFile(io.file("out"));
+    result.err = ReadWholeFile(io.file("err"));
     return result;
 }

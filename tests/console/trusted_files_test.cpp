@@ -9,29 +9,27 @@
 
 #include "console/history_recorder.h"
 #include "history/history_store.h"
-#include "tests/console/run_ferrodex.h"
+#include "tests/console/command_fixture.h"
 #include "tests/support/peer_required.h"
-#include "tests/support/temp_dir.h"
 
 namespace {
 
 bool Contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
 
-class TrustedFilesTest : public ::testing::Test {
+class TrustedFilesTest : public CCommandFixture {
 protected:
     TrustedFilesTest()
     {
-        m_env.registry = m_dir.file("registry");
-        m_env.dataHome = m_dir.file("data");
         m_env.deadlineMs = 20000;
         ::mkdir(m_shared.c_str(), 0700);
         ::chmod(m_shared.c_str(), 01777);  // as /tmp is
+        m_console = m_shared + "/lab.fdx";
+        m_history = HistoryFileFor(m_console);
     }
 
-    RunResult Run(std::vector<std::string> args)
+    RunResult Run(const std::vector<std::string>& args)
     {
-        args.insert(args.begin(), {"--console", m_console});
-        RunResult result = RunFerrodex(m_env, args);
+        RunResult result = CCommandFixture::Run(args);
         EXPECT_FALSE(result.timedOut) << ::testing::PrintToString(args) << " still ran after 20 seconds";
         return result;
     }
@@ -47,11 +45,8 @@ protected:
         ASSERT_TRUE(store->Record({"G/h", "h", 22, "root", "<list><node id=\"b\"/></list>", 2000, {}}, 10, error));
     }
 
-    TempDir m_dir;
-    RunEnvironment m_env;
     std::string m_shared = m_dir.file("shared");
-    std::string m_console = m_shared + "/lab.fdx";
-    std::string m_history = HistoryFileFor(m_console);
+    std::string m_history;
 };
 
 TEST_F(TrustedFilesTest, AHistoryOfAnotherUserIsBelievedByNoCommand)
@@ -60,7 +55,7 @@ TEST_F(TrustedFilesTest, AHistoryOfAnotherUserIsBelievedByNoCommand)
     ASSERT_EQ(added.status, 0) << added.err;
     EXPECT_TRUE(Contains(added.err, "Warning: console file " + m_console + " is in " + m_shared))
         << "the shared folder is named: " << added.err;
-    const RunResult privateFolder = RunFerrodex(m_env, {"--console", m_dir.file("own.fdx"), "group", "add", "G"});
+    const RunResult privateFolder = RunOn(m_dir.file("own.fdx"), {"group", "add", "G"});
     EXPECT_EQ(privateFolder.err, "") << "a folder of the user's own is no risk";
     RecordTwoScans();
     const RunResult own = Run({"history", "G/h"});

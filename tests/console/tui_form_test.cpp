@@ -38,6 +38,14 @@ int FieldIndex(const CForm& form, int id)
         if (f[i].id == id) return static_cast<int>(i);
     return -1;
 }
+const FormField& FieldAt(const CForm& form, int index) { return form.Fields()[static_cast<std::size_t>(index)]; }
+const FormField& Focused(const CForm& form) { return FieldAt(form, form.Focus()); }
+// The first item of a layout that `pick` accepts; the end when none does.
+template <typename Pick>
+auto ItemWhere(const FormLayout& layout, Pick pick)
+{
+    return std::find_if(layout.items.begin(), layout.items.end(), pick);
+}
 
 }  // namespace
 
@@ -46,8 +54,8 @@ TEST(TuiForm, FieldsComeFromTheVisibleControlsWithTheirTexts)
     const CForm host(HostDialog());
     EXPECT_EQ(host.Title(), L"Add a New Host");
     EXPECT_EQ(host.Fields().size(), 12u);
-    EXPECT_EQ(host.Fields()[static_cast<std::size_t>(FieldIndex(host, IDC_PORT))].text, L"22");
-    EXPECT_EQ(host.Fields()[static_cast<std::size_t>(FieldIndex(host, IDC_PORT))].kind, FieldKind::Digits);
+    EXPECT_EQ(FieldAt(host, FieldIndex(host, IDC_PORT)).text, L"22");
+    EXPECT_EQ(FieldAt(host, FieldIndex(host, IDC_PORT)).kind, FieldKind::Digits);
     EXPECT_EQ(host.Focus(), FieldIndex(host, IDC_HOST));
 
     const CForm ready(ReadyDialog());
@@ -60,13 +68,13 @@ TEST(TuiForm, TabVisitsOnlyFieldsThatTakeInputAndWraps)
     CForm form(HostDialog());
     std::vector<int> visited;
     for (int i = 0; i < 7; ++i) {
-        visited.push_back(form.Fields()[static_cast<std::size_t>(form.Focus())].id);
+        visited.push_back(Focused(form).id);
         Press(form, FormInput::Next);
     }
     EXPECT_EQ(visited, (std::vector<int>{IDC_HOST, IDC_PORT, IDC_LOGIN, IDC_PASSWORD, IDOK, IDCANCEL, IDC_HOST}));
     Press(form, FormInput::Previous);
     Press(form, FormInput::Previous);
-    EXPECT_EQ(form.Fields()[static_cast<std::size_t>(form.Focus())].id, IDCANCEL);
+    EXPECT_EQ(Focused(form).id, IDCANCEL);
 }
 
 TEST(TuiForm, TypingEditsTheFocusedFieldAtTheCursor)
@@ -81,7 +89,7 @@ TEST(TuiForm, TypingEditsTheFocusedFieldAtTheCursor)
     Type(form, L"\u00E9");
     Press(form, FormInput::Home);
     Press(form, FormInput::Delete);
-    const FormField& f = form.Fields()[static_cast<std::size_t>(form.Focus())];
+    const FormField& f = Focused(form);
     EXPECT_EQ(f.text, L"ab\u00E9");
     Press(form, FormInput::KillLine);
     EXPECT_EQ(f.text, L"");
@@ -97,16 +105,16 @@ TEST(TuiForm, EditsKeepTheirLimitAndTakeNoControls)
     // The port's digits are the screen tests'.
     CForm group(GroupDialog());
     Type(group, std::wstring(300, L'g'));
-    EXPECT_EQ(group.Fields()[static_cast<std::size_t>(group.Focus())].text.size(), 255u);
+    EXPECT_EQ(Focused(group).text.size(), 255u);
     DialogState d = GroupDialog();
     d.texts[IDC_GROUP_NAME] = std::u16string(400, u'n');
     const CForm given(d);
-    EXPECT_EQ(given.Fields()[static_cast<std::size_t>(FieldIndex(given, IDC_GROUP_NAME))].text.size(), 255u)
+    EXPECT_EQ(FieldAt(given, FieldIndex(given, IDC_GROUP_NAME)).text.size(), 255u)
         << "an initial text is cut too";
     // Control characters never enter a field.
     CForm other(GroupDialog());
     other.Apply(FormInput{FormInput::Char, L'\x1B'});
-    EXPECT_EQ(other.Fields()[static_cast<std::size_t>(other.Focus())].text, L"");
+    EXPECT_EQ(Focused(other).text, L"");
 }
 
 TEST(TuiForm, SpaceOnAButtonGivesItsResultAndTypingNeverEndsAForm)
@@ -204,8 +212,8 @@ TEST(TuiForm, LabelsShareTheRowOfTheirEditAndEditsLineUp)
     std::vector<int> editColumns;
     for (int id : {IDC_HOST, IDC_PORT, IDC_LOGIN, IDC_PASSWORD}) {
         const int field = FieldIndex(form, id);
-        const auto edit = std::find_if(layout.items.begin(), layout.items.end(), [&](const FormItem& i) { return i.field == field; });
-        const auto label = std::find_if(layout.items.begin(), layout.items.end(), [&](const FormItem& i) { return i.field == field - 1; });
+        const auto edit = ItemWhere(layout, [&](const FormItem& i) { return i.field == field; });
+        const auto label = ItemWhere(layout, [&](const FormItem& i) { return i.field == field - 1; });
         ASSERT_NE(edit, layout.items.end());
         ASSERT_NE(label, layout.items.end());
         EXPECT_EQ(edit->row, label->row);
@@ -216,8 +224,8 @@ TEST(TuiForm, LabelsShareTheRowOfTheirEditAndEditsLineUp)
     const int security = FieldIndex(form, IDC_SECURITY_NOTE);
     EXPECT_GE(std::count_if(layout.items.begin(), layout.items.end(), [&](const FormItem& i) { return i.field == security; }), 2);
     // The buttons share the last row.
-    const auto ok = std::find_if(layout.items.begin(), layout.items.end(), [&](const FormItem& i) { return i.text == L"[ OK ]"; });
-    const auto cancel = std::find_if(layout.items.begin(), layout.items.end(), [&](const FormItem& i) { return i.text == L"[ Cancel ]"; });
+    const auto ok = ItemWhere(layout, [&](const FormItem& i) { return i.text == L"[ OK ]"; });
+    const auto cancel = ItemWhere(layout, [&](const FormItem& i) { return i.text == L"[ Cancel ]"; });
     ASSERT_NE(ok, layout.items.end());
     ASSERT_NE(cancel, layout.items.end());
     EXPECT_EQ(ok->row, layout.height - 1);
@@ -230,7 +238,7 @@ TEST(TuiForm, ALongEditScrollsSoThatTheCursorShows)
     Type(form, std::wstring(200, L'a') + L"END");
     const FormLayout layout = LayoutForm(form, 60, false);
     const int field = form.Focus();
-    const auto edit = std::find_if(layout.items.begin(), layout.items.end(), [&](const FormItem& i) { return i.field == field; });
+    const auto edit = ItemWhere(layout, [&](const FormItem& i) { return i.field == field; });
     ASSERT_NE(edit, layout.items.end());
     EXPECT_NE(edit->text.find(L"END"), std::wstring::npos);
     EXPECT_GT(layout.cursorColumn, edit->column);
@@ -252,14 +260,14 @@ TEST(TuiForm, IconsAndFramesAreDrawnAsText)
     ASSERT_FALSE(layout.items.empty());
     EXPECT_EQ(layout.items[0].text.substr(0, 4), L"(!) ");
     EXPECT_NE(layout.items[0].text.find(L"Please input"), std::wstring::npos);
-    EXPECT_EQ(form.Fields()[static_cast<std::size_t>(form.Focus())].id, IDC_MAIN_PASSWORD);
+    EXPECT_EQ(Focused(form).id, IDC_MAIN_PASSWORD);
 }
 
 TEST(TuiForm, AFocusedEditHasItsTextSelectedSoTypingReplacesIt)
 {
     CForm form(HostDialog());
     const int port = FieldIndex(form, IDC_PORT);
-    const auto field = [&form](int index) -> const FormField& { return form.Fields()[static_cast<std::size_t>(index)]; };
+    const auto field = [&form](int index) -> const FormField& { return FieldAt(form, index); };
     Press(form, FormInput::Next);
     ASSERT_EQ(form.Focus(), port);
     EXPECT_TRUE(field(port).selected);
@@ -298,8 +306,8 @@ TEST(TuiForm, AFocusedEditHasItsTextSelectedSoTypingReplacesIt)
     again.texts[IDC_HOST] = u"bad/name";
     CForm shownAgain(again);
     Type(shownAgain, L"srv");
-    EXPECT_EQ(shownAgain.Fields()[static_cast<std::size_t>(FieldIndex(shownAgain, IDC_HOST))].text, L"srv");
+    EXPECT_EQ(FieldAt(shownAgain, FieldIndex(shownAgain, IDC_HOST)).text, L"srv");
     // An empty edit has nothing to select.
     CForm group(GroupDialog());
-    EXPECT_FALSE(group.Fields()[static_cast<std::size_t>(group.Focus())].selected);
+    EXPECT_FALSE(Focused(group).selected);
 }

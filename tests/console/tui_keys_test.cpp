@@ -19,10 +19,6 @@ Key Ch(wchar_t c) { return Key{false, static_cast<wint_t>(c)}; }
 MenuItemView Item(const char16_t* name, long id) { return MenuItemView{id, name, name, false, false, false}; }
 MenuItemView Separator() { return MenuItemView{1, u"", u"", true, false, false}; }
 
-}  // namespace
-
-namespace {
-
 // A key as the help screen names it ("PgUp", "F10", "Ctrl+S", "m").
 bool KeyNamed(const std::wstring& name, Key& key)
 {
@@ -124,7 +120,7 @@ TEST(TuiKeys, FormKeysForLineEditing)
     EXPECT_EQ(MapFormKey(Ch(0x02)).kind, FormInput::None);
 }
 
-TEST(TuiKeys, MenuHighlightSkipsSeparatorsAndGrayedItemsAndWraps)
+TEST(TuiKeys, MenuHighlightSkipsSeparatorsAndGrayedItemsAndLettersChoose)
 {
     std::vector<MenuItemView> items = {Item(u"Add Group", 0), Separator(), Item(u"Save Passwords", 1), Separator(),
                                        Item(u"About Ferrodex", 2)};
@@ -138,12 +134,9 @@ TEST(TuiKeys, MenuHighlightSkipsSeparatorsAndGrayedItemsAndWraps)
     EXPECT_EQ(NextMenuItem(items, 0, 1), 4);
     EXPECT_EQ(NextMenuItem({Separator(), Separator()}, -1, 1), -1);
     EXPECT_EQ(NextMenuItem({}, -1, 1), -1);
-}
 
-TEST(TuiKeys, MenuLettersChooseTheNextItemStartingWithThem)
-{
-    const std::vector<MenuItemView> items = {Item(u"Edit Host", 4), Item(u"Refresh Information", 3),
-                                             Item(u"Remove Host", 2)};
+    // A letter chooses the next item starting with it.
+    items = {Item(u"Edit Host", 4), Item(u"Refresh Information", 3), Item(u"Remove Host", 2)};
     EXPECT_EQ(MenuItemByLetter(items, 0, L'r'), 1);
     EXPECT_EQ(MenuItemByLetter(items, 1, L'R'), 2);
     EXPECT_EQ(MenuItemByLetter(items, 2, L'r'), 1);

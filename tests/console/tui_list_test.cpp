@@ -22,9 +22,17 @@ TEST(TuiList, ColumnsAreAsWideAsTheirLongestTextAndTheLastFillsTheRest)
     EXPECT_EQ(layout.widths[0], 7);  // "product"
     EXPECT_EQ(layout.widths[0] + kColumnGap + layout.widths[1], 60);
     EXPECT_EQ(layout.total, 60);
+
+    // Values line up under their title, also scrolled sideways.
+    const ListLayout narrow = LayoutColumns(NameValue(), {Row(u"id", u"cpu"), Row(u"capacity", u"4 GHz")}, 50);
+    const std::size_t column = FormatListHeader(NameValue(), narrow, 0, 50, false).find(L"Value");
+    ASSERT_NE(column, std::wstring::npos);
+    EXPECT_EQ(FormatListLine({u"id", u"cpu"}, narrow, 0, 50, false).find(L"cpu"), column);
+    EXPECT_EQ(FormatListLine({u"capacity", u"4 GHz"}, narrow, 0, 50, false).find(L"4 GHz"), column);
+    EXPECT_EQ(FormatListLine({u"capacity", u"4 GHz"}, narrow, 4, 50, false).find(L"4 GHz"), column - 4);
 }
 
-TEST(TuiList, TooWideListsKeepTheirNaturalWidthAndScroll)
+TEST(TuiList, TooWideListsKeepTheirNaturalWidthScrollAndCutWithAnEllipsis)
 {
     const std::u16string longValue(150, u'x');
     const std::vector<ResultRowView> rows = {Row(u"description", longValue)};
@@ -33,6 +41,14 @@ TEST(TuiList, TooWideListsKeepTheirNaturalWidthAndScroll)
     EXPECT_EQ(layout.widths[1], kMaxColumnWidth);
     EXPECT_EQ(MaxListScroll(layout, 40), layout.total - 40);
     EXPECT_EQ(MaxListScroll(LayoutColumns(NameValue(), {}, 40), 40), 0);
+
+    // Cut with an ellipsis at the end of the scroll; whole with room to spare.
+    const std::vector<ResultRowView> serial = {Row(u"serial", std::u16string(200, u'7'))};
+    const ListLayout at80 = LayoutColumns(NameValue(), serial, 80);
+    EXPECT_EQ(FormatListLine(serial[0].cells, at80, MaxListScroll(at80, 80), 80, false).back(), L'\u2026');
+    EXPECT_EQ(FormatListLine(serial[0].cells, at80, MaxListScroll(at80, 80), 80, true).back(), L'~');
+    const ListLayout wide = LayoutColumns(NameValue(), serial, 400);
+    EXPECT_EQ(FormatListLine(serial[0].cells, wide, 0, 400, false).find(L'\u2026'), std::wstring::npos);
 }
 
 TEST(TuiList, LongNamesGiveWaySoThatValuesStartOnScreen)
@@ -61,31 +77,6 @@ TEST(TuiList, EveryLineIsExactlyThePaneWideAtEveryScroll)
                 EXPECT_EQ(TextColumns(FormatListLine(row.cells, layout, scroll, width, false)), width)
                     << width << "/" << scroll;
         }
-}
-
-TEST(TuiList, ValuesLineUpUnderTheirTitle)
-{
-    const std::vector<ResultRowView> rows = {Row(u"id", u"cpu"), Row(u"capacity", u"4 GHz")};
-    const ListLayout layout = LayoutColumns(NameValue(), rows, 50);
-    const std::wstring header = FormatListHeader(NameValue(), layout, 0, 50, false);
-    const std::size_t column = header.find(L"Value");
-    ASSERT_NE(column, std::wstring::npos);
-    EXPECT_EQ(FormatListLine(rows[0].cells, layout, 0, 50, false).find(L"cpu"), column);
-    EXPECT_EQ(FormatListLine(rows[1].cells, layout, 0, 50, false).find(L"4 GHz"), column);
-    // Scrolled sideways, the value column starts further left by the scroll.
-    EXPECT_EQ(FormatListLine(rows[1].cells, layout, 4, 50, false).find(L"4 GHz"), column - 4);
-}
-
-TEST(TuiList, OverlongCellsAreCutWithAnEllipsis)
-{
-    const std::vector<ResultRowView> rows = {Row(u"serial", std::u16string(200, u'7'))};
-    const ListLayout layout = LayoutColumns(NameValue(), rows, 80);
-    const std::wstring line = FormatListLine(rows[0].cells, layout, MaxListScroll(layout, 80), 80, false);
-    EXPECT_EQ(line.back(), L'\u2026');
-    EXPECT_EQ(FormatListLine(rows[0].cells, layout, MaxListScroll(layout, 80), 80, true).back(), L'~');
-    // With room to spare the last column shows its whole text.
-    const ListLayout wide = LayoutColumns(NameValue(), rows, 400);
-    EXPECT_EQ(FormatListLine(rows[0].cells, wide, 0, 400, false).find(L'\u2026'), std::wstring::npos);
 }
 
 TEST(TuiList, AListWithoutColumnsStillShowsItsRows)

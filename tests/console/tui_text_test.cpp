@@ -8,27 +8,13 @@
 
 using namespace fdx::tui;
 
-namespace {
-
-std::wstring Join(const std::vector<std::wstring>& lines)
-{
-    std::wstring all;
-    for (const auto& l : lines) all += l + L"|";
-    return all;
-}
-
-}  // namespace
-
-TEST(TuiText, Utf16RoundTripsThroughTerminalCharacters)
+TEST(TuiText, TextRoundTripsAndUnpairedSurrogatesAndControlsAreMadeSafe)
 {
     const std::u16string text = u"Gr\u00FC\u00DFe \U0001F5A5 \u4E2D\u6587";
     const std::wstring wide = DecodeUtf16(text);
     EXPECT_EQ(wide.size(), text.size() - 1);  // one surrogate pair became one character
     EXPECT_EQ(FromTerminal(wide), text);
-}
-
-TEST(TuiText, UnpairedSurrogatesAndControlsAreMadeSafe)
-{
+    EXPECT_EQ(Utf8ToTerminal("caf\xC3\xA9"), L"caf\u00E9");
     const std::u16string broken{u'a', char16_t(0xD800), u'b', char16_t(0xDC00)};
     EXPECT_EQ(DecodeUtf16(broken), (std::wstring{L'a', L'\uFFFD', L'b', L'\uFFFD'}));
     // Escape sequences from a name must never reach the terminal.
@@ -40,7 +26,7 @@ TEST(TuiText, UnpairedSurrogatesAndControlsAreMadeSafe)
     EXPECT_EQ(OneTerminalLine(ToTerminal(u"\x1B]0;t\x07")), ToTerminal(u"\x1B]0;t\x07"));
 }
 
-TEST(TuiText, ColumnsOfNarrowWideAndCombiningCharacters)
+TEST(TuiText, ColumnsOfNarrowWideAndCombiningCharactersAndSkippingThem)
 {
     EXPECT_EQ(CharColumns(L'a'), 1);
     EXPECT_EQ(CharColumns(L'\u4E2D'), 2);
@@ -85,7 +71,7 @@ TEST(TuiText, WrapKeepsEveryWordAndStaysInsideTheWidth)
         const auto lines = WrapText(text, w);
         std::wstring letters;
         for (const auto& l : lines) {
-            EXPECT_LE(TextColumns(l), w) << "width " << w << ": " << Join(lines).size();
+            EXPECT_LE(TextColumns(l), w) << "width " << w;
             for (wchar_t c : l)
                 if (c != L' ') letters.push_back(c);
         }
@@ -96,17 +82,14 @@ TEST(TuiText, WrapKeepsEveryWordAndStaysInsideTheWidth)
     }
 }
 
-TEST(TuiText, WrapBreaksAtNewlinesAndSplitsLongWords)
+TEST(TuiText, WrapBreaksAtNewlinesSplitsLongWordsAndHangsListItems)
 {
     EXPECT_EQ(WrapText(L"one two three", 7), (std::vector<std::wstring>{L"one two", L"three"}));
     EXPECT_EQ(WrapText(L"a\n\nb", 10), (std::vector<std::wstring>{L"a", L"", L"b"}));
     EXPECT_EQ(WrapText(L"abcdefgh", 3), (std::vector<std::wstring>{L"abc", L"def", L"gh"}));
     EXPECT_EQ(WrapText(L"", 5), (std::vector<std::wstring>{L""}));
     EXPECT_EQ(WrapText(L"  indented", 20), (std::vector<std::wstring>{L"  indented"}));
-}
-
-TEST(TuiText, WrapIndentedHangsListItemsBehindTheirMarker)
-{
+    // List items hang behind their marker.
     const auto lines = WrapIndented(L"  - There is no SSH server on the host\n1. Right-click it", 16);
     ASSERT_GE(lines.size(), 4u);
     EXPECT_EQ(lines[0].substr(0, 4), L"  - ");
@@ -116,9 +99,4 @@ TEST(TuiText, WrapIndentedHangsListItemsBehindTheirMarker)
     }
     EXPECT_EQ(lines.back(), L"   it");
     EXPECT_EQ(lines[lines.size() - 2], L"1. Right-click");
-}
-
-TEST(TuiText, Utf8InputIsDecoded)
-{
-    EXPECT_EQ(Utf8ToTerminal("caf\xC3\xA9"), L"caf\u00E9");
 }

@@ -112,7 +112,7 @@ TEST(TuiTree, ExpandedBranchesShowTheirLinesMarksImagesAndParents)
     EXPECT_EQ(lines[FindLine(lines, inv.cpu)].mark, ExpandMark::None);
 }
 
-TEST(TuiTree, LineTextHasIndentMarkGlyphAndName)
+TEST(TuiTree, LineTextHasIndentMarkOneColumnGlyphAndName)
 {
     TreeLine line;
     line.depth = 2;
@@ -126,10 +126,8 @@ TEST(TuiTree, LineTextHasIndentMarkGlyphAndName)
     EXPECT_EQ(FormatTreeLine(line, false).substr(4, 2), L"- ");
     line.name = u"evil\x1B]0;x\x07";
     EXPECT_EQ(FormatTreeLine(line, true).find(L'\x1B'), std::wstring::npos);
-}
 
-TEST(TuiTree, GlyphsAreOneColumnAndTellKindsApart)
-{
+    // Glyphs are one column and tell kinds apart.
     for (bool ascii : {false, true}) {
         std::set<std::wstring> kinds;
         for (int image = -1; image <= 7; ++image) {
@@ -177,7 +175,7 @@ TEST(TuiTree, SelectionFollowsTheItemThenItsAncestorsThenItsPlace)
     EXPECT_EQ(FollowSelection({}, inv.root, {}, 0), -1);
 }
 
-TEST(TuiTree, ScrollKeepsTheSelectionVisibleAndNeverPassesTheEnd)
+TEST(TuiTree, ScrollKeepsTheSelectionVisibleAndPanesFitEveryWidth)
 {
     EXPECT_EQ(ScrollToShow(0, 0, 10, 50), 0);
     EXPECT_EQ(ScrollToShow(15, 0, 10, 50), 6);
@@ -191,10 +189,7 @@ TEST(TuiTree, ScrollKeepsTheSelectionVisibleAndNeverPassesTheEnd)
             EXPECT_LE(top, selected);
             EXPECT_GT(top + 7, selected);
         }
-}
-
-TEST(TuiTree, ScreenLayoutFitsEveryWidth)
-{
+    // The screen's panes fit every width.
     for (int columns = 0; columns <= 300; ++columns)
         for (int rows : {0, 1, 3, 24, 60}) {
             const ScreenLayout l = LayoutScreen(rows, columns);

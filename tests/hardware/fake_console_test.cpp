@@ -33,16 +33,6 @@ TEST(FakeConsoleTest, CountsReferencesThroughEveryInterface)
     EXPECT_EQ(CFakeConsole::LiveCount(), before);
 }
 
-TEST(FakeConsoleTest, FailedQueryLeavesNullAndNoReference)
-{
-    auto console = CFakeConsole::Create();
-    console->FailQueryInterface(IID_IHeaderCtrl);
-    void* out = reinterpret_cast<void*>(1);
-    EXPECT_EQ(console->QueryInterface(IID_IHeaderCtrl, &out), E_NOINTERFACE);
-    EXPECT_EQ(out, nullptr);
-    EXPECT_EQ(console->RefCount(), 1u);
-}
-
 // The scope tree's own rules are tests/console/scope_tree_test's; no snap-in
 // of ours asks for an item's parent, so it is checked here.
 TEST(FakeConsoleTest, AnItemsParentAndItsCookieAreTold)

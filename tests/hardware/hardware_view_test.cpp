@@ -88,18 +88,14 @@ protected:
 
 using Scope = std::vector<std::tuple<std::u16string, int, int>>;
 
-TEST_F(HardwareViewTest, HostGetsGeneralFirstThenItsHardware)
+TEST_F(HardwareViewTest, HostAndEachExpansionInsertGeneralFirstThenTheChildrenOnce)
 {
     ASSERT_EQ(InsertHostHardware(*m_host, m_console.get()), S_OK);
     ASSERT_TRUE(m_host->m_pGeneral);
     EXPECT_EQ(ScopeChildren(*m_host), (Scope{{u"general", 4, 0}, {u"core", 4, 2}, {u"power", 4, 0}}));
     EXPECT_EQ(m_host->m_pGeneral->GetNodeType(), kGeneralNodeType);
     EXPECT_EQ(m_host->m_pGeneral->m_pParent, m_host.get());
-}
 
-TEST_F(HardwareViewTest, ExpandInsertsGeneralAndChildrenOnce)
-{
-    ASSERT_EQ(InsertHostHardware(*m_host, m_console.get()), S_OK);
     CHardwareNode& core = Node({u"core"});
     EXPECT_EQ(Expand(core), S_OK);
     EXPECT_TRUE(core.IsExpanded());
@@ -109,7 +105,7 @@ TEST_F(HardwareViewTest, ExpandInsertsGeneralAndChildrenOnce)
     EXPECT_EQ(core.m_pGeneral->m_names, core.Names());
     EXPECT_EQ(core.m_pGeneral->m_values, core.Values());
 
-    const std::size_t inserted = m_console->ScopeInsertions().size();
+    std::size_t inserted = m_console->ScopeInsertions().size();
     EXPECT_EQ(Expand(core), S_OK);
     EXPECT_EQ(m_console->ScopeInsertions().size(), inserted);
     EXPECT_EQ(ScopeChildren(core).size(), 3u);
@@ -117,13 +113,10 @@ TEST_F(HardwareViewTest, ExpandInsertsGeneralAndChildrenOnce)
     CHardwareNode& memory = Node({u"core", u"memory"});
     EXPECT_EQ(Expand(memory), S_OK);
     EXPECT_EQ(ScopeChildren(memory), (Scope{{u"general", 4, 0}, {u"bank:0", 4, 0}}));
-}
 
-TEST_F(HardwareViewTest, LeafExpandInsertsNothing)
-{
-    ASSERT_EQ(InsertHostHardware(*m_host, m_console.get()), S_OK);
+    // A leaf inserts nothing, not even a "general".
     CHardwareNode& power = Node({u"power"});
-    const std::size_t inserted = m_console->ScopeInsertions().size();
+    inserted = m_console->ScopeInsertions().size();
     EXPECT_EQ(Expand(power), S_FALSE);
     EXPECT_TRUE(power.IsExpanded());
     EXPECT_FALSE(power.m_pGeneral);
@@ -141,10 +134,11 @@ TEST_F(HardwareViewTest, FailedInsertionKeepsWhatWasInsertedAndNeverRepeats)
     EXPECT_EQ(ScopeChildren(core).size(), 1u);
 }
 
-TEST_F(HardwareViewTest, ShowListsTheRowsUnderNameAndValue)
+TEST_F(HardwareViewTest, EveryShowRebuildsTheRowsUnderNameAndValue)
 {
     CHardwareNode& cpu = Node({u"core", u"cpu"});
-    EXPECT_EQ(Show(cpu), S_OK);
+    ASSERT_EQ(Show(cpu), S_OK);
+    ASSERT_EQ(Show(cpu), S_OK);
     const auto columns = m_console->Columns();
     ASSERT_EQ(columns.size(), 2u);
     EXPECT_EQ(columns[0].title, u"Name");
@@ -153,20 +147,16 @@ TEST_F(HardwareViewTest, ShowListsTheRowsUnderNameAndValue)
     CConsoleNode* item = NodeFromCookie(m_console->ResultItems()[0].lParam);
     EXPECT_EQ(item->GetDisplayText(2), u"");
     EXPECT_EQ(dynamic_cast<CPropertyItem&>(*item).GetParent(), &cpu);
-}
-
-TEST_F(HardwareViewTest, EveryShowRebuildsTheListWithoutDuplicates)
-{
-    CHardwareNode& cpu = Node({u"core", u"cpu"});
-    ASSERT_EQ(Show(cpu), S_OK);
-    ASSERT_EQ(Show(cpu), S_OK);
-    EXPECT_EQ(Lines(), (Rows{{u"product", u"EPYC"}, {u"clock", u"2400 MHz"}}));
     EXPECT_EQ(m_console->DeleteAllCount(), 2u);
     EXPECT_EQ(m_console->ColumnInsertions().size(), 4u);
-    EXPECT_EQ(m_console->Columns().size(), 2u);
     // The items alive are exactly the ones the lines point to.
     ASSERT_EQ(cpu.m_items.size(), 2u);
     for (std::size_t i = 0; i < 2; ++i) EXPECT_EQ(cpu.m_items[i]->GetCookie(), m_console->ResultItems()[i].lParam);
+
+    // A node without rows shows the columns and an empty list.
+    EXPECT_EQ(Show(Node({u"power"})), S_OK);
+    EXPECT_EQ(m_console->Columns().size(), 2u);
+    EXPECT_TRUE(m_console->ResultItems().empty());
 }
 
 TEST_F(HardwareViewTest, DeselectAndViewFlagShowNothing)
@@ -187,26 +177,7 @@ TEST_F(HardwareViewTest, DeselectAndViewFlagShowNothing)
     EXPECT_EQ(cpu.m_items.size(), 2u);
 }
 
-TEST_F(HardwareViewTest, NodeWithoutRowsShowsColumnsAndAnEmptyList)
-{
-    EXPECT_EQ(Show(Node({u"power"})), S_OK);
-    EXPECT_EQ(m_console->Columns().size(), 2u);
-    EXPECT_TRUE(m_console->ResultItems().empty());
-}
-
-TEST_F(HardwareViewTest, HostGeneralShowsTheTopRows)
-{
-    ASSERT_EQ(InsertHostHardware(*m_host, m_console.get()), S_OK);
-    CGeneralNode& general = *m_host->m_pGeneral;
-    EXPECT_EQ(Show(general), S_OK);
-    EXPECT_EQ(Lines(), (Rows{{u"description", u"Computer"}, {u"Symmetric Multi-Processing", u"smp"}, {u"", u"wp"}}));
-    EXPECT_EQ(general.GetChildren().size(), 3u);
-    EXPECT_EQ(Show(general), S_OK);
-    EXPECT_EQ(general.GetChildren().size(), 3u);
-    EXPECT_EQ(m_console->ResultItems().size(), 3u);
-}
-
-TEST_F(HardwareViewTest, ExpandedNodeShowsItsRowsOnlyUnderGeneral)
+TEST_F(HardwareViewTest, RowsOfAnExpandedNodeShowOnlyUnderItsGeneral)
 {
     ASSERT_EQ(InsertHostHardware(*m_host, m_console.get()), S_OK);
     CHardwareNode& core = Node({u"core"});
@@ -215,6 +186,12 @@ TEST_F(HardwareViewTest, ExpandedNodeShowsItsRowsOnlyUnderGeneral)
     EXPECT_TRUE(m_console->ResultItems().empty());
     EXPECT_EQ(Show(*core.m_pGeneral), S_OK);
     EXPECT_EQ(Lines(), (Rows{{u"description", u"Motherboard"}}));
+
+    CGeneralNode& general = *m_host->m_pGeneral;
+    EXPECT_EQ(Show(general), S_OK);
+    EXPECT_EQ(Show(general), S_OK);
+    EXPECT_EQ(Lines(), (Rows{{u"description", u"Computer"}, {u"Symmetric Multi-Processing", u"smp"}, {u"", u"wp"}}));
+    EXPECT_EQ(general.GetChildren().size(), 3u);
 }
 
 TEST_F(HardwareViewTest, NodeShownBeforeExpandKeepsItemsApartFromChildren)

@@ -39,15 +39,7 @@ public:
     {
         return sqlite3_exec(m_db, sql.c_str(), nullptr, nullptr, nullptr) == SQLITE_OK;
     }
-    std::int64_t Integer(const std::string& sql)
-    {
-        sqlite3_stmt* statement = nullptr;
-        sqlite3_prepare_v2(m_db, sql.c_str(), -1, &statement, nullptr);
-        std::int64_t value = -1;
-        if (statement != nullptr && sqlite3_step(statement) == SQLITE_ROW) value = sqlite3_column_int64(statement, 0);
-        sqlite3_finalize(statement);
-        return value;
-    }
+    // The first column of the first row as text; empty without one.
     std::string Text(const std::string& sql)
     {
         sqlite3_stmt* statement = nullptr;
@@ -57,6 +49,11 @@ public:
             value = reinterpret_cast<const char*>(sqlite3_column_text(statement, 0));
         sqlite3_finalize(statement);
         return value;
+    }
+    std::int64_t Integer(const std::string& sql)
+    {
+        const std::string text = Text(sql);
+        return text.empty() ? -1 : std::stoll(text);
     }
 
 private:
@@ -329,10 +326,6 @@ TEST(HistoryHashTest, ContentHashIsSha256InHex)
     EXPECT_EQ(ContentHash("abc"), "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad");
     EXPECT_NE(ContentHash("<a/>"), ContentHash("<a/> "));
 }
-
-}  // namespace
-
-namespace {
 
 TEST(HistoryFileTest, IsNamedAfterTheConsoleFileInItsFolder)
 {

@@ -61,6 +61,14 @@ SImportResult ReadText(const std::string& text, EImportFormat format = EImportFo
     return result;
 }
 
+void WriteFile(const std::string& path, const std::string& text)
+{
+    std::FILE* file = std::fopen(path.c_str(), "wb");
+    ASSERT_NE(file, nullptr) << path;
+    std::fwrite(text.data(), 1, text.size(), file);
+    std::fclose(file);
+}
+
 }  // namespace
 
 TEST(SshConfigImport, IncludesWildcardsMatchAndFirstValueWins)
@@ -303,25 +311,17 @@ TEST(HostFileImport, FormatGuessAndUnreadableFiles)
     SImportResult missing = ImportHostFile(dir.file("none"), EImportFormat::Guess);
     EXPECT_NE(missing.error, "");
     // A file above the size bound is not read at all.
-    {
-        std::FILE* big = std::fopen(dir.file("big").c_str(), "w");
-        ASSERT_NE(big, nullptr);
-        const std::string line = "host" + std::string(100, 'x') + "\n";
-        for (std::size_t written = 0; written <= kMaxImportFile; written += line.size()) std::fputs(line.c_str(), big);
-        std::fclose(big);
-    }
+    const std::string line = "host" + std::string(100, 'x') + "\n";
+    std::string lines;
+    while (lines.size() <= kMaxImportFile) lines += line;
+    WriteFile(dir.file("big"), lines);
     const SImportResult big = ImportHostFile(dir.file("big"), EImportFormat::Csv);
     EXPECT_NE(big.error.find("larger"), std::string::npos);
     EXPECT_TRUE(big.hosts.empty());
     // An included file that exists but cannot be read fails the whole
     // import: nothing comes half-set.
-    {
-        std::FILE* config = std::fopen(dir.file("config").c_str(), "w");
-        ASSERT_NE(config, nullptr);
-        std::fprintf(config, "Host a\nInclude %s/sub\nHost b\n", dir.path().c_str());
-        std::fclose(config);
-        ASSERT_EQ(::mkdir(dir.file("sub").c_str(), 0700), 0);
-    }
+    WriteFile(dir.file("config"), "Host a\nInclude " + dir.path() + "/sub\nHost b\n");
+    ASSERT_EQ(::mkdir(dir.file("sub").c_str(), 0700), 0);
     const SImportResult unreadable = ImportHostFile(dir.file("config"), EImportFormat::SshConfig);
     EXPECT_NE(unreadable.error, "");
     EXPECT_TRUE(unreadable.hosts.empty());
@@ -348,14 +348,6 @@ std::string AllNotes(const SImportResult& result)
     std::string text;
     for (const SImportNote& note : result.notes) text += note.text + "\n";
     return text;
-}
-
-void WriteFile(const std::string& path, const std::string& text)
-{
-    std::FILE* file = std::fopen(path.c_str(), "wb");
-    ASSERT_NE(file, nullptr) << path;
-    std::fwrite(text.data(), 1, text.size(), file);
-    std::fclose(file);
 }
 
 }  // namespace

@@ -151,26 +151,6 @@ TEST_F(StoredPictureTest, OlderVersionsOpenTheSameAndAreWrittenInTodaysFormOnce)
     EXPECT_EQ(HostAt(back, 0, 1).m_nPort, 2222);
     Save(back);
     EXPECT_EQ(Told(kRepacked), 1) << "a file of today's version is not converted";
-
-    // A vault of version 3 (its XML sealed as UTF-16) is written as today's version.
-    CRootNode vault;
-    vault.m_bSavePasswords = true;
-    g_bstrMainPassword = u"main";
-    for (auto& group : root.GetChildren()) {
-        CGroupNode& copy = AddGroup(vault, group->Name());
-        for (auto& child : group->GetChildren()) {
-            auto& host = static_cast<CHostNode&>(*child);
-            AddHost(copy, host.m_bstrHost, 22, u"", u"", host.m_picture.Text()).m_bstrPassword = u"pw";
-        }
-    }
-    const Bytes v5 = Save(vault);
-    ASSERT_EQ(v5[4], 0x36);
-    CRootNode fromV5;
-    g_bstrMainPassword = u"main";
-    ASSERT_EQ(Load(fromV5, v5), S_OK);
-    EXPECT_FALSE(fromV5.m_bOlderForm);
-    EXPECT_EQ(HostAt(fromV5, 0, 0).m_picture.Text(), xml);
-    EXPECT_EQ(HostAt(fromV5, 0, 0).m_bstrPassword, u"pw");
 }
 
 TEST_F(StoredPictureTest, AHostTooLargeToKeepIsRefusedAndTheOthersSave)

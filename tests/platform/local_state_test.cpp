@@ -3,7 +3,7 @@
 // and a damaged hive kept aside without losing what could be read.
 #include <gtest/gtest.h>
 
-#include <poll.h>
+#include <fcntl.h>
 #include <pwd.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -12,45 +12,19 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <optional>
 #include <string>
 #include <vector>
 
 #include "platform/paths.h"
 #include "platform/registry.h"
 #include "platform/screen_guard.h"
+#include "tests/support/scoped_env.h"
 #include "tests/support/temp_dir.h"
 #include "tests/support/test_helpers.h"
 
 namespace {
 
 const char16_t* const kKey = u"Software\\Quillon\\State";
-
-// Sets (or, with null, removes) an environment variable until destroyed.
-class CScopedVariable {
-public:
-    CScopedVariable(const char* name, const char* value) : m_name(name)
-    {
-        if (const char* previous = std::getenv(name)) m_previous = previous;
-        if (value != nullptr)
-            ::setenv(name, value, 1);
-        else
-            ::unsetenv(name);
-    }
-    ~CScopedVariable()
-    {
-        if (m_previous)
-            ::setenv(m_name.c_str(), m_previous->c_str(), 1);
-        else
-            ::unsetenv(m_name.c_str());
-    }
-    CScopedVariable(const CScopedVariable&) = delete;
-    CScopedVariable& operator=(const CScopedVariable&) = delete;
-
-private:
-    std::string m_name;
-    std::optional<std::string> m_previous;
-};
 
 unsigned Mode(const std::string& path)
 {
@@ -61,50 +35,42 @@ unsigned Mode(const std::string& path)
 void WriteFile(const std::string& path, const std::string& text) { std::ofstream(path, std::ios::binary) << text; }
 
 // Runs `body` in a child process as `uid` (when not -1) and returns what it
-// wrote to the pipe; waits at most 20 seconds.
+// wrote, through a file opened before the child gave up root.
 template <typename Body>
 std::string RunInChild(uid_t uid, gid_t gid, Body body)
 {
-    int fds[2];
-    if (::pipe(fds) != 0) return "pipe failed";
+    TempDir dir;
+    const int out = ::open(dir.file("out").c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0600);
+    if (out < 0) return "cannot open " + dir.file("out");
     const pid_t pid = ::fork();
     if (pid == 0) {
-        ::close(fds[0]);
         if (uid != static_cast<uid_t>(-1) && (::setgid(gid) != 0 || ::setuid(uid) != 0)) ::_exit(2);
-        const std::string out = body();
-        const bool written = ::write(fds[1], out.data(), out.size()) == static_cast<ssize_t>(out.size());
-        ::_exit(written ? 0 : 3);
+        const std::string text = body();
+        ::_exit(::write(out, text.data(), text.size()) == static_cast<ssize_t>(text.size()) ? 0 : 3);
     }
-    ::close(fds[1]);
-    std::string out;
-    char buffer[4096];
-    pollfd wait{fds[0], POLLIN, 0};
-    while (::poll(&wait, 1, 20000) == 1) {
-        const ssize_t n = ::read(fds[0], buffer, sizeof buffer);
-        if (n <= 0) break;
-        out.append(buffer, static_cast<std::size_t>(n));
-    }
-    ::close(fds[0]);
+    ::close(out);
     int status = 0;
     if (pid > 0) ::waitpid(pid, &status, 0);
-    return out;
+    return ReadWholeFile(dir.file("out"));
 }
 
 TEST(LocalState, WithoutHomeTheFoldersComeFromThePasswordDatabase)
 {
-    CScopedVariable home("HOME", nullptr), data("XDG_DATA_HOME", nullptr), state("XDG_STATE_HOME", nullptr),
-        registry("FERRODEX_REGISTRY", nullptr);
+    // Each put back as it was at the end; unset meanwhile.
+    CScopedEnv home("HOME", ""), data("XDG_DATA_HOME", ""), state("XDG_STATE_HOME", ""),
+        registry("FERRODEX_REGISTRY", "");
+    for (const char* name : {"HOME", "XDG_DATA_HOME", "XDG_STATE_HOME", "FERRODEX_REGISTRY"}) ::unsetenv(name);
     const passwd* me = ::getpwuid(::geteuid());
     ASSERT_NE(me, nullptr);
     const std::string myHome = me->pw_dir;
     EXPECT_EQ(UserHomeFolder(), myHome);
     EXPECT_EQ(RegistryFolder(), myHome + "/.local/share/ferrodex/registry");
     {
-        CScopedVariable relative("HOME", "tmp");  // not a path: ignored as well
+        CScopedEnv relative("HOME", "tmp");  // not a path: ignored as well
         EXPECT_EQ(UserHomeFolder(), myHome);
     }
     {
-        CScopedVariable empty("HOME", "");
+        CScopedEnv empty("HOME", "");
         EXPECT_EQ(UserHomeFolder(), myHome);
     }
 
@@ -136,7 +102,7 @@ TEST(LocalState, WithoutHomeTheFoldersComeFromThePasswordDatabase)
 TEST(LocalState, FoldersAreMadeOwnerOnly)
 {
     TempDir base;
-    CScopedVariable state("XDG_STATE_HOME", (base.path() + "/a/b").c_str());
+    CScopedEnv state("XDG_STATE_HOME", base.path() + "/a/b");
     ::umask(022);
     ASSERT_EQ(UserStateFolder(), base.path() + "/a/b/ferrodex");
     for (const char* folder : {"/a", "/a/b", "/a/b/ferrodex"}) EXPECT_EQ(Mode(base.path() + folder), 0700u) << folder;
@@ -150,7 +116,7 @@ TEST(LocalState, FoldersOthersCouldChangeAreRefusedWithAReason)
 {
     TempDir base;
     // Group- or world-writable: the state folder and the registry folder.
-    CScopedVariable state("XDG_STATE_HOME", base.path().c_str());
+    CScopedEnv state("XDG_STATE_HOME", base.path());
     const std::string stateFolder = base.path() + "/ferrodex";
     ASSERT_EQ(::mkdir(stateFolder.c_str(), 0700), 0);
     ASSERT_EQ(::chmod(stateFolder.c_str(), 0777), 0);

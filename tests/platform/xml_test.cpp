@@ -31,13 +31,6 @@ std::vector<std::u16string> ChildNames(const com_ptr<IXMLDOMNode>& node)
     return names;
 }
 
-TEST(XmlTest, OnlyTheDocumentClassIsKnown)
-{
-    com_ptr<IXMLDOMDocument> document;
-    EXPECT_EQ(CreateXmlDocument(GUID_NULL, document.put()), CLASS_E_CLASSNOTAVAILABLE);
-    EXPECT_FALSE(document);
-}
-
 TEST(XmlTest, WalksChildrenDroppingWhiteSpaceAndNamingComments)
 {
     auto document = Load(u"<?xml version=\"1.0\"?>\n<node id=\"pc\">\n  <!-- generated -->\n  <description>Desktop</description>\n"
@@ -49,21 +42,15 @@ TEST(XmlTest, WalksChildrenDroppingWhiteSpaceAndNamingComments)
     EXPECT_EQ(ChildNames(top), (std::vector<std::u16string>{u"#comment", u"description", u"node", u"#cdata-section"}));
     auto comment = xml::FirstChild(top);
     EXPECT_EQ(xml::Text(comment), u" generated ");
-}
 
-TEST(XmlTest, TextJoinsEveryDescendantButNotComments)
-{
-    auto document = Load(u"<node><a>one <b>two <c>three</c></b><!--x--> four</a><e/></node>");
+    // Text joins every descendant's but no comment's, and keeps non-ASCII.
+    document = Load(u"<node><a>one <b>two <c>three</c></b><!--x--> four</a><e/></node>");
     auto a = xml::FirstChild(Top(document));
     EXPECT_EQ(xml::Text(a), u"one two three four");
     EXPECT_EQ(xml::Text(xml::NextSibling(a)), u"");
     EXPECT_EQ(xml::Text(Top(document)), u"one two three four");
-}
-
-TEST(XmlTest, KeepsNonAsciiText)
-{
-    auto document = Load(u"<node id=\"\u00e9t\u00e9\"><v>\u65e5\u672c \U0001F600 &amp; &lt;</v></node>");
-    auto top = Top(document);
+    document = Load(u"<node id=\"\u00e9t\u00e9\"><v>\u65e5\u672c \U0001F600 &amp; &lt;</v></node>");
+    top = Top(document);
     EXPECT_EQ(xml::Attribute(top, u"id"), u"\u00e9t\u00e9");
     EXPECT_EQ(xml::Text(xml::FirstChild(top)), u"\u65e5\u672c \U0001F600 & <");
 }
@@ -85,6 +72,9 @@ TEST(XmlTest, LoneSurrogatesNeverBreakTheParse)
 
 TEST(XmlTest, MissingThingsGiveNullsAndPointerErrors)
 {
+    com_ptr<IXMLDOMDocument> unknown;
+    EXPECT_EQ(CreateXmlDocument(GUID_NULL, unknown.put()), CLASS_E_CLASSNOTAVAILABLE);
+    EXPECT_FALSE(unknown);
     auto document = Load(u"<node><leaf/></node>");
     auto leaf = xml::FirstChild(Top(document));
     EXPECT_FALSE(xml::FirstChild(leaf));
@@ -145,7 +135,7 @@ TEST(XmlTest, MalformedOrTruncatedTextLeavesAnEmptyDocument)
     EXPECT_TRUE(ok);
 }
 
-TEST(XmlTest, NodesOutliveTheirDocumentAndAReload)
+TEST(XmlTest, NodesOutliveTheirDocumentAndAReloadAndItSerialises)
 {
     com_ptr<IXMLDOMNode> description;
     {
@@ -157,6 +147,11 @@ TEST(XmlTest, NodesOutliveTheirDocumentAndAReload)
         EXPECT_EQ(xml::NodeName(xml::FirstChild(Top(document))), u"other");
     }
     EXPECT_EQ(xml::Text(description), u"kept");
+    // Serialised without the white space between elements.
+    auto document = Load(u"<node id=\"a\">\n  <v>1 &amp; 2</v>\n</node>");
+    std::u16string text;
+    ASSERT_EQ(document->get_xml(&text), S_OK);
+    EXPECT_EQ(text, u"<node id=\"a\"><v>1 &amp; 2</v></node>");
 }
 
 TEST(XmlTest, DeepNestingIsWalkedWithoutRecursion)
@@ -171,14 +166,6 @@ TEST(XmlTest, DeepNestingIsWalkedWithoutRecursion)
     auto document = Load(text, &ok);
     ASSERT_TRUE(ok);
     EXPECT_EQ(xml::Text(Top(document)), u"x");
-}
-
-TEST(XmlTest, SerialisesTheDocument)
-{
-    auto document = Load(u"<node id=\"a\">\n  <v>1 &amp; 2</v>\n</node>");
-    std::u16string text;
-    ASSERT_EQ(document->get_xml(&text), S_OK);
-    EXPECT_EQ(text, u"<node id=\"a\"><v>1 &amp; 2</v></node>");
 }
 
 // What a document may hold of XML's means to reach outside itself or to
