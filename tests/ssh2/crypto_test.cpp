@@ -8,7 +8,7 @@
 #include <openssl/evp.h>
 
 #include <algorithm>
-#include <cstdio>
+#include <fstream>
 #include <memory>
 #include <set>
 #include <string>
@@ -25,6 +25,7 @@
 #include "ssh2/ssh2.h"
 #include "tests/ssh2/test_util.h"
 #include "tests/support/temp_dir.h"
+#include "tests/support/test_helpers.h"
 
 using sshcore::CBigNum;
 
@@ -441,16 +442,8 @@ std::string KeygenFingerprint(const std::string& type, ByteView blob)
     std::string b64(4 * ((blob.size() + 2) / 3) + 1, '\0');
     EVP_EncodeBlock(reinterpret_cast<unsigned char*>(b64.data()), blob.data(), static_cast<int>(blob.size()));
     b64.resize(b64.size() - 1);
-    const std::string file = dir.file("key.pub");
-    FILE* f = std::fopen(file.c_str(), "w");
-    std::fprintf(f, "%s %s test\n", type.c_str(), b64.c_str());
-    std::fclose(f);
-    FILE* p = ::popen(("ssh-keygen -l -E md5 -f " + file + " 2>/dev/null").c_str(), "r");
-    if (!p) return {};
-    char line[512] = {};
-    const bool got = std::fgets(line, sizeof line, p) != nullptr;
-    ::pclose(p);
-    return got ? line : "";
+    std::ofstream(dir.file("key.pub")) << type << " " << b64 << " test\n";
+    return ShellOutput("ssh-keygen -l -E md5 -f " + dir.file("key.pub") + " 2>/dev/null");
 }
 
 // The host key `name` set from `blob`, or null after a failure. Its
