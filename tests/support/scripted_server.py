@@ -819,26 +819,12 @@ def upload_connection(conn, args, key):
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("mode")
-    parser.add_argument("--reason", type=int, default=2)
-    parser.add_argument("--text", default="bye")
-    parser.add_argument("--f", default="2")
-    parser.add_argument("--auths", default="password")
-    parser.add_argument("--banner", default="")
-    parser.add_argument("--hostkeys", default="ssh-rsa")
-    parser.add_argument("--kex", default="curve25519-sha256")
-    parser.add_argument("--cipher", default="aes128-ctr")
-    parser.add_argument("--q", default="")
-    parser.add_argument("--bits", type=int, default=0)
-    parser.add_argument("--modulus-bytes", type=int, default=128)
-    parser.add_argument("--g", type=int, default=2)
-    parser.add_argument("--status", type=int, default=0)
-    parser.add_argument("--extra", type=int, default=0)
-    parser.add_argument("--commands", type=int, default=1)
-    parser.add_argument("--endings", default="")
-    parser.add_argument("--hold", type=float, default=10)
-    parser.add_argument("--rekey", type=int, default=0)
-    parser.add_argument("--version", default="paramiko_scripted")
-    parser.add_argument("--window", type=int, default=2097152)
+    defaults = {"reason": 2, "text": "bye", "f": "2", "auths": "password", "banner": "", "hostkeys": "ssh-rsa",
+                "kex": "curve25519-sha256", "cipher": "aes128-ctr", "q": "", "bits": 0, "modulus-bytes": 128,
+                "g": 2, "status": 0, "extra": 0, "commands": 1, "endings": "", "hold": 10.0, "rekey": 0,
+                "version": "paramiko_scripted", "window": 2097152}
+    for name, default in defaults.items():
+        parser.add_argument("--" + name, type=type(default), default=default)
     for flag in ("compress", "no-compression", "delayed-compression", "gex", "modern", "strict", "never-accept",
                  "open-fail", "refuse-exec", "exit-want-reply", "other-request", "debug", "ignore",
                  "disconnect-on-exec", "hang", "open-stall"):
