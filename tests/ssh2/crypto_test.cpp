@@ -200,11 +200,11 @@ TEST(AeadTest, SealedPacketsMatchVectorsAndOpenAgain)
 
     auto gcm = CSshCipher::Create("aes128-gcm@openssh.com");
     ASSERT_TRUE(gcm);
-    gcm->SetKey(Pattern(16, 5));
-    gcm->SetIV(Pattern(12, 6));
     auto gcmIn = gcm->Clone();
-    gcmIn->SetKey(Pattern(16, 5));
-    gcmIn->SetIV(Pattern(12, 6));
+    for (auto* c : {gcm.get(), gcmIn.get()}) {
+        c->SetKey(Pattern(16, 5));
+        c->SetIV(Pattern(12, 6));
+    }
     const char* const kGcm[] = {
         "0000001ca391a51982ac9dc8d6e4bdf6dbf0763947afd2191c792c30d33a2f9e92d5102543545f45a6f919bd7ad03a32",
         "0000001c53718b555b9230ab1cf1b9e2d412b3e3630c405cfe868b239ba4c21d9b03e66335882adcf49d78e8a0280434",
@@ -616,16 +616,18 @@ TEST(RandomPoolTest, SeedIsWrittenAtStartAndReadBack)
 {
     TempRegistry registry;
     CRandomPool& pool = CRandomPool::Instance();
+    const auto stored = [](std::vector<std::uint8_t>& seed) {
+        return RegReadBinary(HKEY_LOCAL_MACHINE, u"Software\\Quillon\\Corvel", u"RandomSeed", seed);
+    };
     pool.Reset();
     pool.SaveSeed();  // not initialised: nothing written
-    std::vector<std::uint8_t> seed;
-    EXPECT_FALSE(RegReadBinary(HKEY_LOCAL_MACHINE, u"Software\\Quillon\\Corvel", u"RandomSeed", seed));
+    std::vector<std::uint8_t> seed, next;
+    EXPECT_FALSE(stored(seed));
     pool.Initialise();
-    ASSERT_TRUE(RegReadBinary(HKEY_LOCAL_MACHINE, u"Software\\Quillon\\Corvel", u"RandomSeed", seed));
+    ASSERT_TRUE(stored(seed));
     EXPECT_EQ(seed.size(), CRandomPool::kSeedSize);
     pool.SaveSeed();
-    std::vector<std::uint8_t> next;
-    ASSERT_TRUE(RegReadBinary(HKEY_LOCAL_MACHINE, u"Software\\Quillon\\Corvel", u"RandomSeed", next));
+    ASSERT_TRUE(stored(next));
     EXPECT_NE(next, seed);
 }
 
