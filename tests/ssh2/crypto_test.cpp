@@ -439,10 +439,7 @@ bool Accepts(std::string_view name, ByteView blob) { return CSshHostKey::Create(
 std::string KeygenFingerprint(const std::string& type, ByteView blob)
 {
     TempDir dir;
-    std::string b64(4 * ((blob.size() + 2) / 3) + 1, '\0');
-    EVP_EncodeBlock(reinterpret_cast<unsigned char*>(b64.data()), blob.data(), static_cast<int>(blob.size()));
-    b64.resize(b64.size() - 1);
-    std::ofstream(dir.file("key.pub")) << type << " " << b64 << " test\n";
+    std::ofstream(dir.file("key.pub")) << type << " " << Base64(blob) << " test\n";
     return ShellOutput("ssh-keygen -l -E md5 -f " + dir.file("key.pub") + " 2>/dev/null");
 }
 

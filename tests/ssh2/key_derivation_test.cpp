@@ -15,6 +15,7 @@
 
 #include "sshcore/bcrypt_kdf.h"
 #include "sshcore/private_key.h"
+#include "tests/ssh2/test_util.h"
 #include "tests/support/temp_dir.h"
 
 namespace {
@@ -53,9 +54,7 @@ std::vector<std::uint8_t> DecodeBody(const std::string &text, std::string &head,
 
 std::string EncodeBody(const std::vector<std::uint8_t> &body, const std::string &head, const std::string &tail)
 {
-    std::string b64(4 * ((body.size() + 2) / 3) + 1, '\0');
-    const int n = EVP_EncodeBlock(reinterpret_cast<unsigned char *>(b64.data()), body.data(), static_cast<int>(body.size()));
-    b64.resize(static_cast<std::size_t>(n));
+    const std::string b64 = Base64(body);
     std::string text = head;
     for (std::size_t i = 0; i < b64.size(); i += 64) text += b64.substr(i, 64) + "\n";
     return text + tail;

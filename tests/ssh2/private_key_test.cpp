@@ -16,6 +16,7 @@
 #include "sshcore/key_sign.h"
 #include "sshcore/private_key.h"
 #include "tests/support/peer_required.h"
+#include "tests/ssh2/test_util.h"
 #include "tests/support/temp_dir.h"
 #include "tests/support/test_helpers.h"
 
@@ -38,15 +39,6 @@ std::pair<std::string, std::string> KeygenPublic(const std::string &path, const 
     std::string type, blob;
     printed >> type >> blob;
     return {type, blob};
-}
-
-std::string Base64(const std::vector<std::uint8_t> &bytes)
-{
-    std::string out(4 * ((bytes.size() + 2) / 3) + 1, '\0');
-    const int n =
-        EVP_EncodeBlock(reinterpret_cast<unsigned char *>(out.data()), bytes.data(), static_cast<int>(bytes.size()));
-    out.resize(static_cast<std::size_t>(n));
-    return out;
 }
 
 struct SKeyCase {
