@@ -82,7 +82,8 @@ TEST_F(SudoCommandTest, ExitStatusesTellSudoRefusalsFromLshw)
     Sudo("echo '<node'; exit 3\n");
     EXPECT_EQ(RunLocally(dir, SudoScanCommand()).status, 3);
     // -S reads the password from standard input; -n gets none.
-    Sudo("read -r pw; [ \"$1 $pw\" = \"-S sesame\" ] || { echo 'Sorry, try again.' >&2; exit 1; }; echo '<ok/>'\n");
+    Sudo("read -r pw; [ \"$1 $pw\" = \"-S sesame\" ] || { echo 'Sorry, try again.' >&2; exit 1; }\n"
+         "echo '<ok/>'\n");
     ran = RunLocally(dir, SudoScanCommand(kPrompt), "sesame\n");
     EXPECT_EQ(ran.status, 0) << ran.output;
     ran = RunLocally(dir, SudoScanCommand(), "sesame\n");

@@ -136,7 +136,8 @@ TEST_P(KeySignatures, SshKeygenVerifiesThem)
     const std::vector<std::uint8_t> hash = sha512.Final();
     std::vector<std::uint8_t> toSign;
     Put(toSign, "SSHSIG", false);
-    for (std::string_view part : {std::string_view("file"), std::string_view(), std::string_view("sha512"), View(hash)})
+    for (std::string_view part :
+         {std::string_view("file"), std::string_view(), std::string_view("sha512"), View(hash)})
         Put(toSign, part);
     const auto signature = sshcore::SignSsh(key, GetParam().algorithm, toSign);
     ASSERT_FALSE(signature.empty());

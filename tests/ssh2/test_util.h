@@ -32,7 +32,8 @@ inline std::vector<std::uint8_t> FromHex(std::string_view hex)
 inline std::string Base64(std::span<const std::uint8_t> bytes)
 {
     std::string out(4 * ((bytes.size() + 2) / 3) + 1, '\0');
-    const int n = EVP_EncodeBlock(reinterpret_cast<unsigned char*>(out.data()), bytes.data(), static_cast<int>(bytes.size()));
+    const int n =
+        EVP_EncodeBlock(reinterpret_cast<unsigned char*>(out.data()), bytes.data(), static_cast<int>(bytes.size()));
     out.resize(static_cast<std::size_t>(n));
     return out;
 }

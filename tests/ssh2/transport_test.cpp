@@ -310,7 +310,8 @@ TEST(TransportTest, IgnoreAndGlobalRequestsNeverReachTheCaller)
     TransportPair t;
     t.sender.Start(SSH_MSG_IGNORE).PutString(std::string_view("x"));
     t.sender.Send();
-    for (const auto& [name, wantReply] : {std::pair{"hostkeys-00@openssh.com", false}, {"keepalive@openssh.com", true}}) {
+    for (const auto& [name, wantReply] :
+         {std::pair{"hostkeys-00@openssh.com", false}, {"keepalive@openssh.com", true}}) {
         CSshPacketBuilder& g = t.sender.Start(SSH_MSG_GLOBAL_REQUEST);
         g.PutString(std::string_view(name));
         g.PutBool(wantReply);
