@@ -155,14 +155,17 @@ protected:
     void SetUp() override { ResetEnginePackage(); }
     void TearDown() override { ResetEnginePackage(); }
 
-    // A package file described in the registry with a signature that fits
-    // no key.
-    void DescribePackage(const std::string& folder, const std::string& signature = std::string(128, 'a'))
+    // A package file described in the registry; by default with a
+    // signature that fits no key.
+    void DescribePackage(const std::string& folder, const std::u16string& name = u"lshw-1.0.tar.gz",
+                         const std::u16string& version = u"1.0", std::string signature = std::string(128, 'a'))
     {
-        std::ofstream(dir.file("lshw-1.0.tar.gz")) << "not really a package";
+        const std::string file = dir.path() + "/" + WideToAnsi(name);
+        std::ofstream(file) << "package bytes";
+        if (signature.empty()) signature = SignWithBuildKey(FileDigestHex(file, 0));
         RegWriteString(HKEY_LOCAL_MACHINE, kProductKey, u"LSHWPath", AnsiToWide(folder));
-        RegWriteString(HKEY_LOCAL_MACHINE, kProductKey, u"LSHWName", u"lshw-1.0.tar.gz");
-        RegWriteString(HKEY_LOCAL_MACHINE, kProductKey, u"LSHWVersion", u"1.0");
+        RegWriteString(HKEY_LOCAL_MACHINE, kProductKey, u"LSHWName", name);
+        RegWriteString(HKEY_LOCAL_MACHINE, kProductKey, u"LSHWVersion", version);
         RegWriteString(HKEY_LOCAL_MACHINE, kProductKey, u"LSHWCRC", AnsiToWide(signature));
     }
 
@@ -218,7 +221,6 @@ TEST_F(ConfirmTest, FolderWithoutSeparatorCannotBeOpened)
 TEST_F(ConfirmTest, HostileNamesAndVersionsAreRefusedAsACorruptedPackage)
 {
     RegWriteDword(HKEY_CURRENT_USER, kProductKey, u"LSHWAbsentChb", 1);
-    const std::string folder = dir.path() + "/";
     struct Case {
         std::u16string name;
         std::u16string version;
@@ -236,12 +238,7 @@ TEST_F(ConfirmTest, HostileNamesAndVersionsAreRefusedAsACorruptedPackage)
         ResetEnginePackage();
         ui.Clear();
         // Signed properly: only the values around the file are hostile.
-        const std::string file = folder + WideToAnsi(c.name);
-        std::ofstream(file) << "package bytes";
-        RegWriteString(HKEY_LOCAL_MACHINE, kProductKey, u"LSHWPath", AnsiToWide(folder));
-        RegWriteString(HKEY_LOCAL_MACHINE, kProductKey, u"LSHWName", c.name);
-        RegWriteString(HKEY_LOCAL_MACHINE, kProductKey, u"LSHWVersion", c.version);
-        RegWriteString(HKEY_LOCAL_MACHINE, kProductKey, u"LSHWCRC", AnsiToWide(SignWithBuildKey(FileDigestHex(file, 0))));
+        DescribePackage(dir.path() + "/", c.name, c.version, "");
         EXPECT_EQ(ConfirmEngineDeployment(), 1) << WideToAnsi(c.name) << " " << WideToAnsi(c.version);
         ASSERT_EQ(ui.Messages().size(), 1u);
         EXPECT_EQ(ui.Messages()[0].text, u"Vorbex is corrupted or not found at your workstation.");

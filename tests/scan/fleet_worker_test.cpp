@@ -25,6 +25,13 @@ std::string PumpUntilDone(CWorkerProcess& worker, int timeoutMs, CWorkerProcess:
     return worker.Answer();
 }
 
+// A worker that never reads nor answers, for as long as it is not killed.
+bool StartIdle(CWorkerProcess& worker)
+{
+    std::string reason;
+    return worker.Start([](int, int) -> int { for (;;) ::pause(); }, 100, reason);
+}
+
 TEST(WorkerProcessTest, EchoesItsInputAndReportsItsStatus)
 {
     CWorkerProcess worker;
@@ -68,8 +75,7 @@ TEST(WorkerProcessTest, AnAnswerOverItsBoundKillsTheWorker)
 TEST(WorkerProcessTest, AKilledWorkerIsGoneAndAWorkerThatNeverReadsDoesNotBlockTheSender)
 {
     CWorkerProcess worker;
-    std::string reason;
-    ASSERT_TRUE(worker.Start([](int, int) -> int { for (;;) ::pause(); }, 100, reason));
+    ASSERT_TRUE(StartIdle(worker));
     // More than a pipe holds, to a worker that never reads: the send gives
     // up at its deadline instead of waiting for ever.
     EXPECT_FALSE(worker.Send(std::string(1 << 20, 'p'), CDeadline::In(std::chrono::milliseconds(300))));
@@ -82,8 +88,7 @@ TEST(WorkerProcessTest, ADestroyedWorkerObjectLeavesNoProcess)
 {
     {
         CWorkerProcess worker;
-        std::string reason;
-        ASSERT_TRUE(worker.Start([](int, int) -> int { for (;;) ::pause(); }, 100, reason));
+        ASSERT_TRUE(StartIdle(worker));
     }
     // Every child of this test process is reaped: none is left to wait for.
     EXPECT_EQ(::waitpid(-1, nullptr, WNOHANG), -1);
@@ -251,10 +256,6 @@ TEST(WorkerAnswerTest, LongTextsAndManyNotesAreCutToWhatTheParentTakes)
     result.xml.assign((SScanLimits::kMaxOutputMiB << 20) + 1, 'x');
     EXPECT_TRUE(EncodeWorkerAnswer(result).empty());
 }
-
-}  // namespace
-
-namespace {
 
 TEST(WorkerProcessTest, AWorkerThatClosesItsOutputButLingersIsEndedWithinABound)
 {

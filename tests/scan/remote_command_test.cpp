@@ -2,10 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <set>
@@ -17,6 +14,7 @@
 #include "scan/scan_job.h"
 #include "tests/scan/scan_fixture.h"
 #include "tests/support/temp_dir.h"
+#include "tests/support/test_helpers.h"
 
 namespace {
 
@@ -25,30 +23,16 @@ struct ShellRun {
     std::string output;  // standard output and standard error, in one pipe
 };
 
-// Runs `command` as `sh -c` would on a host, with `environment` added.
+// Runs `command` as a host's shell would, with `environment` (plain values)
+// added; the command goes through a file, not through another quoting.
 ShellRun RunShell(const std::string& command, const std::vector<std::pair<std::string, std::string>>& environment = {})
 {
-    int pipeFds[2];
-    if (::pipe(pipeFds) != 0) return {};
-    const pid_t child = ::fork();
-    if (child == 0) {
-        ::dup2(pipeFds[1], 1);
-        ::dup2(pipeFds[1], 2);
-        ::close(pipeFds[0]);
-        ::close(pipeFds[1]);
-        for (const auto& [name, value] : environment) ::setenv(name.c_str(), value.c_str(), 1);
-        ::execl("/bin/sh", "sh", "-c", command.c_str(), static_cast<char*>(nullptr));
-        ::_exit(126);
-    }
-    ::close(pipeFds[1]);
+    TempDir dir;
+    std::ofstream(dir.file("command")) << command;
+    std::string assignments;
+    for (const auto& [name, value] : environment) assignments += name + "=" + value + " ";
     ShellRun run;
-    char buffer[4096];
-    ssize_t got = 0;
-    while ((got = ::read(pipeFds[0], buffer, sizeof buffer)) > 0) run.output.append(buffer, static_cast<std::size_t>(got));
-    ::close(pipeFds[0]);
-    int status = 0;
-    ::waitpid(child, &status, 0);
-    run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    run.output = ShellOutput(assignments + "/bin/sh " + dir.file("command") + " 2>&1", &run.status);
     return run;
 }
 

@@ -55,16 +55,6 @@ void DescribeEnginePackage(const std::string& packagePath, const std::string& ve
     RegWriteString(HKEY_LOCAL_MACHINE, kProductKey, u"LSHWCRC", AnsiToWide(SignWithBuildKey(digest)));
 }
 
-void MakeScriptPackage(const std::string& path, const std::string& version, const std::string& installScript)
-{
-    TempDir stage;
-    const std::string folder = stage.file("lshw-" + version);
-    std::filesystem::create_directories(folder);
-    std::ofstream(folder + "/install") << installScript;
-    std::filesystem::permissions(folder + "/install", std::filesystem::perms(0755));
-    ShellOutput("tar -C '" + stage.path() + "' -czf '" + path + "' 'lshw-" + version + "'");
-}
-
 void MakePackage(const std::string& path, const std::string& version, const std::map<std::string, std::string>& files)
 {
     TempDir stage;
@@ -76,6 +66,11 @@ void MakePackage(const std::string& path, const std::string& version, const std:
         std::filesystem::permissions(file, std::filesystem::perms(0755));
     }
     ShellOutput("tar -C '" + stage.path() + "' -czf '" + path + "' 'lshw-" + version + "'");
+}
+
+void MakeScriptPackage(const std::string& path, const std::string& version, const std::string& installScript)
+{
+    MakePackage(path, version, {{"install", installScript}});
 }
 
 void WriteFakeLshw(const std::string& path, const std::string& xml, const std::string& warning)

@@ -57,6 +57,8 @@ protected:
         // The login's own lshw, first on its PATH: never the one sudo runs.
         WriteProgram(dir.file("bin") + "/lshw", "echo 'the login's lshw ran' >&2\n");
     }
+    // The stand-in sudo, as a shell script of `body`.
+    void Sudo(const std::string& body) { WriteProgram(dir.file("bin") + "/sudo", body); }
     TempDir dir;
 };
 
@@ -66,22 +68,22 @@ TEST_F(SudoCommandTest, ExitStatusesTellSudoRefusalsFromLshw)
     EXPECT_EQ(RunLocally(dir, SudoScanCommand()).status, static_cast<int>(kSudoMissingStatus));
     // sudo that runs the program: the XML with sudo's messages before it.
     // The program is root's lshw, found on root's folders.
-    WriteProgram(dir.file("bin") + "/sudo", kRunsProgram);
+    Sudo(kRunsProgram);
     LocalRun ran = RunLocally(dir, SudoScanCommand());
     EXPECT_EQ(ran.status, 0);
     EXPECT_NE(ran.output.find("<node program='/usr/bin/lshw' args='-xml'/>"), std::string::npos) << ran.output;
     // sudo that refuses: its message and the refusal status.
-    WriteProgram(dir.file("bin") + "/sudo", "echo 'sudo: a password is required' >&2; exit 1\n");
+    Sudo("echo 'sudo: a password is required' >&2; exit 1\n");
     ran = RunLocally(dir, SudoScanCommand());
     EXPECT_EQ(ran.status, static_cast<int>(kSudoRefusedStatus));
     EXPECT_EQ(ClassifySudoRefusal(ran.output), SUDO_PASSWORD_REQUIRED);
     // lshw failing under sudo after printing part of its XML is lshw's
     // failure, not a refusal.
-    WriteProgram(dir.file("bin") + "/sudo", "echo '<node'; exit 3\n");
+    Sudo("echo '<node'; exit 3\n");
     EXPECT_EQ(RunLocally(dir, SudoScanCommand()).status, 3);
     // -S reads the password from standard input; -n gets none.
-    WriteProgram(dir.file("bin") + "/sudo",
-                 "read -r pw; [ \"$1 $pw\" = \"-S sesame\" ] || { echo 'Sorry, try again.' >&2; exit 1; }; echo '<ok/>'\n");
+    Sudo("read -r pw; [ \"$1 $pw\" = \"-S sesame\" ] || { echo 'Sorry, try again.' >&2; exit 1; }\n"
+         "echo '<ok/>'\n");
     ran = RunLocally(dir, SudoScanCommand(kPrompt), "sesame\n");
     EXPECT_EQ(ran.status, 0) << ran.output;
     ran = RunLocally(dir, SudoScanCommand(), "sesame\n");
@@ -93,7 +95,7 @@ TEST_F(SudoCommandTest, ExitStatusesTellSudoRefusalsFromLshw)
 TEST_F(SudoCommandTest, TheXmlIsCappedAndNothingStays)
 {
     ::mkdir(dir.file("tmp").c_str(), 0700);
-    WriteProgram(dir.file("bin") + "/sudo", "while [ \"$1\" != -- ]; do shift; done; exec yes '<node/>'\n");
+    Sudo("while [ \"$1\" != -- ]; do shift; done; exec yes '<node/>'\n");
     ::symlink("/usr/bin/yes", (dir.file("bin") + "/yes").c_str());
     SHostBounds bounds;
     bounds.maxOutputBytes = 1000;
@@ -101,7 +103,7 @@ TEST_F(SudoCommandTest, TheXmlIsCappedAndNothingStays)
     LocalRun ran = RunLocally(dir, command);
     EXPECT_EQ(ran.status, 1);
     EXPECT_EQ(ran.output.size(), 1001u) << ran.output.substr(0, 200);
-    WriteProgram(dir.file("bin") + "/sudo", kRunsProgram);
+    Sudo(kRunsProgram);
     ran = RunLocally(dir, command);
     EXPECT_EQ(ran.status, 0) << ran.output;
     EXPECT_TRUE(std::filesystem::is_empty(dir.file("tmp")));
@@ -113,16 +115,14 @@ TEST_F(SudoCommandTest, ASudoThatDoesNotAnswerIsToldApartWithinItsOwnLimit)
         ::symlink((std::string("/usr/bin/") + tool).c_str(), (dir.file("bin") + "/" + tool).c_str());
     // Asked whether lshw may run, this sudo hangs as on a prompt nobody sees;
     // running lshw itself would work.
-    WriteProgram(dir.file("bin") + "/sudo",
-                 std::string("case \" $* \" in *' -l '*) exec sleep 60;; esac\n") + kRunsProgram);
+    Sudo(std::string("case \" $* \" in *' -l '*) exec sleep 60;; esac\n") + kRunsProgram);
     EXPECT_EQ(RunLocally(dir, SudoScanCommand("", 1)).status, static_cast<int>(kSudoSilentStatus));
     EXPECT_EQ(RunLocally(dir, SudoScanCommand(kPrompt, 1), "sesame\n").status, static_cast<int>(kSudoSilentStatus));
 
     // A sudo that answers is asked twice, and both get the password; lshw
     // runs and its XML comes back.
-    WriteProgram(dir.file("bin") + "/sudo",
-                 std::string("read -r pw; [ \"$1 $pw\" = \"-S sesame\" ] || { echo 'Sorry, try again.' >&2; exit 1; }\n") +
-                     kRunsProgram);
+    Sudo(std::string("read -r pw; [ \"$1 $pw\" = \"-S sesame\" ] || { echo 'Sorry, try again.' >&2; exit 1; }\n") +
+         kRunsProgram);
     LocalRun ran = RunLocally(dir, SudoScanCommand(kPrompt, 5), "sesame\n");
     EXPECT_EQ(ran.status, 0) << ran.output;
     EXPECT_NE(ran.output.find("<node program='/usr/bin/lshw' args='-xml'/>"), std::string::npos) << ran.output;

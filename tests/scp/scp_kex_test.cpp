@@ -35,6 +35,23 @@ Bytes Derive(int alg, const Bytes& k, const Bytes& h, char letter, const Bytes& 
     return out;
 }
 
+// The parts of an exchange hash every method has: the two versions, the
+// two KEXINIT payloads and the host key.
+ScpExchangeParts Parts(const char* client, const char* server, const Bytes& clientInit, const Bytes& serverInit,
+                       const Bytes& hostKey)
+{
+    ScpExchangeParts parts{};
+    parts.clientVersion = client;
+    parts.serverVersion = server;
+    parts.kexinitClient = clientInit.data();
+    parts.kexinitClientLen = clientInit.size();
+    parts.kexinitServer = serverInit.data();
+    parts.kexinitServerLen = serverInit.size();
+    parts.hostKey = hostKey.data();
+    parts.hostKeyLen = hostKey.size();
+    return parts;
+}
+
 // The ECDH points and the shared secret of an exchange hash.
 void SetPoints(ScpExchangeParts& parts, const Bytes& qc, const Bytes& qs, const Bytes& k)
 {
@@ -87,15 +104,7 @@ TEST(ScpExchangeHash, EachKindHashesAndDerivesAsTheSharedPrimitive)
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        ScpExchangeParts parts{};
-        parts.clientVersion = "SSH-2.0-a";
-        parts.serverVersion = "SSH-2.0-b";
-        parts.kexinitClient = clientInit.data();
-        parts.kexinitClientLen = clientInit.size();
-        parts.kexinitServer = serverInit.data();
-        parts.kexinitServerLen = serverInit.size();
-        parts.hostKey = hostKey.data();
-        parts.hostKeyLen = hostKey.size();
+        ScpExchangeParts parts = Parts("SSH-2.0-a", "SSH-2.0-b", clientInit, serverInit, hostKey);
         parts.gex = c.gex;
         parts.gexMin = 2048;
         parts.gexBits = 3072;
@@ -318,15 +327,7 @@ TEST(ScpStrictKex, SequenceNumbersRestartAfterNewkeysOnlyInStrictMode)
         scp_buf_free(&qsBuf);
         scp_buf_free(&kBuf);
         const TestHostKey host = MakeHostKey();
-        ScpExchangeParts parts{};
-        parts.clientVersion = "SSH-2.0-Pavlet";
-        parts.serverVersion = "SSH-2.0-kex_test";
-        parts.kexinitClient = sent[0].data();
-        parts.kexinitClientLen = sent[0].size();
-        parts.kexinitServer = serverKexinit.data();
-        parts.kexinitServerLen = serverKexinit.size();
-        parts.hostKey = host.blob.data();
-        parts.hostKeyLen = host.blob.size();
+        ScpExchangeParts parts = Parts("SSH-2.0-Pavlet", "SSH-2.0-kex_test", sent[0], serverKexinit, host.blob);
         SetPoints(parts, qc, qs, k);
         Bytes h(32);
         ASSERT_EQ(scp_exchange_hash(SCP_HASH_SHA256, &parts, h.data()), 0);

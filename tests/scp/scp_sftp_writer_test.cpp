@@ -17,9 +17,17 @@
 
 namespace {
 
+Bytes Pattern(std::size_t n)
+{
+    Bytes b(n);
+    for (std::size_t i = 0; i < n; ++i) b[i] = static_cast<std::uint8_t>(i * 7 + i / 251);
+    return b;
+}
+
 // The server side: takes the requests the window lets through, writes them
 // into its file and answers them in batches, in the order asked for.
 struct ModelServer {
+    explicit ModelServer(std::size_t size) : source(Pattern(size)) {}
     enum class EOrder { Sent, Reversed, Odd };
     EOrder order = EOrder::Sent;
     std::size_t window = 1 << 30;      // bytes the channel lets through now
@@ -139,13 +147,6 @@ int ReadFile(void* c, std::uint8_t* buffer, std::size_t want, std::size_t* got)
 
 void Progress(void* c, std::uint64_t done) { static_cast<ModelServer*>(c)->progress.push_back(done); }
 
-Bytes Pattern(std::size_t n)
-{
-    Bytes b(n);
-    for (std::size_t i = 0; i < n; ++i) b[i] = static_cast<std::uint8_t>(i * 7 + i / 251);
-    return b;
-}
-
 int Write(ModelServer& m, const ScpSftpPlan& plan, ScpSftpWriteResult* result, std::uint32_t* nextId = nullptr)
 {
     const ScpSftpIo io{&m, Send, Queued, Read, ReadFile, Progress};
@@ -158,11 +159,10 @@ int Write(ModelServer& m, const ScpSftpPlan& plan, ScpSftpWriteResult* result, s
 TEST(ScpSftpWriter, EveryByteArrivesWhateverTheReplyOrder)
 {
     for (auto order : {ModelServer::EOrder::Sent, ModelServer::EOrder::Reversed, ModelServer::EOrder::Odd}) {
-        ModelServer m;
+        ModelServer m(40 * 32768 + 123);
         m.order = order;
         m.window = 5 * 32768;  // a few writes at a time
         m.windowStep = 3 * 32768 + 100;
-        m.source = Pattern(40 * 32768 + 123);
         ScpSftpWriteResult result{};
         ASSERT_EQ(Write(m, ScpSftpPlan{32768, 16}, &result), 0);
         EXPECT_EQ(m.written, m.source);
@@ -186,8 +186,7 @@ TEST(ScpSftpWriter, SizesAroundTheWriteLength)
         {3 * 32768, {32768, 32768, 32768}},
     };
     for (const auto& c : cases) {
-        ModelServer m;
-        m.source = Pattern(c.size);
+        ModelServer m(c.size);
         ScpSftpWriteResult result{};
         EXPECT_EQ(Write(m, ScpSftpPlan{32768, 64}, &result), 0) << c.size;
         EXPECT_EQ(m.lengths, c.lengths) << c.size;
@@ -199,8 +198,7 @@ TEST(ScpSftpWriter, SizesAroundTheWriteLength)
 TEST(ScpSftpWriter, RequestsInFlightStayWithinTheLimits)
 {
     // Many requests fit the window: the request limit bounds them.
-    ModelServer m;
-    m.source = Pattern(100 * 4096);
+    ModelServer m(100 * 4096);
     std::uint32_t id = 7;
     ScpSftpWriteResult result{};
     ASSERT_EQ(Write(m, ScpSftpPlan{4096, 8}, &result, &id), 0);
@@ -209,8 +207,7 @@ TEST(ScpSftpWriter, RequestsInFlightStayWithinTheLimits)
     EXPECT_EQ(m.written, m.source);
 
     // One request at a time: each write is answered before the next goes.
-    ModelServer single;
-    single.source = Pattern(5 * 4096 + 1);
+    ModelServer single(5 * 4096 + 1);
     ASSERT_EQ(Write(single, scp_sftp_plan(1, nullptr), &result), 0);
     EXPECT_EQ(single.lengths, (std::vector<std::uint32_t>{4096, 4096, 4096, 4096, 4096, 1}));
     EXPECT_EQ(single.mostInFlight, 1u);
@@ -221,10 +218,9 @@ TEST(ScpSftpWriter, AWindowThatOpensSlowlyHoldsBackNewRequests)
 {
     // The window lets about one write through per read: the writer must
     // not pile up requests behind it.
-    ModelServer m;
+    ModelServer m(20 * 32768);
     m.window = 0;
     m.windowStep = 32768 + 40;
-    m.source = Pattern(20 * 32768);
     ScpSftpWriteResult result{};
     ASSERT_EQ(Write(m, ScpSftpPlan{32768, 64}, &result), 0);
     EXPECT_EQ(m.written, m.source);
@@ -235,10 +231,9 @@ TEST(ScpSftpWriter, AWindowThatOpensSlowlyHoldsBackNewRequests)
 TEST(ScpSftpWriter, TheFirstRefusalStopsTheUploadWithItsOffset)
 {
     for (auto order : {ModelServer::EOrder::Sent, ModelServer::EOrder::Reversed}) {
-        ModelServer m;
+        ModelServer m(30 * 32768);
         m.order = order;
         m.refuseNth = 5;  // the fifth write in flight
-        m.source = Pattern(30 * 32768);
         ScpSftpWriteResult result{};
         EXPECT_EQ(Write(m, ScpSftpPlan{32768, 8}, &result), SCP_E_WRITE);
         EXPECT_EQ(result.failedOffset, 4u * 32768);
@@ -254,14 +249,12 @@ TEST(ScpSftpWriter, TheFirstRefusalStopsTheUploadWithItsOffset)
 
 TEST(ScpSftpWriter, AReplyToNoRequestInFlightIsRefused)
 {
-    ModelServer m;
-    m.source = Pattern(4 * 32768);
+    ModelServer m(4 * 32768);
     m.strayId = 499;  // never sent (identifiers start at 500)
     ScpSftpWriteResult result{};
     EXPECT_EQ(Write(m, ScpSftpPlan{32768, 8}, &result), SCP_E_INTERNAL);
     // An identifier answered twice is a stray too.
-    ModelServer twice;
-    twice.source = Pattern(4 * 32768);
+    ModelServer twice(4 * 32768);
     twice.strayId = 500;
     twice.window = 0;
     twice.windowStep = 32768 + 40;
@@ -270,8 +263,7 @@ TEST(ScpSftpWriter, AReplyToNoRequestInFlightIsRefused)
 
 TEST(ScpSftpWriter, ALocalFileThatEndsEarlyFails)
 {
-    ModelServer m;
-    m.source = Pattern(100);
+    ModelServer m(100);
     const ScpSftpIo io{&m, Send, Queued, Read, ReadFile, nullptr};
     const ScpSftpPlan plan{32768, 8};
     std::uint32_t id = 1;

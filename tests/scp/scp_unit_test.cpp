@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <fstream>
 #include <string>
 #include <vector>
 
@@ -280,9 +281,7 @@ TEST_F(DetachedJob, OpenFilesTableGrowsAndClosesEverything)
 {
     TempDir dir;
     const std::string path = dir.file("f");
-    FILE* f = std::fopen(path.c_str(), "w");
-    ASSERT_TRUE(f);
-    std::fclose(f);
+    std::ofstream{path};
     std::vector<HANDLE> handles;
     for (int i = 0; i < 250; ++i) {
         HANDLE h = CreateFileUtf8(path.c_str(), GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING);
@@ -301,9 +300,7 @@ TEST_F(DetachedJob, OpenFilesTableGrowsAndClosesEverything)
 TEST(ScpLocalPaths, ClassificationAndWildcards)
 {
     TempDir dir;
-    FILE* f = std::fopen(dir.file("a1.txt").c_str(), "w");
-    ASSERT_TRUE(f);
-    std::fclose(f);
+    std::ofstream{dir.file("a1.txt")};
     EXPECT_EQ(classify_local_path(dir.file("a1.txt").c_str()), SCP_LOCAL_EXISTS);
     EXPECT_EQ(classify_local_path(dir.path().c_str()), SCP_LOCAL_EXISTS);
     EXPECT_EQ(classify_local_path(dir.file("a?.txt").c_str()), SCP_LOCAL_MATCHES);
@@ -327,9 +324,7 @@ TEST(ScpUpload, RefusesBeforeConnecting)
     EXPECT_EQ(ScpUploadFile("127.0.0.1", 22, "u", "p", "/nonexistent/file", "/tmp", nullptr, &options), SCP_E_NO_SUCH_FILE);
     EXPECT_EQ(options.cancel_requested, 0u);
     TempDir dir;
-    FILE* f = std::fopen(dir.file("x").c_str(), "w");
-    ASSERT_TRUE(f);
-    std::fclose(f);
+    std::ofstream{dir.file("x")};
     EXPECT_EQ(ScpUploadFile("", 22, "u", "p", dir.file("x").c_str(), "/tmp", nullptr, &options), SCP_E_EMPTY_HOST);
     EXPECT_EQ(ScpUploadFile(nullptr, 22, "u", "p", dir.file("x").c_str(), "/tmp", nullptr, &options), SCP_E_EMPTY_HOST);
     // The uploads' blocks were their jobs', never the caller's.

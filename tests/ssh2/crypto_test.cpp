@@ -8,7 +8,7 @@
 #include <openssl/evp.h>
 
 #include <algorithm>
-#include <cstdio>
+#include <fstream>
 #include <memory>
 #include <set>
 #include <string>
@@ -25,6 +25,7 @@
 #include "ssh2/ssh2.h"
 #include "tests/ssh2/test_util.h"
 #include "tests/support/temp_dir.h"
+#include "tests/support/test_helpers.h"
 
 using sshcore::CBigNum;
 
@@ -199,11 +200,11 @@ TEST(AeadTest, SealedPacketsMatchVectorsAndOpenAgain)
 
     auto gcm = CSshCipher::Create("aes128-gcm@openssh.com");
     ASSERT_TRUE(gcm);
-    gcm->SetKey(Pattern(16, 5));
-    gcm->SetIV(Pattern(12, 6));
     auto gcmIn = gcm->Clone();
-    gcmIn->SetKey(Pattern(16, 5));
-    gcmIn->SetIV(Pattern(12, 6));
+    for (auto* c : {gcm.get(), gcmIn.get()}) {
+        c->SetKey(Pattern(16, 5));
+        c->SetIV(Pattern(12, 6));
+    }
     const char* const kGcm[] = {
         "0000001ca391a51982ac9dc8d6e4bdf6dbf0763947afd2191c792c30d33a2f9e92d5102543545f45a6f919bd7ad03a32",
         "0000001c53718b555b9230ab1cf1b9e2d412b3e3630c405cfe868b239ba4c21d9b03e66335882adcf49d78e8a0280434",
@@ -438,19 +439,8 @@ bool Accepts(std::string_view name, ByteView blob) { return CSshHostKey::Create(
 std::string KeygenFingerprint(const std::string& type, ByteView blob)
 {
     TempDir dir;
-    std::string b64(4 * ((blob.size() + 2) / 3) + 1, '\0');
-    EVP_EncodeBlock(reinterpret_cast<unsigned char*>(b64.data()), blob.data(), static_cast<int>(blob.size()));
-    b64.resize(b64.size() - 1);
-    const std::string file = dir.file("key.pub");
-    FILE* f = std::fopen(file.c_str(), "w");
-    std::fprintf(f, "%s %s test\n", type.c_str(), b64.c_str());
-    std::fclose(f);
-    FILE* p = ::popen(("ssh-keygen -l -E md5 -f " + file + " 2>/dev/null").c_str(), "r");
-    if (!p) return {};
-    char line[512] = {};
-    const bool got = std::fgets(line, sizeof line, p) != nullptr;
-    ::pclose(p);
-    return got ? line : "";
+    std::ofstream(dir.file("key.pub")) << type << " " << Base64(blob) << " test\n";
+    return ShellOutput("ssh-keygen -l -E md5 -f " + dir.file("key.pub") + " 2>/dev/null");
 }
 
 // The host key `name` set from `blob`, or null after a failure. Its
@@ -623,16 +613,18 @@ TEST(RandomPoolTest, SeedIsWrittenAtStartAndReadBack)
 {
     TempRegistry registry;
     CRandomPool& pool = CRandomPool::Instance();
+    const auto stored = [](std::vector<std::uint8_t>& seed) {
+        return RegReadBinary(HKEY_LOCAL_MACHINE, u"Software\\Quillon\\Corvel", u"RandomSeed", seed);
+    };
     pool.Reset();
     pool.SaveSeed();  // not initialised: nothing written
-    std::vector<std::uint8_t> seed;
-    EXPECT_FALSE(RegReadBinary(HKEY_LOCAL_MACHINE, u"Software\\Quillon\\Corvel", u"RandomSeed", seed));
+    std::vector<std::uint8_t> seed, next;
+    EXPECT_FALSE(stored(seed));
     pool.Initialise();
-    ASSERT_TRUE(RegReadBinary(HKEY_LOCAL_MACHINE, u"Software\\Quillon\\Corvel", u"RandomSeed", seed));
+    ASSERT_TRUE(stored(seed));
     EXPECT_EQ(seed.size(), CRandomPool::kSeedSize);
     pool.SaveSeed();
-    std::vector<std::uint8_t> next;
-    ASSERT_TRUE(RegReadBinary(HKEY_LOCAL_MACHINE, u"Software\\Quillon\\Corvel", u"RandomSeed", next));
+    ASSERT_TRUE(stored(next));
     EXPECT_NE(next, seed);
 }
 

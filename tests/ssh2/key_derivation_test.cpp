@@ -10,12 +10,12 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdlib>
-#include <fstream>
 #include <string>
 #include <vector>
 
 #include "sshcore/bcrypt_kdf.h"
 #include "sshcore/private_key.h"
+#include "tests/ssh2/test_util.h"
 #include "tests/support/temp_dir.h"
 
 namespace {
@@ -28,15 +28,9 @@ bool Have(const char *tool)
     return std::system((std::string("command -v ") + tool + " >/dev/null 2>&1").c_str()) == 0;
 }
 
-std::vector<std::uint8_t> Bytes(const std::string &text)
-{
-    return std::vector<std::uint8_t>(text.begin(), text.end());
-}
-
 sshcore::SKeyFileResult Parse(const std::string &text, const std::string &pass, CPrivateKey &key)
 {
-    const std::vector<std::uint8_t> bytes = Bytes(text);
-    return sshcore::ParsePrivateKey(bytes, pass, "key", key);
+    return sshcore::ParsePrivateKey(std::vector<std::uint8_t>(text.begin(), text.end()), pass, "key", key);
 }
 
 // The base64 body of a PEM-style file, decoded, and back.
@@ -60,18 +54,10 @@ std::vector<std::uint8_t> DecodeBody(const std::string &text, std::string &head,
 
 std::string EncodeBody(const std::vector<std::uint8_t> &body, const std::string &head, const std::string &tail)
 {
-    std::string b64(4 * ((body.size() + 2) / 3) + 1, '\0');
-    const int n = EVP_EncodeBlock(reinterpret_cast<unsigned char *>(b64.data()), body.data(), static_cast<int>(body.size()));
-    b64.resize(static_cast<std::size_t>(n));
+    const std::string b64 = Base64(body);
     std::string text = head;
     for (std::size_t i = 0; i < b64.size(); i += 64) text += b64.substr(i, 64) + "\n";
     return text + tail;
-}
-
-std::string ReadFile(const std::string &path)
-{
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
 }
 
 double SecondsSince(Clock::time_point start)
@@ -87,7 +73,7 @@ double SecondsSince(Clock::time_point start)
 TEST(KeyDerivation, BcryptRoundsUpToTheCeiling)
 {
     CPrivateKey key;
-    const std::string text = ReadFile(SourceDir() + "/tests/ssh2/data/ed25519_rounds1100.key");
+    const std::string text = ReadWholeFile(SourceDir() + "/tests/ssh2/data/ed25519_rounds1100.key");
     ASSERT_FALSE(text.empty());
     const auto loaded = Parse(text, "pw", key);
     ASSERT_EQ(loaded.code, sshcore::KF_OK) << loaded.text;
@@ -129,7 +115,7 @@ TEST(KeyDerivation, Pkcs8IterationCountIsCapped)
                            " -out " + sealed)
                               .c_str()),
               0);
-    const std::string text = ReadFile(sealed);
+    const std::string text = ReadWholeFile(sealed);
     CPrivateKey key;
     const auto loaded = Parse(text, "pw", key);
     ASSERT_EQ(loaded.code, sshcore::KF_OK) << loaded.text;
@@ -166,7 +152,7 @@ TEST(KeyDerivation, Pkcs8ScryptCostIsCapped)
         const std::string path = dir.file(name);
         const std::string command = "openssl pkcs8 -topk8 -v2 aes-256-cbc -scrypt " + options +
                                     " -passout pass:pw -in " + plain + " -out " + path + " 2>/dev/null";
-        return std::system(command.c_str()) == 0 ? ReadFile(path) : std::string();
+        return std::system(command.c_str()) == 0 ? ReadWholeFile(path) : std::string();
     };
     const std::string fine = make("fine.pem", "-scrypt_N 16384 -scrypt_r 8 -scrypt_p 1");
     ASSERT_FALSE(fine.empty());

@@ -15,19 +15,12 @@
 #include "sshcore/hostkey_trust.h"
 #include "sshcore/known_hosts.h"
 #include "tests/support/scoped_env.h"
+#include "tests/ssh2/test_util.h"
 #include "tests/support/temp_dir.h"
 
 using namespace sshcore;
 
 namespace {
-
-std::string Base64(const std::vector<std::uint8_t>& bytes)
-{
-    std::string out(4 * ((bytes.size() + 2) / 3) + 1, '\0');
-    const int n = EVP_EncodeBlock(reinterpret_cast<unsigned char*>(out.data()), bytes.data(), static_cast<int>(bytes.size()));
-    out.resize(static_cast<std::size_t>(n));
-    return out;
-}
 
 std::vector<std::uint8_t> Blob(const std::string& type, std::uint8_t fill)
 {

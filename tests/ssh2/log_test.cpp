@@ -24,15 +24,25 @@ std::string Brief(bool incoming, const CSshPacketBuilder& b)
     return CSshPacketLog::Format(incoming, b.Data().data(), b.Data().size(), PACKETLOG_TYPES);
 }
 
-CSshPacketBuilder PasswordRequest(const char* user, const char* password)
+// A password login request; with newPassword, a password change.
+CSshPacketBuilder PasswordRequest(const char* user, const char* password, const char* newPassword = nullptr)
 {
     CSshPacketBuilder b;
     b.Start(50);
-    b.PutString(std::string_view(user));
-    b.PutString(std::string_view("ssh-connection"));
-    b.PutString(std::string_view("password"));
-    b.PutBool(false);
+    for (const char* text : {user, "ssh-connection", "password"}) b.PutString(std::string_view(text));
+    b.PutBool(newPassword != nullptr);
     b.PutString(std::string_view(password));
+    if (newPassword) b.PutString(std::string_view(newPassword));
+    return b;
+}
+
+// A channel's data: the packet a command's input travels in.
+CSshPacketBuilder ChannelData(std::uint32_t channel, std::string_view data)
+{
+    CSshPacketBuilder b;
+    b.Start(94);
+    b.PutUint32(channel);
+    b.PutString(data);
     return b;
 }
 
@@ -59,14 +69,7 @@ TEST(PacketLogTest, HexDumpRows)
 TEST(PacketLogTest, PasswordsBecomeAsterisks)
 {
     for (bool change : {false, true}) {
-        CSshPacketBuilder b;
-        b.Start(50);
-        b.PutString(std::string_view("alice"));
-        b.PutString(std::string_view("ssh-connection"));
-        b.PutString(std::string_view("password"));
-        b.PutBool(change);
-        b.PutString(std::string_view("s3cret-Pass"));
-        if (change) b.PutString(std::string_view("n3w-Pass"));
+        const CSshPacketBuilder b = PasswordRequest("alice", "s3cret-Pass", change ? "n3w-Pass" : nullptr);
         const std::string bytes = LoggedBytes(Format(false, b));
         EXPECT_EQ(bytes.find("s3cret"), std::string::npos);
         EXPECT_EQ(bytes.find("n3w"), std::string::npos);
@@ -83,30 +86,20 @@ TEST(PacketLogTest, ACommandsInputIsHiddenAtEveryLevel)
 {
     // A command's input is sudo's password: neither its bytes nor its
     // length are logged; the same data coming in is output and shown.
-    CSshPacketBuilder b;
-    b.Start(94);
-    b.PutUint32(7);
-    b.PutString(std::string_view("sudo-pass\n"));
+    const CSshPacketBuilder b = ChannelData(7, "sudo-pass\n");
     const std::string out = LoggedBytes(Format(false, b));
     EXPECT_EQ(out.find("sudo-pass"), std::string::npos);
     EXPECT_EQ(out.size(), b.Data().size() - 6);
     EXPECT_EQ(out.substr(0, 4), std::string("\0\0\0\x07", 4));  // the channel stays readable
     EXPECT_EQ(out.substr(4), std::string(out.size() - 4, '*'));
     EXPECT_NE(LoggedBytes(Format(true, b)).find("sudo-pass"), std::string::npos);
-    CSshPacketBuilder longer;
-    longer.Start(94);
-    longer.PutUint32(7);
-    longer.PutString(std::string_view("a-much-longer-sudo-password\n"));
-    EXPECT_EQ(Brief(false, b), Brief(false, longer));
+    EXPECT_EQ(Brief(false, b), Brief(false, ChannelData(7, "a-much-longer-sudo-password\n")));
     EXPECT_EQ(Brief(false, b).find("Length"), std::string::npos);
 }
 
 TEST(PacketLogTest, DefaultLevelKeepsTypesAndSizesOnly)
 {
-    CSshPacketBuilder data;
-    data.Start(94);
-    data.PutUint32(0);
-    data.PutString(std::string_view("uptime: secret-output"));
+    const CSshPacketBuilder data = ChannelData(0, "uptime: secret-output");
     EXPECT_EQ(Brief(true, data), "\nIncoming packet: Type: 94 / 0x5e (SSH2_MSG_CHANNEL_DATA) Length: 29\n");
 
     // The size of a login request follows the lengths of the login name and
@@ -200,13 +193,8 @@ TEST(PacketLogTest, PasswordReachesTheFileAtNoLevel)
         CSessionEnvironment env;
         {
             CSshPacketLog log(CSshPacketLog::DefaultPath(), level);
-            const CSshPacketBuilder request = PasswordRequest("alice", password.c_str());
-            log.Log(false, request.Data().data(), request.Data().size());
-            CSshPacketBuilder input;
-            input.Start(94);
-            input.PutUint32(0);
-            input.PutString(std::string_view(password));
-            log.Log(false, input.Data().data(), input.Data().size());
+            for (const auto& b : {PasswordRequest("alice", password.c_str()), ChannelData(0, password)})
+                log.Log(false, b.Data().data(), b.Data().size());
         }
         const std::string text = env.LogText();
         EXPECT_EQ(text.find(password.substr(0, 6)), std::string::npos) << level;

@@ -6,7 +6,6 @@
 
 #include <sys/stat.h>
 
-#include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
@@ -16,7 +15,10 @@
 #include "sshcore/hostkey.h"
 #include "sshcore/key_sign.h"
 #include "sshcore/private_key.h"
+#include "tests/support/peer_required.h"
+#include "tests/ssh2/test_util.h"
 #include "tests/support/temp_dir.h"
+#include "tests/support/test_helpers.h"
 
 namespace {
 
@@ -30,25 +32,13 @@ bool HaveKeygen()
     return std::system("command -v ssh-keygen >/dev/null 2>&1") == 0;
 }
 
-std::string Capture(const std::string &command)
+// The type and base64 blob `ssh-keygen -y` prints for a key file.
+std::pair<std::string, std::string> KeygenPublic(const std::string &path, const std::string &pass)
 {
-    std::string out;
-    if (FILE *p = ::popen(command.c_str(), "r")) {
-        char buffer[4096];
-        std::size_t n;
-        while ((n = std::fread(buffer, 1, sizeof buffer, p)) > 0) out.append(buffer, n);
-        ::pclose(p);
-    }
-    return out;
-}
-
-std::string Base64(const std::vector<std::uint8_t> &bytes)
-{
-    std::string out(4 * ((bytes.size() + 2) / 3) + 1, '\0');
-    const int n =
-        EVP_EncodeBlock(reinterpret_cast<unsigned char *>(out.data()), bytes.data(), static_cast<int>(bytes.size()));
-    out.resize(static_cast<std::size_t>(n));
-    return out;
+    std::istringstream printed(ShellOutput("ssh-keygen -y -P '" + pass + "' -f " + path));
+    std::string type, blob;
+    printed >> type >> blob;
+    return {type, blob};
 }
 
 struct SKeyCase {
@@ -75,15 +65,12 @@ class PrivateKeyFormats : public ::testing::TestWithParam<SKeyCase> {};
 
 TEST_P(PrivateKeyFormats, PublicKeyMatchesSshKeygen)
 {
-    if (!HaveKeygen()) GTEST_SKIP() << "ssh-keygen is not installed";
+    if (!HaveKeygen()) FDX_PEER_MISSING() << "ssh-keygen is not installed";
     TempDir dir;
     const SKeyCase &c = GetParam();
     const std::string path = Make(dir, c, "id");
     ASSERT_FALSE(path.empty());
-    // ssh-keygen prints "type base64"; the comment is empty.
-    std::istringstream printed(Capture("ssh-keygen -y -P '" + std::string(c.protect ? kPass : "") + "' -f " + path));
-    std::string type, blob;
-    printed >> type >> blob;
+    const auto [type, blob] = KeygenPublic(path, c.protect ? kPass : "");
     ASSERT_FALSE(blob.empty());
     CPrivateKey key;
     const auto result = LoadPrivateKeyFile(path, c.protect ? kPass : "", key);
@@ -135,7 +122,7 @@ class KeySignatures : public ::testing::TestWithParam<SSignCase> {};
 // `ssh-keygen -Y verify` accepts for the key, and only for the signed text.
 TEST_P(KeySignatures, SshKeygenVerifiesThem)
 {
-    if (!HaveKeygen()) GTEST_SKIP() << "ssh-keygen is not installed";
+    if (!HaveKeygen()) FDX_PEER_MISSING() << "ssh-keygen is not installed";
     TempDir dir;
     const std::string path = Make(dir, GetParam().key, "id");
     ASSERT_FALSE(path.empty());
@@ -149,20 +136,18 @@ TEST_P(KeySignatures, SshKeygenVerifiesThem)
     const std::vector<std::uint8_t> hash = sha512.Final();
     std::vector<std::uint8_t> toSign;
     Put(toSign, "SSHSIG", false);
-    Put(toSign, "file");
-    Put(toSign, "");
-    Put(toSign, "sha512");
-    Put(toSign, View(hash));
+    for (std::string_view part :
+         {std::string_view("file"), std::string_view(), std::string_view("sha512"), View(hash)})
+        Put(toSign, part);
     const auto signature = sshcore::SignSsh(key, GetParam().algorithm, toSign);
     ASSERT_FALSE(signature.empty());
     std::vector<std::uint8_t> wrapped;
     Put(wrapped, "SSHSIG", false);
     wrapped.insert(wrapped.end(), {0, 0, 0, 1});
-    Put(wrapped, View(key.PublicBlob()));
-    Put(wrapped, "file");
-    Put(wrapped, "");
-    Put(wrapped, "sha512");
-    Put(wrapped, View(signature));
+    const std::vector<std::uint8_t> blob = key.PublicBlob();
+    for (std::string_view part : {View(blob), std::string_view("file"), std::string_view(),
+                                  std::string_view("sha512"), View(signature)})
+        Put(wrapped, part);
     std::string armored = "-----BEGIN SSH SIGNATURE-----\n";
     const std::string text = Base64(wrapped);
     for (std::size_t i = 0; i < text.size(); i += 70) armored += text.substr(i, 70) + "\n";
@@ -185,7 +170,7 @@ INSTANTIATE_TEST_SUITE_P(Keygen, KeySignatures,
 
 TEST(KeySignature, AnAlgorithmOfAnotherKeyTypeSignsNothing)
 {
-    if (!HaveKeygen()) GTEST_SKIP() << "ssh-keygen is not installed";
+    if (!HaveKeygen()) FDX_PEER_MISSING() << "ssh-keygen is not installed";
     TempDir dir;
     CPrivateKey ed, rsa;
     ASSERT_EQ(LoadPrivateKeyFile(Make(dir, {"ed25519", "", "", "", false}, "ed"), "", ed).code, sshcore::KF_OK);
@@ -204,17 +189,13 @@ TEST(KeySignature, AnAlgorithmOfAnotherKeyTypeSignsNothing)
 // What a user gets wrong: the error names the file and nothing crashes.
 TEST(PrivateKeyFile, BadFilesGiveErrorsThatNameTheFile)
 {
-    if (!HaveKeygen()) GTEST_SKIP() << "ssh-keygen is not installed";
+    if (!HaveKeygen()) FDX_PEER_MISSING() << "ssh-keygen is not installed";
     TempDir dir;
     const std::string plain = Make(dir, {"ed25519", "", "", "", false}, "plain");
     const std::string locked = Make(dir, {"ecdsa", "256", "", "aes256-ctr", true}, "locked");
     ASSERT_FALSE(plain.empty());
     ASSERT_FALSE(locked.empty());
-    std::string text;
-    {
-        std::ifstream in(plain);
-        text.assign(std::istreambuf_iterator<char>(in), {});
-    }
+    const std::string text = ReadWholeFile(plain);
     auto write = [&](const std::string &name, const std::string &body) {
         const std::string path = dir.file(name);
         std::ofstream(path, std::ios::trunc) << body;
@@ -253,7 +234,7 @@ TEST(PrivateKeyFile, BadFilesGiveErrorsThatNameTheFile)
 // and such a caller may also refuse OpenSSH's passphrase-protected form.
 TEST(PrivateKeyOptions, DsaOnlyWhenAskedAndProtectedOwnFormatOnlyWhenAllowed)
 {
-    if (!HaveKeygen()) GTEST_SKIP() << "ssh-keygen is not installed";
+    if (!HaveKeygen()) FDX_PEER_MISSING() << "ssh-keygen is not installed";
     TempDir dir;
     const sshcore::SKeyFileOptions upload{{"ssh-rsa", "ssh-dss"}, false};
     for (const char *format : {"PEM", ""}) {
@@ -266,10 +247,7 @@ TEST(PrivateKeyOptions, DsaOnlyWhenAskedAndProtectedOwnFormatOnlyWhenAllowed)
         const auto result = LoadPrivateKeyFile(path, "", key, upload);
         ASSERT_EQ(result.code, sshcore::KF_OK) << result.text;
         EXPECT_EQ(key.TypeName(), "ssh-dss");
-        std::istringstream printed(Capture("ssh-keygen -y -f " + path));
-        std::string type, blob;
-        printed >> type >> blob;
-        EXPECT_EQ(Base64(key.PublicBlob()), blob);
+        EXPECT_EQ(Base64(key.PublicBlob()), KeygenPublic(path, "").second);
         // The signature is checked by the host-key code, not by its maker.
         const std::vector<std::uint8_t> data{'k', 'e', 'x', 0, 1};
         const auto signature = sshcore::SignSsh(key, "ssh-dss", data);

@@ -14,30 +14,18 @@
 
 namespace {
 
-struct SKeys {
-    std::unique_ptr<CSshCipher> cipher;
-    std::unique_ptr<CSshMac> mac;
-};
-
-SKeys MakeKeys(std::uint8_t seed, const char* cipher = "aes128-ctr", const char* mac = "hmac-sha2-256")
+// Keys made from `seed` (aes128-ctr, hmac-sha2-256) for one direction.
+void Install(CSshTransport& t, std::uint8_t seed, bool outgoing = true)
 {
-    SKeys k{CSshCipher::Create(cipher), CSshMac::Create(mac)};
-    k.cipher->SetKey(Pattern(64, seed));
-    k.cipher->SetIV(Pattern(16, static_cast<std::uint8_t>(seed + 1)));
-    if (k.mac) k.mac->SetKey(Pattern(64, static_cast<std::uint8_t>(seed + 2)));
-    return k;
-}
-
-void InstallOut(CSshTransport& t, std::uint8_t seed)
-{
-    SKeys k = MakeKeys(seed);
-    t.SetOutgoing(std::move(k.cipher), std::move(k.mac), nullptr);
-}
-
-void InstallIn(CSshTransport& t, std::uint8_t seed)
-{
-    SKeys k = MakeKeys(seed);
-    t.SetIncoming(std::move(k.cipher), std::move(k.mac), nullptr);
+    auto cipher = CSshCipher::Create("aes128-ctr");
+    auto mac = CSshMac::Create("hmac-sha2-256");
+    cipher->SetKey(Pattern(64, seed));
+    cipher->SetIV(Pattern(16, static_cast<std::uint8_t>(seed + 1)));
+    mac->SetKey(Pattern(64, static_cast<std::uint8_t>(seed + 2)));
+    if (outgoing)
+        t.SetOutgoing(std::move(cipher), std::move(mac), nullptr);
+    else
+        t.SetIncoming(std::move(cipher), std::move(mac), nullptr);
 }
 
 void SendEmpty(CSshTransport& t, std::uint8_t type, std::uint32_t value = 7)
@@ -80,14 +68,21 @@ struct SShiftedKeysClock {
 struct SPair {
     SPair() : sender(out, CRandomPool::Instance(), nullptr), receiver(in, CRandomPool::Instance(), nullptr)
     {
-        InstallOut(sender, 10);
-        InstallIn(receiver, 10);
+        Install(sender, 10);
+        Install(receiver, 10, false);
     }
     void Carry()
     {
         in.Feed(out.output);
         out.output.clear();
     }
+    // Our own exchanges on `t` are recorded and start with a KEXINIT.
+    void WatchOurExchanges(CSshTransport& t)
+    {
+        exchanger.onOurs = [&t] { SendEmpty(t, SSH_MSG_KEXINIT); };
+        t.SetKeyExchanger(&exchanger);
+    }
+    CRecordingExchanger exchanger;
     CMemoryStream out, in;
     CSshTransport sender, receiver;
 };
@@ -113,7 +108,7 @@ TEST(RekeyTransportTest, OnlyTransportAndExchangeMessagesGoOutUntilNewKeysThenTh
     SendEmpty(p.sender, SSH_MSG_NEWKEYS);
     EXPECT_GT(p.out.output.size(), afterKexInit);
     const std::size_t beforeHeld = p.out.output.size();
-    InstallOut(p.sender, 50);
+    Install(p.sender, 50);
     p.sender.SendHeldBack();
     EXPECT_FALSE(p.sender.KeyExchangeSent());
     EXPECT_EQ(p.sender.HeldBackCount(), 0u);
@@ -124,7 +119,7 @@ TEST(RekeyTransportTest, OnlyTransportAndExchangeMessagesGoOutUntilNewKeysThenTh
     EXPECT_EQ(p.receiver.ReadPacket(), SSH_MSG_KEXDH_INIT);  // the IGNORE was taken by the transport
     EXPECT_EQ(p.receiver.ReadPacket(), SSH_MSG_NEWKEYS);
     // The held-back packets read only under the new keys.
-    InstallIn(p.receiver, 50);
+    Install(p.receiver, 50, false);
     const std::uint8_t expected[] = {SSH_MSG_CHANNEL_DATA, SSH_MSG_SERVICE_REQUEST, SSH_MSG_CHANNEL_WINDOW_ADJUST,
                                      SSH_MSG_USERAUTH_REQUEST};
     for (const std::uint8_t type : expected) EXPECT_EQ(p.receiver.ReadPacket(), type);
@@ -135,15 +130,14 @@ TEST(RekeyTransportTest, OnlyTransportAndExchangeMessagesGoOutUntilNewKeysThenTh
 TEST(RekeyTransportTest, AServersKexInitAfterTheFirstExchangeGoesToTheExchangerBetweenTwoDataPackets)
 {
     SPair p;
-    CRecordingExchanger exchanger;
     std::vector<std::uint8_t> seenInside;
-    exchanger.onServer = [&] {
+    p.exchanger.onServer = [&] {
         seenInside.push_back(p.receiver.Type());
         // A KEXINIT read while the exchange runs is the exchange's to refuse,
         // not a second exchange.
         seenInside.push_back(p.receiver.ReadPacket());
     };
-    p.receiver.SetKeyExchanger(&exchanger);
+    p.receiver.SetKeyExchanger(&p.exchanger);
     SendEmpty(p.sender, SSH_MSG_CHANNEL_DATA, 1);
     SendEmpty(p.sender, SSH_MSG_KEXINIT);
     SendEmpty(p.sender, SSH_MSG_KEXINIT);
@@ -153,7 +147,7 @@ TEST(RekeyTransportTest, AServersKexInitAfterTheFirstExchangeGoesToTheExchangerB
     EXPECT_EQ(p.receiver.ReadPacket(), SSH_MSG_CHANNEL_DATA);
     EXPECT_EQ(p.receiver.ReadPacket(), SSH_MSG_CHANNEL_DATA);
     EXPECT_EQ(p.receiver.Reader().GetUint32(), 2u);
-    EXPECT_EQ(exchanger.serverStarts, 1);
+    EXPECT_EQ(p.exchanger.serverStarts, 1);
     EXPECT_EQ(seenInside, (std::vector<std::uint8_t>{SSH_MSG_KEXINIT, SSH_MSG_KEXINIT}));
 
     // Without an exchanger (the first exchange) the caller gets it.
@@ -170,43 +164,39 @@ TEST(RekeyTransportTest, OurByteLimitStartsOneExchangeInEitherDirection)
         // Sending: the packet that finds the limit passed waits for the new
         // keys, behind our KEXINIT.
         SPair p;
-        CRecordingExchanger exchanger;
-        exchanger.onOurs = [&] { SendEmpty(p.sender, SSH_MSG_KEXINIT); };
-        p.sender.SetKeyExchanger(&exchanger);
+        p.WatchOurExchanges(p.sender);
         int sent = 0;
         while (p.sender.BytesOut() < 4096) {
             p.sender.Start(SSH_MSG_CHANNEL_DATA).PutRaw(std::vector<std::uint8_t>(500, 0x41));
             p.sender.Send();
             ++sent;
         }
-        EXPECT_EQ(exchanger.ourStarts, 0);
+        EXPECT_EQ(p.exchanger.ourStarts, 0);
         for (int i = 0; i < 3; ++i) SendEmpty(p.sender, SSH_MSG_CHANNEL_DATA);
-        EXPECT_EQ(exchanger.ourStarts, 1);
+        EXPECT_EQ(p.exchanger.ourStarts, 1);
         EXPECT_EQ(p.sender.HeldBackCount(), 3u);
         p.Carry();
         for (int i = 0; i < sent; ++i) EXPECT_EQ(p.receiver.ReadPacket(), SSH_MSG_CHANNEL_DATA);
         EXPECT_EQ(p.receiver.ReadPacket(), SSH_MSG_KEXINIT);
         // New keys start the count again.
-        InstallOut(p.sender, 60);
+        Install(p.sender, 60);
         p.sender.SendHeldBack();
         EXPECT_LT(p.sender.BytesOut(), 4096u);
         SendEmpty(p.sender, SSH_MSG_CHANNEL_DATA);
-        EXPECT_EQ(exchanger.ourStarts, 1);
+        EXPECT_EQ(p.exchanger.ourStarts, 1);
     }
     {
         // Receiving: the packet that passes the limit still reaches the
         // caller, and our KEXINIT goes out once.
         SPair p;
-        CRecordingExchanger exchanger;
-        exchanger.onOurs = [&] { SendEmpty(p.receiver, SSH_MSG_KEXINIT); };
-        p.receiver.SetKeyExchanger(&exchanger);
+        p.WatchOurExchanges(p.receiver);
         for (int i = 0; i < 12; ++i) {
             p.sender.Start(SSH_MSG_CHANNEL_DATA).PutRaw(std::vector<std::uint8_t>(500, 0x42));
             p.sender.Send();
         }
         p.Carry();
         for (int i = 0; i < 12; ++i) EXPECT_EQ(p.receiver.ReadPacket(), SSH_MSG_CHANNEL_DATA);
-        EXPECT_EQ(exchanger.ourStarts, 1);
+        EXPECT_EQ(p.exchanger.ourStarts, 1);
         EXPECT_TRUE(p.receiver.KeyExchangeSent());
     }
 }
@@ -234,53 +224,49 @@ TEST(RekeyTransportTest, KeysAnHourOldAskForNewOnesAtTheNextPacketEitherWay)
         // Sending: a second short of the hour changes nothing; at the hour
         // the next packet waits behind our KEXINIT.
         SPair p;
-        CRecordingExchanger exchanger;
-        exchanger.onOurs = [&] { SendEmpty(p.sender, SSH_MSG_KEXINIT); };
-        p.sender.SetKeyExchanger(&exchanger);
+        p.WatchOurExchanges(p.sender);
         ShiftedClock::Advance(CSshTransport::kRekeyInterval - seconds(1));
         SendEmpty(p.sender, SSH_MSG_CHANNEL_DATA, 1);
-        EXPECT_EQ(exchanger.ourStarts, 0);
+        EXPECT_EQ(p.exchanger.ourStarts, 0);
         EXPECT_EQ(p.sender.HeldBackCount(), 0u);
         ShiftedClock::Advance(seconds(1));
         SendEmpty(p.sender, SSH_MSG_CHANNEL_DATA, 2);
-        EXPECT_EQ(exchanger.ourStarts, 1);
+        EXPECT_EQ(p.exchanger.ourStarts, 1);
         EXPECT_EQ(p.sender.HeldBackCount(), 1u);
         // Still waiting for the answer: no second KEXINIT.
         SendEmpty(p.sender, SSH_MSG_CHANNEL_DATA, 3);
-        EXPECT_EQ(exchanger.ourStarts, 1);
+        EXPECT_EQ(p.exchanger.ourStarts, 1);
         p.Carry();
         EXPECT_EQ(p.receiver.ReadPacket(), SSH_MSG_CHANNEL_DATA);
         EXPECT_EQ(p.receiver.ReadPacket(), SSH_MSG_KEXINIT);
         // New keys: their hour starts now.
-        InstallOut(p.sender, 70);
+        Install(p.sender, 70);
         p.sender.SendHeldBack();
         ShiftedClock::Advance(CSshTransport::kRekeyInterval - seconds(1));
         SendEmpty(p.sender, SSH_MSG_CHANNEL_DATA, 4);
-        EXPECT_EQ(exchanger.ourStarts, 1);
+        EXPECT_EQ(p.exchanger.ourStarts, 1);
         ShiftedClock::Advance(seconds(1));
         SendEmpty(p.sender, SSH_MSG_CHANNEL_DATA, 5);
-        EXPECT_EQ(exchanger.ourStarts, 2);
+        EXPECT_EQ(p.exchanger.ourStarts, 2);
     }
     {
         // Receiving: the packet read after the hour still reaches the
         // caller, and our KEXINIT goes out with it.
         SPair p;
-        CRecordingExchanger exchanger;
-        exchanger.onOurs = [&] { SendEmpty(p.receiver, SSH_MSG_KEXINIT); };
-        InstallOut(p.receiver, 20);
-        p.receiver.SetKeyExchanger(&exchanger);
+        Install(p.receiver, 20);
+        p.WatchOurExchanges(p.receiver);
         for (std::uint32_t i = 1; i <= 3; ++i) SendEmpty(p.sender, SSH_MSG_CHANNEL_DATA, i);
         p.Carry();
         ShiftedClock::Advance(CSshTransport::kRekeyInterval - seconds(1));
         EXPECT_EQ(p.receiver.ReadPacket(), SSH_MSG_CHANNEL_DATA);
-        EXPECT_EQ(exchanger.ourStarts, 0);
+        EXPECT_EQ(p.exchanger.ourStarts, 0);
         ShiftedClock::Advance(seconds(1));
         EXPECT_EQ(p.receiver.ReadPacket(), SSH_MSG_CHANNEL_DATA);
         EXPECT_EQ(p.receiver.Reader().GetUint32(), 2u);
-        EXPECT_EQ(exchanger.ourStarts, 1);
+        EXPECT_EQ(p.exchanger.ourStarts, 1);
         EXPECT_TRUE(p.receiver.KeyExchangeSent());
         EXPECT_EQ(p.receiver.ReadPacket(), SSH_MSG_CHANNEL_DATA);
-        EXPECT_EQ(exchanger.ourStarts, 1);
+        EXPECT_EQ(p.exchanger.ourStarts, 1);
     }
     {
         // Before the first keys nothing is due, however long it took.

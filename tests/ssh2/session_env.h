@@ -4,10 +4,10 @@
 // most tests look into the payloads.
 #pragma once
 
-#include <cstdlib>
 #include <string>
 
 #include "ssh2/ssh2.h"
+#include "tests/support/scoped_env.h"
 #include "tests/support/scripted_ui.h"
 #include "tests/support/temp_dir.h"
 
@@ -37,28 +37,8 @@ inline std::string LoggedBytes(const std::string& log)
 class CSessionEnvironment {
 public:
     // packetLog: the value of FERRODEX_PACKET_LOG; null leaves it unset.
-    explicit CSessionEnvironment(const char* packetLog = "full")
-    {
-        if (const char* previous = std::getenv("XDG_STATE_HOME")) m_previousState = previous, m_hadState = true;
-        ::setenv("XDG_STATE_HOME", m_state.path().c_str(), 1);
-        if (const char* previous = std::getenv("FERRODEX_PACKET_LOG")) m_previousLevel = previous, m_hadLevel = true;
-        if (packetLog != nullptr)
-            ::setenv("FERRODEX_PACKET_LOG", packetLog, 1);
-        else
-            ::unsetenv("FERRODEX_PACKET_LOG");
-    }
-    ~CSessionEnvironment()
-    {
-        CSSH2::Disconnect();
-        if (m_hadState)
-            ::setenv("XDG_STATE_HOME", m_previousState.c_str(), 1);
-        else
-            ::unsetenv("XDG_STATE_HOME");
-        if (m_hadLevel)
-            ::setenv("FERRODEX_PACKET_LOG", m_previousLevel.c_str(), 1);
-        else
-            ::unsetenv("FERRODEX_PACKET_LOG");
-    }
+    explicit CSessionEnvironment(const char* packetLog = "full") : m_level("FERRODEX_PACKET_LOG", packetLog) {}
+    ~CSessionEnvironment() { CSSH2::Disconnect(); }
     std::string LogPath() const { return m_state.path() + "/ferrodex/ssh2.log"; }
     std::string LogText() const { return ReadWholeFile(LogPath()); }
 
@@ -67,8 +47,6 @@ public:
 
 private:
     TempDir m_state;
-    std::string m_previousState;
-    bool m_hadState = false;
-    std::string m_previousLevel;
-    bool m_hadLevel = false;
+    CScopedEnv m_stateEnv{"XDG_STATE_HOME", m_state.path()};
+    CScopedEnv m_level;
 };

@@ -1,6 +1,8 @@
 // Helpers more than one of the SSH-2 test files needs.
 #pragma once
 
+#include <openssl/evp.h>
+
 #include <gtest/gtest.h>
 
 #include <cctype>
@@ -25,6 +27,15 @@ inline std::vector<std::uint8_t> FromHex(std::string_view hex)
     for (std::size_t i = 0; i + 1 < hex.size(); i += 2)
         v.push_back(static_cast<std::uint8_t>(std::stoi(std::string(hex.substr(i, 2)), nullptr, 16)));
     return v;
+}
+
+inline std::string Base64(std::span<const std::uint8_t> bytes)
+{
+    std::string out(4 * ((bytes.size() + 2) / 3) + 1, '\0');
+    const int n =
+        EVP_EncodeBlock(reinterpret_cast<unsigned char*>(out.data()), bytes.data(), static_cast<int>(bytes.size()));
+    out.resize(static_cast<std::size_t>(n));
+    return out;
 }
 
 inline std::string Hex(std::span<const std::uint8_t> bytes)

@@ -310,14 +310,13 @@ TEST(TransportTest, IgnoreAndGlobalRequestsNeverReachTheCaller)
     TransportPair t;
     t.sender.Start(SSH_MSG_IGNORE).PutString(std::string_view("x"));
     t.sender.Send();
-    CSshPacketBuilder& g = t.sender.Start(SSH_MSG_GLOBAL_REQUEST);
-    g.PutString(std::string_view("hostkeys-00@openssh.com"));
-    g.PutBool(false);
-    t.sender.Send();
-    CSshPacketBuilder& g2 = t.sender.Start(SSH_MSG_GLOBAL_REQUEST);
-    g2.PutString(std::string_view("keepalive@openssh.com"));
-    g2.PutBool(true);
-    t.sender.Send();
+    for (const auto& [name, wantReply] :
+         {std::pair{"hostkeys-00@openssh.com", false}, {"keepalive@openssh.com", true}}) {
+        CSshPacketBuilder& g = t.sender.Start(SSH_MSG_GLOBAL_REQUEST);
+        g.PutString(std::string_view(name));
+        g.PutBool(wantReply);
+        t.sender.Send();
+    }
     t.sender.Start(SSH_MSG_DEBUG).PutBool(false);
     t.sender.Send();
     t.Carry();

@@ -1,10 +1,11 @@
 #include "tests/support/postgres_peer.h"
 
+#include "tests/support/test_helpers.h"
+
 #include <pwd.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <cstdio>
 #include <filesystem>
 
 namespace {
@@ -112,13 +113,9 @@ bool CPostgresPeer::Sql(const std::string& sql, std::string* out, const std::str
     const std::string line = Quoted(m_bin + "/psql") + " -X -q -A -t -F '|' -v ON_ERROR_STOP=1 -h " +
                              Quoted(m_folder.path()) + " -p " + kSocketPort + " -U ferrodex -d " + Quoted(database) +
                              " -c " + Quoted(sql) + " 2>>" + Quoted(m_folder.path() + "/commands.log");
-    FILE* pipe = ::popen(line.c_str(), "r");
-    if (pipe == nullptr) return false;
-    std::string text;
-    char buffer[4096];
-    for (std::size_t got; (got = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;) text.append(buffer, got);
-    const int status = ::pclose(pipe);
+    int status = -1;
+    std::string text = ShellOutput(line, &status);
     while (!text.empty() && text.back() == '\n') text.pop_back();
     if (out != nullptr) *out = text;
-    return status != -1 && WIFEXITED(status) && WEXITSTATUS(status) == 0;
+    return status == 0;
 }

@@ -2,13 +2,16 @@
 
 #include <cstdlib>
 
-CScopedEnv::CScopedEnv(std::string name, const std::string& value) : m_strName(std::move(name))
+CScopedEnv::CScopedEnv(std::string name, const char* value) : m_strName(std::move(name))
 {
     if (const char* previous = std::getenv(m_strName.c_str())) {
         m_strPrevious = previous;
         m_bHadPrevious = true;
     }
-    ::setenv(m_strName.c_str(), value.c_str(), 1);
+    if (value != nullptr)
+        ::setenv(m_strName.c_str(), value, 1);
+    else
+        ::unsetenv(m_strName.c_str());
 }
 
 CScopedEnv::~CScopedEnv()

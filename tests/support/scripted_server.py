@@ -128,6 +128,11 @@ def with_strict(kex, args):
     return kex + (",kex-strict-s-v00@openssh.com" if args.strict else "")
 
 
+def hello(conn, *payloads):
+    """The server's identification line, then clear packets of `payloads`."""
+    conn.sendall(VERSION + b"\r\n" + b"".join(packet(p) for p in payloads))
+
+
 def disconnect(reason, text, language=""):
     return bytes([1]) + struct.pack(">I", reason) + ssh_string(text) + ssh_string(language)
 
@@ -224,7 +229,7 @@ def strict_exchange(args, conn):
     raw = serialization.Encoding.Raw, serialization.PublicFormat.Raw
     wire = Wire(conn)
     server_kexinit = modern_kexinit(with_strict("curve25519-sha256", args))
-    conn.sendall(VERSION + b"\r\n" + packet(server_kexinit))
+    hello(conn, server_kexinit)
     client_version = wire.line()
     client_kexinit = wire.clear_packet()
     init = wire.clear_packet()
@@ -254,7 +259,7 @@ def strict_ignore(args, conn, offer_line):
     """KEXINIT (with the strict marker if asked), an IGNORE amid the exchange,
     then a DISCONNECT once the client's init (or its end) has come."""
     ignore = bytes([2]) + ssh_string(b"amid the exchange")
-    conn.sendall(VERSION + b"\r\n" + packet(modern_kexinit(with_strict("curve25519-sha256", args))) + packet(ignore))
+    hello(conn, modern_kexinit(with_strict("curve25519-sha256", args)), ignore)
     packets = read_packets(conn, 2)
     if offer_line:
         offers = any(p[:1] == b"\x14" and b"kex-strict-c-v00@openssh.com" in p for p in packets)
@@ -283,10 +288,8 @@ def raw_mode(args, conn):
         strict_ignore(args, conn, args.mode != "raw-strict-ignore")
     elif args.mode in ("raw-nomac", "raw-nokex"):
         # The client's KEXINIT, then its DISCONNECT: its reason is reported.
-        if args.mode == "raw-nomac":
-            conn.sendall(VERSION + b"\r\n" + packet(modern_kexinit("curve25519-sha256", mac="none")))
-        else:
-            conn.sendall(VERSION + b"\r\n" + packet(modern_kexinit("diffie-hellman-group1-sha512-unknown")))
+        hello(conn, modern_kexinit("curve25519-sha256", mac="none") if args.mode == "raw-nomac"
+              else modern_kexinit("diffie-hellman-group1-sha512-unknown"))
         reasons = [struct.unpack(">I", p[1:5])[0] for p in read_packets(conn, 4) if p[:1] == b"\x01"]
         report("client disconnects with %s" % (reasons[0] if reasons else None))
     elif args.mode == "raw-ignore-kexinit":
@@ -296,15 +299,14 @@ def raw_mode(args, conn):
         report_types(conn, 2)
         conn.sendall(packet(disconnect(2, "bye", "en")))
     elif args.mode == "raw-disconnect":
-        conn.sendall(VERSION + b"\r\n")
-        conn.sendall(packet(disconnect(args.reason, args.text)))
+        hello(conn, disconnect(args.reason, args.text))
     elif args.mode == "raw-debug":
-        conn.sendall(VERSION + b"\r\n" + packet(bytes([4, 1]) + ssh_string("debugging") + ssh_string("")))
+        hello(conn, bytes([4, 1]) + ssh_string("debugging") + ssh_string(""))
         got = read_packets(conn, 1)
         report(" ".join(p.hex() for p in got))
     elif args.mode == "raw-kexreply":
         # A DH reply with the f and host key the test asks for.
-        conn.sendall(VERSION + b"\r\n" + packet(kexinit(hostkeys=args.hostkeys)))
+        hello(conn, kexinit(hostkeys=args.hostkeys))
         read_packets(conn, 2)
         f = int(args.f, 16)
         fbytes = f.to_bytes((f.bit_length() + 8) // 8, "big")
@@ -313,7 +315,7 @@ def raw_mode(args, conn):
         conn.sendall(packet(reply))
     elif args.mode == "raw-ecdh-reply":
         # An ECDH reply whose server value is the one the test gives.
-        conn.sendall(VERSION + b"\r\n" + packet(modern_kexinit(args.kex)))
+        hello(conn, modern_kexinit(args.kex))
         report_types(conn, 2)
         key = ssh_string("ssh-ed25519") + ssh_string(b"\x07" * 32)
         reply = bytes([31]) + ssh_string(key) + ssh_string(bytes.fromhex(args.q)) + \
@@ -321,8 +323,7 @@ def raw_mode(args, conn):
         conn.sendall(packet(reply))
     elif args.mode == "raw-gex-group":
         # The current group request, answered with the group the test gives.
-        conn.sendall(VERSION + b"\r\n" + packet(modern_kexinit("diffie-hellman-group-exchange-sha256",
-                                                               args.cipher)))
+        hello(conn, modern_kexinit("diffie-hellman-group-exchange-sha256", args.cipher))
         got = read_packets(conn, 2)
         if len(got) == 2 and got[1][0] == 34:
             report("request " + ",".join(str(v) for v in struct.unpack(">III", got[1][1:13])))
@@ -338,7 +339,7 @@ def raw_mode(args, conn):
         return
     elif args.mode == "raw-stall":
         # The key exchange stops half-way: KEXINIT, then nothing more.
-        conn.sendall(VERSION + b"\r\n" + packet(modern_kexinit("curve25519-sha256")))
+        hello(conn, modern_kexinit("curve25519-sha256"))
         report_types(conn, 2)
         time.sleep(args.hold)
     elif args.mode == "raw-old-version":
@@ -819,26 +820,12 @@ def upload_connection(conn, args, key):
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("mode")
-    parser.add_argument("--reason", type=int, default=2)
-    parser.add_argument("--text", default="bye")
-    parser.add_argument("--f", default="2")
-    parser.add_argument("--auths", default="password")
-    parser.add_argument("--banner", default="")
-    parser.add_argument("--hostkeys", default="ssh-rsa")
-    parser.add_argument("--kex", default="curve25519-sha256")
-    parser.add_argument("--cipher", default="aes128-ctr")
-    parser.add_argument("--q", default="")
-    parser.add_argument("--bits", type=int, default=0)
-    parser.add_argument("--modulus-bytes", type=int, default=128)
-    parser.add_argument("--g", type=int, default=2)
-    parser.add_argument("--status", type=int, default=0)
-    parser.add_argument("--extra", type=int, default=0)
-    parser.add_argument("--commands", type=int, default=1)
-    parser.add_argument("--endings", default="")
-    parser.add_argument("--hold", type=float, default=10)
-    parser.add_argument("--rekey", type=int, default=0)
-    parser.add_argument("--version", default="paramiko_scripted")
-    parser.add_argument("--window", type=int, default=2097152)
+    defaults = {"reason": 2, "text": "bye", "f": "2", "auths": "password", "banner": "", "hostkeys": "ssh-rsa",
+                "kex": "curve25519-sha256", "cipher": "aes128-ctr", "q": "", "bits": 0, "modulus-bytes": 128,
+                "g": 2, "status": 0, "extra": 0, "commands": 1, "endings": "", "hold": 10.0, "rekey": 0,
+                "version": "paramiko_scripted", "window": 2097152}
+    for name, default in defaults.items():
+        parser.add_argument("--" + name, type=type(default), default=default)
     for flag in ("compress", "no-compression", "delayed-compression", "gex", "modern", "strict", "never-accept",
                  "open-fail", "refuse-exec", "exit-want-reply", "other-request", "debug", "ignore",
                  "disconnect-on-exec", "hang", "open-stall"):

@@ -1,9 +1,10 @@
 #include "tests/support/ssh_keys.h"
 
+#include "tests/support/test_helpers.h"
+
 #include <sys/stat.h>
 
 #include <csignal>
-#include <cstdio>
 #include <cstdlib>
 #include <fstream>
 
@@ -27,12 +28,7 @@ void Authorize(const std::string& key, const std::string& authorizedKeys)
 
 CTestAgent::CTestAgent(const std::string& socket) : m_strSocket(socket)
 {
-    std::string out;
-    if (FILE* p = ::popen(("ssh-agent -s -a " + socket + " 2>/dev/null").c_str(), "r")) {
-        char buffer[512];
-        while (std::fgets(buffer, sizeof buffer, p)) out += buffer;
-        ::pclose(p);
-    }
+    const std::string out = ShellOutput("ssh-agent -s -a " + socket + " 2>/dev/null");
     const std::size_t at = out.find("SSH_AGENT_PID=");
     if (at != std::string::npos) m_nPid = std::atoi(out.c_str() + at + 14);
 }

@@ -27,7 +27,7 @@ def pad(n, bs, aad):
     return 4 + (bs - ((1 + n + 4) if aad else (9 + n)) % bs) % bs
 
 K = b"\x42" * 64
-ROOT = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "..")
+ROOT = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..")
 out = os.path.join(ROOT, "fuzz", "corpus", "ssh2_packet_fuzz") + "/"
 # 1: aes256-gcm
 data = b"SSH-2.0-Seed_1.0\r\n"
