@@ -12,7 +12,7 @@
 #include <fstream>
 #include <regex>
 
-#include "tests/console/run_ferrodex.h"
+#include "tests/integration/scan/peer_console.h"
 #include "tests/support/peer_required.h"
 #include "tests/support/sshd_peer.h"
 #include "tests/support/temp_dir.h"
@@ -44,19 +44,9 @@ protected:
         server = StartServer({EServerKind::StockSshd, true, {{dir.file("lshw"), "/usr/bin/lshw"}}});
         ASSERT_TRUE(server->running()) << server->logText();
         console = "--console " + dir.file("lab.fdx");
-        ASSERT_EQ(Ferrodex(console + " group add Lab").status, 0);
-        const Result add = Ferrodex(console + " host add Lab 127.0.0.1 --port " + std::to_string(server->port()) +
-                                    " --login " + SshdPeer::User() + " --password-stdin",
-                                    Password());
-        ASSERT_EQ(add.status, 0) << add.err;
+        ASSERT_TRUE(AddPeerHost(console, "Lab", "127.0.0.1", server->port()));
     }
-    static std::string Password() { return std::string(SshdPeer::Password()) + "\n"; }
-    Result Refresh(const std::string& extra = "")
-    {
-        return Ferrodex(console + extra + " host refresh Lab/127.0.0.1 --login " + std::string(SshdPeer::User()) +
-                            " --password-stdin",
-                        Password());
-    }
+    Result Refresh() { return Ferrodex(console + " host refresh Lab/127.0.0.1" + TestLogin(), PasswordLines()); }
 
     TempRegistry registry;
     TempDir dir;
@@ -170,7 +160,7 @@ TEST_F(HistoryCliTest, GroupListKeepsTheLastScanAcrossReopeningAndAFailedRefresh
     // A login that the server refuses: the refresh fails, the picture and
     // its time stay.
     ASSERT_EQ(Ferrodex(console + " host edit Lab/127.0.0.1 --login nobody-here").status, 0);
-    const Result failed = Ferrodex(console + " refresh Lab --json --password-stdin", Password());
+    const Result failed = Ferrodex(console + " refresh Lab --json --password-stdin", PasswordLines());
     EXPECT_EQ(failed.status, 1) << failed.out << failed.err;
     EXPECT_NE(failed.out.find("\"ok\":false"), std::string::npos) << failed.out;
     EXPECT_NE(failed.out.find("\"scanned\":\"" + scanned + "\""), std::string::npos) << failed.out;

@@ -116,12 +116,6 @@ TEST_F(SshdSessionTest, RunsSeveralCommandsWithTheirInputInOneSession)
     EXPECT_EQ(CSSH2::Current(), nullptr);
 }
 
-TEST_F(SshdSessionTest, AWrongPasswordIsSentOnceAndNamed)
-{
-    EXPECT_EQ(ConnectAndLogin(s_peer->port(), {.password = "not-the-password"}), SSH_WRONG_PASSWORD);
-    EXPECT_EQ(CountOccurrences(s_peer->logText(), "Failed password"), 1u) << s_peer->logText();
-}
-
 // The packet log of a real login and command: at the default level it
 // holds neither the login name nor the command or what it wrote; at the
 // full level it holds all of them; no level holds the password.
