@@ -69,15 +69,9 @@ wait_for "Add a New Host"
 wait_for "[22"                  # the port starts at 22, the login at root
 wait_for "[root"
 type_text "node-x9.example"
-keys Tab                        # the port's "22" is selected: what is typed replaces it
-type_text "2202"
-wait_for "[2202 "
-grep -qF "[222202" "$screen_file" && fail "the port field appended to its 22"
-keys Tab Tab
+keys Tab Tab Tab                # (the port and password fields' editing: tests/console)
 type_text "pw-Secret-1"
-wait_for "***********"          # one mask character for each typed one
-grep -qF "pw-Secret-1" "$screen_file" && fail "the password shows in clear"
-grep -qF "***********" "$screen_file" || fail "the password field shows no mask"
+wait_for "***********"
 keys Enter
 wait_gone "Add a New Host"
 wait_for "node-x9.example"

@@ -1,13 +1,12 @@
-// The client against a real OpenSSH server and a stock Dropbear: commands
-// over one session, every algorithm it speaks negotiated alone, and logins
-// with key files and an agent.
+// The client against a real OpenSSH server: commands over one session,
+// every algorithm it speaks negotiated alone, and logins with key files and
+// an agent. (A stock Dropbear: the scans of tests/integration/scan.)
 
 #include <filesystem>
 
 #include "ssh2/ssh2.h"
 #include "tests/integration/ssh2/peer_keys.h"
 #include "tests/ssh2/session_env.h"
-#include "tests/support/dropbear_peer.h"
 #include "tests/support/scoped_env.h"
 #include "tests/support/test_helpers.h"
 
@@ -238,29 +237,6 @@ TEST_F(SshdStockTest, AgreesOnCurrentAlgorithmsAndAsksOnceAboutTheKey)
     // The second contact finds the stored key and asks nothing.
     ASSERT_EQ(ConnectAndLogin(peer->port(), asking), 0);
     EXPECT_EQ(callback.calls, 1);
-}
-
-// A stock Dropbear: the other server a current installation may run.
-TEST(DropbearTest, StockServerAgreesAndRuns)
-{
-    std::string why;
-    if (!DropbearPeer::Available(&why)) FDX_PEER_MISSING() << why;
-    DropbearPeer peer;
-    ASSERT_TRUE(peer.running()) << peer.logText();
-    CSessionEnvironment env;
-    ASSERT_EQ(ConnectAndLogin(peer.port()), 0) << CSSH2::GetOutput() << peer.logText();
-    EXPECT_EQ(CSSH2::Current()->ServerVersion().rfind("SSH-2.0-dropbear", 0), 0u);
-    const auto& agreed = CSSH2::Current()->Agreed();
-    EXPECT_EQ(agreed[0], "curve25519-sha256");
-    EXPECT_EQ(agreed[1], "ssh-ed25519");
-    // Dropbear 2022.83 has no AES-GCM: ChaCha20-Poly1305, and the delayed
-    // compression it offers.
-    EXPECT_EQ(agreed[2], "chacha20-poly1305@openssh.com");
-    EXPECT_EQ(agreed[7], "zlib@openssh.com");
-    ASSERT_NO_FATAL_FAILURE(ExpectRunWithStreams("echo hello; echo oops >&2; exit 4", "hello\n", "oops\n", 4));
-    ASSERT_NO_FATAL_FAILURE(ExpectRun("seq 1 50000 | tail -n 2", "49999\n50000\n", 0));
-    EXPECT_EQ(CSSH2::Disconnect(), 0);
-    EXPECT_EQ(StoredHostKey("ssh-ed25519", peer.port()).size(), 66u);
 }
 
 // ---------------------------------------------------------------- keys
