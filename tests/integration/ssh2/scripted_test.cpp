@@ -153,19 +153,6 @@ TEST_F(ScriptedServerTest, TheServersDisconnectReasonIsNamed)
     }
 }
 
-TEST_F(ScriptedServerTest, OutputBeyondTheLimitStopsWithReceiveErrorAndNamesTheLimit)
-{
-    ASSERT_EQ(Start({"paramiko", "--extra", "50000"}), 0);
-    CSSH2::SetLimits({.maxOutput = 20000});
-    EXPECT_EQ(CSSH2::Exec("big"), SSH_RECEIVE_ERROR);
-    EXPECT_LE(CSSH2::GetOutput().size(), 20000u);
-    const SSshFailure failure = CSSH2::LastFailure();
-    EXPECT_EQ(failure.limit, SL_OUTPUT);
-    EXPECT_EQ(failure.amount, 20000u);
-    EXPECT_EQ(failure.text, "the command's output is larger than 20000 bytes");
-    CSSH2::SetLimits({});
-}
-
 // Servers that end the login before it starts, the error each gives, and
 // what the server reported of us ("" where the case does not say).
 struct SRefusalCase {
@@ -379,8 +366,20 @@ long MaxRssKiB()
     return usage.ru_maxrss;
 }
 
+// The limit set, and the default one with a flood: the command ends, and
+// the client keeps no more than the limit.
 TEST_F(LimitsTest, OutputPastTheLimitEndsTheCommandAndMemoryStaysBounded)
 {
+    ASSERT_EQ(Start({"paramiko", "--extra", "50000"}), 0);
+    CSSH2::SetLimits({.maxOutput = 20000});
+    EXPECT_EQ(CSSH2::Exec("big"), SSH_RECEIVE_ERROR);
+    EXPECT_LE(CSSH2::GetOutput().size(), 20000u);
+    EXPECT_EQ(CSSH2::LastFailure().limit, SL_OUTPUT);
+    EXPECT_EQ(CSSH2::LastFailure().amount, 20000u);
+    EXPECT_EQ(CSSH2::LastFailure().text, "the command's output is larger than 20000 bytes");
+    CSSH2::Disconnect();
+    CSSH2::SetLimits({});
+
     ASSERT_EQ(Start({"paramiko", "--extra", std::to_string(20 << 20)}), 0);
     const long before = MaxRssKiB();
     EXPECT_EQ(CSSH2::Exec("flood"), SSH_RECEIVE_ERROR);

@@ -1,6 +1,7 @@
-// The client against a real OpenSSH server: commands over one session,
-// every algorithm it speaks negotiated alone, and logins with key files and
-// an agent. (A stock Dropbear: the scans of tests/integration/scan.)
+// The client against a real OpenSSH server: the packet log of a session,
+// every algorithm it speaks negotiated alone (a long output and commands
+// after it), and logins with key files and an agent. (Long input:
+// rekey_peer_test.cpp; a stock Dropbear: the scans of tests/integration/scan.)
 
 #include <filesystem>
 
@@ -91,29 +92,6 @@ protected:
     CSessionEnvironment env;
 };
 std::unique_ptr<SshdPeer> SshdSessionTest::s_peer;
-
-TEST_F(SshdSessionTest, RunsSeveralCommandsWithTheirInputInOneSession)
-{
-    ASSERT_EQ(ConnectAndLogin(s_peer->port()), 0) << CSSH2::GetOutput() << s_peer->logText();
-    EXPECT_EQ(CSSH2::Current()->State(), SS_LOGGED_IN);
-    EXPECT_EQ(CSSH2::Current()->ServerVersion().rfind("SSH-2.0-OpenSSH", 0), 0u);
-    ASSERT_NO_FATAL_FAILURE(ExpectRun("(which nosuchprogram 2>/dev/null || (echo no; false))", "no\n", 1));
-    ASSERT_NO_FATAL_FAILURE(
-        ExpectRunWithStreams("echo out1; echo err1 >&2; echo out2", "out1\nout2\n", "err1\n", 0));
-    ASSERT_NO_FATAL_FAILURE(ExpectRun("true", "", 0));
-    // More than one window of output.
-    ASSERT_NO_FATAL_FAILURE(ExpectRun("head -c 100000 /dev/zero | tr '\\0' x; exit 3", std::string(100000, 'x'), 3));
-
-    // Input of more than the server's window (sshd's is 2 MiB) reaches the
-    // command whole and then ends, while the command's output flows back.
-    std::string input;
-    for (std::size_t i = 0; input.size() < (3u << 20); ++i) input += std::to_string(i) + "\n";
-    ASSERT_EQ(CSSH2::ExecWithInput("cat", input), 0) << CSSH2::LastFailure().text;
-    EXPECT_EQ(CSSH2::GetOutput().size(), input.size());
-    EXPECT_TRUE(CSSH2::GetOutput() == input);
-    EXPECT_EQ(CSSH2::Disconnect(), 0);
-    EXPECT_EQ(CSSH2::Current(), nullptr);
-}
 
 // The packet log of a real login and command: at the default level it
 // holds neither the login name nor the command or what it wrote; at the
