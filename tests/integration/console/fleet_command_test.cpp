@@ -3,12 +3,9 @@
 // read back by their real consumers (Python's json schema and csv modules,
 // headless Chromium).
 #include <gtest/gtest.h>
-#include <spawn.h>
 #include <sys/wait.h>
 
-#include <fcntl.h>
-#include <unistd.h>
-
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <tuple>
@@ -24,8 +21,6 @@
 #include "tests/support/temp_dir.h"
 #include "tests/support/test_helpers.h"
 
-extern char** environ;
-
 namespace {
 
 std::string Replace(std::string text, const std::string& from, const std::string& to)
@@ -40,25 +35,22 @@ std::string Replace(std::string text, const std::string& from, const std::string
 
 std::string LshwData(const std::string& name) { return ReadWholeFile(SourceDir() + "/tests/data/lshw/" + name); }
 
+// `text` as one word of the shell.
+std::string Quoted(const std::string& text)
+{
+    std::string out = "'";
+    for (char c : text) out += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    return out + "'";
+}
+
 // Runs a program with standard output to `outFile` and standard error to
 // `errFile`, under `timeout` so that it cannot hang the test; its exit status.
-int RunProgram(std::vector<std::string> args, const std::string& outFile, const std::string& errFile, int seconds = 120)
+int RunProgram(const std::vector<std::string>& args, const std::string& outFile, const std::string& errFile,
+               int seconds = 120)
 {
-    args.insert(args.begin(), {"timeout", "-k", "5", std::to_string(seconds)});
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, 1, outFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    posix_spawn_file_actions_addopen(&actions, 2, errFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    std::vector<char*> argv;
-    for (std::string& arg : args) argv.push_back(arg.data());
-    argv.push_back(nullptr);
-    pid_t pid = -1;
-    const int spawned = posix_spawnp(&pid, "timeout", &actions, nullptr, argv.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    if (spawned != 0) return -1;
-    int status = 0;
-    if (waitpid(pid, &status, 0) != pid) return -1;
+    std::string command = "timeout -k 5 " + std::to_string(seconds);
+    for (const std::string& arg : args) command += " " + Quoted(arg);
+    const int status = std::system((command + " </dev/null >" + Quoted(outFile) + " 2>" + Quoted(errFile)).c_str());
     return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
 }
 
