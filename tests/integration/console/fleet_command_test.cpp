@@ -3,14 +3,12 @@
 // read back by their real consumers (Python's json schema and csv modules,
 // headless Chromium).
 #include <gtest/gtest.h>
-#include <spawn.h>
 #include <sys/wait.h>
 
-#include <fcntl.h>
-#include <unistd.h>
-
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <tuple>
 
 #include "console/history_recorder.h"
 #include "console/inventory_image.h"
@@ -22,8 +20,6 @@
 #include "tests/support/peer_required.h"
 #include "tests/support/temp_dir.h"
 #include "tests/support/test_helpers.h"
-
-extern char** environ;
 
 namespace {
 
@@ -39,25 +35,22 @@ std::string Replace(std::string text, const std::string& from, const std::string
 
 std::string LshwData(const std::string& name) { return ReadWholeFile(SourceDir() + "/tests/data/lshw/" + name); }
 
+// `text` as one word of the shell.
+std::string Quoted(const std::string& text)
+{
+    std::string out = "'";
+    for (char c : text) out += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    return out + "'";
+}
+
 // Runs a program with standard output to `outFile` and standard error to
 // `errFile`, under `timeout` so that it cannot hang the test; its exit status.
-int RunProgram(std::vector<std::string> args, const std::string& outFile, const std::string& errFile, int seconds = 120)
+int RunProgram(const std::vector<std::string>& args, const std::string& outFile, const std::string& errFile,
+               int seconds = 120)
 {
-    args.insert(args.begin(), {"timeout", "-k", "5", std::to_string(seconds)});
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, 1, outFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    posix_spawn_file_actions_addopen(&actions, 2, errFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    std::vector<char*> argv;
-    for (std::string& arg : args) argv.push_back(arg.data());
-    argv.push_back(nullptr);
-    pid_t pid = -1;
-    const int spawned = posix_spawnp(&pid, "timeout", &actions, nullptr, argv.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    if (spawned != 0) return -1;
-    int status = 0;
-    if (waitpid(pid, &status, 0) != pid) return -1;
+    std::string command = "timeout -k 5 " + std::to_string(seconds);
+    for (const std::string& arg : args) command += " " + Quoted(arg);
+    const int status = std::system((command + " </dev/null >" + Quoted(outFile) + " 2>" + Quoted(errFile)).c_str());
     return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
 }
 
@@ -254,31 +247,35 @@ TEST_F(FleetCommandTest, CsvParsesWithOneLinePerHostAndDefusedFormulas)
     std::string error;
     ASSERT_TRUE(ParseJson(ReadWholeFile(parsed), rows, &error)) << error;
     ASSERT_EQ(rows.items.size(), 5u);
-    const JsonValue& xeon = rows.items[2];
-    EXPECT_EQ(xeon["host"].text, "xeon");
-    EXPECT_EQ(xeon["group"].text, "Prod");
-    EXPECT_EQ(xeon["vendor"].text, "Acme, \"Servers\"");  // comma and quotes round-trip
-    EXPECT_EQ(xeon["serial"].text, "ABC123");
-    EXPECT_EQ(xeon["cpu_model"].text, "Intel(R) Xeon(R) Gold 6338");
-    EXPECT_EQ(xeon["cpu_count"].text, "1");
-    EXPECT_EQ(xeon["memory_total"].text, "64 GiB");
-    EXPECT_EQ(rows.items[0]["nics"].text, "eth0 02:fc:00:00:00:01");  // named on the device below
-    EXPECT_EQ(rows.items[0]["disks"].text, "/dev/vda") << "a virtio disk is a disk by lshw's class";
-    const JsonValue& laptop = rows.items[1];
-    EXPECT_EQ(laptop["memory_total"].text, "16 GiB");
-    EXPECT_EQ(laptop["disks"].text, "/dev/nvme0n1 476.9 GiB");
-    EXPECT_EQ(laptop["nics"].text, "enp2s0f0 00:2b:67:0e:11:3c");
-    // A formula from a host is shown as text by spreadsheets.
-    EXPECT_EQ(rows.items[3]["vendor"].text, "'=HYPERLINK(\"http://x\",\"y\")");
-    EXPECT_EQ(rows.items[4]["scanned"].text, "no");
-    EXPECT_EQ(rows.items[4]["vendor"].text, "");
-    // The sizes and counts again as plain numbers, for sums and sorting.
-    EXPECT_EQ(xeon["memory_bytes"].text, std::to_string(64LL << 30));
-    EXPECT_EQ(laptop["memory_bytes"].text, std::to_string(16LL << 30));
-    EXPECT_EQ(laptop["disk_count"].text, "1");
-    EXPECT_EQ(laptop["nic_count"].text, "1");
-    EXPECT_GT(std::stoll(laptop["disk_bytes"].text), 500'000'000'000LL);
-    EXPECT_EQ(rows.items[4]["memory_bytes"].text, "") << "no number for a host without a scan";
+    // Row, column, value: 2 is xeon, 1 the laptop, 3 the hostile host and
+    // 4 the one never scanned.
+    const std::tuple<std::size_t, const char*, std::string> cells[] = {
+        {2, "host", "xeon"},
+        {2, "group", "Prod"},
+        {2, "vendor", "Acme, \"Servers\""},  // comma and quotes round-trip
+        {2, "serial", "ABC123"},
+        {2, "cpu_model", "Intel(R) Xeon(R) Gold 6338"},
+        {2, "cpu_count", "1"},
+        {2, "memory_total", "64 GiB"},
+        {0, "nics", "eth0 02:fc:00:00:00:01"},  // named on the device below
+        {0, "disks", "/dev/vda"},               // a virtio disk is a disk by lshw's class
+        {1, "memory_total", "16 GiB"},
+        {1, "disks", "/dev/nvme0n1 476.9 GiB"},
+        {1, "nics", "enp2s0f0 00:2b:67:0e:11:3c"},
+        {3, "vendor", "'=HYPERLINK(\"http://x\",\"y\")"},  // a formula is shown as text by spreadsheets
+        {4, "scanned", "no"},
+        {4, "vendor", ""},
+        // The sizes and counts again as plain numbers, for sums and sorting;
+        // none for a host without a scan.
+        {2, "memory_bytes", std::to_string(64LL << 30)},
+        {1, "memory_bytes", std::to_string(16LL << 30)},
+        {1, "disk_count", "1"},
+        {1, "nic_count", "1"},
+        {4, "memory_bytes", ""},
+    };
+    for (const auto& [row, column, value] : cells)
+        EXPECT_EQ(rows.items[row][column].text, value) << row << " " << column;
+    EXPECT_GT(std::stoll(rows.items[1]["disk_bytes"].text), 500'000'000'000LL);
 
     // The JSON export carries the same summary.
     const RunResult json = Run({"export", "Prod/xeon", "--format", "json"});

@@ -105,14 +105,6 @@ fi
 
 # --- the terminal console: Refresh All, SIGTERM twice -------------------------
 cp "$work/base.fdx" "$console"
-face_pid() {
-    local pid="" deadline=$((SECONDS + 5))
-    until [ -n "$pid" ]; do
-        ((SECONDS < deadline)) || fail "the console's process was not found"
-        pid=$(pgrep -P "$(tmx display-message -p -t face '#{pane_pid}')" | head -n1)
-    done
-    echo "$pid"
-}
 refresh_all() {
     keys m
     wait_for "Refresh All"
@@ -155,12 +147,8 @@ tmx new-session -d -s face -x 120 -y 40 "trap '' HUP; env FERRODEX_REGISTRY='$FE
     '$ferrodex' --console '$console'; echo FDX-EXIT=\$?" || fail "tmux could not start"
 wait_for "My Linux Servers"
 pid=$(face_pid)
-keys Right m
-wait_for "Add Group"
-keys Enter
-type_text "Shelf-K9"
-keys Enter
-wait_for "[modified]"
+keys Right
+add_group "Shelf-K9"
 keys Home Down
 refresh_all
 tmx kill-session -t face

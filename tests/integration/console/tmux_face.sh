@@ -82,3 +82,34 @@ wait_gone() {
 
 keys() { tmx send-keys -t face "$@"; }
 type_text() { tmx send-keys -t face -l -- "$1"; }
+
+# Starts the face at WIDTH x 32 (face_width, else 120) and waits for its
+# first screen (TEXT, else the root).
+start_face() {
+    run_face "${face_width:-120}" 32
+    wait_for "${1:-My Linux Servers}"
+}
+
+# The process id of the face running in the pane.
+face_pid() {
+    local pid="" deadline=$((SECONDS + 5))
+    until [ -n "$pid" ]; do
+        ((SECONDS < deadline)) || fail "the face's process was not found"
+        pid=$(pgrep -P "$(tmx display-message -p -t face '#{pane_pid}')" | head -n1)
+    done
+    echo "$pid"
+}
+
+# Adds the group NAME through the menu of the selected root.
+add_group() {
+    keys m
+    wait_for "Add Group"
+    wait_for "About Ferrodex"
+    keys Enter
+    wait_for "Add a new group"
+    type_text "$1"
+    keys Enter
+    wait_gone "Add a new group"
+    wait_for "$1"
+    wait_for "[modified]"
+}

@@ -22,27 +22,10 @@ face_begin lock
 holder=""
 stop_more() { [ -z "$holder" ] || kill "$holder" 2>/dev/null; }
 
-start_face() {
-    run_face 120 32
-    wait_for "My Linux Servers"
-}
-
 # The scriptable commands on the same file, as from another shell.
 command_line() { "$ferrodex" --console "$console" "$@" >/dev/null 2>"$work/command.err"; }
 saved_tree() { "$ferrodex" --console "$console" tree 2>/dev/null; }
 saved_has() { saved_tree | grep -qF -- "$1"; }
-
-# Adds a group through the menu of the selected root.
-add_group() {
-    keys m
-    wait_for "About Ferrodex"
-    keys Enter
-    wait_for "Add a new group"
-    type_text "$1"
-    keys Enter
-    wait_gone "Add a new group"
-    wait_for "[modified]"
-}
 
 # Saves and waits for the question about the file changed by someone else.
 save_expecting_question() {

@@ -14,6 +14,7 @@ ferrodex=${1:?usage: tui_tmux_test.sh FERRODEX}
 . "$(dirname "$0")/../../support/peer_missing.sh"
 command -v tmux >/dev/null 2>&1 || peer_missing "tmux is missing"
 
+face_width=110
 . "$(dirname "$0")/tmux_face.sh"
 face_begin tui
 
@@ -23,12 +24,6 @@ click() {
     [ "${3:-left}" = right ] && button=34
     tmx send-keys -t face -H 1b 5b 4d "$(printf %x $button)" "$(printf %x $x)" "$(printf %x $y)" \
         1b 5b 4d 23 "$(printf %x $x)" "$(printf %x $y)"
-}
-
-# Starts the face and waits for its first screen (TEXT, else the root).
-start_face() {
-    run_face 110 32
-    wait_for "${1:-My Linux Servers}"
 }
 
 # Waits until the screen shows TEXT at least COUNT times.
@@ -45,38 +40,10 @@ wait_count() {
 # A scriptable command at a terminal: its questions are typed in the pane.
 start_command() { run_face 110 32 "$@"; }
 
-# The process id of the face running in the tmux pane.
-face_pid() {
-    local pane pid=""
-    pane=$(tmx display-message -p -t face '#{pane_pid}')
-    for _ in $(seq 50); do
-        pid=$(pgrep -P "$pane" | head -n1)
-        [ -n "$pid" ] && break
-        sleep 0.1
-    done
-    [ -n "$pid" ] || fail "the face's process was not found"
-    echo "$pid"
-}
-
-# Prints what a command of the same program prints on standard output.
-command_line_out() {
-    env FERRODEX_REGISTRY="$work/registry" XDG_DATA_HOME="$work/data" XDG_STATE_HOME="$work/state" \
-        "$ferrodex" --console "$console" "$@" 2>/dev/null
-}
-
-# Adds a group through the root's menu (the root selected and expanded).
-add_group() {
-    keys m
-    wait_for "Add Group"
-    wait_for "About Ferrodex"
-    keys Enter
-    wait_for "Add a new group"
-    type_text "$1"
-    keys Enter
-    wait_gone "Add a new group"
-    wait_for "$1"
-    wait_for "[modified]"
-}
+# What the scriptable commands of the same program, on the same console
+# file, print on standard output (command_line: nothing of it).
+command_line_out() { "$ferrodex" --console "$console" "$@" 2>/dev/null; }
+command_line() { command_line_out "$@" >/dev/null; }
 
 # Opens the face on the encrypted console and expands its root.
 start_unlocked() {
@@ -87,12 +54,6 @@ start_unlocked() {
     wait_for "My Linux Servers"
     keys Right
     wait_for "Rack-Z3"
-}
-
-# The scriptable commands of the same program, on the same console file.
-command_line() {
-    env FERRODEX_REGISTRY="$work/registry" XDG_DATA_HOME="$work/data" XDG_STATE_HOME="$work/state" \
-        "$ferrodex" --console "$console" "$@" >/dev/null 2>&1
 }
 
 # --- First session: build the inventory -------------------------------------
@@ -108,15 +69,9 @@ wait_for "Add a New Host"
 wait_for "[22"                  # the port starts at 22, the login at root
 wait_for "[root"
 type_text "node-x9.example"
-keys Tab                        # the port's "22" is selected: what is typed replaces it
-type_text "2202"
-wait_for "[2202 "
-grep -qF "[222202" "$screen_file" && fail "the port field appended to its 22"
-keys Tab Tab
+keys Tab Tab Tab                # (the port and password fields' editing: tests/console)
 type_text "pw-Secret-1"
-wait_for "***********"          # one mask character for each typed one
-grep -qF "pw-Secret-1" "$screen_file" && fail "the password shows in clear"
-grep -qF "***********" "$screen_file" || fail "the password field shows no mask"
+wait_for "***********"
 keys Enter
 wait_gone "Add a New Host"
 wait_for "node-x9.example"

@@ -12,7 +12,7 @@
 #include <fstream>
 #include <regex>
 
-#include "tests/console/run_ferrodex.h"
+#include "tests/integration/scan/peer_console.h"
 #include "tests/support/peer_required.h"
 #include "tests/support/sshd_peer.h"
 #include "tests/support/temp_dir.h"
@@ -44,19 +44,9 @@ protected:
         server = StartServer({EServerKind::StockSshd, true, {{dir.file("lshw"), "/usr/bin/lshw"}}});
         ASSERT_TRUE(server->running()) << server->logText();
         console = "--console " + dir.file("lab.fdx");
-        ASSERT_EQ(Ferrodex(console + " group add Lab").status, 0);
-        const Result add = Ferrodex(console + " host add Lab 127.0.0.1 --port " + std::to_string(server->port()) +
-                                    " --login " + SshdPeer::User() + " --password-stdin",
-                                    Password());
-        ASSERT_EQ(add.status, 0) << add.err;
+        ASSERT_TRUE(AddPeerHost(console, "Lab", "127.0.0.1", server->port()));
     }
-    static std::string Password() { return std::string(SshdPeer::Password()) + "\n"; }
-    Result Refresh(const std::string& extra = "")
-    {
-        return Ferrodex(console + extra + " host refresh Lab/127.0.0.1 --login " + std::string(SshdPeer::User()) +
-                            " --password-stdin",
-                        Password());
-    }
+    Result Refresh() { return Ferrodex(console + " host refresh Lab/127.0.0.1" + TestLogin(), PasswordLines()); }
 
     TempRegistry registry;
     TempDir dir;
@@ -149,12 +139,36 @@ TEST_F(HistoryCliTest, ALockedOrDamagedHistoryLeavesTheScanShownAndTheConsoleFil
     EXPECT_NE(Ferrodex(console + " history Lab/127.0.0.1").status, 0);
 }
 
-// A group's list after the console file is opened again, and after a
+// The key the first scan stored is listed as ssh-keygen prints the same
+// server's key, and once forgotten the next scan meets the server afresh.
+// Then a group's list after the console file is opened again, and after a
 // refresh that failed, still says when the host's picture was scanned: the
 // history knows it.
-TEST_F(HistoryCliTest, GroupListKeepsTheLastScanAcrossReopeningAndAFailedRefresh)
+TEST_F(HistoryCliTest, StoredHostKeyIsForgottenAndTheGroupListKeepsTheLastScan)
 {
     ASSERT_EQ(Refresh().status, 0);
+    const std::string port = std::to_string(server->port());
+    const Result listed = Ferrodex(console + " known-hosts list 127.0.0.1:" + port);
+    ASSERT_EQ(listed.status, 0) << listed.err;
+    ASSERT_EQ(std::count(listed.out.begin(), listed.out.end(), '\n'), 1) << listed.out;
+    const std::string line = listed.out.substr(0, listed.out.size() - 1);
+
+    const std::string keygen =
+        ShellOutput("ssh-keyscan -p " + port + " 127.0.0.1 2>/dev/null | ssh-keygen -l -f - 2>/dev/null");
+    EXPECT_NE(keygen.find(line + "\n"), std::string::npos) << "ours: " << line << "\nssh-keygen:\n" << keygen;
+
+    EXPECT_EQ(Ferrodex(console + " known-hosts list 127.0.0.1:1").status, 1) << "another port holds nothing";
+    const Result forgot = Ferrodex(console + " known-hosts forget [127.0.0.1]:" + port);
+    EXPECT_EQ(forgot.status, 0) << forgot.err;
+    EXPECT_EQ(forgot.out, "Forgot 1 host key of [127.0.0.1]:" + port + "\n");
+    EXPECT_EQ(Ferrodex(console + " known-hosts list 127.0.0.1:" + port).status, 1);
+    EXPECT_EQ(Ferrodex(console + " known-hosts forget 127.0.0.1:" + port).status, 1) << "nothing left to forget";
+
+    const Result again = Refresh();
+    ASSERT_EQ(again.status, 0) << again.err;
+    EXPECT_NE(again.err.find("SHA256:"), std::string::npos) << "a first contact again: " << again.err;
+    EXPECT_EQ(Ferrodex(console + " known-hosts list 127.0.0.1:" + port).out, listed.out);
+
     const Result history = Ferrodex(console + " history Lab/127.0.0.1 --json");
     std::smatch found;
     ASSERT_TRUE(std::regex_search(history.out, found, std::regex("\"lastSeen\":\"([0-9T:Z-]{20})\""))) << history.out;
@@ -170,43 +184,11 @@ TEST_F(HistoryCliTest, GroupListKeepsTheLastScanAcrossReopeningAndAFailedRefresh
     // A login that the server refuses: the refresh fails, the picture and
     // its time stay.
     ASSERT_EQ(Ferrodex(console + " host edit Lab/127.0.0.1 --login nobody-here").status, 0);
-    const Result failed = Ferrodex(console + " refresh Lab --json --password-stdin", Password());
+    const Result failed = Ferrodex(console + " refresh Lab --json --password-stdin", PasswordLines());
     EXPECT_EQ(failed.status, 1) << failed.out << failed.err;
     EXPECT_NE(failed.out.find("\"ok\":false"), std::string::npos) << failed.out;
     EXPECT_NE(failed.out.find("\"scanned\":\"" + scanned + "\""), std::string::npos) << failed.out;
     EXPECT_NE(Ferrodex(console + " show Lab --json").out.find(row), std::string::npos);
-}
-
-// The key the first scan stored is listed as ssh-keygen prints the same
-// server's key, and once forgotten the next scan meets the server afresh.
-TEST_F(HistoryCliTest, StoredHostKeyIsListedAsSshKeygenPrintsItAndForgotten)
-{
-    ASSERT_EQ(Refresh().status, 0);
-    const std::string port = std::to_string(server->port());
-    const Result listed = Ferrodex(console + " known-hosts list 127.0.0.1:" + port);
-    ASSERT_EQ(listed.status, 0) << listed.err;
-    ASSERT_EQ(std::count(listed.out.begin(), listed.out.end(), '\n'), 1) << listed.out;
-    const std::string line = listed.out.substr(0, listed.out.size() - 1);
-
-    std::string keygen;
-    const std::string command = "ssh-keyscan -p " + port + " 127.0.0.1 2>/dev/null | ssh-keygen -l -f - 2>/dev/null";
-    std::unique_ptr<FILE, int (*)(FILE*)> pipe(::popen(command.c_str(), "r"), ::pclose);
-    ASSERT_TRUE(pipe);
-    char buffer[512];
-    while (std::fgets(buffer, sizeof buffer, pipe.get()) != nullptr) keygen += buffer;
-    EXPECT_NE(keygen.find(line + "\n"), std::string::npos) << "ours: " << line << "\nssh-keygen:\n" << keygen;
-
-    EXPECT_EQ(Ferrodex(console + " known-hosts list 127.0.0.1:1").status, 1) << "another port holds nothing";
-    const Result forgot = Ferrodex(console + " known-hosts forget [127.0.0.1]:" + port);
-    EXPECT_EQ(forgot.status, 0) << forgot.err;
-    EXPECT_EQ(forgot.out, "Forgot 1 host key of [127.0.0.1]:" + port + "\n");
-    EXPECT_EQ(Ferrodex(console + " known-hosts list 127.0.0.1:" + port).status, 1);
-    EXPECT_EQ(Ferrodex(console + " known-hosts forget 127.0.0.1:" + port).status, 1) << "nothing left to forget";
-
-    const Result again = Refresh();
-    ASSERT_EQ(again.status, 0) << again.err;
-    EXPECT_NE(again.err.find("SHA256:"), std::string::npos) << "a first contact again: " << again.err;
-    EXPECT_EQ(Ferrodex(console + " known-hosts list 127.0.0.1:" + port).out, listed.out);
 }
 
 }  // namespace

@@ -48,7 +48,42 @@ protected:
         SetHost("127.0.0.1", server->port(), kDeployUser, SshdPeer::Password());
         return server;
     }
+    // The package's own install script, a VERSION and a data file, beside
+    // `extra` files.
+    std::string Package(const std::string& version, std::map<std::string, std::string> extra)
+    {
+        extra["install"] = ReadWholeFile(SourceDir() + "/tools/engine/install");
+        extra["VERSION"] = version + "\n";
+        extra["src/pci.ids"] = "ids of " + version + "\n";
+        const std::string package = dir.file("lshw-" + version + ".tar.gz");
+        MakePackage(package, version, extra);
+        return package;
+    }
+
+    // The first message shown, for a failure's text.
+    std::string FirstMessage() const { return Messages().empty() ? "" : WideToAnsi(Messages()[0]); }
+    bool SawProgress(const std::u16string& text) const
+    {
+        for (const auto& p : ui.ProgressTexts())
+            if (p.text == text) return true;
+        return false;
+    }
+    std::string Installed(const char16_t* value) const
+    {
+        std::u16string text;
+        RegReadString(HKEY_LOCAL_MACHINE, kProductKey, value, text);
+        return WideToAnsi(text);
+    }
+    // The product the scanned lshw reported, which the test's stand-ins use
+    // to say where they ran.
+    std::string Product() const
+    {
+        const std::string xml = WideToAnsi(host->m_picture.Text());
+        const std::size_t at = xml.find("<product>");
+        return at == std::string::npos ? xml : xml.substr(at + 9, xml.find("</product>") - at - 9);
+    }
     TempDir dir;
+    const std::string home = std::string("/home/") + kDeployUser;
 };
 
 // An install script that says where it runs and how that folder is set.
@@ -131,7 +166,6 @@ TEST_F(DeploymentPeerTest, ABuiltEngineIsScannedAndNothingButItsInstallStaysOnTh
 {
     auto peer = BareHost();
     ASSERT_TRUE(peer->running()) << peer->logText();
-    const std::string home = std::string("/home/") + kDeployUser;
     const std::set<std::string> before = FilesBelow(home);
     // Installs an lshw whose output names the folder it was built in.
     const std::string install = R"(#!/bin/sh
@@ -156,16 +190,13 @@ chmod 755 "$HOME/.local/bin/lshw"
     for (const std::string& made : {stale, recent, foreign}) std::filesystem::create_directories(made + "/lshw-1.1");
     ASSERT_EQ(std::system(("chown -R " + std::string(kDeployUser) + ": " + stale + " " + recent).c_str()), 0);
     ASSERT_EQ(std::system(("touch -d '3 hours ago' " + stale + " " + foreign).c_str()), 0);
-    ASSERT_EQ(Expand(), S_OK) << (Messages().empty() ? "" : WideToAnsi(Messages()[0])) << peer->logText();
+    ASSERT_EQ(Expand(), S_OK) << FirstMessage() << peer->logText();
     EXPECT_FALSE(std::filesystem::exists(stale));
     EXPECT_TRUE(std::filesystem::exists(recent));
     EXPECT_TRUE(std::filesystem::exists(foreign));
     std::filesystem::remove_all(recent);
     std::filesystem::remove_all(foreign);
-    const std::string xml = WideToAnsi(host->m_picture.Text());
-    const std::size_t at = xml.find("<product>");
-    ASSERT_NE(at, std::string::npos) << xml;
-    const std::string folder = xml.substr(at + 9, xml.find("</product>") - at - 9);
+    const std::string folder = Product();
     EXPECT_TRUE(folder.starts_with("/tmp/ferrodex-deploy.")) << folder;
     EXPECT_FALSE(std::filesystem::exists(folder));
 
@@ -219,15 +250,14 @@ chmod 755 "$bin/lshw"
         SetHost("127.0.0.1", server->port(), kDeployUser, SshdPeer::Password());
         host->m_bSudo = true;
         const std::size_t messagesBefore = Messages().size();
-        ASSERT_EQ(Expand(), S_OK) << (Messages().empty() ? "" : WideToAnsi(Messages()[0])) << server->logText();
-        const std::string xml = WideToAnsi(host->m_picture.Text());
+        ASSERT_EQ(Expand(), S_OK) << FirstMessage() << server->logText();
         if (allowed) {
             EXPECT_TRUE(std::filesystem::exists(sbin + "/lshw"));
-            EXPECT_NE(xml.find("by 0 as 0"), std::string::npos) << xml;
+            EXPECT_EQ(Product(), "by 0 as 0");
             EXPECT_EQ(Messages().size(), messagesBefore);
         } else {
             EXPECT_FALSE(std::filesystem::exists(sbin + "/lshw"));
-            EXPECT_EQ(xml.find("by 0"), std::string::npos) << xml;
+            EXPECT_EQ(Product().find("by 0"), std::string::npos) << Product();
             ASSERT_GT(Messages().size(), messagesBefore);
             EXPECT_NE(WideToAnsi(Messages()[messagesBefore]).find("installed into the login's home"), std::string::npos)
                 << WideToAnsi(Messages()[messagesBefore]);
@@ -282,39 +312,6 @@ protected:
         SetHost("127.0.0.1", peer->port(), kDeployUser, SshdPeer::Password());
     }
 
-    // The package's own install script, a VERSION and a data file, beside
-    // `extra` files.
-    std::string Package(const std::string& version, std::map<std::string, std::string> extra)
-    {
-        extra["install"] = ReadWholeFile(SourceDir() + "/tools/engine/install");
-        extra["VERSION"] = version + "\n";
-        extra["src/pci.ids"] = "ids of " + version + "\n";
-        const std::string package = dir.file("lshw-" + version + ".tar.gz");
-        MakePackage(package, version, extra);
-        return package;
-    }
-
-    bool SawProgress(const std::u16string& text) const
-    {
-        for (const auto& p : ui.ProgressTexts())
-            if (p.text == text) return true;
-        return false;
-    }
-
-    std::string Installed(const char16_t* value) const
-    {
-        std::u16string text;
-        RegReadString(HKEY_LOCAL_MACHINE, kProductKey, value, text);
-        return WideToAnsi(text);
-    }
-
-    std::string Product() const
-    {
-        const std::string xml = WideToAnsi(host->m_picture.Text());
-        const std::size_t at = xml.find("<product>");
-        return at == std::string::npos ? xml : xml.substr(at + 9, xml.find("</product>") - at - 9);
-    }
-
     CBasicTools tools;
     std::unique_ptr<SshdPeer> peer;
 };
@@ -330,8 +327,7 @@ TEST_F(NoCompilerHostTest, GetsThePrebuiltEngineWhichRunsFromItsDataFolder)
 {
     const std::string arch = ThisMachine();
     DescribeEnginePackage(Package("3.0", {{"prebuilt/" + arch + "/lshw", kFakePrebuilt}}), "3.0", "riscv64 " + arch);
-    ASSERT_EQ(Expand(), S_OK) << (Messages().empty() ? "" : WideToAnsi(Messages()[0])) << peer->logText();
-    const std::string home = std::string("/home/") + kDeployUser;
+    ASSERT_EQ(Expand(), S_OK) << FirstMessage() << peer->logText();
     EXPECT_EQ(Product(), home + "/.local/share/lshw ids of 3.0");
     EXPECT_TRUE(SawProgress(u"Installing Vorbex: prebuilt lshw for " + AnsiToWide(arch) + u"..."));
     EXPECT_TRUE(SawProgress(u"Vorbex installed: prebuilt lshw for " + AnsiToWide(arch)));
@@ -357,7 +353,6 @@ TEST_F(NoCompilerHostTest, WithoutAFittingPrebuiltEngineNamesTheMissingCompiler)
         {"4.2", {{"prebuilt/" + arch + "/lshw", "#!/bin/sh\nexit 126\n"}}, arch,
          "the prebuilt lshw for " + arch + " does not run on this host"},
     };
-    const std::string home = std::string("/home/") + kDeployUser;
     for (const Case& c : cases) {
         ResetEnginePackage();
         ui.Clear();
@@ -384,28 +379,15 @@ TEST_F(DeploymentPeerTest, APrebuiltEngineThatDoesNotRunIsBuiltFromTheSource)
     const std::string makefile = "lshw:\n\tsed 's|@DATADIR@|$(DATADIR)|' lshw.in >lshw\n";
     const std::string program =
         "#!/bin/sh\necho \"<?xml version='1.0'?><node id='box'><node id='cpu'><product>@DATADIR@</product></node></node>\"\n";
-    std::map<std::string, std::string> files = {{"install", ReadWholeFile(SourceDir() + "/tools/engine/install")},
-                                                {"VERSION", "5.0\n"},
-                                                {"src/Makefile", makefile},
-                                                {"src/lshw.in", program},
-                                                {"prebuilt/" + arch + "/lshw", "#!/bin/sh\nexit 1\n"}};
-    const std::string package = dir.file("lshw-5.0.tar.gz");
-    MakePackage(package, "5.0", files);
-    DescribeEnginePackage(package, "5.0", arch);
-    ASSERT_EQ(Expand(), S_OK) << (Messages().empty() ? "" : WideToAnsi(Messages()[0])) << server->logText();
-    const std::string home = std::string("/home/") + kDeployUser;
-    EXPECT_NE(WideToAnsi(host->m_picture.Text()).find("<product>" + home + "/.local/share/lshw</product>"), std::string::npos)
-        << WideToAnsi(host->m_picture.Text());
-    bool toldPrebuilt = false, toldSource = false;
-    for (const auto& p : ui.ProgressTexts()) {
-        toldPrebuilt |= p.text == u"Installing Vorbex: prebuilt lshw for " + AnsiToWide(arch) + u"...";
-        toldSource |= p.text == u"Vorbex installed: lshw built from source for " + AnsiToWide(arch);
-    }
-    EXPECT_TRUE(toldPrebuilt);
-    EXPECT_TRUE(toldSource);
-    std::u16string from;
-    RegReadString(HKEY_LOCAL_MACHINE, kProductKey, u"LSHWInstalledFrom", from);
-    EXPECT_EQ(from, u"source");
+    DescribeEnginePackage(Package("5.0", {{"src/Makefile", makefile},
+                                          {"src/lshw.in", program},
+                                          {"prebuilt/" + arch + "/lshw", "#!/bin/sh\nexit 1\n"}}),
+                          "5.0", arch);
+    ASSERT_EQ(Expand(), S_OK) << FirstMessage() << server->logText();
+    EXPECT_EQ(Product(), home + "/.local/share/lshw");
+    EXPECT_TRUE(SawProgress(u"Installing Vorbex: prebuilt lshw for " + AnsiToWide(arch) + u"..."));
+    EXPECT_TRUE(SawProgress(u"Vorbex installed: lshw built from source for " + AnsiToWide(arch)));
+    EXPECT_EQ(Installed(u"LSHWInstalledFrom"), "source");
     EXPECT_FALSE(std::filesystem::exists(home + "/.local/lib/lshw/lshw"));
 }
 
@@ -427,11 +409,9 @@ TEST_P(RealPackageTest, IsUploadedBuiltAndScanned)
     auto server = BareHost(kind, sftp);
     ASSERT_TRUE(server->running()) << server->logText();
     DescribeEnginePackage(package, version);
-    ASSERT_EQ(Expand(), S_OK) << (Messages().empty() ? "" : WideToAnsi(Messages()[0])) << server->logText();
+    ASSERT_EQ(Expand(), S_OK) << FirstMessage() << server->logText();
     EXPECT_FALSE(host->GetChildren().empty());
-    bool sawInstall = false;
-    for (const auto& p : ui.ProgressTexts()) sawInstall |= p.text == u"Installing Vorbex...";
-    EXPECT_TRUE(sawInstall);
+    EXPECT_TRUE(SawProgress(u"Installing Vorbex..."));
 }
 
 // The real package without its prebuilt binaries: lshw is built from the
@@ -451,13 +431,9 @@ TEST_F(DeploymentPeerTest, TheRealPackageWithoutPrebuiltEnginesIsBuiltFromTheSou
     auto server = BareHost();
     ASSERT_TRUE(server->running()) << server->logText();
     DescribeEnginePackage(sourceOnly, version);
-    ASSERT_EQ(Expand(), S_OK) << (Messages().empty() ? "" : WideToAnsi(Messages()[0])) << server->logText();
+    ASSERT_EQ(Expand(), S_OK) << FirstMessage() << server->logText();
     EXPECT_FALSE(host->GetChildren().empty());
-    bool built = false;
-    for (const auto& p : ui.ProgressTexts())
-        built |= p.text == u"Vorbex installed: lshw built from source for " + AnsiToWide(ThisMachine());
-    EXPECT_TRUE(built);
-    const std::string home = std::string("/home/") + kDeployUser;
+    EXPECT_TRUE(SawProgress(u"Vorbex installed: lshw built from source for " + AnsiToWide(ThisMachine())));
     EXPECT_TRUE(std::filesystem::exists(home + "/.local/share/lshw/pci.ids"));
     EXPECT_FALSE(std::filesystem::exists(home + "/.local/lib/lshw/lshw"));
 }
@@ -471,10 +447,6 @@ INSTANTIATE_TEST_SUITE_P(Servers, RealPackageTest,
                              return std::string(ServerKindName(std::get<0>(param.param))) +
                                     (std::get<1>(param.param) ? "Sftp" : "ScpSink");
                          });
-
-}  // namespace
-
-namespace {
 
 // A server whose SFTP never answers: the upload stalls. It stops at the
 // scan's command limit (as --timeout sets it), not at a limit of its own,

@@ -16,7 +16,7 @@
 #include <string>
 #include <thread>
 
-#include "tests/console/run_ferrodex.h"
+#include "tests/integration/scan/peer_console.h"
 #include "tests/scan/scan_fixture.h"
 #include "tests/support/peer_process.h"
 #include "tests/support/peer_required.h"
@@ -29,14 +29,6 @@ namespace {
 
 RunResult Ferrodex(const std::string& args, const std::string& input = "") { return RunFerrodexLine(args, input); }
 
-std::string Passwords(int count)
-{
-    std::string lines;
-    for (int i = 0; i < count; ++i) lines += std::string(SshdPeer::Password()) + "\n";
-    return lines;
-}
-const std::string kLogin = std::string(" --login ") + SshdPeer::User() + " --password-stdin";
-
 void WriteText(const std::string& path, const std::string& text)
 {
     std::ofstream out(path);
@@ -45,7 +37,6 @@ void WriteText(const std::string& path, const std::string& text)
     std::filesystem::permissions(path, std::filesystem::perms(0666));
 }
 
-// Waits for `done` with a deadline.
 // The part of an export's JSON that describes the host named `name`.
 std::string HostPart(const std::string& json, const std::string& name)
 {
@@ -80,12 +71,8 @@ protected:
         options.bindMounts = {{script, "/usr/bin/lshw"}};
         server = std::make_unique<SshdPeer>(options);
         ASSERT_TRUE(server->running()) << server->logText();
-        ASSERT_EQ(Ferrodex(console + " group add Fleet").status, 0);
         for (int i = 1; i <= kHosts; ++i) {
-            const RunResult add = Ferrodex(console + " host add Fleet " + Address(i) + " --port " +
-                                               std::to_string(server->port()) + kLogin,
-                                           Passwords(1));
-            ASSERT_EQ(add.status, 0) << add.err;
+            ASSERT_TRUE(AddPeerHost(console, "Fleet", Address(i), server->port()));
             Picture(i, "first");
         }
     }
@@ -125,8 +112,8 @@ TEST_F(FleetMergeTest, TheLaterSaveMergesItsScansAndTheNewerScanOfEachHostWins)
     RunResult second;
     std::thread secondRun([&] {
         second = Ferrodex(console + " refresh Fleet/127.0.0.2 Fleet/127.0.0.3 Fleet/127.0.0.4 --jobs 3 --json" +
-                              kLogin,
-                          Passwords(3));
+                              TestLogin(),
+                          PasswordLines(3));
     });
     struct Joiner {
         std::thread& thread;
@@ -143,7 +130,8 @@ TEST_F(FleetMergeTest, TheLaterSaveMergesItsScansAndTheNewerScanOfEachHostWins)
     ASSERT_TRUE(WaitUntil([&] { return std::time(nullptr) >= SeenAt(2) + 2; }, std::chrono::seconds(120)));
     Picture(1, "first-newer");
     Picture(2, "first-newer");
-    const RunResult first = Ferrodex(console + " refresh Fleet/127.0.0.1 Fleet/127.0.0.2 --json" + kLogin, Passwords(2));
+    const RunResult first =
+        Ferrodex(console + " refresh Fleet/127.0.0.1 Fleet/127.0.0.2 --json" + TestLogin(), PasswordLines(2));
     ASSERT_EQ(first.status, 0) << first.out << first.err;
     EXPECT_EQ(CountOf(first.out, "\"saved\":true"), 2u) << first.out;
     // An inventory edit of another command meanwhile: .4 goes.

@@ -13,7 +13,7 @@
 
 #include "tests/scan/scan_fixture.h"
 #include "tests/support/peer_process.h"
-#include "tests/console/run_ferrodex.h"
+#include "tests/integration/scan/peer_console.h"
 #include "tests/support/peer_required.h"
 #include "tests/support/sshd_peer.h"
 #include "tests/support/temp_dir.h"
@@ -26,16 +26,9 @@ using Result = RunResult;
 
 RunResult Ferrodex(const std::string& args, const std::string& input = "") { return RunFerrodexLine(args, input); }
 
-constexpr int kHosts = 16;
 // The console file keeps no password: each host's is asked for, one line
 // of standard input each.
-std::string Passwords(int count)
-{
-    std::string lines;
-    for (int i = 0; i < count; ++i) lines += std::string(SshdPeer::Password()) + "\n";
-    return lines;
-}
-const std::string kLogin = std::string(" --login ") + SshdPeer::User() + " --password-stdin";
+constexpr int kHosts = 16;
 
 class FleetRefreshTest : public ::testing::Test {
 protected:
@@ -64,13 +57,9 @@ protected:
         closedPort = closed.port();
         ASSERT_NE(closedPort, 0);
 
-        ASSERT_EQ(Ferrodex(console + " group add Fleet").status, 0);
         for (int i = 1; i <= kHosts; ++i) {
             const int port = i == 15 ? closedPort : i == 16 ? hanging->port() : server->port();
-            const Result add = Ferrodex(console + " host add Fleet 127.0.0." + std::to_string(i) + " --port " +
-                                            std::to_string(port) + " --login " + SshdPeer::User() + " --password-stdin",
-                                        std::string(SshdPeer::Password()) + "\n");
-            ASSERT_EQ(add.status, 0) << add.err;
+            ASSERT_TRUE(AddPeerHost(console, "Fleet", "127.0.0." + std::to_string(i), port));
         }
     }
 
@@ -86,7 +75,7 @@ protected:
 TEST_F(FleetRefreshTest, TheOthersFinishAndTheTwoFailuresReportWithinTheirLimits)
 {
     const auto started = std::chrono::steady_clock::now();
-    const Result refresh = Ferrodex(console + " refresh --jobs 8 --timeout 3 --json" + kLogin, Passwords(kHosts));
+    const Result refresh = Ferrodex(console + " refresh --jobs 8 --timeout 3 --json" + TestLogin(), PasswordLines(kHosts));
     const auto seconds =
         std::chrono::duration_cast<std::chrono::seconds>(std::chrono::steady_clock::now() - started).count();
     EXPECT_EQ(refresh.status, 1) << "two hosts failed";
@@ -107,7 +96,7 @@ TEST_F(FleetRefreshTest, TheOthersFinishAndTheTwoFailuresReportWithinTheirLimits
     const Result picture = Ferrodex(console + " export --format csv");
     ASSERT_EQ(picture.status, 0) << picture.err;
     EXPECT_EQ(CountOccurrences(picture.out, ",yes,"), 14u) << picture.out << refresh.err << refresh.out;
-    const Result one = Ferrodex(console + " refresh Fleet/127.0.0.15 --timeout 3" + kLogin, Passwords(1));
+    const Result one = Ferrodex(console + " refresh Fleet/127.0.0.15 --timeout 3" + TestLogin(), PasswordLines());
     EXPECT_EQ(one.status, 1);
     EXPECT_NE(one.out.find("1 hosts, 1 failed"), std::string::npos) << one.out << one.err;
     EXPECT_EQ(CountOccurrences(one.out, "Fleet/"), 1u) << one.out;

@@ -16,7 +16,7 @@
 #include "platform/registry.h"
 #include "platform/text.h"
 #include "tests/scan/scan_fixture.h"
-#include "tests/console/run_ferrodex.h"
+#include "tests/integration/scan/peer_console.h"
 #include "tests/support/peer_process.h"
 #include "tests/support/peer_required.h"
 #include "tests/support/sshd_peer.h"
@@ -64,18 +64,13 @@ protected:
     // the key file.
     void AddTarget(const std::string& route)
     {
-        const Result add = Ferrodex("host add Lab 127.0.0.1 --port " + std::to_string(target->port()) + " --login " +
-                                        SshdPeer::User() + " --password-stdin --identity " + key + " --jump " + route,
-                                    std::string(SshdPeer::Password()) + "\n");
-        ASSERT_EQ(add.status, 0) << add.err;
+        ASSERT_TRUE(AddPeerHost(console, "Lab", "127.0.0.1", target->port(), " --identity " + key + " --jump " + route));
     }
     // A refresh that gives the host's login and password, as the console
     // file keeps none without a main password.
     Result Refresh(const std::string& options = "")
     {
-        return Ferrodex("host refresh Lab/127.0.0.1 --login " + std::string(SshdPeer::User()) + " --password-stdin " +
-                            options,
-                        std::string(SshdPeer::Password()) + "\n");
+        return Ferrodex("host refresh Lab/127.0.0.1" + TestLogin() + " " + options, PasswordLines());
     }
     static bool ForwardedTo(const SshdPeer& bastion, int port)
     {
@@ -180,14 +175,13 @@ TEST_F(JumpCliTest, AnImportedSshConfigsRouteIsTheOneTheScanTakesByTheHostsName)
     // Renamed, and refreshed by its new name: through the bastion, which
     // takes its own record's key; the target takes the password.
     ASSERT_EQ(Ferrodex("host rename Lab/app app-eu").status, 0);
-    const Result refresh =
-        Ferrodex("host refresh Lab/app-eu --password-stdin", std::string(SshdPeer::Password()) + "\n");
+    const Result refresh = Ferrodex("host refresh Lab/app-eu --password-stdin", PasswordLines());
     ASSERT_EQ(refresh.status, 0) << refresh.err << bastion->logText();
     EXPECT_TRUE(ForwardedTo(*bastion, target->port())) << bastion->logText();
     EXPECT_NE(bastion->logText().find("Accepted publickey"), std::string::npos);
     EXPECT_TRUE(TargetLoggedIn());
     // The old name names no host any more.
-    EXPECT_NE(Ferrodex("host refresh Lab/app --password-stdin", std::string(SshdPeer::Password()) + "\n").status, 0);
+    EXPECT_NE(Ferrodex("host refresh Lab/app --password-stdin", PasswordLines()).status, 0);
 }
 
 }  // namespace

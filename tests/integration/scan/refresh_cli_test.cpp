@@ -12,7 +12,7 @@
 #include "platform/registry.h"
 #include "platform/text.h"
 #include "tests/scan/scan_fixture.h"
-#include "tests/console/run_ferrodex.h"
+#include "tests/integration/scan/peer_console.h"
 #include "tests/support/peer_required.h"
 #include "tests/support/sshd_peer.h"
 #include "tests/support/temp_dir.h"
@@ -33,17 +33,12 @@ protected:
         if (!SshdPeer::Available(&why)) FDX_PEER_MISSING() << why;
         console = "--console " + dir.file("inventory.fdx");
     }
-    static std::string Password() { return std::string(SshdPeer::Password()) + "\n"; }
+    static std::string Password() { return PasswordLines(); }
     // Adds Lab/127.0.0.1 on `port`; the refresh command line.
-    std::string AddHost(int port, const std::string& password = Password())
+    std::string AddHost(int port)
     {
-        EXPECT_EQ(Ferrodex(console + " group add Lab").status, 0);
-        EXPECT_EQ(Ferrodex(console + " host add Lab 127.0.0.1 --port " + std::to_string(port) + " --login " +
-                               SshdPeer::User() + " --password-stdin",
-                           password)
-                      .status,
-                  0);
-        return console + " host refresh Lab/127.0.0.1 --login " + std::string(SshdPeer::User()) + " --password-stdin";
+        EXPECT_TRUE(AddPeerHost(console, "Lab", "127.0.0.1", port));
+        return console + " host refresh Lab/127.0.0.1" + TestLogin();
     }
     TempRegistry registry;
     TempDir dir;
@@ -155,27 +150,6 @@ TEST_F(RefreshCliTest, AFailingLshwIsAFailureThatSaysHowAndOnlyTheFailureIsKept)
     }
 }
 
-TEST_F(RefreshCliTest, ConnectionErrorsNameHostPortAndCause)
-{
-    const CHeldPort held;
-    const int port = held.port();
-    const Result refused = Ferrodex(AddHost(port), Password());
-    EXPECT_NE(refused.status, 0);
-    EXPECT_NE(refused.err.find("connect to host 127.0.0.1 port " + std::to_string(port) + ": Connection refused"),
-              std::string::npos)
-        << refused.err;
-
-    ASSERT_EQ(Ferrodex(console + " host add Lab no-such-host.invalid --login " + SshdPeer::User() + " --password-stdin",
-                       Password())
-                  .status,
-              0);
-    const Result unknown = Ferrodex(console + " host refresh Lab/no-such-host.invalid --login " +
-                                        std::string(SshdPeer::User()) + " --password-stdin",
-                                    Password());
-    EXPECT_NE(unknown.status, 0);
-    EXPECT_NE(unknown.err.find("Could not resolve hostname no-such-host.invalid: "), std::string::npos) << unknown.err;
-}
-
 // A stock sshd (PAM, its own delay after a failure): a wrong password is
 // sent once, named as such, and costs one failed attempt in the server's log.
 TEST_F(RefreshCliTest, AWrongPasswordIsTriedOnceAndSaidToBeWrong)
@@ -185,7 +159,7 @@ TEST_F(RefreshCliTest, AWrongPasswordIsTriedOnceAndSaidToBeWrong)
     options.legacyAlgorithms = false;
     SshdPeer server(options);
     ASSERT_TRUE(server.running()) << server.logText();
-    const std::string refreshLine = AddHost(server.port(), "not-the-password\n");
+    const std::string refreshLine = AddHost(server.port());
     const auto start = std::chrono::steady_clock::now();
     const Result refresh = Ferrodex(refreshLine, "not-the-password\n");
     const auto seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();

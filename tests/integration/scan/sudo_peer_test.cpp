@@ -13,7 +13,7 @@
 #include <fstream>
 #include <vector>
 
-#include "tests/console/run_ferrodex.h"
+#include "tests/integration/scan/peer_console.h"
 #include "tests/support/peer_required.h"
 #include "tests/support/scoped_env.h"
 #include "tests/support/sshd_peer.h"
@@ -80,14 +80,8 @@ protected:
     // and prints its tree.
     void Scan(const SshdPeer& peer, const std::string& password)
     {
-        const int port = peer.port();
-        const std::string login = std::string(" --login ") + SshdPeer::User() + " --password-stdin";
-        ASSERT_EQ(RunFerrodexLine(console + " group add Lab").status, 0);
-        const Result add =
-            RunFerrodexLine(console + " host add Lab 127.0.0.1 --sudo --port " + std::to_string(port) + login,
-                     password + "\n");
-        ASSERT_EQ(add.status, 0) << add.err;
-        refresh = RunFerrodexLine(console + " host refresh Lab/127.0.0.1" + login, password + "\n");
+        ASSERT_TRUE(AddPeerHost(console, "Lab", "127.0.0.1", peer.port(), " --sudo"));
+        refresh = RunFerrodexLine(console + " host refresh Lab/127.0.0.1" + TestLogin(), password + "\n");
         tree = RunFerrodexLine(console + " tree Lab/127.0.0.1 --json --login root");
         ASSERT_EQ(tree.status, 0) << tree.err;
     }
@@ -111,109 +105,6 @@ protected:
     Result refresh;
     Result tree;
 };
-
-std::string Rules(const TempDir& dir, const std::string& extra)
-{
-    return "Defaults:" + std::string(SshdPeer::User()) + " logfile=" + dir.file("sudo.log") + "\n" + extra;
-}
-
-TEST_F(SudoPeerTest, AllowedSudoScansAsRootWithOrWithoutAPassword)
-{
-    const std::string user = SshdPeer::User();
-    for (const std::string tag : {"NOPASSWD: ", ""}) {
-        SCOPED_TRACE(tag.empty() ? "password asked" : "no password asked");
-        std::remove(dir.file("inventory.fdx").c_str());
-        std::remove(dir.file("sudo.log").c_str());
-        CSudoersDropIn rules(dir, Rules(dir, user + " ALL=(root) " + tag + "/usr/bin/lshw\n"));
-        ASSERT_TRUE(rules.valid());
-        SshdPeer peer;
-        ASSERT_TRUE(peer.running()) << peer.logText();
-        Scan(peer, SshdPeer::Password());
-        ASSERT_EQ(refresh.status, 0) << refresh.err << peer.logText();
-        EXPECT_EQ(refresh.err.find("sudo"), std::string::npos) << refresh.err;
-        EXPECT_NE(tree.out.find("\"children\""), std::string::npos) << tree.out;
-        EXPECT_EQ(tree.out.find(kNotice), std::string::npos) << tree.out;
-        EXPECT_NE(tree.out.find("[\"root rights\",\"scans through sudo\"]"), std::string::npos) << tree.out;
-        // sudo's own log names the command it ran as root.
-        EXPECT_NE(ReadWholeFile(dir.file("sudo.log")).find("COMMAND=/usr/bin/lshw -xml"), std::string::npos);
-        ExpectPasswordNowhere(peer, SshdPeer::Password());
-    }
-}
-
-TEST_F(SudoPeerTest, RefusedSudoTellsTheCauseAndScansWithoutRootRights)
-{
-    const std::string user = SshdPeer::User();
-    struct Case {
-        const char* name;
-        std::string rules;
-        const char* cause;
-    };
-    // targetpw: sudo asks for root's password, so the login's is wrong.
-    const Case cases[] = {
-        {"not in sudoers", "", "may not run lshw through sudo"},
-        {"wrong password", Rules(dir, "Defaults:" + user + " targetpw\n" + user + " ALL=(root) /usr/bin/lshw\n"),
-         "did not accept the host's password"},
-        {"requiretty", Rules(dir, "Defaults:" + user + " requiretty\n" + user + " ALL=(root) NOPASSWD: /usr/bin/lshw\n"),
-         "only from a terminal"},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.name);
-        std::remove(dir.file("inventory.fdx").c_str());
-        CSudoersDropIn rules(dir, c.rules);
-        ASSERT_TRUE(rules.valid());
-        SshdPeer peer;
-        ASSERT_TRUE(peer.running()) << peer.logText();
-        Scan(peer, SshdPeer::Password());
-        ASSERT_EQ(refresh.status, 0) << refresh.err << peer.logText();
-        EXPECT_NE(refresh.err.find(c.cause), std::string::npos) << refresh.err;
-        EXPECT_NE(refresh.err.find("without root rights"), std::string::npos) << refresh.err;
-        EXPECT_NE(tree.out.find("\"children\""), std::string::npos) << tree.out;
-        EXPECT_NE(tree.out.find(kNotice), std::string::npos) << tree.out;
-        ExpectPasswordNowhere(peer, SshdPeer::Password());
-    }
-}
-
-// A host whose key checks out but whose sudo is forged: it says a password
-// is required, then shows a prompt of its own (a classic one, the message
-// again, or this run's prompt behind other text) and keeps whatever it is given. The password never reaches it, and
-// the scan goes on without root rights with the reason.
-TEST_F(SudoPeerTest, AForgedSudoPromptGetsNoPassword)
-{
-    const std::string caught = "/tmp/fdx-sudo-caught-" + std::to_string(::getpid());
-    struct CCaught {
-        std::string path;
-        ~CCaught() { std::remove(path.c_str()); }
-    } removeCaught{caught};
-    struct Case {
-        const char* name;
-        const char* shows;  // shell text run where the real sudo would prompt
-    };
-    for (const Case& c : {Case{"a classic prompt", "printf '[sudo] password for %s: ' \"$(id -un)\" >&2"},
-                          Case{"sudo's own message", "echo 'sudo: a password is required'; echo 'sudo: a password is required' >&2"},
-                          Case{"this run's prompt after other text", "printf 'Password: %s' \"$3\" >&2"}}) {
-        SCOPED_TRACE(c.name);
-        std::remove(dir.file("inventory.fdx").c_str());
-        std::ofstream(caught, std::ios::trunc).close();
-        ::chmod(caught.c_str(), 0666);
-        const std::string fake = dir.file("fake-sudo");
-        std::ofstream(fake, std::ios::trunc)
-            << "#!/bin/sh\ncase \" $* \" in *' -n '*) echo 'sudo: a password is required' >&2; exit 1;; esac\n"
-            << c.shows << "\nIFS= read -r got; printf '%s\\n' \"$got\" >>" << caught
-            << "\necho 'sudo: 1 incorrect password attempt' >&2; exit 1\n";
-        ::chmod(fake.c_str(), 0755);
-        SshdOptions options;
-        options.bindMounts = {{fake, "/usr/bin/sudo"}};
-        SshdPeer peer(options);
-        ASSERT_TRUE(peer.running()) << peer.logText();
-        Scan(peer, SshdPeer::Password());
-        ASSERT_EQ(refresh.status, 0) << refresh.err << peer.logText();
-        EXPECT_EQ(ReadWholeFile(caught).find(SshdPeer::Password()), std::string::npos) << ReadWholeFile(caught);
-        EXPECT_NE(refresh.err.find("did not show sudo's prompt for this scan"), std::string::npos) << refresh.err;
-        EXPECT_NE(refresh.err.find("without root rights"), std::string::npos) << refresh.err;
-        EXPECT_NE(tree.out.find(kNotice), std::string::npos) << tree.out;
-        ExpectPasswordNowhere(peer, SshdPeer::Password());
-    }
-}
 
 // A file of the test in the login's home for as long as the object lives,
 // with the folders it needed.
@@ -251,50 +142,129 @@ private:
     std::vector<std::filesystem::path> m_made;
 };
 
-// sudo may run the login's own lshw as root (the rule names it), yet the
-// scan runs only root's own lshw through sudo: an lshw first on the login's
-// PATH, or one on root's folders that the login owns, runs without root,
-// and the refresh tells why.
-TEST_F(SudoPeerTest, OnlyRootsOwnLshwRunsAsRoot)
+std::string Rules(const TempDir& dir, const std::string& extra)
+{
+    return "Defaults:" + std::string(SshdPeer::User()) + " logfile=" + dir.file("sudo.log") + "\n" + extra;
+}
+
+// How a case's lshw ran: as root through sudo, without root rights after
+// sudo answered, or without root rights and sudo never asked to run it.
+enum class ERan { AsRoot, Refused, SudoNotAsked };
+
+struct SSudoCase {
+    const char* name;
+    std::string rules;  // the drop-in; none when empty
+    std::string sudo;   // a forged sudo over /usr/bin/sudo, when not empty
+    std::string lshw;   // laid over /usr/bin/lshw, when not empty
+    ERan ran;
+    std::vector<std::string> told;  // in what the refresh says
+};
+
+// A forged sudo: it says a password is required, then runs `shows` where the
+// real sudo would prompt, and keeps what it is given in `caught`.
+std::string ForgedSudo(const std::string& shows, const std::string& caught)
+{
+    return "#!/bin/sh\ncase \" $* \" in *' -n '*) echo 'sudo: a password is required' >&2; exit 1;; esac\n" + shows +
+           "\nIFS= read -r got; printf '%s\\n' \"$got\" >>" + caught +
+           "\necho 'sudo: 1 incorrect password attempt' >&2; exit 1\n";
+}
+
+// Each case installs its own sudoers drop-in (or none), starts its own sshd
+// and scans through `ferrodex`:
+//  - allowed sudo, with or without a password asked, scans as root;
+//  - sudo refusing (not in sudoers; targetpw, so the login's password is
+//    wrong; requiretty) tells the cause and scans without root rights;
+//  - a forged sudo whose key checks out shows a prompt of its own (a classic
+//    one, sudo's message again, this run's prompt behind other text) and
+//    gets no password;
+//  - sudo may run the login's own lshw as root (the rule names it), yet only
+//    root's own lshw runs through sudo: an lshw first on the login's PATH, or
+//    one on root's folders that the login owns, runs without root.
+TEST_F(SudoPeerTest, ScansThroughSudoAsRootOnlyWhereSudoAndLshwAreRootsOwn)
 {
     const std::string user = SshdPeer::User();
     const std::string home = "/home/" + user;
+    const std::string caught = "/tmp/fdx-sudo-caught-" + std::to_string(::getpid());
+    struct SRemove {
+        std::string path;
+        ~SRemove() { std::remove(path.c_str()); }
+    } removeCaught{caught};
+    // A stand-in lshw that leaves a marker when it runs as root; the login's
+    // copy first on its PATH, and a copy the login owns for root's folders.
     const std::string marker = dir.file("ran-as-root");
     const std::string standIn = "#!/bin/sh\n[ \"$(id -u)\" != 0 ] || : >" + marker +
                                 "\necho '<?xml version=\"1.0\"?><node id=\"box\"><node id=\"cpu\"/></node>'\n";
-    // The login's copy, first on its PATH.
     CLoginFile own(home, ".local/bin/lshw", standIn);
-    // A copy owned by the login where root's lshw would be.
     const std::string owned = dir.file("lshw-owned");
     std::ofstream(owned) << standIn;
     ::chmod(owned.c_str(), 0755);
     ASSERT_EQ(::chown(owned.c_str(), ::getpwnam(user.c_str())->pw_uid, 0), 0);
-    struct Case {
-        const char* name;
-        std::string overUsrBinLshw;
-        std::string atFault;
+    const std::string ownRule = Rules(dir, user + " ALL=(root) NOPASSWD: /usr/bin/lshw, " + own.path() + "\n");
+    const std::string forged = "did not show sudo's prompt for this scan";
+
+    const SSudoCase cases[] = {
+        {"no password asked", Rules(dir, user + " ALL=(root) NOPASSWD: /usr/bin/lshw\n"), "", "", ERan::AsRoot, {}},
+        {"password asked", Rules(dir, user + " ALL=(root) /usr/bin/lshw\n"), "", "", ERan::AsRoot, {}},
+        {"not in sudoers", "", "", "", ERan::Refused, {"may not run lshw through sudo"}},
+        {"wrong password", Rules(dir, "Defaults:" + user + " targetpw\n" + user + " ALL=(root) /usr/bin/lshw\n"), "",
+         "", ERan::Refused, {"did not accept the host's password"}},
+        {"requiretty",
+         Rules(dir, "Defaults:" + user + " requiretty\n" + user + " ALL=(root) NOPASSWD: /usr/bin/lshw\n"), "", "",
+         ERan::Refused, {"only from a terminal"}},
+        {"forged: a classic prompt", "", "printf '[sudo] password for %s: ' \"$(id -un)\" >&2", "", ERan::Refused,
+         {forged}},
+        {"forged: sudo's own message", "",
+         "echo 'sudo: a password is required'; echo 'sudo: a password is required' >&2", "", ERan::Refused, {forged}},
+        {"forged: this run's prompt after other text", "", "printf 'Password: %s' \"$3\" >&2", "", ERan::Refused,
+         {forged}},
+        {"the login's lshw first on its PATH", ownRule, "", "/dev/null", ERan::SudoNotAsked,
+         {"lshw is not root's own", ": " + own.path() + ". "}},
+        {"the login owns the lshw on root's folders", ownRule, "", owned, ERan::SudoNotAsked,
+         {"lshw is not root's own", ": /usr/bin/lshw. "}},
     };
-    for (const Case& c : {Case{"the login's lshw first on its PATH", "/dev/null", own.path()},
-                          Case{"the login owns the lshw on root's folders", owned, "/usr/bin/lshw"}}) {
+    for (const SSudoCase& c : cases) {
         SCOPED_TRACE(c.name);
         std::remove(dir.file("inventory.fdx").c_str());
-        CSudoersDropIn rules(dir, Rules(dir, user + " ALL=(root) NOPASSWD: /usr/bin/lshw, " + own.path() + "\n"));
+        std::remove(dir.file("sudo.log").c_str());
+        std::ofstream(caught, std::ios::trunc).close();
+        ::chmod(caught.c_str(), 0666);
+        CSudoersDropIn rules(dir, c.rules);
         ASSERT_TRUE(rules.valid());
         SshdOptions options;
-        options.extraConfig = {"SetEnv PATH=" + home + "/.local/bin:/usr/local/bin:/usr/bin:/bin"};
-        options.bindMounts = {{c.overUsrBinLshw, "/usr/bin/lshw"}};
+        if (!c.sudo.empty()) {
+            std::ofstream(dir.file("fake-sudo"), std::ios::trunc) << ForgedSudo(c.sudo, caught);
+            ::chmod(dir.file("fake-sudo").c_str(), 0755);
+            options.bindMounts.push_back({dir.file("fake-sudo"), "/usr/bin/sudo"});
+        }
+        if (!c.lshw.empty()) {
+            options.extraConfig = {"SetEnv PATH=" + home + "/.local/bin:/usr/local/bin:/usr/bin:/bin"};
+            options.bindMounts.push_back({c.lshw, "/usr/bin/lshw"});
+        }
         SshdPeer peer(options);
         ASSERT_TRUE(peer.running()) << peer.logText();
         Scan(peer, SshdPeer::Password());
         ASSERT_EQ(refresh.status, 0) << refresh.err << peer.logText();
-        EXPECT_NE(refresh.err.find("lshw is not root's own"), std::string::npos) << refresh.err;
-        EXPECT_NE(refresh.err.find(": " + c.atFault + ". "), std::string::npos) << refresh.err;
-        EXPECT_NE(refresh.err.find("without root rights"), std::string::npos) << refresh.err;
-        // The stand-in ran, as the login only.
-        EXPECT_NE(tree.out.find("cpu"), std::string::npos) << tree.out;
-        EXPECT_FALSE(std::filesystem::exists(marker)) << "the login's lshw ran as root";
-        EXPECT_EQ(ReadWholeFile(dir.file("sudo.log")).find("COMMAND="), std::string::npos)
-            << "sudo was asked to run " << ReadWholeFile(dir.file("sudo.log"));
+        EXPECT_NE(tree.out.find("\"children\""), std::string::npos) << tree.out;
+        const std::string sudoLog = ReadWholeFile(dir.file("sudo.log"));
+        if (c.ran == ERan::AsRoot) {
+            EXPECT_EQ(refresh.err.find("sudo"), std::string::npos) << refresh.err;
+            EXPECT_EQ(tree.out.find(kNotice), std::string::npos) << tree.out;
+            EXPECT_NE(tree.out.find("[\"root rights\",\"scans through sudo\"]"), std::string::npos) << tree.out;
+            // sudo's own log names the command it ran as root.
+            EXPECT_NE(sudoLog.find("COMMAND=/usr/bin/lshw -xml"), std::string::npos) << sudoLog;
+        } else {
+            for (const std::string& told : c.told) EXPECT_NE(refresh.err.find(told), std::string::npos) << refresh.err;
+            EXPECT_NE(refresh.err.find("without root rights"), std::string::npos) << refresh.err;
+        }
+        if (c.ran == ERan::Refused) {
+            EXPECT_NE(tree.out.find(kNotice), std::string::npos) << tree.out;
+        } else if (c.ran == ERan::SudoNotAsked) {
+            // The stand-in ran, as the login only.
+            EXPECT_FALSE(std::filesystem::exists(marker)) << "the login's lshw ran as root";
+            EXPECT_EQ(sudoLog.find("COMMAND="), std::string::npos) << "sudo was asked to run " << sudoLog;
+        }
+        EXPECT_EQ(ReadWholeFile(caught).find(SshdPeer::Password()), std::string::npos) << ReadWholeFile(caught);
+        ExpectPasswordNowhere(peer, SshdPeer::Password());
     }
 }
 

@@ -68,8 +68,9 @@ TEST_F(Scripted, SftpUploadWithGroupExchangeAndCompression)
 }
 
 // Each request's status reaches its code (the whole mapping is proved
-// in-process in tests/scp).
-TEST_F(Scripted, SftpAnswersMapToCodes)
+// in-process in tests/scp); odd acknowledgements, refusals, a source error
+// the sink hears of, silence and a cancel from the callback end with theirs.
+TEST_F(Scripted, EachOddAnswerSilenceAndCancelEndsWithItsCode)
 {
     const struct {
         const char* scenario;
@@ -80,49 +81,37 @@ TEST_F(Scripted, SftpAnswersMapToCodes)
         {"sftp-status:fsetstat:8", SCP_E_UNSUPPORTED},
         {"sftp-badid", SCP_E_INTERNAL},
         {"sftp-version4", SCP_E_INTERNAL},
+        {"refuse", SCP_E_INTERNAL},
     };
     for (const auto& c : cases) EXPECT_EQ(Upload(c.scenario, m_local.file("data.bin")), c.code) << c.scenario;
     // A created directory that cannot be looked at afterwards.
     EXPECT_EQ(Upload("sftp-status:mkdir-stat:3", m_local.file("tree")), SCP_E_PERMISSION_DENIED);
-}
 
-TEST_F(Scripted, AcknowledgementBytesAndRefusals)
-{
     EXPECT_EQ(Upload("ack:1", m_local.file("data.bin")), SCP_E_RECEIVE);
     // The fallback command went out on the same channel after the refusal.
     EXPECT_NE(m_results.find("subsystem sftp\nexec scp -r -p -t '/up'"), std::string::npos) << m_results;
-    EXPECT_EQ(Upload("refuse", m_local.file("data.bin")), SCP_E_INTERNAL);
-}
 
-TEST_F(Scripted, SourceErrorsReachTheSink)
-{
     // A directory entry that names nothing: the sink hears why the upload stops.
     ASSERT_EQ(::symlink("/nonexistent/target", m_local.file("tree/dangling").c_str()), 0);
     EXPECT_EQ(Upload("sink", m_local.file("tree")), SCP_E_NO_SUCH_FILE);
     EXPECT_NE(m_results.find("sink message scp: " + m_local.file("tree/dangling") + ": No such file or directory"),
               std::string::npos)
         << m_results;
-}
 
-TEST_F(Scripted, SilenceTimesOut)
-{
-    UploadRun run;
-    run.options.timeout_seconds = 1;
-    run.cancelOnEvent = -1;
-    EXPECT_EQ(Upload("sftp-silent", m_local.file("data.bin"), "/up", &run), SCP_E_TIMED_OUT);
-    ASSERT_FALSE(run.events.empty());
-    EXPECT_EQ(run.events.back().event, SCP_EVENT_ERROR);
-    EXPECT_EQ(run.events.back().text, "Connection timed out");
-}
+    UploadRun silent;
+    silent.options.timeout_seconds = 1;
+    silent.cancelOnEvent = -1;
+    EXPECT_EQ(Upload("sftp-silent", m_local.file("data.bin"), "/up", &silent), SCP_E_TIMED_OUT);
+    ASSERT_FALSE(silent.events.empty());
+    EXPECT_EQ(silent.events.back().event, SCP_EVENT_ERROR);
+    EXPECT_EQ(silent.events.back().text, "Connection timed out");
 
-TEST_F(Scripted, CancelFromTheCallback)
-{
-    UploadRun run;
-    run.cancelOnEvent = SCP_EVENT_PROGRESS;
-    run.options.timeout_seconds = 10;
-    EXPECT_EQ(Upload("sftp-ok", m_local.file("data.bin"), "/up", &run), SCP_E_CANCELLED);
-    EXPECT_EQ(run.Count(SCP_EVENT_PROGRESS), 1);
-    EXPECT_EQ(run.options.cancel_requested, 0u);  // cleared when acted upon
+    UploadRun cancelled;
+    cancelled.cancelOnEvent = SCP_EVENT_PROGRESS;
+    cancelled.options.timeout_seconds = 10;
+    EXPECT_EQ(Upload("sftp-ok", m_local.file("data.bin"), "/up", &cancelled), SCP_E_CANCELLED);
+    EXPECT_EQ(cancelled.Count(SCP_EVENT_PROGRESS), 1);
+    EXPECT_EQ(cancelled.options.cancel_requested, 0u);  // cleared when acted upon
 }
 
 long MaxRssKiB()

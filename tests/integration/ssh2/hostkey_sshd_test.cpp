@@ -1,7 +1,8 @@
-// Host keys against real sshd instances: a changed key and a key of a new
-// type stop the login before any authentication request unless the answer
-// is yes; known_hosts lines name keys, changed or revoked; the known type is
-// offered first; the question shows the fingerprints ssh-keygen prints.
+// Host keys against real sshd instances: a changed key stops the login
+// before any authentication request unless the answer is yes; known_hosts
+// lines name keys, changed or revoked; the known type is offered first; the
+// question shows the fingerprints ssh-keygen prints. (A key of a new type
+// and a damaged cache: tests/integration/scan/hostkey_cli_test.cpp.)
 
 #include <fstream>
 
@@ -120,21 +121,6 @@ TEST_F(HostKeySshdTest, AChangedRsaKeyStopsBeforeAuthenticationUnlessYes)
     EXPECT_TRUE(again.events.empty());
 }
 
-// A yes to it takes the same way as for a changed key (above).
-TEST_F(HostKeySshdTest, OnlyEd25519WhereRsaWasKnownIsANewTypeThatStops)
-{
-    ASSERT_NO_FATAL_FAILURE(Start("ed25519"));
-    StoreOldRsa();
-    SAnswers no;
-    EXPECT_EQ(Login(&no), SSH_HOSTKEY_REFUSED);
-    EXPECT_EQ(no.events, std::vector<int>{HKE_NEW_TYPE});
-    EXPECT_EQ(no.report.keyType, "ssh-ed25519");
-    EXPECT_EQ(no.report.sha256, KeygenSha256(server->hostKeyPath() + ".pub"));
-    ExpectNoAuthentication();
-    EXPECT_EQ(StoredHostKey("ssh-ed25519", server->port()), "");
-    EXPECT_EQ(StoredHostKey("rsa2", server->port()), oldRsa);
-}
-
 TEST_F(HostKeySshdTest, TheKnownKeyTypeIsOfferedFirst)
 {
     // The server has an RSA and an Ed25519 key; Ed25519 comes first in the
@@ -157,20 +143,6 @@ TEST_F(HostKeySshdTest, TheKnownKeyTypeIsOfferedFirst)
     ASSERT_EQ(CSSH2::Login(SshdPeer::User(), SshdPeer::Password(), 0, HKP_STORE, HKP_ASK), 0) << server->logText();
     EXPECT_EQ(CSSH2::Current()->Agreed()[1], "rsa-sha2-512");
     EXPECT_TRUE(known.events.empty());
-}
-
-TEST_F(HostKeySshdTest, ADamagedCacheAsksEvenWhereAFirstContactWouldStore)
-{
-    ASSERT_NO_FATAL_FAILURE(Start("ed25519"));
-    // A damaged hive was kept aside: a key never seen is not stored silently.
-    const std::string copy = RegistryFolder() + "/HKEY_CURRENT_USER.reg.damaged";
-    ASSERT_TRUE(peer::RunQuietly({"/usr/bin/touch", copy}));
-    SAnswers damaged;
-    EXPECT_EQ(Login(&damaged, HKP_STORE), SSH_HOSTKEY_REFUSED);
-    EXPECT_EQ(damaged.events, std::vector<int>{HKE_UNVERIFIABLE});
-    EXPECT_EQ(damaged.report.damagedCopy, copy);
-    ExpectNoAuthentication();
-    EXPECT_EQ(StoredHostKey("ssh-ed25519", server->port()), "");
 }
 
 // The user's known_hosts, asked as an interactive scan asks (first contacts

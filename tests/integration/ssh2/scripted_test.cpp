@@ -153,19 +153,6 @@ TEST_F(ScriptedServerTest, TheServersDisconnectReasonIsNamed)
     }
 }
 
-TEST_F(ScriptedServerTest, OutputBeyondTheLimitStopsWithReceiveErrorAndNamesTheLimit)
-{
-    ASSERT_EQ(Start({"paramiko", "--extra", "50000"}), 0);
-    CSSH2::SetLimits({.maxOutput = 20000});
-    EXPECT_EQ(CSSH2::Exec("big"), SSH_RECEIVE_ERROR);
-    EXPECT_LE(CSSH2::GetOutput().size(), 20000u);
-    const SSshFailure failure = CSSH2::LastFailure();
-    EXPECT_EQ(failure.limit, SL_OUTPUT);
-    EXPECT_EQ(failure.amount, 20000u);
-    EXPECT_EQ(failure.text, "the command's output is larger than 20000 bytes");
-    CSSH2::SetLimits({});
-}
-
 // Servers that end the login before it starts, the error each gives, and
 // what the server reported of us ("" where the case does not say).
 struct SRefusalCase {
@@ -271,23 +258,19 @@ protected:
     std::string Peer() const { return "host 127.0.0.1 port " + std::to_string(m_peer->port()); }
 };
 
-TEST_F(LimitsTest, ASilentServerEndsAtTheConnectionsLimit)
+TEST_F(LimitsTest, ASilentServerAndAStalledKeyExchangeEndAtTheirLimits)
 {
     CSSH2::SetLimits({.connectSeconds = 1});
     EXPECT_EQ(Start({"raw-silent"}), SSH_TIMEOUT);
-    const SSshFailure failure = CSSH2::LastFailure();
-    EXPECT_EQ(failure.limit, SL_CONNECT);
-    EXPECT_EQ(failure.amount, 1u);
-    EXPECT_EQ(failure.text, Peer() + " sent no version line within 1 second");
-}
+    EXPECT_EQ(CSSH2::LastFailure().limit, SL_CONNECT);
+    EXPECT_EQ(CSSH2::LastFailure().amount, 1u);
+    EXPECT_EQ(CSSH2::LastFailure().text, Peer() + " sent no version line within 1 second");
 
-TEST_F(LimitsTest, AKeyExchangeThatStopsHalfWayEndsAtTheLoginsLimit)
-{
     CSSH2::SetLimits({.loginSeconds = 2});
     EXPECT_EQ(Start({"raw-stall", "--hold", "3"}), SSH_TIMEOUT);
-    const SSshFailure failure = CSSH2::LastFailure();
-    EXPECT_EQ(failure.limit, SL_LOGIN);
-    EXPECT_EQ(failure.text, "the key exchange and login with " + Peer() + " did not finish within 2 seconds");
+    EXPECT_EQ(CSSH2::LastFailure().limit, SL_LOGIN);
+    EXPECT_EQ(CSSH2::LastFailure().text,
+              "the key exchange and login with " + Peer() + " did not finish within 2 seconds");
     EXPECT_EQ(m_peer->Results(), "20,30\n") << "the server saw our KEXINIT and key exchange init";
 }
 
@@ -313,33 +296,27 @@ TEST_F(LimitsTest, TheUsersAnswerIsNotTheServersTime)
     EXPECT_EQ(asked, 1);
 }
 
-TEST_F(LimitsTest, ACommandThatNeverEndsEndsAtTheCommandsLimit)
+// A command that never ends, and a server that never answers the channel's
+// opening, told apart within the same limit.
+TEST_F(LimitsTest, ACommandNeverEndingAndAChannelNeverOpenedEndAtTheCommandsLimit)
 {
     CSSH2::SetLimits({.commandSeconds = 2});
     ASSERT_EQ(Start({"paramiko", "--hang"}), 0);
     EXPECT_EQ(CSSH2::Exec("sleep 1000"), SSH_TIMEOUT);
-    SSshFailure failure = CSSH2::LastFailure();
-    EXPECT_EQ(failure.limit, SL_COMMAND);
-    EXPECT_EQ(failure.amount, 2u);
-    EXPECT_EQ(failure.text, "the command did not finish within 2 seconds");
+    EXPECT_EQ(CSSH2::LastFailure().limit, SL_COMMAND);
+    EXPECT_EQ(CSSH2::LastFailure().amount, 2u);
+    EXPECT_EQ(CSSH2::LastFailure().text, "the command did not finish within 2 seconds");
     // The session is closed: nothing more waits on that server.
     EXPECT_EQ(CSSH2::Exec("again"), SSH_SOCKET_ERROR);
-    failure = CSSH2::LastFailure();
-    EXPECT_EQ(failure.limit, SL_NONE);
-    EXPECT_EQ(failure.text, "the connection to " + Peer() + " is closed");
-}
+    EXPECT_EQ(CSSH2::LastFailure().limit, SL_NONE);
+    EXPECT_EQ(CSSH2::LastFailure().text, "the connection to " + Peer() + " is closed");
+    CSSH2::Disconnect();
 
-// A server that never answers the channel's opening is told apart from a
-// command that never ends, within the same limit.
-TEST_F(LimitsTest, AChannelNeverOpenedEndsAtTheCommandsLimitAndSaysSo)
-{
-    CSSH2::SetLimits({.commandSeconds = 2});
     ASSERT_EQ(Start({"paramiko", "--open-stall"}), 0);
     EXPECT_EQ(CSSH2::Exec("lshw -xml"), SSH_TIMEOUT);
-    const SSshFailure failure = CSSH2::LastFailure();
-    EXPECT_EQ(failure.limit, SL_CHANNEL);
-    EXPECT_EQ(failure.amount, 2u);
-    EXPECT_EQ(failure.text, "the host did not open a channel for the command within 2 seconds");
+    EXPECT_EQ(CSSH2::LastFailure().limit, SL_CHANNEL);
+    EXPECT_EQ(CSSH2::LastFailure().amount, 2u);
+    EXPECT_EQ(CSSH2::LastFailure().text, "the host did not open a channel for the command within 2 seconds");
 }
 
 TEST_F(LimitsTest, EachCommandEndsWithItsOwnStatusSignalOrNone)
@@ -379,8 +356,20 @@ long MaxRssKiB()
     return usage.ru_maxrss;
 }
 
+// The limit set, and the default one with a flood: the command ends, and
+// the client keeps no more than the limit.
 TEST_F(LimitsTest, OutputPastTheLimitEndsTheCommandAndMemoryStaysBounded)
 {
+    ASSERT_EQ(Start({"paramiko", "--extra", "50000"}), 0);
+    CSSH2::SetLimits({.maxOutput = 20000});
+    EXPECT_EQ(CSSH2::Exec("big"), SSH_RECEIVE_ERROR);
+    EXPECT_LE(CSSH2::GetOutput().size(), 20000u);
+    EXPECT_EQ(CSSH2::LastFailure().limit, SL_OUTPUT);
+    EXPECT_EQ(CSSH2::LastFailure().amount, 20000u);
+    EXPECT_EQ(CSSH2::LastFailure().text, "the command's output is larger than 20000 bytes");
+    CSSH2::Disconnect();
+    CSSH2::SetLimits({});
+
     ASSERT_EQ(Start({"paramiko", "--extra", std::to_string(20 << 20)}), 0);
     const long before = MaxRssKiB();
     EXPECT_EQ(CSSH2::Exec("flood"), SSH_RECEIVE_ERROR);

@@ -1,13 +1,13 @@
-// The client against a real OpenSSH server and a stock Dropbear: commands
-// over one session, every algorithm it speaks negotiated alone, and logins
-// with key files and an agent.
+// The client against a real OpenSSH server: the packet log of a session,
+// every algorithm it speaks negotiated alone (a long output and commands
+// after it), and logins with key files and an agent. (Long input:
+// rekey_peer_test.cpp; a stock Dropbear: the scans of tests/integration/scan.)
 
 #include <filesystem>
 
 #include "ssh2/ssh2.h"
 #include "tests/integration/ssh2/peer_keys.h"
 #include "tests/ssh2/session_env.h"
-#include "tests/support/dropbear_peer.h"
 #include "tests/support/scoped_env.h"
 #include "tests/support/test_helpers.h"
 
@@ -92,35 +92,6 @@ protected:
     CSessionEnvironment env;
 };
 std::unique_ptr<SshdPeer> SshdSessionTest::s_peer;
-
-TEST_F(SshdSessionTest, RunsSeveralCommandsWithTheirInputInOneSession)
-{
-    ASSERT_EQ(ConnectAndLogin(s_peer->port()), 0) << CSSH2::GetOutput() << s_peer->logText();
-    EXPECT_EQ(CSSH2::Current()->State(), SS_LOGGED_IN);
-    EXPECT_EQ(CSSH2::Current()->ServerVersion().rfind("SSH-2.0-OpenSSH", 0), 0u);
-    ASSERT_NO_FATAL_FAILURE(ExpectRun("(which nosuchprogram 2>/dev/null || (echo no; false))", "no\n", 1));
-    ASSERT_NO_FATAL_FAILURE(
-        ExpectRunWithStreams("echo out1; echo err1 >&2; echo out2", "out1\nout2\n", "err1\n", 0));
-    ASSERT_NO_FATAL_FAILURE(ExpectRun("true", "", 0));
-    // More than one window of output.
-    ASSERT_NO_FATAL_FAILURE(ExpectRun("head -c 100000 /dev/zero | tr '\\0' x; exit 3", std::string(100000, 'x'), 3));
-
-    // Input of more than the server's window (sshd's is 2 MiB) reaches the
-    // command whole and then ends, while the command's output flows back.
-    std::string input;
-    for (std::size_t i = 0; input.size() < (3u << 20); ++i) input += std::to_string(i) + "\n";
-    ASSERT_EQ(CSSH2::ExecWithInput("cat", input), 0) << CSSH2::LastFailure().text;
-    EXPECT_EQ(CSSH2::GetOutput().size(), input.size());
-    EXPECT_TRUE(CSSH2::GetOutput() == input);
-    EXPECT_EQ(CSSH2::Disconnect(), 0);
-    EXPECT_EQ(CSSH2::Current(), nullptr);
-}
-
-TEST_F(SshdSessionTest, AWrongPasswordIsSentOnceAndNamed)
-{
-    EXPECT_EQ(ConnectAndLogin(s_peer->port(), {.password = "not-the-password"}), SSH_WRONG_PASSWORD);
-    EXPECT_EQ(CountOccurrences(s_peer->logText(), "Failed password"), 1u) << s_peer->logText();
-}
 
 // The packet log of a real login and command: at the default level it
 // holds neither the login name nor the command or what it wrote; at the
@@ -244,29 +215,6 @@ TEST_F(SshdStockTest, AgreesOnCurrentAlgorithmsAndAsksOnceAboutTheKey)
     // The second contact finds the stored key and asks nothing.
     ASSERT_EQ(ConnectAndLogin(peer->port(), asking), 0);
     EXPECT_EQ(callback.calls, 1);
-}
-
-// A stock Dropbear: the other server a current installation may run.
-TEST(DropbearTest, StockServerAgreesAndRuns)
-{
-    std::string why;
-    if (!DropbearPeer::Available(&why)) FDX_PEER_MISSING() << why;
-    DropbearPeer peer;
-    ASSERT_TRUE(peer.running()) << peer.logText();
-    CSessionEnvironment env;
-    ASSERT_EQ(ConnectAndLogin(peer.port()), 0) << CSSH2::GetOutput() << peer.logText();
-    EXPECT_EQ(CSSH2::Current()->ServerVersion().rfind("SSH-2.0-dropbear", 0), 0u);
-    const auto& agreed = CSSH2::Current()->Agreed();
-    EXPECT_EQ(agreed[0], "curve25519-sha256");
-    EXPECT_EQ(agreed[1], "ssh-ed25519");
-    // Dropbear 2022.83 has no AES-GCM: ChaCha20-Poly1305, and the delayed
-    // compression it offers.
-    EXPECT_EQ(agreed[2], "chacha20-poly1305@openssh.com");
-    EXPECT_EQ(agreed[7], "zlib@openssh.com");
-    ASSERT_NO_FATAL_FAILURE(ExpectRunWithStreams("echo hello; echo oops >&2; exit 4", "hello\n", "oops\n", 4));
-    ASSERT_NO_FATAL_FAILURE(ExpectRun("seq 1 50000 | tail -n 2", "49999\n50000\n", 0));
-    EXPECT_EQ(CSSH2::Disconnect(), 0);
-    EXPECT_EQ(StoredHostKey("ssh-ed25519", peer.port()).size(), 66u);
 }
 
 // ---------------------------------------------------------------- keys
