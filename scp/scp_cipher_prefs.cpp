@@ -1,15 +1,11 @@
 // The cipher preference order of the upload library: the families in the
 // caller's order, the warning line below which ciphers are offered but never
 // agreed, and single DES only when allowed.
-#include <algorithm>
 #include <string>
-#include <string_view>
 #include <vector>
 
 #include "scp/scp_crypto.h"
-#include "sshcore/negotiate.h"
 #include "scp/scp_ssh.h"
-#include "sshcore/algorithms.h"
 
 namespace {
 bool scp_family_usable(int family, bool allowDes)
@@ -47,28 +43,4 @@ std::vector<std::string> scp_cipher_offer_names(const int prefs[5], bool allowDe
             if (table[j].family == family) names.emplace_back(table[j].name);
     }
     return names;
-}
-
-int scp_cipher_offer(const int prefs[5], bool allowDes, ScpBuf* out)
-{
-    std::size_t accepted = 0;
-    std::string text;
-    for (const std::string& name : scp_cipher_offer_names(prefs, allowDes, &accepted))
-        text += (text.empty() ? "" : ",") + name;
-    return scp_buf_put(out, text.data(), text.size());
-}
-
-int scp_cipher_choose(const int prefs[5], bool allowDes, const char* serverList, std::size_t serverLen)
-{
-    sshcore::SKexOffer ours;
-    const std::vector<std::string> names = scp_cipher_offer_names(prefs, allowDes, &ours.acceptedCiphers);
-    const std::vector<std::string> theirs = sshcore::SplitNameList(std::string_view(serverList, serverLen));
-    for (std::size_t i = 0; i < names.size(); ++i) {
-        if (std::find(theirs.begin(), theirs.end(), names[i]) == theirs.end()) continue;
-        if (i >= ours.acceptedCiphers) return kScpNoCipher;
-        std::size_t count = 0;
-        const ScpCipherInfo* table = scp_cipher_table(&count);
-        return static_cast<int>(scp_cipher_by_name(names[i].data(), names[i].size()) - table);
-    }
-    return kScpNoCipher;
 }

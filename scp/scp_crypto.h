@@ -156,8 +156,6 @@ bool scp_dh_group_usable(const BIGNUM* p, const BIGNUM* g, int minBits, int maxB
 // Our private x of `bits` random bits from the pool (below (p - 1) / 2
 // when that is shorter, never 0 or 1) and e = g^x mod p.
 int scp_dh_generate(const BIGNUM* p, const BIGNUM* g, int bits, ScpRandomPool* pool, BIGNUM** x, BIGNUM** e);
-// The same with a given x, for known answers.
-int scp_dh_public(const BIGNUM* p, const BIGNUM* g, const BIGNUM* x, BIGNUM** e);
 // K = f^x mod p; SCP_E_AUTHENTICATE unless 1 < f < p - 1.
 int scp_dh_shared(const BIGNUM* p, const BIGNUM* x, const BIGNUM* f, BIGNUM** k);
 // Whether two byte runs are equal, in time that does not depend on where

@@ -67,18 +67,6 @@ int scp_dh_generate(const BIGNUM* p, const BIGNUM* g, int bits, ScpRandomPool* p
     }
 }
 
-int scp_dh_public(const BIGNUM* p, const BIGNUM* g, const BIGNUM* x, BIGNUM** e)
-{
-    try {
-        sshcore::CDiffieHellman dh(sshcore::CBigNum::CopyOf(p), sshcore::CBigNum::CopyOf(g));
-        dh.SetPrivate(sshcore::CBigNum::CopyOf(x));
-        scp_bn_set(e, dh.Public());
-        return SCP_OK;
-    } catch (const std::exception&) {
-        return SCP_E_OUT_OF_MEMORY;
-    }
-}
-
 int scp_dh_shared(const BIGNUM* p, const BIGNUM* x, const BIGNUM* f, BIGNUM** k)
 {
     if (!p || !x || !f) return SCP_E_INTERNAL;

@@ -142,13 +142,6 @@ int scp_session_last_rekeys();
 // Quirk flags (bit per ScpQuirk) detected from a software version under the
 // given settings.
 unsigned scp_detect_quirks(const char* softwareVersion, const int settings[SCP_QUIRK_COUNT]);
-// The comma-separated list of ciphers offered for the preference order.
-int scp_cipher_offer(const int prefs[5], bool allowDes, ScpBuf* out);
-// The same as names; *accepted: how many of them may be agreed (the rest lie
-// below the warning line).
+// The ciphers offered for the preference order; *accepted: how many of them
+// may be agreed (the rest lie below the warning line).
 std::vector<std::string> scp_cipher_offer_names(const int prefs[5], bool allowDes, std::size_t* accepted);
-// Chooses a cipher for one direction from the server's list: the index in
-// the cipher table, or kScpNoCipher (none in common or refused after the
-// warn marker).
-constexpr int kScpNoCipher = -1;
-int scp_cipher_choose(const int prefs[5], bool allowDes, const char* serverList, std::size_t serverLen);
