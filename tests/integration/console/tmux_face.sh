@@ -96,6 +96,7 @@ face_pid() {
     until [ -n "$pid" ]; do
         ((SECONDS < deadline)) || fail "the face's process was not found"
         pid=$(pgrep -P "$(tmx display-message -p -t face '#{pane_pid}')" | head -n1)
+        [ -n "$pid" ] || sleep 0.05
     done
     echo "$pid"
 }
