@@ -19,11 +19,21 @@ public:
     {
         return m_strCacheType + "@" + std::to_string(m_peer.port()) + ":127.0.0.1";
     }
+    std::string hostKeyPath() const override { return m_peer.hostKeyPath(); }
 
 private:
     Peer m_peer;
     std::string m_strCacheType;
 };
+
+// The host-key cache's type for a key of that kind.
+std::string CacheType(const std::string& hostKeyType)
+{
+    if (hostKeyType == "rsa") return "rsa2";
+    if (hostKeyType == "ecdsa") return "ecdsa-sha2-nistp256";
+    if (hostKeyType == "dsa") return "dss";
+    return "ssh-" + hostKeyType;
+}
 
 }  // namespace
 
@@ -38,14 +48,16 @@ std::unique_ptr<CTestServer> StartServer(const ServerSetup& setup)
         options.sftpSubsystem = setup.sftp;
         options.bindMounts = setup.bindMounts;
         // A current installation has an Ed25519 key; an older one RSA.
-        options.hostKeyType = options.legacyAlgorithms ? "rsa" : "ed25519";
-        return std::make_unique<CPeerServer<SshdPeer>>(options,
-                                                       options.legacyAlgorithms ? "rsa2" : "ssh-ed25519");
+        options.hostKeyType = !setup.hostKeyType.empty() ? setup.hostKeyType
+                              : options.legacyAlgorithms ? "rsa"
+                                                         : "ed25519";
+        return std::make_unique<CPeerServer<SshdPeer>>(options, CacheType(options.hostKeyType));
     }
     case EServerKind::StockDropbear: {
         DropbearOptions options;
         options.bindMounts = setup.bindMounts;
-        return std::make_unique<CPeerServer<DropbearPeer>>(options, "ssh-ed25519");
+        if (!setup.hostKeyType.empty()) options.hostKeyType = setup.hostKeyType;
+        return std::make_unique<CPeerServer<DropbearPeer>>(options, CacheType(options.hostKeyType));
     }
     }
     return nullptr;

@@ -16,6 +16,9 @@ struct ServerSetup {
     // sink.
     bool sftp = true;
     peer::BindMounts bindMounts;
+    // "rsa", "ecdsa" or "ed25519"; empty: the kind's own (RSA for the older
+    // sshd, Ed25519 for the others).
+    std::string hostKeyType;
 };
 
 class CTestServer {
@@ -26,6 +29,8 @@ public:
     virtual std::string logText() const = 0;
     // The host-key cache's value name for this server on 127.0.0.1.
     virtual std::string cacheValueName() const = 0;
+    // The private host key file.
+    virtual std::string hostKeyPath() const = 0;
 };
 
 std::unique_ptr<CTestServer> StartServer(const ServerSetup& setup);

@@ -41,7 +41,7 @@ protected:
     {
         if (const std::string why = ServerUnavailable(EServerKind::StockSshd); !why.empty()) FDX_PEER_MISSING() << why;
         WriteLshw(dir.file("lshw"), LshwSample("root.xml"));
-        server = StartServer({EServerKind::StockSshd, true, {{dir.file("lshw"), "/usr/bin/lshw"}}});
+        server = StartServer({EServerKind::StockSshd, true, {{dir.file("lshw"), "/usr/bin/lshw"}}, {}});
         ASSERT_TRUE(server->running()) << server->logText();
         console = "--console " + dir.file("lab.fdx");
         ASSERT_TRUE(AddPeerHost(console, "Lab", "127.0.0.1", server->port()));

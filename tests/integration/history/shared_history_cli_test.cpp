@@ -34,7 +34,7 @@ protected:
         ASSERT_TRUE(pg->running()) << pg->why();
         shared = " --history " + pg->Url();
         WriteLshw(LshwSample("root.xml"));
-        server = StartServer({EServerKind::StockSshd, true, {{dir.file("lshw"), "/usr/bin/lshw"}}});
+        server = StartServer({EServerKind::StockSshd, true, {{dir.file("lshw"), "/usr/bin/lshw"}}, {}});
         ASSERT_TRUE(server->running()) << server->logText();
         for (const char* name : {"a", "b", "c"}) AddConsole(name);
     }

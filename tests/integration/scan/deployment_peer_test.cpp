@@ -44,7 +44,7 @@ protected:
     std::unique_ptr<CTestServer> BareHost(EServerKind kind = EServerKind::OlderSshd, bool sftp = true)
     {
         ResetDeployUser();
-        auto server = StartServer({kind, sftp, {{"/dev/null", "/usr/bin/lshw"}}});
+        auto server = StartServer({kind, sftp, {{"/dev/null", "/usr/bin/lshw"}}, {}});
         SetHost("127.0.0.1", server->port(), kDeployUser, SshdPeer::Password());
         return server;
     }
@@ -245,7 +245,8 @@ chmod 755 "$bin/lshw"
                       0);
         }
         ResetDeployUser();
-        auto server = StartServer({EServerKind::StockSshd, true, {{"/dev/null", "/usr/bin/lshw"}, {sbin, "/usr/local/sbin"}}});
+        auto server = StartServer(
+            {EServerKind::StockSshd, true, {{"/dev/null", "/usr/bin/lshw"}, {sbin, "/usr/local/sbin"}}, {}});
         ASSERT_TRUE(server->running()) << server->logText();
         SetHost("127.0.0.1", server->port(), kDeployUser, SshdPeer::Password());
         host->m_bSudo = true;

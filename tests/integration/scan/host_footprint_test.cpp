@@ -195,7 +195,7 @@ protected:
         const std::string lshw = dir.file(std::string("lshw-") + std::to_string(m_nCase));
         std::ofstream(lshw) << "#!/bin/sh\nsleep " << token << " &\n" << c.lshw << "\n";
         ::chmod(lshw.c_str(), 0755);
-        const auto server = StartServer({GetParam(), true, {{lshw, "/usr/bin/lshw"}}});
+        const auto server = StartServer({GetParam(), true, {{lshw, "/usr/bin/lshw"}}, {}});
         ASSERT_TRUE(server->running()) << server->logText();
         const int port = server->port();
         const std::string console = dir.file(std::string("inventory-") + std::to_string(m_nCase) + ".fdx");
@@ -296,7 +296,7 @@ TEST_F(DeploymentFootprintTest, AnInstallThatIsGivenUpEndsAndItsFolderGoes)
     const std::string package = dir.file("lshw-9.9.tar.gz");
     MakeScriptPackage(package, "9.9",
                       "#!/bin/sh\nsleep " + token + " &\ntrap '' TERM HUP INT PIPE\nwhile :; do sleep 1; done\n");
-    const auto server = StartServer({EServerKind::StockSshd, true, {{"/dev/null", "/usr/bin/lshw"}}});
+    const auto server = StartServer({EServerKind::StockSshd, true, {{"/dev/null", "/usr/bin/lshw"}}, {}});
     ASSERT_TRUE(server->running()) << server->logText();
     SetHost("127.0.0.1", server->port(), kDeployUser, SshdPeer::Password());
     DescribeEnginePackage(package, "9.9");

@@ -60,7 +60,7 @@ TEST_P(RefreshServersTest, RefreshStoresTheXmlAndAReloadShowsItWithoutTheServer)
         const std::string xml = ReadWholeFile(SourceDir() + "/tests/data/lshw/user.xml");
         ASSERT_FALSE(xml.empty());
         WriteFakeLshw(dir.file("lshw"), xml);
-        const auto server = StartServer({GetParam(), true, {{dir.file("lshw"), "/usr/bin/lshw"}}});
+        const auto server = StartServer({GetParam(), true, {{dir.file("lshw"), "/usr/bin/lshw"}}, {}});
         ASSERT_TRUE(server->running()) << server->logText();
         keyName = AnsiToWide(server->cacheValueName());
         refreshLine = AddHost(server->port());

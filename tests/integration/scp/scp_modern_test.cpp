@@ -6,7 +6,7 @@
 #include "scp/scp_ssh.h"
 #include "tests/integration/ssh2/peer_keys.h"
 #include "tests/integration/scp/scp_test_util.h"
-#include "tests/support/dropbear_peer.h"
+#include "tests/support/test_server.h"
 #include "tests/support/test_helpers.h"
 
 namespace {
@@ -39,37 +39,28 @@ class StockServer : public ::testing::TestWithParam<PeerCase> {
 protected:
     void SetUp() override
     {
-        std::string why;
         const PeerCase& c = GetParam();
-        if (c.server == Server::Sshd) {
-            if (!SshdPeer::Available(&why)) FDX_PEER_MISSING() << why;
-            SshdOptions o;
-            o.legacyAlgorithms = false;
-            o.hostKeyType = c.hostKeyType;
-            m_sshd = std::make_unique<SshdPeer>(o);
-            ASSERT_TRUE(m_sshd->running()) << m_sshd->logText();
-            m_port = m_sshd->port();
-            m_publicLine = ReadWholeFile(m_sshd->hostKeyPath() + ".pub");
-        } else {
-            if (!DropbearPeer::Available(&why)) FDX_PEER_MISSING() << why;
-            DropbearOptions o;
-            o.hostKeyType = c.hostKeyType;
-            m_dropbear = std::make_unique<DropbearPeer>(o);
-            ASSERT_TRUE(m_dropbear->running()) << m_dropbear->logText();
-            m_port = m_dropbear->port();
-            m_publicLine = ShellOutput("/usr/bin/dropbearkey -y -f '" + m_dropbear->hostKeyPath() +
-                                       "' | grep '^ssh-\\|^ecdsa-'");
-        }
+        const EServerKind kind = c.server == Server::Sshd ? EServerKind::StockSshd : EServerKind::StockDropbear;
+        if (const std::string why = ServerUnavailable(kind); !why.empty()) FDX_PEER_MISSING() << why;
+        ServerSetup setup;
+        setup.kind = kind;
+        setup.hostKeyType = c.hostKeyType;
+        m_server = StartServer(setup);
+        ASSERT_TRUE(m_server->running()) << m_server->logText();
+        m_port = m_server->port();
+        const std::string key = m_server->hostKeyPath();
+        m_publicLine = c.server == Server::Sshd
+                           ? ReadWholeFile(key + ".pub")
+                           : ShellOutput("/usr/bin/dropbearkey -y -f '" + key + "' | grep '^ssh-\\|^ecdsa-'");
         ASSERT_FALSE(m_remote.path().empty());
     }
 
-    std::string Log() const { return m_sshd ? m_sshd->logText() : m_dropbear->logText(); }
+    std::string Log() const { return m_server->logText(); }
 
     TempRegistry m_registry;
     TempDir m_local;
     RemoteDir m_remote;
-    std::unique_ptr<SshdPeer> m_sshd;
-    std::unique_ptr<DropbearPeer> m_dropbear;
+    std::unique_ptr<CTestServer> m_server;
     int m_port = 0;
     std::string m_publicLine;
 };

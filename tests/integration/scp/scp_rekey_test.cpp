@@ -9,7 +9,7 @@
 #include "scp/scp_rekey.h"
 #include "scp/scp_ssh.h"
 #include "tests/integration/scp/scp_test_util.h"
-#include "tests/support/dropbear_peer.h"
+#include "tests/support/test_server.h"
 #include "tests/support/shifted_clock.h"
 
 namespace {
@@ -40,20 +40,14 @@ class OurRekey : public ::testing::TestWithParam<RekeyCase> {
 protected:
     void SetUp() override
     {
-        std::string why;
-        if (GetParam().server == Server::Sshd) {
-            if (!SshdPeer::Available(&why)) FDX_PEER_MISSING() << why;
-            SshdOptions o;
-            o.legacyAlgorithms = false;
-            m_sshd = std::make_unique<SshdPeer>(o);
-            ASSERT_TRUE(m_sshd->running()) << m_sshd->logText();
-            m_port = m_sshd->port();
-        } else {
-            if (!DropbearPeer::Available(&why)) FDX_PEER_MISSING() << why;
-            m_dropbear = std::make_unique<DropbearPeer>();
-            ASSERT_TRUE(m_dropbear->running()) << m_dropbear->logText();
-            m_port = m_dropbear->port();
-        }
+        const EServerKind kind =
+            GetParam().server == Server::Sshd ? EServerKind::StockSshd : EServerKind::StockDropbear;
+        if (const std::string why = ServerUnavailable(kind); !why.empty()) FDX_PEER_MISSING() << why;
+        ServerSetup setup;
+        setup.kind = kind;
+        m_server = StartServer(setup);
+        ASSERT_TRUE(m_server->running()) << m_server->logText();
+        m_port = m_server->port();
         ASSERT_FALSE(m_remote.path().empty());
         scp_rekey_set_clock_for_testing(&ShiftedClock::NowMs);
     }
@@ -65,7 +59,7 @@ protected:
         g_shiftAtUpload = std::chrono::milliseconds(0);
     }
 
-    std::string Log() const { return m_sshd ? m_sshd->logText() : m_dropbear ? m_dropbear->logText() : ""; }
+    std::string Log() const { return m_server ? m_server->logText() : ""; }
 
     // Uploads size bytes under the name, checks the copy and returns the
     // key exchanges after the first (-1 when the upload failed).
@@ -88,8 +82,7 @@ protected:
     TempRegistry m_registry;
     TempDir m_local;
     RemoteDir m_remote;
-    std::unique_ptr<SshdPeer> m_sshd;
-    std::unique_ptr<DropbearPeer> m_dropbear;
+    std::unique_ptr<CTestServer> m_server;
     int m_port = 0;
 };
 
