@@ -7,12 +7,17 @@ set -eu
 TEST_USER=fdxtest
 TEST_PASSWORD=fdx-test-pw
 DEPLOY_USER=fdxdeploy
+SCAN_USERS="fdxscan fdxfleet"
 
 if [ "$(id -u)" -ne 0 ]; then
     echo "setup-peers: not running as root; run these commands as root:" >&2
     echo "  apt-get install -y openssh-server python3-paramiko lshw dropbear-bin chromium python3-jsonschema sudo libreoffice-calc-nogui ansible-core" >&2
     echo "  id -u $TEST_USER >/dev/null 2>&1 || useradd -m $TEST_USER" >&2
     echo "  echo '$TEST_USER:$TEST_PASSWORD' | chpasswd" >&2
+    for user in $SCAN_USERS; do
+        echo "  id -u $user >/dev/null 2>&1 || useradd -m $user" >&2
+        echo "  echo '$user:$TEST_PASSWORD' | chpasswd" >&2
+    done
     echo "  id -u $DEPLOY_USER >/dev/null 2>&1 || useradd -m -s /bin/bash $DEPLOY_USER" >&2
     echo "  echo '$DEPLOY_USER:$TEST_PASSWORD' | chpasswd" >&2
     echo "  mkdir -p /run/sshd" >&2
@@ -44,8 +49,13 @@ if [ -n "$missing" ]; then
     apt-get install -y $missing || { apt-get update && apt-get install -y $missing; }
 fi
 
-id -u "$TEST_USER" >/dev/null 2>&1 || useradd -m -s /bin/sh "$TEST_USER"
-echo "$TEST_USER:$TEST_PASSWORD" | chpasswd
+# The test user, and two more like it for the scan and fleet tests: they look
+# at what a scan leaves in the account's home, /tmp and process list, which
+# another test's logins would disturb, so they log in to accounts of their own.
+for user in "$TEST_USER" $SCAN_USERS; do
+    id -u "$user" >/dev/null 2>&1 || useradd -m -s /bin/sh "$user"
+    echo "$user:$TEST_PASSWORD" | chpasswd
+done
 # A second user with bash and Debian's stock ~/.bashrc, on whose account the
 # engine package is deployed (it puts lshw into ~/.local/bin).
 id -u "$DEPLOY_USER" >/dev/null 2>&1 || useradd -m -s /bin/bash "$DEPLOY_USER"

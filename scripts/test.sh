@@ -26,6 +26,9 @@ trap 'stage end; printf "%s\n" "== stage times ==" "${stage_times[@]}" "$(printf
 ./scripts/setup-peers.sh
 
 jobs=$(nproc)
+# Many peer tests spend their time waiting on a server or a time limit, so
+# the suites run two tests per core.
+test_jobs=$((jobs * 2))
 for preset in ci asan; do
   stage "$preset build"
   cmake --preset "$preset" >/dev/null
@@ -49,7 +52,7 @@ for preset in ci asan; do
   stage "$preset tests"
   # Here the real peers are installed (setup-peers.sh above): a test that
   # finds one missing fails instead of skipping.
-  FERRODEX_REQUIRE_PEERS=1 ctest --preset "$preset" -j "$jobs" --timeout 900
+  FERRODEX_REQUIRE_PEERS=1 ctest --preset "$preset" -j "$test_jobs" --timeout 900
 done
 
 stage windows

@@ -3,6 +3,7 @@
 #include <pwd.h>
 #include <unistd.h>
 
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 
@@ -14,7 +15,16 @@ constexpr const char* kPackagedConfig = "/etc/ssh/sshd_config";
 
 }  // namespace
 
-const char* SshdPeer::User() { return "fdxtest"; }
+const char* SshdPeer::User()
+{
+    // Tests that look at the account's files and processes run with one of
+    // their own (CTest sets it), so that no other test's logins show there.
+    static const std::string user = [] {
+        const char* account = std::getenv("FDX_TEST_ACCOUNT");
+        return std::string(account != nullptr && *account != '\0' ? account : "fdxtest");
+    }();
+    return user.c_str();
+}
 const char* SshdPeer::Password() { return "fdx-test-pw"; }
 
 bool SshdPeer::Available(std::string* why)

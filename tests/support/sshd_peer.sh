@@ -10,7 +10,7 @@
 #       chosen again when another program took it first).
 #   sshd_stop                        ends the server and waits for it.
 sshd_program=/usr/sbin/sshd
-sshd_user=fdxtest
+sshd_user=${FDX_TEST_ACCOUNT:-fdxtest}
 sshd_password=fdx-test-pw
 sshd_pid=""
 sshd_port=""

@@ -147,7 +147,9 @@ TEST_F(FleetLoginsTest, EveryWayInRefreshesUnattended)
     // password, the other one with a key, and no password was tried there.
     const std::string keyLog = keys->logText();
     EXPECT_EQ(CountOf(keyLog, "Failed password"), 0u) << keyLog;
-    EXPECT_NE(keyLog.find("Accepted publickey for fdxtest from 127.0.0.1"), std::string::npos) << keyLog;
+    EXPECT_NE(keyLog.find(std::string("Accepted publickey for ") + SshdPeer::User() + " from 127.0.0.1"),
+              std::string::npos)
+        << keyLog;
     // Nothing a run knew was lost from the file: no passphrase or password
     // in it, and every host kept its way in and its route.
     const std::string file = ReadWholeFile(dir.file("fleet.fdx"));

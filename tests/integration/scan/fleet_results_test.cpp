@@ -129,7 +129,8 @@ TEST_F(FleetResultsTest, AChangedKeyIsTrustedOnlyForTheHostsNamedAndTold)
     EXPECT_NE(WideToAnsi(stored), kOldRsa);
     // The password waited for a connection with the stored key: the next
     // run logs in.
-    EXPECT_EQ(server->logText().find("Accepted password for fdxtest from 127.0.0.1 port"), std::string::npos);
+    EXPECT_EQ(server->logText().find(std::string("Accepted password for ") + SshdPeer::User() + " from 127.0.0.1"),
+              std::string::npos);
     const RunResult again = Ferrodex("refresh Lab/127.0.0.3 --json --password-stdin", Password());
     EXPECT_EQ(again.status, 0) << again.out << again.err;
     EXPECT_NE(RefreshRecordOf(again.out, "Lab/127.0.0.3").find("\"ok\":true"), std::string::npos) << again.out;

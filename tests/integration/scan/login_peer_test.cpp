@@ -78,7 +78,7 @@ TEST_F(KeyLoginTest, SeveralKeyFilesAreTriedInTheirOrder)
     // the next file logs in.
     AddAndRefresh(peer.port(), {stranger, own}, peer.logText());
     const std::string log = peer.logText();
-    EXPECT_NE(log.find("Accepted publickey for fdxtest"), std::string::npos) << log;
+    EXPECT_NE(log.find(std::string("Accepted publickey for ") + SshdPeer::User()), std::string::npos) << log;
     EXPECT_NE(log.find("RSA SHA256:"), std::string::npos) << log;
     // Nine files are more than a host offers: refused with the reason.
     std::vector<std::string> many{"host", "edit", "Lab/127.0.0.1"};
@@ -97,7 +97,8 @@ TEST_F(KeyLoginTest, AServerThatTakesOnlySshRsaSignaturesGetsOne)
     ASSERT_TRUE(peer.running()) << peer.logText();
     Authorize(key, peer.folder() + "/authorized_keys");
     AddAndRefresh(peer.port(), {key}, peer.logText());
-    EXPECT_NE(peer.logText().find("Accepted publickey for fdxtest from 127.0.0.1"), std::string::npos);
+    EXPECT_NE(peer.logText().find(std::string("Accepted publickey for ") + SshdPeer::User() + " from 127.0.0.1"),
+              std::string::npos);
     EXPECT_NE(peer.logText().find("RSA SHA256:"), std::string::npos) << peer.logText();
 }
 
