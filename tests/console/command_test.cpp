@@ -44,7 +44,7 @@ protected:
     CImageModuleRegistry m_images;
 };
 
-TEST_F(CommandTest, GroupsAreAddedRenamedDeletedAndSurviveReload)
+TEST_F(CommandTest, GroupsAndHostsAreAddedRenamedRemovedAndSurviveReload)
 {
     Ok({"group", "add", "Lab"});
     Ok({"group", "add", "Prod"});
@@ -68,6 +68,18 @@ TEST_F(CommandTest, GroupsAreAddedRenamedDeletedAndSurviveReload)
     struct stat info {};
     ASSERT_EQ(::stat(m_console.c_str(), &info), 0);
     EXPECT_EQ(info.st_mode & 0777, 0600u);
+
+    // Hosts go into a group that exists and leave by their path only. A
+    // taken name and a new address are HostsHaveNamesApartFromAddresses'.
+    Ok({"host", "add", "Lab 2", "srv", "--port", "2222", "--login", "admin"});
+    EXPECT_NE(Run({"host", "add", "Nope", "srv"}).status, 0);
+    EXPECT_EQ(Names(Json({"tree", "Lab 2", "--json"})), (std::vector<std::string>{"srv"}));
+    // Listing never expands a host: it has no children to show.
+    EXPECT_FALSE(Child(Child(Json({"tree", "--json"}), "Lab 2"), "srv").Has("children"));
+    EXPECT_NE(Run({"host", "remove", "Lab 2/nothing"}).status, 0);
+    EXPECT_NE(Run({"host", "remove", "Lab 2"}).status, 0);
+    Ok({"host", "remove", "Lab 2/srv"});
+    EXPECT_TRUE(Names(Child(Json({"tree", "--json"}), "Lab 2")).empty());
 }
 
 TEST_F(CommandTest, NamesAndPortsOutsideTheirLimitsAreRefusedWithTheReason)
@@ -131,22 +143,6 @@ TEST_F(CommandTest, EditKeepsThePasswordUnlessCleared)
     EXPECT_NE(cleared.err.find(asks), std::string::npos) << cleared.err;
     // --clear-password belongs to edit only.
     EXPECT_NE(Run({"host", "add", "Lab", "x", "--clear-password"}, "main-pw\n").status, 0);
-}
-
-TEST_F(CommandTest, HostsAreAddedAndRemoved)
-{
-    // A taken name and a new address are HostsHaveNamesApartFromAddresses'.
-    Ok({"group", "add", "Lab"});
-    Ok({"host", "add", "Lab", "srv", "--port", "2222", "--login", "admin"});
-    EXPECT_NE(Run({"host", "add", "Nope", "srv"}).status, 0);
-    EXPECT_EQ(Names(Json({"tree", "Lab", "--json"})), (std::vector<std::string>{"srv"}));
-    // Listing never expands a host: it has no children to show.
-    EXPECT_FALSE(Child(Child(Json({"tree", "--json"}), "Lab"), "srv").Has("children"));
-
-    EXPECT_NE(Run({"host", "remove", "Lab/nothing"}).status, 0);
-    EXPECT_NE(Run({"host", "remove", "Lab"}).status, 0);
-    Ok({"host", "remove", "Lab/srv"});
-    EXPECT_TRUE(Names(Child(Json({"tree", "--json"}), "Lab")).empty());
 }
 
 TEST_F(CommandTest, SavePasswordsAsksForTheMainPasswordAtLoad)
@@ -387,17 +383,7 @@ TEST_F(CommandTest, ConcurrentCommandsOnOneFileLoseNothing)
     EXPECT_EQ(Names(Child(Json({"tree", "--json"}), "Lab")).size(), results.size());
 }
 
-// Registration at the first start: install_test.sh, from the installed folder.
-TEST_F(CommandTest, RegistersAndUnregistersOnRequest)
-{
-    const std::string classes = m_env.registry + "/HKEY_CLASSES_ROOT.reg";
-    EXPECT_EQ(RunFerrodex(m_env, {"register"}).status, 0);
-    EXPECT_NE(ReadWholeFile(classes).find("D89C902C-BBEF-4E6D-BD92-E71764806F79"), std::string::npos);
-    EXPECT_EQ(RunFerrodex(m_env, {"unregister"}).status, 0);
-    EXPECT_EQ(ReadWholeFile(classes).find("D89C902C-BBEF-4E6D-BD92-E71764806F79"), std::string::npos);
-}
-
-TEST_F(CommandTest, EveryCommandHasHelpAndBadUsageFails)
+TEST_F(CommandTest, EveryCommandHasHelpBadUsageFailsAndRegistrationIsOnRequest)
 {
     for (const std::vector<std::string>& args :
          std::vector<std::vector<std::string>>{{"--help"}, {"group", "add", "--help"}, {"host", "refresh", "--help"},
@@ -409,6 +395,13 @@ TEST_F(CommandTest, EveryCommandHasHelpAndBadUsageFails)
     EXPECT_EQ(RunFerrodex(m_env, {"frobnicate"}).status, 2);
     EXPECT_EQ(RunFerrodex(m_env, {"group", "add"}).status, 2);
     EXPECT_EQ(RunFerrodex(m_env, {"passwords", "maybe"}).status, 2);
+
+    // Registration on request (at the first start: install_test.sh).
+    const std::string classes = m_env.registry + "/HKEY_CLASSES_ROOT.reg";
+    EXPECT_EQ(RunFerrodex(m_env, {"register"}).status, 0);
+    EXPECT_NE(ReadWholeFile(classes).find("D89C902C-BBEF-4E6D-BD92-E71764806F79"), std::string::npos);
+    EXPECT_EQ(RunFerrodex(m_env, {"unregister"}).status, 0);
+    EXPECT_EQ(ReadWholeFile(classes).find("D89C902C-BBEF-4E6D-BD92-E71764806F79"), std::string::npos);
 }
 
 TEST_F(CommandTest, TheLoginMethodFollowsAddAndEditAndNoSecretIsShownOrKeptInClear)

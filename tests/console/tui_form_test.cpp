@@ -117,20 +117,8 @@ TEST(TuiForm, EditsKeepTheirLimitAndTakeNoControls)
     EXPECT_EQ(Focused(other).text, L"");
 }
 
-TEST(TuiForm, SpaceOnAButtonGivesItsResultAndTypingNeverEndsAForm)
-{
-    // Enter and Escape in a field, and Enter on a button, are the screen
-    // tests' (a dialog and a message box typed through the terminal).
-    CForm d(GroupDialog());
-    Press(d, FormInput::Next);  // OK
-    EXPECT_EQ(d.Apply(FormInput{FormInput::Char, L' '}), IDOK);
-    // Typing never ends a form.
-    CForm e(GroupDialog());
-    for (wchar_t ch : std::wstring(L"oc y")) EXPECT_EQ(e.Apply(FormInput{FormInput::Char, ch}), 0);
-}
-
 // The edits' texts reach the dialog through the screen tests; here the checks.
-TEST(TuiForm, StoreWritesChecksBackAndAHiddenOneKeepsItsState)
+TEST(TuiForm, SpaceTogglesAChecksOrPressesAButtonAndStoreWritesChecksBack)
 {
     DialogState r = ReadyDialog();
     CForm ready(r);
@@ -145,6 +133,13 @@ TEST(TuiForm, StoreWritesChecksBackAndAHiddenOneKeepsItsState)
     form.Apply(FormInput{FormInput::Char, L' '});
     form.Store(d);
     EXPECT_EQ(d.checks[IDC_DO_NOT_SHOW_AGAIN], 1) << "space toggles a check";
+
+    // On a button, space gives its result; typing never ends a form. Enter
+    // and Escape are the screen tests' (typed through the terminal).
+    CForm group(GroupDialog());
+    for (wchar_t ch : std::wstring(L"oc y")) EXPECT_EQ(group.Apply(FormInput{FormInput::Char, ch}), 0);
+    Press(group, FormInput::Next);  // OK
+    EXPECT_EQ(group.Apply(FormInput{FormInput::Char, L' '}), IDOK);
 }
 
 TEST(TuiForm, MessageBoxesOfferTheButtonsOfTheirType)

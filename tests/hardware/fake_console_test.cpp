@@ -58,6 +58,7 @@ TEST(FakeConsoleTest, AnItemsParentAndItsCookieAreTold)
 
 TEST(FakeConsoleTest, InjectedFailuresHitOnlyTheChosenCall)
 {
+    // The node tests see the chosen call fail; here that the next succeeds.
     auto console = CFakeConsole::Create();
     console->FailMenuAddAt(1);
     CONTEXTMENUITEM menu{};
@@ -65,14 +66,6 @@ TEST(FakeConsoleTest, InjectedFailuresHitOnlyTheChosenCall)
     EXPECT_EQ(console->AddItem(&menu), E_FAIL);
     EXPECT_EQ(console->AddItem(&menu), S_OK);
     EXPECT_EQ(console->MenuItems().size(), 2u);
-
-    console->FailResultInsertAt(0);
-    RESULTDATAITEM line{};
-    EXPECT_EQ(console->InsertItem(&line), E_FAIL);
-    EXPECT_EQ(console->InsertItem(&line), S_OK);
-    EXPECT_EQ(console->ResultItems().size(), 1u);
-    EXPECT_EQ(console->DeleteAllRsltItems(), S_OK);
-    EXPECT_TRUE(console->ResultItems().empty());
 }
 
 TEST(ScriptedUiTest, AnswersFromQueuesAndRecords)

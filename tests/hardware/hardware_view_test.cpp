@@ -159,7 +159,7 @@ TEST_F(HardwareViewTest, EveryShowRebuildsTheRowsUnderNameAndValue)
     EXPECT_TRUE(m_console->ResultItems().empty());
 }
 
-TEST_F(HardwareViewTest, DeselectAndViewFlagShowNothing)
+TEST_F(HardwareViewTest, DeselectViewFlagOrAMissingInterfaceShowNothing)
 {
     CHardwareNode& cpu = Node({u"core", u"cpu"});
     EXPECT_EQ(Show(cpu, true), S_FALSE);
@@ -175,6 +175,18 @@ TEST_F(HardwareViewTest, DeselectAndViewFlagShowNothing)
     EXPECT_EQ(Show(cpu, false, FALSE), S_FALSE);
     EXPECT_EQ(m_console->ResultItems().size(), 2u);
     EXPECT_EQ(cpu.m_items.size(), 2u);
+
+    // Without the header or the result interface, or any console, the show ends.
+    auto other = CFakeConsole::Create();
+    other->FailQueryInterface(IID_IHeaderCtrl);
+    EXPECT_EQ(cpu.OnShow(false, other.get(), TRUE, 0), S_FALSE);
+    EXPECT_TRUE(other->ColumnInsertions().empty());
+    other = CFakeConsole::Create();
+    other->FailQueryInterface(IID_IResultData);
+    EXPECT_EQ(cpu.OnShow(false, other.get(), TRUE, 0), S_FALSE);
+    EXPECT_TRUE(other->ResultItems().empty());
+    EXPECT_EQ(other->RefCount(), 1u);
+    EXPECT_EQ(cpu.OnShow(false, nullptr, TRUE, 0), S_FALSE);
 }
 
 TEST_F(HardwareViewTest, RowsOfAnExpandedNodeShowOnlyUnderItsGeneral)
@@ -206,22 +218,6 @@ TEST_F(HardwareViewTest, NodeShownBeforeExpandKeepsItemsApartFromChildren)
 
     ASSERT_EQ(Expand(core), S_OK);
     EXPECT_EQ(ScopeChildren(core), (Scope{{u"general", 4, 0}, {u"cpu", 4, 0}, {u"memory", 4, 1}}));
-}
-
-TEST_F(HardwareViewTest, MissingConsoleInterfacesEndTheShow)
-{
-    CHardwareNode& cpu = Node({u"core", u"cpu"});
-    m_console->FailQueryInterface(IID_IHeaderCtrl);
-    EXPECT_EQ(Show(cpu), S_FALSE);
-    EXPECT_TRUE(m_console->ColumnInsertions().empty());
-
-    auto other = CFakeConsole::Create();
-    other->FailQueryInterface(IID_IResultData);
-    EXPECT_EQ(cpu.OnShow(false, other.get(), TRUE, 0), S_FALSE);
-    EXPECT_TRUE(other->ResultItems().empty());
-    EXPECT_EQ(other->RefCount(), 1u);
-
-    EXPECT_EQ(cpu.OnShow(false, nullptr, TRUE, 0), S_FALSE);
 }
 
 TEST_F(HardwareViewTest, FailedLineKeepsTheLinesBeforeIt)

@@ -429,18 +429,28 @@ TEST_F(InventoryTest, NamesAndPortsOutsideTheirLimitsAreRefusedWithTheReason)
     EXPECT_EQ(host.m_nPort, 65535);
 }
 
-TEST_F(InventoryTest, DeleteGroupRemovesItsHostsAndHardware)
+TEST_F(InventoryTest, RemoveHostAndDeleteGroupLeaveTheirSiblings)
 {
     ExpandRoot();
     CGroupNode& keep = AddGroup(u"Keep");
     CGroupNode& doomed = AddGroup(u"Doomed");
     Expand(doomed);
+    AddHost(doomed, u"a");
+    CHostNode& b = AddHost(doomed, u"b");
+    Expand(b, S_FALSE);  // gives b its menu; the scan finds nothing
+    EXPECT_EQ(b.AddMenuItems(console.get(), CCM_INSERTIONALLOWED_TOP), S_FALSE);
+    ASSERT_EQ(console->MenuItems().size(), 3u);
+    EXPECT_EQ(console->MenuItems()[1].name, u"Refresh Information");
+    EXPECT_EQ(console->MenuItems()[1].commandId, IDM_REFRESH_HOST);
+    EXPECT_EQ(Cmd(b, IDM_REMOVE_HOST), S_OK);
+    ASSERT_EQ(doomed.GetChildren().size(), 1u);
+    EXPECT_EQ(doomed.GetChildren()[0]->GetDisplayText(0), u"a");
+
     CHostNode& host = AddHost(doomed, u"srv");
     m_scanXml = AnsiToWide(kSmallXml);
     Expand(host);
-    ASSERT_GT(console->ScopeItemCount(), 4u);
+    ASSERT_GT(console->ScopeItemCount(), 5u);
     const HSCOPEITEM doomedItem = doomed.GetScopeItem();
-
     g_bDirty = false;
     EXPECT_EQ(Cmd(doomed, IDM_DELETE_GROUP), S_OK);
     EXPECT_TRUE(g_bDirty);
@@ -449,23 +459,6 @@ TEST_F(InventoryTest, DeleteGroupRemovesItsHostsAndHardware)
     EXPECT_FALSE(console->HasScopeItem(doomedItem));
     EXPECT_EQ(console->ScopeItemCount(), 2u);  // the root and "Keep"
     EXPECT_TRUE(console->ScopeDeletions().back().itemToo);
-}
-
-TEST_F(InventoryTest, RemoveHostLeavesItsSiblings)
-{
-    ExpandRoot();
-    CGroupNode& group = AddGroup(u"Lab");
-    Expand(group);
-    AddHost(group, u"a");
-    CHostNode& b = AddHost(group, u"b");
-    Expand(b, S_FALSE);  // gives b its menu; the scan finds nothing
-    EXPECT_EQ(b.AddMenuItems(console.get(), CCM_INSERTIONALLOWED_TOP), S_FALSE);
-    ASSERT_EQ(console->MenuItems().size(), 3u);
-    EXPECT_EQ(console->MenuItems()[1].name, u"Refresh Information");
-    EXPECT_EQ(console->MenuItems()[1].commandId, IDM_REFRESH_HOST);
-    EXPECT_EQ(Cmd(b, IDM_REMOVE_HOST), S_OK);
-    ASSERT_EQ(group.GetChildren().size(), 1u);
-    EXPECT_EQ(group.GetChildren()[0]->GetDisplayText(0), u"a");
 }
 
 TEST_F(InventoryTest, GroupsAndHostsRenameButNotTheRoot)
