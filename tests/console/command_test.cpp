@@ -210,7 +210,7 @@ TEST_F(CommandTest, AnOlderReleasesEncryptedFileOpensAndIsReencryptedOnce)
     EXPECT_EQ(second.err.find("re-encrypted"), std::string::npos) << second.err;
 }
 
-TEST_F(CommandTest, HostHoldingXmlShowsItsHardwareOnlyWhenNamed)
+TEST_F(CommandTest, HostHoldingXmlShowsItsHardwareOnlyWhenNamedAndViewXmlShowsTheSame)
 {
     WriteConsoleWithXml("root.xml");
     const JsonValue host = Json({"tree", "Lab/srv", "--json", "--login", "root"});
@@ -251,6 +251,20 @@ TEST_F(CommandTest, HostHoldingXmlShowsItsHardwareOnlyWhenNamed)
         return text(value);
     };
     EXPECT_EQ(canonical(viewed), canonical(hostChildren));
+    const RunResult text = RunFerrodex(m_env, {"view-xml", SourceDir() + "/tests/data/lshw/list_wrapped.xml"});
+    EXPECT_EQ(text.status, 0) << text.err;
+    EXPECT_EQ(text.out.rfind("general\n", 0), 0u);
+    EXPECT_NE(text.out.find("\ncore\n  general\n"), std::string::npos);
+
+    // What is no hardware tree is refused: not XML, missing, or a
+    // processor-only listing without hardware nodes.
+    const std::string notXml = m_dir.file("notes.txt");
+    std::ofstream(notXml) << "this is not lshw output\n";
+    const RunResult refused = RunFerrodex(m_env, {"view-xml", notXml});
+    EXPECT_NE(refused.status, 0);
+    EXPECT_NE(refused.err.find("Error: "), std::string::npos);
+    EXPECT_NE(RunFerrodex(m_env, {"view-xml", m_dir.file("missing.xml")}).status, 0);
+    EXPECT_NE(RunFerrodex(m_env, {"view-xml", SourceDir() + "/tests/data/lshw/list_processor.xml"}).status, 0);
 }
 
 TEST_F(CommandTest, RefreshAsksForMissingCredentialsFromTheOptionsOnly)
@@ -271,25 +285,6 @@ TEST_F(CommandTest, RefreshAsksForMissingCredentialsFromTheOptionsOnly)
     const RunResult expand = Run({"tree", "Lab/srv", "--login", "root", "--password-stdin"});
     EXPECT_NE(expand.status, 0);
     EXPECT_NE(expand.err.find("Error: "), std::string::npos);
-}
-
-TEST_F(CommandTest, ViewXmlRefusesWhatIsNoHardwareTree)
-{
-    const std::string notXml = m_dir.file("notes.txt");
-    std::ofstream(notXml) << "this is not lshw output\n";
-    const RunResult result = RunFerrodex(m_env, {"view-xml", notXml});
-    EXPECT_NE(result.status, 0);
-    EXPECT_NE(result.err.find("Error: "), std::string::npos);
-    EXPECT_NE(RunFerrodex(m_env, {"view-xml", m_dir.file("missing.xml")}).status, 0);
-
-    // A processor-only listing has no hardware nodes: a host holding it
-    // shows none either.
-    EXPECT_NE(RunFerrodex(m_env, {"view-xml", SourceDir() + "/tests/data/lshw/list_processor.xml"}).status, 0);
-
-    const RunResult text = RunFerrodex(m_env, {"view-xml", SourceDir() + "/tests/data/lshw/list_wrapped.xml"});
-    EXPECT_EQ(text.status, 0) << text.err;
-    EXPECT_EQ(text.out.rfind("general\n", 0), 0u);
-    EXPECT_NE(text.out.find("\ncore\n  general\n"), std::string::npos);
 }
 
 TEST_F(CommandTest, HostileHostTextReachesNoTerminalRaw)

@@ -49,7 +49,7 @@ auto ItemWhere(const FormLayout& layout, Pick pick)
 
 }  // namespace
 
-TEST(TuiForm, FieldsComeFromTheVisibleControlsWithTheirTexts)
+TEST(TuiForm, FieldsComeFromTheVisibleControlsAndTabVisitsThoseTakingInput)
 {
     const CForm host(HostDialog());
     EXPECT_EQ(host.Title(), L"Add a New Host");
@@ -61,10 +61,8 @@ TEST(TuiForm, FieldsComeFromTheVisibleControlsWithTheirTexts)
     const CForm ready(ReadyDialog());
     EXPECT_EQ(FieldIndex(ready, IDC_DO_NOT_SHOW_AGAIN), -1) << "a hidden control is not shown";
     EXPECT_EQ(ready.Focus(), FieldIndex(ready, IDOK)) << "without a focus field the first button takes it";
-}
 
-TEST(TuiForm, TabVisitsOnlyFieldsThatTakeInputAndWraps)
-{
+    // Tab visits only the fields that take input, and wraps.
     CForm form(HostDialog());
     std::vector<int> visited;
     for (int i = 0; i < 7; ++i) {

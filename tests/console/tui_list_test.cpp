@@ -30,6 +30,12 @@ TEST(TuiList, ColumnsAreAsWideAsTheirLongestTextAndTheLastFillsTheRest)
     EXPECT_EQ(FormatListLine({u"id", u"cpu"}, narrow, 0, 50, false).find(L"cpu"), column);
     EXPECT_EQ(FormatListLine({u"capacity", u"4 GHz"}, narrow, 0, 50, false).find(L"4 GHz"), column);
     EXPECT_EQ(FormatListLine({u"capacity", u"4 GHz"}, narrow, 4, 50, false).find(L"4 GHz"), column - 4);
+
+    // A list without columns still shows its rows.
+    const std::vector<ResultRowView> bare = {ResultRowView{{u"general"}, 3}};
+    const ListLayout single = LayoutColumns({}, bare, 30);
+    ASSERT_EQ(single.widths.size(), 1u);
+    EXPECT_EQ(FormatListLine(bare[0].cells, single, 0, 30, false).substr(0, 7), L"general");
 }
 
 TEST(TuiList, TooWideListsKeepTheirNaturalWidthScrollAndCutWithAnEllipsis)
@@ -77,12 +83,4 @@ TEST(TuiList, EveryLineIsExactlyThePaneWideAtEveryScroll)
                 EXPECT_EQ(TextColumns(FormatListLine(row.cells, layout, scroll, width, false)), width)
                     << width << "/" << scroll;
         }
-}
-
-TEST(TuiList, AListWithoutColumnsStillShowsItsRows)
-{
-    const std::vector<ResultRowView> rows = {ResultRowView{{u"general"}, 3}};
-    const ListLayout layout = LayoutColumns({}, rows, 30);
-    ASSERT_EQ(layout.widths.size(), 1u);
-    EXPECT_EQ(FormatListLine(rows[0].cells, layout, 0, 30, false).substr(0, 7), L"general");
 }

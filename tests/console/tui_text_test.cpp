@@ -32,6 +32,11 @@ TEST(TuiText, ColumnsOfNarrowWideAndCombiningCharactersAndSkippingThem)
     EXPECT_EQ(CharColumns(L'\u4E2D'), 2);
     EXPECT_EQ(CharColumns(L'\u0301'), 0);
     EXPECT_EQ(TextColumns(L"e\u0301\u4E2Dx"), 4);
+    // Skipping halves a wide character into a space.
+    EXPECT_EQ(SkipColumns(L"abcdef", 2), L"cdef");
+    EXPECT_EQ(SkipColumns(L"\u4E2Dxy", 1), L" xy");
+    EXPECT_EQ(SkipColumns(L"ab", 5), L"");
+    EXPECT_EQ(SkipColumns(L"e\u0301f", 1), L"f");  // the accent goes with its letter
 }
 
 TEST(TuiText, FitNeverExceedsTheColumnsAndMarksTheCut)
@@ -52,14 +57,6 @@ TEST(TuiText, FitNeverExceedsTheColumnsAndMarksTheCut)
     EXPECT_EQ(FitColumns(L"abcdef", 4, false), L"abcd");
     // A wide character that does not fit before the ellipsis leaves a space.
     EXPECT_EQ(FitColumns(L"a\u4E2Dbc", 3), L"a \u2026");
-}
-
-TEST(TuiText, SkipColumnsHalvesAWideCharacterIntoASpace)
-{
-    EXPECT_EQ(SkipColumns(L"abcdef", 2), L"cdef");
-    EXPECT_EQ(SkipColumns(L"\u4E2Dxy", 1), L" xy");
-    EXPECT_EQ(SkipColumns(L"ab", 5), L"");
-    EXPECT_EQ(SkipColumns(L"e\u0301f", 1), L"f");  // the accent goes with its letter
 }
 
 TEST(TuiText, WrapKeepsEveryWordAndStaysInsideTheWidth)
