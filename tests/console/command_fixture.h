@@ -43,7 +43,16 @@ protected:
         EXPECT_TRUE(ParseJson(result.out, value, &error)) << error << "\n" << result.out;
         return value;
     }
-    // The three on the test's own console file.
+    // The same, expecting a failure whose message holds `reason`.
+    RunResult FailsOn(const std::string& console, const std::vector<std::string>& args, const std::string& reason,
+                      const std::string& input = "")
+    {
+        RunResult result = RunOn(console, args, input);
+        EXPECT_NE(result.status, 0) << "ferrodex " << ::testing::PrintToString(args);
+        EXPECT_NE(result.err.find(reason), std::string::npos) << ::testing::PrintToString(args) << "\n" << result.err;
+        return result;
+    }
+    // The four on the test's own console file.
     RunResult Run(const std::vector<std::string>& args, const std::string& input = "")
     {
         return RunOn(m_console, args, input);
@@ -55,6 +64,10 @@ protected:
     JsonValue Json(const std::vector<std::string>& args, const std::string& input = "")
     {
         return JsonOn(m_console, args, input);
+    }
+    RunResult Fails(const std::vector<std::string>& args, const std::string& reason, const std::string& input = "")
+    {
+        return FailsOn(m_console, args, reason, input);
     }
 
     // The names of a JSON node's children, in order.

@@ -49,9 +49,7 @@ TEST_F(CommandTest, GroupsAndHostsAreAddedRenamedRemovedAndSurviveReload)
     Ok({"group", "add", "Lab"});
     Ok({"group", "add", "Prod"});
     Ok({"group", "add", "L\xC3\xA4" "b \"x\"\\y"});  // non-ASCII, a quote and a backslash
-    const RunResult duplicate = Run({"group", "add", "Lab"});
-    EXPECT_NE(duplicate.status, 0);
-    EXPECT_NE(duplicate.err.find("Error: "), std::string::npos);
+    Fails({"group", "add", "Lab"}, "Error: ");
 
     Ok({"group", "rename", "Lab", "Lab 2"});
     EXPECT_NE(Run({"group", "rename", "Prod", "Lab 2"}).status, 0);  // the name is taken
@@ -88,9 +86,7 @@ TEST_F(CommandTest, NamesAndPortsOutsideTheirLimitsAreRefusedWithTheReason)
     Ok({"host", "add", "Lab", "srv", "--port", "2222"});
     const std::string before = ConsoleBytes();
     const auto refused = [this, &before](std::vector<std::string> args, const std::string& reason) {
-        const RunResult result = Run(args);
-        EXPECT_NE(result.status, 0) << ::testing::PrintToString(args);
-        EXPECT_NE(result.err.find(reason), std::string::npos) << ::testing::PrintToString(args) << "\n" << result.err;
+        Fails(args, reason);
         EXPECT_EQ(ConsoleBytes(), before) << ::testing::PrintToString(args);
     };
     // The check itself is the dialogs' (InventoryTest, a row for each kind of
@@ -138,9 +134,7 @@ TEST_F(CommandTest, EditKeepsThePasswordUnlessCleared)
     EXPECT_NE(kept.status, 0);
     EXPECT_EQ(kept.err.find(asks), std::string::npos) << kept.err;
     Ok({"host", "edit", "Lab/127.0.0.1", "--clear-password"}, "main-pw\n");
-    const RunResult cleared = Run({"host", "refresh", "Lab/127.0.0.1"}, "main-pw\n");
-    EXPECT_NE(cleared.status, 0);
-    EXPECT_NE(cleared.err.find(asks), std::string::npos) << cleared.err;
+    Fails({"host", "refresh", "Lab/127.0.0.1"}, asks, "main-pw\n");
     // --clear-password belongs to edit only.
     EXPECT_NE(Run({"host", "add", "Lab", "x", "--clear-password"}, "main-pw\n").status, 0);
 }
@@ -158,15 +152,11 @@ TEST_F(CommandTest, SavePasswordsAsksForTheMainPasswordAtLoad)
     // Loading asks once. A script gets no second try: a wrong password
     // fails the command with the reason, and so does a missing one.
     EXPECT_EQ(Names(Child(Json({"tree", "--json"}, "main-secret\n"), "Lab")), (std::vector<std::string>{"srv"}));
-    const RunResult wrong = Run({"tree"}, "wrong\nmain-secret\n");
-    EXPECT_NE(wrong.status, 0);
-    EXPECT_NE(wrong.err.find("Error: The main password is wrong."), std::string::npos) << wrong.err;
+    const RunResult wrong = Fails({"tree"}, "Error: The main password is wrong.", "wrong\nmain-secret\n");
     EXPECT_EQ(wrong.out, "");
     // The load-time prompt comes before the host's password question.
     Ok({"host", "add", "Lab", "srv3", "--password-stdin"}, "main-secret\nother\n");
-    const RunResult missing = Run({"tree"});
-    EXPECT_NE(missing.status, 0);
-    EXPECT_NE(missing.err.find("the main password is missing"), std::string::npos) << missing.err;
+    const RunResult missing = Fails({"tree"}, "the main password is missing");
     EXPECT_EQ(missing.out, "");
 
     Ok({"passwords", "off"}, "main-secret\n");
@@ -178,11 +168,8 @@ TEST_F(CommandTest, SavePasswordsAsksForTheMainPasswordAtLoad)
 
     // Turning it on without a main password (end of input), or with an
     // empty one, leaves it off.
-    const RunResult refused = Run({"passwords", "on"});
-    EXPECT_NE(refused.status, 0);
-    const RunResult empty = Run({"passwords", "on", "--main-password-stdin"}, "\n");
-    EXPECT_NE(empty.status, 0);
-    EXPECT_NE(empty.err.find("An empty main password is not allowed"), std::string::npos) << empty.err;
+    EXPECT_NE(Run({"passwords", "on"}).status, 0);
+    Fails({"passwords", "on", "--main-password-stdin"}, "An empty main password is not allowed", "\n");
     EXPECT_EQ(ConsoleBytes(), plain);
 }
 
@@ -282,9 +269,7 @@ TEST_F(CommandTest, RefreshAsksForMissingCredentialsFromTheOptionsOnly)
     EXPECT_NE(cancelled.err.find("Error: "), std::string::npos);
     EXPECT_NE(Run({"host", "refresh", "Lab/nothing", "--login", "root"}).status, 0);
     // Expanding the host asks for its login too: cancelled, the command fails.
-    const RunResult expand = Run({"tree", "Lab/srv", "--login", "root", "--password-stdin"});
-    EXPECT_NE(expand.status, 0);
-    EXPECT_NE(expand.err.find("Error: "), std::string::npos);
+    Fails({"tree", "Lab/srv", "--login", "root", "--password-stdin"}, "Error: ");
 }
 
 TEST_F(CommandTest, HostileHostTextReachesNoTerminalRaw)
@@ -317,10 +302,8 @@ TEST_F(CommandTest, HostileHostTextReachesNoTerminalRaw)
     EXPECT_NE(shown.out.find("Computer\\x1b]0;owned title\\x07"), std::string::npos) << shown.out;
 
     // A path that names nothing is quoted in the error, filtered as well.
-    const RunResult missing = Run({"show", host + "/\x1b]0;x\x07", "--login", "root"});
-    EXPECT_NE(missing.status, 0);
+    const RunResult missing = Fails({"show", host + "/\x1b]0;x\x07", "--login", "root"}, "\\x1b]0;x\\x07");
     EXPECT_EQ(FirstRawControl(missing.err), "") << missing.err;
-    EXPECT_NE(missing.err.find("\\x1b]0;x\\x07"), std::string::npos) << missing.err;
 
     // JSON keeps the exact text, escaped (every class: JsonWriter's tests).
     const RunResult json = RunFerrodex(m_env, {"view-xml", hostileFile, "--json"});
@@ -509,13 +492,8 @@ TEST_F(CommandTest, AnEncryptedConsoleFileReplacedByAPlainOneIsRefusedUntilAccep
     // The attacker's plain file: the same host, scanned through sudo over a
     // jump host of theirs.
     const std::string forged = m_dir.file("forged.fdx");
-    const auto forge = [&](std::vector<std::string> args) {
-        args.insert(args.begin(), {"--console", forged});
-        const RunResult result = RunFerrodex(m_env, args, "");
-        ASSERT_EQ(result.status, 0) << result.err;
-    };
-    forge({"group", "add", "Lab"});
-    forge({"host", "add", "Lab", "srv", "--login", "root", "--sudo", "--jump", "eve@bastion.example"});
+    OkOn(forged, {"group", "add", "Lab"});
+    OkOn(forged, {"host", "add", "Lab", "srv", "--login", "root", "--sudo", "--jump", "eve@bastion.example"});
     const std::string plain = ReadWholeFile(forged);
     const auto plant = [&](const std::string& path) {
         // Written in place: the file keeps its identity.
@@ -524,11 +502,7 @@ TEST_F(CommandTest, AnEncryptedConsoleFileReplacedByAPlainOneIsRefusedUntilAccep
     const std::string kRefused = "was encrypted (Save Passwords) when it was last used here, and is now a plain file";
     const auto expectRefused = [&](const std::vector<std::string>& args, const std::string& path) {
         const std::string before = ReadWholeFile(path);
-        std::vector<std::string> full{"--console", path};
-        full.insert(full.end(), args.begin(), args.end());
-        const RunResult result = RunFerrodex(m_env, full, "");
-        EXPECT_NE(result.status, 0) << ::testing::PrintToString(args);
-        EXPECT_NE(result.err.find(kRefused), std::string::npos) << result.err;
+        const RunResult result = FailsOn(path, args, kRefused);
         EXPECT_NE(result.err.find("--accept-plain"), std::string::npos) << result.err;
         EXPECT_EQ(result.out, "");
         EXPECT_EQ(ReadWholeFile(path), before) << "a refused file is left as it is";
@@ -546,18 +520,13 @@ TEST_F(CommandTest, AnEncryptedConsoleFileReplacedByAPlainOneIsRefusedUntilAccep
     expectRefused({"tree", "--json"}, moved);
 
     // Accepted once, with a warning; then it is a plain file like any other.
-    const RunResult accepted = RunFerrodex(m_env, {"--console", moved, "--accept-plain", "tree", "--json"}, "");
-    EXPECT_EQ(accepted.status, 0) << accepted.err;
+    const RunResult accepted = OkOn(moved, {"--accept-plain", "tree", "--json"});
     EXPECT_NE(accepted.err.find("Warning: console file " + moved), std::string::npos) << accepted.err;
     EXPECT_NE(accepted.err.find(kRefused), std::string::npos) << accepted.err;
-    const RunResult after = RunFerrodex(m_env, {"--console", moved, "tree"}, "");
-    EXPECT_EQ(after.status, 0) << after.err;
-    EXPECT_EQ(after.err.find(kRefused), std::string::npos) << after.err;
+    EXPECT_EQ(OkOn(moved, {"tree"}).err.find(kRefused), std::string::npos);
 
     // Saved encrypted again, it is noted again.
-    const RunResult again = RunFerrodex(m_env, {"--console", moved, "passwords", "on", "--main-password-stdin"},
-                                        "main-secret\n");
-    ASSERT_EQ(again.status, 0) << again.err;
+    OkOn(moved, {"passwords", "on", "--main-password-stdin"}, "main-secret\n");
     plant(moved);
     expectRefused({"tree"}, moved);
 }
