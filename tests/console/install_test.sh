@@ -34,21 +34,18 @@ complete_line() {
         _ferrodex
         printf "%s\n" "${COMPREPLY[@]}"' complete_line "$completion" "$@"
 }
-expect() {  # expect LINE... -- CANDIDATE: CANDIDATE is offered for LINE
-    local args=() want
+# offers yes|no LINE... -- CANDIDATE: whether CANDIDATE is offered for LINE.
+offers() {
+    local want=$1 args=() candidate found=no
+    shift
     while [ "$1" != -- ]; do args+=("$1"); shift; done
-    want=$2
-    complete_line "${args[@]}" | grep -qxF -- "$want" || {
-        echo "completing '${args[*]}' does not offer '$want':"; complete_line "${args[@]}"; exit 1; }
+    candidate=$2
+    complete_line "${args[@]}" | grep -qxF -- "$candidate" && found=yes
+    [ "$found" = "$want" ] || {
+        echo "completing '${args[*]}': '$candidate' offered: $found"; complete_line "${args[@]}"; exit 1; }
 }
-refuse() {  # refuse LINE... -- CANDIDATE: CANDIDATE is not offered for LINE
-    local args=() unwanted
-    while [ "$1" != -- ]; do args+=("$1"); shift; done
-    unwanted=$2
-    if complete_line "${args[@]}" | grep -qxF -- "$unwanted"; then
-        echo "completing '${args[*]}' offers '$unwanted'"; exit 1
-    fi
-}
+expect() { offers yes "$@"; }
+refuse() { offers no "$@"; }
 expect ferrodex tr -- tree
 expect ferrodex host re -- refresh
 expect ferrodex host refresh --y -- --yes

@@ -52,52 +52,52 @@ std::unique_ptr<CHostNode> Build(std::u16string xmlText, int expected = 0)
     return host;
 }
 
-// The host's capabilities give a row each; a node's put the described ones
-// first and join the others.
-TEST(HardwareTreeTest, CapabilitiesGiveRowsAtTheTopAndAJoinedRowBelow)
+// The rows of the top element and of its one child, for each corner of the
+// format.
+TEST(HardwareTreeTest, CapabilitiesContainersQuantitiesAndStrayTextGiveRows)
 {
-    auto host = Build(
-        u"<node id='pc'><capabilities><capability id='fpu'>mathematical co-processor</capability>"
-        u"<capability id='wp'/><capability id='vme'/></capabilities><node id='cpu'><capabilities>"
-        u"<capability id='wp'/><capability id='fpu'>mathematical co-processor</capability><capability id='vme'></capability>"
-        u"</capabilities><product>X</product></node></node>");
-    EXPECT_EQ(GeneralRows(*host), (Rows{{u"mathematical co-processor", u"fpu"}, {u"", u"wp"}, {u"", u"vme"}}));
-    const CHardwareNode* cpu = Find(*host, {u"cpu"});
-    ASSERT_NE(cpu, nullptr);
-    EXPECT_EQ(NodeRows(*cpu), (Rows{{u"mathematical co-processor", u"fpu"}, {u"capabilities", u"wp, vme"}, {u"product", u"X"}}));
-}
-
-TEST(HardwareTreeTest, ContainersAndQuantitiesAreExpandedOnlyBelowTheTop)
-{
-    auto host = Build(
-        u"<node id='pc'><size>1024</size><configuration><setting id='boot' value='normal'/></configuration>"
-        u"<node id='nic'>"
-        u"<configuration><setting id='driver' value='e1000'/><setting id='duplex'/></configuration>"
-        u"<resources><resource type='irq' value='11'/><resource type='ioport'/></resources>"
-        u"<size units='bit/s'>100000000</size><capacity units='bytes'>536870912</capacity>"
-        u"<clock units='Hz'>0</clock><clock/><clock units='MHz'>2400000000</clock>"
-        u"</node></node>");
-    EXPECT_EQ(GeneralRows(*host), (Rows{{u"size", u"1024"}, {u"configuration", u""}}));
-    const CHardwareNode* nic = Find(*host, {u"nic"});
-    ASSERT_NE(nic, nullptr);
-    EXPECT_EQ(NodeRows(*nic), (Rows{{u"driver", u"e1000"},
-                                    {u"duplex", u""},
-                                    {u"irq", u"11"},
-                                    {u"ioport", u""},
-                                    {u"size", u"100000000 bit/s"},
-                                    {u"capacity", u"512 Mb"},
-                                    {u"clock", u"0"},
-                                    {u"clock", u""},
-                                    {u"clock", u"2400 MHz"}}));
-}
-
-TEST(HardwareTreeTest, CommentsAndStrayTextBecomeRows)
-{
-    auto host = Build(u"<node id='pc'><!-- top note --><node id='a'>loose<!--inner--><vendor>V<!--x-->W</vendor></node></node>");
-    EXPECT_EQ(GeneralRows(*host), (Rows{{u"#comment", u" top note "}}));
-    const CHardwareNode* a = Find(*host, {u"a"});
-    ASSERT_NE(a, nullptr);
-    EXPECT_EQ(NodeRows(*a), (Rows{{u"#text", u"loose"}, {u"#comment", u"inner"}, {u"vendor", u"VW"}}));
+    const struct {
+        const char* what;
+        std::u16string xml;
+        Rows top;
+        std::u16string child;
+        Rows rows;
+    } cases[] = {
+        {"capabilities: a row each at the top; below, the described first and the others joined",
+         u"<node id='pc'><capabilities><capability id='fpu'>mathematical co-processor</capability>"
+         u"<capability id='wp'/><capability id='vme'/></capabilities><node id='cpu'><capabilities>"
+         u"<capability id='wp'/><capability id='fpu'>mathematical co-processor</capability>"
+         u"<capability id='vme'></capability></capabilities><product>X</product></node></node>",
+         {{u"mathematical co-processor", u"fpu"}, {u"", u"wp"}, {u"", u"vme"}},
+         u"cpu",
+         {{u"mathematical co-processor", u"fpu"}, {u"capabilities", u"wp, vme"}, {u"product", u"X"}}},
+        {"containers and quantities are expanded only below the top",
+         u"<node id='pc'><size>1024</size><configuration><setting id='boot' value='normal'/></configuration>"
+         u"<node id='nic'>"
+         u"<configuration><setting id='driver' value='e1000'/><setting id='duplex'/></configuration>"
+         u"<resources><resource type='irq' value='11'/><resource type='ioport'/></resources>"
+         u"<size units='bit/s'>100000000</size><capacity units='bytes'>536870912</capacity>"
+         u"<clock units='Hz'>0</clock><clock/><clock units='MHz'>2400000000</clock>"
+         u"</node></node>",
+         {{u"size", u"1024"}, {u"configuration", u""}},
+         u"nic",
+         {{u"driver", u"e1000"}, {u"duplex", u""}, {u"irq", u"11"}, {u"ioport", u""},
+          {u"size", u"100000000 bit/s"}, {u"capacity", u"512 Mb"}, {u"clock", u"0"}, {u"clock", u""},
+          {u"clock", u"2400 MHz"}}},
+        {"comments and stray text become rows",
+         u"<node id='pc'><!-- top note --><node id='a'>loose<!--inner--><vendor>V<!--x-->W</vendor></node></node>",
+         {{u"#comment", u" top note "}},
+         u"a",
+         {{u"#text", u"loose"}, {u"#comment", u"inner"}, {u"vendor", u"VW"}}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        auto host = Build(c.xml);
+        EXPECT_EQ(GeneralRows(*host), c.top);
+        const CHardwareNode* child = Find(*host, {c.child});
+        ASSERT_NE(child, nullptr);
+        EXPECT_EQ(NodeRows(*child), c.rows);
+    }
 }
 
 TEST(HardwareTreeTest, AnErrorInsideOneNodeStopsOnlyThatNode)
@@ -170,7 +170,7 @@ HRESULT NoXmlService(REFCLSID, IXMLDOMDocument** document)
     return CLASS_E_CLASSNOTAVAILABLE;
 }
 
-TEST(HardwareTreeTest, UnreadableDocumentsOrNoXmlServiceFailWithoutAMessage)
+TEST(HardwareTreeTest, UnreadableDocumentsOrNoXmlServiceFailAndOnlyAnEmptyTextSaysSo)
 {
     CScopedScriptedUi ui;
     for (std::u16string text : {u"<node id='pc'><node id='a'></node>", u"Permission denied", u"<other><node id='a'/></other>",
@@ -187,13 +187,9 @@ TEST(HardwareTreeTest, UnreadableDocumentsOrNoXmlServiceFailWithoutAMessage)
     EXPECT_EQ(host->m_hrXml, CLASS_E_CLASSNOTAVAILABLE);
     EXPECT_TRUE(host->GetChildren().empty());
     EXPECT_TRUE(ui.Messages().empty());
-}
 
-TEST(HardwareTreeTest, EmptyTextShowsTheMissingFileBox)
-{
-    CScopedScriptedUi ui;
-    auto host = HostWithXml(u"");
-    EXPECT_EQ(BuildHardwareTree(*host), 1);
+    // Only an empty text says so: the box of a missing file.
+    EXPECT_EQ(BuildHardwareTree(*HostWithXml(u"")), 1);
     ASSERT_EQ(ui.Messages().size(), 1u);
     EXPECT_EQ(ui.Messages()[0].text, u"Can't find file: ");
     EXPECT_EQ(ui.Messages()[0].caption, u"Error");
