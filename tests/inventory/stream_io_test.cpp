@@ -57,25 +57,3 @@ TEST(StreamIo, WideTextsOfEveryShapeRoundTripAndShortStreamsFail)
     EXPECT_FALSE(reader.ReadWide(0x7FFFFFFFu, back));
     EXPECT_LT(back.capacity(), 4096u);
 }
-
-// A text taken from the block leaves the stream just after it, as a read
-// through the stream would.
-TEST(StreamIo, ATextTakenFromTheBlockMovesTheStreamPast)
-{
-    const std::u16string first = Sample(6000), second = Sample(5000);
-    com_ptr<IStream> stream = CreateMemoryStream();
-    CStreamWriter writer(stream.get());
-    writer.WriteWide(first);
-    writer.WriteWide(second);
-    ASSERT_EQ(stream->Seek(0, STREAM_SEEK_SET, nullptr), S_OK);
-    CStreamReader reader(stream.get());
-    std::u16string a, b;
-    ASSERT_TRUE(reader.ReadWide(6000, a));
-    std::uint64_t position = 0;
-    ASSERT_EQ(stream->Seek(0, STREAM_SEEK_CUR, &position), S_OK);
-    EXPECT_EQ(position, 12000u);
-    ASSERT_TRUE(reader.ReadWide(5000, b));
-    EXPECT_EQ(a, first);
-    EXPECT_EQ(b, second);
-    EXPECT_FALSE(reader.ReadWide(1, a));  // at the end
-}
