@@ -103,10 +103,6 @@ TEST_F(ScpHostKeyTrust, AShortRsaKeyAndABadSignatureHaveTheirOwnCodes)
     ASSERT_EQ(scp_hostkey_parse(enough.data(), enough.size(), &key), 0);
     EXPECT_EQ(key.bits, 1024);
     scp_hostkey_free(&key);
-
-    char text[128];
-    scp_format_error(SCP_E_HOSTKEY_TOO_SMALL, text, sizeof text);
-    EXPECT_STREQ(text, "the server's RSA host key is shorter than 1024 bits: the connection was stopped");
 }
 
 }  // namespace

@@ -15,20 +15,12 @@ Connections until stopped, each ending with "RESULT done" (the upload
 library's tests); the login user's name, when it is one of these, chooses
 the behaviour of its own connection:
   sftp-ok            an SFTP subsystem that accepts every request
-  sftp-nolimit       as sftp-ok, with no limit on failed logins
   sftp-status:OP:N   as sftp-ok, but answers request OP (open, write,
                      fsetstat, mkdir-stat) with status N
   sftp-badid         answers OPEN with an identifier that was never sent
-  sftp-reorder       holds WRITE replies until four are held or no request
-                     comes for a moment, then sends them newest first
-  sftp-delay         answers each WRITE from a timer 1 to 40 ms later
-  sftp-fail5         refuses the fifth WRITE (status 4); reports its offset
   sftp-limits:W      offers limits@openssh.com with a write length of W
-  sftp-rekey         new key exchanges at the third and the fortieth WRITE;
-                     reports "rekeyed N" at CLOSE
-  sftp-rekey-newkey  as sftp-rekey, with another host key of the same type
-                     taken before the first renegotiation
-  sftp-slowread      reads its channel in small pieces with pauses
+  sftp-rekey-newkey  takes another host key of the same type, then starts
+                     new key exchanges at the third and the fortieth WRITE
   (every SFTP scenario reports "file PATH SIZE SHA256 LARGEST" at CLOSE)
   sftp-version4      answers INIT with version 4
   sftp-silent        grants the subsystem and then says nothing
@@ -40,13 +32,6 @@ the behaviour of its own connection:
   flood              the scp command acknowledges up to the first file's
                      line, then sends data nobody asked for (64 MiB at most)
   mute               accepts the connection and never speaks
-  raw-strict         KEXINIT offering strict key exchange, at once an IGNORE,
-                     then DISCONNECT; reports whether the client offers strict
-  raw-plain          the same without strict key exchange
-  raw-nomac          a KEXINIT whose only MAC is "none" beside a CTR cipher;
-                     reports the reason of the client's DISCONNECT
-  raw-nokex          a KEXINIT with an unknown key exchange; reports as
-                     raw-nomac
 
 Without --modern paramiko offers only an older installation's algorithms
 (group exchange and group1 with SHA-1, ssh-rsa and ssh-dss, CBC ciphers,
@@ -56,7 +41,6 @@ import argparse
 import hashlib
 import hmac
 import logging
-import random
 import socket
 import struct
 import sys
@@ -72,8 +56,7 @@ VERSION = b"SSH-2.0-Scripted_1.0"
 USER = "tester"
 PASSWORD = "secret-pw"
 UPLOAD_PASSWORD = "fdx-test-pw"
-UPLOAD_SCENARIOS = ("sftp-", "ack:", "refuse", "sink", "flood", "mute", "raw-strict", "raw-plain", "raw-nomac",
-                    "raw-nokex")
+UPLOAD_SCENARIOS = ("sftp-", "ack:", "refuse", "sink", "flood", "mute")
 LAST_KEX = ["?"]
 
 
@@ -90,10 +73,6 @@ def listener(backlog):
     sys.stdout.write("PORT %d\n" % sock.getsockname()[1])
     sys.stdout.flush()
     return sock
-
-
-def is_upload(mode):
-    return mode.startswith(UPLOAD_SCENARIOS) and not mode.startswith(("raw-strict-", "raw-plain-"))
 
 
 # ------------------------------------------------------------- raw modes
@@ -255,19 +234,14 @@ def strict_exchange(args, conn):
     wire.send_protected(disconnect(11, "counted"), 0 if args.strict else 3)
 
 
-def strict_ignore(args, conn, offer_line):
+def strict_ignore(args, conn):
     """KEXINIT (with the strict marker if asked), an IGNORE amid the exchange,
     then a DISCONNECT once the client's init (or its end) has come."""
     ignore = bytes([2]) + ssh_string(b"amid the exchange")
     hello(conn, modern_kexinit(with_strict("curve25519-sha256", args)), ignore)
-    packets = read_packets(conn, 2)
-    if offer_line:
-        offers = any(p[:1] == b"\x14" and b"kex-strict-c-v00@openssh.com" in p for p in packets)
-        report("raw client offers strict %s" % offers)
-    else:
-        report(",".join(str(p[0]) for p in packets))
+    report_types(conn, 2)
     try:
-        conn.sendall(packet(disconnect(2 if not offer_line else 11, "not strict", "en")))
+        conn.sendall(packet(disconnect(2, "not strict", "en")))
     except OSError:
         pass
 
@@ -284,14 +258,8 @@ def raw_mode(args, conn):
         return
     if args.mode == "raw-strict-exchange":
         strict_exchange(args, conn)
-    elif args.mode in ("raw-strict-ignore", "raw-strict", "raw-plain"):
-        strict_ignore(args, conn, args.mode != "raw-strict-ignore")
-    elif args.mode in ("raw-nomac", "raw-nokex"):
-        # The client's KEXINIT, then its DISCONNECT: its reason is reported.
-        hello(conn, modern_kexinit("curve25519-sha256", mac="none") if args.mode == "raw-nomac"
-              else modern_kexinit("diffie-hellman-group1-sha512-unknown"))
-        reasons = [struct.unpack(">I", p[1:5])[0] for p in read_packets(conn, 4) if p[:1] == b"\x01"]
-        report("client disconnects with %s" % (reasons[0] if reasons else None))
+    elif args.mode == "raw-strict-ignore":
+        strict_ignore(args, conn)
     elif args.mode == "raw-ignore-kexinit":
         ignore = bytes([2]) + ssh_string(b"noise")
         kex = with_strict("diffie-hellman-group1-sha1", args)
@@ -363,8 +331,8 @@ class KexNote(logging.Handler):
 
 def start_transport(conn, args, key, server):
     import paramiko
-    transport = paramiko.Transport(conn, default_window_size=args.window)
-    transport.local_version = "SSH-2.0-" + args.version
+    transport = paramiko.Transport(conn, default_window_size=2097152)
+    transport.local_version = "SSH-2.0-paramiko_scripted"
     options = transport.get_security_options()
     if not args.modern:
         options.kex = [k for k in options.kex if k in OLD_KEX]
@@ -402,8 +370,7 @@ def make_server(args):
         def check_auth_none(self, username):
             # A server that never gives up: "none" does not count as a
             # failure, so only the client's own bound ends the exchange.
-            never = args.never_accept or username == "sftp-nolimit"
-            return paramiko.AUTH_PARTIALLY_SUCCESSFUL if never else paramiko.AUTH_FAILED
+            return paramiko.AUTH_PARTIALLY_SUCCESSFUL if args.never_accept else paramiko.AUTH_FAILED
 
         def check_auth_password(self, username, password):
             if args.upload:
@@ -510,19 +477,11 @@ def paramiko_mode(args, conn, key):
             break
         if args.debug:
             send(4, True, "debugging", "")
-        if args.ignore:
-            transport.send_ignore(50)
         if args.hang:
             # The command never ends.
             time.sleep(args.hold)
             break
         channel.sendall(b"hello\n")
-        if args.rekey:
-            # New keys between two data packets of the command's output.
-            channel.sendall(b"a" * args.rekey)
-            transport.renegotiate_keys()
-            channel.sendall(b"b" * args.rekey)
-            report("rekeyed")
         channel.sendall_stderr(b"warn\n")
         try:
             channel.sendall(b"x" * args.extra)
@@ -563,8 +522,6 @@ class Sftp:
         self.channel = channel
         self.scenario = scenario
         self.lock = threading.Lock()
-        self.held = []  # (id, status) of WRITE replies not yet sent
-        self.timers = []
         self.writes = 0
         self.path = ""
         self.data = bytearray()
@@ -574,8 +531,7 @@ class Sftp:
     def rekey(self):
         import paramiko
         transport = self.channel.get_transport()
-        if self.scenario == "sftp-rekey-newkey":
-            transport.add_server_key(paramiko.RSAKey.generate(1024))
+        transport.add_server_key(paramiko.RSAKey.generate(1024))
         worker = threading.Thread(target=transport.renegotiate_keys, daemon=True)
         self.rekeys.append(worker)
         worker.start()
@@ -583,11 +539,7 @@ class Sftp:
     def read_exact(self, n):
         data = b""
         while len(data) < n:
-            if self.scenario == "sftp-slowread":
-                time.sleep(0.002)
-                chunk = self.channel.recv(min(n - len(data), 8192))
-            else:
-                chunk = self.channel.recv(n - len(data))
+            chunk = self.channel.recv(n - len(data))
             if not chunk:
                 raise EOFError()
             data += chunk
@@ -597,19 +549,6 @@ class Sftp:
         with self.lock:
             self.channel.sendall(struct.pack(">IB", len(body) + 1, type_) + body)
 
-    def release_held(self):
-        """Sends the held WRITE replies, newest first."""
-        held, self.held = self.held, []
-        for rid, code in reversed(held):
-            self.status(rid, code)
-
-    def quiet(self):
-        """No request waits, not even after a moment."""
-        if self.channel.recv_ready():
-            return False
-        time.sleep(0.01)
-        return not self.channel.recv_ready()
-
     def write(self, rid, body):
         (n,) = struct.unpack(">I", body[:4])
         offset, length = struct.unpack(">QI", body[4 + n:16 + n])
@@ -618,25 +557,13 @@ class Sftp:
         self.largest = max(self.largest, length)
         forced = self.forced("write")
         code = forced if forced is not None else 0
-        if self.scenario in ("sftp-rekey", "sftp-rekey-newkey") and self.writes in (3, 40):
+        if self.scenario == "sftp-rekey-newkey" and self.writes in (3, 40):
             self.rekey()
-        if self.scenario == "sftp-fail5" and self.writes == 5:
-            code = 4
-            report("refused write at %d" % offset)
         if code == 0:
             if len(self.data) < offset + length:
                 self.data.extend(b"\0" * (offset + length - len(self.data)))
             self.data[offset:offset + length] = data
-        if self.scenario == "sftp-reorder":
-            self.held.append((rid, code))
-            if len(self.held) >= 4 or self.quiet():
-                self.release_held()
-        elif self.scenario == "sftp-delay":
-            timer = threading.Timer(random.uniform(0.001, 0.04), self.status, (rid, code))
-            self.timers.append(timer)
-            timer.start()
-        else:
-            self.status(rid, code)
+        self.status(rid, code)
 
     def status(self, rid, code):
         self.send(101, struct.pack(">II", rid, code) + ssh_string(b"scripted") + struct.pack(">I", 0))
@@ -674,17 +601,9 @@ class Sftp:
         rest = body[4:]
         (n,) = struct.unpack(">I", rest[:4]) if len(rest) >= 4 else (0,)
         name = rest[4:4 + n].decode(errors="replace")
-        if type_ != 6 and self.held:
-            self.release_held()
         if type_ == 4:
-            # Every write is answered before the file is closed.
-            for timer in self.timers:
-                timer.join()
-            self.timers = []
             for worker in self.rekeys:
                 worker.join(10)
-            if self.rekeys:
-                report("rekeyed %d" % sum(1 for w in self.rekeys if not w.is_alive()))
             report("file %s %d %s %d" % (self.path, len(self.data), hashlib.sha256(self.data).hexdigest(),
                                          self.largest))
         if type_ == 17:  # STAT
@@ -799,7 +718,7 @@ def scp_sink(channel):
 
 def upload_connection(conn, args, key):
     try:
-        if args.mode.startswith(("raw-", "mute")):
+        if args.mode == "mute":
             raw_mode(args, conn)
             return
         server = make_server(args)
@@ -822,25 +741,23 @@ def main():
     parser.add_argument("mode")
     defaults = {"reason": 2, "text": "bye", "f": "2", "auths": "password", "banner": "", "hostkeys": "ssh-rsa",
                 "kex": "curve25519-sha256", "cipher": "aes128-ctr", "q": "", "bits": 0, "modulus-bytes": 128,
-                "g": 2, "status": 0, "extra": 0, "commands": 1, "endings": "", "hold": 10.0, "rekey": 0,
-                "version": "paramiko_scripted", "window": 2097152}
+                "g": 2, "status": 0, "extra": 0, "commands": 1, "endings": "", "hold": 10.0}
     for name, default in defaults.items():
         parser.add_argument("--" + name, type=type(default), default=default)
     for flag in ("compress", "no-compression", "delayed-compression", "gex", "modern", "strict", "never-accept",
-                 "open-fail", "refuse-exec", "exit-want-reply", "other-request", "debug", "ignore",
+                 "open-fail", "refuse-exec", "exit-want-reply", "other-request", "debug",
                  "disconnect-on-exec", "hang", "open-stall"):
         parser.add_argument("--" + flag, action="store_true")
     args = parser.parse_args()
-    args.upload = is_upload(args.mode)
+    args.upload = args.mode.startswith(UPLOAD_SCENARIOS)
     if args.upload:
         # The upload tests' server: group exchange and compression unless
-        # they are turned off; raw-strict is raw-plain with the marker.
+        # they are turned off.
         args.gex = True
         args.compress = not args.no_compression
-        args.strict = args.mode == "raw-strict"
     else:
         args.delayed_compression = args.compress and args.modern
-    if args.mode.startswith("raw-") and not args.upload:
+    if args.mode.startswith("raw-"):
         conn = one_connection()
         try:
             raw_mode(args, conn)

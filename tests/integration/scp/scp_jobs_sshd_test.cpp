@@ -22,10 +22,18 @@ TEST_F(SshdJobs, UploadsOneAfterTheOtherAndAtOnceKeepTheirOwn)
     // One after the other: the second starts from nothing the first left.
     UploadRun first = NewRun("first.bin");
     ASSERT_TRUE(UploadsIntact(first, PatternBytes(300 * 1024, 1))) << m_peer->logText();
+    // Failures between them name the host, the port and the cause.
     const CHeldPort held;  // bound, never listening: refuses connections
     UploadRun refused = PeerRun(held.port(), m_local.file("first.bin"), m_remote.path());
     EXPECT_EQ(refused.Run(), SCP_E_NETWORK);
-    EXPECT_NE(LastDetail().find("Connection refused"), std::string::npos) << LastDetail();
+    EXPECT_EQ(LastDetail(), "connect to host 127.0.0.1 port " + std::to_string(held.port()) + ": Connection refused");
+    UploadRun unknown = NewRun("first.bin");
+    unknown.host = "no-such-host.invalid";
+    const int code = unknown.Run();
+    EXPECT_TRUE(code == SCP_E_HOST_DOES_NOT_EXIST || code == SCP_E_HOST_NOT_FOUND) << code;
+    const std::string resolve = "Could not resolve hostname no-such-host.invalid: ";
+    EXPECT_EQ(LastDetail().rfind(resolve, 0), 0u) << LastDetail();
+    EXPECT_GT(LastDetail().size(), resolve.size()) << LastDetail();
     UploadRun second = NewRun("second.bin");
     ASSERT_TRUE(UploadsIntact(second, PatternBytes(200 * 1024, 2)));
     EXPECT_EQ(LastDetail(), "") << "the detail of a failed upload stays with it";

@@ -11,6 +11,7 @@
 namespace {
 
 bool LoggedIn(const SshdPeer& server) { return server.logText().find("Accepted") != std::string::npos; }
+std::string JumpName(int port) { return "jump host 127.0.0.1 port " + std::to_string(port); }
 
 class ScpJumpSshd : public CScpSshdTest {
 protected:
@@ -75,10 +76,9 @@ TEST_F(ScpJumpSshd, RefusalsNameTheJumpHost)
 {
     WriteFileBytes(m_local.file("f.bin"), "bytes");
     SshdPeer& closed = AddBastion(false);
-    const std::string closedName = "jump host 127.0.0.1 port " + std::to_string(closed.port());
     UploadRun refused = Through({&closed});
     EXPECT_EQ(refused.Run(), SCP_E_CONNECT);
-    EXPECT_NE(LastDetail().find(closedName + ": it refused to open a connection to 127.0.0.1 port " +
+    EXPECT_NE(LastDetail().find(JumpName(closed.port()) + ": it refused to open a connection to 127.0.0.1 port " +
                                 std::to_string(m_peer->port()) + ": administratively prohibited"),
               std::string::npos)
         << LastDetail();
@@ -86,7 +86,7 @@ TEST_F(ScpJumpSshd, RefusalsNameTheJumpHost)
 
     // A wrong password on the jump host is the jump host's failure.
     SshdPeer& open = AddBastion();
-    const std::string openName = "jump host 127.0.0.1 port " + std::to_string(open.port());
+    const std::string openName = JumpName(open.port());
     m_jumpPassword = "not-the-password";
     UploadRun wrong = Through({&open});
     EXPECT_EQ(wrong.Run(), SCP_E_WRONG_PASSWORD);
@@ -111,9 +111,7 @@ TEST_F(ScpJumpSshd, RefusalsNameTheJumpHost)
     noJump.options.jump_count = 1;
     noJump.options.jumps[0] = ScpJumpHost{"127.0.0.1", gone, SshdPeer::User(), SshdPeer::Password(), "", "", 0};
     EXPECT_EQ(noJump.Run(), SCP_E_NETWORK);
-    EXPECT_NE(LastDetail().find("jump host 127.0.0.1 port " + std::to_string(gone) + ": connect to host"),
-              std::string::npos)
-        << LastDetail();
+    EXPECT_NE(LastDetail().find(JumpName(gone) + ": connect to host"), std::string::npos) << LastDetail();
 }
 
 TEST_F(ScpJumpSshd, AJumpHostWhoseKeyChangedIsRefusedBeforeAnyLogin)
@@ -127,8 +125,7 @@ TEST_F(ScpJumpSshd, AJumpHostWhoseKeyChangedIsRefusedBeforeAnyLogin)
         run.hostKeyAnswer = 0;
         run.options.changed_host_key_policy = policy;
         EXPECT_EQ(run.Run(), SCP_E_HOSTKEY_REFUSED);
-        EXPECT_EQ(LastDetail().rfind("jump host 127.0.0.1 port " + std::to_string(bastion.port()), 0), 0u)
-            << LastDetail();
+        EXPECT_EQ(LastDetail().rfind(JumpName(bastion.port()), 0), 0u) << LastDetail();
         // Asked about the bastion only when the policy asks, and answered no.
         int asked = 0;
         for (const RecordedEvent& e : run.events) {
@@ -159,7 +156,7 @@ TEST_F(ScpJumpSshd, AHopLogsInWithItsOwnKeyFileAndNeverTheTargets)
     const std::string hopPrint = NewKey(hopKey, "-t ed25519", "hop-phrase", bastion.folder());
     ASSERT_FALSE(targetPrint.empty());
     ASSERT_FALSE(hopPrint.empty());
-    const std::string name = "jump host 127.0.0.1 port " + std::to_string(bastion.port());
+    const std::string name = JumpName(bastion.port());
 
     // No ways of its own: refused, though the target's key and password
     // would have done.

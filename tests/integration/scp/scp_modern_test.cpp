@@ -6,7 +6,6 @@
 #include "scp/scp_ssh.h"
 #include "tests/integration/ssh2/peer_keys.h"
 #include "tests/integration/scp/scp_test_util.h"
-#include "tests/support/test_server.h"
 #include "tests/support/test_helpers.h"
 
 namespace {
@@ -35,33 +34,19 @@ std::string PeerCaseName(const ::testing::TestParamInfo<PeerCase>& p)
            (p.param.scpForm ? "_Scp" : "_Sftp");
 }
 
-class StockServer : public ::testing::TestWithParam<PeerCase> {
+class StockServer : public CScpStockTest, public ::testing::WithParamInterface<PeerCase> {
 protected:
     void SetUp() override
     {
         const PeerCase& c = GetParam();
-        const EServerKind kind = c.server == Server::Sshd ? EServerKind::StockSshd : EServerKind::StockDropbear;
-        if (const std::string why = ServerUnavailable(kind); !why.empty()) FDX_PEER_MISSING() << why;
-        ServerSetup setup;
-        setup.kind = kind;
-        setup.hostKeyType = c.hostKeyType;
-        m_server = StartServer(setup);
-        ASSERT_TRUE(m_server->running()) << m_server->logText();
-        m_port = m_server->port();
+        const bool sshd = c.server == Server::Sshd;
+        StartStock(sshd ? EServerKind::StockSshd : EServerKind::StockDropbear, c.hostKeyType);
+        if (!m_server || !m_server->running()) return;
         const std::string key = m_server->hostKeyPath();
-        m_publicLine = c.server == Server::Sshd
-                           ? ReadWholeFile(key + ".pub")
-                           : ShellOutput("/usr/bin/dropbearkey -y -f '" + key + "' | grep '^ssh-\\|^ecdsa-'");
-        ASSERT_FALSE(m_remote.path().empty());
+        m_publicLine = sshd ? ReadWholeFile(key + ".pub")
+                            : ShellOutput("/usr/bin/dropbearkey -y -f '" + key + "' | grep '^ssh-\\|^ecdsa-'");
     }
 
-    std::string Log() const { return m_server->logText(); }
-
-    TempRegistry m_registry;
-    TempDir m_local;
-    RemoteDir m_remote;
-    std::unique_ptr<CTestServer> m_server;
-    int m_port = 0;
     std::string m_publicLine;
 };
 
@@ -115,23 +100,19 @@ INSTANTIATE_TEST_SUITE_P(Peers, StockServer,
                                            PeerCase{Server::Dropbear, "rsa", true}),
                          PeerCaseName);
 
-TEST(OlderServer, StillGetsWhatItGotBefore)
+using SshdAlgorithms = CScpSshdTest;
+
+TEST_F(SshdAlgorithms, AnOlderServerStillGetsWhatItGotBefore)
 {
     // A server of an older installation offers only the older algorithms:
     // the first of our older names it lists is taken, as before.
-    std::string why;
-    if (!SshdPeer::Available(&why)) FDX_PEER_MISSING() << why;
     for (const char* hostKeyType : {"rsa", "dsa"}) {
         SshdOptions o;
         o.hostKeyType = hostKeyType;
-        SshdPeer peer(o);
-        ASSERT_TRUE(peer.running()) << peer.logText();
-        TempRegistry registry;
-        TempDir local;
-        RemoteDir remote;
-        UploadRun run = PeerRun(peer.port(), local.file("old.bin"), remote.path());
+        ASSERT_NO_FATAL_FAILURE(Start(o));
+        UploadRun run = NewRun("old.bin");
         run.options.compression = 0;
-        ASSERT_TRUE(UploadsIntact(run, "older\n")) << peer.logText();
+        ASSERT_TRUE(UploadsIntact(run, "older\n")) << m_peer->logText();
         EXPECT_EQ(Chosen(kKex), "diffie-hellman-group1-sha1");
         EXPECT_EQ(Chosen(kHostKey), std::string(hostKeyType) == "rsa" ? "ssh-rsa" : "ssh-dss");
         EXPECT_EQ(Chosen(kCipherOut), "aes256-cbc");
@@ -140,29 +121,23 @@ TEST(OlderServer, StillGetsWhatItGotBefore)
         // Debian's sshd 9.2 has strict key exchange; it is used with the
         // older algorithms too.
         EXPECT_TRUE(scp_session_last_strict());
-        const SCacheEntry expected = ExpectedCacheEntry(ReadWholeFile(peer.hostKeyPath() + ".pub"));
-        EXPECT_EQ(StoredHostKey(expected.cacheType, peer.port()), expected.text);
+        const SCacheEntry expected = ExpectedCacheEntry(ReadWholeFile(m_peer->hostKeyPath() + ".pub"));
+        EXPECT_EQ(StoredHostKey(expected.cacheType, m_peer->port()), expected.text);
     }
 }
 
 // ---------------------------------------------------------------- one algorithm at a time
 
-class AlgorithmAlone : public ::testing::TestWithParam<SAlgorithmAlone> {};
+class AlgorithmAlone : public CScpSshdTest, public ::testing::WithParamInterface<SAlgorithmAlone> {};
 
 TEST_P(AlgorithmAlone, IsNegotiatedAndCarriesAnUpload)
 {
-    std::string why;
-    if (!SshdPeer::Available(&why)) FDX_PEER_MISSING() << why;
     const SAlgorithmAlone& c = GetParam();
     SshdOptions o;
     o.legacyAlgorithms = false;
     o.extraConfig = c.config;
     o.hostKeyType = c.hostKeyType;
-    SshdPeer peer(o);
-    ASSERT_TRUE(peer.running()) << peer.logText();
-    TempRegistry registry;
-    TempDir local;
-    RemoteDir remote;
+    ASSERT_NO_FATAL_FAILURE(Start(o));
     // Compressible data for zlib, of a few MiB; a smaller file of any bytes
     // for the others.
     const bool zlib = c.slot == kCompOut;
@@ -173,9 +148,10 @@ TEST_P(AlgorithmAlone, IsNegotiatedAndCarriesAnUpload)
     } else {
         bytes = PatternBytes(70000, 5);
     }
-    UploadRun run = PeerRun(peer.port(), local.file("alone.bin"), remote.path(), 60);
+    UploadRun run = NewRun("alone.bin");
+    run.options.timeout_seconds = 60;
     run.options.compression = zlib ? 1 : 0;
-    ASSERT_TRUE(UploadsIntact(run, bytes)) << peer.logText();
+    ASSERT_TRUE(UploadsIntact(run, bytes)) << m_peer->logText();
     EXPECT_EQ(Chosen(c.slot), c.name);
     // Both directions agree.
     if (c.slot >= kCipherOut) {

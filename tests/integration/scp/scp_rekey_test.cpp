@@ -9,7 +9,6 @@
 #include "scp/scp_rekey.h"
 #include "scp/scp_ssh.h"
 #include "tests/integration/scp/scp_test_util.h"
-#include "tests/support/test_server.h"
 #include "tests/support/shifted_clock.h"
 
 namespace {
@@ -36,19 +35,11 @@ std::int32_t ShiftAtUploadStage(int event, const char*, const char*, std::int32_
     return event == SCP_EVENT_HOSTKEY ? 1 : 0;
 }
 
-class OurRekey : public ::testing::TestWithParam<RekeyCase> {
+class OurRekey : public CScpStockTest, public ::testing::WithParamInterface<RekeyCase> {
 protected:
     void SetUp() override
     {
-        const EServerKind kind =
-            GetParam().server == Server::Sshd ? EServerKind::StockSshd : EServerKind::StockDropbear;
-        if (const std::string why = ServerUnavailable(kind); !why.empty()) FDX_PEER_MISSING() << why;
-        ServerSetup setup;
-        setup.kind = kind;
-        m_server = StartServer(setup);
-        ASSERT_TRUE(m_server->running()) << m_server->logText();
-        m_port = m_server->port();
-        ASSERT_FALSE(m_remote.path().empty());
+        StartStock(GetParam().server == Server::Sshd ? EServerKind::StockSshd : EServerKind::StockDropbear);
         scp_rekey_set_clock_for_testing(&ShiftedClock::NowMs);
     }
 
@@ -58,8 +49,6 @@ protected:
         scp_rekey_set_bytes_for_testing(0);
         g_shiftAtUpload = std::chrono::milliseconds(0);
     }
-
-    std::string Log() const { return m_server ? m_server->logText() : ""; }
 
     // Uploads size bytes under the name, checks the copy and returns the
     // key exchanges after the first (-1 when the upload failed).
@@ -79,11 +68,6 @@ protected:
     }
 
     ShiftedClock m_clock;
-    TempRegistry m_registry;
-    TempDir m_local;
-    RemoteDir m_remote;
-    std::unique_ptr<CTestServer> m_server;
-    int m_port = 0;
 };
 
 TEST_P(OurRekey, KeysTurningAnHourOldBringOneExchangeAndYoungerKeysNone)
@@ -112,12 +96,6 @@ INSTANTIATE_TEST_SUITE_P(Peers, OurRekey,
 
 class SshdRekey : public CScpSshdTest {
 protected:
-    void SetUp() override
-    {
-        std::string why;
-        if (!SshdPeer::Available(&why)) FDX_PEER_MISSING() << why;
-    }
-
     // Uploads size bytes to a server with the given options and checks the
     // copy; returns the number of key exchanges after the first.
     int UploadIntact(const SshdOptions& options, std::size_t size, const std::string& name)

@@ -3,19 +3,14 @@
 // cancellation, and the quirks of old server versions. The server also
 // agrees group exchange and zlib compression, which sshd does not.
 
-#include <netinet/in.h>
 #include <sys/resource.h>
-#include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdio>
-#include <cstdlib>
 
-#include "scp/scp_mem.h"
 #include "tests/integration/scp/scp_test_util.h"
 #include "tests/integration/ssh2/scripted_peer.h"
-#include "tests/support/test_helpers.h"
 
 namespace {
 
@@ -165,30 +160,6 @@ TEST_F(Scripted, AFloodingServerIsHeldBackByTheWindow)
     const std::size_t at = m_results.find("flood sent ");
     ASSERT_NE(at, std::string::npos) << m_results;
     EXPECT_LT(std::stoul(m_results.substr(at + 11)), 4u * 1024 * 1024) << m_results;
-}
-
-// Connection errors name the host, the port and the cause.
-TEST(ScpConnectionErrors, NameHostPortAndCause)
-{
-    TempRegistry registry;
-    TempDir local;
-    WriteFileBytes(local.file("data.bin"), "data");
-    // A port held bound and never listening: it refuses the connection.
-    const CHeldPort held;
-    const int port = held.port();
-    ASSERT_NE(port, 0);
-
-    UploadRun refused = PeerRun(port, local.file("data.bin"), "/up", 10);
-    EXPECT_EQ(refused.Run(), SCP_E_NETWORK);
-    EXPECT_EQ(LastDetail(), "connect to host 127.0.0.1 port " + std::to_string(port) + ": Connection refused");
-
-    UploadRun unknown = PeerRun(22, local.file("data.bin"), "/up", 10);
-    unknown.host = "no-such-host.invalid";
-    const int code = unknown.Run();
-    EXPECT_TRUE(code == SCP_E_HOST_DOES_NOT_EXIST || code == SCP_E_HOST_NOT_FOUND) << code;
-    const std::string detail = LastDetail();
-    EXPECT_EQ(detail.rfind("Could not resolve hostname no-such-host.invalid: ", 0), 0u) << detail;
-    EXPECT_GT(detail.size(), std::string("Could not resolve hostname no-such-host.invalid: ").size()) << detail;
 }
 
 }  // namespace

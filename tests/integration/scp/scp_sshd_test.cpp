@@ -1,7 +1,6 @@
 // Uploads to a real OpenSSH sshd: over the internal-sftp subsystem, and over
 // the remote "scp -t" sink when the subsystem is not configured.
 
-#include <cstdio>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -148,9 +147,6 @@ TEST_F(SshdSession, AWrongPasswordIsTriedOnceAndNamed)
     run.password = "not-the-password";
     const int code = run.Run();
     EXPECT_EQ(code, SCP_E_WRONG_PASSWORD);
-    char text[256];
-    scp_format_error(code, text, sizeof text);
-    EXPECT_STREQ(text, "The login or the password is wrong.");
     EXPECT_EQ(CountOccurrences(m_peer->logText(), "Failed password"), 1u) << m_peer->logText();
     ASSERT_EQ(run.Count(SCP_EVENT_ERROR), 1);
     EXPECT_EQ(run.events.back().value, code);
@@ -195,11 +191,7 @@ TEST_F(SshdSession, PublicKeyFromEitherFileFormatAndType)
 TEST_F(SshdSession, FilesOf4GiBOrMoreAreRefused)
 {
     const std::string big = m_local.file("big.bin");
-    {
-        FILE* f = std::fopen(big.c_str(), "w");
-        ASSERT_TRUE(f);
-        std::fclose(f);
-    }
+    WriteFileBytes(big, "");
     ASSERT_EQ(::truncate(big.c_str(), 4LL * 1024 * 1024 * 1024), 0);  // sparse
     UploadRun run = NewRun();
     run.localPath = big;

@@ -118,11 +118,29 @@ void SetFileTimes(const std::string& path, long mtime, long atime)
 bool IsDirectory(const std::string& path) { return std::filesystem::is_directory(path); }
 bool Exists(const std::string& path) { return std::filesystem::exists(path); }
 
+void CScpSshdTest::SetUp()
+{
+    std::string why;
+    if (!SshdPeer::Available(&why)) FDX_PEER_MISSING() << why;
+}
+
 void CScpSshdTest::Start(const SshdOptions& options)
 {
     std::string why;
     if (!SshdPeer::Available(&why)) FDX_PEER_MISSING() << why;
     m_peer = std::make_unique<SshdPeer>(options);
     ASSERT_TRUE(m_peer->running()) << m_peer->logText();
+    ASSERT_FALSE(m_remote.path().empty());
+}
+
+void CScpStockTest::StartStock(EServerKind kind, const std::string& hostKeyType)
+{
+    if (const std::string why = ServerUnavailable(kind); !why.empty()) FDX_PEER_MISSING() << why;
+    ServerSetup setup;
+    setup.kind = kind;
+    setup.hostKeyType = hostKeyType;
+    m_server = StartServer(setup);
+    ASSERT_TRUE(m_server->running()) << m_server->logText();
+    m_port = m_server->port();
     ASSERT_FALSE(m_remote.path().empty());
 }

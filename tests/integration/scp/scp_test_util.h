@@ -14,6 +14,7 @@
 #include "tests/support/peer_required.h"
 #include "tests/support/sshd_peer.h"
 #include "tests/support/temp_dir.h"
+#include "tests/support/test_server.h"
 
 struct RecordedEvent {
     int event;
@@ -73,6 +74,7 @@ bool Exists(const std::string& path);
 // a remote one, with a registry of the test's own.
 class CScpSshdTest : public ::testing::Test {
 protected:
+    void SetUp() override;  // skipped (or failed) without an sshd
     void Start(const SshdOptions& options = {});
     UploadRun NewRun(const std::string& localName)
     {
@@ -83,4 +85,18 @@ protected:
     TempDir m_local;
     RemoteDir m_remote;
     std::unique_ptr<SshdPeer> m_peer;
+};
+
+// Uploads to a stock sshd or Dropbear of the test's own (StartStock: skipped,
+// or failed under FERRODEX_REQUIRE_PEERS=1, where there is none).
+class CScpStockTest : public ::testing::Test {
+protected:
+    void StartStock(EServerKind kind, const std::string& hostKeyType = "");
+    std::string Log() const { return m_server ? m_server->logText() : ""; }
+
+    TempRegistry m_registry;
+    TempDir m_local;
+    RemoteDir m_remote;
+    std::unique_ptr<CTestServer> m_server;
+    int m_port = 0;
 };

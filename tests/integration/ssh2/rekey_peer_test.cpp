@@ -105,17 +105,29 @@ void ExpectExchangesAfterALongOutput(std::size_t bytes)
     EXPECT_GE(CSSH2::Current()->LaterKeyExchanges(), 1);
 }
 
-TEST(RekeySshdTest, ServerLimitPassesManyTimesDuringALongOutputAndALongInput)
+// A current sshd of each test's own, its packet log at the headers level.
+class RekeySshdTest : public ::testing::Test {
+protected:
+    void SetUp() override { SKIP_WITHOUT_SSHD(); }
+    // Starts an sshd with these lines and logs in to it.
+    void StartAndLogin(std::vector<std::string> config, unsigned char compress = 0)
+    {
+        SshdOptions options;
+        options.legacyAlgorithms = false;
+        options.extraConfig = std::move(config);
+        m_peer = std::make_unique<SshdPeer>(options);
+        ASSERT_TRUE(m_peer->running()) << m_peer->logText();
+        ASSERT_EQ(Login(m_peer->port(), compress), 0) << CSSH2::LastFailure().text;
+    }
+
+    std::unique_ptr<SshdPeer> m_peer;
+    CSessionEnvironment m_env{"headers"};  // declared last: disconnects before the server stops
+};
+
+TEST_F(RekeySshdTest, ServerLimitPassesManyTimesDuringALongOutputAndALongInput)
 {
-    SKIP_WITHOUT_SSHD();
-    CSessionEnvironment env("headers");
     SLargeOutput room;
-    SshdOptions options;
-    options.legacyAlgorithms = false;
-    options.extraConfig = {"RekeyLimit 1M", "Ciphers aes128-ctr", "MACs hmac-sha2-256"};
-    SshdPeer peer(options);
-    ASSERT_TRUE(peer.running()) << peer.logText();
-    ASSERT_EQ(Login(peer.port()), 0) << CSSH2::LastFailure().text;
+    ASSERT_NO_FATAL_FAILURE(StartAndLogin({"RekeyLimit 1M", "Ciphers aes128-ctr", "MACs hmac-sha2-256"}));
     // Debian's sshd offers the strict exchange: its sequence numbers start
     // again at every NEWKEYS, or the first packet after one fails its MAC.
     EXPECT_TRUE(CSSH2::Current()->StrictKeyExchange());
@@ -130,43 +142,28 @@ TEST(RekeySshdTest, ServerLimitPassesManyTimesDuringALongOutputAndALongInput)
     EXPECT_GE(CSSH2::Current()->LaterKeyExchanges(), exchanges + 2);
     CSSH2::Disconnect();
     // The log kept its headers-only form throughout.
-    const std::string log = env.LogText();
+    const std::string log = m_env.LogText();
     EXPECT_NE(log.find("Incoming packet: Type: 20 / 0x14 (SSH2_MSG_KEXINIT)"), std::string::npos);
     EXPECT_EQ(log.find("  00000000:  "), std::string::npos);
 }
 
 // Both sshd and paramiko start new compression streams with new keys.
-TEST(RekeySshdTest, CompressedSessionStartsNewStreamsWithNewKeys)
+TEST_F(RekeySshdTest, CompressedSessionStartsNewStreamsWithNewKeys)
 {
-    SKIP_WITHOUT_SSHD();
-    CSessionEnvironment env("headers");
-    SshdOptions options;
-    options.legacyAlgorithms = false;
-    options.extraConfig = {"RekeyLimit 256K", "Compression yes"};
-    SshdPeer peer(options);
-    ASSERT_TRUE(peer.running()) << peer.logText();
-    ASSERT_EQ(Login(peer.port(), 1), 0) << CSSH2::LastFailure().text;
+    ASSERT_NO_FATAL_FAILURE(StartAndLogin({"RekeyLimit 256K", "Compression yes"}, 1));
     ASSERT_EQ(CSSH2::Current()->Agreed()[7], "zlib@openssh.com");
     EXPECT_GE(ReadStream(2u << 20), 2);
     ASSERT_EQ(CSSH2::Exec("echo after"), 0) << CSSH2::LastFailure().text;
     EXPECT_EQ(CSSH2::GetOutput(), "after\n");
 }
 
-TEST(RekeySshdTest, OurOwnLimitStartsExchangesWithEachCipherKind)
+TEST_F(RekeySshdTest, OurOwnLimitStartsExchangesWithEachCipherKind)
 {
-    SKIP_WITHOUT_SSHD();
-    CSessionEnvironment env("headers");
     const SRekeyBytes limit(256 * 1024);
-    SshdOptions options;
-    options.legacyAlgorithms = false;
     // Each login agrees on another cipher through the server's preference.
     for (const char* cipher : {"chacha20-poly1305@openssh.com", "aes256-gcm@openssh.com", "aes128-ctr"}) {
         SCOPED_TRACE(cipher);
-        SshdOptions one = options;
-        one.extraConfig = {std::string("Ciphers ") + cipher};
-        SshdPeer server(one);
-        ASSERT_TRUE(server.running()) << server.logText();
-        ASSERT_EQ(Login(server.port()), 0) << CSSH2::LastFailure().text;
+        ASSERT_NO_FATAL_FAILURE(StartAndLogin({std::string("Ciphers ") + cipher}));
         EXPECT_EQ(CSSH2::Current()->Agreed()[2], cipher);
         ExpectExchangesAfterALongOutput(3u << 20);
         CSSH2::Disconnect();
@@ -188,17 +185,11 @@ TEST(RekeyDropbearTest, OurLimitMakesDropbearChangeKeysDuringAnOutput)
 // A minute short of the hour the next command runs under the first keys;
 // at the hour its first packet waits behind our KEXINIT, and the new keys
 // start an hour of their own. Then a long output read under them.
-TEST(RekeySshdTest, KeysAnHourOldAreChangedBeforeTheNextCommand)
+TEST_F(RekeySshdTest, KeysAnHourOldAreChangedBeforeTheNextCommand)
 {
-    SKIP_WITHOUT_SSHD();
-    CSessionEnvironment env("headers");
-    SshdOptions options;
-    options.legacyAlgorithms = false;
-    SshdPeer peer(options);
-    ASSERT_TRUE(peer.running()) << peer.logText();
     using std::chrono::minutes;
     const SShiftedKeysClock clock;
-    ASSERT_EQ(Login(peer.port()), 0) << CSSH2::LastFailure().text;
+    ASSERT_NO_FATAL_FAILURE(StartAndLogin({}));
     ShiftedClock::Advance(minutes(59));
     ASSERT_EQ(CSSH2::Exec("echo young"), 0) << CSSH2::LastFailure().text;
     EXPECT_EQ(CSSH2::Current()->LaterKeyExchanges(), 0);
