@@ -8,13 +8,8 @@
 # Exit 77 (skipped) when tmux is missing.
 # Where FERRODEX_REQUIRE_PEERS is set, a missing one fails the test instead.
 set -u
-export LC_ALL=C.UTF-8
-
 ferrodex=${1:?usage: tui_import_tmux_test.sh FERRODEX INVENTORY}
 inventory=${2:?usage: tui_import_tmux_test.sh FERRODEX INVENTORY}
-. "$(dirname "$0")/../../support/peer_missing.sh"
-command -v tmux >/dev/null 2>&1 || peer_missing "tmux is missing"
-
 . "$(dirname "$0")/tmux_face.sh"
 face_begin import
 

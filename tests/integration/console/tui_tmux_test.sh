@@ -8,12 +8,7 @@
 # Exit 77 (skipped) when tmux is missing.
 # Where FERRODEX_REQUIRE_PEERS is set, a missing one fails the test instead.
 set -u
-export LC_ALL=C.UTF-8  # character-wise string slices below
-
 ferrodex=${1:?usage: tui_tmux_test.sh FERRODEX}
-. "$(dirname "$0")/../../support/peer_missing.sh"
-command -v tmux >/dev/null 2>&1 || peer_missing "tmux is missing"
-
 face_width=110
 . "$(dirname "$0")/tmux_face.sh"
 face_begin tui

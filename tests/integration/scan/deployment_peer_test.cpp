@@ -16,6 +16,7 @@
 #include "scp/scp.h"
 #include "ssh2/ssh2.h"
 #include "tests/scan/scan_fixture.h"
+#include "tests/integration/scan/peer_console.h"
 #include "tests/support/peer_required.h"
 #include "tests/support/scoped_env.h"
 #include "tests/support/sshd_peer.h"
@@ -27,8 +28,7 @@ class DeploymentPeerTest : public ::testing::Test, public ScanFixture {
 protected:
     void SetUp() override
     {
-        std::string why;
-        if (!SshdPeer::Available(&why)) FDX_PEER_MISSING() << why;
+        FDX_REQUIRE_SSHD();
         if (::getpwnam(kDeployUser) == nullptr) FDX_PEER_MISSING() << "no user " << kDeployUser << " (scripts/setup-peers.sh)";
         RegWriteDword(HKEY_CURRENT_USER, kProductKey, u"LSHWAbsentChb", 1);
         RegWriteDword(HKEY_CURRENT_USER, kProductKey, u"InfoOkChb", 1);

@@ -32,10 +32,8 @@ class JumpCliTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        std::string why;
-        if (!SshdPeer::Available(&why)) FDX_PEER_MISSING() << why;
-        xml = ReadWholeFile(SourceDir() + "/tests/data/lshw/user.xml");
-        ASSERT_FALSE(xml.empty());
+        FDX_REQUIRE_SSHD();
+        xml = LshwSample("user.xml");
         WriteFakeLshw(dir.file("lshw"), xml);
         SshdOptions options;
         options.bindMounts = {{dir.file("lshw"), "/usr/bin/lshw"}};

@@ -21,16 +21,15 @@
 
 namespace {
 
-using Result = RunResult;
-
 RunResult Ferrodex(const std::string& args, const std::string& input = "") { return RunFerrodexLine(args, input); }
+
+using Result = RunResult;
 
 class RefreshCliTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        std::string why;
-        if (!SshdPeer::Available(&why)) FDX_PEER_MISSING() << why;
+        FDX_REQUIRE_SSHD();
         console = "--console " + dir.file("inventory.fdx");
     }
     static std::string Password() { return PasswordLines(); }
