@@ -73,8 +73,7 @@ keys Enter
 wait_gone "was saved by another"
 wait_for "My Linux Servers"
 grep -qF "[modified]" "$screen_file" && fail "the merged console is still modified"
-keys q
-wait_for "FDX-EXIT=0"
+quit_face
 scanned=$(command_line export --format csv 2>/dev/null | grep -c ",Lab,127.0.0.[0-9],$port,yes,")
 [ "$scanned" -eq 2 ] || fail "the file holds $scanned pictures, not 2"
 command_line tree 2>/dev/null | grep -qF "Other" || fail "the other command's group is gone"

@@ -121,6 +121,13 @@ face_pid() {
     echo "$pid"
 }
 
+# Quits the face, answering the save question with ANSWER when one is given.
+quit_face() {
+    keys q
+    [ -z "${1:-}" ] || { wait_for "unsaved changes"; keys "$1"; }
+    wait_for "FDX-EXIT=0"
+}
+
 # Adds the group NAME through the menu of the selected root.
 add_group() {
     keys m

@@ -58,8 +58,7 @@ keys Enter
 wait_gone "holds a host named"
 keys s
 wait_gone "[modified]"
-keys q
-wait_for "FDX-EXIT=0"
+quit_face
 
 tree=$("$ferrodex" --console "$console" tree 2>&1)
 grep -qxF "    192.0.2.50" <<<"$tree" && fail "a host is named by its address, not by the inventory's name"
