@@ -136,9 +136,7 @@ TEST_F(DeploymentPeerTest, AFailingInstallShowsItsOutputAndItsPrivateFolderIsRem
 // The upload library's scp sink gets its target path as one word.
 TEST_F(DeploymentPeerTest, TheScpSinkTakesAHostilePathAsOneWord)
 {
-    SshdOptions noSftp;
-    noSftp.sftpSubsystem = false;
-    SshdPeer peer(noSftp);
+    SshdPeer peer({.sftpSubsystem = false});
     ASSERT_TRUE(peer.running()) << peer.logText();
     const passwd* user = ::getpwnam(SshdPeer::User());
     ASSERT_NE(user, nullptr);
@@ -306,9 +304,7 @@ protected:
         DeploymentPeerTest::SetUp();
         if (IsSkipped()) return;
         ResetDeployUser();
-        SshdOptions options;
-        options.extraConfig = {"SetEnv PATH=" + tools.path()};
-        peer = std::make_unique<SshdPeer>(options);
+        peer = std::make_unique<SshdPeer>(SshdOptions{.extraConfig = {"SetEnv PATH=" + tools.path()}});
         ASSERT_TRUE(peer->running()) << peer->logText();
         SetHost("127.0.0.1", peer->port(), kDeployUser, SshdPeer::Password());
     }
@@ -458,11 +454,9 @@ TEST_F(DeploymentPeerTest, AStalledUploadStopsAtTheCommandLimitAndSaysSo)
     MakeScriptPackage(package, "9.9", "#!/bin/sh\nexit 1\n");
     ResetEnginePackage();
     ResetDeployUser();
-    SshdOptions options;
-    options.sftpSubsystem = false;
-    options.extraConfig = {"Subsystem sftp /bin/sleep 60"};
-    options.bindMounts = {{"/dev/null", "/usr/bin/lshw"}};
-    SshdPeer peer(options);
+    SshdPeer peer({.extraConfig = {"Subsystem sftp /bin/sleep 60"},
+                   .sftpSubsystem = false,
+                   .bindMounts = {{"/dev/null", "/usr/bin/lshw"}}});
     ASSERT_TRUE(peer.running()) << peer.logText();
     SetHost("127.0.0.1", peer.port(), kDeployUser, SshdPeer::Password());
     DescribeEnginePackage(package, "9.9");

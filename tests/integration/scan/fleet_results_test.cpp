@@ -153,10 +153,8 @@ TEST(FleetSizeTest, HostsNearTheOutputLimitLeaveTheOthersSaved)
                                LshwSample("user.xml") + "\nXML\n;;\n"
                            "esac\n";
     ASSERT_EQ(::chmod(lshw.c_str(), 0755), 0);
-    SshdOptions options;
-    options.legacyAlgorithms = false;
+    SshdOptions options = LshwSshd(lshw);
     for (int i = 2; i <= 7; ++i) options.extraConfig.push_back("ListenAddress 127.0.0." + std::to_string(i));
-    options.bindMounts = {{lshw, "/usr/bin/lshw"}};
     SshdPeer server(options);
     ASSERT_TRUE(server.running()) << server.logText();
     const std::string console = "--console " + dir.file("fleet.fdx") + " ";

@@ -44,10 +44,7 @@ protected:
     void Start(const std::string& keyType, bool legacy)
     {
         FDX_REQUIRE_SSHD();
-        SshdOptions options;
-        options.legacyAlgorithms = legacy;
-        options.hostKeyType = keyType;
-        m_server = std::make_unique<SshdPeer>(options);
+        m_server = std::make_unique<SshdPeer>(SshdOptions{.legacyAlgorithms = legacy, .hostKeyType = keyType});
         ASSERT_TRUE(m_server->running()) << m_server->logText();
         m_console = "--console " + m_dir.file("inventory.fdx");
         std::filesystem::remove(m_dir.file("inventory.fdx"));

@@ -35,9 +35,7 @@ protected:
         FDX_REQUIRE_SSHD();
         xml = LshwSample("user.xml");
         WriteFakeLshw(dir.file("lshw"), xml);
-        SshdOptions options;
-        options.bindMounts = {{dir.file("lshw"), "/usr/bin/lshw"}};
-        target = std::make_unique<SshdPeer>(options);
+        target = std::make_unique<SshdPeer>(SshdOptions{.bindMounts = {{dir.file("lshw"), "/usr/bin/lshw"}}});
         ASSERT_TRUE(target->running()) << target->logText();
         key = dir.file("target_key");
         ASSERT_TRUE(peer::RunQuietly({"/usr/bin/ssh-keygen", "-q", "-C", "", "-N", "", "-t", "ed25519", "-f", key}));
@@ -51,10 +49,8 @@ protected:
     // A bastion that takes the target's key file.
     std::unique_ptr<SshdPeer> Bastion() const
     {
-        SshdOptions options;
-        options.logLevel = "DEBUG";
-        options.extraConfig = {"AllowTcpForwarding yes"};
-        auto bastion = std::make_unique<SshdPeer>(options);
+        auto bastion =
+            std::make_unique<SshdPeer>(SshdOptions{.extraConfig = {"AllowTcpForwarding yes"}, .logLevel = "DEBUG"});
         std::ofstream(bastion->folder() + "/authorized_keys", std::ios::app) << peer::ReadWholeFile(key + ".pub");
         return bastion;
     }

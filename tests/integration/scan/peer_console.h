@@ -22,11 +22,7 @@
 // for the host's.
 inline SshdOptions LshwSshd(const std::string& lshw, std::vector<std::string> config = {})
 {
-    SshdOptions options;
-    options.legacyAlgorithms = false;
-    options.extraConfig = std::move(config);
-    options.bindMounts = {{lshw, "/usr/bin/lshw"}};
-    return options;
+    return {.extraConfig = std::move(config), .legacyAlgorithms = false, .bindMounts = {{lshw, "/usr/bin/lshw"}}};
 }
 
 // Writes a stand-in lshw at `path` that prints `xml`, once the file `gate`
