@@ -69,6 +69,14 @@ protected:
         EXPECT_TRUE(store) << error;
         return store;
     }
+    // The store, with a scan of Lab/a recorded.
+    std::unique_ptr<CHistoryStore> OpenWithAScan()
+    {
+        auto store = Open();
+        std::string error;
+        EXPECT_TRUE(store && store->Record(Scan("Lab/a", "<x>1</x>", 100), 50, error)) << error;
+        return store;
+    }
     TempDir dir;
     std::string path = dir.file("lab.history.db");
 };
@@ -195,10 +203,9 @@ TEST_F(HistoryStoreTest, AnOlderFileIsMigratedAndANewerOneIsLeftAlone)
 
 TEST_F(HistoryStoreTest, ALockedOrDamagedFileFailsTheRecordWithAReasonAndKeepsItsBytes)
 {
-    auto store = Open();
+    auto store = OpenWithAScan();
     ASSERT_TRUE(store);
     std::string error;
-    ASSERT_TRUE(store->Record(Scan("Lab/a", "<x>1</x>", 100), 50, error));
     {
         CRawDb other(path);
         ASSERT_TRUE(other.Exec("BEGIN IMMEDIATE; INSERT INTO scans(host, address, port, login, first_seen, "
@@ -256,12 +263,7 @@ bool GiveToAnotherUser(const std::string& path)
 // reads a byte of it, and its bytes stay as they were.
 TEST_F(HistoryStoreTest, OnlyThisUsersOwnRegularFileIsRead)
 {
-    {
-        auto store = Open();
-        ASSERT_TRUE(store);
-        std::string error;
-        ASSERT_TRUE(store->Record(Scan("Lab/a", "<x>1</x>", 100), 50, error)) << error;
-    }
+    ASSERT_TRUE(OpenWithAScan());
     std::string error;
     ASSERT_TRUE(OpenWithin(path, false, error)) << error;
 
@@ -291,12 +293,7 @@ TEST_F(HistoryStoreTest, OnlyThisUsersOwnRegularFileIsRead)
 // changes from, in a folder others may write to.
 TEST_F(HistoryStoreTest, AFileOrJournalOfAnotherUserIsRefused)
 {
-    {
-        auto store = Open();
-        ASSERT_TRUE(store);
-        std::string error;
-        ASSERT_TRUE(store->Record(Scan("Lab/a", "<x>1</x>", 100), 50, error)) << error;
-    }
+    ASSERT_TRUE(OpenWithAScan());
     const std::string planted = dir.file("planted.history.db");
     std::filesystem::copy_file(path, planted);
     if (!GiveToAnotherUser(planted)) FDX_PEER_MISSING() << "no user fdxtest to own a planted file, or not root";

@@ -73,23 +73,6 @@ void MakeScriptPackage(const std::string& path, const std::string& version, cons
     MakePackage(path, version, {{"install", installScript}});
 }
 
-void WriteFakeLshw(const std::string& path, const std::string& xml, const std::string& warning)
-{
-    std::ofstream out(path);
-    out << "#!/bin/sh\n";
-    if (!warning.empty()) out << "cat >&2 <<'FDX_WARNING_END'\n" << warning << "\nFDX_WARNING_END\n";
-    out << "cat <<'FDX_XML_END'\n" << xml << (xml.ends_with('\n') ? "" : "\n") << "FDX_XML_END\n";
-    out.close();
-    std::filesystem::permissions(path, std::filesystem::perms(0755));
-}
-
-std::size_t CountOf(const std::string& text, const std::string& part)
-{
-    std::size_t count = 0;
-    for (std::size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + part.size())) ++count;
-    return count;
-}
-
 std::string RefreshRecordOf(const std::string& out, const std::string& path)
 {
     const std::size_t at = out.find("\"host\":\"" + path + "\"");

@@ -38,13 +38,8 @@ constexpr const char* kDeployUser = "fdxdeploy";
 // No lshw in that user's home, and Debian's stock ~/.bashrc.
 void ResetDeployUser();
 
-// Writes an executable stand-in for lshw at `path`: it prints `warning` on
-// standard error, then `xml` on standard output, and exits 0.
-void WriteFakeLshw(const std::string& path, const std::string& xml, const std::string& warning = "");
 // Every path below `folder`, to compare a home before and after a scan.
 std::set<std::string> FilesBelow(const std::string& folder);
-// How often `part` occurs in `text`.
-std::size_t CountOf(const std::string& text, const std::string& part);
 // The line of `ferrodex refresh --json` output whose record is GROUP/HOST
 // `path`; empty when there is none.
 std::string RefreshRecordOf(const std::string& out, const std::string& path);

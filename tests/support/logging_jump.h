@@ -14,9 +14,9 @@
 struct SLoggingJumpOptions {
     // The password it takes, for any login; empty: it takes none (but every
     // login may still offer one).
-    std::string password;
+    std::string password{};
     // Public key files (OpenSSH ".pub") whose keys it takes.
-    std::vector<std::string> authorizedKeys;
+    std::vector<std::string> authorizedKeys{};
     // When not negative: those keys open only the first so many
     // connections that offer one; later ones are refused.
     int keyLogins = -1;

@@ -12,7 +12,7 @@ struct SshdOptions {
     // Lines written into the generated sshd_config before everything else
     // but the listening address and keys. sshd keeps the first value of a
     // keyword, so these override the algorithm lists below.
-    std::vector<std::string> extraConfig;
+    std::vector<std::string> extraConfig{};
     // The server of an older installation: it offers only group1 key
     // exchange, ssh-rsa and ssh-dss host keys, the CBC ciphers, hmac-sha1
     // and hmac-md5. Off: Debian's stock sshd with its default algorithms.
@@ -32,7 +32,7 @@ struct SshdOptions {
     // Files laid over others for this server and its sessions only, in a
     // mount namespace of their own: {source, target}. Laying /dev/null over
     // /usr/bin/lshw, say, makes a host where `which lshw` finds nothing.
-    peer::BindMounts bindMounts;
+    peer::BindMounts bindMounts{};
     // sshd's LogLevel; DEBUG shows each forwarding it is asked for.
     std::string logLevel = "VERBOSE";
 };

@@ -80,12 +80,16 @@ protected:
                                       "<product>&lt;script&gt;document.body.setAttribute('data-pwned','1')"
                                       "&lt;/script&gt;&lt;img src=x onerror=\"document.title='pwned'\"&gt;</product>");
         hostile = Replace(hostile, "<vendor>LENOVO</vendor>", "<vendor>=HYPERLINK(\"http://x\",\"y\")</vendor>");
-        const auto image = InventoryImageWithHosts({{u"Lab", u"big", AnsiToWide(root)},
-                                                    {u"Lab", u"laptop", AnsiToWide(laptop)},
-                                                    {u"Prod", u"xeon", AnsiToWide(xeon)},
-                                                    {u"Prod", u"hostile", AnsiToWide(hostile)},
-                                                    {u"Prod", u"never-scanned.invalid", u""}});
-        std::ofstream(m_console, std::ios::binary)
+        WriteConsole({{u"Lab", u"big", AnsiToWide(root)},
+                      {u"Lab", u"laptop", AnsiToWide(laptop)},
+                      {u"Prod", u"xeon", AnsiToWide(xeon)},
+                      {u"Prod", u"hostile", AnsiToWide(hostile)},
+                      {u"Prod", u"never-scanned.invalid", u""}});
+    }
+    void WriteConsole(const std::vector<InventoryImageHost>& hosts)
+    {
+        const auto image = InventoryImageWithHosts(hosts);
+        std::ofstream(m_console, std::ios::binary | std::ios::trunc)
             .write(reinterpret_cast<const char*>(image.data()), static_cast<std::streamsize>(image.size()));
     }
 
@@ -165,9 +169,7 @@ TEST_F(FleetCommandTest, EveryHostOfALargeFleetIsReadWithoutItsLogin)
     std::vector<InventoryImageHost> hosts;
     for (int i = 0; i < 12; ++i)
         hosts.push_back({u"Many", u"h" + AnsiToWide(std::to_string(i)), AnsiToWide(LshwData("laptop.xml"))});
-    const auto image = InventoryImageWithHosts(hosts);
-    std::ofstream(m_console, std::ios::binary | std::ios::trunc)
-        .write(reinterpret_cast<const char*>(image.data()), static_cast<std::streamsize>(image.size()));
+    WriteConsole(hosts);
     EXPECT_EQ(Found("class=processor").size(), 12u);
 }
 
@@ -289,14 +291,15 @@ TEST_F(FleetCommandTest, CsvParsesWithOneLinePerHostAndDefusedFormulas)
 }
 
 // Headless Chromium, as root without its sandbox, with a profile of its own
-// and nothing that reaches the network.
-int RunChromium(const std::string& profile, std::vector<std::string> args, const std::string& outFile,
-                const std::string& errFile)
+// and nothing that reaches the network; its standard error on failure.
+::testing::AssertionResult RunChromium(const TempDir& dir, const std::string& profile, std::vector<std::string> args,
+                                       const std::string& outFile)
 {
     args.insert(args.begin(), {"chromium", "--headless", "--no-sandbox", "--disable-gpu", "--no-first-run",
                                "--disable-background-networking", "--disable-component-update", "--disable-sync",
-                               "--user-data-dir=" + profile});
-    return RunProgram(args, outFile, errFile, 120);
+                               "--user-data-dir=" + dir.file(profile)});
+    if (RunProgram(args, outFile, dir.file("chromium.err"), 120) == 0) return ::testing::AssertionSuccess();
+    return ::testing::AssertionFailure() << ReadWholeFile(dir.file("chromium.err"));
 }
 
 TEST_F(FleetCommandTest, HtmlReportSortsFiltersAndShowsHostileTextAsTextInChromium)
@@ -313,9 +316,7 @@ TEST_F(FleetCommandTest, HtmlReportSortsFiltersAndShowsHostileTextAsTextInChromi
 
     // The filter, typed through the address's fragment, hides the others.
     const std::string dom = m_dir.file("dom.html");
-    const std::string err = m_dir.file("chromium.err");
-    ASSERT_EQ(RunChromium(m_dir.file("profile1"), {"--dump-dom", "file://" + report + "#filter=xeon"}, dom, err), 0)
-        << ReadWholeFile(err);
+    ASSERT_TRUE(RunChromium(m_dir, "profile1", {"--dump-dom", "file://" + report + "#filter=xeon"}, dom));
     const std::string filtered = ReadWholeFile(dom);
     EXPECT_EQ(CountOccurrences(filtered, "<tr data-section="), 5u) << "every host is in the summary";
     EXPECT_EQ(CountOccurrences(filtered, "<tr data-section=\"host-2\"><td>"), 1u) << "xeon is shown";
@@ -324,8 +325,7 @@ TEST_F(FleetCommandTest, HtmlReportSortsFiltersAndShowsHostileTextAsTextInChromi
 
     // Sorted by memory: the unscanned host (no memory) first, then 16, 16
     // (in their order), 24 and 64 GiB.
-    ASSERT_EQ(RunChromium(m_dir.file("profile4"), {"--dump-dom", "file://" + report + "#sort=8"}, dom, err), 0)
-        << ReadWholeFile(err);
+    ASSERT_TRUE(RunChromium(m_dir, "profile4", {"--dump-dom", "file://" + report + "#sort=8"}, dom));
     const std::string sorted = ReadWholeFile(dom);
     std::vector<std::size_t> order;
     for (std::size_t at = sorted.find("<tr data-section=\"host-"); at != std::string::npos;
@@ -335,8 +335,7 @@ TEST_F(FleetCommandTest, HtmlReportSortsFiltersAndShowsHostileTextAsTextInChromi
     EXPECT_NE(sorted.find("aria-sort=\"ascending\">Memory</th>"), std::string::npos);
 
     // Unfiltered: the hostile text is there as text, and nothing of it ran.
-    ASSERT_EQ(RunChromium(m_dir.file("profile2"), {"--dump-dom", "file://" + report}, dom, err), 0)
-        << ReadWholeFile(err);
+    ASSERT_TRUE(RunChromium(m_dir, "profile2", {"--dump-dom", "file://" + report}, dom));
     const std::string shown = ReadWholeFile(dom);
     EXPECT_EQ(CountOccurrences(shown, "\" hidden=\"\"><td>"), 0u);
     EXPECT_NE(shown.find("&lt;script&gt;document.body.setAttribute('data-pwned','1')&lt;/script&gt;"),
@@ -349,11 +348,9 @@ TEST_F(FleetCommandTest, HtmlReportSortsFiltersAndShowsHostileTextAsTextInChromi
     // A screenshot, kept beside the test binary as an artefact.
     const std::string png = BinaryDir() + "/tests/console/fleet_report.png";
     std::filesystem::remove(png);
-    ASSERT_EQ(RunChromium(m_dir.file("profile3"),
-                          {"--screenshot=" + png, "--window-size=1280,800", "--hide-scrollbars", "file://" + report},
-                          m_dir.file("shot.out"), err),
-              0)
-        << ReadWholeFile(err);
+    ASSERT_TRUE(RunChromium(m_dir, "profile3",
+                            {"--screenshot=" + png, "--window-size=1280,800", "--hide-scrollbars", "file://" + report},
+                            m_dir.file("shot.out")));
     EXPECT_EQ(ReadWholeFile(png).substr(0, 8), std::string("\x89PNG\r\n\x1a\n", 8));
 
     // Printed to PDF (kept beside the screenshot): A4 landscape, the summary
@@ -361,10 +358,8 @@ TEST_F(FleetCommandTest, HtmlReportSortsFiltersAndShowsHostileTextAsTextInChromi
     // every node, so a real tree runs on over several pages).
     const std::string pdf = BinaryDir() + "/tests/console/fleet_report.pdf";
     std::filesystem::remove(pdf);
-    ASSERT_EQ(RunChromium(m_dir.file("profile5"), {"--print-to-pdf=" + pdf, "--no-pdf-header-footer", "file://" + report},
-                          m_dir.file("pdf.out"), err),
-              0)
-        << ReadWholeFile(err);
+    ASSERT_TRUE(RunChromium(m_dir, "profile5", {"--print-to-pdf=" + pdf, "--no-pdf-header-footer", "file://" + report},
+                            m_dir.file("pdf.out")));
     const std::string printed = ReadWholeFile(pdf);
     ASSERT_EQ(printed.substr(0, 5), "%PDF-");
     // Page objects, not the page tree ("/Type /Pages").

@@ -7,18 +7,11 @@
 # Exit 77 (skipped) when tmux, sshd, lshw or the test user is missing.
 # Where FERRODEX_REQUIRE_PEERS is set, a missing one fails the test instead.
 set -u
-export LC_ALL=C.UTF-8
-
 ferrodex=${1:?usage: fleet_tmux_test.sh FERRODEX}
-. "$(dirname "$0")/../../support/peer_missing.sh"
-. "$(dirname "$0")/../../support/sshd_peer.sh"
-command -v tmux >/dev/null 2>&1 || peer_missing "tmux is missing"
-command -v lshw >/dev/null 2>&1 || peer_missing "lshw is missing"
-[ -x "$sshd_program" ] || peer_missing "sshd is missing"
-id "$sshd_user" >/dev/null 2>&1 || peer_missing "the test user is missing (scripts/setup-peers.sh)"
-
 step_timeout=60
 . "$(dirname "$0")/tmux_face.sh"
+need_programs lshw
+need_sshd
 face_begin fleet
 stop_more() { sshd_stop; }
 # A command may take 5 seconds here.
@@ -80,8 +73,7 @@ keys Enter
 wait_gone "was saved by another"
 wait_for "My Linux Servers"
 grep -qF "[modified]" "$screen_file" && fail "the merged console is still modified"
-keys q
-wait_for "FDX-EXIT=0"
+quit_face
 scanned=$(command_line export --format csv 2>/dev/null | grep -c ",Lab,127.0.0.[0-9],$port,yes,")
 [ "$scanned" -eq 2 ] || fail "the file holds $scanned pictures, not 2"
 command_line tree 2>/dev/null | grep -qF "Other" || fail "the other command's group is gone"

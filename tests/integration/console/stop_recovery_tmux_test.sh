@@ -12,15 +12,10 @@
 # Exit 77 (skipped) when tmux, sshd or the test user is missing, unless
 # FERRODEX_REQUIRE_PEERS is set.
 set -u
-export LC_ALL=C.UTF-8
 ferrodex=${1:?usage: stop_recovery_tmux_test.sh FERRODEX}
-. "$(dirname "$0")/../../support/peer_missing.sh"
-. "$(dirname "$0")/../../support/sshd_peer.sh"
-command -v tmux >/dev/null 2>&1 || peer_missing "tmux is missing"
-[ -x "$sshd_program" ] || peer_missing "sshd is missing"
-id "$sshd_user" >/dev/null 2>&1 || peer_missing "the test user is missing (scripts/setup-peers.sh)"
 step_timeout=30
 . "$(dirname "$0")/tmux_face.sh"
+need_sshd
 face_begin stop
 full="$work/full"
 stop_more() {

@@ -1,9 +1,29 @@
 # Shell helpers for the tests that drive the terminal console in a tmux
-# pane named "face". Sourced after $ferrodex is set. `face_begin NAME` makes
+# pane named "face". Sourced after $ferrodex is set; ends the test as a
+# missing peer without tmux (need_programs and need_sshd: without others).
+# Strings are sliced character-wise. `face_begin NAME` makes
 # the test's folder $work with its console file, registry and data folders
 # (exported for every ferrodex the test starts) and removes it with the tmux
 # server on exit; a test with more to stop defines stop_more. fail() shows
 # the screen and the logs; a test may define its own after sourcing.
+
+export LC_ALL=C.UTF-8
+face_support="$(dirname "${BASH_SOURCE[0]}")/../../support"
+. "$face_support/peer_missing.sh"
+
+need_programs() {
+    local program
+    for program; do command -v "$program" >/dev/null 2>&1 || peer_missing "$program is missing"; done
+}
+need_programs tmux
+
+# Sources the private sshd's helpers (../../support/sshd_peer.sh) and needs
+# sshd and the test user.
+need_sshd() {
+    . "$face_support/sshd_peer.sh"
+    [ -x "$sshd_program" ] || peer_missing "sshd is missing"
+    id "$sshd_user" >/dev/null 2>&1 || peer_missing "the test user is missing (scripts/setup-peers.sh)"
+}
 
 tmx() { tmux -L "$socket" -f /dev/null "$@"; }
 
@@ -99,6 +119,13 @@ face_pid() {
         [ -n "$pid" ] || sleep 0.05
     done
     echo "$pid"
+}
+
+# Quits the face, answering the save question with ANSWER when one is given.
+quit_face() {
+    keys q
+    [ -z "${1:-}" ] || { wait_for "unsaved changes"; keys "$1"; }
+    wait_for "FDX-EXIT=0"
 }
 
 # Adds the group NAME through the menu of the selected root.

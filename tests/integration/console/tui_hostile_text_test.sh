@@ -10,13 +10,8 @@
 # Exit 77 (skipped) when tmux is missing.
 # Where FERRODEX_REQUIRE_PEERS is set, a missing one fails the test instead.
 set -u
-export LC_ALL=C.UTF-8
-
 ferrodex=${1:?usage: tui_hostile_text_test.sh FERRODEX HOSTILE_CONSOLE}
 hostile_console=${2:?}
-. "$(dirname "$0")/../../support/peer_missing.sh"
-command -v tmux >/dev/null 2>&1 || peer_missing "tmux is missing"
-
 . "$(dirname "$0")/tmux_face.sh"
 face_begin hostile
 cp "$hostile_console" "$console" || fail "the console file could not be made"

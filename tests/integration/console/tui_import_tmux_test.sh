@@ -8,13 +8,8 @@
 # Exit 77 (skipped) when tmux is missing.
 # Where FERRODEX_REQUIRE_PEERS is set, a missing one fails the test instead.
 set -u
-export LC_ALL=C.UTF-8
-
 ferrodex=${1:?usage: tui_import_tmux_test.sh FERRODEX INVENTORY}
 inventory=${2:?usage: tui_import_tmux_test.sh FERRODEX INVENTORY}
-. "$(dirname "$0")/../../support/peer_missing.sh"
-command -v tmux >/dev/null 2>&1 || peer_missing "tmux is missing"
-
 . "$(dirname "$0")/tmux_face.sh"
 face_begin import
 
@@ -63,8 +58,7 @@ keys Enter
 wait_gone "holds a host named"
 keys s
 wait_gone "[modified]"
-keys q
-wait_for "FDX-EXIT=0"
+quit_face
 
 tree=$("$ferrodex" --console "$console" tree 2>&1)
 grep -qxF "    192.0.2.50" <<<"$tree" && fail "a host is named by its address, not by the inventory's name"

@@ -10,14 +10,9 @@
 # Exit 77 (skipped) when tmux or flock(1) is missing.
 # Where FERRODEX_REQUIRE_PEERS is set, a missing one fails the test instead.
 set -u
-export LC_ALL=C.UTF-8
-
 ferrodex=${1:?usage: tui_lock_tmux_test.sh FERRODEX}
-. "$(dirname "$0")/../../support/peer_missing.sh"
-command -v tmux >/dev/null 2>&1 || peer_missing "tmux is missing"
-command -v flock >/dev/null 2>&1 || peer_missing "flock is missing"
-
 . "$(dirname "$0")/tmux_face.sh"
+need_programs flock
 face_begin lock
 holder=""
 stop_more() { [ -z "$holder" ] || kill "$holder" 2>/dev/null; }

@@ -8,12 +8,7 @@
 # Exit 77 (skipped) when tmux is missing.
 # Where FERRODEX_REQUIRE_PEERS is set, a missing one fails the test instead.
 set -u
-export LC_ALL=C.UTF-8  # character-wise string slices below
-
 ferrodex=${1:?usage: tui_tmux_test.sh FERRODEX}
-. "$(dirname "$0")/../../support/peer_missing.sh"
-command -v tmux >/dev/null 2>&1 || peer_missing "tmux is missing"
-
 face_width=110
 . "$(dirname "$0")/tmux_face.sh"
 face_begin tui
@@ -89,10 +84,7 @@ wait_for "context menu of the selected node"
 keys Escape
 wait_gone "context menu of the selected node"
 
-keys q
-wait_for "unsaved changes"
-keys y
-wait_for "FDX-EXIT=0"
+quit_face y
 [ -s "$console" ] || fail "no console file was written"
 
 # --- Second session: everything is still there ------------------------------
@@ -154,8 +146,7 @@ keys Enter
 wait_for "My Linux Servers"
 keys Right
 wait_for "Rack-Z3"
-keys q
-wait_for "FDX-EXIT=0"
+quit_face
 
 # --- A new main password at a terminal is typed twice -----------------------
 command_line passwords off <<<"main-pw-4" || fail "passwords off failed"
@@ -205,10 +196,7 @@ command_line_out tree <<<"main-pw-4" | grep -qF "Shelf-T1" &&
 start_unlocked "were kept in" y
 wait_for "Shelf-T1"
 wait_for "[modified]"
-keys q
-wait_for "unsaved changes"
-keys y
-wait_for "FDX-EXIT=0"
+quit_face y
 [ -e "$recovery" ] && fail "the recovery file stayed after its changes were saved"
 command_line_out tree <<<"main-pw-4" | grep -qF "Shelf-T1" || fail "the recovered group was not saved"
 
@@ -221,8 +209,7 @@ wait_for "FDX-EXIT=129"
 start_unlocked "were kept in" n
 grep -qF "Bin-H4" "$screen_file" && fail "discarded changes came back"
 [ -e "$recovery" ] && fail "the discarded recovery file stayed"
-keys q
-wait_for "FDX-EXIT=0"
+quit_face
 
 # --- SIGINT asks as quitting does --------------------------------------------
 start_unlocked
@@ -232,10 +219,7 @@ wait_for "unsaved changes"
 keys Escape                     # Cancel: the console goes on
 wait_gone "unsaved changes"
 wait_for "Tray-I5"
-keys q
-wait_for "unsaved changes"
-keys n
-wait_for "FDX-EXIT=0"
+quit_face n
 [ -e "$recovery" ] && fail "quitting left a recovery file"
 
 echo "PASS"

@@ -21,26 +21,16 @@
 
 namespace {
 
-using Result = RunResult;
-
 RunResult Ferrodex(const std::string& args, const std::string& input = "") { return RunFerrodexLine(args, input); }
 
-// The stand-in lshw prints `xml`. Written in place: the server sees the
-// file through a bind mount of this very file.
-void WriteLshw(const std::string& path, const std::string& xml)
-{
-    std::ofstream out(path, std::ios::trunc);
-    out << "#!/bin/sh\ncat <<'FDX_XML_END'\n" << xml << (xml.ends_with('\n') ? "" : "\n") << "FDX_XML_END\n";
-    out.close();
-    std::filesystem::permissions(path, std::filesystem::perms(0755));
-}
+using Result = RunResult;
 
 class HistoryCliTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
         if (const std::string why = ServerUnavailable(EServerKind::StockSshd); !why.empty()) FDX_PEER_MISSING() << why;
-        WriteLshw(dir.file("lshw"), LshwSample("root.xml"));
+        WriteFakeLshw(dir.file("lshw"), LshwSample("root.xml"));
         server = StartServer({EServerKind::StockSshd, true, {{dir.file("lshw"), "/usr/bin/lshw"}}, {}});
         ASSERT_TRUE(server->running()) << server->logText();
         console = "--console " + dir.file("lab.fdx");
@@ -73,7 +63,7 @@ TEST_F(HistoryCliTest, TwoScansOfChangedHardwareAreRecordedAndDiffSaysWhatChange
     std::string changed = LshwSample("root.xml");
     changed.replace(changed.find("25769803776"), 11, "17179869184");
     changed.replace(changed.find("<product>AMD EPYC</product>"), 27, "<product>AMD EPYC\x1b[2J</product>");
-    WriteLshw(dir.file("lshw"), changed);
+    WriteFakeLshw(dir.file("lshw"), changed);
     ASSERT_EQ(Refresh().status, 0);
 
     list = Ferrodex(console + " history Lab/127.0.0.1 --json");
@@ -112,7 +102,7 @@ TEST_F(HistoryCliTest, ALockedOrDamagedHistoryLeavesTheScanShownAndTheConsoleFil
         ASSERT_EQ(sqlite3_open(history.c_str(), &other), SQLITE_OK);
         ASSERT_EQ(sqlite3_exec(other, "BEGIN IMMEDIATE; DELETE FROM scans WHERE id < 0", nullptr, nullptr, nullptr),
                   SQLITE_OK);
-        WriteLshw(dir.file("lshw"), LshwSample("user.xml"));
+        WriteFakeLshw(dir.file("lshw"), LshwSample("user.xml"));
         const Result locked = Refresh();
         sqlite3_exec(other, "ROLLBACK", nullptr, nullptr, nullptr);
         sqlite3_close(other);
@@ -129,7 +119,7 @@ TEST_F(HistoryCliTest, ALockedOrDamagedHistoryLeavesTheScanShownAndTheConsoleFil
     std::filesystem::remove(history + "-shm");
     std::ofstream(history, std::ios::binary | std::ios::trunc) << garbage;
     const std::string before = ReadWholeFile(dir.file("lab.fdx"));
-    WriteLshw(dir.file("lshw"), LshwSample("root.xml"));
+    WriteFakeLshw(dir.file("lshw"), LshwSample("root.xml"));
     const Result damaged = Refresh();
     EXPECT_EQ(damaged.status, 0) << damaged.err;
     EXPECT_NE(damaged.err.find("not written to the history"), std::string::npos) << damaged.err;

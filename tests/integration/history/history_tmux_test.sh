@@ -11,11 +11,8 @@ set -u
 ferrodex=${1:?usage: history_tmux_test.sh FERRODEX CONSOLE_IMAGE_TOOL SOURCE_DIR}
 image_tool=${2:?}
 source_dir=${3:?}
-. "$(dirname "$0")/../../support/peer_missing.sh"
-command -v tmux >/dev/null 2>&1 || peer_missing "tmux is missing"
-command -v python3 >/dev/null 2>&1 || peer_missing "python3 is missing"
-
 . "$(dirname "$0")/../console/tmux_face.sh"
+need_programs python3
 face_begin history
 console="$work/lab.fdx"
 "$image_tool" "$console" Lab srv1 "$source_dir/tests/data/lshw/root.xml" >/dev/null || fail "the console file could not be made"

@@ -20,9 +20,9 @@
 
 namespace {
 
-using Result = RunResult;
-
 RunResult Ferrodex(const std::string& args, const std::string& input = "") { return RunFerrodexLine(args, input); }
+
+using Result = RunResult;
 
 class SharedHistoryCliTest : public ::testing::Test {
 protected:
@@ -33,25 +33,12 @@ protected:
         pg = std::make_unique<CPostgresPeer>();
         ASSERT_TRUE(pg->running()) << pg->why();
         shared = " --history " + pg->Url();
-        WriteLshw(LshwSample("root.xml"));
+        WriteFakeLshw(dir.file("lshw"), LshwSample("root.xml"));
         server = StartServer({EServerKind::StockSshd, true, {{dir.file("lshw"), "/usr/bin/lshw"}}, {}});
         ASSERT_TRUE(server->running()) << server->logText();
         for (const char* name : {"a", "b", "c"}) AddConsole(name);
     }
 
-    // The stand-in lshw prints `xml`, once the file `gate` exists when one
-    // is named (it gives up after a minute). Written in place: the server
-    // sees the file through a bind mount of this very file.
-    void WriteLshw(const std::string& xml, const std::string& gate = "")
-    {
-        std::ofstream out(dir.file("lshw"), std::ios::trunc);
-        out << "#!/bin/sh\n";
-        if (!gate.empty())
-            out << "i=0; while [ ! -e '" << gate << "' ] && [ $i -lt 600 ]; do sleep 0.1; i=$((i+1)); done\n";
-        out << "cat <<'FDX_XML_END'\n" << xml << (xml.ends_with('\n') ? "" : "\n") << "FDX_XML_END\n";
-        out.close();
-        std::filesystem::permissions(dir.file("lshw"), std::filesystem::perms(0755));
-    }
     void AddConsole(const std::string& name)
     {
         ASSERT_TRUE(AddPeerHost(Console(name), "Lab", "127.0.0.1", server->port()));
@@ -75,7 +62,7 @@ TEST_F(SharedHistoryCliTest, AnswersAsTheFileDoesAndTwoConsolesSeeEachOthersScan
     // (which answers as the file does: tests/history).
     Result first = Refresh("a", shared);
     ASSERT_EQ(first.status, 0) << first.err << server->logText();
-    WriteLshw(LshwSample("user.xml"));
+    WriteFakeLshw(dir.file("lshw"), LshwSample("user.xml"));
     ASSERT_EQ(Refresh("a", shared).status, 0);
 
     // Consoles a and b at once; a's picture folds, b's is its own entry.
@@ -123,7 +110,7 @@ TEST_F(SharedHistoryCliTest, AConnectionKilledDuringARefreshLosesNothingThatPush
 {
     const peer::CTempFolder gates("fdx-gate");
     const std::string gate = gates.path() + "/go";
-    WriteLshw(LshwSample("root.xml"), gate);
+    WriteFakeLshw(dir.file("lshw"), LshwSample("root.xml"), gate);
     auto refresh = std::async(std::launch::async, [&] { return Refresh("a", shared); });
     // The refresh connects before it scans; its connection goes while lshw waits.
     std::string connected;

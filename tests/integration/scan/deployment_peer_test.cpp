@@ -16,6 +16,7 @@
 #include "scp/scp.h"
 #include "ssh2/ssh2.h"
 #include "tests/scan/scan_fixture.h"
+#include "tests/integration/scan/peer_console.h"
 #include "tests/support/peer_required.h"
 #include "tests/support/scoped_env.h"
 #include "tests/support/sshd_peer.h"
@@ -27,8 +28,7 @@ class DeploymentPeerTest : public ::testing::Test, public ScanFixture {
 protected:
     void SetUp() override
     {
-        std::string why;
-        if (!SshdPeer::Available(&why)) FDX_PEER_MISSING() << why;
+        FDX_REQUIRE_SSHD();
         if (::getpwnam(kDeployUser) == nullptr) FDX_PEER_MISSING() << "no user " << kDeployUser << " (scripts/setup-peers.sh)";
         RegWriteDword(HKEY_CURRENT_USER, kProductKey, u"LSHWAbsentChb", 1);
         RegWriteDword(HKEY_CURRENT_USER, kProductKey, u"InfoOkChb", 1);
@@ -136,9 +136,7 @@ TEST_F(DeploymentPeerTest, AFailingInstallShowsItsOutputAndItsPrivateFolderIsRem
 // The upload library's scp sink gets its target path as one word.
 TEST_F(DeploymentPeerTest, TheScpSinkTakesAHostilePathAsOneWord)
 {
-    SshdOptions noSftp;
-    noSftp.sftpSubsystem = false;
-    SshdPeer peer(noSftp);
+    SshdPeer peer({.sftpSubsystem = false});
     ASSERT_TRUE(peer.running()) << peer.logText();
     const passwd* user = ::getpwnam(SshdPeer::User());
     ASSERT_NE(user, nullptr);
@@ -306,9 +304,7 @@ protected:
         DeploymentPeerTest::SetUp();
         if (IsSkipped()) return;
         ResetDeployUser();
-        SshdOptions options;
-        options.extraConfig = {"SetEnv PATH=" + tools.path()};
-        peer = std::make_unique<SshdPeer>(options);
+        peer = std::make_unique<SshdPeer>(SshdOptions{.extraConfig = {"SetEnv PATH=" + tools.path()}});
         ASSERT_TRUE(peer->running()) << peer->logText();
         SetHost("127.0.0.1", peer->port(), kDeployUser, SshdPeer::Password());
     }
@@ -458,11 +454,9 @@ TEST_F(DeploymentPeerTest, AStalledUploadStopsAtTheCommandLimitAndSaysSo)
     MakeScriptPackage(package, "9.9", "#!/bin/sh\nexit 1\n");
     ResetEnginePackage();
     ResetDeployUser();
-    SshdOptions options;
-    options.sftpSubsystem = false;
-    options.extraConfig = {"Subsystem sftp /bin/sleep 60"};
-    options.bindMounts = {{"/dev/null", "/usr/bin/lshw"}};
-    SshdPeer peer(options);
+    SshdPeer peer({.extraConfig = {"Subsystem sftp /bin/sleep 60"},
+                   .sftpSubsystem = false,
+                   .bindMounts = {{"/dev/null", "/usr/bin/lshw"}}});
     ASSERT_TRUE(peer.running()) << peer.logText();
     SetHost("127.0.0.1", peer.port(), kDeployUser, SshdPeer::Password());
     DescribeEnginePackage(package, "9.9");

@@ -12,6 +12,7 @@
 
 #include "tests/console/run_ferrodex.h"
 #include "tests/scan/scan_fixture.h"
+#include "tests/integration/scan/peer_console.h"
 #include "tests/support/peer_required.h"
 #include "tests/support/scoped_env.h"
 #include "tests/support/ssh_keys.h"
@@ -26,15 +27,14 @@ class FleetLoginsTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        std::string why;
-        if (!SshdPeer::Available(&why)) FDX_PEER_MISSING() << why;
+        FDX_REQUIRE_SSHD();
         for (const char* tool : {"ssh-keygen", "ssh-agent", "ssh-add"})
             if (std::system(("command -v " + std::string(tool) + " >/dev/null").c_str()) != 0)
                 FDX_PEER_MISSING() << tool << " is not installed";
         environment.registry = dir.file("registry");
         environment.dataHome = dir.file("data");
         std::filesystem::create_directories(environment.registry);
-        WriteFakeLshw(dir.file("lshw"), ReadWholeFile(SourceDir() + "/tests/data/lshw/user.xml"));
+        WriteFakeLshw(dir.file("lshw"), LshwSample("user.xml"));
 
         // Keys only, on four addresses: a key file, a protected one, the
         // agent's key, and the jump host outside the inventory.
@@ -63,11 +63,7 @@ protected:
 
     SshdOptions Options(std::vector<std::string> config) const
     {
-        SshdOptions options;
-        options.legacyAlgorithms = false;
-        options.extraConfig = std::move(config);
-        options.bindMounts = {{dir.file("lshw"), "/usr/bin/lshw"}};
-        return options;
+        return LshwSshd(dir.file("lshw"), std::move(config));
     }
     std::unique_ptr<SshdPeer> Server(std::vector<std::string> config) const
     {
@@ -129,7 +125,7 @@ TEST_F(FleetLoginsTest, EveryWayInRefreshesUnattended)
     CScopedEnv socket("SSH_AUTH_SOCK", dir.file("agent.sock"));
     const RunResult refresh = Ferrodex({"refresh", "--jobs", "4", "--json"}, kMain);
     EXPECT_EQ(refresh.status, 0) << refresh.out << refresh.err << keys->logText() << passwords->logText();
-    EXPECT_EQ(CountOf(refresh.out, "\"ok\":true"), 8u) << refresh.out << refresh.err;
+    EXPECT_EQ(CountOccurrences(refresh.out, "\"ok\":true"), 8u) << refresh.out << refresh.err;
     // One vocabulary: booleans, one spelling per login method, times in
     // ISO 8601 UTC.
     const std::string protectedRecord = RefreshRecordOf(refresh.out, "Keys/127.0.0.3");
@@ -146,7 +142,7 @@ TEST_F(FleetLoginsTest, EveryWayInRefreshesUnattended)
     // Each hop logged in its own way: the inventory's jump host with its
     // password, the other one with a key, and no password was tried there.
     const std::string keyLog = keys->logText();
-    EXPECT_EQ(CountOf(keyLog, "Failed password"), 0u) << keyLog;
+    EXPECT_EQ(CountOccurrences(keyLog, "Failed password"), 0u) << keyLog;
     EXPECT_NE(keyLog.find(std::string("Accepted publickey for ") + SshdPeer::User() + " from 127.0.0.1"),
               std::string::npos)
         << keyLog;
@@ -157,9 +153,9 @@ TEST_F(FleetLoginsTest, EveryWayInRefreshesUnattended)
     EXPECT_EQ(file.find(SshdPeer::Password()), std::string::npos);
     const RunResult tree = Ferrodex({"tree", "--json"}, kMain);
     ASSERT_EQ(tree.status, 0) << tree.err;
-    EXPECT_EQ(CountOf(tree.out, "\"loginMethod\":\"key-file\""), 2u) << tree.out;
-    EXPECT_EQ(CountOf(tree.out, "\"loginMethod\":\"agent\""), 2u) << tree.out;
-    EXPECT_EQ(CountOf(tree.out, "\"jump\":"), 2u) << tree.out;
+    EXPECT_EQ(CountOccurrences(tree.out, "\"loginMethod\":\"key-file\""), 2u) << tree.out;
+    EXPECT_EQ(CountOccurrences(tree.out, "\"loginMethod\":\"agent\""), 2u) << tree.out;
+    EXPECT_EQ(CountOccurrences(tree.out, "\"jump\":"), 2u) << tree.out;
 }
 
 TEST_F(FleetLoginsTest, AnsweringAFleetQuestionChangesOnlyWhatWasTyped)
@@ -185,7 +181,7 @@ TEST_F(FleetLoginsTest, AnsweringAFleetQuestionChangesOnlyWhatWasTyped)
     const RunResult refresh =
         Ferrodex({"refresh", "--json", "--password-stdin", "--passphrase-stdin"},
                  std::string(SshdPeer::Password()) + "\nkey pass phrase\n");
-    EXPECT_EQ(CountOf(refresh.out, "\"ok\":true"), 2u) << refresh.out << refresh.err << keys->logText();
+    EXPECT_EQ(CountOccurrences(refresh.out, "\"ok\":true"), 2u) << refresh.out << refresh.err << keys->logText();
     const RunResult tree = Ferrodex({"tree", "--json"});
     ASSERT_EQ(tree.status, 0);
     EXPECT_NE(tree.out.find("\"loginMethod\":\"key-file\""), std::string::npos) << tree.out;

@@ -50,10 +50,9 @@ class FleetMergeTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        std::string why;
-        if (!SshdPeer::Available(&why)) FDX_PEER_MISSING() << why;
+        FDX_REQUIRE_SSHD();
         console = "--console " + dir.file("fleet.fdx");
-        xml = ReadWholeFile(SourceDir() + "/tests/data/lshw/user.xml");
+        xml = LshwSample("user.xml");
         ASSERT_NE(xml.find("<product>AMD EPYC</product>"), std::string::npos);
         // The server's user reads the XML and leaves its marks here.
         ::chmod(gates.path().c_str(), 0777);
@@ -64,11 +63,8 @@ protected:
                           "while [ -e '" + gates.path() + "'/hold.$ip ]; do sleep 0.05; done\n"
                           "cat '" + gates.path() + "'/xml.$ip\n");
         std::filesystem::permissions(script, std::filesystem::perms(0755));
-        SshdOptions options;
-        options.legacyAlgorithms = false;
-        options.extraConfig = {"MaxStartups 64", "MaxSessions 64"};
+        SshdOptions options = LshwSshd(script, {"MaxStartups 64", "MaxSessions 64"});
         for (int i = 2; i <= kHosts; ++i) options.extraConfig.push_back("ListenAddress " + Address(i));
-        options.bindMounts = {{script, "/usr/bin/lshw"}};
         server = std::make_unique<SshdPeer>(options);
         ASSERT_TRUE(server->running()) << server->logText();
         for (int i = 1; i <= kHosts; ++i) {
@@ -133,7 +129,7 @@ TEST_F(FleetMergeTest, TheLaterSaveMergesItsScansAndTheNewerScanOfEachHostWins)
     const RunResult first =
         Ferrodex(console + " refresh Fleet/127.0.0.1 Fleet/127.0.0.2 --json" + TestLogin(), PasswordLines(2));
     ASSERT_EQ(first.status, 0) << first.out << first.err;
-    EXPECT_EQ(CountOf(first.out, "\"saved\":true"), 2u) << first.out;
+    EXPECT_EQ(CountOccurrences(first.out, "\"saved\":true"), 2u) << first.out;
     // An inventory edit of another command meanwhile: .4 goes.
     const RunResult removed = Ferrodex(console + " host remove Fleet/127.0.0.4");
     ASSERT_EQ(removed.status, 0) << removed.err;

@@ -22,9 +22,9 @@
 
 namespace {
 
-using Result = RunResult;
-
 RunResult Ferrodex(const std::string& args, const std::string& input = "") { return RunFerrodexLine(args, input); }
+
+using Result = RunResult;
 
 // The console file keeps no password: each host's is asked for, one line
 // of standard input each.
@@ -34,25 +34,17 @@ class FleetRefreshTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        std::string why;
-        if (!SshdPeer::Available(&why)) FDX_PEER_MISSING() << why;
+        FDX_REQUIRE_SSHD();
         console = "--console " + dir.file("fleet.fdx");
-        const std::string xml = ReadWholeFile(SourceDir() + "/tests/data/lshw/user.xml");
-        ASSERT_FALSE(xml.empty());
-        WriteFakeLshw(dir.file("lshw"), xml);
-        SshdOptions options;
-        options.legacyAlgorithms = false;
-        options.extraConfig = {"MaxStartups 64", "MaxSessions 64"};
+        WriteFakeLshw(dir.file("lshw"), LshwSample("user.xml"));
+        SshdOptions options = LshwSshd(dir.file("lshw"), {"MaxStartups 64", "MaxSessions 64"});
         // 127.0.0.1 to .14 answer; .15 is named with a port nobody listens
         // on; .16 is a second server where every command never ends.
         for (int i = 2; i <= 14; ++i) options.extraConfig.push_back("ListenAddress 127.0.0." + std::to_string(i));
-        options.bindMounts = {{dir.file("lshw"), "/usr/bin/lshw"}};
         server = std::make_unique<SshdPeer>(options);
         ASSERT_TRUE(server->running()) << server->logText();
-        SshdOptions stuck;
-        stuck.legacyAlgorithms = false;
-        stuck.extraConfig = {"ListenAddress 127.0.0.16", "ForceCommand exec sleep 60"};
-        hanging = std::make_unique<SshdPeer>(stuck);
+        hanging = std::make_unique<SshdPeer>(
+            LshwSshd(dir.file("lshw"), {"ListenAddress 127.0.0.16", "ForceCommand exec sleep 60"}));
         ASSERT_TRUE(hanging->running()) << hanging->logText();
         closedPort = closed.port();
         ASSERT_NE(closedPort, 0);

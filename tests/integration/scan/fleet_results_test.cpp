@@ -16,6 +16,7 @@
 #include "platform/text.h"
 #include "tests/console/run_ferrodex.h"
 #include "tests/scan/scan_fixture.h"
+#include "tests/integration/scan/peer_console.h"
 #include "tests/support/peer_required.h"
 #include "tests/support/sshd_peer.h"
 #include "tests/support/temp_dir.h"
@@ -30,19 +31,12 @@ class FleetResultsTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        std::string why;
-        if (!SshdPeer::Available(&why)) FDX_PEER_MISSING() << why;
+        FDX_REQUIRE_SSHD();
         console = "--console " + dir.file("fleet.fdx");
-        WriteFakeLshw(dir.file("lshw"), ReadWholeFile(SourceDir() + "/tests/data/lshw/user.xml"));
-        SshdOptions bare;
-        bare.legacyAlgorithms = false;
-        bare.bindMounts = {{"/dev/null", "/usr/bin/lshw"}};  // a host without lshw
-        withoutLshw = std::make_unique<SshdPeer>(bare);
-        SshdOptions options;
-        options.legacyAlgorithms = false;
-        options.extraConfig = {"ListenAddress 127.0.0.2", "ListenAddress 127.0.0.3"};
-        options.bindMounts = {{dir.file("lshw"), "/usr/bin/lshw"}};
-        server = std::make_unique<SshdPeer>(options);
+        WriteFakeLshw(dir.file("lshw"), LshwSample("user.xml"));
+        withoutLshw = std::make_unique<SshdPeer>(LshwSshd("/dev/null"));  // a host without lshw
+        server = std::make_unique<SshdPeer>(
+            LshwSshd(dir.file("lshw"), {"ListenAddress 127.0.0.2", "ListenAddress 127.0.0.3"}));
         ASSERT_TRUE(withoutLshw->running()) << withoutLshw->logText();
         ASSERT_TRUE(server->running()) << server->logText();
         ASSERT_EQ(Ferrodex("group add Lab").status, 0);
@@ -143,8 +137,7 @@ TEST_F(FleetResultsTest, AChangedKeyIsTrustedOnlyForTheHostsNamedAndTold)
 // workers stays far below the raw outputs put together).
 TEST(FleetSizeTest, HostsNearTheOutputLimitLeaveTheOthersSaved)
 {
-    std::string why;
-    if (!SshdPeer::Available(&why)) FDX_PEER_MISSING() << why;
+    FDX_REQUIRE_SSHD();
     TempRegistry registry;
     TempDir dir;
     // The address the client reached tells the stand-in which host it is.
@@ -157,13 +150,11 @@ TEST(FleetSizeTest, HostsNearTheOutputLimitLeaveTheOthersSaved)
                            "127.0.0.2) big sh -c 'head -c 11500000 /dev/urandom | base64 -w0' ;;\n"
                            "127.0.0.3|127.0.0.4) big sh -c 'head -c 15500000 /dev/zero | tr \"\\\\0\" x' ;;\n"
                            "*) cat <<'XML'\n" +
-                               ReadWholeFile(SourceDir() + "/tests/data/lshw/user.xml") + "\nXML\n;;\n"
+                               LshwSample("user.xml") + "\nXML\n;;\n"
                            "esac\n";
     ASSERT_EQ(::chmod(lshw.c_str(), 0755), 0);
-    SshdOptions options;
-    options.legacyAlgorithms = false;
+    SshdOptions options = LshwSshd(lshw);
     for (int i = 2; i <= 7; ++i) options.extraConfig.push_back("ListenAddress 127.0.0." + std::to_string(i));
-    options.bindMounts = {{lshw, "/usr/bin/lshw"}};
     SshdPeer server(options);
     ASSERT_TRUE(server.running()) << server.logText();
     const std::string console = "--console " + dir.file("fleet.fdx") + " ";
@@ -203,7 +194,7 @@ TEST(FleetSizeTest, HostsNearTheOutputLimitLeaveTheOthersSaved)
     EXPECT_EQ(tree.status, 0) << tree.err;
     const RunResult found = RunFerrodexLine(console + "find id=core");
     EXPECT_EQ(found.status, 0) << found.err;
-    EXPECT_EQ(CountOf(found.out, "Lab/"), 5u) << found.out << "the five saved pictures are in the file";
+    EXPECT_EQ(CountOccurrences(found.out, "Lab/"), 5u) << found.out << "the five saved pictures are in the file";
 }
 
 }  // namespace

@@ -177,8 +177,7 @@ class HostFootprintTest : public ::testing::TestWithParam<EServerKind> {
 protected:
     void SetUp() override
     {
-        std::string why;
-        if (!SshdPeer::Available(&why)) FDX_PEER_MISSING() << why;
+        FDX_REQUIRE_SSHD();
         if (const std::string missing = ServerUnavailable(GetParam()); !missing.empty()) FDX_PEER_MISSING() << missing;
         if (::geteuid() != 0) GTEST_SKIP() << "reading the login's processes needs root";
         RegWriteDword(HKEY_CURRENT_USER, kProductKey, kCommandTimeoutSetting, 3);
@@ -279,8 +278,7 @@ class DeploymentFootprintTest : public ::testing::Test, public ScanFixture {
 protected:
     void SetUp() override
     {
-        std::string why;
-        if (!SshdPeer::Available(&why)) FDX_PEER_MISSING() << why;
+        FDX_REQUIRE_SSHD();
         if (::getpwnam(kDeployUser) == nullptr) FDX_PEER_MISSING() << "no user " << kDeployUser;
         if (::geteuid() != 0) GTEST_SKIP() << "reading the user's processes needs root";
         RegWriteDword(HKEY_CURRENT_USER, kProductKey, u"LSHWAbsentChb", 1);

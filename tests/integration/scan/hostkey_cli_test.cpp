@@ -7,8 +7,6 @@
 // SHA256 fingerprint. (The engine's side: tests/integration/ssh2.)
 #include <gtest/gtest.h>
 
-#include <sys/wait.h>
-
 #include <cstdio>
 #include <ctime>
 #include <filesystem>
@@ -17,6 +15,7 @@
 
 #include "platform/registry.h"
 #include "platform/text.h"
+#include "tests/integration/scan/peer_console.h"
 #include "tests/support/peer_required.h"
 #include "tests/support/sshd_peer.h"
 #include "tests/support/temp_dir.h"
@@ -31,10 +30,7 @@ constexpr const char* kWithheld = "The password was not sent because the server'
 // prints for the same blob).
 const std::string kOldRsa = "0x10001,0x" + std::string(256, 'c');
 
-struct Result {
-    int status = -1;
-    std::string err;
-};
+using Result = RunResult;
 
 std::string KeygenSha256(const std::string& pub)
 {
@@ -47,33 +43,17 @@ class HostKeyCliTest : public ::testing::Test {
 protected:
     void Start(const std::string& keyType, bool legacy)
     {
-        std::string why;
-        if (!SshdPeer::Available(&why)) FDX_PEER_MISSING() << why;
-        SshdOptions options;
-        options.legacyAlgorithms = legacy;
-        options.hostKeyType = keyType;
-        m_server = std::make_unique<SshdPeer>(options);
+        FDX_REQUIRE_SSHD();
+        m_server = std::make_unique<SshdPeer>(SshdOptions{.legacyAlgorithms = legacy, .hostKeyType = keyType});
         ASSERT_TRUE(m_server->running()) << m_server->logText();
         m_console = "--console " + m_dir.file("inventory.fdx");
         std::filesystem::remove(m_dir.file("inventory.fdx"));
-        ASSERT_EQ(Run("group add Lab").status, 0);
-        ASSERT_EQ(Run("host add Lab 127.0.0.1 --port " + std::to_string(m_server->port()) + " --login " +
-                      SshdPeer::User() + " --password-stdin")
-                      .status,
-                  0);
-    }
-    Result Run(const std::string& args)
-    {
-        std::ofstream(m_dir.file("in")) << SshdPeer::Password() << "\n";
-        const std::string command = BinaryDir() + "/console/ferrodex " + m_console + " " + args + " <" +
-                                    m_dir.file("in") + " >/dev/null 2>" + m_dir.file("err");
-        const int status = std::system(command.c_str());
-        return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, ReadWholeFile(m_dir.file("err"))};
+        ASSERT_TRUE(AddPeerHost(m_console, "Lab", "127.0.0.1", m_server->port()));
     }
     Result Refresh(const std::string& options = "")
     {
-        return Run("host refresh Lab/127.0.0.1 --login " + std::string(SshdPeer::User()) + " --password-stdin " +
-                   options);
+        const std::string line = m_console + " host refresh Lab/127.0.0.1" + TestLogin() + " " + options;
+        return RunFerrodexLine(line, PasswordLines());
     }
     std::u16string Name(const std::string& type) const
     {

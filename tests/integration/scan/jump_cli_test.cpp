@@ -32,14 +32,10 @@ class JumpCliTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        std::string why;
-        if (!SshdPeer::Available(&why)) FDX_PEER_MISSING() << why;
-        xml = ReadWholeFile(SourceDir() + "/tests/data/lshw/user.xml");
-        ASSERT_FALSE(xml.empty());
+        FDX_REQUIRE_SSHD();
+        xml = LshwSample("user.xml");
         WriteFakeLshw(dir.file("lshw"), xml);
-        SshdOptions options;
-        options.bindMounts = {{dir.file("lshw"), "/usr/bin/lshw"}};
-        target = std::make_unique<SshdPeer>(options);
+        target = std::make_unique<SshdPeer>(SshdOptions{.bindMounts = {{dir.file("lshw"), "/usr/bin/lshw"}}});
         ASSERT_TRUE(target->running()) << target->logText();
         key = dir.file("target_key");
         ASSERT_TRUE(peer::RunQuietly({"/usr/bin/ssh-keygen", "-q", "-C", "", "-N", "", "-t", "ed25519", "-f", key}));
@@ -53,10 +49,8 @@ protected:
     // A bastion that takes the target's key file.
     std::unique_ptr<SshdPeer> Bastion() const
     {
-        SshdOptions options;
-        options.logLevel = "DEBUG";
-        options.extraConfig = {"AllowTcpForwarding yes"};
-        auto bastion = std::make_unique<SshdPeer>(options);
+        auto bastion =
+            std::make_unique<SshdPeer>(SshdOptions{.extraConfig = {"AllowTcpForwarding yes"}, .logLevel = "DEBUG"});
         std::ofstream(bastion->folder() + "/authorized_keys", std::ios::app) << peer::ReadWholeFile(key + ".pub");
         return bastion;
     }

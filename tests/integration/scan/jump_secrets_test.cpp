@@ -70,9 +70,7 @@ protected:
         RegWriteDword(HKEY_CURRENT_USER, kProductKey, u"LSHWAbsentChb", 1);
         RegWriteDword(HKEY_CURRENT_USER, kProductKey, u"InfoOkChb", 1);
         ResetDeployUser();
-        SshdOptions bare;
-        bare.bindMounts = {{"/dev/null", "/usr/bin/lshw"}};
-        target = std::make_unique<SshdPeer>(bare);
+        target = std::make_unique<SshdPeer>(SshdOptions{.bindMounts = {{"/dev/null", "/usr/bin/lshw"}}});
         ASSERT_TRUE(target->running()) << target->logText();
         key = MakeKey(dir.file("target_key"));
         ASSERT_FALSE(key.empty());
@@ -127,10 +125,7 @@ chmod 755 "$HOME/.local/bin/lshw"
 TEST_F(JumpSecretsDeploymentTest, AnUploadThatAHopOutsideTheInventoryRefusesOffersItNoPasswordAndNamesIt)
 {
     // The hop lets the scan's session in, and refuses the upload's.
-    SLoggingJumpOptions options;
-    options.authorizedKeys = {key + ".pub"};
-    options.keyLogins = 1;
-    CLoggingJump jump(options);
+    CLoggingJump jump({.authorizedKeys = {key + ".pub"}, .keyLogins = 1});
     ASSERT_TRUE(jump.running()) << jump.errorText();
     Target(jump);
     EXPECT_NE(Expand(), S_OK);
@@ -145,9 +140,7 @@ TEST_F(JumpSecretsDeploymentTest, AnUploadThatAHopOutsideTheInventoryRefusesOffe
 
 TEST_F(JumpSecretsDeploymentTest, AHopOfTheInventoryIsOfferedItsOwnPasswordByTheScanAndTheUpload)
 {
-    SLoggingJumpOptions options;
-    options.password = kHopPassword;
-    CLoggingJump jump(options);
+    CLoggingJump jump({.password = kHopPassword});
     ASSERT_TRUE(jump.running()) << jump.errorText();
     // The hop is a host of the inventory, with a login and password of its own.
     AddInventoryHop(jump, kHopPassword);
@@ -162,9 +155,7 @@ TEST_F(JumpSecretsDeploymentTest, AHopOfTheInventoryIsOfferedItsOwnPasswordByThe
 TEST_F(JumpSecretsDeploymentTest, AHopOutsideTheInventoryIsAskedForItsOwnPasswordByName)
 {
     // The hop takes no key, only its own password.
-    SLoggingJumpOptions options;
-    options.password = kHopPassword;
-    CLoggingJump jump(options);
+    CLoggingJump jump({.password = kHopPassword});
     ASSERT_TRUE(jump.running()) << jump.errorText();
     CHostNode& node = Target(jump);
     // A wrong answer first: the hop is asked again, by the same name.
@@ -189,9 +180,7 @@ TEST_F(JumpSecretsDeploymentTest, AHopOutsideTheInventoryIsAskedForItsOwnPasswor
 
 TEST_F(JumpSecretsDeploymentTest, AWrongPasswordAtAnInventoryHopDoesNotAskForTheTargetsLogin)
 {
-    SLoggingJumpOptions options;
-    options.password = kHopPassword;
-    CLoggingJump jump(options);
+    CLoggingJump jump({.password = kHopPassword});
     ASSERT_TRUE(jump.running()) << jump.errorText();
     AddInventoryHop(jump, "stale");
     Target(jump);
@@ -205,9 +194,7 @@ TEST_F(JumpSecretsDeploymentTest, AWrongPasswordAtAnInventoryHopDoesNotAskForThe
 
 TEST_F(JumpSecretsDeploymentTest, AHopPasswordLeftUnansweredNamesTheHop)
 {
-    SLoggingJumpOptions options;
-    options.password = kHopPassword;
-    CLoggingJump jump(options);
+    CLoggingJump jump({.password = kHopPassword});
     ASSERT_TRUE(jump.running()) << jump.errorText();
     Target(jump);
     ui.AnswerDialog(IDCANCEL);

@@ -14,6 +14,7 @@
 #include "tests/console/run_ferrodex.h"
 #include "tests/scan/scan_fixture.h"
 #include "tests/support/dropbear_peer.h"
+#include "tests/integration/scan/peer_console.h"
 #include "tests/support/peer_required.h"
 #include "tests/support/scoped_env.h"
 #include "tests/support/ssh_keys.h"
@@ -28,11 +29,10 @@ class KeyLoginTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        std::string why;
-        if (!SshdPeer::Available(&why)) FDX_PEER_MISSING() << why;
+        FDX_REQUIRE_SSHD();
         if (std::system("command -v ssh-keygen >/dev/null") != 0) FDX_PEER_MISSING() << "ssh-keygen is not installed";
         std::filesystem::create_directories(environment.registry);
-        WriteFakeLshw(dir.file("lshw"), ReadWholeFile(SourceDir() + "/tests/data/lshw/user.xml"));
+        WriteFakeLshw(dir.file("lshw"), LshwSample("user.xml"));
     }
     RunResult Ferrodex(std::vector<std::string> args)
     {
@@ -41,11 +41,7 @@ protected:
     }
     SshdOptions Sshd(std::vector<std::string> config) const
     {
-        SshdOptions options;
-        options.legacyAlgorithms = false;
-        options.extraConfig = std::move(config);
-        options.bindMounts = {{dir.file("lshw"), "/usr/bin/lshw"}};
-        return options;
+        return LshwSshd(dir.file("lshw"), std::move(config));
     }
     // Adds the host on `port` with `keys` and refreshes it; the server's log
     // tells on a failure.

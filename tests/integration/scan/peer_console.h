@@ -4,10 +4,40 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
+#include <fstream>
 #include <string>
+#include <vector>
 
 #include "tests/console/run_ferrodex.h"
+#include "tests/support/peer_required.h"
 #include "tests/support/sshd_peer.h"
+#include "tests/support/test_helpers.h"
+
+// Returns from the calling test (or its SetUp) when sshd cannot run here.
+#define FDX_REQUIRE_SSHD() \
+    if (std::string whySshd; !SshdPeer::Available(&whySshd)) FDX_PEER_MISSING() << whySshd
+
+// A server with today's algorithms and `config`, where `lshw` stands in
+// for the host's.
+inline SshdOptions LshwSshd(const std::string& lshw, std::vector<std::string> config = {})
+{
+    return {.extraConfig = std::move(config), .legacyAlgorithms = false, .bindMounts = {{lshw, "/usr/bin/lshw"}}};
+}
+
+// Writes a stand-in lshw at `path` that prints `xml`, once the file `gate`
+// exists when one is named (it gives up after a minute). Written in place:
+// a server sees the file through a bind mount of this very file.
+inline void WriteFakeLshw(const std::string& path, const std::string& xml, const std::string& gate = "")
+{
+    std::ofstream out(path, std::ios::trunc);
+    out << "#!/bin/sh\n";
+    if (!gate.empty())
+        out << "i=0; while [ ! -e '" << gate << "' ] && [ $i -lt 600 ]; do sleep 0.1; i=$((i+1)); done\n";
+    out << "cat <<'FDX_XML_END'\n" << xml << (xml.ends_with('\n') ? "" : "\n") << "FDX_XML_END\n";
+    out.close();
+    std::filesystem::permissions(path, std::filesystem::perms(0755));
+}
 
 // " --login USER --password-stdin" for the test login.
 inline std::string TestLogin() { return std::string(" --login ") + SshdPeer::User() + " --password-stdin"; }

@@ -21,16 +21,15 @@
 
 namespace {
 
-using Result = RunResult;
-
 RunResult Ferrodex(const std::string& args, const std::string& input = "") { return RunFerrodexLine(args, input); }
+
+using Result = RunResult;
 
 class RefreshCliTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        std::string why;
-        if (!SshdPeer::Available(&why)) FDX_PEER_MISSING() << why;
+        FDX_REQUIRE_SSHD();
         console = "--console " + dir.file("inventory.fdx");
     }
     static std::string Password() { return PasswordLines(); }
@@ -108,9 +107,7 @@ INSTANTIATE_TEST_SUITE_P(Servers, RefreshServersTest,
 
 TEST_F(RefreshCliTest, AHostWithoutLshwNeedsYesToDeploy)
 {
-    SshdOptions options;
-    options.bindMounts = {{"/dev/null", "/usr/bin/lshw"}};
-    SshdPeer peer(options);
+    SshdPeer peer({.bindMounts = {{"/dev/null", "/usr/bin/lshw"}}});
     ASSERT_TRUE(peer.running()) << peer.logText();
     const Result refused = Ferrodex(AddHost(peer.port()), Password());
     EXPECT_NE(refused.status, 0);
@@ -134,9 +131,7 @@ TEST_F(RefreshCliTest, AFailingLshwIsAFailureThatSaysHowAndOnlyTheFailureIsKept)
         const std::string lshw = dir.file("lshw");
         std::ofstream(lshw) << "#!/bin/sh\n" << c.body << "\n";
         ::chmod(lshw.c_str(), 0755);
-        SshdOptions options;
-        options.bindMounts = {{lshw, "/usr/bin/lshw"}};
-        SshdPeer peer(options);
+        SshdPeer peer({.bindMounts = {{lshw, "/usr/bin/lshw"}}});
         ASSERT_TRUE(peer.running()) << peer.logText();
         const Result result = Ferrodex(AddHost(peer.port()) + " --yes", Password());
         EXPECT_NE(result.status, 0);
@@ -154,10 +149,7 @@ TEST_F(RefreshCliTest, AFailingLshwIsAFailureThatSaysHowAndOnlyTheFailureIsKept)
 // sent once, named as such, and costs one failed attempt in the server's log.
 TEST_F(RefreshCliTest, AWrongPasswordIsTriedOnceAndSaidToBeWrong)
 {
-    SshdOptions options;
-    options.packagedConfig = true;
-    options.legacyAlgorithms = false;
-    SshdPeer server(options);
+    SshdPeer server({.legacyAlgorithms = false, .packagedConfig = true});
     ASSERT_TRUE(server.running()) << server.logText();
     const std::string refreshLine = AddHost(server.port());
     const auto start = std::chrono::steady_clock::now();

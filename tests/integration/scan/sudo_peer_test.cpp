@@ -66,8 +66,7 @@ class SudoPeerTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        std::string why;
-        if (!SshdPeer::Available(&why)) FDX_PEER_MISSING() << why;
+        FDX_REQUIRE_SSHD();
         if (::geteuid() != 0) GTEST_SKIP() << "installing sudoers rules needs root";
         for (const char* program : {"/usr/bin/sudo", "/usr/sbin/visudo", "/usr/bin/lshw"})
             if (::access(program, X_OK) != 0) FDX_PEER_MISSING() << program << " is missing (scripts/setup-peers.sh)";
