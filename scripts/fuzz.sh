@@ -6,7 +6,7 @@
 # targets come from the list that build wrote (fuzz/fuzz-targets.txt), so
 # every target defined in fuzz/*.cmake is run. SECONDS_EACH (default
 # $FDX_FUZZ_SECONDS, else 20) shrinks, down to 5, when the targets would not
-# fit in $FDX_FUZZ_BUDGET seconds of wall time (default 240) on
+# fit in $FDX_FUZZ_BUDGET seconds of wall time (default 180) on
 # $FDX_FUZZ_JOBS fuzzers at a time (default: one per core). Fails on any crash, leak,
 # timeout or memory blow-up; each input that made one is copied into the
 # target's corpus folder in the work tree (and its path printed) so that it
@@ -18,7 +18,7 @@ seconds=${2:-${FDX_FUZZ_SECONDS:-20}}
 jobs=${FDX_FUZZ_JOBS:-$(nproc)}
 list="$build/fuzz/fuzz-targets.txt"
 [ -f "$list" ] || { echo "no fuzz target list in $build (build the fuzz preset first)" >&2; exit 1; }
-budget=${FDX_FUZZ_BUDGET:-240}
+budget=${FDX_FUZZ_BUDGET:-180}
 count=$(grep -c . "$list" || true)
 if [ "$count" -gt 0 ]; then
   fits=$((budget * jobs / count))
